@@ -1,0 +1,56 @@
+# Plotanix: `make run` and `make test` do the whole set-up on a fresh Debian
+# machine: install the missing packages, configure, build, then run.
+
+PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
+	libgtest-dev libgmock-dev libbenchmark-dev \
+	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
+	libfreetype-dev libfontconfig-dev fonts-liberation \
+	tmux xvfb xauth hp2xx
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+JOBS := $(shell nproc)
+
+# The operator's build, and the test build (clang, with AddressSanitizer,
+# UndefinedBehaviorSanitizer and the libFuzzer target).
+BUILD := build
+TEST_BUILD := build-test
+
+.PHONY: run test build test-build deps demo bench format clean
+
+run: build
+	./$(BUILD)/plotanix
+
+test: test-build
+	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
+
+demo: build
+	./$(BUILD)/plotanix-demo
+
+bench: build
+	./$(BUILD)/plotanix-bench
+	tools/bench_render.sh $(BUILD)
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:" $$missing; \
+		$(SUDO) apt-get update -qq >/dev/null && \
+		DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null || exit 1; \
+	fi
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=ON >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+test-build: deps
+	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON >/dev/null
+	@cmake --build $(TEST_BUILD) -j$(JOBS)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(TEST_BUILD)

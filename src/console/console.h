@@ -1,0 +1,54 @@
+#pragma once
+// The operator's terminal, on ncursesw: a fixed grid of cells with 16-colour
+// attributes, positioned text that never wraps, keys polled without waiting,
+// and one line read with echo.
+
+#include <string>
+#include <string_view>
+
+namespace plotanix {
+
+class EventWait;
+
+class Console {
+  public:
+    Console() = default;
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    // Takes the terminal (stdin/stdout) and its width and height, once.
+    bool openConsole();
+    // Gives the terminal back as it was (safe to call twice).
+    void closeConsole();
+    void enablePositionedOutput();
+    void setConsoleTitle(const std::string& text);
+    void clearConsole();
+    void setConsoleColour(int foreground, int background);
+    void moveCursor(int column, int row);
+    // Bytes are the system's 8-bit code page; the code page 437 box-drawing
+    // bytes 0xB0, 0xBA, 0xBB, 0xBC, 0xC8, 0xC9 and 0xCD show as their
+    // Unicode characters (or ASCII look-alikes outside UTF-8 locales).
+    void printText(std::string_view text);
+    void printLine(std::string_view text);
+    // Never waits: the first key's character, "" for none or for a key
+    // without a character; Enter gives "\r".
+    std::string readKey();
+    // Blocks until Enter (or a terminating signal, seen through wait);
+    // echoes, handles backspace and the width limit.
+    std::string readLine(EventWait& wait);
+
+    int inputDescriptor() const; // for EventWait
+    int bufferWidth() const { return bufferWidth_; }
+    int bufferHeight() const { return bufferHeight_; }
+    int cursorRow() const;
+
+  private:
+    bool open_ = false;
+    bool positionedOutput_ = false;
+    int bufferWidth_ = 80;
+    int bufferHeight_ = 25;
+    int currentColour_ = 7;
+};
+
+} // namespace plotanix

@@ -1,0 +1,46 @@
+#pragma once
+// The plot window: "HP Plotter", a fixed 800 x 600 client area showing the
+// page one pixel per pixel. Without a display every operation quietly does
+// nothing. While it exists the program services its events (repaint when
+// uncovered); its close box does not close it.
+
+#include <memory>
+#include <string>
+
+namespace plotanix {
+
+struct PageImage;
+
+class PlotWindow {
+  public:
+    PlotWindow();
+    ~PlotWindow();
+    PlotWindow(const PlotWindow&) = delete;
+    PlotWindow& operator=(const PlotWindow&) = delete;
+
+    // (x, y) is the outer top-left corner; width x height the client area.
+    bool openPlotWindow(int x, int y, int width, int height, const std::string& title);
+    void setTopmost(bool on);
+    // Attaches the page (referenced, not copied) and paints it at once.
+    void showImage(const PageImage& image);
+    void closePlotWindow();
+    bool isOpen() const;
+
+    // A descriptor that becomes readable when window events are waiting
+    // (the display connection), or -1. The wait adds it to its poll.
+    int eventDescriptor() const;
+    // Handles waiting window events: repaints on expose, ignores close.
+    void serviceEvents();
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Shared with Desktops: SDL's video subsystem, started once, with SDL kept
+// away from the program's signals and from the terminal. False without a
+// display.
+bool startVideo();
+
+} // namespace plotanix

@@ -1,0 +1,63 @@
+#pragma once
+// Drawing on the page during a plot run: the front colour, clipped lines and
+// boxes, and rotated label text. One Drawing object is owned by the main
+// flow; it is "open" between beginDrawing and endDrawing.
+
+#include "page/page_image.h"
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace plotanix {
+
+class PageFont;
+
+class Drawing {
+  public:
+    Drawing();
+    ~Drawing();
+    Drawing(const Drawing&) = delete;
+    Drawing& operator=(const Drawing&) = delete;
+
+    // Non-zero on success; fails only when the image has no pixel store.
+    int beginDrawing(PageImage& image);
+    void endDrawing();
+    bool isOpen() const;
+
+    void setFrontColour(Colour colour);
+    Colour frontColour() const;
+
+    // Both clip to the image; nothing outside the pixel store is written.
+    void fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour);
+    void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+
+    // Label text. Without a selected font (or with nullptr) measuring uses
+    // a fixed 8 x 16 cell and drawRotatedText draws nothing.
+    void selectFont(const PageFont* font);
+    int32_t textWidth(std::string_view text);
+    int32_t textHeight(std::string_view text);
+    // (x, y) is the top-left corner of the unrotated text cell; angle in
+    // degrees, counter-clockwise as seen on the page.
+    void drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle);
+
+    // How many derived (rotated) fonts have been made since beginDrawing.
+    int derivedFontsMade() const;
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+// Clips one axis of a line to lo..hi: a is the axis clipped, b the other.
+// Returns false when the line lies wholly outside. 64-bit so that no pair of
+// 32-bit coordinates overflows.
+bool clipEnds(int64_t& a1, int64_t& b1, int64_t& a2, int64_t& b2, int64_t lo, int64_t hi);
+
+// One channel of the coverage mix: (old * (255 - a) + front * a) / 255.
+inline uint8_t blendCoverage(uint8_t old, uint8_t front, unsigned coverage) {
+    return static_cast<uint8_t>((old * (255u - coverage) + front * coverage) / 255u);
+}
+
+} // namespace plotanix
