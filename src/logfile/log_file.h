@@ -1,0 +1,55 @@
+#pragma once
+// PLOTTER.TXT: a transcript of the line. Every chunk the reader takes from
+// the serial line goes in unchanged, with short records for unrecognised
+// instructions and marker lines for the operator's page commands. Writes
+// are gathered in a 4096-byte buffer. While no file is open every operation
+// does nothing.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plotanix {
+
+class LogFile {
+  public:
+    static constexpr const char* defaultName = "PLOTTER.TXT";
+    static constexpr int bufferSize = 4096;
+
+    LogFile() = default;
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Opens (creating it if need be) and empties the file. The file is held
+    // with an exclusive lock: a second program in the same directory cannot
+    // have it and runs without a log rather than mixing its bytes in.
+    // Returns false (and the program runs without a log) on failure.
+    bool openLog(const std::string& path = defaultName);
+    bool isOpen() const { return fd_ >= 0; }
+
+    void writeLogBytes(const uint8_t* bytes, size_t count);
+    void writeLogText(const char* text); // up to its NUL, no line end
+    void writeLogLine(const char* text); // text (may be empty), then CR LF
+    // CR LF, "**** " + text + " ****" CR LF, CR LF.
+    void writeLogMarker(const std::string& text);
+    // Passes the held bytes to the file, without closing it.
+    void flushLog();
+    // Ends the file just after the last byte written.
+    void truncateLog();
+    // Passes the held bytes to the file and closes it.
+    void closeLog();
+
+    int pendingCount() const { return pendingCount_; }
+
+  private:
+    void append(const uint8_t* bytes, size_t count);
+    void writeOut(const uint8_t* bytes, size_t count);
+
+    int fd_ = -1;
+    std::array<uint8_t, bufferSize> writeBuffer_{};
+    int pendingCount_ = 0;
+};
+
+} // namespace plotanix

@@ -1,0 +1,53 @@
+#pragma once
+// A stand-in for the serial line: hands out the chunks it was given, one per
+// read (an empty chunk, or running out, is silence), and records what was
+// written to it.
+
+#include "hpgl/byte_link.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace plotanix::testing {
+
+class FakeLink : public ByteLink {
+  public:
+    FakeLink() = default;
+    explicit FakeLink(std::vector<std::string> chunks) : chunks_(chunks.begin(), chunks.end()) {}
+
+    void add(const std::string& chunk) { chunks_.push_back(chunk); }
+
+    int readSerial(uint8_t* buffer, int maxCount) override {
+        ++reads;
+        largestRequest = std::max(largestRequest, maxCount);
+        if (chunks_.empty()) return 0;
+        std::string& front = chunks_.front();
+        const int n = std::min<int>(maxCount, static_cast<int>(front.size()));
+        std::memcpy(buffer, front.data(), static_cast<size_t>(n));
+        front.erase(0, static_cast<size_t>(n));
+        if (front.empty()) chunks_.pop_front();
+        return n;
+    }
+    int serialOutputWaiting() override { return 0; }
+    void waitOutputDrained() override { ++drains; }
+    int writeSerial(const char* text) override {
+        const size_t n = std::strlen(text);
+        written.append(text, n);
+        writes.emplace_back(text, n);
+        return static_cast<int>(n);
+    }
+
+    std::string written;             // every byte sent, in order
+    std::vector<std::string> writes; // one entry per writeSerial call
+    int drains = 0;
+    int reads = 0;
+    int largestRequest = 0;
+
+  private:
+    std::deque<std::string> chunks_;
+};
+
+} // namespace plotanix::testing
