@@ -1,0 +1,130 @@
+#include "hpgl/reader.h"
+#include "logfile/log_file.h"
+#include "support/fake_link.h"
+#include "support/temp_dir.h"
+
+#include <cfloat>
+#include <gtest/gtest.h>
+
+using namespace plotanix;
+using plotanix::testing::FakeLink;
+using plotanix::testing::readFile;
+using plotanix::testing::TempDir;
+
+namespace {
+
+// A reader over the given chunks, after the two mnemonic bytes "PA".
+struct ReaderOn {
+    explicit ReaderOn(std::vector<std::string> chunks)
+        : link(std::move(chunks)), reader(link, log) {}
+    FakeLink link;
+    LogFile log;
+    InstructionReader reader;
+};
+
+std::vector<float> parameters(const std::string& stream) {
+    ReaderOn r({stream});
+    const int count = r.reader.readParameters();
+    return std::vector<float>(r.reader.params.begin() + 1, r.reader.params.begin() + 1 + count);
+}
+
+} // namespace
+
+TEST(Reader, ParameterLists) {
+    EXPECT_EQ(parameters("10,20;"), (std::vector<float>{10, 20}));
+    EXPECT_EQ(parameters(";"), (std::vector<float>{}));
+    EXPECT_EQ(parameters("10,;"), (std::vector<float>{10}));  // an empty last field adds nothing
+    EXPECT_EQ(parameters(",5;"), (std::vector<float>{0, 5})); // an empty field before a comma is 0
+    EXPECT_EQ(parameters("1,,2;"), (std::vector<float>{1, 0, 2}));
+    EXPECT_EQ(parameters("10 20;"), (std::vector<float>{10}));      // blanks are not separators
+    EXPECT_EQ(parameters(" \r\n7,x;"), (std::vector<float>{7, 0})); // leading white space skipped
+    EXPECT_EQ(parameters(std::string("1\0"
+                                     "2,\0;",
+                                     6)),
+              (std::vector<float>{12})); // NULs dropped
+}
+
+TEST(Reader, ParameterValues) {
+    EXPECT_FLOAT_EQ(parameterValue("1e2"), 100.0f);
+    EXPECT_FLOAT_EQ(parameterValue("-3.5"), -3.5f);
+    EXPECT_FLOAT_EQ(parameterValue("1d2"), 100.0f);
+    EXPECT_FLOAT_EQ(parameterValue("+.5"), 0.5f);
+    EXPECT_FLOAT_EQ(parameterValue("5."), 5.0f);
+    EXPECT_FLOAT_EQ(parameterValue("2e"), 2.0f); // an exponent needs digits
+    EXPECT_FLOAT_EQ(parameterValue("2e+x"), 2.0f);
+    EXPECT_FLOAT_EQ(parameterValue("0x10"), 0.0f); // no hexadecimal form
+    EXPECT_FLOAT_EQ(parameterValue("inf"), 0.0f);  // nor infinity or not-a-number
+    EXPECT_FLOAT_EQ(parameterValue("nan"), 0.0f);
+    EXPECT_FLOAT_EQ(parameterValue("."), 0.0f);
+    EXPECT_FLOAT_EQ(parameterValue("-"), 0.0f);
+    EXPECT_FLOAT_EQ(parameterValue(""), 0.0f);
+}
+
+TEST(Reader, ValuesBeyondSinglePrecisionStayFinite) {
+    EXPECT_EQ(parameterValue("1e39"), FLT_MAX);
+    EXPECT_EQ(parameterValue("-1e39"), -FLT_MAX);
+    EXPECT_EQ(parameterValue("1e999999"), FLT_MAX);
+    EXPECT_EQ(parameterValue("-1d400"), -FLT_MAX);
+    EXPECT_EQ(parameterValue(std::string(500, '9')), FLT_MAX);
+    EXPECT_EQ(parameterValue("1e-50"), 0.0f);
+    EXPECT_EQ(parameterValue("1e-99999"), 0.0f);
+}
+
+TEST(Reader, KeepsAtMost200Parameters) {
+    std::string stream;
+    for (int i = 1; i <= 250; ++i)
+        stream += std::to_string(i) + ",";
+    stream += "PU;";
+    ReaderOn r({stream, "SP1;"});
+    EXPECT_EQ(r.reader.readParameters(), 200);
+    EXPECT_EQ(r.reader.params[1], 1.0f);
+    EXPECT_EQ(r.reader.params[200], 200.0f);
+    // The rest of the instruction was consumed: the next one follows.
+    EXPECT_EQ(r.reader.readByte(), 'S');
+}
+
+TEST(Reader, SilenceEndsAnUnfinishedField) {
+    ReaderOn r({"10,2"});
+    EXPECT_EQ(r.reader.readParameters(), 2);
+    EXPECT_EQ(r.reader.params[1], 10.0f);
+    EXPECT_EQ(r.reader.params[2], 2.0f);
+    EXPECT_EQ(r.reader.stopState, stopped);
+    // Once stopped, nothing waits for a delimiter any more.
+    r.reader.skipToTerminator();
+    EXPECT_EQ(r.reader.readParameters(), 0);
+    EXPECT_EQ(r.reader.readLabelText(), "");
+}
+
+TEST(Reader, LabelTexts) {
+    ReaderOn r({"HEL", "LO\r\n\x03;", std::string("A\0B\x03", 4)});
+    EXPECT_EQ(r.reader.readLabelText(), "HELLO\r\n"); // CR LF belong to the text
+    EXPECT_EQ(r.reader.readByte(), ';');
+    EXPECT_EQ(r.reader.readLabelText(), "AB");
+    EXPECT_EQ(r.reader.stopState, running);
+    EXPECT_EQ(r.reader.readLabelText(), ""); // silence ends an unterminated label
+    EXPECT_EQ(r.reader.stopState, stopped);
+}
+
+TEST(Reader, EveryChunkIsLoggedBeforeItsBytesAreUsed) {
+    TempDir dir;
+    ReaderOn r({"PA1", std::string(300, 'x')});
+    ASSERT_TRUE(r.log.openLog(dir.file("PLOTTER.TXT")));
+    EXPECT_EQ(r.reader.readByte(), 'P');
+    r.log.flushLog();
+    EXPECT_EQ(readFile(dir.file("PLOTTER.TXT")), "PA1");
+    r.reader.skipToTerminator(); // reads everything, then silence
+    EXPECT_EQ(r.link.largestRequest, InstructionReader::bufferSize);
+    r.log.closeLog();
+    EXPECT_EQ(readFile(dir.file("PLOTTER.TXT")), "PA1" + std::string(300, 'x'));
+}
+
+TEST(Reader, StartRunDiscardsWhatWasLeft) {
+    ReaderOn r({"AB;CD", "EF"});
+    EXPECT_EQ(r.reader.readByte(), 'A');
+    r.reader.startRun();
+    EXPECT_EQ(r.reader.readByte(), 'E');
+    r.reader.skipToTerminator();
+    EXPECT_EQ(r.reader.stopState, stopped);
+    r.reader.startRun();
+    EXPECT_EQ(r.reader.stopState, running);
+}
