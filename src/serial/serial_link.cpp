@@ -1,1 +1,297 @@
-// (to be written)
+#include "serial/serial_link.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace plotanix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC on Linux
+using std::chrono::milliseconds;
+
+// The read and write time-outs of the line, in milliseconds.
+constexpr int64_t readIntervalMs = 100;
+constexpr int64_t readTotalPerByteMs = 10;
+constexpr int64_t readTotalConstantMs = 100;
+constexpr int64_t writeTotalPerByteMs = 100;
+constexpr int64_t writeTotalConstantMs = 10;
+// waitOutputDrained gives up after this long: a line that cannot send a
+// one-byte reply in a second is not going to.
+constexpr milliseconds drainLimit{1000};
+constexpr int drainStepMs = 1;
+constexpr size_t maxNameBytes = 59;
+
+// Milliseconds from now until deadline, rounded up so that poll() never
+// wakes just before it and turns the wait into a spin; 0 once it has passed.
+int msUntil(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    const auto ms = std::chrono::ceil<milliseconds>(left).count();
+    return static_cast<int>(std::min<int64_t>(ms, 1'000'000'000));
+}
+
+bool isDecimal(const std::string& digits) {
+    return !digits.empty() &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "COMn" with n >= 1 written without leading zeros; case as Windows ignores it.
+std::string comDevicePath(const std::string& name) {
+    if (name.size() < 4 || name.size() > 12) return {};
+    const std::string prefix = name.substr(0, 3);
+    if (strncasecmp(prefix.c_str(), "COM", 3) != 0) return {};
+    const std::string digits = name.substr(3);
+    if (!isDecimal(digits) || digits[0] == '0') return {};
+    const long long n = std::stoll(digits);
+    return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+speed_t speedConstant(int32_t speed) {
+    static constexpr struct {
+        int32_t bits;
+        speed_t constant;
+    } table[] = {
+        {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+        {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+        {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    };
+    for (const auto& entry : table)
+        if (entry.bits == speed) return entry.constant;
+    return B0; // unknown
+}
+
+tcflag_t dataBitsFlag(int32_t dataBits) {
+    switch (dataBits) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    case 8:
+        return CS8;
+    default:
+        return 0;
+    }
+}
+
+// Raw both ways: no byte translated, added, dropped or acted upon (no echo,
+// no signal characters, no XON/XOFF), and the modem lines ignored.
+void makeRaw(termios& tio) {
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0; // reads are timed with poll()
+    tio.c_cc[VTIME] = 0;
+}
+
+bool applyLineSettings(termios& tio, int32_t speed, int32_t parity, int32_t dataBits,
+                       float stopBits, int32_t handshake) {
+    const speed_t baud = speedConstant(speed);
+    const tcflag_t size = dataBitsFlag(dataBits);
+    if (baud == B0 || size == 0 || parity < 0 || parity > 2) return false;
+    makeRaw(tio);
+    if (cfsetispeed(&tio, baud) != 0 || cfsetospeed(&tio, baud) != 0) return false;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= size;
+    if (parity == 1) tio.c_cflag |= PARENB | PARODD;
+    if (parity == 2) tio.c_cflag |= PARENB;
+    // One stop bit only for exactly 1.0; termios has no 1.5, so anything else
+    // gets the longer setting (the driver sends 1.5 with 5 data bits).
+    if (stopBits != 1.0F) tio.c_cflag |= CSTOPB;
+    if (handshake != 0) tio.c_cflag |= CRTSCTS;
+    return true;
+}
+
+// Takes what the driver holds, up to room bytes: > 0 bytes read, 0 nothing
+// waiting, -1 the line is gone (an I/O error). With VMIN and VTIME 0 a read
+// of an empty queue gives 0 rather than EAGAIN, so 0 alone does not tell a
+// hang-up; poll() does (see waitReadable).
+int readAvailable(int fd, uint8_t* buffer, int room) {
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, static_cast<size_t>(room));
+        if (got >= 0) return static_cast<int>(got);
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+}
+
+// Blocks until the device or the interrupt descriptor is ready, or timeoutMs
+// passes. False when the read must end now (the interrupt descriptor is
+// ready, or poll failed). hangUp reports a device hang-up or error; the next
+// read tells whether anything is left to take.
+bool waitReadable(int fd, int interruptFd, int timeoutMs, bool& hangUp) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) < 0) return errno == EINTR;
+    if (fds[1].revents != 0) return false; // a negative descriptor never reports
+    hangUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    return true;
+}
+
+// glibc reports EINVAL when a device keeps its own character size or parity
+// and nothing else changed; a pseudo-terminal always does (it has no
+// character format). Accept the line if everything else took hold.
+bool applyToDevice(int fd, const termios& wanted) {
+    if (tcsetattr(fd, TCSANOW, &wanted) == 0) return true;
+    termios now{};
+    if (errno != EINVAL || tcgetattr(fd, &now) != 0) return false;
+    const tcflag_t format = CSIZE | PARENB | PARODD;
+    return now.c_iflag == wanted.c_iflag && now.c_oflag == wanted.c_oflag &&
+           now.c_lflag == wanted.c_lflag && (now.c_cflag & ~format) == (wanted.c_cflag & ~format) &&
+           now.c_cc[VMIN] == wanted.c_cc[VMIN] && now.c_cc[VTIME] == wanted.c_cc[VTIME] &&
+           cfgetispeed(&now) == cfgetispeed(&wanted) && cfgetospeed(&now) == cfgetospeed(&wanted);
+}
+
+} // namespace
+
+std::string serialDevicePath(const std::string& portName) {
+    const size_t end = std::min({portName.find('\0'), portName.size(), maxNameBytes});
+    const std::string name = portName.substr(0, end);
+    if (name.empty()) return {};
+    const char* chosen = std::getenv(("PLOTANIX_" + name).c_str());
+    if (chosen != nullptr && *chosen != '\0') return chosen;
+    const std::string com = comDevicePath(name);
+    return com.empty() ? name : com;
+}
+
+SerialLink::~SerialLink() {
+    closeSerialPort();
+}
+
+bool SerialLink::openSerialPort(const std::string& name, int32_t speed, int32_t parity,
+                                int32_t dataBits, float stopBits, int32_t handshake,
+                                int32_t /*inputQueue*/, int32_t /*outputQueue*/) {
+    // The driver's queues have fixed sizes on Linux; the requested sizes
+    // are only a hint on the original platform too.
+    closeSerialPort();
+    path_ = serialDevicePath(name);
+    if (path_.empty()) return false;
+    const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    termios tio{};
+    // A lock every Plotanix takes: TIOCEXCL alone does not keep out root.
+    bool ok = tcgetattr(fd, &tio) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ok = ok && applyLineSettings(tio, speed, parity, dataBits, stopBits, handshake) &&
+         applyToDevice(fd, tio);
+    if (!ok) {
+        ::close(fd);
+        return false;
+    }
+    ioctl(fd, TIOCEXCL);
+    if (handshake == 0) {
+        // RTS held off; a pseudo-terminal has no modem lines and refuses.
+        const int rts = TIOCM_RTS;
+        ioctl(fd, TIOCMBIC, &rts);
+    }
+    fd_ = fd;
+    lineLost_ = false;
+    return true;
+}
+
+void SerialLink::closeSerialPort() {
+    if (fd_ < 0) return;
+    ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+int SerialLink::serialInputWaiting() {
+    int count = 0;
+    if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return 0;
+    return std::max(count, 0);
+}
+
+int SerialLink::serialOutputWaiting() {
+    int count = 0;
+    if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &count) != 0) return 0;
+    return std::max(count, 0);
+}
+
+int SerialLink::readSerial(uint8_t* buffer, int maxCount) {
+    if (fd_ < 0 || buffer == nullptr || maxCount <= 0 || lineLost_) return 0;
+    const auto start = Clock::now();
+    const auto totalDeadline =
+        start + milliseconds(readTotalPerByteMs * maxCount + readTotalConstantMs);
+    auto deadline = totalDeadline;
+    int count = 0;
+    bool hangUp = false;
+    while (count < maxCount) {
+        const int got = readAvailable(fd_, buffer + count, maxCount - count);
+        if (got < 0) {
+            lineLost_ = true;
+            break;
+        }
+        if (got > 0) {
+            count += got;
+            deadline = std::min(totalDeadline, Clock::now() + milliseconds(readIntervalMs));
+            continue;
+        }
+        if (hangUp) { // ready, yet nothing to read: the line is gone
+            lineLost_ = true;
+            break;
+        }
+        const int waitMs = msUntil(deadline);
+        if (waitMs == 0 || !waitReadable(fd_, interruptFd_, waitMs, hangUp)) break;
+    }
+    return count;
+}
+
+bool SerialLink::probeLine() {
+    if (fd_ < 0 || lineLost_) return false;
+    pollfd device{fd_, POLLIN, 0};
+    if (::poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
+        serialInputWaiting() == 0)
+        lineLost_ = true;
+    return !lineLost_;
+}
+
+void SerialLink::waitOutputDrained() {
+    const auto deadline = Clock::now() + drainLimit;
+    while (serialOutputWaiting() > 0 && Clock::now() < deadline) {
+        // A short nap per step (a character takes about 1 ms at 9600 baud);
+        // the interrupt descriptor ends the wait early.
+        pollfd stop = {interruptFd_, POLLIN, 0};
+        if (::poll(&stop, 1, drainStepMs) > 0) return;
+    }
+}
+
+int SerialLink::writeSerial(const char* text) {
+    if (fd_ < 0 || text == nullptr) return 0;
+    const size_t length = std::strlen(text);
+    const auto deadline =
+        Clock::now() +
+        milliseconds(writeTotalPerByteMs * static_cast<int64_t>(length) + writeTotalConstantMs);
+    size_t written = 0;
+    while (written < length) {
+        const ssize_t put = ::write(fd_, text + written, length - written);
+        if (put > 0) {
+            written += static_cast<size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (errno == EIO) lineLost_ = true;
+            break;
+        }
+        const int waitMs = msUntil(deadline);
+        pollfd out = {fd_, POLLOUT, 0};
+        if (waitMs == 0 || (::poll(&out, 1, waitMs) < 0 && errno != EINTR)) break;
+        if ((out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+    }
+    return static_cast<int>(written);
+}
+
+} // namespace plotanix

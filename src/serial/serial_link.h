@@ -24,8 +24,7 @@ class SerialLink : public ByteLink {
     // Opens the device exclusively and raw: speed baud, dataBits, parity
     // (0 none), stopBits 1.0 or 2.0, handshake 0 (no flow control, RTS off).
     bool openSerialPort(const std::string& name, int32_t speed, int32_t parity, int32_t dataBits,
-                        float stopBits, int32_t handshake, int32_t inputQueue,
-                        int32_t outputQueue);
+                        float stopBits, int32_t handshake, int32_t inputQueue, int32_t outputQueue);
     void closeSerialPort();
     bool isOpen() const { return fd_ >= 0; }
 
@@ -46,6 +45,10 @@ class SerialLink : public ByteLink {
     // True once the device has reported a hang-up or an error (the cable or
     // USB adapter is gone); reads then return 0 at once.
     bool lineLost() const { return lineLost_; }
+    // Asks the device, without waiting, whether it has hung up or failed
+    // (readable with nothing to read); true while the line is usable.
+    bool probeLine();
+    // The device path of the latest open attempt (for the operator's message).
     const std::string& devicePath() const { return path_; }
 
   private:

@@ -1,0 +1,116 @@
+#include "support/pty_pair.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace plotanix::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<int64_t>(left.count(), 0));
+}
+
+} // namespace
+
+PtyPair::PtyPair(bool holdSlave) {
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] = {};
+    if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0 || ptsname_r(fd, name, sizeof name) != 0) {
+        error_ = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return;
+    }
+    // Terminal settings made on the master apply to the slave's line
+    // discipline: raw, so nothing is echoed or translated before the code
+    // under test sets its own.
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    masterFd_ = fd;
+    slavePath_ = name;
+    if (holdSlave) slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+PtyPair::~PtyPair() {
+    releaseSlave();
+    closeMaster();
+}
+
+bool PtyPair::writeMaster(std::string_view bytes, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (masterFd_ >= 0 && !bytes.empty()) {
+        const ssize_t put = ::write(masterFd_, bytes.data(), bytes.size());
+        if (put > 0) {
+            bytes.remove_prefix(static_cast<size_t>(put));
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR) return false;
+        pollfd out = {masterFd_, POLLOUT, 0};
+        if (msLeft(deadline) == 0) return false;
+        ::poll(&out, 1, msLeft(deadline));
+    }
+    return bytes.empty();
+}
+
+bool PtyPair::readSome(std::string& into, size_t limit, int timeoutMs) {
+    pollfd in = {masterFd_, POLLIN, 0};
+    const int ready = ::poll(&in, 1, timeoutMs);
+    if (ready <= 0) return ready < 0 && errno == EINTR;
+    char chunk[4096];
+    const ssize_t got = ::read(masterFd_, chunk, std::min(limit, sizeof chunk));
+    if (got > 0) into.append(chunk, static_cast<size_t>(got));
+    // EIO: no slave is open any more.
+    return got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR));
+}
+
+std::string PtyPair::readMaster(size_t n, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    std::string received;
+    while (masterFd_ >= 0 && received.size() < n && msLeft(deadline) > 0)
+        if (!readSome(received, n - received.size(), msLeft(deadline))) break;
+    return received;
+}
+
+std::string PtyPair::readMasterUntil(std::string_view terminator,
+                                     std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    std::string received;
+    while (masterFd_ >= 0 && !std::string_view(received).ends_with(terminator) &&
+           msLeft(deadline) > 0)
+        if (!readSome(received, 1, msLeft(deadline))) break; // never past the terminator
+    return received;
+}
+
+int PtyPair::masterInputWaiting() const {
+    int count = 0;
+    if (masterFd_ < 0 || ioctl(masterFd_, FIONREAD, &count) != 0) return 0;
+    return count;
+}
+
+void PtyPair::closeMaster() {
+    if (masterFd_ < 0) return;
+    ::close(masterFd_);
+    masterFd_ = -1;
+}
+
+void PtyPair::releaseSlave() {
+    if (slaveFd_ < 0) return;
+    ::close(slaveFd_);
+    slaveFd_ = -1;
+}
+
+} // namespace plotanix::testing
