@@ -1,1 +1,355 @@
-// (to be written)
+#include "page/drawing.h"
+
+#include "page/font_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <numbers>
+#include <utility>
+
+namespace plotanix {
+
+namespace {
+
+// The measuring cell when no label font is selected.
+constexpr int32_t fallbackCellWidth = 8;
+constexpr int32_t fallbackCellHeight = 16;
+
+int32_t saturated(int64_t value) {
+    return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
+}
+
+int64_t truncated(double value) {
+    return static_cast<int64_t>(value);
+}
+
+struct Rect {
+    int64_t left, top, right, bottom; // right and bottom exclusive
+    bool empty() const { return right <= left || bottom <= top; }
+};
+
+} // namespace
+
+struct Drawing::State {
+    PageImage* target = nullptr;
+    Colour frontColour = 0xFFFFFFFF;
+    Colour appliedColour = 0;
+    uint8_t red = 0, green = 0, blue = 0;
+    const PageFont* font = nullptr;
+    std::unique_ptr<RotatedFont> rotatedFont;
+    float rotatedAngle = 0;
+    int derivedFontsMade = 0;
+    CoverageMask mask; // kept between labels to spare the allocation
+
+    void applyColour(Colour colour) {
+        if (colour == appliedColour) return;
+        appliedColour = colour;
+        red = colour & 0xFF;
+        green = (colour >> 8) & 0xFF;
+        blue = (colour >> 16) & 0xFF;
+    }
+    uint8_t* at(int64_t x, int64_t y) const {
+        return target->row(static_cast<int>(y)) + 3 * static_cast<size_t>(x);
+    }
+    void writePixel(int64_t x, int64_t y) const {
+        uint8_t* p = at(x, y);
+        p[0] = blue;
+        p[1] = green;
+        p[2] = red;
+    }
+    // n pixels from (x, y) rightward, already clipped.
+    void writeRow(int64_t x, int64_t y, int64_t n) const {
+        for (uint8_t* p = at(x, y); n > 0; --n, p += 3) {
+            p[0] = blue;
+            p[1] = green;
+            p[2] = red;
+        }
+    }
+    void writeColumn(int64_t x, int64_t y, int64_t n) const {
+        for (; n > 0; --n, ++y)
+            writePixel(x, y);
+    }
+};
+
+Drawing::Drawing() = default;
+Drawing::~Drawing() = default;
+
+int Drawing::beginDrawing(PageImage& image) {
+    state_.reset();
+    const bool usable = image.depth == 24 && image.width > 0 && image.height > 0 &&
+                        image.stride >= 3 * image.width &&
+                        image.pixels.size() >= static_cast<size_t>(image.stride) * image.height;
+    if (!usable) return 0;
+    state_ = std::make_unique<State>();
+    state_->target = &image;
+    return 1;
+}
+
+void Drawing::endDrawing() {
+    state_.reset();
+}
+
+bool Drawing::isOpen() const {
+    return state_ != nullptr;
+}
+
+void Drawing::setFrontColour(Colour colour) {
+    if (state_) state_->frontColour = colour;
+}
+
+Colour Drawing::frontColour() const {
+    return state_ ? state_->frontColour : 0xFFFFFFFF;
+}
+
+void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour) {
+    if (!state_) return;
+    State& s = *state_;
+    s.applyColour(colour);
+    int64_t left = x, top = y, w = width, h = height;
+    if (w < 0) left += w, w = -w;
+    if (h < 0) top += h, h = -h;
+    if (left < 0) w += left, left = 0;
+    if (top < 0) h += top, top = 0;
+    w = std::min<int64_t>(w, s.target->width - left);
+    h = std::min<int64_t>(h, s.target->height - top);
+    if (w <= 0 || h <= 0) return;
+    for (int64_t row = top; row < top + h; ++row) {
+        s.writeRow(left, row, w);
+    }
+}
+
+bool clipEnds(int64_t& a1, int64_t& b1, int64_t& a2, int64_t& b2, int64_t lo, int64_t hi) {
+    // The slope comes from the ends as given and is worked out only when an
+    // end moves, so ends that share this axis coordinate never divide by 0.
+    const int64_t a1In = a1, b1In = b1, a2In = a2, b2In = b2;
+    auto slope = [&] { return double(b2In - b1In) / double(a2In - a1In); };
+    auto moveTo = [&](int64_t& a, int64_t& b, int64_t edge) {
+        b = truncated(double(b) + double(edge - a) * slope());
+        a = edge;
+    };
+    if (a1 < lo) {
+        if (a2 < lo) return false;
+        moveTo(a1, b1, lo);
+        if (a2 > hi) moveTo(a2, b2, hi);
+    } else if (a1 > hi) {
+        if (a2 > hi) return false;
+        moveTo(a1, b1, hi);
+        if (a2 < lo) moveTo(a2, b2, lo);
+    } else if (a2 > hi) {
+        moveTo(a2, b2, hi);
+    } else if (a2 < lo) {
+        moveTo(a2, b2, lo);
+    }
+    return true;
+}
+
+namespace {
+
+// Bresenham along the major axis from the end with the smaller major
+// coordinate; a decision value of 0 takes the diagonal step, so both orders
+// of the ends give the same pixels. plot(major, minor).
+template <typename Plot>
+void walkLine(int64_t major1, int64_t minor1, int64_t major2, int64_t minor2, Plot plot) {
+    if (major2 < major1) {
+        std::swap(major1, major2);
+        std::swap(minor1, minor2);
+    }
+    const int64_t dMajor = major2 - major1;
+    const int64_t dMinor = std::abs(minor2 - minor1);
+    const int64_t minorStep = minor2 >= minor1 ? 1 : -1;
+    int64_t d = 2 * dMinor - dMajor;
+    int64_t minor = minor1;
+    plot(major1, minor);
+    for (int64_t major = major1 + 1; major <= major2; ++major) {
+        if (d < 0) {
+            d += 2 * dMinor;
+        } else {
+            minor += minorStep;
+            d += 2 * (dMinor - dMajor);
+        }
+        plot(major, minor);
+    }
+}
+
+// A horizontal (or single-point) or vertical line, clipped and written as a run.
+void drawRun(const Drawing::State& s, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    const bool horizontal = y1 == y2;
+    const int64_t across = horizontal ? y1 : x1;
+    const int64_t acrossLimit = horizontal ? s.target->height : s.target->width;
+    const int64_t alongLimit = horizontal ? s.target->width : s.target->height;
+    int64_t start = horizontal ? std::min(x1, x2) : std::min(y1, y2);
+    int64_t n = int64_t(horizontal ? std::max(x1, x2) : std::max(y1, y2)) - start + 1;
+    if (across < 0 || across >= acrossLimit) return;
+    if (start < 0) n += start, start = 0;
+    n = std::min(n, alongLimit - start);
+    if (n <= 0) return;
+    if (horizontal) {
+        s.writeRow(start, across, n);
+    } else {
+        s.writeColumn(across, start, n);
+    }
+}
+
+} // namespace
+
+void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    if (!state_) return;
+    State& s = *state_;
+    s.applyColour(s.frontColour);
+    if (y1 == y2 || x1 == x2) {
+        drawRun(s, x1, y1, x2, y2);
+        return;
+    }
+    const int64_t width = s.target->width, height = s.target->height;
+    int64_t ax = x1, ay = y1, bx = x2, by = y2;
+    if (!clipEnds(ax, ay, bx, by, 0, width - 1)) return;
+    if (!clipEnds(ay, ax, by, bx, 0, height - 1)) return;
+    // Clipping keeps the ends between the originals; this only guards the store.
+    auto inside = [&](int64_t x, int64_t y) { return x >= 0 && x < width && y >= 0 && y < height; };
+    if (!inside(ax, ay) || !inside(bx, by)) return;
+    if (std::abs(by - ay) <= std::abs(bx - ax)) {
+        walkLine(ax, ay, bx, by, [&s](int64_t x, int64_t y) { s.writePixel(x, y); });
+    } else {
+        walkLine(ay, ax, by, bx, [&s](int64_t y, int64_t x) { s.writePixel(x, y); });
+    }
+}
+
+void Drawing::selectFont(const PageFont* font) {
+    if (!state_) return;
+    state_->font = font;
+    state_->rotatedFont.reset();
+}
+
+int32_t Drawing::textWidth(std::string_view text) {
+    if (!state_ || text.empty()) return 0;
+    if (!state_->font) return saturated(int64_t(fallbackCellWidth) * int64_t(text.size()));
+    const auto& advances = state_->font->impl().advances;
+    int64_t width = 0;
+    for (unsigned char byte : text)
+        width += advances[byte];
+    return saturated(width);
+}
+
+int32_t Drawing::textHeight(std::string_view text) {
+    if (!state_ || text.empty()) return 0;
+    if (!state_->font) return fallbackCellHeight;
+    const PageFont::Impl& font = state_->font->impl();
+    return font.ascent + font.descent;
+}
+
+int Drawing::derivedFontsMade() const {
+    return state_ ? state_->derivedFontsMade : 0;
+}
+
+size_t Drawing::workMaskBytes() const {
+    return state_ ? state_->mask.coverage.capacity() : 0;
+}
+
+namespace {
+
+// The page rectangle a text's rotated cell covers, from its corners
+// relative to the reference point; r comes from the unreduced angle.
+Rect rotatedCell(int64_t x, int64_t y, float angle, int64_t w, int64_t h) {
+    const auto r = static_cast<float>(double(angle) * std::numbers::pi / 180.0);
+    const auto c = static_cast<float>(std::cos(-double(r)));
+    const auto s = static_cast<float>(std::sin(-double(r)));
+    const auto c2 = static_cast<float>(std::cos(std::numbers::pi / 2.0 - r));
+    const auto s2 = static_cast<float>(std::sin(std::numbers::pi / 2.0 - r));
+    const int64_t p1x = truncated(double(c) * double(w)), p1y = truncated(double(s) * double(w));
+    const int64_t p2x = truncated(double(c2) * double(h)), p2y = truncated(double(s2) * double(h));
+    const int64_t p3x = truncated(double(p2x) + double(c) * double(w));
+    const int64_t p3y = truncated(double(p2y) + double(s) * double(w));
+    return {x + std::min({int64_t(0), p1x, p2x, p3x}), y + std::min({int64_t(0), p1y, p2y, p3y}),
+            x + std::max({int64_t(0), p1x, p2x, p3x}), y + std::max({int64_t(0), p1y, p2y, p3y})};
+}
+
+Rect intersect(const Rect& a, const Rect& b) {
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+            std::min(a.bottom, b.bottom)};
+}
+
+} // namespace
+
+namespace {
+
+// The derived font for the angle reduced to one turn, made only when the
+// reduced angle changes; nullptr when there is no font or it cannot be made.
+const RotatedFont* derivedFont(Drawing::State& s, float angle) {
+    const auto reduced = static_cast<float>(std::fmod(double(angle), 360.0));
+    if (!s.font || !std::isfinite(reduced)) return nullptr;
+    if (s.rotatedFont && s.rotatedAngle == reduced) return s.rotatedFont.get();
+    s.rotatedFont.reset();
+    const auto tenths = static_cast<int32_t>(reduced * 10.0f);
+    s.rotatedFont = RotatedFont::make(*s.font, reduced, tenths);
+    if (!s.rotatedFont) return nullptr;
+    s.rotatedAngle = reduced;
+    ++s.derivedFontsMade;
+    return s.rotatedFont.get();
+}
+
+// Renders the glyphs that can reach the visible part of the cell into the
+// mask, which covers exactly that part. Glyph origins run along the rotated
+// baseline, one ascent below the reference point (x, y).
+void renderMask(Drawing::State& s, const RotatedFont& rotated, const Rect& visible, int64_t x,
+                int64_t y, std::string_view text) {
+    const PageFont::Impl& font = s.font->impl();
+    CoverageMask& mask = s.mask;
+    mask.width = static_cast<int32_t>(visible.right - visible.left);
+    mask.height = static_cast<int32_t>(visible.bottom - visible.top);
+    mask.coverage.assign(static_cast<size_t>(mask.width) * mask.height, 0);
+    const double cosine = rotated.cosine(), sine = rotated.sine();
+    const double baseX = double(x - visible.left) + font.ascent * sine;
+    const double baseY = double(y - visible.top) + font.ascent * cosine;
+    const double reach = font.inkRadius;
+    int64_t pen = 0;
+    for (unsigned char byte : text) {
+        const double ox = baseX + double(pen) * cosine;
+        const double oy = baseY - double(pen) * sine;
+        pen += font.advances[byte];
+        if (ox + reach < 0 || oy + reach < 0 || ox - reach > mask.width ||
+            oy - reach > mask.height) {
+            continue;
+        }
+        rotated.drawGlyph(byte, ox, oy, mask);
+    }
+}
+
+void blendMask(const Drawing::State& s, const Rect& visible) {
+    const CoverageMask& mask = s.mask;
+    for (int32_t j = 0; j < mask.height; ++j) {
+        const uint8_t* coverage = mask.coverage.data() + static_cast<size_t>(j) * mask.width;
+        uint8_t* p = s.at(visible.left, visible.top + j);
+        for (int32_t i = 0; i < mask.width; ++i, p += 3) {
+            const unsigned a = coverage[i];
+            if (a == 0) continue;
+            p[0] = blendCoverage(p[0], s.blue, a);
+            p[1] = blendCoverage(p[1], s.green, a);
+            p[2] = blendCoverage(p[2], s.red, a);
+        }
+    }
+}
+
+} // namespace
+
+void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle) {
+    if (!state_ || text.empty()) return;
+    State& s = *state_;
+    s.applyColour(s.frontColour);
+    const RotatedFont* rotated = derivedFont(s, angle);
+    if (!rotated) return;
+    const PageFont::Impl& font = s.font->impl();
+    int64_t w = 0;
+    for (unsigned char byte : text)
+        w += font.advances[byte];
+    const Rect cell = rotatedCell(x, y, angle, w, font.ascent + font.descent);
+    // Only the part of the cell on the page is rendered: a label running far
+    // off the page costs no more than one that spans it.
+    const Rect visible = intersect(cell, {0, 0, s.target->width, s.target->height});
+    if (visible.empty()) return;
+    renderMask(s, *rotated, visible, x, y, text);
+    blendMask(s, visible);
+}
+
+} // namespace plotanix

@@ -5,6 +5,7 @@
 
 #include "page/page_image.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -43,6 +44,8 @@ class Drawing {
 
     // How many derived (rotated) fonts have been made since beginDrawing.
     int derivedFontsMade() const;
+    // Bytes held by the label work mask: never more than the page's pixels.
+    size_t workMaskBytes() const;
 
     struct State;
 

@@ -15,7 +15,7 @@ class PageFont {
     PageFont(const PageFont&) = delete;
     PageFont& operator=(const PageFont&) = delete;
 
-    int emHeight() const;              // pixels
+    int emHeight() const;                // pixels
     const std::string& filePath() const; // the face file fontconfig chose
 
     struct Impl;

@@ -1,0 +1,84 @@
+#include "page/font_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace plotanix {
+
+namespace {
+
+FT_Fixed fixed16(double value) {
+    return static_cast<FT_Fixed>(std::lround(value * 65536.0));
+}
+
+// One row of a rendered glyph as 0..255 coverage, whatever the pixel mode.
+uint8_t bitmapCoverage(const FT_Bitmap& bitmap, const unsigned char* row, unsigned column) {
+    if (bitmap.pixel_mode == FT_PIXEL_MODE_MONO) {
+        return (row[column >> 3] & (0x80u >> (column & 7u))) ? 255 : 0;
+    }
+    return row[column];
+}
+
+const unsigned char* bitmapRow(const FT_Bitmap& bitmap, unsigned row) {
+    // A negative pitch means the rows are stored bottom row first.
+    if (bitmap.pitch >= 0) return bitmap.buffer + static_cast<size_t>(row) * bitmap.pitch;
+    return bitmap.buffer + static_cast<size_t>(bitmap.rows - 1 - row) * -bitmap.pitch;
+}
+
+void copyBitmap(const FT_Bitmap& bitmap, int64_t left, int64_t top, CoverageMask& mask) {
+    if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY && bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return;
+    for (unsigned r = 0; r < bitmap.rows; ++r) {
+        const int64_t y = top + r;
+        if (y < 0 || y >= mask.height) continue;
+        const unsigned char* row = bitmapRow(bitmap, r);
+        uint8_t* out = mask.coverage.data() + static_cast<size_t>(y) * mask.width;
+        const int64_t first = std::max<int64_t>(0, -left);
+        const int64_t last = std::min<int64_t>(bitmap.width, mask.width - left);
+        for (int64_t c = first; c < last; ++c) {
+            uint8_t& cell = out[left + c];
+            cell = std::max(cell, bitmapCoverage(bitmap, row, static_cast<unsigned>(c)));
+        }
+    }
+}
+
+} // namespace
+
+std::unique_ptr<RotatedFont> RotatedFont::make(const PageFont& font, float angle, int32_t tenths) {
+    const PageFont::Impl& base = font.impl();
+    std::unique_ptr<RotatedFont> rotated(new RotatedFont);
+    rotated->engine_ = base.engine;
+    rotated->face_ = base.engine->openFace(base.emHeight);
+    if (!rotated->face_) return nullptr;
+    const double radians = tenths / 10.0 * std::numbers::pi / 180.0;
+    rotated->angle_ = angle;
+    rotated->cosine_ = std::cos(radians);
+    rotated->sine_ = std::sin(radians);
+    // Counter-clockwise in FreeType's upward y, which is counter-clockwise on the page too.
+    rotated->matrix_.xx = fixed16(rotated->cosine_);
+    rotated->matrix_.xy = fixed16(-rotated->sine_);
+    rotated->matrix_.yx = fixed16(rotated->sine_);
+    rotated->matrix_.yy = fixed16(rotated->cosine_);
+    return rotated;
+}
+
+RotatedFont::~RotatedFont() {
+    if (face_) FT_Done_Face(face_);
+}
+
+void RotatedFont::drawGlyph(uint8_t byte, double ox, double oy, CoverageMask& mask) const {
+    // The whole pixel goes to the placement, the fraction to FreeType so that
+    // glyphs along a slanted baseline keep their true spacing.
+    const double wholeX = std::floor(ox);
+    const double wholeY = std::floor(oy);
+    FT_Vector delta{static_cast<FT_Pos>(std::lround((ox - wholeX) * 64.0)),
+                    static_cast<FT_Pos>(-std::lround((oy - wholeY) * 64.0))};
+    FT_Set_Transform(face_, const_cast<FT_Matrix*>(&matrix_), &delta);
+    if (FT_Load_Char(face_, byte, FT_LOAD_NO_BITMAP) != 0) return;
+    FT_GlyphSlot slot = face_->glyph;
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return;
+    copyBitmap(slot->bitmap, static_cast<int64_t>(wholeX) + slot->bitmap_left,
+               static_cast<int64_t>(wholeY) - slot->bitmap_top, mask);
+}
+
+} // namespace plotanix
