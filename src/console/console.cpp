@@ -1,1 +1,339 @@
-// (to be written)
+#include "console/console.h"
+
+#include "console/event_wait.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <langinfo.h>
+#include <unistd.h>
+#include <vector>
+
+#include <curses.h>
+
+namespace plotanix {
+
+namespace {
+
+// The code page 437 box-drawing bytes of the banner, with the Unicode
+// character each stands for and a look-alike for terminals without UTF-8.
+struct BoxGlyph {
+    unsigned char byte;
+    wchar_t unicode;
+    wchar_t ascii;
+};
+
+constexpr BoxGlyph boxGlyphs[] = {
+    {0xB0, L'\u2591', L'#'}, {0xBA, L'\u2551', L'|'}, {0xBB, L'\u2557', L'+'},
+    {0xBC, L'\u255D', L'+'}, {0xC8, L'\u255A', L'+'}, {0xC9, L'\u2554', L'+'},
+    {0xCD, L'\u2550', L'='},
+};
+
+// What a byte looks like on screen. Other control and high bytes are shown
+// as '?' and never reach the terminal, so text cannot send it commands.
+wchar_t glyphFor(unsigned char byte, bool unicode) {
+    if (byte >= 0x20 && byte < 0x7F) return byte;
+    for (const auto& glyph : boxGlyphs) {
+        if (glyph.byte == byte) return unicode ? glyph.unicode : glyph.ascii;
+    }
+    return L'?';
+}
+
+// Attribute colour bits are blue 1, green 2, red 4, bright 8; curses has
+// red 1, green 2, blue 4, and the bright ones at 8-15 where it has 16.
+short cursesColour(int colour) {
+    short base = 0;
+    if (colour & 1) base |= COLOR_BLUE;
+    if (colour & 2) base |= COLOR_GREEN;
+    if (colour & 4) base |= COLOR_RED;
+    if ((colour & 8) && COLORS >= 16) base += 8;
+    return base;
+}
+
+// Keys that curses reports as codes: only Enter and Backspace carry a
+// character; everything else (arrows, function keys) gives "".
+std::string keyCodeText(wint_t code) {
+    if (code == KEY_ENTER) return "\r";
+    if (code == KEY_BACKSPACE) return "\b";
+    return "";
+}
+
+std::string characterText(wint_t character) {
+    if (character == 0x7F) return "\b"; // the Backspace key of most terminals
+    if (character < 0x80) return std::string(1, static_cast<char>(character));
+    return "?"; // outside the program's 8-bit text
+}
+
+bool terminalHasTitle() {
+    const char* term = std::getenv("TERM");
+    if (term != nullptr) {
+        for (const char* prefix :
+             {"xterm", "tmux", "screen", "rxvt", "alacritty", "foot", "kitty"}) {
+            if (std::strncmp(term, prefix, std::strlen(prefix)) == 0) return true;
+        }
+    }
+    // Terminals that declare a status line set by the same escape.
+    const char* statusLine = tigetstr(const_cast<char*>("tsl"));
+    return statusLine != nullptr && statusLine != reinterpret_cast<char*>(-1) &&
+           std::strncmp(statusLine, "\033]", 2) == 0;
+}
+
+void writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto count = write(fd, bytes.data() + done, bytes.size() - done);
+        if (count <= 0) return;
+        done += static_cast<std::size_t>(count);
+    }
+}
+
+} // namespace
+
+Console::~Console() {
+    closeConsole();
+}
+
+bool Console::openConsole() {
+    if (open_) return true;
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return false;
+    // Only the character type: numbers keep the "C" decimal point.
+    std::setlocale(LC_CTYPE, "");
+    unicode_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+
+    SCREEN* screen = newterm(nullptr, stdout, stdin);
+    if (screen == nullptr) return false;
+    set_term(screen);
+    screen_ = screen;
+    // Keys one by one, unechoed, Enter as CR, arrows as codes; Ctrl+C still
+    // raises SIGINT (cbreak keeps ISIG) so it ends the program cleanly.
+    cbreak();
+    noecho();
+    nonl();
+    intrflush(stdscr, FALSE);
+    keypad(stdscr, TRUE);
+    nodelay(stdscr, TRUE);
+    set_escdelay(25);
+    scrollok(stdscr, FALSE);
+    if (has_colors()) {
+        start_color();
+        use_default_colors();
+    }
+    bufferWidth_ = getmaxx(stdscr);
+    bufferHeight_ = getmaxy(stdscr);
+    open_ = true;
+    defaultColour_ = true;
+    pairs_.fill(0);
+    nextPair_ = 1;
+    applyColour();
+    wrefresh(stdscr);
+    return true;
+}
+
+void Console::closeConsole() {
+    if (!open_) return;
+    open_ = false;
+    endwin();
+    delscreen(static_cast<SCREEN*>(screen_));
+    screen_ = nullptr;
+}
+
+void Console::enablePositionedOutput() {
+    positionedOutput_ = true;
+}
+
+void Console::setConsoleTitle(const std::string& text) {
+    if (!open_ || !terminalHasTitle()) return;
+    std::string escape = "\033]0;";
+    for (const char byte : text) {
+        if (byte >= 0x20 && byte < 0x7F) escape += byte;
+    }
+    escape += '\a';
+    wrefresh(stdscr); // curses' own output first, then ours
+    writeAll(STDOUT_FILENO, escape);
+}
+
+void Console::clearConsole() {
+    if (!open_ || !positionedOutput_) return;
+    werase(stdscr); // blanks in the background, which follows currentColour
+    wmove(stdscr, 0, 0);
+    wrefresh(stdscr);
+}
+
+void Console::setConsoleColour(int foreground, int background) {
+    if (foreground < 0 || background < 0 || foreground >= 16 || background >= 16) return;
+    currentColour_ = background * 16 + foreground;
+    defaultColour_ = false;
+    applyColour();
+}
+
+void Console::moveCursor(int column, int row) {
+    if (!open_ || !positionedOutput_) return;
+    column = std::clamp(column, 0, getmaxx(stdscr) - 1);
+    row = std::clamp(row, 0, getmaxy(stdscr) - 1);
+    wmove(stdscr, row, column);
+    wrefresh(stdscr);
+}
+
+void Console::printText(std::string_view text) {
+    if (!open_) return;
+    putCells(text);
+    wrefresh(stdscr);
+}
+
+void Console::printLine(std::string_view text) {
+    if (!open_) return;
+    putCells(text);
+    lineEnd();
+    wrefresh(stdscr);
+}
+
+std::string Console::readKey() {
+    std::string key;
+    if (open_) nextInput(key);
+    return key;
+}
+
+std::string Console::readLine(EventWait& wait) {
+    std::string typed;
+    int emptyWakes = 0;
+    while (open_ && wait.pendingSignal() == 0) {
+        std::string key;
+        if (!nextInput(key)) {
+            const WaitResult result = wait.waitForEvent(inputDescriptor(), {}, -1);
+            // A terminal that stays readable but yields nothing has ended.
+            if (result.signal || result.keyClosed || (result.key && ++emptyWakes > 100)) break;
+            continue;
+        }
+        emptyWakes = 0;
+        if (key == "\r") {
+            lineEnd();
+            wrefresh(stdscr);
+            break;
+        }
+        if (key == "\b") {
+            if (!typed.empty()) {
+                typed.pop_back();
+                eraseBack();
+            }
+        } else if (!key.empty() && getcurx(stdscr) < getmaxx(stdscr) - 1) {
+            typed += key;
+            putCells(key);
+            wrefresh(stdscr);
+        }
+    }
+    return typed;
+}
+
+int Console::inputDescriptor() const {
+    return open_ ? STDIN_FILENO : -1;
+}
+
+int Console::cursorRow() const {
+    return open_ ? getcury(stdscr) : 0;
+}
+
+int Console::cursorColumn() const {
+    return open_ ? getcurx(stdscr) : 0;
+}
+
+int Console::colourPair(int foreground, int background) {
+    const int attribute = background * 16 + foreground;
+    if (pairs_[attribute] != 0 || !has_colors()) return pairs_[attribute];
+    if (nextPair_ >= COLOR_PAIRS) return 0; // out of pairs: the terminal's own colours
+    init_pair(nextPair_, cursesColour(foreground), cursesColour(background));
+    pairs_[attribute] = nextPair_++;
+    return pairs_[attribute];
+}
+
+// Text written from now on, and the cells that clears and scrolls blank,
+// take currentColour (or the terminal's own colours until it is first set).
+void Console::applyColour() {
+    if (!open_) return;
+    attr_t attributes = A_NORMAL;
+    short pair = 0;
+    if (!defaultColour_) {
+        const int foreground = currentColour_ & 15;
+        pair = static_cast<short>(colourPair(foreground, currentColour_ >> 4));
+        if ((foreground & 8) && COLORS < 16) attributes |= A_BOLD;
+    }
+    wattr_set(stdscr, attributes, pair, nullptr);
+    cchar_t blank;
+    setcchar(&blank, L" ", A_NORMAL, pair, nullptr);
+    wbkgrndset(stdscr, &blank);
+}
+
+// Writes the text at the cursor without wrapping: at most a screen width of
+// bytes, and those past the last column overwrite it. A NUL ends the text.
+// Cells beyond the text keep what they showed.
+void Console::putCells(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    const int width = getmaxx(stdscr);
+    int row = 0;
+    int column = 0;
+    getyx(stdscr, row, column);
+    const int count = std::min(static_cast<int>(text.size()), width);
+    if (count == 0) return;
+    const int room = width - column;
+    const int fitting = count <= room ? count : room - 1;
+
+    attr_t attributes = A_NORMAL;
+    short pair = 0;
+    wattr_get(stdscr, &attributes, &pair, nullptr);
+    std::vector<cchar_t> cells;
+    cells.reserve(static_cast<std::size_t>(count));
+    auto addCell = [&](char byte) {
+        const wchar_t glyph[2] = {glyphFor(static_cast<unsigned char>(byte), unicode_), L'\0'};
+        cchar_t cell;
+        setcchar(&cell, glyph, attributes, pair, nullptr);
+        cells.push_back(cell);
+    };
+    for (int i = 0; i < fitting; ++i)
+        addCell(text[static_cast<std::size_t>(i)]);
+    if (fitting < count) addCell(text[static_cast<std::size_t>(count - 1)]);
+
+    // wadd_wchnstr neither wraps nor moves the cursor: it is placed here.
+    wadd_wchnstr(stdscr, cells.data(), static_cast<int>(cells.size()));
+    wmove(stdscr, row, std::min(column + count, width - 1));
+}
+
+// CR LF: column 0 of the next row; on the last row the screen scrolls up.
+void Console::lineEnd() {
+    const int row = getcury(stdscr);
+    if (row < getmaxy(stdscr) - 1) {
+        wmove(stdscr, row + 1, 0);
+        return;
+    }
+    scrollok(stdscr, TRUE);
+    wscrl(stdscr, 1);
+    scrollok(stdscr, FALSE);
+    wmove(stdscr, row, 0);
+}
+
+// Backspace in readLine: one column left, a blank there, cursor stays on it.
+void Console::eraseBack() {
+    int row = 0;
+    int column = 0;
+    getyx(stdscr, row, column);
+    if (column == 0) return;
+    wmove(stdscr, row, column - 1);
+    putCells(" ");
+    wmove(stdscr, row, column - 1);
+    wrefresh(stdscr);
+}
+
+// Takes the next key press, if one is waiting: true with its text ("" for
+// keys without a character), false when nothing is waiting. Resize events
+// are not key presses and are passed over.
+bool Console::nextInput(std::string& key) {
+    wint_t input = 0;
+    int kind = ERR;
+    do {
+        kind = wget_wch(stdscr, &input);
+    } while (kind == KEY_CODE_YES && input == KEY_RESIZE);
+    if (kind == ERR) return false;
+    key = kind == KEY_CODE_YES ? keyCodeText(input) : characterText(input);
+    return true;
+}
+
+} // namespace plotanix

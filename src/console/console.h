@@ -3,6 +3,7 @@
 // attributes, positioned text that never wraps, keys polled without waiting,
 // and one line read with echo.
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,7 @@ class Console {
     Console& operator=(const Console&) = delete;
 
     // Takes the terminal (stdin/stdout) and its width and height, once.
+    // False when stdin or stdout is not a terminal, or curses cannot use it.
     bool openConsole();
     // Gives the terminal back as it was (safe to call twice).
     void closeConsole();
@@ -32,18 +34,32 @@ class Console {
     void printText(std::string_view text);
     void printLine(std::string_view text);
     // Never waits: the first key's character, "" for none or for a key
-    // without a character; Enter gives "\r".
+    // without a character; Enter gives "\r", Backspace "\b".
     std::string readKey();
-    // Blocks until Enter (or a terminating signal, seen through wait);
-    // echoes, handles backspace and the width limit.
+    // Blocks until Enter (or a terminating signal or a closed terminal,
+    // seen through wait, which end it early with what was typed); echoes,
+    // handles backspace and the width limit.
     std::string readLine(EventWait& wait);
 
     int inputDescriptor() const; // for EventWait
     int bufferWidth() const { return bufferWidth_; }
     int bufferHeight() const { return bufferHeight_; }
     int cursorRow() const;
+    int cursorColumn() const;
 
   private:
+    int colourPair(int foreground, int background);
+    void applyColour();
+    void putCells(std::string_view text);
+    void lineEnd();
+    void eraseBack();
+    bool nextInput(std::string& key);
+
+    void* screen_ = nullptr;         // the curses SCREEN of this terminal
+    bool unicode_ = false;           // the locale speaks UTF-8: box characters as Unicode
+    bool defaultColour_ = true;      // the terminal's own colours until the first setConsoleColour
+    std::array<short, 256> pairs_{}; // curses colour pair per attribute, 0 = not made yet
+    short nextPair_ = 1;
     bool open_ = false;
     bool positionedOutput_ = false;
     int bufferWidth_ = 80;

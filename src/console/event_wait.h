@@ -13,6 +13,7 @@ namespace plotanix {
 
 struct WaitResult {
     bool key = false;       // the keyboard has input
+    bool keyClosed = false; // the keyboard hung up or failed: no key will ever come
     bool signal = false;    // a terminating signal is pending (see pendingSignal)
     bool timedOut = false;
     std::vector<int> ready; // the caller's descriptors that are readable (or hung up / in error)
@@ -29,7 +30,13 @@ class EventWait {
     int pendingSignal();
 
     // keyFd: the keyboard (-1 for none). timeoutMs < 0 waits without limit.
+    // Once a signal is pending, it returns at once with signal set.
     WaitResult waitForEvent(int keyFd, const std::vector<int>& extraFds, int timeoutMs);
+
+  private:
+    void drainSignalPipe();
+
+    int latchedSignal_ = 0;
 };
 
 } // namespace plotanix
