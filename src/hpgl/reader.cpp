@@ -17,6 +17,10 @@ void InstructionReader::startRun() {
 
 int InstructionReader::readByte() {
     if (rxPos_ >= rxLength_) {
+        // The run ends at the first silent read. Reading again would only
+        // wait another full time-out, and a byte that arrived meanwhile
+        // would be taken from the line and then thrown away with the run.
+        if (stopState != running) return 0;
         rxLength_ = link_.readSerial(rxBuffer_.data(), bufferSize);
         if (rxLength_ > 0) {
             log_.writeLogBytes(rxBuffer_.data(), static_cast<size_t>(rxLength_));

@@ -89,7 +89,11 @@ TEST(Reader, SilenceEndsAnUnfinishedField) {
     EXPECT_EQ(r.reader.params[1], 10.0f);
     EXPECT_EQ(r.reader.params[2], 2.0f);
     EXPECT_EQ(r.reader.stopState, stopped);
-    // Once stopped, nothing waits for a delimiter any more.
+    // Once stopped, the line is not read again within the run, so nothing
+    // that arrives later is taken and lost with it.
+    r.link.add("PA1,1;");
+    EXPECT_EQ(r.reader.readByte(), 0);
+    EXPECT_EQ(r.link.reads, 2);
     r.reader.skipToTerminator();
     EXPECT_EQ(r.reader.readParameters(), 0);
     EXPECT_EQ(r.reader.readLabelText(), "");
