@@ -11,7 +11,8 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
 
 # The operator's build, and the test build (clang, with AddressSanitizer,
-# UndefinedBehaviorSanitizer and the libFuzzer target).
+# UndefinedBehaviorSanitizer and the libFuzzer target). The tests also use
+# the operator's build where sanitizers would distort a measurement (memory).
 BUILD := build
 TEST_BUILD := build-test
 
@@ -20,7 +21,7 @@ TEST_BUILD := build-test
 run: build
 	./$(BUILD)/plotanix
 
-test: test-build
+test: build test-build
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
 
 demo: build
@@ -41,12 +42,13 @@ deps:
 	fi
 
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=ON >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 test-build: deps
-	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON >/dev/null
+	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON \
+		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
 	@cmake --build $(TEST_BUILD) -j$(JOBS)
 
 format:

@@ -1,0 +1,306 @@
+// plotanix-demo: plays the HP-86B on a pseudo-terminal so that a new user sees
+// a whole plot run without a serial cable. It starts the plotter in this
+// terminal with PLOTANIX_COM1 naming the pseudo-terminal's slave, waits for it
+// by asking "OI;" once a second until "7470A" comes back, sends the bundled
+// drawing at the pace of a 9600-baud line and falls silent. It ends when the
+// plotter ends, with the plotter's exit status.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <string_view>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view identifyQuery = "OI;";
+constexpr std::string_view identifyReply = "7470A\r\n";
+constexpr auto queryInterval = std::chrono::seconds(1);
+// 9600 baud with a start and a stop bit: 960 bytes a second.
+constexpr auto byteTime = std::chrono::microseconds(1042);
+constexpr size_t burstSize = 32;
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "plotanix-demo: %s\n", message.c_str());
+    return 1;
+}
+
+// The directory of this program's binary: the plotter is built beside it.
+fs::path programDirectory() {
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::current_path(error) : self.parent_path();
+}
+
+// The drawing is copied next to the binary by the build; the source tree's
+// copy is the fallback for a binary moved away from its build directory.
+fs::path drawingPath(const fs::path& programDir) {
+    const fs::path beside = programDir / "demo_drawing.hpgl";
+    std::error_code error;
+    if (fs::exists(beside, error)) return beside;
+    return PLOTANIX_DEMO_DRAWING;
+}
+
+std::optional<std::string> readWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, 60'000));
+}
+
+// The environment of this process with PLOTANIX_COM1 set to the line.
+std::vector<std::string> plotterEnvironment(const std::string& linePath) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
+        if (!std::string_view(*entry).starts_with("PLOTANIX_COM1=")) entries.emplace_back(*entry);
+    entries.push_back("PLOTANIX_COM1=" + linePath);
+    return entries;
+}
+
+// The plotter's screen is gone when it ends: say where its files are, if it
+// wrote any.
+void sayWhereFilesAre() {
+    std::error_code error;
+    if (!fs::exists("PLOTTER.TXT", error)) return;
+    std::printf(
+        "Plotanix demo finished: the transcript PLOTTER.TXT and any saved pages are in %s\n",
+        fs::current_path(error).c_str());
+}
+
+class SimulatedComputer {
+  public:
+    SimulatedComputer() = default;
+    ~SimulatedComputer();
+    SimulatedComputer(const SimulatedComputer&) = delete;
+    SimulatedComputer& operator=(const SimulatedComputer&) = delete;
+
+    int run(const fs::path& plotter, const std::string& drawing);
+
+  private:
+    bool openLine();
+    bool watchSignals();
+    bool startPlotter(const fs::path& plotter);
+    bool waitForPlotter();
+    void sendDrawing(std::string_view drawing);
+    int waitForPlotterExit();
+
+    // One wait for the line, a signal or the deadline, whichever comes
+    // first; handles what it finds.
+    void waitOnce(std::optional<Clock::time_point> deadline);
+    void readReplies();
+    void handleSignals();
+    void reapPlotter();
+    // Writes what the line takes now; returns the count written.
+    size_t writeLine(std::string_view bytes);
+
+    int masterFd_ = -1;
+    int signalFd_ = -1;
+    sigset_t previousMask_{};
+    std::string linePath_;
+    pid_t plotter_ = -1;
+    bool plotterEnded_ = false;
+    int exitStatus_ = 0;
+    // The plotter closed its end: the master reports a hang-up until the
+    // slave is opened again, so it is left out of the waits meanwhile.
+    bool lineHungUp_ = false;
+    bool plotterAnswered_ = false;
+    std::string replies_;
+};
+
+SimulatedComputer::~SimulatedComputer() {
+    if (masterFd_ >= 0) close(masterFd_);
+    if (signalFd_ >= 0) close(signalFd_);
+}
+
+int SimulatedComputer::run(const fs::path& plotter, const std::string& drawing) {
+    if (!openLine()) return fail(std::string("can't make a pseudo-terminal: ") + strerror(errno));
+    if (!watchSignals()) return fail(std::string("can't watch signals: ") + strerror(errno));
+    std::printf("Plotanix demo: a simulated HP-86B is on %s.\n"
+                "Press 1 at the menu to start plotting; the simulated HP-86B is waiting for the "
+                "plotter.\n",
+                linePath_.c_str());
+    std::fflush(stdout);
+    if (!startPlotter(plotter)) return fail("can't start the plotter: " + plotter.string());
+    if (waitForPlotter()) sendDrawing(drawing);
+    const int status = waitForPlotterExit();
+    if (status == 0) sayWhereFilesAre();
+    return status;
+}
+
+bool SimulatedComputer::openLine() {
+    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (masterFd_ < 0 || grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0) return false;
+    char name[128] = {};
+    if (ptsname_r(masterFd_, name, sizeof name) != 0) return false;
+    linePath_ = name;
+    // Settings made on the master are the slave's line discipline: raw, so
+    // nothing is echoed or translated before the plotter sets its own.
+    termios settings{};
+    if (tcgetattr(masterFd_, &settings) != 0) return false;
+    cfmakeraw(&settings);
+    return tcsetattr(masterFd_, TCSANOW, &settings) == 0;
+}
+
+// Signals arrive through a descriptor, so the waits see them with the line.
+// The plotter gets the original mask back and handles them itself.
+bool SimulatedComputer::watchSignals() {
+    sigset_t watched;
+    sigemptyset(&watched);
+    for (const int signalNumber : {SIGCHLD, SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&watched, signalNumber);
+    if (sigprocmask(SIG_BLOCK, &watched, &previousMask_) != 0) return false;
+    signalFd_ = signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
+    return signalFd_ >= 0;
+}
+
+bool SimulatedComputer::startPlotter(const fs::path& plotter) {
+    const std::vector<std::string> environment = plotterEnvironment(linePath_);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    std::string program = plotter.string();
+    char* argv[] = {program.data(), nullptr};
+
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0) return false;
+    posix_spawnattr_setsigmask(&attributes, &previousMask_);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    const int error =
+        posix_spawn(&plotter_, program.c_str(), nullptr, &attributes, argv, envp.data());
+    posix_spawnattr_destroy(&attributes);
+    return error == 0;
+}
+
+// "OI;" once a second until the plotter answers. Bytes sent while the
+// plotter has not opened the line yet are discarded by it as stale input.
+bool SimulatedComputer::waitForPlotter() {
+    auto nextQuery = Clock::now();
+    while (!plotterEnded_) {
+        if (Clock::now() >= nextQuery) {
+            writeLine(identifyQuery);
+            lineHungUp_ = false; // the plotter may have opened the line again
+            nextQuery += queryInterval;
+        }
+        waitOnce(nextQuery);
+        if (plotterAnswered_) return true;
+    }
+    return false;
+}
+
+// In bursts of a few bytes, each followed by a pause that keeps the average
+// at the line's speed; the plotter's chunks end only after 100 ms of silence.
+void SimulatedComputer::sendDrawing(std::string_view drawing) {
+    const auto start = Clock::now();
+    size_t sent = 0;
+    while (sent < drawing.size() && !plotterEnded_ && !lineHungUp_) {
+        const size_t burst = std::min(burstSize, drawing.size() - sent);
+        const size_t written = writeLine(drawing.substr(sent, burst));
+        sent += written;
+        // A full line (the plotter busy) gets a moment before the next try.
+        const auto due = written > 0 ? start + byteTime * static_cast<int64_t>(sent)
+                                     : Clock::now() + byteTime * static_cast<int64_t>(burstSize);
+        while (Clock::now() < due && !plotterEnded_)
+            waitOnce(due);
+    }
+}
+
+int SimulatedComputer::waitForPlotterExit() {
+    while (!plotterEnded_)
+        waitOnce(std::nullopt);
+    return exitStatus_;
+}
+
+void SimulatedComputer::waitOnce(std::optional<Clock::time_point> deadline) {
+    pollfd fds[2] = {{signalFd_, POLLIN, 0}, {masterFd_, POLLIN, 0}};
+    const nfds_t count = lineHungUp_ ? 1 : 2;
+    const int timeout = deadline ? remainingMs(*deadline) : -1;
+    if (poll(fds, count, timeout) <= 0) return;
+    if (fds[0].revents != 0) handleSignals();
+    if (count == 2 && (fds[1].revents & POLLIN) != 0) readReplies();
+    if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR)) != 0) lineHungUp_ = true;
+}
+
+// Reading every reply keeps the plotter's output from ever filling the line;
+// only the tail that may be the start of the answer is kept.
+void SimulatedComputer::readReplies() {
+    char bytes[256];
+    ssize_t count = 0;
+    while ((count = read(masterFd_, bytes, sizeof bytes)) > 0) {
+        replies_.append(bytes, static_cast<size_t>(count));
+        if (replies_.find(identifyReply) != std::string::npos) plotterAnswered_ = true;
+        if (replies_.size() > identifyReply.size())
+            replies_.erase(0, replies_.size() - identifyReply.size());
+    }
+}
+
+void SimulatedComputer::handleSignals() {
+    signalfd_siginfo info{};
+    while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        const auto signalNumber = static_cast<int>(info.ssi_signo);
+        if (signalNumber == SIGCHLD) reapPlotter();
+        // A Ctrl+C from the terminal reaches the plotter too; a second copy
+        // of the same request does no harm.
+        else if (!plotterEnded_)
+            kill(plotter_, signalNumber);
+    }
+}
+
+void SimulatedComputer::reapPlotter() {
+    int status = 0;
+    pid_t pid = 0;
+    while ((pid = waitpid(plotter_, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (pid != plotter_) return;
+    plotterEnded_ = true;
+    if (WIFEXITED(status))
+        exitStatus_ = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        exitStatus_ = 128 + WTERMSIG(status);
+}
+
+size_t SimulatedComputer::writeLine(std::string_view bytes) {
+    const ssize_t count = write(masterFd_, bytes.data(), bytes.size());
+    return count > 0 ? static_cast<size_t>(count) : 0;
+}
+
+} // namespace
+
+int main() {
+    const fs::path programDir = programDirectory();
+    const fs::path plotter = programDir / "plotanix";
+    if (access(plotter.c_str(), X_OK) != 0)
+        return fail("can't find the plotter: " + plotter.string());
+    const fs::path drawingFile = drawingPath(programDir);
+    const std::optional<std::string> drawing = readWholeFile(drawingFile);
+    if (!drawing) return fail("can't read the demo drawing: " + drawingFile.string());
+    SimulatedComputer computer;
+    return computer.run(plotter, *drawing);
+}
