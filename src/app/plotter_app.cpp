@@ -2,6 +2,7 @@
 
 #include "output/png_writer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -359,9 +360,15 @@ void PlotterApp::showLineNotice(const std::string& text) {
 
 void PlotterApp::keepWholeTranscript() {
     if (!log.isOpen()) return;
+    // Take only what is already queued (reads of exactly that many bytes
+    // return at once), for at most a second if the computer keeps sending.
+    serial.setInterruptDescriptor(-1);
     uint8_t buffer[InstructionReader::bufferSize];
-    while (serial.serialInputWaiting() > 0) {
-        const int n = serial.readSerial(buffer, InstructionReader::bufferSize);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const int waiting = std::min(serial.serialInputWaiting(), InstructionReader::bufferSize);
+        if (waiting <= 0) break;
+        const int n = serial.readSerial(buffer, waiting);
         if (n <= 0) break;
         log.writeLogBytes(buffer, static_cast<size_t>(n));
     }

@@ -222,6 +222,9 @@ int SerialLink::serialOutputWaiting() {
 
 int SerialLink::readSerial(uint8_t* buffer, int maxCount) {
     if (fd_ < 0 || buffer == nullptr || maxCount <= 0 || lineLost_) return 0;
+    // Once the program has been told to end, the line is not read any more:
+    // a computer that keeps sending must not keep the program from ending.
+    if (interrupted()) return 0;
     const auto start = Clock::now();
     const auto totalDeadline =
         start + milliseconds(readTotalPerByteMs * maxCount + readTotalConstantMs);
@@ -247,6 +250,12 @@ int SerialLink::readSerial(uint8_t* buffer, int maxCount) {
         if (waitMs == 0 || !waitReadable(fd_, interruptFd_, waitMs, hangUp)) break;
     }
     return count;
+}
+
+bool SerialLink::interrupted() const {
+    if (interruptFd_ < 0) return false;
+    pollfd pipe{interruptFd_, POLLIN, 0};
+    return ::poll(&pipe, 1, 0) > 0;
 }
 
 bool SerialLink::probeLine() {

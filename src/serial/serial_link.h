@@ -31,8 +31,9 @@ class SerialLink : public ByteLink {
     int serialInputWaiting();
     // Returns at the first of: maxCount bytes received; 100 ms after the
     // latest byte once one has arrived; 10 * maxCount + 100 ms after the start.
-    // Bytes already queued are taken at once. Also returns early (with what it
-    // has) when the interrupt descriptor becomes readable.
+    // Bytes already queued are taken at once. Returns early (with what it
+    // has) when the interrupt descriptor becomes readable, and returns 0 at
+    // once while it is.
     int readSerial(uint8_t* buffer, int maxCount) override;
     int serialOutputWaiting() override;
     void waitOutputDrained() override;
@@ -52,6 +53,8 @@ class SerialLink : public ByteLink {
     const std::string& devicePath() const { return path_; }
 
   private:
+    bool interrupted() const;
+
     int fd_ = -1;
     int interruptFd_ = -1;
     bool lineLost_ = false;
