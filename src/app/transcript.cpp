@@ -1,0 +1,241 @@
+#include "app/transcript.h"
+
+#include <algorithm>
+#include <array>
+#include <deque>
+
+namespace plotanix {
+
+namespace {
+
+constexpr char etx = 0x03;
+constexpr size_t chunkSize = 256; // the reader's largest read
+constexpr std::string_view recordStart = "****";
+constexpr std::string_view recordEnd = "***";
+constexpr std::string_view newPageMarker = "\r\n**** NEW PAGE ****\r\n\r\n";
+constexpr std::string_view saveMarkerStart = "\r\n**** SAVE PAGE #";
+constexpr std::string_view saveMarkerEnd = " ****\r\n\r\n";
+constexpr size_t longestPageNumber = 10; // a signed 32-bit counter
+
+constexpr std::array<std::string_view, 13> knownMnemonics = {
+    "PU", "PD", "PA", "SP", "DI", "CP", "LT", "IW", "LB", "DF", "OI", "OE", "OP"};
+
+bool isKnown(std::string_view mnemonic) {
+    return std::find(knownMnemonics.begin(), knownMnemonics.end(), mnemonic) !=
+           knownMnemonics.end();
+}
+
+// The mnemonic as the record shows it: a NUL byte ends the text.
+std::string mnemonicText(char first, char second) {
+    std::string text;
+    if (first != 0) {
+        text.push_back(first);
+        if (second != 0) text.push_back(second);
+    }
+    return text;
+}
+
+struct ExpectedRecord {
+    std::string mnemonic;
+    size_t secondByte; // index in the run of the mnemonic's second byte
+};
+
+// Follows the bytes of a run as the interpreter reads them, far enough to
+// know where mnemonics are taken: every instruction but a label ends at its
+// ';', a label at its ETX and then the next ';'.
+class MnemonicTracker {
+  public:
+    void feed(char byte, size_t index) {
+        switch (state_) {
+        case State::first:
+            first_ = byte;
+            state_ = State::second;
+            break;
+        case State::second:
+            take(mnemonicText(first_, byte), index);
+            break;
+        case State::toTerminator:
+            if (byte == ';') state_ = State::first;
+            break;
+        case State::toEtx:
+            if (byte == etx) state_ = State::toTerminator;
+            break;
+        }
+    }
+    bool inLabel() const { return state_ == State::toEtx; }
+    bool usesFont() const { return usesFont_; }
+    std::deque<ExpectedRecord>& expected() { return expected_; }
+
+  private:
+    enum class State { first, second, toTerminator, toEtx };
+
+    void take(std::string mnemonic, size_t index) {
+        state_ = mnemonic == "LB" ? State::toEtx : State::toTerminator;
+        usesFont_ = usesFont_ || mnemonic == "LB" || mnemonic == "CP";
+        // A plain file has no records: forget those whose chunk is past.
+        while (!expected_.empty() && expected_.front().secondByte + chunkSize < index) {
+            expected_.pop_front();
+        }
+        if (!isKnown(mnemonic)) expected_.push_back({std::move(mnemonic), index});
+    }
+
+    State state_ = State::first;
+    char first_ = 0;
+    bool usesFont_ = false;
+    std::deque<ExpectedRecord> expected_;
+};
+
+// Length of the page marker at the start of text (0 if none); the page
+// number of a save goes to pageNumber.
+size_t markerLength(std::string_view text, TranscriptStep::Kind& kind, int64_t& pageNumber) {
+    if (text.starts_with(newPageMarker)) {
+        kind = TranscriptStep::Kind::newPage;
+        return newPageMarker.size();
+    }
+    if (!text.starts_with(saveMarkerStart)) return 0;
+    const size_t digitsStart = saveMarkerStart.size();
+    size_t end = digitsStart;
+    int64_t number = 0;
+    while (end < text.size() && end - digitsStart < longestPageNumber && text[end] >= '0' &&
+           text[end] <= '9') {
+        number = number * 10 + (text[end++] - '0');
+    }
+    if (end == digitsStart || text[digitsStart] == '0') return 0;
+    if (!text.substr(end).starts_with(saveMarkerEnd)) return 0;
+    kind = TranscriptStep::Kind::savePage;
+    pageNumber = number;
+    return end + saveMarkerEnd.size();
+}
+
+bool hasRecordShape(std::string_view text, std::string_view mnemonic) {
+    return text.starts_with(recordStart) && text.substr(recordStart.size()).starts_with(mnemonic) &&
+           text.substr(recordStart.size() + mnemonic.size()).starts_with(recordEnd);
+}
+
+class Splitter {
+  public:
+    explicit Splitter(std::string_view transcript) : text_(transcript) {}
+
+    std::vector<TranscriptStep> split() {
+        while (pos_ < text_.size()) {
+            pos_ = text_.find_first_of("\r*", pos_);
+            if (pos_ == std::string_view::npos) break;
+            if (!takeMarker() && !takeRecord()) ++pos_;
+        }
+        pos_ = text_.size();
+        endRun();
+        return std::move(steps_);
+    }
+
+  private:
+    // Moves the plain bytes before pos_ into the current run.
+    void collect() {
+        for (size_t i = plainStart_; i < pos_; ++i) {
+            run_.push_back(text_[i]);
+            tracker_.feed(text_[i], run_.size() - 1);
+        }
+        plainStart_ = pos_;
+    }
+
+    void skip(size_t length) {
+        pos_ += length;
+        plainStart_ = pos_;
+    }
+
+    void endRun() {
+        collect();
+        if (!run_.empty()) {
+            steps_.push_back({TranscriptStep::Kind::run, std::move(run_), 0, tracker_.usesFont()});
+        }
+        run_.clear();
+        tracker_ = MnemonicTracker();
+    }
+
+    bool takeMarker() {
+        if (text_[pos_] != '\r') return false;
+        TranscriptStep step;
+        const size_t length = markerLength(text_.substr(pos_), step.kind, step.pageNumber);
+        if (length == 0) return false;
+        endRun();
+        steps_.push_back(std::move(step));
+        skip(length);
+        return true;
+    }
+
+    bool takeRecord() {
+        const std::string_view rest = text_.substr(pos_);
+        if (!rest.starts_with(recordStart)) return false;
+        collect();
+        size_t length = expectedRecordLength(rest);
+        if (length == 0) length = plausibleRecordLength(rest);
+        if (length == 0) return false;
+        skip(length);
+        return true;
+    }
+
+    // The record the interpreter would have written next, if it is here.
+    size_t expectedRecordLength(std::string_view rest) {
+        auto& expected = tracker_.expected();
+        while (!expected.empty() && expected.front().secondByte + chunkSize < run_.size()) {
+            expected.pop_front(); // its chunk is long past: that record is missing
+        }
+        if (expected.empty() || !hasRecordShape(rest, expected.front().mnemonic)) return 0;
+        const size_t length =
+            recordStart.size() + expected.front().mnemonic.size() + recordEnd.size();
+        if (tracker_.inLabel() && recurs(rest, length, expected.front().secondByte)) return 0;
+        expected.pop_front();
+        return length;
+    }
+
+    // Whether the record at the start of rest appears again where it could
+    // still stand: then this copy is label text that happens to read like
+    // the record (a record ends a chunk, and the chunk may go on).
+    bool recurs(std::string_view rest, size_t length, size_t secondByte) const {
+        const size_t stillAllowed = secondByte + chunkSize - run_.size();
+        return rest.substr(length, stillAllowed + length).find(rest.substr(0, length)) != npos;
+    }
+
+    // A record the reading did not foresee: only outside label text, for an
+    // unrecognised mnemonic that the last chunk could have held.
+    size_t plausibleRecordLength(std::string_view rest) const {
+        if (tracker_.inLabel()) return 0;
+        for (size_t length = 2;; --length) {
+            const std::string_view mnemonic = rest.substr(recordStart.size(), length);
+            if (mnemonic.size() == length && hasRecordShape(rest, mnemonic) &&
+                mnemonic.find('\0') == std::string_view::npos && !isKnown(mnemonic) &&
+                inLastChunk(mnemonic)) {
+                return recordStart.size() + length + recordEnd.size();
+            }
+            if (length == 0) return 0;
+        }
+    }
+
+    // Whether a mnemonic with this text could have had its second byte in
+    // the last chunk of the run (its first byte may be in the chunk before).
+    bool inLastChunk(std::string_view mnemonic) const {
+        const std::string_view run = run_;
+        const size_t from = run.size() > chunkSize + 1 ? run.size() - chunkSize - 1 : 0;
+        const std::string_view window = run.substr(from);
+        if (mnemonic.size() == 2) return window.find(mnemonic) != std::string_view::npos;
+        if (mnemonic.size() == 1) return window.find(std::string{mnemonic[0], '\0'}) != npos;
+        // An empty text: the first byte was NUL, and a second byte followed.
+        return window.size() > 1 && window.substr(0, window.size() - 1).find('\0') != npos;
+    }
+
+    static constexpr size_t npos = std::string_view::npos;
+
+    std::string_view text_;
+    size_t pos_ = 0;
+    size_t plainStart_ = 0;
+    std::string run_;
+    MnemonicTracker tracker_;
+    std::vector<TranscriptStep> steps_;
+};
+
+} // namespace
+
+std::vector<TranscriptStep> splitTranscript(std::string_view transcript) {
+    return Splitter(transcript).split();
+}
+
+} // namespace plotanix
