@@ -295,7 +295,8 @@ bool needsFont(const std::vector<TranscriptStep>& steps) {
 
 // Saves the page; on failure says why in one line.
 bool writePage(const PageImage& page, const std::string& name) {
-    if (savePng(page, name)) return true;
+    // A render can be run again: no need to wait for the disk.
+    if (savePng(page, name, Durability::written)) return true;
     const size_t base = baseStart(name);
     const std::string directory = base == 0 ? "." : name.substr(0, base);
     if (::access(directory.c_str(), W_OK) != 0) {

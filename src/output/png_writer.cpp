@@ -61,8 +61,8 @@ mode_t newFileMode() {
 }
 
 // Writes the whole image to the open descriptor and closes it; true only
-// when every byte has reached the disk.
-bool writeImageFile(int fd, const PageImage& image) {
+// when every byte has been written (and, if durable, has reached the disk).
+bool writeImageFile(int fd, const PageImage& image, Durability durability) {
     if (::fchmod(fd, newFileMode()) != 0) {
         ::close(fd);
         return false;
@@ -74,7 +74,7 @@ bool writeImageFile(int fd, const PageImage& image) {
     }
     bool written = encodeImage(file, image);
     written = std::fflush(file) == 0 && written;
-    written = ::fsync(::fileno(file)) == 0 && written;
+    if (durability == Durability::synced) written = ::fsync(::fileno(file)) == 0 && written;
     written = std::fclose(file) == 0 && written;
     return written;
 }
@@ -108,17 +108,18 @@ void syncDirectory(const std::string& fileName) {
 // libpng needs no set-up; the call stays for the program's start-up order.
 void enablePngEncoder() {}
 
-int savePng(const PageImage& image, const std::string& fileName) {
+int savePng(const PageImage& image, const std::string& fileName, Durability durability) {
     if (fileName.empty() || !usableImage(image)) return 0;
     std::string temporaryName = temporaryPattern(fileName);
     if (temporaryName.empty()) return 0;
     const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC);
     if (fd < 0) return 0;
-    if (!writeImageFile(fd, image) || std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
+    if (!writeImageFile(fd, image, durability) ||
+        std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
         ::unlink(temporaryName.c_str());
         return 0;
     }
-    syncDirectory(fileName);
+    if (durability == Durability::synced) syncDirectory(fileName);
     return 1;
 }
 
