@@ -25,33 +25,63 @@ std::string pageFileName(int32_t pageNumber) {
     return "PLOTTER_" + digits.substr(digits.size() - 5) + ".PNG";
 }
 
-// The instruction counters on row 2. The terminal is redrawn at most every
-// 20 ms while a stream pours in, so a fast line is never held back by the
-// screen; the final counts are always shown when the run ends.
+// The instruction counters on row 2. While a stream pours in, the terminal
+// is redrawn at most every 20 ms, so a fast line is never held back by the
+// screen; counts held back are shown before the line is read again (when
+// the computer may pause), and the final counts when the run ends.
 class PlotterApp::ConsoleStatus : public StatusLine {
   public:
     explicit ConsoleStatus(Console& console) : console_(console) {}
     void showStatus(int32_t instructions, int32_t ignored) override {
+        held_ = {instructions, ignored};
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastShown_ < std::chrono::milliseconds(20)) return;
-        lastShown_ = now;
-        show(instructions, ignored);
+        if (now - lastShown_ >= std::chrono::milliseconds(20)) showHeld();
+    }
+    void showHeld() {
+        if (held_ == shown_) return;
+        show(held_.first, held_.second);
     }
     void show(int32_t instructions, int32_t ignored) {
+        held_ = shown_ = {instructions, ignored};
+        lastShown_ = std::chrono::steady_clock::now();
         console_.moveCursor(0, statusRow);
         console_.printLine("Instructions : " + std::to_string(instructions) +
                            "  Ignored : " + std::to_string(ignored));
     }
-    void reset() { lastShown_ = {}; }
+    void reset() {
+        lastShown_ = {};
+        held_ = shown_ = {-1, -1};
+    }
 
   private:
     Console& console_;
     std::chrono::steady_clock::time_point lastShown_{};
+    std::pair<int32_t, int32_t> held_{-1, -1};
+    std::pair<int32_t, int32_t> shown_{-1, -1};
+};
+
+// The line as the reader sees it: before each read, which may wait for the
+// computer, the status line is brought up to date.
+class PlotterApp::StatusFirstLine : public ByteLink {
+  public:
+    StatusFirstLine(SerialLink& serial, ConsoleStatus& status) : serial_(serial), status_(status) {}
+    int readSerial(uint8_t* buffer, int maxCount) override {
+        status_.showHeld();
+        return serial_.readSerial(buffer, maxCount);
+    }
+    int serialOutputWaiting() override { return serial_.serialOutputWaiting(); }
+    void waitOutputDrained() override { serial_.waitOutputDrained(); }
+    int writeSerial(const char* text) override { return serial_.writeSerial(text); }
+
+  private:
+    SerialLink& serial_;
+    ConsoleStatus& status_;
 };
 
 PlotterApp::PlotterApp()
-    : reader(serial, log), status(std::make_unique<ConsoleStatus>(console)),
-      interpreter(reader, drawing, serial, log, status.get()) {}
+    : status(std::make_unique<ConsoleStatus>(console)),
+      line(std::make_unique<StatusFirstLine>(serial, *status)), reader(*line, log),
+      interpreter(reader, drawing, *line, log, status.get()) {}
 
 PlotterApp::~PlotterApp() = default;
 

@@ -30,6 +30,7 @@ class PlotterApp {
 
   private:
     class ConsoleStatus;
+    class StatusFirstLine;
 
     enum class Choice { startPlotting, quit };
 
@@ -78,9 +79,10 @@ class PlotterApp {
     Console console;
     SerialLink serial;
     LogFile log;
+    std::unique_ptr<ConsoleStatus> status;
+    std::unique_ptr<StatusFirstLine> line;
     InstructionReader reader;
     Drawing drawing;
-    std::unique_ptr<ConsoleStatus> status;
     Interpreter interpreter;
     std::unique_ptr<PageFont> font;
     std::unique_ptr<PageImage> page;
