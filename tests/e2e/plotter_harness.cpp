@@ -1,0 +1,418 @@
+#include "plotter_harness.h"
+
+#include "hpgl/interpreter.h"
+#include "hpgl/reader.h"
+#include "logfile/log_file.h"
+#include "page/drawing.h"
+#include "page/label_font.h"
+#include "support/fake_link.h"
+#include "support/wait_until.h"
+#include "support/xvfb.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#ifndef PLOTANIX_BINARY
+#define PLOTANIX_BINARY ""
+#endif
+
+namespace plotanix::testing {
+
+namespace {
+
+constexpr int screenWidth = 80;
+constexpr int screenHeight = 25;
+constexpr int statusRow = 2;
+
+std::string trimRight(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+std::vector<std::string> screenRows(const std::string& capture) {
+    std::vector<std::string> rows;
+    std::size_t start = 0;
+    while (start < capture.size() && rows.size() < screenHeight) {
+        std::size_t end = capture.find('\n', start);
+        if (end == std::string::npos) end = capture.size();
+        rows.push_back(trimRight(capture.substr(start, end - start)));
+        start = end + 1;
+    }
+    rows.resize(screenHeight);
+    return rows;
+}
+
+// The count on the status line "Instructions : N  Ignored : M", or -1.
+int shownInstructions(const std::string& capture) {
+    const std::string row = screenRows(capture)[statusRow];
+    const std::string prefix = "Instructions : ";
+    if (row.rfind(prefix, 0) != 0) return -1;
+    return std::atoi(row.c_str() + prefix.size());
+}
+
+bool pageMenuShown(const std::string& capture) {
+    if (capture.find("The HP has stopped sending instructions") == std::string::npos) return false;
+    const auto rows = screenRows(capture);
+    // The bottom row is not the menu's: the line's notices go there.
+    for (auto row = rows.rbegin() + 1; row != rows.rend(); ++row) {
+        if (!row->empty()) return *row == "Command :";
+    }
+    return false;
+}
+
+bool processGone(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!stat || !std::getline(stat, text)) return true;
+    const auto close = text.rfind(')');
+    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z' ||
+           text[close + 2] == 'X';
+}
+
+// The sanitizers' settings of the test run (ctest sets them), with their
+// reports sent to files so that they survive the terminal.
+std::string sanitizerVariable(const char* name, const std::string& fallback,
+                              const std::string& logPath) {
+    const char* given = std::getenv(name);
+    std::string value = given != nullptr && *given != '\0' ? given : fallback;
+    if (!logPath.empty()) value += ":log_path=" + logPath;
+    return std::string(name) + "=" + value;
+}
+
+} // namespace
+
+const std::string& sharedDisplay() {
+    static XvfbServer server;
+    static const std::string name = server.start() ? server.displayName() : std::string();
+    return name;
+}
+
+std::string savedPageName(int number) {
+    const std::string digits = "0000" + std::to_string(number);
+    return "PLOTTER_" + digits.substr(digits.size() - 5) + ".PNG";
+}
+
+PlotterSession::PlotterSession(PlotterOptions options) : options_(std::move(options)) {
+    if (options_.binary.empty()) options_.binary = PLOTANIX_BINARY;
+    if (options_.workingDirectory.empty()) {
+        ownDirectory_ = std::make_unique<TempDir>();
+        directory_ = ownDirectory_->path().string();
+    } else {
+        directory_ = options_.workingDirectory;
+    }
+}
+
+PlotterSession::~PlotterSession() {
+    // The terminal goes away: a program still running gets its hang-up.
+    tmux_.killServer();
+    if (pid_ > 0 && !waitUntil([this] { return processGone(pid_); }, 5s)) {
+        ::kill(pid_, SIGKILL);
+        waitUntil([this] { return processGone(pid_); }, 5s);
+    }
+}
+
+bool PlotterSession::fail(const std::string& what) {
+    failure_ = what + "\n--- screen ---\n" + tmux_.lastScreen();
+    return false;
+}
+
+bool PlotterSession::start() {
+    if (!line_.ok()) return fail("no pseudo-terminal: " + line_.error());
+    if (directory_.empty()) return fail("no working directory");
+    const std::string display = options_.withDisplay ? sharedDisplay() : std::string();
+    if (options_.withDisplay && display.empty()) return fail("Xvfb did not start");
+
+    const std::string reports = reports_.path().string();
+    const std::string suppressions = std::string(PLOTANIX_SOURCE_DIR) + "/tests/lsan.supp";
+    TmuxOptions tmuxOptions;
+    tmuxOptions.width = screenWidth;
+    tmuxOptions.height = screenHeight;
+    tmuxOptions.workingDirectory = directory_;
+    tmuxOptions.environment = {
+        "PLOTANIX_COM1=" + (options_.portPath.empty() ? line_.slavePath() : options_.portPath),
+        "DISPLAY=" + display,
+        "LANG=C.UTF-8",
+        "LC_ALL=C.UTF-8",
+        "TERM=screen",
+        sanitizerVariable("ASAN_OPTIONS", "detect_leaks=1", reports + "/asan"),
+        sanitizerVariable("LSAN_OPTIONS", "suppressions=" + suppressions + ":print_suppressions=0",
+                          ""),
+        sanitizerVariable("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1",
+                          reports + "/ubsan"),
+    };
+    tmuxOptions.environment.insert(tmuxOptions.environment.end(), options_.extraEnvironment.begin(),
+                                   options_.extraEnvironment.end());
+    if (!tmux_.start({options_.binary}, tmuxOptions)) return fail("tmux did not start");
+    pid_ = tmux_.panePid();
+    if (pid_ <= 0) return fail("no pane process");
+    if (!tmux_.waitForText("Your choice :", 20s)) return fail("no start menu");
+    return true;
+}
+
+// ---------------------------------------------------------------- operator
+
+bool PlotterSession::pressKey(const std::string& text) {
+    // tmux takes a word ending in ';' as the end of its command: "\;" is
+    // the character itself.
+    if (!text.empty() && text.back() == ';')
+        return tmux_.sendText(text.substr(0, text.size() - 1) + "\\;");
+    return tmux_.sendText(text);
+}
+
+bool PlotterSession::pressNamed(const std::string& name) {
+    return tmux_.sendKeys({name});
+}
+
+bool PlotterSession::waitScreen(const std::string& text, std::chrono::milliseconds timeout) {
+    return tmux_.waitForText(text, timeout) || fail("not on screen: \"" + text + "\"");
+}
+
+bool PlotterSession::waitRow(int row, const std::string& text, std::chrono::milliseconds timeout) {
+    const std::string wanted = trimRight(text);
+    return tmux_.waitForScreen(
+               [&](const std::string& capture) {
+                   return screenRows(capture)[static_cast<std::size_t>(row)] == wanted;
+               },
+               timeout) ||
+           fail("row " + std::to_string(row) + " never read \"" + wanted + "\"");
+}
+
+std::vector<std::string> PlotterSession::rows() const {
+    return screenRows(tmux_.capture());
+}
+
+std::string PlotterSession::screen() const {
+    return "--- screen ---\n" + tmux_.capture() + "--- last failure ---\n" + failure_;
+}
+
+bool PlotterSession::startPlotting() {
+    if (!pressKey("1")) return fail("key not sent");
+    return tmux_.waitForScreen(
+               [](const std::string& capture) {
+                   const auto shown = screenRows(capture);
+                   return shown[0] == "Plotter ON LINE" && shown[2] == "Waiting...";
+               },
+               20s) ||
+           fail("not on line");
+}
+
+bool PlotterSession::waitPageMenu(std::optional<int> instructions,
+                                  std::chrono::milliseconds timeout) {
+    return tmux_.waitForScreen(
+               [&](const std::string& capture) {
+                   return pageMenuShown(capture) &&
+                          (!instructions || shownInstructions(capture) == *instructions);
+               },
+               timeout) ||
+           fail("no page menu");
+}
+
+bool PlotterSession::waitInstructionsAtLeast(int count, std::chrono::milliseconds timeout) {
+    return tmux_.waitForScreen(
+               [&](const std::string& capture) { return shownInstructions(capture) >= count; },
+               timeout) ||
+           fail("fewer than " + std::to_string(count) + " instructions shown");
+}
+
+int PlotterSession::quit() {
+    if (!pressKey("4") || !waitScreen("ENTER to quit...")) return -1;
+    return confirmQuit();
+}
+
+int PlotterSession::confirmQuit() {
+    if (!pressNamed("Enter")) return -1;
+    return waitForExit();
+}
+
+// ---------------------------------------------------------------- computer
+
+bool PlotterSession::sendLine(std::string_view bytes, Pace pace) {
+    if (pace.bytesPerSecond <= 0) return line_.writeMaster(bytes);
+    // A slice every 10 ms keeps the gaps far below the line's 100 ms
+    // inter-byte time-out, so the pacing itself never splits a chunk.
+    const auto slice = static_cast<std::size_t>(std::max(1, pace.bytesPerSecond / 100));
+    auto next = std::chrono::steady_clock::now();
+    while (!bytes.empty()) {
+        const std::size_t n = std::min(slice, bytes.size());
+        if (!line_.writeMaster(bytes.substr(0, n))) return false;
+        bytes.remove_prefix(n);
+        next += std::chrono::milliseconds(1000 * n / static_cast<std::size_t>(pace.bytesPerSecond));
+        std::this_thread::sleep_until(next); // the computer's own timing
+    }
+    return true;
+}
+
+std::string PlotterSession::readReply(std::string_view terminator,
+                                      std::chrono::milliseconds timeout) {
+    return line_.readMasterUntil(terminator, timeout);
+}
+
+// ---------------------------------------------------------------- process
+
+bool PlotterSession::running() const {
+    return pid_ > 0 && !processGone(pid_);
+}
+
+int PlotterSession::waitForExit(std::chrono::milliseconds timeout) {
+    if (!tmux_.waitForExit(timeout)) {
+        fail("the program did not end");
+        return -1;
+    }
+    return tmux_.paneExitStatus();
+}
+
+bool PlotterSession::terminalRestored() const {
+    return tmux_.query("#{alternate_on}") == "0";
+}
+
+std::string PlotterSession::sanitizerReport() const {
+    std::string report;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(reports_.path(), error))
+        report += "--- " + entry.path().filename().string() + "\n" + readFile(entry.path());
+    return report;
+}
+
+// ---------------------------------------------------------------- files
+
+bool PlotterSession::hasFile(const std::string& name) const {
+    return std::filesystem::exists(file(name));
+}
+
+std::string PlotterSession::transcript() const {
+    return readFile(file("PLOTTER.TXT"));
+}
+
+DecodedPng PlotterSession::savedPage(int number) const {
+    return decodePng(readFile(file(savedPageName(number))));
+}
+
+// ---------------------------------------------------------------- pages
+
+std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs) {
+    auto page = createPageImage(800, 600, 24);
+    const auto font = loadFont("Courier New", 12);
+    Drawing drawing;
+    LogFile log; // never opened: writes nothing
+    FakeLink link;
+    InstructionReader reader(link, log);
+    Interpreter interpreter(reader, drawing, link, log, nullptr);
+    bool first = true;
+    for (const auto& run : runs) {
+        drawing.beginDrawing(*page);
+        drawing.selectFont(font.get());
+        if (first) drawing.fillBox(0, 0, 800, 640, penColours[0]);
+        first = false;
+        interpreter.setDefaults();
+        link.add(run);
+        reader.startRun();
+        interpreter.runInstructionLoop();
+        drawing.endDrawing();
+    }
+    return page;
+}
+
+uint32_t colourAt(const DecodedPng& png, int x, int y) {
+    const uint32_t rgb = png.pixel(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    return (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
+}
+
+long differingPixels(const DecodedPng& png, const PageImage& page) {
+    if (!png.error.empty() || png.width != 800 || png.height != 600 ||
+        png.rgb.size() != 800u * 600u * 3u)
+        return -1;
+    long differing = 0;
+    for (int y = 0; y < 600; ++y) {
+        for (int x = 0; x < 800; ++x)
+            differing += colourAt(png, x, y) != page.pixel(x, y) ? 1 : 0;
+    }
+    return differing;
+}
+
+std::string withoutRecords(const std::string& transcript) {
+    std::string kept;
+    std::size_t i = 0;
+    while (i < transcript.size()) {
+        std::size_t skip = 0;
+        for (std::size_t length = 0; length <= 2 && skip == 0; ++length) {
+            if (i + 7 + length <= transcript.size() && transcript.compare(i, 4, "****") == 0 &&
+                transcript.compare(i + 4 + length, 3, "***") == 0)
+                skip = 7 + length;
+        }
+        if (skip > 0) {
+            i += skip;
+        } else {
+            kept += transcript[i++];
+        }
+    }
+    return kept;
+}
+
+// ---------------------------------------------------------------- window
+
+namespace {
+
+std::string textProperty(Display* display, Window window, Atom property) {
+    XTextProperty text{};
+    std::string value;
+    if (XGetTextProperty(display, window, &text, property) == 0 || text.value == nullptr)
+        return value;
+    char** list = nullptr;
+    int count = 0;
+    if (Xutf8TextPropertyToTextList(display, &text, &list, &count) >= Success && count > 0)
+        value = list[0];
+    if (list != nullptr) XFreeStringList(list);
+    XFree(text.value);
+    return value;
+}
+
+// The title as window managers read it: _NET_WM_NAME (UTF-8), else WM_NAME.
+std::string windowTitle(Display* display, Window window) {
+    const std::string title =
+        textProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False));
+    return title.empty() ? textProperty(display, window, XA_WM_NAME) : title;
+}
+
+std::optional<WindowGeometry> searchWindows(Display* display, Window parent,
+                                            const std::string& title, int depth) {
+    Window root = 0, parentOut = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display, parent, &root, &parentOut, &children, &count) == 0) return {};
+    std::optional<WindowGeometry> found;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        XWindowAttributes attributes{};
+        if (windowTitle(display, children[i]) == title &&
+            XGetWindowAttributes(display, children[i], &attributes) != 0 &&
+            attributes.map_state == IsViewable) {
+            int x = 0, y = 0;
+            Window child = 0;
+            XTranslateCoordinates(display, children[i], root, 0, 0, &x, &y, &child);
+            found = WindowGeometry{x, y, attributes.width, attributes.height};
+        } else if (depth > 0) {
+            found = searchWindows(display, children[i], title, depth - 1);
+        }
+    }
+    if (children != nullptr) XFree(children);
+    return found;
+}
+
+} // namespace
+
+std::optional<WindowGeometry> findWindow(const std::string& title) {
+    if (sharedDisplay().empty()) return {};
+    Display* display = XOpenDisplay(sharedDisplay().c_str());
+    if (display == nullptr) return {};
+    auto found = searchWindows(display, DefaultRootWindow(display), title, 2);
+    XCloseDisplay(display);
+    return found;
+}
+
+} // namespace plotanix::testing

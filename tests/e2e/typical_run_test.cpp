@@ -1,0 +1,162 @@
+// The typical run, end to end: the computer sends two lines and a label and
+// falls silent; the operator sees the page, saves it and quits.
+
+#include "plotter_harness.h"
+
+#include "support/wait_until.h"
+
+#include <gtest/gtest.h>
+
+namespace plotanix::testing {
+namespace {
+
+const std::string typicalStream = "SP1;PU100,100;PD200,100,200,200;LBHI\x03;";
+
+constexpr uint32_t white = 0xFFFFFF;
+constexpr uint32_t black = 0x000000;
+
+// Plotter (100,100)-(200,100)-(200,200) is picture (180,440)-(280,440)-(280,340).
+bool onLines(int x, int y) {
+    return (y == 440 && x >= 180 && x <= 280) || (x == 280 && y >= 340 && y <= 440);
+}
+
+// "HI" from pen (200,200): a 20 x 19 cell, left edge on column 280, its
+// vertical middle on row 340.
+bool inLabelCell(int x, int y) {
+    return x >= 280 && x < 300 && y >= 331 && y < 350;
+}
+
+std::string marker(const std::string& text) {
+    return "\r\n**** " + text + " ****\r\n\r\n";
+}
+
+void expectTypicalPage(const DecodedPng& png) {
+    ASSERT_EQ(png.error, "");
+    ASSERT_EQ(png.width, 800u);
+    ASSERT_EQ(png.height, 600u);
+    EXPECT_EQ(png.bitDepth, 8);
+    EXPECT_EQ(png.colourType, 2);
+
+    long wrong = 0;
+    int inkTop = 600, inkBottom = -1, inkLeft = 800, inkRight = -1;
+    bool inkLeftHalf = false, inkRightHalf = false;
+    for (int y = 0; y < 600; ++y) {
+        for (int x = 0; x < 800; ++x) {
+            const uint32_t colour = colourAt(png, x, y);
+            if (onLines(x, y)) {
+                wrong += colour != black;
+            } else if (inLabelCell(x, y)) {
+                if (colour == white) continue;
+                inkTop = std::min(inkTop, y), inkBottom = std::max(inkBottom, y);
+                inkLeft = std::min(inkLeft, x), inkRight = std::max(inkRight, x);
+                (x < 290 ? inkLeftHalf : inkRightHalf) = true;
+            } else {
+                wrong += colour != white;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "pixels off the two lines that are not white, or line pixels not black";
+    // Capitals sit inside the cell, clear of its top (ascent above them) and
+    // of its bottom (descent below the baseline), around row 340.
+    EXPECT_GT(inkTop, 331);
+    EXPECT_LT(inkBottom, 349);
+    EXPECT_NEAR((inkTop + inkBottom) / 2.0, 340, 3.0);
+    EXPECT_LE(inkLeft, 283) << "the H does not start at the pen";
+    EXPECT_GE(inkRight, 292);
+    EXPECT_TRUE(inkLeftHalf && inkRightHalf) << "both letters are drawn, side by side";
+}
+
+TEST(TypicalRun, PlotsShowsSavesAndQuits) {
+    PlotterSession plotter;
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.screen();
+    ASSERT_TRUE(plotter.sendLine(typicalStream));
+    ASSERT_TRUE(plotter.waitPageMenu(4)) << plotter.screen();
+
+    const std::vector<std::string> menuScreen = {"Plotter ON LINE",
+                                                 "",
+                                                 "Instructions : 4  Ignored : 0",
+                                                 "",
+                                                 "The HP has stopped sending instructions",
+                                                 "",
+                                                 " 1: Save as PNG image",
+                                                 " 2: Insert new page",
+                                                 " 3: Continue Plotting",
+                                                 " 4: Quit",
+                                                 "",
+                                                 "Command :"};
+    auto rows = plotter.rows();
+    EXPECT_EQ(std::vector<std::string>(rows.begin(), rows.begin() + 12), menuScreen);
+    for (std::size_t row = 12; row < rows.size(); ++row)
+        EXPECT_EQ(rows[row], "") << "row " << row;
+    EXPECT_EQ(plotter.tmux().query("#{cursor_x},#{cursor_y}"), "10,11");
+    // The whole run is on disk while the menu waits.
+    EXPECT_EQ(plotter.transcript(), typicalStream);
+
+    // Centred on the 1024 x 768 display.
+    std::optional<WindowGeometry> window;
+    EXPECT_TRUE(waitUntil([&] { return (window = findWindow("HP Plotter")).has_value(); }))
+        << "no plot window";
+    if (window) {
+        EXPECT_EQ(window->width, 800);
+        EXPECT_EQ(window->height, 600);
+        EXPECT_EQ(window->x, (1024 - 800) / 2);
+        EXPECT_EQ(window->y, (768 - 600) / 2);
+    }
+
+    ASSERT_TRUE(plotter.pressKey("1"));
+    ASSERT_TRUE(plotter.waitRow(11, "Command : 1  Ok.")) << plotter.screen();
+    ASSERT_TRUE(plotter.waitRow(12, "Command : ")) << plotter.screen();
+    const DecodedPng saved = plotter.savedPage(1);
+    expectTypicalPage(saved);
+    const auto expected = expectedPage({typicalStream});
+    EXPECT_EQ(differingPixels(saved, *expected), 0) << "not the page the interpreter draws";
+    EXPECT_EQ(plotter.transcript(), typicalStream + marker("SAVE PAGE #1"));
+
+    EXPECT_EQ(plotter.quit(), 0) << plotter.screen() << plotter.sanitizerReport();
+    EXPECT_TRUE(plotter.terminalRestored());
+    EXPECT_EQ(plotter.transcript(), typicalStream + marker("SAVE PAGE #1"));
+    EXPECT_FALSE(plotter.hasFile(savedPageName(2)));
+    EXPECT_EQ(plotter.sanitizerReport(), "");
+}
+
+// The counters shown are those before the instruction about to be read, so
+// while the computer pauses between bursts the status line already counts
+// the whole burst: the operator sees how far the plot has come.
+TEST(TypicalRun, StatusLineIsCurrentWhileTheComputerPauses) {
+    PlotterSession plotter;
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.screen();
+    ASSERT_TRUE(plotter.sendLine("SP1;PA1,1;PA2,2;"));
+    // The run itself ends after 2.66 s of silence; the count must show before.
+    const bool current = plotter.tmux().waitForScreen(
+        [](const std::string& screen) {
+            return screen.find("Instructions : 3  Ignored : 0") != std::string::npos &&
+                   screen.find("The HP has stopped") == std::string::npos;
+        },
+        2s);
+    EXPECT_TRUE(current) << "the status line lags behind the instructions read while the line "
+                            "is quiet (it shows the last count only when the run ends)\n"
+                         << plotter.tmux().lastScreen();
+    ASSERT_TRUE(plotter.waitPageMenu(3)) << plotter.screen();
+    EXPECT_EQ(plotter.quit(), 0) << plotter.screen() << plotter.sanitizerReport();
+}
+
+// Without a display the program runs on: the same page is saved.
+TEST(TypicalRun, RunsWithoutADisplay) {
+    PlotterOptions options;
+    options.withDisplay = false;
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.screen();
+    ASSERT_TRUE(plotter.sendLine(typicalStream));
+    ASSERT_TRUE(plotter.waitPageMenu(4)) << plotter.screen();
+    ASSERT_TRUE(plotter.pressKey("1"));
+    ASSERT_TRUE(plotter.waitRow(11, "Command : 1  Ok.")) << plotter.screen();
+    expectTypicalPage(plotter.savedPage(1));
+    EXPECT_EQ(plotter.quit(), 0) << plotter.screen() << plotter.sanitizerReport();
+    EXPECT_EQ(plotter.sanitizerReport(), "");
+}
+
+} // namespace
+} // namespace plotanix::testing
