@@ -52,7 +52,7 @@ int InstructionReader::readParameters() {
     while (c != ';' && stopState == running) {
         if (c == ',') {
             store();
-        } else if (c != 0) { // a NUL adds nothing to a text
+        } else if (c != 0 && current.size() < maxTextBytes) { // a NUL adds nothing to a text
             current.push_back(static_cast<char>(c));
         }
         c = readByte();
@@ -65,7 +65,7 @@ std::string InstructionReader::readLabelText() {
     std::string text;
     int c = readByte();
     while (c != 0x03 && stopState == running) {
-        if (c != 0) text.push_back(static_cast<char>(c));
+        if (c != 0 && text.size() < maxTextBytes) text.push_back(static_cast<char>(c));
         c = readByte();
     }
     return text;

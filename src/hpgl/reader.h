@@ -20,6 +20,11 @@ class InstructionReader {
   public:
     static constexpr int bufferSize = 256;
     static constexpr int maxParameters = 200;
+    // A label or parameter text keeps at most its first megabyte; the rest
+    // is read and dropped, so a text that never ends cannot use up memory.
+    // A megabyte of label is some ten million pixels of text, and no number
+    // needs a megabyte of digits.
+    static constexpr size_t maxTextBytes = size_t{1} << 20;
 
     InstructionReader(ByteLink& link, LogFile& log) : link_(link), log_(log) {}
 
@@ -29,7 +34,7 @@ class InstructionReader {
     int readByte();
     void skipToTerminator();
     // Parameters go to params[1..count]; at most 200 are kept, further
-    // values are read and dropped.
+    // values are read and dropped (as are bytes past maxTextBytes of one).
     int readParameters();
     std::string readLabelText();
 
