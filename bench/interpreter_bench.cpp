@@ -1,12 +1,7 @@
 // Throughput of the plotting path: reader, interpreter and page together,
 // in bytes of HP-GL per second, for a stream of lines and one of labels.
 
-#include "hpgl/interpreter.h"
-#include "hpgl/reader.h"
-#include "logfile/log_file.h"
-#include "page/drawing.h"
-#include "page/label_font.h"
-#include "support/fake_link.h"
+#include "support/in_process_plot.h"
 
 #include <benchmark/benchmark.h>
 #include <string>
@@ -35,22 +30,12 @@ std::string labelStream(size_t bytes) {
 }
 
 void plotStream(benchmark::State& state, const std::string& stream) {
-    auto font = loadFont("Courier New", 12);
+    plotanix::testing::labelFont(); // loaded before the clock starts
     auto page = createPageImage(800, 600, 24);
     for (auto _ : state) {
-        plotanix::testing::FakeLink link;
-        for (size_t at = 0; at < stream.size(); at += 256)
-            link.add(stream.substr(at, 256));
-        LogFile log; // not open: the transcript is measured elsewhere
-        Drawing drawing;
-        drawing.beginDrawing(*page);
-        drawing.selectFont(font.get());
-        InstructionReader reader(link, log);
-        Interpreter interpreter(reader, drawing, link, log, nullptr);
-        interpreter.setDefaults();
-        reader.startRun();
-        interpreter.runInstructionLoop();
-        drawing.endDrawing();
+        plotanix::testing::InProcessPlot plot(page.get()); // no transcript: measured elsewhere
+        plot.feed(stream, 256);
+        plot.run();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
 }

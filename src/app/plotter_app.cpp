@@ -218,6 +218,8 @@ bool PlotterApp::openLine() {
         interpreter.setDefaults();
         reader.startRun();
         if (!waitForFirstByte()) endOnSignal();
+        // "The line ... is back" has served its purpose once plotting resumes.
+        showLineNotice("");
         interpreter.instructionCount = 0;
         interpreter.ignoredCount = 0;
         status->reset();

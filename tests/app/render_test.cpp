@@ -1,31 +1,22 @@
 // plotanix-render run as a whole program, compared with the plotter's core
 // driven in process the way the plotter drives it.
 
-#include "support/fake_link.h"
-#include "support/temp_dir.h"
-
-#include "hpgl/interpreter.h"
-#include "hpgl/reader.h"
-#include "logfile/log_file.h"
 #include "output/png_writer.h"
-#include "page/drawing.h"
-#include "page/label_font.h"
-#include "page/page_image.h"
+#include "support/in_process_plot.h"
 
-#include <gtest/gtest.h>
+#include "support/tmux_session.h"
 
-#include <fcntl.h>
+#include <cstdlib>
 #include <filesystem>
-#include <spawn.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace plotanix {
 namespace {
 
-using testing::FakeLink;
+using testing::InProcessPlot;
 using testing::readFile;
+using testing::shellQuote;
 using testing::TempDir;
 using testing::writeFile;
 
@@ -36,92 +27,47 @@ struct Outcome {
 };
 
 // Runs the program with stdin from a file and captures what it prints.
-Outcome runRender(const TempDir& dir, std::vector<std::string> args,
+Outcome runRender(const TempDir& dir, const std::vector<std::string>& args,
                   const std::string& stdinPath = "/dev/null") {
-    args.insert(args.begin(), PLOTANIX_RENDER);
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const std::string outPath = dir.file("stdout.txt");
-    const std::string errPath = dir.file("stderr.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    pid_t pid = 0;
-    Outcome outcome;
-    if (posix_spawn(&pid, PLOTANIX_RENDER, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
-    return outcome;
+    std::string command = shellQuote(PLOTANIX_RENDER);
+    for (const std::string& arg : args)
+        command += " " + shellQuote(arg);
+    command += " <" + shellQuote(stdinPath) + " >" + shellQuote(dir.file("stdout.txt")) + " 2>" +
+               shellQuote(dir.file("stderr.txt"));
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stdout.txt")),
+            readFile(dir.file("stderr.txt"))};
 }
 
-bool hasInk(const PageImage& page) {
-    for (int y = 0; y < page.height; ++y) {
-        for (int x = 0; x < page.width; ++x) {
-            if (page.pixel(x, y) != penColours[0]) return true;
-        }
-    }
-    return false;
-}
-
-// The plotter's core as the program runs it: a page made white before the
-// first run, cleared again only at the start of a run after "new page",
-// pages saved under numbers and every command marked in the transcript.
-class Session {
+// The plotter's core as the program runs it: a page cleared again only at
+// the start of a run after "new page", pages saved under numbers and every
+// command marked in the transcript.
+class Session : public InProcessPlot {
   public:
-    explicit Session(const TempDir& dir) : dir_(dir) { log.openLog(dir.file("PLOTTER.TXT")); }
+    explicit Session(const TempDir& dir) : dir_(dir) { keepTranscript(); }
 
     void run(const std::vector<std::string>& chunks) {
         for (const std::string& chunk : chunks)
             link.add(chunk);
-        drawing.beginDrawing(*page);
-        drawing.selectFont(font.get());
-        if (newPageFlag) drawing.fillBox(0, 0, 800, 640, penColours[0]);
-        newPageFlag = false;
-        interpreter.setDefaults();
-        reader.startRun();
-        interpreter.instructionCount = 0;
-        interpreter.ignoredCount = 0;
-        interpreter.runInstructionLoop();
-        drawing.endDrawing();
+        if (newPageFlag_) clearPage();
+        newPageFlag_ = false;
+        InProcessPlot::run();
     }
     std::string save() {
-        const std::string name = dir_.file("PLOTTER_" + std::to_string(pageNumber) + ".PNG");
-        EXPECT_EQ(savePng(*page, name), 1);
-        log.writeLogMarker("SAVE PAGE #" + std::to_string(pageNumber++));
+        const std::string name = dir_.file("PLOTTER_" + std::to_string(pageNumber_) + ".PNG");
+        EXPECT_EQ(savePng(page, name), 1);
+        log.writeLogMarker("SAVE PAGE #" + std::to_string(pageNumber_++));
         return name;
     }
     void insertNewPage() {
-        newPageFlag = true;
+        newPageFlag_ = true;
         log.writeLogMarker("NEW PAGE");
     }
-    std::string transcript() {
-        log.closeLog();
-        return readFile(dir_.file("PLOTTER.TXT"));
-    }
-
-    FakeLink link;
-    LogFile log;
-    InstructionReader reader{link, log};
-    Drawing drawing;
-    Interpreter interpreter{reader, drawing, link, log, nullptr};
-    std::unique_ptr<PageFont> font = loadFont("Courier New", 12);
-    std::unique_ptr<PageImage> page = createPageImage(800, 600, 24);
 
   private:
     const TempDir& dir_;
-    bool newPageFlag = true;
-    int pageNumber = 1;
+    bool newPageFlag_ = false;
+    int pageNumber_ = 1;
 };
 
 // A stream with everything that draws: pens, lines, rotated labels, cell
@@ -140,11 +86,9 @@ TEST(RenderProgram, DrawsAPlainFileAsTheCoreDoes) {
     for (const auto& [name, bytes] : files) {
         writeFile(dir.file(name), bytes);
         Session session(dir);
-        // The line's chunking does not change the picture.
-        for (size_t at = 0; at < bytes.size(); at += 37)
-            session.link.add(bytes.substr(at, 37));
+        session.feed(bytes, 37); // the line's chunking does not change the picture
         session.run({});
-        ASSERT_TRUE(hasInk(*session.page)) << name;
+        ASSERT_GT(testing::inkedPixels(session.page), 0) << name;
         const std::string expected = session.save();
 
         const Outcome outcome = runRender(dir, {dir.file(name)});
@@ -193,7 +137,7 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     // Bytes after the last save: the final page goes to OUTPUT as well.
     session.run({"SP2;PA", "700,500;"});
     const std::string finalPage = dir.file("final.png");
-    ASSERT_EQ(savePng(*session.page, finalPage), 1);
+    ASSERT_EQ(savePng(session.page, finalPage), 1);
     writeFile(dir.file("more.txt"), transcript + "SP2;PA700,500;");
     EXPECT_EQ(runRender(dir, {dir.file("more.txt")}).status, 0);
     EXPECT_TRUE(readFile(dir.file("more.png")) == readFile(finalPage));

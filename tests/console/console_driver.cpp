@@ -1,11 +1,10 @@
 // Puts the console through its paces inside a real terminal, for the tests
 // that drive it through tmux and read the screen back.
 //
-//   console_driver screen       the start screen, colours, cuts, scrolling, clear;
+//   console_driver screen       box drawing, colours, cuts, scrolling, clear;
 //                               each stage waits for a key
 //   console_driver keys         what each readKey call returns, in hex, per wake-up
 //   console_driver line         what readLine returns, until an empty line
-//   console_driver wait FILE    waits for keys; a signal runs the clean-up
 //   console_driver log FILE     writes records to FILE until a signal runs the clean-up
 //
 // The clean-up appends "cleanup <signal>" to FILE, gives the terminal back
@@ -84,56 +83,25 @@ bool waitForKey(Console& console, EventWait& wait) {
     }
 }
 
-void printBanner(Console& console) {
-    console.setConsoleColour(15, 0);
-    const std::string rule(27, '\xCD');
-    const std::string side = "\xBA" + std::string(27, ' ') + "\xBA\xB0";
-    std::string title = "\xBA  Plotanix";
-    title.resize(28, ' ');
-    console.printLine("\xC9" + rule + "\xBB");
-    console.printLine(side);
-    console.printLine(title + "\xBA\xB0");
-    console.printLine(side);
-    console.printLine("\xC8" + rule + "\xBC\xB0");
-    console.printLine(" " + std::string(29, '\xB0'));
-}
-
-void printMenu(Console& console) {
-    const char* entries[] = {"Start plotting!", "Set options", "Quit"};
-    int number = 1;
-    for (const char* entry : entries) {
-        console.setConsoleColour(15, 0);
-        console.printText(" " + std::to_string(number++) + ": ");
-        console.setConsoleColour(7, 0);
-        console.printLine(entry);
-    }
-}
-
-// Rows: 0 empty, 1-6 banner, 8 information, 10-12 menu, 13 colour 16 ignored,
-// 14 a line longer than the screen, 15 a shorter line over a longer one,
-// 16 text running past the last column.
+// Rows: 0 the banner's box-drawing bytes in 15 on 0, 1 grey text (7 on 0),
+// 2 colour 16 ignored, 3 a line longer than the screen, 4 a shorter text
+// over a longer one, 5 text running past the last column.
 void showScreen(Console& console) {
     console.setConsoleTitle("Plotanix");
     console.clearConsole();
-    console.printLine("");
-    printBanner(console);
+    console.setConsoleColour(15, 0);
+    console.printLine("\xC9\xCD\xBB\xBA\xC8\xBC\xB0");
     console.setConsoleColour(7, 0);
-    console.printLine("");
-    console.printLine("Console check");
-    console.printLine("");
-    printMenu(console);
+    console.printLine("grey text");
     console.setConsoleColour(16, 0);
     console.printLine("still grey");
-    std::string longLine;
-    while (longLine.size() < 100)
-        longLine += "0123456789";
-    console.printLine(longLine);
+    console.printLine(std::string(100, '0'));
     console.printLine("ABCDEFGHIJKLMNOP");
-    console.moveCursor(0, 15);
+    console.moveCursor(0, 4);
     console.printLine("xyz");
-    console.moveCursor(70, 16);
+    console.moveCursor(70, 5);
     console.printText("abcdefghijklmnop");
-    console.moveCursor(0, 18);
+    console.moveCursor(0, 7);
     console.printText("stage 1");
 }
 
@@ -179,17 +147,6 @@ int runLine(Console& console, EventWait& wait) {
     return 1;
 }
 
-int runWait(Console& console, EventWait& wait, const std::string& path) {
-    console.printLine("waiting");
-    while (true) {
-        const auto result = wait.waitForEvent(console.inputDescriptor(), {}, -1);
-        if (result.signal || result.keyClosed) break;
-        const std::string key = console.readKey();
-        if (!key.empty()) console.printLine("key " + hex(key));
-    }
-    return cleanUp(console, endingSignal(wait), path);
-}
-
 // A log write in many small pieces: a clean-up running in the middle of one
 // would show up inside a record.
 void writeRecord(int fd, int number) {
@@ -227,7 +184,6 @@ int main(int argc, char** argv) {
     if (scenario == "screen") return runScreen(console, wait);
     if (scenario == "keys") return runKeys(console, wait);
     if (scenario == "line") return runLine(console, wait);
-    if (scenario == "wait" && !path.empty()) return runWait(console, wait, path);
     if (scenario == "log" && !path.empty()) return runLog(console, wait, path);
     return 2;
 }

@@ -17,11 +17,4 @@ inline bool startDriver(TmuxSession& tmux, const std::vector<std::string>& argum
     return tmux.start(command, options);
 }
 
-inline std::string repeated(const std::string& text, int count) {
-    std::string result;
-    for (int i = 0; i < count; ++i)
-        result += text;
-    return result;
-}
-
 } // namespace plotanix::testing

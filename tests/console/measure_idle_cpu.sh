@@ -14,9 +14,9 @@ socket=$work/socket
 trap 'tmux -S "$socket" kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 
 tmux -S "$socket" -f /dev/null new-session -d -x 80 -y 25 \
-    "exec env LC_ALL=C.UTF-8 $(realpath "$driver") wait $work/ending.txt"
+    "exec env LC_ALL=C.UTF-8 $(realpath "$driver") keys"
 pid=$(tmux -S "$socket" display-message -p '#{pane_pid}')
-until tmux -S "$socket" capture-pane -p | grep -q waiting; do sleep 0.05; done
+until tmux -S "$socket" capture-pane -p | grep -q "keys ready"; do sleep 0.05; done
 
 ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat"; }
 hz=$(getconf CLK_TCK)
@@ -26,4 +26,4 @@ after=$(ticks)
 used=$((after - before))
 echo "idle wait for a key: $used CPU ticks (1/$hz s) in $seconds s:" \
     "$(awk -v u="$used" -v h="$hz" -v s="$seconds" 'BEGIN { printf "%.3f%%", 100 * u / h / s }')"
-tmux -S "$socket" send-keys C-c
+tmux -S "$socket" send-keys q

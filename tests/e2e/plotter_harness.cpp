@@ -1,21 +1,14 @@
 #include "plotter_harness.h"
 
-#include "hpgl/interpreter.h"
-#include "hpgl/reader.h"
-#include "logfile/log_file.h"
-#include "page/drawing.h"
-#include "page/label_font.h"
-#include "support/fake_link.h"
+#include "support/in_process_plot.h"
+#include "support/process.h"
 #include "support/wait_until.h"
 #include "support/xvfb.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <gtest/gtest.h>
 #include <thread>
 
 #ifndef PLOTANIX_BINARY
@@ -26,7 +19,6 @@ namespace plotanix::testing {
 
 namespace {
 
-constexpr int screenWidth = 80;
 constexpr int screenHeight = 25;
 constexpr int statusRow = 2;
 
@@ -67,15 +59,6 @@ bool pageMenuShown(const std::string& capture) {
     return false;
 }
 
-bool processGone(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!stat || !std::getline(stat, text)) return true;
-    const auto close = text.rfind(')');
-    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] == 'Z' ||
-           text[close + 2] == 'X';
-}
-
 // The sanitizers' settings of the test run (ctest sets them), with their
 // reports sent to files so that they survive the terminal.
 std::string sanitizerVariable(const char* name, const std::string& fallback,
@@ -99,6 +82,15 @@ std::string savedPageName(int number) {
     return "PLOTTER_" + digits.substr(digits.size() - 5) + ".PNG";
 }
 
+std::string marker(const std::string& text) {
+    return "\r\n**** " + text + " ****\r\n\r\n";
+}
+
+void expectCleanQuit(PlotterSession& plotter) {
+    EXPECT_EQ(plotter.quit(), 0) << plotter.screen() << plotter.sanitizerReport();
+    EXPECT_EQ(plotter.sanitizerReport(), "");
+}
+
 PlotterSession::PlotterSession(PlotterOptions options) : options_(std::move(options)) {
     if (options_.binary.empty()) options_.binary = PLOTANIX_BINARY;
     if (options_.workingDirectory.empty()) {
@@ -112,9 +104,9 @@ PlotterSession::PlotterSession(PlotterOptions options) : options_(std::move(opti
 PlotterSession::~PlotterSession() {
     // The terminal goes away: a program still running gets its hang-up.
     tmux_.killServer();
-    if (pid_ > 0 && !waitUntil([this] { return processGone(pid_); }, 5s)) {
+    if (pid_ > 0 && !waitUntil([this] { return processEnded(pid_); }, 5s)) {
         ::kill(pid_, SIGKILL);
-        waitUntil([this] { return processGone(pid_); }, 5s);
+        waitUntil([this] { return processEnded(pid_); }, 5s);
     }
 }
 
@@ -132,8 +124,6 @@ bool PlotterSession::start() {
     const std::string reports = reports_.path().string();
     const std::string suppressions = std::string(PLOTANIX_SOURCE_DIR) + "/tests/lsan.supp";
     TmuxOptions tmuxOptions;
-    tmuxOptions.width = screenWidth;
-    tmuxOptions.height = screenHeight;
     tmuxOptions.workingDirectory = directory_;
     tmuxOptions.environment = {
         "PLOTANIX_COM1=" + (options_.portPath.empty() ? line_.slavePath() : options_.portPath),
@@ -147,8 +137,6 @@ bool PlotterSession::start() {
         sanitizerVariable("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1",
                           reports + "/ubsan"),
     };
-    tmuxOptions.environment.insert(tmuxOptions.environment.end(), options_.extraEnvironment.begin(),
-                                   options_.extraEnvironment.end());
     if (!tmux_.start({options_.binary}, tmuxOptions)) return fail("tmux did not start");
     pid_ = tmux_.panePid();
     if (pid_ <= 0) return fail("no pane process");
@@ -159,10 +147,6 @@ bool PlotterSession::start() {
 // ---------------------------------------------------------------- operator
 
 bool PlotterSession::pressKey(const std::string& text) {
-    // tmux takes a word ending in ';' as the end of its command: "\;" is
-    // the character itself.
-    if (!text.empty() && text.back() == ';')
-        return tmux_.sendText(text.substr(0, text.size() - 1) + "\\;");
     return tmux_.sendText(text);
 }
 
@@ -172,6 +156,10 @@ bool PlotterSession::pressNamed(const std::string& name) {
 
 bool PlotterSession::waitScreen(const std::string& text, std::chrono::milliseconds timeout) {
     return tmux_.waitForText(text, timeout) || fail("not on screen: \"" + text + "\"");
+}
+
+bool PlotterSession::choose(const std::string& key, int row, const std::string& text) {
+    return pressKey(key) && waitRow(row, text);
 }
 
 bool PlotterSession::waitRow(int row, const std::string& text, std::chrono::milliseconds timeout) {
@@ -193,6 +181,7 @@ std::string PlotterSession::screen() const {
 }
 
 bool PlotterSession::startPlotting() {
+    if (pid_ < 0 && !start()) return false;
     if (!pressKey("1")) return fail("key not sent");
     return tmux_.waitForScreen(
                [](const std::string& capture) {
@@ -214,11 +203,10 @@ bool PlotterSession::waitPageMenu(std::optional<int> instructions,
            fail("no page menu");
 }
 
-bool PlotterSession::waitInstructionsAtLeast(int count, std::chrono::milliseconds timeout) {
-    return tmux_.waitForScreen(
-               [&](const std::string& capture) { return shownInstructions(capture) >= count; },
-               timeout) ||
-           fail("fewer than " + std::to_string(count) + " instructions shown");
+bool PlotterSession::waitInstructionsAtLeast(int count) {
+    return tmux_.waitForScreen([&](const std::string& capture) {
+        return shownInstructions(capture) >= count;
+    }) || fail("fewer than " + std::to_string(count) + " instructions shown");
 }
 
 int PlotterSession::quit() {
@@ -233,35 +221,34 @@ int PlotterSession::confirmQuit() {
 
 // ---------------------------------------------------------------- computer
 
-bool PlotterSession::sendLine(std::string_view bytes, Pace pace) {
-    if (pace.bytesPerSecond <= 0) return line_.writeMaster(bytes);
+bool PlotterSession::sendLine(std::string_view bytes, int bytesPerSecond) {
+    if (bytesPerSecond <= 0) return line_.writeMaster(bytes, 2min);
     // A slice every 10 ms keeps the gaps far below the line's 100 ms
     // inter-byte time-out, so the pacing itself never splits a chunk.
-    const auto slice = static_cast<std::size_t>(std::max(1, pace.bytesPerSecond / 100));
+    const auto slice = static_cast<std::size_t>(std::max(1, bytesPerSecond / 100));
     auto next = std::chrono::steady_clock::now();
     while (!bytes.empty()) {
         const std::size_t n = std::min(slice, bytes.size());
         if (!line_.writeMaster(bytes.substr(0, n))) return false;
         bytes.remove_prefix(n);
-        next += std::chrono::milliseconds(1000 * n / static_cast<std::size_t>(pace.bytesPerSecond));
+        next += std::chrono::milliseconds(1000 * n / static_cast<std::size_t>(bytesPerSecond));
         std::this_thread::sleep_until(next); // the computer's own timing
     }
     return true;
 }
 
-std::string PlotterSession::readReply(std::string_view terminator,
-                                      std::chrono::milliseconds timeout) {
-    return line_.readMasterUntil(terminator, timeout);
+std::string PlotterSession::readReply() {
+    return line_.readMasterUntil("\r\n", 10s);
 }
 
 // ---------------------------------------------------------------- process
 
 bool PlotterSession::running() const {
-    return pid_ > 0 && !processGone(pid_);
+    return pid_ > 0 && !processEnded(pid_);
 }
 
-int PlotterSession::waitForExit(std::chrono::milliseconds timeout) {
-    if (!tmux_.waitForExit(timeout)) {
+int PlotterSession::waitForExit() {
+    if (!tmux_.waitForExit()) {
         fail("the program did not end");
         return -1;
     }
@@ -298,24 +285,10 @@ DecodedPng PlotterSession::savedPage(int number) const {
 
 std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs) {
     auto page = createPageImage(800, 600, 24);
-    const auto font = loadFont("Courier New", 12);
-    Drawing drawing;
-    LogFile log; // never opened: writes nothing
-    FakeLink link;
-    InstructionReader reader(link, log);
-    Interpreter interpreter(reader, drawing, link, log, nullptr);
-    bool first = true;
-    for (const auto& run : runs) {
-        drawing.beginDrawing(*page);
-        drawing.selectFont(font.get());
-        if (first) drawing.fillBox(0, 0, 800, 640, penColours[0]);
-        first = false;
-        interpreter.setDefaults();
-        link.add(run);
-        reader.startRun();
-        interpreter.runInstructionLoop();
-        drawing.endDrawing();
-    }
+    InProcessPlot plot(page.get());
+    plot.clearPage();
+    for (const auto& run : runs)
+        plot.run(run);
     return page;
 }
 
@@ -336,83 +309,13 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
     return differing;
 }
 
-std::string withoutRecords(const std::string& transcript) {
-    std::string kept;
-    std::size_t i = 0;
-    while (i < transcript.size()) {
-        std::size_t skip = 0;
-        for (std::size_t length = 0; length <= 2 && skip == 0; ++length) {
-            if (i + 7 + length <= transcript.size() && transcript.compare(i, 4, "****") == 0 &&
-                transcript.compare(i + 4 + length, 3, "***") == 0)
-                skip = 7 + length;
-        }
-        if (skip > 0) {
-            i += skip;
-        } else {
-            kept += transcript[i++];
-        }
-    }
-    return kept;
-}
-
-// ---------------------------------------------------------------- window
-
-namespace {
-
-std::string textProperty(Display* display, Window window, Atom property) {
-    XTextProperty text{};
-    std::string value;
-    if (XGetTextProperty(display, window, &text, property) == 0 || text.value == nullptr)
-        return value;
-    char** list = nullptr;
-    int count = 0;
-    if (Xutf8TextPropertyToTextList(display, &text, &list, &count) >= Success && count > 0)
-        value = list[0];
-    if (list != nullptr) XFreeStringList(list);
-    XFree(text.value);
-    return value;
-}
-
-// The title as window managers read it: _NET_WM_NAME (UTF-8), else WM_NAME.
-std::string windowTitle(Display* display, Window window) {
-    const std::string title =
-        textProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False));
-    return title.empty() ? textProperty(display, window, XA_WM_NAME) : title;
-}
-
-std::optional<WindowGeometry> searchWindows(Display* display, Window parent,
-                                            const std::string& title, int depth) {
-    Window root = 0, parentOut = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display, parent, &root, &parentOut, &children, &count) == 0) return {};
-    std::optional<WindowGeometry> found;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        XWindowAttributes attributes{};
-        if (windowTitle(display, children[i]) == title &&
-            XGetWindowAttributes(display, children[i], &attributes) != 0 &&
-            attributes.map_state == IsViewable) {
-            int x = 0, y = 0;
-            Window child = 0;
-            XTranslateCoordinates(display, children[i], root, 0, 0, &x, &y, &child);
-            found = WindowGeometry{x, y, attributes.width, attributes.height};
-        } else if (depth > 0) {
-            found = searchWindows(display, children[i], title, depth - 1);
-        }
-    }
-    if (children != nullptr) XFree(children);
-    return found;
-}
-
-} // namespace
-
 std::optional<WindowGeometry> findWindow(const std::string& title) {
     if (sharedDisplay().empty()) return {};
-    Display* display = XOpenDisplay(sharedDisplay().c_str());
-    if (display == nullptr) return {};
-    auto found = searchWindows(display, DefaultRootWindow(display), title, 2);
-    XCloseDisplay(display);
-    return found;
+    XView view(sharedDisplay().c_str());
+    const ::Window window = view.display() != nullptr ? view.findByName(title) : 0;
+    const WindowGeometry geometry = window != 0 ? view.geometry(window) : WindowGeometry{};
+    if (!geometry.viewable) return {};
+    return geometry;
 }
 
 } // namespace plotanix::testing

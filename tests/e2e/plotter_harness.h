@@ -5,21 +5,19 @@
 // at the master end), a private Xvfb for its window and a temporary working
 // directory for PLOTTER.TXT and the saved pages.
 //
-// Typical use:
 //   PlotterSession plotter;
-//   ASSERT_TRUE(plotter.start()) << plotter.failure();
-//   ASSERT_TRUE(plotter.startPlotting()) << plotter.screen();
+//   ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
 //   plotter.sendLine("SP1;PU100,100;PD200,100;");
 //   ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();
-//   plotter.pressKey("1");
-//   ASSERT_TRUE(plotter.waitScreen("1  Ok.")) << plotter.screen();
-//   EXPECT_EQ(plotter.quit(), 0) << plotter.sanitizerReport();
+//   ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+//   expectCleanQuit(plotter);
 //
 // Every wait has a deadline; nothing sleeps in place of a state. The
 // session ends only what it started: its tmux server (the program gets a
 // hang-up if it still runs) and, through the shared display, one Xvfb.
 
 #include "output/png_decoder.h"
+#include "output/x_view.h"
 #include "page/page_image.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
@@ -37,30 +35,20 @@ namespace plotanix::testing {
 using namespace std::chrono_literals;
 
 // The X display shared by every session of the test process: one Xvfb
-// (1024 x 768), started on first use and ended when the process exits.
-// Empty when Xvfb cannot be started (the program then runs without a window).
+// (1024 x 768), started on first use. Empty when Xvfb cannot be started.
 const std::string& sharedDisplay();
 
 struct PlotterOptions {
-    std::string binary;           // empty: PLOTANIX_BINARY given at compile time
+    std::string binary;           // empty: the test build's plotanix
     std::string workingDirectory; // empty: a fresh temporary directory, removed afterwards
-    bool withDisplay = true;      // DISPLAY names the shared Xvfb; false: no DISPLAY at all
-    // The device PLOTANIX_COM1 names; empty: the slave of the session's pty pair.
-    std::string portPath;
-    std::vector<std::string> extraEnvironment; // "NAME=value", added last
+    bool withDisplay = true;      // false: no DISPLAY at all
+    std::string portPath;         // what PLOTANIX_COM1 names; empty: the session's pty
 };
-
-// How the computer paces what it sends. 0 bytes per second: as fast as the
-// pseudo-terminal takes them (everything queued at once).
-struct Pace {
-    int bytesPerSecond = 0;
-};
-inline constexpr Pace at9600Baud{960}; // about ten bits on the line per character
 
 class PlotterSession {
   public:
     explicit PlotterSession(PlotterOptions options = {});
-    ~PlotterSession(); // ends the program (hang-up) if it still runs, removes the directory
+    ~PlotterSession(); // ends the program (hang-up) if it still runs
     PlotterSession(const PlotterSession&) = delete;
     PlotterSession& operator=(const PlotterSession&) = delete;
 
@@ -70,24 +58,27 @@ class PlotterSession {
     const std::string& failure() const { return failure_; }
 
     // ---- the operator
-    // Types the text as it is (each character a key press; a final ";" too).
+    // Types the text as it is (each character a key press).
     bool pressKey(const std::string& text);
     // Presses named tmux keys: "Enter", "C-c", ...
     bool pressNamed(const std::string& name);
     bool waitScreen(const std::string& text, std::chrono::milliseconds timeout = 10s);
     // Until the given row (0 = top) reads exactly text, trailing blanks ignored.
     bool waitRow(int row, const std::string& text, std::chrono::milliseconds timeout = 10s);
+    // A menu key, then until the row reads text.
+    bool choose(const std::string& key, int row, const std::string& text);
     // The screen rows, trailing blanks removed, always 25 of them.
     std::vector<std::string> rows() const;
     std::string screen() const; // for failure messages
-    // "1" at the start menu, then until "Plotter ON LINE" / "Waiting...".
+    // Starts the program if need be, "1" at the start menu, then until
+    // "Plotter ON LINE" / "Waiting...".
     bool startPlotting();
     // Until a run has ended and the page menu waits at "Command : ". With a
     // count, also until the status line shows that many instructions.
     bool waitPageMenu(std::optional<int> instructions = std::nullopt,
                       std::chrono::milliseconds timeout = 15s);
     // Until the status line (row 2) reports at least this many instructions.
-    bool waitInstructionsAtLeast(int count, std::chrono::milliseconds timeout = 10s);
+    bool waitInstructionsAtLeast(int count);
     // "4" in the page menu, "ENTER to quit...", Enter, and the program's exit
     // status (-1 if it did not end in time or was killed by a signal).
     int quit();
@@ -95,18 +86,18 @@ class PlotterSession {
     int confirmQuit();
 
     // ---- the computer
-    // Writes the bytes to the line, paced as asked.
-    bool sendLine(std::string_view bytes, Pace pace = {});
-    // Reads the plotter's reply until it ends with terminator.
-    std::string readReply(std::string_view terminator = "\r\n",
-                          std::chrono::milliseconds timeout = 5s);
+    // Writes the bytes to the line; paced at the given rate, or as fast as
+    // the pseudo-terminal takes them.
+    bool sendLine(std::string_view bytes, int bytesPerSecond = 0);
+    // Reads the plotter's reply until it ends with CR LF.
+    std::string readReply();
     PtyPair& line() { return line_; }
 
     // ---- the process
     int pid() const { return pid_; }
     bool running() const;
     // Until the program has ended; its exit status, or -1.
-    int waitForExit(std::chrono::milliseconds timeout = 10s);
+    int waitForExit();
     // The terminal is back in its normal screen (the program left the
     // alternate screen it drew in).
     bool terminalRestored() const;
@@ -135,8 +126,14 @@ class PlotterSession {
     std::string failure_;
 };
 
+// quit() ends with status 0, and the sanitizers found nothing.
+void expectCleanQuit(PlotterSession& plotter);
+
 // "PLOTTER_" + five digits + ".PNG".
 std::string savedPageName(int number);
+
+// An operator's marker in the transcript ("SAVE PAGE #1", "NEW PAGE").
+std::string marker(const std::string& text);
 
 // The page the plotter's own reader and interpreter draw for these runs
 // (each run a stream that ends with silence), started on a white page.
@@ -149,15 +146,7 @@ long differingPixels(const DecodedPng& png, const PageImage& page);
 // Pixel (x, y) of a decoded page as a Colour value (red in the low byte).
 uint32_t colourAt(const DecodedPng& png, int x, int y);
 
-// The top-level window titled title on the shared display, if mapped:
-// its position and size.
-struct WindowGeometry {
-    int x = 0, y = 0, width = 0, height = 0;
-};
+// The mapped top-level window of that title on the shared display.
 std::optional<WindowGeometry> findWindow(const std::string& title);
-
-// The transcript without the records of unrecognised instructions
-// ("****" mnemonic "***"), for comparing with what the computer sent.
-std::string withoutRecords(const std::string& transcript);
 
 } // namespace plotanix::testing

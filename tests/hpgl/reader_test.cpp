@@ -44,30 +44,31 @@ TEST(Reader, ParameterLists) {
               (std::vector<float>{12})); // NULs dropped
 }
 
+// Exponents with e or d; no hexadecimal, infinity or not-a-number; values
+// beyond single precision stay finite.
 TEST(Reader, ParameterValues) {
-    EXPECT_FLOAT_EQ(parameterValue("1e2"), 100.0f);
-    EXPECT_FLOAT_EQ(parameterValue("-3.5"), -3.5f);
-    EXPECT_FLOAT_EQ(parameterValue("1d2"), 100.0f);
-    EXPECT_FLOAT_EQ(parameterValue("+.5"), 0.5f);
-    EXPECT_FLOAT_EQ(parameterValue("5."), 5.0f);
-    EXPECT_FLOAT_EQ(parameterValue("2e"), 2.0f); // an exponent needs digits
-    EXPECT_FLOAT_EQ(parameterValue("2e+x"), 2.0f);
-    EXPECT_FLOAT_EQ(parameterValue("0x10"), 0.0f); // no hexadecimal form
-    EXPECT_FLOAT_EQ(parameterValue("inf"), 0.0f);  // nor infinity or not-a-number
-    EXPECT_FLOAT_EQ(parameterValue("nan"), 0.0f);
-    EXPECT_FLOAT_EQ(parameterValue("."), 0.0f);
-    EXPECT_FLOAT_EQ(parameterValue("-"), 0.0f);
-    EXPECT_FLOAT_EQ(parameterValue(""), 0.0f);
-}
-
-TEST(Reader, ValuesBeyondSinglePrecisionStayFinite) {
-    EXPECT_EQ(parameterValue("1e39"), FLT_MAX);
-    EXPECT_EQ(parameterValue("-1e39"), -FLT_MAX);
-    EXPECT_EQ(parameterValue("1e999999"), FLT_MAX);
-    EXPECT_EQ(parameterValue("-1d400"), -FLT_MAX);
-    EXPECT_EQ(parameterValue(std::string(500, '9')), FLT_MAX);
-    EXPECT_EQ(parameterValue("1e-50"), 0.0f);
-    EXPECT_EQ(parameterValue("1e-99999"), 0.0f);
+    const std::pair<std::string, float> values[] = {{"1e2", 100},
+                                                    {"-3.5", -3.5},
+                                                    {"1d2", 100},
+                                                    {"+.5", 0.5},
+                                                    {"5.", 5},
+                                                    {"2e", 2},
+                                                    {"2e+x", 2},
+                                                    {"0x10", 0},
+                                                    {"inf", 0},
+                                                    {"nan", 0},
+                                                    {".", 0},
+                                                    {"-", 0},
+                                                    {"", 0},
+                                                    {"1e39", FLT_MAX},
+                                                    {"-1e39", -FLT_MAX},
+                                                    {"1e999999", FLT_MAX},
+                                                    {"-1d400", -FLT_MAX},
+                                                    {std::string(500, '9'), FLT_MAX},
+                                                    {"1e-50", 0},
+                                                    {"1e-99999", 0}};
+    for (const auto& [text, value] : values)
+        EXPECT_EQ(parameterValue(text), value) << text;
 }
 
 TEST(Reader, KeepsAtMost200Parameters) {
@@ -120,6 +121,20 @@ TEST(Reader, EveryChunkIsLoggedBeforeItsBytesAreUsed) {
     EXPECT_EQ(r.link.largestRequest, InstructionReader::bufferSize);
     r.log.closeLog();
     EXPECT_EQ(readFile(dir.file("PLOTTER.TXT")), "PA1" + std::string(300, 'x'));
+}
+
+// Texts that never end are cut, and the stream stays in step after them.
+TEST(Reader, LabelsAndParametersKeepTheirFirstMegabyte) {
+    const std::size_t limit = InstructionReader::maxTextBytes;
+    ReaderOn r({std::string(2 * limit, 'L') + "\x03;1" + std::string(2 * limit, '0') + ",-0.5;S"});
+    const std::string text = r.reader.readLabelText();
+    EXPECT_EQ(text.size(), limit);
+    EXPECT_LE(text.capacity(), 2 * limit);
+    r.reader.skipToTerminator();
+    ASSERT_EQ(r.reader.readParameters(), 2);
+    EXPECT_EQ(r.reader.params[1], FLT_MAX);
+    EXPECT_EQ(r.reader.params[2], -0.5f);
+    EXPECT_EQ(r.reader.readByte(), 'S');
 }
 
 TEST(Reader, StartRunDiscardsWhatWasLeft) {

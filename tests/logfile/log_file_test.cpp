@@ -6,27 +6,25 @@
 
 using plotanix::LogFile;
 using plotanix::testing::readFile;
-using plotanix::testing::TempDir;
 using plotanix::testing::writeFile;
 
 namespace {
 
-void writeBytes(LogFile& log, const std::string& bytes) {
-    log.writeLogBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
+class Transcript : public ::testing::Test {
+  protected:
+    void write(LogFile& log, const std::string& bytes) {
+        log.writeLogBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::uintmax_t sizeOnDisk() const { return std::filesystem::file_size(path); }
 
-std::uintmax_t sizeOnDisk(const std::string& path) {
-    return std::filesystem::file_size(path);
-}
-
-} // namespace
-
-TEST(LogFile, PiecesAreWrittenByteForByte) {
-    TempDir dir;
+    plotanix::testing::TempDir dir;
     const std::string path = dir.file("PLOTTER.TXT");
     LogFile log;
+};
+
+TEST_F(Transcript, PiecesAreWrittenByteForByte) {
     ASSERT_TRUE(log.openLog(path));
-    writeBytes(log, std::string("A\0B\x03", 4)); // chunks keep NUL and control bytes
+    write(log, std::string("A\0B\x03", 4)); // chunks keep NUL and control bytes
     log.writeLogText("****IN***");
     log.writeLogText(std::string("****\0X***", 9).c_str()); // a text ends at its NUL
     log.writeLogText("");
@@ -39,56 +37,43 @@ TEST(LogFile, PiecesAreWrittenByteForByte) {
                                   "\r\n**** NEW PAGE ****\r\n\r\n");
 }
 
-TEST(LogFile, HoldsUpTo4095BytesThenPassesThemOn) {
-    TempDir dir;
-    const std::string path = dir.file("PLOTTER.TXT");
-    LogFile log;
+TEST_F(Transcript, HoldsUpTo4095BytesThenPassesThemOn) {
     ASSERT_TRUE(log.openLog(path));
-    writeBytes(log, std::string(4095, 'a'));
-    EXPECT_EQ(sizeOnDisk(path), 0u);
+    write(log, std::string(4095, 'a'));
+    EXPECT_EQ(sizeOnDisk(), 0u);
     EXPECT_EQ(log.pendingCount(), 4095);
 
-    writeBytes(log, "b"); // no longer fits: the held bytes go out, "b" is held
-    EXPECT_EQ(sizeOnDisk(path), 4095u);
+    write(log, "b"); // no longer fits: the held bytes go out, "b" is held
+    EXPECT_EQ(sizeOnDisk(), 4095u);
     EXPECT_EQ(log.pendingCount(), 1);
 
-    writeBytes(log, std::string(5000, 'c')); // large writes go straight through
-    EXPECT_EQ(sizeOnDisk(path), 4095u + 1 + 5000);
+    write(log, std::string(5000, 'c')); // large writes go straight through
+    EXPECT_EQ(sizeOnDisk(), 4095u + 1 + 5000);
     EXPECT_EQ(log.pendingCount(), 0);
 
-    writeBytes(log, "tail");
+    write(log, "tail");
     log.flushLog();
-    EXPECT_EQ(sizeOnDisk(path), 4095u + 1 + 5000 + 4);
+    EXPECT_EQ(sizeOnDisk(), 4095u + 1 + 5000 + 4);
     log.closeLog();
     EXPECT_EQ(readFile(path), std::string(4095, 'a') + "b" + std::string(5000, 'c') + "tail");
 }
 
-TEST(LogFile, EarlierLongerTranscriptNeverSurvives) {
-    TempDir dir;
-    const std::string path = dir.file("PLOTTER.TXT");
-    writeFile(path, std::string(10000, 'x'));
-    {
-        LogFile log;
-        ASSERT_TRUE(log.openLog(path));
-        writeBytes(log, std::string(100, 'y'));
-        log.truncateLog();
-        log.closeLog();
+// Truncated at the end, or not (ended by a signal): nothing of an earlier,
+// longer transcript survives.
+TEST_F(Transcript, EarlierLongerTranscriptNeverSurvives) {
+    for (const bool truncated : {true, false}) {
+        writeFile(path, std::string(10000, 'x'));
+        LogFile fresh;
+        ASSERT_TRUE(fresh.openLog(path));
+        write(fresh, "short");
+        if (truncated) fresh.truncateLog();
+        fresh.closeLog();
+        EXPECT_EQ(readFile(path), "short") << truncated;
     }
-    EXPECT_EQ(readFile(path), std::string(100, 'y'));
-
-    writeFile(path, std::string(10000, 'x'));
-    {
-        LogFile log; // ended without truncateLog, as by a signal
-        ASSERT_TRUE(log.openLog(path));
-        writeBytes(log, "short");
-    }
-    EXPECT_EQ(readFile(path), "short");
 }
 
-TEST(LogFile, DoesNothingWhileNotOpen) {
-    TempDir dir;
-    LogFile log;
-    writeBytes(log, "lost");
+TEST_F(Transcript, DoesNothingWhileNotOpen) {
+    write(log, "lost");
     log.writeLogText("x");
     log.writeLogLine("y");
     log.writeLogMarker("NEW PAGE");
@@ -101,20 +86,17 @@ TEST(LogFile, DoesNothingWhileNotOpen) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST(LogFile, SecondWriterInTheSameDirectoryRunsWithoutALog) {
-    TempDir dir;
-    const std::string path = dir.file("PLOTTER.TXT");
-    LogFile first;
-    ASSERT_TRUE(first.openLog(path));
-    writeBytes(first, "first");
-    first.flushLog();
-
+TEST_F(Transcript, SecondWriterInTheSameDirectoryRunsWithoutALog) {
+    ASSERT_TRUE(log.openLog(path));
+    write(log, "first");
+    log.flushLog();
     LogFile second;
     EXPECT_FALSE(second.openLog(path));
-    writeBytes(second, "second");
+    write(second, "second");
     second.closeLog();
-
-    writeBytes(first, " run");
-    first.closeLog();
+    write(log, " run");
+    log.closeLog();
     EXPECT_EQ(readFile(path), "first run");
 }
+
+} // namespace

@@ -8,12 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <set>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,9 +26,8 @@ using testing::TempDir;
 
 std::set<std::string> namesIn(const std::filesystem::path& directory) {
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
         names.insert(entry.path().filename().string());
-    }
     return names;
 }
 
@@ -47,19 +44,8 @@ void expectSamePixels(const testing::DecodedPng& png, const PageImage& page) {
     EXPECT_EQ(differences, 0);
 }
 
-// Restores the umask a test sets, so the expected file mode is known.
-class UmaskScope {
-  public:
-    explicit UmaskScope(mode_t mask) : saved_(::umask(mask)) {}
-    ~UmaskScope() { ::umask(saved_); }
-
-  private:
-    mode_t saved_;
-};
-
 TEST(PngWriterTest, SavedFileIsThePageInTheAgreedFormat) {
     TempDir dir;
-    UmaskScope umask(022);
     PageImage page = testing::makePatternPage();
     testing::setPixel(page, 10, 20, 0x0000FF); // blue: stored bytes 255, 0, 0
     ASSERT_EQ(page.row(20)[30], 255);
@@ -67,54 +53,41 @@ TEST(PngWriterTest, SavedFileIsThePageInTheAgreedFormat) {
     enablePngEncoder();
     enablePngEncoder(); // a second call changes nothing
 
+    const mode_t umask = ::umask(022); // so that the file's mode is known
     ASSERT_EQ(savePng(page, name), 1);
+    ::umask(umask);
 
-    const testing::DecodedPng png = decodePng(readFile(name));
+    testing::DecodedPng png = decodePng(readFile(name));
     ASSERT_TRUE(png.error.empty()) << png.error;
     EXPECT_TRUE(png.signatureOk);
     EXPECT_EQ(png.width, 800u);
     EXPECT_EQ(png.height, 600u);
     EXPECT_EQ(png.bitDepth, 8);
     EXPECT_EQ(png.colourType, 2);
-    EXPECT_EQ(png.compression, 0);
-    EXPECT_EQ(png.filter, 0);
-    EXPECT_EQ(png.interlace, 0);
+    EXPECT_EQ(png.compression + png.filter + png.interlace, 0);
     ASSERT_GE(png.chunkTypes.size(), 3u);
-    EXPECT_EQ(png.chunkTypes.front(), "IHDR");
-    EXPECT_EQ(png.chunkTypes.back(), "IEND");
-    for (size_t i = 1; i + 1 < png.chunkTypes.size(); ++i)
-        EXPECT_EQ(png.chunkTypes[i], "IDAT");
-    ASSERT_EQ(png.rowFilters.size(), 600u);
-    for (uint8_t filter : png.rowFilters)
-        EXPECT_EQ(filter, 0);
+    png.chunkTypes.erase(std::unique(png.chunkTypes.begin(), png.chunkTypes.end()),
+                         png.chunkTypes.end());
+    EXPECT_EQ(png.chunkTypes, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    EXPECT_EQ(png.rowFilters, std::vector<uint8_t>(600, 0));
     // zlib header: deflate with a 32K window, level flag "maximum" (level 9).
     EXPECT_EQ(png.zlibHeader[0], 0x78);
     EXPECT_EQ(png.zlibHeader[1] >> 6, 3);
     EXPECT_EQ(png.pixel(10, 20), 0x0000FFu) << "red 0, green 0, blue 255";
     expectSamePixels(png, page); // top row first, every byte in R, G, B order
-    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"PLOTTER_00001.PNG"});
     EXPECT_EQ(std::filesystem::status(name).permissions(),
               static_cast<std::filesystem::perms>(0644));
-}
 
-TEST(PngWriterTest, SavingTwiceReplacesTheFile) {
-    TempDir dir;
-    const std::string name = dir.file("page.png");
-    const PageImage first = testing::makeTypicalPage();
-    const PageImage second = testing::makePatternPage();
-
-    ASSERT_EQ(savePng(first, name), 1);
+    // Saving again replaces the file.
+    const PageImage second = testing::makePage(128);
     ASSERT_EQ(savePng(second, name), 1);
-
-    const testing::DecodedPng png = decodePng(readFile(name));
-    ASSERT_TRUE(png.error.empty()) << png.error;
-    expectSamePixels(png, second);
-    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"page.png"});
+    expectSamePixels(decodePng(readFile(name)), second);
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"PLOTTER_00001.PNG"});
 }
 
 TEST(PngWriterTest, RefusedSavesLeaveTheDirectoryAsItWas) {
     TempDir dir;
-    const PageImage page = testing::makeTypicalPage();
+    const PageImage page = testing::makePage(128);
     std::filesystem::create_directory(dir.path() / "folder");
     PageImage empty;
 
@@ -126,42 +99,6 @@ TEST(PngWriterTest, RefusedSavesLeaveTheDirectoryAsItWas) {
 
     EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"folder"});
     EXPECT_TRUE(namesIn(dir.path() / "folder").empty());
-}
-
-// A tmpfs of 64 KiB: a real "disk full" for a page that does not compress.
-class SmallFileSystem {
-  public:
-    explicit SmallFileSystem(const std::string& path) : path_(path) {
-        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
-        if (!mounted_) error_ = std::strerror(errno);
-    }
-    ~SmallFileSystem() {
-        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
-
-  private:
-    std::string path_, error_;
-    bool mounted_ = false;
-};
-
-TEST(PngWriterTest, FullDiskKeepsTheExistingFileAndLeavesNoPartialFile) {
-    TempDir dir;
-    SmallFileSystem disk(dir.path().string());
-    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.error();
-    const std::string existing = dir.file("PLOTTER_00001.PNG");
-    ASSERT_EQ(savePng(testing::makeTypicalPage(), existing), 1);
-    const std::string before = readFile(existing);
-    const PageImage noise = testing::makeNoisePage();
-
-    EXPECT_EQ(savePng(noise, existing), 0);
-    EXPECT_EQ(savePng(noise, dir.file("PLOTTER_00002.PNG")), 0);
-
-    EXPECT_EQ(readFile(existing), before);
-    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"PLOTTER_00001.PNG"});
-    // The space the failed saves took is free again.
-    EXPECT_EQ(savePng(testing::makeTypicalPage(), dir.file("PLOTTER_00003.PNG")), 1);
 }
 
 // savePng's result in a child process whose files may not grow past limit
@@ -179,12 +116,12 @@ int saveUnderSizeLimit(const PageImage& page, const std::string& name, rlim_t li
     return WEXITSTATUS(status);
 }
 
-// The same guarantee where no file system can be mounted, with a file size
-// limit: once inside the encoder, and once only when the last buffered
-// bytes go out as the file is closed.
+// A write error, from a file size limit: once inside the encoder, and once
+// only when the last buffered bytes go out as the file is closed. The file
+// of that name survives, and no partial file is left.
 TEST(PngWriterTest, WriteErrorKeepsTheExistingFileAndLeavesNoPartialFile) {
     TempDir dir;
-    const PageImage typical = testing::makeTypicalPage();
+    const PageImage typical = testing::makePage(128); // compresses to a few kB
     ASSERT_EQ(savePng(typical, dir.file("probe.png")), 1);
     const auto typicalSize = std::filesystem::file_size(dir.file("probe.png"));
     std::filesystem::remove(dir.file("probe.png"));

@@ -47,18 +47,6 @@ inline PageImage makePatternPage() {
     return page;
 }
 
-// A white page with a few pen strokes: what a plot usually looks like.
-inline PageImage makeTypicalPage() {
-    PageImage page = makePage();
-    for (int i = 0; i < 600; ++i) {
-        setPixel(page, 100 + i, 300, 0x000000);             // horizontal black line
-        setPixel(page, 400, i, 0x0000FF);                   // vertical blue line
-        setPixel(page, 80 + i, 580 - i * 9 / 10, 0xFF0000); // red diagonal
-        if (i < 500) setPixel(page, 150 + i, 100 + (i * i) / 900, 0x00A000);
-    }
-    return page;
-}
-
 // Pixels that do not compress, for filling a small file system.
 inline PageImage makeNoisePage() {
     PageImage page = makePage();

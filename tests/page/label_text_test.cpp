@@ -1,13 +1,12 @@
+// The label font and rotated text, read back from the page's pixels.
+
 #include "page/label_font.h"
 #include "page_fixture.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <numbers>
 #include <string>
-#include <unistd.h>
 
 namespace plotanix {
 namespace {
@@ -35,10 +34,10 @@ class Labels : public testing::OpenPage {
         drawing.fillBox(0, 0, width, height, background);
         drawing.setFrontColour(blue);
     }
-    // The pixels a text changes on a fresh page.
+    // The pixels a text changes on a fresh page; the page before it in before.
     PixelSet textPixels(int x, int y, const std::string& text, float angle) {
         openPage(image->width, image->height);
-        auto before = createPageImage(image->width, image->height, 24);
+        before = createPageImage(image->width, image->height, 24);
         before->pixels = image->pixels;
         drawing.drawRotatedText(x, y, text, angle);
         return differences(*before, *image);
@@ -52,10 +51,11 @@ class Labels : public testing::OpenPage {
     }
 
     static PageFont* font;
+    std::unique_ptr<PageImage> before;
 };
 PageFont* Labels::font = nullptr;
 
-TEST(LabelFont, CourierNewIsAMonospacedFaceWithA16PixelEm) {
+TEST(LabelFont, CourierNewIsLiberationMonoWithA16PixelEmAndOthersFallBack) {
     auto font = loadFont("Courier New", 12);
     ASSERT_TRUE(font);
     EXPECT_EQ(font->emHeight(), 16);
@@ -64,70 +64,16 @@ TEST(LabelFont, CourierNewIsAMonospacedFaceWithA16PixelEm) {
     EXPECT_EQ(loadFont("Courier New", 10)->emHeight(), 13); // 13.33
     EXPECT_FALSE(loadFont("Courier New", 0));
     EXPECT_FALSE(loadFont("Courier New", std::numeric_limits<int>::max()));
-}
 
-TEST(LabelFont, OtherFacesFallBackToAMonospacedOne) {
     auto image = createPageImage(8, 8, 24);
     for (const char* face : {"Liberation Sans", "No Such Face Anywhere", ""}) {
-        auto font = loadFont(face, 12);
-        ASSERT_TRUE(font) << face;
+        auto other = loadFont(face, 12);
+        ASSERT_TRUE(other) << face;
         Drawing drawing;
         drawing.beginDrawing(*image);
-        drawing.selectFont(font.get());
-        EXPECT_EQ(drawing.textWidth("i"), drawing.textWidth("W")) << face;
-        EXPECT_GT(drawing.textWidth("i"), 0) << face;
+        drawing.selectFont(other.get());
+        EXPECT_EQ(drawing.textWidth("i"), drawing.textWidth("W")) << face << " is not monospaced";
     }
-}
-
-// Runs in a child started afresh, so fontconfig reads the empty
-// configuration named here before anything else starts it.
-TEST(LabelFontDeathTest, NoMonospacedFaceMeansNoFont) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    char directory[] = "/tmp/plotanix-fonts-XXXXXX";
-    ASSERT_TRUE(mkdtemp(directory));
-    const std::string config = std::string(directory) + "/fonts.conf";
-    FILE* file = std::fopen(config.c_str(), "w");
-    ASSERT_TRUE(file);
-    std::fputs("<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n", file);
-    std::fclose(file);
-    EXPECT_EXIT(
-        {
-            setenv("FONTCONFIG_FILE", config.c_str(), 1);
-            const bool loaded = loadFont("Courier New", 12) != nullptr;
-            std::exit(loaded ? 1 : 0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    std::remove(config.c_str());
-    rmdir(directory);
-}
-
-TEST_F(Labels, MetricsFollowTheCell) {
-    const int32_t width = drawing.textWidth("X");
-    const int32_t height = drawing.textHeight("X");
-    EXPECT_GE(width, 8);
-    EXPECT_LE(width, 12);
-    EXPECT_GE(height, 16);
-    EXPECT_LE(height, 21);
-    EXPECT_EQ(drawing.textWidth("XX"), 2 * width);
-    EXPECT_EQ(drawing.textWidth("Hello, world"), 12 * width);
-    EXPECT_EQ(drawing.textHeight("gjpq"), height);
-    EXPECT_EQ(drawing.textHeight(std::string(1000, 'W')), height);
-    EXPECT_EQ(drawing.textWidth(""), 0);
-    EXPECT_EQ(drawing.textHeight(""), 0);
-}
-
-TEST_F(Labels, WithoutAFontTextIsMeasuredInAFixedCellAndNotDrawn) {
-    drawing.selectFont(nullptr);
-    EXPECT_EQ(drawing.textWidth("ABC"), 24);
-    EXPECT_EQ(drawing.textHeight("ABC"), 16);
-    EXPECT_EQ(drawing.textWidth(""), 0);
-    EXPECT_EQ(drawing.textHeight(""), 0);
-    auto before = createPageImage(800, 600, 24);
-    before->pixels = image->pixels;
-    drawing.drawRotatedText(100, 100, "ABC", 0);
-    drawing.drawRotatedText(100, 100, "ABC", 45);
-    EXPECT_TRUE(differences(*before, *image).empty());
-    EXPECT_EQ(drawing.derivedFontsMade(), 0);
 }
 
 TEST(BlendCoverage, NoneKeepsFullGivesFrontAndBetweenMixes) {
@@ -137,17 +83,43 @@ TEST(BlendCoverage, NoneKeepsFullGivesFrontAndBetweenMixes) {
     EXPECT_EQ(blendCoverage(255, 0, 255), 0);
     EXPECT_EQ(blendCoverage(100, 200, 128), 150); // 38300 / 255, rounded down
     EXPECT_EQ(blendCoverage(0, 255, 128), 128);
-    EXPECT_EQ(blendCoverage(77, 77, 200), 77);
+}
+
+TEST_F(Labels, MetricsFollowTheCell) {
+    const int32_t width = drawing.textWidth("X"), height = drawing.textHeight("X");
+    EXPECT_GE(width, 8);
+    EXPECT_LE(width, 12);
+    EXPECT_GE(height, 16);
+    EXPECT_LE(height, 21);
+    EXPECT_EQ(drawing.textWidth("XX"), 2 * width);
+    EXPECT_EQ(drawing.textHeight("gjpq"), height);
+    EXPECT_EQ(drawing.textWidth(""), 0);
+    EXPECT_EQ(drawing.textHeight(""), 0);
+    // Every byte value has a cell, NUL included.
+    std::string all(1, '\0');
+    for (int byte = 1; byte < 256; ++byte)
+        all += static_cast<char>(byte);
+    EXPECT_EQ(drawing.textWidth(all), 256 * width);
+    for (float angle : {0.0f, 45.0f})
+        EXPECT_FALSE(textPixels(0, 300, all, angle).empty());
+}
+
+TEST_F(Labels, WithoutAFontTextIsMeasuredInAFixedCellAndNotDrawn) {
+    drawing.selectFont(nullptr);
+    EXPECT_EQ(drawing.textWidth("ABC"), 24);
+    EXPECT_EQ(drawing.textHeight("ABC"), 16);
+    auto unchanged = createPageImage(800, 600, 24);
+    unchanged->pixels = image->pixels;
+    drawing.drawRotatedText(100, 100, "ABC", 0);
+    drawing.drawRotatedText(100, 100, "ABC", 45);
+    EXPECT_TRUE(differences(*unchanged, *image).empty());
 }
 
 TEST_F(Labels, UprightTextStaysInItsCellAndOnlyMovesTowardTheFront) {
     const std::string text = "Hgj|\xC5\xE7_";
     const int x = 100, y = 200;
     const int32_t w = drawing.textWidth(text), h = drawing.textHeight(text);
-    auto before = createPageImage(800, 600, 24);
-    before->pixels = image->pixels;
-    drawing.drawRotatedText(x, y, text, 0);
-    const PixelSet changed = differences(*before, *image);
+    const PixelSet changed = textPixels(x, y, text, 0);
     ASSERT_FALSE(changed.empty());
     bool someFull = false;
     for (const auto& [px, py] : changed) {
@@ -162,47 +134,49 @@ TEST_F(Labels, UprightTextStaysInItsCellAndOnlyMovesTowardTheFront) {
         someFull = someFull || now == blue;
     }
     EXPECT_TRUE(someFull);
-    // The text's first column and top rows hold ink only where glyphs reach;
-    // the background between the letters is left alone.
+    // The background between the letters is left alone.
     EXPECT_LT(changed.size(), static_cast<size_t>(w) * h / 2);
 }
 
-TEST_F(Labels, NinetyDegreesReadsUpwardFromTheAnchor) {
+TEST_F(Labels, RotatedTextTurnsAboutTheAnchor) {
     const int x = 400, y = 300;
     const int32_t w = drawing.textWidth("L"), h = drawing.textHeight("L");
-    const PixelSet upright = textPixels(x, y, "L", 0);
+    const auto [ux, uy] = centroid(textPixels(x, y, "L", 0));
     const PixelSet turned = textPixels(x, y, "L", 90);
     ASSERT_FALSE(turned.empty());
-    for (const auto& [px, py] : turned) {
+    for (const auto& [px, py] : turned)
         EXPECT_TRUE(px >= x && px <= x + h && py >= y - w && py <= y) << px << "," << py;
-    }
-    // Turning counter-clockwise takes (x + u, y + v) to (x + v, y - u).
-    const auto [ux, uy] = centroid(upright);
+    // Turning counter-clockwise takes (x + u, y + v) to (x + v, y - u), and
+    // a later character sits higher up the page.
     const auto [tx, ty] = centroid(turned);
     EXPECT_NEAR(tx - x, uy - y, 1.5);
     EXPECT_NEAR(ty - y, -(ux - x), 1.5);
-    // A later character sits higher up the page.
     const auto [lx, ly] = centroid(textPixels(x, y, "   L", 90));
     EXPECT_NEAR(lx, tx, 0.5);
     EXPECT_NEAR(ly, ty - 3 * w, 0.5);
-}
 
-TEST_F(Labels, SlantedTextFollowsItsAngle) {
-    const int32_t w = drawing.textWidth("X");
     const auto [ax, ay] = centroid(textPixels(200, 400, "X", 30));
     const auto [bx, by] = centroid(textPixels(200, 400, "          X", 30));
     EXPECT_NEAR(bx - ax, 10 * w * std::cos(std::numbers::pi / 6), 1.0);
     EXPECT_NEAR(by - ay, -10 * w * std::sin(std::numbers::pi / 6), 1.0);
+
+    EXPECT_EQ(textPixels(300, 300, "Turn", 450), textPixels(300, 300, "Turn", 90));
+    EXPECT_EQ(textPixels(300, 300, "Turn", 720), textPixels(300, 300, "Turn", 0));
+    for (float unusable :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+          -std::numeric_limits<float>::infinity()})
+        EXPECT_TRUE(textPixels(300, 300, "Text", unusable).empty());
+    textPixels(300, 300, "Text", 3.0e38f); // finite, far beyond one turn: no crash
 }
 
 TEST_F(Labels, TextOffThePageDrawsOnlyItsVisiblePart) {
     for (float angle : {0.0f, 30.0f, 90.0f, 200.0f, -45.0f}) {
-        for (auto [x, y] : {std::pair{-5000, 300}, {400, -300}, {900, 300}, {400, 5000}}) {
+        for (auto [x, y] : {std::pair{-5000, 300}, {400, -300}, {900, 300}, {400, 5000}})
             EXPECT_TRUE(textPixels(x, y, "Far away", angle).empty()) << angle << " " << x;
-        }
     }
     // A small page showing part of a big one gets the same pixels there.
     for (float angle : {0.0f, 30.0f, 135.0f}) {
+        openPage(800, 600);
         const PixelSet full = textPixels(300, 250, "Clipped label text", angle);
         openPage(101, 60); // odd width: rows carry padding
         const PixelSet part = textPixels(300 - 250, 250 - 230, "Clipped label text", angle);
@@ -215,48 +189,27 @@ TEST_F(Labels, TextOffThePageDrawsOnlyItsVisiblePart) {
         EXPECT_EQ(part, expected) << angle;
         for (int row = 0; row < 60; ++row)
             EXPECT_EQ(image->row(row)[303], 0) << row;
-        openPage(800, 600);
     }
 }
 
 TEST_F(Labels, DerivedFontIsMadeOncePerReducedAngle) {
-    EXPECT_EQ(drawing.derivedFontsMade(), 0);
-    drawing.drawRotatedText(100, 300, "A", 30);
-    drawing.drawRotatedText(200, 300, "B", 30);
-    EXPECT_EQ(drawing.derivedFontsMade(), 1);
-    drawing.drawRotatedText(300, 300, "C", 390);
-    EXPECT_EQ(drawing.derivedFontsMade(), 1);
+    const std::pair<float, int> draws[] = {
+        {30, 1}, {30, 1}, {390, 1}, {-330, 2} /* keeps its sign: not 30 */, {30, 3}};
+    for (const auto& [angle, made] : draws) {
+        drawing.drawRotatedText(300, 300, "A", angle);
+        EXPECT_EQ(drawing.derivedFontsMade(), made) << angle;
+    }
     drawing.drawRotatedText(300, 300, "", 45); // empty: nothing happens
-    EXPECT_EQ(drawing.derivedFontsMade(), 1);
-    drawing.drawRotatedText(300, 300, "D", -330); // keeps its sign: not 30
-    EXPECT_EQ(drawing.derivedFontsMade(), 2);
-    drawing.drawRotatedText(300, 300, "E", 30);
     EXPECT_EQ(drawing.derivedFontsMade(), 3);
     drawing.selectFont(font); // drops the derived font
     drawing.drawRotatedText(300, 300, "F", 30);
     EXPECT_EQ(drawing.derivedFontsMade(), 4);
 }
 
-TEST_F(Labels, AnglesBeyondOneTurnDrawAsTheReducedAngle) {
-    EXPECT_EQ(textPixels(300, 300, "Turn", 450), textPixels(300, 300, "Turn", 90));
-    EXPECT_EQ(textPixels(300, 300, "Turn", 720), textPixels(300, 300, "Turn", 0));
-}
-
-TEST_F(Labels, UnusableAnglesDrawNothing) {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float infinity = std::numeric_limits<float>::infinity();
-    EXPECT_TRUE(textPixels(300, 300, "Text", nan).empty());
-    EXPECT_TRUE(textPixels(300, 300, "Text", infinity).empty());
-    EXPECT_TRUE(textPixels(300, 300, "Text", -infinity).empty());
-    // Finite but far beyond one turn: the cell comes from the unreduced angle.
-    textPixels(300, 300, "Text", 3.0e38f);
-}
-
 TEST_F(Labels, VeryLongLabelsCostNoMoreThanThePage) {
     for (float angle : {0.0f, 30.0f, 180.0f}) {
-        const std::string longLabel(200000, 'M');
         const PixelSet expected = textPixels(400, 300, std::string(120, 'M'), angle);
-        EXPECT_EQ(textPixels(400, 300, longLabel, angle), expected) << angle;
+        EXPECT_EQ(textPixels(400, 300, std::string(200000, 'M'), angle), expected) << angle;
         EXPECT_LE(drawing.workMaskBytes(), 800u * 600u);
     }
     const std::string millionLabel(1000000, 'x');
@@ -264,16 +217,6 @@ TEST_F(Labels, VeryLongLabelsCostNoMoreThanThePage) {
     drawing.drawRotatedText(std::numeric_limits<int32_t>::max(), 300, millionLabel, 180);
     drawing.drawRotatedText(0, std::numeric_limits<int32_t>::max(), millionLabel, 90);
     EXPECT_LE(drawing.workMaskBytes(), 800u * 600u);
-}
-
-TEST_F(Labels, EveryByteValueDraws) {
-    std::string all;
-    for (int byte = 1; byte < 256; ++byte)
-        all += static_cast<char>(byte);
-    all += '\0';
-    EXPECT_EQ(drawing.textWidth(all), 256 * drawing.textWidth("X"));
-    for (float angle : {0.0f, 45.0f})
-        EXPECT_FALSE(textPixels(0, 300, all, angle).empty());
 }
 
 } // namespace

@@ -8,13 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -32,51 +28,35 @@ long long msSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-bool openLine(SerialLink& link, const std::string& name, int32_t speed = 9600) {
-    return link.openSerialPort(name, speed, 0, 7, 1.0F, 0, 1024, 1024);
+bool openLine(SerialLink& link, const std::string& name) {
+    return link.openSerialPort(name, 9600, 0, 7, 1.0F, 0, 1024, 1024);
 }
 
-class ScopedEnv {
-  public:
-    ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
-        setenv(name_.c_str(), value, 1);
-    }
-    ~ScopedEnv() { unsetenv(name_.c_str()); }
-
-  private:
-    std::string name_;
-};
-
 TEST(SerialDevicePath, MapsComNamesAndHonoursTheEnvironment) {
-    EXPECT_EQ(serialDevicePath("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(serialDevicePath("COM12"), "/dev/ttyS11");
-    EXPECT_EQ(serialDevicePath("com3"), "/dev/ttyS2");
-    EXPECT_EQ(serialDevicePath("COM0"), "COM0");
-    EXPECT_EQ(serialDevicePath("COM01"), "COM01");
-    EXPECT_EQ(serialDevicePath("COMX"), "COMX");
-    EXPECT_EQ(serialDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(serialDevicePath(""), "");
-    {
-        ScopedEnv empty("PLOTANIX_COM1", "");
-        EXPECT_EQ(serialDevicePath("COM1"), "/dev/ttyS0");
-    }
-    ScopedEnv chosen("PLOTANIX_COM1", "/dev/pts/42");
+    const std::pair<std::string, std::string> names[] = {{"COM1", "/dev/ttyS0"},
+                                                         {"COM12", "/dev/ttyS11"},
+                                                         {"com3", "/dev/ttyS2"},
+                                                         {"COM0", "COM0"},
+                                                         {"COM01", "COM01"},
+                                                         {"COMX", "COMX"},
+                                                         {"", ""},
+                                                         {"/dev/ttyUSB0", "/dev/ttyUSB0"}};
+    for (const auto& [name, path] : names)
+        EXPECT_EQ(serialDevicePath(name), path) << name;
+    setenv("PLOTANIX_COM1", "/dev/pts/42", 1);
     EXPECT_EQ(serialDevicePath("COM1"), "/dev/pts/42");
     EXPECT_EQ(serialDevicePath("COM2"), "/dev/ttyS1");
-
+    unsetenv("PLOTANIX_COM1");
+    // Only the first 59 bytes of the name count.
     const std::string first59 = "/tmp/" + std::string(54, 'p');
     EXPECT_EQ(serialDevicePath(first59 + "0123456789"), first59);
-    ScopedEnv longName("PLOTANIX_" + first59, "/dev/ttyUSB3");
-    EXPECT_EQ(serialDevicePath(first59 + "ignored"), "/dev/ttyUSB3");
 }
 
 TEST(SerialLinkNotOpen, EveryCallReturnsZeroAtOnce) {
     SerialLink link;
-    EXPECT_FALSE(link.openSerialPort("", 9600, 0, 7, 1.0F, 0, 1024, 1024));
     EXPECT_FALSE(openLine(link, "/nonexistent/ttyS0"));
     uint8_t buffer[256];
     const auto start = Clock::now();
-    EXPECT_FALSE(link.isOpen());
     EXPECT_EQ(link.serialInputWaiting(), 0);
     EXPECT_EQ(link.serialOutputWaiting(), 0);
     EXPECT_EQ(link.readSerial(buffer, 256), 0);
@@ -86,21 +66,15 @@ TEST(SerialLinkNotOpen, EveryCallReturnsZeroAtOnce) {
     EXPECT_LT(msSince(start), 50);
 }
 
-TEST(SerialLinkOpen, RefusesWhatIsNotAFreeTerminal) {
-    char file[] = "/tmp/plotanix-serial-XXXXXX";
-    const int fd = mkstemp(file);
-    ASSERT_GE(fd, 0);
-    SerialLink link;
-    EXPECT_FALSE(openLine(link, file));
-    EXPECT_FALSE(link.isOpen());
-    close(fd);
-    unlink(file);
-
+TEST(SerialLinkOpen, TakesTheLineAtNineThousandSixHundredBaudAndHoldsItAlone) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok()) << pty.error();
-    EXPECT_FALSE(openLine(link, pty.slavePath(), 12345)) << "unknown speed";
-    EXPECT_FALSE(link.openSerialPort(pty.slavePath(), 9600, 0, 9, 1.0F, 0, 1024, 1024));
+    SerialLink link;
     ASSERT_TRUE(openLine(link, pty.slavePath()));
+    termios tio{};
+    ASSERT_EQ(tcgetattr(pty.masterFd(), &tio), 0); // the slave's settings
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(tio.c_cflag & (CSTOPB | CRTSCTS), 0U);
     SerialLink second;
     EXPECT_FALSE(openLine(second, pty.slavePath())) << "the device is held by the first";
     link.closeSerialPort();
@@ -113,7 +87,6 @@ class SerialLinkTest : public ::testing::Test {
         ASSERT_TRUE(pty.ok()) << pty.error();
         ASSERT_TRUE(openLine(link, pty.slavePath()));
     }
-
     // One readSerial of up to n bytes, timed.
     std::string readChunk(int n = 256, long long* ms = nullptr) {
         std::string buffer(static_cast<size_t>(n), '\0');
@@ -124,39 +97,13 @@ class SerialLinkTest : public ::testing::Test {
         return buffer;
     }
 
-    termios lineSettings() {
-        termios tio{};
-        EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0); // the slave's settings
-        return tio;
-    }
-
     PtyPair pty;
     SerialLink link;
 };
 
-TEST_F(SerialLinkTest, SetsTheLineRawWithTheRequestedCharacterFormat) {
-    EXPECT_EQ(link.devicePath(), pty.slavePath());
-    // A pseudo-terminal keeps no character size or parity (it forces CS8 and
-    // no parity bit), so only the rest of the format can be checked here.
-    termios tio = lineSettings();
-    EXPECT_EQ(tio.c_cflag & (CSTOPB | CRTSCTS), 0U);
-    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0U);
-    EXPECT_EQ(tio.c_oflag & OPOST, 0U);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK), 0U);
-    EXPECT_EQ(tio.c_cc[VMIN], 0);
-    EXPECT_EQ(tio.c_cc[VTIME], 0);
-    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
-
-    ASSERT_TRUE(link.openSerialPort(pty.slavePath(), 19200, 2, 8, 2.0F, 0, 1024, 1024));
-    tio = lineSettings();
-    EXPECT_NE(tio.c_cflag & CSTOPB, 0U);
-    EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B19200));
-}
-
 TEST_F(SerialLinkTest, SilenceEndsAReadAfterItsTotalTime) {
     long long ms = 0;
-    EXPECT_EQ(readChunk(256, &ms), "");
+    EXPECT_EQ(readChunk(256, &ms), ""); // 10 x 256 + 100 ms
     EXPECT_GE(ms, 2550);
     EXPECT_LE(ms, 3300);
     EXPECT_EQ(readChunk(1, &ms), "");
@@ -168,7 +115,7 @@ TEST_F(SerialLinkTest, APauseUnderTheIntervalKeepsTheChunkTogether) {
     // The 50 ms pause is the sender's; if the machine stretched it past the
     // interval the attempt proves nothing, so try again.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::atomic<long long> pauseMs{0};
+        long long pauseMs = 0;
         Clock::time_point lastWrite;
         std::thread computer([&] {
             pty.writeMaster("0123456789");
@@ -187,10 +134,9 @@ TEST_F(SerialLinkTest, APauseUnderTheIntervalKeepsTheChunkTogether) {
             continue;
         }
         EXPECT_EQ(chunk, "0123456789abcdefghij");
-        const auto after =
-            std::chrono::duration_cast<std::chrono::milliseconds>(returned - lastWrite);
-        EXPECT_GE(after.count(), 80);
-        EXPECT_LE(after.count(), 700);
+        const auto after = returned - lastWrite;
+        EXPECT_GE(after, 80ms) << "not 100 ms after the latest byte";
+        EXPECT_LE(after, 700ms);
         return;
     }
     GTEST_SKIP() << "the machine never kept the sender's pause under 85 ms";
@@ -221,7 +167,6 @@ TEST_F(SerialLinkTest, QueuedBytesAreTakenWithoutWaitingForTheTotalTime) {
     EXPECT_EQ(rest.size(), 44U);
     EXPECT_LT(ms, 1000);
     EXPECT_EQ(first + rest, sent);
-    EXPECT_EQ(link.serialInputWaiting(), 0);
 }
 
 TEST_F(SerialLinkTest, EveryByteValuePassesUnchangedBothWays) {
@@ -238,50 +183,14 @@ TEST_F(SerialLinkTest, EveryByteValuePassesUnchangedBothWays) {
     const std::string text = all.substr(1); // NUL ends a text
     EXPECT_EQ(link.writeSerial(text.c_str()), 127);
     EXPECT_EQ(pty.readMaster(text.size(), 3s), text);
-    EXPECT_EQ(link.writeSerial(""), 0);
-    EXPECT_EQ(pty.readMaster(1, 150ms), "");
     const auto start = Clock::now();
     link.waitOutputDrained();
     EXPECT_EQ(link.serialOutputWaiting(), 0);
     EXPECT_LT(msSince(start), 500);
 }
 
-TEST_F(SerialLinkTest, ALongWriteWaitsForRoomAndSendsEverything) {
-    std::string text;
-    for (int i = 0; i < 100000; ++i)
-        text += static_cast<char>('!' + i % 90);
-    std::string received;
-    std::thread computer([&] { received = pty.readMaster(text.size(), 30s); });
-    EXPECT_EQ(link.writeSerial(text.c_str()), 100000);
-    computer.join();
-    EXPECT_TRUE(received == text) << received.size() << " bytes came";
-}
-
-std::atomic<int> signalsSeen{0};
-
-TEST_F(SerialLinkTest, ASignalDuringAReadDoesNotEndIt) {
-    struct sigaction action {};
-    struct sigaction previous {};
-    action.sa_handler = [](int) { ++signalsSeen; };
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: poll() sees EINTR
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-    const pthread_t reader = pthread_self();
-    std::thread computer([&] {
-        for (int i = 0; i < 10; ++i) {
-            pthread_kill(reader, SIGUSR1);
-            std::this_thread::sleep_for(20ms);
-        }
-        pty.writeMaster("PA;");
-    });
-    long long ms = 0;
-    EXPECT_EQ(readChunk(256, &ms), "PA;");
-    computer.join();
-    sigaction(SIGUSR1, &previous, nullptr);
-    EXPECT_GT(signalsSeen.load(), 0);
-    EXPECT_GE(ms, 150);
-}
-
+// The program's signal pipe: a read ends at once and takes nothing more
+// while it stands, so a computer that keeps sending cannot hold up an ending.
 TEST_F(SerialLinkTest, TheInterruptDescriptorCutsAReadShort) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
@@ -297,37 +206,14 @@ TEST_F(SerialLinkTest, TheInterruptDescriptorCutsAReadShort) {
     pollfd still = {pipeFds[0], POLLIN, 0};
     EXPECT_EQ(poll(&still, 1, 0), 1) << "the read must not consume the interrupt";
 
-    // While the interrupt stands, reads take nothing more, so a computer
-    // that keeps sending cannot hold the program up; the bytes stay queued
-    // for whoever ends the program to collect.
     ASSERT_TRUE(pty.writeMaster("12345"));
     ASSERT_TRUE(waitUntil([&] { return link.serialInputWaiting() == 5; }));
     EXPECT_EQ(readChunk(256, &ms), "");
     EXPECT_LT(ms, 90);
-    EXPECT_EQ(link.serialInputWaiting(), 5);
     link.setInterruptDescriptor(-1);
-    EXPECT_EQ(readChunk(5, &ms), "12345");
+    EXPECT_EQ(readChunk(5), "12345");
     close(pipeFds[0]);
     close(pipeFds[1]);
-}
-
-TEST_F(SerialLinkTest, AHungUpLineEndsReadsAtOnce) {
-    std::thread computerGoes([&] {
-        std::this_thread::sleep_for(100ms);
-        pty.closeMaster();
-    });
-    long long ms = 0;
-    EXPECT_EQ(readChunk(256, &ms), "");
-    computerGoes.join();
-    EXPECT_LT(ms, 1000);
-    EXPECT_TRUE(link.lineLost());
-
-    const auto start = Clock::now();
-    EXPECT_EQ(readChunk(256), "");
-    EXPECT_EQ(link.serialInputWaiting(), 0);
-    EXPECT_EQ(link.writeSerial("x"), 0);
-    link.waitOutputDrained();
-    EXPECT_LT(msSince(start), 200);
 }
 
 } // namespace

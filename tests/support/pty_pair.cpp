@@ -46,7 +46,7 @@ PtyPair::PtyPair(bool holdSlave) {
 }
 
 PtyPair::~PtyPair() {
-    releaseSlave();
+    if (slaveFd_ >= 0) ::close(slaveFd_);
     closeMaster();
 }
 
@@ -105,12 +105,6 @@ void PtyPair::closeMaster() {
     if (masterFd_ < 0) return;
     ::close(masterFd_);
     masterFd_ = -1;
-}
-
-void PtyPair::releaseSlave() {
-    if (slaveFd_ < 0) return;
-    ::close(slaveFd_);
-    slaveFd_ = -1;
 }
 
 } // namespace plotanix::testing

@@ -39,7 +39,6 @@ class PtyPair {
 
     // The computer goes away: the slave sees a hang-up.
     void closeMaster();
-    void releaseSlave();
 
   private:
     // One read of whatever is waiting, after waiting up to timeoutMs for it.

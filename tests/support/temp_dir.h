@@ -1,5 +1,6 @@
 #pragma once
-// A private temporary directory for one test, removed afterwards.
+// A private temporary directory for one test, removed afterwards, and
+// files and texts for test data.
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +39,13 @@ inline std::string readFile(const std::string& path) {
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string repeated(const std::string& text, std::size_t count) {
+    std::string result;
+    for (std::size_t i = 0; i < count; ++i)
+        result += text;
+    return result;
 }
 
 } // namespace plotanix::testing

@@ -2,161 +2,59 @@
 
 #include "wait_until.h"
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace plotanix::testing {
 
 namespace {
 
-// The environment for tmux itself: without TMUX, so that a test run from
-// inside a tmux pane still talks to its own private server.
-std::vector<char*> clientEnvironment() {
-    std::vector<char*> variables;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "TMUX=", 5) == 0 || std::strncmp(*entry, "TMUX_PANE=", 10) == 0)
-            continue;
-        variables.push_back(*entry);
-    }
-    variables.push_back(nullptr);
-    return variables;
-}
-
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    while (true) {
-        const auto count = read(fd, buffer, sizeof buffer);
-        if (count > 0) {
-            text.append(buffer, static_cast<std::size_t>(count));
-        } else if (count == 0 || errno != EINTR) {
-            return text;
-        }
+// Applies the numbers of one SGR escape ("1;37;40") to the style.
+void applySgr(const std::string& numbers, StyledCell& style) {
+    std::istringstream in(numbers);
+    std::string field;
+    while (std::getline(in, field, ';')) {
+        const int n = field.empty() ? 0 : std::atoi(field.c_str());
+        if (n == 0) style = StyledCell{};
+        if (n == 1 || n == 22) style.bold = n == 1;
+        if (n == 39 || n == 49) (n == 39 ? style.foreground : style.background) = -1;
+        if (n >= 30 && n <= 37) style.foreground = n - 30;
+        if (n >= 40 && n <= 47) style.background = n - 40;
+        if (n >= 90 && n <= 97) style.foreground = n - 90 + 8;
+        if (n >= 100 && n <= 107) style.background = n - 100 + 8;
+        if ((n == 38 || n == 48) && std::getline(in, field, ';') && field == "5" &&
+            std::getline(in, field, ';'))
+            (n == 38 ? style.foreground : style.background) = std::atoi(field.c_str());
     }
 }
 
-int waitForChild(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A socket in a directory of its own: no clash with other servers, and
-// nothing left behind once the directory is removed.
-std::string makeSocketDirectory() {
-    char pattern[] = "/tmp/plotanix-tmux-XXXXXX";
-    return mkdtemp(pattern) != nullptr ? pattern : "";
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const auto end = text.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-std::vector<int> sgrParameters(const std::string& text) {
-    std::vector<int> numbers{0};
-    for (const char c : text) {
-        if (c == ';') {
-            numbers.push_back(0);
-        } else if (c >= '0' && c <= '9') {
-            numbers.back() = numbers.back() * 10 + (c - '0');
-        }
-    }
-    return numbers;
-}
-
-// A 38/48 extended colour: 5;n is a palette number; 2;r;g;b is skipped.
-int extendedColour(const std::vector<int>& numbers, std::size_t& i) {
-    if (i + 2 < numbers.size() && numbers[i + 1] == 5) {
-        i += 2;
-        return numbers[i];
-    }
-    if (i + 4 < numbers.size() && numbers[i + 1] == 2) i += 4;
-    return -1;
-}
-
-void applySgr(const std::vector<int>& numbers, StyledCell& style) {
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        const int n = numbers[i];
-        if (n == 0) {
-            style = StyledCell{};
-        } else if (n == 1) {
-            style.bold = true;
-        } else if (n == 22) {
-            style.bold = false;
-        } else if (n >= 30 && n <= 37) {
-            style.foreground = n - 30;
-        } else if (n == 38) {
-            style.foreground = extendedColour(numbers, i);
-        } else if (n == 39) {
-            style.foreground = -1;
-        } else if (n >= 40 && n <= 47) {
-            style.background = n - 40;
-        } else if (n == 48) {
-            style.background = extendedColour(numbers, i);
-        } else if (n == 49) {
-            style.background = -1;
-        } else if (n >= 90 && n <= 97) {
-            style.foreground = n - 90 + 8;
-        } else if (n >= 100 && n <= 107) {
-            style.background = n - 100 + 8;
-        }
-    }
-}
-
-// Skips an escape sequence starting at text[i] (the ESC); applies it if it
-// is an SGR one. Returns the index after it.
-std::size_t takeEscape(const std::string& text, std::size_t i, StyledCell& style) {
-    if (i + 1 >= text.size() || text[i + 1] != '[') return i + 2;
-    std::size_t end = i + 2;
-    while (end < text.size() && !(text[end] >= 0x40 && text[end] <= 0x7E))
-        ++end;
-    if (end < text.size() && text[end] == 'm') {
-        applySgr(sgrParameters(text.substr(i + 2, end - i - 2)), style);
-    }
-    return end + 1;
-}
-
-} // namespace
-
+// The cells of a capture-pane -e: its SGR escapes give the style of the
+// cells that follow, across line ends.
 StyledScreen parseStyledScreen(const std::string& capture) {
     StyledScreen screen(1);
     StyledCell style;
-    std::size_t i = 0;
-    while (i < capture.size()) {
-        const auto byte = static_cast<unsigned char>(capture[i]);
-        if (byte == 0x1B) {
-            i = takeEscape(capture, i, style);
-        } else if (byte == '\n') {
+    for (std::size_t i = 0; i < capture.size();) {
+        if (capture.compare(i, 2, "\x1B[") == 0) {
+            const std::size_t end = capture.find_first_of("@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                          "[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~",
+                                                          i + 2);
+            if (end != std::string::npos && capture[end] == 'm')
+                applySgr(capture.substr(i + 2, end - i - 2), style);
+            i = end == std::string::npos ? capture.size() : end + 1;
+        } else if (capture[i] == '\n') {
             screen.emplace_back();
             ++i;
         } else {
-            std::size_t length = 1;
+            std::size_t length = 1; // a whole UTF-8 character
             while (i + length < capture.size() &&
                    (static_cast<unsigned char>(capture[i + length]) & 0xC0) == 0x80)
                 ++length;
-            StyledCell cell = style;
-            cell.glyph = capture.substr(i, length);
-            screen.back().push_back(cell);
+            screen.back().push_back(style);
+            screen.back().back().glyph = capture.substr(i, length);
             i += length;
         }
     }
@@ -164,52 +62,21 @@ StyledScreen parseStyledScreen(const std::string& capture) {
     return screen;
 }
 
-CommandResult runCommand(const std::vector<std::string>& argv, bool quiet) {
-    std::vector<char*> arguments;
-    for (const auto& word : argv)
-        arguments.push_back(const_cast<char*>(word.c_str()));
-    arguments.push_back(nullptr);
-    std::vector<char*> environment = clientEnvironment();
-
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0) return {};
-    const pid_t child = fork();
-    if (child < 0) {
-        close(output[0]);
-        close(output[1]);
-        return {};
-    }
-    if (child == 0) {
-        dup2(output[1], STDOUT_FILENO);
-        if (quiet) {
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) dup2(null, STDERR_FILENO);
-        }
-        execvpe(arguments[0], arguments.data(), environment.data());
-        _exit(127);
-    }
-    close(output[1]);
-    CommandResult result;
-    result.output = readAll(output[0]);
-    close(output[0]);
-    result.status = waitForChild(child);
-    return result;
-}
+} // namespace
 
 std::string shellQuote(const std::string& word) {
     std::string quoted = "'";
-    for (const char c : word) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
-TmuxSession::TmuxSession()
-    : socketDirectory_(makeSocketDirectory()), socketPath_(socketDirectory_ + "/socket") {}
+TmuxSession::TmuxSession() {
+    // A socket in a directory of its own: no clash with other servers, and
+    // nothing left behind once the directory is removed.
+    char pattern[] = "/tmp/plotanix-tmux-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) socketDirectory_ = pattern;
+}
 
 TmuxSession::~TmuxSession() {
     killServer();
@@ -217,9 +84,22 @@ TmuxSession::~TmuxSession() {
 }
 
 CommandResult TmuxSession::tmux(const std::vector<std::string>& arguments, bool quiet) const {
-    std::vector<std::string> argv = {"tmux", "-u", "-S", socketPath_, "-f", "/dev/null"};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runCommand(argv, quiet);
+    // Without TMUX, so that a test run from inside a tmux pane still talks
+    // to its own private server.
+    std::string command = "env -u TMUX -u TMUX_PANE tmux -u -S " +
+                          shellQuote(socketDirectory_ + "/socket") + " -f /dev/null";
+    for (const auto& word : arguments)
+        command += " " + shellQuote(word);
+    if (quiet) command += " 2>/dev/null";
+    CommandResult result;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        result.output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
 }
 
 bool TmuxSession::start(const std::vector<std::string>& command, const TmuxOptions& options) {
@@ -227,29 +107,18 @@ bool TmuxSession::start(const std::vector<std::string>& command, const TmuxOptio
     // exec: the command itself is the pane's process, so it is the one that
     // gets the terminal's signals and the one #{pane_pid} names.
     std::string shellCommand = "exec env";
-    for (const auto& variable : options.environment)
-        shellCommand += " " + shellQuote(variable);
+    for (const auto& word : options.environment)
+        shellCommand += " " + shellQuote(word);
     for (const auto& word : command)
         shellCommand += " " + shellQuote(word);
-
-    std::vector<std::string> arguments = {"start-server",
-                                          ";",
-                                          "set-option",
-                                          "-g",
-                                          "remain-on-exit",
-                                          options.remainOnExit ? "on" : "off",
-                                          ";",
-                                          "new-session",
-                                          "-d",
-                                          "-s",
-                                          "main",
-                                          "-x",
-                                          std::to_string(options.width),
-                                          "-y",
-                                          std::to_string(options.height)};
-    if (!options.workingDirectory.empty()) {
+    // The pane stays, with its last screen and the exit status, after the
+    // command ends.
+    std::vector<std::string> arguments = {
+        "start-server", ";",  "set-option",  "-g", "remain-on-exit",
+        "on",           ";",  "new-session", "-d", "-s",
+        "main",         "-x", "80",          "-y", "25"};
+    if (!options.workingDirectory.empty())
         arguments.insert(arguments.end(), {"-c", options.workingDirectory});
-    }
     arguments.push_back(shellCommand);
     started_ = tmux(arguments).status == 0;
     return started_;
@@ -265,14 +134,20 @@ bool TmuxSession::sendKeys(const std::vector<std::string>& keys) const {
     return tmux(arguments).status == 0;
 }
 
-std::string TmuxSession::capture(bool withEscapes) const {
-    std::vector<std::string> arguments = {"capture-pane", "-p", "-t", "main"};
-    if (withEscapes) arguments.push_back("-e");
-    return tmux(arguments).output;
+std::string TmuxSession::capture() const {
+    return tmux({"capture-pane", "-p", "-t", "main"}).output;
 }
 
 std::vector<std::string> TmuxSession::captureLines() const {
-    return splitLines(capture());
+    std::istringstream screen(capture());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(screen, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+StyledScreen TmuxSession::captureStyled() const {
+    return parseStyledScreen(tmux({"capture-pane", "-p", "-e", "-t", "main"}).output);
 }
 
 bool TmuxSession::waitForText(const std::string& text, std::chrono::milliseconds timeout) {
@@ -301,10 +176,6 @@ std::string TmuxSession::query(const std::string& format) const {
 int TmuxSession::panePid() const {
     const std::string pid = query("#{pane_pid}");
     return pid.empty() ? -1 : std::stoi(pid);
-}
-
-bool TmuxSession::paneDead() const {
-    return query("#{pane_dead}") == "1";
 }
 
 int TmuxSession::paneExitStatus() const {

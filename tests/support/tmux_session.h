@@ -1,8 +1,8 @@
 #pragma once
 // A program inside a real terminal for tests: a private tmux server (its own
 // socket in a temporary directory, no configuration file) runs one command
-// in a detached pane of a fixed size; the test types keys into it and reads
-// the screen back.
+// in a detached pane of 80 x 25; the test types keys into it and reads the
+// screen back.
 
 #include <chrono>
 #include <functional>
@@ -12,11 +12,8 @@
 namespace plotanix::testing {
 
 struct TmuxOptions {
-    int width = 80;
-    int height = 25;
     std::vector<std::string> environment; // "NAME=value", set for the command only
     std::string workingDirectory;         // empty: the test's own
-    bool remainOnExit = true; // keep the pane and its last screen after the command ends
 };
 
 struct CommandResult {
@@ -34,14 +31,6 @@ struct StyledCell {
     bool bold = false;
 };
 using StyledScreen = std::vector<std::vector<StyledCell>>;
-
-// Reads the output of capture-pane -e: its SGR escapes give the style of
-// the cells that follow, across line ends.
-StyledScreen parseStyledScreen(const std::string& capture);
-
-// Runs a program (searched in PATH) without a shell and collects its
-// standard output; standard error goes to the test's (or nowhere if quiet).
-CommandResult runCommand(const std::vector<std::string>& argv, bool quiet = false);
 
 // Quotes a word for sh: 'word' with each ' written as '\''.
 std::string shellQuote(const std::string& word);
@@ -62,11 +51,11 @@ class TmuxSession {
     // Presses named keys: "Enter", "Up", "BSpace", "C-c", "q", ...
     bool sendKeys(const std::vector<std::string>& keys) const;
 
-    // The visible screen, one line per row (capture-pane -p); withEscapes adds
-    // the colour and attribute escapes (-e).
-    std::string capture(bool withEscapes = false) const;
+    // The visible screen, one line per row (capture-pane -p).
+    std::string capture() const;
     std::vector<std::string> captureLines() const;
-    StyledScreen captureStyled() const { return parseStyledScreen(capture(true)); }
+    // The screen with each cell's colours, from capture-pane -e.
+    StyledScreen captureStyled() const;
     // The screen as last read by one of the waits (for failure messages).
     const std::string& lastScreen() const { return lastScreen_; }
 
@@ -78,8 +67,6 @@ class TmuxSession {
     // A tmux format for the pane (display-message -p), e.g. "#{cursor_x}".
     std::string query(const std::string& format) const;
     int panePid() const;
-    // The pane's terminal has closed (needs remainOnExit).
-    bool paneDead() const;
     // The command's exit status, or -1 (still running, or ended by a signal).
     int paneExitStatus() const;
     // Until the command has ended and its status is known.
@@ -91,11 +78,9 @@ class TmuxSession {
 
     // Any tmux command on this session's server.
     CommandResult tmux(const std::vector<std::string>& arguments, bool quiet = false) const;
-    const std::string& socketPath() const { return socketPath_; }
 
   private:
     std::string socketDirectory_;
-    std::string socketPath_;
     bool started_ = false;
     std::string lastScreen_;
 };
