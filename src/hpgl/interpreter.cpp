@@ -105,7 +105,7 @@ void Interpreter::execute(const std::string& m) {
 
 void Interpreter::plotPairs(int count) {
     const auto& p = reader_.params;
-    for (int i = 1; count >= 2; count -= 2, i += 2) {
+    for (int i = 0; count >= 2; count -= 2, i += 2) {
         const double x = p[i];
         const double y = p[i + 1];
         if (state.penDown) {
@@ -120,7 +120,7 @@ void Interpreter::plotPairs(int count) {
 void Interpreter::selectPen(int count) {
     if (count != 1) return;
     // |truncate(p)| modulo 10, exact in double for every finite float.
-    const double pen = std::fmod(std::fabs(std::trunc(double{reader_.params[1]})), 10.0);
+    const double pen = std::fmod(std::fabs(std::trunc(double{reader_.params[0]})), 10.0);
     state.frontColour = penColours[static_cast<size_t>(pen)];
     drawing_.setFrontColour(state.frontColour);
 }
@@ -130,8 +130,8 @@ void Interpreter::setDirection(int count) {
         state.labelAngle = 0;
         return;
     }
-    const double run = reader_.params[1];
-    const double rise = reader_.params[2];
+    const double run = reader_.params[0];
+    const double rise = reader_.params[1];
     if (run == 0.0) {
         state.labelAngle = rise > 0 ? 90 : rise < 0 ? -90 : 0;
         return;
@@ -143,8 +143,8 @@ void Interpreter::moveByCells(int count) {
     if (count != 2) return;
     const double width = drawing_.textWidth("X");
     const double height = drawing_.textHeight("X");
-    state.penX = roundToInt32(state.penX + reader_.params[1] * width);
-    state.penY = roundToInt32(state.penY + reader_.params[2] * height);
+    state.penX = roundToInt32(state.penX + reader_.params[0] * width);
+    state.penY = roundToInt32(state.penY + reader_.params[1] * height);
 }
 
 void Interpreter::drawLabel() {

@@ -4,6 +4,7 @@
 // output queries on the line, and counts (and logs) everything else.
 
 #include "hpgl/byte_link.h"
+#include "hpgl/plotter.h"
 #include "page/page_image.h"
 
 #include <array>
@@ -38,21 +39,20 @@ struct PlotterState {
     int32_t labelAngle = 0; // whole degrees
 };
 
-class Interpreter {
+class Interpreter : public Plotter {
   public:
     Interpreter(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
                 StatusLine* status)
         : reader_(reader), drawing_(drawing), link_(link), log_(log), status_(status) {}
 
     void setDefaults();
-    // Runs until the reader's stopState is non-zero. The counters start
-    // from wherever the caller set them (0 at the start of each run).
-    void runInstructionLoop();
+    // Every run starts with the pen down at (0,0) in black.
+    void startRun() override { setDefaults(); }
+    // Runs until the reader's stopState is non-zero.
+    void runInstructionLoop() override;
     void sendReply(const char* text);
 
     PlotterState state;
-    int32_t instructionCount = 0;
-    int32_t ignoredCount = 0;
 
   private:
     void execute(const std::string& mnemonic);

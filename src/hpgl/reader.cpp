@@ -41,24 +41,33 @@ void InstructionReader::skipToTerminator() {
 }
 
 int InstructionReader::readParameters() {
-    int count = 0;
+    params.clear();
     std::string current;
+    size_t taken = 0; // bytes of this instruction's parameter text so far
+    bool full = false;
     auto store = [&] {
-        // Past the array's capacity the values are read and dropped.
-        if (count < maxParameters) params[++count] = parameterValue(current);
+        if (!full) params.push_back(parameterValue(current));
         current.clear();
     };
     int c = readByte();
     while (c != ';' && stopState == running) {
-        if (c == ',') {
-            store();
-        } else if (c != 0 && current.size() < maxTextBytes) { // a NUL adds nothing to a text
-            current.push_back(static_cast<char>(c));
+        // Past the cap the rest is read and dropped, the field that was cut
+        // included, so the stream stays in step and no value is half read.
+        if (!full && ++taken > maxTextBytes) {
+            full = true;
+            current.clear();
+        }
+        if (!full) {
+            if (c == ',') {
+                store();
+            } else if (c != 0) { // a NUL adds nothing to a text
+                current.push_back(static_cast<char>(c));
+            }
         }
         c = readByte();
     }
     if (!current.empty()) store();
-    return count;
+    return static_cast<int>(params.size());
 }
 
 std::string InstructionReader::readLabelText() {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plotanix {
 
@@ -19,11 +20,11 @@ enum StopState : int32_t { running = 0, stopped = 1, quitting = -1 };
 class InstructionReader {
   public:
     static constexpr int bufferSize = 256;
-    static constexpr int maxParameters = 200;
-    // A label or parameter text keeps at most its first megabyte; the rest
-    // is read and dropped, so a text that never ends cannot use up memory.
-    // A megabyte of label is some ten million pixels of text, and no number
-    // needs a megabyte of digits.
+    // A label, or the parameter text of one instruction, keeps at most its
+    // first megabyte; the rest is read and dropped, so a text that never
+    // ends cannot use up memory. A megabyte of label is some ten million
+    // pixels of text; a megabyte of parameters is at least a quarter of a
+    // million coordinate pairs, every one of which is plotted.
     static constexpr size_t maxTextBytes = size_t{1} << 20;
 
     InstructionReader(ByteLink& link, LogFile& log) : link_(link), log_(log) {}
@@ -33,13 +34,13 @@ class InstructionReader {
 
     int readByte();
     void skipToTerminator();
-    // Parameters go to params[1..count]; at most 200 are kept, further
-    // values are read and dropped (as are bytes past maxTextBytes of one).
+    // Every parameter goes to params, in order (params.size() == count);
+    // bytes past the first maxTextBytes of the instruction are dropped.
     int readParameters();
     std::string readLabelText();
 
     int32_t stopState = running;
-    std::array<float, maxParameters + 1> params{};
+    std::vector<float> params;
 
   private:
     ByteLink& link_;

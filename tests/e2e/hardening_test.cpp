@@ -88,7 +88,8 @@ std::string extremeValues() {
 
 const std::vector<HostileStream> hostileStreams = {
     {"MillionByteLabel", [] { return "LB" + repeated("PLOTANIX 7470A ", 66'667) + "\x03;"; }, 1},
-    {"MillionParameters", [] { return "PD" + repeated("1,", 1'000'000) + ";"; }, 1},
+    // A million pairs, some 12 MB: those inside the text cap are drawn.
+    {"MillionPairs", [] { return "PD" + repeated("1234.5,-678.25,", 1'000'000) + ";"; }, 1},
     {"MillionUnknownInstructions", [] { return repeated("ZZ;", 1'000'000); }, 1'000'000},
     // Texts that never end: the plotter keeps no more of them than it can use.
     {"EndlessLabel", [] { return "LB" + std::string(32 << 20, 'L') + "\x03;"; }, 1},

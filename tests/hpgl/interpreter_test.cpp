@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 
 using namespace plotanix;
 using plotanix::testing::inkedPixels;
@@ -53,6 +54,35 @@ TEST(Interpreter, CoordinatePairs) {
         EXPECT_EQ(state.penY, c.penY) << c.stream;
         EXPECT_EQ(state.penDown, c.penDown) << c.stream;
     }
+}
+
+// Real encoders send a whole circle, or a spectrum trace, as one PD.
+TEST(Interpreter, EveryPairOfALongInstructionIsPlotted) {
+    std::vector<std::string> points;
+    for (int i = 0; i <= 160; ++i) {
+        const double a = 2 * std::numbers::pi * i / 160;
+        points.push_back(std::to_string(400 + std::lround(200 * std::cos(a))) + "," +
+                         std::to_string(250 + std::lround(200 * std::sin(a))));
+    }
+    auto join = [&](size_t from, size_t to) {
+        std::string list;
+        for (size_t i = from; i < to; ++i)
+            list += (i > from ? "," : "") + points[i];
+        return list;
+    };
+    InProcessPlot whole, split;
+    whole.run("PU" + points[0] + ";PD" + join(0, 161) + ";"); // 322 values
+    split.run("PU" + points[0] + ";PD" + join(0, 80) + ";PD" + join(80, 161) + ";");
+    EXPECT_EQ(whole.page.pixels, split.page.pixels);
+    EXPECT_GT(inkedPixels(whole.page), 1000);
+
+    std::string trace = "PU0,0;PD";
+    for (int i = 0; i < 1024; ++i)
+        trace += std::to_string(i) + "," + std::to_string(i % 7) + (i < 1023 ? "," : ";");
+    const PlotterState end = stateAfter(trace + "SP1,2,3" + std::string(297, ',') + "5;");
+    EXPECT_EQ(end.penX, 1023); // the pen ends at the last of 1,024 pairs
+    EXPECT_EQ(end.penY, 1023 % 7);
+    EXPECT_EQ(end.frontColour, black); // SP with 300 values changes nothing
 }
 
 TEST(Interpreter, FarCoordinatesAreClampedAndClipped) {

@@ -25,7 +25,8 @@ struct ReaderOn {
 std::vector<float> parameters(const std::string& stream) {
     ReaderOn r({stream});
     const int count = r.reader.readParameters();
-    return std::vector<float>(r.reader.params.begin() + 1, r.reader.params.begin() + 1 + count);
+    EXPECT_EQ(static_cast<size_t>(count), r.reader.params.size());
+    return r.reader.params;
 }
 
 } // namespace
@@ -71,24 +72,10 @@ TEST(Reader, ParameterValues) {
         EXPECT_EQ(parameterValue(text), value) << text;
 }
 
-TEST(Reader, KeepsAtMost200Parameters) {
-    std::string stream;
-    for (int i = 1; i <= 250; ++i)
-        stream += std::to_string(i) + ",";
-    stream += "PU;";
-    ReaderOn r({stream, "SP1;"});
-    EXPECT_EQ(r.reader.readParameters(), 200);
-    EXPECT_EQ(r.reader.params[1], 1.0f);
-    EXPECT_EQ(r.reader.params[200], 200.0f);
-    // The rest of the instruction was consumed: the next one follows.
-    EXPECT_EQ(r.reader.readByte(), 'S');
-}
-
 TEST(Reader, SilenceEndsAnUnfinishedField) {
     ReaderOn r({"10,2"});
     EXPECT_EQ(r.reader.readParameters(), 2);
-    EXPECT_EQ(r.reader.params[1], 10.0f);
-    EXPECT_EQ(r.reader.params[2], 2.0f);
+    EXPECT_EQ(r.reader.params, (std::vector<float>{10, 2}));
     EXPECT_EQ(r.reader.stopState, stopped);
     // Once stopped, the line is not read again within the run, so nothing
     // that arrives later is taken and lost with it.
@@ -124,16 +111,24 @@ TEST(Reader, EveryChunkIsLoggedBeforeItsBytesAreUsed) {
 }
 
 // Texts that never end are cut, and the stream stays in step after them.
-TEST(Reader, LabelsAndParametersKeepTheirFirstMegabyte) {
+// The cap is on an instruction's whole parameter text: every value inside
+// it is kept, a value it cuts and all after it are dropped.
+TEST(Reader, LabelsAndParameterListsKeepTheirFirstMegabyte) {
     const std::size_t limit = InstructionReader::maxTextBytes;
-    ReaderOn r({std::string(2 * limit, 'L') + "\x03;1" + std::string(2 * limit, '0') + ",-0.5;S"});
+    std::string pairs;
+    for (std::size_t i = 0; i < limit / 2 + 1000; ++i)
+        pairs += "7,";
+    ReaderOn r({std::string(2 * limit, 'L') + "\x03;" + pairs + "9;1" +
+                std::string(2 * limit, '0') + ",-0.5;1e39;S"});
     const std::string text = r.reader.readLabelText();
     EXPECT_EQ(text.size(), limit);
     EXPECT_LE(text.capacity(), 2 * limit);
     r.reader.skipToTerminator();
-    ASSERT_EQ(r.reader.readParameters(), 2);
-    EXPECT_EQ(r.reader.params[1], FLT_MAX);
-    EXPECT_EQ(r.reader.params[2], -0.5f);
+    ASSERT_EQ(r.reader.readParameters(), static_cast<int>(limit / 2));
+    EXPECT_EQ(r.reader.params.back(), 7.0f);
+    EXPECT_EQ(r.reader.readParameters(), 0); // the first field alone passes the cap
+    ASSERT_EQ(r.reader.readParameters(), 1);
+    EXPECT_EQ(r.reader.params[0], FLT_MAX);
     EXPECT_EQ(r.reader.readByte(), 'S');
 }
 
