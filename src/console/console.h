@@ -3,6 +3,8 @@
 // attributes, positioned text that never wraps, keys polled without waiting,
 // and one line read with echo.
 
+#include "console/screen.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -11,10 +13,10 @@ namespace plotanix {
 
 class EventWait;
 
-class Console {
+class Console : public Screen {
   public:
     Console() = default;
-    ~Console();
+    ~Console() override;
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
@@ -25,14 +27,14 @@ class Console {
     void closeConsole();
     void enablePositionedOutput();
     void setConsoleTitle(const std::string& text);
-    void clearConsole();
-    void setConsoleColour(int foreground, int background);
-    void moveCursor(int column, int row);
+    void clearConsole() override;
+    void setConsoleColour(int foreground, int background) override;
+    void moveCursor(int column, int row) override;
     // Bytes are the system's 8-bit code page; the code page 437 box-drawing
     // bytes 0xB0, 0xBA, 0xBB, 0xBC, 0xC8, 0xC9 and 0xCD show as their
     // Unicode characters (or ASCII look-alikes outside UTF-8 locales).
-    void printText(std::string_view text);
-    void printLine(std::string_view text);
+    void printText(std::string_view text) override;
+    void printLine(std::string_view text) override;
     // Never waits: the first key's character, "" for none or for a key
     // without a character; Enter gives "\r", Backspace "\b".
     std::string readKey();
@@ -42,10 +44,10 @@ class Console {
     std::string readLine(EventWait& wait);
 
     int inputDescriptor() const; // for EventWait
-    int bufferWidth() const { return bufferWidth_; }
-    int bufferHeight() const { return bufferHeight_; }
-    int cursorRow() const;
-    int cursorColumn() const;
+    int bufferWidth() const override { return bufferWidth_; }
+    int bufferHeight() const override { return bufferHeight_; }
+    int cursorRow() const override;
+    int cursorColumn() const override;
 
   private:
     int colourPair(int foreground, int background);

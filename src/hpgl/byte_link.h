@@ -5,22 +5,24 @@
 // offline renderer wire in fakes.
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 namespace plotanix {
 
 class ByteLink {
   public:
     virtual ~ByteLink() = default;
-    // At most maxCount bytes into buffer; 0 means the line was silent for
-    // the read time-out (or the read failed).
-    virtual int readSerial(uint8_t* buffer, int maxCount) = 0;
+    // At most buffer.size() bytes; 0 means the line was silent for the read
+    // time-out (or the read failed).
+    virtual int readSerial(std::span<uint8_t> buffer) = 0;
     // Bytes handed to the driver and not yet transmitted.
     virtual int serialOutputWaiting() = 0;
     // Blocks (without spinning) until serialOutputWaiting() is 0 or the line
     // cannot drain; replies are sent one byte at a time after this.
     virtual void waitOutputDrained() {}
-    // Sends the bytes of text up to its NUL; returns the count written.
-    virtual int writeSerial(const char* text) = 0;
+    // Sends the bytes; returns the count written.
+    virtual int writeSerial(std::string_view bytes) = 0;
 };
 
 class StatusLine {

@@ -2,8 +2,10 @@
 
 #include "hpgl/reader.h"
 #include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
 #include "page/drawing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -29,6 +31,10 @@ int32_t pictureY(int32_t y) {
 }
 
 } // namespace
+
+bool Interpreter::knows(std::string_view mnemonic) {
+    return std::find(mnemonics.begin(), mnemonics.end(), mnemonic) != mnemonics.end();
+}
 
 int32_t roundToInt32(double value) {
     if (std::isnan(value)) return 0;
@@ -56,7 +62,7 @@ void Interpreter::runInstructionLoop() {
         if (status_) status_->showStatus(instructionCount, ignoredCount);
         const char first = static_cast<char>(reader_.readByte());
         const char second = static_cast<char>(reader_.readByte());
-        if (reader_.stopState != running) break;
+        if (reader_.stopped()) break;
         ++instructionCount;
         // The mnemonic is a text: a NUL byte ends it.
         std::string mnemonic;
@@ -65,7 +71,7 @@ void Interpreter::runInstructionLoop() {
             if (second != 0) mnemonic.push_back(second);
         }
         execute(mnemonic);
-    } while (reader_.stopState == running);
+    } while (!reader_.stopped());
 }
 
 void Interpreter::execute(const std::string& m) {
@@ -97,7 +103,7 @@ void Interpreter::execute(const std::string& m) {
         reader_.skipToTerminator();
         sendReply("0,0,640,480");
     } else {
-        log_.writeLogText(("****" + m + "***").c_str());
+        log_.writeLogText(transcript::unknownRecord(m));
         reader_.skipToTerminator();
         ++ignoredCount;
     }
@@ -157,10 +163,9 @@ void Interpreter::drawLabel() {
 
 void Interpreter::sendReply(const char* text) {
     const std::string line = std::string(text) + "\r\n";
-    for (char c : line) {
+    for (size_t i = 0; i < line.size(); ++i) {
         link_.waitOutputDrained();
-        const char one[2] = {c, 0};
-        link_.writeSerial(one);
+        link_.writeSerial(std::string_view(line).substr(i, 1));
     }
 }
 

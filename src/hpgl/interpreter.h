@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace plotanix {
 
@@ -45,10 +46,16 @@ class Interpreter : public Plotter {
                 StatusLine* status)
         : reader_(reader), drawing_(drawing), link_(link), log_(log), status_(status) {}
 
+    // The instructions this plotter carries out; anything else is counted
+    // as ignored and recorded in the transcript.
+    static constexpr std::array<std::string_view, 13> mnemonics = {
+        "PU", "PD", "PA", "SP", "DI", "CP", "LT", "IW", "LB", "DF", "OI", "OE", "OP"};
+    static bool knows(std::string_view mnemonic);
+
     void setDefaults();
     // Every run starts with the pen down at (0,0) in black.
     void startRun() override { setDefaults(); }
-    // Runs until the reader's stopState is non-zero.
+    // Runs until the reader finds the line silent.
     void runInstructionLoop() override;
     void sendReply(const char* text);
 

@@ -12,7 +12,7 @@ namespace plotanix {
 void InstructionReader::startRun() {
     rxLength_ = 0;
     rxPos_ = 0;
-    stopState = running;
+    stop_ = StopState::running;
 }
 
 int InstructionReader::readByte() {
@@ -20,13 +20,13 @@ int InstructionReader::readByte() {
         // The run ends at the first silent read. Reading again would only
         // wait another full time-out, and a byte that arrived meanwhile
         // would be taken from the line and then thrown away with the run.
-        if (stopState != running) return 0;
-        rxLength_ = link_.readSerial(rxBuffer_.data(), bufferSize);
+        if (stopped()) return 0;
+        rxLength_ = link_.readSerial(rxBuffer_);
         if (rxLength_ > 0) {
             log_.writeLogBytes(rxBuffer_.data(), static_cast<size_t>(rxLength_));
         } else {
             rxLength_ = 0;
-            stopState = stopped;
+            stop_ = StopState::lineSilent;
         }
         rxPos_ = 0;
         if (rxLength_ == 0) return 0;
@@ -35,7 +35,7 @@ int InstructionReader::readByte() {
 }
 
 void InstructionReader::skipToTerminator() {
-    while (stopState == running) {
+    while (!stopped()) {
         if (readByte() == ';') return;
     }
 }
@@ -50,7 +50,7 @@ int InstructionReader::readParameters() {
         current.clear();
     };
     int c = readByte();
-    while (c != ';' && stopState == running) {
+    while (c != ';' && !stopped()) {
         // Past the cap the rest is read and dropped, the field that was cut
         // included, so the stream stays in step and no value is half read.
         if (!full && ++taken > maxTextBytes) {
@@ -73,7 +73,7 @@ int InstructionReader::readParameters() {
 std::string InstructionReader::readLabelText() {
     std::string text;
     int c = readByte();
-    while (c != 0x03 && stopState == running) {
+    while (c != 0x03 && !stopped()) {
         if (c != 0 && text.size() < maxTextBytes) text.push_back(static_cast<char>(c));
         c = readByte();
     }

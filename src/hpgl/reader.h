@@ -5,6 +5,7 @@
 // that returns nothing (the line fell silent) ends the plot run.
 
 #include "hpgl/byte_link.h"
+#include "logfile/transcript_format.h"
 
 #include <array>
 #include <cstdint>
@@ -15,11 +16,9 @@ namespace plotanix {
 
 class LogFile;
 
-enum StopState : int32_t { running = 0, stopped = 1, quitting = -1 };
-
 class InstructionReader {
   public:
-    static constexpr int bufferSize = 256;
+    static constexpr int bufferSize = static_cast<int>(transcript::chunkSize);
     // A label, or the parameter text of one instruction, keeps at most its
     // first megabyte; the rest is read and dropped, so a text that never
     // ends cannot use up memory. A megabyte of label is some ten million
@@ -29,8 +28,11 @@ class InstructionReader {
 
     InstructionReader(ByteLink& link, LogFile& log) : link_(link), log_(log) {}
 
-    // Discards whatever was left in the buffer and clears stopState.
+    // Discards whatever was left in the buffer: a new run reads afresh.
     void startRun();
+    // True once a read found the line silent: the run is over, and the line
+    // is not read again until the next run.
+    bool stopped() const { return stop_ != StopState::running; }
 
     int readByte();
     void skipToTerminator();
@@ -39,15 +41,17 @@ class InstructionReader {
     int readParameters();
     std::string readLabelText();
 
-    int32_t stopState = running;
     std::vector<float> params;
 
   private:
+    enum class StopState { running, lineSilent };
+
     ByteLink& link_;
     LogFile& log_;
     std::array<uint8_t, bufferSize> rxBuffer_{};
     int rxLength_ = 0;
     int rxPos_ = 0;
+    StopState stop_ = StopState::running;
 };
 
 // The value of a parameter text: its longest decimal prefix after leading

@@ -5,10 +5,13 @@
 // are gathered in a 4096-byte buffer. While no file is open every operation
 // does nothing.
 
+#include "common/unique_fd.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace plotanix {
 
@@ -27,13 +30,14 @@ class LogFile {
     // have it and runs without a log rather than mixing its bytes in.
     // Returns false (and the program runs without a log) on failure.
     bool openLog(const std::string& path = defaultName);
-    bool isOpen() const { return fd_ >= 0; }
+    // A transcript kept in memory (tests, the fuzzer): what would reach the
+    // file is appended to sink, with the same buffering.
+    void openMemory(std::string& sink);
+    bool isOpen() const { return fd_.valid() || memory_ != nullptr; }
 
     void writeLogBytes(const uint8_t* bytes, size_t count);
-    void writeLogText(const char* text); // up to its NUL, no line end
-    void writeLogLine(const char* text); // text (may be empty), then CR LF
-    // CR LF, "**** " + text + " ****" CR LF, CR LF.
-    void writeLogMarker(const std::string& text);
+    // Up to a NUL, no line end: records and markers (transcript_format.h).
+    void writeLogText(std::string_view text);
     // Passes the held bytes to the file, without closing it.
     void flushLog();
     // Ends the file just after the last byte written.
@@ -47,7 +51,8 @@ class LogFile {
     void append(const uint8_t* bytes, size_t count);
     void writeOut(const uint8_t* bytes, size_t count);
 
-    int fd_ = -1;
+    UniqueFd fd_;
+    std::string* memory_ = nullptr;
     std::array<uint8_t, bufferSize> writeBuffer_{};
     int pendingCount_ = 0;
 };

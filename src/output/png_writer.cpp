@@ -105,22 +105,19 @@ void syncDirectory(const std::string& fileName) {
 
 } // namespace
 
-// libpng needs no set-up; the call stays for the program's start-up order.
-void enablePngEncoder() {}
-
-int savePng(const PageImage& image, const std::string& fileName, Durability durability) {
-    if (fileName.empty() || !usableImage(image)) return 0;
+bool savePng(const PageImage& image, const std::string& fileName, Durability durability) {
+    if (fileName.empty() || !usableImage(image)) return false;
     std::string temporaryName = temporaryPattern(fileName);
-    if (temporaryName.empty()) return 0;
+    if (temporaryName.empty()) return false;
     const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return false;
     if (!writeImageFile(fd, image, durability) ||
         std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
         ::unlink(temporaryName.c_str());
-        return 0;
+        return false;
     }
     if (durability == Durability::synced) syncDirectory(fileName);
-    return 1;
+    return true;
 }
 
 } // namespace plotanix

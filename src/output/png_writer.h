@@ -8,19 +8,17 @@ namespace plotanix {
 
 struct PageImage;
 
-void enablePngEncoder();
-
 // synced: the file and its directory entry reach the disk before the save
 // reports success (a saved page survives a power cut). written: the file is
 // complete for other programs, without waiting for the disk; for tools that
 // can simply be run again.
 enum class Durability { synced, written };
 
-// 1 on success, 0 on failure. The file appears complete or not at all: the
+// True on success. The file appears complete or not at all: the
 // image goes to a temporary file in the same directory that is renamed over
 // the name only when everything has been written, so a failed save leaves
 // no partial file and never harms an existing file of that name.
-int savePng(const PageImage& image, const std::string& fileName,
-            Durability durability = Durability::synced);
+bool savePng(const PageImage& image, const std::string& fileName,
+             Durability durability = Durability::synced);
 
 } // namespace plotanix

@@ -76,15 +76,15 @@ struct Drawing::State {
 Drawing::Drawing() = default;
 Drawing::~Drawing() = default;
 
-int Drawing::beginDrawing(PageImage& image) {
+bool Drawing::beginDrawing(PageImage& image) {
     state_.reset();
     const bool usable = image.depth == 24 && image.width > 0 && image.height > 0 &&
                         image.stride >= 3 * image.width &&
                         image.pixels.size() >= static_cast<size_t>(image.stride) * image.height;
-    if (!usable) return 0;
+    if (!usable) return false;
     state_ = std::make_unique<State>();
     state_->target = &image;
-    return 1;
+    return true;
 }
 
 void Drawing::endDrawing() {

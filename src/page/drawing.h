@@ -21,8 +21,8 @@ class Drawing {
     Drawing(const Drawing&) = delete;
     Drawing& operator=(const Drawing&) = delete;
 
-    // Non-zero on success; fails only when the image has no pixel store.
-    int beginDrawing(PageImage& image);
+    // Fails only when the image has no pixel store.
+    bool beginDrawing(PageImage& image);
     void endDrawing();
     bool isOpen() const;
 

@@ -25,8 +25,4 @@ std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_
     return image;
 }
 
-void freePageImage(std::unique_ptr<PageImage>& image) {
-    image.reset();
-}
-
 } // namespace plotanix

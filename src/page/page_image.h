@@ -33,6 +33,5 @@ struct PageImage {
 
 // A black image, or nullptr when the sizes are unusable or memory is short.
 std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_t depth);
-void freePageImage(std::unique_ptr<PageImage>& image);
 
 } // namespace plotanix

@@ -98,21 +98,18 @@ void makeRaw(termios& tio) {
     tio.c_cc[VTIME] = 0;
 }
 
-bool applyLineSettings(termios& tio, int32_t speed, int32_t parity, int32_t dataBits,
-                       float stopBits, int32_t handshake) {
-    const speed_t baud = speedConstant(speed);
-    const tcflag_t size = dataBitsFlag(dataBits);
-    if (baud == B0 || size == 0 || parity < 0 || parity > 2) return false;
+bool applyLineSettings(termios& tio, const LineSettings& settings) {
+    const speed_t baud = speedConstant(settings.baud);
+    const tcflag_t size = dataBitsFlag(settings.dataBits);
+    if (baud == B0 || size == 0) return false;
     makeRaw(tio);
     if (cfsetispeed(&tio, baud) != 0 || cfsetospeed(&tio, baud) != 0) return false;
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio.c_cflag |= size;
-    if (parity == 1) tio.c_cflag |= PARENB | PARODD;
-    if (parity == 2) tio.c_cflag |= PARENB;
-    // One stop bit only for exactly 1.0; termios has no 1.5, so anything else
-    // gets the longer setting (the driver sends 1.5 with 5 data bits).
-    if (stopBits != 1.0F) tio.c_cflag |= CSTOPB;
-    if (handshake != 0) tio.c_cflag |= CRTSCTS;
+    if (settings.parity == Parity::odd) tio.c_cflag |= PARENB | PARODD;
+    if (settings.parity == Parity::even) tio.c_cflag |= PARENB;
+    if (settings.twoStopBits) tio.c_cflag |= CSTOPB;
+    if (settings.hardwareHandshake) tio.c_cflag |= CRTSCTS;
     return true;
 }
 
@@ -171,57 +168,62 @@ SerialLink::~SerialLink() {
     closeSerialPort();
 }
 
-bool SerialLink::openSerialPort(const std::string& name, int32_t speed, int32_t parity,
-                                int32_t dataBits, float stopBits, int32_t handshake,
-                                int32_t /*inputQueue*/, int32_t /*outputQueue*/) {
-    // The driver's queues have fixed sizes on Linux; the requested sizes
-    // are only a hint on the original platform too.
+bool SerialLink::openSerialPort(const std::string& name, const LineSettings& settings) {
     closeSerialPort();
     path_ = serialDevicePath(name);
+    openError_ = ENOENT;
     if (path_.empty()) return false;
-    const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    UniqueFd fd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    openError_ = errno;
+    if (!fd) return false;
     termios tio{};
-    // A lock every Plotanix takes: TIOCEXCL alone does not keep out root.
-    bool ok = tcgetattr(fd, &tio) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ok = ok && applyLineSettings(tio, speed, parity, dataBits, stopBits, handshake) &&
-         applyToDevice(fd, tio);
-    if (!ok) {
-        ::close(fd);
+    if (tcgetattr(fd.get(), &tio) != 0) {
+        openError_ = errno; // ENOTTY: not a serial device
         return false;
     }
-    ioctl(fd, TIOCEXCL);
-    if (handshake == 0) {
+    // A lock every Plotanix takes: TIOCEXCL alone does not keep out root.
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        openError_ = EBUSY;
+        return false;
+    }
+    if (!applyLineSettings(tio, settings) || !applyToDevice(fd.get(), tio)) {
+        openError_ = EINVAL;
+        return false;
+    }
+    ioctl(fd.get(), TIOCEXCL);
+    if (!settings.hardwareHandshake) {
         // RTS held off; a pseudo-terminal has no modem lines and refuses.
         const int rts = TIOCM_RTS;
-        ioctl(fd, TIOCMBIC, &rts);
+        ioctl(fd.get(), TIOCMBIC, &rts);
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
+    openError_ = 0;
     lineLost_ = false;
     return true;
 }
 
 void SerialLink::closeSerialPort() {
-    if (fd_ < 0) return;
-    ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
-    fd_ = -1;
+    if (!fd_) return;
+    ioctl(fd_.get(), TIOCNXCL);
+    fd_.reset();
 }
 
 int SerialLink::serialInputWaiting() {
     int count = 0;
-    if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return 0;
+    if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0) return 0;
     return std::max(count, 0);
 }
 
 int SerialLink::serialOutputWaiting() {
     int count = 0;
-    if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &count) != 0) return 0;
+    if (!fd_ || ioctl(fd_.get(), TIOCOUTQ, &count) != 0) return 0;
     return std::max(count, 0);
 }
 
-int SerialLink::readSerial(uint8_t* buffer, int maxCount) {
-    if (fd_ < 0 || buffer == nullptr || maxCount <= 0 || lineLost_) return 0;
+int SerialLink::readSerial(std::span<uint8_t> span) {
+    uint8_t* buffer = span.data();
+    const int maxCount = static_cast<int>(std::min<size_t>(span.size(), 1 << 20));
+    if (!fd_ || maxCount <= 0 || lineLost_) return 0;
     // Once the program has been told to end, the line is not read any more:
     // a computer that keeps sending must not keep the program from ending.
     if (interrupted()) return 0;
@@ -232,7 +234,7 @@ int SerialLink::readSerial(uint8_t* buffer, int maxCount) {
     int count = 0;
     bool hangUp = false;
     while (count < maxCount) {
-        const int got = readAvailable(fd_, buffer + count, maxCount - count);
+        const int got = readAvailable(fd_.get(), buffer + count, maxCount - count);
         if (got < 0) {
             lineLost_ = true;
             break;
@@ -247,7 +249,7 @@ int SerialLink::readSerial(uint8_t* buffer, int maxCount) {
             break;
         }
         const int waitMs = msUntil(deadline);
-        if (waitMs == 0 || !waitReadable(fd_, interruptFd_, waitMs, hangUp)) break;
+        if (waitMs == 0 || !waitReadable(fd_.get(), interruptFd_, waitMs, hangUp)) break;
     }
     return count;
 }
@@ -259,8 +261,8 @@ bool SerialLink::interrupted() const {
 }
 
 bool SerialLink::probeLine() {
-    if (fd_ < 0 || lineLost_) return false;
-    pollfd device{fd_, POLLIN, 0};
+    if (!fd_ || lineLost_) return false;
+    pollfd device{fd_.get(), POLLIN, 0};
     if (::poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
         serialInputWaiting() == 0)
         lineLost_ = true;
@@ -277,15 +279,16 @@ void SerialLink::waitOutputDrained() {
     }
 }
 
-int SerialLink::writeSerial(const char* text) {
-    if (fd_ < 0 || text == nullptr) return 0;
-    const size_t length = std::strlen(text);
+int SerialLink::writeSerial(std::string_view bytes) {
+    if (!fd_) return 0;
+    const char* text = bytes.data();
+    const size_t length = bytes.size();
     const auto deadline =
         Clock::now() +
         milliseconds(writeTotalPerByteMs * static_cast<int64_t>(length) + writeTotalConstantMs);
     size_t written = 0;
     while (written < length) {
-        const ssize_t put = ::write(fd_, text + written, length - written);
+        const ssize_t put = ::write(fd_.get(), text + written, length - written);
         if (put > 0) {
             written += static_cast<size_t>(put);
             continue;
@@ -296,7 +299,7 @@ int SerialLink::writeSerial(const char* text) {
             break;
         }
         const int waitMs = msUntil(deadline);
-        pollfd out = {fd_, POLLOUT, 0};
+        pollfd out = {fd_.get(), POLLOUT, 0};
         if (waitMs == 0 || (::poll(&out, 1, waitMs) < 0 && errno != EINTR)) break;
         if ((out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
     }

@@ -2,6 +2,7 @@
 // The serial line to the computer, on termios. Every operation while no port
 // is open does nothing and returns 0.
 
+#include "common/unique_fd.h"
 #include "hpgl/byte_link.h"
 
 #include <cstdint>
@@ -14,6 +15,18 @@ namespace plotanix {
 // 59 bytes of the name are used.
 std::string serialDevicePath(const std::string& portName);
 
+enum class Parity { none, odd, even };
+
+// How the line is set up: the plotter listens at 9600 baud, 7 data bits, no
+// parity, one stop bit, no flow control.
+struct LineSettings {
+    int32_t baud = 9600;
+    int dataBits = 7;
+    Parity parity = Parity::none;
+    bool twoStopBits = false;
+    bool hardwareHandshake = false; // RTS/CTS; without it RTS is held off
+};
+
 class SerialLink : public ByteLink {
   public:
     SerialLink() = default;
@@ -21,12 +34,13 @@ class SerialLink : public ByteLink {
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
 
-    // Opens the device exclusively and raw: speed baud, dataBits, parity
-    // (0 none), stopBits 1.0 or 2.0, handshake 0 (no flow control, RTS off).
-    bool openSerialPort(const std::string& name, int32_t speed, int32_t parity, int32_t dataBits,
-                        float stopBits, int32_t handshake, int32_t inputQueue, int32_t outputQueue);
+    // Opens the device (a port name or a path) exclusively and raw. On
+    // failure openError() says why (an errno value; EBUSY when another
+    // program holds the line).
+    bool openSerialPort(const std::string& name, const LineSettings& settings = {});
     void closeSerialPort();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.valid(); }
+    int openError() const { return openError_; }
 
     int serialInputWaiting();
     // Returns at the first of: maxCount bytes received; 100 ms after the
@@ -34,13 +48,13 @@ class SerialLink : public ByteLink {
     // Bytes already queued are taken at once. Returns early (with what it
     // has) when the interrupt descriptor becomes readable, and returns 0 at
     // once while it is.
-    int readSerial(uint8_t* buffer, int maxCount) override;
+    int readSerial(std::span<uint8_t> buffer) override;
     int serialOutputWaiting() override;
     void waitOutputDrained() override;
-    int writeSerial(const char* text) override;
+    int writeSerial(std::string_view bytes) override;
 
     // The device's descriptor for poll(), or -1.
-    int fileDescriptor() const { return fd_; }
+    int fileDescriptor() const { return fd_.get(); }
     // A descriptor (the signal pipe) whose readiness cuts a read short.
     void setInterruptDescriptor(int fd) { interruptFd_ = fd; }
     // True once the device has reported a hang-up or an error (the cable or
@@ -55,8 +69,9 @@ class SerialLink : public ByteLink {
   private:
     bool interrupted() const;
 
-    int fd_ = -1;
+    UniqueFd fd_;
     int interruptFd_ = -1;
+    int openError_ = 0;
     bool lineLost_ = false;
     std::string path_;
 };

@@ -2,7 +2,9 @@
 // driven in process the way the plotter drives it.
 
 #include "output/png_writer.h"
+#include "session/page_store.h"
 #include "support/in_process_plot.h"
+#include "support/temp_dir.h"
 
 #include "support/tmux_session.h"
 
@@ -39,35 +41,34 @@ Outcome runRender(const TempDir& dir, const std::vector<std::string>& args,
             readFile(dir.file("stderr.txt"))};
 }
 
-// The plotter's core as the program runs it: a page cleared again only at
-// the start of a run after "new page", pages saved under numbers and every
-// command marked in the transcript.
+// The plotter's core as the program runs it: the session, and its pages
+// saved through the page store, every command marked in the transcript.
 class Session : public InProcessPlot {
   public:
-    explicit Session(const TempDir& dir) : dir_(dir) { keepTranscript(); }
+    explicit Session(const TempDir& dir)
+        : store_(dir.path().string(), log, [](const PageImage& page, const std::string& path) {
+              return savePng(page, path);
+          }) {
+        keepTranscript();
+    }
 
     void run(const std::vector<std::string>& chunks) {
         for (const std::string& chunk : chunks)
             link.add(chunk);
-        if (newPageFlag_) clearPage();
-        newPageFlag_ = false;
         InProcessPlot::run();
     }
     std::string save() {
-        const std::string name = dir_.file("PLOTTER_" + std::to_string(pageNumber_) + ".PNG");
-        EXPECT_EQ(savePng(page, name), 1);
-        log.writeLogMarker("SAVE PAGE #" + std::to_string(pageNumber_++));
-        return name;
+        const PageStore::Saved saved = store_.savePage(page());
+        EXPECT_TRUE(saved.ok);
+        return store_.pathOf(saved.name);
     }
     void insertNewPage() {
-        newPageFlag_ = true;
-        log.writeLogMarker("NEW PAGE");
+        session.newPage();
+        store_.markNewPage();
     }
 
   private:
-    const TempDir& dir_;
-    bool newPageFlag_ = false;
-    int pageNumber_ = 1;
+    PageStore store_;
 };
 
 // A stream with everything that draws: pens, lines, rotated labels, cell
@@ -88,16 +89,15 @@ TEST(RenderProgram, DrawsAPlainFileAsTheCoreDoes) {
         Session session(dir);
         session.feed(bytes, 37); // the line's chunking does not change the picture
         session.run({});
-        ASSERT_GT(testing::inkedPixels(session.page), 0) << name;
+        ASSERT_GT(testing::inkedPixels(session.page()), 0) << name;
         const std::string expected = session.save();
 
         const Outcome outcome = runRender(dir, {dir.file(name)});
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         const std::string output = dir.file(name.substr(0, name.find('.')) + ".png");
         EXPECT_TRUE(readFile(output) == readFile(expected)) << name;
-        EXPECT_NE(outcome.err.find(std::to_string(session.interpreter.instructionCount) +
-                                   " instructions, " +
-                                   std::to_string(session.interpreter.ignoredCount) +
+        EXPECT_NE(outcome.err.find(std::to_string(session.result.instructions) + " instructions, " +
+                                   std::to_string(session.result.ignored) +
                                    " ignored, 1 page written\n"),
                   std::string::npos)
             << outcome.err;
@@ -137,7 +137,7 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     // Bytes after the last save: the final page goes to OUTPUT as well.
     session.run({"SP2;PA", "700,500;"});
     const std::string finalPage = dir.file("final.png");
-    ASSERT_EQ(savePng(session.page, finalPage), 1);
+    ASSERT_TRUE(savePng(session.page(), finalPage));
     writeFile(dir.file("more.txt"), transcript + "SP2;PA700,500;");
     EXPECT_EQ(runRender(dir, {dir.file("more.txt")}).status, 0);
     EXPECT_TRUE(readFile(dir.file("more.png")) == readFile(finalPage));

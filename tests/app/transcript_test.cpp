@@ -1,9 +1,10 @@
 // The transcript splitter: a PLOTTER.TXT back into what the computer sent,
 // run by run, with the operator's page markers between.
 
-#include "app/transcript.h"
+#include "session/transcript_splitter.h"
 
 #include "support/in_process_plot.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -347,13 +347,12 @@ TEST(RealFiles, EachFileIsARunThatEndsAndIsSaved) {
         expected.run(stream);
         // A new menu: row 11 is the bare prompt until a key is pressed.
         ASSERT_TRUE(plotter.waitRow(11, "Command :", 60s)) << plotter.screen();
-        EXPECT_TRUE(plotter.waitPageMenu(expected.interpreter.instructionCount, 1s))
-            << plotter.screen();
+        EXPECT_TRUE(plotter.waitPageMenu(expected.result.instructions, 1s)) << plotter.screen();
         // Whatever the file asked of the plotter, the computer reads.
         plotter.line().readMaster(std::size_t(plotter.line().masterInputWaiting()), 1s);
 
         ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-        EXPECT_EQ(differingPixels(plotter.savedPage(++page), expected.page), 0);
+        EXPECT_EQ(differingPixels(plotter.savedPage(++page), expected.page()), 0);
         // Each file on a page of its own.
         ASSERT_TRUE(plotter.choose("2", 12, "Command : 2  Ok.")) << plotter.screen();
     }

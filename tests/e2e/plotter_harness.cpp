@@ -284,12 +284,10 @@ DecodedPng PlotterSession::savedPage(int number) const {
 // ---------------------------------------------------------------- pages
 
 std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs) {
-    auto page = createPageImage(800, 600, 24);
-    InProcessPlot plot(page.get());
-    plot.clearPage();
+    InProcessPlot plot;
     for (const auto& run : runs)
         plot.run(run);
-    return page;
+    return std::make_unique<PageImage>(plot.page());
 }
 
 uint32_t colourAt(const DecodedPng& png, int x, int y) {

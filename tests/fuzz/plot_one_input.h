@@ -1,9 +1,10 @@
 #pragma once
-// The whole in-process path for one input: reader, interpreter, page,
-// labels and a transcript in a temporary file. Shared by the fuzzer and by
-// the replay of the inputs it once failed on.
+// The whole in-process path for one input: the session's reader,
+// interpreter, page and labels, and a transcript kept in memory. Shared by
+// the fuzzer and by the replay of the inputs it once failed on.
 
 #include "support/in_process_plot.h"
+#include "support/temp_dir.h"
 
 #include <cstdint>
 
@@ -12,18 +13,19 @@ namespace plotanix::testing {
 // Runs the input as the computer's stream until the line falls silent.
 // Returns the size of the transcript, never less than the input's.
 inline size_t plotOneInput(const uint8_t* data, size_t size) {
-    // One page for the whole fuzzing run, whitened for each input: a fresh
-    // 1.4 MB image per input would cost more than the plotting itself.
-    static const std::unique_ptr<PageImage> page = createPageImage(800, 600, 24);
-    InProcessPlot plot(page.get());
-    plot.clearPage();
-    plot.keepTranscript();
+    // One session for the whole fuzzing run, on a new page for each input: a
+    // fresh 1.4 MB image per input would cost more than the plotting itself.
+    static InProcessPlot plot;
+    std::string kept;
+    plot.log.openMemory(kept);
+    plot.session.newPage();
     // Chunk sizes vary with the input, so that records land between chunks
     // in different places.
     plot.feed(std::string_view(reinterpret_cast<const char*>(data), size),
               size > 0 ? 1 + data[0] % 256 : 1);
     plot.run();
-    return plot.transcript().size();
+    plot.log.closeLog();
+    return kept.size();
 }
 
 } // namespace plotanix::testing

@@ -1,6 +1,7 @@
 // Each instruction on a white page, run in process as the plotter runs it:
 // checked on the pixels, the pen state, the replies and the transcript.
 
+#include "logfile/transcript_format.h"
 #include "support/in_process_plot.h"
 
 #include <climits>
@@ -11,6 +12,7 @@
 using namespace plotanix;
 using plotanix::testing::inkedPixels;
 using plotanix::testing::InProcessPlot;
+using plotanix::testing::textCell;
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr Colour black = 0x000000;
 
 PlotterState stateAfter(const std::string& stream) {
     InProcessPlot plot;
-    return plot.run(stream).interpreter.state;
+    return plot.run(stream).state();
 }
 
 } // namespace
@@ -28,8 +30,8 @@ TEST(Interpreter, PenStartsDownAtOriginInBlack) {
     p.run("PA100,100;");
     // Plotter (0,0) is picture (80,540); 100 plotter units are 100 pixels.
     for (const auto& [x, y] : {std::pair{80, 540}, {130, 490}, {180, 440}})
-        EXPECT_EQ(p.page.pixel(x, y), black) << x;
-    EXPECT_EQ(inkedPixels(p.page), 101);
+        EXPECT_EQ(p.page().pixel(x, y), black) << x;
+    EXPECT_EQ(inkedPixels(p.page()), 101);
     EXPECT_EQ(stateAfter("PA100,100;").penX, 100);
 }
 
@@ -48,8 +50,8 @@ TEST(Interpreter, CoordinatePairs) {
     };
     for (const Case& c : cases) {
         InProcessPlot p;
-        const PlotterState& state = p.run(c.stream).interpreter.state;
-        EXPECT_EQ(inkedPixels(p.page), c.inked) << c.stream;
+        const PlotterState& state = p.run(c.stream).state();
+        EXPECT_EQ(inkedPixels(p.page()), c.inked) << c.stream;
         EXPECT_EQ(state.penX, c.penX) << c.stream;
         EXPECT_EQ(state.penY, c.penY) << c.stream;
         EXPECT_EQ(state.penDown, c.penDown) << c.stream;
@@ -73,8 +75,8 @@ TEST(Interpreter, EveryPairOfALongInstructionIsPlotted) {
     InProcessPlot whole, split;
     whole.run("PU" + points[0] + ";PD" + join(0, 161) + ";"); // 322 values
     split.run("PU" + points[0] + ";PD" + join(0, 80) + ";PD" + join(80, 161) + ";");
-    EXPECT_EQ(whole.page.pixels, split.page.pixels);
-    EXPECT_GT(inkedPixels(whole.page), 1000);
+    EXPECT_EQ(whole.page().pixels, split.page().pixels);
+    EXPECT_GT(inkedPixels(whole.page()), 1000);
 
     std::string trace = "PU0,0;PD";
     for (int i = 0; i < 1024; ++i)
@@ -87,12 +89,12 @@ TEST(Interpreter, EveryPairOfALongInstructionIsPlotted) {
 
 TEST(Interpreter, FarCoordinatesAreClampedAndClipped) {
     InProcessPlot p;
-    const PlotterState& state = p.run("PU1e38,1e38;PD-1e38,-1e38;PU0,0;PD3e9,0;").interpreter.state;
+    const PlotterState& state = p.run("PU1e38,1e38;PD-1e38,-1e38;PU0,0;PD3e9,0;").state();
     EXPECT_EQ(state.penX, INT32_MAX);
     EXPECT_EQ(state.penY, 0);
     // The horizontal line from the origin runs to the right edge.
     for (int x = 80; x < 800; ++x)
-        EXPECT_EQ(p.page.pixel(x, 540), black) << x;
+        EXPECT_EQ(p.page().pixel(x, 540), black) << x;
 }
 
 TEST(Interpreter, PenSelection) {
@@ -111,7 +113,7 @@ TEST(Interpreter, PenSelection) {
 
     InProcessPlot blue;
     blue.run("SP2;PA10,0;");
-    EXPECT_EQ(blue.page.pixel(85, 540), penColours[2]);
+    EXPECT_EQ(blue.page().pixel(85, 540), penColours[2]);
 }
 
 TEST(Interpreter, LabelDirection) {
@@ -125,12 +127,12 @@ TEST(Interpreter, LabelDirection) {
 
 TEST(Interpreter, CharacterCellMovesByTheCellOfAnX) {
     InProcessPlot p;
-    const PlotterState& state = p.run("PU10,10;CP2,1;").interpreter.state;
-    const int w = p.drawing.textWidth("X"), h = p.drawing.textHeight("X");
+    const PlotterState& state = p.run("PU10,10;CP2,1;").state();
+    const auto [w, h] = textCell("X");
     ASSERT_GT(w, 0);
     EXPECT_EQ(state.penX, 10 + 2 * w);
     EXPECT_EQ(state.penY, 10 + h);
-    EXPECT_EQ(inkedPixels(p.page), 0); // no line is drawn
+    EXPECT_EQ(inkedPixels(p.page()), 0); // no line is drawn
 
     const PlotterState back = stateAfter("PU10,10;CP-1.5,-0.5;CP1;");
     EXPECT_EQ(back.penX, roundToInt32(10 - 1.5 * w));
@@ -139,16 +141,16 @@ TEST(Interpreter, CharacterCellMovesByTheCellOfAnX) {
 
 TEST(Interpreter, LabelsAreCentredOnThePenAndDiscardTheirTail) {
     InProcessPlot p;
-    const PlotterState& state = p.run("PU100,100;LBABC\x03PA10,10;").interpreter.state;
+    const PlotterState& state = p.run("PU100,100;LBABC\x03PA10,10;").state();
     // The tail after ETX, PA10,10 included, was discarded with the label.
     EXPECT_EQ(state.penX, 100);
     EXPECT_EQ(state.penY, 100);
-    const int w = p.drawing.textWidth("ABC"), h = p.drawing.textHeight("X");
+    const int w = textCell("ABC").first, h = textCell("X").second;
     const int left = 180, top = 440 - h / 2;
     int inside = 0;
     for (int y = 0; y < 600; ++y) {
         for (int x = 0; x < 800; ++x) {
-            if (p.page.pixel(x, y) == penColours[0]) continue;
+            if (p.page().pixel(x, y) == penColours[0]) continue;
             const bool inCell = x >= left && x < left + w && y >= top && y < top + h;
             EXPECT_TRUE(inCell) << x << "," << y;
             inside += inCell;
@@ -158,9 +160,9 @@ TEST(Interpreter, LabelsAreCentredOnThePenAndDiscardTheirTail) {
 
     InProcessPlot silent; // no ETX: the line's silence ends the label
     silent.run("PU100,100;LBHELLO");
-    EXPECT_EQ(silent.reader.stopState, stopped);
-    EXPECT_GT(inkedPixels(silent.page), 0);
-    EXPECT_EQ(silent.interpreter.instructionCount, 2);
+    EXPECT_TRUE(silent.session.reader().stopped());
+    EXPECT_GT(inkedPixels(silent.page()), 0);
+    EXPECT_EQ(silent.result.instructions, 2);
 }
 
 TEST(Interpreter, UnknownMnemonicsAreCountedLoggedAndSkipped) {
@@ -168,17 +170,17 @@ TEST(Interpreter, UnknownMnemonicsAreCountedLoggedAndSkipped) {
     p.keepTranscript();
     const std::string stream = "XX1,2;PA10,10;\r\nPA20,20;PA30,30;pa5,5;IN;";
     p.run(stream);
-    EXPECT_EQ(p.interpreter.instructionCount, 6);
-    EXPECT_EQ(p.interpreter.ignoredCount, 4);
+    EXPECT_EQ(p.result.instructions, 6);
+    EXPECT_EQ(p.result.ignored, 4);
     // The CR LF mnemonic swallowed PA20,20; lowercase is not PA.
-    EXPECT_EQ(p.interpreter.state.penX, 30);
+    EXPECT_EQ(p.state().penX, 30);
     EXPECT_EQ(p.transcript(), stream + "****XX*******\r\n*******pa*******IN***");
 
     // A NUL in the mnemonic shortens its record.
     InProcessPlot nul;
     nul.keepTranscript();
     nul.run(std::string("\0A;B\0;", 6));
-    EXPECT_EQ(nul.interpreter.ignoredCount, 2);
+    EXPECT_EQ(nul.result.ignored, 2);
     EXPECT_EQ(nul.transcript(), std::string("\0A;B\0;", 6) + "*******" + "****B***");
 }
 
@@ -197,7 +199,7 @@ TEST(Interpreter, StatusShowsTheCountersBeforeEachInstruction) {
         }
         std::vector<std::pair<int32_t, int32_t>> shown;
     } status;
-    InProcessPlot p(nullptr, &status);
+    InProcessPlot p(&status);
     p.run("PA1,1;ZZ;LT;IW0,0,10,10;");
     using Shown = std::vector<std::pair<int32_t, int32_t>>;
     EXPECT_EQ(status.shown, (Shown{{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 1}}));
@@ -205,13 +207,12 @@ TEST(Interpreter, StatusShowsTheCountersBeforeEachInstruction) {
 
 TEST(Interpreter, DefaultsResetThePlotterState) {
     InProcessPlot p;
-    const PlotterState& state = p.run("SP3;PU50,60;DI0,1;DF;").interpreter.state;
+    const PlotterState& state = p.run("SP3;PU50,60;DI0,1;DF;").state();
     EXPECT_EQ(state.penX, 0);
     EXPECT_EQ(state.penY, 0);
     EXPECT_TRUE(state.penDown);
     EXPECT_EQ(state.labelAngle, 0);
     EXPECT_EQ(state.frontColour, black);
-    EXPECT_EQ(p.drawing.frontColour(), black);
 }
 
 // The transcript's worked example: the first chunk, the record for IN after
@@ -222,8 +223,8 @@ TEST(Interpreter, TranscriptOfTheWorkedExample) {
     paused.link.add("IN;SP1;PA10,10;");
     paused.link.add("PD20,20;OI;");
     paused.run();
-    paused.log.writeLogMarker("SAVE PAGE #1");
-    paused.log.writeLogMarker("NEW PAGE");
+    paused.log.writeLogText(transcript::savePageMarker(1));
+    paused.log.writeLogText(transcript::newPageMarker());
     const std::string t = paused.transcript();
     EXPECT_EQ(t.size(), 87u);
     EXPECT_EQ(t, "IN;SP1;PA10,10;****IN***PD20,20;OI;"

@@ -76,7 +76,7 @@ TEST(Reader, SilenceEndsAnUnfinishedField) {
     ReaderOn r({"10,2"});
     EXPECT_EQ(r.reader.readParameters(), 2);
     EXPECT_EQ(r.reader.params, (std::vector<float>{10, 2}));
-    EXPECT_EQ(r.reader.stopState, stopped);
+    EXPECT_TRUE(r.reader.stopped());
     // Once stopped, the line is not read again within the run, so nothing
     // that arrives later is taken and lost with it.
     r.link.add("PA1,1;");
@@ -92,9 +92,9 @@ TEST(Reader, LabelTexts) {
     EXPECT_EQ(r.reader.readLabelText(), "HELLO\r\n"); // CR LF belong to the text
     EXPECT_EQ(r.reader.readByte(), ';');
     EXPECT_EQ(r.reader.readLabelText(), "AB");
-    EXPECT_EQ(r.reader.stopState, running);
+    EXPECT_FALSE(r.reader.stopped());
     EXPECT_EQ(r.reader.readLabelText(), ""); // silence ends an unterminated label
-    EXPECT_EQ(r.reader.stopState, stopped);
+    EXPECT_TRUE(r.reader.stopped());
 }
 
 TEST(Reader, EveryChunkIsLoggedBeforeItsBytesAreUsed) {
@@ -138,7 +138,7 @@ TEST(Reader, StartRunDiscardsWhatWasLeft) {
     r.reader.startRun();
     EXPECT_EQ(r.reader.readByte(), 'E');
     r.reader.skipToTerminator();
-    EXPECT_EQ(r.reader.stopState, stopped);
+    EXPECT_TRUE(r.reader.stopped());
     r.reader.startRun();
-    EXPECT_EQ(r.reader.stopState, running);
+    EXPECT_FALSE(r.reader.stopped());
 }

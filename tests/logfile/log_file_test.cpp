@@ -1,10 +1,12 @@
 #include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 
 using plotanix::LogFile;
+namespace transcript = plotanix::transcript;
 using plotanix::testing::readFile;
 using plotanix::testing::writeFile;
 
@@ -26,13 +28,12 @@ TEST_F(Transcript, PiecesAreWrittenByteForByte) {
     ASSERT_TRUE(log.openLog(path));
     write(log, std::string("A\0B\x03", 4)); // chunks keep NUL and control bytes
     log.writeLogText("****IN***");
-    log.writeLogText(std::string("****\0X***", 9).c_str()); // a text ends at its NUL
+    log.writeLogText(std::string("****\0X***", 9)); // a text ends at its NUL
     log.writeLogText("");
-    log.writeLogLine("");
-    log.writeLogMarker("SAVE PAGE #1");
-    log.writeLogMarker("NEW PAGE");
+    log.writeLogText(transcript::savePageMarker(1));
+    log.writeLogText(transcript::newPageMarker());
     log.closeLog();
-    EXPECT_EQ(readFile(path), std::string("A\0B\x03", 4) + "****IN***" + "****" + "\r\n" +
+    EXPECT_EQ(readFile(path), std::string("A\0B\x03", 4) + "****IN***" + "****" +
                                   "\r\n**** SAVE PAGE #1 ****\r\n\r\n" +
                                   "\r\n**** NEW PAGE ****\r\n\r\n");
 }
@@ -75,8 +76,6 @@ TEST_F(Transcript, EarlierLongerTranscriptNeverSurvives) {
 TEST_F(Transcript, DoesNothingWhileNotOpen) {
     write(log, "lost");
     log.writeLogText("x");
-    log.writeLogLine("y");
-    log.writeLogMarker("NEW PAGE");
     log.flushLog();
     log.truncateLog();
     log.closeLog();

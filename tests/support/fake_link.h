@@ -20,24 +20,23 @@ class FakeLink : public ByteLink {
 
     void add(const std::string& chunk) { chunks_.push_back(chunk); }
 
-    int readSerial(uint8_t* buffer, int maxCount) override {
+    int readSerial(std::span<uint8_t> buffer) override {
         ++reads;
-        largestRequest = std::max(largestRequest, maxCount);
+        largestRequest = std::max(largestRequest, static_cast<int>(buffer.size()));
         if (chunks_.empty()) return 0;
         std::string& front = chunks_.front();
-        const int n = std::min<int>(maxCount, static_cast<int>(front.size()));
-        std::memcpy(buffer, front.data(), static_cast<size_t>(n));
+        const int n = static_cast<int>(std::min(buffer.size(), front.size()));
+        std::memcpy(buffer.data(), front.data(), static_cast<size_t>(n));
         front.erase(0, static_cast<size_t>(n));
         if (front.empty()) chunks_.pop_front();
         return n;
     }
     int serialOutputWaiting() override { return 0; }
     void waitOutputDrained() override { ++drains; }
-    int writeSerial(const char* text) override {
-        const size_t n = std::strlen(text);
-        written.append(text, n);
-        writes.emplace_back(text, n);
-        return static_cast<int>(n);
+    int writeSerial(std::string_view bytes) override {
+        written += bytes;
+        writes.emplace_back(bytes);
+        return static_cast<int>(bytes.size());
     }
 
     std::string written;             // every byte sent, in order

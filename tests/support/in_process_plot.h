@@ -1,19 +1,19 @@
 #pragma once
-// Plot runs in the test process, wired as the plotter wires them: a fake
-// line fed in chunks, the reader, the interpreter, the page with the label
-// font, and the transcript when asked for. Header-only: the benchmarks use
-// it too.
+// Plot runs in the test process through the session, as every mode of the
+// program runs them: a fake line fed in chunks, the label font, and the
+// transcript kept in memory when asked for. Header-only: the benchmarks and
+// the fuzzer use it too.
 
 #include "hpgl/interpreter.h"
-#include "hpgl/reader.h"
 #include "logfile/log_file.h"
 #include "page/drawing.h"
 #include "page/label_font.h"
+#include "session/plot_session.h"
 #include "support/fake_link.h"
-#include "support/temp_dir.h"
 
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace plotanix::testing {
 
@@ -23,66 +23,54 @@ inline const PageFont* labelFont() {
     return font.get();
 }
 
+// The label font's cell for text: width and height in pixels.
+inline std::pair<int32_t, int32_t> textCell(std::string_view text) {
+    PageImage scratch{1, 1, 24, 4, std::vector<uint8_t>(4)};
+    Drawing drawing;
+    drawing.beginDrawing(scratch);
+    drawing.selectFont(labelFont());
+    return {drawing.textWidth(text), drawing.textHeight(text)};
+}
+
 class InProcessPlot {
   public:
-    // Draws on the given page, or on a white page of its own.
-    explicit InProcessPlot(PageImage* page = nullptr, StatusLine* status = nullptr)
-        : ownPage_(page != nullptr ? nullptr : createPageImage(800, 600, 24)),
-          page(page != nullptr ? *page : *ownPage_),
-          interpreter(reader, drawing, link, log, status) {
-        if (page == nullptr) clearPage();
+    explicit InProcessPlot(StatusLine* status = nullptr) : session(link, log, status) {
+        session.createPage();
+        session.useFont(labelFont());
     }
-    InProcessPlot(const InProcessPlot&) = delete;
-    InProcessPlot& operator=(const InProcessPlot&) = delete;
 
     // The stream as the line hands it over: one read per chunk.
     void feed(std::string_view stream, std::size_t chunkSize = 4096) {
         for (std::size_t at = 0; at < stream.size(); at += chunkSize)
             link.add(std::string(stream.substr(at, chunkSize)));
     }
-    // One run over what was fed, until the line falls silent: the pen down
-    // at (0,0) in black, the counters from 0. The drawing stays open, so a
-    // test can measure text afterwards.
+    // One run over what was fed, until the line falls silent.
     InProcessPlot& run() {
-        drawing.beginDrawing(page);
-        drawing.selectFont(labelFont());
-        interpreter.setDefaults();
-        interpreter.instructionCount = interpreter.ignoredCount = 0;
-        reader.startRun();
-        interpreter.runInstructionLoop();
+        result = session.run();
         return *this;
     }
     InProcessPlot& run(std::string_view stream) {
         feed(stream);
         return run();
     }
-    void clearPage() {
-        Drawing paper;
-        paper.beginDrawing(page);
-        paper.fillBox(0, 0, 800, 640, penColours[0]);
+    void keepTranscript() { log.openMemory(kept_); }
+    const std::string& transcript() {
+        log.flushLog();
+        return kept_;
     }
-    // The transcript goes to a file of its own from now on; transcript()
-    // closes it and reads it back.
-    void keepTranscript() {
-        directory_ = std::make_unique<TempDir>();
-        log.openLog(directory_->file("PLOTTER.TXT"));
-    }
-    std::string transcript() {
-        log.closeLog();
-        return directory_ ? readFile(directory_->file("PLOTTER.TXT")) : std::string();
-    }
+
+    const PageImage& page() const { return session.page(); }
+    Interpreter& interpreter() { return static_cast<Interpreter&>(session.plotter()); }
+    const PlotterState& state() { return interpreter().state; }
 
   private:
-    std::unique_ptr<PageImage> ownPage_;
-    std::unique_ptr<TempDir> directory_;
+    std::string kept_;
 
   public:
-    PageImage& page;
     FakeLink link;
     LogFile log;
-    InstructionReader reader{link, log};
-    Drawing drawing;
-    Interpreter interpreter;
+    PlotSession session;
+    RunResult result;
 };
 
 // Pixels that are not paper white.

@@ -1,4 +1,7 @@
-#include "app/transcript.h"
+#include "session/transcript_splitter.h"
+
+#include "hpgl/interpreter.h"
+#include "logfile/transcript_format.h"
 
 #include <algorithm>
 #include <array>
@@ -9,20 +12,12 @@ namespace plotanix {
 namespace {
 
 constexpr char etx = 0x03;
-constexpr size_t chunkSize = 256; // the reader's largest read
-constexpr std::string_view recordStart = "****";
-constexpr std::string_view recordEnd = "***";
-constexpr std::string_view newPageMarker = "\r\n**** NEW PAGE ****\r\n\r\n";
-constexpr std::string_view saveMarkerStart = "\r\n**** SAVE PAGE #";
-constexpr std::string_view saveMarkerEnd = " ****\r\n\r\n";
-constexpr size_t longestPageNumber = 10; // a signed 32-bit counter
-
-constexpr std::array<std::string_view, 13> knownMnemonics = {
-    "PU", "PD", "PA", "SP", "DI", "CP", "LT", "IW", "LB", "DF", "OI", "OE", "OP"};
+using transcript::chunkSize;
+using transcript::recordEnd;
+using transcript::recordStart;
 
 bool isKnown(std::string_view mnemonic) {
-    return std::find(knownMnemonics.begin(), knownMnemonics.end(), mnemonic) !=
-           knownMnemonics.end();
+    return Interpreter::knows(mnemonic);
 }
 
 // The mnemonic as the record shows it: a NUL byte ends the text.
@@ -85,31 +80,8 @@ class MnemonicTracker {
     std::deque<ExpectedRecord> expected_;
 };
 
-// Length of the page marker at the start of text (0 if none); the page
-// number of a save goes to pageNumber.
-size_t markerLength(std::string_view text, TranscriptStep::Kind& kind, int64_t& pageNumber) {
-    if (text.starts_with(newPageMarker)) {
-        kind = TranscriptStep::Kind::newPage;
-        return newPageMarker.size();
-    }
-    if (!text.starts_with(saveMarkerStart)) return 0;
-    const size_t digitsStart = saveMarkerStart.size();
-    size_t end = digitsStart;
-    int64_t number = 0;
-    while (end < text.size() && end - digitsStart < longestPageNumber && text[end] >= '0' &&
-           text[end] <= '9') {
-        number = number * 10 + (text[end++] - '0');
-    }
-    if (end == digitsStart || text[digitsStart] == '0') return 0;
-    if (!text.substr(end).starts_with(saveMarkerEnd)) return 0;
-    kind = TranscriptStep::Kind::savePage;
-    pageNumber = number;
-    return end + saveMarkerEnd.size();
-}
-
 bool hasRecordShape(std::string_view text, std::string_view mnemonic) {
-    return text.starts_with(recordStart) && text.substr(recordStart.size()).starts_with(mnemonic) &&
-           text.substr(recordStart.size() + mnemonic.size()).starts_with(recordEnd);
+    return transcript::recordAt(text, mnemonic);
 }
 
 class Splitter {
@@ -153,12 +125,15 @@ class Splitter {
 
     bool takeMarker() {
         if (text_[pos_] != '\r') return false;
-        TranscriptStep step;
-        const size_t length = markerLength(text_.substr(pos_), step.kind, step.pageNumber);
-        if (length == 0) return false;
+        const auto found = transcript::markerAt(text_.substr(pos_));
+        if (!found) return false;
         endRun();
+        TranscriptStep step;
+        step.kind =
+            found->savedPage ? TranscriptStep::Kind::savePage : TranscriptStep::Kind::newPage;
+        step.pageNumber = found->savedPage.value_or(0);
         steps_.push_back(std::move(step));
-        skip(length);
+        skip(found->length);
         return true;
     }
 

@@ -1,0 +1,47 @@
+#include "session/plot_session.h"
+
+#include "hpgl/interpreter.h"
+#include "logfile/log_file.h"
+
+namespace plotanix {
+
+PlotSession::PlotSession(ByteLink& link, LogFile& log, StatusLine* status)
+    : log_(log), reader_(link, log),
+      plotter_(std::make_unique<Interpreter>(reader_, drawing_, link, log, status)) {}
+
+PlotSession::~PlotSession() = default;
+
+bool PlotSession::createPage() {
+    page_ = createPageImage(pageWidth, pageHeight, 24);
+    if (!page_) return false;
+    // Blank paper from the start, so a page saved before any run is white.
+    drawing_.beginDrawing(*page_);
+    clearPage();
+    drawing_.endDrawing();
+    newPagePending_ = false;
+    return true;
+}
+
+void PlotSession::clearPage() {
+    drawing_.fillBox(0, 0, pageWidth, pageHeight, penColours[0]);
+}
+
+RunResult PlotSession::run() {
+    if (!page_) return {};
+    drawing_.beginDrawing(*page_);
+    drawing_.selectFont(font_);
+    if (newPagePending_) {
+        newPagePending_ = false;
+        clearPage();
+    }
+    plotter_->startRun();
+    reader_.startRun();
+    plotter_->instructionCount = 0;
+    plotter_->ignoredCount = 0;
+    plotter_->runInstructionLoop();
+    drawing_.endDrawing();
+    log_.flushLog();
+    return {plotter_->instructionCount, plotter_->ignoredCount};
+}
+
+} // namespace plotanix

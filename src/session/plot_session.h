@@ -1,0 +1,72 @@
+#pragma once
+// One plot session: the page, the plotter model, the reader and what ties
+// them to the line and the transcript. Every mode of the program (the
+// interactive plotter, the renderer, the fuzzer, the tests) plots through
+// this one object, so a plot run means the same everywhere: clear the page
+// when a new page was asked for, let the model start its run, take
+// instructions until the line falls silent.
+
+#include "hpgl/byte_link.h"
+#include "hpgl/plotter.h"
+#include "hpgl/reader.h"
+#include "page/drawing.h"
+#include "page/page_image.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace plotanix {
+
+class LogFile;
+class PageFont;
+
+// How a run went: the counts of instructions taken and of those ignored.
+struct RunResult {
+    int32_t instructions = 0;
+    int32_t ignored = 0;
+};
+
+class PlotSession {
+  public:
+    static constexpr int32_t pageWidth = 800;
+    static constexpr int32_t pageHeight = 600;
+
+    // The transcript gets every byte read (a closed log writes nothing);
+    // status, when given, shows the counters as the run goes.
+    PlotSession(ByteLink& link, LogFile& log, StatusLine* status = nullptr);
+    ~PlotSession();
+    PlotSession(const PlotSession&) = delete;
+    PlotSession& operator=(const PlotSession&) = delete;
+
+    // The page, blank. False when the image cannot be made (memory is short).
+    bool createPage();
+    bool hasPage() const { return page_ != nullptr; }
+    const PageImage& page() const { return *page_; }
+
+    // Labels are drawn in this font (nullptr: labels are not drawn).
+    void useFont(const PageFont* font) { font_ = font; }
+
+    // The page is cleared when the next run starts.
+    void newPage() { newPagePending_ = true; }
+
+    // One plot run, until the line falls silent. The transcript's held
+    // bytes are written when it ends, so the file is complete between runs.
+    RunResult run();
+
+    InstructionReader& reader() { return reader_; }
+    Drawing& drawing() { return drawing_; }
+    Plotter& plotter() { return *plotter_; }
+
+  private:
+    void clearPage();
+
+    LogFile& log_;
+    InstructionReader reader_;
+    Drawing drawing_;
+    std::unique_ptr<Plotter> plotter_;
+    std::unique_ptr<PageImage> page_;
+    const PageFont* font_ = nullptr;
+    bool newPagePending_ = false;
+};
+
+} // namespace plotanix
