@@ -89,7 +89,7 @@ bool hp7470aKnows(std::string_view mnemonic) {
 
 Hp7470a::Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
                  StatusLine* status, Paper paper)
-    : reader_(reader), drawing_(drawing), log_(log),
+    : drawing_(drawing), log_(log),
       status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
       map_(limits_.x, limits_.y), serial_(link), input_(reader, serial_) {
     initialise();

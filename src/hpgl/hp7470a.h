@@ -184,7 +184,6 @@ class Hp7470a : public Plotter {
     void doLT(ParameterScanner& s);
     void doNothing(ParameterScanner& s);
 
-    InstructionReader& reader_;
     Drawing& drawing_;
     LogFile& log_;
     StatusLine* status_;
