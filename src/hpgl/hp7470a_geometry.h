@@ -1,0 +1,66 @@
+#pragma once
+// The HP 7470A's geometry, free of any plotter state: user-unit scaling
+// onto P1/P2, the soft-clip window, the chords of circles and arcs, and the
+// mapping of plotter units onto the 800 x 600 picture.
+
+#include <cstdint>
+
+namespace plotanix {
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// User units: (xMin, yMin) sits on P1 and (xMax, yMax) on P2. The grid
+// covers the whole page; P1/P2 may be any two corners, which mirrors.
+struct UserScale {
+    bool on = false;
+    double xMin = 0.0, xMax = 1.0, yMin = 0.0, yMax = 1.0;
+};
+
+// Plotter units per user unit on each axis (1, 1 with scaling off); negative
+// on a mirrored axis.
+Point unitSize(const UserScale& scale, Point p1, Point p2);
+// The plotter-unit point of a position given in the current units.
+Point toPlotter(const UserScale& scale, Point p1, Point p2, Point user);
+// The current-unit position of a plotter-unit point; an axis whose P1 and P2
+// coincide reads as its minimum.
+Point toUser(const UserScale& scale, Point p1, Point p2, Point plotter);
+
+// The soft-clip window in plotter units, edges included. Crossed corners
+// (ll beyond ur) leave no window at all.
+struct Window {
+    double xll = 0.0, yll = 0.0, xur = 0.0, yur = 0.0;
+    bool empty() const { return xll > xur || yll > yur; }
+    bool contains(Point p) const { return p.x >= xll && p.x <= xur && p.y >= yll && p.y <= yur; }
+};
+
+// Shortens a -> b to its part inside the window; false when no part of it
+// lies inside. A vector from inside to outside ends at the edge, one from
+// outside to inside starts at the edge, one outside throughout is drawn
+// only where it crosses the window.
+bool clipToWindow(const Window& window, Point& a, Point& b);
+
+// The chord angle a circle or arc uses: the sign dropped, whole degrees,
+// 0 meaning the default 5 and anything above 180 meaning 180.
+double chordAngle(double requested);
+// Chords of equal angle covering the sweep: ceil(|sweep| / chord).
+int64_t chordCount(double sweepDegrees, double chordDegrees);
+// The point at angle degrees (counter-clockwise from +x in user units) on a
+// circle of radius user units about centre, in plotter units.
+Point circlePoint(Point centre, Point unit, double radius, double degrees);
+
+// Plotter units onto the picture: k = min(800 / Xmax, 600 / Ymax), column
+// floor(X k + 0.5), row 599 - floor(Y k + 0.5).
+class PictureMap {
+  public:
+    PictureMap(double xMax, double yMax);
+    int32_t column(double x) const;
+    int32_t row(double y) const;
+
+  private:
+    double k_;
+};
+
+} // namespace plotanix

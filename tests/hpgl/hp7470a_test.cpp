@@ -1,0 +1,234 @@
+// The HP 7470A model run in process on a fake line: replies byte for byte,
+// positions through OA/OC, and the pixels its vectors leave on the page.
+
+#include "hpgl/hp7470a.h"
+#include "hpgl/interpreter.h"
+#include "hpgl/reader.h"
+#include "logfile/log_file.h"
+#include "page/drawing.h"
+#include "support/fake_link.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace plotanix;
+using plotanix::testing::FakeLink;
+using plotanix::testing::readFile;
+using plotanix::testing::TempDir;
+
+namespace {
+
+struct Plot {
+    explicit Plot(Paper paper = Paper::letter)
+        : page(createPageImage(800, 600, 24)), plotter(reader, drawing, link, log, nullptr, paper) {
+        drawing.beginDrawing(*page);
+        drawing.fillBox(0, 0, 800, 600, penColours[0]);
+    }
+    Plot& run(std::string_view stream) {
+        if (!stream.empty()) link.add(std::string(stream));
+        reader.startRun();
+        plotter.startRun();
+        plotter.instructionCount = plotter.ignoredCount = 0;
+        plotter.runInstructionLoop();
+        return *this;
+    }
+    // The pixel a plotter-unit point maps to, on letter paper.
+    Colour at(double x, double y) const {
+        const double k = 800.0 / 10300.0;
+        return page->pixel(static_cast<int>(std::floor(x * k + 0.5)),
+                           599 - static_cast<int>(std::floor(y * k + 0.5)));
+    }
+    bool inked(double x, double y) const { return at(x, y) != penColours[0]; }
+
+    std::unique_ptr<PageImage> page;
+    FakeLink link;
+    LogFile log;
+    InstructionReader reader{link, log};
+    Drawing drawing;
+    Hp7470a plotter;
+};
+
+std::string replies(std::string_view stream, Paper paper = Paper::letter) {
+    Plot p(paper);
+    return p.run(stream).link.written;
+}
+
+} // namespace
+
+TEST(Hp7470a, RepliesByteForByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"OI;OF;OO;OD;", "7470A\r40,40\r0,1,0,0,1,0,0,0\r0,0,0\r"},
+        {"OP;OW;OE;OA;OC;", "250,279,10250,7479\r0,0,10300,7650\r0\r0,0,0\r0,0,0\r"},
+        {"oi;O I", "7470A\r7470A\r"}, // either case, separators between letters, no terminator
+        {"PD100,200;OA;OC;", "100,200,1\r100,200,1\r"},
+        {"\x1b.B\x1b.L\x1b.E\x1b.O", "255\r255\r0\r8\r"},
+        {"\x1b.M;;;10;13:OI;\x1b.M:OI;", "7470A\n\r7470A\r"},
+        {"\x1b.M;;;;;2:OF;", "\x02"
+                             "40,40\r"},
+        {"PA10\x1b.O,20;OA;", "8\r10,20,0\r"}, // executed inside the parameters
+        {"\x1b.)OI;\x1b.(OF;", "40,40\r"},     // HP-GL ignored while the plotter is off
+        {"\x05OI;\x1b.H80;5;6:\x05OI;", "7470A\r\x06\r7470A\r"},
+        {"\x1b.I80;5;6:PA1\x05,1;\x1b.I:\x05", "\x06"},
+        {"\x1b.Q\x1b.E\x1b.E", "11\r0\r"}, // a byte no ESC . instruction has
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+    EXPECT_EQ(replies("OW;IW;OW;", Paper::a4), "0,0,10900,7650\r0,0,10900,7650\r");
+}
+
+TEST(Hp7470a, StatusByteThroughASequence) {
+    EXPECT_EQ(replies("OS;OS;PD;OS;IP0,0,100,100;OS;OP;OS;ZZ;OS;OE;OS;PU;IN;OS;"),
+              "24\r16\r17\r19\r0,0,100,100\r17\r49\r1\r17\r24\r");
+    // Error 6 is left out of the status bit by the default mask, not by IM255.
+    EXPECT_EQ(replies("OS;PR30000,0,30000,0;OS;IM255;PR30000,0,30000,0;OS;"), "24\r16\r48\r");
+}
+
+TEST(Hp7470a, ErrorNumbers) {
+    const std::pair<std::string, char> cases[] = {
+        {"ZZ;", '1'},
+        {"Q;", '1'},
+        {"PA1,2,3;", '2'},
+        {"SC0,1;", '2'},
+        {"IN5;", '2'},
+        {"CI;", '2'},
+        {"AA1,2;", '2'},
+        {"IW1,2;", '2'},
+        {"PA40000,0;", '3'},
+        {"SP-32769;", '3'},
+        {"TL200;", '3'},
+        {"CS9;", '3'},
+        {"DI0,0;", '3'},
+        {"PA-,5;", '3'},
+        {"SC0,1,0,99999;", '3'},
+        {"VS100;", '3'},
+        {"PR30000,0,30000,0;", '6'},
+        {"CI0;CI5,0;IW5,5,1,1;SC0,0,0,0;", '0'},
+    };
+    for (const auto& [stream, error] : cases)
+        EXPECT_EQ(replies(stream + "OE;"), std::string(1, error) + "\r") << stream;
+}
+
+TEST(Hp7470a, ScalingAndRelativeMoves) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"IP0,0,1000,1000;SC0,10,0,10;PA5,5;OA;", "500,500,0\r"},
+        {"IP0,0,1000,1000;SC10,0,0,10;PA2,5;OA;", "800,500,0\r"},            // mirrored
+        {"IP0,0,1000,2000;SC0,10,0,10;PA5,5;OA;OC;", "500,1000,0\r5,5,0\r"}, // anisotropic
+        {"IP0,0,1000,1000;SC0,10,0,10;IP500,500;PA0,0;OA;OP;", "500,500,0\r500,500,1500,1500\r"},
+        {"SC0,10,0,10;PA2.5,2.5;OA;OC;", "2750,2079,0\r2.5,2.5,0\r"},
+        {"SC0,0,0,10;PA5,5;OA;", "5,5,0\r"}, // collapsed limits: plotter units
+        {"PA100,100;PR10,20,-30.7,5;OA;", "79,125,0\r"},
+        {"IP0,0,1000,1000;SC0,10,0,10;PA1,1;PR0.5,-0.25;OC;", "1.5,0.75,0\r"},
+        {"PA-1234.4,0;OC;OA;", "-1235,0,0\r0,0,0\r"},
+        {"PA100,100,200;OA;PA300,300 400-400;OA;", "100,100,0\r400,0,0\r"},
+        {"IP1,2,3,4;IP;OP;", "250,279,10250,7479\r"},
+        {"IW-5,-5,20000,9000;OW;IW100,100,50,50;OW;", "0,0,10300,7650\r100,100,50,50\r"},
+        {"PA100,100PR5 5PD;OA;", "105,105,1\r"}, // a letter ends the parameters
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+}
+
+TEST(Hp7470a, PaperMapsOntoThePicture) {
+    Plot p;
+    p.run("PD10300,7650;");
+    EXPECT_NE(p.page->pixel(0, 599), penColours[0]);
+    EXPECT_NE(p.page->pixel(799, 5), penColours[0]);
+    EXPECT_EQ(p.page->pixel(799, 4), penColours[0]);
+}
+
+TEST(Hp7470a, Drawing) {
+    struct Case {
+        std::string stream;
+        std::vector<std::pair<double, double>> inked, clear;
+    };
+    const std::string window = "IW1000,1000,2000,2000;PU";
+    const Case cases[] = {
+        {window + "1200,1500;PD1800,1500;", {{1200, 1500}, {1800, 1500}}, {{1900, 1500}}},
+        {window + "1500,1500;PD3000,1500;", {{1500, 1500}, {2000, 1500}}, {{2100, 1500}}},
+        {window + "500,1500;PD1500,1500;", {{1000, 1500}, {1500, 1500}}, {{900, 1500}}},
+        {window + "500,1500;PD2500,1500;",
+         {{1000, 1500}, {2000, 1500}},
+         {{900, 1500}, {2100, 1500}}},
+        {window + "500,500;PD2500,500;", {}, {{1000, 500}, {1500, 500}}},
+        {"IW2000,2000,1000,1000;PD1500,1500,0,3000;", {}, {{1500, 1500}, {1000, 2000}}},
+        {"SP0;PD1500,1500;SP2;PD3000,3000;", {{2000, 2000}}, {{1000, 1000}}},
+        // CI: pen up to the start, chords of equal angle, back to the centre.
+        {"PA5000,4000;CI1000,90;PD5000,3000;",
+         {{5750, 4250}, {4500, 3500}, {5000, 3500}},
+         {{5707, 4707}}},
+        {"PA5000,4000;CI1000,120;", {{6000, 4000}, {4500, 4866}}, {{4000, 4000}}},
+        {"PA5000,4000;CI-1000,120;", {{4000, 4000}, {5500, 4866}}, {{6000, 4000}}},
+        {"PA5000,4000;CI1000,0;", {{5707, 4707}}, {{5000, 4000}}},
+        {"IP0,0,2000,1000;SC0,2,0,2;PA1,1;CI1,90;", {{1500, 750}, {2000, 500}}, {{1000, 1500}}},
+        {"PA6000,4000;PD;AA5000,4000,180,90;", {{5750, 4250}, {4250, 4250}}, {{5000, 3000}}},
+        {"PA6000,4000;PD;AR-1000,0,-180,60;",
+         {{5000, 3134}, {5500, 3134}},
+         {{5000, 3000}, {5000, 5000}}},
+        // Ticks: tp up/right, tn down/left, in percent of P2 - P1.
+        {"PA5000,4000;TL10,5;XT;", {{5000, 4700}, {5000, 3660}}, {{5000, 4800}, {5000, 3560}}},
+        {"PA5000,4000;TL1;YT;", {{5090, 4000}}, {{5150, 4000}, {4950, 4000}}},
+    };
+    for (const Case& c : cases) {
+        Plot p;
+        p.run(c.stream);
+        for (const auto& [x, y] : c.inked)
+            EXPECT_TRUE(p.inked(x, y)) << c.stream << " at " << x << "," << y;
+        for (const auto& [x, y] : c.clear)
+            EXPECT_FALSE(p.inked(x, y)) << c.stream << " at " << x << "," << y;
+    }
+}
+
+TEST(Hp7470a, PenPositionAfterCirclesArcsTicksAndLabels) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"PA5000,4000;PD;CI-1000;OA;", "5000,4000,1\r"},
+        {"PA6000,4000;AA5000,4000,90;OA;", "5000,5000,0\r"},
+        {"PA6000,4000;PD;AA5000,4000,-90,0;OA;", "5000,3000,1\r"},
+        {"PA6000,4000;AR-1000,0,180,45;OA;", "4000,4000,0\r"},
+        {"PA5000,4000;XT;YT;OA;", "5000,4000,0\r"},
+        {"LBAB\x03OC;DT*;LBAB*OC;", "225,0,0\r562.5,0,0\r"},
+        {"DT;LBA;OC;CP2,1;OC;CP;OC;", "225,0,0\r450,216,0\r0,-216,0\r"},
+        {"LBA\x1b.OB\x03OC;", "8\r225,0,0\r"},
+        {"DI0,1;CP1,0;OC;SI0.5,1;CP0,-1;OC;", "0,112.5,0\r800,112.5,0\r"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+}
+
+TEST(Hp7470a, CountsAndRecordsOnlyUnknownInstructions) {
+    TempDir dir;
+    Plot p;
+    p.log.openLog(dir.file("PLOTTER.TXT"));
+    p.run("IN;ZZ;pa1,1;\x1b.B\x1b.M:AP;EC;LBx\x03X;PU");
+    EXPECT_EQ(p.plotter.instructionCount, 8);
+    EXPECT_EQ(p.plotter.ignoredCount, 2);
+    p.log.closeLog();
+    EXPECT_TRUE(readFile(dir.file("PLOTTER.TXT")).ends_with("PU****ZZ*******X***"));
+    EXPECT_TRUE(hp7470aKnows("ci") && hp7470aKnows("EC") && !hp7470aKnows("PE"));
+}
+
+TEST(Hp7470a, StateOutlivesARunAndHostileInputStaysInStep) {
+    Plot p;
+    p.run("PA100,100;PD;");
+    EXPECT_EQ(p.run("OA;").link.written, "100,100,1\r");
+    std::string longPair = "PU;PR";
+    for (int i = 0; i < 150000; ++i)
+        longPair += "1,0,-1,0,";
+    p.link.written.clear();
+    p.run(longPair + "5,5PA" + std::string(5000, '9') + ",1;OA;OE;");
+    EXPECT_EQ(p.link.written, "105,105,0\r3\r");
+}
+
+TEST(Hp7470a, DrawsARealFileWhole) {
+    const char* dir = std::getenv("PLOTANIX_CORPUS_DIR");
+    const std::string path =
+        std::string(dir ? dir : PLOTANIX_CORPUS_DIR) + "/hpgl_to_7221__test.hpgl";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << path;
+    Plot p;
+    p.run(readFile(path) + "OE;");
+    EXPECT_EQ(p.link.written, "0\r");
+    EXPECT_EQ(p.plotter.ignoredCount, 0);
+    EXPECT_TRUE(p.inked(100, 50) && p.inked(75, 50)); // the square and the circle
+}
