@@ -39,6 +39,16 @@ struct LabelWriter::Frame {
         return origin + across * u + up * v;
     }
     PlotPoint cell() const { return across * cellAcross; }
+    // The box, relative to a cell's origin, that a glyph within b covers.
+    PlotBox extent(const GlyphBounds& b) const {
+        const PlotPoint zero{}, corners[] = {at(zero, b.uMin, b.vMin), at(zero, b.uMax, b.vMin),
+                                             at(zero, b.uMin, b.vMax), at(zero, b.uMax, b.vMax)};
+        PlotBox box{corners[0].x, corners[0].y, corners[0].x, corners[0].y};
+        for (const PlotPoint& c : corners)
+            box = {std::min(box.left, c.x), std::min(box.bottom, c.y), std::max(box.right, c.x),
+                   std::max(box.top, c.y)};
+        return box;
+    }
     PlotPoint line() const { return normal * (height * lineUp); }
 };
 
@@ -49,6 +59,13 @@ LabelWriter::LabelWriter(const StrokeFont* font) : font_(font) {
 PlotPoint LabelWriter::label(LabelState& state, std::string_view text, PlotPoint pen,
                              StrokeSink& sink) {
     const Frame frame(state);
+    // Four comparisons skip a character far from the clip box: a long label
+    // mostly off the page costs little.
+    const PlotBox reach = frame.extent(font_ ? font_->bounds() : GlyphBounds{});
+    const auto nearClip = [&](PlotPoint p) {
+        return p.x + reach.right >= clip_.left && p.x + reach.left <= clip_.right &&
+               p.y + reach.top >= clip_.bottom && p.y + reach.bottom <= clip_.top;
+    };
     for (const char byte : text) {
         const unsigned code = static_cast<unsigned char>(byte) & 0x7Fu;
         switch (code) {
@@ -72,7 +89,7 @@ PlotPoint LabelWriter::label(LabelState& state, std::string_view text, PlotPoint
             if (code < 0x20) break;
             // The national sets 1-4 have no glyphs of their own in the Hershey
             // face, so every set draws the ASCII glyph for its codes.
-            drawGlyph(frame, code, pen, sink);
+            if (nearClip(pen)) drawGlyph(frame, code, pen, sink);
             pen = pen + frame.cell();
         }
     }

@@ -39,19 +39,6 @@ bool finite(PlotPoint p) {
     return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
-// The part t0..t1 (of 0..1) of the vector inside the box; false if none.
-bool clipSpan(const PlotBox& box, PlotPoint from, PlotPoint step, double& t0, double& t1) {
-    t0 = 0, t1 = 1;
-    const auto axis = [&](double start, double delta, double lo, double hi) {
-        if (delta == 0) return start >= lo && start <= hi;
-        double a = (lo - start) / delta, b = (hi - start) / delta;
-        if (a > b) std::swap(a, b);
-        t0 = std::max(t0, a), t1 = std::min(t1, b);
-        return t0 <= t1;
-    };
-    return axis(from.x, step.x, box.left, box.right) && axis(from.y, step.y, box.bottom, box.top);
-}
-
 } // namespace
 
 void LinePattern::select(int pattern, double period) {

@@ -3,7 +3,9 @@
 // pattern layouts. Plotter y grows upwards.
 
 #include <algorithm>
+#include <cmath>
 #include <span>
+#include <utility>
 
 namespace plotanix {
 
@@ -41,5 +43,52 @@ struct PlotBox {
         return x1 >= left && x0 <= right && y1 >= bottom && y0 <= top;
     }
 };
+
+// The part t0..t1 (of 0..1) of the segment from + t * step that lies in the
+// box; false when none does.
+inline bool clipSpan(const PlotBox& box, PlotPoint from, PlotPoint step, double& t0, double& t1) {
+    t0 = 0, t1 = 1;
+    if (!std::isfinite(from.x + from.y + step.x + step.y)) return false;
+    const auto axis = [&](double start, double delta, double lo, double hi) {
+        if (delta == 0) return start >= lo && start <= hi;
+        double a = (lo - start) / delta, b = (hi - start) / delta;
+        if (a > b) std::swap(a, b);
+        t0 = std::max(t0, a), t1 = std::min(t1, b);
+        return t0 <= t1;
+    };
+    return axis(from.x, step.x, box.left, box.right) && axis(from.y, step.y, box.bottom, box.top);
+}
+
+// Cuts the segment a-b to the box, in plotter units, so that the ends are
+// safe to map to picture pixels; false when nothing of it is inside.
+inline bool clipToBox(const PlotBox& box, PlotPoint& a, PlotPoint& b) {
+    if (!std::isfinite(a.x + a.y + b.x + b.y)) return false;
+    const auto code = [&box](PlotPoint p) {
+        return (p.x < box.left) | (p.x > box.right) << 1 | (p.y < box.bottom) << 2 |
+               (p.y > box.top) << 3;
+    };
+    for (int round = 0; round < 8; ++round) {
+        const int ca = code(a), cb = code(b);
+        if ((ca | cb) == 0) return true;
+        if (ca & cb) return false;
+        PlotPoint& p = ca ? a : b;
+        const PlotPoint q = ca ? b : a;
+        const int c = ca ? ca : cb;
+        // From whichever end lies nearer the edge: far-off ends lose no precision.
+        const auto atX = [&](double x) {
+            const PlotPoint o = std::abs(p.x - x) < std::abs(q.x - x) ? p : q;
+            return PlotPoint{x, o.y + (q.y - p.y) * ((x - o.x) / (q.x - p.x))};
+        };
+        const auto atY = [&](double y) {
+            const PlotPoint o = std::abs(p.y - y) < std::abs(q.y - y) ? p : q;
+            return PlotPoint{o.x + (q.x - p.x) * ((y - o.y) / (q.y - p.y)), y};
+        };
+        p = c & 1 ? atX(box.left) : c & 2 ? atX(box.right) : c & 4 ? atY(box.bottom) : atY(box.top);
+    }
+    // Rounding left an end a hair outside: pull both in.
+    for (PlotPoint* p : {&a, &b})
+        *p = {std::clamp(p->x, box.left, box.right), std::clamp(p->y, box.bottom, box.top)};
+    return true;
+}
 
 } // namespace plotanix

@@ -94,6 +94,9 @@ std::unique_ptr<StrokeFont> loadStrokeFont(const std::string& path, std::string&
             b.uMin = std::min(b.uMin, p->u), b.uMax = std::max(b.uMax, p->u);
             b.vMin = std::min(b.vMin, p->v), b.vMax = std::max(b.vMax, p->v);
         }
+        GlyphBounds& all = font->bounds_;
+        all = {std::min(all.uMin, b.uMin), std::max(all.uMax, b.uMax), std::min(all.vMin, b.vMin),
+               std::max(all.vMax, b.vMax)};
     }
     return font;
 }

@@ -41,6 +41,8 @@ class StrokeFont {
     GlyphView glyph(unsigned code) const;
     // The most points any one stroke has: a buffer this long holds any stroke.
     size_t longestStroke() const { return longestStroke_; }
+    // The box every glyph fits in.
+    const GlyphBounds& bounds() const { return bounds_; }
 
     friend std::unique_ptr<StrokeFont> loadStrokeFont(const std::string& path, std::string& error);
 
@@ -53,6 +55,7 @@ class StrokeFont {
     std::vector<GlyphStroke> strokes_;
     std::array<Glyph, lastCode - firstCode + 1> glyphs_{};
     size_t longestStroke_ = 0;
+    GlyphBounds bounds_;
 };
 
 // Reads a Hershey .jhf file holding the glyphs for codes 32..127 in order.

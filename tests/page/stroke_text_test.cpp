@@ -196,5 +196,24 @@ TEST(LinePattern, DotsSolidAndDegenerateLengths) {
     EXPECT_LT(out.lines.size(), 20000u);
 }
 
+TEST(PlotBox, ClipToBoxCutsSegmentsToSafeEnds) {
+    struct Case {
+        PlotPoint a, b;
+        bool kept;
+        PlotPoint ca, cb;
+    };
+    for (const Case& c :
+         {Case{{1, 1}, {9, 9}, true, {1, 1}, {9, 9}},
+          Case{{-10, 5}, {20, 5}, true, {0, 5}, {10, 5}},
+          Case{{-1e30, -1e30}, {1e30, 1e30}, true, {0, 0}, {10, 10}},
+          Case{{11, 0}, {20, 10}, false, {}, {}}, Case{{NAN, 0}, {5, 5}, false, {}, {}}}) {
+        PlotPoint a = c.a, b = c.b;
+        ASSERT_EQ(clipToBox({0, 0, 10, 10}, a, b), c.kept);
+        if (!c.kept) continue;
+        EXPECT_AT(a, c.ca.x, c.ca.y);
+        EXPECT_AT(b, c.cb.x, c.cb.y);
+    }
+}
+
 } // namespace
 } // namespace plotanix
