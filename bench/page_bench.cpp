@@ -112,7 +112,8 @@ void pageOfStrokeLabels(benchmark::State& state) {
     writer.setClip({0, 0, 10300, 7650});
     for (auto _ : state) {
         for (int i = 0; i < 2000; ++i) {
-            LabelState label{.direction = {1, double(i % 3)}, .slant = (i % 5) * 0.1};
+            LabelState label;
+            label.direction = {1, double(i % 3)}, label.slant = (i % 5) * 0.1;
             const PlotPoint pen{100.0 + (i * 37) % 9000, 200.0 + (i * 53) % 7000};
             writer.label(label, "Y = 12.5mV", pen, sink);
         }

@@ -48,6 +48,8 @@ class LabelWriter {
     // carriage-return point; LF moves the pen and that point one line down;
     // BS one cell back; SO/SI select the alternate/standard set (kept in
     // state); other control characters do nothing. Bytes are read as 7-bit.
+    // Every character set draws the ASCII glyphs: the Hershey face has no
+    // national ones.
     PlotPoint label(LabelState& state, std::string_view text, PlotPoint pen, StrokeSink& sink);
 
     // SM: one character centred on the point; the pen does not move.

@@ -18,6 +18,12 @@ struct Recorder : StrokeSink, PieceSink {
     void piece(PlotPoint a, PlotPoint b) override { lines.push_back({a, b}); }
 };
 
+LabelState sized(double w, double h, PlotPoint direction = {1, 0}, double slant = 0) {
+    LabelState s;
+    s.width = w, s.height = h, s.direction = direction, s.slant = slant;
+    return s;
+}
+
 const StrokeFont& font() {
     const StrokeFont* f = standardStrokeFont();
     EXPECT_TRUE(f) << "hershey-fonts-data is not installed";
@@ -31,6 +37,12 @@ const StrokeFont& font() {
         EXPECT_NEAR(at_.y, ey, 1e-6);                                                              \
     } while (0)
 
+TEST(StrokeText, AMissingFontFileIsReportedInOneLine) {
+    std::string error;
+    EXPECT_FALSE(loadStrokeFont("/nonexistent/rowmans.jhf", error));
+    EXPECT_EQ(error, "stroke font /nonexistent/rowmans.jhf: No such file or directory");
+}
+
 TEST(StrokeText, EveryCharacterStaysInTheCellThatSizeDirectionAndSlantPredict) {
     struct Case {
         double w, h;
@@ -39,7 +51,7 @@ TEST(StrokeText, EveryCharacterStaysInTheCellThatSizeDirectionAndSlantPredict) {
     };
     for (const Case c : {Case{75, 108, {1, 0}, 0}, Case{-40, 90, {0, 3}, 0},
                          Case{30, -60, {-1, -1}, 0}, Case{200, 50, {1, 2}, 1.5}}) {
-        LabelState s{.width = c.w, .height = c.h, .direction = c.dir, .slant = c.slant};
+        LabelState s = sized(c.w, c.h, c.dir, c.slant);
         Recorder out;
         LabelWriter writer(&font());
         const PlotPoint pen{500, 700};
@@ -76,7 +88,7 @@ TEST(StrokeText, ControlCharactersAndCellMovesPlaceThePen) {
           Case{"AB\bC\x01\t ", {1, 0}, {45, 0}, {0, 0}, false},
           Case{"A\x0e\n", {0, 2}, {40, 15}, {40, 0}, true},
           Case{"\x0e\x0f\x8d", {1, 0}, {0, 0}, {0, 0}, false}}) {
-        LabelState s{.width = 10, .height = 20, .direction = c.dir};
+        LabelState s = sized(10, 20, c.dir);
         Recorder out;
         const PlotPoint pen = LabelWriter(nullptr).label(s, c.text, {0, 0}, out);
         EXPECT_AT(pen, c.pen.x, c.pen.y);
@@ -84,7 +96,7 @@ TEST(StrokeText, ControlCharactersAndCellMovesPlaceThePen) {
         EXPECT_EQ(s.alternateSelected, c.alternate);
         EXPECT_TRUE(out.lines.empty()); // no font: nothing drawn
     }
-    LabelState s{.width = 10, .height = 20};
+    LabelState s = sized(10, 20);
     EXPECT_AT(moveByCells(s, {5, 5}, 2, -1.5), 35, -55);
     s.carriageReturn = {7, 0};
     EXPECT_AT(newLine(s), 7, -40);
@@ -92,7 +104,7 @@ TEST(StrokeText, ControlCharactersAndCellMovesPlaceThePen) {
 }
 
 TEST(StrokeText, UserCharacterDrawsTheSigmaAndMovesOneCell) {
-    LabelState s{.width = 40, .height = 80}; // one grid unit is 10 x 10
+    LabelState s = sized(40, 80); // one grid unit is 10 x 10
     Recorder out;
     LabelWriter writer(&font());
     const std::vector<double> sigma{4, 7, 99, 0, 1, -4, 0, 2, -4, -2, -4, 4, 0, 0, 1};
@@ -111,7 +123,7 @@ TEST(StrokeText, UserCharacterDrawsTheSigmaAndMovesOneCell) {
 
 TEST(StrokeText, SymbolIsCentredOnThePoint) {
     Recorder out;
-    LabelWriter(&font()).symbol(LabelState{.width = 16, .height = 20}, 'H', {50, 50}, out);
+    LabelWriter(&font()).symbol(sized(16, 20), 'H', {50, 50}, out);
     ASSERT_FALSE(out.lines.empty());
     for (const auto& line : out.lines)
         for (const PlotPoint p : line)
@@ -120,8 +132,8 @@ TEST(StrokeText, SymbolIsCentredOnThePoint) {
 
 TEST(StrokeText, HostileSizesAndHugeLabelsStayBoundedAndClipped) {
     const std::string huge(1 << 20, 'W');
-    for (const LabelState& s : {LabelState{}, LabelState{.width = 4e5, .height = -4e5},
-                                LabelState{.slant = 1e30}, LabelState{.width = 1e300}}) {
+    for (const LabelState& s :
+         {sized(75, 108), sized(4e5, -4e5), sized(75, 108, {1, 0}, 1e30), sized(1e300, 1)}) {
         LabelWriter writer(&font());
         writer.setClip({0, 0, 10300, 7650});
         LabelState state = s;
