@@ -1,8 +1,9 @@
-// How fast the page draws: lines across the page in many directions, and
-// short labels upright and slanted.
+// How fast the page draws: lines across the page in many directions, short
+// labels upright and slanted, and a page of pen-stroke labels.
 
 #include "page/drawing.h"
 #include "page/label_font.h"
+#include "page/label_strokes.h"
 #include "page/page_image.h"
 
 #include <benchmark/benchmark.h>
@@ -75,6 +76,53 @@ void tenCharacterLabels(benchmark::State& state) {
     state.SetLabel("labels");
 }
 BENCHMARK(tenCharacterLabels)->ArgName("degrees")->Arg(0)->Arg(30);
+
+// Draws a stroke label's polylines on the page, plotter units mapped as the
+// 7470A model maps them (k = 800 / 10300).
+struct PageStrokes : StrokeSink {
+    Drawing* drawing = nullptr; // nullptr: lay out only
+    size_t points = 0;
+    void polyline(std::span<const PlotPoint> line) override {
+        points += line.size();
+        if (!drawing) return;
+        constexpr double k = 800.0 / 10300;
+        const auto column = [](double x) { return int32_t(std::floor(x * k + 0.5)); };
+        const auto row = [](double y) { return 599 - int32_t(std::floor(y * k + 0.5)); };
+        for (size_t i = 1; i < line.size(); ++i)
+            drawing->drawLine(column(line[i - 1].x), row(line[i - 1].y), column(line[i].x),
+                              row(line[i].y));
+    }
+};
+
+// A page of 2,000 ten-character labels at the default size in three
+// directions and five slants; argument 1 also rasterises them.
+void pageOfStrokeLabels(benchmark::State& state) {
+    const StrokeFont* font = standardStrokeFont();
+    if (!font) {
+        state.SkipWithError("no stroke font (hershey-fonts-data)");
+        return;
+    }
+    auto image = createPageImage(800, 600, 24);
+    Drawing drawing;
+    drawing.beginDrawing(*image);
+    drawing.setFrontColour(0);
+    PageStrokes sink;
+    sink.drawing = state.range(0) ? &drawing : nullptr;
+    LabelWriter writer(font);
+    writer.setClip({0, 0, 10300, 7650});
+    for (auto _ : state) {
+        for (int i = 0; i < 2000; ++i) {
+            LabelState label;
+            label.direction = {1, double(i % 3)}, label.slant = (i % 5) * 0.1;
+            const PlotPoint pen{100.0 + (i * 37) % 9000, 200.0 + (i * 53) % 7000};
+            writer.label(label, "Y = 12.5mV", pen, sink);
+        }
+    }
+    benchmark::DoNotOptimize(sink.points);
+    state.SetItemsProcessed(state.iterations() * 2000);
+    state.SetLabel("labels");
+}
+BENCHMARK(pageOfStrokeLabels)->ArgName("drawn")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace plotanix

@@ -1,0 +1,231 @@
+// Stroke labels, user characters, symbols and line types, in plotter units.
+
+#include "page/label_strokes.h"
+#include "page/line_pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace plotanix {
+namespace {
+
+struct Recorder : StrokeSink, PieceSink {
+    std::vector<std::vector<PlotPoint>> lines;
+    void polyline(std::span<const PlotPoint> p) override { lines.emplace_back(p.begin(), p.end()); }
+    void piece(PlotPoint a, PlotPoint b) override { lines.push_back({a, b}); }
+};
+
+LabelState sized(double w, double h, PlotPoint direction = {1, 0}, double slant = 0) {
+    LabelState s;
+    s.width = w, s.height = h, s.direction = direction, s.slant = slant;
+    return s;
+}
+
+const StrokeFont& font() {
+    const StrokeFont* f = standardStrokeFont();
+    EXPECT_TRUE(f) << "hershey-fonts-data is not installed";
+    return *f;
+}
+
+#define EXPECT_AT(p, ex, ey)                                                                       \
+    do {                                                                                           \
+        const PlotPoint at_ = (p);                                                                 \
+        EXPECT_NEAR(at_.x, ex, 1e-6);                                                              \
+        EXPECT_NEAR(at_.y, ey, 1e-6);                                                              \
+    } while (0)
+
+TEST(StrokeText, AMissingFontFileIsReportedInOneLine) {
+    std::string error;
+    EXPECT_FALSE(loadStrokeFont("/nonexistent/rowmans.jhf", error));
+    EXPECT_EQ(error, "stroke font /nonexistent/rowmans.jhf: No such file or directory");
+}
+
+TEST(StrokeText, EveryCharacterStaysInTheCellThatSizeDirectionAndSlantPredict) {
+    struct Case {
+        double w, h;
+        PlotPoint dir;
+        double slant;
+    };
+    for (const Case c : {Case{75, 108, {1, 0}, 0}, Case{-40, 90, {0, 3}, 0},
+                         Case{30, -60, {-1, -1}, 0}, Case{200, 50, {1, 2}, 1.5}}) {
+        LabelState s = sized(c.w, c.h, c.dir, c.slant);
+        Recorder out;
+        LabelWriter writer(&font());
+        const PlotPoint pen{500, 700};
+        const PlotPoint end = writer.label(s, "HHH", pen, out);
+        const double len = std::hypot(c.dir.x, c.dir.y);
+        const PlotPoint d{c.dir.x / len, c.dir.y / len}, n{-d.y, d.x};
+        EXPECT_AT(end, pen.x + 4.5 * c.w * d.x, pen.y + 4.5 * c.w * d.y);
+        double uMax = 0, vMin = 1, vMax = 0;
+        for (const auto& line : out.lines)
+            for (const PlotPoint p : line) { // back into cell units
+                const PlotPoint q = p - pen;
+                const double v = (q.x * n.x + q.y * n.y) / c.h;
+                const double u = (q.x * d.x + q.y * d.y - c.slant * c.h * v) / c.w;
+                EXPECT_TRUE(u >= 0 && u <= 4 && std::fmod(u, 1.5) <= 1 + 1e-9) << u;
+                uMax = std::max(uMax, u), vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+            }
+        EXPECT_GT(uMax, 3.8); // a capital fills its height and (nearly) its width
+        EXPECT_NEAR(vMin, 0, 1e-6);
+        EXPECT_NEAR(vMax, 1, 1e-6);
+    }
+}
+
+TEST(StrokeText, ControlCharactersAndCellMovesPlaceThePen) {
+    struct Case {
+        std::string text;
+        PlotPoint dir, pen, cr;
+        bool alternate;
+    };
+    // Cells 15 wide, lines 40 high; the label starts at the origin.
+    for (const Case& c :
+         {Case{"AB", {1, 0}, {30, 0}, {0, 0}, false}, Case{"AB\r", {1, 0}, {0, 0}, {0, 0}, false},
+          Case{"AB\r\nC", {1, 0}, {15, -40}, {0, -40}, false},
+          Case{"AB\nC", {1, 0}, {45, -40}, {0, -40}, false},
+          Case{"AB\bC\x01\t ", {1, 0}, {45, 0}, {0, 0}, false},
+          Case{"A\x0e\n", {0, 2}, {40, 15}, {40, 0}, true},
+          Case{"\x0e\x0f\x8d", {1, 0}, {0, 0}, {0, 0}, false}}) {
+        LabelState s = sized(10, 20, c.dir);
+        Recorder out;
+        const PlotPoint pen = LabelWriter(nullptr).label(s, c.text, {0, 0}, out);
+        EXPECT_AT(pen, c.pen.x, c.pen.y);
+        EXPECT_AT(s.carriageReturn, c.cr.x, c.cr.y);
+        EXPECT_EQ(s.alternateSelected, c.alternate);
+        EXPECT_TRUE(out.lines.empty()); // no font: nothing drawn
+    }
+    LabelState s = sized(10, 20);
+    EXPECT_AT(moveByCells(s, {5, 5}, 2, -1.5), 35, -55);
+    s.carriageReturn = {7, 0};
+    EXPECT_AT(newLine(s), 7, -40);
+    EXPECT_AT(s.carriageReturn, 7, -40);
+}
+
+TEST(StrokeText, UserCharacterDrawsTheSigmaAndMovesOneCell) {
+    LabelState s = sized(40, 80); // one grid unit is 10 x 10
+    Recorder out;
+    LabelWriter writer(&font());
+    const std::vector<double> sigma{4, 7, 99, 0, 1, -4, 0, 2, -4, -2, -4, 4, 0, 0, 1};
+    EXPECT_AT(writer.userCharacter(s, sigma, {100, 100}, out), 160, 100);
+    ASSERT_EQ(out.lines.size(), 1u);
+    const std::vector<PlotPoint> want{{4, 7}, {4, 8}, {0, 8}, {2, 4}, {0, 0}, {4, 0}, {4, 1}};
+    ASSERT_EQ(out.lines[0].size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i)
+        EXPECT_AT(out.lines[0][i], 100 + 10 * want[i].x, 100 + 10 * want[i].y);
+    // Other signed values lift and lower the pen; a lone last value is dropped.
+    out.lines.clear();
+    writer.userCharacter(s, std::vector<double>{150, 2, 0, -300, 1, 1, 99, 5}, {0, 0}, out);
+    ASSERT_EQ(out.lines.size(), 2u);
+    EXPECT_EQ(out.lines[1].size(), 2u); // pen down without a move: a dot
+}
+
+TEST(StrokeText, SymbolIsCentredOnThePoint) {
+    Recorder out;
+    LabelWriter(&font()).symbol(sized(16, 20), 'H', {50, 50}, out);
+    ASSERT_FALSE(out.lines.empty());
+    for (const auto& line : out.lines)
+        for (const PlotPoint p : line)
+            EXPECT_TRUE(std::abs(p.x - 50) <= 7 + 1e-6 && std::abs(p.y - 50) <= 10 + 1e-6);
+}
+
+TEST(StrokeText, HostileSizesAndHugeLabelsStayBoundedAndClipped) {
+    const std::string huge(1 << 20, 'W');
+    for (const LabelState& s :
+         {sized(75, 108), sized(4e5, -4e5), sized(75, 108, {1, 0}, 1e30), sized(1e300, 1)}) {
+        LabelWriter writer(&font());
+        writer.setClip({0, 0, 10300, 7650});
+        LabelState state = s;
+        Recorder out;
+        const PlotPoint pen = writer.label(state, huge, {100, 100}, out);
+        EXPECT_TRUE(std::isfinite(pen.x) && std::isfinite(pen.y));
+        EXPECT_LT(out.lines.size(), 1000u); // only the characters on the page
+    }
+    std::vector<double> moves{99};
+    for (int i = 0; i < 20000; ++i)
+        moves.push_back(i % 4 < 2 ? 98 : -98); // a zig-zag near the start
+    Recorder out;
+    LabelWriter(&font()).userCharacter(LabelState{}, moves, {0, 0}, out);
+    EXPECT_GT(out.lines.size(), 1u); // long runs come in pieces
+}
+
+TEST(LinePattern, EachTypeLaysItsDashesAndRunsOnAcrossVectors) {
+    using Pieces = std::vector<std::pair<double, double>>; // within one period of 100
+    const std::vector<Pieces> layouts{{{0, 0}},
+                                      {{0, 50}},
+                                      {{0, 70}},
+                                      {{0, 80}, {90, 90}},
+                                      {{0, 70}, {80, 90}},
+                                      {{0, 50}, {60, 70}, {80, 90}}};
+    for (int type = 1; type <= 6; ++type) {
+        Recorder whole, split;
+        LinePattern pattern;
+        pattern.select(type, 100);
+        pattern.stroke({0, 5}, {1000, 5}, whole);
+        pattern.reset();
+        pattern.stroke({0, 5}, {333, 5}, split); // the same line in two vectors
+        pattern.stroke({333, 5}, {1000, 5}, split);
+        Pieces got, joined;
+        for (const auto& p : whole.lines)
+            got.emplace_back(p[0].x, p[1].x);
+        for (const auto& p : split.lines)
+            if (!joined.empty() && p[0].x == 333 && joined.back().second == 333)
+                joined.back().second = p[1].x;
+            else
+                joined.emplace_back(p[0].x, p[1].x);
+        const Pieces& want = layouts[type - 1];
+        ASSERT_EQ(got.size(), 10 * want.size()) << "type " << type;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i].first, 100 * (i / want.size()) + want[i % want.size()].first, 1e-6);
+            EXPECT_NEAR(got[i].second, 100 * (i / want.size()) + want[i % want.size()].second,
+                        1e-6);
+            EXPECT_NEAR(joined.at(i).first, got[i].first, 1e-6);
+            EXPECT_NEAR(joined.at(i).second, got[i].second, 1e-6);
+        }
+    }
+}
+
+TEST(LinePattern, DotsSolidAndDegenerateLengths) {
+    struct Case {
+        int type;
+        double period;
+        size_t pieces;
+    };
+    for (const Case c :
+         {Case{0, 100, 3}, Case{-1, 100, 2}, Case{2, 0, 2}, Case{3, 1e9, 2}, Case{9, 100, 2}}) {
+        LinePattern pattern;
+        pattern.select(c.type, c.period);
+        Recorder out;
+        pattern.stroke({0, 0}, {500, 0}, out);
+        pattern.stroke({500, 0}, {500, 600}, out);
+        EXPECT_EQ(out.lines.size(), c.pieces) << c.type << "," << c.period;
+    }
+    LinePattern pattern; // a far-off vector costs nothing and draws nothing
+    pattern.select(2, 10);
+    Recorder out;
+    pattern.stroke({-1e20, 3}, {1e20, 3}, out);
+    EXPECT_LT(out.lines.size(), 20000u);
+}
+
+TEST(PlotBox, ClipToBoxCutsSegmentsToSafeEnds) {
+    struct Case {
+        PlotPoint a, b;
+        bool kept;
+        PlotPoint ca, cb;
+    };
+    for (const Case& c :
+         {Case{{1, 1}, {9, 9}, true, {1, 1}, {9, 9}},
+          Case{{-10, 5}, {20, 5}, true, {0, 5}, {10, 5}},
+          Case{{-1e30, -1e30}, {1e30, 1e30}, true, {0, 0}, {10, 10}},
+          Case{{11, 0}, {20, 10}, false, {}, {}}, Case{{NAN, 0}, {5, 5}, false, {}, {}}}) {
+        PlotPoint a = c.a, b = c.b;
+        ASSERT_EQ(clipToBox({0, 0, 10, 10}, a, b), c.kept);
+        if (!c.kept) continue;
+        EXPECT_AT(a, c.ca.x, c.ca.y);
+        EXPECT_AT(b, c.cb.x, c.cb.y);
+    }
+}
+
+} // namespace
+} // namespace plotanix
