@@ -156,10 +156,9 @@ void Hp7470aSerial::turnaroundDelay() const {
 }
 
 void Hp7470aSerial::writeBytes(std::string_view bytes) {
-    for (char c : bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
         link_.waitOutputDrained();
-        const char one[2] = {c, 0};
-        link_.writeSerial(one);
+        link_.writeSerial(bytes.substr(i, 1));
     }
 }
 

@@ -30,7 +30,7 @@ bool isSeparator(int byte) {
 }
 
 bool Hp7470aInput::lineSilent() const {
-    return reader_.stopState != running;
+    return reader_.stopped();
 }
 
 int Hp7470aInput::raw() {

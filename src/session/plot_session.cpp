@@ -5,9 +5,22 @@
 
 namespace plotanix {
 
-PlotSession::PlotSession(ByteLink& link, LogFile& log, StatusLine* status)
-    : log_(log), reader_(link, log),
-      plotter_(std::make_unique<Interpreter>(reader_, drawing_, link, log, status)) {}
+namespace {
+
+std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, InstructionReader& reader,
+                                     Drawing& drawing, ByteLink& link, LogFile& log,
+                                     StatusLine* status) {
+    if (model == PlotterModel::hp7470a)
+        return std::make_unique<Hp7470a>(reader, drawing, link, log, status, paper);
+    return std::make_unique<Interpreter>(reader, drawing, link, log, status);
+}
+
+} // namespace
+
+PlotSession::PlotSession(ByteLink& link, LogFile& log, StatusLine* status, PlotterModel model,
+                         Paper paper)
+    : log_(log), model_(model), reader_(link, log),
+      plotter_(makePlotter(model, paper, reader_, drawing_, link, log, status)) {}
 
 PlotSession::~PlotSession() = default;
 

@@ -7,6 +7,7 @@
 // instructions until the line falls silent.
 
 #include "hpgl/byte_link.h"
+#include "hpgl/hp7470a.h"
 #include "hpgl/plotter.h"
 #include "hpgl/reader.h"
 #include "page/drawing.h"
@@ -19,6 +20,11 @@ namespace plotanix {
 
 class LogFile;
 class PageFont;
+
+// Which plotter the session behaves as: the HP-86B's own plotter (thirteen
+// instructions, plotter units one to one on the page), or a real HP 7470A
+// for any host.
+enum class PlotterModel { hp86b, hp7470a };
 
 // How a run went: the counts of instructions taken and of those ignored.
 struct RunResult {
@@ -33,7 +39,8 @@ class PlotSession {
 
     // The transcript gets every byte read (a closed log writes nothing);
     // status, when given, shows the counters as the run goes.
-    PlotSession(ByteLink& link, LogFile& log, StatusLine* status = nullptr);
+    PlotSession(ByteLink& link, LogFile& log, StatusLine* status = nullptr,
+                PlotterModel model = PlotterModel::hp86b, Paper paper = Paper::letter);
     ~PlotSession();
     PlotSession(const PlotSession&) = delete;
     PlotSession& operator=(const PlotSession&) = delete;
@@ -56,11 +63,13 @@ class PlotSession {
     InstructionReader& reader() { return reader_; }
     Drawing& drawing() { return drawing_; }
     Plotter& plotter() { return *plotter_; }
+    PlotterModel model() const { return model_; }
 
   private:
     void clearPage();
 
     LogFile& log_;
+    PlotterModel model_;
     InstructionReader reader_;
     Drawing drawing_;
     std::unique_ptr<Plotter> plotter_;
