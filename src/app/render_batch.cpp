@@ -1,0 +1,199 @@
+#include "app/render_batch.h"
+
+#include "app/render_renderer.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace plotanix {
+
+namespace {
+
+constexpr const char* programName = "plotanix-render";
+
+size_t baseStart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+size_t extensionStart(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    return dot == std::string::npos || dot <= baseStart(path) ? path.size() : dot;
+}
+
+bool readAll(int fd, std::string& bytes) {
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// The whole input; false (with errno set) when it cannot be read.
+bool readInput(const std::string& name, std::string& bytes) {
+    if (name == "-") return readAll(STDIN_FILENO, bytes);
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+        bytes.reserve(static_cast<size_t>(info.st_size));
+    }
+    const bool read = readAll(fd, bytes);
+    const int readError = errno;
+    ::close(fd);
+    errno = readError;
+    return read;
+}
+
+// Why a page could not be written, as well as can be told afterwards.
+std::string writeFailure(const std::string& name, int error) {
+    const size_t base = baseStart(name);
+    const std::string directory = base == 0 ? "." : name.substr(0, base);
+    if (::access(directory.c_str(), W_OK) != 0) error = errno;
+    return "cannot write " + name + (error != 0 ? std::string(": ") + std::strerror(error) : "");
+}
+
+struct JobOutcome {
+    int status = rendered;
+    RenderCounts counts;
+};
+
+// Standard error, shared by the workers: failure lines, and on a terminal
+// one progress line redrawn in place, at most ten times a second.
+class Reporter {
+  public:
+    Reporter(size_t total, bool showProgress) : total_(total), showProgress_(showProgress) {}
+
+    void finished(const std::string& failure) {
+        const std::lock_guard lock(mutex_);
+        ++done_;
+        if (!failure.empty()) {
+            ++failed_;
+            clearProgress();
+            std::fprintf(stderr, "%s: %s\n", programName, failure.c_str());
+            drawn_ = {};
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (showProgress_ && (now - drawn_ >= std::chrono::milliseconds(100) || done_ == total_)) {
+            std::fprintf(stderr, "\r%zu/%zu files, %zu failed\x1b[K", done_, total_, failed_);
+            std::fflush(stderr);
+            shown_ = true;
+            drawn_ = now;
+        }
+    }
+    // strerror is not safe between threads: failures are told under the lock.
+    std::string describe(const std::string& what, int error) {
+        const std::lock_guard lock(mutex_);
+        return what + ": " + std::strerror(error);
+    }
+    std::string describeWrite(const std::string& name, int error) {
+        const std::lock_guard lock(mutex_);
+        return writeFailure(name, error);
+    }
+    void end() {
+        const std::lock_guard lock(mutex_);
+        clearProgress();
+    }
+
+  private:
+    void clearProgress() {
+        if (shown_) std::fputs("\r\x1b[K", stderr);
+        shown_ = false;
+    }
+
+    std::mutex mutex_;
+    const size_t total_;
+    const bool showProgress_;
+    size_t done_ = 0, failed_ = 0;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point drawn_{};
+};
+
+// Draws one input with the worker's renderer; its failure, if any, told.
+JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const PageWriter& writePage,
+                     Reporter& reporter) {
+    std::string input;
+    if (!readInput(job.input, input)) {
+        const int error = errno;
+        reporter.finished(reporter.describe(
+            "cannot read " + (job.input == "-" ? std::string("standard input") : job.input),
+            error));
+        return {inputUnreadable, {}};
+    }
+    std::string failure;
+    const bool written = renderer.render(input, [&](const PageImage& page, auto number) {
+        const std::string name = number ? numberedName(job.output, *number) : job.output;
+        errno = 0;
+        if (writePage(page, name)) return true;
+        failure = reporter.describeWrite(name, errno);
+        return false;
+    });
+    reporter.finished(failure);
+    return {written ? rendered : outputUnwritable, renderer.counts()};
+}
+
+void runWorker(const std::vector<RenderJob>& jobs, const PageWriter& writePage,
+               std::atomic<size_t>& next, std::vector<JobOutcome>& outcomes, Reporter& reporter) {
+    Renderer renderer;
+    const bool prepared = renderer.prepare();
+    for (size_t i = next++; i < jobs.size(); i = next++) {
+        if (prepared) {
+            outcomes[i] = renderJob(renderer, jobs[i], writePage, reporter);
+        } else {
+            reporter.finished("cannot create the page image for " + jobs[i].input);
+            outcomes[i].status = noPageImage;
+        }
+    }
+}
+
+} // namespace
+
+std::string withExtension(const std::string& path, const std::string& extension) {
+    return path.substr(0, extensionStart(path)) + extension;
+}
+
+std::string numberedName(const std::string& output, int64_t pageNumber) {
+    const std::string digits = "0000" + std::to_string(pageNumber);
+    const size_t dot = extensionStart(output);
+    return output.substr(0, dot) + "-" + digits.substr(digits.size() - 5) + output.substr(dot);
+}
+
+BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& options) {
+    std::vector<JobOutcome> outcomes(jobs.size());
+    Reporter reporter(jobs.size(), options.showProgress);
+    std::atomic<size_t> next = 0;
+    const auto work = [&] { runWorker(jobs, options.writePage, next, outcomes, reporter); };
+    // The calling thread is one of the workers.
+    const size_t workers = std::min<size_t>(std::max(options.workers, 1), jobs.size());
+    std::vector<std::jthread> threads;
+    for (size_t i = 1; i < workers; ++i)
+        threads.emplace_back(work);
+    work();
+    threads.clear();
+    reporter.end();
+
+    BatchResult result;
+    for (const JobOutcome& outcome : outcomes) {
+        ++result.files;
+        result.pages += outcome.counts.pages;
+        result.instructions += outcome.counts.instructions;
+        result.ignored += outcome.counts.ignored;
+        if (outcome.status == rendered) continue;
+        ++result.failed;
+        if (result.status == rendered) result.status = outcome.status;
+    }
+    return result;
+}
+
+} // namespace plotanix
