@@ -2,12 +2,14 @@
 
 #include "app/render_renderer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -29,27 +31,48 @@ size_t extensionStart(const std::string& path) {
     return dot == std::string::npos || dot <= baseStart(path) ? path.size() : dot;
 }
 
-bool readAll(int fd, std::string& bytes) {
-    char buffer[65536];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        bytes.append(buffer, static_cast<size_t>(n));
+// An input's bytes, read straight into memory that nothing fills first.
+class InputBytes {
+  public:
+    std::string_view view() const { return {data_.get(), size_}; }
+
+    // The whole of fd; false (with errno set) when it cannot be read.
+    bool readAll(int fd, size_t expected) {
+        size_ = 0;
+        // One more byte than expected, so that the end is seen without growing.
+        reserve(expected + 1);
+        while (true) {
+            if (size_ == capacity_) reserve(2 * capacity_);
+            const ssize_t n = ::read(fd, data_.get() + size_, capacity_ - size_);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return n == 0;
+            size_ += static_cast<size_t>(n);
+        }
     }
-}
+
+  private:
+    void reserve(size_t capacity) {
+        capacity = std::max<size_t>(capacity, 65536);
+        if (capacity <= capacity_) return;
+        auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+        std::copy_n(data_.get(), size_, larger.get());
+        data_ = std::move(larger);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> data_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
 
 // The whole input; false (with errno set) when it cannot be read.
-bool readInput(const std::string& name, std::string& bytes) {
-    if (name == "-") return readAll(STDIN_FILENO, bytes);
+bool readInput(const std::string& name, InputBytes& bytes) {
+    if (name == "-") return bytes.readAll(STDIN_FILENO, 0);
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-        bytes.reserve(static_cast<size_t>(info.st_size));
-    }
-    const bool read = readAll(fd, bytes);
+    const size_t size = ::fstat(fd, &info) == 0 && info.st_size > 0 ? info.st_size : 0;
+    const bool read = bytes.readAll(fd, size);
     const int readError = errno;
     ::close(fd);
     errno = readError;
@@ -123,7 +146,7 @@ class Reporter {
 // Draws one input with the worker's renderer; its failure, if any, told.
 JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const PageWriter& writePage,
                      Reporter& reporter) {
-    std::string input;
+    InputBytes input;
     if (!readInput(job.input, input)) {
         const int error = errno;
         reporter.finished(reporter.describe(
@@ -132,7 +155,7 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const PageWriter&
         return {inputUnreadable, {}};
     }
     std::string failure;
-    const bool written = renderer.render(input, [&](const PageImage& page, auto number) {
+    const bool written = renderer.render(input.view(), [&](const PageImage& page, auto number) {
         const std::string name = number ? numberedName(job.output, *number) : job.output;
         errno = 0;
         if (writePage(page, name)) return true;

@@ -114,10 +114,22 @@ bool Renderer::prepare() {
 
 bool Renderer::render(std::string_view input, const PageSink& write) {
     counts_ = {};
-    const std::vector<TranscriptStep> steps = splitTranscript(input);
-    if (needsFont(steps)) core_->useFont();
     core_->clearPage();
     core_->clearPending = false;
+    // Every record and page marker holds "****": without it the input is
+    // one run, drawn where it lies rather than copied by the splitter.
+    if (input.find("****") == std::string_view::npos) {
+        if (input.find("LB") != std::string_view::npos ||
+            input.find("CP") != std::string_view::npos) {
+            core_->useFont();
+        }
+        if (!input.empty()) core_->run(input, counts_);
+        if (!write(*core_->page, std::nullopt)) return false;
+        ++counts_.pages;
+        return true;
+    }
+    const std::vector<TranscriptStep> steps = splitTranscript(input);
+    if (needsFont(steps)) core_->useFont();
     bool unsaved = true; // drawing that no SAVE PAGE marker has written
     for (const TranscriptStep& step : steps) {
         if (step.kind == TranscriptStep::Kind::run) {
