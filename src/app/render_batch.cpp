@@ -31,9 +31,14 @@ size_t extensionStart(const std::string& path) {
     return dot == std::string::npos || dot <= baseStart(path) ? path.size() : dot;
 }
 
+bool stopAsked(const std::atomic<int>* stopSignal) {
+    return stopSignal != nullptr && stopSignal->load() != 0;
+}
+
 // An input's bytes, read straight into memory that nothing fills first.
 class InputBytes {
   public:
+    explicit InputBytes(const std::atomic<int>* stopSignal) : stopSignal_(stopSignal) {}
     std::string_view view() const { return {data_.get(), size_}; }
 
     // The whole of fd; false (with errno set) when it cannot be read.
@@ -44,7 +49,8 @@ class InputBytes {
         while (true) {
             if (size_ == capacity_) reserve(2 * capacity_);
             const ssize_t n = ::read(fd, data_.get() + size_, capacity_ - size_);
-            if (n < 0 && errno == EINTR) continue;
+            // A read that waits (standard input) ends when the user asks to stop.
+            if (n < 0 && errno == EINTR && !stopAsked(stopSignal_)) continue;
             if (n <= 0) return n == 0;
             size_ += static_cast<size_t>(n);
         }
@@ -60,6 +66,7 @@ class InputBytes {
         capacity_ = capacity;
     }
 
+    const std::atomic<int>* stopSignal_;
     std::unique_ptr<char[]> data_;
     size_t size_ = 0;
     size_t capacity_ = 0;
@@ -88,6 +95,7 @@ std::string writeFailure(const std::string& name, int error) {
 }
 
 struct JobOutcome {
+    bool begun = false;
     int status = rendered;
     RenderCounts counts;
 };
@@ -144,38 +152,38 @@ class Reporter {
 };
 
 // Draws one input with the worker's renderer; its failure, if any, told.
-JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const PageWriter& writePage,
+JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const BatchOptions& options,
                      Reporter& reporter) {
-    InputBytes input;
+    InputBytes input(options.stopSignal);
     if (!readInput(job.input, input)) {
         const int error = errno;
         reporter.finished(reporter.describe(
             "cannot read " + (job.input == "-" ? std::string("standard input") : job.input),
             error));
-        return {inputUnreadable, {}};
+        return {true, inputUnreadable, {}};
     }
     std::string failure;
     const bool written = renderer.render(input.view(), [&](const PageImage& page, auto number) {
         const std::string name = number ? numberedName(job.output, *number) : job.output;
         errno = 0;
-        if (writePage(page, name)) return true;
+        if (options.writePage(page, name)) return true;
         failure = reporter.describeWrite(name, errno);
         return false;
     });
     reporter.finished(failure);
-    return {written ? rendered : outputUnwritable, renderer.counts()};
+    return {true, written ? rendered : outputUnwritable, renderer.counts()};
 }
 
-void runWorker(const std::vector<RenderJob>& jobs, const PageWriter& writePage,
+void runWorker(const std::vector<RenderJob>& jobs, const BatchOptions& options,
                std::atomic<size_t>& next, std::vector<JobOutcome>& outcomes, Reporter& reporter) {
     Renderer renderer;
     const bool prepared = renderer.prepare();
-    for (size_t i = next++; i < jobs.size(); i = next++) {
+    for (size_t i = next++; i < jobs.size() && !stopAsked(options.stopSignal); i = next++) {
         if (prepared) {
-            outcomes[i] = renderJob(renderer, jobs[i], writePage, reporter);
+            outcomes[i] = renderJob(renderer, jobs[i], options, reporter);
         } else {
             reporter.finished("cannot create the page image for " + jobs[i].input);
-            outcomes[i].status = noPageImage;
+            outcomes[i] = {true, noPageImage, {}};
         }
     }
 }
@@ -196,7 +204,7 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
     std::vector<JobOutcome> outcomes(jobs.size());
     Reporter reporter(jobs.size(), options.showProgress);
     std::atomic<size_t> next = 0;
-    const auto work = [&] { runWorker(jobs, options.writePage, next, outcomes, reporter); };
+    const auto work = [&] { runWorker(jobs, options, next, outcomes, reporter); };
     // The calling thread is one of the workers.
     const size_t workers = std::min<size_t>(std::max(options.workers, 1), jobs.size());
     std::vector<std::jthread> threads;
@@ -209,13 +217,15 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
     BatchResult result;
     for (const JobOutcome& outcome : outcomes) {
         ++result.files;
+        result.notBegun += outcome.begun ? 0 : 1;
         result.pages += outcome.counts.pages;
         result.instructions += outcome.counts.instructions;
         result.ignored += outcome.counts.ignored;
-        if (outcome.status == rendered) continue;
+        if (!outcome.begun || outcome.status == rendered) continue;
         ++result.failed;
         if (result.status == rendered) result.status = outcome.status;
     }
+    if (result.notBegun > 0) result.status = 128 + options.stopSignal->load();
     return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include "page/page_image.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +35,9 @@ struct BatchOptions {
     int workers = 1;
     PageWriter writePage;
     bool showProgress = false; // standard error is a terminal
+    // Set (to the signal's number) when the user asks to stop: inputs not
+    // yet begun are left, those begun are finished.
+    const std::atomic<int>* stopSignal = nullptr;
 };
 
 struct BatchResult {
@@ -42,6 +46,7 @@ struct BatchResult {
     int64_t pages = 0;
     int64_t instructions = 0;
     int64_t ignored = 0;
+    int64_t notBegun = 0;  // left when asked to stop
     int status = rendered; // that of the first failed input, in the order given
 };
 

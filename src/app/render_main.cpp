@@ -7,7 +7,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -34,7 +36,8 @@ constexpr const char* helpFooter =
     "\n"
     "Exit status: 0 every input rendered; 1 no page image could be made; 2 bad\n"
     "usage (nothing done); 3 an input could not be read; 4 an output could not be\n"
-    "written. With several failures, the status of the first in the order given.";
+    "written; 128 + the signal's number when stopped by one before every input was\n"
+    "begun. With several failures, the status of the first in the order given.";
 
 struct Options {
     std::vector<std::string> inputs;
@@ -89,7 +92,10 @@ std::vector<RenderJob> planJobs(const Options& options, const std::string& exten
     if (!options.output.empty() && options.output == "-") {
         throw UsageError("-o must name a file or folder");
     }
-    if (several && !options.output.empty() && !isFolder(options.output)) {
+    // With one input, -o may still name a folder to write into.
+    const bool intoFolder = !options.output.empty() &&
+                            (several || options.output.back() == '/' || isFolder(options.output));
+    if (intoFolder && !isFolder(options.output)) {
         throw UsageError("the output folder " + options.output + " does not exist");
     }
     if (inputs[0] == "-" && options.output.empty()) {
@@ -99,8 +105,8 @@ std::vector<RenderJob> planJobs(const Options& options, const std::string& exten
     std::map<std::string, std::string> taken; // output -> input
     for (const std::string& input : inputs) {
         std::string output = withExtension(input, extension);
-        if (several && !options.output.empty()) output = inFolder(options.output, output);
-        if (!several && !options.output.empty()) output = options.output;
+        if (intoFolder) output = inFolder(options.output, output);
+        if (!intoFolder && !options.output.empty()) output = options.output;
         const std::string key = std::filesystem::path(output).lexically_normal().string();
         if (std::find(inputs.begin(), inputs.end(), output) != inputs.end()) {
             throw UsageError(output + " would be written over an input; name the output");
@@ -119,7 +125,7 @@ void configure(CLI::App& app, Options& options) {
     app.footer(helpFooter);
     app.add_option("INPUT", options.inputs, "the files to draw, or -")->required();
     app.add_option("-o,--output", options.output,
-                   "the output file with one input, the output folder with several");
+                   "the output file, or the folder to write into (with several inputs)");
     app.add_option("-j,--jobs", options.workers, "inputs drawn at once (default: one per core)")
         ->check(CLI::Range(1, 1024));
     app.add_flag("--plotter-bytes", options.plotterBytes,
@@ -132,11 +138,32 @@ std::string counted(int64_t count, const char* what) {
 }
 
 void printSummary(const BatchResult& result, double seconds) {
+    if (result.notBegun > 0) {
+        std::fprintf(stderr, "%s: stopped; %s not drawn\n", programName,
+                     counted(result.notBegun, "file").c_str());
+    }
     std::fprintf(stderr, "%s, %s written, %s (%lld ignored), %lld failed, %.2f s\n",
                  counted(result.files, "file").c_str(), counted(result.pages, "page").c_str(),
                  counted(result.instructions, "instruction").c_str(),
                  static_cast<long long>(result.ignored), static_cast<long long>(result.failed),
                  seconds);
+}
+
+std::atomic<int> stopSignal = 0;
+
+void askToStop(int signal) {
+    stopSignal = signal;
+}
+
+// Ctrl+C, a hang-up or kill finish the inputs begun (no file is left half
+// written) and leave the rest; a second one ends the program at once.
+void stopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = askToStop;
+    action.sa_flags = SA_RESETHAND; // no SA_RESTART: a waiting read returns
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 int usageError(const std::string& text) {
@@ -167,7 +194,8 @@ int runProgram(int argc, char** argv) {
         return usageError(e.what());
     }
     const BatchOptions batch{options.workers > 0 ? options.workers : workersByDefault(),
-                             format.write, ::isatty(STDERR_FILENO) == 1};
+                             format.write, ::isatty(STDERR_FILENO) == 1, &stopSignal};
+    stopOnSignals();
     const BatchResult result = renderAll(jobs, batch);
     printSummary(result,
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());

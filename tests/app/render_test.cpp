@@ -215,6 +215,11 @@ TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
     EXPECT_EQ(outcome.err.rfind("plotanix-render: cannot write " + dir.file("nowhere/a.png"), 0),
               0u);
     EXPECT_FALSE(fs::exists(dir.file("nowhere")));
+    // An existing folder takes the page of a single input too.
+    EXPECT_EQ(runRender(dir, {dir.file("a.hpgl"), "-o", dir.file("folder/")}).status, 2);
+    fs::create_directory(dir.file("folder"));
+    EXPECT_EQ(runRender(dir, {dir.file("a.hpgl"), "-o", dir.file("folder")}).status, 0);
+    EXPECT_TRUE(fs::exists(dir.file("folder/a.png")));
 
     // Bad usage is refused before any work, in one line and the usage line.
     fs::remove(dir.file("a.png"));
