@@ -18,7 +18,7 @@ enum class Durability { synced, written };
 
 // plotter: zlib level 9 with the default strategy, the bytes the plotter
 // saves. fast: zlib's run-length strategy, the same pixels some 70 times
-// faster on a busy page, and files within a third of the size.
+// faster on a busy page, in a file at most a third larger.
 enum class PngCompression { plotter, fast };
 
 // 1 on success, 0 on failure. The file appears complete or not at all: the
