@@ -5,7 +5,7 @@ PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
 	libfreetype-dev libfontconfig-dev fonts-liberation \
-	tmux xvfb xauth hp2xx hershey-fonts-data
+	libcli11-dev tmux xvfb xauth hp2xx hershey-fonts-data
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)

@@ -124,5 +124,32 @@ void pageOfStrokeLabels(benchmark::State& state) {
 }
 BENCHMARK(pageOfStrokeLabels)->ArgName("drawn")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// Axis titles and tick labels of a graph: the direction changes between
+// labels, among a few angles.
+void labelsInTurningDirections(benchmark::State& state) {
+    static const auto font = loadFont("Courier New", 12);
+    if (!font) {
+        state.SkipWithError("no monospaced font");
+        return;
+    }
+    auto image = createPageImage(800, 600, 24);
+    Drawing drawing;
+    drawing.beginDrawing(*image);
+    drawing.selectFont(font.get());
+    drawing.fillBox(0, 0, 800, 640, 0xFFFFFF);
+    drawing.setFrontColour(0);
+    constexpr std::array<float, 4> angles = {0, 90, 30, -45};
+    int32_t step = 0;
+    for (auto _ : state) {
+        ++step;
+        drawing.drawRotatedText(100 + step % 500, 150 + (step * 7) % 300, "HP-86B 470",
+                                angles[static_cast<size_t>(step) % angles.size()]);
+    }
+    benchmark::DoNotOptimize(image->pixels.data());
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel("labels");
+}
+BENCHMARK(labelsInTurningDirections);
+
 } // namespace
 } // namespace plotanix

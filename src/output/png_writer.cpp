@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace plotanix {
 
@@ -26,7 +28,7 @@ bool usableImage(const PageImage& image) {
 
 // Kept free of objects with destructors: an encoder error leaves through
 // longjmp, which would skip them.
-bool encodeImage(FILE* file, const PageImage& image) {
+bool encodeImage(FILE* file, const PageImage& image, PngCompression compression) {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, failEncoding, ignoreWarning);
     if (png == nullptr) return false;
@@ -41,7 +43,12 @@ bool encodeImage(FILE* file, const PageImage& image) {
     }
     png_init_io(png, file);
     png_set_filter(png, 0, PNG_FILTER_NONE);
-    png_set_compression_level(png, 9);
+    if (compression == PngCompression::fast) {
+        png_set_compression_level(png, 1);
+        png_set_compression_strategy(png, Z_RLE);
+    } else {
+        png_set_compression_level(png, 9);
+    }
     png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -54,7 +61,11 @@ bool encodeImage(FILE* file, const PageImage& image) {
 }
 
 mode_t newFileMode() {
-    // umask can only be read by setting it; the program has one thread.
+    // umask can only be read by setting it. Saves may run in several threads:
+    // one reading during another would see 0. Files made meanwhile by
+    // mkostemp are 0600 whatever the mask, and are given this mode.
+    static std::mutex reading;
+    const std::lock_guard lock(reading);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
@@ -62,7 +73,8 @@ mode_t newFileMode() {
 
 // Writes the whole image to the open descriptor and closes it; true only
 // when every byte has been written (and, if durable, has reached the disk).
-bool writeImageFile(int fd, const PageImage& image, Durability durability) {
+bool writeImageFile(int fd, const PageImage& image, Durability durability,
+                    PngCompression compression) {
     if (::fchmod(fd, newFileMode()) != 0) {
         ::close(fd);
         return false;
@@ -72,7 +84,7 @@ bool writeImageFile(int fd, const PageImage& image, Durability durability) {
         ::close(fd);
         return false;
     }
-    bool written = encodeImage(file, image);
+    bool written = encodeImage(file, image, compression);
     written = std::fflush(file) == 0 && written;
     if (durability == Durability::synced) written = ::fsync(::fileno(file)) == 0 && written;
     written = std::fclose(file) == 0 && written;
@@ -105,13 +117,14 @@ void syncDirectory(const std::string& fileName) {
 
 } // namespace
 
-bool savePng(const PageImage& image, const std::string& fileName, Durability durability) {
+bool savePng(const PageImage& image, const std::string& fileName, Durability durability,
+            PngCompression compression) {
     if (fileName.empty() || !usableImage(image)) return false;
     std::string temporaryName = temporaryPattern(fileName);
     if (temporaryName.empty()) return false;
     const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    if (!writeImageFile(fd, image, durability) ||
+    if (!writeImageFile(fd, image, durability, compression) ||
         std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
         ::unlink(temporaryName.c_str());
         return false;

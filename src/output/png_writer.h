@@ -1,6 +1,6 @@
 #pragma once
 // Writing the page as a PNG file: 8-bit RGB, not interlaced, no row filter,
-// compression level 9, chunks IHDR, IDAT and IEND only.
+// chunks IHDR, IDAT and IEND only.
 
 #include <string>
 
@@ -14,11 +14,17 @@ struct PageImage;
 // can simply be run again.
 enum class Durability { synced, written };
 
+// plotter: zlib level 9 with the default strategy, the bytes the plotter
+// saves. fast: zlib's run-length strategy, the same pixels some 70 times
+// faster on a busy page, in a file at most a third larger.
+enum class PngCompression { plotter, fast };
+
 // True on success. The file appears complete or not at all: the
 // image goes to a temporary file in the same directory that is renamed over
 // the name only when everything has been written, so a failed save leaves
 // no partial file and never harms an existing file of that name.
 bool savePng(const PageImage& image, const std::string& fileName,
-             Durability durability = Durability::synced);
+             Durability durability = Durability::synced,
+              PngCompression compression = PngCompression::plotter);
 
 } // namespace plotanix

@@ -8,10 +8,14 @@
 #include <limits>
 #include <numbers>
 #include <utility>
+#include <vector>
 
 namespace plotanix {
 
 namespace {
+
+// How many derived fonts are kept: each holds a FreeType face.
+constexpr size_t derivedFontsKept = 8;
 
 // The measuring cell when no label font is selected.
 constexpr int32_t fallbackCellWidth = 8;
@@ -38,8 +42,14 @@ struct Drawing::State {
     Colour appliedColour = 0;
     uint8_t red = 0, green = 0, blue = 0;
     const PageFont* font = nullptr;
-    std::unique_ptr<RotatedFont> rotatedFont;
-    float rotatedAngle = 0;
+    // The derived fonts of the directions used last, most recent first: a
+    // graph's labels turn between a few directions, and making one costs
+    // more than drawing a short label.
+    struct Derived {
+        float angle;
+        std::unique_ptr<RotatedFont> font;
+    };
+    std::vector<Derived> derived;
     int derivedFontsMade = 0;
     CoverageMask mask; // kept between labels to spare the allocation
 
@@ -218,8 +228,8 @@ void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 
 void Drawing::selectFont(const PageFont* font) {
     if (!state_) return;
+    if (state_->font != font) state_->derived.clear();
     state_->font = font;
-    state_->rotatedFont.reset();
 }
 
 int32_t Drawing::textWidth(std::string_view text) {
@@ -274,19 +284,26 @@ Rect intersect(const Rect& a, const Rect& b) {
 
 namespace {
 
-// The derived font for the angle reduced to one turn, made only when the
-// reduced angle changes; nullptr when there is no font or it cannot be made.
+// The derived font for the angle reduced to one turn, made only when none of
+// the kept ones has that angle; nullptr when there is no font or it cannot
+// be made.
 const RotatedFont* derivedFont(Drawing::State& s, float angle) {
     const auto reduced = static_cast<float>(std::fmod(double(angle), 360.0));
     if (!s.font || !std::isfinite(reduced)) return nullptr;
-    if (s.rotatedFont && s.rotatedAngle == reduced) return s.rotatedFont.get();
-    s.rotatedFont.reset();
+    auto& kept = s.derived;
+    const auto found = std::find_if(kept.begin(), kept.end(),
+                                    [reduced](const auto& d) { return d.angle == reduced; });
+    if (found != kept.end()) {
+        std::rotate(kept.begin(), found, found + 1);
+        return kept.front().font.get();
+    }
     const auto tenths = static_cast<int32_t>(reduced * 10.0f);
-    s.rotatedFont = RotatedFont::make(*s.font, reduced, tenths);
-    if (!s.rotatedFont) return nullptr;
-    s.rotatedAngle = reduced;
+    auto made = RotatedFont::make(*s.font, reduced, tenths);
+    if (!made) return nullptr;
     ++s.derivedFontsMade;
-    return s.rotatedFont.get();
+    if (kept.size() == derivedFontsKept) kept.pop_back();
+    kept.insert(kept.begin(), {reduced, std::move(made)});
+    return kept.front().font.get();
 }
 
 // Renders the glyphs that can reach the visible part of the cell into the

@@ -34,7 +34,8 @@ class Drawing {
     void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 
     // Label text. Without a selected font (or with nullptr) measuring uses
-    // a fixed 8 x 16 cell and drawRotatedText draws nothing.
+    // a fixed 8 x 16 cell and drawRotatedText draws nothing. Selecting
+    // another font drops the derived fonts kept for the last directions.
     void selectFont(const PageFont* font);
     int32_t textWidth(std::string_view text);
     int32_t textHeight(std::string_view text);

@@ -28,15 +28,16 @@ bool PlotSession::createPage() {
     page_ = createPageImage(pageWidth, pageHeight, 24);
     if (!page_) return false;
     // Blank paper from the start, so a page saved before any run is white.
-    drawing_.beginDrawing(*page_);
-    clearPage();
-    drawing_.endDrawing();
-    newPagePending_ = false;
+    blankPage();
     return true;
 }
 
-void PlotSession::clearPage() {
+void PlotSession::blankPage() {
+    newPagePending_ = false;
+    if (!page_) return;
+    drawing_.beginDrawing(*page_);
     drawing_.fillBox(0, 0, pageWidth, pageHeight, penColours[0]);
+    drawing_.endDrawing();
 }
 
 RunResult PlotSession::run() {
@@ -45,7 +46,7 @@ RunResult PlotSession::run() {
     drawing_.selectFont(font_);
     if (newPagePending_) {
         newPagePending_ = false;
-        clearPage();
+        drawing_.fillBox(0, 0, pageWidth, pageHeight, penColours[0]);
     }
     plotter_->startRun();
     reader_.startRun();

@@ -55,6 +55,8 @@ class PlotSession {
 
     // The page is cleared when the next run starts.
     void newPage() { newPagePending_ = true; }
+    // Blank paper now, for a new drawing on the same session.
+    void blankPage();
 
     // One plot run, until the line falls silent. The transcript's held
     // bytes are written when it ends, so the file is complete between runs.
@@ -66,8 +68,6 @@ class PlotSession {
     PlotterModel model() const { return model_; }
 
   private:
-    void clearPage();
-
     LogFile& log_;
     PlotterModel model_;
     InstructionReader reader_;

@@ -86,7 +86,9 @@ bool hasRecordShape(std::string_view text, std::string_view mnemonic) {
 
 class Splitter {
   public:
-    explicit Splitter(std::string_view transcript) : text_(transcript) {}
+    explicit Splitter(std::string_view transcript) : text_(transcript) {
+        run_.reserve(transcript.size()); // a plain file is one run
+    }
 
     std::vector<TranscriptStep> split() {
         while (pos_ < text_.size()) {
@@ -102,10 +104,10 @@ class Splitter {
   private:
     // Moves the plain bytes before pos_ into the current run.
     void collect() {
-        for (size_t i = plainStart_; i < pos_; ++i) {
-            run_.push_back(text_[i]);
-            tracker_.feed(text_[i], run_.size() - 1);
-        }
+        const size_t first = run_.size();
+        run_.append(text_.substr(plainStart_, pos_ - plainStart_));
+        for (size_t i = first; i < run_.size(); ++i)
+            tracker_.feed(run_[i], i);
         plainStart_ = pos_;
     }
 

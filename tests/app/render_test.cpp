@@ -1,26 +1,26 @@
 // plotanix-render run as a whole program, compared with the plotter's core
 // driven in process the way the plotter drives it.
 
+#include "../output/png_decoder.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
-
 #include "support/tmux_session.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/wait.h>
 
 namespace plotanix {
 namespace {
 
-using testing::InProcessPlot;
 using testing::readFile;
-using testing::shellQuote;
 using testing::TempDir;
 using testing::writeFile;
+namespace fs = std::filesystem;
 
 struct Outcome {
     int status = -1;
@@ -28,22 +28,35 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the program with stdin from a file and captures what it prints.
 Outcome runRender(const TempDir& dir, const std::vector<std::string>& args,
                   const std::string& stdinPath = "/dev/null") {
-    std::string command = shellQuote(PLOTANIX_RENDER);
+    std::string command = testing::shellQuote(PLOTANIX_RENDER);
     for (const std::string& arg : args)
-        command += " " + shellQuote(arg);
-    command += " <" + shellQuote(stdinPath) + " >" + shellQuote(dir.file("stdout.txt")) + " 2>" +
-               shellQuote(dir.file("stderr.txt"));
+        command += " " + testing::shellQuote(arg);
+    command += " <" + testing::shellQuote(stdinPath) + " >" + dir.file("stdout.txt") + " 2>" +
+               dir.file("stderr.txt");
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stdout.txt")),
             readFile(dir.file("stderr.txt"))};
 }
 
+std::vector<uint8_t> pixels(const std::string& png) {
+    return testing::decodePng(readFile(png)).rgb;
+}
+
+// Every PNG in a folder by name, with its bytes.
+std::map<std::string, std::string> pngsIn(const fs::path& folder) {
+    std::map<std::string, std::string> pngs;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".png")
+            pngs[entry.path().filename()] = readFile(entry.path());
+    }
+    return pngs;
+}
+
 // The plotter's core as the program runs it: the session, and its pages
 // saved through the page store, every command marked in the transcript.
-class Session : public InProcessPlot {
+class Session : public testing::InProcessPlot {
   public:
     explicit Session(const TempDir& dir)
         : store_(dir.path().string(), log, [](const PageImage& page, const std::string& path) {
@@ -71,41 +84,15 @@ class Session : public InProcessPlot {
     PageStore store_;
 };
 
-// A stream with everything that draws: pens, lines, rotated labels, cell
-// moves, and the quirks (CR LF, unknown instructions, a query).
+// A stream with everything that draws: pens, lines, labels in turning
+// directions, cell moves, and the quirks (CR LF, unknown instructions, a query).
 const std::string mixedPlot =
     "IN;SP2;PU100,100;PD300,100,300,300,100,100;\r\nSP4;PA50,400;OI;"
-    "SP1;PU320,240;DI0,1;LBRotated ****XY*** text\x03;DI;CP-3,2;LBCell\x03;"
-    "SP3;PD600,20;XX1,2;PA1,1;SP8;PU620,460;PD20,460;";
+    "SP1;PU320,240;DI0,1;LBRotated ****XY*** text\x03;DI;CP-3,2;LBCell\x03;DI1,1;LBup\x03;"
+    "SP3;PD600,20;XX1,2;PA1,1;SP8;PU620,460;PD20,460;DI-1,0;LBback\x03;";
 
-TEST(RenderProgram, DrawsAPlainFileAsTheCoreDoes) {
-    TempDir dir;
-    std::vector<std::pair<std::string, std::string>> files = {{"mixed.hpgl", mixedPlot}};
-    const std::string corpusFile =
-        std::string(PLOTANIX_CORPUS_DIR) + "/hpgl-coding-test__space-COLUMBIA.plt";
-    if (std::filesystem::exists(corpusFile)) files.emplace_back("corpus.plt", readFile(corpusFile));
-    for (const auto& [name, bytes] : files) {
-        writeFile(dir.file(name), bytes);
-        Session session(dir);
-        session.feed(bytes, 37); // the line's chunking does not change the picture
-        session.run({});
-        ASSERT_GT(testing::inkedPixels(session.page()), 0) << name;
-        const std::string expected = session.save();
-
-        const Outcome outcome = runRender(dir, {dir.file(name)});
-        EXPECT_EQ(outcome.status, 0) << outcome.err;
-        const std::string output = dir.file(name.substr(0, name.find('.')) + ".png");
-        EXPECT_TRUE(readFile(output) == readFile(expected)) << name;
-        EXPECT_NE(outcome.err.find(std::to_string(session.result.instructions) + " instructions, " +
-                                   std::to_string(session.result.ignored) +
-                                   " ignored, 1 page written\n"),
-                  std::string::npos)
-            << outcome.err;
-    }
-}
-
-TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
-    TempDir dir;
+// A session with saves and new pages; its transcript is PLOTTER.TXT in dir.
+std::vector<std::string> recordSession(const TempDir& dir) {
     Session session(dir);
     std::vector<std::string> saved;
     session.run({"IN;SP2;PA100,100;PD200,100,", "200,200;\r\nPU;LBHI\x03;", "XX1,2;PD9,9;"});
@@ -119,12 +106,47 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     session.insertNewPage();
     session.run({"SP3;PD", "600,0;"});
     saved.push_back(session.save());
-    const std::string transcript = session.transcript();
-    ASSERT_NE(transcript.find("****SC***"), std::string::npos);
-    ASSERT_NE(transcript.find("****\r\n***"), std::string::npos);
-    writeFile(dir.file("PLOTTER.TXT"), transcript);
+    writeFile(dir.file("PLOTTER.TXT"), session.transcript());
+    return saved;
+}
 
-    const Outcome outcome = runRender(dir, {dir.file("PLOTTER.TXT"), dir.file("out.png")});
+TEST(RenderProgram, DrawsThePlottersPixelsAndWithPlotterBytesItsBytes) {
+    TempDir dir;
+    const std::string corpusFile =
+        std::string(PLOTANIX_CORPUS_DIR) + "/hpgl-coding-test__space-COLUMBIA.plt";
+    for (const std::string& bytes : {mixedPlot, readFile(corpusFile)}) {
+        if (bytes.empty()) continue; // no corpus here
+        writeFile(dir.file("plot.hpgl"), bytes);
+        Session session(dir);
+        session.feed(bytes, 37); // the line's chunking does not change the picture
+        session.run({});
+        ASSERT_GT(testing::inkedPixels(session.page()), 0);
+        const std::string expected = session.save();
+
+        Outcome outcome = runRender(dir, {dir.file("plot.hpgl")});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(pixels(dir.file("plot.png")), pixels(expected));
+        EXPECT_EQ(outcome.err.rfind("1 file, 1 page written, " +
+                                        std::to_string(session.result.instructions) +
+                                        " instructions (" + std::to_string(session.result.ignored) +
+                                        " ignored), 0 failed, ",
+                                    0),
+                  0u)
+            << outcome.err;
+        outcome = runRender(dir, {"--plotter-bytes", "-o", dir.file("exact.png"), "-"},
+                            dir.file("plot.hpgl"));
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_TRUE(readFile(dir.file("exact.png")) == readFile(expected));
+    }
+}
+
+TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
+    TempDir dir;
+    const std::vector<std::string> saved = recordSession(dir);
+    const std::string transcript = readFile(dir.file("PLOTTER.TXT"));
+    ASSERT_NE(transcript.find("****\r\n***"), std::string::npos);
+    Outcome outcome =
+        runRender(dir, {"--plotter-bytes", dir.file("PLOTTER.TXT"), "-o", dir.file("out.png")});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_NE(outcome.err.find("4 pages written"), std::string::npos) << outcome.err;
     for (size_t i = 0; i < saved.size(); ++i) {
@@ -132,65 +154,100 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
         EXPECT_TRUE(readFile(regenerated) == readFile(saved[i])) << regenerated;
     }
     // Nothing was drawn after the last save: no unnumbered page.
-    EXPECT_FALSE(std::filesystem::exists(dir.file("out.png")));
-
-    // Bytes after the last save: the final page goes to OUTPUT as well.
-    session.run({"SP2;PA", "700,500;"});
-    const std::string finalPage = dir.file("final.png");
-    ASSERT_TRUE(savePng(session.page(), finalPage));
-    writeFile(dir.file("more.txt"), transcript + "SP2;PA700,500;");
-    EXPECT_EQ(runRender(dir, {dir.file("more.txt")}).status, 0);
-    EXPECT_TRUE(readFile(dir.file("more.png")) == readFile(finalPage));
-    EXPECT_TRUE(readFile(dir.file("more-00004.png")) == readFile(saved[3]));
+    EXPECT_FALSE(fs::exists(dir.file("out.png")));
+    // Page numbers keep their last five digits.
+    writeFile(dir.file("in.txt"), "PA1,1;\r\n**** SAVE PAGE #123456 ****\r\n\r\nPD9,9;");
+    EXPECT_EQ(runRender(dir, {dir.file("in.txt")}).status, 0);
+    EXPECT_TRUE(fs::exists(dir.file("in-23456.png")) && fs::exists(dir.file("in.png")));
 }
 
-TEST(RenderProgram, ReadsStandardInputAndNamesPagesByTheirLastFiveDigits) {
+// Workers keep their page, font and derived fonts from file to file: the
+// labels in turning directions come before and after other files.
+TEST(RenderProgram, ManyInputsInOneCallGiveThePagesOfOneCallEach) {
     TempDir dir;
-    writeFile(dir.file("in.txt"), "PA1,1;\r\n**** SAVE PAGE #123456 ****\r\n\r\n");
-    const Outcome outcome = runRender(dir, {"-", dir.file("out")}, dir.file("in.txt"));
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_TRUE(std::filesystem::exists(dir.file("out-23456")));
+    recordSession(dir);
+    fs::create_directories(dir.path() / "one");
+    std::vector<std::string> inputs = {dir.file("PLOTTER.TXT")};
+    std::error_code noCorpus;
+    for (const auto& entry : fs::directory_iterator(PLOTANIX_CORPUS_DIR, noCorpus)) {
+        const std::string ext = entry.path().extension();
+        if (ext != ".md" && ext != ".tsv") inputs.push_back(entry.path());
+        if (inputs.size() % 4 == 0) {
+            inputs.push_back(dir.file("mixed" + std::to_string(inputs.size()) + ".hpgl"));
+            writeFile(inputs.back(), mixedPlot);
+        }
+    }
+    writeFile(dir.file("mixed.hpgl"), mixedPlot);
+    writeFile(dir.file("lines.hpgl"), "SP2;PD700,500;");
+    inputs.insert(inputs.end(), {dir.file("mixed.hpgl"), dir.file("lines.hpgl")});
+    for (const std::string& input : inputs) {
+        const std::string output = dir.file("one/" + fs::path(input).stem().string() + ".png");
+        EXPECT_EQ(runRender(dir, {input, "-o", output}).status, 0) << input;
+    }
+    const auto expected = pngsIn(dir.path() / "one");
+    EXPECT_EQ(expected.size(), inputs.size() + 3); // the transcript has four pages
+    for (const char* workers : {"1", "2"}) {
+        fs::create_directories(dir.path() / workers);
+        std::vector<std::string> args = {"-j", workers, "-o", dir.file(workers)};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        const Outcome outcome = runRender(dir, args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_TRUE(pngsIn(dir.path() / workers) == expected) << workers << " workers";
+    }
 }
 
-TEST(RenderProgram, ReportsErrorsWithDistinctStatus) {
+TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
     TempDir dir;
-    // Missing input: one line naming it.
-    Outcome outcome = runRender(dir, {dir.file("missing.hpgl")});
+    writeFile(dir.file("a.hpgl"), "PA100,100;");
+    writeFile(dir.file("b.hpgl"), "PA200,100;");
+    const std::string missing = dir.file("missing.hpgl");
+    // One unreadable input among good ones: its line, the others written.
+    Outcome outcome = runRender(dir, {dir.file("a.hpgl"), missing, dir.file("b.hpgl"), "-j2"});
     EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err, "plotanix-render: cannot read " + dir.file("missing.hpgl") +
-                               ": No such file or directory\n");
-    EXPECT_EQ(runRender(dir, {dir.path().string()}).status, 3); // a directory
-
-    // Output into a missing directory: nothing is left behind.
-    writeFile(dir.file("plot.hpgl"), "PA100,100;");
-    outcome = runRender(dir, {dir.file("plot.hpgl"), dir.file("nowhere/plot.png")});
+    EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
+              "plotanix-render: cannot read " + missing + ": No such file or directory\n");
+    EXPECT_NE(outcome.err.find("3 files, 2 pages written, 2 instructions (0 ignored), 1 failed"),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(dir.file("a.png")) && fs::exists(dir.file("b.png")));
+    // An output into a missing folder: nothing is left behind.
+    outcome = runRender(dir, {dir.file("a.hpgl"), "-o", dir.file("nowhere/a.png")});
     EXPECT_EQ(outcome.status, 4);
-    EXPECT_NE(outcome.err.find("cannot write " + dir.file("nowhere/plot.png")), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("plot.png")));
-}
+    EXPECT_EQ(outcome.err.rfind("plotanix-render: cannot write " + dir.file("nowhere/a.png"), 0),
+              0u);
+    EXPECT_FALSE(fs::exists(dir.file("nowhere")));
+    // An existing folder takes the page of a single input too.
+    EXPECT_EQ(runRender(dir, {dir.file("a.hpgl"), "-o", dir.file("folder/")}).status, 2);
+    fs::create_directory(dir.file("folder"));
+    EXPECT_EQ(runRender(dir, {dir.file("a.hpgl"), "-o", dir.file("folder")}).status, 0);
+    EXPECT_TRUE(fs::exists(dir.file("folder/a.png")));
 
-TEST(RenderProgram, RejectsBadArgumentsWithAUsageLine) {
-    TempDir dir;
+    // Bad usage is refused before any work, in one line and the usage line.
+    fs::remove(dir.file("a.png"));
     writeFile(dir.file("picture.png"), "not to be overwritten");
     const std::vector<std::vector<std::string>> bad = {
+        {dir.file("a.hpgl"), dir.file("b.hpgl"), "-o", dir.file("nowhere")},
         {},
         {"--fast", "a.hpgl"},
-        {"a.hpgl", "b.png", "c.png"},
-        {"-"},                      // standard input needs an OUTPUT
-        {"a.hpgl", "-"},            // no writing to standard output
-        {dir.file("picture.png")}}; // would overwrite its own input
+        {"-j", "0", "a.hpgl"},
+        {"-"},                                // standard input needs -o
+        {"-", dir.file("a.hpgl"), "-o", "."}, // and must be alone
+        {dir.file("a.hpgl"), "-o", "-"},
+        {dir.file("picture.png")}, // would overwrite its own input
+        {dir.file("a.hpgl"), dir.file("./a.hpgl"), "-o", dir.path()}};
     for (const auto& args : bad) {
-        const Outcome outcome = runRender(dir, args);
-        EXPECT_EQ(outcome.status, 2) << (args.empty() ? "" : args[0]);
-        EXPECT_NE(outcome.err.find("usage: plotanix-render INPUT [OUTPUT]\n"), std::string::npos);
+        outcome = runRender(dir, args);
+        EXPECT_EQ(outcome.status, 2) << outcome.err;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 2) << outcome.err;
+        EXPECT_NE(outcome.err.find("\nusage: plotanix-render [OPTIONS] INPUT...\n"),
+                  std::string::npos);
     }
     EXPECT_EQ(readFile(dir.file("picture.png")), "not to be overwritten");
+    EXPECT_FALSE(fs::exists(dir.file("a.png")));
 
     const Outcome help = runRender(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: plotanix-render INPUT [OUTPUT]\n", 0), 0u);
-    EXPECT_EQ(help.err, "");
+    EXPECT_NE(help.out.find("Exit status: 0"), std::string::npos);
+    EXPECT_EQ(runRender(dir, {"-V"}).out, std::string(PLOTANIX_VERSION) + "\n");
 }
 
 } // namespace

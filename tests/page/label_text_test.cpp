@@ -192,18 +192,20 @@ TEST_F(Labels, TextOffThePageDrawsOnlyItsVisiblePart) {
     }
 }
 
-TEST_F(Labels, DerivedFontIsMadeOncePerReducedAngle) {
-    const std::pair<float, int> draws[] = {
-        {30, 1}, {30, 1}, {390, 1}, {-330, 2} /* keeps its sign: not 30 */, {30, 3}};
+TEST_F(Labels, DerivedFontsAreKeptForTheLastEightAngles) {
+    // -330 keeps its sign (not 30); 1..8 push both out; 2 is used again, so
+    // 30 pushes 1 out rather than 2.
+    const std::pair<float, int> draws[] = {{30, 1}, {390, 1}, {-330, 2}, {30, 2}, {1, 3}, {2, 4},
+                                           {3, 5},  {4, 6},   {5, 7},    {6, 8},  {7, 9}, {8, 10},
+                                           {2, 10}, {30, 11}, {1, 12},   {2, 12}};
     for (const auto& [angle, made] : draws) {
         drawing.drawRotatedText(300, 300, "A", angle);
         EXPECT_EQ(drawing.derivedFontsMade(), made) << angle;
     }
     drawing.drawRotatedText(300, 300, "", 45); // empty: nothing happens
-    EXPECT_EQ(drawing.derivedFontsMade(), 3);
-    drawing.selectFont(font); // drops the derived font
+    drawing.selectFont(font);                  // the same font keeps them
     drawing.drawRotatedText(300, 300, "F", 30);
-    EXPECT_EQ(drawing.derivedFontsMade(), 4);
+    EXPECT_EQ(drawing.derivedFontsMade(), 12);
 }
 
 TEST_F(Labels, VeryLongLabelsCostNoMoreThanThePage) {
