@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plotanix {
@@ -12,19 +13,57 @@ LogFile::~LogFile() {
     closeLog();
 }
 
+namespace {
+
+std::string describeType(mode_t mode) {
+    if (S_ISDIR(mode)) return "is a directory";
+    if (S_ISFIFO(mode)) return "is a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device";
+    if (S_ISSOCK(mode)) return "is a socket";
+    return "is not a regular file";
+}
+
+std::string describeOpenError(int error) {
+    if (error == ELOOP) return "is a symbolic link";
+    if (error == EISDIR) return "is a directory";
+    return std::string("can't be opened: ") + std::strerror(error);
+}
+
+} // namespace
+
 bool LogFile::openLog(const std::string& path) {
     closeLog();
+    lastError_.clear();
     // Not O_TRUNC: the file may belong to another running program, which the
-    // lock below finds out before anything is cut.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return false;
+    // lock below finds out before anything is cut. O_NONBLOCK keeps a FIFO
+    // from holding the open until a reader appears; it is refused below.
+    const int fd = ::open(path.c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return refuse(-1, path, describeOpenError(errno));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return refuse(fd, path, describeOpenError(errno));
+    if (!S_ISREG(info.st_mode)) return refuse(fd, path, describeType(info.st_mode));
+    // Emptying a file with another name would destroy that file too.
+    if (info.st_nlink > 1) return refuse(fd, path, "has other names (hard links)");
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return refuse(fd, path, describeOpenError(errno));
     }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return refuse(fd, path,
+                      errno == EWOULDBLOCK ? "is in use by another program"
+                                           : describeOpenError(errno));
+    }
+    if (::ftruncate(fd, 0) != 0) return refuse(fd, path, describeOpenError(errno));
     fd_ = fd;
     pendingCount_ = 0;
     return true;
+}
+
+bool LogFile::refuse(int fd, const std::string& path, const std::string& reason) {
+    if (fd >= 0) ::close(fd);
+    lastError_ = path + " " + reason;
+    return false;
 }
 
 // Failed writes are not reported (the transcript must never stop the

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using plotanix::LogFile;
 using plotanix::testing::readFile;
@@ -97,6 +98,48 @@ TEST_F(Transcript, SecondWriterInTheSameDirectoryRunsWithoutALog) {
     write(log, " run");
     log.closeLog();
     EXPECT_EQ(readFile(path), "first run");
+}
+
+// Only a plain file of its own is used: whatever else is planted under the
+// name is refused without a hang and left as it was, and so is what it
+// leads to.
+TEST_F(Transcript, OpensOnlyAPlainFileOfItsOwn) {
+    namespace fs = std::filesystem;
+    const std::string other = dir.file("precious");
+    const struct {
+        const char* what;
+        void (*plant)(const std::string& path, const std::string& other);
+        const char* reason; // empty: opened
+    } cases[] = {
+        {"regular file", [](auto& p, auto&) { writeFile(p, "old"); }, ""},
+        {"symbolic link", [](auto& p, auto& o) { fs::create_symlink(o, p); },
+         " is a symbolic link"},
+        {"dangling link", [](auto& p, auto& o) { fs::create_symlink(o + ".new", p); },
+         " is a symbolic link"},
+        {"hard link", [](auto& p, auto& o) { fs::create_hard_link(o, p); },
+         " has other names (hard links)"},
+        {"FIFO", [](auto& p, auto&) { ::mkfifo(p.c_str(), 0600); }, " is a FIFO"},
+        {"directory", [](auto& p, auto&) { fs::create_directory(p); }, " is a directory"},
+    };
+    const mode_t umask = ::umask(027);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(path);
+        writeFile(other, "keep me");
+        c.plant(path, other);
+        LogFile fresh;
+        EXPECT_EQ(fresh.openLog(path), *c.reason == '\0');
+        EXPECT_EQ(fresh.lastError(), *c.reason ? path + c.reason : "");
+        write(fresh, "transcript");
+        fresh.closeLog();
+        EXPECT_EQ(readFile(other), "keep me");
+        EXPECT_FALSE(fs::exists(other + ".new"));
+        if (!*c.reason) EXPECT_EQ(readFile(path), "transcript");
+    }
+    fs::remove(path);
+    ASSERT_TRUE(log.openLog(path));
+    EXPECT_EQ(fs::status(path).permissions(), static_cast<fs::perms>(0640)) << "0666 less umask";
+    ::umask(umask);
 }
 
 } // namespace
