@@ -112,7 +112,10 @@ int savePng(const PageImage& image, const std::string& fileName, Durability dura
     if (fileName.empty() || !usableImage(image)) return 0;
     std::string temporaryName = temporaryPattern(fileName);
     if (temporaryName.empty()) return 0;
-    const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC);
+    // mkostemp creates with O_EXCL (a planted name, link or not, is never
+    // opened); the rename then replaces a link of the final name rather
+    // than writing through it.
+    const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return 0;
     if (!writeImageFile(fd, image, durability) ||
         std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
