@@ -176,6 +176,7 @@ bool PlotterApp::prepare() {
     while (serial.serialInputWaiting() > 0 && serial.readSerial(stale, 1) > 0) {
     }
     log.openLog();
+    reportNoLog();
     desktops.examineDesktops();
     imageErrorFlag = false;
     newPageFlag = true;
@@ -200,6 +201,11 @@ bool PlotterApp::openLine() {
     return false;
 }
 
+// A transcript that is not being kept is worth knowing at every wait.
+void PlotterApp::reportNoLog() {
+    if (!log.isOpen()) console.printLine("Running without a log: " + log.lastError());
+}
+
 // ---------------------------------------------------------------- plot runs
 
 [[noreturn]] void PlotterApp::runCycle() {
@@ -214,6 +220,7 @@ bool PlotterApp::openLine() {
         console.printLine("Plotter ON LINE");
         console.printLine("");
         console.printLine("Waiting...");
+        reportNoLog();
         if (lineLost) showLineNotice("The line to the computer is lost; waiting for it to return.");
         interpreter.setDefaults();
         reader.startRun();

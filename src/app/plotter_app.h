@@ -42,6 +42,7 @@ class PlotterApp {
 
     bool prepare();
     bool openLine();
+    void reportNoLog();
     [[noreturn]] void runCycle();
     bool waitForFirstByte();
     void showPage();
