@@ -285,15 +285,21 @@ void PlotterApp::pageMenu() {
         }
         if (reader.stopState != running || serial.serialInputWaiting() > 0) return;
         if (signalled()) endOnSignal();
+        window.serviceEvents();
+        reportDisplayLoss();
         std::vector<int> fds = lineDescriptors();
         const int windowFd = window.eventDescriptor();
         if (windowFd >= 0) fds.push_back(windowFd);
-        window.serviceEvents();
         const WaitResult result = wait.waitForEvent(console.inputDescriptor(), fds, lineTimeout());
         if (result.keyClosed) endOnHangUp();
         window.serviceEvents();
         watchLine(result);
     }
+}
+
+// The window is only a view: the page menu goes on without it.
+void PlotterApp::reportDisplayLoss() {
+    if (window.takeDisplayLoss()) showLineNotice("The display is lost; the page stays in memory.");
 }
 
 void PlotterApp::savePage() {

@@ -47,6 +47,7 @@ class PlotterApp {
     bool waitForFirstByte();
     void showPage();
     void pageMenu();
+    void reportDisplayLoss();
     void savePage();
     void insertNewPage();
 
