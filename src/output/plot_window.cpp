@@ -42,6 +42,11 @@ bool connectionLost = false;
 bool lossUnreported = false;
 int guardedConnections = 0;
 
+void keepRunning(Display*, void*) {
+    lossUnreported |= !connectionLost;
+    connectionLost = true;
+}
+
 } // namespace
 } // namespace plotanix
 
@@ -56,13 +61,7 @@ extern "C" Display* XOpenDisplay(const char* name) {
         reinterpret_cast<OpenDisplay>(::dlsym(RTLD_NEXT, "XOpenDisplay"));
     Display* display = openInXlib != nullptr ? openInXlib(name) : nullptr;
     if (display != nullptr) {
-        XSetIOErrorExitHandler(
-            display,
-            [](Display*, void*) {
-                plotanix::lossUnreported |= !plotanix::connectionLost;
-                plotanix::connectionLost = true;
-            },
-            nullptr);
+        XSetIOErrorExitHandler(display, plotanix::keepRunning, nullptr);
         ++plotanix::guardedConnections;
     }
     return display;
@@ -168,6 +167,9 @@ void findX11Window(PlotWindow::Impl& impl) {
     if (SDL_GetWindowWMInfo(impl.window, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
         impl.xDisplay = info.info.x11.display;
         impl.xWindow = info.info.x11.window;
+        // Already there if SDL opened it through the XOpenDisplay above; if not,
+        // the window's own connection at least never ends the process.
+        XSetIOErrorExitHandler(impl.xDisplay, keepRunning, nullptr);
     }
 }
 
