@@ -143,6 +143,7 @@ bool PlotterApp::prepare() {
     while (serial.serialInputWaiting() > 0 && serial.readSerial(stale) > 0) {
     }
     log.openLog();
+    reportNoLog();
     desktops.examineDesktops();
     imageErrorFlag = !session.createPage();
     return !imageErrorFlag;
@@ -161,6 +162,11 @@ bool PlotterApp::openLine() {
     return false;
 }
 
+// A transcript that is not being kept is worth knowing at every wait.
+void PlotterApp::reportNoLog() {
+    if (!log.isOpen()) console.printLine("Running without a log: " + log.lastError());
+}
+
 // ---------------------------------------------------------------- plot runs
 
 int PlotterApp::plotCycle() {
@@ -169,6 +175,7 @@ int PlotterApp::plotCycle() {
         console.printLine("Plotter ON LINE");
         console.printLine("");
         console.printLine("Waiting...");
+        reportNoLog();
         if (lineLost) showLineNotice("The line to the computer is lost; waiting for it to return.");
         if (Ending end = waitForFirstByte()) return *end;
         // "The line ... is back" has served its purpose once plotting resumes.
@@ -223,15 +230,21 @@ PlotterApp::Ending PlotterApp::pageMenu(PageMenu::Next& next) {
             return std::nullopt;
         }
         if (signalled()) return endOnSignal(wait.pendingSignal());
+        window.serviceEvents();
+        reportDisplayLoss();
         std::vector<int> fds = lineDescriptors();
         const int windowFd = window.eventDescriptor();
         if (windowFd >= 0) fds.push_back(windowFd);
-        window.serviceEvents();
         const WaitResult result = wait.waitForEvent(console.inputDescriptor(), fds, lineTimeout());
         if (result.keyClosed) return endOnSignal(SIGHUP);
         window.serviceEvents();
         watchLine(result);
     }
+}
+
+// The window is only a view: the page menu goes on without it.
+void PlotterApp::reportDisplayLoss() {
+    if (window.takeDisplayLoss()) showLineNotice("The display is lost; the page stays in memory.");
 }
 
 // ---------------------------------------------------------------- the line

@@ -47,6 +47,8 @@ class PlotterApp {
     Ending waitForFirstByte();
     void showPage();
     Ending pageMenu(PageMenu::Next& next);
+    void reportNoLog();
+    void reportDisplayLoss();
 
     // The line: a device that hangs up (a USB adapter pulled out) is closed
     // and opened again as soon as it is back.

@@ -25,15 +25,22 @@ class LogFile {
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    // Opens (creating it if need be) and empties the file. The file is held
-    // with an exclusive lock: a second program in the same directory cannot
-    // have it and runs without a log rather than mixing its bytes in.
+    // Opens (creating it if need be, mode 0666 less the umask) and empties
+    // the file. The file is held with an exclusive lock: a second program in
+    // the same directory cannot have it and runs without a log rather than
+    // mixing its bytes in. Only a plain file of its own is used: a symbolic
+    // link, a FIFO, a device, a directory or a file with other hard links
+    // under that name is refused and left untouched, so a link planted in a
+    // shared folder cannot turn the transcript against another file.
     // Returns false (and the program runs without a log) on failure.
     bool openLog(const std::string& path = defaultName);
     // A transcript kept in memory (tests, the fuzzer): what would reach the
     // file is appended to sink, with the same buffering.
     void openMemory(std::string& sink);
     bool isOpen() const { return fd_.valid() || memory_ != nullptr; }
+    // Why the last openLog failed, naming the file ("PLOTTER.TXT is a
+    // symbolic link"); empty after a success.
+    const std::string& lastError() const { return lastError_; }
 
     void writeLogBytes(const uint8_t* bytes, size_t count);
     // Up to a NUL, no line end: records and markers (transcript_format.h).
@@ -50,9 +57,11 @@ class LogFile {
   private:
     void append(const uint8_t* bytes, size_t count);
     void writeOut(const uint8_t* bytes, size_t count);
+    bool refuse(const std::string& path, const std::string& reason);
 
     UniqueFd fd_;
     std::string* memory_ = nullptr;
+    std::string lastError_;
     std::array<uint8_t, bufferSize> writeBuffer_{};
     int pendingCount_ = 0;
 };

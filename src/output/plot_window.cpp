@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <vector>
 
 #include <SDL2/SDL.h>
@@ -25,7 +26,56 @@ struct PlotWindow::Impl {
 
 namespace {
 
+// SDL's video subsystem, one per process, shared with Desktops.
+struct VideoState {
+    bool up = false;            // initialised
+    bool tried = false;         // the first start has been made
+    bool retry = false;         // after a lost display: try again at each start
+    bool reconnectable = false; // every connection SDL opened has our exit handler
+};
+VideoState video;
+
+// Set from inside Xlib when a connection to the X server breaks. From then
+// on nothing may use the connection; SDL's state is dropped once the window
+// is gone and started afresh at the next start.
+bool connectionLost = false;
+bool lossUnreported = false;
+int guardedConnections = 0;
+
+void keepRunning(Display*, void*) {
+    lossUnreported |= !connectionLost;
+    connectionLost = true;
+}
+
+} // namespace
+} // namespace plotanix
+
+// Xlib's default for a broken connection is exit(1). An exit handler that
+// returns keeps the process, and Xlib's calls on that connection fail from
+// then on. The handler belongs to each connection, and SDL opens its own
+// (two) out of reach of its interface: this definition comes before Xlib's
+// for every caller in the process, SDL included, and equips each one.
+extern "C" Display* XOpenDisplay(const char* name) {
+    using OpenDisplay = Display* (*)(const char*);
+    static const auto openInXlib =
+        reinterpret_cast<OpenDisplay>(::dlsym(RTLD_NEXT, "XOpenDisplay"));
+    Display* display = openInXlib != nullptr ? openInXlib(name) : nullptr;
+    if (display != nullptr) {
+        XSetIOErrorExitHandler(display, plotanix::keepRunning, nullptr);
+        ++plotanix::guardedConnections;
+    }
+    return display;
+}
+
+namespace plotanix {
+namespace {
+
 void discardLog(void*, int, SDL_LogPriority, const char*) {}
+
+// Xlib's default prints over the console; the loss is reported on its last row.
+int ignoreIoError(Display*) {
+    return 0;
+}
 
 bool isSet(const char* value) {
     return value != nullptr && *value != '\0';
@@ -43,7 +93,12 @@ bool initialiseVideo() {
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (x11) {
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+        XSetIOErrorHandler(ignoreIoError);
+        const int guardedBefore = guardedConnections;
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+            video.reconnectable = guardedConnections > guardedBefore;
+            return true;
+        }
         if (!wayland) return false;
     }
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland");
@@ -112,6 +167,9 @@ void findX11Window(PlotWindow::Impl& impl) {
     if (SDL_GetWindowWMInfo(impl.window, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
         impl.xDisplay = info.info.x11.display;
         impl.xWindow = info.info.x11.window;
+        // Already there if SDL opened it through the XOpenDisplay above; if not,
+        // the window's own connection at least never ends the process.
+        XSetIOErrorExitHandler(impl.xDisplay, keepRunning, nullptr);
     }
 }
 
@@ -162,8 +220,36 @@ void placeOuterCorner(SDL_Window* window, int x, int y) {
 }
 
 // The server has handled every request, so events they caused are queued.
+// On a broken connection this returns at once, with connectionLost set.
 void syncServer(const PlotWindow::Impl& impl) {
     if (impl.xDisplay != nullptr) XSync(impl.xDisplay, False);
+}
+
+// SDL waits for the server to confirm that a window it hides is unmapped;
+// on a broken connection that wait never ends (Xlib returns at once and SDL
+// asks again). The confirmation is queued beforehand; a late real one finds
+// no window and is ignored.
+void queueUnmapConfirmation(const PlotWindow::Impl& impl) {
+    if (impl.xDisplay == nullptr) return;
+    XEvent event{};
+    event.xunmap.type = UnmapNotify;
+    event.xunmap.display = impl.xDisplay;
+    event.xunmap.event = impl.xWindow;
+    event.xunmap.window = impl.xWindow;
+    XPutBackEvent(impl.xDisplay, &event);
+}
+
+// Called with no window left. Without our exit handler on every connection
+// SDL holds, closing them could end the process: SDL is then left alone for
+// good, as if there had never been a display.
+void dropLostVideo() {
+    if (!connectionLost) return;
+    if (video.up && video.reconnectable) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        video.retry = true;
+    }
+    video.up = false;
+    connectionLost = false;
 }
 
 } // namespace
@@ -176,22 +262,36 @@ PlotWindow::~PlotWindow() {
 
 bool PlotWindow::openPlotWindow(int x, int y, int width, int height, const std::string& title) {
     closePlotWindow();
-    if (width <= 0 || height <= 0 || !startVideo()) return false;
+    if (width <= 0 || height <= 0) return false;
+    if (showNewWindow(x, y, width, height, title)) return true;
+    // A connection found broken on the way (the display went away while no
+    // window was open) is dropped by now; a new one may reach the display.
+    return video.retry && showNewWindow(x, y, width, height, title);
+}
+
+bool PlotWindow::showNewWindow(int x, int y, int width, int height, const std::string& title) {
+    if (!startVideo()) return false;
     impl_->window = SDL_CreateWindow(title.c_str(), x, y, width, height, SDL_WINDOW_HIDDEN);
     if (impl_->window == nullptr) return false;
     findX11Window(*impl_);
     setIcon(*impl_);
     limitFrameControls(*impl_);
+    // SDL waits for the window to be mapped: the connection must be sound.
+    syncServer(*impl_);
+    if (connectionLost) {
+        closePlotWindow();
+        return false;
+    }
     SDL_ShowWindow(impl_->window);
     placeOuterCorner(impl_->window, x, y);
     SDL_RaiseWindow(impl_->window);
     syncServer(*impl_);
     serviceEvents();
-    return true;
+    return isOpen();
 }
 
 void PlotWindow::setTopmost(bool on) {
-    if (impl_->window == nullptr) return;
+    if (!isOpen()) return;
     SDL_SetWindowAlwaysOnTop(impl_->window, on ? SDL_TRUE : SDL_FALSE);
     if (on) SDL_RaiseWindow(impl_->window);
     syncServer(*impl_);
@@ -199,41 +299,56 @@ void PlotWindow::setTopmost(bool on) {
 }
 
 void PlotWindow::showImage(const PageImage& image) {
-    if (impl_->window == nullptr) return;
+    if (!isOpen()) return;
     impl_->page = &image;
     paint(*impl_);
     serviceEvents();
 }
 
 void PlotWindow::closePlotWindow() {
-    if (impl_->window == nullptr) return;
-    SDL_DestroyWindow(impl_->window);
-    *impl_ = Impl{};
-    // Nothing about the old window may linger for the next one.
-    SDL_PumpEvents();
-    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    if (impl_->window != nullptr) {
+        queueUnmapConfirmation(*impl_);
+        SDL_DestroyWindow(impl_->window);
+        *impl_ = Impl{};
+        // Nothing about the old window may linger for the next one.
+        if (!connectionLost) {
+            SDL_PumpEvents();
+            SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+        }
+    }
+    dropLostVideo();
 }
 
 bool PlotWindow::isOpen() const {
-    return impl_->window != nullptr;
+    return impl_->window != nullptr && !connectionLost;
+}
+
+bool PlotWindow::takeDisplayLoss() {
+    const bool lost = lossUnreported;
+    lossUnreported = false;
+    return lost;
 }
 
 int PlotWindow::eventDescriptor() const {
-    return impl_->xDisplay != nullptr ? ConnectionNumber(impl_->xDisplay) : -1;
+    return isOpen() && impl_->xDisplay != nullptr ? ConnectionNumber(impl_->xDisplay) : -1;
 }
 
 void PlotWindow::serviceEvents() {
-    if (impl_->window == nullptr) return;
+    if (!isOpen()) return;
     const Uint32 id = SDL_GetWindowID(impl_->window);
     // A repaint can itself read new events off the connection; take those
     // too, so that none wait unseen behind a descriptor that looks idle.
-    for (int round = 0; round < 4 && takeEvents(id); ++round)
+    for (int round = 0; round < 4 && takeEvents(id) && isOpen(); ++round)
         paint(*impl_);
 }
 
 bool startVideo() {
-    static const bool started = initialiseVideo();
-    return started;
+    dropLostVideo();
+    if (!video.up && (!video.tried || video.retry)) {
+        video.tried = true;
+        video.up = initialiseVideo();
+    }
+    return video.up;
 }
 
 } // namespace plotanix

@@ -2,7 +2,10 @@
 // The plot window: "HP Plotter", a fixed 800 x 600 client area showing the
 // page one pixel per pixel. Without a display every operation quietly does
 // nothing. While it exists the program services its events (repaint when
-// uncovered); its close box does not close it.
+// uncovered); its close box does not close it. A display that goes away
+// (the X server ends, an ssh -X connection drops) never ends the program:
+// from then on the window is as if there were no display, and the next
+// openPlotWindow tries the display afresh.
 
 #include <memory>
 #include <string>
@@ -25,6 +28,8 @@ class PlotWindow {
     void showImage(const PageImage& image);
     void closePlotWindow();
     bool isOpen() const;
+    // True once after the display has been lost, so it is reported once.
+    static bool takeDisplayLoss();
 
     // A descriptor that becomes readable when window events are waiting
     // (the display connection), or -1. The wait adds it to its poll.
@@ -35,12 +40,14 @@ class PlotWindow {
     struct Impl;
 
   private:
+    bool showNewWindow(int x, int y, int width, int height, const std::string& title);
+
     std::unique_ptr<Impl> impl_;
 };
 
-// Shared with Desktops: SDL's video subsystem, started once, with SDL kept
-// away from the program's signals and from the terminal. False without a
-// display.
+// Shared with Desktops: SDL's video subsystem, started once (and again after
+// a lost display), with SDL kept away from the program's signals and from
+// the terminal. False without a display.
 bool startVideo();
 
 } // namespace plotanix

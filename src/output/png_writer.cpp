@@ -118,11 +118,14 @@ void syncDirectory(const std::string& fileName) {
 } // namespace
 
 bool savePng(const PageImage& image, const std::string& fileName, Durability durability,
-            PngCompression compression) {
+             PngCompression compression) {
     if (fileName.empty() || !usableImage(image)) return false;
     std::string temporaryName = temporaryPattern(fileName);
     if (temporaryName.empty()) return false;
-    const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC);
+    // mkostemp creates with O_EXCL (a planted name, link or not, is never
+    // opened); the rename then replaces a link of the final name rather
+    // than writing through it.
+    const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     if (!writeImageFile(fd, image, durability, compression) ||
         std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {

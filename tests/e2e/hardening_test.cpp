@@ -9,6 +9,8 @@
 
 #include "support/in_process_plot.h"
 #include "support/process.h"
+#include "support/wait_until.h"
+#include "support/xvfb.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -286,6 +288,31 @@ TEST_F(LostLine, WhileWaitingAndWhileThePageMenuWaits) {
     EXPECT_EQ(differingPixels(plotter->savedPage(1), *expectedPage({runA, runB})), 0);
     expectCleanQuit(*plotter);
     EXPECT_EQ(plotter->transcript(), runA + runB + marker("SAVE PAGE #1"));
+}
+
+// ---------------------------------------------------------------- lost display
+
+// The X server goes away while the page menu shows the page: the program
+// goes on without a window, says so once, and the page can still be saved.
+TEST(LostDisplay, ThePageMenuGoesOnAndThePageIsSaved) {
+    XvfbServer xvfb;
+    ASSERT_TRUE(xvfb.start()) << xvfb.error();
+    PlotterOptions options;
+    options.display = xvfb.displayName();
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    ASSERT_TRUE(plotter.sendLine(runA));
+    ASSERT_TRUE(plotter.waitPageMenu(countA)) << plotter.screen();
+    ASSERT_TRUE(waitUntil([&] { return findWindow("HP Plotter", xvfb.displayName()).has_value(); }))
+        << "no plot window";
+
+    xvfb.stop();
+    ASSERT_TRUE(plotter.waitRow(lastRow, "The display is lost; the page stays in memory."))
+        << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    EXPECT_EQ(differingPixels(plotter.savedPage(1), *expectedPage({runA})), 0);
+    expectCleanQuit(plotter);
+    EXPECT_EQ(plotter.transcript(), runA + marker("SAVE PAGE #1"));
 }
 
 // ---------------------------------------------------------------- full speed

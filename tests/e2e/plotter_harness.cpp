@@ -118,7 +118,9 @@ bool PlotterSession::fail(const std::string& what) {
 bool PlotterSession::start() {
     if (!line_.ok()) return fail("no pseudo-terminal: " + line_.error());
     if (directory_.empty()) return fail("no working directory");
-    const std::string display = options_.withDisplay ? sharedDisplay() : std::string();
+    const std::string display = !options_.withDisplay       ? std::string()
+                                : !options_.display.empty() ? options_.display
+                                                            : sharedDisplay();
     if (options_.withDisplay && display.empty()) return fail("Xvfb did not start");
 
     const std::string reports = reports_.path().string();
@@ -307,9 +309,10 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
     return differing;
 }
 
-std::optional<WindowGeometry> findWindow(const std::string& title) {
-    if (sharedDisplay().empty()) return {};
-    XView view(sharedDisplay().c_str());
+std::optional<WindowGeometry> findWindow(const std::string& title, std::string display) {
+    if (display.empty()) display = sharedDisplay();
+    if (display.empty()) return {};
+    XView view(display.c_str());
     const ::Window window = view.display() != nullptr ? view.findByName(title) : 0;
     const WindowGeometry geometry = window != 0 ? view.geometry(window) : WindowGeometry{};
     if (!geometry.viewable) return {};

@@ -42,6 +42,7 @@ struct PlotterOptions {
     std::string binary;           // empty: the test build's plotanix
     std::string workingDirectory; // empty: a fresh temporary directory, removed afterwards
     bool withDisplay = true;      // false: no DISPLAY at all
+    std::string display;          // the X display; empty: the shared one
     std::string portPath;         // what PLOTANIX_COM1 names; empty: the session's pty
 };
 
@@ -146,7 +147,8 @@ long differingPixels(const DecodedPng& png, const PageImage& page);
 // Pixel (x, y) of a decoded page as a Colour value (red in the low byte).
 uint32_t colourAt(const DecodedPng& png, int x, int y);
 
-// The mapped top-level window of that title on the shared display.
-std::optional<WindowGeometry> findWindow(const std::string& title);
+// The mapped top-level window of that title on the display (empty: the
+// shared one).
+std::optional<WindowGeometry> findWindow(const std::string& title, std::string display = "");
 
 } // namespace plotanix::testing

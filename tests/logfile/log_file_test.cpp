@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using plotanix::LogFile;
 namespace transcript = plotanix::transcript;
@@ -96,6 +97,40 @@ TEST_F(Transcript, SecondWriterInTheSameDirectoryRunsWithoutALog) {
     write(log, " run");
     log.closeLog();
     EXPECT_EQ(readFile(path), "first run");
+}
+
+// Only a plain file of its own is used: whatever else is planted under the
+// name is refused without a hang and left as it was, and so is what it
+// leads to.
+TEST_F(Transcript, OpensOnlyAPlainFileOfItsOwn) {
+    namespace fs = std::filesystem;
+    const std::string other = dir.file("precious");
+    const std::pair<void (*)(const std::string&, const std::string&), std::string> cases[] = {
+        {[](auto& p, auto&) { writeFile(p, "old"); }, ""},
+        {[](auto& p, auto& o) { fs::create_symlink(o, p); }, " is a symbolic link"},
+        {[](auto& p, auto& o) { fs::create_hard_link(o, p); }, " has other names (hard links)"},
+        {[](auto& p, auto&) { ::mkfifo(p.c_str(), 0600); }, " is a FIFO"},
+        {[](auto& p, auto&) { fs::create_directory(p); }, " is a directory"},
+    };
+    for (const auto& [plant, reason] : cases) {
+        SCOPED_TRACE(reason);
+        fs::remove(path);
+        writeFile(other, "keep me");
+        plant(path, other);
+        LogFile fresh;
+        EXPECT_EQ(fresh.openLog(path), reason.empty());
+        EXPECT_EQ(fresh.lastError(), reason.empty() ? "" : path + reason);
+        write(fresh, "transcript");
+        fresh.closeLog();
+        EXPECT_EQ(readFile(other), "keep me");
+        if (reason.empty()) EXPECT_EQ(readFile(path), "transcript");
+    }
+    fs::remove(path);
+    const mode_t umask = ::umask(027);
+    const bool opened = log.openLog(path);
+    ::umask(umask);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(fs::status(path).permissions(), static_cast<fs::perms>(0640)) << "0666 less umask";
 }
 
 } // namespace

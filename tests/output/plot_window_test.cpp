@@ -158,6 +158,32 @@ TEST(HeadlessTest, EveryOperationQuietlyDoesNothing) {
     }
 }
 
+// The X server goes away under the window: the window layer goes quiet
+// (nothing printed, nothing left to wait on), tells of the loss once, and
+// the next open reaches the display once it is back.
+TEST(LostDisplayTest, GoesQuietAndOpensAgainWhenTheDisplayIsBack) {
+    expectQuietInChild([] {
+        std::string failures;
+        auto check = [&](bool ok, const char* what) {
+            if (!ok) failures += std::string(what) + "\n";
+        };
+        testing::XvfbServer own;
+        check(own.start(), "no Xvfb");
+        PlotWindow window;
+        check(window.openPlotWindow(0, 0, 800, 600, "HP Plotter"), "not opened");
+        const int fd = window.eventDescriptor();
+        own.stop();
+        while (window.isOpen() && readableWithin(fd, 5000))
+            window.serviceEvents();
+        check(!window.isOpen() && window.eventDescriptor() == -1, "still open");
+        check(PlotWindow::takeDisplayLoss() && !PlotWindow::takeDisplayLoss(), "not told once");
+        window.showImage(testing::makePage(128));
+        window.closePlotWindow();
+        check(own.start() && window.openPlotWindow(0, 0, 800, 600, "HP Plotter"), "not again");
+        return failures;
+    });
+}
+
 // SDL would otherwise turn Ctrl+C and SIGTERM into a window event that the
 // program never reads. (Meaningful when this test starts the video first,
 // as it does under ctest, one test per process.)

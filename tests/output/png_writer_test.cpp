@@ -83,6 +83,17 @@ TEST(PngWriterTest, SavedFileIsThePageInTheAgreedFormat) {
     EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"PLOTTER_00001.PNG"});
 }
 
+// A link planted under the page's name is replaced, never written through.
+TEST(PngWriterTest, ALinkNamedLikeThePageLeavesItsTargetAlone) {
+    TempDir dir;
+    testing::writeFile(dir.file("precious"), "keep me");
+    std::filesystem::create_symlink(dir.file("precious"), dir.file("PLOTTER_00001.PNG"));
+    ASSERT_EQ(savePng(testing::makePage(128), dir.file("PLOTTER_00001.PNG")), 1);
+    EXPECT_EQ(readFile(dir.file("precious")), "keep me");
+    EXPECT_TRUE(std::filesystem::is_regular_file(
+        std::filesystem::symlink_status(dir.file("PLOTTER_00001.PNG"))));
+}
+
 TEST(PngWriterTest, RefusedSavesLeaveTheDirectoryAsItWas) {
     TempDir dir;
     const PageImage page = testing::makePage(128);
