@@ -3,10 +3,7 @@
 #include "page/page_image.h"
 
 #include <cstdio>
-#include <fcntl.h>
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace plotanix {
 
@@ -53,56 +50,6 @@ bool encodeImage(FILE* file, const PageImage& image) {
     return true;
 }
 
-mode_t newFileMode() {
-    // umask can only be read by setting it; the program has one thread.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-// Writes the whole image to the open descriptor and closes it; true only
-// when every byte has been written (and, if durable, has reached the disk).
-bool writeImageFile(int fd, const PageImage& image, Durability durability) {
-    if (::fchmod(fd, newFileMode()) != 0) {
-        ::close(fd);
-        return false;
-    }
-    FILE* file = ::fdopen(fd, "wb");
-    if (file == nullptr) {
-        ::close(fd);
-        return false;
-    }
-    bool written = encodeImage(file, image);
-    written = std::fflush(file) == 0 && written;
-    if (durability == Durability::synced) written = ::fsync(::fileno(file)) == 0 && written;
-    written = std::fclose(file) == 0 && written;
-    return written;
-}
-
-std::string directoryOf(const std::string& fileName) {
-    const size_t slash = fileName.rfind('/');
-    return slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
-}
-
-// "<dir>/.<name>.XXXXXX": hidden, and in the same directory so that the
-// final rename cannot cross file systems.
-std::string temporaryPattern(const std::string& fileName) {
-    const std::string directory = directoryOf(fileName);
-    const std::string base = fileName.substr(directory.size());
-    if (base.empty()) return {};
-    return directory + "." + base + ".XXXXXX";
-}
-
-// Makes the rename itself durable; a failure here no longer harms the file.
-void syncDirectory(const std::string& fileName) {
-    const std::string directory = directoryOf(fileName);
-    const int fd =
-        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 } // namespace
 
 // libpng needs no set-up; the call stays for the program's start-up order.
@@ -110,17 +57,10 @@ void enablePngEncoder() {}
 
 int savePng(const PageImage& image, const std::string& fileName, Durability durability) {
     if (fileName.empty() || !usableImage(image)) return 0;
-    std::string temporaryName = temporaryPattern(fileName);
-    if (temporaryName.empty()) return 0;
-    const int fd = ::mkostemp(temporaryName.data(), O_CLOEXEC);
-    if (fd < 0) return 0;
-    if (!writeImageFile(fd, image, durability) ||
-        std::rename(temporaryName.c_str(), fileName.c_str()) != 0) {
-        ::unlink(temporaryName.c_str());
-        return 0;
-    }
-    if (durability == Durability::synced) syncDirectory(fileName);
-    return 1;
+    return writeFileAtomically(fileName, durability,
+                               [&image](FILE* file) { return encodeImage(file, image); })
+               ? 1
+               : 0;
 }
 
 } // namespace plotanix

@@ -2,6 +2,8 @@
 // Writing the page as a PNG file: 8-bit RGB, not interlaced, no row filter,
 // compression level 9, chunks IHDR, IDAT and IEND only.
 
+#include "output/atomic_file.h"
+
 #include <string>
 
 namespace plotanix {
@@ -9,12 +11,6 @@ namespace plotanix {
 struct PageImage;
 
 void enablePngEncoder();
-
-// synced: the file and its directory entry reach the disk before the save
-// reports success (a saved page survives a power cut). written: the file is
-// complete for other programs, without waiting for the disk; for tools that
-// can simply be run again.
-enum class Durability { synced, written };
 
 // 1 on success, 0 on failure. The file appears complete or not at all: the
 // image goes to a temporary file in the same directory that is renamed over
