@@ -5,6 +5,7 @@ PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
 	libfreetype-dev libfontconfig-dev fonts-liberation \
+	libcairo2-dev librsvg2-bin poppler-utils libxml2-utils \
 	tmux xvfb xauth hp2xx
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

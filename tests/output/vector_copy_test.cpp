@@ -1,0 +1,137 @@
+// Copies of the demo page in every format, rasterised by other programs and
+// laid over the page's own raster; refused and failed copies leave no file.
+
+#include "output/vector_copy.h"
+#include "page/display_list.h"
+#include "support/in_process_plot.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace plotanix {
+namespace {
+
+using testing::TempDir;
+
+// Any channel clearly below paper white.
+bool inked(Colour rgb) {
+    return (rgb & 0xFF) < 0xE0 || (rgb >> 8 & 0xFF) < 0xE0 || (rgb >> 16 & 0xFF) < 0xE0;
+}
+
+// A copy read back and reduced to page pixels: a page pixel is inked when
+// any of its scale x scale image pixels is.
+struct Ink {
+    int width = 0, height = 0;
+    std::vector<bool> at;
+    bool near(int x, int y) const { // within one pixel
+        for (int j = std::max(0, y - 1); j <= std::min(height - 1, y + 1); ++j) {
+            for (int i = std::max(0, x - 1); i <= std::min(width - 1, x + 1); ++i)
+                if (at[size_t(j) * width + i]) return true;
+        }
+        return false;
+    }
+};
+
+Ink inkOfPng(const std::string& file, int scale) {
+    cairo_surface_t* png = cairo_image_surface_create_from_png(file.c_str());
+    Ink ink;
+    ink.width = cairo_image_surface_get_width(png) / scale;
+    ink.height = cairo_image_surface_get_height(png) / scale;
+    ink.at.assign(size_t(ink.width) * ink.height, false);
+    const unsigned char* data = cairo_image_surface_get_data(png);
+    const int stride = cairo_image_surface_get_stride(png);
+    for (int y = 0; data && y < ink.height * scale; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + size_t(y) * stride);
+        for (int x = 0; x < ink.width * scale; ++x) {
+            const uint32_t argb = row[x]; // opaque pages: no premultiplying to undo
+            const Colour rgb = (argb >> 16 & 0xFF) | (argb & 0xFF00) | (argb & 0xFF) << 16;
+            if (inked(rgb)) ink.at[size_t(y / scale) * ink.width + x / scale] = true;
+        }
+    }
+    cairo_surface_destroy(png);
+    return ink;
+}
+
+// Pixels inked on one side with no ink within one pixel on the other.
+int strays(const PageImage& page, const Ink& copy) {
+    Ink raster{800, 600, std::vector<bool>(800 * 600)};
+    for (int y = 0; y < 600; ++y) {
+        for (int x = 0; x < 800; ++x)
+            raster.at[size_t(y) * 800 + x] = inked(page.pixel(x, y));
+    }
+    int count = 0;
+    for (int y = 0; y < 600; ++y) {
+        for (int x = 0; x < 800; ++x) {
+            const bool unmatched = raster.at[size_t(y) * 800 + x]
+                                       ? !copy.near(x, y)
+                                       : copy.at[size_t(y) * 800 + x] && !raster.near(x, y);
+            if (unmatched && ++count <= 5) ADD_FAILURE() << "pixel (" << x << ", " << y << ")";
+        }
+    }
+    return count;
+}
+
+class DemoPage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(testing::labelFont());
+        plot.drawing.recordInto(&list);
+        plot.drawing.beginDrawing(plot.page);
+        plot.drawing.fillBox(0, 0, 800, 640, penColours[0]);
+        plot.run(testing::readFile(PLOTANIX_SOURCE_DIR "/tools/demo_drawing.hpgl"));
+    }
+    bool write(const std::string& name, CopyFormat format, int scale = 1) {
+        return writePageCopy(list, dir.file(name), format, scale, reason);
+    }
+    static bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+    DisplayList list;
+    testing::InProcessPlot plot;
+    TempDir dir;
+    std::string reason;
+};
+
+TEST_F(DemoPage, EveryFormatLandsOnTheRasterWithinOnePixel) {
+    EXPECT_FALSE(list.overflowed());
+    EXPECT_EQ(list.boxes().size(), 1u) << "the clear";
+    EXPECT_EQ(list.labels().size(), 21u);
+    const struct {
+        CopyFormat format;
+        int scale;
+        const char* name;
+        const char* rasterise; // into copy.png, or nothing
+        int pngScale;
+    } cases[] = {
+        {CopyFormat::svg, 1, "page.svg", "rsvg-convert -o {}/copy.png {}/page.svg", 1},
+        {CopyFormat::pdf, 1, "page.pdf", "pdftoppm -r 72 -png -singlefile {}/page.pdf {}/copy", 1},
+        {CopyFormat::png, 1, "copy.png", "", 1},
+        {CopyFormat::png, 4, "copy.png", "", 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + std::to_string(c.scale));
+        ASSERT_TRUE(write(c.name, c.format, c.scale)) << reason;
+        std::string command = c.rasterise;
+        for (size_t at; (at = command.find("{}")) != std::string::npos;)
+            command.replace(at, 2, dir.path().string());
+        ASSERT_TRUE(command.empty() || run(command + " 2>&1")) << command;
+        const Ink ink = inkOfPng(dir.file("copy.png"), c.pngScale);
+        ASSERT_EQ(ink.width * c.pngScale, 800 * c.pngScale);
+        ASSERT_EQ(ink.height * c.pngScale, 600 * c.pngScale);
+        EXPECT_EQ(strays(plot.page, ink), 0);
+    }
+    EXPECT_TRUE(run("xmllint --noout " + dir.file("page.svg")));
+    EXPECT_TRUE(run("pdfinfo " + dir.file("page.pdf") + " | grep -Eq '^Pages: +1$'"));
+    EXPECT_TRUE(
+        run("pdfinfo " + dir.file("page.pdf") + " | grep -Eq '^Page size: +800 x 600 pts'"));
+}
+
+} // namespace
+} // namespace plotanix
