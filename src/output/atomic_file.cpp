@@ -32,6 +32,7 @@ bool fillFile(int fd, Durability durability, const std::function<bool(FILE*)>& w
     bool written = write(file);
     int error = errno;
     written = std::fflush(file) == 0 && written;
+    written = !std::ferror(file) && written; // a lost write that the writer did not notice
     if (durability == Durability::synced) written = ::fsync(::fileno(file)) == 0 && written;
     if (error == 0) error = errno;
     written = std::fclose(file) == 0 && written;

@@ -147,19 +147,24 @@ void paintList(cairo_t* cr, const DisplayList& list, const std::vector<CopyFace>
 }
 
 // Where cairo's output goes: the temporary file, within the size bound.
+// Failures are kept here too: cairo does not report every failed write.
 struct Sink {
     FILE* file = nullptr;
     size_t written = 0;
     bool tooLarge = false;
+    bool failed = false;
 };
 
 cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
     Sink& sink = *static_cast<Sink*>(closure);
     if (sink.written + length > maxCopyBytes) {
-        sink.tooLarge = true;
+        sink.tooLarge = sink.failed = true;
         return CAIRO_STATUS_WRITE_ERROR;
     }
-    if (std::fwrite(data, 1, length, sink.file) != length) return CAIRO_STATUS_WRITE_ERROR;
+    if (std::fwrite(data, 1, length, sink.file) != length) {
+        sink.failed = true;
+        return CAIRO_STATUS_WRITE_ERROR;
+    }
     sink.written += length;
     return CAIRO_STATUS_SUCCESS;
 }
@@ -184,7 +189,7 @@ bool writeVector(FILE* file, const DisplayList& list, CopyFormat format,
         if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return false;
     }
     cairo_surface_finish(surface.get());
-    return cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS;
+    return cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS && !sink.failed;
 }
 
 // The PNG is drawn before any file exists.
@@ -252,7 +257,8 @@ bool writePageCopy(const DisplayList& list, const std::string& fileName, CopyFor
         if (!image) return writeVector(file, list, format, faces, sink);
         sink.file = file;
         return cairo_surface_write_to_png_stream(image.get(), writeToSink, &sink) ==
-               CAIRO_STATUS_SUCCESS;
+                   CAIRO_STATUS_SUCCESS &&
+               !sink.failed;
     });
     if (!written) reason = failureReason(fileName, sink, errno);
     return written;

@@ -133,5 +133,45 @@ TEST_F(DemoPage, EveryFormatLandsOnTheRasterWithinOnePixel) {
         run("pdfinfo " + dir.file("page.pdf") + " | grep -Eq '^Page size: +800 x 600 pts'"));
 }
 
+// writePageCopy's result in a child process whose files may not grow past
+// limit bytes (so the limit stays in the child); -1 if the child failed.
+int writeUnderSizeLimit(const DisplayList& list, const std::string& name, rlim_t limit) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit fileSize{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        std::string reason;
+        ::_exit(writePageCopy(list, name, CopyFormat::pdf, 1, reason) ? 1 : 0);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(DemoPage, FailedOrRefusedCopiesLeaveNoFileAndSayWhy) {
+    const std::string existing = dir.file("page.pdf");
+    testing::writeFile(existing, "an older copy");
+    EXPECT_EQ(writeUnderSizeLimit(list, existing, 4096), 0);
+    EXPECT_EQ(testing::readFile(existing), "an older copy");
+
+    EXPECT_FALSE(write("missing/page.svg", CopyFormat::svg));
+    EXPECT_NE(reason.find("No such file or directory"), std::string::npos) << reason;
+    EXPECT_FALSE(write("page.png", CopyFormat::png, 9));
+    EXPECT_EQ(reason, "the scale must be 1 to 8");
+
+    DisplayList full;
+    for (size_t i = 0; i <= DisplayList::maxItems; ++i)
+        full.addLine({int32_t(i & 1), 0}, {int32_t(~i & 1), 0}, 0);
+    EXPECT_TRUE(full.overflowed());
+    EXPECT_EQ(full.recorded(), DisplayList::maxItems);
+    EXPECT_FALSE(writePageCopy(full, dir.file("full.svg"), CopyFormat::svg, 1, reason));
+    EXPECT_NE(reason.find("more than 2097152 drawn items"), std::string::npos) << reason;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    full.clear();
+    EXPECT_FALSE(full.overflowed());
+    EXPECT_TRUE(full.addBox({{0, 0}, 1, 1}, 0));
+}
+
 } // namespace
 } // namespace plotanix
