@@ -11,14 +11,7 @@
 namespace plotanix {
 namespace {
 
-class Recording : public testing::OpenPage {
-  protected:
-    void SetUp() override {
-        OpenPage::SetUp();
-        drawing.recordInto(&list);
-    }
-    DisplayList list;
-};
+using Recording = testing::OpenPage;
 
 struct Op {
     char kind; // 'L' line, 'B' box, 'C' colour
@@ -46,6 +39,8 @@ TEST_F(Recording, ConnectedLinesOfOneColourShareAPolylineAndOffPageLinesAreDropp
         {"box between", {{'L', 0, 0, 10, 0}, {'B', 2, 2, 5, 5}, {'L', 10, 0, 10, 9}}, 3, 4},
         {"whole-page clear", {{'L', 0, 0, 10, 0}, {'B', -5, -5, 900, 900}}, 1, 0},
     };
+    DisplayList list;
+    drawing.recordInto(&list);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         list.clear();
@@ -68,6 +63,8 @@ TEST_F(Recording, ConnectedLinesOfOneColourShareAPolylineAndOffPageLinesAreDropp
 TEST_F(Recording, AMegabyteLabelKeepsOnlyTheGlyphsNearThePage) {
     const auto font = loadFont("Courier New", 12);
     ASSERT_TRUE(font);
+    DisplayList list;
+    drawing.recordInto(&list);
     drawing.selectFont(font.get());
     drawing.drawRotatedText(-5'000'000, 100, std::string(1 << 20, 'W'), 0);
     ASSERT_EQ(list.labels().size(), 1u);
