@@ -5,7 +5,8 @@ PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
 	libfreetype-dev libfontconfig-dev fonts-liberation \
-	libcli11-dev tmux xvfb xauth hp2xx hershey-fonts-data
+	libcairo2-dev librsvg2-bin poppler-utils libxml2-utils libcli11-dev \
+	tmux xvfb xauth hp2xx hershey-fonts-data
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)

@@ -10,7 +10,7 @@ struct DisplayInfo {
     int x = 0, y = 0;
     int width = 0, height = 0;
     int depth = 0;
-    int refresh = 0; // Hz; 0 for the hardware default
+    int refresh = 0;  // Hz; 0 for the hardware default
     std::string name; // up to 32 bytes; empty in the fallback entry
 };
 

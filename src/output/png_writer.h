@@ -2,17 +2,13 @@
 // Writing the page as a PNG file: 8-bit RGB, not interlaced, no row filter,
 // chunks IHDR, IDAT and IEND only.
 
+#include "output/atomic_file.h"
+
 #include <string>
 
 namespace plotanix {
 
 struct PageImage;
-
-// synced: the file and its directory entry reach the disk before the save
-// reports success (a saved page survives a power cut). written: the file is
-// complete for other programs, without waiting for the disk; for tools that
-// can simply be run again.
-enum class Durability { synced, written };
 
 // plotter: zlib level 9 with the default strategy, the bytes the plotter
 // saves. fast: zlib's run-length strategy, the same pixels some 70 times
@@ -25,6 +21,6 @@ enum class PngCompression { plotter, fast };
 // no partial file and never harms an existing file of that name.
 bool savePng(const PageImage& image, const std::string& fileName,
              Durability durability = Durability::synced,
-              PngCompression compression = PngCompression::plotter);
+             PngCompression compression = PngCompression::plotter);
 
 } // namespace plotanix

@@ -1,5 +1,6 @@
 #include "page/drawing.h"
 
+#include "page/display_list.h"
 #include "page/font_engine.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -51,7 +53,8 @@ struct Drawing::State {
     };
     std::vector<Derived> derived;
     int derivedFontsMade = 0;
-    CoverageMask mask; // kept between labels to spare the allocation
+    CoverageMask mask;                     // kept between labels to spare the allocation
+    std::optional<LabelFace> recordedFace; // the selected font, for the display list
 
     void applyColour(Colour colour) {
         if (colour == appliedColour) return;
@@ -94,11 +97,17 @@ bool Drawing::beginDrawing(PageImage& image) {
     if (!usable) return false;
     state_ = std::make_unique<State>();
     state_->target = &image;
+    if (record_) record_->setPageSize(image.width, image.height);
     return true;
 }
 
 void Drawing::endDrawing() {
     state_.reset();
+}
+
+void Drawing::recordInto(DisplayList* list) {
+    record_ = list;
+    if (record_ && state_) record_->setPageSize(state_->target->width, state_->target->height);
 }
 
 bool Drawing::isOpen() const {
@@ -127,6 +136,12 @@ void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colou
     if (w <= 0 || h <= 0) return;
     for (int64_t row = top; row < top + h; ++row) {
         s.writeRow(left, row, w);
+    }
+    if (record_) {
+        if (left == 0 && top == 0 && w == s.target->width && h == s.target->height) {
+            record_->clear();
+        }
+        record_->addBox({{int32_t(left), int32_t(top)}, int32_t(w), int32_t(h)}, colour);
     }
 }
 
@@ -183,23 +198,31 @@ void walkLine(int64_t major1, int64_t minor1, int64_t major2, int64_t minor2, Pl
     }
 }
 
-// A horizontal (or single-point) or vertical line, clipped and written as a run.
-void drawRun(const Drawing::State& s, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+// A horizontal (or single-point) or vertical line, clipped and written as a
+// run; false when none of it is on the page.
+bool drawRun(const Drawing::State& s, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     const bool horizontal = y1 == y2;
     const int64_t across = horizontal ? y1 : x1;
     const int64_t acrossLimit = horizontal ? s.target->height : s.target->width;
     const int64_t alongLimit = horizontal ? s.target->width : s.target->height;
     int64_t start = horizontal ? std::min(x1, x2) : std::min(y1, y2);
     int64_t n = int64_t(horizontal ? std::max(x1, x2) : std::max(y1, y2)) - start + 1;
-    if (across < 0 || across >= acrossLimit) return;
+    if (across < 0 || across >= acrossLimit) return false;
     if (start < 0) n += start, start = 0;
     n = std::min(n, alongLimit - start);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     if (horizontal) {
         s.writeRow(start, across, n);
     } else {
         s.writeColumn(across, start, n);
     }
+    return true;
+}
+
+// A run's ends as drawn: on a page row or column, clamping is clipping.
+ListPoint clampedEnd(const Drawing::State& s, int32_t x, int32_t y) {
+    return {std::clamp<int32_t>(x, 0, s.target->width - 1),
+            std::clamp<int32_t>(y, 0, s.target->height - 1)};
 }
 
 } // namespace
@@ -209,7 +232,9 @@ void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     State& s = *state_;
     s.applyColour(s.frontColour);
     if (y1 == y2 || x1 == x2) {
-        drawRun(s, x1, y1, x2, y2);
+        if (drawRun(s, x1, y1, x2, y2) && record_) {
+            record_->addLine(clampedEnd(s, x1, y1), clampedEnd(s, x2, y2), s.frontColour);
+        }
         return;
     }
     const int64_t width = s.target->width, height = s.target->height;
@@ -219,6 +244,9 @@ void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     // Clipping keeps the ends between the originals; this only guards the store.
     auto inside = [&](int64_t x, int64_t y) { return x >= 0 && x < width && y >= 0 && y < height; };
     if (!inside(ax, ay) || !inside(bx, by)) return;
+    if (record_) {
+        record_->addLine({int32_t(ax), int32_t(ay)}, {int32_t(bx), int32_t(by)}, s.frontColour);
+    }
     if (std::abs(by - ay) <= std::abs(bx - ax)) {
         walkLine(ax, ay, bx, by, [&s](int64_t x, int64_t y) { s.writePixel(x, y); });
     } else {
@@ -230,6 +258,7 @@ void Drawing::selectFont(const PageFont* font) {
     if (!state_) return;
     if (state_->font != font) state_->derived.clear();
     state_->font = font;
+    state_->recordedFace.reset();
 }
 
 int32_t Drawing::textWidth(std::string_view text) {
@@ -348,6 +377,39 @@ void blendMask(const Drawing::State& s, const Rect& visible) {
     }
 }
 
+// Records the glyphs that renderMask draws (those that can reach the visible
+// part of the cell), with the pen advance before the first of them.
+void recordLabel(DisplayList& list, Drawing::State& s, const RotatedFont& rotated,
+                 const Rect& visible, int64_t x, int64_t y, std::string_view text) {
+    const PageFont::Impl& font = s.font->impl();
+    if (!s.recordedFace) {
+        s.recordedFace = LabelFace{font.filePath, static_cast<int>(font.engine->faceIndex),
+                                   font.emHeight, font.ascent, font.advances};
+    }
+    const double cosine = rotated.cosine(), sine = rotated.sine();
+    const double baseX = double(x) + font.ascent * sine;
+    const double baseY = double(y) + font.ascent * cosine;
+    const double reach = font.inkRadius;
+    size_t first = text.size(), last = 0;
+    int64_t pen = 0, penStart = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const double ox = baseX + double(pen) * cosine;
+        const double oy = baseY - double(pen) * sine;
+        if (ox + reach >= double(visible.left) && oy + reach >= double(visible.top) &&
+            ox - reach <= double(visible.right) && oy - reach <= double(visible.bottom)) {
+            if (first == text.size()) first = i, penStart = pen;
+            last = i;
+        }
+        pen += font.advances[static_cast<unsigned char>(text[i])];
+    }
+    if (first == text.size()) return;
+    ListLabel label;
+    label.cell = {static_cast<int32_t>(x), static_cast<int32_t>(y)};
+    label.angle = std::atan2(sine, cosine) * 180.0 / std::numbers::pi;
+    label.penStart = penStart;
+    list.addLabel(label, text.substr(first, last - first + 1), *s.recordedFace, s.frontColour);
+}
+
 } // namespace
 
 void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle) {
@@ -367,6 +429,7 @@ void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float
     if (visible.empty()) return;
     renderMask(s, *rotated, visible, x, y, text);
     blendMask(s, visible);
+    if (record_) recordLabel(*record_, s, *rotated, visible, x, y, text);
 }
 
 } // namespace plotanix

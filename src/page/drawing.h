@@ -12,6 +12,7 @@
 
 namespace plotanix {
 
+class DisplayList;
 class PageFont;
 
 class Drawing {
@@ -43,6 +44,11 @@ class Drawing {
     // degrees, counter-clockwise as seen on the page.
     void drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle);
 
+    // Records what is drawn from now on into list (nullptr: nothing is
+    // recorded), across beginDrawing and endDrawing. A box covering the
+    // whole image clears the list first. The list must outlive the recording.
+    void recordInto(DisplayList* list);
+
     // How many derived (rotated) fonts have been made since beginDrawing.
     int derivedFontsMade() const;
     // Bytes held by the label work mask: never more than the page's pixels.
@@ -52,6 +58,7 @@ class Drawing {
 
   private:
     std::unique_ptr<State> state_;
+    DisplayList* record_ = nullptr;
 };
 
 // Clips one axis of a line to lo..hi: a is the axis clipped, b the other.

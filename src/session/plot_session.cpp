@@ -32,6 +32,12 @@ bool PlotSession::createPage() {
     return true;
 }
 
+void PlotSession::keepDisplayList(bool on) {
+    if (on && !list_) list_ = std::make_unique<DisplayList>();
+    if (!on) list_.reset();
+    drawing_.recordInto(list_.get());
+}
+
 void PlotSession::blankPage() {
     newPagePending_ = false;
     if (!page_) return;

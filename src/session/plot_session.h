@@ -10,6 +10,7 @@
 #include "hpgl/hp7470a.h"
 #include "hpgl/plotter.h"
 #include "hpgl/reader.h"
+#include "page/display_list.h"
 #include "page/drawing.h"
 #include "page/page_image.h"
 
@@ -50,6 +51,11 @@ class PlotSession {
     bool hasPage() const { return page_ != nullptr; }
     const PageImage& page() const { return *page_; }
 
+    // What is drawn is also kept as a list of strokes, boxes and labels
+    // since the page was last cleared, for vector copies. Off by default.
+    void keepDisplayList(bool on);
+    const DisplayList* displayList() const { return list_.get(); }
+
     // Labels are drawn in this font (nullptr: labels are not drawn).
     void useFont(const PageFont* font) { font_ = font; }
 
@@ -74,6 +80,7 @@ class PlotSession {
     Drawing drawing_;
     std::unique_ptr<Plotter> plotter_;
     std::unique_ptr<PageImage> page_;
+    std::unique_ptr<DisplayList> list_;
     const PageFont* font_ = nullptr;
     bool newPagePending_ = false;
 };

@@ -1,0 +1,267 @@
+#include "output/vector_copy.h"
+
+#include "page/display_list.h"
+
+#include <cairo-ft.h>
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+namespace plotanix {
+
+namespace {
+
+struct SurfaceDeleter {
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
+
+struct ContextDeleter {
+    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+using ContextPtr = std::unique_ptr<cairo_t, ContextDeleter>;
+
+struct FaceDeleter {
+    void operator()(cairo_font_face_t* face) const { cairo_font_face_destroy(face); }
+};
+using FacePtr = std::unique_ptr<cairo_font_face_t, FaceDeleter>;
+
+// A label face in cairo, with the glyph each byte takes in the raster (the
+// byte as a Unicode code point).
+struct CopyFace {
+    FacePtr face;
+    std::array<unsigned long, 256> glyphs{};
+};
+
+bool glyphTable(cairo_font_face_t* face, int emHeight, std::array<unsigned long, 256>& glyphs) {
+    cairo_matrix_t size, identity;
+    cairo_matrix_init_scale(&size, emHeight, emHeight);
+    cairo_matrix_init_identity(&identity);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_scaled_font_t* scaled = cairo_scaled_font_create(face, &size, &identity, options);
+    cairo_font_options_destroy(options);
+    FT_Face ft = cairo_ft_scaled_font_lock_face(scaled);
+    if (ft != nullptr) {
+        for (unsigned byte = 0; byte < glyphs.size(); ++byte)
+            glyphs[byte] = FT_Get_Char_Index(ft, byte);
+        cairo_ft_scaled_font_unlock_face(scaled);
+    }
+    cairo_scaled_font_destroy(scaled);
+    return ft != nullptr;
+}
+
+// The face file itself, not whatever fontconfig would pick today.
+FacePtr openFace(const LabelFace& label) {
+    FcPattern* pattern = FcPatternCreate();
+    if (pattern == nullptr) return nullptr;
+    FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(label.filePath.c_str()));
+    FcPatternAddInteger(pattern, FC_INDEX, label.faceIndex);
+    FacePtr face(cairo_ft_font_face_create_for_pattern(pattern));
+    FcPatternDestroy(pattern);
+    if (cairo_font_face_status(face.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    return face;
+}
+
+bool openFaces(const DisplayList& list, std::vector<CopyFace>& faces, std::string& reason) {
+    for (const LabelFace& label : list.faces()) {
+        CopyFace copy;
+        copy.face = openFace(label);
+        if (!copy.face || !glyphTable(copy.face.get(), label.emHeight, copy.glyphs)) {
+            reason = "the label font " + label.filePath + " cannot be opened";
+            return false;
+        }
+        faces.push_back(std::move(copy));
+    }
+    return true;
+}
+
+void setColour(cairo_t* cr, Colour colour) {
+    cairo_set_source_rgb(cr, (colour & 0xFF) / 255.0, ((colour >> 8) & 0xFF) / 255.0,
+                         ((colour >> 16) & 0xFF) / 255.0);
+}
+
+// A pixel line from (x1, y1) to (x2, y2) covers the pixels' centres.
+void strokePolyline(cairo_t* cr, const ListPoint* points, uint32_t count) {
+    cairo_move_to(cr, points[0].x + 0.5, points[0].y + 0.5);
+    for (uint32_t i = 1; i < count; ++i)
+        cairo_line_to(cr, points[i].x + 0.5, points[i].y + 0.5);
+    cairo_stroke(cr);
+}
+
+// As the raster places them: glyph origins along the turned baseline one
+// ascent below the cell's top-left, each a whole-pixel advance on. Drawn from
+// the first kept glyph so that no coordinate strays far from the page.
+void showLabel(cairo_t* cr, const DisplayList& list, const ListLabel& label,
+               const std::vector<CopyFace>& faces, std::vector<cairo_glyph_t>& glyphs) {
+    const LabelFace& face = list.faces()[label.face];
+    const CopyFace& copy = faces[label.face];
+    const double radians = label.angle * std::numbers::pi / 180.0;
+    const double cosine = std::cos(radians), sine = std::sin(radians);
+    const double startX = label.cell.x + face.ascent * sine + double(label.penStart) * cosine;
+    const double startY = label.cell.y + face.ascent * cosine - double(label.penStart) * sine;
+    glyphs.clear();
+    int64_t pen = 0;
+    for (unsigned char byte : list.text(label)) {
+        glyphs.push_back({copy.glyphs[byte], double(pen), 0.0});
+        pen += face.advances[byte];
+    }
+    cairo_save(cr);
+    cairo_translate(cr, startX, startY);
+    cairo_rotate(cr, -radians); // counter-clockwise on a page whose y runs down
+    cairo_set_font_face(cr, copy.face.get());
+    cairo_set_font_size(cr, face.emHeight);
+    cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
+    cairo_restore(cr);
+}
+
+void paintList(cairo_t* cr, const DisplayList& list, const std::vector<CopyFace>& faces) {
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    std::vector<cairo_glyph_t> glyphs;
+    for (const ListItem& item : list.items()) {
+        setColour(cr, item.colour);
+        switch (item.kind) {
+        case ItemKind::polyline:
+            strokePolyline(cr, list.points().data() + item.first, item.count);
+            break;
+        case ItemKind::box: {
+            const ListBox& box = list.boxes()[item.first];
+            cairo_rectangle(cr, box.topLeft.x, box.topLeft.y, box.width, box.height);
+            cairo_fill(cr);
+            break;
+        }
+        case ItemKind::label:
+            showLabel(cr, list, list.labels()[item.first], faces, glyphs);
+            break;
+        }
+    }
+}
+
+// Where cairo's output goes: the temporary file, within the size bound.
+// Failures are kept here too: cairo does not report every failed write.
+struct Sink {
+    FILE* file = nullptr;
+    size_t written = 0;
+    bool tooLarge = false;
+    bool failed = false;
+};
+
+cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
+    Sink& sink = *static_cast<Sink*>(closure);
+    if (sink.written + length > maxCopyBytes) {
+        sink.tooLarge = sink.failed = true;
+        return CAIRO_STATUS_WRITE_ERROR;
+    }
+    if (std::fwrite(data, 1, length, sink.file) != length) {
+        sink.failed = true;
+        return CAIRO_STATUS_WRITE_ERROR;
+    }
+    sink.written += length;
+    return CAIRO_STATUS_SUCCESS;
+}
+
+SurfacePtr vectorSurface(CopyFormat format, Sink& sink, double width, double height) {
+    if (format == CopyFormat::pdf) {
+        return SurfacePtr(cairo_pdf_surface_create_for_stream(writeToSink, &sink, width, height));
+    }
+    SurfacePtr surface(cairo_svg_surface_create_for_stream(writeToSink, &sink, width, height));
+    cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_USER);
+    return surface;
+}
+
+// SVG and PDF are drawn straight into the file as cairo emits them.
+bool writeVector(FILE* file, const DisplayList& list, CopyFormat format,
+                 const std::vector<CopyFace>& faces, Sink& sink) {
+    sink.file = file;
+    SurfacePtr surface = vectorSurface(format, sink, list.width(), list.height());
+    {
+        ContextPtr cr(cairo_create(surface.get()));
+        paintList(cr.get(), list, faces);
+        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return false;
+    }
+    cairo_surface_finish(surface.get());
+    return cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS && !sink.failed;
+}
+
+// The PNG is drawn before any file exists.
+SurfacePtr paintImage(const DisplayList& list, int scale, const std::vector<CopyFace>& faces) {
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, list.width() * scale,
+                                                  list.height() * scale));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    ContextPtr cr(cairo_create(surface.get()));
+    cairo_scale(cr.get(), scale, scale);
+    // At the page's own size lines land on whole pixels as the raster's do;
+    // labels stay smooth there as they are on the raster.
+    if (scale == 1) cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
+    paintList(cr.get(), list, faces);
+    if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    cairo_surface_flush(surface.get());
+    return surface;
+}
+
+std::string failureReason(const std::string& fileName, const Sink& sink, int error) {
+    if (sink.tooLarge) {
+        return "the copy " + fileName + " would be larger than " +
+               std::to_string(maxCopyBytes >> 20) + " MB";
+    }
+    if (error != 0) return "cannot write " + fileName + ": " + std::strerror(error);
+    return "cannot write " + fileName;
+}
+
+bool refused(const DisplayList& list, CopyFormat format, int scale, std::string& reason) {
+    if (list.overflowed()) {
+        reason = "the page holds more than " + std::to_string(DisplayList::maxItems) +
+                 " drawn items or " + std::to_string(DisplayList::maxTextBytes >> 20) +
+                 " MB of labels; no copy is written";
+    } else if (format == CopyFormat::png && (scale < 1 || scale > maxCopyScale)) {
+        reason = "the scale must be 1 to " + std::to_string(maxCopyScale);
+    } else if (list.width() <= 0 || list.height() <= 0) {
+        reason = "the page has no size";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool writePageCopy(const DisplayList& list, const std::string& fileName, CopyFormat format,
+                   int scale, std::string& reason, Durability durability) {
+    reason.clear();
+    if (fileName.empty() || fileName.back() == '/') {
+        reason = "no file name for the copy";
+        return false;
+    }
+    if (refused(list, format, scale, reason)) return false;
+    std::vector<CopyFace> faces;
+    if (!openFaces(list, faces, reason)) return false;
+    SurfacePtr image;
+    if (format == CopyFormat::png) {
+        image = paintImage(list, scale, faces);
+        if (!image) {
+            reason = "not enough memory for a copy at scale " + std::to_string(scale);
+            return false;
+        }
+    }
+    Sink sink;
+    const bool written = writeFileAtomically(fileName, durability, [&](FILE* file) {
+        if (!image) return writeVector(file, list, format, faces, sink);
+        sink.file = file;
+        return cairo_surface_write_to_png_stream(image.get(), writeToSink, &sink) ==
+                   CAIRO_STATUS_SUCCESS &&
+               !sink.failed;
+    });
+    if (!written) reason = failureReason(fileName, sink, errno);
+    return written;
+}
+
+} // namespace plotanix

@@ -1,0 +1,88 @@
+#include "page/display_list.h"
+
+namespace plotanix {
+
+void DisplayList::clear() {
+    overflowed_ = false;
+    recorded_ = 0;
+    items_.clear();
+    points_.clear();
+    boxes_.clear();
+    labels_.clear();
+    faces_.clear();
+    text_.clear();
+    // A page of two million lines must not hold its memory for the next page.
+    items_.shrink_to_fit();
+    points_.shrink_to_fit();
+    text_.shrink_to_fit();
+}
+
+void DisplayList::setPageSize(int32_t width, int32_t height) {
+    width_ = width;
+    height_ = height;
+}
+
+bool DisplayList::admit(size_t textBytes) {
+    if (overflowed_) return false;
+    if (recorded_ >= maxItems || text_.size() + textBytes > maxTextBytes) {
+        overflowed_ = true;
+        return false;
+    }
+    ++recorded_;
+    return true;
+}
+
+bool DisplayList::addLine(ListPoint from, ListPoint to, Colour colour) {
+    colour &= 0xFFFFFF; // the raster ignores the top byte; so must the merging
+    if (!items_.empty()) {
+        ListItem& last = items_.back();
+        if (last.kind == ItemKind::polyline && last.colour == colour && points_.back() == from) {
+            if (to == from) return !overflowed_; // adds nothing to the path
+            if (!admit(0)) return false;
+            points_.push_back(to);
+            ++last.count;
+            return true;
+        }
+    }
+    if (!admit(0)) return false;
+    items_.push_back({ItemKind::polyline, colour, static_cast<uint32_t>(points_.size()), 2});
+    points_.push_back(from);
+    points_.push_back(to);
+    return true;
+}
+
+bool DisplayList::addBox(const ListBox& box, Colour colour) {
+    if (!admit(0)) return false;
+    items_.push_back({ItemKind::box, colour & 0xFFFFFF, static_cast<uint32_t>(boxes_.size()), 1});
+    boxes_.push_back(box);
+    return true;
+}
+
+uint32_t DisplayList::faceIndex(const LabelFace& face) {
+    // Pages use one font, so the last face is nearly always the one.
+    for (size_t i = faces_.size(); i-- > 0;) {
+        const LabelFace& known = faces_[i];
+        if (known.emHeight == face.emHeight && known.faceIndex == face.faceIndex &&
+            known.filePath == face.filePath) {
+            return static_cast<uint32_t>(i);
+        }
+    }
+    faces_.push_back(face);
+    return static_cast<uint32_t>(faces_.size() - 1);
+}
+
+bool DisplayList::addLabel(const ListLabel& label, std::string_view text, const LabelFace& face,
+                           Colour colour) {
+    if (!admit(text.size())) return false;
+    ListLabel kept = label;
+    kept.textStart = text_.size();
+    kept.textLength = text.size();
+    kept.face = faceIndex(face);
+    text_.append(text);
+    items_.push_back(
+        {ItemKind::label, colour & 0xFFFFFF, static_cast<uint32_t>(labels_.size()), 1});
+    labels_.push_back(kept);
+    return true;
+}
+
+} // namespace plotanix

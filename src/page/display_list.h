@@ -1,0 +1,100 @@
+#pragma once
+// What was drawn on the page since it was last cleared, in picture
+// coordinates (pixel centres, row 0 at the top), for copies of the page at
+// other resolutions: polylines, filled boxes and labels, in drawing order.
+// Lines are kept as the raster clipped them; connected lines of one colour
+// share one polyline. Bounded: past maxItems (or maxTextBytes of label text)
+// the list stops growing and is marked overflowed.
+
+#include "page/page_image.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plotanix {
+
+struct ListPoint {
+    int32_t x = 0, y = 0;
+    bool operator==(const ListPoint&) const = default;
+};
+
+// The label font as the raster used it: the face file, the em height and the
+// whole-pixel metrics that place each glyph.
+struct LabelFace {
+    std::string filePath;
+    int faceIndex = 0;
+    int emHeight = 0; // pixels
+    int ascent = 0;   // pixels above the baseline
+    std::array<int32_t, 256> advances{};
+};
+
+struct ListLabel {
+    ListPoint cell;                       // top-left of the unrotated text cell
+    double angle = 0;                     // degrees counter-clockwise, as the glyphs were turned
+    int64_t penStart = 0;                 // pen advance before the first kept glyph
+    size_t textStart = 0, textLength = 0; // in DisplayList::text()
+    uint32_t face = 0;                    // index in DisplayList::faces()
+};
+
+struct ListBox {
+    ListPoint topLeft;
+    int32_t width = 0, height = 0; // clipped to the page, both > 0
+};
+
+enum class ItemKind : uint8_t { polyline, box, label };
+
+struct ListItem {
+    ItemKind kind = ItemKind::polyline;
+    Colour colour = 0;
+    uint32_t first = 0; // polyline: first point; box, label: index in its table
+    uint32_t count = 0; // polyline: points (at least 2); otherwise 1
+};
+
+class DisplayList {
+  public:
+    static constexpr size_t maxItems = size_t{1} << 21; // lines, boxes and labels
+    static constexpr size_t maxTextBytes = size_t{32} << 20;
+
+    // Empties the list and lifts the overflow mark.
+    void clear();
+    void setPageSize(int32_t width, int32_t height);
+
+    // Each returns false once the list has overflowed.
+    bool addLine(ListPoint from, ListPoint to, Colour colour);
+    bool addBox(const ListBox& box, Colour colour);
+    bool addLabel(const ListLabel& label, std::string_view text, const LabelFace& face,
+                  Colour colour);
+
+    bool overflowed() const { return overflowed_; }
+    size_t recorded() const { return recorded_; } // lines, boxes and labels kept
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    const std::vector<ListItem>& items() const { return items_; }
+    const std::vector<ListPoint>& points() const { return points_; }
+    const std::vector<ListBox>& boxes() const { return boxes_; }
+    const std::vector<ListLabel>& labels() const { return labels_; }
+    const std::vector<LabelFace>& faces() const { return faces_; }
+    std::string_view text(const ListLabel& label) const {
+        return std::string_view(text_).substr(label.textStart, label.textLength);
+    }
+
+  private:
+    bool admit(size_t textBytes);
+    uint32_t faceIndex(const LabelFace& face);
+
+    int32_t width_ = 800, height_ = 600;
+    bool overflowed_ = false;
+    size_t recorded_ = 0;
+    std::vector<ListItem> items_;
+    std::vector<ListPoint> points_;
+    std::vector<ListBox> boxes_;
+    std::vector<ListLabel> labels_;
+    std::vector<LabelFace> faces_;
+    std::string text_;
+};
+
+} // namespace plotanix

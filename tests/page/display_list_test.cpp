@@ -1,0 +1,79 @@
+// What the drawing records for copies of the page: polylines, clipping, the
+// clear, the bound, and labels cut to the part that can reach the page.
+
+#include "page/display_list.h"
+#include "page/label_font.h"
+#include "page_fixture.h"
+
+#include <climits>
+#include <vector>
+
+namespace plotanix {
+namespace {
+
+using Recording = testing::OpenPage;
+
+struct Op {
+    char kind; // 'L' line, 'B' box, 'C' colour
+    int32_t a, b, c, d;
+};
+
+TEST_F(Recording, ConnectedLinesOfOneColourShareAPolylineAndOffPageLinesAreDropped) {
+    const struct {
+        const char* what;
+        std::vector<Op> ops;
+        size_t items, points;
+    } cases[] = {
+        {"chain", {{'L', 0, 0, 10, 0}, {'L', 10, 0, 10, 9}, {'L', 10, 9, 3, 40}}, 1, 4},
+        {"colour change", {{'L', 0, 0, 10, 0}, {'C', 2, 0, 0, 0}, {'L', 10, 0, 10, 9}}, 2, 4},
+        {"gap", {{'L', 0, 0, 10, 0}, {'L', 11, 0, 20, 0}}, 2, 4},
+        {"repeated point", {{'L', 5, 5, 9, 9}, {'L', 9, 9, 9, 9}}, 1, 2},
+        {"off the page",
+         {{'L', -9, -9, -1, -20}, {'L', 900, 0, 990, 500}, {'L', 0, 600, 9, 600}},
+         0,
+         0},
+        {"int32 limits",
+         {{'L', INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {'L', INT_MIN, 7, INT_MAX, 7}},
+         2,
+         4},
+        {"box between", {{'L', 0, 0, 10, 0}, {'B', 2, 2, 5, 5}, {'L', 10, 0, 10, 9}}, 3, 4},
+        {"whole-page clear", {{'L', 0, 0, 10, 0}, {'B', -5, -5, 900, 900}}, 1, 0},
+    };
+    DisplayList list;
+    drawing.recordInto(&list);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        list.clear();
+        drawing.setFrontColour(0xFFFFFF);
+        for (const Op& op : c.ops) {
+            if (op.kind == 'L') drawing.drawLine(op.a, op.b, op.c, op.d);
+            if (op.kind == 'B') drawing.fillBox(op.a, op.b, op.c, op.d, 0x00FF00);
+            if (op.kind == 'C') drawing.setFrontColour(op.a);
+        }
+        EXPECT_EQ(list.items().size(), c.items);
+        EXPECT_EQ(list.points().size(), c.points);
+        for (const ListPoint& p : list.points())
+            EXPECT_TRUE(p.x >= 0 && p.x < 800 && p.y >= 0 && p.y < 600) << p.x << ", " << p.y;
+    }
+    drawing.recordInto(nullptr);
+    drawing.drawLine(0, 0, 5, 5);
+    EXPECT_EQ(list.items().size(), 1u);
+}
+
+TEST_F(Recording, AMegabyteLabelKeepsOnlyTheGlyphsNearThePage) {
+    const auto font = loadFont("Courier New", 12);
+    ASSERT_TRUE(font);
+    DisplayList list;
+    drawing.recordInto(&list);
+    drawing.selectFont(font.get());
+    drawing.drawRotatedText(-5'000'000, 100, std::string(1 << 20, 'W'), 0);
+    ASSERT_EQ(list.labels().size(), 1u);
+    const ListLabel& label = list.labels()[0];
+    EXPECT_LT(label.textLength, 120u);
+    EXPECT_EQ(list.faces()[label.face].emHeight, 16);
+    const int64_t start = label.cell.x + label.penStart;
+    EXPECT_TRUE(start > -40 && start <= 0) << start;
+}
+
+} // namespace
+} // namespace plotanix
