@@ -24,10 +24,6 @@ bool inRange(double value) {
 bool inRange(double value, double lo, double hi) {
     return value >= lo && value < hi;
 }
-bool positionInRange(Point p) {
-    return std::floor(p.x) >= -32768.0 && std::floor(p.x) <= 32767.0 &&
-           std::floor(p.y) >= -32768.0 && std::floor(p.y) <= 32767.0;
-}
 
 std::string whole(double value) {
     return std::to_string(static_cast<int64_t>(std::floor(value + 0.5)));
@@ -91,7 +87,8 @@ Hp7470a::Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, Lo
                  StatusLine* status, Paper paper)
     : drawing_(drawing), log_(log),
       status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
-      map_(limits_.x, limits_.y), serial_(link), input_(reader, serial_) {
+      map_(limits_.x, limits_.y), serial_(link), input_(reader, serial_),
+      writer_(standardStrokeFont()) {
     initialise();
 }
 
@@ -191,16 +188,13 @@ void Hp7470a::setDefaults() {
     state.tickUp = state.tickDown = 0.5;
     state.lineType = -1;
     state.patternLength = 4.0;
+    applyLineType();
     state.labelTerminator = 3;
-    state.direction = {1, 0};
-    state.directionRelative = false;
-    state.characterSize = {0.1875, 0.27};
-    state.sizeRelative = false;
-    state.slant = 0.0;
-    state.standardSet = state.alternateSet = 0;
-    state.alternateSelected = false;
+    state.label = LabelState{};
+    state.label.carriageReturn = state.pen;
+    state.sizeRelative = state.directionRelative = false;
     state.symbol = 0;
-    state.carriageReturn = state.pen;
+    setClips();
 }
 
 void Hp7470a::initialise() {
@@ -261,6 +255,8 @@ void Hp7470a::doIP(ParameterScanner& s) {
         }
     }
     state.scalingPointsChanged = true;
+    applyLabelScale();
+    applyLineType();
 }
 
 void Hp7470a::doSC(ParameterScanner& s) {
@@ -286,6 +282,7 @@ void Hp7470a::doIW(ParameterScanner& s) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.window = {0.0, 0.0, limits_.x, limits_.y};
+        setClips();
         return;
     }
     if (p.count != 4) return raiseError(wrongParameterCount);
@@ -295,6 +292,7 @@ void Hp7470a::doIW(ParameterScanner& s) {
     auto clampX = [&](double v) { return std::clamp(std::floor(v), 0.0, limits_.x); };
     auto clampY = [&](double v) { return std::clamp(std::floor(v), 0.0, limits_.y); };
     state.window = {clampX(p.v[0]), clampY(p.v[1]), clampX(p.v[2]), clampY(p.v[3])};
+    setClips();
 }
 
 // ---- Plotting
@@ -309,6 +307,7 @@ void Hp7470a::doPR(ParameterScanner& s) {
 }
 void Hp7470a::doPU(ParameterScanner& s) {
     state.penDown = false;
+    pattern_.reset();
     plotPairs(s);
 }
 void Hp7470a::doPD(ParameterScanner& s) {
@@ -327,7 +326,9 @@ void Hp7470a::plotPairs(ParameterScanner& s) {
             break;
         }
         Point target;
-        if (takeTarget(x, y, target)) moveTo(target);
+        if (!takeTarget(x, y, target)) continue;
+        moveTo(target);
+        if (state.symbol != 0) drawSymbol(target);
     }
     if (s.illegal()) raiseError(badParameter);
 }
@@ -354,11 +355,30 @@ bool Hp7470a::takeTarget(double x, double y, Point& target) {
 void Hp7470a::moveTo(Point target) {
     if (state.penDown) plotLine(state.pen, target);
     state.pen = target;
-    state.carriageReturn = target;
+    state.label.carriageReturn = target;
 }
 
 void Hp7470a::plotLine(Point from, Point to) {
     if (state.selectedPen == 0) return; // no pen in the holder
+    Point a = from;
+    Point b = to;
+    if (!clipToWindow(state.window, a, b)) {
+        pattern_.reset();
+        return;
+    }
+    if (pattern_.pattern() == 0) {
+        // Dots only at the plotted points; the pattern keeps them in the window.
+        pattern_.stroke(from, to, pen_);
+    } else {
+        // The pen comes down at the window's edge: the dashes start afresh.
+        if (a != from) pattern_.reset();
+        pattern_.stroke(a, b, pen_);
+    }
+    if (b != to) pattern_.reset(); // lifted at the edge
+}
+
+void Hp7470a::drawSolid(Point from, Point to) {
+    if (state.selectedPen == 0) return;
     if (!clipToWindow(state.window, from, to)) return;
     drawing_.drawLine(map_.column(from.x), map_.row(from.y), map_.column(to.x), map_.row(to.y));
 }
@@ -377,12 +397,14 @@ void Hp7470a::doCI(ParameterScanner& s) {
     const Point centre = state.pen;
     const Point u = unit();
     Point from = circlePoint(centre, u, std::fabs(radius), start);
+    pattern_.reset();
     for (int64_t i = 1; i <= chords; ++i) {
         const double angle = start + 360.0 * static_cast<double>(i) / static_cast<double>(chords);
         const Point to = circlePoint(centre, u, std::fabs(radius), angle);
         plotLine(from, to);
         from = to;
     }
+    pattern_.reset();
 }
 
 void Hp7470a::doAA(ParameterScanner& s) {
@@ -433,14 +455,14 @@ void Hp7470a::doYT(ParameterScanner& s) {
 }
 
 void Hp7470a::tick(bool vertical) {
-    // Drawn whatever the pen state; the pen does not move.
+    // Drawn whatever the pen state, solid; the pen does not move.
     const Point at = state.pen;
     if (vertical) {
         const double percent = (state.p2.y - state.p1.y) / 100.0;
-        plotLine({at.x, at.y - state.tickDown * percent}, {at.x, at.y + state.tickUp * percent});
+        drawSolid({at.x, at.y - state.tickDown * percent}, {at.x, at.y + state.tickUp * percent});
     } else {
         const double percent = (state.p2.x - state.p1.x) / 100.0;
-        plotLine({at.x - state.tickDown * percent, at.y}, {at.x + state.tickUp * percent, at.y});
+        drawSolid({at.x - state.tickDown * percent, at.y}, {at.x + state.tickUp * percent, at.y});
     }
 }
 

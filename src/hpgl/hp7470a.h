@@ -10,11 +10,14 @@
 #include "hpgl/hp7470a_serial.h"
 #include "hpgl/hp7470a_syntax.h"
 #include "hpgl/plotter.h"
+#include "page/label_strokes.h"
+#include "page/line_pattern.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotanix {
 
@@ -34,8 +37,7 @@ enum Hp7470aError : int32_t {
 };
 
 struct Hp7470aState {
-    Point pen;            // commanded position in plotter units, exact
-    Point carriageReturn; // where a label's CR returns to
+    Point pen; // commanded position in plotter units, exact
     bool penDown = false;
     bool relative = false;   // PR mode
     int32_t selectedPen = 1; // 0: put away, nothing is drawn
@@ -57,16 +59,14 @@ struct Hp7470aState {
     bool errorBit = false;
     bool initialised = true;
     bool scalingPointsChanged = false;
-    // Labels.
+    // Labels: the layout LabelState holds in plotter units; SR and DR keep
+    // their percentages too, because P1/P2 changes resize and turn them.
     int32_t labelTerminator = 3;
-    Point direction{1, 0}; // run, rise
-    bool directionRelative = false;
-    Point characterSize{0.1875, 0.27}; // cm (SI), or percent of P2 - P1 (SR)
+    LabelState label;
     bool sizeRelative = false;
-    double slant = 0.0;
-    int32_t standardSet = 0;
-    int32_t alternateSet = 0;
-    bool alternateSelected = false;
+    Point sizePercent{0.75, 1.5};
+    bool directionRelative = false;
+    Point directionPercent{1, 0};
     int32_t symbol = 0; // SM character, 0 when off
 };
 
@@ -113,20 +113,32 @@ class Hp7470a : public Plotter {
     Point unit() const;
     bool takeTarget(double x, double y, Point& target);
     void moveTo(Point target);
-    // Every vector drawn goes through here: clipped to the window, mapped
-    // to the picture. Line types are applied here.
+    // Every pen-down vector goes through here: clipped to the window, laid
+    // out in the line type, mapped to the picture.
     void plotLine(Point from, Point to);
+    // A vector drawn solid: clipped to the window and mapped to the picture.
+    void drawSolid(Point from, Point to);
     void arc(Point centre, double sweep, double chord);
     void tick(bool vertical);
     void selectColour();
 
-    // Labels.
-    Point cellSize() const;
-    Point advance() const;
-    Point lineUp() const;
-    // The text of a label, a piece at a time: characters are laid out cell
-    // by cell and the control codes carried out. Stroke text plugs in here.
+    // Labels, symbols and line types.
+    void applyLabelScale();
+    void applyLineType();
+    void setClips();
+    // Takes the pen a label, CP or UC left, unless it overflows the plotter's
+    // range: then error 6, and the pen and label state stay as before.
+    void settleLabelPen(Point pen, const Point& penBefore, const LabelState& before);
     void drawLabelText(std::string_view text);
+    void drawSymbol(Point at);
+
+    // Label strokes are drawn solid; line-type pieces come here too.
+    struct PenSink : StrokeSink, PieceSink {
+        explicit PenSink(Hp7470a& model) : model(model) {}
+        void polyline(std::span<const PlotPoint> points) override;
+        void piece(PlotPoint from, PlotPoint to) override;
+        Hp7470a& model;
+    };
 
     void reply(std::string_view text) { serial_.sendReply(text); }
     void setDefaults();
@@ -191,6 +203,10 @@ class Hp7470a : public Plotter {
     PictureMap map_;
     Hp7470aSerial serial_;
     Hp7470aInput input_;
+    LabelWriter writer_;
+    LinePattern pattern_;
+    PenSink pen_{*this};
+    std::vector<double> userCharacter_; // UC values, reused
 };
 
 // Whether the 7470A model knows this two-letter mnemonic (either case).

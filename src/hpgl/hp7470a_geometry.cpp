@@ -20,6 +20,11 @@ int32_t toPixel(double value) {
 
 } // namespace
 
+bool positionInRange(Point p) {
+    return std::floor(p.x) >= -32768.0 && std::floor(p.x) <= 32767.0 &&
+           std::floor(p.y) >= -32768.0 && std::floor(p.y) <= 32767.0;
+}
+
 Point unitSize(const UserScale& scale, Point p1, Point p2) {
     if (!scale.on) return {1.0, 1.0};
     return {axisUnit(p1.x, p2.x, scale.xMin, scale.xMax),

@@ -3,14 +3,15 @@
 // onto P1/P2, the soft-clip window, the chords of circles and arcs, and the
 // mapping of plotter units onto the 800 x 600 picture.
 
+#include "page/plot_geometry.h"
+
 #include <cstdint>
 
 namespace plotanix {
 
-struct Point {
-    double x = 0.0;
-    double y = 0.0;
-};
+// Plotter-unit points are the stroke geometry's points: labels and line
+// patterns take them as they are.
+using Point = PlotPoint;
 
 // User units: (xMin, yMin) sits on P1 and (xMax, yMax) on P2. The grid
 // covers the whole page; P1/P2 may be any two corners, which mirrors.
@@ -18,6 +19,9 @@ struct UserScale {
     bool on = false;
     double xMin = 0.0, xMax = 1.0, yMin = 0.0, yMax = 1.0;
 };
+
+// Whether the pen can stand there: plotter units, truncated, fit 16 bits.
+bool positionInRange(Point p);
 
 // Plotter units per user unit on each axis (1, 1 with scaling off); negative
 // on a mirrored axis.
@@ -34,6 +38,7 @@ struct Window {
     double xll = 0.0, yll = 0.0, xur = 0.0, yur = 0.0;
     bool empty() const { return xll > xur || yll > yur; }
     bool contains(Point p) const { return p.x >= xll && p.x <= xur && p.y >= yll && p.y <= yur; }
+    PlotBox box() const { return {xll, yll, xur, yur}; }
 };
 
 // Shortens a -> b to its part inside the window; false when no part of it

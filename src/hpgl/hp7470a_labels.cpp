@@ -1,6 +1,6 @@
-// The 7470A's label state: terminator, direction, size, slant, character
-// sets, symbol mode and character-cell moves. Labels are laid out cell by
-// cell; the strokes of the characters come from the label font.
+// The 7470A's labels, symbols, user characters and line types: the model
+// keeps the settings and hands the layout to the stroke geometry, whose
+// strokes come back here to be clipped and drawn.
 
 #include "hpgl/hp7470a.h"
 
@@ -15,66 +15,71 @@ constexpr int enquiry = 5;
 // Label text is handed on in pieces of this size, so a label that never
 // ends needs no more memory than that.
 constexpr size_t labelPiece = 256;
-
-Point normalised(Point v) {
-    const double length = std::hypot(v.x, v.y);
-    if (length == 0.0) return {1.0, 0.0};
-    return {v.x / length, v.y / length};
-}
+// A user character longer than this (the real plotter's buffer holds a few
+// hundred values) keeps its first values; the rest are read and dropped.
+constexpr size_t userCharacterValues = 65536;
 
 } // namespace
 
-Point Hp7470a::cellSize() const {
-    const Point size = state.characterSize;
-    if (!state.sizeRelative) return {size.x * plotterUnitsPerCm, size.y * plotterUnitsPerCm};
-    return {size.x / 100.0 * (state.p2.x - state.p1.x), size.y / 100.0 * (state.p2.y - state.p1.y)};
+void Hp7470a::PenSink::polyline(std::span<const PlotPoint> points) {
+    for (size_t i = 1; i < points.size(); ++i)
+        model.drawSolid(points[i - 1], points[i]);
 }
 
-// One character cell along the label direction: 1.5 character widths.
-Point Hp7470a::advance() const {
-    Point d = state.direction;
-    if (state.directionRelative) {
-        d = {d.x / 100.0 * (state.p2.x - state.p1.x), d.y / 100.0 * (state.p2.y - state.p1.y)};
+void Hp7470a::PenSink::piece(PlotPoint from, PlotPoint to) {
+    model.drawSolid(from, to);
+}
+
+// SR sizes and DR directions follow P1/P2.
+void Hp7470a::applyLabelScale() {
+    const Point span{(state.p2.x - state.p1.x) / 100.0, (state.p2.y - state.p1.y) / 100.0};
+    if (state.sizeRelative) {
+        state.label.width = state.sizePercent.x * span.x;
+        state.label.height = state.sizePercent.y * span.y;
     }
-    d = normalised(d);
-    const double width = 1.5 * cellSize().x;
-    return {d.x * width, d.y * width};
+    if (state.directionRelative)
+        state.label.direction = {state.directionPercent.x * span.x,
+                                 state.directionPercent.y * span.y};
 }
 
-// One line up, square to the label direction: 2 character heights.
-Point Hp7470a::lineUp() const {
-    const Point a = normalised(advance());
-    const double height = 2.0 * cellSize().y;
-    return {-a.y * height, a.x * height};
+// The pattern length is a percentage of the P1-P2 diagonal.
+void Hp7470a::applyLineType() {
+    const double diagonal = std::hypot(state.p2.x - state.p1.x, state.p2.y - state.p1.y);
+    pattern_.select(state.lineType, state.patternLength / 100.0 * diagonal);
+}
+
+void Hp7470a::setClips() {
+    writer_.setClip(state.window.box());
+    pattern_.setClip(state.window.box());
+}
+
+void Hp7470a::settleLabelPen(Point pen, const Point& penBefore, const LabelState& before) {
+    // The pen moved lifted: a line type starts afresh after it.
+    pattern_.reset();
+    if (positionInRange(pen)) {
+        state.pen = pen;
+        return;
+    }
+    state.pen = penBefore;
+    state.label = before;
+    raiseError(positionOverflow);
 }
 
 void Hp7470a::drawLabelText(std::string_view text) {
-    // The pen moves from cell to cell without drawing; the glyphs are not
-    // drawn yet.
-    for (const char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        const Point a = advance();
-        if (code >= 32 && code < 127) {
-            state.pen = {state.pen.x + a.x, state.pen.y + a.y};
-        } else if (code == '\b') {
-            state.pen = {state.pen.x - a.x, state.pen.y - a.y};
-        } else if (code == '\r') {
-            state.pen = state.carriageReturn;
-        } else if (code == '\n') {
-            const Point up = lineUp();
-            state.pen = {state.pen.x - up.x, state.pen.y - up.y};
-            state.carriageReturn = {state.carriageReturn.x - up.x, state.carriageReturn.y - up.y};
-        } else if (code == 14 || code == 15) {
-            state.alternateSelected = code == 14;
-        }
-    }
+    const Point before = state.pen;
+    const LabelState label = state.label;
+    settleLabelPen(writer_.label(state.label, text, state.pen, pen_), before, label);
+}
+
+void Hp7470a::drawSymbol(Point at) {
+    writer_.symbol(state.label, static_cast<unsigned char>(state.symbol), at, pen_);
+    pattern_.reset();
 }
 
 void Hp7470a::doLB(ParameterScanner&) {
     // The text runs to the label terminator, whatever it holds; silence or
-    // ESC.K ends it too. A printing terminator is drawn with the label, a
-    // control terminator does what it stands for.
-    state.carriageReturn = state.pen;
+    // ESC.K ends it too. The terminator goes with the text: a printing one
+    // is drawn, a control one does what it stands for.
     std::string piece;
     for (;;) {
         const int byte = input_.get();
@@ -125,9 +130,11 @@ void Hp7470a::setDirection(ParameterScanner& s, bool relative) {
         if (!inRange || !notZero) return raiseError(badParameter);
         direction = {run, rise};
     }
-    state.direction = direction;
     state.directionRelative = relative;
-    state.carriageReturn = state.pen;
+    state.directionPercent = direction;
+    state.label.direction = direction;
+    applyLabelScale();
+    state.label.carriageReturn = state.pen;
 }
 
 void Hp7470a::doSI(ParameterScanner& s) {
@@ -144,71 +151,76 @@ void Hp7470a::setSize(ParameterScanner& s, bool relative) {
     if (p.count == 2 && (std::fabs(p.v[0]) >= 128.0 || std::fabs(p.v[1]) >= 128.0))
         return raiseError(badParameter);
     const Point fallback = relative ? Point{0.75, 1.5} : Point{0.1875, 0.27};
-    state.characterSize = p.count == 2 ? Point{p.v[0], p.v[1]} : fallback;
+    const Point size = p.count == 2 ? Point{p.v[0], p.v[1]} : fallback;
     state.sizeRelative = relative;
+    state.sizePercent = size;
+    state.label.width = size.x * plotterUnitsPerCm;
+    state.label.height = size.y * plotterUnitsPerCm;
+    applyLabelScale();
 }
 
 void Hp7470a::doSL(ParameterScanner& s) {
     const Values p = collect(s);
     if (rejected(p)) return;
     if (p.count > 0 && std::fabs(p.v[0]) >= 128.0) return raiseError(badParameter);
-    state.slant = p.count > 0 ? p.v[0] : 0.0; // further parameters are ignored
+    state.label.slant = p.count > 0 ? p.v[0] : 0.0; // further parameters are ignored
 }
 
 void Hp7470a::doCP(ParameterScanner& s) {
     const Values p = collect(s);
     if (rejected(p)) return;
-    if (p.count == 0) {
-        drawLabelText("\r\n");
-        return;
-    }
+    const Point before = state.pen;
+    const LabelState label = state.label;
+    if (p.count == 0) return settleLabelPen(newLine(state.label), before, label);
     if (p.count != 2) return raiseError(wrongParameterCount);
     if (p.v[0] < -128.0 || p.v[0] >= 128.0 || p.v[1] < -128.0 || p.v[1] >= 128.0)
         return raiseError(badParameter);
     // The pen moves by whole cells and lines; it does not draw.
-    const Point a = advance();
-    const Point up = lineUp();
-    state.pen = {state.pen.x + p.v[0] * a.x + p.v[1] * up.x,
-                 state.pen.y + p.v[0] * a.y + p.v[1] * up.y};
+    settleLabelPen(moveByCells(state.label, state.pen, p.v[0], p.v[1]), before, label);
 }
 
 void Hp7470a::doCS(ParameterScanner& s) {
     const Values p = collect(s);
     if (rejected(p)) return;
     if (p.count > 0 && !(p.v[0] >= 0.0 && p.v[0] < 5.0)) return raiseError(badParameter);
-    state.standardSet = p.count > 0 ? static_cast<int32_t>(p.v[0]) : 0;
+    state.label.standardSet = p.count > 0 ? static_cast<int32_t>(p.v[0]) : 0;
 }
 
 void Hp7470a::doCA(ParameterScanner& s) {
     const Values p = collect(s);
     if (rejected(p)) return;
     if (p.count > 0 && !(p.v[0] >= 0.0 && p.v[0] < 5.0)) return raiseError(badParameter);
-    state.alternateSet = p.count > 0 ? static_cast<int32_t>(p.v[0]) : 0;
+    state.label.alternateSet = p.count > 0 ? static_cast<int32_t>(p.v[0]) : 0;
 }
 
 void Hp7470a::doSS(ParameterScanner& s) {
-    if (!collect(s).aborted) state.alternateSelected = false;
+    if (!collect(s).aborted) state.label.alternateSelected = false;
 }
 void Hp7470a::doSA(ParameterScanner& s) {
-    if (!collect(s).aborted) state.alternateSelected = true;
+    if (!collect(s).aborted) state.label.alternateSelected = true;
 }
 
 void Hp7470a::doUC(ParameterScanner& s) {
-    // The grid moves are read and dropped as they come (a list of any
-    // length needs no memory); the pen ends one cell on.
+    userCharacter_.clear();
     double value = 0.0;
     while (s.next(value)) {
+        if (userCharacter_.size() < userCharacterValues) userCharacter_.push_back(value);
     }
     if (s.aborted()) return;
     if (s.illegal()) return raiseError(badParameter);
-    drawLabelText(" ");
+    // The pen starts raised and ends one cell on, its up/down state unchanged.
+    const Point before = state.pen;
+    const LabelState label = state.label;
+    settleLabelPen(writer_.userCharacter(state.label, userCharacter_, state.pen, pen_), before,
+                   label);
 }
 
 void Hp7470a::doLT(ParameterScanner& s) {
     const Values p = collect(s);
     if (rejected(p)) return;
     if (p.count == 0) {
-        state.lineType = -1;
+        state.lineType = LinePattern::solid;
+        applyLineType();
         return;
     }
     if (p.count > 2) return raiseError(wrongParameterCount);
@@ -217,6 +229,7 @@ void Hp7470a::doLT(ParameterScanner& s) {
         return raiseError(badParameter);
     state.lineType = static_cast<int32_t>(type);
     if (p.count == 2) state.patternLength = p.v[1];
+    applyLineType();
 }
 
 } // namespace plotanix

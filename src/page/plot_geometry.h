@@ -11,6 +11,7 @@ namespace plotanix {
 
 struct PlotPoint {
     double x = 0, y = 0;
+    bool operator==(const PlotPoint&) const = default;
 };
 
 inline PlotPoint operator+(PlotPoint a, PlotPoint b) {

@@ -170,6 +170,27 @@ TEST(Hp7470a, Drawing) {
         // Ticks: tp up/right, tn down/left, in percent of P2 - P1.
         {"PA5000,4000;TL10,5;XT;", {{5000, 4700}, {5000, 3660}}, {{5000, 4800}, {5000, 3560}}},
         {"PA5000,4000;TL1;YT;", {{5090, 4000}}, {{5150, 4000}, {4950, 4000}}},
+        // A printing terminator is drawn: H's stems and bar.
+        {"PA1000,1000;SI1,1.5;DTH;LBH", {{1025, 1100}, {1375, 1500}, {1200, 1314}}, {{1200, 1500}}},
+        // SM: an H centred on every point PA/PR reaches, pen up or down.
+        {"SMH;SI1,1.5;PA2000,2000,4000,2000;PD6000,2000;",
+         {{1825, 2200}, {3825, 2200}, {4175, 1800}, {5825, 2200}, {5000, 2000}},
+         {{3000, 2000}}},
+        // UC: the manual's Sigma on a grid of 100 x 100 units.
+        {"PA1000,1000;SI1,2;UC4,7,99,0,1,-4,0,2,-4,-2,-4,4,0,0,1;",
+         {{1200, 1800}, {1200, 1400}, {1000, 1000}, {1200, 1000}, {1400, 1050}},
+         {{1300, 1400}, {1400, 1300}}},
+        // LT through the model: period 1000 (10% of a 10000 diagonal), running on
+        // across the vector that ends at 3700 in a gap.
+        {"IP0,0,6000,8000;LT2,10;LT;LT2;PA0,4000;PD3700,4000,10000,4000;",
+         {{250, 4000}, {3250, 4000}, {4250, 4000}, {9250, 4000}},
+         {{750, 4000}, {3750, 4000}, {8750, 4000}}},
+        {"IP0,0,6000,8000;LT4,10;PA0,4000;PD3700,4000,10000,4000;",
+         {{400, 4000}, {900, 4000}, {4900, 4000}},
+         {{850, 4000}, {950, 4000}, {3850, 4000}}},
+        {"IP0,0,6000,8000;LT0,10;PA0,4000;PD3700,4000,10000,4000;",
+         {{0, 4000}, {3700, 4000}, {10000, 4000}},
+         {{2000, 4000}}},
     };
     for (const Case& c : cases) {
         Plot p;
@@ -192,9 +213,70 @@ TEST(Hp7470a, PenPositionAfterCirclesArcsTicksAndLabels) {
         {"DT;LBA;OC;CP2,1;OC;CP;OC;", "225,0,0\r450,216,0\r0,-216,0\r"},
         {"LBA\x1b.OB\x03OC;", "8\r225,0,0\r"},
         {"DI0,1;CP1,0;OC;SI0.5,1;CP0,-1;OC;", "0,112.5,0\r800,112.5,0\r"},
+        // CR, LF and BS; LB does not move the carriage-return point.
+        {"PA1000,1000;LBAB\rC\x03OC;LB\nC\x03OC;", "1112.5,1000,0\r1225,784,0\r"},
+        {"PA1000,1000;LBAB\x03LB\bC\r\n\x03OC;", "1000,784,0\r"},
+        {"PD;SR1.5,3;UC;OC;IP0,0,20000,7200;CP1,-1;OC;", "225,0,1\r675,-432,1\r"},
+        {"PA32500,0;LBABC\x03OC;OE;", "32500,0,0\r6\r"},
     };
     for (const auto& [stream, expected] : cases)
         EXPECT_EQ(replies(stream), expected) << stream;
+}
+
+TEST(Hp7470a, LabelStrokesLandInThePredictedCells) {
+    struct Case {
+        std::string setup;
+        double width, height;
+        Point direction;
+        double slant;
+    };
+    const Case cases[] = {
+        {"SI1,1.5;", 400, 600, {1, 0}, 0},
+        {"SR4,8.333;", 400, 600, {1, 0}, 0}, // percent of the default P2 - P1
+        {"SI1,1.5;DI0,1;", 400, 600, {0, 1}, 0},
+        {"SI1,1.5;SL1;", 400, 600, {1, 0}, 1},
+        {"IP0,0,5000,10000;SR8,6;DR50,10;", 400, 600, {1, 0.4}, 0},
+        {"SI-1,1.5;DI-1,0;", -400, 600, {-1, 0}, 0},
+    };
+    constexpr double k = 800.0 / 10300.0, pixel = 1.5 / k;
+    for (const Case& c : cases) {
+        Plot p;
+        p.run(c.setup + "PA5000,3000;LBHHH\x03");
+        const double length = std::hypot(c.direction.x, c.direction.y);
+        const Point d{c.direction.x / length, c.direction.y / length}, n{-d.y, d.x};
+        double uMax = -9, vMin = 9, vMax = -9;
+        for (int col = 0; col < 800; ++col)
+            for (int row = 0; row < 600; ++row) {
+                if (p.page->pixel(col, row) == penColours[0]) continue;
+                const Point q{col / k - 5000, (599 - row) / k - 3000}; // back into cell units
+                const double v = (q.x * n.x + q.y * n.y) / c.height;
+                const double u = (q.x * d.x + q.y * d.y - c.slant * c.height * v) / c.width;
+                const double du = pixel * (1 + std::fabs(c.slant)) / std::fabs(c.width);
+                const bool inCell = std::fmod(u + du, 1.5) <= 1 + 2 * du;
+                EXPECT_TRUE(u > -du && u < 4 + du && inCell &&
+                            std::fabs(v - 0.5) < 0.5 + pixel / 600)
+                    << c.setup << " u " << u << " v " << v;
+                uMax = std::max(uMax, u), vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+            }
+        EXPECT_GT(uMax, 3.8) << c.setup; // capitals fill the cells
+        EXPECT_LT(vMin, 0.1) << c.setup;
+        EXPECT_GT(vMax, 0.9) << c.setup;
+    }
+}
+
+TEST(Hp7470a, HostileLabelsStayBounded) {
+    std::string moves = "PA5000,3000;UC99";
+    for (int i = 0; i < 20000; ++i)
+        moves += i % 2 ? ",-3,0" : ",3,0";
+    const std::pair<std::string, std::string> cases[] = {
+        {"PA100,100;LB" + std::string(1 << 20, 'W') + "\x03OC;OE;", "28900,100,0\r6\r"},
+        {"SI1000,1;SI-1000,-1000;OE;SI;LBA\x03OC;", "3\r112.5,0,0\r"},
+        {"SL" + std::string(30, '9') + ";OE;", "3\r"},
+        {moves + ";OC;OE;", "5112.5,3000,0\r0\r"},
+        {"LT2,0;PD9000,7000;LT3,127.9999;PD0,0;LT4,128;OE;", "3\r"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream.substr(0, 40);
 }
 
 TEST(Hp7470a, CountsAndRecordsOnlyUnknownInstructions) {
