@@ -3,7 +3,6 @@
 #include "support/in_process_plot.h"
 #include "support/process.h"
 #include "support/wait_until.h"
-#include "support/xvfb.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -71,12 +70,6 @@ std::string sanitizerVariable(const char* name, const std::string& fallback,
 
 } // namespace
 
-const std::string& sharedDisplay() {
-    static XvfbServer server;
-    static const std::string name = server.start() ? server.displayName() : std::string();
-    return name;
-}
-
 std::string savedPageName(int number) {
     const std::string digits = "0000" + std::to_string(number);
     return "PLOTTER_" + digits.substr(digits.size() - 5) + ".PNG";
@@ -118,7 +111,7 @@ bool PlotterSession::fail(const std::string& what) {
 bool PlotterSession::start() {
     if (!line_.ok()) return fail("no pseudo-terminal: " + line_.error());
     if (directory_.empty()) return fail("no working directory");
-    const std::string display = options_.withDisplay ? sharedDisplay() : std::string();
+    const std::string display = options_.withDisplay ? xvfbDisplay() : std::string();
     if (options_.withDisplay && display.empty()) return fail("Xvfb did not start");
 
     const std::string reports = reports_.path().string();
@@ -278,7 +271,7 @@ std::string PlotterSession::transcript() const {
 }
 
 DecodedPng PlotterSession::savedPage(int number) const {
-    return decodePng(readFile(file(savedPageName(number))));
+    return readPng(file(savedPageName(number)));
 }
 
 // ---------------------------------------------------------------- pages
@@ -307,15 +300,6 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
             differing += colourAt(png, x, y) != page.pixel(x, y) ? 1 : 0;
     }
     return differing;
-}
-
-std::optional<WindowGeometry> findWindow(const std::string& title) {
-    if (sharedDisplay().empty()) return {};
-    XView view(sharedDisplay().c_str());
-    const ::Window window = view.display() != nullptr ? view.findByName(title) : 0;
-    const WindowGeometry geometry = window != 0 ? view.geometry(window) : WindowGeometry{};
-    if (!geometry.viewable) return {};
-    return geometry;
 }
 
 } // namespace plotanix::testing
