@@ -40,7 +40,6 @@ struct Drawing::State {
     const PageFont* font = nullptr;
     std::unique_ptr<RotatedFont> rotatedFont;
     float rotatedAngle = 0;
-    int derivedFontsMade = 0;
     CoverageMask mask; // kept between labels to spare the allocation
 
     void applyColour(Colour colour) {
@@ -239,10 +238,6 @@ int32_t Drawing::textHeight(std::string_view text) {
     return font.ascent + font.descent;
 }
 
-int Drawing::derivedFontsMade() const {
-    return state_ ? state_->derivedFontsMade : 0;
-}
-
 size_t Drawing::workMaskBytes() const {
     return state_ ? state_->mask.coverage.capacity() : 0;
 }
@@ -285,7 +280,6 @@ const RotatedFont* derivedFont(Drawing::State& s, float angle) {
     s.rotatedFont = RotatedFont::make(*s.font, reduced, tenths);
     if (!s.rotatedFont) return nullptr;
     s.rotatedAngle = reduced;
-    ++s.derivedFontsMade;
     return s.rotatedFont.get();
 }
 

@@ -42,8 +42,6 @@ class Drawing {
     // degrees, counter-clockwise as seen on the page.
     void drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle);
 
-    // How many derived (rotated) fonts have been made since beginDrawing.
-    int derivedFontsMade() const;
     // Bytes held by the label work mask: never more than the page's pixels.
     size_t workMaskBytes() const;
 
