@@ -17,36 +17,30 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool startDriver(TmuxSession& tmux, const std::vector<std::string>& arguments,
+bool startDriver(TmuxSession& tmux, std::vector<std::string> command,
                  std::vector<std::string> environment = {"LC_ALL=C.UTF-8"}) {
-    std::vector<std::string> command = {CONSOLE_DRIVER};
-    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.insert(command.begin(), CONSOLE_DRIVER);
     return tmux.start(command, {std::move(environment), ""});
 }
 
 // Rows 0-4 with their colours, as tmux reports them (capture-pane -e).
 TEST(ConsoleTest, BoxDrawingColoursAndTextCutAtTheWidth) {
-    struct Case {
-        std::vector<std::string> environment;
-        std::string rows;
-    };
     // Colour 16 changes nothing; the line of 100 is cut to 80; "xyz" over
     // "ABCDEF" keeps the old tail; from column 75, "abcdefgh" overwrites the
     // last column instead of wrapping.
-    const std::string rest = "0000000000000000000000000000000000000000000000000000000000000000"
-                             "0000000000000000\nxyzDEF\n\x1B[39m\x1B[49m" +
+    const std::string rest = std::string(80, '0') + "\nxyzDEF\n\x1B[39m\x1B[49m" +
                              std::string(75, ' ') + "\x1B[37m\x1B[40mabcdh\n\n";
-    const Case cases[] = {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"LC_ALL=C.UTF-8", "TERM=screen-256color"},
          "\x1B[97m\x1B[40m╔═╗║╚╝░\n\x1B[37mgrey\n" + rest},
         {{"LC_ALL=C", "TERM=screen"}, // 8 colours and no UTF-8: look-alikes, bold for bright
          "\x1B[1m\x1B[37m\x1B[40m+=+|++#\n\x1B[0m\x1B[37m\x1B[40mgrey\n" + rest},
     };
-    for (const Case& c : cases) {
+    for (const auto& [environment, rows] : cases) {
         TmuxSession tmux;
-        ASSERT_TRUE(startDriver(tmux, {"screen"}, c.environment));
+        ASSERT_TRUE(startDriver(tmux, {"screen"}, environment));
         ASSERT_TRUE(tmux.waitForText("abcd")) << tmux.lastScreen();
-        EXPECT_EQ(tmux.capture(true).substr(0, c.rows.size()), c.rows);
+        EXPECT_EQ(tmux.capture(true).substr(0, rows.size()), rows);
         EXPECT_EQ(tmux.query("#{pane_title}"), "Plotanix");
     }
 }
