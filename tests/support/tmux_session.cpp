@@ -64,10 +64,6 @@ bool TmuxSession::start(const std::vector<std::string>& command, const TmuxOptio
     return started_;
 }
 
-bool TmuxSession::sendText(const std::string& text) const {
-    return tmux({"send-keys", "-t", "main", "-l", text}).status == 0;
-}
-
 bool TmuxSession::sendKeys(const std::vector<std::string>& keys) const {
     std::vector<std::string> arguments = {"send-keys", "-t", "main"};
     arguments.insert(arguments.end(), keys.begin(), keys.end());
@@ -77,12 +73,6 @@ bool TmuxSession::sendKeys(const std::vector<std::string>& keys) const {
 std::string TmuxSession::capture(bool withColours) const {
     if (withColours) return tmux({"capture-pane", "-p", "-e", "-t", "main"}).output;
     return tmux({"capture-pane", "-p", "-t", "main"}).output;
-}
-
-bool TmuxSession::waitForText(const std::string& text, std::chrono::milliseconds timeout) {
-    return waitForScreen(
-        [&text](const std::string& screen) { return screen.find(text) != std::string::npos; },
-        timeout);
 }
 
 bool TmuxSession::waitForScreen(const std::function<bool(const std::string&)>& condition,
@@ -102,16 +92,6 @@ std::string TmuxSession::query(const std::string& format) const {
     return value;
 }
 
-int TmuxSession::panePid() const {
-    const std::string pid = query("#{pane_pid}");
-    return pid.empty() ? -1 : std::stoi(pid);
-}
-
-int TmuxSession::paneExitStatus() const {
-    const std::string status = query("#{pane_dead_status}");
-    return status.empty() ? -1 : std::stoi(status);
-}
-
 bool TmuxSession::waitForExit(std::chrono::milliseconds timeout) {
     const std::string server = query("#{pid}");
     return waitUntil(
@@ -124,10 +104,6 @@ bool TmuxSession::waitForExit(std::chrono::milliseconds timeout) {
             return false;
         },
         timeout, std::chrono::milliseconds(20));
-}
-
-bool TmuxSession::killPane() const {
-    return tmux({"kill-pane", "-t", "main"}).status == 0;
 }
 
 void TmuxSession::killServer() {
