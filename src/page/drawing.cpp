@@ -52,7 +52,6 @@ struct Drawing::State {
         std::unique_ptr<RotatedFont> font;
     };
     std::vector<Derived> derived;
-    int derivedFontsMade = 0;
     CoverageMask mask;                     // kept between labels to spare the allocation
     std::optional<LabelFace> recordedFace; // the selected font, for the display list
 
@@ -278,10 +277,6 @@ int32_t Drawing::textHeight(std::string_view text) {
     return font.ascent + font.descent;
 }
 
-int Drawing::derivedFontsMade() const {
-    return state_ ? state_->derivedFontsMade : 0;
-}
-
 size_t Drawing::workMaskBytes() const {
     return state_ ? state_->mask.coverage.capacity() : 0;
 }
@@ -329,7 +324,6 @@ const RotatedFont* derivedFont(Drawing::State& s, float angle) {
     const auto tenths = static_cast<int32_t>(reduced * 10.0f);
     auto made = RotatedFont::make(*s.font, reduced, tenths);
     if (!made) return nullptr;
-    ++s.derivedFontsMade;
     if (kept.size() == derivedFontsKept) kept.pop_back();
     kept.insert(kept.begin(), {reduced, std::move(made)});
     return kept.front().font.get();

@@ -48,9 +48,6 @@ class Drawing {
     // recorded), across beginDrawing and endDrawing. A box covering the
     // whole image clears the list first. The list must outlive the recording.
     void recordInto(DisplayList* list);
-
-    // How many derived (rotated) fonts have been made since beginDrawing.
-    int derivedFontsMade() const;
     // Bytes held by the label work mask: never more than the page's pixels.
     size_t workMaskBytes() const;
 

@@ -1,7 +1,7 @@
 // plotanix-render run as a whole program, compared with the plotter's core
 // driven in process the way the plotter drives it.
 
-#include "../output/png_decoder.h"
+#include "support/png_file.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "support/in_process_plot.h"
@@ -41,7 +41,7 @@ Outcome runRender(const TempDir& dir, const std::vector<std::string>& args,
 }
 
 std::vector<uint8_t> pixels(const std::string& png) {
-    return testing::decodePng(readFile(png)).rgb;
+    return testing::readPng(png).rgb;
 }
 
 // Every PNG in a folder by name, with its bytes.

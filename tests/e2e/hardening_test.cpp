@@ -10,7 +10,7 @@
 #include "support/in_process_plot.h"
 #include "support/process.h"
 #include "support/wait_until.h"
-#include "support/xvfb.h"
+#include "support/x_display.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -295,15 +295,15 @@ TEST_F(LostLine, WhileWaitingAndWhileThePageMenuWaits) {
 // The X server goes away while the page menu shows the page: the program
 // goes on without a window, says so once, and the page can still be saved.
 TEST(LostDisplay, ThePageMenuGoesOnAndThePageIsSaved) {
-    XvfbServer xvfb;
-    ASSERT_TRUE(xvfb.start()) << xvfb.error();
+    PrivateXvfb xvfb;
+    ASSERT_FALSE(xvfb.name().empty()) << "no Xvfb";
     PlotterOptions options;
-    options.display = xvfb.displayName();
+    options.display = xvfb.name();
     PlotterSession plotter(options);
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     ASSERT_TRUE(plotter.sendLine(runA));
     ASSERT_TRUE(plotter.waitPageMenu(countA)) << plotter.screen();
-    ASSERT_TRUE(waitUntil([&] { return findWindow("HP Plotter", xvfb.displayName()).has_value(); }))
+    ASSERT_TRUE(waitUntil([&] { return findWindow("HP Plotter", xvfb.name()).has_value(); }))
         << "no plot window";
 
     xvfb.stop();

@@ -3,7 +3,6 @@
 #include "support/in_process_plot.h"
 #include "support/process.h"
 #include "support/wait_until.h"
-#include "support/xvfb.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -71,12 +70,6 @@ std::string sanitizerVariable(const char* name, const std::string& fallback,
 
 } // namespace
 
-const std::string& sharedDisplay() {
-    static XvfbServer server;
-    static const std::string name = server.start() ? server.displayName() : std::string();
-    return name;
-}
-
 std::string savedPageName(int number) {
     const std::string digits = "0000" + std::to_string(number);
     return "PLOTTER_" + digits.substr(digits.size() - 5) + ".PNG";
@@ -120,7 +113,7 @@ bool PlotterSession::start() {
     if (directory_.empty()) return fail("no working directory");
     const std::string display = !options_.withDisplay       ? std::string()
                                 : !options_.display.empty() ? options_.display
-                                                            : sharedDisplay();
+                                                            : xvfbDisplay();
     if (options_.withDisplay && display.empty()) return fail("Xvfb did not start");
 
     const std::string reports = reports_.path().string();
@@ -280,7 +273,7 @@ std::string PlotterSession::transcript() const {
 }
 
 DecodedPng PlotterSession::savedPage(int number) const {
-    return decodePng(readFile(file(savedPageName(number))));
+    return readPng(file(savedPageName(number)));
 }
 
 // ---------------------------------------------------------------- pages
@@ -307,16 +300,6 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
             differing += colourAt(png, x, y) != page.pixel(x, y) ? 1 : 0;
     }
     return differing;
-}
-
-std::optional<WindowGeometry> findWindow(const std::string& title, std::string display) {
-    if (display.empty()) display = sharedDisplay();
-    if (display.empty()) return {};
-    XView view(display.c_str());
-    const ::Window window = view.display() != nullptr ? view.findByName(title) : 0;
-    const WindowGeometry geometry = window != 0 ? view.geometry(window) : WindowGeometry{};
-    if (!geometry.viewable) return {};
-    return geometry;
 }
 
 } // namespace plotanix::testing

@@ -16,12 +16,12 @@
 // session ends only what it started: its tmux server (the program gets a
 // hang-up if it still runs) and, through the shared display, one Xvfb.
 
-#include "output/png_decoder.h"
-#include "output/x_view.h"
 #include "page/page_image.h"
+#include "support/png_file.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
+#include "support/x_display.h"
 
 #include <chrono>
 #include <memory>
@@ -33,10 +33,6 @@
 namespace plotanix::testing {
 
 using namespace std::chrono_literals;
-
-// The X display shared by every session of the test process: one Xvfb
-// (1024 x 768), started on first use. Empty when Xvfb cannot be started.
-const std::string& sharedDisplay();
 
 struct PlotterOptions {
     std::string binary;           // empty: the test build's plotanix
@@ -146,9 +142,5 @@ long differingPixels(const DecodedPng& png, const PageImage& page);
 
 // Pixel (x, y) of a decoded page as a Colour value (red in the low byte).
 uint32_t colourAt(const DecodedPng& png, int x, int y);
-
-// The mapped top-level window of that title on the display (empty: the
-// shared one).
-std::optional<WindowGeometry> findWindow(const std::string& title, std::string display = "");
 
 } // namespace plotanix::testing

@@ -1,21 +1,16 @@
-// The plot window and the desktop list against a real X server (Xvfb,
-// 1024 x 768), inspected from the test's own X connection; and, in child
-// processes, without any display.
+// The plot window on a private Xvfb of 1024 x 768, seen from the test's own
+// X connection; and, in child processes, with and without a usable display.
 
 #include "output/desktops.h"
 #include "output/plot_window.h"
-#include "support/xvfb.h"
+#include "support/x_display.h"
 #include "test_page.h"
-#include "x_view.h"
 
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
 #include <poll.h>
 #include <sys/wait.h>
 #include <tuple>
@@ -24,240 +19,129 @@
 namespace plotanix {
 namespace {
 
-using testing::WindowGeometry;
-
-testing::XvfbServer xvfb;
-
-class XvfbEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        ::unsetenv("WAYLAND_DISPLAY");
-        ASSERT_TRUE(xvfb.start(1024, 768)) << xvfb.error();
-    }
-    void TearDown() override { xvfb.stop(); }
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
-
-std::vector<uint32_t> pagePixels(const PageImage& page) {
-    std::vector<uint32_t> pixels;
-    for (int y = 0; y < page.height; ++y) {
-        for (int x = 0; x < page.width; ++x)
-            pixels.push_back(testing::getPixel(page, x, y));
-    }
-    return pixels;
-}
+using namespace testing;
 
 bool readableWithin(int fd, int milliseconds) {
     pollfd pfd{fd, POLLIN, 0};
     return fd >= 0 && ::poll(&pfd, 1, milliseconds) == 1;
 }
 
-// Runs body in a child process (SDL starts afresh there) and expects it to
-// end normally, printing nothing and finding nothing wrong (body's result,
-// written after what it printed).
-void expectQuietInChild(const std::function<std::string()>& body) {
+// Every window operation in a child process (SDL starts afresh there) with
+// DISPLAY set to display. It must print nothing (the terminal belongs to
+// the menus), report its state truly, and leave Ctrl+C and SIGTERM to the
+// program rather than turn them into window events nobody reads. The exit
+// status: 10 when the window opened, 11 when it did not, 1 when it failed.
+int windowInChild(const std::string& display) {
     std::FILE* output = std::tmpfile();
-    ASSERT_NE(output, nullptr);
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(::fileno(output), STDOUT_FILENO);
         ::dup2(::fileno(output), STDERR_FILENO);
-        const std::string failures = body();
-        std::fputs(failures.c_str(), stdout);
-        std::fflush(nullptr);
-        ::_exit(0);
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::_exit([] {
+            Desktops desktops;
+            bool ok = desktops.examineDesktops() >= 1 && desktops.desktopWidth(0) > 0;
+            PlotWindow window;
+            const bool opened = window.openPlotWindow(0, 0, 800, 600, "HP Plotter");
+            window.setTopmost(true);
+            window.showImage(makePage());
+            window.serviceEvents();
+            ok = ok && window.isOpen() == opened && (window.eventDescriptor() >= 0) == opened;
+            for (int signal : {SIGINT, SIGTERM}) {
+                struct sigaction action {};
+                ok = ok && ::sigaction(signal, nullptr, &action) == 0 &&
+                     action.sa_handler == SIG_DFL;
+            }
+            window.closePlotWindow();
+            window.openPlotWindow(0, 0, 800, 600, "HP Plotter"); // destroyed while open
+            return ok ? (opened ? 10 : 11) : 1;
+        }());
     }
     int status = 0;
-    EXPECT_TRUE(child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-                WEXITSTATUS(status) == 0)
-        << "the child crashed or failed";
-    std::string printed;
+    std::string printed(4096, '\0');
+    ::waitpid(child, &status, 0);
     std::rewind(output);
-    for (int c; (c = std::fgetc(output)) != EOF;)
-        printed += static_cast<char>(c);
+    printed.resize(std::fread(printed.data(), 1, printed.size(), output));
     std::fclose(output);
-    EXPECT_EQ(printed, "");
+    EXPECT_EQ(printed, "") << display;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Opens the window as the page menu does: centred on the primary display.
-class PlotWindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_NE(view.display(), nullptr);
-        ASSERT_EQ(desktops.examineDesktops(), 1);
-        const int x = (desktops.desktopWidth(0) - 800) / 2;
-        const int y = (desktops.desktopHeight(0) - 600) / 2;
-        ASSERT_TRUE(window.openPlotWindow(x, y, 800, 600, "HP Plotter"));
-        handle = view.findByName("HP Plotter");
-        ASSERT_NE(handle, 0u);
-    }
+TEST(PlotWindowTest, QuietWithOrWithoutADisplay) {
+    ASSERT_FALSE(xvfbDisplay().empty());
+    for (const auto& [display, status] : {std::pair(xvfbDisplay(), 10), {"", 11}, {":4999", 11}})
+        EXPECT_EQ(windowInChild(display), status) << "DISPLAY=" << display; // :4999 has no server
+}
 
-    std::vector<uint32_t> shownPixels() { return view.screenshot(112, 84, 800, 600); }
+// A black window over the rectangle.
+::Window cover(Display* display, int x, int y, int width, int height) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    const ::Window covering = XCreateWindow(
+        display, DefaultRootWindow(display), x, y, unsigned(width), unsigned(height), 0,
+        CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapRaised(display, covering);
+    XSync(display, False);
+    return covering;
+}
 
-    testing::XView view;
+// Opened as the page menu opens it: centred on the primary display.
+TEST(PlotWindowTest, FixedSizeCentredInFrontShowsThePageAndOnlyClosePlotWindowClosesIt) {
+    ::unsetenv("WAYLAND_DISPLAY");
+    ASSERT_FALSE(xvfbDisplay().empty());
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
     Desktops desktops;
+    ASSERT_EQ(desktops.examineDesktops(), 1);
+    ASSERT_EQ(std::tuple(desktops.desktopWidth(0), desktops.desktopHeight(0)),
+              std::tuple(1024, 768));
     PlotWindow window;
-    ::Window handle = 0;
-    PageImage page = testing::makePatternPage();
-};
-
-TEST(PlotWindowQuietTest, NothingReachesTheTerminal) {
-    expectQuietInChild([] {
-        Desktops desktops;
-        desktops.examineDesktops();
-        PlotWindow window;
-        const PageImage page = testing::makePage(128);
-        window.openPlotWindow(112, 84, 800, 600, "HP Plotter");
-        window.setTopmost(true);
-        window.showImage(page);
-        window.serviceEvents();
-        window.closePlotWindow();
-        window.openPlotWindow(0, 0, 800, 600, "HP Plotter"); // a fresh one, for the next run
-        window.showImage(page);
-        return std::string(); // destroyed while open
-    });
-}
-
-// Without a display, or with one named where no server listens: one
-// fallback desktop of 800 x 600, every window operation quietly does nothing.
-// (First in the file: the tests after it start SDL in this process.)
-TEST(HeadlessTest, EveryOperationQuietlyDoesNothing) {
-    int number = 4000;
-    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
-        ++number;
-    for (const std::string& display : {std::string(), ":" + std::to_string(number)}) {
-        SCOPED_TRACE("DISPLAY=" + display);
-        expectQuietInChild([&] {
-            if (display.empty())
-                ::unsetenv("DISPLAY");
-            else
-                ::setenv("DISPLAY", display.c_str(), 1);
-            std::string failures;
-            auto check = [&](bool ok, const char* what) {
-                if (!ok) failures += std::string(what) + "\n";
-            };
-            Desktops desktops;
-            check(desktops.examineDesktops() == 1, "not exactly one entry");
-            const DisplayInfo& entry = desktops.entries().at(0);
-            check(entry.x == 0 && entry.y == 0 && entry.width == 800 && entry.height == 600 &&
-                      entry.depth == 24 && entry.refresh == 0 && entry.name.empty(),
-                  "fallback entry");
-            check(desktops.desktopWidth(0) == 800 && desktops.desktopHeight(0) == 600, "size");
-            check(!startVideo(), "video started");
-            PlotWindow window;
-            check(!window.openPlotWindow(0, 0, 800, 600, "HP Plotter"), "window opened");
-            window.setTopmost(true);
-            window.showImage(testing::makePage(128));
-            window.serviceEvents();
-            check(!window.isOpen() && window.eventDescriptor() == -1, "window reported open");
-            window.closePlotWindow();
-            return failures;
-        });
-    }
-}
-
-// The X server goes away under the window: the window layer goes quiet
-// (nothing printed, nothing left to wait on), tells of the loss once, and
-// the next open reaches the display once it is back.
-TEST(LostDisplayTest, GoesQuietAndOpensAgainWhenTheDisplayIsBack) {
-    expectQuietInChild([] {
-        std::string failures;
-        auto check = [&](bool ok, const char* what) {
-            if (!ok) failures += std::string(what) + "\n";
-        };
-        testing::XvfbServer own;
-        check(own.start(), "no Xvfb");
-        PlotWindow window;
-        check(window.openPlotWindow(0, 0, 800, 600, "HP Plotter"), "not opened");
-        const int fd = window.eventDescriptor();
-        own.stop();
-        while (window.isOpen() && readableWithin(fd, 5000))
-            window.serviceEvents();
-        check(!window.isOpen() && window.eventDescriptor() == -1, "still open");
-        check(PlotWindow::takeDisplayLoss() && !PlotWindow::takeDisplayLoss(), "not told once");
-        window.showImage(testing::makePage(128));
-        window.closePlotWindow();
-        check(own.start() && window.openPlotWindow(0, 0, 800, 600, "HP Plotter"), "not again");
-        return failures;
-    });
-}
-
-// SDL would otherwise turn Ctrl+C and SIGTERM into a window event that the
-// program never reads. (Meaningful when this test starts the video first,
-// as it does under ctest, one test per process.)
-TEST(VideoTest, LeavesTheProgramsSignalsAlone) {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    ASSERT_TRUE(startVideo());
-    for (int signal : {SIGINT, SIGTERM}) {
-        struct sigaction action {};
-        ASSERT_EQ(::sigaction(signal, nullptr, &action), 0);
-        EXPECT_EQ(action.sa_handler, SIG_DFL) << "signal " << signal << " taken over";
-    }
-}
-
-TEST_F(PlotWindowTest, OpensAFixedSizeWindowWithTheClientAreaAtTheCentredCorner) {
-    const DisplayInfo& primary = desktops.entries().at(0); // the Xvfb screen
-    EXPECT_EQ(std::tuple(primary.x, primary.y, primary.depth), std::tuple(0, 0, 24));
-    EXPECT_EQ(desktops.desktopWidth(1), 0);
-    EXPECT_EQ(desktops.desktopHeight(-1), 0);
-    const WindowGeometry g = view.geometry(handle);
-    EXPECT_TRUE(g.viewable);
-    EXPECT_EQ(std::tuple(g.x, g.y, g.width, g.height), std::tuple(112, 84, 800, 600));
+    ASSERT_TRUE(window.openPlotWindow(112, 84, 800, 600, "HP Plotter"));
+    const auto found = findWindow("HP Plotter");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(std::tuple(found->x, found->y, found->width, found->height),
+              std::tuple(112, 84, 800, 600));
     XSizeHints hints{};
     long supplied = 0;
-    ASSERT_NE(XGetWMNormalHints(view.display(), handle, &hints, &supplied), 0);
-    EXPECT_TRUE((hints.flags & PMinSize) && (hints.flags & PMaxSize)) << "resizable";
+    ASSERT_NE(XGetWMNormalHints(display, found->id, &hints, &supplied), 0);
     EXPECT_EQ(std::tuple(hints.min_width, hints.max_width, hints.min_height, hints.max_height),
               std::tuple(800, 800, 600, 600));
-    const std::vector<unsigned long> icon = view.cardinals(handle, "_NET_WM_ICON");
-    ASSERT_EQ(icon.size(), 2u + 16 * 16 + 2u + 32 * 32) << "icons of 16 and 32 pixels";
-}
 
-TEST_F(PlotWindowTest, ComesToTheFrontShowsThePageAndRepaintsWhenUncovered) {
-    const ::Window everything = view.cover(0, 0, 1024, 768);
+    const PageImage page = makePage(true);
+    const ::Window everything = cover(display, 0, 0, 1024, 768);
     window.setTopmost(true);
     window.showImage(page);
     window.setTopmost(false);
-    const std::vector<uint32_t> expected = pagePixels(page);
-    ASSERT_EQ(shownPixels(), expected)
-        << "not in front, not painted at once, or not one pixel per pixel";
-    XDestroyWindow(view.display(), everything);
-
-    const ::Window cover = view.cover(112, 84, 800, 600);
-    ASSERT_NE(shownPixels(), expected) << "the cover does not hide the window";
-    XUnmapWindow(view.display(), cover);
-    XSync(view.display(), False);
-    ASSERT_NE(shownPixels(), expected) << "uncovered part restored without the program";
+    EXPECT_TRUE(screenshot(112, 84, 800, 600) == rgbBytes(page))
+        << "hidden, or not pixel for pixel";
+    XDestroyWindow(display, everything);
+    XUnmapWindow(display, cover(display, 112, 84, 800, 600));
+    XSync(display, False);
+    EXPECT_FALSE(screenshot(112, 84, 800, 600) == rgbBytes(page)) << "restored without the program";
     ASSERT_TRUE(readableWithin(window.eventDescriptor(), 5000)) << "no event for the expose";
     window.serviceEvents();
-    EXPECT_EQ(shownPixels(), expected);
-    XDestroyWindow(view.display(), cover);
-}
+    EXPECT_TRUE(screenshot(112, 84, 800, 600) == rgbBytes(page));
 
-TEST_F(PlotWindowTest, CloseBoxDoesNotCloseItClosePlotWindowDoes) {
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = handle;
-    close.xclient.message_type = XInternAtom(view.display(), "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] =
-        static_cast<long>(XInternAtom(view.display(), "WM_DELETE_WINDOW", False));
-    XSendEvent(view.display(), handle, False, NoEventMask, &close);
-    XSync(view.display(), False);
+    XEvent close{}; // the close box
+    close.xclient = {ClientMessage,
+                     0,
+                     False,
+                     display,
+                     found->id,
+                     XInternAtom(display, "WM_PROTOCOLS", False),
+                     32,
+                     {}};
+    close.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    XSendEvent(display, found->id, False, NoEventMask, &close);
+    XSync(display, False);
     ASSERT_TRUE(readableWithin(window.eventDescriptor(), 5000));
     window.serviceEvents();
-    EXPECT_TRUE(window.isOpen());
-    EXPECT_TRUE(view.geometry(handle).viewable);
-
+    EXPECT_TRUE(window.isOpen() && findWindow("HP Plotter"));
     window.closePlotWindow();
-    XSync(view.display(), False);
-    EXPECT_FALSE(window.isOpen());
+    EXPECT_FALSE(window.isOpen() || findWindow("HP Plotter"));
     EXPECT_EQ(window.eventDescriptor(), -1);
-    EXPECT_EQ(view.findByName("HP Plotter"), 0u);
-    window.closePlotWindow(); // a second close is harmless
+    XCloseDisplay(display);
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 // clear, the bound, and labels cut to the part that can reach the page.
 
 #include "page/display_list.h"
+#include "page/drawing.h"
 #include "page/label_font.h"
-#include "page_fixture.h"
+
+#include <gtest/gtest.h>
 
 #include <climits>
 #include <vector>
@@ -11,7 +13,13 @@
 namespace plotanix {
 namespace {
 
-using Recording = testing::OpenPage;
+// An open drawing on a fresh page.
+class Recording : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(drawing.beginDrawing(*image)); }
+    std::unique_ptr<PageImage> image = createPageImage(800, 600, 24);
+    Drawing drawing;
+};
 
 struct Op {
     char kind; // 'L' line, 'B' box, 'C' colour

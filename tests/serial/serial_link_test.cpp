@@ -17,16 +17,11 @@
 
 namespace {
 
-using plotanix::serialDevicePath;
-using plotanix::SerialLink;
+using namespace plotanix;
+using namespace std::chrono_literals;
 using plotanix::testing::PtyPair;
 using plotanix::testing::waitUntil;
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 bool openLine(SerialLink& link, const std::string& name) {
     return link.openSerialPort(name);
@@ -39,7 +34,6 @@ TEST(SerialDevicePath, MapsComNamesAndHonoursTheEnvironment) {
                                                          {"COM0", "COM0"},
                                                          {"COM01", "COM01"},
                                                          {"COMX", "COMX"},
-                                                         {"", ""},
                                                          {"/dev/ttyUSB0", "/dev/ttyUSB0"}};
     for (const auto& [name, path] : names)
         EXPECT_EQ(serialDevicePath(name), path) << name;
@@ -47,38 +41,6 @@ TEST(SerialDevicePath, MapsComNamesAndHonoursTheEnvironment) {
     EXPECT_EQ(serialDevicePath("COM1"), "/dev/pts/42");
     EXPECT_EQ(serialDevicePath("COM2"), "/dev/ttyS1");
     unsetenv("PLOTANIX_COM1");
-    // Only the first 59 bytes of the name count.
-    const std::string first59 = "/tmp/" + std::string(54, 'p');
-    EXPECT_EQ(serialDevicePath(first59 + "0123456789"), first59);
-}
-
-TEST(SerialLinkNotOpen, EveryCallReturnsZeroAtOnce) {
-    SerialLink link;
-    EXPECT_FALSE(openLine(link, "/nonexistent/ttyS0"));
-    uint8_t buffer[256];
-    const auto start = Clock::now();
-    EXPECT_EQ(link.serialInputWaiting(), 0);
-    EXPECT_EQ(link.serialOutputWaiting(), 0);
-    EXPECT_EQ(link.readSerial(buffer), 0);
-    EXPECT_EQ(link.writeSerial("OI\r\n"), 0);
-    link.waitOutputDrained();
-    link.closeSerialPort();
-    EXPECT_LT(msSince(start), 50);
-}
-
-TEST(SerialLinkOpen, TakesTheLineAtNineThousandSixHundredBaudAndHoldsItAlone) {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok()) << pty.error();
-    SerialLink link;
-    ASSERT_TRUE(openLine(link, pty.slavePath()));
-    termios tio{};
-    ASSERT_EQ(tcgetattr(pty.masterFd(), &tio), 0); // the slave's settings
-    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
-    EXPECT_EQ(tio.c_cflag & (CSTOPB | CRTSCTS), 0U);
-    SerialLink second;
-    EXPECT_FALSE(openLine(second, pty.slavePath())) << "the device is held by the first";
-    link.closeSerialPort();
-    EXPECT_TRUE(openLine(second, pty.slavePath()));
 }
 
 class SerialLinkTest : public ::testing::Test {
@@ -87,13 +49,13 @@ class SerialLinkTest : public ::testing::Test {
         ASSERT_TRUE(pty.ok()) << pty.error();
         ASSERT_TRUE(openLine(link, pty.slavePath()));
     }
-    // One readSerial of up to n bytes, timed.
+    // One readSerial of up to n bytes, and how long it took.
     std::string readChunk(int n = 256, long long* ms = nullptr) {
         std::string buffer(static_cast<size_t>(n), '\0');
         const auto start = Clock::now();
         const int got =
             link.readSerial(std::span(reinterpret_cast<uint8_t*>(buffer.data()), buffer.size()));
-        if (ms != nullptr) *ms = msSince(start);
+        if (ms != nullptr) *ms = (Clock::now() - start) / 1ms;
         buffer.resize(static_cast<size_t>(std::max(got, 0)));
         return buffer;
     }
@@ -102,45 +64,29 @@ class SerialLinkTest : public ::testing::Test {
     SerialLink link;
 };
 
-TEST_F(SerialLinkTest, SilenceEndsAReadAfterItsTotalTime) {
-    long long ms = 0;
-    EXPECT_EQ(readChunk(256, &ms), ""); // 10 x 256 + 100 ms
-    EXPECT_GE(ms, 2550);
-    EXPECT_LE(ms, 3300);
-    EXPECT_EQ(readChunk(1, &ms), "");
-    EXPECT_GE(ms, 100);
-    EXPECT_LE(ms, 700);
+// A second opener is refused, and its calls do nothing.
+TEST_F(SerialLinkTest, TakesTheLineAtNineThousandSixHundredBaudAndHoldsItAlone) {
+    termios tio{};
+    ASSERT_EQ(tcgetattr(pty.masterFd(), &tio), 0); // the slave's settings
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(tio.c_cflag & (CSTOPB | CRTSCTS), 0U);
+    SerialLink second;
+    EXPECT_FALSE(openLine(second, pty.slavePath()));
+    uint8_t buffer[1];
+    EXPECT_EQ(second.readSerial(buffer) + second.writeSerial("OI\r\n"), 0);
+    link.closeSerialPort();
+    EXPECT_TRUE(openLine(second, pty.slavePath()));
 }
 
-TEST_F(SerialLinkTest, APauseUnderTheIntervalKeepsTheChunkTogether) {
-    // The 50 ms pause is the sender's; if the machine stretched it past the
-    // interval the attempt proves nothing, so try again.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        long long pauseMs = 0;
-        Clock::time_point lastWrite;
-        std::thread computer([&] {
-            pty.writeMaster("0123456789");
-            const auto first = Clock::now();
-            std::this_thread::sleep_for(50ms);
-            pty.writeMaster("abcdefghij");
-            lastWrite = Clock::now();
-            pauseMs =
-                std::chrono::duration_cast<std::chrono::milliseconds>(lastWrite - first).count();
-        });
-        const std::string chunk = readChunk();
-        const auto returned = Clock::now();
-        computer.join();
-        if (pauseMs > 85) {
-            readChunk();
-            continue;
-        }
-        EXPECT_EQ(chunk, "0123456789abcdefghij");
-        const auto after = returned - lastWrite;
-        EXPECT_GE(after, 80ms) << "not 100 ms after the latest byte";
-        EXPECT_LE(after, 700ms);
-        return;
+// Silence ends a read after 10 ms a byte asked for plus 100 ms.
+TEST_F(SerialLinkTest, SilenceEndsAReadAfterItsTotalTime) {
+    for (const auto& [n, atLeast, atMost] :
+         {std::tuple(256, 2550, 3300), std::tuple(1, 100, 700)}) {
+        long long ms = 0;
+        EXPECT_EQ(readChunk(n, &ms), "");
+        EXPECT_GE(ms, atLeast) << n;
+        EXPECT_LE(ms, atMost) << n;
     }
-    GTEST_SKIP() << "the machine never kept the sender's pause under 85 ms";
 }
 
 TEST_F(SerialLinkTest, APauseOverTheIntervalSplitsTheStream) {
@@ -160,13 +106,11 @@ TEST_F(SerialLinkTest, QueuedBytesAreTakenWithoutWaitingForTheTotalTime) {
         sent += static_cast<char>('A' + i % 26);
     ASSERT_TRUE(pty.writeMaster(sent));
     ASSERT_TRUE(waitUntil([&] { return link.serialInputWaiting() == 300; }));
-    long long ms = 0;
-    const std::string first = readChunk(256, &ms);
-    EXPECT_EQ(first.size(), 256U);
+    long long ms = 0, restMs = 0;
+    const std::string first = readChunk(256, &ms), rest = readChunk(256, &restMs);
     EXPECT_LT(ms, 500);
-    const std::string rest = readChunk(256, &ms);
-    EXPECT_EQ(rest.size(), 44U);
-    EXPECT_LT(ms, 1000);
+    EXPECT_LT(restMs, 1000);
+    EXPECT_EQ(first.size(), 256U);
     EXPECT_EQ(first + rest, sent);
 }
 
@@ -179,15 +123,10 @@ TEST_F(SerialLinkTest, EveryByteValuePassesUnchangedBothWays) {
     for (int i = 0; i < 20 && received.size() < all.size(); ++i)
         received += readChunk();
     EXPECT_EQ(received, all);
-
     // XOFF (0x13) has just come in: with flow control on, this would stall.
     const std::string text = all.substr(1); // NUL ends a text
-    EXPECT_EQ(link.writeSerial(text), 127);
+    EXPECT_EQ(link.writeSerial(text.c_str()), 127);
     EXPECT_EQ(pty.readMaster(text.size(), 3s), text);
-    const auto start = Clock::now();
-    link.waitOutputDrained();
-    EXPECT_EQ(link.serialOutputWaiting(), 0);
-    EXPECT_LT(msSince(start), 500);
 }
 
 // The program's signal pipe: a read ends at once and takes nothing more

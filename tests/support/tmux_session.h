@@ -1,10 +1,11 @@
 #pragma once
-// A program inside a real terminal for tests: a private tmux server (its own
-// socket in a temporary directory, no configuration file) runs one command
-// in a detached pane of 80 x 25; the test types keys into it and reads the
-// screen back.
+// A program inside a real terminal: a private tmux server (its own socket in
+// a temporary directory, no configuration file) runs one command in a
+// detached 80 x 25 pane that stays, with its exit status, after the command
+// ends. The test types keys into it and reads the screen back.
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@
 namespace plotanix::testing {
 
 struct TmuxOptions {
-    std::vector<std::string> environment; // "NAME=value", set for the command only
+    std::vector<std::string> environment; // "NAME=value", for the command only
     std::string workingDirectory;         // empty: the test's own
 };
 
@@ -21,62 +22,37 @@ struct CommandResult {
     std::string output;
 };
 
-// One cell of a captured screen with its colours as terminal colour
-// numbers: 0-7 normal (0 black, 7 white/light grey), 8-15 bright, -1 the
-// terminal's default.
-struct StyledCell {
-    std::string glyph; // the character, UTF-8
-    int foreground = -1;
-    int background = -1;
-    bool bold = false;
-};
-using StyledScreen = std::vector<std::vector<StyledCell>>;
-
-// Quotes a word for sh: 'word' with each ' written as '\''.
+// Quotes a word for sh.
 std::string shellQuote(const std::string& word);
 
 class TmuxSession {
   public:
     TmuxSession();
-    ~TmuxSession(); // kill-server
+    ~TmuxSession();
     TmuxSession(const TmuxSession&) = delete;
     TmuxSession& operator=(const TmuxSession&) = delete;
 
-    // Starts the command (program and arguments, run through exec, not
-    // interpreted by a shell) in the pane.
+    // The command's words are exec'ed, not read by a shell.
     bool start(const std::vector<std::string>& command, const TmuxOptions& options = {});
-
-    // Types the text as it is (send-keys -l).
-    bool sendText(const std::string& text) const;
-    // Presses named keys: "Enter", "Up", "BSpace", "C-c", "q", ...
-    bool sendKeys(const std::vector<std::string>& keys) const;
-
-    // The visible screen, one line per row (capture-pane -p).
-    std::string capture() const;
-    std::vector<std::string> captureLines() const;
-    // The screen with each cell's colours, from capture-pane -e.
-    StyledScreen captureStyled() const;
-    // The screen as last read by one of the waits (for failure messages).
-    const std::string& lastScreen() const { return lastScreen_; }
-
+    bool sendKeys(const std::vector<std::string>& keys) const; // "Enter", "C-c", ...
+    bool sendText(const std::string& text) const { return sendKeys({"-l", text}); } // as it is
+    std::string capture(bool withColours = false) const;          // capture-pane -p [-e]
+    const std::string& lastScreen() const { return lastScreen_; } // as the last wait saw it
     bool waitForText(const std::string& text,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return waitForScreen([&](const std::string& s) { return s.find(text) != s.npos; }, timeout);
+    }
     bool waitForScreen(const std::function<bool(const std::string&)>& condition,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-    // A tmux format for the pane (display-message -p), e.g. "#{cursor_x}".
+    // A tmux format for the pane, e.g. "#{cursor_x}".
     std::string query(const std::string& format) const;
-    int panePid() const;
-    // The command's exit status, or -1 (still running, or ended by a signal).
-    int paneExitStatus() const;
-    // Until the command has ended and its status is known.
+    int panePid() const { return std::atoi(query("#{pane_pid}").c_str()); }
+    // -1 while running or after a signal.
+    int paneExitStatus() const { return std::atoi(query("#{pane_dead_status}-1").c_str()); }
     bool waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-    // Closes the pane as a closed terminal window would: its program gets a hang-up.
-    bool killPane() const;
+    // As a closed terminal window: the program gets a hang-up.
+    bool killPane() const { return tmux({"kill-pane", "-t", "main"}).status == 0; }
     void killServer();
-
-    // Any tmux command on this session's server.
     CommandResult tmux(const std::vector<std::string>& arguments, bool quiet = false) const;
 
   private:

@@ -1,0 +1,111 @@
+// The console in a real terminal: the driver (console_driver.cpp) runs in a
+// tmux pane, and the tests type into it and read the screen back.
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "support/tmux_session.h"
+#include "support/wait_until.h"
+
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+
+namespace plotanix::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool startDriver(TmuxSession& tmux, std::vector<std::string> command,
+                 std::vector<std::string> environment = {"LC_ALL=C.UTF-8"}) {
+    command.insert(command.begin(), CONSOLE_DRIVER);
+    return tmux.start(command, {std::move(environment), ""});
+}
+
+// Rows 0-4 with their colours, as tmux reports them (capture-pane -e).
+TEST(ConsoleTest, BoxDrawingColoursAndTextCutAtTheWidth) {
+    // Colour 16 changes nothing; the line of 100 is cut to 80; "xyz" over
+    // "ABCDEF" keeps the old tail; from column 75, "abcdefgh" overwrites the
+    // last column instead of wrapping.
+    const std::string rest = std::string(80, '0') + "\nxyzDEF\n\x1B[39m\x1B[49m" +
+                             std::string(75, ' ') + "\x1B[37m\x1B[40mabcdh\n\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"LC_ALL=C.UTF-8", "TERM=screen-256color"},
+         "\x1B[97m\x1B[40m╔═╗║╚╝░\n\x1B[37mgrey\n" + rest},
+        {{"LC_ALL=C", "TERM=screen"}, // 8 colours and no UTF-8: look-alikes, bold for bright
+         "\x1B[1m\x1B[37m\x1B[40m+=+|++#\n\x1B[0m\x1B[37m\x1B[40mgrey\n" + rest},
+    };
+    for (const auto& [environment, rows] : cases) {
+        TmuxSession tmux;
+        ASSERT_TRUE(startDriver(tmux, {"screen"}, environment));
+        ASSERT_TRUE(tmux.waitForText("abcd")) << tmux.lastScreen();
+        EXPECT_EQ(tmux.capture(true).substr(0, rows.size()), rows);
+        EXPECT_EQ(tmux.query("#{pane_title}"), "Plotanix");
+    }
+}
+
+// Each press, and the bytes of the readKey calls it brings (- for a wake-up
+// with nothing): an arrow gives nothing once and leaves nothing behind;
+// several keys at once come one per call, whatever the wake-ups.
+TEST(ConsoleTest, ReadKeyGivesOneCharacterPerCallAndNothingForOtherKeys) {
+    TmuxSession tmux;
+    ASSERT_TRUE(startDriver(tmux, {"keys"}));
+    ASSERT_TRUE(tmux.waitForText("keys ready")) << tmux.lastScreen();
+    const std::pair<std::vector<std::string>, std::string> presses[] = {
+        {{"a"}, "97"},  {{"Enter"}, "13"},  {{"BSpace"}, "8"},          {{"Up"}, "-"},
+        {{"x"}, "120"}, {{"Escape"}, "27"}, {{"-l", "abc"}, "97 98 99"}};
+    const auto calls = [](const std::string& screen) {
+        std::istringstream words(screen.substr(screen.find("keys ready") + 10));
+        std::string all;
+        for (std::string word; words >> word;)
+            all += word == "wake:" ? "" : (all.empty() ? "" : " ") + word;
+        return all;
+    };
+    std::string expected;
+    for (const auto& [keys, codes] : presses) {
+        expected += (expected.empty() ? "" : " ") + codes;
+        ASSERT_TRUE(tmux.sendKeys(keys));
+        EXPECT_TRUE(tmux.waitForScreen([&](const std::string& s) { return calls(s) == expected; }))
+            << expected << "\n"
+            << tmux.lastScreen();
+    }
+}
+
+// The driver writes records until an ending; the log must hold whole records,
+// then one clean-up and the terminal's state.
+TEST(ConsoleTest, EndingsRunTheCleanUpOnceBetweenWritesAndGiveTheTerminalBack) {
+    const std::pair<std::function<void(TmuxSession&, int)>, std::string> cases[] = {
+        {[](TmuxSession& tmux, int) { tmux.sendKeys({"C-c"}); },
+         "cleanup 2\nterminal echo=1 icanon=1\n"},
+        {[](TmuxSession& tmux, int) { tmux.killPane(); }, "cleanup 1\nterminal [^\n]*\n"},
+        // Both may be pending at once, and the lower number is delivered first.
+        {[](TmuxSession&, int pid) { kill(pid, SIGTERM), kill(pid, SIGHUP); },
+         "cleanup (15|1)\nterminal echo=1 icanon=1\n"},
+    };
+    for (const auto& [end, ending] : cases) {
+        TempDir directory;
+        const std::string file = directory.file("log.txt");
+        TmuxSession tmux;
+        ASSERT_TRUE(startDriver(tmux, {"log", file}));
+        ASSERT_TRUE(
+            waitUntil([&] { return readFile(file).find("end 20\n") != std::string::npos; }));
+        const int pid = std::atoi(readFile(file).c_str() + 4);
+        end(tmux, pid);
+        EXPECT_TRUE(waitUntil([pid] { return processEnded(pid); }, 1s))
+            << "still running after 1 s";
+        const std::string log = readFile(file);
+        std::string records = "pid " + std::to_string(pid) + "\n";
+        for (int n = 0; log.find("begin " + std::to_string(n) + "\n") != std::string::npos; ++n)
+            records += "begin " + std::to_string(n) + "\n" + std::string(50, '.') + "\nend " +
+                       std::to_string(n) + "\n";
+        EXPECT_TRUE(log.starts_with(records)) << "a record was cut";
+        EXPECT_TRUE(
+            std::regex_match(log.substr(std::min(records.size(), log.size())), std::regex(ending)))
+            << ending << "\n"
+            << log.substr(std::min(records.size(), log.size()));
+    }
+}
+
+} // namespace
+} // namespace plotanix::testing

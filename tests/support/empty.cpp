@@ -1,1 +1,0 @@
-// Keeps the support library non-empty when no helper file exists yet.
