@@ -263,33 +263,6 @@ TEST_F(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
               runA + marker("SAVE PAGE #1") + marker("NEW PAGE") + runB + marker("SAVE PAGE #2"));
 }
 
-// Lost while waiting for the computer, back, a run; lost again while the
-// page menu waits: "Continue" goes back on line and keeps telling the
-// operator, until the line returns and the computer plots again.
-TEST_F(LostLine, WhileWaitingAndWhileThePageMenuWaits) {
-    ASSERT_NO_FATAL_FAILURE(pullOutAndWaitForTheNotice());
-    const auto rows = plotter->rows();
-    EXPECT_EQ(std::vector<std::string>(rows.begin(), rows.begin() + 4),
-              (std::vector<std::string>{"Plotter ON LINE", "", "Waiting...", ""}));
-    expectIdle();
-    ASSERT_NO_FATAL_FAILURE(plugInAndWaitForIt());
-    ASSERT_NO_FATAL_FAILURE(sendAnswered(runA));
-    ASSERT_TRUE(plotter->waitPageMenu(countA)) << plotter->screen();
-
-    ASSERT_NO_FATAL_FAILURE(pullOutAndWaitForTheNotice());
-    ASSERT_TRUE(plotter->choose("3", 2, "Waiting...")) << plotter->screen();
-    ASSERT_TRUE(plotter->waitRow(lastRow, lostNotice)) << plotter->screen();
-    ASSERT_NO_FATAL_FAILURE(plugInAndWaitForIt());
-    EXPECT_EQ(plotter->rows()[2], "Waiting...");
-
-    ASSERT_NO_FATAL_FAILURE(sendAnswered(runB));
-    ASSERT_TRUE(plotter->waitPageMenu(countB)) << plotter->screen();
-    ASSERT_TRUE(plotter->choose("1", 11, "Command : 1  Ok.")) << plotter->screen();
-    EXPECT_EQ(differingPixels(plotter->savedPage(1), *expectedPage({runA, runB})), 0);
-    expectCleanQuit(*plotter);
-    EXPECT_EQ(plotter->transcript(), runA + runB + marker("SAVE PAGE #1"));
-}
-
 // ---------------------------------------------------------------- lost display
 
 // The X server goes away while the page menu shows the page: the program
@@ -343,49 +316,6 @@ TEST(FullSpeed, EveryByteIsConsumedAndTheTranscriptIsWhatWasSent) {
 }
 
 // ---------------------------------------------------------------- real files
-
-std::vector<std::filesystem::path> corpusFiles() {
-    std::vector<std::filesystem::path> files;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(PLOTANIX_CORPUS_DIR, error)) {
-        const auto extension = entry.path().extension();
-        if (entry.is_regular_file() && extension != ".md" && extension != ".tsv")
-            files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-TEST(RealFiles, EachFileIsARunThatEndsAndIsSaved) {
-    const auto files = corpusFiles();
-    ASSERT_GE(files.size(), 13u) << PLOTANIX_CORPUS_DIR;
-    PlotterSession plotter;
-    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
-
-    int page = 0;
-    for (const auto& path : files) {
-        SCOPED_TRACE(path.filename().string());
-        const std::string stream = readFile(path.string());
-        // The small files at the computer's 9600 baud (about ten bits a
-        // character), the large ones as fast as the line carries them (at
-        // 9600 baud they would take minutes).
-        ASSERT_TRUE(plotter.sendLine(stream, stream.size() <= 1024 ? 960 : 0));
-        InProcessPlot expected;
-        expected.run(stream);
-        // A new menu: row 11 is the bare prompt until a key is pressed.
-        ASSERT_TRUE(plotter.waitRow(11, "Command :", 60s)) << plotter.screen();
-        EXPECT_TRUE(plotter.waitPageMenu(expected.result.instructions, 1s)) << plotter.screen();
-        // Whatever the file asked of the plotter, the computer reads.
-        plotter.line().readMaster(std::size_t(plotter.line().masterInputWaiting()), 1s);
-
-        ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-        EXPECT_EQ(differingPixels(plotter.savedPage(++page), expected.page()), 0);
-        // Each file on a page of its own.
-        ASSERT_TRUE(plotter.choose("2", 12, "Command : 2  Ok.")) << plotter.screen();
-    }
-
-    expectCleanQuit(plotter);
-}
 
 } // namespace
 } // namespace plotanix::testing

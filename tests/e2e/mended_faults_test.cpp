@@ -69,26 +69,6 @@ TEST(MendedFaults, ASaveOnAFullDiskLeavesNoPartialFile) {
     EXPECT_EQ(plotter.transcript(), runA + marker("SAVE PAGE #1"));
 }
 
-TEST(MendedFaults, PagesSavedEarlierAreNeverOverwritten) {
-    PlotterSession plotter;
-    const std::string yesterday = "yesterday's page 1";
-    const std::string dayBefore = "an older page 3";
-    writeFile(plotter.file(savedPageName(1)), yesterday);
-    writeFile(plotter.file(savedPageName(3)), dayBefore);
-    ASSERT_NO_FATAL_FAILURE(startAndPlot(plotter));
-
-    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-    ASSERT_TRUE(plotter.choose("1", 12, "Command : 1  Ok.")) << plotter.screen();
-
-    EXPECT_EQ(readFile(plotter.file(savedPageName(1))), yesterday);
-    EXPECT_EQ(readFile(plotter.file(savedPageName(3))), dayBefore);
-    const auto expected = expectedPage({runA});
-    EXPECT_EQ(differingPixels(plotter.savedPage(2), *expected), 0);
-    EXPECT_EQ(differingPixels(plotter.savedPage(4), *expected), 0);
-    expectCleanQuit(plotter);
-    EXPECT_EQ(plotter.transcript(), runA + marker("SAVE PAGE #2") + marker("SAVE PAGE #4"));
-}
-
 TEST(MendedFaults, AMissingPortIsReportedAndTheProgramEnds) {
     PlotterOptions options;
     options.portPath = "/nonexistent/plotanix-serial";

@@ -124,36 +124,5 @@ TEST(TypicalRun, RunsWithoutADisplay) {
     expectCleanQuit(plotter);
 }
 
-TEST(WorkedExample, APauseSplitsTheStreamIntoTwoChunks) {
-    PlotterSession plotter;
-    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
-    ASSERT_TRUE(plotter.sendLine("IN;SP1;PA10,10;"));
-    // The computer's own pause, longer than the line's 100 ms gap.
-    std::this_thread::sleep_for(200ms);
-    ASSERT_TRUE(plotter.sendLine("PD20,20;OI;"));
-    EXPECT_EQ(plotter.readReply(), "7470A\r\n");
-    ASSERT_TRUE(plotter.waitPageMenu(5)) << plotter.screen();
-    EXPECT_EQ(plotter.rows()[2], "Instructions : 5  Ignored : 1");
-
-    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-    ASSERT_TRUE(plotter.choose("2", 12, "Command : 2  Ok.")) << plotter.screen();
-    expectCleanQuit(plotter);
-    const std::string expected = std::string("IN;SP1;PA10,10;") + "****IN***" + "PD20,20;OI;" +
-                                 marker("SAVE PAGE #1") + marker("NEW PAGE");
-    ASSERT_EQ(expected.size(), 87u);
-    EXPECT_EQ(plotter.transcript(), expected);
-    EXPECT_TRUE(plotter.hasFile(savedPageName(1)));
-}
-
-TEST(WorkedExample, WithoutThePauseTheRecordFollowsTheOneChunk) {
-    PlotterSession plotter;
-    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
-    ASSERT_TRUE(plotter.sendLine("IN;SP1;PA10,10;PD20,20;OI;"));
-    EXPECT_EQ(plotter.readReply(), "7470A\r\n");
-    ASSERT_TRUE(plotter.waitPageMenu(5)) << plotter.screen();
-    expectCleanQuit(plotter);
-    EXPECT_EQ(plotter.transcript(), "IN;SP1;PA10,10;PD20,20;OI;****IN***");
-}
-
 } // namespace
 } // namespace plotanix::testing
