@@ -4,8 +4,8 @@
 PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
-	libfreetype-dev libfontconfig-dev fonts-liberation \
-	tmux xvfb xauth hp2xx
+	libfreetype-dev libfontconfig-dev fonts-liberation libcli11-dev \
+	tmux xvfb xauth hp2xx man-db
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
@@ -16,7 +16,11 @@ JOBS := $(shell nproc)
 BUILD := build
 TEST_BUILD := build-test
 
-.PHONY: run test build test-build deps demo bench format clean
+.PHONY: run test build test-build deps demo bench format clean install
+
+# Where `make install` puts the programs, man pages and README; DESTDIR
+# stages the whole tree elsewhere (for a package).
+PREFIX ?= /usr/local
 
 run: build
 	./$(BUILD)/plotanix
@@ -50,6 +54,9 @@ test-build: deps
 		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON \
 		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
 	@cmake --build $(TEST_BUILD) -j$(JOBS)
+
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
