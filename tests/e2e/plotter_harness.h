@@ -43,6 +43,9 @@ struct PlotterOptions {
     std::string workingDirectory; // empty: a fresh temporary directory, removed afterwards
     bool withDisplay = true;      // false: no DISPLAY at all
     std::string portPath;         // what PLOTANIX_COM1 names; empty: the session's pty
+    // Given: the program's arguments, "@PTY@" standing for the session's pty,
+    // and PLOTANIX_COM1 is not set.
+    std::optional<std::vector<std::string>> arguments;
 };
 
 class PlotterSession {
@@ -119,6 +122,7 @@ class PlotterSession {
     PlotterOptions options_;
     std::unique_ptr<TempDir> ownDirectory_;
     TempDir reports_; // sanitizer logs, outside the working directory
+    TempDir config_;  // XDG_CONFIG_HOME: the test's own config file, never the user's
     std::string directory_;
     PtyPair line_;
     TmuxSession tmux_;

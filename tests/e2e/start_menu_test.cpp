@@ -31,46 +31,66 @@ TEST(StartMenu, ShowsTheBannerAndTheMenu) {
     EXPECT_EQ(plotter.tmux().query("#{pane_title}"), "Plotanix");
 }
 
-// Keys are handled in the order typed, so once the start screen has been
-// drawn again for a "2" typed after them, the keys before it have been
-// taken, and they did not start plotting. Every drawing of the screen shows
-// in what the program writes to its terminal (tmux's pipe-pane), even when
-// the screen itself looks the same afterwards.
-TEST(StartMenu, OnlyMenuKeysCountAndTwoRedrawsTheScreen) {
+// Keys are handled in the order typed: once the options screen is up for a
+// "2" typed after them, the keys before it have been taken, and they neither
+// started plotting nor redrew the start screen. Leaving the options screen
+// draws the start screen anew; keys typed with a menu key are dropped. Every
+// drawing shows in what the program writes to its terminal (tmux's
+// pipe-pane), even when the screen itself looks the same afterwards.
+TEST(StartMenu, OnlyMenuKeysCountAndOptionsReturnToAFreshScreen) {
     PlotterSession plotter;
     ASSERT_TRUE(plotter.start()) << plotter.failure();
     TempDir output;
     const std::string path = output.file("output");
     plotter.tmux().tmux({"pipe-pane", "-o", "-t", "main", "cat >> " + shellQuote(path)});
-    auto screensDrawn = [&] {
+    auto count = [&](const std::string& what) {
         const std::string text = readFile(path);
-        std::size_t count = 0;
-        for (auto at = text.find("Your choice"); at != std::string::npos;
-             at = text.find("Your choice", at + 1))
-            ++count;
-        return count;
+        std::size_t found = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++found;
+        return found;
     };
-    auto waitScreens = [&](std::size_t count) {
-        return waitUntil([&] { return screensDrawn() >= count; });
+    auto waitDrawn = [&](const std::string& what, std::size_t times) {
+        return waitUntil([&] { return count(what) >= times; });
     };
 
     ASSERT_TRUE(plotter.pressKey("x9 "));
     ASSERT_TRUE(plotter.pressNamed("Enter"));
+    ASSERT_TRUE(plotter.pressKey("21")); // the 1 is dropped, not an option picked
+    ASSERT_TRUE(waitDrawn("Option :", 1)) << plotter.screen();
+    EXPECT_EQ(count("Your choice"), 0u) << "a key other than 2 redrew the screen";
+    ASSERT_TRUE(plotter.pressNamed("Escape"));
+    ASSERT_TRUE(waitDrawn("Your choice", 1)) << plotter.screen();
     ASSERT_TRUE(plotter.pressKey("2"));
-    ASSERT_TRUE(waitScreens(1)) << plotter.screen();
-    EXPECT_EQ(screensDrawn(), 1u) << "a key other than 2 redrew the screen";
-
-    // Keys typed together: the first counts, the others are dropped.
-    ASSERT_TRUE(plotter.pressKey("21"));
-    ASSERT_TRUE(waitScreens(2)) << plotter.screen();
-    ASSERT_TRUE(plotter.pressKey("2"));
-    ASSERT_TRUE(waitScreens(3)) << plotter.screen();
-    EXPECT_EQ(screensDrawn(), 3u);
+    ASSERT_TRUE(waitDrawn("Option :", 2)) << plotter.screen();
+    ASSERT_TRUE(plotter.pressNamed("Enter"));
+    ASSERT_TRUE(waitDrawn("Your choice", 2)) << plotter.screen();
+    EXPECT_EQ(count("Option :"), 2u);
     EXPECT_EQ(plotter.rows()[14], "Your choice :") << plotter.screen();
     EXPECT_FALSE(plotter.hasFile("PLOTTER.TXT")) << "plotting started";
 
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     EXPECT_TRUE(plotter.hasFile("PLOTTER.TXT"));
+}
+
+// The port and the folder from the command line, without PLOTANIX_COM1: the
+// transcript and the page go to that folder, nothing to the working one.
+TEST(StartMenu, PortAndFolderFromTheCommandLine) {
+    TempDir folder;
+    PlotterOptions options;
+    options.arguments = {"--port", "@PTY@", "--dir", folder.path().string()};
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    const std::string run = "SP1;PA100,100;PD200,100,200,200;";
+    ASSERT_TRUE(plotter.sendLine(run));
+    ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    expectCleanQuit(plotter);
+    EXPECT_EQ(readFile(folder.file("PLOTTER.TXT")), run + marker("SAVE PAGE #1"));
+    const DecodedPng page = decodePng(readFile(folder.file(savedPageName(1))));
+    EXPECT_EQ(differingPixels(page, *expectedPage({run})), 0);
+    EXPECT_FALSE(plotter.hasFile("PLOTTER.TXT"));
+    EXPECT_FALSE(plotter.hasFile(savedPageName(1)));
 }
 
 // "3" ends at once: no transcript is made, and an earlier one is left as it was.
