@@ -83,7 +83,8 @@ PlotterApp::~PlotterApp() = default;
 int PlotterApp::run() {
     wait.installSignalHandlers();
     if (!console.openConsole()) {
-        std::fputs("plotanix: standard input and output must be a terminal\n", stderr);
+        std::fputs("plotanix: standard input and output must be a terminal (or use --unattended)\n",
+                   stderr);
         return 1;
     }
     console.enablePositionedOutput();
