@@ -138,6 +138,9 @@ PlotterApp::Ending PlotterApp::optionsScreen() {
             discardKeys();
             const std::string typed = console.readLine(wait);
             if (signalled()) return endOnSignal(wait.pendingSignal());
+            // A line cut short by a closed terminal is not saved.
+            if (wait.waitForEvent(console.inputDescriptor(), {}, 0).keyClosed)
+                return endOnSignal(SIGHUP);
             next = screen.onLine(typed);
         }
         if (next == OptionsScreen::Next::leave) return std::nullopt;
