@@ -6,7 +6,7 @@ PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
 	libfreetype-dev libfontconfig-dev fonts-liberation \
 	libcairo2-dev librsvg2-bin poppler-utils libxml2-utils libcli11-dev \
-	tmux xvfb xauth hp2xx hershey-fonts-data
+	tmux xvfb xauth hp2xx hershey-fonts-data man-db
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
@@ -17,7 +17,11 @@ JOBS := $(shell nproc)
 BUILD := build
 TEST_BUILD := build-test
 
-.PHONY: run test build test-build deps demo bench format clean
+.PHONY: run test build test-build deps demo bench format clean install
+
+# Where `make install` puts the programs, man pages and README; DESTDIR
+# stages the whole tree elsewhere (for a package).
+PREFIX ?= /usr/local
 
 run: build
 	./$(BUILD)/plotanix
@@ -51,6 +55,9 @@ test-build: deps
 		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON \
 		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
 	@cmake --build $(TEST_BUILD) -j$(JOBS)
+
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,5 +1,7 @@
 #include "app/plotter_app.h"
 
+#include "app/config_file.h"
+#include "app/options_screen.h"
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 
@@ -71,18 +73,18 @@ class PlotterApp::StatusFirstLine : public ByteLink {
     ConsoleStatus& status_;
 };
 
-PlotterApp::PlotterApp()
-    : status(std::make_unique<ConsoleStatus>(console)),
-      line(std::make_unique<StatusFirstLine>(serial, *status)), session(*line, log, status.get()),
-      store(".", log,
-            [](const PageImage& page, const std::string& path) { return savePng(page, path); }) {}
+PlotterApp::PlotterApp(Startup startup)
+    : settings(std::move(startup.settings)), configPath(std::move(startup.configPath)),
+      notices(std::move(startup.notices)), status(std::make_unique<ConsoleStatus>(console)),
+      line(std::make_unique<StatusFirstLine>(serial, *status)), session(*line, log, status.get()) {}
 
 PlotterApp::~PlotterApp() = default;
 
 int PlotterApp::run() {
     wait.installSignalHandlers();
     if (!console.openConsole()) {
-        std::fputs("plotanix: standard input and output must be a terminal\n", stderr);
+        std::fputs("plotanix: standard input and output must be a terminal (or use --unattended)\n",
+                   stderr);
         return 1;
     }
     console.enablePositionedOutput();
@@ -100,8 +102,11 @@ bool PlotterApp::signalled() {
 
 // Returns only to start plotting, or with the ending chosen.
 PlotterApp::Ending PlotterApp::startScreen() {
-    StartMenu menu(console, "HP 7470A plotter for the HP-86B on serial line " + portName);
     while (true) {
+        StartMenu menu(console, "HP 7470A plotter for the HP-86B on serial line " + portName());
+        for (std::string& notice : notices)
+            menu.addNotice(std::move(notice));
+        notices.clear();
         menu.show();
         StartMenu::Choice choice = StartMenu::Choice::none;
         while (choice == StartMenu::Choice::none) {
@@ -112,6 +117,33 @@ PlotterApp::Ending PlotterApp::startScreen() {
         discardKeys();
         if (choice == StartMenu::Choice::startPlotting) return std::nullopt;
         if (choice == StartMenu::Choice::quit) return 0;
+        if (choice == StartMenu::Choice::options) {
+            if (Ending end = optionsScreen()) return end;
+        }
+    }
+}
+
+// Until Enter or Esc at its prompt; the start screen is then drawn anew.
+PlotterApp::Ending PlotterApp::optionsScreen() {
+    OptionsScreen screen(console, settings, [this](std::string_view key, const std::string& value) {
+        if (configPath.empty()) return std::string("no home folder for the config file");
+        return saveSetting(configPath, key, value);
+    });
+    screen.show();
+    while (true) {
+        std::string key;
+        if (Ending end = waitForKey(key)) return end;
+        OptionsScreen::Next next = screen.onKey(key);
+        if (next == OptionsScreen::Next::readLine) {
+            discardKeys();
+            const std::string typed = console.readLine(wait);
+            if (signalled()) return endOnSignal(wait.pendingSignal());
+            // A line cut short by a closed terminal is not saved.
+            if (wait.waitForEvent(console.inputDescriptor(), {}, 0).keyClosed)
+                return endOnSignal(SIGHUP);
+            next = screen.onLine(typed);
+        }
+        if (next == OptionsScreen::Next::leave) return std::nullopt;
     }
 }
 
@@ -142,7 +174,10 @@ bool PlotterApp::prepare() {
     uint8_t stale[1];
     while (serial.serialInputWaiting() > 0 && serial.readSerial(stale) > 0) {
     }
-    log.openLog();
+    log.openLog(settings.dir() + "/" + LogFile::defaultName);
+    store = std::make_unique<PageStore>(
+        settings.dir(), log,
+        [](const PageImage& page, const std::string& path) { return savePng(page, path); });
     reportNoLog();
     desktops.examineDesktops();
     imageErrorFlag = !session.createPage();
@@ -150,15 +185,18 @@ bool PlotterApp::prepare() {
 }
 
 bool PlotterApp::openLine() {
-    if (serial.openSerialPort(portName, lineSettings)) {
+    lineSettings.baud = settings.baud();
+    if (serial.openSerialPort(portName(), lineSettings)) {
         serial.setInterruptDescriptor(wait.signalDescriptor());
-        console.printLine("SerialPort " + portName + " opened with success");
+        console.printLine("SerialPort " + portName() + " opened with success");
         console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
         return true;
     }
-    console.printLine("Error, can't open the serial port: " + portName);
-    console.printLine("The device tried was " + serialDevicePath(portName) + "; set PLOTANIX_" +
-                      portName + " to name another device.");
+    console.printLine("Error, can't open the serial port: " + portName());
+    const std::string device = serial.devicePath().empty() ? portName() : serial.devicePath();
+    for (const std::string& reason : explainOpenError(device, serial.openError()))
+        console.printLine(reason);
+    console.printLine("Name another device with --port, PLOTANIX_PORT or on the options screen.");
     return false;
 }
 
@@ -216,7 +254,7 @@ void PlotterApp::showPage() {
 // Until the operator continues or quits, or the computer sends again (next
 // is then plot: the run starts at once on the same page).
 PlotterApp::Ending PlotterApp::pageMenu(PageMenu::Next& next) {
-    PageMenu menu(console, session, store);
+    PageMenu menu(console, session, *store);
     menu.show();
     while (true) {
         const std::string key = console.readKey();
@@ -276,7 +314,7 @@ void PlotterApp::watchLine(const WaitResult& result) {
 }
 
 void PlotterApp::reopenLine() {
-    if (!serial.openSerialPort(portName, lineSettings)) return;
+    if (!serial.openSerialPort(portName(), lineSettings)) return;
     serial.setInterruptDescriptor(wait.signalDescriptor());
     lineLost = false;
     showLineNotice("The line to the computer is back.");

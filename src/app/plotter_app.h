@@ -7,6 +7,7 @@
 // destructors give everything back, the terminal last.
 
 #include "app/menus.h"
+#include "app/settings.h"
 #include "console/console.h"
 #include "console/event_wait.h"
 #include "logfile/log_file.h"
@@ -26,7 +27,8 @@ namespace plotanix {
 
 class PlotterApp {
   public:
-    PlotterApp();
+    // The settings as read at start; the options screen may change them.
+    explicit PlotterApp(Startup startup);
     ~PlotterApp();
     // Runs the whole program; returns the process's exit status.
     int run();
@@ -38,6 +40,7 @@ class PlotterApp {
     using Ending = std::optional<int>;
 
     Ending startScreen();
+    Ending optionsScreen();
     Ending waitForKey(std::string& key);
     void discardKeys();
 
@@ -63,7 +66,11 @@ class PlotterApp {
     void keepWholeTranscript();
     bool signalled();
 
-    const std::string portName = "COM1";
+    std::string portName() const { return settings.port(); }
+
+    Settings settings;
+    std::string configPath;
+    std::vector<std::string> notices; // shown on the first start screen
     LineSettings lineSettings;
     bool imageErrorFlag = false;
     bool lineLost = false;
@@ -78,7 +85,7 @@ class PlotterApp {
     std::unique_ptr<StatusFirstLine> line;
     std::unique_ptr<PageFont> font;
     PlotSession session;
-    PageStore store;
+    std::unique_ptr<PageStore> store; // in the output folder chosen by the time plotting starts
     Desktops desktops;
     PlotWindow window;
 };

@@ -136,6 +136,9 @@ void Console::closeConsole() {
     endwin();
     delscreen(static_cast<SCREEN*>(screen_));
     screen_ = nullptr;
+    // The title the terminal had before ours, from its title stack.
+    if (titlePushed_) writeAll(STDOUT_FILENO, "\033[23;0t");
+    titlePushed_ = false;
 }
 
 void Console::enablePositionedOutput() {
@@ -150,6 +153,9 @@ void Console::setConsoleTitle(const std::string& text) {
     }
     escape += '\a';
     wrefresh(stdscr); // curses' own output first, then ours
+    // The terminal keeps the title it had, to be put back at the end.
+    if (!titlePushed_) escape = "\033[22;0t" + escape;
+    titlePushed_ = true;
     writeAll(STDOUT_FILENO, escape);
 }
 

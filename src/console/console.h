@@ -26,6 +26,7 @@ class Console : public Screen {
     // Gives the terminal back as it was (safe to call twice).
     void closeConsole();
     void enablePositionedOutput();
+    // Where the terminal has titles; the one it had is put back at close.
     void setConsoleTitle(const std::string& text);
     void clearConsole() override;
     void setConsoleColour(int foreground, int background) override;
@@ -64,6 +65,7 @@ class Console : public Screen {
     short nextPair_ = 1;
     bool open_ = false;
     bool positionedOutput_ = false;
+    bool titlePushed_ = false; // our title is on the terminal's title stack: pop it at the end
     int bufferWidth_ = 80;
     int bufferHeight_ = 25;
     int currentColour_ = 7;

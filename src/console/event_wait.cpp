@@ -58,7 +58,7 @@ constexpr short readyEvents = POLLIN | POLLHUP | POLLERR | POLLNVAL;
 bool EventWait::installSignalHandlers() {
     if (!createSignalPipe()) return false;
     bool ok = ignoreSignal(SIGPIPE);
-    for (const int signalNumber : {SIGHUP, SIGINT, SIGTERM})
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGQUIT, SIGTERM})
         ok = catchSignal(signalNumber) && ok;
     return ok;
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The one wait of the program: block in poll() until a key, a signal or any
 // other descriptor the caller names is ready, or a timeout passes. Never
-// spins. Hang-up, Ctrl+C and termination (SIGHUP, SIGINT, SIGTERM) are
-// turned into an event here: a tiny handler writes the signal number to a
-// self-pipe, and the main flow sees it at its next wait (or a serial read
+// spins. Hang-up, Ctrl+C, Ctrl+\ and termination (SIGHUP, SIGINT, SIGQUIT,
+// SIGTERM) are turned into an event here: a tiny handler writes the signal
+// number to a self-pipe, and the main flow sees it at its next wait (or a serial read
 // cut short by the pipe) and ends the program itself, so the clean-up never
 // races a log write or a serial read.
 
@@ -21,7 +21,7 @@ struct WaitResult {
 
 class EventWait {
   public:
-    // Installs the handlers for SIGHUP, SIGINT and SIGTERM (and ignores
+    // Installs the handlers for SIGHUP, SIGINT, SIGQUIT and SIGTERM (and ignores
     // SIGPIPE). Call once, early.
     bool installSignalHandlers();
     // The read end of the self-pipe: readable once a signal has arrived.

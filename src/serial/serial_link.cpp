@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -162,6 +164,19 @@ std::string serialDevicePath(const std::string& portName) {
     if (chosen != nullptr && *chosen != '\0') return chosen;
     const std::string com = comDevicePath(name);
     return com.empty() ? name : com;
+}
+
+std::vector<std::string> explainOpenError(const std::string& device, int error) {
+    if (error == EBUSY) return {device + ": in use by another program"};
+    if (error == ENOTTY) return {device + ": not a serial device"};
+    std::vector<std::string> lines = {device + ": " + std::strerror(error)};
+    struct stat info {};
+    if (error != EACCES || ::stat(device.c_str(), &info) != 0) return lines;
+    const group* owner = ::getgrgid(info.st_gid);
+    if (owner == nullptr || info.st_gid == 0) return lines;
+    lines.push_back("Add yourself to the group " + std::string(owner->gr_name) +
+                    " (sudo usermod -aG " + owner->gr_name + " $USER), then log in again.");
+    return lines;
 }
 
 SerialLink::~SerialLink() {

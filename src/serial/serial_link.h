@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plotanix {
 
@@ -14,6 +15,11 @@ namespace plotanix {
 // (e.g. PLOTANIX_COM1) names any other device path and wins. Only the first
 // 59 bytes of the name are used.
 std::string serialDevicePath(const std::string& portName);
+
+// Why the device could not be opened, for the operator: one line with the
+// device and the system's reason (EBUSY: another program holds it), and for
+// EACCES one more with the usual remedy, naming the device's own group.
+std::vector<std::string> explainOpenError(const std::string& device, int error);
 
 enum class Parity { none, odd, even };
 

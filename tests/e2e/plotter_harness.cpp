@@ -120,8 +120,11 @@ bool PlotterSession::start() {
     const std::string suppressions = std::string(PLOTANIX_SOURCE_DIR) + "/tests/lsan.supp";
     TmuxOptions tmuxOptions;
     tmuxOptions.workingDirectory = directory_;
+    const std::string port = options_.portPath.empty() ? line_.slavePath() : options_.portPath;
     tmuxOptions.environment = {
-        "PLOTANIX_COM1=" + (options_.portPath.empty() ? line_.slavePath() : options_.portPath),
+        "-u",
+        "PLOTANIX_COM1",
+        "XDG_CONFIG_HOME=" + config_.path().string(),
         "DISPLAY=" + display,
         "LANG=C.UTF-8",
         "LC_ALL=C.UTF-8",
@@ -132,7 +135,14 @@ bool PlotterSession::start() {
         sanitizerVariable("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1",
                           reports + "/ubsan"),
     };
-    if (!tmux_.start({options_.binary}, tmuxOptions)) return fail("tmux did not start");
+    std::vector<std::string> command = {options_.binary};
+    if (options_.arguments) {
+        for (const std::string& argument : *options_.arguments)
+            command.push_back(argument == "@PTY@" ? line_.slavePath() : argument);
+    } else {
+        tmuxOptions.environment.push_back("PLOTANIX_COM1=" + port);
+    }
+    if (!tmux_.start(command, tmuxOptions)) return fail("tmux did not start");
     pid_ = tmux_.panePid();
     if (pid_ <= 0) return fail("no pane process");
     if (!tmux_.waitForText("Your choice :", 20s)) return fail("no start menu");

@@ -40,6 +40,9 @@ struct PlotterOptions {
     bool withDisplay = true;      // false: no DISPLAY at all
     std::string display;          // the X display; empty: the shared one
     std::string portPath;         // what PLOTANIX_COM1 names; empty: the session's pty
+    // Given: the program's arguments, "@PTY@" standing for the session's pty,
+    // and PLOTANIX_COM1 is not set.
+    std::optional<std::vector<std::string>> arguments;
 };
 
 class PlotterSession {
@@ -116,6 +119,7 @@ class PlotterSession {
     PlotterOptions options_;
     std::unique_ptr<TempDir> ownDirectory_;
     TempDir reports_; // sanitizer logs, outside the working directory
+    TempDir config_;  // XDG_CONFIG_HOME: the test's own config file, never the user's
     std::string directory_;
     PtyPair line_;
     TmuxSession tmux_;

@@ -124,5 +124,25 @@ TEST(TypicalRun, RunsWithoutADisplay) {
     expectCleanQuit(plotter);
 }
 
+// The port and the folder from the command line, without PLOTANIX_COM1: the
+// transcript and the page go to that folder, nothing to the working one.
+TEST(TypicalRun, PortAndFolderFromTheCommandLine) {
+    TempDir folder;
+    PlotterOptions options;
+    options.arguments = {"--port", "@PTY@", "--dir", folder.path().string()};
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    const std::string run = "SP1;PA100,100;PD200,100,200,200;";
+    ASSERT_TRUE(plotter.sendLine(run));
+    ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    expectCleanQuit(plotter);
+    EXPECT_EQ(readFile(folder.file("PLOTTER.TXT")), run + marker("SAVE PAGE #1"));
+    const DecodedPng page = readPng(folder.file(savedPageName(1)));
+    EXPECT_EQ(differingPixels(page, *expectedPage({run})), 0);
+    EXPECT_FALSE(plotter.hasFile("PLOTTER.TXT"));
+    EXPECT_FALSE(plotter.hasFile(savedPageName(1)));
+}
+
 } // namespace
 } // namespace plotanix::testing

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <grp.h>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -41,6 +43,28 @@ TEST(SerialDevicePath, MapsComNamesAndHonoursTheEnvironment) {
     EXPECT_EQ(serialDevicePath("COM1"), "/dev/pts/42");
     EXPECT_EQ(serialDevicePath("COM2"), "/dev/ttyS1");
     unsetenv("PLOTANIX_COM1");
+}
+
+// The reason under "can't open the serial port", and for EACCES the remedy
+// naming the device's own group.
+TEST(SerialDevicePath, OpenErrorsComeWithTheirReason) {
+    using plotanix::explainOpenError;
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(explainOpenError("/dev/x", EBUSY), Lines{"/dev/x: in use by another program"});
+    EXPECT_EQ(explainOpenError("/dev/x", ENOENT), Lines{"/dev/x: No such file or directory"});
+    EXPECT_EQ(explainOpenError("/dev/x", EACCES), Lines{"/dev/x: Permission denied"});
+    char path[] = "/tmp/plotanix-device-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const group* owner = getgrnam("dialout");
+    if (owner != nullptr && chown(path, static_cast<uid_t>(-1), owner->gr_gid) == 0) {
+        EXPECT_EQ(explainOpenError(path, EACCES),
+                  (Lines{std::string(path) + ": Permission denied",
+                         "Add yourself to the group dialout (sudo usermod -aG dialout $USER), "
+                         "then log in again."}));
+    }
+    unlink(path);
 }
 
 class SerialLinkTest : public ::testing::Test {

@@ -1,0 +1,78 @@
+#include "app/options_screen.h"
+
+#include "app/menus.h"
+
+namespace plotanix {
+
+namespace {
+
+constexpr std::size_t titleWidth = 16;
+constexpr std::size_t valueWidth = 36;
+constexpr std::size_t maxEntries = 9; // one key each
+
+std::string padded(std::string text, std::size_t width) {
+    // A long value keeps its end: the telling part of a path.
+    if (text.size() > width) text = "..." + text.substr(text.size() - (width - 4));
+    text.resize(width, ' ');
+    return text;
+}
+
+} // namespace
+
+OptionsScreen::OptionsScreen(Screen& screen, Settings& settings, Saver save)
+    : screen_(screen), settings_(settings), save_(std::move(save)) {
+    for (const SettingRow& row : settingRows()) {
+        if (!row.title.empty() && entries_.size() < maxEntries) entries_.push_back(&row);
+    }
+}
+
+void OptionsScreen::show() {
+    screen_.clearConsole();
+    screen_.printLine("");
+    screen_.printLine("Options (saved in the config file, used from now on)");
+    screen_.printLine("");
+    std::vector<std::string> lines;
+    for (const SettingRow* row : entries_) {
+        lines.push_back(padded(std::string(row->title), titleWidth) +
+                        padded(settings_.value(row->key), valueWidth) +
+                        std::string(sourceName(settings_.source(row->key))));
+    }
+    printMenu(screen_, lines);
+    screen_.printLine("");
+    screen_.printLine(message_);
+    screen_.printLine("A number changes that setting; Enter or Esc goes back.");
+    screen_.printText("Option : ");
+    message_.clear();
+}
+
+OptionsScreen::Next OptionsScreen::onKey(std::string_view key) {
+    if (key == "\r" || key == "\n" || key == "\x1b") return Next::leave;
+    if (key.size() != 1 || key[0] < '1' || key[0] > '9') return Next::stay;
+    const auto index = static_cast<std::size_t>(key[0] - '1');
+    if (index >= entries_.size()) return Next::stay;
+    editing_ = entries_[index];
+    screen_.printLine(key);
+    screen_.printText(std::string(editing_->title) + " (Enter keeps " +
+                      settings_.value(editing_->key) + "): ");
+    return Next::readLine;
+}
+
+OptionsScreen::Next OptionsScreen::onLine(const std::string& text) {
+    if (editing_ == nullptr) return Next::stay;
+    const std::string title(editing_->title);
+    const std::string key(editing_->key);
+    editing_ = nullptr;
+    if (text.empty()) {
+        message_ = title + " kept.";
+    } else if (const std::string why = settings_.set(key, text, Source::configFile); !why.empty()) {
+        message_ = "Refused: " + why + ".";
+    } else if (const std::string failed = save_(key, settings_.value(key)); !failed.empty()) {
+        message_ = title + " used now, but not saved: " + failed;
+    } else {
+        message_ = title + " set to " + settings_.value(key) + " and saved.";
+    }
+    show();
+    return Next::stay;
+}
+
+} // namespace plotanix
