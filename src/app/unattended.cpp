@@ -85,8 +85,7 @@ class JournalEvents : public CaptureEvents {
     }
     void saveFailed(const PageStore::Saved& attempt, bool retrying) override {
         reportError("cannot save " + store_.pathOf(attempt.name) + ": " + saveError_ +
-                    (retrying ? "; the page is kept and saved when the line has been silent for " +
-                                    secondsText(gapSeconds_) + " again"
+                    (retrying ? "; the page is kept and tried again in " + secondsText(gapSeconds_)
                               : "; the page is lost"));
     }
 
