@@ -25,6 +25,7 @@ namespace plotanix {
 namespace {
 
 constexpr int lineCheckMs = 1000; // how often a missing line is looked for
+constexpr const char* noFreeName = "every page file name is taken";
 
 // 2026-12-07T14:03:22+01:00: local time with its offset from UTC.
 std::string isoTimestamp() {
@@ -117,7 +118,7 @@ class UnattendedApp {
 
     UnattendedOptions options_;
     std::string device_;
-    std::string saveError_;
+    std::string saveError_ = noFreeName;
     bool lineLost_ = false;
     bool lineSeen_ = false;
     EventWait wait_;
@@ -138,13 +139,14 @@ UnattendedApp::UnattendedApp(const UnattendedOptions& options)
              [this](const PageImage& page, const std::string& path) {
                  errno = 0;
                  const bool saved = savePng(page, path);
-                 saveError_ = errno != 0 ? std::strerror(errno) : "the file could not be written";
+                 // Until the writer is called again, a failure is the search for a name.
+                 saveError_ = saved        ? noFreeName
+                              : errno != 0 ? std::strerror(errno)
+                                           : "the file could not be written";
                  return saved;
              }),
       events_(store_, saveError_, options.pageGapSeconds),
-      capture_(session_, store_, events_, gapOf(options.pageGapSeconds)) {
-    saveError_ = "no free page file name";
-}
+      capture_(session_, store_, events_, gapOf(options.pageGapSeconds)) {}
 
 int UnattendedApp::run() {
     wait_.installSignalHandlers();
