@@ -1,0 +1,68 @@
+#pragma once
+// Unattended capture: every plot saved as a page file with nobody at the
+// keyboard. Runs go on one page until the line has stayed silent for the
+// page gap after the end of the last run; the page is then saved (next free
+// PLOTTER_nnnnn.PNG, then the SAVE PAGE and NEW PAGE markers, as the page
+// menu's "1" and "2" write them) and cleared when the next plot starts.
+// It owns no device and no clock: the program tells it when data is
+// waiting, when time has passed and when to end, and asks it how long it
+// may sleep.
+
+#include "session/page_store.h"
+#include "session/plot_session.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace plotanix {
+
+// What the capture has to tell (the program turns it into journal lines).
+class CaptureEvents {
+  public:
+    virtual ~CaptureEvents() = default;
+    // continuing: the run goes on the page an earlier run drew on.
+    virtual void runBegan(bool continuing) = 0;
+    // The counts are the sums over every run on the page.
+    virtual void pageSaved(const PageStore::Saved& saved, RunResult totals) = 0;
+    // Once per page and not at every retry, so a full disk does not flood
+    // the journal; retrying: the page is kept and saved again at the next
+    // save point (false at the end of the program: the page is lost).
+    virtual void saveFailed(const PageStore::Saved& attempt, bool retrying) = 0;
+};
+
+class Capture {
+  public:
+    using Clock = std::chrono::steady_clock;
+    using TimeSource = std::function<Clock::time_point()>;
+
+    Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
+            std::chrono::milliseconds pageGap, TimeSource now = Clock::now);
+
+    // The computer is sending: one plot run, until the line falls silent.
+    void dataWaiting();
+    // Saves the page once the gap after the last run (or failed save) is over.
+    void timePassed();
+    // Milliseconds until the next save point, or -1 when no page waits.
+    int msUntilSave() const;
+    // The program ends: a page not yet saved is saved now. False when it
+    // could not be (it is lost with the program).
+    bool endRequested();
+
+    bool pageWaiting() const { return pageWaiting_; }
+
+  private:
+    bool savePage(bool retrying);
+
+    PlotSession& session_;
+    PageStore& store_;
+    CaptureEvents& events_;
+    std::chrono::milliseconds pageGap_;
+    TimeSource now_;
+    bool pageWaiting_ = false;
+    bool failedBefore_ = false;
+    RunResult totals_;
+    Clock::time_point savePoint_{};
+};
+
+} // namespace plotanix
