@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <span>
 
 namespace plotanix {
 namespace {
@@ -58,7 +59,8 @@ void linesAcrossThePage(benchmark::State& state) {
 }
 BENCHMARK(linesAcrossThePage)->ArgName("recorded")->Arg(0)->Arg(1);
 
-void tenCharacterLabels(benchmark::State& state) {
+// Ten-character labels at the angles given in turn, on a white page.
+void labelsAtAngles(benchmark::State& state, std::span<const float> angles) {
     static const auto font = loadFont("Courier New", 12);
     if (!font) {
         state.SkipWithError("no monospaced font");
@@ -70,15 +72,20 @@ void tenCharacterLabels(benchmark::State& state) {
     drawing.selectFont(font.get());
     drawing.fillBox(0, 0, 800, 640, 0xFFFFFF);
     drawing.setFrontColour(0);
-    const auto angle = static_cast<float>(state.range(0));
     int32_t step = 0;
     for (auto _ : state) {
         ++step;
-        drawing.drawRotatedText(100 + step % 500, 150 + (step * 7) % 300, "HP-86B 470", angle);
+        drawing.drawRotatedText(100 + step % 500, 150 + (step * 7) % 300, "HP-86B 470",
+                                angles[static_cast<size_t>(step) % angles.size()]);
     }
     benchmark::DoNotOptimize(image->pixels.data());
     state.SetItemsProcessed(state.iterations());
     state.SetLabel("labels");
+}
+
+void tenCharacterLabels(benchmark::State& state) {
+    const float angle = static_cast<float>(state.range(0));
+    labelsAtAngles(state, std::span(&angle, 1));
 }
 BENCHMARK(tenCharacterLabels)->ArgName("degrees")->Arg(0)->Arg(30);
 
@@ -132,27 +139,8 @@ BENCHMARK(pageOfStrokeLabels)->ArgName("drawn")->Arg(0)->Arg(1)->Unit(benchmark:
 // Axis titles and tick labels of a graph: the direction changes between
 // labels, among a few angles.
 void labelsInTurningDirections(benchmark::State& state) {
-    static const auto font = loadFont("Courier New", 12);
-    if (!font) {
-        state.SkipWithError("no monospaced font");
-        return;
-    }
-    auto image = createPageImage(800, 600, 24);
-    Drawing drawing;
-    drawing.beginDrawing(*image);
-    drawing.selectFont(font.get());
-    drawing.fillBox(0, 0, 800, 640, 0xFFFFFF);
-    drawing.setFrontColour(0);
     constexpr std::array<float, 4> angles = {0, 90, 30, -45};
-    int32_t step = 0;
-    for (auto _ : state) {
-        ++step;
-        drawing.drawRotatedText(100 + step % 500, 150 + (step * 7) % 300, "HP-86B 470",
-                                angles[static_cast<size_t>(step) % angles.size()]);
-    }
-    benchmark::DoNotOptimize(image->pixels.data());
-    state.SetItemsProcessed(state.iterations());
-    state.SetLabel("labels");
+    labelsAtAngles(state, angles);
 }
 BENCHMARK(labelsInTurningDirections);
 

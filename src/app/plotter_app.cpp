@@ -2,6 +2,7 @@
 
 #include "app/config_file.h"
 #include "app/options_screen.h"
+#include "app/queued_bytes.h"
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 
@@ -345,25 +346,8 @@ int PlotterApp::shutdown() {
 // Hang-up, Ctrl+C or termination: whatever the line still holds goes into
 // the transcript; the destructors release the rest and restore the terminal.
 int PlotterApp::endOnSignal(int signalNumber) {
-    keepWholeTranscript();
+    keepQueuedBytes(serial, log);
     return 128 + signalNumber;
-}
-
-void PlotterApp::keepWholeTranscript() {
-    if (!log.isOpen()) return;
-    // Take only what is already queued (reads of exactly that many bytes
-    // return at once), for at most a second if the computer keeps sending.
-    serial.setInterruptDescriptor(-1);
-    std::array<uint8_t, transcript::chunkSize> buffer{};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const int waiting = std::min<int>(serial.serialInputWaiting(), buffer.size());
-        if (waiting <= 0) break;
-        const int n = serial.readSerial(std::span(buffer).first(static_cast<size_t>(waiting)));
-        if (n <= 0) break;
-        log.writeLogBytes(buffer.data(), static_cast<size_t>(n));
-    }
-    log.flushLog();
 }
 
 } // namespace plotanix

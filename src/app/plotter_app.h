@@ -63,7 +63,6 @@ class PlotterApp {
 
     int shutdown();
     int endOnSignal(int signalNumber);
-    void keepWholeTranscript();
     bool signalled();
 
     std::string portName() const { return settings.port(); }

@@ -1,5 +1,6 @@
 #include "app/unattended.h"
 
+#include "app/queued_bytes.h"
 #include "console/event_wait.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
@@ -291,21 +292,9 @@ int UnattendedApp::finish() {
 }
 
 // What the line still holds goes into the transcript (after the page's
-// markers: it was not drawn), for at most a second if the computer keeps
-// sending.
+// markers: it was not drawn).
 void UnattendedApp::keepQueuedBytes() {
-    if (lineLost_) return;
-    serial_.setInterruptDescriptor(-1);
-    std::array<uint8_t, transcript::chunkSize> buffer{};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const int waiting = std::min<int>(serial_.serialInputWaiting(), buffer.size());
-        if (waiting <= 0) break;
-        const int n = serial_.readSerial(std::span(buffer).first(static_cast<size_t>(waiting)));
-        if (n <= 0) break;
-        log_.writeLogBytes(buffer.data(), static_cast<size_t>(n));
-    }
-    log_.flushLog();
+    if (!lineLost_) plotanix::keepQueuedBytes(serial_, log_);
 }
 
 } // namespace

@@ -24,11 +24,11 @@ int msLeft(Clock::time_point deadline) {
 } // namespace
 
 PtyPair::PtyPair(bool holdSlave) {
-    const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const int fd = master.get();
     char name[128] = {};
     if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0 || ptsname_r(fd, name, sizeof name) != 0) {
         error_ = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
-        if (fd >= 0) ::close(fd);
         return;
     }
     // Terminal settings made on the master apply to the slave's line
@@ -40,26 +40,23 @@ PtyPair::PtyPair(bool holdSlave) {
         tcsetattr(fd, TCSANOW, &tio);
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    masterFd_ = fd;
+    masterFd_ = std::move(master);
     slavePath_ = name;
-    if (holdSlave) slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (holdSlave) slaveFd_.reset(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
 }
 
-PtyPair::~PtyPair() {
-    if (slaveFd_ >= 0) ::close(slaveFd_);
-    closeMaster();
-}
+PtyPair::~PtyPair() = default;
 
 bool PtyPair::writeMaster(std::string_view bytes, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (masterFd_ >= 0 && !bytes.empty()) {
-        const ssize_t put = ::write(masterFd_, bytes.data(), bytes.size());
+    while (masterFd_.valid() && !bytes.empty()) {
+        const ssize_t put = ::write(masterFd_.get(), bytes.data(), bytes.size());
         if (put > 0) {
             bytes.remove_prefix(static_cast<size_t>(put));
             continue;
         }
         if (put < 0 && errno != EAGAIN && errno != EINTR) return false;
-        pollfd out = {masterFd_, POLLOUT, 0};
+        pollfd out = {masterFd_.get(), POLLOUT, 0};
         if (msLeft(deadline) == 0) return false;
         ::poll(&out, 1, msLeft(deadline));
     }
@@ -67,11 +64,11 @@ bool PtyPair::writeMaster(std::string_view bytes, std::chrono::milliseconds time
 }
 
 bool PtyPair::readSome(std::string& into, size_t limit, int timeoutMs) {
-    pollfd in = {masterFd_, POLLIN, 0};
+    pollfd in = {masterFd_.get(), POLLIN, 0};
     const int ready = ::poll(&in, 1, timeoutMs);
     if (ready <= 0) return ready < 0 && errno == EINTR;
     char chunk[4096];
-    const ssize_t got = ::read(masterFd_, chunk, std::min(limit, sizeof chunk));
+    const ssize_t got = ::read(masterFd_.get(), chunk, std::min(limit, sizeof chunk));
     if (got > 0) into.append(chunk, static_cast<size_t>(got));
     // EIO: no slave is open any more.
     return got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR));
@@ -80,7 +77,7 @@ bool PtyPair::readSome(std::string& into, size_t limit, int timeoutMs) {
 std::string PtyPair::readMaster(size_t n, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::string received;
-    while (masterFd_ >= 0 && received.size() < n && msLeft(deadline) > 0)
+    while (masterFd_.valid() && received.size() < n && msLeft(deadline) > 0)
         if (!readSome(received, n - received.size(), msLeft(deadline))) break;
     return received;
 }
@@ -89,7 +86,7 @@ std::string PtyPair::readMasterUntil(std::string_view terminator,
                                      std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::string received;
-    while (masterFd_ >= 0 && !std::string_view(received).ends_with(terminator) &&
+    while (masterFd_.valid() && !std::string_view(received).ends_with(terminator) &&
            msLeft(deadline) > 0)
         if (!readSome(received, 1, msLeft(deadline))) break; // never past the terminator
     return received;
@@ -97,14 +94,12 @@ std::string PtyPair::readMasterUntil(std::string_view terminator,
 
 int PtyPair::masterInputWaiting() const {
     int count = 0;
-    if (masterFd_ < 0 || ioctl(masterFd_, FIONREAD, &count) != 0) return 0;
+    if (!masterFd_.valid() || ioctl(masterFd_.get(), FIONREAD, &count) != 0) return 0;
     return count;
 }
 
 void PtyPair::closeMaster() {
-    if (masterFd_ < 0) return;
-    ::close(masterFd_);
-    masterFd_ = -1;
+    masterFd_.reset();
 }
 
 } // namespace plotanix::testing

@@ -4,6 +4,8 @@
 // test writes and reads the master side. Both directions are raw, so every
 // byte passes unchanged.
 
+#include "common/unique_fd.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -22,9 +24,9 @@ class PtyPair {
     PtyPair& operator=(const PtyPair&) = delete;
 
     // False when the pair could not be made (see error()).
-    bool ok() const { return masterFd_ >= 0; }
+    bool ok() const { return masterFd_.valid(); }
     const std::string& error() const { return error_; }
-    int masterFd() const { return masterFd_; }
+    int masterFd() const { return masterFd_.get(); }
     const std::string& slavePath() const { return slavePath_; }
 
     // Writes every byte to the master, waiting for room up to timeout.
@@ -45,8 +47,8 @@ class PtyPair {
     // False when the deadline passed or the slave side is gone.
     bool readSome(std::string& into, size_t limit, int timeoutMs);
 
-    int masterFd_ = -1;
-    int slaveFd_ = -1;
+    UniqueFd masterFd_;
+    UniqueFd slaveFd_;
     std::string slavePath_;
     std::string error_;
 };
