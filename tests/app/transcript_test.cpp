@@ -87,9 +87,9 @@ TEST(SplitTranscript, DropsRecordsAndSplitsAtMarkers) {
 
 TEST(SplitTranscript, NearMissMarkersAreData) {
     for (const std::string& text :
-         {"\r\n**** SAVE PAGE #01 ****\r\n\r\n"s, "\r\n**** SAVE PAGE # ****\r\n\r\n"s,
-          "\r\n**** SAVE PAGE #1 ****\r\n"s, "**** NEW PAGE ****\r\n\r\n"s,
-          "\r\n**** NEW PAGE ****\r\n\r"s, "\r\n**** SAVE PAGE #12345678901 ****\r\n\r\n"s}) {
+         {"\r\n**** SAVE PAGE #01 ****\r\n\r\n"s, "**** NEW PAGE ****\r\n\r\n"s,
+          "\r\n**** SAVE PAGE # ****\r\n\r\n"s, "\r\n**** NEW PAGE ****\r\n\r"s,
+          "\r\n**** SAVE PAGE #1 ****\r\n"s, "\r\n**** SAVE PAGE #12345678901 ****\r\n\r\n"s}) {
         const std::string plain = "PA1,1;" + text;
         EXPECT_EQ(outline(plain), Steps{plain}) << text;
     }
