@@ -100,12 +100,11 @@ TEST(SplitTranscript, TellsWhichRunsNeedTheFont) {
         const std::vector<TranscriptStep> steps = splitTranscript(text);
         return !steps.empty() && steps.front().usesFont;
     };
-    EXPECT_TRUE(usesFont("PA1,1;LBHI\x03;"));
-    EXPECT_TRUE(usesFont("DF;CP1,1;"));
-    // LB and CP that are not taken as instructions.
-    EXPECT_FALSE(usesFont("PA1,1,LB,CP;"));
-    EXPECT_FALSE(usesFont("XXLB;"));
-    EXPECT_FALSE(usesFont("PCP;")); // "PC" is taken, then skipped to ';'
+    for (const std::string text : {"PA1,1;LBHI\x03;", "DF;CP1,1;"})
+        EXPECT_TRUE(usesFont(text)) << text;
+    // LB and CP that are not taken as instructions ("PC" is taken, then skipped to ';').
+    for (const std::string text : {"PA1,1,LB,CP;", "XXLB;", "PCP;"})
+        EXPECT_FALSE(usesFont(text)) << text;
 }
 
 // Each real file, arriving in chunks of many sizes: the transcript the
