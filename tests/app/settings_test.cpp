@@ -60,15 +60,12 @@ TEST(Settings, EachOptionAndEachBadValue) {
         std::string key, value; // empty value: refused with status 2
     } cases[] = {
         {{"-p", "/dev/ttyUSB0"}, "port", "/dev/ttyUSB0"},
-        {{"--port=COM3"}, "port", "COM3"},
         {{"--port", "ttyUSB0"}, "port", ""},
         {{"--port", "COM0"}, "port", ""},
         {{"-b", "300"}, "baud", "300"},
         {{"--baud", "19200"}, "baud", ""},
-        {{"--baud", "x"}, "baud", ""},
         {{"-d", dir}, "dir", dir},
         {{"--dir", dir + "/none"}, "dir", ""},
-        {{"--dir", "/etc/passwd"}, "dir", ""},
         {{"--model", "7470A"}, "model", "7470a"},
         {{"--model", "7475a"}, "model", ""},
         {{"--paper", "a4"}, "paper", "a4"},

@@ -87,9 +87,9 @@ TEST(SplitTranscript, DropsRecordsAndSplitsAtMarkers) {
 
 TEST(SplitTranscript, NearMissMarkersAreData) {
     for (const std::string& text :
-         {"\r\n**** SAVE PAGE #01 ****\r\n\r\n"s, "\r\n**** SAVE PAGE # ****\r\n\r\n"s,
-          "\r\n**** SAVE PAGE #1 ****\r\n"s, "**** NEW PAGE ****\r\n\r\n"s,
-          "\r\n**** NEW PAGE ****\r\n\r"s, "\r\n**** SAVE PAGE #12345678901 ****\r\n\r\n"s}) {
+         {"\r\n**** SAVE PAGE #01 ****\r\n\r\n"s, "**** NEW PAGE ****\r\n\r\n"s,
+          "\r\n**** SAVE PAGE # ****\r\n\r\n"s, "\r\n**** NEW PAGE ****\r\n\r"s,
+          "\r\n**** SAVE PAGE #1 ****\r\n"s, "\r\n**** SAVE PAGE #12345678901 ****\r\n\r\n"s}) {
         const std::string plain = "PA1,1;" + text;
         EXPECT_EQ(outline(plain), Steps{plain}) << text;
     }
@@ -100,12 +100,11 @@ TEST(SplitTranscript, TellsWhichRunsNeedTheFont) {
         const std::vector<TranscriptStep> steps = splitTranscript(text);
         return !steps.empty() && steps.front().usesFont;
     };
-    EXPECT_TRUE(usesFont("PA1,1;LBHI\x03;"));
-    EXPECT_TRUE(usesFont("DF;CP1,1;"));
-    // LB and CP that are not taken as instructions.
-    EXPECT_FALSE(usesFont("PA1,1,LB,CP;"));
-    EXPECT_FALSE(usesFont("XXLB;"));
-    EXPECT_FALSE(usesFont("PCP;")); // "PC" is taken, then skipped to ';'
+    for (const std::string text : {"PA1,1;LBHI\x03;", "DF;CP1,1;"})
+        EXPECT_TRUE(usesFont(text)) << text;
+    // LB and CP that are not taken as instructions ("PC" is taken, then skipped to ';').
+    for (const std::string text : {"PA1,1,LB,CP;", "XXLB;", "PCP;"})
+        EXPECT_FALSE(usesFont(text)) << text;
 }
 
 // Each real file, arriving in chunks of many sizes: the transcript the

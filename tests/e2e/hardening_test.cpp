@@ -1,9 +1,5 @@
-// What a bad line can do to the plotter, end to end: hostile streams (memory
-// stays bounded, the plotter still answers), a line that goes away and comes
-// back under the same device path, a stream at full pseudo-terminal speed
-// (every byte consumed and transcribed), and real HP-GL files written by
-// other programs (each a run that ends and a page that can be saved and is
-// the page the plotter's own interpreter draws).
+// What a bad line can do to the plotter, end to end: hostile streams, a line
+// that goes away and comes back, a lost display and a stream at full speed.
 
 #include "plotter_harness.h"
 
@@ -41,7 +37,6 @@ long peakKb(int pid) {
     return -1;
 }
 
-// The peak resident size starts again from the current one.
 bool resetPeak(int pid) {
     std::ofstream clear("/proc/" + std::to_string(pid) + "/clear_refs");
     clear << "5";
@@ -53,8 +48,6 @@ bool resetPeak(int pid) {
 bool waitFreshPageMenu(PlotterSession& plotter, int instructions) {
     return plotter.waitRow(11, "Command :", 30s) && plotter.waitPageMenu(instructions, 5s);
 }
-
-// ---------------------------------------------------------------- hostile streams
 
 struct HostileStream {
     std::string name;
@@ -139,10 +132,9 @@ TEST_P(HostileStreams, MemoryStaysBoundedAndThePlotterStillAnswers) {
     const long peak = peakKb(pid);
 
     std::cout << "[ figures  ] " << hostile.name << ": " << stream.size() << " bytes in "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
-              << " ms (with the 2.66 s silence), peak RSS " << startPeak / 1024.0
-              << " MB at the start, " << afterStream / 1024.0 << " MB after the stream, "
-              << peak / 1024.0 << " MB after save and OI\n";
+              << (took / 1ms) << " ms (with the 2.66 s silence), peak RSS MB " << startPeak / 1024.0
+              << " at the start, " << afterStream / 1024.0 << " after the stream, " << peak / 1024.0
+              << " after save and OI\n";
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, 64 * 1024) << "kB resident at the peak";
     EXPECT_EQ(plotter.quit(), 0) << plotter.screen();
@@ -151,8 +143,6 @@ TEST_P(HostileStreams, MemoryStaysBoundedAndThePlotterStillAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(Hostile, HostileStreams, ::testing::ValuesIn(hostileStreams),
                          [](const auto& info) { return info.param.name; });
-
-// ---------------------------------------------------------------- a line that goes away
 
 // A device path that comes and goes, as a USB serial adapter's does: a
 // symbolic link (the path PLOTANIX_COM1 names) to the slave of the
@@ -202,8 +192,7 @@ class LostLine : public ::testing::Test {
         plotter = std::make_unique<PlotterSession>(options);
         ASSERT_TRUE(plotter->startPlotting()) << plotter->failure();
     }
-    // Sends a run with an OI; in it and waits for the answer: the plotter
-    // has taken every byte before it.
+    // The answer to the run's OI; shows the plotter took every byte before it.
     void sendAnswered(const std::string& run) {
         ASSERT_TRUE(line.pair().writeMaster(run));
         EXPECT_EQ(line.pair().readMasterUntil("\r\n", 10s), "7470A\r\n");
@@ -211,7 +200,6 @@ class LostLine : public ::testing::Test {
     // While the line is away the plotter waits without spinning.
     void expectIdle() {
         const double before = cpuSeconds(plotter->pid());
-        // A measurement over an interval, not a wait for a state.
         std::this_thread::sleep_for(3s);
         const double used = cpuSeconds(plotter->pid()) - before;
         std::cout << "[ figures  ] CPU while the line is away: " << used << " s in 3 s\n";
@@ -263,8 +251,6 @@ TEST_F(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
               runA + marker("SAVE PAGE #1") + marker("NEW PAGE") + runB + marker("SAVE PAGE #2"));
 }
 
-// ---------------------------------------------------------------- lost display
-
 // The X server goes away while the page menu shows the page: the program
 // goes on without a window, says so once, and the page can still be saved.
 TEST(LostDisplay, ThePageMenuGoesOnAndThePageIsSaved) {
@@ -287,8 +273,6 @@ TEST(LostDisplay, ThePageMenuGoesOnAndThePageIsSaved) {
     expectCleanQuit(plotter);
     EXPECT_EQ(plotter.transcript(), runA + marker("SAVE PAGE #1"));
 }
-
-// ---------------------------------------------------------------- full speed
 
 TEST(FullSpeed, EveryByteIsConsumedAndTheTranscriptIsWhatWasSent) {
     // Several megabytes of instructions the plotter knows, 207 to a unit.
@@ -314,8 +298,6 @@ TEST(FullSpeed, EveryByteIsConsumedAndTheTranscriptIsWhatWasSent) {
     EXPECT_EQ(transcript.size(), stream.size());
     EXPECT_TRUE(transcript == stream) << "the transcript differs from what was sent";
 }
-
-// ---------------------------------------------------------------- real files
 
 } // namespace
 } // namespace plotanix::testing

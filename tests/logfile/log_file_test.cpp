@@ -18,7 +18,6 @@ class Transcript : public ::testing::Test {
     void write(LogFile& log, const std::string& bytes) {
         log.writeLogBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
-    std::uintmax_t sizeOnDisk() const { return std::filesystem::file_size(path); }
 
     plotanix::testing::TempDir dir;
     const std::string path = dir.file("PLOTTER.TXT");
@@ -37,27 +36,6 @@ TEST_F(Transcript, PiecesAreWrittenByteForByte) {
     EXPECT_EQ(readFile(path), std::string("A\0B\x03", 4) + "****IN***" + "****" +
                                   "\r\n**** SAVE PAGE #1 ****\r\n\r\n" +
                                   "\r\n**** NEW PAGE ****\r\n\r\n");
-}
-
-TEST_F(Transcript, HoldsUpTo4095BytesThenPassesThemOn) {
-    ASSERT_TRUE(log.openLog(path));
-    write(log, std::string(4095, 'a'));
-    EXPECT_EQ(sizeOnDisk(), 0u);
-    EXPECT_EQ(log.pendingCount(), 4095);
-
-    write(log, "b"); // no longer fits: the held bytes go out, "b" is held
-    EXPECT_EQ(sizeOnDisk(), 4095u);
-    EXPECT_EQ(log.pendingCount(), 1);
-
-    write(log, std::string(5000, 'c')); // large writes go straight through
-    EXPECT_EQ(sizeOnDisk(), 4095u + 1 + 5000);
-    EXPECT_EQ(log.pendingCount(), 0);
-
-    write(log, "tail");
-    log.flushLog();
-    EXPECT_EQ(sizeOnDisk(), 4095u + 1 + 5000 + 4);
-    log.closeLog();
-    EXPECT_EQ(readFile(path), std::string(4095, 'a') + "b" + std::string(5000, 'c') + "tail");
 }
 
 // Truncated at the end, or not (ended by a signal): nothing of an earlier,
@@ -81,7 +59,6 @@ TEST_F(Transcript, DoesNothingWhileNotOpen) {
     log.truncateLog();
     log.closeLog();
     EXPECT_FALSE(log.isOpen());
-    EXPECT_EQ(log.pendingCount(), 0);
     EXPECT_FALSE(log.openLog(dir.file("missing/PLOTTER.TXT")));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }

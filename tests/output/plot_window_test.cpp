@@ -124,14 +124,10 @@ TEST(PlotWindowTest, FixedSizeCentredInFrontShowsThePageAndOnlyClosePlotWindowCl
     EXPECT_TRUE(screenshot(112, 84, 800, 600) == rgbBytes(page));
 
     XEvent close{}; // the close box
-    close.xclient = {ClientMessage,
-                     0,
-                     False,
-                     display,
-                     found->id,
-                     XInternAtom(display, "WM_PROTOCOLS", False),
-                     32,
-                     {}};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = found->id;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
     close.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
     XSendEvent(display, found->id, False, NoEventMask, &close);
     XSync(display, False);

@@ -192,28 +192,6 @@ TEST_F(Labels, WithoutAFontTextIsMeasuredInAFixedCellAndNotDrawn) {
     EXPECT_TRUE(changed().empty());
 }
 
-// Only toward the pen's colour, inside the cell, between the letters untouched.
-TEST_F(Labels, UprightTextStaysInItsCell) {
-    const std::string label = "Hgj|\xC5\xE7_";
-    const int x = 100, y = 200, w = drawing.textWidth(label);
-    const PixelSet changed = text(x, y, label, 0);
-    ASSERT_FALSE(changed.empty());
-    bool someFull = false;
-    for (const auto& [px, py] : changed) {
-        EXPECT_TRUE(px >= x && px < x + w && py >= y && py < y + height) << px << "," << py;
-        const Colour was = blank.pixel(px, py), now = image->pixel(px, py);
-        for (int shift : {0, 8, 16}) {
-            const int old = (was >> shift) & 0xFF, pen = (blue >> shift) & 0xFF;
-            const int channel = (now >> shift) & 0xFF;
-            EXPECT_TRUE((channel - old) * (pen - old) >= 0 &&
-                        std::abs(channel - old) <= std::abs(pen - old));
-        }
-        someFull = someFull || now == blue;
-    }
-    EXPECT_TRUE(someFull);
-    EXPECT_LT(changed.size(), static_cast<size_t>(w) * height / 2);
-}
-
 // Counter-clockwise: (x + u, y + v) goes to (x + v, y - u), and a later
 // character sits further along the turned baseline.
 TEST_F(Labels, RotatedTextTurnsAboutTheAnchor) {
