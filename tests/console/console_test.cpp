@@ -9,7 +9,6 @@
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
-#include <regex>
 #include <sstream>
 
 namespace plotanix::testing {
@@ -69,41 +68,6 @@ TEST(ConsoleTest, ReadKeyGivesOneCharacterPerCallAndNothingForOtherKeys) {
         EXPECT_TRUE(tmux.waitForScreen([&](const std::string& s) { return calls(s) == expected; }))
             << expected << "\n"
             << tmux.lastScreen();
-    }
-}
-
-// The driver writes records until an ending; the log must hold whole records,
-// then one clean-up and the terminal's state.
-TEST(ConsoleTest, EndingsRunTheCleanUpOnceBetweenWritesAndGiveTheTerminalBack) {
-    const std::pair<std::function<void(TmuxSession&, int)>, std::string> cases[] = {
-        {[](TmuxSession& tmux, int) { tmux.sendKeys({"C-c"}); },
-         "cleanup 2\nterminal echo=1 icanon=1\n"},
-        {[](TmuxSession& tmux, int) { tmux.killPane(); }, "cleanup 1\nterminal [^\n]*\n"},
-        // Both may be pending at once, and the lower number is delivered first.
-        {[](TmuxSession&, int pid) { kill(pid, SIGTERM), kill(pid, SIGHUP); },
-         "cleanup (15|1)\nterminal echo=1 icanon=1\n"},
-    };
-    for (const auto& [end, ending] : cases) {
-        TempDir directory;
-        const std::string file = directory.file("log.txt");
-        TmuxSession tmux;
-        ASSERT_TRUE(startDriver(tmux, {"log", file}));
-        ASSERT_TRUE(
-            waitUntil([&] { return readFile(file).find("end 20\n") != std::string::npos; }));
-        const int pid = std::atoi(readFile(file).c_str() + 4);
-        end(tmux, pid);
-        EXPECT_TRUE(waitUntil([pid] { return processEnded(pid); }, 1s))
-            << "still running after 1 s";
-        const std::string log = readFile(file);
-        std::string records = "pid " + std::to_string(pid) + "\n";
-        for (int n = 0; log.find("begin " + std::to_string(n) + "\n") != std::string::npos; ++n)
-            records += "begin " + std::to_string(n) + "\n" + std::string(50, '.') + "\nend " +
-                       std::to_string(n) + "\n";
-        EXPECT_TRUE(log.starts_with(records)) << "a record was cut";
-        EXPECT_TRUE(
-            std::regex_match(log.substr(std::min(records.size(), log.size())), std::regex(ending)))
-            << ending << "\n"
-            << log.substr(std::min(records.size(), log.size()));
     }
 }
 
