@@ -20,6 +20,9 @@ plotanix::UnattendedOptions unattendedOptions(const plotanix::Settings& settings
     options.dir = settings.dir();
     options.pageGapSeconds = settings.pageGapSeconds();
     options.window = settings.isOn("window");
+    options.model = settings.model();
+    options.paper = settings.paper();
+    options.vector = settings.vectorCopy();
     return options;
 }
 

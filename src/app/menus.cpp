@@ -81,7 +81,11 @@ PageMenu::Next PageMenu::onKey(std::string_view key) {
 
 void PageMenu::save() {
     const PageStore::Saved saved = store_.savePage(session_.page());
-    reply(saved.ok ? "1  Ok." : "1  Error, can't save the page: " + saved.name);
+    if (!saved.ok) return reply("1  Error, can't save the page: " + saved.name);
+    if (saved.copyError.empty()) return reply("1  Ok.");
+    // The page is saved all the same: its own line says so.
+    screen_.printLine("1  Ok.");
+    reply("1  Error, can't save the vector copy: " + saved.copyName + ": " + saved.copyError);
 }
 
 void PageMenu::newPage() {

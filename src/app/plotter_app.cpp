@@ -2,6 +2,7 @@
 
 #include "app/config_file.h"
 #include "app/options_screen.h"
+#include "app/page_copies.h"
 #include "app/queued_bytes.h"
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"
@@ -77,7 +78,7 @@ class PlotterApp::StatusFirstLine : public ByteLink {
 PlotterApp::PlotterApp(Startup startup)
     : settings(std::move(startup.settings)), configPath(std::move(startup.configPath)),
       notices(std::move(startup.notices)), status(std::make_unique<ConsoleStatus>(console)),
-      line(std::make_unique<StatusFirstLine>(serial, *status)), session(*line, log, status.get()) {}
+      line(std::make_unique<StatusFirstLine>(serial, *status)) {}
 
 PlotterApp::~PlotterApp() = default;
 
@@ -104,7 +105,7 @@ bool PlotterApp::signalled() {
 // Returns only to start plotting, or with the ending chosen.
 PlotterApp::Ending PlotterApp::startScreen() {
     while (true) {
-        StartMenu menu(console, "HP 7470A plotter for the HP-86B on serial line " + portName());
+        StartMenu menu(console, information());
         for (std::string& notice : notices)
             menu.addNotice(std::move(notice));
         notices.clear();
@@ -122,6 +123,14 @@ PlotterApp::Ending PlotterApp::startScreen() {
             if (Ending end = optionsScreen()) return end;
         }
     }
+}
+
+std::string PlotterApp::information() const {
+    if (settings.model() == PlotterModel::hp86b)
+        return "HP 7470A plotter for the HP-86B on serial line " + portName();
+    const char* paper = settings.paper() == Paper::a4 ? "A4" : "letter";
+    return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper +
+           " paper) on serial line " + portName();
 }
 
 // Until Enter or Esc at its prompt; the start screen is then drawn anew.
@@ -169,7 +178,8 @@ void PlotterApp::discardKeys() {
 
 bool PlotterApp::prepare() {
     font = loadFont("Courier New", 12);
-    session.useFont(font.get());
+    session = makeSession(settings, *line, log, status.get());
+    session->useFont(font.get());
     if (!openLine()) return false;
     // Stale input from before the operator was ready is not part of a plot.
     uint8_t stale[1];
@@ -179,9 +189,10 @@ bool PlotterApp::prepare() {
     store = std::make_unique<PageStore>(
         settings.dir(), log,
         [](const PageImage& page, const std::string& path) { return savePng(page, path); });
+    copyPagesAs(settings.vectorCopy(), *session, *store);
     reportNoLog();
     desktops.examineDesktops();
-    imageErrorFlag = !session.createPage();
+    imageErrorFlag = !session->createPage();
     return !imageErrorFlag;
 }
 
@@ -220,7 +231,7 @@ int PlotterApp::plotCycle() {
         // "The line ... is back" has served its purpose once plotting resumes.
         showLineNotice("");
         status->reset();
-        const RunResult result = session.run();
+        const RunResult result = session->run();
         status->show(result.instructions, result.ignored);
         if (signalled()) return endOnSignal(wait.pendingSignal());
         if (serial.lineLost()) watchLine({});
@@ -248,14 +259,14 @@ void PlotterApp::showPage() {
     constexpr int pw = PlotSession::pageWidth, ph = PlotSession::pageHeight;
     window.openPlotWindow((w - pw) / 2, (h - ph) / 2, pw, ph, "HP Plotter");
     window.setTopmost(true);
-    window.showImage(session.page());
+    window.showImage(session->page());
     window.setTopmost(false);
 }
 
 // Until the operator continues or quits, or the computer sends again (next
 // is then plot: the run starts at once on the same page).
 PlotterApp::Ending PlotterApp::pageMenu(PageMenu::Next& next) {
-    PageMenu menu(console, session, *store);
+    PageMenu menu(console, *session, *store);
     menu.show();
     while (true) {
         const std::string key = console.readKey();

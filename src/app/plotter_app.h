@@ -66,6 +66,8 @@ class PlotterApp {
     bool signalled();
 
     std::string portName() const { return settings.port(); }
+    // The line under the banner: which plotter is emulated, on which line.
+    std::string information() const;
 
     Settings settings;
     std::string configPath;
@@ -83,8 +85,8 @@ class PlotterApp {
     std::unique_ptr<ConsoleStatus> status;
     std::unique_ptr<StatusFirstLine> line;
     std::unique_ptr<PageFont> font;
-    PlotSession session;
-    std::unique_ptr<PageStore> store; // in the output folder chosen by the time plotting starts
+    std::unique_ptr<PlotSession> session; // made with the settings chosen by the start
+    std::unique_ptr<PageStore> store;     // in the output folder chosen by the time plotting starts
     Desktops desktops;
     PlotWindow window;
 };

@@ -164,11 +164,13 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const BatchOption
         return {true, inputUnreadable, {}};
     }
     std::string failure;
-    const bool written = renderer.render(input.view(), [&](const PageImage& page, auto number) {
+    const bool written = renderer.render(input.view(), [&](const PageView& page, auto number) {
         const std::string name = number ? numberedName(job.output, *number) : job.output;
         errno = 0;
-        if (options.writePage(page, name)) return true;
-        failure = reporter.describeWrite(name, errno);
+        std::string reason;
+        if (options.writePage(page, name, reason)) return true;
+        failure = reason.empty() ? reporter.describeWrite(name, errno)
+                                 : "cannot write " + name + ": " + reason;
         return false;
     });
     reporter.finished(failure);
@@ -177,7 +179,7 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const BatchOption
 
 void runWorker(const std::vector<RenderJob>& jobs, const BatchOptions& options,
                std::atomic<size_t>& next, std::vector<JobOutcome>& outcomes, Reporter& reporter) {
-    Renderer renderer;
+    Renderer renderer(options.setup);
     const bool prepared = renderer.prepare();
     for (size_t i = next++; i < jobs.size() && !stopAsked(options.stopSignal); i = next++) {
         if (prepared) {

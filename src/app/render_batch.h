@@ -3,7 +3,7 @@
 // Renderer, takes the inputs in turn; failures are told one line each as
 // they happen, with the progress on a terminal.
 
-#include "page/page_image.h"
+#include "app/render_renderer.h"
 
 #include <atomic>
 #include <cstdint>
@@ -27,12 +27,15 @@ struct RenderJob {
     std::string output; // the page's file; saved pages get numbered names beside it
 };
 
-// Writes one page to a file; false (errno telling why, where it can) when
-// the file could not be written. Leaves no partial file.
-using PageWriter = std::function<bool(const PageImage& page, const std::string& fileName)>;
+// Writes one page to a file; false when the file could not be written, with
+// reason saying why (or errno telling, where it can, when reason is left
+// empty). Leaves no partial file.
+using PageWriter =
+    std::function<bool(const PageView& page, const std::string& fileName, std::string& reason)>;
 
 struct BatchOptions {
     int workers = 1;
+    RenderSetup setup;
     PageWriter writePage;
     bool showProgress = false; // standard error is a terminal
     // Set (to the signal's number) when the user asks to stop: inputs not

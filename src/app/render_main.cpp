@@ -4,6 +4,7 @@
 
 #include "app/render_batch.h"
 #include "output/png_writer.h"
+#include "output/vector_copy.h"
 
 #include <CLI/CLI.hpp>
 
@@ -28,11 +29,13 @@ constexpr const char* usageLine = "usage: plotanix-render [OPTIONS] INPUT...\n";
 constexpr const char* helpFooter =
     "INPUT is an HP-GL file, a plotter transcript (PLOTTER.TXT), or - for standard\n"
     "input (alone, with -o). Each input is drawn on a fresh 800 x 600 page and\n"
-    "written as a PNG image: by default beside it, its extension replaced by .png.\n"
-    "In a transcript the plotter's own records are dropped, NEW PAGE clears the page\n"
-    "for what follows, and each SAVE PAGE #n writes the page as it stands with the\n"
+    "written in the chosen format: by default beside it, its extension replaced by\n"
+    ".png (.svg, .pdf). In a transcript the plotter's own records are dropped (for\n"
+    "the 7470a model, where that model logged them), NEW PAGE clears the page for\n"
+    "what follows, and each SAVE PAGE #n writes the page as it stands with the\n"
     "number added (out.png -> out-00001.png); the unnumbered page is written when\n"
     "there is no SAVE PAGE marker, or when something was drawn after the last one.\n"
+    "Render a transcript with the model (and paper) it was made with.\n"
     "\n"
     "Exit status: 0 every input rendered; 1 no page image could be made; 2 bad\n"
     "usage (nothing done); 3 an input could not be read; 4 an output could not be\n"
@@ -44,6 +47,10 @@ struct Options {
     std::string output;
     int workers = 0;
     bool plotterBytes = false;
+    std::string model = "hp86b";
+    std::string paper = "letter";
+    std::string format = "png";
+    int scale = 1;
 };
 
 class UsageError : public std::runtime_error {
@@ -54,21 +61,37 @@ int workersByDefault() {
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-// The one place an output's format is chosen: its file name extension and
-// the writer. The renderer's own pages need not be the plotter's bytes,
-// only its pixels.
+// The one place an output's format is chosen: its file name extension, the
+// writer, and whether pages keep their display list for it. The renderer's
+// own pages need not be the plotter's bytes, only its pixels.
 struct OutputFormat {
     std::string extension;
     PageWriter write;
+    bool needsDisplayList = false;
 };
 
 OutputFormat chooseOutputFormat(const Options& options) {
-    const PngCompression compression =
-        options.plotterBytes ? PngCompression::plotter : PngCompression::fast;
-    // A render can be run again: no need to wait for the disk.
-    return {".png", [compression](const PageImage& page, const std::string& name) {
-                return savePng(page, name, Durability::written, compression) != 0;
-            }};
+    if (options.format == "png" && options.scale == 1) {
+        const PngCompression compression =
+            options.plotterBytes ? PngCompression::plotter : PngCompression::fast;
+        // A render can be run again: no need to wait for the disk.
+        return {".png", [compression](const PageView& page, const std::string& name, auto&) {
+                    return savePng(page.image, name, Durability::written, compression) != 0;
+                }};
+    }
+    const CopyFormat format = options.format == "svg"   ? CopyFormat::svg
+                              : options.format == "pdf" ? CopyFormat::pdf
+                                                        : CopyFormat::png;
+    const int scale = options.scale;
+    return {"." + options.format,
+            [format, scale](const PageView& page, const std::string& name, std::string& reason) {
+                if (page.list == nullptr) {
+                    reason = "the drawing of the page was not kept";
+                    return false;
+                }
+                return writePageCopy(*page.list, name, format, scale, reason, Durability::written);
+            },
+            true};
 }
 
 bool isFolder(const std::string& path) {
@@ -121,7 +144,7 @@ std::vector<RenderJob> planJobs(const Options& options, const std::string& exten
 
 void configure(CLI::App& app, Options& options) {
     app.description("Draws HP-GL files and plotter transcripts as the HP 7470A plotter would,\n"
-                    "each as an 800 x 600 PNG image.");
+                    "each as an 800 x 600 page: a PNG image, or an SVG or PDF drawing.");
     app.footer(helpFooter);
     app.add_option("INPUT", options.inputs, "the files to draw, or -")->required();
     app.add_option("-o,--output", options.output,
@@ -130,6 +153,15 @@ void configure(CLI::App& app, Options& options) {
         ->check(CLI::Range(1, 1024));
     app.add_flag("--plotter-bytes", options.plotterBytes,
                  "write exactly the bytes the plotter saves (slower to compress)");
+    app.add_option("--model", options.model, "plotter model: hp86b (default) or 7470a")
+        ->check(CLI::IsMember({"hp86b", "7470a"}));
+    app.add_option("--paper", options.paper, "paper of the 7470a model: letter (default) or a4")
+        ->check(CLI::IsMember({"letter", "a4"}));
+    app.add_option("--format", options.format, "png (default), svg or pdf")
+        ->check(CLI::IsMember({"png", "svg", "pdf"}));
+    app.add_option("--scale", options.scale,
+                   "PNG only: image pixels per page pixel, 1 (default) to 8; anti-aliased above 1")
+        ->check(CLI::Range(1, 8));
     app.set_version_flag("-V,--version", PLOTANIX_VERSION);
 }
 
@@ -187,13 +219,20 @@ int runProgram(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return usageError(e.what());
     }
+    if (options.format != "png" && options.scale != 1)
+        return usageError("--scale applies to PNG only");
+    if (options.plotterBytes && (options.format != "png" || options.scale != 1))
+        return usageError("--plotter-bytes applies to PNG at scale 1 only");
     const OutputFormat format = chooseOutputFormat(options);
     try {
         jobs = planJobs(options, format.extension);
     } catch (const UsageError& e) {
         return usageError(e.what());
     }
-    const BatchOptions batch{options.workers > 0 ? options.workers : workersByDefault(),
+    const RenderSetup setup{options.model == "7470a" ? PlotterModel::hp7470a : PlotterModel::hp86b,
+                            options.paper == "a4" ? Paper::a4 : Paper::letter,
+                            format.needsDisplayList};
+    const BatchOptions batch{options.workers > 0 ? options.workers : workersByDefault(), setup,
                              format.write, ::isatty(STDERR_FILENO) == 1, &stopSignal};
     stopOnSignals();
     const BatchResult result = renderAll(jobs, batch);

@@ -5,6 +5,7 @@
 // threads: each worker has its own.
 
 #include "page/page_image.h"
+#include "session/plot_session.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,9 +15,23 @@
 
 namespace plotanix {
 
+// The plotter a renderer draws as, and whether its pages keep the list of
+// what is drawn on them (for vector and enlarged copies).
+struct RenderSetup {
+    PlotterModel model = PlotterModel::hp86b;
+    Paper paper = Paper::letter;
+    bool keepDisplayList = false;
+};
+
+// A page as it stands: its pixels, and what is drawn on it when kept.
+struct PageView {
+    const PageImage& image;
+    const DisplayList* list = nullptr;
+};
+
 // A page to be written: the number of its SAVE PAGE marker, or none for the
 // page as it stands at the end. False stops the rendering.
-using PageSink = std::function<bool(const PageImage& page, std::optional<int64_t> number)>;
+using PageSink = std::function<bool(const PageView& page, std::optional<int64_t> number)>;
 
 struct RenderCounts {
     int64_t instructions = 0;
@@ -26,7 +41,7 @@ struct RenderCounts {
 
 class Renderer {
   public:
-    Renderer();
+    explicit Renderer(const RenderSetup& setup = {});
     ~Renderer();
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;

@@ -295,6 +295,22 @@ double Settings::pageGapSeconds() const {
     return seconds;
 }
 
+PlotterModel Settings::model() const {
+    return value("model") == "7470a" ? PlotterModel::hp7470a : PlotterModel::hp86b;
+}
+
+Paper Settings::paper() const {
+    return value("paper") == "a4" ? Paper::a4 : Paper::letter;
+}
+
+std::unique_ptr<PlotSession> makeSession(const Settings& settings, ByteLink& link, LogFile& log,
+                                         StatusLine* status) {
+    auto session =
+        std::make_unique<PlotSession>(link, log, status, settings.model(), settings.paper());
+    session->keepDisplayList(settings.vectorCopy() != "off");
+    return session;
+}
+
 std::string configFilePath(const Environment& environment) {
     const char* config = lookUp(environment, "XDG_CONFIG_HOME");
     if (config != nullptr && config[0] == '/')

@@ -6,9 +6,12 @@
 // line, the environment, the config file, the options screen and the help
 // all read that table, so a new setting is one new row.
 
+#include "session/plot_session.h"
+
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -53,6 +56,10 @@ class Settings {
     int baud() const;
     std::string dir() const { return value("dir"); }
     double pageGapSeconds() const;
+    PlotterModel model() const;
+    Paper paper() const;
+    // "off", "svg" or "pdf".
+    std::string vectorCopy() const { return value("vector"); }
 
   private:
     struct Entry {
@@ -63,6 +70,11 @@ class Settings {
 
     std::map<std::string, Entry, std::less<>> entries_;
 };
+
+// The plot session the settings ask for: its model and paper, and its
+// display list kept when a vector copy goes with each saved page.
+std::unique_ptr<PlotSession> makeSession(const Settings& settings, ByteLink& link, LogFile& log,
+                                         StatusLine* status = nullptr);
 
 // Looks up an environment variable; nullptr when unset.
 using Environment = std::function<const char*(const char*)>;

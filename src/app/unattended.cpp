@@ -1,5 +1,6 @@
 #include "app/unattended.h"
 
+#include "app/page_copies.h"
 #include "app/queued_bytes.h"
 #include "console/event_wait.h"
 #include "logfile/log_file.h"
@@ -84,6 +85,9 @@ class JournalEvents : public CaptureEvents {
         report("page saved: " + store_.pathOf(saved.name) + ", " +
                std::to_string(totals.instructions) + " instructions, " +
                std::to_string(totals.ignored) + " ignored");
+        if (!saved.copyError.empty())
+            reportError("cannot save the vector copy " + store_.pathOf(saved.copyName) + ": " +
+                        saved.copyError);
     }
     void saveFailed(const PageStore::Saved& attempt, bool retrying) override {
         reportError("cannot save " + store_.pathOf(attempt.name) + ": " + saveError_ +
@@ -135,7 +139,8 @@ class UnattendedApp {
 };
 
 UnattendedApp::UnattendedApp(const UnattendedOptions& options)
-    : options_(options), device_(serialDevicePath(options.port)), session_(serial_, log_),
+    : options_(options), device_(serialDevicePath(options.port)),
+      session_(serial_, log_, nullptr, options.model, options.paper),
       store_(options.dir.empty() ? "." : options.dir, log_,
              [this](const PageImage& page, const std::string& path) {
                  errno = 0;
@@ -147,7 +152,10 @@ UnattendedApp::UnattendedApp(const UnattendedOptions& options)
                  return saved;
              }),
       events_(store_, saveError_, options.pageGapSeconds),
-      capture_(session_, store_, events_, gapOf(options.pageGapSeconds)) {}
+      capture_(session_, store_, events_, gapOf(options.pageGapSeconds)) {
+    session_.keepDisplayList(options.vector != "off");
+    copyPagesAs(options.vector, session_, store_);
+}
 
 int UnattendedApp::run() {
     wait_.installSignalHandlers();

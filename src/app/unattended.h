@@ -6,6 +6,7 @@
 // manager they become the journal.
 
 #include "serial/serial_link.h"
+#include "session/plot_session.h"
 
 #include <string>
 
@@ -17,6 +18,9 @@ struct UnattendedOptions {
     std::string dir;            // where PLOTTER.TXT and the pages go ("" is ".")
     double pageGapSeconds = 10; // silence after a run that ends the page
     bool window = false;        // show the page after each run
+    PlotterModel model = PlotterModel::hp86b;
+    Paper paper = Paper::letter;
+    std::string vector = "off"; // a vector copy beside each page: off, svg or pdf
 };
 
 // Captures until SIGTERM, SIGINT or SIGHUP; returns the process's exit status.

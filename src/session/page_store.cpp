@@ -19,8 +19,8 @@ std::string fiveDigits(int64_t number) {
     return digits.substr(digits.size() - 5);
 }
 
-std::string pageFileName(int64_t pageNumber) {
-    return "PLOTTER_" + fiveDigits(pageNumber) + ".PNG";
+std::string pageFileName(int64_t pageNumber, std::string_view extension) {
+    return "PLOTTER_" + fiveDigits(pageNumber) + std::string(extension);
 }
 
 PageStore::PageStore(std::string directory, LogFile& log, Writer writer)
@@ -31,23 +31,35 @@ std::string PageStore::pathOf(const std::string& name) const {
     return (std::filesystem::path(directory_) / name).string();
 }
 
+void PageStore::writeCopies(std::string extension, CopyWriter writer) {
+    copyExtension_ = std::move(extension);
+    copyWriter_ = std::move(writer);
+}
+
+// A link or anything else of either name counts as taken: never overwrite.
+bool PageStore::taken(int64_t number) const {
+    const auto exists = [this](const std::string& name) {
+        std::error_code error;
+        return std::filesystem::symlink_status(pathOf(name), error).type() !=
+               std::filesystem::file_type::not_found;
+    };
+    return exists(pageFileName(number)) ||
+           (!copyExtension_.empty() && exists(pageFileName(number, copyExtension_)));
+}
+
 PageStore::Saved PageStore::savePage(const PageImage& page) {
-    Saved saved{false, pageFileName(pageNumber_), pageNumber_};
-    std::error_code error;
-    // A link or anything else of that name counts as taken: never overwrite.
-    for (int64_t tries = 0;
-         tries < largestTry && std::filesystem::symlink_status(pathOf(saved.name), error).type() !=
-                                   std::filesystem::file_type::not_found;
-         ++tries) {
+    Saved saved{false, pageFileName(pageNumber_), pageNumber_, {}, {}};
+    for (int64_t tries = 0; tries < largestTry && taken(saved.number); ++tries)
         saved.name = pageFileName(++saved.number);
-    }
-    const bool free = std::filesystem::symlink_status(pathOf(saved.name), error).type() ==
-                      std::filesystem::file_type::not_found;
-    if (!free || !writer_(page, pathOf(saved.name))) return saved;
+    if (taken(saved.number) || !writer_(page, pathOf(saved.name))) return saved;
     saved.ok = true;
     pageNumber_ = saved.number + 1;
     log_.writeLogText(transcript::savePageMarker(saved.number));
     log_.flushLog();
+    if (copyExtension_.empty()) return saved;
+    saved.copyName = pageFileName(saved.number, copyExtension_);
+    if (!copyWriter_(pathOf(saved.copyName), saved.copyError) && saved.copyError.empty())
+        saved.copyError = "the file could not be written";
     return saved;
 }
 

@@ -3,20 +3,22 @@
 // numbered from 1 at each start. A save never overwrites a page file that is
 // already there, from this start or an earlier one: it takes the first free
 // number from the next one on. Each save and each new page is marked in the
-// transcript, and the transcript on disk is complete after either.
+// transcript, and the transcript on disk is complete after either. A copy
+// (PLOTTER_00001.SVG, say) may be written beside each page under its number.
 
 #include "page/page_image.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace plotanix {
 
 class LogFile;
 
-// "PLOTTER_" + the last five digits of the page number + ".PNG".
-std::string pageFileName(int64_t pageNumber);
+// "PLOTTER_" + the last five digits of the page number + the extension.
+std::string pageFileName(int64_t pageNumber, std::string_view extension = ".PNG");
 // The last five digits, with leading zeros: how every page file is numbered.
 std::string fiveDigits(int64_t number);
 
@@ -24,6 +26,9 @@ class PageStore {
   public:
     // Writes the page to the path; true only when the whole file is there.
     using Writer = std::function<bool(const PageImage& page, const std::string& path)>;
+    // Writes the page's copy to the path; false (reason saying why in one
+    // line) when no whole file is there. It must leave no partial file.
+    using CopyWriter = std::function<bool(const std::string& path, std::string& reason)>;
 
     PageStore(std::string directory, LogFile& log, Writer writer);
 
@@ -31,8 +36,16 @@ class PageStore {
         bool ok = false;
         std::string name; // the file name, without the folder
         int64_t number = 0;
+        std::string copyName;  // empty when no copy is written
+        std::string copyError; // why the copy failed; the page stays saved
     };
+    // A copy with this extension (".SVG") beside every page saved from now
+    // on; its name counts as taken when a free number is sought. An empty
+    // extension turns copies off.
+    void writeCopies(std::string extension, CopyWriter writer);
     // On failure nothing is marked and the number is kept for the next try.
+    // The copy is written after the page and its marker: its failure does
+    // not undo them.
     Saved savePage(const PageImage& page);
     void markNewPage();
 
@@ -41,7 +54,11 @@ class PageStore {
   private:
     std::string directory_;
     LogFile& log_;
+    bool taken(int64_t number) const;
+
     Writer writer_;
+    std::string copyExtension_;
+    CopyWriter copyWriter_;
     int64_t pageNumber_ = 1;
 };
 

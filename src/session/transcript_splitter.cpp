@@ -86,7 +86,7 @@ bool hasRecordShape(std::string_view text, std::string_view mnemonic) {
 
 class Splitter {
   public:
-    explicit Splitter(std::string_view transcript) : text_(transcript) {
+    Splitter(std::string_view transcript, bool records) : text_(transcript), records_(records) {
         run_.reserve(transcript.size()); // a plain file is one run
     }
 
@@ -94,7 +94,7 @@ class Splitter {
         while (pos_ < text_.size()) {
             pos_ = text_.find_first_of("\r*", pos_);
             if (pos_ == std::string_view::npos) break;
-            if (!takeMarker() && !takeRecord()) ++pos_;
+            if (!takeMarker() && !(records_ && takeRecord())) ++pos_;
         }
         pos_ = text_.size();
         endRun();
@@ -202,6 +202,7 @@ class Splitter {
     static constexpr size_t npos = std::string_view::npos;
 
     std::string_view text_;
+    bool records_;
     size_t pos_ = 0;
     size_t plainStart_ = 0;
     std::string run_;
@@ -212,7 +213,11 @@ class Splitter {
 } // namespace
 
 std::vector<TranscriptStep> splitTranscript(std::string_view transcript) {
-    return Splitter(transcript).split();
+    return Splitter(transcript, true).split();
+}
+
+std::vector<TranscriptStep> splitAtMarkers(std::string_view transcript) {
+    return Splitter(transcript, false).split();
 }
 
 } // namespace plotanix

@@ -38,4 +38,9 @@ struct TranscriptStep {
 //   reading can drift from the session's.
 std::vector<TranscriptStep> splitTranscript(std::string_view transcript);
 
+// Only the page markers taken out; records stay in the runs. For a model
+// whose reading the rules above do not follow: its runs are replayed with
+// the records dropped as the model logs them.
+std::vector<TranscriptStep> splitAtMarkers(std::string_view transcript);
+
 } // namespace plotanix

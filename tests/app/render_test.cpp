@@ -1,10 +1,11 @@
 // plotanix-render run as a whole program, compared with the plotter's core
 // driven in process the way the plotter drives it.
 
-#include "support/png_file.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
+#include "support/fake_link.h"
 #include "support/in_process_plot.h"
+#include "support/png_file.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
@@ -161,6 +162,51 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     EXPECT_TRUE(fs::exists(dir.file("in-23456.png")) && fs::exists(dir.file("in.png")));
 }
 
+// A 7470A transcript: a record follows the chunk that held its instruction,
+// here within parameters and within a label, and is dropped where the model
+// logged it.
+TEST(RenderProgram, RegeneratesASavedPageOfThe7470AModel) {
+    TempDir dir;
+    testing::FakeLink link({"IN;SP1;PA100,100;XY1;PD2000,", "3000;QQ;LBab", "cd\x03;SP2;PD50,99;"});
+    LogFile log;
+    std::string transcript;
+    log.openMemory(transcript);
+    PlotSession session(link, log, nullptr, PlotterModel::hp7470a);
+    ASSERT_TRUE(session.createPage());
+    session.run();
+    PageStore store(dir.path().string(), log, [](const PageImage& page, const std::string& path) {
+        return savePng(page, path);
+    });
+    ASSERT_TRUE(store.savePage(session.page()).ok);
+    log.flushLog();
+    ASSERT_NE(transcript.find("PD2000,****XY***3000;QQ;LBab****QQ***cd"), std::string::npos);
+    writeFile(dir.file("PLOTTER.TXT"), transcript);
+    const Outcome outcome = runRender(dir, {"--model", "7470a", "--plotter-bytes",
+                                            dir.file("PLOTTER.TXT"), "-o", dir.file("out.png")});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_TRUE(readFile(dir.file("out-00001.png")) == readFile(dir.file("PLOTTER_00001.PNG")));
+}
+
+// Each format gives its kind of file at the page's size.
+TEST(RenderProgram, WritesSvgPdfAndEnlargedPng) {
+    TempDir dir;
+    writeFile(dir.file("plot.hpgl"), mixedPlot);
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"--format=svg", "plot.svg", "<svg xmlns"}, {"--format=pdf", "plot.pdf", "%PDF"}};
+    for (const auto& [option, output, start] : cases) {
+        EXPECT_EQ(runRender(dir, {option, dir.file("plot.hpgl")}).status, 0) << option;
+        const std::string bytes = readFile(dir.file(output));
+        EXPECT_NE(bytes.find(start), std::string::npos) << option;
+        EXPECT_TRUE(bytes.find("width=\"800\" height=\"600\"") != std::string::npos ||
+                    bytes.find("/MediaBox [ 0 0 800 600 ]") != std::string::npos)
+            << option;
+    }
+    EXPECT_EQ(
+        runRender(dir, {"--scale", "4", dir.file("plot.hpgl"), "-o", dir.file("4.png")}).status, 0);
+    const testing::DecodedPng big = testing::readPng(dir.file("4.png"));
+    EXPECT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u));
+}
+
 // Workers keep their page, font and derived fonts from file to file: the
 // labels in turning directions come before and after other files.
 TEST(RenderProgram, ManyInputsInOneCallGiveThePagesOfOneCallEach) {
@@ -232,6 +278,8 @@ TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
         {"-"},                                // standard input needs -o
         {"-", dir.file("a.hpgl"), "-o", "."}, // and must be alone
         {dir.file("a.hpgl"), "-o", "-"},
+        {"--format", "svg", "--scale", "2", "a.hpgl"}, // scale is for PNG
+        {"--scale", "9", "a.hpgl"},
         {dir.file("picture.png")}, // would overwrite its own input
         {dir.file("a.hpgl"), dir.file("./a.hpgl"), "-o", dir.path()}};
     for (const auto& args : bad) {

@@ -5,6 +5,8 @@
 #include "app/config_file.h"
 #include "app/options_screen.h"
 #include "app/settings.h"
+#include "logfile/log_file.h"
+#include "support/fake_link.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -124,6 +126,25 @@ TEST(Settings, CommandLineThenEnvironmentThenConfigThenDefault) {
     const Started com = start({}, {{"PLOTANIX_COM1", "/dev/pts/9"}}, "port = /dev/ttyUSB0\n");
     EXPECT_EQ(com.startup.settings.port(), "COM1");
     EXPECT_EQ(com.startup.settings.source("port"), Source::environment);
+}
+
+// The session takes its model from the settings: the 7470A ends replies
+// with CR and knows OS; the display list a vector copy needs is kept.
+TEST(Settings, MakeTheSessionOfTheChosenModel) {
+    const std::map<std::string, std::string> replies = {{"7470a", "7470A\r24\r"},
+                                                        {"hp86b", "7470A\r\n"}};
+    for (const auto& [model, reply] : replies) {
+        Settings settings;
+        ASSERT_EQ(settings.set("model", model, Source::commandLine), "");
+        ASSERT_EQ(settings.set("vector", "svg", Source::commandLine), "");
+        testing::FakeLink link({"OI;OS;"});
+        LogFile log;
+        const auto session = makeSession(settings, link, log);
+        ASSERT_TRUE(session->createPage());
+        session->run();
+        EXPECT_EQ(link.written, reply) << model;
+        EXPECT_NE(session->displayList(), nullptr);
+    }
 }
 
 TEST(Settings, AConfigFileWithBadLinesStillStarts) {

@@ -106,5 +106,29 @@ TEST(Capture, AFailedSaveKeepsThePageForTheNextSavePoint) {
     EXPECT_EQ(rig.plot.transcript(), plotA + plotB + savePageMarker(1) + newPageMarker() + plotA);
 }
 
+// The copy goes beside the page under its number (its name counts as
+// taken); a failed copy keeps the page and its marker and says why.
+TEST(PageStore, WritesTheCopyBesideThePageAndKeepsThePageWhenItFails) {
+    for (const bool copyFails : {false, true}) {
+        Rig rig;
+        rig.plot.keepTranscript();
+        testing::writeFile(rig.dir.file("PLOTTER_00001.SVG"), "old");
+        rig.store.writeCopies(".SVG", [&](const std::string& path, std::string& reason) {
+            if (copyFails)
+                reason = "disk full";
+            else
+                testing::writeFile(path, "copy");
+            return !copyFails;
+        });
+        const PageStore::Saved saved = rig.store.savePage(rig.plot.run(plotA).page());
+        EXPECT_TRUE(saved.ok && saved.name == "PLOTTER_00002.PNG");
+        EXPECT_EQ(saved.copyName, "PLOTTER_00002.SVG");
+        EXPECT_EQ(saved.copyError, copyFails ? "disk full" : "");
+        EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00002.PNG")), "page");
+        EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00002.SVG")), copyFails ? "" : "copy");
+        EXPECT_EQ(rig.plot.transcript(), plotA + savePageMarker(2));
+    }
+}
+
 } // namespace
 } // namespace plotanix
