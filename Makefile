@@ -33,6 +33,7 @@ demo: build
 	./$(BUILD)/plotanix-demo
 
 bench: build
+	@cmake --build $(BUILD) -j$(JOBS) --target plotanix-bench
 	./$(BUILD)/plotanix-bench
 	tools/bench_render.sh $(BUILD)
 
@@ -46,13 +47,15 @@ deps:
 		DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null || exit 1; \
 	fi
 
+# The programs only: the benchmarks are built when asked for (make bench).
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=OFF >/dev/null
-	@cmake --build $(BUILD) -j$(JOBS)
+	@cmake --build $(BUILD) -j$(JOBS) --target plotanix plotanix-render plotanix-demo
 
 test-build: deps
 	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON \
+		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=OFF \
+		"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1" \
 		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
 	@cmake --build $(TEST_BUILD) -j$(JOBS)
 
