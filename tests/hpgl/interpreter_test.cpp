@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 
 using namespace plotanix;
 using plotanix::testing::inkedPixels;
@@ -60,8 +61,19 @@ TEST(Interpreter, PenMovesAndLines) {
     }
 }
 
-// Real encoders send a whole spectrum trace as one PD.
+// Real encoders send a circle, or a whole spectrum trace, as one PD.
 TEST(Interpreter, EveryPairOfALongInstructionIsTaken) {
+    std::string circle[2]; // 161 points: one PD of 322 values, and split in two
+    for (int i = 0; i <= 160; ++i) {
+        const double a = 2 * std::numbers::pi * i / 160;
+        circle[i > 80] += "," + std::to_string(400 + std::lround(200 * std::cos(a))) + "," +
+                          std::to_string(250 + std::lround(200 * std::sin(a)));
+    }
+    InProcessPlot whole, split;
+    whole.run("PU600,250;PD" + circle[0].substr(1) + circle[1] + ";");
+    split.run("PU600,250;PD" + circle[0].substr(1) + ";PD" + circle[1].substr(1) + ";");
+    EXPECT_EQ(whole.page().pixels, split.page().pixels);
+    EXPECT_GT(inkedPixels(whole.page()), 1000);
     std::string trace = "PU0,0;PD";
     for (int i = 0; i < 1024; ++i)
         trace += std::to_string(i) + "," + std::to_string(i % 7) + (i < 1023 ? "," : ";");
