@@ -69,10 +69,6 @@ struct Session : testing::InProcessPlot {
         EXPECT_TRUE(saved.ok);
         return store.pathOf(saved.name);
     }
-    void insertNewPage() {
-        session.newPage();
-        store.markNewPage();
-    }
     PageStore store;
 };
 
@@ -92,10 +88,12 @@ std::vector<std::string> recordSession(const TempDir& dir) {
     saved.push_back(session.save()); // saved twice: the same picture
     // A run starts with the pen down at (0,0), in black.
     session.run({"PD400,300;SP4;PA", "500,300;SC0,1;LB****SC*** stars\x03;"});
-    session.insertNewPage();
+    session.session.newPage(); // the operator's "Insert new page"
+    session.store.markNewPage();
     saved.push_back(session.save()); // the page is cleared only by the next run
     session.run({"PU10,10;PD600,400;\r\n", "PU50,50;", "\r\nPD60,450;"});
-    session.insertNewPage();
+    session.session.newPage();
+    session.store.markNewPage();
     session.run({"SP3;PD", "600,0;"});
     saved.push_back(session.save());
     writeFile(dir.file("PLOTTER.TXT"), session.transcript());
@@ -145,9 +143,8 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     EXPECT_TRUE(fs::exists(dir.file("in-23456.png")) && fs::exists(dir.file("in.png")));
 }
 
-// A 7470A transcript: a record follows the chunk that held its instruction,
-// here within parameters and within a label, and is dropped where the model
-// logged it.
+// A 7470A transcript: a record follows the chunk that held its instruction
+// (here within parameters and a label), and is dropped where the model logged it.
 TEST(RenderProgram, RegeneratesASavedPageOfThe7470AModel) {
     TempDir dir;
     testing::FakeLink link({"IN;SP1;PA100,100;XY1;PD2000,", "3000;QQ;LBab", "cd\x03;SP2;PD50,99;"});
@@ -234,20 +231,16 @@ TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
     EXPECT_EQ(outcome.status, 4);
     EXPECT_EQ(outcome.err.rfind("plotanix-render: cannot write nowhere/a.png", 0), 0u);
     EXPECT_FALSE(fs::exists(dir.file("nowhere")));
-    // An existing folder takes the page of a single input too.
-    EXPECT_EQ(runRender(dir, "a.hpgl -o folder/").status, 2);
-    fs::create_directory(dir.file("folder"));
+    fs::create_directory(dir.file("folder")); // takes a single input's page too
     EXPECT_EQ(runRender(dir, "a.hpgl -o folder").status, 0);
     EXPECT_TRUE(fs::exists(dir.file("folder/a.png")));
-    // Bad usage is refused before any work, in one line and the usage line:
-    // standard input without -o or with other inputs, a scale for SVG, an
-    // input that would be overwritten, two inputs for one output.
+    // Bad usage is refused before any work, in one line and the usage line.
     fs::remove(dir.file("a.png"));
     writeFile(dir.file("picture.png"), "not to be overwritten");
     for (const std::string bad :
          {"a.hpgl b.hpgl -o nowhere", "", "--fast a.hpgl", "-j 0 a.hpgl", "-", "- a.hpgl -o .",
           "a.hpgl -o -", "--format svg --scale 2 a.hpgl", "--scale 9 a.hpgl", "picture.png",
-          "a.hpgl ./a.hpgl -o ."}) {
+          "a.hpgl ./a.hpgl -o .", "a.hpgl -o nofolder/"}) {
         outcome = runRender(dir, bad);
         EXPECT_EQ(outcome.status, 2) << bad;
         EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 2) << outcome.err;
