@@ -1,5 +1,4 @@
-// The unattended capture cycle in process: a fake line, a clock the test
-// moves, page files in a private folder.
+// The unattended capture cycle in process: a fake line, a clock the test moves.
 
 #include "session/capture.h"
 
@@ -7,6 +6,7 @@
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace plotanix {
@@ -20,6 +20,7 @@ const std::string plotA = "SP1;PA100,100;PD300,300;";
 const std::string plotB = "SP2;PA100,500;PD500,100;PU;";
 
 struct Rig : CaptureEvents {
+    Rig() { plot.keepTranscript(); }
     void runBegan(bool continuing) override { lines.push_back(continuing ? "run on" : "run"); }
     void pageSaved(const PageStore::Saved& saved, RunResult totals) override {
         lines.push_back(saved.name + " " + std::to_string(totals.instructions));
@@ -27,79 +28,62 @@ struct Rig : CaptureEvents {
     void saveFailed(const PageStore::Saved& saved, bool retrying) override {
         lines.push_back("failed " + saved.name + (retrying ? " retrying" : ""));
     }
-    // Plots after the line has been silent that long since the last run.
-    void plotAfter(Capture::Clock::duration pause, const std::string& stream) {
-        pass(pause);
+    // After the line has been silent that long, a plot if any.
+    void after(Capture::Clock::duration pause, const std::string& stream = "") {
+        now += pause;
+        capture.timePassed();
+        if (stream.empty()) return;
         plot.feed(stream);
         capture.dataWaiting();
-    }
-    void pass(Capture::Clock::duration time) {
-        now += time;
-        capture.timePassed();
     }
 
     testing::TempDir dir;
     testing::InProcessPlot plot;
     Lines lines;
-    std::vector<int> inks; // of each page written
-    int failures = 0;      // saves still to fail
+    int failures = 0; // saves still to fail
     Capture::Clock::time_point now{};
     PageStore store{dir.path().string(), plot.log,
                     [this](const PageImage& page, const std::string& path) {
                         if (failures > 0 && failures--) return false;
-                        inks.push_back(testing::inkedPixels(page));
-                        testing::writeFile(path, "page");
+                        testing::writeFile(path, std::to_string(testing::inkedPixels(page)));
                         return true;
                     }};
     Capture capture{plot.session, store, *this, 10s, [this] { return now; }};
 };
 
-TEST(Capture, APauseShorterThanTheGapContinuesThePage) {
-    const std::pair<Capture::Clock::duration, Lines> cases[] = {
-        {9999ms, {"run", "run on", "PLOTTER_00001.PNG 7"}},
-        {10s, {"run", "PLOTTER_00001.PNG 3", "run", "PLOTTER_00002.PNG 4"}},
-    };
-    for (const auto& [pause, expected] : cases) {
-        Rig rig;
-        EXPECT_EQ(rig.capture.msUntilSave(), -1);
-        rig.plotAfter(0s, plotA);
-        EXPECT_EQ(rig.capture.msUntilSave(), 10000);
-        rig.plotAfter(pause, plotB);
-        rig.pass(10s);
-        EXPECT_EQ(rig.lines, expected);
-        EXPECT_EQ(rig.capture.msUntilSave(), -1);
-    }
-}
-
-TEST(Capture, NumbersAroundExistingFilesAndMarksEachSave) {
+// A pause shorter than the gap continues the page; numbers skip files there.
+TEST(Capture, SavesAfterTheGapNumbersAroundExistingFilesAndMarksEachSave) {
     Rig rig;
-    rig.plot.keepTranscript();
-    for (const char* taken : {"PLOTTER_00001.PNG", "PLOTTER_00003.PNG"})
-        testing::writeFile(rig.dir.file(taken), "old");
-    rig.plotAfter(0s, plotA);
-    rig.plotAfter(10s, plotB);
-    rig.pass(10s);
-    EXPECT_EQ(rig.lines, (Lines{"run", "PLOTTER_00002.PNG 3", "run", "PLOTTER_00004.PNG 4"}));
+    std::filesystem::create_symlink("elsewhere", rig.dir.file("PLOTTER_00001.PNG"));
+    testing::writeFile(rig.dir.file("PLOTTER_00003.PNG"), "old");
+    EXPECT_EQ(rig.capture.msUntilSave(), -1);
+    rig.after(0s, plotA);
+    EXPECT_EQ(rig.capture.msUntilSave(), 10000);
+    rig.after(9999ms, plotB);
+    rig.after(10s, plotA);
+    rig.after(10s);
+    EXPECT_EQ(rig.capture.msUntilSave(), -1);
+    EXPECT_EQ(rig.lines,
+              (Lines{"run", "run on", "PLOTTER_00002.PNG 7", "run", "PLOTTER_00004.PNG 3"}));
     EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00003.PNG")), "old");
-    EXPECT_EQ(rig.plot.transcript(), plotA + savePageMarker(2) + newPageMarker() + plotB +
+    EXPECT_EQ(rig.plot.transcript(), plotA + plotB + savePageMarker(2) + newPageMarker() + plotA +
                                          savePageMarker(4) + newPageMarker());
-    // The second page holds the second plot alone.
-    testing::InProcessPlot alone;
-    EXPECT_EQ(rig.inks.at(1), testing::inkedPixels(alone.run(plotB).page()));
+    testing::InProcessPlot alone; // the second page holds its plot alone
+    EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00004.PNG")),
+              std::to_string(testing::inkedPixels(alone.run(plotA).page())));
 }
 
 TEST(Capture, AFailedSaveKeepsThePageForTheNextSavePoint) {
     Rig rig;
-    rig.plot.keepTranscript();
     rig.failures = 2;
-    rig.plotAfter(0s, plotA);
-    rig.pass(10s); // fails, and says so once
+    rig.after(0s, plotA);
+    rig.after(10s); // fails, and says so once
     EXPECT_EQ(rig.capture.msUntilSave(), 10000);
-    rig.pass(10s); // fails again
-    rig.plotAfter(1s, plotB);
+    rig.after(10s); // fails again
+    rig.after(1s, plotB);
     EXPECT_TRUE(rig.capture.endRequested());
     rig.failures = 1;
-    rig.plotAfter(0s, plotA);
+    rig.after(0s, plotA);
     EXPECT_FALSE(rig.capture.endRequested());
     EXPECT_EQ(rig.lines, (Lines{"run", "failed PLOTTER_00001.PNG retrying", "run on",
                                 "PLOTTER_00001.PNG 7", "run", "failed PLOTTER_00002.PNG"}));
@@ -109,23 +93,19 @@ TEST(Capture, AFailedSaveKeepsThePageForTheNextSavePoint) {
 // The copy goes beside the page under its number (its name counts as
 // taken); a failed copy keeps the page and its marker and says why.
 TEST(PageStore, WritesTheCopyBesideThePageAndKeepsThePageWhenItFails) {
-    for (const bool copyFails : {false, true}) {
+    for (const std::string reason : {"", "disk full"}) {
         Rig rig;
-        rig.plot.keepTranscript();
         testing::writeFile(rig.dir.file("PLOTTER_00001.SVG"), "old");
-        rig.store.writeCopies(".SVG", [&](const std::string& path, std::string& reason) {
-            if (copyFails)
-                reason = "disk full";
-            else
-                testing::writeFile(path, "copy");
-            return !copyFails;
+        rig.store.writeCopies(".SVG", [&](const std::string& path, std::string& why) {
+            if (reason.empty()) testing::writeFile(path, "copy");
+            return (why = reason).empty();
         });
         const PageStore::Saved saved = rig.store.savePage(rig.plot.run(plotA).page());
-        EXPECT_TRUE(saved.ok && saved.name == "PLOTTER_00002.PNG");
-        EXPECT_EQ(saved.copyName, "PLOTTER_00002.SVG");
-        EXPECT_EQ(saved.copyError, copyFails ? "disk full" : "");
-        EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00002.PNG")), "page");
-        EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00002.SVG")), copyFails ? "" : "copy");
+        EXPECT_TRUE(saved.ok && saved.name == "PLOTTER_00002.PNG" &&
+                    saved.copyName == "PLOTTER_00002.SVG" && saved.copyError == reason);
+        EXPECT_TRUE(std::filesystem::exists(rig.dir.file("PLOTTER_00002.PNG")));
+        EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00002.SVG")),
+                  reason.empty() ? "copy" : "");
         EXPECT_EQ(rig.plot.transcript(), plotA + savePageMarker(2));
     }
 }
