@@ -3,18 +3,16 @@
 
 #include "plotter_harness.h"
 
-#include "support/in_process_plot.h"
 #include "support/process.h"
 #include "support/wait_until.h"
-#include "support/x_display.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <numeric>
 #include <thread>
 
 #ifndef PLOTANIX_RELEASE_BINARY
@@ -25,26 +23,17 @@ namespace plotanix::testing {
 namespace {
 
 const std::string lostNotice = "The line to the computer is lost; waiting for it to return.";
-const std::string backNotice = "The line to the computer is back.";
 constexpr int lastRow = 24;
 
-// The peak resident size in kB (VmHWM of /proc/PID/status), or -1.
+// The peak resident size in kB (VmHWM), or -1.
 long peakKb(int pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmHWM:")) return std::atol(line.c_str() + 6);
     return -1;
 }
 
-bool resetPeak(int pid) {
-    std::ofstream clear("/proc/" + std::to_string(pid) + "/clear_refs");
-    clear << "5";
-    return static_cast<bool>(clear.flush());
-}
-
-// The page menu of a run that ended after the one shown before: row 11 is
-// the bare prompt only until the operator presses a menu key.
+// The page menu of a later run: row 11 is bare only until a menu key is pressed.
 bool waitFreshPageMenu(PlotterSession& plotter, int instructions) {
     return plotter.waitRow(11, "Command :", 30s) && plotter.waitPageMenu(instructions, 5s);
 }
@@ -55,30 +44,12 @@ struct HostileStream {
     int instructions = -1; // -1: not checked
 };
 
-void PrintTo(const HostileStream& stream, std::ostream* out) {
-    *out << stream.name;
-}
-
-std::string everyByteValue() {
-    std::string block;
-    for (int value = 0; value < 256; ++value)
-        block.push_back(static_cast<char>(value));
-    return repeated(block, 4096);
-}
-
 // A real stream with a NUL before every byte, then a long run of NULs alone.
 std::string nulBytesEverywhere() {
     std::string spread;
     for (char c : std::string("SP1;PA100,100;PD200,200,300,100;LBAB\x03;DI1,1;CP1,1;XX;"))
         spread += std::string(1, '\0') + c;
     return repeated(spread, 10000) + std::string(1 << 18, '\0') + ";";
-}
-
-std::string extremeValues() {
-    return repeated("PA1e39,-1e39;PD1e-50,1e39;PD-1e39,1e-50;PA-1e39,-1e39;SP1e39;SP-1e39;"
-                    "SP1e-50;DI1e39,-1e39;DI1e-50,1e-50;DI-1e39,1e39;CP1e39,-1e39;LBX\x03;"
-                    "CP-1e39,1e-50;LBY\x03;PU1e38,1e38;PD-1e38,-1e38;DF;",
-                    6200);
 }
 
 const std::vector<HostileStream> hostileStreams = {
@@ -89,9 +60,20 @@ const std::vector<HostileStream> hostileStreams = {
     // Texts that never end: the plotter keeps no more of them than it can use.
     {"EndlessLabel", [] { return "LB" + std::string(32 << 20, 'L') + "\x03;"; }, 1},
     {"EndlessParameter", [] { return "PA" + std::string(32 << 20, '7') + ",1;"; }, 1},
-    {"EveryByteValue", everyByteValue},
+    {"EveryByteValue",
+     [] {
+         std::string block(256, '\0');
+         std::iota(block.begin(), block.end(), '\0');
+         return repeated(block, 4096);
+     }},
     {"NulBytesEverywhere", nulBytesEverywhere},
-    {"ExtremeValues", extremeValues},
+    {"ExtremeValues",
+     [] {
+         return repeated("PA1e39,-1e39;PD1e-50,1e39;PD-1e39,1e-50;PA-1e39,-1e39;SP1e39;SP-1e39;"
+                         "SP1e-50;DI1e39,-1e39;DI1e-50,1e-50;DI-1e39,1e39;CP1e39,-1e39;LBX\x03;"
+                         "CP-1e39,1e-50;LBY\x03;PU1e38,1e38;PD-1e38,-1e38;DF;",
+                         6200);
+     }},
 };
 
 class HostileStreams : public ::testing::TestWithParam<HostileStream> {};
@@ -101,17 +83,14 @@ class HostileStreams : public ::testing::TestWithParam<HostileStream> {};
 TEST_P(HostileStreams, MemoryStaysBoundedAndThePlotterStillAnswers) {
     const std::string binary = PLOTANIX_RELEASE_BINARY;
     ASSERT_TRUE(!binary.empty() && std::filesystem::exists(binary))
-        << "no operator's build to measure at \"" << binary
-        << "\": configure the tests with -DPLOTANIX_RELEASE_DIR=<build dir of plotanix without "
-           "sanitizers> and build it first (make test does)";
-    PlotterOptions options;
-    options.binary = binary;
-    PlotterSession plotter(options);
+        << "no build without sanitizers at \"" << binary << "\": set -DPLOTANIX_RELEASE_DIR";
+    PlotterSession plotter({.binary = binary});
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     const int pid = plotter.pid();
     const long startPeak = peakKb(pid);
     EXPECT_LT(startPeak, 64 * 1024) << "kB resident at the peak of the start";
-    ASSERT_TRUE(resetPeak(pid));
+    ASSERT_TRUE(
+        std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs").write("5", 1).flush());
 
     const HostileStream& hostile = GetParam();
     const std::string stream = hostile.make();
@@ -119,9 +98,8 @@ TEST_P(HostileStreams, MemoryStaysBoundedAndThePlotterStillAnswers) {
     ASSERT_TRUE(plotter.sendLine(stream)) << "the plotter stopped reading";
     ASSERT_TRUE(plotter.waitPageMenu(std::nullopt, 60s)) << plotter.screen();
     const auto took = std::chrono::steady_clock::now() - started;
-    if (hostile.instructions >= 0) {
+    if (hostile.instructions >= 0)
         EXPECT_TRUE(plotter.waitPageMenu(hostile.instructions, 1s)) << plotter.screen();
-    }
     const long afterStream = peakKb(pid);
 
     // The page can be saved, and a new run is answered.
@@ -135,8 +113,7 @@ TEST_P(HostileStreams, MemoryStaysBoundedAndThePlotterStillAnswers) {
               << (took / 1ms) << " ms (with the 2.66 s silence), peak RSS MB " << startPeak / 1024.0
               << " at the start, " << afterStream / 1024.0 << " after the stream, " << peak / 1024.0
               << " after save and OI\n";
-    EXPECT_GT(peak, 0);
-    EXPECT_LT(peak, 64 * 1024) << "kB resident at the peak";
+    EXPECT_TRUE(peak > 0 && peak < 64 * 1024) << peak << " kB resident at the peak";
     EXPECT_EQ(plotter.quit(), 0) << plotter.screen();
     EXPECT_TRUE(plotter.hasFile(savedPageName(1)));
 }
@@ -145,26 +122,22 @@ INSTANTIATE_TEST_SUITE_P(Hostile, HostileStreams, ::testing::ValuesIn(hostileStr
                          [](const auto& info) { return info.param.name; });
 
 // A device path that comes and goes, as a USB serial adapter's does: a
-// symbolic link (the path PLOTANIX_COM1 names) to the slave of the
-// pseudo-terminal of the moment. The pairs do not hold their slave open, so
-// the plotter alone has it open and sees the hang-up.
+// symbolic link (what PLOTANIX_COM1 names) to the slave of the pty of the
+// moment, which the plotter alone holds open and so sees the hang-up.
 class SwitchableLine {
   public:
     SwitchableLine() : link_(directory_.file("ttyPLOT")) { plugIn(); }
-
     const std::string& path() const { return link_; }
     PtyPair& pair() { return *pair_; }
     bool ok() const { return pair_ && pair_->ok() && pointed_; }
-
-    // Pulled out: the path leads nowhere and the plotter's open device hangs up.
     void pullOut() {
         pointTo(directory_.file("absent"));
         pair_->closeMaster();
     }
-    // Plugged in again: a new device under the same path.
-    void plugIn() {
+    bool plugIn() { // a new device under the same path
         pair_ = std::make_unique<PtyPair>(false);
         pointed_ = pair_->ok() && pointTo(pair_->slavePath());
+        return ok();
     }
 
   private:
@@ -183,71 +156,50 @@ class SwitchableLine {
     bool pointed_ = false;
 };
 
-class LostLine : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(line.ok());
-        PlotterOptions options;
-        options.portPath = line.path();
-        plotter = std::make_unique<PlotterSession>(options);
-        ASSERT_TRUE(plotter->startPlotting()) << plotter->failure();
-    }
-    // The answer to the run's OI; shows the plotter took every byte before it.
-    void sendAnswered(const std::string& run) {
-        ASSERT_TRUE(line.pair().writeMaster(run));
-        EXPECT_EQ(line.pair().readMasterUntil("\r\n", 10s), "7470A\r\n");
-    }
-    // While the line is away the plotter waits without spinning.
-    void expectIdle() {
-        const double before = cpuSeconds(plotter->pid());
-        std::this_thread::sleep_for(3s);
-        const double used = cpuSeconds(plotter->pid()) - before;
-        std::cout << "[ figures  ] CPU while the line is away: " << used << " s in 3 s\n";
-        EXPECT_LT(used, 0.3) << "the plotter spins while the line is away";
-    }
-    void pullOutAndWaitForTheNotice() {
-        line.pullOut();
-        ASSERT_TRUE(plotter->waitRow(lastRow, lostNotice)) << plotter->screen();
-    }
-    void plugInAndWaitForIt() {
-        line.plugIn();
-        ASSERT_TRUE(line.ok());
-        const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(plotter->waitRow(lastRow, backNotice, 5s)) << plotter->screen();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms)
-            << "the device path is not looked at about once a second";
-    }
-
-    SwitchableLine line;
-    std::unique_ptr<PlotterSession> plotter;
-};
-
 const std::string runA = "SP1;PU100,100;PD300,100;OI;";
 const std::string runB = "OI;SP2;PU100,200;PD300,200;";
-constexpr int countA = 4;
-constexpr int countB = 4;
+constexpr int runCount = 4; // instructions in either run
 
-TEST_F(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
+TEST(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
+    SwitchableLine line;
+    ASSERT_TRUE(line.ok());
+    PlotterSession plotter({.portPath = line.path()});
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    // The run's OI answered: the plotter took every byte before it.
+    const auto sendAnswered = [&](const std::string& run) {
+        ASSERT_TRUE(line.pair().writeMaster(run));
+        EXPECT_EQ(line.pair().readMasterUntil("\r\n", 10s), "7470A\r\n");
+    };
     ASSERT_NO_FATAL_FAILURE(sendAnswered(runA));
-    ASSERT_NO_FATAL_FAILURE(pullOutAndWaitForTheNotice());
-    ASSERT_TRUE(plotter->waitPageMenu(countA)) << plotter->screen();
-    expectIdle();
+    line.pullOut();
+    ASSERT_TRUE(plotter.waitRow(lastRow, lostNotice)) << plotter.screen();
+    ASSERT_TRUE(plotter.waitPageMenu(runCount)) << plotter.screen();
+    const double before = cpuSeconds(plotter.pid());
+    std::this_thread::sleep_for(3s);
+    const double used = cpuSeconds(plotter.pid()) - before;
+    std::cout << "[ figures  ] CPU while the line is away: " << used << " s in 3 s\n";
+    EXPECT_LT(used, 0.3) << "the plotter spins while the line is away";
 
-    ASSERT_TRUE(plotter->choose("1", 11, "Command : 1  Ok.")) << plotter->screen();
-    ASSERT_TRUE(plotter->choose("2", 12, "Command : 2  Ok.")) << plotter->screen();
-    EXPECT_EQ(plotter->rows()[lastRow], lostNotice) << "the menu disturbed the notice";
-    EXPECT_EQ(plotter->rows()[13], "Command :") << "the notice disturbed the menu";
-    EXPECT_EQ(differingPixels(plotter->savedPage(1), *expectedPage({runA})), 0);
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("2", 12, "Command : 2  Ok.")) << plotter.screen();
+    EXPECT_EQ(plotter.rows()[lastRow], lostNotice) << "the menu disturbed the notice";
+    EXPECT_EQ(plotter.rows()[13], "Command :") << "the notice disturbed the menu";
+    EXPECT_EQ(differingPixels(plotter.savedPage(1), *expectedPage({runA})), 0);
 
-    ASSERT_NO_FATAL_FAILURE(plugInAndWaitForIt());
+    ASSERT_TRUE(line.plugIn());
+    const auto plugged = std::chrono::steady_clock::now();
+    ASSERT_TRUE(plotter.waitRow(lastRow, "The line to the computer is back.", 5s))
+        << plotter.screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - plugged, 2500ms)
+        << "the device path is not looked at about once a second";
     ASSERT_NO_FATAL_FAILURE(sendAnswered(runB));
-    ASSERT_TRUE(waitFreshPageMenu(*plotter, countB)) << plotter->screen();
-    EXPECT_EQ(plotter->rows()[lastRow], "");
-    ASSERT_TRUE(plotter->choose("1", 11, "Command : 1  Ok.")) << plotter->screen();
+    ASSERT_TRUE(waitFreshPageMenu(plotter, runCount)) << plotter.screen();
+    EXPECT_EQ(plotter.rows()[lastRow], "");
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
     // "Insert new page" before the line went: the run after it starts white.
-    EXPECT_EQ(differingPixels(plotter->savedPage(2), *expectedPage({runB})), 0);
-    expectCleanQuit(*plotter);
-    EXPECT_EQ(plotter->transcript(),
+    EXPECT_EQ(differingPixels(plotter.savedPage(2), *expectedPage({runB})), 0);
+    expectCleanQuit(plotter);
+    EXPECT_EQ(plotter.transcript(),
               runA + marker("SAVE PAGE #1") + marker("NEW PAGE") + runB + marker("SAVE PAGE #2"));
 }
 
@@ -256,12 +208,10 @@ TEST_F(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
 TEST(LostDisplay, ThePageMenuGoesOnAndThePageIsSaved) {
     PrivateXvfb xvfb;
     ASSERT_FALSE(xvfb.name().empty()) << "no Xvfb";
-    PlotterOptions options;
-    options.display = xvfb.name();
-    PlotterSession plotter(options);
+    PlotterSession plotter({.display = xvfb.name()});
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     ASSERT_TRUE(plotter.sendLine(runA));
-    ASSERT_TRUE(plotter.waitPageMenu(countA)) << plotter.screen();
+    ASSERT_TRUE(plotter.waitPageMenu(runCount)) << plotter.screen();
     ASSERT_TRUE(waitUntil([&] { return findWindow("HP Plotter", xvfb.name()).has_value(); }))
         << "no plot window";
 
@@ -294,9 +244,7 @@ TEST(FullSpeed, EveryByteIsConsumedAndTheTranscriptIsWhatWasSent) {
               << " MB/s)\n";
 
     expectCleanQuit(plotter);
-    const std::string transcript = plotter.transcript();
-    EXPECT_EQ(transcript.size(), stream.size());
-    EXPECT_TRUE(transcript == stream) << "the transcript differs from what was sent";
+    EXPECT_TRUE(plotter.transcript() == stream) << "the transcript differs from what was sent";
 }
 
 } // namespace

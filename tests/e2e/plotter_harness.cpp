@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <thread>
 
 #ifndef PLOTANIX_BINARY
@@ -29,32 +30,25 @@ std::string trimRight(std::string text) {
 
 std::vector<std::string> screenRows(const std::string& capture) {
     std::vector<std::string> rows;
-    std::size_t start = 0;
-    while (start < capture.size() && rows.size() < screenHeight) {
-        std::size_t end = capture.find('\n', start);
-        if (end == std::string::npos) end = capture.size();
-        rows.push_back(trimRight(capture.substr(start, end - start)));
-        start = end + 1;
-    }
+    std::istringstream lines(capture);
+    for (std::string row; rows.size() < screenHeight && std::getline(lines, row);)
+        rows.push_back(trimRight(row));
     rows.resize(screenHeight);
     return rows;
 }
 
 // The count on the status line "Instructions : N  Ignored : M", or -1.
 int shownInstructions(const std::string& capture) {
-    const std::string row = screenRows(capture)[statusRow];
-    const std::string prefix = "Instructions : ";
-    if (row.rfind(prefix, 0) != 0) return -1;
-    return std::atoi(row.c_str() + prefix.size());
+    const std::string row = screenRows(capture)[statusRow], prefix = "Instructions : ";
+    return row.starts_with(prefix) ? std::atoi(row.c_str() + prefix.size()) : -1;
 }
 
 bool pageMenuShown(const std::string& capture) {
     if (capture.find("The HP has stopped sending instructions") == std::string::npos) return false;
     const auto rows = screenRows(capture);
     // The bottom row is not the menu's: the line's notices go there.
-    for (auto row = rows.rbegin() + 1; row != rows.rend(); ++row) {
+    for (auto row = rows.rbegin() + 1; row != rows.rend(); ++row)
         if (!row->empty()) return *row == "Command :";
-    }
     return false;
 }
 
@@ -63,21 +57,11 @@ bool pageMenuShown(const std::string& capture) {
 std::string sanitizerVariable(const char* name, const std::string& fallback,
                               const std::string& logPath) {
     const char* given = std::getenv(name);
-    std::string value = given != nullptr && *given != '\0' ? given : fallback;
-    if (!logPath.empty()) value += ":log_path=" + logPath;
-    return std::string(name) + "=" + value;
+    const std::string value = given != nullptr && *given != '\0' ? given : fallback;
+    return std::string(name) + "=" + value + (logPath.empty() ? "" : ":log_path=" + logPath);
 }
 
 } // namespace
-
-std::string savedPageName(int number) {
-    const std::string digits = "0000" + std::to_string(number);
-    return "PLOTTER_" + digits.substr(digits.size() - 5) + ".PNG";
-}
-
-std::string marker(const std::string& text) {
-    return "\r\n**** " + text + " ****\r\n\r\n";
-}
 
 void expectCleanQuit(PlotterSession& plotter) {
     EXPECT_EQ(plotter.quit(), 0) << plotter.screen() << plotter.sanitizerReport();
@@ -86,12 +70,8 @@ void expectCleanQuit(PlotterSession& plotter) {
 
 PlotterSession::PlotterSession(PlotterOptions options) : options_(std::move(options)) {
     if (options_.binary.empty()) options_.binary = PLOTANIX_BINARY;
-    if (options_.workingDirectory.empty()) {
-        ownDirectory_ = std::make_unique<TempDir>();
-        directory_ = ownDirectory_->path().string();
-    } else {
-        directory_ = options_.workingDirectory;
-    }
+    if (options_.workingDirectory.empty()) ownDirectory_ = std::make_unique<TempDir>();
+    directory_ = ownDirectory_ ? ownDirectory_->path().string() : options_.workingDirectory;
 }
 
 PlotterSession::~PlotterSession() {
@@ -147,16 +127,6 @@ bool PlotterSession::start() {
     if (pid_ <= 0) return fail("no pane process");
     if (!tmux_.waitForText("Your choice :", 20s)) return fail("no start menu");
     return true;
-}
-
-// ---------------------------------------------------------------- operator
-
-bool PlotterSession::pressKey(const std::string& text) {
-    return tmux_.sendText(text);
-}
-
-bool PlotterSession::pressNamed(const std::string& name) {
-    return tmux_.sendKeys({name});
 }
 
 bool PlotterSession::waitScreen(const std::string& text, std::chrono::milliseconds timeout) {
@@ -215,16 +185,12 @@ bool PlotterSession::waitInstructionsAtLeast(int count) {
 }
 
 int PlotterSession::quit() {
-    if (!pressKey("4") || !waitScreen("ENTER to quit...")) return -1;
-    return confirmQuit();
+    return pressKey("4") && waitScreen("ENTER to quit...") ? confirmQuit() : -1;
 }
 
 int PlotterSession::confirmQuit() {
-    if (!pressNamed("Enter")) return -1;
-    return waitForExit();
+    return pressNamed("Enter") ? waitForExit() : -1;
 }
-
-// ---------------------------------------------------------------- computer
 
 bool PlotterSession::sendLine(std::string_view bytes, int bytesPerSecond) {
     if (bytesPerSecond <= 0) return line_.writeMaster(bytes, 2min);
@@ -246,18 +212,12 @@ std::string PlotterSession::readReply() {
     return line_.readMasterUntil("\r\n", 10s);
 }
 
-// ---------------------------------------------------------------- process
-
 bool PlotterSession::running() const {
     return pid_ > 0 && !processEnded(pid_);
 }
 
 int PlotterSession::waitForExit() {
-    if (!tmux_.waitForExit()) {
-        fail("the program did not end");
-        return -1;
-    }
-    return tmux_.paneExitStatus();
+    return tmux_.waitForExit() || fail("the program did not end") ? tmux_.paneExitStatus() : -1;
 }
 
 bool PlotterSession::terminalRestored() const {
@@ -272,21 +232,13 @@ std::string PlotterSession::sanitizerReport() const {
     return report;
 }
 
-// ---------------------------------------------------------------- files
-
 bool PlotterSession::hasFile(const std::string& name) const {
     return std::filesystem::exists(file(name));
-}
-
-std::string PlotterSession::transcript() const {
-    return readFile(file("PLOTTER.TXT"));
 }
 
 DecodedPng PlotterSession::savedPage(int number) const {
     return readPng(file(savedPageName(number)));
 }
-
-// ---------------------------------------------------------------- pages
 
 std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs) {
     InProcessPlot plot;
@@ -305,10 +257,9 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
         png.rgb.size() != 800u * 600u * 3u)
         return -1;
     long differing = 0;
-    for (int y = 0; y < 600; ++y) {
+    for (int y = 0; y < 600; ++y)
         for (int x = 0; x < 800; ++x)
-            differing += colourAt(png, x, y) != page.pixel(x, y) ? 1 : 0;
-    }
+            differing += colourAt(png, x, y) != page.pixel(x, y);
     return differing;
 }
 

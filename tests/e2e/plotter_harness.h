@@ -1,22 +1,13 @@
 #pragma once
-// The whole program driven from outside, as the operator and the computer
-// meet it: plotanix runs in an 80 x 25 tmux pane (the operator's terminal)
-// with a pseudo-terminal pair as its serial line (the test is the computer
-// at the master end), a private Xvfb for its window and a temporary working
-// directory for PLOTTER.TXT and the saved pages.
-//
-//   PlotterSession plotter;
-//   ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
-//   plotter.sendLine("SP1;PU100,100;PD200,100;");
-//   ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();
-//   ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-//   expectCleanQuit(plotter);
-//
-// Every wait has a deadline; nothing sleeps in place of a state. The
-// session ends only what it started: its tmux server (the program gets a
-// hang-up if it still runs) and, through the shared display, one Xvfb.
+// The whole program driven from outside: plotanix in an 80 x 25 tmux pane
+// (the operator), a pseudo-terminal pair as its serial line (the test is the
+// computer at the master end), a private Xvfb and a temporary working
+// directory. Every wait has a deadline; the session ends only what it
+// started (its tmux server, whose hang-up ends the program).
 
+#include "logfile/transcript_format.h"
 #include "page/page_image.h"
+#include "session/page_store.h"
 #include "support/png_file.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
@@ -40,8 +31,7 @@ struct PlotterOptions {
     bool withDisplay = true;      // false: no DISPLAY at all
     std::string display;          // the X display; empty: the shared one
     std::string portPath;         // what PLOTANIX_COM1 names; empty: the session's pty
-    // Given: the program's arguments, "@PTY@" standing for the session's pty,
-    // and PLOTANIX_COM1 is not set.
+    // The program's arguments ("@PTY@": the session's pty); PLOTANIX_COM1 then unset.
     std::optional<std::vector<std::string>> arguments;
 };
 
@@ -57,60 +47,37 @@ class PlotterSession {
     // Why start() failed, or the last wait that timed out, with the screen.
     const std::string& failure() const { return failure_; }
 
-    // ---- the operator
-    // Types the text as it is (each character a key press).
-    bool pressKey(const std::string& text);
-    // Presses named tmux keys: "Enter", "C-c", ...
-    bool pressNamed(const std::string& name);
+    bool pressKey(const std::string& text) { return tmux_.sendText(text); }
+    bool pressNamed(const std::string& name) { return tmux_.sendKeys({name}); } // "Enter", "C-c"
     bool waitScreen(const std::string& text, std::chrono::milliseconds timeout = 10s);
     // Until the given row (0 = top) reads exactly text, trailing blanks ignored.
     bool waitRow(int row, const std::string& text, std::chrono::milliseconds timeout = 10s);
-    // A menu key, then until the row reads text.
     bool choose(const std::string& key, int row, const std::string& text);
-    // The screen rows, trailing blanks removed, always 25 of them.
-    std::vector<std::string> rows() const;
-    std::string screen() const; // for failure messages
-    // Starts the program if need be, "1" at the start menu, then until
-    // "Plotter ON LINE" / "Waiting...".
+    std::vector<std::string> rows() const; // 25, trailing blanks removed
+    std::string screen() const;            // for failure messages
+    // Starts the program if need be, "1", then until "Plotter ON LINE".
     bool startPlotting();
-    // Until a run has ended and the page menu waits at "Command : ". With a
-    // count, also until the status line shows that many instructions.
+    // Until the page menu waits at "Command : " (with that many instructions shown).
     bool waitPageMenu(std::optional<int> instructions = std::nullopt,
                       std::chrono::milliseconds timeout = 15s);
-    // Until the status line (row 2) reports at least this many instructions.
     bool waitInstructionsAtLeast(int count);
-    // "4" in the page menu, "ENTER to quit...", Enter, and the program's exit
-    // status (-1 if it did not end in time or was killed by a signal).
+    // "4", Enter at "ENTER to quit...", and the exit status (-1: none in time, or a signal).
     int quit();
-    // Enter at "ENTER to quit..." (already on screen) and the exit status.
-    int confirmQuit();
+    int confirmQuit(); // Enter at "ENTER to quit..." already shown
 
-    // ---- the computer
-    // Writes the bytes to the line; paced at the given rate, or as fast as
-    // the pseudo-terminal takes them.
+    // Paced at the given rate, or as fast as the pseudo-terminal takes them.
     bool sendLine(std::string_view bytes, int bytesPerSecond = 0);
-    // Reads the plotter's reply until it ends with CR LF.
-    std::string readReply();
-    PtyPair& line() { return line_; }
-
-    // ---- the process
+    std::string readReply(); // up to CR LF
     int pid() const { return pid_; }
     bool running() const;
-    // Until the program has ended; its exit status, or -1.
-    int waitForExit();
-    // The terminal is back in its normal screen (the program left the
-    // alternate screen it drew in).
-    bool terminalRestored() const;
-    // What AddressSanitizer/UBSan wrote (their log files), empty when clean.
-    std::string sanitizerReport() const;
+    int waitForExit();                   // the exit status, or -1
+    bool terminalRestored() const;       // out of the alternate screen
+    std::string sanitizerReport() const; // empty when clean
     TmuxSession& tmux() { return tmux_; }
 
-    // ---- the files
-    const std::string& directory() const { return directory_; }
     std::string file(const std::string& name) const { return directory_ + "/" + name; }
     bool hasFile(const std::string& name) const;
-    std::string transcript() const; // PLOTTER.TXT ("" if missing)
-    // The saved page PLOTTER_nnnnn.PNG, decoded.
+    std::string transcript() const { return readFile(file("PLOTTER.TXT")); } // "" if missing
     DecodedPng savedPage(int number) const;
 
   private:
@@ -130,21 +97,18 @@ class PlotterSession {
 // quit() ends with status 0, and the sanitizers found nothing.
 void expectCleanQuit(PlotterSession& plotter);
 
-// "PLOTTER_" + five digits + ".PNG".
-std::string savedPageName(int number);
+inline std::string savedPageName(int number) {
+    return pageFileName(number);
+}
+using transcript::marker; // "SAVE PAGE #1", "NEW PAGE"
 
-// An operator's marker in the transcript ("SAVE PAGE #1", "NEW PAGE").
-std::string marker(const std::string& text);
-
-// The page the plotter's own reader and interpreter draw for these runs
-// (each run a stream that ends with silence), started on a white page.
+// The page the plotter's own reader and interpreter draw for these runs, from white.
 std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs);
 
-// Pixels of a decoded 800 x 600 PNG that differ from the page; -1 when the
-// PNG is not such an image.
+// Pixels of a decoded 800 x 600 PNG that differ from the page; -1 for any other PNG.
 long differingPixels(const DecodedPng& png, const PageImage& page);
 
-// Pixel (x, y) of a decoded page as a Colour value (red in the low byte).
+// As a Colour value (red in the low byte).
 uint32_t colourAt(const DecodedPng& png, int x, int y);
 
 } // namespace plotanix::testing

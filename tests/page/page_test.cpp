@@ -20,10 +20,9 @@ using PixelSet = std::set<std::pair<int, int>>; // (x, y)
 
 PixelSet rect(int x1, int y1, int x2, int y2) {
     PixelSet pixels;
-    for (int y = y1; y <= y2; ++y) {
+    for (int y = y1; y <= y2; ++y)
         for (int x = x1; x <= x2; ++x)
             pixels.insert({x, y});
-    }
     return pixels;
 }
 
@@ -50,9 +49,8 @@ class Page : public ::testing::Test {
         for (int y = 0; y < image->height; ++y) {
             const uint8_t *was = blank.row(y), *now = image->row(y);
             if (std::memcmp(was, now, size_t(image->stride)) == 0) continue;
-            for (int x = 0; x < image->width; ++x) {
+            for (int x = 0; x < image->width; ++x)
                 if (std::memcmp(was + 3 * x, now + 3 * x, 3) != 0) found.insert({x, y});
-            }
         }
         return found;
     }
@@ -100,14 +98,13 @@ TEST_F(Page, LinesAreTheWalkedPixelsWhicheverEndComesFirst) {
         EXPECT_EQ(line(x2, y2, x1, y1), pixels) << x2 << "," << y2;
     }
     const PixelSet slanted = line(-10, -10, 810, 10); // clipped before the walk
-    EXPECT_EQ(slanted.size(), 401u);
-    EXPECT_EQ(*slanted.begin(), std::pair(399, 0));
-    EXPECT_EQ(*slanted.rbegin(), std::pair(799, 9));
+    EXPECT_EQ(std::tuple(slanted.size(), *slanted.begin(), *slanted.rbegin()),
+              std::tuple(401u, std::pair(399, 0), std::pair(799, 9)));
     std::mt19937 random(7);
     std::uniform_int_distribution<int> coordinate(-200, 1000);
     for (int i = 0; i < 60; ++i) {
-        const int x1 = coordinate(random), y1 = coordinate(random);
-        const int x2 = coordinate(random), y2 = coordinate(random);
+        const int x1 = coordinate(random), y1 = coordinate(random), x2 = coordinate(random),
+                  y2 = coordinate(random);
         EXPECT_EQ(line(x1, y1, x2, y2), line(x2, y2, x1, y1)) << x1 << "," << y1 << " " << x2;
     }
 }
@@ -169,7 +166,6 @@ class Labels : public Page {
     int32_t width = 0, height = 0;
 };
 
-// Courier New at 12 points: a 16-pixel em, every byte a cell of one width.
 TEST_F(Labels, EveryByteHasACellOfOneSize) {
     EXPECT_EQ(font->emHeight(), 16);
     EXPECT_FALSE(loadFont("Courier New", 0) || loadFont("Courier New", INT_MAX));
@@ -179,9 +175,9 @@ TEST_F(Labels, EveryByteHasACellOfOneSize) {
     std::string all(1, '\0');
     for (int byte = 1; byte < 256; ++byte)
         all += static_cast<char>(byte);
-    EXPECT_EQ(drawing.textWidth(all), 256 * width);
-    EXPECT_EQ(drawing.textHeight("gjpq"), height);
-    EXPECT_EQ(drawing.textWidth("") + drawing.textHeight(""), 0);
+    EXPECT_EQ(std::tuple(drawing.textWidth(all), drawing.textHeight("gjpq"),
+                         drawing.textWidth("") + drawing.textHeight("")),
+              std::tuple(256 * width, height, 0));
     EXPECT_FALSE(text(0, 300, all, 45).empty());
 }
 
@@ -217,17 +213,15 @@ TEST_F(Labels, RotatedTextTurnsAboutTheAnchor) {
 
 // Off the page nothing; a small page showing part of a big one gets the same pixels there.
 TEST_F(Labels, TextOffThePageDrawsOnlyItsVisiblePart) {
-    for (float angle : {0.0f, 90.0f, 200.0f, -45.0f}) {
+    for (float angle : {0.0f, 90.0f, 200.0f, -45.0f})
         for (auto [x, y] : {std::pair{-5000, 300}, {400, -300}, {900, 300}, {400, 5000}})
             EXPECT_TRUE(text(x, y, "Far away", angle).empty()) << angle << " " << x;
-    }
     for (float angle : {0.0f, 30.0f, 135.0f}) {
         openPage(800, 600);
         PixelSet expected;
-        for (const auto& [px, py] : text(300, 250, "Clipped label text", angle)) {
+        for (const auto& [px, py] : text(300, 250, "Clipped label text", angle))
             if (px >= 250 && px < 351 && py >= 230 && py < 290)
                 expected.insert({px - 250, py - 230});
-        }
         openPage(101, 60); // odd width: rows carry padding
         EXPECT_FALSE(expected.empty());
         EXPECT_EQ(text(50, 20, "Clipped label text", angle), expected) << angle;
