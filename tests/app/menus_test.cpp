@@ -1,7 +1,9 @@
-// The start and page menus in process: a fake screen, the session on a fake
+// The start, page and options menus in process: a fake screen, the session on a fake
 // line, pages saved into a temporary folder.
 
 #include "app/menus.h"
+#include "app/options_screen.h"
+#include "app/settings.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "support/in_process_plot.h"
@@ -94,6 +96,47 @@ TEST_F(PageMenuTest, KeysSaveMarkContinueAndQuit) {
     EXPECT_GT(testing::inkedPixels(plot.page()), 0);
     plot.run("PU0,0;");
     EXPECT_EQ(testing::inkedPixels(plot.page()), 0);
+}
+
+TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
+    FakeScreen screen;
+    Settings settings;
+    std::vector<std::string> saved;
+    OptionsScreen options(screen, settings, [&](std::string_view key, const std::string& value) {
+        saved.push_back(std::string(key) + "=" + value);
+        return key == "dir" ? "disk full" : "";
+    });
+    using Next = OptionsScreen::Next;
+    options.show();
+    EXPECT_EQ(screen.lines[4].substr(0, 24), " 2: Speed (baud)    9600");
+    EXPECT_EQ(screen.lines[4].substr(screen.lines[4].size() - 7), "default");
+    EXPECT_EQ(screen.lines.back(), "Option : ");
+    const std::string speed = "Speed (baud) (Enter keeps 9600): ";
+    const TempDir folder;
+    const struct {
+        std::string key, line; // the key at the prompt, then the line typed
+        std::string prompt, shown;
+    } steps[] = {
+        {"2", "12", speed, "Refused: the speed is one of 75 110 150 300 600 1200 2400 4800 9600."},
+        {"2", "", speed, "Speed (baud) kept."},
+        {"2", "300", speed, "Speed (baud) set to 300 and saved."},
+        {"6", "PDF", "Vector copy (Enter keeps off): ", "Vector copy set to pdf and saved."},
+        {"3", folder.path(), "", "Output folder used now, but not saved: disk full"}};
+    for (const auto& [key, line, prompt, shown] : steps) {
+        ASSERT_EQ(options.onKey(key), Next::readLine);
+        if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
+        EXPECT_EQ(options.onLine(line), Next::stay);
+        EXPECT_EQ(screen.lines[screen.lines.size() - 3], shown);
+    }
+    EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "vector=pdf",
+                                               "dir=" + folder.path().string()}));
+    EXPECT_EQ(settings.source("baud"), Source::configFile);
+    EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
+    EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
+    for (const std::string ignored : {"0", "9", "x", "\b"})
+        EXPECT_EQ(options.onKey(ignored), Next::stay);
+    EXPECT_EQ(options.onKey("\r"), Next::leave);
+    EXPECT_EQ(options.onKey("\x1b"), Next::leave);
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // the config file's writing, and the options screen with a fake screen.
 
 #include "app/config_file.h"
-#include "app/options_screen.h"
 #include "app/settings.h"
 #include "logfile/log_file.h"
 #include "support/fake_link.h"
@@ -148,60 +147,6 @@ TEST(ConfigFile, KeepsOtherLinesWritesAtomicallyAndFollowsNoLink) {
     EXPECT_EQ(int(status.permissions()), 0666 & ~mask);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.file("new/plotanix")), {}), 1);
     EXPECT_NE(saveSetting(home.file("planted/x.conf"), "baud", "300"), ""); // a file, not a folder
-}
-
-// The text printed, one entry per line.
-struct FakeScreen : Screen {
-    void clearConsole() override { lines.assign(1, ""); }
-    void setConsoleColour(int, int) override {}
-    void moveCursor(int, int) override {}
-    void printText(std::string_view text) override { lines.back() += text; }
-    void printLine(std::string_view text) override { printText(text), lines.emplace_back(); }
-    int bufferWidth() const override { return 80; }
-    int bufferHeight() const override { return 25; }
-    int cursorRow() const override { return 0; }
-    int cursorColumn() const override { return 0; }
-    std::vector<std::string> lines{""};
-};
-
-TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
-    FakeScreen screen;
-    Settings settings;
-    std::vector<std::string> saved;
-    OptionsScreen options(screen, settings, [&](std::string_view key, const std::string& value) {
-        saved.push_back(std::string(key) + "=" + value);
-        return key == "dir" ? "disk full" : "";
-    });
-    using Next = OptionsScreen::Next;
-    options.show();
-    EXPECT_EQ(screen.lines[4].substr(0, 24), " 2: Speed (baud)    9600");
-    EXPECT_EQ(screen.lines[4].substr(screen.lines[4].size() - 7), "default");
-    EXPECT_EQ(screen.lines.back(), "Option : ");
-    const std::string speed = "Speed (baud) (Enter keeps 9600): ";
-    const TempDir folder;
-    const struct {
-        std::string key, line; // the key at the prompt, then the line typed
-        std::string prompt, shown;
-    } steps[] = {
-        {"2", "12", speed, "Refused: the speed is one of 75 110 150 300 600 1200 2400 4800 9600."},
-        {"2", "", speed, "Speed (baud) kept."},
-        {"2", "300", speed, "Speed (baud) set to 300 and saved."},
-        {"6", "PDF", "Vector copy (Enter keeps off): ", "Vector copy set to pdf and saved."},
-        {"3", folder.path(), "", "Output folder used now, but not saved: disk full"}};
-    for (const auto& [key, line, prompt, shown] : steps) {
-        ASSERT_EQ(options.onKey(key), Next::readLine);
-        if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
-        EXPECT_EQ(options.onLine(line), Next::stay);
-        EXPECT_EQ(screen.lines[screen.lines.size() - 3], shown);
-    }
-    EXPECT_EQ(saved, (Args{"baud=300", "vector=pdf", "dir=" + folder.path().string()}));
-    EXPECT_EQ(settings.source("baud"), Source::configFile);
-    EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
-    EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
-    for (const std::string ignored : {"0", "9", "x", "\b"})
-        EXPECT_EQ(options.onKey(ignored), Next::stay);
-    EXPECT_EQ(options.onKey("\r"), Next::leave);
-    EXPECT_EQ(options.onKey("\x1b"), Next::leave);
 }
 
 } // namespace
