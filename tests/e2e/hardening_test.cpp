@@ -43,6 +43,9 @@ struct HostileStream {
     std::function<std::string()> make;
     int instructions = -1; // -1: not checked
 };
+void PrintTo(const HostileStream& stream, std::ostream* out) {
+    *out << stream.name;
+}
 
 // A real stream with a NUL before every byte, then a long run of NULs alone.
 std::string nulBytesEverywhere() {
