@@ -10,7 +10,10 @@ Capture::Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
 
 void Capture::dataWaiting() {
     events_.runBegan(pageWaiting_);
-    const RunResult result = session_.run();
+    // Within the gap the computer only paused: the plot, and the pen, go on
+    // where they were, as plotanix-render draws the page from the transcript.
+    const RunResult result =
+        session_.run(pageWaiting_ ? PlotSession::Start::resumed : PlotSession::Start::fresh);
     totals_.instructions += result.instructions;
     totals_.ignored += result.ignored;
     pageWaiting_ = true;

@@ -46,7 +46,7 @@ void PlotSession::blankPage() {
     drawing_.endDrawing();
 }
 
-RunResult PlotSession::run() {
+RunResult PlotSession::run(Start start) {
     if (!page_) return {};
     drawing_.beginDrawing(*page_);
     drawing_.selectFont(font_);
@@ -54,7 +54,7 @@ RunResult PlotSession::run() {
         newPagePending_ = false;
         drawing_.fillBox(0, 0, pageWidth, pageHeight, penColours[0]);
     }
-    plotter_->startRun();
+    if (start == Start::fresh) plotter_->startRun();
     reader_.startRun();
     plotter_->instructionCount = 0;
     plotter_->ignoredCount = 0;

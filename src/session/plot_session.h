@@ -66,7 +66,11 @@ class PlotSession {
 
     // One plot run, until the line falls silent. The transcript's held
     // bytes are written when it ends, so the file is complete between runs.
-    RunResult run();
+    // A resumed run goes on from the plotter's state where the last one
+    // stopped, for a plot whose computer paused mid-plot (unattended
+    // capture within the page gap); a fresh one starts the model's run.
+    enum class Start { fresh, resumed };
+    RunResult run(Start start = Start::fresh);
 
     InstructionReader& reader() { return reader_; }
     Drawing& drawing() { return drawing_; }

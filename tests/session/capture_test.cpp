@@ -68,7 +68,9 @@ TEST(Capture, SavesAfterTheGapNumbersAroundExistingFilesAndMarksEachSave) {
     EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00003.PNG")), "old");
     EXPECT_EQ(rig.plot.transcript(), plotA + plotB + savePageMarker(2) + newPageMarker() + plotA +
                                          savePageMarker(4) + newPageMarker());
-    testing::InProcessPlot alone; // the second page holds its plot alone
+    testing::InProcessPlot both, alone; // one plot across the pause; the next page alone
+    EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00002.PNG")),
+              std::to_string(testing::inkedPixels(both.run(plotA + plotB).page())));
     EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00004.PNG")),
               std::to_string(testing::inkedPixels(alone.run(plotA).page())));
 }
