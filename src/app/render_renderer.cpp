@@ -1,7 +1,6 @@
 #include "app/render_renderer.h"
 
 #include "hpgl/byte_link.h"
-#include "hpgl/hp7470a_syntax.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "page/label_font.h"
@@ -10,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,73 +17,12 @@ namespace plotanix {
 
 namespace {
 
-// The line as the plotter would see it: the input in reads of up to 256
-// bytes, then silence. Replies go nowhere.
-//
-// A transcript of the 7470A model holds a record wherever that model met an
-// instruction it does not know, after the chunk that held it; where the
-// chunks ended is not recorded. Such a run is handed over one byte at a
-// time, so the link sees each record the model logs (its ignored count
-// goes up) before the model reads on, and drops the next record in the
-// input within a chunk's length from there.
-class InputLink : public ByteLink {
+// Nothing comes from a file's "line" but its bytes; replies go nowhere.
+class NoLine : public ByteLink {
   public:
-    void load(std::string_view bytes, const Plotter* dropRecordsOf = nullptr) {
-        bytes_ = bytes;
-        pos_ = 0;
-        model_ = dropRecordsOf;
-        logged_ = 0;
-        pending_.clear();
-    }
-    int readSerial(std::span<uint8_t> buffer) override {
-        if (model_ != nullptr) {
-            dropLoggedRecords();
-            buffer = buffer.first(std::min<size_t>(buffer.size(), 1));
-        }
-        const size_t count = std::min(buffer.size(), bytes_.size() - pos_);
-        std::memcpy(buffer.data(), bytes_.data() + pos_, count);
-        pos_ += count;
-        return static_cast<int>(count);
-    }
+    int readSerial(std::span<uint8_t>) override { return 0; }
     int serialOutputWaiting() override { return 0; }
     int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
-
-  private:
-    void dropLoggedRecords() {
-        for (; logged_ < model_->ignoredCount; ++logged_)
-            pending_.push_back(pos_);
-        while (!pending_.empty()) {
-            // Past the chunk that could have held it: the record is not here.
-            if (pos_ > pending_.front() + transcript::chunkSize) {
-                pending_.pop_front();
-                continue;
-            }
-            const size_t length = recordLength(bytes_.substr(pos_));
-            if (length == 0) return;
-            pos_ += length;
-            pending_.pop_front();
-        }
-    }
-    // "****", one or two letters the model does not know, "***"; 0 otherwise.
-    static size_t recordLength(std::string_view text) {
-        using transcript::recordEnd, transcript::recordStart;
-        if (!text.starts_with(recordStart)) return 0;
-        for (size_t letters : {2, 1}) {
-            const std::string_view mnemonic = text.substr(recordStart.size(), letters);
-            const bool lettersOnly =
-                mnemonic.size() == letters &&
-                std::all_of(mnemonic.begin(), mnemonic.end(), [](char c) { return isLetter(c); });
-            if (lettersOnly && !hp7470aKnows(mnemonic) && transcript::recordAt(text, mnemonic))
-                return recordStart.size() + letters + recordEnd.size();
-        }
-        return 0;
-    }
-
-    std::string_view bytes_;
-    size_t pos_ = 0;
-    const Plotter* model_ = nullptr;
-    int32_t logged_ = 0;
-    std::deque<size_t> pending_; // where the model logged records still to drop
 };
 
 // The font takes longer to load than most files take to draw: only labels
@@ -113,7 +50,7 @@ struct Renderer::Core {
         session.keepDisplayList(setup.keepDisplayList);
     }
 
-    InputLink link;
+    NoLine link;
     LogFile log;
     PlotSession session;
     std::unique_ptr<PageFont> font;
@@ -125,10 +62,24 @@ struct Renderer::Core {
         session.useFont(font.get());
     }
     bool defaultModel() const { return session.model() == PlotterModel::hp86b; }
-    // One run until the bytes run out, as after the line fell silent.
+    // One run over these bytes, as the line handed them over. A run is
+    // only a pause: the model reads on from where it stood.
     void run(std::string_view bytes, RenderCounts& counts, bool withRecords) {
-        link.load(bytes, withRecords && !defaultModel() ? &session.plotter() : nullptr);
-        const RunResult result = session.run();
+        session.beginRun();
+        if (withRecords && !defaultModel()) {
+            session.replay(bytes);
+        } else {
+            session.feed({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+        }
+        count(session.endRun(), counts);
+    }
+    // The input is over: an instruction it ends is carried out as far as it goes.
+    void end(RenderCounts& counts) {
+        session.beginRun();
+        session.endStream();
+        count(session.endRun(), counts);
+    }
+    static void count(RunResult result, RenderCounts& counts) {
         counts.instructions += result.instructions;
         counts.ignored += result.ignored;
     }
@@ -144,7 +95,7 @@ bool Renderer::prepare() {
 
 bool Renderer::render(std::string_view input, const PageSink& write) {
     counts_ = {};
-    core_->session.blankPage();
+    core_->session.startAfresh();
     // The 7470A model draws labels in its own stroke font and reads
     // differently from what the splitter follows.
     const bool hp86b = core_->defaultModel();
@@ -156,6 +107,7 @@ bool Renderer::render(std::string_view input, const PageSink& write) {
             core_->useFont();
         }
         if (!input.empty()) core_->run(input, counts_, false);
+        core_->end(counts_);
         if (!write(core_->page(), std::nullopt)) return false;
         ++counts_.pages;
         return true;
@@ -177,6 +129,7 @@ bool Renderer::render(std::string_view input, const PageSink& write) {
         }
     }
     if (!unsaved) return true;
+    core_->end(counts_);
     if (!write(core_->page(), std::nullopt)) return false;
     ++counts_.pages;
     return true;

@@ -1,8 +1,8 @@
 #include "hpgl/hp7470a.h"
 
-#include "hpgl/interpreter.h"
 #include "hpgl/reader.h"
 #include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
 #include "page/drawing.h"
 
 #include <algorithm>
@@ -92,13 +92,17 @@ Hp7470a::Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, Lo
     initialise();
 }
 
-void Hp7470a::startRun() {
+void Hp7470a::startPage() {
     selectColour();
+}
+
+bool Hp7470a::knows(std::string_view mnemonic) const {
+    return hp7470aKnows(mnemonic);
 }
 
 void Hp7470a::runInstructionLoop() {
     for (;;) {
-        if (status_) status_->showStatus(instructionCount, ignoredCount);
+        if (status_) status_->showStatus(counts().instructions, counts().ignored);
         const int first = nextMnemonicLetter();
         if (first == Hp7470aInput::silent) break;
         // Separators may stand between the letters; a letter alone is an
@@ -112,7 +116,7 @@ void Hp7470a::runInstructionLoop() {
         } else {
             input_.unget(second);
         }
-        ++instructionCount;
+        countInstruction();
         execute(letters);
         if (input_.lineSilent()) break;
     }
@@ -140,8 +144,8 @@ void Hp7470a::execute(const std::string& letters) {
 }
 
 void Hp7470a::skipUnknown(const std::string& letters) {
-    log_.writeLogText(("****" + letters + "***").c_str());
-    ++ignoredCount;
+    log_.writeLogText(transcript::unknownRecord(letters));
+    countIgnored();
     raiseError(unknownInstruction);
     // Its parameters are unknown too: they run to the next ';' or line end.
     int byte = input_.get();

@@ -25,8 +25,6 @@ class Drawing;
 class InstructionReader;
 class LogFile;
 
-enum class Paper { letter, a4 };
-
 // The HP-GL errors OE reports.
 enum Hp7470aError : int32_t {
     noError = 0,
@@ -75,9 +73,10 @@ class Hp7470a : public Plotter {
     Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
             StatusLine* status, Paper paper);
 
-    // Keeps the plotter's state: only the pen colour is given to the page.
-    void startRun() override;
+    // New paper: the plotter keeps its state.
+    void startPage() override;
     void runInstructionLoop() override;
+    bool knows(std::string_view mnemonic) const override;
 
     uint8_t statusByte() const;
     // The hard-clip limits of the paper.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 namespace plotanix {
 
@@ -32,7 +33,7 @@ int32_t pictureY(int32_t y) {
 
 } // namespace
 
-bool Interpreter::knows(std::string_view mnemonic) {
+bool Interpreter::isKnown(std::string_view mnemonic) {
     return std::find(mnemonics.begin(), mnemonics.end(), mnemonic) != mnemonics.end();
 }
 
@@ -59,11 +60,11 @@ void Interpreter::setDefaults() {
 
 void Interpreter::runInstructionLoop() {
     do {
-        if (status_) status_->showStatus(instructionCount, ignoredCount);
+        if (status_) status_->showStatus(counts().instructions, counts().ignored);
         const char first = static_cast<char>(reader_.readByte());
         const char second = static_cast<char>(reader_.readByte());
         if (reader_.stopped()) break;
-        ++instructionCount;
+        countInstruction();
         // The mnemonic is a text: a NUL byte ends it.
         std::string mnemonic;
         if (first != 0) {
@@ -94,18 +95,15 @@ void Interpreter::execute(const std::string& m) {
         reader_.skipToTerminator();
         setDefaults();
     } else if (m == "OI") {
-        reader_.skipToTerminator();
-        sendReply("7470A");
+        answer("7470A");
     } else if (m == "OE") {
-        reader_.skipToTerminator();
-        sendReply("0");
+        answer("0");
     } else if (m == "OP") {
-        reader_.skipToTerminator();
-        sendReply("0,0,640,480");
+        answer("0,0,640,480");
     } else {
         log_.writeLogText(transcript::unknownRecord(m));
+        countIgnored();
         reader_.skipToTerminator();
-        ++ignoredCount;
     }
 }
 
@@ -153,12 +151,24 @@ void Interpreter::moveByCells(int count) {
     state.penY = roundToInt32(state.penY + reader_.params[1] * height);
 }
 
+// Drawn as soon as its ETX is read: what follows up to the ';' is skipped
+// and cannot change it, and the page shown at a pause has it.
 void Interpreter::drawLabel() {
     const std::string text = reader_.readLabelText();
-    reader_.skipToTerminator();
     const int32_t height = drawing_.textHeight("X");
     const int32_t y = clampToInt32(int64_t{baselineY} - state.penY - height / 2);
     drawing_.drawRotatedText(pictureX(state.penX), y, text, static_cast<float>(state.labelAngle));
+    reader_.skipToTerminator();
+}
+
+void Interpreter::answer(const char* text) {
+    pendingReply_ = text;
+    reader_.skipToTerminator();
+    if (pendingReply_ != nullptr) sendReply(std::exchange(pendingReply_, nullptr));
+}
+
+void Interpreter::lineSilent() {
+    if (pendingReply_ != nullptr) sendReply(std::exchange(pendingReply_, nullptr));
 }
 
 void Interpreter::sendReply(const char* text) {

@@ -1,7 +1,7 @@
 #pragma once
-// The plotter itself: takes two-byte mnemonics from the reader and carries
-// out the thirteen instructions it knows on the page, answers the three
-// output queries on the line, and counts (and logs) everything else.
+// The HP-86B's plotter: takes two-byte mnemonics from the reader and
+// carries out the thirteen instructions it knows on the page, answers the
+// three output queries on the line, and counts (and logs) everything else.
 
 #include "hpgl/byte_link.h"
 #include "hpgl/plotter.h"
@@ -17,20 +17,6 @@ namespace plotanix {
 class Drawing;
 class InstructionReader;
 class LogFile;
-
-// Pens 0..9: red in the low byte, then green, then blue.
-inline constexpr std::array<Colour, 10> penColours = {
-    0xFFFFFF, // 0 white, the paper colour
-    0x000000, // 1 black
-    0xFF0000, // 2 blue
-    0x00FF00, // 3 green
-    0x0000FF, // 4 red
-    0xFFFF00, // 5 cyan
-    0xFF00FF, // 6 magenta
-    0x00FFFF, // 7 yellow
-    0xC0C0C0, // 8 light grey
-    0x808080, // 9 dark grey
-};
 
 struct PlotterState {
     int32_t penX = 0; // plotter units, origin at the plotting area's lower left
@@ -50,18 +36,23 @@ class Interpreter : public Plotter {
     // as ignored and recorded in the transcript.
     static constexpr std::array<std::string_view, 13> mnemonics = {
         "PU", "PD", "PA", "SP", "DI", "CP", "LT", "IW", "LB", "DF", "OI", "OE", "OP"};
-    static bool knows(std::string_view mnemonic);
+    static bool isKnown(std::string_view mnemonic);
+    bool knows(std::string_view mnemonic) const override { return isKnown(mnemonic); }
 
     void setDefaults();
-    // Every run starts with the pen down at (0,0) in black.
-    void startRun() override { setDefaults(); }
-    // Runs until the reader finds the line silent.
+    // Every page starts with the pen down at (0,0) in black; a pause of the
+    // line changes nothing.
+    void startPage() override { setDefaults(); }
     void runInstructionLoop() override;
+    // A query whose ';' has not come yet is answered now, as the plotter
+    // always has: the computer may be waiting for it without ever sending one.
+    void lineSilent() override;
     void sendReply(const char* text);
 
     PlotterState state;
 
   private:
+    void answer(const char* text);
     void execute(const std::string& mnemonic);
     void plotPairs(int count);
     void selectPen(int count);
@@ -74,6 +65,7 @@ class Interpreter : public Plotter {
     ByteLink& link_;
     LogFile& log_;
     StatusLine* status_;
+    const char* pendingReply_ = nullptr; // a query read, its ';' not yet
 };
 
 // Nearest integer, ties to even, clamped to the signed 32-bit range.

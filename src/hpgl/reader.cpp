@@ -1,7 +1,5 @@
 #include "hpgl/reader.h"
 
-#include "logfile/log_file.h"
-
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -9,27 +7,15 @@
 
 namespace plotanix {
 
-void InstructionReader::startRun() {
-    rxLength_ = 0;
-    rxPos_ = 0;
-    stop_ = StopState::running;
-}
-
 int InstructionReader::readByte() {
     if (rxPos_ >= rxLength_) {
-        // The run ends at the first silent read. Reading again would only
-        // wait another full time-out, and a byte that arrived meanwhile
-        // would be taken from the line and then thrown away with the run.
-        if (stopped()) return 0;
-        rxLength_ = link_.readSerial(rxBuffer_);
-        if (rxLength_ > 0) {
-            log_.writeLogBytes(rxBuffer_.data(), static_cast<size_t>(rxLength_));
-        } else {
-            rxLength_ = 0;
-            stop_ = StopState::lineSilent;
-        }
+        if (ended_) return 0;
+        rxLength_ = static_cast<int>(source_.takeBytes(rxBuffer_));
         rxPos_ = 0;
-        if (rxLength_ == 0) return 0;
+        if (rxLength_ == 0) {
+            ended_ = true;
+            return 0;
+        }
     }
     return static_cast<int8_t>(rxBuffer_[rxPos_++]);
 }

@@ -1,10 +1,10 @@
 #pragma once
-// The instruction stream reader: turns the bytes from the line into single
-// bytes, parameter lists and label texts. Every chunk taken from the line is
-// written to the transcript before any of its bytes is handed out. A read
-// that returns nothing (the line fell silent) ends the plot run.
+// The instruction stream reader: turns the model's byte stream into single
+// bytes, parameter lists and label texts. It waits for bytes wherever it
+// stands, so a pause of the line never cuts a number or a label; only the
+// end of the stream stops it.
 
-#include "hpgl/byte_link.h"
+#include "hpgl/plotter.h"
 #include "logfile/transcript_format.h"
 
 #include <array>
@@ -13,8 +13,6 @@
 #include <vector>
 
 namespace plotanix {
-
-class LogFile;
 
 class InstructionReader {
   public:
@@ -26,13 +24,15 @@ class InstructionReader {
     // million coordinate pairs, every one of which is plotted.
     static constexpr size_t maxTextBytes = size_t{1} << 20;
 
-    InstructionReader(ByteLink& link, LogFile& log) : link_(link), log_(log) {}
+    explicit InstructionReader(ByteSource& source) : source_(source) {}
 
-    // Discards whatever was left in the buffer: a new run reads afresh.
-    void startRun();
-    // True once a read found the line silent: the run is over, and the line
-    // is not read again until the next run.
-    bool stopped() const { return stop_ != StopState::running; }
+    // A new stream: nothing read yet.
+    void restart() {
+        rxLength_ = rxPos_ = 0;
+        ended_ = false;
+    }
+    // True once the stream has ended: every read from then on gives 0 at once.
+    bool stopped() const { return ended_; }
 
     int readByte();
     void skipToTerminator();
@@ -44,14 +44,11 @@ class InstructionReader {
     std::vector<float> params;
 
   private:
-    enum class StopState { running, lineSilent };
-
-    ByteLink& link_;
-    LogFile& log_;
+    ByteSource& source_;
     std::array<uint8_t, bufferSize> rxBuffer_{};
     int rxLength_ = 0;
     int rxPos_ = 0;
-    StopState stop_ = StopState::running;
+    bool ended_ = false;
 };
 
 // The value of a parameter text: its longest decimal prefix after leading

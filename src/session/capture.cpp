@@ -10,10 +10,9 @@ Capture::Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
 
 void Capture::dataWaiting() {
     events_.runBegan(pageWaiting_);
-    // Within the gap the computer only paused: the plot, and the pen, go on
-    // where they were, as plotanix-render draws the page from the transcript.
-    const RunResult result =
-        session_.run(pageWaiting_ ? PlotSession::Start::resumed : PlotSession::Start::fresh);
+    // Within the gap the computer only paused: the plot goes on where it
+    // was, as it would have without the pause.
+    const RunResult result = session_.run();
     totals_.instructions += result.instructions;
     totals_.ignored += result.ignored;
     pageWaiting_ = true;

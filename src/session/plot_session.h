@@ -3,11 +3,16 @@
 // them to the line and the transcript. Every mode of the program (the
 // interactive plotter, the renderer, the fuzzer, the tests) plots through
 // this one object, so a plot run means the same everywhere: clear the page
-// when a new page was asked for, let the model start its run, take
-// instructions until the line falls silent.
+// when a new page was asked for, hand the model the line's bytes until the
+// line falls silent.
+//
+// The page depends on the bytes, never on their timing: the model reads
+// one stream across every run of the session, and a run ending at silence
+// is only a moment to show and save the page. An instruction cut by the
+// silence goes on with the next run's bytes; the model's state carries over;
+// only a new page starts the model's page afresh.
 
 #include "hpgl/byte_link.h"
-#include "hpgl/hp7470a.h"
 #include "hpgl/plotter.h"
 #include "hpgl/reader.h"
 #include "page/display_list.h"
@@ -16,22 +21,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string_view>
 
 namespace plotanix {
 
 class LogFile;
+class ModelThread;
 class PageFont;
-
-// Which plotter the session behaves as: the HP-86B's own plotter (thirteen
-// instructions, plotter units one to one on the page), or a real HP 7470A
-// for any host.
-enum class PlotterModel { hp86b, hp7470a };
-
-// How a run went: the counts of instructions taken and of those ignored.
-struct RunResult {
-    int32_t instructions = 0;
-    int32_t ignored = 0;
-};
 
 class PlotSession {
   public:
@@ -57,36 +54,63 @@ class PlotSession {
     const DisplayList* displayList() const { return list_.get(); }
 
     // Labels are drawn in this font (nullptr: labels are not drawn).
-    void useFont(const PageFont* font) { font_ = font; }
+    void useFont(const PageFont* font);
 
     // The page is cleared when the next run starts.
     void newPage() { newPagePending_ = true; }
-    // Blank paper now, for a new drawing on the same session.
+    // Blank paper now; the model reads on as it was.
     void blankPage();
+    // Another drawing altogether (the renderer's next file): blank paper and
+    // the model as at power-on, reading a new stream.
+    void startAfresh();
 
-    // One plot run, until the line falls silent. The transcript's held
-    // bytes are written when it ends, so the file is complete between runs.
-    // A resumed run goes on from the plotter's state where the last one
-    // stopped, for a plot whose computer paused mid-plot (unattended
-    // capture within the page gap); a fresh one starts the model's run.
-    enum class Start { fresh, resumed };
-    RunResult run(Start start = Start::fresh);
+    // One plot run: the line's bytes until it falls silent. The
+    // transcript's held bytes are written when it ends, so the file is
+    // complete between runs.
+    RunResult run();
 
-    InstructionReader& reader() { return reader_; }
+    // The same run for a caller that reads the line itself: beginRun, the
+    // bytes as they come (each read's bytes go to the transcript, then to
+    // the model), endRun when the line has fallen silent.
+    void beginRun();
+    void feed(std::span<const uint8_t> bytes);
+    RunResult endRun();
+    // This run's counts so far.
+    RunResult counts() const { return plotter_->counts(); }
+
+    // Bytes read back from a transcript: fed as the line's, but the records
+    // the model writes are taken out of them where the model wrote them
+    // (after the chunk that held the instruction), and nothing is logged.
+    void replay(std::string_view transcriptBytes);
+    // The stream is over (a file read to its end): the model finishes the
+    // instruction it was reading as far as its bytes go. Nothing is taken
+    // after this.
+    void endStream();
+
     Drawing& drawing() { return drawing_; }
     Plotter& plotter() { return *plotter_; }
     PlotterModel model() const { return model_; }
 
   private:
+    class Input;
+    void makeModel();
+    void feedModel(std::span<const uint8_t> bytes);
+
+    ByteLink& link_;
     LogFile& log_;
+    StatusLine* status_;
     PlotterModel model_;
+    Paper paper_;
+    std::unique_ptr<Input> input_;
     InstructionReader reader_;
     Drawing drawing_;
     std::unique_ptr<Plotter> plotter_;
+    std::unique_ptr<ModelThread> thread_;
     std::unique_ptr<PageImage> page_;
     std::unique_ptr<DisplayList> list_;
     const PageFont* font_ = nullptr;
     bool newPagePending_ = false;
+    bool pageStarted_ = false;
 };
 
 } // namespace plotanix

@@ -1,6 +1,6 @@
 #include "session/transcript_splitter.h"
 
-#include "hpgl/interpreter.h"
+#include "hpgl/plotter.h"
 #include "logfile/transcript_format.h"
 
 #include <algorithm>
@@ -17,7 +17,7 @@ using transcript::recordEnd;
 using transcript::recordStart;
 
 bool isKnown(std::string_view mnemonic) {
-    return Interpreter::knows(mnemonic);
+    return plotterKnows(PlotterModel::hp86b, mnemonic);
 }
 
 // The mnemonic as the record shows it: a NUL byte ends the text.
@@ -59,6 +59,12 @@ class MnemonicTracker {
     }
     bool inLabel() const { return state_ == State::toEtx; }
     bool usesFont() const { return usesFont_; }
+    // The next run's bytes go on with the same instruction: only what is
+    // counted per run starts afresh.
+    void newRun() {
+        usesFont_ = false;
+        expected_.clear();
+    }
     std::deque<ExpectedRecord>& expected() { return expected_; }
 
   private:
@@ -122,7 +128,7 @@ class Splitter {
             steps_.push_back({TranscriptStep::Kind::run, std::move(run_), 0, tracker_.usesFont()});
         }
         run_.clear();
-        tracker_ = MnemonicTracker();
+        tracker_.newRun();
     }
 
     bool takeMarker() {

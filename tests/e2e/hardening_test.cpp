@@ -67,7 +67,9 @@ const std::vector<HostileStream> hostileStreams = {
      [] {
          std::string block(256, '\0');
          std::iota(block.begin(), block.end(), '\0');
-         return repeated(block, 4096);
+         // The plotter reads on across runs: the ';' ends the instruction
+         // the last block left it in, so the next run's OI is its own.
+         return repeated(block, 4096) + ";";
      }},
     {"NulBytesEverywhere", nulBytesEverywhere},
     {"ExtremeValues",

@@ -8,6 +8,7 @@
 
 #include "support/wait_until.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -142,6 +143,33 @@ TEST(TypicalRun, PortAndFolderFromTheCommandLine) {
     EXPECT_EQ(differingPixels(page, *expectedPage({run})), 0);
     EXPECT_FALSE(plotter.hasFile("PLOTTER.TXT"));
     EXPECT_FALSE(plotter.hasFile(savedPageName(1)));
+}
+
+// The computer pauses mid-plot, with the pen down and inside a coordinate
+// pair, for longer than the silence that ends a run, then goes on: the page
+// is the uninterrupted stream's, and plotanix-render draws the saved page
+// again, pixel for pixel, from the transcript.
+TEST(TypicalRun, APauseMidPlotChangesNothingAndTheTranscriptDrawsThePageAgain) {
+    PlotterSession plotter;
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    const std::string first = "SP2;PU;PA100,100;PD200,200;PA300,";
+    const std::string second = "100;PU;";
+    ASSERT_TRUE(plotter.sendLine(first));
+    ASSERT_TRUE(plotter.waitPageMenu(5)) << plotter.screen();
+    ASSERT_TRUE(plotter.sendLine(second));
+    ASSERT_TRUE(plotter.waitPageMenu(1)) << plotter.screen(); // PA is not counted twice
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    const DecodedPng saved = plotter.savedPage(1);
+    EXPECT_EQ(differingPixels(saved, *expectedPage({first + second})), 0);
+    expectCleanQuit(plotter);
+
+    const std::string again = plotter.file("again.png");
+    const std::string command = std::string(PLOTANIX_RENDER) + " " + plotter.file("PLOTTER.TXT") +
+                                " -o " + again + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const DecodedPng rendered = readPng(plotter.file("again-00001.png"));
+    ASSERT_EQ(rendered.error, "");
+    EXPECT_EQ(rendered.rgb, saved.rgb);
 }
 
 } // namespace

@@ -13,10 +13,10 @@ namespace plotanix::testing {
 // Runs the input as the computer's stream until the line falls silent.
 // Returns the size of the transcript, never less than the input's.
 inline size_t plotOneInput(const uint8_t* data, size_t size) {
-    // One session and one page for the whole fuzzing run: clearing 1.4 MB
-    // per input would cost more than most inputs' plotting, and what is
-    // checked (no fault, every byte kept) does not depend on the picture.
+    // One session and one page for the whole fuzzing run.
     static InProcessPlot plot;
+    // Each input is a drawing of its own, read from power-on.
+    plot.session.startAfresh();
     std::string kept;
     plot.log.openMemory(kept);
     // Chunk sizes vary with the input, so that records land between chunks

@@ -2,11 +2,7 @@
 // positions through OA/OC, and the pixels its vectors leave on the page.
 
 #include "hpgl/hp7470a.h"
-#include "hpgl/interpreter.h"
-#include "hpgl/reader.h"
-#include "logfile/log_file.h"
-#include "page/drawing.h"
-#include "support/fake_link.h"
+#include "support/in_process_plot.h"
 #include "support/temp_dir.h"
 
 #include <cmath>
@@ -15,40 +11,27 @@
 #include <gtest/gtest.h>
 
 using namespace plotanix;
-using plotanix::testing::FakeLink;
 using plotanix::testing::readFile;
 using plotanix::testing::repeated;
 using plotanix::testing::TempDir;
 
 namespace {
 
-struct Plot {
+// The 7470A model through the session, as every mode drives it.
+struct Plot : plotanix::testing::InProcessPlot {
     explicit Plot(Paper paper = Paper::letter)
-        : page(createPageImage(800, 600, 24)), plotter(reader, drawing, link, log, nullptr, paper) {
-        drawing.beginDrawing(*page);
-        drawing.fillBox(0, 0, 800, 600, penColours[0]);
-    }
+        : InProcessPlot(nullptr, PlotterModel::hp7470a, paper) {}
     Plot& run(std::string_view stream) {
-        if (!stream.empty()) link.add(std::string(stream));
-        reader.startRun();
-        plotter.startRun();
-        plotter.instructionCount = plotter.ignoredCount = 0;
-        plotter.runInstructionLoop();
+        feed(stream);
+        InProcessPlot::run();
         return *this;
     }
-    bool inkedPixel(int col, int row) const { return page->pixel(col, row) != penColours[0]; }
+    bool inkedPixel(int col, int row) const { return page().pixel(col, row) != penColours[0]; }
     // At the pixel a plotter-unit point maps to, on letter paper.
     bool inked(double x, double y) const {
         const double k = 800.0 / 10300.0;
         return inkedPixel(int(std::floor(x * k + 0.5)), 599 - int(std::floor(y * k + 0.5)));
     }
-
-    std::unique_ptr<PageImage> page;
-    FakeLink link;
-    LogFile log;
-    InstructionReader reader{link, log};
-    Drawing drawing;
-    Hp7470a plotter;
 };
 
 std::string replies(std::string_view stream, Paper paper = Paper::letter) {
@@ -264,8 +247,8 @@ TEST(Hp7470a, CountsAndRecordsOnlyUnknownInstructions) {
     Plot p;
     p.log.openLog(dir.file("PLOTTER.TXT"));
     p.run("IN;ZZ;pa1,1;\x1b.B\x1b.M:AP;EC;LBx\x03X;PU");
-    EXPECT_EQ(p.plotter.instructionCount, 8);
-    EXPECT_EQ(p.plotter.ignoredCount, 2);
+    EXPECT_EQ(p.result.instructions, 8);
+    EXPECT_EQ(p.result.ignored, 2);
     p.log.closeLog();
     EXPECT_TRUE(readFile(dir.file("PLOTTER.TXT")).ends_with("PU****ZZ*******X***"));
     EXPECT_TRUE(hp7470aKnows("ci") && hp7470aKnows("EC") && !hp7470aKnows("PE"));
@@ -287,6 +270,6 @@ TEST(Hp7470a, DrawsARealFileWhole) {
     Plot p;
     p.run(readFile(path) + "OE;");
     EXPECT_EQ(p.link.written, "0\r");
-    EXPECT_EQ(p.plotter.ignoredCount, 0);
+    EXPECT_EQ(p.result.ignored, 0);
     EXPECT_TRUE(p.inked(100, 50) && p.inked(75, 50)); // the square and the circle
 }

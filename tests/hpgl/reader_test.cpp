@@ -1,24 +1,40 @@
 #include "hpgl/reader.h"
-#include "logfile/log_file.h"
-#include "support/fake_link.h"
-#include "support/temp_dir.h"
 
 #include <cfloat>
+#include <cstring>
+#include <deque>
 #include <gtest/gtest.h>
 
 using namespace plotanix;
-using plotanix::testing::FakeLink;
-using plotanix::testing::readFile;
-using plotanix::testing::TempDir;
 
 namespace {
+
+// The stream in the given chunks, one per take; then it ends.
+struct Chunks : ByteSource {
+    explicit Chunks(std::vector<std::string> chunks) : chunks(chunks.begin(), chunks.end()) {}
+    size_t takeBytes(std::span<uint8_t> buffer) override {
+        ++takes;
+        if (chunks.empty()) return 0;
+        const std::string& front = chunks.front();
+        const size_t n = std::min(buffer.size(), front.size() - at);
+        std::memcpy(buffer.data(), front.data() + at, n);
+        at += n;
+        if (at == front.size()) {
+            chunks.pop_front();
+            at = 0;
+        }
+        return n;
+    }
+    std::deque<std::string> chunks;
+    size_t at = 0; // taken of the front chunk
+    int takes = 0;
+};
 
 // A reader over the given chunks, after the two mnemonic bytes "PA".
 struct ReaderOn {
     explicit ReaderOn(std::vector<std::string> chunks)
-        : link(std::move(chunks)), reader(link, log) {}
-    FakeLink link;
-    LogFile log;
+        : source(std::move(chunks)), reader(source) {}
+    Chunks source;
     InstructionReader reader;
 };
 
@@ -58,16 +74,14 @@ TEST(Reader, ParameterValues) {
     EXPECT_EQ(parameterValue(std::string(500, '9')), FLT_MAX);
 }
 
-TEST(Reader, SilenceEndsAnUnfinishedField) {
+TEST(Reader, TheStreamsEndEndsAnUnfinishedField) {
     ReaderOn r({"10,2"});
     EXPECT_EQ(r.reader.readParameters(), 2);
     EXPECT_EQ(r.reader.params, (std::vector<float>{10, 2}));
     EXPECT_TRUE(r.reader.stopped());
-    // Once stopped, the line is not read again within the run, so nothing
-    // that arrives later is taken and lost with it.
-    r.link.add("PA1,1;");
+    // Once ended, the stream is not asked again.
     EXPECT_EQ(r.reader.readByte(), 0);
-    EXPECT_EQ(r.link.reads, 2);
+    EXPECT_EQ(r.source.takes, 2);
     r.reader.skipToTerminator();
     EXPECT_EQ(r.reader.readParameters(), 0);
     EXPECT_EQ(r.reader.readLabelText(), "");
@@ -79,21 +93,8 @@ TEST(Reader, LabelTexts) {
     EXPECT_EQ(r.reader.readByte(), ';');
     EXPECT_EQ(r.reader.readLabelText(), "AB");
     EXPECT_FALSE(r.reader.stopped());
-    EXPECT_EQ(r.reader.readLabelText(), ""); // silence ends an unterminated label
+    EXPECT_EQ(r.reader.readLabelText(), ""); // the stream's end ends an unterminated label
     EXPECT_TRUE(r.reader.stopped());
-}
-
-TEST(Reader, EveryChunkIsLoggedBeforeItsBytesAreUsed) {
-    TempDir dir;
-    ReaderOn r({"PA1", std::string(300, 'x')});
-    ASSERT_TRUE(r.log.openLog(dir.file("PLOTTER.TXT")));
-    EXPECT_EQ(r.reader.readByte(), 'P');
-    r.log.flushLog();
-    EXPECT_EQ(readFile(dir.file("PLOTTER.TXT")), "PA1");
-    r.reader.skipToTerminator(); // reads everything, then silence
-    EXPECT_EQ(r.link.largestRequest, InstructionReader::bufferSize);
-    r.log.closeLog();
-    EXPECT_EQ(readFile(dir.file("PLOTTER.TXT")), "PA1" + std::string(300, 'x'));
 }
 
 // Texts that never end are cut, and the stream stays in step after them.
@@ -116,15 +117,4 @@ TEST(Reader, LabelsAndParameterListsKeepTheirFirstMegabyte) {
     ASSERT_EQ(r.reader.readParameters(), 1);
     EXPECT_EQ(r.reader.params[0], FLT_MAX);
     EXPECT_EQ(r.reader.readByte(), 'S');
-}
-
-TEST(Reader, StartRunDiscardsWhatWasLeft) {
-    ReaderOn r({"AB;CD", "EF"});
-    EXPECT_EQ(r.reader.readByte(), 'A');
-    r.reader.startRun();
-    EXPECT_EQ(r.reader.readByte(), 'E');
-    r.reader.skipToTerminator();
-    EXPECT_TRUE(r.reader.stopped());
-    r.reader.startRun();
-    EXPECT_FALSE(r.reader.stopped());
 }

@@ -24,12 +24,15 @@ class FakeLink : public ByteLink {
         ++reads;
         largestRequest = std::max(largestRequest, static_cast<int>(buffer.size()));
         if (chunks_.empty()) return 0;
-        std::string& front = chunks_.front();
-        const int n = static_cast<int>(std::min(buffer.size(), front.size()));
-        std::memcpy(buffer.data(), front.data(), static_cast<size_t>(n));
-        front.erase(0, static_cast<size_t>(n));
-        if (front.empty()) chunks_.pop_front();
-        return n;
+        const std::string& front = chunks_.front();
+        const size_t n = std::min(buffer.size(), front.size() - taken_);
+        std::memcpy(buffer.data(), front.data() + taken_, n);
+        taken_ += n;
+        if (taken_ == front.size()) {
+            chunks_.pop_front();
+            taken_ = 0;
+        }
+        return static_cast<int>(n);
     }
     int serialOutputWaiting() override { return 0; }
     void waitOutputDrained() override { ++drains; }
@@ -47,6 +50,7 @@ class FakeLink : public ByteLink {
 
   private:
     std::deque<std::string> chunks_;
+    size_t taken_ = 0; // bytes of the front chunk already read
 };
 
 } // namespace plotanix::testing

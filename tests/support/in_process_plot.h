@@ -34,7 +34,9 @@ inline std::pair<int32_t, int32_t> textCell(std::string_view text) {
 
 class InProcessPlot {
   public:
-    explicit InProcessPlot(StatusLine* status = nullptr) : session(link, log, status) {
+    explicit InProcessPlot(StatusLine* status = nullptr, PlotterModel model = PlotterModel::hp86b,
+                           Paper paper = Paper::letter)
+        : session(link, log, status, model, paper) {
         session.createPage();
         session.useFont(labelFont());
     }
@@ -47,6 +49,11 @@ class InProcessPlot {
     // One run over what was fed, until the line falls silent.
     InProcessPlot& run() {
         result = session.run();
+        return *this;
+    }
+    // The stream is over: an instruction cut by it is carried out as far as it goes.
+    InProcessPlot& end() {
+        session.endStream();
         return *this;
     }
     InProcessPlot& run(std::string_view stream) {

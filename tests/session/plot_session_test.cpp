@@ -1,0 +1,155 @@
+// The page depends on the bytes, never on their timing: a stream split into
+// runs anywhere (the line falling silent between any two bytes) gives the
+// page, the transcript, the replies and the counts of the whole stream.
+
+#include "session/plot_session.h"
+
+#include "logfile/transcript_format.h"
+#include "support/in_process_plot.h"
+
+#include <gtest/gtest.h>
+
+namespace plotanix {
+namespace {
+
+using testing::InProcessPlot;
+
+struct Outcome {
+    std::vector<uint8_t> pixels;
+    std::string transcript;
+    std::string replies;
+    RunResult counts;
+};
+
+// The stream in runs that end at the given split points.
+Outcome plotInRuns(PlotterModel model, std::string_view stream, const std::vector<size_t>& splits) {
+    InProcessPlot plot(nullptr, model);
+    plot.keepTranscript();
+    Outcome out;
+    size_t from = 0;
+    auto runTo = [&](size_t to) {
+        plot.run(stream.substr(from, to - from));
+        out.counts.instructions += plot.result.instructions;
+        out.counts.ignored += plot.result.ignored;
+        from = to;
+    };
+    for (size_t at : splits)
+        runTo(at);
+    runTo(stream.size());
+    out.pixels = plot.page().pixels;
+    out.transcript = plot.transcript();
+    out.replies = plot.link.written;
+    return out;
+}
+
+// A record follows the chunk that held its instruction, so where it lands
+// depends on the chunks; which records there are, and in what order, does not.
+std::pair<std::string, std::string> bytesAndRecords(std::string transcript, PlotterModel model) {
+    std::string records;
+    for (size_t at = transcript.find(transcript::recordStart); at != std::string::npos;
+         at = transcript.find(transcript::recordStart, at)) {
+        const size_t end = transcript.find(transcript::recordEnd, at + 4);
+        const std::string mnemonic = transcript.substr(at + 4, end - at - 4);
+        if (end == std::string::npos || mnemonic.size() > 2 || plotterKnows(model, mnemonic)) {
+            ++at;
+            continue;
+        }
+        records += mnemonic + " ";
+        transcript.erase(at, end + 3 - at);
+    }
+    return {transcript, records};
+}
+
+struct Stream {
+    PlotterModel model;
+    std::string bytes;
+};
+
+const Stream streams[] = {
+    // A BASIC program that computes between points.
+    {PlotterModel::hp86b, "SP1;PU;PA100,100;PD200,200;PA300,100;PU;"},
+    {PlotterModel::hp86b, "SP2;DI0,1;PD300,300,250,100;LBHELLO\x03;CP2,1;PA50,50;SP4;PA60,0;"},
+    {PlotterModel::hp86b, "ZZ1,2;PA10,10;XX;PD20,20,-30.5,1e2;OI;DF;PA0,0;LBX\x03garbage;OP;"},
+    {PlotterModel::hp7470a, "IN;SP2;PA100,100;PD2000,2000,3000,100;PU;LBHELLO\x03PA500,500;CI500;"},
+    {PlotterModel::hp7470a, "IN;ZZ;SP1;PR100,0 0,-100PD;PR500,500;OI;OA;\x1b.B\x1b.M0;;13:OE;"},
+    {PlotterModel::hp7470a,
+     "SC0,100,0,100;PA10,10;PD90,90;DI0,1;LBUP\x03SP3;PU0,0PD50,0\r\nPU;OC;"},
+};
+
+TEST(PlotSession, AStreamSplitIntoRunsAnywhereGivesTheWholeStreamsPage) {
+    for (const Stream& s : streams) {
+        const Outcome whole = plotInRuns(s.model, s.bytes, {});
+        EXPECT_GT(testing::inkedPixels(PageImage{800, 600, 24, 2400, whole.pixels}), 0) << s.bytes;
+        const auto wholeTranscript = bytesAndRecords(whole.transcript, s.model);
+        std::vector<size_t> everyByte;
+        for (size_t at = 1; at < s.bytes.size(); ++at) {
+            everyByte.push_back(at);
+            const Outcome split = plotInRuns(s.model, s.bytes, {at});
+            const std::string where = s.bytes.substr(0, at) + " | " + s.bytes.substr(at);
+            EXPECT_EQ(split.pixels, whole.pixels) << where;
+            EXPECT_EQ(bytesAndRecords(split.transcript, s.model), wholeTranscript) << where;
+            EXPECT_EQ(split.replies, whole.replies) << where;
+            EXPECT_EQ(split.counts.instructions, whole.counts.instructions) << where;
+            EXPECT_EQ(split.counts.ignored, whole.counts.ignored) << where;
+        }
+        const Outcome byteByByte = plotInRuns(s.model, s.bytes, everyByte);
+        EXPECT_EQ(byteByByte.pixels, whole.pixels) << s.bytes;
+        EXPECT_EQ(byteByByte.replies, whole.replies) << s.bytes;
+    }
+}
+
+// The HP-86B model's defaults come with each new page, not with each run;
+// the 7470A keeps its state across new paper, as the plotter does.
+TEST(PlotSession, ANewPageStartsTheModelsPageAndARunDoesNot) {
+    InProcessPlot hp86b;
+    hp86b.run("SP2;PU;PA100,100;");
+    EXPECT_EQ(hp86b.state().frontColour, penColours[2]);
+    hp86b.run("PD200,100;");
+    EXPECT_EQ(hp86b.page().pixel(230, 440), penColours[2]); // blue, from where the pen stood
+    EXPECT_EQ(hp86b.page().pixel(80, 540), penColours[0]);  // no stray line from (0,0)
+    hp86b.session.newPage();
+    hp86b.run("PA10,10;");
+    EXPECT_EQ(hp86b.state().frontColour, penColours[1]);
+    EXPECT_EQ(hp86b.page().pixel(85, 535), penColours[1]); // the pen went down at (0,0) again
+    EXPECT_EQ(hp86b.page().pixel(230, 440), penColours[0]);
+
+    InProcessPlot hp7470a(nullptr, PlotterModel::hp7470a);
+    hp7470a.run("SP2;PA100,100;");
+    hp7470a.session.newPage();
+    hp7470a.run("OA;");
+    EXPECT_EQ(hp7470a.link.written, "100,100,0\r");
+}
+
+// An output query whose ';' has not come when the line falls silent is
+// answered then, as the HP-86B's plotter always answered at silence; its
+// ';' later ends it without a second reply.
+TEST(PlotSession, AQueryCutBySilenceIsAnsweredOnce) {
+    InProcessPlot p;
+    p.run("OI");
+    EXPECT_EQ(p.link.written, "7470A\r\n");
+    p.run(";OE;");
+    EXPECT_EQ(p.link.written, "7470A\r\n0\r\n");
+}
+
+// Every read's bytes are in the transcript before the model takes one of
+// them, at most a chunk at a time: a record follows the chunk that held it.
+TEST(PlotSession, RecordsFollowTheChunkThatHeldTheirInstruction) {
+    InProcessPlot p;
+    p.keepTranscript();
+    const std::string stream = "ZZ;PA" + std::string(300, '1') + ";";
+    p.run(stream);
+    EXPECT_EQ(p.transcript(), stream.substr(0, 256) + "****ZZ***" + stream.substr(256));
+}
+
+// Another drawing (the renderer's next file) starts from power-on.
+TEST(PlotSession, StartingAfreshForgetsTheHalfReadInstruction) {
+    InProcessPlot p(nullptr, PlotterModel::hp7470a);
+    p.run("SP2;PA100,100;PD5000,");
+    p.session.startAfresh();
+    p.run("OA;");
+    EXPECT_EQ(p.link.written, "0,0,0\r");
+    EXPECT_EQ(testing::inkedPixels(p.page()), 0);
+}
+
+} // namespace
+} // namespace plotanix
