@@ -1,6 +1,7 @@
 #include "app/options_screen.h"
 
 #include "app/menus.h"
+#include "common/printable.h"
 
 namespace plotanix {
 
@@ -34,12 +35,12 @@ void OptionsScreen::show() {
     std::vector<std::string> lines;
     for (const SettingRow* row : entries_) {
         lines.push_back(padded(std::string(row->title), titleWidth) +
-                        padded(settings_.value(row->key), valueWidth) +
+                        padded(printable(settings_.value(row->key)), valueWidth) +
                         std::string(sourceName(settings_.source(row->key))));
     }
     printMenu(screen_, lines);
     screen_.printLine("");
-    screen_.printLine(message_);
+    screen_.printLine(printable(message_));
     screen_.printLine("A number changes that setting; Enter or Esc goes back.");
     screen_.printText("Option : ");
     message_.clear();
@@ -53,7 +54,7 @@ OptionsScreen::Next OptionsScreen::onKey(std::string_view key) {
     editing_ = entries_[index];
     screen_.printLine(key);
     screen_.printText(std::string(editing_->title) + " (Enter keeps " +
-                      settings_.value(editing_->key) + "): ");
+                      printable(settings_.value(editing_->key)) + "): ");
     return Next::readLine;
 }
 

@@ -4,6 +4,7 @@
 #include "app/options_screen.h"
 #include "app/page_copies.h"
 #include "app/queued_bytes.h"
+#include "common/printable.h"
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 
@@ -128,10 +129,10 @@ PlotterApp::Ending PlotterApp::startScreen() {
 
 std::string PlotterApp::information() const {
     if (settings.model() == PlotterModel::hp86b)
-        return "HP 7470A plotter for the HP-86B on serial line " + portName();
+        return "HP 7470A plotter for the HP-86B on serial line " + printable(portName());
     const char* paper = settings.paper() == Paper::a4 ? "A4" : "letter";
     return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper +
-           " paper) on serial line " + portName();
+           " paper) on serial line " + printable(portName());
 }
 
 // Until Enter or Esc at its prompt; the start screen is then drawn anew.
@@ -186,6 +187,10 @@ bool PlotterApp::prepare() {
     uint8_t stale[1];
     while (serial.serialInputWaiting() > 0 && serial.readSerial(stale) > 0) {
     }
+    // A transcript that stops being written is said at once, on the last row.
+    log.onTrouble([this](const LogFile::Trouble& trouble) {
+        showLineNotice(LogFile::describe(trouble, LogFile::defaultName));
+    });
     log.openLog(settings.dir() + "/" + LogFile::defaultName);
     store = std::make_unique<PageStore>(
         settings.dir(), log,
@@ -201,14 +206,14 @@ bool PlotterApp::openLine() {
     lineSettings.baud = settings.baud();
     if (serial.openSerialPort(portName(), lineSettings)) {
         serial.setInterruptDescriptor(wait.signalDescriptor());
-        console.printLine("SerialPort " + portName() + " opened with success");
+        console.printLine("SerialPort " + printable(portName()) + " opened with success");
         console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
         return true;
     }
-    console.printLine("Error, can't open the serial port: " + portName());
+    console.printLine("Error, can't open the serial port: " + printable(portName()));
     const std::string device = serial.devicePath().empty() ? portName() : serial.devicePath();
     for (const std::string& reason : explainOpenError(device, serial.openError()))
-        console.printLine(reason);
+        console.printLine(printable(reason));
     console.printLine("Name another device with --port, PLOTANIX_PORT or on the options screen.");
     return false;
 }
@@ -217,6 +222,8 @@ bool PlotterApp::openLine() {
 // the previous one went, until the first plot.
 void PlotterApp::reportNoLog() {
     if (!log.isOpen()) console.printLine("Running without a log: " + log.lastError());
+    if (const auto trouble = log.trouble())
+        console.printLine(LogFile::describe(*trouble, LogFile::defaultName));
     if (!log.keptAs().empty() && !plotted) {
         const std::string name = std::filesystem::path(log.keptAs()).filename().string();
         console.printLine("The previous transcript is kept as " + name);
@@ -353,8 +360,13 @@ void PlotterApp::showLineNotice(const std::string& text) {
 
 int PlotterApp::shutdown() {
     log.truncateLog();
+    std::optional<LogFile::Trouble> unwritten = log.trouble();
     log.closeLog();
     console.printLine("");
+    if (unwritten) {
+        unwritten->kind = LogFile::Trouble::Kind::unwritten;
+        console.printLine(LogFile::describe(*unwritten, LogFile::defaultName));
+    }
     if (imageErrorFlag) console.printLine("Error creating image!");
     console.printLine("ENTER to quit...");
     console.readLine(wait);

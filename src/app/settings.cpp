@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include "app/config_file.h"
+#include "common/printable.h"
 
 #include <CLI/CLI.hpp>
 
@@ -182,7 +183,8 @@ std::string optionNames(const SettingRow& row) {
 }
 
 void usageError(std::ostream& err, const std::string& what) {
-    err << "plotanix: " << what << "\nUsage: plotanix [OPTIONS]; plotanix --help lists them.\n";
+    err << "plotanix: " << printable(what)
+        << "\nUsage: plotanix [OPTIONS]; plotanix --help lists them.\n";
 }
 
 // Returns the exit status when the program is to end now.
@@ -278,6 +280,11 @@ Source Settings::source(std::string_view key) const {
 std::string Settings::set(std::string_view key, std::string value, Source source) {
     const SettingRow* row = findSetting(key);
     if (row == nullptr) return "unknown setting " + std::string(key);
+    // Not part of any name or number: a NUL would cut the value short, and
+    // the others would reach the terminal and the journal with the value.
+    if (const auto control = controlByteIn(value))
+        return "the value contains a control character (" + printable(std::string(1, *control)) +
+               ")";
     const std::string why = row->check(value);
     if (!why.empty()) return why;
     entries_[std::string(key)] = {std::move(value), source};
@@ -329,6 +336,8 @@ Startup readSettings(int argc, const char* const* argv, const Environment& envir
     applyConfigFile(startup);
     applyEnvironment(startup, environment);
     startup.exitStatus = applyCommandLine(startup, argc, argv, out, err, version);
+    for (std::string& notice : startup.notices)
+        notice = printable(notice);
     // The default folder (the current one) is the only value not yet checked.
     std::string dir = startup.settings.dir();
     if (!startup.exitStatus && startup.settings.source("dir") == Source::defaults) {

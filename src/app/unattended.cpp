@@ -1,5 +1,6 @@
 #include "app/unattended.h"
 
+#include "app/journal.h"
 #include "app/page_copies.h"
 #include "app/queued_bytes.h"
 #include "console/event_wait.h"
@@ -18,7 +19,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 
@@ -27,23 +27,10 @@ namespace plotanix {
 namespace {
 
 constexpr int lineCheckMs = 1000; // how often a missing line is looked for
-constexpr const char* noFreeName = "every page file name is taken";
-
-// 2026-12-07T14:03:22+01:00: local time with its offset from UTC.
-std::string isoTimestamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    std::array<char, 40> text{};
-    std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S%z", &local);
-    std::string stamp = text.data();
-    if (stamp.size() > 2) stamp.insert(stamp.size() - 2, ":");
-    return stamp;
-}
 
 // Flushed at once: standard output may be a pipe or the journal.
 void say(std::FILE* to, const std::string& text) {
-    std::fprintf(to, "%s %s\n", isoTimestamp().c_str(), text.c_str());
+    std::fputs(journalLine(text).c_str(), to);
     std::fflush(to);
 }
 
@@ -75,8 +62,7 @@ bool lastingOpenError(int error) {
 // The journal lines for what the capture does.
 class JournalEvents : public CaptureEvents {
   public:
-    JournalEvents(const PageStore& store, const std::string& saveError, double gapSeconds)
-        : store_(store), saveError_(saveError), gapSeconds_(gapSeconds) {}
+    explicit JournalEvents(const PageStore& store) : store_(store) {}
 
     void runBegan(bool continuing) override {
         report(continuing ? "run began, continuing the page" : "run began");
@@ -89,16 +75,16 @@ class JournalEvents : public CaptureEvents {
             reportError("cannot save the vector copy " + store_.pathOf(saved.copyName) + ": " +
                         saved.copyError);
     }
-    void saveFailed(const PageStore::Saved& attempt, bool retrying) override {
-        reportError("cannot save " + store_.pathOf(attempt.name) + ": " + saveError_ +
-                    (retrying ? "; the page is kept and tried again in " + secondsText(gapSeconds_)
-                              : "; the page is lost"));
+    void saveFailed(const PageStore::Saved& attempt,
+                    std::optional<std::chrono::milliseconds> retryIn) override {
+        reportError("cannot save " + store_.pathOf(attempt.name) + ": " + attempt.error +
+                    (retryIn ? "; the page is kept and tried again in " +
+                                   secondsText(std::chrono::duration<double>(*retryIn).count())
+                             : "; the page is lost"));
     }
 
   private:
     const PageStore& store_;
-    const std::string& saveError_;
-    double gapSeconds_;
 };
 
 class UnattendedApp {
@@ -123,7 +109,6 @@ class UnattendedApp {
 
     UnattendedOptions options_;
     std::string device_;
-    std::string saveError_ = noFreeName;
     bool lineLost_ = false;
     bool lineSeen_ = false;
     EventWait wait_;
@@ -142,17 +127,8 @@ UnattendedApp::UnattendedApp(const UnattendedOptions& options)
     : options_(options), device_(serialDevicePath(options.port)),
       session_(serial_, log_, nullptr, options.model, options.paper),
       store_(options.dir.empty() ? "." : options.dir, log_,
-             [this](const PageImage& page, const std::string& path) {
-                 errno = 0;
-                 const bool saved = savePng(page, path);
-                 // Until the writer is called again, a failure is the search for a name.
-                 saveError_ = saved        ? noFreeName
-                              : errno != 0 ? std::strerror(errno)
-                                           : "the file could not be written";
-                 return saved;
-             }),
-      events_(store_, saveError_, options.pageGapSeconds),
-      capture_(session_, store_, events_, gapOf(options.pageGapSeconds)) {
+             [](const PageImage& page, const std::string& path) { return savePng(page, path); }),
+      events_(store_), capture_(session_, store_, events_, gapOf(options.pageGapSeconds)) {
     session_.keepDisplayList(options.vector != "off");
     copyPagesAs(options.vector, session_, store_);
 }
@@ -178,6 +154,15 @@ std::string UnattendedApp::folderName() const {
 
 bool UnattendedApp::prepare() {
     const std::string transcript = store_.pathOf(LogFile::defaultName);
+    log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
+        using Kind = LogFile::Trouble::Kind;
+        const std::string text = LogFile::describe(trouble, transcript);
+        if (trouble.kind == Kind::writtenAgain || trouble.kind == Kind::recreated) {
+            report(text);
+        } else {
+            reportError(text);
+        }
+    });
     if (!log_.openLog(transcript)) {
         const int error = errno;
         // Rather than lose the earlier transcript, this run keeps none.
@@ -299,10 +284,15 @@ int UnattendedApp::finish() {
     const bool saved = capture_.endRequested();
     keepQueuedBytes();
     log_.truncateLog();
+    std::optional<LogFile::Trouble> unwritten = log_.trouble();
     log_.closeLog();
+    if (unwritten) {
+        unwritten->kind = LogFile::Trouble::Kind::unwritten;
+        reportError(LogFile::describe(*unwritten, store_.pathOf(LogFile::defaultName)));
+    }
     const char* name = signalNumber != 0 ? sigabbrev_np(signalNumber) : nullptr;
     report(std::string("stopped on SIG") + (name != nullptr ? name : "?"));
-    return saved ? 0 : 1;
+    return saved && !unwritten ? 0 : 1;
 }
 
 // What the line still holds goes into the transcript (after the page's

@@ -17,7 +17,7 @@ void Capture::dataWaiting() {
     totals_.ignored += result.ignored;
     pageWaiting_ = true;
     // The gap counts from the end of the run: the time it took is plotting.
-    savePoint_ = now_() + pageGap_;
+    savePoint_ = std::max(now_() + pageGap_, retryAt_);
 }
 
 void Capture::timePassed() {
@@ -38,18 +38,31 @@ bool Capture::endRequested() {
 bool Capture::savePage(bool retrying) {
     const PageStore::Saved saved = store_.savePage(session_.page());
     if (!saved.ok) {
-        if (!failedBefore_ || !retrying) events_.saveFailed(saved, retrying);
-        failedBefore_ = true;
-        savePoint_ = now_() + pageGap_;
+        ++failures_;
+        const std::chrono::milliseconds delay = retryDelay();
+        retryAt_ = savePoint_ = now_() + delay;
+        if (!retrying || saved.error != reportedError_)
+            events_.saveFailed(saved, retrying ? std::optional(delay) : std::nullopt);
+        reportedError_ = saved.error;
         return false;
     }
     events_.pageSaved(saved, totals_);
     session_.newPage();
     store_.markNewPage();
     pageWaiting_ = false;
-    failedBefore_ = false;
+    failures_ = 0;
+    reportedError_.clear();
+    retryAt_ = {};
     totals_ = {};
     return true;
+}
+
+// However short the gap, a disk that stays full is not tried in a loop.
+std::chrono::milliseconds Capture::retryDelay() const {
+    std::chrono::milliseconds backoff = firstRetry;
+    for (int i = 1; i < failures_ && backoff < longestRetry; ++i)
+        backoff *= 2;
+    return std::max(pageGap_, std::min(backoff, longestRetry));
 }
 
 } // namespace plotanix

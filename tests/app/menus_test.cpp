@@ -9,6 +9,7 @@
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -70,6 +71,7 @@ class PageMenuTest : public ::testing::Test {
     bool failSaves = false;
     PageStore store{dir.path().string(), plot.log,
                     [this](const PageImage& page, const std::string& path) {
+                        if (failSaves) errno = ENOSPC;
                         return !failSaves && savePng(page, path);
                     }};
     FakeScreen screen;
@@ -80,7 +82,7 @@ class PageMenuTest : public ::testing::Test {
 // says so, marks nothing and keeps its number.
 TEST_F(PageMenuTest, KeysSaveMarkContinueAndQuit) {
     failSaves = true;
-    EXPECT_EQ(reply("1"), "1  Error, can't save the page: PLOTTER_00001.PNG");
+    EXPECT_EQ(reply("1"), "1  Error, can't save PLOTTER_00001.PNG: No space left on device");
     EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;");
     failSaves = false;
     EXPECT_EQ(reply("1"), "1  Ok.");

@@ -126,6 +126,31 @@ TEST(Settings, AConfigFileWithBadLinesStillStarts) {
               "9600/dev/ttyUSB1a4off");
 }
 
+// A control character, or a NUL that would cut the value short, is never
+// part of a setting: refused with the reason from every source, and the
+// value before stands.
+TEST(Settings, RefuseControlCharactersFromEverySource) {
+    const std::string refused = "the value contains a control character ";
+    const Started line = start({"--port", "/dev/tty\x1b[2J"});
+    const Started environment = start({}, {{"PLOTANIX_DIR", "/tmp\nforged"}});
+    const Started file = start({}, {}, "port = /dev/tty\0S0\n"s);
+    Settings screen; // the options screen sets what is typed as from the config file
+    const std::string typed = screen.set("port", "/dev/ttyS0\x07", Source::configFile);
+    const std::pair<std::string, std::string> messages[] = {
+        {line.err.substr(0, line.err.find('\n')),
+         "plotanix: --port /dev/tty\\x1b[2J: " + refused + "(\\x1b)"},
+        {environment.startup.notices.at(0), "PLOTANIX_DIR: " + refused + "(\\x0a); ignored"},
+        {file.startup.notices.at(0),
+         file.startup.configPath + " line 1: " + refused + "(\\x00); ignored"},
+        {typed, refused + "(\\x07)"}};
+    for (const auto& [message, expected] : messages)
+        EXPECT_EQ(message, expected);
+    EXPECT_EQ(line.startup.exitStatus, 2);
+    EXPECT_NE(environment.startup.settings.dir(), "/tmp\nforged");
+    EXPECT_EQ(file.startup.settings.port(), "COM1");
+    EXPECT_EQ(screen.port(), "COM1");
+}
+
 TEST(ConfigFile, KeepsOtherLinesWritesAtomicallyAndFollowsNoLink) {
     EXPECT_EQ(withSetting("# note\nbaud = 300\nport=COM2\nbaud = 600\n", "baud", "1200"),
               "# note\nbaud = 1200\nport=COM2\n");
