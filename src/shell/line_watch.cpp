@@ -56,8 +56,8 @@ void LineWatch::lose() {
     if (events_ != nullptr) events_->lineLost();
 }
 
-int LineWatch::take(std::span<uint8_t> buffer) {
-    const int got = lost_ ? -1 : serial_.readAvailable(buffer);
+int LineWatch::take(std::span<uint8_t> buffer, bool* arrived) {
+    const int got = lost_ ? -1 : serial_.readAvailable(buffer, arrived);
     if (got < 0) lose();
     return got;
 }

@@ -56,8 +56,8 @@ class LineWatch {
     // The line has hung up: closed, and looked for again.
     void lose();
     // What the driver holds, without waiting; -1 when the line is gone
-    // (then it is lost).
-    int take(std::span<uint8_t> buffer);
+    // (then it is lost). arrived: whether anything came, data or not.
+    int take(std::span<uint8_t> buffer, bool* arrived = nullptr);
 
     // The line as the plotter model answers on it.
     SerialLink& link() { return serial_; }

@@ -23,15 +23,15 @@ void PlotRun::handOver() {
 }
 
 void PlotRun::onLineData() {
-    const int got = line_.take(std::span(chunk_).subspan(held_));
+    bool arrived = false;
+    const int got = line_.take(std::span(chunk_).subspan(held_), &arrived);
     if (got < 0) {
         end();
         return;
     }
-    if (got == 0) return;
+    // A byte that came with an error is dropped, yet it was the line's.
+    if (arrived) timing_.byteArrived(Clock::now());
     held_ += static_cast<size_t>(got);
-    const Clock::time_point now = Clock::now();
-    timing_.byteArrived(now);
     if (held_ < chunk_.size()) return;
     handOver();
     startRead(Clock::now());

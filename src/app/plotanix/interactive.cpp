@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 
 namespace plotanix {
 
@@ -207,9 +208,14 @@ bool PlotterApp::openLine() {
     return false;
 }
 
-// A transcript that is not being kept is worth knowing at every wait.
+// A transcript that is not being kept is worth knowing at every wait; where
+// the previous one went, until the first plot.
 void PlotterApp::reportNoLog() {
     if (!log.isOpen()) console.printLine("Running without a log: " + log.lastError());
+    if (!log.keptAs().empty() && !plotted) {
+        const std::string name = std::filesystem::path(log.keptAs()).filename().string();
+        console.printLine("The previous transcript is kept as " + name);
+    }
 }
 
 // ---------------------------------------------------------------- plot runs
@@ -228,6 +234,7 @@ int PlotterApp::plotCycle() {
         // "The line ... is back" has served its purpose once plotting resumes.
         showLineNotice("");
         status.reset();
+        plotted = true;
         PlotRun run(session, line, [this] { status.showHeld(); });
         const int ending = loop.run(run);
         const RunResult result = run.end();

@@ -74,6 +74,7 @@ class PlotterApp : private LineWatch::Events {
     std::string configPath;
     std::vector<std::string> notices; // shown on the first start screen
     bool imageErrorFlag = false;
+    bool plotted = false; // a plot run has begun since the start
 
     // Declared first, destroyed last: the terminal is given back after
     // everything else has been released.

@@ -164,6 +164,7 @@ int UnattendedApp::run() {
     if (!prepare()) return 1;
     report("started: " + device_ + " at " + std::to_string(settings_.baud) + " baud, pages in " +
            folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
+    if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!openLineAtStart()) return 1;
     while (true) {
         GapWait waiting(capture_);
@@ -188,10 +189,15 @@ bool UnattendedApp::prepare() {
     const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
     if (!log_.openLog(transcript)) {
         const int error = errno;
-        reportError("cannot write the transcript " + transcript + ": " +
-                    (error == EWOULDBLOCK ? "another Plotanix is using this folder"
-                                          : std::strerror(error)));
-        return false;
+        // Rather than lose the earlier transcript, this run keeps none.
+        if (log_.keepFailed()) {
+            reportError(log_.lastError() + "; running without a transcript");
+        } else {
+            reportError("cannot write the transcript " + transcript + ": " +
+                        (error == EWOULDBLOCK ? "another Plotanix is using this folder"
+                                              : std::strerror(error)));
+            return false;
+        }
     }
     if (!plotting_.preparePage()) {
         reportError("cannot make the page image: not enough memory");
