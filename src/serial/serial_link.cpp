@@ -200,7 +200,6 @@ size_t MarkedInput::decode(uint8_t* bytes, size_t count) {
     }
     return out;
 }
-}
 
 std::vector<std::string> explainOpenError(const std::string& device, int error) {
     if (error == EBUSY) return {device + ": in use by another program"};
