@@ -193,8 +193,7 @@ bool PlotterApp::prepare() {
 }
 
 bool PlotterApp::openLine() {
-    LineSettings lineSettings;
-    lineSettings.baud = settings.baud;
+    const LineSettings lineSettings = lineSettingsOf(settings);
     const std::string device = devicePath(settings);
     if (line.open(device, lineSettings)) {
         console.printLine("SerialPort " + settings.port + " opened with success");

@@ -1,6 +1,7 @@
 #pragma once
-// The plot session both front ends make from the settings.
+// What both front ends make from the settings: the plot session and the line.
 
+#include "serial/serial_link.h"
 #include "settings/settings.h"
 #include "shell/plot_assembly.h"
 
@@ -11,6 +12,12 @@ inline PlotSetup plotSetupOf(const Settings& settings) {
     if (settings.vector == VectorCopy::svg) vector = CopyFormat::svg;
     if (settings.vector == VectorCopy::pdf) vector = CopyFormat::pdf;
     return {settings.model, settings.paper, vector, settings.dir};
+}
+
+inline LineSettings lineSettingsOf(const Settings& settings) {
+    LineSettings line;
+    line.baud = settings.baud;
+    return line;
 }
 
 } // namespace plotanix

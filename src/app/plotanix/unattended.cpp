@@ -207,9 +207,7 @@ bool UnattendedApp::prepare() {
 }
 
 bool UnattendedApp::openLineAtStart() {
-    LineSettings lineSettings;
-    lineSettings.baud = settings_.baud;
-    if (line_.open(device_, lineSettings)) {
+    if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
         return true;
     }
