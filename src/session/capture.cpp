@@ -1,6 +1,6 @@
 #include "session/capture.h"
 
-#include <algorithm>
+#include "common/deadline.h"
 
 namespace plotanix {
 
@@ -9,10 +9,17 @@ Capture::Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
     : session_(session), store_(store), events_(events), pageGap_(pageGap), now_(std::move(now)) {}
 
 void Capture::dataWaiting() {
+    runBegins();
+    runEnded(session_.run());
+}
+
+// Within the gap the computer only paused: the plot goes on where it was,
+// as it would have without the pause.
+void Capture::runBegins() {
     events_.runBegan(pageWaiting_);
-    // Within the gap the computer only paused: the plot goes on where it
-    // was, as it would have without the pause.
-    const RunResult result = session_.run();
+}
+
+void Capture::runEnded(RunResult result) {
     totals_.instructions += result.instructions;
     totals_.ignored += result.ignored;
     pageWaiting_ = true;
@@ -26,9 +33,12 @@ void Capture::timePassed() {
 
 int Capture::msUntilSave() const {
     if (!pageWaiting_) return -1;
-    // Rounded up, so a wait never ends just before the save point and spins.
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(savePoint_ - now_());
-    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, 1'000'000'000));
+    return msUntil(savePoint_, now_());
+}
+
+std::optional<Capture::Clock::time_point> Capture::savePoint() const {
+    if (!pageWaiting_) return std::nullopt;
+    return savePoint_;
 }
 
 bool Capture::endRequested() {

@@ -45,12 +45,18 @@ class Capture {
 
     // The computer is sending: one plot run, until the line falls silent.
     void dataWaiting();
+    // The same for a program that runs the plot itself: the run begins,
+    // and it has ended with these counts.
+    void runBegins();
+    void runEnded(RunResult result);
     // Saves the page once the gap after the last run is over. A failed save
     // is tried again after a second, then twice as long each time it fails
     // again up to a minute, and never sooner than the gap.
     void timePassed();
     // Milliseconds until the next save point, or -1 when no page waits.
     int msUntilSave() const;
+    // The next save point on the capture's clock, if a page waits.
+    std::optional<Clock::time_point> savePoint() const;
     // The program ends: a page not yet saved is saved now. False when it
     // could not be (it is lost with the program).
     bool endRequested();

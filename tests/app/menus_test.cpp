@@ -1,11 +1,11 @@
 // The start, page and options menus in process: a fake screen, the session on a fake
 // line, pages saved into a temporary folder.
 
-#include "app/menus.h"
-#include "app/options_screen.h"
-#include "app/settings.h"
+#include "app/plotanix/menus.h"
+#include "app/plotanix/options_screen.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
+#include "settings/settings.h"
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
 
@@ -132,7 +132,7 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
     }
     EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "vector=pdf",
                                                "dir=" + folder.path().string()}));
-    EXPECT_EQ(settings.source("baud"), Source::configFile);
+    EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
     EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
     for (const std::string ignored : {"0", "9", "x", "\b"})

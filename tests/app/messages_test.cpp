@@ -3,9 +3,9 @@
 // shown as \xNN, so that no message can command the terminal or start a
 // forged line in the journal.
 
-#include "app/journal.h"
-#include "app/options_screen.h"
-#include "app/settings.h"
+#include "app/plotanix/journal.h"
+#include "app/plotanix/options_screen.h"
+#include "settings/settings.h"
 #include "common/printable.h"
 #include "logfile/log_file.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "app/menus.h"
+#include "app/plotanix/menus.h"
 
 #include "common/printable.h"
 #include "session/page_store.h"

@@ -1,4 +1,4 @@
-#include "app/journal.h"
+#include "app/plotanix/journal.h"
 
 #include "common/printable.h"
 
