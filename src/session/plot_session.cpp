@@ -25,10 +25,12 @@ PlotSession::PlotSession(ByteLink& link, LogFile& log, StatusLine* status, Plott
 PlotSession::~PlotSession() = default;
 
 bool PlotSession::createPage() {
-    page_ = createPageImage(pageWidth, pageHeight, 24);
+    // Blank paper from the start, so a page saved before any run is white:
+    // born white, its pixels written once.
+    page_ = createPageImage(pageWidth, pageHeight, 24, penColours[0]);
     if (!page_) return false;
-    // Blank paper from the start, so a page saved before any run is white.
-    blankPage();
+    newPagePending_ = false;
+    if (list_) list_->clear();
     return true;
 }
 
