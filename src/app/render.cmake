@@ -4,7 +4,7 @@
 # the output library are not), and outside sanitizer builds the C++ runtime
 # is linked in rather than loaded and relocated at every start.
 find_package(Threads REQUIRED)
-add_executable(plotanix-render render_main.cpp render_batch.cpp render_renderer.cpp)
+add_executable(plotanix-render render_main.cpp render_batch.cpp render_renderer.cpp render_copies.cpp)
 target_link_libraries(plotanix-render PRIVATE plotanix_core plotanix_output Threads::Threads)
 target_compile_definitions(plotanix-render PRIVATE PLOTANIX_VERSION="${PROJECT_VERSION}")
 target_link_options(plotanix-render PRIVATE LINKER:--as-needed)

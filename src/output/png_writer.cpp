@@ -66,4 +66,8 @@ bool savePng(const PageImage& image, const std::string& fileName, Durability dur
     });
 }
 
+bool writePng(FILE* file, const PageImage& image, PngCompression compression) {
+    return usableImage(image) && encodeImage(file, image, compression) && std::fflush(file) == 0;
+}
+
 } // namespace plotanix

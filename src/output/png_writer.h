@@ -4,6 +4,7 @@
 
 #include "output/atomic_file.h"
 
+#include <cstdio>
 #include <string>
 
 namespace plotanix {
@@ -22,5 +23,8 @@ enum class PngCompression { plotter, fast };
 bool savePng(const PageImage& image, const std::string& fileName,
              Durability durability = Durability::synced,
              PngCompression compression = PngCompression::plotter);
+// The same PNG into an open file (standard output, a device); true when every
+// byte was handed over.
+bool writePng(FILE* file, const PageImage& image, PngCompression compression);
 
 } // namespace plotanix
