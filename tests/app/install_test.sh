@@ -16,5 +16,9 @@ for page in plotanix plotanix-render; do
     echo "$text" | grep -q "EXIT STATUS" || { echo "$page: no EXIT STATUS"; exit 1; }
 done
 man -l "$root/share/man/man1/plotanix.1" | grep -q "/dev/ttyUSB0"
+# The renderer finds its copy module from where it was installed.
+printf 'IN;SP1;PD100,100;' >"$stage/plot.hpgl"
+"$root/bin/plotanix-render" -q -o "$stage/plot.svg" "$stage/plot.hpgl"
+grep -q "<svg" "$stage/plot.svg"
 "$root/bin/plotanix" --help | grep -q -- "--port DEVICE"
 echo "installed and rendered"
