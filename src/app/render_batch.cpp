@@ -241,7 +241,6 @@ class JobWriter {
         if (!writeInPlace(reason)) fail(name, reason, errno);
         return !failure_;
     }
-    bool failed() const { return failure_; }
     bool blank() const { return blank_; }
 
   private:
@@ -305,10 +304,8 @@ class JobWriter {
         shared_.reporter.say(reason.empty() ? shared_.reporter.describeWrite(name, error)
                                             : "cannot write " + name + ": " + reason);
         const std::string& folder = shared_.options.outputFolder;
-        if (!folder.empty() && !shared_.folderGone && !isFolder(folder)) {
-            shared_.folderGone = true;
+        if (!folder.empty() && !isFolder(folder) && !shared_.folderGone.exchange(true))
             shared_.reporter.say("the output folder " + folder + " is gone; stopping");
-        }
     }
 
     const RenderJob& job_;

@@ -202,15 +202,15 @@ bool maySavePages(const std::string& input) {
     return false;
 }
 
-// The output's numbered pages, as "dir/stem-" and ".ext": whether path is one.
-bool numberedPageOf(const std::string& output, const std::string& path) {
-    const std::string first = numberedName(output, 0);
-    const size_t digits = first.size() - extensionOf(output).size() - 5;
-    if (path.size() != first.size() || path.compare(0, digits, first, 0, digits) != 0 ||
-        path.compare(digits + 5, std::string::npos, first, digits + 5) != 0)
-        return false;
-    return std::all_of(path.begin() + digits, path.begin() + digits + 5,
-                       [](char c) { return c >= '0' && c <= '9'; });
+// The output whose numbered page the path would be (out-00001.png ->
+// out.png), or "" when it is none.
+std::string unnumbered(const std::string& path) {
+    const size_t dot = path.size() - extensionOf(path).size();
+    if (dot < 6 || path[dot - 6] != '-') return {};
+    const bool digits = std::all_of(path.begin() + static_cast<ptrdiff_t>(dot) - 5,
+                                    path.begin() + static_cast<ptrdiff_t>(dot),
+                                    [](char c) { return c >= '0' && c <= '9'; });
+    return digits ? path.substr(0, dot - 6) + path.substr(dot) : std::string();
 }
 
 // Where each input's page goes. Refuses names that would lose a picture or
@@ -249,19 +249,19 @@ std::vector<RenderJob> planJobs(const Options& options, Target target,
         }
     }
     // Numbered pages: only a transcript with a SAVE PAGE marker writes them.
-    std::vector<std::pair<std::string, std::string>> files; // full path, what it is
+    std::map<std::string, const RenderJob*> outputs; // full path -> its job
     for (const RenderJob& job : jobs) {
-        if (job.input != "-") files.emplace_back(fullPath(job.input), "the input " + job.input);
-        if (!job.inPlace) files.emplace_back(fullPath(job.output), job.input + "'s output");
+        if (!job.inPlace) outputs.emplace(fullPath(job.output), &job);
     }
     for (const RenderJob& job : jobs) {
-        if (job.inPlace) continue;
-        const std::string pages = fullPath(job.output);
-        for (const auto& [path, what] : files) {
-            if (numberedPageOf(pages, path) && maySavePages(job.input)) {
-                throw UsageError("the saved pages of " + job.input + " (" +
-                                 numberedName(job.output, 1) + ", ...) could overwrite " + what);
-            }
+        for (const bool input : {true, false}) {
+            const std::string& name = input ? job.input : job.output;
+            if ((input && name == "-") || (!input && job.inPlace)) continue;
+            const auto owner = outputs.find(unnumbered(fullPath(name)));
+            if (owner == outputs.end() || !maySavePages(owner->second->input)) continue;
+            throw UsageError("the saved pages of " + owner->second->input + " (" +
+                             numberedName(owner->second->output, 1) + ", ...) could overwrite " +
+                             (input ? "the input " + name : job.input + "'s output"));
         }
     }
     return jobs;
