@@ -3,10 +3,11 @@
 # files, one whole process per file, the two programs taking turns file by
 # file, round after round. The files: the real ones of ../shared/hpgl-corpus
 # and hp2xx's own test files (when installed), and a generated line-heavy
-# page. Reported: the median of the rounds per file; over all real files
-# the median of the rounds' sums; the line-heavy page alone; the minor page
-# faults of one run over the real files. Ratios are hp2xx's time over
-# plotanix-render's: above 1, plotanix-render is faster.
+# page for each model. Reported: the median of the rounds per file; over all
+# real files the median of the rounds' sums and the geometric mean of the
+# per-file ratios; the line-heavy pages; the minor page faults of one run
+# over the real files. Ratios are hp2xx's time over plotanix-render's:
+# above 1, plotanix-render is faster.
 #
 # usage: tools/bench_render.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 7)
 # PLOTANIX_CORPUS names another folder of real files; PLOTANIX_BENCH_ARGS
@@ -37,23 +38,24 @@ command -v hp2xx >/dev/null || { echo "$0: hp2xx is not installed" >&2; exit 2; 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A busy graph as a computer plots it point by point, in the 7470A's
-# plotter units: a grid, then 150 curves of 500 points in three pens; some
-# 75000 instructions, 1 MB.
+# A busy graph as a computer plots it point by point: a grid, then 150
+# curves of 500 points in three pens; some 75000 instructions, 1 MB. $1 is
+# the plotter units across the page: 10000 for the 7470A, 640 for the
+# HP-86B's plotter (drawn with --model hp86b, one unit a pixel).
 generateLines() {
-    awk 'BEGIN {
-        printf "IN;SP1;";
-        for (g = 0; g <= 10000; g += 625) printf "PU%d,0;PD%d,7500;", g, g;
-        for (g = 0; g <= 7500; g += 625) printf "PU0,%d;PD10000,%d;", g, g;
+    awk -v w="$1" 'BEGIN {
+        h = w * 3 / 4; printf "IN;SP1;";
+        for (g = 0; g <= w; g += w / 16) printf "PU%d,0;PD%d,%d;", g, g, h;
+        for (g = 0; g <= h; g += w / 16) printf "PU0,%d;PD%d,%d;", g, w, g;
         for (c = 0; c < 150; ++c) {
-            printf "SP%d;PU0,3750;", 2 + c % 3;
+            printf "SP%d;PU0,%d;", 2 + c % 3, h / 2;
             for (i = 1; i <= 500; ++i) {
-                x = i * 20;
-                y = 3750 + (3000 - c * 20) * sin(x / 10000 * 6.2832 * (1 + c % 5)) * cos(x / 1500 + c / 7);
-                printf "PD%d,%d;", x, y;
+                x = i * w / 500;
+                y = h / 2 + (0.4 - c / 500) * h * sin(x / w * 6.2832 * (1 + c % 5)) * cos(x / w * 6.6 + c / 7);
+                printf "PD%.1f,%.1f;", x, y;
             }
         }
-        printf "PU0,0;SP0;";
+        printf "PU0,0;";
     }'
 }
 
@@ -77,12 +79,18 @@ if [[ -d $hp2xxTests ]]; then
 fi
 ((${#files[@]} > 0)) || { echo "$0: no real files (set PLOTANIX_CORPUS)" >&2; exit 2; }
 lines=$work/line-heavy.hpgl
-generateLines >"$lines"
+lines86=$work/line-heavy-hp86b.hpgl
+generateLines 10000 >"$lines"
+generateLines 640 >"$lines86"
 
-renderOne() { "$render" "${extra[@]}" -o "$work/render.png" "$1"; }
+# The HP-86B's page is drawn by its model, whatever the other options say.
+modelFor() { [[ $1 == "$lines86" ]] && echo --model=hp86b || true; }
+renderOne() { "$render" "${extra[@]}" $(modelFor "$1") -o "$work/render.png" "$1"; }
 otherCommand=(hp2xx -q -m png -f "$work/other.png")
 [[ -n $against ]] && otherCommand=("$against" "${extra[@]}" -o "$work/other.png")
-otherOne() { "${otherCommand[@]}" "$1"; }
+otherOne() {
+    if [[ -n $against ]]; then "${otherCommand[@]}" $(modelFor "$1") "$1"; else "${otherCommand[@]}" "$1"; fi
+}
 
 # One run: "wall-µs cpu-µs" (CPU time is user + system of the process, which
 # a busy machine disturbs less than the wall clock).
@@ -98,7 +106,7 @@ timeRun() {
 
 # Rounds of every file in turn, then the line-heavy page: each record is
 # "round file program wall cpu"; who goes first alternates by round.
-all=("${files[@]}" "$lines")
+all=("${files[@]}" "$lines" "$lines86")
 for ((round = 0; round < rounds; ++round)); do
     for ((i = 0; i < ${#all[@]}; ++i)); do
         if ((round % 2 == 0)); then
@@ -166,8 +174,10 @@ row "${#files[@]} real files, one process each" "$total" $(sumMedians render) $(
 awk '{ w += log($3 / $1); if ($2 > 0 && $4 > 0) { c += log($4 / $2); n++ } }
      END { printf "%-36s %8s | %26.2fx | %26.2fx\n", "geometric mean of the files'"'"' ratios", "",
            exp(w / NR), (n ? exp(c / n) : 0) }' "$work/ratios"
-row "line-heavy page" "$(stat -c %s "$lines")" $(fileMedians ${#files[@]} render) \
+row "line-heavy page, 7470A" "$(stat -c %s "$lines")" $(fileMedians ${#files[@]} render) \
     $(fileMedians ${#files[@]} other)
+row "line-heavy page, HP-86B" "$(stat -c %s "$lines86")" $(fileMedians $((${#files[@]} + 1)) render) \
+    $(fileMedians $((${#files[@]} + 1)) other)
 if [[ -x /usr/bin/time ]]; then
     echo "minor page faults, one run over the real files:" \
         "plotanix-render $(faults "$render" "${extra[@]}" -o "$work/render.png")," \
