@@ -1,47 +1,57 @@
 #!/usr/bin/env bash
 # Times plotanix-render against hp2xx (hp2xx -q -m png) on the same HP-GL
-# files: the real files of ../shared/hpgl-corpus, plus a generated 1 MB
-# line-heavy file and a label-heavy one. Each run is a whole process (or a
-# set of them), the two programs take turns, and the median of several runs
-# is compared. Besides one row per file, three totals:
-#   corpus, one call        all corpus files in one plotanix-render call,
-#                           against hp2xx run once per file;
-#   corpus, one per process plotanix-render run once per file, summed;
-#   line-heavy, one worker  the 1 MB file with -j 1.
+# files, one whole process per file, the two programs taking turns file by
+# file, round after round. The files: the real ones of ../shared/hpgl-corpus
+# and hp2xx's own test files (when installed), and a generated line-heavy
+# page for each model. Reported: the median of the rounds per file; over all
+# real files the median of the rounds' sums and the geometric mean of the
+# per-file ratios; the line-heavy pages; the minor page faults of one run
+# over the real files. Ratios are hp2xx's time over plotanix-render's:
+# above 1, plotanix-render is faster.
 #
-# usage: tools/bench_render.sh BUILD_DIR [RUNS]   (RUNS defaults to 7;
-# PLOTANIX_CORPUS names another folder of HP-GL files)
+# usage: tools/bench_render.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 7)
+# PLOTANIX_CORPUS names another folder of real files; PLOTANIX_BENCH_ARGS
+# adds options to every plotanix-render run (e.g. --model hp86b);
+# PLOTANIX_BENCH_AGAINST names another plotanix-render to run in hp2xx's
+# place, to measure one change (a build with it against one without).
 # Use a release build without sanitizers, on a machine otherwise at rest.
 set -euo pipefail
 
 if [[ $# -lt 1 || $# -gt 2 ]]; then
-    echo "usage: $0 BUILD_DIR [RUNS]" >&2
+    echo "usage: $0 BUILD_DIR|PROGRAM [ROUNDS]" >&2
     exit 2
 fi
-build=$1
-runs=${2:-7}
-render=$build/plotanix-render
+render=$1
+[[ -d $render ]] && render=$render/plotanix-render
+rounds=${2:-7}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 corpus=${PLOTANIX_CORPUS:-$repo/../shared/hpgl-corpus}
+hp2xxTests=/usr/share/doc/hp2xx/hp-tests
+read -r -a extra <<<"${PLOTANIX_BENCH_ARGS:-}"
 
-[[ -x $render ]] || { echo "$0: no plotanix-render in $build" >&2; exit 2; }
+against=${PLOTANIX_BENCH_AGAINST:-}
+
+[[ -x $render ]] || { echo "$0: no plotanix-render at $render" >&2; exit 2; }
+[[ -z $against || -x $against ]] || { echo "$0: no plotanix-render at $against" >&2; exit 2; }
 command -v hp2xx >/dev/null || { echo "$0: hp2xx is not installed" >&2; exit 2; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A busy graph as a computer would plot it point by point: a grid and 150
-# curves of 500 points in three pens, some 75000 instructions, 1 MB.
+# A busy graph as a computer plots it point by point: a grid, then 150
+# curves of 500 points in three pens; some 75000 instructions, 1 MB. $1 is
+# the plotter units across the page: 10000 for the 7470A, 640 for the
+# HP-86B's plotter (drawn with --model hp86b, one unit a pixel).
 generateLines() {
-    awk 'BEGIN {
-        printf "IN;SP1;";
-        for (g = 0; g <= 640; g += 40) printf "PU%d,0;PD%d,480;", g, g;
-        for (g = 0; g <= 480; g += 40) printf "PU0,%d;PD640,%d;", g, g;
+    awk -v w="$1" 'BEGIN {
+        h = w * 3 / 4; printf "IN;SP1;";
+        for (g = 0; g <= w; g += w / 16) printf "PU%d,0;PD%d,%d;", g, g, h;
+        for (g = 0; g <= h; g += w / 16) printf "PU0,%d;PD%d,%d;", g, w, g;
         for (c = 0; c < 150; ++c) {
-            printf "SP%d;PU0,240;", 2 + c % 3;
+            printf "SP%d;PU0,%d;", 2 + c % 3, h / 2;
             for (i = 1; i <= 500; ++i) {
-                x = i * 640 / 500;
-                y = 240 + (200 - c * 4 / 3) * sin(x / 640 * 6.2832 * (1 + c % 5)) * cos(x / 97 + c / 7);
+                x = i * w / 500;
+                y = h / 2 + (0.4 - c / 500) * h * sin(x / w * 6.2832 * (1 + c % 5)) * cos(x / w * 6.6 + c / 7);
                 printf "PD%.1f,%.1f;", x, y;
             }
         }
@@ -49,85 +59,128 @@ generateLines() {
     }'
 }
 
-# 500 labels in many directions, with character-cell moves. No line ends:
-# the plotter would take them as a mnemonic and skip the next instruction.
-generateLabels() {
-    awk 'BEGIN {
-        srand(86); printf "IN;SP1;";
-        for (i = 0; i < 500; ++i) {
-            run = int(rand() * 10) + 1; rise = int(rand() * 21) - 10;
-            if (i % 2) run = -run;
-            printf "PU%d,%d;DI%d,%d;", int(rand() * 600), int(rand() * 460), run, rise;
-            printf "LBLabel %d%c;CP1,-1;", i, 3;
-        }
-    }'
+files=()
+for file in "$corpus"/*; do
+    case $file in *.md | *.tsv) continue ;; esac
+    [[ -f $file ]] && files+=("$file")
+done
+if [[ -d $hp2xxTests ]]; then
+    mkdir "$work/hp2xx-tests"
+    for file in "$hp2xxTests"/*; do
+        name=$(basename "$file")
+        case $name in *.eps* | readme) continue ;; esac
+        if [[ $name == *.gz ]]; then
+            gzip -dc "$file" >"$work/hp2xx-tests/${name%.gz}"
+            files+=("$work/hp2xx-tests/${name%.gz}")
+        else
+            files+=("$file")
+        fi
+    done
+fi
+((${#files[@]} > 0)) || { echo "$0: no real files (set PLOTANIX_CORPUS)" >&2; exit 2; }
+lines=$work/line-heavy.hpgl
+lines86=$work/line-heavy-hp86b.hpgl
+generateLines 10000 >"$lines"
+generateLines 640 >"$lines86"
+
+# The HP-86B's page is drawn by its model, whatever the other options say.
+modelFor() { [[ $1 == "$lines86" ]] && echo --model=hp86b || true; }
+renderOne() { "$render" "${extra[@]}" $(modelFor "$1") -o "$work/render.png" "$1"; }
+otherCommand=(hp2xx -q -m png -f "$work/other.png")
+[[ -n $against ]] && otherCommand=("$against" "${extra[@]}" -o "$work/other.png")
+otherOne() {
+    if [[ -n $against ]]; then "${otherCommand[@]}" $(modelFor "$1") "$1"; else "${otherCommand[@]}" "$1"; fi
 }
 
-# One run of the command, output discarded: "wall-µs cpu-ms" (CPU time is
-# user + system, which a busy machine disturbs less than the wall clock).
+# One run: "wall-µs cpu-µs" (CPU time is user + system of the process, which
+# a busy machine disturbs less than the wall clock).
 timeRun() {
     local TIMEFORMAT='%3U %3S' start end user system
     start=$EPOCHREALTIME
     { time "$@" >/dev/null 2>&1; } 2>"$work/cpu" || true
     end=$EPOCHREALTIME
     read -r user system <"$work/cpu"
-    awk -v wall=$(( ${end/./} - ${start/./} )) -v u="$user" -v s="$system" \
-        'BEGIN { printf "%d %.0f\n", wall, (u + s) * 1000 }'
+    awk -v wall=$((${end/./} - ${start/./})) -v u="$user" -v s="$system" \
+        'BEGIN { printf "%d %.0f\n", wall, (u + s) * 1000000 }'
 }
 
-# Median of column $1 of the lines on standard input.
-median() {
-    awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
-
-corpusFiles=()
-for file in "$corpus"/*; do
-    case $file in *.md | *.tsv) continue ;; esac
-    [[ -f $file ]] && corpusFiles+=("$file")
-done
-((${#corpusFiles[@]} > 0)) || { echo "$0: no files in $corpus (set PLOTANIX_CORPUS)" >&2; exit 2; }
-generateLines >"$work/generated-lines.hpgl"
-generateLabels >"$work/generated-labels.hpgl"
-files=("${corpusFiles[@]}" "$work/generated-lines.hpgl" "$work/generated-labels.hpgl")
-mkdir "$work/out"
-
-renderOne() { "$render" -o "$work/render.png" "$1"; }
-hp2xxOne() { hp2xx -q -m png -f "$work/hp2xx.png" "$1"; }
-renderEach() { for f in "${corpusFiles[@]}"; do renderOne "$f" || true; done; }
-hp2xxEach() { for f in "${corpusFiles[@]}"; do hp2xxOne "$f" || true; done; }
-renderAllAtOnce() { "$render" -o "$work/out" "${corpusFiles[@]}"; }
-renderLinesOneWorker() { "$render" -j 1 -o "$work/render.png" "$work/generated-lines.hpgl"; }
-
-# compare NAME BYTES OURS... -- THEIRS...: one table row of medians.
-compare() {
-    local name=$1 size=$2 ours=() theirs=()
-    shift 2
-    while [[ $1 != -- ]]; do ours+=("$1"); shift; done
-    shift
-    theirs=("$@")
-    : >"$work/ours"
-    : >"$work/theirs"
-    for ((i = 0; i < runs; ++i)); do
-        timeRun "${ours[@]}" >>"$work/ours"
-        timeRun "${theirs[@]}" >>"$work/theirs"
+# Rounds of every file in turn, then the line-heavy page: each record is
+# "round file program wall cpu"; who goes first alternates by round.
+all=("${files[@]}" "$lines" "$lines86")
+for ((round = 0; round < rounds; ++round)); do
+    for ((i = 0; i < ${#all[@]}; ++i)); do
+        if ((round % 2 == 0)); then
+            echo "$round $i render $(timeRun renderOne "${all[i]}")" >>"$work/times"
+            echo "$round $i other $(timeRun otherOne "${all[i]}")" >>"$work/times"
+        else
+            echo "$round $i other $(timeRun otherOne "${all[i]}")" >>"$work/times"
+            echo "$round $i render $(timeRun renderOne "${all[i]}")" >>"$work/times"
+        fi
     done
-    awk -v name="$name" -v size="$size" \
-        -v a="$(median 1 <"$work/ours")" -v b="$(median 1 <"$work/theirs")" \
-        -v c="$(median 2 <"$work/ours")" -v d="$(median 2 <"$work/theirs")" \
-        'BEGIN { printf "%-38s %8d | %8.1f %8.1f %8.2fx | %8d %8d %8.2fx\n", substr(name, 1, 38),
-                 size, a / 1000, b / 1000, b / a, c, d, (c > 0 ? d / c : 0) }'
+done
+
+# Minor page faults of one run of each program over the real files.
+faults() {
+    local total=0 file
+    for file in "${files[@]}"; do
+        /usr/bin/time -f %R -o "$work/faults" "$@" "$file" >/dev/null 2>&1 || true
+        total=$((total + $(tail -n 1 "$work/faults")))
+    done
+    echo "$total"
 }
 
-printf '%-38s %8s | %-27s | %-27s\n' "" "" "wall clock, ms (median)" "CPU time, ms (median)"
-printf '%-38s %8s | %8s %8s %9s | %8s %8s %9s\n' "file" "bytes" \
-    "render" "hp2xx" "speed-up" "render" "hp2xx" "speed-up"
-for file in "${files[@]}"; do
-    compare "$(basename "$file")" "$(stat -c %s "$file")" renderOne "$file" -- hp2xxOne "$file"
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# The medians of file $1's runs for program $2: "wall-ms cpu-ms".
+fileMedians() {
+    local wall cpu
+    wall=$(awk -v f="$1" -v p="$2" '$2 == f && $3 == p { print $4 }' "$work/times" | median)
+    cpu=$(awk -v f="$1" -v p="$2" '$2 == f && $3 == p { print $5 }' "$work/times" | median)
+    echo "$wall $cpu"
+}
+# The median over rounds of the sums over the real files: "wall-ms cpu-ms".
+sumMedians() {
+    local column
+    for column in 4 5; do
+        awk -v n="${#files[@]}" -v p="$1" -v c=$column \
+            '$2 < n && $3 == p { sum[$1] += $c } END { for (r in sum) print sum[r] }' \
+            "$work/times" | median
+    done | paste -sd' '
+}
+row() { # name bytes render-wall render-cpu other-wall other-cpu (µs)
+    awk -v name="$1" -v size="$2" -v rw="$3" -v rc="$4" -v hw="$5" -v hc="$6" \
+        'BEGIN { printf "%-36s %8d | %8.2f %8.2f %6.2fx | %8.2f %8.2f %6.2fx\n", substr(name, 1, 36),
+                 size, rw / 1000, hw / 1000, hw / rw, rc / 1000, hc / 1000, (rc > 0 ? hc / rc : 0) }'
+}
+
+echo "plotanix-render ($render${extra[*]:+ ${extra[*]}}) against ${against:-hp2xx -q -m png}:"
+echo "whole processes, taking turns file by file, $rounds rounds; medians"
+printf '%-36s %8s | %-24s | %-24s\n' "" "" "wall clock, ms" "CPU time (user+sys), ms"
+other=hp2xx
+[[ -n $against ]] && other=other
+printf '%-36s %8s | %8s %8s %7s | %8s %8s %7s\n' "file" "bytes" \
+    "render" "$other" "ratio" "render" "$other" "ratio"
+total=0
+: >"$work/ratios"
+for ((i = 0; i < ${#files[@]}; ++i)); do
+    size=$(stat -c %s "${files[i]}")
+    total=$((total + size))
+    medians="$(fileMedians $i render) $(fileMedians $i other)"
+    echo "$medians" >>"$work/ratios"
+    row "$(basename "${files[i]}")" "$size" $medians
 done
-corpusBytes=$(cat "${corpusFiles[@]}" | wc -c)
-echo "totals (hp2xx always once per file):"
-compare "corpus, one call (${#corpusFiles[@]} files)" "$corpusBytes" renderAllAtOnce -- hp2xxEach
-compare "corpus, one process per file" "$corpusBytes" renderEach -- hp2xxEach
-compare "line-heavy, one worker" "$(stat -c %s "$work/generated-lines.hpgl")" \
-    renderLinesOneWorker -- hp2xxOne "$work/generated-lines.hpgl"
-echo "speed-up: hp2xx's median over plotanix-render's ($runs runs each, taking turns)"
+echo "totals:"
+row "${#files[@]} real files, one process each" "$total" $(sumMedians render) $(sumMedians other)
+# The typical file, which the sums' few slow files do not sway.
+awk '{ w += log($3 / $1); if ($2 > 0 && $4 > 0) { c += log($4 / $2); n++ } }
+     END { printf "%-36s %8s | %26.2fx | %26.2fx\n", "geometric mean of the files'"'"' ratios", "",
+           exp(w / NR), (n ? exp(c / n) : 0) }' "$work/ratios"
+row "line-heavy page, 7470A" "$(stat -c %s "$lines")" $(fileMedians ${#files[@]} render) \
+    $(fileMedians ${#files[@]} other)
+row "line-heavy page, HP-86B" "$(stat -c %s "$lines86")" $(fileMedians $((${#files[@]} + 1)) render) \
+    $(fileMedians $((${#files[@]} + 1)) other)
+if [[ -x /usr/bin/time ]]; then
+    echo "minor page faults, one run over the real files:" \
+        "plotanix-render $(faults "$render" "${extra[@]}" -o "$work/render.png")," \
+        "${against:-hp2xx} $(faults "${otherCommand[@]}")"
+fi
+echo "ratio: $other's time over plotanix-render's (above 1: plotanix-render is faster)"

@@ -2,6 +2,7 @@
 
 #include "app/render_renderer.h"
 #include "common/printable.h"
+#include "output/atomic_file.h"
 #include "session/page_store.h"
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <poll.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -37,19 +40,30 @@ bool stopAsked(const std::atomic<int>* stopSignal) {
     return stopSignal != nullptr && stopSignal->load() != 0;
 }
 
-// An input's bytes, read straight into memory that nothing fills first.
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// An input's bytes, read straight into memory that nothing fills first, and
+// never more than maxInputBytes of them.
 class InputBytes {
   public:
     explicit InputBytes(const std::atomic<int>* stopSignal) : stopSignal_(stopSignal) {}
     std::string_view view() const { return {data_.get(), size_}; }
+    bool tooLarge() const { return tooLarge_; }
 
-    // The whole of fd; false (with errno set) when it cannot be read.
+    // The whole of fd; false (with errno set, or tooLarge()) when it cannot be read.
     bool readAll(int fd, size_t expected) {
         size_ = 0;
+        if (expected > maxInputBytes) return refuse();
         // One more byte than expected, so that the end is seen without growing.
         reserve(expected + 1);
         while (true) {
-            if (size_ == capacity_) reserve(2 * capacity_);
+            if (size_ == capacity_) {
+                if (capacity_ > maxInputBytes) return refuse();
+                reserve(std::min(2 * capacity_, maxInputBytes + 1));
+            }
             const ssize_t n = ::read(fd, data_.get() + size_, capacity_ - size_);
             // A read that waits (standard input) ends when the user asks to stop.
             if (n < 0 && errno == EINTR && !stopAsked(stopSignal_)) continue;
@@ -59,6 +73,12 @@ class InputBytes {
     }
 
   private:
+    bool refuse() {
+        tooLarge_ = true;
+        data_.reset();
+        size_ = capacity_ = 0;
+        return false;
+    }
     void reserve(size_t capacity) {
         capacity = std::max<size_t>(capacity, 65536);
         if (capacity <= capacity_) return;
@@ -72,20 +92,25 @@ class InputBytes {
     std::unique_ptr<char[]> data_;
     size_t size_ = 0;
     size_t capacity_ = 0;
+    bool tooLarge_ = false;
 };
 
-// The whole input; false (with errno set) when it cannot be read.
+// The whole input; false (with errno set, or bytes.tooLarge()) when it cannot be read.
 bool readInput(const std::string& name, InputBytes& bytes) {
     if (name == "-") return bytes.readAll(STDIN_FILENO, 0);
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info {};
-    const size_t size = ::fstat(fd, &info) == 0 && info.st_size > 0 ? info.st_size : 0;
-    const bool read = bytes.readAll(fd, size);
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool read = bytes.readAll(fd, regular && info.st_size > 0 ? info.st_size : 0);
     const int readError = errno;
     ::close(fd);
     errno = readError;
     return read;
+}
+
+std::string shownName(const std::string& name, const char* forDash) {
+    return name == "-" ? std::string(forDash) : name;
 }
 
 // Why a page could not be written, as well as can be told afterwards.
@@ -96,27 +121,51 @@ std::string writeFailure(const std::string& name, int error) {
     return "cannot write " + name + (error != 0 ? std::string(": ") + std::strerror(error) : "");
 }
 
+// All of bytes into fd, waiting (in poll) while a pipe or device is full.
+bool writeAll(int fd, std::string_view bytes, const std::atomic<int>* stopSignal) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<size_t>(n));
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd ready{fd, POLLOUT, 0};
+            if (::poll(&ready, 1, -1) < 0 && (errno != EINTR || stopAsked(stopSignal)))
+                return false;
+        } else if (n == 0 || errno != EINTR || stopAsked(stopSignal)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Text for a terminal has no control bytes but tabs and line ends.
+bool binary(std::string_view bytes) {
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F;
+    });
+}
+
 struct JobOutcome {
     bool begun = false;
     int status = rendered;
     RenderCounts counts;
 };
 
-// Standard error, shared by the workers: failure lines, and on a terminal
-// one progress line redrawn in place, at most ten times a second.
+// Standard error, shared by the workers: failure and warning lines, and on
+// a terminal one progress line redrawn in place, at most ten times a second.
 class Reporter {
   public:
     Reporter(size_t total, bool showProgress) : total_(total), showProgress_(showProgress) {}
 
-    void finished(const std::string& failure) {
+    void say(const std::string& line) {
+        const std::lock_guard lock(mutex_);
+        sayLocked(line);
+    }
+    void finished(bool failed) {
         const std::lock_guard lock(mutex_);
         ++done_;
-        if (!failure.empty()) {
-            ++failed_;
-            clearProgress();
-            std::fprintf(stderr, "%s: %s\n", programName, printable(failure).c_str());
-            drawn_ = {};
-        }
+        failed_ += failed ? 1 : 0;
         const auto now = std::chrono::steady_clock::now();
         if (showProgress_ && (now - drawn_ >= std::chrono::milliseconds(100) || done_ == total_)) {
             std::fprintf(stderr, "\r%zu/%zu files, %zu failed\x1b[K", done_, total_, failed_);
@@ -140,6 +189,11 @@ class Reporter {
     }
 
   private:
+    void sayLocked(const std::string& line) {
+        clearProgress();
+        std::fprintf(stderr, "%s: %s\n", programName, printable(line).c_str());
+        drawn_ = {};
+    }
     void clearProgress() {
         if (shown_) std::fputs("\r\x1b[K", stderr);
         shown_ = false;
@@ -153,43 +207,153 @@ class Reporter {
     std::chrono::steady_clock::time_point drawn_{};
 };
 
+// What the workers share besides the jobs.
+struct Shared {
+    const BatchOptions& options;
+    Reporter reporter;
+    std::atomic<size_t> next = 0;
+    std::atomic<bool> folderGone = false;
+    bool stopped() const { return stopAsked(options.stopSignal) || folderGone; }
+};
+
+// One input's pages on their way out.
+class JobWriter {
+  public:
+    JobWriter(const RenderJob& job, Shared& shared) : job_(job), shared_(shared) {}
+
+    bool write(const PageView& page, std::optional<int64_t> number) {
+        if (!page.nothingDrawn.empty()) blank(page, number);
+        if (job_.inPlace) return hold(page);
+        const std::string name = number ? numberedName(job_.output, *number) : job_.output;
+        std::string reason;
+        errno = 0;
+        const bool written = writeFileAtomically(name, Durability::written, [&](FILE* file) {
+            return shared_.options.encode(page, file, reason);
+        });
+        if (!written) fail(name, reason, errno);
+        return written;
+    }
+    // The held page into the target written in place.
+    bool finish() {
+        if (!held_ || failure_) return !failure_;
+        const std::string name = shownName(job_.output, "standard output");
+        std::string reason;
+        errno = 0;
+        if (!writeInPlace(reason)) fail(name, reason, errno);
+        return !failure_;
+    }
+    bool blank() const { return blank_; }
+
+  private:
+    void blank(const PageView& page, std::optional<int64_t> number) {
+        blank_ = true;
+        if (shared_.options.quiet && !shared_.options.strict) return;
+        const std::string where = number ? ", page " + std::to_string(*number) : "";
+        shared_.reporter.say(shownName(job_.input, "standard input") + where +
+                             ": nothing drawn: " + page.nothingDrawn);
+    }
+    bool hold(const PageView& page) {
+        const std::string name = shownName(job_.output, "standard output");
+        if (held_) {
+            fail(name,
+                 "it takes one page, and " + shownName(job_.input, "standard input") +
+                     " gives more; name a file or folder",
+                 0);
+            return false;
+        }
+        char* data = nullptr;
+        size_t size = 0;
+        FILE* memory = ::open_memstream(&data, &size);
+        std::string reason;
+        errno = 0;
+        bool encoded = memory != nullptr && shared_.options.encode(page, memory, reason);
+        const int error = errno;
+        if (memory != nullptr) encoded = std::fclose(memory) == 0 && encoded;
+        if (encoded) bytes_.assign(data, size);
+        std::free(data);
+        held_ = encoded;
+        if (!encoded) fail(name, reason, error);
+        return encoded;
+    }
+    bool writeInPlace(std::string& reason) {
+        if (job_.output == "-") return put(STDOUT_FILENO, reason);
+        const int fd = ::open(job_.output.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+            // Made a plain file since the start: replaced whole, as files are.
+            ::close(fd);
+            return writeFileAtomically(job_.output, Durability::written, [&](FILE* file) {
+                return std::fwrite(bytes_.data(), 1, bytes_.size(), file) == bytes_.size();
+            });
+        }
+        const bool written = put(fd, reason);
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return written;
+    }
+    bool put(int fd, std::string& reason) {
+        if (::isatty(fd) == 1 && binary(bytes_)) {
+            reason = "a terminal is no place for a PNG or PDF; redirect it to a file";
+            return false;
+        }
+        return writeAll(fd, bytes_, shared_.options.stopSignal);
+    }
+    void fail(const std::string& name, const std::string& reason, int error) {
+        failure_ = true;
+        shared_.reporter.say(reason.empty() ? shared_.reporter.describeWrite(name, error)
+                                            : "cannot write " + name + ": " + reason);
+        const std::string& folder = shared_.options.outputFolder;
+        if (!folder.empty() && !isFolder(folder) && !shared_.folderGone.exchange(true))
+            shared_.reporter.say("the output folder " + folder + " is gone; stopping");
+    }
+
+    const RenderJob& job_;
+    Shared& shared_;
+    std::string bytes_; // the page held for a target written in place
+    bool held_ = false;
+    bool failure_ = false;
+    bool blank_ = false;
+};
+
 // Draws one input with the worker's renderer; its failure, if any, told.
-JobOutcome renderJob(Renderer& renderer, const RenderJob& job, const BatchOptions& options,
-                     Reporter& reporter) {
+JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
+    const BatchOptions& options = shared.options;
     InputBytes input(options.stopSignal);
     if (!readInput(job.input, input)) {
-        const int error = errno;
-        reporter.finished(reporter.describe(
-            "cannot read " + (job.input == "-" ? std::string("standard input") : job.input),
-            error));
+        const std::string what = "cannot read " + shownName(job.input, "standard input");
+        shared.reporter.say(input.tooLarge() ? what + ": larger than " +
+                                                   std::to_string(maxInputBytes >> 20) + " MB"
+                                             : shared.reporter.describe(what, errno));
+        shared.reporter.finished(true);
         return {true, inputUnreadable, {}};
     }
-    std::string failure;
-    const bool written = renderer.render(input.view(), [&](const PageView& page, auto number) {
-        const std::string name = number ? numberedName(job.output, *number) : job.output;
-        errno = 0;
-        std::string reason;
-        if (options.writePage(page, name, reason)) return true;
-        failure = reason.empty() ? reporter.describeWrite(name, errno)
-                                 : "cannot write " + name + ": " + reason;
-        return false;
-    });
-    reporter.finished(failure);
-    return {true, written ? rendered : outputUnwritable, renderer.counts()};
+    JobWriter writer(job, shared);
+    const Renderer::Outcome outcome = renderer.render(
+        input.view(), job.input != "-" && transcriptName(job.input),
+        [&](const PageView& page, auto number) { return writer.write(page, number); });
+    if (outcome == Renderer::Outcome::noPageImage) {
+        shared.reporter.say("cannot create the page image for " +
+                            shownName(job.input, "standard input"));
+        shared.reporter.finished(true);
+        return {true, noPageImage, {}};
+    }
+    const bool written = outcome == Renderer::Outcome::rendered && writer.finish();
+    const int status = !written                           ? outputUnwritable
+                       : options.strict && writer.blank() ? blankPage
+                                                          : rendered;
+    shared.reporter.finished(status != rendered);
+    RenderCounts counts = renderer.counts();
+    if (!written && job.inPlace) counts.pages = 0; // the page held was never written
+    return {true, status, counts};
 }
 
-void runWorker(const std::vector<RenderJob>& jobs, const BatchOptions& options,
-               std::atomic<size_t>& next, std::vector<JobOutcome>& outcomes, Reporter& reporter) {
-    Renderer renderer(options.setup);
-    const bool prepared = renderer.prepare();
-    for (size_t i = next++; i < jobs.size() && !stopAsked(options.stopSignal); i = next++) {
-        if (prepared) {
-            outcomes[i] = renderJob(renderer, jobs[i], options, reporter);
-        } else {
-            reporter.finished("cannot create the page image for " + jobs[i].input);
-            outcomes[i] = {true, noPageImage, {}};
-        }
-    }
+void runWorker(const std::vector<RenderJob>& jobs, Shared& shared,
+               std::vector<JobOutcome>& outcomes) {
+    Renderer renderer(shared.options.setup);
+    for (size_t i = shared.next++; i < jobs.size() && !shared.stopped(); i = shared.next++)
+        outcomes[i] = renderJob(renderer, jobs[i], shared);
 }
 
 } // namespace
@@ -203,11 +367,14 @@ std::string numberedName(const std::string& output, int64_t pageNumber) {
     return output.substr(0, dot) + "-" + fiveDigits(pageNumber) + output.substr(dot);
 }
 
+std::string extensionOf(const std::string& path) {
+    return path.substr(extensionStart(path));
+}
+
 BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& options) {
     std::vector<JobOutcome> outcomes(jobs.size());
-    Reporter reporter(jobs.size(), options.showProgress);
-    std::atomic<size_t> next = 0;
-    const auto work = [&] { runWorker(jobs, options, next, outcomes, reporter); };
+    Shared shared{options, Reporter(jobs.size(), options.showProgress)};
+    const auto work = [&] { runWorker(jobs, shared, outcomes); };
     // The calling thread is one of the workers.
     const size_t workers = std::min<size_t>(std::max(options.workers, 1), jobs.size());
     std::vector<std::jthread> threads;
@@ -215,7 +382,7 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
         threads.emplace_back(work);
     work();
     threads.clear();
-    reporter.end();
+    shared.reporter.end();
 
     BatchResult result;
     for (const JobOutcome& outcome : outcomes) {
@@ -228,8 +395,10 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
         ++result.failed;
         if (result.status == rendered) result.status = outcome.status;
     }
-    if (result.notBegun > 0) result.status = 128 + options.stopSignal->load();
+    if (result.notBegun > 0 && stopAsked(options.stopSignal))
+        result.status = 128 + options.stopSignal->load();
     return result;
 }
+
 
 } // namespace plotanix

@@ -1,14 +1,16 @@
 #pragma once
 // Drawing many inputs in parallel: a pool of workers, each with its own
-// Renderer, takes the inputs in turn; failures are told one line each as
-// they happen, with the progress on a terminal.
+// Renderer, takes the inputs in turn; failures and warnings are told one
+// line each as they happen, with the progress on a terminal.
 
 #include "app/render_renderer.h"
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plotanix {
@@ -20,24 +22,36 @@ enum RenderStatus : int {
     badUsage = 2,
     inputUnreadable = 3,
     outputUnwritable = 4,
+    blankPage = 5, // with --strict: a page with nothing drawn on it
 };
+
+// No input is read past this: a larger one is refused, not cut short.
+inline constexpr size_t maxInputBytes = size_t{256} << 20;
 
 struct RenderJob {
     std::string input;  // "-" for standard input
-    std::string output; // the page's file; saved pages get numbered names beside it
+    std::string output; // the page's file ("-": standard output)
+    // The output is written into as it stands (standard output, a device, a
+    // FIFO), never replaced, and takes one page. Otherwise it appears whole
+    // or not at all, and a transcript's saved pages get numbered names
+    // beside it.
+    bool inPlace = false;
 };
 
-// Writes one page to a file; false when the file could not be written, with
-// reason saying why (or errno telling, where it can, when reason is left
-// empty). Leaves no partial file.
-using PageWriter =
-    std::function<bool(const PageView& page, const std::string& fileName, std::string& reason)>;
+// Writes one page into an open file; false when it could not, with reason
+// saying why (or errno telling, where it can, when reason is left empty).
+using PageEncoder = std::function<bool(const PageView& page, FILE* file, std::string& reason)>;
 
 struct BatchOptions {
     int workers = 1;
     RenderSetup setup;
-    PageWriter writePage;
+    PageEncoder encode;
     bool showProgress = false; // standard error is a terminal
+    bool quiet = false;        // no warning for a page with nothing drawn
+    bool strict = false;       // a page with nothing drawn fails its input
+    // The folder every output goes into, if any: once it has gone, inputs
+    // not yet begun are left.
+    std::string outputFolder;
     // Set (to the signal's number) when the user asks to stop: inputs not
     // yet begun are left, those begun are finished.
     const std::atomic<int>* stopSignal = nullptr;
@@ -49,7 +63,7 @@ struct BatchResult {
     int64_t pages = 0;
     int64_t instructions = 0;
     int64_t ignored = 0;
-    int64_t notBegun = 0;  // left when asked to stop
+    int64_t notBegun = 0;  // left when asked to stop or when the output folder went
     int status = rendered; // that of the first failed input, in the order given
 };
 
@@ -58,7 +72,10 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
 // dir/name.ext -> dir/name.png (with ".png" as extension); a leading dot
 // names a hidden file, not an extension.
 std::string withExtension(const std::string& path, const std::string& extension);
+// The extension as withExtension sees it, with its dot ("" when none).
+std::string extensionOf(const std::string& path);
 // out.png -> out-00123.png: the last five digits, as the plotter names pages.
 std::string numberedName(const std::string& output, int64_t pageNumber);
+
 
 } // namespace plotanix

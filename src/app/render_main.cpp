@@ -3,18 +3,24 @@
 // the plotter would have shown. Many inputs are drawn in parallel.
 
 #include "app/render_batch.h"
+#include "app/render_copies.h"
 #include "common/printable.h"
+#include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -29,29 +35,36 @@ constexpr const char* programName = "plotanix-render";
 constexpr const char* usageLine = "usage: plotanix-render [OPTIONS] INPUT...\n";
 constexpr const char* helpFooter =
     "INPUT is an HP-GL file, a plotter transcript (PLOTTER.TXT), or - for standard\n"
-    "input (alone, with -o). Each input is drawn on a fresh 800 x 600 page and\n"
-    "written in the chosen format: by default beside it, its extension replaced by\n"
-    ".png (.svg, .pdf). In a transcript the plotter's own records are dropped (for\n"
-    "the 7470a model, where that model logged them), NEW PAGE clears the page for\n"
-    "what follows, and each SAVE PAGE #n writes the page as it stands with the\n"
+    "input (alone, with -o). A transcript (its page markers or records, or its name)\n"
+    "is drawn by the HP-86B's plotter that made it, any other file by an HP 7470A;\n"
+    "--model forces one. Each input is drawn on a fresh page and written in the\n"
+    "format -o's extension names (.png, .svg, .pdf), or --format's: by default beside\n"
+    "it, its extension replaced. PNGs are 800 x 600 pictures; the 7470A's SVG and\n"
+    "PDF pages are its paper at true size. -o - writes to standard output, and a\n"
+    "device or FIFO is written into as it is.\n"
+    "In a transcript the plotter's own records are dropped, NEW PAGE clears the page\n"
+    "for what follows, and each SAVE PAGE #n writes the page as it stands with the\n"
     "number added (out.png -> out-00001.png); the unnumbered page is written when\n"
     "there is no SAVE PAGE marker, or when something was drawn after the last one.\n"
-    "Render a transcript with the model (and paper) it was made with.\n"
+    "A page with nothing drawn on it is written, with a warning saying why.\n"
     "\n"
     "Exit status: 0 every input rendered; 1 no page image could be made; 2 bad\n"
     "usage (nothing done); 3 an input could not be read; 4 an output could not be\n"
-    "written; 128 + the signal's number when stopped by one before every input was\n"
-    "begun. With several failures, the status of the first in the order given.";
+    "written; 5 a page had nothing drawn (with --strict); 128 + the signal's number\n"
+    "when stopped by one before every input was begun. With several failures, the\n"
+    "status of the first in the order given.";
 
 struct Options {
     std::vector<std::string> inputs;
     std::string output;
     int workers = 0;
     bool plotterBytes = false;
-    std::string model = "hp86b";
+    std::string model = "auto";
     std::string paper = "letter";
-    std::string format = "png";
+    std::string format; // empty: from -o's extension, else png
     int scale = 1;
+    bool quiet = false;
+    bool strict = false;
 };
 
 class UsageError : public std::runtime_error {
@@ -62,42 +75,87 @@ int workersByDefault() {
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-// The one place an output's format is chosen: its file name extension, the
-// writer, and whether pages keep their display list for it. The renderer's
-// own pages need not be the plotter's bytes, only its pixels.
+// Where the pages go.
+enum class Target {
+    beside,         // beside each input
+    folder,         // into an existing folder
+    file,           // into one file, replaced whole
+    inPlace,        // into a device or FIFO as it stands
+    standardOutput, // -o -
+};
+
+Target targetOf(const Options& options) {
+    const std::string& output = options.output;
+    if (output.empty()) return Target::beside;
+    if (output == "-") {
+        if (options.inputs.size() > 1) throw UsageError("standard output (-o -) takes one input");
+        return Target::standardOutput;
+    }
+    struct stat info {};
+    const bool exists = ::stat(output.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) return Target::folder;
+    if (options.inputs.size() > 1 || output.back() == '/') {
+        throw UsageError(exists ? output + " is not a folder, and several inputs need one"
+                                : "the output folder " + output + " does not exist");
+    }
+    return exists && !S_ISREG(info.st_mode) ? Target::inPlace : Target::file;
+}
+
+std::string lowercase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The format: --format, else that named by the one output's extension, else PNG.
+std::string chooseFormat(const Options& options, Target target) {
+    const bool named = target == Target::file || target == Target::inPlace;
+    const std::string extension = named ? lowercase(extensionOf(options.output)) : "";
+    const bool known = extension == ".png" || extension == ".svg" || extension == ".pdf";
+    if (!options.format.empty()) {
+        if (known && extension != "." + options.format)
+            throw UsageError("-o " + options.output + " contradicts --format " + options.format);
+        return options.format;
+    }
+    if (known) return extension.substr(1);
+    if (target == Target::file && !extension.empty()) {
+        throw UsageError("the format of " + options.output +
+                         " is not known: name it .png, .svg or .pdf, or give --format");
+    }
+    return "png";
+}
+
+// The one place an output's format is chosen: its writer, and whether pages
+// keep their display list for it. The renderer's own pages need not be the
+// plotter's bytes, only its pixels.
 struct OutputFormat {
     std::string extension;
-    PageWriter write;
+    PageEncoder encode;
     bool needsDisplayList = false;
 };
 
-OutputFormat chooseOutputFormat(const Options& options) {
-    if (options.format == "png" && options.scale == 1) {
+OutputFormat outputFormat(const std::string& format, int scale, bool plotterBytes) {
+    if (format == "png" && scale == 1) {
         const PngCompression compression =
-            options.plotterBytes ? PngCompression::plotter : PngCompression::fast;
-        // A render can be run again: no need to wait for the disk.
-        return {".png", [compression](const PageView& page, const std::string& name, auto&) {
-                    return savePng(page.image, name, Durability::written, compression) != 0;
+            plotterBytes ? PngCompression::plotter : PngCompression::fast;
+        return {".png", [compression](const PageView& page, FILE* file, auto&) {
+                    return writePng(file, page.image, compression);
                 }};
     }
-    const CopyFormat format = options.format == "svg"   ? CopyFormat::svg
-                              : options.format == "pdf" ? CopyFormat::pdf
-                                                        : CopyFormat::png;
-    const int scale = options.scale;
-    return {"." + options.format,
-            [format, scale](const PageView& page, const std::string& name, std::string& reason) {
+    const CopyFormat kind = format == "svg"   ? CopyFormat::svg
+                            : format == "pdf" ? CopyFormat::pdf
+                                              : CopyFormat::png;
+    return {"." + format,
+            [kind, scale](const PageView& page, FILE* file, std::string& reason) {
                 if (page.list == nullptr) {
                     reason = "the drawing of the page was not kept";
                     return false;
                 }
-                return writePageCopy(*page.list, name, format, scale, reason, Durability::written);
+                const CopyOptions options{kind, scale,
+                                          kind == CopyFormat::png ? std::nullopt : trueSize(page)};
+                return writeCopy(file, *page.list, options, reason);
             },
             true};
-}
-
-bool isFolder(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string inFolder(const std::string& folder, const std::string& path) {
@@ -105,64 +163,135 @@ std::string inFolder(const std::string& folder, const std::string& path) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// The absolute path, with the links of its existing part resolved.
+std::string fullPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::absolute(path, error).lexically_normal().string()
+                 : full.string();
+}
+
+// The file a name stands for, whatever its spelling: its device and inode
+// when it exists (hard links too), else its full path with links resolved.
+std::string fileKey(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        return "inode " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    return "path " + fullPath(path);
+}
+
+// Whether the file holds a SAVE PAGE marker, so that drawing it may write
+// numbered pages. An unreadable file will fail anyway and writes none.
+bool maySavePages(const std::string& input) {
+    const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    std::string bytes;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<size_t>(info.st_size) <= maxInputBytes) {
+        bytes.resize(static_cast<size_t>(info.st_size));
+        const ssize_t n = ::read(fd, bytes.data(), bytes.size());
+        bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    }
+    ::close(fd);
+    for (size_t at = bytes.find(transcript::recordStart); at != std::string::npos;
+         at = bytes.find(transcript::recordStart, at + 1)) {
+        const auto marker =
+            transcript::markerAt(std::string_view(bytes).substr(at < 2 ? 0 : at - 2));
+        if (marker && marker->savedPage) return true;
+    }
+    return false;
+}
+
+// The output whose numbered page the path would be (out-00001.png ->
+// out.png), or "" when it is none.
+std::string unnumbered(const std::string& path) {
+    const size_t dot = path.size() - extensionOf(path).size();
+    if (dot < 6 || path[dot - 6] != '-') return {};
+    const bool digits = std::all_of(path.begin() + static_cast<ptrdiff_t>(dot) - 5,
+                                    path.begin() + static_cast<ptrdiff_t>(dot),
+                                    [](char c) { return c >= '0' && c <= '9'; });
+    return digits ? path.substr(0, dot - 6) + path.substr(dot) : std::string();
+}
+
 // Where each input's page goes. Refuses names that would lose a picture or
-// an input: a page written over its own input, two pages onto one name.
-std::vector<RenderJob> planJobs(const Options& options, const std::string& extension) {
+// an input, compared as files, not as spellings: a page written over an
+// input, two pages onto one file, a transcript's numbered pages onto another
+// input or output.
+std::vector<RenderJob> planJobs(const Options& options, Target target,
+                                const std::string& extension) {
     const auto& inputs = options.inputs;
-    const bool several = inputs.size() > 1;
-    if (several && std::find(inputs.begin(), inputs.end(), "-") != inputs.end()) {
+    if (inputs.size() > 1 && std::find(inputs.begin(), inputs.end(), "-") != inputs.end()) {
         throw UsageError("standard input (-) can only be drawn alone");
     }
-    if (!options.output.empty() && options.output == "-") {
-        throw UsageError("-o must name a file or folder");
-    }
-    // With one input, -o may still name a folder to write into.
-    const bool intoFolder = !options.output.empty() &&
-                            (several || options.output.back() == '/' || isFolder(options.output));
-    if (intoFolder && !isFolder(options.output)) {
-        throw UsageError("the output folder " + options.output + " does not exist");
-    }
-    if (inputs[0] == "-" && options.output.empty()) {
+    if (inputs[0] == "-" && target == Target::beside) {
         throw UsageError("reading standard input needs -o naming the output");
     }
     std::vector<RenderJob> jobs;
-    std::map<std::string, std::string> taken; // output -> input
+    std::map<std::string, std::string> inputKeys; // file -> input
     for (const std::string& input : inputs) {
-        std::string output = withExtension(input, extension);
-        if (intoFolder) output = inFolder(options.output, output);
-        if (!intoFolder && !options.output.empty()) output = options.output;
-        const std::string key = std::filesystem::path(output).lexically_normal().string();
-        if (std::find(inputs.begin(), inputs.end(), output) != inputs.end()) {
+        if (input != "-") inputKeys.emplace(fileKey(input), input);
+    }
+    std::map<std::string, std::string> taken; // output file -> input
+    for (const std::string& input : inputs) {
+        std::string output = options.output;
+        if (target == Target::beside) output = withExtension(input, extension);
+        if (target == Target::folder)
+            output = inFolder(options.output, withExtension(input, extension));
+        const bool inPlace = target == Target::inPlace || target == Target::standardOutput;
+        jobs.push_back({input, output, inPlace});
+        if (target == Target::standardOutput) break;
+        const std::string key = fileKey(output);
+        if (inputKeys.contains(key)) {
             throw UsageError(output + " would be written over an input; name the output");
         }
         if (!taken.emplace(key, input).second) {
             throw UsageError(taken[key] + " and " + input + " would both be written to " + output);
         }
-        jobs.push_back({input, output});
+    }
+    // Numbered pages: only a transcript with a SAVE PAGE marker writes them.
+    std::map<std::string, const RenderJob*> outputs; // full path -> its job
+    for (const RenderJob& job : jobs) {
+        if (!job.inPlace) outputs.emplace(fullPath(job.output), &job);
+    }
+    for (const RenderJob& job : jobs) {
+        for (const bool input : {true, false}) {
+            const std::string& name = input ? job.input : job.output;
+            if ((input && name == "-") || (!input && job.inPlace)) continue;
+            const auto owner = outputs.find(unnumbered(fullPath(name)));
+            if (owner == outputs.end() || !maySavePages(owner->second->input)) continue;
+            throw UsageError("the saved pages of " + owner->second->input + " (" +
+                             numberedName(owner->second->output, 1) + ", ...) could overwrite " +
+                             (input ? "the input " + name : job.input + "'s output"));
+        }
     }
     return jobs;
 }
 
 void configure(CLI::App& app, Options& options) {
-    app.description("Draws HP-GL files and plotter transcripts as the HP 7470A plotter would,\n"
-                    "each as an 800 x 600 page: a PNG image, or an SVG or PDF drawing.");
+    app.description("Draws HP-GL files and plotter transcripts as the plotter would: a PNG\n"
+                    "picture of its 800 x 600 page, or an SVG or PDF drawing.");
     app.footer(helpFooter);
     app.add_option("INPUT", options.inputs, "the files to draw, or -")->required();
     app.add_option("-o,--output", options.output,
-                   "the output file, or the folder to write into (with several inputs)");
+                   "the output file (- for standard output), or the folder to write into");
     app.add_option("-j,--jobs", options.workers, "inputs drawn at once (default: one per core)")
         ->check(CLI::Range(1, 1024));
     app.add_flag("--plotter-bytes", options.plotterBytes,
                  "write exactly the bytes the plotter saves (slower to compress)");
-    app.add_option("--model", options.model, "plotter model: hp86b (default) or 7470a")
-        ->check(CLI::IsMember({"hp86b", "7470a"}));
+    app.add_option("--model", options.model,
+                   "plotter model: auto (default: a transcript by hp86b, other files by 7470a), "
+                   "hp86b or 7470a")
+        ->check(CLI::IsMember({"auto", "hp86b", "7470a"}));
     app.add_option("--paper", options.paper, "paper of the 7470a model: letter (default) or a4")
         ->check(CLI::IsMember({"letter", "a4"}));
-    app.add_option("--format", options.format, "png (default), svg or pdf")
+    app.add_option("--format", options.format, "png, svg or pdf (default: -o's extension, or png)")
         ->check(CLI::IsMember({"png", "svg", "pdf"}));
     app.add_option("--scale", options.scale,
                    "PNG only: image pixels per page pixel, 1 (default) to 8; anti-aliased above 1")
         ->check(CLI::Range(1, 8));
+    app.add_flag("-q,--quiet", options.quiet, "no summary line, no warnings");
+    app.add_flag("--strict", options.strict, "a page with nothing drawn fails its input");
     app.set_version_flag("-V,--version", PLOTANIX_VERSION);
 }
 
@@ -171,10 +300,6 @@ std::string counted(int64_t count, const char* what) {
 }
 
 void printSummary(const BatchResult& result, double seconds) {
-    if (result.notBegun > 0) {
-        std::fprintf(stderr, "%s: stopped; %s not drawn\n", programName,
-                     counted(result.notBegun, "file").c_str());
-    }
     std::fprintf(stderr, "%s, %s written, %s (%lld ignored), %lld failed, %.2f s\n",
                  counted(result.files, "file").c_str(), counted(result.pages, "page").c_str(),
                  counted(result.instructions, "instruction").c_str(),
@@ -197,6 +322,8 @@ void stopOnSignals() {
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+    // A closed pipe on standard output is a failed write, told as one.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int usageError(const std::string& text) {
@@ -210,7 +337,6 @@ int runProgram(int argc, char** argv) {
     CLI::App app{"", programName};
     Options options;
     configure(app, options);
-    std::vector<RenderJob> jobs;
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -220,25 +346,43 @@ int runProgram(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return usageError(e.what());
     }
-    if (options.format != "png" && options.scale != 1)
-        return usageError("--scale applies to PNG only");
-    if (options.plotterBytes && (options.format != "png" || options.scale != 1))
-        return usageError("--plotter-bytes applies to PNG at scale 1 only");
-    const OutputFormat format = chooseOutputFormat(options);
+    std::vector<RenderJob> jobs;
+    OutputFormat format;
     try {
-        jobs = planJobs(options, format.extension);
+        const Target target = targetOf(options);
+        const std::string chosen = chooseFormat(options, target);
+        if (chosen != "png" && options.scale != 1) throw UsageError("--scale applies to PNG only");
+        if (options.plotterBytes && (chosen != "png" || options.scale != 1))
+            throw UsageError("--plotter-bytes applies to PNG at scale 1 only");
+        format = outputFormat(chosen, options.scale, options.plotterBytes);
+        jobs = planJobs(options, target, format.extension);
     } catch (const UsageError& e) {
         return usageError(e.what());
     }
-    const RenderSetup setup{options.model == "7470a" ? PlotterModel::hp7470a : PlotterModel::hp86b,
-                            options.paper == "a4" ? Paper::a4 : Paper::letter,
-                            format.needsDisplayList};
-    const BatchOptions batch{options.workers > 0 ? options.workers : workersByDefault(), setup,
-                             format.write, ::isatty(STDERR_FILENO) == 1, &stopSignal};
+    std::optional<PlotterModel> model;
+    if (options.model != "auto")
+        model = options.model == "7470a" ? PlotterModel::hp7470a : PlotterModel::hp86b;
+    BatchOptions batch;
+    batch.workers = options.workers > 0 ? options.workers : workersByDefault();
+    batch.setup = {model, options.paper == "a4" ? Paper::a4 : Paper::letter,
+                   format.needsDisplayList};
+    batch.encode = format.encode;
+    batch.showProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    batch.quiet = options.quiet;
+    batch.strict = options.strict;
+    if (options.inputs.size() > 1 && !options.output.empty()) batch.outputFolder = options.output;
+    batch.stopSignal = &stopSignal;
     stopOnSignals();
     const BatchResult result = renderAll(jobs, batch);
-    printSummary(result,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    if (result.notBegun > 0) {
+        std::fprintf(stderr, "%s: stopped; %s not drawn\n", programName,
+                     counted(result.notBegun, "file").c_str());
+    }
+    if (!options.quiet) {
+        printSummary(
+            result,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
     return result.status;
 }
 

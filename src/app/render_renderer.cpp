@@ -8,6 +8,7 @@
 #include "session/transcript_splitter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -39,34 +40,102 @@ std::unique_ptr<PageFont> loadLabelFont() {
     return loadFont("Courier New", 12);
 }
 
+// Whether the splitter found anything of a transcript in the input: a page
+// marker, or records it took out.
+bool holdsTranscript(const std::vector<TranscriptStep>& steps, std::string_view input) {
+    return steps.size() != 1 || steps[0].kind != TranscriptStep::Kind::run ||
+           steps[0].bytes.size() != input.size();
+}
+
+// Any pixel other than paper white.
+bool inked(const PageImage& page) {
+    const std::vector<uint8_t> white(3 * static_cast<size_t>(page.width), 0xFF);
+    for (int y = 0; y < page.height; ++y) {
+        if (std::memcmp(page.row(y), white.data(), white.size()) != 0) return true;
+    }
+    return false;
+}
+
 } // namespace
+
+std::optional<PaperPlacement> trueSize(const PageView& page) {
+    if (page.model != PlotterModel::hp7470a) return std::nullopt;
+    // The sheet (landscape), and the plotting area the paper switch sets, in
+    // plotter units of 0.025 mm. Where the area lies on the sheet is not
+    // known: it is centred.
+    const bool a4 = page.paper == Paper::a4;
+    const double widthMm = a4 ? 297.0 : 279.4, heightMm = a4 ? 210.0 : 215.9;
+    const double xMax = a4 ? 10900.0 : 10300.0, yMax = 7650.0;
+    constexpr double unitMm = 0.025;
+    // The model puts plotter (X, Y) on pixel (X k, 599 - Y k), rounded, with
+    // k = min(800 / xMax, 600 / yMax); a copy draws through pixel centres.
+    const double k = std::min(PlotSession::pageWidth / xMax, PlotSession::pageHeight / yMax);
+    const double pixelMm = unitMm / k;
+    const double left = (widthMm - xMax * unitMm) / 2, bottom = (heightMm - yMax * unitMm) / 2;
+    const double lastRow = PlotSession::pageHeight - 1;
+    return PaperPlacement{widthMm, heightMm, pixelMm, left - 0.5 * pixelMm,
+                          heightMm - bottom - (lastRow + 0.5) * pixelMm};
+}
+
+bool transcriptName(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    constexpr std::string_view plotterName = "PLOTTER.TXT";
+    return name.size() == plotterName.size() &&
+           std::equal(name.begin(), name.end(), plotterName.begin(), [](char a, char b) {
+               return std::toupper(static_cast<unsigned char>(a)) == b;
+           });
+}
 
 // Every call into the plotting core is here: the plot session, driven
 // through plot runs as the plotter drives it. The log file is never opened,
 // so it writes nothing.
 struct Renderer::Core {
-    explicit Core(const RenderSetup& setup)
-        : session(link, log, nullptr, setup.model, setup.paper) {
+    Core(PlotterModel model, const RenderSetup& setup)
+        : session(link, log, nullptr, model, setup.paper), paper(setup.paper) {
         session.keepDisplayList(setup.keepDisplayList);
     }
 
     NoLine link;
     LogFile log;
     PlotSession session;
+    Paper paper;
     std::unique_ptr<PageFont> font;
     bool fontTried = false;
+    bool fresh = true;         // blank since it was made
+    bool clearPending = false; // NEW PAGE: the next run clears the page
+    // What went onto the page since it was last cleared.
+    int64_t instructions = 0, ignored = 0;
+    Drawing::LineTally linesBefore;
 
     void useFont() {
         if (!fontTried) font = loadLabelFont();
         fontTried = true;
         session.useFont(font.get());
     }
-    bool defaultModel() const { return session.model() == PlotterModel::hp86b; }
+    bool hp86b() const { return session.model() == PlotterModel::hp86b; }
+    void pageCleared() {
+        instructions = ignored = 0;
+        linesBefore = session.drawing().lineTally();
+        clearPending = false;
+    }
+    // Each input is a drawing of its own, read from power-on: a session
+    // just made is that already.
+    void blank() {
+        if (!fresh) session.startAfresh();
+        fresh = false;
+        pageCleared();
+    }
+    void newPage() {
+        session.newPage();
+        clearPending = true;
+    }
     // One run over these bytes, as the line handed them over. A run is
     // only a pause: the model reads on from where it stood.
     void run(std::string_view bytes, RenderCounts& counts, bool withRecords) {
+        if (clearPending) pageCleared();
         session.beginRun();
-        if (withRecords && !defaultModel()) {
+        if (withRecords && !hp86b()) {
             session.replay(bytes);
         } else {
             session.feed({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
@@ -79,60 +148,96 @@ struct Renderer::Core {
         session.endStream();
         count(session.endRun(), counts);
     }
-    static void count(RunResult result, RenderCounts& counts) {
+    void count(RunResult result, RenderCounts& counts) {
         counts.instructions += result.instructions;
         counts.ignored += result.ignored;
+        instructions += result.instructions;
+        ignored += result.ignored;
     }
-    PageView page() const { return {session.page(), session.displayList()}; }
+    PageView page(bool emptyInput) {
+        return {session.page(), session.displayList(), session.model(), paper,
+                nothingDrawn(emptyInput)};
+    }
+    std::string nothingDrawn(bool emptyInput) {
+        if (inked(session.page())) return {};
+        if (emptyInput) return "the input is empty";
+        if (instructions == ignored) return "no HP-GL instruction found";
+        const Drawing::LineTally& lines = session.drawing().lineTally();
+        const int64_t asked = lines.asked - linesBefore.asked;
+        if (asked > 0 && lines.onPage == linesBefore.onPage) {
+            return asked == 1 ? "its one line falls off the page"
+                              : "all " + std::to_string(asked) + " lines fall off the page";
+        }
+        return "no line or label lands on the page";
+    }
 };
 
-Renderer::Renderer(const RenderSetup& setup) : core_(std::make_unique<Core>(setup)) {}
+Renderer::Renderer(const RenderSetup& setup) : setup_(setup) {}
 Renderer::~Renderer() = default;
 
-bool Renderer::prepare() {
-    return core_->session.createPage();
+Renderer::Core* Renderer::core(PlotterModel model) {
+    std::unique_ptr<Core>& core = cores_[model == PlotterModel::hp86b ? 0 : 1];
+    if (core) return core.get();
+    auto made = std::make_unique<Core>(model, setup_);
+    if (!made->session.createPage()) return nullptr;
+    core = std::move(made);
+    return core.get();
 }
 
-bool Renderer::render(std::string_view input, const PageSink& write) {
+Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscript,
+                                   const PageSink& write) {
     counts_ = {};
-    core_->session.startAfresh();
-    // The 7470A model draws labels in its own stroke font and reads
-    // differently from what the splitter follows.
-    const bool hp86b = core_->defaultModel();
     // Every record and page marker holds "****": without it the input is
     // one run, drawn where it lies rather than copied by the splitter.
-    if (input.find("****") == std::string_view::npos) {
-        if (hp86b && (input.find("LB") != std::string_view::npos ||
-                      input.find("CP") != std::string_view::npos)) {
-            core_->useFont();
-        }
-        if (!input.empty()) core_->run(input, counts_, false);
-        core_->end(counts_);
-        if (!write(core_->page(), std::nullopt)) return false;
+    const bool marked = input.find(transcript::recordStart) != std::string_view::npos;
+    std::vector<TranscriptStep> steps;
+    PlotterModel model = setup_.model.value_or(PlotterModel::hp7470a);
+    if (!setup_.model && (marked || namedAsTranscript)) {
+        if (marked) steps = splitTranscript(input);
+        if (namedAsTranscript || holdsTranscript(steps, input)) model = PlotterModel::hp86b;
+    }
+    Core* const c = core(model);
+    if (c == nullptr) return Outcome::noPageImage;
+    c->blank();
+    const auto hand = [&](std::optional<int64_t> number) {
+        if (!write(c->page(input.empty()), number)) return false;
         ++counts_.pages;
         return true;
+    };
+    // The 7470A model draws labels in its own stroke font and reads
+    // differently from what the splitter follows.
+    const bool hp86b = c->hp86b();
+    // A file the 7470A model was chosen for holds no transcript to follow.
+    if (!marked || (!setup_.model && !hp86b)) {
+        if (hp86b && (input.find("LB") != std::string_view::npos ||
+                      input.find("CP") != std::string_view::npos)) {
+            c->useFont();
+        }
+        if (!input.empty()) c->run(input, counts_, false);
+        c->end(counts_);
+        return hand(std::nullopt) ? Outcome::rendered : Outcome::writeRefused;
     }
-    const std::vector<TranscriptStep> steps =
-        hp86b ? splitTranscript(input) : splitAtMarkers(input);
-    if (hp86b && needsFont(steps)) core_->useFont();
+    if (!hp86b) {
+        steps = splitAtMarkers(input);
+    } else if (steps.empty()) {
+        steps = splitTranscript(input);
+    }
+    if (hp86b && needsFont(steps)) c->useFont();
     bool unsaved = true; // drawing that no SAVE PAGE marker has written
     for (const TranscriptStep& step : steps) {
         if (step.kind == TranscriptStep::Kind::run) {
-            core_->run(step.bytes, counts_, true);
+            c->run(step.bytes, counts_, true);
             unsaved = true;
         } else if (step.kind == TranscriptStep::Kind::newPage) {
-            core_->session.newPage();
+            c->newPage();
         } else {
-            if (!write(core_->page(), step.pageNumber)) return false;
-            ++counts_.pages;
+            if (!hand(step.pageNumber)) return Outcome::writeRefused;
             unsaved = false;
         }
     }
-    if (!unsaved) return true;
-    core_->end(counts_);
-    if (!write(core_->page(), std::nullopt)) return false;
-    ++counts_.pages;
-    return true;
+    if (!unsaved) return Outcome::rendered;
+    c->end(counts_);
+    return hand(std::nullopt) ? Outcome::rendered : Outcome::writeRefused;
 }
 
 } // namespace plotanix

@@ -1,9 +1,10 @@
 #pragma once
-// One page and the plotter's core, made once and reused for any number of
+// Pages and the plotter's core, made once and reused for any number of
 // inputs: each input (an HP-GL file or a transcript) is drawn on a fresh
 // white page exactly as the plotter would draw it. Not shared between
 // threads: each worker has its own.
 
+#include "output/vector_copy.h"
 #include "page/page_image.h"
 #include "session/plot_session.h"
 
@@ -11,22 +12,28 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace plotanix {
 
-// The plotter a renderer draws as, and whether its pages keep the list of
-// what is drawn on them (for vector and enlarged copies).
+// The plotter a renderer draws as (none: chosen for each input), and
+// whether its pages keep the list of what is drawn on them (for vector and
+// enlarged copies).
 struct RenderSetup {
-    PlotterModel model = PlotterModel::hp86b;
+    std::optional<PlotterModel> model;
     Paper paper = Paper::letter;
     bool keepDisplayList = false;
 };
 
-// A page as it stands: its pixels, and what is drawn on it when kept.
+// A page as it stands: its pixels, what is drawn on it when kept, the model
+// that drew it, and why nothing shows on it (empty when something does).
 struct PageView {
     const PageImage& image;
     const DisplayList* list = nullptr;
+    PlotterModel model = PlotterModel::hp86b;
+    Paper paper = Paper::letter;
+    std::string nothingDrawn;
 };
 
 // A page to be written: the number of its SAVE PAGE marker, or none for the
@@ -39,6 +46,15 @@ struct RenderCounts {
     int64_t pages = 0;
 };
 
+// Where an SVG or PDF copy of the page lies on the paper at the plotter's
+// true size: for the 7470A model; none for the HP-86B's, whose page is the
+// picture.
+std::optional<PaperPlacement> trueSize(const PageView& page);
+
+// Whether a file is named as the plotter names its transcript (PLOTTER.TXT,
+// in any case).
+bool transcriptName(std::string_view path);
+
 class Renderer {
   public:
     explicit Renderer(const RenderSetup& setup = {});
@@ -46,17 +62,22 @@ class Renderer {
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
-    // Makes the page; false when it cannot be made. Once, before render.
-    bool prepare();
-    // Draws the input and hands each page to write, in order; false when
-    // write refused a page (nothing after it is drawn). counts() tells what
-    // this input held.
-    bool render(std::string_view input, const PageSink& write);
+    enum class Outcome { rendered, noPageImage, writeRefused };
+
+    // Draws the input and hands each page to write, in order; writeRefused
+    // when write refused a page (nothing after it is drawn). A model left to
+    // choose draws a transcript (its markers or records, or a name given as
+    // transcriptName) as the HP-86B that made it, anything else as an HP
+    // 7470A. counts() tells what this input held.
+    Outcome render(std::string_view input, bool namedAsTranscript, const PageSink& write);
     const RenderCounts& counts() const { return counts_; }
 
   private:
     struct Core;
-    std::unique_ptr<Core> core_;
+    Core* core(PlotterModel model);
+
+    RenderSetup setup_;
+    std::unique_ptr<Core> cores_[2]; // made when first needed, by model
     RenderCounts counts_;
 };
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <numbers>
+#include <system_error>
 #include <vector>
 
 namespace plotanix {
@@ -123,6 +124,10 @@ void showLabel(cairo_t* cr, const DisplayList& list, const ListLabel& label,
 }
 
 void paintList(cairo_t* cr, const DisplayList& list, const std::vector<CopyFace>& faces) {
+    // White paper first: the list starts where the page was last cleared, and
+    // a page born blank has no box of its own.
+    setColour(cr, 0xFFFFFF);
+    cairo_paint(cr);
     cairo_set_line_width(cr, 1.0);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
@@ -146,13 +151,14 @@ void paintList(cairo_t* cr, const DisplayList& list, const std::vector<CopyFace>
     }
 }
 
-// Where cairo's output goes: the temporary file, within the size bound.
-// Failures are kept here too: cairo does not report every failed write.
+// Where cairo's output goes: the file, within the size bound. Failures are
+// kept here too: cairo does not report every failed write.
 struct Sink {
     FILE* file = nullptr;
     size_t written = 0;
     bool tooLarge = false;
     bool failed = false;
+    int error = 0; // errno of the failed write
 };
 
 cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
@@ -163,28 +169,47 @@ cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned in
     }
     if (std::fwrite(data, 1, length, sink.file) != length) {
         sink.failed = true;
+        sink.error = errno;
         return CAIRO_STATUS_WRITE_ERROR;
     }
     sink.written += length;
     return CAIRO_STATUS_SUCCESS;
 }
 
-SurfacePtr vectorSurface(CopyFormat format, Sink& sink, double width, double height) {
-    if (format == CopyFormat::pdf) {
+constexpr double pointsPerMm = 72.0 / 25.4;
+
+// The document's page, and the picture laid on it: its own 800 x 600, or
+// placed on the paper at true size.
+SurfacePtr vectorSurface(const DisplayList& list, const CopyOptions& options, Sink& sink) {
+    const std::optional<PaperPlacement>& paper = options.paper;
+    if (options.format == CopyFormat::pdf) {
+        const double width = paper ? paper->widthMm * pointsPerMm : list.width();
+        const double height = paper ? paper->heightMm * pointsPerMm : list.height();
         return SurfacePtr(cairo_pdf_surface_create_for_stream(writeToSink, &sink, width, height));
     }
+    const double width = paper ? paper->widthMm : list.width();
+    const double height = paper ? paper->heightMm : list.height();
     SurfacePtr surface(cairo_svg_surface_create_for_stream(writeToSink, &sink, width, height));
-    cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_USER);
+    cairo_svg_surface_set_document_unit(surface.get(),
+                                        paper ? CAIRO_SVG_UNIT_MM : CAIRO_SVG_UNIT_USER);
     return surface;
 }
 
+void placeOnPaper(cairo_t* cr, const CopyOptions& options) {
+    if (!options.paper) return;
+    const PaperPlacement& paper = *options.paper;
+    if (options.format == CopyFormat::pdf) cairo_scale(cr, pointsPerMm, pointsPerMm);
+    cairo_translate(cr, paper.leftMm, paper.topMm);
+    cairo_scale(cr, paper.pixelMm, paper.pixelMm);
+}
+
 // SVG and PDF are drawn straight into the file as cairo emits them.
-bool writeVector(FILE* file, const DisplayList& list, CopyFormat format,
+bool writeVector(const DisplayList& list, const CopyOptions& options,
                  const std::vector<CopyFace>& faces, Sink& sink) {
-    sink.file = file;
-    SurfacePtr surface = vectorSurface(format, sink, list.width(), list.height());
+    SurfacePtr surface = vectorSurface(list, options, sink);
     {
         ContextPtr cr(cairo_create(surface.get()));
+        placeOnPaper(cr.get(), options);
         paintList(cr.get(), list, faces);
         if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) return false;
     }
@@ -208,60 +233,98 @@ SurfacePtr paintImage(const DisplayList& list, int scale, const std::vector<Copy
     return surface;
 }
 
-std::string failureReason(const std::string& fileName, const Sink& sink, int error) {
-    if (sink.tooLarge) {
-        return "the copy " + fileName + " would be larger than " +
-               std::to_string(maxCopyBytes >> 20) + " MB";
-    }
-    if (error != 0) return "cannot write " + fileName + ": " + std::strerror(error);
-    return "cannot write " + fileName;
+std::string tooLargeReason(const std::string& what) {
+    return what + " would be larger than " + std::to_string(maxCopyBytes >> 20) + " MB";
 }
 
-bool refused(const DisplayList& list, CopyFormat format, int scale, std::string& reason) {
+bool refused(const DisplayList& list, const CopyOptions& options, std::string& reason) {
     if (list.overflowed()) {
         reason = "the page holds more than " + std::to_string(DisplayList::maxItems) +
                  " drawn items or " + std::to_string(DisplayList::maxTextBytes >> 20) +
                  " MB of labels; no copy is written";
-    } else if (format == CopyFormat::png && (scale < 1 || scale > maxCopyScale)) {
+    } else if (options.format == CopyFormat::png &&
+               (options.scale < 1 || options.scale > maxCopyScale)) {
         reason = "the scale must be 1 to " + std::to_string(maxCopyScale);
     } else if (list.width() <= 0 || list.height() <= 0) {
         reason = "the page has no size";
+    } else if (options.paper && !(options.paper->widthMm > 0 && options.paper->heightMm > 0 &&
+                                  options.paper->pixelMm > 0)) {
+        reason = "the paper has no size";
     } else {
         return false;
     }
     return true;
 }
 
+// What is needed before anything is written: the faces, and a PNG's picture.
+struct Prepared {
+    std::vector<CopyFace> faces;
+    SurfacePtr image;
+};
+
+bool prepare(const DisplayList& list, const CopyOptions& options, Prepared& prepared,
+             std::string& reason) {
+    reason.clear();
+    if (refused(list, options, reason) || !openFaces(list, prepared.faces, reason)) return false;
+    if (options.format != CopyFormat::png) return true;
+    prepared.image = paintImage(list, options.scale, prepared.faces);
+    if (!prepared.image) {
+        reason = "not enough memory for a copy at scale " + std::to_string(options.scale);
+        return false;
+    }
+    return true;
+}
+
+bool emit(const DisplayList& list, const CopyOptions& options, const Prepared& prepared,
+          Sink& sink) {
+    if (!prepared.image) return writeVector(list, options, prepared.faces, sink);
+    return cairo_surface_write_to_png_stream(prepared.image.get(), writeToSink, &sink) ==
+               CAIRO_STATUS_SUCCESS &&
+           !sink.failed;
+}
+
 } // namespace
 
-bool writePageCopy(const DisplayList& list, const std::string& fileName, CopyFormat format,
-                   int scale, std::string& reason, Durability durability) {
+bool writePageCopy(const DisplayList& list, const std::string& fileName, const CopyOptions& options,
+                   std::string& reason, Durability durability) {
     reason.clear();
     if (fileName.empty() || fileName.back() == '/') {
         reason = "no file name for the copy";
         return false;
     }
-    if (refused(list, format, scale, reason)) return false;
-    std::vector<CopyFace> faces;
-    if (!openFaces(list, faces, reason)) return false;
-    SurfacePtr image;
-    if (format == CopyFormat::png) {
-        image = paintImage(list, scale, faces);
-        if (!image) {
-            reason = "not enough memory for a copy at scale " + std::to_string(scale);
-            return false;
-        }
-    }
+    Prepared prepared;
+    if (!prepare(list, options, prepared, reason)) return false;
     Sink sink;
     const bool written = writeFileAtomically(fileName, durability, [&](FILE* file) {
-        if (!image) return writeVector(file, list, format, faces, sink);
         sink.file = file;
-        return cairo_surface_write_to_png_stream(image.get(), writeToSink, &sink) ==
-                   CAIRO_STATUS_SUCCESS &&
-               !sink.failed;
+        return emit(list, options, prepared, sink);
     });
-    if (!written) reason = failureReason(fileName, sink, errno);
-    return written;
+    if (written) return true;
+    const int error = errno;
+    if (sink.tooLarge) {
+        reason = tooLargeReason("the copy " + fileName);
+    } else {
+        reason = "cannot write " + fileName +
+                 (error != 0 ? ": " + std::string(std::strerror(error)) : "");
+    }
+    return false;
+}
+
+bool writePageCopyTo(FILE* file, const DisplayList& list, const CopyOptions& options,
+                     std::string& reason) {
+    Prepared prepared;
+    if (!prepare(list, options, prepared, reason)) return false;
+    Sink sink;
+    sink.file = file;
+    errno = 0;
+    if (emit(list, options, prepared, sink) && std::fflush(file) == 0) return true;
+    const int error = sink.error != 0 ? sink.error : errno;
+    if (sink.tooLarge) {
+        reason = tooLargeReason("the copy");
+    } else if (error != 0) {
+        reason = std::generic_category().message(error); // strerror is not safe between threads
+    }
+    return false;
 }
 
 } // namespace plotanix

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <optional>
@@ -71,8 +72,13 @@ struct Drawing::State {
         p[1] = green;
         p[2] = red;
     }
-    // n pixels from (x, y) rightward, already clipped.
+    // n pixels from (x, y) rightward, already clipped. Grey (white paper
+    // above all) is one byte repeated.
     void writeRow(int64_t x, int64_t y, int64_t n) const {
+        if (red == green && green == blue) {
+            std::memset(at(x, y), red, 3 * static_cast<size_t>(n));
+            return;
+        }
         for (uint8_t* p = at(x, y); n > 0; --n, p += 3) {
             p[0] = blue;
             p[1] = green;
@@ -230,10 +236,11 @@ void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     if (!state_) return;
     State& s = *state_;
     s.applyColour(s.frontColour);
+    ++tally_.asked;
     if (y1 == y2 || x1 == x2) {
-        if (drawRun(s, x1, y1, x2, y2) && record_) {
-            record_->addLine(clampedEnd(s, x1, y1), clampedEnd(s, x2, y2), s.frontColour);
-        }
+        if (!drawRun(s, x1, y1, x2, y2)) return;
+        ++tally_.onPage;
+        if (record_) record_->addLine(clampedEnd(s, x1, y1), clampedEnd(s, x2, y2), s.frontColour);
         return;
     }
     const int64_t width = s.target->width, height = s.target->height;
@@ -243,6 +250,7 @@ void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     // Clipping keeps the ends between the originals; this only guards the store.
     auto inside = [&](int64_t x, int64_t y) { return x >= 0 && x < width && y >= 0 && y < height; };
     if (!inside(ax, ay) || !inside(bx, by)) return;
+    ++tally_.onPage;
     if (record_) {
         record_->addLine({int32_t(ax), int32_t(ay)}, {int32_t(bx), int32_t(by)}, s.frontColour);
     }

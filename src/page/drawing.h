@@ -51,11 +51,20 @@ class Drawing {
     // Bytes held by the label work mask: never more than the page's pixels.
     size_t workMaskBytes() const;
 
+    // Lines asked for while open, and those of which any pixel landed on the
+    // image, since the Drawing was made: why a page stayed blank.
+    struct LineTally {
+        int64_t asked = 0;
+        int64_t onPage = 0;
+    };
+    const LineTally& lineTally() const { return tally_; }
+
     struct State;
 
   private:
     std::unique_ptr<State> state_;
     DisplayList* record_ = nullptr;
+    LineTally tally_;
 };
 
 // Clips one axis of a line to lo..hi: a is the axis clipped, b the other.

@@ -31,7 +31,10 @@ struct PageImage {
     }
 };
 
-// A black image, or nullptr when the sizes are unusable or memory is short.
-std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_t depth);
+// An image all in the paper colour (black unless given), or nullptr when
+// the sizes are unusable or memory is short. Born in its colour: the pixels
+// are written once, not cleared and then painted.
+std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_t depth,
+                                           Colour paper = 0);
 
 } // namespace plotanix

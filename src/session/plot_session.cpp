@@ -107,14 +107,17 @@ void PlotSession::startAfresh() {
 }
 
 bool PlotSession::createPage() {
-    page_ = createPageImage(pageWidth, pageHeight, 24);
+    // Blank paper from the start, so a page saved before any run is white:
+    // born white, its pixels written once.
+    page_ = createPageImage(pageWidth, pageHeight, 24, penColours[0]);
     if (!page_) return false;
     // The drawing stays open on the page for the session's life: the pen's
     // colour and the label font carry over from one run to the next.
     drawing_.beginDrawing(*page_);
     drawing_.selectFont(font_);
-    // Blank paper from the start, so a page saved before any run is white.
-    blankPage();
+    newPagePending_ = false;
+    pageStarted_ = false;
+    if (list_) list_->clear();
     return true;
 }
 

@@ -13,6 +13,7 @@ trap 'rm -rf "$work"' EXIT
 files='usr/bin/plotanix
 usr/bin/plotanix-render
 usr/lib/modules-load.d/plotanix.conf
+usr/lib/plotanix/plotanix-render-copies.so
 usr/lib/systemd/system/plotanix@.service
 usr/share/doc/plotanix/README.md
 usr/share/doc/plotanix/changelog.gz
@@ -55,6 +56,10 @@ for page in plotanix plotanix-render; do
 done
 man -l "$stage/usr/share/man/man1/plotanix.1.gz" | grep -q "/dev/ttyUSB0" || fail "no /dev/ttyUSB0 in plotanix(1)"
 "$stage/usr/bin/plotanix" --help | grep -q -- "--port DEVICE" || fail "plotanix --help"
+# The renderer finds its copy module where it was installed.
+printf 'IN;SP1;PD100,100;' >"$work/plot.hpgl"
+"$stage/usr/bin/plotanix-render" -q -o "$work/plot.svg" "$work/plot.hpgl" || fail "plotanix-render -o plot.svg"
+grep -q "<svg" "$work/plot.svg" || fail "no SVG from the installed renderer"
 
 # make deb
 quietly cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb"

@@ -1,6 +1,7 @@
 // plotanix-render run as a whole program, compared with the plotter's core
 // driven in process the way the plotter drives it.
 
+#include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "support/fake_link.h"
@@ -13,7 +14,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 
 namespace plotanix {
 namespace {
@@ -28,11 +31,12 @@ struct Outcome {
     std::string out, err;
 };
 
-// plotanix-render run in dir with these shell words.
+// plotanix-render run in dir with these shell words (which may go on to
+// other commands), its input, output and errors redirected.
 Outcome runRender(const TempDir& dir, const std::string& words,
                   const std::string& input = "/dev/null") {
-    const std::string command = "cd " + testing::shellQuote(dir.path()) + " && " +
-                                testing::shellQuote(PLOTANIX_RENDER) + " " + words + " <" + input +
+    const std::string command = "cd " + testing::shellQuote(dir.path()) + " && (" +
+                                testing::shellQuote(PLOTANIX_RENDER) + " " + words + ") <" + input +
                                 " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stdout.txt")),
@@ -52,6 +56,17 @@ std::map<std::string, std::string> pngsIn(const fs::path& folder) {
 const auto pngWriter = [](const PageImage& page, const std::string& path) {
     return savePng(page, path);
 };
+
+// The picture a model draws from these bytes in one run, as a PNG's pixels.
+std::vector<uint8_t> drawnBy(PlotterModel model, const std::string& bytes, const TempDir& dir) {
+    testing::FakeLink link({bytes});
+    LogFile log;
+    PlotSession session(link, log, nullptr, model);
+    EXPECT_TRUE(session.createPage());
+    session.run();
+    EXPECT_TRUE(savePng(session.page(), dir.file("expected.png")));
+    return testing::readPng(dir.file("expected.png")).rgb;
+}
 
 // The plotter's core as the program runs it: its pages saved through the
 // page store, every command marked in the transcript.
@@ -112,14 +127,14 @@ TEST(RenderProgram, DrawsThePlottersPixelsAndWithPlotterBytesItsBytes) {
         session.run({});
         ASSERT_GT(testing::inkedPixels(session.page()), 0);
         const std::string expected = session.save();
-        Outcome outcome = runRender(dir, "plot.hpgl");
+        Outcome outcome = runRender(dir, "--model hp86b plot.hpgl");
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(testing::readPng(dir.file("plot.png")).rgb, testing::readPng(expected).rgb);
         const std::string summary =
             "1 file, 1 page written, " + std::to_string(session.result.instructions) +
             " instructions (" + std::to_string(session.result.ignored) + " ignored), 0 failed, ";
         EXPECT_EQ(outcome.err.rfind(summary, 0), 0u) << outcome.err;
-        outcome = runRender(dir, "--plotter-bytes -o exact.png -", "plot.hpgl");
+        outcome = runRender(dir, "--model hp86b --plotter-bytes -o exact.png -", "plot.hpgl");
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_TRUE(readFile(dir.file("exact.png")) == readFile(expected));
     }
@@ -140,7 +155,8 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     // Page numbers keep their last five digits.
     writeFile(dir.file("in.txt"), "PA1,1;\r\n**** SAVE PAGE #123456 ****\r\n\r\nPD9,9;");
     EXPECT_EQ(runRender(dir, "in.txt").status, 0);
-    EXPECT_TRUE(fs::exists(dir.file("in-23456.png")) && fs::exists(dir.file("in.png")));
+    EXPECT_TRUE(fs::exists(dir.file("in-23456.png")));
+    EXPECT_TRUE(fs::exists(dir.file("in.png")));
 }
 
 // A 7470A transcript: a record follows the chunk that held its instruction
@@ -163,20 +179,139 @@ TEST(RenderProgram, RegeneratesASavedPageOfThe7470AModel) {
     EXPECT_TRUE(readFile(dir.file("out-00001.png")) == readFile(dir.file("PLOTTER_00001.PNG")));
 }
 
-// Each format gives its kind of file at the page's size.
-TEST(RenderProgram, WritesSvgPdfAndEnlargedPng) {
+// A transcript (its markers, its records, or its name alone) is drawn as
+// the HP-86B that made it, any other file as a 7470A, unless --model says.
+TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
+    TempDir dir;
+    const std::string lines = "PA100,100;PD300,100;"; // the HP-86B's pen starts down
+    const std::string saved = lines + transcript::savePageMarker(1);
+    const std::tuple<std::string, std::string, std::string, std::string, PlotterModel> cases[] = {
+        // input, its bytes, words, the page written, the model that drew it
+        {"plot.hpgl", lines, "", "plot.png", PlotterModel::hp7470a},
+        {"saved.txt", saved, "", "saved-00001.png", PlotterModel::hp86b},
+        {"records.txt", lines + "XX;" + transcript::unknownRecord("XX"), "", "records.png",
+         PlotterModel::hp86b},
+        {"PLOTTER.TXT", lines, "", "PLOTTER.png", PlotterModel::hp86b},
+        {"plotter.txt", lines, "", "plotter.png", PlotterModel::hp86b},
+        {"forced.hpgl", lines, "--model hp86b", "forced.png", PlotterModel::hp86b},
+        {"saved.txt", saved, "--model 7470a", "saved-00001.png", PlotterModel::hp7470a},
+    };
+    for (const auto& [input, bytes, words, page, model] : cases) {
+        fs::create_directory(dir.file("case"));
+        writeFile(dir.file("case/" + input), bytes);
+        EXPECT_EQ(runRender(dir, words + " case/" + input).status, 0) << input;
+        EXPECT_EQ(testing::readPng(dir.file("case/" + page)).rgb, drawnBy(model, lines, dir))
+            << words << " " << input;
+        fs::remove_all(dir.file("case"));
+    }
+}
+
+// -o's extension names the format; a device, FIFO or standard output is
+// written into as it stands and never replaced.
+TEST(RenderProgram, OutputsFollowTheirNameAndKeepWhatIsNoFile) {
     TempDir dir;
     writeFile(dir.file("plot.hpgl"), mixedPlot);
-    const std::tuple<std::string, std::string, std::string> kinds[] = {
-        {"svg", "<svg xmlns", "width=\"800\" height=\"600\""},
-        {"pdf", "%PDF", "/MediaBox [ 0 0 800 600 ]"}};
-    for (const auto& [kind, start, size] : kinds) {
-        EXPECT_EQ(runRender(dir, "--format=" + kind + " plot.hpgl").status, 0) << kind;
-        const std::string bytes = readFile(dir.file("plot." + kind));
-        EXPECT_TRUE(bytes.find(start) != std::string::npos && bytes.find(size) != std::string::npos)
-            << kind;
+    const std::string png = "\x89PNG", svg = "<?xml", pdf = "%PDF";
+    const std::tuple<std::string, int, std::string, std::string> cases[] = {
+        // words, exit status, the file written, how it starts
+        {"-o out.svg", 0, "out.svg", svg},
+        {"-o out.PDF", 0, "out.PDF", pdf},
+        {"-o out", 0, "out", png},
+        {"--format svg -o out.svg", 0, "out.svg", svg},
+        {"-o -", 0, "stdout.txt", png},
+        {"--format pdf -o -", 0, "stdout.txt", pdf},
+        {"--format svg -o out.pdf", 2, "out.pdf", ""},
+        {"-o out.jpg", 2, "out.jpg", ""},
+    };
+    for (const auto& [words, status, file, start] : cases) {
+        fs::remove(dir.file(file));
+        EXPECT_EQ(runRender(dir, words + " plot.hpgl").status, status) << words;
+        EXPECT_EQ(readFile(dir.file(file)).substr(0, start.size()), start) << words;
     }
-    EXPECT_EQ(runRender(dir, "--scale 4 plot.hpgl -o 4.png").status, 0);
+    // Standard output takes one page: a transcript with two gets nothing.
+    writeFile(dir.file("two.txt"),
+              "PD1,1;" + transcript::savePageMarker(1) + "PD2,2;" + transcript::savePageMarker(2));
+    EXPECT_EQ(runRender(dir, "-o - two.txt").status, 4);
+    EXPECT_EQ(readFile(dir.file("stdout.txt")), "");
+    // A FIFO with a reader, and a link to a device.
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", dir.file("null"));
+    EXPECT_EQ(runRender(dir, "-o fifo plot.hpgl & cat fifo >read.png; wait $!").status, 0);
+    EXPECT_EQ(readFile(dir.file("read.png")).substr(0, 4), png);
+    EXPECT_EQ(runRender(dir, "-o null plot.hpgl").status, 0);
+    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("null")));
+    EXPECT_TRUE(fs::is_character_file(dir.file("null")));
+}
+
+TEST(RenderProgram, APageWithNothingDrawnSaysWhy) {
+    TempDir dir;
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        // words, the input, why nothing shows
+        {"", "", "the input is empty"},
+        {"", "hello, world", "no HP-GL instruction found"},
+        {"", "IN;SP0;PD1000,1000;", "no line or label lands on the page"},
+        {"--model hp86b", "PU;PA5000,5000;PD6000,6000,7000,5000;", "all 2 lines fall off the page"},
+        {"--model hp86b", "PU;PA5000,5000;PD6000,6000;", "its one line falls off the page"},
+    };
+    for (const auto& [words, bytes, why] : cases) {
+        writeFile(dir.file("in.hpgl"), bytes);
+        const Outcome outcome = runRender(dir, words + " in.hpgl");
+        EXPECT_EQ(outcome.status, 0) << why;
+        EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
+                  "plotanix-render: in.hpgl: nothing drawn: " + why + "\n");
+        EXPECT_TRUE(fs::exists(dir.file("in.png"))) << why; // written all the same
+    }
+    writeFile(dir.file("in.hpgl"), "");
+    EXPECT_EQ(runRender(dir, "--strict in.hpgl").status, 5);
+    const Outcome quiet = runRender(dir, "-q in.hpgl");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+    writeFile(dir.file("in.txt"), "PU;" + transcript::savePageMarker(7));
+    EXPECT_EQ(runRender(dir, "in.txt").err.substr(0, 45),
+              "plotanix-render: in.txt, page 7: nothing draw");
+}
+
+// The 7470A's SVG and PDF are its paper, the drawing where the plotter puts
+// it: a 10000-unit line along the plotting area's foot is 250 mm long.
+TEST(RenderProgram, The7470AsVectorPagesAreItsPaperAtTrueSize) {
+    TempDir dir;
+    writeFile(dir.file("line.hpgl"), "IN;SP1;PU0,0;PD10000,0;");
+    const std::tuple<std::string, std::string, std::string> boxes[] = {
+        {"--model hp86b --format svg", "line.svg", "width=\"800\" height=\"600\""},
+        {"--model hp86b --format pdf", "line.pdf", "/MediaBox [ 0 0 800 600 ]"},
+        {"--format svg", "line.svg", "width=\"279.4mm\" height=\"215.9mm\""},
+        {"--paper a4 --format svg", "line.svg", "width=\"297mm\" height=\"210mm\""},
+        {"--format pdf", "line.pdf", "/MediaBox [ 0 0 792 612 ]"},
+        {"--paper a4 --format pdf", "line.pdf", "/MediaBox [ 0 0 841.889764 595.275591 ]"},
+    };
+    for (const auto& [words, file, box] : boxes) {
+        EXPECT_EQ(runRender(dir, words + " line.hpgl").status, 0) << words;
+        EXPECT_NE(readFile(dir.file(file)).find(box), std::string::npos) << words;
+    }
+    // Printed at 72 dots an inch, a dot is a point: the plotting area is
+    // centred on the sheet, 31 points from a letter's left edge.
+    const std::tuple<std::string, int, int, int> places[] = {
+        {"", 31, 739, 577}, {"--paper a4", 34, 743, 568}}; // first and last column, row
+    for (const auto& [words, first, last, row] : places) {
+        ASSERT_EQ(runRender(dir, words + " -o line.pdf line.hpgl && pdftoppm -r 72 -png "
+                                         "-singlefile line.pdf printed")
+                      .status,
+                  0);
+        const testing::DecodedPng printed = testing::readPng(dir.file("printed.png"));
+        int left = INT32_MAX, right = -1, top = INT32_MAX, bottom = -1;
+        for (uint32_t y = 0; y < printed.height; ++y)
+            for (uint32_t x = 0; x < printed.width; ++x)
+                if ((printed.pixel(x, y) & 0xFF) < 0x80) {
+                    left = std::min<int>(left, x), right = std::max<int>(right, x);
+                    top = std::min<int>(top, y), bottom = std::max<int>(bottom, y);
+                }
+        EXPECT_NEAR(left, first, 1) << words;
+        EXPECT_NEAR(right, last, 1) << words;
+        EXPECT_NEAR(top, row, 1) << words;
+        EXPECT_NEAR(bottom, row, 1) << words;
+    }
+    EXPECT_EQ(runRender(dir, "--scale 4 line.hpgl -o 4.png").status, 0); // PNGs keep the picture
     const testing::DecodedPng big = testing::readPng(dir.file("4.png"));
     EXPECT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u));
 }
@@ -216,31 +351,49 @@ TEST(RenderProgram, ManyInputsInOneCallGiveThePagesOfOneCallEach) {
 
 TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
     TempDir dir;
-    writeFile(dir.file("a.hpgl"), "PA100,100;");
-    writeFile(dir.file("b.hpgl"), "PA200,100;");
-    // One unreadable input among good ones: its line, the others written.
-    Outcome outcome = runRender(dir, "a.hpgl missing.hpgl b.hpgl -j2");
+    writeFile(dir.file("a.hpgl"), "IN;SP1;PD500,500;");
+    writeFile(dir.file("b.hpgl"), "IN;SP2;PD900,500;");
+    fs::create_directory(dir.file("folder"));
+    // Unreadable inputs among good ones: a line each, the others written.
+    const std::string named = "evil\x1b[2J\n.hpgl"; // never shown raw
+    Outcome outcome = runRender(dir, "a.hpgl missing.hpgl folder /dev/zero " +
+                                         testing::shellQuote(named) + " b.hpgl -j2");
     EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
-              "plotanix-render: cannot read missing.hpgl: No such file or directory\n");
-    EXPECT_NE(outcome.err.find("3 files, 2 pages written, 2 instructions (0 ignored), 1 failed"),
-              std::string::npos);
-    EXPECT_TRUE(fs::exists(dir.file("a.png")) && fs::exists(dir.file("b.png")));
+    for (const std::string line :
+         {"cannot read missing.hpgl: No such file or directory",
+          "cannot read folder: Is a directory", "cannot read /dev/zero: larger than 256 MB",
+          "cannot read evil\\x1b[2J\\x0a.hpgl: No such file or directory",
+          "6 files, 2 pages written, 6 instructions (0 ignored), 4 failed, "})
+        EXPECT_NE(outcome.err.find(line), std::string::npos) << line;
+    EXPECT_EQ(outcome.err.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir.file("a.png")));
+    EXPECT_TRUE(fs::exists(dir.file("b.png")));
     // An output into a missing folder: nothing is left behind.
     outcome = runRender(dir, "a.hpgl -o nowhere/a.png");
     EXPECT_EQ(outcome.status, 4);
     EXPECT_EQ(outcome.err.rfind("plotanix-render: cannot write nowhere/a.png", 0), 0u);
     EXPECT_FALSE(fs::exists(dir.file("nowhere")));
-    fs::create_directory(dir.file("folder")); // takes a single input's page too
-    EXPECT_EQ(runRender(dir, "a.hpgl -o folder").status, 0);
+    EXPECT_EQ(runRender(dir, "a.hpgl -o folder").status, 0); // takes a single input's page too
     EXPECT_TRUE(fs::exists(dir.file("folder/a.png")));
+    // The output folder gone while the first input waits: the rest are left.
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    outcome = runRender(dir, "-j1 -o folder fifo a.hpgl b.hpgl & timeout 60 sh -c "
+                             "'exec >fifo; rm -r folder; echo IN'; wait $!");
+    EXPECT_EQ(outcome.status, 4);
+    EXPECT_NE(outcome.err.find("folder is gone; stopping\n"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("stopped; 2 files not drawn\n"), std::string::npos);
     // Bad usage is refused before any work, in one line and the usage line.
     fs::remove(dir.file("a.png"));
     writeFile(dir.file("picture.png"), "not to be overwritten");
+    fs::create_hard_link(dir.file("a.hpgl"), dir.file("linked.png"));
+    writeFile(dir.file("t.txt"), "PD1,1;" + transcript::savePageMarker(1));
+    writeFile(dir.file("t-00001.hpgl"), "PD1,1;");
     for (const std::string bad :
          {"a.hpgl b.hpgl -o nowhere", "", "--fast a.hpgl", "-j 0 a.hpgl", "-", "- a.hpgl -o .",
-          "a.hpgl -o -", "--format svg --scale 2 a.hpgl", "--scale 9 a.hpgl", "picture.png",
-          "a.hpgl ./a.hpgl -o .", "a.hpgl -o nofolder/"}) {
+          "a.hpgl b.hpgl -o -", "--format svg --scale 2 a.hpgl", "--scale 9 a.hpgl", "picture.png",
+          "a.hpgl -o ./a.hpgl", "a.hpgl -o \"$PWD/a.hpgl\"", "a.hpgl -o linked.png",
+          "a.hpgl ./a.hpgl -o .", "a.hpgl -o nofolder/", "t.txt t-00001.hpgl -o .",
+          "--format svg -o a.pdf a.hpgl", "a.hpgl -o a.jpg"}) {
         outcome = runRender(dir, bad);
         EXPECT_EQ(outcome.status, 2) << bad;
         EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 2) << outcome.err;
@@ -248,9 +401,11 @@ TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
                   std::string::npos);
     }
     EXPECT_EQ(readFile(dir.file("picture.png")), "not to be overwritten");
+    EXPECT_EQ(readFile(dir.file("a.hpgl")), "IN;SP1;PD500,500;");
     EXPECT_FALSE(fs::exists(dir.file("a.png")));
     const Outcome help = runRender(dir, "--help");
-    EXPECT_TRUE(help.status == 0 && help.out.find("Exit status: 0") != std::string::npos);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Exit status: 0"), std::string::npos);
     EXPECT_EQ(runRender(dir, "-V").out, std::string(PLOTANIX_VERSION) + "\n");
 }
 

@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -78,6 +79,29 @@ TEST(PngWriterTest, SavedFileIsThePageAsUnfilteredEightBitRgb) {
     ASSERT_TRUE(savePng(second, name));
     EXPECT_TRUE(readPng(name).rgb == rgbBytes(second));
     EXPECT_EQ(entries(dir.path()), 1);
+}
+
+// The fast encoding keeps every pixel, in as few bits as the colours allow.
+TEST(PngWriterTest, FastFilesHoldTheSamePixelsInAPaletteWhenTheyFit) {
+    TempDir dir;
+    const std::tuple<int, bool, uint8_t, uint8_t> cases[] = {
+        // colours drawn, noise, bit depth, colour type (3: palette, 2: RGB)
+        {2, false, 4, 3},   {16, false, 4, 3},  {17, false, 8, 3},
+        {256, false, 8, 3}, {257, false, 8, 2}, {0, true, 8, 2}};
+    for (const auto& [colours, noise, depth, type] : cases) {
+        PageImage page = makePage(noise);
+        for (int i = 0; i < colours - 1; ++i) // a run of each, then one pixel of it at the end
+            for (int x : {8 * i + 1, 8 * i + 2, 8 * i + 3, 8 * i + 4, 8 * i + 5, 799 - i}) {
+                uint8_t* p = page.row(100 + i % 7) + 3 * x;
+                p[0] = static_cast<uint8_t>(i), p[1] = static_cast<uint8_t>(i >> 8), p[2] = 7;
+            }
+        const std::string name = dir.file("fast.png");
+        ASSERT_TRUE(savePng(page, name, Durability::written, PngCompression::fast));
+        const std::string file = readFile(name);
+        EXPECT_EQ(static_cast<uint8_t>(file[24]), depth) << colours;
+        EXPECT_EQ(static_cast<uint8_t>(file[25]), type) << colours;
+        EXPECT_TRUE(readPng(name).rgb == rgbBytes(page)) << colours;
+    }
 }
 
 TEST(PngWriterTest, RefusedSavesLeaveTheDirectoryAsItWas) {

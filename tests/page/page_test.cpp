@@ -77,6 +77,16 @@ TEST(PageImage, UnusableSizesFailAndAClosedDrawingDoesNothing) {
     drawing.fillBox(0, 0, 10, 10, 0xFFFFFF);
 }
 
+TEST(PageImage, IsBornInItsPaperColour) {
+    for (const Colour paper : {0x000000u, 0xFFFFFFu, 0x123456u}) {
+        const std::unique_ptr<PageImage> image = createPageImage(3, 2, 24, paper);
+        ASSERT_TRUE(image);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x)
+                EXPECT_EQ(image->pixel(x, y), paper) << x << "," << y;
+    }
+}
+
 TEST_F(Page, LinesAreTheWalkedPixelsWhicheverEndComesFirst) {
     const std::tuple<int, int, int, int, PixelSet> cases[] = {
         {0, 0, 3, 1, {{0, 0}, {1, 0}, {2, 1}, {3, 1}}},
@@ -94,8 +104,12 @@ TEST_F(Page, LinesAreTheWalkedPixelsWhicheverEndComesFirst) {
         {INT_MAX, INT_MIN, INT_MIN, INT_MIN + 1, {}},
     };
     for (const auto& [x1, y1, x2, y2, pixels] : cases) {
+        const Drawing::LineTally before = drawing.lineTally();
         EXPECT_EQ(line(x1, y1, x2, y2), pixels) << x1 << "," << y1;
         EXPECT_EQ(line(x2, y2, x1, y1), pixels) << x2 << "," << y2;
+        // The tally tells a page left blank by lines that all fell off it.
+        EXPECT_EQ(drawing.lineTally().asked - before.asked, 2);
+        EXPECT_EQ(drawing.lineTally().onPage - before.onPage, pixels.empty() ? 0 : 2);
     }
     const PixelSet slanted = line(-10, -10, 810, 10); // clipped before the walk
     EXPECT_EQ(std::tuple(slanted.size(), *slanted.begin(), *slanted.rbegin()),

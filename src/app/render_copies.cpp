@@ -1,0 +1,60 @@
+#include "app/render_copies.h"
+
+#include <climits>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
+
+namespace plotanix {
+
+namespace {
+
+using CopyEntry = bool (*)(FILE*, const DisplayList*, const CopyOptions*, std::string*);
+
+struct CopyModule {
+    CopyEntry entry = nullptr;
+    std::string error; // why it could not be loaded
+};
+
+std::string programFolder() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof path) return ".";
+    const std::string program(path, static_cast<size_t>(length));
+    return program.substr(0, program.rfind('/'));
+}
+
+// Beside the program (a build tree), else where it is installed, found from
+// the program's own place so that a staged or moved install works too.
+CopyModule loadModule() {
+    CopyModule module;
+    const std::string folder = programFolder();
+    for (const std::string& place : {folder, folder + "/" + PLOTANIX_COPIES_FROM_PROGRAM}) {
+        const std::string path = place + "/" PLOTANIX_COPIES_MODULE;
+        if (::access(path.c_str(), F_OK) != 0) continue;
+        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            module.error = ::dlerror();
+            return module;
+        }
+        module.entry = reinterpret_cast<CopyEntry>(::dlsym(handle, "plotanixWritePageCopyTo"));
+        if (module.entry == nullptr) module.error = path + " is not the copy module";
+        return module;
+    }
+    module.error = "the copy module " PLOTANIX_COPIES_MODULE " is not installed";
+    return module;
+}
+
+} // namespace
+
+bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,
+               std::string& reason) {
+    static const CopyModule module = loadModule(); // once, whichever worker comes first
+    if (module.entry == nullptr) {
+        reason = module.error;
+        return false;
+    }
+    return module.entry(file, &list, &options, &reason);
+}
+
+} // namespace plotanix

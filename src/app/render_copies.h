@@ -1,0 +1,19 @@
+#pragma once
+// SVG, PDF and enlarged PNG copies for the renderer. cairo, and the X11
+// libraries it brings, take longer to load than a small file takes to draw:
+// they live in a module loaded on the first copy, so that a PNG never waits
+// for them.
+
+#include "output/vector_copy.h"
+
+#include <cstdio>
+#include <string>
+
+namespace plotanix {
+
+// writePageCopyTo, through the module; false with reason saying why when
+// the module cannot be loaded.
+bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,
+               std::string& reason);
+
+} // namespace plotanix
