@@ -69,6 +69,9 @@ class PlotterApp::StatusFirstLine : public ByteLink {
     int serialOutputWaiting() override { return serial_.serialOutputWaiting(); }
     void waitOutputDrained() override { serial_.waitOutputDrained(); }
     int writeSerial(std::string_view bytes) override { return serial_.writeSerial(bytes); }
+    int writeSerialAfter(int32_t delayMs, std::string_view bytes) override {
+        return serial_.writeSerialAfter(delayMs, bytes);
+    }
 
   private:
     SerialLink& serial_;
