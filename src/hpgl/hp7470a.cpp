@@ -143,11 +143,14 @@ void Hp7470a::skipUnknown(const std::string& letters) {
     log_.writeLogText(("****" + letters + "***").c_str());
     ++ignoredCount;
     raiseError(unknownInstruction);
-    // Its parameters are unknown too: they run to the next ';' or line end.
-    int byte = input_.get();
-    while (byte != Hp7470aInput::silent && byte != ';' && byte != '\n' &&
-           byte != Hp7470aInput::aborted)
-        byte = input_.get();
+    // It ends where a known instruction would: at ';', at the next letter
+    // (HP-GL written without terminators goes on there), or at a byte that
+    // cannot continue its numbers. CR and LF separate numbers as commas
+    // do; whatever follows them up to the next letter is passed over.
+    ParameterScanner scanner(input_);
+    double value = 0.0;
+    while (scanner.next(value)) {
+    }
 }
 
 Hp7470a::Values Hp7470a::collect(ParameterScanner& scanner) {
