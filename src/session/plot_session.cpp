@@ -19,7 +19,7 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, Instructio
 
 PlotSession::PlotSession(ByteLink& link, LogFile& log, StatusLine* status, PlotterModel model,
                          Paper paper)
-    : log_(log), model_(model), reader_(link, log),
+    : link_(link), log_(log), status_(status), model_(model), paper_(paper), reader_(link, log),
       plotter_(makePlotter(model, paper, reader_, drawing_, link, log, status)) {}
 
 PlotSession::~PlotSession() = default;
@@ -30,6 +30,11 @@ bool PlotSession::createPage() {
     // Blank paper from the start, so a page saved before any run is white.
     blankPage();
     return true;
+}
+
+void PlotSession::restartPlotter() {
+    plotter_ = makePlotter(model_, paper_, reader_, drawing_, link_, log_, status_);
+    reader_.startRun();
 }
 
 void PlotSession::keepDisplayList(bool on) {

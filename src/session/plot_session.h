@@ -72,14 +72,21 @@ class PlotSession {
     enum class Start { fresh, resumed };
     RunResult run(Start start = Start::fresh);
 
+    // The plotter model as at power-on, on the page as it stands (the
+    // fuzzer's fresh start for each input, without the cost of a new page).
+    void restartPlotter();
+
     InstructionReader& reader() { return reader_; }
     Drawing& drawing() { return drawing_; }
     Plotter& plotter() { return *plotter_; }
     PlotterModel model() const { return model_; }
 
   private:
+    ByteLink& link_;
     LogFile& log_;
+    StatusLine* status_;
     PlotterModel model_;
+    Paper paper_;
     InstructionReader reader_;
     Drawing drawing_;
     std::unique_ptr<Plotter> plotter_;

@@ -34,7 +34,8 @@ inline std::pair<int32_t, int32_t> textCell(std::string_view text) {
 
 class InProcessPlot {
   public:
-    explicit InProcessPlot(StatusLine* status = nullptr) : session(link, log, status) {
+    explicit InProcessPlot(StatusLine* status = nullptr, PlotterModel model = PlotterModel::hp86b)
+        : session(link, log, status, model) {
         session.createPage();
         session.useFont(labelFont());
     }
