@@ -3,6 +3,7 @@
 #include "hpgl/interpreter.h"
 #include "hpgl/reader.h"
 #include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
 #include "page/drawing.h"
 
 #include <algorithm>
@@ -151,7 +152,7 @@ void Hp7470a::execute(const std::string& letters) {
 }
 
 void Hp7470a::skipUnknown(const std::string& letters) {
-    log_.writeLogText(("****" + letters + "***").c_str());
+    log_.writeLogText(transcript::unknownRecord(letters));
     ++ignoredCount;
     raiseError(unknownInstruction);
     // It ends where a known instruction would: at ';', at the next letter

@@ -134,7 +134,7 @@ void Hp7470aSerial::resetHandshake() {
     ioError_ = noIoError;
 }
 
-bool Hp7470aSerial::takesByte(int byte) {
+bool Hp7470aSerial::takesWatched(int byte) {
     if (held_ && byte == trigger_) {
         held_ = false;
         transmit(std::exchange(heldReply_, {}), true);

@@ -44,7 +44,9 @@ class Hp7470aSerial {
     // Takes a byte meant for the output side rather than for HP-GL: the
     // trigger of a held reply, the enquiry of an ENQ/ACK handshake, or a
     // byte of the host's echo of a reply (up to the echo terminator).
-    bool takesByte(int byte);
+    bool takesByte(int byte) {
+        return (held_ || echoing_ || handshake_ != 0) && takesWatched(byte);
+    }
 
     // An HP-GL or ESC . reply: the initiator, the text and the output
     // terminator; with an output trigger set it waits for the trigger.
@@ -61,6 +63,7 @@ class Hp7470aSerial {
     void resetHandshake();
     // An ASCII code parameter, or fallback when omitted or out of range.
     int32_t asciiParameter(const std::vector<int32_t>& parameters, size_t index, int32_t fallback);
+    bool takesWatched(int byte);
     // In handshake mode 1 the acknowledgement is an output like any other;
     // in mode 2 it takes only the turnaround delay.
     void answerEnquiry();

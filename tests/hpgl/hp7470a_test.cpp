@@ -305,8 +305,9 @@ TEST(Hp7470a, TurnaroundDelayGoesToTheLine) {
     }
 }
 
-// Device control from a hostile host costs no more memory than a reply.
-TEST(Hp7470a, HostileDeviceControlStaysBounded) {
+// A hostile host's device control, enquiries and unknown instructions keep
+// the plotter in step, with no more held back than one reply.
+TEST(Hp7470a, HostileHostsStayBounded) {
     const std::string enquiries(100000, '\x05');
     const std::pair<std::string, std::string> cases[] = {
         {"\x1b.@" + repeated("1;", 10000) + ":OI;\x1b.E", "7470A\r14\r"},
