@@ -17,7 +17,7 @@ JOBS := $(shell nproc)
 BUILD := build
 TEST_BUILD := build-test
 
-.PHONY: run test build test-build deps demo bench format clean install deb
+.PHONY: run test build test-build deps demo bench fuzz format clean install deb
 
 # Where `make install` puts the programs, man pages and README; DESTDIR
 # stages the whole tree elsewhere (for a package).
@@ -36,6 +36,16 @@ bench: build
 	@cmake --build $(BUILD) -j$(JOBS) --target plotanix-bench
 	./$(BUILD)/plotanix-bench
 	tools/bench_render.sh $(BUILD)
+
+# A fuzzing campaign over both models, longer than the test suite's smoke:
+# FUZZ_SECONDS (ten minutes by default); FUZZ_MODEL=hp86b or 7470a runs one
+# model alone. The corpus grows in $(TEST_BUILD)/fuzz-campaign between runs.
+FUZZ_SECONDS ?= 600
+FUZZ_MODEL ?=
+fuzz: test-build
+	PLOTANIX_FUZZ_MODEL=$(FUZZ_MODEL) tests/fuzz/run_fuzz.sh $(TEST_BUILD)/plotanix_fuzz \
+		$(TEST_BUILD)/fuzz-campaign $(FUZZ_SECONDS) tests/fuzz/regressions tools/demo_drawing.hpgl \
+		$(wildcard ../shared/hpgl-corpus)
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \

@@ -23,6 +23,14 @@ class ByteLink {
     virtual void waitOutputDrained() {}
     // Sends the bytes; returns the count written.
     virtual int writeSerial(std::string_view bytes) = 0;
+    // Sends the bytes once delayMs milliseconds have passed: the turnaround
+    // delay a host asks for. Where no host reads the replies (offline, in
+    // tests) there is nothing to wait for; a live line ends the wait early
+    // when the program is told to end.
+    virtual int writeSerialAfter(int32_t delayMs, std::string_view bytes) {
+        (void)delayMs;
+        return writeSerial(bytes);
+    }
 };
 
 class StatusLine {

@@ -76,11 +76,25 @@ const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
     {"VA", &Hp7470a::doNothing}, {"VN", &Hp7470a::doNothing}, {"EC", &Hp7470a::doNothing},
 }};
 
+const Hp7470a::Instruction* Hp7470a::find(std::string_view mnemonic) {
+    // Looked up by the letter pair: comparing texts would cost more than
+    // carrying out most instructions.
+    auto pair = [](std::string_view m) {
+        if (m.size() != 2 || !isLetter(m[0]) || !isLetter(m[1])) return -1;
+        return (upper(m[0]) - 'A') * 26 + (upper(m[1]) - 'A');
+    };
+    static const auto byPair = [&] {
+        std::array<const Instruction*, 26 * 26> table{};
+        for (const Instruction& i : instructions_)
+            table[static_cast<size_t>(pair(i.mnemonic))] = &i;
+        return table;
+    }();
+    const int index = pair(mnemonic);
+    return index < 0 ? nullptr : byPair[static_cast<size_t>(index)];
+}
+
 bool hp7470aKnows(std::string_view mnemonic) {
-    if (mnemonic.size() != 2) return false;
-    const std::string key{upper(mnemonic[0]), upper(mnemonic[1])};
-    return std::any_of(Hp7470a::instructions_.begin(), Hp7470a::instructions_.end(),
-                       [&](const Hp7470a::Instruction& i) { return i.mnemonic == key; });
+    return Hp7470a::find(mnemonic) != nullptr;
 }
 
 Hp7470a::Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
@@ -132,13 +146,10 @@ int Hp7470a::nextMnemonicLetter() {
 }
 
 void Hp7470a::execute(const std::string& letters) {
-    const std::string key{upper(letters[0]), letters.size() > 1 ? upper(letters[1]) : ' '};
-    for (const Instruction& i : instructions_) {
-        if (i.mnemonic == key) {
-            ParameterScanner scanner(input_);
-            (this->*i.handler)(scanner);
-            return;
-        }
+    if (const Instruction* known = find(letters)) {
+        ParameterScanner scanner(input_);
+        (this->*known->handler)(scanner);
+        return;
     }
     skipUnknown(letters);
 }
@@ -147,11 +158,14 @@ void Hp7470a::skipUnknown(const std::string& letters) {
     log_.writeLogText(transcript::unknownRecord(letters));
     countIgnored();
     raiseError(unknownInstruction);
-    // Its parameters are unknown too: they run to the next ';' or line end.
-    int byte = input_.get();
-    while (byte != Hp7470aInput::silent && byte != ';' && byte != '\n' &&
-           byte != Hp7470aInput::aborted)
-        byte = input_.get();
+    // It ends where a known instruction would: at ';', at the next letter
+    // (HP-GL written without terminators goes on there), or at a byte that
+    // cannot continue its numbers. CR and LF separate numbers as commas
+    // do; whatever follows them up to the next letter is passed over.
+    ParameterScanner scanner(input_);
+    double value = 0.0;
+    while (scanner.next(value)) {
+    }
 }
 
 Hp7470a::Values Hp7470a::collect(ParameterScanner& scanner) {

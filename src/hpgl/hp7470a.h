@@ -97,6 +97,8 @@ class Hp7470a : public Plotter {
         Handler handler;
     };
     static const std::array<Instruction, 51> instructions_;
+    // The instruction of a two-letter mnemonic (either case), or nullptr.
+    static const Instruction* find(std::string_view mnemonic);
     friend bool hp7470aKnows(std::string_view mnemonic);
 
     // Reading.

@@ -1,8 +1,8 @@
 #include "hpgl/hp7470a_serial.h"
 
-#include <cerrno>
-#include <ctime>
+#include <cmath>
 #include <string_view>
+#include <utility>
 
 namespace plotanix {
 
@@ -48,8 +48,8 @@ void Hp7470aSerial::execute(char command, const std::vector<int32_t>& parameters
         sendReply(freeBufferSpace);
         break;
     case 'E':
-        sendReply(std::to_string(ioError_));
-        ioError_ = noIoError;
+        // Cleared first: a reply that cannot go out sets error 10 afresh.
+        sendReply(std::to_string(std::exchange(ioError_, noIoError)));
         break;
     case 'H':
         setHandshake(1, parameters);
@@ -58,7 +58,12 @@ void Hp7470aSerial::execute(char command, const std::vector<int32_t>& parameters
         setHandshake(2, parameters);
         break;
     case 'J':
-        break; // a half-read device-control instruction is already dropped
+        // A half-read device-control instruction is already dropped; the
+        // output waiting for its trigger goes too, and so does the wait
+        // for an echo.
+        held_ = echoing_ = false;
+        heldReply_.clear();
+        break;
     case 'K':
         abort_ = true;
         break;
@@ -101,6 +106,13 @@ void Hp7470aSerial::setOutputMode(const std::vector<int32_t>& parameters) {
     terminator1_ = asciiParameter(parameters, 3, '\r');
     terminator2_ = asciiParameter(parameters, 4, 0);
     initiator_ = asciiParameter(parameters, 5, 0);
+    // Without a trigger a held reply would wait for nothing, and without an
+    // echo terminator the echo would be passed over for ever.
+    if (trigger_ == 0 && held_) {
+        held_ = false;
+        transmit(std::exchange(heldReply_, {}), true);
+    }
+    if (echo_ == 0) echoing_ = false;
 }
 
 void Hp7470aSerial::setHandshake(int mode, const std::vector<int32_t>& parameters) {
@@ -122,44 +134,65 @@ void Hp7470aSerial::resetHandshake() {
     ioError_ = noIoError;
 }
 
-void Hp7470aSerial::answerEnquiry() {
-    // Mode 1 applies the output mode to the acknowledgement; mode 2 only
-    // the turnaround delay.
-    turnaroundDelay();
-    std::string reply = acknowledgement_;
-    if (handshake_ == 1) {
-        if (terminator1_ != 0) reply.push_back(static_cast<char>(terminator1_));
-        if (terminator2_ != 0) reply.push_back(static_cast<char>(terminator2_));
+bool Hp7470aSerial::takesWatched(int byte) {
+    if (held_ && byte == trigger_) {
+        held_ = false;
+        transmit(std::exchange(heldReply_, {}), true);
+        return true;
     }
-    writeBytes(reply);
+    if (handshake_ != 0 && enquiry_ != 0 && byte == enquiry_) {
+        answerEnquiry();
+        return true;
+    }
+    if (!echoing_) return false;
+    if (byte == echo_) echoing_ = false;
+    return true;
+}
+
+void Hp7470aSerial::answerEnquiry() {
+    if (handshake_ == 2) return transmit(acknowledgement_, false);
+    std::string reply = acknowledgement_;
+    if (terminator1_ != 0) reply.push_back(static_cast<char>(terminator1_));
+    if (terminator2_ != 0) reply.push_back(static_cast<char>(terminator2_));
+    output(std::move(reply));
 }
 
 void Hp7470aSerial::sendReply(std::string_view text) {
-    turnaroundDelay();
     std::string reply;
     if (initiator_ != 0) reply.push_back(static_cast<char>(initiator_));
     reply.append(text);
     if (terminator1_ != 0) reply.push_back(static_cast<char>(terminator1_));
     if (terminator2_ != 0) reply.push_back(static_cast<char>(terminator2_));
-    writeBytes(reply);
+    output(std::move(reply));
 }
 
-void Hp7470aSerial::turnaroundDelay() const {
-    if (delayParameter_ <= 0) return;
-    // The manual's formula, in milliseconds. A signal ends the wait early,
-    // so that quitting is never held up.
-    const auto micros = static_cast<int64_t>(
-        static_cast<double>(static_cast<int64_t>(delayParameter_ * 1.1875) % 65536) / 1.2 * 1000);
-    timespec wait{static_cast<time_t>(micros / 1000000),
-                  static_cast<long>(micros % 1000000) * 1000};
-    nanosleep(&wait, nullptr);
-}
-
-void Hp7470aSerial::writeBytes(std::string_view bytes) {
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        link_.waitOutputDrained();
-        link_.writeSerial(bytes.substr(i, 1));
+void Hp7470aSerial::output(std::string reply) {
+    if (held_) {
+        ioError_ = outputInProgress;
+    } else if (trigger_ != 0) {
+        held_ = true;
+        heldReply_ = std::move(reply);
+    } else {
+        transmit(reply, true);
     }
+}
+
+int32_t Hp7470aSerial::turnaroundMs() const {
+    // The manual's formula, in milliseconds.
+    const auto scaled = static_cast<int64_t>(delayParameter_ * 1.1875) % 65536;
+    return static_cast<int32_t>(std::lround(static_cast<double>(scaled) / 1.2));
+}
+
+void Hp7470aSerial::transmit(std::string_view reply, bool echoed) {
+    for (size_t i = 0; i < reply.size(); ++i) {
+        link_.waitOutputDrained();
+        if (i == 0) {
+            link_.writeSerialAfter(turnaroundMs(), reply.substr(0, 1));
+        } else {
+            link_.writeSerial(reply.substr(i, 1));
+        }
+    }
+    if (echoed && echo_ != 0 && !reply.empty()) echoing_ = true;
 }
 
 } // namespace plotanix

@@ -1,8 +1,10 @@
 #pragma once
 // The 7470A's RS-232 side: the ESC . device-control instructions, the
 // ENQ/ACK handshake and the way every reply goes out on the line (output
-// terminator, initiator and turnaround delay set by ESC.M). These settings
-// live apart from the HP-GL state: IN does not reset them.
+// terminator, initiator, turnaround delay, output trigger and echo
+// terminator set by ESC.M). These settings, a reply waiting for its trigger
+// and a host's echo being passed over live apart from the HP-GL state: IN
+// and DF do not touch them.
 
 #include "hpgl/byte_link.h"
 
@@ -24,6 +26,7 @@ class Hp7470aSerial {
     // RS-232 I/O errors, as ESC.E reports them.
     enum IoError : int32_t {
         noIoError = 0,
+        outputInProgress = 10,
         badEscapeByte = 11,
         badParameterByte = 12,
         asciiOutOfRange = 13,
@@ -38,12 +41,15 @@ class Hp7470aSerial {
     // Carries out ESC . command (parameters as read; omitted for empty ones).
     void execute(char command, const std::vector<int32_t>& parameters);
 
-    // The enquiry byte of an enabled ENQ/ACK handshake.
-    bool isEnquiry(int byte) const { return handshake_ != 0 && enquiry_ != 0 && byte == enquiry_; }
-    void answerEnquiry();
+    // Takes a byte meant for the output side rather than for HP-GL: the
+    // trigger of a held reply, the enquiry of an ENQ/ACK handshake, or a
+    // byte of the host's echo of a reply (up to the echo terminator).
+    bool takesByte(int byte) {
+        return (held_ || echoing_ || handshake_ != 0) && takesWatched(byte);
+    }
 
-    // An HP-GL or ESC . reply: the turnaround delay, the initiator, the
-    // text and the output terminator, one byte at a time.
+    // An HP-GL or ESC . reply: the initiator, the text and the output
+    // terminator; with an output trigger set it waits for the trigger.
     void sendReply(std::string_view text);
 
     bool plotterOn() const { return plotterOn_; }
@@ -57,8 +63,17 @@ class Hp7470aSerial {
     void resetHandshake();
     // An ASCII code parameter, or fallback when omitted or out of range.
     int32_t asciiParameter(const std::vector<int32_t>& parameters, size_t index, int32_t fallback);
-    void turnaroundDelay() const;
-    void writeBytes(std::string_view bytes);
+    bool takesWatched(int byte);
+    // In handshake mode 1 the acknowledgement is an output like any other;
+    // in mode 2 it takes only the turnaround delay.
+    void answerEnquiry();
+    // A reply the output trigger and echo terminator apply to. One waits
+    // for the trigger at most: another meanwhile is error 10, and dropped.
+    void output(std::string reply);
+    // After the turnaround delay, one byte at a time; the host's echo of it
+    // is passed over when an echo terminator is set and echoed is true.
+    void transmit(std::string_view reply, bool echoed);
+    int32_t turnaroundMs() const;
 
     ByteLink& link_;
     bool plotterOn_ = true;
@@ -71,6 +86,9 @@ class Hp7470aSerial {
     int32_t initiator_ = 0;
     int32_t trigger_ = 0;
     int32_t echo_ = 0;
+    bool held_ = false; // heldReply_ waits for the trigger
+    std::string heldReply_;
+    bool echoing_ = false; // the host's echo is passed over up to echo_
     // ESC.H (mode 1) or ESC.I (mode 2); 0 is no handshake.
     int32_t handshake_ = 0;
     int32_t blockSize_ = 80;

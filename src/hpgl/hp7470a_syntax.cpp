@@ -56,9 +56,7 @@ int Hp7470aInput::get() {
         if (byte == escapeByte) {
             deviceControl();
             if (serial_.takeAbort()) return aborted;
-        } else if (serial_.isEnquiry(byte)) {
-            serial_.answerEnquiry();
-        } else if (byte != 0 && serial_.plotterOn()) {
+        } else if (!serial_.takesByte(byte) && byte != 0 && serial_.plotterOn()) {
             return byte;
         }
     }
@@ -78,8 +76,10 @@ void Hp7470aInput::deviceControl() {
     const int command = raw();
     if (command == silent) return;
     if (!Hp7470aSerial::isCommand(static_cast<char>(command))) {
+        // Dropped: nothing of a malformed sequence is HP-GL. An ESC starts
+        // the next sequence.
         serial_.setIoError(Hp7470aSerial::badEscapeByte);
-        rawPending_ = command;
+        if (command == escapeByte) rawPending_ = command;
         return;
     }
     std::vector<int32_t> parameters;
@@ -114,11 +114,13 @@ bool Hp7470aInput::readEscapeParameters(std::vector<int32_t>& parameters) {
             if (value != Hp7470aSerial::omitted || !parameters.empty()) store();
             if (tooMany) serial_.setIoError(Hp7470aSerial::tooManyParameters);
             return true;
-        } else if (byte != ' ') {
-            // Another ESC starts a new instruction (the half-read one is
-            // dropped); any other byte belongs to what follows.
-            if (byte != escapeByte) serial_.setIoError(Hp7470aSerial::badParameterByte);
+        } else if (byte == escapeByte) {
+            // A new instruction begins; the half-read one is dropped.
             rawPending_ = byte;
+            return false;
+        } else if (byte != ' ') {
+            // The instruction is dropped with the byte that spoiled it.
+            serial_.setIoError(Hp7470aSerial::badParameterByte);
             return false;
         }
     }

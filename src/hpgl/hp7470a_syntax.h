@@ -1,8 +1,9 @@
 #pragma once
 // How the 7470A reads its input. Hp7470aInput takes the bytes from the
-// reader, carries out ESC . device-control instructions and answers ENQ the
-// moment they arrive (inside parameters and labels too), drops HP-GL while
-// the plotter is off, and hands out the rest with one byte of push-back.
+// reader, carries out ESC . device-control instructions, answers ENQ,
+// releases a reply on its trigger and passes over a host's echo the moment
+// they arrive (inside parameters and labels too), drops HP-GL while the
+// plotter is off, and hands out the rest with one byte of push-back.
 // ParameterScanner reads one instruction's numbers from it.
 
 #include "hpgl/hp7470a_serial.h"
@@ -30,8 +31,9 @@ class Hp7470aInput {
   private:
     int raw();
     void deviceControl();
-    // Reads "p;p;...:" for an ESC . instruction; false when a byte that does
-    // not belong ended it early (that byte is then pushed back).
+    // Reads "p;p;...:" for an ESC . instruction; false when it was cut
+    // short: by a byte that does not belong (dropped with it, error 12), by
+    // the next ESC (left for its own sequence) or by silence.
     bool readEscapeParameters(std::vector<int32_t>& parameters);
 
     InstructionReader& reader_;

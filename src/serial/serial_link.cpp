@@ -338,6 +338,19 @@ void SerialLink::waitOutputDrained() {
     }
 }
 
+int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
+    if (!fd_) return 0;
+    const auto deadline = Clock::now() + milliseconds(std::max(delayMs, 0));
+    // The device is watched for hang-ups and errors only (they are always
+    // reported): nobody is left to wait for.
+    pollfd fds[2] = {{interruptFd_, POLLIN, 0}, {fd_.get(), 0, 0}};
+    for (int waitMs = msUntil(deadline); waitMs > 0; waitMs = msUntil(deadline)) {
+        const int ready = ::poll(fds, 2, waitMs);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) break;
+    }
+    return writeSerial(bytes);
+}
+
 int SerialLink::writeSerial(std::string_view bytes) {
     if (!fd_) return 0;
     const char* text = bytes.data();

@@ -103,6 +103,9 @@ class SerialLink : public ByteLink {
     int serialOutputWaiting() override;
     void waitOutputDrained() override;
     int writeSerial(std::string_view bytes) override;
+    // The delay is one poll() on the interrupt descriptor and the device: a
+    // signal or a hang-up ends it at once, and the bytes go out then.
+    int writeSerialAfter(int32_t delayMs, std::string_view bytes) override;
 
     // The device's descriptor for poll(), or -1.
     int fileDescriptor() const { return fd_.get(); }

@@ -86,6 +86,10 @@ class PlotSession {
     // instruction it was reading as far as its bytes go. Nothing is taken
     // after this.
     void endStream();
+    // The model as at power-on, reading a new stream, on the page as it
+    // stands (the fuzzer's fresh start for each input, without the cost of
+    // blank paper).
+    void restartPlotter() { makeModel(); }
 
     Drawing& drawing() { return drawing_; }
     Plotter& plotter() { return *plotter_; }

@@ -249,7 +249,7 @@ TEST(RenderProgram, APageWithNothingDrawnSaysWhy) {
     const std::tuple<std::string, std::string, std::string> cases[] = {
         // words, the input, why nothing shows
         {"", "", "the input is empty"},
-        {"", "hello, world", "no HP-GL instruction found"},
+        {"", "qqq, zzz", "no HP-GL instruction found"},
         {"", "IN;SP0;PD1000,1000;", "no line or label lands on the page"},
         {"--model hp86b", "PU;PA5000,5000;PD6000,6000,7000,5000;", "all 2 lines fall off the page"},
         {"--model hp86b", "PU;PA5000,5000;PD6000,6000;", "its one line falls off the page"},

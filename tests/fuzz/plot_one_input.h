@@ -1,31 +1,53 @@
 #pragma once
-// The whole in-process path for one input: the session's reader,
-// interpreter, page and labels, and a transcript kept in memory. Shared by
-// the fuzzer and by the replay of the inputs it once failed on.
+// The whole in-process path for one input: a session's reader, plotter
+// model, page and labels, and a transcript kept in memory. Shared by the
+// fuzzer and by the replay of the inputs it once failed on.
 
 #include "support/in_process_plot.h"
-#include "support/temp_dir.h"
 
 #include <cstdint>
+#include <memory>
+#include <string_view>
 
 namespace plotanix::testing {
 
-// Runs the input as the computer's stream until the line falls silent.
-// Returns the size of the transcript, never less than the input's.
-inline size_t plotOneInput(const uint8_t* data, size_t size) {
-    // One session and one page for the whole fuzzing run.
-    static InProcessPlot plot;
-    // Each input is a drawing of its own, read from power-on.
-    plot.session.startAfresh();
+// Runs the stream through the model as at power-on, handed over in reads of
+// chunkSize bytes, until the line falls silent. Returns the size of the
+// transcript, never less than the stream's.
+inline size_t plotOneInput(PlotterModel model, std::string_view stream, size_t chunkSize) {
+    // One session and page per model for the whole fuzzing run, the model
+    // restarted for each input: a new page costs more than most inputs'
+    // plotting, and what is checked (no fault, every byte kept) does not
+    // depend on the picture.
+    static std::unique_ptr<InProcessPlot> plots[2];
+    std::unique_ptr<InProcessPlot>& plot = plots[model == PlotterModel::hp7470a ? 1 : 0];
+    if (!plot) plot = std::make_unique<InProcessPlot>(nullptr, model);
+    plot->session.restartPlotter();
+    plot->link.written.clear();
+    plot->link.writes.clear();
+    plot->link.delays.clear();
     std::string kept;
-    plot.log.openMemory(kept);
-    // Chunk sizes vary with the input, so that records land between chunks
-    // in different places.
-    plot.feed(std::string_view(reinterpret_cast<const char*>(data), size),
-              size > 0 ? 1 + data[0] % 256 : 1);
-    plot.run();
-    plot.log.closeLog();
+    plot->log.openMemory(kept);
+    plot->feed(stream, chunkSize);
+    plot->run();
+    plot->end(); // the instruction the input cuts is carried out as far as it goes
+    plot->log.closeLog();
     return kept.size();
+}
+
+// A fuzzer's input: the first byte picks the model (its lowest bit) and the
+// size of the line's reads, so that records land between chunks in
+// different places; the rest is the stream.
+struct FuzzInput {
+    PlotterModel model;
+    size_t chunkSize;
+    std::string_view stream;
+};
+
+inline FuzzInput decodeFuzzInput(const uint8_t* data, size_t size) {
+    const uint8_t first = size > 0 ? data[0] : 0;
+    return {(first & 1) != 0 ? PlotterModel::hp7470a : PlotterModel::hp86b, size_t{1} + first / 2u,
+            std::string_view(reinterpret_cast<const char*>(data), size).substr(size > 0 ? 1 : 0)};
 }
 
 } // namespace plotanix::testing

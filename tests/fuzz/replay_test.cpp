@@ -1,13 +1,17 @@
-// Replays every input the fuzzer ever crashed on, and the real streams it
-// starts from, as ordinary tests.
+// Replays every input the fuzzer ever failed on, and the real streams it
+// starts from, as ordinary tests: each whole through both models, and each
+// as the fuzzer reads it (its first byte picking the model).
 
 #include "fuzz/plot_one_input.h"
 #include "support/temp_dir.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
+using plotanix::PlotterModel;
+using plotanix::testing::plotOneInput;
 
 namespace {
 
@@ -18,9 +22,11 @@ void replayAll(const fs::path& dir) {
         if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
         const std::string bytes = plotanix::testing::readFile(entry.path().string());
         SCOPED_TRACE(entry.path().string());
-        EXPECT_GE(plotanix::testing::plotOneInput(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                                  bytes.size()),
-                  bytes.size());
+        for (PlotterModel model : {PlotterModel::hp86b, PlotterModel::hp7470a})
+            EXPECT_GE(plotOneInput(model, bytes, 256), bytes.size());
+        const auto input = plotanix::testing::decodeFuzzInput(
+            reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        EXPECT_GE(plotOneInput(input.model, input.stream, input.chunkSize), input.stream.size());
         ++replayed;
     }
     EXPECT_GT(replayed, 0);
@@ -33,5 +39,8 @@ TEST(FuzzReplay, RegressionInputs) {
 }
 
 TEST(FuzzReplay, RealStreams) {
-    replayAll(PLOTANIX_CORPUS_DIR);
+    const char* dir = std::getenv("PLOTANIX_CORPUS_DIR");
+    const fs::path corpus = dir ? dir : PLOTANIX_CORPUS_DIR;
+    if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+    replayAll(corpus);
 }

@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# A bounded fuzzing run over the whole in-process plotting path.
-# usage: run_fuzz.sh FUZZER WORKDIR SECONDS SEED_DIR...
+# A bounded fuzzing run over the whole in-process plotting path, both models.
+# usage: run_fuzz.sh FUZZER WORKDIR SECONDS SEED...
+# Each seed (a file, or the files of a folder) starts the corpus twice: once
+# for each model, as the fuzz target reads an input's first byte. With
+# PLOTANIX_FUZZ_MODEL set the target runs that model alone.
 set -euo pipefail
 fuzzer=$1 work=$2 seconds=$3
 shift 3
 mkdir -p "$work/corpus" "$work/artifacts"
+seed() {
+    local name
+    name=$(basename "$1")
+    # 0xFE: the HP-86B model, 0xFF: the 7470A; reads of 128 bytes.
+    { printf '\376'; cat "$1"; } >"$work/corpus/hp86b-$name"
+    { printf '\377'; cat "$1"; } >"$work/corpus/7470a-$name"
+}
 for seeds in "$@"; do
     [ -e "$seeds" ] || { echo "missing seed corpus: $seeds"; exit 1; }
     if [ -d "$seeds" ]; then
-        find "$seeds" -maxdepth 1 -type f ! -name '*.md' ! -name '*.tsv' -exec cp {} "$work/corpus/" \;
+        while IFS= read -r -d '' file; do seed "$file"; done < <(
+            find "$seeds" -maxdepth 1 -type f ! -name '*.md' ! -name '*.tsv' -print0)
     else
-        cp "$seeds" "$work/corpus/"
+        seed "$seeds"
     fi
 done
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0
@@ -21,4 +32,11 @@ if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_le
     echo "The fuzzer found a failing input in $work/artifacts: keep it in tests/fuzz/regressions."
     exit 1
 fi
-grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb|cov: ' "$work/fuzz.log" | tail -n 4
+grep -E '^stat::|cov: ' "$work/fuzz.log" | tail -n 8
+# Both models must have run (unless one was pinned).
+if [ -z "${PLOTANIX_FUZZ_MODEL:-}" ]; then
+    for model in hp86b 7470a; do
+        grep -Eq "^stat::executions_$model: [1-9]" "$work/fuzz.log" ||
+            { echo "the $model model was never run"; exit 1; }
+    done
+fi

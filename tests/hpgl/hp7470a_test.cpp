@@ -44,7 +44,8 @@ TEST(Hp7470a, RepliesByteForByte) {
     const std::pair<std::string, std::string> cases[] = {
         {"OI;OF;OO;OD;", "7470A\r40,40\r0,1,0,0,1,0,0,0\r0,0,0\r"},
         {"OP;OW;OE;OA;OC;", "250,279,10250,7479\r0,0,10300,7650\r0\r0,0,0\r0,0,0\r"},
-        {"oi;O I", "7470A\r7470A\r"}, // either case, separators between letters, no terminator
+        // Either case, separators between letters, ended by the next instruction.
+        {"oi;O IOI;", "7470A\r7470A\r7470A\r"},
         {"PD100,200;OA;OC;", "100,200,1\r100,200,1\r"},
         {"\x1b.B\x1b.L\x1b.E\x1b.O", "255\r255\r0\r8\r"},
         {"\x1b.M;;;10;13:OI;\x1b.M:OI;", "7470A\n\r7470A\r"},
@@ -54,7 +55,29 @@ TEST(Hp7470a, RepliesByteForByte) {
         {"\x1b.)OI;\x1b.(OF;", "40,40\r"},     // HP-GL ignored while the plotter is off
         {"\x05OI;\x1b.H80;5;6:\x05OI;", "7470A\r\x06\r7470A\r"},
         {"\x1b.I80;5;6:PA1\x05,1;\x1b.I:\x05", "\x06"},
-        {"\x1b.Q\x1b.E\x1b.E", "11\r0\r"}, // a byte no ESC . instruction has
+        // A byte no ESC . instruction has, or one that spoils the parameters,
+        // is dropped with the sequence: nothing of it is HP-GL.
+        {"\x1b.QOI;\x1b.E\x1b.E", "7470A\r11\r0\r"},
+        {"\x1b.M5;OOI;\x1b.E", "7470A\r12\r"},
+        // An unknown instruction ends at the next letter.
+        {"RO90OI;ZZ OI;", "7470A\r7470A\r"},
+        {"ZZ1.5\rPA100,100XX;OA", "100,100,0\r"},
+        // The output trigger holds a reply while plotting goes on, IN and DF
+        // included; a second reply meanwhile is error 10. ESC.J drops it,
+        // ESC.M without a trigger lets it go.
+        {"\x1b.M;17:OI;PA5,5;IN;DF;\x11OF;", "7470A\r"},
+        {"\x1b.M;17:IN;DF;OI;\x11", "7470A\r"},
+        {"\x1b.M;17:OI;OF;\x11\x1b.E\x11", "7470A\r10\r"},
+        {"\x1b.M;17:OI;\x1b.J\x11OF;\x11", "40,40\r"},
+        {"\x1b.M;17:OI;\x1b.M:OF;", "7470A\r40,40\r"},
+        // The host's echo of a reply is passed over up to the echo terminator.
+        {"\x1b.M;;10:DF;OI;7470A\r\nOF;", "7470A\r40,40\r"},
+        // Handshake mode 1 answers ENQ as an output (trigger, echo,
+        // terminator, no initiator); mode 2 at once and bare.
+        {"\x1b.M;17;10;;;2:\x1b.H80;5;6:\x05PA1,1;\x11\x06\r\nOF;\x11", "\x06\r\x02"
+                                                                        "40,40\r"},
+        {"\x1b.M;17;10:\x1b.I80;5;6:\x05OF;\x11", "\x06"
+                                                  "40,40\r"},
     };
     for (const auto& [stream, expected] : cases)
         EXPECT_EQ(replies(stream), expected) << stream;
@@ -158,6 +181,11 @@ TEST(Hp7470a, Drawing) {
         {"IP0,0,6000,8000;LT0,10;PA0,4000;PD3700,4000,10000,4000;",
          {{0, 4000}, {3700, 4000}, {10000, 4000}},
          {{2000, 4000}}},
+        // Scaling and moves after an unknown instruction on the same line:
+        // the line spans the page, not a corner.
+        {"IN SP1 RO90 IP 0,0,10300,7650 SC 0,100,0,100 PU 10,50 PD 90,50\n",
+         {{1030, 3825}, {5150, 3825}, {9270, 3825}},
+         {{50, 50}, {9400, 3825}}},
     };
     for (const Case& c : cases) {
         Plot p;
@@ -179,6 +207,9 @@ TEST(Hp7470a, PenPositionAfterCirclesArcsTicksAndLabels) {
         {"LBAB\x03OC;DT*;LBAB*OC;", "225,0,0\r562.5,0,0\r"},
         {"DT;LBA;OC;CP2,1;OC;CP;OC;", "225,0,0\r450,216,0\r0,-216,0\r"},
         {"LBA\x1b.OB\x03OC;", "8\r225,0,0\r"},
+        // HP-GL without terminators: the moves after an unknown instruction
+        // on the same line still place the labels.
+        {"DT$\nPA1000,1000 RO90 LBA$OC PA 1000,3000 ZZ5 LBA$OC", "1225,1000,0\r1225,3000,0\r"},
         {"DI0,1;CP1,0;OC;SI0.5,1;CP0,-1;OC;", "0,112.5,0\r800,112.5,0\r"},
         // CR, LF and BS; LB does not move the carriage-return point.
         {"PA1000,1000;LBAB\rC\x03OC;LB\nC\x03OC;", "1112.5,1000,0\r1225,784,0\r"},
@@ -240,6 +271,55 @@ TEST(Hp7470a, HostileLabelsStayBounded) {
     };
     for (const auto& [stream, expected] : cases)
         EXPECT_EQ(replies(stream), expected) << stream.substr(0, 40);
+}
+
+// The turnaround delay is asked of the line before each reply's first byte
+// (from the trigger when there is one); the model itself never waits.
+TEST(Hp7470a, TurnaroundDelayGoesToTheLine) {
+    const std::pair<std::string, std::vector<int32_t>> cases[] = {
+        {"OI;", {0}},
+        {"\x1b.M5000:OI;OF;", {4948, 4948}},
+        {"\x1b.M54612;17:OI;PA1,1;\x11", {54043}},
+        {"\x1b.M54613:OI;", {0}}, // beyond the range: none
+        {"\x1b.M1000:\x1b.I80;5;6:\x05", {989}},
+    };
+    for (const auto& [stream, delays] : cases) {
+        Plot p;
+        EXPECT_EQ(p.run(stream).link.delays, delays) << stream;
+    }
+}
+
+// A hostile host's device control, enquiries and unknown instructions keep
+// the plotter in step, with no more held back than one reply.
+TEST(Hp7470a, HostileHostsStayBounded) {
+    const std::string enquiries(100000, '\x05');
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x1b.@" + repeated("1;", 10000) + ":OI;\x1b.E", "7470A\r14\r"},
+        {"\x1b.M" + std::string(10000, '9') + ":OI;", "7470A\r"},
+        {"\x1b.H80;5;6:" + enquiries + "OI;", repeated("\x06\r", 100000) + "7470A\r"},
+        {"\x1b.M;17:\x1b.H80;5;6:" + enquiries + "\x11\x1b.E\x11", "\x06\r10\r"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream.substr(0, 20);
+    // A trigger that never comes: the reply waits, plotting goes on, and the
+    // replies asked for meanwhile are dropped, not piled up.
+    Plot p;
+    p.run("\x1b.M;17:OI;" + repeated("OA;PR1,0;PD;", 5000) + "PR0,1000;");
+    EXPECT_EQ(p.link.written, "");
+    EXPECT_TRUE(p.inked(5000, 500));
+    EXPECT_EQ(p.run("\x11\x1b.E\x11").link.written, "7470A\r10\r");
+    // Unknown mnemonics without separators: each one counted and recorded.
+    std::string kept;
+    p.log.openMemory(kept);
+    p.run(repeated("ZQ", 50000) + "OI;\x11");
+    EXPECT_EQ(p.result.ignored, 50000);
+    EXPECT_EQ(p.link.written, "7470A\r10\r7470A\r");
+    p.log.flushLog();
+    int records = 0;
+    for (size_t at = kept.find("****ZQ***"); at != std::string::npos;
+         at = kept.find("****ZQ***", at + 1))
+        ++records;
+    EXPECT_EQ(records, 50000);
 }
 
 TEST(Hp7470a, CountsAndRecordsOnlyUnknownInstructions) {

@@ -282,4 +282,27 @@ TEST_F(SerialLinkTest, TheInterruptDescriptorCutsAReadShort) {
     close(pipeFds[1]);
 }
 
+// The turnaround delay: the bytes go out after it, or as soon as the signal
+// pipe becomes readable, so a reply's delay never holds up an ending.
+TEST_F(SerialLinkTest, ASignalEndsTheTurnaroundDelay) {
+    auto start = Clock::now();
+    EXPECT_EQ(link.writeSerialAfter(200, "A"), 1);
+    EXPECT_GE(Clock::now() - start, 200ms);
+    EXPECT_EQ(pty.readMaster(1, 3s), "A");
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    link.setInterruptDescriptor(pipeFds[0]);
+    std::thread signalArrives([&] {
+        std::this_thread::sleep_for(100ms);
+        ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
+    });
+    start = Clock::now();
+    EXPECT_EQ(link.writeSerialAfter(60000, "B"), 1);
+    signalArrives.join();
+    EXPECT_LT(Clock::now() - start, 10s);
+    EXPECT_EQ(pty.readMaster(1, 3s), "B");
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+}
+
 } // namespace

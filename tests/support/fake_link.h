@@ -41,9 +41,15 @@ class FakeLink : public ByteLink {
         writes.emplace_back(bytes);
         return static_cast<int>(bytes.size());
     }
+    // Nobody waits here: the delay is only noted.
+    int writeSerialAfter(int32_t delayMs, std::string_view bytes) override {
+        delays.push_back(delayMs);
+        return writeSerial(bytes);
+    }
 
     std::string written;             // every byte sent, in order
     std::vector<std::string> writes; // one entry per writeSerial call
+    std::vector<int32_t> delays;     // one per delayed write
     int drains = 0;
     int reads = 0;
     int largestRequest = 0;
