@@ -1,0 +1,131 @@
+#include "page/path_fill.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace plotanix {
+
+namespace {
+
+// One side of the clip rectangle: keeps what lies on the inner side of the
+// line axis == edge (axis 0 is x, 1 is y).
+struct Side {
+    int axis;
+    double edge;
+    bool keepAbove; // inside where the coordinate is >= edge
+    bool inside(PathPoint p) const {
+        const double v = axis == 0 ? p.x : p.y;
+        return keepAbove ? v >= edge : v <= edge;
+    }
+    PathPoint cross(PathPoint a, PathPoint b) const {
+        if (axis == 0) return {edge, a.y + (b.y - a.y) * ((edge - a.x) / (b.x - a.x))};
+        return {a.x + (b.x - a.x) * ((edge - a.y) / (b.y - a.y)), edge};
+    }
+};
+
+// Sutherland-Hodgman against one side; in and out are distinct.
+void clipRing(const std::vector<PathPoint>& in, const Side& side, std::vector<PathPoint>& out) {
+    out.clear();
+    for (size_t i = 0; i < in.size(); ++i) {
+        const PathPoint a = in[i];
+        const PathPoint b = in[(i + 1) % in.size()];
+        const bool aIn = side.inside(a), bIn = side.inside(b);
+        if (aIn) out.push_back(a);
+        if (aIn != bIn) out.push_back(side.cross(a, b));
+    }
+}
+
+bool finite(PathPoint p) {
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
+} // namespace
+
+void clipPath(PathView in, PixelRect clip, Path& out) {
+    out.clear();
+    out.rule = in.rule;
+    if (clip.empty()) return;
+    const Side sides[] = {{0, double(clip.left), true},
+                          {0, double(clip.right), false},
+                          {1, double(clip.top), true},
+                          {1, double(clip.bottom), false}};
+    std::vector<PathPoint> ring, work;
+    size_t first = 0;
+    for (const uint32_t count : in.rings) {
+        const auto points =
+            in.points.subspan(first, std::min<size_t>(count, in.points.size() - first));
+        first += points.size();
+        if (points.size() < 3 || !std::all_of(points.begin(), points.end(), finite)) continue;
+        ring.assign(points.begin(), points.end());
+        for (const Side& side : sides) {
+            clipRing(ring, side, work);
+            ring.swap(work);
+        }
+        if (ring.size() < 3) continue;
+        out.points.insert(out.points.end(), ring.begin(), ring.end());
+        out.rings.push_back(static_cast<uint32_t>(ring.size()));
+    }
+}
+
+void fillSpans(PathView path, PixelRect clip, std::vector<int32_t>& grid, SpanSink& sink) {
+    if (clip.empty() || path.points.empty()) return;
+    PathPoint low = path.points[0], high = low;
+    for (const PathPoint& p : path.points) {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y)};
+    }
+    // Rows whose centres lie within the path's height, columns within its
+    // width; no crossing lies left of them.
+    const auto within = [](double v, int32_t lo, int32_t hi) {
+        return static_cast<int32_t>(std::clamp(v, double(lo), double(hi)));
+    };
+    const int32_t rowFirst = within(std::ceil(low.y - 0.5), clip.top, clip.bottom);
+    const int32_t rowEnd = within(std::ceil(high.y - 0.5), clip.top, clip.bottom);
+    clip = {within(std::floor(low.x), clip.left, clip.right), clip.top,
+            within(std::ceil(high.x) + 1, clip.left, clip.right), clip.bottom};
+    if (rowEnd <= rowFirst || clip.right <= clip.left) return;
+    const int32_t width = clip.right - clip.left + 1; // one more: crossings right of the clip
+    grid.assign(static_cast<size_t>(rowEnd - rowFirst) * width, 0);
+    // Each edge adds its direction where it crosses a row's centre line, at
+    // the first pixel whose centre lies right of the crossing; a row's sum
+    // from the left is then the winding number at each pixel centre.
+    size_t first = 0;
+    for (const uint32_t count : path.rings) {
+        if (count > path.points.size() - first) break;
+        const auto ring = path.points.subspan(first, count);
+        first += count;
+        for (size_t i = 0; i < ring.size(); ++i) {
+            const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
+            if (a.y == b.y) continue;
+            const int32_t direction = b.y > a.y ? 1 : -1;
+            const PathPoint& top = a.y < b.y ? a : b;
+            const PathPoint& bottom = a.y < b.y ? b : a;
+            const int32_t from = within(std::ceil(top.y - 0.5), rowFirst, rowEnd);
+            const int32_t to = within(std::ceil(bottom.y - 0.5), rowFirst, rowEnd);
+            const double slope = (bottom.x - top.x) / (bottom.y - top.y);
+            for (int32_t row = from; row < to; ++row) {
+                const double x = top.x + (row + 0.5 - top.y) * slope;
+                const double column =
+                    std::clamp(std::ceil(x - 0.5), double(clip.left), double(clip.right));
+                grid[static_cast<size_t>(row - rowFirst) * width +
+                     static_cast<size_t>(column - clip.left)] += direction;
+            }
+        }
+    }
+    for (int32_t row = rowFirst; row < rowEnd; ++row) {
+        const int32_t* cells = grid.data() + static_cast<size_t>(row - rowFirst) * width;
+        int32_t winding = 0, runStart = -1;
+        for (int32_t c = 0; c < width - 1; ++c) {
+            winding += cells[c];
+            const bool inside = path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
+            if (inside && runStart < 0) runStart = c;
+            if (!inside && runStart >= 0) {
+                sink.span(row, clip.left + runStart, clip.left + c);
+                runStart = -1;
+            }
+        }
+        if (runStart >= 0) sink.span(row, clip.left + runStart, clip.right);
+    }
+}
+
+} // namespace plotanix
