@@ -20,12 +20,8 @@ constexpr double reach = hpgl2Reach;
 constexpr Point defaultP1{250, 279};
 constexpr Point defaultP2{10250, 7479};
 
-bool inReach(double value) {
-    return withinReach(value);
-}
-
 bool inReach(Point p) {
-    return inReach(p.x) && inReach(p.y);
+    return withinReach(p.x) && withinReach(p.y);
 }
 
 char upper(int letter) {
@@ -448,7 +444,7 @@ void Hpgl2::doRO(ParameterScanner& s) {
 void Hpgl2::setScalingPoints(const Values& p, Point unitOfValue) {
     if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(hpgl2WrongParameterCount);
     for (int i = 0; i < p.count; ++i) {
-        if (!inReach(p.v[i] * (i % 2 == 0 ? unitOfValue.x : unitOfValue.y)))
+        if (!withinReach(p.v[i] * (i % 2 == 0 ? unitOfValue.x : unitOfValue.y)))
             return raiseError(hpgl2BadParameter);
     }
     if (p.count == 0) {
@@ -486,7 +482,7 @@ void Hpgl2::doSC(ParameterScanner& s) {
     if (p.count != 4 && p.count != 5 && p.count != 7) return raiseError(hpgl2WrongParameterCount);
     const int32_t type = p.count > 4 ? static_cast<int32_t>(p.v[4]) : 0;
     const bool finite = std::all_of(p.v.begin(), p.v.begin() + std::min(p.count, 7),
-                                    [](double v) { return std::isfinite(v) && inReach(v); });
+                                    [](double v) { return std::isfinite(v) && withinReach(v); });
     if (!finite || type < 0 || type > 2) return raiseError(hpgl2BadParameter);
     ScaleRequest r{true, type, {p.v[0], p.v[1], p.v[2], p.v[3]}, 50, 50};
     if (p.count == 7) r.left = p.v[5], r.bottom = p.v[6];
@@ -680,7 +676,7 @@ void Hpgl2::doCI(ParameterScanner& s) {
     const Values p = collect(s);
     if (rejected(p)) return;
     if (p.count < 1 || p.count > 2) return raiseError(hpgl2WrongParameterCount);
-    if (!inReach(p.v[0])) return raiseError(hpgl2BadParameter);
+    if (!withinReach(p.v[0])) return raiseError(hpgl2BadParameter);
     const double chord = hpgl2Chord(p.count == 2 ? p.v[1] : 5);
     const int64_t chords = chordCount(360.0, chord);
     const double start = p.v[0] < 0 ? 180.0 : 0.0;

@@ -60,6 +60,7 @@ int Hpgl2Input::get() {
     }
     for (;;) {
         const int byte = raw();
+        if (byte == 0) continue; // NUL fills a line; it says nothing
         if (byte != escapeByte) return byte;
         escape();
         if (language_ == Language::hpgl2) continue; // an escape HP-GL/2 passes over

@@ -67,28 +67,15 @@ void clipPath(PathView in, PixelRect clip, Path& out) {
     }
 }
 
-void fillSpans(PathView path, PixelRect clip, std::vector<int32_t>& grid, SpanSink& sink) {
-    if (clip.empty() || path.points.empty()) return;
-    PathPoint low = path.points[0], high = low;
-    for (const PathPoint& p : path.points) {
-        low = {std::min(low.x, p.x), std::min(low.y, p.y)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y)};
-    }
-    // Rows whose centres lie within the path's height, columns within its
-    // width; no crossing lies left of them.
+namespace {
+
+// Calls crossing(row, column, direction) wherever an edge crosses a row's
+// centre line, column being the first pixel whose centre lies right of
+// the crossing (held within the clip).
+template <typename Crossing> void eachCrossing(PathView path, PixelRect clip, Crossing crossing) {
     const auto within = [](double v, int32_t lo, int32_t hi) {
         return static_cast<int32_t>(std::clamp(v, double(lo), double(hi)));
     };
-    const int32_t rowFirst = within(std::ceil(low.y - 0.5), clip.top, clip.bottom);
-    const int32_t rowEnd = within(std::ceil(high.y - 0.5), clip.top, clip.bottom);
-    clip = {within(std::floor(low.x), clip.left, clip.right), clip.top,
-            within(std::ceil(high.x) + 1, clip.left, clip.right), clip.bottom};
-    if (rowEnd <= rowFirst || clip.right <= clip.left) return;
-    const int32_t width = clip.right - clip.left + 1; // one more: crossings right of the clip
-    grid.assign(static_cast<size_t>(rowEnd - rowFirst) * width, 0);
-    // Each edge adds its direction where it crosses a row's centre line, at
-    // the first pixel whose centre lies right of the crossing; a row's sum
-    // from the left is then the winding number at each pixel centre.
     size_t first = 0;
     for (const uint32_t count : path.rings) {
         if (count > path.points.size() - first) break;
@@ -100,31 +87,53 @@ void fillSpans(PathView path, PixelRect clip, std::vector<int32_t>& grid, SpanSi
             const int32_t direction = b.y > a.y ? 1 : -1;
             const PathPoint& top = a.y < b.y ? a : b;
             const PathPoint& bottom = a.y < b.y ? b : a;
-            const int32_t from = within(std::ceil(top.y - 0.5), rowFirst, rowEnd);
-            const int32_t to = within(std::ceil(bottom.y - 0.5), rowFirst, rowEnd);
+            const int32_t from = within(std::ceil(top.y - 0.5), clip.top, clip.bottom);
+            const int32_t to = within(std::ceil(bottom.y - 0.5), clip.top, clip.bottom);
             const double slope = (bottom.x - top.x) / (bottom.y - top.y);
             for (int32_t row = from; row < to; ++row) {
                 const double x = top.x + (row + 0.5 - top.y) * slope;
-                const double column =
-                    std::clamp(std::ceil(x - 0.5), double(clip.left), double(clip.right));
-                grid[static_cast<size_t>(row - rowFirst) * width +
-                     static_cast<size_t>(column - clip.left)] += direction;
+                crossing(row, within(std::ceil(x - 0.5), clip.left, clip.right), direction);
             }
         }
     }
-    for (int32_t row = rowFirst; row < rowEnd; ++row) {
-        const int32_t* cells = grid.data() + static_cast<size_t>(row - rowFirst) * width;
+}
+
+} // namespace
+
+void fillSpans(PathView path, PixelRect clip, std::vector<int32_t>& grid, SpanSink& sink) {
+    if (clip.empty() || path.points.empty()) return;
+    // Each row keeps a cell for every column from its leftmost crossing to
+    // its rightmost: each edge adds its direction at its crossing, and a
+    // row's sum from the left is the winding number at each pixel centre
+    // (none left of the first crossing, and back to none after the last).
+    const auto rows = static_cast<size_t>(clip.bottom - clip.top);
+    std::vector<int32_t> low(rows, clip.right), high(rows, clip.left - 1);
+    eachCrossing(path, clip, [&](int32_t row, int32_t column, int32_t) {
+        const auto r = static_cast<size_t>(row - clip.top);
+        low[r] = std::min(low[r], column), high[r] = std::max(high[r], column);
+    });
+    std::vector<size_t> start(rows + 1, 0);
+    for (size_t r = 0; r < rows; ++r)
+        start[r + 1] = start[r] + static_cast<size_t>(std::max(0, high[r] - low[r] + 1));
+    grid.assign(start[rows], 0);
+    eachCrossing(path, clip, [&](int32_t row, int32_t column, int32_t direction) {
+        const auto r = static_cast<size_t>(row - clip.top);
+        grid[start[r] + static_cast<size_t>(column - low[r])] += direction;
+    });
+    for (size_t r = 0; r < rows; ++r) {
+        const auto row = static_cast<int32_t>(r) + clip.top;
         int32_t winding = 0, runStart = -1;
-        for (int32_t c = 0; c < width - 1; ++c) {
-            winding += cells[c];
+        for (int32_t column = low[r]; column <= high[r]; ++column) {
+            winding += grid[start[r] + static_cast<size_t>(column - low[r])];
             const bool inside = path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
-            if (inside && runStart < 0) runStart = c;
+            if (inside && runStart < 0) runStart = column;
             if (!inside && runStart >= 0) {
-                sink.span(row, clip.left + runStart, clip.left + c);
+                sink.span(row, runStart, column);
                 runStart = -1;
             }
         }
-        if (runStart >= 0) sink.span(row, clip.left + runStart, clip.right);
+        // A crossing held at the clip's right edge: the run ends there.
+        if (runStart >= 0) sink.span(row, runStart, clip.right);
     }
 }
 

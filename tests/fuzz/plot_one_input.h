@@ -13,8 +13,10 @@ namespace plotanix::testing {
 // Runs the input as the computer's stream until the line falls silent.
 // Returns the size of the transcript, never less than the input's.
 inline size_t plotOneInput(const uint8_t* data, size_t size) {
-    // One session and one page for the whole fuzzing run.
-    static InProcessPlot plot;
+    // One session and one page per model for the whole fuzzing run; an odd
+    // first byte picks the HP-GL/2 model.
+    static InProcessPlot hp86b, hpgl2(nullptr, PlotterModel::hpgl2);
+    InProcessPlot& plot = size > 0 && data[0] % 2 != 0 ? hpgl2 : hp86b;
     // Each input is a drawing of its own, read from power-on.
     plot.session.startAfresh();
     std::string kept;
