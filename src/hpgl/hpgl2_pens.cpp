@@ -19,6 +19,9 @@ constexpr double defaultRelativeWidth = 0.1; // percent of the P1-P2 diagonal
 constexpr double unitsPerMm = 40;
 // Lines narrower than this many pixels are the one-pixel line they round to.
 constexpr double widestThinLine = 1.5;
+// Wider pens draw this many pixels wide (a 10 mm pen on letter paper), so
+// that no stroke costs more than this many times a thin one.
+constexpr double widestLine = 32;
 
 // HP-GL/2's palette of eight: white, black, red, green, yellow, blue,
 // magenta, cyan (red in the low byte). Further pens repeat pens 1 to 7.
@@ -143,7 +146,7 @@ void Hpgl2::applyPenStyle() {
     const double width = state.widths[static_cast<size_t>(state.selectedPen)];
     const double units = state.relativeWidths ? width / 100 * diagonal() : width * unitsPerMm;
     LineStyle style = state.ends;
-    style.width = units * page_.scale();
+    style.width = std::min(units * page_.scale(), widestLine);
     wideLines_ = style.width >= widestThinLine;
     finishLine();
     wide_.setStyle(style);

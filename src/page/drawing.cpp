@@ -55,7 +55,7 @@ struct Drawing::State {
     CoverageMask mask;                     // kept between labels to spare the allocation
     std::optional<LabelFace> recordedFace; // the selected font, for the display list
     Path clippedPath;                      // fillPath's work, kept to spare the allocations
-    std::vector<int32_t> fillGrid;
+    FillWork fillWork;
 
     void applyColour(Colour colour) {
         if (colour == appliedColour) return;
@@ -447,10 +447,10 @@ void Drawing::fillPath(PathView path, PixelRect clip) {
     clip = {std::max(clip.left, 0), std::max(clip.top, 0),
             std::min<int32_t>(clip.right, s.target->width),
             std::min<int32_t>(clip.bottom, s.target->height)};
-    clipPath(path, clip, s.clippedPath);
+    clipPath(path, clip, s.clippedPath, s.fillWork);
     if (s.clippedPath.rings.empty()) return;
     RowWriter writer(s);
-    fillSpans(s.clippedPath.view(), clip, s.fillGrid, writer);
+    fillSpans(s.clippedPath.view(), clip, s.fillWork, writer);
     if (record_) record_->addPath(s.clippedPath.view(), s.frontColour);
 }
 

@@ -41,7 +41,7 @@ bool finite(PathPoint p) {
 
 } // namespace
 
-void clipPath(PathView in, PixelRect clip, Path& out) {
+void clipPath(PathView in, PixelRect clip, Path& out, FillWork& work) {
     out.clear();
     out.rule = in.rule;
     if (clip.empty()) return;
@@ -49,7 +49,7 @@ void clipPath(PathView in, PixelRect clip, Path& out) {
                           {0, double(clip.right), false},
                           {1, double(clip.top), true},
                           {1, double(clip.bottom), false}};
-    std::vector<PathPoint> ring, work;
+    std::vector<PathPoint>& ring = work.ring;
     size_t first = 0;
     for (const uint32_t count : in.rings) {
         const auto points =
@@ -58,8 +58,8 @@ void clipPath(PathView in, PixelRect clip, Path& out) {
         if (points.size() < 3 || !std::all_of(points.begin(), points.end(), finite)) continue;
         ring.assign(points.begin(), points.end());
         for (const Side& side : sides) {
-            clipRing(ring, side, work);
-            ring.swap(work);
+            clipRing(ring, side, work.cut);
+            ring.swap(work.cut);
         }
         if (ring.size() < 3) continue;
         out.points.insert(out.points.end(), ring.begin(), ring.end());
@@ -100,19 +100,22 @@ template <typename Crossing> void eachCrossing(PathView path, PixelRect clip, Cr
 
 } // namespace
 
-void fillSpans(PathView path, PixelRect clip, std::vector<int32_t>& grid, SpanSink& sink) {
+void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     if (clip.empty() || path.points.empty()) return;
     // Each row keeps a cell for every column from its leftmost crossing to
     // its rightmost: each edge adds its direction at its crossing, and a
     // row's sum from the left is the winding number at each pixel centre
     // (none left of the first crossing, and back to none after the last).
     const auto rows = static_cast<size_t>(clip.bottom - clip.top);
-    std::vector<int32_t> low(rows, clip.right), high(rows, clip.left - 1);
+    std::vector<int32_t>&low = work.low, &high = work.high, &grid = work.cells;
+    std::vector<size_t>& start = work.start;
+    low.assign(rows, clip.right);
+    high.assign(rows, clip.left - 1);
     eachCrossing(path, clip, [&](int32_t row, int32_t column, int32_t) {
         const auto r = static_cast<size_t>(row - clip.top);
         low[r] = std::min(low[r], column), high[r] = std::max(high[r], column);
     });
-    std::vector<size_t> start(rows + 1, 0);
+    start.assign(rows + 1, 0);
     for (size_t r = 0; r < rows; ++r)
         start[r + 1] = start[r] + static_cast<size_t>(std::max(0, high[r] - low[r] + 1));
     grid.assign(start[rows], 0);

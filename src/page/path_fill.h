@@ -45,10 +45,18 @@ struct Path {
     }
 };
 
+// Working storage of clipPath and fillSpans, kept by the caller from one
+// fill to the next.
+struct FillWork {
+    std::vector<PathPoint> ring, cut;
+    std::vector<int32_t> cells, low, high;
+    std::vector<size_t> start;
+};
+
 // Cuts every ring of in to the pixels of clip (their outer edges); inside
 // that rectangle every point keeps its winding number, so either rule fills
 // the same pixels there. Rings with a point that is not finite are dropped.
-void clipPath(PathView in, PixelRect clip, Path& out);
+void clipPath(PathView in, PixelRect clip, Path& out, FillWork& work);
 
 // Receives the runs of pixels to fill, row by row.
 class SpanSink {
@@ -60,7 +68,7 @@ class SpanSink {
 };
 
 // The pixels of clip whose centres lie inside the path (already cut to
-// clip). grid is working storage, kept by the caller between fills.
-void fillSpans(PathView path, PixelRect clip, std::vector<int32_t>& grid, SpanSink& sink);
+// clip).
+void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink);
 
 } // namespace plotanix
