@@ -386,6 +386,9 @@ void Hpgl2::applyWindow() {
              std::min(windowGiven_.xur, frame.x), std::min(windowGiven_.yur, frame.y)};
     }
     state.window = w;
+    // Dashes shorter than a pixel of this page draw solid; the window may
+    // reach as far as HP-GL/2's coordinates do.
+    pattern_.setScale(1 / page_.scale(), {-reach, -reach, reach, reach});
     setClips();
     windowPixels_ = w.empty() ? PixelRect{} : page_.pixels(w.box());
 }

@@ -43,9 +43,8 @@ bool finite(PlotPoint p) {
 
 void LinePattern::select(int pattern, double period) {
     const bool dashed = pattern >= 1 && pattern <= 6;
-    pattern_ = pattern == 0 || (dashed && std::isfinite(period) && period >= shortestPeriod)
-                   ? pattern
-                   : solid;
+    pattern_ =
+        pattern == 0 || (dashed && std::isfinite(period) && period >= shortest_) ? pattern : solid;
     period_ = pattern_ > 0 ? period : 0;
     const std::span<const double> parts = layout(pattern_);
     std::copy(parts.begin(), parts.end(), parts_.begin());
@@ -64,7 +63,7 @@ void LinePattern::selectLayout(std::span<const double> parts, double period, boo
         total += parts_[i];
     }
     // Adaptive periods are checked per vector.
-    const bool periodFits = std::isfinite(period) && (adaptive || period >= shortestPeriod);
+    const bool periodFits = std::isfinite(period) && (adaptive || period >= shortest_);
     pattern_ = sound && total > 0 && periodFits ? custom : solid;
     period_ = pattern_ == custom ? period : 0;
     adaptive_ = adaptive;
@@ -72,7 +71,7 @@ void LinePattern::selectLayout(std::span<const double> parts, double period, boo
 }
 
 void LinePattern::setClip(const PlotBox& box) {
-    const PlotBox reach;
+    const PlotBox& reach = reach_;
     const auto keep = [](double v, double lo, double hi) {
         return std::isfinite(v) ? std::clamp(v, lo, hi) : v < 0 ? lo : hi;
     };
@@ -101,7 +100,7 @@ void LinePattern::stroke(PlotPoint from, PlotPoint to, PieceSink& sink) {
         // Whole periods along this vector, from its start.
         period = length / std::max(1.0, std::round(length / period_));
         phase_ = 0;
-        if (!(period >= shortestPeriod)) {
+        if (!(period >= shortest_)) {
             const PlotPoint ends[] = {from, to};
             if (clip_.mayTouch(ends)) sink.piece(from, to);
             return;

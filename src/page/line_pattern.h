@@ -45,8 +45,13 @@ class LinePattern {
 
     // Pieces wholly outside the box (the soft-clip window) are not produced,
     // and the pattern only walks the part of a vector inside it.
-    // The box is kept within the default one, which bounds the walk.
+    // The box is kept within the reach (the default box unless set), which
+    // bounds the walk.
     void setClip(const PlotBox& box);
+    // For a page of another size: periods under shortest (a pixel of it)
+    // draw solid, and the clip may reach as far as reach. Takes effect with
+    // the next select and setClip.
+    void setScale(double shortest, const PlotBox& reach) { shortest_ = shortest, reach_ = reach; }
 
     void stroke(PlotPoint from, PlotPoint to, PieceSink& sink);
 
@@ -59,6 +64,8 @@ class LinePattern {
     size_t partCount_ = 0;
     bool adaptive_ = false;
     double period_ = 0;
+    double shortest_ = shortestPeriod;
+    PlotBox reach_;
     double phase_ = 0; // how far into the period the next vector starts
     bool fresh_ = true;
     PlotBox clip_;

@@ -221,6 +221,7 @@ TEST(Hpgl2, TurnedPagesMapOntoThePicture) {
         {"PS20000,10000;RO90;PA2000,1000;PD2000,1000;", 760, 519},
         {"PS20000,10000;RO180;PA2000,1000;PD2000,1000;", 720, 239},
         {"PS20000,10000;RO270;PA2000,1000;PD2000,1000;", 40, 279},
+        {"PS200000,100000;PA170000,50000;PD170000,50000;", 680, 399}, // far beyond 16 bits
     };
     for (const Case& c : cases) {
         Plot p;
