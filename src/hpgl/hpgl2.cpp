@@ -544,7 +544,6 @@ void Hpgl2::moveTo(Point target) {
 void Hpgl2::moveTo(Point target, bool down) {
     if (state.polygonMode) {
         // Stored, not drawn; a pen-up move starts a subpath.
-        if (buffer_.empty()) buffer_.start(state.pen);
         if (down) {
             buffer_.lineTo(target, true);
         } else {
@@ -702,7 +701,7 @@ void Hpgl2::doCI(ParameterScanner& s) {
     pattern_.reset();
     for (int64_t i = 1; i <= chords; ++i)
         plotLine(at(i - 1), at(i));
-    finishLine();
+    wide_.close(sinks_);
     pattern_.reset();
 }
 

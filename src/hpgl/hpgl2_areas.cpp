@@ -84,7 +84,7 @@ void Hpgl2::edgeBuffer() {
                 pattern_.reset();
             }
         }
-        finishLine();
+        wide_.close(sinks_); // a closed outline has a corner where it began, not ends
         first += count;
     }
     pattern_.reset();

@@ -116,6 +116,8 @@ void WideLine::segment(PathPoint a, PathPoint b, AreaSink& sink) {
     } else {
         finish(sink);
         cap(a, {-d.x, -d.y}, sink);
+        start_ = a;
+        startDirection_ = d;
     }
     const PathPoint side = normal(d);
     emit(sink, {plus(a, side, h), plus(b, side, h), plus(b, side, -h), plus(a, side, -h)});
@@ -128,6 +130,12 @@ void WideLine::finish(AreaSink& sink) {
     if (!open_) return;
     open_ = false;
     cap(end_, direction_, sink);
+}
+
+void WideLine::close(AreaSink& sink) {
+    if (!open_ || end_ != start_) return finish(sink);
+    open_ = false;
+    join(end_, direction_, startDirection_, sink);
 }
 
 void WideLine::showEnd(AreaSink& sink) {

@@ -40,6 +40,8 @@ class WideLine {
     void segment(PathPoint a, PathPoint b, AreaSink& sink);
     // The path ends here: the cap of its last segment.
     void finish(AreaSink& sink);
+    // The path ends where it began: a join there instead of a cap.
+    void close(AreaSink& sink);
     // The cap of the last segment now, for a page shown while the path may
     // still go on (a join then covers it, unless the cap sticks out).
     void showEnd(AreaSink& sink);
@@ -52,8 +54,9 @@ class WideLine {
 
     LineStyle style_;
     bool open_ = false;
-    PathPoint end_, direction_; // of the last segment, while the path is open
-    Path area_;                 // reused for every piece
+    PathPoint end_, direction_;        // of the last segment, while the path is open
+    PathPoint start_, startDirection_; // of its first
+    Path area_;                        // reused for every piece
 };
 
 } // namespace plotanix
