@@ -6,7 +6,7 @@ PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
 	libfreetype-dev libfontconfig-dev fonts-liberation \
 	libcairo2-dev librsvg2-bin poppler-utils libxml2-utils libcli11-dev \
-	tmux xvfb xauth hp2xx hershey-fonts-data man-db
+	tmux xvfb xauth hp2xx hershey-fonts-data man-db systemd lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
@@ -17,20 +17,20 @@ JOBS := $(shell nproc)
 BUILD := build
 TEST_BUILD := build-test
 
-.PHONY: run test build test-build deps demo bench format clean install
+.PHONY: run test build test-build deps demo bench format clean install deb
 
 # Where `make install` puts the programs, man pages and README; DESTDIR
 # stages the whole tree elsewhere (for a package).
 PREFIX ?= /usr/local
 
 run: build
-	./$(BUILD)/plotanix
+	@./$(BUILD)/plotanix
 
 test: build test-build
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
 
 demo: build
-	./$(BUILD)/plotanix-demo
+	@./$(BUILD)/plotanix-demo
 
 bench: build
 	@cmake --build $(BUILD) -j$(JOBS) --target plotanix-bench
@@ -48,9 +48,14 @@ deps:
 	fi
 
 # The programs only: the benchmarks are built when asked for (make bench).
+# Quietly, so that make run and make demo show the program and nothing else:
+# the build's output is kept in build/build.log and shown, less the progress
+# lines, only when the build fails.
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=OFF >/dev/null
-	@cmake --build $(BUILD) -j$(JOBS) --target plotanix plotanix-render plotanix-demo
+	@cmake --build $(BUILD) -j$(JOBS) --target plotanix plotanix-render plotanix-demo \
+		>$(BUILD)/build.log 2>&1 || { \
+		grep -Ev '^\[ *[0-9]+%\]|: (Entering|Leaving) directory' $(BUILD)/build.log >&2; exit 1; }
 
 test-build: deps
 	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -59,8 +64,14 @@ test-build: deps
 		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
 	@cmake --build $(TEST_BUILD) -j$(JOBS)
 
+# The programs stripped of their debug information; the service's unit names
+# the programs under PREFIX.
 install: build
-	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+# build/plotanix_<version>_<arch>.deb, installing into /usr.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

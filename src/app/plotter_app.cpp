@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 
 namespace plotanix {
 
@@ -212,9 +213,14 @@ bool PlotterApp::openLine() {
     return false;
 }
 
-// A transcript that is not being kept is worth knowing at every wait.
+// A transcript that is not being kept is worth knowing at every wait; where
+// the previous one went, until the first plot.
 void PlotterApp::reportNoLog() {
     if (!log.isOpen()) console.printLine("Running without a log: " + log.lastError());
+    if (!log.keptAs().empty() && !plotted) {
+        const std::string name = std::filesystem::path(log.keptAs()).filename().string();
+        console.printLine("The previous transcript is kept as " + name);
+    }
 }
 
 // ---------------------------------------------------------------- plot runs
@@ -231,6 +237,7 @@ int PlotterApp::plotCycle() {
         // "The line ... is back" has served its purpose once plotting resumes.
         showLineNotice("");
         status->reset();
+        plotted = true;
         const RunResult result = session->run();
         status->show(result.instructions, result.ignored);
         if (signalled()) return endOnSignal(wait.pendingSignal());

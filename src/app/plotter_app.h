@@ -75,6 +75,7 @@ class PlotterApp {
     LineSettings lineSettings;
     bool imageErrorFlag = false;
     bool lineLost = false;
+    bool plotted = false; // a plot run has begun since the start
 
     // Declared first, destroyed last: the terminal is given back after
     // everything else has been released.

@@ -163,6 +163,7 @@ int UnattendedApp::run() {
     report("started: " + device_ + " at " + std::to_string(options_.line.baud) +
            " baud, pages in " + folderName() + ", page gap " +
            secondsText(options_.pageGapSeconds));
+    if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!openLineAtStart()) return 1;
     while (wait_.pendingSignal() == 0)
         captureStep();
@@ -179,10 +180,15 @@ bool UnattendedApp::prepare() {
     const std::string transcript = store_.pathOf(LogFile::defaultName);
     if (!log_.openLog(transcript)) {
         const int error = errno;
-        reportError("cannot write the transcript " + transcript + ": " +
-                    (error == EWOULDBLOCK ? "another Plotanix is using this folder"
-                                          : std::strerror(error)));
-        return false;
+        // Rather than lose the earlier transcript, this run keeps none.
+        if (log_.keepFailed()) {
+            reportError(log_.lastError() + "; running without a transcript");
+        } else {
+            reportError("cannot write the transcript " + transcript + ": " +
+                        (error == EWOULDBLOCK ? "another Plotanix is using this folder"
+                                              : std::strerror(error)));
+            return false;
+        }
     }
     font_ = loadFont("Courier New", 12);
     session_.useFont(font_.get());

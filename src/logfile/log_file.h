@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace plotanix {
 
@@ -25,15 +26,24 @@ class LogFile {
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    // Opens (creating it if need be, mode 0666 less the umask) and empties
-    // the file. The file is held with an exclusive lock: a second program in
-    // the same directory cannot have it and runs without a log rather than
-    // mixing its bytes in. Only a plain file of its own is used: a symbolic
-    // link, a FIFO, a device, a directory or a file with other hard links
-    // under that name is refused and left untouched, so a link planted in a
-    // shared folder cannot turn the transcript against another file.
-    // Returns false (and the program runs without a log) on failure.
+    // Opens (creating it if need be, mode 0666 less the umask) the file for
+    // a new transcript. One that holds an earlier transcript is not emptied:
+    // it is first kept under a name of its own, the time it was last written
+    // in the name (PLOTTER-20261207-101530.TXT; -2, -3, ... when that is
+    // taken, never over another file), and keptAs() names it; when it cannot
+    // be renamed nothing is opened and keepFailed() says so. The file is held
+    // with an exclusive lock: a second program in the same directory cannot
+    // have it and runs without a log rather than mixing its bytes in. Only a
+    // plain file of its own is used: a symbolic link, a FIFO, a device, a
+    // directory or a file with other hard links under that name is refused
+    // and left untouched, so a link planted in a shared folder cannot turn
+    // the transcript against another file. Returns false (and the program
+    // runs without a log) on failure, with errno telling why.
     bool openLog(const std::string& path = defaultName);
+    // Where the earlier transcript was kept by the last openLog (its path),
+    // or empty.
+    const std::string& keptAs() const { return keptAs_; }
+    bool keepFailed() const { return keepFailed_; }
     // A transcript kept in memory (tests, the fuzzer): what would reach the
     // file is appended to sink, with the same buffering.
     void openMemory(std::string& sink);
@@ -57,11 +67,15 @@ class LogFile {
   private:
     void append(const uint8_t* bytes, size_t count);
     void writeOut(const uint8_t* bytes, size_t count);
+    UniqueFd openOwnFile(const std::string& path, int createFlags);
+    bool keepEarlier(const std::string& path, time_t lastWritten);
     bool refuse(const std::string& path, const std::string& reason);
 
     UniqueFd fd_;
     std::string* memory_ = nullptr;
     std::string lastError_;
+    std::string keptAs_;
+    bool keepFailed_ = false;
     std::array<uint8_t, bufferSize> writeBuffer_{};
     int pendingCount_ = 0;
 };

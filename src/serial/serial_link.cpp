@@ -31,7 +31,6 @@ constexpr int64_t writeTotalConstantMs = 10;
 // one-byte reply in a second is not going to.
 constexpr milliseconds drainLimit{1000};
 constexpr int drainStepMs = 1;
-constexpr size_t maxNameBytes = 59;
 
 // Milliseconds from now until deadline, rounded up so that poll() never
 // wakes just before it and turns the wait into a spin; 0 once it has passed.
@@ -100,21 +99,6 @@ void makeRaw(termios& tio) {
     tio.c_cc[VTIME] = 0;
 }
 
-bool applyLineSettings(termios& tio, const LineSettings& settings) {
-    const speed_t baud = speedConstant(settings.baud);
-    const tcflag_t size = dataBitsFlag(settings.dataBits);
-    if (baud == B0 || size == 0) return false;
-    makeRaw(tio);
-    if (cfsetispeed(&tio, baud) != 0 || cfsetospeed(&tio, baud) != 0) return false;
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= size;
-    if (settings.parity == Parity::odd) tio.c_cflag |= PARENB | PARODD;
-    if (settings.parity == Parity::even) tio.c_cflag |= PARENB;
-    if (settings.twoStopBits) tio.c_cflag |= CSTOPB;
-    if (settings.hardwareHandshake) tio.c_cflag |= CRTSCTS;
-    return true;
-}
-
 // Takes what the driver holds, up to room bytes: > 0 bytes read, 0 nothing
 // waiting, -1 the line is gone (an I/O error). With VMIN and VTIME 0 a read
 // of an empty queue gives 0 rather than EAGAIN, so 0 alone does not tell a
@@ -156,9 +140,87 @@ bool applyToDevice(int fd, const termios& wanted) {
 
 } // namespace
 
+std::string describeLine(const LineSettings& settings) {
+    static constexpr char parityLetters[] = {'N', 'E', 'O', 'M', 'S'};
+    std::string text = std::to_string(settings.baud) + " " + std::to_string(settings.dataBits) +
+                       parityLetters[static_cast<int>(settings.parity)] +
+                       std::to_string(settings.stopBits);
+    if (settings.flow == FlowControl::xonxoff) text += " xonxoff";
+    if (settings.flow == FlowControl::rtscts) text += " rtscts";
+    return text;
+}
+
+bool applyLineSettings(termios& tio, const LineSettings& settings) {
+    const speed_t baud = speedConstant(settings.baud);
+    const tcflag_t size = dataBitsFlag(settings.dataBits);
+    if (baud == B0 || size == 0) return false;
+    makeRaw(tio);
+    if (cfsetispeed(&tio, baud) != 0 || cfsetospeed(&tio, baud) != 0) return false;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_cflag |= size;
+    switch (settings.parity) {
+    case Parity::none:
+        break;
+    case Parity::even:
+        tio.c_cflag |= PARENB;
+        break;
+    case Parity::odd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case Parity::mark:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case Parity::space:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    // A byte with a framing or parity error arrives marked, not as a NUL
+    // that would reach the plotter as data.
+    tio.c_iflag |= PARMRK;
+    if (settings.parity != Parity::none) tio.c_iflag |= INPCK;
+    if (settings.stopBits == 2) tio.c_cflag |= CSTOPB;
+    // The plotter keeps up with any host, so it never sends XOFF while it
+    // reads on; XON and XOFF from the host pause its replies.
+    if (settings.flow == FlowControl::xonxoff) tio.c_iflag |= IXON | IXOFF;
+    if (settings.flow == FlowControl::rtscts) tio.c_cflag |= CRTSCTS;
+    return true;
+}
+
+size_t MarkedInput::decode(uint8_t* bytes, size_t count) {
+    size_t out = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t byte = bytes[i];
+        switch (state_) {
+        case State::data:
+            if (byte == 0xFF) {
+                state_ = State::afterFF;
+            } else {
+                bytes[out++] = byte;
+            }
+            break;
+        case State::afterFF:
+            if (byte == 0xFF) { // a real 0xFF, doubled by the kernel
+                bytes[out++] = 0xFF;
+                state_ = State::data;
+            } else if (byte == 0) {
+                state_ = State::afterFF00;
+            } else { // not a mark: both bytes are data
+                bytes[out++] = 0xFF;
+                bytes[out++] = byte;
+                state_ = State::data;
+            }
+            break;
+        case State::afterFF00: // the byte that came with the error (0: a break)
+            ++errors_;
+            state_ = State::data;
+            break;
+        }
+    }
+    return out;
+}
+
 std::string serialDevicePath(const std::string& portName) {
-    const size_t end = std::min({portName.find('\0'), portName.size(), maxNameBytes});
-    const std::string name = portName.substr(0, end);
+    const std::string name = portName.substr(0, portName.find('\0'));
     if (name.empty()) return {};
     const char* chosen = std::getenv(("PLOTANIX_" + name).c_str());
     if (chosen != nullptr && *chosen != '\0') return chosen;
@@ -206,7 +268,7 @@ bool SerialLink::openSerialPort(const std::string& name, const LineSettings& set
         return false;
     }
     ioctl(fd.get(), TIOCEXCL);
-    if (!settings.hardwareHandshake) {
+    if (settings.flow != FlowControl::rtscts) {
         // RTS held off; a pseudo-terminal has no modem lines and refuses.
         const int rts = TIOCM_RTS;
         ioctl(fd.get(), TIOCMBIC, &rts);
@@ -214,6 +276,7 @@ bool SerialLink::openSerialPort(const std::string& name, const LineSettings& set
     fd_ = std::move(fd);
     openError_ = 0;
     lineLost_ = false;
+    marks_ = MarkedInput();
     return true;
 }
 
@@ -255,7 +318,8 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
             break;
         }
         if (got > 0) {
-            count += got;
+            // Bytes that came with an error are counted and dropped here.
+            count += static_cast<int>(marks_.decode(buffer + count, static_cast<size_t>(got)));
             deadline = std::min(totalDeadline, Clock::now() + milliseconds(readIntervalMs));
             continue;
         }

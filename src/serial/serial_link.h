@@ -7,13 +7,14 @@
 
 #include <cstdint>
 #include <string>
+#include <termios.h>
 #include <vector>
 
 namespace plotanix {
 
 // "COMn" -> /dev/ttyS(n-1); the environment variable PLOTANIX_<name>
-// (e.g. PLOTANIX_COM1) names any other device path and wins. Only the first
-// 59 bytes of the name are used.
+// (e.g. PLOTANIX_COM1) names any other device path and wins. A path of any
+// length is used as it is; a link (/dev/serial/by-id/...) is followed.
 std::string serialDevicePath(const std::string& portName);
 
 // Why the device could not be opened, for the operator: one line with the
@@ -21,16 +22,45 @@ std::string serialDevicePath(const std::string& portName);
 // EACCES one more with the usual remedy, naming the device's own group.
 std::vector<std::string> explainOpenError(const std::string& device, int error);
 
-enum class Parity { none, odd, even };
+enum class Parity { none, even, odd, mark, space };
+enum class FlowControl { none, xonxoff, rtscts };
 
-// How the line is set up: the plotter listens at 9600 baud, 7 data bits, no
-// parity, one stop bit, no flow control.
+// How the line is set up: by default the plotter listens at 9600 baud, 7
+// data bits, no parity, one stop bit, no flow control (the HP-86B's line).
 struct LineSettings {
     int32_t baud = 9600;
-    int dataBits = 7;
+    int dataBits = 7; // 7 or 8
     Parity parity = Parity::none;
-    bool twoStopBits = false;
-    bool hardwareHandshake = false; // RTS/CTS; without it RTS is held off
+    int stopBits = 1; // 1 or 2
+    // xonxoff: XON and XOFF from the host pace the replies and never reach
+    // the plotter; rtscts: RTS is asserted while the plotter can take data
+    // (without it RTS is held off).
+    FlowControl flow = FlowControl::none;
+};
+
+// The usual short form: "9600 7N1", "19200 8E2 xonxoff".
+std::string describeLine(const LineSettings& settings);
+
+// The terminal settings for the line: raw, with the framing asked for.
+// Bytes that arrived with a framing or parity error are marked (PARMRK), so
+// they can be told from data. False for a speed or size termios lacks.
+bool applyLineSettings(termios& tio, const LineSettings& settings);
+
+// Takes the error marks out of what the line delivers: a byte that came with
+// a framing or parity error (or a break) is dropped and counted; the byte
+// 0xFF, which the kernel doubles, is one byte again. Marks split between
+// reads are put together.
+class MarkedInput {
+  public:
+    // Decodes in place; returns the count of data bytes left at the front.
+    size_t decode(uint8_t* bytes, size_t count);
+    // Bytes received with a framing or parity error, or breaks, so far.
+    int64_t errors() const { return errors_; }
+
+  private:
+    enum class State { data, afterFF, afterFF00 };
+    State state_ = State::data;
+    int64_t errors_ = 0;
 };
 
 class SerialLink : public ByteLink {
@@ -71,6 +101,8 @@ class SerialLink : public ByteLink {
     bool probeLine();
     // The device path of the latest open attempt (for the operator's message).
     const std::string& devicePath() const { return path_; }
+    // Bytes the line delivered with a framing or parity error (dropped).
+    int64_t lineErrors() const { return marks_.errors(); }
 
   private:
     bool interrupted() const;
@@ -80,6 +112,7 @@ class SerialLink : public ByteLink {
     int openError_ = 0;
     bool lineLost_ = false;
     std::string path_;
+    MarkedInput marks_;
 };
 
 } // namespace plotanix

@@ -95,7 +95,8 @@ TEST(MendedFaults, AMissingPortIsReportedAndTheProgramEnds) {
 // Ended in the middle of a run, while the plotter still waits for more:
 // every byte received is in the transcript, however little of it the
 // transcript's buffer had passed on, and an earlier, longer transcript
-// leaves nothing behind.
+// leaves nothing behind in it: it is kept under a name of its own, which
+// the waiting screen gives.
 TEST(MendedFaults, CtrlCCtrlBackslashOrAHangUpInTheMiddleOfARunKeepEveryByte) {
     std::string stream;
     for (int i = 0; stream.size() < 40000; ++i)
@@ -107,6 +108,12 @@ TEST(MendedFaults, CtrlCCtrlBackslashOrAHangUpInTheMiddleOfARunKeepEveryByte) {
         PlotterSession plotter;
         writeFile(plotter.file("PLOTTER.TXT"), std::string(50000, 'x'));
         ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+        const std::vector<std::string> kept = keptTranscripts(plotter.file(""));
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(readFile(kept[0]), std::string(50000, 'x'));
+        const std::string keptName = std::filesystem::path(kept[0]).filename().string();
+        EXPECT_TRUE(plotter.waitScreen("The previous transcript is kept as " + keptName))
+            << plotter.screen();
         ASSERT_TRUE(plotter.sendLine(stream));
         ASSERT_TRUE(plotter.waitInstructionsAtLeast(
             static_cast<int>(std::count(stream.begin(), stream.end(), ';'))))

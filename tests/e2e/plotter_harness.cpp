@@ -4,6 +4,7 @@
 #include "support/process.h"
 #include "support/wait_until.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -238,6 +239,16 @@ bool PlotterSession::hasFile(const std::string& name) const {
 
 DecodedPng PlotterSession::savedPage(int number) const {
     return readPng(file(savedPageName(number)));
+}
+
+std::vector<std::string> keptTranscripts(const std::string& directory) {
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("PLOTTER-") && name.ends_with(".TXT")) kept.push_back(entry.path());
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
 }
 
 std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs) {

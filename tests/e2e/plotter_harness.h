@@ -102,6 +102,9 @@ inline std::string savedPageName(int number) {
 }
 using transcript::marker; // "SAVE PAGE #1", "NEW PAGE"
 
+// The earlier transcripts kept in the folder (PLOTTER-<time>.TXT), as paths.
+std::vector<std::string> keptTranscripts(const std::string& directory);
+
 // The page the plotter's own reader and interpreter draw for these runs, from white.
 std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs);
 

@@ -39,6 +39,7 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
     PtyPair line;
     ASSERT_TRUE(line.ok()) << line.error();
     const std::string out = logs.file("out"), err = logs.file("err");
+    writeFile(pages.file("PLOTTER.TXT"), "an earlier capture");
     const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --port " +
                               line.slavePath() + " --dir " + pages.path().string() +
                               " --page-gap 1 </dev/null >" + out + " 2>" + err);
@@ -68,9 +69,14 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
             plots[page - 1] + marker("SAVE PAGE #" + std::to_string(page)) + marker("NEW PAGE");
     }
     EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")), transcript);
+    const std::vector<std::string> kept = keptTranscripts(pages.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(readFile(kept[0]), "an earlier capture");
     const std::string journal = readFile(out);
+    EXPECT_NE(journal.find(" previous transcript kept: " + kept[0] + "\n"), std::string::npos)
+        << journal;
     const std::regex stamped(
-        "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){8}");
+        "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){9}");
     EXPECT_TRUE(std::regex_match(journal, stamped)) << journal;
     EXPECT_EQ(readFile(err), "");
 }

@@ -1,10 +1,13 @@
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "support/temp_dir.h"
+#include "support/without_root_override.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <vector>
 
 using plotanix::LogFile;
 namespace transcript = plotanix::transcript;
@@ -38,18 +41,81 @@ TEST_F(Transcript, PiecesAreWrittenByteForByte) {
                                   "\r\n**** NEW PAGE ****\r\n\r\n");
 }
 
-// Truncated at the end, or not (ended by a signal): nothing of an earlier,
-// longer transcript survives.
-TEST_F(Transcript, EarlierLongerTranscriptNeverSurvives) {
-    for (const bool truncated : {true, false}) {
-        writeFile(path, std::string(10000, 'x'));
+// 2026-12-07 10:15:30 UTC, the time the earlier transcript was last written.
+constexpr time_t earlierWritten = 1796638530;
+const std::string keptName = "PLOTTER-20261207-101530.TXT";
+
+void lastWritten(const std::string& path, time_t when) {
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// A start never empties an earlier transcript: it is kept under the time it
+// was last written (the next free name when that is taken, never over
+// another file), and the new one holds only what this start writes,
+// truncated at the end or not (ended by a signal).
+TEST_F(Transcript, AnEarlierTranscriptIsKeptUnderANameOfItsOwn) {
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+    const struct {
+        std::string earlier;
+        std::vector<std::string> taken;
+        std::string kept; // "" when nothing is kept
+        bool truncated;
+    } cases[] = {
+        {"", {}, "", true},
+        {std::string(10000, 'x'), {}, keptName, true},
+        {"earlier", {}, keptName, false},
+        {"earlier",
+         {keptName, "PLOTTER-20261207-101530-2.TXT"},
+         "PLOTTER-20261207-101530-3.TXT",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kept + " after " + std::to_string(c.taken.size()) + " taken");
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directory(dir.path());
+        for (const std::string& name : c.taken)
+            writeFile(dir.file(name), "taken " + name);
+        writeFile(path, c.earlier);
+        lastWritten(path, earlierWritten);
         LogFile fresh;
         ASSERT_TRUE(fresh.openLog(path));
+        EXPECT_EQ(fresh.keptAs(), c.kept.empty() ? "" : dir.file(c.kept));
         write(fresh, "short");
-        if (truncated) fresh.truncateLog();
+        if (c.truncated) fresh.truncateLog();
         fresh.closeLog();
-        EXPECT_EQ(readFile(path), "short") << truncated;
+        EXPECT_EQ(readFile(path), "short");
+        if (!c.kept.empty()) EXPECT_EQ(readFile(dir.file(c.kept)), c.earlier);
+        for (const std::string& name : c.taken)
+            EXPECT_EQ(readFile(dir.file(name)), "taken " + name);
+        const auto files = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+        EXPECT_EQ(files, 1 + static_cast<long>(c.taken.size()) + (c.kept.empty() ? 0 : 1));
     }
+}
+
+// When the earlier transcript cannot be renamed it is not emptied either:
+// this start runs without a log and says why.
+TEST_F(Transcript, AnEarlierTranscriptThatCannotBeKeptIsLeftAsItWas) {
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+    writeFile(path, "earlier");
+    lastWritten(path, earlierWritten);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0555));
+    bool opened = true;
+    {
+        plotanix::testing::WithoutRootOverride asAnOrdinaryUser;
+        opened = log.openLog(path);
+    }
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(log.keepFailed());
+    EXPECT_EQ(log.lastError(), path + " could not be kept as " + keptName +
+                                   ": Permission denied; it is left as it was");
+    write(log, "lost");
+    log.closeLog();
+    EXPECT_EQ(readFile(path), "earlier");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST_F(Transcript, DoesNothingWhileNotOpen) {

@@ -60,6 +60,97 @@ TEST(SerialDevicePath, OpenErrorsComeWithTheirReason) {
     unlink(path);
 }
 
+// The framing each setting asks for, as termios carries it to the driver (a
+// pseudo-terminal keeps no framing, so the settings are checked here).
+TEST(LineFraming, EachSettingGivesItsTerminalFlags) {
+    const tcflag_t framing = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    struct Case {
+        LineSettings line;
+        tcflag_t cflag; // of the framing bits
+        tcflag_t iflag; // of INPCK, IXON, IXOFF
+        speed_t speed;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {{}, CS7, 0, B9600, "9600 7N1"},
+        {{115200, 8, Parity::none, 1, FlowControl::none}, CS8, 0, B115200, "115200 8N1"},
+        {{75, 7, Parity::even, 1, FlowControl::none}, CS7 | PARENB, INPCK, B75, "75 7E1"},
+        {{2400, 7, Parity::odd, 2, FlowControl::none},
+         CS7 | PARENB | PARODD | CSTOPB,
+         INPCK,
+         B2400,
+         "2400 7O2"},
+        {{9600, 7, Parity::mark, 1, FlowControl::none},
+         CS7 | PARENB | PARODD | CMSPAR,
+         INPCK,
+         B9600,
+         "9600 7M1"},
+        {{9600, 8, Parity::space, 1, FlowControl::none},
+         CS8 | PARENB | CMSPAR,
+         INPCK,
+         B9600,
+         "9600 8S1"},
+        {{230400, 8, Parity::none, 1, FlowControl::xonxoff},
+         CS8,
+         IXON | IXOFF,
+         B230400,
+         "230400 8N1 xonxoff"},
+        {{19200, 8, Parity::none, 1, FlowControl::rtscts},
+         CS8 | CRTSCTS,
+         0,
+         B19200,
+         "19200 8N1 rtscts"},
+    };
+    for (const Case& c : cases) {
+        termios tio{};
+        tio.c_cflag = framing; // whatever was set before is replaced
+        tio.c_iflag = IXON | IXOFF | INPCK;
+        ASSERT_TRUE(applyLineSettings(tio, c.line)) << c.shown;
+        EXPECT_EQ(tio.c_cflag & framing, c.cflag) << c.shown;
+        EXPECT_EQ(tio.c_iflag & (INPCK | IXON | IXOFF), c.iflag) << c.shown;
+        EXPECT_NE(tio.c_iflag & PARMRK, 0U) << c.shown; // errors arrive marked, never as NUL
+        EXPECT_EQ(cfgetospeed(&tio), c.speed) << c.shown;
+        EXPECT_EQ(describeLine(c.line), c.shown);
+    }
+    for (const LineSettings bad : {LineSettings{12345}, LineSettings{9600, 9}}) {
+        termios tio{};
+        EXPECT_FALSE(applyLineSettings(tio, bad)) << bad.baud << " " << bad.dataBits;
+    }
+}
+
+// A byte that came with a framing or parity error is dropped and counted,
+// however the marks fall between reads; a real 0xFF stays one byte.
+TEST(LineFraming, MarkedErrorsAreCountedAndDropped) {
+    struct Case {
+        std::vector<std::string> reads;
+        std::string data;
+        int64_t errors;
+    };
+    const Case cases[] = {
+        {{"PA1,1;"}, "PA1,1;", 0},
+        {{std::string("\xff\0P\xff\0A", 6)}, "", 2},
+        {{std::string("P\xff\0\x81"
+                      "A",
+                      5)},
+         "PA",
+         1},
+        {{std::string("\xff\0\0", 3)}, "", 1}, // a break
+        {{"\xff\xff", "x"}, "\xffx", 0},
+        {{"P\xff", std::string("\0", 1), "QA"}, "PA", 1},
+        {{"\xff", "\xff"}, "\xff", 0},
+    };
+    for (const Case& c : cases) {
+        MarkedInput marks;
+        std::string data;
+        for (std::string read : c.reads) {
+            auto* bytes = reinterpret_cast<uint8_t*>(read.data());
+            data.append(read.data(), marks.decode(bytes, read.size()));
+        }
+        EXPECT_EQ(data, c.data) << ::testing::PrintToString(c.reads);
+        EXPECT_EQ(marks.errors(), c.errors) << ::testing::PrintToString(c.reads);
+    }
+}
+
 class SerialLinkTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -144,6 +235,38 @@ TEST_F(SerialLinkTest, EveryByteValuePassesUnchangedBothWays) {
     const std::string text = all.substr(1); // NUL ends a text
     EXPECT_EQ(link.writeSerial(text.c_str()), 127);
     EXPECT_EQ(pty.readMaster(text.size(), 3s), text);
+}
+
+// With XON/XOFF flow control the host's XON and XOFF pace the replies and
+// never reach the plotter.
+TEST(SerialLinkFlow, XonAndXoffAreFlowControlNotData) {
+    PtyPair pty;
+    SerialLink link;
+    ASSERT_TRUE(
+        link.openSerialPort(pty.slavePath(), {9600, 8, Parity::none, 1, FlowControl::xonxoff}));
+    ASSERT_TRUE(pty.writeMaster("PA1,1;\x13\x11OI;"));
+    std::string received;
+    uint8_t buffer[256];
+    for (int i = 0; i < 10 && received.size() < 9; ++i)
+        received.append(reinterpret_cast<char*>(buffer),
+                        static_cast<size_t>(link.readSerial(buffer)));
+    EXPECT_EQ(received, "PA1,1;OI;");
+}
+
+// The stable names under /dev/serial/by-id are long links to the device.
+TEST(SerialLinkFlow, APortOfAnyLengthIsFollowedToItsDevice) {
+    PtyPair pty;
+    char dir[] = "/tmp/plotanix-by-id-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link =
+        std::string(dir) + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" + std::string(40, 'x');
+    ASSERT_EQ(symlink(pty.slavePath().c_str(), link.c_str()), 0);
+    SerialLink line;
+    EXPECT_TRUE(line.openSerialPort(link)) << line.openError();
+    EXPECT_EQ(line.devicePath(), link);
+    line.closeSerialPort();
+    unlink(link.c_str());
+    rmdir(dir);
 }
 
 // The program's signal pipe: a read ends at once and takes nothing more
