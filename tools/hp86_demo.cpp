@@ -5,7 +5,9 @@
 // drawing at the pace of a 9600-baud line and falls silent. It ends when the
 // plotter ends, with the plotter's exit status.
 
+#include "common/deadline.h"
 #include "common/unique_fd.h"
+#include "shell/signal_watch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,7 +25,6 @@
 #include <spawn.h>
 #include <string>
 #include <string_view>
-#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -34,7 +35,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using plotanix::Clock;
 using plotanix::UniqueFd;
 
 constexpr std::string_view identifyQuery = "OI;";
@@ -73,11 +74,6 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
     return bytes;
 }
 
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, 60'000));
-}
-
 // The environment of this process with PLOTANIX_COM1 set to the line.
 std::vector<std::string> plotterEnvironment(const std::string& linePath) {
     std::vector<std::string> entries;
@@ -107,7 +103,6 @@ class SimulatedComputer {
 
   private:
     bool openLine();
-    bool watchSignals();
     bool startPlotter(const fs::path& plotter);
     bool waitForPlotter();
     void sendDrawing(std::string_view drawing);
@@ -123,8 +118,9 @@ class SimulatedComputer {
     size_t writeLine(std::string_view bytes);
 
     UniqueFd masterFd_;
-    UniqueFd signalFd_;
-    sigset_t previousMask_{};
+    // The plotter's end is seen with the line; the requests to end reach
+    // the plotter too.
+    plotanix::SignalWatch signals_{SIGCHLD};
     std::string linePath_;
     pid_t plotter_ = -1;
     bool plotterEnded_ = false;
@@ -138,7 +134,7 @@ class SimulatedComputer {
 
 int SimulatedComputer::run(const fs::path& plotter, const std::string& drawing) {
     if (!openLine()) return fail(std::string("can't make a pseudo-terminal: ") + strerror(errno));
-    if (!watchSignals()) return fail(std::string("can't watch signals: ") + strerror(errno));
+    if (!signals_.ok()) return fail(std::string("can't watch signals: ") + strerror(errno));
     std::printf("Plotanix demo: a simulated HP-86B is on %s.\n"
                 "Press 1 at the menu to start plotting; the simulated HP-86B is waiting for the "
                 "plotter.\n",
@@ -165,18 +161,6 @@ bool SimulatedComputer::openLine() {
     return tcsetattr(masterFd_.get(), TCSANOW, &settings) == 0;
 }
 
-// Signals arrive through a descriptor, so the waits see them with the line.
-// The plotter gets the original mask back and handles them itself.
-bool SimulatedComputer::watchSignals() {
-    sigset_t watched;
-    sigemptyset(&watched);
-    for (const int signalNumber : {SIGCHLD, SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&watched, signalNumber);
-    if (sigprocmask(SIG_BLOCK, &watched, &previousMask_) != 0) return false;
-    signalFd_.reset(signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC));
-    return signalFd_.valid();
-}
-
 bool SimulatedComputer::startPlotter(const fs::path& plotter) {
     const std::vector<std::string> environment = plotterEnvironment(linePath_);
     std::vector<char*> envp;
@@ -186,14 +170,9 @@ bool SimulatedComputer::startPlotter(const fs::path& plotter) {
     std::string program = plotter.string();
     char* argv[] = {program.data(), nullptr};
 
-    posix_spawnattr_t attributes;
-    if (posix_spawnattr_init(&attributes) != 0) return false;
-    posix_spawnattr_setsigmask(&attributes, &previousMask_);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    const int error =
-        posix_spawn(&plotter_, program.c_str(), nullptr, &attributes, argv, envp.data());
-    posix_spawnattr_destroy(&attributes);
-    return error == 0;
+    // The plotter takes its signals itself: the actions caught here are its
+    // defaults again once it starts.
+    return posix_spawn(&plotter_, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
 }
 
 // "OI;" once a second until the plotter answers. Bytes sent while the
@@ -236,10 +215,9 @@ int SimulatedComputer::waitForPlotterExit() {
 }
 
 void SimulatedComputer::waitOnce(std::optional<Clock::time_point> deadline) {
-    pollfd fds[2] = {{signalFd_.get(), POLLIN, 0}, {masterFd_.get(), POLLIN, 0}};
+    pollfd fds[2] = {{signals_.descriptor(), POLLIN, 0}, {masterFd_.get(), POLLIN, 0}};
     const nfds_t count = lineHungUp_ ? 1 : 2;
-    const int timeout = deadline ? remainingMs(*deadline) : -1;
-    if (poll(fds, count, timeout) <= 0) return;
+    if (poll(fds, count, plotanix::pollTimeout(deadline)) <= 0) return;
     if (fds[0].revents != 0) handleSignals();
     if (count == 2 && (fds[1].revents & POLLIN) != 0) readReplies();
     if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR)) != 0) lineHungUp_ = true;
@@ -259,9 +237,7 @@ void SimulatedComputer::readReplies() {
 }
 
 void SimulatedComputer::handleSignals() {
-    signalfd_siginfo info{};
-    while (read(signalFd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        const auto signalNumber = static_cast<int>(info.ssi_signo);
+    for (const int signalNumber : signals_.take()) {
         if (signalNumber == SIGCHLD) reapPlotter();
         // A Ctrl+C from the terminal reaches the plotter too; a second copy
         // of the same request does no harm.

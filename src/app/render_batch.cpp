@@ -1,6 +1,7 @@
 #include "app/render_batch.h"
 
 #include "app/render_renderer.h"
+#include "common/printable.h"
 #include "session/page_store.h"
 
 #include <algorithm>
@@ -113,7 +114,7 @@ class Reporter {
         if (!failure.empty()) {
             ++failed_;
             clearProgress();
-            std::fprintf(stderr, "%s: %s\n", programName, failure.c_str());
+            std::fprintf(stderr, "%s: %s\n", programName, printable(failure).c_str());
             drawn_ = {};
         }
         const auto now = std::chrono::steady_clock::now();

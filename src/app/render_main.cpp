@@ -3,6 +3,7 @@
 // the plotter would have shown. Many inputs are drawn in parallel.
 
 #include "app/render_batch.h"
+#include "common/printable.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
 
@@ -199,7 +200,7 @@ void stopOnSignals() {
 }
 
 int usageError(const std::string& text) {
-    std::fprintf(stderr, "%s: %s\n", programName, text.c_str());
+    std::fprintf(stderr, "%s: %s\n", programName, printable(text).c_str());
     std::fputs(usageLine, stderr);
     return badUsage;
 }

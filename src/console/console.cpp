@@ -1,7 +1,5 @@
 #include "console/console.h"
 
-#include "console/event_wait.h"
-
 #include <algorithm>
 #include <clocale>
 #include <cstdlib>
@@ -196,39 +194,8 @@ void Console::printLine(std::string_view text) {
 
 std::string Console::readKey() {
     std::string key;
-    if (open_) nextInput(key);
+    nextKey(key);
     return key;
-}
-
-std::string Console::readLine(EventWait& wait) {
-    std::string typed;
-    int emptyWakes = 0;
-    while (open_ && wait.pendingSignal() == 0) {
-        std::string key;
-        if (!nextInput(key)) {
-            const WaitResult result = wait.waitForEvent(inputDescriptor(), {}, -1);
-            // A terminal that stays readable but yields nothing has ended.
-            if (result.signal || result.keyClosed || (result.key && ++emptyWakes > 100)) break;
-            continue;
-        }
-        emptyWakes = 0;
-        if (key == "\r") {
-            lineEnd();
-            wrefresh(stdscr);
-            break;
-        }
-        if (key == "\b") {
-            if (!typed.empty()) {
-                typed.pop_back();
-                eraseBack();
-            }
-        } else if (!key.empty() && getcurx(stdscr) < getmaxx(stdscr) - 1) {
-            typed += key;
-            putCells(key);
-            wrefresh(stdscr);
-        }
-    }
-    return typed;
 }
 
 int Console::inputDescriptor() const {
@@ -316,22 +283,8 @@ void Console::lineEnd() {
     wmove(stdscr, row, 0);
 }
 
-// Backspace in readLine: one column left, a blank there, cursor stays on it.
-void Console::eraseBack() {
-    int row = 0;
-    int column = 0;
-    getyx(stdscr, row, column);
-    if (column == 0) return;
-    wmove(stdscr, row, column - 1);
-    putCells(" ");
-    wmove(stdscr, row, column - 1);
-    wrefresh(stdscr);
-}
-
-// Takes the next key press, if one is waiting: true with its text ("" for
-// keys without a character), false when nothing is waiting. Resize events
-// are not key presses and are passed over.
-bool Console::nextInput(std::string& key) {
+bool Console::nextKey(std::string& key) {
+    if (!open_) return false;
     wint_t input = 0;
     int kind = ERR;
     do {

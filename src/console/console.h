@@ -1,7 +1,7 @@
 #pragma once
 // The operator's terminal, on ncursesw: a fixed grid of cells with 16-colour
-// attributes, positioned text that never wraps, keys polled without waiting,
-// and one line read with echo.
+// attributes, positioned text that never wraps, and keys taken without
+// waiting (the shell's loop does the waiting).
 
 #include "console/screen.h"
 
@@ -11,9 +11,7 @@
 
 namespace plotanix {
 
-class EventWait;
-
-class Console : public Screen {
+class Console : public Screen, public Keyboard {
   public:
     Console() = default;
     ~Console() override;
@@ -39,12 +37,10 @@ class Console : public Screen {
     // Never waits: the first key's character, "" for none or for a key
     // without a character; Enter gives "\r", Backspace "\b".
     std::string readKey();
-    // Blocks until Enter (or a terminating signal or a closed terminal,
-    // seen through wait, which end it early with what was typed); echoes,
-    // handles backspace and the width limit.
-    std::string readLine(EventWait& wait);
+    // Resize events are not key presses and are passed over.
+    bool nextKey(std::string& key) override;
 
-    int inputDescriptor() const; // for EventWait
+    int inputDescriptor() const override;
     int bufferWidth() const override { return bufferWidth_; }
     int bufferHeight() const override { return bufferHeight_; }
     int cursorRow() const override;
@@ -55,8 +51,6 @@ class Console : public Screen {
     void applyColour();
     void putCells(std::string_view text);
     void lineEnd();
-    void eraseBack();
-    bool nextInput(std::string& key);
 
     void* screen_ = nullptr;         // the curses SCREEN of this terminal
     bool unicode_ = false;           // the locale speaks UTF-8: box characters as Unicode

@@ -1,5 +1,9 @@
 #include "logfile/log_file.h"
 
+#include "common/printable.h"
+#include "logfile/transcript_format.h"
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace plotanix {
 
@@ -47,26 +52,92 @@ int renameWithoutReplacing(const std::string& from, const std::string& to) {
     return error;
 }
 
+// Writes as much as the file takes; error tells why it took no more.
+size_t writeSome(int fd, const char* bytes, size_t count, int& error) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd, bytes + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? "." : folder.string();
+}
+
+std::string bytesText(uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
 } // namespace
+
+std::string LogFile::describe(const Trouble& trouble, std::string_view name) {
+    const std::string file = printable(name);
+    const std::string reason = std::strerror(trouble.error);
+    const std::string lost =
+        trouble.lost == 0 ? "nothing was lost" : bytesText(trouble.lost) + " were lost";
+    switch (trouble.kind) {
+    case Trouble::Kind::writeFailed:
+        return file + " cannot be written: " + reason + "; bytes kept in memory";
+    case Trouble::Kind::dropping:
+        return file + ": over " + std::to_string(heldLimit >> 20) +
+               " MiB kept in memory; the oldest bytes are dropped";
+    case Trouble::Kind::writtenAgain:
+        return file + " is written again; " + lost;
+    case Trouble::Kind::deleted:
+        return file + " was deleted and cannot be begun again: " + reason;
+    case Trouble::Kind::recreated:
+        return file + " was deleted and is begun again; " + lost;
+    case Trouble::Kind::unwritten:
+        return file + ": " + bytesText(trouble.held) +
+               " are lost, not written: " + (trouble.error != 0 ? reason : "the file was deleted");
+    }
+    return file;
+}
 
 bool LogFile::openLog(const std::string& path) {
     closeLog();
     lastError_.clear();
     keptAs_.clear();
     keepFailed_ = false;
-    UniqueFd fd = openOwnFile(path, O_CREAT);
+    UniqueFd fd = openFresh(path);
     if (!fd) return false;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return refuse(path, describeOpenError(errno));
-    if (info.st_size > 0) {
-        // The earlier file stays locked until its successor is held.
-        if (!keepEarlier(path, info.st_mtime)) return false;
-        fd = openOwnFile(path, O_CREAT | O_EXCL);
-        if (!fd) return false;
-    }
-    fd_ = std::move(fd);
-    pendingCount_ = 0;
+    path_ = path;
+    adopt(std::move(fd));
     return true;
+}
+
+// The file at path, empty and locked, an earlier transcript there kept.
+UniqueFd LogFile::openFresh(const std::string& path) {
+    UniqueFd fd = openOwnFile(path, O_CREAT);
+    if (!fd) return fd;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        refuse(path, describeOpenError(errno));
+        return UniqueFd();
+    }
+    if (info.st_size == 0) return fd;
+    // The earlier file stays locked until its successor is held.
+    if (!keepEarlier(path, info.st_mtime)) return UniqueFd();
+    return openOwnFile(path, O_CREAT | O_EXCL);
+}
+
+// Remembers the folder the file is in: one that is replaced takes the file with it.
+void LogFile::adopt(UniqueFd fd) {
+    fd_ = std::move(fd);
+    savedEnd_ = 0;
+    struct stat folder {};
+    if (::stat(folderOf(path_).c_str(), &folder) == 0) {
+        folderDevice_ = folder.st_dev;
+        folderInode_ = folder.st_ino;
+    }
 }
 
 // Not O_TRUNC: the file may belong to another running program, which the
@@ -127,24 +198,120 @@ void LogFile::openMemory(std::string& sink) {
 
 bool LogFile::refuse(const std::string& path, const std::string& reason) {
     const int error = errno;
-    lastError_ = path + " " + reason;
+    lastError_ = printable(path) + " " + reason;
     errno = error;
     return false;
 }
 
-// Failed writes are not reported (the transcript must never stop the
-// plotter), but interrupted and short writes are carried on to the end.
+void LogFile::tell(Trouble::Kind kind, int error) {
+    if (listener_) listener_({kind, error, heldBytes_, lostInTrouble_});
+}
+
+std::optional<LogFile::Trouble> LogFile::trouble() const {
+    if (gone_) return Trouble{Trouble::Kind::deleted, goneError_, heldBytes_, lostInTrouble_};
+    if (heldBytes_ > 0 || dropped_ > 0)
+        return Trouble{Trouble::Kind::writeFailed, error_, heldBytes_, lostInTrouble_};
+    return std::nullopt;
+}
+
+// Straight to the file while it takes everything; once it has not, behind
+// what is held, so that the file never has a byte out of its order.
 void LogFile::writeOut(const uint8_t* bytes, size_t count) {
     if (memory_ != nullptr) {
         memory_->append(reinterpret_cast<const char*>(bytes), count);
         return;
     }
-    while (count > 0) {
-        ssize_t n = ::write(fd_.get(), bytes, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        bytes += n;
-        count -= static_cast<size_t>(n);
+    if (!held_.empty() || dropped_ > 0 || gone_) {
+        hold(bytes, count);
+        writeHeld();
+        return;
+    }
+    int error = 0;
+    const size_t done = writeSome(fd_.get(), reinterpret_cast<const char*>(bytes), count, error);
+    if (done == count) return;
+    failed(error);
+    hold(bytes + done, count - done);
+}
+
+// Never dropped, and written before the hole where bytes were dropped: a
+// piece begun in the file, and the marker that begins a recreated file.
+bool LogFile::pinned(const Piece& piece) {
+    return piece.done > 0 || (piece.marker && piece.lostCount == 0);
+}
+
+// True when nothing is held any more.
+bool LogFile::writeHeld() {
+    if (gone_ || !fd_) return false;
+    while (!held_.empty() || dropped_ > 0) {
+        // The hole left by dropped bytes is right after the pinned pieces,
+        // and its marker goes there.
+        if (dropped_ > 0 && (held_.empty() || !pinned(held_.front()))) {
+            const std::string marker = transcript::lostBytesMarker(dropped_);
+            held_.push_front({marker, 0, dropped_, true});
+            heldBytes_ += marker.size();
+            dropped_ = 0;
+        }
+        Piece& piece = held_.front();
+        int error = 0;
+        const size_t done = writeSome(fd_.get(), piece.bytes.data() + piece.done,
+                                      piece.bytes.size() - piece.done, error);
+        piece.done += done;
+        heldBytes_ -= done;
+        if (piece.done < piece.bytes.size()) {
+            failed(error);
+            return false;
+        }
+        held_.pop_front();
+    }
+    if (error_ != 0 || toldDropping_) tell(Trouble::Kind::writtenAgain);
+    error_ = 0;
+    toldDropping_ = false;
+    lostInTrouble_ = 0;
+    return true;
+}
+
+void LogFile::failed(int error) {
+    if (error == error_) return;
+    error_ = error;
+    tell(Trouble::Kind::writeFailed, error);
+}
+
+// In pieces of at most 64 KiB, so that dropping the oldest bytes moves little.
+void LogFile::hold(const uint8_t* bytes, size_t count, bool atFront) {
+    constexpr size_t pieceSize = 64 * 1024;
+    const char* text = reinterpret_cast<const char*>(bytes);
+    std::deque<Piece> pieces;
+    for (size_t at = 0; at < count; at += pieceSize)
+        pieces.push_back({std::string(text + at, std::min(pieceSize, count - at))});
+    held_.insert(atFront ? held_.begin() : held_.end(), pieces.begin(), pieces.end());
+    heldBytes_ += count;
+    dropOldest();
+}
+
+void LogFile::dropOldest() {
+    while (heldBytes_ > heldLimit) {
+        size_t index = 0;
+        while (index < held_.size() && pinned(held_[index]))
+            ++index;
+        if (index >= held_.size()) break;
+        Piece& piece = held_[index];
+        if (piece.marker) {
+            dropped_ += piece.lostCount;
+            heldBytes_ -= piece.bytes.size();
+            held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
+            continue;
+        }
+        const size_t take =
+            static_cast<size_t>(std::min<uint64_t>(piece.bytes.size(), heldBytes_ - heldLimit));
+        piece.bytes.erase(0, take);
+        heldBytes_ -= take;
+        dropped_ += take;
+        lostInTrouble_ += take;
+        if (piece.bytes.empty()) held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+    if (dropped_ > 0 && !toldDropping_) {
+        toldDropping_ = true;
+        tell(Trouble::Kind::dropping);
     }
 }
 
@@ -155,7 +322,8 @@ void LogFile::append(const uint8_t* bytes, size_t count) {
         pendingCount_ += static_cast<int>(count);
         return;
     }
-    flushLog();
+    const int pending = std::exchange(pendingCount_, 0);
+    if (pending > 0) writeOut(writeBuffer_.data(), static_cast<size_t>(pending));
     if (count >= bufferSize) {
         writeOut(bytes, count);
     } else {
@@ -174,9 +342,74 @@ void LogFile::writeLogText(std::string_view text) {
 }
 
 void LogFile::flushLog() {
-    if (!isOpen() || pendingCount_ == 0) return;
-    writeOut(writeBuffer_.data(), static_cast<size_t>(pendingCount_));
-    pendingCount_ = 0;
+    if (!isOpen()) return;
+    const int pending = std::exchange(pendingCount_, 0);
+    if (pending > 0) writeOut(writeBuffer_.data(), static_cast<size_t>(pending));
+    if (memory_ != nullptr) return;
+    checkStillThere();
+    if (gone_) recreate();
+    if (writeHeld()) {
+        const off_t end = ::lseek(fd_.get(), 0, SEEK_CUR);
+        if (end >= 0) savedEnd_ = end;
+    }
+}
+
+// Deleted (no name left), or its folder removed or replaced: the file
+// would be lost with the program.
+void LogFile::checkStillThere() {
+    if (gone_ || !fd_) return;
+    struct stat file {};
+    struct stat folder {};
+    const bool deleted = ::fstat(fd_.get(), &file) == 0 && file.st_nlink == 0;
+    const bool folderGone = ::stat(folderOf(path_).c_str(), &folder) != 0 ||
+                            folder.st_dev != folderDevice_ || folder.st_ino != folderInode_;
+    if (!deleted && !folderGone) return;
+    salvage(fd_.get());
+    fd_.reset();
+    gone_ = true;
+    goneError_ = 0;
+    const std::string marker = transcript::recreatedMarker();
+    held_.push_front({marker, 0, 0, true});
+    heldBytes_ += marker.size();
+}
+
+// What was written since the last save point went with the file: it is
+// read back and goes first, before what is held.
+void LogFile::salvage(int oldFd) {
+    if (!held_.empty() && held_.front().done > 0) {
+        Piece& begun = held_.front(); // its start is among the bytes read back
+        begun.bytes.erase(0, begun.done);
+        begun.done = 0;
+    }
+    std::string bytes;
+    std::array<char, 65536> block{};
+    for (off_t at = savedEnd_;;) {
+        const ssize_t n = ::pread(oldFd, block.data(), block.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.append(block.data(), static_cast<size_t>(n));
+        at += n;
+    }
+    hold(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), true);
+}
+
+void LogFile::recreate() {
+    UniqueFd fd = openFresh(path_);
+    if (!fd) {
+        const int error = errno;
+        if (error != goneError_) {
+            goneError_ = error;
+            tell(Trouble::Kind::deleted, error);
+        }
+        return;
+    }
+    adopt(std::move(fd));
+    gone_ = false;
+    goneError_ = 0;
+    tell(Trouble::Kind::recreated);
+    toldDropping_ = false;
+    lostInTrouble_ = 0;
+    writeHeld(); // a failure now is a failure to write, told as such
 }
 
 void LogFile::truncateLog() {
@@ -191,6 +424,10 @@ void LogFile::closeLog() {
     fd_.reset();
     memory_ = nullptr;
     pendingCount_ = 0;
+    held_.clear();
+    heldBytes_ = dropped_ = lostInTrouble_ = 0;
+    error_ = goneError_ = 0;
+    toldDropping_ = gone_ = false;
 }
 
 } // namespace plotanix

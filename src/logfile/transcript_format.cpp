@@ -1,11 +1,14 @@
 #include "logfile/transcript_format.h"
 
+#include <utility>
+
 namespace plotanix::transcript {
 
 namespace {
 
 constexpr std::string_view lineEnd = "\r\n";
 constexpr size_t longestPageNumber = 10; // a signed 32-bit counter
+constexpr size_t longestCount = 20;      // an unsigned 64-bit count
 
 } // namespace
 
@@ -31,22 +34,51 @@ std::string newPageMarker() {
     return marker(newPageText);
 }
 
+std::string lostBytesMarker(uint64_t count) {
+    return marker(std::to_string(count) + std::string(bytesLostText));
+}
+
+std::string recreatedMarker() {
+    return marker(recreatedText);
+}
+
+namespace {
+
+// A number without leading zeros at the start of text, up to digits long:
+// its length (0 for none) and value.
+std::pair<size_t, uint64_t> numberAt(std::string_view text, size_t digits) {
+    size_t end = 0;
+    uint64_t number = 0;
+    while (end < text.size() && end < digits && text[end] >= '0' && text[end] <= '9')
+        number = number * 10 + static_cast<uint64_t>(text[end++] - '0');
+    if (end == 0 || text[0] == '0') return {0, 0};
+    return {end, number};
+}
+
+} // namespace
+
 std::optional<MarkerFound> markerAt(std::string_view text) {
-    const std::string newPage = newPageMarker();
-    if (text.starts_with(newPage)) return MarkerFound{newPage.size(), std::nullopt};
-    const std::string start = std::string(lineEnd) + "**** " + std::string(savePageText);
-    if (!text.starts_with(start)) return std::nullopt;
-    size_t end = start.size();
-    int64_t number = 0;
-    while (end < text.size() && end - start.size() < longestPageNumber && text[end] >= '0' &&
-           text[end] <= '9') {
-        number = number * 10 + (text[end++] - '0');
+    for (const std::string& whole : {newPageMarker(), recreatedMarker()}) {
+        if (text.starts_with(whole))
+            return MarkerFound{whole.size(), std::nullopt, whole != newPageMarker()};
     }
-    // Numbers are written without leading zeros.
-    if (end == start.size() || text[start.size()] == '0') return std::nullopt;
+    const std::string head = std::string(lineEnd) + "**** ";
     const std::string tail = " ****" + std::string(lineEnd) + std::string(lineEnd);
-    if (!text.substr(end).starts_with(tail)) return std::nullopt;
-    return MarkerFound{end + tail.size(), number};
+    if (!text.starts_with(head)) return std::nullopt;
+    std::string_view rest = text.substr(head.size());
+    const bool saved = rest.starts_with(savePageText);
+    if (saved) rest.remove_prefix(savePageText.size());
+    const auto [digits, number] = numberAt(rest, saved ? longestPageNumber : longestCount);
+    if (digits == 0) return std::nullopt;
+    rest.remove_prefix(digits);
+    if (!saved) {
+        if (!rest.starts_with(bytesLostText)) return std::nullopt;
+        rest.remove_prefix(bytesLostText.size());
+    }
+    if (!rest.starts_with(tail)) return std::nullopt;
+    const size_t length = text.size() - rest.size() + tail.size();
+    if (saved) return MarkerFound{length, static_cast<int64_t>(number), false};
+    return MarkerFound{length, std::nullopt, true};
 }
 
 bool recordAt(std::string_view text, std::string_view mnemonic) {

@@ -31,12 +31,21 @@ std::string unknownRecord(std::string_view mnemonic);
 std::string marker(std::string_view text);
 std::string savePageMarker(int64_t pageNumber);
 std::string newPageMarker();
+// Where bytes that could not be written were dropped: "**** 1234 BYTES LOST ****".
+std::string lostBytesMarker(uint64_t count);
+// At the start of a transcript begun again after it was deleted.
+std::string recreatedMarker();
 
-// A page marker at the start of text, as the plotter writes it: its length,
-// and the page number for a save (nullopt for a new page).
+inline constexpr std::string_view bytesLostText = " BYTES LOST";
+inline constexpr std::string_view recreatedText = "TRANSCRIPT RECREATED";
+
+// A marker at the start of text, as the plotter writes it: its length, and
+// the page number for a save (nullopt for a new page). note: a marker about
+// the transcript itself (lost bytes, begun again), which is no page command.
 struct MarkerFound {
     size_t length = 0;
     std::optional<int64_t> savedPage;
+    bool note = false;
 };
 std::optional<MarkerFound> markerAt(std::string_view text);
 

@@ -18,7 +18,6 @@ namespace plotanix {
 
 namespace {
 
-using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC on Linux
 using std::chrono::milliseconds;
 
 // The read and write time-outs of the line, in milliseconds.
@@ -31,31 +30,6 @@ constexpr int64_t writeTotalConstantMs = 10;
 // one-byte reply in a second is not going to.
 constexpr milliseconds drainLimit{1000};
 constexpr int drainStepMs = 1;
-
-// Milliseconds from now until deadline, rounded up so that poll() never
-// wakes just before it and turns the wait into a spin; 0 once it has passed.
-int msUntil(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<milliseconds>(left).count();
-    return static_cast<int>(std::min<int64_t>(ms, 1'000'000'000));
-}
-
-bool isDecimal(const std::string& digits) {
-    return !digits.empty() &&
-           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// "COMn" with n >= 1 written without leading zeros; case as Windows ignores it.
-std::string comDevicePath(const std::string& name) {
-    if (name.size() < 4 || name.size() > 12) return {};
-    const std::string prefix = name.substr(0, 3);
-    if (strncasecmp(prefix.c_str(), "COM", 3) != 0) return {};
-    const std::string digits = name.substr(3);
-    if (!isDecimal(digits) || digits[0] == '0') return {};
-    const long long n = std::stoll(digits);
-    return "/dev/ttyS" + std::to_string(n - 1);
-}
 
 speed_t speedConstant(int32_t speed) {
     static constexpr struct {
@@ -103,7 +77,7 @@ void makeRaw(termios& tio) {
 // waiting, -1 the line is gone (an I/O error). With VMIN and VTIME 0 a read
 // of an empty queue gives 0 rather than EAGAIN, so 0 alone does not tell a
 // hang-up; poll() does (see waitReadable).
-int readAvailable(int fd, uint8_t* buffer, int room) {
+int takeFromDriver(int fd, uint8_t* buffer, int room) {
     while (true) {
         const ssize_t got = ::read(fd, buffer, static_cast<size_t>(room));
         if (got >= 0) return static_cast<int>(got);
@@ -139,6 +113,14 @@ bool applyToDevice(int fd, const termios& wanted) {
 }
 
 } // namespace
+
+ReadTiming::ReadTiming(Clock::time_point start, int maxCount)
+    : total_(start + milliseconds(readTotalPerByteMs * maxCount + readTotalConstantMs)),
+      deadline_(total_) {}
+
+void ReadTiming::byteArrived(Clock::time_point now) {
+    deadline_ = std::min(total_, now + milliseconds(readIntervalMs));
+}
 
 std::string describeLine(const LineSettings& settings) {
     static constexpr char parityLetters[] = {'N', 'E', 'O', 'M', 'S'};
@@ -219,15 +201,6 @@ size_t MarkedInput::decode(uint8_t* bytes, size_t count) {
     return out;
 }
 
-std::string serialDevicePath(const std::string& portName) {
-    const std::string name = portName.substr(0, portName.find('\0'));
-    if (name.empty()) return {};
-    const char* chosen = std::getenv(("PLOTANIX_" + name).c_str());
-    if (chosen != nullptr && *chosen != '\0') return chosen;
-    const std::string com = comDevicePath(name);
-    return com.empty() ? name : com;
-}
-
 std::vector<std::string> explainOpenError(const std::string& device, int error) {
     if (error == EBUSY) return {device + ": in use by another program"};
     if (error == ENOTTY) return {device + ": not a serial device"};
@@ -245,12 +218,11 @@ SerialLink::~SerialLink() {
     closeSerialPort();
 }
 
-bool SerialLink::openSerialPort(const std::string& name, const LineSettings& settings) {
+bool SerialLink::openSerialPort(const std::string& devicePath, const LineSettings& settings) {
     closeSerialPort();
-    path_ = serialDevicePath(name);
     openError_ = ENOENT;
-    if (path_.empty()) return false;
-    UniqueFd fd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (devicePath.empty() || devicePath.find('\0') != std::string::npos) return false;
+    UniqueFd fd(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     openError_ = errno;
     if (!fd) return false;
     termios tio{};
@@ -305,14 +277,11 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
     // Once the program has been told to end, the line is not read any more:
     // a computer that keeps sending must not keep the program from ending.
     if (interrupted()) return 0;
-    const auto start = Clock::now();
-    const auto totalDeadline =
-        start + milliseconds(readTotalPerByteMs * maxCount + readTotalConstantMs);
-    auto deadline = totalDeadline;
+    ReadTiming timing(Clock::now(), maxCount);
     int count = 0;
     bool hangUp = false;
     while (count < maxCount) {
-        const int got = readAvailable(fd_.get(), buffer + count, maxCount - count);
+        const int got = takeFromDriver(fd_.get(), buffer + count, maxCount - count);
         if (got < 0) {
             lineLost_ = true;
             break;
@@ -320,17 +289,28 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
         if (got > 0) {
             // Bytes that came with an error are counted and dropped here.
             count += static_cast<int>(marks_.decode(buffer + count, static_cast<size_t>(got)));
-            deadline = std::min(totalDeadline, Clock::now() + milliseconds(readIntervalMs));
+            timing.byteArrived(Clock::now());
             continue;
         }
         if (hangUp) { // ready, yet nothing to read: the line is gone
             lineLost_ = true;
             break;
         }
-        const int waitMs = msUntil(deadline);
+        const int waitMs = msUntil(timing.deadline());
         if (waitMs == 0 || !waitReadable(fd_.get(), interruptFd_, waitMs, hangUp)) break;
     }
     return count;
+}
+
+int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
+    if (!fd_ || lineLost_) return -1;
+    const int room = static_cast<int>(std::min<size_t>(buffer.size(), 1 << 20));
+    const int got = room > 0 ? takeFromDriver(fd_.get(), buffer.data(), room) : 0;
+    if (arrived != nullptr) *arrived = got > 0;
+    if (got < 0) lineLost_ = true;
+    if (got <= 0) return got;
+    // Bytes that came with an error are counted and dropped here.
+    return static_cast<int>(marks_.decode(buffer.data(), static_cast<size_t>(got)));
 }
 
 bool SerialLink::interrupted() const {

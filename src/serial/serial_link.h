@@ -2,6 +2,7 @@
 // The serial line to the computer, on termios. Every operation while no port
 // is open does nothing and returns 0.
 
+#include "common/deadline.h"
 #include "common/unique_fd.h"
 #include "hpgl/byte_link.h"
 
@@ -12,10 +13,20 @@
 
 namespace plotanix {
 
-// "COMn" -> /dev/ttyS(n-1); the environment variable PLOTANIX_<name>
-// (e.g. PLOTANIX_COM1) names any other device path and wins. A path of any
-// length is used as it is; a link (/dev/serial/by-id/...) is followed.
-std::string serialDevicePath(const std::string& portName);
+// When a read of the line ends: at maxCount bytes; 100 ms after the latest
+// byte once one has arrived; 10 ms for each byte asked for plus 100 ms
+// after it began. A read of a whole transcript chunk that brings nothing
+// is the silence that ends a plot run.
+class ReadTiming {
+  public:
+    ReadTiming(Clock::time_point start, int maxCount);
+    void byteArrived(Clock::time_point now);
+    Clock::time_point deadline() const { return deadline_; }
+
+  private:
+    Clock::time_point total_;
+    Clock::time_point deadline_;
+};
 
 // Why the device could not be opened, for the operator: one line with the
 // device and the system's reason (EBUSY: another program holds it), and for
@@ -70,10 +81,9 @@ class SerialLink : public ByteLink {
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
 
-    // Opens the device (a port name or a path) exclusively and raw. On
-    // failure openError() says why (an errno value; EBUSY when another
-    // program holds the line).
-    bool openSerialPort(const std::string& name, const LineSettings& settings = {});
+    // Opens the device exclusively and raw. On failure openError() says why
+    // (an errno value; EBUSY when another program holds the line).
+    bool openSerialPort(const std::string& devicePath, const LineSettings& settings = {});
     void closeSerialPort();
     bool isOpen() const { return fd_.valid(); }
     int openError() const { return openError_; }
@@ -85,6 +95,11 @@ class SerialLink : public ByteLink {
     // has) when the interrupt descriptor becomes readable, and returns 0 at
     // once while it is.
     int readSerial(std::span<uint8_t> buffer) override;
+    // Takes what the driver holds, up to the buffer's size, without waiting:
+    // the count of data bytes (0: nothing waiting), or -1 when the line is
+    // gone (it is then lost). arrived: whether anything came at all, data
+    // or bytes with an error.
+    int readAvailable(std::span<uint8_t> buffer, bool* arrived = nullptr);
     int serialOutputWaiting() override;
     void waitOutputDrained() override;
     int writeSerial(std::string_view bytes) override;
@@ -99,8 +114,6 @@ class SerialLink : public ByteLink {
     // Asks the device, without waiting, whether it has hung up or failed
     // (readable with nothing to read); true while the line is usable.
     bool probeLine();
-    // The device path of the latest open attempt (for the operator's message).
-    const std::string& devicePath() const { return path_; }
     // Bytes the line delivered with a framing or parity error (dropped).
     int64_t lineErrors() const { return marks_.errors(); }
 
@@ -111,7 +124,6 @@ class SerialLink : public ByteLink {
     int interruptFd_ = -1;
     int openError_ = 0;
     bool lineLost_ = false;
-    std::string path_;
     MarkedInput marks_;
 };
 

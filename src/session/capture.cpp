@@ -1,6 +1,6 @@
 #include "session/capture.h"
 
-#include <algorithm>
+#include "common/deadline.h"
 
 namespace plotanix {
 
@@ -9,15 +9,22 @@ Capture::Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
     : session_(session), store_(store), events_(events), pageGap_(pageGap), now_(std::move(now)) {}
 
 void Capture::dataWaiting() {
+    runBegins();
+    runEnded(session_.run());
+}
+
+// Within the gap the computer only paused: the plot goes on where it was,
+// as it would have without the pause.
+void Capture::runBegins() {
     events_.runBegan(pageWaiting_);
-    // Within the gap the computer only paused: the plot goes on where it
-    // was, as it would have without the pause.
-    const RunResult result = session_.run();
+}
+
+void Capture::runEnded(RunResult result) {
     totals_.instructions += result.instructions;
     totals_.ignored += result.ignored;
     pageWaiting_ = true;
     // The gap counts from the end of the run: the time it took is plotting.
-    savePoint_ = now_() + pageGap_;
+    savePoint_ = std::max(now_() + pageGap_, retryAt_);
 }
 
 void Capture::timePassed() {
@@ -26,9 +33,12 @@ void Capture::timePassed() {
 
 int Capture::msUntilSave() const {
     if (!pageWaiting_) return -1;
-    // Rounded up, so a wait never ends just before the save point and spins.
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(savePoint_ - now_());
-    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, 1'000'000'000));
+    return msUntil(savePoint_, now_());
+}
+
+std::optional<Capture::Clock::time_point> Capture::savePoint() const {
+    if (!pageWaiting_) return std::nullopt;
+    return savePoint_;
 }
 
 bool Capture::endRequested() {
@@ -38,18 +48,31 @@ bool Capture::endRequested() {
 bool Capture::savePage(bool retrying) {
     const PageStore::Saved saved = store_.savePage(session_.page());
     if (!saved.ok) {
-        if (!failedBefore_ || !retrying) events_.saveFailed(saved, retrying);
-        failedBefore_ = true;
-        savePoint_ = now_() + pageGap_;
+        ++failures_;
+        const std::chrono::milliseconds delay = retryDelay();
+        retryAt_ = savePoint_ = now_() + delay;
+        if (!retrying || saved.error != reportedError_)
+            events_.saveFailed(saved, retrying ? std::optional(delay) : std::nullopt);
+        reportedError_ = saved.error;
         return false;
     }
     events_.pageSaved(saved, totals_);
     session_.newPage();
     store_.markNewPage();
     pageWaiting_ = false;
-    failedBefore_ = false;
+    failures_ = 0;
+    reportedError_.clear();
+    retryAt_ = {};
     totals_ = {};
     return true;
+}
+
+// However short the gap, a disk that stays full is not tried in a loop.
+std::chrono::milliseconds Capture::retryDelay() const {
+    std::chrono::milliseconds backoff = firstRetry;
+    for (int i = 1; i < failures_ && backoff < longestRetry; ++i)
+        backoff *= 2;
+    return std::max(pageGap_, std::min(backoff, longestRetry));
 }
 
 } // namespace plotanix

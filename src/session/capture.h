@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace plotanix {
 
@@ -25,10 +27,12 @@ class CaptureEvents {
     virtual void runBegan(bool continuing) = 0;
     // The counts are the sums over every run on the page.
     virtual void pageSaved(const PageStore::Saved& saved, RunResult totals) = 0;
-    // Once per page and not at every retry, so a full disk does not flood
-    // the journal; retrying: the page is kept and saved again at the next
-    // save point (false at the end of the program: the page is lost).
-    virtual void saveFailed(const PageStore::Saved& attempt, bool retrying) = 0;
+    // Once for each distinct reason (attempt.error) and not at every retry,
+    // so a full disk does not flood the journal; retryIn: the page is kept
+    // and saved again that much later (nullopt at the end of the program:
+    // the page is lost).
+    virtual void saveFailed(const PageStore::Saved& attempt,
+                            std::optional<std::chrono::milliseconds> retryIn) = 0;
 };
 
 class Capture {
@@ -41,18 +45,30 @@ class Capture {
 
     // The computer is sending: one plot run, until the line falls silent.
     void dataWaiting();
-    // Saves the page once the gap after the last run (or failed save) is over.
+    // The same for a program that runs the plot itself: the run begins,
+    // and it has ended with these counts.
+    void runBegins();
+    void runEnded(RunResult result);
+    // Saves the page once the gap after the last run is over. A failed save
+    // is tried again after a second, then twice as long each time it fails
+    // again up to a minute, and never sooner than the gap.
     void timePassed();
     // Milliseconds until the next save point, or -1 when no page waits.
     int msUntilSave() const;
+    // The next save point on the capture's clock, if a page waits.
+    std::optional<Clock::time_point> savePoint() const;
     // The program ends: a page not yet saved is saved now. False when it
     // could not be (it is lost with the program).
     bool endRequested();
 
     bool pageWaiting() const { return pageWaiting_; }
 
+    static constexpr std::chrono::milliseconds firstRetry{1000};
+    static constexpr std::chrono::milliseconds longestRetry{60000};
+
   private:
     bool savePage(bool retrying);
+    std::chrono::milliseconds retryDelay() const;
 
     PlotSession& session_;
     PageStore& store_;
@@ -60,7 +76,9 @@ class Capture {
     std::chrono::milliseconds pageGap_;
     TimeSource now_;
     bool pageWaiting_ = false;
-    bool failedBefore_ = false;
+    int failures_ = 0;          // saves of this page that failed in a row
+    std::string reportedError_; // the reason last told
+    Clock::time_point retryAt_{};
     RunResult totals_;
     Clock::time_point savePoint_{};
 };

@@ -3,8 +3,10 @@
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <system_error>
+#include <sys/stat.h>
 
 namespace plotanix {
 
@@ -36,22 +38,35 @@ void PageStore::writeCopies(std::string extension, CopyWriter writer) {
     copyWriter_ = std::move(writer);
 }
 
-// A link or anything else of either name counts as taken: never overwrite.
-bool PageStore::taken(int64_t number) const {
-    const auto exists = [this](const std::string& name) {
-        std::error_code error;
-        return std::filesystem::symlink_status(pathOf(name), error).type() !=
-               std::filesystem::file_type::not_found;
+// 0 when neither of the number's names exists; EEXIST when one does (a link
+// or anything else: never overwrite); otherwise why the folder cannot say.
+int PageStore::probe(int64_t number) const {
+    const auto look = [this](const std::string& name) {
+        struct stat info {};
+        if (::lstat(pathOf(name).c_str(), &info) == 0) return EEXIST;
+        return errno == ENOENT ? 0 : errno;
     };
-    return exists(pageFileName(number)) ||
-           (!copyExtension_.empty() && exists(pageFileName(number, copyExtension_)));
+    const int found = look(pageFileName(number));
+    if (found != 0 || copyExtension_.empty()) return found;
+    return look(pageFileName(number, copyExtension_));
 }
 
 PageStore::Saved PageStore::savePage(const PageImage& page) {
-    Saved saved{false, pageFileName(pageNumber_), pageNumber_, {}, {}};
-    for (int64_t tries = 0; tries < largestTry && taken(saved.number); ++tries)
+    Saved saved{false, pageFileName(pageNumber_), pageNumber_, {}, {}, {}};
+    int found = probe(saved.number);
+    for (int64_t tries = 0; tries < largestTry && found == EEXIST; ++tries) {
         saved.name = pageFileName(++saved.number);
-    if (taken(saved.number) || !writer_(page, pathOf(saved.name))) return saved;
+        found = probe(saved.number);
+    }
+    if (found != 0) {
+        saved.error = found == EEXIST ? "every page file name is taken" : std::strerror(found);
+        return saved;
+    }
+    errno = 0;
+    if (!writer_(page, pathOf(saved.name))) {
+        saved.error = errno != 0 ? std::strerror(errno) : "the file could not be written";
+        return saved;
+    }
     saved.ok = true;
     pageNumber_ = saved.number + 1;
     log_.writeLogText(transcript::savePageMarker(saved.number));

@@ -38,12 +38,14 @@ class PageStore {
         int64_t number = 0;
         std::string copyName;  // empty when no copy is written
         std::string copyError; // why the copy failed; the page stays saved
+        std::string error;     // why the page was not saved
     };
     // A copy with this extension (".SVG") beside every page saved from now
     // on; its name counts as taken when a free number is sought. An empty
     // extension turns copies off.
     void writeCopies(std::string extension, CopyWriter writer);
     // On failure nothing is marked and the number is kept for the next try.
+    // A folder that cannot be searched fails at once, with the system's reason.
     // The copy is written after the page and its marker: its failure does
     // not undo them.
     Saved savePage(const PageImage& page);
@@ -54,7 +56,7 @@ class PageStore {
   private:
     std::string directory_;
     LogFile& log_;
-    bool taken(int64_t number) const;
+    int probe(int64_t number) const;
 
     Writer writer_;
     std::string copyExtension_;

@@ -135,6 +135,13 @@ class Splitter {
         if (text_[pos_] != '\r') return false;
         const auto found = transcript::markerAt(text_.substr(pos_));
         if (!found) return false;
+        // Lost bytes or a transcript begun again: no page command, and the
+        // run goes on across it.
+        if (found->note) {
+            collect();
+            skip(found->length);
+            return true;
+        }
         endRun();
         TranscriptStep step;
         step.kind =

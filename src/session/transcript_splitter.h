@@ -28,6 +28,8 @@ struct TranscriptStep {
 // Recognition is deliberately narrow, since "****" may be part of a label:
 // - a page marker is the whole line CR LF "**** NEW PAGE ****" CR LF CR LF,
 //   or the same with "SAVE PAGE #" and a page number without leading zeros;
+//   the transcript's own notes ("**** 1234 BYTES LOST ****", "**** TRANSCRIPT
+//   RECREATED ****") are dropped from the run they stand in;
 // - a record is "****", a mnemonic of 0 to 2 bytes, "***". It counts when
 //   the plotter would have written it there: the bytes so far, read as the
 //   interpreter reads them, took that unrecognised mnemonic next, and its

@@ -1,14 +1,15 @@
 // The start, page and options menus in process: a fake screen, the session on a fake
 // line, pages saved into a temporary folder.
 
-#include "app/menus.h"
-#include "app/options_screen.h"
-#include "app/settings.h"
+#include "app/plotanix/menus.h"
+#include "app/plotanix/options_screen.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
+#include "settings/settings.h"
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -70,6 +71,7 @@ class PageMenuTest : public ::testing::Test {
     bool failSaves = false;
     PageStore store{dir.path().string(), plot.log,
                     [this](const PageImage& page, const std::string& path) {
+                        if (failSaves) errno = ENOSPC;
                         return !failSaves && savePng(page, path);
                     }};
     FakeScreen screen;
@@ -80,7 +82,7 @@ class PageMenuTest : public ::testing::Test {
 // says so, marks nothing and keeps its number.
 TEST_F(PageMenuTest, KeysSaveMarkContinueAndQuit) {
     failSaves = true;
-    EXPECT_EQ(reply("1"), "1  Error, can't save the page: PLOTTER_00001.PNG");
+    EXPECT_EQ(reply("1"), "1  Error, can't save PLOTTER_00001.PNG: No space left on device");
     EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;");
     failSaves = false;
     EXPECT_EQ(reply("1"), "1  Ok.");
@@ -130,7 +132,7 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
     }
     EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "vector=pdf",
                                                "dir=" + folder.path().string()}));
-    EXPECT_EQ(settings.source("baud"), Source::configFile);
+    EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
     EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
     for (const std::string ignored : {"0", "9", "x", "\b"})

@@ -48,7 +48,10 @@ TEST(SplitTranscript, DropsRecordsAndSplitsAtMarkers) {
         // Markers back to back without empty runs, large numbers kept.
         {"PA1,1;\r\n**** SAVE PAGE #1 ****\r\n\r\n\r\n**** SAVE PAGE #123456 ****\r\n\r\n" +
              newPage + "PA2,2;",
-         {"PA1,1;", "#1", "#123456", "NEW", "PA2,2;"}}};
+         {"PA1,1;", "#1", "#123456", "NEW", "PA2,2;"}},
+        // The transcript's own notes are dropped; the run goes on across them.
+        {"PA1,1;\r\n**** 1234 BYTES LOST ****\r\n\r\nPA2,2;", {"PA1,1;PA2,2;"}},
+        {"\r\n**** TRANSCRIPT RECREATED ****\r\n\r\nPA2,2;" + newPage, {"PA2,2;", "NEW"}}};
     // Left whole: plain HP-GL, a banner, records the plotter could not have
     // written (a known mnemonic, in a label, a chunk over 256 bytes back) and
     // near-miss markers.
@@ -58,7 +61,8 @@ TEST(SplitTranscript, DropsRecordsAndSplitsAtMarkers) {
           "IN;" + testing::repeated("PA1,1;", 50) + "****IN***",
           "\r\n**** SAVE PAGE #01 ****\r\n\r\n"s, "**** NEW PAGE ****\r\n\r\n"s,
           "\r\n**** SAVE PAGE # ****\r\n\r\n"s, "\r\n**** NEW PAGE ****\r\n\r"s,
-          "\r\n**** SAVE PAGE #1 ****\r\n"s, "\r\n**** SAVE PAGE #12345678901 ****\r\n\r\n"s})
+          "\r\n**** SAVE PAGE #1 ****\r\n"s, "\r\n**** SAVE PAGE #12345678901 ****\r\n\r\n"s,
+          "\r\n**** 0 BYTES LOST ****\r\n\r\n"s, "\r\n**** #1 BYTES LOST ****\r\n\r\n"s})
         cases.push_back({"PA1,1;" + same, {"PA1,1;" + same}});
     for (const auto& [transcript, steps] : cases)
         EXPECT_EQ(outline(transcript), steps) << transcript;

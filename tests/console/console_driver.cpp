@@ -3,10 +3,11 @@
 //   console_driver keys       per wake-up of the wait, each readKey call's bytes
 
 #include "console/console.h"
-#include "console/event_wait.h"
+#include "shell/signal_watch.h"
 
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -15,7 +16,14 @@ using namespace plotanix;
 
 namespace {
 
-int runScreen(Console& console, EventWait& wait) {
+// Until a key, a signal or the end of the terminal: whether a key came.
+bool waitForKey(Console& console, SignalWatch& signals) {
+    pollfd fds[2] = {{console.inputDescriptor(), POLLIN, 0}, {signals.descriptor(), POLLIN, 0}};
+    return ::poll(fds, 2, -1) > 0 && fds[1].revents == 0 &&
+           (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
+}
+
+int runScreen(Console& console, SignalWatch& signals) {
     console.setConsoleTitle("Plotanix");
     console.setConsoleColour(15, 0);
     console.printLine("\xC9\xCD\xBB\xBA\xC8\xBC\xB0");
@@ -28,15 +36,14 @@ int runScreen(Console& console, EventWait& wait) {
     console.printText("xyz");
     console.moveCursor(75, 4);
     console.printText("abcdefgh");
-    wait.waitForEvent(console.inputDescriptor(), {}, -1);
+    waitForKey(console, signals);
     return 0;
 }
 
-int runKeys(Console& console, EventWait& wait) {
+int runKeys(Console& console, SignalWatch& signals) {
     console.printLine("keys ready");
     while (true) {
-        const auto result = wait.waitForEvent(console.inputDescriptor(), {}, -1);
-        if (result.signal || result.keyClosed) return 0;
+        if (!waitForKey(console, signals)) return 0;
         std::string key = console.readKey(), calls = key.empty() ? "wake: -" : "wake:";
         for (; !key.empty(); key = console.readKey())
             calls += " " + std::to_string(static_cast<unsigned char>(key[0]));
@@ -48,11 +55,11 @@ int runKeys(Console& console, EventWait& wait) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    EventWait wait;
+    SignalWatch signals;
     Console console;
-    if (!wait.installSignalHandlers() || !console.openConsole()) return 2;
+    if (!signals.ok() || !console.openConsole()) return 2;
     console.enablePositionedOutput();
-    if (mode == "screen") return runScreen(console, wait);
-    if (mode == "keys") return runKeys(console, wait);
+    if (mode == "screen") return runScreen(console, signals);
+    if (mode == "keys") return runKeys(console, signals);
     return 2;
 }

@@ -54,8 +54,8 @@ TEST(MendedFaults, ASaveOnAFullDiskLeavesNoPartialFile) {
     ASSERT_NO_FATAL_FAILURE(startAndPlot(plotter));
 
     writeFile(plotter.file("filler"), std::string(2 << 20, 'f')); // as much as fits
-    ASSERT_TRUE(
-        plotter.choose("1", 11, "Command : 1  Error, can't save the page: PLOTTER_00001.PNG"))
+    ASSERT_TRUE(plotter.choose(
+        "1", 11, "Command : 1  Error, can't save PLOTTER_00001.PNG: No space left on device"))
         << plotter.screen();
     const std::set<std::string> expected = {"PLOTTER.TXT", "filler"};
     EXPECT_EQ(filesIn(disk.path()), expected) << "a partial file was left";

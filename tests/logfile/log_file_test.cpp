@@ -3,9 +3,11 @@
 #include "support/temp_dir.h"
 #include "support/without_root_override.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -174,6 +176,141 @@ TEST_F(Transcript, OpensOnlyAPlainFileOfItsOwn) {
     ::umask(umask);
     ASSERT_TRUE(opened);
     EXPECT_EQ(fs::status(path).permissions(), static_cast<fs::perms>(0640)) << "0666 less umask";
+}
+
+} // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// A transcript in trouble between two save points, and mended: whatever
+// happens, what is written afterwards holds every byte in order (or a
+// marker where bytes had to be dropped), and each trouble is told once.
+class TranscriptInTrouble : public Transcript {
+  public: // for the table's steps
+    // Writes past the file's current end fail with EFBIG (no signal).
+    void limitFileSize(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limit{bytes, saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        limited = true;
+    }
+    void unlimitFileSize() {
+        if (limited) ::setrlimit(RLIMIT_FSIZE, &saved);
+        limited = false;
+    }
+    ~TranscriptInTrouble() override { unlimitFileSize(); }
+
+    const std::string folder = dir.file("out");
+    const std::string inFolder = folder + "/PLOTTER.TXT";
+    rlimit saved{};
+    bool limited = false;
+};
+
+// The steps of the table below.
+using Step = void (*)(TranscriptInTrouble&);
+const Step fill = [](TranscriptInTrouble& t) { t.limitFileSize(7); };
+const Step fillPartWay = [](TranscriptInTrouble& t) { t.limitFileSize(10); };
+const Step makeRoom = [](TranscriptInTrouble& t) { t.unlimitFileSize(); };
+const Step deleteFile = [](TranscriptInTrouble& t) { fs::remove(t.inFolder); };
+const Step removeFolder = [](TranscriptInTrouble& t) { fs::remove_all(t.folder); };
+const Step makeFolder = [](TranscriptInTrouble& t) { fs::create_directory(t.folder); };
+const Step replaceFolder = [](TranscriptInTrouble& t) {
+    fs::rename(t.folder, t.folder + ".old");
+    fs::create_directory(t.folder);
+};
+const Step nothing = [](TranscriptInTrouble&) {};
+
+const std::string cannotWrite = "T cannot be written: File too large; bytes kept in memory";
+const std::string writtenAgain = "T is written again; nothing was lost";
+const std::string begunAgain = "T was deleted and is begun again; nothing was lost";
+
+TEST_F(TranscriptInTrouble, EveryByteIsWrittenInOrderOnceTheTroubleIsMended) {
+    const std::string big(LogFile::heldLimit + 995, 'b');
+    const std::string whole = "before;during;more;after;";
+    const std::string recreated = transcript::recreatedMarker() + "during;more;after;";
+    const std::string lost = transcript::lostBytesMarker(1000) + (big + "more;").substr(1000);
+    // The marker that begins the recreated file is held too: 36 bytes more are dropped.
+    const std::string lostGone = transcript::lostBytesMarker(1036) + (big + "more;").substr(1036);
+    const std::string dropping = "T: over 16 MiB kept in memory; the oldest bytes are dropped";
+    const std::string noFolder =
+        "T was deleted and cannot be begun again: No such file or directory";
+    const struct {
+        std::string trouble;
+        Step make, mend;
+        std::string during;   // written and saved while in trouble, then "more;"
+        std::string expected; // the file at its path
+        bool lasts;           // until mended
+        Lines told;
+    } cases[] = {
+        // One row a case.
+        // clang-format off
+        {"the disk is full", fill, makeRoom, "during;", whole, true, {cannotWrite, writtenAgain}},
+        {"the disk fills part way", fillPartWay, makeRoom, "during;", whole, true,
+         {cannotWrite, writtenAgain}},
+        {"more than the limit is held", fill, makeRoom, big, "before;" + lost + "after;", true,
+         {cannotWrite, dropping, "T is written again; 1000 bytes were lost"}},
+        {"the file is deleted", deleteFile, nothing, "during;", recreated, false, {begunAgain}},
+        {"the folder is removed", removeFolder, makeFolder, "during;", recreated, true,
+         {noFolder, begunAgain}},
+        {"the folder is removed while more than the limit comes", removeFolder, makeFolder, big,
+         transcript::recreatedMarker() + lostGone + "after;", true,
+         {dropping, noFolder, "T was deleted and is begun again; 1036 bytes were lost"}},
+        {"the folder is replaced", replaceFolder, nothing, "during;", recreated, false,
+         {begunAgain}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trouble);
+        fs::remove_all(folder);
+        fs::remove_all(folder + ".old");
+        fs::create_directory(folder);
+        Lines told;
+        LogFile log;
+        log.onTrouble(
+            [&](const LogFile::Trouble& t) { told.push_back(LogFile::describe(t, "T")); });
+        ASSERT_TRUE(log.openLog(inFolder));
+        write(log, "before;");
+        log.flushLog();
+        c.make(*this);
+        write(log, c.during);
+        log.flushLog();
+        write(log, "more;");
+        log.flushLog();
+        EXPECT_EQ(log.trouble().has_value(), c.lasts);
+        c.mend(*this);
+        log.flushLog();
+        EXPECT_FALSE(log.trouble().has_value());
+        write(log, "after;");
+        log.closeLog();
+        const std::string file = readFile(inFolder);
+        EXPECT_TRUE(file == c.expected) << file.size() << " bytes: " << file.substr(0, 80);
+        EXPECT_EQ(told, c.told);
+    }
+    // The file taken away with its folder still has what it had.
+    EXPECT_EQ(readFile(folder + ".old/PLOTTER.TXT"), "before;during;");
+}
+
+// Bytes that cannot be written by the end are said to be lost.
+TEST_F(TranscriptInTrouble, WhatIsStillHeldAtTheEndIsToldAsLost) {
+    ASSERT_TRUE(log.openLog(path));
+    write(log, "before;");
+    log.flushLog();
+    limitFileSize(7);
+    write(log, "never written;");
+    log.truncateLog();
+    const std::optional<LogFile::Trouble> trouble = log.trouble();
+    ASSERT_TRUE(trouble.has_value());
+    LogFile::Trouble unwritten = *trouble;
+    unwritten.kind = LogFile::Trouble::Kind::unwritten;
+    EXPECT_EQ(LogFile::describe(unwritten, "T"),
+              "T: 14 bytes are lost, not written: File too large");
+    log.closeLog();
+    unlimitFileSize();
+    EXPECT_EQ(readFile(path), "before;");
 }
 
 } // namespace

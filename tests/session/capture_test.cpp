@@ -5,7 +5,9 @@
 #include "logfile/transcript_format.h"
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
+#include "support/without_root_override.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -20,13 +22,18 @@ const std::string plotA = "SP1;PA100,100;PD300,300;";
 const std::string plotB = "SP2;PA100,500;PD500,100;PU;";
 
 struct Rig : CaptureEvents {
-    Rig() { plot.keepTranscript(); }
+    explicit Rig(std::chrono::milliseconds gap = 10s)
+        : capture(plot.session, store, *this, gap, [this] { return now; }) {
+        plot.keepTranscript();
+    }
     void runBegan(bool continuing) override { lines.push_back(continuing ? "run on" : "run"); }
     void pageSaved(const PageStore::Saved& saved, RunResult totals) override {
         lines.push_back(saved.name + " " + std::to_string(totals.instructions));
     }
-    void saveFailed(const PageStore::Saved& saved, bool retrying) override {
-        lines.push_back("failed " + saved.name + (retrying ? " retrying" : ""));
+    void saveFailed(const PageStore::Saved& saved,
+                    std::optional<std::chrono::milliseconds> retryIn) override {
+        lines.push_back("failed " + saved.name + ": " + saved.error +
+                        (retryIn ? ", again in " + std::to_string(retryIn->count()) + " ms" : ""));
     }
     // After the line has been silent that long, a plot if any.
     void after(Capture::Clock::duration pause, const std::string& stream = "") {
@@ -41,14 +48,20 @@ struct Rig : CaptureEvents {
     testing::InProcessPlot plot;
     Lines lines;
     int failures = 0; // saves still to fail
+    int failure = ENOSPC;
+    int attempts = 0;
     Capture::Clock::time_point now{};
     PageStore store{dir.path().string(), plot.log,
                     [this](const PageImage& page, const std::string& path) {
-                        if (failures > 0 && failures--) return false;
+                        ++attempts;
+                        if (failures > 0 && failures--) {
+                            errno = failure;
+                            return false;
+                        }
                         testing::writeFile(path, std::to_string(testing::inkedPixels(page)));
                         return true;
                     }};
-    Capture capture{plot.session, store, *this, 10s, [this] { return now; }};
+    Capture capture;
 };
 
 // A pause shorter than the gap continues the page; numbers skip files there.
@@ -87,9 +100,53 @@ TEST(Capture, AFailedSaveKeepsThePageForTheNextSavePoint) {
     rig.failures = 1;
     rig.after(0s, plotA);
     EXPECT_FALSE(rig.capture.endRequested());
-    EXPECT_EQ(rig.lines, (Lines{"run", "failed PLOTTER_00001.PNG retrying", "run on",
-                                "PLOTTER_00001.PNG 7", "run", "failed PLOTTER_00002.PNG"}));
+    EXPECT_EQ(rig.lines,
+              (Lines{"run", "failed PLOTTER_00001.PNG: No space left on device, again in 10000 ms",
+                     "run on", "PLOTTER_00001.PNG 7", "run",
+                     "failed PLOTTER_00002.PNG: No space left on device"}));
     EXPECT_EQ(rig.plot.transcript(), plotA + plotB + savePageMarker(1) + newPageMarker() + plotA);
+}
+
+// With no gap at all, a save that keeps failing is tried after a second,
+// then twice as long each time up to a minute; each new reason is told once.
+TEST(Capture, AFailingSaveIsRetriedAtMostOnceASecondBackingOffToAMinute) {
+    Rig rig(0s);
+    rig.failures = 100;
+    rig.after(0s, plotA);
+    rig.after(0s);
+    const int64_t delays[] = {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
+    for (const int64_t delay : delays) {
+        SCOPED_TRACE(delay);
+        EXPECT_EQ(rig.capture.msUntilSave(), delay);
+        const int attempts = rig.attempts;
+        rig.after(std::chrono::milliseconds(delay - 1));
+        EXPECT_EQ(rig.attempts, attempts) << "tried before its time";
+        rig.failure = delay < 60000 ? ENOSPC : EACCES;
+        rig.after(1ms);
+        EXPECT_EQ(rig.attempts, attempts + 1);
+    }
+    EXPECT_EQ(rig.lines,
+              (Lines{"run", "failed PLOTTER_00001.PNG: No space left on device, again in 1000 ms",
+                     "failed PLOTTER_00001.PNG: Permission denied, again in 60000 ms"}));
+    // Plots arriving meanwhile do not bring the next attempt forward.
+    rig.after(1s, plotB);
+    EXPECT_EQ(rig.capture.msUntilSave(), 59000);
+}
+
+// A folder whose entries cannot be looked at fails at the first attempt
+// with the system's reason, not as a search through every page name.
+TEST(PageStore, AFolderThatCannotBeSearchedIsReportedWithItsError) {
+    Rig rig;
+    std::filesystem::permissions(rig.dir.path(), std::filesystem::perms(0600));
+    PageStore::Saved saved;
+    {
+        testing::WithoutRootOverride asAnOrdinaryUser;
+        saved = rig.store.savePage(rig.plot.run(plotA).page());
+    }
+    std::filesystem::permissions(rig.dir.path(), std::filesystem::perms(0700));
+    EXPECT_FALSE(saved.ok);
+    EXPECT_EQ(saved.error, "Permission denied");
+    EXPECT_EQ(rig.attempts, 0);
 }
 
 // The copy goes beside the page under its number (its name counts as

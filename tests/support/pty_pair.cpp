@@ -1,5 +1,7 @@
 #include "support/pty_pair.h"
 
+#include "common/deadline.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -11,17 +13,6 @@
 #include <unistd.h>
 
 namespace plotanix::testing {
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int msLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int>(std::max<int64_t>(left.count(), 0));
-}
-
-} // namespace
 
 PtyPair::PtyPair(bool holdSlave) {
     UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
@@ -57,8 +48,8 @@ bool PtyPair::writeMaster(std::string_view bytes, std::chrono::milliseconds time
         }
         if (put < 0 && errno != EAGAIN && errno != EINTR) return false;
         pollfd out = {masterFd_.get(), POLLOUT, 0};
-        if (msLeft(deadline) == 0) return false;
-        ::poll(&out, 1, msLeft(deadline));
+        if (msUntil(deadline) == 0) return false;
+        ::poll(&out, 1, msUntil(deadline));
     }
     return bytes.empty();
 }
@@ -77,8 +68,8 @@ bool PtyPair::readSome(std::string& into, size_t limit, int timeoutMs) {
 std::string PtyPair::readMaster(size_t n, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::string received;
-    while (masterFd_.valid() && received.size() < n && msLeft(deadline) > 0)
-        if (!readSome(received, n - received.size(), msLeft(deadline))) break;
+    while (masterFd_.valid() && received.size() < n && msUntil(deadline) > 0)
+        if (!readSome(received, n - received.size(), msUntil(deadline))) break;
     return received;
 }
 
@@ -87,8 +78,8 @@ std::string PtyPair::readMasterUntil(std::string_view terminator,
     const auto deadline = Clock::now() + timeout;
     std::string received;
     while (masterFd_.valid() && !std::string_view(received).ends_with(terminator) &&
-           msLeft(deadline) > 0)
-        if (!readSome(received, 1, msLeft(deadline))) break; // never past the terminator
+           msUntil(deadline) > 0)
+        if (!readSome(received, 1, msUntil(deadline))) break; // never past the terminator
     return received;
 }
 

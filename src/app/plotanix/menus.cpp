@@ -1,5 +1,6 @@
-#include "app/menus.h"
+#include "app/plotanix/menus.h"
 
+#include "common/printable.h"
 #include "session/page_store.h"
 #include "session/plot_session.h"
 
@@ -81,11 +82,13 @@ PageMenu::Next PageMenu::onKey(std::string_view key) {
 
 void PageMenu::save() {
     const PageStore::Saved saved = store_.savePage(session_.page());
-    if (!saved.ok) return reply("1  Error, can't save the page: " + saved.name);
+    if (!saved.ok)
+        return reply("1  Error, can't save " + saved.name + ": " + printable(saved.error));
     if (saved.copyError.empty()) return reply("1  Ok.");
     // The page is saved all the same: its own line says so.
     screen_.printLine("1  Ok.");
-    reply("1  Error, can't save the vector copy: " + saved.copyName + ": " + saved.copyError);
+    reply("1  Error, can't save the vector copy: " + saved.copyName + ": " +
+          printable(saved.copyError));
 }
 
 void PageMenu::newPage() {

@@ -7,8 +7,8 @@
 // an empty line keeps it. A change is checked, saved to the config file and
 // used from then on.
 
-#include "app/settings.h"
 #include "console/screen.h"
+#include "settings/settings.h"
 
 #include <functional>
 #include <string>

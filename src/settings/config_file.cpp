@@ -1,4 +1,4 @@
-#include "app/config_file.h"
+#include "settings/config_file.h"
 
 #include "common/unique_fd.h"
 

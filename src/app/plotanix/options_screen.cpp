@@ -1,6 +1,9 @@
-#include "app/options_screen.h"
+#include "app/plotanix/options_screen.h"
 
-#include "app/menus.h"
+#include "app/plotanix/menus.h"
+#include "common/printable.h"
+
+#include <utility>
 
 namespace plotanix {
 
@@ -34,12 +37,12 @@ void OptionsScreen::show() {
     std::vector<std::string> lines;
     for (const SettingRow* row : entries_) {
         lines.push_back(padded(std::string(row->title), titleWidth) +
-                        padded(settings_.value(row->key), valueWidth) +
-                        std::string(sourceName(settings_.source(row->key))));
+                        padded(printable(row->text(settings_)), valueWidth) +
+                        std::string(sourceName(sourceOf(settings_, *row))));
     }
     printMenu(screen_, lines);
     screen_.printLine("");
-    screen_.printLine(message_);
+    screen_.printLine(printable(message_));
     screen_.printLine("A number changes that setting; Enter or Esc goes back.");
     screen_.printText("Option : ");
     message_.clear();
@@ -52,24 +55,24 @@ OptionsScreen::Next OptionsScreen::onKey(std::string_view key) {
     if (index >= entries_.size()) return Next::stay;
     editing_ = entries_[index];
     screen_.printLine(key);
-    screen_.printText(std::string(editing_->title) + " (Enter keeps " +
-                      settings_.value(editing_->key) + "): ");
+    screen_.printText(std::string(editing_->title) + " (Enter keeps " + printable(editing_->text(settings_)) +
+                      "): ");
     return Next::readLine;
 }
 
 OptionsScreen::Next OptionsScreen::onLine(const std::string& text) {
     if (editing_ == nullptr) return Next::stay;
-    const std::string title(editing_->title);
-    const std::string key(editing_->key);
-    editing_ = nullptr;
+    const SettingRow& row = *std::exchange(editing_, nullptr);
+    const std::string title(row.title);
     if (text.empty()) {
         message_ = title + " kept.";
-    } else if (const std::string why = settings_.set(key, text, Source::configFile); !why.empty()) {
+    } else if (const std::string why = setValue(settings_, row, text, Source::configFile);
+               !why.empty()) {
         message_ = "Refused: " + why + ".";
-    } else if (const std::string failed = save_(key, settings_.value(key)); !failed.empty()) {
+    } else if (const std::string failed = save_(row.key, row.text(settings_)); !failed.empty()) {
         message_ = title + " used now, but not saved: " + failed;
     } else {
-        message_ = title + " set to " + settings_.value(key) + " and saved.";
+        message_ = title + " set to " + row.text(settings_) + " and saved.";
     }
     show();
     return Next::stay;

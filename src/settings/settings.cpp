@@ -1,6 +1,7 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
-#include "app/config_file.h"
+#include "common/printable.h"
+#include "settings/config_file.h"
 
 #include <CLI/CLI.hpp>
 
@@ -8,6 +9,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <ostream>
 #include <unistd.h>
@@ -16,92 +18,99 @@ namespace plotanix {
 
 namespace {
 
-std::string lowerCase(std::string text) {
-    for (char& c : text)
+std::string lowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return lower;
 }
 
-// One of the words, in lower case; otherwise the message.
-std::string oneOf(std::string& value, std::initializer_list<std::string_view> words,
+// The words a setting takes and the value each stands for.
+template <typename Value> struct Word {
+    std::string_view text;
+    Value value;
+};
+
+constexpr Word<PlotterModel> models[] = {{"hp86b", PlotterModel::hp86b},
+                                         {"7470a", PlotterModel::hp7470a}};
+constexpr Word<Paper> papers[] = {{"letter", Paper::letter}, {"a4", Paper::a4}};
+constexpr Word<VectorCopy> vectors[] = {
+    {"off", VectorCopy::off}, {"svg", VectorCopy::svg}, {"pdf", VectorCopy::pdf}};
+constexpr Word<bool> flags[] = {{"on", true},   {"off", false},   {"yes", true}, {"no", false},
+                                {"true", true}, {"false", false}, {"1", true},   {"0", false}};
+
+// One of the words, in any case; otherwise the message.
+template <typename Value, std::size_t n>
+std::string oneOf(const Word<Value> (&words)[n], std::string_view text, Value& into,
                   std::string_view message) {
-    const std::string lower = lowerCase(value);
-    for (const std::string_view word : words) {
-        if (lower == word) {
-            value = lower;
+    const std::string lower = lowerCase(text);
+    for (const Word<Value>& word : words) {
+        if (lower == word.text) {
+            into = word.value;
             return {};
         }
     }
     return std::string(message);
 }
 
-bool isComName(std::string_view name) {
-    if (name.size() < 4 || lowerCase(std::string(name.substr(0, 3))) != "com") return false;
-    const std::string_view digits = name.substr(3);
-    return digits[0] != '0' && digits.size() <= 9 &&
-           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+// The first word for the value: its usual form.
+template <typename Value, std::size_t n>
+std::string wordOf(const Word<Value> (&words)[n], Value value) {
+    for (const Word<Value>& word : words) {
+        if (word.value == value) return std::string(word.text);
+    }
+    return {};
 }
 
-std::string checkPort(std::string& value) {
+std::string takePort(Settings& settings, std::string value) {
     const bool path = value.find('/') != std::string::npos;
-    if ((path || isComName(value)) && value.size() <= 59 && value.find('\0') == std::string::npos)
-        return {};
-    return "the port is a device path such as /dev/ttyUSB0 or a name such as COM1";
+    if ((!path && !comNumber(value)) || value.size() > 59 || value.find('\0') != std::string::npos)
+        return "the port is a device path such as /dev/ttyUSB0 or a name such as COM1";
+    settings.port = std::move(value);
+    return {};
 }
 
-std::string checkBaud(std::string& value) {
-    for (const std::string_view rate :
-         {"75", "110", "150", "300", "600", "1200", "2400", "4800", "9600"}) {
-        if (value == rate) return {};
+std::string takeBaud(Settings& settings, std::string value) {
+    for (const int rate : {75, 110, 150, 300, 600, 1200, 2400, 4800, 9600}) {
+        if (value == std::to_string(rate)) {
+            settings.baud = rate;
+            return {};
+        }
     }
     return "the speed is one of 75 110 150 300 600 1200 2400 4800 9600";
 }
 
 // "~/" stands for the home folder: config files and the options screen have
 // no shell to expand it.
-std::string checkDir(std::string& value) {
-    const char* home = std::getenv("HOME");
-    if (value == "~" || value.starts_with("~/"))
-        value = std::string(home != nullptr ? home : "") + value.substr(1);
+std::string takeDir(Settings& settings, std::string value) {
+    if (value == "~" || value.starts_with("~/")) value = settings.home + value.substr(1);
     std::error_code error;
     if (value.empty()) return "the output folder needs a name";
     if (!std::filesystem::exists(value, error)) return "the folder " + value + " does not exist";
     if (!std::filesystem::is_directory(value, error)) return value + " is not a folder";
     if (::access(value.c_str(), W_OK | X_OK) != 0)
         return "the folder " + value + " is not writable";
+    settings.dir = std::move(value);
     return {};
-}
-
-std::string checkModel(std::string& value) {
-    return oneOf(value, {"hp86b", "7470a"}, "the model is hp86b or 7470a");
-}
-
-std::string checkPaper(std::string& value) {
-    return oneOf(value, {"letter", "a4"}, "the paper is letter or a4");
-}
-
-std::string checkVector(std::string& value) {
-    return oneOf(value, {"off", "svg", "pdf"}, "the vector copy is off, svg or pdf");
 }
 
 constexpr double maxPageGap = 86400;
 
-std::string checkPageGap(std::string& value) {
+std::string takePageGap(Settings& settings, std::string value) {
     double seconds = -1;
     const char* end = value.data() + value.size();
     const auto [at, error] = std::from_chars(value.data(), end, seconds);
     if (error != std::errc() || at != end || !std::isfinite(seconds) || seconds < 0 ||
         seconds > maxPageGap)
         return "the page gap is a number of seconds from 0 to 86400";
+    settings.pageGapSeconds = seconds;
     return {};
 }
 
-std::string checkFlag(std::string& value) {
-    std::string lower = lowerCase(value);
-    if (lower == "yes" || lower == "true" || lower == "1") lower = "on";
-    if (lower == "no" || lower == "false" || lower == "0") lower = "off";
-    value = lower;
-    return value == "on" || value == "off" ? std::string() : "the value is on or off";
+std::string secondsText(double seconds) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%g", seconds);
+    return text.data();
 }
 
 std::string currentFolder() {
@@ -113,25 +122,48 @@ std::string currentFolder() {
 constexpr SettingRow rows[] = {
     {"port", "p", "DEVICE", "Serial device",
      "serial device path (/dev/ttyUSB0) or port name (COM1 is /dev/ttyS0)", true,
-     [] { return std::string("COM1"); }, checkPort},
+     [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
      "line speed: 75 110 150 300 600 1200 2400 4800 9600 (always 7N1)", true,
-     [] { return std::string("9600"); }, checkBaud},
+     [](const Settings& s) { return std::to_string(s.baud); }, takeBaud},
     {"dir", "d", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
-     currentFolder, checkDir},
+     [](const Settings& s) { return s.dir; }, takeDir},
     {"model", "", "MODEL", "Plotter model", "plotter model: hp86b or 7470a", true,
-     [] { return std::string("hp86b"); }, checkModel},
+     [](const Settings& s) { return wordOf(models, s.model); },
+     [](Settings& s, std::string v) {
+         return oneOf(models, v, s.model, "the model is hp86b or 7470a");
+     }},
     {"paper", "", "PAPER", "Paper", "paper of the 7470a model: letter or a4", true,
-     [] { return std::string("letter"); }, checkPaper},
+     [](const Settings& s) { return wordOf(papers, s.paper); },
+     [](Settings& s, std::string v) {
+         return oneOf(papers, v, s.paper, "the paper is letter or a4");
+     }},
     {"vector", "", "FORMAT", "Vector copy", "vector copy of each saved page: off, svg or pdf", true,
-     [] { return std::string("off"); }, checkVector},
+     [](const Settings& s) { return wordOf(vectors, s.vector); },
+     [](Settings& s, std::string v) {
+         return oneOf(vectors, v, s.vector, "the vector copy is off, svg or pdf");
+     }},
     {"page-gap", "", "SECONDS", "Page gap (s)", "unattended: silence that ends a page (default 10)",
-     true, [] { return std::string("10"); }, checkPageGap},
+     true, [](const Settings& s) { return secondsText(s.pageGapSeconds); }, takePageGap},
     {"unattended", "", "", "", "save every plot as a file, with no menus and no terminal", false,
-     [] { return std::string("off"); }, checkFlag},
+     [](const Settings& s) { return wordOf(flags, s.unattended); },
+     [](Settings& s, std::string v) {
+         return oneOf(flags, v, s.unattended, "the value is on or off");
+     }},
     {"window", "", "", "", "unattended: show the page in a window too", true,
-     [] { return std::string("off"); }, checkFlag},
+     [](const Settings& s) { return wordOf(flags, s.window); },
+     [](Settings& s, std::string v) {
+         return oneOf(flags, v, s.window, "the value is on or off");
+     }},
 };
+static_assert(std::size(rows) == settingCount);
+
+const SettingRow* findRow(std::string_view key) {
+    for (const SettingRow& row : rows) {
+        if (row.key == key) return &row;
+    }
+    return nullptr;
+}
 
 std::string environmentName(std::string_view key) {
     std::string name = "PLOTANIX_";
@@ -151,18 +183,18 @@ void applyConfigFile(Startup& startup) {
     startup.notices = std::move(read.problems);
     for (const ConfigEntry& entry : read.entries) {
         const std::string where = startup.configPath + " line " + std::to_string(entry.line) + ": ";
-        const SettingRow* row = findSetting(entry.key);
+        const SettingRow* row = findRow(entry.key);
         if (row == nullptr || !row->inConfig) {
             startup.notices.push_back(where + "unknown setting " + entry.key);
             continue;
         }
-        const std::string why = startup.settings.set(entry.key, entry.value, Source::configFile);
+        const std::string why = setValue(startup.settings, *row, entry.value, Source::configFile);
         if (!why.empty()) startup.notices.push_back(where + why + "; ignored");
     }
 }
 
 // PLOTANIX_PORT, PLOTANIX_BAUD, ...; PLOTANIX_COM1 names the device of the
-// default port, as it always has.
+// default port and selects it, as it always has.
 void applyEnvironment(Startup& startup, const Environment& environment) {
     for (const SettingRow& row : rows) {
         if (!row.inConfig) continue;
@@ -171,8 +203,18 @@ void applyEnvironment(Startup& startup, const Environment& environment) {
         if (value == nullptr && row.key == "port" && lookUp(environment, "PLOTANIX_COM1"))
             value = "COM1";
         if (value == nullptr) continue;
-        const std::string why = startup.settings.set(row.key, value, Source::environment);
+        const std::string why = setValue(startup.settings, row, value, Source::environment);
         if (!why.empty()) startup.notices.push_back(name + ": " + why + "; ignored");
+    }
+}
+
+// PLOTANIX_<name> names the device of a port name: COM1's, and the one
+// the port setting ended with.
+void notePortDevices(Settings& settings, const Environment& environment) {
+    for (const std::string& name : {std::string("COM1"), settings.port}) {
+        if (!comNumber(name)) continue;
+        if (const char* device = lookUp(environment, "PLOTANIX_" + name))
+            settings.portDevices[name] = device;
     }
 }
 
@@ -182,7 +224,8 @@ std::string optionNames(const SettingRow& row) {
 }
 
 void usageError(std::ostream& err, const std::string& what) {
-    err << "plotanix: " << what << "\nUsage: plotanix [OPTIONS]; plotanix --help lists them.\n";
+    err << "plotanix: " << printable(what)
+        << "\nUsage: plotanix [OPTIONS]; plotanix --help lists them.\n";
 }
 
 // Returns the exit status when the program is to end now.
@@ -222,7 +265,7 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         if (options[i]->count() == 0) continue;
         const std::string value = rows[i].valueName.empty() ? "on" : given[i];
-        const std::string why = startup.settings.set(rows[i].key, value, Source::commandLine);
+        const std::string why = setValue(startup.settings, rows[i], value, Source::commandLine);
         if (why.empty()) continue;
         usageError(err, "--" + std::string(rows[i].key) + " " + value + ": " + why);
         return 2;
@@ -245,70 +288,41 @@ std::string_view sourceName(Source source) {
     }
 }
 
+Settings::Settings() : dir(currentFolder()) {}
+
 std::span<const SettingRow> settingRows() {
     return rows;
 }
 
-const SettingRow* findSetting(std::string_view key) {
-    for (const SettingRow& row : rows) {
-        if (row.key == key) return &row;
-    }
-    return nullptr;
+Source sourceOf(const Settings& settings, const SettingRow& row) {
+    return settings.sources[static_cast<std::size_t>(&row - rows)];
 }
 
-Settings::Settings() {
-    for (const SettingRow& row : rows)
-        entries_[std::string(row.key)] = {row.defaultValue(), Source::defaults};
+std::string setValue(Settings& settings, const SettingRow& row, std::string text, Source source) {
+    // Not part of any name or number: a NUL would cut the value short, and
+    // the others would reach the terminal and the journal with the value.
+    if (const auto control = controlByteIn(text))
+        return "the value contains a control character (" + printable(std::string(1, *control)) +
+               ")";
+    std::string why = row.take(settings, std::move(text));
+    if (why.empty()) settings.sources[static_cast<std::size_t>(&row - rows)] = source;
+    return why;
 }
 
-const Settings::Entry& Settings::entry(std::string_view key) const {
-    static const Entry none;
-    const auto found = entries_.find(key);
-    return found == entries_.end() ? none : found->second;
+std::optional<long long> comNumber(std::string_view name) {
+    if (name.size() < 4 || lowerCase(name.substr(0, 3)) != "com") return std::nullopt;
+    const std::string_view digits = name.substr(3);
+    if (digits[0] == '0' || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return std::stoll(std::string(digits));
 }
 
-const std::string& Settings::value(std::string_view key) const {
-    return entry(key).value;
-}
-
-Source Settings::source(std::string_view key) const {
-    return entry(key).source;
-}
-
-std::string Settings::set(std::string_view key, std::string value, Source source) {
-    const SettingRow* row = findSetting(key);
-    if (row == nullptr) return "unknown setting " + std::string(key);
-    const std::string why = row->check(value);
-    if (!why.empty()) return why;
-    entries_[std::string(key)] = {std::move(value), source};
-    return {};
-}
-
-int Settings::baud() const {
-    return std::stoi(value("baud"));
-}
-
-double Settings::pageGapSeconds() const {
-    double seconds = 10;
-    const std::string& text = value("page-gap");
-    std::from_chars(text.data(), text.data() + text.size(), seconds);
-    return seconds;
-}
-
-PlotterModel Settings::model() const {
-    return value("model") == "7470a" ? PlotterModel::hp7470a : PlotterModel::hp86b;
-}
-
-Paper Settings::paper() const {
-    return value("paper") == "a4" ? Paper::a4 : Paper::letter;
-}
-
-std::unique_ptr<PlotSession> makeSession(const Settings& settings, ByteLink& link, LogFile& log,
-                                         StatusLine* status) {
-    auto session =
-        std::make_unique<PlotSession>(link, log, status, settings.model(), settings.paper());
-    session->keepDisplayList(settings.vectorCopy() != "off");
-    return session;
+std::string devicePath(const Settings& settings) {
+    const auto named = settings.portDevices.find(settings.port);
+    if (named != settings.portDevices.end()) return named->second;
+    const std::optional<long long> com = comNumber(settings.port);
+    return com ? "/dev/ttyS" + std::to_string(*com - 1) : settings.port;
 }
 
 std::string configFilePath(const Environment& environment) {
@@ -325,14 +339,19 @@ std::string configFilePath(const Environment& environment) {
 Startup readSettings(int argc, const char* const* argv, const Environment& environment,
                      std::ostream& out, std::ostream& err, std::string_view version) {
     Startup startup;
+    Settings& settings = startup.settings;
+    if (const char* home = environment("HOME")) settings.home = home;
     startup.configPath = configFilePath(environment);
     applyConfigFile(startup);
     applyEnvironment(startup, environment);
     startup.exitStatus = applyCommandLine(startup, argc, argv, out, err, version);
+    notePortDevices(settings, environment);
+    for (std::string& notice : startup.notices)
+        notice = printable(notice);
     // The default folder (the current one) is the only value not yet checked.
-    std::string dir = startup.settings.dir();
-    if (!startup.exitStatus && startup.settings.source("dir") == Source::defaults) {
-        const std::string why = findSetting("dir")->check(dir);
+    const SettingRow& dir = *findRow("dir");
+    if (!startup.exitStatus && sourceOf(settings, dir) == Source::defaults) {
+        const std::string why = dir.take(settings, settings.dir);
         if (!why.empty()) {
             usageError(err, why + "; name another with --dir");
             startup.exitStatus = 2;

@@ -1,10 +1,8 @@
 // The settings from the command line, the environment and the config file,
-// the config file's writing, and the options screen with a fake screen.
+// the device a port stands for, and the config file's writing.
 
-#include "app/config_file.h"
-#include "app/settings.h"
-#include "logfile/log_file.h"
-#include "support/fake_link.h"
+#include "settings/config_file.h"
+#include "settings/settings.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +46,12 @@ Started start(const Args& arguments, Env environment = {}, const std::string& co
     return {std::move(startup), out.str(), err.str()};
 }
 
+const SettingRow& row(std::string_view key) {
+    const auto rows = settingRows();
+    return *std::find_if(rows.begin(), rows.end(),
+                         [&](const SettingRow& r) { return r.key == key; });
+}
+
 TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
@@ -55,13 +59,19 @@ TEST(Settings, EachOptionAndEachBadValue) {
         start({"-p", "/dev/ttyUSB0", "-b", "300", "-d", dir, "--model", "7470A", "--paper", "a4",
                "--vector", "SVG", "--page-gap", "2.5", "--unattended", "--window"});
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
+    const Settings& settings = good.startup.settings;
     std::string values;
-    for (const char* key :
-         {"port", "baud", "dir", "model", "paper", "vector", "page-gap", "unattended", "window"}) {
-        values += good.startup.settings.value(key) + " ";
-        EXPECT_EQ(good.startup.settings.source(key), Source::commandLine) << key;
+    for (const SettingRow& setting : settingRows()) {
+        values += setting.text(settings) + " ";
+        EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
     EXPECT_EQ(values, "/dev/ttyUSB0 300 " + dir + " 7470a a4 svg 2.5 on on ");
+    EXPECT_EQ(settings.model, PlotterModel::hp7470a);
+    EXPECT_EQ(settings.paper, Paper::a4);
+    EXPECT_EQ(settings.vector, VectorCopy::svg);
+    EXPECT_EQ(settings.pageGapSeconds, 2.5);
+    EXPECT_TRUE(settings.unattended);
+    EXPECT_TRUE(settings.window);
     // Refused: one line naming the setting, the usage line, status 2.
     for (const std::string bad : {"--port ttyUSB0", "--port COM0", "--baud 19200",
                                   "--dir /nonexistent/plotanix", "--model 7475a", "--paper a3",
@@ -86,27 +96,40 @@ TEST(Settings, CommandLineThenEnvironmentThenConfigThenDefault) {
                                         from < 2 ? Env{{"PLOTANIX_BAUD", "1200"}} : Env{},
                                         from < 3 ? "baud = 2400\n" : "")
                                       .startup.settings;
-        EXPECT_EQ(settings.value("baud") + " " + std::string(sourceName(settings.source("baud"))),
+        EXPECT_EQ(std::to_string(settings.baud) + " " +
+                      std::string(sourceName(sourceOf(settings, row("baud")))),
                   expected[from]);
     }
     // PLOTANIX_COM1 alone selects COM1 over the config file, as it always did.
     const Settings com =
         start({}, {{"PLOTANIX_COM1", "/dev/pts/9"}}, "port = /dev/ttyUSB0\n").startup.settings;
-    EXPECT_EQ(std::pair(com.port(), com.source("port")), std::pair("COM1"s, Source::environment));
+    EXPECT_EQ(com.port, "COM1");
+    EXPECT_EQ(sourceOf(com, row("port")), Source::environment);
 }
 
-// The session takes its model from the settings: the 7470A ends replies
-// with CR and knows OS; the display list a vector copy needs is kept.
-TEST(Settings, MakeTheSessionOfTheChosenModel) {
-    for (const auto& [model, reply] : Env{{"7470a", "7470A\r24\r"}, {"hp86b", "7470A\r\n"}}) {
-        testing::FakeLink link({"OI;OS;"});
-        LogFile log;
-        const auto session =
-            makeSession(start({"--model", model, "--vector", "svg"}).startup.settings, link, log);
-        ASSERT_TRUE(session->createPage());
-        session->run();
-        EXPECT_TRUE(link.written == reply && session->displayList()) << model;
-    }
+// COMn is /dev/ttyS(n-1) unless the environment named its device; a path
+// is itself.
+TEST(Settings, ThePortStandsForADevice) {
+    const Env named = {{"PLOTANIX_COM1", "/dev/pts/42"}, {"PLOTANIX_COM3", "/dev/pts/43"}};
+    const struct {
+        std::string port;
+        Env environment;
+        std::string device;
+    } ports[] = {
+        {"COM1", {}, "/dev/ttyS0"},     {"COM12", {}, "/dev/ttyS11"},
+        {"com3", {}, "/dev/ttyS2"},     {"/dev/ttyUSB0", named, "/dev/ttyUSB0"},
+        {"COM1", named, "/dev/pts/42"}, {"COM3", named, "/dev/pts/43"},
+        {"COM2", named, "/dev/ttyS1"},
+    };
+    for (const auto& [port, environment, device] : ports)
+        EXPECT_EQ(devicePath(start({"--port", port}, environment).startup.settings), device)
+            << port;
+    // Named on the options screen later: COM1 keeps the device it was given.
+    Settings later = start({"--port", "COM2"}, named).startup.settings;
+    ASSERT_EQ(setValue(later, row("port"), "COM1", Source::configFile), "");
+    EXPECT_EQ(devicePath(later), "/dev/pts/42");
+    for (const std::string notCom : {"COM0", "COM01", "COM", "COM-1", "COM1x", "COM1234567890"})
+        EXPECT_FALSE(comNumber(notCom)) << notCom;
 }
 
 TEST(Settings, AConfigFileWithBadLinesStillStarts) {
@@ -121,9 +144,35 @@ TEST(Settings, AConfigFileWithBadLinesStillStarts) {
                     line + "5: unknown setting colour", line + "6: unknown setting unattended",
                     "PLOTANIX_VECTOR: the vector copy is off, svg or pdf; ignored"}));
     const Settings& settings = run.startup.settings;
-    EXPECT_EQ(settings.value("baud") + settings.value("port") + settings.value("paper") +
-                  settings.value("vector"),
-              "9600/dev/ttyUSB1a4off");
+    EXPECT_EQ(settings.baud, 9600);
+    EXPECT_EQ(settings.port, "/dev/ttyUSB1");
+    EXPECT_EQ(settings.paper, Paper::a4);
+    EXPECT_EQ(settings.vector, VectorCopy::off);
+}
+
+// A control character, or a NUL that would cut the value short, is never
+// part of a setting: refused with the reason from every source, and the
+// value before stands.
+TEST(Settings, RefuseControlCharactersFromEverySource) {
+    const std::string refused = "the value contains a control character ";
+    const Started line = start({"--port", "/dev/tty\x1b[2J"});
+    const Started environment = start({}, {{"PLOTANIX_DIR", "/tmp\nforged"}});
+    const Started file = start({}, {}, "port = /dev/tty\0S0\n"s);
+    Settings screen; // the options screen sets what is typed as from the config file
+    const std::string typed = setValue(screen, row("port"), "/dev/ttyS0\x07", Source::configFile);
+    const std::pair<std::string, std::string> messages[] = {
+        {line.err.substr(0, line.err.find('\n')),
+         "plotanix: --port /dev/tty\\x1b[2J: " + refused + "(\\x1b)"},
+        {environment.startup.notices.at(0), "PLOTANIX_DIR: " + refused + "(\\x0a); ignored"},
+        {file.startup.notices.at(0),
+         file.startup.configPath + " line 1: " + refused + "(\\x00); ignored"},
+        {typed, refused + "(\\x07)"}};
+    for (const auto& [message, expected] : messages)
+        EXPECT_EQ(message, expected);
+    EXPECT_EQ(line.startup.exitStatus, 2);
+    EXPECT_NE(environment.startup.settings.dir, "/tmp\nforged");
+    EXPECT_EQ(file.startup.settings.port, "COM1");
+    EXPECT_EQ(screen.port, "COM1");
 }
 
 TEST(ConfigFile, KeepsOtherLinesWritesAtomicallyAndFollowsNoLink) {

@@ -1,0 +1,23 @@
+#pragma once
+// What both front ends make from the settings: the plot session and the line.
+
+#include "serial/serial_link.h"
+#include "settings/settings.h"
+#include "shell/plot_assembly.h"
+
+namespace plotanix {
+
+inline PlotSetup plotSetupOf(const Settings& settings) {
+    std::optional<CopyFormat> vector;
+    if (settings.vector == VectorCopy::svg) vector = CopyFormat::svg;
+    if (settings.vector == VectorCopy::pdf) vector = CopyFormat::pdf;
+    return {settings.model, settings.paper, vector, settings.dir};
+}
+
+inline LineSettings lineSettingsOf(const Settings& settings) {
+    LineSettings line;
+    line.baud = settings.baud;
+    return line;
+}
+
+} // namespace plotanix

@@ -1,0 +1,244 @@
+#include "app/plotanix/unattended.h"
+
+#include "app/plotanix/journal.h"
+#include "app/plotanix/plot_setup.h"
+#include "logfile/log_file.h"
+#include "output/png_writer.h"
+#include "session/capture.h"
+#include "shell/event_loop.h"
+#include "shell/line_watch.h"
+#include "shell/page_window.h"
+#include "shell/plot_run.h"
+#include "shell/signal_watch.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace plotanix {
+
+namespace {
+
+// Flushed at once: standard output may be a pipe or the journal.
+void say(std::FILE* to, const std::string& text) {
+    std::fputs(journalLine(text).c_str(), to);
+    std::fflush(to);
+}
+
+void report(const std::string& text) {
+    say(stdout, text);
+}
+
+void reportError(const std::string& text) {
+    say(stderr, "error: " + text);
+}
+
+std::chrono::milliseconds gapOf(double seconds) {
+    if (!(seconds > 0)) return {};
+    return std::chrono::milliseconds(std::llround(std::min(seconds, 1e6) * 1000));
+}
+
+std::string secondsText(double seconds) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%g s", seconds);
+    return text.data();
+}
+
+// Errors the operator must mend; other failures to open (the device is not
+// plugged in yet, another program holds it) are waited out.
+bool lastingOpenError(int error) {
+    return error == EACCES || error == EPERM || error == ENOTTY || error == EINVAL;
+}
+
+// The journal lines for what the capture does.
+class JournalEvents : public CaptureEvents {
+  public:
+    explicit JournalEvents(const PageStore& store) : store_(store) {}
+
+    void runBegan(bool continuing) override {
+        report(continuing ? "run began, continuing the page" : "run began");
+    }
+    void pageSaved(const PageStore::Saved& saved, RunResult totals) override {
+        report("page saved: " + store_.pathOf(saved.name) + ", " +
+               std::to_string(totals.instructions) + " instructions, " +
+               std::to_string(totals.ignored) + " ignored");
+        if (!saved.copyError.empty())
+            reportError("cannot save the vector copy " + store_.pathOf(saved.copyName) + ": " +
+                        saved.copyError);
+    }
+    void saveFailed(const PageStore::Saved& attempt,
+                    std::optional<std::chrono::milliseconds> retryIn) override {
+        reportError("cannot save " + store_.pathOf(attempt.name) + ": " + attempt.error +
+                    (retryIn ? "; the page is kept and tried again in " +
+                                   secondsText(std::chrono::duration<double>(*retryIn).count())
+                             : "; the page is lost"));
+    }
+
+  private:
+    const PageStore& store_;
+};
+
+// The wait between runs: for the computer, and for the save point.
+class GapWait : public Activity {
+  public:
+    explicit GapWait(Capture& capture) : capture_(capture) {}
+    bool done() const override { return sending_; }
+    bool readsLine() const override { return true; }
+    void onLineData() override { sending_ = true; }
+    std::optional<Clock::time_point> deadline() const override { return capture_.savePoint(); }
+    void onTime(Clock::time_point) override { capture_.timePassed(); }
+
+  private:
+    Capture& capture_;
+    bool sending_ = false;
+};
+
+class UnattendedApp : private LineWatch::Events {
+  public:
+    explicit UnattendedApp(const Settings& settings);
+    int run();
+
+  private:
+    bool prepare();
+    std::string folderName() const;
+    bool openLineAtStart();
+    void lineLost() override;
+    void lineBack() override;
+    int finish();
+
+    const Settings& settings_;
+    std::string device_;
+    bool lineSeen_ = false;
+    SignalWatch signals_;
+    LineWatch line_;
+    LogFile log_;
+    PlotAssembly plotting_;
+    JournalEvents events_;
+    Capture capture_;
+    PageWindow window_;
+    EventLoop loop_;
+};
+
+UnattendedApp::UnattendedApp(const Settings& settings)
+    : settings_(settings), device_(devicePath(settings)), line_(signals_.endingDescriptor(), this),
+      plotting_(plotSetupOf(settings), line_.link(), log_, nullptr,
+                [](const PageImage& page, const std::string& path) { return savePng(page, path); }),
+      events_(plotting_.store),
+      capture_(plotting_.session, plotting_.store, events_, gapOf(settings.pageGapSeconds)),
+      loop_(signals_, nullptr, &line_, &window_) {}
+
+// Runs until a signal; between runs the only timed wake-ups are the save
+// point and the search for a lost line. A signal in the middle of a run
+// ends it as silence would.
+int UnattendedApp::run() {
+    if (!prepare()) return 1;
+    report("started: " + device_ + " at " + std::to_string(settings_.baud) + " baud, pages in " +
+           folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
+    if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
+    if (!openLineAtStart()) return 1;
+    while (true) {
+        GapWait waiting(capture_);
+        if (loop_.run(waiting) != 0) break;
+        capture_.runBegins();
+        PlotRun plot(plotting_.session, line_);
+        const int ending = loop_.run(plot);
+        capture_.runEnded(plot.end());
+        if (settings_.window) window_.show(plotting_.session.page());
+        if (ending != 0) break;
+    }
+    return finish();
+}
+
+std::string UnattendedApp::folderName() const {
+    std::error_code error;
+    const auto path = std::filesystem::absolute(settings_.dir, error);
+    return error ? settings_.dir : path.lexically_normal().string();
+}
+
+bool UnattendedApp::prepare() {
+    const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
+    log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
+        using Kind = LogFile::Trouble::Kind;
+        const std::string text = LogFile::describe(trouble, transcript);
+        if (trouble.kind == Kind::writtenAgain || trouble.kind == Kind::recreated) {
+            report(text);
+        } else {
+            reportError(text);
+        }
+    });
+    if (!log_.openLog(transcript)) {
+        const int error = errno;
+        // Rather than lose the earlier transcript, this run keeps none.
+        if (log_.keepFailed()) {
+            reportError(log_.lastError() + "; running without a transcript");
+        } else {
+            reportError("cannot write the transcript " + transcript + ": " +
+                        (error == EWOULDBLOCK ? "another Plotanix is using this folder"
+                                              : std::strerror(error)));
+            return false;
+        }
+    }
+    if (!plotting_.preparePage()) {
+        reportError("cannot make the page image: not enough memory");
+        return false;
+    }
+    return true;
+}
+
+bool UnattendedApp::openLineAtStart() {
+    if (line_.open(device_, lineSettingsOf(settings_))) {
+        lineSeen_ = true;
+        return true;
+    }
+    const std::string reason = std::strerror(line_.openError());
+    if (lastingOpenError(line_.openError())) {
+        reportError("cannot open " + device_ + ": " + reason);
+        return false;
+    }
+    report("waiting for " + device_ + " (" + reason + ")");
+    line_.waitForDevice();
+    return true;
+}
+
+void UnattendedApp::lineLost() {
+    report("line lost: " + device_);
+}
+
+void UnattendedApp::lineBack() {
+    report((lineSeen_ ? "line back: " : "line open: ") + device_);
+    lineSeen_ = true;
+}
+
+// The page of a run in progress has been ended as silence would end it; it
+// is saved now, and what the line still holds goes into the transcript
+// (after the page's markers: it was not drawn).
+int UnattendedApp::finish() {
+    const int signalNumber = SignalWatch::ending();
+    const bool saved = capture_.endRequested();
+    line_.keepQueuedBytes(log_);
+    log_.truncateLog();
+    std::optional<LogFile::Trouble> unwritten = log_.trouble();
+    log_.closeLog();
+    if (unwritten) {
+        unwritten->kind = LogFile::Trouble::Kind::unwritten;
+        reportError(LogFile::describe(*unwritten, plotting_.store.pathOf(LogFile::defaultName)));
+    }
+    const char* name = signalNumber != 0 ? sigabbrev_np(signalNumber) : nullptr;
+    report(std::string("stopped on SIG") + (name != nullptr ? name : "?"));
+    return saved && !unwritten ? 0 : 1;
+}
+
+} // namespace
+
+int runUnattended(const Settings& settings) {
+    UnattendedApp app(settings);
+    return app.run();
+}
+
+} // namespace plotanix

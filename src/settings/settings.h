@@ -1,0 +1,106 @@
+#pragma once
+// The program's settings: one typed field per setting, filled once at the
+// start in one order: the command line wins over the environment, which
+// wins over the config file, which wins over the defaults. Each setting is
+// one row of a table (settings.cpp) that the command line, the environment,
+// the config file, the options screen and the help all read, so a new
+// setting is one new field and one new row. Nothing else reads the
+// environment or looks a setting up by its name.
+
+#include "hpgl/plotter.h"
+
+#include <array>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plotanix {
+
+enum class Source { defaults, configFile, environment, commandLine };
+
+// "default", "config file", "environment", "command line".
+std::string_view sourceName(Source source);
+
+// A copy of each saved page in a vector format, or none.
+enum class VectorCopy { off, svg, pdf };
+
+inline constexpr std::size_t settingCount = 9;
+
+struct Settings {
+    Settings(); // every setting at its default
+
+    std::string port = "COM1"; // a port name (COM1) or a device path
+    int baud = 9600;
+    std::string dir; // where PLOTTER.TXT and the pages go; the current folder by default
+    PlotterModel model = PlotterModel::hp86b;
+    Paper paper = Paper::letter;
+    VectorCopy vector = VectorCopy::off;
+    double pageGapSeconds = 10; // unattended: the silence after a run that ends the page
+    bool unattended = false;
+    bool window = false; // unattended: show the page in a window too
+
+    // Where each value came from, in the order of settingRows().
+    std::array<Source, settingCount> sources{};
+
+    // What the environment said at the start, for values set later on:
+    // "~" in a folder is the home folder, and a port name may have a device
+    // of its own (PLOTANIX_COM1).
+    std::string home;
+    std::map<std::string, std::string, std::less<>> portDevices;
+};
+
+struct SettingRow {
+    std::string_view key;       // the long option and the config key: "port"
+    std::string_view shortName; // "p", or empty
+    std::string_view valueName; // "DEVICE"; empty for an on/off flag
+    std::string_view title;     // on the options screen; empty: not shown there
+    std::string_view help;
+    bool inConfig; // may be set in the config file and the environment
+    // The value as text, as the options screen shows it and the config
+    // file keeps it.
+    std::string (*text)(const Settings& settings);
+    // Checks the text and takes it in its usual form: empty on success,
+    // otherwise one short line saying why not (the earlier value stands).
+    std::string (*take)(Settings& settings, std::string text);
+};
+
+std::span<const SettingRow> settingRows();
+Source sourceOf(const Settings& settings, const SettingRow& row);
+// Checks and takes the value, noting where it came from; empty on success.
+std::string setValue(Settings& settings, const SettingRow& row, std::string text, Source source);
+
+// The device the port stands for: a path as it is; "COMn" is the device
+// the environment named for it, or else /dev/ttyS(n-1).
+std::string devicePath(const Settings& settings);
+// n for "COMn" (any case, n from 1 without leading zeros); none otherwise.
+std::optional<long long> comNumber(std::string_view name);
+
+// Looks up an environment variable; nullptr when unset.
+using Environment = std::function<const char*(const char*)>;
+
+// $XDG_CONFIG_HOME/plotanix/plotanix.conf, ~/.config/plotanix/plotanix.conf
+// when it is unset (or not an absolute path); empty without a home.
+std::string configFilePath(const Environment& environment);
+
+struct Startup {
+    Settings settings;
+    std::string configPath;
+    // A config file or environment value that was not used: one line each.
+    std::vector<std::string> notices;
+    // Set when the program ends at once with this status (help, version,
+    // a bad option or value).
+    std::optional<int> exitStatus;
+};
+
+// Reads the command line, the environment and the config file. Help and
+// version go to out; a bad option or value is one line and the usage hint
+// on err, with exit status 2.
+Startup readSettings(int argc, const char* const* argv, const Environment& environment,
+                     std::ostream& out, std::ostream& err, std::string_view version);
+
+} // namespace plotanix

@@ -1,0 +1,92 @@
+#include "shell/event_loop.h"
+
+#include "console/screen.h"
+#include "shell/line_watch.h"
+#include "shell/page_window.h"
+#include "shell/signal_watch.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+
+namespace plotanix {
+
+namespace {
+
+constexpr short closedEvents = POLLHUP | POLLERR | POLLNVAL;
+// A terminal that stays readable but yields no key this many times in a
+// row has gone.
+constexpr int maxEmptyWakes = 100;
+
+enum Slot { signalSlot, keySlot, lineSlot, windowSlot, slotCount };
+
+} // namespace
+
+void EventLoop::discardKeys() {
+    std::string key;
+    while (keyboard_ != nullptr && keyboard_->nextKey(key)) {
+    }
+}
+
+// The keys already waiting, one at a time, while the activity wants them.
+bool EventLoop::takeKeys(Activity& activity) {
+    bool any = false;
+    std::string key;
+    while (!activity.done() && activity.readsKeys() && keyboard_->nextKey(key)) {
+        any = true;
+        if (activity.onKey(key)) discardKeys();
+    }
+    return any;
+}
+
+int EventLoop::run(Activity& activity) {
+    while (true) {
+        if (const int ending = SignalWatch::ending()) return ending;
+        const bool keys = keyboard_ != nullptr && activity.readsKeys();
+        if (keys) takeKeys(activity);
+        // The window's events already read from its connection.
+        if (window_ != nullptr) window_->service();
+        if (activity.done()) return 0;
+
+        const bool line = line_ != nullptr && activity.readsLine();
+        std::array<pollfd, slotCount> fds{};
+        fds[signalSlot] = {signals_.descriptor(), POLLIN, 0};
+        fds[keySlot] = {keys ? keyboard_->inputDescriptor() : -1, POLLIN, 0};
+        fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
+        fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
+        const std::optional<Clock::time_point> deadline =
+            earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt);
+        if (::poll(fds.data(), fds.size(), pollTimeout(deadline)) < 0) {
+            if (errno == EINTR) continue;
+            return SIGHUP; // nothing can be waited for any more
+        }
+        const Clock::time_point now = Clock::now();
+
+        if (fds[signalSlot].revents != 0) signals_.take();
+        if (SignalWatch::ending()) continue;
+        const short keyEvents = fds[keySlot].revents;
+        if ((keyEvents & closedEvents) != 0) return SIGHUP;
+        if (keyEvents != 0) emptyWakes_ = takeKeys(activity) ? 0 : emptyWakes_ + 1;
+        if (emptyWakes_ > maxEmptyWakes) return SIGHUP;
+        if (fds[windowSlot].revents != 0) window_->service();
+        if (fds[lineSlot].revents != 0 && !activity.done())
+            lineReady(activity, fds[lineSlot].revents);
+        if (line && !activity.done()) line_->retryIfDue(now);
+        const std::optional<Clock::time_point> due = activity.deadline();
+        if (due && now >= *due && !activity.done()) activity.onTime(now);
+    }
+}
+
+// Bytes to take, or a device that has hung up.
+void EventLoop::lineReady(Activity& activity, short events) {
+    if (line_->bytesWaiting() > 0) {
+        activity.onLineData();
+        return;
+    }
+    if ((events & closedEvents) == 0 && line_->probe()) return;
+    line_->lose();
+    activity.onLineLost();
+}
+
+} // namespace plotanix

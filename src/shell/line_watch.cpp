@@ -1,0 +1,81 @@
+#include "shell/line_watch.h"
+
+#include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
+
+#include <algorithm>
+#include <array>
+
+namespace plotanix {
+
+bool LineWatch::open(const std::string& device, const LineSettings& settings) {
+    device_ = device;
+    settings_ = settings;
+    lost_ = false;
+    return openDevice();
+}
+
+// Every open of the line, the first and each reopening, comes through here:
+// whatever makes the line ready for data belongs after the open (an
+// adapter between the line and the computer would be set up here).
+bool LineWatch::openDevice() {
+    if (!serial_.openSerialPort(device_, settings_)) return false;
+    serial_.setInterruptDescriptor(interruptFd_);
+    return true;
+}
+
+void LineWatch::waitForDevice() {
+    serial_.closeSerialPort();
+    lost_ = true;
+    nextTry_ = Clock::now() + retryInterval;
+}
+
+std::optional<Clock::time_point> LineWatch::retryAt() const {
+    if (!lost_) return std::nullopt;
+    return nextTry_;
+}
+
+void LineWatch::retryIfDue(Clock::time_point now) {
+    if (!lost_ || now < nextTry_) return;
+    if (!openDevice()) {
+        nextTry_ = now + retryInterval;
+        return;
+    }
+    lost_ = false;
+    if (events_ != nullptr) events_->lineBack();
+}
+
+bool LineWatch::probe() {
+    if (lost_ || !serial_.isOpen()) return false;
+    return serial_.probeLine();
+}
+
+void LineWatch::lose() {
+    if (lost_) return;
+    waitForDevice();
+    if (events_ != nullptr) events_->lineLost();
+}
+
+int LineWatch::take(std::span<uint8_t> buffer, bool* arrived) {
+    const int got = lost_ ? -1 : serial_.readAvailable(buffer, arrived);
+    if (got < 0) lose();
+    return got;
+}
+
+void LineWatch::keepQueuedBytes(LogFile& log) {
+    if (!log.isOpen()) return;
+    // The signal that ends the program must no longer cut these reads short.
+    serial_.setInterruptDescriptor(-1);
+    std::array<uint8_t, transcript::chunkSize> buffer{};
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    while (!lost_ && Clock::now() < deadline) {
+        const int waiting = std::min<int>(serial_.serialInputWaiting(), buffer.size());
+        if (waiting <= 0) break;
+        const int n = serial_.readSerial(std::span(buffer).first(static_cast<size_t>(waiting)));
+        if (n <= 0) break;
+        log.writeLogBytes(buffer.data(), static_cast<size_t>(n));
+    }
+    log.flushLog();
+}
+
+} // namespace plotanix

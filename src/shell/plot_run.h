@@ -1,0 +1,53 @@
+#pragma once
+// One plot run inside the loop, in both modes: the line's bytes cut into
+// chunks as a read of the line cuts them (at 256 bytes, or 100 ms after the
+// latest byte, or when the read's own time is up), each chunk handed to the
+// session whole; the run ends when a whole read's time passes with nothing,
+// when the line is lost, or when the program is to end. So the transcript,
+// the records in it and the counters are those of a run that reads the
+// line itself.
+
+#include "logfile/transcript_format.h"
+#include "serial/serial_link.h"
+#include "session/plot_session.h"
+#include "shell/event_loop.h"
+
+#include <array>
+#include <functional>
+
+namespace plotanix {
+
+class LineWatch;
+
+class PlotRun : public Activity {
+  public:
+    // The run begins at once. beforeRead is called as each read of the
+    // line begins (the status line shows the counts held back).
+    PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead = {});
+
+    bool done() const override { return ended_; }
+    bool readsLine() const override { return true; }
+    void onLineData() override;
+    void onLineLost() override { end(); }
+    std::optional<Clock::time_point> deadline() const override;
+    void onTime(Clock::time_point now) override;
+
+    // Ends the run now, if it has not ended (the bytes held are plotted);
+    // the run's counts.
+    RunResult end();
+
+  private:
+    void startRead(Clock::time_point now);
+    void handOver();
+
+    PlotSession& session_;
+    LineWatch& line_;
+    std::function<void()> beforeRead_;
+    std::array<uint8_t, transcript::chunkSize> chunk_{};
+    size_t held_ = 0;
+    ReadTiming timing_;
+    bool ended_ = false;
+    RunResult result_;
+};
+
+} // namespace plotanix

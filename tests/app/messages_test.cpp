@@ -1,0 +1,136 @@
+// The one rule for messages: wherever a name or a value from outside
+// reaches a message, its control bytes and the bytes that are not UTF-8 are
+// shown as \xNN, so that no message can command the terminal or start a
+// forged line in the journal.
+
+#include "app/plotanix/journal.h"
+#include "app/plotanix/options_screen.h"
+#include "settings/settings.h"
+#include "common/printable.h"
+#include "logfile/log_file.h"
+#include "support/temp_dir.h"
+#include "support/tmux_session.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace plotanix {
+namespace {
+
+using namespace std::string_literals;
+using testing::TempDir;
+
+TEST(Printable, EscapesControlBytesAndBytesThatAreNotUtf8) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/dev/ttyUSB0 ~ \\x1b plain", "/dev/ttyUSB0 ~ \\x1b plain"},
+        {"\x1b]2;title\x07", "\\x1b]2;title\\x07"},
+        {"a\nb\r\tc\x7f", "a\\x0ab\\x0d\\x09c\\x7f"},
+        {"nul\0x"s, "nul\\x00x"},
+        {"Zeichnungen-\xc3\xa4 \xe2\x82\xac \xf0\x9f\x96\x8a", // ä, €, a pen
+         "Zeichnungen-\xc3\xa4 \xe2\x82\xac \xf0\x9f\x96\x8a"},
+        {"\xc2\x9b"
+         "2J",
+         "\\xc2\\x9b2J"}, // the C1 control CSI
+        // Alone, cut short, overlong, a surrogate, past U+10FFFF.
+        {"\xff \xe2\x82 \xe0\x80\xaf \xed\xa0\x80 \xf4\x90\x80\x80",
+         "\\xff \\xe2\\x82 \\xe0\\x80\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80"},
+    };
+    for (const auto& [raw, shown] : cases) {
+        EXPECT_EQ(printable(raw), shown);
+        EXPECT_EQ(printable(shown), shown) << "shown twice";
+    }
+}
+
+// The screen's text, one entry per line.
+struct Lines : Screen {
+    void clearConsole() override { lines = {""}; }
+    void setConsoleColour(int, int) override {}
+    void moveCursor(int, int) override {}
+    void printText(std::string_view text) override { lines.back() += text; }
+    void printLine(std::string_view text) override { printText(text), lines.emplace_back(); }
+    int bufferWidth() const override { return 80; }
+    int bufferHeight() const override { return 25; }
+    int cursorRow() const override { return 0; }
+    int cursorColumn() const override { return 0; }
+    std::vector<std::string> lines{""};
+};
+
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// plotanix with these arguments and a config folder; what it says.
+Startup started(std::vector<const char*> argv, const std::string& configHome, std::string& err) {
+    argv.insert(argv.begin(), "plotanix");
+    const auto environment = [&](const char* name) {
+        return std::string(name) == "XDG_CONFIG_HOME" ? configHome.c_str() : nullptr;
+    };
+    std::ostringstream out, errors;
+    Startup startup = readSettings(int(argv.size()), argv.data(), environment, out, errors, "1");
+    err = errors.str();
+    return startup;
+}
+
+// Each message that shows a name or value from outside, built with a hostile
+// one: a folder of that name, or the value given.
+TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
+    const std::string hostile = "x\x1b]2;owned\x07\x1b[2J\npage saved: /etc/passwd\xff";
+    const std::string shown = "x\\x1b]2;owned\\x07\\x1b[2J\\x0apage saved: /etc/passwd\\xff";
+    const TempDir dir;
+    const std::string folder = dir.file(hostile);
+    std::filesystem::create_directories(folder + "/plotanix");
+    testing::writeFile(folder + "/plotanix/plotanix.conf", "nonsense\n");
+    std::string err;
+    const std::pair<std::string, std::function<std::string()>> builders[] = {
+        {"journal line", [&] { return journalLine("page saved: " + hostile); }},
+        {"usage error",
+         [&] {
+             started({"--dir", hostile.c_str()}, dir.path(), err);
+             return firstLine(err);
+         }},
+        {"config file notice", [&] { return started({}, folder, err).notices.at(0); }},
+        {"options screen",
+         [&] {
+             const std::filesystem::path before = std::filesystem::current_path();
+             std::filesystem::current_path(folder); // the default output folder
+             Settings settings;
+             std::filesystem::current_path(before);
+             Lines screen;
+             OptionsScreen options(screen, settings, [](auto, auto&) { return ""; });
+             options.onKey("3");
+             return screen.lines.back();
+         }},
+        {"transcript refused",
+         [&] {
+             LogFile log;
+             log.openLog(folder + "/missing/PLOTTER.TXT");
+             return log.lastError();
+         }},
+        {"transcript trouble",
+         [&] {
+             const LogFile::Trouble trouble{LogFile::Trouble::Kind::writeFailed, ENOSPC};
+             return LogFile::describe(trouble, hostile);
+         }},
+        {"renderer error line",
+         [&] {
+             const std::string command = "cd " + testing::shellQuote(dir.path()) + " && " +
+                                         testing::shellQuote(PLOTANIX_RENDER) + " " +
+                                         testing::shellQuote(hostile) + " 2>stderr.txt";
+             EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 3);
+             return firstLine(testing::readFile(dir.file("stderr.txt")));
+         }},
+    };
+    for (const auto& [builder, build] : builders) {
+        std::string message = build();
+        if (message.ends_with('\n')) message.pop_back(); // the journal's line end
+        EXPECT_NE(message.find(shown), std::string::npos) << builder << ": " << message;
+        EXPECT_EQ(controlByteIn(message), std::nullopt) << builder << ": " << message;
+    }
+}
+
+} // namespace
+} // namespace plotanix

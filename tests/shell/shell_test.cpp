@@ -1,0 +1,356 @@
+// The shell in process: the loop's dispatch and deadlines with a fake
+// keyboard and fake activities; the line's loss and return, and a plot run's
+// chunks, against a real pseudo-terminal, where a fake would prove nothing.
+
+#include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
+#include "session/plot_session.h"
+#include "shell/event_loop.h"
+#include "shell/line_watch.h"
+#include "shell/plot_assembly.h"
+#include "shell/plot_run.h"
+#include "shell/signal_watch.h"
+#include "shell/typed_line.h"
+#include "support/fake_link.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <thread>
+
+namespace plotanix {
+namespace {
+
+using namespace std::chrono_literals;
+using Keys = std::vector<std::string>;
+
+// Keys already taken in (as curses holds them, unseen by poll) and keys
+// still in the pipe, one byte each.
+struct FakeKeyboard : Keyboard {
+    FakeKeyboard() {
+        int fds[2];
+        EXPECT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+        readEnd.reset(fds[0]);
+        writeEnd.reset(fds[1]);
+    }
+    int inputDescriptor() const override { return readEnd.get(); }
+    bool nextKey(std::string& key) override {
+        if (!held.empty()) {
+            key = held.front();
+            held.pop_front();
+            return true;
+        }
+        char byte = 0;
+        if (::read(readEnd.get(), &byte, 1) != 1) return false;
+        key.assign(1, byte);
+        return true;
+    }
+    void type(std::string_view keys) {
+        ASSERT_EQ(::write(writeEnd.get(), keys.data(), keys.size()), ssize_t(keys.size()));
+    }
+
+    std::deque<std::string> held;
+    UniqueFd readEnd, writeEnd;
+};
+
+// Takes keys until "q" (dropping the keys typed after it when asked to),
+// and acts at its deadlines.
+struct FakeActivity : Activity {
+    bool done() const override { return finished; }
+    bool readsKeys() const override { return keys; }
+    bool onKey(std::string_view key) override {
+        taken.emplace_back(key);
+        finished = key == "q";
+        return finished && discardAfterQ;
+    }
+    std::optional<Clock::time_point> deadline() const override {
+        ++waits;
+        if (deadlines.empty()) return std::nullopt;
+        return deadlines.front();
+    }
+    void onTime(Clock::time_point now) override {
+        late.push_back(now - deadlines.front());
+        deadlines.pop_front();
+        if (deadlines.empty()) finished = true;
+        if (raiseAtTime) std::raise(raiseAtTime);
+    }
+
+    bool keys = true;
+    bool discardAfterQ = false;
+    int raiseAtTime = 0;
+    std::deque<Clock::time_point> deadlines;
+    Keys taken;
+    std::vector<Clock::duration> late;
+    mutable int waits = 0;
+    bool finished = false;
+};
+
+struct LoopRig {
+    SignalWatch signals;
+    FakeKeyboard keyboard;
+    EventLoop loop{signals, &keyboard, nullptr, nullptr};
+    FakeActivity activity;
+};
+
+TEST(EventLoop, KeysGoToTheActivityThatReadsThemWaitingOnesFirst) {
+    const struct {
+        const char* name;
+        Keys held;
+        std::string typed;
+        bool discardAfterQ;
+        Keys taken, left;
+    } cases[] = {
+        // Held keys are taken before any wait: poll() would not show them.
+        {"held", {"a", "q"}, "", false, {"a", "q"}, {}},
+        {"typed", {}, "bq", false, {"b", "q"}, {}},
+        {"keys after the last stay", {"q", "x"}, "", false, {"q"}, {"x"}},
+        {"keys after the last dropped", {"q", "x"}, "y", true, {"q"}, {}},
+    };
+    for (const auto& c : cases) {
+        LoopRig rig;
+        rig.keyboard.held.assign(c.held.begin(), c.held.end());
+        rig.keyboard.type(c.typed);
+        rig.activity.discardAfterQ = c.discardAfterQ;
+        EXPECT_EQ(rig.loop.run(rig.activity), 0) << c.name;
+        EXPECT_EQ(rig.activity.taken, c.taken) << c.name;
+        Keys left;
+        for (std::string key; rig.keyboard.nextKey(key);)
+            left.push_back(key);
+        EXPECT_EQ(left, c.left) << c.name;
+    }
+}
+
+// An activity that does not read keys is not woken by them; a keyboard
+// whose terminal has gone ends the program as a hang-up would.
+TEST(EventLoop, KeysWaitForAnActivityThatReadsThemAndAClosedKeyboardEnds) {
+    LoopRig rig;
+    rig.activity.keys = false;
+    rig.keyboard.type("q");
+    rig.activity.deadlines = {Clock::now() + 50ms};
+    EXPECT_EQ(rig.loop.run(rig.activity), 0);
+    EXPECT_EQ(rig.activity.taken, Keys{});
+    EXPECT_LE(rig.activity.waits, 4) << "woken by keys it does not read"; // two asks a wait
+
+    FakeActivity reader;
+    rig.keyboard.writeEnd.reset();
+    EXPECT_EQ(rig.loop.run(reader), 0) << "the key typed before the end is still taken";
+    FakeActivity after;
+    EXPECT_EQ(rig.loop.run(after), SIGHUP);
+}
+
+// Each deadline is met once, never early, and the waits between them do not
+// spin; a terminating signal ends the loop with its number.
+TEST(EventLoop, DeadlinesAreMetOnceNeverEarlyAndASignalEndsTheLoop) {
+    LoopRig rig;
+    rig.activity.keys = false;
+    const auto start = Clock::now();
+    rig.activity.deadlines = {start + 20ms, start + 20ms + 500us, start + 60ms};
+    EXPECT_EQ(rig.loop.run(rig.activity), 0);
+    ASSERT_EQ(rig.activity.late.size(), 3u);
+    for (const Clock::duration late : rig.activity.late) {
+        EXPECT_GE(late, Clock::duration::zero());
+        EXPECT_LT(late, 500ms);
+    }
+    EXPECT_LE(rig.activity.waits, 8) << "the waits spun"; // two asks a wait
+
+    FakeActivity signalled;
+    signalled.keys = false;
+    signalled.raiseAtTime = SIGTERM;
+    signalled.deadlines = {Clock::now(), Clock::now() + 1h};
+    EXPECT_EQ(rig.loop.run(signalled), SIGTERM);
+    EXPECT_EQ(SignalWatch::ending(), SIGTERM);
+    pollfd ended{rig.signals.endingDescriptor(), POLLIN, 0};
+    EXPECT_EQ(::poll(&ended, 1, 0), 1) << "waits elsewhere are not cut short";
+}
+
+// The line as a device that comes and goes: a symbolic link to the slave of
+// the pseudo-terminal of the moment, which the watch alone holds open.
+class SwitchableLine {
+  public:
+    SwitchableLine() : link_(directory_.file("ttyPLOT")) { plugIn(); }
+    const std::string& path() const { return link_; }
+    testing::PtyPair& pair() { return *pair_; }
+    void pullOut() {
+        pointTo(directory_.file("absent"));
+        pair_->closeMaster();
+    }
+    void plugIn() {
+        pair_ = std::make_unique<testing::PtyPair>(false);
+        pointTo(pair_->slavePath());
+    }
+
+  private:
+    void pointTo(const std::string& target) {
+        const std::string fresh = link_ + ".new";
+        std::filesystem::remove(fresh);
+        std::filesystem::create_symlink(target, fresh);
+        std::filesystem::rename(fresh, link_);
+    }
+
+    testing::TempDir directory_;
+    std::string link_;
+    std::unique_ptr<testing::PtyPair> pair_;
+};
+
+struct LineEvents : LineWatch::Events {
+    void lineLost() override { said.push_back("lost"); }
+    void lineBack() override { said.push_back("back"); }
+    Keys said;
+};
+
+// Until the computer sends, or the line hangs up.
+struct WaitForLine : Activity {
+    bool done() const override { return sending || lost; }
+    bool readsLine() const override { return true; }
+    void onLineData() override { sending = true; }
+    void onLineLost() override { lost = true; }
+    bool sending = false, lost = false;
+};
+
+struct LineRig {
+    LineRig() { EXPECT_TRUE(line.open(device.path(), {})); }
+    SignalWatch signals;
+    SwitchableLine device;
+    LineEvents events;
+    LineWatch line{signals.endingDescriptor(), &events};
+    EventLoop loop{signals, nullptr, &line, nullptr};
+    std::string transcript;
+    LogFile log;
+    PlotSession session{line.link(), log};
+};
+
+// Lost in the middle of a run: the run ends at once with every byte it
+// had; the device is looked for about once a second and, once back, read.
+TEST(LineWatch, ALostLineEndsTheRunAndIsOpenedAgainWhenItReturns) {
+    LineRig rig;
+    rig.log.openMemory(rig.transcript);
+    ASSERT_TRUE(rig.session.createPage());
+    Clock::time_point pulled;
+    std::thread computer([&] {
+        // The reply shows the plotter has taken every byte before it.
+        rig.device.pair().writeMaster("PA1,1;OI;");
+        EXPECT_EQ(rig.device.pair().readMasterUntil("\r\n", 10s), "7470A\r\n");
+        pulled = Clock::now();
+        rig.device.pullOut();
+    });
+    PlotRun run(rig.session, rig.line);
+    EXPECT_EQ(rig.loop.run(run), 0);
+    computer.join();
+    EXPECT_LT(Clock::now() - pulled, 2s) << "the run waited for silence";
+    EXPECT_EQ(run.end().instructions, 2);
+    EXPECT_EQ(rig.transcript, "PA1,1;OI;");
+    EXPECT_EQ(rig.events.said, Keys{"lost"});
+    EXPECT_TRUE(rig.line.lost());
+
+    rig.device.plugIn();
+    const auto plugged = Clock::now();
+    struct UntilBack : WaitForLine {
+        explicit UntilBack(LineWatch& line) : line(line) {}
+        bool done() const override { return !line.lost(); }
+        LineWatch& line;
+    } untilBack(rig.line);
+    EXPECT_EQ(rig.loop.run(untilBack), 0);
+    EXPECT_LT(Clock::now() - plugged, 2500ms) << "not looked for about once a second";
+    EXPECT_EQ(rig.events.said, (Keys{"lost", "back"}));
+    ASSERT_TRUE(rig.device.pair().writeMaster("PA2,2;"));
+    WaitForLine waiting;
+    EXPECT_EQ(rig.loop.run(waiting), 0);
+    EXPECT_TRUE(waiting.sending);
+}
+
+// The transcript shows where the run's chunks ended: a record follows the
+// chunk that held its instruction. A chunk ends at 256 bytes and 100 ms
+// after its latest byte; the run, after a read's whole time of silence.
+TEST(PlotRun, ChunksEndWhereTheLineReadsEndThemAndSilenceEndsTheRun) {
+    LineRig rig;
+    rig.log.openMemory(rig.transcript);
+    ASSERT_TRUE(rig.session.createPage());
+    std::string full = "ZZ;";
+    while (full.size() < 300)
+        full += "PA1,1;";
+    std::string cut = "ZZ;PA1", rest = "00,100;";
+    Clock::time_point lastSent;
+    std::thread computer([&] {
+        for (const std::string* part : {&full, &cut, &rest}) {
+            rig.device.pair().writeMaster(*part);
+            lastSent = Clock::now();
+            std::this_thread::sleep_for(400ms);
+        }
+    });
+    PlotRun run(rig.session, rig.line);
+    EXPECT_EQ(rig.loop.run(run), 0);
+    computer.join();
+    // The last chunk ends 100 ms after its byte, then a whole read passes.
+    const auto silence = Clock::now() - lastSent;
+    EXPECT_GE(silence, std::chrono::milliseconds(transcript::runEndingSilenceMs + 100));
+    EXPECT_LT(silence, std::chrono::milliseconds(transcript::runEndingSilenceMs) + 1500ms);
+    const std::string record = transcript::unknownRecord("ZZ");
+    EXPECT_EQ(rig.transcript,
+              full.substr(0, 256) + record + full.substr(256) + cut + record + rest);
+    EXPECT_EQ(run.end().instructions, 50 + 3);
+    EXPECT_EQ(run.end().ignored, 2);
+}
+
+// What the operator types at a prompt: echoed, Backspace takes the last
+// character back, the line stops short of the screen's edge, Enter ends it.
+TEST(TypedLine, EchoesTakesBackStopsAtTheEdgeAndEndsAtEnter) {
+    struct NarrowScreen : Screen {
+        void clearConsole() override {}
+        void setConsoleColour(int, int) override {}
+        void moveCursor(int column, int) override { at = column; }
+        void printText(std::string_view text) override {
+            shown.replace(size_t(at), text.size(), text);
+            at += int(text.size());
+        }
+        void printLine(std::string_view text) override { printText(text), ended = true; }
+        int bufferWidth() const override { return 6; }
+        int bufferHeight() const override { return 1; }
+        int cursorRow() const override { return 0; }
+        int cursorColumn() const override { return at; }
+        std::string shown = "> ";
+        int at = 2;
+        bool ended = false;
+    } screen;
+    TypedLine line(screen);
+    for (const char* key : {"a", "b", "\b", "", "c", "d", "e", "f"})
+        EXPECT_FALSE(line.onKey(key));
+    EXPECT_FALSE(line.done());
+    EXPECT_EQ(line.text(), "acd");
+    EXPECT_EQ(screen.shown, "> acd");
+    line.onKey("\r");
+    EXPECT_TRUE(line.done());
+    EXPECT_TRUE(screen.ended);
+}
+
+// The session of the chosen model, with the display list a vector copy
+// needs: the 7470A ends its replies with CR and knows OS.
+TEST(PlotAssembly, MakesTheSessionOfTheChosenModelAndKeepsItsDrawingForCopies) {
+    const struct {
+        PlotterModel model;
+        std::optional<CopyFormat> vector;
+        std::string reply;
+    } setups[] = {{PlotterModel::hp7470a, CopyFormat::svg, "7470A\r24\r"},
+                  {PlotterModel::hp86b, std::nullopt, "7470A\r\n"}};
+    for (const auto& [model, vector, reply] : setups) {
+        testing::FakeLink link({"OI;OS;"});
+        LogFile log;
+        testing::TempDir dir;
+        PlotAssembly plotting({model, Paper::letter, vector, dir.path().string()}, link, log);
+        ASSERT_TRUE(plotting.preparePage());
+        plotting.session.run();
+        EXPECT_EQ(link.written, reply);
+        EXPECT_EQ(plotting.session.displayList() != nullptr, vector.has_value());
+        const PageStore::Saved saved = plotting.store.savePage(plotting.session.page());
+        EXPECT_TRUE(saved.ok);
+        EXPECT_EQ(saved.copyName, vector ? "PLOTTER_00001.SVG" : "");
+        EXPECT_EQ(std::filesystem::exists(dir.file("PLOTTER_00001.SVG")), vector.has_value());
+    }
+}
+
+} // namespace
+} // namespace plotanix
