@@ -37,8 +37,8 @@ bench: build
 	./$(BUILD)/plotanix-bench
 	tools/bench_render.sh $(BUILD)
 
-# A fuzzing campaign over both models, longer than the test suite's smoke:
-# FUZZ_SECONDS (ten minutes by default); FUZZ_MODEL=hp86b or 7470a runs one
+# A fuzzing campaign over every model, longer than the test suite's smoke:
+# FUZZ_SECONDS (ten minutes by default); FUZZ_MODEL=hp86b, 7470a or hpgl2 runs one
 # model alone. The corpus grows in $(TEST_BUILD)/fuzz-campaign between runs.
 FUZZ_SECONDS ?= 600
 FUZZ_MODEL ?=

@@ -63,6 +63,7 @@ class PictureMap {
     PictureMap(double xMax, double yMax);
     int32_t column(double x) const;
     int32_t row(double y) const;
+    double scale() const { return k_; }
 
   private:
     double k_;

@@ -14,18 +14,29 @@ namespace plotanix {
 
 class InstructionReader;
 
-class Hp7470aInput {
+// Where ParameterScanner takes its bytes.
+class ScannerInput {
   public:
     // What get() returns besides bytes 0..255.
     static constexpr int silent = -1;  // the line fell silent: the run ends
-    static constexpr int aborted = -2; // ESC.K: the instruction being read is dropped
+    static constexpr int aborted = -2; // the instruction being read is dropped
 
+    virtual int get() = 0;
+    // Gives back the byte get() returned last; it comes out of get() again.
+    virtual void unget(int byte) = 0;
+
+  protected:
+    ~ScannerInput() = default;
+};
+
+class Hp7470aInput : public ScannerInput {
+  public:
     Hp7470aInput(InstructionReader& reader, Hp7470aSerial& serial)
         : reader_(reader), serial_(serial) {}
 
-    int get();
-    // Gives back the byte get() returned last; it comes out of get() again.
-    void unget(int byte);
+    // aborted: ESC.K.
+    int get() override;
+    void unget(int byte) override;
     bool lineSilent() const;
 
   private:
@@ -52,7 +63,7 @@ bool isSeparator(int byte);
 // other byte that cannot continue them (taken), or at silence or ESC.K.
 class ParameterScanner {
   public:
-    explicit ParameterScanner(Hp7470aInput& input) : input_(input) {}
+    explicit ParameterScanner(ScannerInput& input) : input_(input) {}
 
     // The next number; false when the parameters have ended.
     bool next(double& value);
@@ -64,7 +75,7 @@ class ParameterScanner {
   private:
     double readNumber(int first);
 
-    Hp7470aInput& input_;
+    ScannerInput& input_;
     bool ended_ = false;
     bool illegal_ = false;
     bool aborted_ = false;

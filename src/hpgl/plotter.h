@@ -2,8 +2,8 @@
 // The plotter model as the session drives it. A model reads its input as
 // one stream of bytes, from its first byte to the end, asking for the next
 // byte wherever it stands (inside a number or a label); the session decides
-// when that stream ends. The HP-86B model (the default) and the HP 7470A
-// model implement it; the session does not know which it has.
+// when that stream ends. The HP-86B model (the default), the HP 7470A model
+// and the HP-GL/2 model implement it; the session does not know which it has.
 
 #include "page/page_image.h"
 
@@ -23,11 +23,12 @@ class LogFile;
 class StatusLine;
 
 // Which plotter a session behaves as: the HP-86B's own plotter (thirteen
-// instructions, plotter units one to one on the page), or a real HP 7470A
-// for any host.
-enum class PlotterModel { hp86b, hp7470a };
+// instructions, plotter units one to one on the page), a real HP 7470A for
+// any host, or an HP-GL/2 plotter for the files CAD programs write.
+enum class PlotterModel { hp86b, hp7470a, hpgl2 };
 
-// The 7470A's paper: it sets the plotter's page and its mapping onto the picture.
+// The paper of the 7470A and HP-GL/2 models: it sets the plotter's page and
+// its mapping onto the picture.
 enum class Paper { letter, a4 };
 
 // Pens 0..9, shared by both models: red in the low byte, then green, then blue.

@@ -97,6 +97,24 @@ void strokePolyline(cairo_t* cr, const ListPoint* points, uint32_t count) {
     cairo_stroke(cr);
 }
 
+// As the raster cut it to the page; its edges lie on pixel edges, not centres.
+void fillPath(cairo_t* cr, const DisplayList& list, const ListPath& path) {
+    const ListPathPoint* point = list.pathPoints().data() + path.firstPoint;
+    for (uint32_t ring = 0; ring < path.ringCount; ++ring) {
+        const uint32_t count = list.rings()[path.firstRing + ring];
+        for (uint32_t i = 0; i < count; ++i, ++point) {
+            if (i == 0)
+                cairo_move_to(cr, point->x, point->y);
+            else
+                cairo_line_to(cr, point->x, point->y);
+        }
+        cairo_close_path(cr);
+    }
+    cairo_set_fill_rule(cr, path.rule == FillRule::nonzero ? CAIRO_FILL_RULE_WINDING
+                                                           : CAIRO_FILL_RULE_EVEN_ODD);
+    cairo_fill(cr);
+}
+
 // As the raster places them: glyph origins along the turned baseline one
 // ascent below the cell's top-left, each a whole-pixel advance on. Drawn from
 // the first kept glyph so that no coordinate strays far from the page.
@@ -146,6 +164,9 @@ void paintList(cairo_t* cr, const DisplayList& list, const std::vector<CopyFace>
         }
         case ItemKind::label:
             showLabel(cr, list, list.labels()[item.first], faces, glyphs);
+            break;
+        case ItemKind::path:
+            fillPath(cr, list, list.paths()[item.first]);
             break;
         }
     }

@@ -11,10 +11,14 @@ void DisplayList::clear() {
     labels_.clear();
     faces_.clear();
     text_.clear();
+    paths_.clear();
+    rings_.clear();
+    pathPoints_.clear();
     // A page of two million lines must not hold its memory for the next page.
     items_.shrink_to_fit();
     points_.shrink_to_fit();
     text_.shrink_to_fit();
+    pathPoints_.shrink_to_fit();
 }
 
 void DisplayList::setPageSize(int32_t width, int32_t height) {
@@ -22,13 +26,13 @@ void DisplayList::setPageSize(int32_t width, int32_t height) {
     height_ = height;
 }
 
-bool DisplayList::admit(size_t textBytes) {
+bool DisplayList::admit(size_t textBytes, size_t items) {
     if (overflowed_) return false;
-    if (recorded_ >= maxItems || text_.size() + textBytes > maxTextBytes) {
+    if (recorded_ + items > maxItems || text_.size() + textBytes > maxTextBytes) {
         overflowed_ = true;
         return false;
     }
-    ++recorded_;
+    recorded_ += items;
     return true;
 }
 
@@ -82,6 +86,19 @@ bool DisplayList::addLabel(const ListLabel& label, std::string_view text, const 
     items_.push_back(
         {ItemKind::label, colour & 0xFFFFFF, static_cast<uint32_t>(labels_.size()), 1});
     labels_.push_back(kept);
+    return true;
+}
+
+bool DisplayList::addPath(PathView path, Colour colour) {
+    if (path.rings.empty()) return !overflowed_;
+    if (!admit(0, path.points.size())) return false;
+    items_.push_back({ItemKind::path, colour & 0xFFFFFF, static_cast<uint32_t>(paths_.size()), 1});
+    paths_.push_back({static_cast<uint32_t>(pathPoints_.size()),
+                      static_cast<uint32_t>(rings_.size()),
+                      static_cast<uint32_t>(path.rings.size()), path.rule});
+    rings_.insert(rings_.end(), path.rings.begin(), path.rings.end());
+    for (const PathPoint& p : path.points)
+        pathPoints_.push_back({static_cast<float>(p.x), static_cast<float>(p.y)});
     return true;
 }
 

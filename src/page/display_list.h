@@ -1,12 +1,14 @@
 #pragma once
 // What was drawn on the page since it was last cleared, in picture
 // coordinates (pixel centres, row 0 at the top), for copies of the page at
-// other resolutions: polylines, filled boxes and labels, in drawing order.
-// Lines are kept as the raster clipped them; connected lines of one colour
-// share one polyline. Bounded: past maxItems (or maxTextBytes of label text)
-// the list stops growing and is marked overflowed.
+// other resolutions: polylines, filled boxes, labels and filled paths, in
+// drawing order. Lines are kept as the raster clipped them; connected lines
+// of one colour share one polyline. Bounded: past maxItems (a path's every
+// point counts as one) or maxTextBytes of label text the list stops growing
+// and is marked overflowed.
 
 #include "page/page_image.h"
+#include "page/path_fill.h"
 
 #include <array>
 #include <cstddef>
@@ -45,12 +47,23 @@ struct ListBox {
     int32_t width = 0, height = 0; // clipped to the page, both > 0
 };
 
-enum class ItemKind : uint8_t { polyline, box, label };
+// A filled area as the raster cut it to the page: ringCount rings from
+// firstRing in DisplayList::rings(), their points in turn from firstPoint.
+struct ListPath {
+    uint32_t firstPoint = 0, firstRing = 0, ringCount = 0;
+    FillRule rule = FillRule::evenOdd;
+};
+
+struct ListPathPoint {
+    float x = 0, y = 0; // picture coordinates, pixel edges on whole numbers
+};
+
+enum class ItemKind : uint8_t { polyline, box, label, path };
 
 struct ListItem {
     ItemKind kind = ItemKind::polyline;
     Colour colour = 0;
-    uint32_t first = 0; // polyline: first point; box, label: index in its table
+    uint32_t first = 0; // polyline: first point; box, label, path: index in its table
     uint32_t count = 0; // polyline: points (at least 2); otherwise 1
 };
 
@@ -68,9 +81,10 @@ class DisplayList {
     bool addBox(const ListBox& box, Colour colour);
     bool addLabel(const ListLabel& label, std::string_view text, const LabelFace& face,
                   Colour colour);
+    bool addPath(PathView path, Colour colour);
 
     bool overflowed() const { return overflowed_; }
-    size_t recorded() const { return recorded_; } // lines, boxes and labels kept
+    size_t recorded() const { return recorded_; } // items kept, a path's points each
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     const std::vector<ListItem>& items() const { return items_; }
@@ -78,12 +92,15 @@ class DisplayList {
     const std::vector<ListBox>& boxes() const { return boxes_; }
     const std::vector<ListLabel>& labels() const { return labels_; }
     const std::vector<LabelFace>& faces() const { return faces_; }
+    const std::vector<ListPath>& paths() const { return paths_; }
+    const std::vector<uint32_t>& rings() const { return rings_; }
+    const std::vector<ListPathPoint>& pathPoints() const { return pathPoints_; }
     std::string_view text(const ListLabel& label) const {
         return std::string_view(text_).substr(label.textStart, label.textLength);
     }
 
   private:
-    bool admit(size_t textBytes);
+    bool admit(size_t textBytes, size_t items = 1);
     uint32_t faceIndex(const LabelFace& face);
 
     int32_t width_ = 800, height_ = 600;
@@ -95,6 +112,9 @@ class DisplayList {
     std::vector<ListLabel> labels_;
     std::vector<LabelFace> faces_;
     std::string text_;
+    std::vector<ListPath> paths_;
+    std::vector<uint32_t> rings_;
+    std::vector<ListPathPoint> pathPoints_;
 };
 
 } // namespace plotanix

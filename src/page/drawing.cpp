@@ -55,6 +55,8 @@ struct Drawing::State {
     std::vector<Derived> derived;
     CoverageMask mask;                     // kept between labels to spare the allocation
     std::optional<LabelFace> recordedFace; // the selected font, for the display list
+    Path clippedPath;                      // fillPath's work, kept to spare the allocations
+    FillWork fillWork;
 
     void applyColour(Colour colour) {
         if (colour == appliedColour) return;
@@ -432,6 +434,32 @@ void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float
     renderMask(s, *rotated, visible, x, y, text);
     blendMask(s, visible);
     if (record_) recordLabel(*record_, s, *rotated, visible, x, y, text);
+}
+
+namespace {
+
+struct RowWriter : SpanSink {
+    explicit RowWriter(const Drawing::State& s) : s(s) {}
+    void span(int32_t row, int32_t first, int32_t end) override {
+        s.writeRow(first, row, end - first);
+    }
+    const Drawing::State& s;
+};
+
+} // namespace
+
+void Drawing::fillPath(PathView path, PixelRect clip) {
+    if (!state_) return;
+    State& s = *state_;
+    s.applyColour(s.frontColour);
+    clip = {std::max(clip.left, 0), std::max(clip.top, 0),
+            std::min<int32_t>(clip.right, s.target->width),
+            std::min<int32_t>(clip.bottom, s.target->height)};
+    clipPath(path, clip, s.clippedPath, s.fillWork);
+    if (s.clippedPath.rings.empty()) return;
+    RowWriter writer(s);
+    fillSpans(s.clippedPath.view(), clip, s.fillWork, writer);
+    if (record_) record_->addPath(s.clippedPath.view(), s.frontColour);
 }
 
 } // namespace plotanix

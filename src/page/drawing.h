@@ -4,6 +4,7 @@
 // flow; it is "open" between beginDrawing and endDrawing.
 
 #include "page/page_image.h"
+#include "page/path_fill.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,9 @@ class Drawing {
     // Both clip to the image; nothing outside the pixel store is written.
     void fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour);
     void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+    // An area in the front colour (picture coordinates, see path_fill.h),
+    // where it lies within clip and the image; recorded as a filled path.
+    void fillPath(PathView path, PixelRect clip);
 
     // Label text. Without a selected font (or with nullptr) measuring uses
     // a fixed 8 x 16 cell and drawRotatedText draws nothing. Selecting

@@ -43,15 +43,35 @@ bool finite(PlotPoint p) {
 
 void LinePattern::select(int pattern, double period) {
     const bool dashed = pattern >= 1 && pattern <= 6;
-    pattern_ = pattern == 0 || (dashed && std::isfinite(period) && period >= shortestPeriod)
-                   ? pattern
-                   : solid;
+    pattern_ =
+        pattern == 0 || (dashed && std::isfinite(period) && period >= shortest_) ? pattern : solid;
     period_ = pattern_ > 0 ? period : 0;
+    const std::span<const double> parts = layout(pattern_);
+    std::copy(parts.begin(), parts.end(), parts_.begin());
+    partCount_ = parts.size();
+    adaptive_ = false;
+    reset();
+}
+
+void LinePattern::selectLayout(std::span<const double> parts, double period, bool adaptive) {
+    partCount_ = std::min(parts.size(), maxParts);
+    std::copy_n(parts.begin(), partCount_, parts_.begin());
+    bool sound = true;
+    double total = 0;
+    for (size_t i = 0; i < partCount_; ++i) {
+        sound = sound && std::isfinite(parts_[i]) && parts_[i] >= 0;
+        total += parts_[i];
+    }
+    // Adaptive periods are checked per vector.
+    const bool periodFits = std::isfinite(period) && (adaptive || period >= shortest_);
+    pattern_ = sound && total > 0 && periodFits ? custom : solid;
+    period_ = pattern_ == custom ? period : 0;
+    adaptive_ = adaptive;
     reset();
 }
 
 void LinePattern::setClip(const PlotBox& box) {
-    const PlotBox reach;
+    const PlotBox& reach = reach_;
     const auto keep = [](double v, double lo, double hi) {
         return std::isfinite(v) ? std::clamp(v, lo, hi) : v < 0 ? lo : hi;
     };
@@ -75,25 +95,36 @@ void LinePattern::stroke(PlotPoint from, PlotPoint to, PieceSink& sink) {
     }
     const PlotPoint step = to - from;
     const double length = std::hypot(step.x, step.y);
+    double period = period_;
+    if (adaptive_) {
+        // Whole periods along this vector, from its start.
+        period = length / std::max(1.0, std::round(length / period_));
+        phase_ = 0;
+        if (!(period >= shortest_)) {
+            const PlotPoint ends[] = {from, to};
+            if (clip_.mayTouch(ends)) sink.piece(from, to);
+            return;
+        }
+    }
     double t0 = 0, t1 = 0;
     if (length > 0 && clipSpan(clip_, from, step, t0, t1))
-        walk(from + step * t0, step * (1 / length), t0 * length, (t1 - t0) * length, sink);
-    phase_ = std::fmod(phase_ + length, period_);
+        walk(from + step * t0, step * (1 / length), t0 * length, (t1 - t0) * length, period, sink);
+    phase_ = std::fmod(phase_ + length, period);
 }
 
 // Emits the pen-down pieces of the visible stretch, length long, that begins
 // skipped into the vector at from. Distances count from there, so that they
 // stay small whatever the coordinates.
-void LinePattern::walk(PlotPoint from, PlotPoint unit, double skipped, double length,
+void LinePattern::walk(PlotPoint from, PlotPoint unit, double skipped, double length, double period,
                        PieceSink& sink) {
-    const std::span<const double> parts = layout(pattern_);
+    const std::span<const double> parts(parts_.data(), partCount_);
     const double start = 0, end = length;
     // Where, relative to from, the period holding from begins.
-    double periodStart = -std::fmod(phase_ + skipped, period_);
+    double periodStart = -std::fmod(phase_ + skipped, period);
     size_t part = 0;
     double partStart = periodStart;
     while (partStart <= end) {
-        const double partEnd = partStart + parts[part] * period_;
+        const double partEnd = partStart + parts[part] * period;
         if (part % 2 == 0) {
             const double a = std::max(partStart, start), b = std::min(partEnd, end);
             const bool dot = parts[part] == 0;
@@ -104,7 +135,7 @@ void LinePattern::walk(PlotPoint from, PlotPoint unit, double skipped, double le
         partStart = partEnd;
         if (++part == parts.size()) {
             part = 0;
-            periodStart += period_;
+            periodStart += period;
             partStart = periodStart; // no drift from summing the parts
         }
     }

@@ -6,6 +6,10 @@
 
 #include "page/plot_geometry.h"
 
+#include <array>
+#include <cstddef>
+#include <span>
+
 namespace plotanix {
 
 // Receives the visible pieces; a dot comes as from == to.
@@ -20,6 +24,10 @@ class PieceSink {
 class LinePattern {
   public:
     static constexpr int solid = -1;
+    // What pattern() says of a layout given by selectLayout.
+    static constexpr int custom = 100;
+    // The most parts a layout may have.
+    static constexpr size_t maxParts = 20;
     // Periods shorter than this (a quarter millimetre, under a pixel of the
     // page) draw solid: dashes would merge anyway, and the work stays bounded.
     static constexpr double shortestPeriod = 10;
@@ -27,21 +35,37 @@ class LinePattern {
     // LT n,length: n in 0..6 (others draw solid); the period in plotter units.
     // 0 puts a dot at each end point; 1-6 are the dash layouts.
     void select(int pattern, double period);
+    // A layout of the caller's, in fractions of the period as above, adding
+    // up to 1 (parts past maxParts are dropped; none draws solid).
+    // Adaptive: each vector holds a whole number of periods, the period
+    // stretched or shrunk to fit, and starts its own pattern.
+    void selectLayout(std::span<const double> parts, double period, bool adaptive);
     int pattern() const { return pattern_; }
     void reset() { phase_ = 0, fresh_ = true; }
 
     // Pieces wholly outside the box (the soft-clip window) are not produced,
     // and the pattern only walks the part of a vector inside it.
-    // The box is kept within the default one, which bounds the walk.
+    // The box is kept within the reach (the default box unless set), which
+    // bounds the walk.
     void setClip(const PlotBox& box);
+    // For a page of another size: periods under shortest (a pixel of it)
+    // draw solid, and the clip may reach as far as reach. Takes effect with
+    // the next select and setClip.
+    void setScale(double shortest, const PlotBox& reach) { shortest_ = shortest, reach_ = reach; }
 
     void stroke(PlotPoint from, PlotPoint to, PieceSink& sink);
 
   private:
-    void walk(PlotPoint from, PlotPoint unit, double skipped, double length, PieceSink& sink);
+    void walk(PlotPoint from, PlotPoint unit, double skipped, double length, double period,
+              PieceSink& sink);
 
     int pattern_ = solid;
+    std::array<double, maxParts> parts_{};
+    size_t partCount_ = 0;
+    bool adaptive_ = false;
     double period_ = 0;
+    double shortest_ = shortestPeriod;
+    PlotBox reach_;
     double phase_ = 0; // how far into the period the next vector starts
     bool fresh_ = true;
     PlotBox clip_;

@@ -1,7 +1,8 @@
-// libFuzzer entry: any byte stream must run through either plotter model
+// libFuzzer entry: any byte stream must run through every plotter model
 // without a crash, a sanitizer report or a hang, and every byte must reach
-// the transcript. PLOTANIX_FUZZ_MODEL (hp86b or 7470a) pins the model, for
-// measuring one alone; at the end the executions per model are printed.
+// the transcript. PLOTANIX_FUZZ_MODEL (hp86b, 7470a or hpgl2) pins the
+// model, for measuring one alone; at the end the executions per model are
+// printed.
 
 #include "fuzz/plot_one_input.h"
 
@@ -13,12 +14,13 @@ namespace {
 
 using plotanix::PlotterModel;
 
+using plotanix::testing::fuzzedModelNames;
+
 struct Executions {
-    long hp86b = 0;
-    long hp7470a = 0;
+    long count[std::size(fuzzedModelNames)] = {};
     ~Executions() {
-        std::fprintf(stderr, "stat::executions_hp86b: %ld\nstat::executions_7470a: %ld\n", hp86b,
-                     hp7470a);
+        for (size_t i = 0; i < std::size(count); ++i)
+            std::fprintf(stderr, "stat::executions_%s: %ld\n", fuzzedModelNames[i], count[i]);
     }
 };
 
@@ -29,16 +31,16 @@ int pinned = -1; // -1: the input picks; otherwise the PlotterModel
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (const char* model = std::getenv("PLOTANIX_FUZZ_MODEL")) {
-        if (std::strcmp(model, "hp86b") == 0) pinned = static_cast<int>(PlotterModel::hp86b);
-        if (std::strcmp(model, "7470a") == 0) pinned = static_cast<int>(PlotterModel::hp7470a);
+        for (size_t i = 0; i < std::size(fuzzedModelNames); ++i)
+            if (std::strcmp(model, fuzzedModelNames[i]) == 0) pinned = static_cast<int>(i);
     }
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plotanix::testing::FuzzInput input = plotanix::testing::decodeFuzzInput(data, size);
-    if (pinned >= 0) input.model = static_cast<PlotterModel>(pinned);
-    ++(input.model == PlotterModel::hp7470a ? executions.hp7470a : executions.hp86b);
+    if (pinned >= 0) input.model = plotanix::testing::fuzzedModels[pinned];
+    ++executions.count[static_cast<size_t>(input.model)];
     const size_t written =
         plotanix::testing::plotOneInput(input.model, input.stream, input.chunkSize);
     // Records for unrecognised instructions come on top of the received bytes.

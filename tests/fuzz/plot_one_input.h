@@ -6,10 +6,16 @@
 #include "support/in_process_plot.h"
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string_view>
 
 namespace plotanix::testing {
+
+// The models, in the order of PlotterModel; the fuzzer's first byte picks one.
+inline constexpr PlotterModel fuzzedModels[] = {PlotterModel::hp86b, PlotterModel::hp7470a,
+                                                PlotterModel::hpgl2};
+inline constexpr const char* fuzzedModelNames[] = {"hp86b", "7470a", "hpgl2"};
 
 // Runs the stream through the model as at power-on, handed over in reads of
 // chunkSize bytes, until the line falls silent. Returns the size of the
@@ -19,8 +25,8 @@ inline size_t plotOneInput(PlotterModel model, std::string_view stream, size_t c
     // restarted for each input: a new page costs more than most inputs'
     // plotting, and what is checked (no fault, every byte kept) does not
     // depend on the picture.
-    static std::unique_ptr<InProcessPlot> plots[2];
-    std::unique_ptr<InProcessPlot>& plot = plots[model == PlotterModel::hp7470a ? 1 : 0];
+    static std::unique_ptr<InProcessPlot> plots[std::size(fuzzedModels)];
+    std::unique_ptr<InProcessPlot>& plot = plots[static_cast<size_t>(model)];
     if (!plot) plot = std::make_unique<InProcessPlot>(nullptr, model);
     plot->session.restartPlotter();
     plot->link.written.clear();
@@ -35,8 +41,8 @@ inline size_t plotOneInput(PlotterModel model, std::string_view stream, size_t c
     return kept.size();
 }
 
-// A fuzzer's input: the first byte picks the model (its lowest bit) and the
-// size of the line's reads, so that records land between chunks in
+// A fuzzer's input: the first byte picks the model (its remainder by three)
+// and the size of the line's reads, so that records land between chunks in
 // different places; the rest is the stream.
 struct FuzzInput {
     PlotterModel model;
@@ -46,7 +52,7 @@ struct FuzzInput {
 
 inline FuzzInput decodeFuzzInput(const uint8_t* data, size_t size) {
     const uint8_t first = size > 0 ? data[0] : 0;
-    return {(first & 1) != 0 ? PlotterModel::hp7470a : PlotterModel::hp86b, size_t{1} + first / 2u,
+    return {fuzzedModels[first % std::size(fuzzedModels)], size_t{1} + first / 3u,
             std::string_view(reinterpret_cast<const char*>(data), size).substr(size > 0 ? 1 : 0)};
 }
 

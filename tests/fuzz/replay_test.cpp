@@ -1,5 +1,5 @@
 // Replays every input the fuzzer ever failed on, and the real streams it
-// starts from, as ordinary tests: each whole through both models, and each
+// starts from, as ordinary tests: each whole through every model, and each
 // as the fuzzer reads it (its first byte picking the model).
 
 #include "fuzz/plot_one_input.h"
@@ -22,7 +22,7 @@ void replayAll(const fs::path& dir) {
         if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
         const std::string bytes = plotanix::testing::readFile(entry.path().string());
         SCOPED_TRACE(entry.path().string());
-        for (PlotterModel model : {PlotterModel::hp86b, PlotterModel::hp7470a})
+        for (PlotterModel model : plotanix::testing::fuzzedModels)
             EXPECT_GE(plotOneInput(model, bytes, 256), bytes.size());
         const auto input = plotanix::testing::decodeFuzzInput(
             reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

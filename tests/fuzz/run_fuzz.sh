@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# A bounded fuzzing run over the whole in-process plotting path, both models.
+# A bounded fuzzing run over the whole in-process plotting path, every model.
 # usage: run_fuzz.sh FUZZER WORKDIR SECONDS SEED...
-# Each seed (a file, or the files of a folder) starts the corpus twice: once
-# for each model, as the fuzz target reads an input's first byte. With
+# Each seed (a file, or the files of a folder) starts the corpus three times:
+# once for each model, as the fuzz target reads an input's first byte. With
 # PLOTANIX_FUZZ_MODEL set the target runs that model alone.
 set -euo pipefail
 fuzzer=$1 work=$2 seconds=$3
@@ -11,9 +11,10 @@ mkdir -p "$work/corpus" "$work/artifacts"
 seed() {
     local name
     name=$(basename "$1")
-    # 0xFE: the HP-86B model, 0xFF: the 7470A; reads of 128 bytes.
-    { printf '\376'; cat "$1"; } >"$work/corpus/hp86b-$name"
-    { printf '\377'; cat "$1"; } >"$work/corpus/7470a-$name"
+    # 0xFC: the HP-86B model, 0xFD: the 7470A, 0xFE: HP-GL/2; reads of 85 bytes.
+    { printf '\374'; cat "$1"; } >"$work/corpus/hp86b-$name"
+    { printf '\375'; cat "$1"; } >"$work/corpus/7470a-$name"
+    { printf '\376'; cat "$1"; } >"$work/corpus/hpgl2-$name"
 }
 for seeds in "$@"; do
     [ -e "$seeds" ] || { echo "missing seed corpus: $seeds"; exit 1; }
@@ -33,9 +34,9 @@ if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_le
     exit 1
 fi
 grep -E '^stat::|cov: ' "$work/fuzz.log" | tail -n 8
-# Both models must have run (unless one was pinned).
+# Every model must have run (unless one was pinned).
 if [ -z "${PLOTANIX_FUZZ_MODEL:-}" ]; then
-    for model in hp86b 7470a; do
+    for model in hp86b 7470a hpgl2; do
         grep -Eq "^stat::executions_$model: [1-9]" "$work/fuzz.log" ||
             { echo "the $model model was never run"; exit 1; }
     done

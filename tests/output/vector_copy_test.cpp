@@ -61,32 +61,14 @@ int strays(const Ink& one, const Ink& other) {
     return count;
 }
 
-class DemoPage : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(testing::labelFont());
-        plot.session.keepDisplayList(true);
-        plot.session.blankPage();
-        plot.run(testing::readFile(PLOTANIX_SOURCE_DIR "/tools/demo_drawing.hpgl"));
-    }
-    bool write(const std::string& name, CopyFormat format, int scale = 1) {
-        return writePageCopy(list(), dir.file(name), format, scale, reason);
-    }
-    bool run(const std::string& command) {
-        return std::system(("cd " + dir.path().string() + " && " + command).c_str()) == 0;
-    }
-    const DisplayList& list() { return *plot.session.displayList(); }
-
-    testing::InProcessPlot plot;
-    testing::TempDir dir;
-    std::string reason;
-};
-
-TEST_F(DemoPage, EveryFormatLandsOnTheRasterWithinOnePixel) {
+// Every format of the list's copy, rasterised again by other programs,
+// lands on the page's raster within one pixel.
+void expectCopiesOnTheRaster(const PageImage& page, const DisplayList& list,
+                             const testing::TempDir& dir) {
     Ink raster(800 * 600);
     for (int y = 0; y < 600; ++y)
         for (int x = 0; x < 800; ++x)
-            mark(raster, x, y, plot.page().pixel(x, y));
+            mark(raster, x, y, page.pixel(x, y));
     const std::tuple<CopyFormat, int, std::string, std::string> cases[] = {
         // format, scale, file, command rasterising it into copy.png
         {CopyFormat::svg, 1, "page.svg", "rsvg-convert -o copy.png page.svg"},
@@ -98,10 +80,47 @@ TEST_F(DemoPage, EveryFormatLandsOnTheRasterWithinOnePixel) {
     };
     for (const auto& [format, scale, name, rasterise] : cases) {
         SCOPED_TRACE(name + std::to_string(scale));
-        ASSERT_TRUE(write(name, format, scale) && run(rasterise)) << reason;
+        std::string reason;
+        ASSERT_TRUE(writePageCopy(list, dir.file(name), format, scale, reason)) << reason;
+        ASSERT_EQ(std::system(("cd " + dir.path().string() + " && " + rasterise).c_str()), 0);
         const Ink copy = inkOfPng(dir.file("copy.png"), scale);
         EXPECT_EQ(strays(raster, copy) + strays(copy, raster), 0);
     }
+}
+
+class DemoPage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(testing::labelFont());
+        plot.session.keepDisplayList(true);
+        plot.session.blankPage();
+        plot.run(testing::readFile(PLOTANIX_SOURCE_DIR "/tools/demo_drawing.hpgl"));
+    }
+    bool write(const std::string& name, CopyFormat format, int scale = 1) {
+        return writePageCopy(list(), dir.file(name), format, scale, reason);
+    }
+    const DisplayList& list() { return *plot.session.displayList(); }
+
+    testing::InProcessPlot plot;
+    testing::TempDir dir;
+    std::string reason;
+};
+
+TEST_F(DemoPage, EveryFormatLandsOnTheRasterWithinOnePixel) {
+    expectCopiesOnTheRaster(plot.page(), list(), dir);
+}
+
+TEST(FilledPage, FillsAndWideLinesLandOnTheRasterWithinOnePixel) {
+    testing::InProcessPlot plot(nullptr, PlotterModel::hpgl2);
+    plot.session.keepDisplayList(true);
+    plot.session.blankPage();
+    // Squares with holes by either rule, a wedge, and a wide path with round ends.
+    const std::string holed =
+        "PR;PD4000,0,0,4000,-4000,0,0,-4000;PU1000,1000;PD2000,0,0,2000,-2000,0,0,-2000;PM2;PU;";
+    plot.run("PA500,500;PM0;" + holed + "FP;PA5000,500;PM0;" + holed + "FP1;" +
+             "PA8000,6000;WG1500,30,270;PW3;LA1,4,2,4;PA500,6000;PD4000,7000,6000,5000;");
+    testing::TempDir dir;
+    expectCopiesOnTheRaster(plot.page(), *plot.session.displayList(), dir);
 }
 
 // writePageCopy's result in a child (so the file size limit stays there); -1 if it failed.
