@@ -10,6 +10,10 @@
 
 namespace plotanix {
 
+// How the line paces the two ends: not at all, by the XON and XOFF bytes, or
+// by the RTS and CTS wires.
+enum class FlowControl { none, xonxoff, rtscts };
+
 class ByteLink {
   public:
     virtual ~ByteLink() = default;
@@ -31,6 +35,10 @@ class ByteLink {
         (void)delayMs;
         return writeSerial(bytes);
     }
+    // The host asked the plotter for this flow control (the 7470A's ESC.H
+    // and ESC.@); none gives the line back the flow control it was set up
+    // with.
+    virtual void requestFlowControl(FlowControl flow) { (void)flow; }
 };
 
 class StatusLine {

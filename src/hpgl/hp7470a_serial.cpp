@@ -42,6 +42,9 @@ void Hp7470aSerial::execute(char command, const std::vector<int32_t>& parameters
         break;
     case '@':
         configuration_ = parameters;
+        // Bit 0 of the second value: the hardwire handshake.
+        hardwire_ = (parameterAt(parameters, 1, 0) & 1) != 0;
+        askFlowControl();
         break;
     case 'B':
     case 'L':
@@ -124,6 +127,9 @@ void Hp7470aSerial::setHandshake(int mode, const std::vector<int32_t>& parameter
         if (c != 0) acknowledgement_.push_back(static_cast<char>(c));
     }
     handshake_ = parameters.empty() ? 0 : mode;
+    // ESC.H without an enquiry character is the XON/XOFF handshake.
+    xonXoff_ = handshake_ == 1 && enquiry_ == 0;
+    askFlowControl();
 }
 
 void Hp7470aSerial::resetHandshake() {
@@ -132,6 +138,17 @@ void Hp7470aSerial::resetHandshake() {
     enquiry_ = 0;
     acknowledgement_.clear();
     ioError_ = noIoError;
+    xonXoff_ = false;
+    askFlowControl();
+}
+
+// The plotter always has room, so the handshake only needs the line to
+// carry it: the host's XON and XOFF taken as flow control, or RTS up while
+// data is taken.
+void Hp7470aSerial::askFlowControl() {
+    link_.requestFlowControl(hardwire_  ? FlowControl::rtscts
+                             : xonXoff_ ? FlowControl::xonxoff
+                                        : FlowControl::none);
 }
 
 bool Hp7470aSerial::takesWatched(int byte) {

@@ -61,6 +61,7 @@ class Hp7470aSerial {
     void setOutputMode(const std::vector<int32_t>& parameters);
     void setHandshake(int mode, const std::vector<int32_t>& parameters);
     void resetHandshake();
+    void askFlowControl();
     // An ASCII code parameter, or fallback when omitted or out of range.
     int32_t asciiParameter(const std::vector<int32_t>& parameters, size_t index, int32_t fallback);
     bool takesWatched(int byte);
@@ -94,6 +95,9 @@ class Hp7470aSerial {
     int32_t blockSize_ = 80;
     int32_t enquiry_ = 0;
     std::string acknowledgement_;
+    // The handshakes the line carries: ESC.H's XON/XOFF and ESC.@'s hardwire.
+    bool xonXoff_ = false;
+    bool hardwire_ = false;
     // ESC.@ and ESC.N, kept though nothing here depends on them.
     std::vector<int32_t> configuration_;
     std::vector<int32_t> extendedMode_;

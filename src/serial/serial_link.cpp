@@ -98,6 +98,23 @@ bool waitReadable(int fd, int interruptFd, int timeoutMs, bool& hangUp) {
     return true;
 }
 
+// The plotter keeps up with any host, so it never sends XOFF while it reads
+// on; XON and XOFF from the host pause its replies and are taken by the
+// driver, never handed over as data.
+void setFlowFlags(termios& tio, FlowControl flow) {
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    if (flow == FlowControl::xonxoff) tio.c_iflag |= IXON | IXOFF;
+    if (flow == FlowControl::rtscts) tio.c_cflag |= CRTSCTS;
+}
+
+// RTS is asserted while the plotter takes data when the host watches it,
+// and held off otherwise; a pseudo-terminal has no modem lines and refuses.
+void setRts(int fd, FlowControl flow) {
+    const int rts = TIOCM_RTS;
+    ioctl(fd, flow == FlowControl::rtscts ? TIOCMBIS : TIOCMBIC, &rts);
+}
+
 // glibc reports EINVAL when a device keeps its own character size or parity
 // and nothing else changed; a pseudo-terminal always does (it has no
 // character format). Accept the line if everything else took hold.
@@ -120,16 +137,6 @@ ReadTiming::ReadTiming(Clock::time_point start, int maxCount)
 
 void ReadTiming::byteArrived(Clock::time_point now) {
     deadline_ = std::min(total_, now + milliseconds(readIntervalMs));
-}
-
-std::string describeLine(const LineSettings& settings) {
-    static constexpr char parityLetters[] = {'N', 'E', 'O', 'M', 'S'};
-    std::string text = std::to_string(settings.baud) + " " + std::to_string(settings.dataBits) +
-                       parityLetters[static_cast<int>(settings.parity)] +
-                       std::to_string(settings.stopBits);
-    if (settings.flow == FlowControl::xonxoff) text += " xonxoff";
-    if (settings.flow == FlowControl::rtscts) text += " rtscts";
-    return text;
 }
 
 bool applyLineSettings(termios& tio, const LineSettings& settings) {
@@ -157,14 +164,12 @@ bool applyLineSettings(termios& tio, const LineSettings& settings) {
         break;
     }
     // A byte with a framing or parity error arrives marked, not as a NUL
-    // that would reach the plotter as data.
-    tio.c_iflag |= PARMRK;
-    if (settings.parity != Parity::none) tio.c_iflag |= INPCK;
+    // or a garbled byte that would reach the plotter as data. Input checking
+    // is on without a parity bit too: without it the drivers and the line
+    // discipline pass a byte with a framing error on unmarked.
+    tio.c_iflag |= PARMRK | INPCK;
     if (settings.stopBits == 2) tio.c_cflag |= CSTOPB;
-    // The plotter keeps up with any host, so it never sends XOFF while it
-    // reads on; XON and XOFF from the host pause its replies.
-    if (settings.flow == FlowControl::xonxoff) tio.c_iflag |= IXON | IXOFF;
-    if (settings.flow == FlowControl::rtscts) tio.c_cflag |= CRTSCTS;
+    setFlowFlags(tio, settings.flow);
     return true;
 }
 
@@ -201,10 +206,23 @@ size_t MarkedInput::decode(uint8_t* bytes, size_t count) {
     return out;
 }
 
+std::string openErrorReason(int error) {
+    switch (error) {
+    case EBUSY:
+        return "in use by another program";
+    case unsupportedSpeed:
+        return "unsupported speed";
+    case unsupportedFraming:
+        return "unsupported framing (data bits, parity or stop bits)";
+    case ENOTTY:
+        return "not a serial device";
+    default:
+        return std::strerror(error);
+    }
+}
+
 std::vector<std::string> explainOpenError(const std::string& device, int error) {
-    if (error == EBUSY) return {device + ": in use by another program"};
-    if (error == ENOTTY) return {device + ": not a serial device"};
-    std::vector<std::string> lines = {device + ": " + std::strerror(error)};
+    std::vector<std::string> lines = {device + ": " + openErrorReason(error)};
     struct stat info {};
     if (error != EACCES || ::stat(device.c_str(), &info) != 0) return lines;
     const group* owner = ::getgrgid(info.st_gid);
@@ -218,8 +236,34 @@ SerialLink::~SerialLink() {
     closeSerialPort();
 }
 
+namespace {
+
+// 0, or why the device refused: a driver that cannot do a speed either
+// refuses it or quietly keeps another, so the speed is read back.
+int applySettings(int fd, termios tio, const LineSettings& settings) {
+    const termios before = tio;
+    if (!applyLineSettings(tio, settings)) return unsupportedSpeed;
+    if (applyToDevice(fd, tio)) {
+        termios now{};
+        if (tcgetattr(fd, &now) == 0 && cfgetospeed(&now) != cfgetospeed(&tio))
+            return unsupportedSpeed;
+        return 0;
+    }
+    // Refused: the speed alone tells which part it was.
+    termios speedOnly = before;
+    makeRaw(speedOnly);
+    cfsetispeed(&speedOnly, cfgetispeed(&tio));
+    cfsetospeed(&speedOnly, cfgetospeed(&tio));
+    const int refused = applyToDevice(fd, speedOnly) ? unsupportedFraming : unsupportedSpeed;
+    tcsetattr(fd, TCSANOW, &before);
+    return refused;
+}
+
+} // namespace
+
 bool SerialLink::openSerialPort(const std::string& devicePath, const LineSettings& settings) {
     closeSerialPort();
+    settings_ = settings;
     openError_ = ENOENT;
     if (devicePath.empty() || devicePath.find('\0') != std::string::npos) return false;
     UniqueFd fd(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -235,21 +279,35 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
         openError_ = EBUSY;
         return false;
     }
-    if (!applyLineSettings(tio, settings) || !applyToDevice(fd.get(), tio)) {
-        openError_ = EINVAL;
-        return false;
-    }
+    LineSettings wanted = settings;
+    wanted.flow = flowControl();
+    openError_ = applySettings(fd.get(), tio, wanted);
+    if (openError_ != 0) return false;
     ioctl(fd.get(), TIOCEXCL);
-    if (settings.flow != FlowControl::rtscts) {
-        // RTS held off; a pseudo-terminal has no modem lines and refuses.
-        const int rts = TIOCM_RTS;
-        ioctl(fd.get(), TIOCMBIC, &rts);
-    }
+    setRts(fd.get(), wanted.flow);
     fd_ = std::move(fd);
-    openError_ = 0;
     lineLost_ = false;
+    earlierErrors_ += marks_.errors();
     marks_ = MarkedInput();
     return true;
+}
+
+FlowControl SerialLink::flowControl() const {
+    return requested_ != FlowControl::none ? requested_ : settings_.flow;
+}
+
+void SerialLink::requestFlowControl(FlowControl flow) {
+    if (flow == requested_) return;
+    requested_ = flow;
+    if (fd_) applyFlow();
+}
+
+void SerialLink::applyFlow() {
+    termios tio{};
+    if (tcgetattr(fd_.get(), &tio) != 0) return;
+    setFlowFlags(tio, flowControl());
+    applyToDevice(fd_.get(), tio);
+    setRts(fd_.get(), flowControl());
 }
 
 void SerialLink::closeSerialPort() {

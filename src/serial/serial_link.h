@@ -5,7 +5,9 @@
 #include "common/deadline.h"
 #include "common/unique_fd.h"
 #include "hpgl/byte_link.h"
+#include "serial/line_settings.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <termios.h>
@@ -28,29 +30,18 @@ class ReadTiming {
     Clock::time_point deadline_;
 };
 
+// openError() when the device refuses the speed ("unsupported speed"), or
+// takes the speed but not the data bits, parity or stop bits.
+inline constexpr int unsupportedSpeed = EINVAL;
+inline constexpr int unsupportedFraming = EOPNOTSUPP;
+
+// The reason alone: "in use by another program", "unsupported speed", ...
+std::string openErrorReason(int error);
+
 // Why the device could not be opened, for the operator: one line with the
 // device and the system's reason (EBUSY: another program holds it), and for
 // EACCES one more with the usual remedy, naming the device's own group.
 std::vector<std::string> explainOpenError(const std::string& device, int error);
-
-enum class Parity { none, even, odd, mark, space };
-enum class FlowControl { none, xonxoff, rtscts };
-
-// How the line is set up: by default the plotter listens at 9600 baud, 7
-// data bits, no parity, one stop bit, no flow control (the HP-86B's line).
-struct LineSettings {
-    int32_t baud = 9600;
-    int dataBits = 7; // 7 or 8
-    Parity parity = Parity::none;
-    int stopBits = 1; // 1 or 2
-    // xonxoff: XON and XOFF from the host pace the replies and never reach
-    // the plotter; rtscts: RTS is asserted while the plotter can take data
-    // (without it RTS is held off).
-    FlowControl flow = FlowControl::none;
-};
-
-// The usual short form: "9600 7N1", "19200 8E2 xonxoff".
-std::string describeLine(const LineSettings& settings);
 
 // The terminal settings for the line: raw, with the framing asked for.
 // Bytes that arrived with a framing or parity error are marked (PARMRK), so
@@ -82,7 +73,8 @@ class SerialLink : public ByteLink {
     SerialLink& operator=(const SerialLink&) = delete;
 
     // Opens the device exclusively and raw. On failure openError() says why
-    // (an errno value; EBUSY when another program holds the line).
+    // (an errno value; EBUSY when another program holds the line,
+    // unsupportedSpeed, unsupportedFraming).
     bool openSerialPort(const std::string& devicePath, const LineSettings& settings = {});
     void closeSerialPort();
     bool isOpen() const { return fd_.valid(); }
@@ -117,17 +109,27 @@ class SerialLink : public ByteLink {
     // Asks the device, without waiting, whether it has hung up or failed
     // (readable with nothing to read); true while the line is usable.
     bool probeLine();
-    // Bytes the line delivered with a framing or parity error (dropped).
-    int64_t lineErrors() const { return marks_.errors(); }
+    // Bytes the line delivered with a framing or parity error (dropped),
+    // since the link was made: every opening of the device counts.
+    int64_t lineErrors() const { return earlierErrors_ + marks_.errors(); }
+    // The flow control the host asked for stands from now on, over the
+    // line's own setting, and again when the device is opened anew.
+    void requestFlowControl(FlowControl flow) override;
+    // The flow control in force: the host's request, or the line's setting.
+    FlowControl flowControl() const;
 
   private:
     bool interrupted() const;
+    void applyFlow();
 
     UniqueFd fd_;
     int interruptFd_ = -1;
     int openError_ = 0;
     bool lineLost_ = false;
     MarkedInput marks_;
+    int64_t earlierErrors_ = 0;
+    LineSettings settings_;
+    FlowControl requested_ = FlowControl::none;
 };
 
 } // namespace plotanix

@@ -97,6 +97,8 @@ void PlotSession::makeModel() {
     thread_.reset();
     reader_.restart();
     input_->endReplay();
+    // A plotter at power-on has asked for no handshake.
+    link_.requestFlowControl(FlowControl::none);
     plotter_ = makePlotter(model_, paper_, {reader_, drawing_, link_, log_, status_});
     thread_ = std::make_unique<ModelThread>([this] { plotter_->runInstructionLoop(); });
 }

@@ -289,6 +289,34 @@ TEST(Hp7470a, TurnaroundDelayGoesToTheLine) {
     }
 }
 
+// ESC.H without an enquiry character is the XON/XOFF handshake and ESC.@'s
+// bit 0 the hardwire one: the line is asked to carry them. IN leaves them.
+TEST(Hp7470a, HandshakesAskTheLineForFlowControl) {
+    using enum FlowControl;
+    const std::pair<std::string, FlowControl> cases[] = {
+        {"OI;", none},
+        {"\x1b.H80;0;17:", xonxoff},
+        {"\x1b.H80;;17:IN;DF;", xonxoff},
+        {"\x1b.H80;5;6:", none},
+        {"\x1b.H80;0;17:\x1b.H:", none},
+        {"\x1b.H80;0;17:\x1b.R", none},
+        {"\x1b.H80;0;17:\x1b.I80;0;6:", none},
+        {"\x1b.@;1:", rtscts},
+        {"\x1b.@;13:", rtscts},
+        {"\x1b.@;12:", none},
+        {"\x1b.@;1:\x1b.@:", none},
+        {"\x1b.H80;0;17:\x1b.@;1:", rtscts},
+        {"\x1b.H80;0;17:\x1b.@;1:\x1b.@;0:", xonxoff},
+    };
+    for (const auto& [stream, flow] : cases) {
+        Plot p;
+        const std::vector<FlowControl>& asked = p.run(stream).link.flows;
+        ASSERT_FALSE(asked.empty()) << stream;
+        EXPECT_EQ(asked.front(), none) << "a model at power-on asks for none";
+        EXPECT_EQ(asked.back(), flow) << stream;
+    }
+}
+
 // A hostile host's device control, enquiries and unknown instructions keep
 // the plotter in step, with no more held back than one reply.
 TEST(Hp7470a, HostileHostsStayBounded) {

@@ -33,6 +33,8 @@ TEST(SerialDevicePath, OpenErrorsComeWithTheirReason) {
     EXPECT_EQ(explainOpenError("/dev/x", EBUSY), Lines{"/dev/x: in use by another program"});
     EXPECT_EQ(explainOpenError("/dev/x", ENOENT), Lines{"/dev/x: No such file or directory"});
     EXPECT_EQ(explainOpenError("/dev/x", EACCES), Lines{"/dev/x: Permission denied"});
+    EXPECT_EQ(explainOpenError("/dev/x", unsupportedSpeed), Lines{"/dev/x: unsupported speed"});
+    EXPECT_EQ(openErrorReason(ENOTTY), "not a serial device");
     char path[] = "/tmp/plotanix-device-XXXXXX";
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
@@ -54,27 +56,27 @@ TEST(LineFraming, EachSettingGivesItsTerminalFlags) {
     struct Case {
         LineSettings line;
         tcflag_t cflag; // of the framing bits
-        tcflag_t iflag; // of INPCK, IXON, IXOFF
+        tcflag_t iflag; // of IXON, IXOFF
         speed_t speed;
         const char* shown;
     };
     const Case cases[] = {
         {{}, CS7, 0, B9600, "9600 7N1"},
         {{115200, 8, Parity::none, 1, FlowControl::none}, CS8, 0, B115200, "115200 8N1"},
-        {{75, 7, Parity::even, 1, FlowControl::none}, CS7 | PARENB, INPCK, B75, "75 7E1"},
+        {{75, 7, Parity::even, 1, FlowControl::none}, CS7 | PARENB, 0, B75, "75 7E1"},
         {{2400, 7, Parity::odd, 2, FlowControl::none},
          CS7 | PARENB | PARODD | CSTOPB,
-         INPCK,
+         0,
          B2400,
          "2400 7O2"},
         {{9600, 7, Parity::mark, 1, FlowControl::none},
          CS7 | PARENB | PARODD | CMSPAR,
-         INPCK,
+         0,
          B9600,
          "9600 7M1"},
         {{9600, 8, Parity::space, 1, FlowControl::none},
          CS8 | PARENB | CMSPAR,
-         INPCK,
+         0,
          B9600,
          "9600 8S1"},
         {{230400, 8, Parity::none, 1, FlowControl::xonxoff},
@@ -94,8 +96,10 @@ TEST(LineFraming, EachSettingGivesItsTerminalFlags) {
         tio.c_iflag = IXON | IXOFF | INPCK;
         ASSERT_TRUE(applyLineSettings(tio, c.line)) << c.shown;
         EXPECT_EQ(tio.c_cflag & framing, c.cflag) << c.shown;
-        EXPECT_EQ(tio.c_iflag & (INPCK | IXON | IXOFF), c.iflag) << c.shown;
-        EXPECT_NE(tio.c_iflag & PARMRK, 0U) << c.shown; // errors arrive marked, never as NUL
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), c.iflag) << c.shown;
+        // Errors arrive marked, never as NUL or as a garbled byte.
+        EXPECT_NE(tio.c_iflag & PARMRK, 0U) << c.shown;
+        EXPECT_NE(tio.c_iflag & INPCK, 0U) << c.shown;
         EXPECT_EQ(cfgetospeed(&tio), c.speed) << c.shown;
         EXPECT_EQ(describeLine(c.line), c.shown);
     }
@@ -238,6 +242,48 @@ TEST(SerialLinkFlow, XonAndXoffAreFlowControlNotData) {
         received.append(reinterpret_cast<char*>(buffer),
                         static_cast<size_t>(link.readSerial(buffer)));
     EXPECT_EQ(received, "PA1,1;OI;");
+}
+
+// The host asks for XON/XOFF (the 7470A's ESC.H) while the line is open:
+// from then on the driver takes them, until the request is withdrawn; the
+// request outlives a reopening.
+TEST(SerialLinkFlow, TheHostsRequestTakesHoldAtOnceAndOutlivesAReopening) {
+    PtyPair pty;
+    SerialLink link;
+    ASSERT_TRUE(link.openSerialPort(pty.slavePath(), {9600, 8, Parity::none, 1}));
+    const auto passes = [&](const std::string& sent) {
+        EXPECT_TRUE(pty.writeMaster(sent));
+        std::string received;
+        uint8_t buffer[256];
+        for (int i = 0; i < 3; ++i)
+            received.append(reinterpret_cast<char*>(buffer),
+                            static_cast<size_t>(link.readSerial(std::span(buffer).first(4))));
+        return received;
+    };
+    const auto ixon = [&] {
+        termios tio{};
+        EXPECT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
+        return (tio.c_iflag & IXON) != 0;
+    };
+    EXPECT_EQ(passes("A\x13\x11"
+                     "B"),
+              "A\x13\x11"
+              "B");
+    link.requestFlowControl(FlowControl::xonxoff);
+    EXPECT_TRUE(ixon());
+    EXPECT_EQ(passes("A\x13\x11"
+                     "B"),
+              "AB");
+    EXPECT_EQ(link.flowControl(), FlowControl::xonxoff);
+    link.closeSerialPort();
+    ASSERT_TRUE(link.openSerialPort(pty.slavePath(), {9600, 8, Parity::none, 1}));
+    EXPECT_TRUE(ixon());
+    link.requestFlowControl(FlowControl::none);
+    EXPECT_FALSE(ixon());
+    EXPECT_EQ(passes("A\x13\x11"
+                     "B"),
+              "A\x13\x11"
+              "B");
 }
 
 // The stable names under /dev/serial/by-id are long links to the device.

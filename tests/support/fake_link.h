@@ -47,9 +47,12 @@ class FakeLink : public ByteLink {
         return writeSerial(bytes);
     }
 
+    void requestFlowControl(FlowControl flow) override { flows.push_back(flow); }
+
     std::string written;             // every byte sent, in order
     std::vector<std::string> writes; // one entry per writeSerial call
     std::vector<int32_t> delays;     // one per delayed write
+    std::vector<FlowControl> flows;  // each flow control asked for
     int drains = 0;
     int reads = 0;
     int largestRequest = 0;
