@@ -36,6 +36,16 @@ constexpr Word<PlotterModel> models[] = {{"hp86b", PlotterModel::hp86b},
 constexpr Word<Paper> papers[] = {{"letter", Paper::letter}, {"a4", Paper::a4}};
 constexpr Word<VectorCopy> vectors[] = {
     {"off", VectorCopy::off}, {"svg", VectorCopy::svg}, {"pdf", VectorCopy::pdf}};
+constexpr Word<int> dataBitsWords[] = {{"7", 7}, {"8", 8}};
+constexpr Word<Parity> parities[] = {{"none", Parity::none},
+                                     {"even", Parity::even},
+                                     {"odd", Parity::odd},
+                                     {"mark", Parity::mark},
+                                     {"space", Parity::space}};
+constexpr Word<int> stopBitsWords[] = {{"1", 1}, {"2", 2}};
+constexpr Word<FlowControl> flows[] = {{"none", FlowControl::none},
+                                       {"xonxoff", FlowControl::xonxoff},
+                                       {"rtscts", FlowControl::rtscts}};
 constexpr Word<bool> flags[] = {{"on", true},   {"off", false},   {"yes", true}, {"no", false},
                                 {"true", true}, {"false", false}, {"1", true},   {"0", false}};
 
@@ -62,22 +72,34 @@ std::string wordOf(const Word<Value> (&words)[n], Value value) {
     return {};
 }
 
+// Any length: the stable names under /dev/serial/by-id are long.
 std::string takePort(Settings& settings, std::string value) {
     const bool path = value.find('/') != std::string::npos;
-    if ((!path && !comNumber(value)) || value.size() > 59 || value.find('\0') != std::string::npos)
+    if ((!path && !comNumber(value)) || value.find('\0') != std::string::npos)
         return "the port is a device path such as /dev/ttyUSB0 or a name such as COM1";
     settings.port = std::move(value);
     return {};
 }
 
+// The 7470A's own rates go up to 9600; the faster ones serve modern hosts.
+constexpr int32_t standardRates[] = {75,   110,  134,  150,   200,   300,   600,    1200,  1800,
+                                     2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+
+std::string rateList() {
+    std::string list;
+    for (const int32_t rate : standardRates)
+        list += (list.empty() ? "" : " ") + std::to_string(rate);
+    return list;
+}
+
 std::string takeBaud(Settings& settings, std::string value) {
-    for (const int rate : {75, 110, 150, 300, 600, 1200, 2400, 4800, 9600}) {
+    for (const int32_t rate : standardRates) {
         if (value == std::to_string(rate)) {
-            settings.baud = rate;
+            settings.line.baud = rate;
             return {};
         }
     }
-    return "the speed is one of 75 110 150 300 600 1200 2400 4800 9600";
+    return "the speed is one of " + rateList();
 }
 
 // "~/" stands for the home folder: config files and the options screen have
@@ -124,8 +146,28 @@ constexpr SettingRow rows[] = {
      "serial device path (/dev/ttyUSB0) or port name (COM1 is /dev/ttyS0)", true,
      [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
-     "line speed: 75 110 150 300 600 1200 2400 4800 9600 (always 7N1)", true,
-     [](const Settings& s) { return std::to_string(s.baud); }, takeBaud},
+     "line speed: a standard rate from 75 to 230400 (the 7470A's own go to 9600); default 9600",
+     true, [](const Settings& s) { return std::to_string(s.line.baud); }, takeBaud},
+    {"databits", "", "BITS", "Data bits", "data bits a character: 7 (default) or 8", true,
+     [](const Settings& s) { return wordOf(dataBitsWords, s.line.dataBits); },
+     [](Settings& s, std::string v) {
+         return oneOf(dataBitsWords, v, s.line.dataBits, "the data bits are 7 or 8");
+     }},
+    {"parity", "", "PARITY", "Parity", "parity bit: none (default), even, odd, mark or space", true,
+     [](const Settings& s) { return wordOf(parities, s.line.parity); },
+     [](Settings& s, std::string v) {
+         return oneOf(parities, v, s.line.parity, "the parity is none, even, odd, mark or space");
+     }},
+    {"stopbits", "", "BITS", "Stop bits", "stop bits: 1 (default) or 2", true,
+     [](const Settings& s) { return wordOf(stopBitsWords, s.line.stopBits); },
+     [](Settings& s, std::string v) {
+         return oneOf(stopBitsWords, v, s.line.stopBits, "the stop bits are 1 or 2");
+     }},
+    {"flow", "", "FLOW", "Flow control", "flow control: none (default), xonxoff or rtscts", true,
+     [](const Settings& s) { return wordOf(flows, s.line.flow); },
+     [](Settings& s, std::string v) {
+         return oneOf(flows, v, s.line.flow, "the flow control is none, xonxoff or rtscts");
+     }},
     {"dir", "d", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
      [](const Settings& s) { return s.dir; }, takeDir},
     {"model", "", "MODEL", "Plotter model", "plotter model: hp86b or 7470a", true,
@@ -225,7 +267,7 @@ std::string optionNames(const SettingRow& row) {
 
 void usageError(std::ostream& err, const std::string& what) {
     err << "plotanix: " << printable(what)
-        << "\nUsage: plotanix [OPTIONS]; plotanix --help lists them.\n";
+        << "\nUsage: plotanix [OPTIONS] [PORT]; plotanix --help lists them.\n";
 }
 
 // Returns the exit status when the program is to end now.
@@ -240,8 +282,10 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
         "PLOTANIX_COM1 names the device of COM1), then from the config file\n" +
         (startup.configPath.empty() ? std::string("(none: no home folder)") : startup.configPath) +
         " (key = value lines, keys as the long options),\n"
-        "then the defaults. Example with a USB serial adapter:\n"
-        "  plotanix --port /dev/ttyUSB0 --dir ~/plots");
+        "then the defaults.\n"
+        "Example: a PC's USB serial adapter, which sends 8 data bits, no parity, one\n"
+        "stop bit (8N1) at 9600 baud:\n"
+        "  plotanix /dev/ttyUSB0 --databits 8 --dir ~/plots");
     std::vector<std::string> given(std::size(rows));
     std::vector<CLI::Option*> options(std::size(rows));
     for (std::size_t i = 0; i < std::size(rows); ++i) {
@@ -254,6 +298,11 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
                          ->type_name(std::string(row.valueName))
                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
+    // The port may also be named as the one plain argument, as picocom and
+    // minicom take it.
+    std::string portArgument;
+    CLI::Option* portGiven =
+        app.add_option("PORT", portArgument, "the serial device, as --port")->type_name("DEVICE");
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& done) {
@@ -261,6 +310,19 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
     } catch (const CLI::ParseError& error) {
         usageError(err, error.what());
         return 2;
+    }
+    if (portGiven->count() != 0) {
+        const std::size_t port = static_cast<std::size_t>(findRow("port") - rows);
+        if (options[port]->count() != 0) {
+            usageError(err, "the port is given twice (--port and " + portArgument + ")");
+            return 2;
+        }
+        const std::string why =
+            setValue(startup.settings, rows[port], portArgument, Source::commandLine);
+        if (!why.empty()) {
+            usageError(err, portArgument + ": " + why);
+            return 2;
+        }
     }
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         if (options[i]->count() == 0) continue;

@@ -8,6 +8,7 @@
 // environment or looks a setting up by its name.
 
 #include "hpgl/plotter.h"
+#include "serial/line_settings.h"
 
 #include <array>
 #include <functional>
@@ -29,13 +30,14 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 9;
+inline constexpr std::size_t settingCount = 13;
 
 struct Settings {
     Settings(); // every setting at its default
 
     std::string port = "COM1"; // a port name (COM1) or a device path
-    int baud = 9600;
+    // Speed, framing and flow control; 9600 7N1 and none by default.
+    LineSettings line;
     std::string dir; // where PLOTTER.TXT and the pages go; the current folder by default
     PlotterModel model = PlotterModel::hp86b;
     Paper paper = Paper::letter;

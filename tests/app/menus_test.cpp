@@ -1,6 +1,8 @@
 // The start, page and options menus in process: a fake screen, the session on a fake
-// line, pages saved into a temporary folder.
+// line, pages saved into a temporary folder; the status rows and the journal's
+// report of bytes that came with line errors.
 
+#include "app/plotanix/line_errors.h"
 #include "app/plotanix/menus.h"
 #include "app/plotanix/options_screen.h"
 #include "output/png_writer.h"
@@ -119,26 +121,84 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         std::string key, line; // the key at the prompt, then the line typed
         std::string prompt, shown;
     } steps[] = {
-        {"2", "12", speed, "Refused: the speed is one of 75 110 150 300 600 1200 2400 4800 9600."},
+        {"2", "12", speed,
+         "Refused: the speed is one of 75 110 134 150 200 300 600 1200 1800 2400 4800 9600 19200 "
+         "38400 57600 115200 230400."},
         {"2", "", speed, "Speed (baud) kept."},
         {"2", "300", speed, "Speed (baud) set to 300 and saved."},
-        {"6", "PDF", "Vector copy (Enter keeps off): ", "Vector copy set to pdf and saved."},
-        {"3", folder.path(), "", "Output folder used now, but not saved: disk full"}};
+        {"3", "8", "Data bits (Enter keeps 7): ", "Data bits set to 8 and saved."},
+        {"a", "PDF", "Vector copy (Enter keeps off): ", "Vector copy set to pdf and saved."},
+        {"7", folder.path(), "", "Output folder used now, but not saved: disk full"}};
     for (const auto& [key, line, prompt, shown] : steps) {
         ASSERT_EQ(options.onKey(key), Next::readLine);
         if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
         EXPECT_EQ(options.onLine(line), Next::stay);
         EXPECT_EQ(screen.lines[screen.lines.size() - 3], shown);
     }
-    EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "vector=pdf",
+    EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "databits=8", "vector=pdf",
                                                "dir=" + folder.path().string()}));
     EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
     EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
-    for (const std::string ignored : {"0", "9", "x", "\b"})
+    EXPECT_EQ(screen.lines[3 + 9].substr(0, 16), " a: Vector copy ");
+    for (const std::string ignored : {"0", "x", "A", "\b"})
         EXPECT_EQ(options.onKey(ignored), Next::stay);
     EXPECT_EQ(options.onKey("\r"), Next::leave);
     EXPECT_EQ(options.onKey("\x1b"), Next::leave);
+}
+
+// Bytes with framing or parity errors: how many, and the framing the line
+// is likeliest to need, on the row under the counters.
+TEST(LineErrors, TheStatusSaysHowManyAndWhatFramingToTry) {
+    const struct {
+        int64_t errors;
+        LineSettings line;
+        std::string text;
+    } cases[] = {
+        {0, {}, ""},
+        {37, {}, "37 framing errors: is the host sending 8N1? try --databits 8"},
+        {1, {}, "1 framing error: is the host sending 8N1? try --databits 8"},
+        {5,
+         {9600, 7, Parity::even},
+         "5 framing or parity errors: is the host sending 8N1? try --databits 8 --parity none"},
+        {5,
+         {9600, 8, Parity::odd},
+         "5 framing or parity errors: is the host sending 8N1? try --parity none"},
+        {2,
+         {19200, 8},
+         "2 framing errors: is the host sending at 19200 baud? check its speed and --baud"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lineErrorsText(c.errors, c.line), c.text) << c.errors;
+    using Rows = std::vector<std::string>;
+    EXPECT_EQ(statusRows(12, 1, ""), Rows{"Instructions : 12  Ignored : 1"});
+    EXPECT_EQ(statusRows(0, 0, lineErrorsText(37, {})),
+              (Rows{"Instructions : 0  Ignored : 0",
+                    "37 framing errors: is the host sending 8N1? try --databits 8"}));
+}
+
+// In the journal the count is said at once, then at most once a minute
+// while it grows, and not again while it stands.
+TEST(LineErrors, TheJournalSaysThemOnceAMinuteAtMost) {
+    using namespace std::chrono_literals;
+    int64_t errors = 0;
+    std::vector<std::string> said;
+    LineErrorReport report([&] { return errors; }, {},
+                           [&](const std::string& text) { said.push_back(text); });
+    const auto t0 = LineErrorReport::Clock::now();
+    EXPECT_EQ(report.due(t0), std::nullopt);
+    errors = 5;
+    EXPECT_EQ(report.due(t0), t0);
+    report.check(t0);
+    errors = 9;
+    report.check(t0 + 59s);
+    EXPECT_EQ(report.due(t0 + 59s), t0 + 60s);
+    report.check(t0 + 60s);
+    report.check(t0 + 300s);
+    EXPECT_EQ(report.due(t0 + 300s), std::nullopt);
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "5 framing errors: is the host sending 8N1? try --databits 8",
+                        "9 framing errors: is the host sending 8N1? try --databits 8"}));
 }
 
 } // namespace

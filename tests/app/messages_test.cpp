@@ -5,9 +5,9 @@
 
 #include "app/plotanix/journal.h"
 #include "app/plotanix/options_screen.h"
-#include "settings/settings.h"
 #include "common/printable.h"
 #include "logfile/log_file.h"
+#include "settings/settings.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
@@ -92,6 +92,11 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
              started({"--dir", hostile.c_str()}, dir.path(), err);
              return firstLine(err);
          }},
+        {"port argument",
+         [&] {
+             started({hostile.c_str()}, dir.path(), err);
+             return firstLine(err);
+         }},
         {"config file notice", [&] { return started({}, folder, err).notices.at(0); }},
         {"options screen",
          [&] {
@@ -101,7 +106,7 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
              std::filesystem::current_path(before);
              Lines screen;
              OptionsScreen options(screen, settings, [](auto, auto&) { return ""; });
-             options.onKey("3");
+             options.onKey("7"); // the output folder
              return screen.lines.back();
          }},
         {"transcript refused",

@@ -125,16 +125,22 @@ TEST(TypicalRun, RunsWithoutADisplay) {
     expectCleanQuit(plotter);
 }
 
-// The port and the folder from the command line, without PLOTANIX_COM1: the
-// transcript and the page go to that folder, nothing to the working one.
-TEST(TypicalRun, PortAndFolderFromTheCommandLine) {
+// The port (as the plain argument), the line and the folder from the
+// command line, without PLOTANIX_COM1: the start screen shows the line, the
+// host's XON and XOFF are not data, and the transcript and the page go to
+// that folder, nothing to the working one.
+TEST(TypicalRun, PortLineAndFolderFromTheCommandLine) {
     TempDir folder;
     PlotterOptions options;
-    options.arguments = {"--port", "@PTY@", "--dir", folder.path().string()};
+    options.arguments = {"--databits",           "8",    "--flow", "xonxoff", "--dir",
+                         folder.path().string(), "@PTY@"};
     PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    EXPECT_TRUE(plotter.waitScreen("HP-86B at 9600 8N1 xonxoff on serial line"))
+        << plotter.screen();
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     const std::string run = "SP1;PA100,100;PD200,100,200,200;";
-    ASSERT_TRUE(plotter.sendLine(run));
+    ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;\x13\x11PD200,100,200,200;"));
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();
     ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
     expectCleanQuit(plotter);

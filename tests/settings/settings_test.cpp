@@ -56,8 +56,10 @@ TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
     const Started good =
-        start({"-p", "/dev/ttyUSB0", "-b", "300", "-d", dir, "--model", "7470A", "--paper", "a4",
-               "--vector", "SVG", "--page-gap", "2.5", "--unattended", "--window"});
+        start({"-p",      "/dev/ttyUSB0", "-b",      "300",    "--databits", "8",   "--parity",
+               "Even",    "--stopbits",   "2",       "--flow", "rtscts",     "-d",  dir,
+               "--model", "7470A",        "--paper", "a4",     "--vector",   "SVG", "--page-gap",
+               "2.5",     "--unattended", "--window"});
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -65,7 +67,8 @@ TEST(Settings, EachOptionAndEachBadValue) {
         values += setting.text(settings) + " ";
         EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
-    EXPECT_EQ(values, "/dev/ttyUSB0 300 " + dir + " 7470a a4 svg 2.5 on on ");
+    EXPECT_EQ(values, "/dev/ttyUSB0 300 8 even 2 rtscts " + dir + " 7470a a4 svg 2.5 on on ");
+    EXPECT_EQ(describeLine(settings.line), "300 8E2 rtscts");
     EXPECT_EQ(settings.model, PlotterModel::hp7470a);
     EXPECT_EQ(settings.paper, Paper::a4);
     EXPECT_EQ(settings.vector, VectorCopy::svg);
@@ -73,9 +76,28 @@ TEST(Settings, EachOptionAndEachBadValue) {
     EXPECT_TRUE(settings.unattended);
     EXPECT_TRUE(settings.window);
     // Refused: one line naming the setting, the usage line, status 2.
-    for (const std::string bad : {"--port ttyUSB0", "--port COM0", "--baud 19200",
-                                  "--dir /nonexistent/plotanix", "--model 7475a", "--paper a3",
-                                  "--vector png", "--page-gap -1", "--bogus", "--baud", "stray"}) {
+    for (const std::string bad : {"--port ttyUSB0",
+                                  "--port COM0",
+                                  "--baud 19201",
+                                  "--baud 460800",
+                                  "--baud 50",
+                                  "--databits 9",
+                                  "--databits 5",
+                                  "--parity x",
+                                  "--stopbits 1.5",
+                                  "--stopbits 0",
+                                  "--flow hardware",
+                                  "--flow on",
+                                  "--dir /nonexistent/plotanix",
+                                  "--model 7475a",
+                                  "--paper a3",
+                                  "--vector png",
+                                  "--page-gap -1",
+                                  "--bogus",
+                                  "--baud",
+                                  "--flow",
+                                  "stray",
+                                  "--port /dev/ttyS1 /dev/ttyS2"}) {
         std::istringstream words(bad);
         const Started run = start(Args(std::istream_iterator<std::string>(words), {}));
         const std::string key = bad.substr(0, bad.find(' ')).substr(bad.find_first_not_of('-'));
@@ -88,6 +110,50 @@ TEST(Settings, EachOptionAndEachBadValue) {
     EXPECT_EQ(start({"--help"}).startup.exitStatus, 0);
 }
 
+// Every value of the line's settings, as the short form shows the line.
+TEST(Settings, EachLineValue) {
+    const std::pair<Args, std::string> lines[] = {
+        {{}, "9600 7N1"},
+        {{"--databits", "8"}, "9600 8N1"},
+        {{"--databits", "7"}, "9600 7N1"},
+        {{"--parity", "none"}, "9600 7N1"},
+        {{"--parity", "even"}, "9600 7E1"},
+        {{"--parity", "ODD"}, "9600 7O1"},
+        {{"--parity", "mark"}, "9600 7M1"},
+        {{"--parity", "space"}, "9600 7S1"},
+        {{"--stopbits", "1"}, "9600 7N1"},
+        {{"--stopbits", "2"}, "9600 7N2"},
+        {{"--flow", "none"}, "9600 7N1"},
+        {{"--flow", "xonxoff"}, "9600 7N1 xonxoff"},
+        {{"--flow", "RTSCTS"}, "9600 7N1 rtscts"},
+    };
+    for (const auto& [arguments, shown] : lines) {
+        const Started run = start(arguments);
+        EXPECT_FALSE(run.startup.exitStatus) << run.err;
+        EXPECT_EQ(describeLine(run.startup.settings.line), shown);
+    }
+    for (const int rate : {75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200,
+                           38400, 57600, 115200, 230400})
+        EXPECT_EQ(start({"-b", std::to_string(rate)}).startup.settings.line.baud, rate);
+}
+
+// picocom's way: the port as the one plain argument, of any length.
+TEST(Settings, ThePortAsTheArgument) {
+    const std::string byId =
+        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" + std::string(100, 'x');
+    for (const std::string port : {"/dev/ttyUSB0", "COM1", byId.c_str()}) {
+        const Started run = start({"--databits", "8", port});
+        EXPECT_FALSE(run.startup.exitStatus) << run.err;
+        EXPECT_EQ(run.startup.settings.port, port);
+        EXPECT_EQ(sourceOf(run.startup.settings, row("port")), Source::commandLine);
+    }
+    const Started escaped = start({"/dev/tty]0;owned"});
+    EXPECT_EQ(escaped.startup.exitStatus, 2);
+    EXPECT_EQ(escaped.err.substr(0, escaped.err.find('\n')),
+              "plotanix: /dev/tty\\x1b]0;owned\\x07: the value contains a control character "
+              "(\\x1b)");
+}
+
 TEST(Settings, CommandLineThenEnvironmentThenConfigThenDefault) {
     const std::string expected[] = {"300 command line", "1200 environment", "2400 config file",
                                     "9600 default"};
@@ -96,7 +162,7 @@ TEST(Settings, CommandLineThenEnvironmentThenConfigThenDefault) {
                                         from < 2 ? Env{{"PLOTANIX_BAUD", "1200"}} : Env{},
                                         from < 3 ? "baud = 2400\n" : "")
                                       .startup.settings;
-        EXPECT_EQ(std::to_string(settings.baud) + " " +
+        EXPECT_EQ(std::to_string(settings.line.baud) + " " +
                       std::string(sourceName(sourceOf(settings, row("baud")))),
                   expected[from]);
     }
@@ -133,18 +199,21 @@ TEST(Settings, ThePortStandsForADevice) {
 }
 
 TEST(Settings, AConfigFileWithBadLinesStillStarts) {
-    const Started run = start({}, {{"PLOTANIX_VECTOR", "gif"}},
+    const Started run = start({}, {{"PLOTANIX_VECTOR", "gif"}, {"PLOTANIX_DATABITS", "9"}},
                               "# mine\nport = /dev/ttyUSB1\nbaud = 1234\nnonsense\ncolour = red\n"
-                              "unattended = on\npaper=A4\n");
+                              "unattended = on\npaper=A4\nparity = yes\nflow = rtscts\n");
     EXPECT_FALSE(run.startup.exitStatus);
     const std::string line = run.startup.configPath + " line ";
     EXPECT_EQ(run.startup.notices,
               (Args{line + "4: not a key = value line; ignored",
-                    line + "3: the speed is one of 75 110 150 300 600 1200 2400 4800 9600; ignored",
+                    line + "3: the speed is one of 75 110 134 150 200 300 600 1200 1800 2400 4800 "
+                           "9600 19200 38400 57600 115200 230400; ignored",
                     line + "5: unknown setting colour", line + "6: unknown setting unattended",
+                    line + "8: the parity is none, even, odd, mark or space; ignored",
+                    "PLOTANIX_DATABITS: the data bits are 7 or 8; ignored",
                     "PLOTANIX_VECTOR: the vector copy is off, svg or pdf; ignored"}));
     const Settings& settings = run.startup.settings;
-    EXPECT_EQ(settings.baud, 9600);
+    EXPECT_EQ(describeLine(settings.line), "9600 7N1 rtscts");
     EXPECT_EQ(settings.port, "/dev/ttyUSB1");
     EXPECT_EQ(settings.paper, Paper::a4);
     EXPECT_EQ(settings.vector, VectorCopy::off);

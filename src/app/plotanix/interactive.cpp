@@ -1,5 +1,6 @@
 #include "app/plotanix/interactive.h"
 
+#include "app/plotanix/line_errors.h"
 #include "app/plotanix/menus.h"
 #include "app/plotanix/options_screen.h"
 #include "app/plotanix/plot_setup.h"
@@ -95,32 +96,41 @@ class PageChoice : public Activity {
 // before the line is read again (when the computer may pause), and the
 // final counts when the run ends.
 void PlotterApp::ConsoleStatus::showStatus(int32_t instructions, int32_t ignored) {
-    held_ = {instructions, ignored};
+    held_.instructions = instructions;
+    held_.ignored = ignored;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastShown_ >= std::chrono::milliseconds(20)) showHeld();
 }
 
 void PlotterApp::ConsoleStatus::showHeld() {
+    held_.lineErrors = lineErrors_();
     if (held_ == shown_) return;
-    show(held_.first, held_.second);
+    show(held_);
 }
 
 void PlotterApp::ConsoleStatus::show(int32_t instructions, int32_t ignored) {
-    held_ = shown_ = {instructions, ignored};
+    show({instructions, ignored, lineErrors_()});
+}
+
+void PlotterApp::ConsoleStatus::show(Shown what) {
+    held_ = shown_ = std::move(what);
     lastShown_ = std::chrono::steady_clock::now();
     console_.moveCursor(0, statusRow);
-    console_.printLine("Instructions : " + std::to_string(instructions) +
-                       "  Ignored : " + std::to_string(ignored));
+    for (const std::string& row :
+         statusRows(shown_.instructions, shown_.ignored, shown_.lineErrors))
+        console_.printLine(row);
 }
 
 void PlotterApp::ConsoleStatus::reset() {
     lastShown_ = {};
-    held_ = shown_ = {-1, -1};
+    held_ = shown_ = {};
 }
 
 PlotterApp::PlotterApp(Startup startup)
     : settings(std::move(startup.settings)), configPath(std::move(startup.configPath)),
-      notices(std::move(startup.notices)), line(signals.endingDescriptor(), this), status(console),
+      notices(std::move(startup.notices)), line(signals.endingDescriptor(), this),
+      status(console,
+             [this] { return lineErrorsText(line.link().lineErrors(), lineSettingsOf(settings)); }),
       window([this] { showLineNotice("The display is lost; the page stays in memory."); }),
       loop(signals, &console, &line, &window) {}
 
@@ -157,12 +167,13 @@ PlotterApp::Ending PlotterApp::startScreen() {
     }
 }
 
+// The line's short form before the port, whose long names may not fit.
 std::string PlotterApp::information() const {
-    if (settings.model == PlotterModel::hp86b)
-        return "HP 7470A plotter for the HP-86B on serial line " + printable(settings.port);
+    const std::string line = " at " + describeLine(lineSettingsOf(settings)) + " on serial line " +
+                             printable(settings.port);
+    if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
-    return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper +
-           " paper) on serial line " + printable(settings.port);
+    return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper + " paper)" + line;
 }
 
 // Until Enter or Esc at its prompt; the start screen is then drawn anew. A

@@ -16,6 +16,7 @@
 #include "shell/signal_watch.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,10 +34,13 @@ class PlotterApp : private LineWatch::Events {
 
   private:
     // The instruction counters on the status row, redrawn at most every
-    // 20 ms while a stream pours in.
+    // 20 ms while a stream pours in; bytes that came with framing or parity
+    // errors on the row under it.
     class ConsoleStatus : public StatusLine {
       public:
-        explicit ConsoleStatus(Console& console) : console_(console) {}
+        // lineErrors: the text for the errors so far, empty for none.
+        ConsoleStatus(Console& console, std::function<std::string()> lineErrors)
+            : console_(console), lineErrors_(std::move(lineErrors)) {}
         void showStatus(int32_t instructions, int32_t ignored) override;
         // The counts held back, before the line is read again.
         void showHeld();
@@ -44,10 +48,19 @@ class PlotterApp : private LineWatch::Events {
         void reset();
 
       private:
+        struct Shown {
+            int32_t instructions = -1;
+            int32_t ignored = -1;
+            std::string lineErrors;
+            bool operator==(const Shown&) const = default;
+        };
+        void show(Shown what);
+
         Console& console_;
+        std::function<std::string()> lineErrors_;
         std::chrono::steady_clock::time_point lastShown_{};
-        std::pair<int32_t, int32_t> held_{-1, -1};
-        std::pair<int32_t, int32_t> shown_{-1, -1};
+        Shown held_;
+        Shown shown_;
     };
     // Set when the program is to end: the exit status.
     using Ending = std::optional<int>;

@@ -18,10 +18,22 @@ const std::vector<std::string> pageEntries = {"Save as PNG image", "Insert new p
 
 } // namespace
 
+std::string menuKey(size_t index) {
+    if (index < 9) return std::to_string(index + 1);
+    return std::string(1, static_cast<char>('a' + (index - 9)));
+}
+
+std::optional<size_t> menuIndex(std::string_view key) {
+    if (key.size() != 1) return std::nullopt;
+    if (key[0] >= '1' && key[0] <= '9') return static_cast<size_t>(key[0] - '1');
+    if (key[0] >= 'a' && key[0] <= 'z') return static_cast<size_t>(key[0] - 'a') + 9;
+    return std::nullopt;
+}
+
 void printMenu(Screen& screen, const std::vector<std::string>& entries) {
     for (size_t i = 0; i < entries.size(); ++i) {
         screen.setConsoleColour(brightWhite, black);
-        screen.printText(" " + std::to_string(i + 1) + ": ");
+        screen.printText(" " + menuKey(i) + ": ");
         screen.setConsoleColour(lightGrey, black);
         screen.printLine(entries[i]);
     }

@@ -6,6 +6,7 @@
 
 #include "console/screen.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,11 @@ class PageStore;
 class PlotSession;
 
 // " 1: " in bright white, then the entry in light grey, one line each.
+// Entries past the ninth take the keys a, b, c, ...
 void printMenu(Screen& screen, const std::vector<std::string>& entries);
+// The key of the entry at index, and the index a key picks.
+std::string menuKey(size_t index);
+std::optional<size_t> menuIndex(std::string_view key);
 
 class StartMenu {
   public:

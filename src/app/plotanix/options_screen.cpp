@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::size_t titleWidth = 16;
 constexpr std::size_t valueWidth = 36;
-constexpr std::size_t maxEntries = 9; // one key each
+constexpr std::size_t maxEntries = 9 + 26; // one key each: 1 to 9, then a to z
 
 std::string padded(std::string text, std::size_t width) {
     // A long value keeps its end: the telling part of a path.
@@ -43,20 +43,19 @@ void OptionsScreen::show() {
     printMenu(screen_, lines);
     screen_.printLine("");
     screen_.printLine(printable(message_));
-    screen_.printLine("A number changes that setting; Enter or Esc goes back.");
+    screen_.printLine("A number or letter changes that setting; Enter or Esc goes back.");
     screen_.printText("Option : ");
     message_.clear();
 }
 
 OptionsScreen::Next OptionsScreen::onKey(std::string_view key) {
     if (key == "\r" || key == "\n" || key == "\x1b") return Next::leave;
-    if (key.size() != 1 || key[0] < '1' || key[0] > '9') return Next::stay;
-    const auto index = static_cast<std::size_t>(key[0] - '1');
-    if (index >= entries_.size()) return Next::stay;
-    editing_ = entries_[index];
+    const std::optional<std::size_t> index = menuIndex(key);
+    if (!index || *index >= entries_.size()) return Next::stay;
+    editing_ = entries_[*index];
     screen_.printLine(key);
-    screen_.printText(std::string(editing_->title) + " (Enter keeps " + printable(editing_->text(settings_)) +
-                      "): ");
+    screen_.printText(std::string(editing_->title) + " (Enter keeps " +
+                      printable(editing_->text(settings_)) + "): ");
     return Next::readLine;
 }
 

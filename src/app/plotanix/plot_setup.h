@@ -15,9 +15,7 @@ inline PlotSetup plotSetupOf(const Settings& settings) {
 }
 
 inline LineSettings lineSettingsOf(const Settings& settings) {
-    LineSettings line;
-    line.baud = settings.baud;
-    return line;
+    return settings.line;
 }
 
 } // namespace plotanix

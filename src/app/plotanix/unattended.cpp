@@ -1,6 +1,7 @@
 #include "app/plotanix/unattended.h"
 
 #include "app/plotanix/journal.h"
+#include "app/plotanix/line_errors.h"
 #include "app/plotanix/plot_setup.h"
 #include "logfile/log_file.h"
 #include "output/png_writer.h"
@@ -53,7 +54,8 @@ std::string secondsText(double seconds) {
 // Errors the operator must mend; other failures to open (the device is not
 // plugged in yet, another program holds it) are waited out.
 bool lastingOpenError(int error) {
-    return error == EACCES || error == EPERM || error == ENOTTY || error == EINVAL;
+    return error == EACCES || error == EPERM || error == ENOTTY || error == unsupportedSpeed ||
+           error == unsupportedFraming;
 }
 
 // The journal lines for what the capture does.
@@ -84,18 +86,25 @@ class JournalEvents : public CaptureEvents {
     const PageStore& store_;
 };
 
-// The wait between runs: for the computer, and for the save point.
+// The wait between runs: for the computer, for the save point and for the
+// line errors' next report.
 class GapWait : public Activity {
   public:
-    explicit GapWait(Capture& capture) : capture_(capture) {}
+    GapWait(Capture& capture, LineErrorReport& errors) : capture_(capture), errors_(errors) {}
     bool done() const override { return sending_; }
     bool readsLine() const override { return true; }
     void onLineData() override { sending_ = true; }
-    std::optional<Clock::time_point> deadline() const override { return capture_.savePoint(); }
-    void onTime(Clock::time_point) override { capture_.timePassed(); }
+    std::optional<Clock::time_point> deadline() const override {
+        return earlier(capture_.savePoint(), errors_.due(Clock::now()));
+    }
+    void onTime(Clock::time_point now) override {
+        capture_.timePassed();
+        errors_.check(now);
+    }
 
   private:
     Capture& capture_;
+    LineErrorReport& errors_;
     bool sending_ = false;
 };
 
@@ -121,6 +130,7 @@ class UnattendedApp : private LineWatch::Events {
     PlotAssembly plotting_;
     JournalEvents events_;
     Capture capture_;
+    LineErrorReport lineErrors_;
     PageWindow window_;
     EventLoop loop_;
 };
@@ -131,6 +141,7 @@ UnattendedApp::UnattendedApp(const Settings& settings)
                 [](const PageImage& page, const std::string& path) { return savePng(page, path); }),
       events_(plotting_.store),
       capture_(plotting_.session, plotting_.store, events_, gapOf(settings.pageGapSeconds)),
+      lineErrors_([this] { return line_.link().lineErrors(); }, lineSettingsOf(settings), report),
       loop_(signals_, nullptr, &line_, &window_) {}
 
 // Runs until a signal; between runs the only timed wake-ups are the save
@@ -138,15 +149,15 @@ UnattendedApp::UnattendedApp(const Settings& settings)
 // ends it as silence would.
 int UnattendedApp::run() {
     if (!prepare()) return 1;
-    report("started: " + device_ + " at " + std::to_string(settings_.baud) + " baud, pages in " +
-           folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
+    report("started: " + device_ + " at " + describeLine(lineSettingsOf(settings_)) +
+           ", pages in " + folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!openLineAtStart()) return 1;
     while (true) {
-        GapWait waiting(capture_);
+        GapWait waiting(capture_, lineErrors_);
         if (loop_.run(waiting) != 0) break;
         capture_.runBegins();
-        PlotRun plot(plotting_.session, line_);
+        PlotRun plot(plotting_.session, line_, [this] { lineErrors_.check(Clock::now()); });
         const int ending = loop_.run(plot);
         capture_.runEnded(plot.end());
         if (settings_.window) window_.show(plotting_.session.page());
@@ -196,7 +207,7 @@ bool UnattendedApp::openLineAtStart() {
         lineSeen_ = true;
         return true;
     }
-    const std::string reason = std::strerror(line_.openError());
+    const std::string reason = openErrorReason(line_.openError());
     if (lastingOpenError(line_.openError())) {
         reportError("cannot open " + device_ + ": " + reason);
         return false;
