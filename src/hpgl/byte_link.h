@@ -35,6 +35,10 @@ class ByteLink {
         (void)delayMs;
         return writeSerial(bytes);
     }
+    // The reply written since the last call is whole. A line that carries
+    // replies as units (a USB-GPIB adapter's escaped lines) sends it now;
+    // the models call this after each reply.
+    virtual void replyComplete() {}
     // The host asked the plotter for this flow control (the 7470A's ESC.H
     // and ESC.@); none gives the line back the flow control it was set up
     // with.

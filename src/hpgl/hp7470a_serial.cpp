@@ -209,6 +209,7 @@ void Hp7470aSerial::transmit(std::string_view reply, bool echoed) {
             link_.writeSerial(reply.substr(i, 1));
         }
     }
+    link_.replyComplete();
     if (echoed && echo_ != 0 && !reply.empty()) echoing_ = true;
 }
 

@@ -268,6 +268,7 @@ uint8_t Hpgl2::statusByte() const {
 void Hpgl2::reply(std::string_view text) {
     link_.waitOutputDrained();
     link_.writeSerial(std::string(text) + "\r");
+    link_.replyComplete();
 }
 
 // ---- Setup

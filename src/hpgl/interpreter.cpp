@@ -177,6 +177,7 @@ void Interpreter::sendReply(const char* text) {
         link_.waitOutputDrained();
         link_.writeSerial(std::string_view(line).substr(i, 1));
     }
+    link_.replyComplete();
 }
 
 } // namespace plotanix

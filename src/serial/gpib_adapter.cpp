@@ -41,9 +41,14 @@ std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::st
         commands.push_back("++addr " + std::to_string(settings.address));
     }
     commands.insert(commands.end(), {"++eoi 1", "++eos 0", "++eot_enable 0"});
-    if (settings.save)
-        commands.push_back(version.find("AR488") != std::string_view::npos ? "++savecfg"
-                                                                           : "++savecfg 1");
+    if (!settings.save) return commands;
+    if (version.find("AR488") != std::string_view::npos) {
+        commands.push_back("++savecfg");
+    } else {
+        // Left on, a Prologix would write its memory at every change.
+        commands.insert(commands.begin(), "++savecfg 1");
+        commands.push_back("++savecfg 0");
+    }
     return commands;
 }
 
@@ -51,10 +56,12 @@ GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings) {
     GpibSetUp result;
     for (int attempt = 0; attempt < versionAttempts && !result.answered; ++attempt) {
         if (!port.writeLine("++ver")) return result;
-        if (const auto line = port.readLine(versionWait)) {
-            if (!readable(*line)) return result; // not an adapter: noise on a plain line
+        for (auto line = port.readLine(versionWait); line; line = port.readLine(versionWait)) {
+            if (!readable(*line)) return result;   // not an adapter: noise on a plain line
+            if (line->starts_with("++")) continue; // the echo of a verbose adapter
             result.answered = true;
             result.version = *line;
+            break;
         }
     }
     if (!result.answered) return result;
@@ -68,8 +75,12 @@ GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings) {
     // answer to this "++ver" is a complaint.
     if (!port.writeLine("++ver")) return result;
     while (const auto line = port.readLine(fenceWait)) {
-        if (*line == result.version) break;
-        result.complaints.push_back(*line);
+        // Bus bytes without a line end of their own run into the answer.
+        if (line->ends_with(result.version)) {
+            result.busData = line->substr(0, line->size() - result.version.size());
+            break;
+        }
+        if (!line->starts_with("++")) result.complaints.push_back(*line);
     }
     return result;
 }
@@ -113,6 +124,7 @@ std::optional<std::string> FdAdapterPort::readLine(std::chrono::milliseconds tim
         const ssize_t n = ::read(fd_, chunk, sizeof chunk);
         if (n <= 0) return std::nullopt;
         buffer_.append(chunk, static_cast<size_t>(n));
+        received_.append(chunk, static_cast<size_t>(n));
     }
 }
 

@@ -42,6 +42,9 @@ struct GpibSetUp {
     std::string version; // the adapter's own words
     // Lines the adapter sent back to the set-up commands (complaints).
     std::vector<std::string> complaints;
+    // Bus bytes that came before the last answer, on its line: the first of
+    // the computer's data.
+    std::string busData;
 };
 
 // The adapter's serial side on a descriptor: lines read with a time-out that
@@ -54,23 +57,29 @@ class FdAdapterPort : public AdapterPort {
     std::optional<std::string> readLine(std::chrono::milliseconds timeout) override;
     // Bytes read past the last line: the first of the computer's data.
     std::string takeLeftover() { return std::exchange(buffer_, {}); }
+    // Every byte read, lines included: what a port that is no adapter gave.
+    std::string takeReceived() { return std::exchange(received_, {}); }
 
   private:
     int fd_;
     int interruptFd_;
     std::string buffer_;
+    std::string received_;
 };
 
 // The commands that put the adapter in its role, in order. The adapter's
-// EEPROM is only written with settings.save; which command saves depends on
-// the adapter (an AR488 saves once with "++savecfg", a Prologix keeps saving
-// with "++savecfg 1").
+// EEPROM is only written with settings.save; how depends on the adapter: an
+// AR488 saves a snapshot with "++savecfg" after the set-up, a Prologix saves
+// each change while "++savecfg 1" stands, so it is turned on before the
+// set-up and off after it.
 std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::string_view version);
 
 // Asks "++ver" until the adapter answers (opening the port restarts some
 // boards, which then take a second or two), then sends the set-up and asks
 // "++ver" once more: whatever comes before that answer is a complaint about
-// a set-up command, and anything after it is the bus's.
+// a set-up command, and anything after it is the bus's. A line that is no
+// text (noise) is no adapter; one starting "++" is an adapter's echo of a
+// command (verbose mode) and passed over.
 GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings);
 
 // A reply to the computer as the adapter must be given it: the reply's own

@@ -1,5 +1,7 @@
 #include "serial/serial_link.h"
 
+#include "serial/gpib_adapter.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -293,7 +295,28 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
 }
 
 FlowControl SerialLink::flowControl() const {
-    return requested_ != FlowControl::none ? requested_ : settings_.flow;
+    if (requested_ == FlowControl::none || replyPath_ != ReplyPath::direct) return settings_.flow;
+    return requested_;
+}
+
+void SerialLink::setReplyPath(ReplyPath path) {
+    if (path == replyPath_) return;
+    replyPath_ = path;
+    reply_.clear();
+    if (fd_) applyFlow();
+}
+
+void SerialLink::discardInput() {
+    held_.clear();
+    if (fd_) tcflush(fd_.get(), TCIFLUSH);
+}
+
+int SerialLink::takeBytes(uint8_t* buffer, int room) {
+    if (held_.empty()) return takeFromDriver(fd_.get(), buffer, room);
+    const size_t n = std::min(held_.size(), static_cast<size_t>(room));
+    std::memcpy(buffer, held_.data(), n);
+    held_.erase(0, n);
+    return static_cast<int>(n);
 }
 
 void SerialLink::requestFlowControl(FlowControl flow) {
@@ -318,8 +341,9 @@ void SerialLink::closeSerialPort() {
 
 int SerialLink::serialInputWaiting() {
     int count = 0;
-    if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0) return 0;
-    return std::max(count, 0);
+    if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0) count = 0;
+    return static_cast<int>(
+        std::min<size_t>(held_.size() + static_cast<size_t>(std::max(count, 0)), 1 << 30));
 }
 
 int SerialLink::serialOutputWaiting() {
@@ -331,6 +355,8 @@ int SerialLink::serialOutputWaiting() {
 int SerialLink::readSerial(std::span<uint8_t> span) {
     uint8_t* buffer = span.data();
     const int maxCount = static_cast<int>(std::min<size_t>(span.size(), 1 << 20));
+    // A reply left open goes out before the line is read on.
+    replyComplete();
     if (!fd_ || maxCount <= 0 || lineLost_) return 0;
     // Once the program has been told to end, the line is not read any more:
     // a computer that keeps sending must not keep the program from ending.
@@ -339,7 +365,7 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
     int count = 0;
     bool hangUp = false;
     while (count < maxCount) {
-        const int got = takeFromDriver(fd_.get(), buffer + count, maxCount - count);
+        const int got = takeBytes(buffer + count, maxCount - count);
         if (got < 0) {
             lineLost_ = true;
             break;
@@ -361,9 +387,10 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
 }
 
 int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
-    if (!fd_ || lineLost_) return -1;
+    replyComplete();
+    if ((!fd_ || lineLost_) && held_.empty()) return -1;
     const int room = static_cast<int>(std::min<size_t>(buffer.size(), 1 << 20));
-    const int got = room > 0 ? takeFromDriver(fd_.get(), buffer.data(), room) : 0;
+    const int got = room > 0 ? takeBytes(buffer.data(), room) : 0;
     if (arrived != nullptr) *arrived = got > 0;
     if (got < 0) lineLost_ = true;
     if (got <= 0) return got;
@@ -397,6 +424,7 @@ void SerialLink::waitOutputDrained() {
 }
 
 int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
+    if (replyPath_ != ReplyPath::direct) return writeSerial(bytes);
     if (!fd_) return 0;
     const auto deadline = Clock::now() + milliseconds(std::max(delayMs, 0));
     // The device is watched for hang-ups and errors only (they are always
@@ -409,7 +437,21 @@ int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
     return writeSerial(bytes);
 }
 
+// Through an adapter a reply is gathered whole: the adapter sends a line
+// on the bus as one message, and the computer reads one message a reply.
 int SerialLink::writeSerial(std::string_view bytes) {
+    if (replyPath_ == ReplyPath::direct) return writeRaw(bytes);
+    if (!fd_) return 0;
+    if (replyPath_ == ReplyPath::adapterLines) reply_ += bytes;
+    return static_cast<int>(bytes.size());
+}
+
+void SerialLink::replyComplete() {
+    if (reply_.empty()) return;
+    writeRaw(gpibReplyLine(std::exchange(reply_, {})));
+}
+
+int SerialLink::writeRaw(std::string_view bytes) {
     if (!fd_) return 0;
     const char* text = bytes.data();
     const size_t length = bytes.size();

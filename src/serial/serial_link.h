@@ -65,6 +65,11 @@ class MarkedInput {
     int64_t errors_ = 0;
 };
 
+// Where the plotter's replies go: straight onto the line; as the escaped
+// lines a USB-GPIB adapter puts on the bus, one a reply; or nowhere (an
+// adapter listening only cannot talk).
+enum class ReplyPath { direct, adapterLines, none };
+
 class SerialLink : public ByteLink {
   public:
     SerialLink() = default;
@@ -97,7 +102,18 @@ class SerialLink : public ByteLink {
     int writeSerial(std::string_view bytes) override;
     // The delay is one poll() on the interrupt descriptor and the device: a
     // signal or a hang-up ends it at once, and the bytes go out then.
+    // Through an adapter there is none: the computer reads when it will.
     int writeSerialAfter(int32_t delayMs, std::string_view bytes) override;
+    void replyComplete() override;
+    void setReplyPath(ReplyPath path);
+    ReplyPath replyPath() const { return replyPath_; }
+
+    // Bytes someone else read from the device (the adapter's set-up) that
+    // belong to the data: handed out first, as the driver's would be.
+    void unread(std::string_view bytes) { held_.insert(0, bytes); }
+    bool holdsBytes() const { return !held_.empty(); }
+    // What the driver has received and nobody has read is dropped.
+    void discardInput();
 
     // The device's descriptor for poll(), or -1.
     int fileDescriptor() const { return fd_.get(); }
@@ -115,12 +131,16 @@ class SerialLink : public ByteLink {
     // The flow control the host asked for stands from now on, over the
     // line's own setting, and again when the device is opened anew.
     void requestFlowControl(FlowControl flow) override;
-    // The flow control in force: the host's request, or the line's setting.
+    // The flow control in force: the host's request, or the line's setting
+    // (always the line's to an adapter: the request was for the bus).
     FlowControl flowControl() const;
 
   private:
     bool interrupted() const;
     void applyFlow();
+    // The held bytes first, then the driver's (see takeFromDriver).
+    int takeBytes(uint8_t* buffer, int room);
+    int writeRaw(std::string_view bytes);
 
     UniqueFd fd_;
     int interruptFd_ = -1;
@@ -130,6 +150,9 @@ class SerialLink : public ByteLink {
     int64_t earlierErrors_ = 0;
     LineSettings settings_;
     FlowControl requested_ = FlowControl::none;
+    ReplyPath replyPath_ = ReplyPath::direct;
+    std::string reply_; // the reply being written, for the adapter
+    std::string held_;  // as read from the device, marks and all
 };
 
 } // namespace plotanix

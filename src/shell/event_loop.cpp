@@ -50,6 +50,11 @@ int EventLoop::run(Activity& activity) {
         if (activity.done()) return 0;
 
         const bool line = line_ != nullptr && activity.readsLine();
+        // Bytes the line already holds (an adapter's set-up read them).
+        if (line && line_->holdsBytes()) {
+            activity.onLineData();
+            continue;
+        }
         std::array<pollfd, slotCount> fds{};
         fds[signalSlot] = {signals_.descriptor(), POLLIN, 0};
         fds[keySlot] = {keys ? keyboard_->inputDescriptor() : -1, POLLIN, 0};

@@ -16,12 +16,43 @@ bool LineWatch::open(const std::string& device, const LineSettings& settings) {
 }
 
 // Every open of the line, the first and each reopening, comes through here:
-// whatever makes the line ready for data belongs after the open (an
-// adapter between the line and the computer would be set up here).
+// whatever makes the line ready for data belongs after the open.
 bool LineWatch::openDevice() {
+    using Role = GpibSettings::Role;
+    serial_.setReplyPath(!gpib_                            ? ReplyPath::direct
+                         : gpib_->role == Role::listenOnly ? ReplyPath::none
+                                                           : ReplyPath::adapterLines);
     if (!serial_.openSerialPort(device_, settings_)) return false;
     serial_.setInterruptDescriptor(interruptFd_);
+    if (gpib_) setUpAdapter();
     return true;
+}
+
+// The adapter is asked from an empty line: what it held from before is
+// stale. After its set-up, the bytes it read past the last answer are the
+// computer's first; a port with no adapter behind it gets back every byte
+// the set-up read, and is a plain line.
+void LineWatch::setUpAdapter() {
+    serial_.discardInput();
+    FdAdapterPort port(serial_.fileDescriptor(), interruptFd_);
+    GpibSettings settings = *gpib_;
+    settings.save = settings.save && !saved_;
+    adapter_ = setUpGpibAdapter(port, settings);
+    if (adapter_->answered) {
+        saved_ = saved_ || settings.save;
+        serial_.unread(adapter_->busData + port.takeLeftover());
+    } else {
+        serial_.setReplyPath(ReplyPath::direct);
+        serial_.unread(port.takeReceived());
+    }
+    if (events_ != nullptr) events_->adapterSetUp(*adapter_);
+}
+
+void LineWatch::discardStaleInput() {
+    if (throughAdapter()) return;
+    std::array<uint8_t, 256> stale{};
+    while (bytesWaiting() > 0 && take(stale) > 0) {
+    }
 }
 
 void LineWatch::waitForDevice() {

@@ -3,9 +3,11 @@
 // hang up (a USB adapter pulled out), then looked for once a second until
 // the device is back and opened again. Every open, the first and each
 // reopening, goes through one place, where the line is made ready before
-// any data is read.
+// any data is read: a USB-GPIB adapter is set up there each time (a board
+// that restarts drops off the USB and comes back forgetting its set-up).
 
 #include "common/deadline.h"
+#include "serial/gpib_adapter.h"
 #include "serial/serial_link.h"
 
 #include <optional>
@@ -25,6 +27,8 @@ class LineWatch {
         virtual void lineLost() = 0;
         // Open again after lineLost, or at last after waitForDevice.
         virtual void lineBack() = 0;
+        // The adapter was set up (at every opening), or did not answer.
+        virtual void adapterSetUp(const GpibSetUp& setUp) { (void)setUp; }
     };
 
     static constexpr std::chrono::milliseconds retryInterval{1000};
@@ -34,6 +38,14 @@ class LineWatch {
     explicit LineWatch(int interruptFd, Events* events = nullptr)
         : interruptFd_(interruptFd), events_(events) {}
     void tellEvents(Events* events) { events_ = events; }
+
+    // The line is a USB-GPIB adapter's serial side, set up at every opening
+    // (save is honoured at the first set-up only); none: a plain line.
+    void useAdapter(std::optional<GpibSettings> gpib) { gpib_ = std::move(gpib); }
+    // The last set-up's outcome; none without an adapter.
+    const std::optional<GpibSetUp>& adapter() const { return adapter_; }
+    // The adapter answered at the last opening: the computer is on HP-IB.
+    bool throughAdapter() const { return adapter_ && adapter_->answered; }
 
     // False when the device cannot be opened now (openError() says why).
     bool open(const std::string& device, const LineSettings& settings);
@@ -51,6 +63,13 @@ class LineWatch {
     void retryIfDue(Clock::time_point now);
 
     int bytesWaiting() { return serial_.serialInputWaiting(); }
+    // Bytes already taken from the device and not yet handed out: poll()
+    // would not show them.
+    bool holdsBytes() const { return serial_.holdsBytes(); }
+    // Stale input from before the operator was ready: dropped. An adapter's
+    // set-up began from an empty line, and what came after it is the
+    // computer's.
+    void discardStaleInput();
     // Without waiting: true while the device has not hung up.
     bool probe();
     // The line has hung up: closed, and looked for again.
@@ -70,6 +89,7 @@ class LineWatch {
 
   private:
     bool openDevice();
+    void setUpAdapter();
 
     SerialLink serial_;
     int interruptFd_;
@@ -78,6 +98,9 @@ class LineWatch {
     LineSettings settings_;
     bool lost_ = false;
     Clock::time_point nextTry_{};
+    std::optional<GpibSettings> gpib_;
+    std::optional<GpibSetUp> adapter_;
+    bool saved_ = false; // the adapter's memory has been written once
 };
 
 } // namespace plotanix

@@ -97,9 +97,66 @@ TEST(GpibAdapter, SetUpPutsTheAdapterInItsRoleWithoutWritingItsMemory) {
             EXPECT_EQ(adapter.savedCount(), c.saves);
         });
     }
-    // A Prologix keeps saving once asked to.
-    EXPECT_EQ(gpibSetUpCommands({Role::device, 5, true}, "Prologix GPIB-USB version 6.107").back(),
-              "++savecfg 1");
+    // A Prologix saves each change while asked to: on for the set-up only.
+    const Commands prologix =
+        gpibSetUpCommands({Role::device, 5, true}, "Prologix GPIB-USB version 6.107");
+    EXPECT_EQ(prologix.front(), "++savecfg 1");
+    EXPECT_EQ(prologix.back(), "++savecfg 0");
+}
+
+// The adapter's answers as they may come: after the echo of a verbose
+// adapter, after a complaint, or with bus bytes that had no line end of
+// their own run into the last one (they are the computer's first data).
+TEST(GpibAdapter, EchoesArePassedOverAndBusBytesBeforeTheLastAnswerKept) {
+    // The lines read after each "++ver", in turn; a verbose adapter first
+    // echoes every line it is sent.
+    struct ScriptedPort : AdapterPort {
+        bool writeLine(std::string_view line) override {
+            if (echo) unread.push_back(std::string(line));
+            if (line == "++ver" && asked < script.size()) {
+                const Commands& lines = script[asked++];
+                unread.insert(unread.end(), lines.begin(), lines.end());
+            }
+            return true;
+        }
+        std::optional<std::string> readLine(std::chrono::milliseconds) override {
+            if (unread.empty()) return std::nullopt;
+            std::string line = unread.front();
+            unread.erase(unread.begin());
+            return line;
+        }
+        std::vector<Commands> script;
+        bool echo = false;
+        size_t asked = 0;
+        Commands unread;
+    };
+    const std::string version(sim::SimulatedAdapter::defaultVersion);
+    const struct {
+        const char* name;
+        std::vector<Commands> script;
+        bool echo;
+        std::string busData;
+        Commands complaints;
+    } cases[] = {
+        {"plain", {{version}, {version}}, false, "", {}},
+        {"verbose", {{version}, {version}}, true, "", {}},
+        {"a complaint",
+         {{version}, {"Unrecognized command", version}},
+         false,
+         "",
+         {"Unrecognized command"}},
+        {"bus bytes run in", {{version}, {"PA1,1;" + version}}, false, "PA1,1;", {}},
+    };
+    for (const auto& c : cases) {
+        ScriptedPort port;
+        port.script = c.script;
+        port.echo = c.echo;
+        const GpibSetUp result = setUpGpibAdapter(port, {});
+        EXPECT_TRUE(result.answered) << c.name;
+        EXPECT_EQ(result.version, version) << c.name;
+        EXPECT_EQ(result.busData, c.busData) << c.name;
+        EXPECT_EQ(result.complaints, c.complaints) << c.name;
+    }
 }
 
 // Opening the port restarts an Uno or a Nano: it hears nothing for a while.

@@ -39,6 +39,7 @@ void SimulatedAdapter::serviceHost() {
         for (ssize_t i = 0; i < n; ++i) {
             const char c = buffer[i];
             if (deaf()) continue;
+            fromHost_.push_back(c);
             if (lineEscaped_) {
                 line_.push_back(c);
                 escaped_.push_back(true);
@@ -59,6 +60,13 @@ void SimulatedAdapter::serviceHost() {
             }
         }
     }
+}
+
+void SimulatedAdapter::portEvents(short revents) {
+    const bool hungUp = (revents & POLLHUP) != 0;
+    if (hungUp_ && !hungUp && resetDelay_ > Clock::duration::zero()) restart(resetDelay_);
+    hungUp_ = hungUp;
+    if ((revents & POLLIN) != 0) serviceHost();
 }
 
 void SimulatedAdapter::takeLine(const std::string& line, bool isCommand) {
@@ -121,6 +129,7 @@ void SimulatedAdapter::answer(const std::string& text) {
 }
 
 void SimulatedAdapter::restart(Clock::duration deafFor) {
+    ++restarts_;
     deafUntil_ = Clock::now() + deafFor;
     const Settings settings = hasSaved_ ? saved_ : Settings{};
     mode_ = settings.mode;

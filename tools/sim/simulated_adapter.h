@@ -26,6 +26,14 @@ class SimulatedAdapter {
     // Takes whatever the host has written: commands, and data lines for the
     // bus. Call it when the descriptor is readable.
     void serviceHost();
+    // What poll() saw on the master: a hang-up that ends is the port being
+    // opened, which restarts a board set to resetOnOpen; readable, the
+    // host's bytes are taken. (A master reports a hang-up only once its
+    // slave has been opened and closed: open and close it once first.)
+    void portEvents(short revents);
+    // The board restarts when its port is opened (an Uno, a Nano, a Mega),
+    // deaf for this long; zero (the default): it does not (a Leonardo).
+    void resetOnOpen(Clock::duration deafFor) { resetDelay_ = deafFor; }
 
     // The board restarts (its port was opened, or a selected device clear
     // reached it): it hears nothing for deafFor, then comes up with the
@@ -52,6 +60,11 @@ class SimulatedAdapter {
 
     // What the simulation saw, for the tests.
     const std::vector<std::string>& commands() const { return commands_; }
+    // Every byte the host wrote while the board listened, as it came.
+    const std::string& fromHost() const { return fromHost_; }
+    int restarts() const { return restarts_; }
+    // Nobody has the port open (the last poll() saw a hang-up).
+    bool portClosed() const { return hungUp_; }
     int mode() const { return mode_; } // 0 device, 1 controller
     int address() const { return address_; }
     bool listenOnly() const { return lon_; }
@@ -83,6 +96,10 @@ class SimulatedAdapter {
     bool hasSaved_ = false;
     int saves_ = 0;
     Clock::time_point deafUntil_{};
+    Clock::duration resetDelay_{};
+    bool hungUp_ = false;
+    int restarts_ = 0;
+    std::string fromHost_;
 
     std::string line_; // the host's line being read
     bool lineEscaped_ = false;
