@@ -4,10 +4,16 @@
 // by asking "OI;" once a second until "7470A" comes back, sends the bundled
 // drawing at the pace of a 9600-baud line and falls silent. It ends when the
 // plotter ends, with the plotter's exit status.
+//
+// With --gpib the HP-86B is on HP-IB instead: the pseudo-terminal is a
+// simulated USB-GPIB adapter (an AR488 that restarts when its port is
+// opened), the plotter is started with --gpib 5 and the computer sends to
+// address 5 and reads its replies there, as PLOTTER IS 705 would.
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
 #include "shell/signal_watch.h"
+#include "simulated_adapter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,6 +50,13 @@ constexpr auto queryInterval = std::chrono::seconds(1);
 // 9600 baud with a start and a stop bit: 960 bytes a second.
 constexpr auto byteTime = std::chrono::microseconds(1042);
 constexpr size_t burstSize = 32;
+// On HP-IB: the plotter's address, and how long the simulated board is
+// deaf after its port is opened (an Uno's restart).
+constexpr int plotterAddress = 5;
+constexpr auto boardRestart = std::chrono::milliseconds(1500);
+// While nobody has the adapter's port open the master reports a hang-up
+// without end; it is looked at this often instead, to see the port opened.
+constexpr auto closedPortCheck = std::chrono::milliseconds(50);
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "plotanix-demo: %s\n", message.c_str());
@@ -95,7 +108,7 @@ void sayWhereFilesAre() {
 
 class SimulatedComputer {
   public:
-    SimulatedComputer() = default;
+    explicit SimulatedComputer(bool onBus) : onBus_(onBus) {}
     SimulatedComputer(const SimulatedComputer&) = delete;
     SimulatedComputer& operator=(const SimulatedComputer&) = delete;
 
@@ -111,7 +124,9 @@ class SimulatedComputer {
     // One wait for the line, a signal or the deadline, whichever comes
     // first; handles what it finds.
     void waitOnce(std::optional<Clock::time_point> deadline);
+    void serveAdapter();
     void readReplies();
+    void heard(std::string_view bytes);
     void handleSignals();
     void reapPlotter();
     // Writes what the line takes now; returns the count written.
@@ -130,15 +145,23 @@ class SimulatedComputer {
     bool lineHungUp_ = false;
     bool plotterAnswered_ = false;
     std::string replies_;
+    // On HP-IB: the adapter at the other end of the pseudo-terminal.
+    bool onBus_ = false;
+    std::optional<plotanix::sim::SimulatedAdapter> adapter_;
 };
 
 int SimulatedComputer::run(const fs::path& plotter, const std::string& drawing) {
     if (!openLine()) return fail(std::string("can't make a pseudo-terminal: ") + strerror(errno));
     if (!signals_.ok()) return fail(std::string("can't watch signals: ") + strerror(errno));
-    std::printf("Plotanix demo: a simulated HP-86B is on %s.\n"
-                "Press 1 at the menu to start plotting; the simulated HP-86B is waiting for the "
-                "plotter.\n",
-                linePath_.c_str());
+    if (onBus_) {
+        std::printf("Plotanix demo: a simulated HP-86B is on HP-IB, behind a simulated USB-GPIB "
+                    "adapter (an AR488) on %s;\nthe plotter is at address 5 (PLOTTER IS 705).\n",
+                    linePath_.c_str());
+    } else {
+        std::printf("Plotanix demo: a simulated HP-86B is on %s.\n", linePath_.c_str());
+    }
+    std::printf("Press 1 at the menu to start plotting; the simulated HP-86B is waiting for the "
+                "plotter.\n");
     std::fflush(stdout);
     if (!startPlotter(plotter)) return fail("can't start the plotter: " + plotter.string());
     if (waitForPlotter()) sendDrawing(drawing);
@@ -158,7 +181,15 @@ bool SimulatedComputer::openLine() {
     termios settings{};
     if (tcgetattr(masterFd_.get(), &settings) != 0) return false;
     cfmakeraw(&settings);
-    return tcsetattr(masterFd_.get(), TCSANOW, &settings) == 0;
+    if (tcsetattr(masterFd_.get(), TCSANOW, &settings) != 0) return false;
+    if (!onBus_) return true;
+    // Opened and closed once, the port reports its next opening (the board
+    // restarts then); until it is opened the adapter is its own controller.
+    ::close(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    adapter_.emplace(masterFd_.get());
+    adapter_->resetOnOpen(boardRestart);
+    lineHungUp_ = true;
+    return true;
 }
 
 bool SimulatedComputer::startPlotter(const fs::path& plotter) {
@@ -168,11 +199,14 @@ bool SimulatedComputer::startPlotter(const fs::path& plotter) {
         envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
     std::string program = plotter.string();
-    char* argv[] = {program.data(), nullptr};
+    std::string gpib = "--gpib", address = std::to_string(plotterAddress);
+    std::vector<char*> argv = {program.data()};
+    if (onBus_) argv.insert(argv.end(), {gpib.data(), address.data()});
+    argv.push_back(nullptr);
 
     // The plotter takes its signals itself: the actions caught here are its
     // defaults again once it starts.
-    return posix_spawn(&plotter_, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
+    return posix_spawn(&plotter_, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) == 0;
 }
 
 // "OI;" once a second until the plotter answers. Bytes sent while the
@@ -182,7 +216,7 @@ bool SimulatedComputer::waitForPlotter() {
     while (!plotterEnded_) {
         if (Clock::now() >= nextQuery) {
             writeLine(identifyQuery);
-            lineHungUp_ = false; // the plotter may have opened the line again
+            if (!onBus_) lineHungUp_ = false; // the plotter may have opened the line again
             nextQuery += queryInterval;
         }
         waitOnce(nextQuery);
@@ -217,10 +251,25 @@ int SimulatedComputer::waitForPlotterExit() {
 void SimulatedComputer::waitOnce(std::optional<Clock::time_point> deadline) {
     pollfd fds[2] = {{signals_.descriptor(), POLLIN, 0}, {masterFd_.get(), POLLIN, 0}};
     const nfds_t count = lineHungUp_ ? 1 : 2;
-    if (poll(fds, count, plotanix::pollTimeout(deadline)) <= 0) return;
-    if (fds[0].revents != 0) handleSignals();
+    if (onBus_ && lineHungUp_)
+        deadline = plotanix::earlier(deadline, Clock::now() + closedPortCheck);
+    const int ready = poll(fds, count, plotanix::pollTimeout(deadline));
+    if (ready > 0 && fds[0].revents != 0) handleSignals();
+    if (onBus_) return serveAdapter();
+    if (ready <= 0) return;
     if (count == 2 && (fds[1].revents & POLLIN) != 0) readReplies();
     if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR)) != 0) lineHungUp_ = true;
+}
+
+// The adapter takes what the plotter wrote to it, and notices the port
+// opened or closed; the computer reads at the plotter's address (ENTER 705)
+// whatever reply is waiting there.
+void SimulatedComputer::serveAdapter() {
+    pollfd port = {masterFd_.get(), POLLIN, 0};
+    if (poll(&port, 1, 0) < 0) return;
+    adapter_->portEvents(port.revents);
+    lineHungUp_ = (port.revents & (POLLHUP | POLLERR)) != 0;
+    heard(adapter_->computerReads(plotterAddress).bytes);
 }
 
 // Reading every reply keeps the plotter's output from ever filling the line;
@@ -228,12 +277,15 @@ void SimulatedComputer::waitOnce(std::optional<Clock::time_point> deadline) {
 void SimulatedComputer::readReplies() {
     char bytes[256];
     ssize_t count = 0;
-    while ((count = read(masterFd_.get(), bytes, sizeof bytes)) > 0) {
-        replies_.append(bytes, static_cast<size_t>(count));
-        if (replies_.find(identifyReply) != std::string::npos) plotterAnswered_ = true;
-        if (replies_.size() > identifyReply.size())
-            replies_.erase(0, replies_.size() - identifyReply.size());
-    }
+    while ((count = read(masterFd_.get(), bytes, sizeof bytes)) > 0)
+        heard(std::string_view(bytes, static_cast<size_t>(count)));
+}
+
+void SimulatedComputer::heard(std::string_view bytes) {
+    replies_.append(bytes);
+    if (replies_.find(identifyReply) != std::string::npos) plotterAnswered_ = true;
+    if (replies_.size() > identifyReply.size())
+        replies_.erase(0, replies_.size() - identifyReply.size());
 }
 
 void SimulatedComputer::handleSignals() {
@@ -259,14 +311,24 @@ void SimulatedComputer::reapPlotter() {
         exitStatus_ = 128 + WTERMSIG(status);
 }
 
+// On HP-IB the bytes go to the plotter's address (OUTPUT 705), and nowhere
+// while the adapter is not listening there.
 size_t SimulatedComputer::writeLine(std::string_view bytes) {
+    if (onBus_) return adapter_->computerSends(plotterAddress, bytes) ? bytes.size() : 0;
     const ssize_t count = write(masterFd_.get(), bytes.data(), bytes.size());
     return count > 0 ? static_cast<size_t>(count) : 0;
 }
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool onBus = argc == 2 && std::string_view(argv[1]) == "--gpib";
+    if (argc > 2 || (argc == 2 && !onBus)) {
+        std::fprintf(stderr,
+                     "Usage: plotanix-demo [--gpib]\n"
+                     "  --gpib  the HP-86B on HP-IB, through a simulated USB-GPIB adapter\n");
+        return 2;
+    }
     const fs::path programDir = programDirectory();
     const fs::path plotter = programDir / "plotanix";
     if (access(plotter.c_str(), X_OK) != 0)
@@ -274,6 +336,6 @@ int main() {
     const fs::path drawingFile = drawingPath(programDir);
     const std::optional<std::string> drawing = readWholeFile(drawingFile);
     if (!drawing) return fail("can't read the demo drawing: " + drawingFile.string());
-    SimulatedComputer computer;
+    SimulatedComputer computer(onBus);
     return computer.run(plotter, *drawing);
 }

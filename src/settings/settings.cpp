@@ -102,6 +102,34 @@ std::string takeBaud(Settings& settings, std::string value) {
     return "the speed is one of " + rateList();
 }
 
+// A USB-GPIB adapter's serial side is 115200 8N1 (the AR488's; a Prologix
+// takes any): the line's settings not set from anywhere follow the adapter.
+void adapterLineDefaults(Settings& settings);
+
+std::string takeGpib(Settings& settings, std::string value) {
+    const std::string lower = lowerCase(value);
+    int address = 0;
+    const char* end = value.data() + value.size();
+    if (lower == "off") {
+        settings.gpib.reset();
+    } else if (lower == "listen") {
+        settings.gpib = GpibSettings{GpibSettings::Role::listenOnly};
+    } else if (std::from_chars(value.data(), end, address).ptr == end && address >= 1 &&
+               address <= 30 && value[0] != '0') {
+        settings.gpib = GpibSettings{GpibSettings::Role::device, address};
+    } else {
+        return "the HP-IB setting is an address from 1 to 30, listen or off";
+    }
+    adapterLineDefaults(settings);
+    return {};
+}
+
+std::string gpibText(const Settings& settings) {
+    if (!settings.gpib) return "off";
+    if (settings.gpib->role == GpibSettings::Role::listenOnly) return "listen";
+    return std::to_string(settings.gpib->address);
+}
+
 // "~/" stands for the home folder: config files and the options screen have
 // no shell to expand it.
 std::string takeDir(Settings& settings, std::string value) {
@@ -168,6 +196,16 @@ constexpr SettingRow rows[] = {
      [](Settings& s, std::string v) {
          return oneOf(flows, v, s.line.flow, "the flow control is none, xonxoff or rtscts");
      }},
+    {"gpib", "", "ADDRESS", "HP-IB (gpib)",
+     "the port is a USB-GPIB adapter: the plotter at HP-IB address 1-30, or listen (listen-only, "
+     "for a talk-only instrument); default off",
+     true, gpibText, takeGpib},
+    {"gpib-save", "", "", "",
+     "with --gpib: store the adapter's set-up in its memory, once (it wears)", false,
+     [](const Settings& s) { return wordOf(flags, s.gpibSave); },
+     [](Settings& s, std::string v) {
+         return oneOf(flags, v, s.gpibSave, "the value is on or off");
+     }},
     {"dir", "d", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
      [](const Settings& s) { return s.dir; }, takeDir},
     {"model", "", "MODEL", "Plotter model", "plotter model: hp86b or 7470a", true,
@@ -205,6 +243,18 @@ const SettingRow* findRow(std::string_view key) {
         if (row.key == key) return &row;
     }
     return nullptr;
+}
+
+void adapterLineDefaults(Settings& settings) {
+    const LineSettings plain, adapter{115200, 8, Parity::none, 1};
+    const LineSettings& wanted = settings.gpib ? adapter : plain;
+    const auto unset = [&](std::string_view key) {
+        return sourceOf(settings, *findRow(key)) == Source::defaults;
+    };
+    if (unset("baud")) settings.line.baud = wanted.baud;
+    if (unset("databits")) settings.line.dataBits = wanted.dataBits;
+    if (unset("parity")) settings.line.parity = wanted.parity;
+    if (unset("stopbits")) settings.line.stopBits = wanted.stopBits;
 }
 
 std::string environmentName(std::string_view key) {
@@ -407,6 +457,10 @@ Startup readSettings(int argc, const char* const* argv, const Environment& envir
     applyConfigFile(startup);
     applyEnvironment(startup, environment);
     startup.exitStatus = applyCommandLine(startup, argc, argv, out, err, version);
+    if (!startup.exitStatus && settings.gpibSave && !settings.gpib) {
+        usageError(err, "--gpib-save needs --gpib (an address or listen)");
+        startup.exitStatus = 2;
+    }
     notePortDevices(settings, environment);
     for (std::string& notice : startup.notices)
         notice = printable(notice);

@@ -8,6 +8,7 @@
 // environment or looks a setting up by its name.
 
 #include "hpgl/plotter.h"
+#include "serial/gpib_adapter.h"
 #include "serial/line_settings.h"
 
 #include <array>
@@ -30,15 +31,20 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 13;
+inline constexpr std::size_t settingCount = 15;
 
 struct Settings {
     Settings(); // every setting at its default
 
     std::string port = "COM1"; // a port name (COM1) or a device path
-    // Speed, framing and flow control; 9600 7N1 and none by default.
+    // Speed, framing and flow control; 9600 7N1 and none by default, and
+    // 115200 8N1 (the AR488's) through a USB-GPIB adapter.
     LineSettings line;
-    std::string dir; // where PLOTTER.TXT and the pages go; the current folder by default
+    // The port is a USB-GPIB adapter: the plotter at an HP-IB address, or
+    // listening only; none: a plain serial line.
+    std::optional<GpibSettings> gpib;
+    bool gpibSave = false; // store the adapter's set-up in its memory, once
+    std::string dir;       // where PLOTTER.TXT and the pages go; the current folder by default
     PlotterModel model = PlotterModel::hp86b;
     Paper paper = Paper::letter;
     VectorCopy vector = VectorCopy::off;

@@ -127,20 +127,23 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         {"2", "", speed, "Speed (baud) kept."},
         {"2", "300", speed, "Speed (baud) set to 300 and saved."},
         {"3", "8", "Data bits (Enter keeps 7): ", "Data bits set to 8 and saved."},
-        {"a", "PDF", "Vector copy (Enter keeps off): ", "Vector copy set to pdf and saved."},
-        {"7", folder.path(), "", "Output folder used now, but not saved: disk full"}};
+        {"7", "31", "HP-IB (gpib) (Enter keeps off): ",
+         "Refused: the HP-IB setting is an address from 1 to 30, listen or off."},
+        {"7", "listen", "", "HP-IB (gpib) set to listen and saved."},
+        {"b", "PDF", "Vector copy (Enter keeps off): ", "Vector copy set to pdf and saved."},
+        {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
     for (const auto& [key, line, prompt, shown] : steps) {
         ASSERT_EQ(options.onKey(key), Next::readLine);
         if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
         EXPECT_EQ(options.onLine(line), Next::stay);
         EXPECT_EQ(screen.lines[screen.lines.size() - 3], shown);
     }
-    EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "databits=8", "vector=pdf",
-                                               "dir=" + folder.path().string()}));
+    EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "databits=8", "gpib=listen",
+                                               "vector=pdf", "dir=" + folder.path().string()}));
     EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
     EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
-    EXPECT_EQ(screen.lines[3 + 9].substr(0, 16), " a: Vector copy ");
+    EXPECT_EQ(screen.lines[3 + 10].substr(0, 16), " b: Vector copy ");
     for (const std::string ignored : {"0", "x", "A", "\b"})
         EXPECT_EQ(options.onKey(ignored), Next::stay);
     EXPECT_EQ(options.onKey("\r"), Next::leave);

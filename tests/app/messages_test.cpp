@@ -106,7 +106,7 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
              std::filesystem::current_path(before);
              Lines screen;
              OptionsScreen options(screen, settings, [](auto, auto&) { return ""; });
-             options.onKey("7"); // the output folder
+             options.onKey("8"); // the output folder
              return screen.lines.back();
          }},
         {"transcript refused",

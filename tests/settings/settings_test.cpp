@@ -55,11 +55,20 @@ const SettingRow& row(std::string_view key) {
 TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
-    const Started good =
-        start({"-p",      "/dev/ttyUSB0", "-b",      "300",    "--databits", "8",   "--parity",
-               "Even",    "--stopbits",   "2",       "--flow", "rtscts",     "-d",  dir,
-               "--model", "7470A",        "--paper", "a4",     "--vector",   "SVG", "--page-gap",
-               "2.5",     "--unattended", "--window"});
+    const Started good = start({"-p",          "/dev/ttyUSB0",
+                                "-b",          "300",
+                                "--databits",  "8",
+                                "--parity",    "Even",
+                                "--stopbits",  "2",
+                                "--flow",      "rtscts",
+                                "--gpib",      "7",
+                                "--gpib-save", "-d",
+                                dir,           "--model",
+                                "7470A",       "--paper",
+                                "a4",          "--vector",
+                                "SVG",         "--page-gap",
+                                "2.5",         "--unattended",
+                                "--window"});
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -67,7 +76,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
         values += setting.text(settings) + " ";
         EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
-    EXPECT_EQ(values, "/dev/ttyUSB0 300 8 even 2 rtscts " + dir + " 7470a a4 svg 2.5 on on ");
+    EXPECT_EQ(values, "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir + " 7470a a4 svg 2.5 on on ");
     EXPECT_EQ(describeLine(settings.line), "300 8E2 rtscts");
     EXPECT_EQ(settings.model, PlotterModel::hp7470a);
     EXPECT_EQ(settings.paper, Paper::a4);
@@ -126,12 +135,22 @@ TEST(Settings, EachLineValue) {
         {{"--flow", "none"}, "9600 7N1"},
         {{"--flow", "xonxoff"}, "9600 7N1 xonxoff"},
         {{"--flow", "RTSCTS"}, "9600 7N1 rtscts"},
+        // Through a USB-GPIB adapter: 115200 8N1 unless set.
+        {{"--gpib", "5"}, "115200 8N1"},
+        {{"--gpib", "listen", "--baud", "9600", "--parity", "even"}, "9600 8E1"},
+        {{"--databits", "7", "--gpib", "30"}, "115200 7N1"},
+        {{"--gpib", "off"}, "9600 7N1"},
     };
     for (const auto& [arguments, shown] : lines) {
         const Started run = start(arguments);
         EXPECT_FALSE(run.startup.exitStatus) << run.err;
-        EXPECT_EQ(describeLine(run.startup.settings.line), shown);
+        EXPECT_EQ(describeLine(run.startup.settings.line), shown) << arguments.back();
     }
+    // Turned off again on the options screen: the plain line's defaults.
+    Settings screen = start({"--gpib", "5"}).startup.settings;
+    ASSERT_EQ(setValue(screen, row("gpib"), "OFF", Source::configFile), "");
+    EXPECT_EQ(describeLine(screen.line), "9600 7N1");
+    EXPECT_FALSE(screen.gpib);
     for (const int rate : {75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200,
                            38400, 57600, 115200, 230400})
         EXPECT_EQ(start({"-b", std::to_string(rate)}).startup.settings.line.baud, rate);

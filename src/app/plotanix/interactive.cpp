@@ -1,5 +1,6 @@
 #include "app/plotanix/interactive.h"
 
+#include "app/plotanix/adapter_notice.h"
 #include "app/plotanix/line_errors.h"
 #include "app/plotanix/menus.h"
 #include "app/plotanix/options_screen.h"
@@ -169,8 +170,11 @@ PlotterApp::Ending PlotterApp::startScreen() {
 
 // The line's short form before the port, whose long names may not fit.
 std::string PlotterApp::information() const {
-    const std::string line = " at " + describeLine(lineSettingsOf(settings)) + " on serial line " +
-                             printable(settings.port);
+    const std::string lineForm = describeLine(lineSettingsOf(settings));
+    const std::string line =
+        settings.gpib ? " on " + busPlace(*settings.gpib) + " through the USB-GPIB adapter on " +
+                            printable(settings.port) + " (" + lineForm + ")"
+                      : " at " + lineForm + " on serial line " + printable(settings.port);
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
     return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper + " paper)" + line;
@@ -195,9 +199,7 @@ bool PlotterApp::prepare() {
     plotting = std::make_unique<PlotAssembly>(plotSetupOf(settings), line.link(), log, &status);
     if (!openLine()) return false;
     // Stale input from before the operator was ready is not part of a plot.
-    std::array<uint8_t, 256> stale{};
-    while (line.bytesWaiting() > 0 && line.take(stale) > 0) {
-    }
+    line.discardStaleInput();
     // A transcript that stops being written is said at once, on the last row.
     log.onTrouble([this](const LogFile::Trouble& trouble) {
         showLineNotice(LogFile::describe(trouble, LogFile::defaultName));
@@ -211,9 +213,12 @@ bool PlotterApp::prepare() {
 bool PlotterApp::openLine() {
     const LineSettings lineSettings = lineSettingsOf(settings);
     const std::string device = devicePath(settings);
+    line.useAdapter(gpibOf(settings));
     if (line.open(device, lineSettings)) {
         console.printLine("SerialPort " + printable(settings.port) + " opened with success");
         console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
+        for (const std::string& notice : adapterLines)
+            console.printLine(notice);
         return true;
     }
     console.printLine("Error, can't open the serial port: " + printable(settings.port));
@@ -244,6 +249,7 @@ int PlotterApp::plotCycle() {
         console.printLine("Plotter ON LINE");
         console.printLine("");
         console.printLine("Waiting...");
+        if (!adapterLines.empty()) console.printLine(adapterLines.front());
         reportNoLog();
         if (line.lost()) showLineNotice(lostNotice);
         WaitForData waiting;
@@ -276,7 +282,17 @@ void PlotterApp::lineLost() {
 }
 
 void PlotterApp::lineBack() {
-    showLineNotice("The line to the computer is back.");
+    if (!line.adapter()) return showLineNotice("The line to the computer is back.");
+    showLineNotice(line.throughAdapter()
+                       ? "The line to the computer is back; the adapter is set up again."
+                       : "The line to the computer is back, but no adapter answered on it.");
+}
+
+// Said with the port's opening, and under "Waiting..." from then on.
+void PlotterApp::adapterSetUp(const GpibSetUp& setUp) {
+    adapterLines.clear();
+    for (const std::string& notice : adapterNotice(setUp, *settings.gpib, settings.port))
+        adapterLines.push_back(printable(notice));
 }
 
 // One line near the bottom of the screen, clear of the rows the screens lay

@@ -75,6 +75,7 @@ class PlotterApp : private LineWatch::Events {
 
     void lineLost() override;
     void lineBack() override;
+    void adapterSetUp(const GpibSetUp& setUp) override;
     void showLineNotice(const std::string& text);
 
     int shutdown();
@@ -85,7 +86,8 @@ class PlotterApp : private LineWatch::Events {
 
     Settings settings;
     std::string configPath;
-    std::vector<std::string> notices; // shown on the first start screen
+    std::vector<std::string> notices;      // shown on the first start screen
+    std::vector<std::string> adapterLines; // the USB-GPIB adapter's last set-up, said
     bool imageErrorFlag = false;
     bool plotted = false; // a plot run has begun since the start
 

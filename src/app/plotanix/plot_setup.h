@@ -18,4 +18,10 @@ inline LineSettings lineSettingsOf(const Settings& settings) {
     return settings.line;
 }
 
+inline std::optional<GpibSettings> gpibOf(const Settings& settings) {
+    std::optional<GpibSettings> gpib = settings.gpib;
+    if (gpib) gpib->save = settings.gpibSave;
+    return gpib;
+}
+
 } // namespace plotanix

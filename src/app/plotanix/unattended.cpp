@@ -1,5 +1,6 @@
 #include "app/plotanix/unattended.h"
 
+#include "app/plotanix/adapter_notice.h"
 #include "app/plotanix/journal.h"
 #include "app/plotanix/line_errors.h"
 #include "app/plotanix/plot_setup.h"
@@ -119,6 +120,7 @@ class UnattendedApp : private LineWatch::Events {
     bool openLineAtStart();
     void lineLost() override;
     void lineBack() override;
+    void adapterSetUp(const GpibSetUp& setUp) override;
     int finish();
 
     const Settings& settings_;
@@ -203,6 +205,7 @@ bool UnattendedApp::prepare() {
 }
 
 bool UnattendedApp::openLineAtStart() {
+    line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
         return true;
@@ -219,6 +222,12 @@ bool UnattendedApp::openLineAtStart() {
 
 void UnattendedApp::lineLost() {
     report("line lost: " + device_);
+}
+
+// At every opening of the adapter's port.
+void UnattendedApp::adapterSetUp(const GpibSetUp& setUp) {
+    for (const std::string& notice : adapterNotice(setUp, *settings_.gpib, device_))
+        report(notice);
 }
 
 void UnattendedApp::lineBack() {
