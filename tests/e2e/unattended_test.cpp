@@ -2,6 +2,7 @@
 // terminal, no display, a pseudo-terminal as the line, the journal in files.
 
 #include "plotter_harness.h"
+#include "support/adapter_on_usb.h"
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,61 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
         "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){9}");
     EXPECT_TRUE(std::regex_match(journal, stamped)) << journal;
     EXPECT_EQ(readFile(err), "");
+}
+
+// A talk-only instrument plotting through a USB-GPIB adapter listening only:
+// the journal says what answered, each plot is a page, and the adapter is
+// set up again when it comes back after dropping off the USB.
+TEST(Unattended, ListensToTheBusThroughAnAdapterThatComesAndGoes) {
+    TempDir pages, logs;
+    AdapterOnUsb adapter(std::chrono::milliseconds(300));
+    const std::string out = logs.file("out"), err = logs.file("err");
+    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --gpib listen " +
+                              adapter.path() + " --dir " + pages.path().string() +
+                              " --page-gap 1 </dev/null >" + out + " 2>" + err);
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    const std::string answered =
+        "On HP-IB, listening only: " + std::string(sim::SimulatedAdapter::defaultVersion) + "\n";
+    const auto said = [&](const std::string& text, size_t times) {
+        return waitUntil(
+            [&] {
+                const std::string journal = readFile(out);
+                size_t found = 0;
+                for (size_t at = journal.find(text); at != std::string::npos;
+                     at = journal.find(text, at + 1))
+                    ++found;
+                return found >= times;
+            },
+            15s);
+    };
+    const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;", "SP2;PA100,500;PD700,100;"};
+    for (int page = 1; page <= 2; ++page) {
+        ASSERT_TRUE(said(answered, size_t(page))) << readFile(out);
+        adapter.look(
+            [&](sim::SimulatedAdapter& a) { EXPECT_TRUE(a.computerSends(1, plots[page - 1])); });
+        const std::string name = pages.file(savedPageName(page));
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
+        EXPECT_EQ(differingPixels(readPng(name), *expectedPage({plots[page - 1]})), 0) << page;
+        if (page == 2) break;
+        adapter.pullOut();
+        ASSERT_TRUE(said("line lost: " + adapter.path(), 1)) << readFile(out);
+        adapter.plugIn();
+        ASSERT_TRUE(said("line back: " + adapter.path(), 1)) << readFile(out);
+    }
+    EXPECT_EQ(adapter.look([](const sim::SimulatedAdapter& a) { return a.fromHost(); }),
+              "++ver\r\n++mode 0\r\n++lon 1\r\n++eoi 1\r\n++eos 0\r\n++eot_enable 0\r\n++ver\r\n")
+        << "only the set-up: nothing is written to the bus";
+    const std::string journal = readFile(out);
+    EXPECT_NE(
+        journal.find(" started: " + adapter.path() +
+                     " at 115200 8N1 (USB-GPIB adapter, the plotter on HP-IB, listening only)"),
+        std::string::npos)
+        << journal;
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    EXPECT_EQ(status, 0) << readFile(err);
 }
 
 } // namespace

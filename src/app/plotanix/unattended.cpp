@@ -151,7 +151,10 @@ UnattendedApp::UnattendedApp(const Settings& settings)
 // ends it as silence would.
 int UnattendedApp::run() {
     if (!prepare()) return 1;
-    report("started: " + device_ + " at " + describeLine(lineSettingsOf(settings_)) +
+    const std::string bus =
+        settings_.gpib ? " (USB-GPIB adapter, the plotter on " + busPlace(*settings_.gpib) + ")"
+                       : "";
+    report("started: " + device_ + " at " + describeLine(lineSettingsOf(settings_)) + bus +
            ", pages in " + folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!openLineAtStart()) return 1;
