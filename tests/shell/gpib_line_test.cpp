@@ -120,7 +120,7 @@ TEST(GpibLine, TheBusCarriesThePlotAndTheRepliesAsRs232Does) {
             waitUntil([&] {
                 const auto talk =
                     adapter->look([](sim::SimulatedAdapter& a) { return a.computerReads(5); });
-                EXPECT_TRUE(talk.bytes.empty() || talk.eoiOnLast);
+                if (!talk.bytes.empty()) EXPECT_TRUE(talk.eoiOnLast) << "no EOI";
                 bus += talk.bytes;
                 return !bus.empty();
             });
@@ -244,7 +244,7 @@ TEST(GpibLine, APortThatIsNoAdapterIsAPlainLineAndLosesNothing) {
         // Replies go straight onto the line.
         plotter.line.link().writeSerial("7470A\r");
         plotter.line.link().replyComplete();
-        EXPECT_EQ(plain.readMasterUntil("7470A\r", 2s).ends_with("7470A\r"), true);
+        EXPECT_TRUE(plain.readMasterUntil("7470A\r", 2s).ends_with("7470A\r"));
     }
 }
 
