@@ -1,4 +1,4 @@
-#include "app/render_renderer.h"
+#include "app/render/render_renderer.h"
 
 #include "hpgl/byte_link.h"
 #include "logfile/log_file.h"

@@ -2,8 +2,8 @@
 // the plotter's own reader, interpreter and page, so each picture is the one
 // the plotter would have shown. Many inputs are drawn in parallel.
 
-#include "app/render_batch.h"
-#include "app/render_copies.h"
+#include "app/render/render_batch.h"
+#include "app/render/render_copies.h"
 #include "common/printable.h"
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"

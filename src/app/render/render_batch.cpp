@@ -1,6 +1,6 @@
-#include "app/render_batch.h"
+#include "app/render/render_batch.h"
 
-#include "app/render_renderer.h"
+#include "app/render/render_renderer.h"
 #include "common/printable.h"
 #include "output/atomic_file.h"
 #include "session/page_store.h"
