@@ -7,16 +7,22 @@
 #include "support/fake_link.h"
 #include "support/in_process_plot.h"
 #include "support/png_file.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
+#include "support/wait_until.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace plotanix {
 namespace {
@@ -407,6 +413,59 @@ TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status: 0"), std::string::npos);
     EXPECT_EQ(runRender(dir, "-V").out, std::string(PLOTANIX_VERSION) + "\n");
+}
+
+// Asleep (in a read, say) with its handler for the signal in place.
+bool asleepCatching(pid_t pid, int signalNumber) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    bool asleep = false, catching = false;
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("State:")) asleep = line.find('S') != std::string::npos;
+        if (line.starts_with("SigCgt:"))
+            catching = (std::stoull(line.substr(7), nullptr, 16) >> (signalNumber - 1)) & 1;
+    }
+    return asleep && catching;
+}
+
+// kill (or Ctrl+C) while an input waits on a pipe: that input fails at
+// once, those not begun are left, and no page is written.
+TEST(RenderProgram, ASignalEndsTheWaitingInputAndLeavesTheRest) {
+    TempDir dir;
+    for (const char* name : {"a.hpgl", "b.hpgl"})
+        writeFile(dir.file(name), "IN;SP1;PD500,500;");
+    fs::create_directory(dir.file("out"));
+    ASSERT_EQ(::mkfifo(dir.file("held").c_str(), 0600), 0);
+    // A writer that never writes: the renderer's read waits.
+    const int writer = ::open(dir.file("held").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string errors = dir.file("stderr.txt");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err < 0 || ::dup2(err, STDERR_FILENO) < 0 || ::chdir(dir.path().c_str()) != 0)
+            ::_exit(127);
+        ::execl(PLOTANIX_RENDER, "plotanix-render", "-j1", "-o", "out", "held", "a.hpgl", "b.hpgl",
+                nullptr);
+        ::_exit(127);
+    }
+    const bool waiting = testing::waitUntil([&] { return asleepCatching(pid, SIGTERM); });
+    EXPECT_TRUE(waiting);
+    ::kill(pid, waiting ? SIGTERM : SIGKILL);
+    // A read the signal did not cut would wait for ever.
+    EXPECT_TRUE(testing::waitUntil([&] { return testing::processEnded(pid); }));
+    ::kill(pid, SIGKILL); // a zombie takes no harm
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(writer);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    const std::string err = readFile(errors);
+    EXPECT_NE(err.find("plotanix-render: cannot read held: Interrupted system call\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("plotanix-render: stopped; 2 files not drawn\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dir.file("out")));
 }
 
 } // namespace

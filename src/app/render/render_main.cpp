@@ -8,14 +8,13 @@
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
+#include "shell/signal_watch.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -307,25 +306,6 @@ void printSummary(const BatchResult& result, double seconds) {
                  seconds);
 }
 
-std::atomic<int> stopSignal = 0;
-
-void askToStop(int signal) {
-    stopSignal = signal;
-}
-
-// Ctrl+C, a hang-up or kill finish the inputs begun (no file is left half
-// written) and leave the rest; a second one ends the program at once.
-void stopOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = askToStop;
-    action.sa_flags = SA_RESETHAND; // no SA_RESTART: a waiting read returns
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-    // A closed pipe on standard output is a failed write, told as one.
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
 int usageError(const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", programName, printable(text).c_str());
     std::fputs(usageLine, stderr);
@@ -371,8 +351,11 @@ int runProgram(int argc, char** argv) {
     batch.quiet = options.quiet;
     batch.strict = options.strict;
     if (options.inputs.size() > 1 && !options.output.empty()) batch.outputFolder = options.output;
-    batch.stopSignal = &stopSignal;
-    stopOnSignals();
+    // Ctrl+C, Ctrl+\, a hang-up or kill finish the inputs begun (no file is
+    // left half written) and leave the rest; a read or write waiting on a
+    // pipe ends, and a second signal ends the program at once. A closed pipe
+    // on standard output is a failed write, told as one.
+    const SignalWatch signals({}, SignalWatch::BlockedCalls::cutShort);
     const BatchResult result = renderAll(jobs, batch);
     if (result.notBegun > 0) {
         std::fprintf(stderr, "%s: stopped; %s not drawn\n", programName,

@@ -3,14 +3,12 @@
 #include "hpgl/byte_link.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
-#include "page/label_font.h"
-#include "session/plot_session.h"
 #include "session/transcript_splitter.h"
+#include "shell/plot_assembly.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,18 +24,10 @@ class NoLine : public ByteLink {
     int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
 };
 
-// The font takes longer to load than most files take to draw: only labels
-// and character-cell moves need it.
+// Only labels and character-cell moves need the label font.
 bool needsFont(const std::vector<TranscriptStep>& steps) {
     return std::any_of(steps.begin(), steps.end(),
                        [](const TranscriptStep& step) { return step.usesFont; });
-}
-
-// fontconfig's first use sets up shared state; one worker at a time.
-std::unique_ptr<PageFont> loadLabelFont() {
-    static std::mutex loading;
-    const std::lock_guard lock(loading);
-    return loadFont("Courier New", 12);
 }
 
 // Whether the splitter found anything of a transcript in the input: a page
@@ -87,32 +77,26 @@ bool transcriptName(std::string_view path) {
            });
 }
 
-// Every call into the plotting core is here: the plot session, driven
-// through plot runs as the plotter drives it. The log file is never opened,
-// so it writes nothing.
+// Every call into the plotting core is here: the plot session, assembled as
+// the plotter's is and driven through plot runs as the plotter drives it.
+// The log file is never opened, so it writes nothing; the renderer writes
+// its pages itself, so the assembly's page store is left unused.
 struct Renderer::Core {
     Core(PlotterModel model, const RenderSetup& setup)
-        : session(link, log, nullptr, model, setup.paper), paper(setup.paper) {
-        session.keepDisplayList(setup.keepDisplayList);
-    }
+        : plotting({model, setup.paper, std::nullopt, ".", setup.keepDisplayList}, link, log),
+          paper(setup.paper) {}
 
     NoLine link;
     LogFile log;
-    PlotSession session;
+    PlotAssembly plotting;
+    PlotSession& session = plotting.session;
     Paper paper;
-    std::unique_ptr<PageFont> font;
-    bool fontTried = false;
     bool fresh = true;         // blank since it was made
     bool clearPending = false; // NEW PAGE: the next run clears the page
     // What went onto the page since it was last cleared.
     int64_t instructions = 0, ignored = 0;
     Drawing::LineTally linesBefore;
 
-    void useFont() {
-        if (!fontTried) font = loadLabelFont();
-        fontTried = true;
-        session.useFont(font.get());
-    }
     bool hp86b() const { return session.model() == PlotterModel::hp86b; }
     void pageCleared() {
         instructions = ignored = 0;
@@ -211,7 +195,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     if (!marked || (!setup_.model && !hp86b)) {
         if (hp86b && (input.find("LB") != std::string_view::npos ||
                       input.find("CP") != std::string_view::npos)) {
-            c->useFont();
+            c->plotting.useLabelFont();
         }
         if (!input.empty()) c->run(input, counts_, false);
         c->end(counts_);
@@ -222,7 +206,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     } else if (steps.empty()) {
         steps = splitTranscript(input);
     }
-    if (hp86b && needsFont(steps)) c->useFont();
+    if (hp86b && needsFont(steps)) c->plotting.useLabelFont();
     bool unsaved = true; // drawing that no SAVE PAGE marker has written
     for (const TranscriptStep& step : steps) {
         if (step.kind == TranscriptStep::Kind::run) {
