@@ -128,8 +128,7 @@ bool writeAll(int fd, std::string_view bytes) {
             bytes.remove_prefix(static_cast<size_t>(n));
         } else if (n < 0 && errno == EAGAIN) {
             pollfd ready{fd, POLLOUT, 0};
-            if (::poll(&ready, 1, -1) < 0 && (errno != EINTR || stopAsked()))
-                return false;
+            if (::poll(&ready, 1, -1) < 0 && (errno != EINTR || stopAsked())) return false;
         } else if (n == 0 || errno != EINTR || stopAsked()) {
             return false;
         }

@@ -1,6 +1,7 @@
 #include "app/render/render_renderer.h"
 
 #include "hpgl/byte_link.h"
+#include "hpgl/dialect.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "session/transcript_splitter.h"
@@ -49,19 +50,22 @@ bool inked(const PageImage& page) {
 } // namespace
 
 std::optional<PaperPlacement> trueSize(const PageView& page) {
-    if (page.model != PlotterModel::hp7470a) return std::nullopt;
-    // The sheet (landscape), and the plotting area the paper switch sets, in
-    // plotter units of 0.025 mm. Where the area lies on the sheet is not
-    // known: it is centred.
-    const bool a4 = page.paper == Paper::a4;
-    const double widthMm = a4 ? 297.0 : 279.4, heightMm = a4 ? 210.0 : 215.9;
-    const double xMax = a4 ? 10900.0 : 10300.0, yMax = 7650.0;
+    if (!page.extent) return std::nullopt;
+    const PageExtent& area = *page.extent;
     constexpr double unitMm = 0.025;
+    // The sheet (landscape): the page itself when the input gave its size,
+    // else the paper the setting names, with the plotting area centred on
+    // it (where the area lies on the sheet is not known).
+    const bool a4 = page.paper == Paper::a4;
+    const double widthMm = area.ownSheet ? area.width * unitMm : a4 ? 297.0 : 279.4;
+    const double heightMm = area.ownSheet ? area.height * unitMm : a4 ? 210.0 : 215.9;
     // The model puts plotter (X, Y) on pixel (X k, 599 - Y k), rounded, with
-    // k = min(800 / xMax, 600 / yMax); a copy draws through pixel centres.
-    const double k = std::min(PlotSession::pageWidth / xMax, PlotSession::pageHeight / yMax);
+    // k = min(800 / width, 600 / height); a copy draws through pixel centres.
+    const double k =
+        std::min(PlotSession::pageWidth / area.width, PlotSession::pageHeight / area.height);
     const double pixelMm = unitMm / k;
-    const double left = (widthMm - xMax * unitMm) / 2, bottom = (heightMm - yMax * unitMm) / 2;
+    const double left = (widthMm - area.width * unitMm) / 2;
+    const double bottom = (heightMm - area.height * unitMm) / 2;
     const double lastRow = PlotSession::pageHeight - 1;
     return PaperPlacement{widthMm, heightMm, pixelMm, left - 0.5 * pixelMm,
                           heightMm - bottom - (lastRow + 0.5) * pixelMm};
@@ -139,7 +143,7 @@ struct Renderer::Core {
         ignored += result.ignored;
     }
     PageView page(bool emptyInput) {
-        return {session.page(), session.displayList(), session.model(), paper,
+        return {session.page(), session.displayList(), session.plotter().pageExtent(), paper,
                 nothingDrawn(emptyInput)};
     }
     std::string nothingDrawn(bool emptyInput) {
@@ -160,7 +164,7 @@ Renderer::Renderer(const RenderSetup& setup) : setup_(setup) {}
 Renderer::~Renderer() = default;
 
 Renderer::Core* Renderer::core(PlotterModel model) {
-    std::unique_ptr<Core>& core = cores_[model == PlotterModel::hp86b ? 0 : 1];
+    std::unique_ptr<Core>& core = cores_[static_cast<size_t>(model)];
     if (core) return core.get();
     auto made = std::make_unique<Core>(model, setup_);
     if (!made->session.createPage()) return nullptr;
@@ -180,6 +184,8 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
         if (marked) steps = splitTranscript(input);
         if (namedAsTranscript || holdsTranscript(steps, input)) model = PlotterModel::hp86b;
     }
+    if (!setup_.model && model != PlotterModel::hp86b && writtenForHpgl2(input))
+        model = PlotterModel::hpgl2;
     Core* const c = core(model);
     if (c == nullptr) return Outcome::noPageImage;
     c->blank();
@@ -188,10 +194,10 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
         ++counts_.pages;
         return true;
     };
-    // The 7470A model draws labels in its own stroke font and reads
-    // differently from what the splitter follows.
+    // The 7470A and HP-GL/2 models draw labels in their own stroke font and
+    // read differently from what the splitter follows.
     const bool hp86b = c->hp86b();
-    // A file the 7470A model was chosen for holds no transcript to follow.
+    // A file another model was chosen for holds no transcript to follow.
     if (!marked || (!setup_.model && !hp86b)) {
         if (hp86b && (input.find("LB") != std::string_view::npos ||
                       input.find("CP") != std::string_view::npos)) {
