@@ -87,7 +87,8 @@ TEST_F(PageMenuTest, KeysSaveMarkContinueAndQuit) {
     failSaves = false;
     EXPECT_EQ(reply("1"), "1  Ok.");
     EXPECT_EQ(reply("1"), "1  Ok."); // the same picture under the next number
-    EXPECT_TRUE(saved(1) && saved(2));
+    EXPECT_TRUE(saved(1));
+    EXPECT_TRUE(saved(2));
     EXPECT_EQ(reply("2"), "2  Ok.");
     EXPECT_EQ(reply("x"), "");
     EXPECT_EQ(reply("3", PageMenu::Next::plot), "");

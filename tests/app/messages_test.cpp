@@ -5,9 +5,9 @@
 
 #include "app/plotanix/journal.h"
 #include "app/plotanix/options_screen.h"
-#include "settings/settings.h"
 #include "common/printable.h"
 #include "logfile/log_file.h"
+#include "settings/settings.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 

@@ -8,6 +8,7 @@
 #include "support/in_process_plot.h"
 #include "support/png_file.h"
 #include "support/process.h"
+#include "support/real_streams.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 #include "support/wait_until.h"
@@ -112,7 +113,7 @@ std::vector<std::string> recordSession(const TempDir& dir) {
     session.run({"IN;SP2;PA100,100;PD200,100,", "200,200;\r\nPU;LBHI\x03;", "XX1,2;PD9,9;"});
     saved.push_back(session.save());
     saved.push_back(session.save()); // saved twice: the same picture
-    // A run starts with the pen down at (0,0), in black.
+    // The computer paused: the plot goes on from where the pen stood.
     session.run({"PD400,300;SP4;PA", "500,300;SC0,1;LB****SC*** stars\x03;"});
     session.session.newPage(); // the operator's "Insert new page"
     session.store.markNewPage();
@@ -129,9 +130,10 @@ std::vector<std::string> recordSession(const TempDir& dir) {
 TEST(RenderProgram, DrawsThePlottersPixelsAndWithPlotterBytesItsBytes) {
     TempDir dir;
     const std::string corpusFile =
-        std::string(PLOTANIX_CORPUS_DIR) + "/hpgl-coding-test__space-COLUMBIA.plt";
-    for (const std::string& bytes : {mixedPlot, readFile(corpusFile)}) {
-        if (bytes.empty()) continue; // no corpus here
+        (testing::corpusDirectory() / "hpgl-coding-test__space-COLUMBIA.plt").string();
+    for (const std::string& bytes :
+         {mixedPlot, readFile(testing::seedStream("hp86b-plot.hpgl")), readFile(corpusFile)}) {
+        if (bytes.empty()) continue; // the corpus is an extra
         writeFile(dir.file("plot.hpgl"), bytes);
         Session session(dir);
         session.feed(bytes, 37); // the line's chunking does not change the picture
@@ -369,29 +371,26 @@ TEST(RenderProgram, VectorPagesAreThePaperAtTrueSize) {
     EXPECT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u));
 }
 
-// The real files beside the project, when they are there, each drawn
-// through the program by the model its bytes ask for: the HP-GL/2 ones
-// (ezdxf's encoded polylines, fills and filled text, a PCL job) by the
-// HP-GL/2 model, with something on the page; the others by the 7470A's.
+// The project's streams and the real files beside it (when they are
+// there), each drawn through the program by the model its bytes ask for:
+// the HP-GL/2 ones (ezdxf's encoded polylines, fills and filled text, PCL
+// jobs) by the HP-GL/2 model, with something on the page; the others by
+// the 7470A's.
 TEST(RenderProgram, RealFilesDrawAsTheModelTheyAskFor) {
-    std::error_code noCorpus;
-    fs::directory_iterator files(PLOTANIX_CORPUS_DIR, noCorpus);
-    if (noCorpus) GTEST_SKIP() << "no real files at " << PLOTANIX_CORPUS_DIR << " (an extra)";
     TempDir dir;
     int hpgl2Files = 0;
-    for (const auto& entry : files) {
-        const std::string name = entry.path().filename();
-        if (name.ends_with(".md") || name.ends_with(".tsv")) continue;
-        const bool hpgl2 = name.starts_with("ezdxf__") || name.starts_with("HPGL2__");
+    for (const fs::path& file : testing::realStreamFiles()) {
+        const std::string name = file.filename();
+        const bool hpgl2 = name.starts_with("ezdxf__") || name.starts_with("HPGL2__") ||
+                           name.starts_with("hpgl2-");
         hpgl2Files += hpgl2 ? 1 : 0;
         const std::string words = hpgl2 ? "--strict -o out.png " : "-q -o out.png ";
-        EXPECT_EQ(runRender(dir, words + testing::shellQuote(entry.path())).status, 0) << name;
+        EXPECT_EQ(runRender(dir, words + testing::shellQuote(file)).status, 0) << name;
         const PlotterModel model = hpgl2 ? PlotterModel::hpgl2 : PlotterModel::hp7470a;
-        EXPECT_EQ(testing::readPng(dir.file("out.png")).rgb,
-                  drawnBy(model, readFile(entry.path()), dir))
+        EXPECT_EQ(testing::readPng(dir.file("out.png")).rgb, drawnBy(model, readFile(file), dir))
             << name;
     }
-    EXPECT_GE(hpgl2Files, 2) << "ezdxf's two drawings";
+    EXPECT_GE(hpgl2Files, 1) << "the project's PCL-wrapped stream";
 }
 
 // Workers keep their page, font and derived fonts from file to file: the
@@ -400,10 +399,8 @@ TEST(RenderProgram, ManyInputsInOneCallGiveThePagesOfOneCallEach) {
     TempDir dir;
     recordSession(dir);
     std::vector<std::string> inputs = {"PLOTTER.TXT"};
-    std::error_code noCorpus;
-    for (const auto& entry : fs::directory_iterator(PLOTANIX_CORPUS_DIR, noCorpus)) {
-        const std::string ext = entry.path().extension();
-        if (ext != ".md" && ext != ".tsv") inputs.push_back(entry.path());
+    for (const fs::path& file : testing::realStreamFiles()) {
+        inputs.push_back(file);
         if (inputs.size() % 4 == 0)
             inputs.push_back("mixed" + std::to_string(inputs.size()) + ".hpgl");
     }
