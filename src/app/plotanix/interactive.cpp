@@ -177,6 +177,8 @@ std::string PlotterApp::information() const {
                       : " at " + lineForm + " on serial line " + printable(settings.port);
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
+    if (settings.model == PlotterModel::hpgl2)
+        return std::string("HP-GL/2 plotter (") + paper + " paper)" + line;
     return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper + " paper)" + line;
 }
 
