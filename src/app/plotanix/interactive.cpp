@@ -172,8 +172,8 @@ PlotterApp::Ending PlotterApp::startScreen() {
 std::string PlotterApp::information() const {
     const std::string lineForm = describeLine(lineSettingsOf(settings));
     const std::string line =
-        settings.gpib ? " on " + busPlace(*settings.gpib) + " via " + printable(settings.port) +
-                            " (" + lineForm + ")"
+        settings.gpib ? " on " + busPlace(*settings.gpib) + " (" + lineForm + ") via " +
+                            printable(settings.port)
                       : " at " + lineForm + " on serial line " + printable(settings.port);
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
