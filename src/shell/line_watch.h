@@ -46,6 +46,8 @@ class LineWatch {
     const std::optional<GpibSetUp>& adapter() const { return adapter_; }
     // The adapter answered at the last opening: the computer is on HP-IB.
     bool throughAdapter() const { return adapter_ && adapter_->answered; }
+    // The plotter's replies go onto the bus (an adapter at an address).
+    bool repliesOnTheBus() const { return serial_.replyPath() == ReplyPath::adapterLines; }
 
     // False when the device cannot be opened now (openError() says why).
     bool open(const std::string& device, const LineSettings& settings);

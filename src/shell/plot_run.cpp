@@ -32,7 +32,11 @@ void PlotRun::onLineData() {
     // A byte that came with an error is dropped, yet it was the line's.
     if (arrived) timing_.byteArrived(Clock::now());
     held_ += static_cast<size_t>(got);
-    if (held_ < chunk_.size()) return;
+    // Through a USB-GPIB adapter the computer asks for a reply right after
+    // its query, and an AR488 hands over only a reply already waiting: what
+    // came is plotted at once, not after the line's pause.
+    const bool answerNow = held_ > 0 && line_.repliesOnTheBus();
+    if (held_ < chunk_.size() && !answerNow) return;
     handOver();
     startRead(Clock::now());
 }

@@ -1,7 +1,8 @@
 #pragma once
 // One plot run inside the loop, in both modes: the line's bytes cut into
 // chunks as a read of the line cuts them (at 256 bytes, or 100 ms after the
-// latest byte, or when the read's own time is up), each chunk handed to the
+// latest byte, or when the read's own time is up; through a USB-GPIB
+// adapter at an address, as the bytes come), each chunk handed to the
 // session whole; the run ends when a whole read's time passes with nothing,
 // when the line is lost, or when the program is to end. So the transcript,
 // the records in it and the counters are those of a run that reads the

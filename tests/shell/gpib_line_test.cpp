@@ -199,6 +199,39 @@ TEST(GpibLine, APortThatComesBackIsSetUpAgain) {
     EXPECT_EQ(plotter.transcript, "SP1;PA10,10;OI;PA20,20;");
 }
 
+// An AR488 hands the computer only a reply already waiting when it is
+// addressed to talk, which it is right after the query (ENTER 705 after
+// OUTPUT 705): the query is plotted as it comes, with the run's own timer
+// (the line's pause) never let fire here.
+TEST(GpibLine, TheReplyIsWaitingBeforeTheComputerAsks) {
+    AdapterOnUsb adapter;
+    Plotter plotter;
+    plotter.line.useAdapter(GpibSettings{Role::device, 5});
+    ASSERT_TRUE(plotter.line.open(adapter.path(), adapterLine));
+    struct UntilAnswered : Activity {
+        UntilAnswered(PlotRun& run, AdapterOnUsb& adapter) : run(run), adapter(adapter) {}
+        bool done() const override { return !bus.empty() || Clock::now() >= giveUp; }
+        bool readsLine() const override { return true; }
+        void onLineData() override { run.onLineData(); }
+        std::optional<Clock::time_point> deadline() const override { return nextLook; }
+        // ENTER 705, every 10 ms.
+        void onTime(Clock::time_point now) override {
+            bus = adapter.look([](sim::SimulatedAdapter& a) { return a.computerReads(5); }).bytes;
+            nextLook = now + 10ms;
+        }
+        PlotRun& run;
+        AdapterOnUsb& adapter;
+        std::string bus;
+        Clock::time_point nextLook = Clock::now(), giveUp = Clock::now() + 5s;
+    };
+    PlotRun run(plotter.session, plotter.line);
+    UntilAnswered asking(run, adapter);
+    adapter.look([](sim::SimulatedAdapter& a) { EXPECT_TRUE(a.computerSends(5, "OI;\r\n")); });
+    EXPECT_EQ(plotter.loop.run(asking), 0);
+    EXPECT_EQ(asking.bus, "7470A\r\n");
+    EXPECT_EQ(run.end().instructions, 1);
+}
+
 // No adapter behind the port: nothing answers, or noise does, or a computer
 // on a plain line sends its plot meanwhile. The port is then a plain line,
 // and every byte the set-up read is data.
