@@ -85,28 +85,16 @@ TEST(Settings, EachOptionAndEachBadValue) {
     EXPECT_TRUE(settings.unattended);
     EXPECT_TRUE(settings.window);
     // Refused: one line naming the setting, the usage line, status 2.
-    for (const std::string bad : {"--port ttyUSB0",
-                                  "--port COM0",
-                                  "--baud 19201",
-                                  "--baud 460800",
-                                  "--baud 50",
-                                  "--databits 9",
-                                  "--databits 5",
-                                  "--parity x",
-                                  "--stopbits 1.5",
-                                  "--stopbits 0",
-                                  "--flow hardware",
-                                  "--flow on",
-                                  "--dir /nonexistent/plotanix",
-                                  "--model 7475a",
-                                  "--paper a3",
-                                  "--vector png",
-                                  "--page-gap -1",
-                                  "--bogus",
-                                  "--baud",
-                                  "--flow",
-                                  "stray",
-                                  "--port /dev/ttyS1 /dev/ttyS2"}) {
+    for (const std::string bad :
+         {"--port ttyUSB0", "--port COM0",     "--baud 19201",
+          "--baud 460800",  "--baud 50",       "--databits 9",
+          "--databits 5",   "--parity x",      "--stopbits 1.5",
+          "--stopbits 0",   "--flow hardware", "--flow on",
+          "--gpib 0",       "--gpib 31",       "--gpib 05",
+          "--gpib talk",    "--gpib-save",     "--dir /nonexistent/plotanix",
+          "--model 7475a",  "--paper a3",      "--vector png",
+          "--page-gap -1",  "--bogus",         "--baud",
+          "--flow",         "stray",           "--port /dev/ttyS1 /dev/ttyS2"}) {
         std::istringstream words(bad);
         const Started run = start(Args(std::istream_iterator<std::string>(words), {}));
         const std::string key = bad.substr(0, bad.find(' ')).substr(bad.find_first_not_of('-'));
