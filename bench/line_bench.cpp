@@ -8,14 +8,8 @@
 //   and through the adapter, against the 11,520 a second a 115200-baud 8N1
 //   wire carries (a pseudo-terminal has no wire: it shows the headroom).
 
-#include "logfile/log_file.h"
-#include "session/plot_session.h"
-#include "shell/event_loop.h"
-#include "shell/line_watch.h"
-#include "shell/plot_run.h"
-#include "shell/signal_watch.h"
 #include "support/adapter_on_usb.h"
-#include "support/in_process_plot.h"
+#include "support/plotter_on_line.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 
@@ -36,14 +30,14 @@ constexpr int address = 5;
 // stop (the run then in progress ends at the line's silence).
 class RunningPlotter {
   public:
-    RunningPlotter(const std::string& device, std::optional<GpibSettings> gpib)
-        : session_(line_.link(), log_, nullptr, PlotterModel::hp7470a) {
-        log_.openMemory(transcript_);
-        session_.createPage();
-        session_.useFont(testing::labelFont());
-        line_.useAdapter(gpib);
-        opened_ = line_.open(device, fastLine);
-        if (opened_) thread_ = std::thread([this] { serve(); });
+    RunningPlotter(const std::string& device, std::optional<GpibSettings> gpib) {
+        plotter_.line.useAdapter(gpib);
+        opened_ = plotter_.line.open(device, fastLine);
+        if (opened_)
+            thread_ = std::thread([this] {
+                while (!stop_)
+                    plotter_.plot();
+            });
     }
     ~RunningPlotter() {
         stop_ = true;
@@ -52,20 +46,7 @@ class RunningPlotter {
     bool opened() const { return opened_; }
 
   private:
-    void serve() {
-        while (!stop_) {
-            PlotRun run(session_, line_);
-            if (loop_.run(run) != 0) return;
-            run.end();
-        }
-    }
-
-    SignalWatch signals_;
-    LineWatch line_{signals_.endingDescriptor()};
-    EventLoop loop_{signals_, nullptr, &line_, nullptr};
-    std::string transcript_;
-    LogFile log_;
-    PlotSession session_;
+    testing::PlotterOnLine plotter_{PlotterModel::hp7470a};
     bool opened_ = false;
     std::atomic<bool> stop_ = false;
     std::thread thread_;

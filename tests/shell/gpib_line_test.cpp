@@ -3,14 +3,8 @@
 // on the far side the simulated AR488 on a pseudo-terminal with the computer
 // behind it on the bus.
 
-#include "logfile/log_file.h"
-#include "session/plot_session.h"
-#include "shell/event_loop.h"
-#include "shell/line_watch.h"
-#include "shell/plot_run.h"
-#include "shell/signal_watch.h"
 #include "support/adapter_on_usb.h"
-#include "support/in_process_plot.h"
+#include "support/plotter_on_line.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +18,7 @@ using namespace std::chrono_literals;
 using Commands = std::vector<std::string>;
 using Role = GpibSettings::Role;
 using testing::AdapterOnUsb;
+using Plotter = testing::PlotterOnLine;
 using testing::waitUntil;
 
 const LineSettings adapterLine{115200, 8, Parity::none, 1};
@@ -35,42 +30,6 @@ Commands setUpFor(const std::optional<GpibSettings>& gpib) {
     commands.push_back("++ver");
     return commands;
 }
-
-struct Said : LineWatch::Events {
-    void lineLost() override { said.push_back("lost"); }
-    void lineBack() override { said.push_back("back"); }
-    void adapterSetUp(const GpibSetUp& setUp) override {
-        said.push_back(setUp.answered ? "adapter: " + setUp.version : "no adapter");
-    }
-    Commands said;
-};
-
-// The plotter's side: the watch on the device, a session of the model
-// with its transcript in memory, and the loop that runs the plot.
-struct Plotter {
-    explicit Plotter(PlotterModel model = PlotterModel::hp7470a)
-        : session(line.link(), log, nullptr, model) {
-        log.openMemory(transcript);
-        session.createPage();
-        session.useFont(testing::labelFont());
-    }
-    // One run, until the line falls silent or is lost.
-    RunResult plot() {
-        PlotRun run(session, line);
-        EXPECT_EQ(loop.run(run), 0);
-        const RunResult result = run.end();
-        log.flushLog();
-        return result;
-    }
-
-    SignalWatch signals;
-    Said events;
-    LineWatch line{signals.endingDescriptor(), &events};
-    EventLoop loop{signals, nullptr, &line, nullptr};
-    std::string transcript;
-    LogFile log;
-    PlotSession session;
-};
 
 // What the computer sends and reads back, and what the plotter makes of it,
 // over RS-232 and over the bus: the set-up the adapter was given, the plot
@@ -158,7 +117,7 @@ TEST(GpibLine, TheBusCarriesThePlotAndTheRepliesAsRs232Does) {
 // its memory at the first set-up only.
 TEST(GpibLine, APortThatComesBackIsSetUpAgain) {
     AdapterOnUsb adapter(200ms);
-    Plotter plotter;
+    Plotter plotter(PlotterModel::hp7470a);
     plotter.line.useAdapter(GpibSettings{Role::device, 7, true});
     ASSERT_TRUE(plotter.line.open(adapter.path(), adapterLine));
     const Commands first =
@@ -181,12 +140,7 @@ TEST(GpibLine, APortThatComesBackIsSetUpAgain) {
     EXPECT_TRUE(plotter.line.lost());
 
     adapter.plugIn();
-    struct UntilBack : Activity {
-        explicit UntilBack(LineWatch& line) : line(line) {}
-        bool done() const override { return !line.lost(); }
-        bool readsLine() const override { return true; }
-        LineWatch& line;
-    } untilBack(plotter.line);
+    testing::UntilBack untilBack(plotter.line);
     EXPECT_EQ(plotter.loop.run(untilBack), 0);
     const GpibSettings again{Role::device, 7};
     EXPECT_EQ(adapter.look([](const sim::SimulatedAdapter& a) { return a.commands(); }),
@@ -205,7 +159,7 @@ TEST(GpibLine, APortThatComesBackIsSetUpAgain) {
 // (the line's pause) never let fire here.
 TEST(GpibLine, TheReplyIsWaitingBeforeTheComputerAsks) {
     AdapterOnUsb adapter;
-    Plotter plotter;
+    Plotter plotter(PlotterModel::hp7470a);
     plotter.line.useAdapter(GpibSettings{Role::device, 5});
     ASSERT_TRUE(plotter.line.open(adapter.path(), adapterLine));
     struct UntilAnswered : Activity {
@@ -249,7 +203,7 @@ TEST(GpibLine, APortThatIsNoAdapterIsAPlainLineAndLosesNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::PtyPair plain;
-        Plotter plotter;
+        Plotter plotter(PlotterModel::hp7470a);
         plotter.line.useAdapter(GpibSettings{});
         std::atomic<bool> opened = false;
         // What the far end does once the set-up has begun asking.

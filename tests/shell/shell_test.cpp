@@ -12,7 +12,9 @@
 #include "shell/signal_watch.h"
 #include "shell/typed_line.h"
 #include "support/fake_link.h"
+#include "support/plotter_on_line.h"
 #include "support/pty_pair.h"
+#include "support/switchable_line.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -168,68 +170,15 @@ TEST(EventLoop, DeadlinesAreMetOnceNeverEarlyAndASignalEndsTheLoop) {
     EXPECT_EQ(::poll(&ended, 1, 0), 1) << "waits elsewhere are not cut short";
 }
 
-// The line as a device that comes and goes: a symbolic link to the slave of
-// the pseudo-terminal of the moment, which the watch alone holds open.
-class SwitchableLine {
-  public:
-    SwitchableLine() : link_(directory_.file("ttyPLOT")) { plugIn(); }
-    const std::string& path() const { return link_; }
-    testing::PtyPair& pair() { return *pair_; }
-    void pullOut() {
-        pointTo(directory_.file("absent"));
-        pair_->closeMaster();
-    }
-    void plugIn() {
-        pair_ = std::make_unique<testing::PtyPair>(false);
-        pointTo(pair_->slavePath());
-    }
-
-  private:
-    void pointTo(const std::string& target) {
-        const std::string fresh = link_ + ".new";
-        std::filesystem::remove(fresh);
-        std::filesystem::create_symlink(target, fresh);
-        std::filesystem::rename(fresh, link_);
-    }
-
-    testing::TempDir directory_;
-    std::string link_;
-    std::unique_ptr<testing::PtyPair> pair_;
-};
-
-struct LineEvents : LineWatch::Events {
-    void lineLost() override { said.push_back("lost"); }
-    void lineBack() override { said.push_back("back"); }
-    Keys said;
-};
-
-// Until the computer sends, or the line hangs up.
-struct WaitForLine : Activity {
-    bool done() const override { return sending || lost; }
-    bool readsLine() const override { return true; }
-    void onLineData() override { sending = true; }
-    void onLineLost() override { lost = true; }
-    bool sending = false, lost = false;
-};
-
-struct LineRig {
+struct LineRig : testing::PlotterOnLine {
     LineRig() { EXPECT_TRUE(line.open(device.path(), {})); }
-    SignalWatch signals;
-    SwitchableLine device;
-    LineEvents events;
-    LineWatch line{signals.endingDescriptor(), &events};
-    EventLoop loop{signals, nullptr, &line, nullptr};
-    std::string transcript;
-    LogFile log;
-    PlotSession session{line.link(), log};
+    testing::SwitchableLine device;
 };
 
 // Lost in the middle of a run: the run ends at once with every byte it
 // had; the device is looked for about once a second and, once back, read.
 TEST(LineWatch, ALostLineEndsTheRunAndIsOpenedAgainWhenItReturns) {
     LineRig rig;
-    rig.log.openMemory(rig.transcript);
-    ASSERT_TRUE(rig.session.createPage());
     Clock::time_point pulled;
     std::thread computer([&] {
         // The reply shows the plotter has taken every byte before it.
@@ -249,16 +198,12 @@ TEST(LineWatch, ALostLineEndsTheRunAndIsOpenedAgainWhenItReturns) {
 
     rig.device.plugIn();
     const auto plugged = Clock::now();
-    struct UntilBack : WaitForLine {
-        explicit UntilBack(LineWatch& line) : line(line) {}
-        bool done() const override { return !line.lost(); }
-        LineWatch& line;
-    } untilBack(rig.line);
+    testing::UntilBack untilBack(rig.line);
     EXPECT_EQ(rig.loop.run(untilBack), 0);
     EXPECT_LT(Clock::now() - plugged, 2500ms) << "not looked for about once a second";
     EXPECT_EQ(rig.events.said, (Keys{"lost", "back"}));
     ASSERT_TRUE(rig.device.pair().writeMaster("PA2,2;"));
-    WaitForLine waiting;
+    testing::WaitForLine waiting;
     EXPECT_EQ(rig.loop.run(waiting), 0);
     EXPECT_TRUE(waiting.sending);
 }
@@ -268,8 +213,6 @@ TEST(LineWatch, ALostLineEndsTheRunAndIsOpenedAgainWhenItReturns) {
 // after its latest byte; the run, after a read's whole time of silence.
 TEST(PlotRun, ChunksEndWhereTheLineReadsEndThemAndSilenceEndsTheRun) {
     LineRig rig;
-    rig.log.openMemory(rig.transcript);
-    ASSERT_TRUE(rig.session.createPage());
     std::string full = "ZZ;";
     while (full.size() < 300)
         full += "PA1,1;";

@@ -7,13 +7,11 @@
 // that use it link plotanix_sim.
 
 #include "simulated_adapter.h"
-#include "support/pty_pair.h"
-#include "support/temp_dir.h"
+#include "support/switchable_line.h"
 #include "support/wait_until.h"
 
 #include <atomic>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -28,25 +26,24 @@ class AdapterOnUsb {
     // for this long.
     explicit AdapterOnUsb(std::chrono::milliseconds resetOnOpen = {},
                           std::string version = std::string(sim::SimulatedAdapter::defaultVersion))
-        : link_(directory_.file("ttyACM0")), resetOnOpen_(resetOnOpen),
-          version_(std::move(version)) {
+        : resetOnOpen_(resetOnOpen), version_(std::move(version)) {
         plugIn();
     }
     ~AdapterOnUsb() { stopServing(); }
     AdapterOnUsb(const AdapterOnUsb&) = delete;
     AdapterOnUsb& operator=(const AdapterOnUsb&) = delete;
 
-    const std::string& path() const { return link_; }
+    const std::string& path() const { return device_.path(); }
 
     // A fresh board on a new pseudo-terminal; its port starts closed, so
     // its opening is seen.
     void plugIn() {
         stopServing();
-        pair_ = std::make_unique<PtyPair>(false);
-        ::close(::open(pair_->slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-        adapter_ = std::make_unique<sim::SimulatedAdapter>(pair_->masterFd(), version_);
-        adapter_->resetOnOpen(resetOnOpen_);
-        pointTo(pair_->slavePath());
+        device_.plugIn([this](PtyPair& pair) {
+            ::close(::open(pair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+            adapter_ = std::make_unique<sim::SimulatedAdapter>(pair.masterFd(), version_);
+            adapter_->resetOnOpen(resetOnOpen_);
+        });
         stop_ = false;
         thread_ = std::thread([this] { serve(); });
         waitUntil([this] {
@@ -57,8 +54,7 @@ class AdapterOnUsb {
     // The board drops off the USB.
     void pullOut() {
         stopServing();
-        pointTo(directory_.file("absent"));
-        pair_->closeMaster();
+        device_.pullOut();
     }
 
     // The board's state, taken while it does not serve the host.
@@ -70,7 +66,7 @@ class AdapterOnUsb {
   private:
     void serve() {
         while (!stop_) {
-            pollfd in{pair_->masterFd(), POLLIN, 0};
+            pollfd in{device_.pair().masterFd(), POLLIN, 0};
             const int ready = ::poll(&in, 1, 20);
             {
                 const std::lock_guard lock(mutex_);
@@ -85,18 +81,10 @@ class AdapterOnUsb {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
     }
-    void pointTo(const std::string& target) {
-        const std::string fresh = link_ + ".new";
-        std::filesystem::remove(fresh);
-        std::filesystem::create_symlink(target, fresh);
-        std::filesystem::rename(fresh, link_);
-    }
 
-    TempDir directory_;
-    std::string link_;
+    SwitchableLine device_;
     std::chrono::milliseconds resetOnOpen_;
     std::string version_;
-    std::unique_ptr<PtyPair> pair_;
     std::unique_ptr<sim::SimulatedAdapter> adapter_;
     std::mutex mutex_;
     std::atomic<bool> stop_ = false;
