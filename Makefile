@@ -45,7 +45,7 @@ FUZZ_MODEL ?=
 fuzz: test-build
 	PLOTANIX_FUZZ_MODEL=$(FUZZ_MODEL) tests/fuzz/run_fuzz.sh $(TEST_BUILD)/plotanix_fuzz \
 		$(TEST_BUILD)/fuzz-campaign $(FUZZ_SECONDS) tests/fuzz/regressions tools/demo_drawing.hpgl \
-		$(wildcard ../shared/hpgl-corpus)
+		tests/data/streams $(wildcard ../shared/hpgl-corpus)
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \

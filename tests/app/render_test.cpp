@@ -7,6 +7,7 @@
 #include "support/fake_link.h"
 #include "support/in_process_plot.h"
 #include "support/png_file.h"
+#include "support/real_streams.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
@@ -101,7 +102,7 @@ std::vector<std::string> recordSession(const TempDir& dir) {
     session.run({"IN;SP2;PA100,100;PD200,100,", "200,200;\r\nPU;LBHI\x03;", "XX1,2;PD9,9;"});
     saved.push_back(session.save());
     saved.push_back(session.save()); // saved twice: the same picture
-    // A run starts with the pen down at (0,0), in black.
+    // The computer paused: the plot goes on from where the pen stood.
     session.run({"PD400,300;SP4;PA", "500,300;SC0,1;LB****SC*** stars\x03;"});
     session.session.newPage(); // the operator's "Insert new page"
     session.store.markNewPage();
@@ -118,9 +119,10 @@ std::vector<std::string> recordSession(const TempDir& dir) {
 TEST(RenderProgram, DrawsThePlottersPixelsAndWithPlotterBytesItsBytes) {
     TempDir dir;
     const std::string corpusFile =
-        std::string(PLOTANIX_CORPUS_DIR) + "/hpgl-coding-test__space-COLUMBIA.plt";
-    for (const std::string& bytes : {mixedPlot, readFile(corpusFile)}) {
-        if (bytes.empty()) continue; // no corpus here
+        (testing::corpusDirectory() / "hpgl-coding-test__space-COLUMBIA.plt").string();
+    for (const std::string& bytes :
+         {mixedPlot, readFile(testing::seedStream("hp86b-plot.hpgl")), readFile(corpusFile)}) {
+        if (bytes.empty()) continue; // the corpus is an extra
         writeFile(dir.file("plot.hpgl"), bytes);
         Session session(dir);
         session.feed(bytes, 37); // the line's chunking does not change the picture
@@ -322,10 +324,8 @@ TEST(RenderProgram, ManyInputsInOneCallGiveThePagesOfOneCallEach) {
     TempDir dir;
     recordSession(dir);
     std::vector<std::string> inputs = {"PLOTTER.TXT"};
-    std::error_code noCorpus;
-    for (const auto& entry : fs::directory_iterator(PLOTANIX_CORPUS_DIR, noCorpus)) {
-        const std::string ext = entry.path().extension();
-        if (ext != ".md" && ext != ".tsv") inputs.push_back(entry.path());
+    for (const fs::path& file : testing::realStreamFiles()) {
+        inputs.push_back(file);
         if (inputs.size() % 4 == 0)
             inputs.push_back("mixed" + std::to_string(inputs.size()) + ".hpgl");
     }

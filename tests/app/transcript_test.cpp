@@ -3,6 +3,7 @@
 #include "session/transcript_splitter.h"
 
 #include "support/in_process_plot.h"
+#include "support/real_streams.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -79,11 +80,9 @@ TEST(SplitTranscript, TellsWhichRunsNeedTheFont) {
 // Each real file, arriving in chunks of many sizes: the transcript the
 // plotter writes splits back into exactly the file.
 TEST(SplitTranscript, RecoversRealFilesFromTheirTranscripts) {
-    std::error_code noCorpus;
     std::mt19937 random(86);
-    for (const auto& entry : std::filesystem::directory_iterator(PLOTANIX_CORPUS_DIR, noCorpus)) {
-        if (entry.path().extension() == ".md" || entry.path().extension() == ".tsv") continue;
-        const std::string bytes = testing::readFile(entry.path());
+    for (const auto& path : testing::realStreamFiles()) {
+        const std::string bytes = testing::readFile(path);
         for (size_t size : {1, 2, 7, 64, 256, 0}) {
             testing::InProcessPlot plot;
             plot.keepTranscript();
@@ -91,11 +90,9 @@ TEST(SplitTranscript, RecoversRealFilesFromTheirTranscripts) {
                 length = size ? size : 1 + random() % 256; // 0: sizes at random
                 plot.link.add(bytes.substr(at, length));
             }
-            EXPECT_EQ(outline(plot.run().transcript()), Steps{bytes})
-                << entry.path() << " " << size;
+            EXPECT_EQ(outline(plot.run().transcript()), Steps{bytes}) << path << " " << size;
         }
     }
-    if (noCorpus) GTEST_SKIP() << "no corpus at " << PLOTANIX_CORPUS_DIR;
 }
 
 } // namespace

@@ -3,9 +3,9 @@
 // as the fuzzer reads it (its first byte picking the model).
 
 #include "fuzz/plot_one_input.h"
+#include "support/real_streams.h"
 #include "support/temp_dir.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -15,13 +15,11 @@ using plotanix::testing::plotOneInput;
 
 namespace {
 
-void replayAll(const fs::path& dir) {
-    ASSERT_TRUE(fs::is_directory(dir)) << dir;
+void replayAll(const std::vector<fs::path>& files) {
     int replayed = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
-        const std::string bytes = plotanix::testing::readFile(entry.path().string());
-        SCOPED_TRACE(entry.path().string());
+    for (const fs::path& file : files) {
+        const std::string bytes = plotanix::testing::readFile(file.string());
+        SCOPED_TRACE(file.string());
         for (PlotterModel model : plotanix::testing::fuzzedModels)
             EXPECT_GE(plotOneInput(model, bytes, 256), bytes.size());
         const auto input = plotanix::testing::decodeFuzzInput(
@@ -35,12 +33,12 @@ void replayAll(const fs::path& dir) {
 } // namespace
 
 TEST(FuzzReplay, RegressionInputs) {
-    replayAll(PLOTANIX_FUZZ_REGRESSIONS);
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(PLOTANIX_FUZZ_REGRESSIONS))
+        if (entry.is_regular_file() && entry.path().extension() != ".md") files.push_back(entry);
+    replayAll(files);
 }
 
 TEST(FuzzReplay, RealStreams) {
-    const char* dir = std::getenv("PLOTANIX_CORPUS_DIR");
-    const fs::path corpus = dir ? dir : PLOTANIX_CORPUS_DIR;
-    if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
-    replayAll(corpus);
+    replayAll(plotanix::testing::realStreamFiles());
 }

@@ -83,9 +83,11 @@ TEST(PlotWindowTest, CentredInFrontShowsThePageResizableAndOnlyClosePlotWindowCl
     XSync(display, False);
     ASSERT_TRUE(readableWithin(window.eventDescriptor(), 5000));
     window.serviceEvents();
-    EXPECT_TRUE(window.isOpen() && findWindow("HP Plotter"));
+    EXPECT_TRUE(window.isOpen());
+    EXPECT_TRUE(findWindow("HP Plotter"));
     window.closePlotWindow();
-    EXPECT_FALSE(window.isOpen() || findWindow("HP Plotter"));
+    EXPECT_FALSE(window.isOpen());
+    EXPECT_FALSE(findWindow("HP Plotter"));
     EXPECT_EQ(window.eventDescriptor(), -1);
     XCloseDisplay(display);
 }

@@ -144,9 +144,10 @@ TEST_F(DemoPage, FailedOrRefusedCopiesLeaveNoFileAndSayWhy) {
     EXPECT_EQ(writeUnderSizeLimit(list(), existing, 4096), 0);
     EXPECT_EQ(testing::readFile(existing), "an older copy");
 
-    EXPECT_TRUE(!write("missing/page.svg", CopyFormat::svg) && reason.ends_with("directory"))
-        << reason;
-    EXPECT_TRUE(!write("page.png", CopyFormat::png, 9) && reason == "the scale must be 1 to 8");
+    EXPECT_FALSE(write("missing/page.svg", CopyFormat::svg));
+    EXPECT_TRUE(reason.ends_with("directory")) << reason;
+    EXPECT_FALSE(write("page.png", CopyFormat::png, 9));
+    EXPECT_EQ(reason, "the scale must be 1 to 8");
 
     DisplayList full;
     for (size_t i = 0; i <= DisplayList::maxItems; ++i)

@@ -60,8 +60,12 @@ TEST_F(Recording, ConnectedLinesOfOneColourShareAPolylineAndOffPageLinesAreDropp
         }
         EXPECT_EQ(list.items().size(), c.items);
         EXPECT_EQ(list.points().size(), c.points);
-        for (const ListPoint& p : list.points())
-            EXPECT_TRUE(p.x >= 0 && p.x < 800 && p.y >= 0 && p.y < 600) << p.x << ", " << p.y;
+        for (const ListPoint& p : list.points()) {
+            EXPECT_GE(p.x, 0) << p.x << ", " << p.y;
+            EXPECT_LT(p.x, 800) << p.x << ", " << p.y;
+            EXPECT_GE(p.y, 0) << p.x << ", " << p.y;
+            EXPECT_LT(p.y, 600) << p.x << ", " << p.y;
+        }
     }
     drawing.recordInto(nullptr);
     drawing.drawLine(0, 0, 5, 5);
@@ -80,7 +84,8 @@ TEST_F(Recording, AMegabyteLabelKeepsOnlyTheGlyphsNearThePage) {
     EXPECT_LT(label.textLength, 120u);
     EXPECT_EQ(list.faces()[label.face].emHeight, 16);
     const int64_t start = label.cell.x + label.penStart;
-    EXPECT_TRUE(start > -40 && start <= 0) << start;
+    EXPECT_GT(start, -40);
+    EXPECT_LE(start, 0);
 }
 
 } // namespace

@@ -40,7 +40,8 @@ class Page : public ::testing::Test {
     void open(int width, int height, Colour background = 0) {
         drawing.endDrawing();
         image = createPageImage(width, height, 24);
-        ASSERT_TRUE(image && drawing.beginDrawing(*image));
+        ASSERT_TRUE(image);
+        ASSERT_TRUE(drawing.beginDrawing(*image));
         drawing.fillBox(0, 0, width, height, background);
         blank = *image;
     }
@@ -182,10 +183,13 @@ class Labels : public Page {
 
 TEST_F(Labels, EveryByteHasACellOfOneSize) {
     EXPECT_EQ(font->emHeight(), 16);
-    EXPECT_FALSE(loadFont("Courier New", 0) || loadFont("Courier New", INT_MAX));
+    EXPECT_FALSE(loadFont("Courier New", 0));
+    EXPECT_FALSE(loadFont("Courier New", INT_MAX));
     EXPECT_TRUE(loadFont("No Such Face Anywhere", 12)) << "no substitute";
-    EXPECT_TRUE(width >= 8 && width <= 12 && height >= 16 && height <= 21)
-        << width << "x" << height;
+    EXPECT_GE(width, 8);
+    EXPECT_LE(width, 12);
+    EXPECT_GE(height, 16);
+    EXPECT_LE(height, 21);
     std::string all(1, '\0');
     for (int byte = 1; byte < 256; ++byte)
         all += static_cast<char>(byte);
@@ -209,8 +213,12 @@ TEST_F(Labels, RotatedTextTurnsAboutTheAnchor) {
     const auto [ux, uy] = centroid(text(x, y, "L", 0));
     const PixelSet turned = text(x, y, "L", 90);
     ASSERT_FALSE(turned.empty());
-    for (const auto& [px, py] : turned)
-        EXPECT_TRUE(px >= x && px <= x + height && py >= y - width && py <= y) << px << "," << py;
+    for (const auto& [px, py] : turned) {
+        EXPECT_GE(px, x) << px << "," << py;
+        EXPECT_LE(px, x + height) << px << "," << py;
+        EXPECT_GE(py, y - width) << px << "," << py;
+        EXPECT_LE(py, y) << px << "," << py;
+    }
     const auto [tx, ty] = centroid(turned);
     EXPECT_NEAR(tx - x, uy - y, 1.5);
     EXPECT_NEAR(ty - y, -(ux - x), 1.5);

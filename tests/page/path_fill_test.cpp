@@ -124,8 +124,10 @@ TEST(PathFill, RulesClipsAndFarPoints) {
         for (const ListPath& path : list.paths())
             EXPECT_EQ(path.rule, c.rule);
         for (const ListPathPoint& p : list.pathPoints()) {
-            EXPECT_TRUE(p.x >= c.clip.left && p.x <= c.clip.right) << p.x;
-            EXPECT_TRUE(p.y >= c.clip.top && p.y <= c.clip.bottom) << p.y;
+            EXPECT_GE(p.x, c.clip.left);
+            EXPECT_LE(p.x, c.clip.right);
+            EXPECT_GE(p.y, c.clip.top);
+            EXPECT_LE(p.y, c.clip.bottom);
         }
     }
 }

@@ -160,8 +160,10 @@ TEST(PageStore, WritesTheCopyBesideThePageAndKeepsThePageWhenItFails) {
             return (why = reason).empty();
         });
         const PageStore::Saved saved = rig.store.savePage(rig.plot.run(plotA).page());
-        EXPECT_TRUE(saved.ok && saved.name == "PLOTTER_00002.PNG" &&
-                    saved.copyName == "PLOTTER_00002.SVG" && saved.copyError == reason);
+        EXPECT_TRUE(saved.ok);
+        EXPECT_EQ(saved.name, "PLOTTER_00002.PNG");
+        EXPECT_EQ(saved.copyName, "PLOTTER_00002.SVG");
+        EXPECT_EQ(saved.copyError, reason);
         EXPECT_TRUE(std::filesystem::exists(rig.dir.file("PLOTTER_00002.PNG")));
         EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00002.SVG")),
                   reason.empty() ? "copy" : "");
