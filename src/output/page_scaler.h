@@ -49,10 +49,13 @@ class PageScaler {
         std::vector<uint32_t> weights;
     };
     static void prepare(Axis& axis, int from, int to);
+    // One page row resampled across into out.
+    void scaleAcross(const uint8_t* in, uint8_t* out) const;
 
     Axis across_, down_;
-    std::vector<uint8_t> rows_; // every page row resampled across
-    std::vector<uint8_t> out_;  // one output row
+    std::vector<uint8_t> rows_;  // every page row resampled across
+    std::vector<uint32_t> sums_; // one output row being summed
+    std::vector<uint8_t> out_;   // and as it is shown
 };
 
 } // namespace plotanix
