@@ -77,6 +77,9 @@ class Hp7470a : public Plotter {
     void startPage() override;
     void runInstructionLoop() override;
     bool knows(std::string_view mnemonic) const override;
+    std::optional<PageExtent> pageExtent() const override {
+        return PageExtent{limits_.x, limits_.y, false};
+    }
 
     uint8_t statusByte() const;
     // The hard-clip limits of the paper.

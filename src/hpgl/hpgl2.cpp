@@ -158,10 +158,12 @@ Hpgl2::Hpgl2(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFil
       status_(status), paper_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0}, page_(paper_),
       input_(reader), writer_(standardStrokeFont()) {
     initialise();
+    showPage();
 }
 
 void Hpgl2::startPage() {
     selectColour();
+    showPage();
 }
 
 bool Hpgl2::knows(std::string_view mnemonic) const {
@@ -420,6 +422,7 @@ void Hpgl2::doPS(ParameterScanner& s) {
         return raiseError(hpgl2BadParameter);
     sized_ = p.count > 0;
     page_.setPaper(size);
+    showPage();
     // A new page size puts the scaling points, the window and the pen back.
     buffer_.clear();
     defaultScalingPoints();

@@ -112,6 +112,10 @@ class Hpgl2 : public Plotter {
     void runInstructionLoop() override;
     void lineSilent() override;
     bool knows(std::string_view mnemonic) const override;
+    // The page in force when the page began or PS last set it: ESC E puts
+    // the page back to the paper, but what was drawn keeps the page it was
+    // drawn on (a PCL job ends with ESC E).
+    std::optional<PageExtent> pageExtent() const override { return shown_; }
 
     uint8_t statusByte() const;
     const Hpgl2Page& page() const { return page_; }
@@ -145,6 +149,7 @@ class Hpgl2 : public Plotter {
     void raiseError(int32_t error) { state.error = error; }
 
     // Setup.
+    void showPage() { shown_ = {page_.paper().x, page_.paper().y, sized_}; }
     void initialise();
     void setDefaults();
     void resetPage();
@@ -280,6 +285,7 @@ class Hpgl2 : public Plotter {
     StatusLine* status_;
     Point paper_;        // the page without PS
     bool sized_ = false; // PS has set the page
+    PageExtent shown_;   // the page the picture shows
     Hpgl2Page page_;
     Hpgl2Input input_;
     LabelWriter writer_;

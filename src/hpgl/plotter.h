@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -45,6 +46,16 @@ inline constexpr std::array<Colour, 10> penColours = {
     0x808080, // 9 dark grey
 };
 
+// The plotter's page at its true size: its extent in plotter units of
+// 0.025 mm, mapped onto the picture from its lower-left corner (pixel
+// column X k, row 599 - Y k, k = min(800 / width, 600 / height)); and
+// whether it is a sheet of its own (a page size the input gave) or lies on
+// the paper the paper setting names.
+struct PageExtent {
+    double width = 0, height = 0;
+    bool ownSheet = false;
+};
+
 // Instructions taken and those ignored (unknown to the model).
 struct RunResult {
     int32_t instructions = 0;
@@ -72,6 +83,9 @@ class Plotter {
     // The line fell silent; the model waits for its next byte meanwhile.
     virtual void lineSilent() {}
     virtual bool knows(std::string_view mnemonic) const = 0;
+    // The page the picture shows; none when the page is the picture itself
+    // (the HP-86B's plotter draws in pixels).
+    virtual std::optional<PageExtent> pageExtent() const { return std::nullopt; }
 
     // Counted from the last resetCounts().
     RunResult counts() const { return counts_; }

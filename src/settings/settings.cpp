@@ -32,7 +32,8 @@ template <typename Value> struct Word {
 };
 
 constexpr Word<PlotterModel> models[] = {{"hp86b", PlotterModel::hp86b},
-                                         {"7470a", PlotterModel::hp7470a}};
+                                         {"7470a", PlotterModel::hp7470a},
+                                         {"hpgl2", PlotterModel::hpgl2}};
 constexpr Word<Paper> papers[] = {{"letter", Paper::letter}, {"a4", Paper::a4}};
 constexpr Word<VectorCopy> vectors[] = {
     {"off", VectorCopy::off}, {"svg", VectorCopy::svg}, {"pdf", VectorCopy::pdf}};
@@ -128,12 +129,12 @@ constexpr SettingRow rows[] = {
      [](const Settings& s) { return std::to_string(s.baud); }, takeBaud},
     {"dir", "d", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
      [](const Settings& s) { return s.dir; }, takeDir},
-    {"model", "", "MODEL", "Plotter model", "plotter model: hp86b or 7470a", true,
+    {"model", "", "MODEL", "Plotter model", "plotter model: hp86b, 7470a or hpgl2", true,
      [](const Settings& s) { return wordOf(models, s.model); },
      [](Settings& s, std::string v) {
-         return oneOf(models, v, s.model, "the model is hp86b or 7470a");
+         return oneOf(models, v, s.model, "the model is hp86b, 7470a or hpgl2");
      }},
-    {"paper", "", "PAPER", "Paper", "paper of the 7470a model: letter or a4", true,
+    {"paper", "", "PAPER", "Paper", "paper of the 7470a and hpgl2 models: letter or a4", true,
      [](const Settings& s) { return wordOf(papers, s.paper); },
      [](Settings& s, std::string v) {
          return oneOf(papers, v, s.paper, "the paper is letter or a4");

@@ -3,6 +3,8 @@
 #include "output/png_writer.h"
 #include "page/label_font.h"
 
+#include <mutex>
+
 namespace plotanix {
 
 namespace {
@@ -15,29 +17,24 @@ bool savePage(const PageImage& page, const std::string& path) {
 
 PlotAssembly::PlotAssembly(const PlotSetup& setup, ByteLink& link, LogFile& log, StatusLine* status,
                            PageStore::Writer writer)
-    : session(link, log, status, setup.model, setup.paper),
+    : vector_(setup.vector), session(link, log, status, setup.model, setup.paper),
       store(setup.dir, log, writer ? std::move(writer) : savePage) {
-    // The copy is drawn again from the page's display list.
-    session.keepDisplayList(setup.vector.has_value());
-    if (!setup.vector) return;
-    const CopyFormat format = *setup.vector;
-    store.writeCopies(format == CopyFormat::svg ? ".SVG" : ".PDF",
-                      [this, format](const std::string& path, std::string& reason) {
-                          const DisplayList* list = session.displayList();
-                          if (list == nullptr) {
-                              reason = "the drawing of the page was not kept";
-                              return false;
-                          }
-                          return writePageCopy(*list, path, format, 1, reason);
-                      });
+    // A copy is drawn again from the page's display list.
+    session.keepDisplayList(setup.vector.has_value() || setup.keepDrawing);
 }
 
 PlotAssembly::~PlotAssembly() = default;
 
-bool PlotAssembly::preparePage() {
-    font_ = loadFont("Courier New", 12);
+void PlotAssembly::useLabelFont() {
+    if (!fontTried_) {
+        // fontconfig's first use sets up shared state: one thread at a time
+        // (the renderer's workers each have an assembly).
+        static std::mutex loading;
+        const std::lock_guard lock(loading);
+        font_ = loadFont("Courier New", 12);
+        fontTried_ = true;
+    }
     session.useFont(font_.get());
-    return session.createPage();
 }
 
 } // namespace plotanix

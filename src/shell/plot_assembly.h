@@ -2,7 +2,10 @@
 // The plot session with everything that goes around it, put together in
 // one place for every mode: the plotter model and paper, the label font,
 // the page store in the output folder and the vector copy beside each
-// saved page.
+// saved page. The renderer, which writes its own files, uses the session
+// and the font alone: drawing the copies of saved pages needs cairo, so it
+// is set up apart (saved_copies.cpp) and only a program that saves pages
+// through the store links it.
 
 #include "output/vector_copy.h"
 #include "session/page_store.h"
@@ -22,6 +25,9 @@ struct PlotSetup {
     // A copy of each saved page in this format (svg or pdf), or none.
     std::optional<CopyFormat> vector;
     std::string dir = "."; // where the pages go
+    // What is drawn is kept for copies made elsewhere (the renderer's), as
+    // it is for the saved pages' vector copies.
+    bool keepDrawing = false;
 };
 
 class PlotAssembly {
@@ -33,12 +39,20 @@ class PlotAssembly {
     PlotAssembly(const PlotAssembly&) = delete;
     PlotAssembly& operator=(const PlotAssembly&) = delete;
 
-    // Loads the label font and makes the blank page; false when the page
-    // cannot be made (memory is short).
+    // Ready to plot and save: the label font, the vector copy of each saved
+    // page, the blank page. False when the page cannot be made (memory is
+    // short).
     bool preparePage();
+    // Labels are drawn in the label font from now on. It is loaded once,
+    // on the first call: it takes longer than most files take to draw.
+    void useLabelFont();
 
   private:
+    void copySavedPages(CopyFormat format);
+
+    std::optional<CopyFormat> vector_;
     std::unique_ptr<PageFont> font_; // outlives the session that draws with it
+    bool fontTried_ = false;
 
   public:
     PlotSession session;

@@ -42,7 +42,7 @@ bool makePipe(UniqueFd (&ends)[2]) {
 
 } // namespace
 
-SignalWatch::SignalWatch(std::initializer_list<int> others) {
+SignalWatch::SignalWatch(std::initializer_list<int> others, BlockedCalls blocked) {
     if (!makePipe(pipe_) || !makePipe(endingPipe_)) return;
     signalPipe = pipe_[1].get();
     endingPipe = endingPipe_[1].get();
@@ -57,6 +57,8 @@ SignalWatch::SignalWatch(std::initializer_list<int> others) {
         // Interrupted reads and writes are restarted: the flow learns of the
         // signal from the pipe, not from an EINTR in the middle of a write.
         action.sa_flags = SA_RESTART;
+        if (blocked == BlockedCalls::cutShort && isTerminating(signalNumber))
+            action.sa_flags = SA_RESETHAND;
         previous_.push_back({signalNumber, {}});
         ok_ = ::sigaction(signalNumber, &action, &previous_.back().second) == 0 && ok_;
     }

@@ -19,10 +19,18 @@ inline constexpr int terminatingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 class SignalWatch {
   public:
+    // What a terminating signal does to a call blocked when it comes. A
+    // program whose waits poll the ending descriptor has the call restarted.
+    // One that blocks in plain reads and writes (the renderer reading a pipe)
+    // has it cut short (EINTR), and a second terminating signal of the same
+    // kind ends it at once, should it still be stuck.
+    enum class BlockedCalls { restarted, cutShort };
+
     // Catches the terminating signals and these others (SIGCHLD for a
     // program with a child, say); SIGPIPE is ignored. One watch at a time;
     // the signals' earlier actions come back with its destruction.
-    explicit SignalWatch(std::initializer_list<int> others = {});
+    explicit SignalWatch(std::initializer_list<int> others = {},
+                         BlockedCalls blocked = BlockedCalls::restarted);
     ~SignalWatch();
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;

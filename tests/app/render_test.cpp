@@ -7,17 +7,23 @@
 #include "support/fake_link.h"
 #include "support/in_process_plot.h"
 #include "support/png_file.h"
+#include "support/process.h"
 #include "support/real_streams.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
+#include "support/wait_until.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace plotanix {
 namespace {
@@ -58,13 +64,18 @@ const auto pngWriter = [](const PageImage& page, const std::string& path) {
     return savePng(page, path);
 };
 
-// The picture a model draws from these bytes in one run, as a PNG's pixels.
-std::vector<uint8_t> drawnBy(PlotterModel model, const std::string& bytes, const TempDir& dir) {
+// The picture a model draws from these bytes in one run, then the end of
+// the stream, as a PNG's pixels.
+std::vector<uint8_t> drawnBy(PlotterModel model, const std::string& bytes, const TempDir& dir,
+                             Paper paper = Paper::letter) {
     testing::FakeLink link({bytes});
     LogFile log;
-    PlotSession session(link, log, nullptr, model);
+    PlotSession session(link, log, nullptr, model, paper);
     EXPECT_TRUE(session.createPage());
     session.run();
+    session.beginRun();
+    session.endStream();
+    session.endRun();
     EXPECT_TRUE(savePng(session.page(), dir.file("expected.png")));
     return testing::readPng(dir.file("expected.png")).rgb;
 }
@@ -182,11 +193,23 @@ TEST(RenderProgram, RegeneratesASavedPageOfThe7470AModel) {
 }
 
 // A transcript (its markers, its records, or its name alone) is drawn as
-// the HP-86B that made it, any other file as a 7470A, unless --model says.
+// the HP-86B that made it, a file written for HP-GL/2 (its instructions or
+// a PCL job around it) as an HP-GL/2 device, any other file as a 7470A,
+// unless --model says. Each file draws differently by each model.
 TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
     TempDir dir;
-    const std::string lines = "PA100,100;PD300,100;"; // the HP-86B's pen starts down
+    // The HP-86B's pen starts down; pen 2 is red in HP-GL/2's palette.
+    const std::string lines = "SP2;PA100,100;PD300,100;";
     const std::string saved = lines + transcript::savePageMarker(1);
+    // Polygon mode keeps the lines for the fill; the 7470A draws them.
+    const std::string filled = "IN;SP1;PA1000,1000;PM0;PD3000,1000,3000,3000;PM2;FP;";
+    // The PCL between the HP-GL/2 is passed over; the 7470A draws it.
+    const std::string wrapped = "\x1b"
+                                "E\x1b%-1BIN;SP1;PA1000,1000;PD3000,3000;\x1b%0A"
+                                "PD9000,7000;\x1b*b3W1,2\x1b%1BPD5000,1000;\x1b"
+                                "E";
+    const std::string job = "\x1b%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE = HPGL2\r\n"
+                            "IN;PA0,0;RR2000,2000;\x1b%-12345X";
     const std::tuple<std::string, std::string, std::string, std::string, PlotterModel> cases[] = {
         // input, its bytes, words, the page written, the model that drew it
         {"plot.hpgl", lines, "", "plot.png", PlotterModel::hp7470a},
@@ -197,13 +220,24 @@ TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
         {"plotter.txt", lines, "", "plotter.png", PlotterModel::hp86b},
         {"forced.hpgl", lines, "--model hp86b", "forced.png", PlotterModel::hp86b},
         {"saved.txt", saved, "--model 7470a", "saved-00001.png", PlotterModel::hp7470a},
+        {"filled.plt", filled, "", "filled.png", PlotterModel::hpgl2},
+        {"wrapped.prn", wrapped, "", "wrapped.png", PlotterModel::hpgl2},
+        {"job.prn", job, "", "job.png", PlotterModel::hpgl2},
+        {"filled.plt", filled, "--model 7470a", "filled.png", PlotterModel::hp7470a},
+        {"plot.hpgl", lines, "--model hpgl2", "plot.png", PlotterModel::hpgl2},
     };
     for (const auto& [input, bytes, words, page, model] : cases) {
         fs::create_directory(dir.file("case"));
         writeFile(dir.file("case/" + input), bytes);
         EXPECT_EQ(runRender(dir, words + " case/" + input).status, 0) << input;
-        EXPECT_EQ(testing::readPng(dir.file("case/" + page)).rgb, drawnBy(model, lines, dir))
-            << words << " " << input;
+        const std::string drawn = bytes == saved ? lines : bytes;
+        const std::vector<uint8_t> picture = testing::readPng(dir.file("case/" + page)).rgb;
+        EXPECT_EQ(picture, drawnBy(model, drawn, dir)) << words << " " << input;
+        for (const PlotterModel other :
+             {PlotterModel::hp86b, PlotterModel::hp7470a, PlotterModel::hpgl2}) {
+            if (other != model)
+                EXPECT_NE(picture, drawnBy(other, drawn, dir)) << words << " " << input;
+        }
         fs::remove_all(dir.file("case"));
     }
 }
@@ -274,30 +308,49 @@ TEST(RenderProgram, APageWithNothingDrawnSaysWhy) {
               "plotanix-render: in.txt, page 7: nothing draw");
 }
 
-// The 7470A's SVG and PDF are its paper, the drawing where the plotter puts
-// it: a 10000-unit line along the plotting area's foot is 250 mm long.
-TEST(RenderProgram, The7470AsVectorPagesAreItsPaperAtTrueSize) {
+// The SVG and PDF of the 7470A and HP-GL/2 models are their paper, the
+// drawing where the plotter puts it: a 10000-unit line along the plotting
+// area's foot is 250 mm long. HP-GL/2's PS makes the page the sheet.
+TEST(RenderProgram, VectorPagesAreThePaperAtTrueSize) {
     TempDir dir;
     writeFile(dir.file("line.hpgl"), "IN;SP1;PU0,0;PD10000,0;");
+    // PS sets an A2 sheet (594 x 420 mm); the PCL job ends with the
+    // printer's reset, which leaves the page drawn as it was.
+    writeFile(dir.file("sized.plt"), "\x1b%-1BBPINPS16800,23760;SP1;PU1000,1000;PD11000,1000;"
+                                     "\x1b%0A\x1b"
+                                     "E");
     const std::tuple<std::string, std::string, std::string> boxes[] = {
-        {"--model hp86b --format svg", "line.svg", "width=\"800\" height=\"600\""},
-        {"--model hp86b --format pdf", "line.pdf", "/MediaBox [ 0 0 800 600 ]"},
-        {"--format svg", "line.svg", "width=\"279.4mm\" height=\"215.9mm\""},
-        {"--paper a4 --format svg", "line.svg", "width=\"297mm\" height=\"210mm\""},
-        {"--format pdf", "line.pdf", "/MediaBox [ 0 0 792 612 ]"},
-        {"--paper a4 --format pdf", "line.pdf", "/MediaBox [ 0 0 841.889764 595.275591 ]"},
+        {"--model hp86b --format svg line.hpgl", "line.svg", "width=\"800\" height=\"600\""},
+        {"--model hp86b --format pdf line.hpgl", "line.pdf", "/MediaBox [ 0 0 800 600 ]"},
+        {"--format svg line.hpgl", "line.svg", "width=\"279.4mm\" height=\"215.9mm\""},
+        {"--paper a4 --format svg line.hpgl", "line.svg", "width=\"297mm\" height=\"210mm\""},
+        {"--format pdf line.hpgl", "line.pdf", "/MediaBox [ 0 0 792 612 ]"},
+        {"--paper a4 --format pdf line.hpgl", "line.pdf",
+         "/MediaBox [ 0 0 841.889764 595.275591 ]"},
+        {"--model hpgl2 --paper a4 --format svg line.hpgl", "line.svg",
+         "width=\"297mm\" height=\"210mm\""},
+        {"--format svg sized.plt", "sized.svg", "width=\"594mm\" height=\"420mm\""},
+        {"--paper a4 --format pdf sized.plt", "sized.pdf",
+         "/MediaBox [ 0 0 1683.779528 1190.551181 ]"},
     };
     for (const auto& [words, file, box] : boxes) {
-        EXPECT_EQ(runRender(dir, words + " line.hpgl").status, 0) << words;
+        EXPECT_EQ(runRender(dir, words).status, 0) << words;
         EXPECT_NE(readFile(dir.file(file)).find(box), std::string::npos) << words;
     }
     // Printed at 72 dots an inch, a dot is a point: the plotting area is
-    // centred on the sheet, 31 points from a letter's left edge.
+    // centred on the sheet, 31 points from a letter's left edge. On the PS
+    // sheet the line runs from 25 mm to 275 mm, 25 mm above the foot (to
+    // the picture's 0.74 mm pixel).
     const std::tuple<std::string, int, int, int> places[] = {
-        {"", 31, 739, 577}, {"--paper a4", 34, 743, 568}}; // first and last column, row
+        // words, first and last column, row
+        {"line.hpgl", 31, 739, 577},
+        {"--paper a4 line.hpgl", 34, 743, 568},
+        {"--model hpgl2 line.hpgl", 31, 739, 577},
+        {"sized.plt", 71, 778, 1119},
+    };
     for (const auto& [words, first, last, row] : places) {
-        ASSERT_EQ(runRender(dir, words + " -o line.pdf line.hpgl && pdftoppm -r 72 -png "
-                                         "-singlefile line.pdf printed")
+        ASSERT_EQ(runRender(dir, words + " -o printed.pdf && pdftoppm -r 72 -png "
+                                         "-singlefile printed.pdf printed")
                       .status,
                   0);
         const testing::DecodedPng printed = testing::readPng(dir.file("printed.png"));
@@ -316,6 +369,28 @@ TEST(RenderProgram, The7470AsVectorPagesAreItsPaperAtTrueSize) {
     EXPECT_EQ(runRender(dir, "--scale 4 line.hpgl -o 4.png").status, 0); // PNGs keep the picture
     const testing::DecodedPng big = testing::readPng(dir.file("4.png"));
     EXPECT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u));
+}
+
+// The project's streams and the real files beside it (when they are
+// there), each drawn through the program by the model its bytes ask for:
+// the HP-GL/2 ones (ezdxf's encoded polylines, fills and filled text, PCL
+// jobs) by the HP-GL/2 model, with something on the page; the others by
+// the 7470A's.
+TEST(RenderProgram, RealFilesDrawAsTheModelTheyAskFor) {
+    TempDir dir;
+    int hpgl2Files = 0;
+    for (const fs::path& file : testing::realStreamFiles()) {
+        const std::string name = file.filename();
+        const bool hpgl2 = name.starts_with("ezdxf__") || name.starts_with("HPGL2__") ||
+                           name.starts_with("hpgl2-");
+        hpgl2Files += hpgl2 ? 1 : 0;
+        const std::string words = hpgl2 ? "--strict -o out.png " : "-q -o out.png ";
+        EXPECT_EQ(runRender(dir, words + testing::shellQuote(file)).status, 0) << name;
+        const PlotterModel model = hpgl2 ? PlotterModel::hpgl2 : PlotterModel::hp7470a;
+        EXPECT_EQ(testing::readPng(dir.file("out.png")).rgb, drawnBy(model, readFile(file), dir))
+            << name;
+    }
+    EXPECT_GE(hpgl2Files, 1) << "the project's PCL-wrapped stream";
 }
 
 // Workers keep their page, font and derived fonts from file to file: the
@@ -407,6 +482,59 @@ TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status: 0"), std::string::npos);
     EXPECT_EQ(runRender(dir, "-V").out, std::string(PLOTANIX_VERSION) + "\n");
+}
+
+// Asleep (in a read, say) with its handler for the signal in place.
+bool asleepCatching(pid_t pid, int signalNumber) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    bool asleep = false, catching = false;
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("State:")) asleep = line.find('S') != std::string::npos;
+        if (line.starts_with("SigCgt:"))
+            catching = (std::stoull(line.substr(7), nullptr, 16) >> (signalNumber - 1)) & 1;
+    }
+    return asleep && catching;
+}
+
+// kill (or Ctrl+C) while an input waits on a pipe: that input fails at
+// once, those not begun are left, and no page is written.
+TEST(RenderProgram, ASignalEndsTheWaitingInputAndLeavesTheRest) {
+    TempDir dir;
+    for (const char* name : {"a.hpgl", "b.hpgl"})
+        writeFile(dir.file(name), "IN;SP1;PD500,500;");
+    fs::create_directory(dir.file("out"));
+    ASSERT_EQ(::mkfifo(dir.file("held").c_str(), 0600), 0);
+    // A writer that never writes: the renderer's read waits.
+    const int writer = ::open(dir.file("held").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string errors = dir.file("stderr.txt");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err < 0 || ::dup2(err, STDERR_FILENO) < 0 || ::chdir(dir.path().c_str()) != 0)
+            ::_exit(127);
+        ::execl(PLOTANIX_RENDER, "plotanix-render", "-j1", "-o", "out", "held", "a.hpgl", "b.hpgl",
+                nullptr);
+        ::_exit(127);
+    }
+    const bool waiting = testing::waitUntil([&] { return asleepCatching(pid, SIGTERM); });
+    EXPECT_TRUE(waiting);
+    ::kill(pid, waiting ? SIGTERM : SIGKILL);
+    // A read the signal did not cut would wait for ever.
+    EXPECT_TRUE(testing::waitUntil([&] { return testing::processEnded(pid); }));
+    ::kill(pid, SIGKILL); // a zombie takes no harm
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(writer);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    const std::string err = readFile(errors);
+    EXPECT_NE(err.find("plotanix-render: cannot read held: Interrupted system call\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("plotanix-render: stopped; 2 files not drawn\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dir.file("out")));
 }
 
 } // namespace

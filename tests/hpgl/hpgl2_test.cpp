@@ -2,6 +2,8 @@
 // their widths, the page and its turns, the PCL job around the HP-GL/2, and
 // input built to hurt.
 
+#include "common/printable.h"
+#include "hpgl/dialect.h"
 #include "hpgl/hpgl2.h"
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
@@ -328,4 +330,50 @@ TEST(Hpgl2, DrawsAnEzdxfFileWhole) {
                                             {0x00FF00, 700},  {0x737373, 2000}, {0x000000, 12000}};
     for (const auto& [colour, count] : least)
         EXPECT_GE(colours[colour], count) << std::hex << colour;
+}
+
+// The instructions that make a file the HP-GL/2 model's: those it knows
+// and the 7470A model does not.
+TEST(Hpgl2Dialect, TheInstructionsOnlyHpgl2Has) {
+    std::string only;
+    for (char first = 'A'; first <= 'Z'; ++first)
+        for (char second = 'A'; second <= 'Z'; ++second)
+            if (hpgl2Only(std::string{first, second})) only += std::string{first, second} + " ";
+    EXPECT_EQ(only, "AC AD AT BP BR BZ CR CT EA EP ER EW FP FR FT IR LA LO MC NP NR OH OT PC PE "
+                    "PG PM PP PS PW QL RA RO RR RT SD TR UL WG WU ");
+    EXPECT_TRUE(hpgl2Only("pe"));
+}
+
+// A file is written for HP-GL/2 when it uses one of them or begins a PCL
+// job, read as the models read it: labels, symbols, comments and device
+// controls hold no instruction.
+TEST(Hpgl2Dialect, FilesWrittenForHpgl2) {
+    const std::pair<std::string, bool> files[] = {
+        {"", false},
+        {"IN;SP1;PA100,100;PD200,200;LBHI\x03CI50;OI;", false},
+        {"IN;PE<=" + pair(10, 10) + ";", true},
+        {"in;pm0;pd10,0,10,10;pm2;fp;", true},
+        {"BPINPS60000,33640;", true},
+        {"IN;SP1;P A0,0;R\r\nA10,10;", true},
+        {"\x1b"
+         "E\x1b%1BIN;PA0,0;",
+         true},
+        {"\x1b%-1BIN;PA0,0;", true},
+        {"\x1b%0BPA0,0;", true},
+        {"\x1b%-12345X@PJL JOB\r\n", true},
+        {"\x1b%-12345XIN;PA0,0;", false},
+        {"\x1b%12345X@PJL", false},
+        {"\x1b.I81;;17:\x1b.N;19:IN;PA0,0;", false},
+        {"\x1b.EPA0,0;", false},
+        {"LBSee PM and PE\x03PA0,0;", false},
+        {"LBunended PE", false},
+        {"DT*;LBFP\x03PM*PA0,0;", false},
+        {"DT*;DT;LBtext\x03PM;", true},
+        {"SMFPA0,0;PD10,10;", false},
+        {"SM;FP;", true},
+        {"CO\"EP; PM\";PA0,0;", false},
+        {"LBend\x03RA100,100;", true},
+    };
+    for (const auto& [bytes, hpgl2] : files)
+        EXPECT_EQ(writtenForHpgl2(bytes), hpgl2) << printable(bytes);
 }

@@ -89,6 +89,15 @@ TEST(Settings, EachOptionAndEachBadValue) {
     EXPECT_EQ(start({"--help"}).startup.exitStatus, 0);
 }
 
+// Each plotter model by its word, in any case.
+TEST(Settings, EachModelByItsWord) {
+    const std::pair<std::string, PlotterModel> models[] = {{"HP86B", PlotterModel::hp86b},
+                                                           {"7470a", PlotterModel::hp7470a},
+                                                           {"HpGl2", PlotterModel::hpgl2}};
+    for (const auto& [word, model] : models)
+        EXPECT_EQ(start({"--model", word}).startup.settings.model, model) << word;
+}
+
 TEST(Settings, CommandLineThenEnvironmentThenConfigThenDefault) {
     const std::string expected[] = {"300 command line", "1200 environment", "2400 config file",
                                     "9600 default"};

@@ -206,6 +206,9 @@ std::string PlotterApp::information() const {
     if (settings.model == PlotterModel::hp86b)
         return "HP 7470A plotter for the HP-86B on serial line " + printable(settings.port);
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
+    if (settings.model == PlotterModel::hpgl2)
+        return std::string("HP-GL/2 plotter (") + paper + " paper) on serial line " +
+               printable(settings.port);
     return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper +
            " paper) on serial line " + printable(settings.port);
 }

@@ -1,9 +1,10 @@
-#include "app/render_batch.h"
+#include "app/render/render_batch.h"
 
-#include "app/render_renderer.h"
+#include "app/render/render_renderer.h"
 #include "common/printable.h"
 #include "output/atomic_file.h"
 #include "session/page_store.h"
+#include "shell/signal_watch.h"
 
 #include <algorithm>
 #include <atomic>
@@ -36,8 +37,8 @@ size_t extensionStart(const std::string& path) {
     return dot == std::string::npos || dot <= baseStart(path) ? path.size() : dot;
 }
 
-bool stopAsked(const std::atomic<int>* stopSignal) {
-    return stopSignal != nullptr && stopSignal->load() != 0;
+bool stopAsked() {
+    return SignalWatch::ending() != 0;
 }
 
 bool isFolder(const std::string& path) {
@@ -49,7 +50,6 @@ bool isFolder(const std::string& path) {
 // never more than maxInputBytes of them.
 class InputBytes {
   public:
-    explicit InputBytes(const std::atomic<int>* stopSignal) : stopSignal_(stopSignal) {}
     std::string_view view() const { return {data_.get(), size_}; }
     bool tooLarge() const { return tooLarge_; }
 
@@ -66,7 +66,7 @@ class InputBytes {
             }
             const ssize_t n = ::read(fd, data_.get() + size_, capacity_ - size_);
             // A read that waits (standard input) ends when the user asks to stop.
-            if (n < 0 && errno == EINTR && !stopAsked(stopSignal_)) continue;
+            if (n < 0 && errno == EINTR && !stopAsked()) continue;
             if (n <= 0) return n == 0;
             size_ += static_cast<size_t>(n);
         }
@@ -88,7 +88,6 @@ class InputBytes {
         capacity_ = capacity;
     }
 
-    const std::atomic<int>* stopSignal_;
     std::unique_ptr<char[]> data_;
     size_t size_ = 0;
     size_t capacity_ = 0;
@@ -122,16 +121,15 @@ std::string writeFailure(const std::string& name, int error) {
 }
 
 // All of bytes into fd, waiting (in poll) while a pipe or device is full.
-bool writeAll(int fd, std::string_view bytes, const std::atomic<int>* stopSignal) {
+bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n > 0) {
             bytes.remove_prefix(static_cast<size_t>(n));
         } else if (n < 0 && errno == EAGAIN) {
             pollfd ready{fd, POLLOUT, 0};
-            if (::poll(&ready, 1, -1) < 0 && (errno != EINTR || stopAsked(stopSignal)))
-                return false;
-        } else if (n == 0 || errno != EINTR || stopAsked(stopSignal)) {
+            if (::poll(&ready, 1, -1) < 0 && (errno != EINTR || stopAsked())) return false;
+        } else if (n == 0 || errno != EINTR || stopAsked()) {
             return false;
         }
     }
@@ -213,7 +211,7 @@ struct Shared {
     Reporter reporter;
     std::atomic<size_t> next = 0;
     std::atomic<bool> folderGone = false;
-    bool stopped() const { return stopAsked(options.stopSignal) || folderGone; }
+    bool stopped() const { return stopAsked() || folderGone; }
 };
 
 // One input's pages on their way out.
@@ -298,7 +296,7 @@ class JobWriter {
             reason = "a terminal is no place for a PNG or PDF; redirect it to a file";
             return false;
         }
-        return writeAll(fd, bytes_, shared_.options.stopSignal);
+        return writeAll(fd, bytes_);
     }
     void fail(const std::string& name, const std::string& reason, int error) {
         failure_ = true;
@@ -320,7 +318,7 @@ class JobWriter {
 // Draws one input with the worker's renderer; its failure, if any, told.
 JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
     const BatchOptions& options = shared.options;
-    InputBytes input(options.stopSignal);
+    InputBytes input;
     if (!readInput(job.input, input)) {
         const std::string what = "cannot read " + shownName(job.input, "standard input");
         shared.reporter.say(input.tooLarge() ? what + ": larger than " +
@@ -395,10 +393,8 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
         ++result.failed;
         if (result.status == rendered) result.status = outcome.status;
     }
-    if (result.notBegun > 0 && stopAsked(options.stopSignal))
-        result.status = 128 + options.stopSignal->load();
+    if (result.notBegun > 0 && stopAsked()) result.status = 128 + SignalWatch::ending();
     return result;
 }
-
 
 } // namespace plotanix

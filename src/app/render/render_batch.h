@@ -3,9 +3,8 @@
 // Renderer, takes the inputs in turn; failures and warnings are told one
 // line each as they happen, with the progress on a terminal.
 
-#include "app/render_renderer.h"
+#include "app/render/render_renderer.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -52,9 +51,6 @@ struct BatchOptions {
     // The folder every output goes into, if any: once it has gone, inputs
     // not yet begun are left.
     std::string outputFolder;
-    // Set (to the signal's number) when the user asks to stop: inputs not
-    // yet begun are left, those begun are finished.
-    const std::atomic<int>* stopSignal = nullptr;
 };
 
 struct BatchResult {
@@ -67,6 +63,8 @@ struct BatchResult {
     int status = rendered; // that of the first failed input, in the order given
 };
 
+// Once a terminating signal has come (SignalWatch::ending()), inputs not yet
+// begun are left and those begun are finished.
 BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& options);
 
 // dir/name.ext -> dir/name.png (with ".png" as extension); a leading dot
@@ -76,6 +74,5 @@ std::string withExtension(const std::string& path, const std::string& extension)
 std::string extensionOf(const std::string& path);
 // out.png -> out-00123.png: the last five digits, as the plotter names pages.
 std::string numberedName(const std::string& output, int64_t pageNumber);
-
 
 } // namespace plotanix

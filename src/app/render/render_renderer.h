@@ -26,12 +26,13 @@ struct RenderSetup {
     bool keepDisplayList = false;
 };
 
-// A page as it stands: its pixels, what is drawn on it when kept, the model
-// that drew it, and why nothing shows on it (empty when something does).
+// A page as it stands: its pixels, what is drawn on it when kept, the
+// plotter's page it shows and the paper set, and why nothing shows on it
+// (empty when something does).
 struct PageView {
     const PageImage& image;
     const DisplayList* list = nullptr;
-    PlotterModel model = PlotterModel::hp86b;
+    std::optional<PageExtent> extent;
     Paper paper = Paper::letter;
     std::string nothingDrawn;
 };
@@ -47,8 +48,8 @@ struct RenderCounts {
 };
 
 // Where an SVG or PDF copy of the page lies on the paper at the plotter's
-// true size: for the 7470A model; none for the HP-86B's, whose page is the
-// picture.
+// true size: for the 7470A and HP-GL/2 models; none for the HP-86B's,
+// whose page is the picture.
 std::optional<PaperPlacement> trueSize(const PageView& page);
 
 // Whether a file is named as the plotter names its transcript (PLOTTER.TXT,
@@ -67,8 +68,9 @@ class Renderer {
     // Draws the input and hands each page to write, in order; writeRefused
     // when write refused a page (nothing after it is drawn). A model left to
     // choose draws a transcript (its markers or records, or a name given as
-    // transcriptName) as the HP-86B that made it, anything else as an HP
-    // 7470A. counts() tells what this input held.
+    // transcriptName) as the HP-86B that made it, a file written for HP-GL/2
+    // (writtenForHpgl2) as an HP-GL/2 device, anything else as an HP 7470A.
+    // counts() tells what this input held.
     Outcome render(std::string_view input, bool namedAsTranscript, const PageSink& write);
     const RenderCounts& counts() const { return counts_; }
 
@@ -77,7 +79,7 @@ class Renderer {
     Core* core(PlotterModel model);
 
     RenderSetup setup_;
-    std::unique_ptr<Core> cores_[2]; // made when first needed, by model
+    std::unique_ptr<Core> cores_[3]; // made when first needed, by model
     RenderCounts counts_;
 };
 

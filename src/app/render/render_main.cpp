@@ -2,20 +2,19 @@
 // the plotter's own reader, interpreter and page, so each picture is the one
 // the plotter would have shown. Many inputs are drawn in parallel.
 
-#include "app/render_batch.h"
-#include "app/render_copies.h"
+#include "app/render/render_batch.h"
+#include "app/render/render_copies.h"
 #include "common/printable.h"
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
+#include "shell/signal_watch.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -36,12 +35,14 @@ constexpr const char* usageLine = "usage: plotanix-render [OPTIONS] INPUT...\n";
 constexpr const char* helpFooter =
     "INPUT is an HP-GL file, a plotter transcript (PLOTTER.TXT), or - for standard\n"
     "input (alone, with -o). A transcript (its page markers or records, or its name)\n"
-    "is drawn by the HP-86B's plotter that made it, any other file by an HP 7470A;\n"
-    "--model forces one. Each input is drawn on a fresh page and written in the\n"
-    "format -o's extension names (.png, .svg, .pdf), or --format's: by default beside\n"
-    "it, its extension replaced. PNGs are 800 x 600 pictures; the 7470A's SVG and\n"
-    "PDF pages are its paper at true size. -o - writes to standard output, and a\n"
-    "device or FIFO is written into as it is.\n"
+    "is drawn by the HP-86B's plotter that made it, a file using HP-GL/2 (one of its\n"
+    "own instructions, such as PE, PM or PS, or a PCL job around it) by an HP-GL/2\n"
+    "device, any other file by an HP 7470A; --model forces one. Each input is drawn\n"
+    "on a fresh page and written in the format -o's extension names (.png, .svg,\n"
+    ".pdf), or --format's: by default beside it, its extension replaced. PNGs are\n"
+    "800 x 600 pictures; the SVG and PDF pages of the 7470A and HP-GL/2 models are\n"
+    "their paper (or the page size PS gave) at true size. -o - writes to standard\n"
+    "output, and a device or FIFO is written into as it is.\n"
     "In a transcript the plotter's own records are dropped, NEW PAGE clears the page\n"
     "for what follows, and each SAVE PAGE #n writes the page as it stands with the\n"
     "number added (out.png -> out-00001.png); the unnumbered page is written when\n"
@@ -280,10 +281,11 @@ void configure(CLI::App& app, Options& options) {
     app.add_flag("--plotter-bytes", options.plotterBytes,
                  "write exactly the bytes the plotter saves (slower to compress)");
     app.add_option("--model", options.model,
-                   "plotter model: auto (default: a transcript by hp86b, other files by 7470a), "
-                   "hp86b or 7470a")
-        ->check(CLI::IsMember({"auto", "hp86b", "7470a"}));
-    app.add_option("--paper", options.paper, "paper of the 7470a model: letter (default) or a4")
+                   "plotter model: auto (default: a transcript by hp86b, a file using HP-GL/2 "
+                   "by hpgl2, other files by 7470a), hp86b, 7470a or hpgl2")
+        ->check(CLI::IsMember({"auto", "hp86b", "7470a", "hpgl2"}));
+    app.add_option("--paper", options.paper,
+                   "paper of the 7470a and hpgl2 models: letter (default) or a4")
         ->check(CLI::IsMember({"letter", "a4"}));
     app.add_option("--format", options.format, "png, svg or pdf (default: -o's extension, or png)")
         ->check(CLI::IsMember({"png", "svg", "pdf"}));
@@ -305,25 +307,6 @@ void printSummary(const BatchResult& result, double seconds) {
                  counted(result.instructions, "instruction").c_str(),
                  static_cast<long long>(result.ignored), static_cast<long long>(result.failed),
                  seconds);
-}
-
-std::atomic<int> stopSignal = 0;
-
-void askToStop(int signal) {
-    stopSignal = signal;
-}
-
-// Ctrl+C, a hang-up or kill finish the inputs begun (no file is left half
-// written) and leave the rest; a second one ends the program at once.
-void stopOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = askToStop;
-    action.sa_flags = SA_RESETHAND; // no SA_RESTART: a waiting read returns
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-    // A closed pipe on standard output is a failed write, told as one.
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int usageError(const std::string& text) {
@@ -360,8 +343,9 @@ int runProgram(int argc, char** argv) {
         return usageError(e.what());
     }
     std::optional<PlotterModel> model;
-    if (options.model != "auto")
-        model = options.model == "7470a" ? PlotterModel::hp7470a : PlotterModel::hp86b;
+    if (options.model == "hp86b") model = PlotterModel::hp86b;
+    if (options.model == "7470a") model = PlotterModel::hp7470a;
+    if (options.model == "hpgl2") model = PlotterModel::hpgl2;
     BatchOptions batch;
     batch.workers = options.workers > 0 ? options.workers : workersByDefault();
     batch.setup = {model, options.paper == "a4" ? Paper::a4 : Paper::letter,
@@ -371,8 +355,11 @@ int runProgram(int argc, char** argv) {
     batch.quiet = options.quiet;
     batch.strict = options.strict;
     if (options.inputs.size() > 1 && !options.output.empty()) batch.outputFolder = options.output;
-    batch.stopSignal = &stopSignal;
-    stopOnSignals();
+    // Ctrl+C, Ctrl+\, a hang-up or kill finish the inputs begun (no file is
+    // left half written) and leave the rest; a read or write waiting on a
+    // pipe ends, and a second signal ends the program at once. A closed pipe
+    // on standard output is a failed write, told as one.
+    const SignalWatch signals({}, SignalWatch::BlockedCalls::cutShort);
     const BatchResult result = renderAll(jobs, batch);
     if (result.notBegun > 0) {
         std::fprintf(stderr, "%s: stopped; %s not drawn\n", programName,

@@ -1,16 +1,15 @@
-#include "app/render_renderer.h"
+#include "app/render/render_renderer.h"
 
 #include "hpgl/byte_link.h"
+#include "hpgl/dialect.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
-#include "page/label_font.h"
-#include "session/plot_session.h"
 #include "session/transcript_splitter.h"
+#include "shell/plot_assembly.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,18 +25,10 @@ class NoLine : public ByteLink {
     int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
 };
 
-// The font takes longer to load than most files take to draw: only labels
-// and character-cell moves need it.
+// Only labels and character-cell moves need the label font.
 bool needsFont(const std::vector<TranscriptStep>& steps) {
     return std::any_of(steps.begin(), steps.end(),
                        [](const TranscriptStep& step) { return step.usesFont; });
-}
-
-// fontconfig's first use sets up shared state; one worker at a time.
-std::unique_ptr<PageFont> loadLabelFont() {
-    static std::mutex loading;
-    const std::lock_guard lock(loading);
-    return loadFont("Courier New", 12);
 }
 
 // Whether the splitter found anything of a transcript in the input: a page
@@ -59,19 +50,22 @@ bool inked(const PageImage& page) {
 } // namespace
 
 std::optional<PaperPlacement> trueSize(const PageView& page) {
-    if (page.model != PlotterModel::hp7470a) return std::nullopt;
-    // The sheet (landscape), and the plotting area the paper switch sets, in
-    // plotter units of 0.025 mm. Where the area lies on the sheet is not
-    // known: it is centred.
-    const bool a4 = page.paper == Paper::a4;
-    const double widthMm = a4 ? 297.0 : 279.4, heightMm = a4 ? 210.0 : 215.9;
-    const double xMax = a4 ? 10900.0 : 10300.0, yMax = 7650.0;
+    if (!page.extent) return std::nullopt;
+    const PageExtent& area = *page.extent;
     constexpr double unitMm = 0.025;
+    // The sheet (landscape): the page itself when the input gave its size,
+    // else the paper the setting names, with the plotting area centred on
+    // it (where the area lies on the sheet is not known).
+    const bool a4 = page.paper == Paper::a4;
+    const double widthMm = area.ownSheet ? area.width * unitMm : a4 ? 297.0 : 279.4;
+    const double heightMm = area.ownSheet ? area.height * unitMm : a4 ? 210.0 : 215.9;
     // The model puts plotter (X, Y) on pixel (X k, 599 - Y k), rounded, with
-    // k = min(800 / xMax, 600 / yMax); a copy draws through pixel centres.
-    const double k = std::min(PlotSession::pageWidth / xMax, PlotSession::pageHeight / yMax);
+    // k = min(800 / width, 600 / height); a copy draws through pixel centres.
+    const double k =
+        std::min(PlotSession::pageWidth / area.width, PlotSession::pageHeight / area.height);
     const double pixelMm = unitMm / k;
-    const double left = (widthMm - xMax * unitMm) / 2, bottom = (heightMm - yMax * unitMm) / 2;
+    const double left = (widthMm - area.width * unitMm) / 2;
+    const double bottom = (heightMm - area.height * unitMm) / 2;
     const double lastRow = PlotSession::pageHeight - 1;
     return PaperPlacement{widthMm, heightMm, pixelMm, left - 0.5 * pixelMm,
                           heightMm - bottom - (lastRow + 0.5) * pixelMm};
@@ -87,32 +81,26 @@ bool transcriptName(std::string_view path) {
            });
 }
 
-// Every call into the plotting core is here: the plot session, driven
-// through plot runs as the plotter drives it. The log file is never opened,
-// so it writes nothing.
+// Every call into the plotting core is here: the plot session, assembled as
+// the plotter's is and driven through plot runs as the plotter drives it.
+// The log file is never opened, so it writes nothing; the renderer writes
+// its pages itself, so the assembly's page store is left unused.
 struct Renderer::Core {
     Core(PlotterModel model, const RenderSetup& setup)
-        : session(link, log, nullptr, model, setup.paper), paper(setup.paper) {
-        session.keepDisplayList(setup.keepDisplayList);
-    }
+        : plotting({model, setup.paper, std::nullopt, ".", setup.keepDisplayList}, link, log),
+          paper(setup.paper) {}
 
     NoLine link;
     LogFile log;
-    PlotSession session;
+    PlotAssembly plotting;
+    PlotSession& session = plotting.session;
     Paper paper;
-    std::unique_ptr<PageFont> font;
-    bool fontTried = false;
     bool fresh = true;         // blank since it was made
     bool clearPending = false; // NEW PAGE: the next run clears the page
     // What went onto the page since it was last cleared.
     int64_t instructions = 0, ignored = 0;
     Drawing::LineTally linesBefore;
 
-    void useFont() {
-        if (!fontTried) font = loadLabelFont();
-        fontTried = true;
-        session.useFont(font.get());
-    }
     bool hp86b() const { return session.model() == PlotterModel::hp86b; }
     void pageCleared() {
         instructions = ignored = 0;
@@ -155,7 +143,7 @@ struct Renderer::Core {
         ignored += result.ignored;
     }
     PageView page(bool emptyInput) {
-        return {session.page(), session.displayList(), session.model(), paper,
+        return {session.page(), session.displayList(), session.plotter().pageExtent(), paper,
                 nothingDrawn(emptyInput)};
     }
     std::string nothingDrawn(bool emptyInput) {
@@ -176,7 +164,7 @@ Renderer::Renderer(const RenderSetup& setup) : setup_(setup) {}
 Renderer::~Renderer() = default;
 
 Renderer::Core* Renderer::core(PlotterModel model) {
-    std::unique_ptr<Core>& core = cores_[model == PlotterModel::hp86b ? 0 : 1];
+    std::unique_ptr<Core>& core = cores_[static_cast<size_t>(model)];
     if (core) return core.get();
     auto made = std::make_unique<Core>(model, setup_);
     if (!made->session.createPage()) return nullptr;
@@ -196,6 +184,8 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
         if (marked) steps = splitTranscript(input);
         if (namedAsTranscript || holdsTranscript(steps, input)) model = PlotterModel::hp86b;
     }
+    if (!setup_.model && model != PlotterModel::hp86b && writtenForHpgl2(input))
+        model = PlotterModel::hpgl2;
     Core* const c = core(model);
     if (c == nullptr) return Outcome::noPageImage;
     c->blank();
@@ -204,14 +194,14 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
         ++counts_.pages;
         return true;
     };
-    // The 7470A model draws labels in its own stroke font and reads
-    // differently from what the splitter follows.
+    // The 7470A and HP-GL/2 models draw labels in their own stroke font and
+    // read differently from what the splitter follows.
     const bool hp86b = c->hp86b();
-    // A file the 7470A model was chosen for holds no transcript to follow.
+    // A file another model was chosen for holds no transcript to follow.
     if (!marked || (!setup_.model && !hp86b)) {
         if (hp86b && (input.find("LB") != std::string_view::npos ||
                       input.find("CP") != std::string_view::npos)) {
-            c->useFont();
+            c->plotting.useLabelFont();
         }
         if (!input.empty()) c->run(input, counts_, false);
         c->end(counts_);
@@ -222,7 +212,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     } else if (steps.empty()) {
         steps = splitTranscript(input);
     }
-    if (hp86b && needsFont(steps)) c->useFont();
+    if (hp86b && needsFont(steps)) c->plotting.useLabelFont();
     bool unsaved = true; // drawing that no SAVE PAGE marker has written
     for (const TranscriptStep& step : steps) {
         if (step.kind == TranscriptStep::Kind::run) {

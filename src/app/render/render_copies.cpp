@@ -1,4 +1,4 @@
-#include "app/render_copies.h"
+#include "app/render/render_copies.h"
 
 #include <climits>
 #include <dlfcn.h>

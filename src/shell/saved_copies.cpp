@@ -1,0 +1,26 @@
+// The part of the assembly that saves pages with their vector copies:
+// apart, so that a program using the session alone does not link cairo.
+
+#include "shell/plot_assembly.h"
+
+namespace plotanix {
+
+bool PlotAssembly::preparePage() {
+    useLabelFont();
+    if (vector_) copySavedPages(*vector_);
+    return session.createPage();
+}
+
+void PlotAssembly::copySavedPages(CopyFormat format) {
+    store.writeCopies(format == CopyFormat::svg ? ".SVG" : ".PDF",
+                      [this, format](const std::string& path, std::string& reason) {
+                          const DisplayList* list = session.displayList();
+                          if (list == nullptr) {
+                              reason = "the drawing of the page was not kept";
+                              return false;
+                          }
+                          return writePageCopy(*list, path, format, 1, reason);
+                      });
+}
+
+} // namespace plotanix
