@@ -20,6 +20,11 @@ void PageWindow::show(const PageImage& page) {
     pacer_.painted(Clock::now());
 }
 
+void PageWindow::follow(const PageImage& page) {
+    if (window_.isOpen() && page_ == &page) return pageChanged();
+    show(page);
+}
+
 void PageWindow::redraw() {
     if (page_ != nullptr && window_.isOpen()) window_.showImage(*page_);
     pacer_.painted(Clock::now());

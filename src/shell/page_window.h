@@ -52,6 +52,9 @@ class PageWindow {
     void redraw();
     // The page shown has changed (a run drew on it): painted at the next frame.
     void pageChanged() { pacer_.changed(); }
+    // A run begins live: the window opens with the page, or, open with it
+    // already (on a page the run may have cleared), paints it at the next frame.
+    void follow(const PageImage& page);
     void close() { window_.closePlotWindow(); }
     bool isOpen() const { return window_.isOpen(); }
 

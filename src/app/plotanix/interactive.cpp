@@ -312,9 +312,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
             [this, live] {
                 if (live) window.pageChanged();
             });
-        // The run may have begun on a new page: the window shows it at once.
-        if (live && window.isOpen()) window.pageChanged();
-        if (live && !window.isOpen()) window.show(session.page());
+        if (live) window.follow(session.page());
         const int ending = loop.run(run);
         const RunResult result = run.end();
         status.show(result.instructions, result.ignored);

@@ -151,8 +151,7 @@ int UnattendedApp::run() {
             if (live) window_.pageChanged();
         });
         // Live, the window opens as the first run begins and follows the drawing.
-        if (live && window_.isOpen()) window_.pageChanged();
-        if (live && !window_.isOpen()) window_.show(plotting_.session.page());
+        if (live) window_.follow(plotting_.session.page());
         const int ending = loop_.run(plot);
         capture_.runEnded(plot.end());
         if (settings_.window) window_.show(plotting_.session.page());
