@@ -57,7 +57,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
     const std::string dir = folder.path().string();
     const Started good =
         start({"-p", "/dev/ttyUSB0", "-b", "300", "-d", dir, "--model", "7470A", "--paper", "a4",
-               "--vector", "SVG", "--page-gap", "2.5", "--unattended", "--window"});
+               "--vector", "SVG", "--page-gap", "2.5", "--unattended", "--window", "--live"});
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -65,13 +65,14 @@ TEST(Settings, EachOptionAndEachBadValue) {
         values += setting.text(settings) + " ";
         EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
-    EXPECT_EQ(values, "/dev/ttyUSB0 300 " + dir + " 7470a a4 svg 2.5 on on ");
+    EXPECT_EQ(values, "/dev/ttyUSB0 300 " + dir + " 7470a a4 svg 2.5 on on on ");
     EXPECT_EQ(settings.model, PlotterModel::hp7470a);
     EXPECT_EQ(settings.paper, Paper::a4);
     EXPECT_EQ(settings.vector, VectorCopy::svg);
     EXPECT_EQ(settings.pageGapSeconds, 2.5);
     EXPECT_TRUE(settings.unattended);
     EXPECT_TRUE(settings.window);
+    EXPECT_TRUE(settings.live);
     // Refused: one line naming the setting, the usage line, status 2.
     for (const std::string bad : {"--port ttyUSB0", "--port COM0", "--baud 19200",
                                   "--dir /nonexistent/plotanix", "--model 7475a", "--paper a3",
