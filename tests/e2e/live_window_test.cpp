@@ -41,7 +41,8 @@ std::vector<uint8_t> pageAsShown(const PageImage& page, int width, int height) {
     return expected;
 }
 
-// About four seconds at 960 bytes a second: rows of strokes, each one more ink.
+// About eight seconds at 480 bytes a second (the window's own start takes
+// seconds on a loaded machine): rows of strokes, each one more ink.
 std::string slowDrawing() {
     std::string stream = "SP1;";
     for (int i = 0; stream.size() < 3800; ++i) {
@@ -73,7 +74,7 @@ TEST(LiveWindow, InkGrowsDuringTheRunAndTheResizedWindowFitsThePage) {
     const std::string stream = slowDrawing();
     std::atomic<bool> sent = false;
     std::thread computer([&] {
-        plotter.sendLine(stream, 960);
+        plotter.sendLine(stream, 480);
         sent = true;
     });
     std::optional<WindowGeometry> window;
