@@ -62,14 +62,15 @@ deps:
 # the build's output is kept in build/build.log and shown, less the progress
 # lines, only when the build fails.
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=OFF >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=OFF \
+		-DCMAKE_UNITY_BUILD=ON >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS) --target plotanix plotanix-render plotanix-demo \
 		>$(BUILD)/build.log 2>&1 || { \
 		grep -Ev '^\[ *[0-9]+%\]|: (Entering|Leaving) directory' $(BUILD)/build.log >&2; exit 1; }
 
 test-build: deps
 	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=OFF \
+		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=OFF -DCMAKE_UNITY_BUILD=ON \
 		"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1" \
 		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
 	@cmake --build $(TEST_BUILD) -j$(JOBS)

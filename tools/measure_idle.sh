@@ -1,10 +1,11 @@
 #!/bin/sh
 # The CPU the plotter uses while it sits idle: waiting for the computer to
-# send, and in the page menu with the plot window open. The program runs in
-# a tmux pane with a private Xvfb; its serial line is the terminal of a
-# second, silent tmux pane (the bytes typed there are the computer's). The
-# user + system time of the whole process (/proc/PID/stat) is read before
-# and after each quiet period.
+# send, in the page menu with the plot window open, and (with --live, in a
+# second run) waiting for the next plot with the window open. The program
+# runs in a tmux pane with a private Xvfb; its serial line is the terminal
+# of a second, silent tmux pane (the bytes typed there are the computer's).
+# The user + system time of the whole process (/proc/PID/stat) is read
+# before and after each quiet period.
 #   tools/measure_idle.sh BINARY [SECONDS]     (SECONDS defaults to 10)
 set -eu
 
@@ -47,7 +48,7 @@ process_gone() { [ ! -e "/proc/$pid" ] || grep -q ') [ZX]' "/proc/$pid/stat" 2>/
 ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat"; }
 hz=$(getconf CLK_TCK)
 # The same to the nanosecond, where the kernel keeps scheduler statistics.
-nanoseconds() { cat /proc/"$pid"/task/*/schedstat 2>/dev/null | awk '{ n += $1 } END { printf "%.0f", n }'; }
+nanoseconds() { cat /proc/"$pid"/task/*/schedstat 2>/dev/null | awk '{ n += $1 } END { if (NR) printf "%.0f", n }'; }
 
 measure() {
     before=$(ticks)
@@ -69,22 +70,47 @@ display=:$(head -n 1 "$work/display")
 
 t new-session -d -s line -x 80 -y 25 "exec sleep 1000000"
 line_tty=$(t display-message -p -t line '#{pane_tty}')
-t new-session -d -s plotter -x 80 -y 25 -c "$work" \
-    "exec env PLOTANIX_COM1=$line_tty DISPLAY=$display LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen $binary"
-pid=$(t display-message -p -t plotter '#{pane_pid}')
 
-wait_for "the start menu" screen_has "Your choice"
-t send-keys -t plotter 1
-wait_for "Waiting..." screen_has "Waiting..."
+# The plotter in a fresh pane, with these options, at "Waiting...".
+start_plotter() {
+    t kill-session -t plotter 2>/dev/null || true
+    t new-session -d -s plotter -x 80 -y 25 -c "$work" \
+        "exec env PLOTANIX_COM1=$line_tty DISPLAY=$display LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen $binary $*"
+    pid=$(t display-message -p -t plotter '#{pane_pid}')
+    wait_for "the start menu" screen_has "Your choice"
+    t send-keys -t plotter 1
+    wait_for "Waiting..." screen_has "Waiting..."
+}
+
+# A short plot from the computer, then its silence ends the run.
+plot() {
+    t send-keys -t line -l 'SP1;PU100,100;PD200,100,200,200;LBHI'
+    # ETX ends the label; a lone ';' would end the tmux command, '\;' is one.
+    t send-keys -t line C-c '\;'
+    wait_for "the page menu" screen_has "Command :"
+}
+
+# The page drawn is not saved: 4 is asked about once, then Enter ends it.
+quit_plotter() {
+    t send-keys -t plotter 4
+    wait_for "the question" screen_has "4 again to quit"
+    t send-keys -t plotter 4
+    wait_for "ENTER to quit..." screen_has "ENTER to quit..."
+    t send-keys -t plotter Enter
+    wait_for "the program to end" process_gone
+}
+
+start_plotter
 measure "waiting for data"
-
-t send-keys -t line -l 'SP1;PU100,100;PD200,100,200,200;LBHI'
-# ETX ends the label; a lone ';' would end the tmux command, '\;' is one.
-t send-keys -t line C-c '\;'
-wait_for "the page menu" screen_has "Command :"
+plot
 measure "page menu, plot window open"
+quit_plotter
 
-t send-keys -t plotter 4
-wait_for "ENTER to quit..." screen_has "ENTER to quit..."
-t send-keys -t plotter Enter
-wait_for "the program to end" process_gone
+# Live, the window opens with the first plot and stays while the next is awaited.
+start_plotter --live
+plot
+t send-keys -t plotter 3
+wait_for "Waiting..." screen_has "Waiting..."
+measure "waiting, live window open"
+plot
+quit_plotter

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <langinfo.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -179,17 +180,14 @@ void Console::moveCursor(int column, int row) {
     wrefresh(stdscr);
 }
 
-void Console::printText(std::string_view text) {
+void Console::resize() {
     if (!open_) return;
-    putCells(text);
-    wrefresh(stdscr);
-}
-
-void Console::printLine(std::string_view text) {
-    if (!open_) return;
-    putCells(text);
-    lineEnd();
-    wrefresh(stdscr);
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
+        resizeterm(size.ws_row, size.ws_col);
+    bufferWidth_ = getmaxx(stdscr);
+    bufferHeight_ = getmaxy(stdscr);
+    clearConsole();
 }
 
 std::string Console::readKey() {
@@ -236,51 +234,46 @@ void Console::applyColour() {
     wbkgrndset(stdscr, &blank);
 }
 
-// Writes the text at the cursor without wrapping: at most a screen width of
-// bytes, and those past the last column overwrite it. A NUL ends the text.
-// Cells beyond the text keep what they showed.
-void Console::putCells(std::string_view text) {
+// Writes the text at the cursor, at most up to the right edge (the Screen
+// breaks longer text into rows). A NUL ends the text. Cells beyond the text
+// keep what they showed.
+void Console::putText(std::string_view text) {
+    if (!open_) return;
     text = text.substr(0, text.find('\0'));
-    const int width = getmaxx(stdscr);
     int row = 0;
     int column = 0;
     getyx(stdscr, row, column);
-    const int count = std::min(static_cast<int>(text.size()), width);
-    if (count == 0) return;
-    const int room = width - column;
-    const int fitting = count <= room ? count : room - 1;
+    const int width = getmaxx(stdscr);
+    const int count = std::min(static_cast<int>(text.size()), width - column);
+    if (count <= 0) return;
 
     attr_t attributes = A_NORMAL;
     short pair = 0;
     wattr_get(stdscr, &attributes, &pair, nullptr);
-    std::vector<cchar_t> cells;
-    cells.reserve(static_cast<std::size_t>(count));
-    auto addCell = [&](char byte) {
-        const wchar_t glyph[2] = {glyphFor(static_cast<unsigned char>(byte), unicode_), L'\0'};
-        cchar_t cell;
-        setcchar(&cell, glyph, attributes, pair, nullptr);
-        cells.push_back(cell);
-    };
-    for (int i = 0; i < fitting; ++i)
-        addCell(text[static_cast<std::size_t>(i)]);
-    if (fitting < count) addCell(text[static_cast<std::size_t>(count - 1)]);
-
+    std::vector<cchar_t> cells(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const auto byte = static_cast<unsigned char>(text[static_cast<std::size_t>(i)]);
+        const wchar_t glyph[2] = {glyphFor(byte, unicode_), L'\0'};
+        setcchar(&cells[static_cast<std::size_t>(i)], glyph, attributes, pair, nullptr);
+    }
     // wadd_wchnstr neither wraps nor moves the cursor: it is placed here.
-    wadd_wchnstr(stdscr, cells.data(), static_cast<int>(cells.size()));
+    wadd_wchnstr(stdscr, cells.data(), count);
     wmove(stdscr, row, std::min(column + count, width - 1));
+    wrefresh(stdscr);
 }
 
-// CR LF: column 0 of the next row; on the last row the screen scrolls up.
-void Console::lineEnd() {
+void Console::newLine() {
+    if (!open_) return;
     const int row = getcury(stdscr);
     if (row < getmaxy(stdscr) - 1) {
         wmove(stdscr, row + 1, 0);
-        return;
+    } else {
+        scrollok(stdscr, TRUE);
+        wscrl(stdscr, 1);
+        scrollok(stdscr, FALSE);
+        wmove(stdscr, row, 0);
     }
-    scrollok(stdscr, TRUE);
-    wscrl(stdscr, 1);
-    scrollok(stdscr, FALSE);
-    wmove(stdscr, row, 0);
+    wrefresh(stdscr);
 }
 
 bool Console::nextKey(std::string& key) {

@@ -1,7 +1,8 @@
 #pragma once
-// The operator's terminal, on ncursesw: a fixed grid of cells with 16-colour
-// attributes, positioned text that never wraps, and keys taken without
-// waiting (the shell's loop does the waiting).
+// The operator's terminal, on ncursesw: a grid of cells with 16-colour
+// attributes, positioned text laid out by the Screen (nothing is cut at the
+// edge), and keys taken without waiting (the shell's loop does the waiting).
+// The grid follows the terminal's size when told it has changed.
 
 #include "console/screen.h"
 
@@ -29,11 +30,9 @@ class Console : public Screen, public Keyboard {
     void clearConsole() override;
     void setConsoleColour(int foreground, int background) override;
     void moveCursor(int column, int row) override;
-    // Bytes are the system's 8-bit code page; the code page 437 box-drawing
-    // bytes 0xB0, 0xBA, 0xBB, 0xBC, 0xC8, 0xC9 and 0xCD show as their
-    // Unicode characters (or ASCII look-alikes outside UTF-8 locales).
-    void printText(std::string_view text) override;
-    void printLine(std::string_view text) override;
+    // The terminal has changed its size (SIGWINCH): the grid takes the new
+    // one, blank; the caller draws the screen again.
+    void resize();
     // Never waits: the first key's character, "" for none or for a key
     // without a character; Enter gives "\r", Backspace "\b".
     std::string readKey();
@@ -46,11 +45,16 @@ class Console : public Screen, public Keyboard {
     int cursorRow() const override;
     int cursorColumn() const override;
 
+  protected:
+    // Bytes are the system's 8-bit code page; the code page 437 box-drawing
+    // bytes 0xB0, 0xBA, 0xBB, 0xBC, 0xC8, 0xC9 and 0xCD show as their
+    // Unicode characters (or ASCII look-alikes outside UTF-8 locales).
+    void putText(std::string_view text) override;
+    void newLine() override;
+
   private:
     int colourPair(int foreground, int background);
     void applyColour();
-    void putCells(std::string_view text);
-    void lineEnd();
 
     void* screen_ = nullptr;         // the curses SCREEN of this terminal
     bool unicode_ = false;           // the locale speaks UTF-8: box characters as Unicode

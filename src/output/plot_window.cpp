@@ -1,6 +1,7 @@
 #include "output/plot_window.h"
 
 #include "output/icon.h"
+#include "output/page_scaler.h"
 #include "page/page_image.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@ namespace plotanix {
 struct PlotWindow::Impl {
     SDL_Window* window = nullptr;
     const PageImage* page = nullptr;
+    PageScaler scaler; // keeps its buffers while the size stays
     // Set when SDL talks to an X server: the icon, the frame controls and
     // the event descriptor go through it.
     Display* xDisplay = nullptr;
@@ -30,7 +32,7 @@ namespace {
 struct VideoState {
     bool up = false;            // initialised
     bool tried = false;         // the first start has been made
-    bool retry = false;         // after a lost display: try again at each start
+    bool retry = false;         // after a lost or unreachable display: try again at each start
     bool reconnectable = false; // every connection SDL opened has our exit handler
 };
 VideoState video;
@@ -110,27 +112,30 @@ bool usablePage(const PageImage& page) {
            page.pixels.size() >= static_cast<size_t>(page.stride) * page.height;
 }
 
-// One pixel per pixel, picture row 0 (the last stored row) at the top.
-void copyPage(const PageImage& page, SDL_Surface* surface) {
-    const int rows = std::min<int>(page.height, surface->h);
-    const int columns = std::min<int>(page.width, surface->w);
-    auto* target = static_cast<Uint8*>(surface->pixels);
-    for (int y = 0; y < rows; ++y) {
-        SDL_ConvertPixels(columns, 1, SDL_PIXELFORMAT_BGR24, page.row(y), page.stride,
-                          surface->format->format, target + static_cast<size_t>(y) * surface->pitch,
-                          surface->pitch);
-    }
-}
+// Around the page where the window's shape is not the page's: dark, so that
+// the edge of the white paper shows.
+constexpr Uint8 surround = 0x40;
 
-void paint(const PlotWindow::Impl& impl) {
+// The page fitted to the window (one pixel per pixel at the first size),
+// picture row 0 (the last stored row) at the top.
+void paint(PlotWindow::Impl& impl) {
     SDL_Surface* surface = SDL_GetWindowSurface(impl.window);
     if (surface == nullptr) return;
     const bool havePage = impl.page != nullptr && usablePage(*impl.page);
-    if (!havePage || impl.page->width < surface->w || impl.page->height < surface->h) {
-        SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
-    }
-    if (havePage && SDL_LockSurface(surface) == 0) {
-        copyPage(*impl.page, surface);
+    const ViewRect view = havePage
+                              ? fitPage(impl.page->width, impl.page->height, surface->w, surface->h)
+                              : ViewRect{};
+    if (view.width < surface->w || view.height < surface->h)
+        SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, surround, surround, surround));
+    if (view.width > 0 && SDL_LockSurface(surface) == 0) {
+        auto* target = static_cast<Uint8*>(surface->pixels) +
+                       static_cast<size_t>(view.y) * surface->pitch +
+                       static_cast<size_t>(view.x) * surface->format->BytesPerPixel;
+        impl.scaler.scale(*impl.page, view.width, view.height, [&](int y, const uint8_t* bgr) {
+            SDL_ConvertPixels(view.width, 1, SDL_PIXELFORMAT_BGR24, bgr, view.width * 3,
+                              surface->format->format,
+                              target + static_cast<size_t>(y) * surface->pitch, surface->pitch);
+        });
         SDL_UnlockSurface(surface);
     }
     SDL_UpdateWindowSurface(impl.window);
@@ -142,6 +147,8 @@ bool needsRepaint(const SDL_WindowEvent& event) {
     case SDL_WINDOWEVENT_SHOWN:
     case SDL_WINDOWEVENT_RESTORED:
     case SDL_WINDOWEVENT_SIZE_CHANGED:
+    case SDL_WINDOWEVENT_RESIZED:
+    case SDL_WINDOWEVENT_MAXIMIZED:
         return true;
     default:
         return false; // a close request among them: the window stays
@@ -196,15 +203,17 @@ void setIcon(const PlotWindow::Impl& impl) {
                     static_cast<int>(property.size()));
 }
 
-// Window managers read these: move, minimise and close, but no resizing and
-// no maximising; a title bar with a menu and a minimise box.
-void limitFrameControls(const PlotWindow::Impl& impl) {
+// Window managers read these: move, resize, minimise, maximise and close; a
+// title bar with a menu and the boxes for them.
+void setFrameControls(const PlotWindow::Impl& impl) {
     if (impl.xDisplay == nullptr) return;
     enum : unsigned long { functionsFlag = 1, decorationsFlag = 2 };
-    enum : unsigned long { move = 4, minimise = 8, close = 32 };
-    enum : unsigned long { border = 2, title = 8, menu = 16, minimiseBox = 32 };
-    const unsigned long hints[5] = {functionsFlag | decorationsFlag, move | minimise | close,
-                                    border | title | menu | minimiseBox, 0, 0};
+    enum : unsigned long { move = 4, resize = 2, minimise = 8, maximise = 16, close = 32 };
+    enum : unsigned long { border = 2, resizeBorder = 4, title = 8, menu = 16 };
+    enum : unsigned long { minimiseBox = 32, maximiseBox = 64 };
+    const unsigned long hints[5] = {
+        functionsFlag | decorationsFlag, move | resize | minimise | maximise | close,
+        border | resizeBorder | title | menu | minimiseBox | maximiseBox, 0, 0};
     const Atom motif = XInternAtom(impl.xDisplay, "_MOTIF_WM_HINTS", False);
     XChangeProperty(impl.xDisplay, impl.xWindow, motif, motif, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(hints), 5);
@@ -271,11 +280,13 @@ bool PlotWindow::openPlotWindow(int x, int y, int width, int height, const std::
 
 bool PlotWindow::showNewWindow(int x, int y, int width, int height, const std::string& title) {
     if (!startVideo()) return false;
-    impl_->window = SDL_CreateWindow(title.c_str(), x, y, width, height, SDL_WINDOW_HIDDEN);
+    impl_->window = SDL_CreateWindow(title.c_str(), x, y, width, height,
+                                     SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (impl_->window == nullptr) return false;
+    SDL_SetWindowMinimumSize(impl_->window, minimumWidth, minimumHeight);
     findX11Window(*impl_);
     setIcon(*impl_);
-    limitFrameControls(*impl_);
+    setFrameControls(*impl_);
     // SDL waits for the window to be mapped: the connection must be sound.
     syncServer(*impl_);
     if (connectionLost) {
@@ -309,7 +320,10 @@ void PlotWindow::closePlotWindow() {
     if (impl_->window != nullptr) {
         queueUnmapConfirmation(*impl_);
         SDL_DestroyWindow(impl_->window);
-        *impl_ = Impl{};
+        impl_->window = nullptr;
+        impl_->page = nullptr;
+        impl_->xDisplay = nullptr;
+        impl_->xWindow = 0;
         // Nothing about the old window may linger for the next one.
         if (!connectionLost) {
             SDL_PumpEvents();
@@ -347,6 +361,10 @@ bool startVideo() {
     if (!video.up && (!video.tried || video.retry)) {
         video.tried = true;
         video.up = initialiseVideo();
+        // A display named but not reached (a server starting or resetting)
+        // is tried again at the next window.
+        if (!video.up && (isSet(std::getenv("DISPLAY")) || isSet(std::getenv("WAYLAND_DISPLAY"))))
+            video.retry = true;
     }
     return video.up;
 }

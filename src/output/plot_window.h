@@ -1,8 +1,10 @@
 #pragma once
-// The plot window: "HP Plotter", a fixed 800 x 600 client area showing the
-// page one pixel per pixel. Without a display every operation quietly does
-// nothing. While it exists the program services its events (repaint when
-// uncovered); its close box does not close it. A display that goes away
+// The plot window: "HP Plotter", opened with the client area asked for (the
+// page's 800 x 600, showing it one pixel per pixel). The operator may resize
+// or maximise it: the page is then fitted to it, its aspect kept
+// (page_scaler.h). Without a display every operation quietly does nothing.
+// While it exists the program services its events (repaint when uncovered
+// or resized); its close box does not close it. A display that goes away
 // (the X server ends, an ssh -X connection drops) never ends the program:
 // from then on the window is as if there were no display, and the next
 // openPlotWindow tries the display afresh.
@@ -16,6 +18,10 @@ struct PageImage;
 
 class PlotWindow {
   public:
+    // The smallest client area the operator can make it.
+    static constexpr int minimumWidth = 200;
+    static constexpr int minimumHeight = 150;
+
     PlotWindow();
     ~PlotWindow();
     PlotWindow(const PlotWindow&) = delete;
@@ -34,7 +40,8 @@ class PlotWindow {
     // A descriptor that becomes readable when window events are waiting
     // (the display connection), or -1. The wait adds it to its poll.
     int eventDescriptor() const;
-    // Handles waiting window events: repaints on expose, ignores close.
+    // Handles waiting window events: repaints on expose and resize, ignores
+    // close.
     void serviceEvents();
 
     struct Impl;

@@ -68,6 +68,7 @@ PageStore::Saved PageStore::savePage(const PageImage& page) {
         return saved;
     }
     saved.ok = true;
+    saved_ = page.pixels;
     pageNumber_ = saved.number + 1;
     log_.writeLogText(transcript::savePageMarker(saved.number));
     log_.flushLog();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotanix {
 
@@ -50,6 +51,8 @@ class PageStore {
     // not undo them.
     Saved savePage(const PageImage& page);
     void markNewPage();
+    // The page, as it stands, is the one saved last: leaving it loses nothing.
+    bool isSaved(const PageImage& page) const { return !saved_.empty() && page.pixels == saved_; }
 
     std::string pathOf(const std::string& name) const;
 
@@ -62,6 +65,7 @@ class PageStore {
     std::string copyExtension_;
     CopyWriter copyWriter_;
     int64_t pageNumber_ = 1;
+    std::vector<uint8_t> saved_; // the pixels of the page saved last
 };
 
 } // namespace plotanix

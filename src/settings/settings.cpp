@@ -236,6 +236,9 @@ constexpr SettingRow rows[] = {
      [](Settings& s, std::string v) {
          return oneOf(flags, v, s.window, "the value is on or off");
      }},
+    {"live", "", "", "Live window", "show the page while it is drawn (unattended: with --window)",
+     true, [](const Settings& s) { return wordOf(flags, s.live); },
+     [](Settings& s, std::string v) { return oneOf(flags, v, s.live, "the value is on or off"); }},
 };
 static_assert(std::size(rows) == settingCount);
 

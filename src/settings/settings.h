@@ -31,7 +31,7 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 15;
+inline constexpr std::size_t settingCount = 16;
 
 struct Settings {
     Settings(); // every setting at its default
@@ -51,6 +51,7 @@ struct Settings {
     double pageGapSeconds = 10; // unattended: the silence after a run that ends the page
     bool unattended = false;
     bool window = false; // unattended: show the page in a window too
+    bool live = false;   // the window opens when a run starts and follows the drawing
 
     // Where each value came from, in the order of settingRows().
     std::array<Source, settingCount> sources{};

@@ -5,6 +5,7 @@
 #include "shell/page_window.h"
 #include "shell/signal_watch.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -61,26 +62,36 @@ int EventLoop::run(Activity& activity) {
         fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
         fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
         const std::optional<Clock::time_point> deadline =
-            earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt);
+            earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
+                    window_ != nullptr ? window_->frameDue() : std::nullopt);
         if (::poll(fds.data(), fds.size(), pollTimeout(deadline)) < 0) {
             if (errno == EINTR) continue;
             return SIGHUP; // nothing can be waited for any more
         }
         const Clock::time_point now = Clock::now();
 
-        if (fds[signalSlot].revents != 0) signals_.take();
+        if (fds[signalSlot].revents != 0) takeSignals();
         if (SignalWatch::ending()) continue;
         const short keyEvents = fds[keySlot].revents;
         if ((keyEvents & closedEvents) != 0) return SIGHUP;
         if (keyEvents != 0) emptyWakes_ = takeKeys(activity) ? 0 : emptyWakes_ + 1;
         if (emptyWakes_ > maxEmptyWakes) return SIGHUP;
         if (fds[windowSlot].revents != 0) window_->service();
+        if (window_ != nullptr) window_->frameIfDue(now);
         if (fds[lineSlot].revents != 0 && !activity.done())
             lineReady(activity, fds[lineSlot].revents);
         if (line && !activity.done()) line_->retryIfDue(now);
         const std::optional<Clock::time_point> due = activity.deadline();
         if (due && now >= *due && !activity.done()) activity.onTime(now);
     }
+}
+
+// A terminal that changed its size is drawn anew once, however many
+// SIGWINCH came meanwhile.
+void EventLoop::takeSignals() {
+    const std::vector<int> taken = signals_.take();
+    const bool resized = std::find(taken.begin(), taken.end(), SIGWINCH) != taken.end();
+    if (resized && resized_) resized_();
 }
 
 // Bytes to take, or a device that has hung up.

@@ -8,6 +8,7 @@
 
 #include "common/deadline.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,15 +58,20 @@ class EventLoop {
     int run(Activity& activity);
     // Drops the keys typed ahead.
     void discardKeys();
+    // Called when SIGWINCH has come (the signal watch must catch it): the
+    // terminal has a new size, and the screen of the moment is drawn anew.
+    void onResize(std::function<void()> resized) { resized_ = std::move(resized); }
 
   private:
     bool takeKeys(Activity& activity);
+    void takeSignals();
     void lineReady(Activity& activity, short events);
 
     SignalWatch& signals_;
     Keyboard* keyboard_;
     LineWatch* line_;
     PageWindow* window_;
+    std::function<void()> resized_;
     int emptyWakes_ = 0; // the keyboard readable, yet no key came
 };
 

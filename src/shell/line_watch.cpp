@@ -61,6 +61,11 @@ void LineWatch::waitForDevice() {
     nextTry_ = Clock::now() + retryInterval;
 }
 
+void LineWatch::close() {
+    serial_.closeSerialPort();
+    lost_ = false;
+}
+
 std::optional<Clock::time_point> LineWatch::retryAt() const {
     if (!lost_) return std::nullopt;
     return nextTry_;

@@ -53,6 +53,8 @@ class LineWatch {
     bool open(const std::string& device, const LineSettings& settings);
     // The device is not there yet: it is looked for from now on.
     void waitForDevice();
+    // Closed, and not looked for any more.
+    void close();
     bool isOpen() const { return serial_.isOpen(); }
     bool lost() const { return lost_; }
     int openError() const { return serial_.openError(); }

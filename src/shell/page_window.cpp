@@ -17,16 +17,33 @@ void PageWindow::show(const PageImage& page) {
     window_.setTopmost(true);
     window_.showImage(page);
     window_.setTopmost(false);
+    pacer_.painted(Clock::now());
+}
+
+void PageWindow::follow(const PageImage& page) {
+    if (window_.isOpen() && page_ == &page) return pageChanged();
+    show(page);
 }
 
 void PageWindow::redraw() {
     if (page_ != nullptr && window_.isOpen()) window_.showImage(*page_);
+    pacer_.painted(Clock::now());
 }
 
 void PageWindow::service() {
     window_.serviceEvents();
     // The window is only a view: everything goes on without it.
     if (PlotWindow::takeDisplayLoss() && displayLost_) displayLost_();
+}
+
+std::optional<Clock::time_point> PageWindow::frameDue() const {
+    if (page_ == nullptr || !window_.isOpen()) return std::nullopt;
+    return pacer_.due();
+}
+
+void PageWindow::frameIfDue(Clock::time_point now) {
+    const std::optional<Clock::time_point> due = frameDue();
+    if (due && now >= *due) redraw();
 }
 
 } // namespace plotanix

@@ -4,9 +4,10 @@
 
 namespace plotanix {
 
-PlotRun::PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead)
+PlotRun::PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead,
+                 std::function<void()> plotted)
     : session_(session), line_(line), beforeRead_(std::move(beforeRead)),
-      timing_(Clock::now(), static_cast<int>(transcript::chunkSize)) {
+      plotted_(std::move(plotted)), timing_(Clock::now(), static_cast<int>(transcript::chunkSize)) {
     session_.beginRun();
     startRead(Clock::now());
 }
@@ -20,6 +21,7 @@ void PlotRun::startRead(Clock::time_point now) {
 void PlotRun::handOver() {
     session_.feed(std::span(chunk_).first(held_));
     held_ = 0;
+    if (plotted_) plotted_();
 }
 
 void PlotRun::onLineData() {

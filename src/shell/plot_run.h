@@ -23,8 +23,11 @@ class LineWatch;
 class PlotRun : public Activity {
   public:
     // The run begins at once. beforeRead is called as each read of the
-    // line begins (the status line shows the counts held back).
-    PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead = {});
+    // line begins (the status line shows the counts held back), plotted
+    // after each chunk has been plotted (the page may have changed; the
+    // model waits for the next chunk, so the page may be read).
+    PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead = {},
+            std::function<void()> plotted = {});
 
     bool done() const override { return ended_; }
     bool readsLine() const override { return true; }
@@ -44,6 +47,7 @@ class PlotRun : public Activity {
     PlotSession& session_;
     LineWatch& line_;
     std::function<void()> beforeRead_;
+    std::function<void()> plotted_;
     std::array<uint8_t, transcript::chunkSize> chunk_{};
     size_t held_ = 0;
     ReadTiming timing_;

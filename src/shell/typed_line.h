@@ -1,9 +1,8 @@
 #pragma once
-// One line typed at a prompt, echoed where the cursor stands: Backspace
-// takes the last character back, the line stops one column short of the
-// screen's edge, and Enter ends it.
+// One line typed at a prompt, as an activity of the loop: echoed where the
+// cursor stands (LineEditor), until Enter or Esc.
 
-#include "console/screen.h"
+#include "console/line_editor.h"
 #include "shell/event_loop.h"
 
 #include <string>
@@ -12,17 +11,20 @@ namespace plotanix {
 
 class TypedLine : public Activity {
   public:
-    explicit TypedLine(Screen& screen) : screen_(screen) {}
+    explicit TypedLine(Screen& screen) : editor_(screen) {}
 
-    bool done() const override { return done_; }
-    bool readsKeys() const override { return !done_; }
-    bool onKey(std::string_view key) override;
-    const std::string& text() const { return text_; }
+    bool done() const override { return editor_.state() != LineEditor::State::typing; }
+    bool readsKeys() const override { return !done(); }
+    bool onKey(std::string_view key) override {
+        editor_.onKey(key);
+        return false;
+    }
+    const std::string& text() const { return editor_.text(); }
+    bool cancelled() const { return editor_.state() == LineEditor::State::cancelled; }
+    void redraw() { editor_.redraw(); }
 
   private:
-    Screen& screen_;
-    std::string text_;
-    bool done_ = false;
+    LineEditor editor_;
 };
 
 } // namespace plotanix

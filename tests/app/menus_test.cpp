@@ -1,6 +1,6 @@
-// The start, page and options menus in process: a fake screen, the session on a fake
-// line, pages saved into a temporary folder; the status rows and the journal's
-// report of bytes that came with line errors.
+// The operator's screens in process: a fake screen, the session on a fake
+// line, pages saved into a temporary folder; the status rows and the
+// journal's report of bytes that came with line errors.
 
 #include "app/plotanix/line_errors.h"
 #include "app/plotanix/menus.h"
@@ -8,6 +8,7 @@
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "settings/settings.h"
+#include "support/fake_screen.h"
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
 
@@ -18,35 +19,19 @@
 namespace plotanix {
 namespace {
 
+using testing::FakeScreen;
 using testing::TempDir;
-
-// The text printed, one entry per line; colours and positions are dropped.
-struct FakeScreen : Screen {
-    void clearConsole() override { lines = {""}; }
-    void setConsoleColour(int, int) override {}
-    void moveCursor(int, int) override {}
-    void printText(std::string_view text) override { lines.back() += text; }
-    void printLine(std::string_view text) override { printText(text), lines.emplace_back(); }
-    int bufferWidth() const override { return 80; }
-    int bufferHeight() const override { return 25; }
-    int cursorRow() const override { return 0; }
-    int cursorColumn() const override { return 0; }
-    std::vector<std::string> lines{""};
-};
 
 TEST(StartMenu, ShowsTheBannerMenuAndPromptAndTakesOnlyMenuKeys) {
     FakeScreen screen;
     StartMenu menu(screen, "information");
     menu.show();
     const std::string rule(27, '\xCD'), side = "\xBA" + std::string(27, ' ') + "\xBA\xB0\n";
-    std::string shown;
-    for (const std::string& line : screen.lines)
-        shown += line + "\n";
-    EXPECT_EQ(shown, "\n\xC9" + rule + "\xBB\n" + side + "\xBA  Plotanix" + std::string(17, ' ') +
-                         "\xBA\xB0\n" + side + "\xC8" + rule + "\xBC\xB0\n " +
-                         std::string(29, '\xB0') +
-                         "\n\ninformation\n\n 1: Start plotting!\n 2: Set options\n 3: Quit\n\n"
-                         "Your choice : \n");
+    EXPECT_EQ(screen.text(), "\n\xC9" + rule + "\xBB\n" + side + "\xBA  Plotanix" +
+                                 std::string(17, ' ') + "\xBA\xB0\n" + side + "\xC8" + rule +
+                                 "\xBC\xB0\n " + std::string(29, '\xB0') +
+                                 "\n\ninformation\n\n 1: Start plotting!\n 2: Set options\n 3: "
+                                 "Quit\n\nYour choice : \n");
     using Choice = StartMenu::Choice;
     const std::pair<const char*, Choice> keys[] = {
         {"1", Choice::startPlotting}, {"2", Choice::options}, {"3", Choice::quit},
@@ -55,16 +40,164 @@ TEST(StartMenu, ShowsTheBannerMenuAndPromptAndTakesOnlyMenuKeys) {
         EXPECT_EQ(StartMenu::onKey(key), choice) << key;
 }
 
-class PageMenuTest : public ::testing::Test {
-  protected:
-    PageMenuTest() {
-        plot.keepTranscript();
-        plot.run("SP2;PU100,100;PD300,100;");
+// Each piece is what one row shows: nothing is cut, a name that fits on a
+// row is never split, and a row never holds more than the width.
+TEST(WrapText, BreaksAtSpacesMovesWholeWordsAndSplitsOnlyOverlongOnes) {
+    using Pieces = std::vector<std::string_view>;
+    const struct {
+        std::string_view text;
+        int column, width;
+        Pieces pieces;
+    } cases[] = {
+        {"fits", 0, 10, {"fits"}},
+        {"exactly10!", 0, 10, {"exactly10!"}},
+        {"port: /dev/ttyUSB9", 0, 10, {"port:", "/dev/ttyUS", "B9"}},
+        {"the port /dev/ttyUSB9", 0, 14, {"the port", "/dev/ttyUSB9"}},
+        {"many   spaces here", 0, 8, {"many", "spaces", "here"}},
+        {"/dev/ttyUSB9", 4, 14, {"", "/dev/ttyUSB9"}}, // after a prompt: on the next row whole
+        {"/dev/serial/by-id/x", 4, 10, {"/dev/s", "erial/by-i", "d/x"}},
+        {"trailing ", 2, 10, {"trailing", ""}},
+        {"", 3, 10, {""}},
+    };
+    for (const auto& [text, column, width, pieces] : cases)
+        EXPECT_EQ(wrapText(text, column, width), pieces) << text << " from " << column;
+}
+
+// The setting whose key this is.
+const SettingRow& rowOf(std::string_view key) {
+    const auto rows = settingRows();
+    return *std::find_if(rows.begin(), rows.end(),
+                         [&](const SettingRow& row) { return row.key == key; });
+}
+
+// A long value shown on the options screen, at the prompt and typed there:
+// nothing is cut, no row is wider than the screen, and where the value fits
+// on a row it is whole on a row of its own.
+TEST(OptionsScreen, ShowsLongValuesWholeAndWrapsThem) {
+    const TempDir base;
+    const std::string folder = base.file(std::string(40, 'd'));
+    std::filesystem::create_directories(folder);
+    ASSERT_LT(folder.size(), 80u);
+    ASSERT_GT(folder.size(), 50u);
+    for (const int width : {80, 50}) {
+        FakeScreen screen(width);
+        Settings settings;
+        ASSERT_EQ(setValue(settings, rowOf("dir"), folder, Source::commandLine), "");
+        OptionsScreen options(screen, settings, [](auto, auto&) { return ""; });
+        options.show();
+        options.onKey("8");
+        for (const char c : folder)
+            options.onKey(std::string(1, c));
+        std::string joined;
+        for (const std::string& line : screen.lines) {
+            EXPECT_LE(line.size(), size_t(width)) << line;
+            joined += line;
+        }
+        EXPECT_NE(joined.find("Output folder" + folder), std::string::npos) << screen.text();
+        EXPECT_NE(joined.find(folder + "): " + folder), std::string::npos) << screen.text();
+        const bool ownRow =
+            std::find(screen.lines.begin(), screen.lines.end(), folder) != screen.lines.end();
+        EXPECT_EQ(ownRow, width == 80) << screen.text();
     }
-    std::string reply(const char* key, PageMenu::Next expected = PageMenu::Next::stay) {
-        screen.lines = {""};
-        EXPECT_EQ(menu.onKey(key), expected) << key;
-        return screen.lines.front();
+}
+
+// The options screen's message, its rows joined: between the empty row
+// and the hint above the prompt.
+std::string messageShown(const FakeScreen& screen) {
+    std::string message;
+    for (auto row = screen.lines.rbegin() + 2; row != screen.lines.rend() && !row->empty(); ++row)
+        message = *row + (message.empty() ? "" : " ") + message;
+    return message;
+}
+
+// A value typed at a prompt, one key at a time, then Enter.
+OptionsScreen::Next typeValue(OptionsScreen& options, const std::string& value) {
+    for (const char c : value)
+        EXPECT_EQ(options.onKey(std::string(1, c)), OptionsScreen::Next::stay);
+    return options.onKey("\r");
+}
+
+TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
+    FakeScreen screen;
+    Settings settings;
+    std::vector<std::string> saved;
+    OptionsScreen options(screen, settings, [&](std::string_view key, const std::string& value) {
+        saved.push_back(std::string(key) + "=" + value);
+        return key == "dir" ? "disk full" : "";
+    });
+    using Next = OptionsScreen::Next;
+    options.show();
+    EXPECT_EQ(screen.lines[4].substr(0, 24), " 2: Speed (baud)    9600");
+    EXPECT_EQ(screen.lines[4].substr(screen.lines[4].size() - 7), "default");
+    EXPECT_EQ(screen.lines.back(), "Option : ");
+    const std::string speed = "Speed (baud) (Enter or Esc keeps 9600): ";
+    const TempDir folder;
+    const struct {
+        std::string key, line; // the key at the prompt, then the line typed
+        std::string prompt, shown;
+    } steps[] = {
+        {"2", "12", speed,
+         "Refused: the speed is one of 75 110 134 150 200 300 600 1200 1800 2400 4800 9600 19200 "
+         "38400 57600 115200 230400."},
+        {"2", "", speed, "Speed (baud) kept."},
+        {"2", "300", speed, "Speed (baud) set to 300 and saved."},
+        {"3", "8", "Data bits (Enter or Esc keeps 7): ", "Data bits set to 8 and saved."},
+        {"7", "31", "HP-IB (gpib) (Enter or Esc keeps off): ",
+         "Refused: the HP-IB setting is an address from 1 to 30, listen or off."},
+        {"7", "listen", "", "HP-IB (gpib) set to listen and saved."},
+        {"b", "PDF", "Vector copy (Enter or Esc keeps off): ", "Vector copy set to pdf and saved."},
+        {"d", "on", "Live window (Enter or Esc keeps off): ", "Live window set to on and saved."},
+        {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
+    for (const auto& [key, line, prompt, shown] : steps) {
+        ASSERT_EQ(options.onKey(key), Next::readLine);
+        if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
+        EXPECT_EQ(typeValue(options, line), Next::stay);
+        EXPECT_EQ(messageShown(screen), shown);
+    }
+    EXPECT_EQ(saved,
+              (std::vector<std::string>{"baud=300", "databits=8", "gpib=listen", "vector=pdf",
+                                        "live=on", "dir=" + folder.path().string()}));
+    EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
+    EXPECT_TRUE(settings.live);
+    EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
+    EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
+    // Past the ninth entry, letters.
+    EXPECT_EQ(screen.lines[3 + 10].substr(0, 16), " b: Vector copy ");
+    for (const std::string ignored : {"0", "e", "x", "A", "\b"})
+        EXPECT_EQ(options.onKey(ignored), Next::stay);
+    EXPECT_EQ(options.onKey("\r"), Next::leave);
+    EXPECT_EQ(options.onKey("\x1b"), Next::leave);
+}
+
+// Esc at a value's prompt, whatever was typed (and taken back) before it:
+// the value stays, nothing is saved, and the screen is back at its prompt.
+TEST(OptionsScreen, EscAtAValuePromptKeepsTheValue) {
+    FakeScreen screen;
+    Settings settings;
+    int saves = 0;
+    OptionsScreen options(screen, settings, [&](auto, auto&) { return ++saves, ""; });
+    options.show();
+    for (const std::vector<std::string>& keys :
+         {std::vector<std::string>{}, {"3", "0", "0"}, {"1", "2", "\b", "\b", "\b", "x"}}) {
+        ASSERT_EQ(options.onKey("2"), OptionsScreen::Next::readLine);
+        for (const std::string& key : keys)
+            EXPECT_EQ(options.onKey(key), OptionsScreen::Next::stay);
+        EXPECT_EQ(options.onKey("\x1b"), OptionsScreen::Next::stay) << "Esc left the screen";
+        EXPECT_EQ(settings.line.baud, 9600);
+        EXPECT_EQ(screen.lines[screen.lines.size() - 3], "Speed (baud) kept.");
+        EXPECT_EQ(screen.lines.back(), "Option : ");
+    }
+    EXPECT_EQ(saves, 0);
+    EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::defaults);
+}
+
+// Drawn or blank, saved or not: what "4" at the page menu and Esc at
+// "Waiting..." do with the page.
+class PageTest : public ::testing::Test {
+  protected:
+    explicit PageTest(const char* drawing = "SP2;PU100,100;PD300,100;") {
+        plot.keepTranscript();
+        plot.run(drawing);
     }
     bool saved(int number) const { return std::filesystem::exists(dir.file(pageFileName(number))); }
 
@@ -77,6 +210,15 @@ class PageMenuTest : public ::testing::Test {
                         return !failSaves && savePng(page, path);
                     }};
     FakeScreen screen;
+};
+
+class PageMenuTest : public PageTest {
+  protected:
+    std::string reply(const char* key, PageMenu::Next expected = PageMenu::Next::stay) {
+        screen.clearConsole();
+        EXPECT_EQ(menu.onKey(key), expected) << key;
+        return screen.lines.front();
+    }
     PageMenu menu{screen, plot.session, store};
 };
 
@@ -103,52 +245,76 @@ TEST_F(PageMenuTest, KeysSaveMarkContinueAndQuit) {
     EXPECT_EQ(testing::inkedPixels(plot.page()), 0);
 }
 
-TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
-    FakeScreen screen;
-    Settings settings;
-    std::vector<std::string> saved;
-    OptionsScreen options(screen, settings, [&](std::string_view key, const std::string& value) {
-        saved.push_back(std::string(key) + "=" + value);
-        return key == "dir" ? "disk full" : "";
-    });
-    using Next = OptionsScreen::Next;
-    options.show();
-    EXPECT_EQ(screen.lines[4].substr(0, 24), " 2: Speed (baud)    9600");
-    EXPECT_EQ(screen.lines[4].substr(screen.lines[4].size() - 7), "default");
-    EXPECT_EQ(screen.lines.back(), "Option : ");
-    const std::string speed = "Speed (baud) (Enter keeps 9600): ";
-    const TempDir folder;
-    const struct {
-        std::string key, line; // the key at the prompt, then the line typed
-        std::string prompt, shown;
-    } steps[] = {
-        {"2", "12", speed,
-         "Refused: the speed is one of 75 110 134 150 200 300 600 1200 1800 2400 4800 9600 19200 "
-         "38400 57600 115200 230400."},
-        {"2", "", speed, "Speed (baud) kept."},
-        {"2", "300", speed, "Speed (baud) set to 300 and saved."},
-        {"3", "8", "Data bits (Enter keeps 7): ", "Data bits set to 8 and saved."},
-        {"7", "31", "HP-IB (gpib) (Enter keeps off): ",
-         "Refused: the HP-IB setting is an address from 1 to 30, listen or off."},
-        {"7", "listen", "", "HP-IB (gpib) set to listen and saved."},
-        {"b", "PDF", "Vector copy (Enter keeps off): ", "Vector copy set to pdf and saved."},
-        {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
-    for (const auto& [key, line, prompt, shown] : steps) {
-        ASSERT_EQ(options.onKey(key), Next::readLine);
-        if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
-        EXPECT_EQ(options.onLine(line), Next::stay);
-        EXPECT_EQ(screen.lines[screen.lines.size() - 3], shown);
-    }
-    EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "databits=8", "gpib=listen",
-                                               "vector=pdf", "dir=" + folder.path().string()}));
-    EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
-    EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
-    EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
-    EXPECT_EQ(screen.lines[3 + 10].substr(0, 16), " b: Vector copy ");
-    for (const std::string ignored : {"0", "x", "A", "\b"})
-        EXPECT_EQ(options.onKey(ignored), Next::stay);
-    EXPECT_EQ(options.onKey("\r"), Next::leave);
-    EXPECT_EQ(options.onKey("\x1b"), Next::leave);
+const std::string notSavedReply = "4  The page is not saved: 4 again to quit, 1 to save";
+
+// A drawn page not saved is said once; a second "4" quits, and so does a
+// "4" after saving it. The menu shown anew keeps the replies under it.
+TEST_F(PageMenuTest, QuittingWithADrawnPageNotSavedAsksOnce) {
+    EXPECT_EQ(reply("4"), notSavedReply);
+    EXPECT_EQ(reply("4", PageMenu::Next::quit), "");
+    EXPECT_FALSE(saved(1));
+
+    PageMenu again(screen, plot.session, store);
+    EXPECT_EQ(again.onKey("4"), PageMenu::Next::stay);
+    EXPECT_EQ(again.onKey("1"), PageMenu::Next::stay);
+    EXPECT_TRUE(saved(1));
+    screen.clearConsole();
+    again.show();
+    const std::vector<std::string> tail(screen.lines.end() - 3, screen.lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"Command : " + notSavedReply, "Command : 1  Ok.",
+                                              "Command : "}));
+    EXPECT_EQ(again.onKey("4"), PageMenu::Next::quit);
+    // Saved, the same page quits at once.
+    PageMenu saved(screen, plot.session, store);
+    EXPECT_EQ(saved.onKey("4"), PageMenu::Next::quit);
+}
+
+class BlankPageTest : public PageTest {
+  protected:
+    BlankPageTest() : PageTest("PU100,100;OI;") {}
+};
+
+TEST_F(BlankPageTest, QuitsAndLeavesAtOnce) {
+    PageMenu menu(screen, plot.session, store);
+    EXPECT_EQ(menu.onKey("4"), PageMenu::Next::quit);
+    WaitingScreen waiting(screen, plot.session, store, [](const std::string&) { FAIL(); });
+    EXPECT_EQ(waiting.onKey("\x1b"), WaitingScreen::Next::leave);
+}
+
+// Esc at "Waiting..." goes back to the start menu; with a drawing not saved
+// it first says so on the notice row, then "1" saves and Esc leaves.
+TEST_F(PageTest, EscWhileWaitingLeavesAfterSayingThePageIsNotSaved) {
+    std::vector<std::string> notices;
+    WaitingScreen waiting(screen, plot.session, store,
+                          [&](const std::string& text) { notices.push_back(text); });
+    waiting.show();
+    EXPECT_EQ(screen.text(), "Plotter ON LINE\n\nWaiting...\n\n");
+    using Next = WaitingScreen::Next;
+    const std::pair<const char*, Next> keys[] = {{"1", Next::stay},    {"x", Next::stay},
+                                                 {"\x1b", Next::stay}, {"1", Next::stay},
+                                                 {"4", Next::stay},    {"\x1b", Next::leave}};
+    for (const auto& [key, next] : keys)
+        EXPECT_EQ(waiting.onKey(key), next) << key;
+    EXPECT_EQ(notices,
+              (std::vector<std::string>{
+                  "The page is not saved: Esc again to leave it, 1 to save it", "1  Ok."}));
+    EXPECT_TRUE(saved(1));
+    EXPECT_FALSE(saved(2));
+}
+
+// The line cannot be opened: why, then Enter or Esc goes back to the start menu.
+TEST(StartFailure, SaysWhyAndGoesBackToTheStartMenu) {
+    FakeScreen screen(40);
+    StartFailure failure(screen, {"Error, can't open the serial port: /dev/ttyUSB9",
+                                  "/dev/ttyUSB9: No such file or directory"});
+    failure.show();
+    EXPECT_EQ(screen.text(), "Error, can't open the serial port:\n/dev/ttyUSB9\n"
+                             "/dev/ttyUSB9: No such file or directory\n\n"
+                             "ENTER to go back to the start menu...\n");
+    const std::pair<const char*, bool> keys[] = {
+        {"\r", true}, {"\x1b", true}, {"1", false}, {"3", false}, {"", false}};
+    for (const auto& [key, back] : keys)
+        EXPECT_EQ(StartFailure::backToStart(key), back) << key;
 }
 
 // Bytes with framing or parity errors: how many, and the framing the line

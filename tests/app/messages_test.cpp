@@ -8,6 +8,7 @@
 #include "common/printable.h"
 #include "logfile/log_file.h"
 #include "settings/settings.h"
+#include "support/fake_screen.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
@@ -44,20 +45,6 @@ TEST(Printable, EscapesControlBytesAndBytesThatAreNotUtf8) {
         EXPECT_EQ(printable(shown), shown) << "shown twice";
     }
 }
-
-// The screen's text, one entry per line.
-struct Lines : Screen {
-    void clearConsole() override { lines = {""}; }
-    void setConsoleColour(int, int) override {}
-    void moveCursor(int, int) override {}
-    void printText(std::string_view text) override { lines.back() += text; }
-    void printLine(std::string_view text) override { printText(text), lines.emplace_back(); }
-    int bufferWidth() const override { return 80; }
-    int bufferHeight() const override { return 25; }
-    int cursorRow() const override { return 0; }
-    int cursorColumn() const override { return 0; }
-    std::vector<std::string> lines{""};
-};
 
 std::string firstLine(const std::string& text) {
     return text.substr(0, text.find('\n'));
@@ -104,7 +91,7 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
              std::filesystem::current_path(folder); // the default output folder
              Settings settings;
              std::filesystem::current_path(before);
-             Lines screen;
+             testing::FakeScreen screen(1000); // the prompt on one row
              OptionsScreen options(screen, settings, [](auto, auto&) { return ""; });
              options.onKey("8"); // the output folder
              return screen.lines.back();

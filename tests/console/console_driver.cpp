@@ -1,5 +1,5 @@
 // The console inside a real terminal, for the tests that run it in a tmux pane:
-//   console_driver screen     box-drawing bytes, colours and cut text; ends on a key
+//   console_driver screen     box-drawing bytes, colours and wrapped text; ends on a key
 //   console_driver keys       per wake-up of the wait, each readKey call's bytes
 
 #include "console/console.h"
@@ -32,10 +32,10 @@ int runScreen(Console& console, SignalWatch& signals) {
     console.setConsoleColour(16, 0); // not a colour: changes nothing
     console.printLine(std::string(100, '0'));
     console.printLine("ABCDEF");
-    console.moveCursor(0, 3);
+    console.moveCursor(0, 4);
     console.printText("xyz");
-    console.moveCursor(75, 4);
-    console.printText("abcdefgh");
+    console.moveCursor(75, 5);
+    console.printText("abc defgh");
     waitForKey(console, signals);
     return 0;
 }

@@ -22,13 +22,14 @@ bool startDriver(TmuxSession& tmux, std::vector<std::string> command,
     return tmux.start(command, {std::move(environment), ""});
 }
 
-// Rows 0-4 with their colours, as tmux reports them (capture-pane -e).
-TEST(ConsoleTest, BoxDrawingColoursAndTextCutAtTheWidth) {
-    // Colour 16 changes nothing; the line of 100 is cut to 80; "xyz" over
-    // "ABCDEF" keeps the old tail; from column 75, "abcdefgh" overwrites the
-    // last column instead of wrapping.
-    const std::string rest = std::string(80, '0') + "\nxyzDEF\n\x1B[39m\x1B[49m" +
-                             std::string(75, ' ') + "\x1B[37m\x1B[40mabcdh\n\n";
+// Rows 0-6 with their colours, as tmux reports them (capture-pane -e).
+TEST(ConsoleTest, BoxDrawingColoursAndTextWrappedAtTheWidth) {
+    // Colour 16 changes nothing; the line of 100 goes on on the next row
+    // (split, having no space); "xyz" over "ABCDEF" keeps the old tail; from
+    // column 75, "abc defgh" breaks at its space instead of being cut.
+    const std::string rest = std::string(80, '0') + "\n" + std::string(20, '0') +
+                             "\nxyzDEF\n\x1B[39m\x1B[49m" + std::string(75, ' ') +
+                             "\x1B[37m\x1B[40mabc\ndefgh\n\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"LC_ALL=C.UTF-8", "TERM=screen-256color"},
          "\x1B[97m\x1B[40m╔═╗║╚╝░\n\x1B[37mgrey\n" + rest},
@@ -38,7 +39,7 @@ TEST(ConsoleTest, BoxDrawingColoursAndTextCutAtTheWidth) {
     for (const auto& [environment, rows] : cases) {
         TmuxSession tmux;
         ASSERT_TRUE(startDriver(tmux, {"screen"}, environment));
-        ASSERT_TRUE(tmux.waitForText("abcd")) << tmux.lastScreen();
+        ASSERT_TRUE(tmux.waitForText("defgh")) << tmux.lastScreen();
         EXPECT_EQ(tmux.capture(true).substr(0, rows.size()), rows);
         EXPECT_EQ(tmux.query("#{pane_title}"), "Plotanix");
     }

@@ -69,26 +69,55 @@ TEST(MendedFaults, ASaveOnAFullDiskLeavesNoPartialFile) {
     EXPECT_EQ(plotter.transcript(), runA + marker("SAVE PAGE #1"));
 }
 
-TEST(MendedFaults, AMissingPortIsReportedAndTheProgramEnds) {
+// A port that cannot be opened is reported with its reason; Enter goes back
+// to the start menu, where the options name another. Esc at "Waiting..."
+// goes back there too, once the page that is not saved has been said, and
+// the transcript keeps what came. Quitting there ends with status 0.
+TEST(MendedFaults, AMissingPortLeadsBackToTheStartMenuWhereTheOptionsMendIt) {
     PlotterOptions options;
     options.portPath = "/nonexistent/plotanix-serial";
     PlotterSession plotter(options);
     ASSERT_TRUE(plotter.start()) << plotter.failure();
     ASSERT_TRUE(plotter.pressKey("1"));
-    ASSERT_TRUE(plotter.waitScreen("ENTER to quit...")) << plotter.screen();
-
-    const auto rows = plotter.rows();
-    std::size_t error = 0;
-    while (error < rows.size() &&
-           rows[error].find("Error, can't open the serial port: COM1") == std::string::npos)
-        ++error;
-    ASSERT_LT(error + 1, rows.size()) << plotter.screen();
-    EXPECT_EQ(rows[error + 1], "/nonexistent/plotanix-serial: No such file or directory");
+    ASSERT_TRUE(plotter.waitScreen("ENTER to go back to the start menu...")) << plotter.screen();
+    auto rows = plotter.rows();
+    const auto error = std::find(rows.begin(), rows.end(),
+                                 "Your choice : Error, can't open the serial port: COM1");
+    ASSERT_LT(error + 1, rows.end()) << plotter.screen();
+    EXPECT_EQ(error[1], "/nonexistent/plotanix-serial: No such file or directory");
     EXPECT_EQ(plotter.screen().find("opened with success"), std::string::npos);
-
-    EXPECT_EQ(plotter.confirmQuit(), 0) << plotter.screen() << plotter.sanitizerReport();
-    EXPECT_TRUE(plotter.terminalRestored());
     EXPECT_FALSE(plotter.hasFile("PLOTTER.TXT"));
+
+    const auto leftFor = [&](const std::string& gone, const std::string& shown) {
+        return plotter.tmux().waitForScreen([&](const std::string& screen) {
+            return screen.find(gone) == screen.npos && screen.find(shown) != screen.npos;
+        });
+    };
+    ASSERT_TRUE(plotter.pressNamed("Enter"));
+    ASSERT_TRUE(leftFor("ENTER to go back", "Your choice :")) << plotter.screen();
+    ASSERT_TRUE(plotter.pressKey("2") && plotter.waitScreen("Option :")) << plotter.screen();
+    ASSERT_TRUE(plotter.pressKey("1") && plotter.waitScreen("(Enter or Esc keeps COM1):"));
+    ASSERT_TRUE(plotter.pressKey(plotter.linePath()) && plotter.pressNamed("Enter"));
+    ASSERT_TRUE(plotter.waitScreen("Serial device set to " + plotter.linePath() + " and saved."))
+        << plotter.screen();
+    ASSERT_TRUE(plotter.pressNamed("Escape"));
+    ASSERT_TRUE(leftFor("Option :", "Your choice :")) << plotter.screen();
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+
+    ASSERT_TRUE(plotter.sendLine(runA));
+    ASSERT_TRUE(plotter.waitPageMenu(3)) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("3", 2, "Waiting...")) << plotter.screen();
+    ASSERT_TRUE(plotter.pressNamed("Escape"));
+    ASSERT_TRUE(plotter.waitRow(24, "The page is not saved: Esc again to leave it, 1 to save it"))
+        << plotter.screen();
+    ASSERT_TRUE(plotter.pressNamed("Escape"));
+    ASSERT_TRUE(leftFor("Waiting...", "Your choice :")) << plotter.screen();
+    EXPECT_EQ(plotter.transcript(), runA);
+    EXPECT_FALSE(findWindow("HP Plotter")) << "the window outlived the plotting";
+
+    ASSERT_TRUE(plotter.pressKey("3"));
+    EXPECT_EQ(plotter.waitForExit(), 0) << plotter.screen() << plotter.sanitizerReport();
+    EXPECT_TRUE(plotter.terminalRestored());
     EXPECT_EQ(plotter.sanitizerReport(), "");
 }
 

@@ -186,7 +186,15 @@ bool PlotterSession::waitInstructionsAtLeast(int count) {
 }
 
 int PlotterSession::quit() {
-    return pressKey("4") && waitScreen("ENTER to quit...") ? confirmQuit() : -1;
+    const std::string asked = "4 again to quit", ending = "ENTER to quit...";
+    if (!pressKey("4") || !tmux_.waitForScreen([&](const std::string& shown) {
+            return shown.find(ending) != shown.npos || shown.find(asked) != shown.npos;
+        }))
+        return fail("no answer to 4"), -1;
+    if (tmux_.lastScreen().find(ending) == std::string::npos &&
+        (!pressKey("4") || !waitScreen(ending)))
+        return -1;
+    return confirmQuit();
 }
 
 int PlotterSession::confirmQuit() {

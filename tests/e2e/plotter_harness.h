@@ -61,13 +61,15 @@ class PlotterSession {
     bool waitPageMenu(std::optional<int> instructions = std::nullopt,
                       std::chrono::milliseconds timeout = 15s);
     bool waitInstructionsAtLeast(int count);
-    // "4", Enter at "ENTER to quit...", and the exit status (-1: none in time, or a signal).
+    // "4" (twice when a drawn page is not saved), Enter at "ENTER to quit...",
+    // and the exit status (-1: none in time, or a signal).
     int quit();
     int confirmQuit(); // Enter at "ENTER to quit..." already shown
 
     // Paced at the given rate, or as fast as the pseudo-terminal takes them.
     bool sendLine(std::string_view bytes, int bytesPerSecond = 0);
-    std::string readReply(); // up to CR LF
+    std::string readReply();                                          // up to CR LF
+    const std::string& linePath() const { return line_.slavePath(); } // the program's end
     int pid() const { return pid_; }
     bool running() const;
     int waitForExit();                   // the exit status, or -1

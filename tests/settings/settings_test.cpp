@@ -68,7 +68,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
                                 "a4",          "--vector",
                                 "SVG",         "--page-gap",
                                 "2.5",         "--unattended",
-                                "--window"});
+                                "--window",    "--live"});
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -76,7 +76,8 @@ TEST(Settings, EachOptionAndEachBadValue) {
         values += setting.text(settings) + " ";
         EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
-    EXPECT_EQ(values, "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir + " 7470a a4 svg 2.5 on on ");
+    EXPECT_EQ(values,
+              "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir + " 7470a a4 svg 2.5 on on on ");
     EXPECT_EQ(describeLine(settings.line), "300 8E2 rtscts");
     EXPECT_EQ(settings.model, PlotterModel::hp7470a);
     EXPECT_EQ(settings.paper, Paper::a4);
@@ -84,6 +85,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
     EXPECT_EQ(settings.pageGapSeconds, 2.5);
     EXPECT_TRUE(settings.unattended);
     EXPECT_TRUE(settings.window);
+    EXPECT_TRUE(settings.live);
     // Refused: one line naming the setting, the usage line, status 2.
     for (const std::string bad :
          {"--port ttyUSB0", "--port COM0",     "--baud 19201",

@@ -7,11 +7,13 @@
 #include "session/plot_session.h"
 #include "shell/event_loop.h"
 #include "shell/line_watch.h"
+#include "shell/page_window.h"
 #include "shell/plot_assembly.h"
 #include "shell/plot_run.h"
 #include "shell/signal_watch.h"
 #include "shell/typed_line.h"
 #include "support/fake_link.h"
+#include "support/fake_screen.h"
 #include "support/plotter_on_line.h"
 #include "support/pty_pair.h"
 #include "support/switchable_line.h"
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <deque>
 #include <fcntl.h>
 #include <filesystem>
@@ -239,35 +242,68 @@ TEST(PlotRun, ChunksEndWhereTheLineReadsEndThemAndSilenceEndsTheRun) {
     EXPECT_EQ(run.end().ignored, 2);
 }
 
-// What the operator types at a prompt: echoed, Backspace takes the last
-// character back, the line stops short of the screen's edge, Enter ends it.
-TEST(TypedLine, EchoesTakesBackStopsAtTheEdgeAndEndsAtEnter) {
-    struct NarrowScreen : Screen {
-        void clearConsole() override {}
-        void setConsoleColour(int, int) override {}
-        void moveCursor(int column, int) override { at = column; }
-        void printText(std::string_view text) override {
-            shown.replace(size_t(at), text.size(), text);
-            at += int(text.size());
-        }
-        void printLine(std::string_view text) override { printText(text), ended = true; }
-        int bufferWidth() const override { return 6; }
-        int bufferHeight() const override { return 1; }
-        int cursorRow() const override { return 0; }
-        int cursorColumn() const override { return at; }
-        std::string shown = "> ";
-        int at = 2;
-        bool ended = false;
-    } screen;
+// What the operator types at a prompt: echoed, going on at the start of the
+// next row at the screen's edge; Backspace takes the last character back,
+// across the edge too; Enter ends the line, Esc cancels it.
+TEST(TypedLine, EchoesWrapsTakesBackAndEndsAtEnterOrEsc) {
+    testing::FakeScreen screen(6);
+    screen.printText("> ");
     TypedLine line(screen);
-    for (const char* key : {"a", "b", "\b", "", "c", "d", "e", "f"})
+    for (const char* key : {"a", "b", "\b", "", "c", "d", "e", "f", "g"})
         EXPECT_FALSE(line.onKey(key));
+    EXPECT_EQ(line.text(), "acdefg");
+    EXPECT_EQ(screen.lines, (Keys{"> acde", "fg"}));
+    for (const char* key : {"\b", "\b", "\b", "x"})
+        line.onKey(key);
+    EXPECT_EQ(screen.lines, (Keys{"> acdx", "  "}));
     EXPECT_FALSE(line.done());
-    EXPECT_EQ(line.text(), "acd");
-    EXPECT_EQ(screen.shown, "> acd");
     line.onKey("\r");
     EXPECT_TRUE(line.done());
-    EXPECT_TRUE(screen.ended);
+    EXPECT_FALSE(line.cancelled());
+    EXPECT_EQ(line.text(), "acdx");
+    EXPECT_EQ(screen.cursorRow(), 1) << "a row of its own after the line";
+
+    TypedLine escaped(screen);
+    escaped.onKey("q");
+    escaped.onKey("\x1b");
+    EXPECT_TRUE(escaped.done());
+    EXPECT_TRUE(escaped.cancelled());
+    escaped.onKey("z");
+    EXPECT_EQ(escaped.text(), "q") << "typed after the end";
+}
+
+// However many SIGWINCH come during a wait, the screen is drawn anew once.
+TEST(EventLoop, ATerminalResizedDuringAWaitIsDrawnAnewOnce) {
+    SignalWatch signals{SIGWINCH};
+    FakeKeyboard keyboard;
+    EventLoop loop{signals, &keyboard, nullptr, nullptr};
+    int drawn = 0;
+    loop.onResize([&] { ++drawn; });
+    FakeActivity activity;
+    activity.keys = false;
+    activity.deadlines = {Clock::now() + 100ms};
+    std::raise(SIGWINCH);
+    std::raise(SIGWINCH);
+    EXPECT_EQ(loop.run(activity), 0);
+    EXPECT_EQ(drawn, 1);
+    EXPECT_EQ(SignalWatch::ending(), 0) << "not an ending";
+}
+
+// A picture that keeps changing is painted at once after a quiet spell,
+// then at most once a frame; nothing is due while nothing changes.
+TEST(FramePacer, PaintsAtOnceThenOnceAFrameAndNeverWhileNothingChanges) {
+    FramePacer pacer;
+    EXPECT_EQ(pacer.due(), std::nullopt);
+    pacer.changed();
+    ASSERT_TRUE(pacer.due());
+    EXPECT_LE(*pacer.due(), Clock::now()) << "after a quiet spell";
+    const Clock::time_point painted = Clock::now();
+    pacer.painted(painted);
+    EXPECT_EQ(pacer.due(), std::nullopt);
+    pacer.changed();
+    pacer.changed();
+    EXPECT_EQ(pacer.due(), painted + FramePacer::frame);
+    EXPECT_EQ(FramePacer::frame, 40ms) << "25 frames a second";
 }
 
 // The session of the chosen model, with the display list a vector copy

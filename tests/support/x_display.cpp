@@ -32,8 +32,10 @@ std::string startXvfb(pid_t* started = nullptr) {
         for (int out : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
             ::dup2(quiet, out);
         // It takes a free display number and writes it to fd once it listens.
+        // -noreset: the last client leaving would otherwise reset the server,
+        // which drops a client connecting meanwhile.
         ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", static_cast<char*>(nullptr));
+                 "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(ready[1]);
@@ -99,6 +101,15 @@ std::optional<WindowGeometry> findWindow(const std::string& title, const std::st
     XTranslateCoordinates(display.get(), window, DefaultRootWindow(display.get()), 0, 0, &g.x, &g.y,
                           &child);
     return g;
+}
+
+bool moveResizeWindow(unsigned long id, int x, int y, int width, int height) {
+    const Connection display = connect();
+    if (!display) return false;
+    XMoveResizeWindow(display.get(), id, x, y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height));
+    XSync(display.get(), False);
+    return true;
 }
 
 std::vector<uint8_t> screenshot(int x, int y, int width, int height) {

@@ -36,6 +36,10 @@ class PrivateXvfb {
     std::string name_;
 };
 
+// Moves and resizes the window, as the operator would with the mouse (Xvfb
+// runs no window manager, so the request takes effect as it is).
+bool moveResizeWindow(unsigned long id, int x, int y, int width, int height);
+
 // What the screen shows in the rectangle: top row first, bytes R, G, B.
 std::vector<uint8_t> screenshot(int x, int y, int width, int height);
 

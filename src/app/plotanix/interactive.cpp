@@ -21,6 +21,21 @@ namespace {
 constexpr int statusRow = 2;
 const std::string lostNotice = "The line to the computer is lost; waiting for it to return.";
 
+// The screen of the moment, drawn anew when the terminal's size changes,
+// for as long as this lasts: the drawing refers to the screen's state.
+class DrawnBy {
+  public:
+    DrawnBy(std::function<void()>& slot, std::function<void()> draw) : slot_(slot) {
+        slot_ = std::move(draw);
+    }
+    ~DrawnBy() { slot_ = nullptr; }
+    DrawnBy(const DrawnBy&) = delete;
+    DrawnBy& operator=(const DrawnBy&) = delete;
+
+  private:
+    std::function<void()>& slot_;
+};
+
 // The start menu's keys until one of its entries is chosen.
 class StartChoice : public Activity {
   public:
@@ -33,42 +48,56 @@ class StartChoice : public Activity {
     StartMenu::Choice choice = StartMenu::Choice::none;
 };
 
-// The options screen's keys, and the line typed for the entry picked,
-// until Enter or Esc at its prompt.
+// The options screen's keys, the value typed at its prompt among them,
+// until Enter or Esc at the screen's own prompt.
 class OptionsChoice : public Activity {
   public:
-    OptionsChoice(OptionsScreen& options, Screen& screen) : options_(options), screen_(screen) {}
+    explicit OptionsChoice(OptionsScreen& options) : options_(options) {}
     bool done() const override { return left_; }
     bool readsKeys() const override { return true; }
     bool onKey(std::string_view key) override {
-        if (typing_) {
-            typing_->onKey(key);
-            if (typing_->done()) options_.onLine(std::exchange(typing_, std::nullopt)->text());
-            return false;
-        }
         const OptionsScreen::Next next = options_.onKey(key);
         left_ = next == OptionsScreen::Next::leave;
-        if (next != OptionsScreen::Next::readLine) return false;
-        typing_.emplace(screen_);
-        return true; // the line starts with what is typed from now on
+        return next == OptionsScreen::Next::readLine; // the value starts with what is typed now
     }
 
   private:
     OptionsScreen& options_;
-    Screen& screen_;
-    std::optional<TypedLine> typing_;
     bool left_ = false;
 };
 
-// "Waiting..." until the computer sends.
+// Enter (or Esc) under a start failure.
+class BackToStart : public Activity {
+  public:
+    bool done() const override { return back_; }
+    bool readsKeys() const override { return true; }
+    bool onKey(std::string_view key) override {
+        back_ = StartFailure::backToStart(key);
+        return back_;
+    }
+
+  private:
+    bool back_ = false;
+};
+
+// "Waiting..." until the computer sends, or the operator goes back.
 class WaitForData : public Activity {
   public:
-    bool done() const override { return sending_; }
+    explicit WaitForData(WaitingScreen& screen) : screen_(screen) {}
+    bool done() const override { return sending_ || left_; }
+    bool left() const { return left_ && !sending_; }
+    bool readsKeys() const override { return true; }
+    bool onKey(std::string_view key) override {
+        left_ = screen_.onKey(key) == WaitingScreen::Next::leave;
+        return left_;
+    }
     bool readsLine() const override { return true; }
     void onLineData() override { sending_ = true; }
 
   private:
+    WaitingScreen& screen_;
     bool sending_ = false;
+    bool left_ = false;
 };
 
 // The page menu until the operator continues or quits, or the computer
@@ -122,6 +151,12 @@ void PlotterApp::ConsoleStatus::show(Shown what) {
         console_.printLine(row);
 }
 
+void PlotterApp::ConsoleStatus::redraw() {
+    if (held_.instructions >= 0) return show(held_.instructions, held_.ignored);
+    console_.moveCursor(0, statusRow);
+    console_.printLine("Waiting...");
+}
+
 void PlotterApp::ConsoleStatus::reset() {
     lastShown_ = {};
     held_ = shown_ = {};
@@ -145,9 +180,18 @@ int PlotterApp::run() {
     }
     console.enablePositionedOutput();
     console.setConsoleTitle("Plotanix");
-    if (Ending end = startScreen()) return *end;
-    if (!prepare()) return shutdown();
-    return plotCycle();
+    loop.onResize([this] { redrawScreen(); });
+    while (true) {
+        if (Ending end = startScreen()) return *end;
+        std::vector<std::string> failure;
+        if (!prepare(failure)) {
+            if (imageErrorFlag) return shutdown();
+            if (Ending end = showStartFailure(std::move(failure))) return *end;
+            continue;
+        }
+        if (Ending end = plotCycle()) return *end;
+        leavePlotting();
+    }
 }
 
 // ---------------------------------------------------------------- start screen
@@ -156,10 +200,11 @@ int PlotterApp::run() {
 PlotterApp::Ending PlotterApp::startScreen() {
     while (true) {
         StartMenu menu(console, information());
-        for (std::string& notice : notices)
-            menu.addNotice(std::move(notice));
+        for (std::string& text : notices)
+            menu.addNotice(std::move(text));
         notices.clear();
         menu.show();
+        const DrawnBy drawn(drawScreen, [&menu] { menu.show(); });
         StartChoice choosing;
         if (const int ending = loop.run(choosing)) return endOnSignal(ending);
         if (choosing.choice == StartMenu::Choice::startPlotting) return std::nullopt;
@@ -183,23 +228,25 @@ std::string PlotterApp::information() const {
 }
 
 // Until Enter or Esc at its prompt; the start screen is then drawn anew. A
-// line cut short by a closed terminal is not taken.
+// value cut short by a closed terminal is not taken.
 PlotterApp::Ending PlotterApp::optionsScreen() {
     OptionsScreen screen(console, settings, [this](std::string_view key, const std::string& value) {
         if (configPath.empty()) return std::string("no home folder for the config file");
         return saveSetting(configPath, key, value);
     });
     screen.show();
-    OptionsChoice choosing(screen, console);
+    const DrawnBy drawn(drawScreen, [&screen] { screen.show(); });
+    OptionsChoice choosing(screen);
     if (const int ending = loop.run(choosing)) return endOnSignal(ending);
     return std::nullopt;
 }
 
 // ---------------------------------------------------------------- preparation
 
-bool PlotterApp::prepare() {
+bool PlotterApp::prepare(std::vector<std::string>& failure) {
+    plotted = false;
     plotting = std::make_unique<PlotAssembly>(plotSetupOf(settings), line.link(), log, &status);
-    if (!openLine()) return false;
+    if (!openLine(failure)) return false;
     // Stale input from before the operator was ready is not part of a plot.
     line.discardStaleInput();
     // A transcript that stops being written is said at once, on the last row.
@@ -212,7 +259,7 @@ bool PlotterApp::prepare() {
     return !imageErrorFlag;
 }
 
-bool PlotterApp::openLine() {
+bool PlotterApp::openLine(std::vector<std::string>& failure) {
     const LineSettings lineSettings = lineSettingsOf(settings);
     const std::string device = devicePath(settings);
     line.useAdapter(gpibOf(settings));
@@ -223,11 +270,22 @@ bool PlotterApp::openLine() {
             console.printLine(notice);
         return true;
     }
-    console.printLine("Error, can't open the serial port: " + printable(settings.port));
+    failure.push_back("Error, can't open the serial port: " + printable(settings.port));
     for (const std::string& reason : explainOpenError(device, line.openError()))
-        console.printLine(printable(reason));
-    console.printLine("Name another device with --port, PLOTANIX_PORT or on the options screen.");
+        failure.push_back(printable(reason));
+    failure.push_back("Name another device with --port, PLOTANIX_PORT or on the options screen.");
     return false;
+}
+
+// The line could not be opened: why, then back to the start screen.
+PlotterApp::Ending PlotterApp::showStartFailure(std::vector<std::string> lines) {
+    plotting.reset();
+    StartFailure failure(console, std::move(lines));
+    failure.show();
+    const DrawnBy drawn(drawScreen, [&failure] { failure.show(); });
+    BackToStart back;
+    if (const int ending = loop.run(back)) return endOnSignal(ending);
+    return std::nullopt;
 }
 
 // A transcript that is not being kept is worth knowing at every wait; where
@@ -244,23 +302,33 @@ void PlotterApp::reportNoLog() {
 
 // ---------------------------------------------------------------- plot runs
 
-int PlotterApp::plotCycle() {
+PlotterApp::Ending PlotterApp::plotCycle() {
     PlotSession& session = plotting->session;
     while (true) {
-        console.clearConsole();
-        console.printLine("Plotter ON LINE");
-        console.printLine("");
-        console.printLine("Waiting...");
-        if (!adapterLines.empty()) console.printLine(adapterLines.front());
-        reportNoLog();
+        WaitingScreen screen(console, session, plotting->store,
+                             [this](const std::string& text) { showLineNotice(text); });
+        const DrawnBy drawn(drawScreen, [this, &screen] {
+            screen.show();
+            if (!adapterLines.empty()) console.printLine(adapterLines.front());
+            reportNoLog();
+        });
+        drawScreen();
         if (line.lost()) showLineNotice(lostNotice);
-        WaitForData waiting;
+        WaitForData waiting(screen);
         if (const int ending = loop.run(waiting)) return endOnSignal(ending);
+        if (waiting.left()) return std::nullopt;
         // "The line ... is back" has served its purpose once plotting resumes.
         showLineNotice("");
         status.reset();
         plotted = true;
-        PlotRun run(session, line, [this] { status.showHeld(); });
+        drawScreen = [this] { showRunHeader(); };
+        const bool live = settings.live;
+        PlotRun run(
+            session, line, [this] { status.showHeld(); },
+            [this, live] {
+                if (live) window.pageChanged();
+            });
+        if (live) window.follow(session.page());
         const int ending = loop.run(run);
         const RunResult result = run.end();
         status.show(result.instructions, result.ignored);
@@ -269,12 +337,44 @@ int PlotterApp::plotCycle() {
         window.show(session.page());
         PageMenu menu(console, session, plotting->store);
         menu.show();
+        drawScreen = [this, &menu] {
+            showRunHeader();
+            menu.show();
+        };
         PageChoice choosing(menu);
         const int closing = loop.run(choosing);
-        window.close();
+        // Live, the window stays with the page while the computer is awaited.
+        if (!live || closing != 0 || choosing.next == PageMenu::Next::quit) window.close();
         if (closing) return endOnSignal(closing);
         if (choosing.next == PageMenu::Next::quit) return shutdown();
     }
+}
+
+// The rows a run shows: the status row under the header.
+void PlotterApp::showRunHeader() {
+    console.clearConsole();
+    console.printLine("Plotter ON LINE");
+    console.printLine("");
+    status.redraw();
+}
+
+// Back to the start screen from the wait: the line closed, the transcript
+// complete and closed (what it could not write is said on the start
+// screen), the page given up.
+void PlotterApp::leavePlotting() {
+    window.close();
+    line.keepQueuedBytes(log);
+    line.close();
+    log.truncateLog();
+    std::optional<LogFile::Trouble> unwritten = log.trouble();
+    log.closeLog();
+    if (unwritten) {
+        unwritten->kind = LogFile::Trouble::Kind::unwritten;
+        notices.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
+    }
+    plotting.reset();
+    notice.clear();
+    noticeRows = 0;
 }
 
 // ---------------------------------------------------------------- the line
@@ -297,33 +397,60 @@ void PlotterApp::adapterSetUp(const GpibSetUp& setUp) {
         adapterLines.push_back(printable(notice));
 }
 
-// One line near the bottom of the screen, clear of the rows the screens lay
-// out; the cursor goes back where it was.
+// A notice on the bottom rows of the screen, clear of the rows the screens
+// lay out (as many as it needs, never the last cell, so that nothing
+// scrolls); the rows an earlier, longer notice took are blanked. The cursor
+// goes back where it was.
 void PlotterApp::showLineNotice(const std::string& text) {
+    notice = text;
     const int row = console.cursorRow();
     const int column = console.cursorColumn();
-    console.moveCursor(0, console.bufferHeight() - 1);
-    console.printText(text + std::string(console.bufferWidth(), ' '));
+    const int width = console.bufferWidth() - 1;
+    const int height = console.bufferHeight();
+    const std::vector<std::string_view> pieces = wrapText(text, 0, width);
+    const int rows = std::min(static_cast<int>(pieces.size()), height);
+    for (int r = std::max(noticeRows, rows); r > 0; --r) {
+        const int shown = rows - r; // counted from the notice's first row
+        std::string piece = shown >= 0 ? std::string(pieces[static_cast<size_t>(shown)]) : "";
+        piece.resize(static_cast<size_t>(std::max(width, 0)), ' ');
+        console.moveCursor(0, height - r);
+        console.printText(piece);
+    }
+    noticeRows = rows;
     console.moveCursor(column, row);
+}
+
+void PlotterApp::redrawScreen() {
+    console.resize();
+    noticeRows = 0;
+    if (drawScreen) drawScreen();
+    if (!notice.empty()) showLineNotice(notice);
 }
 
 // ---------------------------------------------------------------- endings
 
 // The operator's last Enter; a signal or a closed terminal ends it too.
+// The program could not plot when the page could not be made: status 1.
 int PlotterApp::shutdown() {
     log.truncateLog();
     std::optional<LogFile::Trouble> unwritten = log.trouble();
     log.closeLog();
-    console.printLine("");
+    std::vector<std::string> lines = {""};
     if (unwritten) {
         unwritten->kind = LogFile::Trouble::Kind::unwritten;
-        console.printLine(LogFile::describe(*unwritten, LogFile::defaultName));
+        lines.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
     }
-    if (imageErrorFlag) console.printLine("Error creating image!");
-    console.printLine("ENTER to quit...");
+    if (imageErrorFlag) lines.push_back("Error creating image!");
+    lines.push_back("ENTER to quit...");
+    for (const std::string& text : lines)
+        console.printLine(text);
+    const DrawnBy drawn(drawScreen, [this, lines] {
+        for (const std::string& text : lines)
+            console.printLine(text);
+    });
     TypedLine enter(console);
-    loop.run(enter);
-    return 0;
+    if (const int ending = loop.run(enter)) return 128 + ending;
+    return imageErrorFlag ? 1 : 0;
 }
 
 // Hang-up, Ctrl+C or termination: whatever the line still holds goes into

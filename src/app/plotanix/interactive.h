@@ -3,8 +3,10 @@
 // preparation of line, log, font and page, the cycle of waits, plot runs
 // and page menus, and the endings. Each screen is an activity of the one
 // event loop; the plotting is the session's, the menus' rules are the
-// menus'. Every ending comes back here as an exit status and the members'
-// destructors give everything back, the terminal last.
+// menus'. A line that cannot be opened, or Esc while waiting for the
+// computer, leads back to the start screen. Every ending comes back here as
+// an exit status and the members' destructors give everything back, the
+// terminal last.
 
 #include "console/console.h"
 #include "logfile/log_file.h"
@@ -16,6 +18,7 @@
 #include "shell/signal_watch.h"
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -45,6 +48,8 @@ class PlotterApp : private LineWatch::Events {
         // The counts held back, before the line is read again.
         void showHeld();
         void show(int32_t instructions, int32_t ignored);
+        // The status row again: the latest counts, or "Waiting..." before any.
+        void redraw();
         void reset();
 
       private:
@@ -68,15 +73,23 @@ class PlotterApp : private LineWatch::Events {
     Ending startScreen();
     Ending optionsScreen();
 
-    bool prepare();
-    bool openLine();
-    int plotCycle();
+    // False when plotting cannot begin: failure then says why, unless the
+    // page could not be made (imageErrorFlag).
+    bool prepare(std::vector<std::string>& failure);
+    bool openLine(std::vector<std::string>& failure);
+    Ending showStartFailure(std::vector<std::string> lines);
+    // Returns without an ending when the operator goes back to the start.
+    Ending plotCycle();
+    void showRunHeader();
+    void leavePlotting();
     void reportNoLog();
 
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
     void showLineNotice(const std::string& text);
+    // The terminal has a new size: the screen of the moment, drawn anew.
+    void redrawScreen();
 
     int shutdown();
     int endOnSignal(int signalNumber);
@@ -89,12 +102,17 @@ class PlotterApp : private LineWatch::Events {
     std::vector<std::string> notices;      // shown on the first start screen
     std::vector<std::string> adapterLines; // the USB-GPIB adapter's last set-up, said
     bool imageErrorFlag = false;
-    bool plotted = false; // a plot run has begun since the start
+    bool plotted = false; // a plot run has begun since plotting was chosen
+    // Draws the screen of the moment on a clear terminal; set before each
+    // wait, used while it lasts.
+    std::function<void()> drawScreen;
+    std::string notice; // on the notice rows at the bottom
+    int noticeRows = 0; // how many rows it took
 
     // Declared first, destroyed last: the terminal is given back after
     // everything else has been released.
     Console console;
-    SignalWatch signals;
+    SignalWatch signals{SIGWINCH}; // a terminal that changes its size is drawn anew
     LineWatch line;
     LogFile log;
     ConsoleStatus status;

@@ -1,8 +1,11 @@
 #include "app/plotanix/menus.h"
 
 #include "common/printable.h"
+#include "hpgl/plotter.h"
 #include "session/page_store.h"
 #include "session/plot_session.h"
+
+#include <algorithm>
 
 namespace plotanix {
 
@@ -15,6 +18,20 @@ constexpr int black = 0;
 const std::vector<std::string> startEntries = {"Start plotting!", "Set options", "Quit"};
 const std::vector<std::string> pageEntries = {"Save as PNG image", "Insert new page",
                                               "Continue Plotting", "Quit"};
+const std::string notSaved = "The page is not saved: ";
+
+// Every pixel is the paper's.
+bool blank(const PageImage& page) {
+    const Colour paper = penColours[0];
+    const uint8_t bytes[3] = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper)};
+    for (int y = 0; y < page.height; ++y) {
+        const uint8_t* row = page.row(y);
+        for (int x = 0; x < page.width; ++x) {
+            if (!std::equal(bytes, bytes + 3, row + 3 * x)) return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -30,14 +47,34 @@ std::optional<size_t> menuIndex(std::string_view key) {
     return std::nullopt;
 }
 
+void printEntryKey(Screen& screen, std::size_t index) {
+    screen.setConsoleColour(brightWhite, black);
+    screen.printText(" " + menuKey(index) + ": ");
+    screen.setConsoleColour(lightGrey, black);
+}
+
 void printMenu(Screen& screen, const std::vector<std::string>& entries) {
     for (size_t i = 0; i < entries.size(); ++i) {
-        screen.setConsoleColour(brightWhite, black);
-        screen.printText(" " + menuKey(i) + ": ");
-        screen.setConsoleColour(lightGrey, black);
+        printEntryKey(screen, i);
         screen.printLine(entries[i]);
     }
 }
+
+bool pageUnsaved(const PlotSession& session, const PageStore& store) {
+    if (!session.hasPage() || store.isSaved(session.page())) return false;
+    return !blank(session.page());
+}
+
+std::vector<std::string> savePage(PlotSession& session, PageStore& store) {
+    const PageStore::Saved saved = store.savePage(session.page());
+    if (!saved.ok) return {"1  Error, can't save " + saved.name + ": " + printable(saved.error)};
+    if (saved.copyError.empty()) return {"1  Ok."};
+    // The page is saved all the same: its own line says so.
+    return {"1  Ok.", "1  Error, can't save the vector copy: " + saved.copyName + ": " +
+                          printable(saved.copyError)};
+}
+
+// ---------------------------------------------------------------- start menu
 
 void StartMenu::show() {
     screen_.clearConsole();
@@ -75,6 +112,43 @@ StartMenu::Choice StartMenu::onKey(std::string_view key) {
     return Choice::none;
 }
 
+void StartFailure::show() {
+    for (const std::string& line : lines_)
+        screen_.printLine(line);
+    screen_.printLine("");
+    screen_.printText("ENTER to go back to the start menu...");
+}
+
+bool StartFailure::backToStart(std::string_view key) {
+    return key == "\r" || key == "\n" || key == "\x1b";
+}
+
+// ---------------------------------------------------------------- waiting
+
+void WaitingScreen::show() {
+    screen_.clearConsole();
+    screen_.printLine("Plotter ON LINE");
+    screen_.printLine("");
+    screen_.printLine("Waiting...");
+}
+
+WaitingScreen::Next WaitingScreen::onKey(std::string_view key) {
+    if (key == "1" && asked_) {
+        std::string said;
+        for (const std::string& line : savePage(session_, store_))
+            said += (said.empty() ? "" : "  ") + line;
+        notice_(said);
+        return Next::stay;
+    }
+    if (key != "\x1b") return Next::stay;
+    if (asked_ || !pageUnsaved(session_, store_)) return Next::leave;
+    asked_ = true;
+    notice_(notSaved + "Esc again to leave it, 1 to save it");
+    return Next::stay;
+}
+
+// ---------------------------------------------------------------- page menu
+
 void PageMenu::show() {
     screen_.printLine("");
     screen_.printLine("The HP has stopped sending instructions");
@@ -82,36 +156,41 @@ void PageMenu::show() {
     printMenu(screen_, pageEntries);
     screen_.printLine("");
     screen_.printText("Command : ");
+    for (const std::vector<std::string>& lines : replies_) {
+        for (const std::string& line : lines)
+            screen_.printLine(line);
+        screen_.printText("Command : ");
+    }
 }
 
 PageMenu::Next PageMenu::onKey(std::string_view key) {
     if (key == "1") save();
     if (key == "2") newPage();
     if (key == "3") return Next::plot;
-    if (key == "4") return Next::quit;
+    if (key != "4") return Next::stay;
+    if (asked_ || !pageUnsaved(session_, store_)) return Next::quit;
+    asked_ = true;
+    reply({"4  " + notSaved + "4 again to quit, 1 to save"});
     return Next::stay;
 }
 
 void PageMenu::save() {
-    const PageStore::Saved saved = store_.savePage(session_.page());
-    if (!saved.ok)
-        return reply("1  Error, can't save " + saved.name + ": " + printable(saved.error));
-    if (saved.copyError.empty()) return reply("1  Ok.");
-    // The page is saved all the same: its own line says so.
-    screen_.printLine("1  Ok.");
-    reply("1  Error, can't save the vector copy: " + saved.copyName + ": " +
-          printable(saved.copyError));
+    reply(savePage(session_, store_));
 }
 
 void PageMenu::newPage() {
     session_.newPage();
     store_.markNewPage();
-    reply("2  Ok.");
+    reply({"2  Ok."});
 }
 
-void PageMenu::reply(const std::string& text) {
-    screen_.printLine(text);
+void PageMenu::reply(std::vector<std::string> lines) {
+    for (const std::string& line : lines)
+        screen_.printLine(line);
     screen_.printText("Command : ");
+    // Enough to fill the screen again; older ones have scrolled away.
+    replies_.push_back(std::move(lines));
+    if (replies_.size() > 64) replies_.erase(replies_.begin());
 }
 
 } // namespace plotanix

@@ -1,11 +1,13 @@
 #pragma once
-// The operator's two menus as small state machines: each shows itself on a
-// Screen, takes one key at a time and says what the program does next. They
+// The operator's screens as small state machines: each shows itself on a
+// Screen, takes one key at a time and says what the program does next; each
+// can be shown again as it stands (when the terminal's size changes). They
 // know nothing of terminals, lines or windows, so their rules are tested in
 // process with a fake screen.
 
 #include "console/screen.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +15,7 @@
 
 namespace plotanix {
 
+struct PageImage;
 class PageStore;
 class PlotSession;
 
@@ -22,6 +25,13 @@ void printMenu(Screen& screen, const std::vector<std::string>& entries);
 // The key of the entry at index, and the index a key picks.
 std::string menuKey(size_t index);
 std::optional<size_t> menuIndex(std::string_view key);
+// " 1: " (the entry's key) in bright white, leaving the colour light grey
+// for the entry.
+void printEntryKey(Screen& screen, std::size_t index);
+
+// Leaving the page would lose a drawing: something is drawn on it, and it
+// is not the page saved last.
+bool pageUnsaved(const PlotSession& session, const PageStore& store);
 
 class StartMenu {
   public:
@@ -46,6 +56,45 @@ class StartMenu {
     std::vector<std::string> notices_;
 };
 
+// Why plotting cannot begin (the line cannot be opened), then the way back:
+// Enter (or Esc) returns to the start menu, where the options can mend it.
+class StartFailure {
+  public:
+    StartFailure(Screen& screen, std::vector<std::string> lines)
+        : screen_(screen), lines_(std::move(lines)) {}
+    // The lines and the prompt, from the cursor on.
+    void show();
+    static bool backToStart(std::string_view key);
+
+  private:
+    Screen& screen_;
+    std::vector<std::string> lines_;
+};
+
+// "Waiting..." for the computer. Esc goes back to the start menu; with a
+// drawing on the page that is not saved, the first Esc says so on the
+// notice row, and then Esc leaves and "1" saves the page.
+class WaitingScreen {
+  public:
+    enum class Next { stay, leave };
+    // Shows one line on the notice row.
+    using Notice = std::function<void(const std::string& text)>;
+
+    WaitingScreen(Screen& screen, PlotSession& session, PageStore& store, Notice notice)
+        : screen_(screen), session_(session), store_(store), notice_(std::move(notice)) {}
+
+    // "Plotter ON LINE", an empty line and "Waiting...", on a clear screen.
+    void show();
+    Next onKey(std::string_view key);
+
+  private:
+    Screen& screen_;
+    PlotSession& session_;
+    PageStore& store_;
+    Notice notice_;
+    bool asked_ = false;
+};
+
 class PageMenu {
   public:
     enum class Next { stay, plot, quit };
@@ -53,18 +102,26 @@ class PageMenu {
     PageMenu(Screen& screen, PlotSession& session, PageStore& store)
         : screen_(screen), session_(session), store_(store) {}
 
+    // The menu and prompt from the cursor on, with the replies given so far.
     void show();
-    // "1" saves the page, "2" asks for a new page, "3" plots on, "4" quits.
+    // "1" saves the page, "2" asks for a new page, "3" plots on, "4" quits;
+    // with a drawing that is not saved, the first "4" asks instead.
     Next onKey(std::string_view key);
 
   private:
     void save();
     void newPage();
-    void reply(const std::string& text);
+    // The lines, then the prompt again.
+    void reply(std::vector<std::string> lines);
 
     Screen& screen_;
     PlotSession& session_;
     PageStore& store_;
+    std::vector<std::vector<std::string>> replies_; // as shown after "Command : "
+    bool asked_ = false;
 };
+
+// "1" of the page menu: the page saved, and the reply lines that say how it went.
+std::vector<std::string> savePage(PlotSession& session, PageStore& store);
 
 } // namespace plotanix

@@ -162,7 +162,14 @@ int UnattendedApp::run() {
         GapWait waiting(capture_, lineErrors_);
         if (loop_.run(waiting) != 0) break;
         capture_.runBegins();
-        PlotRun plot(plotting_.session, line_, [this] { lineErrors_.check(Clock::now()); });
+        const bool live = settings_.window && settings_.live;
+        PlotRun plot(
+            plotting_.session, line_, [this] { lineErrors_.check(Clock::now()); },
+            [this, live] {
+                if (live) window_.pageChanged();
+            });
+        // Live, the window opens as the first run begins and follows the drawing.
+        if (live) window_.follow(plotting_.session.page());
         const int ending = loop_.run(plot);
         capture_.runEnded(plot.end());
         if (settings_.window) window_.show(plotting_.session.page());

@@ -25,8 +25,6 @@ namespace plotanix {
 
 namespace {
 
-constexpr const char* programName = "plotanix-render";
-
 size_t baseStart(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? 0 : slash + 1;

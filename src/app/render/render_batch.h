@@ -14,6 +14,9 @@
 
 namespace plotanix {
 
+// The name the renderer's messages begin with.
+inline constexpr const char* programName = "plotanix-render";
+
 // The exit status of a failed input; 0 when it rendered.
 enum RenderStatus : int {
     rendered = 0,

@@ -30,7 +30,6 @@ namespace plotanix {
 
 namespace {
 
-constexpr const char* programName = "plotanix-render";
 constexpr const char* usageLine = "usage: plotanix-render [OPTIONS] INPUT...\n";
 constexpr const char* helpFooter =
     "INPUT is an HP-GL file, a plotter transcript (PLOTTER.TXT), or - for standard\n"
