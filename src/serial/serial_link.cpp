@@ -31,7 +31,6 @@ constexpr int64_t writeTotalConstantMs = 10;
 // waitOutputDrained gives up after this long: a line that cannot send a
 // one-byte reply in a second is not going to.
 constexpr milliseconds drainLimit{1000};
-constexpr int drainStepMs = 1;
 
 speed_t speedConstant(int32_t speed) {
     static constexpr struct {
@@ -415,11 +414,18 @@ bool SerialLink::probeLine() {
 
 void SerialLink::waitOutputDrained() {
     const auto deadline = Clock::now() + drainLimit;
-    while (serialOutputWaiting() > 0 && Clock::now() < deadline) {
-        // A short nap per step (a character takes about 1 ms at 9600 baud);
-        // the interrupt descriptor ends the wait early.
+    // Each wait lasts as long as the bytes still queued take on the wire
+    // (about 1 ms a character at 9600 baud), so a drain is one or two
+    // wake-ups; the interrupt descriptor ends it early.
+    const int bitsPerCharacter =
+        1 + settings_.dataBits + (settings_.parity != Parity::none) + settings_.stopBits;
+    const int32_t baud = std::max<int32_t>(settings_.baud, 1);
+    for (int waiting = serialOutputWaiting(); waiting > 0 && Clock::now() < deadline;
+         waiting = serialOutputWaiting()) {
+        const auto wireMs = static_cast<int>(std::min<int64_t>(
+            int64_t{waiting} * bitsPerCharacter * 1000 / baud + 1, drainLimit.count()));
         pollfd stop = {interruptFd_, POLLIN, 0};
-        if (::poll(&stop, 1, drainStepMs) > 0) return;
+        if (::poll(&stop, 1, std::min(wireMs, msUntil(deadline))) > 0) return;
     }
 }
 
