@@ -2,6 +2,7 @@
 
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
+#include "models/models.h"
 #include "session/model_thread.h"
 
 #include <algorithm>

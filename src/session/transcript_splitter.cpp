@@ -1,7 +1,7 @@
 #include "session/transcript_splitter.h"
 
-#include "hpgl/plotter.h"
 #include "logfile/transcript_format.h"
+#include "models/models.h"
 
 #include <algorithm>
 #include <array>
@@ -35,7 +35,7 @@ struct ExpectedRecord {
     size_t secondByte; // index in the run of the mnemonic's second byte
 };
 
-// Follows the bytes of a run as the interpreter reads them, far enough to
+// Follows the bytes of a run as the HP-86B model reads them, far enough to
 // know where mnemonics are taken: every instruction but a label ends at its
 // ';', a label at its ETX and then the next ';'.
 class MnemonicTracker {
@@ -163,7 +163,7 @@ class Splitter {
         return true;
     }
 
-    // The record the interpreter would have written next, if it is here.
+    // The record the HP-86B model would have written next, if it is here.
     size_t expectedRecordLength(std::string_view rest) {
         auto& expected = tracker_.expected();
         while (!expected.empty() && expected.front().secondByte + chunkSize < run_.size()) {

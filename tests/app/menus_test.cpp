@@ -2,9 +2,9 @@
 // line, pages saved into a temporary folder; the status rows and the
 // journal's report of bytes that came with line errors.
 
-#include "app/plotanix/line_errors.h"
-#include "app/plotanix/menus.h"
-#include "app/plotanix/options_screen.h"
+#include "line_errors.h"
+#include "menus.h"
+#include "options_screen.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "settings/settings.h"

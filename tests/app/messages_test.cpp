@@ -3,10 +3,10 @@
 // shown as \xNN, so that no message can command the terminal or start a
 // forged line in the journal.
 
-#include "app/plotanix/journal.h"
-#include "app/plotanix/options_screen.h"
 #include "common/printable.h"
+#include "journal.h"
 #include "logfile/log_file.h"
+#include "options_screen.h"
 #include "settings/settings.h"
 #include "support/fake_screen.h"
 #include "support/temp_dir.h"

@@ -107,7 +107,7 @@ using transcript::marker; // "SAVE PAGE #1", "NEW PAGE"
 // The earlier transcripts kept in the folder (PLOTTER-<time>.TXT), as paths.
 std::vector<std::string> keptTranscripts(const std::string& directory);
 
-// The page the plotter's own reader and interpreter draw for these runs, from white.
+// The page the plotter's own reader and model draw for these runs, from white.
 std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs);
 
 // Pixels of a decoded 800 x 600 PNG that differ from the page; -1 for any other PNG.

@@ -105,7 +105,7 @@ TEST(TypicalRun, PlotsShowsSavesAndQuits) {
     const DecodedPng saved = plotter.savedPage(1);
     expectTypicalPage(saved);
     EXPECT_EQ(differingPixels(saved, *expectedPage({typicalStream})), 0)
-        << "not the page the interpreter draws";
+        << "not the page the HP-86B model draws";
 
     expectCleanQuit(plotter);
     EXPECT_TRUE(plotter.terminalRestored());

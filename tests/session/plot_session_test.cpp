@@ -5,6 +5,7 @@
 #include "session/plot_session.h"
 
 #include "logfile/transcript_format.h"
+#include "models/models.h"
 #include "support/in_process_plot.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // transcript kept in memory when asked for. Header-only: the benchmarks and
 // the fuzzer use it too.
 
-#include "hpgl/interpreter.h"
+#include "hp86b/hp86b_plotter.h"
 #include "logfile/log_file.h"
 #include "page/drawing.h"
 #include "page/label_font.h"
@@ -67,8 +67,8 @@ class InProcessPlot {
     }
 
     const PageImage& page() const { return session.page(); }
-    Interpreter& interpreter() { return static_cast<Interpreter&>(session.plotter()); }
-    const PlotterState& state() { return interpreter().state; }
+    Hp86bPlotter& hp86b() { return static_cast<Hp86bPlotter&>(session.plotter()); }
+    const PlotterState& state() { return hp86b().state; }
 
   private:
     std::string kept_;

@@ -1,4 +1,4 @@
-#include "app/plotanix/adapter_notice.h"
+#include "adapter_notice.h"
 
 namespace plotanix {
 

@@ -1,4 +1,4 @@
-#include "app/plotanix/journal.h"
+#include "journal.h"
 
 #include "common/printable.h"
 

@@ -1,4 +1,4 @@
-#include "app/plotanix/line_errors.h"
+#include "line_errors.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // Plotanix: an HP 7470A pen plotter for an HP-86B computer's serial line.
 
-#include "app/plotanix/interactive.h"
-#include "app/plotanix/unattended.h"
+#include "interactive.h"
 #include "settings/settings.h"
+#include "unattended.h"
 
 #include <cstdlib>
 #include <iostream>

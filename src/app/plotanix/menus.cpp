@@ -1,4 +1,4 @@
-#include "app/plotanix/menus.h"
+#include "menus.h"
 
 #include "common/printable.h"
 #include "hpgl/plotter.h"

@@ -1,7 +1,7 @@
-#include "app/plotanix/options_screen.h"
+#include "options_screen.h"
 
-#include "app/plotanix/menus.h"
 #include "common/printable.h"
+#include "menus.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,8 +1,8 @@
-#include "app/render/render_batch.h"
+#include "render_batch.h"
 
-#include "app/render/render_renderer.h"
 #include "common/printable.h"
 #include "output/atomic_file.h"
+#include "render_renderer.h"
 #include "session/page_store.h"
 #include "shell/signal_watch.h"
 

@@ -3,7 +3,7 @@
 // Renderer, takes the inputs in turn; failures and warnings are told one
 // line each as they happen, with the progress on a terminal.
 
-#include "app/render/render_renderer.h"
+#include "render_renderer.h"
 
 #include <cstdint>
 #include <cstdio>

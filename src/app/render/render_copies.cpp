@@ -1,4 +1,4 @@
-#include "app/render/render_copies.h"
+#include "render_copies.h"
 
 #include <climits>
 #include <dlfcn.h>

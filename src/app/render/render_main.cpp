@@ -1,13 +1,13 @@
 // plotanix-render: draws HP-GL files and plotter transcripts offline with
-// the plotter's own reader, interpreter and page, so each picture is the one
+// the plotter's own reader, models and page, so each picture is the one
 // the plotter would have shown. Many inputs are drawn in parallel.
 
-#include "app/render/render_batch.h"
-#include "app/render/render_copies.h"
 #include "common/printable.h"
 #include "logfile/transcript_format.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
+#include "render_batch.h"
+#include "render_copies.h"
 #include "shell/signal_watch.h"
 
 #include <CLI/CLI.hpp>

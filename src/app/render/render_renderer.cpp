@@ -1,9 +1,9 @@
-#include "app/render/render_renderer.h"
+#include "render_renderer.h"
 
 #include "hpgl/byte_link.h"
-#include "hpgl/dialect.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
+#include "models/dialect.h"
 #include "session/transcript_splitter.h"
 #include "shell/plot_assembly.h"
 
@@ -15,15 +15,16 @@
 
 namespace plotanix {
 
-namespace {
-
 // Nothing comes from a file's "line" but its bytes; replies go nowhere.
-class NoLine : public ByteLink {
+// (Outside the anonymous namespace: Renderer::Core holds one.)
+class RendererNoLine : public ByteLink {
   public:
     int readSerial(std::span<uint8_t>) override { return 0; }
     int serialOutputWaiting() override { return 0; }
     int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
 };
+
+namespace {
 
 // Only labels and character-cell moves need the label font.
 bool needsFont(const std::vector<TranscriptStep>& steps) {
@@ -90,7 +91,7 @@ struct Renderer::Core {
         : plotting({model, setup.paper, std::nullopt, ".", setup.keepDisplayList}, link, log),
           paper(setup.paper) {}
 
-    NoLine link;
+    RendererNoLine link;
     LogFile log;
     PlotAssembly plotting;
     PlotSession& session = plotting.session;

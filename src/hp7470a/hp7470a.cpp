@@ -1,0 +1,585 @@
+#include "hp7470a/hp7470a.h"
+
+#include "hpgl/reader.h"
+#include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
+#include "page/drawing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace plotanix {
+
+namespace {
+
+constexpr Point defaultP1{250, 279};
+constexpr Point defaultP2{10250, 7479};
+
+// The numeric range of a parameter: -32768 up to (not including) 32768.
+bool inRange(double value) {
+    return value >= -32768.0 && value < 32768.0;
+}
+bool inRange(double value, double lo, double hi) {
+    return value >= lo && value < hi;
+}
+
+std::string whole(double value) {
+    return std::to_string(static_cast<int64_t>(std::floor(value + 0.5)));
+}
+
+// A decimal reply: at most four places, no trailing zeros, no "-0".
+std::string decimal(double value) {
+    value = std::clamp(value, -32768.0, 32767.9999);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", value);
+    std::string s(text);
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s == "-0" ? "0" : s;
+}
+
+std::string joined(std::initializer_list<std::string> parts) {
+    std::string out;
+    for (const std::string& part : parts) {
+        if (!out.empty()) out.push_back(',');
+        out += part;
+    }
+    return out;
+}
+
+char upper(int letter) {
+    return static_cast<char>(letter >= 'a' ? letter - 'a' + 'A' : letter);
+}
+
+} // namespace
+
+const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
+    {"IN", &Hp7470a::doIN},      {"DF", &Hp7470a::doDF},      {"IP", &Hp7470a::doIP},
+    {"SC", &Hp7470a::doSC},      {"IW", &Hp7470a::doIW},      {"PA", &Hp7470a::doPA},
+    {"PR", &Hp7470a::doPR},      {"PU", &Hp7470a::doPU},      {"PD", &Hp7470a::doPD},
+    {"CI", &Hp7470a::doCI},      {"AA", &Hp7470a::doAA},      {"AR", &Hp7470a::doAR},
+    {"XT", &Hp7470a::doXT},      {"YT", &Hp7470a::doYT},      {"TL", &Hp7470a::doTL},
+    {"SP", &Hp7470a::doSP},      {"VS", &Hp7470a::doVS},      {"IM", &Hp7470a::doIM},
+    {"DP", &Hp7470a::doDP},      {"DC", &Hp7470a::doDC},      {"OA", &Hp7470a::doOA},
+    {"OC", &Hp7470a::doOC},      {"OD", &Hp7470a::doOD},      {"OE", &Hp7470a::doOE},
+    {"OF", &Hp7470a::doOF},      {"OI", &Hp7470a::doOI},      {"OO", &Hp7470a::doOO},
+    {"OP", &Hp7470a::doOP},      {"OS", &Hp7470a::doOS},      {"OW", &Hp7470a::doOW},
+    {"LB", &Hp7470a::doLB},      {"DT", &Hp7470a::doDT},      {"SM", &Hp7470a::doSM},
+    {"DI", &Hp7470a::doDI},      {"DR", &Hp7470a::doDR},      {"SI", &Hp7470a::doSI},
+    {"SR", &Hp7470a::doSR},      {"SL", &Hp7470a::doSL},      {"CP", &Hp7470a::doCP},
+    {"CS", &Hp7470a::doCS},      {"CA", &Hp7470a::doCA},      {"SS", &Hp7470a::doSS},
+    {"SA", &Hp7470a::doSA},      {"UC", &Hp7470a::doUC},      {"LT", &Hp7470a::doLT},
+    {"AP", &Hp7470a::doNothing}, {"AF", &Hp7470a::doNothing}, {"AH", &Hp7470a::doNothing},
+    {"VA", &Hp7470a::doNothing}, {"VN", &Hp7470a::doNothing}, {"EC", &Hp7470a::doNothing},
+}};
+
+const Hp7470a::Instruction* Hp7470a::find(std::string_view mnemonic) {
+    // Looked up by the letter pair: comparing texts would cost more than
+    // carrying out most instructions.
+    auto pair = [](std::string_view m) {
+        if (m.size() != 2 || !isLetter(m[0]) || !isLetter(m[1])) return -1;
+        return (upper(m[0]) - 'A') * 26 + (upper(m[1]) - 'A');
+    };
+    static const auto byPair = [&] {
+        std::array<const Instruction*, 26 * 26> table{};
+        for (const Instruction& i : instructions_)
+            table[static_cast<size_t>(pair(i.mnemonic))] = &i;
+        return table;
+    }();
+    const int index = pair(mnemonic);
+    return index < 0 ? nullptr : byPair[static_cast<size_t>(index)];
+}
+
+bool hp7470aKnows(std::string_view mnemonic) {
+    return Hp7470a::find(mnemonic) != nullptr;
+}
+
+Hp7470a::Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
+                 StatusLine* status, Paper paper)
+    : drawing_(drawing), log_(log),
+      status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
+      map_(limits_.x, limits_.y), serial_(link), input_(reader, serial_),
+      writer_(standardStrokeFont()) {
+    initialise();
+}
+
+void Hp7470a::startPage() {
+    selectColour();
+}
+
+bool Hp7470a::knows(std::string_view mnemonic) const {
+    return hp7470aKnows(mnemonic);
+}
+
+void Hp7470a::runInstructionLoop() {
+    for (;;) {
+        if (status_) status_->showStatus(counts().instructions, counts().ignored);
+        const int first = nextMnemonicLetter();
+        if (first == Hp7470aInput::silent) break;
+        // Separators may stand between the letters; a letter alone is an
+        // instruction no plotter knows.
+        std::string letters(1, static_cast<char>(first));
+        int second = input_.get();
+        while (isSeparator(second))
+            second = input_.get();
+        if (isLetter(second)) {
+            letters.push_back(static_cast<char>(second));
+        } else {
+            input_.unget(second);
+        }
+        countInstruction();
+        execute(letters);
+        if (input_.lineSilent()) break;
+    }
+}
+
+int Hp7470a::nextMnemonicLetter() {
+    // Terminators, separators and stray bytes between instructions are
+    // passed over.
+    int byte = input_.get();
+    while (byte != Hp7470aInput::silent && !isLetter(byte))
+        byte = input_.get();
+    return byte;
+}
+
+void Hp7470a::execute(const std::string& letters) {
+    if (const Instruction* known = find(letters)) {
+        ParameterScanner scanner(input_);
+        (this->*known->handler)(scanner);
+        return;
+    }
+    skipUnknown(letters);
+}
+
+void Hp7470a::skipUnknown(const std::string& letters) {
+    log_.writeLogText(transcript::unknownRecord(letters));
+    countIgnored();
+    raiseError(unknownInstruction);
+    // It ends where a known instruction would: at ';', at the next letter
+    // (HP-GL written without terminators goes on there), or at a byte that
+    // cannot continue its numbers. CR and LF separate numbers as commas
+    // do; whatever follows them up to the next letter is passed over.
+    ParameterScanner scanner(input_);
+    double value = 0.0;
+    while (scanner.next(value)) {
+    }
+}
+
+Hp7470a::Values Hp7470a::collect(ParameterScanner& scanner) {
+    Values values;
+    double value = 0.0;
+    while (scanner.next(value)) {
+        if (values.count < static_cast<int>(values.v.size())) values.v[values.count] = value;
+        // Past the kept values only the count matters, and it stops growing
+        // where every instruction has long had too many.
+        values.count = std::min(values.count + 1, 1000);
+    }
+    values.illegal = scanner.illegal();
+    values.aborted = scanner.aborted();
+    return values;
+}
+
+bool Hp7470a::rejected(const Values& values) {
+    if (values.aborted) return true;
+    if (values.illegal) raiseError(badParameter);
+    return values.illegal;
+}
+
+void Hp7470a::raiseError(int32_t error) {
+    state.error = error;
+    if ((state.errorMask >> (error - 1)) & 1) state.errorBit = true;
+}
+
+uint8_t Hp7470a::statusByte() const {
+    return static_cast<uint8_t>((state.penDown ? 1 : 0) | (state.scalingPointsChanged ? 2 : 0) |
+                                (state.initialised ? 8 : 0) | 16 | (state.errorBit ? 32 : 0));
+}
+
+void Hp7470a::setDefaults() {
+    state.velocity = 38.1;
+    state.relative = false;
+    state.window = {0.0, 0.0, limits_.x, limits_.y};
+    state.scale.on = false;
+    state.tickUp = state.tickDown = 0.5;
+    state.lineType = -1;
+    state.patternLength = 4.0;
+    applyLineType();
+    state.labelTerminator = 3;
+    state.label = LabelState{};
+    state.label.carriageReturn = state.pen;
+    state.sizeRelative = state.directionRelative = false;
+    state.symbol = 0;
+    setClips();
+}
+
+void Hp7470a::initialise() {
+    setDefaults();
+    state.penDown = false;
+    state.p1 = defaultP1;
+    state.p2 = defaultP2;
+    state.error = noError;
+    state.errorBit = false;
+    state.initialised = true;
+    state.errorMask = 223;
+    state.serviceMask = state.parallelMask = 0;
+    // Many real streams never select a pen: pen 1 counts as selected.
+    state.selectedPen = 1;
+    selectColour();
+}
+
+void Hp7470a::selectColour() {
+    drawing_.setFrontColour(penColours[static_cast<size_t>(state.selectedPen)]);
+}
+
+Point Hp7470a::unit() const {
+    return unitSize(state.scale, state.p1, state.p2);
+}
+
+// ---- Setup, scaling and window
+
+void Hp7470a::doIN(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (p.aborted) return;
+    if (p.count != 0 || p.illegal) return raiseError(wrongParameterCount);
+    initialise();
+}
+
+void Hp7470a::doDF(ParameterScanner& s) {
+    if (!collect(s).aborted) setDefaults();
+}
+
+void Hp7470a::doIP(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(wrongParameterCount);
+    for (int i = 0; i < std::min(p.count, 4); ++i) {
+        if (!inRange(p.v[i])) return raiseError(badParameter);
+    }
+    if (p.count == 0) {
+        state.p1 = defaultP1;
+        state.p2 = defaultP2;
+    } else {
+        const Point size{state.p2.x - state.p1.x, state.p2.y - state.p1.y};
+        state.p1 = {std::floor(p.v[0]), std::floor(p.v[1])};
+        if (p.count == 4) {
+            state.p2 = {std::floor(p.v[2]), std::floor(p.v[3])};
+        } else {
+            // P2 follows P1, held inside the paper as the front panel holds it.
+            state.p2 = {std::clamp(state.p1.x + size.x, 0.0, limits_.x),
+                        std::clamp(state.p1.y + size.y, 0.0, limits_.y)};
+        }
+    }
+    state.scalingPointsChanged = true;
+    applyLabelScale();
+    applyLineType();
+}
+
+void Hp7470a::doSC(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count == 0) {
+        state.scale.on = false;
+        return;
+    }
+    if (p.count != 4) return raiseError(wrongParameterCount);
+    const UserScale scale{true, std::floor(p.v[0]), std::floor(p.v[1]), std::floor(p.v[2]),
+                          std::floor(p.v[3])};
+    const bool allInRange = std::all_of(p.v.begin(), p.v.begin() + 4,
+                                        [](double v) { return v >= -32768.0 && v <= 32767.0; });
+    if (!allInRange) raiseError(badParameter);
+    // Collapsed or out-of-range limits leave plotter units.
+    state.scale = scale;
+    state.scale.on = allInRange && scale.xMin != scale.xMax && scale.yMin != scale.yMax;
+}
+
+void Hp7470a::doIW(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count == 0) {
+        state.window = {0.0, 0.0, limits_.x, limits_.y};
+        setClips();
+        return;
+    }
+    if (p.count != 4) return raiseError(wrongParameterCount);
+    for (int i = 0; i < 4; ++i) {
+        if (!inRange(p.v[i])) return raiseError(badParameter);
+    }
+    auto clampX = [&](double v) { return std::clamp(std::floor(v), 0.0, limits_.x); };
+    auto clampY = [&](double v) { return std::clamp(std::floor(v), 0.0, limits_.y); };
+    state.window = {clampX(p.v[0]), clampY(p.v[1]), clampX(p.v[2]), clampY(p.v[3])};
+    setClips();
+}
+
+// ---- Plotting
+
+void Hp7470a::doPA(ParameterScanner& s) {
+    state.relative = false;
+    plotPairs(s);
+}
+void Hp7470a::doPR(ParameterScanner& s) {
+    state.relative = true;
+    plotPairs(s);
+}
+void Hp7470a::doPU(ParameterScanner& s) {
+    state.penDown = false;
+    pattern_.reset();
+    plotPairs(s);
+}
+void Hp7470a::doPD(ParameterScanner& s) {
+    state.penDown = true;
+    plotPairs(s);
+}
+
+void Hp7470a::plotPairs(ParameterScanner& s) {
+    // Pairs are plotted as they arrive, so a pair list of any length needs
+    // no memory.
+    double x = 0.0;
+    double y = 0.0;
+    while (s.next(x)) {
+        if (!s.next(y)) {
+            if (!s.illegal() && !s.aborted()) raiseError(wrongParameterCount);
+            break;
+        }
+        Point target;
+        if (!takeTarget(x, y, target)) continue;
+        moveTo(target);
+        if (state.symbol != 0) drawSymbol(target);
+    }
+    if (s.illegal()) raiseError(badParameter);
+}
+
+bool Hp7470a::takeTarget(double x, double y, Point& target) {
+    if (!inRange(x) || !inRange(y)) {
+        raiseError(badParameter);
+        return false;
+    }
+    // Plotter units are whole, truncated toward minus infinity; user units
+    // keep their fraction.
+    const Point value = state.scale.on ? Point{x, y} : Point{std::floor(x), std::floor(y)};
+    if (state.relative) {
+        const Point u = unit();
+        target = {state.pen.x + value.x * u.x, state.pen.y + value.y * u.y};
+    } else {
+        target = toPlotter(state.scale, state.p1, state.p2, value);
+    }
+    if (positionInRange(target)) return true;
+    raiseError(positionOverflow);
+    return false;
+}
+
+void Hp7470a::moveTo(Point target) {
+    if (state.penDown) plotLine(state.pen, target);
+    state.pen = target;
+    state.label.carriageReturn = target;
+}
+
+void Hp7470a::plotLine(Point from, Point to) {
+    if (state.selectedPen == 0) return; // no pen in the holder
+    Point a = from;
+    Point b = to;
+    if (!clipToWindow(state.window, a, b)) {
+        pattern_.reset();
+        return;
+    }
+    if (pattern_.pattern() == 0) {
+        // Dots only at the plotted points; the pattern keeps them in the window.
+        pattern_.stroke(from, to, pen_);
+    } else {
+        // The pen comes down at the window's edge: the dashes start afresh.
+        if (a != from) pattern_.reset();
+        pattern_.stroke(a, b, pen_);
+    }
+    if (b != to) pattern_.reset(); // lifted at the edge
+}
+
+void Hp7470a::drawSolid(Point from, Point to) {
+    if (state.selectedPen == 0) return;
+    if (!clipToWindow(state.window, from, to)) return;
+    drawing_.drawLine(map_.column(from.x), map_.row(from.y), map_.column(to.x), map_.row(to.y));
+}
+
+void Hp7470a::doCI(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count < 1 || p.count > 2) return raiseError(wrongParameterCount);
+    if (!inRange(p.v[0]) || (p.count == 2 && !inRange(p.v[1]))) return raiseError(badParameter);
+    const double radius = state.scale.on ? p.v[0] : std::floor(p.v[0]);
+    const double chord = chordAngle(p.count == 2 ? p.v[1] : 5.0);
+    const int64_t chords = chordCount(360.0, chord);
+    const double start = radius < 0.0 ? 180.0 : 0.0;
+    // Pen up to the start, down round the circle, up back to the centre;
+    // the pen state from before is kept.
+    const Point centre = state.pen;
+    const Point u = unit();
+    Point from = circlePoint(centre, u, std::fabs(radius), start);
+    pattern_.reset();
+    for (int64_t i = 1; i <= chords; ++i) {
+        const double angle = start + 360.0 * static_cast<double>(i) / static_cast<double>(chords);
+        const Point to = circlePoint(centre, u, std::fabs(radius), angle);
+        plotLine(from, to);
+        from = to;
+    }
+    pattern_.reset();
+}
+
+void Hp7470a::doAA(ParameterScanner& s) {
+    doArc(s, true);
+}
+void Hp7470a::doAR(ParameterScanner& s) {
+    doArc(s, false);
+}
+
+void Hp7470a::doArc(ParameterScanner& s, bool absolute) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
+    for (int i = 0; i < p.count; ++i) {
+        if (!inRange(p.v[i])) return raiseError(badParameter);
+    }
+    const Point value =
+        state.scale.on ? Point{p.v[0], p.v[1]} : Point{std::floor(p.v[0]), std::floor(p.v[1])};
+    const Point u = unit();
+    const Point centre = absolute ? toPlotter(state.scale, state.p1, state.p2, value)
+                                  : Point{state.pen.x + value.x * u.x, state.pen.y + value.y * u.y};
+    arc(centre, std::floor(p.v[2]), chordAngle(p.count == 4 ? p.v[3] : 5.0));
+}
+
+void Hp7470a::arc(Point centre, double sweep, double chord) {
+    // The arc is round in user units: the start is measured there.
+    const Point u = unit();
+    const double dx = u.x == 0.0 ? 0.0 : (state.pen.x - centre.x) / u.x;
+    const double dy = u.y == 0.0 ? 0.0 : (state.pen.y - centre.y) / u.y;
+    const double radius = std::hypot(dx, dy);
+    // Rounded off at a billionth of a degree, so that starts on an axis stay
+    // exactly on it.
+    const double start = std::round(std::atan2(dy, dx) * 180.0 / std::numbers::pi * 1e9) / 1e9;
+    const int64_t chords = chordCount(sweep, chord);
+    for (int64_t i = 1; i <= chords; ++i) {
+        const double angle = start + sweep * static_cast<double>(i) / static_cast<double>(chords);
+        moveTo(circlePoint(centre, u, radius, angle));
+    }
+}
+
+void Hp7470a::doXT(ParameterScanner& s) {
+    collect(s); // parameters are ignored
+    tick(true);
+}
+void Hp7470a::doYT(ParameterScanner& s) {
+    collect(s);
+    tick(false);
+}
+
+void Hp7470a::tick(bool vertical) {
+    // Drawn whatever the pen state, solid; the pen does not move.
+    const Point at = state.pen;
+    if (vertical) {
+        const double percent = (state.p2.y - state.p1.y) / 100.0;
+        drawSolid({at.x, at.y - state.tickDown * percent}, {at.x, at.y + state.tickUp * percent});
+    } else {
+        const double percent = (state.p2.x - state.p1.x) / 100.0;
+        drawSolid({at.x - state.tickDown * percent, at.y}, {at.x + state.tickUp * percent, at.y});
+    }
+}
+
+void Hp7470a::doTL(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count > 2) return raiseError(wrongParameterCount);
+    for (int i = 0; i < p.count; ++i) {
+        if (!inRange(p.v[i], -128.0, 128.0)) return raiseError(badParameter);
+    }
+    state.tickUp = p.count == 0 ? 0.5 : p.v[0];
+    state.tickDown = p.count == 0 ? 0.5 : p.count == 2 ? p.v[1] : 0.0;
+}
+
+void Hp7470a::doSP(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count > 0 && !inRange(p.v[0])) return raiseError(badParameter);
+    const auto pen = p.count == 0 ? 0 : static_cast<int32_t>(std::trunc(p.v[0]));
+    // Pens 1-9 have colours of their own; beyond them, as in the
+    // plotter's two stalls, odd numbers take pen 1 and even ones pen 2.
+    state.selectedPen = (pen >= 0 && pen <= 9) ? pen : (pen % 2 != 0 ? 1 : 2);
+    selectColour();
+}
+
+void Hp7470a::doVS(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count == 0) {
+        state.velocity = 38.1;
+        return;
+    }
+    if (!inRange(p.v[0], 0.0, 97.0)) return raiseError(badParameter);
+    state.velocity = std::min(38.1, std::max(0.38, std::round(p.v[0] / 0.38) * 0.38));
+}
+
+void Hp7470a::doIM(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count > 3) return raiseError(wrongParameterCount);
+    for (int i = 0; i < p.count; ++i) {
+        if (!inRange(p.v[i], 0.0, 256.0)) return raiseError(badParameter);
+    }
+    state.errorMask = p.count > 0 ? static_cast<int32_t>(p.v[0]) : 223;
+    state.serviceMask = p.count > 1 ? static_cast<int32_t>(p.v[1]) : 0;
+    state.parallelMask = p.count > 2 ? static_cast<int32_t>(p.v[2]) : 0;
+}
+
+void Hp7470a::doDP(ParameterScanner& s) {
+    if (!collect(s).aborted) state.digitizing = true;
+}
+void Hp7470a::doDC(ParameterScanner& s) {
+    if (!collect(s).aborted) state.digitizing = false;
+}
+void Hp7470a::doNothing(ParameterScanner& s) {
+    collect(s);
+}
+
+// ---- Replies. They go out as soon as the mnemonic is read: a host that
+// sends no terminator still gets its answer; what follows is passed over.
+
+void Hp7470a::doOA(ParameterScanner&) {
+    const Point at{std::clamp(state.pen.x, 0.0, limits_.x),
+                   std::clamp(state.pen.y, 0.0, limits_.y)};
+    const bool down = state.penDown && state.window.contains(state.pen);
+    reply(joined({whole(at.x), whole(at.y), down ? "1" : "0"}));
+}
+void Hp7470a::doOC(ParameterScanner&) {
+    const Point at = toUser(state.scale, state.p1, state.p2, state.pen);
+    reply(joined({decimal(at.x), decimal(at.y), state.penDown ? "1" : "0"}));
+}
+void Hp7470a::doOD(ParameterScanner&) {
+    reply("0,0,0"); // no digitiser: never a point
+}
+void Hp7470a::doOE(ParameterScanner&) {
+    reply(std::to_string(state.error));
+    state.error = noError;
+    state.errorBit = false;
+}
+void Hp7470a::doOF(ParameterScanner&) {
+    reply("40,40");
+}
+void Hp7470a::doOI(ParameterScanner&) {
+    reply("7470A");
+}
+void Hp7470a::doOO(ParameterScanner&) {
+    reply("0,1,0,0,1,0,0,0");
+}
+void Hp7470a::doOP(ParameterScanner&) {
+    reply(joined({whole(state.p1.x), whole(state.p1.y), whole(state.p2.x), whole(state.p2.y)}));
+    state.scalingPointsChanged = false;
+}
+void Hp7470a::doOS(ParameterScanner&) {
+    reply(std::to_string(statusByte()));
+    state.initialised = false;
+}
+void Hp7470a::doOW(ParameterScanner&) {
+    const Window& w = state.window;
+    reply(joined({whole(w.xll), whole(w.yll), whole(w.xur), whole(w.yur)}));
+}
+
+} // namespace plotanix

@@ -1,0 +1,84 @@
+#pragma once
+// How the 7470A reads its input. Hp7470aInput takes the bytes from the
+// reader, carries out ESC . device-control instructions, answers ENQ,
+// releases a reply on its trigger and passes over a host's echo the moment
+// they arrive (inside parameters and labels too), drops HP-GL while the
+// plotter is off, and hands out the rest with one byte of push-back.
+// ParameterScanner reads one instruction's numbers from it.
+
+#include "hp7470a/hp7470a_serial.h"
+
+#include <cstdint>
+
+namespace plotanix {
+
+class InstructionReader;
+
+// Where ParameterScanner takes its bytes.
+class ScannerInput {
+  public:
+    // What get() returns besides bytes 0..255.
+    static constexpr int silent = -1;  // the line fell silent: the run ends
+    static constexpr int aborted = -2; // the instruction being read is dropped
+
+    virtual int get() = 0;
+    // Gives back the byte get() returned last; it comes out of get() again.
+    virtual void unget(int byte) = 0;
+
+  protected:
+    ~ScannerInput() = default;
+};
+
+class Hp7470aInput : public ScannerInput {
+  public:
+    Hp7470aInput(InstructionReader& reader, Hp7470aSerial& serial)
+        : reader_(reader), serial_(serial) {}
+
+    // aborted: ESC.K.
+    int get() override;
+    void unget(int byte) override;
+    bool lineSilent() const;
+
+  private:
+    int raw();
+    void deviceControl();
+    // Reads "p;p;...:" for an ESC . instruction; false when it was cut
+    // short: by a byte that does not belong (dropped with it, error 12), by
+    // the next ESC (left for its own sequence) or by silence.
+    bool readEscapeParameters(std::vector<int32_t>& parameters);
+
+    InstructionReader& reader_;
+    Hp7470aSerial& serial_;
+    int pushedBack_ = silent; // an HP-GL byte given back by unget
+    int rawPending_ = silent; // a raw byte an ESC . sequence did not take
+};
+
+bool isLetter(int byte);
+bool isDigit(int byte);
+// Commas, spaces and line ends between parameters and mnemonic letters.
+bool isSeparator(int byte);
+
+// The numbers of one instruction: separated by commas, spaces or a sign.
+// They end at ';' (taken), at a letter (left for the next mnemonic), at any
+// other byte that cannot continue them (taken), or at silence or ESC.K.
+class ParameterScanner {
+  public:
+    explicit ParameterScanner(ScannerInput& input) : input_(input) {}
+
+    // The next number; false when the parameters have ended.
+    bool next(double& value);
+    // A sign or point without digits was met (error 3).
+    bool illegal() const { return illegal_; }
+    // ESC.K arrived inside the instruction.
+    bool aborted() const { return aborted_; }
+
+  private:
+    double readNumber(int first);
+
+    ScannerInput& input_;
+    bool ended_ = false;
+    bool illegal_ = false;
+    bool aborted_ = false;
+};
+
+} // namespace plotanix

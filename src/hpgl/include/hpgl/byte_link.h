@@ -1,0 +1,54 @@
+#pragma once
+// The two small faces through which the reader and the models reach the
+// outside world: the serial line and the status line on the console.
+// The program wires in the termios link and the console; tests and the
+// offline renderer wire in fakes.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace plotanix {
+
+// How the line paces the two ends: not at all, by the XON and XOFF bytes, or
+// by the RTS and CTS wires.
+enum class FlowControl { none, xonxoff, rtscts };
+
+class ByteLink {
+  public:
+    virtual ~ByteLink() = default;
+    // At most buffer.size() bytes; 0 means the line was silent for the read
+    // time-out (or the read failed).
+    virtual int readSerial(std::span<uint8_t> buffer) = 0;
+    // Bytes handed to the driver and not yet transmitted.
+    virtual int serialOutputWaiting() = 0;
+    // Blocks (without spinning) until serialOutputWaiting() is 0 or the line
+    // cannot drain; replies are sent one byte at a time after this.
+    virtual void waitOutputDrained() {}
+    // Sends the bytes; returns the count written.
+    virtual int writeSerial(std::string_view bytes) = 0;
+    // Sends the bytes once delayMs milliseconds have passed: the turnaround
+    // delay a host asks for. Where no host reads the replies (offline, in
+    // tests) there is nothing to wait for; a live line ends the wait early
+    // when the program is told to end.
+    virtual int writeSerialAfter(int32_t delayMs, std::string_view bytes) {
+        (void)delayMs;
+        return writeSerial(bytes);
+    }
+    // The reply written since the last call is whole. A line that carries
+    // replies as units (a USB-GPIB adapter's escaped lines) sends it now;
+    // the models call this after each reply.
+    virtual void replyComplete() {}
+    // The host asked the plotter for this flow control (the 7470A's ESC.H
+    // and ESC.@); none gives the line back the flow control it was set up
+    // with.
+    virtual void requestFlowControl(FlowControl flow) { (void)flow; }
+};
+
+class StatusLine {
+  public:
+    virtual ~StatusLine() = default;
+    virtual void showStatus(int32_t instructionCount, int32_t ignoredCount) = 0;
+};
+
+} // namespace plotanix

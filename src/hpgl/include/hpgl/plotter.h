@@ -1,0 +1,118 @@
+#pragma once
+// The plotter model as the session drives it. A model reads its input as
+// one stream of bytes, from its first byte to the end, asking for the next
+// byte wherever it stands (inside a number or a label); the session decides
+// when that stream ends. The HP-86B model (the default), the HP 7470A model
+// and the HP-GL/2 model implement it; the session does not know which it has.
+
+#include "page/page_image.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace plotanix {
+
+class ByteLink;
+class Drawing;
+class InstructionReader;
+class LogFile;
+class StatusLine;
+
+// Which plotter a session behaves as: the HP-86B's own plotter (thirteen
+// instructions, plotter units one to one on the page), a real HP 7470A for
+// any host, or an HP-GL/2 plotter for the files CAD programs write.
+enum class PlotterModel { hp86b, hp7470a, hpgl2 };
+
+// The paper of the 7470A and HP-GL/2 models: it sets the plotter's page and
+// its mapping onto the picture.
+enum class Paper { letter, a4 };
+
+// Pens 0..9, shared by both models: red in the low byte, then green, then blue.
+inline constexpr std::array<Colour, 10> penColours = {
+    0xFFFFFF, // 0 white, the paper colour
+    0x000000, // 1 black
+    0xFF0000, // 2 blue
+    0x00FF00, // 3 green
+    0x0000FF, // 4 red
+    0xFFFF00, // 5 cyan
+    0xFF00FF, // 6 magenta
+    0x00FFFF, // 7 yellow
+    0xC0C0C0, // 8 light grey
+    0x808080, // 9 dark grey
+};
+
+// The plotter's page at its true size: its extent in plotter units of
+// 0.025 mm, mapped onto the picture from its lower-left corner (pixel
+// column X k, row 599 - Y k, k = min(800 / width, 600 / height)); and
+// whether it is a sheet of its own (a page size the input gave) or lies on
+// the paper the paper setting names.
+struct PageExtent {
+    double width = 0, height = 0;
+    bool ownSheet = false;
+};
+
+// Instructions taken and those ignored (unknown to the model).
+struct RunResult {
+    int32_t instructions = 0;
+    int32_t ignored = 0;
+};
+
+// Where a model's bytes come from: the next bytes of the stream, waiting
+// for them as long as it takes; 0 once the stream has ended.
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    virtual size_t takeBytes(std::span<uint8_t> buffer) = 0;
+};
+
+class Plotter {
+  public:
+    virtual ~Plotter() = default;
+
+    // A new page begins: what the model resets for one (the HP-86B model
+    // puts its pen down at (0,0) in black; the 7470A keeps its state, as
+    // the real plotter does when the paper is changed).
+    virtual void startPage() = 0;
+    // Takes instructions until the stream ends.
+    virtual void runInstructionLoop() = 0;
+    // The line fell silent; the model waits for its next byte meanwhile.
+    virtual void lineSilent() {}
+    virtual bool knows(std::string_view mnemonic) const = 0;
+    // The page the picture shows; none when the page is the picture itself
+    // (the HP-86B's plotter draws in pixels).
+    virtual std::optional<PageExtent> pageExtent() const { return std::nullopt; }
+
+    // Counted from the last resetCounts().
+    RunResult counts() const { return counts_; }
+    void resetCounts() { counts_ = {}; }
+    // Every record the model has written to the transcript, never reset.
+    int64_t recordsWritten() const { return records_; }
+
+  protected:
+    void countInstruction() { ++counts_.instructions; }
+    // An instruction the model does not know, recorded in the transcript.
+    void countIgnored() {
+        ++counts_.ignored;
+        ++records_;
+    }
+
+  private:
+    RunResult counts_;
+    int64_t records_ = 0;
+};
+
+// What a model works with: its input, the page, the line for its replies,
+// the transcript for its records, and the status line (may be nullptr).
+struct PlotterParts {
+    InstructionReader& reader;
+    Drawing& drawing;
+    ByteLink& link;
+    LogFile& log;
+    StatusLine* status;
+};
+
+} // namespace plotanix

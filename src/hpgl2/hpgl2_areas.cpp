@@ -1,0 +1,226 @@
+// The HP-GL/2 model's areas: polygon mode (PM), filling and edging its
+// buffer (FP, EP), rectangles (RA, RR, EA, ER), wedges (WG, EW) and the
+// fill types (FT, AC).
+
+#include "hpgl2/hpgl2.h"
+
+#include "page/drawing.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace plotanix {
+
+namespace {
+
+// Hatch lines times the area's edges: past this the area is filled solid
+// instead, so that a hatch of a huge polygon takes well under a second.
+constexpr double maxHatchWork = 1 << 25;
+
+} // namespace
+
+void Hpgl2::fillSolid(Colour colour) {
+    if (state.transparent && (colour & 0xFFFFFF) == 0xFFFFFF) return;
+    area_.clear();
+    area_.rule = fillRule_;
+    const auto& vertices = buffer_.vertices();
+    size_t first = 0;
+    for (const uint32_t count : buffer_.subpaths()) {
+        for (size_t i = first; i < first + count; ++i)
+            area_.points.push_back(page_.picture(vertices[i].at));
+        area_.rings.push_back(count);
+        first += count;
+    }
+    drawing_.setFrontColour(colour);
+    drawing_.fillPath(area_.view(), windowPixels_);
+    selectColour();
+}
+
+bool Hpgl2::hatch(double spacing, double degrees) {
+    // Lines closer than a pixel would merge: the caller fills solid then.
+    if (!(spacing * page_.scale() >= 1)) return false;
+    return layHatch(buffer_, fillRule_, spacing, degrees, state.anchor, state.window.box(),
+                    maxHatchWork, sinks_);
+}
+
+void Hpgl2::fillBuffer() {
+    if (buffer_.empty()) return;
+    // An overflowed buffer is edged, as HP-GL/2 does.
+    if (buffer_.overflowed()) return edgeBuffer();
+    const int32_t type = state.fillType;
+    if (type == 3 || type == 4) {
+        const size_t which = static_cast<size_t>(type - 3);
+        const double given = state.hatchSpacing[which];
+        const double spacing =
+            given == 0 ? diagonal() / 100
+                       : given * (state.hatchInUserUnits[which] ? std::fabs(unit().x) : 1.0);
+        const double angle = state.hatchAngle[which];
+        if (hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90))) return;
+    }
+    if (type == 10) {
+        // Shading: the pen's colour that much of the way from white.
+        const Colour pen = penColour();
+        Colour tint = 0;
+        for (int c = 0; c < 3; ++c) {
+            const double level = (pen >> (8 * c)) & 0xFF;
+            const double mixed = 255 - (255 - level) * std::clamp(state.shading, 0.0, 100.0) / 100;
+            tint |= static_cast<Colour>(std::lround(mixed)) << (8 * c);
+        }
+        return fillSolid(tint);
+    }
+    fillSolid(penColour());
+}
+
+void Hpgl2::edgeBuffer() {
+    const auto& vertices = buffer_.vertices();
+    size_t first = 0;
+    for (const uint32_t count : buffer_.subpaths()) {
+        pattern_.reset();
+        for (size_t i = first + 1; i < first + count; ++i) {
+            if (vertices[i].drawn) {
+                plotLine(vertices[i - 1].at, vertices[i].at);
+            } else {
+                finishLine();
+                pattern_.reset();
+            }
+        }
+        wide_.close(sinks_); // a closed outline has a corner where it began, not ends
+        first += count;
+    }
+    pattern_.reset();
+}
+
+void Hpgl2::doPM(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    const double mode = p.count > 0 ? p.v[0] : 0;
+    if (mode == 0) {
+        // The pen's position is the first point.
+        buffer_.clear();
+        buffer_.start(state.pen);
+        state.polygonMode = true;
+    } else if (mode == 1 || mode == 2) {
+        if (!state.polygonMode) return;
+        buffer_.close();
+        state.polygonMode = mode == 1;
+    } else {
+        raiseError(hpgl2BadParameter);
+    }
+}
+
+void Hpgl2::doFP(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    const double rule = p.count > 0 ? p.v[0] : 0;
+    if (rule != 0 && rule != 1) return raiseError(hpgl2BadParameter);
+    fillRule_ = rule == 1 ? FillRule::nonzero : FillRule::evenOdd;
+    fillBuffer();
+}
+
+void Hpgl2::doEP(ParameterScanner& s) {
+    if (!collect(s).aborted) edgeBuffer();
+}
+
+void Hpgl2::doRA(ParameterScanner& s) {
+    rectangle(s, true, true);
+}
+void Hpgl2::doRR(ParameterScanner& s) {
+    rectangle(s, false, true);
+}
+void Hpgl2::doEA(ParameterScanner& s) {
+    rectangle(s, true, false);
+}
+void Hpgl2::doER(ParameterScanner& s) {
+    rectangle(s, false, false);
+}
+
+void Hpgl2::rectangle(ParameterScanner& s, bool absolute, bool fill) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count != 2) return raiseError(hpgl2WrongParameterCount);
+    Point corner;
+    if (!takeTarget(p.v[0], p.v[1], !absolute, corner)) return;
+    // Built in the buffer, where EP finds it later; the pen stays.
+    const Point pen = state.pen;
+    buffer_.clear();
+    buffer_.start(pen);
+    buffer_.lineTo({corner.x, pen.y}, true);
+    buffer_.lineTo(corner, true);
+    buffer_.lineTo({pen.x, corner.y}, true);
+    buffer_.close();
+    fillRule_ = FillRule::evenOdd;
+    if (fill) return fillBuffer();
+    edgeBuffer();
+}
+
+void Hpgl2::doWG(ParameterScanner& s) {
+    bufferWedge(s, true);
+}
+void Hpgl2::doEW(ParameterScanner& s) {
+    bufferWedge(s, false);
+}
+
+void Hpgl2::bufferWedge(ParameterScanner& s, bool fill) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count < 3 || p.count > 4) return raiseError(hpgl2WrongParameterCount);
+    const double radius = p.v[0], sweep = std::clamp(p.v[2], -360.0, 360.0);
+    if (!withinReach(radius) || !std::isfinite(p.v[1]) || !std::isfinite(sweep))
+        return raiseError(hpgl2BadParameter);
+    // A negative radius puts 0 degrees on -X.
+    const double start = std::fmod(p.v[1], 360.0) + (radius < 0 ? 180 : 0);
+    const double chord = hpgl2Chord(p.count == 4 ? p.v[3] : 5);
+    const int64_t chords = chordCount(sweep, chord);
+    const Point centre = state.pen, u = unit();
+    const auto at = [&](int64_t i) {
+        return circlePoint(centre, u, std::fabs(radius),
+                           start + sweep * static_cast<double>(i) / static_cast<double>(chords));
+    };
+    buffer_.clear();
+    const bool whole = std::fabs(sweep) >= 360;
+    buffer_.start(whole ? at(0) : centre);
+    for (int64_t i = whole ? 1 : 0; i <= chords; ++i)
+        buffer_.lineTo(at(i), true);
+    buffer_.close();
+    fillRule_ = FillRule::evenOdd;
+    if (fill) return fillBuffer();
+    edgeBuffer();
+}
+
+void Hpgl2::doFT(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    const double type = p.count > 0 ? p.v[0] : 1;
+    if (type == 3 || type == 4) {
+        // Omitted options keep this type's last ones.
+        const size_t which = static_cast<size_t>(type - 3);
+        if (p.count > 1 && !(p.v[1] >= 0 && p.v[1] < 1e9)) return raiseError(hpgl2BadParameter);
+        if (p.count > 2 && !std::isfinite(p.v[2])) return raiseError(hpgl2BadParameter);
+        if (p.count > 1) {
+            state.hatchSpacing[which] = p.v[1];
+            state.hatchInUserUnits[which] = state.scale.on;
+        }
+        if (p.count > 2) state.hatchAngle[which] = p.v[2];
+    } else if (type == 10) {
+        if (p.count > 1 && !(p.v[1] >= 0 && p.v[1] <= 100)) return raiseError(hpgl2BadParameter);
+        if (p.count > 1) state.shading = p.v[1];
+    } else if (type != 1 && type != 2 && type != 11 && type != 21 && type != 22) {
+        // Solid: 1 and 2, and (without their patterns here) 11, 21 and 22.
+        return raiseError(hpgl2BadParameter);
+    }
+    state.fillType = static_cast<int32_t>(type);
+}
+
+void Hpgl2::doAC(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count == 0) {
+        state.anchor = {};
+        return;
+    }
+    if (p.count != 2) return raiseError(hpgl2WrongParameterCount);
+    Point anchor;
+    if (takeTarget(p.v[0], p.v[1], false, anchor)) state.anchor = anchor;
+}
+
+} // namespace plotanix

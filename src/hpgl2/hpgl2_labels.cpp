@@ -1,0 +1,246 @@
+// The HP-GL/2 model's labels, in the 7470A model's stroke font whatever
+// font SD or AD asks for: their pitch and height size it, the rest (symbol
+// set, posture, weight, typeface) is kept to nothing.
+
+#include "hpgl2/hpgl2.h"
+
+#include "hpgl/reader.h"
+
+#include <cmath>
+
+namespace plotanix {
+
+namespace {
+
+constexpr double unitsPerCm = 400;
+constexpr double unitsPerInch = 1016;
+// The stroke font's capitals stand two thirds of its point size.
+constexpr double capitalOfPoint = unitsPerInch / 72 * 2 / 3;
+// A character takes 1.5 times its width across.
+constexpr double cellOfWidth = 1.5;
+
+Point unitVector(Point d) {
+    const double length = std::hypot(d.x, d.y);
+    return length > 0 && std::isfinite(length) ? Point{d.x / length, d.y / length} : Point{1, 0};
+}
+
+} // namespace
+
+void Hpgl2::applyLabelSize() {
+    const Point span{(state.p2.x - state.p1.x) / 100.0, (state.p2.y - state.p1.y) / 100.0};
+    LabelState& label = state.label;
+    if (state.sizeRelative) {
+        label.width = state.sizeGiven.x * span.x;
+        label.height = state.sizeGiven.y * span.y;
+    } else if (state.sizeFixed) {
+        label.width = state.sizeGiven.x * unitsPerCm;
+        label.height = state.sizeGiven.y * unitsPerCm;
+    } else {
+        const LabelFont& font = state.fonts[label.alternateSelected ? 1 : 0];
+        label.height = font.height * capitalOfPoint;
+        // A proportional font has no pitch: its capitals keep the stick
+        // font's proportions.
+        label.width =
+            font.proportional ? label.height * 75 / 108 : unitsPerInch / font.pitch / cellOfWidth;
+    }
+    if (state.directionRelative)
+        label.direction = {state.directionGiven.x * span.x, state.directionGiven.y * span.y};
+}
+
+void Hpgl2::drawLabel(std::string_view text) {
+    LabelState& label = state.label;
+    // LO: the label placed about the pen by the length of its first line.
+    const int32_t origin = state.labelOrigin == 21 ? 1 : state.labelOrigin;
+    const int32_t position = origin % 10;
+    const int32_t across = (position - 1) / 3, up = (position - 1) % 3;
+    size_t characters = 0;
+    for (const char c : text) {
+        const int code = static_cast<unsigned char>(c) & 0x7F;
+        if (code == '\r' || code == '\n') break;
+        if (code >= 0x20) ++characters;
+        if (code == '\b' && characters > 0) --characters;
+    }
+    const double length =
+        characters > 0 ? (cellOfWidth * static_cast<double>(characters) - 0.5) * label.width : 0;
+    double shiftAlong = -0.5 * across * length, shiftUp = -0.5 * up * label.height;
+    if (origin > 10) {
+        // 11 to 19: half a character further from the pen.
+        shiftAlong += (across == 0 ? 0.5 : across == 2 ? -0.5 : 0) * label.width;
+        shiftUp += (up == 0 ? 0.5 : up == 2 ? -0.5 : 0) * label.height;
+    }
+    const Point along = unitVector(label.direction), normal{-along.y, along.x};
+    const Point offset = along * shiftAlong + normal * shiftUp;
+    const Point before = state.pen;
+    label.carriageReturn = label.carriageReturn + offset;
+    const Point end = writer_.label(label, text, before + offset, sinks_);
+    label.carriageReturn = label.carriageReturn - offset;
+    pattern_.reset();
+    // Labels placed from their left run on from one to the next; the others
+    // leave the pen where it was.
+    const Point pen = across == 0 ? end - offset : before;
+    if (withinReach(pen.x) && withinReach(pen.y)) {
+        state.pen = pen;
+    } else {
+        raiseError(hpgl2PositionOverflow);
+    }
+}
+
+void Hpgl2::drawSymbol(Point at) {
+    writer_.symbol(state.label, static_cast<unsigned char>(state.symbol), at, sinks_);
+    pattern_.reset();
+}
+
+void Hpgl2::doLB(ParameterScanner&) {
+    // The text runs to the terminator; past the reader's cap the rest is
+    // read and dropped.
+    std::string text;
+    for (;;) {
+        const int byte = input_.get();
+        if (byte < 0) break;
+        if (byte == state.terminator) {
+            if (state.terminatorPrinted) text.push_back(static_cast<char>(byte));
+            break;
+        }
+        if (text.size() < InstructionReader::maxTextBytes) text.push_back(static_cast<char>(byte));
+    }
+    drawLabel(text);
+}
+
+void Hpgl2::doDT(ParameterScanner& s) {
+    // The byte after DT is the terminator; ",mode" may follow (0: printed).
+    const int byte = input_.get();
+    if (byte < 0) return;
+    state.terminatorPrinted = false;
+    if (byte == ';') {
+        state.terminator = 3;
+        return;
+    }
+    if (byte == 0 || byte == '\n') return raiseError(hpgl2BadParameter);
+    state.terminator = byte;
+    const int next = input_.get();
+    if (next == ',') {
+        const Values p = collect(s);
+        if (p.count > 0) state.terminatorPrinted = p.v[0] == 0;
+    } else if (next != ';') {
+        input_.unget(next);
+    }
+}
+
+void Hpgl2::doSM(ParameterScanner&) {
+    const int byte = input_.get();
+    if (byte < 0) return;
+    state.symbol = byte > ' ' && byte != ';' && byte < 128 ? byte : 0;
+}
+
+void Hpgl2::doSI(ParameterScanner& s) {
+    setSize(s, false);
+}
+void Hpgl2::doSR(ParameterScanner& s) {
+    setSize(s, true);
+}
+
+void Hpgl2::setSize(ParameterScanner& s, bool relative) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
+    if (p.count == 2 && !(std::fabs(p.v[0]) < 1e6 && std::fabs(p.v[1]) < 1e6))
+        return raiseError(hpgl2BadParameter);
+    // SI; goes back to the font's size, SR; to its own default.
+    state.sizeRelative = relative;
+    state.sizeFixed = relative || p.count == 2;
+    state.sizeGiven = p.count == 2 ? Point{p.v[0], p.v[1]} : Point{0.75, 1.5};
+    applyLabelSize();
+}
+
+void Hpgl2::doDI(ParameterScanner& s) {
+    setDirection(s, false);
+}
+void Hpgl2::doDR(ParameterScanner& s) {
+    setDirection(s, true);
+}
+
+void Hpgl2::setDirection(ParameterScanner& s, bool relative) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
+    const Point direction = p.count == 2 ? Point{p.v[0], p.v[1]} : Point{1, 0};
+    if (!(std::hypot(direction.x, direction.y) > 0) || !std::isfinite(direction.x + direction.y))
+        return raiseError(hpgl2BadParameter);
+    state.directionRelative = relative && p.count == 2;
+    state.directionGiven = direction;
+    state.label.direction = direction;
+    applyLabelSize();
+    state.label.carriageReturn = state.pen;
+}
+
+void Hpgl2::doSL(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count > 0 && !(std::fabs(p.v[0]) < 1e6)) return raiseError(hpgl2BadParameter);
+    state.label.slant = p.count > 0 ? p.v[0] : 0.0;
+}
+
+void Hpgl2::doCP(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
+    const LabelState before = state.label;
+    const Point pen =
+        p.count == 0 ? newLine(state.label) : moveByCells(state.label, state.pen, p.v[0], p.v[1]);
+    pattern_.reset();
+    if (withinReach(pen.x) && withinReach(pen.y)) {
+        state.pen = pen;
+        return;
+    }
+    state.label = before;
+    raiseError(hpgl2PositionOverflow);
+}
+
+void Hpgl2::doLO(ParameterScanner& s) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    const double origin = p.count > 0 ? p.v[0] : 1;
+    const bool known = origin == 21 || (origin >= 1 && origin <= 19 && origin != 10 &&
+                                        origin == std::floor(origin));
+    if (!known) return raiseError(hpgl2BadParameter);
+    state.labelOrigin = static_cast<int32_t>(origin);
+}
+
+void Hpgl2::doSD(ParameterScanner& s) {
+    setFont(s, 0);
+}
+void Hpgl2::doAD(ParameterScanner& s) {
+    setFont(s, 1);
+}
+
+void Hpgl2::setFont(ParameterScanner& s, int32_t which) {
+    const Values p = collect(s);
+    if (rejected(p)) return;
+    LabelFont& font = state.fonts[static_cast<size_t>(which)];
+    if (p.count == 0) font = {};
+    for (int i = 0; i + 1 < std::min(p.count, static_cast<int>(p.v.size())); i += 2) {
+        const double kind = p.v[i], value = p.v[i + 1];
+        if (kind == 2 && (value == 0 || value == 1)) {
+            font.proportional = value == 1;
+        } else if ((kind == 3 || kind == 4) && value > 0 && value < 1e4) {
+            (kind == 3 ? font.pitch : font.height) = value;
+        } else if (kind < 1 || kind > 7) {
+            raiseError(hpgl2BadParameter);
+        }
+    }
+    applyLabelSize();
+}
+
+void Hpgl2::doSS(ParameterScanner& s) {
+    if (collect(s).aborted) return;
+    state.label.alternateSelected = false;
+    applyLabelSize();
+}
+
+void Hpgl2::doSA(ParameterScanner& s) {
+    if (collect(s).aborted) return;
+    state.label.alternateSelected = true;
+    applyLabelSize();
+}
+
+} // namespace plotanix

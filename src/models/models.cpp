@@ -1,0 +1,31 @@
+#include "models/models.h"
+
+#include "hp7470a/hp7470a.h"
+#include "hp86b/hp86b_plotter.h"
+#include "hpgl2/hpgl2.h"
+
+namespace plotanix {
+
+std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts) {
+    if (model == PlotterModel::hp7470a)
+        return std::make_unique<Hp7470a>(parts.reader, parts.drawing, parts.link, parts.log,
+                                         parts.status, paper);
+    if (model == PlotterModel::hpgl2)
+        return std::make_unique<Hpgl2>(parts.reader, parts.drawing, parts.link, parts.log,
+                                       parts.status, paper);
+    return std::make_unique<Hp86bPlotter>(parts.reader, parts.drawing, parts.link, parts.log,
+                                          parts.status);
+}
+
+bool plotterKnows(PlotterModel model, std::string_view mnemonic) {
+    switch (model) {
+    case PlotterModel::hp7470a:
+        return hp7470aKnows(mnemonic);
+    case PlotterModel::hpgl2:
+        return hpgl2Knows(mnemonic);
+    default:
+        return Hp86bPlotter::isKnown(mnemonic);
+    }
+}
+
+} // namespace plotanix

@@ -1,0 +1,404 @@
+// The HP 7470A model run in process on a fake line: replies byte for byte,
+// positions through OA/OC, and the pixels its vectors leave on the page.
+
+#include "hp7470a/hp7470a.h"
+#include "support/in_process_plot.h"
+#include "support/real_streams.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace plotanix;
+using plotanix::testing::readFile;
+using plotanix::testing::repeated;
+using plotanix::testing::TempDir;
+
+namespace {
+
+// The 7470A model through the session, as every mode drives it.
+struct Plot : plotanix::testing::InProcessPlot {
+    explicit Plot(Paper paper = Paper::letter)
+        : InProcessPlot(nullptr, PlotterModel::hp7470a, paper) {}
+    Plot& run(std::string_view stream) {
+        feed(stream);
+        InProcessPlot::run();
+        return *this;
+    }
+    bool inkedPixel(int col, int row) const { return page().pixel(col, row) != penColours[0]; }
+    // At the pixel a plotter-unit point maps to, on letter paper.
+    bool inked(double x, double y) const {
+        const double k = 800.0 / 10300.0;
+        return inkedPixel(int(std::floor(x * k + 0.5)), 599 - int(std::floor(y * k + 0.5)));
+    }
+};
+
+std::string replies(std::string_view stream, Paper paper = Paper::letter) {
+    return Plot(paper).run(stream).link.written;
+}
+
+} // namespace
+
+TEST(Hp7470a, RepliesByteForByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"OI;OF;OO;OD;", "7470A\r40,40\r0,1,0,0,1,0,0,0\r0,0,0\r"},
+        {"OP;OW;OE;OA;OC;", "250,279,10250,7479\r0,0,10300,7650\r0\r0,0,0\r0,0,0\r"},
+        // Either case, separators between letters, ended by the next instruction.
+        {"oi;O IOI;", "7470A\r7470A\r7470A\r"},
+        {"PD100,200;OA;OC;", "100,200,1\r100,200,1\r"},
+        {"\x1b.B\x1b.L\x1b.E\x1b.O", "255\r255\r0\r8\r"},
+        {"\x1b.M;;;10;13:OI;\x1b.M:OI;", "7470A\n\r7470A\r"},
+        {"\x1b.M;;;;;2:OF;", "\x02"
+                             "40,40\r"},
+        {"PA10\x1b.O,20;OA;", "8\r10,20,0\r"}, // executed inside the parameters
+        {"\x1b.)OI;\x1b.(OF;", "40,40\r"},     // HP-GL ignored while the plotter is off
+        {"\x05OI;\x1b.H80;5;6:\x05OI;", "7470A\r\x06\r7470A\r"},
+        {"\x1b.I80;5;6:PA1\x05,1;\x1b.I:\x05", "\x06"},
+        // A byte no ESC . instruction has, or one that spoils the parameters,
+        // is dropped with the sequence: nothing of it is HP-GL.
+        {"\x1b.QOI;\x1b.E\x1b.E", "7470A\r11\r0\r"},
+        {"\x1b.M5;OOI;\x1b.E", "7470A\r12\r"},
+        // An unknown instruction ends at the next letter.
+        {"RO90OI;ZZ OI;", "7470A\r7470A\r"},
+        {"ZZ1.5\rPA100,100XX;OA", "100,100,0\r"},
+        // The output trigger holds a reply while plotting goes on, IN and DF
+        // included; a second reply meanwhile is error 10. ESC.J drops it,
+        // ESC.M without a trigger lets it go.
+        {"\x1b.M;17:OI;PA5,5;IN;DF;\x11OF;", "7470A\r"},
+        {"\x1b.M;17:IN;DF;OI;\x11", "7470A\r"},
+        {"\x1b.M;17:OI;OF;\x11\x1b.E\x11", "7470A\r10\r"},
+        {"\x1b.M;17:OI;\x1b.J\x11OF;\x11", "40,40\r"},
+        {"\x1b.M;17:OI;\x1b.M:OF;", "7470A\r40,40\r"},
+        // The host's echo of a reply is passed over up to the echo terminator.
+        {"\x1b.M;;10:DF;OI;7470A\r\nOF;", "7470A\r40,40\r"},
+        // Handshake mode 1 answers ENQ as an output (trigger, echo,
+        // terminator, no initiator); mode 2 at once and bare.
+        {"\x1b.M;17;10;;;2:\x1b.H80;5;6:\x05PA1,1;\x11\x06\r\nOF;\x11", "\x06\r\x02"
+                                                                        "40,40\r"},
+        {"\x1b.M;17;10:\x1b.I80;5;6:\x05OF;\x11", "\x06"
+                                                  "40,40\r"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+    EXPECT_EQ(replies("OW;IW;OW;", Paper::a4), "0,0,10900,7650\r0,0,10900,7650\r");
+}
+
+TEST(Hp7470a, StatusByteThroughASequence) {
+    EXPECT_EQ(replies("OS;OS;PD;OS;IP0,0,100,100;OS;OP;OS;ZZ;OS;OE;OS;PU;IN;OS;"),
+              "24\r16\r17\r19\r0,0,100,100\r17\r49\r1\r17\r24\r");
+    // Error 6 is left out of the status bit by the default mask, not by IM255.
+    EXPECT_EQ(replies("OS;PR30000,0,30000,0;OS;IM255;PR30000,0,30000,0;OS;"), "24\r16\r48\r");
+}
+
+TEST(Hp7470a, ErrorNumbers) {
+    const std::pair<char, std::vector<std::string>> cases[] = {
+        {'0', {"CI0;CI5,0;IW5,5,1,1;SC0,0,0,0;"}},
+        {'1', {"ZZ;", "Q;"}},
+        {'2', {"PA1,2,3;", "SC0,1;", "IN5;", "CI;", "AA1,2;", "IW1,2;"}},
+        {'3',
+         {"PA40000,0;", "SP-32769;", "TL200;", "CS9;", "DI0,0;", "PA-,5;", "SC0,1,0,99999;",
+          "VS100;"}},
+        {'6', {"PR30000,0,30000,0;"}},
+    };
+    for (const auto& [error, streams] : cases)
+        for (const std::string& stream : streams)
+            EXPECT_EQ(replies(stream + "OE;"), std::string(1, error) + "\r") << stream;
+}
+
+TEST(Hp7470a, ScalingAndRelativeMoves) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"IP0,0,1000,1000;SC0,10,0,10;PA5,5;OA;", "500,500,0\r"},
+        {"IP0,0,1000,1000;SC10,0,0,10;PA2,5;OA;", "800,500,0\r"},            // mirrored
+        {"IP0,0,1000,2000;SC0,10,0,10;PA5,5;OA;OC;", "500,1000,0\r5,5,0\r"}, // anisotropic
+        {"IP0,0,1000,1000;SC0,10,0,10;IP500,500;PA0,0;OA;OP;", "500,500,0\r500,500,1500,1500\r"},
+        {"SC0,10,0,10;PA2.5,2.5;OA;OC;", "2750,2079,0\r2.5,2.5,0\r"},
+        {"SC0,0,0,10;PA5,5;OA;", "5,5,0\r"}, // collapsed limits: plotter units
+        {"PA100,100;PR10,20,-30.7,5;OA;", "79,125,0\r"},
+        {"IP0,0,1000,1000;SC0,10,0,10;PA1,1;PR0.5,-0.25;OC;", "1.5,0.75,0\r"},
+        {"PA-1234.4,0;OC;OA;", "-1235,0,0\r0,0,0\r"},
+        {"PA100,100,200;OA;PA300,300 400-400;OA;", "100,100,0\r400,0,0\r"},
+        {"IP1,2,3,4;IP;OP;", "250,279,10250,7479\r"},
+        {"IW-5,-5,20000,9000;OW;IW100,100,50,50;OW;", "0,0,10300,7650\r100,100,50,50\r"},
+        {"PA100,100PR5 5PD;OA;", "105,105,1\r"}, // a letter ends the parameters
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+}
+
+TEST(Hp7470a, PaperMapsOntoThePicture) {
+    Plot p;
+    p.run("PD10300,7650;");
+    EXPECT_TRUE(p.inkedPixel(0, 599));
+    EXPECT_TRUE(p.inkedPixel(799, 5));
+    EXPECT_FALSE(p.inkedPixel(799, 4));
+}
+
+TEST(Hp7470a, Drawing) {
+    struct Case {
+        std::string stream;
+        std::vector<std::pair<double, double>> inked, clear;
+    };
+    const std::string window = "IW1000,1000,2000,2000;PU";
+    const Case cases[] = {
+        {window + "500,1500;PD2500,1500;",
+         {{1000, 1500}, {2000, 1500}},
+         {{900, 1500}, {2100, 1500}}},
+        {window + "500,500;PD2500,500;", {}, {{1000, 500}, {1500, 500}}},
+        {"IW2000,2000,1000,1000;PD1500,1500,0,3000;", {}, {{1500, 1500}, {1000, 2000}}},
+        {"SP0;PD1500,1500;SP2;PD3000,3000;", {{2000, 2000}}, {{1000, 1000}}},
+        // CI: pen up to the start, chords of equal angle, back to the centre.
+        {"PA5000,4000;CI1000,90;PD5000,3000;",
+         {{5750, 4250}, {4500, 3500}, {5000, 3500}},
+         {{5707, 4707}}},
+        {"PA5000,4000;CI1000,120;", {{6000, 4000}, {4500, 4866}}, {{4000, 4000}}},
+        {"PA5000,4000;CI-1000,120;", {{4000, 4000}, {5500, 4866}}, {{6000, 4000}}},
+        {"PA5000,4000;CI1000,0;", {{5707, 4707}}, {{5000, 4000}}},
+        {"IP0,0,2000,1000;SC0,2,0,2;PA1,1;CI1,90;", {{1500, 750}, {2000, 500}}, {{1000, 1500}}},
+        {"PA6000,4000;PD;AA5000,4000,180,90;", {{5750, 4250}, {4250, 4250}}, {{5000, 3000}}},
+        {"PA6000,4000;PD;AR-1000,0,-180,60;",
+         {{5000, 3134}, {5500, 3134}},
+         {{5000, 3000}, {5000, 5000}}},
+        // Ticks: tp up/right, tn down/left, in percent of P2 - P1.
+        {"PA5000,4000;TL10,5;XT;", {{5000, 4700}, {5000, 3660}}, {{5000, 4800}, {5000, 3560}}},
+        {"PA5000,4000;TL1;YT;", {{5090, 4000}}, {{5150, 4000}, {4950, 4000}}},
+        // A printing terminator is drawn: H's stems and bar.
+        {"PA1000,1000;SI1,1.5;DTH;LBH", {{1025, 1100}, {1375, 1500}, {1200, 1314}}, {{1200, 1500}}},
+        // SM: an H centred on every point PA/PR reaches, pen up or down.
+        {"SMH;SI1,1.5;PA2000,2000,4000,2000;PD6000,2000;",
+         {{1825, 2200}, {3825, 2200}, {4175, 1800}, {5825, 2200}, {5000, 2000}},
+         {{3000, 2000}}},
+        // UC: the manual's Sigma on a grid of 100 x 100 units.
+        {"PA1000,1000;SI1,2;UC4,7,99,0,1,-4,0,2,-4,-2,-4,4,0,0,1;",
+         {{1200, 1800}, {1200, 1400}, {1000, 1000}, {1200, 1000}, {1400, 1050}},
+         {{1300, 1400}, {1400, 1300}}},
+        // LT through the model: period 1000 (10% of a 10000 diagonal), running on
+        // across the vector that ends at 3700 in a gap.
+        {"IP0,0,6000,8000;LT2,10;LT;LT2;PA0,4000;PD3700,4000,10000,4000;",
+         {{250, 4000}, {3250, 4000}, {4250, 4000}, {9250, 4000}},
+         {{750, 4000}, {3750, 4000}, {8750, 4000}}},
+        {"IP0,0,6000,8000;LT4,10;PA0,4000;PD3700,4000,10000,4000;",
+         {{400, 4000}, {900, 4000}, {4900, 4000}},
+         {{850, 4000}, {950, 4000}, {3850, 4000}}},
+        {"IP0,0,6000,8000;LT0,10;PA0,4000;PD3700,4000,10000,4000;",
+         {{0, 4000}, {3700, 4000}, {10000, 4000}},
+         {{2000, 4000}}},
+        // Scaling and moves after an unknown instruction on the same line:
+        // the line spans the page, not a corner.
+        {"IN SP1 RO90 IP 0,0,10300,7650 SC 0,100,0,100 PU 10,50 PD 90,50\n",
+         {{1030, 3825}, {5150, 3825}, {9270, 3825}},
+         {{50, 50}, {9400, 3825}}},
+    };
+    for (const Case& c : cases) {
+        Plot p;
+        p.run(c.stream);
+        for (const auto& [x, y] : c.inked)
+            EXPECT_TRUE(p.inked(x, y)) << c.stream << " at " << x << "," << y;
+        for (const auto& [x, y] : c.clear)
+            EXPECT_FALSE(p.inked(x, y)) << c.stream << " at " << x << "," << y;
+    }
+}
+
+TEST(Hp7470a, PenPositionAfterCirclesArcsTicksAndLabels) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"PA5000,4000;PD;CI-1000;OA;", "5000,4000,1\r"},
+        {"PA6000,4000;AA5000,4000,90;OA;", "5000,5000,0\r"},
+        {"PA6000,4000;PD;AA5000,4000,-90,0;OA;", "5000,3000,1\r"},
+        {"PA6000,4000;AR-1000,0,180,45;OA;", "4000,4000,0\r"},
+        {"PA5000,4000;XT;YT;OA;", "5000,4000,0\r"},
+        {"LBAB\x03OC;DT*;LBAB*OC;", "225,0,0\r562.5,0,0\r"},
+        {"DT;LBA;OC;CP2,1;OC;CP;OC;", "225,0,0\r450,216,0\r0,-216,0\r"},
+        {"LBA\x1b.OB\x03OC;", "8\r225,0,0\r"},
+        // HP-GL without terminators: the moves after an unknown instruction
+        // on the same line still place the labels.
+        {"DT$\nPA1000,1000 RO90 LBA$OC PA 1000,3000 ZZ5 LBA$OC", "1225,1000,0\r1225,3000,0\r"},
+        {"DI0,1;CP1,0;OC;SI0.5,1;CP0,-1;OC;", "0,112.5,0\r800,112.5,0\r"},
+        // CR, LF and BS; LB does not move the carriage-return point.
+        {"PA1000,1000;LBAB\rC\x03OC;LB\nC\x03OC;", "1112.5,1000,0\r1225,784,0\r"},
+        {"PA1000,1000;LBAB\x03LB\bC\r\n\x03OC;", "1000,784,0\r"},
+        {"PD;SR1.5,3;UC;OC;IP0,0,20000,7200;CP1,-1;OC;", "225,0,1\r675,-432,1\r"},
+        {"PA32500,0;LBABC\x03OC;OE;", "32500,0,0\r6\r"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+}
+
+TEST(Hp7470a, LabelStrokesLandInThePredictedCells) {
+    struct Case {
+        std::string setup;
+        double width, height;
+        Point direction;
+        double slant;
+    };
+    const Case cases[] = {
+        {"SI1,1.5;", 400, 600, {1, 0}, 0},
+        {"SR4,8.333;", 400, 600, {1, 0}, 0}, // percent of the default P2 - P1
+        {"SI1,1.5;DI0,1;", 400, 600, {0, 1}, 0},
+        {"SI1,1.5;SL1;", 400, 600, {1, 0}, 1},
+        {"IP0,0,5000,10000;SR8,6;DR50,10;", 400, 600, {1, 0.4}, 0},
+        {"SI-1,1.5;DI-1,0;", -400, 600, {-1, 0}, 0},
+    };
+    constexpr double k = 800.0 / 10300.0, pixel = 1.5 / k;
+    for (const Case& c : cases) {
+        Plot p;
+        p.run(c.setup + "PA5000,3000;LBHHH\x03");
+        const double length = std::hypot(c.direction.x, c.direction.y);
+        const Point d{c.direction.x / length, c.direction.y / length}, n{-d.y, d.x};
+        double uMax = -9, vMin = 9, vMax = -9;
+        for (int col = 0; col < 800; ++col)
+            for (int row = 0; row < 600; ++row) {
+                if (!p.inkedPixel(col, row)) continue;
+                const Point q{col / k - 5000, (599 - row) / k - 3000}; // back into cell units
+                const double v = (q.x * n.x + q.y * n.y) / c.height;
+                const double u = (q.x * d.x + q.y * d.y - c.slant * c.height * v) / c.width;
+                const double du = pixel * (1 + std::fabs(c.slant)) / std::fabs(c.width);
+                const bool inCell = std::fmod(u + du, 1.5) <= 1 + 2 * du;
+                const std::string where =
+                    c.setup + " u " + std::to_string(u) + " v " + std::to_string(v);
+                EXPECT_GT(u, -du) << where;
+                EXPECT_LT(u, 4 + du) << where;
+                EXPECT_TRUE(inCell) << where; // not in the gap between cells
+                EXPECT_LT(std::fabs(v - 0.5), 0.5 + pixel / 600) << where;
+                uMax = std::max(uMax, u), vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+            }
+        // The capitals fill the cells.
+        EXPECT_GT(uMax, 3.8) << c.setup;
+        EXPECT_LT(vMin, 0.1) << c.setup;
+        EXPECT_GT(vMax, 0.9) << c.setup;
+    }
+}
+
+TEST(Hp7470a, HostileLabelsStayBounded) {
+    const std::string moves = "PA5000,3000;UC99" + repeated(",3,0,-3,0", 10000);
+    const std::pair<std::string, std::string> cases[] = {
+        {"PA100,100;LB" + std::string(1 << 20, 'W') + "\x03OC;OE;", "28900,100,0\r6\r"},
+        {"SI1000,1;SI-1000,-1000;OE;SI;LBA\x03OC;", "3\r112.5,0,0\r"},
+        {"SL" + std::string(30, '9') + ";OE;", "3\r"},
+        {moves + ";OC;OE;", "5112.5,3000,0\r0\r"},
+        {"LT2,0;PD9000,7000;LT3,127.9999;PD0,0;LT4,128;OE;", "3\r"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream.substr(0, 40);
+}
+
+// The turnaround delay is asked of the line before each reply's first byte
+// (from the trigger when there is one); the model itself never waits.
+TEST(Hp7470a, TurnaroundDelayGoesToTheLine) {
+    const std::pair<std::string, std::vector<int32_t>> cases[] = {
+        {"OI;", {0}},
+        {"\x1b.M5000:OI;OF;", {4948, 4948}},
+        {"\x1b.M54612;17:OI;PA1,1;\x11", {54043}},
+        {"\x1b.M54613:OI;", {0}}, // beyond the range: none
+        {"\x1b.M1000:\x1b.I80;5;6:\x05", {989}},
+    };
+    for (const auto& [stream, delays] : cases) {
+        Plot p;
+        EXPECT_EQ(p.run(stream).link.delays, delays) << stream;
+    }
+}
+
+// ESC.H without an enquiry character is the XON/XOFF handshake and ESC.@'s
+// bit 0 the hardwire one: the line is asked to carry them. IN leaves them.
+TEST(Hp7470a, HandshakesAskTheLineForFlowControl) {
+    using enum FlowControl;
+    const std::pair<std::string, FlowControl> cases[] = {
+        {"OI;", none},
+        {"\x1b.H80;0;17:", xonxoff},
+        {"\x1b.H80;;17:IN;DF;", xonxoff},
+        {"\x1b.H80;5;6:", none},
+        {"\x1b.H80;0;17:\x1b.H:", none},
+        {"\x1b.H80;0;17:\x1b.R", none},
+        {"\x1b.H80;0;17:\x1b.I80;0;6:", none},
+        {"\x1b.@;1:", rtscts},
+        {"\x1b.@;13:", rtscts},
+        {"\x1b.@;12:", none},
+        {"\x1b.@;1:\x1b.@:", none},
+        {"\x1b.H80;0;17:\x1b.@;1:", rtscts},
+        {"\x1b.H80;0;17:\x1b.@;1:\x1b.@;0:", xonxoff},
+    };
+    for (const auto& [stream, flow] : cases) {
+        Plot p;
+        const std::vector<FlowControl>& asked = p.run(stream).link.flows;
+        ASSERT_FALSE(asked.empty()) << stream;
+        EXPECT_EQ(asked.front(), none) << "a model at power-on asks for none";
+        EXPECT_EQ(asked.back(), flow) << stream;
+    }
+}
+
+// A hostile host's device control, enquiries and unknown instructions keep
+// the plotter in step, with no more held back than one reply.
+TEST(Hp7470a, HostileHostsStayBounded) {
+    const std::string enquiries(100000, '\x05');
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x1b.@" + repeated("1;", 10000) + ":OI;\x1b.E", "7470A\r14\r"},
+        {"\x1b.M" + std::string(10000, '9') + ":OI;", "7470A\r"},
+        {"\x1b.H80;5;6:" + enquiries + "OI;", repeated("\x06\r", 100000) + "7470A\r"},
+        {"\x1b.M;17:\x1b.H80;5;6:" + enquiries + "\x11\x1b.E\x11", "\x06\r10\r"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream.substr(0, 20);
+    // A trigger that never comes: the reply waits, plotting goes on, and the
+    // replies asked for meanwhile are dropped, not piled up.
+    Plot p;
+    p.run("\x1b.M;17:OI;" + repeated("OA;PR1,0;PD;", 5000) + "PR0,1000;");
+    EXPECT_EQ(p.link.written, "");
+    EXPECT_TRUE(p.inked(5000, 500));
+    EXPECT_EQ(p.run("\x11\x1b.E\x11").link.written, "7470A\r10\r");
+    // Unknown mnemonics without separators: each one counted and recorded.
+    std::string kept;
+    p.log.openMemory(kept);
+    p.run(repeated("ZQ", 50000) + "OI;\x11");
+    EXPECT_EQ(p.result.ignored, 50000);
+    EXPECT_EQ(p.link.written, "7470A\r10\r7470A\r");
+    p.log.flushLog();
+    int records = 0;
+    for (size_t at = kept.find("****ZQ***"); at != std::string::npos;
+         at = kept.find("****ZQ***", at + 1))
+        ++records;
+    EXPECT_EQ(records, 50000);
+}
+
+TEST(Hp7470a, CountsAndRecordsOnlyUnknownInstructions) {
+    TempDir dir;
+    Plot p;
+    p.log.openLog(dir.file("PLOTTER.TXT"));
+    p.run("IN;ZZ;pa1,1;\x1b.B\x1b.M:AP;EC;LBx\x03X;PU");
+    EXPECT_EQ(p.result.instructions, 8);
+    EXPECT_EQ(p.result.ignored, 2);
+    p.log.closeLog();
+    EXPECT_TRUE(readFile(dir.file("PLOTTER.TXT")).ends_with("PU****ZZ*******X***"));
+    EXPECT_TRUE(hp7470aKnows("ci"));
+    EXPECT_TRUE(hp7470aKnows("EC"));
+    EXPECT_FALSE(hp7470aKnows("PE"));
+}
+
+TEST(Hp7470a, StateOutlivesARunAndHostileInputStaysInStep) {
+    Plot p;
+    p.run("PA100,100;PD;");
+    EXPECT_EQ(p.run("OA;").link.written, "100,100,1\r");
+    p.run("PU;PR" + repeated("1,0,-1,0,", 150000) + "5,5PA" + std::string(5000, '9') + ",1;OA;OE;");
+    EXPECT_EQ(p.link.written, "100,100,1\r105,105,0\r3\r");
+}
+
+// Written without ';', with IP and SC after IN on one line and CR LF line
+// ends: the frame lands where SC puts it, page-wide. The corpus's file,
+// when it is here, draws its square and circle.
+TEST(Hp7470a, DrawsRealFilesWhole) {
+    Plot seed;
+    seed.run(readFile(plotanix::testing::seedStream("no-terminators.plt")) + "OE;");
+    EXPECT_EQ(seed.link.written, "0\r");
+    EXPECT_EQ(seed.result.ignored, 0);
+    EXPECT_TRUE(seed.inked(9000, 4000)); // the frame's right edge: user x 1000
+    EXPECT_TRUE(seed.inked(5000, 1000)); // its bottom edge: user y 0
+
+    const std::string path =
+        (plotanix::testing::corpusDirectory() / "hpgl_to_7221__test.hpgl").string();
+    if (!std::filesystem::exists(path)) return; // the corpus is an extra
+    Plot p;
+    p.run(readFile(path) + "OE;");
+    EXPECT_EQ(p.link.written, "0\r");
+    EXPECT_EQ(p.result.ignored, 0);
+    EXPECT_TRUE(p.inked(100, 50)); // the square
+    EXPECT_TRUE(p.inked(75, 50));  // the circle
+}

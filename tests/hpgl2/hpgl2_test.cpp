@@ -1,0 +1,379 @@
+// The HP-GL/2 model through the session: encoded polylines, fills, pens and
+// their widths, the page and its turns, the PCL job around the HP-GL/2, and
+// input built to hurt.
+
+#include "common/printable.h"
+#include "hpgl2/hpgl2.h"
+#include "models/dialect.h"
+#include "support/in_process_plot.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace plotanix;
+using plotanix::testing::readFile;
+using plotanix::testing::repeated;
+
+namespace {
+
+constexpr double letterScale = 800.0 / 10300.0;
+
+struct Plot : plotanix::testing::InProcessPlot {
+    explicit Plot(Paper paper = Paper::letter)
+        : InProcessPlot(nullptr, PlotterModel::hpgl2, paper) {}
+    Plot& run(std::string_view stream) {
+        feed(stream);
+        InProcessPlot::run();
+        return *this;
+    }
+    Hpgl2& model() { return static_cast<Hpgl2&>(session.plotter()); }
+    Colour at(double x, double y, double k = letterScale) const {
+        return page().pixel(int(std::floor(x * k + 0.5)), 599 - int(std::floor(y * k + 0.5)));
+    }
+    bool inked(double x, double y, double k = letterScale) const {
+        return at(x, y, k) != penColours[0];
+    }
+};
+
+std::string replies(std::string_view stream) {
+    return Plot().run(stream).link.written;
+}
+
+// A number as PE sends it: fraction bits, the sign in bit 0, base 64 (or
+// 32) digits least significant first, the last from the terminator range.
+std::string pe(double value, int fraction = 0, bool sevenBit = false) {
+    const int64_t scaled = std::llround(std::ldexp(value, fraction));
+    auto folded = static_cast<uint64_t>(scaled >= 0 ? 2 * scaled : -2 * scaled + 1);
+    const uint64_t base = sevenBit ? 32 : 64;
+    std::string out;
+    for (; folded >= base; folded /= base)
+        out += static_cast<char>(63 + folded % base);
+    return out + static_cast<char>((sevenBit ? 95 : 191) + folded);
+}
+
+std::string pair(double x, double y, int fraction = 0) {
+    return pe(x, fraction) + pe(y, fraction);
+}
+
+// Two squares, the inner one drawn the same way round as the outer one
+// (reversed: the other way round), filled as one area.
+std::string squareWithHole(const std::string& fill, bool reversed = false) {
+    const std::string inner = reversed ? "PU1500,1500;PD1500,2500,2500,2500,2500,1500,1500,1500;"
+                                       : "PU1500,1500;PD2500,1500,2500,2500,1500,2500,1500,1500;";
+    return "PA1000,1000;PM0;PD3000,1000,3000,3000,1000,3000,1000,1000;" + inner + "PM2;" + fill;
+}
+
+} // namespace
+
+TEST(Hpgl2, EncodedPolylines) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"PE=yG\xC4\xBF;OA;", "10525,0,1\r"}, // HP's own bytes for 21050: +10525
+        {"PE=" + pair(100, -200) + ";OA;", "100,-200,1\r"},
+        {"PA1000,1000;PE" + pair(10, -20) + pair(-5, 5) + ";OA;", "1005,985,1\r"},
+        {"PE<" + pair(300, 400) + ";OA;", "300,400,0\r"},
+        {"PE<=" + pair(300, 400) + pair(10, 0) + ";OA;", "310,400,1\r"}, // = for one pair
+        {"PE7=" + pe(1234, 0, true) + pe(-5678, 0, true) + ";OA;", "1234,-5678,1\r"},
+        {"PE7=" + std::string(1, char(pe(9, 0, true)[0] | 0x80)) + pe(0, 0, true) + ";OA;",
+         "9,0,1\r"}, // seven-bit mode drops the eighth bit
+        {"PE>" + pe(3) + "=" + pair(12.5, -0.25, 3) + ";OC;", "12.5,-0.25,1\r"},
+        {"PE\xBD" + pair(50, 60) + ";OA;", "50,60,1\r"}, // a flag's eighth bit is ignored
+        {"PE=" + pe(70000) + " \r\n\x7f" + pe(5) + ";OA;", "70000,5,1\r"},
+        {"IP0,0,1000,1000;SC0,10,0,10;PE=" + pair(5, 5) + ";OA;", "500,500,1\r"},
+        {"PE=" + pair(1, 2) + "<" + pair(3, 4) + ";OA;", "4,6,0\r"},
+        {"PD;PE;OA;PU;PE;OA;", "0,0,1\r0,0,0\r"}, // PE; leaves the pen as it is
+        {"OI;OT;OF;OS;OS;PD;OS;", "7470A\r0,255\r40,40\r24\r16\r17\r"},
+        {"PA1000,1000;AT2000,2000,3000,1000;OA;RT-1000,1000,-2000,0;OA;",
+         "3000,1000,0\r1000,1000,0\r"},
+        {"PA100,100;LBAB\x03OC;DT*,0;LBAB*OC;DT;LBA\x03OC;",
+         "325.7778,100,0\r664.4444,100,0\r777.3333,100,0\r"}, // DT*,0 prints the *
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+}
+
+TEST(Hpgl2, EncodedPenNumbersSelectPens) {
+    Plot p;
+    p.run("PE:" + pe(2) + "<=" + pair(1000, 1000) + pair(2000, 0) + ";PE:" + pe(3) + pair(0, 1000) +
+          ";");
+    EXPECT_EQ(p.at(1500, 1000), 0x0000FFu); // pen 2: red
+    EXPECT_EQ(p.at(3000, 1500), 0x00FF00u); // pen 3: green
+}
+
+TEST(Hpgl2, Areas) {
+    struct Case {
+        std::string what, stream;
+        std::vector<std::pair<double, double>> inked, clear;
+    };
+    const Case cases[] = {
+        {"even-odd hole", squareWithHole("FP0;"), {{1200, 2000}}, {{2000, 2000}}},
+        {"nonzero hole", squareWithHole("FP1;"), {{1200, 2000}, {2000, 2000}}, {}},
+        {"nonzero, inner reversed", squareWithHole("FP1;", true), {{1200, 2000}}, {{2000, 2000}}},
+        {"edged", squareWithHole("EP;"), {{1000, 2000}, {1500, 2000}}, {{1200, 2000}}},
+        {"PM1 closes",
+         "PA1000,1000;PM0;PD3000,1000,3000,3000;PM1;PD5000,5000,6000,5000;PM2;EP;",
+         {{2000, 2000}, {5500, 5000}},
+         {{4000, 4000}}},
+        {"RA", "PA1000,1000;RA2000,2000;", {{1500, 1500}}, {{2200, 1500}}},
+        {"RR", "PA1000,1000;RR-500,-500;", {{750, 750}}, {{1500, 1500}}},
+        {"EA", "PA1000,1000;EA2000,2000;", {{1000, 1500}, {2000, 1500}}, {{1500, 1500}}},
+        {"ER", "PA1000,1000;ER1000,1000;", {{1500, 2000}}, {{1500, 1500}}},
+        {"filled circle",
+         "PA3000,3000;PM0;CI500;PM2;FP;",
+         {{3000, 3000}, {3450, 3000}},
+         {{3600, 3000}}},
+        {"wedge", "PA3000,3000;WG500,0,90;", {{3200, 3200}}, {{2800, 2800}, {3200, 2800}}},
+        {"hatch",
+         "FT3,200,0;PA1000,1000;RA3000,3000;",
+         {{2000, 1200}, {2000, 2800}},
+         {{2000, 1300}}},
+        {"cross-hatch",
+         "FT4,200,0;PA1000,1000;RA3000,3000;",
+         {{1200, 1300}, {2000, 1200}},
+         {{1300, 1300}}},
+        {"white paints only under TR0",
+         "RA3000,3000;SP0;PA1000,1000;RA2000,2000;TR0;RA500,500;",
+         {{1500, 1500}},
+         {{700, 700}}},
+        {"window", "IW0,0,2000,2000;RA3000,3000;", {{1500, 1500}}, {{2500, 1500}}},
+        {"wide line", "PW2;PA1000,1000;PD1000,3000;", {{1030, 2000}}, {{1070, 2000}}},
+        {"thin line", "PA1000,1000;PD1000,3000;", {{1000, 2000}}, {{1030, 2000}}},
+        {"round ends", "PW2;LA1,4;PA1000,1000;PD1000,3000;", {{1000, 3030}}, {{1000, 3080}}},
+        {"dashes",
+         "LT2,10,1;PA1000,1000;PD3000,1000;",
+         {{1100, 1000}, {1500, 1000}},
+         {{1300, 1000}}},
+        {"adaptive dashes",
+         "LT-2,10,1;PA1000,1000;PD2000,1000;",
+         {{1080, 1000}, {1750, 1000}},
+         {{1250, 1000}}},
+        {"mitre", "PW3;PA1000,1000;PD3000,1000,3000,3000;", {{3050, 950}}, {}},
+        {"closed outline",
+         "PW3;PA1000,1000;EA3000,3000;",
+         {{950, 950}, {3050, 3050}},
+         {{1500, 1500}}},
+        {"bevel", "PW3;LA2,5;PA1000,1000;PD3000,1000,3000,3000;", {{3010, 985}}, {{3050, 950}}},
+        {"user line type",
+         "UL2,80,20;LT2,10,1;PA1000,1000;PD3000,1000;",
+         {{1300, 1000}},
+         {{1350, 1000}}},
+        {"three-point arc",
+         "PA1000,1000;PD;AT2000,2000,3000,1000;",
+         {{2000, 2000}, {1293, 1707}},
+         {{2000, 1000}}},
+        {"Bezier",
+         "PA1000,1000;PD;BZ1000,2000,3000,2000,3000,1000;",
+         {{2000, 1750}},
+         {{2000, 2000}}},
+        {"symbols", "SMH;SI1,1.5;PA2000,2000;", {{1825, 2200}}, {{2000, 1500}}},
+        {"label", "PA1000,1000;SI1,1.5;LBH\x03", {{1025, 1100}, {1375, 1500}}, {{1200, 1500}}},
+        {"centred label", "PA1000,1000;SI1,1.5;LO5;LBH\x03", {{825, 800}}, {{1025, 1100}}},
+    };
+    for (const Case& c : cases) {
+        Plot p;
+        p.run(c.stream);
+        for (const auto& [x, y] : c.inked)
+            EXPECT_TRUE(p.inked(x, y)) << c.what << " at " << x << "," << y;
+        for (const auto& [x, y] : c.clear)
+            EXPECT_FALSE(p.inked(x, y)) << c.what << " at " << x << "," << y;
+    }
+}
+
+TEST(Hpgl2, PenColours) {
+    const std::pair<std::string, Colour> cases[] = {
+        {"", 0x000000},
+        {"SP2;", 0x0000FF},
+        {"PC1,0,0,255;", 0xFF0000},
+        {"CR0,100,0,100,0,100;PC1,100,50,0;", 0x0080FF},
+        {"NP4;SP6;", 0x0000FF},           // pen 6 of 4 is pen 2
+        {"NP16;SP9;", 0x0000FF},          // beyond eight the colours repeat from pen 1
+        {"FT10,25;", 0xBFBFBF},           // shading: a quarter of the way from white
+        {"SP3;PC3,9,9,9;PC3;", 0x00FF00}, // back to the default
+    };
+    for (const auto& [setup, colour] : cases) {
+        Plot p;
+        p.run(setup + "PA1000,1000;RA2000,2000;");
+        EXPECT_EQ(p.at(1500, 1500), colour) << setup;
+    }
+}
+
+TEST(Hpgl2, PageSizeAndRotation) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"OH;OP;", "0,0,10300,7650\r250,279,10250,7479\r"},
+        {"PS20000,10000;OH;OP;OA;", "0,0,20000,10000\r0,0,20000,10000\r0,0,0\r"},
+        {"PS10000,20000;OH;", "0,0,20000,10000\r"}, // X along the longer side
+        {"PS20000,10000;RO90;OH;OP;IP;OP;", "0,0,10000,20000\r0,0,20000,10000\r0,0,10000,20000\r"},
+        {"RO90;IP;OP;", "279,50,7479,10050\r"},
+        {"PA100,200;RO180;OA;", "10200,7450,0\r"}, // the pen stays put on the paper
+        {"PS20000,10000;IR25,50;OP;", "5000,5000,25000,15000\r"},
+        {"IP0,0,1000,2000;SC0,10,0,10,1;PA10,10;OA;", "1000,1500,0\r"},       // isotropic
+        {"IP0,0,1000,2000;SC0,10,0,10,1,0,100;PA10,10;OA;", "1000,2000,0\r"}, // placed
+        {"IP0,0,1000,1000;SC0,4,0,2,2;PA1,1;OA;", "4,2,0\r"},                 // point factor
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream;
+}
+
+TEST(Hpgl2, TurnedPagesMapOntoThePicture) {
+    struct Case {
+        std::string stream;
+        int column, row; // an inked pixel
+    };
+    const Case cases[] = {
+        {"PS20000,10000;PA10000,5000;PD10000,5000;", 400, 399}, // k = 0.04
+        {"PS20000,10000;RO90;PA2000,1000;PD2000,1000;", 760, 519},
+        {"PS20000,10000;RO180;PA2000,1000;PD2000,1000;", 720, 239},
+        {"PS20000,10000;RO270;PA2000,1000;PD2000,1000;", 40, 279},
+        {"PS200000,100000;PA170000,50000;PD170000,50000;", 680, 399}, // far beyond 16 bits
+    };
+    for (const Case& c : cases) {
+        Plot p;
+        p.run(c.stream);
+        EXPECT_NE(p.page().pixel(c.column, c.row), penColours[0]) << c.stream;
+        EXPECT_EQ(plotanix::testing::inkedPixels(p.page()), 1) << c.stream;
+    }
+}
+
+TEST(Hpgl2, PclAroundTheDrawingIsPassedOver) {
+    const std::string escape = "\x1b";
+    // Raster data and text that would draw if they were read as HP-GL/2.
+    const std::string pcl = escape + "E" + escape + "&l1O" + escape + "*r1A" + escape + "*b2m9W" +
+                            "PD9000,9;" + escape + "(s9W" + "PA5,5PD9;" + "text PD1,1";
+    const std::string stream =
+        pcl + escape + "%1B" + "IN;PA100,100;PD200,200;OA;" + escape + "%0A" + "PD5000,5000;" +
+        escape + "%0B" + "PA300,300" + escape + "%1A" + "9,9;" + escape + "%1B" + ";OA;" + escape +
+        "E" + escape + "%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE = HPGL2\r\nPA400,400;OA;" + escape +
+        "%-12345X@PJL\r\n" + escape + "E" + escape + "*b4W" + "OI;;" + escape + "%0B" + "PA9,9OA;";
+    Plot p;
+    p.run(stream);
+    EXPECT_EQ(p.link.written, "200,200,1\r300,300,1\r400,400,0\r9,9,0\r");
+    EXPECT_EQ(p.result.instructions, 10);
+    EXPECT_EQ(p.result.ignored, 0);
+    // Only the line from 100,100 to 300,300 (pixels 8 to 23) is drawn.
+    int outside = 0;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            outside += p.page().pixel(x, y) != penColours[0] && (x > 24 || y < 575);
+    EXPECT_EQ(outside, 0);
+    EXPECT_TRUE(p.inked(250, 250));
+}
+
+TEST(Hpgl2, HostileInputStaysBounded) {
+    // Four megabytes of raster that would draw as HP-GL/2.
+    const std::string raster = repeated("PD9000,7000;", 333334).substr(0, 4000000);
+    const std::pair<std::string, std::string> cases[] = {
+        {"PE=" + std::string(5000, 'A') + "\xC0" + pe(5) + ";OA;OE;", "0,0,0\r6\r"},
+        {"PS0;OE;PS-5,9;OE;PS9999999999;OE;OH;", "3\r3\r3\r0,0,10300,7650\r"},
+        {"NP1;OE;PC99,1,1,1;OE;SC0,0,0,0;OE;RO45;OE;", "3\r3\r3\r3\r"},
+        {"FT3,0;RA3000,3000;AA0,0,99999999999;CI5,0.0001;LT2,0.0000001;PD1,1;FT5;OE;", "3\r"},
+        {"\x1b"
+         "E\x1b*b4000000W" +
+             raster + "\x1b%0BOI;",
+         "7470A\r"},
+        {"\x1b"
+         "E\x1b*b99999999999W" +
+             raster + "\x1b%0BOI;",
+         ""}, // data to the end
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(replies(stream), expected) << stream.substr(0, 30);
+}
+
+TEST(Hpgl2, APolygonBufferOfAMillionPointsKeepsItsBound) {
+    Plot p;
+    p.run("PM0;PD" + repeated("1000,1000,2000,1000,", 500000) + "2000,2000;PM2;FP;OE;");
+    EXPECT_EQ(p.link.written, "7\r");
+    // The buffer stopped growing at its bound; FP edged what it kept.
+    EXPECT_EQ(p.model().polygon().vertices().size(), PolygonBuffer::maxPoints);
+    EXPECT_TRUE(p.inked(1500, 1000));
+    EXPECT_FALSE(p.inked(1900, 1500));
+}
+
+TEST(Hpgl2, AnEncodedPolylineCutByTheEndOfARunGoesOn) {
+    Plot p;
+    p.run("PE<=" + pe(10));
+    p.run(pe(20) + pe(5) + pe(5));
+    EXPECT_EQ(p.run(";OA;").link.written, "15,25,1\r");
+}
+
+TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {
+    plotanix::testing::TempDir dir;
+    Plot p;
+    p.log.openLog(dir.file("PLOTTER.TXT"));
+    p.run("IN;ZZ;BP1,\"A PLOT\",5,1;XX\"IN;PD\"PA1,1;PG;");
+    EXPECT_EQ(p.result.instructions, 6);
+    EXPECT_EQ(p.result.ignored, 2);
+    p.log.closeLog();
+    EXPECT_TRUE(readFile(dir.file("PLOTTER.TXT")).ends_with("PG;****ZZ*******XX***"));
+    EXPECT_TRUE(hpgl2Knows("pe"));
+    EXPECT_FALSE(hpgl2Knows("ZZ"));
+}
+
+TEST(Hpgl2, DrawsAnEzdxfFileWhole) {
+    const char* dir = std::getenv("PLOTANIX_CORPUS_DIR");
+    const std::string path = std::string(dir ? dir : PLOTANIX_CORPUS_DIR) + "/ezdxf__PLOTFILE.plt";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << path;
+    Plot p;
+    p.run(readFile(path) + "OE;");
+    EXPECT_EQ(p.link.written, "0\r");
+    EXPECT_EQ(p.result.ignored, 0);
+    std::map<Colour, int> colours;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            ++colours[p.page().pixel(x, y)];
+    // The solid fill (pen 0 made magenta), the red circle, the blue square,
+    // the green triangle, the grey grid and the black frame, hatch and text.
+    const std::pair<Colour, int> least[] = {{0xFF00FF, 7000}, {0x0000FF, 450},  {0xFF0000, 500},
+                                            {0x00FF00, 700},  {0x737373, 2000}, {0x000000, 12000}};
+    for (const auto& [colour, count] : least)
+        EXPECT_GE(colours[colour], count) << std::hex << colour;
+}
+
+// The instructions that make a file the HP-GL/2 model's: those it knows
+// and the 7470A model does not.
+TEST(Hpgl2Dialect, TheInstructionsOnlyHpgl2Has) {
+    std::string only;
+    for (char first = 'A'; first <= 'Z'; ++first)
+        for (char second = 'A'; second <= 'Z'; ++second)
+            if (hpgl2Only(std::string{first, second})) only += std::string{first, second} + " ";
+    EXPECT_EQ(only, "AC AD AT BP BR BZ CR CT EA EP ER EW FP FR FT IR LA LO MC NP NR OH OT PC PE "
+                    "PG PM PP PS PW QL RA RO RR RT SD TR UL WG WU ");
+    EXPECT_TRUE(hpgl2Only("pe"));
+}
+
+// A file is written for HP-GL/2 when it uses one of them or begins a PCL
+// job, read as the models read it: labels, symbols, comments and device
+// controls hold no instruction.
+TEST(Hpgl2Dialect, FilesWrittenForHpgl2) {
+    const std::pair<std::string, bool> files[] = {
+        {"", false},
+        {"IN;SP1;PA100,100;PD200,200;LBHI\x03CI50;OI;", false},
+        {"IN;PE<=" + pair(10, 10) + ";", true},
+        {"in;pm0;pd10,0,10,10;pm2;fp;", true},
+        {"BPINPS60000,33640;", true},
+        {"IN;SP1;P A0,0;R\r\nA10,10;", true},
+        {"\x1b"
+         "E\x1b%1BIN;PA0,0;",
+         true},
+        {"\x1b%-1BIN;PA0,0;", true},
+        {"\x1b%0BPA0,0;", true},
+        {"\x1b%-12345X@PJL JOB\r\n", true},
+        {"\x1b%-12345XIN;PA0,0;", false},
+        {"\x1b%12345X@PJL", false},
+        {"\x1b.I81;;17:\x1b.N;19:IN;PA0,0;", false},
+        {"\x1b.EPA0,0;", false},
+        {"LBSee PM and PE\x03PA0,0;", false},
+        {"LBunended PE", false},
+        {"DT*;LBFP\x03PM*PA0,0;", false},
+        {"DT*;DT;LBtext\x03PM;", true},
+        {"SMFPA0,0;PD10,10;", false},
+        {"SM;FP;", true},
+        {"CO\"EP; PM\";PA0,0;", false},
+        {"LBend\x03RA100,100;", true},
+    };
+    for (const auto& [bytes, hpgl2] : files)
+        EXPECT_EQ(writtenForHpgl2(bytes), hpgl2) << printable(bytes);
+}
