@@ -95,9 +95,12 @@ TEST(MendedFaults, AMissingPortLeadsBackToTheStartMenuWhereTheOptionsMendIt) {
     };
     ASSERT_TRUE(plotter.pressNamed("Enter"));
     ASSERT_TRUE(leftFor("ENTER to go back", "Your choice :")) << plotter.screen();
-    ASSERT_TRUE(plotter.pressKey("2") && plotter.waitScreen("Option :")) << plotter.screen();
-    ASSERT_TRUE(plotter.pressKey("1") && plotter.waitScreen("(Enter or Esc keeps COM1):"));
-    ASSERT_TRUE(plotter.pressKey(plotter.linePath()) && plotter.pressNamed("Enter"));
+    ASSERT_TRUE(plotter.pressKey("2"));
+    ASSERT_TRUE(plotter.waitScreen("Option :")) << plotter.screen();
+    ASSERT_TRUE(plotter.pressKey("1"));
+    ASSERT_TRUE(plotter.waitScreen("(Enter or Esc keeps COM1):")) << plotter.screen();
+    ASSERT_TRUE(plotter.pressKey(plotter.linePath()));
+    ASSERT_TRUE(plotter.pressNamed("Enter"));
     ASSERT_TRUE(plotter.waitScreen("Serial device set to " + plotter.linePath() + " and saved."))
         << plotter.screen();
     ASSERT_TRUE(plotter.pressNamed("Escape"));
