@@ -29,11 +29,17 @@ bool isSeparator(int byte) {
     return byte == ',' || byte == ' ' || byte == '\r' || byte == '\n' || byte == '\t';
 }
 
-bool Hp7470aInput::lineSilent() const {
+bool ReaderInput::lineSilent() const {
     return reader_.stopped();
 }
 
-int Hp7470aInput::raw() {
+int ReaderInput::takePushedBack() {
+    const int byte = pushedBack_;
+    pushedBack_ = silent;
+    return byte;
+}
+
+int ReaderInput::raw() {
     if (rawPending_ != silent) {
         const int byte = rawPending_;
         rawPending_ = silent;
@@ -45,11 +51,7 @@ int Hp7470aInput::raw() {
 }
 
 int Hp7470aInput::get() {
-    if (pushedBack_ != silent) {
-        const int byte = pushedBack_;
-        pushedBack_ = silent;
-        return byte;
-    }
+    if (const int byte = takePushedBack(); byte != silent) return byte;
     for (;;) {
         const int byte = raw();
         if (byte == silent) return silent;
@@ -60,10 +62,6 @@ int Hp7470aInput::get() {
             return byte;
         }
     }
-}
-
-void Hp7470aInput::unget(int byte) {
-    if (byte >= 0) pushedBack_ = byte;
 }
 
 void Hp7470aInput::deviceControl() {

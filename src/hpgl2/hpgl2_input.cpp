@@ -27,37 +27,14 @@ std::string upperCase(std::string text) {
 
 } // namespace
 
-bool Hpgl2Input::lineSilent() const {
-    return reader_.stopped();
-}
-
 bool Hpgl2Input::takeReset() {
     const bool was = reset_;
     reset_ = false;
     return was;
 }
 
-int Hpgl2Input::raw() {
-    if (rawPending_ != silent) {
-        const int byte = rawPending_;
-        rawPending_ = silent;
-        return byte;
-    }
-    const int byte = reader_.readByte();
-    if (lineSilent()) return silent;
-    return byte & 0xFF;
-}
-
-void Hpgl2Input::unget(int byte) {
-    if (byte >= 0) pushedBack_ = byte;
-}
-
 int Hpgl2Input::get() {
-    if (pushedBack_ != silent) {
-        const int byte = pushedBack_;
-        pushedBack_ = silent;
-        return byte;
-    }
+    if (const int byte = takePushedBack(); byte != silent) return byte;
     for (;;) {
         const int byte = raw();
         if (byte == 0) continue; // NUL fills a line; it says nothing

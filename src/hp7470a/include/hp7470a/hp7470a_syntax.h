@@ -29,28 +29,49 @@ class ScannerInput {
     ~ScannerInput() = default;
 };
 
-class Hp7470aInput : public ScannerInput {
+// A ScannerInput on the reader's bytes, for a model's input to build on:
+// one HP-GL byte of push-back, and one raw byte that an escape sequence
+// read but did not take.
+class ReaderInput : public ScannerInput {
+  public:
+    void unget(int byte) final {
+        if (byte >= 0) pushedBack_ = byte;
+    }
+    bool lineSilent() const;
+
+  protected:
+    explicit ReaderInput(InstructionReader& reader) : reader_(reader) {}
+    ~ReaderInput() = default;
+
+    // The byte unget gave back (once), or silent.
+    int takePushedBack();
+    // The next byte of the line, the pending one first; silent when the
+    // line fell silent.
+    int raw();
+
+    int rawPending_ = silent;
+
+  private:
+    InstructionReader& reader_;
+    int pushedBack_ = silent;
+};
+
+class Hp7470aInput : public ReaderInput {
   public:
     Hp7470aInput(InstructionReader& reader, Hp7470aSerial& serial)
-        : reader_(reader), serial_(serial) {}
+        : ReaderInput(reader), serial_(serial) {}
 
     // aborted: ESC.K.
     int get() override;
-    void unget(int byte) override;
-    bool lineSilent() const;
 
   private:
-    int raw();
     void deviceControl();
     // Reads "p;p;...:" for an ESC . instruction; false when it was cut
     // short: by a byte that does not belong (dropped with it, error 12), by
     // the next ESC (left for its own sequence) or by silence.
     bool readEscapeParameters(std::vector<int32_t>& parameters);
 
-    InstructionReader& reader_;
     Hp7470aSerial& serial_;
-    int pushedBack_ = silent; // an HP-GL byte given back by unget
-    int rawPending_ = silent; // a raw byte an ESC . sequence did not take
 };
 
 bool isLetter(int byte);

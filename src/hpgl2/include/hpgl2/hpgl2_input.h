@@ -16,15 +16,13 @@ namespace plotanix {
 
 class InstructionReader;
 
-class Hpgl2Input : public ScannerInput {
+class Hpgl2Input : public ReaderInput {
   public:
-    explicit Hpgl2Input(InstructionReader& reader) : reader_(reader) {}
+    explicit Hpgl2Input(InstructionReader& reader) : ReaderInput(reader) {}
 
     // Bytes of HP-GL/2. aborted: the stream left HP-GL/2 (or was reset)
     // and has come back, so the instruction being read ends there.
     int get() override;
-    void unget(int byte) override;
-    bool lineSilent() const;
 
     // ESC E came since the last call: the model starts as after IN, on
     // the default page.
@@ -33,7 +31,6 @@ class Hpgl2Input : public ScannerInput {
   private:
     enum class Language { hpgl2, pcl, pjl };
 
-    int raw();
     // After ESC: one escape sequence, in any language.
     void escape();
     // Reads PCL or PJL until HP-GL/2 is entered again or the stream ends.
@@ -44,10 +41,7 @@ class Hpgl2Input : public ScannerInput {
     int64_t escapeValue(int& byte);
     void skipData(int64_t count);
 
-    InstructionReader& reader_;
     Language language_ = Language::hpgl2;
-    int pushedBack_ = silent; // an HP-GL/2 byte given back by unget
-    int rawPending_ = silent; // a byte an escape sequence did not take
     bool reset_ = false;
     std::string pjlLine_; // the PJL line being read, its first bytes only
 };
