@@ -50,10 +50,6 @@ std::string joined(std::initializer_list<std::string> parts) {
     return out;
 }
 
-char upper(int letter) {
-    return static_cast<char>(letter >= 'a' ? letter - 'a' + 'A' : letter);
-}
-
 } // namespace
 
 const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
@@ -77,20 +73,8 @@ const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
 }};
 
 const Hp7470a::Instruction* Hp7470a::find(std::string_view mnemonic) {
-    // Looked up by the letter pair: comparing texts would cost more than
-    // carrying out most instructions.
-    auto pair = [](std::string_view m) {
-        if (m.size() != 2 || !isLetter(m[0]) || !isLetter(m[1])) return -1;
-        return (upper(m[0]) - 'A') * 26 + (upper(m[1]) - 'A');
-    };
-    static const auto byPair = [&] {
-        std::array<const Instruction*, 26 * 26> table{};
-        for (const Instruction& i : instructions_)
-            table[static_cast<size_t>(pair(i.mnemonic))] = &i;
-        return table;
-    }();
-    const int index = pair(mnemonic);
-    return index < 0 ? nullptr : byPair[static_cast<size_t>(index)];
+    static const InstructionIndex index(instructions_);
+    return index.find(mnemonic);
 }
 
 bool hp7470aKnows(std::string_view mnemonic) {
@@ -119,17 +103,7 @@ void Hp7470a::runInstructionLoop() {
         if (status_) status_->showStatus(counts().instructions, counts().ignored);
         const int first = nextMnemonicLetter();
         if (first == Hp7470aInput::silent) break;
-        // Separators may stand between the letters; a letter alone is an
-        // instruction no plotter knows.
-        std::string letters(1, static_cast<char>(first));
-        int second = input_.get();
-        while (isSeparator(second))
-            second = input_.get();
-        if (isLetter(second)) {
-            letters.push_back(static_cast<char>(second));
-        } else {
-            input_.unget(second);
-        }
+        const std::string letters = readMnemonic(first, input_);
         countInstruction();
         execute(letters);
         if (input_.lineSilent()) break;
@@ -166,20 +140,6 @@ void Hp7470a::skipUnknown(const std::string& letters) {
     double value = 0.0;
     while (scanner.next(value)) {
     }
-}
-
-Hp7470a::Values Hp7470a::collect(ParameterScanner& scanner) {
-    Values values;
-    double value = 0.0;
-    while (scanner.next(value)) {
-        if (values.count < static_cast<int>(values.v.size())) values.v[values.count] = value;
-        // Past the kept values only the count matters, and it stops growing
-        // where every instruction has long had too many.
-        values.count = std::min(values.count + 1, 1000);
-    }
-    values.illegal = scanner.illegal();
-    values.aborted = scanner.aborted();
-    return values;
 }
 
 bool Hp7470a::rejected(const Values& values) {

@@ -29,6 +29,19 @@ bool isSeparator(int byte) {
     return byte == ',' || byte == ' ' || byte == '\r' || byte == '\n' || byte == '\t';
 }
 
+std::string readMnemonic(int first, ScannerInput& input) {
+    std::string letters(1, static_cast<char>(first));
+    int second = input.get();
+    while (isSeparator(second))
+        second = input.get();
+    if (isLetter(second)) {
+        letters.push_back(static_cast<char>(second));
+    } else {
+        input.unget(second);
+    }
+    return letters;
+}
+
 bool ReaderInput::lineSilent() const {
     return reader_.stopped();
 }

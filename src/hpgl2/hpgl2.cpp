@@ -24,10 +24,6 @@ bool inReach(Point p) {
     return withinReach(p.x) && withinReach(p.y);
 }
 
-char upper(int letter) {
-    return static_cast<char>(letter >= 'a' ? letter - 'a' + 'A' : letter);
-}
-
 std::string whole(double value) {
     return std::to_string(static_cast<int64_t>(std::floor(std::clamp(value, -reach, reach) + 0.5)));
 }
@@ -140,12 +136,8 @@ const std::array<Hpgl2::Instruction, 74> Hpgl2::instructions_ = {{
 }};
 
 const Hpgl2::Instruction* Hpgl2::find(std::string_view mnemonic) {
-    if (mnemonic.size() != 2) return nullptr;
-    const std::string key{upper(mnemonic[0]), upper(mnemonic[1])};
-    for (const Instruction& i : instructions_) {
-        if (i.mnemonic == key) return &i;
-    }
-    return nullptr;
+    static const InstructionIndex index(instructions_);
+    return index.find(mnemonic);
 }
 
 bool hpgl2Knows(std::string_view mnemonic) {
@@ -180,15 +172,7 @@ void Hpgl2::runInstructionLoop() {
         if (status_) status_->showStatus(counts().instructions, counts().ignored);
         const int first = nextMnemonicLetter();
         if (first == ScannerInput::silent) break;
-        std::string letters(1, static_cast<char>(first));
-        int second = input_.get();
-        while (isSeparator(second))
-            second = input_.get();
-        if (isLetter(second)) {
-            letters.push_back(static_cast<char>(second));
-        } else {
-            input_.unget(second);
-        }
+        const std::string letters = readMnemonic(first, input_);
         countInstruction();
         execute(letters);
         if (input_.lineSilent()) break;
@@ -241,18 +225,6 @@ void Hpgl2::skipUnknown(const std::string& letters) {
             return;
         }
     }
-}
-
-Hpgl2::Values Hpgl2::collect(ParameterScanner& scanner) {
-    Values values;
-    double value = 0.0;
-    while (scanner.next(value)) {
-        if (values.count < static_cast<int>(values.v.size())) values.v[values.count] = value;
-        values.count = std::min(values.count + 1, 1000);
-    }
-    values.illegal = scanner.illegal();
-    values.aborted = scanner.aborted();
-    return values;
 }
 
 bool Hpgl2::rejected(const Values& values) {

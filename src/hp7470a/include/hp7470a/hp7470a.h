@@ -88,12 +88,7 @@ class Hp7470a : public Plotter {
     Hp7470aState state;
 
   private:
-    struct Values {
-        std::array<double, 8> v{};
-        int count = 0; // every parameter, also those past v
-        bool illegal = false;
-        bool aborted = false;
-    };
+    using Values = Parameters<8>;
     using Handler = void (Hp7470a::*)(ParameterScanner&);
     struct Instruction {
         std::string_view mnemonic;
@@ -108,7 +103,7 @@ class Hp7470a : public Plotter {
     int nextMnemonicLetter();
     void execute(const std::string& letters);
     void skipUnknown(const std::string& letters);
-    Values collect(ParameterScanner& scanner);
+    static Values collect(ParameterScanner& scanner) { return collectParameters<8>(scanner); }
     // True (after raising the error it found) when the instruction must not run.
     bool rejected(const Values& values);
     void raiseError(int32_t error);

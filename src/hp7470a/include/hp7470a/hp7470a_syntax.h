@@ -8,7 +8,11 @@
 
 #include "hp7470a/hp7470a_serial.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace plotanix {
 
@@ -79,6 +83,35 @@ bool isDigit(int byte);
 // Commas, spaces and line ends between parameters and mnemonic letters.
 bool isSeparator(int byte);
 
+// The mnemonic whose first letter was read. Separators may stand between
+// the letters; a letter alone is an instruction no plotter knows.
+std::string readMnemonic(int first, ScannerInput& input);
+
+// Finds an instruction of a table by its two-letter mnemonic (either case).
+// Looked up by the letter pair: comparing texts would cost more than
+// carrying out most instructions.
+template <typename Instruction, size_t N> class InstructionIndex {
+  public:
+    explicit InstructionIndex(const std::array<Instruction, N>& table) {
+        for (const Instruction& i : table)
+            byPair_[static_cast<size_t>(pair(i.mnemonic))] = &i;
+    }
+    // nullptr when the table does not have it.
+    const Instruction* find(std::string_view mnemonic) const {
+        const int index = pair(mnemonic);
+        return index < 0 ? nullptr : byPair_[static_cast<size_t>(index)];
+    }
+
+  private:
+    static int pair(std::string_view m) {
+        if (m.size() != 2 || !isLetter(m[0]) || !isLetter(m[1])) return -1;
+        return (upper(m[0]) - 'A') * 26 + (upper(m[1]) - 'A');
+    }
+    static int upper(char letter) { return letter >= 'a' ? letter - 'a' + 'A' : letter; }
+
+    std::array<const Instruction*, 26 * 26> byPair_{};
+};
+
 // The numbers of one instruction: separated by commas, spaces or a sign.
 // They end at ';' (taken), at a letter (left for the next mnemonic), at any
 // other byte that cannot continue them (taken), or at silence or ESC.K.
@@ -101,5 +134,27 @@ class ParameterScanner {
     bool illegal_ = false;
     bool aborted_ = false;
 };
+
+// One instruction's numbers: the first N kept, every one counted.
+template <size_t N> struct Parameters {
+    std::array<double, N> v{};
+    int count = 0; // every parameter, also those past v
+    bool illegal = false;
+    bool aborted = false;
+};
+
+template <size_t N> Parameters<N> collectParameters(ParameterScanner& scanner) {
+    Parameters<N> values;
+    double value = 0.0;
+    while (scanner.next(value)) {
+        if (values.count < static_cast<int>(N)) values.v[static_cast<size_t>(values.count)] = value;
+        // Past the kept values only the count matters, and it stops growing
+        // where every instruction has long had too many.
+        values.count = std::min(values.count + 1, 1000);
+    }
+    values.illegal = scanner.illegal();
+    values.aborted = scanner.aborted();
+    return values;
+}
 
 } // namespace plotanix

@@ -124,12 +124,7 @@ class Hpgl2 : public Plotter {
     Hpgl2State state;
 
   private:
-    struct Values {
-        std::array<double, 24> v{};
-        int count = 0; // every parameter, also those past v
-        bool illegal = false;
-        bool aborted = false;
-    };
+    using Values = Parameters<24>;
     using Handler = void (Hpgl2::*)(ParameterScanner&);
     struct Instruction {
         std::string_view mnemonic;
@@ -144,7 +139,7 @@ class Hpgl2 : public Plotter {
     int nextMnemonicLetter();
     void execute(const std::string& letters);
     void skipUnknown(const std::string& letters);
-    Values collect(ParameterScanner& scanner);
+    static Values collect(ParameterScanner& scanner) { return collectParameters<24>(scanner); }
     bool rejected(const Values& values);
     void raiseError(int32_t error) { state.error = error; }
 
