@@ -7,15 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <numbers>
 
 namespace plotanix {
 
 namespace {
-
-constexpr Point defaultP1{250, 279};
-constexpr Point defaultP2{10250, 7479};
 
 // The numeric range of a parameter: -32768 up to (not including) 32768.
 bool inRange(double value) {
@@ -25,29 +20,8 @@ bool inRange(double value, double lo, double hi) {
     return value >= lo && value < hi;
 }
 
-std::string whole(double value) {
-    return std::to_string(static_cast<int64_t>(std::floor(value + 0.5)));
-}
-
-// A decimal reply: at most four places, no trailing zeros, no "-0".
 std::string decimal(double value) {
-    value = std::clamp(value, -32768.0, 32767.9999);
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4f", value);
-    std::string s(text);
-    while (s.back() == '0')
-        s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s == "-0" ? "0" : s;
-}
-
-std::string joined(std::initializer_list<std::string> parts) {
-    std::string out;
-    for (const std::string& part : parts) {
-        if (!out.empty()) out.push_back(',');
-        out += part;
-    }
-    return out;
+    return decimalText(std::clamp(value, -32768.0, 32767.9999));
 }
 
 } // namespace
@@ -178,8 +152,8 @@ void Hp7470a::setDefaults() {
 void Hp7470a::initialise() {
     setDefaults();
     state.penDown = false;
-    state.p1 = defaultP1;
-    state.p2 = defaultP2;
+    state.p1 = hp7470aP1;
+    state.p2 = hp7470aP2;
     state.error = noError;
     state.errorBit = false;
     state.initialised = true;
@@ -219,8 +193,8 @@ void Hp7470a::doIP(ParameterScanner& s) {
         if (!inRange(p.v[i])) return raiseError(badParameter);
     }
     if (p.count == 0) {
-        state.p1 = defaultP1;
-        state.p2 = defaultP2;
+        state.p1 = hp7470aP1;
+        state.p2 = hp7470aP2;
     } else {
         const Point size{state.p2.x - state.p1.x, state.p2.y - state.p1.y};
         state.p1 = {std::floor(p.v[0]), std::floor(p.v[1])};
@@ -408,19 +382,7 @@ void Hp7470a::doArc(ParameterScanner& s, bool absolute) {
 }
 
 void Hp7470a::arc(Point centre, double sweep, double chord) {
-    // The arc is round in user units: the start is measured there.
-    const Point u = unit();
-    const double dx = u.x == 0.0 ? 0.0 : (state.pen.x - centre.x) / u.x;
-    const double dy = u.y == 0.0 ? 0.0 : (state.pen.y - centre.y) / u.y;
-    const double radius = std::hypot(dx, dy);
-    // Rounded off at a billionth of a degree, so that starts on an axis stay
-    // exactly on it.
-    const double start = std::round(std::atan2(dy, dx) * 180.0 / std::numbers::pi * 1e9) / 1e9;
-    const int64_t chords = chordCount(sweep, chord);
-    for (int64_t i = 1; i <= chords; ++i) {
-        const double angle = start + sweep * static_cast<double>(i) / static_cast<double>(chords);
-        moveTo(circlePoint(centre, u, radius, angle));
-    }
+    forEachArcPoint(state.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
 }
 
 void Hp7470a::doXT(ParameterScanner& s) {
@@ -506,7 +468,7 @@ void Hp7470a::doOA(ParameterScanner&) {
     const Point at{std::clamp(state.pen.x, 0.0, limits_.x),
                    std::clamp(state.pen.y, 0.0, limits_.y)};
     const bool down = state.penDown && state.window.contains(state.pen);
-    reply(joined({whole(at.x), whole(at.y), down ? "1" : "0"}));
+    reply(joined({wholeText(at.x), wholeText(at.y), down ? "1" : "0"}));
 }
 void Hp7470a::doOC(ParameterScanner&) {
     const Point at = toUser(state.scale, state.p1, state.p2, state.pen);
@@ -530,7 +492,8 @@ void Hp7470a::doOO(ParameterScanner&) {
     reply("0,1,0,0,1,0,0,0");
 }
 void Hp7470a::doOP(ParameterScanner&) {
-    reply(joined({whole(state.p1.x), whole(state.p1.y), whole(state.p2.x), whole(state.p2.y)}));
+    reply(joined({wholeText(state.p1.x), wholeText(state.p1.y), wholeText(state.p2.x),
+                  wholeText(state.p2.y)}));
     state.scalingPointsChanged = false;
 }
 void Hp7470a::doOS(ParameterScanner&) {
@@ -539,7 +502,7 @@ void Hp7470a::doOS(ParameterScanner&) {
 }
 void Hp7470a::doOW(ParameterScanner&) {
     const Window& w = state.window;
-    reply(joined({whole(w.xll), whole(w.yll), whole(w.xur), whole(w.yur)}));
+    reply(joined({wholeText(w.xll), wholeText(w.yll), wholeText(w.xur), wholeText(w.yur)}));
 }
 
 } // namespace plotanix

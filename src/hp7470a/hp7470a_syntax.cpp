@@ -3,6 +3,7 @@
 #include "hpgl/reader.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace plotanix {
 
@@ -27,6 +28,29 @@ bool isDigit(int byte) {
 
 bool isSeparator(int byte) {
     return byte == ',' || byte == ' ' || byte == '\r' || byte == '\n' || byte == '\t';
+}
+
+std::string wholeText(double value) {
+    return std::to_string(static_cast<int64_t>(std::floor(value + 0.5)));
+}
+
+std::string decimalText(double value) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.4f", value);
+    std::string s(text);
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s == "-0" ? "0" : s;
+}
+
+std::string joined(std::initializer_list<std::string> parts) {
+    std::string out;
+    for (const std::string& part : parts) {
+        if (!out.empty()) out.push_back(',');
+        out += part;
+    }
+    return out;
 }
 
 std::string readMnemonic(int first, ScannerInput& input) {

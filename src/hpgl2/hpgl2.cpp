@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 namespace plotanix {
@@ -16,34 +15,16 @@ namespace plotanix {
 namespace {
 
 constexpr double reach = hpgl2Reach;
-// The 7470A's scaling points, used while no PS has set the page.
-constexpr Point defaultP1{250, 279};
-constexpr Point defaultP2{10250, 7479};
 
 bool inReach(Point p) {
     return withinReach(p.x) && withinReach(p.y);
 }
 
 std::string whole(double value) {
-    return std::to_string(static_cast<int64_t>(std::floor(std::clamp(value, -reach, reach) + 0.5)));
+    return wholeText(std::clamp(value, -reach, reach));
 }
-
-// A decimal reply: at most four places, no trailing zeros, no "-0".
 std::string decimal(double value) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.4f", std::clamp(value, -reach, reach));
-    std::string s(text);
-    while (s.back() == '0')
-        s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    return s == "-0" ? "0" : s;
-}
-
-std::string joined(std::initializer_list<std::string> parts) {
-    std::string out;
-    for (const std::string& part : parts)
-        out += (out.empty() ? "" : ",") + part;
-    return out;
+    return decimalText(std::clamp(value, -reach, reach));
 }
 
 // More than a turn draws one turn and the rest, so that the arc ends where
@@ -303,9 +284,10 @@ void Hpgl2::initialise() {
 }
 
 void Hpgl2::defaultScalingPoints() {
-    // The default corners on the paper, as the turned axes see them.
-    const Point a = page_.fromPaper(sized_ ? Point{0, 0} : defaultP1);
-    const Point b = page_.fromPaper(sized_ ? page_.paper() : defaultP2);
+    // The default corners on the paper, as the turned axes see them: the
+    // 7470A's scaling points while no PS has set the page.
+    const Point a = page_.fromPaper(sized_ ? Point{0, 0} : hp7470aP1);
+    const Point b = page_.fromPaper(sized_ ? page_.paper() : hp7470aP2);
     state.p1 = {std::min(a.x, b.x), std::min(a.y, b.y)};
     state.p2 = {std::max(a.x, b.x), std::max(a.y, b.y)};
 }
@@ -700,15 +682,7 @@ void Hpgl2::doArc(ParameterScanner& s, bool absolute) {
 }
 
 void Hpgl2::arcTo(Point centre, double sweep, double chord) {
-    // Round in user units: the start is measured there.
-    const Point u = unit();
-    const double dx = u.x == 0 ? 0 : (state.pen.x - centre.x) / u.x;
-    const double dy = u.y == 0 ? 0 : (state.pen.y - centre.y) / u.y;
-    const double radius = std::hypot(dx, dy);
-    const double start = std::round(std::atan2(dy, dx) * 180.0 / std::numbers::pi * 1e9) / 1e9;
-    const int64_t chords = chordCount(sweep, chord);
-    for (int64_t i = 1; i <= chords; ++i)
-        moveTo(circlePoint(centre, u, radius, start + sweep * static_cast<double>(i) / chords));
+    forEachArcPoint(state.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
 }
 
 void Hpgl2::doAT(ParameterScanner& s) {

@@ -39,8 +39,8 @@ struct Hp7470aState {
     bool penDown = false;
     bool relative = false;   // PR mode
     int32_t selectedPen = 1; // 0: put away, nothing is drawn
-    Point p1{250, 279};
-    Point p2{10250, 7479};
+    Point p1 = hp7470aP1;
+    Point p2 = hp7470aP2;
     UserScale scale;
     Window window;
     double tickUp = 0.5; // percent of P2 - P1

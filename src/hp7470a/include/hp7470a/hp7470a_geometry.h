@@ -5,7 +5,9 @@
 
 #include "page/plot_geometry.h"
 
+#include <cmath>
 #include <cstdint>
+#include <numbers>
 
 namespace plotanix {
 
@@ -19,6 +21,10 @@ struct UserScale {
     bool on = false;
     double xMin = 0.0, xMax = 1.0, yMin = 0.0, yMax = 1.0;
 };
+
+// The scaling points after power-on, and after IP without parameters.
+inline constexpr Point hp7470aP1{250, 279};
+inline constexpr Point hp7470aP2{10250, 7479};
 
 // Whether the pen can stand there: plotter units, truncated, fit 16 bits.
 bool positionInRange(Point p);
@@ -55,6 +61,26 @@ int64_t chordCount(double sweepDegrees, double chordDegrees);
 // The point at angle degrees (counter-clockwise from +x in user units) on a
 // circle of radius user units about centre, in plotter units.
 Point circlePoint(Point centre, Point unit, double radius, double degrees);
+
+// The ends of the chords of an arc from `from` about centre (plotter
+// units) through sweep degrees, counter-clockwise when positive, each
+// handed to visit in turn. The arc is round in user units: its start and
+// radius are measured there.
+template <typename Visit>
+void forEachArcPoint(Point from, Point centre, Point unit, double sweep, double chord,
+                     Visit&& visit) {
+    const double dx = unit.x == 0.0 ? 0.0 : (from.x - centre.x) / unit.x;
+    const double dy = unit.y == 0.0 ? 0.0 : (from.y - centre.y) / unit.y;
+    const double radius = std::hypot(dx, dy);
+    // Rounded off at a billionth of a degree, so that starts on an axis stay
+    // exactly on it.
+    const double start = std::round(std::atan2(dy, dx) * 180.0 / std::numbers::pi * 1e9) / 1e9;
+    const int64_t chords = chordCount(sweep, chord);
+    for (int64_t i = 1; i <= chords; ++i) {
+        const double angle = start + sweep * static_cast<double>(i) / static_cast<double>(chords);
+        visit(circlePoint(centre, unit, radius, angle));
+    }
+}
 
 // Plotter units onto the picture: k = min(800 / Xmax, 600 / Ymax), column
 // floor(X k + 0.5), row 599 - floor(Y k + 0.5).

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -134,6 +135,14 @@ class ParameterScanner {
     bool illegal_ = false;
     bool aborted_ = false;
 };
+
+// Numbers as replies write them: whole ones rounded half up; decimals with
+// at most four places, no trailing zeros and no "-0". The callers hold the
+// values to their model's range first.
+std::string wholeText(double value);
+std::string decimalText(double value);
+// A reply's fields, separated by commas.
+std::string joined(std::initializer_list<std::string> parts);
 
 // One instruction's numbers: the first N kept, every one counted.
 template <size_t N> struct Parameters {
