@@ -2,7 +2,7 @@
 // positions through OA/OC, and the pixels its vectors leave on the page.
 
 #include "hp7470a/hp7470a.h"
-#include "support/in_process_plot.h"
+#include "support/model_plot.h"
 #include "support/real_streams.h"
 #include "support/temp_dir.h"
 
@@ -19,20 +19,8 @@ using plotanix::testing::TempDir;
 namespace {
 
 // The 7470A model through the session, as every mode drives it.
-struct Plot : plotanix::testing::InProcessPlot {
-    explicit Plot(Paper paper = Paper::letter)
-        : InProcessPlot(nullptr, PlotterModel::hp7470a, paper) {}
-    Plot& run(std::string_view stream) {
-        feed(stream);
-        InProcessPlot::run();
-        return *this;
-    }
-    bool inkedPixel(int col, int row) const { return page().pixel(col, row) != penColours[0]; }
-    // At the pixel a plotter-unit point maps to, on letter paper.
-    bool inked(double x, double y) const {
-        const double k = 800.0 / 10300.0;
-        return inkedPixel(int(std::floor(x * k + 0.5)), 599 - int(std::floor(y * k + 0.5)));
-    }
+struct Plot : plotanix::testing::ModelPlot {
+    explicit Plot(Paper paper = Paper::letter) : ModelPlot(PlotterModel::hp7470a, paper) {}
 };
 
 std::string replies(std::string_view stream, Paper paper = Paper::letter) {
@@ -138,7 +126,7 @@ TEST(Hp7470a, PaperMapsOntoThePicture) {
 TEST(Hp7470a, Drawing) {
     struct Case {
         std::string stream;
-        std::vector<std::pair<double, double>> inked, clear;
+        plotanix::testing::Spots inked, clear;
     };
     const std::string window = "IW1000,1000,2000,2000;PU";
     const Case cases[] = {
@@ -193,10 +181,7 @@ TEST(Hp7470a, Drawing) {
     for (const Case& c : cases) {
         Plot p;
         p.run(c.stream);
-        for (const auto& [x, y] : c.inked)
-            EXPECT_TRUE(p.inked(x, y)) << c.stream << " at " << x << "," << y;
-        for (const auto& [x, y] : c.clear)
-            EXPECT_FALSE(p.inked(x, y)) << c.stream << " at " << x << "," << y;
+        plotanix::testing::expectInk(p, c.inked, c.clear, c.stream);
     }
 }
 

@@ -5,7 +5,7 @@
 #include "common/printable.h"
 #include "hpgl2/hpgl2.h"
 #include "models/dialect.h"
-#include "support/in_process_plot.h"
+#include "support/model_plot.h"
 #include "support/temp_dir.h"
 
 #include <cmath>
@@ -20,23 +20,9 @@ using plotanix::testing::repeated;
 
 namespace {
 
-constexpr double letterScale = 800.0 / 10300.0;
-
-struct Plot : plotanix::testing::InProcessPlot {
-    explicit Plot(Paper paper = Paper::letter)
-        : InProcessPlot(nullptr, PlotterModel::hpgl2, paper) {}
-    Plot& run(std::string_view stream) {
-        feed(stream);
-        InProcessPlot::run();
-        return *this;
-    }
+struct Plot : plotanix::testing::ModelPlot {
+    explicit Plot(Paper paper = Paper::letter) : ModelPlot(PlotterModel::hpgl2, paper) {}
     Hpgl2& model() { return static_cast<Hpgl2&>(session.plotter()); }
-    Colour at(double x, double y, double k = letterScale) const {
-        return page().pixel(int(std::floor(x * k + 0.5)), 599 - int(std::floor(y * k + 0.5)));
-    }
-    bool inked(double x, double y, double k = letterScale) const {
-        return at(x, y, k) != penColours[0];
-    }
 };
 
 std::string replies(std::string_view stream) {
@@ -106,7 +92,7 @@ TEST(Hpgl2, EncodedPenNumbersSelectPens) {
 TEST(Hpgl2, Areas) {
     struct Case {
         std::string what, stream;
-        std::vector<std::pair<double, double>> inked, clear;
+        plotanix::testing::Spots inked, clear;
     };
     const Case cases[] = {
         {"even-odd hole", squareWithHole("FP0;"), {{1200, 2000}}, {{2000, 2000}}},
@@ -175,10 +161,7 @@ TEST(Hpgl2, Areas) {
     for (const Case& c : cases) {
         Plot p;
         p.run(c.stream);
-        for (const auto& [x, y] : c.inked)
-            EXPECT_TRUE(p.inked(x, y)) << c.what << " at " << x << "," << y;
-        for (const auto& [x, y] : c.clear)
-            EXPECT_FALSE(p.inked(x, y)) << c.what << " at " << x << "," << y;
+        plotanix::testing::expectInk(p, c.inked, c.clear, c.what);
     }
 }
 
