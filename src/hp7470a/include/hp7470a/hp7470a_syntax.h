@@ -4,7 +4,9 @@
 // releases a reply on its trigger and passes over a host's echo the moment
 // they arrive (inside parameters and labels too), drops HP-GL while the
 // plotter is off, and hands out the rest with one byte of push-back.
-// ParameterScanner reads one instruction's numbers from it.
+// ParameterScanner reads one instruction's numbers from it. The HP-GL/2
+// model reads its instructions and writes its reply numbers with the same
+// pieces.
 
 #include "hp7470a/hp7470a_serial.h"
 
