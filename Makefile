@@ -6,7 +6,8 @@ PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
 	libfreetype-dev libfontconfig-dev fonts-liberation \
 	libcairo2-dev librsvg2-bin poppler-utils libxml2-utils libcli11-dev \
-	tmux xvfb xauth hp2xx hershey-fonts-data man-db systemd lintian
+	tmux xvfb xauth hp2xx hershey-fonts-data man-db systemd lintian \
+	libmicrohttpd-dev chromium
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
