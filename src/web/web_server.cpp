@@ -328,10 +328,17 @@ struct WebServer::Impl {
     static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url,
                                 const char* method, const char*, const char*, size_t* uploadSize,
                                 void** state) {
-        // A request with a body has no business here: answered at its
-        // headers, the body unread.
-        (void)uploadSize;
-        (void)state;
+        // A GET is answered once MHD knows it has no body: an answer queued
+        // earlier closes the connection instead of keeping it for the next
+        // request. Anything else is refused at once, its body unread.
+        static char seen;
+        const std::string_view asked(method);
+        if (*state == nullptr && (asked == "GET" || asked == "HEAD")) {
+            *state = &seen;
+            return MHD_YES;
+        }
+        if (*uploadSize != 0)
+            return sendText(connection, MHD_HTTP_BAD_REQUEST, "A request here has no body.\n");
         return static_cast<Impl*>(cls)->answer(connection, url, method);
     }
 

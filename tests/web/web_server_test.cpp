@@ -90,6 +90,32 @@ TEST(WebServer, RoutesAnswerWithTheirStatusAndType) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.folder.path()), {}), 2);
 }
 
+// A browser's connection serves request after request; a body is refused.
+TEST(WebServer, ConnectionsAreKeptAndBodiesRefused) {
+    Served s;
+    const std::string get = "GET /style.css HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    const std::string last =
+        "GET /live.js HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    UniqueFd client = connectTo(s.server->port());
+    ASSERT_TRUE(pumpUntilConnections(*s.server, 1));
+    ASSERT_EQ(::send(client.get(), get.data(), get.size(), MSG_NOSIGNAL), ssize_t(get.size()));
+    std::string got;
+    ASSERT_TRUE(pump(*s.server, client.get(), got,
+                     [](const std::string& g) { return g.find("h1 {") != std::string::npos; }));
+    EXPECT_EQ(got.find("Connection: close"), std::string::npos) << got;
+    ASSERT_EQ(::send(client.get(), last.data(), last.size(), MSG_NOSIGNAL), ssize_t(last.size()));
+    pump(*s.server, client.get(), got, [](const std::string&) { return false; });
+    EXPECT_NE(got.find("EventSource"), std::string::npos)
+        << "the second answer on the same connection";
+    const Answer withBody = exchangeRaw(*s.server, "GET / HTTP/1.1\r\nHost: localhost\r\n"
+                                                   "Content-Length: 5\r\n\r\nhello");
+    EXPECT_TRUE(withBody.status == 400 || withBody.status == 0) << withBody.status; // or closed
+    const Answer posted = exchangeRaw(*s.server, "POST / HTTP/1.1\r\nHost: localhost\r\n"
+                                                 "Content-Length: 100000000\r\n\r\nstart");
+    EXPECT_EQ(posted.status, 405);
+    EXPECT_EQ(posted.header("allow"), "GET, HEAD");
+}
+
 // Saved pages newest first, each with its copies; the page drawn, and the
 // script that follows the live channel (no inline script: the policy
 // forbids it).
