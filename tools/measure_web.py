@@ -24,6 +24,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import multiprocessing
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -96,12 +97,25 @@ class Client:
         return True
 
 
+def flood(port, count, flooded):
+    """Connections opened and closed at once, in a loop, from a process of its own."""
+    for _ in range(count):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        except OSError:
+            pass  # the server is full: it waits in the queue, or is refused
+        with flooded.get_lock():
+            flooded.value += 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("binary")
     parser.add_argument("--tabs", type=int, default=8, help="live channel + picture fetches (2 connections each)")
     parser.add_argument("--watchers", type=int, default=0, help="live channel only")
     parser.add_argument("--repeat", type=int, default=3, help="times the drawing is sent, one page")
+    parser.add_argument("--flood", type=int, default=0,
+                        help="connections opened and closed at once, in a loop, while the plot comes")
     args = parser.parse_args()
 
     drawing = open(os.path.join(HERE, "demo_drawing.hpgl"), "rb").read() * args.repeat
@@ -146,6 +160,9 @@ def main():
         rss_before = memory_kb(plotter.pid, "VmRSS")
         cpu_before = cpu_seconds(plotter.pid)
         started = time.time()
+        flooded = multiprocessing.Value("i", 0)
+        flooder = multiprocessing.Process(target=flood, args=(port, args.flood, flooded), daemon=True)
+        flooder.start()
         # 960 bytes a second: a 9600-baud line, in 96-byte pieces.
         for offset in range(0, len(drawing), 96):
             os.write(master, drawing[offset:offset + 96])
@@ -167,6 +184,14 @@ def main():
         print(f"plotter memory: {rss_before} kB resident before, {memory_kb(plotter.pid, 'VmRSS')} kB after, "
               f"{memory_kb(plotter.pid, 'VmHWM')} kB at most")
         print(f"page pictures fetched: {fetches} ({fetches / max(args.tabs, 1):.0f} a tab)")
+        journal.seek(0)
+        saved = re.findall(r"page saved: \S+, (.*)", journal.read())
+        print(f"page: {saved[0] if saved else 'not saved'}; transcript "
+              f"{os.path.getsize(os.path.join(work, 'PLOTTER.TXT'))} bytes for {len(drawing)} sent")
+        if args.flood:
+            print(f"flood: {flooded.value} connections opened and closed during the plot")
+            flooder.terminate()
+            flooder.join()
         if written and told:
             delays = sorted(1000 * (t - written) for t in told)
             print(f"page written to 'saved' told: {delays[0]:.0f} to {delays[-1]:.0f} ms "

@@ -440,6 +440,7 @@ std::string WebServer::newToken() {
 }
 
 std::string WebServer::tokenFromFile(const std::string& path, std::string& why) {
+    errno = 0;
     std::ifstream in(path);
     std::string token;
     if (!in || !std::getline(in, token)) {

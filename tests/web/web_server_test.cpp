@@ -329,6 +329,22 @@ TEST(WebServer, AtMostSixteenConnections) {
     EXPECT_TRUE(pumpUntilConnections(*s.server, 0));
 }
 
+// Connections that come and go by the thousand, some with half a request
+// or garbage: each is closed, none stays, and the server still answers.
+TEST(WebServer, ManyConnectionsComeAndGo) {
+    Served s;
+    const std::string scraps[] = {"", "GET / HTTP/1.1\r\nHo", "\x16\x03\x01\x02\x00garbage",
+                                  "GET /" + std::string(5000, '%') + " HTTP/1.1\r\n\r\n"};
+    for (int i = 0; i < 2000; ++i) {
+        UniqueFd client = connectTo(s.server->port());
+        const std::string& scrap = scraps[i % std::size(scraps)];
+        if (!scrap.empty()) ::send(client.get(), scrap.data(), scrap.size(), MSG_NOSIGNAL);
+        if (i % 100 == 0) pumpUntilConnections(*s.server, 0);
+    }
+    EXPECT_TRUE(pumpUntilConnections(*s.server, 0));
+    EXPECT_EQ(s.get("/").status, 200);
+}
+
 // Idle connections are closed by the server's own clock: it asks to be
 // served by then, even with nothing to read.
 TEST(WebServer, IdleConnectionsHaveADeadline) {
