@@ -7,10 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
 #include <regex>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -63,6 +67,32 @@ std::string shownPages(const std::string& newest) {
                      "if (!thumbs.every(i => i.complete && i.naturalWidth === 800)) return null;"
                      "if (!page.complete || page.naturalWidth !== 800) return null;"
                      "return thumbs.map(i => i.alt).join(' ') + '|' + Date.now();");
+}
+
+// The body of a GET over loopback, read to the connection's end; empty on
+// any failure.
+std::string httpGet(int port, const std::string& path) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+    const std::string ask =
+        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    if (::send(fd.get(), ask.data(), ask.size(), MSG_NOSIGNAL) != ssize_t(ask.size())) return {};
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd in{fd.get(), POLLIN, 0};
+        if (::poll(&in, 1, 1000) <= 0) continue;
+        char buffer[65536];
+        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t body = got.find("\r\n\r\n");
+    return body == std::string::npos ? std::string() : got.substr(body + 4);
 }
 
 int64_t modifiedMs(const std::string& path) {
@@ -136,6 +166,36 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
     waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
     EXPECT_EQ(status, 0) << readFile(err);
     EXPECT_EQ(readFile(err), "");
+}
+
+// The interactive program says where on its start screen, and the view
+// follows the operator from the menus to the plot and the page saved.
+TEST(WebView, InteractiveProgramServesFromTheStartScreenOn) {
+    PlotterOptions options;
+    options.withDisplay = false;
+    options.arguments = {"--port", "@PTY@", "--web", "0"};
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    std::smatch found;
+    const std::string screen = plotter.screen();
+    ASSERT_TRUE(
+        std::regex_search(screen, found, std::regex("Web view: http://127\\.0\\.0\\.1:([0-9]+)/")))
+        << screen;
+    const int port = std::stoi(found[1]);
+    EXPECT_NE(httpGet(port, "/").find(">At the start screen, not plotting<"), std::string::npos);
+
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    EXPECT_NE(httpGet(port, "/").find(">Waiting for the computer<"), std::string::npos);
+    ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;PD700,500;"));
+    ASSERT_TRUE(plotter.waitPageMenu(3)) << plotter.screen();
+    const std::string menu = httpGet(port, "/");
+    EXPECT_NE(menu.find(">The plot has ended; the page menu is open<"), std::string::npos) << menu;
+    EXPECT_NE(menu.find("<img id=\"page\""), std::string::npos);
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    EXPECT_NE(httpGet(port, "/").find("src=\"/files/PLOTTER_00001.PNG\""), std::string::npos);
+    EXPECT_EQ(httpGet(port, "/files/PLOTTER_00001.PNG"),
+              readFile(plotter.file("PLOTTER_00001.PNG")));
+    expectCleanQuit(plotter);
 }
 
 } // namespace
