@@ -17,7 +17,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <list>
+#include <map>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -87,6 +89,8 @@ struct WebServer::Impl {
 
     Options options;
     MHD_Daemon* daemon = nullptr;
+    UniqueFd poller;                 // level-triggered, over the server's sockets
+    std::map<int, uint32_t> watched; // what the poller watches for on each
     UniqueFd folder;
     uint16_t port = 0;
     std::string machineName;
@@ -127,6 +131,61 @@ struct WebServer::Impl {
     void wakeAll() {
         for (Watcher& watcher : watchers)
             wake(watcher);
+    }
+
+    // The server's sockets, level-triggered, in a poller of our own whose
+    // one descriptor joins the loop's poll. (libmicrohttpd's own epoll
+    // mode is edge-triggered and misses a client that sends part of a
+    // request and closes at once until its idle deadline.)
+    void watchSockets() {
+        fd_set reads, writes, errors;
+        FD_ZERO(&reads);
+        FD_ZERO(&writes);
+        FD_ZERO(&errors);
+        MHD_socket most = -1;
+        if (MHD_get_fdset2(daemon, &reads, &writes, &errors, &most, FD_SETSIZE) != MHD_YES)
+            most = -1;
+        std::map<int, uint32_t> wanted;
+        for (int fd = 0; fd <= most; ++fd) {
+            const uint32_t events = (FD_ISSET(fd, &reads) ? uint32_t{EPOLLIN} : 0) |
+                                    (FD_ISSET(fd, &writes) ? uint32_t{EPOLLOUT} : 0);
+            if (events != 0) wanted[fd] = events;
+        }
+        for (const auto& [fd, events] : watched) {
+            if (!wanted.contains(fd)) ::epoll_ctl(poller.get(), EPOLL_CTL_DEL, fd, nullptr);
+        }
+        for (const auto& [fd, events] : wanted) {
+            const auto was = watched.find(fd);
+            if (was != watched.end() && was->second == events) continue;
+            epoll_event event{};
+            event.events = events;
+            event.data.fd = fd;
+            // A descriptor closed and opened again under the same number
+            // has left the poller on its own.
+            if (was == watched.end() || ::epoll_ctl(poller.get(), EPOLL_CTL_MOD, fd, &event) != 0)
+                ::epoll_ctl(poller.get(), EPOLL_CTL_ADD, fd, &event);
+        }
+        watched = std::move(wanted);
+    }
+
+    // The server's turn on what the poller found ready.
+    void run() {
+        std::array<epoll_event, 64> ready{};
+        const int n = ::epoll_wait(poller.get(), ready.data(), static_cast<int>(ready.size()), 0);
+        fd_set reads, writes, errors;
+        FD_ZERO(&reads);
+        FD_ZERO(&writes);
+        FD_ZERO(&errors);
+        for (int i = 0; i < n; ++i) {
+            const int fd = ready[static_cast<size_t>(i)].data.fd;
+            if (fd < 0 || fd >= FD_SETSIZE) continue;
+            if ((ready[static_cast<size_t>(i)].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0)
+                FD_SET(fd, &reads);
+            if ((ready[static_cast<size_t>(i)].events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) != 0)
+                FD_SET(fd, &writes);
+        }
+        MHD_run_from_select(daemon, &reads, &writes, &errors);
+        watchSockets();
     }
 
     void dropPng() {
@@ -406,7 +465,12 @@ std::unique_ptr<WebServer> WebServer::start(const Options& options, std::string&
     impl->port = ntohs(six ? reinterpret_cast<sockaddr_in6&>(bound).sin6_port
                            : reinterpret_cast<sockaddr_in&>(bound).sin_port);
 
-    const unsigned flags = MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | (six ? MHD_USE_IPv6 : 0);
+    impl->poller = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+    if (!impl->poller) {
+        why = std::string("cannot start the web view: ") + std::strerror(errno);
+        return nullptr;
+    }
+    const unsigned flags = MHD_ALLOW_SUSPEND_RESUME | (six ? MHD_USE_IPv6 : 0);
     Impl* raw = impl.get();
     impl->daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &Impl::onRequest, raw, MHD_OPTION_LISTEN_SOCKET, listener.get(),
@@ -418,6 +482,7 @@ std::unique_ptr<WebServer> WebServer::start(const Options& options, std::string&
         return nullptr;
     }
     (void)listener.release(); // the server closes it
+    impl->watchSockets();
     return std::unique_ptr<WebServer>(new WebServer(std::move(impl)));
 }
 
@@ -478,8 +543,7 @@ unsigned WebServer::connections() const {
 }
 
 int WebServer::descriptor() const {
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(impl_->daemon, MHD_DAEMON_INFO_EPOLL_FD);
-    return info != nullptr ? info->epoll_fd : -1;
+    return impl_->poller.get();
 }
 
 std::optional<Clock::time_point> WebServer::due() const {
@@ -497,7 +561,7 @@ std::optional<Clock::time_point> WebServer::due() const {
 void WebServer::service(Clock::time_point now) {
     Impl& s = *impl_;
     s.runAgain = false;
-    MHD_run(s.daemon);
+    s.run();
     bool told = false;
     if ((s.pageDirty || s.stateDirty) && now >= s.lastSent + livePace) {
         if (s.pageDirty && s.page != nullptr) ++s.pageVersion;
@@ -513,6 +577,7 @@ void WebServer::service(Clock::time_point now) {
         told = true;
     }
     if (told) s.wakeAll();
+    s.watchSockets();
     if (s.watchers.empty()) s.lastKeepAlive = now;
 }
 
