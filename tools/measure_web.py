@@ -169,7 +169,9 @@ def main():
             serve(started + (offset + 96) / 960)
         page = os.path.join(work, "PLOTTER_00001.PNG")
         until = time.time() + 20
-        while time.time() < until and not any(c.saved_at for c in clients if c.live):
+        channels = [c for c in clients if c.live]
+        while time.time() < until and not (any(c.saved_at for c in channels) if channels
+                                           else os.path.exists(page)):
             serve(time.time() + 0.05)
         serve(time.time() + 0.5)
         elapsed = time.time() - started
