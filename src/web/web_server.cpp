@@ -283,19 +283,15 @@ struct WebServer::Impl {
     // By its name in the folder only, and only a plain file there.
     MHD_Result file(MHD_Connection* connection, const std::string& name) {
         if (!servedName(name)) return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
-        const int fd = ::openat(folder.get(), name.c_str(),
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        UniqueFd file(::openat(folder.get(), name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
         struct stat info {};
-        if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            if (fd >= 0) ::close(fd);
+        if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
             return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
-        }
         MHD_Response* response =
-            MHD_create_response_from_fd64(static_cast<uint64_t>(info.st_size), fd);
-        if (response == nullptr) {
-            ::close(fd);
-            return MHD_NO;
-        }
+            MHD_create_response_from_fd64(static_cast<uint64_t>(info.st_size), file.get());
+        if (response == nullptr) return MHD_NO;
+        (void)file.release(); // the response closes it
         secure(response, typeOf(name));
         MHD_add_response_header(response, "Cache-Control",
                                 name == "PLOTTER.TXT" ? "no-store" : "max-age=60");
