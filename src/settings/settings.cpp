@@ -345,8 +345,10 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
         "Settings not given here come from the environment (PLOTANIX_PORT, ...;\n"
         "PLOTANIX_COM1 names the device of COM1), then from the config file\n" +
         (startup.configPath.empty() ? std::string("(none: no home folder)") : startup.configPath) +
-        " (key = value lines, keys as the long options),\n"
+        " (key = value lines, keys as the long options, # begins a comment),\n"
         "then the defaults.\n"
+        "The short options are picocom's: -p is --stopbits and -d --databits (they were\n"
+        "the port and the folder: name the port as PORT or --port, the folder --dir).\n"
         "Example: a PC's USB serial adapter, which sends 8 data bits, no parity, one\n"
         "stop bit (8N1) at 9600 baud:\n"
         "  plotanix /dev/ttyUSB0 --databits 8 --dir ~/plots");
