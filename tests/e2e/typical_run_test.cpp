@@ -135,9 +135,9 @@ TEST(TypicalRun, RunsWithoutADisplay) {
 }
 
 // The port (as the plain argument), the line and the folder from the
-// command line, without PLOTANIX_COM1: the start screen shows the line, the
-// host's XON and XOFF are not data, and the transcript and the page go to
-// that folder, nothing to the working one.
+// command line, without PLOTANIX_COM1: the start screen and the wait show
+// the line, the host's XON and XOFF are not data, and the transcript and
+// the page go to that folder, nothing to the working one.
 TEST(TypicalRun, PortLineAndFolderFromTheCommandLine) {
     TempDir folder;
     PlotterOptions options;
@@ -148,6 +148,12 @@ TEST(TypicalRun, PortLineAndFolderFromTheCommandLine) {
     EXPECT_TRUE(plotter.waitScreen("HP-86B at 9600 8N1 xonxoff on serial line"))
         << plotter.screen();
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    // While it waits, the line and the folder under "Waiting...".
+    EXPECT_TRUE(plotter.waitRow(3, "Line: " + plotter.linePath() + " at 9600 8N1 xonxoff"))
+        << plotter.screen();
+    EXPECT_TRUE(plotter.waitRow(4, "Pages and PLOTTER.TXT go to " +
+                                       folder.path().lexically_normal().string()))
+        << plotter.screen();
     const std::string run = "SP1;PA100,100;PD200,100,200,200;";
     ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;\x13\x11PD200,100,200,200;"));
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();

@@ -215,13 +215,13 @@ PlotterApp::Ending PlotterApp::startScreen() {
 }
 
 // Under "Waiting...": where the computer is awaited and where its pages go.
-std::string PlotterApp::lineAndFolder() const {
+std::vector<std::string> PlotterApp::lineAndFolder() const {
     const std::string device = devicePath(settings);
     std::string place = printable(settings.port);
     if (device != settings.port) place += " (" + printable(device) + ")";
     if (settings.gpib) place = busPlace(*settings.gpib) + " via " + place;
-    return "Line " + place + " at " + describeLine(lineSettingsOf(settings)) +
-           "; pages and PLOTTER.TXT in " + printable(plotting->store.folder());
+    return {"Line: " + place + " at " + describeLine(lineSettingsOf(settings)),
+            "Pages and PLOTTER.TXT go to " + printable(plotting->store.folder())};
 }
 
 // The line's short form before the port, whose long names may not fit.
@@ -322,7 +322,8 @@ PlotterApp::Ending PlotterApp::plotCycle() {
                              [this](const std::string& text) { showLineNotice(text); });
         const DrawnBy drawn(drawScreen, [this, &screen] {
             screen.show();
-            console.printLine(lineAndFolder());
+            for (const std::string& row : lineAndFolder())
+                console.printLine(row);
             if (!adapterLines.empty()) console.printLine(adapterLines.front());
             reportNoLog();
         });

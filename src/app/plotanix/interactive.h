@@ -96,8 +96,8 @@ class PlotterApp : private LineWatch::Events {
 
     // The line under the banner: which plotter is emulated, on which line.
     std::string information() const;
-    // The line under "Waiting...": the line awaited and the output folder.
-    std::string lineAndFolder() const;
+    // The rows under "Waiting...": the line awaited and the output folder.
+    std::vector<std::string> lineAndFolder() const;
 
     Settings settings;
     std::string configPath;
