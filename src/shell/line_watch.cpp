@@ -22,8 +22,11 @@ bool LineWatch::openDevice() {
     serial_.setReplyPath(!gpib_                            ? ReplyPath::direct
                          : gpib_->role == Role::listenOnly ? ReplyPath::none
                                                            : ReplyPath::adapterLines);
-    if (!serial_.openSerialPort(device_, settings_)) return false;
     serial_.setInterruptDescriptor(interruptFd_);
+    serial_.onNetworkNote([this](const std::string& text) {
+        if (events_ != nullptr) events_->lineNote(text);
+    });
+    if (!serial_.openSerialPort(device_, settings_)) return false;
     if (gpib_) setUpAdapter();
     return true;
 }
@@ -74,9 +77,14 @@ std::optional<Clock::time_point> LineWatch::retryAt() const {
 void LineWatch::retryIfDue(Clock::time_point now) {
     if (!lost_ || now < nextTry_) return;
     if (!openDevice()) {
-        nextTry_ = now + retryInterval;
+        // A host on the network that is not there is asked less and less
+        // often, up to every few seconds.
+        const bool network = isNetworkName(device_);
+        retryWait_ = network ? std::min(retryWait_ * 2, maxNetworkRetry) : retryInterval;
+        nextTry_ = now + retryWait_;
         return;
     }
+    retryWait_ = retryInterval;
     lost_ = false;
     if (events_ != nullptr) events_->lineBack();
 }

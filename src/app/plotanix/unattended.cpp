@@ -3,6 +3,7 @@
 #include "adapter_notice.h"
 #include "journal.h"
 #include "line_errors.h"
+#include "network_notice.h"
 #include "logfile/log_file.h"
 #include "output/png_writer.h"
 #include "plot_setup.h"
@@ -121,6 +122,7 @@ class UnattendedApp : private LineWatch::Events {
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
+    void lineNote(const std::string& text) override { report(text); }
     int finish();
 
     const Settings& settings_;
@@ -154,7 +156,9 @@ int UnattendedApp::run() {
     const std::string bus =
         settings_.gpib ? " (USB-GPIB adapter, the plotter on " + busPlace(*settings_.gpib) + ")"
                        : "";
-    report("started: " + device_ + " at " + describeLine(lineSettingsOf(settings_)) + bus +
+    const std::string at = isNetworkName(device_) ? " " + networkLineNote()
+                                                  : " at " + describeLine(lineSettingsOf(settings_));
+    report("started: " + device_ + at + bus +
            ", pages in " + folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!openLineAtStart()) return 1;
@@ -218,6 +222,8 @@ bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
+        if (const NetLine* net = line_.link().network())
+            report(networkOpened(device_, net->localPort()));
         return true;
     }
     const std::string reason = openErrorReason(line_.openError());

@@ -29,9 +29,12 @@ class LineWatch {
         virtual void lineBack() = 0;
         // The adapter was set up (at every opening), or did not answer.
         virtual void adapterSetUp(const GpibSetUp& setUp) { (void)setUp; }
+        // A network line's news: a host connected, left or was turned away.
+        virtual void lineNote(const std::string& text) { (void)text; }
     };
 
     static constexpr std::chrono::milliseconds retryInterval{1000};
+    static constexpr std::chrono::milliseconds maxNetworkRetry{4000};
 
     // interruptFd (the signals' ending descriptor) cuts the line's waits
     // short once the program is to end.
@@ -102,6 +105,7 @@ class LineWatch {
     LineSettings settings_;
     bool lost_ = false;
     Clock::time_point nextTry_{};
+    std::chrono::milliseconds retryWait_ = retryInterval;
     std::optional<GpibSettings> gpib_;
     std::optional<GpibSetUp> adapter_;
     bool saved_ = false; // the adapter's memory has been written once
