@@ -209,7 +209,8 @@ size_t MarkedInput::decode(uint8_t* bytes, size_t count) {
 }
 
 std::string openErrorReason(int error) {
-    if (isResolveError(error)) return std::string("unknown host (") + gai_strerror(error - resolveErrorBase) + ")";
+    if (isResolveError(error))
+        return std::string("unknown host (") + gai_strerror(error - resolveErrorBase) + ")";
     switch (error) {
     case EBUSY:
         return "in use by another program";
@@ -330,7 +331,8 @@ void SerialLink::discardInput() {
 }
 
 int SerialLink::takeBytes(uint8_t* buffer, int room) {
-    if (held_.empty()) return net_ ? net_->take(buffer, room) : takeFromDriver(fd_.get(), buffer, room);
+    if (held_.empty())
+        return net_ ? net_->take(buffer, room) : takeFromDriver(fd_.get(), buffer, room);
     const size_t n = std::min(held_.size(), static_cast<size_t>(room));
     std::memcpy(buffer, held_.data(), n);
     held_.erase(0, n);
@@ -360,8 +362,10 @@ void SerialLink::closeSerialPort() {
 
 int SerialLink::serialInputWaiting() {
     int count = 0;
-    if (net_) count = net_->inputWaiting();
-    else if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0) count = 0;
+    if (net_)
+        count = net_->inputWaiting();
+    else if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0)
+        count = 0;
     return static_cast<int>(
         std::min<size_t>(held_.size() + static_cast<size_t>(std::max(count, 0)), 1 << 30));
 }

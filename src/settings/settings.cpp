@@ -180,8 +180,7 @@ constexpr SettingRow rows[] = {
     {"port", "p", "DEVICE", "Serial device",
      "serial device path (/dev/ttyUSB0), port name (COM1 is /dev/ttyS0) or network line "
      "(tcp:HOST:PORT, tcp-listen:[ADDRESS:]PORT, telnet:HOST:PORT, telnet-listen:[ADDRESS:]PORT)",
-     true,
-     [](const Settings& s) { return s.port; }, takePort},
+     true, [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
      "line speed: a standard rate from 75 to 230400 (the 7470A's own go to 9600); default 9600",
      true, [](const Settings& s) { return std::to_string(s.line.baud); }, takeBaud},

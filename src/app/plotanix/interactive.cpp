@@ -217,14 +217,16 @@ PlotterApp::Ending PlotterApp::startScreen() {
 // The line's short form before the port, whose long names may not fit.
 std::string PlotterApp::information() const {
     const std::string lineForm = describeLine(lineSettingsOf(settings));
-    std::string line =
+    const std::string serialLine =
         settings.gpib ? " on " + busPlace(*settings.gpib) + " (" + lineForm + ") via " +
                             printable(settings.port)
                       : " at " + lineForm + " on serial line " + printable(settings.port);
-    if (isNetworkName(settings.port)) {
-        line = settings.gpib ? " on " + busPlace(*settings.gpib) + " via " : " on ";
-        line += printable(settings.port) + " " + networkLineNote();
-    }
+    // Speed and framing mean nothing on a network line.
+    const std::string line = !isNetworkName(settings.port) ? serialLine
+                             : settings.gpib
+                                 ? " on " + busPlace(*settings.gpib) + " via " +
+                                       printable(settings.port) + " " + networkLineNote()
+                                 : " on " + printable(settings.port) + " " + networkLineNote();
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
     if (settings.model == PlotterModel::hpgl2)

@@ -3,8 +3,8 @@
 #include "adapter_notice.h"
 #include "journal.h"
 #include "line_errors.h"
-#include "network_notice.h"
 #include "logfile/log_file.h"
+#include "network_notice.h"
 #include "output/png_writer.h"
 #include "plot_setup.h"
 #include "session/capture.h"
@@ -156,10 +156,11 @@ int UnattendedApp::run() {
     const std::string bus =
         settings_.gpib ? " (USB-GPIB adapter, the plotter on " + busPlace(*settings_.gpib) + ")"
                        : "";
-    const std::string at = isNetworkName(device_) ? " " + networkLineNote()
-                                                  : " at " + describeLine(lineSettingsOf(settings_));
-    report("started: " + device_ + at + bus +
-           ", pages in " + folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
+    const std::string at = isNetworkName(device_)
+                               ? " " + networkLineNote()
+                               : " at " + describeLine(lineSettingsOf(settings_));
+    report("started: " + device_ + at + bus + ", pages in " + folderName() + ", page gap " +
+           secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!openLineAtStart()) return 1;
     while (true) {
