@@ -215,7 +215,7 @@ void NetLine::startConnection(UniqueFd socket, const std::string& peer) {
     gone_ = false;
     turnedAway_ = false;
     telnet_ = TelnetFilter();
-    if (address_.telnet) write(telnet_.opening(), Clock::now() + std::chrono::seconds(1));
+    if (address_.telnet) sendWire(telnet_.opening(), Clock::now() + std::chrono::seconds(1));
     if (!events_) return;
     epoll_event interest{};
     interest.events = EPOLLIN | EPOLLRDHUP;
@@ -257,7 +257,7 @@ void NetLine::readConnection() {
         if (address_.telnet) {
             count = telnet_.decode(chunk, count);
             const std::string answers = telnet_.takeAnswers();
-            if (!answers.empty()) write(answers, Clock::now() + std::chrono::seconds(1));
+            if (!answers.empty()) sendWire(answers, Clock::now() + std::chrono::seconds(1));
         }
         pending_.append(reinterpret_cast<const char*>(chunk), count);
     }
@@ -313,9 +313,17 @@ void NetLine::discardInput() {
 
 int NetLine::write(std::string_view bytes, Clock::time_point deadline) {
     if (!connection_ || gone_) return static_cast<int>(bytes.size());
-    const std::string wire = address_.telnet ? telnet_.encode(bytes) : std::string(bytes);
+    if (!address_.telnet) return static_cast<int>(sendWire(bytes, deadline));
+    const std::string wire = telnet_.encode(bytes);
+    // The count is of the plotter's bytes, not of the protocol's doubling.
+    const size_t sent = sendWire(wire, deadline);
+    return sent == wire.size() ? static_cast<int>(bytes.size())
+                               : static_cast<int>(std::min(sent, bytes.size()));
+}
+
+size_t NetLine::sendWire(std::string_view wire, Clock::time_point deadline) {
     size_t sent = 0;
-    while (sent < wire.size() && connection_) {
+    while (sent < wire.size() && connection_ && !gone_) {
         const ssize_t put = ::send(connection_.get(), wire.data() + sent, wire.size() - sent,
                                    MSG_NOSIGNAL | MSG_DONTWAIT);
         if (put > 0) {
@@ -329,9 +337,7 @@ int NetLine::write(std::string_view bytes, Clock::time_point deadline) {
         if (waitMs == 0 || (::poll(&out, 1, waitMs) < 0 && errno != EINTR)) break;
         if ((out.revents & (POLLHUP | POLLERR)) != 0) break;
     }
-    // The count is of the plotter's bytes, not of the protocol's doubling.
-    return sent == wire.size() ? static_cast<int>(bytes.size())
-                               : static_cast<int>(std::min(sent, bytes.size()));
+    return sent;
 }
 
 } // namespace plotanix

@@ -98,6 +98,8 @@ class NetLine {
     void hostGone();
     void startConnection(UniqueFd socket, const std::string& peer);
     void say(const std::string& text) const;
+    // Bytes as they go on the wire (the protocol's own, or data encoded).
+    size_t sendWire(std::string_view wire, Clock::time_point deadline);
 
     NetAddress address_;
     Note note_;
