@@ -75,5 +75,25 @@ TEST(NetworkLine, AHostOverTcpPlotsAndIsAnsweredAsOverASerialLine) {
     EXPECT_TRUE(overTcp.page.rgb == overPty.page.rgb) << "another page";
 }
 
+// plotanix-demo --tcp: the simulated HP-86B is a TCP server, as DOSBox
+// listening or a serial server is; the plotter connects and plots the
+// bundled drawing it sends.
+TEST(NetworkLine, TheDemoPlotsOverTcp) {
+    PlotterOptions options;
+    options.binary = PLOTANIX_DEMO;
+    options.arguments = std::vector<std::string>{"--tcp"};
+    options.withDisplay = false;
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    EXPECT_TRUE(plotter.waitScreen("on tcp:127.0.0.1:")) << plotter.screen();
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    ASSERT_TRUE(plotter.waitPageMenu(std::nullopt, 60s)) << plotter.screen();
+    ASSERT_TRUE(plotter.pressKey("1"));
+    ASSERT_TRUE(plotter.waitScreen("1  Ok.")) << plotter.screen();
+    expectCleanQuit(plotter);
+    const std::string drawing = readFile(PLOTANIX_SOURCE_DIR "/tools/demo_drawing.hpgl");
+    EXPECT_TRUE(plotter.transcript().ends_with(drawing + marker("SAVE PAGE #1")));
+}
+
 } // namespace
 } // namespace plotanix::testing
