@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -122,7 +123,7 @@ class UnattendedApp : private LineWatch::Events {
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
-    void lineNote(const std::string& text) override { report(text); }
+    void lineNote(const std::string& text) override;
     int finish();
 
     const Settings& settings_;
@@ -224,7 +225,7 @@ bool UnattendedApp::openLineAtStart() {
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
         if (const NetLine* net = line_.link().network())
-            report(networkOpened(device_, net->localPort()));
+            lineNote(networkOpened(device_, net->localPort()));
         return true;
     }
     const std::string reason = openErrorReason(line_.openError());
@@ -235,6 +236,15 @@ bool UnattendedApp::openLineAtStart() {
     report("waiting for " + device_ + " (" + reason + ")");
     line_.waitForDevice();
     return true;
+}
+
+// In the journal's own form: "a computer connected from 127.0.0.1:40112".
+void UnattendedApp::lineNote(const std::string& text) {
+    std::string line = text;
+    if (!line.empty())
+        line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    if (line.ends_with('.')) line.pop_back();
+    report(line);
 }
 
 void UnattendedApp::lineLost() {
