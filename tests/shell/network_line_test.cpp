@@ -28,6 +28,14 @@ using testing::receive;
 using testing::sendAll;
 using testing::waitUntil;
 
+// Until the line has been said to be back (a reconnection that held), with
+// the host silent meanwhile.
+struct UntilSaidBack : testing::WaitForLine {
+    explicit UntilSaidBack(const Said& said) : said(said) {}
+    bool done() const override { return !said.empty() && said.back() == "back"; }
+    const Said& said;
+};
+
 // The plot comes in two pieces, the line dropping between them in the middle
 // of a label; the transcript keeps every byte before and after, the page is
 // that of the whole stream, and the line's loss is said once when this end
@@ -46,10 +54,12 @@ TEST(NetworkLine, BytesBeforeAndAfterADropAreKept) {
         plotter.plot();
         if (!listen) {
             EXPECT_TRUE(plotter.line.lost());
-            testing::UntilBack untilBack(plotter.line);
-            EXPECT_EQ(plotter.loop.run(untilBack), 0);
+            testing::UntilBack untilOpen(plotter.line);
+            EXPECT_EQ(plotter.loop.run(untilOpen), 0);
         }
         host = listen ? connectTo(port) : server.accept();
+        UntilSaidBack untilBack(plotter.events.said);
+        if (!listen) EXPECT_EQ(plotter.loop.run(untilBack), 0);
         ASSERT_TRUE(sendAll(host.get(), after));
         plotter.plot();
         EXPECT_EQ(plotter.transcript, before + after);
@@ -60,6 +70,36 @@ TEST(NetworkLine, BytesBeforeAndAfterADropAreKept) {
         whole.run(before + after);
         EXPECT_TRUE(plotter.session.page().pixels == whole.page().pixels) << "another page";
     }
+}
+
+// A server that takes the connection and drops it at once, again and again
+// (ser2net when it cannot open its device), is one outage: the loss is said
+// once, the attempts come less and less often, and the line is back when a
+// connection holds.
+TEST(NetworkLine, AServerThatHangsUpAtOnceIsOneOutage) {
+    Plotter plotter;
+    LoopbackServer server;
+    ASSERT_TRUE(plotter.line.open(server.name(), {}));
+    std::vector<Clock::time_point> attempts;
+    std::thread refusing([&] {
+        for (int i = 0; i < 4; ++i) {
+            UniqueFd host = server.accept();
+            attempts.push_back(Clock::now());
+            sendAll(host.get(), "Device open failure\r\n");
+        }
+    });
+    testing::UntilBack untilBack(plotter.line);
+    while (attempts.size() < 4 || plotter.line.lost()) {
+        plotter.plot();
+        plotter.loop.run(untilBack);
+    }
+    refusing.join();
+    const UniqueFd holding = server.accept();
+    UntilSaidBack untilSaidBack(plotter.events.said);
+    EXPECT_EQ(plotter.loop.run(untilSaidBack), 0);
+    EXPECT_EQ(plotter.events.said, (Said{"lost", "back"}));
+    ASSERT_EQ(attempts.size(), 4u);
+    EXPECT_GE(attempts[3] - attempts[2], 3500ms) << "the attempts did not back off";
 }
 
 // A host that pours bytes in at full speed loses none: the plotter reads

@@ -35,6 +35,8 @@ class LineWatch {
 
     static constexpr std::chrono::milliseconds retryInterval{1000};
     static constexpr std::chrono::milliseconds maxNetworkRetry{4000};
+    // A network connection that holds this long is the line back.
+    static constexpr std::chrono::milliseconds networkProven{2000};
 
     // interruptFd (the signals' ending descriptor) cuts the line's waits
     // short once the program is to end.
@@ -65,7 +67,8 @@ class LineWatch {
 
     // The descriptor to wait on, or -1 while the line is not open.
     int descriptor() const { return serial_.fileDescriptor(); }
-    // When a lost line is looked for next; none while it is not lost.
+    // When a lost line is looked for next, or a reconnected network line is
+    // said to be back; none otherwise.
     std::optional<Clock::time_point> retryAt() const;
     void retryIfDue(Clock::time_point now);
 
@@ -106,6 +109,7 @@ class LineWatch {
     bool lost_ = false;
     Clock::time_point nextTry_{};
     std::chrono::milliseconds retryWait_ = retryInterval;
+    std::optional<Clock::time_point> backDue_; // a network line reconnected, not yet proven
     std::optional<GpibSettings> gpib_;
     std::optional<GpibSetUp> adapter_;
     bool saved_ = false; // the adapter's memory has been written once
