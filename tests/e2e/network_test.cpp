@@ -57,13 +57,16 @@ TEST(NetworkLine, AHostOverTcpPlotsAndIsAnsweredAsOverASerialLine) {
     options.arguments = {"--port", name};
     PlotterSession plotter(options);
     ASSERT_TRUE(plotter.start()) << plotter.failure();
-    EXPECT_TRUE(plotter.waitScreen("on " + name + " (network line: baud, parity"))
+    EXPECT_TRUE(plotter.waitScreen("on " + name + " (network line; baud, parity"))
         << plotter.screen();
     Outcome overTcp;
     UniqueFd host;
     plotAndSave(
         plotter,
         [&] {
+            EXPECT_TRUE(plotter.waitRow(3, "Line: " + name +
+                                               " (network line; baud, parity and flow ignored)"))
+                << plotter.screen();
             waitUntil([&] { return (host = connectTo(port)).valid(); });
             sendAll(host.get(), plot);
             return receive(host.get(), overPty.reply.size());

@@ -221,7 +221,10 @@ std::vector<std::string> PlotterApp::lineAndFolder() const {
     std::string place = printable(settings.port);
     if (device != settings.port) place += " (" + printable(device) + ")";
     if (settings.gpib) place = busPlace(*settings.gpib) + " via " + place;
-    return {"Line: " + place + " at " + describeLine(lineSettingsOf(settings)),
+    const std::string form = isNetworkName(device)
+                                 ? " " + networkLineNote()
+                                 : " at " + describeLine(lineSettingsOf(settings));
+    return {"Line: " + place + form,
             "Pages and PLOTTER.TXT go to " + printable(plotting->store.folder())};
 }
 

@@ -7,7 +7,7 @@
 namespace plotanix {
 
 std::string networkLineNote() {
-    return "(network line: baud, parity and flow control do not apply)";
+    return "(network line; baud, parity and flow ignored)";
 }
 
 std::string networkOpened(const std::string& port, int listeningPort) {

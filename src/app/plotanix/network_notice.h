@@ -6,8 +6,8 @@
 
 namespace plotanix {
 
-// Said where a tty's speed and framing would be: "(network line: baud,
-// parity and flow control do not apply)".
+// Said where a tty's speed and framing would be: "(network line; baud,
+// parity and flow ignored)".
 std::string networkLineNote();
 // The line open: "Listening on 127.0.0.1:5470 for one computer at a time"
 // or "Connected to dosbox.lan:5470".
