@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "common/printable.h"
+#include "serial/net_line.h"
 #include "settings/config_file.h"
 
 #include <CLI/CLI.hpp>
@@ -76,6 +77,11 @@ std::string wordOf(const Word<Value> (&words)[n], Value value) {
 
 // Any length: the stable names under /dev/serial/by-id are long.
 std::string takePort(Settings& settings, std::string value) {
+    if (isNetworkName(value)) {
+        if (!parseNetAddress(value)) return std::string("a network line is ") + netNameForms;
+        settings.port = std::move(value);
+        return {};
+    }
     const bool path = value.find('/') != std::string::npos;
     if ((!path && !comNumber(value)) || value.find('\0') != std::string::npos)
         return "the port is a device path such as /dev/ttyUSB0 or a name such as COM1";
@@ -186,8 +192,9 @@ std::string takeTokenFile(Settings& settings, std::string value) {
 
 constexpr SettingRow rows[] = {
     {"port", "", "DEVICE", "Serial device",
-     "serial device path (/dev/ttyUSB0) or port name (COM1 is /dev/ttyS0)", true,
-     [](const Settings& s) { return s.port; }, takePort},
+     "serial device path (/dev/ttyUSB0), port name (COM1 is /dev/ttyS0) or network line "
+     "(tcp:HOST:PORT, tcp-listen:[ADDRESS:]PORT, telnet:HOST:PORT, telnet-listen:[ADDRESS:]PORT)",
+     true, [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
      "line speed: a standard rate from 75 to 230400 (the 7470A's own go to 9600); default 9600",
      true, [](const Settings& s) { return std::to_string(s.line.baud); }, takeBaud},

@@ -4,6 +4,7 @@
 #include "common/printable.h"
 #include "line_errors.h"
 #include "menus.h"
+#include "network_notice.h"
 #include "options_screen.h"
 #include "output/plot_window.h"
 #include "plot_setup.h"
@@ -237,17 +238,26 @@ std::vector<std::string> PlotterApp::lineAndFolder() const {
     std::string place = printable(settings.port);
     if (device != settings.port) place += " (" + printable(device) + ")";
     if (settings.gpib) place = busPlace(*settings.gpib) + " via " + place;
-    return {"Line: " + place + " at " + describeLine(lineSettingsOf(settings)),
+    const std::string form = isNetworkName(device)
+                                 ? " " + networkLineNote()
+                                 : " at " + describeLine(lineSettingsOf(settings));
+    return {"Line: " + place + form,
             "Pages and PLOTTER.TXT go to " + printable(plotting->store.folder())};
 }
 
 // The line's short form before the port, whose long names may not fit.
 std::string PlotterApp::information() const {
     const std::string lineForm = describeLine(lineSettingsOf(settings));
-    const std::string line =
+    const std::string serialLine =
         settings.gpib ? " on " + busPlace(*settings.gpib) + " (" + lineForm + ") via " +
                             printable(settings.port)
                       : " at " + lineForm + " on serial line " + printable(settings.port);
+    // Speed and framing mean nothing on a network line.
+    const std::string line = !isNetworkName(settings.port) ? serialLine
+                             : settings.gpib
+                                 ? " on " + busPlace(*settings.gpib) + " via " +
+                                       printable(settings.port) + " " + networkLineNote()
+                                 : " on " + printable(settings.port) + " " + networkLineNote();
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
     if (settings.model == PlotterModel::hpgl2)
@@ -296,12 +306,31 @@ bool PlotterApp::openLine(std::vector<std::string>& failure) {
     const LineSettings lineSettings = lineSettingsOf(settings);
     const std::string device = devicePath(settings);
     line.useAdapter(gpibOf(settings));
+    const bool network = isNetworkName(device);
     if (line.open(device, lineSettings)) {
-        console.printLine("SerialPort " + printable(settings.port) + " opened with success");
-        console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
+        if (network) {
+            const NetLine* net = line.link().network();
+            console.printLine(printable(networkOpened(device, net ? net->localPort() : 0)));
+        } else {
+            console.printLine("SerialPort " + printable(settings.port) + " opened with success");
+            console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
+        }
         for (const std::string& notice : adapterLines)
             console.printLine(notice);
         return true;
+    }
+    // A host that is not listening yet is waited for, as a line that is lost.
+    if (hostNotThereYet(device, line.openError())) {
+        console.printLine(printable(device + ": " + openErrorReason(line.openError()) +
+                                    "; connecting again by itself"));
+        line.waitForDevice();
+        return true;
+    }
+    if (network) {
+        failure.push_back("Error, can't open the network line: " + printable(device) + ": " +
+                          printable(openErrorReason(line.openError())));
+        failure.push_back("Name another line with --port, PLOTANIX_PORT or on the options screen.");
+        return false;
     }
     failure.push_back("Error, can't open the serial port: " + printable(settings.port));
     for (const std::string& reason : explainOpenError(device, line.openError()))
@@ -437,6 +466,10 @@ void PlotterApp::lineBack() {
     showLineNotice(line.throughAdapter()
                        ? "The line to the computer is back; the adapter is set up again."
                        : "The line to the computer is back, but no adapter answered on it.");
+}
+
+void PlotterApp::lineNote(const std::string& text) {
+    showLineNotice(printable(text));
 }
 
 // Said with the port's opening, and under "Waiting..." from then on.

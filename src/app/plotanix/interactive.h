@@ -88,6 +88,7 @@ class PlotterApp : private LineWatch::Events {
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
+    void lineNote(const std::string& text) override;
     void showLineNotice(const std::string& text);
     // The terminal has a new size: the screen of the moment, drawn anew.
     void redrawScreen();

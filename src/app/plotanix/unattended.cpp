@@ -4,6 +4,7 @@
 #include "journal.h"
 #include "line_errors.h"
 #include "logfile/log_file.h"
+#include "network_notice.h"
 #include "output/plot_window.h"
 #include "output/png_writer.h"
 #include "plot_setup.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -132,6 +134,7 @@ class UnattendedApp : private LineWatch::Events {
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
+    void lineNote(const std::string& text) override;
     int finish();
 
     const Settings& settings_;
@@ -167,8 +170,11 @@ int UnattendedApp::run() {
     const std::string bus =
         settings_.gpib ? " (USB-GPIB adapter, the plotter on " + busPlace(*settings_.gpib) + ")"
                        : "";
-    report("started: " + device_ + " at " + describeLine(lineSettingsOf(settings_)) + bus +
-           ", pages in " + folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
+    const std::string at = isNetworkName(device_)
+                               ? " " + networkLineNote()
+                               : " at " + describeLine(lineSettingsOf(settings_));
+    report("started: " + device_ + at + bus + ", pages in " + folderName() + ", page gap " +
+           secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!startWeb() || !openLineAtStart()) return 1;
     while (true) {
@@ -260,6 +266,8 @@ bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
+        if (const NetLine* net = line_.link().network())
+            lineNote(networkOpened(device_, net->localPort()));
         return true;
     }
     const std::string reason = openErrorReason(line_.openError());
@@ -271,6 +279,15 @@ bool UnattendedApp::openLineAtStart() {
     web_.lineLost(true);
     line_.waitForDevice();
     return true;
+}
+
+// In the journal's own form: "a computer connected from 127.0.0.1:40112".
+void UnattendedApp::lineNote(const std::string& text) {
+    std::string line = text;
+    if (!line.empty())
+        line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    if (line.ends_with('.')) line.pop_back();
+    report(line);
 }
 
 void UnattendedApp::lineLost() {
