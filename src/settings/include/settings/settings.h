@@ -31,7 +31,7 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 16;
+inline constexpr std::size_t settingCount = 23;
 
 struct Settings {
     Settings(); // every setting at its default
@@ -52,6 +52,16 @@ struct Settings {
     bool unattended = false;
     bool window = false; // unattended: show the page in a window too
     bool live = false;   // the window opens when a run starts and follows the drawing
+    // Asking an instrument for its plot through the adapter: a recipe's
+    // name, or empty (the program is the plotter). 0 in the fields below
+    // stands for the recipe's own value.
+    std::string acquire;
+    int gpibAddress = 0;     // the instrument's
+    std::string command;     // the plot command of --acquire custom
+    double quietAfter = 0;   // seconds of a quiet bus that end the plot
+    long long count = 1;     // plots in a series
+    double everySeconds = 0; // between the starts of a series' plots
+    bool listInstruments = false;
 
     // Where each value came from, in the order of settingRows().
     std::array<Source, settingCount> sources{};
