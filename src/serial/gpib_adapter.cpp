@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace plotanix {
@@ -246,6 +247,11 @@ GpibSetUp setUpGpibAdapterWith(AdapterPort& port, const SetUpCommands& commands)
     return result;
 }
 
+FdAdapterPort::FdAdapterPort(int fd, int interruptFd) : fd_(fd), interruptFd_(interruptFd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0 && (tio.c_iflag & PARMRK) != 0) marks_.emplace();
+}
+
 bool FdAdapterPort::writeLine(std::string_view line) {
     std::string bytes = std::string(line) + "\r\n";
     std::string_view rest = bytes;
@@ -288,7 +294,11 @@ std::optional<std::string> FdAdapterPort::read(Clock::time_point until, size_t m
             failed_ = true;
             return std::nullopt;
         }
-        bytes.resize(static_cast<size_t>(n));
+        size_t kept = static_cast<size_t>(n);
+        if (marks_) kept = marks_->decode(reinterpret_cast<uint8_t*>(bytes.data()), kept);
+        // Nothing but marks: nothing came yet.
+        if (kept == 0) continue;
+        bytes.resize(kept);
         return bytes;
     }
 }

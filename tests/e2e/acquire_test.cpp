@@ -160,6 +160,43 @@ TEST(Acquire, FailuresAreOneLineWithStatusOne) {
     }
 }
 
+// What an instrument at address 9 answers to "PLOT;", asked for it.
+Ran askCustom(const std::string& answer, SimulatedInstrument& instrument, const TempDir& pages) {
+    instrument.answers("PLOT;", {{answer, 10ms, true}});
+    AdapterOnUsb adapter;
+    adapter.look([&](sim::SimulatedAdapter& a) { a.attach(instrument); });
+    Program plotanix(std::string(PLOTANIX_BINARY) +
+                         " --acquire custom --command 'PLOT;' --gpib-address 9 --quiet-after 0.3 " +
+                         adapter.path(),
+                     pages.path().string());
+    return plotanix.wait();
+}
+
+// A plotter query in the instrument's stream is said and never answered;
+// bytes that draw nothing are no plot, and are kept as they came (0xFF, which
+// the line's error marking doubles, once).
+TEST(Acquire, QueriesAreSaidAndGarbageIsNoPlot) {
+    {
+        TempDir pages;
+        SimulatedInstrument instrument(9);
+        const Ran ran = askCustom("IN;SP1;PA100,100;PD900,700;OI;PU;", instrument, pages);
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        EXPECT_NE(ran.out.find("the instrument asked the plotter for output"), std::string::npos)
+            << ran.out;
+        EXPECT_EQ(instrument.heard(), "PLOT;\n") << "a reply went onto the bus";
+    }
+    {
+        TempDir pages;
+        SimulatedInstrument instrument(9);
+        const std::string garbage = "\x01\x02\x7f\xff\xfe\r\n";
+        const Ran ran = askCustom(garbage, instrument, pages);
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_EQ(ran.err, "plotanix: what came from address 9 (" + std::to_string(garbage.size()) +
+                               " bytes) drew nothing: is it the instrument --acquire names?\n");
+        EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")).substr(0, garbage.size()), garbage);
+    }
+}
+
 // The instruments it knows, each with its address, what it sends and how
 // its plot ends.
 TEST(Acquire, ListsTheInstruments) {

@@ -5,6 +5,8 @@
 // line is data for the bus, with CR, LF, ESC and '+' escaped by ESC.
 // What comes back is the bus's bytes, unchanged.
 
+#include "serial/serial_link.h"
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -65,10 +67,12 @@ inline constexpr size_t complaintMemory = 4 * 1024;
 inline constexpr std::chrono::milliseconds setUpDeadline{6000};
 
 // The adapter's serial side on a descriptor: reads with a time-out that a
-// readable interrupt descriptor (the signal wake-up) cuts short.
+// readable interrupt descriptor (the signal wake-up) cuts short. On a line
+// set up to mark bytes with errors (as the serial link sets it), the marks
+// are taken out and a 0xFF is one byte again, as the link reads them.
 class FdAdapterPort : public AdapterPort {
   public:
-    FdAdapterPort(int fd, int interruptFd) : fd_(fd), interruptFd_(interruptFd) {}
+    FdAdapterPort(int fd, int interruptFd);
     bool writeLine(std::string_view line) override;
     std::optional<std::string> read(Clock::time_point until, size_t most) override;
     bool failed() const override { return failed_; }
@@ -77,6 +81,7 @@ class FdAdapterPort : public AdapterPort {
     int fd_;
     int interruptFd_;
     bool failed_ = false;
+    std::optional<MarkedInput> marks_;
 };
 
 // An answer to "++ver" as an adapter gives it: a short line of text naming
