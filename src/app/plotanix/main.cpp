@@ -27,11 +27,8 @@ int main(int argc, char** argv) {
         return plotanix::runAcquire(startup.settings);
     }
     // Without a terminal the notices the start screen would show go to stderr.
-    if (startup.settings.unattended) {
-        for (const std::string& notice : startup.notices)
-            std::cerr << "plotanix: " << notice << '\n';
-        return plotanix::runUnattended(startup.settings);
-    }
+    if (startup.settings.unattended)
+        return plotanix::runUnattended(startup.settings, startup.notices);
     plotanix::PlotterApp app(std::move(startup));
     return app.run();
 }
