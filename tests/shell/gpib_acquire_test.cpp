@@ -246,6 +246,25 @@ TEST(GpibAcquire, ASignalEndsItAtOnce) {
     ::close(ending[1]);
 }
 
+// The adapter's read time-out: short between records, so they follow each
+// other quickly; as long as the quiet period for one message, so a pause
+// inside it does not end it, but never past a Prologix's 3000 ms.
+TEST(GpibAcquire, TheReadTimeOutSuitsTheEndAndBothAdapters) {
+    const InstrumentRecipe& records = *findRecipe("hp8753");
+    const InstrumentRecipe& message = *findRecipe("hp8566b");
+    const InstrumentRecipe& pattern = *findRecipe("hp3577a");
+    const struct {
+        const InstrumentRecipe& recipe;
+        std::chrono::milliseconds quiet, timeOut;
+    } cases[] = {
+        {records, 4000ms, 150ms}, {pattern, 4000ms, 150ms},   {message, 500ms, 500ms},
+        {message, 100ms, 150ms},  {message, 10000ms, 3000ms},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(adapterReadTimeout(c.recipe, c.quiet), c.timeOut)
+            << c.recipe.name << " quiet " << c.quiet.count();
+}
+
 // A data line reaches the bus as written: the adapter's own bytes escaped.
 TEST(GpibAcquire, CommandsAreEscaped) {
     const std::pair<std::string, std::string> lines[] = {
