@@ -348,8 +348,8 @@ int SimulatedBench::run(const fs::path& plotter) {
         plotanix::sim::instrumentFor(recipe->name, address, recordGap);
     plotanix::sim::SimulatedAdapter adapter(masterFd_.get());
     adapter.attach(instrument);
-    std::printf("Plotanix demo: a simulated %s is at HP-IB address %d, behind a simulated "
-                "USB-GPIB adapter (an AR488) on %s;\nthe plotter asks it for its plot.\n",
+    std::printf("Plotanix demo: a simulated instrument (%s) is at HP-IB address %d, behind a "
+                "simulated USB-GPIB adapter (an AR488) on %s;\nthe plotter asks it for its plot.\n",
                 std::string(recipe->title).c_str(), address, name);
     std::fflush(stdout);
 

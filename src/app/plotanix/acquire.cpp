@@ -173,8 +173,9 @@ int Acquisition::setUpAdapter(AdapterPort& port) {
         if (line.starts_with("On ")) continue; // the device mode's place on the bus
         report(line);
     }
-    report("asking the " + std::string(recipe_.title) + " at HP-IB address " +
-           std::to_string(options_.address) + " through " + device_ + " (" + setUp.version + ")");
+    report("asking the instrument at HP-IB address " + std::to_string(options_.address) + " (" +
+           std::string(recipe_.name) + ": " + std::string(recipe_.title) + ") through " + device_ +
+           " (" + setUp.version + ")");
     return 0;
 }
 
