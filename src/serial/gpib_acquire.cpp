@@ -119,6 +119,7 @@ class BusReader {
             end == PlotEnd::eoi ? std::max(options_.quiet, readOver) : options_.quiet;
         Clock::time_point lastByte = Clock::now();
         bool readBrought = false; // the read in progress brought bytes
+        bool patternLast = false; // the bytes so far end with the pattern
         std::string tail;         // the last bytes, as long as the pattern
         if (!startRead()) return stopped(result);
         for (;;) {
@@ -139,9 +140,11 @@ class BusReader {
                 }
                 tail += *bytes;
                 if (tail.size() > pattern.size()) tail.erase(0, tail.size() - pattern.size());
-                if (end == PlotEnd::pattern && tail == pattern) return ended(result, end);
+                patternLast = end == PlotEnd::pattern && tail == pattern;
                 continue;
             }
+            // The pattern ends a message when nothing follows it in its read.
+            if (patternLast && (now >= over || now >= quietEnd)) return ended(result, end);
             if (now >= over) {
                 // The read is over: for one message, at its EOI.
                 if (end == PlotEnd::eoi && readBrought) return ended(result, end);

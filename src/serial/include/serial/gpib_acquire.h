@@ -22,7 +22,7 @@ namespace plotanix {
 enum class PlotEnd {
     quiet,   // the bus has been quiet for the quiet period (many EOI records)
     eoi,     // one message, ended by EOI
-    pattern, // a message ending in the recipe's closing pattern
+    pattern, // a message ending in the recipe's closing pattern (nothing after it)
 };
 
 struct InstrumentRecipe {
