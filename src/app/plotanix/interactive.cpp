@@ -182,6 +182,7 @@ int PlotterApp::run() {
     console.enablePositionedOutput();
     console.setConsoleTitle("Plotanix");
     loop.onResize([this] { redrawScreen(); });
+    followWeb();
     while (true) {
         if (Ending end = startScreen()) return *end;
         std::vector<std::string> failure;
@@ -200,10 +201,12 @@ int PlotterApp::run() {
 // Returns only to start plotting, or with the ending chosen.
 PlotterApp::Ending PlotterApp::startScreen() {
     while (true) {
+        web.activity("At the start screen, not plotting");
         StartMenu menu(console, information());
         for (std::string& text : notices)
             menu.addNotice(std::move(text));
         notices.clear();
+        if (!webNotice.empty()) menu.addNotice(webNotice);
         menu.show();
         const DrawnBy drawn(drawScreen, [&menu] { menu.show(); });
         StartChoice choosing;
@@ -211,7 +214,21 @@ PlotterApp::Ending PlotterApp::startScreen() {
         if (choosing.choice == StartMenu::Choice::startPlotting) return std::nullopt;
         if (choosing.choice == StartMenu::Choice::quit) return 0;
         if (Ending end = optionsScreen()) return end;
+        followWeb();
     }
+}
+
+// Said on the start screen: the address (with its token, which whoever
+// sees this screen may know), or why there is no web view.
+void PlotterApp::followWeb() {
+    std::string why;
+    if (!web.follow(settings, why)) {
+        webNotice = "The web view cannot start: " + printable(why);
+    } else {
+        webNotice = web.running() ? "Web view: " + web.url() : "";
+    }
+    loop.watch(web.source());
+    web.line(printable(settings.port) + " at " + describeLine(lineSettingsOf(settings)));
 }
 
 // Under "Waiting...": where the computer is awaited and where its pages go.
@@ -269,7 +286,10 @@ bool PlotterApp::prepare(std::vector<std::string>& failure) {
     log.openLog(settings.dir + "/" + LogFile::defaultName);
     reportNoLog();
     imageErrorFlag = !plotting->preparePage();
-    return !imageErrorFlag;
+    if (imageErrorFlag) return false;
+    web.showPage(&plotting->session.page());
+    plotting->store.onSaved([this](const PageStore::Saved& saved) { web.pageSaved(saved.name); });
+    return true;
 }
 
 bool PlotterApp::openLine(std::vector<std::string>& failure) {
@@ -330,6 +350,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         drawScreen();
         if (line.lost()) showLineNotice(lostNotice);
         WaitForData waiting(screen);
+        web.activity("Waiting for the computer");
         if (const int ending = loop.run(waiting)) return endOnSignal(ending);
         if (waiting.left()) return std::nullopt;
         // "The line ... is back" has served its purpose once plotting resumes.
@@ -340,10 +361,13 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         // The rows under "Waiting..." (the line, the folder) give way to the run's.
         drawScreen();
         const bool live = settings.live;
+        web.activity("Plotting");
         PlotRun run(
             session, line, [this] { status.showHeld(); },
-            [this, live] {
+            [this, live, &session] {
                 if (live) window.pageChanged();
+                const RunResult counts = session.counts();
+                web.pageChanged(counts.instructions, counts.ignored);
             });
         if (live) window.follow(session.page());
         const int ending = loop.run(run);
@@ -363,6 +387,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
             menu.show();
         };
         PageChoice choosing(menu);
+        web.activity("The plot has ended; the page menu is open");
         const int closing = loop.run(choosing);
         // Live, the window stays with the page while the computer is awaited.
         if (!live || closing != 0 || choosing.next == PageMenu::Next::quit) window.close();
@@ -393,6 +418,7 @@ void PlotterApp::leavePlotting() {
         unwritten->kind = LogFile::Trouble::Kind::unwritten;
         notices.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
     }
+    web.showPage(nullptr);
     plotting.reset();
     notice.clear();
     noticeRows = 0;
@@ -402,9 +428,11 @@ void PlotterApp::leavePlotting() {
 
 void PlotterApp::lineLost() {
     showLineNotice(lostNotice);
+    web.lineLost(true);
 }
 
 void PlotterApp::lineBack() {
+    web.lineLost(false);
     if (!line.adapter()) return showLineNotice("The line to the computer is back.");
     showLineNotice(line.throughAdapter()
                        ? "The line to the computer is back; the adapter is set up again."
@@ -416,6 +444,7 @@ void PlotterApp::adapterSetUp(const GpibSetUp& setUp) {
     adapterLines.clear();
     for (const std::string& notice : adapterNotice(setUp, *settings.gpib, settings.port))
         adapterLines.push_back(printable(notice));
+    web.adapter(adapterLines);
 }
 
 // A notice on the bottom rows of the screen, clear of the rows the screens

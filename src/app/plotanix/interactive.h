@@ -16,6 +16,7 @@
 #include "shell/page_window.h"
 #include "shell/plot_assembly.h"
 #include "shell/signal_watch.h"
+#include "web_view.h"
 
 #include <chrono>
 #include <csignal>
@@ -91,6 +92,9 @@ class PlotterApp : private LineWatch::Events {
     // The terminal has a new size: the screen of the moment, drawn anew.
     void redrawScreen();
 
+    // The web view the settings ask for, started or stopped to match them.
+    void followWeb();
+
     int shutdown();
     int endOnSignal(int signalNumber);
 
@@ -122,6 +126,8 @@ class PlotterApp : private LineWatch::Events {
     PageWindow window;
     EventLoop loop;
     std::unique_ptr<PlotAssembly> plotting; // made with the settings chosen by the start
+    WebView web;
+    std::string webNotice; // on every start screen while the web view is on
 };
 
 } // namespace plotanix

@@ -13,6 +13,7 @@
 #include "shell/page_window.h"
 #include "shell/plot_run.h"
 #include "shell/signal_watch.h"
+#include "web_view.h"
 
 #include <algorithm>
 #include <array>
@@ -124,6 +125,7 @@ class UnattendedApp : private LineWatch::Events {
 
   private:
     bool prepare();
+    bool startWeb();
     std::string folderName() const;
     bool openLineAtStart();
     void showWindow();
@@ -145,6 +147,7 @@ class UnattendedApp : private LineWatch::Events {
     LineErrorReport lineErrors_;
     PageWindow window_;
     EventLoop loop_;
+    WebView web_;
 };
 
 UnattendedApp::UnattendedApp(const Settings& settings)
@@ -167,16 +170,20 @@ int UnattendedApp::run() {
     report("started: " + device_ + " at " + describeLine(lineSettingsOf(settings_)) + bus +
            ", pages in " + folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
-    if (!openLineAtStart()) return 1;
+    if (!startWeb() || !openLineAtStart()) return 1;
     while (true) {
+        web_.activity("Waiting for the computer");
         GapWait waiting(capture_, lineErrors_);
         if (loop_.run(waiting) != 0) break;
         capture_.runBegins();
+        web_.activity("Plotting");
         const bool live = settings_.window && settings_.live;
         PlotRun plot(
             plotting_.session, line_, [this] { lineErrors_.check(Clock::now()); },
             [this, live] {
                 if (live) window_.pageChanged();
+                const RunResult counts = plotting_.session.counts();
+                web_.pageChanged(counts.instructions, counts.ignored);
             });
         // Live, the window opens as the first run begins and follows the drawing.
         if (live) window_.follow(plotting_.session.page());
@@ -232,6 +239,23 @@ bool UnattendedApp::prepare() {
     return true;
 }
 
+// The server's address (with its token) goes to the journal: whoever
+// reads the journal may see the pages.
+bool UnattendedApp::startWeb() {
+    std::string why;
+    if (!web_.follow(settings_, why)) {
+        reportError(why);
+        return false;
+    }
+    if (!web_.running()) return true;
+    loop_.watch(web_.source());
+    web_.line(device_ + " at " + describeLine(lineSettingsOf(settings_)));
+    web_.showPage(&plotting_.session.page());
+    plotting_.store.onSaved([this](const PageStore::Saved& saved) { web_.pageSaved(saved.name); });
+    report("web view: " + web_.url());
+    return true;
+}
+
 bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
@@ -244,23 +268,28 @@ bool UnattendedApp::openLineAtStart() {
         return false;
     }
     report("waiting for " + device_ + " (" + reason + ")");
+    web_.lineLost(true);
     line_.waitForDevice();
     return true;
 }
 
 void UnattendedApp::lineLost() {
     report("line lost: " + device_);
+    web_.lineLost(true);
 }
 
 // At every opening of the adapter's port.
 void UnattendedApp::adapterSetUp(const GpibSetUp& setUp) {
-    for (const std::string& notice : adapterNotice(setUp, *settings_.gpib, device_))
+    const std::vector<std::string> said = adapterNotice(setUp, *settings_.gpib, device_);
+    for (const std::string& notice : said)
         report(notice);
+    web_.adapter(said);
 }
 
 void UnattendedApp::lineBack() {
     report((lineSeen_ ? "line back: " : "line open: ") + device_);
     lineSeen_ = true;
+    web_.lineLost(false);
 }
 
 // The page of a run in progress has been ended as silence would end it; it
