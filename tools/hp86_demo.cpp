@@ -13,9 +13,15 @@
 // With --tcp the HP-86B is a TCP server on the loopback instead (as DOSBox's
 // nullmodem port or a serial server would be) and the plotter connects to it
 // with --port tcp:127.0.0.1:PORT.
+//
+// With --acquire INSTRUMENT the plotter asks for the plot instead: behind
+// the simulated adapter is a simulated instrument (an HP 8753 sending its
+// plot as records with gaps between them, an 8568B as one message, ...),
+// and the plotter is started with --acquire to ask it for its plot.
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
+#include "serial/gpib_acquire.h"
 #include "shell/signal_watch.h"
 #include "simulated_adapter.h"
 
@@ -64,6 +70,10 @@ constexpr auto boardRestart = std::chrono::milliseconds(1500);
 // While nobody has the adapter's port open the master reports a hang-up
 // without end; it is looked at this often instead, to see the port opened.
 constexpr auto closedPortCheck = std::chrono::milliseconds(50);
+// --acquire: the gap before each of the instrument's records, and the
+// address of a scope (which has no usual one).
+constexpr auto recordGap = std::chrono::milliseconds(300);
+constexpr int tdsAddress = 7;
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "plotanix-demo: %s\n", message.c_str());
@@ -368,22 +378,96 @@ size_t SimulatedComputer::writeLine(std::string_view bytes) {
     return count > 0 ? static_cast<size_t>(count) : 0;
 }
 
+// An instrument on HP-IB behind the simulated adapter, asked for its plot
+// by the plotter in controller mode; it ends when the plotter ends.
+class SimulatedBench {
+  public:
+    explicit SimulatedBench(std::string recipe) : recipe_(std::move(recipe)) {}
+    int run(const fs::path& plotter);
+
+  private:
+    UniqueFd masterFd_;
+    plotanix::SignalWatch signals_{SIGCHLD};
+    std::string recipe_;
+};
+
+int SimulatedBench::run(const fs::path& plotter) {
+    const plotanix::InstrumentRecipe* recipe = plotanix::findRecipe(recipe_);
+    masterFd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    char name[128] = {};
+    termios raw{};
+    if (!masterFd_ || grantpt(masterFd_.get()) != 0 || unlockpt(masterFd_.get()) != 0 ||
+        ptsname_r(masterFd_.get(), name, sizeof name) != 0 || tcgetattr(masterFd_.get(), &raw) != 0)
+        return fail(std::string("can't make a pseudo-terminal: ") + strerror(errno));
+    cfmakeraw(&raw);
+    tcsetattr(masterFd_.get(), TCSANOW, &raw);
+    if (!signals_.ok()) return fail(std::string("can't watch signals: ") + strerror(errno));
+    // The instruments' usual addresses; a scope's is set on its panel.
+    const int address = recipe->address != 0 ? recipe->address : tdsAddress;
+    plotanix::sim::SimulatedInstrument instrument =
+        plotanix::sim::instrumentFor(recipe->name, address, recordGap);
+    plotanix::sim::SimulatedAdapter adapter(masterFd_.get());
+    adapter.attach(instrument);
+    std::printf("Plotanix demo: a simulated instrument (%s) is at HP-IB address %d, behind a "
+                "simulated USB-GPIB adapter (an AR488) on %s;\nthe plotter asks it for its plot.\n",
+                std::string(recipe->title).c_str(), address, name);
+    std::fflush(stdout);
+
+    std::string program = plotter.string();
+    std::vector<std::string> words = {
+        program, "--acquire", std::string(recipe->name), "--gpib-address", std::to_string(address),
+        name};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return fail("can't start the plotter: " + program);
+    bool hungUp = false;
+    for (;;) {
+        pollfd fds[2] = {{signals_.descriptor(), POLLIN, 0}, {masterFd_.get(), POLLIN, 0}};
+        // The adapter's reads run on its own time: looked at this often.
+        // While nobody has the port open the master reports a hang-up
+        // without end, so it is left out of the wait.
+        poll(fds, hungUp ? 1 : 2, 10);
+        hungUp = (fds[1].revents & POLLHUP) != 0;
+        for (const int signalNumber : signals_.take())
+            if (signalNumber != SIGCHLD) kill(child, signalNumber);
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child) {
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) sayWhereFilesAre();
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        adapter.portEvents(static_cast<short>(fds[1].revents & ~POLLHUP));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const bool onBus = argc == 2 && std::string_view(argv[1]) == "--gpib";
     const bool overTcp = argc == 2 && std::string_view(argv[1]) == "--tcp";
-    if (argc > 2 || (argc == 2 && !onBus && !overTcp)) {
-        std::fprintf(stderr, "Usage: plotanix-demo [--gpib | --tcp]\n"
-                             "  --gpib  the HP-86B on HP-IB, through a simulated USB-GPIB adapter\n"
-                             "  --tcp   the HP-86B as a TCP server on the loopback, the plotter "
-                             "connecting to it\n");
+    const bool acquire = argc == 3 && std::string_view(argv[1]) == "--acquire";
+    const plotanix::InstrumentRecipe* recipe = acquire ? plotanix::findRecipe(argv[2]) : nullptr;
+    if ((argc > 1 && !onBus && !overTcp && !acquire) || (argc > 2 && !acquire) ||
+        (acquire && (recipe == nullptr || recipe->name == "custom"))) {
+        std::fprintf(stderr,
+                     "Usage: plotanix-demo [--gpib | --tcp | --acquire INSTRUMENT]\n"
+                     "  --gpib                 the HP-86B on HP-IB, through a simulated USB-GPIB "
+                     "adapter\n"
+                     "  --tcp                  the HP-86B as a TCP server on the loopback, the "
+                     "plotter connecting to it\n"
+                     "  --acquire INSTRUMENT   ask a simulated instrument for its plot: hp8753, "
+                     "hp8566b, hp8568b,\n"
+                     "                         hp8560e, hp3577a or tek-tds\n");
         return 2;
     }
     const fs::path programDir = programDirectory();
     const fs::path plotter = programDir / "plotanix";
     if (access(plotter.c_str(), X_OK) != 0)
         return fail("can't find the plotter: " + plotter.string());
+    if (acquire) return SimulatedBench(argv[2]).run(plotter);
     const fs::path drawingFile = drawingPath(programDir);
     const std::optional<std::string> drawing = readWholeFile(drawingFile);
     if (!drawing) return fail("can't read the demo drawing: " + drawingFile.string());

@@ -1,8 +1,10 @@
 #include "serial/gpib_adapter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace plotanix {
@@ -18,16 +20,175 @@ constexpr int versionAttempts = 8;
 constexpr auto versionWait = 500ms;
 // The answer that closes the set-up comes at once from a live adapter.
 constexpr auto fenceWait = 1000ms;
+// What a line of the adapter's own can be at most.
+constexpr size_t longestAnswer = 100;
 
-// An answer that is text, as an adapter's is; a line of noise is not.
-bool readable(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+bool printableText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return byte >= 0x20 && byte < 0x7F;
     });
 }
 
+bool containsWord(std::string_view text, std::string_view word) {
+    return std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           }) != text.end();
+}
+
+// What an adapter says besides its version (AR488's wording; a Prologix
+// has not been seen to complain in other words). Bus bytes without a line
+// end of their own may run into the front of it.
+constexpr std::string_view complaintForms[] = {"Unrecognized command", "Invalid parameter",
+                                               "EEPROM not supported.", "Resetting..."};
+
+std::optional<std::string_view> complaintIn(std::string_view text) {
+    for (std::string_view form : complaintForms)
+        if (text.ends_with(form)) return form;
+    return std::nullopt;
+}
+
+// A verbose AR488 prompts with "> " and echoes what it is sent.
+bool isEcho(std::string_view text) {
+    while (text.starts_with("> "))
+        text.remove_prefix(2);
+    return text == ">" || text.starts_with("++");
+}
+
+// Where an answer to "++ver" begins on the line, if it has one: the whole
+// line, or from the adapter's name on when the bus's bytes came first.
+std::optional<size_t> versionAt(std::string_view text) {
+    if (looksLikeAdapterVersion(text)) return 0;
+    for (std::string_view name : {"AR488", "Prologix"}) {
+        const size_t at = text.find(name);
+        if (at != std::string_view::npos && at > 0 && looksLikeAdapterVersion(text.substr(at)))
+            return at;
+    }
+    return std::nullopt;
+}
+
+// The set-up's reading: the port's bytes cut into lines and each line told
+// apart, within the set-up's bounds. Whatever is no answer of the adapter's
+// is the bus's and goes into the result's data, in order.
+class SetUpReader {
+  public:
+    enum class Stage { asking, between, closing, done };
+
+    SetUpReader(AdapterPort& port, GpibSetUp& result)
+        : port_(port), result_(result), deadline_(AdapterPort::Clock::now() + setUpDeadline) {}
+
+    // Reads and sorts lines until the stage moves on from the one it was,
+    // until (or the set-up's deadline), or the port ends. False when the
+    // port failed, the wait was cut short or the bounds were reached.
+    bool readUntil(AdapterPort::Clock::time_point until, Stage stage) {
+        until = std::min(until, deadline_);
+        stage_ = stage;
+        sortLines();
+        while (stage_ == stage) {
+            if (received_.size() >= setUpReadLimit) return false;
+            const std::optional<std::string> bytes =
+                port_.read(until, setUpReadLimit - received_.size());
+            if (!bytes) return false;
+            if (bytes->empty()) return waitOver();
+            received_ += *bytes;
+            pending_ += *bytes;
+            sortLines();
+            // A port that keeps talking does not hold the wait open.
+            if (stage_ == stage && AdapterPort::Clock::now() >= until) return waitOver();
+        }
+        return true;
+    }
+    Stage stage() const { return stage_; }
+    bool heardOthers() const { return heardOthers_; }
+    // Nothing answered like an adapter: every byte read is the line's.
+    void giveAllBack() { result_.data = received_; }
+    // The set-up is over: bytes not yet on a line of their own are the bus's.
+    void finish() { result_.data += std::exchange(pending_, {}); }
+
+  private:
+    bool waitOver() {
+        // An adapter's answer comes whole: bytes still without a line end
+        // when the wait for it is over are a host's (unless they are a
+        // prompt, or the start of an echo).
+        if (stage_ == Stage::asking && !isEcho(pending_ + "++")) heardOthers_ = true;
+        return AdapterPort::Clock::now() < deadline_;
+    }
+
+    void sortLines() {
+        size_t end = 0;
+        while (stage_ != Stage::done && (end = pending_.find('\n')) != std::string::npos) {
+            const std::string line = pending_.substr(0, end + 1);
+            pending_.erase(0, end + 1);
+            sort(line);
+        }
+    }
+
+    void sort(const std::string& line) {
+        std::string_view text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.remove_suffix(1);
+        if (text.empty()) return keep(line); // a computer's empty line
+        if (isEcho(text)) return;
+        while (text.starts_with("> ")) // a verbose adapter's prompt
+            text.remove_prefix(2);
+        if (stage_ == Stage::closing && text.ends_with(result_.version)) {
+            keep(text.substr(0, text.size() - result_.version.size()));
+            stage_ = Stage::done;
+            return;
+        }
+        if (const auto at = stage_ != Stage::closing ? versionAt(text) : std::nullopt) {
+            keep(text.substr(0, *at));
+            if (stage_ == Stage::asking) {
+                result_.answered = true;
+                result_.version = std::string(text.substr(*at));
+                stage_ = Stage::between;
+            }
+            return;
+        }
+        if (const auto form = complaintIn(text)) {
+            keep(text.substr(0, text.size() - form->size()));
+            // Before the set-up's commands it was said to none of them.
+            if (stage_ == Stage::closing) complain(std::string(*form));
+            return;
+        }
+        heardOthers_ = true;
+        keep(line);
+    }
+
+    void keep(std::string_view bytes) { result_.data += bytes; }
+
+    void complain(const std::string& text) {
+        if (complaintBytes_ + text.size() > complaintMemory) {
+            ++result_.moreComplaints;
+            return;
+        }
+        complaintBytes_ += text.size();
+        result_.complaints.push_back(text);
+    }
+
+    AdapterPort& port_;
+    GpibSetUp& result_;
+    AdapterPort::Clock::time_point deadline_;
+    Stage stage_ = Stage::asking;
+    std::string received_; // every byte read, for a port that is no adapter
+    std::string pending_;  // bytes not yet on a whole line
+    size_t complaintBytes_ = 0;
+    bool heardOthers_ = false;
+};
+
 } // namespace
+
+bool looksLikeAdapterVersion(std::string_view line) {
+    if (line.empty() || line.size() > longestAnswer || !printableText(line) ||
+        line.find(';') != std::string_view::npos)
+        return false;
+    const bool named =
+        containsWord(line, "prologix") || containsWord(line, "ar488") || containsWord(line, "gpib");
+    const bool numbered =
+        containsWord(line, "ver") &&
+        std::any_of(line.begin(), line.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return named || numbered;
+}
 
 std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::string_view version) {
     // Device mode first: a listener at an address, or listen-only. The
@@ -53,36 +214,42 @@ std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::st
 }
 
 GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings) {
+    return setUpGpibAdapterWith(
+        port, [&](std::string_view version) { return gpibSetUpCommands(settings, version); });
+}
+
+GpibSetUp setUpGpibAdapterWith(AdapterPort& port, const SetUpCommands& commands) {
+    using Stage = SetUpReader::Stage;
+    using Clock = AdapterPort::Clock;
     GpibSetUp result;
-    for (int attempt = 0; attempt < versionAttempts && !result.answered; ++attempt) {
-        if (!port.writeLine("++ver")) return result;
-        for (auto line = port.readLine(versionWait); line; line = port.readLine(versionWait)) {
-            if (!readable(*line)) return result;   // not an adapter: noise on a plain line
-            if (line->starts_with("++")) continue; // the echo of a verbose adapter
-            result.answered = true;
-            result.version = *line;
-            break;
-        }
+    SetUpReader reader(port, result);
+    bool going = true;
+    for (int attempt = 0; going && attempt < versionAttempts && !result.answered; ++attempt) {
+        going =
+            port.writeLine("++ver") && reader.readUntil(Clock::now() + versionWait, Stage::asking);
+        // Something other than an adapter answered: a plain line, asked no more.
+        if (reader.heardOthers()) break;
     }
-    if (!result.answered) return result;
-    // What else a restarting board said belongs to no command.
-    while (port.readLine(0ms)) {
+    if (!result.answered) {
+        reader.giveAllBack();
+        return result;
     }
-    for (const std::string& command : gpibSetUpCommands(settings, result.version)) {
-        if (!port.writeLine(command)) return result;
-    }
-    // An adapter says nothing to a command it takes: every line before the
-    // answer to this "++ver" is a complaint.
-    if (!port.writeLine("++ver")) return result;
-    while (const auto line = port.readLine(fenceWait)) {
-        // Bus bytes without a line end of their own run into the answer.
-        if (line->ends_with(result.version)) {
-            result.busData = line->substr(0, line->size() - result.version.size());
-            break;
-        }
-        if (!line->starts_with("++")) result.complaints.push_back(*line);
-    }
+    // What else a restarting board said (more answers) belongs to no command.
+    going = going && reader.readUntil(Clock::now(), Stage::between);
+    for (const std::string& command : commands(result.version))
+        going = going && port.writeLine(command);
+    // An adapter says nothing to a command it takes: its complaints before
+    // the answer to this "++ver" are about the set-up.
+    going = going && port.writeLine("++ver");
+    if (going) reader.readUntil(Clock::now() + fenceWait, Stage::closing);
+    result.unfinished = reader.stage() != Stage::done;
+    reader.finish();
     return result;
+}
+
+FdAdapterPort::FdAdapterPort(int fd, int interruptFd) : fd_(fd), interruptFd_(interruptFd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0 && (tio.c_iflag & PARMRK) != 0) marks_.emplace();
 }
 
 bool FdAdapterPort::writeLine(std::string_view line) {
@@ -94,38 +261,56 @@ bool FdAdapterPort::writeLine(std::string_view line) {
             rest.remove_prefix(static_cast<size_t>(n));
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            failed_ = true;
+            return false;
+        }
         pollfd fds[2] = {{fd_, POLLOUT, 0}, {interruptFd_, POLLIN, 0}};
-        if (::poll(fds, 2, 1000) <= 0 || fds[1].revents != 0) return false;
+        const int ready = ::poll(fds, 2, 1000);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready > 0 && fds[1].revents != 0) return false;
+        // A port that takes nothing for a second is as good as gone.
+        if (ready <= 0 || (fds[0].revents & (POLLERR | POLLHUP)) != 0) {
+            failed_ = true;
+            return false;
+        }
     }
     return true;
 }
 
-std::optional<std::string> FdAdapterPort::readLine(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+std::optional<std::string> FdAdapterPort::read(Clock::time_point until, size_t most) {
     for (;;) {
-        const size_t end = buffer_.find('\n');
-        if (end != std::string::npos) {
-            std::string line = buffer_.substr(0, end);
-            buffer_.erase(0, end + 1);
-            while (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (!line.empty()) return line;
-            continue;
-        }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
         pollfd fds[2] = {{fd_, POLLIN, 0}, {interruptFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        const int ready = ::poll(fds, 2, static_cast<int>(std::max<int64_t>(left, 0)));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0 || fds[1].revents != 0 || (fds[0].revents & POLLIN) == 0)
+        if (ready > 0 && fds[1].revents != 0) return std::nullopt;
+        if (ready == 0) return std::string();
+        std::string bytes(std::min<size_t>(most, 4096), '\0');
+        const ssize_t n = ready < 0 ? -1 : ::read(fd_, bytes.data(), bytes.size());
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) { // hung up: the adapter is gone
+            failed_ = true;
             return std::nullopt;
-        char chunk[512];
-        const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-        if (n <= 0) return std::nullopt;
-        buffer_.append(chunk, static_cast<size_t>(n));
-        received_.append(chunk, static_cast<size_t>(n));
+        }
+        size_t kept = static_cast<size_t>(n);
+        if (marks_) kept = marks_->decode(reinterpret_cast<uint8_t*>(bytes.data()), kept);
+        // Nothing but marks: nothing came yet.
+        if (kept == 0) continue;
+        bytes.resize(kept);
+        return bytes;
     }
+}
+
+std::string gpibDataLine(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r' || c == '\n' || c == escape || c == '+') line.push_back(escape);
+        line.push_back(c);
+    }
+    return line;
 }
 
 std::string gpibReplyLine(std::string_view reply) {
@@ -134,13 +319,7 @@ std::string gpibReplyLine(std::string_view reply) {
     } else if (reply.ends_with('\r') || reply.ends_with('\n')) {
         reply.remove_suffix(1);
     }
-    std::string line;
-    line.reserve(reply.size() + 2);
-    for (char c : reply) {
-        if (c == '\r' || c == '\n' || c == escape || c == '+') line.push_back(escape);
-        line.push_back(c);
-    }
-    return line + "\r\n";
+    return gpibDataLine(reply) + "\r\n";
 }
 
 } // namespace plotanix

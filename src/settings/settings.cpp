@@ -2,6 +2,7 @@
 
 #include "common/printable.h"
 #include "serial/net_line.h"
+#include "serial/gpib_acquire.h"
 #include "settings/config_file.h"
 
 #include <CLI/CLI.hpp>
@@ -129,6 +130,40 @@ std::string takeGpib(Settings& settings, std::string value) {
         return "the HP-IB setting is an address from 1 to 30, listen or off";
     }
     adapterLineDefaults(settings);
+    return {};
+}
+
+std::string takeAcquire(Settings& settings, std::string value) {
+    const InstrumentRecipe* recipe = findRecipe(value);
+    if (recipe == nullptr)
+        return "unknown instrument " + value + ": plotanix --list-instruments lists them";
+    settings.acquire = std::string(recipe->name);
+    adapterLineDefaults(settings);
+    return {};
+}
+
+// A whole number from low to high, or the message.
+template <typename Number>
+std::string takeWhole(std::string_view value, Number& into, Number low, Number high,
+                      std::string_view message) {
+    Number number = 0;
+    const char* end = value.data() + value.size();
+    if (value.empty() || std::from_chars(value.data(), end, number).ptr != end || number < low ||
+        number > high)
+        return std::string(message);
+    into = number;
+    return {};
+}
+
+std::string takeSeconds(std::string_view value, double& into, double low, double high,
+                        std::string_view message) {
+    double seconds = -1;
+    const char* end = value.data() + value.size();
+    const auto [at, error] = std::from_chars(value.data(), end, seconds);
+    if (value.empty() || error != std::errc() || at != end || !std::isfinite(seconds) ||
+        seconds < low || seconds > high)
+        return std::string(message);
+    into = seconds;
     return {};
 }
 
@@ -273,6 +308,45 @@ constexpr SettingRow rows[] = {
     {"web-token-file", "", "FILE", "",
      "the web view's token, from this file (default: a new one at each start)", true,
      [](const Settings& s) { return s.webTokenFile; }, takeTokenFile},
+    {"acquire", "", "INSTRUMENT", "",
+     "ask the instrument on HP-IB behind the USB-GPIB adapter for its plot, save it and end "
+     "(hp8753, hp8566b, hp8568b, hp8560e, hp3577a, tek-tds or custom; --list-instruments)",
+     false, [](const Settings& s) { return s.acquire; }, takeAcquire},
+    {"gpib-address", "", "N", "", "with --acquire: the instrument's HP-IB address (1-30)", false,
+     [](const Settings& s) { return std::to_string(s.gpibAddress); },
+     [](Settings& s, std::string v) {
+         return takeWhole(v, s.gpibAddress, 1, 30, "the HP-IB address is from 1 to 30");
+     }},
+    {"command", "", "TEXT", "", "with --acquire custom: the command that makes it plot", false,
+     [](const Settings& s) { return s.command; },
+     [](Settings& s, std::string v) {
+         if (v.empty()) return std::string("the command is empty");
+         s.command = std::move(v);
+         return std::string();
+     }},
+    {"quiet-after", "", "SECONDS", "",
+     "with --acquire: a bus quiet this long ends the plot (default the instrument's, 3-4)", false,
+     [](const Settings& s) { return secondsText(s.quietAfter); },
+     [](Settings& s, std::string v) {
+         return takeSeconds(v, s.quietAfter, 0.1, 3600,
+                            "the quiet period is a number of seconds from 0.1 to 3600");
+     }},
+    {"count", "", "N", "", "with --acquire: take a series of N plots, each its own page", false,
+     [](const Settings& s) { return std::to_string(s.count); },
+     [](Settings& s, std::string v) {
+         return takeWhole(v, s.count, 1LL, 1000000LL, "the count is from 1 to 1000000");
+     }},
+    {"every", "", "SECONDS", "", "with --count: the time from the start of one plot to the next",
+     false, [](const Settings& s) { return secondsText(s.everySeconds); },
+     [](Settings& s, std::string v) {
+         return takeSeconds(v, s.everySeconds, 0, 86400,
+                            "the time between plots is a number of seconds from 0 to 86400");
+     }},
+    {"list-instruments", "", "", "", "list the instruments --acquire knows, with their addresses",
+     false, [](const Settings& s) { return wordOf(flags, s.listInstruments); },
+     [](Settings& s, std::string v) {
+         return oneOf(flags, v, s.listInstruments, "the value is on or off");
+     }},
 };
 static_assert(std::size(rows) == settingCount);
 
@@ -285,7 +359,7 @@ const SettingRow* findRow(std::string_view key) {
 
 void adapterLineDefaults(Settings& settings) {
     const LineSettings plain, adapter{115200, 8, Parity::none, 1};
-    const LineSettings& wanted = settings.gpib ? adapter : plain;
+    const LineSettings& wanted = settings.gpib || !settings.acquire.empty() ? adapter : plain;
     const auto unset = [&](std::string_view key) {
         return sourceOf(settings, *findRow(key)) == Source::defaults;
     };
@@ -429,6 +503,29 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
     return std::nullopt;
 }
 
+// What only goes with --acquire, and what --acquire needs; empty when fine.
+std::string acquireConflict(const Settings& settings) {
+    const auto given = [&](std::string_view key) {
+        return sourceOf(settings, *findRow(key)) != Source::defaults;
+    };
+    if (settings.acquire.empty()) {
+        for (std::string_view key : {"gpib-address", "command", "quiet-after", "count", "every"})
+            if (given(key)) return "--" + std::string(key) + " goes with --acquire";
+        return {};
+    }
+    if (sourceOf(settings, *findRow("gpib")) == Source::commandLine)
+        return "--acquire makes the adapter the bus's controller: leave out --gpib "
+               "(--gpib-address names the instrument's address)";
+    const InstrumentRecipe& recipe = *findRecipe(settings.acquire);
+    if (recipe.name == "custom" && settings.command.empty())
+        return "--acquire custom needs --command 'TEXT', the command that makes it plot";
+    if (recipe.name != "custom" && given("command")) return "--command goes with --acquire custom";
+    if (recipe.address == 0 && settings.gpibAddress == 0)
+        return "--acquire " + settings.acquire + " needs --gpib-address N: it has no usual address";
+    if (given("every") && !given("count")) return "--every goes with --count";
+    return {};
+}
+
 } // namespace
 
 std::string_view sourceName(Source source) {
@@ -545,6 +642,13 @@ Startup readSettings(int argc, const char* const* argv, const Environment& envir
     if (!startup.exitStatus && settings.gpibSave && !settings.gpib) {
         usageError(err, "--gpib-save needs --gpib (an address or listen)");
         startup.exitStatus = 2;
+    }
+    if (!startup.exitStatus) {
+        const std::string why = acquireConflict(settings);
+        if (!why.empty()) {
+            usageError(err, why);
+            startup.exitStatus = 2;
+        }
     }
     // Unattended, the live view is the window's: without one it would show
     // nothing. Asked for on this command line, that is a mistake; from the

@@ -34,9 +34,9 @@ bool LineWatch::openDevice() {
 }
 
 // The adapter is asked from an empty line: what it held from before is
-// stale. After its set-up, the bytes it read past the last answer are the
-// computer's first; a port with no adapter behind it gets back every byte
-// the set-up read, and is a plain line.
+// stale. The bus's bytes that came during the set-up are the computer's
+// first; a port with no adapter behind it gets back every byte the set-up
+// read, and is a plain line.
 void LineWatch::setUpAdapter() {
     serial_.discardInput();
     FdAdapterPort port(serial_.fileDescriptor(), interruptFd_);
@@ -45,11 +45,10 @@ void LineWatch::setUpAdapter() {
     adapter_ = setUpGpibAdapter(port, settings);
     if (adapter_->answered) {
         saved_ = saved_ || settings.save;
-        serial_.unread(adapter_->busData + port.takeLeftover());
     } else {
         serial_.setReplyPath(ReplyPath::direct);
-        serial_.unread(port.takeReceived());
     }
+    serial_.unread(adapter_->data);
     if (events_ != nullptr) events_->adapterSetUp(*adapter_);
 }
 

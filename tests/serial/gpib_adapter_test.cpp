@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <mutex>
@@ -20,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Commands = std::vector<std::string>;
+using Clock = AdapterPort::Clock;
 
 // The simulated adapter answering on its own thread while the set-up waits.
 struct AdapterRig {
@@ -104,59 +106,194 @@ TEST(GpibAdapter, SetUpPutsTheAdapterInItsRoleWithoutWritingItsMemory) {
     EXPECT_EQ(prologix.back(), "++savecfg 0");
 }
 
-// The adapter's answers as they may come: after the echo of a verbose
-// adapter, after a complaint, or with bus bytes that had no line end of
-// their own run into the last one (they are the computer's first data).
-TEST(GpibAdapter, EchoesArePassedOverAndBusBytesBeforeTheLastAnswerKept) {
-    // The lines read after each "++ver", in turn; a verbose adapter first
-    // echoes every line it is sent.
-    struct ScriptedPort : AdapterPort {
-        bool writeLine(std::string_view line) override {
-            if (echo) unread.push_back(std::string(line));
-            if (line == "++ver" && asked < script.size()) {
-                const Commands& lines = script[asked++];
-                unread.insert(unread.end(), lines.begin(), lines.end());
-            }
-            return true;
-        }
-        std::optional<std::string> readLine(std::chrono::milliseconds) override {
-            if (unread.empty()) return std::nullopt;
-            std::string line = unread.front();
-            unread.erase(unread.begin());
-            return line;
-        }
-        std::vector<Commands> script;
-        bool echo = false;
-        size_t asked = 0;
-        Commands unread;
-    };
+// A port as a script plays it: the bytes that come after each "++ver"
+// asked, in turn; a verbose adapter first echoes every line it is sent.
+struct ScriptedPort : AdapterPort {
+    bool writeLine(std::string_view line) override {
+        written.push_back(std::string(line));
+        if (echo) unread += std::string(line) + "\r\n";
+        if (line == "++ver" && asked < script.size()) unread += script[asked++];
+        return true;
+    }
+    std::optional<std::string> read(Clock::time_point, size_t most) override {
+        std::string bytes = unread.substr(0, most);
+        unread.erase(0, bytes.size());
+        return bytes;
+    }
+    Commands script;
+    bool echo = false;
+    size_t asked = 0;
+    std::string unread;
+    Commands written;
+};
+
+// The answers as they may come, and the bus's bytes among them: after the
+// echo of a verbose adapter, after a complaint, as lines of a computer
+// already sending (the adapter came back in device mode) or run into an
+// answer. Every bus byte is the line's, in order; the complaints are the
+// adapter's words only. A host plotting HP-GL lines is no adapter: asked
+// once, and all it sent is the line's.
+TEST(GpibAdapter, AnswersAreToldFromTheBussBytes) {
     const std::string version(sim::SimulatedAdapter::defaultVersion);
+    const std::string prologix = "Prologix GPIB-USB Controller version 6.107";
+    const Commands silent(8, "++ver");
     const struct {
         const char* name;
-        std::vector<Commands> script;
+        Commands script;
         bool echo;
-        std::string busData;
+        bool answered;
+        std::string data;
         Commands complaints;
+        size_t asks; // "++ver" lines written
     } cases[] = {
-        {"plain", {{version}, {version}}, false, "", {}},
-        {"verbose", {{version}, {version}}, true, "", {}},
+        {"plain", {version + "\r\n", version + "\r\n"}, false, true, "", {}, 2},
+        {"verbose", {version + "\r\n", "> " + version + "\r\n"}, true, true, "", {}, 2},
+        {"a Prologix", {prologix + "\r\n", prologix + "\r\n"}, false, true, "", {}, 2},
         {"a complaint",
-         {{version}, {"Unrecognized command", version}},
+         {version + "\r\n", "Unrecognized command\r\n" + version + "\r\n"},
          false,
+         true,
          "",
-         {"Unrecognized command"}},
-        {"bus bytes run in", {{version}, {"PA1,1;" + version}}, false, "PA1,1;", {}},
+         {"Unrecognized command"},
+         2},
+        {"bus bytes run into the answer",
+         {version + "\r\n", "PA1,1;" + version + "\r\n"},
+         false,
+         true,
+         "PA1,1;",
+         {},
+         2},
+        {"bus data during the set-up",
+         {"IN;SP1;\r\n" + version + "\r\nPA1,1;\r\n",
+          "PD2,2;\r\nPA3,3;Unrecognized command\r\n" + version + "\r\nPU;LBA\x03"},
+         false,
+         true,
+         "IN;SP1;\r\nPA1,1;\r\nPD2,2;\r\nPA3,3;PU;LBA\x03",
+         {"Unrecognized command"},
+         2},
+        {"the answer after the bus's bytes on its line",
+         {"SP1;PA1,1;" + version + "\r\n", version + "\r\n"},
+         false,
+         true,
+         "SP1;PA1,1;",
+         {},
+         2},
+        {"an HP-GL host with CR LF lines",
+         {"IN;SP1;\r\nPA100,100;\r\n", "PD;\r\n"},
+         false,
+         false,
+         "IN;SP1;\r\nPA100,100;\r\n",
+         {},
+         1},
+        {"an HP-GL host without line ends", {"IN;SP1;PA1"}, false, false, "IN;SP1;PA1", {}, 1},
+        {"a plot label that says a version",
+         {"LBver 2\x03;\r\n"},
+         false,
+         false,
+         "LBver 2\x03;\r\n",
+         {},
+         1},
+        {"nothing answers", {}, false, false, "", {}, 8},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ScriptedPort port;
         port.script = c.script;
         port.echo = c.echo;
         const GpibSetUp result = setUpGpibAdapter(port, {});
-        EXPECT_TRUE(result.answered) << c.name;
-        EXPECT_EQ(result.version, version) << c.name;
-        EXPECT_EQ(result.busData, c.busData) << c.name;
-        EXPECT_EQ(result.complaints, c.complaints) << c.name;
+        EXPECT_EQ(result.answered, c.answered);
+        if (c.answered)
+            EXPECT_EQ(result.version, c.script[0].find(prologix) == 0 ? prologix : version);
+        EXPECT_EQ(result.data, c.data);
+        EXPECT_EQ(result.complaints, c.complaints);
+        EXPECT_EQ(std::count(port.written.begin(), port.written.end(), "++ver"), long(c.asks));
+        // Nothing but "++ver" goes to a port that is no adapter.
+        if (!c.answered) EXPECT_EQ(port.written, Commands(c.asks, "++ver"));
     }
+}
+
+// A port that never stops talking: the set-up ends within its bounds, what
+// the adapter says is kept up to its memory and counted past it, and a
+// port that only echoes is no adapter, asked a fixed number of times.
+TEST(GpibAdapter, ATalkingPortIsBounded) {
+    struct FloodingPort : AdapterPort {
+        bool writeLine(std::string_view line) override {
+            written.push_back(std::string(line));
+            if (line == "++ver" && !answered) {
+                answered = !first.empty();
+                unread = first;
+            }
+            return true;
+        }
+        std::optional<std::string> read(Clock::time_point, size_t most) override {
+            std::string bytes = unread;
+            unread.clear();
+            while (bytes.size() < std::min<size_t>(most, 4096))
+                bytes += flood;
+            bytes.resize(std::min(bytes.size(), most));
+            given += bytes.size();
+            return bytes;
+        }
+        std::string first, flood, unread;
+        bool answered = false;
+        size_t given = 0;
+        Commands written;
+    };
+    const std::string version(sim::SimulatedAdapter::defaultVersion);
+    const struct {
+        const char* name;
+        std::string first; // after the first "++ver"
+        std::string flood; // then without end
+        bool answered;
+        bool complaintsCounted;
+    } cases[] = {
+        {"complaints without end", version + "\r\n", "Unrecognized command\r\n", true, true},
+        {"echoes of ++ without end", "", "++ver\r\n", false, false},
+        {"prompts without end", "", "> ", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FloodingPort port;
+        port.first = c.first;
+        port.flood = c.flood;
+        const GpibSetUp result = setUpGpibAdapter(port, {});
+        EXPECT_EQ(result.answered, c.answered);
+        EXPECT_LE(port.given, setUpReadLimit);
+        EXPECT_LE(std::count(port.written.begin(), port.written.end(), "++ver"), 8);
+        size_t said = 0;
+        for (const std::string& complaint : result.complaints)
+            said += complaint.size();
+        EXPECT_LE(said, complaintMemory);
+        EXPECT_EQ(result.moreComplaints > 0, c.complaintsCounted);
+        EXPECT_EQ(result.unfinished, c.answered) << "the last answer was not missed";
+        // No byte read is lost: what was not the adapter's is the line's.
+        if (!c.answered) EXPECT_EQ(result.data.size(), port.given);
+    }
+}
+
+// An adapter that answers slowly and without end ends the set-up by its
+// time bound, not by the bytes.
+TEST(GpibAdapter, ASlowTalkerEndsTheSetUpInTime) {
+    struct TricklingPort : AdapterPort {
+        bool writeLine(std::string_view line) override {
+            if (line == "++ver") answer = true;
+            return true;
+        }
+        std::optional<std::string> read(Clock::time_point until, size_t) override {
+            std::this_thread::sleep_until(std::min(until, Clock::now() + 5ms));
+            if (std::exchange(answer, false) && !answered++)
+                return std::string(sim::SimulatedAdapter::defaultVersion) + "\r\n";
+            return std::string("Unrecognized command\r\n");
+        }
+        bool answer = false;
+        int answered = 0;
+    };
+    TricklingPort port;
+    const auto started = Clock::now();
+    const GpibSetUp result = setUpGpibAdapter(port, {});
+    EXPECT_TRUE(result.answered);
+    EXPECT_TRUE(result.unfinished);
+    EXPECT_LE(Clock::now() - started, setUpDeadline);
 }
 
 // Opening the port restarts an Uno or a Nano: it hears nothing for a while.

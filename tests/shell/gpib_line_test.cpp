@@ -199,6 +199,7 @@ TEST(GpibLine, APortThatIsNoAdapterIsAPlainLineAndLosesNothing) {
         {"garbage answers", std::string("\x01\xff\x13\r\n", 5), "",
          std::string("\x01\xff\x13\r\n", 5)},
         {"a computer plots", "", "PA1,1;PD2,2;", "PA1,1;PD2,2;"},
+        {"a computer plots lines with CR LF", "", "IN;SP1;\r\nPA1,1;\r\n", "IN;SP1;\r\nPA1,1;\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,6 +222,8 @@ TEST(GpibLine, APortThatIsNoAdapterIsAPlainLineAndLosesNothing) {
         ASSERT_TRUE(plotter.line.open(plain.slavePath(), adapterLine));
         opened = true;
         far.join();
+        // Whatever it sent, a port that is no adapter is asked once.
+        if (!c.sent.empty()) EXPECT_EQ(plain.readMaster(64, 200ms), "");
         EXPECT_FALSE(plotter.line.throughAdapter());
         EXPECT_EQ(plotter.events.said, Commands{"no adapter"});
         std::string data(64, '\0');

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <fcntl.h>
 #include <poll.h>
 #include <type_traits>
 #include <unistd.h>
@@ -28,6 +29,12 @@ void writeAll(int fd, std::string_view bytes) {
 }
 
 } // namespace
+
+// The bus's bytes go out as fast as the USB side takes them, never blocking.
+SimulatedAdapter::SimulatedAdapter(int usbFd, std::string version)
+    : usbFd_(usbFd), version_(std::move(version)) {
+    ::fcntl(usbFd_, F_SETFL, ::fcntl(usbFd_, F_GETFL) | O_NONBLOCK);
+}
 
 void SimulatedAdapter::serviceHost() {
     char buffer[4096];
@@ -67,6 +74,7 @@ void SimulatedAdapter::portEvents(short revents) {
     if (hungUp_ && !hungUp && resetDelay_ > Clock::duration::zero()) restart(resetDelay_);
     hungUp_ = hungUp;
     if ((revents & POLLIN) != 0) serviceHost();
+    tick();
 }
 
 void SimulatedAdapter::takeLine(const std::string& line, bool isCommand) {
@@ -78,6 +86,10 @@ void SimulatedAdapter::takeLine(const std::string& line, bool isCommand) {
     }
     if (isCommand) {
         command(line.substr(2));
+    } else if (mode_ == 1) {
+        // Data for the addressed instrument, with the adapter's terminator.
+        if (SimulatedInstrument* listener = instrumentAt(address_))
+            listener->hear(line + terminator());
     } else if (mode_ == 0 && !lon_) {
         talk_ = line;
         talkReady_ = true;
@@ -119,6 +131,16 @@ void SimulatedAdapter::command(const std::string& text) {
         ++saves_;
     } else if (name == "rst") {
         restart();
+    } else if (mode_ == 1 && name == "ifc") {
+    } else if (mode_ == 1 && name == "auto") {
+        setOrTell(auto_, 0, prologix() ? 1 : 3);
+    } else if (mode_ == 1 && name == "read_tmo_ms") {
+        setOrTell(readTimeoutMs_, prologix() ? 1 : 0, prologix() ? 3000 : 32000);
+    } else if (mode_ == 1 && name == "read") {
+        beginRead(arg);
+    } else if (mode_ == 1 && (name == "loc" || name == "clr")) {
+        if (SimulatedInstrument* instrument = instrumentAt(address_))
+            name == "loc" ? instrument->goLocal() : instrument->clear();
     } else {
         answer("Unrecognized command");
     }
@@ -140,6 +162,8 @@ void SimulatedAdapter::restart(Clock::duration deafFor) {
     lon_ = false;
     talk_.clear();
     talkReady_ = false;
+    read_.reset();
+    usbOut_.clear();
     line_.clear();
     escaped_.clear();
     lineEscaped_ = false;
@@ -161,6 +185,44 @@ SimulatedAdapter::Talk SimulatedAdapter::computerReads(int address) {
     talk_.clear();
     talkReady_ = false;
     return talk;
+}
+
+SimulatedInstrument* SimulatedAdapter::instrumentAt(int address) const {
+    for (SimulatedInstrument* instrument : instruments_)
+        if (instrument->address() == address) return instrument;
+    return nullptr;
+}
+
+// "++read eoi" reads to EOI; a plain "++read" on a Prologix only to the
+// time-out, on an AR488 to EOI with "++eoi 1" (its stop at CR LF, which
+// the plotter never meets, is not simulated).
+void SimulatedAdapter::beginRead(const std::string& arg) {
+    read_ = Read{arg == "eoi" || (!prologix() && eoi_), Clock::now()};
+}
+
+void SimulatedAdapter::tick() {
+    if (!read_) return;
+    const auto now = Clock::now();
+    // The bus's handshake holds the talker back while the USB side is full:
+    // it is asked for more only once what it said has gone out.
+    bool eoi = false;
+    SimulatedInstrument* talker = instrumentAt(address_);
+    if (talker != nullptr && usbOut_.empty()) {
+        const SimulatedInstrument::Talk talk = talker->talk(16 * 1024);
+        usbOut_ = talk.bytes;
+        eoi = talk.eoi;
+    }
+    while (!usbOut_.empty()) {
+        const ssize_t n = ::write(usbFd_, usbOut_.data(), usbOut_.size());
+        if (n <= 0) break;
+        usbOut_.erase(0, static_cast<size_t>(n));
+        read_->lastByte = now;
+    }
+    if (eoi && read_->toEoi && usbOut_.empty()) {
+        read_.reset();
+        return;
+    }
+    if (now - read_->lastByte >= std::chrono::milliseconds(readTimeoutMs_)) read_.reset();
 }
 
 std::string SimulatedAdapter::terminator() const {

@@ -5,8 +5,11 @@
 // other side is a simulated bus: a computer that sends to an address and
 // reads from one, or a talk-only instrument. For the demo and the tests.
 
+#include "simulated_instrument.h"
+
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,8 +23,7 @@ class SimulatedAdapter {
         "AR488 GPIB controller, ver. 0.53.04, 13/04/2025";
 
     // usbFd: the master side of the pseudo-terminal, owned by the caller.
-    explicit SimulatedAdapter(int usbFd, std::string version = std::string(defaultVersion))
-        : usbFd_(usbFd), version_(std::move(version)) {}
+    explicit SimulatedAdapter(int usbFd, std::string version = std::string(defaultVersion));
 
     // Takes whatever the host has written: commands, and data lines for the
     // bus. Call it when the descriptor is readable.
@@ -57,6 +59,18 @@ class SimulatedAdapter {
         bool eoiOnLast = false;
     };
     Talk computerReads(int address);
+
+    // Controller mode: an instrument on the bus at its address (owned by
+    // the caller, outliving the adapter).
+    void attach(SimulatedInstrument& instrument) { instruments_.push_back(&instrument); }
+    // Time passes: a read in progress ("++read eoi") hands over what the
+    // addressed instrument says, and ends at EOI or after the read time-out.
+    // portEvents calls it.
+    void tick();
+    // A Prologix (its version says so) rather than an AR488.
+    bool prologix() const { return version_.find("Prologix") != std::string::npos; }
+    int readTimeoutMs() const { return readTimeoutMs_; }
+    bool reading() const { return read_.has_value(); }
 
     // What the simulation saw, for the tests.
     const std::vector<std::string>& commands() const { return commands_; }
@@ -108,6 +122,18 @@ class SimulatedAdapter {
     std::string talk_;          // a data line waiting for the computer to read it
     bool talkReady_ = false;
     std::vector<std::string> commands_;
+
+    SimulatedInstrument* instrumentAt(int address) const;
+    void beginRead(const std::string& arg);
+    struct Read {
+        bool toEoi = false;
+        Clock::time_point lastByte;
+    };
+    std::vector<SimulatedInstrument*> instruments_;
+    std::optional<Read> read_;
+    std::string usbOut_;       // the talker's bytes the USB side has not taken yet
+    int readTimeoutMs_ = 1200; // an AR488's default
+    int auto_ = 0;
 };
 
 } // namespace plotanix::sim

@@ -1,5 +1,6 @@
 // Plotanix: an HP 7470A pen plotter for an HP-86B computer's serial line.
 
+#include "acquire.h"
 #include "interactive.h"
 #include "settings/settings.h"
 #include "unattended.h"
@@ -15,6 +16,16 @@ int main(int argc, char** argv) {
     plotanix::Startup startup =
         plotanix::readSettings(argc, argv, std::getenv, std::cout, std::cerr, PLOTANIX_VERSION);
     if (startup.exitStatus) return *startup.exitStatus;
+    if (startup.settings.listInstruments) {
+        std::cout << plotanix::instrumentList();
+        return 0;
+    }
+    // Asking an instrument for its plot needs no terminal either.
+    if (!startup.settings.acquire.empty()) {
+        for (const std::string& notice : startup.notices)
+            std::cerr << "plotanix: " << notice << '\n';
+        return plotanix::runAcquire(startup.settings);
+    }
     // Without a terminal the notices the start screen would show go to stderr.
     if (startup.settings.unattended)
         return plotanix::runUnattended(startup.settings, startup.notices);

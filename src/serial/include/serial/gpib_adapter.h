@@ -5,7 +5,10 @@
 // line is data for the bus, with CR, LF, ESC and '+' escaped by ESC.
 // What comes back is the bus's bytes, unchanged.
 
+#include "serial/serial_link.h"
+
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,12 +30,16 @@ struct GpibSettings {
 // The adapter's serial side, as the set-up talks to it.
 class AdapterPort {
   public:
+    using Clock = std::chrono::steady_clock;
     virtual ~AdapterPort() = default;
     // Writes one line (the CR LF is added); false when the port failed.
     virtual bool writeLine(std::string_view line) = 0;
-    // The next line the adapter sends (CR and LF taken off), waiting at most
-    // timeout; nullopt when none came (or the wait was cut short).
-    virtual std::optional<std::string> readLine(std::chrono::milliseconds timeout) = 0;
+    // What the adapter sent, at most most bytes, waiting until until for
+    // the first: empty when nothing came by then; nullopt when the port
+    // failed or the wait was cut short (the program is to end).
+    virtual std::optional<std::string> read(Clock::time_point until, size_t most) = 0;
+    // The port itself failed (unplugged), rather than the wait cut short.
+    virtual bool failed() const { return false; }
 };
 
 struct GpibSetUp {
@@ -40,32 +47,48 @@ struct GpibSetUp {
     // plain line.
     bool answered = false;
     std::string version; // the adapter's own words
-    // Lines the adapter sent back to the set-up commands (complaints).
+    // Lines the adapter said against the set-up's commands (complaints),
+    // kept up to complaintMemory bytes; the rest only counted.
     std::vector<std::string> complaints;
-    // Bus bytes that came before the last answer, on its line: the first of
-    // the computer's data.
-    std::string busData;
+    long long moreComplaints = 0;
+    // The adapter answered the first "++ver" but not the one after the
+    // set-up (it kept talking, or went away): the set-up may not have taken.
+    bool unfinished = false;
+    // The line's data, in order: through an adapter, the bus's bytes that
+    // came during the set-up; from a port that is no adapter, every byte
+    // it sent while it was asked.
+    std::string data;
 };
 
-// The adapter's serial side on a descriptor: lines read with a time-out that
-// a readable interrupt descriptor (the signal wake-up) cuts short. What came
-// after the last line read is kept: it is the bus's data.
+// The bounds of a set-up, whatever the port does: what is read and what
+// the adapter says are capped, and it ends by a fixed time.
+inline constexpr size_t setUpReadLimit = 64 * 1024;
+inline constexpr size_t complaintMemory = 4 * 1024;
+inline constexpr std::chrono::milliseconds setUpDeadline{6000};
+
+// The adapter's serial side on a descriptor: reads with a time-out that a
+// readable interrupt descriptor (the signal wake-up) cuts short. On a line
+// set up to mark bytes with errors (as the serial link sets it), the marks
+// are taken out and a 0xFF is one byte again, as the link reads them.
 class FdAdapterPort : public AdapterPort {
   public:
-    FdAdapterPort(int fd, int interruptFd) : fd_(fd), interruptFd_(interruptFd) {}
+    FdAdapterPort(int fd, int interruptFd);
     bool writeLine(std::string_view line) override;
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout) override;
-    // Bytes read past the last line: the first of the computer's data.
-    std::string takeLeftover() { return std::exchange(buffer_, {}); }
-    // Every byte read, lines included: what a port that is no adapter gave.
-    std::string takeReceived() { return std::exchange(received_, {}); }
+    std::optional<std::string> read(Clock::time_point until, size_t most) override;
+    bool failed() const override { return failed_; }
 
   private:
     int fd_;
     int interruptFd_;
-    std::string buffer_;
-    std::string received_;
+    bool failed_ = false;
+    std::optional<MarkedInput> marks_;
 };
+
+// An answer to "++ver" as an adapter gives it: a short line of text naming
+// the adapter (Prologix, AR488, GPIB) or a version number after "ver". A
+// plotting host's line has other forms; text before a named adapter on the
+// same line is the bus's.
+bool looksLikeAdapterVersion(std::string_view line);
 
 // The commands that put the adapter in its role, in order. The adapter's
 // EEPROM is only written with settings.save; how depends on the adapter: an
@@ -76,16 +99,26 @@ std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::st
 
 // Asks "++ver" until the adapter answers (opening the port restarts some
 // boards, which then take a second or two), then sends the set-up and asks
-// "++ver" once more: whatever comes before that answer is a complaint about
-// a set-up command, and anything after it is the bus's. A line that is no
-// text (noise) is no adapter; one starting "++" is an adapter's echo of a
-// command (verbose mode) and passed over.
+// "++ver" once more: the adapter's known complaints before that answer are
+// about a set-up command. Every other byte is the bus's (a computer already
+// sending as the adapter comes back) and kept in order. A port that sends
+// anything else and no answer to the first ask is no adapter: it is asked
+// no more. A line starting "++" is an adapter's echo of a command (verbose
+// mode) and passed over. Bounded by setUpDeadline and setUpReadLimit.
 GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings);
+// The same with other commands for the adapter, made once its version is
+// known (controller mode, to ask an instrument for its plot).
+using SetUpCommands = std::function<std::vector<std::string>(std::string_view version)>;
+GpibSetUp setUpGpibAdapterWith(AdapterPort& port, const SetUpCommands& commands);
 
 // A reply to the computer as the adapter must be given it: the reply's own
 // line end taken off, CR, LF, ESC and '+' escaped, then CR LF, so the bus
 // carries exactly the reply and the adapter's terminator (CR LF, with EOI on
 // its last byte).
 std::string gpibReplyLine(std::string_view reply);
+
+// A data line for the bus as the adapter must be given it: CR, LF, ESC and
+// '+' escaped (the adapter adds its own terminator).
+std::string gpibDataLine(std::string_view text);
 
 } // namespace plotanix

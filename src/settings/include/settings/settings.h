@@ -31,7 +31,7 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 18;
+inline constexpr std::size_t settingCount = 25;
 
 // Where the web view listens: a numeric address (127.0.0.1, ::1, 0.0.0.0)
 // and a port (0: any free one).
@@ -62,6 +62,16 @@ struct Settings {
     bool live = false;             // the window opens when a run starts and follows the drawing
     std::optional<WebAddress> web; // the pages in a browser; none: no server
     std::string webTokenFile;      // the web view's token; empty: one made at each start
+    // Asking an instrument for its plot through the adapter: a recipe's
+    // name, or empty (the program is the plotter). 0 in the fields below
+    // stands for the recipe's own value.
+    std::string acquire;
+    int gpibAddress = 0;     // the instrument's
+    std::string command;     // the plot command of --acquire custom
+    double quietAfter = 0;   // seconds of a quiet bus that end the plot
+    long long count = 1;     // plots in a series
+    double everySeconds = 0; // between the starts of a series' plots
+    bool listInstruments = false;
 
     // Where each value came from, in the order of settingRows().
     std::array<Source, settingCount> sources{};

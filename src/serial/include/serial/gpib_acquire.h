@@ -1,0 +1,102 @@
+#pragma once
+// Asking an instrument on HP-IB for its plot: the USB-GPIB adapter is the
+// bus's controller, the instrument is sent its recipe's commands and made
+// to talk, and it talks HP-GL back (as it would to a plotter) until the bus
+// falls quiet, a message ends with EOI or a closing pattern comes. No pass
+// of control is needed for any instrument here.
+
+#include "serial/gpib_adapter.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plotanix {
+
+// How an instrument's plot ends.
+enum class PlotEnd {
+    quiet,   // the bus has been quiet for the quiet period (many EOI records)
+    eoi,     // one message, ended by EOI
+    pattern, // a message ending in the recipe's closing pattern (nothing after it)
+};
+
+struct InstrumentRecipe {
+    std::string_view name;  // as --acquire takes it: "hp8753"
+    std::string_view alias; // another name for the same recipe, or empty
+    std::string_view title; // the instruments it is for
+    int address;            // its usual HP-IB address
+    // Sent first, its one-line answer awaited (the sweep finished), or empty.
+    std::string_view query;
+    std::vector<std::string_view> commands; // then these, the last asks for the plot
+    std::vector<std::string_view> after;    // sent once the plot is in
+    PlotEnd end;
+    std::string_view pattern; // with PlotEnd::pattern
+    double quietSeconds;      // the quiet period's default
+    std::string_view source;  // where the facts come from
+    std::string_view confidence;
+};
+
+// Every recipe, "custom" last (its command comes from --command).
+std::span<const InstrumentRecipe> instrumentRecipes();
+// By name or alias, any case; nullptr when there is none.
+const InstrumentRecipe* findRecipe(std::string_view name);
+// The recipe with the operator's command in place of its commands.
+InstrumentRecipe customRecipe(std::string_view command);
+
+// What an acquisition needs beyond the recipe.
+struct AcquireOptions {
+    int address = 0;
+    std::chrono::milliseconds quiet{3000};
+    // The plot stops here and says so: an instrument that never stops
+    // talking fills no disk.
+    size_t limit = 16 * 1024 * 1024;
+};
+
+// The adapter's commands that make it the controller of the bus, in order.
+std::vector<std::string> controllerSetUpCommands();
+
+// The adapter's read time-out ("++read_tmo_ms", set before each plot):
+// each "++read eoi" ends at EOI or after this long without a byte, and
+// neither end shows on the serial side, so the PC takes a read as over
+// once nothing has come for the time-out and a margin for the USB. Records
+// follow each other at that pace, so it is short, and the quiet period
+// runs on the PC across reads; a plot of one message is read whole by one
+// read as long as the quiet period (a Prologix takes at most 3000 ms).
+std::chrono::milliseconds adapterReadTimeout(const InstrumentRecipe& recipe,
+                                             std::chrono::milliseconds quiet);
+inline constexpr std::chrono::milliseconds readMargin{100};
+
+struct AcquireResult {
+    enum class Outcome {
+        plot,     // the plot came whole
+        nothing,  // nothing answered at the address
+        cutShort, // bytes came, but the plot's end did not
+        tooLong,  // the plot passed the limit
+        portLost, // the adapter's port failed (unplugged) during the read
+        stopped,  // the wait was cut short: the program is to end
+    };
+    Outcome outcome = Outcome::nothing;
+    PlotEnd endedBy = PlotEnd::quiet; // with Outcome::plot
+    size_t bytes = 0;                 // the plot's bytes handed over
+    std::vector<std::string> answers; // the query's answer, if one was asked
+};
+
+// Sends the recipe to the instrument at options.address (already set up:
+// controller mode) and reads its plot, handing each piece to take as it
+// comes; then the instrument is returned to local. No device clear is ever
+// sent (an 8560 presets itself on one).
+AcquireResult acquirePlot(AdapterPort& port, const InstrumentRecipe& recipe,
+                          const AcquireOptions& options,
+                          const std::function<void(std::string_view)>& take);
+
+// The line the operator reads when the acquisition did not give a whole
+// plot; empty for a plot that came whole.
+std::string acquireFailure(const AcquireResult& result, const InstrumentRecipe& recipe,
+                           const AcquireOptions& options);
+
+} // namespace plotanix

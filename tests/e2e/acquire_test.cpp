@@ -1,0 +1,230 @@
+// plotanix --acquire as a user runs it: the simulated adapter on a
+// pseudo-terminal with a simulated instrument behind it, the program asking
+// for the plot, saving the page and ending; and plotanix-demo --acquire.
+
+#include "plotter_harness.h"
+#include "support/adapter_on_usb.h"
+#include "support/in_process_plot.h"
+#include "support/wait_until.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+
+namespace plotanix::testing {
+namespace {
+
+using sim::SimulatedInstrument;
+using Clock = std::chrono::steady_clock;
+
+struct Ran {
+    int status = -1;
+    std::string out, err;
+};
+
+// Started through the shell for its redirections, in folder; exec keeps
+// the process id. The program never outlives the test.
+class Program {
+  public:
+    Program(const std::string& command, const std::string& folder)
+        : out_(logs_.file("out")), err_(logs_.file("err")) {
+        const std::string script = "cd " + folder + " && exec env -u TERM -u DISPLAY " + command +
+                                   " </dev/null >" + out_ + " 2>" + err_;
+        const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+        if (posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
+    }
+    ~Program() {
+        if (pid_ <= 0 || ended_) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid() const { return pid_; }
+    std::string out() const { return readFile(out_); }
+    Ran wait(std::chrono::milliseconds timeout = 30s) {
+        Ran ran;
+        ended_ = waitUntil([&] { return ::waitpid(pid_, &ran.status, WNOHANG) == pid_; }, timeout);
+        if (ended_ && WIFEXITED(ran.status)) ran.status = WEXITSTATUS(ran.status);
+        ran.out = readFile(out_);
+        ran.err = readFile(err_);
+        return ran;
+    }
+
+  private:
+    TempDir logs_;
+    std::string out_, err_;
+    pid_t pid_ = -1;
+    bool ended_ = false;
+};
+
+std::unique_ptr<PageImage> pageOf(const std::string& plot) {
+    InProcessPlot drawn(nullptr, PlotterModel::hp7470a);
+    drawn.run(plot);
+    return std::make_unique<PageImage>(drawn.page());
+}
+
+// Each plot asked for is a saved page, equal to the plot the instrument
+// sent, and kept byte for byte in the transcript; a series takes a page
+// each; the program ends with status 0 and says what it saved.
+TEST(Acquire, AsksForThePlotSavesItAndEnds) {
+    const struct {
+        const char* name;
+        std::string recipe;
+        int address;
+        std::string options;
+        int pages;
+    } cases[] = {
+        {"an 8753's records", "hp8753", 16, "--quiet-after 0.5", 1},
+        {"an 8568B's message, twice", "hp8568b", 18, "--quiet-after 0.5 --count 2 --every 0", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir pages;
+        SimulatedInstrument instrument = sim::instrumentFor(c.recipe, c.address, 20ms);
+        AdapterOnUsb adapter;
+        adapter.look([&](sim::SimulatedAdapter& a) { a.attach(instrument); });
+        Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire " + c.recipe + " " + c.options +
+                             " " + adapter.path(),
+                         pages.path().string());
+        const Ran ran = plotanix.wait();
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        EXPECT_EQ(ran.err, "");
+        const std::string plot = sim::plotOf(c.recipe);
+        std::string transcript;
+        for (int page = 1; page <= c.pages; ++page) {
+            const DecodedPng png = readPng(pages.file(savedPageName(page)));
+            EXPECT_EQ(differingPixels(png, *pageOf(plot)), 0) << page;
+            transcript += plot + marker("SAVE PAGE #" + std::to_string(page)) + marker("NEW PAGE");
+            EXPECT_NE(ran.out.find("page saved: " + pages.file(savedPageName(page)) + ", " +
+                                   std::to_string(plot.size()) + " bytes from address " +
+                                   std::to_string(c.address)),
+                      std::string::npos)
+                << ran.out;
+        }
+        EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")), transcript);
+        EXPECT_EQ(instrument.locals(), c.pages) << "not returned to local";
+    }
+}
+
+// What fails is one line on standard error and status 1: no adapter on the
+// port, nobody at the address; a signal ends it at once, the bytes that
+// came in the transcript.
+TEST(Acquire, FailuresAreOneLineWithStatusOne) {
+    {
+        TempDir pages;
+        PtyPair nothing;
+        Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire hp8753 " + nothing.slavePath(),
+                         pages.path().string());
+        const Ran ran = plotanix.wait();
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_EQ(ran.err, "plotanix: no USB-GPIB adapter answered on " + nothing.slavePath() +
+                               ": is it plugged in, and is this its port?\n");
+    }
+    {
+        TempDir pages;
+        SimulatedInstrument elsewhere = sim::instrumentFor("hp8566b", 17, 20ms);
+        AdapterOnUsb adapter;
+        adapter.look([&](sim::SimulatedAdapter& a) { a.attach(elsewhere); });
+        Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire hp8566b --quiet-after 0.3 " +
+                             adapter.path(),
+                         pages.path().string());
+        const Ran ran = plotanix.wait();
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_EQ(ran.err, "plotanix: nothing answered at address 18: is the instrument on and at "
+                           "that address?\n");
+        EXPECT_FALSE(std::filesystem::exists(pages.file(savedPageName(1))));
+    }
+    {
+        TempDir pages;
+        SimulatedInstrument endless(16);
+        endless.neverStops("PA100,100;PD200,200;");
+        AdapterOnUsb adapter;
+        adapter.look([&](sim::SimulatedAdapter& a) { a.attach(endless); });
+        Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire custom --command 'PLOT;' " +
+                             "--gpib-address 16 " + adapter.path(),
+                         pages.path().string());
+        ASSERT_TRUE(waitUntil([&] {
+            std::error_code error;
+            return std::filesystem::file_size(pages.file("PLOTTER.TXT"), error) > 0 && !error;
+        }));
+        ::kill(plotanix.pid(), SIGTERM);
+        const auto signalled = Clock::now();
+        const Ran ran = plotanix.wait();
+        EXPECT_LT(Clock::now() - signalled, 2s);
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_NE(ran.out.find("stopped on SIGTERM"), std::string::npos) << ran.out;
+        EXPECT_GT(readFile(pages.file("PLOTTER.TXT")).size(), 0u);
+    }
+}
+
+// What an instrument at address 9 answers to "PLOT;", asked for it.
+Ran askCustom(const std::string& answer, SimulatedInstrument& instrument, const TempDir& pages) {
+    instrument.answers("PLOT;", {{answer, 10ms, true}});
+    AdapterOnUsb adapter;
+    adapter.look([&](sim::SimulatedAdapter& a) { a.attach(instrument); });
+    Program plotanix(std::string(PLOTANIX_BINARY) +
+                         " --acquire custom --command 'PLOT;' --gpib-address 9 --quiet-after 0.3 " +
+                         adapter.path(),
+                     pages.path().string());
+    return plotanix.wait();
+}
+
+// A plotter query in the instrument's stream is said and never answered;
+// bytes that draw nothing are no plot, and are kept as they came (0xFF, which
+// the line's error marking doubles, once).
+TEST(Acquire, QueriesAreSaidAndGarbageIsNoPlot) {
+    {
+        TempDir pages;
+        SimulatedInstrument instrument(9);
+        const Ran ran = askCustom("IN;SP1;PA100,100;PD900,700;OI;PU;", instrument, pages);
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        EXPECT_NE(ran.out.find("the instrument asked the plotter for output"), std::string::npos)
+            << ran.out;
+        EXPECT_EQ(instrument.heard(), "PLOT;\n") << "a reply went onto the bus";
+    }
+    {
+        TempDir pages;
+        SimulatedInstrument instrument(9);
+        const std::string garbage = "\x01\x02\x7f\xff\xfe\r\n";
+        const Ran ran = askCustom(garbage, instrument, pages);
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_EQ(ran.err, "plotanix: what came from address 9 (" + std::to_string(garbage.size()) +
+                               " bytes) drew nothing: is it the instrument --acquire names?\n");
+        EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")).substr(0, garbage.size()), garbage);
+    }
+}
+
+// The instruments it knows, each with its address, what it sends and how
+// its plot ends.
+TEST(Acquire, ListsTheInstruments) {
+    TempDir here;
+    Program list(std::string(PLOTANIX_BINARY) + " --list-instruments", here.path().string());
+    const Ran ran = list.wait();
+    EXPECT_EQ(ran.status, 0);
+    for (const std::string entry :
+         {"hp8753: ", "    address: 16\n", "hp8566b, hp8568b: ", "    address: 18\n",
+          "hp8560e: ", "hp3577a: ", "    address: 12\n",
+          "tek-tds: ", "    address: none (give --gpib-address)\n",
+          "custom: ", "    end: messages until one ends ;SP0;"})
+        EXPECT_NE(ran.out.find(entry), std::string::npos) << entry;
+}
+
+// A new user's first try, without hardware: the demo's instrument answers
+// and its page is saved in the current folder.
+TEST(Acquire, TheDemoSavesAPage) {
+    for (const std::string recipe : {"hp8753", "hp8568b"}) {
+        SCOPED_TRACE(recipe);
+        TempDir here;
+        Program demo(std::string(PLOTANIX_DEMO) + " --acquire " + recipe, here.path().string());
+        const Ran ran = demo.wait(60s);
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        const DecodedPng png = readPng(here.file(savedPageName(1)));
+        EXPECT_EQ(differingPixels(png, *pageOf(sim::plotOf(recipe))), 0);
+    }
+}
+
+} // namespace
+} // namespace plotanix::testing
