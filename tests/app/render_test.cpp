@@ -2,8 +2,10 @@
 // driven in process the way the plotter drives it.
 
 #include "logfile/transcript_format.h"
+#include "models/models.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
+#include "shell/plot_assembly.h"
 #include "support/fake_link.h"
 #include "support/in_process_plot.h"
 #include "support/png_file.h"
@@ -48,6 +50,10 @@ Outcome runRender(const TempDir& dir, const std::string& words,
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stdout.txt")),
             readFile(dir.file("stderr.txt"))};
+}
+
+std::string counted(size_t count, const std::string& what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
 // Every PNG in a folder by name, with its bytes.
@@ -192,6 +198,115 @@ TEST(RenderProgram, RegeneratesASavedPageOfThe7470AModel) {
     EXPECT_TRUE(readFile(dir.file("out-00001.png")) == readFile(dir.file("PLOTTER_00001.PNG")));
 }
 
+// Each model's transcript as the program writes it (the assembled session,
+// PLOTTER.TXT kept when the next one begins) is drawn again by a plain call
+// with the model that made it: its saved page, the drawing after it, and a
+// kept transcript with no page marker at all. The HP-86B's names no model.
+TEST(RenderProgram, TranscriptsOfEachModelRenderBackToTheirPages) {
+    const std::tuple<PlotterModel, std::string, std::string> cases[] = {
+        // model, what is saved, what is drawn after it
+        {PlotterModel::hp86b, "SP2;PA100,100;PD300,100,300,300;XX;\r\n", "SP4;PD50,500;"},
+        {PlotterModel::hp7470a, "IN;SP1;PA1000,1000;PD5000,1000,5000,5000;XY1;",
+         "SP2;PD9000,7000;LBab\x03;"},
+        {PlotterModel::hpgl2, "IN;SP1;PA1000,1000;PD5000,1000;PM0;PD5000,5000;PM2;FP;",
+         "SP2;PW1;PD9000,7000;"},
+    };
+    for (const auto& [made, saved, after] : cases) {
+        const PlotterModel model = made; // a lambda takes no structured binding
+        const std::string name(modelName(model));
+        TempDir dir;
+        testing::FakeLink link;
+        LogFile log;
+        const std::string current = dir.file("PLOTTER.TXT");
+        // One start of the program: a fresh plotter and a new transcript.
+        auto plot = [&](const std::vector<std::string>& runs, bool save) {
+            PlotAssembly plotting({model, Paper::letter, std::nullopt, dir.path().string()}, link,
+                                  log);
+            EXPECT_TRUE(log.openLog(current)) << name;
+            EXPECT_TRUE(plotting.preparePage());
+            for (const std::string& run : runs) {
+                link.add(run);
+                plotting.session.run();
+                if (save) EXPECT_TRUE(plotting.store.savePage(plotting.session.page()).ok);
+                save = false;
+            }
+            EXPECT_TRUE(savePng(plotting.session.page(), dir.file("last.png")));
+            log.closeLog();
+            return testing::readPng(dir.file("last.png")).rgb;
+        };
+        const std::vector<uint8_t> drawnAfter = plot({saved, after}, true);
+        std::vector<std::string> kept;
+        const std::vector<uint8_t> drawnAlone = plot({after}, false);
+        kept.push_back(log.keptAs());
+        log.openLog(current); // keeps the second
+        kept.push_back(log.keptAs());
+        log.closeLog();
+        EXPECT_EQ(readFile(current).empty(), model == PlotterModel::hp86b)
+            << name << ": a fresh transcript holds only the model's line";
+        const std::string firstKept = readFile(kept[0]);
+        EXPECT_EQ(firstKept.starts_with(transcript::modelMarker(name)),
+                  model != PlotterModel::hp86b)
+            << name;
+        EXPECT_EQ(firstKept.starts_with(saved), model == PlotterModel::hp86b) << name;
+        Outcome outcome =
+            runRender(dir, "--plotter-bytes -v " + testing::shellQuote(kept[0]) + " -o one.png");
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_NE(outcome.err.find(": drawn by " + name + " ("), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find("; drawn by " + name + "\n"), std::string::npos) << outcome.err;
+        EXPECT_TRUE(readFile(dir.file("one-00001.png")) == readFile(dir.file("PLOTTER_00001.PNG")))
+            << name;
+        EXPECT_EQ(testing::readPng(dir.file("one.png")).rgb, drawnAfter) << name;
+        outcome = runRender(dir, testing::shellQuote(kept[1]) + " -o two.png");
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(testing::readPng(dir.file("two.png")).rgb, drawnAlone) << name;
+    }
+}
+
+// HP-GL/2's PG ends a page: each one with something on it is written
+// numbered, as a transcript's saved pages are, and holds only its own
+// drawing; a PG with nothing drawn since the last makes no page, and a file
+// of one page keeps the plain name. A transcript's pages are its markers'.
+TEST(RenderProgram, PageAdvancesStartNewPages) {
+    TempDir dir;
+    const std::string first = "IN;SP1;PA1000,1000;PD5000,1000;";
+    const std::string second = "SP2;PU2000,2000;PD6000,6000;";
+    const std::string third = "SP3;PU500,5000;PD9000,500;";
+    const std::tuple<std::string, std::vector<std::string>, std::vector<std::string>> cases[] = {
+        // the file, the pages written, what each holds
+        {first + "PG;" + second + "PG;", {"in-00001.png", "in-00002.png"}, {first, second}},
+        {"PG;" + first + "PG;PG;" + second + "PG1;" + third,
+         {"in-00001.png", "in-00002.png", "in-00003.png"},
+         {first, second, third}},
+        {first + "PG;", {"in.png"}, {first}},
+        {"PG;" + first, {"in.png"}, {first}},
+        {"PG;PG;", {"in.png"}, {""}},
+    };
+    for (const auto& [bytes, pages, drawn] : cases) {
+        fs::create_directory(dir.file("case"));
+        writeFile(dir.file("case/in.plt"), bytes);
+        const Outcome outcome = runRender(dir, "-o case/in.png case/in.plt");
+        EXPECT_EQ(outcome.status, 0) << bytes;
+        EXPECT_NE(outcome.err.find(counted(pages.size(), "page") + " written"), std::string::npos)
+            << bytes << outcome.err;
+        for (size_t i = 0; i < pages.size(); ++i) {
+            EXPECT_EQ(testing::readPng(dir.file("case/" + pages[i])).rgb,
+                      drawnBy(PlotterModel::hpgl2, "IN;" + drawn[i], dir))
+                << bytes << " " << pages[i];
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("case")), {}),
+                  static_cast<long>(pages.size()) + 1)
+            << bytes;
+        fs::remove_all(dir.file("case"));
+    }
+    // In a transcript the plotter's own saves make the pages, PG none.
+    writeFile(dir.file("t.txt"), transcript::modelMarker("hpgl2") + first + "PG;" + second +
+                                     transcript::savePageMarker(1));
+    EXPECT_EQ(runRender(dir, "t.txt").status, 0);
+    EXPECT_EQ(testing::readPng(dir.file("t-00001.png")).rgb,
+              drawnBy(PlotterModel::hpgl2, first + "PG;" + second, dir));
+    EXPECT_FALSE(fs::exists(dir.file("t.png")));
+}
+
 // A transcript (its markers, its records, or its name alone) is drawn as
 // the HP-86B that made it, a file written for HP-GL/2 (its instructions or
 // a PCL job around it) as an HP-GL/2 device, any other file as a 7470A,
@@ -286,7 +401,8 @@ TEST(RenderProgram, APageWithNothingDrawnSaysWhy) {
         // words, the input, why nothing shows
         {"", "", "the input is empty"},
         {"", "qqq, zzz", "no HP-GL instruction found"},
-        {"", "IN;SP0;PD1000,1000;", "no line or label lands on the page"},
+        {"", "IN;SP0;PD1000,1000;", "no pen selected"},
+        {"", "IN;SP1;PU1000,1000;", "no line or label lands on the page"},
         {"--model hp86b", "PU;PA5000,5000;PD6000,6000,7000,5000;", "all 2 lines fall off the page"},
         {"--model hp86b", "PU;PA5000,5000;PD6000,6000;", "its one line falls off the page"},
     };

@@ -1,6 +1,7 @@
 #include "render_batch.h"
 
 #include "common/printable.h"
+#include "models/models.h"
 #include "output/atomic_file.h"
 #include "render_renderer.h"
 #include "session/page_store.h"
@@ -146,6 +147,7 @@ struct JobOutcome {
     bool begun = false;
     int status = rendered;
     RenderCounts counts;
+    std::optional<PlotterModel> model; // the model that drew it
 };
 
 // Standard error, shared by the workers: failure and warning lines, and on
@@ -323,7 +325,7 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
                                                    std::to_string(maxInputBytes >> 20) + " MB"
                                              : shared.reporter.describe(what, errno));
         shared.reporter.finished(true);
-        return {true, inputUnreadable, {}};
+        return {true, inputUnreadable, {}, std::nullopt};
     }
     JobWriter writer(job, shared);
     const Renderer::Outcome outcome = renderer.render(
@@ -333,7 +335,13 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
         shared.reporter.say("cannot create the page image for " +
                             shownName(job.input, "standard input"));
         shared.reporter.finished(true);
-        return {true, noPageImage, {}};
+        return {true, noPageImage, {}, std::nullopt};
+    }
+    const ModelChoice& chosen = renderer.chosen();
+    if (options.verbose) {
+        shared.reporter.say(shownName(job.input, "standard input") + ": drawn by " +
+                            std::string(modelName(chosen.model)) + " (" + std::string(chosen.why) +
+                            ")");
     }
     const bool written = outcome == Renderer::Outcome::rendered && writer.finish();
     const int status = !written                           ? outputUnwritable
@@ -342,7 +350,7 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
     shared.reporter.finished(status != rendered);
     RenderCounts counts = renderer.counts();
     if (!written && job.inPlace) counts.pages = 0; // the page held was never written
-    return {true, status, counts};
+    return {true, status, counts, chosen.model};
 }
 
 void runWorker(const std::vector<RenderJob>& jobs, Shared& shared,
@@ -387,6 +395,7 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
         result.pages += outcome.counts.pages;
         result.instructions += outcome.counts.instructions;
         result.ignored += outcome.counts.ignored;
+        if (outcome.model) ++result.drawnBy[static_cast<size_t>(*outcome.model)];
         if (!outcome.begun || outcome.status == rendered) continue;
         ++result.failed;
         if (result.status == rendered) result.status = outcome.status;

@@ -4,6 +4,7 @@
 
 #include "common/printable.h"
 #include "logfile/transcript_format.h"
+#include "models/models.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
 #include "render_batch.h"
@@ -65,6 +66,7 @@ struct Options {
     int scale = 1;
     bool quiet = false;
     bool strict = false;
+    bool verbose = false;
 };
 
 class UsageError : public std::runtime_error {
@@ -84,6 +86,12 @@ enum class Target {
     standardOutput, // -o -
 };
 
+std::string lowercase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 Target targetOf(const Options& options) {
     const std::string& output = options.output;
     if (output.empty()) return Target::beside;
@@ -94,17 +102,19 @@ Target targetOf(const Options& options) {
     struct stat info {};
     const bool exists = ::stat(output.c_str(), &info) == 0;
     if (exists && S_ISDIR(info.st_mode)) return Target::folder;
+    const std::string extension = lowercase(extensionOf(output));
+    const bool pageFile = extension == ".png" || extension == ".svg" || extension == ".pdf";
+    if (options.inputs.size() > 1 && pageFile && output.back() != '/') {
+        throw UsageError("-o " + output + " names one file, and " +
+                         std::to_string(options.inputs.size()) +
+                         " inputs give a page each; name a folder (-o " +
+                         withExtension(output, "") + "/) or draw one input at a time");
+    }
     if (options.inputs.size() > 1 || output.back() == '/') {
         throw UsageError(exists ? output + " is not a folder, and several inputs need one"
                                 : "the output folder " + output + " does not exist");
     }
     return exists && !S_ISREG(info.st_mode) ? Target::inPlace : Target::file;
-}
-
-std::string lowercase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // The format: --format, else that named by the one output's extension, else PNG.
@@ -292,6 +302,8 @@ void configure(CLI::App& app, Options& options) {
                    "PNG only: image pixels per page pixel, 1 (default) to 8; anti-aliased above 1")
         ->check(CLI::Range(1, 8));
     app.add_flag("-q,--quiet", options.quiet, "no summary line, no warnings");
+    app.add_flag("-v,--verbose", options.verbose, "say which model drew each input, and why")
+        ->excludes("--quiet");
     app.add_flag("--strict", options.strict, "a page with nothing drawn fails its input");
     app.set_version_flag("-V,--version", PLOTANIX_VERSION);
 }
@@ -300,12 +312,27 @@ std::string counted(int64_t count, const char* what) {
     return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
+// The models that drew the inputs: "7470a", or "7470a (2), hpgl2 (1)".
+std::string modelsUsed(const BatchResult& result) {
+    std::string used;
+    const int64_t kinds = std::count_if(result.drawnBy.begin(), result.drawnBy.end(),
+                                        [](int64_t count) { return count > 0; });
+    for (size_t i = 0; i < result.drawnBy.size(); ++i) {
+        if (result.drawnBy[i] == 0) continue;
+        if (!used.empty()) used += ", ";
+        used += modelName(static_cast<PlotterModel>(i));
+        if (kinds > 1) used += " (" + std::to_string(result.drawnBy[i]) + ")";
+    }
+    return used;
+}
+
 void printSummary(const BatchResult& result, double seconds) {
-    std::fprintf(stderr, "%s, %s written, %s (%lld ignored), %lld failed, %.2f s\n",
+    const std::string used = modelsUsed(result);
+    std::fprintf(stderr, "%s, %s written, %s (%lld ignored), %lld failed, %.2f s%s\n",
                  counted(result.files, "file").c_str(), counted(result.pages, "page").c_str(),
                  counted(result.instructions, "instruction").c_str(),
                  static_cast<long long>(result.ignored), static_cast<long long>(result.failed),
-                 seconds);
+                 seconds, used.empty() ? "" : ("; drawn by " + used).c_str());
 }
 
 int usageError(const std::string& text) {
@@ -350,7 +377,10 @@ int runProgram(int argc, char** argv) {
     batch.setup = {model, options.paper == "a4" ? Paper::a4 : Paper::letter,
                    format.needsDisplayList};
     batch.encode = format.encode;
-    batch.showProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    // The progress line is for a terminal watching many inputs, and never
+    // shares it with a page written to standard output.
+    batch.showProgress = !options.quiet && jobs.size() > 1 && ::isatty(STDERR_FILENO) == 1;
+    batch.verbose = options.verbose;
     batch.quiet = options.quiet;
     batch.strict = options.strict;
     if (options.inputs.size() > 1 && !options.output.empty()) batch.outputFolder = options.output;

@@ -4,11 +4,11 @@
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "models/dialect.h"
+#include "models/models.h"
 #include "session/transcript_splitter.h"
 #include "shell/plot_assembly.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,6 +48,65 @@ bool inked(const PageImage& page) {
     return false;
 }
 
+// The pages HP-GL/2's PG ends in a plain file. Each one with ink is held
+// until the next shows whether the file has more than one page: then they
+// are numbered 1, 2, ... as a transcript's saved pages are, while a file of
+// one page (a PG at its end, say) keeps the plain name.
+class PageAdvances {
+  public:
+    PageAdvances(PlotSession& session, Paper paper, const PageSink& write)
+        : session_(session), paper_(paper), write_(write) {
+        session_.onPageAdvance([this] { advance(); });
+    }
+    ~PageAdvances() { session_.onPageAdvance({}); }
+    PageAdvances(const PageAdvances&) = delete;
+    PageAdvances& operator=(const PageAdvances&) = delete;
+
+    // The file is drawn: the pages still to write, the last one (the page
+    // as it stands) through writeLast. False when a page was refused.
+    bool finish(const std::function<bool(std::optional<int64_t>)>& writeLast) {
+        if (refused_) return false;
+        if (!held_) return writeLast(std::nullopt);
+        const bool more = inked(session_.page());
+        if (!more && numbered_ == 0) return writeHeld(std::nullopt);
+        if (!writeHeld(++numbered_)) return false;
+        return !more || writeLast(++numbered_);
+    }
+    int64_t written() const { return written_; }
+
+  private:
+    struct Held {
+        PageImage image;
+        std::optional<DisplayList> list;
+        std::optional<PageExtent> extent;
+    };
+
+    void advance() {
+        // A PG on blank paper makes no page.
+        if (refused_ || !inked(session_.page())) return;
+        if (held_ && !writeHeld(++numbered_)) return;
+        const DisplayList* list = session_.displayList();
+        held_ = Held{session_.page(), list ? std::optional(*list) : std::nullopt,
+                     session_.plotter().pageExtent()};
+        session_.blankPage();
+    }
+    bool writeHeld(std::optional<int64_t> number) {
+        const Held& page = *held_;
+        const PageView view{page.image, page.list ? &*page.list : nullptr, page.extent, paper_, {}};
+        refused_ = !write_(view, number);
+        written_ += refused_ ? 0 : 1;
+        return !refused_;
+    }
+
+    PlotSession& session_;
+    Paper paper_;
+    const PageSink& write_;
+    std::optional<Held> held_;
+    int64_t numbered_ = 0;
+    int64_t written_ = 0;
+    bool refused_ = false;
+};
+
 } // namespace
 
 std::optional<PaperPlacement> trueSize(const PageView& page) {
@@ -73,13 +132,7 @@ std::optional<PaperPlacement> trueSize(const PageView& page) {
 }
 
 bool transcriptName(std::string_view path) {
-    const size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    constexpr std::string_view plotterName = "PLOTTER.TXT";
-    return name.size() == plotterName.size() &&
-           std::equal(name.begin(), name.end(), plotterName.begin(), [](char a, char b) {
-               return std::toupper(static_cast<unsigned char>(a)) == b;
-           });
+    return LogFile::transcriptName(path);
 }
 
 // Every call into the plotting core is here: the plot session, assembled as
@@ -157,6 +210,7 @@ struct Renderer::Core {
             return asked == 1 ? "its one line falls off the page"
                               : "all " + std::to_string(asked) + " lines fall off the page";
         }
+        if (asked == 0 && !session.plotter().penSelected()) return "no pen selected";
         return "no line or label lands on the page";
     }
 };
@@ -180,13 +234,28 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     // one run, drawn where it lies rather than copied by the splitter.
     const bool marked = input.find(transcript::recordStart) != std::string_view::npos;
     std::vector<TranscriptStep> steps;
-    PlotterModel model = setup_.model.value_or(PlotterModel::hp7470a);
-    if (!setup_.model && (marked || namedAsTranscript)) {
+    const std::optional<PlotterModel> named = modelNamed(transcript::modelNamedAt(input));
+    // Whether the input is followed as a transcript of the chosen model.
+    bool transcriptOfModel = false;
+    if (setup_.model) {
+        chosen_ = {*setup_.model, "as --model says"};
+        transcriptOfModel = true;
+    } else if (named) {
+        chosen_ = {*named, "the model its transcript names"};
+        transcriptOfModel = true;
+    } else {
+        chosen_ = {PlotterModel::hp7470a, "a plain HP-GL file"};
         if (marked) steps = splitTranscript(input);
-        if (namedAsTranscript || holdsTranscript(steps, input)) model = PlotterModel::hp86b;
+        if (marked && holdsTranscript(steps, input)) {
+            chosen_ = {PlotterModel::hp86b, "a transcript that names no model"};
+        } else if (namedAsTranscript) {
+            chosen_ = {PlotterModel::hp86b, "named as a transcript"};
+        } else if (writtenForHpgl2(input)) {
+            chosen_ = {PlotterModel::hpgl2, "written for HP-GL/2"};
+        }
+        transcriptOfModel = chosen_.model == PlotterModel::hp86b;
     }
-    if (!setup_.model && model != PlotterModel::hp86b && writtenForHpgl2(input))
-        model = PlotterModel::hpgl2;
+    const PlotterModel model = chosen_.model;
     Core* const c = core(model);
     if (c == nullptr) return Outcome::noPageImage;
     c->blank();
@@ -199,14 +268,17 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     // read differently from what the splitter follows.
     const bool hp86b = c->hp86b();
     // A file another model was chosen for holds no transcript to follow.
-    if (!marked || (!setup_.model && !hp86b)) {
+    if (!marked || !transcriptOfModel) {
         if (hp86b && (input.find("LB") != std::string_view::npos ||
                       input.find("CP") != std::string_view::npos)) {
             c->plotting.useLabelFont();
         }
+        PageAdvances pages(c->session, c->paper, write);
         if (!input.empty()) c->run(input, counts_, false);
         c->end(counts_);
-        return hand(std::nullopt) ? Outcome::rendered : Outcome::writeRefused;
+        const bool written = pages.finish(hand);
+        counts_.pages += pages.written();
+        return written ? Outcome::rendered : Outcome::writeRefused;
     }
     if (!hp86b) {
         steps = splitAtMarkers(input);
