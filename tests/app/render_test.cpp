@@ -15,7 +15,9 @@
 #include "support/tmux_session.h"
 #include "support/wait_until.h"
 
+#include <array>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -485,6 +487,94 @@ TEST(RenderProgram, VectorPagesAreThePaperAtTrueSize) {
     EXPECT_EQ(runRender(dir, "--scale 4 line.hpgl -o 4.png").status, 0); // PNGs keep the picture
     const testing::DecodedPng big = testing::readPng(dir.file("4.png"));
     EXPECT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u));
+}
+
+// The inked pixels' bounds: left, top, right, bottom.
+std::array<int, 4> inkedBounds(const testing::DecodedPng& png) {
+    std::array<int, 4> bounds{INT32_MAX, INT32_MAX, -1, -1};
+    for (uint32_t y = 0; y < png.height; ++y)
+        for (uint32_t x = 0; x < png.width; ++x)
+            if ((png.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
+                bounds = {std::min<int>(bounds[0], x), std::min<int>(bounds[1], y),
+                          std::max<int>(bounds[2], x), std::max<int>(bounds[3], y)};
+            }
+    return bounds;
+}
+
+// --fit scales each page's drawing to touch two sides of the picture and
+// centres it on the other axis; without it, a drawing that runs off the
+// page or sits in a corner of it is told, with the remedy.
+TEST(RenderProgram, FitScalesAndCentresEachPage) {
+    TempDir dir;
+    // A triangle of 200 x 100 units in a corner of the 7470A's page.
+    writeFile(dir.file("tiny.hpgl"), "IN;SP1;PA100,100;PD300,100,300,200,100,100;");
+    // The HP-86B's pen starts down at (0,0): (80,540) to (-120,440), (380,440), (380,-360).
+    writeFile(dir.file("off.hpgl"), "SP1;PA-200,100;PD300,100,300,900;");
+    // A level line, then a square's diagonal, on pages of their own.
+    writeFile(dir.file("pages.plt"), "IN;SP1;PA1000,1000;PD5000,1000;PG;PU2000,2000;PD6000,6000;");
+    const std::tuple<std::string, std::string, std::array<int, 4>, std::string> cases[] = {
+        // words, the page, its inked bounds, the warning without --fit
+        {"tiny.hpgl",
+         "tiny.png",
+         {0, 100, 799, 499},
+         "covers under 1% of the page; --fit scales it up"},
+        {"--model hp86b off.hpgl",
+         "off.png",
+         {233, 0, 566, 599},
+         "runs off the page; --fit scales it onto the page"},
+        {"pages.plt", "pages-00001.png", {0, 299, 799, 299}, ""},
+        {"pages.plt", "pages-00002.png", {100, 0, 699, 599}, ""},
+    };
+    for (const auto& [words, page, bounds, warning] : cases) {
+        Outcome outcome = runRender(dir, "--fit " + words);
+        EXPECT_EQ(outcome.status, 0) << words;
+        EXPECT_EQ(outcome.err.find(": the drawing"), std::string::npos) << outcome.err;
+        const std::array<int, 4> inked = inkedBounds(testing::readPng(dir.file(page)));
+        for (size_t side = 0; side < 4; ++side)
+            EXPECT_NEAR(inked[side], bounds[side], 1) << words << " " << page << " side " << side;
+        outcome = runRender(dir, words);
+        const std::string told = ": the drawing " + warning + "\n";
+        EXPECT_EQ(outcome.err.find(told) != std::string::npos, !warning.empty())
+            << words << outcome.err;
+    }
+    // A transcript is drawn where the plotter drew it.
+    writeFile(dir.file("t.txt"), "SP1;PA10,10;PD20,20;" + transcript::savePageMarker(1));
+    EXPECT_EQ(runRender(dir, "--fit t.txt").status, 0);
+    EXPECT_EQ(testing::readPng(dir.file("t-00001.png")).rgb,
+              drawnBy(PlotterModel::hp86b, "SP1;PA10,10;PD20,20;", dir));
+}
+
+// The SVG of the 7470A and HP-GL/2 models keeps the plotter's coordinates:
+// a line 3 units (a quarter of a pixel) off level is off level in the copy,
+// its ends at 0.025 mm a unit from the plotting area's corner, where the
+// picture of both lines is the same.
+TEST(RenderProgram, VectorCopiesKeepThePlottersCoordinates) {
+    TempDir dir;
+    for (const std::string model : {"7470a", "hpgl2"}) {
+        writeFile(dir.file("level.hpgl"), "IN;SP1;PU1000,1000;PD9000,1000;");
+        writeFile(dir.file("sloped.hpgl"), "IN;SP1;PU1000,1000;PD9000,1003;");
+        ASSERT_EQ(runRender(dir, "--model " + model + " level.hpgl sloped.hpgl -o .").status, 0);
+        EXPECT_EQ(testing::readPng(dir.file("level.png")).rgb,
+                  testing::readPng(dir.file("sloped.png")).rgb);
+        ASSERT_EQ(runRender(dir, "--model " + model + " --format svg sloped.hpgl -o s.svg").status,
+                  0);
+        const std::string svg = readFile(dir.file("s.svg"));
+        double x1 = 0, y1 = 0, x2 = 0, y2 = 0, a = 0, tx = 0, ty = 0;
+        const size_t path = svg.find(" d=\"M ");
+        ASSERT_NE(path, std::string::npos) << svg;
+        ASSERT_EQ(std::sscanf(svg.c_str() + path,
+                              " d=\"M %lf %lf L %lf %lf \" "
+                              "transform=\"matrix(%lf,0,0,%*f,%lf,%lf)\"",
+                              &x1, &y1, &x2, &y2, &a, &tx, &ty),
+                  7)
+            << svg.substr(path, 200);
+        // Letter: the 257.5 x 191.25 mm area centred on the 279.4 x 215.9 mm sheet.
+        const double left = (279.4 - 257.5) / 2, top = 215.9 - (215.9 - 191.25) / 2;
+        EXPECT_NEAR(tx + a * x1, left + 25.0, 1e-3) << model;
+        EXPECT_NEAR(tx + a * x2, left + 225.0, 1e-3) << model;
+        EXPECT_NEAR(ty + a * y1, top - 25.0, 1e-3) << model;
+        EXPECT_NEAR(ty + a * y2, top - 25.075, 1e-3) << model;
+    }
 }
 
 // The project's streams and the real files beside it (when they are

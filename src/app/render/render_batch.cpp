@@ -221,6 +221,7 @@ class JobWriter {
 
     bool write(const PageView& page, std::optional<int64_t> number) {
         if (!page.nothingDrawn.empty()) blank(page, number);
+        if (page.nothingDrawn.empty() && page.drawn) placement(*page.drawn, number);
         if (job_.inPlace) return hold(page);
         const std::string name = number ? numberedName(job_.output, *number) : job_.output;
         std::string reason;
@@ -249,6 +250,23 @@ class JobWriter {
         const std::string where = number ? ", page " + std::to_string(*number) : "";
         shared_.reporter.say(shownName(job_.input, "standard input") + where +
                              ": nothing drawn: " + page.nothingDrawn);
+    }
+    // A drawing that runs off the page, or is lost in a corner of it, is
+    // told with the remedy.
+    void placement(const Drawing::Extent& drawn, std::optional<int64_t> number) {
+        if (drawn.empty || shared_.options.quiet) return;
+        const double width = PlotSession::pageWidth, height = PlotSession::pageHeight;
+        std::string what;
+        if (drawn.left < -1 || drawn.top < -1 || drawn.right > width || drawn.bottom > height) {
+            what = "the drawing runs off the page; --fit scales it onto the page";
+        } else if (drawn.right - drawn.left < width / 10 &&
+                   drawn.bottom - drawn.top < height / 10) {
+            what = "the drawing covers under 1% of the page; --fit scales it up";
+        } else {
+            return;
+        }
+        const std::string where = number ? ", page " + std::to_string(*number) : "";
+        shared_.reporter.say(shownName(job_.input, "standard input") + where + ": " + what);
     }
     bool hold(const PageView& page) {
         const std::string name = shownName(job_.output, "standard output");

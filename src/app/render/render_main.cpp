@@ -67,6 +67,7 @@ struct Options {
     bool quiet = false;
     bool strict = false;
     bool verbose = false;
+    bool fit = false;
 };
 
 class UsageError : public std::runtime_error {
@@ -301,6 +302,9 @@ void configure(CLI::App& app, Options& options) {
     app.add_option("--scale", options.scale,
                    "PNG only: image pixels per page pixel, 1 (default) to 8; anti-aliased above 1")
         ->check(CLI::Range(1, 8));
+    app.add_flag("--fit", options.fit,
+                 "scale and centre the drawing on each page (HP-GL files; a transcript is drawn "
+                 "where the plotter drew it)");
     app.add_flag("-q,--quiet", options.quiet, "no summary line, no warnings");
     app.add_flag("-v,--verbose", options.verbose, "say which model drew each input, and why")
         ->excludes("--quiet");
@@ -375,7 +379,7 @@ int runProgram(int argc, char** argv) {
     BatchOptions batch;
     batch.workers = options.workers > 0 ? options.workers : workersByDefault();
     batch.setup = {model, options.paper == "a4" ? Paper::a4 : Paper::letter,
-                   format.needsDisplayList};
+                   format.needsDisplayList, options.fit};
     batch.encode = format.encode;
     // The progress line is for a terminal watching many inputs, and never
     // shares it with a page written to standard output.

@@ -24,6 +24,8 @@ struct RenderSetup {
     std::optional<PlotterModel> model;
     Paper paper = Paper::letter;
     bool keepDisplayList = false;
+    // A plain file's drawing scaled and centred on each of its pages.
+    bool fit = false;
 };
 
 // A page as it stands: its pixels, what is drawn on it when kept, the
@@ -35,6 +37,9 @@ struct PageView {
     std::optional<PageExtent> extent;
     Paper paper = Paper::letter;
     std::string nothingDrawn;
+    // Where the drawing of a plain file lies, on the picture or off it
+    // (none for a transcript, or once fitted): to say when --fit would help.
+    std::optional<Drawing::Extent> drawn;
 };
 
 // A page to be written: the number of its SAVE PAGE marker, or none for the
