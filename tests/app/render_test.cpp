@@ -309,6 +309,30 @@ TEST(RenderProgram, PageAdvancesStartNewPages) {
     EXPECT_FALSE(fs::exists(dir.file("t.png")));
 }
 
+// A PDF holds all the pages of its input, each on its own sheet; a single
+// page keeps the name it has in every format.
+TEST(RenderProgram, APdfHoldsAllThePagesOfItsInput) {
+    TempDir dir;
+    const std::string saved = "SP1;PA10,10;PD20,20;" + transcript::savePageMarker(1);
+    writeFile(dir.file("two.txt"), saved + "PD30,30;" + transcript::savePageMarker(2));
+    writeFile(dir.file("one.txt"), saved);
+    writeFile(dir.file("three.plt"), "IN;SP1;PD9,9;PG;PD99,99;PG;PD999,999;");
+    const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+        // words, the file written, its pages, the file not written
+        {"two.txt -o all.pdf", "all.pdf", "2", "all-00001.pdf"},
+        {"two.txt -o - --format pdf >piped.pdf", "piped.pdf", "2", ""},
+        {"one.txt -o one.pdf", "one-00001.pdf", "1", "one.pdf"},
+        {"three.plt --format pdf", "three.pdf", "3", "three-00001.pdf"},
+    };
+    for (const auto& [words, file, pages, absent] : cases) {
+        const Outcome outcome =
+            runRender(dir, words + " && pdfinfo " + file + " | sed -n 's/^Pages: *//p'");
+        EXPECT_EQ(outcome.status, 0) << words << outcome.err;
+        EXPECT_EQ(outcome.out, pages + "\n") << words;
+        if (!absent.empty()) EXPECT_FALSE(fs::exists(dir.file(absent))) << words;
+    }
+}
+
 // A transcript (its markers, its records, or its name alone) is drawn as
 // the HP-86B that made it, a file written for HP-GL/2 (its instructions or
 // a PCL job around it) as an HP-GL/2 device, any other file as a 7470A,

@@ -3,6 +3,7 @@
 #include "common/printable.h"
 #include "models/models.h"
 #include "output/atomic_file.h"
+#include "render_copies.h"
 #include "render_renderer.h"
 #include "session/page_store.h"
 #include "shell/signal_watch.h"
@@ -222,6 +223,7 @@ class JobWriter {
     bool write(const PageView& page, std::optional<int64_t> number) {
         if (!page.nothingDrawn.empty()) blank(page, number);
         if (page.nothingDrawn.empty() && page.drawn) placement(*page.drawn, number);
+        if (shared_.options.pdf) return gather(page, number);
         if (job_.inPlace) return hold(page);
         const std::string name = number ? numberedName(job_.output, *number) : job_.output;
         std::string reason;
@@ -234,6 +236,7 @@ class JobWriter {
     }
     // The held page into the target written in place.
     bool finish() {
+        if (!gathered_.empty() && !failure_) writeGathered();
         if (!held_ || failure_) return !failure_;
         const std::string name = shownName(job_.output, "standard output");
         std::string reason;
@@ -267,6 +270,49 @@ class JobWriter {
         }
         const std::string where = number ? ", page " + std::to_string(*number) : "";
         shared_.reporter.say(shownName(job_.input, "standard input") + where + ": " + what);
+    }
+    struct Gathered {
+        DisplayList list;
+        std::optional<PaperPlacement> paper;
+        std::optional<int64_t> number;
+    };
+    bool gather(const PageView& page, std::optional<int64_t> number) {
+        if (page.list == nullptr) {
+            fail(shownName(job_.output, "standard output"), "the drawing of the page was not kept",
+                 0);
+            return false;
+        }
+        gathered_.push_back({*page.list, trueSize(page), number});
+        return true;
+    }
+    // One page under its own name, as any format's; several as one document
+    // under the output's.
+    void writeGathered() {
+        std::vector<PdfPage> pages;
+        for (const Gathered& page : gathered_)
+            pages.push_back({&page.list, page.paper});
+        const std::optional<int64_t> number =
+            gathered_.size() == 1 ? gathered_[0].number : std::nullopt;
+        std::string reason;
+        errno = 0;
+        if (job_.inPlace) {
+            char* data = nullptr;
+            size_t size = 0;
+            FILE* memory = ::open_memstream(&data, &size);
+            bool encoded = memory != nullptr && writePdfPages(memory, pages, reason);
+            const int error = errno;
+            if (memory != nullptr) encoded = std::fclose(memory) == 0 && encoded;
+            if (encoded) bytes_.assign(data, size);
+            std::free(data);
+            held_ = encoded;
+            if (!encoded) fail(shownName(job_.output, "standard output"), reason, error);
+            return;
+        }
+        const std::string name = number ? numberedName(job_.output, *number) : job_.output;
+        const bool written = writeFileAtomically(name, Durability::written, [&](FILE* file) {
+            return writePdfPages(file, pages, reason);
+        });
+        if (!written) fail(name, reason, errno);
     }
     bool hold(const PageView& page) {
         const std::string name = shownName(job_.output, "standard output");
@@ -327,7 +373,8 @@ class JobWriter {
 
     const RenderJob& job_;
     Shared& shared_;
-    std::string bytes_; // the page held for a target written in place
+    std::vector<Gathered> gathered_; // PDF pages, written together at the end
+    std::string bytes_;              // the page held for a target written in place
     bool held_ = false;
     bool failure_ = false;
     bool blank_ = false;

@@ -53,6 +53,8 @@ struct BatchOptions {
     bool quiet = false;        // no warning for a page with nothing drawn
     bool strict = false;       // a page with nothing drawn fails its input
     bool verbose = false;      // say which model drew each input, and why
+    // PDF: an input's pages are gathered, and several make one document.
+    bool pdf = false;
     // The folder every output goes into, if any: once it has gone, inputs
     // not yet begun are left.
     std::string outputFolder;

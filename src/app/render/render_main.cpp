@@ -34,8 +34,8 @@ namespace {
 constexpr const char* usageLine = "usage: plotanix-render [OPTIONS] INPUT...\n";
 constexpr const char* helpFooter =
     "INPUT is an HP-GL file, a plotter transcript (PLOTTER.TXT), or - for standard\n"
-    "input (alone, with -o). A transcript (its page markers or records, or its name)\n"
-    "is drawn by the HP-86B's plotter that made it, a file using HP-GL/2 (one of its\n"
+    "input (alone, with -o). A transcript is drawn by the model that made it (the one\n"
+    "its first line names, else the HP-86B's), a file using HP-GL/2 (one of its\n"
     "own instructions, such as PE, PM or PS, or a PCL job around it) by an HP-GL/2\n"
     "device, any other file by an HP 7470A; --model forces one. Each input is drawn\n"
     "on a fresh page and written in the format -o's extension names (.png, .svg,\n"
@@ -47,7 +47,10 @@ constexpr const char* helpFooter =
     "for what follows, and each SAVE PAGE #n writes the page as it stands with the\n"
     "number added (out.png -> out-00001.png); the unnumbered page is written when\n"
     "there is no SAVE PAGE marker, or when something was drawn after the last one.\n"
-    "A page with nothing drawn on it is written, with a warning saying why.\n"
+    "In a file, HP-GL/2's PG starts a new page, numbered the same way. A PDF holds\n"
+    "all the pages of its input. A page with nothing drawn on it is written, with a\n"
+    "warning saying why; a drawing off the page or in a corner of it, with one naming\n"
+    "--fit.\n"
     "\n"
     "Exit status: 0 every input rendered; 1 no page image could be made; 2 bad\n"
     "usage (nothing done); 3 an input could not be read; 4 an output could not be\n"
@@ -385,6 +388,7 @@ int runProgram(int argc, char** argv) {
     // shares it with a page written to standard output.
     batch.showProgress = !options.quiet && jobs.size() > 1 && ::isatty(STDERR_FILENO) == 1;
     batch.verbose = options.verbose;
+    batch.pdf = format.extension == ".pdf";
     batch.quiet = options.quiet;
     batch.strict = options.strict;
     if (options.inputs.size() > 1 && !options.output.empty()) batch.outputFolder = options.output;
