@@ -280,6 +280,28 @@ const std::string cannotWrite = "T cannot be written: File too large; bytes kept
 const std::string writtenAgain = "T is written again; nothing was lost";
 const std::string begunAgain = "T was deleted and is begun again; nothing was lost";
 
+// A transcript begun again after it was deleted names its model first,
+// once, whether its first save point had passed or not.
+TEST_F(TranscriptInTrouble, ATranscriptBegunAgainNamesItsModelFirst) {
+    for (const bool savedBefore : {false, true}) {
+        SCOPED_TRACE(savedBefore ? "saved before" : "not saved before");
+        fs::create_directories(folder);
+        LogFile named;
+        named.nameModel("hpgl2");
+        ASSERT_TRUE(named.openLog(inFolder));
+        write(named, "before;");
+        if (savedBefore) named.flushLog();
+        fs::remove(inFolder);
+        write(named, "after;");
+        named.flushLog();
+        named.closeLog();
+        EXPECT_EQ(readFile(inFolder), transcript::modelMarker("hpgl2") +
+                                          transcript::recreatedMarker() +
+                                          (savedBefore ? "" : "before;") + "after;");
+        fs::remove_all(folder);
+    }
+}
+
 TEST_F(TranscriptInTrouble, EveryByteIsWrittenInOrderOnceTheTroubleIsMended) {
     const std::string big(LogFile::heldLimit + 995, 'b');
     const std::string whole = "before;during;more;after;";
