@@ -108,7 +108,7 @@ const std::array<Hpgl2::Instruction, 74> Hpgl2::instructions_ = {{
     // to draw.
     {"EC", &Hpgl2::doNothing, false},
     {"MC", &Hpgl2::doNothing, false},
-    {"PG", &Hpgl2::doNothing, false},
+    {"PG", &Hpgl2::doPG, false},
     {"CT", &Hpgl2::doNothing, false},
     {"NR", &Hpgl2::doNothing, false},
     {"FR", &Hpgl2::doNothing, false},
@@ -483,6 +483,11 @@ void Hpgl2::doBP(ParameterScanner&) {
 
 void Hpgl2::doNothing(ParameterScanner& s) {
     collect(s);
+}
+
+void Hpgl2::doPG(ParameterScanner& s) {
+    collect(s);
+    advancePage();
 }
 
 // ---- Moving

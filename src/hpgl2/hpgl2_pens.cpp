@@ -88,7 +88,8 @@ void Hpgl2::plotLine(Point from, Point to) {
 
 void Hpgl2::drawPiece(Point from, Point to) {
     if (wideLines_) return wide_.segment(page_.picture(from), page_.picture(to), sinks_);
-    drawing_.drawLine(page_.column(from), page_.row(from), page_.column(to), page_.row(to));
+    drawing_.drawLine(page_.column(from), page_.row(from), page_.column(to), page_.row(to),
+                      page_.picture(from), page_.picture(to));
 }
 
 void Hpgl2::finishLine() {
@@ -102,7 +103,8 @@ void Hpgl2::Sinks::polyline(std::span<const PlotPoint> points) {
         Point a = points[i - 1], b = points[i];
         if (clipToWindow(model.state.window, a, b))
             model.drawing_.drawLine(model.page_.column(a), model.page_.row(a),
-                                    model.page_.column(b), model.page_.row(b));
+                                    model.page_.column(b), model.page_.row(b),
+                                    model.page_.picture(a), model.page_.picture(b));
     }
 }
 

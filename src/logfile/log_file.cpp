@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -111,7 +112,35 @@ bool LogFile::openLog(const std::string& path) {
     if (!fd) return false;
     path_ = path;
     adopt(std::move(fd));
+    writeLogText(modelLine_);
     return true;
+}
+
+void LogFile::nameModel(std::string_view model) {
+    modelLine_ = model.empty() ? std::string() : transcript::modelMarker(model);
+}
+
+bool LogFile::transcriptName(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const auto upper = [](std::string_view text) {
+        std::string up(text);
+        for (char& c : up)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return up;
+    };
+    const std::string plotterName = upper(defaultName);
+    const std::string given = upper(name);
+    if (given == plotterName) return true;
+    // A kept one: the stem, "-" and the time it was last written, digits and dashes.
+    const size_t dot = plotterName.rfind('.');
+    const std::string stem = plotterName.substr(0, dot) + "-";
+    const std::string extension = plotterName.substr(dot);
+    if (!given.starts_with(stem) || !given.ends_with(extension)) return false;
+    const std::string_view stamp =
+        std::string_view(given).substr(stem.size(), given.size() - stem.size() - extension.size());
+    return !stamp.empty() && std::all_of(stamp.begin(), stamp.end(),
+                                         [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
 }
 
 // The file at path, empty and locked, an earlier transcript there kept.
@@ -194,6 +223,7 @@ void LogFile::openMemory(std::string& sink) {
     closeLog();
     memory_ = &sink;
     pendingCount_ = 0;
+    writeLogText(modelLine_);
 }
 
 bool LogFile::refuse(const std::string& path, const std::string& reason) {
@@ -368,7 +398,8 @@ void LogFile::checkStillThere() {
     fd_.reset();
     gone_ = true;
     goneError_ = 0;
-    const std::string marker = transcript::recreatedMarker();
+    // The new file names its model first, as every transcript does.
+    const std::string marker = modelLine_ + transcript::recreatedMarker();
     held_.push_front({marker, 0, 0, true});
     heldBytes_ += marker.size();
 }
@@ -390,6 +421,8 @@ void LogFile::salvage(int oldFd) {
         bytes.append(block.data(), static_cast<size_t>(n));
         at += n;
     }
+    // The model's line heads the new file already.
+    if (savedEnd_ == 0 && bytes.starts_with(modelLine_)) bytes.erase(0, modelLine_.size());
     hold(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), true);
 }
 

@@ -9,6 +9,17 @@ namespace {
 constexpr std::string_view lineEnd = "\r\n";
 constexpr size_t longestPageNumber = 10; // a signed 32-bit counter
 constexpr size_t longestCount = 20;      // an unsigned 64-bit count
+constexpr size_t longestModelName = 16;
+
+// A model's name: lower-case letters and digits.
+size_t modelNameLength(std::string_view text) {
+    size_t length = 0;
+    while (length < text.size() && length < longestModelName &&
+           ((text[length] >= 'a' && text[length] <= 'z') ||
+            (text[length] >= '0' && text[length] <= '9')))
+        ++length;
+    return length;
+}
 
 } // namespace
 
@@ -42,6 +53,15 @@ std::string recreatedMarker() {
     return marker(recreatedText);
 }
 
+std::string modelMarker(std::string_view model) {
+    return marker(std::string(modelText) + std::string(model));
+}
+
+std::string_view modelNamedAt(std::string_view transcript) {
+    const auto found = markerAt(transcript);
+    return found ? found->model : std::string_view();
+}
+
 namespace {
 
 // A number without leading zeros at the start of text, up to digits long:
@@ -60,12 +80,19 @@ std::pair<size_t, uint64_t> numberAt(std::string_view text, size_t digits) {
 std::optional<MarkerFound> markerAt(std::string_view text) {
     for (const std::string& whole : {newPageMarker(), recreatedMarker()}) {
         if (text.starts_with(whole))
-            return MarkerFound{whole.size(), std::nullopt, whole != newPageMarker()};
+            return MarkerFound{whole.size(), std::nullopt, whole != newPageMarker(), {}};
     }
     const std::string head = std::string(lineEnd) + "**** ";
     const std::string tail = " ****" + std::string(lineEnd) + std::string(lineEnd);
     if (!text.starts_with(head)) return std::nullopt;
     std::string_view rest = text.substr(head.size());
+    if (rest.starts_with(modelText)) {
+        rest.remove_prefix(modelText.size());
+        const size_t name = modelNameLength(rest);
+        if (name == 0 || !rest.substr(name).starts_with(tail)) return std::nullopt;
+        const size_t length = text.size() - rest.size() + name + tail.size();
+        return MarkerFound{length, std::nullopt, true, rest.substr(0, name)};
+    }
     const bool saved = rest.starts_with(savePageText);
     if (saved) rest.remove_prefix(savePageText.size());
     const auto [digits, number] = numberAt(rest, saved ? longestPageNumber : longestCount);
@@ -77,8 +104,8 @@ std::optional<MarkerFound> markerAt(std::string_view text) {
     }
     if (!rest.starts_with(tail)) return std::nullopt;
     const size_t length = text.size() - rest.size() + tail.size();
-    if (saved) return MarkerFound{length, static_cast<int64_t>(number), false};
-    return MarkerFound{length, std::nullopt, true};
+    if (saved) return MarkerFound{length, static_cast<int64_t>(number), false, {}};
+    return MarkerFound{length, std::nullopt, true, {}};
 }
 
 bool recordAt(std::string_view text, std::string_view mnemonic) {

@@ -4,6 +4,8 @@
 #include "hp86b/hp86b_plotter.h"
 #include "hpgl2/hpgl2.h"
 
+#include <utility>
+
 namespace plotanix {
 
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts) {
@@ -15,6 +17,29 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
                                        parts.status, paper);
     return std::make_unique<Hp86bPlotter>(parts.reader, parts.drawing, parts.link, parts.log,
                                           parts.status);
+}
+
+namespace {
+
+constexpr std::pair<PlotterModel, std::string_view> modelNames[] = {
+    {PlotterModel::hp86b, "hp86b"},
+    {PlotterModel::hp7470a, "7470a"},
+    {PlotterModel::hpgl2, "hpgl2"}};
+
+} // namespace
+
+std::string_view modelName(PlotterModel model) {
+    for (const auto& [named, name] : modelNames) {
+        if (named == model) return name;
+    }
+    return {};
+}
+
+std::optional<PlotterModel> modelNamed(std::string_view name) {
+    for (const auto& [model, named] : modelNames) {
+        if (named == name) return model;
+    }
+    return std::nullopt;
 }
 
 bool plotterKnows(PlotterModel model, std::string_view mnemonic) {

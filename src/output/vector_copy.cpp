@@ -348,4 +348,48 @@ bool writePageCopyTo(FILE* file, const DisplayList& list, const CopyOptions& opt
     return false;
 }
 
+bool writePdfPagesTo(FILE* file, std::span<const PdfPage> pages, std::string& reason) {
+    reason.clear();
+    if (pages.empty()) return true;
+    std::vector<Prepared> prepared(pages.size());
+    for (size_t i = 0; i < pages.size(); ++i) {
+        if (!prepare(*pages[i].list, {CopyFormat::pdf, 1, pages[i].paper}, prepared[i], reason))
+            return false;
+    }
+    Sink sink;
+    sink.file = file;
+    errno = 0;
+    bool drawn = true;
+    {
+        // The first page's surface; each page then takes its own sheet.
+        SurfacePtr surface =
+            vectorSurface(*pages[0].list, {CopyFormat::pdf, 1, pages[0].paper}, sink);
+        for (size_t i = 0; i < pages.size() && drawn; ++i) {
+            const CopyOptions options{CopyFormat::pdf, 1, pages[i].paper};
+            const DisplayList& list = *pages[i].list;
+            cairo_pdf_surface_set_size(
+                surface.get(), options.paper ? options.paper->widthMm * pointsPerMm : list.width(),
+                options.paper ? options.paper->heightMm * pointsPerMm : list.height());
+            ContextPtr cr(cairo_create(surface.get()));
+            placeOnPaper(cr.get(), options);
+            paintList(cr.get(), list, prepared[i].faces);
+            cairo_show_page(cr.get());
+            drawn = cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS;
+        }
+        cairo_surface_finish(surface.get());
+        drawn =
+            drawn && cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS && !sink.failed;
+    }
+    if (drawn && std::fflush(file) == 0) return true;
+    const int error = sink.error != 0 ? sink.error : errno;
+    if (sink.tooLarge) {
+        reason = tooLargeReason("the copy");
+    } else if (error != 0) {
+        reason = std::generic_category().message(error);
+    } else if (reason.empty()) {
+        reason = "cairo could not draw the pages";
+    }
+    return false;
+}
+
 } // namespace plotanix

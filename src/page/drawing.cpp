@@ -56,6 +56,7 @@ struct Drawing::State {
     CoverageMask mask;                     // kept between labels to spare the allocation
     std::optional<LabelFace> recordedFace; // the selected font, for the display list
     Path clippedPath;                      // fillPath's work, kept to spare the allocations
+    Path placedPath;
     FillWork fillWork;
 
     void applyColour(Colour colour) {
@@ -141,6 +142,7 @@ void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colou
     w = std::min<int64_t>(w, s.target->width - left);
     h = std::min<int64_t>(h, s.target->height - top);
     if (w <= 0 || h <= 0) return;
+    if (left == 0 && top == 0 && w == s.target->width && h == s.target->height) extent_ = {};
     for (int64_t row = top; row < top + h; ++row) {
         s.writeRow(left, row, w);
     }
@@ -148,7 +150,7 @@ void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colou
         if (left == 0 && top == 0 && w == s.target->width && h == s.target->height) {
             record_->clear();
         }
-        record_->addBox({{int32_t(left), int32_t(top)}, int32_t(w), int32_t(h)}, colour);
+        record_->addBox({{float(left), float(top)}, int32_t(w), int32_t(h)}, colour);
     }
 }
 
@@ -226,23 +228,97 @@ bool drawRun(const Drawing::State& s, int32_t x1, int32_t y1, int32_t x2, int32_
     return true;
 }
 
-// A run's ends as drawn: on a page row or column, clamping is clipping.
-ListPoint clampedEnd(const Drawing::State& s, int32_t x, int32_t y) {
-    return {std::clamp<int32_t>(x, 0, s.target->width - 1),
-            std::clamp<int32_t>(y, 0, s.target->height - 1)};
+// As the models round a picture coordinate: a column half up, a row half
+// down (599 - floor(Y k + 0.5)); far beyond any page, yet within 32 bits.
+int32_t roundedColumn(double x) {
+    return static_cast<int32_t>(std::clamp(std::floor(x + 0.5), -1.0e9, 1.0e9));
+}
+int32_t roundedRow(double y) {
+    return static_cast<int32_t>(std::clamp(std::ceil(y - 0.5), -1.0e9, 1.0e9));
+}
+
+// Cuts the line to the box (Liang-Barsky; the page: its pixel centres); an end inside stays exactly
+// as it was, so that lines meeting there still meet. False when none is inside.
+template <typename Ends>
+bool clipExact(Ends& e, double left, double top, double right, double bottom) {
+    const double dx = e.x2 - e.x1, dy = e.y2 - e.y1;
+    double t0 = 0, t1 = 1;
+    const auto edge = [&](double p, double q) { // p t <= q
+        if (p == 0) return q >= 0;
+        const double t = q / p;
+        if (p < 0) {
+            if (t > t1) return false;
+            t0 = std::max(t0, t);
+        } else {
+            if (t < t0) return false;
+            t1 = std::min(t1, t);
+        }
+        return true;
+    };
+    if (!edge(-dx, e.x1 - left) || !edge(dx, right - e.x1) || !edge(-dy, e.y1 - top) ||
+        !edge(dy, bottom - e.y1))
+        return false;
+    const Ends in = e;
+    if (t0 > 0) e.x1 = in.x1 + t0 * dx, e.y1 = in.y1 + t0 * dy;
+    if (t1 < 1) e.x2 = in.x1 + t1 * dx, e.y2 = in.y1 + t1 * dy;
+    return true;
 }
 
 } // namespace
 
+void Drawing::Extent::add(double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) return;
+    if (empty) {
+        left = right = x;
+        top = bottom = y;
+        empty = false;
+        return;
+    }
+    left = std::min(left, x), right = std::max(right, x);
+    top = std::min(top, y), bottom = std::max(bottom, y);
+}
+
 void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    const Ends exact{double(x1), double(y1), double(x2), double(y2)};
+    if (placed()) return placedLine(exact);
+    line(x1, y1, x2, y2, exact);
+}
+
+void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, PathPoint from,
+                       PathPoint to) {
+    const Ends exact{from.x - 0.5, from.y - 0.5, to.x - 0.5, to.y - 0.5};
+    if (placed()) return placedLine(exact);
+    line(x1, y1, x2, y2, exact);
+}
+
+void Drawing::placedLine(Ends e) {
+    const Placement& p = placement_;
+    e = {e.x1 * p.scale + p.dx, e.y1 * p.scale + p.dy, e.x2 * p.scale + p.dx,
+         e.y2 * p.scale + p.dy};
+    if (!std::isfinite(e.x1) || !std::isfinite(e.y1) || !std::isfinite(e.x2) ||
+        !std::isfinite(e.y2))
+        return;
+    line(roundedColumn(e.x1), roundedRow(e.y1), roundedColumn(e.x2), roundedRow(e.y2), e);
+}
+
+void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& exact) {
     if (!state_) return;
     State& s = *state_;
     s.applyColour(s.frontColour);
     ++tally_.asked;
+    extent_.add(exact.x1, exact.y1);
+    extent_.add(exact.x2, exact.y2);
+    const auto record = [&] {
+        if (!record_) return;
+        Ends kept = exact;
+        if (clipExact(kept, 0, 0, s.target->width - 1, s.target->height - 1))
+            record_->addLine({float(kept.x1), float(kept.y1)}, {float(kept.x2), float(kept.y2)},
+                             s.frontColour);
+    };
     if (y1 == y2 || x1 == x2) {
         if (!drawRun(s, x1, y1, x2, y2)) return;
         ++tally_.onPage;
-        if (record_) record_->addLine(clampedEnd(s, x1, y1), clampedEnd(s, x2, y2), s.frontColour);
+        record();
         return;
     }
     const int64_t width = s.target->width, height = s.target->height;
@@ -253,9 +329,7 @@ void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     auto inside = [&](int64_t x, int64_t y) { return x >= 0 && x < width && y >= 0 && y < height; };
     if (!inside(ax, ay) || !inside(bx, by)) return;
     ++tally_.onPage;
-    if (record_) {
-        record_->addLine({int32_t(ax), int32_t(ay)}, {int32_t(bx), int32_t(by)}, s.frontColour);
-    }
+    record();
     if (std::abs(by - ay) <= std::abs(bx - ax)) {
         walkLine(ax, ay, bx, by, [&s](int64_t x, int64_t y) { s.writePixel(x, y); });
     } else {
@@ -307,6 +381,21 @@ Rect rotatedCell(int64_t x, int64_t y, float angle, int64_t w, int64_t h) {
     const int64_t p3y = truncated(double(p2y) + double(s) * double(w));
     return {x + std::min({int64_t(0), p1x, p2x, p3x}), y + std::min({int64_t(0), p1y, p2y, p3y}),
             x + std::max({int64_t(0), p1x, p2x, p3x}), y + std::max({int64_t(0), p1y, p2y, p3y})};
+}
+
+// The part of an area's bounds within its clip, to the extent.
+void pathExtent(Drawing::Extent& extent, PathView path, PixelRect clip) {
+    Drawing::Extent bounds;
+    for (const PathPoint& p : path.points)
+        bounds.add(p.x, p.y);
+    if (bounds.empty) return;
+    const double left = std::max(bounds.left, double(clip.left));
+    const double top = std::max(bounds.top, double(clip.top));
+    const double right = std::min(bounds.right, double(clip.right));
+    const double bottom = std::min(bounds.bottom, double(clip.bottom));
+    if (right < left || bottom < top) return;
+    extent.add(left - 0.5, top - 0.5);
+    extent.add(right - 0.5, bottom - 0.5);
 }
 
 Rect intersect(const Rect& a, const Rect& b) {
@@ -408,7 +497,7 @@ void recordLabel(DisplayList& list, Drawing::State& s, const RotatedFont& rotate
     }
     if (first == text.size()) return;
     ListLabel label;
-    label.cell = {static_cast<int32_t>(x), static_cast<int32_t>(y)};
+    label.cell = {static_cast<float>(x), static_cast<float>(y)};
     label.angle = std::atan2(sine, cosine) * 180.0 / std::numbers::pi;
     label.penStart = penStart;
     list.addLabel(label, text.substr(first, last - first + 1), *s.recordedFace, s.frontColour);
@@ -419,6 +508,10 @@ void recordLabel(DisplayList& list, Drawing::State& s, const RotatedFont& rotate
 void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle) {
     if (!state_ || text.empty()) return;
     State& s = *state_;
+    if (placed()) {
+        x = roundedColumn(x * placement_.scale + placement_.dx);
+        y = roundedColumn(y * placement_.scale + placement_.dy);
+    }
     s.applyColour(s.frontColour);
     const RotatedFont* rotated = derivedFont(s, angle);
     if (!rotated) return;
@@ -427,6 +520,8 @@ void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float
     for (unsigned char byte : text)
         w += font.advances[byte];
     const Rect cell = rotatedCell(x, y, angle, w, font.ascent + font.descent);
+    extent_.add(double(cell.left), double(cell.top));
+    extent_.add(double(cell.right - 1), double(cell.bottom - 1));
     // Only the part of the cell on the page is rendered: a label running far
     // off the page costs no more than one that spans it.
     const Rect visible = intersect(cell, {0, 0, s.target->width, s.target->height});
@@ -452,6 +547,23 @@ void Drawing::fillPath(PathView path, PixelRect clip) {
     if (!state_) return;
     State& s = *state_;
     s.applyColour(s.frontColour);
+    if (placed()) {
+        // Edges (pixel c covers c..c+1) placed as the centres are.
+        const Placement& p = placement_;
+        const auto at = [&p](double edge, double d) { return (edge - 0.5) * p.scale + d + 0.5; };
+        s.placedPath.clear();
+        for (const PathPoint& point : path.points)
+            s.placedPath.points.push_back({at(point.x, p.dx), at(point.y, p.dy)});
+        s.placedPath.rings.assign(path.rings.begin(), path.rings.end());
+        s.placedPath.rule = path.rule;
+        path = s.placedPath.view();
+        const auto whole = [](double edge) { return std::clamp(edge, -1.0e9, 1.0e9); };
+        clip = {int32_t(whole(std::floor(at(clip.left, p.dx)))),
+                int32_t(whole(std::floor(at(clip.top, p.dy)))),
+                int32_t(whole(std::ceil(at(clip.right, p.dx)))),
+                int32_t(whole(std::ceil(at(clip.bottom, p.dy))))};
+    }
+    pathExtent(extent_, path, clip);
     clip = {std::max(clip.left, 0), std::max(clip.top, 0),
             std::min<int32_t>(clip.right, s.target->width),
             std::min<int32_t>(clip.bottom, s.target->height)};

@@ -101,6 +101,9 @@ void PlotSession::makeModel() {
     // A plotter at power-on has asked for no handshake.
     link_.requestFlowControl(FlowControl::none);
     plotter_ = makePlotter(model_, paper_, {reader_, drawing_, link_, log_, status_});
+    plotter_->onPageAdvance([this] {
+        if (pageAdvance_) pageAdvance_();
+    });
     thread_ = std::make_unique<ModelThread>([this] { plotter_->runInstructionLoop(); });
 }
 

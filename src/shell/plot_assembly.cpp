@@ -1,5 +1,7 @@
 #include "shell/plot_assembly.h"
 
+#include "logfile/log_file.h"
+#include "models/models.h"
 #include "output/png_writer.h"
 #include "page/label_font.h"
 
@@ -21,6 +23,9 @@ PlotAssembly::PlotAssembly(const PlotSetup& setup, ByteLink& link, LogFile& log,
       store(setup.dir, log, writer ? std::move(writer) : savePage) {
     // A copy is drawn again from the page's display list.
     session.keepDisplayList(setup.vector.has_value() || setup.keepDrawing);
+    // The transcript says which model made it, so that it is drawn again by
+    // that model; the HP-86B's transcripts stay as they always were.
+    log.nameModel(setup.model == PlotterModel::hp86b ? std::string_view() : modelName(setup.model));
 }
 
 PlotAssembly::~PlotAssembly() = default;

@@ -52,7 +52,8 @@ TEST(SplitTranscript, DropsRecordsAndSplitsAtMarkers) {
          {"PA1,1;", "#1", "#123456", "NEW", "PA2,2;"}},
         // The transcript's own notes are dropped; the run goes on across them.
         {"PA1,1;\r\n**** 1234 BYTES LOST ****\r\n\r\nPA2,2;", {"PA1,1;PA2,2;"}},
-        {"\r\n**** TRANSCRIPT RECREATED ****\r\n\r\nPA2,2;" + newPage, {"PA2,2;", "NEW"}}};
+        {"\r\n**** TRANSCRIPT RECREATED ****\r\n\r\nPA2,2;" + newPage, {"PA2,2;", "NEW"}},
+        {"\r\n**** MODEL 7470a ****\r\n\r\nPA2,2;" + newPage, {"PA2,2;", "NEW"}}};
     // Left whole: plain HP-GL, a banner, records the plotter could not have
     // written (a known mnemonic, in a label, a chunk over 256 bytes back) and
     // near-miss markers.
@@ -63,7 +64,8 @@ TEST(SplitTranscript, DropsRecordsAndSplitsAtMarkers) {
           "\r\n**** SAVE PAGE #01 ****\r\n\r\n"s, "**** NEW PAGE ****\r\n\r\n"s,
           "\r\n**** SAVE PAGE # ****\r\n\r\n"s, "\r\n**** NEW PAGE ****\r\n\r"s,
           "\r\n**** SAVE PAGE #1 ****\r\n"s, "\r\n**** SAVE PAGE #12345678901 ****\r\n\r\n"s,
-          "\r\n**** 0 BYTES LOST ****\r\n\r\n"s, "\r\n**** #1 BYTES LOST ****\r\n\r\n"s})
+          "\r\n**** 0 BYTES LOST ****\r\n\r\n"s, "\r\n**** #1 BYTES LOST ****\r\n\r\n"s,
+          "\r\n**** MODEL  ****\r\n\r\n"s, "\r\n**** MODEL HP-GL ****\r\n\r\n"s})
         cases.push_back({"PA1,1;" + same, {"PA1,1;" + same}});
     for (const auto& [transcript, steps] : cases)
         EXPECT_EQ(outline(transcript), steps) << transcript;

@@ -96,6 +96,58 @@ TEST_F(Transcript, AnEarlierTranscriptIsKeptUnderANameOfItsOwn) {
     }
 }
 
+// A model other than the HP-86B's names itself at the start of each
+// transcript it begins (in memory too), and only there; the HP-86B's
+// transcripts are as they always were.
+TEST_F(Transcript, BeginsWithTheModelThatMadeIt) {
+    const std::string marker = transcript::modelMarker("7470a");
+    EXPECT_EQ(marker, "\r\n**** MODEL 7470a ****\r\n\r\n");
+    for (const std::string model : {"", "7470a"}) {
+        SCOPED_TRACE("model " + model);
+        LogFile named;
+        named.nameModel(model);
+        const std::string head = model.empty() ? "" : marker;
+        ASSERT_TRUE(named.openLog(path));
+        write(named, "PA1,1;");
+        named.writeLogText(transcript::savePageMarker(1));
+        named.closeLog();
+        EXPECT_EQ(readFile(path), head + "PA1,1;" + transcript::savePageMarker(1));
+        std::string memory;
+        named.openMemory(memory);
+        write(named, "PA1,1;");
+        named.flushLog();
+        EXPECT_EQ(memory, head + "PA1,1;");
+        const std::string written = readFile(path);
+        EXPECT_EQ(transcript::modelNamedAt(written), model);
+    }
+    // Recognised as a note naming the model, wherever it stands.
+    const std::string text = marker + "PA1,1;";
+    const auto found = transcript::markerAt(text);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->length, marker.size());
+    EXPECT_TRUE(found->note);
+    EXPECT_EQ(found->model, "7470a");
+    EXPECT_EQ(transcript::modelNamedAt("PA1,1;" + marker), "");
+}
+
+// PLOTTER.TXT and the names earlier ones are kept under, in any case.
+TEST(TranscriptName, IsThePlottersOrAKeptOne) {
+    const std::pair<std::string, bool> cases[] = {
+        {"PLOTTER.TXT", true},
+        {"dir/plotter.txt", true},
+        {keptName, true},
+        {"/var/lib/plotanix/PLOTTER-20261207-101530-2.TXT", true},
+        {"plotter-20261207-101530.txt", true},
+        {"PLOTTER-.TXT", false},
+        {"PLOTTER-notes.TXT", false},
+        {"PLOTTER_00001.PNG", false},
+        {"MYPLOTTER.TXT", false},
+        {"PLOTTER.TXT/plot.hpgl", false},
+    };
+    for (const auto& [name, isTranscript] : cases)
+        EXPECT_EQ(LogFile::transcriptName(name), isTranscript) << name;
+}
+
 // When the earlier transcript cannot be renamed it is not emptied either:
 // this start runs without a log and says why.
 TEST_F(Transcript, AnEarlierTranscriptThatCannotBeKeptIsLeftAsItWas) {
@@ -227,6 +279,28 @@ const Step nothing = [](TranscriptInTrouble&) {};
 const std::string cannotWrite = "T cannot be written: File too large; bytes kept in memory";
 const std::string writtenAgain = "T is written again; nothing was lost";
 const std::string begunAgain = "T was deleted and is begun again; nothing was lost";
+
+// A transcript begun again after it was deleted names its model first,
+// once, whether its first save point had passed or not.
+TEST_F(TranscriptInTrouble, ATranscriptBegunAgainNamesItsModelFirst) {
+    for (const bool savedBefore : {false, true}) {
+        SCOPED_TRACE(savedBefore ? "saved before" : "not saved before");
+        fs::create_directories(folder);
+        LogFile named;
+        named.nameModel("hpgl2");
+        ASSERT_TRUE(named.openLog(inFolder));
+        write(named, "before;");
+        if (savedBefore) named.flushLog();
+        fs::remove(inFolder);
+        write(named, "after;");
+        named.flushLog();
+        named.closeLog();
+        EXPECT_EQ(readFile(inFolder), transcript::modelMarker("hpgl2") +
+                                          transcript::recreatedMarker() +
+                                          (savedBefore ? "" : "before;") + "after;");
+        fs::remove_all(folder);
+    }
+}
 
 TEST_F(TranscriptInTrouble, EveryByteIsWrittenInOrderOnceTheTroubleIsMended) {
     const std::string big(LogFile::heldLimit + 995, 'b');

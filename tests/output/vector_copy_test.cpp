@@ -151,7 +151,7 @@ TEST_F(DemoPage, FailedOrRefusedCopiesLeaveNoFileAndSayWhy) {
 
     DisplayList full;
     for (size_t i = 0; i <= DisplayList::maxItems; ++i)
-        full.addLine({int32_t(i & 1), 0}, {int32_t(~i & 1), 0}, 0);
+        full.addLine({float(i & 1), 0}, {float(~i & 1), 0}, 0);
     EXPECT_EQ(full.recorded(), DisplayList::maxItems);
     EXPECT_FALSE(writePageCopy(full, dir.file("full.svg"), CopyFormat::svg, 1, reason));
     EXPECT_TRUE(reason.starts_with("the page holds more than 2097152 drawn items")) << reason;

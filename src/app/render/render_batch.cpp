@@ -1,7 +1,9 @@
 #include "render_batch.h"
 
 #include "common/printable.h"
+#include "models/models.h"
 #include "output/atomic_file.h"
+#include "render_copies.h"
 #include "render_renderer.h"
 #include "session/page_store.h"
 #include "shell/signal_watch.h"
@@ -146,6 +148,7 @@ struct JobOutcome {
     bool begun = false;
     int status = rendered;
     RenderCounts counts;
+    std::optional<PlotterModel> model; // the model that drew it
 };
 
 // Standard error, shared by the workers: failure and warning lines, and on
@@ -219,6 +222,8 @@ class JobWriter {
 
     bool write(const PageView& page, std::optional<int64_t> number) {
         if (!page.nothingDrawn.empty()) blank(page, number);
+        if (page.nothingDrawn.empty() && page.drawn) placement(*page.drawn, number);
+        if (shared_.options.pdf) return gather(page, number);
         if (job_.inPlace) return hold(page);
         const std::string name = number ? numberedName(job_.output, *number) : job_.output;
         std::string reason;
@@ -231,6 +236,7 @@ class JobWriter {
     }
     // The held page into the target written in place.
     bool finish() {
+        if (!gathered_.empty() && !failure_) writeGathered();
         if (!held_ || failure_) return !failure_;
         const std::string name = shownName(job_.output, "standard output");
         std::string reason;
@@ -247,6 +253,66 @@ class JobWriter {
         const std::string where = number ? ", page " + std::to_string(*number) : "";
         shared_.reporter.say(shownName(job_.input, "standard input") + where +
                              ": nothing drawn: " + page.nothingDrawn);
+    }
+    // A drawing that runs off the page, or is lost in a corner of it, is
+    // told with the remedy.
+    void placement(const Drawing::Extent& drawn, std::optional<int64_t> number) {
+        if (drawn.empty || shared_.options.quiet) return;
+        const double width = PlotSession::pageWidth, height = PlotSession::pageHeight;
+        std::string what;
+        if (drawn.left < -1 || drawn.top < -1 || drawn.right > width || drawn.bottom > height) {
+            what = "the drawing runs off the page; --fit scales it onto the page";
+        } else if (drawn.right - drawn.left < width / 10 &&
+                   drawn.bottom - drawn.top < height / 10) {
+            what = "the drawing covers under 1% of the page; --fit scales it up";
+        } else {
+            return;
+        }
+        const std::string where = number ? ", page " + std::to_string(*number) : "";
+        shared_.reporter.say(shownName(job_.input, "standard input") + where + ": " + what);
+    }
+    struct Gathered {
+        DisplayList list;
+        std::optional<PaperPlacement> paper;
+        std::optional<int64_t> number;
+    };
+    bool gather(const PageView& page, std::optional<int64_t> number) {
+        if (page.list == nullptr) {
+            fail(shownName(job_.output, "standard output"), "the drawing of the page was not kept",
+                 0);
+            return false;
+        }
+        gathered_.push_back({*page.list, trueSize(page), number});
+        return true;
+    }
+    // One page under its own name, as any format's; several as one document
+    // under the output's.
+    void writeGathered() {
+        std::vector<PdfPage> pages;
+        for (const Gathered& page : gathered_)
+            pages.push_back({&page.list, page.paper});
+        const std::optional<int64_t> number =
+            gathered_.size() == 1 ? gathered_[0].number : std::nullopt;
+        std::string reason;
+        errno = 0;
+        if (job_.inPlace) {
+            char* data = nullptr;
+            size_t size = 0;
+            FILE* memory = ::open_memstream(&data, &size);
+            bool encoded = memory != nullptr && writePdfPages(memory, pages, reason);
+            const int error = errno;
+            if (memory != nullptr) encoded = std::fclose(memory) == 0 && encoded;
+            if (encoded) bytes_.assign(data, size);
+            std::free(data);
+            held_ = encoded;
+            if (!encoded) fail(shownName(job_.output, "standard output"), reason, error);
+            return;
+        }
+        const std::string name = number ? numberedName(job_.output, *number) : job_.output;
+        const bool written = writeFileAtomically(name, Durability::written, [&](FILE* file) {
+            return writePdfPages(file, pages, reason);
+        });
+        if (!written) fail(name, reason, errno);
     }
     bool hold(const PageView& page) {
         const std::string name = shownName(job_.output, "standard output");
@@ -307,7 +373,8 @@ class JobWriter {
 
     const RenderJob& job_;
     Shared& shared_;
-    std::string bytes_; // the page held for a target written in place
+    std::vector<Gathered> gathered_; // PDF pages, written together at the end
+    std::string bytes_;              // the page held for a target written in place
     bool held_ = false;
     bool failure_ = false;
     bool blank_ = false;
@@ -323,7 +390,7 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
                                                    std::to_string(maxInputBytes >> 20) + " MB"
                                              : shared.reporter.describe(what, errno));
         shared.reporter.finished(true);
-        return {true, inputUnreadable, {}};
+        return {true, inputUnreadable, {}, std::nullopt};
     }
     JobWriter writer(job, shared);
     const Renderer::Outcome outcome = renderer.render(
@@ -333,7 +400,13 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
         shared.reporter.say("cannot create the page image for " +
                             shownName(job.input, "standard input"));
         shared.reporter.finished(true);
-        return {true, noPageImage, {}};
+        return {true, noPageImage, {}, std::nullopt};
+    }
+    const ModelChoice& chosen = renderer.chosen();
+    if (options.verbose) {
+        shared.reporter.say(shownName(job.input, "standard input") + ": drawn by " +
+                            std::string(modelName(chosen.model)) + " (" + std::string(chosen.why) +
+                            ")");
     }
     const bool written = outcome == Renderer::Outcome::rendered && writer.finish();
     const int status = !written                           ? outputUnwritable
@@ -342,7 +415,7 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
     shared.reporter.finished(status != rendered);
     RenderCounts counts = renderer.counts();
     if (!written && job.inPlace) counts.pages = 0; // the page held was never written
-    return {true, status, counts};
+    return {true, status, counts, chosen.model};
 }
 
 void runWorker(const std::vector<RenderJob>& jobs, Shared& shared,
@@ -387,6 +460,7 @@ BatchResult renderAll(const std::vector<RenderJob>& jobs, const BatchOptions& op
         result.pages += outcome.counts.pages;
         result.instructions += outcome.counts.instructions;
         result.ignored += outcome.counts.ignored;
+        if (outcome.model) ++result.drawnBy[static_cast<size_t>(*outcome.model)];
         if (!outcome.begun || outcome.status == rendered) continue;
         ++result.failed;
         if (result.status == rendered) result.status = outcome.status;

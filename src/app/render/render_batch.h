@@ -5,6 +5,7 @@
 
 #include "render_renderer.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -51,6 +52,9 @@ struct BatchOptions {
     bool showProgress = false; // standard error is a terminal
     bool quiet = false;        // no warning for a page with nothing drawn
     bool strict = false;       // a page with nothing drawn fails its input
+    bool verbose = false;      // say which model drew each input, and why
+    // PDF: an input's pages are gathered, and several make one document.
+    bool pdf = false;
     // The folder every output goes into, if any: once it has gone, inputs
     // not yet begun are left.
     std::string outputFolder;
@@ -62,8 +66,9 @@ struct BatchResult {
     int64_t pages = 0;
     int64_t instructions = 0;
     int64_t ignored = 0;
-    int64_t notBegun = 0;  // left when asked to stop or when the output folder went
-    int status = rendered; // that of the first failed input, in the order given
+    int64_t notBegun = 0;             // left when asked to stop or when the output folder went
+    std::array<int64_t, 3> drawnBy{}; // inputs drawn, by model
+    int status = rendered;            // that of the first failed input, in the order given
 };
 
 // Once a terminating signal has come (SignalWatch::ending()), inputs not yet

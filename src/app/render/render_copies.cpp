@@ -10,9 +10,11 @@ namespace plotanix {
 namespace {
 
 using CopyEntry = bool (*)(FILE*, const DisplayList*, const CopyOptions*, std::string*);
+using PagesEntry = bool (*)(FILE*, const PdfPage*, size_t, std::string*);
 
 struct CopyModule {
     CopyEntry entry = nullptr;
+    PagesEntry pages = nullptr;
     std::string error; // why it could not be loaded
 };
 
@@ -38,10 +40,17 @@ CopyModule loadModule() {
             return module;
         }
         module.entry = reinterpret_cast<CopyEntry>(::dlsym(handle, "plotanixWritePageCopyTo"));
-        if (module.entry == nullptr) module.error = path + " is not the copy module";
+        module.pages = reinterpret_cast<PagesEntry>(::dlsym(handle, "plotanixWritePdfPagesTo"));
+        if (module.entry == nullptr || module.pages == nullptr)
+            module.error = path + " is not the copy module";
         return module;
     }
     module.error = "the copy module " PLOTANIX_COPIES_MODULE " is not installed";
+    return module;
+}
+
+const CopyModule& copyModule() {
+    static const CopyModule module = loadModule(); // once, whichever worker comes first
     return module;
 }
 
@@ -49,12 +58,21 @@ CopyModule loadModule() {
 
 bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,
                std::string& reason) {
-    static const CopyModule module = loadModule(); // once, whichever worker comes first
-    if (module.entry == nullptr) {
+    const CopyModule& module = copyModule();
+    if (!module.error.empty()) {
         reason = module.error;
         return false;
     }
     return module.entry(file, &list, &options, &reason);
+}
+
+bool writePdfPages(FILE* file, std::span<const PdfPage> pages, std::string& reason) {
+    const CopyModule& module = copyModule();
+    if (!module.error.empty()) {
+        reason = module.error;
+        return false;
+    }
+    return module.pages(file, pages.data(), pages.size(), &reason);
 }
 
 } // namespace plotanix

@@ -7,6 +7,7 @@
 #include "output/vector_copy.h"
 
 #include <cstdio>
+#include <span>
 #include <string>
 
 namespace plotanix {
@@ -15,5 +16,8 @@ namespace plotanix {
 // the module cannot be loaded.
 bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,
                std::string& reason);
+
+// writePdfPagesTo, through the module.
+bool writePdfPages(FILE* file, std::span<const PdfPage> pages, std::string& reason);
 
 } // namespace plotanix

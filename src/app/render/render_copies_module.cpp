@@ -15,3 +15,14 @@ plotanixWritePageCopyTo(FILE* file, const plotanix::DisplayList* list,
         return false;
     }
 }
+
+extern "C" __attribute__((visibility("default"))) bool
+plotanixWritePdfPagesTo(FILE* file, const plotanix::PdfPage* pages, size_t count,
+                        std::string* reason) {
+    try {
+        return plotanix::writePdfPagesTo(file, {pages, count}, *reason);
+    } catch (const std::bad_alloc&) {
+        *reason = "not enough memory for the copy";
+        return false;
+    }
+}

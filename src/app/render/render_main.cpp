@@ -4,6 +4,7 @@
 
 #include "common/printable.h"
 #include "logfile/transcript_format.h"
+#include "models/models.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
 #include "render_batch.h"
@@ -33,8 +34,8 @@ namespace {
 constexpr const char* usageLine = "usage: plotanix-render [OPTIONS] INPUT...\n";
 constexpr const char* helpFooter =
     "INPUT is an HP-GL file, a plotter transcript (PLOTTER.TXT), or - for standard\n"
-    "input (alone, with -o). A transcript (its page markers or records, or its name)\n"
-    "is drawn by the HP-86B's plotter that made it, a file using HP-GL/2 (one of its\n"
+    "input (alone, with -o). A transcript is drawn by the model that made it (the one\n"
+    "its first line names, else the HP-86B's), a file using HP-GL/2 (one of its\n"
     "own instructions, such as PE, PM or PS, or a PCL job around it) by an HP-GL/2\n"
     "device, any other file by an HP 7470A; --model forces one. Each input is drawn\n"
     "on a fresh page and written in the format -o's extension names (.png, .svg,\n"
@@ -46,7 +47,10 @@ constexpr const char* helpFooter =
     "for what follows, and each SAVE PAGE #n writes the page as it stands with the\n"
     "number added (out.png -> out-00001.png); the unnumbered page is written when\n"
     "there is no SAVE PAGE marker, or when something was drawn after the last one.\n"
-    "A page with nothing drawn on it is written, with a warning saying why.\n"
+    "In a file, HP-GL/2's PG starts a new page, numbered the same way. A PDF holds\n"
+    "all the pages of its input. A page with nothing drawn on it is written, with a\n"
+    "warning saying why; a drawing off the page or in a corner of it, with one naming\n"
+    "--fit.\n"
     "\n"
     "Exit status: 0 every input rendered; 1 no page image could be made; 2 bad\n"
     "usage (nothing done); 3 an input could not be read; 4 an output could not be\n"
@@ -65,6 +69,8 @@ struct Options {
     int scale = 1;
     bool quiet = false;
     bool strict = false;
+    bool verbose = false;
+    bool fit = false;
 };
 
 class UsageError : public std::runtime_error {
@@ -84,6 +90,12 @@ enum class Target {
     standardOutput, // -o -
 };
 
+std::string lowercase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 Target targetOf(const Options& options) {
     const std::string& output = options.output;
     if (output.empty()) return Target::beside;
@@ -94,17 +106,19 @@ Target targetOf(const Options& options) {
     struct stat info {};
     const bool exists = ::stat(output.c_str(), &info) == 0;
     if (exists && S_ISDIR(info.st_mode)) return Target::folder;
+    const std::string extension = lowercase(extensionOf(output));
+    const bool pageFile = extension == ".png" || extension == ".svg" || extension == ".pdf";
+    if (options.inputs.size() > 1 && pageFile && output.back() != '/') {
+        throw UsageError("-o " + output + " names one file, and " +
+                         std::to_string(options.inputs.size()) +
+                         " inputs give a page each; name a folder (-o " +
+                         withExtension(output, "") + "/) or draw one input at a time");
+    }
     if (options.inputs.size() > 1 || output.back() == '/') {
         throw UsageError(exists ? output + " is not a folder, and several inputs need one"
                                 : "the output folder " + output + " does not exist");
     }
     return exists && !S_ISREG(info.st_mode) ? Target::inPlace : Target::file;
-}
-
-std::string lowercase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // The format: --format, else that named by the one output's extension, else PNG.
@@ -291,7 +305,12 @@ void configure(CLI::App& app, Options& options) {
     app.add_option("--scale", options.scale,
                    "PNG only: image pixels per page pixel, 1 (default) to 8; anti-aliased above 1")
         ->check(CLI::Range(1, 8));
+    app.add_flag("--fit", options.fit,
+                 "scale and centre the drawing on each page (HP-GL files; a transcript is drawn "
+                 "where the plotter drew it)");
     app.add_flag("-q,--quiet", options.quiet, "no summary line, no warnings");
+    app.add_flag("-v,--verbose", options.verbose, "say which model drew each input, and why")
+        ->excludes("--quiet");
     app.add_flag("--strict", options.strict, "a page with nothing drawn fails its input");
     app.set_version_flag("-V,--version", PLOTANIX_VERSION);
 }
@@ -300,12 +319,27 @@ std::string counted(int64_t count, const char* what) {
     return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
+// The models that drew the inputs: "7470a", or "7470a (2), hpgl2 (1)".
+std::string modelsUsed(const BatchResult& result) {
+    std::string used;
+    const int64_t kinds = std::count_if(result.drawnBy.begin(), result.drawnBy.end(),
+                                        [](int64_t count) { return count > 0; });
+    for (size_t i = 0; i < result.drawnBy.size(); ++i) {
+        if (result.drawnBy[i] == 0) continue;
+        if (!used.empty()) used += ", ";
+        used += modelName(static_cast<PlotterModel>(i));
+        if (kinds > 1) used += " (" + std::to_string(result.drawnBy[i]) + ")";
+    }
+    return used;
+}
+
 void printSummary(const BatchResult& result, double seconds) {
-    std::fprintf(stderr, "%s, %s written, %s (%lld ignored), %lld failed, %.2f s\n",
+    const std::string used = modelsUsed(result);
+    std::fprintf(stderr, "%s, %s written, %s (%lld ignored), %lld failed, %.2f s%s\n",
                  counted(result.files, "file").c_str(), counted(result.pages, "page").c_str(),
                  counted(result.instructions, "instruction").c_str(),
                  static_cast<long long>(result.ignored), static_cast<long long>(result.failed),
-                 seconds);
+                 seconds, used.empty() ? "" : ("; drawn by " + used).c_str());
 }
 
 int usageError(const std::string& text) {
@@ -348,9 +382,13 @@ int runProgram(int argc, char** argv) {
     BatchOptions batch;
     batch.workers = options.workers > 0 ? options.workers : workersByDefault();
     batch.setup = {model, options.paper == "a4" ? Paper::a4 : Paper::letter,
-                   format.needsDisplayList};
+                   format.needsDisplayList, options.fit};
     batch.encode = format.encode;
-    batch.showProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    // The progress line is for a terminal watching many inputs, and never
+    // shares it with a page written to standard output.
+    batch.showProgress = !options.quiet && jobs.size() > 1 && ::isatty(STDERR_FILENO) == 1;
+    batch.verbose = options.verbose;
+    batch.pdf = format.extension == ".pdf";
     batch.quiet = options.quiet;
     batch.strict = options.strict;
     if (options.inputs.size() > 1 && !options.output.empty()) batch.outputFolder = options.output;

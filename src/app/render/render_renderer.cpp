@@ -4,12 +4,14 @@
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "models/dialect.h"
+#include "models/models.h"
 #include "session/transcript_splitter.h"
 #include "shell/plot_assembly.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,100 @@ bool inked(const PageImage& page) {
     return false;
 }
 
+// Something was asked to be drawn on the page, on it or off it.
+bool drawnOn(PlotSession& session) {
+    return !session.drawing().extent().empty || inked(session.page());
+}
+
+// The pages HP-GL/2's PG ends in a plain file. Each one with something
+// drawn is held until the next shows whether the file has more than one
+// page: then they are numbered 1, 2, ... as a transcript's saved pages are,
+// while a file of one page (a PG at its end, say) keeps the plain name.
+class PageAdvances {
+  public:
+    // current: the page as it stands (mid-run: within an instruction
+    // stream); starting: told the index of each page as it begins.
+    PageAdvances(PlotSession& session, const PageSink& write,
+                 std::function<PageView(bool midRun)> current, std::function<void(size_t)> starting)
+        : session_(session), write_(write), current_(std::move(current)),
+          starting_(std::move(starting)) {
+        session_.onPageAdvance([this] { advance(); });
+        if (starting_) starting_(0);
+    }
+    ~PageAdvances() { session_.onPageAdvance({}); }
+    PageAdvances(const PageAdvances&) = delete;
+    PageAdvances& operator=(const PageAdvances&) = delete;
+
+    // The file is drawn: the pages still to write. False when a page was refused.
+    bool finish() {
+        if (refused_) return false;
+        if (!held_) return writeCurrent(std::nullopt);
+        const bool more = drawnOn(session_);
+        if (!more && numbered_ == 0) return writeHeld(std::nullopt);
+        if (!writeHeld(++numbered_)) return false;
+        return !more || writeCurrent(++numbered_);
+    }
+    int64_t written() const { return written_; }
+
+  private:
+    struct Held {
+        PageImage image;
+        std::optional<DisplayList> list;
+        std::optional<PageExtent> extent;
+        Paper paper;
+        std::string nothingDrawn;
+        std::optional<Drawing::Extent> drawn;
+    };
+
+    void advance() {
+        // A PG on blank paper makes no page.
+        if (refused_ || !drawnOn(session_)) return;
+        if (held_ && !writeHeld(++numbered_)) return;
+        const PageView now = current_(true);
+        held_ = Held{now.image,        now.list ? std::optional(*now.list) : std::nullopt,
+                     now.extent,       now.paper,
+                     now.nothingDrawn, now.drawn};
+        session_.blankPage();
+        if (starting_) starting_(++started_);
+    }
+    bool writeHeld(std::optional<int64_t> number) {
+        const Held& page = *held_;
+        return written(write_({page.image, page.list ? &*page.list : nullptr, page.extent,
+                               page.paper, page.nothingDrawn, page.drawn},
+                              number));
+    }
+    bool writeCurrent(std::optional<int64_t> number) {
+        return written(write_(current_(false), number));
+    }
+    bool written(bool ok) {
+        refused_ = !ok;
+        written_ += ok ? 1 : 0;
+        return ok;
+    }
+
+    PlotSession& session_;
+    const PageSink& write_;
+    std::function<PageView(bool)> current_;
+    std::function<void(size_t)> starting_;
+    std::optional<Held> held_;
+    size_t started_ = 0;
+    int64_t numbered_ = 0;
+    int64_t written_ = 0;
+    bool refused_ = false;
+};
+
+// Scales and centres a drawing's extent on the picture, its aspect kept.
+Drawing::Placement fitted(const Drawing::Extent& drawn) {
+    if (drawn.empty) return {};
+    const double width = PlotSession::pageWidth - 1, height = PlotSession::pageHeight - 1;
+    const double w = drawn.right - drawn.left, h = drawn.bottom - drawn.top;
+    double scale = 1;
+    if (w > 0 || h > 0)
+        scale = std::min(w > 0 ? width / w : HUGE_VAL, h > 0 ? height / h : HUGE_VAL);
+    return {scale, width / 2 - scale * (drawn.left + drawn.right) / 2,
+            height / 2 - scale * (drawn.top + drawn.bottom) / 2};
+}
+
 } // namespace
 
 std::optional<PaperPlacement> trueSize(const PageView& page) {
@@ -73,13 +169,7 @@ std::optional<PaperPlacement> trueSize(const PageView& page) {
 }
 
 bool transcriptName(std::string_view path) {
-    const size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    constexpr std::string_view plotterName = "PLOTTER.TXT";
-    return name.size() == plotterName.size() &&
-           std::equal(name.begin(), name.end(), plotterName.begin(), [](char a, char b) {
-               return std::toupper(static_cast<unsigned char>(a)) == b;
-           });
+    return LogFile::transcriptName(path);
 }
 
 // Every call into the plotting core is here: the plot session, assembled as
@@ -111,6 +201,7 @@ struct Renderer::Core {
     // Each input is a drawing of its own, read from power-on: a session
     // just made is that already.
     void blank() {
+        session.drawing().place({});
         if (!fresh) session.startAfresh();
         fresh = false;
         pageCleared();
@@ -143,20 +234,27 @@ struct Renderer::Core {
         instructions += result.instructions;
         ignored += result.ignored;
     }
-    PageView page(bool emptyInput) {
-        return {session.page(), session.displayList(), session.plotter().pageExtent(), paper,
-                nothingDrawn(emptyInput)};
+    // midRun: the model stands within the stream (at a PG), this run's
+    // instructions not yet counted.
+    PageView page(bool emptyInput, bool midRun = false) {
+        return {session.page(),
+                session.displayList(),
+                session.plotter().pageExtent(),
+                paper,
+                nothingDrawn(emptyInput, midRun),
+                session.drawing().extent()};
     }
-    std::string nothingDrawn(bool emptyInput) {
+    std::string nothingDrawn(bool emptyInput, bool midRun) {
         if (inked(session.page())) return {};
         if (emptyInput) return "the input is empty";
-        if (instructions == ignored) return "no HP-GL instruction found";
+        if (!midRun && instructions == ignored) return "no HP-GL instruction found";
         const Drawing::LineTally& lines = session.drawing().lineTally();
         const int64_t asked = lines.asked - linesBefore.asked;
         if (asked > 0 && lines.onPage == linesBefore.onPage) {
             return asked == 1 ? "its one line falls off the page"
                               : "all " + std::to_string(asked) + " lines fall off the page";
         }
+        if (asked == 0 && !session.plotter().penSelected()) return "no pen selected";
         return "no line or label lands on the page";
     }
 };
@@ -180,18 +278,37 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     // one run, drawn where it lies rather than copied by the splitter.
     const bool marked = input.find(transcript::recordStart) != std::string_view::npos;
     std::vector<TranscriptStep> steps;
-    PlotterModel model = setup_.model.value_or(PlotterModel::hp7470a);
-    if (!setup_.model && (marked || namedAsTranscript)) {
+    const std::optional<PlotterModel> named = modelNamed(transcript::modelNamedAt(input));
+    // Whether the input is followed as a transcript of the chosen model.
+    bool transcriptOfModel = false;
+    if (setup_.model) {
+        chosen_ = {*setup_.model, "as --model says"};
+        transcriptOfModel = true;
+    } else if (named) {
+        chosen_ = {*named, "the model its transcript names"};
+        transcriptOfModel = true;
+    } else {
+        chosen_ = {PlotterModel::hp7470a, "a plain HP-GL file"};
         if (marked) steps = splitTranscript(input);
-        if (namedAsTranscript || holdsTranscript(steps, input)) model = PlotterModel::hp86b;
+        if (marked && holdsTranscript(steps, input)) {
+            chosen_ = {PlotterModel::hp86b, "a transcript that names no model"};
+        } else if (namedAsTranscript) {
+            chosen_ = {PlotterModel::hp86b, "named as a transcript"};
+        } else if (writtenForHpgl2(input)) {
+            chosen_ = {PlotterModel::hpgl2, "written for HP-GL/2"};
+        }
+        transcriptOfModel = chosen_.model == PlotterModel::hp86b;
     }
-    if (!setup_.model && model != PlotterModel::hp86b && writtenForHpgl2(input))
-        model = PlotterModel::hpgl2;
+    const PlotterModel model = chosen_.model;
     Core* const c = core(model);
     if (c == nullptr) return Outcome::noPageImage;
     c->blank();
+    // A transcript shows what the plotter drew, where it drew it: how a
+    // drawing sits on the page is told of plain files only.
     const auto hand = [&](std::optional<int64_t> number) {
-        if (!write(c->page(input.empty()), number)) return false;
+        PageView page = c->page(input.empty());
+        page.drawn.reset();
+        if (!write(page, number)) return false;
         ++counts_.pages;
         return true;
     };
@@ -199,14 +316,42 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     // read differently from what the splitter follows.
     const bool hp86b = c->hp86b();
     // A file another model was chosen for holds no transcript to follow.
-    if (!marked || (!setup_.model && !hp86b)) {
+    if (!marked || !transcriptOfModel) {
         if (hp86b && (input.find("LB") != std::string_view::npos ||
                       input.find("CP") != std::string_view::npos)) {
             c->plotting.useLabelFont();
         }
-        if (!input.empty()) c->run(input, counts_, false);
-        c->end(counts_);
-        return hand(std::nullopt) ? Outcome::rendered : Outcome::writeRefused;
+        // Drawn once to learn each page's extent, then again fitted to it.
+        std::vector<Drawing::Extent> extents;
+        const auto draw = [&](const PageSink& sink, RenderCounts& counts, bool fit) {
+            const auto current = [&](bool midRun) { return c->page(input.empty(), midRun); };
+            PageAdvances pages(c->session, sink, current, [&](size_t index) {
+                if (fit)
+                    c->session.drawing().place(index < extents.size() ? fitted(extents[index])
+                                                                      : Drawing::Placement{});
+            });
+            if (!input.empty()) c->run(input, counts, false);
+            c->end(counts);
+            const bool written = pages.finish();
+            counts.pages += pages.written();
+            return written;
+        };
+        if (setup_.fit) {
+            RenderCounts measured;
+            draw(
+                [&](const PageView& page, std::optional<int64_t>) {
+                    extents.push_back(page.drawn.value_or(Drawing::Extent{}));
+                    return true;
+                },
+                measured, false);
+            c->blank();
+        }
+        const PageSink fittedWrite = [&](const PageView& page, std::optional<int64_t> number) {
+            PageView shown = page;
+            if (setup_.fit) shown.drawn.reset();
+            return write(shown, number);
+        };
+        return draw(fittedWrite, counts_, setup_.fit) ? Outcome::rendered : Outcome::writeRefused;
     }
     if (!hp86b) {
         steps = splitAtMarkers(input);

@@ -24,6 +24,8 @@ struct RenderSetup {
     std::optional<PlotterModel> model;
     Paper paper = Paper::letter;
     bool keepDisplayList = false;
+    // A plain file's drawing scaled and centred on each of its pages.
+    bool fit = false;
 };
 
 // A page as it stands: its pixels, what is drawn on it when kept, the
@@ -35,6 +37,9 @@ struct PageView {
     std::optional<PageExtent> extent;
     Paper paper = Paper::letter;
     std::string nothingDrawn;
+    // Where the drawing of a plain file lies, on the picture or off it
+    // (none for a transcript, or once fitted): to say when --fit would help.
+    std::optional<Drawing::Extent> drawn;
 };
 
 // A page to be written: the number of its SAVE PAGE marker, or none for the
@@ -47,13 +52,19 @@ struct RenderCounts {
     int64_t pages = 0;
 };
 
+// The model an input was drawn by, and why that one.
+struct ModelChoice {
+    PlotterModel model = PlotterModel::hp7470a;
+    std::string_view why;
+};
+
 // Where an SVG or PDF copy of the page lies on the paper at the plotter's
 // true size: for the 7470A and HP-GL/2 models; none for the HP-86B's,
 // whose page is the picture.
 std::optional<PaperPlacement> trueSize(const PageView& page);
 
-// Whether a file is named as the plotter names its transcript (PLOTTER.TXT,
-// in any case).
+// Whether a file is named as the plotter names its transcripts
+// (PLOTTER.TXT, or a kept PLOTTER-20261207-101530.TXT, in any case).
 bool transcriptName(std::string_view path);
 
 class Renderer {
@@ -67,12 +78,14 @@ class Renderer {
 
     // Draws the input and hands each page to write, in order; writeRefused
     // when write refused a page (nothing after it is drawn). A model left to
-    // choose draws a transcript (its markers or records, or a name given as
-    // transcriptName) as the HP-86B that made it, a file written for HP-GL/2
+    // choose draws a transcript as the model that made it: the one its
+    // first line names, else (its markers or records, or a name given as
+    // transcriptName) the HP-86B's; a file written for HP-GL/2
     // (writtenForHpgl2) as an HP-GL/2 device, anything else as an HP 7470A.
-    // counts() tells what this input held.
+    // counts() tells what this input held, chosen() which model drew it.
     Outcome render(std::string_view input, bool namedAsTranscript, const PageSink& write);
     const RenderCounts& counts() const { return counts_; }
+    const ModelChoice& chosen() const { return chosen_; }
 
   private:
     struct Core;
@@ -81,6 +94,7 @@ class Renderer {
     RenderSetup setup_;
     std::unique_ptr<Core> cores_[3]; // made when first needed, by model
     RenderCounts counts_;
+    ModelChoice chosen_;
 };
 
 } // namespace plotanix

@@ -80,6 +80,7 @@ class Hp7470a : public Plotter {
     std::optional<PageExtent> pageExtent() const override {
         return PageExtent{limits_.x, limits_.y, false};
     }
+    bool penSelected() const override { return state.selectedPen != 0; }
 
     uint8_t statusByte() const;
     // The hard-clip limits of the paper.

@@ -3,6 +3,7 @@
 // onto P1/P2, the soft-clip window, the chords of circles and arcs, and the
 // mapping of plotter units onto the 800 x 600 picture.
 
+#include "page/path_fill.h"
 #include "page/plot_geometry.h"
 
 #include <cmath>
@@ -89,6 +90,8 @@ class PictureMap {
     PictureMap(double xMax, double yMax);
     int32_t column(double x) const;
     int32_t row(double y) const;
+    // Where the point lies on the picture before rounding (pixel centres at .5).
+    PathPoint picture(double x, double y) const { return {x * k_ + 0.5, 599.5 - y * k_}; }
     double scale() const { return k_; }
 
   private:

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -85,6 +86,8 @@ class Plotter {
     // The page the picture shows; none when the page is the picture itself
     // (the HP-86B's plotter draws in pixels).
     virtual std::optional<PageExtent> pageExtent() const { return std::nullopt; }
+    // Whether a pen is in the holder: SP0 puts it away, and nothing is drawn.
+    virtual bool penSelected() const { return true; }
 
     // Counted from the last resetCounts().
     RunResult counts() const { return counts_; }
@@ -92,7 +95,14 @@ class Plotter {
     // Every record the model has written to the transcript, never reset.
     int64_t recordsWritten() const { return records_; }
 
+    // Called when the plotter advances the page itself (HP-GL/2's PG),
+    // where the instruction stands in the stream; nothing when unset.
+    void onPageAdvance(std::function<void()> hook) { pageAdvance_ = std::move(hook); }
+
   protected:
+    void advancePage() {
+        if (pageAdvance_) pageAdvance_();
+    }
     void countInstruction() { ++counts_.instructions; }
     // An instruction the model does not know, recorded in the transcript.
     void countIgnored() {
@@ -103,6 +113,7 @@ class Plotter {
   private:
     RunResult counts_;
     int64_t records_ = 0;
+    std::function<void()> pageAdvance_;
 };
 
 // What a model works with: its input, the page, the line for its replies,

@@ -116,6 +116,7 @@ class Hpgl2 : public Plotter {
     // the page back to the paper, but what was drawn keeps the page it was
     // drawn on (a PCL job ends with ESC E).
     std::optional<PageExtent> pageExtent() const override { return shown_; }
+    bool penSelected() const override { return state.selectedPen != 0; }
 
     uint8_t statusByte() const;
     const Hpgl2Page& page() const { return page_; }
@@ -272,6 +273,7 @@ class Hpgl2 : public Plotter {
     void doOS(ParameterScanner& s);
     void doOT(ParameterScanner& s);
     void doOW(ParameterScanner& s);
+    void doPG(ParameterScanner& s);
     void doNothing(ParameterScanner& s);
 
     Drawing& drawing_;

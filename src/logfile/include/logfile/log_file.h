@@ -73,6 +73,15 @@ class LogFile {
     // the transcript against another file. Returns false (and the program
     // runs without a log) on failure, with errno telling why.
     bool openLog(const std::string& path = defaultName);
+    // The plotter model whose transcripts this writes, by the name --model
+    // takes; empty (the default) for the HP-86B's, whose transcripts carry
+    // no such line. Every transcript begun after this (by openLog,
+    // openMemory, or again after a deletion) starts with a marker naming it.
+    void nameModel(std::string_view model);
+    // Whether a file is named as a transcript the plotter writes:
+    // PLOTTER.TXT, or an earlier one kept (PLOTTER-20261207-101530.TXT,
+    // PLOTTER-20261207-101530-2.TXT), in any case.
+    static bool transcriptName(std::string_view path);
     // Where the earlier transcript was kept by the last openLog (its path),
     // or empty.
     const std::string& keptAs() const { return keptAs_; }
@@ -135,6 +144,7 @@ class LogFile {
     std::string* memory_ = nullptr;
     std::string lastError_;
     std::string keptAs_;
+    std::string modelLine_; // what each transcript begins with
     bool keepFailed_ = false;
     std::array<uint8_t, bufferSize> writeBuffer_{};
     int pendingCount_ = 0;

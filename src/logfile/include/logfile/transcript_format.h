@@ -35,17 +35,25 @@ std::string newPageMarker();
 std::string lostBytesMarker(uint64_t count);
 // At the start of a transcript begun again after it was deleted.
 std::string recreatedMarker();
+// At the start of a transcript made by a plotter model other than the
+// HP-86B's, naming it as --model does: "**** MODEL 7470a ****".
+std::string modelMarker(std::string_view model);
+// The model a transcript names at its start, or empty.
+std::string_view modelNamedAt(std::string_view transcript);
 
 inline constexpr std::string_view bytesLostText = " BYTES LOST";
 inline constexpr std::string_view recreatedText = "TRANSCRIPT RECREATED";
+inline constexpr std::string_view modelText = "MODEL ";
 
 // A marker at the start of text, as the plotter writes it: its length, and
 // the page number for a save (nullopt for a new page). note: a marker about
-// the transcript itself (lost bytes, begun again), which is no page command.
+// the transcript itself (lost bytes, begun again, its model), which is no
+// page command.
 struct MarkerFound {
     size_t length = 0;
     std::optional<int64_t> savedPage;
     bool note = false;
+    std::string_view model; // the model a model marker names (within text)
 };
 std::optional<MarkerFound> markerAt(std::string_view text);
 

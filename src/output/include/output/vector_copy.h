@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace plotanix {
@@ -57,5 +58,13 @@ inline bool writePageCopy(const DisplayList& list, const std::string& fileName, 
 // hold part of it).
 bool writePageCopyTo(FILE* file, const DisplayList& list, const CopyOptions& options,
                      std::string& reason);
+
+// Several pages as one PDF, in order, each on its own sheet (options: its
+// paper), written into an open file as writePageCopyTo writes one.
+struct PdfPage {
+    const DisplayList* list = nullptr;
+    std::optional<PaperPlacement> paper;
+};
+bool writePdfPagesTo(FILE* file, std::span<const PdfPage> pages, std::string& reason);
 
 } // namespace plotanix

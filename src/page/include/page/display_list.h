@@ -2,7 +2,8 @@
 // What was drawn on the page since it was last cleared, in picture
 // coordinates (pixel centres, row 0 at the top), for copies of the page at
 // other resolutions: polylines, filled boxes, labels and filled paths, in
-// drawing order. Lines are kept as the raster clipped them; connected lines
+// drawing order. Lines are kept clipped to the picture, at the exact ends
+// the model gave where it gave them; connected lines
 // of one colour share one polyline. Bounded: past maxItems (a path's every
 // point counts as one) or maxTextBytes of label text the list stops growing
 // and is marked overflowed.
@@ -19,8 +20,10 @@
 
 namespace plotanix {
 
+// Pixel centres on whole numbers; a line's ends may lie between them (the
+// plotter's own coordinates, mapped onto the picture).
 struct ListPoint {
-    int32_t x = 0, y = 0;
+    float x = 0, y = 0;
     bool operator==(const ListPoint&) const = default;
 };
 

@@ -34,6 +34,12 @@ class Drawing {
     // Both clip to the image; nothing outside the pixel store is written.
     void fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour);
     void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+    // The same line with its ends where they lie exactly, in picture
+    // coordinates as fillPath takes them (pixel (c, r) covers c..c+1): the
+    // raster has the pixels given, as the model rounded them; the display
+    // list, the extent and a placement take the exact ends, so that copies
+    // keep the plotter's own coordinates.
+    void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, PathPoint from, PathPoint to);
     // An area in the front colour (picture coordinates, see path_fill.h),
     // where it lies within clip and the image; recorded as a filled path.
     void fillPath(PathView path, PixelRect clip);
@@ -47,6 +53,27 @@ class Drawing {
     // (x, y) is the top-left corner of the unrotated text cell; angle in
     // degrees, counter-clockwise as seen on the page.
     void drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle);
+
+    // Where what is drawn from now on is put: picture coordinates (pixel
+    // centres on whole numbers) scaled by scale and moved by (dx, dy).
+    // Lines and areas are placed whole; a label moves with its reference
+    // point and keeps its size; fillBox (blank paper) is not placed.
+    struct Placement {
+        double scale = 1, dx = 0, dy = 0;
+    };
+    void place(const Placement& placement) { placement_ = placement; }
+
+    // The extent of the lines, areas and label cells asked for since the
+    // page was last cleared (a box over the whole image) or resetExtent,
+    // on the page or off it, placed, in picture coordinates with pixel
+    // centres on whole numbers.
+    struct Extent {
+        double left = 0, top = 0, right = 0, bottom = 0;
+        bool empty = true;
+        void add(double x, double y);
+    };
+    const Extent& extent() const { return extent_; }
+    void resetExtent() { extent_ = {}; }
 
     // Records what is drawn from now on into list (nullptr: nothing is
     // recorded), across beginDrawing and endDrawing. A box covering the
@@ -66,9 +93,20 @@ class Drawing {
     struct State;
 
   private:
+    struct Ends {
+        double x1, y1, x2, y2;
+    };
+    bool placed() const {
+        return placement_.scale != 1 || placement_.dx != 0 || placement_.dy != 0;
+    }
+    void placedLine(Ends exact);
+    void line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& exact);
+
     std::unique_ptr<State> state_;
     DisplayList* record_ = nullptr;
     LineTally tally_;
+    Placement placement_;
+    Extent extent_;
 };
 
 // Clips one axis of a line to lo..hi: a is the axis clipped, b the other.

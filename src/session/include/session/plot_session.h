@@ -20,6 +20,7 @@
 #include "page/page_image.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -58,6 +59,9 @@ class PlotSession {
 
     // The page is cleared when the next run starts.
     void newPage() { newPagePending_ = true; }
+    // Told when the model advances the page itself (HP-GL/2's PG), where
+    // that instruction stands in the stream; kept when the model restarts.
+    void onPageAdvance(std::function<void()> hook) { pageAdvance_ = std::move(hook); }
     // Blank paper now; the model reads on as it was.
     void blankPage();
     // Another drawing altogether (the renderer's next file): blank paper and
@@ -115,6 +119,7 @@ class PlotSession {
     const PageFont* font_ = nullptr;
     bool newPagePending_ = false;
     bool pageStarted_ = false;
+    std::function<void()> pageAdvance_;
 };
 
 } // namespace plotanix
