@@ -202,6 +202,7 @@ Body Hpgl2::instruction(std::string_view letters) {
     static constexpr std::array<std::string_view, 10> moves = {"PA", "PR", "PD", "PE", "AA",
                                                                "AR", "AT", "RT", "BZ", "BR"};
     if (std::find(moves.begin(), moves.end(), current_->mnemonic) == moves.end()) finishLine();
+    if (current_ != lastArea_.instruction) lastArea_ = {};
     if (state.polygonMode && !current_->inPolygon) {
         // HP-GL/2 passes it over in polygon mode.
         static constexpr Instruction passOver = takes("", &Hpgl2::doNothing);
@@ -303,6 +304,7 @@ void Hpgl2::setDefaults() {
 }
 
 void Hpgl2::initialise() {
+    lastArea_ = {};
     page_.setRotation(0);
     defaultScalingPoints();
     state.pen = {};
@@ -382,9 +384,7 @@ void Hpgl2::applyWindow() {
              std::min(windowGiven_.xur, frame.x), std::min(windowGiven_.yur, frame.y)};
     }
     state.window = w;
-    // Dashes shorter than a pixel of this page draw solid; the window may
-    // reach as far as HP-GL/2's coordinates do.
-    pattern_.setScale(1 / page_.scale(), {-reach, -reach, reach, reach});
+    applyDashScale();
     setClips();
     windowPixels_ = w.empty() ? PixelRect{} : page_.pixels(w.box());
 }

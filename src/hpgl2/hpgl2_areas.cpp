@@ -55,7 +55,10 @@ void Hpgl2::fillBuffer() {
             given == 0 ? diagonal() / 100
                        : given * (state.hatchInUserUnits[which] ? std::fabs(unit().x) : 1.0);
         const double angle = state.hatchAngle[which];
-        if (hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90))) return;
+        // Lines closer together than the pen is wide would cover the area
+        // whole: it is filled solid, sparing a wide stroke for every piece.
+        const bool covered = wideLines_ && spacing * page_.scale() < wide_.style().width;
+        if (!covered && hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90))) return;
     }
     if (type == 10) {
         // Shading: the pen's colour that much of the way from white.
@@ -107,16 +110,35 @@ void Hpgl2::doPM(const Numbers& p) {
     }
 }
 
+// An FP or EP right after the same one, nothing drawn since, would draw the
+// same pixels again: it is passed over, so a repeated fill of a big buffer
+// costs nothing more.
+bool Hpgl2::repeatsLastArea(const Numbers& p) const {
+    const Numbers& last = lastArea_.values;
+    return lastArea_.instruction == current_ && lastArea_.marks == drawing_.marks() &&
+           last.count == p.count && last.illegal == p.illegal && last.aborted == p.aborted &&
+           std::equal(p.v.begin(), p.v.begin() + std::min<int>(p.count, Numbers::kept),
+                      last.v.begin());
+}
+
+void Hpgl2::areaDrawn(const Numbers& p) {
+    lastArea_ = {current_, p, drawing_.marks()};
+}
+
 void Hpgl2::doFP(const Numbers& p) {
+    if (repeatsLastArea(p)) return;
     if (rejected(p)) return;
     const double rule = p.count > 0 ? p.v[0] : 0;
     if (rule != 0 && rule != 1) return raiseError(hpgl2BadParameter);
     fillRule_ = rule == 1 ? FillRule::nonzero : FillRule::evenOdd;
     fillBuffer();
+    areaDrawn(p);
 }
 
 void Hpgl2::doEP(const Numbers& p) {
-    if (!p.aborted) edgeBuffer();
+    if (p.aborted || repeatsLastArea(p)) return;
+    edgeBuffer();
+    areaDrawn(p);
 }
 
 void Hpgl2::doRA(const Numbers& p) {

@@ -150,6 +150,21 @@ void Hpgl2::applyPenStyle() {
     wideLines_ = style.width >= widestThinLine;
     finishLine();
     wide_.setStyle(style);
+    const double shortest = dashShortest_;
+    applyDashScale();
+    if (dashShortest_ != shortest) applyLineType();
+}
+
+void Hpgl2::applyDashScale() {
+    // Periods under a pixel of this page draw solid. With a wide pen whose
+    // ends are round or square, so do periods under half its width: the
+    // ends cover the gaps, and each dash would cost a wide stroke of its own.
+    const LineStyle& style = wide_.style();
+    const bool endsCover =
+        wideLines_ && (style.cap == LineCap::round || style.cap == LineCap::square);
+    dashShortest_ = std::max(1.0, endsCover ? style.width / 2 : 0.0) / page_.scale();
+    // The window may reach as far as HP-GL/2's coordinates do.
+    pattern_.setScale(dashShortest_, {-hpgl2Reach, -hpgl2Reach, hpgl2Reach, hpgl2Reach});
 }
 
 void Hpgl2::doSP(const Numbers& p) {

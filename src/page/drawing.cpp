@@ -131,6 +131,7 @@ Colour Drawing::frontColour() const {
 
 void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour) {
     if (!state_) return;
+    ++marks_;
     State& s = *state_;
     s.applyColour(colour);
     int64_t left = x, top = y, w = width, h = height;
@@ -236,6 +237,7 @@ ListPoint clampedEnd(const Drawing::State& s, int32_t x, int32_t y) {
 
 void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     if (!state_) return;
+    ++marks_;
     State& s = *state_;
     s.applyColour(s.frontColour);
     ++tally_.asked;
@@ -418,6 +420,7 @@ void recordLabel(DisplayList& list, Drawing::State& s, const RotatedFont& rotate
 
 void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle) {
     if (!state_ || text.empty()) return;
+    ++marks_;
     State& s = *state_;
     s.applyColour(s.frontColour);
     const RotatedFont* rotated = derivedFont(s, angle);
@@ -450,6 +453,7 @@ struct RowWriter : SpanSink {
 
 void Drawing::fillPath(PathView path, PixelRect clip) {
     if (!state_) return;
+    ++marks_;
     State& s = *state_;
     s.applyColour(s.frontColour);
     clip = {std::max(clip.left, 0), std::max(clip.top, 0),

@@ -217,12 +217,15 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void fillBuffer();
     void edgeBuffer();
     void fillSolid(Colour colour);
+    bool repeatsLastArea(const Numbers& p) const;
+    void areaDrawn(const Numbers& p);
     bool hatch(double spacing, double degrees);
     void bufferWedge(const Numbers& p, bool fill);
 
     // Labels, line types.
     void applyLabelSize();
     void applyLineType();
+    void applyDashScale();
     void setClips();
     void drawLabel(std::string_view text);
     void setDirection(const Numbers& p, bool relative);
@@ -352,8 +355,15 @@ class Hpgl2 : public Plotter, private TokenizerClient {
         double x = 0, scale = 1;
         uint64_t value = 0, place = 1;
     } encoded_;
+    // The last FP or EP and the drawing's marks after it.
+    struct AreaDrawn {
+        const Instruction* instruction = nullptr;
+        Numbers values;
+        uint64_t marks = 0;
+    } lastArea_;
     LabelWriter writer_;
     LinePattern pattern_;
+    double dashShortest_ = 0; // plotter units: shorter periods draw solid
     WideLine wide_;
     bool wideLines_ = false;
     Window windowGiven_; // IW's, in plotter units

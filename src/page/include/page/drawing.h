@@ -62,6 +62,9 @@ class Drawing {
         int64_t onPage = 0;
     };
     const LineTally& lineTally() const { return tally_; }
+    // Drawing calls so far (boxes, lines, areas, texts): whether anything
+    // was drawn between two looks.
+    uint64_t marks() const { return marks_; }
 
     struct State;
 
@@ -69,6 +72,7 @@ class Drawing {
     std::unique_ptr<State> state_;
     DisplayList* record_ = nullptr;
     LineTally tally_;
+    uint64_t marks_ = 0;
 };
 
 // Clips one axis of a line to lo..hi: a is the axis clipped, b the other.
