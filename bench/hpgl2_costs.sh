@@ -63,8 +63,8 @@ for name in fill hatch dashes edges; do
     input=$work/$name.plt
     best=
     for ((round = 0; round < rounds; ++round)); do
-        if ! times=$( { time (ulimit -t "$limit" && exec "$render" -q --model hpgl2 \
-            -o "$work/out.png" "$input") >/dev/null 2>&1; } 2>&1); then
+        if ! times=$( { time bash -c 'ulimit -t "$1" && shift && exec "$@"' limit "$limit" \
+            "$render" -q --model hpgl2 -o "$work/out.png" "$input" >/dev/null 2>&1; } 2>&1); then
             best=">$limit"
             break
         fi
