@@ -412,7 +412,9 @@ TEST(Hpgl2Dialect, TheInstructionsOnlyHpgl2Has) {
 TEST(Hpgl2Dialect, FilesWrittenForHpgl2) {
     const std::pair<std::string, bool> files[] = {
         {"", false},
-        {"IN;SP1;PA100,100;PD200,200;LBHI\x03CI50;OI;", false},
+        {"IN;SP1;PA100,100;PD200,200;LBHI\x03"
+         "CI50;OI;",
+         false},
         {"IN;PE<=" + pair(10, 10) + ";", true},
         {"in;pm0;pd10,0,10,10;pm2;fp;", true},
         {"BPINPS60000,33640;", true},
