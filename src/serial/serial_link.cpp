@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -208,6 +209,8 @@ size_t MarkedInput::decode(uint8_t* bytes, size_t count) {
 }
 
 std::string openErrorReason(int error) {
+    if (isResolveError(error))
+        return std::string("unknown host (") + gai_strerror(error - resolveErrorBase) + ")";
     switch (error) {
     case EBUSY:
         return "in use by another program";
@@ -266,6 +269,7 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
     closeSerialPort();
     settings_ = settings;
     openError_ = ENOENT;
+    if (isNetworkName(devicePath)) return openNetwork(devicePath);
     if (devicePath.empty() || devicePath.find('\0') != std::string::npos) return false;
     UniqueFd fd(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     openError_ = errno;
@@ -293,6 +297,21 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
     return true;
 }
 
+bool SerialLink::openNetwork(const std::string& name) {
+    const std::optional<NetAddress> address = parseNetAddress(name);
+    if (!address) return false;
+    auto line = std::make_unique<NetLine>(*address, netNote_);
+    openError_ = line->open(interruptFd_) ? 0 : line->error();
+    if (openError_ != 0) return false;
+    net_ = std::move(line);
+    lineLost_ = false;
+    return true;
+}
+
+size_t SerialLink::decode(uint8_t* bytes, size_t count) {
+    return net_ ? count : marks_.decode(bytes, count);
+}
+
 FlowControl SerialLink::flowControl() const {
     if (requested_ == FlowControl::none || replyPath_ != ReplyPath::direct) return settings_.flow;
     return requested_;
@@ -307,11 +326,13 @@ void SerialLink::setReplyPath(ReplyPath path) {
 
 void SerialLink::discardInput() {
     held_.clear();
+    if (net_) net_->discardInput();
     if (fd_) tcflush(fd_.get(), TCIFLUSH);
 }
 
 int SerialLink::takeBytes(uint8_t* buffer, int room) {
-    if (held_.empty()) return takeFromDriver(fd_.get(), buffer, room);
+    if (held_.empty())
+        return net_ ? net_->take(buffer, room) : takeFromDriver(fd_.get(), buffer, room);
     const size_t n = std::min(held_.size(), static_cast<size_t>(room));
     std::memcpy(buffer, held_.data(), n);
     held_.erase(0, n);
@@ -333,6 +354,7 @@ void SerialLink::applyFlow() {
 }
 
 void SerialLink::closeSerialPort() {
+    net_.reset();
     if (!fd_) return;
     ioctl(fd_.get(), TIOCNXCL);
     fd_.reset();
@@ -340,13 +362,17 @@ void SerialLink::closeSerialPort() {
 
 int SerialLink::serialInputWaiting() {
     int count = 0;
-    if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0) count = 0;
+    if (net_)
+        count = net_->inputWaiting();
+    else if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0)
+        count = 0;
     return static_cast<int>(
         std::min<size_t>(held_.size() + static_cast<size_t>(std::max(count, 0)), 1 << 30));
 }
 
 int SerialLink::serialOutputWaiting() {
     int count = 0;
+    if (net_) return net_->outputWaiting();
     if (!fd_ || ioctl(fd_.get(), TIOCOUTQ, &count) != 0) return 0;
     return std::max(count, 0);
 }
@@ -356,7 +382,7 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
     const int maxCount = static_cast<int>(std::min<size_t>(span.size(), 1 << 20));
     // A reply left open goes out before the line is read on.
     replyComplete();
-    if (!fd_ || maxCount <= 0 || lineLost_) return 0;
+    if (!isOpen() || maxCount <= 0 || lineLost_) return 0;
     // Once the program has been told to end, the line is not read any more:
     // a computer that keeps sending must not keep the program from ending.
     if (interrupted()) return 0;
@@ -371,7 +397,7 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
         }
         if (got > 0) {
             // Bytes that came with an error are counted and dropped here.
-            count += static_cast<int>(marks_.decode(buffer + count, static_cast<size_t>(got)));
+            count += static_cast<int>(decode(buffer + count, static_cast<size_t>(got)));
             timing.byteArrived(Clock::now());
             continue;
         }
@@ -380,21 +406,21 @@ int SerialLink::readSerial(std::span<uint8_t> span) {
             break;
         }
         const int waitMs = msUntil(timing.deadline());
-        if (waitMs == 0 || !waitReadable(fd_.get(), interruptFd_, waitMs, hangUp)) break;
+        if (waitMs == 0 || !waitReadable(fileDescriptor(), interruptFd_, waitMs, hangUp)) break;
     }
     return count;
 }
 
 int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
     replyComplete();
-    if ((!fd_ || lineLost_) && held_.empty()) return -1;
+    if ((!isOpen() || lineLost_) && held_.empty()) return -1;
     const int room = static_cast<int>(std::min<size_t>(buffer.size(), 1 << 20));
     const int got = room > 0 ? takeBytes(buffer.data(), room) : 0;
     if (arrived != nullptr) *arrived = got > 0;
     if (got < 0) lineLost_ = true;
     if (got <= 0) return got;
     // Bytes that came with an error are counted and dropped here.
-    return static_cast<int>(marks_.decode(buffer.data(), static_cast<size_t>(got)));
+    return static_cast<int>(decode(buffer.data(), static_cast<size_t>(got)));
 }
 
 bool SerialLink::interrupted() const {
@@ -404,7 +430,8 @@ bool SerialLink::interrupted() const {
 }
 
 bool SerialLink::probeLine() {
-    if (!fd_ || lineLost_) return false;
+    if (!isOpen() || lineLost_) return false;
+    if (net_) return !(lineLost_ = !net_->probe());
     pollfd device{fd_.get(), POLLIN, 0};
     if (::poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
         serialInputWaiting() == 0)
@@ -431,11 +458,11 @@ void SerialLink::waitOutputDrained() {
 
 int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
     if (replyPath_ != ReplyPath::direct) return writeSerial(bytes);
-    if (!fd_) return 0;
+    if (!isOpen()) return 0;
     const auto deadline = Clock::now() + milliseconds(std::max(delayMs, 0));
     // The device is watched for hang-ups and errors only (they are always
     // reported): nobody is left to wait for.
-    pollfd fds[2] = {{interruptFd_, POLLIN, 0}, {fd_.get(), 0, 0}};
+    pollfd fds[2] = {{interruptFd_, POLLIN, 0}, {fileDescriptor(), 0, 0}};
     for (int waitMs = msUntil(deadline); waitMs > 0; waitMs = msUntil(deadline)) {
         const int ready = ::poll(fds, 2, waitMs);
         if (ready > 0 || (ready < 0 && errno != EINTR)) break;
@@ -447,7 +474,7 @@ int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
 // on the bus as one message, and the computer reads one message a reply.
 int SerialLink::writeSerial(std::string_view bytes) {
     if (replyPath_ == ReplyPath::direct) return writeRaw(bytes);
-    if (!fd_) return 0;
+    if (!isOpen()) return 0;
     if (replyPath_ == ReplyPath::adapterLines) reply_ += bytes;
     return static_cast<int>(bytes.size());
 }
@@ -458,12 +485,13 @@ void SerialLink::replyComplete() {
 }
 
 int SerialLink::writeRaw(std::string_view bytes) {
-    if (!fd_) return 0;
     const char* text = bytes.data();
     const size_t length = bytes.size();
     const auto deadline =
         Clock::now() +
         milliseconds(writeTotalPerByteMs * static_cast<int64_t>(length) + writeTotalConstantMs);
+    if (net_) return net_->write(bytes, deadline);
+    if (!fd_) return 0;
     size_t written = 0;
     while (written < length) {
         const ssize_t put = ::write(fd_.get(), text + written, length - written);

@@ -20,7 +20,7 @@ constexpr short closedEvents = POLLHUP | POLLERR | POLLNVAL;
 // row has gone.
 constexpr int maxEmptyWakes = 100;
 
-enum Slot { signalSlot, keySlot, lineSlot, windowSlot, slotCount };
+enum Slot { signalSlot, keySlot, lineSlot, windowSlot, sourceSlot, slotCount };
 
 } // namespace
 
@@ -61,9 +61,13 @@ int EventLoop::run(Activity& activity) {
         fds[keySlot] = {keys ? keyboard_->inputDescriptor() : -1, POLLIN, 0};
         fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
         fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
+        fds[sourceSlot] = {source_ != nullptr ? source_->descriptor() : -1, POLLIN, 0};
+        const std::optional<Clock::time_point> sourceDue =
+            source_ != nullptr ? source_->due() : std::nullopt;
         const std::optional<Clock::time_point> deadline =
-            earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
-                    window_ != nullptr ? window_->frameDue() : std::nullopt);
+            earlier(earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
+                            window_ != nullptr ? window_->frameDue() : std::nullopt),
+                    sourceDue);
         if (::poll(fds.data(), fds.size(), pollTimeout(deadline)) < 0) {
             if (errno == EINTR) continue;
             return SIGHUP; // nothing can be waited for any more
@@ -78,6 +82,7 @@ int EventLoop::run(Activity& activity) {
         if (emptyWakes_ > maxEmptyWakes) return SIGHUP;
         if (fds[windowSlot].revents != 0) window_->service();
         if (window_ != nullptr) window_->frameIfDue(now);
+        if (fds[sourceSlot].revents != 0 || (sourceDue && now >= *sourceDue)) source_->service(now);
         if (fds[lineSlot].revents != 0 && !activity.done())
             lineReady(activity, fds[lineSlot].revents);
         if (line && !activity.done()) line_->retryIfDue(now);
