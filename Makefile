@@ -81,6 +81,7 @@ bench: deps-bench build
 	@cmake --build $(BUILD) -j$(JOBS) --target plotanix-bench
 	./$(BUILD)/plotanix-bench
 	tools/bench_render.sh $(BUILD)
+	bench/hpgl2_costs.sh $(BUILD)
 
 # A fuzzing campaign over every model, longer than the test suite's smoke:
 # FUZZ_SECONDS (ten minutes by default); FUZZ_MODEL=hp86b, 7470a or hpgl2 runs one

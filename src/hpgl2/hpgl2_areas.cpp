@@ -55,7 +55,10 @@ void Hpgl2::fillBuffer() {
             given == 0 ? diagonal() / 100
                        : given * (state.hatchInUserUnits[which] ? std::fabs(unit().x) : 1.0);
         const double angle = state.hatchAngle[which];
-        if (hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90))) return;
+        // Lines closer together than the pen is wide would cover the area
+        // whole: it is filled solid, sparing a wide stroke for every piece.
+        const bool covered = wideLines_ && spacing * page_.scale() < wide_.style().width;
+        if (!covered && hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90))) return;
     }
     if (type == 10) {
         // Shading: the pen's colour that much of the way from white.
@@ -90,8 +93,7 @@ void Hpgl2::edgeBuffer() {
     pattern_.reset();
 }
 
-void Hpgl2::doPM(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doPM(const Numbers& p) {
     if (rejected(p)) return;
     const double mode = p.count > 0 ? p.v[0] : 0;
     if (mode == 0) {
@@ -108,34 +110,51 @@ void Hpgl2::doPM(ParameterScanner& s) {
     }
 }
 
-void Hpgl2::doFP(ParameterScanner& s) {
-    const Values p = collect(s);
+// An FP or EP right after the same one, nothing drawn since, would draw the
+// same pixels again: it is passed over, so a repeated fill of a big buffer
+// costs nothing more.
+bool Hpgl2::repeatsLastArea(const Numbers& p) const {
+    const Numbers& last = lastArea_.values;
+    return lastArea_.instruction == current_ && lastArea_.marks == drawing_.marks() &&
+           last.count == p.count && last.illegal == p.illegal && last.aborted == p.aborted &&
+           std::equal(p.v.begin(), p.v.begin() + std::min<int>(p.count, Numbers::kept),
+                      last.v.begin());
+}
+
+void Hpgl2::areaDrawn(const Numbers& p) {
+    lastArea_ = {current_, p, drawing_.marks()};
+}
+
+void Hpgl2::doFP(const Numbers& p) {
+    if (repeatsLastArea(p)) return;
     if (rejected(p)) return;
     const double rule = p.count > 0 ? p.v[0] : 0;
     if (rule != 0 && rule != 1) return raiseError(hpgl2BadParameter);
     fillRule_ = rule == 1 ? FillRule::nonzero : FillRule::evenOdd;
     fillBuffer();
+    areaDrawn(p);
 }
 
-void Hpgl2::doEP(ParameterScanner& s) {
-    if (!collect(s).aborted) edgeBuffer();
+void Hpgl2::doEP(const Numbers& p) {
+    if (p.aborted || repeatsLastArea(p)) return;
+    edgeBuffer();
+    areaDrawn(p);
 }
 
-void Hpgl2::doRA(ParameterScanner& s) {
-    rectangle(s, true, true);
+void Hpgl2::doRA(const Numbers& p) {
+    rectangle(p, true, true);
 }
-void Hpgl2::doRR(ParameterScanner& s) {
-    rectangle(s, false, true);
+void Hpgl2::doRR(const Numbers& p) {
+    rectangle(p, false, true);
 }
-void Hpgl2::doEA(ParameterScanner& s) {
-    rectangle(s, true, false);
+void Hpgl2::doEA(const Numbers& p) {
+    rectangle(p, true, false);
 }
-void Hpgl2::doER(ParameterScanner& s) {
-    rectangle(s, false, false);
+void Hpgl2::doER(const Numbers& p) {
+    rectangle(p, false, false);
 }
 
-void Hpgl2::rectangle(ParameterScanner& s, bool absolute, bool fill) {
-    const Values p = collect(s);
+void Hpgl2::rectangle(const Numbers& p, bool absolute, bool fill) {
     if (rejected(p)) return;
     if (p.count != 2) return raiseError(hpgl2WrongParameterCount);
     Point corner;
@@ -153,15 +172,14 @@ void Hpgl2::rectangle(ParameterScanner& s, bool absolute, bool fill) {
     edgeBuffer();
 }
 
-void Hpgl2::doWG(ParameterScanner& s) {
-    bufferWedge(s, true);
+void Hpgl2::doWG(const Numbers& p) {
+    bufferWedge(p, true);
 }
-void Hpgl2::doEW(ParameterScanner& s) {
-    bufferWedge(s, false);
+void Hpgl2::doEW(const Numbers& p) {
+    bufferWedge(p, false);
 }
 
-void Hpgl2::bufferWedge(ParameterScanner& s, bool fill) {
-    const Values p = collect(s);
+void Hpgl2::bufferWedge(const Numbers& p, bool fill) {
     if (rejected(p)) return;
     if (p.count < 3 || p.count > 4) return raiseError(hpgl2WrongParameterCount);
     const double radius = p.v[0], sweep = std::clamp(p.v[2], -360.0, 360.0);
@@ -187,8 +205,7 @@ void Hpgl2::bufferWedge(ParameterScanner& s, bool fill) {
     edgeBuffer();
 }
 
-void Hpgl2::doFT(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doFT(const Numbers& p) {
     if (rejected(p)) return;
     const double type = p.count > 0 ? p.v[0] : 1;
     if (type == 3 || type == 4) {
@@ -211,8 +228,7 @@ void Hpgl2::doFT(ParameterScanner& s) {
     state.fillType = static_cast<int32_t>(type);
 }
 
-void Hpgl2::doAC(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doAC(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.anchor = {};

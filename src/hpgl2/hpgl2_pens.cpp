@@ -152,16 +152,29 @@ void Hpgl2::applyPenStyle() {
     wideLines_ = style.width >= widestThinLine;
     finishLine();
     wide_.setStyle(style);
+    const double shortest = dashShortest_;
+    applyDashScale();
+    if (dashShortest_ != shortest) applyLineType();
 }
 
-void Hpgl2::doSP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::applyDashScale() {
+    // Periods under a pixel of this page draw solid. With a wide pen whose
+    // ends are round or square, so do periods under half its width: the
+    // ends cover the gaps, and each dash would cost a wide stroke of its own.
+    const LineStyle& style = wide_.style();
+    const bool endsCover =
+        wideLines_ && (style.cap == LineCap::round || style.cap == LineCap::square);
+    dashShortest_ = std::max(1.0, endsCover ? style.width / 2 : 0.0) / page_.scale();
+    // The window may reach as far as HP-GL/2's coordinates do.
+    pattern_.setScale(dashShortest_, {-hpgl2Reach, -hpgl2Reach, hpgl2Reach, hpgl2Reach});
+}
+
+void Hpgl2::doSP(const Numbers& p) {
     if (rejected(p)) return;
     selectPen(p.count > 0 ? std::trunc(p.v[0]) : 0);
 }
 
-void Hpgl2::doNP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doNP(const Numbers& p) {
     if (rejected(p)) return;
     const double wanted = p.count > 0 ? p.v[0] : 8;
     if (!(wanted >= 2)) return raiseError(hpgl2BadParameter);
@@ -173,8 +186,7 @@ void Hpgl2::doNP(ParameterScanner& s) {
     applyPenStyle();
 }
 
-void Hpgl2::doPC(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doPC(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         for (size_t pen = 0; pen < state.palette.size(); ++pen)
@@ -200,8 +212,7 @@ void Hpgl2::doPC(ParameterScanner& s) {
     selectColour();
 }
 
-void Hpgl2::doCR(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doCR(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.colourRange = {0, 255, 0, 255, 0, 255};
@@ -212,8 +223,7 @@ void Hpgl2::doCR(ParameterScanner& s) {
         state.colourRange[i] = p.v[i];
 }
 
-void Hpgl2::doPW(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doPW(const Numbers& p) {
     if (rejected(p)) return;
     const double fallback = state.relativeWidths ? defaultRelativeWidth : defaultMetricWidth;
     const double width = p.count > 0 ? p.v[0] : fallback;
@@ -228,8 +238,7 @@ void Hpgl2::doPW(ParameterScanner& s) {
     applyPenStyle();
 }
 
-void Hpgl2::doWU(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doWU(const Numbers& p) {
     if (rejected(p)) return;
     const double type = p.count > 0 ? p.v[0] : 0;
     if (type != 0 && type != 1) return; // other values are ignored
@@ -239,8 +248,7 @@ void Hpgl2::doWU(ParameterScanner& s) {
     applyPenStyle();
 }
 
-void Hpgl2::doLA(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doLA(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) state.ends = {};
     if (p.count % 2 != 0) raiseError(hpgl2WrongParameterCount);
@@ -280,8 +288,7 @@ void Hpgl2::applyLineType() {
                           state.lineType < 0);
 }
 
-void Hpgl2::doLT(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doLT(const Numbers& p) {
     if (rejected(p)) return;
     const int32_t before = state.lineType;
     const bool wasSet = state.lineTypeSet;
@@ -305,8 +312,7 @@ void Hpgl2::doLT(ParameterScanner& s) {
     applyLineType();
 }
 
-void Hpgl2::doUL(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doUL(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         for (auto& layout : userTypes_)
@@ -326,8 +332,7 @@ void Hpgl2::doUL(ParameterScanner& s) {
     applyLineType();
 }
 
-void Hpgl2::doTR(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doTR(const Numbers& p) {
     if (rejected(p)) return;
     const double mode = p.count > 0 ? p.v[0] : 1;
     if (mode != 0 && mode != 1) return raiseError(hpgl2BadParameter);

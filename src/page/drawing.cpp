@@ -132,6 +132,7 @@ Colour Drawing::frontColour() const {
 
 void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour) {
     if (!state_) return;
+    ++marks_;
     State& s = *state_;
     s.applyColour(colour);
     int64_t left = x, top = y, w = width, h = height;
@@ -303,6 +304,7 @@ void Drawing::placedLine(Ends e) {
 
 void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& exact) {
     if (!state_) return;
+    ++marks_;
     State& s = *state_;
     s.applyColour(s.frontColour);
     ++tally_.asked;
@@ -507,6 +509,7 @@ void recordLabel(DisplayList& list, Drawing::State& s, const RotatedFont& rotate
 
 void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float angle) {
     if (!state_ || text.empty()) return;
+    ++marks_;
     State& s = *state_;
     if (placed()) {
         x = roundedColumn(x * placement_.scale + placement_.dx);
@@ -545,6 +548,7 @@ struct RowWriter : SpanSink {
 
 void Drawing::fillPath(PathView path, PixelRect clip) {
     if (!state_) return;
+    ++marks_;
     State& s = *state_;
     s.applyColour(s.frontColour);
     if (placed()) {

@@ -102,6 +102,20 @@ template <typename Crossing> void eachCrossing(PathView path, PixelRect clip, Cr
 
 void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     if (clip.empty() || path.points.empty()) return;
+    // Only the rows the path reaches are looked at: a small area costs its
+    // own rows, not the clip's.
+    double top = INFINITY, bottom = -INFINITY;
+    for (const PathPoint& p : path.points) {
+        if (p.y < top) top = p.y;
+        if (p.y > bottom) bottom = p.y;
+    }
+    if (!(top <= bottom)) return;
+    const auto row = [](double y, int32_t lo, int32_t hi) {
+        return static_cast<int32_t>(std::clamp(std::ceil(y - 0.5), double(lo), double(hi)));
+    };
+    clip.top = row(top, clip.top, clip.bottom);
+    clip.bottom = row(bottom, clip.top, clip.bottom);
+    if (clip.top >= clip.bottom) return;
     // Each row keeps a cell for every column from its leftmost crossing to
     // its rightmost: each edge adds its direction at its crossing, and a
     // row's sum from the left is the winding number at each pixel centre

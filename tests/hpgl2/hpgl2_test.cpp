@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 using namespace plotanix;
 using plotanix::testing::readFile;
@@ -127,7 +128,7 @@ TEST(Hpgl2, Areas) {
         {"window", "IW0,0,2000,2000;RA3000,3000;", {{1500, 1500}}, {{2500, 1500}}},
         {"wide line", "PW2;PA1000,1000;PD1000,3000;", {{1030, 2000}}, {{1070, 2000}}},
         {"thin line", "PA1000,1000;PD1000,3000;", {{1000, 2000}}, {{1030, 2000}}},
-        {"round ends", "PW2;LA1,4;PA1000,1000;PD1000,3000;", {{1000, 3030}}, {{1000, 3080}}},
+        {"round ends", "PW2;LA1,4;PA1000,1000;PD1000,3000;PU;", {{1000, 3030}}, {{1000, 3080}}},
         {"dashes",
          "LT2,10,1;PA1000,1000;PD3000,1000;",
          {{1100, 1000}, {1500, 1000}},
@@ -282,6 +283,84 @@ TEST(Hpgl2, AnEncodedPolylineCutByTheEndOfARunGoesOn) {
     EXPECT_EQ(p.run(";OA;").link.written, "15,25,1\r");
 }
 
+// A pause of the line draws nothing: a wide path's cap comes when the
+// path ends (the next instruction that is no move, or the stream's end).
+TEST(Hpgl2, AWidePathsCapWaitsForThePathsEnd) {
+    const double cap[] = {1000, 3030};
+    Plot paused;
+    paused.run("PW2;LA1,4;PA1000,1000;PD1000,3000;");
+    EXPECT_FALSE(paused.inked(cap[0], cap[1])) << "the cap was drawn at a pause";
+    paused.run("PD1000,2000;");
+    EXPECT_FALSE(paused.inked(cap[0], cap[1])) << "the path went on: a join, no cap, at its turn";
+    paused.run("SP2;");
+    EXPECT_TRUE(paused.inked(1000, 1970)) << "SP ends the path: its cap";
+    Plot ended;
+    ended.run("PW2;LA1,4;PA1000,1000;PD1000,3000;");
+    ended.end();
+    EXPECT_TRUE(ended.inked(cap[0], cap[1])) << "the stream's end ends the path";
+}
+
+// What costs the most is capped: a fill repeated with nothing drawn since
+// draws once; hatch lines closer than a wide pen is wide fill the area
+// solid; a wide round pen's line type shorter than half its width draws
+// solid. Each is told by the areas drawn (the display list's paths).
+TEST(Hpgl2, CostlyWorkIsCapped) {
+    const std::string square = "PA1000,1000;PM0;PD2000,1000,2000,2000,1000,2000;PM2;";
+    const auto areas = [](const std::string& stream) {
+        Plot p;
+        p.session.keepDisplayList(true);
+        p.run(stream);
+        return p.session.displayList()->paths().size();
+    };
+    // The stream, and the times over it draws the areas of the first.
+    const std::tuple<std::string, std::string, size_t> cases[] = {
+        {square + "FP;FP;FP;", square + "FP;", 1},
+        {square + "FP;FP1;", square + "FP;", 2},
+        {square + "FP;SP1;FP;", square + "FP;", 2},
+        {square + "FP;LBA\x03"
+                  "FP;",
+         square + "FP;LBA\x03", 2},
+        {square + "PW10;EP;EP;", square + "PW10;EP;", 1},
+        {square + "PW10;EP;SP1;EP;", square + "PW10;EP;", 2},
+        {"PW10;FT3,13,0;PA1000,1000;RA3000,3000;", "PA1000,1000;RA3000,3000;", 1},
+        {"PW10;LA1,4;LT2,0.65,1;PA1000,1000;PD1000,5000;PU;",
+         "PW10;LA1,4;PA1000,1000;PD1000,5000;PU;", 1},
+    };
+    for (const auto& [stream, reference, times] : cases)
+        EXPECT_EQ(areas(stream), times * areas(reference)) << printable(stream);
+    // The solid fill in place of the wide hatch stays within the area.
+    Plot hatched;
+    hatched.run("PW10;FT3,13,0;PA1000,1000;RA3000,3000;");
+    plotanix::testing::expectInk(hatched, {{2000, 2000}, {2990, 2990}}, {{2000, 3150}}, "hatch");
+}
+
+// The models take the line's bytes however they are cut: a byte at a time
+// draws the same page and sends the same replies as the stream whole.
+TEST(Hpgl2, BytesAtATimeDrawTheSamePage) {
+    const std::pair<PlotterModel, std::string> streams[] = {
+        {PlotterModel::hp7470a,
+         "IN;SP2;PA1000,1000;PD2000,1000,2000,2000;PU;DT*;LBHI*SM+;PA3000,3000;SM;UC2,4,99,4,0;"
+         "LT3,5;PD6000,1000,6000,6000;CI500,10;\x1b.M10;;13:OI;OA;ZZ1,2;PA-;OE;\x1b.K"},
+        {PlotterModel::hpgl2,
+         "\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\nIN;PW1;PA1000,1000;PM0;CI800;PM2;FT3,100,45;FP;"
+         "LA1,4;PD2000,3000,3000,2000;PU;LT2,4,1;PD9000,1000;PE<=" +
+             pe(500) + pe(-300) +
+             ";DT#,1;LBlabel#XX\"Q;\";BP1,\"N\";OA;\x1b%0A\x1b*b3W123\x1b%0B"
+             "PA0,0;PD100,100;\x1b"
+             "EOS;"},
+    };
+    for (const auto& [model, stream] : streams) {
+        plotanix::testing::ModelPlot whole(model, Paper::letter), bytes(model, Paper::letter);
+        whole.run(stream);
+        bytes.feed(stream, 1);
+        bytes.run();
+        whole.end();
+        bytes.end();
+        EXPECT_EQ(bytes.link.written, whole.link.written) << printable(stream);
+        EXPECT_TRUE(bytes.page().pixels == whole.page().pixels) << printable(stream);
+    }
+}
+
 TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {
     plotanix::testing::TempDir dir;
     Plot p;
@@ -333,7 +412,9 @@ TEST(Hpgl2Dialect, TheInstructionsOnlyHpgl2Has) {
 TEST(Hpgl2Dialect, FilesWrittenForHpgl2) {
     const std::pair<std::string, bool> files[] = {
         {"", false},
-        {"IN;SP1;PA100,100;PD200,200;LBHI\x03CI50;OI;", false},
+        {"IN;SP1;PA100,100;PD200,200;LBHI\x03"
+         "CI50;OI;",
+         false},
         {"IN;PE<=" + pair(10, 10) + ";", true},
         {"in;pm0;pd10,0,10,10;pm2;fp;", true},
         {"BPINPS60000,33640;", true},

@@ -80,6 +80,14 @@ class Plotter {
     virtual void startPage() = 0;
     // Takes instructions until the stream ends.
     virtual void runInstructionLoop() = 0;
+    // The line's next bytes, in order: the model takes every one and
+    // returns; it never waits for more.
+    virtual void feed(std::span<const uint8_t> bytes) { (void)bytes; }
+    // The stream has ended (a file read to its end): the instruction being
+    // read is carried out as far as its bytes go.
+    virtual void endOfStream() {}
+    // Fed with feed() rather than read on a thread of its own.
+    virtual bool pushes() const { return false; }
     // The line fell silent; the model waits for its next byte meanwhile.
     virtual void lineSilent() {}
     virtual bool knows(std::string_view mnemonic) const = 0;

@@ -89,6 +89,9 @@ class Drawing {
         int64_t onPage = 0;
     };
     const LineTally& lineTally() const { return tally_; }
+    // Drawing calls so far (boxes, lines, areas, texts): whether anything
+    // was drawn between two looks.
+    uint64_t marks() const { return marks_; }
 
     struct State;
 
@@ -107,6 +110,7 @@ class Drawing {
     LineTally tally_;
     Placement placement_;
     Extent extent_;
+    uint64_t marks_ = 0;
 };
 
 // Clips one axis of a line to lo..hi: a is the axis clipped, b the other.

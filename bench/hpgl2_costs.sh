@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The CPU time the HP-GL/2 model takes on inputs made to cost it the most:
+# fills, hatches, wide pens and line types on big polygon buffers. Each is
+# drawn by plotanix-render (--model hpgl2), one whole process per input;
+# reported is the user + system CPU time of the fastest of the rounds.
+#
+#   fill       a 1 MB polygon of 262,000 points, then FP; 85 times
+#   hatch      one FP; with a 10 mm pen and a 1-pixel hatch on 55,000 edges
+#   dashes     a 10 mm round pen with a 2-pixel line type over 16,000
+#              full-height PE vectors
+#   edges      EP; 20 times on a 16,000-point buffer with a 10 mm pen
+#
+# usage: bench/hpgl2_costs.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 3)
+# PLOTANIX_BENCH_CPU (seconds, 600 by default) stops an input that takes
+# more CPU time than that (a signal may wait for an instruction to end); it
+# is reported as more than that.
+set -euo pipefail
+
+if [[ $# -lt 1 || $# -gt 2 ]]; then
+    echo "usage: $0 BUILD_DIR|PROGRAM [ROUNDS]" >&2
+    exit 2
+fi
+render=$1
+[[ -d $render ]] && render=$render/plotanix-render
+rounds=${2:-3}
+limit=${PLOTANIX_BENCH_CPU:-600}
+[[ -x $render ]] || { echo "$0: no plotanix-render at $render" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A zigzag in PE's encoding: $2 points from the pen, each a full-height
+# tooth (7000 plotter units up or down) one unit along, back and forth
+# across 10,000 units. Four bytes a point.
+zigzag() {
+    LC_ALL=C awk -v points="$1" '
+        function pe(n,   v, s) {
+            v = n < 0 ? -2 * n + 1 : 2 * n; s = "";
+            for (; v >= 64; v = int(v / 64)) s = s sprintf("%c", 63 + v % 64);
+            return s sprintf("%c", 191 + v);
+        }
+        BEGIN {
+            dx = 1; x = 0;
+            for (i = 0; i < points; ++i) {
+                if (x >= 10000) dx = -1; else if (x <= 0) dx = 1;
+                x += dx;
+                printf "%s%s", pe(dx), pe(i % 2 ? -7000 : 7000);
+            }
+        }'
+}
+repeat() {
+    for ((i = 0; i < $2; ++i)); do printf '%s' "$1"; done
+}
+
+{ printf 'IN;SP1;PA100,300;PM0;PE'; zigzag 262000; printf ';PM2;'; repeat 'FP;' 85; } >"$work/fill.plt"
+{ printf 'IN;SP1;PW10;FT3,13,0;PA100,300;PM0;PE'; zigzag 55000; printf ';PM2;FP;'; } >"$work/hatch.plt"
+{ printf 'IN;SP1;PW10;LA1,4,2,4;LT2,0.65,1;PA100,300;PE'; zigzag 16000; printf ';'; } >"$work/dashes.plt"
+{ printf 'IN;SP1;PW10;PA100,300;PM0;PE'; zigzag 16000; printf ';PM2;'; repeat 'EP;' 20; } >"$work/edges.plt"
+
+TIMEFORMAT='%U %S'
+printf '%-8s %9s %12s\n' input bytes "CPU seconds"
+for name in fill hatch dashes edges; do
+    input=$work/$name.plt
+    best=
+    for ((round = 0; round < rounds; ++round)); do
+        if ! times=$( { time bash -c 'ulimit -t "$1" && shift && exec "$@"' limit "$limit" \
+            "$render" -q --model hpgl2 -o "$work/out.png" "$input" >/dev/null 2>&1; } 2>&1); then
+            best=">$limit"
+            break
+        fi
+        cpu=$(awk '{ printf "%.2f", $1 + $2 }' <<<"$times")
+        if [[ -z $best ]] || awk -v a="$cpu" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+            best=$cpu
+        fi
+    done
+    printf '%-8s %9d %12s\n' "$name" "$(stat -c %s "$input")" "$best"
+done

@@ -1,0 +1,133 @@
+#include "hpgl/tokenizer.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+
+using namespace plotanix;
+
+namespace {
+
+// A client writing down what the tokenizer hands it: "XY(1,2)" for
+// collected numbers, "XY<1 2>" for streamed ones, "XY{ab}" for bytes;
+// "!" marks an illegal end, "^" a cut-off one.
+struct Recorder : TokenizerClient {
+    std::map<std::string, Body> bodies{{"PA", Body::stream}, {"SC", Body::numbers},
+                                       {"OI", Body::none},   {"LB", Body::bytes},
+                                       {"DT", Body::bytes},  {"IN", Body::numbers}};
+    std::string log;
+    Numbers last; // the numbers last handed over whole
+
+    Body instruction(std::string_view letters) override {
+        log += letters;
+        const auto it = bodies.find(std::string(letters));
+        const Body body = it == bodies.end() ? Body::numbers : it->second;
+        if (body == Body::stream) log += "<";
+        last = {};
+        return body;
+    }
+    void numbers(const Numbers& p) override {
+        last = p;
+        log += "(";
+        for (int i = 0; i < std::min<int>(p.count, Numbers::kept); ++i)
+            log += (i ? "," : "") + text(p.v[static_cast<size_t>(i)]);
+        log += std::string(p.illegal ? "!" : "") + (p.aborted ? "^" : "") + ")";
+    }
+    void number(double value) override { log += (log.back() == '<' ? "" : " ") + text(value); }
+    void numbersEnd(bool illegal, bool aborted) override {
+        log += std::string(illegal ? "!" : "") + (aborted ? "^" : "") + ">";
+    }
+    ByteStep byte(int event) override {
+        // LB: text up to '\x03'; DT: one byte, then its numbers.
+        if (log.back() == 'T' && event >= 0) {
+            log += "{" + std::string(1, static_cast<char>(event)) + "}";
+            return ByteStep::thenNumbers;
+        }
+        if (event < 0 || event == 3) return log += "}", ByteStep::done;
+        if (log.back() == 'B') log += "{";
+        log.push_back(static_cast<char>(event));
+        return ByteStep::more;
+    }
+    void instructionDone() override { log += ";"; }
+
+    static std::string text(double value) {
+        char out[32];
+        std::snprintf(out, sizeof out, "%g", value);
+        return out;
+    }
+};
+
+// The events of a stream: its bytes, '\x1f' standing for a cut-off, and
+// the end when asked for.
+std::string tokens(std::string_view stream, bool end = true) {
+    Recorder client;
+    client.log = " ";
+    HpglTokenizer tokenizer(client);
+    for (const char c : stream)
+        tokenizer.put(c == '\x1f' ? abortEvent : static_cast<unsigned char>(c));
+    if (end) tokenizer.put(endEvent);
+    return client.log.substr(1);
+}
+
+} // namespace
+
+TEST(HpglTokenizer, ReadsInstructionsAsTheirBodiesSay) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"SC0,100,-5,.5;", "SC(0,100,-5,0.5);"},
+        {"SC 1 2+3-4;", "SC(1,2,3,-4);"},       // spaces and signs separate numbers
+        {"S\r\nC1;", "SC(1);"},                 // separators between a mnemonic's letters
+        {"PA1,2,3,4PA5", "PA<1 2 3 4>;PA<5>;"}, // a letter ends the numbers and begins
+        {"PA1,2;;,,PA3", "PA<1 2>;PA<3>;"},     // stray bytes between instructions
+        {"SC1.2.3;", "SC(1.2,0.3);"},           // a second point begins the next number
+        {"SC-;", "SC(!);"},                     // a sign without digits
+        {"SC+,1;", "SC(!);"},
+        {"SC1*2;", "SC(1);"}, // a byte no number continues ends them
+        {"OI;OI", "OI;OI;"},  // nothing read after the mnemonic
+        {"Z;", "Z();"},       // a letter alone
+        {"Z1;", "Z(1);"},
+        {"LBab;c\x03PA1", "LB{ab;c};PA<1>;"}, // text is text
+        {"DT*,5;", "DT{*}(5);"},              // a byte, then numbers
+        {"SC1,2\x1f"
+         "3;",
+         "SC(1,2^);"}, // cut off between numbers
+        {"SC12\x1f"
+         "3;",
+         "SC(12^);"}, // cut off inside one
+        {"P\x1f"
+         "A1;",
+         "P();A(1);"},                 // between letters: the cut-off is dropped
+        {"SC1,12345", "SC(1,12345);"}, // the end carries out what was read
+        {"PA1", "PA<1>;"},
+        {"LBunended", "LB{unended};"},
+        {"S", "S();"},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(tokens(stream), expected) << stream;
+}
+
+TEST(HpglTokenizer, AnInstructionWaitsForItsNextByte) {
+    EXPECT_EQ(tokens("SC1,2", false), "SC");
+    EXPECT_EQ(tokens("PA1,2,3", false), "PA<1 2") << "a number is handed over once it ends";
+    EXPECT_EQ(tokens("P", false), "");
+}
+
+// Nothing is held but the number being read: a number of 5,000 digits, a
+// fraction of as many and a million bytes of a mnemonic's skip cost no
+// memory, and their values stay finite.
+TEST(HpglTokenizer, HostileNumbersStayBounded) {
+    const std::string digits(5000, '9');
+    EXPECT_EQ(tokens("SC" + digits + ";"), "SC(1e+12);");
+    EXPECT_EQ(tokens("SC0." + digits + "5;"), "SC(1);");
+    EXPECT_EQ(tokens("SC-" + digits + ";"), "SC(-1e+12);");
+    std::string many = "SC";
+    for (int i = 0; i < 5000; ++i)
+        many += std::to_string(i) + ",";
+    Recorder client;
+    client.log = " ";
+    HpglTokenizer tokenizer(client);
+    for (const char c : many + ";")
+        tokenizer.put(static_cast<unsigned char>(c));
+    EXPECT_EQ(client.last.count, 1000) << "counted up to where every instruction has too many";
+    EXPECT_EQ(client.last.v.back(), double(Numbers::kept - 1)) << "the first ones kept";
+}
