@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -80,6 +81,69 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
         "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){9}");
     EXPECT_TRUE(std::regex_match(journal, stamped)) << journal;
     EXPECT_EQ(readFile(err), "");
+}
+
+// Terminated at a random moment of a long plot: every byte the computer
+// wrote before the signal is in the transcript (after the page's markers
+// for what the run had not read yet).
+TEST(Unattended, ATerminationInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
+    std::string plot;
+    for (int i = 0; plot.size() < 150000; ++i)
+        plot += "PA" + std::to_string(i % 700) + "," + std::to_string(i % 500) + ";";
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (int round = 0; round < 2; ++round) {
+        const size_t moment = std::uniform_int_distribution<size_t>(5000, 120000)(random);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", signal after " + std::to_string(moment) +
+                     " bytes");
+        TempDir pages, logs;
+        PtyPair line;
+        ASSERT_TRUE(line.ok()) << line.error();
+        const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --port " +
+                                  line.slavePath() + " --dir " + pages.path().string() +
+                                  " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
+        ASSERT_GT(pid, 0);
+        const Reaped reaped{pid};
+        // Its signals are taken from then on.
+        ASSERT_TRUE(waitUntil(
+            [&] { return readFile(logs.file("out")).find(" started: ") != std::string::npos; }));
+        ASSERT_TRUE(line.writeMaster(std::string_view(plot).substr(0, moment), 30s));
+        ::kill(pid, SIGTERM);
+        int status = -1;
+        waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+        EXPECT_EQ(status, 0) << readFile(logs.file("err"));
+        std::string transcript = readFile(pages.file("PLOTTER.TXT"));
+        for (const std::string& line : {marker("SAVE PAGE #1"), marker("NEW PAGE")})
+            if (const size_t at = transcript.find(line); at != std::string::npos)
+                transcript.erase(at, line.size());
+        EXPECT_EQ(transcript.size(), moment);
+        EXPECT_TRUE(transcript == plot.substr(0, moment));
+    }
+}
+
+// The 7470A's longest turnaround delay (ESC . M) holds a reply in the
+// loop's queue: termination ends the program at once, the reply unsent.
+TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
+    TempDir pages, logs;
+    PtyPair line;
+    ASSERT_TRUE(line.ok()) << line.error();
+    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --model 7470a --port " +
+                              line.slavePath() + " --dir " + pages.path().string() +
+                              " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    const std::string asked = "\x1b.M54612:OI;";
+    ASSERT_TRUE(line.writeMaster(asked));
+    // The run has ended at the line's silence: its bytes are in the transcript.
+    ASSERT_TRUE(
+        waitUntil([&] { return readFile(pages.file("PLOTTER.TXT")).starts_with(asked); }, 15s));
+    const auto terminated = std::chrono::steady_clock::now();
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - terminated, 1s);
+    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
+    EXPECT_EQ(line.masterInputWaiting(), 0);
 }
 
 // A talk-only instrument plotting through a USB-GPIB adapter listening only:
