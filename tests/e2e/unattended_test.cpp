@@ -4,6 +4,7 @@
 #include "plotter_harness.h"
 #include "support/adapter_on_usb.h"
 #include "support/wait_until.h"
+#include "support/x_display.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,39 @@ TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - terminated, 1s);
     EXPECT_EQ(status, 0) << readFile(logs.file("err"));
     EXPECT_EQ(line.masterInputWaiting(), 0);
+}
+
+// With --window, the journal says when the display goes away; saving goes on.
+TEST(Unattended, WithAWindowTheJournalSaysWhenTheDisplayIsLost) {
+    PrivateXvfb xvfb;
+    ASSERT_FALSE(xvfb.name().empty()) << "no Xvfb";
+    TempDir pages, logs;
+    PtyPair line;
+    ASSERT_TRUE(line.ok()) << line.error();
+    const std::string out = logs.file("out");
+    const pid_t pid =
+        started("DISPLAY=" + xvfb.name() + " " + PLOTANIX_BINARY +
+                " --unattended --window --page-gap 1 --port " + line.slavePath() + " --dir " +
+                pages.path().string() + " </dev/null >" + out + " 2>" + logs.file("err"));
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    for (int page = 1; page <= 2; ++page) {
+        ASSERT_TRUE(line.writeMaster("SP1;PA100,100;PD700,500;"));
+        const std::string name = pages.file(savedPageName(page));
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
+        if (page == 2) break;
+        ASSERT_TRUE(waitUntil([&] { return findWindow("HP Plotter", xvfb.name()).has_value(); }))
+            << "no window";
+        xvfb.stop();
+        EXPECT_TRUE(waitUntil([&] {
+            return readFile(out).find(" display lost: the pages are still saved\n") !=
+                   std::string::npos;
+        })) << readFile(out);
+    }
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
 }
 
 // A talk-only instrument plotting through a USB-GPIB adapter listening only:
