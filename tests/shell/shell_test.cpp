@@ -18,15 +18,18 @@
 #include "support/pty_pair.h"
 #include "support/switchable_line.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
 #include <random>
+#include <sys/ioctl.h>
 #include <thread>
 
 namespace plotanix {
@@ -34,6 +37,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Keys = std::vector<std::string>;
+using testing::waitUntil;
 
 // Keys already taken in (as curses holds them, unseen by poll) and keys
 // still in the pipe, one byte each.
@@ -348,6 +352,41 @@ TEST(Endings, ASignalInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
             EXPECT_TRUE(rig.transcript == plot.substr(0, moment));
         }
     }
+}
+
+// A chunk whose instructions take long (HP-GL/2 fills, each some tens of
+// milliseconds) is fed in slices between the loop's turns: a signal is
+// seen at once, not when the chunk is done.
+TEST(PlotRun, LongWorkYieldsToTheLoopBetweenSlicesOfAChunk) {
+    std::string plot = "IN;PA8000,4000;PM0;PD";
+    for (int i = 1; i < 400; ++i) {
+        const double angle = 2 * 3.14159265 * i / 400, radius = 3000 + 2000 * (i % 2);
+        plot += std::to_string(5000 + int(radius * std::cos(angle))) + "," +
+                std::to_string(4000 + int(radius * std::sin(angle))) + (i < 399 ? "," : ";");
+    }
+    plot += "PM2;PU;FT1;";
+    std::string fills;
+    for (int i = 0; i < 4 * 85; ++i)
+        fills += "FP;";
+    LineRig rig(PlotterModel::hpgl2);
+    ASSERT_TRUE(rig.device.pair().writeMaster(plot + fills));
+    // The signal comes a while after the fills begin, in the middle of a chunk.
+    Clock::time_point signalled;
+    std::thread timer;
+    size_t chunks = 0;
+    PlotRun run(rig.session, rig.line, {}, [&] {
+        if (++chunks != plot.size() / transcript::chunkSize + 2) return;
+        timer = std::thread([&] {
+            std::this_thread::sleep_for(300ms);
+            signalled = Clock::now();
+            ::kill(::getpid(), SIGTERM);
+        });
+    });
+    EXPECT_EQ(rig.loop.run(run), SIGTERM);
+    const auto seen = Clock::now();
+    ASSERT_TRUE(timer.joinable());
+    timer.join();
+    EXPECT_LT(seen - signalled, 500ms);
 }
 
 // What the operator types at a prompt: echoed, going on at the start of the
