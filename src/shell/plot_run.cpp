@@ -36,10 +36,12 @@ void PlotRun::feedSlices() {
         fed_ += count;
         const Clock::time_point now = Clock::now();
         // Slices are sized so that one takes a fraction of the turn.
-        if (now - start > turnBudget / 4)
+        const Clock::duration took = now - start;
+        if (took > Clock::duration(turnBudget) / 4) {
             slice_ = std::max<size_t>(slice_ / 4, 1);
-        else if (now - start < turnBudget / 64)
+        } else if (took < Clock::duration(turnBudget) / 64) {
             slice_ = std::min(slice_ * 2, chunk_.size());
+        }
         if (now >= turnEnds) break;
     }
     if (feeding()) return;
