@@ -17,7 +17,8 @@ PACKAGES := \
 	fonts-liberation \
 	hershey-fonts-data \
 	libcairo2-dev \
-	libcli11-dev
+	libcli11-dev \
+	libmicrohttpd-dev
 # The tests (make test), beside those: the sanitizing compiler, the test
 # libraries, the terminal, display and file checkers the tests drive, and
 # the tools the install test uses.
@@ -35,7 +36,8 @@ TEST_PACKAGES := \
 	hp2xx \
 	man-db \
 	systemd \
-	lintian
+	lintian \
+	chromium
 # The benchmarks (make bench).
 BENCH_PACKAGES := \
 	libbenchmark-dev \

@@ -9,6 +9,10 @@
 // simulated USB-GPIB adapter (an AR488 that restarts when its port is
 // opened), the plotter is started with --gpib 5 and the computer sends to
 // address 5 and reads its replies there, as PLOTTER IS 705 would.
+//
+// With --tcp the HP-86B is a TCP server on the loopback instead (as DOSBox's
+// nullmodem port or a serial server would be) and the plotter connects to it
+// with --port tcp:127.0.0.1:PORT.
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
@@ -16,6 +20,7 @@
 #include "simulated_adapter.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -26,11 +31,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -99,7 +106,7 @@ void sayWhereFilesAre() {
 
 class SimulatedComputer {
   public:
-    explicit SimulatedComputer(bool onBus) : onBus_(onBus) {}
+    SimulatedComputer(bool onBus, bool overTcp) : onBus_(onBus), overTcp_(overTcp) {}
     SimulatedComputer(const SimulatedComputer&) = delete;
     SimulatedComputer& operator=(const SimulatedComputer&) = delete;
 
@@ -115,6 +122,8 @@ class SimulatedComputer {
     // One wait for the line, a signal or the deadline, whichever comes
     // first; handles what it finds.
     void waitOnce(std::optional<Clock::time_point> deadline);
+    bool listenOnLoopback();
+    void waitOnTcp(std::optional<Clock::time_point> deadline);
     void serveAdapter();
     void readReplies();
     void heard(std::string_view bytes);
@@ -139,12 +148,19 @@ class SimulatedComputer {
     // On HP-IB: the adapter at the other end of the pseudo-terminal.
     bool onBus_ = false;
     std::optional<plotanix::sim::SimulatedAdapter> adapter_;
+    // Over TCP: the server the plotter connects to; masterFd_ is then the
+    // connection, absent until the plotter opens its line.
+    bool overTcp_ = false;
+    UniqueFd listener_;
 };
 
 int SimulatedComputer::run(const fs::path& plotter, const std::string& drawing) {
     if (!openLine()) return fail(std::string("can't make a pseudo-terminal: ") + strerror(errno));
     if (!signals_.ok()) return fail(std::string("can't watch signals: ") + strerror(errno));
-    if (onBus_) {
+    if (overTcp_) {
+        std::printf("Plotanix demo: a simulated HP-86B is a TCP server at %s.\n",
+                    linePath_.c_str());
+    } else if (onBus_) {
         std::printf("Plotanix demo: a simulated HP-86B is on HP-IB, behind a simulated USB-GPIB "
                     "adapter (an AR488) on %s;\nthe plotter is at address 5 (PLOTTER IS 705).\n",
                     linePath_.c_str());
@@ -162,6 +178,7 @@ int SimulatedComputer::run(const fs::path& plotter, const std::string& drawing) 
 }
 
 bool SimulatedComputer::openLine() {
+    if (overTcp_) return listenOnLoopback();
     masterFd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!masterFd_ || grantpt(masterFd_.get()) != 0 || unlockpt(masterFd_.get()) != 0) return false;
     char name[128] = {};
@@ -187,7 +204,7 @@ bool SimulatedComputer::startPlotter(const fs::path& plotter) {
     std::string program = plotter.string();
     std::string gpib = "--gpib", address = std::to_string(plotterAddress);
     // The line as the plain argument, so the start screen names the line the
-    // plot really comes on, not COM1.
+    // plot really comes on, not COM1 (a network line too).
     std::string line = linePath_;
     std::vector<char*> argv = {program.data(), line.data()};
     if (onBus_) argv.insert(argv.end(), {gpib.data(), address.data()});
@@ -205,7 +222,8 @@ bool SimulatedComputer::waitForPlotter() {
     while (!plotterEnded_) {
         if (Clock::now() >= nextQuery) {
             writeLine(identifyQuery);
-            if (!onBus_) lineHungUp_ = false; // the plotter may have opened the line again
+            if (!onBus_ && !overTcp_)
+                lineHungUp_ = false; // the plotter may have opened the line again
             nextQuery += queryInterval;
         }
         waitOnce(nextQuery);
@@ -237,7 +255,43 @@ int SimulatedComputer::waitForPlotterExit() {
     return exitStatus_;
 }
 
+bool SimulatedComputer::listenOnLoopback() {
+    listener_.reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if (!listener_ || bind(listener_.get(), raw, length) != 0 || listen(listener_.get(), 1) != 0 ||
+        getsockname(listener_.get(), raw, &length) != 0)
+        return false;
+    linePath_ = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    lineHungUp_ = true; // until the plotter connects
+    return true;
+}
+
+// The plotter connects each time it starts plotting, and its line closes
+// when it goes back to its start screen or ends.
+void SimulatedComputer::waitOnTcp(std::optional<Clock::time_point> deadline) {
+    pollfd fds[3] = {{signals_.descriptor(), POLLIN, 0},
+                     {listener_.get(), POLLIN, 0},
+                     {masterFd_.get(), POLLIN, 0}};
+    if (poll(fds, 3, plotanix::pollTimeout(deadline)) <= 0) return;
+    if (fds[0].revents != 0) handleSignals();
+    if ((fds[1].revents & POLLIN) != 0) {
+        UniqueFd host(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (host) masterFd_ = std::move(host), lineHungUp_ = false;
+        return;
+    }
+    if (fds[2].revents == 0) return;
+    char bytes[256];
+    const ssize_t count = recv(masterFd_.get(), bytes, sizeof bytes, MSG_DONTWAIT);
+    if (count > 0) return heard(std::string_view(bytes, static_cast<size_t>(count)));
+    if (count == 0 || (errno != EAGAIN && errno != EINTR)) masterFd_.reset(), lineHungUp_ = true;
+}
+
 void SimulatedComputer::waitOnce(std::optional<Clock::time_point> deadline) {
+    if (overTcp_) return waitOnTcp(deadline);
     pollfd fds[2] = {{signals_.descriptor(), POLLIN, 0}, {masterFd_.get(), POLLIN, 0}};
     const nfds_t count = lineHungUp_ ? 1 : 2;
     if (onBus_ && lineHungUp_)
@@ -304,6 +358,12 @@ void SimulatedComputer::reapPlotter() {
 // while the adapter is not listening there.
 size_t SimulatedComputer::writeLine(std::string_view bytes) {
     if (onBus_) return adapter_->computerSends(plotterAddress, bytes) ? bytes.size() : 0;
+    if (overTcp_) {
+        if (!masterFd_) return 0;
+        const ssize_t sent =
+            send(masterFd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        return sent > 0 ? static_cast<size_t>(sent) : 0;
+    }
     const ssize_t count = write(masterFd_.get(), bytes.data(), bytes.size());
     return count > 0 ? static_cast<size_t>(count) : 0;
 }
@@ -312,10 +372,12 @@ size_t SimulatedComputer::writeLine(std::string_view bytes) {
 
 int main(int argc, char** argv) {
     const bool onBus = argc == 2 && std::string_view(argv[1]) == "--gpib";
-    if (argc > 2 || (argc == 2 && !onBus)) {
-        std::fprintf(stderr,
-                     "Usage: plotanix-demo [--gpib]\n"
-                     "  --gpib  the HP-86B on HP-IB, through a simulated USB-GPIB adapter\n");
+    const bool overTcp = argc == 2 && std::string_view(argv[1]) == "--tcp";
+    if (argc > 2 || (argc == 2 && !onBus && !overTcp)) {
+        std::fprintf(stderr, "Usage: plotanix-demo [--gpib | --tcp]\n"
+                             "  --gpib  the HP-86B on HP-IB, through a simulated USB-GPIB adapter\n"
+                             "  --tcp   the HP-86B as a TCP server on the loopback, the plotter "
+                             "connecting to it\n");
         return 2;
     }
     const fs::path programDir = programDirectory();
@@ -325,6 +387,6 @@ int main(int argc, char** argv) {
     const fs::path drawingFile = drawingPath(programDir);
     const std::optional<std::string> drawing = readWholeFile(drawingFile);
     if (!drawing) return fail("can't read the demo drawing: " + drawingFile.string());
-    SimulatedComputer computer(onBus);
+    SimulatedComputer computer(onBus, overTcp);
     return computer.run(plotter, *drawing);
 }

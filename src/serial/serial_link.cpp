@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -198,6 +199,8 @@ size_t MarkedInput::decode(uint8_t* bytes, size_t count) {
 }
 
 std::string openErrorReason(int error) {
+    if (isResolveError(error))
+        return std::string("unknown host (") + gai_strerror(error - resolveErrorBase) + ")";
     switch (error) {
     case EBUSY:
         return "in use by another program";
@@ -256,6 +259,7 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
     closeSerialPort();
     settings_ = settings;
     openError_ = ENOENT;
+    if (isNetworkName(devicePath)) return openNetwork(devicePath);
     if (devicePath.empty() || devicePath.find('\0') != std::string::npos) return false;
     UniqueFd fd(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     openError_ = errno;
@@ -283,6 +287,21 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
     return true;
 }
 
+bool SerialLink::openNetwork(const std::string& name) {
+    const std::optional<NetAddress> address = parseNetAddress(name);
+    if (!address) return false;
+    auto line = std::make_unique<NetLine>(*address, netNote_);
+    openError_ = line->open(interruptFd_) ? 0 : line->error();
+    if (openError_ != 0) return false;
+    net_ = std::move(line);
+    lineLost_ = false;
+    return true;
+}
+
+size_t SerialLink::decode(uint8_t* bytes, size_t count) {
+    return net_ ? count : marks_.decode(bytes, count);
+}
+
 FlowControl SerialLink::flowControl() const {
     if (requested_ == FlowControl::none || replyPath_ != ReplyPath::direct) return settings_.flow;
     return requested_;
@@ -297,11 +316,13 @@ void SerialLink::setReplyPath(ReplyPath path) {
 
 void SerialLink::discardInput() {
     held_.clear();
+    if (net_) net_->discardInput();
     if (fd_) tcflush(fd_.get(), TCIFLUSH);
 }
 
 int SerialLink::takeBytes(uint8_t* buffer, int room) {
-    if (held_.empty()) return takeFromDriver(fd_.get(), buffer, room);
+    if (held_.empty())
+        return net_ ? net_->take(buffer, room) : takeFromDriver(fd_.get(), buffer, room);
     const size_t n = std::min(held_.size(), static_cast<size_t>(room));
     std::memcpy(buffer, held_.data(), n);
     held_.erase(0, n);
@@ -324,6 +345,7 @@ void SerialLink::applyFlow() {
 
 void SerialLink::closeSerialPort() {
     dropReplies();
+    net_.reset();
     if (!fd_) return;
     ioctl(fd_.get(), TIOCNXCL);
     fd_.reset();
@@ -331,31 +353,36 @@ void SerialLink::closeSerialPort() {
 
 int SerialLink::serialInputWaiting() {
     int count = 0;
-    if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0) count = 0;
+    if (net_)
+        count = net_->inputWaiting();
+    else if (!fd_ || ioctl(fd_.get(), FIONREAD, &count) != 0)
+        count = 0;
     return static_cast<int>(
         std::min<size_t>(held_.size() + static_cast<size_t>(std::max(count, 0)), 1 << 30));
 }
 
 int SerialLink::serialOutputWaiting() {
     int count = 0;
+    if (net_) return net_->outputWaiting();
     if (!fd_ || ioctl(fd_.get(), TIOCOUTQ, &count) != 0) return 0;
     return std::max(count, 0);
 }
 
 int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
     replyComplete();
-    if ((!fd_ || lineLost_) && held_.empty()) return -1;
+    if ((!isOpen() || lineLost_) && held_.empty()) return -1;
     const int room = static_cast<int>(std::min<size_t>(buffer.size(), 1 << 20));
     const int got = room > 0 ? takeBytes(buffer.data(), room) : 0;
     if (arrived != nullptr) *arrived = got > 0;
     if (got < 0) lineLost_ = true;
     if (got <= 0) return got;
     // Bytes that came with an error are counted and dropped here.
-    return static_cast<int>(marks_.decode(buffer.data(), static_cast<size_t>(got)));
+    return static_cast<int>(decode(buffer.data(), static_cast<size_t>(got)));
 }
 
 bool SerialLink::probeLine() {
-    if (!fd_ || lineLost_) return false;
+    if (!isOpen() || lineLost_) return false;
+    if (net_) return !(lineLost_ = !net_->probe());
     pollfd device{fd_.get(), POLLIN, 0};
     if (::poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
         serialInputWaiting() == 0)
@@ -372,7 +399,7 @@ Clock::duration SerialLink::wireTime(int bytes) const {
 
 int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
     if (replyPath_ != ReplyPath::direct) return writeSerial(bytes);
-    if (!fd_) return 0;
+    if (!isOpen()) return 0;
     queue(bytes, delayMs);
     return static_cast<int>(bytes.size());
 }
@@ -380,7 +407,7 @@ int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
 // Through an adapter a reply is gathered whole: the adapter sends a line
 // on the bus as one message, and the computer reads one message a reply.
 int SerialLink::writeSerial(std::string_view bytes) {
-    if (!fd_) return 0;
+    if (!isOpen()) return 0;
     if (replyPath_ == ReplyPath::direct) queue(bytes, 0);
     if (replyPath_ == ReplyPath::adapterLines) reply_ += bytes;
     return static_cast<int>(bytes.size());
@@ -433,7 +460,7 @@ std::optional<Clock::time_point> SerialLink::replyDue() const {
 void SerialLink::sendReplies(Clock::time_point now) {
     waitsForRoom_ = false;
     nextLook_.reset();
-    while (!outgoing_.empty() && fd_ && !lineLost_) {
+    while (!outgoing_.empty() && isOpen() && !lineLost_) {
         Outgoing& head = outgoing_.front();
         if (!head.clearAt) {
             const int waiting = head.afterDrain ? serialOutputWaiting() : 0;
@@ -451,8 +478,10 @@ void SerialLink::sendReplies(Clock::time_point now) {
             nextLook_ = due;
             return;
         }
+        const std::string_view rest = std::string_view(head.bytes).substr(head.sent);
+        // A network line takes what its socket has room for now.
         const ssize_t put =
-            ::write(fd_.get(), head.bytes.data() + head.sent, head.bytes.size() - head.sent);
+            net_ ? net_->write(rest, now) : ::write(fd_.get(), rest.data(), rest.size());
         if (put > 0) {
             head.sent += static_cast<size_t>(put);
             if (head.sent < head.bytes.size()) continue;
@@ -462,7 +491,7 @@ void SerialLink::sendReplies(Clock::time_point now) {
             continue;
         }
         if (put < 0 && errno == EINTR) continue;
-        if (put == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (put == 0 || net_ || errno == EAGAIN || errno == EWOULDBLOCK) {
             waitsForRoom_ = true; // the host holds the line, or its buffer is full
             return;
         }

@@ -92,10 +92,12 @@ PageStore::Saved PageStore::savePage(const PageImage& page) {
     pageNumber_ = saved.number + 1;
     log_.writeLogText(transcript::savePageMarker(saved.number));
     log_.flushLog();
-    if (copyExtension_.empty()) return saved;
-    saved.copyName = pageFileName(saved.number, copyExtension_);
-    if (!copyWriter_(pathOf(saved.copyName), saved.copyError) && saved.copyError.empty())
-        saved.copyError = "the file could not be written";
+    if (!copyExtension_.empty()) {
+        saved.copyName = pageFileName(saved.number, copyExtension_);
+        if (!copyWriter_(pathOf(saved.copyName), saved.copyError) && saved.copyError.empty())
+            saved.copyError = "the file could not be written";
+    }
+    if (told_) told_(saved);
     return saved;
 }
 

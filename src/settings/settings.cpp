@@ -1,11 +1,13 @@
 #include "settings/settings.h"
 
 #include "common/printable.h"
+#include "serial/net_line.h"
 #include "settings/config_file.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -75,6 +77,11 @@ std::string wordOf(const Word<Value> (&words)[n], Value value) {
 
 // Any length: the stable names under /dev/serial/by-id are long.
 std::string takePort(Settings& settings, std::string value) {
+    if (isNetworkName(value)) {
+        if (!parseNetAddress(value)) return std::string("a network line is ") + netNameForms;
+        settings.port = std::move(value);
+        return {};
+    }
     const bool path = value.find('/') != std::string::npos;
     if ((!path && !comNumber(value)) || value.find('\0') != std::string::npos)
         return "the port is a device path such as /dev/ttyUSB0 or a name such as COM1";
@@ -170,10 +177,24 @@ std::string currentFolder() {
     return error ? std::string(".") : path.string();
 }
 
+std::string takeWeb(Settings& settings, std::string value) {
+    return parseWeb(value, settings.web);
+}
+
+// Only a name: the file is read when the server starts, so that a token
+// changed on disk is taken at the next start.
+std::string takeTokenFile(Settings& settings, std::string value) {
+    if (value.empty()) return "the token file needs a name";
+    if (value == "~" || value.starts_with("~/")) value = settings.home + value.substr(1);
+    settings.webTokenFile = std::move(value);
+    return {};
+}
+
 constexpr SettingRow rows[] = {
     {"port", "", "DEVICE", "Serial device",
-     "serial device path (/dev/ttyUSB0) or port name (COM1 is /dev/ttyS0)", true,
-     [](const Settings& s) { return s.port; }, takePort},
+     "serial device path (/dev/ttyUSB0), port name (COM1 is /dev/ttyS0) or network line "
+     "(tcp:HOST:PORT, tcp-listen:[ADDRESS:]PORT, telnet:HOST:PORT, telnet-listen:[ADDRESS:]PORT)",
+     true, [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
      "line speed: a standard rate from 75 to 230400 (the 7470A's own go to 9600); default 9600",
      true, [](const Settings& s) { return std::to_string(s.line.baud); }, takeBaud},
@@ -245,6 +266,13 @@ constexpr SettingRow rows[] = {
     {"live", "", "", "Live window", "show the page while it is drawn (unattended: with --window)",
      true, [](const Settings& s) { return wordOf(flags, s.live); },
      [](Settings& s, std::string v) { return oneOf(flags, v, s.live, "the value is on or off"); }},
+    {"web", "", "[ADDRESS:]PORT", "Web view",
+     "show the pages in a browser at this port (address 127.0.0.1 unless named; any other "
+     "needs the token); default off",
+     true, [](const Settings& s) { return webText(s.web); }, takeWeb},
+    {"web-token-file", "", "FILE", "",
+     "the web view's token, from this file (default: a new one at each start)", true,
+     [](const Settings& s) { return s.webTokenFile; }, takeTokenFile},
 };
 static_assert(std::size(rows) == settingCount);
 
@@ -435,6 +463,46 @@ std::string setValue(Settings& settings, const SettingRow& row, std::string text
     std::string why = row.take(settings, std::move(text));
     if (why.empty()) settings.sources[static_cast<std::size_t>(&row - rows)] = source;
     return why;
+}
+
+std::string parseWeb(std::string_view text, std::optional<WebAddress>& into) {
+    const std::string_view why = "the web view is [ADDRESS:]PORT (a port from 0 to 65535, an "
+                                 "address such as 127.0.0.1, 0.0.0.0 or [::1]) or off";
+    if (lowerCase(text) == "off") {
+        into.reset();
+        return {};
+    }
+    WebAddress address;
+    std::string_view port = text;
+    if (const size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+        std::string host(text.substr(0, colon));
+        port = text.substr(colon + 1);
+        const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+        if (bracketed) host = host.substr(1, host.size() - 2);
+        in6_addr six{};
+        in_addr four{};
+        if (lowerCase(host) == "localhost") {
+            host = "127.0.0.1";
+        } else if (bracketed ? ::inet_pton(AF_INET6, host.c_str(), &six) != 1
+                             : ::inet_pton(AF_INET, host.c_str(), &four) != 1) {
+            return std::string(why);
+        }
+        address.host = host;
+    }
+    unsigned number = 0;
+    const char* end = port.data() + port.size();
+    if (port.empty() || std::from_chars(port.data(), end, number).ptr != end || number > 65535 ||
+        (port.size() > 1 && port[0] == '0'))
+        return std::string(why);
+    address.port = static_cast<uint16_t>(number);
+    into = address;
+    return {};
+}
+
+std::string webText(const std::optional<WebAddress>& web) {
+    if (!web) return "off";
+    const bool six = web->host.find(':') != std::string::npos;
+    return (six ? "[" + web->host + "]" : web->host) + ":" + std::to_string(web->port);
 }
 
 std::optional<long long> comNumber(std::string_view name) {

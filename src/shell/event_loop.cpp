@@ -20,7 +20,7 @@ constexpr short closedEvents = POLLHUP | POLLERR | POLLNVAL;
 // row has gone.
 constexpr int maxEmptyWakes = 100;
 
-enum Slot { signalSlot, keySlot, lineSlot, windowSlot, slotCount };
+enum Slot { signalSlot, keySlot, lineSlot, windowSlot, sourceSlot, replySlot, slotCount };
 
 } // namespace
 
@@ -63,13 +63,16 @@ int EventLoop::run(Activity& activity) {
         std::array<pollfd, slotCount> fds{};
         fds[signalSlot] = {signals_.descriptor(), POLLIN, 0};
         fds[keySlot] = {keys ? keyboard_->inputDescriptor() : -1, POLLIN, 0};
-        fds[lineSlot] = {line || room ? line_->descriptor() : -1,
-                         static_cast<short>((line ? POLLIN : 0) | (room ? POLLOUT : 0)), 0};
+        fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
+        fds[replySlot] = {room ? replies->replyDescriptor() : -1, POLLOUT, 0};
         fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
+        fds[sourceSlot] = {source_ != nullptr ? source_->descriptor() : -1, POLLIN, 0};
+        const std::optional<Clock::time_point> sourceDue =
+            source_ != nullptr ? source_->due() : std::nullopt;
         const std::optional<Clock::time_point> deadline =
             earlier(earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
                             window_ != nullptr ? window_->frameDue() : std::nullopt),
-                    replies != nullptr ? replies->replyDue() : std::nullopt);
+                    earlier(sourceDue, replies != nullptr ? replies->replyDue() : std::nullopt));
         if (::poll(fds.data(), fds.size(), pollTimeout(deadline)) < 0) {
             if (errno == EINTR) continue;
             return SIGHUP; // nothing can be waited for any more
@@ -84,11 +87,12 @@ int EventLoop::run(Activity& activity) {
         if (emptyWakes_ > maxEmptyWakes) return SIGHUP;
         if (fds[windowSlot].revents != 0) window_->service();
         if (window_ != nullptr) window_->frameIfDue(now);
-        const short lineEvents = fds[lineSlot].revents & ~POLLOUT;
-        if (line && lineEvents != 0 && !activity.done()) lineReady(activity, lineEvents);
+        if (fds[sourceSlot].revents != 0 || (sourceDue && now >= *sourceDue)) source_->service(now);
+        if (fds[lineSlot].revents != 0 && !activity.done())
+            lineReady(activity, fds[lineSlot].revents);
         // A line nobody reads that hangs up takes its replies with it; the
         // next activity that reads it sees the hang-up.
-        if (!line && (lineEvents & closedEvents) != 0) replies->dropReplies();
+        if (!line && (fds[replySlot].revents & closedEvents) != 0) replies->dropReplies();
         if (line && !activity.done()) line_->retryIfDue(now);
         const std::optional<Clock::time_point> due = activity.deadline();
         if (due && now >= *due && !activity.done()) activity.onTime(now);

@@ -14,6 +14,8 @@ bool LineWatch::open(const std::string& device, const LineSettings& settings) {
     device_ = device;
     settings_ = settings;
     lost_ = false;
+    backDue_.reset();
+    retryWait_ = retryInterval;
     return openDevice();
 }
 
@@ -24,6 +26,10 @@ bool LineWatch::openDevice() {
     serial_.setReplyPath(!gpib_                            ? ReplyPath::direct
                          : gpib_->role == Role::listenOnly ? ReplyPath::none
                                                            : ReplyPath::adapterLines);
+    serial_.setInterruptDescriptor(interruptFd_);
+    serial_.onNetworkNote([this](const std::string& text) {
+        if (events_ != nullptr) events_->lineNote(text);
+    });
     if (!serial_.openSerialPort(device_, settings_)) return false;
     if (gpib_) setUpAdapter();
     return true;
@@ -65,20 +71,38 @@ void LineWatch::waitForDevice() {
 void LineWatch::close() {
     serial_.closeSerialPort();
     lost_ = false;
+    backDue_.reset();
 }
 
 std::optional<Clock::time_point> LineWatch::retryAt() const {
-    if (!lost_) return std::nullopt;
+    if (!lost_) return backDue_;
     return nextTry_;
 }
 
 void LineWatch::retryIfDue(Clock::time_point now) {
+    if (backDue_ && now >= *backDue_) {
+        backDue_.reset();
+        retryWait_ = retryInterval;
+        if (events_ != nullptr) events_->lineBack();
+    }
     if (!lost_ || now < nextTry_) return;
+    const bool network = isNetworkName(device_);
     if (!openDevice()) {
-        nextTry_ = now + retryInterval;
+        // A host on the network that is not there is asked less and less
+        // often, up to every few seconds.
+        retryWait_ = network ? std::min(retryWait_ * 2, maxNetworkRetry) : retryInterval;
+        nextTry_ = now + retryWait_;
         return;
     }
     lost_ = false;
+    // A server that takes the connection and drops it at once (a serial
+    // server that cannot open its device) is the same outage: the line is
+    // back once the connection has held.
+    if (network) {
+        backDue_ = now + networkProven;
+        return;
+    }
+    retryWait_ = retryInterval;
     if (events_ != nullptr) events_->lineBack();
 }
 
@@ -89,7 +113,14 @@ bool LineWatch::probe() {
 
 void LineWatch::lose() {
     if (lost_) return;
+    const bool sameOutage = backDue_.has_value();
+    backDue_.reset();
     waitForDevice();
+    if (sameOutage) {
+        retryWait_ = std::min(retryWait_ * 2, maxNetworkRetry);
+        nextTry_ = Clock::now() + retryWait_;
+        return;
+    }
     if (events_ != nullptr) events_->lineLost();
 }
 

@@ -15,6 +15,7 @@ usr/bin/plotanix
 usr/bin/plotanix-render
 usr/lib/modules-load.d/plotanix.conf
 usr/lib/plotanix/plotanix-render-copies.so
+usr/lib/systemd/system/plotanix-net@.service
 usr/lib/systemd/system/plotanix@.service
 usr/share/doc/plotanix/README.md
 usr/share/doc/plotanix/changelog.gz
@@ -50,6 +51,11 @@ grep -qx 'ExecStart=/usr/bin/plotanix --unattended --port /dev/%I --dir /var/lib
     fail "the unit does not start /usr/bin/plotanix: $(grep ExecStart "$unit")"
 systemd-analyze security --offline=true --threshold=20 "$unit" >"$work/security" 2>&1 ||
     fail "the unit's exposure is over 2.0: $(tail -n 1 "$work/security")"
+net=$stage/usr/lib/systemd/system/plotanix-net@.service
+grep -qx 'ExecStart=/usr/bin/plotanix --unattended --port %I --dir /var/lib/plotanix/%I' "$net" ||
+    fail "the network unit does not start /usr/bin/plotanix: $(grep ExecStart "$net")"
+systemd-analyze security --offline=true --threshold=20 "$net" >"$work/security" 2>&1 ||
+    fail "the network unit's exposure is over 2.0: $(tail -n 1 "$work/security")"
 for page in plotanix plotanix-render; do
     text=$(MANWIDTH=80 man --warnings -l "$stage/usr/share/man/man1/$page.1.gz" 2>"$work/warnings")
     [ ! -s "$work/warnings" ] || { cat "$work/warnings"; exit 1; }

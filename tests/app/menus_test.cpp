@@ -149,6 +149,8 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         {"7", "listen", "", "HP-IB (gpib) set to listen and saved."},
         {"b", "PDF", "Vector copy (Enter or Esc keeps off): ", "Vector copy set to pdf and saved."},
         {"d", "on", "Live window (Enter or Esc keeps off): ", "Live window set to on and saved."},
+        {"e", "8470",
+         "Web view (Enter or Esc keeps off): ", "Web view set to 127.0.0.1:8470 and saved."},
         {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
     for (const auto& [key, line, prompt, shown] : steps) {
         ASSERT_EQ(options.onKey(key), Next::readLine);
@@ -156,16 +158,16 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         EXPECT_EQ(typeValue(options, line), Next::stay);
         EXPECT_EQ(messageShown(screen), shown);
     }
-    EXPECT_EQ(saved,
-              (std::vector<std::string>{"baud=300", "databits=8", "gpib=listen", "vector=pdf",
-                                        "live=on", "dir=" + folder.path().string()}));
+    EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "databits=8", "gpib=listen",
+                                               "vector=pdf", "live=on", "web=127.0.0.1:8470",
+                                               "dir=" + folder.path().string()}));
     EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_TRUE(settings.live);
     EXPECT_NE(screen.lines[5].find("300"), std::string::npos);
     EXPECT_NE(screen.lines[5].find("config file"), std::string::npos);
     // Past the ninth entry, letters.
     EXPECT_EQ(screen.lines[4 + 10].substr(0, 16), " b: Vector copy ");
-    for (const std::string ignored : {"0", "e", "x", "A", "\b"})
+    for (const std::string ignored : {"0", "f", "x", "A", "\b"})
         EXPECT_EQ(options.onKey(ignored), Next::stay);
     EXPECT_EQ(options.onKey("\r"), Next::leave);
     EXPECT_EQ(options.onKey("\x1b"), Next::leave);

@@ -55,20 +55,38 @@ const SettingRow& row(std::string_view key) {
 TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
-    const Started good = start({"--port",      "/dev/ttyUSB0",
-                                "-b",          "300",
-                                "--databits",  "8",
-                                "--parity",    "Even",
-                                "--stopbits",  "2",
-                                "--flow",      "rtscts",
-                                "--gpib",      "7",
-                                "--gpib-save", "--dir",
-                                dir,           "--model",
-                                "7470A",       "--paper",
-                                "a4",          "--vector",
-                                "SVG",         "--page-gap",
-                                "2.5",         "--unattended",
-                                "--window",    "--live"});
+    const Started good = start({"--port",
+                                "/dev/ttyUSB0",
+                                "-b",
+                                "300",
+                                "--databits",
+                                "8",
+                                "--parity",
+                                "Even",
+                                "--stopbits",
+                                "2",
+                                "--flow",
+                                "rtscts",
+                                "--gpib",
+                                "7",
+                                "--gpib-save",
+                                "--dir",
+                                dir,
+                                "--model",
+                                "7470A",
+                                "--paper",
+                                "a4",
+                                "--vector",
+                                "SVG",
+                                "--page-gap",
+                                "2.5",
+                                "--unattended",
+                                "--window",
+                                "--live",
+                                "--web",
+                                "0.0.0.0:8470",
+                                "--web-token-file",
+                                "/etc/plotanix/token"});
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -76,8 +94,8 @@ TEST(Settings, EachOptionAndEachBadValue) {
         values += setting.text(settings) + " ";
         EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
-    EXPECT_EQ(values,
-              "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir + " 7470a a4 svg 2.5 on on on ");
+    EXPECT_EQ(values, "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir +
+                          " 7470a a4 svg 2.5 on on on 0.0.0.0:8470 /etc/plotanix/token ");
     EXPECT_EQ(describeLine(settings.line), "300 8E2 rtscts");
     EXPECT_EQ(settings.model, PlotterModel::hp7470a);
     EXPECT_EQ(settings.paper, Paper::a4);
@@ -117,7 +135,9 @@ TEST(Settings, EachOptionAndEachBadValue) {
                                   "--parity y",
                                   "--flow s",
                                   "--flow r",
-                                  "--live --unattended"}) {
+                                  "--live --unattended",
+                                  "--web 70000",
+                                  "--web-token-file"}) {
         std::istringstream words(bad);
         const Started run = start(Args(std::istream_iterator<std::string>(words), {}));
         const std::string key = bad.substr(0, bad.find(' ')).substr(bad.find_first_not_of('-'));
@@ -177,6 +197,44 @@ TEST(Settings, EachLineValue) {
     for (const int rate : {75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200,
                            38400, 57600, 115200, 230400})
         EXPECT_EQ(start({"-b", std::to_string(rate)}).startup.settings.line.baud, rate);
+}
+
+// The web view's address: a port alone is loopback's; an address is
+// numeric (a name could be made to point anywhere).
+TEST(Settings, WebAddresses) {
+    const struct {
+        const char* text;
+        const char* shown; // nullptr: refused
+    } cases[] = {
+        {"8470", "127.0.0.1:8470"},
+        {"0", "127.0.0.1:0"},
+        {"65535", "127.0.0.1:65535"},
+        {"0.0.0.0:8470", "0.0.0.0:8470"},
+        {"192.168.1.10:80", "192.168.1.10:80"},
+        {"localhost:8470", "127.0.0.1:8470"},
+        {"[::1]:8470", "[::1]:8470"},
+        {"[::]:8470", "[::]:8470"},
+        {"OFF", "off"},
+        {"65536", nullptr},
+        {"-1", nullptr},
+        {"08470", nullptr},
+        {"8470x", nullptr},
+        {"", nullptr},
+        {":8470", nullptr},
+        {"1.2.3:8470", nullptr},
+        {"bench.example:8470", nullptr},
+        {"::1:8470", nullptr},
+        {"[127.0.0.1]:8470", nullptr},
+        {"127.0.0.1:", nullptr},
+    };
+    for (const auto& c : cases) {
+        Settings settings;
+        settings.web = WebAddress{"10.0.0.1", 1};
+        const std::string why = setValue(settings, row("web"), c.text, Source::configFile);
+        EXPECT_EQ(why.empty(), c.shown != nullptr) << c.text << ": " << why;
+        EXPECT_EQ(webText(settings.web), c.shown ? c.shown : "10.0.0.1:1") << c.text;
+    }
+    EXPECT_EQ(start({}).startup.settings.web, std::nullopt) << "off unless asked for";
 }
 
 // picocom's way: the port as the one plain argument, of any length.

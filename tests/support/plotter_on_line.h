@@ -18,14 +18,16 @@
 namespace plotanix::testing {
 
 // What the watch said, in order: "lost", "back", "adapter: <its answer>",
-// "no adapter".
+// "no adapter"; a network line's notes are kept apart.
 struct LineEvents : LineWatch::Events {
     void lineLost() override { said.push_back("lost"); }
     void lineBack() override { said.push_back("back"); }
     void adapterSetUp(const GpibSetUp& setUp) override {
         said.push_back(setUp.answered ? "adapter: " + setUp.version : "no adapter");
     }
+    void lineNote(const std::string& text) override { notes.push_back(text); }
     std::vector<std::string> said;
+    std::vector<std::string> notes;
 };
 
 // Until the computer sends, or the line hangs up.

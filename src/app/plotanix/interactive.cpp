@@ -4,6 +4,7 @@
 #include "common/printable.h"
 #include "line_errors.h"
 #include "menus.h"
+#include "network_notice.h"
 #include "options_screen.h"
 #include "output/plot_window.h"
 #include "plot_setup.h"
@@ -182,6 +183,7 @@ int PlotterApp::run() {
     console.enablePositionedOutput();
     console.setConsoleTitle("Plotanix");
     loop.onResize([this] { redrawScreen(); });
+    followWeb();
     while (true) {
         if (Ending end = startScreen()) return *end;
         std::vector<std::string> failure;
@@ -200,10 +202,12 @@ int PlotterApp::run() {
 // Returns only to start plotting, or with the ending chosen.
 PlotterApp::Ending PlotterApp::startScreen() {
     while (true) {
+        web.activity("At the start screen, not plotting");
         StartMenu menu(console, information());
         for (std::string& text : notices)
             menu.addNotice(std::move(text));
         notices.clear();
+        if (!webNotice.empty()) menu.addNotice(webNotice);
         menu.show();
         const DrawnBy drawn(drawScreen, [&menu] { menu.show(); });
         StartChoice choosing;
@@ -211,7 +215,21 @@ PlotterApp::Ending PlotterApp::startScreen() {
         if (choosing.choice == StartMenu::Choice::startPlotting) return std::nullopt;
         if (choosing.choice == StartMenu::Choice::quit) return 0;
         if (Ending end = optionsScreen()) return end;
+        followWeb();
     }
+}
+
+// Said on the start screen: the address (with its token, which whoever
+// sees this screen may know), or why there is no web view.
+void PlotterApp::followWeb() {
+    std::string why;
+    if (!web.follow(settings, why)) {
+        webNotice = "The web view cannot start: " + printable(why);
+    } else {
+        webNotice = web.running() ? "Web view: " + web.url() : "";
+    }
+    loop.watch(web.source());
+    web.line(printable(settings.port) + " at " + describeLine(lineSettingsOf(settings)));
 }
 
 // Under "Waiting...": where the computer is awaited and where its pages go.
@@ -220,17 +238,26 @@ std::vector<std::string> PlotterApp::lineAndFolder() const {
     std::string place = printable(settings.port);
     if (device != settings.port) place += " (" + printable(device) + ")";
     if (settings.gpib) place = busPlace(*settings.gpib) + " via " + place;
-    return {"Line: " + place + " at " + describeLine(lineSettingsOf(settings)),
+    const std::string form = isNetworkName(device)
+                                 ? " " + networkLineNote()
+                                 : " at " + describeLine(lineSettingsOf(settings));
+    return {"Line: " + place + form,
             "Pages and PLOTTER.TXT go to " + printable(plotting->store.folder())};
 }
 
 // The line's short form before the port, whose long names may not fit.
 std::string PlotterApp::information() const {
     const std::string lineForm = describeLine(lineSettingsOf(settings));
-    const std::string line =
+    const std::string serialLine =
         settings.gpib ? " on " + busPlace(*settings.gpib) + " (" + lineForm + ") via " +
                             printable(settings.port)
                       : " at " + lineForm + " on serial line " + printable(settings.port);
+    // Speed and framing mean nothing on a network line.
+    const std::string line = !isNetworkName(settings.port) ? serialLine
+                             : settings.gpib
+                                 ? " on " + busPlace(*settings.gpib) + " via " +
+                                       printable(settings.port) + " " + networkLineNote()
+                                 : " on " + printable(settings.port) + " " + networkLineNote();
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
     if (settings.model == PlotterModel::hpgl2)
@@ -269,19 +296,41 @@ bool PlotterApp::prepare(std::vector<std::string>& failure) {
     log.openLog(settings.dir + "/" + LogFile::defaultName);
     reportNoLog();
     imageErrorFlag = !plotting->preparePage();
-    return !imageErrorFlag;
+    if (imageErrorFlag) return false;
+    web.showPage(&plotting->session.page());
+    plotting->store.onSaved([this](const PageStore::Saved& saved) { web.pageSaved(saved.name); });
+    return true;
 }
 
 bool PlotterApp::openLine(std::vector<std::string>& failure) {
     const LineSettings lineSettings = lineSettingsOf(settings);
     const std::string device = devicePath(settings);
     line.useAdapter(gpibOf(settings));
+    const bool network = isNetworkName(device);
     if (line.open(device, lineSettings)) {
-        console.printLine("SerialPort " + printable(settings.port) + " opened with success");
-        console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
+        if (network) {
+            const NetLine* net = line.link().network();
+            console.printLine(printable(networkOpened(device, net ? net->localPort() : 0)));
+        } else {
+            console.printLine("SerialPort " + printable(settings.port) + " opened with success");
+            console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
+        }
         for (const std::string& notice : adapterLines)
             console.printLine(notice);
         return true;
+    }
+    // A host that is not listening yet is waited for, as a line that is lost.
+    if (hostNotThereYet(device, line.openError())) {
+        console.printLine(printable(device + ": " + openErrorReason(line.openError()) +
+                                    "; connecting again by itself"));
+        line.waitForDevice();
+        return true;
+    }
+    if (network) {
+        failure.push_back("Error, can't open the network line: " + printable(device) + ": " +
+                          printable(openErrorReason(line.openError())));
+        failure.push_back("Name another line with --port, PLOTANIX_PORT or on the options screen.");
+        return false;
     }
     failure.push_back("Error, can't open the serial port: " + printable(settings.port));
     for (const std::string& reason : explainOpenError(device, line.openError()))
@@ -330,6 +379,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         drawScreen();
         if (line.lost()) showLineNotice(lostNotice);
         WaitForData waiting(screen);
+        web.activity("Waiting for the computer");
         if (const int ending = loop.run(waiting)) return endOnSignal(ending);
         if (waiting.left()) return std::nullopt;
         // "The line ... is back" has served its purpose once plotting resumes.
@@ -340,10 +390,13 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         // The rows under "Waiting..." (the line, the folder) give way to the run's.
         drawScreen();
         const bool live = settings.live;
+        web.activity("Plotting");
         PlotRun run(
             session, line, [this] { status.showHeld(); },
-            [this, live] {
+            [this, live, &session] {
                 if (live) window.pageChanged();
+                const RunResult counts = session.counts();
+                web.pageChanged(counts.instructions, counts.ignored);
             });
         if (live) window.follow(session.page());
         const int ending = loop.run(run);
@@ -363,6 +416,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
             menu.show();
         };
         PageChoice choosing(menu);
+        web.activity("The plot has ended; the page menu is open");
         const int closing = loop.run(choosing);
         // Live, the window stays with the page while the computer is awaited.
         if (!live || closing != 0 || choosing.next == PageMenu::Next::quit) window.close();
@@ -393,6 +447,7 @@ void PlotterApp::leavePlotting() {
         unwritten->kind = LogFile::Trouble::Kind::unwritten;
         notices.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
     }
+    web.showPage(nullptr);
     plotting.reset();
     notice.clear();
     noticeRows = 0;
@@ -402,13 +457,19 @@ void PlotterApp::leavePlotting() {
 
 void PlotterApp::lineLost() {
     showLineNotice(lostNotice);
+    web.lineLost(true);
 }
 
 void PlotterApp::lineBack() {
+    web.lineLost(false);
     if (!line.adapter()) return showLineNotice("The line to the computer is back.");
     showLineNotice(line.throughAdapter()
                        ? "The line to the computer is back; the adapter is set up again."
                        : "The line to the computer is back, but no adapter answered on it.");
+}
+
+void PlotterApp::lineNote(const std::string& text) {
+    showLineNotice(printable(text));
 }
 
 // Said with the port's opening, and under "Waiting..." from then on.
@@ -416,6 +477,7 @@ void PlotterApp::adapterSetUp(const GpibSetUp& setUp) {
     adapterLines.clear();
     for (const std::string& notice : adapterNotice(setUp, *settings.gpib, settings.port))
         adapterLines.push_back(printable(notice));
+    web.adapter(adapterLines);
 }
 
 // A notice on the bottom rows of the screen, clear of the rows the screens

@@ -16,6 +16,7 @@
 #include "shell/page_window.h"
 #include "shell/plot_assembly.h"
 #include "shell/signal_watch.h"
+#include "web_view.h"
 
 #include <chrono>
 #include <csignal>
@@ -87,9 +88,13 @@ class PlotterApp : private LineWatch::Events {
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
+    void lineNote(const std::string& text) override;
     void showLineNotice(const std::string& text);
     // The terminal has a new size: the screen of the moment, drawn anew.
     void redrawScreen();
+
+    // The web view the settings ask for, started or stopped to match them.
+    void followWeb();
 
     int shutdown();
     int endOnSignal(int signalNumber);
@@ -122,6 +127,8 @@ class PlotterApp : private LineWatch::Events {
     PageWindow window;
     EventLoop loop;
     std::unique_ptr<PlotAssembly> plotting; // made with the settings chosen by the start
+    WebView web;
+    std::string webNotice; // on every start screen while the web view is on
 };
 
 } // namespace plotanix

@@ -4,6 +4,7 @@
 #include "journal.h"
 #include "line_errors.h"
 #include "logfile/log_file.h"
+#include "network_notice.h"
 #include "output/plot_window.h"
 #include "output/png_writer.h"
 #include "plot_setup.h"
@@ -13,9 +14,11 @@
 #include "shell/page_window.h"
 #include "shell/plot_run.h"
 #include "shell/signal_watch.h"
+#include "web_view.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -124,12 +127,14 @@ class UnattendedApp : private LineWatch::Events {
 
   private:
     bool prepare();
+    bool startWeb();
     std::string folderName() const;
     bool openLineAtStart();
     void showWindow();
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
+    void lineNote(const std::string& text) override;
     int finish();
 
     const Settings& settings_;
@@ -145,6 +150,7 @@ class UnattendedApp : private LineWatch::Events {
     LineErrorReport lineErrors_;
     PageWindow window_;
     EventLoop loop_;
+    WebView web_;
 };
 
 UnattendedApp::UnattendedApp(const Settings& settings)
@@ -166,19 +172,26 @@ int UnattendedApp::run() {
     const std::string bus =
         settings_.gpib ? " (USB-GPIB adapter, the plotter on " + busPlace(*settings_.gpib) + ")"
                        : "";
-    report("started: " + device_ + " at " + describeLine(lineSettingsOf(settings_)) + bus +
-           ", pages in " + folderName() + ", page gap " + secondsText(settings_.pageGapSeconds));
+    const std::string at = isNetworkName(device_)
+                               ? " " + networkLineNote()
+                               : " at " + describeLine(lineSettingsOf(settings_));
+    report("started: " + device_ + at + bus + ", pages in " + folderName() + ", page gap " +
+           secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
-    if (!openLineAtStart()) return 1;
+    if (!startWeb() || !openLineAtStart()) return 1;
     while (true) {
+        web_.activity("Waiting for the computer");
         GapWait waiting(capture_, lineErrors_);
         if (loop_.run(waiting) != 0) break;
         capture_.runBegins();
+        web_.activity("Plotting");
         const bool live = settings_.window && settings_.live;
         PlotRun plot(
             plotting_.session, line_, [this] { lineErrors_.check(Clock::now()); },
             [this, live] {
                 if (live) window_.pageChanged();
+                const RunResult counts = plotting_.session.counts();
+                web_.pageChanged(counts.instructions, counts.ignored);
             });
         // Live, the window opens as the first run begins and follows the drawing.
         if (live) window_.follow(plotting_.session.page());
@@ -234,10 +247,29 @@ bool UnattendedApp::prepare() {
     return true;
 }
 
+// The server's address (with its token) goes to the journal: whoever
+// reads the journal may see the pages.
+bool UnattendedApp::startWeb() {
+    std::string why;
+    if (!web_.follow(settings_, why)) {
+        reportError(why);
+        return false;
+    }
+    if (!web_.running()) return true;
+    loop_.watch(web_.source());
+    web_.line(device_ + " at " + describeLine(lineSettingsOf(settings_)));
+    web_.showPage(&plotting_.session.page());
+    plotting_.store.onSaved([this](const PageStore::Saved& saved) { web_.pageSaved(saved.name); });
+    report("web view: " + web_.url());
+    return true;
+}
+
 bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
+        if (const NetLine* net = line_.link().network())
+            lineNote(networkOpened(device_, net->localPort()));
         return true;
     }
     const std::string reason = openErrorReason(line_.openError());
@@ -246,23 +278,37 @@ bool UnattendedApp::openLineAtStart() {
         return false;
     }
     report("waiting for " + device_ + " (" + reason + ")");
+    web_.lineLost(true);
     line_.waitForDevice();
     return true;
 }
 
+// In the journal's own form: "a computer connected from 127.0.0.1:40112".
+void UnattendedApp::lineNote(const std::string& text) {
+    std::string line = text;
+    if (!line.empty())
+        line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    if (line.ends_with('.')) line.pop_back();
+    report(line);
+}
+
 void UnattendedApp::lineLost() {
     report("line lost: " + device_);
+    web_.lineLost(true);
 }
 
 // At every opening of the adapter's port.
 void UnattendedApp::adapterSetUp(const GpibSetUp& setUp) {
-    for (const std::string& notice : adapterNotice(setUp, *settings_.gpib, device_))
+    const std::vector<std::string> said = adapterNotice(setUp, *settings_.gpib, device_);
+    for (const std::string& notice : said)
         report(notice);
+    web_.adapter(said);
 }
 
 void UnattendedApp::lineBack() {
     report((lineSeen_ ? "line back: " : "line open: ") + device_);
     lineSeen_ = true;
+    web_.lineLost(false);
 }
 
 // The page of a run in progress has been ended as silence would end it; it

@@ -6,10 +6,12 @@
 #include "common/unique_fd.h"
 #include "hpgl/byte_link.h"
 #include "serial/line_settings.h"
+#include "serial/net_line.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <termios.h>
@@ -81,10 +83,16 @@ class SerialLink : public ByteLink {
 
     // Opens the device exclusively and raw. On failure openError() says why
     // (an errno value; EBUSY when another program holds the line,
-    // unsupportedSpeed, unsupportedFraming).
+    // unsupportedSpeed, unsupportedFraming). A network line's name
+    // (isNetworkName) connects or listens instead: the framing does not
+    // apply, and a resolver's error is an open error too.
     bool openSerialPort(const std::string& devicePath, const LineSettings& settings = {});
     void closeSerialPort();
-    bool isOpen() const { return fd_.valid(); }
+    bool isOpen() const { return fd_.valid() || net_ != nullptr; }
+    // The network line, while one is open; null on a tty.
+    const NetLine* network() const { return net_.get(); }
+    // What a network line has to say (hosts coming, going, turned away).
+    void onNetworkNote(NetLine::Note note) { netNote_ = std::move(note); }
     int openError() const { return openError_; }
 
     int serialInputWaiting();
@@ -125,12 +133,18 @@ class SerialLink : public ByteLink {
     // Bytes someone else read from the device (the adapter's set-up) that
     // belong to the data: handed out first, as the driver's would be.
     void unread(std::string_view bytes) { held_.insert(0, bytes); }
-    bool holdsBytes() const { return !held_.empty(); }
+    bool holdsBytes() const { return !held_.empty() || (net_ && net_->holdsBytes()); }
     // What the driver has received and nobody has read is dropped.
     void discardInput();
 
     // The device's descriptor for poll(), or -1.
-    int fileDescriptor() const { return fd_.get(); }
+    int fileDescriptor() const { return net_ ? net_->pollDescriptor() : fd_.get(); }
+    // A descriptor (the signal pipe) whose readiness cuts a network line's
+    // connecting short.
+    void setInterruptDescriptor(int fd) { interruptFd_ = fd; }
+    // Where the replies are written, for poll(): the device, or a network
+    // line's connection.
+    int replyDescriptor() const { return net_ ? net_->dataDescriptor() : fd_.get(); }
     // True once the device has reported a hang-up or an error (the cable or
     // USB adapter is gone); reads then return 0 at once.
     bool lineLost() const { return lineLost_; }
@@ -164,11 +178,14 @@ class SerialLink : public ByteLink {
     void queue(std::string_view bytes, int32_t delayMs);
     // How long the bytes the driver holds take on the wire.
     Clock::duration wireTime(int bytes) const;
+    bool openNetwork(const std::string& name);
     void applyFlow();
     // The held bytes first, then the driver's (see takeFromDriver).
     int takeBytes(uint8_t* buffer, int room);
+    size_t decode(uint8_t* bytes, size_t count);
 
     UniqueFd fd_;
+    int interruptFd_ = -1;
     int openError_ = 0;
     bool lineLost_ = false;
     MarkedInput marks_;
@@ -187,6 +204,8 @@ class SerialLink : public ByteLink {
     std::optional<Clock::time_point> nextLook_; // a drain looked at again
     int64_t repliesDropped_ = 0;
     std::string held_; // as read from the device, marks and all
+    std::unique_ptr<NetLine> net_;
+    NetLine::Note netNote_;
 };
 
 } // namespace plotanix

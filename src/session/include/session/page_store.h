@@ -53,6 +53,8 @@ class PageStore {
     // not undo them.
     Saved savePage(const PageImage& page);
     void markNewPage();
+    // Told of every page saved whole, after its copy (the web view lists it).
+    void onSaved(std::function<void(const Saved& saved)> told) { told_ = std::move(told); }
     // The page, as it stands, is the one saved last: leaving it loses nothing.
     bool isSaved(const PageImage& page) const { return !saved_.empty() && page.pixels == saved_; }
 
@@ -68,6 +70,7 @@ class PageStore {
     Writer writer_;
     std::string copyExtension_;
     CopyWriter copyWriter_;
+    std::function<void(const Saved& saved)> told_;
     int64_t pageNumber_ = 1;
     std::vector<uint8_t> saved_; // the pixels of the page saved last
 };

@@ -31,7 +31,15 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 16;
+inline constexpr std::size_t settingCount = 18;
+
+// Where the web view listens: a numeric address (127.0.0.1, ::1, 0.0.0.0)
+// and a port (0: any free one).
+struct WebAddress {
+    std::string host = "127.0.0.1";
+    uint16_t port = 0;
+    bool operator==(const WebAddress&) const = default;
+};
 
 struct Settings {
     Settings(); // every setting at its default
@@ -50,8 +58,10 @@ struct Settings {
     VectorCopy vector = VectorCopy::off;
     double pageGapSeconds = 10; // unattended: the silence after a run that ends the page
     bool unattended = false;
-    bool window = false; // unattended: show the page in a window too
-    bool live = false;   // the window opens when a run starts and follows the drawing
+    bool window = false;           // unattended: show the page in a window too
+    bool live = false;             // the window opens when a run starts and follows the drawing
+    std::optional<WebAddress> web; // the pages in a browser; none: no server
+    std::string webTokenFile;      // the web view's token; empty: one made at each start
 
     // Where each value came from, in the order of settingRows().
     std::array<Source, settingCount> sources{};
@@ -84,6 +94,12 @@ std::span<const SettingRow> settingRows();
 Source sourceOf(const Settings& settings, const SettingRow& row);
 // Checks and takes the value, noting where it came from; empty on success.
 std::string setValue(Settings& settings, const SettingRow& row, std::string text, Source source);
+
+// "[ADDRESS:]PORT" ("8470", "0.0.0.0:8470", "[::1]:8470") or "off"; the
+// reason when it is neither, empty on success.
+std::string parseWeb(std::string_view text, std::optional<WebAddress>& into);
+// "127.0.0.1:8470", "[::1]:8470", or "off".
+std::string webText(const std::optional<WebAddress>& web);
 
 // The device the port stands for: a path as it is; "COMn" is the device
 // the environment named for it, or else /dev/ttyS(n-1).

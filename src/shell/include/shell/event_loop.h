@@ -9,6 +9,7 @@
 // when their time has come and the line takes them.
 
 #include "common/deadline.h"
+#include "common/poll_source.h"
 
 #include <functional>
 #include <optional>
@@ -63,6 +64,9 @@ class EventLoop {
     // Called when SIGWINCH has come (the signal watch must catch it): the
     // terminal has a new size, and the screen of the moment is drawn anew.
     void onResize(std::function<void()> resized) { resized_ = std::move(resized); }
+    // One more source waited on alongside the others, whatever the
+    // activity (nullptr: none); its turns come between the activity's.
+    void watch(PollSource* source) { source_ = source; }
 
   private:
     bool takeKeys(Activity& activity);
@@ -74,6 +78,7 @@ class EventLoop {
     LineWatch* line_;
     PageWindow* window_;
     std::function<void()> resized_;
+    PollSource* source_ = nullptr;
     int emptyWakes_ = 0; // the keyboard readable, yet no key came
 };
 

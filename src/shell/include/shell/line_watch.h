@@ -29,9 +29,14 @@ class LineWatch {
         virtual void lineBack() = 0;
         // The adapter was set up (at every opening), or did not answer.
         virtual void adapterSetUp(const GpibSetUp& setUp) { (void)setUp; }
+        // A network line's news: a host connected, left or was turned away.
+        virtual void lineNote(const std::string& text) { (void)text; }
     };
 
     static constexpr std::chrono::milliseconds retryInterval{1000};
+    static constexpr std::chrono::milliseconds maxNetworkRetry{4000};
+    // A network connection that holds this long is the line back.
+    static constexpr std::chrono::milliseconds networkProven{2000};
 
     // interruptFd (the signals' ending descriptor) cuts the adapter's set-up
     // short once the program is to end.
@@ -62,7 +67,8 @@ class LineWatch {
 
     // The descriptor to wait on, or -1 while the line is not open.
     int descriptor() const { return serial_.fileDescriptor(); }
-    // When a lost line is looked for next; none while it is not lost.
+    // When a lost line is looked for next, or a reconnected network line is
+    // said to be back; none otherwise.
     std::optional<Clock::time_point> retryAt() const;
     void retryIfDue(Clock::time_point now);
 
@@ -104,6 +110,8 @@ class LineWatch {
     LineSettings settings_;
     bool lost_ = false;
     Clock::time_point nextTry_{};
+    std::chrono::milliseconds retryWait_ = retryInterval;
+    std::optional<Clock::time_point> backDue_; // a network line reconnected, not yet proven
     std::optional<GpibSettings> gpib_;
     std::optional<GpibSetUp> adapter_;
     bool saved_ = false; // the adapter's memory has been written once

@@ -1,0 +1,202 @@
+// The unattended program with --web as a browser sees it: headless
+// Chromium on the front page while plots come in over a pseudo-terminal.
+
+#include "headless_browser.h"
+#include "plotter_harness.h"
+#include "support/wait_until.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace plotanix::testing {
+namespace {
+
+// Started through the shell for its redirections; exec keeps the process id.
+pid_t started(const std::string& command) {
+    const std::string script = "exec env -u TERM -u DISPLAY " + command;
+    const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+    pid_t pid = -1;
+    return posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0 ? pid
+                                                                                              : -1;
+}
+
+struct Reaped {
+    pid_t pid;
+    ~Reaped() {
+        if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+};
+
+// Resolves once the check (a function body returning a value or null)
+// gives a value; checked at each change of the page and each image load.
+std::string whenShown(const std::string& check) {
+    return "new Promise((resolve) => {"
+           "  const check = () => { " +
+           check +
+           " };"
+           "  const attempt = () => { const v = check(); if (v !== null && v !== undefined) {"
+           "    observer.disconnect(); clearInterval(timer); resolve(String(v)); } };"
+           "  const observer = new MutationObserver(attempt);"
+           "  observer.observe(document, {subtree: true, childList: true, attributes: true});"
+           "  document.addEventListener('load', attempt, true);"
+           "  const timer = setInterval(attempt, 50);" // images decoded without a mutation
+           "  attempt(); })";
+}
+
+// The thumbnails loaded, newest first, and the page drawn, once the first
+// thumbnail is the named one.
+std::string shownPages(const std::string& newest) {
+    return whenShown("if (location.protocol !== 'http:') return null;"
+                     "const thumbs = [...document.querySelectorAll('#pages img')];"
+                     "const page = document.getElementById('page');"
+                     "if (!page || thumbs.length === 0 || thumbs[0].alt !== '" +
+                     newest +
+                     "') return null;"
+                     "if (!thumbs.every(i => i.complete && i.naturalWidth === 800)) return null;"
+                     "if (!page.complete || page.naturalWidth !== 800) return null;"
+                     "return thumbs.map(i => i.alt).join(' ') + '|' + Date.now();");
+}
+
+// The body of a GET over loopback, read to the connection's end; empty on
+// any failure.
+std::string httpGet(int port, const std::string& path) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+    const std::string ask =
+        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    if (::send(fd.get(), ask.data(), ask.size(), MSG_NOSIGNAL) != ssize_t(ask.size())) return {};
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd in{fd.get(), POLLIN, 0};
+        if (::poll(&in, 1, 1000) <= 0) continue;
+        char buffer[65536];
+        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t body = got.find("\r\n\r\n");
+    return body == std::string::npos ? std::string() : got.substr(body + 4);
+}
+
+int64_t modifiedMs(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return 0;
+    return int64_t(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+}
+
+TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
+    TempDir pages, logs;
+    PtyPair line;
+    ASSERT_TRUE(line.ok()) << line.error();
+    const std::string out = logs.file("out"), err = logs.file("err");
+    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --port " +
+                              line.slavePath() + " --dir " + pages.path().string() +
+                              " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    std::smatch found;
+    std::string journal;
+    const std::regex address(" web view: (http://127\\.0\\.0\\.1:[0-9]+/)\n");
+    ASSERT_TRUE(waitUntil([&] {
+        journal = readFile(out);
+        return std::regex_search(journal, found, address);
+    })) << journal
+        << readFile(err);
+    const std::string url = found[1];
+
+    const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
+                                            "SP2;PA100,500;PD700,100;PU400,0;PD400,600;"};
+    ASSERT_TRUE(line.writeMaster(plots[0]));
+    const std::string firstPage = pages.file(savedPageName(1));
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(firstPage); }, 15s))
+        << readFile(out);
+
+    HeadlessBrowser browser;
+    ASSERT_TRUE(browser.open(url)) << browser.failure() << browser.log();
+    const auto first = browser.evaluate(shownPages(savedPageName(1)), 60s);
+    ASSERT_TRUE(first) << browser.failure() << browser.log();
+    EXPECT_TRUE(first->starts_with(savedPageName(1) + "|")) << *first;
+    const auto marked = browser.evaluate(
+        "Promise.resolve((window.notReloaded = 'yes', document.getElementById('page').src))", 10s);
+    ASSERT_TRUE(marked) << browser.failure();
+
+    // The second plot: the page changes while it is drawn, then it is saved.
+    ASSERT_TRUE(line.writeMaster(plots[1]));
+    const auto drawing =
+        browser.evaluate(whenShown("const src = document.getElementById('page').src;"
+                                   "return src !== " +
+                                   jsonString(*marked) + " ? src : null;"),
+                         30s);
+    EXPECT_TRUE(drawing) << browser.failure();
+    const auto second = browser.evaluate(shownPages(savedPageName(2)), 30s);
+    ASSERT_TRUE(second) << browser.failure() << readFile(out);
+    const std::string shown = second->substr(0, second->find('|'));
+    EXPECT_EQ(shown, savedPageName(2) + " " + savedPageName(1));
+    EXPECT_EQ(browser.evaluate("Promise.resolve(window.notReloaded)", 10s), "yes");
+    EXPECT_NE(
+        browser.evaluate("Promise.resolve(document.getElementById('state').textContent)", 10s),
+        std::nullopt);
+
+    // The figure for the record: from the file written to the browser showing it.
+    const int64_t at = std::stoll(second->substr(second->find('|') + 1));
+    const int64_t written = modifiedMs(pages.file(savedPageName(2)));
+    std::printf("[ figure ] page saved to shown in the browser: %lld ms\n",
+                static_cast<long long>(at - written));
+    EXPECT_GE(at - written, 0);
+
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    EXPECT_EQ(status, 0) << readFile(err);
+    EXPECT_EQ(readFile(err), "");
+}
+
+// The interactive program says where on its start screen, and the view
+// follows the operator from the menus to the plot and the page saved.
+TEST(WebView, InteractiveProgramServesFromTheStartScreenOn) {
+    PlotterOptions options;
+    options.withDisplay = false;
+    options.arguments = {"--port", "@PTY@", "--web", "0"};
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    std::smatch found;
+    const std::string screen = plotter.screen();
+    ASSERT_TRUE(
+        std::regex_search(screen, found, std::regex("Web view: http://127\\.0\\.0\\.1:([0-9]+)/")))
+        << screen;
+    const int port = std::stoi(found[1]);
+    EXPECT_NE(httpGet(port, "/").find(">At the start screen, not plotting<"), std::string::npos);
+
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    EXPECT_NE(httpGet(port, "/").find(">Waiting for the computer<"), std::string::npos);
+    ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;PD700,500;"));
+    ASSERT_TRUE(plotter.waitPageMenu(3)) << plotter.screen();
+    const std::string menu = httpGet(port, "/");
+    EXPECT_NE(menu.find(">The plot has ended; the page menu is open<"), std::string::npos) << menu;
+    EXPECT_NE(menu.find("<img id=\"page\""), std::string::npos);
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    EXPECT_NE(httpGet(port, "/").find("src=\"/files/PLOTTER_00001.PNG\""), std::string::npos);
+    EXPECT_EQ(httpGet(port, "/files/PLOTTER_00001.PNG"),
+              readFile(plotter.file("PLOTTER_00001.PNG")));
+    expectCleanQuit(plotter);
+}
+
+} // namespace
+} // namespace plotanix::testing

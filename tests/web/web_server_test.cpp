@@ -1,0 +1,491 @@
+// The web view's server in process, on loopback: its routes, the files it
+// will and will not serve, who may ask, how many at once, and the live
+// channel's messages.
+
+#include "output/png_writer.h"
+#include "page/page_image.h"
+#include "support/png_file.h"
+#include "support/temp_dir.h"
+#include "web/web_rules.h"
+#include "web/web_server.h"
+#include "web_client.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace plotanix::testing {
+namespace {
+
+using web::WebServer;
+using namespace std::chrono_literals;
+
+struct Served {
+    TempDir folder;
+    std::unique_ptr<PageImage> page = createPageImage(800, 600, 24, 0xFFFFFF);
+    std::unique_ptr<WebServer> server;
+
+    explicit Served(std::string token = {}) {
+        std::string why;
+        server = WebServer::start({"127.0.0.1", 0, std::move(token), folder.path().string()}, why);
+        EXPECT_NE(server, nullptr) << why;
+        server->showPage(page.get());
+    }
+    Answer get(const std::string& target, const std::string& headers = "") {
+        return request(*server, target, headers);
+    }
+};
+
+DecodedPng decodePng(const std::string& bytes) {
+    TempDir scratch;
+    writeFile(scratch.file("page.png"), bytes);
+    return readPng(scratch.file("page.png"));
+}
+
+bool hasEvent(const std::string& stream, const std::string& event) {
+    return stream.find(event) != std::string::npos;
+}
+
+TEST(WebServer, RoutesAnswerWithTheirStatusAndType) {
+    Served s;
+    ASSERT_TRUE(savePng(*s.page, s.folder.file("PLOTTER_00001.PNG")));
+    writeFile(s.folder.file("PLOTTER.TXT"), "SP1;PA100,100;");
+    const struct {
+        const char* method;
+        const char* target;
+        int status;
+        const char* type; // the start of Content-Type
+    } cases[] = {
+        {"GET", "/", 200, "text/html"},
+        {"GET", "/?anything=1", 200, "text/html"},
+        {"HEAD", "/", 200, "text/html"},
+        {"GET", "/style.css", 200, "text/css"},
+        {"GET", "/live.js", 200, "text/javascript"},
+        {"GET", "/page.png", 200, "image/png"},
+        {"GET", "/page.png?v=7", 200, "image/png"},
+        {"GET", "/files/PLOTTER_00001.PNG", 200, "image/png"},
+        {"GET", "/files/PLOTTER.TXT", 200, "text/plain"},
+        {"GET", "/nothing", 404, "text/plain"},
+        {"GET", "/files/", 404, "text/plain"},
+        {"POST", "/", 405, "text/plain"},
+        {"PUT", "/files/PLOTTER_00009.PNG", 405, "text/plain"},
+        {"DELETE", "/files/PLOTTER_00001.PNG", 405, "text/plain"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.target);
+        const Answer answer = request(*s.server, c.target, "", c.method);
+        EXPECT_EQ(answer.status, c.status);
+        EXPECT_TRUE(answer.header("content-type").starts_with(c.type))
+            << answer.header("content-type");
+        EXPECT_EQ(answer.header("content-security-policy"), "default-src 'self'");
+        EXPECT_EQ(answer.header("x-content-type-options"), "nosniff");
+    }
+    EXPECT_EQ(s.get("/files/PLOTTER.TXT").body, "SP1;PA100,100;");
+    EXPECT_EQ(readFile(s.folder.file("PLOTTER_00001.PNG")), s.get("/files/PLOTTER_00001.PNG").body);
+    // Nothing a request did wrote a file.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.folder.path()), {}), 2);
+}
+
+// A browser's connection serves request after request; a body is refused.
+TEST(WebServer, ConnectionsAreKeptAndBodiesRefused) {
+    Served s;
+    const std::string get = "GET /style.css HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    const std::string last =
+        "GET /live.js HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    UniqueFd client = connectTo(s.server->port());
+    ASSERT_TRUE(pumpUntilConnections(*s.server, 1));
+    ASSERT_EQ(::send(client.get(), get.data(), get.size(), MSG_NOSIGNAL), ssize_t(get.size()));
+    std::string got;
+    ASSERT_TRUE(pump(*s.server, client.get(), got,
+                     [](const std::string& g) { return g.find("h1 {") != std::string::npos; }));
+    EXPECT_EQ(got.find("Connection: close"), std::string::npos) << got;
+    ASSERT_EQ(::send(client.get(), last.data(), last.size(), MSG_NOSIGNAL), ssize_t(last.size()));
+    pump(*s.server, client.get(), got, [](const std::string&) { return false; });
+    EXPECT_NE(got.find("EventSource"), std::string::npos)
+        << "the second answer on the same connection";
+    const Answer withBody = exchangeRaw(*s.server, "GET / HTTP/1.1\r\nHost: localhost\r\n"
+                                                   "Content-Length: 5\r\n\r\nhello");
+    EXPECT_TRUE(withBody.status == 400 || withBody.status == 0) << withBody.status; // or closed
+    const Answer posted = exchangeRaw(*s.server, "POST / HTTP/1.1\r\nHost: localhost\r\n"
+                                                 "Content-Length: 100000000\r\n\r\nstart");
+    EXPECT_EQ(posted.status, 405);
+    EXPECT_EQ(posted.header("allow"), "GET, HEAD");
+}
+
+// Saved pages newest first, each with its copies; the page drawn, and the
+// script that follows the live channel (no inline script: the policy
+// forbids it).
+TEST(WebServer, FrontPageListsTheSavedPagesNewestFirst) {
+    Served s;
+    const auto at = std::filesystem::file_time_type::clock::now();
+    for (int n = 1; n <= 3; ++n) {
+        const std::string name = s.folder.file("PLOTTER_0000" + std::to_string(n) + ".PNG");
+        ASSERT_TRUE(savePng(*s.page, name));
+        std::filesystem::last_write_time(name, at - std::chrono::hours(3 - n));
+    }
+    writeFile(s.folder.file("PLOTTER_00002.SVG"), "<svg/>");
+    writeFile(s.folder.file("PLOTTER_00002.PDF"), "%PDF");
+    writeFile(s.folder.file("notes.PNG"), "not a page");
+    const std::string html = s.get("/").body;
+    const size_t third = html.find("src=\"/files/PLOTTER_00003.PNG\"");
+    const size_t second = html.find("src=\"/files/PLOTTER_00002.PNG\"");
+    const size_t first = html.find("src=\"/files/PLOTTER_00001.PNG\"");
+    ASSERT_NE(first, std::string::npos) << html;
+    EXPECT_LT(third, second);
+    EXPECT_LT(second, first);
+    EXPECT_NE(html.find("href=\"/files/PLOTTER_00002.SVG\">SVG</a>"), std::string::npos);
+    EXPECT_NE(html.find("href=\"/files/PLOTTER_00002.PDF\">PDF</a>"), std::string::npos);
+    EXPECT_EQ(html.find("PLOTTER_00001.SVG"), std::string::npos);
+    EXPECT_EQ(html.find("notes.PNG"), std::string::npos);
+    EXPECT_NE(html.find("<img id=\"page\" src=\"/page.png?v="), std::string::npos);
+    EXPECT_NE(html.find("<script src=\"/live.js\""), std::string::npos);
+    EXPECT_EQ(html.find("<script>"), std::string::npos);
+    EXPECT_EQ(html.find("style=\""), std::string::npos);
+
+    s.server->showPage(nullptr);
+    EXPECT_NE(s.get("/").body.find("No page yet."), std::string::npos);
+    EXPECT_EQ(s.get("/page.png").status, 404);
+}
+
+TEST(WebServer, StateIsShownEscaped) {
+    Served s;
+    s.server->setStatus({"Plotting", 12, 3, "/dev/ttyUSB0 <at> 9600", false, {"adapter & bus"}});
+    const std::string html = s.get("/").body;
+    EXPECT_NE(html.find(">Plotting: 12 instructions, 3 ignored<"), std::string::npos) << html;
+    EXPECT_NE(html.find("/dev/ttyUSB0 &lt;at&gt; 9600"), std::string::npos);
+    EXPECT_NE(html.find("adapter &amp; bus"), std::string::npos);
+    s.server->setStatus({"Plotting", 12, 3, "", true, {}});
+    EXPECT_NE(s.get("/").body.find("class=\"lost\">The line is lost"), std::string::npos);
+}
+
+// Encoded when asked for and kept until the page changes.
+TEST(WebServer, PageImageIsThePageAsItStands) {
+    Served s;
+    const DecodedPng before = decodePng(s.get("/page.png").body);
+    ASSERT_EQ(before.width, 800);
+    EXPECT_EQ(before.rgb, decodePng(s.get("/page.png").body).rgb);
+    s.page->row(10)[3 * 20] = 0; // blue off at (20, 10)
+    EXPECT_EQ(decodePng(s.get("/page.png").body).rgb, before.rgb) << "kept until told";
+    s.server->pageChanged();
+    const DecodedPng after = decodePng(s.get("/page.png").body);
+    EXPECT_NE(after.rgb, before.rgb);
+    EXPECT_EQ(after.rgb[(10 * 800 + 20) * 3 + 2], 0);
+}
+
+// Only the page folder's own files by their names: no path, no encoded
+// slash, no link, nothing outside.
+TEST(WebServer, ServesSavedFilesByNameOnly) {
+    Served s;
+    TempDir outside;
+    writeFile(outside.file("secret.PNG"), "secret");
+    writeFile(s.folder.file("PLOTTER_00001.PNG"), "page one");
+    ASSERT_EQ(
+        ::symlink(outside.file("secret.PNG").c_str(), s.folder.file("PLOTTER_00002.PNG").c_str()),
+        0);
+    ASSERT_EQ(::symlink("/etc/passwd", s.folder.file("PLOTTER_00003.PDF").c_str()), 0);
+    std::filesystem::create_directory(s.folder.file("PLOTTER_00004.PNG"));
+    ASSERT_EQ(::mkfifo(s.folder.file("PLOTTER_00005.PNG").c_str(), 0600), 0);
+    writeFile(s.folder.file("PLOTTER_00006.png"), "lower case");
+    writeFile(s.folder.file("other.txt"), "not served");
+    const std::string up = std::filesystem::relative(outside.path(), s.folder.path()).string();
+    const struct {
+        std::string target;
+        int status;
+    } cases[] = {
+        {"/files/PLOTTER_00001.PNG", 200},
+        {"/files/PLOTTER_00002.PNG", 404}, // a link out of the folder
+        {"/files/PLOTTER_00003.PDF", 404}, // a link to a system file
+        {"/files/PLOTTER_00004.PNG", 404}, // a folder
+        {"/files/PLOTTER_00005.PNG", 404}, // a pipe: never waited on
+        {"/files/PLOTTER_00006.png", 404},
+        {"/files/PLOTTER_00007.PNG", 404}, // not there
+        {"/files/other.txt", 404},
+        {"/files/PLOTTER_00001.PNG/", 404},
+        {"/files//PLOTTER_00001.PNG", 404},
+        {"/files/./PLOTTER_00001.PNG", 404},
+        {"/files/../" + s.folder.path().filename().string() + "/PLOTTER_00001.PNG", 404},
+        {"/files/" + up + "/secret.PNG", 404},
+        {"/files/..%2f" + outside.path().filename().string() + "%2fsecret.PNG", 404},
+        {"/files/%2e%2e/%2e%2e/etc/passwd", 404},
+        {"/files/%2E%2E%2F%2E%2E%2Fetc%2Fpasswd", 404},
+        {"/files/PLOTTER_00001.PNG%00.txt", 200}, // cut at the NUL: the page itself
+        {"/files/..", 404},
+        {"/etc/passwd", 404},
+        {"/../../etc/passwd", 404},
+        {"/%2e%2e/%2e%2e/etc/passwd", 404},
+        {"/files/%2fetc%2fpasswd", 404},
+        {"/files/\\..\\..\\etc\\passwd", 404},
+    };
+    for (const auto& c : cases) {
+        const Answer answer = s.get(c.target);
+        EXPECT_EQ(answer.status, c.status) << c.target;
+        if (c.status == 404) EXPECT_EQ(answer.body, "Not found.\n") << c.target;
+    }
+}
+
+TEST(WebServer, HostMustNameTheAddressOrThisMachine) {
+    Served s;
+    const std::string port = std::to_string(s.server->port());
+    std::array<char, 256> machine{};
+    ASSERT_EQ(::gethostname(machine.data(), machine.size() - 1), 0);
+    const struct {
+        std::string host;
+        int status;
+    } cases[] = {
+        {"127.0.0.1:" + port, 200},
+        {"127.0.0.1", 200},
+        {"localhost:" + port, 200},
+        {"LocalHost", 200},
+        {std::string(machine.data()) + ":" + port, 200},
+        {"evil.example", 421},
+        {"evil.example:" + port, 421},
+        {"127.0.0.1.evil.example", 421},
+        {"localhost.evil.example:" + port, 421},
+        {"127.0.0.2:" + port, 421}, // not the address the request came to
+        {"127.0.0.1:1", 421},       // another port
+        {"127.0.0.1:" + port + "x", 421},
+        {"[::1]:" + port, 421},
+        {"", 421},
+    };
+    for (const auto& c : cases) {
+        const Answer answer = exchangeRaw(*s.server, "GET / HTTP/1.1\r\nHost: " + c.host +
+                                                         "\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(answer.status, c.status) << c.host;
+    }
+    // HTTP/1.0 may leave the Host out; the server does not guess.
+    EXPECT_EQ(exchangeRaw(*s.server, "GET / HTTP/1.0\r\n\r\n").status, 421);
+}
+
+TEST(WebServer, TokenIsGivenOnceThenKeptAsACookie) {
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    Served s(token);
+    const Answer given = s.get("/?token=" + token);
+    EXPECT_EQ(given.status, 303);
+    EXPECT_EQ(given.header("location"), "/");
+    EXPECT_EQ(given.header("set-cookie"),
+              "plotanix_token=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    const struct {
+        std::string target;
+        std::string headers;
+        int status;
+    } cases[] = {
+        {"/", "", 403},
+        {"/page.png", "", 403},
+        {"/events", "", 403},
+        {"/files/PLOTTER.TXT", "", 403},
+        {"/?token=" + token.substr(1), "", 403},
+        {"/?token=", "", 403},
+        {"/?token=" + token + "0", "", 403},
+        {"/", "Cookie: plotanix_token=" + token + "\r\n", 200},
+        {"/page.png", "Cookie: theme=dark; plotanix_token=" + token + "\r\n", 200},
+        {"/", "Cookie: plotanix_token=" + token.substr(0, 31) + "0\r\n", 403},
+        {"/", "Cookie: plotanix_token=\r\n", 403},
+        {"/", "Cookie: other_token=" + token + "\r\n", 403},
+        {"/nothing", "Cookie: plotanix_token=" + token + "\r\n", 404},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(s.get(c.target, c.headers).status, c.status) << c.target << " " << c.headers;
+    // The token is never in a page or an error.
+    EXPECT_EQ(s.get("/").body.find(token), std::string::npos);
+    EXPECT_EQ(s.get("/", "Cookie: plotanix_token=" + token + "\r\n").body.find(token),
+              std::string::npos);
+}
+
+TEST(WebServer, OversizedRequestsAreRefused) {
+    Served s;
+    const Answer longUrl = s.get("/" + std::string(40000, 'a'));
+    EXPECT_TRUE(longUrl.status == 414 || longUrl.status == 0) << longUrl.status;
+    const Answer hugeHeader = s.get("/", "X-Filler: " + std::string(40000, 'b') + "\r\n");
+    EXPECT_TRUE(hugeHeader.status == 431 || hugeHeader.status == 0) << hugeHeader.status;
+    EXPECT_EQ(s.get("/").status, 200) << "still serving";
+}
+
+// Sixteen at once: the seventeenth is closed unanswered, and a place that
+// frees up is taken again.
+TEST(WebServer, AtMostSixteenConnections) {
+    Served s;
+    std::vector<UniqueFd> held;
+    for (unsigned i = 0; i < WebServer::maxConnections; ++i)
+        held.push_back(connectTo(s.server->port()));
+    ASSERT_TRUE(pumpUntilConnections(*s.server, WebServer::maxConnections));
+    UniqueFd extra = connectTo(s.server->port());
+    const std::string ask = "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    ::send(extra.get(), ask.data(), ask.size(), MSG_NOSIGNAL);
+    std::string got;
+    pump(*s.server, extra.get(), got, [](const std::string&) { return false; });
+    EXPECT_EQ(got, "");
+    char byte = 0;
+    EXPECT_EQ(::recv(extra.get(), &byte, 1, MSG_DONTWAIT), 0) << "closed";
+    EXPECT_EQ(s.server->connections(), WebServer::maxConnections);
+    held.pop_back();
+    ASSERT_TRUE(pumpUntilConnections(*s.server, WebServer::maxConnections - 1));
+    EXPECT_EQ(s.get("/").status, 200);
+    held.clear();
+    EXPECT_TRUE(pumpUntilConnections(*s.server, 0));
+}
+
+// Connections that come and go by the thousand, with nothing, half a
+// request, a request or garbage: each is closed at once, none stays, and
+// the server still answers.
+TEST(WebServer, ManyConnectionsComeAndGo) {
+    Served s;
+    const std::string scraps[] = {"",
+                                  "GET / HTTP/1.1\r\nHo",
+                                  "\x16\x03\x01\x02\x7fgarbage",
+                                  "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n",
+                                  "\x16\x03\x01\x02\x7fgarbage\r\n\r\n",
+                                  "GET /" + std::string(5000, '%') + " HTTP/1.1\r\n\r\n"};
+    for (int i = 0; i < 2000; ++i) {
+        UniqueFd client = connectTo(s.server->port());
+        const std::string& scrap = scraps[i % std::size(scraps)];
+        if (!scrap.empty()) ::send(client.get(), scrap.data(), scrap.size(), MSG_NOSIGNAL);
+        if (i % 100 == 0) pumpUntilConnections(*s.server, 0);
+    }
+    EXPECT_TRUE(pumpUntilConnections(*s.server, 0));
+    EXPECT_EQ(s.get("/").status, 200);
+}
+
+// Idle connections are closed by the server's own clock: it asks to be
+// served by then, even with nothing to read.
+TEST(WebServer, IdleConnectionsHaveADeadline) {
+    Served s;
+    UniqueFd idle = connectTo(s.server->port());
+    ASSERT_TRUE(pumpUntilConnections(*s.server, 1));
+    const auto due = s.server->due();
+    ASSERT_TRUE(due.has_value());
+    EXPECT_LE(*due - Clock::now(), std::chrono::seconds(WebServer::idleSeconds));
+    EXPECT_GT(*due - Clock::now(), std::chrono::seconds(WebServer::idleSeconds - 5));
+}
+
+// The live channel: the state and the page at once, a change at the next
+// pace (never more than four a second), a saved page at once, and nothing
+// while nothing changes.
+TEST(WebServer, LiveChannelTellsOfChangesAndSaves) {
+    Served s;
+    UniqueFd browser = connectTo(s.server->port());
+    const std::string ask =
+        "GET /events HTTP/1.1\r\nHost: localhost\r\nAccept: text/event-stream\r\n\r\n";
+    ASSERT_EQ(::send(browser.get(), ask.data(), ask.size(), MSG_NOSIGNAL), ssize_t(ask.size()));
+    std::string got;
+    ASSERT_TRUE(pump(*s.server, browser.get(), got, [](const std::string& g) {
+        return hasEvent(g, "event: state\ndata: Waiting for the computer\n\n") &&
+               hasEvent(g, "event: page\ndata: 1\n\n");
+    })) << got;
+    const Answer head = parseAnswer(got);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.header("content-type"), "text/event-stream");
+    EXPECT_FALSE(hasEvent(got, "event: saved")) << "nothing saved yet";
+
+    got.clear();
+    s.server->pageChanged();
+    s.server->setStatus({"Plotting", 5, 0, "", false, {}});
+    ASSERT_TRUE(pump(*s.server, browser.get(), got, [](const std::string& g) {
+        return hasEvent(g, "event: page\ndata: 2\n\n") &&
+               hasEvent(g, "event: state\ndata: Plotting: 5 instructions, 0 ignored\n\n");
+    })) << got;
+    const auto told = Clock::now();
+
+    got.clear();
+    s.server->pageChanged();
+    const auto next = s.server->due();
+    ASSERT_TRUE(next.has_value());
+    EXPECT_GE(*next - told, WebServer::livePace - 50ms) << "paced";
+    s.server->pageSaved("PLOTTER_00001.PNG");
+    ASSERT_TRUE(pump(*s.server, browser.get(), got, [](const std::string& g) {
+        return hasEvent(g, "event: saved\ndata: PLOTTER_00001.PNG\n\n");
+    })) << got;
+    EXPECT_FALSE(hasEvent(got, "event: page")) << "the change waits for its pace";
+    ASSERT_TRUE(pump(*s.server, browser.get(), got, [](const std::string& g) {
+        return hasEvent(g, "event: page\ndata: 3\n\n");
+    })) << got;
+    EXPECT_GE(Clock::now() - told, WebServer::livePace - 50ms);
+
+    // Idle: nothing to read and no turn due before the keep-alive.
+    const auto idle = s.server->due();
+    ASSERT_TRUE(idle.has_value());
+    EXPECT_GT(*idle - Clock::now(), WebServer::keepAlive - 2s);
+}
+
+TEST(WebServer, TokenFileRules) {
+    TempDir folder;
+    const struct {
+        const char* contents;
+        const char* token; // empty: refused
+    } cases[] = {
+        {"0123456789abcdef\n", "0123456789abcdef"},
+        {"Lab-bench_2.token-long-enough \r\nsecond line\n", "Lab-bench_2.token-long-enough"},
+        {"short\n", ""},
+        {"has space inside it!!\n", ""},
+        {"semi;colon0123456789\n", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        writeFile(folder.file("token"), c.contents);
+        std::string why;
+        EXPECT_EQ(WebServer::tokenFromFile(folder.file("token"), why), c.token) << c.contents;
+        EXPECT_EQ(why.empty(), *c.token != '\0') << why;
+    }
+    std::string why;
+    EXPECT_EQ(WebServer::tokenFromFile(folder.file("missing"), why), "");
+    EXPECT_NE(why.find("cannot read the web token file"), std::string::npos) << why;
+    const std::string made = WebServer::newToken();
+    EXPECT_EQ(made.size(), 32u);
+    EXPECT_TRUE(web::usableToken(made));
+    EXPECT_NE(made, WebServer::newToken());
+}
+
+TEST(WebServer, StartFailsClearly) {
+    TempDir folder;
+    std::string why;
+    const auto first = WebServer::start({"127.0.0.1", 0, {}, folder.path().string()}, why);
+    ASSERT_NE(first, nullptr) << why;
+    EXPECT_EQ(WebServer::start({"127.0.0.1", first->port(), {}, folder.path().string()}, why),
+              nullptr);
+    EXPECT_EQ(why, "cannot listen at 127.0.0.1:" + std::to_string(first->port()) +
+                       ": Address already in use");
+    EXPECT_EQ(WebServer::start({"127.0.0.1", 0, {}, folder.file("missing")}, why), nullptr);
+    EXPECT_TRUE(why.starts_with("cannot open the folder ")) << why;
+    EXPECT_EQ(first->url(), "http://127.0.0.1:" + std::to_string(first->port()) + "/");
+}
+
+TEST(WebRules, LoopbackAddresses) {
+    const struct {
+        const char* address;
+        bool loopback;
+    } cases[] = {
+        {"127.0.0.1", true},        {"127.1.2.3", true},  {"::1", true},
+        {"::ffff:127.0.0.1", true}, {"0.0.0.0", false},   {"::", false},
+        {"192.168.1.10", false},    {"128.0.0.1", false}, {"localhost", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(web::isLoopback(c.address), c.loopback) << c.address;
+}
+
+// What the server cannot be asked over IPv4 loopback alone.
+TEST(WebRules, HostsOfOtherAddresses) {
+    const struct {
+        const char* host;
+        const char* local;
+        bool allowed;
+    } cases[] = {
+        {"[::1]:8470", "::1", true},
+        {"[::1]", "::1", true},
+        {"::1", "::1", false}, // unbracketed
+        {"[fe80::1]:8470", "::1", false},
+        {"192.168.1.10:8470", "::ffff:192.168.1.10", true},
+        {"192.168.1.10:8470", "192.168.1.10", true},
+        {"192.168.1.11:8470", "192.168.1.10", false},
+        {"benchpi:8470", "192.168.1.10", true},
+        {"BENCHPI", "192.168.1.10", true},
+        {"benchpi.evil.example", "192.168.1.10", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(web::hostAllowed(c.host, c.local, 8470, "benchpi"), c.allowed) << c.host;
+}
+
+} // namespace
+} // namespace plotanix::testing
