@@ -194,8 +194,10 @@ UniqueFd LogFile::openOwnFile(const std::string& path, int createFlags) {
     return fd;
 }
 
-// PLOTTER.TXT becomes PLOTTER-20261207-101530.TXT (local time), or the first
-// free one of -2, -3, ...: a rename that never replaces a file.
+// PLOTTER.TXT becomes PLOTTER-20261207-101530-1.TXT (local time), or the
+// first free one of -2, -3, ...: a rename that never replaces a file. Every
+// name has its number, so the copies of one second sort in order after the
+// seconds before it.
 bool LogFile::keepEarlier(const std::string& path, time_t lastWritten) {
     const std::filesystem::path original(path);
     std::tm local{};
@@ -206,7 +208,7 @@ bool LogFile::keepEarlier(const std::string& path, time_t lastWritten) {
     std::string kept;
     int error = EEXIST;
     for (int n = 1; n <= maxKeptNames && error == EEXIST; ++n) {
-        kept = stem + (n == 1 ? "" : "-" + std::to_string(n)) + original.extension().string();
+        kept = stem + "-" + std::to_string(n) + original.extension().string();
         error = renameWithoutReplacing(path, kept);
     }
     if (error == 0) {

@@ -23,15 +23,17 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The read and write time-outs of the line, in milliseconds.
+// The read time-outs of the line, in milliseconds.
 constexpr int64_t readIntervalMs = 100;
 constexpr int64_t readTotalPerByteMs = 10;
 constexpr int64_t readTotalConstantMs = 100;
-constexpr int64_t writeTotalPerByteMs = 100;
-constexpr int64_t writeTotalConstantMs = 10;
-// waitOutputDrained gives up after this long: a line that cannot send a
-// one-byte reply in a second is not going to.
+// A reply waits at most this long for the line to send what it holds: a
+// line that cannot send one byte in a second is held by the host, and the
+// driver keeps the reply's bytes until the host lets them go.
 constexpr milliseconds drainLimit{1000};
+// Replies a host never reads are not kept without bound: past this many
+// bytes queued, a new reply is dropped whole.
+constexpr size_t maxQueuedReplyBytes = 64 * 1024;
 
 speed_t speedConstant(int32_t speed) {
     static constexpr struct {
@@ -86,18 +88,6 @@ int takeFromDriver(int fd, uint8_t* buffer, int room) {
         if (errno == EINTR) continue;
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }
-}
-
-// Blocks until the device or the interrupt descriptor is ready, or timeoutMs
-// passes. False when the read must end now (the interrupt descriptor is
-// ready, or poll failed). hangUp reports a device hang-up or error; the next
-// read tells whether anything is left to take.
-bool waitReadable(int fd, int interruptFd, int timeoutMs, bool& hangUp) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {interruptFd, POLLIN, 0}};
-    if (::poll(fds, 2, timeoutMs) < 0) return errno == EINTR;
-    if (fds[1].revents != 0) return false; // a negative descriptor never reports
-    hangUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    return true;
 }
 
 // The plotter keeps up with any host, so it never sends XOFF while it reads
@@ -354,6 +344,7 @@ void SerialLink::applyFlow() {
 }
 
 void SerialLink::closeSerialPort() {
+    dropReplies();
     net_.reset();
     if (!fd_) return;
     ioctl(fd_.get(), TIOCNXCL);
@@ -377,40 +368,6 @@ int SerialLink::serialOutputWaiting() {
     return std::max(count, 0);
 }
 
-int SerialLink::readSerial(std::span<uint8_t> span) {
-    uint8_t* buffer = span.data();
-    const int maxCount = static_cast<int>(std::min<size_t>(span.size(), 1 << 20));
-    // A reply left open goes out before the line is read on.
-    replyComplete();
-    if (!isOpen() || maxCount <= 0 || lineLost_) return 0;
-    // Once the program has been told to end, the line is not read any more:
-    // a computer that keeps sending must not keep the program from ending.
-    if (interrupted()) return 0;
-    ReadTiming timing(Clock::now(), maxCount);
-    int count = 0;
-    bool hangUp = false;
-    while (count < maxCount) {
-        const int got = takeBytes(buffer + count, maxCount - count);
-        if (got < 0) {
-            lineLost_ = true;
-            break;
-        }
-        if (got > 0) {
-            // Bytes that came with an error are counted and dropped here.
-            count += static_cast<int>(decode(buffer + count, static_cast<size_t>(got)));
-            timing.byteArrived(Clock::now());
-            continue;
-        }
-        if (hangUp) { // ready, yet nothing to read: the line is gone
-            lineLost_ = true;
-            break;
-        }
-        const int waitMs = msUntil(timing.deadline());
-        if (waitMs == 0 || !waitReadable(fileDescriptor(), interruptFd_, waitMs, hangUp)) break;
-    }
-    return count;
-}
-
 int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
     replyComplete();
     if ((!isOpen() || lineLost_) && held_.empty()) return -1;
@@ -423,12 +380,6 @@ int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
     return static_cast<int>(decode(buffer.data(), static_cast<size_t>(got)));
 }
 
-bool SerialLink::interrupted() const {
-    if (interruptFd_ < 0) return false;
-    pollfd pipe{interruptFd_, POLLIN, 0};
-    return ::poll(&pipe, 1, 0) > 0;
-}
-
 bool SerialLink::probeLine() {
     if (!isOpen() || lineLost_) return false;
     if (net_) return !(lineLost_ = !net_->probe());
@@ -439,77 +390,115 @@ bool SerialLink::probeLine() {
     return !lineLost_;
 }
 
-void SerialLink::waitOutputDrained() {
-    const auto deadline = Clock::now() + drainLimit;
-    // Each wait lasts as long as the bytes still queued take on the wire
-    // (about 1 ms a character at 9600 baud), so a drain is one or two
-    // wake-ups; the interrupt descriptor ends it early.
+Clock::duration SerialLink::wireTime(int bytes) const {
     const int bitsPerCharacter =
         1 + settings_.dataBits + (settings_.parity != Parity::none) + settings_.stopBits;
-    const int32_t baud = std::max<int32_t>(settings_.baud, 1);
-    for (int waiting = serialOutputWaiting(); waiting > 0 && Clock::now() < deadline;
-         waiting = serialOutputWaiting()) {
-        const auto wireMs = static_cast<int>(std::min<int64_t>(
-            int64_t{waiting} * bitsPerCharacter * 1000 / baud + 1, drainLimit.count()));
-        pollfd stop = {interruptFd_, POLLIN, 0};
-        if (::poll(&stop, 1, std::min(wireMs, msUntil(deadline))) > 0) return;
-    }
+    const int64_t baud = std::max<int32_t>(settings_.baud, 1);
+    return milliseconds(int64_t{bytes} * bitsPerCharacter * 1000 / baud + 1);
 }
 
 int SerialLink::writeSerialAfter(int32_t delayMs, std::string_view bytes) {
     if (replyPath_ != ReplyPath::direct) return writeSerial(bytes);
     if (!isOpen()) return 0;
-    const auto deadline = Clock::now() + milliseconds(std::max(delayMs, 0));
-    // The device is watched for hang-ups and errors only (they are always
-    // reported): nobody is left to wait for.
-    pollfd fds[2] = {{interruptFd_, POLLIN, 0}, {fileDescriptor(), 0, 0}};
-    for (int waitMs = msUntil(deadline); waitMs > 0; waitMs = msUntil(deadline)) {
-        const int ready = ::poll(fds, 2, waitMs);
-        if (ready > 0 || (ready < 0 && errno != EINTR)) break;
-    }
-    return writeSerial(bytes);
+    queue(bytes, delayMs);
+    return static_cast<int>(bytes.size());
 }
 
 // Through an adapter a reply is gathered whole: the adapter sends a line
 // on the bus as one message, and the computer reads one message a reply.
 int SerialLink::writeSerial(std::string_view bytes) {
-    if (replyPath_ == ReplyPath::direct) return writeRaw(bytes);
     if (!isOpen()) return 0;
+    if (replyPath_ == ReplyPath::direct) queue(bytes, 0);
     if (replyPath_ == ReplyPath::adapterLines) reply_ += bytes;
     return static_cast<int>(bytes.size());
 }
 
 void SerialLink::replyComplete() {
-    if (reply_.empty()) return;
-    writeRaw(gpibReplyLine(std::exchange(reply_, {})));
+    if (!reply_.empty()) queue(gpibReplyLine(std::exchange(reply_, {})), 0);
+    replyStarted_ = false;
 }
 
-int SerialLink::writeRaw(std::string_view bytes) {
-    const char* text = bytes.data();
-    const size_t length = bytes.size();
-    const auto deadline =
-        Clock::now() +
-        milliseconds(writeTotalPerByteMs * static_cast<int64_t>(length) + writeTotalConstantMs);
-    if (net_) return net_->write(bytes, deadline);
-    if (!fd_) return 0;
-    size_t written = 0;
-    while (written < length) {
-        const ssize_t put = ::write(fd_.get(), text + written, length - written);
+// A reply is queued whole or not at all: a host that reads none of them
+// must not grow the queue without bound, nor get a reply cut short.
+void SerialLink::queue(std::string_view bytes, int32_t delayMs) {
+    if (!replyStarted_) {
+        replyStarted_ = true;
+        droppingReply_ = outgoingBytes_ >= maxQueuedReplyBytes;
+        if (droppingReply_) ++repliesDropped_;
+    }
+    const bool afterDrain = std::exchange(drainFirst_, false);
+    if (droppingReply_ || bytes.empty()) return;
+    if (outgoing_.empty()) { // looked at on the loop's next turn
+        nextLook_.reset();
+        waitsForRoom_ = false;
+    }
+    Outgoing piece;
+    piece.bytes = bytes;
+    piece.queuedAt = Clock::now();
+    piece.delayMs = std::max(delayMs, 0);
+    piece.afterDrain = afterDrain;
+    outgoing_.push_back(std::move(piece));
+    outgoingBytes_ += bytes.size();
+}
+
+void SerialLink::dropReplies() {
+    outgoing_.clear();
+    outgoingBytes_ = 0;
+    reply_.clear();
+    drainFirst_ = replyStarted_ = droppingReply_ = waitsForRoom_ = false;
+    nextLook_.reset();
+}
+
+std::optional<Clock::time_point> SerialLink::replyDue() const {
+    if (outgoing_.empty() || waitsForRoom_) return std::nullopt;
+    return nextLook_ ? *nextLook_ : Clock::time_point{}; // not looked at yet: at once
+}
+
+// Each piece waits for the line to drain (if asked), then for its delay
+// counted from then, then for the driver to take its bytes; the next piece
+// starts from when this one went.
+void SerialLink::sendReplies(Clock::time_point now) {
+    waitsForRoom_ = false;
+    nextLook_.reset();
+    while (!outgoing_.empty() && isOpen() && !lineLost_) {
+        Outgoing& head = outgoing_.front();
+        if (!head.clearAt) {
+            const int waiting = head.afterDrain ? serialOutputWaiting() : 0;
+            if (waiting > 0) {
+                if (!head.drainUntil) head.drainUntil = now + drainLimit;
+                if (now < *head.drainUntil) {
+                    nextLook_ = std::min(*head.drainUntil, now + wireTime(waiting));
+                    return;
+                }
+            }
+            head.clearAt = head.drainUntil ? now : std::max(head.queuedAt, lastSent_);
+        }
+        const Clock::time_point due = *head.clearAt + milliseconds(head.delayMs);
+        if (now < due) {
+            nextLook_ = due;
+            return;
+        }
+        const std::string_view rest = std::string_view(head.bytes).substr(head.sent);
+        // A network line takes what its socket has room for now.
+        const ssize_t put =
+            net_ ? net_->write(rest, now) : ::write(fd_.get(), rest.data(), rest.size());
         if (put > 0) {
-            written += static_cast<size_t>(put);
+            head.sent += static_cast<size_t>(put);
+            if (head.sent < head.bytes.size()) continue;
+            outgoingBytes_ -= head.bytes.size();
+            outgoing_.pop_front();
+            lastSent_ = now;
             continue;
         }
         if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            if (errno == EIO) lineLost_ = true;
-            break;
+        if (put == 0 || net_ || errno == EAGAIN || errno == EWOULDBLOCK) {
+            waitsForRoom_ = true; // the host holds the line, or its buffer is full
+            return;
         }
-        const int waitMs = msUntil(deadline);
-        pollfd out = {fd_.get(), POLLOUT, 0};
-        if (waitMs == 0 || (::poll(&out, 1, waitMs) < 0 && errno != EINTR)) break;
-        if ((out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+        if (errno == EIO) lineLost_ = true;
+        dropReplies(); // nobody is left to read them
+        return;
     }
-    return static_cast<int>(written);
 }
 
 } // namespace plotanix

@@ -163,6 +163,10 @@ void PlotSession::feed(std::span<const uint8_t> bytes) {
     }
 }
 
+void PlotSession::logChunk(std::span<const uint8_t> chunk) {
+    log_.writeLogBytes(chunk.data(), chunk.size());
+}
+
 void PlotSession::feedModel(std::span<const uint8_t> bytes) {
     if (page_) thread_->feed(bytes);
 }

@@ -20,7 +20,7 @@ constexpr short closedEvents = POLLHUP | POLLERR | POLLNVAL;
 // row has gone.
 constexpr int maxEmptyWakes = 100;
 
-enum Slot { signalSlot, keySlot, lineSlot, windowSlot, sourceSlot, slotCount };
+enum Slot { signalSlot, keySlot, lineSlot, windowSlot, sourceSlot, replySlot, slotCount };
 
 } // namespace
 
@@ -56,10 +56,15 @@ int EventLoop::run(Activity& activity) {
             activity.onLineData();
             continue;
         }
+        // The replies go out whatever the activity, when their time has come.
+        SerialLink* replies = line_ != nullptr ? &line_->link() : nullptr;
+        if (replies != nullptr) replies->sendReplies(Clock::now());
+        const bool room = replies != nullptr && replies->replyWaitsForRoom();
         std::array<pollfd, slotCount> fds{};
         fds[signalSlot] = {signals_.descriptor(), POLLIN, 0};
         fds[keySlot] = {keys ? keyboard_->inputDescriptor() : -1, POLLIN, 0};
         fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
+        fds[replySlot] = {room ? replies->replyDescriptor() : -1, POLLOUT, 0};
         fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
         fds[sourceSlot] = {source_ != nullptr ? source_->descriptor() : -1, POLLIN, 0};
         const std::optional<Clock::time_point> sourceDue =
@@ -67,7 +72,7 @@ int EventLoop::run(Activity& activity) {
         const std::optional<Clock::time_point> deadline =
             earlier(earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
                             window_ != nullptr ? window_->frameDue() : std::nullopt),
-                    sourceDue);
+                    earlier(sourceDue, replies != nullptr ? replies->replyDue() : std::nullopt));
         if (::poll(fds.data(), fds.size(), pollTimeout(deadline)) < 0) {
             if (errno == EINTR) continue;
             return SIGHUP; // nothing can be waited for any more
@@ -85,6 +90,9 @@ int EventLoop::run(Activity& activity) {
         if (fds[sourceSlot].revents != 0 || (sourceDue && now >= *sourceDue)) source_->service(now);
         if (fds[lineSlot].revents != 0 && !activity.done())
             lineReady(activity, fds[lineSlot].revents);
+        // A line nobody reads that hangs up takes its replies with it; the
+        // next activity that reads it sees the hang-up.
+        if (!line && (fds[replySlot].revents & closedEvents) != 0) replies->dropReplies();
         if (line && !activity.done()) line_->retryIfDue(now);
         const std::optional<Clock::time_point> due = activity.deadline();
         if (due && now >= *due && !activity.done()) activity.onTime(now);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <poll.h>
 
 namespace plotanix {
 
@@ -127,18 +129,30 @@ int LineWatch::take(std::span<uint8_t> buffer, bool* arrived) {
     return got;
 }
 
+// The kernel moves a line's bytes to the read queue in its own time: an
+// empty queue does not mean an empty line. Only a settle time with nothing
+// arriving does.
 void LineWatch::keepQueuedBytes(LogFile& log) {
     if (!log.isOpen()) return;
-    // The signal that ends the program must no longer cut these reads short.
-    serial_.setInterruptDescriptor(-1);
     std::array<uint8_t, transcript::chunkSize> buffer{};
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
-    while (!lost_ && Clock::now() < deadline) {
-        const int waiting = std::min<int>(serial_.serialInputWaiting(), buffer.size());
-        if (waiting <= 0) break;
-        const int n = serial_.readSerial(std::span(buffer).first(static_cast<size_t>(waiting)));
-        if (n <= 0) break;
-        log.writeLogBytes(buffer.data(), static_cast<size_t>(n));
+    const auto deadline = Clock::now() + keepingBudget;
+    auto quietUntil = Clock::now() + settleTime;
+    while (!lost_ && serial_.isOpen()) {
+        bool arrived = false;
+        const int got = serial_.readAvailable(buffer, &arrived);
+        if (got < 0) break;
+        if (got > 0) log.writeLogBytes(buffer.data(), static_cast<size_t>(got));
+        const auto now = Clock::now();
+        if (now >= deadline) break;
+        if (arrived) {
+            quietUntil = now + settleTime;
+            continue;
+        }
+        if (now >= quietUntil) break;
+        pollfd device{serial_.fileDescriptor(), POLLIN, 0};
+        if (::poll(&device, 1, msUntil(std::min(quietUntil, deadline))) < 0 && errno != EINTR)
+            break;
+        if (device.revents != 0 && (device.revents & POLLIN) == 0) break; // hung up
     }
     log.flushLog();
 }

@@ -13,6 +13,10 @@ void PageWindow::show(const PageImage& page) {
         window_.openPlotWindow((desktops_.desktopWidth(0) - width) / 2,
                                (desktops_.desktopHeight(0) - height) / 2, width, height,
                                "HP Plotter");
+        if (lost_ && window_.isOpen()) {
+            lost_ = false;
+            if (displayBack_) displayBack_();
+        }
     }
     window_.setTopmost(true);
     window_.showImage(page);
@@ -33,7 +37,9 @@ void PageWindow::redraw() {
 void PageWindow::service() {
     window_.serviceEvents();
     // The window is only a view: everything goes on without it.
-    if (PlotWindow::takeDisplayLoss() && displayLost_) displayLost_();
+    if (!PlotWindow::takeDisplayLoss()) return;
+    lost_ = true;
+    if (displayLost_) displayLost_();
 }
 
 std::optional<Clock::time_point> PageWindow::frameDue() const {

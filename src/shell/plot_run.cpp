@@ -2,6 +2,8 @@
 
 #include "shell/line_watch.h"
 
+#include <algorithm>
+
 namespace plotanix {
 
 PlotRun::PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead,
@@ -19,12 +21,38 @@ void PlotRun::startRead(Clock::time_point now) {
 }
 
 void PlotRun::handOver() {
-    session_.feed(std::span(chunk_).first(held_));
-    held_ = 0;
+    session_.logChunk(std::span(chunk_).first(held_));
+    handedOver_ = true;
+    fed_ = 0;
+    feedSlices();
+}
+
+void PlotRun::feedSlices() {
+    const Clock::time_point turnEnds = Clock::now() + turnBudget;
+    while (feeding()) {
+        const size_t count = std::min(slice_, held_ - fed_);
+        const Clock::time_point start = Clock::now();
+        session_.feedModel(std::span(chunk_).subspan(fed_, count));
+        fed_ += count;
+        const Clock::time_point now = Clock::now();
+        // Slices are sized so that one takes a fraction of the turn.
+        const Clock::duration took = now - start;
+        if (took > Clock::duration(turnBudget) / 4) {
+            slice_ = std::max<size_t>(slice_ / 4, 1);
+        } else if (took < Clock::duration(turnBudget) / 64) {
+            slice_ = std::min(slice_ * 2, chunk_.size());
+        }
+        if (now >= turnEnds) break;
+    }
+    if (feeding()) return;
+    handedOver_ = false;
+    held_ = fed_ = 0;
     if (plotted_) plotted_();
+    if (!ended_) startRead(Clock::now());
 }
 
 void PlotRun::onLineData() {
+    if (feeding()) return feedSlices(); // the line waits until the chunk is fed
     bool arrived = false;
     const int got = line_.take(std::span(chunk_).subspan(held_), &arrived);
     if (got < 0) {
@@ -43,30 +71,35 @@ void PlotRun::onLineData() {
     const bool answerNow = held_ > 0 && line_.repliesOnTheBus();
     if (held_ < chunk_.size() && !answerNow) return;
     handOver();
-    startRead(Clock::now());
 }
 
 std::optional<Clock::time_point> PlotRun::deadline() const {
     if (ended_) return std::nullopt;
+    if (feeding()) return Clock::time_point{}; // the rest of the chunk, at once
     return timing_.deadline();
 }
 
 // The read's time is up: its bytes are a chunk, and a read with none is the
 // silence that ends the run.
 void PlotRun::onTime(Clock::time_point now) {
-    if (ended_ || now < timing_.deadline()) return;
+    if (ended_) return;
+    if (feeding()) return feedSlices();
+    if (now < timing_.deadline()) return;
     if (held_ == 0) {
         end();
         return;
     }
     handOver();
-    startRead(Clock::now());
 }
 
+// Every byte read is fed, the rest of a chunk being fed included.
 RunResult PlotRun::end() {
     if (ended_) return result_;
     ended_ = true;
-    if (held_ > 0) handOver();
+    if (!handedOver_) session_.logChunk(std::span(chunk_).first(held_));
+    session_.feedModel(std::span(chunk_).subspan(fed_, held_ - fed_));
+    held_ = fed_ = 0;
+    handedOver_ = false;
     result_ = session_.endRun();
     return result_;
 }

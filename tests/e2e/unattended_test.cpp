@@ -4,11 +4,13 @@
 #include "plotter_harness.h"
 #include "support/adapter_on_usb.h"
 #include "support/wait_until.h"
+#include "support/x_display.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -129,6 +131,102 @@ TEST(Unattended, ThePageGapCountsFromTheLastByteAndABlankPageIsNotSaved) {
     EXPECT_EQ(lines.rfind("<4>plotanix: PLOTANIX_VECTOR: ", 0), 0u) << lines;
     const std::regex prioritised("(<[346]>[a-zA-Z].*\n)+");
     EXPECT_TRUE(std::regex_match(lines, prioritised)) << lines;
+}
+
+// Terminated at a random moment of a long plot: every byte the computer
+// wrote before the signal is in the transcript (after the page's markers
+// for what the run had not read yet).
+TEST(Unattended, ATerminationInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
+    std::string plot;
+    for (int i = 0; plot.size() < 150000; ++i)
+        plot += "PA" + std::to_string(i % 700) + "," + std::to_string(i % 500) + ";";
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (int round = 0; round < 2; ++round) {
+        const size_t moment = std::uniform_int_distribution<size_t>(5000, 120000)(random);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", signal after " + std::to_string(moment) +
+                     " bytes");
+        TempDir pages, logs;
+        PtyPair line;
+        ASSERT_TRUE(line.ok()) << line.error();
+        const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --port " +
+                                  line.slavePath() + " --dir " + pages.path().string() +
+                                  " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
+        ASSERT_GT(pid, 0);
+        const Reaped reaped{pid};
+        // Its signals are taken from then on.
+        ASSERT_TRUE(waitUntil(
+            [&] { return readFile(logs.file("out")).find(" started: ") != std::string::npos; }));
+        ASSERT_TRUE(line.writeMaster(std::string_view(plot).substr(0, moment), 30s));
+        ::kill(pid, SIGTERM);
+        int status = -1;
+        waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+        EXPECT_EQ(status, 0) << readFile(logs.file("err"));
+        std::string transcript = readFile(pages.file("PLOTTER.TXT"));
+        for (const std::string& line : {marker("SAVE PAGE #1"), marker("NEW PAGE")})
+            if (const size_t at = transcript.find(line); at != std::string::npos)
+                transcript.erase(at, line.size());
+        EXPECT_EQ(transcript.size(), moment);
+        EXPECT_TRUE(transcript == plot.substr(0, moment));
+    }
+}
+
+// The 7470A's longest turnaround delay (ESC . M) holds a reply in the
+// loop's queue: termination ends the program at once, the reply unsent.
+TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
+    TempDir pages, logs;
+    PtyPair line;
+    ASSERT_TRUE(line.ok()) << line.error();
+    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --model 7470a --port " +
+                              line.slavePath() + " --dir " + pages.path().string() +
+                              " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    const std::string asked = "\x1b.M54612:OI;";
+    ASSERT_TRUE(line.writeMaster(asked));
+    // The run has ended at the line's silence: its bytes are in the transcript.
+    ASSERT_TRUE(
+        waitUntil([&] { return readFile(pages.file("PLOTTER.TXT")).starts_with(asked); }, 15s));
+    const auto terminated = std::chrono::steady_clock::now();
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - terminated, 1s);
+    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
+    EXPECT_EQ(line.masterInputWaiting(), 0);
+}
+
+// With --window, the journal says when the display goes away; saving goes on.
+TEST(Unattended, WithAWindowTheJournalSaysWhenTheDisplayIsLost) {
+    PrivateXvfb xvfb;
+    ASSERT_FALSE(xvfb.name().empty()) << "no Xvfb";
+    TempDir pages, logs;
+    PtyPair line;
+    ASSERT_TRUE(line.ok()) << line.error();
+    const std::string out = logs.file("out");
+    const pid_t pid =
+        started("DISPLAY=" + xvfb.name() + " " + PLOTANIX_BINARY +
+                " --unattended --window --page-gap 1 --port " + line.slavePath() + " --dir " +
+                pages.path().string() + " </dev/null >" + out + " 2>" + logs.file("err"));
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    for (int page = 1; page <= 2; ++page) {
+        ASSERT_TRUE(line.writeMaster("SP1;PA100,100;PD700,500;"));
+        const std::string name = pages.file(savedPageName(page));
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
+        if (page == 2) break;
+        ASSERT_TRUE(waitUntil([&] { return findWindow("HP Plotter", xvfb.name()).has_value(); }))
+            << "no window";
+        xvfb.stop();
+        EXPECT_TRUE(waitUntil([&] {
+            return readFile(out).find(" display lost: the pages are still saved\n") !=
+                   std::string::npos;
+        })) << readFile(out);
+    }
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
 }
 
 // A talk-only instrument plotting through a USB-GPIB adapter listening only:

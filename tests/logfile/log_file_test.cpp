@@ -3,6 +3,7 @@
 #include "support/temp_dir.h"
 #include "support/without_root_override.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -45,7 +46,7 @@ TEST_F(Transcript, PiecesAreWrittenByteForByte) {
 
 // 2026-12-07 10:15:30 UTC, the time the earlier transcript was last written.
 constexpr time_t earlierWritten = 1796638530;
-const std::string keptName = "PLOTTER-20261207-101530.TXT";
+const std::string keptName = "PLOTTER-20261207-101530-1.TXT";
 
 void lastWritten(const std::string& path, time_t when) {
     const timespec times[2] = {{when, 0}, {when, 0}};
@@ -146,6 +147,24 @@ TEST(TranscriptName, IsThePlottersOrAKeptOne) {
     };
     for (const auto& [name, isTranscript] : cases)
         EXPECT_EQ(LogFile::transcriptName(name), isTranscript) << name;
+}
+
+// Transcripts kept one after another, in the same second and in later
+// ones, are listed by name in the order they were kept.
+TEST_F(Transcript, KeptTranscriptsSortByTheTimeTheyWereKept) {
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+    std::vector<std::string> kept;
+    for (const time_t written : {earlierWritten, earlierWritten, earlierWritten + 1}) {
+        writeFile(path, "earlier");
+        lastWritten(path, written);
+        LogFile fresh;
+        ASSERT_TRUE(fresh.openLog(path));
+        kept.push_back(fresh.keptAs());
+    }
+    std::vector<std::string> sorted = kept;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, kept);
 }
 
 // When the earlier transcript cannot be renamed it is not emptied either:

@@ -200,6 +200,7 @@ TEST(Listener, OneHostAtATime) {
     ASSERT_TRUE(sendAll(first.get(), "PD20,20;"));
     EXPECT_EQ(plotter.takeUntil(8), "PD20,20;");
     EXPECT_EQ(plotter.line.writeSerial("7470A\r"), 6);
+    plotter.line.sendReplies(Clock::now()); // as the loop does
     EXPECT_EQ(receive(first.get(), 6), "7470A\r");
 
     ::shutdown(first.get(), SHUT_WR);

@@ -142,21 +142,43 @@ TEST(LineFraming, MarkedErrorsAreCountedAndDropped) {
     }
 }
 
+// What the line delivers within the time, as the program takes it: when
+// the device is readable, without waiting in the read.
+std::string takeAvailable(SerialLink& link, size_t n, std::chrono::milliseconds within = 3s) {
+    std::string received;
+    const auto deadline = Clock::now() + within;
+    uint8_t buffer[256];
+    do {
+        const int got = link.readAvailable(buffer);
+        if (got < 0) break;
+        received.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(got));
+        pollfd in{link.fileDescriptor(), POLLIN, 0};
+        if (got == 0) ::poll(&in, 1, 10);
+    } while (received.size() < n && Clock::now() < deadline);
+    return received;
+}
+
+// The program's loop in small: the queued replies written when their time
+// has come and the line takes them, until none is left or the time is up.
+bool sendQueued(SerialLink& link, std::chrono::milliseconds within = 3s) {
+    const auto deadline = Clock::now() + within;
+    while (true) {
+        link.sendReplies(Clock::now());
+        if (!link.repliesQueued()) return true;
+        const auto due = link.replyDue();
+        const auto until = due ? std::min(*due, deadline) : deadline;
+        if (Clock::now() >= deadline) return false;
+        pollfd out{link.fileDescriptor(),
+                   static_cast<short>(link.replyWaitsForRoom() ? POLLOUT : 0), 0};
+        ::poll(&out, 1, std::max(0, int((until - Clock::now()) / 1ms) + 1));
+    }
+}
+
 class SerialLinkTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok()) << pty.error();
         ASSERT_TRUE(link.openSerialPort(pty.slavePath()));
-    }
-    // One readSerial of up to n bytes, and how long it took.
-    std::string readChunk(int n = 256, long long* ms = nullptr) {
-        std::string buffer(static_cast<size_t>(n), '\0');
-        const auto start = Clock::now();
-        const int got =
-            link.readSerial(std::span(reinterpret_cast<uint8_t*>(buffer.data()), buffer.size()));
-        if (ms != nullptr) *ms = (Clock::now() - start) / 1ms;
-        buffer.resize(static_cast<size_t>(std::max(got, 0)));
-        return buffer;
     }
 
     PtyPair pty;
@@ -172,45 +194,46 @@ TEST_F(SerialLinkTest, TakesTheLineAtNineThousandSixHundredBaudAndHoldsItAlone) 
     SerialLink second;
     EXPECT_FALSE(second.openSerialPort(pty.slavePath()));
     uint8_t buffer[1];
-    EXPECT_EQ(second.readSerial(buffer) + second.writeSerial("OI\r\n"), 0);
+    EXPECT_EQ(second.readAvailable(buffer), -1);
+    EXPECT_EQ(second.writeSerial("OI\r\n"), 0);
+    EXPECT_FALSE(second.repliesQueued());
     link.closeSerialPort();
     EXPECT_TRUE(second.openSerialPort(pty.slavePath()));
 }
 
-// Silence ends a read after 10 ms a byte asked for plus 100 ms.
-TEST_F(SerialLinkTest, SilenceEndsAReadAfterItsTotalTime) {
-    for (const auto& [n, atLeast, atMost] :
-         {std::tuple(256, 2550, 3300), std::tuple(1, 100, 700)}) {
-        long long ms = 0;
-        EXPECT_EQ(readChunk(n, &ms), "");
-        EXPECT_GE(ms, atLeast) << n;
-        EXPECT_LE(ms, atMost) << n;
+// A chunk's read ends 100 ms after its latest byte, or 10 ms a byte asked
+// for plus 100 ms after it began, whichever comes first.
+TEST(ReadTiming, AChunkEndsAfterItsIntervalOrItsTotalTime) {
+    const Clock::time_point start{};
+    const struct {
+        int maxCount;
+        std::vector<int> arrivalsMs;
+        int deadlineMs;
+    } cases[] = {
+        {256, {}, 2660},         {1, {}, 110},     {256, {0}, 100},
+        {256, {0, 50, 90}, 190}, {10, {150}, 200}, {1, {50}, 110},
+    };
+    for (const auto& c : cases) {
+        ReadTiming timing(start, c.maxCount);
+        for (const int ms : c.arrivalsMs)
+            timing.byteArrived(start + std::chrono::milliseconds(ms));
+        EXPECT_EQ(timing.deadline() - start, std::chrono::milliseconds(c.deadlineMs))
+            << c.maxCount << " " << ::testing::PrintToString(c.arrivalsMs);
     }
 }
 
-TEST_F(SerialLinkTest, APauseOverTheIntervalSplitsTheStream) {
-    std::thread computer([&] {
-        pty.writeMaster("0123456789");
-        std::this_thread::sleep_for(150ms);
-        pty.writeMaster("abcdefghij");
-    });
-    EXPECT_EQ(readChunk(), "0123456789");
-    EXPECT_EQ(readChunk(), "abcdefghij");
-    computer.join();
-}
-
-TEST_F(SerialLinkTest, QueuedBytesAreTakenWithoutWaitingForTheTotalTime) {
+TEST_F(SerialLinkTest, QueuedBytesAreTakenWithoutWaiting) {
     std::string sent;
     for (int i = 0; i < 300; ++i)
         sent += static_cast<char>('A' + i % 26);
     ASSERT_TRUE(pty.writeMaster(sent));
     ASSERT_TRUE(waitUntil([&] { return link.serialInputWaiting() == 300; }));
-    long long ms = 0, restMs = 0;
-    const std::string first = readChunk(256, &ms), rest = readChunk(256, &restMs);
-    EXPECT_LT(ms, 500);
-    EXPECT_LT(restMs, 1000);
-    EXPECT_EQ(first.size(), 256U);
-    EXPECT_EQ(first + rest, sent);
+    uint8_t buffer[256];
+    const auto start = Clock::now();
+    EXPECT_EQ(link.readAvailable(buffer), 256);
+    EXPECT_EQ(link.readAvailable(buffer), 44);
+    EXPECT_EQ(link.readAvailable(buffer), 0);
+    EXPECT_LT(Clock::now() - start, 500ms);
 }
 
 TEST_F(SerialLinkTest, EveryByteValuePassesUnchangedBothWays) {
@@ -218,14 +241,57 @@ TEST_F(SerialLinkTest, EveryByteValuePassesUnchangedBothWays) {
     for (int b = 0; b < 0x80; ++b)
         all += static_cast<char>(b);
     ASSERT_TRUE(pty.writeMaster(all));
-    std::string received;
-    for (int i = 0; i < 20 && received.size() < all.size(); ++i)
-        received += readChunk();
-    EXPECT_EQ(received, all);
+    EXPECT_EQ(takeAvailable(link, all.size()), all);
     // XOFF (0x13) has just come in: with flow control on, this would stall.
-    const std::string text = all.substr(1); // NUL ends a text
-    EXPECT_EQ(link.writeSerial(text.c_str()), 127);
-    EXPECT_EQ(pty.readMaster(text.size(), 3s), text);
+    EXPECT_EQ(link.writeSerial(all), 128);
+    EXPECT_TRUE(sendQueued(link));
+    EXPECT_EQ(pty.readMaster(all.size(), 3s), all);
+}
+
+// A reply waits in the queue, never in the call: its delay counts from
+// when it was written (or from when the reply before it went), the bytes
+// after it wait their turn, and the line's drain is waited for without
+// anyone sleeping.
+TEST_F(SerialLinkTest, RepliesAreQueuedWithTheirDelayAndGoInOrder) {
+    auto start = Clock::now();
+    link.waitOutputDrained();
+    EXPECT_EQ(link.writeSerialAfter(300, "7"), 1);
+    link.waitOutputDrained();
+    EXPECT_EQ(link.writeSerial("470A\r"), 5);
+    link.replyComplete();
+    EXPECT_EQ(link.writeSerialAfter(100, "2"), 1);
+    EXPECT_EQ(link.writeSerial("4\r"), 2);
+    link.replyComplete();
+    EXPECT_LT(Clock::now() - start, 100ms) << "a call waited";
+    link.sendReplies(Clock::now());
+    EXPECT_EQ(pty.masterInputWaiting(), 0) << "sent before its delay";
+    ASSERT_TRUE(link.replyDue());
+    EXPECT_GE(*link.replyDue() - start, 300ms);
+    EXPECT_LT(*link.replyDue() - start, 400ms);
+    EXPECT_TRUE(sendQueued(link));
+    EXPECT_GE(Clock::now() - start, 400ms) << "the second delay runs after the first reply";
+    EXPECT_EQ(pty.readMaster(9, 3s), "7470A\r24\r");
+
+    // The longest delay holds the queue; dropping it (the line gone) frees it.
+    start = Clock::now();
+    EXPECT_EQ(link.writeSerialAfter(54612, "X"), 1);
+    EXPECT_LT(Clock::now() - start, 100ms);
+    EXPECT_FALSE(sendQueued(link, 200ms));
+    link.closeSerialPort();
+    EXPECT_FALSE(link.repliesQueued());
+}
+
+// A host that reads no reply cannot grow the queue without bound: past the
+// limit, new replies are dropped whole, never cut.
+TEST_F(SerialLinkTest, RepliesNobodyReadsAreBoundedAndDroppedWhole) {
+    const std::string reply(1000, 'r');
+    for (int i = 0; i < 200; ++i) {
+        link.writeSerial(reply.substr(0, 500));
+        link.writeSerial(reply.substr(500));
+        link.replyComplete();
+    }
+    // 66 replies of 1,000 bytes are taken before 64 KiB are queued.
+    EXPECT_EQ(link.repliesDropped(), 200 - 66);
 }
 
 // With XON/XOFF flow control the host's XON and XOFF pace the replies and
@@ -236,12 +302,7 @@ TEST(SerialLinkFlow, XonAndXoffAreFlowControlNotData) {
     ASSERT_TRUE(
         link.openSerialPort(pty.slavePath(), {9600, 8, Parity::none, 1, FlowControl::xonxoff}));
     ASSERT_TRUE(pty.writeMaster("PA1,1;\x13\x11OI;"));
-    std::string received;
-    uint8_t buffer[256];
-    for (int i = 0; i < 10 && received.size() < 9; ++i)
-        received.append(reinterpret_cast<char*>(buffer),
-                        static_cast<size_t>(link.readSerial(buffer)));
-    EXPECT_EQ(received, "PA1,1;OI;");
+    EXPECT_EQ(takeAvailable(link, 9), "PA1,1;OI;");
 }
 
 // The host asks for XON/XOFF (the 7470A's ESC.H) while the line is open:
@@ -251,14 +312,15 @@ TEST(SerialLinkFlow, TheHostsRequestTakesHoldAtOnceAndOutlivesAReopening) {
     PtyPair pty;
     SerialLink link;
     ASSERT_TRUE(link.openSerialPort(pty.slavePath(), {9600, 8, Parity::none, 1}));
+    // What reaches the plotter of the bytes sent, up to the "." that ends them.
     const auto passes = [&](const std::string& sent) {
-        EXPECT_TRUE(pty.writeMaster(sent));
+        EXPECT_TRUE(pty.writeMaster(sent + "."));
         std::string received;
-        uint8_t buffer[256];
-        for (int i = 0; i < 3; ++i)
-            received.append(reinterpret_cast<char*>(buffer),
-                            static_cast<size_t>(link.readSerial(std::span(buffer).first(4))));
-        return received;
+        waitUntil([&] {
+            received += takeAvailable(link, 1, 0ms);
+            return received.ends_with('.');
+        });
+        return received.substr(0, received.find('.'));
     };
     const auto ixon = [&] {
         termios tio{};
@@ -299,56 +361,6 @@ TEST(SerialLinkFlow, APortOfAnyLengthIsFollowedToItsDevice) {
     line.closeSerialPort();
     unlink(link.c_str());
     rmdir(dir);
-}
-
-// The program's signal pipe: a read ends at once and takes nothing more
-// while it stands, so a computer that keeps sending cannot hold up an ending.
-TEST_F(SerialLinkTest, TheInterruptDescriptorCutsAReadShort) {
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    link.setInterruptDescriptor(pipeFds[0]);
-    std::thread signalArrives([&] {
-        std::this_thread::sleep_for(100ms);
-        ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
-    });
-    long long ms = 0;
-    EXPECT_EQ(readChunk(256, &ms), "");
-    signalArrives.join();
-    EXPECT_LT(ms, 1500);
-    pollfd still = {pipeFds[0], POLLIN, 0};
-    EXPECT_EQ(poll(&still, 1, 0), 1) << "the read must not consume the interrupt";
-
-    ASSERT_TRUE(pty.writeMaster("12345"));
-    ASSERT_TRUE(waitUntil([&] { return link.serialInputWaiting() == 5; }));
-    EXPECT_EQ(readChunk(256, &ms), "");
-    EXPECT_LT(ms, 90);
-    link.setInterruptDescriptor(-1);
-    EXPECT_EQ(readChunk(5), "12345");
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-}
-
-// The turnaround delay: the bytes go out after it, or as soon as the signal
-// pipe becomes readable, so a reply's delay never holds up an ending.
-TEST_F(SerialLinkTest, ASignalEndsTheTurnaroundDelay) {
-    auto start = Clock::now();
-    EXPECT_EQ(link.writeSerialAfter(200, "A"), 1);
-    EXPECT_GE(Clock::now() - start, 200ms);
-    EXPECT_EQ(pty.readMaster(1, 3s), "A");
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    link.setInterruptDescriptor(pipeFds[0]);
-    std::thread signalArrives([&] {
-        std::this_thread::sleep_for(100ms);
-        ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
-    });
-    start = Clock::now();
-    EXPECT_EQ(link.writeSerialAfter(60000, "B"), 1);
-    signalArrives.join();
-    EXPECT_LT(Clock::now() - start, 10s);
-    EXPECT_EQ(pty.readMaster(1, 3s), "B");
-    close(pipeFds[0]);
-    close(pipeFds[1]);
 }
 
 } // namespace

@@ -234,6 +234,7 @@ TEST(GpibLine, APortThatIsNoAdapterIsAPlainLineAndLosesNothing) {
         // Replies go straight onto the line.
         plotter.line.link().writeSerial("7470A\r");
         plotter.line.link().replyComplete();
+        plotter.line.link().sendReplies(Clock::now());
         EXPECT_TRUE(plain.readMasterUntil("7470A\r", 2s).ends_with("7470A\r"));
     }
 }

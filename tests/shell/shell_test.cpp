@@ -18,14 +18,18 @@
 #include "support/pty_pair.h"
 #include "support/switchable_line.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <random>
+#include <sys/ioctl.h>
 #include <thread>
 
 namespace plotanix {
@@ -33,6 +37,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Keys = std::vector<std::string>;
+using testing::waitUntil;
 
 // Keys already taken in (as curses holds them, unseen by poll) and keys
 // still in the pipe, one byte each.
@@ -70,6 +75,7 @@ struct FakeActivity : Activity {
     bool readsKeys() const override { return keys; }
     bool onKey(std::string_view key) override {
         taken.emplace_back(key);
+        takenAt.push_back(Clock::now());
         finished = key == "q";
         return finished && discardAfterQ;
     }
@@ -90,6 +96,7 @@ struct FakeActivity : Activity {
     int raiseAtTime = 0;
     std::deque<Clock::time_point> deadlines;
     Keys taken;
+    std::vector<Clock::time_point> takenAt;
     std::vector<Clock::duration> late;
     mutable int waits = 0;
     bool finished = false;
@@ -174,7 +181,10 @@ TEST(EventLoop, DeadlinesAreMetOnceNeverEarlyAndASignalEndsTheLoop) {
 }
 
 struct LineRig : testing::PlotterOnLine {
-    LineRig() { EXPECT_TRUE(line.open(device.path(), {})); }
+    explicit LineRig(PlotterModel model = PlotterModel::hp86b, const LineSettings& settings = {})
+        : PlotterOnLine(model) {
+        EXPECT_TRUE(line.open(device.path(), settings));
+    }
     testing::SwitchableLine device;
 };
 
@@ -240,6 +250,143 @@ TEST(PlotRun, ChunksEndWhereTheLineReadsEndThemAndSilenceEndsTheRun) {
               full.substr(0, 256) + record + full.substr(256) + cut + record + rest);
     EXPECT_EQ(run.end().instructions, 50 + 3);
     EXPECT_EQ(run.end().ignored, 2);
+}
+
+// The 7470A's turnaround delay (ESC . M) holds a reply in the line's queue,
+// not in the model's turn: the run ends at its silence, the keys are taken
+// at once meanwhile, the reply goes out whole when its time has come, and
+// a signal during the longest delay ends the loop at once.
+TEST(Replies, ATurnaroundDelayHoldsTheReplyWhileKeysGoOnAndASignalEndsAtOnce) {
+    LineRig rig(PlotterModel::hp7470a);
+    testing::PtyPair& computer = rig.device.pair();
+    FakeKeyboard keyboard;
+    EventLoop loop{rig.signals, &keyboard, &rig.line, nullptr};
+    // 4,100 asks for about 4 s (4,057 ms), 54,612 for the longest, 54 s.
+    ASSERT_TRUE(computer.writeMaster("\x1b.M4100:OI;"));
+    const auto asked = Clock::now();
+    PlotRun run(rig.session, rig.line);
+    EXPECT_EQ(loop.run(run), 0);
+    EXPECT_EQ(run.end().instructions, 1);
+    EXPECT_EQ(computer.masterInputWaiting(), 0) << "the delay was cut short";
+
+    std::string reply;
+    Clock::time_point replied;
+    std::thread host([&] {
+        reply = computer.readMasterUntil("\r", 10s);
+        replied = Clock::now();
+        keyboard.type("q");
+    });
+    FakeActivity keys;
+    keyboard.type("ab");
+    const auto typed = Clock::now();
+    EXPECT_EQ(loop.run(keys), 0);
+    host.join();
+    EXPECT_EQ(keys.taken, (Keys{"a", "b", "q"}));
+    ASSERT_EQ(keys.takenAt.size(), 3u);
+    EXPECT_LT(keys.takenAt[1] - typed, 500ms) << "the keys waited for the reply";
+    EXPECT_EQ(reply, "7470A\r");
+    EXPECT_GE(replied - asked, 4000ms);
+    EXPECT_LT(replied - asked, 6s);
+
+    ASSERT_TRUE(computer.writeMaster("\x1b.M54612:OI;"));
+    PlotRun longest(rig.session, rig.line);
+    EXPECT_EQ(loop.run(longest), 0);
+    longest.end();
+    FakeActivity signalled;
+    signalled.keys = false;
+    signalled.raiseAtTime = SIGTERM;
+    const auto due = Clock::now() + 100ms;
+    signalled.deadlines = {due, due + 1h};
+    EXPECT_EQ(loop.run(signalled), SIGTERM);
+    ASSERT_EQ(signalled.late.size(), 1u);
+    const auto raised = due + signalled.late.front();
+    EXPECT_LT(Clock::now() - raised, 200ms) << "the signal waited for the delay";
+    EXPECT_EQ(computer.masterInputWaiting(), 0);
+}
+
+// A host that holds its line with XOFF for more than a second holds the
+// reply whole; XON lets all of it go.
+TEST(Replies, AReplyHeldByXoffGoesOutWholeAtXon) {
+    LineRig rig(PlotterModel::hp7470a, {9600, 8, Parity::none, 1, FlowControl::xonxoff});
+    testing::PtyPair& computer = rig.device.pair();
+    std::string held, reply;
+    std::thread host([&] {
+        computer.writeMaster("\x13OI;");
+        held = computer.readMaster(1, 1500ms);
+        computer.writeMaster("\x11");
+        reply = computer.readMasterUntil("\r", 5s);
+    });
+    rig.plot();
+    host.join();
+    EXPECT_EQ(held, "");
+    EXPECT_EQ(reply, "7470A\r");
+}
+
+// A signal at any moment of a long plot: every byte the computer had
+// written before it is in the transcript, however the kernel held them
+// between its layers, for each model.
+TEST(Endings, ASignalInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
+    std::string plot;
+    for (int i = 0; plot.size() < 200000; ++i)
+        plot += "PA" + std::to_string(i % 700) + "," + std::to_string(i % 500) + ";";
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (const PlotterModel model :
+         {PlotterModel::hp86b, PlotterModel::hp7470a, PlotterModel::hpgl2}) {
+        for (int round = 0; round < 3; ++round) {
+            const size_t moment = std::uniform_int_distribution<size_t>(2000, 150000)(random);
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", model " +
+                         std::to_string(static_cast<int>(model)) + ", signal after " +
+                         std::to_string(moment) + " bytes");
+            LineRig rig(model);
+            std::thread host([&] {
+                rig.device.pair().writeMaster(std::string_view(plot).substr(0, moment));
+                ::kill(::getpid(), SIGTERM);
+            });
+            PlotRun run(rig.session, rig.line);
+            EXPECT_EQ(rig.loop.run(run), SIGTERM);
+            host.join();
+            run.end();
+            rig.line.keepQueuedBytes(rig.log);
+            EXPECT_EQ(rig.transcript.size(), moment);
+            EXPECT_TRUE(rig.transcript == plot.substr(0, moment));
+        }
+    }
+}
+
+// A chunk whose instructions take long (HP-GL/2 fills, each some tens of
+// milliseconds) is fed in slices between the loop's turns: a signal is
+// seen at once, not when the chunk is done.
+TEST(PlotRun, LongWorkYieldsToTheLoopBetweenSlicesOfAChunk) {
+    std::string plot = "IN;PA8000,4000;PM0;PD";
+    for (int i = 1; i < 400; ++i) {
+        const double angle = 2 * 3.14159265 * i / 400, radius = 3000 + 2000 * (i % 2);
+        plot += std::to_string(5000 + int(radius * std::cos(angle))) + "," +
+                std::to_string(4000 + int(radius * std::sin(angle))) + (i < 399 ? "," : ";");
+    }
+    plot += "PM2;PU;FT1;";
+    std::string fills;
+    for (int i = 0; i < 4 * 85; ++i)
+        fills += "FP;";
+    LineRig rig(PlotterModel::hpgl2);
+    ASSERT_TRUE(rig.device.pair().writeMaster(plot + fills));
+    // The signal comes a while after the fills begin, in the middle of a chunk.
+    Clock::time_point signalled;
+    std::thread timer;
+    size_t chunks = 0;
+    PlotRun run(rig.session, rig.line, {}, [&] {
+        if (++chunks != plot.size() / transcript::chunkSize + 2) return;
+        timer = std::thread([&] {
+            std::this_thread::sleep_for(300ms);
+            signalled = Clock::now();
+            ::kill(::getpid(), SIGTERM);
+        });
+    });
+    EXPECT_EQ(rig.loop.run(run), SIGTERM);
+    const auto seen = Clock::now();
+    ASSERT_TRUE(timer.joinable());
+    timer.join();
+    EXPECT_LT(seen - signalled, 500ms);
 }
 
 // What the operator types at a prompt: echoed, going on at the start of the

@@ -160,6 +160,8 @@ UnattendedApp::UnattendedApp(const Settings& settings)
       events_(plotting_.store),
       capture_(plotting_.session, plotting_.store, events_, gapOf(settings.pageGapSeconds)),
       lineErrors_([this] { return line_.link().lineErrors(); }, lineSettingsOf(settings), report),
+      window_([] { report("display lost: the pages are still saved"); },
+              [] { report("display back"); }),
       loop_(signals_, nullptr, &line_, &window_) {}
 
 // Runs until a signal; between runs the only timed wake-ups are the save

@@ -17,20 +17,26 @@ enum class FlowControl { none, xonxoff, rtscts };
 class ByteLink {
   public:
     virtual ~ByteLink() = default;
-    // At most buffer.size() bytes; 0 means the line was silent for the read
-    // time-out (or the read failed).
-    virtual int readSerial(std::span<uint8_t> buffer) = 0;
+    // Stand-ins for a line given as a list of reads (the tests' fakes) hand
+    // them out here: at most buffer.size() bytes, 0 when the reads are
+    // over. The program's line has none: its loop takes the line's bytes.
+    virtual int readSerial(std::span<uint8_t> buffer) {
+        (void)buffer;
+        return 0;
+    }
     // Bytes handed to the driver and not yet transmitted.
     virtual int serialOutputWaiting() = 0;
-    // Blocks (without spinning) until serialOutputWaiting() is 0 or the line
-    // cannot drain; replies are sent one byte at a time after this.
+    // The reply bytes written after this go only once the line has sent
+    // what it holds (a plotter sends its replies a byte at a time). Never
+    // waits: the wait is the line's, kept with the bytes.
     virtual void waitOutputDrained() {}
-    // Sends the bytes; returns the count written.
+    // Sends the bytes (on a live line: queues them, in order, for the
+    // program's loop to write); returns the count taken.
     virtual int writeSerial(std::string_view bytes) = 0;
     // Sends the bytes once delayMs milliseconds have passed: the turnaround
-    // delay a host asks for. Where no host reads the replies (offline, in
-    // tests) there is nothing to wait for; a live line ends the wait early
-    // when the program is told to end.
+    // delay a host asks for. Never waits: on a live line the delay is kept
+    // with the queued bytes, and the loop goes on meanwhile. Where no host
+    // reads the replies (offline, in tests) there is nothing to wait for.
     virtual int writeSerialAfter(int32_t delayMs, std::string_view bytes) {
         (void)delayMs;
         return writeSerial(bytes);

@@ -62,8 +62,9 @@ class LogFile {
     // Opens (creating it if need be, mode 0666 less the umask) the file for
     // a new transcript. One that holds an earlier transcript is not emptied:
     // it is first kept under a name of its own, the time it was last written
-    // in the name (PLOTTER-20261207-101530.TXT; -2, -3, ... when that is
-    // taken, never over another file), and keptAs() names it; when it cannot
+    // in the name, numbered from 1 so that ls lists them in order
+    // (PLOTTER-20261207-101530-1.TXT; -2, -3, ... when that is taken, never
+    // over another file), and keptAs() names it; when it cannot
     // be renamed nothing is opened and keepFailed() says so. The file is held
     // with an exclusive lock: a second program in the same directory cannot
     // have it and runs without a log rather than mixing its bytes in. Only a

@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -94,25 +96,37 @@ class SerialLink : public ByteLink {
     int openError() const { return openError_; }
 
     int serialInputWaiting();
-    // Returns at the first of: maxCount bytes received; 100 ms after the
-    // latest byte once one has arrived; 10 * maxCount + 100 ms after the start.
-    // Bytes already queued are taken at once. Returns early (with what it
-    // has) when the interrupt descriptor becomes readable, and returns 0 at
-    // once while it is.
-    int readSerial(std::span<uint8_t> buffer) override;
     // Takes what the driver holds, up to the buffer's size, without waiting:
     // the count of data bytes (0: nothing waiting), or -1 when the line is
     // gone (it is then lost). arrived: whether anything came at all, data
     // or bytes with an error.
     int readAvailable(std::span<uint8_t> buffer, bool* arrived = nullptr);
     int serialOutputWaiting() override;
-    void waitOutputDrained() override;
+    // The replies are queued, never written while a model has its turn:
+    // the loop writes them with sendReplies, when their time has come and
+    // the line can take them. Through an adapter there is no delay: the
+    // computer reads when it will.
+    void waitOutputDrained() override { drainFirst_ = true; }
     int writeSerial(std::string_view bytes) override;
-    // The delay is one poll() on the interrupt descriptor and the device: a
-    // signal or a hang-up ends it at once, and the bytes go out then.
-    // Through an adapter there is none: the computer reads when it will.
     int writeSerialAfter(int32_t delayMs, std::string_view bytes) override;
     void replyComplete() override;
+
+    // Writes what of the queued replies may go now, without waiting: a
+    // piece goes once the line has sent what it holds (when asked), its
+    // delay has passed since then, and the driver takes its bytes. A host
+    // holding the line (XOFF, CTS) holds the rest, however long.
+    void sendReplies(Clock::time_point now);
+    // When sendReplies has something to do at the earliest; none while no
+    // reply waits for time (nothing queued, or waiting for room).
+    std::optional<Clock::time_point> replyDue() const;
+    // A reply waits for the driver to take bytes (poll for POLLOUT).
+    bool replyWaitsForRoom() const { return !outgoing_.empty() && waitsForRoom_; }
+    bool repliesQueued() const { return !outgoing_.empty(); }
+    // Replies nobody will read (the line is gone) are dropped.
+    void dropReplies();
+    // Replies dropped because the host read none of them and the queue
+    // was full.
+    int64_t repliesDropped() const { return repliesDropped_; }
     void setReplyPath(ReplyPath path);
     ReplyPath replyPath() const { return replyPath_; }
 
@@ -125,8 +139,12 @@ class SerialLink : public ByteLink {
 
     // The device's descriptor for poll(), or -1.
     int fileDescriptor() const { return net_ ? net_->pollDescriptor() : fd_.get(); }
-    // A descriptor (the signal pipe) whose readiness cuts a read short.
+    // A descriptor (the signal pipe) whose readiness cuts a network line's
+    // connecting short.
     void setInterruptDescriptor(int fd) { interruptFd_ = fd; }
+    // Where the replies are written, for poll(): the device, or a network
+    // line's connection.
+    int replyDescriptor() const { return net_ ? net_->dataDescriptor() : fd_.get(); }
     // True once the device has reported a hang-up or an error (the cable or
     // USB adapter is gone); reads then return 0 at once.
     bool lineLost() const { return lineLost_; }
@@ -144,12 +162,26 @@ class SerialLink : public ByteLink {
     FlowControl flowControl() const;
 
   private:
-    bool interrupted() const;
+    // A reply's bytes as the model wrote them, with the line's terms for
+    // sending them.
+    struct Outgoing {
+        std::string bytes;
+        Clock::time_point queuedAt;
+        int32_t delayMs = 0;
+        bool afterDrain = false;
+        size_t sent = 0;
+        // Once the line had sent what it held (or gave up): the delay runs
+        // from here.
+        std::optional<Clock::time_point> clearAt;
+        std::optional<Clock::time_point> drainUntil; // the drain's limit
+    };
+    void queue(std::string_view bytes, int32_t delayMs);
+    // How long the bytes the driver holds take on the wire.
+    Clock::duration wireTime(int bytes) const;
     bool openNetwork(const std::string& name);
     void applyFlow();
     // The held bytes first, then the driver's (see takeFromDriver).
     int takeBytes(uint8_t* buffer, int room);
-    int writeRaw(std::string_view bytes);
     size_t decode(uint8_t* bytes, size_t count);
 
     UniqueFd fd_;
@@ -162,7 +194,16 @@ class SerialLink : public ByteLink {
     FlowControl requested_ = FlowControl::none;
     ReplyPath replyPath_ = ReplyPath::direct;
     std::string reply_; // the reply being written, for the adapter
-    std::string held_;  // as read from the device, marks and all
+    std::deque<Outgoing> outgoing_;
+    size_t outgoingBytes_ = 0;
+    bool drainFirst_ = false;   // the next piece waits for the line to drain
+    bool waitsForRoom_ = false; // the driver took no more of the head piece
+    bool replyStarted_ = false; // bytes of a reply not yet complete queued
+    bool droppingReply_ = false;
+    Clock::time_point lastSent_{};
+    std::optional<Clock::time_point> nextLook_; // a drain looked at again
+    int64_t repliesDropped_ = 0;
+    std::string held_; // as read from the device, marks and all
     std::unique_ptr<NetLine> net_;
     NetLine::Note netNote_;
 };

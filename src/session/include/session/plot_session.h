@@ -78,6 +78,11 @@ class PlotSession {
     // the model), endRun when the line has fallen silent.
     void beginRun();
     void feed(std::span<const uint8_t> bytes);
+    // feed in two steps, for a caller that hands the model a chunk in
+    // slices between other work: the chunk into the transcript, then its
+    // bytes to the model, in order, in pieces of any size.
+    void logChunk(std::span<const uint8_t> chunk);
+    void feedModel(std::span<const uint8_t> bytes);
     RunResult endRun();
     // This run's counts so far.
     RunResult counts() const { return plotter_->counts(); }
@@ -102,7 +107,6 @@ class PlotSession {
   private:
     class Input;
     void makeModel();
-    void feedModel(std::span<const uint8_t> bytes);
 
     ByteLink& link_;
     LogFile& log_;

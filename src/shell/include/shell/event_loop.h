@@ -4,7 +4,9 @@
 // what comes to the activity of the moment (a menu, a typed line, the wait
 // for the computer, a plot run). Activities are small state machines: they
 // say what they wait for and take what comes; the loop never spins and
-// never sleeps past anything an activity waits for.
+// never sleeps past anything an activity waits for. The plotter's replies
+// are the loop's too: queued by the model, written whatever the activity
+// when their time has come and the line takes them.
 
 #include "common/deadline.h"
 #include "common/poll_source.h"

@@ -38,7 +38,7 @@ class LineWatch {
     // A network connection that holds this long is the line back.
     static constexpr std::chrono::milliseconds networkProven{2000};
 
-    // interruptFd (the signals' ending descriptor) cuts the line's waits
+    // interruptFd (the signals' ending descriptor) cuts the adapter's set-up
     // short once the program is to end.
     explicit LineWatch(int interruptFd, Events* events = nullptr)
         : interruptFd_(interruptFd), events_(events) {}
@@ -91,10 +91,12 @@ class LineWatch {
     // The line as the plotter model answers on it.
     SerialLink& link() { return serial_; }
 
-    // At an ending: what the line already holds goes into the transcript
-    // (reads of exactly that many bytes return at once), for at most a
-    // second if the computer keeps sending; then the transcript's held
-    // bytes are written.
+    // At an ending: every byte the line holds goes into the transcript,
+    // read until nothing more has come for the settle time, however the
+    // kernel holds them, for at most keepingBudget if the computer keeps
+    // sending; then the transcript's held bytes are written.
+    static constexpr std::chrono::milliseconds keepingBudget{1000};
+    static constexpr std::chrono::milliseconds settleTime{50};
     void keepQueuedBytes(LogFile& log);
 
   private:

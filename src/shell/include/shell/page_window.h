@@ -42,9 +42,11 @@ class FramePacer {
 
 class PageWindow {
   public:
-    // displayLost, when given, is told once each time the display goes away.
-    explicit PageWindow(std::function<void()> displayLost = {})
-        : displayLost_(std::move(displayLost)) {}
+    // displayLost, when given, is told once each time the display goes away;
+    // displayBack once a window opens on it again.
+    explicit PageWindow(std::function<void()> displayLost = {},
+                        std::function<void()> displayBack = {})
+        : displayLost_(std::move(displayLost)), displayBack_(std::move(displayBack)) {}
 
     // Opens the window if it is not open, and shows the page on top.
     void show(const PageImage& page);
@@ -69,6 +71,8 @@ class PageWindow {
 
   private:
     std::function<void()> displayLost_;
+    std::function<void()> displayBack_;
+    bool lost_ = false; // the display went away, and no window has opened since
     Desktops desktops_;
     PlotWindow window_;
     const PageImage* page_ = nullptr;

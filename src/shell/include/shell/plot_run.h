@@ -7,6 +7,12 @@
 // when the line is lost, or when the program is to end. So the transcript,
 // the records in it and the counters are those of a run that reads the
 // line itself.
+//
+// A chunk goes into the transcript whole, then to the model in slices: when
+// the model's work takes long, the run gives the loop its turn between
+// slices (keys, the window, signals) and feeds the rest on the next turn,
+// in order, before it reads the line again. A slice that took long makes
+// the next ones smaller, down to a byte.
 
 #include "logfile/transcript_format.h"
 #include "serial/serial_link.h"
@@ -42,9 +48,16 @@ class PlotRun : public Activity {
     // When the line's last byte came, if any did.
     std::optional<Clock::time_point> lastByte() const { return lastByte_; }
 
+    // How long the run feeds the model in one turn of the loop.
+    static constexpr std::chrono::milliseconds turnBudget{20};
+
   private:
     void startRead(Clock::time_point now);
     void handOver();
+    // Feeds slices of the chunk until it is all fed or the turn is over;
+    // once it is all fed, the next read begins.
+    void feedSlices();
+    bool feeding() const { return handedOver_ && fed_ < held_; }
 
     PlotSession& session_;
     LineWatch& line_;
@@ -52,6 +65,9 @@ class PlotRun : public Activity {
     std::function<void()> plotted_;
     std::array<uint8_t, transcript::chunkSize> chunk_{};
     size_t held_ = 0;
+    bool handedOver_ = false; // the chunk is in the transcript, being fed
+    size_t fed_ = 0;          // of the chunk handed over, the bytes the model has had
+    size_t slice_ = transcript::chunkSize;
     ReadTiming timing_;
     bool ended_ = false;
     RunResult result_;
