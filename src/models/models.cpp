@@ -13,8 +13,7 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
     if (model == PlotterModel::hpgl2)
         return std::make_unique<Hpgl2>(parts.reader, parts.drawing, parts.link, parts.log,
                                        parts.status, paper);
-    return std::make_unique<Hp86bPlotter>(parts.reader, parts.drawing, parts.link, parts.log,
-                                          parts.status);
+    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.log, parts.status);
 }
 
 bool plotterKnows(PlotterModel model, std::string_view mnemonic) {

@@ -183,8 +183,8 @@ TEST(Hp86bPlotter, StatusShowsTheCountersBeforeEachInstruction) {
 TEST(Hp86bPlotter, TranscriptOfTheWorkedExample) {
     InProcessPlot paused;
     paused.keepTranscript();
-    paused.link.add("IN;SP1;PA10,10;");
-    paused.link.add("PD20,20;OI;");
+    paused.add("IN;SP1;PA10,10;");
+    paused.add("PD20,20;OI;");
     paused.run();
     paused.log.writeLogText(transcript::savePageMarker(1));
     paused.log.writeLogText(transcript::newPageMarker());
@@ -197,4 +197,32 @@ TEST(Hp86bPlotter, TranscriptOfTheWorkedExample) {
     together.keepTranscript();
     together.run("IN;SP1;PA10,10;PD20,20;OI;");
     EXPECT_EQ(together.transcript(), "IN;SP1;PA10,10;PD20,20;OI;****IN***");
+}
+
+// A host that ends its lines (a BASIC OUTPUT's CR LF), pads with blanks or
+// writes in lower case sends mnemonics this plotter ignores: the model says
+// which model reads them, and draws as it always did.
+TEST(Hp86bPlotter, IgnoredLineEndsBringTheHintAndChangeNoDrawing) {
+    const std::string hint =
+        "the computer ends its lines with CR LF: the 7470A model (--model 7470a) reads them";
+    const std::pair<std::string, std::string> cases[] = {
+        {"SP1;\r\nPU100,100;\r\nPD500,100;\r\nOI;\r\n", hint},
+        {"SP1;\nPA10,10;", hint},
+        {"SP1; PA10,10;", hint},
+        {"pa10,10;", hint},
+        {"SP1;PU100,100;PD500,100;OI;", ""},
+        {"ZZ;XX1;PA10,10;", ""}, // unknown instructions, not a host's line ends
+    };
+    for (const auto& [stream, expected] : cases) {
+        InProcessPlot p;
+        p.run(stream);
+        EXPECT_EQ(p.session.hint(), expected) << stream;
+    }
+    InProcessPlot crlf;
+    crlf.run("SP1;\r\nPU100,100;\r\nPD500,100;\r\nOI;\r\n");
+    // Each CR LF is an ignored instruction that skips the next to its ';'.
+    EXPECT_EQ(crlf.result.instructions, 5);
+    EXPECT_EQ(crlf.result.ignored, 4);
+    EXPECT_EQ(inkedPixels(crlf.page()), 0);
+    EXPECT_EQ(crlf.link.written, "");
 }

@@ -40,8 +40,8 @@ struct Rig : CaptureEvents {
         now += pause;
         capture.timePassed();
         if (stream.empty()) return;
-        plot.feed(stream);
-        capture.dataWaiting();
+        capture.runBegins();
+        capture.runEnded(plot.run(stream).result);
     }
 
     testing::TempDir dir;

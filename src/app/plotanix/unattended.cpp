@@ -122,10 +122,12 @@ class UnattendedApp : private LineWatch::Events {
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
     int finish();
+    void sayHint();
 
     const Settings& settings_;
     std::string device_;
     bool lineSeen_ = false;
+    bool hintSaid_ = false;
     SignalWatch signals_;
     LineWatch line_;
     LogFile log_;
@@ -172,6 +174,7 @@ int UnattendedApp::run() {
         if (live) window_.follow(plotting_.session.page());
         const int ending = loop_.run(plot);
         capture_.runEnded(plot.end());
+        sayHint();
         if (settings_.window) window_.show(plotting_.session.page());
         if (ending != 0) break;
     }
@@ -228,6 +231,15 @@ bool UnattendedApp::openLineAtStart() {
     report("waiting for " + device_ + " (" + reason + ")");
     line_.waitForDevice();
     return true;
+}
+
+// The model's word on how it reads the computer's stream, once: the remedy
+// stays the same for the rest of the service's life.
+void UnattendedApp::sayHint() {
+    const std::string_view hint = plotting_.session.hint();
+    if (hintSaid_ || hint.empty()) return;
+    report(std::string(hint));
+    hintSaid_ = true;
 }
 
 void UnattendedApp::lineLost() {

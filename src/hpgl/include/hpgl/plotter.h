@@ -79,12 +79,23 @@ class Plotter {
     virtual void startPage() = 0;
     // Takes instructions until the stream ends.
     virtual void runInstructionLoop() = 0;
+    // The line's next bytes, in order: the model takes every one and
+    // returns; it never waits for more.
+    virtual void feed(std::span<const uint8_t> bytes) { (void)bytes; }
+    // The stream has ended (a file read to its end): the instruction being
+    // read is carried out as far as its bytes go.
+    virtual void endOfStream() {}
+    // Fed with feed() rather than read on a thread of its own.
+    virtual bool pushes() const { return false; }
     // The line fell silent; the model waits for its next byte meanwhile.
     virtual void lineSilent() {}
     virtual bool knows(std::string_view mnemonic) const = 0;
     // The page the picture shows; none when the page is the picture itself
     // (the HP-86B's plotter draws in pixels).
     virtual std::optional<PageExtent> pageExtent() const { return std::nullopt; }
+    // A word for the operator on how the computer's stream is read (a
+    // remedy when the model ignores what the computer means); empty for none.
+    virtual std::string_view hint() const { return {}; }
 
     // Counted from the last resetCounts().
     RunResult counts() const { return counts_; }

@@ -43,10 +43,8 @@ class Capture {
     Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
             std::chrono::milliseconds pageGap, TimeSource now = Clock::now);
 
-    // The computer is sending: one plot run, until the line falls silent.
-    void dataWaiting();
-    // The same for a program that runs the plot itself: the run begins,
-    // and it has ended with these counts.
+    // The computer is sending: a plot run begins; it has ended with these
+    // counts.
     void runBegins();
     void runEnded(RunResult result);
     // Saves the page once the gap after the last run is over. A failed save

@@ -1,0 +1,137 @@
+#include "hp86b/hp86b_reader.h"
+
+#include "hpgl/reader.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace plotanix {
+
+namespace {
+
+constexpr uint8_t etx = 0x03;
+
+Hp86bReader::Takes takesAfter(std::string_view mnemonic) {
+    for (const Hp86bReader::Instruction& instruction : Hp86bReader::instructions)
+        if (instruction.mnemonic == mnemonic) return instruction.takes;
+    return Hp86bReader::Takes::nothing;
+}
+
+} // namespace
+
+bool Hp86bReader::isKnown(std::string_view mnemonic) {
+    return std::any_of(instructions.begin(), instructions.end(),
+                       [&](const Instruction& i) { return i.mnemonic == mnemonic; });
+}
+
+std::string mnemonicText(uint8_t first, uint8_t second) {
+    std::string text;
+    if (first != 0) {
+        text.push_back(static_cast<char>(first));
+        if (second != 0) text.push_back(static_cast<char>(second));
+    }
+    return text;
+}
+
+void Hp86bReader::restart() {
+    stands_ = Stands::mnemonic;
+    text_.clear();
+    taken_ = 0;
+    full_ = false;
+}
+
+void Hp86bReader::take(uint8_t byte) {
+    switch (stands_) {
+    case Stands::mnemonic:
+        first_ = byte;
+        stands_ = Stands::secondByte;
+        break;
+    case Stands::secondByte:
+        mnemonicRead(byte);
+        break;
+    case Stands::parameters:
+        if (byte == ';') {
+            if (!text_.empty()) endField();
+            ended();
+            break;
+        }
+        // Past the cap the rest is read and dropped, the field that was cut
+        // included, so no value is half read.
+        if (!full_ && ++taken_ > maxTextBytes) {
+            full_ = true;
+            text_.clear();
+        }
+        if (full_) break;
+        if (byte == ',') {
+            endField();
+        } else if (byte != 0) { // a NUL adds nothing to a text
+            text_.push_back(static_cast<char>(byte));
+        }
+        break;
+    case Stands::label:
+        if (byte == etx) {
+            listener_.label(text_);
+            text_.clear();
+            stands_ = Stands::toTerminator; // what follows up to the ';' is skipped
+        } else if (byte != 0 && text_.size() < maxTextBytes) {
+            text_.push_back(static_cast<char>(byte));
+        }
+        break;
+    case Stands::toTerminator:
+        if (byte == ';') ended();
+        break;
+    case Stands::ended:
+        break;
+    }
+}
+
+void Hp86bReader::mnemonicRead(uint8_t second) {
+    const std::string mnemonic = mnemonicText(first_, second);
+    switch (takesAfter(mnemonic)) {
+    case Takes::parameters:
+        stands_ = Stands::parameters;
+        taken_ = 0;
+        full_ = false;
+        break;
+    case Takes::label:
+        stands_ = Stands::label;
+        break;
+    case Takes::nothing:
+        stands_ = Stands::toTerminator;
+        break;
+    }
+    text_.clear();
+    listener_.mnemonic(mnemonic);
+}
+
+void Hp86bReader::endField() {
+    listener_.parameter(parameterValue(text_));
+    text_.clear();
+}
+
+void Hp86bReader::ended() {
+    stands_ = Stands::mnemonic;
+    listener_.instructionEnded();
+}
+
+void Hp86bReader::endOfStream() {
+    const Stands was = std::exchange(stands_, Stands::ended);
+    switch (was) {
+    case Stands::parameters:
+        if (!text_.empty() && !full_) endField();
+        listener_.instructionEnded();
+        break;
+    case Stands::label:
+        listener_.label(text_);
+        listener_.instructionEnded();
+        break;
+    case Stands::toTerminator:
+        listener_.instructionEnded();
+        break;
+    default:
+        break;
+    }
+    text_.clear();
+}
+
+} // namespace plotanix
