@@ -79,6 +79,7 @@ void Hp86bPlotter::mnemonic(std::string_view text) {
     countInstruction();
     current_ = text;
     count_ = 0;
+    pairs_ = text == "PU" || text == "PD" || text == "PA";
     if (text == "PU") state.penDown = false;
     if (text == "PD") state.penDown = true;
     if (text == "OI") pendingReply_ = "7470A";
@@ -93,8 +94,7 @@ void Hp86bPlotter::mnemonic(std::string_view text) {
 }
 
 void Hp86bPlotter::parameter(float value) {
-    const bool pairs = current_ == "PU" || current_ == "PD" || current_ == "PA";
-    if (pairs) {
+    if (pairs_) {
         // A pair is drawn as soon as its Y is read: a long line need not be held.
         if (count_ % 2 == 1) plotTo(values_[0], value);
         if (count_ % 2 == 0) values_[0] = value;

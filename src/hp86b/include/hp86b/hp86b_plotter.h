@@ -80,6 +80,7 @@ class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
     // their parameters and the first two, all they use.
     std::string current_;
     int64_t count_ = 0;
+    bool pairs_ = false; // a pen move: its parameters are pairs
     std::array<double, 2> values_{};
     const char* pendingReply_ = nullptr; // a query read, its ';' not yet
     bool statusShown_ = false;           // the counters shown before the first instruction
