@@ -1,6 +1,7 @@
 #include "hp7470a/hp7470a.h"
 
 #include "hpgl/reader.h"
+#include "hpgl/tokenizer.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "page/drawing.h"
@@ -27,23 +28,59 @@ std::string decimal(double value) {
 } // namespace
 
 const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
-    {"IN", &Hp7470a::doIN},      {"DF", &Hp7470a::doDF},      {"IP", &Hp7470a::doIP},
-    {"SC", &Hp7470a::doSC},      {"IW", &Hp7470a::doIW},      {"PA", &Hp7470a::doPA},
-    {"PR", &Hp7470a::doPR},      {"PU", &Hp7470a::doPU},      {"PD", &Hp7470a::doPD},
-    {"CI", &Hp7470a::doCI},      {"AA", &Hp7470a::doAA},      {"AR", &Hp7470a::doAR},
-    {"XT", &Hp7470a::doXT},      {"YT", &Hp7470a::doYT},      {"TL", &Hp7470a::doTL},
-    {"SP", &Hp7470a::doSP},      {"VS", &Hp7470a::doVS},      {"IM", &Hp7470a::doIM},
-    {"DP", &Hp7470a::doDP},      {"DC", &Hp7470a::doDC},      {"OA", &Hp7470a::doOA},
-    {"OC", &Hp7470a::doOC},      {"OD", &Hp7470a::doOD},      {"OE", &Hp7470a::doOE},
-    {"OF", &Hp7470a::doOF},      {"OI", &Hp7470a::doOI},      {"OO", &Hp7470a::doOO},
-    {"OP", &Hp7470a::doOP},      {"OS", &Hp7470a::doOS},      {"OW", &Hp7470a::doOW},
-    {"LB", &Hp7470a::doLB},      {"DT", &Hp7470a::doDT},      {"SM", &Hp7470a::doSM},
-    {"DI", &Hp7470a::doDI},      {"DR", &Hp7470a::doDR},      {"SI", &Hp7470a::doSI},
-    {"SR", &Hp7470a::doSR},      {"SL", &Hp7470a::doSL},      {"CP", &Hp7470a::doCP},
-    {"CS", &Hp7470a::doCS},      {"CA", &Hp7470a::doCA},      {"SS", &Hp7470a::doSS},
-    {"SA", &Hp7470a::doSA},      {"UC", &Hp7470a::doUC},      {"LT", &Hp7470a::doLT},
-    {"AP", &Hp7470a::doNothing}, {"AF", &Hp7470a::doNothing}, {"AH", &Hp7470a::doNothing},
-    {"VA", &Hp7470a::doNothing}, {"VN", &Hp7470a::doNothing}, {"EC", &Hp7470a::doNothing},
+    takes("IN", &Hp7470a::doIN),
+    takes("DF", &Hp7470a::doDF),
+    takes("IP", &Hp7470a::doIP),
+    takes("SC", &Hp7470a::doSC),
+    takes("IW", &Hp7470a::doIW),
+    streams("PA", Stream::pairs, &Hp7470a::doPA),
+    streams("PR", Stream::pairs, &Hp7470a::doPR),
+    streams("PU", Stream::pairs, &Hp7470a::doPU),
+    streams("PD", Stream::pairs, &Hp7470a::doPD),
+    takes("CI", &Hp7470a::doCI),
+    takes("AA", &Hp7470a::doAA),
+    takes("AR", &Hp7470a::doAR),
+    takes("XT", &Hp7470a::doXT),
+    takes("YT", &Hp7470a::doYT),
+    takes("TL", &Hp7470a::doTL),
+    takes("SP", &Hp7470a::doSP),
+    takes("VS", &Hp7470a::doVS),
+    takes("IM", &Hp7470a::doIM),
+    takes("DP", &Hp7470a::doDP),
+    takes("DC", &Hp7470a::doDC),
+    // Replies go out as soon as the mnemonic is read: a host that sends no
+    // terminator still gets its answer; what follows is passed over.
+    answers("OA", &Hp7470a::doOA),
+    answers("OC", &Hp7470a::doOC),
+    answers("OD", &Hp7470a::doOD),
+    answers("OE", &Hp7470a::doOE),
+    answers("OF", &Hp7470a::doOF),
+    answers("OI", &Hp7470a::doOI),
+    answers("OO", &Hp7470a::doOO),
+    answers("OP", &Hp7470a::doOP),
+    answers("OS", &Hp7470a::doOS),
+    answers("OW", &Hp7470a::doOW),
+    reads("LB", &Hp7470a::doLB),
+    reads("DT", &Hp7470a::doDT),
+    reads("SM", &Hp7470a::doSM),
+    takes("DI", &Hp7470a::doDI),
+    takes("DR", &Hp7470a::doDR),
+    takes("SI", &Hp7470a::doSI),
+    takes("SR", &Hp7470a::doSR),
+    takes("SL", &Hp7470a::doSL),
+    takes("CP", &Hp7470a::doCP),
+    takes("CS", &Hp7470a::doCS),
+    takes("CA", &Hp7470a::doCA),
+    takes("SS", &Hp7470a::doSS),
+    takes("SA", &Hp7470a::doSA),
+    streams("UC", Stream::userCharacter, &Hp7470a::doUC),
+    takes("LT", &Hp7470a::doLT),
+    takes("AP", &Hp7470a::doNothing),
+    takes("AF", &Hp7470a::doNothing),
+    takes("AH", &Hp7470a::doNothing),
+    takes("VA", &Hp7470a::doNothing),
+    takes("VN", &Hp7470a::doNothing),
+    takes("EC", &Hp7470a::doNothing),
 }};
 
 const Hp7470a::Instruction* Hp7470a::find(std::string_view mnemonic) {
@@ -57,9 +94,9 @@ bool hp7470aKnows(std::string_view mnemonic) {
 
 Hp7470a::Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
                  StatusLine* status, Paper paper)
-    : drawing_(drawing), log_(log),
+    : reader_(reader), drawing_(drawing), log_(log),
       status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
-      map_(limits_.x, limits_.y), serial_(link), input_(reader, serial_),
+      map_(limits_.x, limits_.y), serial_(link), input_(serial_, tokenizer_),
       writer_(standardStrokeFont()) {
     initialise();
 }
@@ -72,51 +109,74 @@ bool Hp7470a::knows(std::string_view mnemonic) const {
     return hp7470aKnows(mnemonic);
 }
 
+void Hp7470a::feed(std::span<const uint8_t> bytes) {
+    for (const uint8_t byte : bytes)
+        input_.put(byte);
+}
+
+void Hp7470a::endOfStream() {
+    // The instruction being read is carried out as far as its bytes go.
+    input_.end();
+}
+
 void Hp7470a::runInstructionLoop() {
+    if (status_) status_->showStatus(counts().instructions, counts().ignored);
     for (;;) {
-        if (status_) status_->showStatus(counts().instructions, counts().ignored);
-        const int first = nextMnemonicLetter();
-        if (first == Hp7470aInput::silent) break;
-        const std::string letters = readMnemonic(first, input_);
-        countInstruction();
-        execute(letters);
-        if (input_.lineSilent()) break;
+        const int byte = reader_.readByte();
+        if (reader_.stopped()) break;
+        input_.put(static_cast<uint8_t>(byte));
     }
+    endOfStream();
 }
 
-int Hp7470a::nextMnemonicLetter() {
-    // Terminators, separators and stray bytes between instructions are
-    // passed over.
-    int byte = input_.get();
-    while (byte != Hp7470aInput::silent && !isLetter(byte))
-        byte = input_.get();
-    return byte;
+void Hp7470a::instructionDone() {
+    if (status_) status_->showStatus(counts().instructions, counts().ignored);
 }
 
-void Hp7470a::execute(const std::string& letters) {
-    if (const Instruction* known = find(letters)) {
-        ParameterScanner scanner(input_);
-        (this->*known->handler)(scanner);
-        return;
+Body Hp7470a::instruction(std::string_view letters) {
+    countInstruction();
+    current_ = find(letters);
+    if (current_) {
+        if (current_->start) (this->*current_->start)();
+        return current_->body;
     }
-    skipUnknown(letters);
-}
-
-void Hp7470a::skipUnknown(const std::string& letters) {
-    log_.writeLogText(transcript::unknownRecord(letters));
+    log_.writeLogText(transcript::unknownRecord(std::string(letters)));
     countIgnored();
     raiseError(unknownInstruction);
     // It ends where a known instruction would: at ';', at the next letter
     // (HP-GL written without terminators goes on there), or at a byte that
     // cannot continue its numbers. CR and LF separate numbers as commas
     // do; whatever follows them up to the next letter is passed over.
-    ParameterScanner scanner(input_);
-    double value = 0.0;
-    while (scanner.next(value)) {
+    current_ = &unknown_;
+    return Body::stream;
+}
+
+void Hp7470a::number(double value) {
+    switch (current_->stream) {
+    case Stream::pairs:
+        return plotPair(value);
+    case Stream::userCharacter:
+        if (userCharacter_.size() < userCharacterValues) userCharacter_.push_back(value);
+        return;
+    case Stream::none:
+    case Stream::discard:
+        return;
     }
 }
 
-bool Hp7470a::rejected(const Values& values) {
+void Hp7470a::numbersEnd(bool illegal, bool aborted) {
+    switch (current_->stream) {
+    case Stream::pairs:
+        return pairsEnd(illegal, aborted);
+    case Stream::userCharacter:
+        return drawUserCharacter(illegal, aborted);
+    case Stream::none:
+    case Stream::discard:
+        return;
+    }
+}
+
+bool Hp7470a::rejected(const Numbers& values) {
     if (values.aborted) return true;
     if (values.illegal) raiseError(badParameter);
     return values.illegal;
@@ -174,19 +234,17 @@ Point Hp7470a::unit() const {
 
 // ---- Setup, scaling and window
 
-void Hp7470a::doIN(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doIN(const Numbers& p) {
     if (p.aborted) return;
     if (p.count != 0 || p.illegal) return raiseError(wrongParameterCount);
     initialise();
 }
 
-void Hp7470a::doDF(ParameterScanner& s) {
-    if (!collect(s).aborted) setDefaults();
+void Hp7470a::doDF(const Numbers& p) {
+    if (!p.aborted) setDefaults();
 }
 
-void Hp7470a::doIP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doIP(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(wrongParameterCount);
     for (int i = 0; i < std::min(p.count, 4); ++i) {
@@ -211,8 +269,7 @@ void Hp7470a::doIP(ParameterScanner& s) {
     applyLineType();
 }
 
-void Hp7470a::doSC(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doSC(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.scale.on = false;
@@ -229,8 +286,7 @@ void Hp7470a::doSC(ParameterScanner& s) {
     state.scale.on = allInRange && scale.xMin != scale.xMax && scale.yMin != scale.yMax;
 }
 
-void Hp7470a::doIW(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doIW(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.window = {0.0, 0.0, limits_.x, limits_.y};
@@ -249,40 +305,43 @@ void Hp7470a::doIW(ParameterScanner& s) {
 
 // ---- Plotting
 
-void Hp7470a::doPA(ParameterScanner& s) {
+void Hp7470a::doPA() {
     state.relative = false;
-    plotPairs(s);
+    haveX_ = false;
 }
-void Hp7470a::doPR(ParameterScanner& s) {
+void Hp7470a::doPR() {
     state.relative = true;
-    plotPairs(s);
+    haveX_ = false;
 }
-void Hp7470a::doPU(ParameterScanner& s) {
+void Hp7470a::doPU() {
     state.penDown = false;
     pattern_.reset();
-    plotPairs(s);
+    haveX_ = false;
 }
-void Hp7470a::doPD(ParameterScanner& s) {
+void Hp7470a::doPD() {
     state.penDown = true;
-    plotPairs(s);
+    haveX_ = false;
 }
 
-void Hp7470a::plotPairs(ParameterScanner& s) {
-    // Pairs are plotted as they arrive, so a pair list of any length needs
-    // no memory.
-    double x = 0.0;
-    double y = 0.0;
-    while (s.next(x)) {
-        if (!s.next(y)) {
-            if (!s.illegal() && !s.aborted()) raiseError(wrongParameterCount);
-            break;
-        }
-        Point target;
-        if (!takeTarget(x, y, target)) continue;
-        moveTo(target);
-        if (state.symbol != 0) drawSymbol(target);
+// Pairs are plotted as they arrive, so a pair list of any length needs no
+// memory.
+void Hp7470a::plotPair(double value) {
+    if (!haveX_) {
+        pairX_ = value;
+        haveX_ = true;
+        return;
     }
-    if (s.illegal()) raiseError(badParameter);
+    haveX_ = false;
+    Point target;
+    if (!takeTarget(pairX_, value, target)) return;
+    moveTo(target);
+    if (state.symbol != 0) drawSymbol(target);
+}
+
+void Hp7470a::pairsEnd(bool illegal, bool aborted) {
+    if (haveX_ && !illegal && !aborted) raiseError(wrongParameterCount);
+    haveX_ = false;
+    if (illegal) raiseError(badParameter);
 }
 
 bool Hp7470a::takeTarget(double x, double y, Point& target) {
@@ -335,8 +394,7 @@ void Hp7470a::drawSolid(Point from, Point to) {
     drawing_.drawLine(map_.column(from.x), map_.row(from.y), map_.column(to.x), map_.row(to.y));
 }
 
-void Hp7470a::doCI(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doCI(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count < 1 || p.count > 2) return raiseError(wrongParameterCount);
     if (!inRange(p.v[0]) || (p.count == 2 && !inRange(p.v[1]))) return raiseError(badParameter);
@@ -359,15 +417,14 @@ void Hp7470a::doCI(ParameterScanner& s) {
     pattern_.reset();
 }
 
-void Hp7470a::doAA(ParameterScanner& s) {
-    doArc(s, true);
+void Hp7470a::doAA(const Numbers& p) {
+    doArc(p, true);
 }
-void Hp7470a::doAR(ParameterScanner& s) {
-    doArc(s, false);
+void Hp7470a::doAR(const Numbers& p) {
+    doArc(p, false);
 }
 
-void Hp7470a::doArc(ParameterScanner& s, bool absolute) {
-    const Values p = collect(s);
+void Hp7470a::doArc(const Numbers& p, bool absolute) {
     if (rejected(p)) return;
     if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
     for (int i = 0; i < p.count; ++i) {
@@ -385,12 +442,10 @@ void Hp7470a::arc(Point centre, double sweep, double chord) {
     forEachArcPoint(state.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
 }
 
-void Hp7470a::doXT(ParameterScanner& s) {
-    collect(s); // parameters are ignored
-    tick(true);
+void Hp7470a::doXT(const Numbers&) {
+    tick(true); // parameters are ignored
 }
-void Hp7470a::doYT(ParameterScanner& s) {
-    collect(s);
+void Hp7470a::doYT(const Numbers&) {
     tick(false);
 }
 
@@ -406,8 +461,7 @@ void Hp7470a::tick(bool vertical) {
     }
 }
 
-void Hp7470a::doTL(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doTL(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 2) return raiseError(wrongParameterCount);
     for (int i = 0; i < p.count; ++i) {
@@ -417,8 +471,7 @@ void Hp7470a::doTL(ParameterScanner& s) {
     state.tickDown = p.count == 0 ? 0.5 : p.count == 2 ? p.v[1] : 0.0;
 }
 
-void Hp7470a::doSP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doSP(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 0 && !inRange(p.v[0])) return raiseError(badParameter);
     const auto pen = p.count == 0 ? 0 : static_cast<int32_t>(std::trunc(p.v[0]));
@@ -428,8 +481,7 @@ void Hp7470a::doSP(ParameterScanner& s) {
     selectColour();
 }
 
-void Hp7470a::doVS(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doVS(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.velocity = 38.1;
@@ -439,8 +491,7 @@ void Hp7470a::doVS(ParameterScanner& s) {
     state.velocity = std::min(38.1, std::max(0.38, std::round(p.v[0] / 0.38) * 0.38));
 }
 
-void Hp7470a::doIM(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doIM(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 3) return raiseError(wrongParameterCount);
     for (int i = 0; i < p.count; ++i) {
@@ -451,56 +502,53 @@ void Hp7470a::doIM(ParameterScanner& s) {
     state.parallelMask = p.count > 2 ? static_cast<int32_t>(p.v[2]) : 0;
 }
 
-void Hp7470a::doDP(ParameterScanner& s) {
-    if (!collect(s).aborted) state.digitizing = true;
+void Hp7470a::doDP(const Numbers& p) {
+    if (!p.aborted) state.digitizing = true;
 }
-void Hp7470a::doDC(ParameterScanner& s) {
-    if (!collect(s).aborted) state.digitizing = false;
+void Hp7470a::doDC(const Numbers& p) {
+    if (!p.aborted) state.digitizing = false;
 }
-void Hp7470a::doNothing(ParameterScanner& s) {
-    collect(s);
-}
+void Hp7470a::doNothing(const Numbers&) {}
 
-// ---- Replies. They go out as soon as the mnemonic is read: a host that
-// sends no terminator still gets its answer; what follows is passed over.
+// ---- Replies.
 
-void Hp7470a::doOA(ParameterScanner&) {
+void Hp7470a::doOA() {
     const Point at{std::clamp(state.pen.x, 0.0, limits_.x),
                    std::clamp(state.pen.y, 0.0, limits_.y)};
     const bool down = state.penDown && state.window.contains(state.pen);
     reply(joined({wholeText(at.x), wholeText(at.y), down ? "1" : "0"}));
 }
-void Hp7470a::doOC(ParameterScanner&) {
+void Hp7470a::doOC() {
     const Point at = toUser(state.scale, state.p1, state.p2, state.pen);
     reply(joined({decimal(at.x), decimal(at.y), state.penDown ? "1" : "0"}));
 }
-void Hp7470a::doOD(ParameterScanner&) {
+void Hp7470a::doOD() {
     reply("0,0,0"); // no digitiser: never a point
 }
-void Hp7470a::doOE(ParameterScanner&) {
+void Hp7470a::doOE() {
     reply(std::to_string(state.error));
     state.error = noError;
     state.errorBit = false;
 }
-void Hp7470a::doOF(ParameterScanner&) {
+void Hp7470a::doOF() {
     reply("40,40");
 }
-void Hp7470a::doOI(ParameterScanner&) {
+void Hp7470a::doOI() {
     reply("7470A");
 }
-void Hp7470a::doOO(ParameterScanner&) {
+void Hp7470a::doOO() {
     reply("0,1,0,0,1,0,0,0");
 }
-void Hp7470a::doOP(ParameterScanner&) {
+void Hp7470a::doOP() {
     reply(joined({wholeText(state.p1.x), wholeText(state.p1.y), wholeText(state.p2.x),
                   wholeText(state.p2.y)}));
     state.scalingPointsChanged = false;
 }
-void Hp7470a::doOS(ParameterScanner&) {
+void Hp7470a::doOS() {
     reply(std::to_string(statusByte()));
     state.initialised = false;
 }
-void Hp7470a::doOW(ParameterScanner&) {
+void Hp7470a::doOW() {
     const Window& w = state.window;
     reply(joined({wholeText(w.xll), wholeText(w.yll), wholeText(w.xur), wholeText(w.yur)}));
 }

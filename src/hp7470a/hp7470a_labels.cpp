@@ -15,9 +15,6 @@ constexpr int enquiry = 5;
 // Label text is handed on in pieces of this size, so a label that never
 // ends needs no more memory than that.
 constexpr size_t labelPiece = 256;
-// A user character longer than this (the real plotter's buffer holds a few
-// hundred values) keeps its first values; the rest are read and dropped.
-constexpr size_t userCharacterValues = 65536;
 
 } // namespace
 
@@ -76,49 +73,50 @@ void Hp7470a::drawSymbol(Point at) {
     pattern_.reset();
 }
 
-void Hp7470a::doLB(ParameterScanner&) {
-    // The text runs to the label terminator, whatever it holds; silence or
-    // ESC.K ends it too. The terminator goes with the text: a printing one
-    // is drawn, a control one does what it stands for.
-    std::string piece;
-    for (;;) {
-        const int byte = input_.get();
-        if (byte < 0) break;
-        piece.push_back(static_cast<char>(byte));
-        if (byte == state.labelTerminator || piece.size() == labelPiece) {
-            drawLabelText(piece);
-            piece.clear();
-            if (byte == state.labelTerminator) return;
-        }
+ByteStep Hp7470a::doLB(int byte) {
+    // The text runs to the label terminator, whatever it holds; the end of
+    // the stream or ESC.K ends it too. The terminator goes with the text: a
+    // printing one is drawn, a control one does what it stands for.
+    if (byte < 0) {
+        drawLabelText(labelPiece_);
+        labelPiece_.clear();
+        return ByteStep::done;
     }
-    drawLabelText(piece);
+    labelPiece_.push_back(static_cast<char>(byte));
+    if (byte == state.labelTerminator || labelPiece_.size() == labelPiece) {
+        drawLabelText(labelPiece_);
+        labelPiece_.clear();
+        if (byte == state.labelTerminator) return ByteStep::done;
+    }
+    return ByteStep::more;
 }
 
-void Hp7470a::doDT(ParameterScanner&) {
+ByteStep Hp7470a::doDT(int byte) {
     // The byte after DT is the terminator, even ';'.
-    const int byte = input_.get();
-    if (byte < 0) return;
-    if (byte == enquiry) return raiseError(badParameter);
-    state.labelTerminator = byte;
+    if (byte < 0) return ByteStep::done;
+    if (byte == enquiry) {
+        raiseError(badParameter);
+    } else {
+        state.labelTerminator = byte;
+    }
+    return ByteStep::done;
 }
 
-void Hp7470a::doSM(ParameterScanner&) {
+ByteStep Hp7470a::doSM(int byte) {
     // A printing character turns symbol mode on; ';', a space or a control
     // code turns it off.
-    const int byte = input_.get();
-    if (byte < 0) return;
-    state.symbol = byte > ' ' && byte != ';' && byte < 128 ? byte : 0;
+    if (byte >= 0) state.symbol = byte > ' ' && byte != ';' && byte < 128 ? byte : 0;
+    return ByteStep::done;
 }
 
-void Hp7470a::doDI(ParameterScanner& s) {
-    setDirection(s, false);
+void Hp7470a::doDI(const Numbers& p) {
+    setDirection(p, false);
 }
-void Hp7470a::doDR(ParameterScanner& s) {
-    setDirection(s, true);
+void Hp7470a::doDR(const Numbers& p) {
+    setDirection(p, true);
 }
 
-void Hp7470a::setDirection(ParameterScanner& s, bool relative) {
-    const Values p = collect(s);
+void Hp7470a::setDirection(const Numbers& p, bool relative) {
     if (rejected(p)) return;
     if (p.count != 0 && p.count != 2) return raiseError(wrongParameterCount);
     Point direction{1.0, 0.0};
@@ -137,15 +135,14 @@ void Hp7470a::setDirection(ParameterScanner& s, bool relative) {
     state.label.carriageReturn = state.pen;
 }
 
-void Hp7470a::doSI(ParameterScanner& s) {
-    setSize(s, false);
+void Hp7470a::doSI(const Numbers& p) {
+    setSize(p, false);
 }
-void Hp7470a::doSR(ParameterScanner& s) {
-    setSize(s, true);
+void Hp7470a::doSR(const Numbers& p) {
+    setSize(p, true);
 }
 
-void Hp7470a::setSize(ParameterScanner& s, bool relative) {
-    const Values p = collect(s);
+void Hp7470a::setSize(const Numbers& p, bool relative) {
     if (rejected(p)) return;
     if (p.count != 0 && p.count != 2) return raiseError(wrongParameterCount);
     if (p.count == 2 && (std::fabs(p.v[0]) >= 128.0 || std::fabs(p.v[1]) >= 128.0))
@@ -159,15 +156,13 @@ void Hp7470a::setSize(ParameterScanner& s, bool relative) {
     applyLabelScale();
 }
 
-void Hp7470a::doSL(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doSL(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 0 && std::fabs(p.v[0]) >= 128.0) return raiseError(badParameter);
     state.label.slant = p.count > 0 ? p.v[0] : 0.0; // further parameters are ignored
 }
 
-void Hp7470a::doCP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doCP(const Numbers& p) {
     if (rejected(p)) return;
     const Point before = state.pen;
     const LabelState label = state.label;
@@ -179,35 +174,32 @@ void Hp7470a::doCP(ParameterScanner& s) {
     settleLabelPen(moveByCells(state.label, state.pen, p.v[0], p.v[1]), before, label);
 }
 
-void Hp7470a::doCS(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doCS(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 0 && !(p.v[0] >= 0.0 && p.v[0] < 5.0)) return raiseError(badParameter);
     state.label.standardSet = p.count > 0 ? static_cast<int32_t>(p.v[0]) : 0;
 }
 
-void Hp7470a::doCA(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doCA(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 0 && !(p.v[0] >= 0.0 && p.v[0] < 5.0)) return raiseError(badParameter);
     state.label.alternateSet = p.count > 0 ? static_cast<int32_t>(p.v[0]) : 0;
 }
 
-void Hp7470a::doSS(ParameterScanner& s) {
-    if (!collect(s).aborted) state.label.alternateSelected = false;
+void Hp7470a::doSS(const Numbers& p) {
+    if (!p.aborted) state.label.alternateSelected = false;
 }
-void Hp7470a::doSA(ParameterScanner& s) {
-    if (!collect(s).aborted) state.label.alternateSelected = true;
+void Hp7470a::doSA(const Numbers& p) {
+    if (!p.aborted) state.label.alternateSelected = true;
 }
 
-void Hp7470a::doUC(ParameterScanner& s) {
+void Hp7470a::doUC() {
     userCharacter_.clear();
-    double value = 0.0;
-    while (s.next(value)) {
-        if (userCharacter_.size() < userCharacterValues) userCharacter_.push_back(value);
-    }
-    if (s.aborted()) return;
-    if (s.illegal()) return raiseError(badParameter);
+}
+
+void Hp7470a::drawUserCharacter(bool illegal, bool aborted) {
+    if (aborted) return;
+    if (illegal) return raiseError(badParameter);
     // The pen starts raised and ends one cell on, its up/down state unchanged.
     const Point before = state.pen;
     const LabelState label = state.label;
@@ -215,8 +207,7 @@ void Hp7470a::doUC(ParameterScanner& s) {
                    label);
 }
 
-void Hp7470a::doLT(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hp7470a::doLT(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.lineType = LinePattern::solid;

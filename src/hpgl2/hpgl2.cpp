@@ -37,83 +37,83 @@ double sweepOf(double sweep) {
 } // namespace
 
 const std::array<Hpgl2::Instruction, 74> Hpgl2::instructions_ = {{
-    {"IN", &Hpgl2::doIN, true},
-    {"DF", &Hpgl2::doDF, true},
-    {"PS", &Hpgl2::doPS, false},
-    {"RO", &Hpgl2::doRO, false},
-    {"IP", &Hpgl2::doIP, false},
-    {"IR", &Hpgl2::doIR, false},
-    {"SC", &Hpgl2::doSC, false},
-    {"IW", &Hpgl2::doIW, false},
-    {"BP", &Hpgl2::doBP, false},
-    {"PA", &Hpgl2::doPA, true},
-    {"PR", &Hpgl2::doPR, true},
-    {"PU", &Hpgl2::doPU, true},
-    {"PD", &Hpgl2::doPD, true},
-    {"PE", &Hpgl2::doPE, true},
-    {"CI", &Hpgl2::doCI, true},
-    {"AA", &Hpgl2::doAA, true},
-    {"AR", &Hpgl2::doAR, true},
-    {"AT", &Hpgl2::doAT, true},
-    {"RT", &Hpgl2::doRT, true},
-    {"BZ", &Hpgl2::doBZ, true},
-    {"BR", &Hpgl2::doBR, true},
-    {"PM", &Hpgl2::doPM, true},
-    {"FP", &Hpgl2::doFP, false},
-    {"EP", &Hpgl2::doEP, false},
-    {"RA", &Hpgl2::doRA, false},
-    {"RR", &Hpgl2::doRR, false},
-    {"EA", &Hpgl2::doEA, false},
-    {"ER", &Hpgl2::doER, false},
-    {"WG", &Hpgl2::doWG, false},
-    {"EW", &Hpgl2::doEW, false},
-    {"FT", &Hpgl2::doFT, false},
-    {"AC", &Hpgl2::doAC, false},
-    {"SP", &Hpgl2::doSP, false},
-    {"NP", &Hpgl2::doNP, false},
-    {"PC", &Hpgl2::doPC, false},
-    {"CR", &Hpgl2::doCR, false},
-    {"PW", &Hpgl2::doPW, false},
-    {"WU", &Hpgl2::doWU, false},
-    {"LA", &Hpgl2::doLA, false},
-    {"LT", &Hpgl2::doLT, false},
-    {"UL", &Hpgl2::doUL, false},
-    {"TR", &Hpgl2::doTR, false},
-    {"LB", &Hpgl2::doLB, false},
-    {"DT", &Hpgl2::doDT, false},
-    {"SI", &Hpgl2::doSI, false},
-    {"SR", &Hpgl2::doSR, false},
-    {"DI", &Hpgl2::doDI, false},
-    {"DR", &Hpgl2::doDR, false},
-    {"SL", &Hpgl2::doSL, false},
-    {"CP", &Hpgl2::doCP, false},
-    {"LO", &Hpgl2::doLO, false},
-    {"SD", &Hpgl2::doSD, false},
-    {"AD", &Hpgl2::doAD, false},
-    {"SS", &Hpgl2::doSS, false},
-    {"SA", &Hpgl2::doSA, false},
-    {"SM", &Hpgl2::doSM, false},
-    {"OA", &Hpgl2::doOA, true},
-    {"OC", &Hpgl2::doOC, true},
-    {"OE", &Hpgl2::doOE, true},
-    {"OF", &Hpgl2::doOF, true},
-    {"OH", &Hpgl2::doOH, true},
-    {"OI", &Hpgl2::doOI, true},
-    {"OP", &Hpgl2::doOP, true},
-    {"OS", &Hpgl2::doOS, true},
-    {"OT", &Hpgl2::doOT, true},
-    {"OW", &Hpgl2::doOW, true},
+    takes("IN", &Hpgl2::doIN, true),
+    takes("DF", &Hpgl2::doDF, true),
+    takes("PS", &Hpgl2::doPS),
+    takes("RO", &Hpgl2::doRO),
+    takes("IP", &Hpgl2::doIP),
+    takes("IR", &Hpgl2::doIR),
+    takes("SC", &Hpgl2::doSC),
+    takes("IW", &Hpgl2::doIW),
+    reads("BP", &Hpgl2::doBP, false, &Hpgl2::startQuoted),
+    streams("PA", Stream::pairs, &Hpgl2::doPA),
+    streams("PR", Stream::pairs, &Hpgl2::doPR),
+    streams("PU", Stream::pairs, &Hpgl2::doPU),
+    streams("PD", Stream::pairs, &Hpgl2::doPD),
+    reads("PE", &Hpgl2::doPE, true, &Hpgl2::startEncoded),
+    takes("CI", &Hpgl2::doCI, true),
+    takes("AA", &Hpgl2::doAA, true),
+    takes("AR", &Hpgl2::doAR, true),
+    takes("AT", &Hpgl2::doAT, true),
+    takes("RT", &Hpgl2::doRT, true),
+    streams("BZ", Stream::bezier, &Hpgl2::doBZ),
+    streams("BR", Stream::bezier, &Hpgl2::doBR),
+    takes("PM", &Hpgl2::doPM, true),
+    takes("FP", &Hpgl2::doFP),
+    takes("EP", &Hpgl2::doEP),
+    takes("RA", &Hpgl2::doRA),
+    takes("RR", &Hpgl2::doRR),
+    takes("EA", &Hpgl2::doEA),
+    takes("ER", &Hpgl2::doER),
+    takes("WG", &Hpgl2::doWG),
+    takes("EW", &Hpgl2::doEW),
+    takes("FT", &Hpgl2::doFT),
+    takes("AC", &Hpgl2::doAC),
+    takes("SP", &Hpgl2::doSP),
+    takes("NP", &Hpgl2::doNP),
+    takes("PC", &Hpgl2::doPC),
+    takes("CR", &Hpgl2::doCR),
+    takes("PW", &Hpgl2::doPW),
+    takes("WU", &Hpgl2::doWU),
+    takes("LA", &Hpgl2::doLA),
+    takes("LT", &Hpgl2::doLT),
+    takes("UL", &Hpgl2::doUL),
+    takes("TR", &Hpgl2::doTR),
+    reads("LB", &Hpgl2::doLB, false, &Hpgl2::startLabel),
+    {"DT", false, Body::bytes, &Hpgl2::terminatorMode, &Hpgl2::startTerminator, &Hpgl2::doDT},
+    takes("SI", &Hpgl2::doSI),
+    takes("SR", &Hpgl2::doSR),
+    takes("DI", &Hpgl2::doDI),
+    takes("DR", &Hpgl2::doDR),
+    takes("SL", &Hpgl2::doSL),
+    takes("CP", &Hpgl2::doCP),
+    takes("LO", &Hpgl2::doLO),
+    takes("SD", &Hpgl2::doSD),
+    takes("AD", &Hpgl2::doAD),
+    takes("SS", &Hpgl2::doSS),
+    takes("SA", &Hpgl2::doSA),
+    reads("SM", &Hpgl2::doSM),
+    answers("OA", &Hpgl2::doOA),
+    answers("OC", &Hpgl2::doOC),
+    answers("OE", &Hpgl2::doOE),
+    answers("OF", &Hpgl2::doOF),
+    answers("OH", &Hpgl2::doOH),
+    answers("OI", &Hpgl2::doOI),
+    answers("OP", &Hpgl2::doOP),
+    answers("OS", &Hpgl2::doOS),
+    answers("OT", &Hpgl2::doOT),
+    answers("OW", &Hpgl2::doOW),
     // Cutter, merge control, page advance (the operator's menu makes pages),
     // chord mode, replot, frame advance, quality, pixel placement: nothing
     // to draw.
-    {"EC", &Hpgl2::doNothing, false},
-    {"MC", &Hpgl2::doNothing, false},
-    {"PG", &Hpgl2::doNothing, false},
-    {"CT", &Hpgl2::doNothing, false},
-    {"NR", &Hpgl2::doNothing, false},
-    {"FR", &Hpgl2::doNothing, false},
-    {"QL", &Hpgl2::doNothing, false},
-    {"PP", &Hpgl2::doNothing, false},
+    takes("EC", &Hpgl2::doNothing),
+    takes("MC", &Hpgl2::doNothing),
+    takes("PG", &Hpgl2::doNothing),
+    takes("CT", &Hpgl2::doNothing),
+    takes("NR", &Hpgl2::doNothing),
+    takes("FR", &Hpgl2::doNothing),
+    takes("QL", &Hpgl2::doNothing),
+    takes("PP", &Hpgl2::doNothing),
 }};
 
 const Hpgl2::Instruction* Hpgl2::find(std::string_view mnemonic) {
@@ -127,9 +127,9 @@ bool hpgl2Knows(std::string_view mnemonic) {
 
 Hpgl2::Hpgl2(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
              StatusLine* status, Paper paper)
-    : drawing_(drawing), link_(link), log_(log),
+    : reader_(&reader), drawing_(drawing), link_(link), log_(log),
       status_(status), paper_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0}, page_(paper_),
-      input_(reader), writer_(standardStrokeFont()) {
+      writer_(standardStrokeFont()) {
     initialise();
     showPage();
 }
@@ -143,72 +143,111 @@ bool Hpgl2::knows(std::string_view mnemonic) const {
     return hpgl2Knows(mnemonic);
 }
 
-void Hpgl2::lineSilent() {
-    // The page is shown now: a wide path's last cap with it.
-    wide_.showEnd(sinks_);
+void Hpgl2::feed(std::span<const uint8_t> bytes) {
+    for (const uint8_t byte : bytes)
+        input_.put(byte);
+}
+
+void Hpgl2::endOfStream() {
+    // The instruction being read is carried out as far as its bytes go; a
+    // wide path ends there, its cap drawn.
+    input_.end();
+    if (!syntaxOnly_) finishLine();
 }
 
 void Hpgl2::runInstructionLoop() {
+    if (status_) status_->showStatus(counts().instructions, counts().ignored);
     for (;;) {
-        if (status_) status_->showStatus(counts().instructions, counts().ignored);
-        const int first = nextMnemonicLetter();
-        if (first == ScannerInput::silent) break;
-        const std::string letters = readMnemonic(first, input_);
-        countInstruction();
-        execute(letters);
-        if (input_.lineSilent()) break;
+        const int byte = reader_->readByte();
+        if (reader_->stopped()) break;
+        input_.put(static_cast<uint8_t>(byte));
     }
+    endOfStream();
+}
+
+void Hpgl2::instructionDone() {
+    if (status_) status_->showStatus(counts().instructions, counts().ignored);
+}
+
+void Hpgl2::betweenInstructions() {
+    // ESC E: the printer's reset, the page back to the paper's.
+    if (!input_.takeReset() || syntaxOnly_) return;
     finishLine();
+    sized_ = false;
+    page_.setPaper(paper_);
+    initialise();
 }
 
-int Hpgl2::nextMnemonicLetter() {
-    for (;;) {
-        const int byte = input_.get();
-        // ESC E: the printer's reset, the page back to the paper's.
-        if (input_.takeReset()) {
-            finishLine();
-            sized_ = false;
-            page_.setPaper(paper_);
-            initialise();
+Body Hpgl2::instruction(std::string_view letters) {
+    countInstruction();
+    current_ = letters.size() == 2 ? find(letters) : nullptr;
+    if (!current_) {
+        if (!syntaxOnly_) {
+            log_.writeLogText(transcript::unknownRecord(std::string(letters)));
+            countIgnored();
+            raiseError(hpgl2UnknownInstruction);
         }
-        if (byte == ScannerInput::silent || isLetter(byte)) return byte;
+        quoted_ = false;
+        return Body::bytes;
     }
-}
-
-void Hpgl2::execute(const std::string& letters) {
-    const Instruction* instruction = letters.size() == 2 ? find(letters) : nullptr;
-    if (!instruction) return skipUnknown(letters);
+    if (syntaxOnly_) {
+        const auto upper = [](char letter) { return (letter & ~0x20) - 'A'; };
+        seen_[static_cast<size_t>(upper(letters[0]) * 26 + upper(letters[1]))] = true;
+        // A body read byte by byte starts its reading afresh; nothing else
+        // is carried out.
+        if (current_->body == Body::bytes && current_->start) (this->*current_->start)();
+        return current_->body;
+    }
     // Only moves go on with a wide path; anything else ends it first.
     static constexpr std::array<std::string_view, 10> moves = {"PA", "PR", "PD", "PE", "AA",
                                                                "AR", "AT", "RT", "BZ", "BR"};
-    if (std::find(moves.begin(), moves.end(), instruction->mnemonic) == moves.end()) finishLine();
-    ParameterScanner scanner(input_);
-    if (state.polygonMode && !instruction->inPolygon) {
-        collect(scanner); // HP-GL/2 passes it over in polygon mode
-        return;
+    if (std::find(moves.begin(), moves.end(), current_->mnemonic) == moves.end()) finishLine();
+    if (state.polygonMode && !current_->inPolygon) {
+        // HP-GL/2 passes it over in polygon mode.
+        static constexpr Instruction passOver = takes("", &Hpgl2::doNothing);
+        current_ = &passOver;
+        return Body::numbers;
     }
-    (this->*instruction->handler)(scanner);
+    if (current_->start) (this->*current_->start)();
+    return current_->body;
 }
 
-void Hpgl2::skipUnknown(const std::string& letters) {
-    log_.writeLogText(transcript::unknownRecord(letters));
-    countIgnored();
-    raiseError(hpgl2UnknownInstruction);
-    // Its parameters run to a ';' or the next mnemonic; a quoted text may
-    // hold letters.
-    for (int byte = input_.get(); byte >= 0 && byte != ';'; byte = input_.get()) {
-        if (byte == '"') {
-            for (byte = input_.get(); byte >= 0 && byte != '"';)
-                byte = input_.get();
-            if (byte < 0) return;
-        } else if (isLetter(byte)) {
-            input_.unget(byte);
-            return;
-        }
-    }
+void Hpgl2::numbers(const Numbers& values) {
+    if (!syntaxOnly_) (this->*current_->numbers)(values);
 }
 
-bool Hpgl2::rejected(const Values& values) {
+void Hpgl2::number(double value) {
+    if (syntaxOnly_) return;
+    if (current_->stream == Stream::pairs) return plotPair(value);
+    if (current_->stream == Stream::bezier) return bezierNumber(value);
+}
+
+void Hpgl2::numbersEnd(bool illegal, bool aborted) {
+    if (syntaxOnly_) return;
+    if (current_->stream == Stream::pairs) return pairsEnd(illegal, aborted);
+    // BZ, BR: a curve left without its six numbers.
+    if (curveTaken_ != 0 && !aborted) raiseError(hpgl2WrongParameterCount);
+}
+
+ByteStep Hpgl2::byte(int event) {
+    if (!current_) return skipUnknown(event);
+    if (syntaxOnly_ && current_->bytes == &Hpgl2::doPE)
+        return event < 0 || event == ';' ? ByteStep::done : ByteStep::more;
+    return (this->*current_->bytes)(event);
+}
+
+ByteStep Hpgl2::skipUnknown(int byte) {
+    if (byte < 0) return ByteStep::done;
+    if (quoted_) {
+        quoted_ = byte != '"';
+        return ByteStep::more;
+    }
+    if (byte == ';') return ByteStep::done;
+    if (byte == '"') quoted_ = true;
+    return isLetter(byte) ? ByteStep::giveBack : ByteStep::more;
+}
+
+bool Hpgl2::rejected(const Numbers& values) {
     if (values.aborted) return true;
     if (values.illegal) raiseError(hpgl2BadParameter);
     return values.illegal;
@@ -358,16 +397,15 @@ Point Hpgl2::toPlotter(Point user) const {
     return plotanix::toPlotter(state.scale, state.p1, state.p2, user);
 }
 
-void Hpgl2::doIN(ParameterScanner& s) {
-    if (!collect(s).aborted) initialise();
+void Hpgl2::doIN(const Numbers& p) {
+    if (!p.aborted) initialise();
 }
 
-void Hpgl2::doDF(ParameterScanner& s) {
-    if (!collect(s).aborted) setDefaults();
+void Hpgl2::doDF(const Numbers& p) {
+    if (!p.aborted) setDefaults();
 }
 
-void Hpgl2::doPS(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doPS(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 2) return raiseError(hpgl2WrongParameterCount);
     const Point size{p.count > 0 ? p.v[0] : paper_.x,
@@ -387,8 +425,7 @@ void Hpgl2::doPS(ParameterScanner& s) {
     state.pen = state.p1;
 }
 
-void Hpgl2::doRO(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doRO(const Numbers& p) {
     if (rejected(p)) return;
     const double angle = p.count > 0 ? p.v[0] : 0;
     if (angle != 0 && angle != 90 && angle != 180 && angle != 270)
@@ -402,7 +439,7 @@ void Hpgl2::doRO(ParameterScanner& s) {
     applyLineType();
 }
 
-void Hpgl2::setScalingPoints(const Values& p, Point unitOfValue) {
+void Hpgl2::setScalingPoints(const Numbers& p, Point unitOfValue) {
     if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(hpgl2WrongParameterCount);
     for (int i = 0; i < p.count; ++i) {
         if (!withinReach(p.v[i] * (i % 2 == 0 ? unitOfValue.x : unitOfValue.y)))
@@ -422,19 +459,16 @@ void Hpgl2::setScalingPoints(const Values& p, Point unitOfValue) {
     scalingPointsMoved();
 }
 
-void Hpgl2::doIP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doIP(const Numbers& p) {
     if (!rejected(p)) setScalingPoints(p, {1, 1});
 }
 
-void Hpgl2::doIR(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doIR(const Numbers& p) {
     const Point frame = page_.frame();
     if (!rejected(p)) setScalingPoints(p, {frame.x / 100, frame.y / 100});
 }
 
-void Hpgl2::doSC(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doSC(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.request.on = false;
@@ -452,8 +486,7 @@ void Hpgl2::doSC(ParameterScanner& s) {
     if (!state.scale.on) raiseError(hpgl2BadParameter);
 }
 
-void Hpgl2::doIW(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doIW(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.windowSet = false;
@@ -468,22 +501,23 @@ void Hpgl2::doIW(ParameterScanner& s) {
     applyWindow();
 }
 
-void Hpgl2::doBP(ParameterScanner&) {
-    // Kind and value pairs, the plot's name a quoted text: none of them
-    // draws. They end at ';' or the next mnemonic.
-    for (int byte = input_.get(); byte >= 0 && byte != ';'; byte = input_.get()) {
-        if (byte == '"') {
-            while (byte >= 0 && (byte = input_.get()) != '"') {
-            }
-        } else if (isLetter(byte)) {
-            return input_.unget(byte);
-        }
-    }
+void Hpgl2::startQuoted() {
+    quoted_ = false;
 }
 
-void Hpgl2::doNothing(ParameterScanner& s) {
-    collect(s);
+ByteStep Hpgl2::doBP(int byte) {
+    // Kind and value pairs, the plot's name a quoted text: none of them
+    // draws. They end at ';' or the next mnemonic; a cut-off ends a name.
+    if (quoted_) {
+        quoted_ = byte != '"' && byte >= 0;
+        return byte == endEvent ? ByteStep::done : ByteStep::more;
+    }
+    if (byte < 0 || byte == ';') return ByteStep::done;
+    if (byte == '"') quoted_ = true;
+    return isLetter(byte) ? ByteStep::giveBack : ByteStep::more;
 }
+
+void Hpgl2::doNothing(const Numbers&) {}
 
 // ---- Moving
 
@@ -519,121 +553,123 @@ void Hpgl2::moveTo(Point target, bool down) {
     if (state.symbol != 0 && !state.polygonMode) drawSymbol(target);
 }
 
-void Hpgl2::doPA(ParameterScanner& s) {
+void Hpgl2::doPA() {
     state.relative = false;
-    plotPairs(s);
+    haveX_ = false;
 }
 
-void Hpgl2::doPR(ParameterScanner& s) {
+void Hpgl2::doPR() {
     state.relative = true;
-    plotPairs(s);
+    haveX_ = false;
 }
 
-void Hpgl2::doPU(ParameterScanner& s) {
+void Hpgl2::doPU() {
     state.penDown = false;
     finishLine();
     pattern_.reset();
-    plotPairs(s);
+    haveX_ = false;
 }
 
-void Hpgl2::doPD(ParameterScanner& s) {
+void Hpgl2::doPD() {
     state.penDown = true;
-    plotPairs(s);
+    haveX_ = false;
 }
 
-void Hpgl2::plotPairs(ParameterScanner& s) {
-    // Pairs are plotted as they arrive: a list of any length needs no memory.
-    double x = 0.0, y = 0.0;
-    while (s.next(x)) {
-        if (!s.next(y)) {
-            if (!s.illegal() && !s.aborted()) raiseError(hpgl2WrongParameterCount);
-            break;
-        }
-        Point target;
-        if (takeTarget(x, y, state.relative, target)) moveTo(target);
+// Pairs are plotted as they arrive: a list of any length needs no memory.
+void Hpgl2::plotPair(double value) {
+    if (!haveX_) {
+        pairX_ = value;
+        haveX_ = true;
+        return;
     }
-    if (s.illegal()) raiseError(hpgl2BadParameter);
+    haveX_ = false;
+    Point target;
+    if (takeTarget(pairX_, value, state.relative, target)) moveTo(target);
 }
 
-void Hpgl2::doPE(ParameterScanner&) {
+void Hpgl2::pairsEnd(bool illegal, bool aborted) {
+    if (haveX_ && !illegal && !aborted) raiseError(hpgl2WrongParameterCount);
+    haveX_ = false;
+    if (illegal) raiseError(hpgl2BadParameter);
+}
+
+void Hpgl2::startEncoded() {
+    encoded_ = {};
+}
+
+ByteStep Hpgl2::doPE(int byte) {
     // Encoded numbers, least significant digit first, the last one from
     // the terminator range; the sign in bit 0. Flags (their eighth bit
     // ignored) say what the next number or pair is.
-    enum class Next { coordinate, pen, fraction };
-    Next next = Next::coordinate;
-    bool sevenBit = false, up = false, absolute = false, moved = false, lastUp = false;
-    bool haveX = false;
-    double x = 0, scale = 1;
-    uint64_t value = 0, place = 1;
-    bool tooLarge = false;
+    using Next = EncodedPath::Next;
+    EncodedPath& e = encoded_;
     constexpr uint64_t lastPlace = uint64_t{1} << 56;
-    for (;;) {
-        const int byte = input_.get();
-        if (byte < 0 || byte == ';') break;
-        const int flag = byte & 0x7F;
-        const bool flagByte = byte < 191 || sevenBit;
-        if (flagByte && (flag == ':' || flag == '<' || flag == '>' || flag == '=' || flag == '7')) {
-            if (flag == ':') next = Next::pen;
-            if (flag == '>') next = Next::fraction;
-            if (flag == '<') up = true;
-            if (flag == '=') absolute = true;
-            if (flag == '7') sevenBit = true;
-            value = 0, place = 1, tooLarge = false; // a number cut by a flag is dropped
-            continue;
-        }
-        const int b = sevenBit ? flag : byte;
-        const int base = sevenBit ? 32 : 64;
-        const int terminatorsFrom = sevenBit ? 95 : 191;
-        int digit = -1;
-        bool ends = false;
-        if (b >= 63 && b < 63 + base) {
-            digit = b - 63;
-        } else if (b >= terminatorsFrom && b < terminatorsFrom + base) {
-            digit = b - terminatorsFrom, ends = true;
-        }
-        if (digit < 0) continue; // spaces, control codes and the like
-        if (place <= lastPlace) {
-            value += static_cast<uint64_t>(digit) * place;
-            place *= static_cast<uint64_t>(base);
-        } else if (digit != 0) {
-            tooLarge = true;
-        }
-        if (!ends) continue;
-        const double magnitude = tooLarge ? INFINITY : static_cast<double>(value >> 1);
-        const double number = (value & 1) ? -magnitude : magnitude;
-        value = 0, place = 1, tooLarge = false;
-        if (next == Next::pen) {
-            next = Next::coordinate;
-            if (!state.polygonMode && std::isfinite(number)) {
-                finishLine();
-                selectPen(number);
-            }
-        } else if (next == Next::fraction) {
-            next = Next::coordinate;
-            if (std::isfinite(number))
-                scale = std::ldexp(1.0, -static_cast<int>(std::clamp(number, -26.0, 26.0)));
-        } else if (!haveX) {
-            x = number * scale;
-            haveX = true;
-        } else {
-            haveX = false;
-            Point target;
-            if (takeTarget(x, number * scale, !absolute, target)) {
-                moveTo(target, !up);
-                moved = true;
-                lastUp = up;
-            }
-            up = absolute = false;
-        }
+    if (byte < 0 || byte == ';') {
+        // The pen stays as the last move left it.
+        if (e.moved) state.penDown = !e.lastUp;
+        return ByteStep::done;
     }
-    // The pen stays as the last move left it.
-    if (moved) state.penDown = !lastUp;
+    const int flag = byte & 0x7F;
+    const bool flagByte = byte < 191 || e.sevenBit;
+    if (flagByte && (flag == ':' || flag == '<' || flag == '>' || flag == '=' || flag == '7')) {
+        if (flag == ':') e.next = Next::pen;
+        if (flag == '>') e.next = Next::fraction;
+        if (flag == '<') e.up = true;
+        if (flag == '=') e.absolute = true;
+        if (flag == '7') e.sevenBit = true;
+        e.value = 0, e.place = 1, e.tooLarge = false; // a number cut by a flag is dropped
+        return ByteStep::more;
+    }
+    const int b = e.sevenBit ? flag : byte;
+    const int base = e.sevenBit ? 32 : 64;
+    const int terminatorsFrom = e.sevenBit ? 95 : 191;
+    int digit = -1;
+    bool ends = false;
+    if (b >= 63 && b < 63 + base) {
+        digit = b - 63;
+    } else if (b >= terminatorsFrom && b < terminatorsFrom + base) {
+        digit = b - terminatorsFrom, ends = true;
+    }
+    if (digit < 0) return ByteStep::more; // spaces, control codes and the like
+    if (e.place <= lastPlace) {
+        e.value += static_cast<uint64_t>(digit) * e.place;
+        e.place *= static_cast<uint64_t>(base);
+    } else if (digit != 0) {
+        e.tooLarge = true;
+    }
+    if (!ends) return ByteStep::more;
+    const double magnitude = e.tooLarge ? INFINITY : static_cast<double>(e.value >> 1);
+    const double number = (e.value & 1) ? -magnitude : magnitude;
+    e.value = 0, e.place = 1, e.tooLarge = false;
+    if (e.next == Next::pen) {
+        e.next = Next::coordinate;
+        if (!state.polygonMode && std::isfinite(number)) {
+            finishLine();
+            selectPen(number);
+        }
+    } else if (e.next == Next::fraction) {
+        e.next = Next::coordinate;
+        if (std::isfinite(number))
+            e.scale = std::ldexp(1.0, -static_cast<int>(std::clamp(number, -26.0, 26.0)));
+    } else if (!e.haveX) {
+        e.x = number * e.scale;
+        e.haveX = true;
+    } else {
+        e.haveX = false;
+        Point target;
+        if (takeTarget(e.x, number * e.scale, !e.absolute, target)) {
+            moveTo(target, !e.up);
+            e.moved = true;
+            e.lastUp = e.up;
+        }
+        e.up = e.absolute = false;
+    }
+    return ByteStep::more;
 }
 
 // ---- Circles and arcs
 
-void Hpgl2::doCI(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doCI(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count < 1 || p.count > 2) return raiseError(hpgl2WrongParameterCount);
     if (!withinReach(p.v[0])) return raiseError(hpgl2BadParameter);
@@ -663,16 +699,15 @@ void Hpgl2::doCI(ParameterScanner& s) {
     pattern_.reset();
 }
 
-void Hpgl2::doAA(ParameterScanner& s) {
-    doArc(s, true);
+void Hpgl2::doAA(const Numbers& p) {
+    doArc(p, true);
 }
 
-void Hpgl2::doAR(ParameterScanner& s) {
-    doArc(s, false);
+void Hpgl2::doAR(const Numbers& p) {
+    doArc(p, false);
 }
 
-void Hpgl2::doArc(ParameterScanner& s, bool absolute) {
-    const Values p = collect(s);
+void Hpgl2::doArc(const Numbers& p, bool absolute) {
     if (rejected(p)) return;
     if (p.count < 3 || p.count > 4) return raiseError(hpgl2WrongParameterCount);
     Point centre;
@@ -685,16 +720,15 @@ void Hpgl2::arcTo(Point centre, double sweep, double chord) {
     forEachArcPoint(state.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
 }
 
-void Hpgl2::doAT(ParameterScanner& s) {
-    threePointArc(s, true);
+void Hpgl2::doAT(const Numbers& p) {
+    threePointArc(p, true);
 }
 
-void Hpgl2::doRT(ParameterScanner& s) {
-    threePointArc(s, false);
+void Hpgl2::doRT(const Numbers& p) {
+    threePointArc(p, false);
 }
 
-void Hpgl2::threePointArc(ParameterScanner& s, bool absolute) {
-    const Values p = collect(s);
+void Hpgl2::threePointArc(const Numbers& p, bool absolute) {
     if (rejected(p)) return;
     if (p.count < 4 || p.count > 5) return raiseError(hpgl2WrongParameterCount);
     // In user units, where the arc is round.
@@ -729,103 +763,89 @@ void Hpgl2::threePointArc(ParameterScanner& s, bool absolute) {
     if (start != end) moveTo(target); // exactly at the end
 }
 
-void Hpgl2::doBZ(ParameterScanner& s) {
-    bezier(s, true);
+void Hpgl2::doBZ() {
+    curveAbsolute_ = true;
+    curveTaken_ = 0;
 }
 
-void Hpgl2::doBR(ParameterScanner& s) {
-    bezier(s, false);
+void Hpgl2::doBR() {
+    curveAbsolute_ = false;
+    curveTaken_ = 0;
 }
 
-void Hpgl2::bezier(ParameterScanner& s, bool absolute) {
-    // Curves of three points each, the pen the first control point, as
-    // they arrive; each is laid out in chords of about two pixels.
-    std::array<double, 6> v{};
-    int taken = 0;
-    double value = 0;
-    while (s.next(value)) {
-        v[taken++] = value;
-        if (taken < 6) continue;
-        taken = 0;
-        const Point p0 = toUser(state.scale, state.p1, state.p2, state.pen);
-        const Point offset = absolute ? Point{} : p0;
-        const Point p1 = offset + Point{v[0], v[1]}, p2 = offset + Point{v[2], v[3]},
-                    p3 = offset + Point{v[4], v[5]};
-        Point ends[3];
-        if (!takeTarget(p1.x, p1.y, false, ends[0]) || !takeTarget(p2.x, p2.y, false, ends[1]) ||
-            !takeTarget(p3.x, p3.y, false, ends[2]))
-            continue;
-        const double length = std::hypot(ends[0].x - state.pen.x, ends[0].y - state.pen.y) +
-                              std::hypot(ends[1].x - ends[0].x, ends[1].y - ends[0].y) +
-                              std::hypot(ends[2].x - ends[1].x, ends[2].y - ends[1].y);
-        const int steps = static_cast<int>(std::clamp(length * page_.scale() / 2, 1.0, 256.0));
-        for (int i = 1; i <= steps; ++i) {
-            const double t = double(i) / steps, r = 1 - t;
-            const Point q =
-                p0 * (r * r * r) + p1 * (3 * r * r * t) + p2 * (3 * r * t * t) + p3 * (t * t * t);
-            moveTo(i == steps ? ends[2] : toPlotter(q));
-        }
+// Curves of three points each, the pen the first control point, as they
+// arrive; each is laid out in chords of about two pixels.
+void Hpgl2::bezierNumber(double value) {
+    std::array<double, 6>& v = curve_;
+    v[static_cast<size_t>(curveTaken_++)] = value;
+    if (curveTaken_ < 6) return;
+    curveTaken_ = 0;
+    const Point p0 = toUser(state.scale, state.p1, state.p2, state.pen);
+    const Point offset = curveAbsolute_ ? Point{} : p0;
+    const Point p1 = offset + Point{v[0], v[1]}, p2 = offset + Point{v[2], v[3]},
+                p3 = offset + Point{v[4], v[5]};
+    Point ends[3];
+    if (!takeTarget(p1.x, p1.y, false, ends[0]) || !takeTarget(p2.x, p2.y, false, ends[1]) ||
+        !takeTarget(p3.x, p3.y, false, ends[2]))
+        return;
+    const double length = std::hypot(ends[0].x - state.pen.x, ends[0].y - state.pen.y) +
+                          std::hypot(ends[1].x - ends[0].x, ends[1].y - ends[0].y) +
+                          std::hypot(ends[2].x - ends[1].x, ends[2].y - ends[1].y);
+    const int steps = static_cast<int>(std::clamp(length * page_.scale() / 2, 1.0, 256.0));
+    for (int i = 1; i <= steps; ++i) {
+        const double t = double(i) / steps, r = 1 - t;
+        const Point q =
+            p0 * (r * r * r) + p1 * (3 * r * r * t) + p2 * (3 * r * t * t) + p3 * (t * t * t);
+        moveTo(i == steps ? ends[2] : toPlotter(q));
     }
-    if (taken != 0 && !s.aborted()) raiseError(hpgl2WrongParameterCount);
 }
 
-// ---- Replies. They go out as soon as the mnemonic is read; what follows
-// is passed over.
+// ---- Replies.
 
-void Hpgl2::doOA(ParameterScanner& s) {
+void Hpgl2::doOA() {
     reply(joined({whole(state.pen.x), whole(state.pen.y), state.penDown ? "1" : "0"}));
-    collect(s);
 }
 
-void Hpgl2::doOC(ParameterScanner& s) {
+void Hpgl2::doOC() {
     const Point at = toUser(state.scale, state.p1, state.p2, state.pen);
     reply(joined({decimal(at.x), decimal(at.y), state.penDown ? "1" : "0"}));
-    collect(s);
 }
 
-void Hpgl2::doOE(ParameterScanner& s) {
+void Hpgl2::doOE() {
     reply(std::to_string(state.error));
     state.error = hpgl2NoError;
-    collect(s);
 }
 
-void Hpgl2::doOF(ParameterScanner& s) {
+void Hpgl2::doOF() {
     reply("40,40");
-    collect(s);
 }
 
-void Hpgl2::doOH(ParameterScanner& s) {
+void Hpgl2::doOH() {
     const Point frame = page_.frame();
     reply(joined({"0", "0", whole(frame.x), whole(frame.y)}));
-    collect(s);
 }
 
-void Hpgl2::doOI(ParameterScanner& s) {
+void Hpgl2::doOI() {
     reply("7470A");
-    collect(s);
 }
 
-void Hpgl2::doOP(ParameterScanner& s) {
+void Hpgl2::doOP() {
     reply(joined({whole(state.p1.x), whole(state.p1.y), whole(state.p2.x), whole(state.p2.y)}));
     state.scalingPointsChanged = false;
-    collect(s);
 }
 
-void Hpgl2::doOS(ParameterScanner& s) {
+void Hpgl2::doOS() {
     reply(std::to_string(statusByte()));
     state.initialised = false;
-    collect(s);
 }
 
-void Hpgl2::doOT(ParameterScanner& s) {
+void Hpgl2::doOT() {
     reply("0,255"); // no carousel to report; pens 1 to 8 in place
-    collect(s);
 }
 
-void Hpgl2::doOW(ParameterScanner& s) {
+void Hpgl2::doOW() {
     const Window& w = state.window;
     reply(joined({whole(w.xll), whole(w.yll), whole(w.xur), whole(w.yur)}));
-    collect(s);
 }
 
 } // namespace plotanix

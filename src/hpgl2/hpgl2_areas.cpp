@@ -90,8 +90,7 @@ void Hpgl2::edgeBuffer() {
     pattern_.reset();
 }
 
-void Hpgl2::doPM(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doPM(const Numbers& p) {
     if (rejected(p)) return;
     const double mode = p.count > 0 ? p.v[0] : 0;
     if (mode == 0) {
@@ -108,8 +107,7 @@ void Hpgl2::doPM(ParameterScanner& s) {
     }
 }
 
-void Hpgl2::doFP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doFP(const Numbers& p) {
     if (rejected(p)) return;
     const double rule = p.count > 0 ? p.v[0] : 0;
     if (rule != 0 && rule != 1) return raiseError(hpgl2BadParameter);
@@ -117,25 +115,24 @@ void Hpgl2::doFP(ParameterScanner& s) {
     fillBuffer();
 }
 
-void Hpgl2::doEP(ParameterScanner& s) {
-    if (!collect(s).aborted) edgeBuffer();
+void Hpgl2::doEP(const Numbers& p) {
+    if (!p.aborted) edgeBuffer();
 }
 
-void Hpgl2::doRA(ParameterScanner& s) {
-    rectangle(s, true, true);
+void Hpgl2::doRA(const Numbers& p) {
+    rectangle(p, true, true);
 }
-void Hpgl2::doRR(ParameterScanner& s) {
-    rectangle(s, false, true);
+void Hpgl2::doRR(const Numbers& p) {
+    rectangle(p, false, true);
 }
-void Hpgl2::doEA(ParameterScanner& s) {
-    rectangle(s, true, false);
+void Hpgl2::doEA(const Numbers& p) {
+    rectangle(p, true, false);
 }
-void Hpgl2::doER(ParameterScanner& s) {
-    rectangle(s, false, false);
+void Hpgl2::doER(const Numbers& p) {
+    rectangle(p, false, false);
 }
 
-void Hpgl2::rectangle(ParameterScanner& s, bool absolute, bool fill) {
-    const Values p = collect(s);
+void Hpgl2::rectangle(const Numbers& p, bool absolute, bool fill) {
     if (rejected(p)) return;
     if (p.count != 2) return raiseError(hpgl2WrongParameterCount);
     Point corner;
@@ -153,15 +150,14 @@ void Hpgl2::rectangle(ParameterScanner& s, bool absolute, bool fill) {
     edgeBuffer();
 }
 
-void Hpgl2::doWG(ParameterScanner& s) {
-    bufferWedge(s, true);
+void Hpgl2::doWG(const Numbers& p) {
+    bufferWedge(p, true);
 }
-void Hpgl2::doEW(ParameterScanner& s) {
-    bufferWedge(s, false);
+void Hpgl2::doEW(const Numbers& p) {
+    bufferWedge(p, false);
 }
 
-void Hpgl2::bufferWedge(ParameterScanner& s, bool fill) {
-    const Values p = collect(s);
+void Hpgl2::bufferWedge(const Numbers& p, bool fill) {
     if (rejected(p)) return;
     if (p.count < 3 || p.count > 4) return raiseError(hpgl2WrongParameterCount);
     const double radius = p.v[0], sweep = std::clamp(p.v[2], -360.0, 360.0);
@@ -187,8 +183,7 @@ void Hpgl2::bufferWedge(ParameterScanner& s, bool fill) {
     edgeBuffer();
 }
 
-void Hpgl2::doFT(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doFT(const Numbers& p) {
     if (rejected(p)) return;
     const double type = p.count > 0 ? p.v[0] : 1;
     if (type == 3 || type == 4) {
@@ -211,8 +206,7 @@ void Hpgl2::doFT(ParameterScanner& s) {
     state.fillType = static_cast<int32_t>(type);
 }
 
-void Hpgl2::doAC(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doAC(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.anchor = {};

@@ -1,7 +1,5 @@
 #include "hpgl2/hpgl2_input.h"
 
-#include "hpgl/reader.h"
-
 #include <algorithm>
 #include <cctype>
 #include <limits>
@@ -33,130 +31,154 @@ bool Hpgl2Input::takeReset() {
     return was;
 }
 
-int Hpgl2Input::get() {
-    if (const int byte = takePushedBack(); byte != silent) return byte;
-    for (;;) {
-        const int byte = raw();
-        if (byte == 0) continue; // NUL fills a line; it says nothing
-        if (byte != escapeByte) return byte;
-        escape();
-        if (language_ == Language::hpgl2) continue; // an escape HP-GL/2 passes over
-        skipForeign();
-        // Back in HP-GL/2, or at the end: the instruction being read is over.
-        return language_ == Language::hpgl2 ? aborted : silent;
-    }
+void Hpgl2Input::end() {
+    escape_ = Escape::none;
+    tokenizer_.put(endEvent);
 }
 
-void Hpgl2Input::skipForeign() {
-    while (language_ != Language::hpgl2) {
-        const int byte = raw();
-        if (byte == silent) return;
-        if (byte == escapeByte) {
-            escape();
-        } else if (language_ == Language::pjl) {
-            pjlByte(byte);
-        }
+bool Hpgl2Input::step(int byte) {
+    if (escape_ != Escape::none) return escapeStep(byte);
+    if (byte == escapeByte) {
+        escape_ = Escape::first;
+        return false;
     }
+    if (!foreign_) {
+        if (byte != 0) tokenizer_.put(byte); // NUL fills a line; it says nothing
+        return false;
+    }
+    if (language_ != Language::pjl) return false;
+    const bool again = pjlByte(byte);
+    if (language_ == Language::hpgl2) {
+        // Back in HP-GL/2: the instruction being read is over.
+        foreign_ = false;
+        tokenizer_.put(abortEvent);
+    }
+    return again;
 }
 
-void Hpgl2Input::pjlByte(int byte) {
+bool Hpgl2Input::pjlByte(int byte) {
     if (byte == '\n' || byte == '\r') {
         const std::string line = upperCase(pjlLine_);
         pjlLine_.clear();
-        if (!line.starts_with("@PJL")) return;
+        if (!line.starts_with("@PJL")) return false;
         const size_t enter = line.find("ENTER");
         const size_t equals = line.find('=', enter == std::string::npos ? line.size() : enter);
         if (enter == std::string::npos || equals == std::string::npos ||
             line.find("LANGUAGE") == std::string::npos)
-            return;
+            return false;
         std::string name = line.substr(equals + 1);
         name.erase(
             std::remove_if(name.begin(), name.end(),
                            [](char c) { return c == ' ' || c == '\t' || c == '-' || c == '/'; }),
             name.end());
         language_ = name.starts_with("HPGL") ? Language::hpgl2 : Language::pcl;
-        return;
+        return false;
     }
     // A job that does not begin with PJL is read as HP-GL/2 from here.
     if (pjlLine_.empty() && byte != '@' && byte != ' ' && byte != '\t' && byte != '\f') {
         language_ = Language::hpgl2;
-        rawPending_ = byte;
-        return;
+        return true;
     }
     if (pjlLine_.size() < pjlLineKept) pjlLine_.push_back(static_cast<char>(byte));
+    if (pjlLine_ == "@PJL") pclJobSeen_ = true;
+    return false;
 }
 
-void Hpgl2Input::escape() {
-    const int first = raw();
-    if (first == silent) return;
-    if (between(first, 48, 126)) {
-        // A two-character escape; of them only ESC E (reset) matters here.
-        if (first == 'E') {
-            reset_ = true;
-            language_ = Language::pcl;
+bool Hpgl2Input::escapeStep(int byte) {
+    switch (escape_) {
+    case Escape::none:
+        return false;
+    case Escape::first:
+        if (between(byte, 48, 126)) {
+            // A two-character escape; of them only ESC E (reset) matters here.
+            if (byte == 'E') {
+                reset_ = pclJobSeen_ = true;
+                language_ = Language::pcl;
+            }
+            return finishEscape(false);
         }
-        return;
-    }
-    if (!between(first, 33, 47)) {
-        rawPending_ = first; // not an escape sequence: the ESC alone is dropped
-        return;
-    }
-    // ESC, the parameterised character, a group character (not for %), then
-    // value fields, each ended by a parameter character: lower case goes on,
-    // upper case ends the sequence.
-    int byte = raw();
-    int group = 0;
-    if (between(byte, 96, 126)) {
-        group = byte;
-        byte = raw();
-    }
-    int64_t data = 0;
-    for (;;) {
-        const int64_t value = escapeValue(byte);
-        if (byte == silent) return;
-        const bool more = between(byte, 96, 126);
-        if (!more && !between(byte, 64, 94)) {
-            rawPending_ = byte; // malformed: the byte belongs to what follows
-            break;
+        // Not an escape sequence: the ESC alone is dropped.
+        if (!between(byte, 33, 47)) return finishEscape(true);
+        // ESC, the parameterised character, a group character, then value
+        // fields, each ended by a parameter character: lower case goes on,
+        // upper case ends the sequence.
+        first_ = byte;
+        group_ = 0;
+        data_ = 0;
+        escape_ = Escape::afterFirst;
+        return false;
+    case Escape::afterFirst:
+        escape_ = Escape::value;
+        startValue();
+        if (!between(byte, 96, 126)) return true;
+        group_ = byte;
+        return false;
+    case Escape::value:
+        if (phase_ == Phase::sign) {
+            phase_ = Phase::digits;
+            if (byte == '+' || byte == '-') {
+                negative_ = byte == '-';
+                return false;
+            }
         }
-        const int command = std::toupper(byte);
-        // The commands whose value counts binary bytes after the sequence.
-        const bool counted = command == 'W' || (first == '&' && group == 'p' && command == 'X') ||
-                             (first == '*' && group == 'b' && command == 'V');
-        if (counted) data = std::min(valueCeiling, data + std::max<int64_t>(value, 0));
-        if (first == '%' && group == 0) {
-            if (command == 'B') language_ = Language::hpgl2;
-            if (command == 'A' && language_ == Language::hpgl2) language_ = Language::pcl;
-            if (command == 'X' && value == -12345) language_ = Language::pjl, pjlLine_.clear();
+        if (phase_ == Phase::digits && between(byte, '0', '9')) {
+            value_ = std::min(valueCeiling, value_ * 10 + (byte - '0'));
+            return false;
         }
-        if (!more) break;
-        byte = raw();
+        if (phase_ == Phase::digits && byte == '.') {
+            phase_ = Phase::fraction;
+            return false;
+        }
+        if (phase_ == Phase::fraction && between(byte, '0', '9')) return false;
+        return valueEnded(byte);
+    case Escape::data:
+        if (--data_ <= 0) {
+            escape_ = Escape::none;
+            escapeDone();
+        }
+        return false;
     }
-    skipData(data);
+    return false;
 }
 
-int64_t Hpgl2Input::escapeValue(int& byte) {
-    bool negative = false;
-    if (byte == '+' || byte == '-') {
-        negative = byte == '-';
-        byte = raw();
+bool Hpgl2Input::valueEnded(int byte) {
+    const int64_t value = negative_ ? -value_ : value_;
+    const bool more = between(byte, 96, 126);
+    // Malformed: the byte belongs to what follows (the counted data first).
+    if (!more && !between(byte, 64, 94)) return finishEscape(true);
+    const int command = std::toupper(byte);
+    // The commands whose value counts binary bytes after the sequence.
+    const bool counted = command == 'W' || (first_ == '&' && group_ == 'p' && command == 'X') ||
+                         (first_ == '*' && group_ == 'b' && command == 'V');
+    if (counted) data_ = std::min(valueCeiling, data_ + std::max<int64_t>(value, 0));
+    if (first_ == '%' && group_ == 0) {
+        if (command == 'B') language_ = Language::hpgl2, pclJobSeen_ = true;
+        if (command == 'A' && language_ == Language::hpgl2) language_ = Language::pcl;
+        if (command == 'X' && value == -12345) language_ = Language::pjl, pjlLine_.clear();
     }
-    int64_t value = 0;
-    while (between(byte, '0', '9')) {
-        value = std::min(valueCeiling, value * 10 + (byte - '0'));
-        byte = raw();
-    }
-    if (byte == '.') {
-        byte = raw();
-        while (between(byte, '0', '9'))
-            byte = raw();
-    }
-    return negative ? -value : value;
+    if (!more) return finishEscape(false);
+    startValue();
+    return false;
 }
 
-void Hpgl2Input::skipData(int64_t count) {
-    for (; count > 0; --count) {
-        if (raw() == silent) return;
+bool Hpgl2Input::finishEscape(bool again) {
+    if (data_ > 0) {
+        escape_ = Escape::data;
+        return again;
+    }
+    escape_ = Escape::none;
+    escapeDone();
+    return again;
+}
+
+void Hpgl2Input::escapeDone() {
+    data_ = 0;
+    if (!foreign_) {
+        foreign_ = language_ != Language::hpgl2;
+    } else if (language_ == Language::hpgl2) {
+        // Back in HP-GL/2, or reset: the instruction being read is over.
+        foreign_ = false;
+        tokenizer_.put(abortEvent);
     }
 }
 

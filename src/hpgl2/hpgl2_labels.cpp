@@ -90,57 +90,65 @@ void Hpgl2::drawSymbol(Point at) {
     pattern_.reset();
 }
 
-void Hpgl2::doLB(ParameterScanner&) {
-    // The text runs to the terminator; past the reader's cap the rest is
-    // read and dropped.
-    std::string text;
-    for (;;) {
-        const int byte = input_.get();
-        if (byte < 0) break;
-        if (byte == state.terminator) {
-            if (state.terminatorPrinted) text.push_back(static_cast<char>(byte));
-            break;
-        }
-        if (text.size() < InstructionReader::maxTextBytes) text.push_back(static_cast<char>(byte));
-    }
-    drawLabel(text);
+void Hpgl2::startLabel() {
+    label_.clear();
 }
 
-void Hpgl2::doDT(ParameterScanner& s) {
+ByteStep Hpgl2::doLB(int byte) {
+    // The text runs to the terminator; past the cap the rest is read and
+    // dropped.
+    if (byte < 0 || byte == state.terminator) {
+        if (byte >= 0 && state.terminatorPrinted) label_.push_back(static_cast<char>(byte));
+        if (!syntaxOnly_) drawLabel(label_);
+        label_.clear();
+        return ByteStep::done;
+    }
+    if (label_.size() < maxLabelBytes && !syntaxOnly_) label_.push_back(static_cast<char>(byte));
+    return ByteStep::more;
+}
+
+void Hpgl2::startTerminator() {
+    terminatorStep_ = 0;
+}
+
+ByteStep Hpgl2::doDT(int byte) {
     // The byte after DT is the terminator; ",mode" may follow (0: printed).
-    const int byte = input_.get();
-    if (byte < 0) return;
+    if (byte < 0) return ByteStep::done;
+    if (terminatorStep_ == 1) {
+        if (byte == ',') return ByteStep::thenNumbers;
+        return byte == ';' ? ByteStep::done : ByteStep::giveBack;
+    }
     state.terminatorPrinted = false;
     if (byte == ';') {
         state.terminator = 3;
-        return;
+        return ByteStep::done;
     }
-    if (byte == 0 || byte == '\n') return raiseError(hpgl2BadParameter);
+    if (byte == 0 || byte == '\n') {
+        raiseError(hpgl2BadParameter);
+        return ByteStep::done;
+    }
     state.terminator = byte;
-    const int next = input_.get();
-    if (next == ',') {
-        const Values p = collect(s);
-        if (p.count > 0) state.terminatorPrinted = p.v[0] == 0;
-    } else if (next != ';') {
-        input_.unget(next);
-    }
+    terminatorStep_ = 1;
+    return ByteStep::more;
 }
 
-void Hpgl2::doSM(ParameterScanner&) {
-    const int byte = input_.get();
-    if (byte < 0) return;
-    state.symbol = byte > ' ' && byte != ';' && byte < 128 ? byte : 0;
+void Hpgl2::terminatorMode(const Numbers& p) {
+    if (p.count > 0) state.terminatorPrinted = p.v[0] == 0;
 }
 
-void Hpgl2::doSI(ParameterScanner& s) {
-    setSize(s, false);
-}
-void Hpgl2::doSR(ParameterScanner& s) {
-    setSize(s, true);
+ByteStep Hpgl2::doSM(int byte) {
+    if (byte >= 0) state.symbol = byte > ' ' && byte != ';' && byte < 128 ? byte : 0;
+    return ByteStep::done;
 }
 
-void Hpgl2::setSize(ParameterScanner& s, bool relative) {
-    const Values p = collect(s);
+void Hpgl2::doSI(const Numbers& p) {
+    setSize(p, false);
+}
+void Hpgl2::doSR(const Numbers& p) {
+    setSize(p, true);
+}
+
+void Hpgl2::setSize(const Numbers& p, bool relative) {
     if (rejected(p)) return;
     if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
     if (p.count == 2 && !(std::fabs(p.v[0]) < 1e6 && std::fabs(p.v[1]) < 1e6))
@@ -152,15 +160,14 @@ void Hpgl2::setSize(ParameterScanner& s, bool relative) {
     applyLabelSize();
 }
 
-void Hpgl2::doDI(ParameterScanner& s) {
-    setDirection(s, false);
+void Hpgl2::doDI(const Numbers& p) {
+    setDirection(p, false);
 }
-void Hpgl2::doDR(ParameterScanner& s) {
-    setDirection(s, true);
+void Hpgl2::doDR(const Numbers& p) {
+    setDirection(p, true);
 }
 
-void Hpgl2::setDirection(ParameterScanner& s, bool relative) {
-    const Values p = collect(s);
+void Hpgl2::setDirection(const Numbers& p, bool relative) {
     if (rejected(p)) return;
     if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
     const Point direction = p.count == 2 ? Point{p.v[0], p.v[1]} : Point{1, 0};
@@ -173,15 +180,13 @@ void Hpgl2::setDirection(ParameterScanner& s, bool relative) {
     state.label.carriageReturn = state.pen;
 }
 
-void Hpgl2::doSL(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doSL(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 0 && !(std::fabs(p.v[0]) < 1e6)) return raiseError(hpgl2BadParameter);
     state.label.slant = p.count > 0 ? p.v[0] : 0.0;
 }
 
-void Hpgl2::doCP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doCP(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
     const LabelState before = state.label;
@@ -196,8 +201,7 @@ void Hpgl2::doCP(ParameterScanner& s) {
     raiseError(hpgl2PositionOverflow);
 }
 
-void Hpgl2::doLO(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doLO(const Numbers& p) {
     if (rejected(p)) return;
     const double origin = p.count > 0 ? p.v[0] : 1;
     const bool known = origin == 21 || (origin >= 1 && origin <= 19 && origin != 10 &&
@@ -206,15 +210,14 @@ void Hpgl2::doLO(ParameterScanner& s) {
     state.labelOrigin = static_cast<int32_t>(origin);
 }
 
-void Hpgl2::doSD(ParameterScanner& s) {
-    setFont(s, 0);
+void Hpgl2::doSD(const Numbers& p) {
+    setFont(p, 0);
 }
-void Hpgl2::doAD(ParameterScanner& s) {
-    setFont(s, 1);
+void Hpgl2::doAD(const Numbers& p) {
+    setFont(p, 1);
 }
 
-void Hpgl2::setFont(ParameterScanner& s, int32_t which) {
-    const Values p = collect(s);
+void Hpgl2::setFont(const Numbers& p, int32_t which) {
     if (rejected(p)) return;
     LabelFont& font = state.fonts[static_cast<size_t>(which)];
     if (p.count == 0) font = {};
@@ -231,14 +234,14 @@ void Hpgl2::setFont(ParameterScanner& s, int32_t which) {
     applyLabelSize();
 }
 
-void Hpgl2::doSS(ParameterScanner& s) {
-    if (collect(s).aborted) return;
+void Hpgl2::doSS(const Numbers& p) {
+    if (p.aborted) return;
     state.label.alternateSelected = false;
     applyLabelSize();
 }
 
-void Hpgl2::doSA(ParameterScanner& s) {
-    if (collect(s).aborted) return;
+void Hpgl2::doSA(const Numbers& p) {
+    if (p.aborted) return;
     state.label.alternateSelected = true;
     applyLabelSize();
 }

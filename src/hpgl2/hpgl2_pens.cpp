@@ -152,14 +152,12 @@ void Hpgl2::applyPenStyle() {
     wide_.setStyle(style);
 }
 
-void Hpgl2::doSP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doSP(const Numbers& p) {
     if (rejected(p)) return;
     selectPen(p.count > 0 ? std::trunc(p.v[0]) : 0);
 }
 
-void Hpgl2::doNP(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doNP(const Numbers& p) {
     if (rejected(p)) return;
     const double wanted = p.count > 0 ? p.v[0] : 8;
     if (!(wanted >= 2)) return raiseError(hpgl2BadParameter);
@@ -171,8 +169,7 @@ void Hpgl2::doNP(ParameterScanner& s) {
     applyPenStyle();
 }
 
-void Hpgl2::doPC(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doPC(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         for (size_t pen = 0; pen < state.palette.size(); ++pen)
@@ -198,8 +195,7 @@ void Hpgl2::doPC(ParameterScanner& s) {
     selectColour();
 }
 
-void Hpgl2::doCR(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doCR(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         state.colourRange = {0, 255, 0, 255, 0, 255};
@@ -210,8 +206,7 @@ void Hpgl2::doCR(ParameterScanner& s) {
         state.colourRange[i] = p.v[i];
 }
 
-void Hpgl2::doPW(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doPW(const Numbers& p) {
     if (rejected(p)) return;
     const double fallback = state.relativeWidths ? defaultRelativeWidth : defaultMetricWidth;
     const double width = p.count > 0 ? p.v[0] : fallback;
@@ -226,8 +221,7 @@ void Hpgl2::doPW(ParameterScanner& s) {
     applyPenStyle();
 }
 
-void Hpgl2::doWU(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doWU(const Numbers& p) {
     if (rejected(p)) return;
     const double type = p.count > 0 ? p.v[0] : 0;
     if (type != 0 && type != 1) return; // other values are ignored
@@ -237,8 +231,7 @@ void Hpgl2::doWU(ParameterScanner& s) {
     applyPenStyle();
 }
 
-void Hpgl2::doLA(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doLA(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) state.ends = {};
     if (p.count % 2 != 0) raiseError(hpgl2WrongParameterCount);
@@ -278,8 +271,7 @@ void Hpgl2::applyLineType() {
                           state.lineType < 0);
 }
 
-void Hpgl2::doLT(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doLT(const Numbers& p) {
     if (rejected(p)) return;
     const int32_t before = state.lineType;
     const bool wasSet = state.lineTypeSet;
@@ -303,8 +295,7 @@ void Hpgl2::doLT(ParameterScanner& s) {
     applyLineType();
 }
 
-void Hpgl2::doUL(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doUL(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
         for (auto& layout : userTypes_)
@@ -324,8 +315,7 @@ void Hpgl2::doUL(ParameterScanner& s) {
     applyLineType();
 }
 
-void Hpgl2::doTR(ParameterScanner& s) {
-    const Values p = collect(s);
+void Hpgl2::doTR(const Numbers& p) {
     if (rejected(p)) return;
     const double mode = p.count > 0 ? p.v[0] : 1;
     if (mode != 0 && mode != 1) return raiseError(hpgl2BadParameter);

@@ -127,7 +127,7 @@ TEST(Hpgl2, Areas) {
         {"window", "IW0,0,2000,2000;RA3000,3000;", {{1500, 1500}}, {{2500, 1500}}},
         {"wide line", "PW2;PA1000,1000;PD1000,3000;", {{1030, 2000}}, {{1070, 2000}}},
         {"thin line", "PA1000,1000;PD1000,3000;", {{1000, 2000}}, {{1030, 2000}}},
-        {"round ends", "PW2;LA1,4;PA1000,1000;PD1000,3000;", {{1000, 3030}}, {{1000, 3080}}},
+        {"round ends", "PW2;LA1,4;PA1000,1000;PD1000,3000;PU;", {{1000, 3030}}, {{1000, 3080}}},
         {"dashes",
          "LT2,10,1;PA1000,1000;PD3000,1000;",
          {{1100, 1000}, {1500, 1000}},
@@ -280,6 +280,23 @@ TEST(Hpgl2, AnEncodedPolylineCutByTheEndOfARunGoesOn) {
     p.run("PE<=" + pe(10));
     p.run(pe(20) + pe(5) + pe(5));
     EXPECT_EQ(p.run(";OA;").link.written, "15,25,1\r");
+}
+
+// A pause of the line draws nothing: a wide path's cap comes when the
+// path ends (the next instruction that is no move, or the stream's end).
+TEST(Hpgl2, AWidePathsCapWaitsForThePathsEnd) {
+    const double cap[] = {1000, 3030};
+    Plot paused;
+    paused.run("PW2;LA1,4;PA1000,1000;PD1000,3000;");
+    EXPECT_FALSE(paused.inked(cap[0], cap[1])) << "the cap was drawn at a pause";
+    paused.run("PD1000,2000;");
+    EXPECT_FALSE(paused.inked(cap[0], cap[1])) << "the path went on: a join, no cap, at its turn";
+    paused.run("SP2;");
+    EXPECT_TRUE(paused.inked(1000, 1970)) << "SP ends the path: its cap";
+    Plot ended;
+    ended.run("PW2;LA1,4;PA1000,1000;PD1000,3000;");
+    ended.end();
+    EXPECT_TRUE(ended.inked(cap[0], cap[1])) << "the stream's end ends the path";
 }
 
 TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {

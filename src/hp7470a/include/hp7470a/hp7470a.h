@@ -5,11 +5,12 @@
 // device control. Its state survives the pauses between plot runs, as a
 // real plotter's does; it starts as after power-on.
 
-#include "hp7470a/hp7470a_geometry.h"
 #include "hp7470a/hp7470a_serial.h"
 #include "hp7470a/hp7470a_syntax.h"
 #include "hpgl/byte_link.h"
+#include "hpgl/geometry.h"
 #include "hpgl/plotter.h"
+#include "hpgl/tokenizer.h"
 #include "page/label_strokes.h"
 #include "page/line_pattern.h"
 
@@ -68,7 +69,7 @@ struct Hp7470aState {
     int32_t symbol = 0; // SM character, 0 when off
 };
 
-class Hp7470a : public Plotter {
+class Hp7470a : public Plotter, private TokenizerClient {
   public:
     Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
             StatusLine* status, Paper paper);
@@ -76,6 +77,9 @@ class Hp7470a : public Plotter {
     // New paper: the plotter keeps its state.
     void startPage() override;
     void runInstructionLoop() override;
+    void feed(std::span<const uint8_t> bytes) override;
+    void endOfStream() override;
+    bool pushes() const override { return true; }
     bool knows(std::string_view mnemonic) const override;
     std::optional<PageExtent> pageExtent() const override {
         return PageExtent{limits_.x, limits_.y, false};
@@ -88,24 +92,48 @@ class Hp7470a : public Plotter {
     Hp7470aState state;
 
   private:
-    using Values = Parameters<8>;
-    using Handler = void (Hp7470a::*)(ParameterScanner&);
+    using NumbersHandler = void (Hp7470a::*)(const Numbers&);
+    using Action = void (Hp7470a::*)();
+    using ByteHandler = ByteStep (Hp7470a::*)(int);
+    // What an instruction's numbers go to when they come one by one.
+    enum class Stream : uint8_t { none, pairs, userCharacter, discard };
     struct Instruction {
         std::string_view mnemonic;
-        Handler handler;
+        Body body = Body::none;
+        NumbersHandler numbers = nullptr; // Body::numbers
+        Action start = nullptr;           // at the mnemonic
+        ByteHandler bytes = nullptr;      // Body::bytes
+        Stream stream = Stream::none;     // Body::stream
     };
+    static constexpr Instruction takes(std::string_view m, NumbersHandler h) {
+        return {m, Body::numbers, h};
+    }
+    static constexpr Instruction answers(std::string_view m, Action a) {
+        return {m, Body::none, nullptr, a};
+    }
+    static constexpr Instruction reads(std::string_view m, ByteHandler h, Action a = nullptr) {
+        return {m, Body::bytes, nullptr, a, h};
+    }
+    static constexpr Instruction streams(std::string_view m, Stream to, Action a) {
+        return {m, Body::stream, nullptr, a, nullptr, to};
+    }
     static const std::array<Instruction, 51> instructions_;
+    // An unknown instruction: its numbers are read and dropped.
+    static constexpr Instruction unknown_{"",      Body::stream, nullptr,
+                                          nullptr, nullptr,      Stream::discard};
     // The instruction of a two-letter mnemonic (either case), or nullptr.
     static const Instruction* find(std::string_view mnemonic);
     friend bool hp7470aKnows(std::string_view mnemonic);
 
-    // Reading.
-    int nextMnemonicLetter();
-    void execute(const std::string& letters);
-    void skipUnknown(const std::string& letters);
-    static Values collect(ParameterScanner& scanner) { return collectParameters<8>(scanner); }
+    // Reading: the tokenizer's client.
+    Body instruction(std::string_view letters) override;
+    void numbers(const Numbers& values) override { (this->*current_->numbers)(values); }
+    void number(double value) override;
+    void numbersEnd(bool illegal, bool aborted) override;
+    ByteStep byte(int event) override { return (this->*current_->bytes)(event); }
+    void instructionDone() override;
     // True (after raising the error it found) when the instruction must not run.
-    bool rejected(const Values& values);
+    bool rejected(const Numbers& values);
     void raiseError(int32_t error);
 
     // Moving and drawing.
@@ -144,67 +172,79 @@ class Hp7470a : public Plotter {
     void initialise();
 
     // Instructions.
-    void doIN(ParameterScanner& s);
-    void doDF(ParameterScanner& s);
-    void doIP(ParameterScanner& s);
-    void doSC(ParameterScanner& s);
-    void doIW(ParameterScanner& s);
-    void doPA(ParameterScanner& s);
-    void doPR(ParameterScanner& s);
-    void doPU(ParameterScanner& s);
-    void doPD(ParameterScanner& s);
-    void plotPairs(ParameterScanner& s);
-    void doCI(ParameterScanner& s);
-    void doAA(ParameterScanner& s);
-    void doAR(ParameterScanner& s);
-    void doArc(ParameterScanner& s, bool absolute);
-    void doXT(ParameterScanner& s);
-    void doYT(ParameterScanner& s);
-    void doTL(ParameterScanner& s);
-    void doSP(ParameterScanner& s);
-    void doVS(ParameterScanner& s);
-    void doIM(ParameterScanner& s);
-    void doDP(ParameterScanner& s);
-    void doDC(ParameterScanner& s);
-    void doOA(ParameterScanner& s);
-    void doOC(ParameterScanner& s);
-    void doOD(ParameterScanner& s);
-    void doOE(ParameterScanner& s);
-    void doOF(ParameterScanner& s);
-    void doOI(ParameterScanner& s);
-    void doOO(ParameterScanner& s);
-    void doOP(ParameterScanner& s);
-    void doOS(ParameterScanner& s);
-    void doOW(ParameterScanner& s);
-    void doLB(ParameterScanner& s);
-    void doDT(ParameterScanner& s);
-    void doSM(ParameterScanner& s);
-    void doDI(ParameterScanner& s);
-    void doDR(ParameterScanner& s);
-    void setDirection(ParameterScanner& s, bool relative);
-    void doSI(ParameterScanner& s);
-    void doSR(ParameterScanner& s);
-    void setSize(ParameterScanner& s, bool relative);
-    void doSL(ParameterScanner& s);
-    void doCP(ParameterScanner& s);
-    void doCS(ParameterScanner& s);
-    void doCA(ParameterScanner& s);
-    void doSS(ParameterScanner& s);
-    void doSA(ParameterScanner& s);
-    void doUC(ParameterScanner& s);
-    void doLT(ParameterScanner& s);
-    void doNothing(ParameterScanner& s);
+    void doIN(const Numbers& p);
+    void doDF(const Numbers& p);
+    void doIP(const Numbers& p);
+    void doSC(const Numbers& p);
+    void doIW(const Numbers& p);
+    void doPA();
+    void doPR();
+    void doPU();
+    void doPD();
+    void plotPair(double y);
+    void pairsEnd(bool illegal, bool aborted);
+    void doCI(const Numbers& p);
+    void doAA(const Numbers& p);
+    void doAR(const Numbers& p);
+    void doArc(const Numbers& p, bool absolute);
+    void doXT(const Numbers& p);
+    void doYT(const Numbers& p);
+    void doTL(const Numbers& p);
+    void doSP(const Numbers& p);
+    void doVS(const Numbers& p);
+    void doIM(const Numbers& p);
+    void doDP(const Numbers& p);
+    void doDC(const Numbers& p);
+    void doOA();
+    void doOC();
+    void doOD();
+    void doOE();
+    void doOF();
+    void doOI();
+    void doOO();
+    void doOP();
+    void doOS();
+    void doOW();
+    ByteStep doLB(int byte);
+    ByteStep doDT(int byte);
+    ByteStep doSM(int byte);
+    void doDI(const Numbers& p);
+    void doDR(const Numbers& p);
+    void setDirection(const Numbers& p, bool relative);
+    void doSI(const Numbers& p);
+    void doSR(const Numbers& p);
+    void setSize(const Numbers& p, bool relative);
+    void doSL(const Numbers& p);
+    void doCP(const Numbers& p);
+    void doCS(const Numbers& p);
+    void doCA(const Numbers& p);
+    void doSS(const Numbers& p);
+    void doSA(const Numbers& p);
+    void doUC();
+    void drawUserCharacter(bool illegal, bool aborted);
+    void doLT(const Numbers& p);
+    void doNothing(const Numbers& p);
 
+    InstructionReader& reader_; // until the session feeds the model itself
     Drawing& drawing_;
     LogFile& log_;
     StatusLine* status_;
     Point limits_;
     PictureMap map_;
     Hp7470aSerial serial_;
+    HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
     Hp7470aInput input_;
+    const Instruction* current_ = &unknown_;
+    double pairX_ = 0;
+    bool haveX_ = false;
+    std::string labelPiece_;
     LabelWriter writer_;
     LinePattern pattern_;
     PenSink pen_{*this};
+    // A user character longer than this (the real plotter's buffer holds a
+    // few hundred values) keeps its first values; the rest are read and
+    // dropped.
+    static constexpr size_t userCharacterValues = 65536;
     std::vector<double> userCharacter_; // UC values, reused
 };
 

@@ -6,10 +6,10 @@
 // and mapping; PS sets the page, RO turns the coordinate system on it. Its
 // state lasts across the pauses of the line, as the 7470A model's does.
 
-#include "hp7470a/hp7470a_geometry.h"
-#include "hp7470a/hp7470a_syntax.h"
 #include "hpgl/byte_link.h"
+#include "hpgl/geometry.h"
 #include "hpgl/plotter.h"
+#include "hpgl/tokenizer.h"
 #include "hpgl2/hpgl2_input.h"
 #include "hpgl2/hpgl2_page.h"
 #include "hpgl2/hpgl2_polygon.h"
@@ -103,14 +103,20 @@ struct Hpgl2State {
     bool scalingPointsChanged = false;
 };
 
-class Hpgl2 : public Plotter {
+class Hpgl2 : public Plotter, private TokenizerClient {
   public:
     Hpgl2(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
           StatusLine* status, Paper paper);
+    // From now on the syntax alone: instructions are read as the model
+    // reads them and none is carried out; what was read says which dialect
+    // the bytes are in.
+    void readSyntaxOnly() { syntaxOnly_ = true; }
 
     void startPage() override;
     void runInstructionLoop() override;
-    void lineSilent() override;
+    void feed(std::span<const uint8_t> bytes) override;
+    void endOfStream() override;
+    bool pushes() const override { return true; }
     bool knows(std::string_view mnemonic) const override;
     // The page in force when the page began or PS last set it: ESC E puts
     // the page back to the paper, but what was drawn keeps the page it was
@@ -120,27 +126,62 @@ class Hpgl2 : public Plotter {
     uint8_t statusByte() const;
     const Hpgl2Page& page() const { return page_; }
     const PolygonBuffer& polygon() const { return buffer_; }
+    // Read without carrying out (readSyntaxOnly): whether a mnemonic of these
+    // letters (upper case) came, and whether a PCL job began.
+    bool mnemonicSeen(char first, char second) const {
+        return seen_[static_cast<size_t>((first - 'A') * 26 + (second - 'A'))];
+    }
+    bool pclJobSeen() const { return input_.pclJobSeen(); }
 
     Hpgl2State state;
 
   private:
-    using Values = Parameters<24>;
-    using Handler = void (Hpgl2::*)(ParameterScanner&);
+    using NumbersHandler = void (Hpgl2::*)(const Numbers&);
+    using Action = void (Hpgl2::*)();
+    using ByteHandler = ByteStep (Hpgl2::*)(int);
+    // What an instruction's numbers go to when they come one by one.
+    enum class Stream : uint8_t { none, pairs, bezier };
     struct Instruction {
         std::string_view mnemonic;
-        Handler handler;
-        bool inPolygon; // carried out in polygon mode
+        bool inPolygon = false; // carried out in polygon mode
+        Body body = Body::none;
+        NumbersHandler numbers = nullptr; // Body::numbers
+        Action start = nullptr;           // at the mnemonic
+        ByteHandler bytes = nullptr;      // Body::bytes
+        Stream stream = Stream::none;     // Body::stream
     };
+    static constexpr Instruction takes(std::string_view m, NumbersHandler h,
+                                       bool inPolygon = false) {
+        return {m, inPolygon, Body::numbers, h};
+    }
+    // A reply goes out as soon as the mnemonic is read; what follows is
+    // passed over.
+    static constexpr Instruction answers(std::string_view m, Action a) {
+        return {m, true, Body::numbers, &Hpgl2::doNothing, a};
+    }
+    static constexpr Instruction reads(std::string_view m, ByteHandler h, bool inPolygon = false,
+                                       Action a = nullptr) {
+        return {m, inPolygon, Body::bytes, nullptr, a, h};
+    }
+    static constexpr Instruction streams(std::string_view m, Stream to, Action a) {
+        return {m, true, Body::stream, nullptr, a, nullptr, to};
+    }
     static const std::array<Instruction, 74> instructions_;
     static const Instruction* find(std::string_view mnemonic);
     friend bool hpgl2Knows(std::string_view mnemonic);
 
-    // Reading.
-    int nextMnemonicLetter();
-    void execute(const std::string& letters);
-    void skipUnknown(const std::string& letters);
-    static Values collect(ParameterScanner& scanner) { return collectParameters<24>(scanner); }
-    bool rejected(const Values& values);
+    // Reading: the tokenizer's client.
+    void betweenInstructions() override;
+    Body instruction(std::string_view letters) override;
+    void numbers(const Numbers& values) override;
+    void number(double value) override;
+    void numbersEnd(bool illegal, bool aborted) override;
+    ByteStep byte(int event) override;
+    void instructionDone() override;
+    // An unknown instruction's parameters run to a ';' or the next
+    // mnemonic; a quoted text may hold letters.
+    ByteStep skipUnknown(int byte);
+    bool rejected(const Numbers& values);
     void raiseError(int32_t error) { state.error = error; }
 
     // Setup.
@@ -177,16 +218,16 @@ class Hpgl2 : public Plotter {
     void edgeBuffer();
     void fillSolid(Colour colour);
     bool hatch(double spacing, double degrees);
-    void bufferWedge(ParameterScanner& s, bool fill);
+    void bufferWedge(const Numbers& p, bool fill);
 
     // Labels, line types.
     void applyLabelSize();
     void applyLineType();
     void setClips();
     void drawLabel(std::string_view text);
-    void setDirection(ParameterScanner& s, bool relative);
-    void setSize(ParameterScanner& s, bool relative);
-    void setFont(ParameterScanner& s, int32_t which);
+    void setDirection(const Numbers& p, bool relative);
+    void setSize(const Numbers& p, bool relative);
+    void setFont(const Numbers& p, int32_t which);
 
     struct Sinks : StrokeSink, PieceSink, AreaSink, HatchSink {
         explicit Sinks(Hpgl2& model) : model(model) {}
@@ -200,80 +241,87 @@ class Hpgl2 : public Plotter {
     void reply(std::string_view text);
 
     // Instructions.
-    void doIN(ParameterScanner& s);
-    void doDF(ParameterScanner& s);
-    void doPS(ParameterScanner& s);
-    void doRO(ParameterScanner& s);
-    void doIP(ParameterScanner& s);
-    void doIR(ParameterScanner& s);
-    void setScalingPoints(const Values& p, Point unitOfValue);
-    void doSC(ParameterScanner& s);
-    void doIW(ParameterScanner& s);
-    void doPA(ParameterScanner& s);
-    void doPR(ParameterScanner& s);
-    void doPU(ParameterScanner& s);
-    void doPD(ParameterScanner& s);
-    void plotPairs(ParameterScanner& s);
-    void doPE(ParameterScanner& s);
-    void doCI(ParameterScanner& s);
-    void doAA(ParameterScanner& s);
-    void doAR(ParameterScanner& s);
-    void doArc(ParameterScanner& s, bool absolute);
-    void doAT(ParameterScanner& s);
-    void doRT(ParameterScanner& s);
-    void threePointArc(ParameterScanner& s, bool absolute);
-    void doBZ(ParameterScanner& s);
-    void doBR(ParameterScanner& s);
-    void bezier(ParameterScanner& s, bool absolute);
-    void doPM(ParameterScanner& s);
-    void doFP(ParameterScanner& s);
-    void doEP(ParameterScanner& s);
-    void doRA(ParameterScanner& s);
-    void doRR(ParameterScanner& s);
-    void doEA(ParameterScanner& s);
-    void doER(ParameterScanner& s);
-    void rectangle(ParameterScanner& s, bool absolute, bool fill);
-    void doWG(ParameterScanner& s);
-    void doEW(ParameterScanner& s);
-    void doFT(ParameterScanner& s);
-    void doAC(ParameterScanner& s);
-    void doSP(ParameterScanner& s);
-    void doNP(ParameterScanner& s);
-    void doPC(ParameterScanner& s);
-    void doCR(ParameterScanner& s);
-    void doPW(ParameterScanner& s);
-    void doWU(ParameterScanner& s);
-    void doLA(ParameterScanner& s);
-    void doLT(ParameterScanner& s);
-    void doUL(ParameterScanner& s);
-    void doTR(ParameterScanner& s);
-    void doLB(ParameterScanner& s);
-    void doDT(ParameterScanner& s);
-    void doSI(ParameterScanner& s);
-    void doSR(ParameterScanner& s);
-    void doDI(ParameterScanner& s);
-    void doDR(ParameterScanner& s);
-    void doSL(ParameterScanner& s);
-    void doCP(ParameterScanner& s);
-    void doLO(ParameterScanner& s);
-    void doSD(ParameterScanner& s);
-    void doAD(ParameterScanner& s);
-    void doSS(ParameterScanner& s);
-    void doSA(ParameterScanner& s);
-    void doSM(ParameterScanner& s);
-    void doBP(ParameterScanner& s);
-    void doOA(ParameterScanner& s);
-    void doOC(ParameterScanner& s);
-    void doOE(ParameterScanner& s);
-    void doOF(ParameterScanner& s);
-    void doOH(ParameterScanner& s);
-    void doOI(ParameterScanner& s);
-    void doOP(ParameterScanner& s);
-    void doOS(ParameterScanner& s);
-    void doOT(ParameterScanner& s);
-    void doOW(ParameterScanner& s);
-    void doNothing(ParameterScanner& s);
+    void doIN(const Numbers& p);
+    void doDF(const Numbers& p);
+    void doPS(const Numbers& p);
+    void doRO(const Numbers& p);
+    void doIP(const Numbers& p);
+    void doIR(const Numbers& p);
+    void setScalingPoints(const Numbers& p, Point unitOfValue);
+    void doSC(const Numbers& p);
+    void doIW(const Numbers& p);
+    void doPA();
+    void doPR();
+    void doPU();
+    void doPD();
+    void plotPair(double y);
+    void pairsEnd(bool illegal, bool aborted);
+    void startEncoded();
+    ByteStep doPE(int byte);
+    void doCI(const Numbers& p);
+    void doAA(const Numbers& p);
+    void doAR(const Numbers& p);
+    void doArc(const Numbers& p, bool absolute);
+    void doAT(const Numbers& p);
+    void doRT(const Numbers& p);
+    void threePointArc(const Numbers& p, bool absolute);
+    void doBZ();
+    void doBR();
+    void bezierNumber(double value);
+    void doPM(const Numbers& p);
+    void doFP(const Numbers& p);
+    void doEP(const Numbers& p);
+    void doRA(const Numbers& p);
+    void doRR(const Numbers& p);
+    void doEA(const Numbers& p);
+    void doER(const Numbers& p);
+    void rectangle(const Numbers& p, bool absolute, bool fill);
+    void doWG(const Numbers& p);
+    void doEW(const Numbers& p);
+    void doFT(const Numbers& p);
+    void doAC(const Numbers& p);
+    void doSP(const Numbers& p);
+    void doNP(const Numbers& p);
+    void doPC(const Numbers& p);
+    void doCR(const Numbers& p);
+    void doPW(const Numbers& p);
+    void doWU(const Numbers& p);
+    void doLA(const Numbers& p);
+    void doLT(const Numbers& p);
+    void doUL(const Numbers& p);
+    void doTR(const Numbers& p);
+    void startLabel();
+    ByteStep doLB(int byte);
+    void startTerminator();
+    ByteStep doDT(int byte);
+    void terminatorMode(const Numbers& p);
+    void doSI(const Numbers& p);
+    void doSR(const Numbers& p);
+    void doDI(const Numbers& p);
+    void doDR(const Numbers& p);
+    void doSL(const Numbers& p);
+    void doCP(const Numbers& p);
+    void doLO(const Numbers& p);
+    void doSD(const Numbers& p);
+    void doAD(const Numbers& p);
+    void doSS(const Numbers& p);
+    void doSA(const Numbers& p);
+    ByteStep doSM(int byte);
+    void startQuoted();
+    ByteStep doBP(int byte);
+    void doOA();
+    void doOC();
+    void doOE();
+    void doOF();
+    void doOH();
+    void doOI();
+    void doOP();
+    void doOS();
+    void doOT();
+    void doOW();
+    void doNothing(const Numbers& p);
 
+    InstructionReader* reader_; // until the session feeds the model itself
     Drawing& drawing_;
     ByteLink& link_;
     LogFile& log_;
@@ -282,7 +330,28 @@ class Hpgl2 : public Plotter {
     bool sized_ = false; // PS has set the page
     PageExtent shown_;   // the page the picture shows
     Hpgl2Page page_;
-    Hpgl2Input input_;
+    HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
+    Hpgl2Input input_{tokenizer_};
+    const Instruction* current_ = nullptr;
+    bool syntaxOnly_ = false;
+    std::array<bool, 26 * 26> seen_{}; // readSyntaxOnly: the mnemonics read
+    // The instruction being read, where it stands.
+    double pairX_ = 0;
+    bool haveX_ = false;
+    std::array<double, 6> curve_{}; // BZ, BR: one curve's numbers
+    int curveTaken_ = 0;
+    bool curveAbsolute_ = false;
+    bool quoted_ = false; // inside a quoted text
+    std::string label_;
+    int terminatorStep_ = 0; // DT: 0 the terminator, 1 what follows it
+    struct EncodedPath {     // PE
+        enum class Next : uint8_t { coordinate, pen, fraction };
+        Next next = Next::coordinate;
+        bool sevenBit = false, up = false, absolute = false, moved = false, lastUp = false;
+        bool haveX = false, tooLarge = false;
+        double x = 0, scale = 1;
+        uint64_t value = 0, place = 1;
+    } encoded_;
     LabelWriter writer_;
     LinePattern pattern_;
     WideLine wide_;

@@ -3,7 +3,7 @@
 // side), RO's turn of the coordinate system on it, and the paper's mapping
 // onto the 800 x 600 picture, as the 7470A maps its paper.
 
-#include "hp7470a/hp7470a_geometry.h"
+#include "hpgl/geometry.h"
 #include "page/path_fill.h"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 // points; past them it overflows and keeps what it has. Hatching is laid
 // out here too: the parts of parallel lines that lie inside the area.
 
-#include "hp7470a/hp7470a_geometry.h"
+#include "hpgl/geometry.h"
 #include "page/path_fill.h"
 
 #include <cstddef>

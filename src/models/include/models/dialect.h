@@ -14,9 +14,9 @@ bool hpgl2Only(std::string_view mnemonic);
 // True for bytes that use one of those instructions, or that hold the start
 // of a PCL job's HP-GL/2: ESC E (the printer's reset), ESC%#B (enter
 // HP-GL/2) or the universal exit ESC%-12345X followed by @PJL. The bytes
-// are read as the models read them: a label's text (up to its terminator,
-// as DT sets it), SM's symbol, a quoted comment and the byte after ESC.
-// are no instructions.
+// are read by the HP-GL/2 model's own tokenizer, which carries nothing
+// out: a label's text (up to its terminator, as DT sets it), SM's symbol,
+// a quoted comment and an escape sequence are no instructions.
 bool writtenForHpgl2(std::string_view bytes);
 
 } // namespace plotanix

@@ -1,4 +1,4 @@
-#include "hp7470a/hp7470a_geometry.h"
+#include "hpgl/geometry.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,8 @@
 #pragma once
-// The HP 7470A's geometry, free of any plotter state: user-unit scaling
-// onto P1/P2, the soft-clip window, the chords of circles and arcs, and the
-// mapping of plotter units onto the 800 x 600 picture.
+// HP-GL's geometry as the 7470A and HP-GL/2 models share it, free of any
+// plotter state: user-unit scaling onto P1/P2, the soft-clip window, the
+// chords of circles and arcs, and the mapping of plotter units onto the
+// 800 x 600 picture.
 
 #include "page/plot_geometry.h"
 
