@@ -1,8 +1,8 @@
 #include "hp86b/hp86b_reader.h"
 
-#include "hpgl/reader.h"
-
 #include <algorithm>
+#include <charconv>
+#include <limits>
 #include <utility>
 
 namespace plotanix {
@@ -18,6 +18,70 @@ Hp86bReader::Takes takesAfter(std::string_view mnemonic) {
 }
 
 } // namespace
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Length of the decimal number at the start of s (0 when there is none),
+// with the exponent letter normalised to 'e' in out.
+size_t numberPrefix(std::string_view s, std::string& out) {
+    size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) out.push_back(s[i++]);
+    size_t digits = 0;
+    while (i < s.size() && isDigit(s[i]))
+        out.push_back(s[i++]), ++digits;
+    if (i < s.size() && s[i] == '.') {
+        out.push_back(s[i++]);
+        while (i < s.size() && isDigit(s[i]))
+            out.push_back(s[i++]), ++digits;
+    }
+    if (digits == 0) return 0;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
+        size_t j = i + 1;
+        std::string exponent = "e";
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) exponent.push_back(s[j++]);
+        if (j < s.size() && isDigit(s[j])) {
+            while (j < s.size() && isDigit(s[j]))
+                exponent.push_back(s[j++]);
+            out += exponent;
+            i = j;
+        }
+    }
+    return i;
+}
+
+} // namespace
+
+float parameterValue(const std::string& text) {
+    std::string_view s(text);
+    while (!s.empty() && isSpace(s.front()))
+        s.remove_prefix(1);
+    std::string number;
+    if (numberPrefix(s, number) == 0) return 0.0f;
+    const char* first = number.data();
+    if (*first == '+') ++first; // from_chars takes no plus sign
+    double value = 0.0;
+    auto [end, ec] = std::from_chars(first, number.data() + number.size(), value);
+    (void)end;
+    const bool negative = number.front() == '-';
+    constexpr float largest = std::numeric_limits<float>::max();
+    if (ec == std::errc::result_out_of_range) {
+        // Either far too large or far too small: tell them apart by the
+        // exponent's sign.
+        const bool tiny = number.find("e-") != std::string::npos;
+        if (tiny) return negative ? -0.0f : 0.0f;
+        return negative ? -largest : largest;
+    }
+    if (value > largest) return largest;
+    if (value < -largest) return -largest;
+    return static_cast<float>(value);
+}
 
 bool Hp86bReader::isKnown(std::string_view mnemonic) {
     return std::any_of(instructions.begin(), instructions.end(),

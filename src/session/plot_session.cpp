@@ -3,7 +3,6 @@
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "models/models.h"
-#include "session/model_thread.h"
 
 #include <algorithm>
 #include <deque>
@@ -16,25 +15,14 @@ PlotSession::PlotSession(ByteLink& link, LogFile& log, StatusLine* status, Plott
     makeModel();
 }
 
-PlotSession::~PlotSession() {
-    // A model on a thread unwinds from wherever it waits before anything it
-    // uses goes.
-    thread_.reset();
-}
+PlotSession::~PlotSession() = default;
 
 void PlotSession::makeModel() {
-    thread_.reset();
     plotter_.reset();
     streamEnded_ = false;
     // A plotter at power-on has asked for no handshake.
     link_.requestFlowControl(FlowControl::none);
-    thread_ = std::make_unique<ModelThread>([this] { plotter_->runInstructionLoop(); });
-    reader_ = std::make_unique<InstructionReader>(*thread_);
-    plotter_ = makePlotter(model_, paper_, {*reader_, drawing_, link_, log_, status_});
-    if (plotter_->pushes()) {
-        thread_.reset();
-        reader_.reset();
-    }
+    plotter_ = makePlotter(model_, paper_, {drawing_, link_, log_, status_});
 }
 
 void PlotSession::startAfresh() {
@@ -95,11 +83,7 @@ void PlotSession::feed(std::span<const uint8_t> bytes) {
 
 void PlotSession::feedModel(std::span<const uint8_t> bytes) {
     if (!page_ || streamEnded_ || bytes.empty()) return;
-    if (thread_) {
-        thread_->feed(bytes);
-    } else {
-        plotter_->feed(bytes);
-    }
+    plotter_->feed(bytes);
 }
 
 RunResult PlotSession::endRun() {
@@ -145,11 +129,7 @@ void PlotSession::replay(std::string_view transcriptBytes) {
 void PlotSession::endStream() {
     if (!page_ || streamEnded_) return;
     streamEnded_ = true;
-    if (thread_) {
-        thread_->end();
-    } else {
-        plotter_->endOfStream();
-    }
+    plotter_->endOfStream();
 }
 
 } // namespace plotanix

@@ -3,6 +3,7 @@
 // journal's report of bytes that came with line errors.
 
 #include "line_errors.h"
+#include "logfile/transcript_format.h"
 #include "menus.h"
 #include "options_screen.h"
 #include "output/png_writer.h"

@@ -40,10 +40,8 @@ class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
     // so the next page's first instruction is read as one. A pause of the
     // line changes nothing.
     void startPage() override;
-    void runInstructionLoop() override {}
     void feed(std::span<const uint8_t> bytes) override;
     void endOfStream() override { reader_.endOfStream(); }
-    bool pushes() const override { return true; }
     // A query whose ';' has not come yet is answered now, as the plotter
     // always has: the computer may be waiting for it without ever sending one.
     void lineSilent() override;

@@ -99,4 +99,9 @@ class Hp86bReader {
 // The mnemonic as the plotter takes it: a NUL byte ends the text.
 std::string mnemonicText(uint8_t first, uint8_t second);
 
+// The value of a parameter text: its longest decimal prefix after leading
+// white space (exponent letters e, E, d, D), 0 when there is none. Values
+// beyond single precision become the largest finite float of their sign.
+float parameterValue(const std::string& text);
+
 } // namespace plotanix

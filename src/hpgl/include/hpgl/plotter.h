@@ -1,8 +1,9 @@
 #pragma once
-// The plotter model as the session drives it. A model reads its input as
-// one stream of bytes, from its first byte to the end, asking for the next
-// byte wherever it stands (inside a number or a label); the session decides
-// when that stream ends. The HP-86B model (the default), the HP 7470A model
+// The plotter model as the session drives it. A model is fed its input as
+// one stream of bytes, from its first byte to the end, in pieces cut
+// anywhere (inside a number or a label): it keeps where it stands in its
+// own members and never waits for more; the session decides when that
+// stream ends. The HP-86B model (the default), the HP 7470A model
 // and the HP-GL/2 model implement it; the session does not know which it has.
 
 #include "page/page_image.h"
@@ -18,7 +19,6 @@ namespace plotanix {
 
 class ByteLink;
 class Drawing;
-class InstructionReader;
 class LogFile;
 class StatusLine;
 
@@ -61,14 +61,6 @@ struct RunResult {
     int32_t ignored = 0;
 };
 
-// Where a model's bytes come from: the next bytes of the stream, waiting
-// for them as long as it takes; 0 once the stream has ended.
-class ByteSource {
-  public:
-    virtual ~ByteSource() = default;
-    virtual size_t takeBytes(std::span<uint8_t> buffer) = 0;
-};
-
 class Plotter {
   public:
     virtual ~Plotter() = default;
@@ -77,17 +69,14 @@ class Plotter {
     // puts its pen down at (0,0) in black; the 7470A keeps its state, as
     // the real plotter does when the paper is changed).
     virtual void startPage() = 0;
-    // Takes instructions until the stream ends.
-    virtual void runInstructionLoop() = 0;
     // The line's next bytes, in order: the model takes every one and
     // returns; it never waits for more.
-    virtual void feed(std::span<const uint8_t> bytes) { (void)bytes; }
+    virtual void feed(std::span<const uint8_t> bytes) = 0;
     // The stream has ended (a file read to its end): the instruction being
     // read is carried out as far as its bytes go.
     virtual void endOfStream() {}
-    // Fed with feed() rather than read on a thread of its own.
-    virtual bool pushes() const { return false; }
-    // The line fell silent; the model waits for its next byte meanwhile.
+    // The line fell silent: an event in the model's own turn, which draws
+    // nothing (the HP-86B model answers a query whose ';' has not come).
     virtual void lineSilent() {}
     virtual bool knows(std::string_view mnemonic) const = 0;
     // The page the picture shows; none when the page is the picture itself
@@ -116,10 +105,9 @@ class Plotter {
     int64_t records_ = 0;
 };
 
-// What a model works with: its input, the page, the line for its replies,
+// What a model works with: the page, the line for its replies,
 // the transcript for its records, and the status line (may be nullptr).
 struct PlotterParts {
-    InstructionReader& reader;
     Drawing& drawing;
     ByteLink& link;
     LogFile& log;

@@ -15,7 +15,6 @@
 
 #include "hpgl/byte_link.h"
 #include "hpgl/plotter.h"
-#include "hpgl/reader.h"
 #include "page/display_list.h"
 #include "page/drawing.h"
 #include "page/page_image.h"
@@ -28,7 +27,6 @@
 namespace plotanix {
 
 class LogFile;
-class ModelThread;
 class PageFont;
 
 class PlotSession {
@@ -107,10 +105,6 @@ class PlotSession {
     PlotterModel model_;
     Paper paper_;
     Drawing drawing_;
-    // A model that reads rather than being fed runs on a thread of its own,
-    // its reader taking the bytes the thread is handed.
-    std::unique_ptr<ModelThread> thread_;
-    std::unique_ptr<InstructionReader> reader_;
     std::unique_ptr<Plotter> plotter_;
     std::unique_ptr<PageImage> page_;
     std::unique_ptr<DisplayList> list_;
