@@ -1,12 +1,49 @@
 # Plotanix: `make run` and `make test` do the whole set-up on a fresh Debian
 # machine: install the missing packages, configure, build, then run.
 
-PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
-	libgtest-dev libgmock-dev libbenchmark-dev \
-	libncurses-dev libsdl2-dev libx11-dev libpng-dev zlib1g-dev \
-	libfreetype-dev libfontconfig-dev fonts-liberation \
-	libcairo2-dev librsvg2-bin poppler-utils libxml2-utils libcli11-dev \
-	tmux xvfb xauth hp2xx hershey-fonts-data man-db systemd lintian
+# The Debian packages each command needs, one list per purpose and one
+# package a line. Running: the compilers, the libraries and the fonts.
+PACKAGES := \
+	build-essential \
+	cmake \
+	pkg-config \
+	libncurses-dev \
+	libsdl2-dev \
+	libx11-dev \
+	libpng-dev \
+	zlib1g-dev \
+	libfreetype-dev \
+	libfontconfig-dev \
+	fonts-liberation \
+	hershey-fonts-data \
+	libcairo2-dev \
+	libcli11-dev
+# The tests (make test), beside those: the sanitizing compiler, the test
+# libraries, the terminal, display and file checkers the tests drive, and
+# the tools the install test uses.
+TEST_PACKAGES := \
+	clang \
+	libclang-rt-14-dev \
+	libgtest-dev \
+	libgmock-dev \
+	librsvg2-bin \
+	poppler-utils \
+	libxml2-utils \
+	tmux \
+	xvfb \
+	xauth \
+	hp2xx \
+	man-db \
+	systemd \
+	lintian
+# The benchmarks (make bench).
+BENCH_PACKAGES := \
+	libbenchmark-dev \
+	hp2xx
+# The Debian package (make deb): its build flags and its checker.
+DEB_PACKAGES := \
+	dpkg-dev \
+	lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS := $(shell nproc)
@@ -17,7 +54,7 @@ JOBS := $(shell nproc)
 BUILD := build
 TEST_BUILD := build-test
 
-.PHONY: run test build test-build deps demo bench fuzz format clean install deb
+.PHONY: run test test-announce build test-build deps deps-test deps-bench deps-deb demo bench fuzz format clean install deb
 
 # Where `make install` puts the programs, man pages and README; DESTDIR
 # stages the whole tree elsewhere (for a package).
@@ -26,13 +63,19 @@ PREFIX ?= /usr/local
 run: build
 	@./$(BUILD)/plotanix
 
-test: build test-build
+# Said at once: the first build of both takes minutes.
+test: test-announce deps-test build test-build
+	@echo "Running the tests ($(TEST_BUILD), ctest; the slowest take a few minutes)"
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
+
+test-announce:
+	@echo "make test: the packages the tests need, the programs ($(BUILD)), the tests ($(TEST_BUILD)), then every test"
 
 demo: build
 	@./$(BUILD)/plotanix-demo
 
-bench: build
+bench: deps-bench build
+	@cmake -S . -B $(BUILD) -DPLOTANIX_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS) --target plotanix-bench
 	./$(BUILD)/plotanix-bench
 	tools/bench_render.sh $(BUILD)
@@ -47,8 +90,9 @@ fuzz: test-build
 		$(TEST_BUILD)/fuzz-campaign $(FUZZ_SECONDS) tests/fuzz/regressions tools/demo_drawing.hpgl \
 		tests/data/streams $(wildcard ../shared/hpgl-corpus)
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do \
+# Installs what is missing of the packages given in the variable `wanted`.
+define install_missing
+	@missing=$$(for p in $(wanted); do \
 		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
 	done); \
 	if [ -n "$$missing" ]; then \
@@ -56,19 +100,48 @@ deps:
 		$(SUDO) apt-get update -qq >/dev/null && \
 		DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null || exit 1; \
 	fi
+endef
+
+deps: wanted = $(PACKAGES)
+deps:
+	$(install_missing)
+
+deps-test: wanted = $(PACKAGES) $(TEST_PACKAGES)
+deps-test:
+	$(install_missing)
+
+deps-bench: wanted = $(PACKAGES) $(BENCH_PACKAGES)
+deps-bench:
+	$(install_missing)
+
+deps-deb: wanted = $(PACKAGES) $(DEB_PACKAGES)
+deps-deb:
+	$(install_missing)
+
+# The hardening the Debian package is built with (bindnow, fortify, stack
+# protector), as dpkg-buildflags gives it; the paths are left as they are.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS='hardening=+all reproducible=-fixfilepath,-fixdebugpath' dpkg-buildflags --get
+HARDENING = $(if $(shell command -v dpkg-buildflags),\
+	"-DCMAKE_C_FLAGS=$(shell $(DEB_FLAGS) CPPFLAGS) $(shell $(DEB_FLAGS) CFLAGS)" \
+	"-DCMAKE_CXX_FLAGS=$(shell $(DEB_FLAGS) CPPFLAGS) $(shell $(DEB_FLAGS) CXXFLAGS)" \
+	"-DCMAKE_EXE_LINKER_FLAGS=$(shell $(DEB_FLAGS) LDFLAGS)" \
+	"-DCMAKE_SHARED_LINKER_FLAGS=$(shell $(DEB_FLAGS) LDFLAGS)" \
+	"-DCMAKE_MODULE_LINKER_FLAGS=$(shell $(DEB_FLAGS) LDFLAGS)")
 
 # The programs only: the benchmarks are built when asked for (make bench).
 # Quietly, so that make run and make demo show the program and nothing else:
-# the build's output is kept in build/build.log and shown, less the progress
-# lines, only when the build fails.
+# on a terminal one line shows the build's progress; the build's output is
+# kept in build/build.log and shown, less the progress lines, only when the
+# build fails. The package is made of this build, hardened as Debian builds.
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=OFF \
-		-DCMAKE_UNITY_BUILD=ON >/dev/null
-	@cmake --build $(BUILD) -j$(JOBS) --target plotanix plotanix-render plotanix-demo \
-		>$(BUILD)/build.log 2>&1 || { \
-		grep -Ev '^\[ *[0-9]+%\]|: (Entering|Leaving) directory' $(BUILD)/build.log >&2; exit 1; }
+	@echo "Building the programs ($(BUILD)/, its log in $(BUILD)/build.log)"
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLOTANIX_TESTS=OFF -DPLOTANIX_BENCH=OFF \
+		-DCMAKE_UNITY_BUILD=ON $(HARDENING) >/dev/null
+	@tools/build_progress.sh $(BUILD)/build.log \
+		cmake --build $(BUILD) -j$(JOBS) --target plotanix plotanix-render plotanix-demo
 
-test-build: deps
+test-build: deps-test
+	@echo "Building the tests ($(TEST_BUILD)/: clang with AddressSanitizer and UndefinedBehaviorSanitizer)"
 	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=OFF -DCMAKE_UNITY_BUILD=ON \
 		"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1" \
@@ -81,7 +154,7 @@ install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
 # build/plotanix_<version>_<arch>.deb, installing into /usr.
-deb: build
+deb: deps-deb build
 	cd $(BUILD) && cpack -G DEB
 
 format:

@@ -1,6 +1,6 @@
 // plotanix-demo: plays the HP-86B on a pseudo-terminal so that a new user sees
 // a whole plot run without a serial cable. It starts the plotter in this
-// terminal with PLOTANIX_COM1 naming the pseudo-terminal's slave, waits for it
+// terminal on the pseudo-terminal's slave (named as its port), waits for it
 // by asking "OI;" once a second until "7470A" comes back, sends the bundled
 // drawing at the pace of a 9600-baud line and falls silent. It ends when the
 // plotter ends, with the plotter's exit status.
@@ -85,15 +85,6 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
     std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) return std::nullopt;
     return bytes;
-}
-
-// The environment of this process with PLOTANIX_COM1 set to the line.
-std::vector<std::string> plotterEnvironment(const std::string& linePath) {
-    std::vector<std::string> entries;
-    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
-        if (!std::string_view(*entry).starts_with("PLOTANIX_COM1=")) entries.emplace_back(*entry);
-    entries.push_back("PLOTANIX_COM1=" + linePath);
-    return entries;
 }
 
 // The plotter's screen is gone when it ends: say where its files are, if it
@@ -193,20 +184,18 @@ bool SimulatedComputer::openLine() {
 }
 
 bool SimulatedComputer::startPlotter(const fs::path& plotter) {
-    const std::vector<std::string> environment = plotterEnvironment(linePath_);
-    std::vector<char*> envp;
-    for (const std::string& entry : environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
     std::string program = plotter.string();
     std::string gpib = "--gpib", address = std::to_string(plotterAddress);
-    std::vector<char*> argv = {program.data()};
+    // The line as the plain argument, so the start screen names the line the
+    // plot really comes on, not COM1.
+    std::string line = linePath_;
+    std::vector<char*> argv = {program.data(), line.data()};
     if (onBus_) argv.insert(argv.end(), {gpib.data(), address.data()});
     argv.push_back(nullptr);
 
     // The plotter takes its signals itself: the actions caught here are its
     // defaults again once it starts.
-    return posix_spawn(&plotter_, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) == 0;
+    return posix_spawn(&plotter_, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
 }
 
 // "OI;" once a second until the plotter answers. Bytes sent while the

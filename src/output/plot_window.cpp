@@ -369,4 +369,11 @@ bool startVideo() {
     return video.up;
 }
 
+std::string displayUnavailable() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!isSet(x11) && !isSet(wayland)) return "no display (DISPLAY is not set)";
+    return std::string("the display ") + (isSet(x11) ? x11 : wayland) + " cannot be reached";
+}
+
 } // namespace plotanix

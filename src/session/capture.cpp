@@ -2,6 +2,8 @@
 
 #include "common/deadline.h"
 
+#include <algorithm>
+
 namespace plotanix {
 
 Capture::Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
@@ -14,12 +16,14 @@ void Capture::runBegins() {
     events_.runBegan(pageWaiting_);
 }
 
-void Capture::runEnded(RunResult result) {
+void Capture::runEnded(RunResult result, std::optional<Clock::time_point> lastByte) {
     totals_.instructions += result.instructions;
     totals_.ignored += result.ignored;
     pageWaiting_ = true;
-    // The gap counts from the end of the run: the time it took is plotting.
-    savePoint_ = std::max(now_() + pageGap_, retryAt_);
+    // The gap is the host's silence, which began with the last byte; the
+    // silence that ended the run is part of it, not added to it.
+    const Clock::time_point now = now_();
+    savePoint_ = std::max({lastByte.value_or(now) + pageGap_, now, retryAt_});
 }
 
 void Capture::timePassed() {
@@ -41,6 +45,12 @@ bool Capture::endRequested() {
 }
 
 bool Capture::savePage(bool retrying) {
+    if (plotanix::nothingDrawn(session_.page())) {
+        events_.nothingDrawn(totals_);
+        pageWaiting_ = false;
+        totals_ = {};
+        return true;
+    }
     const PageStore::Saved saved = store_.savePage(session_.page());
     if (!saved.ok) {
         ++failures_;

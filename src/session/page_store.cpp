@@ -1,8 +1,10 @@
 #include "session/page_store.h"
 
+#include "hpgl/plotter.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -25,8 +27,26 @@ std::string pageFileName(int64_t pageNumber, std::string_view extension) {
     return "PLOTTER_" + fiveDigits(pageNumber) + std::string(extension);
 }
 
+bool nothingDrawn(const PageImage& page) {
+    const Colour paper = penColours[0];
+    const uint8_t bytes[3] = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper)};
+    for (int y = 0; y < page.height; ++y) {
+        const uint8_t* row = page.row(y);
+        for (int x = 0; x < page.width; ++x) {
+            if (!std::equal(bytes, bytes + 3, row + 3 * x)) return false;
+        }
+    }
+    return true;
+}
+
 PageStore::PageStore(std::string directory, LogFile& log, Writer writer)
     : directory_(std::move(directory)), log_(log), writer_(std::move(writer)) {}
+
+std::string PageStore::folder() const {
+    std::error_code error;
+    const auto path = std::filesystem::absolute(directory_.empty() ? "." : directory_, error);
+    return error ? directory_ : path.lexically_normal().string();
+}
 
 std::string PageStore::pathOf(const std::string& name) const {
     if (directory_.empty() || directory_ == ".") return name;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace plotanix {
 
@@ -40,6 +41,17 @@ std::string_view keyOf(std::string_view line) {
     const auto equals = line.find('=');
     if (line.empty() || line[0] == '#' || equals == std::string_view::npos) return {};
     return trimmed(line.substr(0, equals));
+}
+
+// A value and the "# comment" after it: a '#' after a blank (or first)
+// starts the comment, so a '#' inside a name stays part of it.
+std::pair<std::string_view, std::string_view> valueAndComment(std::string_view rest) {
+    rest = trimmed(rest);
+    for (std::size_t at = 0; at < rest.size(); ++at) {
+        if (rest[at] == '#' && (at == 0 || rest[at - 1] == ' ' || rest[at - 1] == '\t'))
+            return {trimmed(rest.substr(0, at)), rest.substr(at)};
+    }
+    return {rest, {}};
 }
 
 std::string reason(const std::string& what) {
@@ -112,10 +124,10 @@ ConfigRead readConfigFile(const std::string& path) {
         return read;
     }
     text.resize(size);
-    return parseConfigText(text, path);
+    return parseConfigText(text);
 }
 
-ConfigRead parseConfigText(std::string_view text, std::string_view path) {
+ConfigRead parseConfigText(std::string_view text) {
     ConfigRead read;
     int number = 0;
     for (const std::string_view line : lines(text)) {
@@ -124,25 +136,28 @@ ConfigRead parseConfigText(std::string_view text, std::string_view path) {
         if (content.empty() || content[0] == '#') continue;
         const std::string_view key = keyOf(line);
         if (key.empty()) {
-            read.problems.push_back(std::string(path) + " line " + std::to_string(number) +
-                                    ": not a key = value line; ignored");
+            read.entries.push_back({number, {}, {}, "not a key = value line; ignored"});
             continue;
         }
-        const std::string_view value = trimmed(content.substr(content.find('=') + 1));
-        read.entries.push_back({number, std::string(key), std::string(value)});
+        const auto [value, comment] = valueAndComment(content.substr(content.find('=') + 1));
+        read.entries.push_back({number, std::string(key), std::string(value), {}});
     }
     return read;
 }
 
 std::string withSetting(std::string_view text, std::string_view key, std::string_view value) {
-    const std::string setting = std::string(key) + " = " + std::string(value);
+    std::string setting = std::string(key) + " = " + std::string(value);
     std::string result;
     bool placed = false;
     for (const std::string_view line : lines(text)) {
         if (keyOf(line) != key) {
             result.append(line).append("\n");
         } else if (!placed) {
-            result += setting + "\n";
+            // The user's note on the line stays with the new value.
+            const std::string_view content = trimmed(line);
+            const std::string_view comment =
+                valueAndComment(content.substr(content.find('=') + 1)).second;
+            result += setting + (comment.empty() ? "" : "  " + std::string(comment)) + "\n";
             placed = true;
         }
     }

@@ -38,15 +38,15 @@ constexpr Word<Paper> papers[] = {{"letter", Paper::letter}, {"a4", Paper::a4}};
 constexpr Word<VectorCopy> vectors[] = {
     {"off", VectorCopy::off}, {"svg", VectorCopy::svg}, {"pdf", VectorCopy::pdf}};
 constexpr Word<int> dataBitsWords[] = {{"7", 7}, {"8", 8}};
-constexpr Word<Parity> parities[] = {{"none", Parity::none},
-                                     {"even", Parity::even},
-                                     {"odd", Parity::odd},
-                                     {"mark", Parity::mark},
-                                     {"space", Parity::space}};
+// The first word of each is its usual form; the letters are picocom's.
+constexpr Word<Parity> parities[] = {
+    {"none", Parity::none},   {"even", Parity::even}, {"odd", Parity::odd}, {"mark", Parity::mark},
+    {"space", Parity::space}, {"n", Parity::none},    {"e", Parity::even},  {"o", Parity::odd},
+    {"m", Parity::mark},      {"s", Parity::space}};
 constexpr Word<int> stopBitsWords[] = {{"1", 1}, {"2", 2}};
-constexpr Word<FlowControl> flows[] = {{"none", FlowControl::none},
-                                       {"xonxoff", FlowControl::xonxoff},
-                                       {"rtscts", FlowControl::rtscts}};
+constexpr Word<FlowControl> flows[] = {
+    {"none", FlowControl::none}, {"xonxoff", FlowControl::xonxoff}, {"rtscts", FlowControl::rtscts},
+    {"n", FlowControl::none},    {"x", FlowControl::xonxoff},       {"h", FlowControl::rtscts}};
 constexpr Word<bool> flags[] = {{"on", true},   {"off", false},   {"yes", true}, {"no", false},
                                 {"true", true}, {"false", false}, {"1", true},   {"0", false}};
 
@@ -171,31 +171,35 @@ std::string currentFolder() {
 }
 
 constexpr SettingRow rows[] = {
-    {"port", "p", "DEVICE", "Serial device",
+    {"port", "", "DEVICE", "Serial device",
      "serial device path (/dev/ttyUSB0) or port name (COM1 is /dev/ttyS0)", true,
      [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
      "line speed: a standard rate from 75 to 230400 (the 7470A's own go to 9600); default 9600",
      true, [](const Settings& s) { return std::to_string(s.line.baud); }, takeBaud},
-    {"databits", "", "BITS", "Data bits", "data bits a character: 7 (default) or 8", true,
+    {"databits", "d", "BITS", "Data bits", "data bits a character: 7 (default) or 8", true,
      [](const Settings& s) { return wordOf(dataBitsWords, s.line.dataBits); },
      [](Settings& s, std::string v) {
          return oneOf(dataBitsWords, v, s.line.dataBits, "the data bits are 7 or 8");
      }},
-    {"parity", "", "PARITY", "Parity", "parity bit: none (default), even, odd, mark or space", true,
+    {"parity", "y", "PARITY", "Parity",
+     "parity bit: none (default), even, odd, mark or space (or n, e, o, m, s)", true,
      [](const Settings& s) { return wordOf(parities, s.line.parity); },
      [](Settings& s, std::string v) {
-         return oneOf(parities, v, s.line.parity, "the parity is none, even, odd, mark or space");
+         return oneOf(parities, v, s.line.parity,
+                      "the parity is none, even, odd, mark or space (or n, e, o, m, s)");
      }},
-    {"stopbits", "", "BITS", "Stop bits", "stop bits: 1 (default) or 2", true,
+    {"stopbits", "p", "BITS", "Stop bits", "stop bits: 1 (default) or 2", true,
      [](const Settings& s) { return wordOf(stopBitsWords, s.line.stopBits); },
      [](Settings& s, std::string v) {
          return oneOf(stopBitsWords, v, s.line.stopBits, "the stop bits are 1 or 2");
      }},
-    {"flow", "", "FLOW", "Flow control", "flow control: none (default), xonxoff or rtscts", true,
+    {"flow", "f", "FLOW", "Flow control",
+     "flow control: none (default), xonxoff or rtscts (or n, x, h)", true,
      [](const Settings& s) { return wordOf(flows, s.line.flow); },
      [](Settings& s, std::string v) {
-         return oneOf(flows, v, s.line.flow, "the flow control is none, xonxoff or rtscts");
+         return oneOf(flows, v, s.line.flow,
+                      "the flow control is none, xonxoff or rtscts (or n, x, h)");
      }},
     {"gpib", "", "ADDRESS", "HP-IB (gpib)",
      "the port is a USB-GPIB adapter: the plotter at HP-IB address 1-30, or listen (listen-only, "
@@ -207,7 +211,7 @@ constexpr SettingRow rows[] = {
      [](Settings& s, std::string v) {
          return oneOf(flags, v, s.gpibSave, "the value is on or off");
      }},
-    {"dir", "d", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
+    {"dir", "", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
      [](const Settings& s) { return s.dir; }, takeDir},
     {"model", "", "MODEL", "Plotter model", "plotter model: hp86b, 7470a or hpgl2", true,
      [](const Settings& s) { return wordOf(models, s.model); },
@@ -224,7 +228,9 @@ constexpr SettingRow rows[] = {
      [](Settings& s, std::string v) {
          return oneOf(vectors, v, s.vector, "the vector copy is off, svg or pdf");
      }},
-    {"page-gap", "", "SECONDS", "Page gap (s)", "unattended: silence that ends a page (default 10)",
+    {"page-gap", "", "SECONDS", "Page gap (s)",
+     "unattended: seconds of silence after the last byte that end a page, at least the "
+     "run's own (default 10); a blank page is not saved",
      true, [](const Settings& s) { return secondsText(s.pageGapSeconds); }, takePageGap},
     {"unattended", "", "", "", "save every plot as a file, with no menus and no terminal", false,
      [](const Settings& s) { return wordOf(flags, s.unattended); },
@@ -279,6 +285,10 @@ void applyConfigFile(Startup& startup) {
     startup.notices = std::move(read.problems);
     for (const ConfigEntry& entry : read.entries) {
         const std::string where = startup.configPath + " line " + std::to_string(entry.line) + ": ";
+        if (!entry.problem.empty()) {
+            startup.notices.push_back(where + entry.problem);
+            continue;
+        }
         const SettingRow* row = findRow(entry.key);
         if (row == nullptr || !row->inConfig) {
             startup.notices.push_back(where + "unknown setting " + entry.key);
@@ -335,8 +345,10 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
         "Settings not given here come from the environment (PLOTANIX_PORT, ...;\n"
         "PLOTANIX_COM1 names the device of COM1), then from the config file\n" +
         (startup.configPath.empty() ? std::string("(none: no home folder)") : startup.configPath) +
-        " (key = value lines, keys as the long options),\n"
+        " (key = value lines, keys as the long options, # begins a comment),\n"
         "then the defaults.\n"
+        "The short options are picocom's: -p is --stopbits and -d --databits (they were\n"
+        "the port and the folder: name the port as PORT or --port, the folder --dir).\n"
         "Example: a PC's USB serial adapter, which sends 8 data bits, no parity, one\n"
         "stop bit (8N1) at 9600 baud:\n"
         "  plotanix /dev/ttyUSB0 --databits 8 --dir ~/plots");
@@ -457,6 +469,7 @@ Startup readSettings(int argc, const char* const* argv, const Environment& envir
     Startup startup;
     Settings& settings = startup.settings;
     if (const char* home = environment("HOME")) settings.home = home;
+    if (const char* stream = environment("JOURNAL_STREAM")) settings.journalStream = stream;
     startup.configPath = configFilePath(environment);
     applyConfigFile(startup);
     applyEnvironment(startup, environment);
@@ -464,6 +477,19 @@ Startup readSettings(int argc, const char* const* argv, const Environment& envir
     if (!startup.exitStatus && settings.gpibSave && !settings.gpib) {
         usageError(err, "--gpib-save needs --gpib (an address or listen)");
         startup.exitStatus = 2;
+    }
+    // Unattended, the live view is the window's: without one it would show
+    // nothing. Asked for on this command line, that is a mistake; from the
+    // config file (where it serves the interactive mode) it is said.
+    if (!startup.exitStatus && settings.unattended && settings.live && !settings.window) {
+        if (sourceOf(settings, *findRow("live")) == Source::commandLine) {
+            usageError(err, "--live with --unattended needs --window (live is the window's view)");
+            startup.exitStatus = 2;
+        } else {
+            startup.notices.push_back(
+                "live is on, but unattended there is no window without --window; "
+                "nothing is shown live");
+        }
     }
     notePortDevices(settings, environment);
     for (std::string& notice : startup.notices)

@@ -32,7 +32,10 @@ void PlotRun::onLineData() {
         return;
     }
     // A byte that came with an error is dropped, yet it was the line's.
-    if (arrived) timing_.byteArrived(Clock::now());
+    if (arrived) {
+        lastByte_ = Clock::now();
+        timing_.byteArrived(*lastByte_);
+    }
     held_ += static_cast<size_t>(got);
     // Through a USB-GPIB adapter the computer asks for a reply right after
     // its query, and an AR488 hands over only a reply already waiting: what

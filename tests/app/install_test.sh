@@ -10,7 +10,8 @@ build=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-files='usr/bin/plotanix
+files='etc/default/plotanix
+usr/bin/plotanix
 usr/bin/plotanix-render
 usr/lib/modules-load.d/plotanix.conf
 usr/lib/plotanix/plotanix-render-copies.so
@@ -56,6 +57,21 @@ for page in plotanix plotanix-render; do
 done
 man -l "$stage/usr/share/man/man1/plotanix.1.gz" | grep -q "/dev/ttyUSB0" || fail "no /dev/ttyUSB0 in plotanix(1)"
 "$stage/usr/bin/plotanix" --help | grep -q -- "--port DEVICE" || fail "plotanix --help"
+grep -q 'EnvironmentFile=-/etc/plotanix/%I.conf' "$unit" || fail "the unit reads no settings of its own"
+grep -q '^#PLOTANIX_DATABITS=8$' "$stage/etc/default/plotanix" || fail "no commented default settings"
+! grep -n 'build/plotanix\( \|-render\)' "$stage/usr/share/doc/plotanix/README.md" ||
+    fail "the installed README names the build's programs"
+grep -q '^    plotanix /dev/ttyUSB0' "$stage/usr/share/doc/plotanix/README.md" ||
+    fail "the installed README does not name the installed program"
+
+# make install into the home folder: the user's unit where systemd looks, nothing in /etc
+home=$work/home
+quietly env -u MAKEFLAGS -u MAKELEVEL HOME="$home" make -C "$source" install PREFIX="$home/.local" BUILD="$build"
+user_unit=$home/.local/share/systemd/user/plotanix@.service
+grep -qx "ExecStart=$home/.local/bin/plotanix --unattended --port /dev/%I --dir %S/plotanix/%I" "$user_unit" ||
+    fail "no user unit starting the installed program"
+[ ! -e "$home/.local/lib/systemd" ] && [ ! -e "$home/.local/etc" ] ||
+    fail "a system unit or settings in the home folder"
 # The renderer finds its copy module where it was installed.
 printf 'IN;SP1;PD100,100;' >"$work/plot.hpgl"
 "$stage/usr/bin/plotanix-render" -q -o "$work/plot.svg" "$work/plot.hpgl" || fail "plotanix-render -o plot.svg"

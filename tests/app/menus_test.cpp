@@ -84,7 +84,7 @@ TEST(OptionsScreen, ShowsLongValuesWholeAndWrapsThem) {
         FakeScreen screen(width);
         Settings settings;
         ASSERT_EQ(setValue(settings, rowOf("dir"), folder, Source::commandLine), "");
-        OptionsScreen options(screen, settings, [](auto, auto&) { return ""; });
+        OptionsScreen options(screen, settings, "", [](auto, auto&) { return ""; });
         options.show();
         options.onKey("8");
         for (const char c : folder)
@@ -122,14 +122,16 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
     FakeScreen screen;
     Settings settings;
     std::vector<std::string> saved;
-    OptionsScreen options(screen, settings, [&](std::string_view key, const std::string& value) {
-        saved.push_back(std::string(key) + "=" + value);
-        return key == "dir" ? "disk full" : "";
-    });
+    OptionsScreen options(screen, settings, "/home/op/.config/plotanix/plotanix.conf",
+                          [&](std::string_view key, const std::string& value) {
+                              saved.push_back(std::string(key) + "=" + value);
+                              return key == "dir" ? "disk full" : "";
+                          });
     using Next = OptionsScreen::Next;
     options.show();
-    EXPECT_EQ(screen.lines[4].substr(0, 24), " 2: Speed (baud)    9600");
-    EXPECT_EQ(screen.lines[4].substr(screen.lines[4].size() - 7), "default");
+    EXPECT_EQ(screen.lines[2], "Config file: /home/op/.config/plotanix/plotanix.conf");
+    EXPECT_EQ(screen.lines[5].substr(0, 24), " 2: Speed (baud)    9600");
+    EXPECT_EQ(screen.lines[5].substr(screen.lines[5].size() - 7), "default");
     EXPECT_EQ(screen.lines.back(), "Option : ");
     const std::string speed = "Speed (baud) (Enter or Esc keeps 9600): ";
     const TempDir folder;
@@ -160,10 +162,10 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
                                         "live=on", "dir=" + folder.path().string()}));
     EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_TRUE(settings.live);
-    EXPECT_NE(screen.lines[4].find("300"), std::string::npos);
-    EXPECT_NE(screen.lines[4].find("config file"), std::string::npos);
+    EXPECT_NE(screen.lines[5].find("300"), std::string::npos);
+    EXPECT_NE(screen.lines[5].find("config file"), std::string::npos);
     // Past the ninth entry, letters.
-    EXPECT_EQ(screen.lines[3 + 10].substr(0, 16), " b: Vector copy ");
+    EXPECT_EQ(screen.lines[4 + 10].substr(0, 16), " b: Vector copy ");
     for (const std::string ignored : {"0", "e", "x", "A", "\b"})
         EXPECT_EQ(options.onKey(ignored), Next::stay);
     EXPECT_EQ(options.onKey("\r"), Next::leave);
@@ -176,7 +178,7 @@ TEST(OptionsScreen, EscAtAValuePromptKeepsTheValue) {
     FakeScreen screen;
     Settings settings;
     int saves = 0;
-    OptionsScreen options(screen, settings, [&](auto, auto&) { return ++saves, ""; });
+    OptionsScreen options(screen, settings, "", [&](auto, auto&) { return ++saves, ""; });
     options.show();
     for (const std::vector<std::string>& keys :
          {std::vector<std::string>{}, {"3", "0", "0"}, {"1", "2", "\b", "\b", "\b", "x"}}) {
@@ -201,6 +203,10 @@ class PageTest : public ::testing::Test {
         plot.run(drawing);
     }
     bool saved(int number) const { return std::filesystem::exists(dir.file(pageFileName(number))); }
+    // The row under "1  Ok.": the files and their folder.
+    std::string written(const std::string& files) const {
+        return "   Written: " + files + " in " + dir.path().lexically_normal().string();
+    }
 
     TempDir dir;
     testing::InProcessPlot plot;
@@ -261,13 +267,42 @@ TEST_F(PageMenuTest, QuittingWithADrawnPageNotSavedAsksOnce) {
     EXPECT_TRUE(saved(1));
     screen.clearConsole();
     again.show();
-    const std::vector<std::string> tail(screen.lines.end() - 3, screen.lines.end());
+    const std::vector<std::string> tail(screen.lines.end() - 4, screen.lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"Command : " + notSavedReply, "Command : 1  Ok.",
-                                              "Command : "}));
+                                              written("PLOTTER_00001.PNG"), "Command : "}));
     EXPECT_EQ(again.onKey("4"), PageMenu::Next::quit);
     // Saved, the same page quits at once.
     PageMenu saved(screen, plot.session, store);
     EXPECT_EQ(saved.onKey("4"), PageMenu::Next::quit);
+}
+
+// "Insert new page" with a drawing not saved asks as Quit does; a second
+// "2" (or a "2" after saving) marks the new page.
+TEST_F(PageMenuTest, ANewPageOverADrawingNotSavedAsksFirst) {
+    EXPECT_EQ(reply("2"), "2  The page is not saved: 2 again for a new page, 1 to save");
+    EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;") << "marked before the answer";
+    EXPECT_EQ(reply("2"), "2  Ok.");
+    EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;" + transcript::newPageMarker());
+    PageMenu again(screen, plot.session, store);
+    screen.clearConsole();
+    EXPECT_EQ(again.onKey("1"), PageMenu::Next::stay);
+    EXPECT_EQ(screen.lines,
+              (std::vector<std::string>{"1  Ok.", written("PLOTTER_00001.PNG"), "Command : "}));
+    PageMenu saved(screen, plot.session, store);
+    screen.clearConsole();
+    EXPECT_EQ(saved.onKey("2"), PageMenu::Next::stay);
+    EXPECT_EQ(screen.lines.front(), "2  Ok.");
+}
+
+// With vector copies the row names both files.
+TEST_F(PageMenuTest, TheRowUnderOkNamesTheCopyToo) {
+    store.writeCopies(".SVG", [](const std::string& path, std::string&) {
+        testing::writeFile(path, "<svg/>");
+        return true;
+    });
+    screen.clearConsole();
+    EXPECT_EQ(menu.onKey("1"), PageMenu::Next::stay);
+    EXPECT_EQ(screen.lines.at(1), written("PLOTTER_00001.PNG and PLOTTER_00001.SVG"));
 }
 
 class BlankPageTest : public PageTest {
@@ -296,9 +331,9 @@ TEST_F(PageTest, EscWhileWaitingLeavesAfterSayingThePageIsNotSaved) {
                                                  {"4", Next::stay},    {"\x1b", Next::leave}};
     for (const auto& [key, next] : keys)
         EXPECT_EQ(waiting.onKey(key), next) << key;
-    EXPECT_EQ(notices,
-              (std::vector<std::string>{
-                  "The page is not saved: Esc again to leave it, 1 to save it", "1  Ok."}));
+    EXPECT_EQ(notices, (std::vector<std::string>{
+                           "The page is not saved: Esc again to leave it, 1 to save it",
+                           "1  Ok.  " + written("PLOTTER_00001.PNG").substr(3)}));
     EXPECT_TRUE(saved(1));
     EXPECT_FALSE(saved(2));
 }

@@ -74,6 +74,8 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
     std::string err;
     const std::pair<std::string, std::function<std::string()>> builders[] = {
         {"journal line", [&] { return journalLine("page saved: " + hostile); }},
+        {"systemd journal line",
+         [&] { return journalLine("page saved: " + hostile, Priority::error); }},
         {"usage error",
          [&] {
              started({"--dir", hostile.c_str()}, dir.path(), err);
@@ -92,7 +94,7 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
              Settings settings;
              std::filesystem::current_path(before);
              testing::FakeScreen screen(1000); // the prompt on one row
-             OptionsScreen options(screen, settings, [](auto, auto&) { return ""; });
+             OptionsScreen options(screen, settings, "", [](auto, auto&) { return ""; });
              options.onKey("8"); // the output folder
              return screen.lines.back();
          }},

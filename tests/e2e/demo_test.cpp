@@ -18,7 +18,7 @@ TEST(Demo, PlotsFromTheBusThroughTheSimulatedAdapter) {
     options.withDisplay = false;
     PlotterSession plotter(options);
     ASSERT_TRUE(plotter.start()) << plotter.failure();
-    EXPECT_TRUE(plotter.waitScreen("HP-86B on HP-IB address 5 (115200 8N1) via COM1"))
+    EXPECT_TRUE(plotter.waitScreen("HP-86B on HP-IB address 5 (115200 8N1) via /dev/pts/"))
         << plotter.screen();
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     EXPECT_TRUE(plotter.waitScreen("On HP-IB address 5: AR488 GPIB controller", 20s))

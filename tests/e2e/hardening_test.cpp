@@ -187,9 +187,9 @@ TEST(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
     EXPECT_LT(used, 0.3) << "the plotter spins while the line is away";
 
     ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-    ASSERT_TRUE(plotter.choose("2", 12, "Command : 2  Ok.")) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("2", 13, "Command : 2  Ok.")) << plotter.screen();
     EXPECT_EQ(plotter.rows()[lastRow], lostNotice) << "the menu disturbed the notice";
-    EXPECT_EQ(plotter.rows()[13], "Command :") << "the notice disturbed the menu";
+    EXPECT_EQ(plotter.rows()[14], "Command :") << "the notice disturbed the menu";
     EXPECT_EQ(differingPixels(plotter.savedPage(1), *expectedPage({runA})), 0);
 
     ASSERT_TRUE(line.plugIn());

@@ -9,6 +9,7 @@
 #include "support/wait_until.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -101,7 +102,11 @@ TEST(TypicalRun, PlotsShowsSavesAndQuits) {
     EXPECT_EQ(window->y, (768 - 600) / 2);
 
     ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-    ASSERT_TRUE(plotter.waitRow(12, "Command : ")) << plotter.screen();
+    const std::filesystem::path folder = std::filesystem::path(plotter.file(".")).parent_path();
+    EXPECT_TRUE(plotter.waitRow(12, "   Written: PLOTTER_00001.PNG in " +
+                                        std::filesystem::canonical(folder).string()))
+        << plotter.screen();
+    ASSERT_TRUE(plotter.waitRow(13, "Command : ")) << plotter.screen();
     const DecodedPng saved = plotter.savedPage(1);
     expectTypicalPage(saved);
     EXPECT_EQ(differingPixels(saved, *expectedPage({typicalStream})), 0)
@@ -113,7 +118,8 @@ TEST(TypicalRun, PlotsShowsSavesAndQuits) {
     EXPECT_FALSE(plotter.hasFile(savedPageName(2)));
 }
 
-// Without a display the program runs on: the same page is saved.
+// Without a display the program runs on, saying once why there is no
+// window: the same page is saved.
 TEST(TypicalRun, RunsWithoutADisplay) {
     PlotterOptions options;
     options.withDisplay = false;
@@ -121,15 +127,17 @@ TEST(TypicalRun, RunsWithoutADisplay) {
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     ASSERT_TRUE(plotter.sendLine(typicalStream));
     ASSERT_TRUE(plotter.waitPageMenu(4)) << plotter.screen();
+    EXPECT_TRUE(plotter.waitRow(24, "The page window is off: no display (DISPLAY is not set)."))
+        << plotter.screen();
     ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
     expectTypicalPage(plotter.savedPage(1));
     expectCleanQuit(plotter);
 }
 
 // The port (as the plain argument), the line and the folder from the
-// command line, without PLOTANIX_COM1: the start screen shows the line, the
-// host's XON and XOFF are not data, and the transcript and the page go to
-// that folder, nothing to the working one.
+// command line, without PLOTANIX_COM1: the start screen and the wait show
+// the line, the host's XON and XOFF are not data, and the transcript and
+// the page go to that folder, nothing to the working one.
 TEST(TypicalRun, PortLineAndFolderFromTheCommandLine) {
     TempDir folder;
     PlotterOptions options;
@@ -140,6 +148,12 @@ TEST(TypicalRun, PortLineAndFolderFromTheCommandLine) {
     EXPECT_TRUE(plotter.waitScreen("HP-86B at 9600 8N1 xonxoff on serial line"))
         << plotter.screen();
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    // While it waits, the line and the folder under "Waiting...".
+    EXPECT_TRUE(plotter.waitRow(3, "Line: " + plotter.linePath() + " at 9600 8N1 xonxoff"))
+        << plotter.screen();
+    EXPECT_TRUE(plotter.waitRow(4, "Pages and PLOTTER.TXT go to " +
+                                       folder.path().lexically_normal().string()))
+        << plotter.screen();
     const std::string run = "SP1;PA100,100;PD200,100,200,200;";
     ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;\x13\x11PD200,100,200,200;"));
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <regex>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace plotanix::testing {
@@ -80,6 +81,54 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
         "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){9}");
     EXPECT_TRUE(std::regex_match(journal, stamped)) << journal;
     EXPECT_EQ(readFile(err), "");
+}
+
+// The page gap is the host's silence from its last byte, not added to the
+// silence that ends a run; a host that only asks questions leaves no page.
+// Under systemd (its journal stream named by JOURNAL_STREAM) the journal
+// stamps the lines itself: each carries its priority instead of a time.
+TEST(Unattended, ThePageGapCountsFromTheLastByteAndABlankPageIsNotSaved) {
+    TempDir pages, logs;
+    PtyPair line;
+    ASSERT_TRUE(line.ok()) << line.error();
+    const std::string out = logs.file("out");
+    writeFile(out, "");
+    struct stat journal {};
+    ASSERT_EQ(::stat(out.c_str(), &journal), 0);
+    const std::string stream =
+        std::to_string(journal.st_dev) + ":" + std::to_string(journal.st_ino);
+    const pid_t pid =
+        started("JOURNAL_STREAM=" + stream + " PLOTANIX_VECTOR=gif " +
+                std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() +
+                " --dir " + pages.path().string() + " --page-gap 3 </dev/null >>" + out + " 2>&1");
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    const auto said = [&](const std::string& text) {
+        return waitUntil([&] { return readFile(out).find(text) != std::string::npos; }, 15s);
+    };
+    ASSERT_TRUE(said("<6>started: ")) << readFile(out);
+    ASSERT_TRUE(line.writeMaster("OI;OS;"));
+    EXPECT_EQ(line.readMasterUntil("\r\n", 10s), "7470A\r\n");
+    ASSERT_TRUE(said("<6>nothing drawn: no page saved\n")) << readFile(out);
+    EXPECT_FALSE(std::filesystem::exists(pages.file(savedPageName(1))));
+
+    ASSERT_TRUE(line.writeMaster("SP1;PA100,100;PD700,500;"));
+    const auto lastByte = std::chrono::steady_clock::now();
+    const std::string name = pages.file(savedPageName(1));
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
+    const auto after = std::chrono::steady_clock::now() - lastByte;
+    // Counted from the run's end it would come 2.66 s (the line's read time)
+    // later than the gap.
+    EXPECT_GE(after, 2900ms);
+    EXPECT_LT(after, 4600ms);
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    EXPECT_EQ(status, 0);
+    const std::string lines = readFile(out);
+    EXPECT_EQ(lines.rfind("<4>plotanix: PLOTANIX_VECTOR: ", 0), 0u) << lines;
+    const std::regex prioritised("(<[346]>[a-zA-Z].*\n)+");
+    EXPECT_TRUE(std::regex_match(lines, prioritised)) << lines;
 }
 
 // A talk-only instrument plotting through a USB-GPIB adapter listening only:

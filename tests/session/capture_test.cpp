@@ -30,6 +30,9 @@ struct Rig : CaptureEvents {
     void pageSaved(const PageStore::Saved& saved, RunResult totals) override {
         lines.push_back(saved.name + " " + std::to_string(totals.instructions));
     }
+    void nothingDrawn(RunResult totals) override {
+        lines.push_back("nothing drawn " + std::to_string(totals.instructions));
+    }
     void saveFailed(const PageStore::Saved& saved,
                     std::optional<std::chrono::milliseconds> retryIn) override {
         lines.push_back("failed " + saved.name + ": " + saved.error +
@@ -86,6 +89,46 @@ TEST(Capture, SavesAfterTheGapNumbersAroundExistingFilesAndMarksEachSave) {
               std::to_string(testing::inkedPixels(both.run(plotA + plotB).page())));
     EXPECT_EQ(testing::readFile(rig.dir.file("PLOTTER_00004.PNG")),
               std::to_string(testing::inkedPixels(alone.run(plotA).page())));
+}
+
+// The gap is the host's silence: it counts from the last byte, and the
+// silence that ended the run is part of it (a gap shorter than that silence
+// saves as the run ends).
+TEST(Capture, TheGapCountsFromTheLastByte) {
+    const struct {
+        std::chrono::milliseconds gap, lastByteBeforeEnd;
+        int64_t msUntilSave;
+    } cases[] = {{10s, 2660ms, 7340}, {10s, 0ms, 10000}, {1s, 2660ms, 0}, {0s, 100ms, 0}};
+    for (const auto& [gap, silence, until] : cases) {
+        SCOPED_TRACE(std::to_string(gap.count()) + " ms gap");
+        Rig rig(gap);
+        rig.capture.runBegins();
+        const RunResult result = rig.plot.run(plotA).result;
+        rig.now += 5s;
+        rig.capture.runEnded(result, rig.now - silence);
+        EXPECT_EQ(rig.capture.msUntilSave(), until);
+        rig.after(std::chrono::milliseconds(until));
+        EXPECT_EQ(rig.lines, (Lines{"run", "PLOTTER_00001.PNG 3"}));
+    }
+}
+
+// A host that only asks (or only moves the pen) leaves a blank page: no
+// file and no marker, and the next plot's page is saved as the first.
+TEST(Capture, APageWithNothingDrawnIsNotSaved) {
+    Rig rig;
+    rig.after(0s, "OI;OP;PU100,100;");
+    rig.after(10s, "OI;");
+    rig.after(10s);
+    EXPECT_EQ(rig.capture.msUntilSave(), -1);
+    rig.after(0s, plotA);
+    EXPECT_TRUE(rig.capture.endRequested());
+    rig.after(0s, "OP;");
+    EXPECT_TRUE(rig.capture.endRequested()) << "a blank page is no lost page";
+    EXPECT_EQ(rig.lines, (Lines{"run", "nothing drawn 3", "run", "nothing drawn 1", "run",
+                                "PLOTTER_00001.PNG 3", "run", "nothing drawn 1"}));
+    EXPECT_EQ(rig.attempts, 1);
+    EXPECT_EQ(rig.plot.transcript(),
+              "OI;OP;PU100,100;OI;" + plotA + savePageMarker(1) + newPageMarker() + "OP;");
 }
 
 TEST(Capture, AFailedSaveKeepsThePageForTheNextSavePoint) {

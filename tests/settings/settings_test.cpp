@@ -55,14 +55,14 @@ const SettingRow& row(std::string_view key) {
 TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
-    const Started good = start({"-p",          "/dev/ttyUSB0",
+    const Started good = start({"--port",      "/dev/ttyUSB0",
                                 "-b",          "300",
                                 "--databits",  "8",
                                 "--parity",    "Even",
                                 "--stopbits",  "2",
                                 "--flow",      "rtscts",
                                 "--gpib",      "7",
-                                "--gpib-save", "-d",
+                                "--gpib-save", "--dir",
                                 dir,           "--model",
                                 "7470A",       "--paper",
                                 "a4",          "--vector",
@@ -87,16 +87,37 @@ TEST(Settings, EachOptionAndEachBadValue) {
     EXPECT_TRUE(settings.window);
     EXPECT_TRUE(settings.live);
     // Refused: one line naming the setting, the usage line, status 2.
-    for (const std::string bad :
-         {"--port ttyUSB0", "--port COM0",     "--baud 19201",
-          "--baud 460800",  "--baud 50",       "--databits 9",
-          "--databits 5",   "--parity x",      "--stopbits 1.5",
-          "--stopbits 0",   "--flow hardware", "--flow on",
-          "--gpib 0",       "--gpib 31",       "--gpib 05",
-          "--gpib talk",    "--gpib-save",     "--dir /nonexistent/plotanix",
-          "--model 7475a",  "--paper a3",      "--vector png",
-          "--page-gap -1",  "--bogus",         "--baud",
-          "--flow",         "stray",           "--port /dev/ttyS1 /dev/ttyS2"}) {
+    for (const std::string bad : {"--port ttyUSB0",
+                                  "--port COM0",
+                                  "--baud 19201",
+                                  "--baud 460800",
+                                  "--baud 50",
+                                  "--databits 9",
+                                  "--databits 5",
+                                  "--parity x",
+                                  "--stopbits 1.5",
+                                  "--stopbits 0",
+                                  "--flow hardware",
+                                  "--flow on",
+                                  "--gpib 0",
+                                  "--gpib 31",
+                                  "--gpib 05",
+                                  "--gpib talk",
+                                  "--gpib-save",
+                                  "--dir /nonexistent/plotanix",
+                                  "--model 7475a",
+                                  "--paper a3",
+                                  "--vector png",
+                                  "--page-gap -1",
+                                  "--bogus",
+                                  "--baud",
+                                  "--flow",
+                                  "stray",
+                                  "--port /dev/ttyS1 /dev/ttyS2",
+                                  "--parity y",
+                                  "--flow s",
+                                  "--flow r",
+                                  "--live --unattended"}) {
         std::istringstream words(bad);
         const Started run = start(Args(std::istream_iterator<std::string>(words), {}));
         const std::string key = bad.substr(0, bad.find(' ')).substr(bad.find_first_not_of('-'));
@@ -125,6 +146,18 @@ TEST(Settings, EachLineValue) {
         {{"--flow", "none"}, "9600 7N1"},
         {{"--flow", "xonxoff"}, "9600 7N1 xonxoff"},
         {{"--flow", "RTSCTS"}, "9600 7N1 rtscts"},
+        // picocom's letters and short options.
+        {{"-y", "e"}, "9600 7E1"},
+        {{"-y", "O"}, "9600 7O1"},
+        {{"-y", "m"}, "9600 7M1"},
+        {{"-y", "s"}, "9600 7S1"},
+        {{"--parity", "n"}, "9600 7N1"},
+        {{"-d", "8"}, "9600 8N1"},
+        {{"-p", "2"}, "9600 7N2"},
+        {{"-f", "x"}, "9600 7N1 xonxoff"},
+        {{"-f", "h"}, "9600 7N1 rtscts"},
+        {{"--flow", "n"}, "9600 7N1"},
+        {{"-b", "19200", "-d", "8", "-y", "n", "-p", "1", "-f", "n"}, "19200 8N1"},
         // Through a USB-GPIB adapter: 115200 8N1 unless set.
         {{"--gpib", "5"}, "115200 8N1"},
         {{"--gpib", "listen", "--baud", "9600", "--parity", "even"}, "9600 8E1"},
@@ -222,12 +255,14 @@ TEST(Settings, AConfigFileWithBadLinesStillStarts) {
                               "unattended = on\npaper=A4\nparity = yes\nflow = rtscts\n");
     EXPECT_FALSE(run.startup.exitStatus);
     const std::string line = run.startup.configPath + " line ";
+    // In the file's order, whatever made each line unusable.
     EXPECT_EQ(run.startup.notices,
-              (Args{line + "4: not a key = value line; ignored",
-                    line + "3: the speed is one of 75 110 134 150 200 300 600 1200 1800 2400 4800 "
+              (Args{line + "3: the speed is one of 75 110 134 150 200 300 600 1200 1800 2400 4800 "
                            "9600 19200 38400 57600 115200 230400; ignored",
-                    line + "5: unknown setting colour", line + "6: unknown setting unattended",
-                    line + "8: the parity is none, even, odd, mark or space; ignored",
+                    line + "4: not a key = value line; ignored", line + "5: unknown setting colour",
+                    line + "6: unknown setting unattended",
+                    line + "8: the parity is none, even, odd, mark or space (or n, e, o, m, s); "
+                           "ignored",
                     "PLOTANIX_DATABITS: the data bits are 7 or 8; ignored",
                     "PLOTANIX_VECTOR: the vector copy is off, svg or pdf; ignored"}));
     const Settings& settings = run.startup.settings;
@@ -260,6 +295,41 @@ TEST(Settings, RefuseControlCharactersFromEverySource) {
     EXPECT_NE(environment.startup.settings.dir, "/tmp\nforged");
     EXPECT_EQ(file.startup.settings.port, "COM1");
     EXPECT_EQ(screen.port, "COM1");
+}
+
+// Unattended, live without a window would show nothing: from the config
+// file (where it serves the interactive mode) it is said, not refused.
+TEST(Settings, LiveUnattendedWithoutAWindowIsSaid) {
+    const Started fromFile = start({"--unattended"}, {}, "live = on\n");
+    EXPECT_FALSE(fromFile.startup.exitStatus) << fromFile.err;
+    EXPECT_EQ(fromFile.startup.notices,
+              (Args{"live is on, but unattended there is no window without --window; nothing is "
+                    "shown live"}));
+    const Started withWindow = start({"--unattended", "--live", "--window"});
+    EXPECT_FALSE(withWindow.startup.exitStatus) << withWindow.err;
+    EXPECT_TRUE(withWindow.startup.notices.empty());
+}
+
+// A "# comment" after a value is no part of it; a '#' within a name is.
+TEST(Settings, AConfigValueMayCarryATrailingComment) {
+    const struct {
+        std::string line;
+        std::string key;
+        std::string value;
+    } lines[] = {
+        {"port = /dev/pts/1   # the pty", "port", "/dev/pts/1"},
+        {"parity = e\t# even, picocom's way", "parity", "even"},
+        {"flow = x #", "flow", "xonxoff"},
+        {"port = /dev/serial/by-id/usb#1 # adapter", "port", "/dev/serial/by-id/usb#1"},
+        {"baud=300#no blank before it", "baud", "9600"},
+    };
+    for (const auto& [text, key, value] : lines) {
+        const Started run = start({}, {}, text + "\n");
+        EXPECT_EQ(row(key).text(run.startup.settings), value) << text;
+    }
+    EXPECT_EQ(start({}, {}, "baud=300#x\n").startup.notices.size(), 1u);
+    EXPECT_EQ(withSetting("port = /dev/pts/1   # the pty\n", "port", "/dev/pts/2"),
+              "port = /dev/pts/2  # the pty\n");
 }
 
 TEST(ConfigFile, KeepsOtherLinesWritesAtomicallyAndFollowsNoLink) {

@@ -5,6 +5,7 @@
 #include "line_errors.h"
 #include "menus.h"
 #include "options_screen.h"
+#include "output/plot_window.h"
 #include "plot_setup.h"
 #include "settings/config_file.h"
 #include "shell/plot_run.h"
@@ -216,6 +217,16 @@ PlotterApp::Ending PlotterApp::startScreen() {
     }
 }
 
+// Under "Waiting...": where the computer is awaited and where its pages go.
+std::vector<std::string> PlotterApp::lineAndFolder() const {
+    const std::string device = devicePath(settings);
+    std::string place = printable(settings.port);
+    if (device != settings.port) place += " (" + printable(device) + ")";
+    if (settings.gpib) place = busPlace(*settings.gpib) + " via " + place;
+    return {"Line: " + place + " at " + describeLine(lineSettingsOf(settings)),
+            "Pages and PLOTTER.TXT go to " + printable(plotting->store.folder())};
+}
+
 // The line's short form before the port, whose long names may not fit.
 std::string PlotterApp::information() const {
     const std::string lineForm = describeLine(lineSettingsOf(settings));
@@ -233,10 +244,12 @@ std::string PlotterApp::information() const {
 // Until Enter or Esc at its prompt; the start screen is then drawn anew. A
 // value cut short by a closed terminal is not taken.
 PlotterApp::Ending PlotterApp::optionsScreen() {
-    OptionsScreen screen(console, settings, [this](std::string_view key, const std::string& value) {
-        if (configPath.empty()) return std::string("no home folder for the config file");
-        return saveSetting(configPath, key, value);
-    });
+    OptionsScreen screen(console, settings, configPath,
+                         [this](std::string_view key, const std::string& value) {
+                             if (configPath.empty())
+                                 return std::string("no home folder for the config file");
+                             return saveSetting(configPath, key, value);
+                         });
     screen.show();
     const DrawnBy drawn(drawScreen, [&screen] { screen.show(); });
     OptionsChoice choosing(screen);
@@ -312,6 +325,8 @@ PlotterApp::Ending PlotterApp::plotCycle() {
                              [this](const std::string& text) { showLineNotice(text); });
         const DrawnBy drawn(drawScreen, [this, &screen] {
             screen.show();
+            for (const std::string& row : lineAndFolder())
+                console.printLine(row);
             if (!adapterLines.empty()) console.printLine(adapterLines.front());
             reportNoLog();
         });
@@ -325,6 +340,8 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         status.reset();
         plotted = true;
         drawScreen = [this] { showRunHeader(); };
+        // The rows under "Waiting..." (the line, the folder) give way to the run's.
+        drawScreen();
         const bool live = settings.live;
         PlotRun run(
             session, line, [this] { status.showHeld(); },
@@ -338,6 +355,10 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         if (ending) return endOnSignal(ending);
 
         window.show(session.page());
+        if (!window.isOpen() && !windowOffSaid) {
+            windowOffSaid = true;
+            showLineNotice("The page window is off: " + printable(displayUnavailable()) + ".");
+        }
         PageMenu menu(console, session, plotting->store);
         menu.show();
         drawScreen = [this, &menu] {

@@ -100,13 +100,16 @@ class PlotterApp : private LineWatch::Events {
 
     // The line under the banner: which plotter is emulated, on which line.
     std::string information() const;
+    // The rows under "Waiting...": the line awaited and the output folder.
+    std::vector<std::string> lineAndFolder() const;
 
     Settings settings;
     std::string configPath;
     std::vector<std::string> notices;      // shown on the first start screen
     std::vector<std::string> adapterLines; // the USB-GPIB adapter's last set-up, said
     bool imageErrorFlag = false;
-    bool plotted = false; // a plot run has begun since plotting was chosen
+    bool plotted = false;       // a plot run has begun since plotting was chosen
+    bool windowOffSaid = false; // why there is no page window, said once
     // Draws the screen of the moment on a clear terminal; set before each
     // wait, used while it lasts.
     std::function<void()> drawScreen;

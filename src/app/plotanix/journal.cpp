@@ -3,7 +3,9 @@
 #include "common/printable.h"
 
 #include <array>
+#include <charconv>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace plotanix {
 
@@ -25,6 +27,25 @@ std::string isoTimestamp() {
 
 std::string journalLine(std::string_view text) {
     return isoTimestamp() + " " + printable(text) + "\n";
+}
+
+std::string journalLine(std::string_view text, Priority priority) {
+    return "<" + std::to_string(static_cast<int>(priority)) + ">" + printable(text) + "\n";
+}
+
+// Only the stream systemd set up counts: a program started from the
+// service's shell with its output in a file is not the journal.
+bool isJournalStream(int fd, std::string_view journalStream) {
+    const auto colon = journalStream.find(':');
+    if (colon == std::string_view::npos) return false;
+    unsigned long long device = 0, inode = 0;
+    const char* first = journalStream.data();
+    const char* end = first + journalStream.size();
+    if (std::from_chars(first, first + colon, device).ptr != first + colon ||
+        std::from_chars(first + colon + 1, end, inode).ptr != end)
+        return false;
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && info.st_dev == device && info.st_ino == inode;
 }
 
 } // namespace plotanix

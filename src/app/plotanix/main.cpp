@@ -16,11 +16,8 @@ int main(int argc, char** argv) {
         plotanix::readSettings(argc, argv, std::getenv, std::cout, std::cerr, PLOTANIX_VERSION);
     if (startup.exitStatus) return *startup.exitStatus;
     // Without a terminal the notices the start screen would show go to stderr.
-    if (startup.settings.unattended) {
-        for (const std::string& notice : startup.notices)
-            std::cerr << "plotanix: " << notice << '\n';
-        return plotanix::runUnattended(startup.settings);
-    }
+    if (startup.settings.unattended)
+        return plotanix::runUnattended(startup.settings, startup.notices);
     plotanix::PlotterApp app(std::move(startup));
     return app.run();
 }

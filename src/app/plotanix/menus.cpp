@@ -20,19 +20,6 @@ const std::vector<std::string> pageEntries = {"Save as PNG image", "Insert new p
                                               "Continue Plotting", "Quit"};
 const std::string notSaved = "The page is not saved: ";
 
-// Every pixel is the paper's.
-bool blank(const PageImage& page) {
-    const Colour paper = penColours[0];
-    const uint8_t bytes[3] = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper)};
-    for (int y = 0; y < page.height; ++y) {
-        const uint8_t* row = page.row(y);
-        for (int x = 0; x < page.width; ++x) {
-            if (!std::equal(bytes, bytes + 3, row + 3 * x)) return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 std::string menuKey(size_t index) {
@@ -62,16 +49,23 @@ void printMenu(Screen& screen, const std::vector<std::string>& entries) {
 
 bool pageUnsaved(const PlotSession& session, const PageStore& store) {
     if (!session.hasPage() || store.isSaved(session.page())) return false;
-    return !blank(session.page());
+    return !nothingDrawn(session.page());
 }
 
 std::vector<std::string> savePage(PlotSession& session, PageStore& store) {
     const PageStore::Saved saved = store.savePage(session.page());
     if (!saved.ok) return {"1  Error, can't save " + saved.name + ": " + printable(saved.error)};
-    if (saved.copyError.empty()) return {"1  Ok."};
+    // Which files, and where: the folder may not be the one the operator
+    // started in.
+    const bool copied = !saved.copyName.empty() && saved.copyError.empty();
+    const std::string written = "   Written: " + saved.name +
+                                (copied ? " and " + saved.copyName : "") + " in " +
+                                printable(store.folder());
+    if (saved.copyError.empty()) return {"1  Ok.", written};
     // The page is saved all the same: its own line says so.
-    return {"1  Ok.", "1  Error, can't save the vector copy: " + saved.copyName + ": " +
-                          printable(saved.copyError)};
+    return {"1  Ok.", written,
+            "1  Error, can't save the vector copy: " + saved.copyName + ": " +
+                printable(saved.copyError)};
 }
 
 // ---------------------------------------------------------------- start menu
@@ -136,7 +130,7 @@ WaitingScreen::Next WaitingScreen::onKey(std::string_view key) {
     if (key == "1" && asked_) {
         std::string said;
         for (const std::string& line : savePage(session_, store_))
-            said += (said.empty() ? "" : "  ") + line;
+            said += (said.empty() ? "" : "  ") + line.substr(line.find_first_not_of(' '));
         notice_(said);
         return Next::stay;
     }
@@ -178,7 +172,14 @@ void PageMenu::save() {
     reply(savePage(session_, store_));
 }
 
+// The drawing goes at the next run: with a page not saved, asked first, as
+// for Quit.
 void PageMenu::newPage() {
+    if (!askedNewPage_ && pageUnsaved(session_, store_)) {
+        askedNewPage_ = true;
+        reply({"2  " + notSaved + "2 again for a new page, 1 to save"});
+        return;
+    }
     session_.newPage();
     store_.markNewPage();
     reply({"2  Ok."});

@@ -23,8 +23,9 @@ std::string padded(std::string text, std::size_t width) {
 
 } // namespace
 
-OptionsScreen::OptionsScreen(Screen& screen, Settings& settings, Saver save)
-    : screen_(screen), settings_(settings), save_(std::move(save)) {
+OptionsScreen::OptionsScreen(Screen& screen, Settings& settings, std::string configPath, Saver save)
+    : screen_(screen), settings_(settings), configPath_(std::move(configPath)),
+      save_(std::move(save)) {
     for (const SettingRow& row : settingRows()) {
         if (!row.title.empty() && entries_.size() < maxEntries) entries_.push_back(&row);
     }
@@ -34,6 +35,9 @@ void OptionsScreen::show() {
     screen_.clearConsole();
     screen_.printLine("");
     screen_.printLine("Options (saved in the config file, used from now on)");
+    // Where to edit them by hand, or to look when a change seems lost.
+    screen_.printLine("Config file: " + (configPath_.empty() ? std::string("none (no home folder)")
+                                                             : printable(configPath_)));
     screen_.printLine("");
     // The value column narrows on a narrow screen; a value longer than it
     // is shown whole all the same, with its source on the row below.

@@ -26,7 +26,9 @@ class OptionsScreen {
     // Saves one setting; empty on success, otherwise why not.
     using Saver = std::function<std::string(std::string_view key, const std::string& value)>;
 
-    OptionsScreen(Screen& screen, Settings& settings, Saver save);
+    // configPath: the file the changes are saved in, shown under the title
+    // (empty: there is none).
+    OptionsScreen(Screen& screen, Settings& settings, std::string configPath, Saver save);
 
     // The whole screen, with the prompt and what is typed at it, if a value
     // is being typed: it is drawn anew the same way when the terminal's
@@ -44,6 +46,7 @@ class OptionsScreen {
 
     Screen& screen_;
     Settings& settings_;
+    std::string configPath_;
     Saver save_;
     std::vector<const SettingRow*> entries_;
     const SettingRow* editing_ = nullptr;

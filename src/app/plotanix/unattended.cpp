@@ -4,6 +4,7 @@
 #include "journal.h"
 #include "line_errors.h"
 #include "logfile/log_file.h"
+#include "output/plot_window.h"
 #include "output/png_writer.h"
 #include "plot_setup.h"
 #include "session/capture.h"
@@ -22,23 +23,29 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 namespace plotanix {
 
 namespace {
 
+// Whether standard output and error are systemd's journal, which stamps
+// each line itself: set once as the program starts.
+bool stdoutToJournal = false;
+bool stderrToJournal = false;
+
 // Flushed at once: standard output may be a pipe or the journal.
-void say(std::FILE* to, const std::string& text) {
-    std::fputs(journalLine(text).c_str(), to);
+void say(std::FILE* to, bool toJournal, Priority priority, const std::string& text) {
+    std::fputs((toJournal ? journalLine(text, priority) : journalLine(text)).c_str(), to);
     std::fflush(to);
 }
 
 void report(const std::string& text) {
-    say(stdout, text);
+    say(stdout, stdoutToJournal, Priority::info, text);
 }
 
 void reportError(const std::string& text) {
-    say(stderr, "error: " + text);
+    say(stderr, stderrToJournal, Priority::error, "error: " + text);
 }
 
 std::chrono::milliseconds gapOf(double seconds) {
@@ -75,6 +82,7 @@ class JournalEvents : public CaptureEvents {
             reportError("cannot save the vector copy " + store_.pathOf(saved.copyName) + ": " +
                         saved.copyError);
     }
+    void nothingDrawn(RunResult) override { report("nothing drawn: no page saved"); }
     void saveFailed(const PageStore::Saved& attempt,
                     std::optional<std::chrono::milliseconds> retryIn) override {
         reportError("cannot save " + store_.pathOf(attempt.name) + ": " + attempt.error +
@@ -118,6 +126,7 @@ class UnattendedApp : private LineWatch::Events {
     bool prepare();
     std::string folderName() const;
     bool openLineAtStart();
+    void showWindow();
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
@@ -128,6 +137,7 @@ class UnattendedApp : private LineWatch::Events {
     std::string device_;
     bool lineSeen_ = false;
     bool hintSaid_ = false;
+    bool windowOffSaid_ = false;
     SignalWatch signals_;
     LineWatch line_;
     LogFile log_;
@@ -173,12 +183,20 @@ int UnattendedApp::run() {
         // Live, the window opens as the first run begins and follows the drawing.
         if (live) window_.follow(plotting_.session.page());
         const int ending = loop_.run(plot);
-        capture_.runEnded(plot.end());
+        capture_.runEnded(plot.end(), plot.lastByte());
         sayHint();
-        if (settings_.window) window_.show(plotting_.session.page());
+        if (settings_.window) showWindow();
         if (ending != 0) break;
     }
     return finish();
+}
+
+// The page in its window; a window that cannot open is said once, with why.
+void UnattendedApp::showWindow() {
+    window_.show(plotting_.session.page());
+    if (window_.isOpen() || windowOffSaid_) return;
+    windowOffSaid_ = true;
+    report("the page window is off: " + displayUnavailable());
 }
 
 std::string UnattendedApp::folderName() const {
@@ -278,7 +296,13 @@ int UnattendedApp::finish() {
 
 } // namespace
 
-int runUnattended(const Settings& settings) {
+int runUnattended(const Settings& settings, const std::vector<std::string>& notices) {
+    stdoutToJournal = isJournalStream(STDOUT_FILENO, settings.journalStream);
+    stderrToJournal = isJournalStream(STDERR_FILENO, settings.journalStream);
+    // What could not be used in the config file or the environment, before
+    // the first event (escaped when they were read).
+    for (const std::string& notice : notices)
+        std::fprintf(stderr, "%splotanix: %s\n", stderrToJournal ? "<4>" : "", notice.c_str());
     UnattendedApp app(settings);
     return app.run();
 }

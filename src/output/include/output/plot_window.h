@@ -56,5 +56,9 @@ class PlotWindow {
 // a lost display), with SDL kept away from the program's signals and from
 // the terminal. False without a display.
 bool startVideo();
+// Why no window opens, for the operator: "no display (DISPLAY is not set)",
+// or the display named (as the environment gives it: escape it to show it)
+// and not reached.
+std::string displayUnavailable();
 
 } // namespace plotanix

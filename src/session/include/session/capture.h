@@ -1,9 +1,11 @@
 #pragma once
 // Unattended capture: every plot saved as a page file with nobody at the
 // keyboard. Runs go on one page until the line has stayed silent for the
-// page gap after the end of the last run; the page is then saved (next free
-// PLOTTER_nnnnn.PNG, then the SAVE PAGE and NEW PAGE markers, as the page
-// menu's "1" and "2" write them) and cleared when the next plot starts.
+// page gap after the last byte (and at least until the run has ended); the
+// page is then saved (next free PLOTTER_nnnnn.PNG, then the SAVE PAGE and
+// NEW PAGE markers, as the page menu's "1" and "2" write them) and cleared
+// when the next plot starts. A page with nothing drawn on it (a host that
+// only asked questions) is not saved.
 // It owns no device and no clock: the program tells it when data is
 // waiting, when time has passed and when to end, and asks it how long it
 // may sleep.
@@ -27,6 +29,9 @@ class CaptureEvents {
     virtual void runBegan(bool continuing) = 0;
     // The counts are the sums over every run on the page.
     virtual void pageSaved(const PageStore::Saved& saved, RunResult totals) = 0;
+    // The gap is over and the page is blank: no file, no marker; the
+    // plotter reads on as it was.
+    virtual void nothingDrawn(RunResult totals) = 0;
     // Once for each distinct reason (attempt.error) and not at every retry,
     // so a full disk does not flood the journal; retryIn: the page is kept
     // and saved again that much later (nullopt at the end of the program:
@@ -46,7 +51,8 @@ class Capture {
     // The computer is sending: a plot run begins; it has ended with these
     // counts.
     void runBegins();
-    void runEnded(RunResult result);
+    // lastByte: when the run's last byte came (none: the run's end).
+    void runEnded(RunResult result, std::optional<Clock::time_point> lastByte = std::nullopt);
     // Saves the page once the gap after the last run is over. A failed save
     // is tried again after a second, then twice as long each time it fails
     // again up to a minute, and never sooner than the gap.

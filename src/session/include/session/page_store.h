@@ -22,6 +22,8 @@ class LogFile;
 std::string pageFileName(int64_t pageNumber, std::string_view extension = ".PNG");
 // The last five digits, with leading zeros: how every page file is numbered.
 std::string fiveDigits(int64_t number);
+// Every pixel is the paper's: nothing is drawn, nothing worth a file.
+bool nothingDrawn(const PageImage& page);
 
 class PageStore {
   public:
@@ -55,6 +57,8 @@ class PageStore {
     bool isSaved(const PageImage& page) const { return !saved_.empty() && page.pixels == saved_; }
 
     std::string pathOf(const std::string& name) const;
+    // The folder the pages go to, as a full path.
+    std::string folder() const;
 
   private:
     std::string directory_;

@@ -60,6 +60,8 @@ struct Settings {
     // "~" in a folder is the home folder, and a port name may have a device
     // of its own (PLOTANIX_COM1).
     std::string home;
+    // systemd's JOURNAL_STREAM: the device and inode of the journal's stream.
+    std::string journalStream;
     std::map<std::string, std::string, std::less<>> portDevices;
 };
 

@@ -39,6 +39,8 @@ class PlotRun : public Activity {
     // Ends the run now, if it has not ended (the bytes held are plotted);
     // the run's counts.
     RunResult end();
+    // When the line's last byte came, if any did.
+    std::optional<Clock::time_point> lastByte() const { return lastByte_; }
 
   private:
     void startRead(Clock::time_point now);
@@ -53,6 +55,7 @@ class PlotRun : public Activity {
     ReadTiming timing_;
     bool ended_ = false;
     RunResult result_;
+    std::optional<Clock::time_point> lastByte_;
 };
 
 } // namespace plotanix
