@@ -1,9 +1,7 @@
 // A page of 2,000 pen-stroke labels through the 7470A model: reader, model,
 // stroke layout, clipping and rasteriser together, as a host would send it.
 
-#include "logfile/log_file.h"
-#include "session/plot_session.h"
-#include "support/fake_link.h"
+#include "support/in_process_plot.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,15 +27,12 @@ std::string pageOfLabels() {
 
 void BM_Hp7470aPageOfLabels(benchmark::State& state) {
     const std::string stream = pageOfLabels();
-    plotanix::testing::FakeLink link;
-    LogFile log;
-    PlotSession session(link, log, nullptr, PlotterModel::hp7470a);
-    session.createPage();
+    plotanix::testing::InProcessPlot plot(nullptr, PlotterModel::hp7470a);
+    plot.session.useFont(nullptr);
     for (auto _ : state) {
-        session.newPage();
-        for (size_t at = 0; at < stream.size(); at += 4096)
-            link.add(stream.substr(at, 4096));
-        session.run();
+        plot.session.newPage();
+        plot.feed(stream);
+        plot.run();
     }
     state.SetItemsProcessed(state.iterations() * 2000);
     state.SetLabel("labels");

@@ -6,7 +6,8 @@
 # page for each model. Reported: the median of the rounds per file; over all
 # real files the median of the rounds' sums and the geometric mean of the
 # per-file ratios; the line-heavy pages; the minor page faults of one run
-# over the real files. Ratios are hp2xx's time over plotanix-render's:
+# over the real files; the futex calls of one process for each line-heavy
+# page. Ratios are hp2xx's time over plotanix-render's:
 # above 1, plotanix-render is faster.
 #
 # usage: tools/bench_render.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 7)
@@ -182,5 +183,16 @@ if [[ -x /usr/bin/time ]]; then
     echo "minor page faults, one run over the real files:" \
         "plotanix-render $(faults "$render" "${extra[@]}" -o "$work/render.png")," \
         "${against:-hp2xx} $(faults "${otherCommand[@]}")"
+fi
+# The threads' hand-overs show as futex calls: those of one process drawing
+# each line-heavy page.
+if command -v strace >/dev/null; then
+    futexes() {
+        strace -f -c -e trace=futex -o "$work/strace" "$render" "${extra[@]}" $(modelFor "$1") \
+            -o "$work/render.png" "$1" >/dev/null 2>&1 || true
+        awk '$NF == "futex" { calls = $4 } END { print calls + 0 }' "$work/strace"
+    }
+    echo "futex calls, one process: line-heavy page 7470A $(futexes "$lines")," \
+        "HP-86B $(futexes "$lines86")"
 fi
 echo "ratio: $other's time over plotanix-render's (above 1: plotanix-render is faster)"

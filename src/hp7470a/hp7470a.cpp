@@ -1,6 +1,5 @@
 #include "hp7470a/hp7470a.h"
 
-#include "hpgl/reader.h"
 #include "hpgl/tokenizer.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
@@ -92,9 +91,8 @@ bool hp7470aKnows(std::string_view mnemonic) {
     return Hp7470a::find(mnemonic) != nullptr;
 }
 
-Hp7470a::Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
-                 StatusLine* status, Paper paper)
-    : reader_(reader), drawing_(drawing), log_(log),
+Hp7470a::Hp7470a(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper)
+    : drawing_(drawing), log_(log),
       status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
       map_(limits_.x, limits_.y), serial_(link), input_(serial_, tokenizer_),
       writer_(standardStrokeFont()) {
@@ -117,16 +115,6 @@ void Hp7470a::feed(std::span<const uint8_t> bytes) {
 void Hp7470a::endOfStream() {
     // The instruction being read is carried out as far as its bytes go.
     input_.end();
-}
-
-void Hp7470a::runInstructionLoop() {
-    if (status_) status_->showStatus(counts().instructions, counts().ignored);
-    for (;;) {
-        const int byte = reader_.readByte();
-        if (reader_.stopped()) break;
-        input_.put(static_cast<uint8_t>(byte));
-    }
-    endOfStream();
 }
 
 void Hp7470a::instructionDone() {

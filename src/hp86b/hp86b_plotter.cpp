@@ -1,6 +1,5 @@
 #include "hp86b/hp86b_plotter.h"
 
-#include "hpgl/reader.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "page/drawing.h"
@@ -33,10 +32,6 @@ int32_t pictureY(int32_t y) {
 
 } // namespace
 
-bool Hp86bPlotter::isKnown(std::string_view mnemonic) {
-    return std::find(mnemonics.begin(), mnemonics.end(), mnemonic) != mnemonics.end();
-}
-
 int32_t roundToInt32(double value) {
     if (std::isnan(value)) return 0;
     constexpr double lo = std::numeric_limits<int32_t>::min();
@@ -58,84 +53,91 @@ void Hp86bPlotter::setDefaults() {
     state.penY = 0;
 }
 
-void Hp86bPlotter::runInstructionLoop() {
-    do {
-        if (status_) status_->showStatus(counts().instructions, counts().ignored);
-        const char first = static_cast<char>(reader_.readByte());
-        const char second = static_cast<char>(reader_.readByte());
-        if (reader_.stopped()) break;
-        countInstruction();
-        // The mnemonic is a text: a NUL byte ends it.
-        std::string mnemonic;
-        if (first != 0) {
-            mnemonic.push_back(first);
-            if (second != 0) mnemonic.push_back(second);
-        }
-        execute(mnemonic);
-    } while (!reader_.stopped());
+void Hp86bPlotter::startPage() {
+    setDefaults();
+    reader_.restart();
+    current_.clear();
+    pendingReply_ = nullptr;
 }
 
-void Hp86bPlotter::execute(const std::string& m) {
-    if (m == "PU" || m == "PD" || m == "PA") {
-        const int count = reader_.readParameters();
-        if (m == "PU") state.penDown = false;
-        if (m == "PD") state.penDown = true;
-        plotPairs(count);
-    } else if (m == "SP") {
-        selectPen(reader_.readParameters());
-    } else if (m == "DI") {
-        setDirection(reader_.readParameters());
-    } else if (m == "CP") {
-        moveByCells(reader_.readParameters());
-    } else if (m == "LT" || m == "IW") {
-        reader_.readParameters(); // accepted, without effect
-    } else if (m == "LB") {
-        drawLabel();
-    } else if (m == "DF") {
-        reader_.skipToTerminator();
-        setDefaults();
-    } else if (m == "OI") {
-        answer("7470A");
-    } else if (m == "OE") {
-        answer("0");
-    } else if (m == "OP") {
-        answer("0,0,640,480");
-    } else {
-        log_.writeLogText(transcript::unknownRecord(m));
-        countIgnored();
-        reader_.skipToTerminator();
+void Hp86bPlotter::feed(std::span<const uint8_t> bytes) {
+    if (!statusShown_ && !bytes.empty()) showStatus();
+    reader_.feed(bytes);
+}
+
+void Hp86bPlotter::showStatus() {
+    statusShown_ = true;
+    if (status_) status_->showStatus(counts().instructions, counts().ignored);
+}
+
+std::string_view Hp86bPlotter::hint() const {
+    if (!foreignLines_) return {};
+    return "the computer ends its lines with CR LF: the 7470A model (--model 7470a) reads them";
+}
+
+void Hp86bPlotter::mnemonic(std::string_view text) {
+    countInstruction();
+    current_ = text;
+    count_ = 0;
+    pairs_ = text == "PU" || text == "PD" || text == "PA";
+    if (text == "PU") state.penDown = false;
+    if (text == "PD") state.penDown = true;
+    if (text == "OI") pendingReply_ = "7470A";
+    if (text == "OE") pendingReply_ = "0";
+    if (text == "OP") pendingReply_ = "0,0,640,480";
+    if (isKnown(text)) return;
+    log_.writeLogText(transcript::unknownRecord(text));
+    countIgnored();
+    const char first = text.empty() ? '\0' : text.front();
+    if (first == '\r' || first == '\n' || first == ' ' || (first >= 'a' && first <= 'z'))
+        foreignLines_ = true;
+}
+
+void Hp86bPlotter::parameter(float value) {
+    if (pairs_) {
+        // A pair is drawn as soon as its Y is read: a long line need not be held.
+        if (count_ % 2 == 1) plotTo(values_[0], value);
+        if (count_ % 2 == 0) values_[0] = value;
+    } else if (count_ < 2) {
+        values_[static_cast<size_t>(count_)] = value;
     }
+    ++count_;
 }
 
-void Hp86bPlotter::plotPairs(int count) {
-    const auto& p = reader_.params;
-    for (int i = 0; count >= 2; count -= 2, i += 2) {
-        const double x = p[i];
-        const double y = p[i + 1];
-        if (state.penDown) {
-            drawing_.drawLine(pictureX(state.penX), pictureY(state.penY), roundToInt32(x + marginX),
-                              roundToInt32(baselineY - y));
-        }
-        state.penX = roundToInt32(x);
-        state.penY = roundToInt32(y);
+void Hp86bPlotter::instructionEnded() {
+    if (current_ == "SP") selectPen();
+    if (current_ == "DI") setDirection();
+    if (current_ == "CP") moveByCells();
+    if (current_ == "DF") setDefaults();
+    if (pendingReply_ != nullptr) sendReply(std::exchange(pendingReply_, nullptr));
+    current_.clear();
+    if (reader_.stands() != Hp86bReader::Stands::ended) showStatus();
+}
+
+void Hp86bPlotter::plotTo(double x, double y) {
+    if (state.penDown) {
+        drawing_.drawLine(pictureX(state.penX), pictureY(state.penY), roundToInt32(x + marginX),
+                          roundToInt32(baselineY - y));
     }
+    state.penX = roundToInt32(x);
+    state.penY = roundToInt32(y);
 }
 
-void Hp86bPlotter::selectPen(int count) {
-    if (count != 1) return;
+void Hp86bPlotter::selectPen() {
+    if (count_ != 1) return;
     // |truncate(p)| modulo 10, exact in double for every finite float.
-    const double pen = std::fmod(std::fabs(std::trunc(double{reader_.params[0]})), 10.0);
+    const double pen = std::fmod(std::fabs(std::trunc(values_[0])), 10.0);
     state.frontColour = penColours[static_cast<size_t>(pen)];
     drawing_.setFrontColour(state.frontColour);
 }
 
-void Hp86bPlotter::setDirection(int count) {
-    if (count != 2) {
+void Hp86bPlotter::setDirection() {
+    if (count_ != 2) {
         state.labelAngle = 0;
         return;
     }
-    const double run = reader_.params[0];
-    const double rise = reader_.params[1];
+    const double run = values_[0];
+    const double rise = values_[1];
     if (run == 0.0) {
         state.labelAngle = rise > 0 ? 90 : rise < 0 ? -90 : 0;
         return;
@@ -143,28 +145,20 @@ void Hp86bPlotter::setDirection(int count) {
     state.labelAngle = roundToInt32(std::atan(rise / run) * 180.0 / std::numbers::pi);
 }
 
-void Hp86bPlotter::moveByCells(int count) {
-    if (count != 2) return;
+void Hp86bPlotter::moveByCells() {
+    if (count_ != 2) return;
     const double width = drawing_.textWidth("X");
     const double height = drawing_.textHeight("X");
-    state.penX = roundToInt32(state.penX + reader_.params[0] * width);
-    state.penY = roundToInt32(state.penY + reader_.params[1] * height);
+    state.penX = roundToInt32(state.penX + values_[0] * width);
+    state.penY = roundToInt32(state.penY + values_[1] * height);
 }
 
 // Drawn as soon as its ETX is read: what follows up to the ';' is skipped
 // and cannot change it, and the page shown at a pause has it.
-void Hp86bPlotter::drawLabel() {
-    const std::string text = reader_.readLabelText();
+void Hp86bPlotter::label(std::string_view text) {
     const int32_t height = drawing_.textHeight("X");
     const int32_t y = clampToInt32(int64_t{baselineY} - state.penY - height / 2);
     drawing_.drawRotatedText(pictureX(state.penX), y, text, static_cast<float>(state.labelAngle));
-    reader_.skipToTerminator();
-}
-
-void Hp86bPlotter::answer(const char* text) {
-    pendingReply_ = text;
-    reader_.skipToTerminator();
-    if (pendingReply_ != nullptr) sendReply(std::exchange(pendingReply_, nullptr));
 }
 
 void Hp86bPlotter::lineSilent() {

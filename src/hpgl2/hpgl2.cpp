@@ -1,6 +1,5 @@
 #include "hpgl2/hpgl2.h"
 
-#include "hpgl/reader.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "page/drawing.h"
@@ -125,9 +124,8 @@ bool hpgl2Knows(std::string_view mnemonic) {
     return Hpgl2::find(mnemonic) != nullptr;
 }
 
-Hpgl2::Hpgl2(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
-             StatusLine* status, Paper paper)
-    : reader_(&reader), drawing_(drawing), link_(link), log_(log),
+Hpgl2::Hpgl2(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper)
+    : drawing_(drawing), link_(link), log_(log),
       status_(status), paper_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0}, page_(paper_),
       writer_(standardStrokeFont()) {
     initialise();
@@ -153,16 +151,6 @@ void Hpgl2::endOfStream() {
     // wide path ends there, its cap drawn.
     input_.end();
     if (!syntaxOnly_) finishLine();
-}
-
-void Hpgl2::runInstructionLoop() {
-    if (status_) status_->showStatus(counts().instructions, counts().ignored);
-    for (;;) {
-        const int byte = reader_->readByte();
-        if (reader_->stopped()) break;
-        input_.put(static_cast<uint8_t>(byte));
-    }
-    endOfStream();
 }
 
 void Hpgl2::instructionDone() {

@@ -4,8 +4,6 @@
 
 #include "hpgl2/hpgl2.h"
 
-#include "hpgl/reader.h"
-
 #include <cmath>
 
 namespace plotanix {

@@ -1,6 +1,5 @@
 #include "models/dialect.h"
 
-#include "hpgl/reader.h"
 #include "hpgl2/hpgl2.h"
 #include "logfile/log_file.h"
 #include "models/models.h"
@@ -19,10 +18,6 @@ class NoLine : public ByteLink {
     int readSerial(std::span<uint8_t>) override { return 0; }
     int serialOutputWaiting() override { return 0; }
     int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
-};
-class NoBytes : public ByteSource {
-  public:
-    size_t takeBytes(std::span<uint8_t>) override { return 0; }
 };
 
 // The 7470A model's look-up is by table and most mnemonics of a file are
@@ -43,11 +38,9 @@ bool hpgl2Only(std::string_view mnemonic) {
 
 bool writtenForHpgl2(std::string_view bytes) {
     NoLine line;
-    NoBytes none;
-    InstructionReader reader(none);
     Drawing drawing;
     LogFile log;
-    Hpgl2 model(reader, drawing, line, log, nullptr, Paper::letter);
+    Hpgl2 model(drawing, line, log, nullptr, Paper::letter);
     model.readSyntaxOnly();
     // A file uses few mnemonics, many times over: those seen are looked at
     // after each slice, and the reading stops at the first that tells.

@@ -10,13 +10,10 @@ namespace plotanix {
 
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts) {
     if (model == PlotterModel::hp7470a)
-        return std::make_unique<Hp7470a>(parts.reader, parts.drawing, parts.link, parts.log,
-                                         parts.status, paper);
+        return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.log, parts.status, paper);
     if (model == PlotterModel::hpgl2)
-        return std::make_unique<Hpgl2>(parts.reader, parts.drawing, parts.link, parts.log,
-                                       parts.status, paper);
-    return std::make_unique<Hp86bPlotter>(parts.reader, parts.drawing, parts.link, parts.log,
-                                          parts.status);
+        return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.log, parts.status, paper);
+    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.log, parts.status);
 }
 
 namespace {

@@ -10,11 +10,6 @@ Capture::Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
                  std::chrono::milliseconds pageGap, TimeSource now)
     : session_(session), store_(store), events_(events), pageGap_(pageGap), now_(std::move(now)) {}
 
-void Capture::dataWaiting() {
-    runBegins();
-    runEnded(session_.run());
-}
-
 // Within the gap the computer only paused: the plot goes on where it was,
 // as it would have without the pause.
 void Capture::runBegins() {

@@ -1,7 +1,7 @@
 #include "session/transcript_splitter.h"
 
+#include "hp86b/hp86b_reader.h"
 #include "logfile/transcript_format.h"
-#include "models/models.h"
 
 #include <algorithm>
 #include <array>
@@ -11,23 +11,12 @@ namespace plotanix {
 
 namespace {
 
-constexpr char etx = 0x03;
 using transcript::chunkSize;
 using transcript::recordEnd;
 using transcript::recordStart;
 
 bool isKnown(std::string_view mnemonic) {
-    return plotterKnows(PlotterModel::hp86b, mnemonic);
-}
-
-// The mnemonic as the record shows it: a NUL byte ends the text.
-std::string mnemonicText(char first, char second) {
-    std::string text;
-    if (first != 0) {
-        text.push_back(first);
-        if (second != 0) text.push_back(second);
-    }
-    return text;
+    return Hp86bReader::isKnown(mnemonic);
 }
 
 struct ExpectedRecord {
@@ -35,29 +24,15 @@ struct ExpectedRecord {
     size_t secondByte; // index in the run of the mnemonic's second byte
 };
 
-// Follows the bytes of a run as the HP-86B model reads them, far enough to
-// know where mnemonics are taken: every instruction but a label ends at its
-// ';', a label at its ETX and then the next ';'.
-class MnemonicTracker {
+// Follows the bytes of a run through the HP-86B model's own reader, drawing
+// nothing, to know where mnemonics are taken and where a label's text runs.
+class MnemonicTracker : private Hp86bReader::Listener {
   public:
     void feed(char byte, size_t index) {
-        switch (state_) {
-        case State::first:
-            first_ = byte;
-            state_ = State::second;
-            break;
-        case State::second:
-            take(mnemonicText(first_, byte), index);
-            break;
-        case State::toTerminator:
-            if (byte == ';') state_ = State::first;
-            break;
-        case State::toEtx:
-            if (byte == etx) state_ = State::toTerminator;
-            break;
-        }
+        index_ = index;
+        reader_.take(static_cast<uint8_t>(byte));
     }
-    bool inLabel() const { return state_ == State::toEtx; }
+    bool inLabel() const { return reader_.stands() == Hp86bReader::Stands::label; }
     bool usesFont() const { return usesFont_; }
     // The next run's bytes go on with the same instruction: only what is
     // counted per run starts afresh.
@@ -65,23 +40,22 @@ class MnemonicTracker {
         usesFont_ = false;
         expected_.clear();
     }
+    // A new page starts the plotter afresh, its reading too.
+    void newPage() { reader_.restart(); }
     std::deque<ExpectedRecord>& expected() { return expected_; }
 
   private:
-    enum class State { first, second, toTerminator, toEtx };
-
-    void take(std::string mnemonic, size_t index) {
-        state_ = mnemonic == "LB" ? State::toEtx : State::toTerminator;
-        usesFont_ = usesFont_ || mnemonic == "LB" || mnemonic == "CP";
+    void mnemonic(std::string_view text) override {
+        usesFont_ = usesFont_ || text == "LB" || text == "CP";
         // A plain file has no records: forget those whose chunk is past.
-        while (!expected_.empty() && expected_.front().secondByte + chunkSize < index) {
+        while (!expected_.empty() && expected_.front().secondByte + chunkSize < index_) {
             expected_.pop_front();
         }
-        if (!isKnown(mnemonic)) expected_.push_back({std::move(mnemonic), index});
+        if (!isKnown(text)) expected_.push_back({std::string(text), index_});
     }
 
-    State state_ = State::first;
-    char first_ = 0;
+    Hp86bReader reader_{*this};
+    size_t index_ = 0;
     bool usesFont_ = false;
     std::deque<ExpectedRecord> expected_;
 };
@@ -147,6 +121,7 @@ class Splitter {
         step.kind =
             found->savedPage ? TranscriptStep::Kind::savePage : TranscriptStep::Kind::newPage;
         step.pageNumber = found->savedPage.value_or(0);
+        if (step.kind == TranscriptStep::Kind::newPage) tracker_.newPage();
         steps_.push_back(std::move(step));
         skip(found->length);
         return true;

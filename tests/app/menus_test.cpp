@@ -3,6 +3,7 @@
 // journal's report of bytes that came with line errors.
 
 #include "line_errors.h"
+#include "logfile/transcript_format.h"
 #include "menus.h"
 #include "options_screen.h"
 #include "output/png_writer.h"
@@ -382,6 +383,8 @@ TEST(LineErrors, TheStatusSaysHowManyAndWhatFramingToTry) {
     EXPECT_EQ(statusRows(0, 0, lineErrorsText(37, {})),
               (Rows{"Instructions : 0  Ignored : 0",
                     "37 framing errors: is the host sending 8N1? try --databits 8"}));
+    EXPECT_EQ(statusRows(5, 4, "", "the model's hint"),
+              (Rows{"Instructions : 5  Ignored : 4", "the model's hint"}));
 }
 
 // In the journal the count is said at once, then at most once a minute

@@ -76,11 +76,11 @@ const auto pngWriter = [](const PageImage& page, const std::string& path) {
 // the stream, as a PNG's pixels.
 std::vector<uint8_t> drawnBy(PlotterModel model, const std::string& bytes, const TempDir& dir,
                              Paper paper = Paper::letter) {
-    testing::FakeLink link({bytes});
+    testing::FakeLink link;
     LogFile log;
     PlotSession session(link, log, nullptr, model, paper);
     EXPECT_TRUE(session.createPage());
-    session.run();
+    testing::runReads(session, {bytes});
     session.beginRun();
     session.endStream();
     session.endRun();
@@ -96,7 +96,7 @@ struct Session : testing::InProcessPlot {
     }
     void run(const std::vector<std::string>& chunks) {
         for (const std::string& chunk : chunks)
-            link.add(chunk);
+            add(chunk);
         InProcessPlot::run();
     }
     std::string save() {
@@ -180,17 +180,36 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     EXPECT_TRUE(fs::exists(dir.file("in.png")));
 }
 
+// "Insert new page" after a plot that ended inside an unknown instruction:
+// the plotter starts the next page afresh, and so does the replay of the
+// transcript's NEW PAGE marker, so the first instruction (SP3) is carried out.
+TEST(RenderProgram, ANewPageAfterAnOpenInstructionIsDrawnAsThePlotterDrewIt) {
+    TempDir dir;
+    Session session(dir);
+    session.run({"SP2;PA100,100;\r\n"});
+    session.session.newPage();
+    session.store.markNewPage();
+    session.run({"SP3;PU;PA10,10;PD600,10;"});
+    EXPECT_EQ(session.page().pixel(300, 530), penColours[3]);
+    const std::string saved = session.save();
+    writeFile(dir.file("PLOTTER.TXT"), session.transcript());
+    const Outcome outcome = runRender(dir, "--plotter-bytes PLOTTER.TXT -o out.png");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_TRUE(readFile(dir.file("out-00001.png")) == readFile(saved));
+}
+
 // A 7470A transcript: a record follows the chunk that held its instruction
 // (here within parameters and a label), and is dropped where the model logged it.
 TEST(RenderProgram, RegeneratesASavedPageOfThe7470AModel) {
     TempDir dir;
-    testing::FakeLink link({"IN;SP1;PA100,100;XY1;PD2000,", "3000;QQ;LBab", "cd\x03;SP2;PD50,99;"});
+    testing::FakeLink link;
     LogFile log;
     std::string transcript;
     log.openMemory(transcript);
     PlotSession session(link, log, nullptr, PlotterModel::hp7470a);
     ASSERT_TRUE(session.createPage());
-    session.run();
+    testing::runReads(session,
+                      {"IN;SP1;PA100,100;XY1;PD2000,", "3000;QQ;LBab", "cd\x03;SP2;PD50,99;"});
     ASSERT_TRUE(PageStore(dir.path().string(), log, pngWriter).savePage(session.page()).ok);
     log.flushLog();
     ASSERT_NE(transcript.find("PD2000,****XY***3000;QQ;LBab****QQ***cd"), std::string::npos);

@@ -90,7 +90,7 @@ TEST(SplitTranscript, RecoversRealFilesFromTheirTranscripts) {
             plot.keepTranscript();
             for (size_t at = 0, length = 0; at < bytes.size(); at += length) {
                 length = size ? size : 1 + random() % 256; // 0: sizes at random
-                plot.link.add(bytes.substr(at, length));
+                plot.add(bytes.substr(at, length));
             }
             EXPECT_EQ(outline(plot.run().transcript()), Steps{bytes}) << path << " " << size;
         }

@@ -1,14 +1,15 @@
 // libFuzzer entry: any byte stream must run through every plotter model
-// without a crash, a sanitizer report or a hang, and every byte must reach
-// the transcript. PLOTANIX_FUZZ_MODEL (hp86b, 7470a or hpgl2) pins the
-// model, for measuring one alone; at the end the executions per model are
-// printed.
+// without a crash, a sanitizer report or a hang; every byte must reach the
+// transcript; and the stream split into runs where the input says must give
+// what it gives whole (the oracle in plot_one_input.h). PLOTANIX_FUZZ_MODEL (hp86b, 7470a or hpgl2)
+// pins the model, for measuring one alone; at the end the executions per model are printed.
 
 #include "fuzz/plot_one_input.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -41,9 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plotanix::testing::FuzzInput input = plotanix::testing::decodeFuzzInput(data, size);
     if (pinned >= 0) input.model = plotanix::testing::fuzzedModels[pinned];
     ++executions.count[static_cast<size_t>(input.model)];
-    const size_t written =
-        plotanix::testing::plotOneInput(input.model, input.stream, input.chunkSize);
-    // Records for unrecognised instructions come on top of the received bytes.
-    if (written < input.stream.size()) std::abort();
+    const std::string disagreement = plotanix::testing::plotOneInput(
+        input.model, input.stream, input.chunkSize, input.runLength);
+    if (!disagreement.empty()) {
+        std::fprintf(stderr, "%s model: %s\n", fuzzedModelNames[static_cast<size_t>(input.model)],
+                     disagreement.c_str());
+        std::abort();
+    }
     return 0;
 }

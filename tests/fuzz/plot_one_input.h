@@ -1,14 +1,22 @@
 #pragma once
-// The whole in-process path for one input: a session's reader, plotter
-// model, page and labels, and a transcript kept in memory. Shared by the
-// fuzzer and by the replay of the inputs it once failed on.
+// The whole in-process path for one input, with its oracle: the input is
+// plotted as one run and again split into runs where the input says (the
+// line falling silent there), each through a session's model, page and
+// transcript kept in memory. The page depends on the bytes, never on their
+// timing, so the two must agree: the same pixels, records, replies and
+// counts; and each transcript holds every byte of the input besides the
+// records. Shared by the fuzzer and by the replay of the inputs it once
+// failed on.
 
 #include "support/in_process_plot.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotanix::testing {
 
@@ -17,43 +25,106 @@ inline constexpr PlotterModel fuzzedModels[] = {PlotterModel::hp86b, PlotterMode
                                                 PlotterModel::hpgl2};
 inline constexpr const char* fuzzedModelNames[] = {"hp86b", "7470a", "hpgl2"};
 
-// Runs the stream through the model as at power-on, handed over in reads of
-// chunkSize bytes, until the line falls silent. Returns the size of the
-// transcript, never less than the stream's.
-inline size_t plotOneInput(PlotterModel model, std::string_view stream, size_t chunkSize) {
-    // One session and page per model for the whole fuzzing run, the model
-    // restarted for each input: a new page costs more than most inputs'
-    // plotting, and what is checked (no fault, every byte kept) does not
-    // depend on the picture.
-    static std::unique_ptr<InProcessPlot> plots[std::size(fuzzedModels)];
-    std::unique_ptr<InProcessPlot>& plot = plots[static_cast<size_t>(model)];
-    if (!plot) plot = std::make_unique<InProcessPlot>(nullptr, model);
-    plot->session.restartPlotter();
-    plot->link.written.clear();
-    plot->link.writes.clear();
-    plot->link.delays.clear();
-    std::string kept;
-    plot->log.openMemory(kept);
-    plot->feed(stream, chunkSize);
-    plot->run();
-    plot->end(); // the instruction the input cuts is carried out as far as it goes
-    plot->log.closeLog();
-    return kept.size();
+// What one plotting of an input left, besides its page.
+struct Plotted {
+    std::vector<std::string> records; // in the order the model wrote them
+    std::string replies;
+    RunResult counts;
+    bool everyByteKept = false; // the transcript is the input plus the records
+};
+
+// A session kept for the whole fuzzing run, the model started afresh (and
+// the page blanked) for each input: a new page image costs more than most
+// inputs' plotting.
+class OracleSide {
+  public:
+    explicit OracleSide(PlotterModel model) : plot_(nullptr, model) {
+        // Not moved once made: the watcher holds this side.
+        plot_.log.watchText([this](std::string_view text) { out_.records.emplace_back(text); });
+    }
+
+    // The stream in runs of runLength bytes, each handed over in reads of
+    // chunkSize bytes; then the end of the stream.
+    const Plotted& plot(std::string_view stream, size_t chunkSize, size_t runLength) {
+        plot_.session.startAfresh();
+        plot_.link.written.clear();
+        plot_.link.writes.clear();
+        plot_.link.delays.clear();
+        plot_.link.flows.clear();
+        out_ = {};
+        kept_.clear();
+        plot_.log.openMemory(kept_);
+        for (size_t at = 0; at < stream.size(); at += runLength) {
+            plot_.feed(stream.substr(at, runLength), chunkSize);
+            add(plot_.run().result);
+        }
+        // The instruction the input cuts is carried out as far as it goes.
+        plot_.session.beginRun();
+        plot_.session.endStream();
+        add(plot_.session.endRun());
+        plot_.log.closeLog();
+        size_t recorded = 0;
+        for (const std::string& record : out_.records)
+            recorded += record.size();
+        out_.everyByteKept = kept_.size() == stream.size() + recorded;
+        out_.replies = plot_.link.written;
+        return out_;
+    }
+    const PageImage& page() const { return plot_.page(); }
+
+  private:
+    void add(RunResult result) {
+        out_.counts.instructions += result.instructions;
+        out_.counts.ignored += result.ignored;
+    }
+
+    InProcessPlot plot_;
+    std::string kept_;
+    Plotted out_;
+};
+
+// The first way the split plotting differs from the whole one, or where a
+// transcript lost bytes; empty when the oracle holds.
+inline std::string plotOneInput(PlotterModel model, std::string_view stream, size_t chunkSize,
+                                size_t runLength) {
+    struct Sides {
+        explicit Sides(PlotterModel model) : whole(model), split(model) {}
+        OracleSide whole, split;
+    };
+    static std::unique_ptr<Sides> sides[std::size(fuzzedModels)];
+    std::unique_ptr<Sides>& s = sides[static_cast<size_t>(model)];
+    if (!s) s = std::make_unique<Sides>(model);
+    const Plotted& whole = s->whole.plot(stream, chunkSize, stream.size() + 1);
+    const Plotted& split = s->split.plot(stream, chunkSize, runLength);
+    if (!whole.everyByteKept) return "the transcript lost bytes";
+    if (!split.everyByteKept) return "the split transcript lost bytes";
+    if (split.records != whole.records) return "split, the records differ";
+    if (split.replies != whole.replies) return "split, the replies differ";
+    if (split.counts.instructions != whole.counts.instructions)
+        return "split, the instruction count differs";
+    if (split.counts.ignored != whole.counts.ignored) return "split, the ignored count differs";
+    if (s->split.page().pixels != s->whole.page().pixels) return "split, the page differs";
+    return {};
 }
 
 // A fuzzer's input: the first byte picks the model (its remainder by three)
 // and the size of the line's reads, so that records land between chunks in
-// different places; the rest is the stream.
+// different places; the second the length of the runs the stream is split
+// into (1 to 256 bytes); the rest is the stream.
 struct FuzzInput {
     PlotterModel model;
     size_t chunkSize;
+    size_t runLength;
     std::string_view stream;
 };
 
 inline FuzzInput decodeFuzzInput(const uint8_t* data, size_t size) {
     const uint8_t first = size > 0 ? data[0] : 0;
+    const uint8_t second = size > 1 ? data[1] : 0;
     return {fuzzedModels[first % std::size(fuzzedModels)], size_t{1} + first / 3u,
-            std::string_view(reinterpret_cast<const char*>(data), size).substr(size > 0 ? 1 : 0)};
+            size_t{1} + second,
+            std::string_view(reinterpret_cast<const char*>(data), size)
+                .substr(std::min<size_t>(size, 2))};
 }
 
 } // namespace plotanix::testing

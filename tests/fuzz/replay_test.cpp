@@ -1,6 +1,7 @@
 // Replays every input the fuzzer ever failed on, and the real streams it
-// starts from, as ordinary tests: each whole through every model, and each
-// as the fuzzer reads it (its first byte picking the model).
+// starts from, as ordinary tests, through the fuzzer's oracle: each through
+// every model in runs of several lengths, and each as the fuzzer reads it
+// (its first two bytes picking the model, the reads and the runs).
 
 #include "fuzz/plot_one_input.h"
 #include "support/real_streams.h"
@@ -20,11 +21,14 @@ void replayAll(const std::vector<fs::path>& files) {
     for (const fs::path& file : files) {
         const std::string bytes = plotanix::testing::readFile(file.string());
         SCOPED_TRACE(file.string());
-        for (PlotterModel model : plotanix::testing::fuzzedModels)
-            EXPECT_GE(plotOneInput(model, bytes, 256), bytes.size());
+        for (PlotterModel model : plotanix::testing::fuzzedModels) {
+            for (size_t runLength : {size_t{1}, size_t{7}, size_t{256}})
+                EXPECT_EQ(plotOneInput(model, bytes, 256, runLength), "")
+                    << static_cast<int>(model) << " in runs of " << runLength;
+        }
         const auto input = plotanix::testing::decodeFuzzInput(
             reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        EXPECT_GE(plotOneInput(input.model, input.stream, input.chunkSize), input.stream.size());
+        EXPECT_EQ(plotOneInput(input.model, input.stream, input.chunkSize, input.runLength), "");
         ++replayed;
     }
     EXPECT_GT(replayed, 0);

@@ -2,7 +2,8 @@
 # A bounded fuzzing run over the whole in-process plotting path, every model.
 # usage: run_fuzz.sh FUZZER WORKDIR SECONDS SEED...
 # Each seed (a file, or the files of a folder) starts the corpus three times:
-# once for each model, as the fuzz target reads an input's first byte. With
+# once for each model, as the fuzz target reads an input's first byte (its
+# second says where the stream is split). With
 # PLOTANIX_FUZZ_MODEL set the target runs that model alone.
 set -euo pipefail
 fuzzer=$1 work=$2 seconds=$3
@@ -11,10 +12,11 @@ mkdir -p "$work/corpus" "$work/artifacts"
 seed() {
     local name
     name=$(basename "$1")
-    # 0xFC: the HP-86B model, 0xFD: the 7470A, 0xFE: HP-GL/2; reads of 85 bytes.
-    { printf '\374'; cat "$1"; } >"$work/corpus/hp86b-$name"
-    { printf '\375'; cat "$1"; } >"$work/corpus/7470a-$name"
-    { printf '\376'; cat "$1"; } >"$work/corpus/hpgl2-$name"
+    # 0xFC: the HP-86B model, 0xFD: the 7470A, 0xFE: HP-GL/2; reads of 85
+    # bytes; then 0x3F: split into runs of 64 bytes.
+    { printf '\374?'; cat "$1"; } >"$work/corpus/hp86b-$name"
+    { printf '\375?'; cat "$1"; } >"$work/corpus/7470a-$name"
+    { printf '\376?'; cat "$1"; } >"$work/corpus/hpgl2-$name"
 }
 for seeds in "$@"; do
     [ -e "$seeds" ] || { echo "missing seed corpus: $seeds"; exit 1; }

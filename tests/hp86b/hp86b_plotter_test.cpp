@@ -1,6 +1,7 @@
 // Each instruction on a white page, run in process as the plotter runs it:
 // checked on the pixels, the pen state, the replies and the transcript.
 
+#include "hp86b/hp86b_reader.h"
 #include "logfile/transcript_format.h"
 #include "support/in_process_plot.h"
 
@@ -183,8 +184,8 @@ TEST(Hp86bPlotter, StatusShowsTheCountersBeforeEachInstruction) {
 TEST(Hp86bPlotter, TranscriptOfTheWorkedExample) {
     InProcessPlot paused;
     paused.keepTranscript();
-    paused.link.add("IN;SP1;PA10,10;");
-    paused.link.add("PD20,20;OI;");
+    paused.add("IN;SP1;PA10,10;");
+    paused.add("PD20,20;OI;");
     paused.run();
     paused.log.writeLogText(transcript::savePageMarker(1));
     paused.log.writeLogText(transcript::newPageMarker());
@@ -197,4 +198,68 @@ TEST(Hp86bPlotter, TranscriptOfTheWorkedExample) {
     together.keepTranscript();
     together.run("IN;SP1;PA10,10;PD20,20;OI;");
     EXPECT_EQ(together.transcript(), "IN;SP1;PA10,10;PD20,20;OI;****IN***");
+}
+
+// A host that ends its lines (a BASIC OUTPUT's CR LF), pads with blanks or
+// writes in lower case sends mnemonics this plotter ignores: the model says
+// which model reads them, and draws as it always did.
+TEST(Hp86bPlotter, IgnoredLineEndsBringTheHintAndChangeNoDrawing) {
+    const std::string hint =
+        "the computer ends its lines with CR LF: the 7470A model (--model 7470a) reads them";
+    const std::pair<std::string, std::string> cases[] = {
+        {"SP1;\r\nPU100,100;\r\nPD500,100;\r\nOI;\r\n", hint},
+        {"SP1;\nPA10,10;", hint},
+        {"SP1; PA10,10;", hint},
+        {"pa10,10;", hint},
+        {"SP1;PU100,100;PD500,100;OI;", ""},
+        {"ZZ;XX1;PA10,10;", ""}, // unknown instructions, not a host's line ends
+    };
+    for (const auto& [stream, expected] : cases) {
+        InProcessPlot p;
+        p.run(stream);
+        EXPECT_EQ(p.session.hint(), expected) << stream;
+    }
+    InProcessPlot crlf;
+    crlf.run("SP1;\r\nPU100,100;\r\nPD500,100;\r\nOI;\r\n");
+    // Each CR LF is an ignored instruction that skips the next to its ';'.
+    EXPECT_EQ(crlf.result.instructions, 5);
+    EXPECT_EQ(crlf.result.ignored, 4);
+    EXPECT_EQ(inkedPixels(crlf.page()), 0);
+    EXPECT_EQ(crlf.link.written, "");
+}
+
+// A pen move is drawn pair by pair as its numbers come, so a pause shows
+// the pairs so far and a long list is never held; a pair cut by the pause,
+// or a number, waits for the rest of its bytes.
+TEST(Hp86bPlotter, PenMovesAreDrawnAsTheirPairsCome) {
+    InProcessPlot p;
+    p.run("PU0,0;PD100,0,100,1");
+    EXPECT_EQ(p.page().pixel(130, 540), black); // (50,0): the first pair is drawn
+    EXPECT_EQ(p.state().penX, 100);
+    EXPECT_EQ(p.state().penY, 0); // (100,1) is not yet: its number may go on
+    p.run("00,0;");
+    EXPECT_EQ(p.state().penY, 100);
+    EXPECT_EQ(p.page().pixel(180, 490), black); // (100,50)
+}
+
+// Texts past a megabyte are read and dropped: the instruction still ends
+// at its ';' (or its label at ETX) and the stream stays in step.
+TEST(Hp86bPlotter, EndlessTextsAreCutAndTheStreamStaysInStep) {
+    const std::string megabyte(Hp86bReader::maxTextBytes, '1');
+    struct Case {
+        std::string stream;
+        int32_t penX, penY;
+    };
+    const Case cases[] = {
+        {"PU" + std::string(5000, '9') + ",1;", INT32_MAX, 1},
+        {"PU" + megabyte + "2,3;PA7,8;", 7, 8}, // the cut field and the rest dropped
+        {"PU5,6," + megabyte + ";", 5, 6},
+        {"ZZ" + megabyte + ";PU9,9;", 9, 9},
+        {"PU4,4;LB" + megabyte + "\x03;PU8,9;", 8, 9},
+    };
+    for (const Case& c : cases) {
+        const PlotterState state = stateAfter(c.stream);
+        EXPECT_EQ(state.penX, c.penX) << c.stream.substr(0, 12);
+        EXPECT_EQ(state.penY, c.penY) << c.stream.substr(0, 12);
+    }
 }

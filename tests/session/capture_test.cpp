@@ -43,8 +43,8 @@ struct Rig : CaptureEvents {
         now += pause;
         capture.timePassed();
         if (stream.empty()) return;
-        plot.feed(stream);
-        capture.dataWaiting();
+        capture.runBegins();
+        capture.runEnded(plot.run(stream).result);
     }
 
     testing::TempDir dir;
@@ -102,9 +102,8 @@ TEST(Capture, TheGapCountsFromTheLastByte) {
     for (const auto& [gap, silence, until] : cases) {
         SCOPED_TRACE(std::to_string(gap.count()) + " ms gap");
         Rig rig(gap);
-        rig.plot.feed(plotA);
         rig.capture.runBegins();
-        const RunResult result = rig.plot.session.run();
+        const RunResult result = rig.plot.run(plotA).result;
         rig.now += 5s;
         rig.capture.runEnded(result, rig.now - silence);
         EXPECT_EQ(rig.capture.msUntilSave(), until);

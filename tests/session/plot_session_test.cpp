@@ -75,8 +75,11 @@ const Stream streams[] = {
     {PlotterModel::hp7470a, "IN;ZZ;SP1;PR100,0 0,-100PD;PR500,500;OI;OA;\x1b.B\x1b.M0;;13:OE;"},
     {PlotterModel::hp7470a,
      "SC0,100,0,100;PA10,10;PD90,90;DI0,1;LBUP\x03SP3;PU0,0PD50,0\r\nPU;OC;"},
+    {PlotterModel::hpgl2, "IN;SP1;PA100,100;PD2000,2000;PM0;PD3000,100;PM2;FP;ZZ;LBHI\x03OA;"},
+    {PlotterModel::hpgl2, "BP1,\"A\";SP2;PU0,0;CI800;PE<=" + std::string("_@_@") + ";OE;"},
 };
 
+// Every byte boundary, for every model.
 TEST(PlotSession, AStreamSplitIntoRunsAnywhereGivesTheWholeStreamsPage) {
     for (const Stream& s : streams) {
         const Outcome whole = plotInRuns(s.model, s.bytes, {});
@@ -119,6 +122,25 @@ TEST(PlotSession, ANewPageStartsTheModelsPageAndARunDoesNot) {
     hp7470a.session.newPage();
     hp7470a.run("OA;");
     EXPECT_EQ(hp7470a.link.written, "100,100,0\r");
+}
+
+// "Insert new page" starts the HP-86B model afresh, its reading too: a plot
+// that ended inside an instruction (a CR LF read as a mnemonic skips to the
+// next ';') does not swallow the next page's first instruction. A pause
+// alone does.
+TEST(PlotSession, ANewPageForgetsTheHp86bsOpenInstruction) {
+    for (const bool newPage : {true, false}) {
+        InProcessPlot p;
+        p.run("SP2;PA100,100;\r\n");
+        if (newPage) p.session.newPage();
+        p.run("SP3;PU;PA10,10;PD600,10;");
+        EXPECT_EQ(p.page().pixel(300, 530), penColours[newPage ? 3 : 2]) << newPage;
+    }
+    InProcessPlot query;
+    query.run("PA1,1;\r\n");
+    query.session.newPage();
+    query.run("OI;");
+    EXPECT_EQ(query.link.written, "7470A\r\n");
 }
 
 // An output query whose ';' has not come when the line falls silent is

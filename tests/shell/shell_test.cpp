@@ -14,6 +14,7 @@
 #include "shell/typed_line.h"
 #include "support/fake_link.h"
 #include "support/fake_screen.h"
+#include "support/in_process_plot.h"
 #include "support/plotter_on_line.h"
 #include "support/pty_pair.h"
 #include "support/switchable_line.h"
@@ -463,12 +464,12 @@ TEST(PlotAssembly, MakesTheSessionOfTheChosenModelAndKeepsItsDrawingForCopies) {
     } setups[] = {{PlotterModel::hp7470a, CopyFormat::svg, "7470A\r24\r"},
                   {PlotterModel::hp86b, std::nullopt, "7470A\r\n"}};
     for (const auto& [model, vector, reply] : setups) {
-        testing::FakeLink link({"OI;OS;"});
+        testing::FakeLink link;
         LogFile log;
         testing::TempDir dir;
         PlotAssembly plotting({model, Paper::letter, vector, dir.path().string()}, link, log);
         ASSERT_TRUE(plotting.preparePage());
-        plotting.session.run();
+        testing::runReads(plotting.session, {"OI;OS;"});
         EXPECT_EQ(link.written, reply);
         EXPECT_EQ(plotting.session.displayList() != nullptr, vector.has_value());
         const PageStore::Saved saved = plotting.store.savePage(plotting.session.page());

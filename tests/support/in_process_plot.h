@@ -1,8 +1,8 @@
 #pragma once
 // Plot runs in the test process through the session, as every mode of the
-// program runs them: a fake line fed in chunks, the label font, and the
-// transcript kept in memory when asked for. Header-only: the benchmarks and
-// the fuzzer use it too.
+// program runs them: the line's reads fed in chunks, replies to a fake line, the label font, and
+// the transcript kept in memory when asked for. Header-only: the benchmarks and the fuzzer use it
+// too.
 
 #include "hp86b/hp86b_plotter.h"
 #include "logfile/log_file.h"
@@ -14,6 +14,7 @@
 #include <memory>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace plotanix::testing {
 
@@ -32,6 +33,15 @@ inline std::pair<int32_t, int32_t> textCell(std::string_view text) {
     return {drawing.textWidth(text), drawing.textHeight(text)};
 }
 
+// One plot run as the program's plot run makes it: the session fed each
+// read of the line whole, in order, then told the line fell silent.
+inline RunResult runReads(PlotSession& session, const std::vector<std::string>& reads) {
+    session.beginRun();
+    for (const std::string& read : reads)
+        session.feed({reinterpret_cast<const uint8_t*>(read.data()), read.size()});
+    return session.endRun();
+}
+
 class InProcessPlot {
   public:
     explicit InProcessPlot(StatusLine* status = nullptr, PlotterModel model = PlotterModel::hp86b,
@@ -44,11 +54,15 @@ class InProcessPlot {
     // The stream as the line hands it over: one read per chunk.
     void feed(std::string_view stream, std::size_t chunkSize = 4096) {
         for (std::size_t at = 0; at < stream.size(); at += chunkSize)
-            link.add(std::string(stream.substr(at, chunkSize)));
+            reads_.emplace_back(stream.substr(at, chunkSize));
     }
-    // One run over what was fed, until the line falls silent.
+    // One read of the line.
+    void add(std::string read) { reads_.push_back(std::move(read)); }
+    // One run over what was fed, until the line falls silent: each read
+    // handed to the session as the program's plot run hands it over.
     InProcessPlot& run() {
-        result = session.run();
+        result = runReads(session, reads_);
+        reads_.clear();
         return *this;
     }
     // The stream is over: an instruction cut by it is carried out as far as it goes.
@@ -72,6 +86,7 @@ class InProcessPlot {
 
   private:
     std::string kept_;
+    std::vector<std::string> reads_;
 
   public:
     FakeLink link;

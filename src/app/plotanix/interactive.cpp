@@ -136,12 +136,13 @@ void PlotterApp::ConsoleStatus::showStatus(int32_t instructions, int32_t ignored
 
 void PlotterApp::ConsoleStatus::showHeld() {
     held_.lineErrors = lineErrors_();
+    held_.hint = hint_();
     if (held_ == shown_) return;
     show(held_);
 }
 
 void PlotterApp::ConsoleStatus::show(int32_t instructions, int32_t ignored) {
-    show({instructions, ignored, lineErrors_()});
+    show({instructions, ignored, lineErrors_(), hint_()});
 }
 
 void PlotterApp::ConsoleStatus::show(Shown what) {
@@ -149,7 +150,7 @@ void PlotterApp::ConsoleStatus::show(Shown what) {
     lastShown_ = std::chrono::steady_clock::now();
     console_.moveCursor(0, statusRow);
     for (const std::string& row :
-         statusRows(shown_.instructions, shown_.ignored, shown_.lineErrors))
+         statusRows(shown_.instructions, shown_.ignored, shown_.lineErrors, shown_.hint))
         console_.printLine(row);
 }
 
@@ -167,8 +168,10 @@ void PlotterApp::ConsoleStatus::reset() {
 PlotterApp::PlotterApp(Startup startup)
     : settings(std::move(startup.settings)), configPath(std::move(startup.configPath)),
       notices(std::move(startup.notices)), line(signals.endingDescriptor(), this),
-      status(console,
-             [this] { return lineErrorsText(line.link().lineErrors(), lineSettingsOf(settings)); }),
+      status(
+          console,
+          [this] { return lineErrorsText(line.link().lineErrors(), lineSettingsOf(settings)); },
+          [this] { return plotting ? std::string(plotting->session.hint()) : std::string(); }),
       window([this] { showLineNotice("The display is lost; the page stays in memory."); }),
       loop(signals, &console, &line, &window) {}
 

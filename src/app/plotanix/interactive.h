@@ -42,9 +42,11 @@ class PlotterApp : private LineWatch::Events {
     // errors on the row under it.
     class ConsoleStatus : public StatusLine {
       public:
-        // lineErrors: the text for the errors so far, empty for none.
-        ConsoleStatus(Console& console, std::function<std::string()> lineErrors)
-            : console_(console), lineErrors_(std::move(lineErrors)) {}
+        // lineErrors: the text for the errors so far, empty for none; hint:
+        // the model's word on how it reads the stream, empty for none.
+        ConsoleStatus(Console& console, std::function<std::string()> lineErrors,
+                      std::function<std::string()> hint)
+            : console_(console), lineErrors_(std::move(lineErrors)), hint_(std::move(hint)) {}
         void showStatus(int32_t instructions, int32_t ignored) override;
         // The counts held back, before the line is read again.
         void showHeld();
@@ -58,12 +60,14 @@ class PlotterApp : private LineWatch::Events {
             int32_t instructions = -1;
             int32_t ignored = -1;
             std::string lineErrors;
+            std::string hint;
             bool operator==(const Shown&) const = default;
         };
         void show(Shown what);
 
         Console& console_;
         std::function<std::string()> lineErrors_;
+        std::function<std::string()> hint_;
         std::chrono::steady_clock::time_point lastShown_{};
         Shown held_;
         Shown shown_;

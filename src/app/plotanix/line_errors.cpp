@@ -32,10 +32,11 @@ std::string lineErrorsText(int64_t errors, const LineSettings& line) {
 namespace plotanix {
 
 std::vector<std::string> statusRows(int32_t instructions, int32_t ignored,
-                                    const std::string& lineErrors) {
+                                    const std::string& lineErrors, const std::string& hint) {
     std::vector<std::string> rows = {"Instructions : " + std::to_string(instructions) +
                                      "  Ignored : " + std::to_string(ignored)};
     if (!lineErrors.empty()) rows.push_back(lineErrors);
+    if (!hint.empty()) rows.push_back(hint);
     return rows;
 }
 

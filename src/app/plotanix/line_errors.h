@@ -20,9 +20,10 @@ namespace plotanix {
 std::string lineErrorsText(int64_t errors, const LineSettings& line);
 
 // The status rows of a plot run: the counters, then the line errors when
-// there are any.
+// there are any, then the model's hint on how it reads the computer's
+// stream when it has one.
 std::vector<std::string> statusRows(int32_t instructions, int32_t ignored,
-                                    const std::string& lineErrors);
+                                    const std::string& lineErrors, const std::string& hint = {});
 
 // The line errors said in the journal once a minute at most while their
 // count grows: the first at once, the later ones at the minute's end.

@@ -136,10 +136,12 @@ class UnattendedApp : private LineWatch::Events {
     void adapterSetUp(const GpibSetUp& setUp) override;
     void lineNote(const std::string& text) override;
     int finish();
+    void sayHint();
 
     const Settings& settings_;
     std::string device_;
     bool lineSeen_ = false;
+    bool hintSaid_ = false;
     bool windowOffSaid_ = false;
     SignalWatch signals_;
     LineWatch line_;
@@ -197,6 +199,7 @@ int UnattendedApp::run() {
         if (live) window_.follow(plotting_.session.page());
         const int ending = loop_.run(plot);
         capture_.runEnded(plot.end(), plot.lastByte());
+        sayHint();
         if (settings_.window) showWindow();
         if (ending != 0) break;
     }
@@ -290,6 +293,15 @@ void UnattendedApp::lineNote(const std::string& text) {
         line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
     if (line.ends_with('.')) line.pop_back();
     report(line);
+}
+
+// The model's word on how it reads the computer's stream, once: the remedy
+// stays the same for the rest of the service's life.
+void UnattendedApp::sayHint() {
+    const std::string_view hint = plotting_.session.hint();
+    if (hintSaid_ || hint.empty()) return;
+    report(std::string(hint));
+    hintSaid_ = true;
 }
 
 void UnattendedApp::lineLost() {

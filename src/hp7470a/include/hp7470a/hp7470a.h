@@ -23,7 +23,6 @@
 namespace plotanix {
 
 class Drawing;
-class InstructionReader;
 class LogFile;
 
 // The HP-GL errors OE reports.
@@ -71,15 +70,12 @@ struct Hp7470aState {
 
 class Hp7470a : public Plotter, private TokenizerClient {
   public:
-    Hp7470a(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
-            StatusLine* status, Paper paper);
+    Hp7470a(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper);
 
     // New paper: the plotter keeps its state.
     void startPage() override;
-    void runInstructionLoop() override;
     void feed(std::span<const uint8_t> bytes) override;
     void endOfStream() override;
-    bool pushes() const override { return true; }
     bool knows(std::string_view mnemonic) const override;
     std::optional<PageExtent> pageExtent() const override {
         return PageExtent{limits_.x, limits_.y, false};
@@ -226,7 +222,6 @@ class Hp7470a : public Plotter, private TokenizerClient {
     void doLT(const Numbers& p);
     void doNothing(const Numbers& p);
 
-    InstructionReader& reader_; // until the session feeds the model itself
     Drawing& drawing_;
     LogFile& log_;
     StatusLine* status_;

@@ -1,8 +1,9 @@
 #pragma once
-// The HP-86B's plotter: takes two-byte mnemonics from the reader and
-// carries out the thirteen instructions it knows on the page, answers the
+// The HP-86B's plotter: fed the line's bytes, it carries out the thirteen
+// instructions it knows on the page as its reader reads them, answers the
 // three output queries on the line, and counts (and logs) everything else.
 
+#include "hp86b/hp86b_reader.h"
 #include "hpgl/byte_link.h"
 #include "hpgl/plotter.h"
 #include "page/page_image.h"
@@ -15,7 +16,6 @@
 namespace plotanix {
 
 class Drawing;
-class InstructionReader;
 class LogFile;
 
 struct PlotterState {
@@ -26,46 +26,63 @@ struct PlotterState {
     int32_t labelAngle = 0; // whole degrees
 };
 
-class Hp86bPlotter : public Plotter {
+class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
   public:
-    Hp86bPlotter(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
-                 StatusLine* status)
-        : reader_(reader), drawing_(drawing), link_(link), log_(log), status_(status) {}
+    Hp86bPlotter(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status)
+        : reader_(*this), drawing_(drawing), link_(link), log_(log), status_(status) {}
 
-    // The instructions this plotter carries out; anything else is counted
-    // as ignored and recorded in the transcript.
-    static constexpr std::array<std::string_view, 13> mnemonics = {
-        "PU", "PD", "PA", "SP", "DI", "CP", "LT", "IW", "LB", "DF", "OI", "OE", "OP"};
-    static bool isKnown(std::string_view mnemonic);
+    static bool isKnown(std::string_view mnemonic) { return Hp86bReader::isKnown(mnemonic); }
     bool knows(std::string_view mnemonic) const override { return isKnown(mnemonic); }
 
     void setDefaults();
-    // Every page starts with the pen down at (0,0) in black; a pause of the
+    // Every page starts the plotter afresh: the pen down at (0,0) in black,
+    // and an instruction left open at the end of the last plot forgotten,
+    // so the next page's first instruction is read as one. A pause of the
     // line changes nothing.
-    void startPage() override { setDefaults(); }
-    void runInstructionLoop() override;
+    void startPage() override;
+    void feed(std::span<const uint8_t> bytes) override;
+    void endOfStream() override { reader_.endOfStream(); }
     // A query whose ';' has not come yet is answered now, as the plotter
     // always has: the computer may be waiting for it without ever sending one.
     void lineSilent() override;
+    // Set once a mnemonic the plotter ignored began as a line's end, a
+    // blank or a lower-case letter begins: the computer's lines are not
+    // this plotter's (a BASIC OUTPUT ends each with CR LF).
+    std::string_view hint() const override;
     void sendReply(const char* text);
+
+    // Where the reading stands.
+    Hp86bReader::Stands stands() const { return reader_.stands(); }
 
     PlotterState state;
 
   private:
-    void answer(const char* text);
-    void execute(const std::string& mnemonic);
-    void plotPairs(int count);
-    void selectPen(int count);
-    void setDirection(int count);
-    void moveByCells(int count);
-    void drawLabel();
+    void mnemonic(std::string_view text) override;
+    void parameter(float value) override;
+    void label(std::string_view text) override;
+    void instructionEnded() override;
+    void showStatus();
 
-    InstructionReader& reader_;
+    void plotTo(double x, double y);
+    void selectPen();
+    void setDirection();
+    void moveByCells();
+
+    Hp86bReader reader_;
     Drawing& drawing_;
     ByteLink& link_;
     LogFile& log_;
     StatusLine* status_;
+    // The instruction being read, and what it has collected: pen moves are
+    // drawn pair by pair as they come; the others keep only the count of
+    // their parameters and the first two, all they use.
+    std::string current_;
+    int64_t count_ = 0;
+    bool pairs_ = false; // a pen move: its parameters are pairs
+    std::array<double, 2> values_{};
     const char* pendingReply_ = nullptr; // a query read, its ';' not yet
+    bool statusShown_ = false;           // the counters shown before the first instruction
+    bool foreignLines_ = false;
 };
 
 // Nearest integer, ties to even, clamped to the signed 32-bit range.

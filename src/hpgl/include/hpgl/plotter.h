@@ -1,8 +1,9 @@
 #pragma once
-// The plotter model as the session drives it. A model reads its input as
-// one stream of bytes, from its first byte to the end, asking for the next
-// byte wherever it stands (inside a number or a label); the session decides
-// when that stream ends. The HP-86B model (the default), the HP 7470A model
+// The plotter model as the session drives it. A model is fed its input as
+// one stream of bytes, from its first byte to the end, in pieces cut
+// anywhere (inside a number or a label): it keeps where it stands in its
+// own members and never waits for more; the session decides when that
+// stream ends. The HP-86B model (the default), the HP 7470A model
 // and the HP-GL/2 model implement it; the session does not know which it has.
 
 #include "page/page_image.h"
@@ -19,7 +20,6 @@ namespace plotanix {
 
 class ByteLink;
 class Drawing;
-class InstructionReader;
 class LogFile;
 class StatusLine;
 
@@ -62,14 +62,6 @@ struct RunResult {
     int32_t ignored = 0;
 };
 
-// Where a model's bytes come from: the next bytes of the stream, waiting
-// for them as long as it takes; 0 once the stream has ended.
-class ByteSource {
-  public:
-    virtual ~ByteSource() = default;
-    virtual size_t takeBytes(std::span<uint8_t> buffer) = 0;
-};
-
 class Plotter {
   public:
     virtual ~Plotter() = default;
@@ -78,17 +70,14 @@ class Plotter {
     // puts its pen down at (0,0) in black; the 7470A keeps its state, as
     // the real plotter does when the paper is changed).
     virtual void startPage() = 0;
-    // Takes instructions until the stream ends.
-    virtual void runInstructionLoop() = 0;
     // The line's next bytes, in order: the model takes every one and
     // returns; it never waits for more.
-    virtual void feed(std::span<const uint8_t> bytes) { (void)bytes; }
+    virtual void feed(std::span<const uint8_t> bytes) = 0;
     // The stream has ended (a file read to its end): the instruction being
     // read is carried out as far as its bytes go.
     virtual void endOfStream() {}
-    // Fed with feed() rather than read on a thread of its own.
-    virtual bool pushes() const { return false; }
-    // The line fell silent; the model waits for its next byte meanwhile.
+    // The line fell silent: an event in the model's own turn, which draws
+    // nothing (the HP-86B model answers a query whose ';' has not come).
     virtual void lineSilent() {}
     virtual bool knows(std::string_view mnemonic) const = 0;
     // The page the picture shows; none when the page is the picture itself
@@ -96,6 +85,9 @@ class Plotter {
     virtual std::optional<PageExtent> pageExtent() const { return std::nullopt; }
     // Whether a pen is in the holder: SP0 puts it away, and nothing is drawn.
     virtual bool penSelected() const { return true; }
+    // A word for the operator on how the computer's stream is read (a
+    // remedy when the model ignores what the computer means); empty for none.
+    virtual std::string_view hint() const { return {}; }
 
     // Counted from the last resetCounts().
     RunResult counts() const { return counts_; }
@@ -124,10 +116,9 @@ class Plotter {
     std::function<void()> pageAdvance_;
 };
 
-// What a model works with: its input, the page, the line for its replies,
+// What a model works with: the page, the line for its replies,
 // the transcript for its records, and the status line (may be nullptr).
 struct PlotterParts {
-    InstructionReader& reader;
     Drawing& drawing;
     ByteLink& link;
     LogFile& log;

@@ -26,7 +26,6 @@
 namespace plotanix {
 
 class Drawing;
-class InstructionReader;
 class LogFile;
 
 // The errors OE reports.
@@ -105,18 +104,15 @@ struct Hpgl2State {
 
 class Hpgl2 : public Plotter, private TokenizerClient {
   public:
-    Hpgl2(InstructionReader& reader, Drawing& drawing, ByteLink& link, LogFile& log,
-          StatusLine* status, Paper paper);
+    Hpgl2(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper);
     // From now on the syntax alone: instructions are read as the model
     // reads them and none is carried out; what was read says which dialect
     // the bytes are in.
     void readSyntaxOnly() { syntaxOnly_ = true; }
 
     void startPage() override;
-    void runInstructionLoop() override;
     void feed(std::span<const uint8_t> bytes) override;
     void endOfStream() override;
-    bool pushes() const override { return true; }
     bool knows(std::string_view mnemonic) const override;
     // The page in force when the page began or PS last set it: ESC E puts
     // the page back to the paper, but what was drawn keeps the page it was
@@ -326,7 +322,6 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void doPG(const Numbers& p);
     void doNothing(const Numbers& p);
 
-    InstructionReader* reader_; // until the session feeds the model itself
     Drawing& drawing_;
     ByteLink& link_;
     LogFile& log_;

@@ -48,10 +48,8 @@ class Capture {
     Capture(PlotSession& session, PageStore& store, CaptureEvents& events,
             std::chrono::milliseconds pageGap, TimeSource now = Clock::now);
 
-    // The computer is sending: one plot run, until the line falls silent.
-    void dataWaiting();
-    // The same for a program that runs the plot itself: the run begins,
-    // and it has ended with these counts.
+    // The computer is sending: a plot run begins; it has ended with these
+    // counts.
     void runBegins();
     // lastByte: when the run's last byte came (none: the run's end).
     void runEnded(RunResult result, std::optional<Clock::time_point> lastByte = std::nullopt);

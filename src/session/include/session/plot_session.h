@@ -1,20 +1,20 @@
 #pragma once
-// One plot session: the page, the plotter model, the reader and what ties
-// them to the line and the transcript. Every mode of the program (the
-// interactive plotter, the renderer, the fuzzer, the tests) plots through
-// this one object, so a plot run means the same everywhere: clear the page
-// when a new page was asked for, hand the model the line's bytes until the
-// line falls silent.
+// One plot session: the page, the plotter model and what ties them to the
+// line and the transcript. Every mode of the program (the interactive
+// plotter, the renderer, the fuzzer, the tests) plots through this one
+// object, so a plot run means the same everywhere: clear the page when a
+// new page was asked for, feed the model the line's bytes on the caller's
+// thread until the line falls silent.
 //
 // The page depends on the bytes, never on their timing: the model reads
 // one stream across every run of the session, and a run ending at silence
 // is only a moment to show and save the page. An instruction cut by the
 // silence goes on with the next run's bytes; the model's state carries over;
-// only a new page starts the model's page afresh.
+// only a new page starts the model's page afresh (and the HP-86B model
+// altogether: an instruction left open by the last plot is forgotten).
 
 #include "hpgl/byte_link.h"
 #include "hpgl/plotter.h"
-#include "hpgl/reader.h"
 #include "page/display_list.h"
 #include "page/drawing.h"
 #include "page/page_image.h"
@@ -28,7 +28,6 @@
 namespace plotanix {
 
 class LogFile;
-class ModelThread;
 class PageFont;
 
 class PlotSession {
@@ -57,25 +56,23 @@ class PlotSession {
     // Labels are drawn in this font (nullptr: labels are not drawn).
     void useFont(const PageFont* font);
 
-    // The page is cleared when the next run starts.
+    // "Insert new page": the page is cleared, and the model starts its new
+    // page, when the next run starts.
     void newPage() { newPagePending_ = true; }
     // Told when the model advances the page itself (HP-GL/2's PG), where
     // that instruction stands in the stream; kept when the model restarts.
     void onPageAdvance(std::function<void()> hook) { pageAdvance_ = std::move(hook); }
-    // Blank paper now; the model reads on as it was.
+    // Blank paper now; the model starts its new page with the next run.
     void blankPage();
     // Another drawing altogether (the renderer's next file): blank paper and
     // the model as at power-on, reading a new stream.
     void startAfresh();
 
-    // One plot run: the line's bytes until it falls silent. The
-    // transcript's held bytes are written when it ends, so the file is
-    // complete between runs.
-    RunResult run();
-
-    // The same run for a caller that reads the line itself: beginRun, the
-    // bytes as they come (each read's bytes go to the transcript, then to
-    // the model), endRun when the line has fallen silent.
+    // One plot run, as the program runs it: beginRun, the line's bytes as
+    // each read hands them over (each chunk of at most a transcript chunk
+    // goes to the transcript, then to the model), endRun when the line has
+    // fallen silent. The transcript's held bytes are written at endRun, so
+    // the file is complete between runs.
     void beginRun();
     void feed(std::span<const uint8_t> bytes);
     // feed in two steps, for a caller that hands the model a chunk in
@@ -99,13 +96,15 @@ class PlotSession {
     // stands (the fuzzer's fresh start for each input, without the cost of
     // blank paper).
     void restartPlotter() { makeModel(); }
+    // The model's word for the operator on how it reads the computer's
+    // stream (the HP-86B model's remedy for CR LF line ends); empty for none.
+    std::string_view hint() const { return plotter_->hint(); }
 
     Drawing& drawing() { return drawing_; }
     Plotter& plotter() { return *plotter_; }
     PlotterModel model() const { return model_; }
 
   private:
-    class Input;
     void makeModel();
 
     ByteLink& link_;
@@ -113,17 +112,15 @@ class PlotSession {
     StatusLine* status_;
     PlotterModel model_;
     Paper paper_;
-    std::unique_ptr<Input> input_;
-    InstructionReader reader_;
     Drawing drawing_;
     std::unique_ptr<Plotter> plotter_;
-    std::unique_ptr<ModelThread> thread_;
     std::unique_ptr<PageImage> page_;
     std::unique_ptr<DisplayList> list_;
     const PageFont* font_ = nullptr;
     bool newPagePending_ = false;
     bool pageStarted_ = false;
     std::function<void()> pageAdvance_;
+    bool streamEnded_ = false;
 };
 
 } // namespace plotanix

@@ -32,7 +32,8 @@ struct TranscriptStep {
 //   RECREATED ****") are dropped from the run they stand in;
 // - a record is "****", a mnemonic of 0 to 2 bytes, "***". It counts when
 //   the plotter would have written it there: the bytes so far, read as the
-//   HP-86B model reads them, took that unrecognised mnemonic next, and its
+//   HP-86B model reads them (afresh after each NEW PAGE marker, as the
+//   model starts), took that unrecognised mnemonic next, and its
 //   second byte lies in the last 256 bytes (a record follows the chunk that
 //   held it). Outside label text a record also counts when its mnemonic is
 //   unrecognised and appears in the last 257 bytes: the line may have gone
