@@ -2,6 +2,7 @@
 // pseudo-terminal with a simulated instrument behind it, the program asking
 // for the plot, saving the page and ending; and plotanix-demo --acquire.
 
+#include "logfile/transcript_format.h"
 #include "plotter_harness.h"
 #include "support/adapter_on_usb.h"
 #include "support/in_process_plot.h"
@@ -19,6 +20,9 @@ namespace {
 
 using sim::SimulatedInstrument;
 using Clock = std::chrono::steady_clock;
+
+// What an acquisition's transcript begins with: the model that drew it.
+const std::string modelLine = transcript::modelMarker("7470a");
 
 struct Ran {
     int status = -1;
@@ -93,7 +97,8 @@ TEST(Acquire, AsksForThePlotSavesItAndEnds) {
         EXPECT_EQ(ran.status, 0) << ran.err;
         EXPECT_EQ(ran.err, "");
         const std::string plot = sim::plotOf(c.recipe);
-        std::string transcript;
+        // The transcript names the model that drew it first.
+        std::string transcript = modelLine;
         for (int page = 1; page <= c.pages; ++page) {
             const DecodedPng png = readPng(pages.file(savedPageName(page)));
             EXPECT_EQ(differingPixels(png, *pageOf(plot)), 0) << page;
@@ -193,7 +198,8 @@ TEST(Acquire, QueriesAreSaidAndGarbageIsNoPlot) {
         EXPECT_EQ(ran.status, 1);
         EXPECT_EQ(ran.err, "plotanix: what came from address 9 (" + std::to_string(garbage.size()) +
                                " bytes) drew nothing: is it the instrument --acquire names?\n");
-        EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")).substr(0, garbage.size()), garbage);
+        EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")).substr(modelLine.size(), garbage.size()),
+                  garbage);
     }
 }
 

@@ -186,7 +186,7 @@ TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
     ASSERT_TRUE(line.writeMaster(asked));
     // The run has ended at the line's silence: its bytes are in the transcript.
     ASSERT_TRUE(
-        waitUntil([&] { return readFile(pages.file("PLOTTER.TXT")).starts_with(asked); }, 15s));
+        waitUntil([&] { return readFile(pages.file("PLOTTER.TXT")).ends_with(asked); }, 15s));
     const auto terminated = std::chrono::steady_clock::now();
     ::kill(pid, SIGTERM);
     int status = -1;

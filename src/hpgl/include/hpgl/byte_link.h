@@ -17,13 +17,6 @@ enum class FlowControl { none, xonxoff, rtscts };
 class ByteLink {
   public:
     virtual ~ByteLink() = default;
-    // Stand-ins for a line given as a list of reads (the tests' fakes) hand
-    // them out here: at most buffer.size() bytes, 0 when the reads are
-    // over. The program's line has none: its loop takes the line's bytes.
-    virtual int readSerial(std::span<uint8_t> buffer) {
-        (void)buffer;
-        return 0;
-    }
     // Bytes handed to the driver and not yet transmitted.
     virtual int serialOutputWaiting() = 0;
     // The reply bytes written after this go only once the line has sent
