@@ -1,8 +1,8 @@
 #include "settings/settings.h"
 
 #include "common/printable.h"
-#include "serial/net_line.h"
 #include "serial/gpib_acquire.h"
+#include "serial/net_line.h"
 #include "settings/config_file.h"
 
 #include <CLI/CLI.hpp>
