@@ -191,9 +191,14 @@ TEST(Listener, OneHostAtATime) {
     EXPECT_EQ(plotter.takeUntil(11), "IN;PA10,10;");
 
     const UniqueFd second = connectTo(plotter.port);
-    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
     ASSERT_TRUE(sendAll(second.get(), "SP2;"));
-    ASSERT_TRUE(waitUntil([&] { return plotter.line.probeLine() && plotter.notes.size() >= 2; }));
+    // The line is read (and the second host turned away) while it is probed.
+    ASSERT_TRUE(waitUntil([&] {
+        if (!plotter.line.probeLine()) return false;
+        return plotter.notes.size() >= 2;
+    }));
     EXPECT_EQ(receive(second.get()), NetLine::busyLine);
     EXPECT_NE(plotter.notes.back().find("was turned away"), std::string::npos);
 
