@@ -295,40 +295,35 @@ void Hp7470a::doIW(const Numbers& p) {
 
 void Hp7470a::doPA() {
     state.relative = false;
-    haveX_ = false;
+    pairs_.clear();
 }
 void Hp7470a::doPR() {
     state.relative = true;
-    haveX_ = false;
+    pairs_.clear();
 }
 void Hp7470a::doPU() {
     state.penDown = false;
     pattern_.reset();
-    haveX_ = false;
+    pairs_.clear();
 }
 void Hp7470a::doPD() {
     state.penDown = true;
-    haveX_ = false;
+    pairs_.clear();
 }
 
-// Pairs are plotted as they arrive, so a pair list of any length needs no
-// memory.
+// Pairs are plotted as they arrive.
 void Hp7470a::plotPair(double value) {
-    if (!haveX_) {
-        pairX_ = value;
-        haveX_ = true;
-        return;
-    }
-    haveX_ = false;
+    const auto pair = pairs_.take(value);
+    if (!pair) return;
     Point target;
-    if (!takeTarget(pairX_, value, target)) return;
+    if (!takeTarget(pair->first, pair->second, target)) return;
     moveTo(target);
     if (state.symbol != 0) drawSymbol(target);
 }
 
 void Hp7470a::pairsEnd(bool illegal, bool aborted) {
-    if (haveX_ && !illegal && !aborted) raiseError(wrongParameterCount);
-    haveX_ = false;
+    if (pairs_.halfTaken() && !illegal && !aborted) raiseError(wrongParameterCount);
+    pairs_.clear();
     if (illegal) raiseError(badParameter);
 }
 

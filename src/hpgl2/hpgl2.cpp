@@ -547,41 +547,37 @@ void Hpgl2::moveTo(Point target, bool down) {
 
 void Hpgl2::doPA() {
     state.relative = false;
-    haveX_ = false;
+    pairs_.clear();
 }
 
 void Hpgl2::doPR() {
     state.relative = true;
-    haveX_ = false;
+    pairs_.clear();
 }
 
 void Hpgl2::doPU() {
     state.penDown = false;
     finishLine();
     pattern_.reset();
-    haveX_ = false;
+    pairs_.clear();
 }
 
 void Hpgl2::doPD() {
     state.penDown = true;
-    haveX_ = false;
+    pairs_.clear();
 }
 
-// Pairs are plotted as they arrive: a list of any length needs no memory.
+// Pairs are plotted as they arrive.
 void Hpgl2::plotPair(double value) {
-    if (!haveX_) {
-        pairX_ = value;
-        haveX_ = true;
-        return;
-    }
-    haveX_ = false;
+    const auto pair = pairs_.take(value);
+    if (!pair) return;
     Point target;
-    if (takeTarget(pairX_, value, state.relative, target)) moveTo(target);
+    if (takeTarget(pair->first, pair->second, state.relative, target)) moveTo(target);
 }
 
 void Hpgl2::pairsEnd(bool illegal, bool aborted) {
-    if (haveX_ && !illegal && !aborted) raiseError(hpgl2WrongParameterCount);
-    haveX_ = false;
+    if (pairs_.halfTaken() && !illegal && !aborted) raiseError(hpgl2WrongParameterCount);
+    pairs_.clear();
     if (illegal) raiseError(hpgl2BadParameter);
 }
 

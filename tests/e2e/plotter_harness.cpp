@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
 
 #ifndef PLOTANIX_BINARY
@@ -280,6 +282,20 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
         for (int x = 0; x < 800; ++x)
             differing += colourAt(png, x, y) != page.pixel(x, y);
     return differing;
+}
+
+pid_t startedWithoutTerminal(const std::string& command) {
+    const std::string script = "exec env -u TERM -u DISPLAY " + command;
+    const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+    pid_t pid = -1;
+    return posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0 ? pid
+                                                                                              : -1;
+}
+
+Reaped::~Reaped() {
+    if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
 }
 
 } // namespace plotanix::testing

@@ -21,9 +21,21 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace plotanix::testing {
 
 using namespace std::chrono_literals;
+
+// A program started through the shell for its redirections, with no
+// terminal and no display; exec keeps the process id. -1 when it failed.
+pid_t startedWithoutTerminal(const std::string& command);
+
+// Whatever becomes of the test, the program does not outlive it.
+struct Reaped {
+    pid_t pid;
+    ~Reaped();
+};
 
 struct PlotterOptions {
     std::string binary;           // empty: the test build's plotanix

@@ -19,34 +19,15 @@
 namespace plotanix::testing {
 namespace {
 
-// Started through the shell for its redirections; exec keeps the process id.
-pid_t started(const std::string& command) {
-    const std::string script = "exec env -u TERM -u DISPLAY " + command;
-    const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
-    pid_t pid = -1;
-    return posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0 ? pid
-                                                                                              : -1;
-}
-
-// Whatever becomes of the test, the program does not outlive it.
-struct Reaped {
-    pid_t pid;
-    ~Reaped() {
-        if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
-
 TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
     TempDir pages, logs;
     PtyPair line;
     ASSERT_TRUE(line.ok()) << line.error();
     const std::string out = logs.file("out"), err = logs.file("err");
     writeFile(pages.file("PLOTTER.TXT"), "an earlier capture");
-    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --port " +
-                              line.slavePath() + " --dir " + pages.path().string() +
-                              " --page-gap 1 </dev/null >" + out + " 2>" + err);
+    const pid_t pid = startedWithoutTerminal(
+        std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() + " --dir " +
+        pages.path().string() + " --page-gap 1 </dev/null >" + out + " 2>" + err);
     ASSERT_GT(pid, 0);
     const Reaped reaped{pid};
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
@@ -99,10 +80,10 @@ TEST(Unattended, ThePageGapCountsFromTheLastByteAndABlankPageIsNotSaved) {
     ASSERT_EQ(::stat(out.c_str(), &journal), 0);
     const std::string stream =
         std::to_string(journal.st_dev) + ":" + std::to_string(journal.st_ino);
-    const pid_t pid =
-        started("JOURNAL_STREAM=" + stream + " PLOTANIX_VECTOR=gif " +
-                std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() +
-                " --dir " + pages.path().string() + " --page-gap 3 </dev/null >>" + out + " 2>&1");
+    const pid_t pid = startedWithoutTerminal(
+        "JOURNAL_STREAM=" + stream + " PLOTANIX_VECTOR=gif " + std::string(PLOTANIX_BINARY) +
+        " --unattended --port " + line.slavePath() + " --dir " + pages.path().string() +
+        " --page-gap 3 </dev/null >>" + out + " 2>&1");
     ASSERT_GT(pid, 0);
     const Reaped reaped{pid};
     const auto said = [&](const std::string& text) {
@@ -149,9 +130,9 @@ TEST(Unattended, ATerminationInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt
         TempDir pages, logs;
         PtyPair line;
         ASSERT_TRUE(line.ok()) << line.error();
-        const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --port " +
-                                  line.slavePath() + " --dir " + pages.path().string() +
-                                  " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
+        const pid_t pid = startedWithoutTerminal(
+            std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() + " --dir " +
+            pages.path().string() + " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
         ASSERT_GT(pid, 0);
         const Reaped reaped{pid};
         // Its signals are taken from then on.
@@ -177,9 +158,10 @@ TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
     TempDir pages, logs;
     PtyPair line;
     ASSERT_TRUE(line.ok()) << line.error();
-    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --model 7470a --port " +
-                              line.slavePath() + " --dir " + pages.path().string() +
-                              " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
+    const pid_t pid = startedWithoutTerminal(
+        std::string(PLOTANIX_BINARY) + " --unattended --model 7470a --port " + line.slavePath() +
+        " --dir " + pages.path().string() + " </dev/null >" + logs.file("out") + " 2>" +
+        logs.file("err"));
     ASSERT_GT(pid, 0);
     const Reaped reaped{pid};
     const std::string asked = "\x1b.M54612:OI;";
@@ -204,10 +186,10 @@ TEST(Unattended, WithAWindowTheJournalSaysWhenTheDisplayIsLost) {
     PtyPair line;
     ASSERT_TRUE(line.ok()) << line.error();
     const std::string out = logs.file("out");
-    const pid_t pid =
-        started("DISPLAY=" + xvfb.name() + " " + PLOTANIX_BINARY +
-                " --unattended --window --page-gap 1 --port " + line.slavePath() + " --dir " +
-                pages.path().string() + " </dev/null >" + out + " 2>" + logs.file("err"));
+    const pid_t pid = startedWithoutTerminal("DISPLAY=" + xvfb.name() + " " + PLOTANIX_BINARY +
+                                             " --unattended --window --page-gap 1 --port " +
+                                             line.slavePath() + " --dir " + pages.path().string() +
+                                             " </dev/null >" + out + " 2>" + logs.file("err"));
     ASSERT_GT(pid, 0);
     const Reaped reaped{pid};
     for (int page = 1; page <= 2; ++page) {
@@ -236,9 +218,9 @@ TEST(Unattended, ListensToTheBusThroughAnAdapterThatComesAndGoes) {
     TempDir pages, logs;
     AdapterOnUsb adapter(std::chrono::milliseconds(300));
     const std::string out = logs.file("out"), err = logs.file("err");
-    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --gpib listen " +
-                              adapter.path() + " --dir " + pages.path().string() +
-                              " --page-gap 1 </dev/null >" + out + " 2>" + err);
+    const pid_t pid = startedWithoutTerminal(
+        std::string(PLOTANIX_BINARY) + " --unattended --gpib listen " + adapter.path() + " --dir " +
+        pages.path().string() + " --page-gap 1 </dev/null >" + out + " 2>" + err);
     ASSERT_GT(pid, 0);
     const Reaped reaped{pid};
     const std::string answered =

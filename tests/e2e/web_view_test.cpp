@@ -21,24 +21,6 @@
 namespace plotanix::testing {
 namespace {
 
-// Started through the shell for its redirections; exec keeps the process id.
-pid_t started(const std::string& command) {
-    const std::string script = "exec env -u TERM -u DISPLAY " + command;
-    const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
-    pid_t pid = -1;
-    return posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0 ? pid
-                                                                                              : -1;
-}
-
-struct Reaped {
-    pid_t pid;
-    ~Reaped() {
-        if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
-
 // Resolves once the check (a function body returning a value or null)
 // gives a value; checked at each change of the page and each image load.
 std::string whenShown(const std::string& check) {
@@ -106,9 +88,9 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
     PtyPair line;
     ASSERT_TRUE(line.ok()) << line.error();
     const std::string out = logs.file("out"), err = logs.file("err");
-    const pid_t pid = started(std::string(PLOTANIX_BINARY) + " --unattended --port " +
-                              line.slavePath() + " --dir " + pages.path().string() +
-                              " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
+    const pid_t pid = startedWithoutTerminal(
+        std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() + " --dir " +
+        pages.path().string() + " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
     ASSERT_GT(pid, 0);
     const Reaped reaped{pid};
     std::smatch found;

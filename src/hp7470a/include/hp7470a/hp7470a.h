@@ -231,8 +231,7 @@ class Hp7470a : public Plotter, private TokenizerClient {
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
     Hp7470aInput input_;
     const Instruction* current_ = &unknown_;
-    double pairX_ = 0;
-    bool haveX_ = false;
+    CoordinatePairs pairs_;
     std::string labelPiece_;
     LabelWriter writer_;
     LinePattern pattern_;

@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace plotanix {
 
@@ -72,5 +74,27 @@ std::string wholeText(double value);
 std::string decimalText(double value);
 // A reply's fields, separated by commas.
 std::string joined(std::initializer_list<std::string> parts);
+
+// A pen move's numbers taken one at a time and handed back as (x, y)
+// pairs as each completes, so a pair list of any length needs no memory.
+class CoordinatePairs {
+  public:
+    std::optional<std::pair<double, double>> take(double value) {
+        if (!haveX_) {
+            x_ = value;
+            haveX_ = true;
+            return std::nullopt;
+        }
+        haveX_ = false;
+        return std::pair{x_, value};
+    }
+    // An x is waiting for its y.
+    bool halfTaken() const { return haveX_; }
+    void clear() { haveX_ = false; }
+
+  private:
+    double x_ = 0;
+    bool haveX_ = false;
+};
 
 } // namespace plotanix

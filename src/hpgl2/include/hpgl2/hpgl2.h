@@ -336,8 +336,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     bool syntaxOnly_ = false;
     std::array<bool, 26 * 26> seen_{}; // readSyntaxOnly: the mnemonics read
     // The instruction being read, where it stands.
-    double pairX_ = 0;
-    bool haveX_ = false;
+    CoordinatePairs pairs_;
     std::array<double, 6> curve_{}; // BZ, BR: one curve's numbers
     int curveTaken_ = 0;
     bool curveAbsolute_ = false;
