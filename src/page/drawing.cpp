@@ -143,14 +143,16 @@ void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colou
     w = std::min<int64_t>(w, s.target->width - left);
     h = std::min<int64_t>(h, s.target->height - top);
     if (w <= 0 || h <= 0) return;
-    if (left == 0 && top == 0 && w == s.target->width && h == s.target->height) extent_ = {};
-    for (int64_t row = top; row < top + h; ++row) {
-        s.writeRow(left, row, w);
+    const bool whole = left == 0 && top == 0 && w == s.target->width && h == s.target->height;
+    if (whole) {
+        extent_ = {};
+        s.target->fill(colour);
+    } else {
+        for (int64_t row = top; row < top + h; ++row)
+            s.writeRow(left, row, w);
     }
     if (record_) {
-        if (left == 0 && top == 0 && w == s.target->width && h == s.target->height) {
-            record_->clear();
-        }
+        if (whole) record_->clear();
         record_->addBox({{float(left), float(top)}, int32_t(w), int32_t(h)}, colour);
     }
 }

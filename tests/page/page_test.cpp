@@ -88,6 +88,33 @@ TEST(PageImage, IsBornInItsPaperColour) {
     }
 }
 
+// Blanking touches only the rows drawn on, and comparing skips the rows
+// neither page drew on: both must still see every pixel that differs.
+TEST(PageImage, BlankingAndComparingSeeEveryRowDrawnOn) {
+    const auto page = [] { return createPageImage(8, 6, 24, 0xFFFFFF); };
+    const std::unique_ptr<PageImage> a = page(), b = page();
+    Drawing drawing;
+    drawing.beginDrawing(*a);
+    drawing.fillBox(1, 4, 2, 1, 0x0000FF);
+    EXPECT_EQ(a->rowsDrawn(), std::pair(4, 5));
+    EXPECT_FALSE(samePixels(*a, *b));
+    EXPECT_FALSE(samePixels(*b, *a));
+    drawing.fillBox(0, 0, 8, 6, 0xFFFFFF); // blank paper again
+    EXPECT_EQ(a->pixel(1, 4), 0xFFFFFFu);
+    EXPECT_TRUE(samePixels(*a, *b));
+    // Another paper colour repaints every row.
+    drawing.fillBox(0, 0, 8, 6, 0x123456);
+    for (int y = 0; y < 6; ++y)
+        EXPECT_EQ(a->pixel(7, y), 0x123456u) << y;
+    EXPECT_FALSE(samePixels(*a, *b));
+    // A page put together by hand has every row compared.
+    const PageImage handMade(8, 6, 24, a->stride, b->pixels);
+    EXPECT_TRUE(samePixels(handMade, *b));
+    PageImage changed(8, 6, 24, a->stride, b->pixels);
+    changed.pixels[0] = 0;
+    EXPECT_FALSE(samePixels(changed, *b));
+}
+
 TEST_F(Page, LinesAreTheWalkedPixelsWhicheverEndComesFirst) {
     const std::tuple<int, int, int, int, PixelSet> cases[] = {
         {0, 0, 3, 1, {{0, 0}, {1, 0}, {2, 1}, {3, 1}}},
