@@ -1,8 +1,6 @@
 #include "hp7470a/hp7470a.h"
 
 #include "hpgl/tokenizer.h"
-#include "logfile/log_file.h"
-#include "logfile/transcript_format.h"
 #include "page/drawing.h"
 
 #include <algorithm>
@@ -91,9 +89,8 @@ bool hp7470aKnows(std::string_view mnemonic) {
     return Hp7470a::find(mnemonic) != nullptr;
 }
 
-Hp7470a::Hp7470a(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper)
-    : drawing_(drawing), log_(log),
-      status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
+Hp7470a::Hp7470a(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper)
+    : drawing_(drawing), status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
       map_(limits_.x, limits_.y), serial_(link), input_(serial_, tokenizer_),
       writer_(standardStrokeFont()) {
     initialise();
@@ -128,8 +125,7 @@ Body Hp7470a::instruction(std::string_view letters) {
         if (current_->start) (this->*current_->start)();
         return current_->body;
     }
-    log_.writeLogText(transcript::unknownRecord(std::string(letters)));
-    countIgnored();
+    ignoreUnknown(letters);
     raiseError(unknownInstruction);
     // It ends where a known instruction would: at ';', at the next letter
     // (HP-GL written without terminators goes on there), or at a byte that

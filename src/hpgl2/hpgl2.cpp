@@ -1,7 +1,5 @@
 #include "hpgl2/hpgl2.h"
 
-#include "logfile/log_file.h"
-#include "logfile/transcript_format.h"
 #include "page/drawing.h"
 #include "page/stroke_font.h"
 
@@ -124,8 +122,8 @@ bool hpgl2Knows(std::string_view mnemonic) {
     return Hpgl2::find(mnemonic) != nullptr;
 }
 
-Hpgl2::Hpgl2(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper)
-    : drawing_(drawing), link_(link), log_(log),
+Hpgl2::Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper)
+    : drawing_(drawing), link_(link),
       status_(status), paper_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0}, page_(paper_),
       writer_(standardStrokeFont()) {
     initialise();
@@ -171,8 +169,7 @@ Body Hpgl2::instruction(std::string_view letters) {
     current_ = letters.size() == 2 ? find(letters) : nullptr;
     if (!current_) {
         if (!syntaxOnly_) {
-            log_.writeLogText(transcript::unknownRecord(std::string(letters)));
-            countIgnored();
+            ignoreUnknown(letters);
             raiseError(hpgl2UnknownInstruction);
         }
         quoted_ = false;

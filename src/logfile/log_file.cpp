@@ -370,7 +370,6 @@ void LogFile::writeLogBytes(const uint8_t* bytes, size_t count) {
 
 void LogFile::writeLogText(std::string_view text) {
     text = text.substr(0, text.find('\0'));
-    if (textWatcher_) textWatcher_(text);
     append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 

@@ -1,7 +1,6 @@
 #include "models/dialect.h"
 
 #include "hpgl2/hpgl2.h"
-#include "logfile/log_file.h"
 #include "models/models.h"
 #include "page/drawing.h"
 
@@ -38,8 +37,7 @@ bool hpgl2Only(std::string_view mnemonic) {
 bool writtenForHpgl2(std::string_view bytes) {
     NoLine line;
     Drawing drawing;
-    LogFile log;
-    Hpgl2 model(drawing, line, log, nullptr, Paper::letter);
+    Hpgl2 model(drawing, line, nullptr, Paper::letter);
     model.readSyntaxOnly();
     // A file uses few mnemonics, many times over: those seen are looked at
     // after each slice, and the reading stops at the first that tells.

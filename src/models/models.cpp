@@ -2,6 +2,7 @@
 
 #include "hp7470a/hp7470a.h"
 #include "hp86b/hp86b_plotter.h"
+#include "hp86b/hp86b_reader.h"
 #include "hpgl2/hpgl2.h"
 
 #include <utility>
@@ -10,10 +11,10 @@ namespace plotanix {
 
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts) {
     if (model == PlotterModel::hp7470a)
-        return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.log, parts.status, paper);
+        return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.status, paper);
     if (model == PlotterModel::hpgl2)
-        return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.log, parts.status, paper);
-    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.log, parts.status);
+        return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.status, paper);
+    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status);
 }
 
 namespace {
@@ -48,6 +49,27 @@ bool plotterKnows(PlotterModel model, std::string_view mnemonic) {
     default:
         return Hp86bPlotter::isKnown(mnemonic);
     }
+}
+
+struct Hp86bReading::Follower : Hp86bReader::Listener {
+    explicit Follower(std::function<void(std::string_view)> taken) : taken(std::move(taken)) {}
+    void mnemonic(std::string_view text) override { taken(text); }
+    std::function<void(std::string_view)> taken;
+    Hp86bReader reader{*this};
+};
+
+Hp86bReading::Hp86bReading(std::function<void(std::string_view)> taken)
+    : follower_(std::make_unique<Follower>(std::move(taken))) {}
+Hp86bReading::~Hp86bReading() = default;
+
+void Hp86bReading::take(uint8_t byte) {
+    follower_->reader.take(byte);
+}
+bool Hp86bReading::inLabel() const {
+    return follower_->reader.stands() == Hp86bReader::Stands::label;
+}
+void Hp86bReading::restart() {
+    follower_->reader.restart();
 }
 
 } // namespace plotanix

@@ -40,7 +40,8 @@ class OracleSide {
   public:
     explicit OracleSide(PlotterModel model) : plot_(nullptr, model) {
         // Not moved once made: the watcher holds this side.
-        plot_.log.watchText([this](std::string_view text) { out_.records.emplace_back(text); });
+        plot_.session.watchRecords(
+            [this](std::string_view text) { out_.records.emplace_back(text); });
     }
 
     // The stream in runs of runLength bytes, each handed over in reads of

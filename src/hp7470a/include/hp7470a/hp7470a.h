@@ -23,7 +23,6 @@
 namespace plotanix {
 
 class Drawing;
-class LogFile;
 
 // The HP-GL errors OE reports.
 enum Hp7470aError : int32_t {
@@ -70,7 +69,7 @@ struct Hp7470aState {
 
 class Hp7470a : public Plotter, private TokenizerClient {
   public:
-    Hp7470a(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper);
+    Hp7470a(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper);
 
     // New paper: the plotter keeps its state.
     void startPage() override;
@@ -223,7 +222,6 @@ class Hp7470a : public Plotter, private TokenizerClient {
     void doNothing(const Numbers& p);
 
     Drawing& drawing_;
-    LogFile& log_;
     StatusLine* status_;
     Point limits_;
     PictureMap map_;

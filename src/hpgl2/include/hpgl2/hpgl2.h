@@ -26,7 +26,6 @@
 namespace plotanix {
 
 class Drawing;
-class LogFile;
 
 // The errors OE reports.
 enum Hpgl2Error : int32_t {
@@ -104,7 +103,7 @@ struct Hpgl2State {
 
 class Hpgl2 : public Plotter, private TokenizerClient {
   public:
-    Hpgl2(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper);
+    Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper);
     // From now on the syntax alone: instructions are read as the model
     // reads them and none is carried out; what was read says which dialect
     // the bytes are in.
@@ -324,7 +323,6 @@ class Hpgl2 : public Plotter, private TokenizerClient {
 
     Drawing& drawing_;
     ByteLink& link_;
-    LogFile& log_;
     StatusLine* status_;
     Point paper_;        // the page without PS
     bool sized_ = false; // PS has set the page

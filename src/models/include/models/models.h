@@ -4,6 +4,8 @@
 
 #include "hpgl/plotter.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -18,5 +20,25 @@ std::optional<PlotterModel> modelNamed(std::string_view name);
 
 // Whether the model knows this mnemonic, without making one.
 bool plotterKnows(PlotterModel model, std::string_view mnemonic);
+
+// The HP-86B model's reading of a stream, carrying nothing out: each
+// mnemonic as the model takes it, and whether a label's text is being read.
+// The transcript's reader follows it to know where the model's records stand.
+class Hp86bReading {
+  public:
+    explicit Hp86bReading(std::function<void(std::string_view mnemonic)> taken);
+    ~Hp86bReading();
+    Hp86bReading(const Hp86bReading&) = delete;
+    Hp86bReading& operator=(const Hp86bReading&) = delete;
+
+    void take(uint8_t byte);
+    bool inLabel() const;
+    // As the model starts a new page: an instruction left open is forgotten.
+    void restart();
+
+  private:
+    struct Follower;
+    std::unique_ptr<Follower> follower_;
+};
 
 } // namespace plotanix
