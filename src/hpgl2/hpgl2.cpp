@@ -1,5 +1,6 @@
 #include "hpgl2/hpgl2.h"
 
+#include "hpgl2/hpgl2_mnemonics.h"
 #include "page/drawing.h"
 #include "page/stroke_font.h"
 
@@ -109,6 +110,11 @@ bool hpgl2Knows(std::string_view mnemonic) {
     return Hpgl2::find(mnemonic) != nullptr;
 }
 
+std::optional<Body> hpgl2Body(std::string_view mnemonic) {
+    const Hpgl2::Instruction* instruction = Hpgl2::find(mnemonic);
+    return instruction ? std::optional(instruction->body) : std::nullopt;
+}
+
 Hpgl2::Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper)
     : HpglCore(dialect, state, drawing, status),
       link_(link), paper_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0}, page_(paper_) {
@@ -134,12 +140,12 @@ void Hpgl2::endOfStream() {
     // The instruction being read is carried out as far as its bytes go; a
     // wide path ends there, its cap drawn.
     input_.end();
-    if (!syntaxOnly_) finishLine();
+    finishLine();
 }
 
 void Hpgl2::betweenInstructions() {
     // ESC E: the printer's reset, the page back to the paper's.
-    if (!input_.takeReset() || syntaxOnly_) return;
+    if (!input_.takeReset()) return;
     finishLine();
     sized_ = false;
     page_.setPaper(paper_);
@@ -150,19 +156,9 @@ Body Hpgl2::instruction(std::string_view letters) {
     countInstruction();
     current_ = letters.size() == 2 ? find(letters) : nullptr;
     if (!current_) {
-        if (!syntaxOnly_) {
-            unknown(letters);
-        }
+        unknown(letters);
         quoted_ = false;
         return Body::bytes;
-    }
-    if (syntaxOnly_) {
-        const auto upper = [](char letter) { return (letter & ~0x20) - 'A'; };
-        seen_[static_cast<size_t>(upper(letters[0]) * 26 + upper(letters[1]))] = true;
-        // A body read byte by byte starts its reading afresh; nothing else
-        // is carried out.
-        if (current_->body == Body::bytes && current_->start) (this->*current_->start)();
-        return current_->body;
     }
     // Only moves go on with a wide path; anything else ends it first.
     static constexpr std::array<std::string_view, 10> moves = {"PA", "PR", "PD", "PE", "AA",
@@ -180,38 +176,23 @@ Body Hpgl2::instruction(std::string_view letters) {
 }
 
 void Hpgl2::numbers(const Numbers& values) {
-    if (!syntaxOnly_) (this->*current_->numbers)(values);
+    (this->*current_->numbers)(values);
 }
 
 void Hpgl2::number(double value) {
-    if (syntaxOnly_) return;
     if (current_->stream == Stream::pairs) return plotPair(value);
     if (current_->stream == Stream::bezier) return bezierNumber(value);
 }
 
 void Hpgl2::numbersEnd(bool illegal, bool aborted) {
-    if (syntaxOnly_) return;
     if (current_->stream == Stream::pairs) return pairsEnd(illegal, aborted);
     // BZ, BR: a curve left without its six numbers.
     if (curveTaken_ != 0 && !aborted) raiseError(wrongParameterCount);
 }
 
 ByteStep Hpgl2::byte(int event) {
-    if (!current_) return skipUnknown(event);
-    if (syntaxOnly_ && current_->bytes == &Hpgl2::doPE)
-        return event < 0 || event == ';' ? ByteStep::done : ByteStep::more;
+    if (!current_) return skipQuoted(event, quoted_, false);
     return (this->*current_->bytes)(event);
-}
-
-ByteStep Hpgl2::skipUnknown(int byte) {
-    if (byte < 0) return ByteStep::done;
-    if (quoted_) {
-        quoted_ = byte != '"';
-        return ByteStep::more;
-    }
-    if (byte == ';') return ByteStep::done;
-    if (byte == '"') quoted_ = true;
-    return isLetter(byte) ? ByteStep::giveBack : ByteStep::more;
 }
 
 void Hpgl2::reply(std::string_view text) {
@@ -462,14 +443,8 @@ void Hpgl2::startQuoted() {
 
 ByteStep Hpgl2::doBP(int byte) {
     // Kind and value pairs, the plot's name a quoted text: none of them
-    // draws. They end at ';' or the next mnemonic; a cut-off ends a name.
-    if (quoted_) {
-        quoted_ = byte != '"' && byte >= 0;
-        return byte == endEvent ? ByteStep::done : ByteStep::more;
-    }
-    if (byte < 0 || byte == ';') return ByteStep::done;
-    if (byte == '"') quoted_ = true;
-    return isLetter(byte) ? ByteStep::giveBack : ByteStep::more;
+    // draws. A cut-off ends a name.
+    return skipQuoted(byte, quoted_, true);
 }
 
 void Hpgl2::doPG(const Numbers&) {

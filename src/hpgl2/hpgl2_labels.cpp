@@ -3,6 +3,7 @@
 // set, posture, weight, typeface) is kept to nothing.
 
 #include "hpgl2/hpgl2.h"
+#include "hpgl2/hpgl2_mnemonics.h"
 
 #include <cmath>
 
@@ -85,11 +86,11 @@ ByteStep Hpgl2::doLB(int byte) {
     // dropped.
     if (byte < 0 || byte == state.terminator) {
         if (byte >= 0 && state.terminatorPrinted) label_.push_back(static_cast<char>(byte));
-        if (!syntaxOnly_) drawLabel(label_);
+        drawLabel(label_);
         label_.clear();
         return ByteStep::done;
     }
-    if (label_.size() < maxLabelBytes && !syntaxOnly_) label_.push_back(static_cast<char>(byte));
+    if (label_.size() < maxLabelBytes) label_.push_back(static_cast<char>(byte));
     return ByteStep::more;
 }
 
@@ -98,24 +99,11 @@ void Hpgl2::startTerminator() {
 }
 
 ByteStep Hpgl2::doDT(int byte) {
-    // The byte after DT is the terminator; ",mode" may follow (0: printed).
-    if (byte < 0) return ByteStep::done;
-    if (terminatorStep_ == 1) {
-        if (byte == ',') return ByteStep::thenNumbers;
-        return byte == ';' ? ByteStep::done : ByteStep::giveBack;
-    }
-    state.terminatorPrinted = false;
-    if (byte == ';') {
-        state.terminator = 3;
-        return ByteStep::done;
-    }
-    if (byte == 0 || byte == '\n') {
-        raiseError(badParameter);
-        return ByteStep::done;
-    }
-    state.terminator = byte;
-    terminatorStep_ = 1;
-    return ByteStep::more;
+    const Hpgl2Terminator read = takeTerminator(byte, terminatorStep_);
+    if (read.terminator || read.bad) state.terminatorPrinted = false; // ",0" prints it
+    if (read.terminator) state.terminator = *read.terminator;
+    if (read.bad) raiseError(badParameter);
+    return read.step;
 }
 
 void Hpgl2::terminatorMode(const Numbers& p) {

@@ -5,6 +5,7 @@
 #include "common/printable.h"
 #include "hpgl2/hpgl2.h"
 #include "models/dialect.h"
+#include "models/models.h"
 #include "support/model_plot.h"
 #include "support/temp_dir.h"
 
@@ -400,10 +401,12 @@ TEST(Hpgl2Dialect, TheInstructionsOnlyHpgl2Has) {
     std::string only;
     for (char first = 'A'; first <= 'Z'; ++first)
         for (char second = 'A'; second <= 'Z'; ++second)
-            if (hpgl2Only(std::string{first, second})) only += std::string{first, second} + " ";
+            if (const std::string m{first, second};
+                plotterKnows(PlotterModel::hpgl2, m) && !plotterKnows(PlotterModel::hp7470a, m))
+                only += m + " ";
     EXPECT_EQ(only, "AC AD AT BP BR BZ CR CT EA EP ER EW FP FR FT IR LA LO MC NP NR OH OT PC PE "
                     "PG PM PP PS PW QL RA RO RR RT SD TR UL WG WU ");
-    EXPECT_TRUE(hpgl2Only("pe"));
+    EXPECT_TRUE(writtenForHpgl2("pe;"));
 }
 
 // A file is written for HP-GL/2 when it uses one of them or begins a PCL

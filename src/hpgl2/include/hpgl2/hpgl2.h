@@ -84,10 +84,6 @@ class Hpgl2 : public HpglCore {
                                      Body::numbers};
 
     Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper);
-    // From now on the syntax alone: instructions are read as the model
-    // reads them and none is carried out; what was read says which dialect
-    // the bytes are in.
-    void readSyntaxOnly() { syntaxOnly_ = true; }
 
     void startPage() override;
     void feed(std::span<const uint8_t> bytes) override;
@@ -99,12 +95,6 @@ class Hpgl2 : public HpglCore {
     std::optional<PageExtent> pageExtent() const override { return shown_; }
     const Hpgl2Page& page() const { return page_; }
     const PolygonBuffer& polygon() const { return buffer_; }
-    // Read without carrying out (readSyntaxOnly): whether a mnemonic of these
-    // letters (upper case) came, and whether a PCL job began.
-    bool mnemonicSeen(char first, char second) const {
-        return seen_[static_cast<size_t>((first - 'A') * 26 + (second - 'A'))];
-    }
-    bool pclJobSeen() const { return input_.pclJobSeen(); }
 
     Hpgl2State state;
 
@@ -115,6 +105,7 @@ class Hpgl2 : public HpglCore {
     static const std::array<Instruction, 74> instructions_;
     static const Instruction* find(std::string_view mnemonic);
     friend bool hpgl2Knows(std::string_view mnemonic);
+    friend std::optional<Body> hpgl2Body(std::string_view mnemonic);
 
     // Reading: the tokenizer's client.
     void betweenInstructions() override;
@@ -123,9 +114,6 @@ class Hpgl2 : public HpglCore {
     void number(double value) override;
     void numbersEnd(bool illegal, bool aborted) override;
     ByteStep byte(int event) override;
-    // An unknown instruction's parameters run to a ';' or the next
-    // mnemonic; a quoted text may hold letters.
-    ByteStep skipUnknown(int byte);
 
     // Setup.
     void showPage() { shown_ = {page_.paper().x, page_.paper().y, sized_}; }
@@ -253,8 +241,6 @@ class Hpgl2 : public HpglCore {
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
     Hpgl2Input input_{tokenizer_};
     const Instruction* current_ = nullptr;
-    bool syntaxOnly_ = false;
-    std::array<bool, 26 * 26> seen_{}; // readSyntaxOnly: the mnemonics read
     // The instruction being read, where it stands.
     std::array<double, 6> curve_{}; // BZ, BR: one curve's numbers
     int curveTaken_ = 0;
@@ -290,5 +276,7 @@ class Hpgl2 : public HpglCore {
 
 // Whether the HP-GL/2 model knows this two-letter mnemonic (either case).
 bool hpgl2Knows(std::string_view mnemonic);
+// How the model reads the body of a mnemonic it knows.
+std::optional<Body> hpgl2Body(std::string_view mnemonic);
 
 } // namespace plotanix
