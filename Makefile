@@ -97,6 +97,7 @@ fuzz: deps-test
 		"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1" >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j$(JOBS) --target plotanix_fuzz
 	@$(MAKE) --no-print-directory test-build
+	@[ -d ../shared/hpgl-corpus ] || echo "No corpus at ../shared/hpgl-corpus: the seeds are the project's own"
 	@echo "Fast fuzzing build ($(FUZZ_BUILD)/, UndefinedBehaviorSanitizer):"
 	@tests/fuzz/fuzz_rates.sh $(FUZZ_BUILD)/plotanix_fuzz $(FUZZ_BUILD)/fuzz-campaign $(FUZZ_SECONDS) $(FUZZ_SEEDS)
 	@echo "Test build ($(TEST_BUILD)/, AddressSanitizer and UndefinedBehaviorSanitizer):"

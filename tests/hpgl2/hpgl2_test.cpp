@@ -7,11 +7,10 @@
 #include "models/dialect.h"
 #include "models/models.h"
 #include "support/model_plot.h"
+#include "support/real_streams.h"
 #include "support/temp_dir.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <tuple>
@@ -335,33 +334,6 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     plotanix::testing::expectInk(hatched, {{2000, 2000}, {2990, 2990}}, {{2000, 3150}}, "hatch");
 }
 
-// The models take the line's bytes however they are cut: a byte at a time
-// draws the same page and sends the same replies as the stream whole.
-TEST(Hpgl2, BytesAtATimeDrawTheSamePage) {
-    const std::pair<PlotterModel, std::string> streams[] = {
-        {PlotterModel::hp7470a,
-         "IN;SP2;PA1000,1000;PD2000,1000,2000,2000;PU;DT*;LBHI*SM+;PA3000,3000;SM;UC2,4,99,4,0;"
-         "LT3,5;PD6000,1000,6000,6000;CI500,10;\x1b.M10;;13:OI;OA;ZZ1,2;PA-;OE;\x1b.K"},
-        {PlotterModel::hpgl2,
-         "\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\nIN;PW1;PA1000,1000;PM0;CI800;PM2;FT3,100,45;FP;"
-         "LA1,4;PD2000,3000,3000,2000;PU;LT2,4,1;PD9000,1000;PE<=" +
-             pe(500) + pe(-300) +
-             ";DT#,1;LBlabel#XX\"Q;\";BP1,\"N\";OA;\x1b%0A\x1b*b3W123\x1b%0B"
-             "PA0,0;PD100,100;\x1b"
-             "EOS;"},
-    };
-    for (const auto& [model, stream] : streams) {
-        plotanix::testing::ModelPlot whole(model, Paper::letter), bytes(model, Paper::letter);
-        whole.run(stream);
-        bytes.feed(stream, 1);
-        bytes.run();
-        whole.end();
-        bytes.end();
-        EXPECT_EQ(bytes.link.written, whole.link.written) << printable(stream);
-        EXPECT_TRUE(bytes.page().pixels == whole.page().pixels) << printable(stream);
-    }
-}
-
 TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {
     plotanix::testing::TempDir dir;
     Plot p;
@@ -376,9 +348,8 @@ TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {
 }
 
 TEST(Hpgl2, DrawsAnEzdxfFileWhole) {
-    const char* dir = std::getenv("PLOTANIX_CORPUS_DIR");
-    const std::string path = std::string(dir ? dir : PLOTANIX_CORPUS_DIR) + "/ezdxf__PLOTFILE.plt";
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << path;
+    const std::string path = plotanix::testing::corpusFile("ezdxf__PLOTFILE.plt");
+    if (path.empty()) GTEST_SKIP() << "no corpus at " << plotanix::testing::corpusDirectory();
     Plot p;
     p.run(readFile(path) + "OE;");
     EXPECT_EQ(p.link.written, "0\r");

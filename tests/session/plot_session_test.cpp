@@ -69,6 +69,16 @@ const Stream streams[] = {
      "SC0,100,0,100;PA10,10;PD90,90;DI0,1;LBUP\x03SP3;PU0,0PD50,0\r\nPU;OC;"},
     {PlotterModel::hpgl2, "IN;SP1;PA100,100;PD2000,2000;PM0;PD3000,100;PM2;FP;ZZ;LBHI\x03OA;"},
     {PlotterModel::hpgl2, "BP1,\"A\";SP2;PU0,0;CI800;PE<=" + std::string("_@_@") + ";OE;"},
+    // Labels, symbols, user characters, line types and device control; a
+    // PCL job around polygons, fills, wide lines and encoded moves.
+    {PlotterModel::hp7470a,
+     "IN;SP2;PA1000,1000;PD2000,1000,2000,2000;PU;DT*;LBHI*SM+;PA3000,3000;SM;UC2,4,99,4,0;"
+     "LT3,5;PD6000,1000,6000,6000;CI500,10;\x1b.M10;;13:OI;OA;ZZ1,2;PA-;OE;\x1b.K"},
+    {PlotterModel::hpgl2,
+     "\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\nIN;PW1;PA1000,1000;PM0;CI800;PM2;FT3,100,45;FP;"
+     "LA1,4;PD2000,3000,3000,2000;PU;LT2,4,1;PD9000,1000;PE<=g\xceX\xc8;DT#,1;LBlabel#XX\"Q;\";"
+     "BP1,\"N\";OA;\x1b%0A\x1b*b3W123\x1b%0BPA0,0;PD100,100;\x1b"
+     "EOS;"},
 };
 
 // Every byte boundary, for every model. A record follows the chunk that

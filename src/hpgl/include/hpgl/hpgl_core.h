@@ -118,17 +118,6 @@ template <typename Model, typename Stream> struct HpglInstruction {
     }
 };
 
-// The table of a model's instructions, looked up by mnemonic.
-template <typename Instruction, size_t N> class HpglTable {
-  public:
-    explicit HpglTable(const std::array<Instruction, N>& table) : index_(table) {}
-    // The instruction of a two-letter mnemonic (either case), or nullptr.
-    const Instruction* find(std::string_view mnemonic) const { return index_.find(mnemonic); }
-
-  private:
-    InstructionIndex<Instruction, N> index_;
-};
-
 class HpglCore : public Plotter, protected TokenizerClient {
   public:
     bool penSelected() const override { return core_.selectedPen != 0; }
