@@ -5,6 +5,7 @@
 #include "hp86b/hp86b_reader.h"
 #include "hpgl2/hpgl2.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace plotanix {
@@ -17,25 +18,27 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
     return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status);
 }
 
-namespace {
-
-constexpr std::pair<PlotterModel, std::string_view> modelNames[] = {
-    {PlotterModel::hp86b, "hp86b"},
-    {PlotterModel::hp7470a, "7470a"},
-    {PlotterModel::hpgl2, "hpgl2"}};
-
-} // namespace
+// The help texts' list names every model, in order.
+static_assert([] {
+    std::string_view rest = modelChoices;
+    for (const ModelName& m : modelNames) {
+        if (!rest.starts_with(m.text)) return false;
+        rest.remove_prefix(std::min(rest.size(), m.text.size() + 2));
+        if (rest.starts_with("r ")) rest.remove_prefix(2); // "or "
+    }
+    return rest.empty();
+}());
 
 std::string_view modelName(PlotterModel model) {
-    for (const auto& [named, name] : modelNames) {
-        if (named == model) return name;
+    for (const ModelName& m : modelNames) {
+        if (m.value == model) return m.text;
     }
     return {};
 }
 
 std::optional<PlotterModel> modelNamed(std::string_view name) {
-    for (const auto& [model, named] : modelNames) {
-        if (named == name) return model;
+    for (const ModelName& m : modelNames) {
+        if (m.text == name) return m.value;
     }
     return std::nullopt;
 }

@@ -109,10 +109,6 @@ bool Drawing::beginDrawing(PageImage& image) {
     return true;
 }
 
-void Drawing::endDrawing() {
-    state_.reset();
-}
-
 void Drawing::recordInto(DisplayList* list) {
     record_ = list;
     if (record_ && state_) record_->setPageSize(state_->target->width, state_->target->height);
@@ -363,10 +359,6 @@ int32_t Drawing::textHeight(std::string_view text) {
     if (!state_->font) return fallbackCellHeight;
     const PageFont::Impl& font = state_->font->impl();
     return font.ascent + font.descent;
-}
-
-size_t Drawing::workMaskBytes() const {
-    return state_ ? state_->mask.coverage.capacity() : 0;
 }
 
 namespace {

@@ -152,7 +152,7 @@ class LogFile {
     dev_t folderDevice_ = 0;
     ino_t folderInode_ = 0;
     off_t savedEnd_ = 0; // the file's end at the last save point
-    std::deque<Piece> held_;
+    std::deque<Piece> unwritten_;
     uint64_t heldBytes_ = 0;
     uint64_t dropped_ = 0;       // dropped where no marker stands yet
     uint64_t lostInTrouble_ = 0; // dropped since the trouble began

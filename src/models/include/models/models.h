@@ -14,6 +14,19 @@ namespace plotanix {
 
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts);
 
+// The models by the names --model and the settings take, in the order of
+// PlotterModel: the one list the settings, the renderer and their help
+// texts read.
+struct ModelName {
+    std::string_view text;
+    PlotterModel value;
+};
+inline constexpr ModelName modelNames[] = {{"hp86b", PlotterModel::hp86b},
+                                           {"7470a", PlotterModel::hp7470a},
+                                           {"hpgl2", PlotterModel::hpgl2}};
+// The names as a help text lists them.
+inline constexpr std::string_view modelChoices = "hp86b, 7470a or hpgl2";
+
 // A model's name as --model takes it (hp86b, 7470a, hpgl2), and back.
 std::string_view modelName(PlotterModel model);
 std::optional<PlotterModel> modelNamed(std::string_view name);
