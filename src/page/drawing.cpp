@@ -459,6 +459,10 @@ void blendMask(const Drawing::State& s, const Rect& visible) {
         for (int32_t i = 0; i < mask.width; ++i, p += 3) {
             const unsigned a = coverage[i];
             if (a == 0) continue;
+            if (a == 255) { // the glyphs' insides: the front colour itself
+                p[0] = s.blue, p[1] = s.green, p[2] = s.red;
+                continue;
+            }
             p[0] = blendCoverage(p[0], s.blue, a);
             p[1] = blendCoverage(p[1], s.green, a);
             p[2] = blendCoverage(p[2], s.red, a);
