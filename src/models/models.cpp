@@ -15,7 +15,7 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
         return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.status, paper);
     if (model == PlotterModel::hpgl2)
         return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.status, paper);
-    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status);
+    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status, hp7470aKnows);
 }
 
 // The help texts' list names every model, in order.
