@@ -73,13 +73,6 @@ TEST(Hp7470a, RepliesByteForByte) {
     EXPECT_EQ(replies("OW;IW;OW;", Paper::a4), "0,0,10900,7650\r0,0,10900,7650\r");
 }
 
-TEST(Hp7470a, StatusByteThroughASequence) {
-    EXPECT_EQ(replies("OS;OS;PD;OS;IP0,0,100,100;OS;OP;OS;ZZ;OS;OE;OS;PU;IN;OS;"),
-              "24\r16\r17\r19\r0,0,100,100\r17\r49\r1\r17\r24\r");
-    // Error 6 is left out of the status bit by the default mask, not by IM255.
-    EXPECT_EQ(replies("OS;PR30000,0,30000,0;OS;IM255;PR30000,0,30000,0;OS;"), "24\r16\r48\r");
-}
-
 TEST(Hp7470a, ErrorNumbers) {
     const std::pair<char, std::vector<std::string>> cases[] = {
         {'0', {"CI0;CI5,0;IW5,5,1,1;SC0,0,0,0;"}},

@@ -72,7 +72,7 @@ TEST(Hpgl2, EncodedPolylines) {
         {"IP0,0,1000,1000;SC0,10,0,10;PE=" + pair(5, 5) + ";OA;", "500,500,1\r"},
         {"PE=" + pair(1, 2) + "<" + pair(3, 4) + ";OA;", "4,6,0\r"},
         {"PD;PE;OA;PU;PE;OA;", "0,0,1\r0,0,0\r"}, // PE; leaves the pen as it is
-        {"OI;OT;OF;OS;OS;PD;OS;", "7470A\r0,255\r40,40\r24\r16\r17\r"},
+        {"OT;", "0,255\r"},
         {"PA1000,1000;AT2000,2000,3000,1000;OA;RT-1000,1000,-2000,0;OA;",
          "3000,1000,0\r1000,1000,0\r"},
         {"PA100,100;LBAB\x03OC;DT*,0;LBAB*OC;DT;LBA\x03OC;",
