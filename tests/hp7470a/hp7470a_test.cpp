@@ -24,7 +24,7 @@ struct Plot : plotanix::testing::ModelPlot {
 };
 
 std::string replies(std::string_view stream, Paper paper = Paper::letter) {
-    return Plot(paper).run(stream).link.written;
+    return plotanix::testing::modelReplies(PlotterModel::hp7470a, stream, paper);
 }
 
 } // namespace

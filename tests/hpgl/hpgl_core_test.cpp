@@ -9,10 +9,6 @@
 namespace plotanix {
 namespace {
 
-std::string replies(PlotterModel model, std::string_view stream) {
-    return testing::ModelPlot(model, Paper::letter).run(stream).link.written;
-}
-
 TEST(HpglCore, SharedInstructionsInEachDialect) {
     struct Case {
         std::string stream, hp7470a, hpgl2; // hpgl2 empty: as the 7470A's
@@ -41,8 +37,9 @@ TEST(HpglCore, SharedInstructionsInEachDialect) {
         {"PD;CP2,1;OC;CP;OC;", "225,216,1\r0,-216,1\r", "225.7778,216.3704,1\r0,-216.3704,1\r"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(replies(PlotterModel::hp7470a, c.stream), c.hp7470a) << c.stream;
-        EXPECT_EQ(replies(PlotterModel::hpgl2, c.stream), c.hpgl2.empty() ? c.hp7470a : c.hpgl2)
+        EXPECT_EQ(testing::modelReplies(PlotterModel::hp7470a, c.stream), c.hp7470a) << c.stream;
+        EXPECT_EQ(testing::modelReplies(PlotterModel::hpgl2, c.stream),
+                  c.hpgl2.empty() ? c.hp7470a : c.hpgl2)
             << c.stream;
     }
 }
