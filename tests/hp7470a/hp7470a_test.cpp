@@ -251,8 +251,6 @@ TEST(Hp7470a, HostileLabelsStayBounded) {
     const std::string moves = "PA5000,3000;UC99" + repeated(",3,0,-3,0", 10000);
     const std::pair<std::string, std::string> cases[] = {
         {"PA100,100;LB" + std::string(1 << 20, 'W') + "\x03OC;OE;", "28900,100,0\r6\r"},
-        {"SI1000,1;SI-1000,-1000;OE;SI;LBA\x03OC;", "3\r112.5,0,0\r"},
-        {"SL" + std::string(30, '9') + ";OE;", "3\r"},
         {moves + ";OC;OE;", "5112.5,3000,0\r0\r"},
         {"LT2,0;PD9000,7000;LT3,127.9999;PD0,0;LT4,128;OE;", "3\r"},
     };
