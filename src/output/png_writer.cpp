@@ -136,16 +136,27 @@ struct IndexedRows {
         }
         const uint8_t* from = rowIndices(image, y);
         if (depth == 8) return from;
-        const int perByte = 8 / depth;
-        for (size_t i = 0; i < bytes; ++i) {
+        if (depth == 4) pack<4>(from, image.width);
+        if (depth == 2) pack<2>(from, image.width);
+        if (depth == 1) pack<1>(from, image.width);
+        return packed.data();
+    }
+    // Whole bytes first, then the last one padded with index 0.
+    template <int bits>
+    void pack(const uint8_t* from, int width) {
+        constexpr int perByte = 8 / bits;
+        const int whole = width / perByte;
+        for (int i = 0; i < whole; ++i, from += perByte) {
             unsigned byte = 0;
-            for (int k = 0; k < perByte; ++k) {
-                const size_t x = i * perByte + k;
-                byte = byte << depth | (x < size_t(image.width) ? from[x] : 0u);
-            }
+            for (int k = 0; k < perByte; ++k)
+                byte = byte << bits | from[k];
             packed[i] = static_cast<uint8_t>(byte);
         }
-        return packed.data();
+        if (whole * perByte == width) return;
+        unsigned byte = 0;
+        for (int k = 0; k < perByte; ++k)
+            byte = byte << bits | (whole * perByte + k < width ? from[k] : 0u);
+        packed[whole] = static_cast<uint8_t>(byte);
     }
 };
 
