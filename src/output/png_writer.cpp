@@ -142,8 +142,7 @@ struct IndexedRows {
         return packed.data();
     }
     // Whole bytes first, then the last one padded with index 0.
-    template <int bits>
-    void pack(const uint8_t* from, int width) {
+    template <int bits> void pack(const uint8_t* from, int width) {
         constexpr int perByte = 8 / bits;
         const int whole = width / perByte;
         for (int i = 0; i < whole; ++i, from += perByte) {

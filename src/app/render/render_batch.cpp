@@ -298,8 +298,8 @@ class JobWriter {
         std::vector<PdfPage> pages;
         for (const Gathered& page : gathered_)
             pages.push_back({&page.list, page.paper});
-        const std::optional<int64_t> number =
-            gathered_.size() == 1 ? gathered_[0].number : std::nullopt;
+        const bool numbered = gathered_.size() == 1 && gathered_[0].number.has_value();
+        const int64_t number = numbered ? *gathered_[0].number : 0;
         std::string reason;
         errno = 0;
         if (job_.inPlace) {
@@ -315,7 +315,7 @@ class JobWriter {
             if (!encoded) fail(shownName(job_.output, "standard output"), reason, error);
             return;
         }
-        const std::string name = number ? numberedName(job_.output, *number) : job_.output;
+        const std::string name = numbered ? numberedName(job_.output, number) : job_.output;
         const bool written = writeFileAtomically(name, Durability::written, [&](FILE* file) {
             return writePdfPages(file, pages, reason);
         });
