@@ -77,6 +77,11 @@ bool indexRow(const uint8_t* row, int width, Palette& palette, uint8_t* out) {
             x += 8;
             continue;
         }
+        if (x > 0 && std::memcmp(p, p - 3, 3) == 0) { // as the pixel before: no look-up
+            out[x] = out[x - 1];
+            ++x;
+            continue;
+        }
         const int index = palette.indexOf(p);
         if (index < 0) return false;
         if (index != runIndex) {
