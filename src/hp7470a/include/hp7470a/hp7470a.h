@@ -46,6 +46,7 @@ class Hp7470a : public HpglCore {
     std::optional<PageExtent> pageExtent() const override {
         return PageExtent{limits_.x, limits_.y, false};
     }
+    void clipAtPaper(bool clip) override;
     // The hard-clip limits of the paper.
     Point paperLimits() const { return limits_; }
 
@@ -86,6 +87,9 @@ class Hp7470a : public HpglCore {
     // Labels, symbols and line types.
     void applyLineType();
     void setClips();
+    // The window with no IW: the paper, or everywhere when it does not clip.
+    Window paperWindow() const;
+    bool windowIsPaper() const;
     void drawLabelText(std::string_view text);
     void drawSymbol(Point at);
 
@@ -132,6 +136,7 @@ class Hp7470a : public HpglCore {
     void doLT(const Numbers& p);
 
     Point limits_;
+    bool paperClips_ = true;
     PictureMap map_;
     Hp7470aSerial serial_;
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};

@@ -93,6 +93,7 @@ class Hpgl2 : public HpglCore {
     // the page back to the paper, but what was drawn keeps the page it was
     // drawn on (a PCL job ends with ESC E).
     std::optional<PageExtent> pageExtent() const override { return shown_; }
+    void clipAtPaper(bool clip) override;
     const Hpgl2Page& page() const { return page_; }
     const PolygonBuffer& polygon() const { return buffer_; }
 
@@ -124,6 +125,8 @@ class Hpgl2 : public HpglCore {
     void scalingPointsMoved();
     void applyScale();
     void applyWindow();
+    // An area filled within the window, counted when the paper cuts it.
+    void fillArea(PathView area);
     Point unit() const;
     Point toPlotter(Point user) const;
     double diagonal() const;
@@ -266,6 +269,7 @@ class Hpgl2 : public HpglCore {
     WideLine wide_;
     bool wideLines_ = false;
     Window windowGiven_; // IW's, in plotter units
+    bool paperClips_ = true;
     PixelRect windowPixels_;
     FillRule fillRule_ = FillRule::evenOdd;
     PolygonBuffer buffer_;
