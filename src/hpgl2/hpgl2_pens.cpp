@@ -113,7 +113,36 @@ void Hpgl2::Sinks::piece(PlotPoint from, PlotPoint to) {
 }
 
 void Hpgl2::Sinks::fill(PathView area) {
-    model.drawing_.fillPath(area, model.windowPixels_);
+    model.addPiece(area);
+}
+
+void Hpgl2::addPiece(PathView area) {
+    size_t first = 0;
+    for (const uint32_t count : area.rings) {
+        if (count > area.points.size() - first) break;
+        const auto ring = area.points.subspan(first, count);
+        first += count;
+        double twiceArea = 0;
+        for (size_t i = 0; i < ring.size(); ++i) {
+            const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
+            twiceArea += a.x * b.y - b.x * a.y;
+        }
+        if (twiceArea < 0) {
+            pieces_.points.insert(pieces_.points.end(), ring.rbegin(), ring.rend());
+        } else {
+            pieces_.points.insert(pieces_.points.end(), ring.begin(), ring.end());
+        }
+        pieces_.rings.push_back(count);
+    }
+    // A long path is filled in parts: the pieces' memory stays small.
+    if (pieces_.points.size() >= maxPieces) flushPieces();
+}
+
+void Hpgl2::flushPieces() {
+    if (pieces_.rings.empty()) return;
+    pieces_.rule = FillRule::nonzero;
+    drawing_.fillPath(pieces_.view(), windowPixels_);
+    pieces_.clear();
 }
 
 void Hpgl2::Sinks::hatch(Point from, Point to) {
