@@ -56,6 +56,12 @@ std::chrono::milliseconds gapOf(double seconds) {
     return std::chrono::milliseconds(std::llround(std::min(seconds, 1e6) * 1000));
 }
 
+std::string undrawnNote(uintmax_t bytes) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte was" : " bytes were") +
+           " left undrawn at the ending (the transcript has them): plotanix-render " +
+           LogFile::defaultName + " draws them whole";
+}
+
 std::string secondsText(double seconds) {
     std::array<char, 32> text{};
     std::snprintf(text.data(), text.size(), "%g s", seconds);
@@ -143,6 +149,7 @@ class UnattendedApp : private LineWatch::Events {
     bool lineSeen_ = false;
     bool hintSaid_ = false;
     bool windowOffSaid_ = false;
+    size_t undrawn_ = 0; // of the run a signal ended, the bytes the model did not draw
     SignalWatch signals_;
     LineWatch line_;
     LogFile log_;
@@ -198,7 +205,13 @@ int UnattendedApp::run() {
         // Live, the window opens as the first run begins and follows the drawing.
         if (live) window_.follow(plotting_.session.page());
         const int ending = loop_.run(plot);
-        capture_.runEnded(plot.end(), plot.lastByte());
+        // At a signal the model draws what it can in a moment; the
+        // transcript has every byte.
+        capture_.runEnded(plot.end(ending != 0
+                                       ? std::optional(Clock::duration(PlotRun::endingBudget))
+                                       : std::nullopt),
+                          plot.lastByte());
+        undrawn_ = plot.undrawn();
         sayHint();
         if (settings_.window) showWindow();
         if (ending != 0) break;
@@ -329,7 +342,15 @@ void UnattendedApp::lineBack() {
 int UnattendedApp::finish() {
     const int signalNumber = SignalWatch::ending();
     const bool saved = capture_.endRequested();
+    // What the line still held is in the transcript, undrawn too.
+    const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
+    log_.flushLog();
+    std::error_code error;
+    const uintmax_t before = std::filesystem::file_size(transcript, error);
     line_.keepQueuedBytes(log_);
+    const uintmax_t after = error ? before : std::filesystem::file_size(transcript, error);
+    const uintmax_t undrawn = undrawn_ + (error || after < before ? 0 : after - before);
+    if (undrawn > 0) report(undrawnNote(undrawn));
     log_.truncateLog();
     std::optional<LogFile::Trouble> unwritten = log_.trouble();
     log_.closeLog();
