@@ -183,18 +183,11 @@ TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
 // page is saved, the transcript has every byte, and the journal says how
 // many bytes were not drawn.
 TEST(Unattended, AnEndingDuringHeavyWorkSavesThePageAndSaysWhatWasNotDrawn) {
-    // A zigzag of full-height teeth in PE's encoding, four bytes a point.
-    const auto pe = [](int n) {
-        unsigned v = n < 0 ? -2u * static_cast<unsigned>(n) + 1 : 2u * static_cast<unsigned>(n);
-        std::string text;
-        for (; v >= 64; v /= 64)
-            text += static_cast<char>(63 + v % 64);
-        return text + static_cast<char>(191 + v);
-    };
-    std::string plot = "IN;SP1;PA100,300;PM0;PE";
+    // A zigzag of 4000 full-height teeth.
+    std::string plot = "IN;SP1;PA100,300;PM0;PD";
     for (int i = 0; i < 4000; ++i)
-        plot += pe(i / 2000 == 0 ? 1 : -1) + pe(i % 2 ? -7000 : 7000);
-    plot += ";PM2;FT3,13,0;FP;OI;";
+        plot += std::to_string(100 + (i < 2000 ? i : 4000 - i)) + (i % 2 ? ",300," : ",7300,");
+    plot += "100,300;PM2;FT3,13,0;FP;OI;";
     for (int angle = 1; angle < 400; ++angle)
         plot += "FT3,13," + std::to_string(angle) + ";FP;";
     TempDir pages, logs;

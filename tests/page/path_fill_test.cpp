@@ -10,7 +10,6 @@
 #include <cmath>
 #include <numbers>
 #include <random>
-#include <tuple>
 #include <vector>
 
 namespace plotanix {
@@ -148,28 +147,27 @@ TEST(PathFill, APathCountsItsPointsAgainstTheListsBound) {
     EXPECT_EQ(list.items().size(), 1u);
 }
 
-using Spans = std::vector<std::tuple<int32_t, int32_t, int32_t>>;
-
-struct SpanList : SpanSink {
+// The pixels of clip, row by row: 1 where filled.
+struct Picture : SpanSink {
+    explicit Picture(PixelRect clip)
+        : clip(clip), inked(size_t(clip.right - clip.left) * size_t(clip.bottom - clip.top)) {}
     void span(int32_t row, int32_t first, int32_t end) override {
-        spans.emplace_back(row, first, end);
+        for (int32_t column = first; column < end; ++column)
+            inked[size_t((row - clip.top) * (clip.right - clip.left) + column - clip.left)] = 1;
     }
-    Spans spans;
+    PixelRect clip;
+    std::vector<uint8_t> inked;
 };
 
-// The fill done the slow way: every edge's crossing of every row, sorted.
-Spans slowFill(PathView path, PixelRect clip) {
-    double top = INFINITY, bottom = -INFINITY;
-    for (const PathPoint& p : path.points)
-        top = std::min(top, p.y), bottom = std::max(bottom, p.y);
+// The fill done the slow way: every edge's crossing of every row, and
+// each pixel's winding number summed from them.
+Picture slowFill(PathView path, PixelRect clip) {
     const auto whole = [](double v, int32_t lo, int32_t hi) {
         return static_cast<int32_t>(std::clamp(std::ceil(v - 0.5), double(lo), double(hi)));
     };
-    const int32_t firstRow = whole(top, clip.top, clip.bottom);
-    const int32_t endRow = whole(bottom, firstRow, clip.bottom);
-    Spans spans;
-    for (int32_t row = firstRow; row < endRow; ++row) {
-        std::vector<std::pair<int32_t, int32_t>> crossings;
+    Picture picture(clip);
+    for (int32_t row = clip.top; row < clip.bottom; ++row) {
+        std::vector<int32_t> crossed(size_t(clip.right - clip.left + 1));
         size_t first = 0;
         for (const uint32_t count : path.rings) {
             for (size_t i = 0; i < count; ++i) {
@@ -177,29 +175,22 @@ Spans slowFill(PathView path, PixelRect clip) {
                                 b = path.points[first + (i + 1) % count];
                 const PathPoint& high = a.y < b.y ? a : b;
                 const PathPoint& low = a.y < b.y ? b : a;
-                if (a.y == b.y || row < whole(high.y, firstRow, endRow) ||
-                    row >= whole(low.y, firstRow, endRow))
+                if (a.y == b.y || row < whole(high.y, clip.top, clip.bottom) ||
+                    row >= whole(low.y, clip.top, clip.bottom))
                     continue;
                 const double x =
                     high.x + (row + 0.5 - high.y) * ((low.x - high.x) / (low.y - high.y));
-                crossings.emplace_back(whole(x, clip.left, clip.right), b.y > a.y ? 1 : -1);
+                crossed[size_t(whole(x, clip.left, clip.right) - clip.left)] += b.y > a.y ? 1 : -1;
             }
             first += count;
         }
-        std::sort(crossings.begin(), crossings.end());
-        int32_t winding = 0, runStart = -1;
-        for (size_t i = 0; i < crossings.size(); ++i) {
-            winding += crossings[i].second;
-            if (i + 1 < crossings.size() && crossings[i + 1].first == crossings[i].first) continue;
-            const bool inside = path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
-            if (inside && runStart < 0) runStart = crossings[i].first;
-            if (!inside && runStart >= 0) {
-                spans.emplace_back(row, runStart, crossings[i].first);
-                runStart = -1;
-            }
+        for (int32_t column = clip.left, winding = 0; column < clip.right; ++column) {
+            winding += crossed[size_t(column - clip.left)];
+            if (path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0)
+                picture.span(row, column, column + 1);
         }
     }
-    return spans;
+    return picture;
 }
 
 // Random rings, from a few wide ones to many thin teeth, partly off the
@@ -229,9 +220,9 @@ TEST(PathFill, TheSweepFillsWhatEveryCrossingSortedWould) {
             Path clipped;
             FillWork work;
             clipPath(drawn.view(), clip, clipped, work);
-            SpanList fast;
+            Picture fast(clip);
             fillSpans(clipped.view(), clip, work, fast);
-            ASSERT_EQ(fast.spans, slowFill(clipped.view(), clip));
+            ASSERT_EQ(fast.inked, slowFill(clipped.view(), clip).inked);
         }
     }
 }
