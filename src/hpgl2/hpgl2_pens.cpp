@@ -67,6 +67,9 @@ void Hpgl2::selectColour() {
 
 void Hpgl2::plotLine(Point from, Point to) {
     if (!penShows()) return;
+    if (paperClips_ && !state.windowSet &&
+        !(onPaper(state.window, from) && onPaper(state.window, to)))
+        countOffPaper();
     if (wideLines_) {
         // The fill keeps a wide line within the window.
         pattern_.stroke(from, to, sinks_);
@@ -116,7 +119,23 @@ void Hpgl2::Sinks::fill(PathView area) {
     model.addPiece(area);
 }
 
+void Hpgl2::fillArea(PathView area) {
+    noteOffPaper(area);
+    drawing_.fillPath(area, windowPixels_);
+}
+
+void Hpgl2::noteOffPaper(PathView area) {
+    if (!paperClips_ || state.windowSet) return;
+    const PixelRect& w = windowPixels_;
+    const bool within = std::all_of(area.points.begin(), area.points.end(), [&](PathPoint p) {
+        return p.x >= w.left - 0.5 && p.x <= w.right + 0.5 && p.y >= w.top - 0.5 &&
+               p.y <= w.bottom + 0.5;
+    });
+    if (!within) countOffPaper();
+}
+
 void Hpgl2::addPiece(PathView area) {
+    noteOffPaper(area);
     size_t first = 0;
     for (const uint32_t count : area.rings) {
         if (count > area.points.size() - first) break;

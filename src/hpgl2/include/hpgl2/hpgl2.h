@@ -120,6 +120,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     std::optional<PageExtent> pageExtent() const override { return shown_; }
     bool penSelected() const override { return state.selectedPen != 0; }
     std::string_view hint() const override;
+    void clipAtPaper(bool clip) override;
 
     uint8_t statusByte() const;
     const Hpgl2Page& page() const { return page_; }
@@ -191,6 +192,10 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void scalingPointsMoved();
     void applyScale();
     void applyWindow();
+    // An area filled within the window, counted when the paper cuts it.
+    void fillArea(PathView area);
+    // Counts an area that the paper cuts.
+    void noteOffPaper(PathView area);
     Point unit() const;
     Point toPlotter(Point user) const;
     double diagonal() const;
@@ -381,6 +386,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     WideLine wide_;
     bool wideLines_ = false;
     Window windowGiven_; // IW's, in plotter units
+    bool paperClips_ = true;
     PixelRect windowPixels_;
     FillRule fillRule_ = FillRule::evenOdd;
     PolygonBuffer buffer_;
