@@ -6,6 +6,7 @@
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "shell/plot_assembly.h"
+#include "support/costly_plot.h"
 #include "support/fake_link.h"
 #include "support/in_process_plot.h"
 #include "support/png_file.h"
@@ -804,15 +805,7 @@ TEST(RenderProgram, ASignalEndsTheInputAtHandAndLeavesTheRest) {
     TempDir dir;
     for (const char* name : {"a.hpgl", "b.hpgl"})
         writeFile(dir.file(name), "IN;SP1;PD500,500;");
-    // Hatch fills at a new angle each over a polygon of 4000 full-height
-    // teeth: a minute of work.
-    std::string costly = "IN;SP1;PA100,300;PM0;PD";
-    for (int i = 0; i < 4000; ++i)
-        costly += std::to_string(100 + (i < 2000 ? i : 4000 - i)) + (i % 2 ? ",300," : ",7300,");
-    costly += "100,300;PM2;";
-    for (int angle = 0; angle < 1000; ++angle)
-        costly += "FT3,13," + std::to_string(angle) + ";FP;";
-    writeFile(dir.file("costly.hpgl"), costly);
+    writeFile(dir.file("costly.hpgl"), testing::costlyHatches(1000)); // a minute of work
     ASSERT_EQ(::mkfifo(dir.file("held").c_str(), 0600), 0);
     // A writer that never writes: the renderer's read waits.
     const int writer = ::open(dir.file("held").c_str(), O_RDWR | O_CLOEXEC);

@@ -3,6 +3,7 @@
 
 #include "plotter_harness.h"
 #include "support/adapter_on_usb.h"
+#include "support/costly_plot.h"
 #include "support/wait_until.h"
 #include "support/x_display.h"
 
@@ -183,13 +184,7 @@ TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
 // page is saved, the transcript has every byte, and the journal says how
 // many bytes were not drawn.
 TEST(Unattended, AnEndingDuringHeavyWorkSavesThePageAndSaysWhatWasNotDrawn) {
-    // A zigzag of 4000 full-height teeth.
-    std::string plot = "IN;SP1;PA100,300;PM0;PD";
-    for (int i = 0; i < 4000; ++i)
-        plot += std::to_string(100 + (i < 2000 ? i : 4000 - i)) + (i % 2 ? ",300," : ",7300,");
-    plot += "100,300;PM2;FT3,13,0;FP;OI;";
-    for (int angle = 1; angle < 400; ++angle)
-        plot += "FT3,13," + std::to_string(angle) + ";FP;";
+    const std::string plot = costlyHatches(400, "OI;");
     TempDir pages, logs;
     PtyPair line;
     ASSERT_TRUE(line.ok()) << line.error();
