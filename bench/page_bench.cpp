@@ -59,6 +59,35 @@ void linesAcrossThePage(benchmark::State& state) {
 }
 BENCHMARK(linesAcrossThePage)->ArgName("recorded")->Arg(0)->Arg(1);
 
+// The floor for the above: the same lines, clipped the same way, drawn by a
+// plain Bresenham loop straight into the pixels.
+void plainBresenham(benchmark::State& state) {
+    auto image = createPageImage(800, 600, 24, 0xFFFFFF);
+    const auto lines = pageSpanningLines();
+    size_t next = 0;
+    for (auto _ : state) {
+        const Line& line = lines[next++ % lines.size()];
+        int64_t x1 = line.x1, y1 = line.y1, x2 = line.x2, y2 = line.y2;
+        if (!clipEnds(x1, y1, x2, y2, 0, 799) || !clipEnds(y1, x1, y2, x2, 0, 599)) continue;
+        const auto colour = static_cast<uint8_t>(next);
+        const bool steep = std::abs(y2 - y1) > std::abs(x2 - x1);
+        if (steep) std::swap(x1, y1), std::swap(x2, y2);
+        if (x2 < x1) std::swap(x1, x2), std::swap(y1, y2);
+        const int64_t dx = x2 - x1, dy = std::abs(y2 - y1), step = y2 >= y1 ? 1 : -1;
+        for (int64_t x = x1, y = y1, d = 2 * dy - dx; x <= x2; ++x) {
+            const int64_t column = steep ? y : x, row = steep ? x : y;
+            uint8_t* p = image->pixels.data() + (599 - row) * image->stride + 3 * column;
+            p[0] = p[1] = p[2] = colour;
+            if (d >= 0) y += step, d -= 2 * dx;
+            d += 2 * dy;
+        }
+    }
+    benchmark::DoNotOptimize(image->pixels.data());
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel("lines");
+}
+BENCHMARK(plainBresenham);
+
 // Ten-character labels at the angles given in turn, on a white page.
 void labelsAtAngles(benchmark::State& state, std::span<const float> angles) {
     static const auto font = loadFont("Courier New", 12);
