@@ -101,8 +101,7 @@ bool Hp7470a::knows(std::string_view mnemonic) const {
 }
 
 void Hp7470a::feed(std::span<const uint8_t> bytes) {
-    for (const uint8_t byte : bytes)
-        input_.put(byte);
+    input_.feed(bytes);
 }
 
 void Hp7470a::endOfStream() {

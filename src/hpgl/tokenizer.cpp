@@ -26,6 +26,56 @@ constexpr FractionPlaces fractionPlaces;
 
 } // namespace
 
+inline bool HpglTokenizer::startsNumber(int event) {
+    return isDigit(event) || event == '+' || event == '-' || event == '.';
+}
+
+inline void HpglTokenizer::startNumber(int event) {
+    state_ = State::number;
+    phase_ = Phase::whole;
+    negative_ = event == '-';
+    digits_ = fractionTaken_ = 0;
+    whole_ = fraction_ = 0;
+}
+
+const uint8_t* HpglTokenizer::takeDigits(const uint8_t* p, const uint8_t* end) {
+    // The number's state is kept in locals over a run of digits.
+    int digits = digits_;
+    if (phase_ == Phase::whole) {
+        double whole = whole_;
+        for (; p < end && isDigit(*p); ++p, ++digits)
+            whole = std::min(numberCeiling, whole * 10.0 + (*p - '0'));
+        whole_ = whole;
+        digits_ = digits;
+        if (p == end || *p != '.') return p;
+        phase_ = Phase::fraction;
+        ++p;
+    }
+    double fraction = fraction_;
+    int taken = fractionTaken_;
+    for (; p < end && isDigit(*p); ++p, ++digits, ++taken)
+        if (taken < fractionDigits) fraction += (*p - '0') * fractionPlaces.place[taken];
+    fraction_ = fraction;
+    fractionTaken_ = taken;
+    digits_ = digits;
+    return p;
+}
+
+bool HpglTokenizer::takeInNumber(int event) {
+    if (event < 0) return false;
+    const auto byte = static_cast<uint8_t>(event);
+    return takeDigits(&byte, &byte + 1) != &byte;
+}
+
+void HpglTokenizer::numberTaken() {
+    const double value = negative_ ? -(whole_ + fraction_) : whole_ + fraction_;
+    if (body_ == Body::stream) {
+        client_.number(value);
+    } else {
+        collected_.add(value);
+    }
+}
+
 void HpglTokenizer::put(int event) {
     while (step(event)) {
     }
@@ -91,12 +141,8 @@ void HpglTokenizer::startBody(Body body) {
 
 bool HpglTokenizer::betweenStep(int event) {
     if (isSeparator(event)) return false;
-    if (isDigit(event) || event == '+' || event == '-' || event == '.') {
-        state_ = State::number;
-        phase_ = Phase::whole;
-        negative_ = event == '-';
-        digits_ = fractionTaken_ = 0;
-        whole_ = fraction_ = 0;
+    if (startsNumber(event)) {
+        startNumber(event);
         // A sign is taken; a digit or point is the number's first.
         return event != '+' && event != '-';
     }
@@ -108,26 +154,35 @@ bool HpglTokenizer::betweenStep(int event) {
 }
 
 bool HpglTokenizer::numberStep(int event) {
-    if (phase_ == Phase::whole) {
-        if (isDigit(event)) {
-            whole_ = std::min(numberCeiling, whole_ * 10.0 + (event - '0'));
-            ++digits_;
-            return false;
-        }
-        if (event == '.') {
-            phase_ = Phase::fraction;
-            return false;
-        }
-        return numberEnded(event);
-    }
-    if (isDigit(event)) {
-        if (fractionTaken_ < fractionDigits)
-            fraction_ += (event - '0') * fractionPlaces.place[fractionTaken_];
-        ++fractionTaken_;
-        ++digits_;
-        return false;
-    }
+    if (takeInNumber(event)) return false;
     return numberEnded(event);
+}
+
+size_t HpglTokenizer::putNumbers(std::span<const uint8_t> bytes) {
+    // The steps of betweenStep and numberStep for the bytes that neither
+    // end the instruction nor leave its numbers, in one loop.
+    const uint8_t* p = bytes.data();
+    const uint8_t* const end = p + bytes.size();
+    while (p < end) {
+        if (state_ == State::number) {
+            p = takeDigits(p, end);
+            if (p == end) break;
+            if (digits_ == 0 || !(isSeparator(*p) || startsNumber(*p))) break;
+            numberTaken();
+            state_ = State::between;
+        }
+        if (state_ != State::between) break;
+        if (startsNumber(*p)) {
+            startNumber(*p);
+            // A digit or point is read again as the number's first.
+            if (*p == '+' || *p == '-') ++p;
+        } else if (isSeparator(*p)) {
+            ++p;
+        } else {
+            break;
+        }
+    }
+    return static_cast<size_t>(p - bytes.data());
 }
 
 bool HpglTokenizer::numberEnded(int event) {
@@ -141,12 +196,7 @@ bool HpglTokenizer::numberEnded(int event) {
         endNumbers();
         return giveBack;
     }
-    const double value = negative_ ? -(whole_ + fraction_) : whole_ + fraction_;
-    if (body_ == Body::stream) {
-        client_.number(value);
-    } else {
-        collected_.add(value);
-    }
+    numberTaken();
     if (giveBack) {
         state_ = State::between;
         return true;

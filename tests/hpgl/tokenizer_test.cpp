@@ -3,6 +3,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <map>
+#include <span>
 #include <string>
 
 using namespace plotanix;
@@ -59,13 +60,16 @@ struct Recorder : TokenizerClient {
 };
 
 // The events of a stream: its bytes, '\x1f' standing for a cut-off, and
-// the end when asked for.
-std::string tokens(std::string_view stream, bool end = true) {
+// the end when asked for; in runs, numbers go in by putNumbers where it takes them.
+std::string tokens(std::string_view stream, bool end = true, bool runs = false) {
     Recorder client;
     client.log = " ";
     HpglTokenizer tokenizer(client);
-    for (const char c : stream)
-        tokenizer.put(c == '\x1f' ? abortEvent : static_cast<unsigned char>(c));
+    const std::span bytes(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (runs && (i += tokenizer.putNumbers(bytes.subspan(i))) == bytes.size()) break;
+        tokenizer.put(bytes[i] == '\x1f' ? abortEvent : bytes[i]);
+    }
     if (end) tokenizer.put(endEvent);
     return client.log.substr(1);
 }
@@ -102,8 +106,10 @@ TEST(HpglTokenizer, ReadsInstructionsAsTheirBodiesSay) {
         {"LBunended", "LB{unended};"},
         {"S", "S();"},
     };
-    for (const auto& [stream, expected] : cases)
+    for (const auto& [stream, expected] : cases) {
         EXPECT_EQ(tokens(stream), expected) << stream;
+        EXPECT_EQ(tokens(stream, true, true), expected) << stream << " in runs";
+    }
 }
 
 TEST(HpglTokenizer, AnInstructionWaitsForItsNextByte) {
@@ -120,6 +126,7 @@ TEST(HpglTokenizer, HostileNumbersStayBounded) {
     EXPECT_EQ(tokens("SC" + digits + ";"), "SC(1e+12);");
     EXPECT_EQ(tokens("SC0." + digits + "5;"), "SC(1);");
     EXPECT_EQ(tokens("SC-" + digits + ";"), "SC(-1e+12);");
+    EXPECT_EQ(tokens("SC0." + digits + ",-" + digits + ";", true, true), "SC(1,-1e+12);");
     std::string many = "SC";
     for (int i = 0; i < 5000; ++i)
         many += std::to_string(i) + ",";

@@ -44,9 +44,10 @@ class Hp7470aSerial {
     // Takes a byte meant for the output side rather than for HP-GL: the
     // trigger of a held reply, the enquiry of an ENQ/ACK handshake, or a
     // byte of the host's echo of a reply (up to the echo terminator).
-    bool takesByte(int byte) {
-        return (replyAwaitsTrigger_ || echoing_ || handshake_ != 0) && takesWatched(byte);
-    }
+    bool takesByte(int byte) { return watching() && takesWatched(byte); }
+    // Whether any byte may be taken: a reply's trigger, an echo or a
+    // handshake is awaited.
+    bool watching() const { return replyAwaitsTrigger_ || echoing_ || handshake_ != 0; }
 
     // An HP-GL or ESC . reply: the initiator, the text and the output
     // terminator; with an output trigger set it waits for the trigger.

@@ -10,6 +10,7 @@
 #include "hpgl/tokenizer.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace plotanix {
@@ -21,6 +22,15 @@ class Hp7470aInput {
 
     void put(uint8_t byte) {
         while (step(byte)) {
+        }
+    }
+    // As put() for each byte; a run of numbers' bytes goes on to the
+    // tokenizer whole while nothing between watches the bytes.
+    void feed(std::span<const uint8_t> bytes) {
+        for (size_t next = 0; next < bytes.size();) {
+            if (escape_ == Escape::none && !serial_.watching() && serial_.plotterOn())
+                next += tokenizer_.putNumbers(bytes.subspan(next));
+            if (next < bytes.size()) put(bytes[next++]);
         }
     }
     // The stream has ended: an escape sequence read in part is dropped.

@@ -14,7 +14,9 @@
 
 #include "hpgl/syntax.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace plotanix {
@@ -73,6 +75,10 @@ class HpglTokenizer {
     // A byte of HP-GL (0..255), abortEvent or endEvent. After endEvent the
     // tokenizer stands between instructions, as at the start.
     void put(int event);
+    // As put() for each byte, for a leading run of bytes that go on an
+    // instruction's numbers (digits, points, signs, separators); stops at the
+    // first byte it leaves for put() and says how many it took.
+    size_t putNumbers(std::span<const uint8_t> bytes);
     // Whether an instruction is being read (its mnemonic or its body).
     bool inInstruction() const { return state_ != State::idle; }
 
@@ -91,6 +97,16 @@ class HpglTokenizer {
     // The number just read: ended by `event`, which is given back when it
     // can begin the next number or mnemonic.
     bool numberEnded(int event);
+    static bool startsNumber(int event);
+    void startNumber(int event);
+    // A digit or the point of the number being read: false for a byte that
+    // ends it.
+    bool takeInNumber(int event);
+    // The digits (and the point) of the number being read from p on: where
+    // they end.
+    const uint8_t* takeDigits(const uint8_t* p, const uint8_t* end);
+    // The number read, of at least one digit, handed over or collected.
+    void numberTaken();
     void endNumbers();
     void instructionOver() {
         state_ = State::idle;
