@@ -114,9 +114,13 @@ struct IndexedRows {
                                          static_cast<size_t>(image.width) * image.height)),
           packed(image.width) {
         const size_t rowBytes = 3 * static_cast<size_t>(image.width);
+        // Rows never drawn on are paper: known without reading them.
+        const auto [top, bottom] = image.rowsDrawn();
+        const Colour paper = image.paper();
+        const uint8_t paperPixel[3] = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper)};
         for (int y = 0; y < image.height; ++y) {
-            const uint8_t* row = image.row(y);
-            if (std::memcmp(row, row + 3, rowBytes - 3) == 0) {
+            const uint8_t* row = y < top || y >= bottom ? paperPixel : image.row(y);
+            if (row == paperPixel || std::memcmp(row, row + 3, rowBytes - 3) == 0) {
                 uniform[y] = static_cast<int16_t>(palette.indexOf(row));
                 if (uniform[y] < 0) return;
             } else if (!indexRow(row, image.width, palette, rowIndices(image, y))) {
