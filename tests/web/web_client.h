@@ -23,7 +23,8 @@ struct Answer {
     }
 };
 
-UniqueFd connectTo(uint16_t port);
+// From 127.0.0.1, or from another loopback address when named.
+UniqueFd connectTo(uint16_t port, const char* from = nullptr);
 
 // Serves and reads until done(bytes read) holds, the client's end is closed,
 // or the time is up; false only then.
@@ -43,5 +44,7 @@ Answer request(web::WebServer& server, const std::string& target,
                const std::string& extraHeaders = "", const std::string& method = "GET");
 
 Answer parseAnswer(const std::string& bytes);
+// A chunked body as sent.
+std::string unchunked(const std::string& body);
 
 } // namespace plotanix::testing

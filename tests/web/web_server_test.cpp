@@ -9,10 +9,12 @@
 #include "web/web_rules.h"
 #include "web/web_server.h"
 #include "web_client.h"
+#include "web_pages.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +71,7 @@ TEST(WebServer, RoutesAnswerWithTheirStatusAndType) {
         {"GET", "/page.png?v=7", 200, "image/png"},
         {"GET", "/files/PLOTTER_00001.PNG", 200, "image/png"},
         {"GET", "/files/PLOTTER.TXT", 200, "text/plain"},
+        {"GET", "/pages.tar", 200, "application/x-tar"},
         {"GET", "/nothing", 404, "text/plain"},
         {"GET", "/files/", 404, "text/plain"},
         {"POST", "/", 405, "text/plain"},
@@ -141,14 +144,95 @@ TEST(WebServer, FrontPageListsTheSavedPagesNewestFirst) {
     EXPECT_NE(html.find("href=\"/files/PLOTTER_00002.PDF\">PDF</a>"), std::string::npos);
     EXPECT_EQ(html.find("PLOTTER_00001.SVG"), std::string::npos);
     EXPECT_EQ(html.find("notes.PNG"), std::string::npos);
-    EXPECT_NE(html.find("<img id=\"page\" src=\"/page.png?v="), std::string::npos);
     EXPECT_NE(html.find("<script src=\"/live.js\""), std::string::npos);
     EXPECT_EQ(html.find("<script>"), std::string::npos);
     EXPECT_EQ(html.find("style=\""), std::string::npos);
+    // Kept, not scanned: a page gone from the folder leaves the list.
+    std::filesystem::remove(s.folder.file("PLOTTER_00003.PNG"));
+    EXPECT_EQ(s.get("/").body.find("PLOTTER_00003"), std::string::npos);
+}
 
-    s.server->showPage(nullptr);
-    EXPECT_NE(s.get("/").body.find("No page yet."), std::string::npos);
+// The page on the plotter while it has drawing not saved, otherwise the
+// page saved last, each under its own heading.
+TEST(WebServer, NowDrawingIsToldFromLastSaved) {
+    Served s;
+    const std::string live = "<h2>Now drawing</h2><img id=\"page\" src=\"/page.png?v=";
+    const std::string saved = "<h2>Last saved</h2><a href=\"/files/PLOTTER_00001.PNG\"><img "
+                              "id=\"page\" src=\"/files/PLOTTER_00001.PNG\"";
+    const std::string none = "<h2>Now drawing</h2><p>No page yet.</p>";
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        const std::string& shown;
+    } steps[] = {
+        {"a blank page, nothing saved", [] {}, live},
+        {"saved",
+         [&] {
+             savePng(*s.page, s.folder.file("PLOTTER_00001.PNG"));
+             s.server->pageSaved("PLOTTER_00001.PNG");
+         },
+         saved},
+        {"drawn on again", [&] { s.server->pageChanged(); }, live},
+        {"saved again", [&] { s.server->pageSaved("PLOTTER_00001.PNG"); }, saved},
+        {"no page, one saved", [&] { s.server->showPage(nullptr); }, saved},
+        {"no page, none saved",
+         [&] { std::filesystem::remove(s.folder.file("PLOTTER_00001.PNG")); }, none},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        const std::string html = s.get("/").body;
+        EXPECT_NE(html.find(step.shown), std::string::npos) << step.step << "\n" << html;
+    }
     EXPECT_EQ(s.get("/page.png").status, 404);
+}
+
+// The newest pages first, the older ones a link away.
+TEST(WebServer, OlderPagesAreALinkAway) {
+    Served s;
+    const auto at = std::filesystem::file_time_type::clock::now();
+    const size_t count = 2 * web::pagesShown + 10;
+    for (size_t n = 1; n <= count; ++n) {
+        std::array<char, 32> page{};
+        std::snprintf(page.data(), page.size(), "PLOTTER_%05zu.PNG", n);
+        const std::string name = s.folder.file(page.data());
+        writeFile(name, "page");
+        std::filesystem::last_write_time(name, at - std::chrono::minutes(count - n));
+    }
+    const auto shown = [&](const std::string& target) {
+        const std::string html = s.get(target).body;
+        std::vector<std::string> names;
+        for (size_t at = html.find("alt=\"PLOTTER_"); at != std::string::npos;
+             at = html.find("alt=\"PLOTTER_", at + 1))
+            names.push_back(html.substr(at + 5, 13));
+        return std::make_tuple(names.size(), names.empty() ? "" : names[1], html);
+    };
+    const struct {
+        std::string target;
+        size_t listed;      // the panel's page and the list's
+        const char* newest; // the list's first
+        const char* newer;  // the links' targets; empty: no link
+        const char* older;
+    } cases[] = {
+        {"/", 101, "PLOTTER_00210", "", "/?from=100"},
+        {"/?from=100", 101, "PLOTTER_00110", "/?from=0", "/?from=200"},
+        {"/?from=200", 11, "PLOTTER_00010", "/?from=100", ""},
+        {"/?from=99999", 11, "PLOTTER_00010", "/?from=100", ""},
+        {"/?from=x", 101, "PLOTTER_00210", "", "/?from=100"},
+    };
+    for (const auto& c : cases) {
+        const auto [listed, newest, page] = shown(c.target);
+        const std::string& html = page;
+        EXPECT_EQ(listed, c.listed) << c.target;
+        EXPECT_EQ(newest, c.newest) << c.target;
+        const auto link = [&](const char* to, const char* text) {
+            return *to == '\0' ||
+                   html.find("<a href=\"" + std::string(to) + "\">" + text) != std::string::npos;
+        };
+        EXPECT_TRUE(link(c.newer, "Newer pages")) << c.target;
+        EXPECT_TRUE(link(c.older, "Older pages")) << c.target;
+        EXPECT_EQ(html.find("Newer pages") == std::string::npos, *c.newer == '\0') << c.target;
+        EXPECT_EQ(html.find("Older pages") == std::string::npos, *c.older == '\0') << c.target;
+    }
 }
 
 TEST(WebServer, StateIsShownEscaped) {
@@ -262,12 +346,15 @@ TEST(WebServer, HostMustNameTheAddressOrThisMachine) {
 
 TEST(WebServer, TokenIsGivenOnceThenKeptAsACookie) {
     const std::string token = "0123456789abcdef0123456789abcdef";
-    Served s(token);
+    Served s(token), other("another-view-token-0123");
+    const std::string cookie = "plotanix_token_" + std::to_string(s.server->port()) + "=";
     const Answer given = s.get("/?token=" + token);
     EXPECT_EQ(given.status, 303);
     EXPECT_EQ(given.header("location"), "/");
-    EXPECT_EQ(given.header("set-cookie"),
-              "plotanix_token=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    EXPECT_EQ(given.header("set-cookie"), cookie + token + "; Path=/; HttpOnly; SameSite=Strict");
+    // Both views' cookies in one browser: each view finds its own.
+    const std::string both = "Cookie: " + web::cookieName(other.server->port()) +
+                             "=another-view-token-0123; " + cookie + token + "\r\n";
     const struct {
         std::string target;
         std::string headers;
@@ -280,19 +367,21 @@ TEST(WebServer, TokenIsGivenOnceThenKeptAsACookie) {
         {"/?token=" + token.substr(1), "", 403},
         {"/?token=", "", 403},
         {"/?token=" + token + "0", "", 403},
-        {"/", "Cookie: plotanix_token=" + token + "\r\n", 200},
-        {"/page.png", "Cookie: theme=dark; plotanix_token=" + token + "\r\n", 200},
-        {"/", "Cookie: plotanix_token=" + token.substr(0, 31) + "0\r\n", 403},
-        {"/", "Cookie: plotanix_token=\r\n", 403},
+        {"/", "Cookie: " + cookie + token + "\r\n", 200},
+        {"/page.png", "Cookie: theme=dark; " + cookie + token + "\r\n", 200},
+        {"/", both, 200},
+        {"/", "Cookie: " + cookie + token.substr(0, 31) + "0\r\n", 403},
+        {"/", "Cookie: " + cookie + "\r\n", 403},
         {"/", "Cookie: other_token=" + token + "\r\n", 403},
-        {"/nothing", "Cookie: plotanix_token=" + token + "\r\n", 404},
+        {"/", "Cookie: plotanix_token=" + token + "\r\n", 403}, // not this port's
+        {"/nothing", "Cookie: " + cookie + token + "\r\n", 404},
     };
     for (const auto& c : cases)
         EXPECT_EQ(s.get(c.target, c.headers).status, c.status) << c.target << " " << c.headers;
+    EXPECT_EQ(other.get("/", both).status, 200);
     // The token is never in a page or an error.
     EXPECT_EQ(s.get("/").body.find(token), std::string::npos);
-    EXPECT_EQ(s.get("/", "Cookie: plotanix_token=" + token + "\r\n").body.find(token),
-              std::string::npos);
+    EXPECT_EQ(s.get("/", "Cookie: " + cookie + token + "\r\n").body.find(token), std::string::npos);
 }
 
 TEST(WebServer, OversizedRequestsAreRefused) {
@@ -304,28 +393,88 @@ TEST(WebServer, OversizedRequestsAreRefused) {
     EXPECT_EQ(s.get("/").status, 200) << "still serving";
 }
 
-// Sixteen at once: the seventeenth is closed unanswered, and a place that
-// frees up is taken again.
-TEST(WebServer, AtMostSixteenConnections) {
+// A request under way keeps its place; one whose header has not come (a
+// trickle, or nothing) gives its place up to a newcomer, and no address
+// holds more than its share.
+TEST(WebServer, PlacesGoToThoseWhoAsk) {
     Served s;
-    std::vector<UniqueFd> held;
-    for (unsigned i = 0; i < WebServer::maxConnections; ++i)
-        held.push_back(connectTo(s.server->port()));
-    ASSERT_TRUE(pumpUntilConnections(*s.server, WebServer::maxConnections));
-    UniqueFd extra = connectTo(s.server->port());
-    const std::string ask = "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
-    ::send(extra.get(), ask.data(), ask.size(), MSG_NOSIGNAL);
-    std::string got;
-    pump(*s.server, extra.get(), got, [](const std::string&) { return false; });
-    EXPECT_EQ(got, "");
-    char byte = 0;
-    EXPECT_EQ(::recv(extra.get(), &byte, 1, MSG_DONTWAIT), 0) << "closed";
+    const auto opened = [&](const char* from, const std::string& sent) {
+        UniqueFd client = connectTo(s.server->port(), from);
+        pollfd out{client.get(), POLLOUT, 0};
+        ::poll(&out, 1, 1000);
+        ::send(client.get(), sent.data(), sent.size(), MSG_NOSIGNAL);
+        return client;
+    };
+    const auto closed = [&](int client) {
+        std::string got;
+        pump(
+            *s.server, client, got, [](const std::string&) { return false; }, 2s);
+        char byte = 0;
+        return got.empty() && ::recv(client, &byte, 1, MSG_DONTWAIT) <= 0 && errno != EAGAIN;
+    };
+    std::vector<UniqueFd> slow;
+    for (unsigned i = 0; i < WebServer::maxConnections; ++i) {
+        slow.push_back(opened("127.0.0.1", "GET / HTTP/1.1\r\nHo"));
+        ASSERT_TRUE(pumpUntilConnections(*s.server, std::min(i + 1, WebServer::maxPerAddress)));
+    }
+    EXPECT_TRUE(closed(slow.front().get())) << "past its address's share, the first gave way";
+    const std::string ask =
+        "GET /style.css HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    for (const char* from : {"127.0.0.2", "127.0.0.1"}) {
+        UniqueFd browser = opened(from, ask);
+        std::string got;
+        pump(*s.server, browser.get(), got, [](const std::string&) { return false; });
+        EXPECT_EQ(parseAnswer(got).status, 200) << from;
+    }
+
+    // Sixteen live channels: every place answering, a newcomer is closed.
+    slow.clear();
+    ASSERT_TRUE(pumpUntilConnections(*s.server, 0));
+    const std::string live = "GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    std::vector<UniqueFd> watching;
+    for (unsigned i = 0; i < WebServer::maxConnections; ++i) {
+        watching.push_back(opened(i % 2 ? "127.0.0.2" : "127.0.0.3", live));
+        std::string got;
+        ASSERT_TRUE(pump(*s.server, watching.back().get(), got,
+                         [](const std::string& g) { return hasEvent(g, "event: state"); }));
+    }
+    UniqueFd extra = opened("127.0.0.4", ask);
+    EXPECT_TRUE(closed(extra.get()));
     EXPECT_EQ(s.server->connections(), WebServer::maxConnections);
-    held.pop_back();
+    watching.pop_back();
     ASSERT_TRUE(pumpUntilConnections(*s.server, WebServer::maxConnections - 1));
     EXPECT_EQ(s.get("/").status, 200);
-    held.clear();
-    EXPECT_TRUE(pumpUntilConnections(*s.server, 0));
+}
+
+// A header must be whole in time from the connection's opening or its
+// first byte; a kept connection waiting for its next request is closed
+// after a longer silence, by the server's own clock.
+TEST(WebServer, HeadersHaveADeadline) {
+    Served s;
+    UniqueFd trickling = connectTo(s.server->port());
+    UniqueFd silent = connectTo(s.server->port());
+    UniqueFd kept = connectTo(s.server->port());
+    const std::string part = "GET / HTTP/1.1\r\nHost: local";
+    const std::string whole = "GET /style.css HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    ASSERT_TRUE(pumpUntilConnections(*s.server, 3));
+    ::send(trickling.get(), part.data(), part.size(), MSG_NOSIGNAL);
+    ::send(kept.get(), whole.data(), whole.size(), MSG_NOSIGNAL);
+    std::string got;
+    ASSERT_TRUE(pump(*s.server, kept.get(), got,
+                     [](const std::string& g) { return g.find("h1 {") != std::string::npos; }));
+    const auto due = s.server->due();
+    ASSERT_TRUE(due.has_value());
+    EXPECT_LE(*due - Clock::now(), WebServer::headerDeadline);
+    s.server->service(Clock::now() + WebServer::headerDeadline);
+    EXPECT_TRUE(pumpUntilConnections(*s.server, 1));
+    got.clear();
+    EXPECT_FALSE(pump(
+        *s.server, kept.get(), got, [](const std::string&) { return false; }, 200ms))
+        << "still open";
+    const auto idle = s.server->due();
+    ASSERT_TRUE(idle.has_value());
+    EXPECT_LE(*idle - Clock::now(), std::chrono::seconds(WebServer::idleSeconds));
+    EXPECT_GT(*idle - Clock::now(), std::chrono::seconds(WebServer::idleSeconds - 5));
 }
 
 // Connections that come and go by the thousand, with nothing, half a
@@ -347,18 +496,6 @@ TEST(WebServer, ManyConnectionsComeAndGo) {
     }
     EXPECT_TRUE(pumpUntilConnections(*s.server, 0));
     EXPECT_EQ(s.get("/").status, 200);
-}
-
-// Idle connections are closed by the server's own clock: it asks to be
-// served by then, even with nothing to read.
-TEST(WebServer, IdleConnectionsHaveADeadline) {
-    Served s;
-    UniqueFd idle = connectTo(s.server->port());
-    ASSERT_TRUE(pumpUntilConnections(*s.server, 1));
-    const auto due = s.server->due();
-    ASSERT_TRUE(due.has_value());
-    EXPECT_LE(*due - Clock::now(), std::chrono::seconds(WebServer::idleSeconds));
-    EXPECT_GT(*due - Clock::now(), std::chrono::seconds(WebServer::idleSeconds - 5));
 }
 
 // The live channel: the state and the page at once, a change at the next
