@@ -37,8 +37,8 @@ std::string whenShown(const std::string& check) {
            "  attempt(); })";
 }
 
-// The thumbnails loaded, newest first, and the page drawn, once the first
-// thumbnail is the named one.
+// The thumbnails loaded, newest first, and the page saved last, once the
+// first thumbnail is the named one.
 std::string shownPages(const std::string& newest) {
     return whenShown("if (location.protocol !== 'http:') return null;"
                      "const thumbs = [...document.querySelectorAll('#pages img')];"
@@ -46,6 +46,8 @@ std::string shownPages(const std::string& newest) {
                      "if (!page || thumbs.length === 0 || thumbs[0].alt !== '" +
                      newest +
                      "') return null;"
+                     "if (document.querySelector('#current h2').textContent !== 'Last saved')"
+                     "  return null;"
                      "if (!thumbs.every(i => i.complete && i.naturalWidth === 800)) return null;"
                      "if (!page.complete || page.naturalWidth !== 800) return null;"
                      "return thumbs.map(i => i.alt).join(' ') + '|' + Date.now();");
@@ -83,25 +85,46 @@ int64_t modifiedMs(const std::string& path) {
     return int64_t(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
 }
 
-TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
+// The unattended program with --web on any free port, its pages in a
+// folder of the test's.
+struct WebPlotter {
     TempDir pages, logs;
     PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const std::string out = logs.file("out"), err = logs.file("err");
-    const pid_t pid = startedWithoutTerminal(
-        std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() + " --dir " +
-        pages.path().string() + " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
-    std::smatch found;
-    std::string journal;
-    const std::regex address(" web view: (http://127\\.0\\.0\\.1:[0-9]+/)\n");
-    ASSERT_TRUE(waitUntil([&] {
-        journal = readFile(out);
-        return std::regex_search(journal, found, address);
-    })) << journal
-        << readFile(err);
-    const std::string url = found[1];
+    std::string out = logs.file("out"), err = logs.file("err");
+    pid_t pid = -1;
+    std::string url;
+    int port = 0;
+
+    // Before the program starts, the folder is the test's to fill.
+    void start() {
+        ASSERT_TRUE(line.ok()) << line.error();
+        pid = startedWithoutTerminal(std::string(PLOTANIX_BINARY) + " --unattended --port " +
+                                     line.slavePath() + " --dir " + pages.path().string() +
+                                     " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
+        ASSERT_GT(pid, 0);
+        std::smatch found;
+        std::string journal;
+        const std::regex address(" web view: (http://127\\.0\\.0\\.1:([0-9]+)/)\n");
+        ASSERT_TRUE(waitUntil([&] {
+            journal = readFile(out);
+            return std::regex_search(journal, found, address);
+        })) << journal
+            << readFile(err);
+        url = found[1];
+        port = std::stoi(found[2]);
+    }
+    ~WebPlotter() {
+        if (pid > 0) const Reaped reaped{pid};
+    }
+};
+
+TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
+    WebPlotter plotter;
+    ASSERT_NO_FATAL_FAILURE(plotter.start());
+    TempDir& pages = plotter.pages;
+    PtyPair& line = plotter.line;
+    const std::string &out = plotter.out, &err = plotter.err, &url = plotter.url;
+    const pid_t pid = plotter.pid;
 
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
                                             "SP2;PA100,500;PD700,100;PU400,0;PD400,600;"};
@@ -121,11 +144,12 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
 
     // The second plot: the page changes while it is drawn, then it is saved.
     ASSERT_TRUE(line.writeMaster(plots[1]));
-    const auto drawing =
-        browser.evaluate(whenShown("const src = document.getElementById('page').src;"
-                                   "return src !== " +
-                                   jsonString(*marked) + " ? src : null;"),
-                         30s);
+    const auto drawing = browser.evaluate(
+        whenShown("const src = document.getElementById('page').src;"
+                  "const heading = document.querySelector('#current h2');"
+                  "return src !== " +
+                  jsonString(*marked) + " && heading.textContent === 'Now drawing' ? src : null;"),
+        30s);
     EXPECT_TRUE(drawing) << browser.failure();
     const auto second = browser.evaluate(shownPages(savedPageName(2)), 30s);
     ASSERT_TRUE(second) << browser.failure() << readFile(out);
@@ -148,6 +172,54 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
     waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
     EXPECT_EQ(status, 0) << readFile(err);
     EXPECT_EQ(readFile(err), "");
+}
+
+// A folder of many pages is read once and then followed: the newest
+// first, the older a link away, a new page at the top at once.
+TEST(WebView, LargeFolderIsListedNewestFirst) {
+    WebPlotter plotter;
+    for (int n = 1; n <= 250; ++n)
+        writeFile(plotter.pages.file(savedPageName(n)), "page");
+    ASSERT_NO_FATAL_FAILURE(plotter.start());
+    std::string front;
+    ASSERT_TRUE(waitUntil([&] {
+        front = httpGet(plotter.port, "/");
+        return front.find("1 to 100 of 250,") != std::string::npos;
+    })) << front;
+    EXPECT_NE(front.find("<a href=\"/?from=100\">Older pages</a>"), std::string::npos);
+    ASSERT_TRUE(plotter.line.writeMaster("SP1;PA100,100;PD700,500;"));
+    // The page numbers go on after the pages that are there.
+    ASSERT_TRUE(waitUntil(
+        [&] { return std::filesystem::exists(plotter.pages.file(savedPageName(251))); }, 15s));
+    front = httpGet(plotter.port, "/");
+    EXPECT_NE(front.find("1 to 100 of 251,"), std::string::npos) << front;
+    EXPECT_LT(front.find("alt=\"" + savedPageName(251)), front.find("alt=\"" + savedPageName(250)));
+}
+
+// Clients that send their request a byte at a time from one address do
+// not keep a browser out, and are closed when their time is up.
+TEST(WebView, SlowClientsDoNotKeepBrowsersOut) {
+    WebPlotter plotter;
+    ASSERT_NO_FATAL_FAILURE(plotter.start());
+    std::vector<UniqueFd> slow;
+    for (int i = 0; i < 16; ++i) {
+        slow.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(plotter.port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(
+            ::connect(slow.back().get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::send(slow.back().get(), "GET / HT", 8, MSG_NOSIGNAL), 8);
+    }
+    EXPECT_NE(httpGet(plotter.port, "/").find("<h1>Plotanix</h1>"), std::string::npos);
+    // Each is closed by its header's deadline (or gave way to the browser).
+    for (const UniqueFd& client : slow) {
+        pollfd in{client.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&in, 1, 15000), 1);
+        char byte = 0;
+        EXPECT_LE(::recv(client.get(), &byte, 1, 0), 0);
+    }
 }
 
 // The interactive program says where on its start screen, and the view
