@@ -148,10 +148,27 @@ def folder_case(options):
                 print(f"{options.pages} pages, {browsers} browsers ({sum(counts)} front pages "
                       f"in {options.seconds:.0f} s): slowest OI; answer {slowest * 1000:.0f} ms; "
                       f"loop: {probe.result.summary()}")
+            # Every page at once, while the probe asks.
+            with loop_probe.Probe(port=plotter.port) as probe:
+                began = time.monotonic()
+                size = archive_size(plotter.port)
+                took = time.monotonic() - began
+            print(f"{options.pages} pages, all in one archive ({size} bytes in {took:.1f} s): "
+                  f"loop: {probe.result.summary()}")
         finally:
             plotter.stop()
     finally:
         shutil.rmtree(folder)
+
+
+def archive_size(port):
+    """The bytes of /pages.tar as sent (chunked), read to the end."""
+    with socket.create_connection(("127.0.0.1", port), 60) as sock:
+        sock.sendall(b"GET /pages.tar HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n")
+        size = 0
+        while chunk := sock.recv(1 << 20):
+            size += len(chunk)
+    return size
 
 
 def slow_case(options):

@@ -49,6 +49,14 @@ std::string listed(const SavedList& list) {
     return text;
 }
 
+// The archive as tar extracts it: the folder it makes, empty when tar fails.
+fs::path extracted(const std::string& tar, const TempDir& out) {
+    writeFile(out.file("pages.tar"), tar);
+    const std::string command = "tar -xf " + out.file("pages.tar") + " -C " + out.path().string();
+    return std::system(command.c_str()) == 0 ? out.path() / web::PageArchive::folderName
+                                             : fs::path();
+}
+
 TEST(SavedList, ReadsALargeFolderInSlices) {
     Folder folder;
     const int pages = SavedList::sliceEntries + 100;
@@ -155,17 +163,14 @@ TEST(PageArchive, IsWhatTarExtracts) {
     }
     EXPECT_EQ(tar.size() % 512, 0u);
     TempDir out;
-    writeFile(out.file("pages.tar"), tar);
-    const std::string command =
-        "tar -xf " + out.file("pages.tar") + " -C " + out.path().string() + " 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const fs::path extracted = out.path() / web::PageArchive::folderName;
-    EXPECT_EQ(std::distance(fs::directory_iterator(extracted), {}), 4);
-    EXPECT_EQ(readFile((extracted / pageName(1)).string()), files[0].second);
-    EXPECT_EQ(readFile((extracted / pageName(1, ".SVG")).string()), "");
-    EXPECT_EQ(readFile((extracted / pageName(2)).string()), files[2].second);
-    EXPECT_FALSE(fs::exists(extracted / pageName(3)));
-    EXPECT_EQ(readFile((extracted / pageName(4)).string()),
+    const fs::path folderOut = extracted(tar, out);
+    ASSERT_FALSE(folderOut.empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(folderOut), {}), 4);
+    EXPECT_EQ(readFile((folderOut / pageName(1)).string()), files[0].second);
+    EXPECT_EQ(readFile((folderOut / pageName(1, ".SVG")).string()), "");
+    EXPECT_EQ(readFile((folderOut / pageName(2)).string()), files[2].second);
+    EXPECT_FALSE(fs::exists(folderOut / pageName(3)));
+    EXPECT_EQ(readFile((folderOut / pageName(4)).string()),
               std::string(10, 'd') + std::string(2990, '\0'));
 }
 
@@ -181,14 +186,11 @@ TEST(PageArchive, IsServedWhole) {
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.header("content-disposition"), "attachment; filename=\"plotter-pages.tar\"");
     TempDir out;
-    writeFile(out.file("pages.tar"), unchunked(answer.body));
-    const std::string command =
-        "tar -xf " + out.file("pages.tar") + " -C " + out.path().string() + " 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    for (int n = 1; n <= 3; ++n) {
-        EXPECT_EQ(readFile((out.path() / web::PageArchive::folderName / pageName(n)).string()),
+    const fs::path folderOut = extracted(unchunked(answer.body), out);
+    ASSERT_FALSE(folderOut.empty());
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_EQ(readFile((folderOut / pageName(n)).string()),
                   readFile(folder.dir.file(pageName(n))));
-    }
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.dir.path()), {}), 3);
 }
 
