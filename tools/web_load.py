@@ -127,15 +127,16 @@ def folder_case(options):
             plotter.answer_time()  # the first plot's start
             for browsers in (0, options.browsers):
                 stop = threading.Event()
-                counts = [0] * browsers
+                counts, refused = [0] * browsers, [0] * browsers
 
                 def browse(i):
                     while not stop.is_set():
                         try:
-                            get(plotter.port)
-                            counts[i] += 1
+                            answered = get(plotter.port) == 200
                         except OSError:
-                            time.sleep(0.1)
+                            answered = False
+                        counts[i] += answered
+                        refused[i] += not answered
 
                 threads = [threading.Thread(target=browse, args=(i,)) for i in range(browsers)]
                 for thread in threads:
@@ -146,7 +147,8 @@ def folder_case(options):
                 for thread in threads:
                     thread.join()
                 print(f"{options.pages} pages, {browsers} browsers ({sum(counts)} front pages "
-                      f"in {options.seconds:.0f} s): slowest OI; answer {slowest * 1000:.0f} ms; "
+                      f"in {options.seconds:.0f} s, {sum(refused)} refused): slowest OI; answer "
+                      f"{slowest * 1000:.0f} ms; "
                       f"loop: {probe.result.summary()}")
             # Every page at once, while the probe asks.
             with loop_probe.Probe(port=plotter.port) as probe:

@@ -47,14 +47,19 @@ size_t padding(uint64_t size) {
 
 } // namespace
 
-PageArchive::PageArchive(int folder, std::vector<std::string> names)
-    : folder_(folder), names_(std::move(names)) {}
+PageArchive::PageArchive(int folder, std::vector<PageFiles> pages)
+    : folder_(folder), pages_(std::move(pages)) {}
 
 // Opens the next file that is still there and queues its header; at the
 // last, queues the archive's end.
 bool PageArchive::next() {
-    while (at_ < names_.size()) {
-        const std::string& name = names_[at_++];
+    while (nameAt_ < names_.size() || at_ < pages_.size()) {
+        if (nameAt_ == names_.size()) {
+            names_ = pages_[at_++].names();
+            nameAt_ = 0;
+            continue;
+        }
+        const std::string& name = names_[nameAt_++];
         UniqueFd file(::openat(folder_, name.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
         struct stat info {};

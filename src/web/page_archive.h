@@ -4,6 +4,7 @@
 // loop does more than one piece and nothing is written anywhere.
 
 #include "common/unique_fd.h"
+#include "saved_list.h"
 
 #include <cstdint>
 #include <string>
@@ -17,8 +18,8 @@ class PageArchive {
     // The files are under this folder in the archive.
     static constexpr const char* folderName = "plotter-pages";
 
-    // The files by their names in the folder (its descriptor stays the caller's).
-    PageArchive(int folder, std::vector<std::string> names);
+    // The pages' files in the folder (its descriptor stays the caller's).
+    PageArchive(int folder, std::vector<PageFiles> pages);
 
     // The archive's next bytes, at most `most` (a piece: at most one
     // file's header and one read); 0 at its end. A file gone before its
@@ -30,9 +31,11 @@ class PageArchive {
     bool next();
 
     int folder_;
-    std::vector<std::string> names_;
-    size_t at_ = 0;       // the next name
-    std::string pending_; // a header, padding or the end, to be given first
+    std::vector<PageFiles> pages_;
+    size_t at_ = 0;                  // the next page
+    std::vector<std::string> names_; // its files
+    size_t nameAt_ = 0;              // the next of them
+    std::string pending_;            // a header, padding or the end, to be given first
     size_t pendingTaken_ = 0;
     UniqueFd file_;       // the file being given
     uint64_t offset_ = 0; // how much of it was given

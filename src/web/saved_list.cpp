@@ -187,15 +187,20 @@ bool SavedList::find(const std::string& name, SavedPage& page) const {
     return true;
 }
 
-std::vector<std::string> SavedList::files() const {
+std::vector<std::string> PageFiles::names() const {
     std::vector<std::string> names;
-    for (const Key& key : order_) {
-        const uint8_t kinds = table_.at(key.number).kinds;
-        for (size_t i = 0; i < extensions.size(); ++i) {
-            if ((kinds & (1u << i)) != 0) names.push_back(nameOf(key.number, i));
-        }
+    for (size_t i = 0; i < extensions.size(); ++i) {
+        if ((kinds & (1u << i)) != 0) names.push_back(nameOf(number, i));
     }
     return names;
+}
+
+std::vector<PageFiles> SavedList::files() const {
+    std::vector<PageFiles> pages;
+    pages.reserve(order_.size());
+    for (const Key& key : order_)
+        pages.push_back({key.number, table_.at(key.number).kinds});
+    return pages;
 }
 
 } // namespace plotanix::web

@@ -21,6 +21,16 @@ struct SavedPage {
     std::vector<std::string> copies; // PLOTTER_00001.SVG, ... beside it
 };
 
+// A page's files by its number: the page (.PNG) and its copies (.SVG, .PDF),
+// a bit each, in a few bytes, so that a list of the whole folder is quick
+// to make.
+struct PageFiles {
+    uint32_t number = 0;
+    uint8_t kinds = 0;
+    // Their names, the page first.
+    std::vector<std::string> names() const;
+};
+
 class SavedList {
   public:
     // Entries read from the folder at one turn: a few milliseconds' work.
@@ -49,8 +59,8 @@ class SavedList {
     std::vector<SavedPage> newest(size_t skip, size_t count) const;
     // The page of this name, if listed.
     bool find(const std::string& name, SavedPage& page) const;
-    // Every listed page's files (the page, then its copies), oldest first.
-    std::vector<std::string> files() const;
+    // Every listed page's files, oldest first.
+    std::vector<PageFiles> files() const;
 
   private:
     struct Files {
