@@ -53,15 +53,21 @@ std::string shownPages(const std::string& newest) {
                      "return thumbs.map(i => i.alt).join(' ') + '|' + Date.now();");
 }
 
-// The body of a GET over loopback, read to the connection's end; empty on
-// any failure.
-std::string httpGet(int port, const std::string& path) {
+// A connection to the port on 127.0.0.1; invalid when refused.
+UniqueFd connectedTo(int port) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+    return fd;
+}
+
+// The body of a GET over loopback, read to the connection's end; empty on
+// any failure.
+std::string httpGet(int port, const std::string& path) {
+    const UniqueFd fd = connectedTo(port);
     const std::string ask =
         "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
     if (::send(fd.get(), ask.data(), ask.size(), MSG_NOSIGNAL) != ssize_t(ask.size())) return {};
@@ -119,20 +125,16 @@ struct WebPlotter {
 TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
     WebPlotter plotter;
     ASSERT_NO_FATAL_FAILURE(plotter.start());
-    TempDir& pages = plotter.pages;
-    PtyPair& line = plotter.line;
-    const std::string &out = plotter.out, &err = plotter.err, &url = plotter.url;
-    const pid_t pid = plotter.pid;
 
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
                                             "SP2;PA100,500;PD700,100;PU400,0;PD400,600;"};
-    ASSERT_TRUE(line.writeMaster(plots[0]));
-    const std::string firstPage = pages.file(savedPageName(1));
+    ASSERT_TRUE(plotter.line.writeMaster(plots[0]));
+    const std::string firstPage = plotter.pages.file(savedPageName(1));
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(firstPage); }, 15s))
-        << readFile(out);
+        << readFile(plotter.out);
 
     HeadlessBrowser browser;
-    ASSERT_TRUE(browser.open(url)) << browser.failure() << browser.log();
+    ASSERT_TRUE(browser.open(plotter.url)) << browser.failure() << browser.log();
     const auto first = browser.evaluate(shownPages(savedPageName(1)), 60s);
     ASSERT_TRUE(first) << browser.failure() << browser.log();
     EXPECT_TRUE(first->starts_with(savedPageName(1) + "|")) << *first;
@@ -141,7 +143,7 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
     ASSERT_TRUE(marked) << browser.failure();
 
     // The second plot: the page changes while it is drawn, then it is saved.
-    ASSERT_TRUE(line.writeMaster(plots[1]));
+    ASSERT_TRUE(plotter.line.writeMaster(plots[1]));
     const auto drawing = browser.evaluate(
         whenShown("const src = document.getElementById('page').src;"
                   "const heading = document.querySelector('#current h2');"
@@ -150,7 +152,7 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
         30s);
     EXPECT_TRUE(drawing) << browser.failure();
     const auto second = browser.evaluate(shownPages(savedPageName(2)), 30s);
-    ASSERT_TRUE(second) << browser.failure() << readFile(out);
+    ASSERT_TRUE(second) << browser.failure() << readFile(plotter.out);
     const std::string shown = second->substr(0, second->find('|'));
     EXPECT_EQ(shown, savedPageName(2) + " " + savedPageName(1));
     EXPECT_EQ(browser.evaluate("Promise.resolve(window.notReloaded)", 10s), "yes");
@@ -160,16 +162,16 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
 
     // The figure for the record: from the file written to the browser showing it.
     const int64_t at = std::stoll(second->substr(second->find('|') + 1));
-    const int64_t written = modifiedMs(pages.file(savedPageName(2)));
+    const int64_t written = modifiedMs(plotter.pages.file(savedPageName(2)));
     std::printf("[ figure ] page saved to shown in the browser: %lld ms\n",
                 static_cast<long long>(at - written));
     EXPECT_GE(at - written, 0);
 
-    ::kill(pid, SIGTERM);
+    ::kill(plotter.pid, SIGTERM);
     int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-    EXPECT_EQ(status, 0) << readFile(err);
-    EXPECT_EQ(readFile(err), "");
+    waitUntil([&] { return ::waitpid(plotter.pid, &status, WNOHANG) == plotter.pid; }, 10s);
+    EXPECT_EQ(status, 0) << readFile(plotter.err);
+    EXPECT_EQ(readFile(plotter.err), "");
 }
 
 // A folder of many pages is read once and then followed: the newest
@@ -201,13 +203,7 @@ TEST(WebView, SlowClientsDoNotKeepBrowsersOut) {
     ASSERT_NO_FATAL_FAILURE(plotter.start());
     std::vector<UniqueFd> slow;
     for (int i = 0; i < 16; ++i) {
-        slow.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(plotter.port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(
-            ::connect(slow.back().get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        slow.push_back(connectedTo(plotter.port));
         ASSERT_EQ(::send(slow.back().get(), "GET / HT", 8, MSG_NOSIGNAL), 8);
     }
     EXPECT_NE(httpGet(plotter.port, "/").find("<h1>Plotanix</h1>"), std::string::npos);

@@ -62,7 +62,6 @@ TEST(SavedList, ReadsALargeFolderInSlices) {
     const int pages = SavedList::sliceEntries + 100;
     for (int n = 1; n <= pages; ++n)
         writeFile(folder.dir.file(pageName(n)), "");
-    writeFile(folder.dir.file(pageName(7, ".SVG")), "");
     SavedList list(folder.fd.get());
     int turns = 0;
     while (list.reading() && turns < 10) {
@@ -72,9 +71,6 @@ TEST(SavedList, ReadsALargeFolderInSlices) {
     }
     EXPECT_EQ(turns, 2);
     EXPECT_EQ(list.size(), size_t(pages));
-    web::SavedPage seven;
-    ASSERT_TRUE(list.find(pageName(7), seven));
-    EXPECT_EQ(seven.copies, std::vector<std::string>{pageName(7, ".SVG")});
 }
 
 // Each change to the folder, by the program or anyone else, is in the list
@@ -143,13 +139,17 @@ TEST(SavedList, ReadsAgainWhenChangesWereMissed) {
 // before its turn is left out, one cut short is filled to its size.
 TEST(PageArchive, IsWhatTarExtracts) {
     Folder folder;
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {pageName(1), std::string(1000, 'a')}, {pageName(1, ".SVG"), ""},
-        {pageName(2), std::string(512, 'b')},  {pageName(3), "gone"},
-        {pageName(4), std::string(3000, 'd')},
+    const struct {
+        std::string name, bytes, extracted; // "-": not in the archive
+    } files[] = {
+        {pageName(1), std::string(1000, 'a'), std::string(1000, 'a')},
+        {pageName(1, ".SVG"), "", ""},
+        {pageName(2), std::string(512, 'b'), std::string(512, 'b')},
+        {pageName(3), "gone", "-"},
+        {pageName(4), std::string(3000, 'd'), std::string(10, 'd') + std::string(2990, '\0')},
     };
-    for (const auto& [name, bytes] : files)
-        writeFile(folder.dir.file(name), bytes);
+    for (const auto& file : files)
+        writeFile(folder.dir.file(file.name), file.bytes);
     fs::remove(folder.dir.file(pageName(3)));
     web::PageArchive archive(folder.fd.get(), {{1, 3}, {2, 1}, {3, 1}, {4, 1}}); // 1: PNG, 2: SVG
     std::string tar;
@@ -166,12 +166,10 @@ TEST(PageArchive, IsWhatTarExtracts) {
     const fs::path folderOut = extracted(tar, out);
     ASSERT_FALSE(folderOut.empty());
     EXPECT_EQ(std::distance(fs::directory_iterator(folderOut), {}), 4);
-    EXPECT_EQ(readFile((folderOut / pageName(1)).string()), files[0].second);
-    EXPECT_EQ(readFile((folderOut / pageName(1, ".SVG")).string()), "");
-    EXPECT_EQ(readFile((folderOut / pageName(2)).string()), files[2].second);
-    EXPECT_FALSE(fs::exists(folderOut / pageName(3)));
-    EXPECT_EQ(readFile((folderOut / pageName(4)).string()),
-              std::string(10, 'd') + std::string(2990, '\0'));
+    for (const auto& file : files) {
+        const fs::path path = folderOut / file.name;
+        EXPECT_EQ(fs::exists(path) ? readFile(path.string()) : "-", file.extracted) << file.name;
+    }
 }
 
 // Through the server: every listed page, and nothing written to the folder.

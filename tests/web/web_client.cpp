@@ -46,6 +46,27 @@ bool pump(web::WebServer& server, int client, std::string& got,
     return true;
 }
 
+UniqueFd sentFrom(uint16_t port, const std::string& bytes, const char* from) {
+    UniqueFd client = connectTo(port, from);
+    pollfd out{client.get(), POLLOUT, 0};
+    ::poll(&out, 1, 1000);
+    ::send(client.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return client;
+}
+
+std::string drained(web::WebServer& server, int client, std::chrono::milliseconds timeout) {
+    std::string got;
+    pump(
+        server, client, got, [](const std::string&) { return false; }, timeout);
+    return got;
+}
+
+bool closedUnanswered(web::WebServer& server, int client) {
+    const bool silent = drained(server, client, std::chrono::seconds(2)).empty();
+    char byte = 0;
+    return silent && ::recv(client, &byte, 1, MSG_DONTWAIT) <= 0 && errno != EAGAIN;
+}
+
 bool pumpUntilConnections(web::WebServer& server, unsigned count) {
     std::string none;
     return pump(server, -1, none,
