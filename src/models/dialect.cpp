@@ -15,7 +15,6 @@ namespace {
 // no page.
 class NoLine : public ByteLink {
   public:
-    int serialOutputWaiting() override { return 0; }
     int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
 };
 

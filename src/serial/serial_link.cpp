@@ -258,6 +258,7 @@ int applySettings(int fd, termios tio, const LineSettings& settings) {
 bool SerialLink::openSerialPort(const std::string& devicePath, const LineSettings& settings) {
     closeSerialPort();
     settings_ = settings;
+    droppedSaid_ = false;
     openError_ = ENOENT;
     if (isNetworkName(devicePath)) return openNetwork(devicePath);
     if (devicePath.empty() || devicePath.find('\0') != std::string::npos) return false;
@@ -290,8 +291,8 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
 bool SerialLink::openNetwork(const std::string& name) {
     const std::optional<NetAddress> address = parseNetAddress(name);
     if (!address) return false;
-    auto line = std::make_unique<NetLine>(*address, netNote_);
-    openError_ = line->open(interruptFd_) ? 0 : line->error();
+    auto line = std::make_unique<NetLine>(*address, note_);
+    openError_ = line->open(Clock::now()) ? 0 : line->error();
     if (openError_ != 0) return false;
     net_ = std::move(line);
     lineLost_ = false;
@@ -345,6 +346,7 @@ void SerialLink::applyFlow() {
 
 void SerialLink::closeSerialPort() {
     dropReplies();
+    readerHolds_ = false;
     net_.reset();
     if (!fd_) return;
     ioctl(fd_.get(), TIOCNXCL);
@@ -375,6 +377,7 @@ int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
     const int got = room > 0 ? takeBytes(buffer.data(), room) : 0;
     if (arrived != nullptr) *arrived = got > 0;
     if (got < 0) lineLost_ = true;
+    if (got > 0) readerHolds_ = true;
     if (got <= 0) return got;
     // Bytes that came with an error are counted and dropped here.
     return static_cast<int>(decode(buffer.data(), static_cast<size_t>(got)));
@@ -424,7 +427,10 @@ void SerialLink::queue(std::string_view bytes, int32_t delayMs) {
     if (!replyStarted_) {
         replyStarted_ = true;
         droppingReply_ = outgoingBytes_ >= maxQueuedReplyBytes;
-        if (droppingReply_) ++repliesDropped_;
+        if (droppingReply_ && !std::exchange(droppedSaid_, true) && note_)
+            note_("The computer read none of the plotter's replies for a while: further replies "
+                  "are dropped while " +
+                  std::to_string(maxQueuedReplyBytes / 1024) + " KB wait.");
     }
     const bool afterDrain = std::exchange(drainFirst_, false);
     if (droppingReply_ || bytes.empty()) return;
@@ -450,14 +456,20 @@ void SerialLink::dropReplies() {
 }
 
 std::optional<Clock::time_point> SerialLink::replyDue() const {
-    if (outgoing_.empty() || waitsForRoom_) return std::nullopt;
-    return nextLook_ ? *nextLook_ : Clock::time_point{}; // not looked at yet: at once
+    const std::optional<Clock::time_point> line = net_ ? net_->due() : std::nullopt;
+    if (outgoing_.empty() || waitsForRoom_) return line;
+    return earlier(line, nextLook_ ? *nextLook_ : Clock::time_point{}); // at once if not looked at
+}
+
+void SerialLink::sendReplies(Clock::time_point now) {
+    writeReplies(now);
+    if (net_) net_->onTime(now, !outgoing_.empty() || !reply_.empty() || readerHolds_);
 }
 
 // Each piece waits for the line to drain (if asked), then for its delay
 // counted from then, then for the driver to take its bytes; the next piece
 // starts from when this one went.
-void SerialLink::sendReplies(Clock::time_point now) {
+void SerialLink::writeReplies(Clock::time_point now) {
     waitsForRoom_ = false;
     nextLook_.reset();
     while (!outgoing_.empty() && isOpen() && !lineLost_) {
@@ -480,8 +492,7 @@ void SerialLink::sendReplies(Clock::time_point now) {
         }
         const std::string_view rest = std::string_view(head.bytes).substr(head.sent);
         // A network line takes what its socket has room for now.
-        const ssize_t put =
-            net_ ? net_->write(rest, now) : ::write(fd_.get(), rest.data(), rest.size());
+        const ssize_t put = net_ ? net_->write(rest) : ::write(fd_.get(), rest.data(), rest.size());
         if (put > 0) {
             head.sent += static_cast<size_t>(put);
             if (head.sent < head.bytes.size()) continue;

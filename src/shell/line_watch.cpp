@@ -26,8 +26,7 @@ bool LineWatch::openDevice() {
     serial_.setReplyPath(!gpib_                            ? ReplyPath::direct
                          : gpib_->role == Role::listenOnly ? ReplyPath::none
                                                            : ReplyPath::adapterLines);
-    serial_.setInterruptDescriptor(interruptFd_);
-    serial_.onNetworkNote([this](const std::string& text) {
+    serial_.onNote([this](const std::string& text) {
         if (events_ != nullptr) events_->lineNote(text);
     });
     if (!serial_.openSerialPort(device_, settings_)) return false;
@@ -41,7 +40,7 @@ bool LineWatch::openDevice() {
 // read, and is a plain line.
 void LineWatch::setUpAdapter() {
     serial_.discardInput();
-    FdAdapterPort port(serial_.fileDescriptor(), interruptFd_);
+    FdAdapterPort port(serial_.replyDescriptor(), interruptFd_);
     GpibSettings settings = *gpib_;
     settings.save = settings.save && !saved_;
     adapter_ = setUpGpibAdapter(port, settings);
@@ -59,6 +58,7 @@ void LineWatch::discardStaleInput() {
     std::array<uint8_t, 256> stale{};
     while (bytesWaiting() > 0 && take(stale) > 0) {
     }
+    serial_.inputHandled();
 }
 
 void LineWatch::waitForDevice() {
@@ -79,6 +79,10 @@ std::optional<Clock::time_point> LineWatch::retryAt() const {
 }
 
 void LineWatch::retryIfDue(Clock::time_point now) {
+    // A connection still being made has not held yet.
+    const NetLine* net = serial_.network();
+    if (backDue_ && now >= *backDue_ && net != nullptr && net->connecting())
+        backDue_ = now + networkProven;
     if (backDue_ && now >= *backDue_) {
         backDue_.reset();
         retryWait_ = retryInterval;

@@ -47,6 +47,7 @@ void PlotRun::feedSlices() {
     if (feeding()) return;
     handedOver_ = false;
     held_ = fed_ = 0;
+    line_.link().inputHandled();
     if (plotted_) plotted_();
     if (!ended_) startRead(Clock::now());
 }
@@ -101,6 +102,7 @@ RunResult PlotRun::end() {
     held_ = fed_ = 0;
     handedOver_ = false;
     result_ = session_.endRun();
+    line_.link().inputHandled();
     return result_;
 }
 

@@ -125,7 +125,7 @@ TEST(NetworkLine, AFloodOfBytesLosesNone) {
 // other end is answered, and the reply goes back with 255 doubled.
 TEST(NetworkLine, TelnetIsTakenOffBothWays) {
     const std::string sent =
-        "\xff\xfd\x18IN;SP1;\xff\xfb\x00PA10,10;\xff\xfa\x2c\x01\xff\xf0OI;\xff\xf1"s;
+        "\xff\xfd\x18IN;SP1;\xff\xfb\x00\xff\xfd\x00PA10,10;\xff\xfa\x2c\x01\xff\xf0OI;\xff\xf1"s;
     Plotter plotter(PlotterModel::hp7470a);
     ASSERT_TRUE(plotter.line.open("telnet-listen:0", {}));
     const UniqueFd host = connectTo(plotter.line.link().network()->localPort());

@@ -312,8 +312,8 @@ bool PlotterApp::openLine(std::vector<std::string>& failure) {
     const bool network = isNetworkName(device);
     if (line.open(device, lineSettings)) {
         if (network) {
-            const NetLine* net = line.link().network();
-            console.printLine(printable(networkOpened(device, net ? net->localPort() : 0)));
+            if (const NetLine* net = line.link().network())
+                console.printLine(printable(networkOpened(*net, device)));
         } else {
             console.printLine("SerialPort " + printable(settings.port) + " opened with success");
             console.printLine("Speed is set to " + std::to_string(lineSettings.baud));

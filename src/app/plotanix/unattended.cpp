@@ -271,8 +271,7 @@ bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
-        if (const NetLine* net = line_.link().network())
-            lineNote(networkOpened(device_, net->localPort()));
+        if (const NetLine* net = line_.link().network()) lineNote(networkOpened(*net, device_));
         return true;
     }
     const std::string reason = openErrorReason(line_.openError());

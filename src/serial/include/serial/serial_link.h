@@ -91,8 +91,9 @@ class SerialLink : public ByteLink {
     bool isOpen() const { return fd_.valid() || net_ != nullptr; }
     // The network line, while one is open; null on a tty.
     const NetLine* network() const { return net_.get(); }
-    // What a network line has to say (hosts coming, going, turned away).
-    void onNetworkNote(NetLine::Note note) { netNote_ = std::move(note); }
+    // What the line has to say: a network line's hosts coming, going or
+    // turned away; replies dropped because the computer read none of them.
+    void onNote(NetLine::Note note) { note_ = std::move(note); }
     int openError() const { return openError_; }
 
     int serialInputWaiting();
@@ -101,7 +102,8 @@ class SerialLink : public ByteLink {
     // gone (it is then lost). arrived: whether anything came at all, data
     // or bytes with an error.
     int readAvailable(std::span<uint8_t> buffer, bool* arrived = nullptr);
-    int serialOutputWaiting() override;
+    // Bytes handed to the driver (or the connection) and not yet sent.
+    int serialOutputWaiting();
     // The replies are queued, never written while a model has its turn:
     // the loop writes them with sendReplies, when their time has come and
     // the line can take them. Through an adapter there is no delay: the
@@ -120,13 +122,14 @@ class SerialLink : public ByteLink {
     // reply waits for time (nothing queued, or waiting for room).
     std::optional<Clock::time_point> replyDue() const;
     // A reply waits for the driver to take bytes (poll for POLLOUT).
-    bool replyWaitsForRoom() const { return !outgoing_.empty() && waitsForRoom_; }
-    bool repliesQueued() const { return !outgoing_.empty(); }
+    bool replyWaitsForRoom() const {
+        return (!outgoing_.empty() && waitsForRoom_) || (net_ && net_->waitsForRoom());
+    }
     // Replies nobody will read (the line is gone) are dropped.
     void dropReplies();
-    // Replies dropped because the host read none of them and the queue
-    // was full.
-    int64_t repliesDropped() const { return repliesDropped_; }
+    // The reader has handed on every byte it took (a network host that
+    // ended its input is closed only once its replies can no longer come).
+    void inputHandled() { readerHolds_ = false; }
     void setReplyPath(ReplyPath path);
     ReplyPath replyPath() const { return replyPath_; }
 
@@ -139,9 +142,6 @@ class SerialLink : public ByteLink {
 
     // The device's descriptor for poll(), or -1.
     int fileDescriptor() const { return net_ ? net_->pollDescriptor() : fd_.get(); }
-    // A descriptor (the signal pipe) whose readiness cuts a network line's
-    // connecting short.
-    void setInterruptDescriptor(int fd) { interruptFd_ = fd; }
     // Where the replies are written, for poll(): the device, or a network
     // line's connection.
     int replyDescriptor() const { return net_ ? net_->dataDescriptor() : fd_.get(); }
@@ -176,6 +176,7 @@ class SerialLink : public ByteLink {
         std::optional<Clock::time_point> drainUntil; // the drain's limit
     };
     void queue(std::string_view bytes, int32_t delayMs);
+    void writeReplies(Clock::time_point now);
     // How long the bytes the driver holds take on the wire.
     Clock::duration wireTime(int bytes) const;
     bool openNetwork(const std::string& name);
@@ -185,7 +186,6 @@ class SerialLink : public ByteLink {
     size_t decode(uint8_t* bytes, size_t count);
 
     UniqueFd fd_;
-    int interruptFd_ = -1;
     int openError_ = 0;
     bool lineLost_ = false;
     MarkedInput marks_;
@@ -202,10 +202,11 @@ class SerialLink : public ByteLink {
     bool droppingReply_ = false;
     Clock::time_point lastSent_{};
     std::optional<Clock::time_point> nextLook_; // a drain looked at again
-    int64_t repliesDropped_ = 0;
-    std::string held_; // as read from the device, marks and all
+    bool droppedSaid_ = false;
+    bool readerHolds_ = false; // bytes read and not yet handed on
+    std::string held_;         // as read from the device, marks and all
     std::unique_ptr<NetLine> net_;
-    NetLine::Note netNote_;
+    NetLine::Note note_;
 };
 
 } // namespace plotanix
