@@ -447,6 +447,12 @@ void SerialLink::queue(std::string_view bytes, int32_t delayMs) {
     outgoingBytes_ += bytes.size();
 }
 
+void SerialLink::sendToAdapter(std::string_view line) {
+    if (!isOpen()) return;
+    queue(std::string(line) + "\r\n", 0);
+    replyStarted_ = false;
+}
+
 void SerialLink::dropReplies() {
     outgoing_.clear();
     outgoingBytes_ = 0;

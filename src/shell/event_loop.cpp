@@ -109,6 +109,13 @@ void EventLoop::takeSignals() {
 
 // Bytes to take, or a device that has hung up.
 void EventLoop::lineReady(Activity& activity, short events) {
+    if (line_->settingUp()) { // the adapter's bytes, not the activity's
+        line_->serviceSetUp(Clock::now());
+        if (!line_->lost() && ((events & closedEvents) == 0 || line_->probe())) return;
+        line_->lose();
+        activity.onLineLost();
+        return;
+    }
     if (line_->bytesWaiting() > 0) {
         activity.onLineData();
         return;

@@ -35,26 +35,59 @@ bool LineWatch::openDevice() {
 }
 
 // The adapter is asked from an empty line: what it held from before is
-// stale. The bus's bytes that came during the set-up are the computer's
-// first; a port with no adapter behind it gets back every byte the set-up
-// read, and is a plain line.
+// stale. The exchange runs in the loop's turns (serviceSetUp).
 void LineWatch::setUpAdapter() {
     serial_.discardInput();
-    FdAdapterPort port(serial_.replyDescriptor(), interruptFd_);
     GpibSettings settings = *gpib_;
-    settings.save = settings.save && !saved_;
-    adapter_ = setUpGpibAdapter(port, settings);
+    settings.save = savesNow_ = settings.save && !saved_;
+    setUp_.emplace(
+        [settings](std::string_view version) { return gpibSetUpCommands(settings, version); },
+        Clock::now());
+    for (const std::string& line : setUp_->takeLines())
+        serial_.sendToAdapter(line);
+}
+
+void LineWatch::serviceSetUp(Clock::time_point now) {
+    if (!setUp_) return;
+    std::array<uint8_t, 4096> buffer{};
+    bool gone = false;
+    while (!setUp_->done()) {
+        const int got = serial_.readAvailable(std::span(buffer).first(setUp_->room()));
+        if (got <= 0) {
+            gone = got < 0;
+            break;
+        }
+        setUp_->onBytes(
+            std::string_view(reinterpret_cast<char*>(buffer.data()), static_cast<size_t>(got)),
+            now);
+    }
+    serial_.inputHandled();
+    if (gone) setUp_->stop();
+    setUp_->onTime(now);
+    for (const std::string& line : setUp_->takeLines())
+        serial_.sendToAdapter(line);
+    if (setUp_->done()) finishSetUp();
+    if (gone) lose();
+}
+
+// The bus's bytes that came during the set-up are the computer's first; a
+// port with no adapter behind it gets back every byte the set-up read, and
+// is a plain line.
+void LineWatch::finishSetUp() {
+    adapter_ = setUp_->result();
+    setUp_.reset();
     if (adapter_->answered) {
-        saved_ = saved_ || settings.save;
+        saved_ = saved_ || savesNow_;
     } else {
         serial_.setReplyPath(ReplyPath::direct);
     }
     serial_.unread(adapter_->data);
     if (events_ != nullptr) events_->adapterSetUp(*adapter_);
+    if (std::exchange(backAfterSetUp_, false) && events_ != nullptr) events_->lineBack();
 }
 
 void LineWatch::discardStaleInput() {
-    if (throughAdapter()) return;
+    if (settingUp() || throughAdapter()) return;
     std::array<uint8_t, 256> stale{};
     while (bytesWaiting() > 0 && take(stale) > 0) {
     }
@@ -62,23 +95,28 @@ void LineWatch::discardStaleInput() {
 }
 
 void LineWatch::waitForDevice() {
+    setUp_.reset();
+    backAfterSetUp_ = false;
     serial_.closeSerialPort();
     lost_ = true;
     nextTry_ = Clock::now() + retryInterval;
 }
 
 void LineWatch::close() {
+    setUp_.reset();
+    backAfterSetUp_ = false;
     serial_.closeSerialPort();
     lost_ = false;
     backDue_.reset();
 }
 
 std::optional<Clock::time_point> LineWatch::retryAt() const {
-    if (!lost_) return backDue_;
+    if (!lost_) return earlier(backDue_, setUp_ ? setUp_->deadline() : std::nullopt);
     return nextTry_;
 }
 
 void LineWatch::retryIfDue(Clock::time_point now) {
+    if (setUp_) serviceSetUp(now);
     // A connection still being made has not held yet.
     const NetLine* net = serial_.network();
     if (backDue_ && now >= *backDue_ && net != nullptr && net->connecting())
@@ -106,6 +144,11 @@ void LineWatch::retryIfDue(Clock::time_point now) {
         return;
     }
     retryWait_ = retryInterval;
+    // Through an adapter, the line is back once it is set up again.
+    if (settingUp()) {
+        backAfterSetUp_ = true;
+        return;
+    }
     if (events_ != nullptr) events_->lineBack();
 }
 
@@ -128,6 +171,7 @@ void LineWatch::lose() {
 }
 
 int LineWatch::take(std::span<uint8_t> buffer, bool* arrived) {
+    if (settingUp()) return 0;
     const int got = lost_ ? -1 : serial_.readAvailable(buffer, arrived);
     if (got < 0) lose();
     return got;

@@ -311,6 +311,9 @@ bool PlotterApp::openLine(std::vector<std::string>& failure) {
     line.useAdapter(gpibOf(settings));
     const bool network = isNetworkName(device);
     if (line.open(device, lineSettings)) {
+        // The adapter's set-up runs in the loop; its outcome is on the screen.
+        UntilSetUp setUp(line);
+        if (line.settingUp()) loop.run(setUp);
         if (network) {
             if (const NetLine* net = line.link().network())
                 console.printLine(printable(networkOpened(*net, device)));

@@ -271,6 +271,8 @@ bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
+        UntilSetUp setUp(line_);
+        if (line_.settingUp()) loop_.run(setUp);
         if (const NetLine* net = line_.link().network()) lineNote(networkOpened(*net, device_));
         return true;
     }

@@ -131,6 +131,9 @@ class SerialLink : public ByteLink {
     // ended its input is closed only once its replies can no longer come).
     void inputHandled() { readerHolds_ = false; }
     void setReplyPath(ReplyPath path);
+    // A line for the USB-GPIB adapter itself (its set-up), queued ahead of
+    // any reply, CR LF added, whatever the reply path.
+    void sendToAdapter(std::string_view line);
     ReplyPath replyPath() const { return replyPath_; }
 
     // Bytes someone else read from the device (the adapter's set-up) that
