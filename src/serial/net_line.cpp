@@ -262,8 +262,8 @@ void NetLine::startConnection(UniqueFd socket, const std::string& peer) {
     peer_ = peer;
     gone_ = ended_ = connecting_ = false;
     telnet_ = TelnetFilter();
-    unsent_.clear();
-    if (address_.telnet) unsent_ = telnet_.opening();
+    // What was written while connecting goes after the protocol's opening.
+    if (address_.telnet) unsent_.insert(0, telnet_.opening());
     updateInterest();
     flush();
     if (listener_) say("A computer connected from " + peer_ + ".");
@@ -468,7 +468,8 @@ void NetLine::discardInput() {
 }
 
 int NetLine::write(std::string_view bytes) {
-    if (!connection_ || connecting_ || gone_) return static_cast<int>(bytes.size());
+    // Bytes for a connection being made (an adapter's set-up) wait for it.
+    if (!connection_ || gone_) return static_cast<int>(bytes.size());
     if (unsent_.size() >= maxUnsent) return 0;
     unsent_ += address_.telnet ? telnet_.encode(bytes) : std::string(bytes);
     flush();

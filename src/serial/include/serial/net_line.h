@@ -100,8 +100,8 @@ class NetLine {
     // Sent but not yet acknowledged by the other end, or not yet sent.
     int outputWaiting() const;
     // Takes the plotter's bytes whole (sending what the socket has room for
-    // now, holding the rest), or none (0) while maxUnsent are held. With no
-    // host connected they go nowhere.
+    // now, holding the rest; while connecting, holding them all), or none
+    // (0) while maxUnsent are held. With no host connected they go nowhere.
     int write(std::string_view bytes);
     // Bytes held for the host: wait for room on dataDescriptor().
     bool waitsForRoom() const { return !unsent_.empty(); }
