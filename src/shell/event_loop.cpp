@@ -51,9 +51,9 @@ bool EventLoop::takeKeys(Activity& activity) {
     return any;
 }
 
-int EventLoop::run(Activity& activity) {
+int EventLoop::run(Activity& activity, bool pastEnding) {
     while (true) {
-        if (const int ending = SignalWatch::ending()) return ending;
+        if (const int ending = SignalWatch::ending(); ending != 0 && !pastEnding) return ending;
         const bool keys = keyboard_ != nullptr && activity.readsKeys();
         if (keys) takeKeys(activity);
         // The window's events already read from its connection.
@@ -96,7 +96,7 @@ int EventLoop::run(Activity& activity) {
         const Clock::time_point now = Clock::now();
 
         if (fds[signalSlot].revents != 0) takeSignals();
-        if (SignalWatch::ending()) continue;
+        if (SignalWatch::ending() && !pastEnding) continue;
         const short keyEvents = fds[keySlot].revents;
         if ((keyEvents & closedEvents) != 0) return SIGHUP;
         if (keyEvents != 0) emptyWakes_ = takeKeys(activity) ? 0 : emptyWakes_ + 1;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <poll.h>
 
 namespace plotanix {
 
@@ -177,30 +176,60 @@ int LineWatch::take(std::span<uint8_t> buffer, bool* arrived) {
     return got;
 }
 
+namespace {
+
 // The kernel moves a line's bytes to the read queue in its own time: an
 // empty queue does not mean an empty line. Only a settle time with nothing
 // arriving does.
-void LineWatch::keepQueuedBytes(LogFile& log) {
-    if (!log.isOpen()) return;
-    std::array<uint8_t, transcript::chunkSize> buffer{};
-    const auto deadline = Clock::now() + keepingBudget;
-    auto quietUntil = Clock::now() + settleTime;
-    while (!lost_ && serial_.isOpen()) {
-        bool arrived = false;
-        const int got = serial_.readAvailable(buffer, &arrived);
-        if (got < 0) break;
-        if (got > 0) log.writeLogBytes(buffer.data(), static_cast<size_t>(got));
-        const auto now = Clock::now();
-        if (now >= deadline) break;
-        if (arrived) {
-            quietUntil = now + settleTime;
-            continue;
+class KeepingBytes : public Activity {
+  public:
+    KeepingBytes(SerialLink& link, LogFile& log, Clock::time_point now)
+        : link_(link), log_(log), budgetEnd_(now + LineWatch::keepingBudget),
+          quietUntil_(now + LineWatch::settleTime) {}
+    bool done() const override { return done_; }
+    bool readsLine() const override { return true; }
+    void onLineData() override { take(Clock::now()); }
+    void onLineLost() override { done_ = true; }
+    std::optional<Clock::time_point> deadline() const override {
+        if (done_) return std::nullopt;
+        return std::min(quietUntil_, budgetEnd_);
+    }
+    void onTime(Clock::time_point now) override {
+        take(now);
+        if (now >= quietUntil_ || now >= budgetEnd_) done_ = true;
+    }
+
+  private:
+    void take(Clock::time_point now) {
+        std::array<uint8_t, transcript::chunkSize> buffer{};
+        while (!done_) {
+            bool arrived = false;
+            const int got = link_.readAvailable(buffer, &arrived);
+            if (got < 0) done_ = true;
+            if (got > 0) log_.writeLogBytes(buffer.data(), static_cast<size_t>(got));
+            if (!arrived) return;
+            quietUntil_ = now + LineWatch::settleTime;
+            if (now >= budgetEnd_) done_ = true;
         }
-        if (now >= quietUntil) break;
-        pollfd device{serial_.fileDescriptor(), POLLIN, 0};
-        if (::poll(&device, 1, msUntil(std::min(quietUntil, deadline))) < 0 && errno != EINTR)
-            break;
-        if (device.revents != 0 && (device.revents & POLLIN) == 0) break; // hung up
+    }
+
+    SerialLink& link_;
+    LogFile& log_;
+    Clock::time_point budgetEnd_;
+    Clock::time_point quietUntil_;
+    bool done_ = false;
+};
+
+} // namespace
+
+// The line's news is no one's at an ending: a hang-up now only ends the read.
+void LineWatch::keepQueuedBytes(EventLoop& loop, LogFile& log) {
+    if (!log.isOpen()) return;
+    if (!lost_ && serial_.isOpen() && !settingUp()) {
+        Events* const events = std::exchange(events_, nullptr);
+        KeepingBytes keeping(serial_, log, Clock::now());
+        loop.run(keeping, true);
+        events_ = events;
     }
     log.flushLog();
 }

@@ -390,7 +390,7 @@ TEST(Endings, ASignalInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
             EXPECT_EQ(rig.loop.run(run), SIGTERM);
             host.join();
             run.end();
-            rig.line.keepQueuedBytes(rig.log);
+            rig.line.keepQueuedBytes(rig.loop, rig.log);
             EXPECT_EQ(rig.transcript.size(), moment);
             EXPECT_TRUE(rig.transcript == plot.substr(0, moment));
         }

@@ -437,7 +437,7 @@ void PlotterApp::showRunHeader() {
 // screen), the page given up.
 void PlotterApp::leavePlotting() {
     window.close();
-    line.keepQueuedBytes(log);
+    line.keepQueuedBytes(loop, log);
     line.close();
     log.truncateLog();
     std::optional<LogFile::Trouble> unwritten = log.trouble();
@@ -557,7 +557,7 @@ int PlotterApp::shutdown() {
 // Hang-up, Ctrl+C or termination: whatever the line still holds goes into
 // the transcript; the destructors release the rest and restore the terminal.
 int PlotterApp::endOnSignal(int signalNumber) {
-    line.keepQueuedBytes(log);
+    line.keepQueuedBytes(loop, log);
     return 128 + signalNumber;
 }
 

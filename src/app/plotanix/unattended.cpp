@@ -319,7 +319,7 @@ void UnattendedApp::lineBack() {
 int UnattendedApp::finish() {
     const int signalNumber = SignalWatch::ending();
     const bool saved = capture_.endRequested();
-    line_.keepQueuedBytes(log_);
+    line_.keepQueuedBytes(loop_, log_);
     log_.truncateLog();
     std::optional<LogFile::Trouble> unwritten = log_.trouble();
     log_.closeLog();

@@ -58,8 +58,9 @@ class EventLoop {
 
     // Waits and dispatches until the activity is done: 0. When the program
     // is to end first, the signal that ends it (SIGHUP when the keyboard's
-    // terminal has gone).
-    int run(Activity& activity);
+    // terminal has gone). pastEnding: an activity of the ending itself,
+    // run to its end whatever signal has come.
+    int run(Activity& activity, bool pastEnding = false);
     // Drops the keys typed ahead.
     void discardKeys();
     // Called when SIGWINCH has come (the signal watch must catch it): the

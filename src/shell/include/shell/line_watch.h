@@ -100,10 +100,11 @@ class LineWatch {
     // At an ending: every byte the line holds goes into the transcript,
     // read until nothing more has come for the settle time, however the
     // kernel holds them, for at most keepingBudget if the computer keeps
-    // sending; then the transcript's held bytes are written.
+    // sending; then the transcript's held bytes are written. The loop
+    // waits, past the program's ending, and serves the rest meanwhile.
     static constexpr std::chrono::milliseconds keepingBudget{1000};
     static constexpr std::chrono::milliseconds settleTime{50};
-    void keepQueuedBytes(LogFile& log);
+    void keepQueuedBytes(EventLoop& loop, LogFile& log);
 
   private:
     bool openDevice();
