@@ -7,10 +7,10 @@
 #include "hpgl/byte_link.h"
 #include "serial/line_settings.h"
 #include "serial/net_line.h"
+#include "serial/reply_queue.h"
 
 #include <cerrno>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -108,7 +108,7 @@ class SerialLink : public ByteLink {
     // the loop writes them with sendReplies, when their time has come and
     // the line can take them. Through an adapter there is no delay: the
     // computer reads when it will.
-    void waitOutputDrained() override { drainFirst_ = true; }
+    void waitOutputDrained() override { replies_.waitDrained(); }
     int writeSerial(std::string_view bytes) override;
     int writeSerialAfter(int32_t delayMs, std::string_view bytes) override;
     void replyComplete() override;
@@ -123,7 +123,7 @@ class SerialLink : public ByteLink {
     std::optional<Clock::time_point> replyDue() const;
     // A reply waits for the driver to take bytes (poll for POLLOUT).
     bool replyWaitsForRoom() const {
-        return (!outgoing_.empty() && waitsForRoom_) || (net_ && net_->waitsForRoom());
+        return replies_.waitsForRoom() || (net_ && net_->waitsForRoom());
     }
     // Replies nobody will read (the line is gone) are dropped.
     void dropReplies();
@@ -165,23 +165,18 @@ class SerialLink : public ByteLink {
     FlowControl flowControl() const;
 
   private:
-    // A reply's bytes as the model wrote them, with the line's terms for
-    // sending them.
-    struct Outgoing {
-        std::string bytes;
-        Clock::time_point queuedAt;
-        int32_t delayMs = 0;
-        bool afterDrain = false;
-        size_t sent = 0;
-        // Once the line had sent what it held (or gave up): the delay runs
-        // from here.
-        std::optional<Clock::time_point> clearAt;
-        std::optional<Clock::time_point> drainUntil; // the drain's limit
+    // The line as the reply queue writes to it.
+    class Wire : public ReplyQueue::Line {
+      public:
+        explicit Wire(SerialLink& link) : link_(link) {}
+        ssize_t put(std::string_view bytes) override;
+        int waiting() override { return link_.serialOutputWaiting(); }
+        Clock::duration wireTime(int bytes) const override;
+
+      private:
+        SerialLink& link_;
     };
     void queue(std::string_view bytes, int32_t delayMs);
-    void writeReplies(Clock::time_point now);
-    // How long the bytes the driver holds take on the wire.
-    Clock::duration wireTime(int bytes) const;
     bool openNetwork(const std::string& name);
     void applyFlow();
     // The held bytes first, then the driver's (see takeFromDriver).
@@ -197,15 +192,8 @@ class SerialLink : public ByteLink {
     FlowControl requested_ = FlowControl::none;
     ReplyPath replyPath_ = ReplyPath::direct;
     std::string reply_; // the reply being written, for the adapter
-    std::deque<Outgoing> outgoing_;
-    size_t outgoingBytes_ = 0;
-    bool drainFirst_ = false;   // the next piece waits for the line to drain
-    bool waitsForRoom_ = false; // the driver took no more of the head piece
-    bool replyStarted_ = false; // bytes of a reply not yet complete queued
-    bool droppingReply_ = false;
-    Clock::time_point lastSent_{};
-    std::optional<Clock::time_point> nextLook_; // a drain looked at again
-    bool droppedSaid_ = false;
+    ReplyQueue replies_;
+    Wire wire_{*this};
     bool readerHolds_ = false; // bytes read and not yet handed on
     std::string held_;         // as read from the device, marks and all
     std::unique_ptr<NetLine> net_;
