@@ -1,0 +1,147 @@
+// Jobs sent to a real scheduler of the test's own, and their outcomes as
+// the operator reads them.
+
+#include "print/print_spooler.h"
+#include "support/private_cups.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+
+namespace plotanix {
+namespace {
+
+using testing::PrivateCups;
+
+// The document names the sheet it was made for, so that the job shows it.
+PrintOutcome printSheetName(const std::string& queue, PrintSheet* seen = nullptr) {
+    return printDocument(queue, "PLOTTER_00001.PNG",
+                         [seen](PrintSheet sheet, std::string& pdf, std::string&) {
+                             if (seen != nullptr) *seen = sheet;
+                             pdf = sheet.a4 ? "%PDF-1.4 a4" : "%PDF-1.4 letter";
+                             return true;
+                         });
+}
+
+class PrintTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        cups = new PrivateCups;
+        ASSERT_EQ(cups->error(), "");
+        ASSERT_TRUE(cups->addQueue("plotter-a4", true)) << cups->error();
+        ASSERT_TRUE(cups->addQueue("plotter-letter", false)) << cups->error();
+        ASSERT_TRUE(cups->setDefault("plotter-letter")) << cups->error();
+    }
+    static void TearDownTestSuite() { delete cups; }
+    void SetUp() override { ASSERT_EQ(cups->error(), ""); }
+    static PrivateCups* cups;
+};
+PrivateCups* PrintTest::cups = nullptr;
+
+TEST_F(PrintTest, AJobReachesTheQueueOnItsPaper) {
+    struct Case {
+        std::string queue, expectedQueue, document;
+    };
+    for (const Case& c : {Case{"plotter-a4", "plotter-a4", "%PDF-1.4 a4"},
+                          Case{"plotter-letter", "plotter-letter", "%PDF-1.4 letter"},
+                          Case{"", "plotter-letter", "%PDF-1.4 letter"}}) {
+        SCOPED_TRACE("queue '" + c.queue + "'");
+        const PrintOutcome outcome = printSheetName(c.queue);
+        ASSERT_TRUE(outcome.sent) << outcome.said;
+        EXPECT_EQ(outcome.queue, c.expectedQueue);
+        EXPECT_EQ(outcome.said,
+                  "printed on " + c.expectedQueue + " (job " + std::to_string(outcome.job) + ")");
+        EXPECT_EQ(cups->waitForJob(outcome.job), c.document);
+    }
+}
+
+TEST_F(PrintTest, AFailureSaysTheQueueAndWhy) {
+    const PrintOutcome missing = printSheetName("no-such-plotter");
+    EXPECT_FALSE(missing.sent);
+    EXPECT_EQ(missing.said.rfind("not printed on no-such-plotter: no such queue", 0), 0u)
+        << missing.said;
+
+    const PrintOutcome refused =
+        printDocument("plotter-a4", "t", [](PrintSheet, std::string&, std::string& why) {
+            why = "not enough memory for the copy";
+            return false;
+        });
+    EXPECT_FALSE(refused.sent);
+    EXPECT_EQ(refused.said, "not printed on plotter-a4: not enough memory for the copy");
+}
+
+TEST_F(PrintTest, AStoppedQueueHoldsTheJob) {
+    ASSERT_TRUE(cups->addQueue("plotter-stopped", true)) << cups->error();
+    ASSERT_TRUE(cups->stopQueue("plotter-stopped")) << cups->error();
+    const PrintOutcome held = printSheetName("plotter-stopped");
+    EXPECT_TRUE(held.sent);
+    EXPECT_EQ(held.said.rfind("held on plotter-stopped (job ", 0), 0u) << held.said;
+    EXPECT_NE(held.said.find("the printer is stopped"), std::string::npos) << held.said;
+}
+
+// Outcomes come back through the descriptor, in the order asked, on the
+// caller's turn; the caller's thread never waits on the scheduler.
+TEST_F(PrintTest, TheSpoolerTellsOutcomesThroughItsDescriptor) {
+    std::vector<std::string> told;
+    PrintSpooler spooler([&](const PrintOutcome& outcome) { told.push_back(outcome.said); });
+    for (const char* queue : {"plotter-a4", "no-such-plotter"})
+        spooler.print(queue, "page", [](PrintSheet, std::string& pdf, std::string&) {
+            pdf = "%PDF-1.4";
+            return true;
+        });
+    EXPECT_TRUE(told.empty());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (told.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{spooler.descriptor(), POLLIN, 0};
+        if (::poll(&ready, 1, 1000) > 0) spooler.service(Clock::now());
+    }
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].rfind("printed on plotter-a4 (job ", 0), 0u) << told[0];
+    EXPECT_EQ(told[1].rfind("not printed on no-such-plotter: ", 0), 0u) << told[1];
+}
+
+// Last: the scheduler is stopped for good.
+TEST_F(PrintTest, ZAStoppedSchedulerIsSaidAsSuch) {
+    cups->stop();
+    const PrintOutcome outcome = printSheetName("plotter-a4");
+    EXPECT_FALSE(outcome.sent);
+    EXPECT_EQ(outcome.said.rfind("not printed on plotter-a4: the CUPS scheduler is not running (" +
+                                     cups->socket(),
+                                 0),
+              0u)
+        << outcome.said;
+}
+
+TEST(PrintPlacement, TrueSizeIsKeptAndCentredOnTheQueuesPaper) {
+    struct Case {
+        const char* what;
+        PaperPlacement own;
+        bool a4;
+        double pixelMm;
+    };
+    // A page drawn on the queue's own paper, a smaller sheet (HP-GL/2's PS
+    // A5) and a larger one (A2), which alone is shrunk to fit.
+    for (const Case& c : {Case{"own paper", {297, 210, 0.3, 2.5, 4}, true, 0.3},
+                          Case{"smaller", {210, 148, 0.3, 0, 0}, false, 0.3},
+                          Case{"larger", {594, 420, 1.0, 0, 0}, true, 0.5}}) {
+        SCOPED_TRACE(c.what);
+        const PrintSheet sheet{c.a4};
+        const PaperPlacement placed = placeOnSheet(c.own, sheet);
+        EXPECT_EQ(placed.widthMm, sheet.widthMm());
+        EXPECT_EQ(placed.heightMm, sheet.heightMm());
+        EXPECT_NEAR(placed.pixelMm, c.pixelMm, 1e-9);
+        // The picture's centre, relative to its paper's, is kept (scaled).
+        const double scale = c.pixelMm / c.own.pixelMm;
+        EXPECT_NEAR(placed.leftMm - sheet.widthMm() / 2, (c.own.leftMm - c.own.widthMm / 2) * scale,
+                    1e-9);
+        EXPECT_NEAR(placed.topMm - sheet.heightMm() / 2, (c.own.topMm - c.own.heightMm / 2) * scale,
+                    1e-9);
+    }
+    // The HP-86B's picture fills the sheet's width within its margins.
+    const PaperPlacement picture = placeOnSheet(std::nullopt, {false});
+    EXPECT_NEAR(picture.leftMm, 10, 1e-9);
+    EXPECT_NEAR(picture.topMm * 2 + 600 * picture.pixelMm, 215.9, 1e-9);
+}
+
+} // namespace
+} // namespace plotanix
