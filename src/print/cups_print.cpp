@@ -66,37 +66,6 @@ PrintOutcome failed(PrintOutcome outcome, const std::string& why) {
 
 } // namespace
 
-PaperPlacement placeOnSheet(const std::optional<PaperPlacement>& trueSize, PrintSheet sheet) {
-    const double width = sheet.widthMm(), height = sheet.heightMm();
-    PaperPlacement placed{width, height, 0, 0, 0};
-    if (!trueSize) {
-        constexpr double marginMm = 10, pictureWidth = 800, pictureHeight = 600;
-        placed.pixelMm = std::min((width - 2 * marginMm) / pictureWidth,
-                                  (height - 2 * marginMm) / pictureHeight);
-        placed.leftMm = (width - pictureWidth * placed.pixelMm) / 2;
-        placed.topMm = (height - pictureHeight * placed.pixelMm) / 2;
-        return placed;
-    }
-    // The plotting area is centred on its own paper: moving the paper's
-    // centre onto the sheet's keeps it centred.
-    const PaperPlacement& own = *trueSize;
-    const double shrink = std::min({1.0, width / own.widthMm, height / own.heightMm});
-    placed.pixelMm = own.pixelMm * shrink;
-    placed.leftMm = width / 2 + (own.leftMm - own.widthMm / 2) * shrink;
-    placed.topMm = height / 2 + (own.topMm - own.heightMm / 2) * shrink;
-    return placed;
-}
-
-std::string queueNameProblem(const std::string& name) {
-    if (name.empty()) return "the queue has no name";
-    if (name.size() > 127) return "a queue name has at most 127 characters";
-    for (const char c : name) {
-        if (c == '/' || c == '#' || c == ' ' || c == '\\' || c == '\'' || c == '"')
-            return std::string("a queue name has no ") + (c == ' ' ? "space" : std::string(1, c));
-    }
-    return {};
-}
-
 PrintOutcome printDocument(const std::string& queue, const std::string& title,
                            const PdfMaker& make) {
     PrintOutcome outcome;

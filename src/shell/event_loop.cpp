@@ -20,7 +20,16 @@ constexpr short closedEvents = POLLHUP | POLLERR | POLLNVAL;
 // row has gone.
 constexpr int maxEmptyWakes = 100;
 
-enum Slot { signalSlot, keySlot, lineSlot, windowSlot, sourceSlot, replySlot, slotCount };
+enum Slot {
+    signalSlot,
+    keySlot,
+    lineSlot,
+    windowSlot,
+    sourceSlot,
+    printSlot,
+    replySlot,
+    slotCount
+};
 
 } // namespace
 
@@ -66,9 +75,12 @@ int EventLoop::run(Activity& activity) {
         fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
         fds[replySlot] = {room ? replies->replyDescriptor() : -1, POLLOUT, 0};
         fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
-        fds[sourceSlot] = {source_ != nullptr ? source_->descriptor() : -1, POLLIN, 0};
-        const std::optional<Clock::time_point> sourceDue =
-            source_ != nullptr ? source_->due() : std::nullopt;
+        std::optional<Clock::time_point> sourceDue;
+        for (size_t i = 0; i < sources_.size(); ++i) {
+            fds[sourceSlot + i] = {sources_[i] != nullptr ? sources_[i]->descriptor() : -1, POLLIN,
+                                   0};
+            if (sources_[i] != nullptr) sourceDue = earlier(sourceDue, sources_[i]->due());
+        }
         const std::optional<Clock::time_point> deadline =
             earlier(earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
                             window_ != nullptr ? window_->frameDue() : std::nullopt),
@@ -87,7 +99,11 @@ int EventLoop::run(Activity& activity) {
         if (emptyWakes_ > maxEmptyWakes) return SIGHUP;
         if (fds[windowSlot].revents != 0) window_->service();
         if (window_ != nullptr) window_->frameIfDue(now);
-        if (fds[sourceSlot].revents != 0 || (sourceDue && now >= *sourceDue)) source_->service(now);
+        for (size_t i = 0; i < sources_.size(); ++i) {
+            if (sources_[i] == nullptr) continue;
+            const std::optional<Clock::time_point> due = sources_[i]->due();
+            if (fds[sourceSlot + i].revents != 0 || (due && now >= *due)) sources_[i]->service(now);
+        }
         if (fds[lineSlot].revents != 0 && !activity.done())
             lineReady(activity, fds[lineSlot].revents);
         // A line nobody reads that hangs up takes its replies with it; the

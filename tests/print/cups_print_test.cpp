@@ -112,32 +112,36 @@ TEST_F(PrintTest, ZAStoppedSchedulerIsSaidAsSuch) {
         << outcome.said;
 }
 
-TEST(PrintPlacement, TrueSizeIsKeptAndCentredOnTheQueuesPaper) {
+// The plotting area keeps its size and is centred on the queue's paper; a
+// larger page of its own is shrunk to fit; the HP-86B's picture fills the
+// sheet within its margins.
+TEST(PrintPlacement, TrueSizeCentredOnTheQueuesPaper) {
     struct Case {
         const char* what;
-        PaperPlacement own;
+        PageExtent area;
         bool a4;
-        double pixelMm;
+        double shrink;
     };
-    // A page drawn on the queue's own paper, a smaller sheet (HP-GL/2's PS
-    // A5) and a larger one (A2), which alone is shrunk to fit.
-    for (const Case& c : {Case{"own paper", {297, 210, 0.3, 2.5, 4}, true, 0.3},
-                          Case{"smaller", {210, 148, 0.3, 0, 0}, false, 0.3},
-                          Case{"larger", {594, 420, 1.0, 0, 0}, true, 0.5}}) {
+    for (const Case& c : {Case{"7470A letter on letter", {10300, 7650}, false, 1},
+                          Case{"7470A letter on A4", {10300, 7650}, true, 1},
+                          Case{"7470A A4 on letter", {10900, 7650}, false, 1},
+                          Case{"HP-GL/2 A2", {23760, 16800, true}, true, 210.0 / 420}}) {
         SCOPED_TRACE(c.what);
         const PrintSheet sheet{c.a4};
-        const PaperPlacement placed = placeOnSheet(c.own, sheet);
+        const PaperPlacement placed = placeOnSheet(c.area, sheet);
         EXPECT_EQ(placed.widthMm, sheet.widthMm());
         EXPECT_EQ(placed.heightMm, sheet.heightMm());
-        EXPECT_NEAR(placed.pixelMm, c.pixelMm, 1e-9);
-        // The picture's centre, relative to its paper's, is kept (scaled).
-        const double scale = c.pixelMm / c.own.pixelMm;
-        EXPECT_NEAR(placed.leftMm - sheet.widthMm() / 2, (c.own.leftMm - c.own.widthMm / 2) * scale,
-                    1e-9);
-        EXPECT_NEAR(placed.topMm - sheet.heightMm() / 2, (c.own.topMm - c.own.heightMm / 2) * scale,
-                    1e-9);
+        // The area's corners, through the picture's pixel centres.
+        const double k = std::min(800 / c.area.width, 600 / c.area.height);
+        const double left = placed.leftMm + 0.5 * placed.pixelMm;
+        const double bottom = placed.topMm + (600 - 0.5) * placed.pixelMm;
+        const double right = left + c.area.width * k * placed.pixelMm;
+        const double top = bottom - c.area.height * k * placed.pixelMm;
+        EXPECT_NEAR(right - left, c.area.width * 0.025 * c.shrink, 1e-6);
+        EXPECT_NEAR(bottom - top, c.area.height * 0.025 * c.shrink, 1e-6);
+        EXPECT_NEAR(left, sheet.widthMm() - right, 1e-6);
+        EXPECT_NEAR(top, sheet.heightMm() - bottom, 1e-6);
     }
-    // The HP-86B's picture fills the sheet's width within its margins.
     const PaperPlacement picture = placeOnSheet(std::nullopt, {false});
     EXPECT_NEAR(picture.leftMm, 10, 1e-9);
     EXPECT_NEAR(picture.topMm * 2 + 600 * picture.pixelMm, 215.9, 1e-9);

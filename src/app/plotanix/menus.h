@@ -108,6 +108,9 @@ class PageMenu {
     // with a drawing that is not saved, the first "2" and the first "4" ask
     // instead.
     Next onKey(std::string_view key);
+    // A reply that comes later (how a saved page's print went), with the
+    // key it answers.
+    void lateReply(std::string line) { reply({std::move(line)}); }
 
   private:
     void save();

@@ -7,6 +7,7 @@
 #include "network_notice.h"
 #include "output/plot_window.h"
 #include "output/png_writer.h"
+#include "page_printer.h"
 #include "plot_setup.h"
 #include "session/capture.h"
 #include "shell/event_loop.h"
@@ -153,6 +154,14 @@ class UnattendedApp : private LineWatch::Events {
     PageWindow window_;
     EventLoop loop_;
     WebView web_;
+    // Outcomes go to the journal: a failed print is an error, the page is saved.
+    PagePrinter printer_{[](const std::string& said) {
+        if (said.starts_with("not printed")) {
+            reportError(said);
+        } else {
+            report(said);
+        }
+    }};
 };
 
 UnattendedApp::UnattendedApp(const Settings& settings)
@@ -177,8 +186,11 @@ int UnattendedApp::run() {
     const std::string at = isNetworkName(device_)
                                ? " " + networkLineNote()
                                : " at " + describeLine(lineSettingsOf(settings_));
-    report("started: " + device_ + at + bus + ", pages in " + folderName() + ", page gap " +
-           secondsText(settings_.pageGapSeconds));
+    const std::string printing = !settings_.print           ? ""
+                                 : settings_.print->empty() ? ", printed on the default queue"
+                                                            : ", printed on " + *settings_.print;
+    report("started: " + device_ + at + bus + ", pages in " + folderName() + printing +
+           ", page gap " + secondsText(settings_.pageGapSeconds));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
     if (!startWeb() || !openLineAtStart()) return 1;
     while (true) {
@@ -247,6 +259,12 @@ bool UnattendedApp::prepare() {
         reportError("cannot make the page image: not enough memory");
         return false;
     }
+    printer_.follow(settings_.print);
+    loop_.watchPrints(printer_.source());
+    plotting_.store.onSaved([this](const PageStore::Saved& saved) {
+        web_.pageSaved(saved.name);
+        printer_.pageSaved(plotting_.session, saved.name);
+    });
     return true;
 }
 
@@ -262,7 +280,6 @@ bool UnattendedApp::startWeb() {
     loop_.watch(web_.source());
     web_.line(device_ + " at " + describeLine(lineSettingsOf(settings_)));
     web_.showPage(&plotting_.session.page());
-    plotting_.store.onSaved([this](const PageStore::Saved& saved) { web_.pageSaved(saved.name); });
     report("web view: " + web_.url());
     return true;
 }
@@ -329,6 +346,8 @@ void UnattendedApp::lineBack() {
 int UnattendedApp::finish() {
     const int signalNumber = SignalWatch::ending();
     const bool saved = capture_.endRequested();
+    // The last page's print is sent before the program says it stopped.
+    printer_.finish();
     line_.keepQueuedBytes(log_);
     log_.truncateLog();
     std::optional<LogFile::Trouble> unwritten = log_.trouble();

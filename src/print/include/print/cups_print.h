@@ -5,6 +5,7 @@
 // blocks on the scheduler: the programs make them on the spooler's thread,
 // the renderer between its files.
 
+#include "hpgl/plotter.h"
 #include "output/vector_copy.h"
 
 #include <functional>
@@ -21,11 +22,11 @@ struct PrintSheet {
     double heightMm() const { return a4 ? 210.0 : 215.9; }
 };
 
-// Where the picture goes on the sheet: a copy at the plotter's true size
-// (trueSize, as it lies on its own paper) keeps that size, its plotting area
-// centred, and shrinks only to fit a smaller sheet; a picture without one
-// (the HP-86B's page) fills the sheet within a margin, its aspect kept.
-PaperPlacement placeOnSheet(const std::optional<PaperPlacement>& trueSize, PrintSheet sheet);
+// Where the picture goes on the sheet: the plotter's page (area) at its
+// true size, centred, shrunk only when it is larger than the sheet (an
+// HP-GL/2 page of its own size); without one (the HP-86B's page is the
+// picture) the picture fills the sheet within a margin, its aspect kept.
+PaperPlacement placeOnSheet(const std::optional<PageExtent>& area, PrintSheet sheet);
 
 // Makes the document (a PDF) for the sheet into pdf; false with why in one
 // line when it cannot.

@@ -11,6 +11,7 @@
 #include "common/deadline.h"
 #include "common/poll_source.h"
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -66,7 +67,9 @@ class EventLoop {
     void onResize(std::function<void()> resized) { resized_ = std::move(resized); }
     // One more source waited on alongside the others, whatever the
     // activity (nullptr: none); its turns come between the activity's.
-    void watch(PollSource* source) { source_ = source; }
+    void watch(PollSource* source) { sources_[0] = source; }
+    // The print jobs' source, waited on the same way.
+    void watchPrints(PollSource* source) { sources_[1] = source; }
 
   private:
     bool takeKeys(Activity& activity);
@@ -78,8 +81,8 @@ class EventLoop {
     LineWatch* line_;
     PageWindow* window_;
     std::function<void()> resized_;
-    PollSource* source_ = nullptr;
-    int emptyWakes_ = 0; // the keyboard readable, yet no key came
+    std::array<PollSource*, 2> sources_{}; // the web view's, the print jobs'
+    int emptyWakes_ = 0;                   // the keyboard readable, yet no key came
 };
 
 } // namespace plotanix

@@ -1,0 +1,55 @@
+#include "page_printer.h"
+
+#include "output/vector_copy.h"
+#include "page/display_list.h"
+#include "session/plot_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace plotanix {
+
+namespace {
+
+// The page's PDF for the sheet, at the plotter's true size.
+bool pdfFor(const DisplayList& list, const std::optional<PageExtent>& extent, PrintSheet sheet,
+            std::string& pdf, std::string& why) {
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* file = ::open_memstream(&bytes, &size);
+    if (file == nullptr) {
+        why = "not enough memory for the document";
+        return false;
+    }
+    const bool written =
+        writePageCopyTo(file, list, {CopyFormat::pdf, 1, placeOnSheet(extent, sheet)}, why);
+    std::fclose(file);
+    if (written) pdf.assign(bytes, size);
+    std::free(bytes);
+    return written;
+}
+
+} // namespace
+
+PagePrinter::PagePrinter(std::function<void(const std::string& said)> told)
+    : told_(told), spooler_([told](const PrintOutcome& outcome) { told(outcome.said); }) {}
+
+void PagePrinter::pageSaved(PlotSession& session, const std::string& name) {
+    if (!queue_) return;
+    const DisplayList* list = session.displayList();
+    if (list == nullptr) {
+        const std::string queue = queue_->empty() ? std::string("the default queue") : *queue_;
+        told_("not printed on " + queue + ": the drawing of the page was not kept");
+        return;
+    }
+    // The session draws on: the spooler's thread gets a copy of its own.
+    auto drawing = std::make_shared<const DisplayList>(*list);
+    spooler_.print(*queue_, name,
+                   [drawing, extent = session.plotter().pageExtent()](
+                       PrintSheet sheet, std::string& pdf, std::string& why) {
+                       return pdfFor(*drawing, extent, sheet, pdf, why);
+                   });
+}
+
+} // namespace plotanix
