@@ -66,8 +66,9 @@ TEST_BUILD := build-test
 # stages the whole tree elsewhere (for a package).
 PREFIX ?= /usr/local
 
+# make run ARGS="/dev/ttyUSB0 --model 7470a": the program's own arguments.
 run: build
-	@./$(BUILD)/plotanix
+	@./$(BUILD)/plotanix $(ARGS)
 
 # Said at once: the first build of both takes minutes.
 test: test-announce deps-test build test-build

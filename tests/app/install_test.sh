@@ -33,8 +33,11 @@ quietly() {
     "$@" >"$work/log" 2>&1 || { cat "$work/log"; fail "failed: $*"; }
 }
 
+# The README's topics go beside it, whichever they are.
+topics=$(cd "$source" && ls docs/*.md | sed 's|^|usr/share/doc/plotanix/|')
+
 same_files() {
-    printf '%s\n' "$files" >"$work/expected"
+    printf '%s\n%s\n' "$files" "$topics" | sort >"$work/expected"
     diff -u "$work/expected" "$2" || fail "$1: not the expected files"
 }
 
@@ -65,8 +68,8 @@ man -l "$stage/usr/share/man/man1/plotanix.1.gz" | grep -q "/dev/ttyUSB0" || fai
 "$stage/usr/bin/plotanix" --help | grep -q -- "--port DEVICE" || fail "plotanix --help"
 grep -q 'EnvironmentFile=-/etc/plotanix/%I.conf' "$unit" || fail "the unit reads no settings of its own"
 grep -q '^#PLOTANIX_DATABITS=8$' "$stage/etc/default/plotanix" || fail "no commented default settings"
-! grep -n 'build/plotanix\( \|-render\)' "$stage/usr/share/doc/plotanix/README.md" ||
-    fail "the installed README names the build's programs"
+! grep -rn 'build/plotanix\( \|-render\)' "$stage/usr/share/doc/plotanix" ||
+    fail "the installed README or docs name the build's programs"
 grep -q '^    plotanix /dev/ttyUSB0' "$stage/usr/share/doc/plotanix/README.md" ||
     fail "the installed README does not name the installed program"
 
