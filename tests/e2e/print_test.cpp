@@ -159,5 +159,44 @@ TEST_F(Printing, AFailedPrintIsOneLineAndThePageIsSaved) {
     }
 }
 
+// plotanix-render --print: each input's pages as one job on the queue's
+// paper, the default queue when none is named; a failure is one line and
+// status 4, the -o output written all the same.
+TEST_F(Printing, TheRendererPrintsEachInputAsOneJob) {
+    ASSERT_TRUE(cups.setDefault("plotter")) << cups.error();
+    writeFile(dir.file("one.hpgl"), "IN;SP1;PA500,500;PD9800,7000;");
+    writeFile(dir.file("two.plt"), "IN;SP1;PA1000,1000;PD5000,1000;PG;PU2000,2000;PD6000,6000;");
+    const auto render = [&](const std::string& words) {
+        const int status = std::system(
+            ("cd " + shellQuote(dir.path()) + " && " PLOTANIX_RENDER " " + words + " 2>err.txt")
+                .c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    for (const std::string queue : {"--print plotter", "--print"}) {
+        ASSERT_EQ(render(queue + " one.hpgl two.plt"), 0) << readFile(dir.file("err.txt"));
+        const std::string said = readFile(dir.file("err.txt"));
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(said, match,
+                                      std::regex("^plotanix-render: one.hpgl: printed on plotter "
+                                                 "\\(job (\\d+)\\)\n"
+                                                 "plotanix-render: two.plt: printed on plotter "
+                                                 "\\(job (\\d+)\\)\n")))
+            << said;
+        for (const auto& [job, pages] :
+             {std::pair{std::stoi(match[1]), "1"}, std::pair{std::stoi(match[2]), "2"}}) {
+            const std::string file = jobFile(dir, cups, job);
+            EXPECT_EQ(pageSize(file), "841.89 x 595.276 pts (A4)\n");
+            EXPECT_EQ(output("pdfinfo " + file + " | sed -n 's/^Pages: *//p'"),
+                      std::string(pages) + "\n");
+        }
+    }
+    EXPECT_EQ(render("--print absent -q -o out.png one.hpgl"), 4);
+    EXPECT_EQ(readFile(dir.file("err.txt"))
+                  .rfind("plotanix-render: one.hpgl: not printed on absent: no such queue (", 0),
+              0u)
+        << readFile(dir.file("err.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out.png")));
+}
+
 } // namespace
 } // namespace plotanix::testing
