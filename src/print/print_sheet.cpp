@@ -1,9 +1,10 @@
-// The sheet's geometry and the queue's name, apart from the scheduler's
+// The sheet's geometry, the queue's name and the document in memory, apart from the scheduler's
 // client: the renderer places its pages without loading it.
 
 #include "print/cups_print.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace plotanix {
 
@@ -40,6 +41,22 @@ std::string queueNameProblem(const std::string& name) {
             return std::string("a queue name has no ") + (c == ' ' ? "space" : std::string(1, c));
     }
     return {};
+}
+
+bool documentInMemory(const std::function<bool(FILE* file, std::string& why)>& write,
+                      std::string& pdf, std::string& why) {
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* file = ::open_memstream(&bytes, &size);
+    if (file == nullptr) {
+        why = "not enough memory for the document";
+        return false;
+    }
+    const bool written = write(file, why);
+    std::fclose(file);
+    if (written) pdf.assign(bytes, size);
+    std::free(bytes);
+    return written;
 }
 
 } // namespace plotanix

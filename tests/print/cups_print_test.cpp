@@ -55,12 +55,9 @@ TEST_F(PrintTest, AJobReachesTheQueueOnItsPaper) {
     }
 }
 
-TEST_F(PrintTest, AFailureSaysTheQueueAndWhy) {
-    const PrintOutcome missing = printSheetName("no-such-plotter");
-    EXPECT_FALSE(missing.sent);
-    EXPECT_EQ(missing.said.rfind("not printed on no-such-plotter: no such queue", 0), 0u)
-        << missing.said;
-
+// The document that cannot be made is the line's reason (the queue and the
+// scheduler's failures: the whole-program tests).
+TEST_F(PrintTest, ADocumentNotMadeIsSaid) {
     const PrintOutcome refused =
         printDocument("plotter-a4", "t", [](PrintSheet, std::string&, std::string& why) {
             why = "not enough memory for the copy";
@@ -98,18 +95,6 @@ TEST_F(PrintTest, TheSpoolerTellsOutcomesThroughItsDescriptor) {
     ASSERT_EQ(told.size(), 2u);
     EXPECT_EQ(told[0].rfind("printed on plotter-a4 (job ", 0), 0u) << told[0];
     EXPECT_EQ(told[1].rfind("not printed on no-such-plotter: ", 0), 0u) << told[1];
-}
-
-// Last: the scheduler is stopped for good.
-TEST_F(PrintTest, ZAStoppedSchedulerIsSaidAsSuch) {
-    cups->stop();
-    const PrintOutcome outcome = printSheetName("plotter-a4");
-    EXPECT_FALSE(outcome.sent);
-    EXPECT_EQ(outcome.said.rfind("not printed on plotter-a4: the CUPS scheduler is not running (" +
-                                     cups->socket(),
-                                 0),
-              0u)
-        << outcome.said;
 }
 
 // The plotting area keeps its size and is centred on the queue's paper; a

@@ -4,8 +4,6 @@
 #include "page/display_list.h"
 #include "session/plot_session.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 namespace plotanix {
@@ -15,19 +13,12 @@ namespace {
 // The page's PDF for the sheet, at the plotter's true size.
 bool pdfFor(const DisplayList& list, const std::optional<PageExtent>& extent, PrintSheet sheet,
             std::string& pdf, std::string& why) {
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* file = ::open_memstream(&bytes, &size);
-    if (file == nullptr) {
-        why = "not enough memory for the document";
-        return false;
-    }
-    const bool written =
-        writePageCopyTo(file, list, {CopyFormat::pdf, 1, placeOnSheet(extent, sheet)}, why);
-    std::fclose(file);
-    if (written) pdf.assign(bytes, size);
-    std::free(bytes);
-    return written;
+    return documentInMemory(
+        [&](FILE* file, std::string& reason) {
+            return writePageCopyTo(file, list, {CopyFormat::pdf, 1, placeOnSheet(extent, sheet)},
+                                   reason);
+        },
+        pdf, why);
 }
 
 } // namespace

@@ -22,18 +22,9 @@ bool pagesPdf(const std::vector<const DrawnPage*>& pages, PrintSheet sheet, std:
     std::vector<PdfPage> placed;
     for (const DrawnPage* page : pages)
         placed.push_back({&*page->list, placeOnSheet(page->extent, sheet)});
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* file = ::open_memstream(&bytes, &size);
-    if (file == nullptr) {
-        why = "not enough memory for the document";
-        return false;
-    }
-    const bool written = writePdfPages(file, placed, why);
-    std::fclose(file);
-    if (written) pdf.assign(bytes, size);
-    std::free(bytes);
-    return written;
+    return documentInMemory(
+        [&](FILE* file, std::string& reason) { return writePdfPages(file, placed, reason); }, pdf,
+        why);
 }
 
 void say(const std::string& input, const std::string& text) {

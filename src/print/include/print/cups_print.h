@@ -8,6 +8,7 @@
 #include "hpgl/plotter.h"
 #include "output/vector_copy.h"
 
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -44,6 +45,11 @@ struct PrintOutcome {
 // queue empty: the default queue. title names the job in the queue's list.
 PrintOutcome printDocument(const std::string& queue, const std::string& title,
                            const PdfMaker& make);
+
+// The document write puts into an open file, kept in pdf: the way a PdfMaker
+// makes it.
+bool documentInMemory(const std::function<bool(FILE* file, std::string& why)>& write,
+                      std::string& pdf, std::string& why);
 
 // A queue name CUPS can take: empty when it is one, else why not.
 std::string queueNameProblem(const std::string& name);
