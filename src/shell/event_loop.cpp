@@ -75,11 +75,15 @@ int EventLoop::run(Activity& activity) {
         fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
         fds[replySlot] = {room ? replies->replyDescriptor() : -1, POLLOUT, 0};
         fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
+        // Each source's moment, asked once before the wait (a source may
+        // give "now" for work it has left to do).
+        std::array<std::optional<Clock::time_point>, 2> dues{};
         std::optional<Clock::time_point> sourceDue;
         for (size_t i = 0; i < sources_.size(); ++i) {
             fds[sourceSlot + i] = {sources_[i] != nullptr ? sources_[i]->descriptor() : -1, POLLIN,
                                    0};
-            if (sources_[i] != nullptr) sourceDue = earlier(sourceDue, sources_[i]->due());
+            if (sources_[i] != nullptr) dues[i] = sources_[i]->due();
+            sourceDue = earlier(sourceDue, dues[i]);
         }
         const std::optional<Clock::time_point> deadline =
             earlier(earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
@@ -100,9 +104,8 @@ int EventLoop::run(Activity& activity) {
         if (fds[windowSlot].revents != 0) window_->service();
         if (window_ != nullptr) window_->frameIfDue(now);
         for (size_t i = 0; i < sources_.size(); ++i) {
-            if (sources_[i] == nullptr) continue;
-            const std::optional<Clock::time_point> due = sources_[i]->due();
-            if (fds[sourceSlot + i].revents != 0 || (due && now >= *due)) sources_[i]->service(now);
+            if (fds[sourceSlot + i].revents != 0 || (dues[i] && now >= *dues[i]))
+                sources_[i]->service(now);
         }
         if (fds[lineSlot].revents != 0 && !activity.done())
             lineReady(activity, fds[lineSlot].revents);
