@@ -71,8 +71,11 @@ void Hp86bPlotter::showStatus() {
 }
 
 std::string_view Hp86bPlotter::hint() const {
-    if (!foreignLines_) return {};
-    return "the computer ends its lines with CR LF: the 7470A model (--model 7470a) reads them";
+    if (foreignLines_)
+        return "the computer ends its lines with CR LF: the 7470A model (--model 7470a) reads them";
+    if (fullHpgl_)
+        return "the computer speaks the 7470A's HP-GL: the 7470A model (--model 7470a) reads it";
+    return {};
 }
 
 void Hp86bPlotter::mnemonic(std::string_view text) {
@@ -91,6 +94,8 @@ void Hp86bPlotter::mnemonic(std::string_view text) {
     const char first = text.empty() ? '\0' : text.front();
     if (first == '\r' || first == '\n' || first == ' ' || (first >= 'a' && first <= 'z'))
         foreignLines_ = true;
+    else if (fullHpglKnows_ != nullptr && fullHpglKnows_(text))
+        fullHpgl_ = true;
 }
 
 void Hp86bPlotter::parameter(float value) {

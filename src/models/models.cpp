@@ -13,7 +13,8 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
         return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.log, parts.status, paper);
     if (model == PlotterModel::hpgl2)
         return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.log, parts.status, paper);
-    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.log, parts.status);
+    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.log, parts.status,
+                                          hp7470aKnows);
 }
 
 namespace {

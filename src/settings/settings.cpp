@@ -571,6 +571,10 @@ std::string_view sourceName(Source source) {
 
 Settings::Settings() : dir(currentFolder()) {}
 
+bool portNamed(const Settings& settings) {
+    return sourceOf(settings, *findRow("port")) != Source::defaults;
+}
+
 std::span<const SettingRow> settingRows() {
     return rows;
 }

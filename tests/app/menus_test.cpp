@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 #include "support/fake_screen.h"
 #include "support/in_process_plot.h"
+#include "support/started_settings.h"
 #include "support/temp_dir.h"
 
 #include <cerrno>
@@ -64,13 +65,6 @@ TEST(WrapText, BreaksAtSpacesMovesWholeWordsAndSplitsOnlyOverlongOnes) {
         EXPECT_EQ(wrapText(text, column, width), pieces) << text << " from " << column;
 }
 
-// The setting whose key this is.
-const SettingRow& rowOf(std::string_view key) {
-    const auto rows = settingRows();
-    return *std::find_if(rows.begin(), rows.end(),
-                         [&](const SettingRow& row) { return row.key == key; });
-}
-
 // A long value shown on the options screen, at the prompt and typed there:
 // nothing is cut, no row is wider than the screen, and where the value fits
 // on a row it is whole on a row of its own.
@@ -83,7 +77,7 @@ TEST(OptionsScreen, ShowsLongValuesWholeAndWrapsThem) {
     for (const int width : {80, 50}) {
         FakeScreen screen(width);
         Settings settings;
-        ASSERT_EQ(setValue(settings, rowOf("dir"), folder, Source::commandLine), "");
+        ASSERT_EQ(setValue(settings, testing::row("dir"), folder, Source::commandLine), "");
         OptionsScreen options(screen, settings, "", [](auto, auto&) { return ""; });
         options.show();
         options.onKey("8");
@@ -248,10 +242,6 @@ TEST_F(PageMenuTest, KeysSaveMarkContinueAndQuit) {
     EXPECT_EQ(reply("4", PageMenu::Next::quit), "");
     EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;" + transcript::savePageMarker(1) +
                                      transcript::savePageMarker(2) + transcript::newPageMarker());
-    // "Insert new page" clears the page when the next run starts.
-    EXPECT_GT(testing::inkedPixels(plot.page()), 0);
-    plot.run("PU0,0;");
-    EXPECT_EQ(testing::inkedPixels(plot.page()), 0);
 }
 
 const std::string notSavedReply = "4  The page is not saved: 4 again to quit, 1 to save";
@@ -278,22 +268,26 @@ TEST_F(PageMenuTest, QuittingWithADrawnPageNotSavedAsksOnce) {
     EXPECT_EQ(saved.onKey("4"), PageMenu::Next::quit);
 }
 
-// "Insert new page" with a drawing not saved asks as Quit does; a second
-// "2" (or a "2" after saving) marks the new page.
-TEST_F(PageMenuTest, ANewPageOverADrawingNotSavedAsksFirst) {
-    EXPECT_EQ(reply("2"), "2  The page is not saved: 2 again for a new page, 1 to save");
-    EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;") << "marked before the answer";
-    EXPECT_EQ(reply("2"), "2  Ok.");
-    EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;" + transcript::newPageMarker());
-    PageMenu again(screen, plot.session, store);
+// "Insert new page" loses nothing (the page goes only when the next run
+// starts, and "1" saves it until then): marked at once, with a row on a page
+// not saved; "2, then 1" saves the page and keeps the new page.
+TEST_F(PageMenuTest, ANewPageIsMarkedAtOnceAndAPageNotSavedIsTold) {
     screen.clearConsole();
-    EXPECT_EQ(again.onKey("1"), PageMenu::Next::stay);
+    EXPECT_EQ(menu.onKey("2"), PageMenu::Next::stay);
     EXPECT_EQ(screen.lines,
-              (std::vector<std::string>{"1  Ok.", written("PLOTTER_00001.PNG"), "Command : "}));
-    PageMenu saved(screen, plot.session, store);
+              (std::vector<std::string>{
+                  "2  Ok.", "   The page is not saved: 1 still saves it before the next plot",
+                  "Command : "}));
+    EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;" + transcript::newPageMarker());
+    EXPECT_EQ(reply("1"), "1  Ok.");
+    EXPECT_TRUE(saved(1));
+    EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;" + transcript::newPageMarker() +
+                                     transcript::savePageMarker(1));
     screen.clearConsole();
-    EXPECT_EQ(saved.onKey("2"), PageMenu::Next::stay);
-    EXPECT_EQ(screen.lines.front(), "2  Ok.");
+    EXPECT_EQ(menu.onKey("2"), PageMenu::Next::stay);
+    EXPECT_EQ(screen.lines, (std::vector<std::string>{"2  Ok.", "Command : "})) << "saved";
+    plot.run("PU0,0;");
+    EXPECT_EQ(testing::inkedPixels(plot.page()), 0);
 }
 
 // With vector copies the row names both files.

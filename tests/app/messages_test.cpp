@@ -9,6 +9,7 @@
 #include "options_screen.h"
 #include "settings/settings.h"
 #include "support/fake_screen.h"
+#include "support/started_settings.h"
 #include "support/temp_dir.h"
 #include "support/tmux_session.h"
 
@@ -16,13 +17,13 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace plotanix {
 namespace {
 
 using namespace std::string_literals;
+using testing::start;
 using testing::TempDir;
 
 TEST(Printable, EscapesControlBytesAndBytesThatAreNotUtf8) {
@@ -50,18 +51,6 @@ std::string firstLine(const std::string& text) {
     return text.substr(0, text.find('\n'));
 }
 
-// plotanix with these arguments and a config folder; what it says.
-Startup started(std::vector<const char*> argv, const std::string& configHome, std::string& err) {
-    argv.insert(argv.begin(), "plotanix");
-    const auto environment = [&](const char* name) {
-        return std::string(name) == "XDG_CONFIG_HOME" ? configHome.c_str() : nullptr;
-    };
-    std::ostringstream out, errors;
-    Startup startup = readSettings(int(argv.size()), argv.data(), environment, out, errors, "1");
-    err = errors.str();
-    return startup;
-}
-
 // Each message that shows a name or value from outside, built with a hostile
 // one: a folder of that name, or the value given.
 TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
@@ -71,22 +60,19 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
     const std::string folder = dir.file(hostile);
     std::filesystem::create_directories(folder + "/plotanix");
     testing::writeFile(folder + "/plotanix/plotanix.conf", "nonsense\n");
-    std::string err;
     const std::pair<std::string, std::function<std::string()>> builders[] = {
         {"journal line", [&] { return journalLine("page saved: " + hostile); }},
         {"systemd journal line",
          [&] { return journalLine("page saved: " + hostile, Priority::error); }},
         {"usage error",
          [&] {
-             started({"--dir", hostile.c_str()}, dir.path(), err);
-             return firstLine(err);
+             return firstLine(start({"--dir", hostile}).err);
          }},
-        {"port argument",
+        {"port argument", [&] { return firstLine(start({hostile}).err); }},
+        {"config file notice",
          [&] {
-             started({hostile.c_str()}, dir.path(), err);
-             return firstLine(err);
+             return start({}, {{"XDG_CONFIG_HOME", folder}}).startup.notices.at(0);
          }},
-        {"config file notice", [&] { return started({}, folder, err).notices.at(0); }},
         {"options screen",
          [&] {
              const std::filesystem::path before = std::filesystem::current_path();
@@ -123,6 +109,43 @@ TEST(Messages, ShowHostileNamesEscapedOnOneLine) {
         if (message.ends_with('\n')) message.pop_back(); // the journal's line end
         EXPECT_NE(message.find(shown), std::string::npos) << builder << ": " << message;
         EXPECT_EQ(controlByteIn(message), std::nullopt) << builder << ": " << message;
+    }
+}
+
+// The journal's first line names what is in force, as set: the line and
+// its framing (none on a network line), the model and its paper, the files
+// each page makes, the page gap as it acts (never before the run's own
+// silence has ended it) and the web view.
+TEST(Journal, TheStartedLineNamesWhatIsInForce) {
+    const std::string tail = ", pages in /pages as PNG";
+    const struct {
+        testing::Args arguments;
+        std::string web, expected;
+    } cases[] = {
+        {{"/dev/ttyUSB0"},
+         "",
+         "started: /dev/ttyUSB0 at 9600 7N1, model hp86b" + tail + ", page gap 10 s, no web view"},
+        {{"/dev/ttyUSB0", "--model", "7470a", "-d", "8", "--vector", "svg", "--page-gap", "1"},
+         "",
+         "started: /dev/ttyUSB0 at 9600 8N1, model 7470a on letter paper" + tail +
+             " and SVG, page gap 2.76 s (1 s asked: a plot run ends that long after the last "
+             "byte), no web view"},
+        {{"--port", "tcp-listen:5470", "--model", "hpgl2", "--paper", "a4", "--vector", "pdf"},
+         "http://127.0.0.1:8470/",
+         "started: tcp-listen:5470 (network line; baud, parity and flow ignored), model hpgl2 on "
+         "A4 paper" +
+             tail + " and PDF, page gap 10 s, web view: http://127.0.0.1:8470/"},
+        // At an HP-IB address each read is plotted as it comes: no pause after it.
+        {{"/dev/ttyACM0", "--gpib", "5", "--page-gap", "0"},
+         "",
+         "started: HP-IB address 5 via /dev/ttyACM0 at 115200 8N1, model hp86b" + tail +
+             ", page gap 2.66 s (0 s asked: a plot run ends that long after the last byte), no "
+             "web view"},
+    };
+    for (const auto& c : cases) {
+        const testing::Started started = start(c.arguments);
+        ASSERT_EQ(started.startup.exitStatus, std::nullopt) << started.err;
+        EXPECT_EQ(startedLine(started.startup.settings, "/pages", c.web), c.expected);
     }
 }
 

@@ -209,6 +209,27 @@ TEST(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
               runA + marker("SAVE PAGE #1") + marker("NEW PAGE") + runB + marker("SAVE PAGE #2"));
 }
 
+// Without a display, the line pulled out in the middle of a plot: the
+// window's notice and the line's each keep their row, and the page drawn
+// so far is saved.
+TEST(LostLine, WithoutADisplayTheLostLineIsSaidBesideTheMissingWindow) {
+    SwitchableLine line;
+    ASSERT_TRUE(line.ok());
+    PlotterSession plotter({.withDisplay = false, .portPath = line.path()});
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    const std::string cut = "SP1;PU100,100;PD300,100,300,";
+    ASSERT_TRUE(line.pair().writeMaster(cut));
+    ASSERT_TRUE(plotter.waitScreen("Instructions")) << plotter.screen();
+    line.pullOut();
+    ASSERT_TRUE(plotter.waitPageMenu(3)) << plotter.screen();
+    const std::string windowOff = "The page window is off: no display (DISPLAY is not set).";
+    ASSERT_TRUE(plotter.waitRow(lastRow - 1, windowOff)) << plotter.screen();
+    EXPECT_EQ(plotter.rows()[lastRow], lostNotice) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    EXPECT_EQ(differingPixels(plotter.savedPage(1), *expectedPage({cut})), 0);
+    expectCleanQuit(plotter);
+}
+
 // The X server goes away while the page menu shows the page: the program
 // goes on without a window, says so once, and the page can still be saved.
 TEST(LostDisplay, ThePageMenuGoesOnAndThePageIsSaved) {

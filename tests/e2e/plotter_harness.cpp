@@ -49,8 +49,11 @@ int shownInstructions(const std::string& capture) {
 bool pageMenuShown(const std::string& capture) {
     if (capture.find("The HP has stopped sending instructions") == std::string::npos) return false;
     const auto rows = screenRows(capture);
-    // The bottom row is not the menu's: the line's notices go there.
-    for (auto row = rows.rbegin() + 1; row != rows.rend(); ++row)
+    // The bottom rows are not the menu's: the notices go there.
+    auto row = rows.rbegin();
+    while (row != rows.rend() && !row->empty())
+        ++row;
+    for (; row != rows.rend(); ++row)
         if (!row->empty()) return *row == "Command :";
     return false;
 }

@@ -118,22 +118,6 @@ TEST(TypicalRun, PlotsShowsSavesAndQuits) {
     EXPECT_FALSE(plotter.hasFile(savedPageName(2)));
 }
 
-// Without a display the program runs on, saying once why there is no
-// window: the same page is saved.
-TEST(TypicalRun, RunsWithoutADisplay) {
-    PlotterOptions options;
-    options.withDisplay = false;
-    PlotterSession plotter(options);
-    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
-    ASSERT_TRUE(plotter.sendLine(typicalStream));
-    ASSERT_TRUE(plotter.waitPageMenu(4)) << plotter.screen();
-    EXPECT_TRUE(plotter.waitRow(24, "The page window is off: no display (DISPLAY is not set)."))
-        << plotter.screen();
-    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
-    expectTypicalPage(plotter.savedPage(1));
-    expectCleanQuit(plotter);
-}
-
 // The port (as the plain argument), the line and the folder from the
 // command line, without PLOTANIX_COM1: the start screen and the wait show
 // the line, the host's XON and XOFF are not data, and the transcript and

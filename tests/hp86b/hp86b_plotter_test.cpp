@@ -201,18 +201,25 @@ TEST(Hp86bPlotter, TranscriptOfTheWorkedExample) {
 }
 
 // A host that ends its lines (a BASIC OUTPUT's CR LF), pads with blanks or
-// writes in lower case sends mnemonics this plotter ignores: the model says
-// which model reads them, and draws as it always did.
-TEST(Hp86bPlotter, IgnoredLineEndsBringTheHintAndChangeNoDrawing) {
+// writes in lower case, or one written for the 7470A's full HP-GL, sends
+// mnemonics this plotter ignores: the model says which model reads them,
+// and draws as it always did.
+TEST(Hp86bPlotter, IgnoredForeignInstructionsBringTheHintAndChangeNoDrawing) {
     const std::string hint =
         "the computer ends its lines with CR LF: the 7470A model (--model 7470a) reads them";
+    const std::string fullHpgl =
+        "the computer speaks the 7470A's HP-GL: the 7470A model (--model 7470a) reads it";
     const std::pair<std::string, std::string> cases[] = {
         {"SP1;\r\nPU100,100;\r\nPD500,100;\r\nOI;\r\n", hint},
         {"SP1;\nPA10,10;", hint},
         {"SP1; PA10,10;", hint},
         {"pa10,10;", hint},
-        {"SP1;PU100,100;PD500,100;OI;", ""},
-        {"ZZ;XX1;PA10,10;", ""}, // unknown instructions, not a host's line ends
+        {"IN;SP1;PA10,10;\r\n", hint}, // both: the line ends come first
+        {"IN;SP1;PA100,100;PD500,100,500,500;PU;LBHello\x03;OI;", fullHpgl},
+        {"SP1;SC0,100,0,100;", fullHpgl},
+        {"SP1;CI50;", fullHpgl},
+        {"SP1;PU100,100;PD500,100;OI;", ""}, // the plain HP-86B stream
+        {"ZZ;XX1;PA10,10;", ""},             // unknown to every model: no host's dialect
     };
     for (const auto& [stream, expected] : cases) {
         InProcessPlot p;

@@ -3,12 +3,14 @@
 
 #include "settings/config_file.h"
 #include "settings/settings.h"
+#include "support/started_settings.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <iterator>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -16,84 +18,35 @@
 namespace plotanix {
 namespace {
 
+using testing::Args;
+using testing::Env;
 using testing::readFile;
+using testing::row;
+using testing::start;
+using testing::Started;
 using testing::TempDir;
 using testing::writeFile;
 using namespace std::string_literals;
-
-struct Started {
-    Startup startup;
-    std::string out, err;
-};
-using Args = std::vector<std::string>;
-using Env = std::map<std::string, std::string>;
-
-// plotanix with these arguments, this environment and a config file of
-// this text (none when empty) in a private XDG_CONFIG_HOME.
-Started start(const Args& arguments, Env environment = {}, const std::string& config = "") {
-    static TempDir home;
-    const std::string file = home.file("plotanix/plotanix.conf");
-    std::filesystem::remove(file);
-    if (!config.empty()) EXPECT_EQ(writeFileAtomically(file, config), "");
-    environment.emplace("XDG_CONFIG_HOME", home.path().string());
-    std::vector<const char*> argv = {"plotanix"};
-    for (const std::string& argument : arguments)
-        argv.push_back(argument.c_str());
-    const auto getenv = [&](const char* name) {
-        return environment.contains(name) ? environment[name].c_str() : nullptr;
-    };
-    std::ostringstream out, err;
-    Startup startup = readSettings(int(argv.size()), argv.data(), getenv, out, err, "1.2");
-    return {std::move(startup), out.str(), err.str()};
-}
 
 // The settings of --acquire, a mode of their own.
 const std::set<std::string_view> acquireKeys = {
     "acquire", "gpib-address", "command", "quiet-after", "count", "every", "list-instruments"};
 
-const SettingRow& row(std::string_view key) {
-    const auto rows = settingRows();
-    return *std::find_if(rows.begin(), rows.end(),
-                         [&](const SettingRow& r) { return r.key == key; });
+// The words of a command line, split at blanks.
+Args words(const std::string& line) {
+    std::istringstream words(line);
+    return Args(std::istream_iterator<std::string>(words), {});
 }
 
 TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
-    const Started good = start({"--port",
-                                "/dev/ttyUSB0",
-                                "-b",
-                                "300",
-                                "--databits",
-                                "8",
-                                "--parity",
-                                "Even",
-                                "--stopbits",
-                                "2",
-                                "--flow",
-                                "rtscts",
-                                "--gpib",
-                                "7",
-                                "--gpib-save",
-                                "--dir",
-                                dir,
-                                "--model",
-                                "7470A",
-                                "--paper",
-                                "a4",
-                                "--vector",
-                                "SVG",
-                                "--page-gap",
-                                "2.5",
-                                "--unattended",
-                                "--window",
-                                "--live",
-                                "--web",
-                                "0.0.0.0:8470",
-                                "--web-token-file",
-                                "/etc/plotanix/token",
-                                "--print",
-                                "plotter-a4"});
+    const Started good = start(words("--port /dev/ttyUSB0 -b 300 --databits 8 --parity Even "
+                                     "--stopbits 2 --flow rtscts --gpib 7 --gpib-save --dir " +
+                                     dir +
+                                     " --model 7470A --paper a4 --vector SVG --page-gap 2.5 "
+                                     "--unattended --window --live --web 0.0.0.0:8470 "
+                                     "--web-token-file /etc/plotanix/token --print plotter-a4"));
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -148,8 +101,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
                                   "--web 70000",
                                   "--web-token-file",
                                   "--print /dev/ttyUSB0"}) {
-        std::istringstream words(bad);
-        const Started run = start(Args(std::istream_iterator<std::string>(words), {}));
+        const Started run = start(words(bad));
         const std::string key = bad.substr(0, bad.find(' ')).substr(bad.find_first_not_of('-'));
         EXPECT_EQ(run.startup.exitStatus, 2) << bad;
         EXPECT_EQ(run.err.rfind("plotanix: ", 0), 0u) << bad;
@@ -463,6 +415,46 @@ TEST(Settings, AConfigValueMayCarryATrailingComment) {
     EXPECT_EQ(start({}, {}, "baud=300#x\n").startup.notices.size(), 1u);
     EXPECT_EQ(withSetting("port = /dev/pts/1   # the pty\n", "port", "/dev/pts/2"),
               "port = /dev/pts/2  # the pty\n");
+}
+
+// --help is written from the table; the man page, kept by hand, must name
+// the same options (with their short names) in OPTIONS, nothing else, and
+// the same config keys in FILES.
+TEST(Settings, TheHelpAndTheManPageFollowTheTable) {
+    const std::string man =
+        std::regex_replace(readFile(PLOTANIX_MAN_PAGE), std::regex(R"(\\-)"), "-");
+    const size_t options = man.find("\n.SH OPTIONS\n");
+    ASSERT_NE(options, std::string::npos) << PLOTANIX_MAN_PAGE;
+    const std::string section = man.substr(options, man.find("\n.SH ", options + 1) - options);
+    const std::regex tag(R"(\n\.TP\n([^\n]*))"), longOption(R"(--([a-z][a-z0-9-]*))");
+    const std::sregex_iterator end;
+    std::map<std::string, std::string> tagOf; // each long option, and the entry's tag line
+    for (std::sregex_iterator entry(section.begin(), section.end(), tag); entry != end; ++entry) {
+        const std::string line = (*entry)[1];
+        for (std::sregex_iterator name(line.begin(), line.end(), longOption); name != end; ++name)
+            tagOf.emplace((*name)[1], line);
+    }
+    const std::string help = start({"--help"}).out;
+    std::set<std::string> keys = {"help", "version"}, configKeys, manKeys;
+    for (const SettingRow& r : settingRows()) {
+        const std::string key(r.key);
+        keys.insert(key);
+        if (r.inConfig) configKeys.insert(key);
+        EXPECT_NE(help.find("--" + key), std::string::npos) << "--help lacks --" << key;
+        EXPECT_TRUE(tagOf.contains(key)) << "the man page lacks --" << key;
+        if (!r.shortName.empty())
+            EXPECT_NE(tagOf[key].find("-" + std::string(r.shortName) + " "), std::string::npos)
+                << "the man page lacks -" << r.shortName;
+    }
+    for (const auto& [name, line] : tagOf)
+        EXPECT_TRUE(keys.contains(name)) << "the man page names --" << name << ", no setting";
+    const std::string intro = "The keys are the long options:\n";
+    const size_t from = man.find(intro) + intro.size();
+    const std::string list = man.substr(from, man.find('\n', from) - from);
+    const std::regex word(R"(([a-z][a-z0-9-]*)[" .])");
+    for (std::sregex_iterator key(list.begin(), list.end(), word); key != end; ++key)
+        manKeys.insert((*key)[1]);
+    EXPECT_EQ(manKeys, configKeys) << "the man page's config keys";
 }
 
 TEST(ConfigFile, KeepsOtherLinesWritesAtomicallyAndFollowsNoLink) {

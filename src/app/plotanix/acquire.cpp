@@ -124,6 +124,7 @@ class Acquisition {
     int setUpAdapter(AdapterPort& port);
     int takeOne(AdapterPort& port);
     int ended(int status);
+    std::string defaultPortNote() const;
 
     const Settings& settings_;
     InstrumentRecipe recipe_;
@@ -161,8 +162,18 @@ int Acquisition::prepare() {
     }
     if (!plotting_.preparePage()) return failure("cannot make the page image: not enough memory");
     if (!serial_.openSerialPort(device_, lineSettingsOf(settings_)))
-        return failure("cannot open " + device_ + ": " + openErrorReason(serial_.openError()));
+        return failure("cannot open " + device_ + ": " + openErrorReason(serial_.openError()) +
+                       defaultPortNote());
     return 0;
+}
+
+// Without a port named, COM1 was only the default: the operator is told so,
+// and how to name the adapter's.
+std::string Acquisition::defaultPortNote() const {
+    if (portNamed(settings_)) return {};
+    return "; no port was named, so COM1 (" + device_ +
+           ") was asked: name the adapter's port, as in plotanix --acquire " + settings_.acquire +
+           " /dev/ttyACM0 (ls /dev/serial/by-id/ lists the USB ones)";
 }
 
 int Acquisition::setUpAdapter(AdapterPort& port) {
@@ -177,7 +188,8 @@ int Acquisition::setUpAdapter(AdapterPort& port) {
     if (SignalWatch::ending() != 0) return ended(1);
     if (!setUp.answered)
         return failure("no USB-GPIB adapter answered on " + device_ +
-                       ": is it plugged in, and is this its port?");
+                       (portNamed(settings_) ? ": is it plugged in, and is this its port?"
+                                             : defaultPortNote()));
     GpibSettings place;
     for (const std::string& line : adapterNotice(setUp, place, device_)) {
         if (line.starts_with("On ")) continue; // the device mode's place on the bus

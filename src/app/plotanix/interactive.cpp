@@ -2,6 +2,7 @@
 
 #include "adapter_notice.h"
 #include "common/printable.h"
+#include "line_description.h"
 #include "line_errors.h"
 #include "menus.h"
 #include "network_notice.h"
@@ -172,7 +173,8 @@ PlotterApp::PlotterApp(Startup startup)
           console,
           [this] { return lineErrorsText(line.link().lineErrors(), lineSettingsOf(settings)); },
           [this] { return plotting ? std::string(plotting->session.hint()) : std::string(); }),
-      window([this] { showLineNotice("The display is lost; the page stays in memory."); }),
+      window([this] { showWindowNotice("The display is lost; the page stays in memory."); },
+             [this] { showWindowNotice(""); }),
       loop(signals, &console, &line, &window) {}
 
 PlotterApp::~PlotterApp() = default;
@@ -232,35 +234,26 @@ void PlotterApp::followWeb() {
         webNotice = web.running() ? "Web view: " + web.url() : "";
     }
     loop.watch(web.source());
-    web.line(printable(settings.port) + " at " + describeLine(lineSettingsOf(settings)));
+    web.line(describeLineOf(settings).text());
 }
 
 // Under "Waiting...": where the computer is awaited and where its pages go.
 std::vector<std::string> PlotterApp::lineAndFolder() const {
-    const std::string device = devicePath(settings);
-    std::string place = printable(settings.port);
-    if (device != settings.port) place += " (" + printable(device) + ")";
-    if (settings.gpib) place = busPlace(*settings.gpib) + " via " + place;
-    const std::string form = isNetworkName(device)
-                                 ? " " + networkLineNote()
-                                 : " at " + describeLine(lineSettingsOf(settings));
-    return {"Line: " + place + form,
+    return {"Line: " + describeLineOf(settings).text(),
             "Pages and PLOTTER.TXT go to " + printable(plotting->store.folder())};
 }
 
 // The line's short form before the port, whose long names may not fit.
 std::string PlotterApp::information() const {
-    const std::string lineForm = describeLine(lineSettingsOf(settings));
-    const std::string serialLine =
-        settings.gpib ? " on " + busPlace(*settings.gpib) + " (" + lineForm + ") via " +
-                            printable(settings.port)
-                      : " at " + lineForm + " on serial line " + printable(settings.port);
-    // Speed and framing mean nothing on a network line.
-    const std::string line = !isNetworkName(settings.port) ? serialLine
-                             : settings.gpib
-                                 ? " on " + busPlace(*settings.gpib) + " via " +
-                                       printable(settings.port) + " " + networkLineNote()
-                                 : " on " + printable(settings.port) + " " + networkLineNote();
+    const LineDescription described = describeLineOf(settings);
+    std::string line = " on " + described.port + described.framingText();
+    if (!described.bus.empty()) {
+        line = described.framing.empty()
+                   ? " on " + described.bus + " via " + described.port + described.framingText()
+                   : " on " + described.bus + " (" + described.framing + ") via " + described.port;
+    } else if (!described.framing.empty()) {
+        line = " at " + described.framing + " on serial line " + described.port;
+    }
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
     if (settings.model == PlotterModel::hpgl2)
@@ -415,7 +408,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         window.show(session.page());
         if (!window.isOpen() && !windowOffSaid) {
             windowOffSaid = true;
-            showLineNotice("The page window is off: " + printable(displayUnavailable()) + ".");
+            showWindowNotice("The page window is off: " + printable(displayUnavailable()) + ".");
         }
         PageMenu menu(console, session, plotting->store);
         menu.show();
@@ -459,7 +452,8 @@ void PlotterApp::leavePlotting() {
     }
     web.showPage(nullptr);
     plotting.reset();
-    notice.clear();
+    lineNotice.clear();
+    windowNotice.clear();
     noticeRows = 0;
 }
 
@@ -490,20 +484,38 @@ void PlotterApp::adapterSetUp(const GpibSetUp& setUp) {
     web.adapter(adapterLines);
 }
 
-// A notice on the bottom rows of the screen, clear of the rows the screens
-// lay out (as many as it needs, never the last cell, so that nothing
-// scrolls); the rows an earlier, longer notice took are blanked. The cursor
-// goes back where it was.
 void PlotterApp::showLineNotice(const std::string& text) {
-    notice = text;
+    lineNotice = text;
+    showNotices();
+}
+
+void PlotterApp::showWindowNotice(const std::string& text) {
+    windowNotice = text;
+    showNotices();
+}
+
+// The notices on the bottom rows of the screen, the window's above the
+// line's, so that neither hides the other; clear of the rows the screens
+// lay out (as many as they need, never the last cell, so that nothing
+// scrolls); the rows earlier, longer notices took are blanked. The cursor
+// goes back where it was.
+void PlotterApp::showNotices() {
     const int row = console.cursorRow();
     const int column = console.cursorColumn();
     const int width = console.bufferWidth() - 1;
     const int height = console.bufferHeight();
-    const std::vector<std::string_view> pieces = wrapText(text, 0, width);
-    const int rows = std::min(static_cast<int>(pieces.size()), height);
+    std::vector<std::string_view> pieces;
+    for (const std::string* text : {&windowNotice, &lineNotice}) {
+        if (text->empty()) continue;
+        const std::vector<std::string_view> wrapped = wrapText(*text, 0, width);
+        pieces.insert(pieces.end(), wrapped.begin(), wrapped.end());
+    }
+    // On a terminal too small for both, the last rows: the line's.
+    if (static_cast<int>(pieces.size()) > height)
+        pieces.erase(pieces.begin(), pieces.end() - std::max(height, 0));
+    const int rows = static_cast<int>(pieces.size());
     for (int r = std::max(noticeRows, rows); r > 0; --r) {
-        const int shown = rows - r; // counted from the notice's first row
+        const int shown = rows - r; // counted from the notices' first row
         std::string piece = shown >= 0 ? std::string(pieces[static_cast<size_t>(shown)]) : "";
         piece.resize(static_cast<size_t>(std::max(width, 0)), ' ');
         console.moveCursor(0, height - r);
@@ -517,7 +529,7 @@ void PlotterApp::redrawScreen() {
     console.resize();
     noticeRows = 0;
     if (drawScreen) drawScreen();
-    if (!notice.empty()) showLineNotice(notice);
+    showNotices();
 }
 
 // ---------------------------------------------------------------- endings

@@ -96,7 +96,10 @@ class PlotterApp : private LineWatch::Events {
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
     void lineNote(const std::string& text) override;
+    // The line's state and the window's each keep a place among the notices.
     void showLineNotice(const std::string& text);
+    void showWindowNotice(const std::string& text);
+    void showNotices();
     // The terminal has a new size: the screen of the moment, drawn anew.
     void redrawScreen();
 
@@ -121,8 +124,9 @@ class PlotterApp : private LineWatch::Events {
     // Draws the screen of the moment on a clear terminal; set before each
     // wait, used while it lasts.
     std::function<void()> drawScreen;
-    std::string notice; // on the notice rows at the bottom
-    int noticeRows = 0; // how many rows it took
+    std::string lineNotice;   // on the notice rows at the bottom: the line's
+    std::string windowNotice; // above it: the page window's
+    int noticeRows = 0;       // how many rows they took
 
     // Declared first, destroyed last: the terminal is given back after
     // everything else has been released.

@@ -1,9 +1,13 @@
 #include "journal.h"
 
 #include "common/printable.h"
+#include "line_description.h"
+#include "models/models.h"
 
 #include <array>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -46,6 +50,34 @@ bool isJournalStream(int fd, std::string_view journalStream) {
         return false;
     struct stat info {};
     return ::fstat(fd, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
+
+std::string secondsText(double seconds) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%g s", seconds);
+    return text.data();
+}
+
+std::string startedLine(const Settings& settings, const std::string& folder,
+                        const std::string& webUrl) {
+    std::string model = "model " + std::string(modelName(settings.model));
+    if (settings.model != PlotterModel::hp86b)
+        model += settings.paper == Paper::a4 ? " on A4 paper" : " on letter paper";
+    const char* copy = settings.vector == VectorCopy::svg   ? " and SVG"
+                       : settings.vector == VectorCopy::pdf ? " and PDF"
+                                                            : "";
+    const double least = std::chrono::duration<double>(runEndsAfterLastByte(settings)).count();
+    const double asked = settings.pageGapSeconds;
+    const std::string gap = asked >= least ? secondsText(asked)
+                                           : secondsText(least) + " (" + secondsText(asked) +
+                                                 " asked: a plot run ends that long after the "
+                                                 "last byte)";
+    const std::string printed = !settings.print           ? ""
+                                : settings.print->empty() ? ", printed on the default queue"
+                                                          : ", printed on " + *settings.print;
+    return "started: " + describeLineOf(settings).text() + ", " + model + ", pages in " + folder +
+           " as PNG" + copy + printed + ", page gap " + gap + ", " +
+           (webUrl.empty() ? "no web view" : "web view: " + webUrl);
 }
 
 } // namespace plotanix

@@ -172,17 +172,14 @@ void PageMenu::save() {
     reply(savePage(session_, store_));
 }
 
-// The drawing goes at the next run: with a page not saved, asked first, as
-// for Quit.
+// Marked at once: the drawing goes only when the next run starts, and "1"
+// still saves it until then, which an unsaved page is told.
 void PageMenu::newPage() {
-    if (!askedNewPage_ && pageUnsaved(session_, store_)) {
-        askedNewPage_ = true;
-        reply({"2  " + notSaved + "2 again for a new page, 1 to save"});
-        return;
-    }
+    const bool unsaved = pageUnsaved(session_, store_);
     session_.newPage();
     store_.markNewPage();
-    reply({"2  Ok."});
+    if (!unsaved) return reply({"2  Ok."});
+    reply({"2  Ok.", "   " + notSaved + "1 still saves it before the next plot"});
 }
 
 void PageMenu::reply(std::vector<std::string> lines) {

@@ -105,8 +105,7 @@ class PageMenu {
     // The menu and prompt from the cursor on, with the replies given so far.
     void show();
     // "1" saves the page, "2" asks for a new page, "3" plots on, "4" quits;
-    // with a drawing that is not saved, the first "2" and the first "4" ask
-    // instead.
+    // with a drawing that is not saved, the first "4" asks instead.
     Next onKey(std::string_view key);
     // A reply that comes later (how a saved page's print went), with the
     // key it answers.
@@ -123,7 +122,6 @@ class PageMenu {
     PageStore& store_;
     std::vector<std::vector<std::string>> replies_; // as shown after "Command : "
     bool asked_ = false;
-    bool askedNewPage_ = false;
 };
 
 // "1" of the page menu: the page saved, and the reply lines that say how it

@@ -2,6 +2,7 @@
 
 #include "adapter_notice.h"
 #include "journal.h"
+#include "line_description.h"
 #include "line_errors.h"
 #include "logfile/log_file.h"
 #include "network_notice.h"
@@ -57,12 +58,6 @@ std::chrono::milliseconds gapOf(double seconds) {
     return std::chrono::milliseconds(std::llround(std::min(seconds, 1e6) * 1000));
 }
 
-std::string secondsText(double seconds) {
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%g s", seconds);
-    return text.data();
-}
-
 // Errors the operator must mend; other failures to open (the device is not
 // plugged in yet, another program holds it) are waited out.
 bool lastingOpenError(int error) {
@@ -79,7 +74,9 @@ class JournalEvents : public CaptureEvents {
         report(continuing ? "run began, continuing the page" : "run began");
     }
     void pageSaved(const PageStore::Saved& saved, RunResult totals) override {
-        report("page saved: " + store_.pathOf(saved.name) + ", " +
+        const bool copied = !saved.copyName.empty() && saved.copyError.empty();
+        report("page saved: " + store_.pathOf(saved.name) +
+               (copied ? " and " + store_.pathOf(saved.copyName) : "") + ", " +
                std::to_string(totals.instructions) + " instructions, " +
                std::to_string(totals.ignored) + " ignored");
         if (!saved.copyError.empty())
@@ -179,20 +176,10 @@ UnattendedApp::UnattendedApp(const Settings& settings)
 // point and the search for a lost line. A signal in the middle of a run
 // ends it as silence would.
 int UnattendedApp::run() {
-    if (!prepare()) return 1;
-    const std::string bus =
-        settings_.gpib ? " (USB-GPIB adapter, the plotter on " + busPlace(*settings_.gpib) + ")"
-                       : "";
-    const std::string at = isNetworkName(device_)
-                               ? " " + networkLineNote()
-                               : " at " + describeLine(lineSettingsOf(settings_));
-    const std::string printing = !settings_.print           ? ""
-                                 : settings_.print->empty() ? ", printed on the default queue"
-                                                            : ", printed on " + *settings_.print;
-    report("started: " + device_ + at + bus + ", pages in " + folderName() + printing +
-           ", page gap " + secondsText(settings_.pageGapSeconds));
+    if (!prepare() || !startWeb()) return 1;
+    report(startedLine(settings_, folderName(), web_.url()));
     if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
-    if (!startWeb() || !openLineAtStart()) return 1;
+    if (!openLineAtStart()) return 1;
     while (true) {
         web_.activity("Waiting for the computer");
         GapWait waiting(capture_, lineErrors_);
@@ -268,8 +255,8 @@ bool UnattendedApp::prepare() {
     return true;
 }
 
-// The server's address (with its token) goes to the journal: whoever
-// reads the journal may see the pages.
+// The server's address (with its token) goes to the journal's first line:
+// whoever reads the journal may see the pages.
 bool UnattendedApp::startWeb() {
     std::string why;
     if (!web_.follow(settings_, why)) {
@@ -278,9 +265,8 @@ bool UnattendedApp::startWeb() {
     }
     if (!web_.running()) return true;
     loop_.watch(web_.source());
-    web_.line(device_ + " at " + describeLine(lineSettingsOf(settings_)));
+    web_.line(describeLineOf(settings_).text());
     web_.showPage(&plotting_.session.page());
-    report("web view: " + web_.url());
     return true;
 }
 

@@ -28,8 +28,13 @@ struct PlotterState {
 
 class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
   public:
-    Hp86bPlotter(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status)
-        : reader_(*this), drawing_(drawing), link_(link), log_(log), status_(status) {}
+    // fullHpglKnows: whether the 7470A's HP-GL has a mnemonic, so that a
+    // host written for it is told its model; none: no such hint.
+    using Knows = bool (*)(std::string_view mnemonic);
+    Hp86bPlotter(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status,
+                 Knows fullHpglKnows = nullptr)
+        : reader_(*this), drawing_(drawing), link_(link), log_(log), status_(status),
+          fullHpglKnows_(fullHpglKnows) {}
 
     static bool isKnown(std::string_view mnemonic) { return Hp86bReader::isKnown(mnemonic); }
     bool knows(std::string_view mnemonic) const override { return isKnown(mnemonic); }
@@ -47,7 +52,10 @@ class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
     void lineSilent() override;
     // Set once a mnemonic the plotter ignored began as a line's end, a
     // blank or a lower-case letter begins: the computer's lines are not
-    // this plotter's (a BASIC OUTPUT ends each with CR LF).
+    // this plotter's (a BASIC OUTPUT ends each with CR LF). Otherwise set
+    // once it ignored one the 7470A's HP-GL has (IN, SC, CI, ...): the
+    // computer was written for a full HP-GL plotter. The drawing stays
+    // this plotter's either way.
     std::string_view hint() const override;
     void sendReply(const char* text);
 
@@ -83,6 +91,8 @@ class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
     const char* pendingReply_ = nullptr; // a query read, its ';' not yet
     bool statusShown_ = false;           // the counters shown before the first instruction
     bool foreignLines_ = false;
+    Knows fullHpglKnows_;
+    bool fullHpgl_ = false;
 };
 
 // Nearest integer, ties to even, clamped to the signed 32-bit range.

@@ -114,6 +114,10 @@ std::string parseWeb(std::string_view text, std::optional<WebAddress>& into);
 // "127.0.0.1:8470", "[::1]:8470", or "off".
 std::string webText(const std::optional<WebAddress>& web);
 
+// Whether a port was named (on the command line, in the environment or the
+// config file) rather than left at COM1, the default.
+bool portNamed(const Settings& settings);
+
 // The device the port stands for: a path as it is; "COMn" is the device
 // the environment named for it, or else /dev/ttyS(n-1).
 std::string devicePath(const Settings& settings);
