@@ -112,6 +112,22 @@ TEST_F(Printing, UnattendedCapturePrintsEachSavedPage) {
     EXPECT_EQ(status, 0) << readFile(out);
 }
 
+// The interactive program: the page menu's reply rows say where the saved
+// page was printed.
+TEST_F(Printing, ThePageMenuSaysThePrint) {
+    PlotterOptions options;
+    options.withDisplay = false;
+    options.arguments = std::vector<std::string>{"@PTY@", "--print", "plotter"};
+    PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;PD700,500;"));
+    ASSERT_TRUE(plotter.waitPageMenu()) << plotter.failure();
+    ASSERT_TRUE(plotter.pressKey("1"));
+    ASSERT_TRUE(plotter.waitScreen("1  printed on plotter (job ")) << plotter.failure();
+    EXPECT_TRUE(plotter.hasFile(savedPageName(1)));
+    expectCleanQuit(plotter);
+}
+
 // A queue that is not there, or a scheduler that has stopped: one line
 // naming the queue and why, the page saved all the same, the program running on.
 TEST_F(Printing, AFailedPrintIsOneLineAndThePageIsSaved) {

@@ -40,7 +40,10 @@ bool answers(const std::string& path) {
     return ok;
 }
 
-pid_t spawn(const std::vector<std::string>& command, const std::string& output) {
+// The scheduler and its administration tools are in /usr/sbin, which a
+// user's PATH may leave out.
+pid_t spawn(std::vector<std::string> command, const std::string& output) {
+    if (fs::exists("/usr/sbin/" + command[0])) command[0] = "/usr/sbin/" + command[0];
     std::vector<char*> argv;
     for (const std::string& word : command)
         argv.push_back(const_cast<char*>(word.c_str()));
