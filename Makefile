@@ -45,7 +45,8 @@ TEST_PACKAGES := \
 # The benchmarks (make bench).
 BENCH_PACKAGES := \
 	libbenchmark-dev \
-	hp2xx
+	hp2xx \
+	valgrind
 # The Debian package (make deb): its build flags and its checker.
 DEB_PACKAGES := \
 	dpkg-dev \

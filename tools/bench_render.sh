@@ -7,8 +7,10 @@
 # real files the median of the rounds' sums and the geometric mean of the
 # per-file ratios; the line-heavy pages; the minor page faults of one run
 # over the real files; the futex calls of one process for each line-heavy
-# page. Ratios are hp2xx's time over plotanix-render's:
-# above 1, plotanix-render is faster.
+# page; all the real files in one call against a loop of hp2xx; and, with
+# valgrind, the instructions an input of IN; alone costs each program.
+# Ratios are hp2xx's time over plotanix-render's: above 1, plotanix-render
+# is faster.
 #
 # usage: tools/bench_render.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 7)
 # PLOTANIX_CORPUS names another folder of real files; PLOTANIX_BENCH_ARGS
@@ -194,5 +196,37 @@ if command -v strace >/dev/null; then
     }
     echo "futex calls, one process: line-heavy page 7470A $(futexes "$lines")," \
         "HP-86B $(futexes "$lines86")"
+fi
+# Many files in one call: plotanix-render given every real file at once
+# (its workers on the machine's cores) against a loop of the other, one
+# process a file; the medians of the rounds, wall clock and CPU time.
+mkdir -p "$work/many"
+manyRender() { "$render" "${extra[@]}" -q -o "$work/many" "${files[@]}"; }
+manyOther() {
+    local file
+    for file in "${files[@]}"; do otherOne "$file" >/dev/null 2>&1 || true; done
+}
+: >"$work/many-times"
+for ((round = 0; round < rounds; ++round)); do
+    echo "render $(timeRun manyRender)" >>"$work/many-times"
+    echo "other $(timeRun manyOther)" >>"$work/many-times"
+done
+manyMedians() {
+    local wall cpu
+    wall=$(awk -v p="$1" '$1 == p { print $2 }' "$work/many-times" | median)
+    cpu=$(awk -v p="$1" '$1 == p { print $3 }' "$work/many-times" | median)
+    echo "$wall $cpu"
+}
+row "${#files[@]} real files in one call" "$total" $(manyMedians render) $(manyMedians other)
+# The cost of starting: an input of IN; alone, in instructions (valgrind).
+if command -v valgrind >/dev/null; then
+    printf 'IN;' >"$work/in.hpgl"
+    instructions() {
+        valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+            awk '/Collected :/ { print $NF }'
+    }
+    echo "IN; alone, instructions: plotanix-render" \
+        "$(instructions "$render" "${extra[@]}" -q -o "$work/in.png" "$work/in.hpgl")," \
+        "${against:-hp2xx}" "$(instructions "${otherCommand[@]}" "$work/in.hpgl")"
 fi
 echo "ratio: $other's time over plotanix-render's (above 1: plotanix-render is faster)"

@@ -183,7 +183,7 @@ uint8_t Hp7470a::statusByte() const {
 void Hp7470a::setDefaults() {
     state.velocity = 38.1;
     state.relative = false;
-    state.window = {0.0, 0.0, limits_.x, limits_.y};
+    state.window = paperWindow();
     state.scale.on = false;
     state.tickUp = state.tickDown = 0.5;
     state.lineType = -1;
@@ -277,7 +277,7 @@ void Hp7470a::doSC(const Numbers& p) {
 void Hp7470a::doIW(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) {
-        state.window = {0.0, 0.0, limits_.x, limits_.y};
+        state.window = paperWindow();
         setClips();
         return;
     }
@@ -285,8 +285,9 @@ void Hp7470a::doIW(const Numbers& p) {
     for (int i = 0; i < 4; ++i) {
         if (!inRange(p.v[i])) return raiseError(badParameter);
     }
-    auto clampX = [&](double v) { return std::clamp(std::floor(v), 0.0, limits_.x); };
-    auto clampY = [&](double v) { return std::clamp(std::floor(v), 0.0, limits_.y); };
+    const Window paper = paperWindow();
+    auto clampX = [&](double v) { return std::clamp(std::floor(v), paper.xll, paper.xur); };
+    auto clampY = [&](double v) { return std::clamp(std::floor(v), paper.yll, paper.yur); };
     state.window = {clampX(p.v[0]), clampY(p.v[1]), clampX(p.v[2]), clampY(p.v[3])};
     setClips();
 }
@@ -352,10 +353,33 @@ void Hp7470a::moveTo(Point target) {
     state.label.carriageReturn = target;
 }
 
+Window Hp7470a::paperWindow() const {
+    // Beyond the 16-bit coordinates no pen goes.
+    if (!paperClips_) return {-65536.0, -65536.0, 65536.0, 65536.0};
+    return {0.0, 0.0, limits_.x, limits_.y};
+}
+
+bool Hp7470a::windowIsPaper() const {
+    const Window paper = paperWindow();
+    const Window& w = state.window;
+    return w.xll == paper.xll && w.yll == paper.yll && w.xur == paper.xur && w.yur == paper.yur;
+}
+
+void Hp7470a::clipAtPaper(bool clip) {
+    const bool wasPaper = windowIsPaper();
+    paperClips_ = clip;
+    if (wasPaper) {
+        state.window = paperWindow();
+        setClips();
+    }
+}
+
 void Hp7470a::plotLine(Point from, Point to) {
     if (state.selectedPen == 0) return; // no pen in the holder
     Point a = from;
     Point b = to;
+    if (!(onPaper(state.window, from) && onPaper(state.window, to)) && windowIsPaper())
+        countOffPaper();
     if (!clipToWindow(state.window, a, b)) {
         pattern_.reset();
         return;

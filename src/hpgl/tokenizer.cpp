@@ -11,6 +11,19 @@ namespace {
 constexpr double numberCeiling = 1.0e12;
 constexpr int fractionDigits = 12;
 
+// The place value of each fraction digit, 0.1, 0.01, ..., each the one
+// before divided by ten: the values the digits always had, without a
+// division a digit.
+struct FractionPlaces {
+    double place[fractionDigits]{};
+    constexpr FractionPlaces() {
+        double scale = 1;
+        for (double& p : place)
+            p = scale /= 10.0;
+    }
+};
+constexpr FractionPlaces fractionPlaces;
+
 } // namespace
 
 void HpglTokenizer::put(int event) {
@@ -84,7 +97,6 @@ bool HpglTokenizer::betweenStep(int event) {
         negative_ = event == '-';
         digits_ = fractionTaken_ = 0;
         whole_ = fraction_ = 0;
-        scale_ = 1;
         // A sign is taken; a digit or point is the number's first.
         return event != '+' && event != '-';
     }
@@ -109,7 +121,8 @@ bool HpglTokenizer::numberStep(int event) {
         return numberEnded(event);
     }
     if (isDigit(event)) {
-        if (fractionTaken_ < fractionDigits) fraction_ += (event - '0') * (scale_ /= 10.0);
+        if (fractionTaken_ < fractionDigits)
+            fraction_ += (event - '0') * fractionPlaces.place[fractionTaken_];
         ++fractionTaken_;
         ++digits_;
         return false;

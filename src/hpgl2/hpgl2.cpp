@@ -364,10 +364,17 @@ void Hpgl2::applyScale() {
     state.scale = scale;
 }
 
+void Hpgl2::clipAtPaper(bool clip) {
+    paperClips_ = clip;
+    applyWindow();
+}
+
 void Hpgl2::applyWindow() {
     const Point frame = page_.frame();
     Window w{0, 0, frame.x, frame.y};
-    if (state.windowSet) {
+    if (!paperClips_) {
+        w = state.windowSet ? windowGiven_ : Window{-reach, -reach, reach, reach};
+    } else if (state.windowSet) {
         w = {std::max(windowGiven_.xll, 0.0), std::max(windowGiven_.yll, 0.0),
              std::min(windowGiven_.xur, frame.x), std::min(windowGiven_.yur, frame.y)};
     }

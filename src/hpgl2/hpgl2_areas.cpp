@@ -32,7 +32,7 @@ void Hpgl2::fillSolid(Colour colour) {
         first += count;
     }
     drawing_.setFrontColour(colour);
-    drawing_.fillPath(area_.view(), windowPixels_);
+    fillArea(area_.view());
     selectColour();
 }
 

@@ -67,6 +67,9 @@ void Hpgl2::selectColour() {
 
 void Hpgl2::plotLine(Point from, Point to) {
     if (!penShows()) return;
+    if (paperClips_ && !state.windowSet &&
+        !(onPaper(state.window, from) && onPaper(state.window, to)))
+        countOffPaper();
     if (wideLines_) {
         // The fill keeps a wide line within the window.
         pattern_.stroke(from, to, sinks_);
@@ -113,7 +116,19 @@ void Hpgl2::Sinks::piece(PlotPoint from, PlotPoint to) {
 }
 
 void Hpgl2::Sinks::fill(PathView area) {
-    model.drawing_.fillPath(area, model.windowPixels_);
+    model.fillArea(area);
+}
+
+void Hpgl2::fillArea(PathView area) {
+    if (paperClips_ && !state.windowSet) {
+        const PixelRect& w = windowPixels_;
+        const bool within = std::all_of(area.points.begin(), area.points.end(), [&](PathPoint p) {
+            return p.x >= w.left - 0.5 && p.x <= w.right + 0.5 && p.y >= w.top - 0.5 &&
+                   p.y <= w.bottom + 0.5;
+        });
+        if (!within) countOffPaper();
+    }
+    drawing_.fillPath(area, windowPixels_);
 }
 
 void Hpgl2::Sinks::hatch(Point from, Point to) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <png.h>
 #include <vector>
 #include <zlib.h>
@@ -76,6 +77,11 @@ bool indexRow(const uint8_t* row, int width, Palette& palette, uint8_t* out) {
             x += 8;
             continue;
         }
+        if (x > 0 && std::memcmp(p, p - 3, 3) == 0) { // as the pixel before: no look-up
+            out[x] = out[x - 1];
+            ++x;
+            continue;
+        }
         const int index = palette.indexOf(p);
         if (index < 0) return false;
         if (index != runIndex) {
@@ -90,44 +96,71 @@ bool indexRow(const uint8_t* row, int width, Palette& palette, uint8_t* out) {
     return true;
 }
 
-// The fast encoding's rows: palette indices at 4 bits a pixel (16 colours
-// or fewer) or 8, or none when the page has more than 256 colours. A row of
-// one colour (most of a drawing's rows) is told once and written as such.
+// The fast encoding's rows: palette indices at 1, 2, 4 or 8 bits a pixel,
+// the fewest that hold the page's colours, or none when the page has more
+// than 256 colours. The page is read once: a row of one colour (most of a
+// drawing's rows) is told as such, any other is kept as its indices.
 struct IndexedRows {
     Palette palette;
     int depth = 0;                // 0: RGB
     std::vector<int16_t> uniform; // a row's one colour, or -1
-    std::vector<uint8_t> indices, packed;
+    // A byte a pixel, row y at y * width; only the rows of several colours
+    // are written, so the memory of the others is never touched.
+    std::unique_ptr<uint8_t[]> indices;
+    std::vector<uint8_t> packed;
 
     explicit IndexedRows(const PageImage& image)
-        : uniform(image.height, -1), indices(image.width), packed(image.width) {
+        : uniform(image.height, -1), indices(std::make_unique_for_overwrite<uint8_t[]>(
+                                         static_cast<size_t>(image.width) * image.height)),
+          packed(image.width) {
         const size_t rowBytes = 3 * static_cast<size_t>(image.width);
         for (int y = 0; y < image.height; ++y) {
             const uint8_t* row = image.row(y);
             if (std::memcmp(row, row + 3, rowBytes - 3) == 0) {
                 uniform[y] = static_cast<int16_t>(palette.indexOf(row));
                 if (uniform[y] < 0) return;
-            } else if (!indexRow(row, image.width, palette, indices.data())) {
+            } else if (!indexRow(row, image.width, palette, rowIndices(image, y))) {
                 return;
             }
         }
-        depth = palette.size() <= 16 ? 4 : 8;
+        const int colours = palette.size();
+        depth = colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8;
     }
-    // Row y as the PNG takes it.
+    uint8_t* rowIndices(const PageImage& image, int y) {
+        return indices.get() + static_cast<size_t>(y) * image.width;
+    }
+    // Row y as the PNG takes it: pixels packed from the high bits of each byte.
     const uint8_t* row(const PageImage& image, int y) {
         const size_t bytes = (static_cast<size_t>(image.width) * depth + 7) / 8;
         if (uniform[y] >= 0) {
-            const auto index = static_cast<uint8_t>(uniform[y]);
-            std::memset(packed.data(), depth == 8 ? index : index << 4 | index, bytes);
+            // The index repeated across the byte: 0xFF / (2^depth - 1) is
+            // 0xFF, 0x55, 0x11 or 0x01.
+            const unsigned repeat = 0xFFu / ((1u << depth) - 1);
+            std::memset(packed.data(), static_cast<int>(unsigned(uniform[y]) * repeat), bytes);
             return packed.data();
         }
-        indexRow(image.row(y), image.width, palette, indices.data());
-        if (depth == 8) return indices.data();
-        for (int x = 0; x < image.width; x += 2) {
-            const uint8_t second = x + 1 < image.width ? indices[x + 1] : 0;
-            packed[x / 2] = static_cast<uint8_t>(indices[x] << 4 | second);
-        }
+        const uint8_t* from = rowIndices(image, y);
+        if (depth == 8) return from;
+        if (depth == 4) pack<4>(from, image.width);
+        if (depth == 2) pack<2>(from, image.width);
+        if (depth == 1) pack<1>(from, image.width);
         return packed.data();
+    }
+    // Whole bytes first, then the last one padded with index 0.
+    template <int bits> void pack(const uint8_t* from, int width) {
+        constexpr int perByte = 8 / bits;
+        const int whole = width / perByte;
+        for (int i = 0; i < whole; ++i, from += perByte) {
+            unsigned byte = 0;
+            for (int k = 0; k < perByte; ++k)
+                byte = byte << bits | from[k];
+            packed[i] = static_cast<uint8_t>(byte);
+        }
+        if (whole * perByte == width) return;
+        unsigned byte = 0;
+        for (int k = 0; k < perByte; ++k)
+            byte = byte << bits | (whole * perByte + k < width ? from[k] : 0u);
+        packed[whole] = static_cast<uint8_t>(byte);
     }
 };
 

@@ -90,12 +90,30 @@ void setColour(cairo_t* cr, Colour colour) {
 }
 
 // A pixel line from (x1, y1) to (x2, y2) covers the pixels' centres.
-void strokePolyline(cairo_t* cr, const ListPoint* points, uint32_t count) {
+void tracePolyline(cairo_t* cr, const ListPoint* points, uint32_t count) {
     cairo_move_to(cr, points[0].x + 0.5, points[0].y + 0.5);
     for (uint32_t i = 1; i < count; ++i)
         cairo_line_to(cr, points[i].x + 0.5, points[i].y + 0.5);
-    cairo_stroke(cr);
 }
+
+bool stroked(const ListItem& item) {
+    return item.kind == ItemKind::polyline || item.kind == ItemKind::segments;
+}
+
+// A polyline, or a run of separate lines each a polyline of its own.
+void traceItem(cairo_t* cr, const DisplayList& list, const ListItem& item) {
+    const ListPoint* points = list.points().data() + item.first;
+    if (item.kind == ItemKind::polyline) return tracePolyline(cr, points, item.count);
+    for (uint32_t i = 0; i < item.count; i += 2)
+        tracePolyline(cr, points + i, 2);
+}
+
+// Past this many polylines a page's polylines of one colour in a row are
+// stroked as one path: cairo keeps every stroke of an SVG or PDF page until
+// the page is done, at some kilobyte each with its own colour and style,
+// where a point of a path costs it a dozen bytes. Pages below it keep a
+// stroke each, as they always had.
+constexpr size_t joinedStrokesFrom = 50000;
 
 // As the raster cut it to the page; its edges lie on pixel edges, not centres.
 void fillPath(cairo_t* cr, const DisplayList& list, const ListPath& path) {
@@ -149,12 +167,31 @@ void paintList(cairo_t* cr, const DisplayList& list, const std::vector<CopyFace>
     cairo_set_line_width(cr, 1.0);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    const std::vector<ListItem>& items = list.items();
+    const bool join = list.polylines() >= joinedStrokesFrom;
     std::vector<cairo_glyph_t> glyphs;
-    for (const ListItem& item : list.items()) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        const ListItem& item = items[i];
         setColour(cr, item.colour);
         switch (item.kind) {
         case ItemKind::polyline:
-            strokePolyline(cr, list.points().data() + item.first, item.count);
+        case ItemKind::segments:
+            if (!join) {
+                // A stroke each, as a page of few lines has always had them.
+                const ListPoint* points = list.points().data() + item.first;
+                const uint32_t step = item.kind == ItemKind::polyline ? item.count : 2;
+                for (uint32_t at = 0; at < item.count; at += step) {
+                    if (at > 0) setColour(cr, item.colour);
+                    tracePolyline(cr, points + at, step);
+                    cairo_stroke(cr);
+                }
+                break;
+            }
+            traceItem(cr, list, item);
+            while (i + 1 < items.size() && stroked(items[i + 1]) &&
+                   items[i + 1].colour == item.colour)
+                traceItem(cr, list, items[++i]);
+            cairo_stroke(cr);
             break;
         case ItemKind::box: {
             const ListBox& box = list.boxes()[item.first];

@@ -4,7 +4,7 @@ namespace plotanix {
 
 void DisplayList::clear() {
     overflowed_ = false;
-    recorded_ = 0;
+    recorded_ = polylines_ = 0;
     items_.clear();
     points_.clear();
     boxes_.clear();
@@ -38,18 +38,34 @@ bool DisplayList::admit(size_t textBytes, size_t items) {
 
 bool DisplayList::addLine(ListPoint from, ListPoint to, Colour colour) {
     colour &= 0xFFFFFF; // the raster ignores the top byte; so must the merging
-    if (!items_.empty()) {
-        ListItem& last = items_.back();
-        if (last.kind == ItemKind::polyline && last.colour == colour && points_.back() == from) {
-            if (to == from) return !overflowed_; // adds nothing to the path
-            if (!admit(0)) return false;
-            points_.push_back(to);
-            ++last.count;
-            return true;
+    ListItem* last = items_.empty() ? nullptr : &items_.back();
+    if (last != nullptr && last->colour != colour) last = nullptr;
+    const bool lines = last != nullptr && (last->kind == ItemKind::segments ||
+                                           (last->kind == ItemKind::polyline && last->count == 2));
+    if (last != nullptr && (last->kind == ItemKind::polyline || last->kind == ItemKind::segments) &&
+        points_.back() == from) {
+        if (to == from) return !overflowed_; // adds nothing to the path
+        if (!admit(0)) return false;
+        if (last->kind == ItemKind::segments && last->count > 2) {
+            // The run's last line goes on as a polyline of its own.
+            last->count -= 2;
+            items_.push_back(
+                {ItemKind::polyline, colour, static_cast<uint32_t>(points_.size() - 2), 2});
+            last = &items_.back();
         }
+        last->kind = ItemKind::polyline;
+        points_.push_back(to);
+        ++last->count;
+        return true;
     }
     if (!admit(0)) return false;
-    items_.push_back({ItemKind::polyline, colour, static_cast<uint32_t>(points_.size()), 2});
+    ++polylines_;
+    if (lines) {
+        last->kind = ItemKind::segments;
+        last->count += 2;
+    } else {
+        items_.push_back({ItemKind::polyline, colour, static_cast<uint32_t>(points_.size()), 2});
+    }
     points_.push_back(from);
     points_.push_back(to);
     return true;

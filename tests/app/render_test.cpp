@@ -546,8 +546,9 @@ std::array<int, 4> inkedBounds(const testing::DecodedPng& png) {
 }
 
 // --fit scales each page's drawing to touch two sides of the picture and
-// centres it on the other axis; without it, a drawing that runs off the
-// page or sits in a corner of it is told, with the remedy.
+// centres it on the other axis, all of it, wherever it lies; without it, a
+// drawing that runs off the page (or off the plotter's paper, which cuts
+// it) or sits in a corner of it is told, with the remedy.
 TEST(RenderProgram, FitScalesAndCentresEachPage) {
     TempDir dir;
     // A triangle of 200 x 100 units in a corner of the 7470A's page.
@@ -556,18 +557,37 @@ TEST(RenderProgram, FitScalesAndCentresEachPage) {
     writeFile(dir.file("off.hpgl"), "SP1;PA-200,100;PD300,100,300,900;");
     // A level line, then a square's diagonal, on pages of their own.
     writeFile(dir.file("pages.plt"), "IN;SP1;PA1000,1000;PD5000,1000;PG;PU2000,2000;PD6000,6000;");
+    // Triangles twice as wide as high beyond each edge of the paper (10300
+    // x 7650), and one six times the paper's width.
+    const std::pair<std::string, std::array<int, 4>> beyond[] = {
+        {"left", {-2000, 1000, 2000, 3000}},
+        {"right", {8000, 1000, 12000, 3000}},
+        {"bottom", {1000, -1000, 5000, 1000}},
+        {"top", {1000, 7000, 5000, 9000}},
+        {"huge", {-30000, -15000, 30000, 15000}}};
+    for (const auto& [name, c] : beyond) {
+        const std::string x1 = std::to_string(c[0]), y1 = std::to_string(c[1]),
+                          x2 = std::to_string(c[2]), y2 = std::to_string(c[3]);
+        writeFile(dir.file(name + ".hpgl"), "IN;SP1;PA" + x1 + "," + y1 + ";PD" + x2 + "," + y1 +
+                                                "," + x2 + "," + y2 + "," + x1 + "," + y1 + ";");
+    }
+    const std::string offPage = "runs off the page; --fit scales it onto the page";
     const std::tuple<std::string, std::string, std::array<int, 4>, std::string> cases[] = {
         // words, the page, its inked bounds, the warning without --fit
         {"tiny.hpgl",
          "tiny.png",
          {0, 100, 799, 499},
          "covers under 1% of the page; --fit scales it up"},
-        {"--model hp86b off.hpgl",
-         "off.png",
-         {233, 0, 566, 599},
-         "runs off the page; --fit scales it onto the page"},
+        {"--model hp86b off.hpgl", "off.png", {233, 0, 566, 599}, offPage},
         {"pages.plt", "pages-00001.png", {0, 299, 799, 299}, ""},
         {"pages.plt", "pages-00002.png", {100, 0, 699, 599}, ""},
+        {"left.hpgl", "left.png", {0, 100, 799, 499}, offPage},
+        {"right.hpgl", "right.png", {0, 100, 799, 499}, offPage},
+        {"bottom.hpgl", "bottom.png", {0, 100, 799, 499}, offPage},
+        {"top.hpgl", "top.png", {0, 100, 799, 499}, offPage},
+        {"huge.hpgl", "huge.png", {0, 100, 799, 499}, offPage},
+        {"--model hpgl2 left.hpgl", "left.png", {0, 100, 799, 499}, offPage},
+        {"--model hpgl2 huge.hpgl", "huge.png", {0, 100, 799, 499}, offPage},
     };
     for (const auto& [words, page, bounds, warning] : cases) {
         Outcome outcome = runRender(dir, "--fit " + words);

@@ -81,17 +81,21 @@ TEST(PngWriterTest, SavedFileIsThePageAsUnfilteredEightBitRgb) {
     EXPECT_EQ(entries(dir.path()), 1);
 }
 
-// The fast encoding keeps every pixel, in as few bits as the colours allow.
+// The fast encoding keeps every pixel, in as few bits as the colours allow;
+// narrower pages end their rows within a byte.
 TEST(PngWriterTest, FastFilesHoldTheSamePixelsInAPaletteWhenTheyFit) {
     TempDir dir;
-    const std::tuple<int, bool, uint8_t, uint8_t> cases[] = {
-        // colours drawn, noise, bit depth, colour type (3: palette, 2: RGB)
-        {2, false, 4, 3},   {16, false, 4, 3},  {17, false, 8, 3},
-        {256, false, 8, 3}, {257, false, 8, 2}, {0, true, 8, 2}};
-    for (const auto& [colours, noise, depth, type] : cases) {
+    const std::tuple<int, int, bool, uint8_t, uint8_t> cases[] = {
+        // colours drawn, page width, noise, bit depth, colour type (3: palette, 2: RGB)
+        {1, 800, false, 1, 3},  {2, 797, false, 1, 3},   {3, 799, false, 2, 3},
+        {4, 800, false, 2, 3},  {5, 797, false, 4, 3},   {16, 800, false, 4, 3},
+        {17, 797, false, 8, 3}, {256, 800, false, 8, 3}, {257, 800, false, 8, 2},
+        {0, 800, true, 8, 2}};
+    for (const auto& [colours, width, noise, depth, type] : cases) {
         PageImage page = makePage(noise);
+        page.width = width;
         for (int i = 0; i < colours - 1; ++i) // a run of each, then one pixel of it at the end
-            for (int x : {8 * i + 1, 8 * i + 2, 8 * i + 3, 8 * i + 4, 8 * i + 5, 799 - i}) {
+            for (int x : {8 * i + 1, 8 * i + 2, 8 * i + 3, 8 * i + 4, 8 * i + 5, width - 1 - i}) {
                 uint8_t* p = page.row(100 + i % 7) + 3 * x;
                 p[0] = static_cast<uint8_t>(i), p[1] = static_cast<uint8_t>(i >> 8), p[2] = 7;
             }

@@ -123,6 +123,34 @@ TEST(FilledPage, FillsAndWideLinesLandOnTheRasterWithinOnePixel) {
     expectCopiesOnTheRaster(plot.page(), *plot.session.displayList(), dir);
 }
 
+// Separate lines of one colour: a stroke each on an ordinary page, joined
+// into one path a colour on a page of so many that cairo's keeping a
+// stroke each would cost near a gigabyte; either way on the raster.
+TEST(ManyLines, PagesOfManyLinesJoinTheirStrokesAndStillLandOnTheRaster) {
+    const std::pair<int, size_t> cases[] = {{30, 30}, {60000, 60}}; // lines, SVG paths
+    for (const auto& [lines, paths] : cases) {
+        SCOPED_TRACE(lines);
+        testing::InProcessPlot plot(nullptr, PlotterModel::hp7470a);
+        plot.session.keepDisplayList(true);
+        plot.session.blankPage();
+        std::string hpgl = "IN;";
+        for (int i = 0; i < lines; ++i) {
+            const int x = 100 + i * 37 % 9800, y = 100 + i * 101 % 7400;
+            if (i % 1000 == 0) hpgl += "SP" + std::to_string(1 + i / 1000 % 6) + ";";
+            hpgl += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                    std::to_string(x + 50) + "," + std::to_string(y + 20) + ";";
+        }
+        plot.run(hpgl);
+        testing::TempDir dir;
+        expectCopiesOnTheRaster(plot.page(), *plot.session.displayList(), dir);
+        const std::string svg = testing::readFile(dir.file("page.svg"));
+        size_t found = 0;
+        for (size_t at = svg.find("<path"); at != std::string::npos; at = svg.find("<path", at + 1))
+            ++found;
+        EXPECT_EQ(found, paths);
+    }
+}
+
 // writePageCopy's result in a child (so the file size limit stays there); -1 if it failed.
 int writeUnderSizeLimit(const DisplayList& list, const std::string& name, rlim_t limit) {
     const pid_t child = ::fork();

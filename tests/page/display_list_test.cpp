@@ -26,26 +26,35 @@ struct Op {
     int32_t a, b, c, d;
 };
 
+// Separate lines of one colour in a row share an item; each stays a
+// polyline of its own.
 TEST_F(Recording, ConnectedLinesOfOneColourShareAPolylineAndOffPageLinesAreDropped) {
     const struct {
         const char* what;
         std::vector<Op> ops;
-        size_t items, points;
+        size_t items, points, polylines;
     } cases[] = {
-        {"chain", {{'L', 0, 0, 10, 0}, {'L', 10, 0, 10, 9}, {'L', 10, 9, 3, 40}}, 1, 4},
-        {"colour change", {{'L', 0, 0, 10, 0}, {'C', 2, 0, 0, 0}, {'L', 10, 0, 10, 9}}, 2, 4},
-        {"gap", {{'L', 0, 0, 10, 0}, {'L', 11, 0, 20, 0}}, 2, 4},
-        {"repeated point", {{'L', 5, 5, 9, 9}, {'L', 9, 9, 9, 9}}, 1, 2},
+        {"chain", {{'L', 0, 0, 10, 0}, {'L', 10, 0, 10, 9}, {'L', 10, 9, 3, 40}}, 1, 4, 1},
+        {"colour change", {{'L', 0, 0, 10, 0}, {'C', 2, 0, 0, 0}, {'L', 10, 0, 10, 9}}, 2, 4, 2},
+        {"gap", {{'L', 0, 0, 10, 0}, {'L', 11, 0, 20, 0}}, 1, 4, 2},
+        {"gaps, then a chain",
+         {{'L', 0, 0, 10, 0}, {'L', 11, 0, 20, 0}, {'L', 30, 0, 40, 0}, {'L', 40, 0, 40, 9}},
+         2,
+         7,
+         3},
+        {"repeated point", {{'L', 5, 5, 9, 9}, {'L', 9, 9, 9, 9}}, 1, 2, 1},
         {"off the page",
          {{'L', -9, -9, -1, -20}, {'L', 900, 0, 990, 500}, {'L', 0, 600, 9, 600}},
+         0,
          0,
          0},
         {"int32 limits",
          {{'L', INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {'L', INT_MIN, 7, INT_MAX, 7}},
-         2,
-         4},
-        {"box between", {{'L', 0, 0, 10, 0}, {'B', 2, 2, 5, 5}, {'L', 10, 0, 10, 9}}, 3, 4},
-        {"whole-page clear", {{'L', 0, 0, 10, 0}, {'B', -5, -5, 900, 900}}, 1, 0},
+         1,
+         4,
+         2},
+        {"box between", {{'L', 0, 0, 10, 0}, {'B', 2, 2, 5, 5}, {'L', 10, 0, 10, 9}}, 3, 4, 2},
+        {"whole-page clear", {{'L', 0, 0, 10, 0}, {'B', -5, -5, 900, 900}}, 1, 0, 0},
     };
     DisplayList list;
     drawing.recordInto(&list);
@@ -60,6 +69,7 @@ TEST_F(Recording, ConnectedLinesOfOneColourShareAPolylineAndOffPageLinesAreDropp
         }
         EXPECT_EQ(list.items().size(), c.items);
         EXPECT_EQ(list.points().size(), c.points);
+        EXPECT_EQ(list.polylines(), c.polylines);
         for (const ListPoint& p : list.points()) {
             EXPECT_GE(p.x, 0) << p.x << ", " << p.y;
             EXPECT_LT(p.x, 800) << p.x << ", " << p.y;

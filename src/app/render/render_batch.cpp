@@ -52,6 +52,11 @@ class InputBytes {
   public:
     std::string_view view() const { return {data_.get(), size_}; }
     bool tooLarge() const { return tooLarge_; }
+    // Its memory back, once the input is drawn (a large file's copy needs it).
+    void release() {
+        data_.reset();
+        size_ = capacity_ = 0;
+    }
 
     // The whole of fd; false (with errno set, or tooLarge()) when it cannot be read.
     bool readAll(int fd, size_t expected) {
@@ -222,7 +227,8 @@ class JobWriter {
 
     bool write(const PageView& page, std::optional<int64_t> number) {
         if (!page.nothingDrawn.empty()) blank(page, number);
-        if (page.nothingDrawn.empty() && page.drawn) placement(*page.drawn, number);
+        if (page.nothingDrawn.empty() && page.drawn)
+            placement(*page.drawn, page.cutAtPaper, number);
         if (shared_.options.pdf) return gather(page, number);
         if (job_.inPlace) return hold(page);
         const std::string name = number ? numberedName(job_.output, *number) : job_.output;
@@ -254,13 +260,14 @@ class JobWriter {
         shared_.reporter.say(shownName(job_.input, "standard input") + where +
                              ": nothing drawn: " + page.nothingDrawn);
     }
-    // A drawing that runs off the page, or is lost in a corner of it, is
-    // told with the remedy.
-    void placement(const Drawing::Extent& drawn, std::optional<int64_t> number) {
+    // A drawing that runs off the page (or off the plotter's paper, which
+    // cut it), or is lost in a corner of it, is told with the remedy.
+    void placement(const Drawing::Extent& drawn, bool cutAtPaper, std::optional<int64_t> number) {
         if (drawn.empty || shared_.options.quiet) return;
         const double width = PlotSession::pageWidth, height = PlotSession::pageHeight;
         std::string what;
-        if (drawn.left < -1 || drawn.top < -1 || drawn.right > width || drawn.bottom > height) {
+        if (cutAtPaper || drawn.left < -1 || drawn.top < -1 || drawn.right > width ||
+            drawn.bottom > height) {
             what = "the drawing runs off the page; --fit scales it onto the page";
         } else if (drawn.right - drawn.left < width / 10 &&
                    drawn.bottom - drawn.top < height / 10) {
@@ -291,8 +298,8 @@ class JobWriter {
         std::vector<PdfPage> pages;
         for (const Gathered& page : gathered_)
             pages.push_back({&page.list, page.paper});
-        const std::optional<int64_t> number =
-            gathered_.size() == 1 ? gathered_[0].number : std::nullopt;
+        const bool numbered = gathered_.size() == 1 && gathered_[0].number.has_value();
+        const int64_t number = numbered ? *gathered_[0].number : 0;
         std::string reason;
         errno = 0;
         if (job_.inPlace) {
@@ -308,7 +315,7 @@ class JobWriter {
             if (!encoded) fail(shownName(job_.output, "standard output"), reason, error);
             return;
         }
-        const std::string name = number ? numberedName(job_.output, *number) : job_.output;
+        const std::string name = numbered ? numberedName(job_.output, number) : job_.output;
         const bool written = writeFileAtomically(name, Durability::written, [&](FILE* file) {
             return writePdfPages(file, pages, reason);
         });
@@ -395,7 +402,8 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
     JobWriter writer(job, shared);
     const Renderer::Outcome outcome = renderer.render(
         input.view(), job.input != "-" && transcriptName(job.input),
-        [&](const PageView& page, auto number) { return writer.write(page, number); });
+        [&](const PageView& page, auto number) { return writer.write(page, number); },
+        [&] { input.release(); });
     if (outcome == Renderer::Outcome::noPageImage) {
         shared.reporter.say("cannot create the page image for " +
                             shownName(job.input, "standard input"));

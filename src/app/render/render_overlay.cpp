@@ -68,6 +68,10 @@ void addList(DisplayList& into, const DisplayList& from,
             for (uint32_t i = 0; i + 1 < item.count; ++i)
                 into.addLine(from.points()[item.first + i], from.points()[item.first + i + 1], c);
             break;
+        case ItemKind::segments:
+            for (uint32_t i = 0; i + 1 < item.count; i += 2)
+                into.addLine(from.points()[item.first + i], from.points()[item.first + i + 1], c);
+            break;
         case ItemKind::box:
             into.addBox(from.boxes()[item.first], c);
             break;

@@ -92,6 +92,7 @@ class PageAdvances {
         Paper paper;
         std::string nothingDrawn;
         std::optional<Drawing::Extent> drawn;
+        bool cutAtPaper;
     };
 
     void advance() {
@@ -101,14 +102,15 @@ class PageAdvances {
         const PageView now = current_(true);
         held_ = Held{now.image,        now.list ? std::optional(*now.list) : std::nullopt,
                      now.extent,       now.paper,
-                     now.nothingDrawn, now.drawn};
+                     now.nothingDrawn, now.drawn,
+                     now.cutAtPaper};
         session_.blankPage();
         if (starting_) starting_(++started_);
     }
     bool writeHeld(std::optional<int64_t> number) {
         const Held& page = *held_;
         return written(write_({page.image, page.list ? &*page.list : nullptr, page.extent,
-                               page.paper, page.nothingDrawn, page.drawn},
+                               page.paper, page.nothingDrawn, page.drawn, page.cutAtPaper},
                               number));
     }
     bool writeCurrent(std::optional<int64_t> number) {
@@ -190,19 +192,24 @@ struct Renderer::Core {
     // What went onto the page since it was last cleared.
     int64_t instructions = 0, ignored = 0;
     Drawing::LineTally linesBefore;
+    int64_t offPaperBefore = 0;
 
     bool hp86b() const { return session.model() == PlotterModel::hp86b; }
     void pageCleared() {
         instructions = ignored = 0;
         linesBefore = session.drawing().lineTally();
+        pageBegins();
         clearPending = false;
     }
+    void pageBegins() { offPaperBefore = session.plotter().offPaper(); }
     // Each input is a drawing of its own, read from power-on: a session
-    // just made is that already.
-    void blank() {
+    // just made is that already. Unclipped, the paper keeps all of the
+    // drawing, to be fitted onto the page.
+    void blank(bool clipAtPaper = true) {
         session.drawing().place({});
         if (!fresh) session.startAfresh();
         fresh = false;
+        session.plotter().clipAtPaper(clipAtPaper);
         pageCleared();
     }
     void newPage() {
@@ -241,7 +248,8 @@ struct Renderer::Core {
                 session.plotter().pageExtent(),
                 paper,
                 nothingDrawn(emptyInput, midRun),
-                session.drawing().extent()};
+                session.drawing().extent(),
+                session.plotter().offPaper() > offPaperBefore};
     }
     std::string nothingDrawn(bool emptyInput, bool midRun) {
         if (inked(session.page())) return {};
@@ -271,7 +279,7 @@ Renderer::Core* Renderer::core(PlotterModel model) {
 }
 
 Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscript,
-                                   const PageSink& write) {
+                                   const PageSink& write, const std::function<void()>& inputRead) {
     counts_ = {};
     // Every record and page marker holds "****": without it the input is
     // one run, drawn where it lies rather than copied by the splitter.
@@ -301,12 +309,15 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     const PlotterModel model = chosen_.model;
     Core* const c = core(model);
     if (c == nullptr) return Outcome::noPageImage;
-    c->blank();
+    // A transcript shows what the plotter drew, where it drew it.
+    const bool plainFile = !marked || !transcriptOfModel;
+    c->blank(!(plainFile && setup_.fit));
     // A transcript shows what the plotter drew, where it drew it: how a
     // drawing sits on the page is told of plain files only.
     const auto hand = [&](std::optional<int64_t> number) {
         PageView page = c->page(input.empty());
         page.drawn.reset();
+        page.cutAtPaper = false;
         if (!write(page, number)) return false;
         ++counts_.pages;
         return true;
@@ -315,22 +326,25 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     // read differently from what the splitter follows.
     const bool hp86b = c->hp86b();
     // A file another model was chosen for holds no transcript to follow.
-    if (!marked || !transcriptOfModel) {
+    if (plainFile) {
         if (hp86b && (input.find("LB") != std::string_view::npos ||
                       input.find("CP") != std::string_view::npos)) {
             c->plotting.useLabelFont();
         }
         // Drawn once to learn each page's extent, then again fitted to it.
         std::vector<Drawing::Extent> extents;
-        const auto draw = [&](const PageSink& sink, RenderCounts& counts, bool fit) {
-            const auto current = [&](bool midRun) { return c->page(input.empty(), midRun); };
+        const bool empty = input.empty();
+        const auto draw = [&](const PageSink& sink, RenderCounts& counts, bool fit, bool last) {
+            const auto current = [&](bool midRun) { return c->page(empty, midRun); };
             PageAdvances pages(c->session, sink, current, [&](size_t index) {
+                c->pageBegins();
                 if (fit)
                     c->session.drawing().place(index < extents.size() ? fitted(extents[index])
                                                                       : Drawing::Placement{});
             });
-            if (!input.empty()) c->run(input, counts, false);
+            if (!empty) c->run(input, counts, false);
             c->end(counts);
+            if (last && inputRead) inputRead();
             const bool written = pages.finish();
             counts.pages += pages.written();
             return written;
@@ -342,15 +356,19 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
                     extents.push_back(page.drawn.value_or(Drawing::Extent{}));
                     return true;
                 },
-                measured, false);
-            c->blank();
+                measured, false, false);
+            c->blank(false);
         }
         const PageSink fittedWrite = [&](const PageView& page, std::optional<int64_t> number) {
             PageView shown = page;
-            if (setup_.fit) shown.drawn.reset();
+            if (setup_.fit) {
+                shown.drawn.reset();
+                shown.cutAtPaper = false;
+            }
             return write(shown, number);
         };
-        return draw(fittedWrite, counts_, setup_.fit) ? Outcome::rendered : Outcome::writeRefused;
+        return draw(fittedWrite, counts_, setup_.fit, true) ? Outcome::rendered
+                                                            : Outcome::writeRefused;
     }
     if (!hp86b) {
         steps = splitAtMarkers(input);

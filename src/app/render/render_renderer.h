@@ -40,6 +40,8 @@ struct PageView {
     // Where the drawing of a plain file lies, on the picture or off it
     // (none for a transcript, or once fitted): to say when --fit would help.
     std::optional<Drawing::Extent> drawn;
+    // Whether the plotter's paper cut off part of the drawing.
+    bool cutAtPaper = false;
 };
 
 // A page to be written: the number of its SAVE PAGE marker, or none for the
@@ -83,7 +85,10 @@ class Renderer {
     // transcriptName) the HP-86B's; a file written for HP-GL/2
     // (writtenForHpgl2) as an HP-GL/2 device, anything else as an HP 7470A.
     // counts() tells what this input held, chosen() which model drew it.
-    Outcome render(std::string_view input, bool namedAsTranscript, const PageSink& write);
+    // inputRead, when given, is told once input is read to its end and
+    // before a plain file's last pages are written: the caller may free it.
+    Outcome render(std::string_view input, bool namedAsTranscript, const PageSink& write,
+                   const std::function<void()>& inputRead = {});
     const RenderCounts& counts() const { return counts_; }
     const ModelChoice& chosen() const { return chosen_; }
 

@@ -81,6 +81,7 @@ class Hp7470a : public Plotter, private TokenizerClient {
         return PageExtent{limits_.x, limits_.y, false};
     }
     bool penSelected() const override { return state.selectedPen != 0; }
+    void clipAtPaper(bool clip) override;
 
     uint8_t statusByte() const;
     // The hard-clip limits of the paper.
@@ -150,6 +151,9 @@ class Hp7470a : public Plotter, private TokenizerClient {
     void applyLabelScale();
     void applyLineType();
     void setClips();
+    // The window with no IW: the paper, or everywhere when it does not clip.
+    Window paperWindow() const;
+    bool windowIsPaper() const;
     // Takes the pen a label, CP or UC left, unless it overflows the plotter's
     // range: then error 6, and the pen and label state stay as before.
     void settleLabelPen(Point pen, const Point& penBefore, const LabelState& before);
@@ -226,6 +230,7 @@ class Hp7470a : public Plotter, private TokenizerClient {
     LogFile& log_;
     StatusLine* status_;
     Point limits_;
+    bool paperClips_ = true;
     PictureMap map_;
     Hp7470aSerial serial_;
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};

@@ -49,6 +49,13 @@ struct Window {
     PlotBox box() const { return {xll, yll, xur, yur}; }
 };
 
+// Whether p lies on the paper the window is: within half a plotter unit
+// of it, which the rounding of arcs and circles may stray by.
+inline bool onPaper(const Window& paper, Point p) {
+    return p.x >= paper.xll - 0.5 && p.x <= paper.xur + 0.5 && p.y >= paper.yll - 0.5 &&
+           p.y <= paper.yur + 0.5;
+}
+
 // Shortens a -> b to its part inside the window; false when no part of it
 // lies inside. A vector from inside to outside ends at the edge, one from
 // outside to inside starts at the edge, one outside throughout is drawn

@@ -88,6 +88,16 @@ class Plotter {
     // A word for the operator on how the computer's stream is read (a
     // remedy when the model ignores what the computer means); empty for none.
     virtual std::string_view hint() const { return {}; }
+    // Whether the paper's edge cuts what is drawn, as on the real plotter
+    // (the default). Lifted, the whole drawing is kept, wherever it lies:
+    // for a renderer that scales the drawing onto its page. Models whose
+    // page is the picture itself ignore it.
+    virtual void clipAtPaper(bool clip) { (void)clip; }
+
+    // Drawing cut at the paper's edge (not at a window the input set),
+    // since the model was made: never reset, so that a caller compares
+    // counts.
+    int64_t offPaper() const { return offPaper_; }
 
     // Counted from the last resetCounts().
     RunResult counts() const { return counts_; }
@@ -109,10 +119,12 @@ class Plotter {
         ++counts_.ignored;
         ++records_;
     }
+    void countOffPaper() { ++offPaper_; }
 
   private:
     RunResult counts_;
     int64_t records_ = 0;
+    int64_t offPaper_ = 0;
     std::function<void()> pageAdvance_;
 };
 

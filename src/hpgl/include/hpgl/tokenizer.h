@@ -107,7 +107,7 @@ class HpglTokenizer {
     bool negative_ = false;
     int digits_ = 0;
     int fractionTaken_ = 0;
-    double whole_ = 0, fraction_ = 0, scale_ = 1;
+    double whole_ = 0, fraction_ = 0;
 };
 
 } // namespace plotanix

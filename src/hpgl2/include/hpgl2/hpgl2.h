@@ -119,6 +119,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     // drawn on (a PCL job ends with ESC E).
     std::optional<PageExtent> pageExtent() const override { return shown_; }
     bool penSelected() const override { return state.selectedPen != 0; }
+    void clipAtPaper(bool clip) override;
 
     uint8_t statusByte() const;
     const Hpgl2Page& page() const { return page_; }
@@ -190,6 +191,8 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void scalingPointsMoved();
     void applyScale();
     void applyWindow();
+    // An area filled within the window, counted when the paper cuts it.
+    void fillArea(PathView area);
     Point unit() const;
     Point toPlotter(Point user) const;
     double diagonal() const;
@@ -363,6 +366,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     WideLine wide_;
     bool wideLines_ = false;
     Window windowGiven_; // IW's, in plotter units
+    bool paperClips_ = true;
     PixelRect windowPixels_;
     FillRule fillRule_ = FillRule::evenOdd;
     PolygonBuffer buffer_;

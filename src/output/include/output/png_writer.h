@@ -12,10 +12,10 @@ namespace plotanix {
 struct PageImage;
 
 // plotter: 8-bit RGB at zlib level 9 with the default strategy, the bytes
-// the plotter saves. fast: the same pixels, as palette indices of 4 or 8
-// bits when the page has at most 16 or 256 colours (else RGB), with zlib's
-// run-length strategy: a fraction of the bytes to compress, some 70 times
-// faster than the plotter's on a busy page.
+// the plotter saves. fast: the same pixels, as palette indices of 1, 2, 4
+// or 8 bits when the page has at most 2, 4, 16 or 256 colours (else RGB),
+// with zlib's run-length strategy: a fraction of the bytes to compress, some
+// 70 times faster than the plotter's on a busy page.
 enum class PngCompression { plotter, fast };
 
 // True on success. The file appears complete or not at all: the

@@ -4,7 +4,9 @@
 // other resolutions: polylines, filled boxes, labels and filled paths, in
 // drawing order. Lines are kept clipped to the picture, at the exact ends
 // the model gave where it gave them; connected lines
-// of one colour share one polyline. Bounded: past maxItems (a path's every
+// of one colour share one polyline, and separate lines of one colour in a
+// row share one item (a plot of a million short strokes would otherwise
+// spend more on its items than on its points). Bounded: past maxItems (a path's every
 // point counts as one) or maxTextBytes of label text the list stops growing
 // and is marked overflowed.
 
@@ -61,13 +63,15 @@ struct ListPathPoint {
     float x = 0, y = 0; // picture coordinates, pixel edges on whole numbers
 };
 
-enum class ItemKind : uint8_t { polyline, box, label, path };
+// segments: lines of one colour, each its own polyline of two points, the
+// points in turn.
+enum class ItemKind : uint8_t { polyline, box, label, path, segments };
 
 struct ListItem {
     ItemKind kind = ItemKind::polyline;
     Colour colour = 0;
-    uint32_t first = 0; // polyline: first point; box, label, path: index in its table
-    uint32_t count = 0; // polyline: points (at least 2); otherwise 1
+    uint32_t first = 0; // polyline, segments: first point; otherwise: index in its table
+    uint32_t count = 0; // polyline: points (at least 2); segments: 2 a line; otherwise 1
 };
 
 class DisplayList {
@@ -87,7 +91,8 @@ class DisplayList {
     bool addPath(PathView path, Colour colour);
 
     bool overflowed() const { return overflowed_; }
-    size_t recorded() const { return recorded_; } // items kept, a path's points each
+    size_t recorded() const { return recorded_; }   // items kept, a path's points each
+    size_t polylines() const { return polylines_; } // a segments item's lines each
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     const std::vector<ListItem>& items() const { return items_; }
@@ -109,6 +114,7 @@ class DisplayList {
     int32_t width_ = 800, height_ = 600;
     bool overflowed_ = false;
     size_t recorded_ = 0;
+    size_t polylines_ = 0;
     std::vector<ListItem> items_;
     std::vector<ListPoint> points_;
     std::vector<ListBox> boxes_;
