@@ -177,23 +177,21 @@ TEST_F(Printing, TheRendererPrintsEachInputAsOneJob) {
                 .c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
-    for (const std::string queue : {"--print plotter", "--print"}) {
-        ASSERT_EQ(render(queue + " one.hpgl two.plt"), 0) << readFile(dir.file("err.txt"));
-        const std::string said = readFile(dir.file("err.txt"));
-        std::smatch match;
-        ASSERT_TRUE(std::regex_search(said, match,
-                                      std::regex("^plotanix-render: one.hpgl: printed on plotter "
-                                                 "\\(job (\\d+)\\)\n"
-                                                 "plotanix-render: two.plt: printed on plotter "
-                                                 "\\(job (\\d+)\\)\n")))
-            << said;
-        for (const auto& [job, pages] :
-             {std::pair{std::stoi(match[1]), "1"}, std::pair{std::stoi(match[2]), "2"}}) {
-            const std::string file = jobFile(dir, cups, job);
-            EXPECT_EQ(pageSize(file), "841.89 x 595.276 pts (A4)\n");
-            EXPECT_EQ(output("pdfinfo " + file + " | sed -n 's/^Pages: *//p'"),
-                      std::string(pages) + "\n");
-        }
+    ASSERT_EQ(render("--print one.hpgl two.plt"), 0) << readFile(dir.file("err.txt"));
+    const std::string said = readFile(dir.file("err.txt"));
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(said, match,
+                                  std::regex("^plotanix-render: one.hpgl: printed on plotter "
+                                             "\\(job (\\d+)\\)\n"
+                                             "plotanix-render: two.plt: printed on plotter "
+                                             "\\(job (\\d+)\\)\n")))
+        << said;
+    for (const auto& [job, pages] :
+         {std::pair{std::stoi(match[1]), "1"}, std::pair{std::stoi(match[2]), "2"}}) {
+        const std::string file = jobFile(dir, cups, job);
+        EXPECT_EQ(pageSize(file), "841.89 x 595.276 pts (A4)\n");
+        EXPECT_EQ(output("pdfinfo " + file + " | sed -n 's/^Pages: *//p'"),
+                  std::string(pages) + "\n");
     }
     EXPECT_EQ(render("--print absent -q -o out.png one.hpgl"), 4);
     EXPECT_EQ(readFile(dir.file("err.txt"))

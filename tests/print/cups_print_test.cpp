@@ -1,12 +1,10 @@
 // Jobs sent to a real scheduler of the test's own, and their outcomes as
 // the operator reads them.
 
-#include "print/print_spooler.h"
+#include "print/cups_print.h"
 #include "support/private_cups.h"
 
 #include <gtest/gtest.h>
-
-#include <poll.h>
 
 namespace plotanix {
 namespace {
@@ -74,27 +72,6 @@ TEST_F(PrintTest, AStoppedQueueHoldsTheJob) {
     EXPECT_TRUE(held.sent);
     EXPECT_EQ(held.said.rfind("held on plotter-stopped (job ", 0), 0u) << held.said;
     EXPECT_NE(held.said.find("the printer is stopped"), std::string::npos) << held.said;
-}
-
-// Outcomes come back through the descriptor, in the order asked, on the
-// caller's turn; the caller's thread never waits on the scheduler.
-TEST_F(PrintTest, TheSpoolerTellsOutcomesThroughItsDescriptor) {
-    std::vector<std::string> told;
-    PrintSpooler spooler([&](const PrintOutcome& outcome) { told.push_back(outcome.said); });
-    for (const char* queue : {"plotter-a4", "no-such-plotter"})
-        spooler.print(queue, "page", [](PrintSheet, std::string& pdf, std::string&) {
-            pdf = "%PDF-1.4";
-            return true;
-        });
-    EXPECT_TRUE(told.empty());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (told.size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{spooler.descriptor(), POLLIN, 0};
-        if (::poll(&ready, 1, 1000) > 0) spooler.service(Clock::now());
-    }
-    ASSERT_EQ(told.size(), 2u);
-    EXPECT_EQ(told[0].rfind("printed on plotter-a4 (job ", 0), 0u) << told[0];
-    EXPECT_EQ(told[1].rfind("not printed on no-such-plotter: ", 0), 0u) << told[1];
 }
 
 // The plotting area keeps its size and is centred on the queue's paper; a
