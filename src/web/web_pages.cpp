@@ -94,7 +94,21 @@ std::string frontPage(const WebStatus& status, uint64_t pageVersion,
             html += " <a href=\"/files/" + copy + "\">" + copyKind(copy) + "</a>";
         html += "</p></li>";
     }
-    html += "</ul></section>\n<p><a href=\"/files/PLOTTER.TXT\">The transcript</a></p>\n"
+    html += "</ul>";
+    // Two saved pages laid over each other, drawn on request: the older
+    // under, the newer over it in shifted colours.
+    if (saved.size() >= 2) {
+        const auto choices = [&](const char* name, size_t chosen) {
+            std::string select = "<select name=\"" + std::string(name) + "\">";
+            for (size_t i = 0; i < saved.size(); ++i)
+                select += "<option" + std::string(i == chosen ? " selected" : "") + ">" +
+                          escapeHtml(saved[i].name) + "</option>";
+            return select + "</select>";
+        };
+        html += "<form id=\"overlay\" action=\"/overlay.png\" method=\"get\">Lay " +
+                choices("a", 1) + " under " + choices("b", 0) + " <button>Overlay</button></form>";
+    }
+    html += "</section>\n<p><a href=\"/files/PLOTTER.TXT\">The transcript</a></p>\n"
             "</main>\n</body></html>\n";
     return html;
 }

@@ -1,4 +1,5 @@
 #include "common/printable.h"
+#include "output/ink_overlay.h"
 #include "output/png_writer.h"
 #include "render_batch.h"
 #include "render_copies.h"
@@ -15,45 +16,19 @@ namespace plotanix {
 
 namespace {
 
-// The palette an input's pens are shifted along: the plotter's inks in the
-// order they stand apart best on white paper.
-constexpr std::array<Colour, 8> overlayPalette = {
-    penColours[1], penColours[4], penColours[2], penColours[3],
-    penColours[6], penColours[5], penColours[9], penColours[7],
-};
-
 const std::map<std::string, Colour, std::less<>> colourNames = {
-    {"black", penColours[1]}, {"red", penColours[4]},     {"blue", penColours[2]},
-    {"green", penColours[3]}, {"magenta", penColours[6]}, {"cyan", penColours[5]},
-    {"grey", penColours[9]},  {"yellow", penColours[7]},
+    {"black", overlayPalette[0]}, {"red", overlayPalette[1]},     {"blue", overlayPalette[2]},
+    {"green", overlayPalette[3]}, {"magenta", overlayPalette[4]}, {"cyan", overlayPalette[5]},
+    {"grey", overlayPalette[6]},  {"yellow", overlayPalette[7]},
 };
 
-// Input k's colour for a colour it drew: its own given colour, else the
-// colour k places on along the palette (one not in it: the palette's k-th).
+// Input k's colour for a colour it drew: its own given colour, else shifted.
 Colour recoloured(const OverlayRequest& request, size_t k, Colour colour) {
-    colour &= 0xFFFFFF;
-    if (k == 0) return colour;
-    if (k - 1 < request.colours.size()) return request.colours[k - 1];
-    const auto at = std::find(overlayPalette.begin(), overlayPalette.end(), colour);
-    const size_t from = at == overlayPalette.end() ? 0 : size_t(at - overlayPalette.begin());
-    return overlayPalette[(from + k) % overlayPalette.size()];
+    if (k >= 1 && k - 1 < request.colours.size()) return request.colours[k - 1];
+    return shiftedInk(k, colour);
 }
 
 constexpr Colour paperColour = 0xFFFFFF;
-
-// Each inked pixel of the layer over the page, in the layer's colours.
-void paint(PageImage& page, const PageImage& layer, const std::function<Colour(Colour)>& colour) {
-    for (int y = 0; y < page.height; ++y) {
-        uint8_t* row = page.row(y);
-        for (int x = 0; x < page.width; ++x) {
-            const Colour ink = layer.pixel(x, y);
-            if (ink == paperColour) continue;
-            const Colour c = colour(ink);
-            row[3 * x] = uint8_t(c >> 16), row[3 * x + 1] = uint8_t(c >> 8),
-                    row[3 * x + 2] = uint8_t(c);
-        }
-    }
-}
 
 // What the layer's list holds, added to the overlay's in the layer's colours.
 void addList(DisplayList& into, const DisplayList& from,
@@ -165,14 +140,14 @@ int drawOverlay(const OverlayRequest& request) {
         if (!overlay) {
             overlay = *last;
         } else {
-            paint(overlay->image, last->image, colour);
+            layInk(overlay->image, last->image, colour);
             addList(*overlay->list, *last->list, colour);
         }
         // The legend's row is the input's first pen's colour.
         if (request.legend && drawBytes(legendRenderer, legendRow(input, k), "", legend, why) &&
             !legend.empty() && legend.back().list) {
             const auto legendColour = [&](Colour) { return colour(penColours[1]); };
-            paint(overlay->image, legend.back().image, legendColour);
+            layInk(overlay->image, legend.back().image, legendColour);
             addList(*overlay->list, *legend.back().list, legendColour);
         }
     }
