@@ -4,8 +4,10 @@
 # drawn by plotanix-render (--model hpgl2), one whole process per input;
 # reported is the user + system CPU time of the fastest of the rounds.
 #
-#   fill       a 1 MB polygon of 262,000 points, then FP; 85 times
+#   fill       a 1 MB polygon of 262,000 points, then FP; 85 times (past the
+#              polygon buffer's 32,768 points: outlined, as HP-GL/2 does)
 #   hatch      one FP; with a 10 mm pen and a 1-pixel hatch on 55,000 edges
+#              (outlined too)
 #   dashes     a 10 mm round pen with a 2-pixel line type over 16,000
 #              full-height PE vectors
 #   edges      EP; 20 times on a 16,000-point buffer with a 10 mm pen

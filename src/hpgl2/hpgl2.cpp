@@ -144,6 +144,7 @@ bool Hpgl2::knows(std::string_view mnemonic) const {
 void Hpgl2::feed(std::span<const uint8_t> bytes) {
     for (const uint8_t byte : bytes)
         input_.put(byte);
+    flushPieces(); // the page may be looked at now
 }
 
 void Hpgl2::endOfStream() {
@@ -151,6 +152,7 @@ void Hpgl2::endOfStream() {
     // wide path ends there, its cap drawn.
     input_.end();
     if (!syntaxOnly_) finishLine();
+    flushPieces();
 }
 
 void Hpgl2::instructionDone() {
@@ -161,6 +163,7 @@ void Hpgl2::betweenInstructions() {
     // ESC E: the printer's reset, the page back to the paper's.
     if (!input_.takeReset() || syntaxOnly_) return;
     finishLine();
+    flushPieces();
     sized_ = false;
     page_.setPaper(paper_);
     initialise();
@@ -190,7 +193,9 @@ Body Hpgl2::instruction(std::string_view letters) {
     static constexpr std::array<std::string_view, 10> moves = {"PA", "PR", "PD", "PE", "AA",
                                                                "AR", "AT", "RT", "BZ", "BR"};
     if (std::find(moves.begin(), moves.end(), current_->mnemonic) == moves.end()) finishLine();
-    if (current_ != lastArea_.instruction) lastArea_ = {};
+    flushPieces();
+    // A fill type set between fills is told apart by each fill's kind.
+    if (current_ != lastArea_.instruction && current_->mnemonic != "FT") lastArea_ = {};
     if (state.polygonMode && !current_->inPolygon) {
         // HP-GL/2 passes it over in polygon mode.
         static constexpr Instruction passOver = takes("", &Hpgl2::doNothing);

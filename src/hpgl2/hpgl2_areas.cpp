@@ -20,6 +20,7 @@ constexpr double maxHatchWork = 1 << 25;
 } // namespace
 
 void Hpgl2::fillSolid(Colour colour) {
+    flushPieces(); // in the colour they were drawn in
     if (state.transparent && (colour & 0xFFFFFF) == 0xFFFFFF) return;
     area_.clear();
     area_.rule = fillRule_;
@@ -46,7 +47,10 @@ bool Hpgl2::hatch(double spacing, double degrees) {
 void Hpgl2::fillBuffer() {
     if (buffer_.empty()) return;
     // An overflowed buffer is edged, as HP-GL/2 does.
-    if (buffer_.overflowed()) return edgeBuffer();
+    if (buffer_.overflowed()) {
+        bufferFilled_ = true;
+        return edgeBuffer();
+    }
     const int32_t type = state.fillType;
     if (type == 3 || type == 4) {
         const size_t which = static_cast<size_t>(type - 3);
@@ -58,20 +62,30 @@ void Hpgl2::fillBuffer() {
         // Lines closer together than the pen is wide would cover the area
         // whole: it is filled solid, sparing a wide stroke for every piece.
         const bool covered = wideLines_ && spacing * page_.scale() < wide_.style().width;
-        if (!covered && hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90))) return;
+        if (!covered && hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90)))
+            return flushPieces();
     }
-    if (type == 10) {
-        // Shading: the pen's colour that much of the way from white.
-        const Colour pen = penColour();
-        Colour tint = 0;
-        for (int c = 0; c < 3; ++c) {
-            const double level = (pen >> (8 * c)) & 0xFF;
-            const double mixed = 255 - (255 - level) * std::clamp(state.shading, 0.0, 100.0) / 100;
-            tint |= static_cast<Colour>(std::lround(mixed)) << (8 * c);
-        }
-        return fillSolid(tint);
+    fillSolid(fillColour());
+}
+
+Colour Hpgl2::fillColour() const {
+    const Colour pen = penColour();
+    if (state.fillType != 10) return pen;
+    // Shading: the pen's colour that much of the way from white.
+    Colour tint = 0;
+    for (int c = 0; c < 3; ++c) {
+        const double level = (pen >> (8 * c)) & 0xFF;
+        const double mixed = 255 - (255 - level) * std::clamp(state.shading, 0.0, 100.0) / 100;
+        tint |= static_cast<Colour>(std::lround(mixed)) << (8 * c);
     }
-    fillSolid(penColour());
+    return tint;
+}
+
+std::string_view Hpgl2::hint() const {
+    static_assert(PolygonBuffer::maxPoints == 32768, "the hint names the buffer's size");
+    if (!bufferFilled_) return {};
+    return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
+           "filled";
 }
 
 void Hpgl2::edgeBuffer() {
@@ -91,6 +105,7 @@ void Hpgl2::edgeBuffer() {
         first += count;
     }
     pattern_.reset();
+    flushPieces();
 }
 
 void Hpgl2::doPM(const Numbers& p) {
@@ -110,35 +125,64 @@ void Hpgl2::doPM(const Numbers& p) {
     }
 }
 
-// An FP or EP right after the same one, nothing drawn since, would draw the
-// same pixels again: it is passed over, so a repeated fill of a big buffer
-// costs nothing more.
-bool Hpgl2::repeatsLastArea(const Numbers& p) const {
-    const Numbers& last = lastArea_.values;
-    return lastArea_.instruction == current_ && lastArea_.marks == drawing_.marks() &&
-           last.count == p.count && last.illegal == p.illegal && last.aborted == p.aborted &&
+// An FP or EP after a run of the same in one colour, nothing else drawn or
+// changed since but the fill type, with parameters and a fill type one of
+// them had, would draw the same pixels in that colour again: each paints
+// its pixels whole, so the run's pixels are already those. It is passed over,
+// so that alternating fills of a big buffer cost nothing more.
+bool Hpgl2::AreaKind::operator==(const AreaKind& other) const {
+    const Numbers& p = values;
+    const Numbers& q = other.values;
+    return p.count == q.count && p.illegal == q.illegal && p.aborted == q.aborted &&
            std::equal(p.v.begin(), p.v.begin() + std::min<int>(p.count, Numbers::kept),
-                      last.v.begin());
+                      q.v.begin()) &&
+           fillType == other.fillType && hatchSpacing == other.hatchSpacing &&
+           hatchAngle == other.hatchAngle && hatchInUserUnits == other.hatchInUserUnits &&
+           shading == other.shading;
 }
 
-void Hpgl2::areaDrawn(const Numbers& p) {
-    lastArea_ = {current_, p, drawing_.marks()};
+Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
+    return {p,
+            state.fillType,
+            state.hatchSpacing,
+            state.hatchAngle,
+            state.hatchInUserUnits,
+            state.shading};
+}
+
+bool Hpgl2::repeatsLastArea(const Numbers& p) const {
+    const AreaDrawn& run = lastArea_;
+    if (run.instruction != current_ || run.marks != drawing_.marks()) return false;
+    const AreaKind kind = areaKind(p);
+    return std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) !=
+           run.kinds.begin() + run.count;
+}
+
+void Hpgl2::areaDrawn(const Numbers& p, uint64_t marksBefore) {
+    AreaDrawn& run = lastArea_;
+    const Colour colour = current_->mnemonic == "EP" ? penColour() : fillColour();
+    if (run.instruction != current_ || run.marks != marksBefore || run.colour != colour)
+        run = {current_, {}, 0, 0, colour};
+    if (run.count < run.kinds.size()) run.kinds[run.count++] = areaKind(p);
+    run.marks = drawing_.marks();
 }
 
 void Hpgl2::doFP(const Numbers& p) {
     if (repeatsLastArea(p)) return;
     if (rejected(p)) return;
+    const uint64_t marks = drawing_.marks();
     const double rule = p.count > 0 ? p.v[0] : 0;
     if (rule != 0 && rule != 1) return raiseError(hpgl2BadParameter);
     fillRule_ = rule == 1 ? FillRule::nonzero : FillRule::evenOdd;
     fillBuffer();
-    areaDrawn(p);
+    areaDrawn(p, marks);
 }
 
 void Hpgl2::doEP(const Numbers& p) {
     if (p.aborted || repeatsLastArea(p)) return;
+    const uint64_t marks = drawing_.marks();
     edgeBuffer();
-    areaDrawn(p);
+    areaDrawn(p, marks);
 }
 
 void Hpgl2::doRA(const Numbers& p) {

@@ -116,19 +116,52 @@ void Hpgl2::Sinks::piece(PlotPoint from, PlotPoint to) {
 }
 
 void Hpgl2::Sinks::fill(PathView area) {
-    model.fillArea(area);
+    model.addPiece(area);
 }
 
 void Hpgl2::fillArea(PathView area) {
-    if (paperClips_ && !state.windowSet) {
-        const PixelRect& w = windowPixels_;
-        const bool within = std::all_of(area.points.begin(), area.points.end(), [&](PathPoint p) {
-            return p.x >= w.left - 0.5 && p.x <= w.right + 0.5 && p.y >= w.top - 0.5 &&
-                   p.y <= w.bottom + 0.5;
-        });
-        if (!within) countOffPaper();
-    }
+    noteOffPaper(area);
     drawing_.fillPath(area, windowPixels_);
+}
+
+void Hpgl2::noteOffPaper(PathView area) {
+    if (!paperClips_ || state.windowSet) return;
+    const PixelRect& w = windowPixels_;
+    const bool within = std::all_of(area.points.begin(), area.points.end(), [&](PathPoint p) {
+        return p.x >= w.left - 0.5 && p.x <= w.right + 0.5 && p.y >= w.top - 0.5 &&
+               p.y <= w.bottom + 0.5;
+    });
+    if (!within) countOffPaper();
+}
+
+void Hpgl2::addPiece(PathView area) {
+    noteOffPaper(area);
+    size_t first = 0;
+    for (const uint32_t count : area.rings) {
+        if (count > area.points.size() - first) break;
+        const auto ring = area.points.subspan(first, count);
+        first += count;
+        double twiceArea = 0;
+        for (size_t i = 0; i < ring.size(); ++i) {
+            const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
+            twiceArea += a.x * b.y - b.x * a.y;
+        }
+        if (twiceArea < 0) {
+            pieces_.points.insert(pieces_.points.end(), ring.rbegin(), ring.rend());
+        } else {
+            pieces_.points.insert(pieces_.points.end(), ring.begin(), ring.end());
+        }
+        pieces_.rings.push_back(count);
+    }
+    // A long path is filled in parts: the pieces' memory stays small.
+    if (pieces_.points.size() >= maxPieces) flushPieces();
+}
+
+void Hpgl2::flushPieces() {
+    if (pieces_.rings.empty()) return;
+    pieces_.rule = FillRule::nonzero;
+    drawing_.fillPath(pieces_.view(), windowPixels_);
+    pieces_.clear();
 }
 
 void Hpgl2::Sinks::hatch(Point from, Point to) {

@@ -69,34 +69,8 @@ void clipPath(PathView in, PixelRect clip, Path& out, FillWork& work) {
 
 namespace {
 
-// Calls crossing(row, column, direction) wherever an edge crosses a row's
-// centre line, column being the first pixel whose centre lies right of
-// the crossing (held within the clip).
-template <typename Crossing> void eachCrossing(PathView path, PixelRect clip, Crossing crossing) {
-    const auto within = [](double v, int32_t lo, int32_t hi) {
-        return static_cast<int32_t>(std::clamp(v, double(lo), double(hi)));
-    };
-    size_t first = 0;
-    for (const uint32_t count : path.rings) {
-        if (count > path.points.size() - first) break;
-        const auto ring = path.points.subspan(first, count);
-        first += count;
-        for (size_t i = 0; i < ring.size(); ++i) {
-            const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
-            if (a.y == b.y) continue;
-            const int32_t direction = b.y > a.y ? 1 : -1;
-            const PathPoint& top = a.y < b.y ? a : b;
-            const PathPoint& bottom = a.y < b.y ? b : a;
-            const int32_t from = within(std::ceil(top.y - 0.5), clip.top, clip.bottom);
-            const int32_t to = within(std::ceil(bottom.y - 0.5), clip.top, clip.bottom);
-            const double slope = (bottom.x - top.x) / (bottom.y - top.y);
-            for (int32_t row = from; row < to; ++row) {
-                const double x = top.x + (row + 0.5 - top.y) * slope;
-                crossing(row, within(std::ceil(x - 0.5), clip.left, clip.right), direction);
-            }
-        }
-    }
-}
+constexpr uint32_t noEdge = UINT32_MAX;
+constexpr int32_t unset = INT32_MIN; // the column of an edge not yet reached
 
 } // namespace
 
@@ -116,41 +90,115 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     clip.top = row(top, clip.top, clip.bottom);
     clip.bottom = row(bottom, clip.top, clip.bottom);
     if (clip.top >= clip.bottom) return;
-    // Each row keeps a cell for every column from its leftmost crossing to
-    // its rightmost: each edge adds its direction at its crossing, and a
-    // row's sum from the left is the winding number at each pixel centre
-    // (none left of the first crossing, and back to none after the last).
+    // An edge crosses a row's centre line at the first column whose pixel
+    // centre lies right of the crossing (held within the clip). Along an
+    // edge that column moves one way only, so the rows where it changes are
+    // found by search, and a steep edge costs the columns it passes, not
+    // its rows.
+    const auto columnAt = [&clip](const FillEdge& e, int32_t r) {
+        const double x = e.top.x + (r + 0.5 - e.top.y) * e.slope;
+        return static_cast<int32_t>(
+            std::clamp(std::ceil(x - 0.5), double(clip.left), double(clip.right)));
+    };
+    // The first row after r where the column is no longer e.column: guessed
+    // from the slope, then made sure of (or searched for) with columnAt
+    // itself, so that every row has the column the formula gives it.
+    const auto nextChange = [&columnAt](const FillEdge& e, int32_t r) {
+        if (columnAt(e, e.to - 1) == e.column) return e.to;
+        int32_t same = r, other = e.to - 1; // columns: e.column at same, another at other
+        const double edge = e.column + (e.slope > 0 ? 0.5 : -0.5);
+        const double guess = std::ceil(e.top.y - 0.5 + (edge - e.top.x) / e.slope);
+        if (guess > same && guess < other) {
+            const auto g = static_cast<int32_t>(guess);
+            if (columnAt(e, g) != e.column) {
+                if (columnAt(e, g - 1) == e.column) return g;
+                other = g - 1;
+            } else {
+                if (columnAt(e, g + 1) != e.column) return g + 1;
+                same = g + 1;
+            }
+        }
+        while (other - same > 1) {
+            const int32_t middle = same + (other - same) / 2;
+            (columnAt(e, middle) == e.column ? same : other) = middle;
+        }
+        return other;
+    };
     const auto rows = static_cast<size_t>(clip.bottom - clip.top);
-    std::vector<int32_t>&low = work.low, &high = work.high, &grid = work.cells;
-    std::vector<size_t>& start = work.start;
-    low.assign(rows, clip.right);
-    high.assign(rows, clip.left - 1);
-    eachCrossing(path, clip, [&](int32_t row, int32_t column, int32_t) {
-        const auto r = static_cast<size_t>(row - clip.top);
-        low[r] = std::min(low[r], column), high[r] = std::max(high[r], column);
-    });
-    start.assign(rows + 1, 0);
-    for (size_t r = 0; r < rows; ++r)
-        start[r + 1] = start[r] + static_cast<size_t>(std::max(0, high[r] - low[r] + 1));
-    grid.assign(start[rows], 0);
-    eachCrossing(path, clip, [&](int32_t row, int32_t column, int32_t direction) {
-        const auto r = static_cast<size_t>(row - clip.top);
-        grid[start[r] + static_cast<size_t>(column - low[r])] += direction;
-    });
-    for (size_t r = 0; r < rows; ++r) {
-        const auto row = static_cast<int32_t>(r) + clip.top;
+    std::vector<FillEdge>& edges = work.edges;
+    std::vector<uint32_t>& bucket = work.buckets; // the first edge due at each row
+    edges.clear();
+    bucket.assign(rows + 1, noEdge);
+    const auto due = [&](uint32_t index, int32_t at) {
+        const auto r = static_cast<size_t>(at - clip.top);
+        edges[index].next = bucket[r];
+        bucket[r] = index;
+    };
+    // An edge whose column changes within a few rows is cheaper to take row
+    // by row: its crossings go straight into a grid of the rows' cells.
+    const auto width = static_cast<size_t>(clip.right - clip.left) + 1;
+    std::vector<int32_t>& grid = work.grid;
+    grid.clear();
+    int32_t left = clip.right, right = clip.left; // the columns any edge has crossed
+    size_t first = 0;
+    for (const uint32_t count : path.rings) {
+        if (count > path.points.size() - first) break;
+        const auto ring = path.points.subspan(first, count);
+        first += count;
+        for (size_t i = 0; i < ring.size(); ++i) {
+            const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
+            if (a.y == b.y) continue;
+            const PathPoint& high = a.y < b.y ? a : b;
+            const PathPoint& low = a.y < b.y ? b : a;
+            const int32_t from = row(high.y, clip.top, clip.bottom);
+            const int32_t to = row(low.y, clip.top, clip.bottom);
+            if (from >= to) continue;
+            const FillEdge e{
+                high, (low.x - high.x) / (low.y - high.y), to, unset, b.y > a.y ? 1 : -1, noEdge};
+            if (std::fabs(e.slope) < 1.0 / 16) {
+                edges.push_back(e);
+                due(static_cast<uint32_t>(edges.size() - 1), from);
+                continue;
+            }
+            if (grid.empty()) grid.assign(rows * width, 0);
+            for (int32_t r = from; r < to; ++r) {
+                const int32_t column = columnAt(e, r);
+                grid[static_cast<size_t>(r - clip.top) * width +
+                     static_cast<size_t>(column - clip.left)] += e.direction;
+                left = std::min(left, column), right = std::max(right, column);
+            }
+        }
+    }
+    // Each row's sum, from the left, of the directions of the edges
+    // crossing it at each column: the winding number at each pixel centre.
+    std::vector<int32_t>& cells = work.cells;
+    cells.assign(width, 0);
+    for (int32_t r = clip.top; r < clip.bottom; ++r) {
+        for (uint32_t index = bucket[static_cast<size_t>(r - clip.top)]; index != noEdge;) {
+            FillEdge& e = edges[index];
+            index = e.next;
+            if (e.column != unset) cells[static_cast<size_t>(e.column - clip.left)] -= e.direction;
+            if (r == e.to) continue;
+            e.column = columnAt(e, r);
+            cells[static_cast<size_t>(e.column - clip.left)] += e.direction;
+            left = std::min(left, e.column), right = std::max(right, e.column);
+            due(static_cast<uint32_t>(&e - edges.data()), nextChange(e, r));
+        }
+        const int32_t* crossed =
+            grid.empty() ? nullptr : grid.data() + static_cast<size_t>(r - clip.top) * width;
         int32_t winding = 0, runStart = -1;
-        for (int32_t column = low[r]; column <= high[r]; ++column) {
-            winding += grid[start[r] + static_cast<size_t>(column - low[r])];
+        for (int32_t column = left; column <= right; ++column) {
+            const auto c = static_cast<size_t>(column - clip.left);
+            winding += cells[c] + (crossed != nullptr ? crossed[c] : 0);
             const bool inside = path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
             if (inside && runStart < 0) runStart = column;
             if (!inside && runStart >= 0) {
-                sink.span(row, runStart, column);
+                sink.span(r, runStart, column);
                 runStart = -1;
             }
         }
         // A crossing held at the clip's right edge: the run ends there.
-        if (runStart >= 0) sink.span(row, runStart, clip.right);
+        if (runStart >= 0) sink.span(r, runStart, clip.right);
     }
 }
 

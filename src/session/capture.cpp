@@ -27,7 +27,7 @@ void Capture::runEnded(RunResult result, std::optional<Clock::time_point> lastBy
 }
 
 void Capture::timePassed() {
-    if (pageWaiting_ && now_() >= savePoint_) savePage(true);
+    if (pageWaiting_ && !saving() && now_() >= savePoint_) savePage(true);
 }
 
 int Capture::msUntilSave() const {
@@ -36,11 +36,12 @@ int Capture::msUntilSave() const {
 }
 
 std::optional<Capture::Clock::time_point> Capture::savePoint() const {
-    if (!pageWaiting_) return std::nullopt;
+    if (!pageWaiting_ || saving()) return std::nullopt;
     return savePoint_;
 }
 
 bool Capture::endRequested() {
+    if (saving()) return false; // saveWritten first
     return !pageWaiting_ || savePage(false);
 }
 
@@ -51,7 +52,24 @@ bool Capture::savePage(bool retrying) {
         totals_ = {};
         return true;
     }
-    const PageStore::Saved saved = store_.savePage(session_.page());
+    if (startWrite_ && retrying) {
+        begun_ = store_.beginSave();
+        if (!begun_.error.empty()) return saveEnded(begun_, retrying);
+        writing_ = std::make_shared<const PageImage>(session_.page());
+        startWrite_(writing_, store_.pathOf(begun_.name));
+        return false;
+    }
+    return saveEnded(store_.savePage(session_.page()), retrying);
+}
+
+void Capture::saveWritten(bool written, int error) {
+    if (!writing_) return;
+    const PageStore::Saved saved = store_.endSave(begun_, *writing_, written, error);
+    writing_.reset();
+    saveEnded(saved, true);
+}
+
+bool Capture::saveEnded(const PageStore::Saved& saved, bool retrying) {
     if (!saved.ok) {
         ++failures_;
         const std::chrono::milliseconds delay = retryDelay();

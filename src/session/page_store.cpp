@@ -72,19 +72,28 @@ int PageStore::probe(int64_t number) const {
 }
 
 PageStore::Saved PageStore::savePage(const PageImage& page) {
+    Saved saved = beginSave();
+    if (!saved.error.empty()) return saved;
+    errno = 0;
+    const bool written = writer_(page, pathOf(saved.name));
+    return endSave(std::move(saved), page, written, errno);
+}
+
+PageStore::Saved PageStore::beginSave() {
     Saved saved{false, pageFileName(pageNumber_), pageNumber_, {}, {}, {}};
     int found = probe(saved.number);
     for (int64_t tries = 0; tries < largestTry && found == EEXIST; ++tries) {
         saved.name = pageFileName(++saved.number);
         found = probe(saved.number);
     }
-    if (found != 0) {
+    if (found != 0)
         saved.error = found == EEXIST ? "every page file name is taken" : std::strerror(found);
-        return saved;
-    }
-    errno = 0;
-    if (!writer_(page, pathOf(saved.name))) {
-        saved.error = errno != 0 ? std::strerror(errno) : "the file could not be written";
+    return saved;
+}
+
+PageStore::Saved PageStore::endSave(Saved saved, const PageImage& page, bool written, int error) {
+    if (!written) {
+        saved.error = error != 0 ? std::strerror(error) : "the file could not be written";
         return saved;
     }
     saved.ok = true;

@@ -27,8 +27,7 @@ void PlotRun::handOver() {
     feedSlices();
 }
 
-void PlotRun::feedSlices() {
-    const Clock::time_point turnEnds = Clock::now() + turnBudget;
+bool PlotRun::feedUntil(Clock::time_point until) {
     while (feeding()) {
         const size_t count = std::min(slice_, held_ - fed_);
         const Clock::time_point start = Clock::now();
@@ -38,13 +37,17 @@ void PlotRun::feedSlices() {
         // Slices are sized so that one takes a fraction of the turn.
         const Clock::duration took = now - start;
         if (took > Clock::duration(turnBudget) / 4) {
-            slice_ = std::max<size_t>(slice_ / 4, 1);
+            slice_ = 1;
         } else if (took < Clock::duration(turnBudget) / 64) {
-            slice_ = std::min(slice_ * 2, chunk_.size());
+            slice_ = std::min(slice_ * 2, maxSlice);
         }
-        if (now >= turnEnds) break;
+        if (now >= until) break;
     }
-    if (feeding()) return;
+    return !feeding();
+}
+
+void PlotRun::feedSlices() {
+    if (!feedUntil(Clock::now() + turnBudget)) return;
     handedOver_ = false;
     held_ = fed_ = 0;
     if (plotted_) plotted_();
@@ -92,12 +95,21 @@ void PlotRun::onTime(Clock::time_point now) {
     handOver();
 }
 
-// Every byte read is fed, the rest of a chunk being fed included.
-RunResult PlotRun::end() {
+// Every byte read goes into the transcript; the model draws them all, or
+// what it can within the budget.
+RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     if (ended_) return result_;
     ended_ = true;
     if (!handedOver_) session_.logChunk(std::span(chunk_).first(held_));
-    session_.feedModel(std::span(chunk_).subspan(fed_, held_ - fed_));
+    handedOver_ = true;
+    if (budget) {
+        // A byte at a time: the clock is looked at after every instruction.
+        slice_ = 1;
+        feedUntil(Clock::now() + *budget);
+    } else {
+        feedUntil(Clock::time_point::max());
+    }
+    undrawn_ = held_ - fed_;
     held_ = fed_ = 0;
     handedOver_ = false;
     result_ = session_.endRun();

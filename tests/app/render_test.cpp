@@ -6,6 +6,7 @@
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "shell/plot_assembly.h"
+#include "support/costly_plot.h"
 #include "support/fake_link.h"
 #include "support/in_process_plot.h"
 #include "support/png_file.h"
@@ -754,57 +755,83 @@ TEST(RenderProgram, FailuresAreOneLineEachAndLoseNothingElse) {
     EXPECT_EQ(runRender(dir, "-V").out, std::string(PLOTANIX_VERSION) + "\n");
 }
 
-// Asleep (in a read, say) with its handler for the signal in place.
-bool asleepCatching(pid_t pid, int signalNumber) {
+// In that state (S asleep, in a read say; R running) with its handler for
+// the signal in place.
+bool inStateCatching(pid_t pid, char state, int signalNumber) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    bool asleep = false, catching = false;
+    bool inState = false, catching = false;
     for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("State:")) asleep = line.find('S') != std::string::npos;
+        if (line.starts_with("State:")) inState = line.find(state) != std::string::npos;
         if (line.starts_with("SigCgt:"))
             catching = (std::stoull(line.substr(7), nullptr, 16) >> (signalNumber - 1)) & 1;
     }
-    return asleep && catching;
+    return inState && catching;
 }
 
-// kill (or Ctrl+C) while an input waits on a pipe: that input fails at
-// once, those not begun are left, and no page is written.
-TEST(RenderProgram, ASignalEndsTheWaitingInputAndLeavesTheRest) {
+// plotanix-render in dir, its standard error into errors.
+pid_t startRender(const TempDir& dir, const std::string& errors,
+                  const std::vector<std::string>& arguments) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err < 0 || ::dup2(err, STDERR_FILENO) < 0 || ::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    std::vector<char*> argv = {const_cast<char*>("plotanix-render")};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(PLOTANIX_RENDER, argv.data());
+    ::_exit(127);
+}
+
+// Signalled when its state is that (S asleep, R running), its handler in
+// place; ended at once (the signal did nothing) when it never is. Its exit
+// status.
+int signalledWhen(pid_t pid, char state) {
+    const bool ready = testing::waitUntil([&] { return inStateCatching(pid, state, SIGTERM); });
+    EXPECT_TRUE(ready);
+    ::kill(pid, ready ? SIGTERM : SIGKILL);
+    // A wait or a drawing the signal did not cut would go on for long.
+    EXPECT_TRUE(testing::waitUntil([&] { return testing::processEnded(pid); }));
+    ::kill(pid, SIGKILL); // a zombie takes no harm
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// kill (or Ctrl+C) while an input waits on a pipe, or while the model has
+// long work ahead in it: that input fails at once and is left unwritten,
+// those not begun are left, and no page is written.
+TEST(RenderProgram, ASignalEndsTheInputAtHandAndLeavesTheRest) {
     TempDir dir;
     for (const char* name : {"a.hpgl", "b.hpgl"})
         writeFile(dir.file(name), "IN;SP1;PD500,500;");
-    fs::create_directory(dir.file("out"));
+    writeFile(dir.file("costly.hpgl"), testing::costlyHatches(1000)); // a minute of work
     ASSERT_EQ(::mkfifo(dir.file("held").c_str(), 0600), 0);
     // A writer that never writes: the renderer's read waits.
     const int writer = ::open(dir.file("held").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(writer, 0);
-    const std::string errors = dir.file("stderr.txt");
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (err < 0 || ::dup2(err, STDERR_FILENO) < 0 || ::chdir(dir.path().c_str()) != 0)
-            ::_exit(127);
-        ::execl(PLOTANIX_RENDER, "plotanix-render", "-j1", "-o", "out", "held", "a.hpgl", "b.hpgl",
-                nullptr);
-        ::_exit(127);
+    const struct {
+        const char* input;
+        char state;
+        const char* said;
+    } cases[] = {{"held", 'S',
+                  "plotanix-render: cannot read held: Interrupted system call\n"
+                  "plotanix-render: stopped; 2 files not drawn\n"},
+                 {"costly.hpgl", 'R', "plotanix-render: stopped; 3 files not drawn\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        fs::remove_all(dir.file("out"));
+        fs::create_directory(dir.file("out"));
+        const std::string errors = dir.file("stderr.txt");
+        const pid_t pid =
+            startRender(dir, errors, {"-j1", "-o", "out", c.input, "a.hpgl", "b.hpgl"});
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(signalledWhen(pid, c.state), 128 + SIGTERM);
+        const std::string err = readFile(errors);
+        EXPECT_NE(err.find(c.said), std::string::npos) << err;
+        EXPECT_TRUE(fs::is_empty(dir.file("out")));
     }
-    const bool waiting = testing::waitUntil([&] { return asleepCatching(pid, SIGTERM); });
-    EXPECT_TRUE(waiting);
-    ::kill(pid, waiting ? SIGTERM : SIGKILL);
-    // A read the signal did not cut would wait for ever.
-    EXPECT_TRUE(testing::waitUntil([&] { return testing::processEnded(pid); }));
-    ::kill(pid, SIGKILL); // a zombie takes no harm
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ::close(writer);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
-    const std::string err = readFile(errors);
-    EXPECT_NE(err.find("plotanix-render: cannot read held: Interrupted system call\n"),
-              std::string::npos)
-        << err;
-    EXPECT_NE(err.find("plotanix-render: stopped; 2 files not drawn\n"), std::string::npos);
-    EXPECT_TRUE(fs::is_empty(dir.file("out")));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "plotter_harness.h"
 #include "support/adapter_on_usb.h"
+#include "support/costly_plot.h"
 #include "support/wait_until.h"
 #include "support/x_display.h"
 
@@ -176,6 +177,47 @@ TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - terminated, 1s);
     EXPECT_EQ(status, 0) << readFile(logs.file("err"));
     EXPECT_EQ(line.masterInputWaiting(), 0);
+}
+
+// Terminated while the model has long work ahead (hatch fills at a new
+// angle each, on a big polygon): the model draws for a moment only, the
+// page is saved, the transcript has every byte, and the journal says how
+// many bytes were not drawn.
+TEST(Unattended, AnEndingDuringHeavyWorkSavesThePageAndSaysWhatWasNotDrawn) {
+    const std::string plot = costlyHatches(400, "OI;");
+    TempDir pages, logs;
+    PtyPair line;
+    ASSERT_TRUE(line.ok()) << line.error();
+    const std::string out = logs.file("out");
+    const pid_t pid = startedWithoutTerminal(
+        std::string(PLOTANIX_BINARY) + " --unattended --model hpgl2 --port " + line.slavePath() +
+        " --dir " + pages.path().string() + " </dev/null >" + out + " 2>" + logs.file("err"));
+    ASSERT_GT(pid, 0);
+    const Reaped reaped{pid};
+    ASSERT_TRUE(waitUntil([&] { return readFile(out).find(" started: ") != std::string::npos; }));
+    ASSERT_TRUE(line.writeMaster(plot, 30s));
+    // The reply: the first hatch is drawn, the others are still to come.
+    ASSERT_EQ(line.readMasterUntil("\r", 60s), "7470A\r") << readFile(out);
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    // Drawing the rest would take a minute.
+    ASSERT_TRUE(waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20s));
+    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
+    EXPECT_TRUE(std::filesystem::exists(pages.file(savedPageName(1))));
+    std::string transcript = readFile(pages.file("PLOTTER.TXT"));
+    for (const std::string& mark : {marker("SAVE PAGE #1"), marker("NEW PAGE")})
+        if (const size_t at = transcript.find(mark); at != std::string::npos)
+            transcript.erase(at, mark.size());
+    EXPECT_TRUE(transcript.ends_with(plot)) << transcript.size() << " bytes";
+    std::smatch said;
+    const std::string journal = readFile(out);
+    ASSERT_TRUE(std::regex_search(journal, said,
+                                  std::regex(" (\\d+) bytes were left undrawn at the ending \\(the "
+                                             "transcript has them\\): plotanix-render "
+                                             "PLOTTER.TXT draws them whole\n")))
+        << journal;
+    EXPECT_GT(std::stoul(said[1]), 0u);
+    EXPECT_LT(std::stoul(said[1]), plot.size());
 }
 
 // With --window, the journal says when the display goes away; saving goes on.

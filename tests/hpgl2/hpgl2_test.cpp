@@ -274,6 +274,7 @@ TEST(Hpgl2, APolygonBufferOfAMillionPointsKeepsItsBound) {
     EXPECT_EQ(p.model().polygon().vertices().size(), PolygonBuffer::maxPoints);
     EXPECT_TRUE(p.inked(1500, 1000));
     EXPECT_FALSE(p.inked(1900, 1500));
+    EXPECT_NE(p.model().hint().find("outlined, not filled"), std::string_view::npos);
 }
 
 TEST(Hpgl2, AnEncodedPolylineCutByTheEndOfARunGoesOn) {
@@ -301,7 +302,7 @@ TEST(Hpgl2, AWidePathsCapWaitsForThePathsEnd) {
 }
 
 // What costs the most is capped: a fill repeated with nothing drawn since
-// draws once; hatch lines closer than a wide pen is wide fill the area
+// (but fills like it) draws once; hatch lines closer than a wide pen is wide fill the area
 // solid; a wide round pen's line type shorter than half its width draws
 // solid. Each is told by the areas drawn (the display list's paths).
 TEST(Hpgl2, CostlyWorkIsCapped) {
@@ -316,6 +317,10 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     const std::tuple<std::string, std::string, size_t> cases[] = {
         {square + "FP;FP;FP;", square + "FP;", 1},
         {square + "FP;FP1;", square + "FP;", 2},
+        {square + "FP;FP1;FP;FP1;FP;", square + "FP;", 2}, // alternating: each kind once
+        {square + "FP;FP1;SP1;FP;FP1;", square + "FP;", 4},
+        {square + "FT1;FP;FT2;FP;FT1;FP;FT2;FP;", square + "FP;", 2},
+        {square + "FT10,50;FP;FT1;FP;FT10,50;FP;", square + "FP;", 3}, // the colours differ
         {square + "FP;SP1;FP;", square + "FP;", 2},
         {square + "FP;LBA\x03"
                   "FP;",

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 namespace plotanix {
@@ -143,6 +145,86 @@ TEST(PathFill, APathCountsItsPointsAgainstTheListsBound) {
     EXPECT_FALSE(list.addPath({many, {&count, 1}, FillRule::nonzero}, 0));
     EXPECT_TRUE(list.overflowed());
     EXPECT_EQ(list.items().size(), 1u);
+}
+
+// The pixels of clip, row by row: 1 where filled.
+struct Picture : SpanSink {
+    explicit Picture(PixelRect clip)
+        : clip(clip), inked(size_t(clip.right - clip.left) * size_t(clip.bottom - clip.top)) {}
+    void span(int32_t row, int32_t first, int32_t end) override {
+        for (int32_t column = first; column < end; ++column)
+            inked[size_t((row - clip.top) * (clip.right - clip.left) + column - clip.left)] = 1;
+    }
+    PixelRect clip;
+    std::vector<uint8_t> inked;
+};
+
+// The fill done the slow way: every edge's crossing of every row, and
+// each pixel's winding number summed from them.
+Picture slowFill(PathView path, PixelRect clip) {
+    const auto whole = [](double v, int32_t lo, int32_t hi) {
+        return static_cast<int32_t>(std::clamp(std::ceil(v - 0.5), double(lo), double(hi)));
+    };
+    Picture picture(clip);
+    for (int32_t row = clip.top; row < clip.bottom; ++row) {
+        std::vector<int32_t> crossed(size_t(clip.right - clip.left + 1));
+        size_t first = 0;
+        for (const uint32_t count : path.rings) {
+            for (size_t i = 0; i < count; ++i) {
+                const PathPoint a = path.points[first + i],
+                                b = path.points[first + (i + 1) % count];
+                const PathPoint& high = a.y < b.y ? a : b;
+                const PathPoint& low = a.y < b.y ? b : a;
+                if (a.y == b.y || row < whole(high.y, clip.top, clip.bottom) ||
+                    row >= whole(low.y, clip.top, clip.bottom))
+                    continue;
+                const double x =
+                    high.x + (row + 0.5 - high.y) * ((low.x - high.x) / (low.y - high.y));
+                crossed[size_t(whole(x, clip.left, clip.right) - clip.left)] += b.y > a.y ? 1 : -1;
+            }
+            first += count;
+        }
+        for (int32_t column = clip.left, winding = 0; column < clip.right; ++column) {
+            winding += crossed[size_t(column - clip.left)];
+            if (path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0)
+                picture.span(row, column, column + 1);
+        }
+    }
+    return picture;
+}
+
+// Random rings, from a few wide ones to many thin teeth, partly off the
+// clip, filled by both rules: the same spans as the slow way.
+TEST(PathFill, TheSweepFillsWhatEveryCrossingSortedWould) {
+    std::mt19937 random(45);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const PixelRect clip{20, 10, 300, 200};
+    for (int round = 0; round < 100; ++round) {
+        SCOPED_TRACE(round);
+        Path drawn;
+        const int rings = 1 + round % 3;
+        const double reach = round % 4 == 0 ? 400 : 150; // some go well off the clip
+        for (int r = 0; r < rings; ++r) {
+            const int points = 3 + static_cast<int>(unit(random) * (round % 5 == 0 ? 150 : 12));
+            for (int i = 0; i < points; ++i) {
+                // Every tenth round snaps to half pixels: crossings on pixel centres.
+                double x = 160 + (unit(random) - 0.5) * reach,
+                       y = 105 + (unit(random) - 0.5) * reach;
+                if (round % 10 == 0) x = std::round(x * 2) / 2, y = std::round(y * 2) / 2;
+                drawn.points.push_back({x, y});
+            }
+            drawn.rings.push_back(static_cast<uint32_t>(points));
+        }
+        for (const FillRule rule : {FillRule::evenOdd, FillRule::nonzero}) {
+            drawn.rule = rule;
+            Path clipped;
+            FillWork work;
+            clipPath(drawn.view(), clip, clipped, work);
+            Picture fast(clip);
+            fillSpans(clipped.view(), clip, work, fast);
+            ASSERT_EQ(fast.inked, slowFill(clipped.view(), clip).inked);
+        }
+    }
 }
 
 } // namespace

@@ -150,6 +150,37 @@ TEST(Capture, AFailedSaveKeepsThePageForTheNextSavePoint) {
     EXPECT_EQ(rig.plot.transcript(), plotA + plotB + savePageMarker(1) + newPageMarker() + plotA);
 }
 
+// Written apart (by another thread): while the page is being written there
+// is no save point and the end waits; a failed write is tried again at the
+// next save point, and the page is marked once its file is whole.
+TEST(Capture, APageWrittenApartIsMarkedOnceItsFileIsWhole) {
+    Rig rig;
+    std::shared_ptr<const PageImage> handed;
+    std::string path;
+    rig.capture.writeApart([&](std::shared_ptr<const PageImage> page, const std::string& to) {
+        handed = std::move(page);
+        path = to;
+    });
+    rig.after(0s, plotA);
+    for (const bool written : {false, true}) {
+        rig.after(10s);
+        ASSERT_TRUE(rig.capture.saving());
+        EXPECT_EQ(rig.capture.savePoint(), std::nullopt);
+        EXPECT_FALSE(rig.capture.endRequested());
+        EXPECT_EQ(rig.plot.transcript(), plotA);
+        EXPECT_EQ(rig.attempts, 0) << "the caller writes it";
+        EXPECT_EQ(path, rig.dir.file("PLOTTER_00001.PNG"));
+        if (written) testing::writeFile(path, std::to_string(testing::inkedPixels(*handed)));
+        rig.capture.saveWritten(written, written ? 0 : ENOSPC);
+    }
+    EXPECT_FALSE(rig.capture.saving());
+    EXPECT_TRUE(rig.capture.endRequested());
+    EXPECT_EQ(rig.lines,
+              (Lines{"run", "failed PLOTTER_00001.PNG: No space left on device, again in 10000 ms",
+                     "PLOTTER_00001.PNG 3"}));
+    EXPECT_EQ(rig.plot.transcript(), plotA + savePageMarker(1) + newPageMarker());
+}
+
 // With no gap at all, a save that keeps failing is tried after a second,
 // then twice as long each time up to a minute; each new reason is told once.
 TEST(Capture, AFailingSaveIsRetriedAtMostOnceASecondBackingOffToAMinute) {

@@ -401,8 +401,16 @@ PlotterApp::Ending PlotterApp::plotCycle() {
             });
         if (live) window.follow(session.page());
         const int ending = loop.run(run);
-        const RunResult result = run.end();
+        // At a signal the model draws what it can in a moment; the
+        // transcript has every byte.
+        const RunResult result =
+            run.end(ending ? std::optional(Clock::duration(PlotRun::endingBudget)) : std::nullopt);
         status.show(result.instructions, result.ignored);
+        if (run.undrawn() > 0)
+            showLineNotice(std::to_string(run.undrawn()) +
+                           " bytes were left undrawn at the ending (the transcript has them): "
+                           "plotanix-render " +
+                           LogFile::defaultName + " draws them whole.");
         if (ending) return endOnSignal(ending);
 
         window.show(session.page());

@@ -14,6 +14,7 @@
 #include "shell/event_loop.h"
 #include "shell/line_watch.h"
 #include "shell/page_window.h"
+#include "shell/page_write_thread.h"
 #include "shell/plot_run.h"
 #include "shell/signal_watch.h"
 #include "web_view.h"
@@ -58,6 +59,12 @@ std::chrono::milliseconds gapOf(double seconds) {
     return std::chrono::milliseconds(std::llround(std::min(seconds, 1e6) * 1000));
 }
 
+std::string undrawnNote(uintmax_t bytes) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte was" : " bytes were") +
+           " left undrawn at the ending (the transcript has them): plotanix-render " +
+           LogFile::defaultName + " draws them whole";
+}
+
 // Errors the operator must mend; other failures to open (the device is not
 // plugged in yet, another program holds it) are waited out.
 bool lastingOpenError(int error) {
@@ -98,23 +105,34 @@ class JournalEvents : public CaptureEvents {
 
 // The wait between runs: for the computer, for the save point and for the
 // line errors' next report.
+// While a page is being written apart, the line waits: the next run would
+// draw on the page that is cleared once it is saved.
 class GapWait : public Activity {
   public:
-    GapWait(Capture& capture, LineErrorReport& errors) : capture_(capture), errors_(errors) {}
+    GapWait(Capture& capture, LineErrorReport& errors, PageWriteThread& writer)
+        : capture_(capture), errors_(errors), writer_(writer) {}
     bool done() const override { return sending_; }
-    bool readsLine() const override { return true; }
+    bool readsLine() const override { return !capture_.saving(); }
     void onLineData() override { sending_ = true; }
     std::optional<Clock::time_point> deadline() const override {
+        if (capture_.saving()) return nextLook_;
         return earlier(capture_.savePoint(), errors_.due(Clock::now()));
     }
     void onTime(Clock::time_point now) override {
+        if (capture_.saving() && writer_.ended()) {
+            const PageWriteThread::Outcome outcome = writer_.take();
+            capture_.saveWritten(outcome.written, outcome.error);
+        }
         capture_.timePassed();
         errors_.check(now);
+        nextLook_ = now + PageWriteThread::writeCheck;
     }
 
   private:
     Capture& capture_;
     LineErrorReport& errors_;
+    PageWriteThread& writer_;
+    Clock::time_point nextLook_{}; // while a page is being written
     bool sending_ = false;
 };
 
@@ -141,12 +159,14 @@ class UnattendedApp : private LineWatch::Events {
     bool lineSeen_ = false;
     bool hintSaid_ = false;
     bool windowOffSaid_ = false;
+    size_t undrawn_ = 0; // of the run a signal ended, the bytes the model did not draw
     SignalWatch signals_;
     LineWatch line_;
     LogFile log_;
     PlotAssembly plotting_;
     JournalEvents events_;
     Capture capture_;
+    PageWriteThread writer_;
     LineErrorReport lineErrors_;
     PageWindow window_;
     EventLoop loop_;
@@ -167,6 +187,7 @@ UnattendedApp::UnattendedApp(const Settings& settings)
                 [](const PageImage& page, const std::string& path) { return savePng(page, path); }),
       events_(plotting_.store),
       capture_(plotting_.session, plotting_.store, events_, gapOf(settings.pageGapSeconds)),
+      writer_(plotting_.store.writer()),
       lineErrors_([this] { return line_.link().lineErrors(); }, lineSettingsOf(settings), report),
       window_([] { report("display lost: the pages are still saved"); },
               [] { report("display back"); }),
@@ -182,7 +203,7 @@ int UnattendedApp::run() {
     if (!openLineAtStart()) return 1;
     while (true) {
         web_.activity("Waiting for the computer");
-        GapWait waiting(capture_, lineErrors_);
+        GapWait waiting(capture_, lineErrors_, writer_);
         if (loop_.run(waiting) != 0) break;
         capture_.runBegins();
         web_.activity("Plotting");
@@ -197,7 +218,13 @@ int UnattendedApp::run() {
         // Live, the window opens as the first run begins and follows the drawing.
         if (live) window_.follow(plotting_.session.page());
         const int ending = loop_.run(plot);
-        capture_.runEnded(plot.end(), plot.lastByte());
+        // At a signal the model draws what it can in a moment; the
+        // transcript has every byte.
+        capture_.runEnded(plot.end(ending != 0
+                                       ? std::optional(Clock::duration(PlotRun::endingBudget))
+                                       : std::nullopt),
+                          plot.lastByte());
+        undrawn_ = plot.undrawn();
         sayHint();
         if (settings_.window) showWindow();
         if (ending != 0) break;
@@ -220,6 +247,10 @@ std::string UnattendedApp::folderName() const {
 }
 
 bool UnattendedApp::prepare() {
+    // A page is written apart from the loop, which goes on answering.
+    capture_.writeApart([this](std::shared_ptr<const PageImage> page, const std::string& path) {
+        writer_.start(std::move(page), path);
+    });
     const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
     log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
         using Kind = LogFile::Trouble::Kind;
@@ -331,10 +362,22 @@ void UnattendedApp::lineBack() {
 // (after the page's markers: it was not drawn).
 int UnattendedApp::finish() {
     const int signalNumber = SignalWatch::ending();
+    if (capture_.saving()) {
+        const PageWriteThread::Outcome outcome = writer_.take();
+        capture_.saveWritten(outcome.written, outcome.error);
+    }
     const bool saved = capture_.endRequested();
     // The last page's print is sent before the program says it stopped.
     printer_.finish();
+    // What the line still held is in the transcript, undrawn too.
+    const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
+    log_.flushLog();
+    std::error_code error;
+    const uintmax_t before = std::filesystem::file_size(transcript, error);
     line_.keepQueuedBytes(log_);
+    const uintmax_t after = error ? before : std::filesystem::file_size(transcript, error);
+    const uintmax_t undrawn = undrawn_ + (error || after < before ? 0 : after - before);
+    if (undrawn > 0) report(undrawnNote(undrawn));
     log_.truncateLog();
     std::optional<LogFile::Trouble> unwritten = log_.trouble();
     log_.closeLog();

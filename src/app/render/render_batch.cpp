@@ -404,6 +404,11 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
         input.view(), job.input != "-" && transcriptName(job.input),
         [&](const PageView& page, auto number) { return writer.write(page, number); },
         [&] { input.release(); });
+    if (outcome == Renderer::Outcome::stopped) {
+        // Left undrawn at a signal, as the inputs not begun: no file of it.
+        shared.reporter.finished(true);
+        return {false, rendered, {}, std::nullopt};
+    }
     if (outcome == Renderer::Outcome::noPageImage) {
         shared.reporter.say("cannot create the page image for " +
                             shownName(job.input, "standard input"));

@@ -474,9 +474,10 @@ int runProgram(int argc, char** argv) {
     batch.quiet = options.quiet;
     batch.strict = options.strict;
     if (options.inputs.size() > 1 && !options.output.empty()) batch.outputFolder = options.output;
-    // Ctrl+C, Ctrl+\, a hang-up or kill finish the inputs begun (no file is
-    // left half written) and leave the rest; a read or write waiting on a
-    // pipe ends, and a second signal ends the program at once. A closed pipe
+    // Ctrl+C, Ctrl+\, a hang-up or kill stop the inputs being drawn (their
+    // pages not written; no file is left half written) and leave the rest;
+    // a read or write waiting on a pipe ends, and a second signal ends the
+    // program at once. A closed pipe
     // on standard output is a failed write, told as one.
     const SignalWatch signals({}, SignalWatch::BlockedCalls::cutShort);
     const BatchResult result = renderAll(jobs, batch);

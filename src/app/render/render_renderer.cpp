@@ -7,6 +7,7 @@
 #include "models/models.h"
 #include "session/transcript_splitter.h"
 #include "shell/plot_assembly.h"
+#include "shell/signal_watch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -195,6 +196,9 @@ struct Renderer::Core {
     int64_t offPaperBefore = 0;
 
     bool hp86b() const { return session.model() == PlotterModel::hp86b; }
+    // The program is to end: the input is left undrawn.
+    static bool stopped() { return SignalWatch::ending() != 0; }
+    static constexpr size_t stopSlice = 16;
     void pageCleared() {
         instructions = ignored = 0;
         linesBefore = session.drawing().lineTally();
@@ -224,7 +228,11 @@ struct Renderer::Core {
         if (withRecords && !hp86b()) {
             session.replay(bytes);
         } else {
-            session.feed({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+            // A few instructions at a time, with a look for a signal
+            // between them (a flag: cheap).
+            const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+            for (size_t at = 0; at < bytes.size() && !stopped(); at += stopSlice)
+                session.feed({data + at, std::min(stopSlice, bytes.size() - at)});
         }
         count(session.endRun(), counts);
     }
@@ -343,6 +351,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
                                                                       : Drawing::Placement{});
             });
             if (!empty) c->run(input, counts, false);
+            if (Core::stopped()) return false;
             c->end(counts);
             if (last && inputRead) inputRead();
             const bool written = pages.finish();
@@ -367,8 +376,8 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
             }
             return write(shown, number);
         };
-        return draw(fittedWrite, counts_, setup_.fit, true) ? Outcome::rendered
-                                                            : Outcome::writeRefused;
+        if (draw(fittedWrite, counts_, setup_.fit, true)) return Outcome::rendered;
+        return Core::stopped() ? Outcome::stopped : Outcome::writeRefused;
     }
     if (!hp86b) {
         steps = splitAtMarkers(input);
@@ -380,6 +389,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     for (const TranscriptStep& step : steps) {
         if (step.kind == TranscriptStep::Kind::run) {
             c->run(step.bytes, counts_, true);
+            if (Core::stopped()) return Outcome::stopped;
             unsaved = true;
         } else if (step.kind == TranscriptStep::Kind::newPage) {
             c->newPage();

@@ -76,7 +76,9 @@ class Renderer {
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
-    enum class Outcome { rendered, noPageImage, writeRefused };
+    // stopped: a signal came while the input was drawn; what was left of it
+    // is not drawn, nor its page written.
+    enum class Outcome { rendered, noPageImage, writeRefused, stopped };
 
     // Draws the input and hands each page to write, in order; writeRefused
     // when write refused a page (nothing after it is drawn). A model left to

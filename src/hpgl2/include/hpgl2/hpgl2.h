@@ -119,6 +119,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     // drawn on (a PCL job ends with ESC E).
     std::optional<PageExtent> pageExtent() const override { return shown_; }
     bool penSelected() const override { return state.selectedPen != 0; }
+    std::string_view hint() const override;
     void clipAtPaper(bool clip) override;
 
     uint8_t statusByte() const;
@@ -193,6 +194,8 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void applyWindow();
     // An area filled within the window, counted when the paper cuts it.
     void fillArea(PathView area);
+    // Counts an area that the paper cuts.
+    void noteOffPaper(PathView area);
     Point unit() const;
     Point toPlotter(Point user) const;
     double diagonal() const;
@@ -204,6 +207,8 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void plotLine(Point from, Point to);
     void drawPiece(Point from, Point to);
     void finishLine();
+    void addPiece(PathView area);
+    void flushPieces();
     bool penShows() const;
     Colour penColour() const;
     void selectColour();
@@ -217,8 +222,11 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void fillBuffer();
     void edgeBuffer();
     void fillSolid(Colour colour);
+    struct AreaKind;
+    AreaKind areaKind(const Numbers& p) const;
+    Colour fillColour() const; // of a solid fill of the fill type
     bool repeatsLastArea(const Numbers& p) const;
-    void areaDrawn(const Numbers& p);
+    void areaDrawn(const Numbers& p, uint64_t marksBefore);
     bool hatch(double spacing, double degrees);
     void bufferWedge(const Numbers& p, bool fill);
 
@@ -354,11 +362,23 @@ class Hpgl2 : public Plotter, private TokenizerClient {
         double x = 0, scale = 1;
         uint64_t value = 0, place = 1;
     } encoded_;
-    // The last FP or EP and the drawing's marks after it.
+    // The FPs (or EPs) drawn one after the other with nothing else drawn
+    // or changed between them but the fill type, their parameters and fill
+    // types (the first few kinds), and the drawing's marks after the last.
+    struct AreaKind {
+        Numbers values;
+        int32_t fillType = 1;
+        std::array<double, 2> hatchSpacing{}, hatchAngle{};
+        std::array<bool, 2> hatchInUserUnits{};
+        double shading = 0;
+        bool operator==(const AreaKind& other) const;
+    };
     struct AreaDrawn {
         const Instruction* instruction = nullptr;
-        Numbers values;
+        std::array<AreaKind, 4> kinds;
+        size_t count = 0;
         uint64_t marks = 0;
+        Colour colour = 0;
     } lastArea_;
     LabelWriter writer_;
     LinePattern pattern_;
@@ -370,7 +390,14 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     PixelRect windowPixels_;
     FillRule fillRule_ = FillRule::evenOdd;
     PolygonBuffer buffer_;
-    Path area_; // a fill's rings on the picture, reused
+    bool bufferFilled_ = false; // a fill found the buffer overflowed
+    Path area_;                 // a fill's rings on the picture, reused
+    // The pieces of wide lines (bands, caps, joins) drawn since the last
+    // flush, each turned the same way round: filled at once by the nonzero
+    // rule, their union has the pixels they would have one by one, each
+    // pixel painted once.
+    Path pieces_;
+    static constexpr size_t maxPieces = size_t{1} << 16; // points
     Sinks sinks_{*this};
     std::array<std::vector<double>, 8> userTypes_; // UL layouts, empty for the default
 };

@@ -21,8 +21,10 @@ struct PolygonVertex {
 
 class PolygonBuffer {
   public:
-    // 24 bytes a point: six megabytes at most.
-    static constexpr size_t maxPoints = size_t{1} << 18;
+    // As a plotter with a modest memory holds: enough that a fill of the
+    // worst shape (every edge across the page) stays within a tenth of a
+    // second on the page.
+    static constexpr size_t maxPoints = size_t{1} << 15;
 
     void clear();
     // A new subpath from this point, reached pen up.

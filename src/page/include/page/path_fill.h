@@ -3,8 +3,11 @@
 // coordinates (x to the right, y down; pixel (c, r) covers c..c+1 across and
 // r..r+1 down), filled where a pixel's centre lies inside by the even-odd or
 // the nonzero winding rule. Rings are cut to a rectangle first, so no
-// coordinate can stray far from the page; the fill's work is bounded by the
-// rows each edge crosses, its memory by the rectangle's pixels.
+// coordinate can stray far from the page. The fill sweeps down the rows
+// with the steep edges in buckets by the row where each next changes its
+// column: their work is about the columns they pass, not their rows; the
+// others' is their rows, and the scan of the area's bounding box. Its
+// memory is the edges, and the rectangle's cells when an edge is not steep.
 
 #include <cstdint>
 #include <span>
@@ -45,12 +48,24 @@ struct Path {
     }
 };
 
+// An edge as the fill's sweep down the rows sees it: it is looked at only
+// in the rows where its column changes and where it ends.
+struct FillEdge {
+    PathPoint top;
+    double slope; // across per row down
+    int32_t to;   // the first row it no longer crosses
+    int32_t column;
+    int32_t direction;
+    uint32_t next; // the next edge due at the same row
+};
+
 // Working storage of clipPath and fillSpans, kept by the caller from one
 // fill to the next.
 struct FillWork {
     std::vector<PathPoint> ring, cut;
-    std::vector<int32_t> cells, low, high;
-    std::vector<size_t> start;
+    std::vector<FillEdge> edges;
+    std::vector<uint32_t> buckets;
+    std::vector<int32_t> cells, grid;
 };
 
 // Cuts every ring of in to the pixels of clip (their outer edges); inside

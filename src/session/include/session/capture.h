@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -67,11 +68,24 @@ class Capture {
 
     bool pageWaiting() const { return pageWaiting_; }
 
+    // From now on a page the gap saves is written apart (by another
+    // thread), so that the caller goes on meanwhile: start is handed a
+    // copy of the page and the path to write it to, and saveWritten is to
+    // be called once the writing has ended. While it is being written
+    // (saving) there is no save point, and no run may begin: the page is
+    // cleared once it is saved. endRequested must come after saveWritten.
+    using StartWrite =
+        std::function<void(std::shared_ptr<const PageImage> page, const std::string& path)>;
+    void writeApart(StartWrite start) { startWrite_ = std::move(start); }
+    bool saving() const { return writing_ != nullptr; }
+    void saveWritten(bool written, int error);
+
     static constexpr std::chrono::milliseconds firstRetry{1000};
     static constexpr std::chrono::milliseconds longestRetry{60000};
 
   private:
     bool savePage(bool retrying);
+    bool saveEnded(const PageStore::Saved& saved, bool retrying);
     std::chrono::milliseconds retryDelay() const;
 
     PlotSession& session_;
@@ -85,6 +99,9 @@ class Capture {
     Clock::time_point retryAt_{};
     RunResult totals_;
     Clock::time_point savePoint_{};
+    StartWrite startWrite_;
+    std::shared_ptr<const PageImage> writing_; // the page being written apart
+    PageStore::Saved begun_;                   // its name
 };
 
 } // namespace plotanix

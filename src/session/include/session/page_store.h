@@ -52,6 +52,13 @@ class PageStore {
     // The copy is written after the page and its marker: its failure does
     // not undo them.
     Saved savePage(const PageImage& page);
+    // The same save in two parts, for a page written apart from the caller
+    // (by another thread): beginSave finds the name (error set when there
+    // is none) and the file is then written there; endSave, told whether
+    // the page (as it stood then) was written whole, does the rest.
+    Saved beginSave();
+    Saved endSave(Saved saved, const PageImage& page, bool written, int error);
+    const Writer& writer() const { return writer_; }
     void markNewPage();
     // Told of every page saved whole, after its copy (the web view lists it).
     void onSaved(std::function<void(const Saved& saved)> told) { told_ = std::move(told); }

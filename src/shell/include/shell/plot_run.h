@@ -12,7 +12,7 @@
 // the model's work takes long, the run gives the loop its turn between
 // slices (keys, the window, signals) and feeds the rest on the next turn,
 // in order, before it reads the line again. A slice that took long makes
-// the next ones smaller, down to a byte.
+// the next ones a byte each.
 
 #include "logfile/transcript_format.h"
 #include "serial/serial_link.h"
@@ -20,7 +20,9 @@
 #include "shell/event_loop.h"
 
 #include <array>
+#include <chrono>
 #include <functional>
+#include <optional>
 
 namespace plotanix {
 
@@ -42,9 +44,14 @@ class PlotRun : public Activity {
     std::optional<Clock::time_point> deadline() const override;
     void onTime(Clock::time_point now) override;
 
-    // Ends the run now, if it has not ended (the bytes held are plotted);
-    // the run's counts.
-    RunResult end();
+    // Ends the run now, if it has not ended; the run's counts. The bytes
+    // held go into the transcript; the model draws them, or (at the
+    // program's ending) what it can of them within budget.
+    RunResult end(std::optional<Clock::duration> budget = std::nullopt);
+    // Of the bytes held at the end, those the model did not draw in its budget.
+    size_t undrawn() const { return undrawn_; }
+    // How long the model may go on drawing when the program is to end.
+    static constexpr std::chrono::milliseconds endingBudget{500};
     // When the line's last byte came, if any did.
     std::optional<Clock::time_point> lastByte() const { return lastByte_; }
 
@@ -57,6 +64,8 @@ class PlotRun : public Activity {
     // Feeds slices of the chunk until it is all fed or the turn is over;
     // once it is all fed, the next read begins.
     void feedSlices();
+    // Feeds slices until the chunk is fed (true) or the time has come.
+    bool feedUntil(Clock::time_point until);
     bool feeding() const { return handedOver_ && fed_ < held_; }
 
     PlotSession& session_;
@@ -67,9 +76,13 @@ class PlotRun : public Activity {
     size_t held_ = 0;
     bool handedOver_ = false; // the chunk is in the transcript, being fed
     size_t fed_ = 0;          // of the chunk handed over, the bytes the model has had
-    size_t slice_ = transcript::chunkSize;
+    // A few instructions at most: one slice of costly ones (HP-GL/2 fills,
+    // each up to a tenth of a second) must not hold the loop long.
+    static constexpr size_t maxSlice = 32;
+    size_t slice_ = maxSlice;
     ReadTiming timing_;
     bool ended_ = false;
+    size_t undrawn_ = 0;
     RunResult result_;
     std::optional<Clock::time_point> lastByte_;
 };
