@@ -89,15 +89,25 @@ bench: deps-bench build
 	tools/bench_render.sh $(BUILD)
 	bench/hpgl2_costs.sh $(BUILD)
 
-# A fuzzing campaign over every model, longer than the test suite's smoke:
-# FUZZ_SECONDS (ten minutes by default); FUZZ_MODEL=hp86b, 7470a or hpgl2 runs one
-# model alone. The corpus grows in $(TEST_BUILD)/fuzz-campaign between runs.
-FUZZ_SECONDS ?= 600
-FUZZ_MODEL ?=
-fuzz: test-build
-	PLOTANIX_FUZZ_MODEL=$(FUZZ_MODEL) tests/fuzz/run_fuzz.sh $(TEST_BUILD)/plotanix_fuzz \
-		$(TEST_BUILD)/fuzz-campaign $(FUZZ_SECONDS) tests/fuzz/regressions tools/demo_drawing.hpgl \
-		tests/data/streams $(wildcard ../shared/hpgl-corpus)
+# Fuzzing: each model alone for FUZZ_SECONDS (60 by default) in the fast
+# fuzzing build (libFuzzer with UndefinedBehaviorSanitizer, $(FUZZ_BUILD)/)
+# and again in the test build (with AddressSanitizer too), each run's rate
+# reported in executions per CPU-second. Each run starts from the seeds, so
+# that rates compare; its work is left in <build>/fuzz-campaign.
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_SEEDS = tests/fuzz/regressions tools/demo_drawing.hpgl tests/data/streams $(wildcard ../shared/hpgl-corpus)
+fuzz: deps-test
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DPLOTANIX_UBSAN=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=OFF -DCMAKE_UNITY_BUILD=ON \
+		"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1" >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j$(JOBS) --target plotanix_fuzz
+	@$(MAKE) --no-print-directory test-build
+	@[ -d ../shared/hpgl-corpus ] || echo "No corpus at ../shared/hpgl-corpus: the seeds are the project's own"
+	@echo "Fast fuzzing build ($(FUZZ_BUILD)/, UndefinedBehaviorSanitizer):"
+	@tests/fuzz/fuzz_rates.sh $(FUZZ_BUILD)/plotanix_fuzz $(FUZZ_BUILD)/fuzz-campaign $(FUZZ_SECONDS) $(FUZZ_SEEDS)
+	@echo "Test build ($(TEST_BUILD)/, AddressSanitizer and UndefinedBehaviorSanitizer):"
+	@tests/fuzz/fuzz_rates.sh $(TEST_BUILD)/plotanix_fuzz $(TEST_BUILD)/fuzz-campaign $(FUZZ_SECONDS) $(FUZZ_SEEDS)
 
 # Installs what is missing of the packages given in the variable `wanted`.
 define install_missing
@@ -170,4 +180,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD)

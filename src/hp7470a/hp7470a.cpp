@@ -1,8 +1,6 @@
 #include "hp7470a/hp7470a.h"
 
 #include "hpgl/tokenizer.h"
-#include "logfile/log_file.h"
-#include "logfile/transcript_format.h"
 #include "page/drawing.h"
 
 #include <algorithm>
@@ -20,66 +18,62 @@ bool inRange(double value, double lo, double hi) {
     return value >= lo && value < hi;
 }
 
-std::string decimal(double value) {
-    return decimalText(std::clamp(value, -32768.0, 32767.9999));
-}
-
 } // namespace
 
 const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
-    takes("IN", &Hp7470a::doIN),
-    takes("DF", &Hp7470a::doDF),
-    takes("IP", &Hp7470a::doIP),
-    takes("SC", &Hp7470a::doSC),
-    takes("IW", &Hp7470a::doIW),
-    streams("PA", Stream::pairs, &Hp7470a::doPA),
-    streams("PR", Stream::pairs, &Hp7470a::doPR),
-    streams("PU", Stream::pairs, &Hp7470a::doPU),
-    streams("PD", Stream::pairs, &Hp7470a::doPD),
-    takes("CI", &Hp7470a::doCI),
-    takes("AA", &Hp7470a::doAA),
-    takes("AR", &Hp7470a::doAR),
-    takes("XT", &Hp7470a::doXT),
-    takes("YT", &Hp7470a::doYT),
-    takes("TL", &Hp7470a::doTL),
-    takes("SP", &Hp7470a::doSP),
-    takes("VS", &Hp7470a::doVS),
-    takes("IM", &Hp7470a::doIM),
-    takes("DP", &Hp7470a::doDP),
-    takes("DC", &Hp7470a::doDC),
+    Instruction::takes("IN", &Hp7470a::doIN),
+    Instruction::takes("DF", &Hp7470a::doDF),
+    Instruction::takes("IP", &Hp7470a::doIP),
+    Instruction::takes("SC", &Hp7470a::doSC),
+    Instruction::takes("IW", &Hp7470a::doIW),
+    Instruction::streams("PA", Stream::pairs, &Hp7470a::doPA),
+    Instruction::streams("PR", Stream::pairs, &Hp7470a::doPR),
+    Instruction::streams("PU", Stream::pairs, &Hp7470a::doPU),
+    Instruction::streams("PD", Stream::pairs, &Hp7470a::doPD),
+    Instruction::takes("CI", &Hp7470a::doCI),
+    Instruction::takes("AA", &Hp7470a::doAA),
+    Instruction::takes("AR", &Hp7470a::doAR),
+    Instruction::takes("XT", &Hp7470a::doXT),
+    Instruction::takes("YT", &Hp7470a::doYT),
+    Instruction::takes("TL", &Hp7470a::doTL),
+    Instruction::takes("SP", &Hp7470a::doSP),
+    Instruction::takes("VS", &Hp7470a::doVS),
+    Instruction::takes("IM", &Hp7470a::doIM),
+    Instruction::takes("DP", &Hp7470a::doDP),
+    Instruction::takes("DC", &Hp7470a::doDC),
     // Replies go out as soon as the mnemonic is read: a host that sends no
     // terminator still gets its answer; what follows is passed over.
-    answers("OA", &Hp7470a::doOA),
-    answers("OC", &Hp7470a::doOC),
-    answers("OD", &Hp7470a::doOD),
-    answers("OE", &Hp7470a::doOE),
-    answers("OF", &Hp7470a::doOF),
-    answers("OI", &Hp7470a::doOI),
-    answers("OO", &Hp7470a::doOO),
-    answers("OP", &Hp7470a::doOP),
-    answers("OS", &Hp7470a::doOS),
-    answers("OW", &Hp7470a::doOW),
-    reads("LB", &Hp7470a::doLB),
-    reads("DT", &Hp7470a::doDT),
-    reads("SM", &Hp7470a::doSM),
-    takes("DI", &Hp7470a::doDI),
-    takes("DR", &Hp7470a::doDR),
-    takes("SI", &Hp7470a::doSI),
-    takes("SR", &Hp7470a::doSR),
-    takes("SL", &Hp7470a::doSL),
-    takes("CP", &Hp7470a::doCP),
-    takes("CS", &Hp7470a::doCS),
-    takes("CA", &Hp7470a::doCA),
-    takes("SS", &Hp7470a::doSS),
-    takes("SA", &Hp7470a::doSA),
-    streams("UC", Stream::userCharacter, &Hp7470a::doUC),
-    takes("LT", &Hp7470a::doLT),
-    takes("AP", &Hp7470a::doNothing),
-    takes("AF", &Hp7470a::doNothing),
-    takes("AH", &Hp7470a::doNothing),
-    takes("VA", &Hp7470a::doNothing),
-    takes("VN", &Hp7470a::doNothing),
-    takes("EC", &Hp7470a::doNothing),
+    Instruction::answers("OA", &Hp7470a::doOA),
+    Instruction::answers("OC", &Hp7470a::doOC),
+    Instruction::answers("OD", &Hp7470a::doOD),
+    Instruction::answers("OE", &Hp7470a::doOE),
+    Instruction::answers("OF", &Hp7470a::doOF),
+    Instruction::answers("OI", &Hp7470a::doOI),
+    Instruction::answers("OO", &Hp7470a::doOO),
+    Instruction::answers("OP", &Hp7470a::doOP),
+    Instruction::answers("OS", &Hp7470a::doOS),
+    Instruction::answers("OW", &Hp7470a::doOW),
+    Instruction::reads("LB", &Hp7470a::doLB),
+    Instruction::reads("DT", &Hp7470a::doDT),
+    Instruction::reads("SM", &Hp7470a::doSM),
+    Instruction::takes("DI", &Hp7470a::doDI),
+    Instruction::takes("DR", &Hp7470a::doDR),
+    Instruction::takes("SI", &Hp7470a::doSI),
+    Instruction::takes("SR", &Hp7470a::doSR),
+    Instruction::takes("SL", &Hp7470a::doSL),
+    Instruction::takes("CP", &Hp7470a::doCP),
+    Instruction::takes("CS", &Hp7470a::doCS),
+    Instruction::takes("CA", &Hp7470a::doCA),
+    Instruction::takes("SS", &Hp7470a::doSS),
+    Instruction::takes("SA", &Hp7470a::doSA),
+    Instruction::streams("UC", Stream::userCharacter, &Hp7470a::doUC),
+    Instruction::takes("LT", &Hp7470a::doLT),
+    Instruction::takes("AP", &Hp7470a::doNothing),
+    Instruction::takes("AF", &Hp7470a::doNothing),
+    Instruction::takes("AH", &Hp7470a::doNothing),
+    Instruction::takes("VA", &Hp7470a::doNothing),
+    Instruction::takes("VN", &Hp7470a::doNothing),
+    Instruction::takes("EC", &Hp7470a::doNothing),
 }};
 
 const Hp7470a::Instruction* Hp7470a::find(std::string_view mnemonic) {
@@ -91,11 +85,10 @@ bool hp7470aKnows(std::string_view mnemonic) {
     return Hp7470a::find(mnemonic) != nullptr;
 }
 
-Hp7470a::Hp7470a(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper)
-    : drawing_(drawing), log_(log),
-      status_(status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0},
-      map_(limits_.x, limits_.y), serial_(link), input_(serial_, tokenizer_),
-      writer_(standardStrokeFont()) {
+Hp7470a::Hp7470a(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper)
+    : HpglCore(dialect, state, drawing, status), limits_{paper == Paper::a4 ? 10900.0 : 10300.0,
+                                                         7650.0},
+      map_(limits_.x, limits_.y), serial_(link), input_(serial_, tokenizer_) {
     initialise();
 }
 
@@ -117,10 +110,6 @@ void Hp7470a::endOfStream() {
     input_.end();
 }
 
-void Hp7470a::instructionDone() {
-    if (status_) status_->showStatus(counts().instructions, counts().ignored);
-}
-
 Body Hp7470a::instruction(std::string_view letters) {
     countInstruction();
     current_ = find(letters);
@@ -128,9 +117,7 @@ Body Hp7470a::instruction(std::string_view letters) {
         if (current_->start) (this->*current_->start)();
         return current_->body;
     }
-    log_.writeLogText(transcript::unknownRecord(std::string(letters)));
-    countIgnored();
-    raiseError(unknownInstruction);
+    unknown(letters);
     // It ends where a known instruction would: at ';', at the next letter
     // (HP-GL written without terminators goes on there), or at a byte that
     // cannot continue its numbers. CR and LF separate numbers as commas
@@ -164,22 +151,6 @@ void Hp7470a::numbersEnd(bool illegal, bool aborted) {
     }
 }
 
-bool Hp7470a::rejected(const Numbers& values) {
-    if (values.aborted) return true;
-    if (values.illegal) raiseError(badParameter);
-    return values.illegal;
-}
-
-void Hp7470a::raiseError(int32_t error) {
-    state.error = error;
-    if ((state.errorMask >> (error - 1)) & 1) state.errorBit = true;
-}
-
-uint8_t Hp7470a::statusByte() const {
-    return static_cast<uint8_t>((state.penDown ? 1 : 0) | (state.scalingPointsChanged ? 2 : 0) |
-                                (state.initialised ? 8 : 0) | 16 | (state.errorBit ? 32 : 0));
-}
-
 void Hp7470a::setDefaults() {
     state.velocity = 38.1;
     state.relative = false;
@@ -192,7 +163,7 @@ void Hp7470a::setDefaults() {
     state.labelTerminator = 3;
     state.label = LabelState{};
     state.label.carriageReturn = state.pen;
-    state.sizeRelative = state.directionRelative = false;
+    state.sizeFixed = state.sizeRelative = state.directionRelative = false;
     state.symbol = 0;
     setClips();
 }
@@ -253,7 +224,7 @@ void Hp7470a::doIP(const Numbers& p) {
         }
     }
     state.scalingPointsChanged = true;
-    applyLabelScale();
+    applyLabelSize();
     applyLineType();
 }
 
@@ -294,24 +265,6 @@ void Hp7470a::doIW(const Numbers& p) {
 
 // ---- Plotting
 
-void Hp7470a::doPA() {
-    state.relative = false;
-    pairs_.clear();
-}
-void Hp7470a::doPR() {
-    state.relative = true;
-    pairs_.clear();
-}
-void Hp7470a::doPU() {
-    state.penDown = false;
-    pattern_.reset();
-    pairs_.clear();
-}
-void Hp7470a::doPD() {
-    state.penDown = true;
-    pairs_.clear();
-}
-
 // Pairs are plotted as they arrive.
 void Hp7470a::plotPair(double value) {
     const auto pair = pairs_.take(value);
@@ -320,12 +273,6 @@ void Hp7470a::plotPair(double value) {
     if (!takeTarget(pair->first, pair->second, target)) return;
     moveTo(target);
     if (state.symbol != 0) drawSymbol(target);
-}
-
-void Hp7470a::pairsEnd(bool illegal, bool aborted) {
-    if (pairs_.halfTaken() && !illegal && !aborted) raiseError(wrongParameterCount);
-    pairs_.clear();
-    if (illegal) raiseError(badParameter);
 }
 
 bool Hp7470a::takeTarget(double x, double y, Point& target) {
@@ -516,7 +463,6 @@ void Hp7470a::doDP(const Numbers& p) {
 void Hp7470a::doDC(const Numbers& p) {
     if (!p.aborted) state.digitizing = false;
 }
-void Hp7470a::doNothing(const Numbers&) {}
 
 // ---- Replies.
 
@@ -526,39 +472,11 @@ void Hp7470a::doOA() {
     const bool down = state.penDown && state.window.contains(state.pen);
     reply(joined({wholeText(at.x), wholeText(at.y), down ? "1" : "0"}));
 }
-void Hp7470a::doOC() {
-    const Point at = toUser(state.scale, state.p1, state.p2, state.pen);
-    reply(joined({decimal(at.x), decimal(at.y), state.penDown ? "1" : "0"}));
-}
 void Hp7470a::doOD() {
     reply("0,0,0"); // no digitiser: never a point
 }
-void Hp7470a::doOE() {
-    reply(std::to_string(state.error));
-    state.error = noError;
-    state.errorBit = false;
-}
-void Hp7470a::doOF() {
-    reply("40,40");
-}
-void Hp7470a::doOI() {
-    reply("7470A");
-}
 void Hp7470a::doOO() {
     reply("0,1,0,0,1,0,0,0");
-}
-void Hp7470a::doOP() {
-    reply(joined({wholeText(state.p1.x), wholeText(state.p1.y), wholeText(state.p2.x),
-                  wholeText(state.p2.y)}));
-    state.scalingPointsChanged = false;
-}
-void Hp7470a::doOS() {
-    reply(std::to_string(statusByte()));
-    state.initialised = false;
-}
-void Hp7470a::doOW() {
-    const Window& w = state.window;
-    reply(joined({wholeText(w.xll), wholeText(w.yll), wholeText(w.xur), wholeText(w.yur)}));
 }
 
 } // namespace plotanix

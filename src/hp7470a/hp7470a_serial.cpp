@@ -64,7 +64,7 @@ void Hp7470aSerial::execute(char command, const std::vector<int32_t>& parameters
         // A half-read device-control instruction is already dropped; the
         // output waiting for its trigger goes too, and so does the wait
         // for an echo.
-        held_ = echoing_ = false;
+        replyAwaitsTrigger_ = echoing_ = false;
         heldReply_.clear();
         break;
     case 'K':
@@ -111,8 +111,8 @@ void Hp7470aSerial::setOutputMode(const std::vector<int32_t>& parameters) {
     initiator_ = asciiParameter(parameters, 5, 0);
     // Without a trigger a held reply would wait for nothing, and without an
     // echo terminator the echo would be passed over for ever.
-    if (trigger_ == 0 && held_) {
-        held_ = false;
+    if (trigger_ == 0 && replyAwaitsTrigger_) {
+        replyAwaitsTrigger_ = false;
         transmit(std::exchange(heldReply_, {}), true);
     }
     if (echo_ == 0) echoing_ = false;
@@ -152,8 +152,8 @@ void Hp7470aSerial::askFlowControl() {
 }
 
 bool Hp7470aSerial::takesWatched(int byte) {
-    if (held_ && byte == trigger_) {
-        held_ = false;
+    if (replyAwaitsTrigger_ && byte == trigger_) {
+        replyAwaitsTrigger_ = false;
         transmit(std::exchange(heldReply_, {}), true);
         return true;
     }
@@ -184,10 +184,10 @@ void Hp7470aSerial::sendReply(std::string_view text) {
 }
 
 void Hp7470aSerial::output(std::string reply) {
-    if (held_) {
+    if (replyAwaitsTrigger_) {
         ioError_ = outputInProgress;
     } else if (trigger_ != 0) {
-        held_ = true;
+        replyAwaitsTrigger_ = true;
         heldReply_ = std::move(reply);
     } else {
         transmit(reply, true);

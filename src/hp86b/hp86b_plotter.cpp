@@ -1,7 +1,5 @@
 #include "hp86b/hp86b_plotter.h"
 
-#include "logfile/log_file.h"
-#include "logfile/transcript_format.h"
 #include "page/drawing.h"
 
 #include <algorithm>
@@ -89,8 +87,7 @@ void Hp86bPlotter::mnemonic(std::string_view text) {
     if (text == "OE") pendingReply_ = "0";
     if (text == "OP") pendingReply_ = "0,0,640,480";
     if (isKnown(text)) return;
-    log_.writeLogText(transcript::unknownRecord(text));
-    countIgnored();
+    ignoreUnknown(text);
     const char first = text.empty() ? '\0' : text.front();
     if (first == '\r' || first == '\n' || first == ' ' || (first >= 'a' && first <= 'z'))
         foreignLines_ = true;

@@ -1,7 +1,6 @@
 #include "hpgl2/hpgl2.h"
 
-#include "logfile/log_file.h"
-#include "logfile/transcript_format.h"
+#include "hpgl2/hpgl2_mnemonics.h"
 #include "page/drawing.h"
 #include "page/stroke_font.h"
 
@@ -13,19 +12,6 @@ namespace plotanix {
 
 namespace {
 
-constexpr double reach = hpgl2Reach;
-
-bool inReach(Point p) {
-    return withinReach(p.x) && withinReach(p.y);
-}
-
-std::string whole(double value) {
-    return wholeText(std::clamp(value, -reach, reach));
-}
-std::string decimal(double value) {
-    return decimalText(std::clamp(value, -reach, reach));
-}
-
 // More than a turn draws one turn and the rest, so that the arc ends where
 // it should while its chords stay few.
 double sweepOf(double sweep) {
@@ -36,83 +22,83 @@ double sweepOf(double sweep) {
 } // namespace
 
 const std::array<Hpgl2::Instruction, 74> Hpgl2::instructions_ = {{
-    takes("IN", &Hpgl2::doIN, true),
-    takes("DF", &Hpgl2::doDF, true),
-    takes("PS", &Hpgl2::doPS),
-    takes("RO", &Hpgl2::doRO),
-    takes("IP", &Hpgl2::doIP),
-    takes("IR", &Hpgl2::doIR),
-    takes("SC", &Hpgl2::doSC),
-    takes("IW", &Hpgl2::doIW),
-    reads("BP", &Hpgl2::doBP, false, &Hpgl2::startQuoted),
-    streams("PA", Stream::pairs, &Hpgl2::doPA),
-    streams("PR", Stream::pairs, &Hpgl2::doPR),
-    streams("PU", Stream::pairs, &Hpgl2::doPU),
-    streams("PD", Stream::pairs, &Hpgl2::doPD),
-    reads("PE", &Hpgl2::doPE, true, &Hpgl2::startEncoded),
-    takes("CI", &Hpgl2::doCI, true),
-    takes("AA", &Hpgl2::doAA, true),
-    takes("AR", &Hpgl2::doAR, true),
-    takes("AT", &Hpgl2::doAT, true),
-    takes("RT", &Hpgl2::doRT, true),
-    streams("BZ", Stream::bezier, &Hpgl2::doBZ),
-    streams("BR", Stream::bezier, &Hpgl2::doBR),
-    takes("PM", &Hpgl2::doPM, true),
-    takes("FP", &Hpgl2::doFP),
-    takes("EP", &Hpgl2::doEP),
-    takes("RA", &Hpgl2::doRA),
-    takes("RR", &Hpgl2::doRR),
-    takes("EA", &Hpgl2::doEA),
-    takes("ER", &Hpgl2::doER),
-    takes("WG", &Hpgl2::doWG),
-    takes("EW", &Hpgl2::doEW),
-    takes("FT", &Hpgl2::doFT),
-    takes("AC", &Hpgl2::doAC),
-    takes("SP", &Hpgl2::doSP),
-    takes("NP", &Hpgl2::doNP),
-    takes("PC", &Hpgl2::doPC),
-    takes("CR", &Hpgl2::doCR),
-    takes("PW", &Hpgl2::doPW),
-    takes("WU", &Hpgl2::doWU),
-    takes("LA", &Hpgl2::doLA),
-    takes("LT", &Hpgl2::doLT),
-    takes("UL", &Hpgl2::doUL),
-    takes("TR", &Hpgl2::doTR),
-    reads("LB", &Hpgl2::doLB, false, &Hpgl2::startLabel),
+    Instruction::takes("IN", &Hpgl2::doIN, true),
+    Instruction::takes("DF", &Hpgl2::doDF, true),
+    Instruction::takes("PS", &Hpgl2::doPS),
+    Instruction::takes("RO", &Hpgl2::doRO),
+    Instruction::takes("IP", &Hpgl2::doIP),
+    Instruction::takes("IR", &Hpgl2::doIR),
+    Instruction::takes("SC", &Hpgl2::doSC),
+    Instruction::takes("IW", &Hpgl2::doIW),
+    Instruction::reads("BP", &Hpgl2::doBP, false, &Hpgl2::startQuoted),
+    Instruction::streams("PA", Stream::pairs, &Hpgl2::doPA),
+    Instruction::streams("PR", Stream::pairs, &Hpgl2::doPR),
+    Instruction::streams("PU", Stream::pairs, &Hpgl2::doPU),
+    Instruction::streams("PD", Stream::pairs, &Hpgl2::doPD),
+    Instruction::reads("PE", &Hpgl2::doPE, true, &Hpgl2::startEncoded),
+    Instruction::takes("CI", &Hpgl2::doCI, true),
+    Instruction::takes("AA", &Hpgl2::doAA, true),
+    Instruction::takes("AR", &Hpgl2::doAR, true),
+    Instruction::takes("AT", &Hpgl2::doAT, true),
+    Instruction::takes("RT", &Hpgl2::doRT, true),
+    Instruction::streams("BZ", Stream::bezier, &Hpgl2::doBZ),
+    Instruction::streams("BR", Stream::bezier, &Hpgl2::doBR),
+    Instruction::takes("PM", &Hpgl2::doPM, true),
+    Instruction::takes("FP", &Hpgl2::doFP),
+    Instruction::takes("EP", &Hpgl2::doEP),
+    Instruction::takes("RA", &Hpgl2::doRA),
+    Instruction::takes("RR", &Hpgl2::doRR),
+    Instruction::takes("EA", &Hpgl2::doEA),
+    Instruction::takes("ER", &Hpgl2::doER),
+    Instruction::takes("WG", &Hpgl2::doWG),
+    Instruction::takes("EW", &Hpgl2::doEW),
+    Instruction::takes("FT", &Hpgl2::doFT),
+    Instruction::takes("AC", &Hpgl2::doAC),
+    Instruction::takes("SP", &Hpgl2::doSP),
+    Instruction::takes("NP", &Hpgl2::doNP),
+    Instruction::takes("PC", &Hpgl2::doPC),
+    Instruction::takes("CR", &Hpgl2::doCR),
+    Instruction::takes("PW", &Hpgl2::doPW),
+    Instruction::takes("WU", &Hpgl2::doWU),
+    Instruction::takes("LA", &Hpgl2::doLA),
+    Instruction::takes("LT", &Hpgl2::doLT),
+    Instruction::takes("UL", &Hpgl2::doUL),
+    Instruction::takes("TR", &Hpgl2::doTR),
+    Instruction::reads("LB", &Hpgl2::doLB, false, &Hpgl2::startLabel),
     {"DT", false, Body::bytes, &Hpgl2::terminatorMode, &Hpgl2::startTerminator, &Hpgl2::doDT},
-    takes("SI", &Hpgl2::doSI),
-    takes("SR", &Hpgl2::doSR),
-    takes("DI", &Hpgl2::doDI),
-    takes("DR", &Hpgl2::doDR),
-    takes("SL", &Hpgl2::doSL),
-    takes("CP", &Hpgl2::doCP),
-    takes("LO", &Hpgl2::doLO),
-    takes("SD", &Hpgl2::doSD),
-    takes("AD", &Hpgl2::doAD),
-    takes("SS", &Hpgl2::doSS),
-    takes("SA", &Hpgl2::doSA),
-    reads("SM", &Hpgl2::doSM),
-    answers("OA", &Hpgl2::doOA),
-    answers("OC", &Hpgl2::doOC),
-    answers("OE", &Hpgl2::doOE),
-    answers("OF", &Hpgl2::doOF),
-    answers("OH", &Hpgl2::doOH),
-    answers("OI", &Hpgl2::doOI),
-    answers("OP", &Hpgl2::doOP),
-    answers("OS", &Hpgl2::doOS),
-    answers("OT", &Hpgl2::doOT),
-    answers("OW", &Hpgl2::doOW),
+    Instruction::takes("SI", &Hpgl2::doSI),
+    Instruction::takes("SR", &Hpgl2::doSR),
+    Instruction::takes("DI", &Hpgl2::doDI),
+    Instruction::takes("DR", &Hpgl2::doDR),
+    Instruction::takes("SL", &Hpgl2::doSL),
+    Instruction::takes("CP", &Hpgl2::doCP),
+    Instruction::takes("LO", &Hpgl2::doLO),
+    Instruction::takes("SD", &Hpgl2::doSD),
+    Instruction::takes("AD", &Hpgl2::doAD),
+    Instruction::takes("SS", &Hpgl2::doSS),
+    Instruction::takes("SA", &Hpgl2::doSA),
+    Instruction::reads("SM", &Hpgl2::doSM),
+    Instruction::answers("OA", &Hpgl2::doOA),
+    Instruction::answers("OC", &Hpgl2::doOC),
+    Instruction::answers("OE", &Hpgl2::doOE),
+    Instruction::answers("OF", &Hpgl2::doOF),
+    Instruction::answers("OH", &Hpgl2::doOH),
+    Instruction::answers("OI", &Hpgl2::doOI),
+    Instruction::answers("OP", &Hpgl2::doOP),
+    Instruction::answers("OS", &Hpgl2::doOS),
+    Instruction::answers("OT", &Hpgl2::doOT),
+    Instruction::answers("OW", &Hpgl2::doOW),
     // Cutter, merge control, page advance (the operator's menu makes pages),
     // chord mode, replot, frame advance, quality, pixel placement: nothing
     // to draw.
-    takes("EC", &Hpgl2::doNothing),
-    takes("MC", &Hpgl2::doNothing),
-    takes("PG", &Hpgl2::doPG),
-    takes("CT", &Hpgl2::doNothing),
-    takes("NR", &Hpgl2::doNothing),
-    takes("FR", &Hpgl2::doNothing),
-    takes("QL", &Hpgl2::doNothing),
-    takes("PP", &Hpgl2::doNothing),
+    Instruction::takes("EC", &Hpgl2::doNothing),
+    Instruction::takes("MC", &Hpgl2::doNothing),
+    Instruction::takes("PG", &Hpgl2::doPG),
+    Instruction::takes("CT", &Hpgl2::doNothing),
+    Instruction::takes("NR", &Hpgl2::doNothing),
+    Instruction::takes("FR", &Hpgl2::doNothing),
+    Instruction::takes("QL", &Hpgl2::doNothing),
+    Instruction::takes("PP", &Hpgl2::doNothing),
 }};
 
 const Hpgl2::Instruction* Hpgl2::find(std::string_view mnemonic) {
@@ -124,10 +110,14 @@ bool hpgl2Knows(std::string_view mnemonic) {
     return Hpgl2::find(mnemonic) != nullptr;
 }
 
-Hpgl2::Hpgl2(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper)
-    : drawing_(drawing), link_(link), log_(log),
-      status_(status), paper_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0}, page_(paper_),
-      writer_(standardStrokeFont()) {
+std::optional<Body> hpgl2Body(std::string_view mnemonic) {
+    const Hpgl2::Instruction* instruction = Hpgl2::find(mnemonic);
+    return instruction ? std::optional(instruction->body) : std::nullopt;
+}
+
+Hpgl2::Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper)
+    : HpglCore(dialect, state, drawing, status),
+      link_(link), paper_{paper == Paper::a4 ? 10900.0 : 10300.0, 7650.0}, page_(paper_) {
     initialise();
     showPage();
 }
@@ -151,17 +141,13 @@ void Hpgl2::endOfStream() {
     // The instruction being read is carried out as far as its bytes go; a
     // wide path ends there, its cap drawn.
     input_.end();
-    if (!syntaxOnly_) finishLine();
+    finishLine();
     flushPieces();
-}
-
-void Hpgl2::instructionDone() {
-    if (status_) status_->showStatus(counts().instructions, counts().ignored);
 }
 
 void Hpgl2::betweenInstructions() {
     // ESC E: the printer's reset, the page back to the paper's.
-    if (!input_.takeReset() || syntaxOnly_) return;
+    if (!input_.takeReset()) return;
     finishLine();
     flushPieces();
     sized_ = false;
@@ -173,21 +159,9 @@ Body Hpgl2::instruction(std::string_view letters) {
     countInstruction();
     current_ = letters.size() == 2 ? find(letters) : nullptr;
     if (!current_) {
-        if (!syntaxOnly_) {
-            log_.writeLogText(transcript::unknownRecord(std::string(letters)));
-            countIgnored();
-            raiseError(hpgl2UnknownInstruction);
-        }
+        unknown(letters);
         quoted_ = false;
         return Body::bytes;
-    }
-    if (syntaxOnly_) {
-        const auto upper = [](char letter) { return (letter & ~0x20) - 'A'; };
-        seen_[static_cast<size_t>(upper(letters[0]) * 26 + upper(letters[1]))] = true;
-        // A body read byte by byte starts its reading afresh; nothing else
-        // is carried out.
-        if (current_->body == Body::bytes && current_->start) (this->*current_->start)();
-        return current_->body;
     }
     // Only moves go on with a wide path; anything else ends it first.
     static constexpr std::array<std::string_view, 10> moves = {"PA", "PR", "PD", "PE", "AA",
@@ -198,7 +172,7 @@ Body Hpgl2::instruction(std::string_view letters) {
     if (current_ != lastArea_.instruction && current_->mnemonic != "FT") lastArea_ = {};
     if (state.polygonMode && !current_->inPolygon) {
         // HP-GL/2 passes it over in polygon mode.
-        static constexpr Instruction passOver = takes("", &Hpgl2::doNothing);
+        static const Instruction passOver = Instruction::takes("", &Hpgl2::doNothing);
         current_ = &passOver;
         return Body::numbers;
     }
@@ -207,50 +181,23 @@ Body Hpgl2::instruction(std::string_view letters) {
 }
 
 void Hpgl2::numbers(const Numbers& values) {
-    if (!syntaxOnly_) (this->*current_->numbers)(values);
+    (this->*current_->numbers)(values);
 }
 
 void Hpgl2::number(double value) {
-    if (syntaxOnly_) return;
     if (current_->stream == Stream::pairs) return plotPair(value);
     if (current_->stream == Stream::bezier) return bezierNumber(value);
 }
 
 void Hpgl2::numbersEnd(bool illegal, bool aborted) {
-    if (syntaxOnly_) return;
     if (current_->stream == Stream::pairs) return pairsEnd(illegal, aborted);
     // BZ, BR: a curve left without its six numbers.
-    if (curveTaken_ != 0 && !aborted) raiseError(hpgl2WrongParameterCount);
+    if (curveTaken_ != 0 && !aborted) raiseError(wrongParameterCount);
 }
 
 ByteStep Hpgl2::byte(int event) {
-    if (!current_) return skipUnknown(event);
-    if (syntaxOnly_ && current_->bytes == &Hpgl2::doPE)
-        return event < 0 || event == ';' ? ByteStep::done : ByteStep::more;
+    if (!current_) return skipQuoted(event, quoted_, false);
     return (this->*current_->bytes)(event);
-}
-
-ByteStep Hpgl2::skipUnknown(int byte) {
-    if (byte < 0) return ByteStep::done;
-    if (quoted_) {
-        quoted_ = byte != '"';
-        return ByteStep::more;
-    }
-    if (byte == ';') return ByteStep::done;
-    if (byte == '"') quoted_ = true;
-    return isLetter(byte) ? ByteStep::giveBack : ByteStep::more;
-}
-
-bool Hpgl2::rejected(const Numbers& values) {
-    if (values.aborted) return true;
-    if (values.illegal) raiseError(hpgl2BadParameter);
-    return values.illegal;
-}
-
-uint8_t Hpgl2::statusByte() const {
-    return static_cast<uint8_t>((state.penDown ? 1 : 0) | (state.scalingPointsChanged ? 2 : 0) |
-                                (state.initialised ? 8 : 0) | 16 |
-                                (state.error != hpgl2NoError ? 32 : 0));
 }
 
 void Hpgl2::reply(std::string_view text) {
@@ -310,7 +257,9 @@ void Hpgl2::initialise() {
     resizePalette(8);
     state.transparent = true;
     state.colourRange = {0, 255, 0, 255, 0, 255};
-    state.error = hpgl2NoError;
+    state.error = noError;
+    state.errorMask = -1; // every error sets the status byte's error bit
+    state.errorBit = false;
     state.initialised = true;
     state.scalingPointsChanged = false;
     setDefaults();
@@ -378,7 +327,8 @@ void Hpgl2::applyWindow() {
     const Point frame = page_.frame();
     Window w{0, 0, frame.x, frame.y};
     if (!paperClips_) {
-        w = state.windowSet ? windowGiven_ : Window{-reach, -reach, reach, reach};
+        w = state.windowSet ? windowGiven_
+                            : Window{-hpgl2Reach, -hpgl2Reach, hpgl2Reach, hpgl2Reach};
     } else if (state.windowSet) {
         w = {std::max(windowGiven_.xll, 0.0), std::max(windowGiven_.yll, 0.0),
              std::min(windowGiven_.xur, frame.x), std::min(windowGiven_.yur, frame.y)};
@@ -407,12 +357,12 @@ void Hpgl2::doDF(const Numbers& p) {
 
 void Hpgl2::doPS(const Numbers& p) {
     if (rejected(p)) return;
-    if (p.count > 2) return raiseError(hpgl2WrongParameterCount);
+    if (p.count > 2) return raiseError(wrongParameterCount);
     const Point size{p.count > 0 ? p.v[0] : paper_.x,
                      p.count > 1 ? p.v[1] : (p.count > 0 ? page_.paper().y : paper_.y)};
     // A page of no size, or beyond HP-GL/2's integers, is no page at all.
-    if (!(size.x >= 1 && size.x < reach && size.y >= 1 && size.y < reach))
-        return raiseError(hpgl2BadParameter);
+    if (!(size.x >= 1 && size.x < hpgl2Reach && size.y >= 1 && size.y < hpgl2Reach))
+        return raiseError(badParameter);
     sized_ = p.count > 0;
     page_.setPaper(size);
     showPage();
@@ -428,8 +378,7 @@ void Hpgl2::doPS(const Numbers& p) {
 void Hpgl2::doRO(const Numbers& p) {
     if (rejected(p)) return;
     const double angle = p.count > 0 ? p.v[0] : 0;
-    if (angle != 0 && angle != 90 && angle != 180 && angle != 270)
-        return raiseError(hpgl2BadParameter);
+    if (angle != 0 && angle != 90 && angle != 180 && angle != 270) return raiseError(badParameter);
     // The pen stays where it is on the paper; its coordinates turn. P1 and
     // P2 keep their values, so they move on the paper.
     const Point onPaper = page_.toPaper(state.pen);
@@ -440,10 +389,10 @@ void Hpgl2::doRO(const Numbers& p) {
 }
 
 void Hpgl2::setScalingPoints(const Numbers& p, Point unitOfValue) {
-    if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(hpgl2WrongParameterCount);
+    if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(wrongParameterCount);
     for (int i = 0; i < p.count; ++i) {
         if (!withinReach(p.v[i] * (i % 2 == 0 ? unitOfValue.x : unitOfValue.y)))
-            return raiseError(hpgl2BadParameter);
+            return raiseError(badParameter);
     }
     if (p.count == 0) {
         defaultScalingPoints();
@@ -474,16 +423,16 @@ void Hpgl2::doSC(const Numbers& p) {
         state.request.on = false;
         return applyScale();
     }
-    if (p.count != 4 && p.count != 5 && p.count != 7) return raiseError(hpgl2WrongParameterCount);
+    if (p.count != 4 && p.count != 5 && p.count != 7) return raiseError(wrongParameterCount);
     const int32_t type = p.count > 4 ? static_cast<int32_t>(p.v[4]) : 0;
     const bool finite = std::all_of(p.v.begin(), p.v.begin() + std::min(p.count, 7),
                                     [](double v) { return std::isfinite(v) && withinReach(v); });
-    if (!finite || type < 0 || type > 2) return raiseError(hpgl2BadParameter);
+    if (!finite || type < 0 || type > 2) return raiseError(badParameter);
     ScaleRequest r{true, type, {p.v[0], p.v[1], p.v[2], p.v[3]}, 50, 50};
     if (p.count == 7) r.left = p.v[5], r.bottom = p.v[6];
     state.request = r;
     applyScale();
-    if (!state.scale.on) raiseError(hpgl2BadParameter);
+    if (!state.scale.on) raiseError(badParameter);
 }
 
 void Hpgl2::doIW(const Numbers& p) {
@@ -492,10 +441,10 @@ void Hpgl2::doIW(const Numbers& p) {
         state.windowSet = false;
         return applyWindow();
     }
-    if (p.count != 4) return raiseError(hpgl2WrongParameterCount);
+    if (p.count != 4) return raiseError(wrongParameterCount);
     // Given in the current units, kept in plotter units.
     const Point a = toPlotter({p.v[0], p.v[1]}), b = toPlotter({p.v[2], p.v[3]});
-    if (!inReach(a) || !inReach(b)) return raiseError(hpgl2BadParameter);
+    if (!inReach(a) || !inReach(b)) return raiseError(badParameter);
     windowGiven_ = {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
     state.windowSet = true;
     applyWindow();
@@ -507,21 +456,13 @@ void Hpgl2::startQuoted() {
 
 ByteStep Hpgl2::doBP(int byte) {
     // Kind and value pairs, the plot's name a quoted text: none of them
-    // draws. They end at ';' or the next mnemonic; a cut-off ends a name.
-    if (quoted_) {
-        quoted_ = byte != '"' && byte >= 0;
-        return byte == endEvent ? ByteStep::done : ByteStep::more;
-    }
-    if (byte < 0 || byte == ';') return ByteStep::done;
-    if (byte == '"') quoted_ = true;
-    return isLetter(byte) ? ByteStep::giveBack : ByteStep::more;
+    // draws. A cut-off ends a name.
+    return skipQuoted(byte, quoted_, true);
 }
 
 void Hpgl2::doPG(const Numbers&) {
     advancePage();
 }
-
-void Hpgl2::doNothing(const Numbers&) {}
 
 // ---- Moving
 
@@ -529,7 +470,7 @@ bool Hpgl2::takeTarget(double x, double y, bool relative, Point& target) {
     const Point u = unit();
     target = relative ? Point{state.pen.x + x * u.x, state.pen.y + y * u.y} : toPlotter({x, y});
     if (inReach(target)) return true;
-    raiseError(hpgl2PositionOverflow);
+    raiseError(positionOverflow);
     return false;
 }
 
@@ -545,7 +486,7 @@ void Hpgl2::moveTo(Point target, bool down) {
         } else {
             buffer_.start(target);
         }
-        if (buffer_.overflowed()) raiseError(hpgl2BufferOverflow);
+        if (buffer_.overflowed()) raiseError(bufferOverflow);
     } else if (down) {
         plotLine(state.pen, target);
     } else {
@@ -557,28 +498,6 @@ void Hpgl2::moveTo(Point target, bool down) {
     if (state.symbol != 0 && !state.polygonMode) drawSymbol(target);
 }
 
-void Hpgl2::doPA() {
-    state.relative = false;
-    pairs_.clear();
-}
-
-void Hpgl2::doPR() {
-    state.relative = true;
-    pairs_.clear();
-}
-
-void Hpgl2::doPU() {
-    state.penDown = false;
-    finishLine();
-    pattern_.reset();
-    pairs_.clear();
-}
-
-void Hpgl2::doPD() {
-    state.penDown = true;
-    pairs_.clear();
-}
-
 // Pairs are plotted as they arrive.
 void Hpgl2::plotPair(double value) {
     const auto pair = pairs_.take(value);
@@ -587,92 +506,12 @@ void Hpgl2::plotPair(double value) {
     if (takeTarget(pair->first, pair->second, state.relative, target)) moveTo(target);
 }
 
-void Hpgl2::pairsEnd(bool illegal, bool aborted) {
-    if (pairs_.halfTaken() && !illegal && !aborted) raiseError(hpgl2WrongParameterCount);
-    pairs_.clear();
-    if (illegal) raiseError(hpgl2BadParameter);
-}
-
-void Hpgl2::startEncoded() {
-    encoded_ = {};
-}
-
-ByteStep Hpgl2::doPE(int byte) {
-    // Encoded numbers, least significant digit first, the last one from
-    // the terminator range; the sign in bit 0. Flags (their eighth bit
-    // ignored) say what the next number or pair is.
-    using Next = EncodedPath::Next;
-    EncodedPath& e = encoded_;
-    constexpr uint64_t lastPlace = uint64_t{1} << 56;
-    if (byte < 0 || byte == ';') {
-        // The pen stays as the last move left it.
-        if (e.moved) state.penDown = !e.lastUp;
-        return ByteStep::done;
-    }
-    const int flag = byte & 0x7F;
-    const bool flagByte = byte < 191 || e.sevenBit;
-    if (flagByte && (flag == ':' || flag == '<' || flag == '>' || flag == '=' || flag == '7')) {
-        if (flag == ':') e.next = Next::pen;
-        if (flag == '>') e.next = Next::fraction;
-        if (flag == '<') e.up = true;
-        if (flag == '=') e.absolute = true;
-        if (flag == '7') e.sevenBit = true;
-        e.value = 0, e.place = 1, e.tooLarge = false; // a number cut by a flag is dropped
-        return ByteStep::more;
-    }
-    const int b = e.sevenBit ? flag : byte;
-    const int base = e.sevenBit ? 32 : 64;
-    const int terminatorsFrom = e.sevenBit ? 95 : 191;
-    int digit = -1;
-    bool ends = false;
-    if (b >= 63 && b < 63 + base) {
-        digit = b - 63;
-    } else if (b >= terminatorsFrom && b < terminatorsFrom + base) {
-        digit = b - terminatorsFrom, ends = true;
-    }
-    if (digit < 0) return ByteStep::more; // spaces, control codes and the like
-    if (e.place <= lastPlace) {
-        e.value += static_cast<uint64_t>(digit) * e.place;
-        e.place *= static_cast<uint64_t>(base);
-    } else if (digit != 0) {
-        e.tooLarge = true;
-    }
-    if (!ends) return ByteStep::more;
-    const double magnitude = e.tooLarge ? INFINITY : static_cast<double>(e.value >> 1);
-    const double number = (e.value & 1) ? -magnitude : magnitude;
-    e.value = 0, e.place = 1, e.tooLarge = false;
-    if (e.next == Next::pen) {
-        e.next = Next::coordinate;
-        if (!state.polygonMode && std::isfinite(number)) {
-            finishLine();
-            selectPen(number);
-        }
-    } else if (e.next == Next::fraction) {
-        e.next = Next::coordinate;
-        if (std::isfinite(number))
-            e.scale = std::ldexp(1.0, -static_cast<int>(std::clamp(number, -26.0, 26.0)));
-    } else if (!e.haveX) {
-        e.x = number * e.scale;
-        e.haveX = true;
-    } else {
-        e.haveX = false;
-        Point target;
-        if (takeTarget(e.x, number * e.scale, !e.absolute, target)) {
-            moveTo(target, !e.up);
-            e.moved = true;
-            e.lastUp = e.up;
-        }
-        e.up = e.absolute = false;
-    }
-    return ByteStep::more;
-}
-
 // ---- Circles and arcs
 
 void Hpgl2::doCI(const Numbers& p) {
     if (rejected(p)) return;
-    if (p.count < 1 || p.count > 2) return raiseError(hpgl2WrongParameterCount);
-    if (!withinReach(p.v[0])) return raiseError(hpgl2BadParameter);
+    if (p.count < 1 || p.count > 2) return raiseError(wrongParameterCount);
+    if (!withinReach(p.v[0])) return raiseError(badParameter);
     const double chord = hpgl2Chord(p.count == 2 ? p.v[1] : 5);
     const int64_t chords = chordCount(360.0, chord);
     const double start = p.v[0] < 0 ? 180.0 : 0.0;
@@ -688,7 +527,7 @@ void Hpgl2::doCI(const Numbers& p) {
         for (int64_t i = 1; i <= chords; ++i)
             buffer_.lineTo(at(i), true);
         buffer_.close();
-        if (buffer_.overflowed()) raiseError(hpgl2BufferOverflow);
+        if (buffer_.overflowed()) raiseError(bufferOverflow);
         return;
     }
     // Drawn whatever the pen state; the pen comes back to the centre.
@@ -709,10 +548,10 @@ void Hpgl2::doAR(const Numbers& p) {
 
 void Hpgl2::doArc(const Numbers& p, bool absolute) {
     if (rejected(p)) return;
-    if (p.count < 3 || p.count > 4) return raiseError(hpgl2WrongParameterCount);
+    if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
     Point centre;
     if (!takeTarget(p.v[0], p.v[1], !absolute, centre) || !std::isfinite(p.v[2]))
-        return raiseError(hpgl2BadParameter);
+        return raiseError(badParameter);
     arcTo(centre, sweepOf(p.v[2]), hpgl2Chord(p.count == 4 ? p.v[3] : 5));
 }
 
@@ -730,7 +569,7 @@ void Hpgl2::doRT(const Numbers& p) {
 
 void Hpgl2::threePointArc(const Numbers& p, bool absolute) {
     if (rejected(p)) return;
-    if (p.count < 4 || p.count > 5) return raiseError(hpgl2WrongParameterCount);
+    if (p.count < 4 || p.count > 5) return raiseError(wrongParameterCount);
     // In user units, where the arc is round.
     const Point start = toUser(state.scale, state.p1, state.p2, state.pen);
     const Point offset = absolute ? Point{} : start;
@@ -758,7 +597,7 @@ void Hpgl2::threePointArc(const Numbers& p, bool absolute) {
         sweep = (toMiddle < toEnd ? toEnd : toEnd - turn) * 180.0 / std::numbers::pi;
     }
     const Point centreOnPlotter = toPlotter(centre);
-    if (!inReach(centreOnPlotter)) return raiseError(hpgl2PositionOverflow);
+    if (!inReach(centreOnPlotter)) return raiseError(positionOverflow);
     arcTo(centreOnPlotter, sweep, hpgl2Chord(p.count == 5 ? p.v[4] : 5));
     if (start != end) moveTo(target); // exactly at the end
 }
@@ -806,46 +645,13 @@ void Hpgl2::doOA() {
     reply(joined({whole(state.pen.x), whole(state.pen.y), state.penDown ? "1" : "0"}));
 }
 
-void Hpgl2::doOC() {
-    const Point at = toUser(state.scale, state.p1, state.p2, state.pen);
-    reply(joined({decimal(at.x), decimal(at.y), state.penDown ? "1" : "0"}));
-}
-
-void Hpgl2::doOE() {
-    reply(std::to_string(state.error));
-    state.error = hpgl2NoError;
-}
-
-void Hpgl2::doOF() {
-    reply("40,40");
-}
-
 void Hpgl2::doOH() {
     const Point frame = page_.frame();
     reply(joined({"0", "0", whole(frame.x), whole(frame.y)}));
 }
 
-void Hpgl2::doOI() {
-    reply("7470A");
-}
-
-void Hpgl2::doOP() {
-    reply(joined({whole(state.p1.x), whole(state.p1.y), whole(state.p2.x), whole(state.p2.y)}));
-    state.scalingPointsChanged = false;
-}
-
-void Hpgl2::doOS() {
-    reply(std::to_string(statusByte()));
-    state.initialised = false;
-}
-
 void Hpgl2::doOT() {
     reply("0,255"); // no carousel to report; pens 1 to 8 in place
-}
-
-void Hpgl2::doOW() {
-    const Window& w = state.window;
-    reply(joined({whole(w.xll), whole(w.yll), whole(w.xur), whole(w.yur)}));
 }
 
 } // namespace plotanix

@@ -121,7 +121,7 @@ void Hpgl2::doPM(const Numbers& p) {
         buffer_.close();
         state.polygonMode = mode == 1;
     } else {
-        raiseError(hpgl2BadParameter);
+        raiseError(badParameter);
     }
 }
 
@@ -172,7 +172,7 @@ void Hpgl2::doFP(const Numbers& p) {
     if (rejected(p)) return;
     const uint64_t marks = drawing_.marks();
     const double rule = p.count > 0 ? p.v[0] : 0;
-    if (rule != 0 && rule != 1) return raiseError(hpgl2BadParameter);
+    if (rule != 0 && rule != 1) return raiseError(badParameter);
     fillRule_ = rule == 1 ? FillRule::nonzero : FillRule::evenOdd;
     fillBuffer();
     areaDrawn(p, marks);
@@ -200,7 +200,7 @@ void Hpgl2::doER(const Numbers& p) {
 
 void Hpgl2::rectangle(const Numbers& p, bool absolute, bool fill) {
     if (rejected(p)) return;
-    if (p.count != 2) return raiseError(hpgl2WrongParameterCount);
+    if (p.count != 2) return raiseError(wrongParameterCount);
     Point corner;
     if (!takeTarget(p.v[0], p.v[1], !absolute, corner)) return;
     // Built in the buffer, where EP finds it later; the pen stays.
@@ -225,10 +225,10 @@ void Hpgl2::doEW(const Numbers& p) {
 
 void Hpgl2::bufferWedge(const Numbers& p, bool fill) {
     if (rejected(p)) return;
-    if (p.count < 3 || p.count > 4) return raiseError(hpgl2WrongParameterCount);
+    if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
     const double radius = p.v[0], sweep = std::clamp(p.v[2], -360.0, 360.0);
     if (!withinReach(radius) || !std::isfinite(p.v[1]) || !std::isfinite(sweep))
-        return raiseError(hpgl2BadParameter);
+        return raiseError(badParameter);
     // A negative radius puts 0 degrees on -X.
     const double start = std::fmod(p.v[1], 360.0) + (radius < 0 ? 180 : 0);
     const double chord = hpgl2Chord(p.count == 4 ? p.v[3] : 5);
@@ -255,19 +255,19 @@ void Hpgl2::doFT(const Numbers& p) {
     if (type == 3 || type == 4) {
         // Omitted options keep this type's last ones.
         const size_t which = static_cast<size_t>(type - 3);
-        if (p.count > 1 && !(p.v[1] >= 0 && p.v[1] < 1e9)) return raiseError(hpgl2BadParameter);
-        if (p.count > 2 && !std::isfinite(p.v[2])) return raiseError(hpgl2BadParameter);
+        if (p.count > 1 && !(p.v[1] >= 0 && p.v[1] < 1e9)) return raiseError(badParameter);
+        if (p.count > 2 && !std::isfinite(p.v[2])) return raiseError(badParameter);
         if (p.count > 1) {
             state.hatchSpacing[which] = p.v[1];
             state.hatchInUserUnits[which] = state.scale.on;
         }
         if (p.count > 2) state.hatchAngle[which] = p.v[2];
     } else if (type == 10) {
-        if (p.count > 1 && !(p.v[1] >= 0 && p.v[1] <= 100)) return raiseError(hpgl2BadParameter);
+        if (p.count > 1 && !(p.v[1] >= 0 && p.v[1] <= 100)) return raiseError(badParameter);
         if (p.count > 1) state.shading = p.v[1];
     } else if (type != 1 && type != 2 && type != 11 && type != 21 && type != 22) {
         // Solid: 1 and 2, and (without their patterns here) 11, 21 and 22.
-        return raiseError(hpgl2BadParameter);
+        return raiseError(badParameter);
     }
     state.fillType = static_cast<int32_t>(type);
 }
@@ -278,7 +278,7 @@ void Hpgl2::doAC(const Numbers& p) {
         state.anchor = {};
         return;
     }
-    if (p.count != 2) return raiseError(hpgl2WrongParameterCount);
+    if (p.count != 2) return raiseError(wrongParameterCount);
     Point anchor;
     if (takeTarget(p.v[0], p.v[1], false, anchor)) state.anchor = anchor;
 }

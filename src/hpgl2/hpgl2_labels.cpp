@@ -3,6 +3,7 @@
 // set, posture, weight, typeface) is kept to nothing.
 
 #include "hpgl2/hpgl2.h"
+#include "hpgl2/hpgl2_mnemonics.h"
 
 #include <cmath>
 
@@ -10,7 +11,6 @@ namespace plotanix {
 
 namespace {
 
-constexpr double unitsPerCm = 400;
 constexpr double unitsPerInch = 1016;
 // The stroke font's capitals stand two thirds of its point size.
 constexpr double capitalOfPoint = unitsPerInch / 72 * 2 / 3;
@@ -24,25 +24,14 @@ Point unitVector(Point d) {
 
 } // namespace
 
-void Hpgl2::applyLabelSize() {
-    const Point span{(state.p2.x - state.p1.x) / 100.0, (state.p2.y - state.p1.y) / 100.0};
-    LabelState& label = state.label;
-    if (state.sizeRelative) {
-        label.width = state.sizeGiven.x * span.x;
-        label.height = state.sizeGiven.y * span.y;
-    } else if (state.sizeFixed) {
-        label.width = state.sizeGiven.x * unitsPerCm;
-        label.height = state.sizeGiven.y * unitsPerCm;
-    } else {
-        const LabelFont& font = state.fonts[label.alternateSelected ? 1 : 0];
-        label.height = font.height * capitalOfPoint;
-        // A proportional font has no pitch: its capitals keep the stick
-        // font's proportions.
-        label.width =
-            font.proportional ? label.height * 75 / 108 : unitsPerInch / font.pitch / cellOfWidth;
-    }
-    if (state.directionRelative)
-        label.direction = {state.directionGiven.x * span.x, state.directionGiven.y * span.y};
+Point Hpgl2::fontSize() const {
+    // The font SD or AD set for the character set in use.
+    const LabelFont& font = state.fonts[state.label.alternateSelected ? 1 : 0];
+    const double height = font.height * capitalOfPoint;
+    // A proportional font has no pitch: its capitals keep the stick font's
+    // proportions.
+    return {font.proportional ? height * 75 / 108 : unitsPerInch / font.pitch / cellOfWidth,
+            height};
 }
 
 void Hpgl2::drawLabel(std::string_view text) {
@@ -79,7 +68,7 @@ void Hpgl2::drawLabel(std::string_view text) {
     if (withinReach(pen.x) && withinReach(pen.y)) {
         state.pen = pen;
     } else {
-        raiseError(hpgl2PositionOverflow);
+        raiseError(positionOverflow);
     }
 }
 
@@ -97,11 +86,11 @@ ByteStep Hpgl2::doLB(int byte) {
     // dropped.
     if (byte < 0 || byte == state.terminator) {
         if (byte >= 0 && state.terminatorPrinted) label_.push_back(static_cast<char>(byte));
-        if (!syntaxOnly_) drawLabel(label_);
+        drawLabel(label_);
         label_.clear();
         return ByteStep::done;
     }
-    if (label_.size() < maxLabelBytes && !syntaxOnly_) label_.push_back(static_cast<char>(byte));
+    if (label_.size() < maxLabelBytes) label_.push_back(static_cast<char>(byte));
     return ByteStep::more;
 }
 
@@ -110,93 +99,15 @@ void Hpgl2::startTerminator() {
 }
 
 ByteStep Hpgl2::doDT(int byte) {
-    // The byte after DT is the terminator; ",mode" may follow (0: printed).
-    if (byte < 0) return ByteStep::done;
-    if (terminatorStep_ == 1) {
-        if (byte == ',') return ByteStep::thenNumbers;
-        return byte == ';' ? ByteStep::done : ByteStep::giveBack;
-    }
-    state.terminatorPrinted = false;
-    if (byte == ';') {
-        state.terminator = 3;
-        return ByteStep::done;
-    }
-    if (byte == 0 || byte == '\n') {
-        raiseError(hpgl2BadParameter);
-        return ByteStep::done;
-    }
-    state.terminator = byte;
-    terminatorStep_ = 1;
-    return ByteStep::more;
+    const Hpgl2Terminator read = takeTerminator(byte, terminatorStep_);
+    if (read.terminator || read.bad) state.terminatorPrinted = false; // ",0" prints it
+    if (read.terminator) state.terminator = *read.terminator;
+    if (read.bad) raiseError(badParameter);
+    return read.step;
 }
 
 void Hpgl2::terminatorMode(const Numbers& p) {
     if (p.count > 0) state.terminatorPrinted = p.v[0] == 0;
-}
-
-ByteStep Hpgl2::doSM(int byte) {
-    if (byte >= 0) state.symbol = byte > ' ' && byte != ';' && byte < 128 ? byte : 0;
-    return ByteStep::done;
-}
-
-void Hpgl2::doSI(const Numbers& p) {
-    setSize(p, false);
-}
-void Hpgl2::doSR(const Numbers& p) {
-    setSize(p, true);
-}
-
-void Hpgl2::setSize(const Numbers& p, bool relative) {
-    if (rejected(p)) return;
-    if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
-    if (p.count == 2 && !(std::fabs(p.v[0]) < 1e6 && std::fabs(p.v[1]) < 1e6))
-        return raiseError(hpgl2BadParameter);
-    // SI; goes back to the font's size, SR; to its own default.
-    state.sizeRelative = relative;
-    state.sizeFixed = relative || p.count == 2;
-    state.sizeGiven = p.count == 2 ? Point{p.v[0], p.v[1]} : Point{0.75, 1.5};
-    applyLabelSize();
-}
-
-void Hpgl2::doDI(const Numbers& p) {
-    setDirection(p, false);
-}
-void Hpgl2::doDR(const Numbers& p) {
-    setDirection(p, true);
-}
-
-void Hpgl2::setDirection(const Numbers& p, bool relative) {
-    if (rejected(p)) return;
-    if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
-    const Point direction = p.count == 2 ? Point{p.v[0], p.v[1]} : Point{1, 0};
-    if (!(std::hypot(direction.x, direction.y) > 0) || !std::isfinite(direction.x + direction.y))
-        return raiseError(hpgl2BadParameter);
-    state.directionRelative = relative && p.count == 2;
-    state.directionGiven = direction;
-    state.label.direction = direction;
-    applyLabelSize();
-    state.label.carriageReturn = state.pen;
-}
-
-void Hpgl2::doSL(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count > 0 && !(std::fabs(p.v[0]) < 1e6)) return raiseError(hpgl2BadParameter);
-    state.label.slant = p.count > 0 ? p.v[0] : 0.0;
-}
-
-void Hpgl2::doCP(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count != 0 && p.count != 2) return raiseError(hpgl2WrongParameterCount);
-    const LabelState before = state.label;
-    const Point pen =
-        p.count == 0 ? newLine(state.label) : moveByCells(state.label, state.pen, p.v[0], p.v[1]);
-    pattern_.reset();
-    if (withinReach(pen.x) && withinReach(pen.y)) {
-        state.pen = pen;
-        return;
-    }
-    state.label = before;
-    raiseError(hpgl2PositionOverflow);
 }
 
 void Hpgl2::doLO(const Numbers& p) {
@@ -204,7 +115,7 @@ void Hpgl2::doLO(const Numbers& p) {
     const double origin = p.count > 0 ? p.v[0] : 1;
     const bool known = origin == 21 || (origin >= 1 && origin <= 19 && origin != 10 &&
                                         origin == std::floor(origin));
-    if (!known) return raiseError(hpgl2BadParameter);
+    if (!known) return raiseError(badParameter);
     state.labelOrigin = static_cast<int32_t>(origin);
 }
 
@@ -226,21 +137,9 @@ void Hpgl2::setFont(const Numbers& p, int32_t which) {
         } else if ((kind == 3 || kind == 4) && value > 0 && value < 1e4) {
             (kind == 3 ? font.pitch : font.height) = value;
         } else if (kind < 1 || kind > 7) {
-            raiseError(hpgl2BadParameter);
+            raiseError(badParameter);
         }
     }
-    applyLabelSize();
-}
-
-void Hpgl2::doSS(const Numbers& p) {
-    if (p.aborted) return;
-    state.label.alternateSelected = false;
-    applyLabelSize();
-}
-
-void Hpgl2::doSA(const Numbers& p) {
-    if (p.aborted) return;
-    state.label.alternateSelected = true;
     applyLabelSize();
 }
 

@@ -185,7 +185,7 @@ void Hpgl2::resizePalette(size_t size) {
 }
 
 void Hpgl2::selectPen(double number) {
-    if (!(number >= 0 && number < 1e9)) return raiseError(hpgl2BadParameter);
+    if (!(number >= 0 && number < 1e9)) return raiseError(badParameter);
     state.selectedPen = static_cast<int32_t>(static_cast<int64_t>(number) %
                                              static_cast<int64_t>(state.palette.size()));
     selectColour();
@@ -225,7 +225,7 @@ void Hpgl2::doSP(const Numbers& p) {
 void Hpgl2::doNP(const Numbers& p) {
     if (rejected(p)) return;
     const double wanted = p.count > 0 ? p.v[0] : 8;
-    if (!(wanted >= 2)) return raiseError(hpgl2BadParameter);
+    if (!(wanted >= 2)) return raiseError(badParameter);
     size_t size = 2;
     while (size < wanted && size < largestPalette)
         size *= 2;
@@ -241,9 +241,9 @@ void Hpgl2::doPC(const Numbers& p) {
             state.palette[pen] = defaultColour(pen);
         return selectColour();
     }
-    if (p.count != 1 && p.count != 4) return raiseError(hpgl2WrongParameterCount);
+    if (p.count != 1 && p.count != 4) return raiseError(wrongParameterCount);
     const double number = std::trunc(p.v[0]);
-    if (!isWhole(number, 0, double(state.palette.size() - 1))) return raiseError(hpgl2BadParameter);
+    if (!isWhole(number, 0, double(state.palette.size() - 1))) return raiseError(badParameter);
     const auto pen = static_cast<size_t>(number);
     Colour colour = defaultColour(pen);
     if (p.count == 4) {
@@ -266,7 +266,7 @@ void Hpgl2::doCR(const Numbers& p) {
         state.colourRange = {0, 255, 0, 255, 0, 255};
         return;
     }
-    if (p.count != 6) return raiseError(hpgl2WrongParameterCount);
+    if (p.count != 6) return raiseError(wrongParameterCount);
     for (int i = 0; i < 6; ++i)
         state.colourRange[i] = p.v[i];
 }
@@ -275,10 +275,10 @@ void Hpgl2::doPW(const Numbers& p) {
     if (rejected(p)) return;
     const double fallback = state.relativeWidths ? defaultRelativeWidth : defaultMetricWidth;
     const double width = p.count > 0 ? p.v[0] : fallback;
-    if (!(width >= 0 && width < 1e6) || p.count > 2) return raiseError(hpgl2BadParameter);
+    if (!(width >= 0 && width < 1e6) || p.count > 2) return raiseError(badParameter);
     if (p.count == 2) {
         const double pen = std::trunc(p.v[1]);
-        if (!isWhole(pen, 0, double(state.widths.size() - 1))) return raiseError(hpgl2BadParameter);
+        if (!isWhole(pen, 0, double(state.widths.size() - 1))) return raiseError(badParameter);
         state.widths[static_cast<size_t>(pen)] = width;
     } else {
         std::fill(state.widths.begin(), state.widths.end(), width);
@@ -299,7 +299,7 @@ void Hpgl2::doWU(const Numbers& p) {
 void Hpgl2::doLA(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count == 0) state.ends = {};
-    if (p.count % 2 != 0) raiseError(hpgl2WrongParameterCount);
+    if (p.count % 2 != 0) raiseError(wrongParameterCount);
     for (int i = 0; i + 1 < std::min(p.count, static_cast<int>(p.v.size())); i += 2) {
         const double kind = p.v[i], value = p.v[i + 1];
         if (kind == 1 && isWhole(value, 1, 4)) {
@@ -309,7 +309,7 @@ void Hpgl2::doLA(const Numbers& p) {
         } else if (kind == 3 && std::isfinite(value)) {
             state.ends.mitreLimit = std::clamp(value, 1.0, 32767.0);
         } else {
-            raiseError(hpgl2BadParameter);
+            raiseError(badParameter);
         }
     }
     applyPenStyle();
@@ -347,10 +347,10 @@ void Hpgl2::doLT(const Numbers& p) {
         state.lineType = state.previousType;
         state.lineTypeSet = true;
     } else {
-        if (p.count > 3) return raiseError(hpgl2WrongParameterCount);
-        if (!isWhole(p.v[0], -8, 8)) return raiseError(hpgl2BadParameter);
-        if (p.count > 1 && !(p.v[1] > 0 && p.v[1] < 1e6)) return raiseError(hpgl2BadParameter);
-        if (p.count > 2 && p.v[2] != 0 && p.v[2] != 1) return raiseError(hpgl2BadParameter);
+        if (p.count > 3) return raiseError(wrongParameterCount);
+        if (!isWhole(p.v[0], -8, 8)) return raiseError(badParameter);
+        if (p.count > 1 && !(p.v[1] > 0 && p.v[1] < 1e6)) return raiseError(badParameter);
+        if (p.count > 2 && p.v[2] != 0 && p.v[2] != 1) return raiseError(badParameter);
         state.lineType = static_cast<int32_t>(p.v[0]);
         state.lineTypeSet = true;
         if (p.count > 1) state.patternLength = p.v[1];
@@ -368,14 +368,14 @@ void Hpgl2::doUL(const Numbers& p) {
         return applyLineType();
     }
     const double index = std::fabs(p.v[0]);
-    if (!isWhole(index, 1, 8) || p.count > 21) return raiseError(hpgl2BadParameter);
+    if (!isWhole(index, 1, 8) || p.count > 21) return raiseError(badParameter);
     std::vector<double> gaps(p.v.begin() + 1, p.v.begin() + p.count);
     double total = 0;
     for (const double gap : gaps) {
-        if (!(gap >= 0 && gap < 1e6)) return raiseError(hpgl2BadParameter);
+        if (!(gap >= 0 && gap < 1e6)) return raiseError(badParameter);
         total += gap;
     }
-    if (!gaps.empty() && !(total > 0)) return raiseError(hpgl2BadParameter);
+    if (!gaps.empty() && !(total > 0)) return raiseError(badParameter);
     userTypes_[static_cast<size_t>(index) - 1] = std::move(gaps);
     applyLineType();
 }
@@ -383,7 +383,7 @@ void Hpgl2::doUL(const Numbers& p) {
 void Hpgl2::doTR(const Numbers& p) {
     if (rejected(p)) return;
     const double mode = p.count > 0 ? p.v[0] : 1;
-    if (mode != 0 && mode != 1) return raiseError(hpgl2BadParameter);
+    if (mode != 0 && mode != 1) return raiseError(badParameter);
     state.transparent = mode == 1;
 }
 

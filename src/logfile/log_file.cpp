@@ -253,7 +253,7 @@ void LogFile::writeOut(const uint8_t* bytes, size_t count) {
         memory_->append(reinterpret_cast<const char*>(bytes), count);
         return;
     }
-    if (!held_.empty() || dropped_ > 0 || gone_) {
+    if (!unwritten_.empty() || dropped_ > 0 || gone_) {
         hold(bytes, count);
         writeHeld();
         return;
@@ -274,16 +274,16 @@ bool LogFile::pinned(const Piece& piece) {
 // True when nothing is held any more.
 bool LogFile::writeHeld() {
     if (gone_ || !fd_) return false;
-    while (!held_.empty() || dropped_ > 0) {
+    while (!unwritten_.empty() || dropped_ > 0) {
         // The hole left by dropped bytes is right after the pinned pieces,
         // and its marker goes there.
-        if (dropped_ > 0 && (held_.empty() || !pinned(held_.front()))) {
+        if (dropped_ > 0 && (unwritten_.empty() || !pinned(unwritten_.front()))) {
             const std::string marker = transcript::lostBytesMarker(dropped_);
-            held_.push_front({marker, 0, dropped_, true});
+            unwritten_.push_front({marker, 0, dropped_, true});
             heldBytes_ += marker.size();
             dropped_ = 0;
         }
-        Piece& piece = held_.front();
+        Piece& piece = unwritten_.front();
         int error = 0;
         const size_t done = writeSome(fd_.get(), piece.bytes.data() + piece.done,
                                       piece.bytes.size() - piece.done, error);
@@ -293,7 +293,7 @@ bool LogFile::writeHeld() {
             failed(error);
             return false;
         }
-        held_.pop_front();
+        unwritten_.pop_front();
     }
     if (error_ != 0 || toldDropping_) tell(Trouble::Kind::writtenAgain);
     error_ = 0;
@@ -315,7 +315,8 @@ void LogFile::hold(const uint8_t* bytes, size_t count, bool atFront) {
     std::deque<Piece> pieces;
     for (size_t at = 0; at < count; at += pieceSize)
         pieces.push_back({std::string(text + at, std::min(pieceSize, count - at))});
-    held_.insert(atFront ? held_.begin() : held_.end(), pieces.begin(), pieces.end());
+    unwritten_.insert(atFront ? unwritten_.begin() : unwritten_.end(), pieces.begin(),
+                      pieces.end());
     heldBytes_ += count;
     dropOldest();
 }
@@ -323,14 +324,14 @@ void LogFile::hold(const uint8_t* bytes, size_t count, bool atFront) {
 void LogFile::dropOldest() {
     while (heldBytes_ > heldLimit) {
         size_t index = 0;
-        while (index < held_.size() && pinned(held_[index]))
+        while (index < unwritten_.size() && pinned(unwritten_[index]))
             ++index;
-        if (index >= held_.size()) break;
-        Piece& piece = held_[index];
+        if (index >= unwritten_.size()) break;
+        Piece& piece = unwritten_[index];
         if (piece.marker) {
             dropped_ += piece.lostCount;
             heldBytes_ -= piece.bytes.size();
-            held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
+            unwritten_.erase(unwritten_.begin() + static_cast<std::ptrdiff_t>(index));
             continue;
         }
         const size_t take =
@@ -339,7 +340,8 @@ void LogFile::dropOldest() {
         heldBytes_ -= take;
         dropped_ += take;
         lostInTrouble_ += take;
-        if (piece.bytes.empty()) held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
+        if (piece.bytes.empty())
+            unwritten_.erase(unwritten_.begin() + static_cast<std::ptrdiff_t>(index));
     }
     if (dropped_ > 0 && !toldDropping_) {
         toldDropping_ = true;
@@ -370,7 +372,6 @@ void LogFile::writeLogBytes(const uint8_t* bytes, size_t count) {
 
 void LogFile::writeLogText(std::string_view text) {
     text = text.substr(0, text.find('\0'));
-    if (textWatcher_) textWatcher_(text);
     append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
@@ -403,15 +404,15 @@ void LogFile::checkStillThere() {
     goneError_ = 0;
     // The new file names its model first, as every transcript does.
     const std::string marker = modelLine_ + transcript::recreatedMarker();
-    held_.push_front({marker, 0, 0, true});
+    unwritten_.push_front({marker, 0, 0, true});
     heldBytes_ += marker.size();
 }
 
 // What was written since the last save point went with the file: it is
 // read back and goes first, before what is held.
 void LogFile::salvage(int oldFd) {
-    if (!held_.empty() && held_.front().done > 0) {
-        Piece& begun = held_.front(); // its start is among the bytes read back
+    if (!unwritten_.empty() && unwritten_.front().done > 0) {
+        Piece& begun = unwritten_.front(); // its start is among the bytes read back
         begun.bytes.erase(0, begun.done);
         begun.done = 0;
     }
@@ -460,7 +461,7 @@ void LogFile::closeLog() {
     fd_.reset();
     memory_ = nullptr;
     pendingCount_ = 0;
-    held_.clear();
+    unwritten_.clear();
     heldBytes_ = dropped_ = lostInTrouble_ = 0;
     error_ = goneError_ = 0;
     toldDropping_ = gone_ = false;

@@ -2,40 +2,43 @@
 
 #include "hp7470a/hp7470a.h"
 #include "hp86b/hp86b_plotter.h"
+#include "hp86b/hp86b_reader.h"
 #include "hpgl2/hpgl2.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace plotanix {
 
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts) {
     if (model == PlotterModel::hp7470a)
-        return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.log, parts.status, paper);
+        return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.status, paper);
     if (model == PlotterModel::hpgl2)
-        return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.log, parts.status, paper);
-    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.log, parts.status,
-                                          hp7470aKnows);
+        return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.status, paper);
+    return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status, hp7470aKnows);
 }
 
-namespace {
-
-constexpr std::pair<PlotterModel, std::string_view> modelNames[] = {
-    {PlotterModel::hp86b, "hp86b"},
-    {PlotterModel::hp7470a, "7470a"},
-    {PlotterModel::hpgl2, "hpgl2"}};
-
-} // namespace
+// The help texts' list names every model, in order.
+static_assert([] {
+    std::string_view rest = modelChoices;
+    for (const ModelName& m : modelNames) {
+        if (!rest.starts_with(m.text)) return false;
+        rest.remove_prefix(std::min(rest.size(), m.text.size() + 2));
+        if (rest.starts_with("r ")) rest.remove_prefix(2); // "or "
+    }
+    return rest.empty();
+}());
 
 std::string_view modelName(PlotterModel model) {
-    for (const auto& [named, name] : modelNames) {
-        if (named == model) return name;
+    for (const ModelName& m : modelNames) {
+        if (m.value == model) return m.text;
     }
     return {};
 }
 
 std::optional<PlotterModel> modelNamed(std::string_view name) {
-    for (const auto& [model, named] : modelNames) {
-        if (named == name) return model;
+    for (const ModelName& m : modelNames) {
+        if (m.text == name) return m.value;
     }
     return std::nullopt;
 }
@@ -49,6 +52,27 @@ bool plotterKnows(PlotterModel model, std::string_view mnemonic) {
     default:
         return Hp86bPlotter::isKnown(mnemonic);
     }
+}
+
+struct Hp86bReading::Follower : Hp86bReader::Listener {
+    explicit Follower(std::function<void(std::string_view)> taken) : taken(std::move(taken)) {}
+    void mnemonic(std::string_view text) override { taken(text); }
+    std::function<void(std::string_view)> taken;
+    Hp86bReader reader{*this};
+};
+
+Hp86bReading::Hp86bReading(std::function<void(std::string_view)> taken)
+    : follower_(std::make_unique<Follower>(std::move(taken))) {}
+Hp86bReading::~Hp86bReading() = default;
+
+void Hp86bReading::take(uint8_t byte) {
+    follower_->reader.take(byte);
+}
+bool Hp86bReading::inLabel() const {
+    return follower_->reader.stands() == Hp86bReader::Stands::label;
+}
+void Hp86bReading::restart() {
+    follower_->reader.restart();
 }
 
 } // namespace plotanix

@@ -109,10 +109,6 @@ bool Drawing::beginDrawing(PageImage& image) {
     return true;
 }
 
-void Drawing::endDrawing() {
-    state_.reset();
-}
-
 void Drawing::recordInto(DisplayList* list) {
     record_ = list;
     if (record_ && state_) record_->setPageSize(state_->target->width, state_->target->height);
@@ -143,14 +139,16 @@ void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colou
     w = std::min<int64_t>(w, s.target->width - left);
     h = std::min<int64_t>(h, s.target->height - top);
     if (w <= 0 || h <= 0) return;
-    if (left == 0 && top == 0 && w == s.target->width && h == s.target->height) extent_ = {};
-    for (int64_t row = top; row < top + h; ++row) {
-        s.writeRow(left, row, w);
+    const bool whole = left == 0 && top == 0 && w == s.target->width && h == s.target->height;
+    if (whole) {
+        extent_ = {};
+        s.target->fill(colour);
+    } else {
+        for (int64_t row = top; row < top + h; ++row)
+            s.writeRow(left, row, w);
     }
     if (record_) {
-        if (left == 0 && top == 0 && w == s.target->width && h == s.target->height) {
-            record_->clear();
-        }
+        if (whole) record_->clear();
         record_->addBox({{float(left), float(top)}, int32_t(w), int32_t(h)}, colour);
     }
 }
@@ -363,10 +361,6 @@ int32_t Drawing::textHeight(std::string_view text) {
     return font.ascent + font.descent;
 }
 
-size_t Drawing::workMaskBytes() const {
-    return state_ ? state_->mask.coverage.capacity() : 0;
-}
-
 namespace {
 
 // The page rectangle a text's rotated cell covers, from its corners
@@ -465,6 +459,10 @@ void blendMask(const Drawing::State& s, const Rect& visible) {
         for (int32_t i = 0; i < mask.width; ++i, p += 3) {
             const unsigned a = coverage[i];
             if (a == 0) continue;
+            if (a == 255) { // the glyphs' insides: the front colour itself
+                p[0] = s.blue, p[1] = s.green, p[2] = s.red;
+                continue;
+            }
             p[0] = blendCoverage(p[0], s.blue, a);
             p[1] = blendCoverage(p[1], s.green, a);
             p[2] = blendCoverage(p[2], s.red, a);

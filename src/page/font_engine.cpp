@@ -26,22 +26,6 @@ const unsigned char* bitmapRow(const FT_Bitmap& bitmap, unsigned row) {
     return bitmap.buffer + static_cast<size_t>(bitmap.rows - 1 - row) * -bitmap.pitch;
 }
 
-void copyBitmap(const FT_Bitmap& bitmap, int64_t left, int64_t top, CoverageMask& mask) {
-    if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY && bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return;
-    for (unsigned r = 0; r < bitmap.rows; ++r) {
-        const int64_t y = top + r;
-        if (y < 0 || y >= mask.height) continue;
-        const unsigned char* row = bitmapRow(bitmap, r);
-        uint8_t* out = mask.coverage.data() + static_cast<size_t>(y) * mask.width;
-        const int64_t first = std::max<int64_t>(0, -left);
-        const int64_t last = std::min<int64_t>(bitmap.width, mask.width - left);
-        for (int64_t c = first; c < last; ++c) {
-            uint8_t& cell = out[left + c];
-            cell = std::max(cell, bitmapCoverage(bitmap, row, static_cast<unsigned>(c)));
-        }
-    }
-}
-
 } // namespace
 
 std::unique_ptr<RotatedFont> RotatedFont::make(const PageFont& font, float angle, int32_t tenths) {
@@ -66,19 +50,54 @@ RotatedFont::~RotatedFont() {
     if (face_) FT_Done_Face(face_);
 }
 
+const RotatedFont::Glyph* RotatedFont::glyph(uint8_t byte, FT_Vector delta) const {
+    const uint32_t key = byte | static_cast<uint32_t>(delta.x & 0x7F) << 8 |
+                         static_cast<uint32_t>(delta.y & 0x7F) << 16;
+    if (const auto found = glyphs_.find(key); found != glyphs_.end()) return &found->second;
+    FT_Set_Transform(face_, const_cast<FT_Matrix*>(&matrix_), &delta);
+    if (FT_Load_Char(face_, byte, FT_LOAD_NO_BITMAP) != 0) return nullptr;
+    FT_GlyphSlot slot = face_->glyph;
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return nullptr;
+    const FT_Bitmap& bitmap = slot->bitmap;
+    if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY && bitmap.pixel_mode != FT_PIXEL_MODE_MONO)
+        return nullptr;
+    if (glyphs_.size() >= glyphsKept) glyphs_.clear();
+    Glyph& g = glyphs_[key];
+    g = {slot->bitmap_left,
+         slot->bitmap_top,
+         static_cast<int32_t>(bitmap.width),
+         static_cast<int32_t>(bitmap.rows),
+         {}};
+    g.coverage.resize(static_cast<size_t>(g.width) * static_cast<size_t>(g.rows));
+    for (unsigned r = 0; r < bitmap.rows; ++r) {
+        const unsigned char* row = bitmapRow(bitmap, r);
+        for (unsigned c = 0; c < bitmap.width; ++c)
+            g.coverage[r * bitmap.width + c] = bitmapCoverage(bitmap, row, c);
+    }
+    return &g;
+}
+
 void RotatedFont::drawGlyph(uint8_t byte, double ox, double oy, CoverageMask& mask) const {
     // The whole pixel goes to the placement, the fraction to FreeType so that
     // glyphs along a slanted baseline keep their true spacing.
     const double wholeX = std::floor(ox);
     const double wholeY = std::floor(oy);
-    FT_Vector delta{static_cast<FT_Pos>(std::lround((ox - wholeX) * 64.0)),
-                    static_cast<FT_Pos>(-std::lround((oy - wholeY) * 64.0))};
-    FT_Set_Transform(face_, const_cast<FT_Matrix*>(&matrix_), &delta);
-    if (FT_Load_Char(face_, byte, FT_LOAD_NO_BITMAP) != 0) return;
-    FT_GlyphSlot slot = face_->glyph;
-    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return;
-    copyBitmap(slot->bitmap, static_cast<int64_t>(wholeX) + slot->bitmap_left,
-               static_cast<int64_t>(wholeY) - slot->bitmap_top, mask);
+    const FT_Vector delta{static_cast<FT_Pos>(std::lround((ox - wholeX) * 64.0)),
+                          static_cast<FT_Pos>(-std::lround((oy - wholeY) * 64.0))};
+    const Glyph* g = glyph(byte, delta);
+    if (!g) return;
+    const int64_t left = static_cast<int64_t>(wholeX) + g->left;
+    const int64_t top = static_cast<int64_t>(wholeY) - g->top;
+    const int64_t first = std::max<int64_t>(0, -left);
+    const int64_t last = std::min<int64_t>(g->width, mask.width - left);
+    for (int64_t r = 0; r < g->rows; ++r) {
+        const int64_t y = top + r;
+        if (y < 0 || y >= mask.height) continue;
+        const uint8_t* in = g->coverage.data() + r * g->width;
+        uint8_t* out = mask.coverage.data() + static_cast<size_t>(y) * mask.width + left;
+        for (int64_t c = first; c < last; ++c)
+            out[c] = std::max(out[c], in[c]);
+    }
 }
 
 } // namespace plotanix

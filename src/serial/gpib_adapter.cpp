@@ -1,5 +1,7 @@
 #include "serial/gpib_adapter.h"
 
+#include "common/deadline.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -280,10 +282,8 @@ bool FdAdapterPort::writeLine(std::string_view line) {
 
 std::optional<std::string> FdAdapterPort::read(Clock::time_point until, size_t most) {
     for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
         pollfd fds[2] = {{fd_, POLLIN, 0}, {interruptFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(std::max<int64_t>(left, 0)));
+        const int ready = ::poll(fds, 2, msUntil(until));
         if (ready < 0 && errno == EINTR) continue;
         if (ready > 0 && fds[1].revents != 0) return std::nullopt;
         if (ready == 0) return std::string();

@@ -30,11 +30,6 @@ void Capture::timePassed() {
     if (pageWaiting_ && !saving() && now_() >= savePoint_) savePage(true);
 }
 
-int Capture::msUntilSave() const {
-    if (!pageWaiting_) return -1;
-    return msUntil(savePoint_, now_());
-}
-
 std::optional<Capture::Clock::time_point> Capture::savePoint() const {
     if (!pageWaiting_ || saving()) return std::nullopt;
     return savePoint_;

@@ -22,10 +22,21 @@ void PlotSession::makeModel() {
     streamEnded_ = false;
     // A plotter at power-on has asked for no handshake.
     link_.requestFlowControl(FlowControl::none);
-    plotter_ = makePlotter(model_, paper_, {drawing_, link_, log_, status_});
+    plotter_ = makePlotter(model_, paper_, {drawing_, link_, status_});
     plotter_->onPageAdvance([this] {
         if (pageAdvance_) pageAdvance_();
     });
+    plotter_->onUnknown([this](std::string_view mnemonic) { recordUnknown(mnemonic); });
+}
+
+void PlotSession::recordUnknown(std::string_view mnemonic) {
+    std::string record = transcript::unknownRecord(mnemonic);
+    if (replayDue_) {
+        replayDue_->push_back({std::move(record), replayed_});
+        return;
+    }
+    log_.writeLogText(record);
+    if (recordWatcher_) recordWatcher_(record);
 }
 
 void PlotSession::startAfresh() {
@@ -99,23 +110,20 @@ RunResult PlotSession::endRun() {
     return plotter_->counts();
 }
 
-// The model is fed a byte at a time, so that each record it writes is known
-// before it reads on; the record is then taken out of the bytes ahead,
-// within a chunk's length, where the model wrote it when the transcript was
-// made. The model itself says which record it wrote: nothing here reads the
-// syntax.
+// The model is fed a byte at a time, so that each record it asks for is
+// known before it reads on; the record is then taken out of the bytes ahead,
+// within a chunk's length, where the session wrote it when the transcript
+// was made. The model itself says which record is due: nothing here reads
+// the syntax.
 void PlotSession::replay(std::string_view transcriptBytes) {
-    struct Record {
-        std::string text;
-        size_t at; // bytes fed when the model wrote it
-    };
-    std::deque<Record> due;
-    size_t offset = 0;
-    log_.watchText([&](std::string_view text) { due.push_back({std::string(text), offset}); });
+    std::deque<DueRecord> due;
+    replayDue_ = &due;
+    size_t& offset = replayed_;
+    offset = 0;
     const auto* bytes = reinterpret_cast<const uint8_t*>(transcriptBytes.data());
     while (true) {
         while (!due.empty()) {
-            const Record& record = due.front();
+            const DueRecord& record = due.front();
             // Past the chunk that could have held it: the record is not here.
             if (offset > record.at + transcript::chunkSize) {
                 due.pop_front();
@@ -130,7 +138,7 @@ void PlotSession::replay(std::string_view transcriptBytes) {
         ++offset;
         feedModel({bytes + offset - 1, 1});
     }
-    log_.watchText({});
+    replayDue_ = nullptr;
 }
 
 void PlotSession::endStream() {

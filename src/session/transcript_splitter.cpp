@@ -1,7 +1,7 @@
 #include "session/transcript_splitter.h"
 
-#include "hp86b/hp86b_reader.h"
 #include "logfile/transcript_format.h"
+#include "models/models.h"
 
 #include <algorithm>
 #include <array>
@@ -16,7 +16,7 @@ using transcript::recordEnd;
 using transcript::recordStart;
 
 bool isKnown(std::string_view mnemonic) {
-    return Hp86bReader::isKnown(mnemonic);
+    return plotterKnows(PlotterModel::hp86b, mnemonic);
 }
 
 struct ExpectedRecord {
@@ -26,13 +26,13 @@ struct ExpectedRecord {
 
 // Follows the bytes of a run through the HP-86B model's own reader, drawing
 // nothing, to know where mnemonics are taken and where a label's text runs.
-class MnemonicTracker : private Hp86bReader::Listener {
+class MnemonicTracker {
   public:
     void feed(char byte, size_t index) {
         index_ = index;
         reader_.take(static_cast<uint8_t>(byte));
     }
-    bool inLabel() const { return reader_.stands() == Hp86bReader::Stands::label; }
+    bool inLabel() const { return reader_.inLabel(); }
     bool usesFont() const { return usesFont_; }
     // The next run's bytes go on with the same instruction: only what is
     // counted per run starts afresh.
@@ -45,7 +45,7 @@ class MnemonicTracker : private Hp86bReader::Listener {
     std::deque<ExpectedRecord>& expected() { return expected_; }
 
   private:
-    void mnemonic(std::string_view text) override {
+    void mnemonic(std::string_view text) {
         usesFont_ = usesFont_ || text == "LB" || text == "CP";
         // A plain file has no records: forget those whose chunk is past.
         while (!expected_.empty() && expected_.front().secondByte + chunkSize < index_) {
@@ -54,7 +54,7 @@ class MnemonicTracker : private Hp86bReader::Listener {
         if (!isKnown(text)) expected_.push_back({std::string(text), index_});
     }
 
-    Hp86bReader reader_{*this};
+    Hp86bReading reader_{[this](std::string_view text) { mnemonic(text); }};
     size_t index_ = 0;
     bool usesFont_ = false;
     std::deque<ExpectedRecord> expected_;

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "common/printable.h"
+#include "models/models.h"
 #include "print/cups_print.h"
 #include "serial/gpib_acquire.h"
 #include "serial/net_line.h"
@@ -35,9 +36,9 @@ template <typename Value> struct Word {
     Value value;
 };
 
-constexpr Word<PlotterModel> models[] = {{"hp86b", PlotterModel::hp86b},
-                                         {"7470a", PlotterModel::hp7470a},
-                                         {"hpgl2", PlotterModel::hpgl2}};
+constexpr std::string_view modelHelp = "plotter model: hp86b, 7470a or hpgl2";
+constexpr std::string_view modelProblem = "the model is hp86b, 7470a or hpgl2";
+static_assert(modelHelp.ends_with(modelChoices) && modelProblem.ends_with(modelChoices));
 constexpr Word<Paper> papers[] = {{"letter", Paper::letter}, {"a4", Paper::a4}};
 constexpr Word<VectorCopy> vectors[] = {
     {"off", VectorCopy::off}, {"svg", VectorCopy::svg}, {"pdf", VectorCopy::pdf}};
@@ -55,11 +56,11 @@ constexpr Word<bool> flags[] = {{"on", true},   {"off", false},   {"yes", true},
                                 {"true", true}, {"false", false}, {"1", true},   {"0", false}};
 
 // One of the words, in any case; otherwise the message.
-template <typename Value, std::size_t n>
-std::string oneOf(const Word<Value> (&words)[n], std::string_view text, Value& into,
+template <typename Words, typename Value>
+std::string oneOf(const Words& words, std::string_view text, Value& into,
                   std::string_view message) {
     const std::string lower = lowerCase(text);
-    for (const Word<Value>& word : words) {
+    for (const auto& word : words) {
         if (lower == word.text) {
             into = word.value;
             return {};
@@ -69,9 +70,8 @@ std::string oneOf(const Word<Value> (&words)[n], std::string_view text, Value& i
 }
 
 // The first word for the value: its usual form.
-template <typename Value, std::size_t n>
-std::string wordOf(const Word<Value> (&words)[n], Value value) {
-    for (const Word<Value>& word : words) {
+template <typename Words, typename Value> std::string wordOf(const Words& words, Value value) {
+    for (const auto& word : words) {
         if (word.value == value) return std::string(word.text);
     }
     return {};
@@ -290,11 +290,9 @@ constexpr SettingRow rows[] = {
      }},
     {"dir", "", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
      [](const Settings& s) { return s.dir; }, takeDir},
-    {"model", "", "MODEL", "Plotter model", "plotter model: hp86b, 7470a or hpgl2", true,
-     [](const Settings& s) { return wordOf(models, s.model); },
-     [](Settings& s, std::string v) {
-         return oneOf(models, v, s.model, "the model is hp86b, 7470a or hpgl2");
-     }},
+    {"model", "", "MODEL", "Plotter model", modelHelp, true,
+     [](const Settings& s) { return wordOf(modelNames, s.model); },
+     [](Settings& s, std::string v) { return oneOf(modelNames, v, s.model, modelProblem); }},
     {"paper", "", "PAPER", "Paper", "paper of the 7470a and hpgl2 models: letter or a4", true,
      [](const Settings& s) { return wordOf(papers, s.paper); },
      [](Settings& s, std::string v) {

@@ -40,7 +40,8 @@ class OracleSide {
   public:
     explicit OracleSide(PlotterModel model) : plot_(nullptr, model) {
         // Not moved once made: the watcher holds this side.
-        plot_.log.watchText([this](std::string_view text) { out_.records.emplace_back(text); });
+        plot_.session.watchRecords(
+            [this](std::string_view text) { out_.records.emplace_back(text); });
     }
 
     // The stream in runs of runLength bytes, each handed over in reads of
@@ -103,7 +104,7 @@ inline std::string plotOneInput(PlotterModel model, std::string_view stream, siz
     if (split.counts.instructions != whole.counts.instructions)
         return "split, the instruction count differs";
     if (split.counts.ignored != whole.counts.ignored) return "split, the ignored count differs";
-    if (s->split.page().pixels != s->whole.page().pixels) return "split, the page differs";
+    if (!samePixels(s->split.page(), s->whole.page())) return "split, the page differs";
     return {};
 }
 

@@ -29,7 +29,7 @@ for seeds in "$@"; do
 done
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_len=16384 \
+if ! "$fuzzer" -dict="$(dirname "$0")/hpgl.dict" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_len=16384 \
         -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" 2>"$work/fuzz.log"; then
     tail -n 60 "$work/fuzz.log"
     echo "The fuzzer found a failing input in $work/artifacts: keep it in tests/fuzz/regressions."

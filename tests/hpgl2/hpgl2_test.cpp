@@ -5,12 +5,12 @@
 #include "common/printable.h"
 #include "hpgl2/hpgl2.h"
 #include "models/dialect.h"
+#include "models/models.h"
 #include "support/model_plot.h"
+#include "support/real_streams.h"
 #include "support/temp_dir.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <tuple>
@@ -72,7 +72,7 @@ TEST(Hpgl2, EncodedPolylines) {
         {"IP0,0,1000,1000;SC0,10,0,10;PE=" + pair(5, 5) + ";OA;", "500,500,1\r"},
         {"PE=" + pair(1, 2) + "<" + pair(3, 4) + ";OA;", "4,6,0\r"},
         {"PD;PE;OA;PU;PE;OA;", "0,0,1\r0,0,0\r"}, // PE; leaves the pen as it is
-        {"OI;OT;OF;OS;OS;PD;OS;", "7470A\r0,255\r40,40\r24\r16\r17\r"},
+        {"OT;", "0,255\r"},
         {"PA1000,1000;AT2000,2000,3000,1000;OA;RT-1000,1000,-2000,0;OA;",
          "3000,1000,0\r1000,1000,0\r"},
         {"PA100,100;LBAB\x03OC;DT*,0;LBAB*OC;DT;LBA\x03OC;",
@@ -339,33 +339,6 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     plotanix::testing::expectInk(hatched, {{2000, 2000}, {2990, 2990}}, {{2000, 3150}}, "hatch");
 }
 
-// The models take the line's bytes however they are cut: a byte at a time
-// draws the same page and sends the same replies as the stream whole.
-TEST(Hpgl2, BytesAtATimeDrawTheSamePage) {
-    const std::pair<PlotterModel, std::string> streams[] = {
-        {PlotterModel::hp7470a,
-         "IN;SP2;PA1000,1000;PD2000,1000,2000,2000;PU;DT*;LBHI*SM+;PA3000,3000;SM;UC2,4,99,4,0;"
-         "LT3,5;PD6000,1000,6000,6000;CI500,10;\x1b.M10;;13:OI;OA;ZZ1,2;PA-;OE;\x1b.K"},
-        {PlotterModel::hpgl2,
-         "\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\nIN;PW1;PA1000,1000;PM0;CI800;PM2;FT3,100,45;FP;"
-         "LA1,4;PD2000,3000,3000,2000;PU;LT2,4,1;PD9000,1000;PE<=" +
-             pe(500) + pe(-300) +
-             ";DT#,1;LBlabel#XX\"Q;\";BP1,\"N\";OA;\x1b%0A\x1b*b3W123\x1b%0B"
-             "PA0,0;PD100,100;\x1b"
-             "EOS;"},
-    };
-    for (const auto& [model, stream] : streams) {
-        plotanix::testing::ModelPlot whole(model, Paper::letter), bytes(model, Paper::letter);
-        whole.run(stream);
-        bytes.feed(stream, 1);
-        bytes.run();
-        whole.end();
-        bytes.end();
-        EXPECT_EQ(bytes.link.written, whole.link.written) << printable(stream);
-        EXPECT_TRUE(bytes.page().pixels == whole.page().pixels) << printable(stream);
-    }
-}
-
 TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {
     plotanix::testing::TempDir dir;
     Plot p;
@@ -380,9 +353,8 @@ TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {
 }
 
 TEST(Hpgl2, DrawsAnEzdxfFileWhole) {
-    const char* dir = std::getenv("PLOTANIX_CORPUS_DIR");
-    const std::string path = std::string(dir ? dir : PLOTANIX_CORPUS_DIR) + "/ezdxf__PLOTFILE.plt";
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus at " << path;
+    const std::string path = plotanix::testing::corpusFile("ezdxf__PLOTFILE.plt");
+    if (path.empty()) GTEST_SKIP() << "no corpus at " << plotanix::testing::corpusDirectory();
     Plot p;
     p.run(readFile(path) + "OE;");
     EXPECT_EQ(p.link.written, "0\r");
@@ -405,10 +377,12 @@ TEST(Hpgl2Dialect, TheInstructionsOnlyHpgl2Has) {
     std::string only;
     for (char first = 'A'; first <= 'Z'; ++first)
         for (char second = 'A'; second <= 'Z'; ++second)
-            if (hpgl2Only(std::string{first, second})) only += std::string{first, second} + " ";
+            if (const std::string m{first, second};
+                plotterKnows(PlotterModel::hpgl2, m) && !plotterKnows(PlotterModel::hp7470a, m))
+                only += m + " ";
     EXPECT_EQ(only, "AC AD AT BP BR BZ CR CT EA EP ER EW FP FR FT IR LA LO MC NP NR OH OT PC PE "
                     "PG PM PP PS PW QL RA RO RR RT SD TR UL WG WU ");
-    EXPECT_TRUE(hpgl2Only("pe"));
+    EXPECT_TRUE(writtenForHpgl2("pe;"));
 }
 
 // A file is written for HP-GL/2 when it uses one of them or begins a PCL

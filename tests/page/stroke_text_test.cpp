@@ -129,15 +129,5 @@ TEST(LinePattern, DotsSolidAndDegenerateLengths) {
     EXPECT_LT(out.lines.size(), 20000u);
 }
 
-// Clipping inside a window is proven through the model; here only ends no
-// window reaches.
-TEST(PlotBox, FarOrUnusableEndsAreCutOrDropped) {
-    PlotPoint a{-1e30, -1e30}, b{1e30, 1e30}, n{NAN, 0}, m{5, 5};
-    ASSERT_TRUE(clipToBox({0, 0, 10, 10}, a, b));
-    expectAt(a, {0, 0});
-    expectAt(b, {10, 10});
-    EXPECT_FALSE(clipToBox({0, 0, 10, 10}, n, m));
-}
-
 } // namespace
 } // namespace plotanix

@@ -4,8 +4,6 @@
 
 #include "session/plot_session.h"
 
-#include "logfile/transcript_format.h"
-#include "models/models.h"
 #include "support/in_process_plot.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +16,7 @@ using testing::InProcessPlot;
 struct Outcome {
     std::vector<uint8_t> pixels;
     std::string transcript;
+    std::vector<std::string> records; // as the session wrote them
     std::string replies;
     RunResult counts;
 };
@@ -27,6 +26,7 @@ Outcome plotInRuns(PlotterModel model, std::string_view stream, const std::vecto
     InProcessPlot plot(nullptr, model);
     plot.keepTranscript();
     Outcome out;
+    plot.session.watchRecords([&](std::string_view record) { out.records.emplace_back(record); });
     size_t from = 0;
     auto runTo = [&](size_t to) {
         plot.run(stream.substr(from, to - from));
@@ -43,22 +43,14 @@ Outcome plotInRuns(PlotterModel model, std::string_view stream, const std::vecto
     return out;
 }
 
-// A record follows the chunk that held its instruction, so where it lands
-// depends on the chunks; which records there are, and in what order, does not.
-std::pair<std::string, std::string> bytesAndRecords(std::string transcript, PlotterModel model) {
-    std::string records;
-    for (size_t at = transcript.find(transcript::recordStart); at != std::string::npos;
-         at = transcript.find(transcript::recordStart, at)) {
-        const size_t end = transcript.find(transcript::recordEnd, at + 4);
-        const std::string mnemonic = transcript.substr(at + 4, end - at - 4);
-        if (end == std::string::npos || mnemonic.size() > 2 || plotterKnows(model, mnemonic)) {
-            ++at;
-            continue;
-        }
-        records += mnemonic + " ";
-        transcript.erase(at, end + 3 - at);
-    }
-    return {transcript, records};
+// A transcript read back through the session: its records taken out where
+// the session wrote them, the rest drawn: the page and the count of
+// instructions ignored (a record left in would be read as one more).
+std::pair<std::vector<uint8_t>, int32_t> replayed(PlotterModel model, std::string_view transcript) {
+    InProcessPlot plot(nullptr, model);
+    plot.session.beginRun();
+    plot.session.replay(transcript);
+    return {plot.page().pixels, plot.session.endRun().ignored};
 }
 
 struct Stream {
@@ -77,21 +69,36 @@ const Stream streams[] = {
      "SC0,100,0,100;PA10,10;PD90,90;DI0,1;LBUP\x03SP3;PU0,0PD50,0\r\nPU;OC;"},
     {PlotterModel::hpgl2, "IN;SP1;PA100,100;PD2000,2000;PM0;PD3000,100;PM2;FP;ZZ;LBHI\x03OA;"},
     {PlotterModel::hpgl2, "BP1,\"A\";SP2;PU0,0;CI800;PE<=" + std::string("_@_@") + ";OE;"},
+    // Labels, symbols, user characters, line types and device control; a
+    // PCL job around polygons, fills, wide lines and encoded moves.
+    {PlotterModel::hp7470a,
+     "IN;SP2;PA1000,1000;PD2000,1000,2000,2000;PU;DT*;LBHI*SM+;PA3000,3000;SM;UC2,4,99,4,0;"
+     "LT3,5;PD6000,1000,6000,6000;CI500,10;\x1b.M10;;13:OI;OA;ZZ1,2;PA-;OE;\x1b.K"},
+    {PlotterModel::hpgl2,
+     "\x1b%-12345X@PJL ENTER LANGUAGE=HPGL2\r\nIN;PW1;PA1000,1000;PM0;CI800;PM2;FT3,100,45;FP;"
+     "LA1,4;PD2000,3000,3000,2000;PU;LT2,4,1;PD9000,1000;PE<=g\xceX\xc8;DT#,1;LBlabel#XX\"Q;\";"
+     "BP1,\"N\";OA;\x1b%0A\x1b*b3W123\x1b%0BPA0,0;PD100,100;\x1b"
+     "EOS;"},
 };
 
-// Every byte boundary, for every model.
+// Every byte boundary, for every model. A record follows the chunk that
+// held its instruction, so where it lands depends on the chunks; which
+// records there are, and in what order, does not, and each transcript
+// replays to the page.
 TEST(PlotSession, AStreamSplitIntoRunsAnywhereGivesTheWholeStreamsPage) {
     for (const Stream& s : streams) {
         const Outcome whole = plotInRuns(s.model, s.bytes, {});
         EXPECT_GT(testing::inkedPixels(PageImage{800, 600, 24, 2400, whole.pixels}), 0) << s.bytes;
-        const auto wholeTranscript = bytesAndRecords(whole.transcript, s.model);
+        const auto wholeReplayed = std::pair(whole.pixels, whole.counts.ignored);
+        EXPECT_EQ(replayed(s.model, whole.transcript), wholeReplayed) << s.bytes;
         std::vector<size_t> everyByte;
         for (size_t at = 1; at < s.bytes.size(); ++at) {
             everyByte.push_back(at);
             const Outcome split = plotInRuns(s.model, s.bytes, {at});
             const std::string where = s.bytes.substr(0, at) + " | " + s.bytes.substr(at);
             EXPECT_EQ(split.pixels, whole.pixels) << where;
-            EXPECT_EQ(bytesAndRecords(split.transcript, s.model), wholeTranscript) << where;
+            EXPECT_EQ(split.records, whole.records) << where;
+            EXPECT_EQ(replayed(s.model, split.transcript), wholeReplayed) << where;
             EXPECT_EQ(split.replies, whole.replies) << where;
             EXPECT_EQ(split.counts.instructions, whole.counts.instructions) << where;
             EXPECT_EQ(split.counts.ignored, whole.counts.ignored) << where;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -27,6 +28,12 @@ struct ModelPlot : InProcessPlot {
         return at(x, y, k) != penColours[0];
     }
 };
+
+// The replies a model at power-on sends to the stream.
+inline std::string modelReplies(PlotterModel model, std::string_view stream,
+                                Paper paper = Paper::letter) {
+    return ModelPlot(model, paper).run(stream).link.written;
+}
 
 using Spots = std::vector<std::pair<double, double>>;
 

@@ -18,6 +18,13 @@ inline std::filesystem::path corpusDirectory() {
     return given != nullptr && *given != '\0' ? given : PLOTANIX_CORPUS_DIR;
 }
 
+// A file of the corpus, or empty when the corpus is not here: the test
+// then skips what needs it, and says so (GTEST_SKIP).
+inline std::string corpusFile(const std::string& name) {
+    const std::filesystem::path path = corpusDirectory() / name;
+    return std::filesystem::exists(path) ? path.string() : std::string();
+}
+
 // Every file of the seeds and the corpus, sorted; notes and lists left out.
 inline std::vector<std::filesystem::path> realStreamFiles() {
     std::vector<std::filesystem::path> files;

@@ -1,6 +1,7 @@
 #include "acquire.h"
 
 #include "adapter_notice.h"
+#include "common/deadline.h"
 #include "common/printable.h"
 #include "journal.h"
 #include "line_errors.h"
@@ -90,11 +91,10 @@ class NoReplies : public ByteLink {
 // Waits until the time or the ending signal; false at the signal.
 bool waitUntil(Clock::time_point when, int endingFd) {
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
-        if (left.count() <= 0) return true;
+        const int left = msUntil(when);
+        if (left <= 0) return true;
         pollfd ending{endingFd, POLLIN, 0};
-        const int ready =
-            ::poll(&ending, 1, static_cast<int>(std::min<int64_t>(left.count(), 60000)));
+        const int ready = ::poll(&ending, 1, std::min(left, 60000));
         if (ready > 0) return false;
     }
 }

@@ -295,10 +295,14 @@ void configure(CLI::App& app, Options& options) {
         ->check(CLI::Range(1, 1024));
     app.add_flag("--plotter-bytes", options.plotterBytes,
                  "write exactly the bytes the plotter saves (slower to compress)");
-    app.add_option("--model", options.model,
-                   "plotter model: auto (default: a transcript by hp86b, a file using HP-GL/2 "
-                   "by hpgl2, other files by 7470a), hp86b, 7470a or hpgl2")
-        ->check(CLI::IsMember({"auto", "hp86b", "7470a", "hpgl2"}));
+    constexpr std::string_view modelHelp =
+        "plotter model: auto (default: a transcript by hp86b, a file using HP-GL/2 "
+        "by hpgl2, other files by 7470a), hp86b, 7470a or hpgl2";
+    static_assert(modelHelp.ends_with(modelChoices));
+    std::vector<std::string> models{"auto"};
+    for (const ModelName& m : modelNames)
+        models.emplace_back(m.text);
+    app.add_option("--model", options.model, std::string(modelHelp))->check(CLI::IsMember(models));
     app.add_option("--paper", options.paper,
                    "paper of the 7470a and hpgl2 models: letter (default) or a4")
         ->check(CLI::IsMember({"letter", "a4"}));
@@ -379,11 +383,8 @@ void configureExtras(CLI::App& app, ExtraOptions& extras) {
 }
 
 RenderSetup setupOf(const Options& options, bool keepList) {
-    std::optional<PlotterModel> model;
-    if (options.model == "hp86b") model = PlotterModel::hp86b;
-    if (options.model == "7470a") model = PlotterModel::hp7470a;
-    if (options.model == "hpgl2") model = PlotterModel::hpgl2;
-    return {model, options.paper == "a4" ? Paper::a4 : Paper::letter, keepList, options.fit};
+    return {modelNamed(options.model), options.paper == "a4" ? Paper::a4 : Paper::letter, keepList,
+            options.fit};
 }
 
 // --overlay: one page of every input, written to -o.

@@ -45,7 +45,7 @@ class Hp7470aSerial {
     // trigger of a held reply, the enquiry of an ENQ/ACK handshake, or a
     // byte of the host's echo of a reply (up to the echo terminator).
     bool takesByte(int byte) {
-        return (held_ || echoing_ || handshake_ != 0) && takesWatched(byte);
+        return (replyAwaitsTrigger_ || echoing_ || handshake_ != 0) && takesWatched(byte);
     }
 
     // An HP-GL or ESC . reply: the initiator, the text and the output
@@ -87,7 +87,7 @@ class Hp7470aSerial {
     int32_t initiator_ = 0;
     int32_t trigger_ = 0;
     int32_t echo_ = 0;
-    bool held_ = false; // heldReply_ waits for the trigger
+    bool replyAwaitsTrigger_ = false; // heldReply_ waits for the trigger
     std::string heldReply_;
     bool echoing_ = false; // the host's echo is passed over up to echo_
     // ESC.H (mode 1) or ESC.I (mode 2); 0 is no handshake.

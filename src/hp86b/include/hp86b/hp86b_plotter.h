@@ -1,7 +1,7 @@
 #pragma once
 // The HP-86B's plotter: fed the line's bytes, it carries out the thirteen
 // instructions it knows on the page as its reader reads them, answers the
-// three output queries on the line, and counts (and logs) everything else.
+// three output queries on the line, and counts (and reports) everything else.
 
 #include "hp86b/hp86b_reader.h"
 #include "hpgl/byte_link.h"
@@ -16,7 +16,6 @@
 namespace plotanix {
 
 class Drawing;
-class LogFile;
 
 struct PlotterState {
     int32_t penX = 0; // plotter units, origin at the plotting area's lower left
@@ -31,9 +30,9 @@ class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
     // fullHpglKnows: whether the 7470A's HP-GL has a mnemonic, so that a
     // host written for it is told its model; none: no such hint.
     using Knows = bool (*)(std::string_view mnemonic);
-    Hp86bPlotter(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status,
+    Hp86bPlotter(Drawing& drawing, ByteLink& link, StatusLine* status,
                  Knows fullHpglKnows = nullptr)
-        : reader_(*this), drawing_(drawing), link_(link), log_(log), status_(status),
+        : reader_(*this), drawing_(drawing), link_(link), status_(status),
           fullHpglKnows_(fullHpglKnows) {}
 
     static bool isKnown(std::string_view mnemonic) { return Hp86bReader::isKnown(mnemonic); }
@@ -79,7 +78,6 @@ class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
     Hp86bReader reader_;
     Drawing& drawing_;
     ByteLink& link_;
-    LogFile& log_;
     StatusLine* status_;
     // The instruction being read, and what it has collected: pen moves are
     // drawn pair by pair as they come; the others keep only the count of

@@ -20,7 +20,6 @@ namespace plotanix {
 
 class ByteLink;
 class Drawing;
-class LogFile;
 class StatusLine;
 
 // Which plotter a session behaves as: the HP-86B's own plotter (thirteen
@@ -102,38 +101,38 @@ class Plotter {
     // Counted from the last resetCounts().
     RunResult counts() const { return counts_; }
     void resetCounts() { counts_ = {}; }
-    // Every record the model has written to the transcript, never reset.
-    int64_t recordsWritten() const { return records_; }
 
     // Called when the plotter advances the page itself (HP-GL/2's PG),
     // where the instruction stands in the stream; nothing when unset.
     void onPageAdvance(std::function<void()> hook) { pageAdvance_ = std::move(hook); }
+    // Called with the mnemonic of each instruction the model does not know,
+    // where it stands in the stream (the session records it).
+    void onUnknown(std::function<void(std::string_view)> hook) { unknown_ = std::move(hook); }
 
   protected:
     void advancePage() {
         if (pageAdvance_) pageAdvance_();
     }
     void countInstruction() { ++counts_.instructions; }
-    // An instruction the model does not know, recorded in the transcript.
-    void countIgnored() {
+    // An instruction the model does not know: counted and told.
+    void ignoreUnknown(std::string_view mnemonic) {
         ++counts_.ignored;
-        ++records_;
+        if (unknown_) unknown_(mnemonic);
     }
     void countOffPaper() { ++offPaper_; }
 
   private:
     RunResult counts_;
-    int64_t records_ = 0;
     int64_t offPaper_ = 0;
     std::function<void()> pageAdvance_;
+    std::function<void(std::string_view)> unknown_;
 };
 
-// What a model works with: the page, the line for its replies,
-// the transcript for its records, and the status line (may be nullptr).
+// What a model works with: the page, the line for its replies and the
+// status line (may be nullptr).
 struct PlotterParts {
     Drawing& drawing;
     ByteLink& link;
-    LogFile& log;
     StatusLine* status;
 };
 

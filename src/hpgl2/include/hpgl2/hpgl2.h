@@ -6,19 +6,15 @@
 // and mapping; PS sets the page, RO turns the coordinate system on it. Its
 // state lasts across the pauses of the line, as the 7470A model's does.
 
-#include "hpgl/byte_link.h"
-#include "hpgl/geometry.h"
-#include "hpgl/plotter.h"
-#include "hpgl/tokenizer.h"
+#include "hpgl/hpgl_core.h"
 #include "hpgl2/hpgl2_input.h"
 #include "hpgl2/hpgl2_page.h"
 #include "hpgl2/hpgl2_polygon.h"
-#include "page/label_strokes.h"
-#include "page/line_pattern.h"
 #include "page/wide_line.h"
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,17 +22,6 @@
 namespace plotanix {
 
 class Drawing;
-class LogFile;
-
-// The errors OE reports.
-enum Hpgl2Error : int32_t {
-    hpgl2NoError = 0,
-    hpgl2UnknownInstruction = 1,
-    hpgl2WrongParameterCount = 2,
-    hpgl2BadParameter = 3,
-    hpgl2PositionOverflow = 6,
-    hpgl2BufferOverflow = 7,
-};
 
 // SC as given: scaling follows P1/P2 whenever they move.
 struct ScaleRequest {
@@ -52,18 +37,12 @@ struct LabelFont {
     bool proportional = false;
 };
 
-struct Hpgl2State {
-    Point pen; // plotter units, in the turned coordinate system
-    bool penDown = false;
-    bool relative = false;
-    Point p1, p2;
-    ScaleRequest request;
-    UserScale scale; // request worked out for P1/P2
-    Window window;
+struct Hpgl2State : HpglState {
+    // Plotter units are in the turned coordinate system.
+    ScaleRequest request;   // SC as given; scale is it worked out for P1/P2
     bool windowSet = false; // IW given; otherwise the window is the frame
     bool polygonMode = false;
     // Pens: palette colours and widths (WU0 millimetres or WU1 percent).
-    int32_t selectedPen = 1;
     std::vector<Colour> palette;
     std::vector<double> widths;
     bool relativeWidths = false;
@@ -85,30 +64,26 @@ struct Hpgl2State {
     double shading = 100;
     Point anchor; // AC
     // Labels.
-    LabelState label;
     int32_t terminator = 3;
     bool terminatorPrinted = false;
     std::array<LabelFont, 2> fonts; // SD, AD
-    bool sizeFixed = false;         // SI/SR in force
-    bool sizeRelative = false;
-    Point sizeGiven{0.1875, 0.27};
-    bool directionRelative = false;
-    Point directionGiven{1, 0};
     int32_t labelOrigin = 1;
-    int32_t symbol = 0; // SM character, 0 when off
-    // Status.
-    int32_t error = hpgl2NoError;
-    bool initialised = true;
-    bool scalingPointsChanged = false;
 };
 
-class Hpgl2 : public Plotter, private TokenizerClient {
+class Hpgl2 : public HpglCore {
   public:
-    Hpgl2(Drawing& drawing, ByteLink& link, LogFile& log, StatusLine* status, Paper paper);
-    // From now on the syntax alone: instructions are read as the model
-    // reads them and none is carried out; what was read says which dialect
-    // the bytes are in.
-    void readSyntaxOnly() { syntaxOnly_ = true; }
+    // Coordinates reach far; label sizes and directions are any numbers.
+    static constexpr Dialect dialect{hpgl2Reach,
+                                     hpgl2Reach,
+                                     1e6,
+                                     std::numeric_limits<double>::infinity(),
+                                     std::numeric_limits<double>::denorm_min(),
+                                     -std::numeric_limits<double>::infinity(),
+                                     std::numeric_limits<double>::infinity(),
+                                     false,
+                                     Body::numbers};
+
+    Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper);
 
     void startPage() override;
     void feed(std::span<const uint8_t> bytes) override;
@@ -118,56 +93,21 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     // the page back to the paper, but what was drawn keeps the page it was
     // drawn on (a PCL job ends with ESC E).
     std::optional<PageExtent> pageExtent() const override { return shown_; }
-    bool penSelected() const override { return state.selectedPen != 0; }
     std::string_view hint() const override;
     void clipAtPaper(bool clip) override;
-
-    uint8_t statusByte() const;
     const Hpgl2Page& page() const { return page_; }
     const PolygonBuffer& polygon() const { return buffer_; }
-    // Read without carrying out (readSyntaxOnly): whether a mnemonic of these
-    // letters (upper case) came, and whether a PCL job began.
-    bool mnemonicSeen(char first, char second) const {
-        return seen_[static_cast<size_t>((first - 'A') * 26 + (second - 'A'))];
-    }
-    bool pclJobSeen() const { return input_.pclJobSeen(); }
 
     Hpgl2State state;
 
   private:
-    using NumbersHandler = void (Hpgl2::*)(const Numbers&);
-    using Action = void (Hpgl2::*)();
-    using ByteHandler = ByteStep (Hpgl2::*)(int);
     // What an instruction's numbers go to when they come one by one.
     enum class Stream : uint8_t { none, pairs, bezier };
-    struct Instruction {
-        std::string_view mnemonic;
-        bool inPolygon = false; // carried out in polygon mode
-        Body body = Body::none;
-        NumbersHandler numbers = nullptr; // Body::numbers
-        Action start = nullptr;           // at the mnemonic
-        ByteHandler bytes = nullptr;      // Body::bytes
-        Stream stream = Stream::none;     // Body::stream
-    };
-    static constexpr Instruction takes(std::string_view m, NumbersHandler h,
-                                       bool inPolygon = false) {
-        return {m, inPolygon, Body::numbers, h};
-    }
-    // A reply goes out as soon as the mnemonic is read; what follows is
-    // passed over.
-    static constexpr Instruction answers(std::string_view m, Action a) {
-        return {m, true, Body::numbers, &Hpgl2::doNothing, a};
-    }
-    static constexpr Instruction reads(std::string_view m, ByteHandler h, bool inPolygon = false,
-                                       Action a = nullptr) {
-        return {m, inPolygon, Body::bytes, nullptr, a, h};
-    }
-    static constexpr Instruction streams(std::string_view m, Stream to, Action a) {
-        return {m, true, Body::stream, nullptr, a, nullptr, to};
-    }
+    using Instruction = HpglInstruction<Hpgl2, Stream>;
     static const std::array<Instruction, 74> instructions_;
     static const Instruction* find(std::string_view mnemonic);
     friend bool hpgl2Knows(std::string_view mnemonic);
+    friend std::optional<Body> hpgl2Body(std::string_view mnemonic);
 
     // Reading: the tokenizer's client.
     void betweenInstructions() override;
@@ -176,12 +116,6 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void number(double value) override;
     void numbersEnd(bool illegal, bool aborted) override;
     ByteStep byte(int event) override;
-    void instructionDone() override;
-    // An unknown instruction's parameters run to a ';' or the next
-    // mnemonic; a quoted text may hold letters.
-    ByteStep skipUnknown(int byte);
-    bool rejected(const Numbers& values);
-    void raiseError(int32_t error) { state.error = error; }
 
     // Setup.
     void showPage() { shown_ = {page_.paper().x, page_.paper().y, sized_}; }
@@ -231,13 +165,10 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void bufferWedge(const Numbers& p, bool fill);
 
     // Labels, line types.
-    void applyLabelSize();
     void applyLineType();
     void applyDashScale();
     void setClips();
     void drawLabel(std::string_view text);
-    void setDirection(const Numbers& p, bool relative);
-    void setSize(const Numbers& p, bool relative);
     void setFont(const Numbers& p, int32_t which);
 
     struct Sinks : StrokeSink, PieceSink, AreaSink, HatchSink {
@@ -249,7 +180,9 @@ class Hpgl2 : public Plotter, private TokenizerClient {
         Hpgl2& model;
     };
 
-    void reply(std::string_view text);
+    void reply(std::string_view text) override;
+    void penLifted() override { finishLine(); }
+    Point fontSize() const override;
 
     // Instructions.
     void doIN(const Numbers& p);
@@ -261,12 +194,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void setScalingPoints(const Numbers& p, Point unitOfValue);
     void doSC(const Numbers& p);
     void doIW(const Numbers& p);
-    void doPA();
-    void doPR();
-    void doPU();
-    void doPD();
     void plotPair(double y);
-    void pairsEnd(bool illegal, bool aborted);
     void startEncoded();
     ByteStep doPE(int byte);
     void doCI(const Numbers& p);
@@ -306,37 +234,17 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     void startTerminator();
     ByteStep doDT(int byte);
     void terminatorMode(const Numbers& p);
-    void doSI(const Numbers& p);
-    void doSR(const Numbers& p);
-    void doDI(const Numbers& p);
-    void doDR(const Numbers& p);
-    void doSL(const Numbers& p);
-    void doCP(const Numbers& p);
     void doLO(const Numbers& p);
     void doSD(const Numbers& p);
     void doAD(const Numbers& p);
-    void doSS(const Numbers& p);
-    void doSA(const Numbers& p);
-    ByteStep doSM(int byte);
     void startQuoted();
     ByteStep doBP(int byte);
     void doOA();
-    void doOC();
-    void doOE();
-    void doOF();
     void doOH();
-    void doOI();
-    void doOP();
-    void doOS();
     void doOT();
-    void doOW();
     void doPG(const Numbers& p);
-    void doNothing(const Numbers& p);
 
-    Drawing& drawing_;
     ByteLink& link_;
-    LogFile& log_;
-    StatusLine* status_;
     Point paper_;        // the page without PS
     bool sized_ = false; // PS has set the page
     PageExtent shown_;   // the page the picture shows
@@ -344,10 +252,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
     Hpgl2Input input_{tokenizer_};
     const Instruction* current_ = nullptr;
-    bool syntaxOnly_ = false;
-    std::array<bool, 26 * 26> seen_{}; // readSyntaxOnly: the mnemonics read
     // The instruction being read, where it stands.
-    CoordinatePairs pairs_;
     std::array<double, 6> curve_{}; // BZ, BR: one curve's numbers
     int curveTaken_ = 0;
     bool curveAbsolute_ = false;
@@ -380,8 +285,6 @@ class Hpgl2 : public Plotter, private TokenizerClient {
         uint64_t marks = 0;
         Colour colour = 0;
     } lastArea_;
-    LabelWriter writer_;
-    LinePattern pattern_;
     double dashShortest_ = 0; // plotter units: shorter periods draw solid
     WideLine wide_;
     bool wideLines_ = false;
@@ -404,5 +307,7 @@ class Hpgl2 : public Plotter, private TokenizerClient {
 
 // Whether the HP-GL/2 model knows this two-letter mnemonic (either case).
 bool hpgl2Knows(std::string_view mnemonic);
+// How the model reads the body of a mnemonic it knows.
+std::optional<Body> hpgl2Body(std::string_view mnemonic);
 
 } // namespace plotanix

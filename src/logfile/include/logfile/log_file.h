@@ -102,10 +102,6 @@ class LogFile {
     void writeLogBytes(const uint8_t* bytes, size_t count);
     // Up to a NUL, no line end: records and markers (transcript_format.h).
     void writeLogText(std::string_view text);
-    // Told each text as writeLogText takes it, a file open or not: what a
-    // model records is known where it records it (the transcript replay).
-    using TextWatcher = std::function<void(std::string_view)>;
-    void watchText(TextWatcher watcher) { textWatcher_ = std::move(watcher); }
     // A save point: passes the held bytes to the file, without closing it,
     // and begins the file again if it was deleted.
     void flushLog();
@@ -113,8 +109,6 @@ class LogFile {
     void truncateLog();
     // Passes the held bytes to the file and closes it.
     void closeLog();
-
-    int pendingCount() const { return pendingCount_; }
 
   private:
     // Bytes the file has not taken. A piece whose start is in the file
@@ -158,7 +152,7 @@ class LogFile {
     dev_t folderDevice_ = 0;
     ino_t folderInode_ = 0;
     off_t savedEnd_ = 0; // the file's end at the last save point
-    std::deque<Piece> held_;
+    std::deque<Piece> unwritten_;
     uint64_t heldBytes_ = 0;
     uint64_t dropped_ = 0;       // dropped where no marker stands yet
     uint64_t lostInTrouble_ = 0; // dropped since the trouble began
@@ -167,7 +161,6 @@ class LogFile {
     bool gone_ = false; // deleted, and not yet made again
     int goneError_ = 0; // why it could not be made again, as told
     Listener listener_;
-    TextWatcher textWatcher_;
 };
 
 } // namespace plotanix

@@ -7,16 +7,13 @@
 
 namespace plotanix {
 
-// The instructions that tell: those the HP-GL/2 model knows and the 7470A
-// model does not (PE, PM, FP, RA, PS, BP, NP, PW, ...), in either case.
-bool hpgl2Only(std::string_view mnemonic);
-
-// True for bytes that use one of those instructions, or that hold the start
+// True for bytes that use an instruction the HP-GL/2 model knows and the
+// 7470A model does not (PE, PM, FP, RA, PS, BP, NP, PW, ...), or that hold the start
 // of a PCL job's HP-GL/2: ESC E (the printer's reset), ESC%#B (enter
 // HP-GL/2) or the universal exit ESC%-12345X followed by @PJL. The bytes
-// are read by the HP-GL/2 model's own tokenizer, which carries nothing
-// out: a label's text (up to its terminator, as DT sets it), SM's symbol,
-// a quoted comment and an escape sequence are no instructions.
+// are read once, by the HP-GL/2 model's tokenizer counting the mnemonics
+// (Hpgl2Mnemonics): a label's text (up to its terminator, as DT sets it),
+// SM's symbol, a quoted comment and an escape sequence are no instructions.
 bool writtenForHpgl2(std::string_view bytes);
 
 } // namespace plotanix

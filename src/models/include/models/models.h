@@ -4,6 +4,8 @@
 
 #include "hpgl/plotter.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -12,11 +14,44 @@ namespace plotanix {
 
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts);
 
+// The models by the names --model and the settings take, in the order of
+// PlotterModel: the one list the settings, the renderer and their help
+// texts read.
+struct ModelName {
+    std::string_view text;
+    PlotterModel value;
+};
+inline constexpr ModelName modelNames[] = {{"hp86b", PlotterModel::hp86b},
+                                           {"7470a", PlotterModel::hp7470a},
+                                           {"hpgl2", PlotterModel::hpgl2}};
+// The names as a help text lists them.
+inline constexpr std::string_view modelChoices = "hp86b, 7470a or hpgl2";
+
 // A model's name as --model takes it (hp86b, 7470a, hpgl2), and back.
 std::string_view modelName(PlotterModel model);
 std::optional<PlotterModel> modelNamed(std::string_view name);
 
 // Whether the model knows this mnemonic, without making one.
 bool plotterKnows(PlotterModel model, std::string_view mnemonic);
+
+// The HP-86B model's reading of a stream, carrying nothing out: each
+// mnemonic as the model takes it, and whether a label's text is being read.
+// The transcript's reader follows it to know where the model's records stand.
+class Hp86bReading {
+  public:
+    explicit Hp86bReading(std::function<void(std::string_view mnemonic)> taken);
+    ~Hp86bReading();
+    Hp86bReading(const Hp86bReading&) = delete;
+    Hp86bReading& operator=(const Hp86bReading&) = delete;
+
+    void take(uint8_t byte);
+    bool inLabel() const;
+    // As the model starts a new page: an instruction left open is forgotten.
+    void restart();
+
+  private:
+    struct Follower;
+    std::unique_ptr<Follower> follower_;
+};
 
 } // namespace plotanix

@@ -1,7 +1,7 @@
 #pragma once
 // Drawing on the page during a plot run: the front colour, clipped lines and
 // boxes, and rotated label text. One Drawing object is owned by the main
-// flow; it is "open" between beginDrawing and endDrawing.
+// flow; it is "open" from beginDrawing on.
 
 #include "page/page_image.h"
 #include "page/path_fill.h"
@@ -23,9 +23,9 @@ class Drawing {
     Drawing(const Drawing&) = delete;
     Drawing& operator=(const Drawing&) = delete;
 
-    // Fails only when the image has no pixel store.
+    // Fails only when the image has no pixel store. Drawing on another image
+    // begins it again.
     bool beginDrawing(PageImage& image);
-    void endDrawing();
     bool isOpen() const;
 
     void setFrontColour(Colour colour);
@@ -76,11 +76,9 @@ class Drawing {
     void resetExtent() { extent_ = {}; }
 
     // Records what is drawn from now on into list (nullptr: nothing is
-    // recorded), across beginDrawing and endDrawing. A box covering the
+    // recorded), across every beginDrawing. A box covering the
     // whole image clears the list first. The list must outlive the recording.
     void recordInto(DisplayList* list);
-    // Bytes held by the label work mask: never more than the page's pixels.
-    size_t workMaskBytes() const;
 
     // Lines asked for while open, and those of which any pixel landed on the
     // image, since the Drawing was made: why a page stayed blank.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace plotanix {
@@ -73,7 +74,19 @@ class RotatedFont {
     void drawGlyph(uint8_t byte, double ox, double oy, CoverageMask& mask) const;
 
   private:
+    // A glyph as FreeType rendered it at one sub-pixel offset: labels repeat
+    // their characters at few offsets (advances are whole pixels), and
+    // rendering costs far more than copying.
+    struct Glyph {
+        int32_t left = 0, top = 0; // the bitmap's corner from the whole-pixel origin
+        int32_t width = 0, rows = 0;
+        std::vector<uint8_t> coverage;
+    };
+    static constexpr size_t glyphsKept = 4096;
+    const Glyph* glyph(uint8_t byte, FT_Vector delta) const;
+
     RotatedFont() = default;
+    mutable std::unordered_map<uint32_t, Glyph> glyphs_;
     std::shared_ptr<FontEngine> engine_;
     FT_Face face_ = nullptr;
     FT_Matrix matrix_{};

@@ -60,36 +60,4 @@ inline bool clipSpan(const PlotBox& box, PlotPoint from, PlotPoint step, double&
     return axis(from.x, step.x, box.left, box.right) && axis(from.y, step.y, box.bottom, box.top);
 }
 
-// Cuts the segment a-b to the box, in plotter units, so that the ends are
-// safe to map to picture pixels; false when nothing of it is inside.
-inline bool clipToBox(const PlotBox& box, PlotPoint& a, PlotPoint& b) {
-    if (!std::isfinite(a.x + a.y + b.x + b.y)) return false;
-    const auto code = [&box](PlotPoint p) {
-        return (p.x < box.left) | (p.x > box.right) << 1 | (p.y < box.bottom) << 2 |
-               (p.y > box.top) << 3;
-    };
-    for (int round = 0; round < 8; ++round) {
-        const int ca = code(a), cb = code(b);
-        if ((ca | cb) == 0) return true;
-        if (ca & cb) return false;
-        PlotPoint& p = ca ? a : b;
-        const PlotPoint q = ca ? b : a;
-        const int c = ca ? ca : cb;
-        // From whichever end lies nearer the edge: far-off ends lose no precision.
-        const auto atX = [&](double x) {
-            const PlotPoint o = std::abs(p.x - x) < std::abs(q.x - x) ? p : q;
-            return PlotPoint{x, o.y + (q.y - p.y) * ((x - o.x) / (q.x - p.x))};
-        };
-        const auto atY = [&](double y) {
-            const PlotPoint o = std::abs(p.y - y) < std::abs(q.y - y) ? p : q;
-            return PlotPoint{o.x + (q.x - p.x) * ((y - o.y) / (q.y - p.y)), y};
-        };
-        p = c & 1 ? atX(box.left) : c & 2 ? atX(box.right) : c & 4 ? atY(box.bottom) : atY(box.top);
-    }
-    // Rounding left an end a hair outside: pull both in.
-    for (PlotPoint* p : {&a, &b})
-        *p = {std::clamp(p->x, box.left, box.right), std::clamp(p->y, box.bottom, box.top)};
-    return true;
-}
-
 } // namespace plotanix

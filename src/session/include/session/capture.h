@@ -58,8 +58,6 @@ class Capture {
     // is tried again after a second, then twice as long each time it fails
     // again up to a minute, and never sooner than the gap.
     void timePassed();
-    // Milliseconds until the next save point, or -1 when no page waits.
-    int msUntilSave() const;
     // The next save point on the capture's clock, if a page waits.
     std::optional<Clock::time_point> savePoint() const;
     // The program ends: a page not yet saved is saved now. False when it

@@ -20,9 +20,11 @@
 #include "page/page_image.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace plotanix {
@@ -85,9 +87,15 @@ class PlotSession {
     RunResult counts() const { return plotter_->counts(); }
 
     // Bytes read back from a transcript: fed as the line's, but the records
-    // the model writes are taken out of them where the model wrote them
-    // (after the chunk that held the instruction), and nothing is logged.
+    // the session writes for the model are taken out of them where they were
+    // written (after the chunk that held the instruction), and nothing is
+    // logged.
     void replay(std::string_view transcriptBytes);
+    // Told each record the session writes to the transcript for an
+    // instruction the model did not know, as it writes it.
+    void watchRecords(std::function<void(std::string_view)> watcher) {
+        recordWatcher_ = std::move(watcher);
+    }
     // The stream is over (a file read to its end): the model finishes the
     // instruction it was reading as far as its bytes go. Nothing is taken
     // after this.
@@ -106,6 +114,9 @@ class PlotSession {
 
   private:
     void makeModel();
+    // The model did not know this instruction: its record goes into the
+    // transcript (or, replaying, is looked for in the bytes ahead).
+    void recordUnknown(std::string_view mnemonic);
 
     ByteLink& link_;
     LogFile& log_;
@@ -121,6 +132,14 @@ class PlotSession {
     bool pageStarted_ = false;
     std::function<void()> pageAdvance_;
     bool streamEnded_ = false;
+    std::function<void(std::string_view)> recordWatcher_;
+    // While replaying: the records due, and the bytes fed when each was due.
+    struct DueRecord {
+        std::string text;
+        size_t at;
+    };
+    std::deque<DueRecord>* replayDue_ = nullptr;
+    size_t replayed_ = 0;
 };
 
 } // namespace plotanix

@@ -1,0 +1,198 @@
+#pragma once
+// The HP-GL core the 7470A and HP-GL/2 models share: the instruction table
+// and its look-up, the state both keep (pen, scaling points, window, label
+// layout, error and status), and the instructions both carry out alike
+// (pen moves' modes, label size, direction, slant, character sets, symbol
+// mode, cursor moves by cells, and the replies OC, OE, OF, OI, OP, OS, OW).
+// Where the two differ it is data: a Dialect with each one's ranges and
+// defaults. Each model keeps what only it does.
+
+#include "hpgl/byte_link.h"
+#include "hpgl/geometry.h"
+#include "hpgl/plotter.h"
+#include "hpgl/syntax.h"
+#include "hpgl/tokenizer.h"
+#include "page/label_strokes.h"
+#include "page/line_pattern.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace plotanix {
+
+class Drawing;
+
+// The errors OE reports, the same numbers in both dialects.
+enum HpglError : int32_t {
+    noError = 0,
+    unknownInstruction = 1,
+    wrongParameterCount = 2,
+    badParameter = 3,
+    positionOverflow = 6,
+    bufferOverflow = 7, // HP-GL/2's polygon buffer
+};
+
+// What sets a dialect apart in the instructions the core carries out.
+struct Dialect {
+    // The pen may stand at -reach up to (not including) reach on each axis.
+    double reach = 32768;
+    // The largest number a reply writes (smaller ones are held to -reach).
+    double replyHighest = 32767.9999;
+    // SI, SR and SL take numbers of magnitude below this; DI and DR below
+    // directionLimit, one of the two at least leastDirection.
+    double labelLimit = 128;
+    double directionLimit = 128;
+    double leastDirection = 0.0004;
+    // CP moves by cells from cellLowest up to (not including) cellLimit.
+    double cellLowest = -128;
+    double cellLimit = 128;
+    // DR without numbers stays relative to P1 and P2.
+    bool bareDirectionRelative = true;
+    // What follows a query's mnemonic: passed over between instructions,
+    // or read as its numbers and dropped.
+    Body afterQuery = Body::none;
+};
+
+// The state both dialects keep; each model's state adds its own.
+struct HpglState {
+    Point pen; // commanded position in plotter units, exact
+    bool penDown = false;
+    bool relative = false;   // PR mode
+    int32_t selectedPen = 1; // 0: put away, nothing is drawn
+    Point p1 = hp7470aP1;
+    Point p2 = hp7470aP2;
+    UserScale scale;
+    Window window;
+    // Labels: the layout LabelState holds in plotter units; SI or SR's size
+    // and DR's direction are kept as given too, because P1/P2 changes
+    // resize and turn them. Without SI or SR the size is the font's.
+    LabelState label;
+    bool sizeFixed = false; // SI or SR in force
+    bool sizeRelative = false;
+    Point sizeGiven{0.1875, 0.27};
+    bool directionRelative = false;
+    Point directionGiven{1, 0};
+    int32_t symbol = 0; // SM character, 0 when off
+    // Status, and the error OE reports; the error mask IM sets says which
+    // errors set the status byte's error bit.
+    int32_t error = noError;
+    int32_t errorMask = 223;
+    bool errorBit = false;
+    bool initialised = true;
+    bool scalingPointsChanged = false;
+};
+
+// A model's instructions: each mnemonic with how its body is read and what
+// it is handed to. Stream names what a model's numbers go to one by one.
+template <typename Model, typename Stream> struct HpglInstruction {
+    using NumbersHandler = void (Model::*)(const Numbers&);
+    using Action = void (Model::*)();
+    using ByteHandler = ByteStep (Model::*)(int);
+
+    std::string_view mnemonic;
+    bool inPolygon = false; // carried out in HP-GL/2's polygon mode
+    Body body = Body::none;
+    NumbersHandler numbers = nullptr; // Body::numbers
+    Action start = nullptr;           // at the mnemonic
+    ByteHandler bytes = nullptr;      // Body::bytes
+    Stream stream{};                  // Body::stream
+
+    static constexpr HpglInstruction takes(std::string_view m, NumbersHandler h,
+                                           bool inPolygon = false) {
+        return {m, inPolygon, Body::numbers, h};
+    }
+    // A reply goes out as soon as the mnemonic is read: a host that sends
+    // no terminator still gets its answer.
+    static constexpr HpglInstruction answers(std::string_view m, Action a) {
+        return {m, true, Model::dialect.afterQuery, &Model::doNothing, a};
+    }
+    static constexpr HpglInstruction reads(std::string_view m, ByteHandler h,
+                                           bool inPolygon = false, Action a = nullptr) {
+        return {m, inPolygon, Body::bytes, nullptr, a, h};
+    }
+    static constexpr HpglInstruction streams(std::string_view m, Stream to, Action a) {
+        return {m, true, Body::stream, nullptr, a, nullptr, to};
+    }
+};
+
+class HpglCore : public Plotter, protected TokenizerClient {
+  public:
+    bool penSelected() const override { return core_.selectedPen != 0; }
+    uint8_t statusByte() const;
+    // What a query's numbers and the no-operation instructions go to.
+    void doNothing(const Numbers&) {}
+
+  protected:
+    HpglCore(const Dialect& dialect, HpglState& state, Drawing& drawing, StatusLine* status);
+    ~HpglCore() = default;
+
+    void instructionDone() override;
+    // An instruction the model does not know: counted, reported, error 1.
+    void unknown(std::string_view letters);
+    // True (after raising the error it found) when the instruction must not run.
+    bool rejected(const Numbers& values);
+    void raiseError(int32_t error);
+    bool inReach(Point p) const { return inReach(p.x) && inReach(p.y); }
+    bool inReach(double v) const { return v >= -dialect_.reach && v < dialect_.reach; }
+    virtual void reply(std::string_view text) = 0;
+
+    // Label layout: the size from SI, SR or the font, the direction from DI
+    // or DR, both following P1/P2 when relative.
+    void applyLabelSize();
+    // The character size without SI or SR, plotter units.
+    virtual Point fontSize() const { return {75, 108}; }
+    // The pen a label, CP or UC left, unless it is out of reach: then
+    // error 6, and the pen and label state stay as before.
+    void settleLabelPen(Point pen, const LabelState& before);
+
+    // Pen moves: the mode, then pairs as they come.
+    void doPA();
+    void doPR();
+    void doPU();
+    void doPD();
+    // The pen is lifted (PU): what a model finishes then.
+    virtual void penLifted() {}
+    void pairsEnd(bool illegal, bool aborted);
+
+    // Labels.
+    void doSI(const Numbers& p);
+    void doSR(const Numbers& p);
+    void doDI(const Numbers& p);
+    void doDR(const Numbers& p);
+    void doSL(const Numbers& p);
+    void doCP(const Numbers& p);
+    void doSS(const Numbers& p);
+    void doSA(const Numbers& p);
+    ByteStep doSM(int byte);
+
+    // Replies.
+    void doOC();
+    void doOE();
+    void doOF();
+    void doOI();
+    void doOP();
+    void doOS();
+    void doOW();
+    // Numbers as replies write them, held to the dialect's range.
+    std::string whole(double value) const;
+    std::string decimal(double value) const;
+
+    const Dialect& dialect_;
+    Drawing& drawing_;
+    StatusLine* status_;
+    CoordinatePairs pairs_;
+    LabelWriter writer_;
+    LinePattern pattern_;
+
+  private:
+    void setSize(const Numbers& p, bool relative);
+    void setDirection(const Numbers& p, bool relative);
+    void selectSet(const Numbers& p, bool alternate);
+
+    HpglState& core_;
+};
+
+} // namespace plotanix
