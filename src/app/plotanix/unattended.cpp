@@ -278,7 +278,7 @@ bool UnattendedApp::prepare() {
         return false;
     }
     printer_.follow(settings_.print);
-    loop_.watchPrints(printer_.source());
+    loop_.watch(printer_.source());
     plotting_.store.onSaved([this](const PageStore::Saved& saved) {
         web_.pageSaved(saved.name);
         printer_.pageSaved(plotting_.session, saved.name);
@@ -305,8 +305,9 @@ bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
-        if (const NetLine* net = line_.link().network())
-            lineNote(networkOpened(device_, net->localPort()));
+        UntilSetUp setUp(line_);
+        if (line_.settingUp()) loop_.run(setUp);
+        if (const NetLine* net = line_.link().network()) lineNote(networkOpened(*net, device_));
         return true;
     }
     const std::string reason = openErrorReason(line_.openError());
@@ -374,7 +375,7 @@ int UnattendedApp::finish() {
     log_.flushLog();
     std::error_code error;
     const uintmax_t before = std::filesystem::file_size(transcript, error);
-    line_.keepQueuedBytes(log_);
+    line_.keepQueuedBytes(loop_, log_);
     const uintmax_t after = error ? before : std::filesystem::file_size(transcript, error);
     const uintmax_t undrawn = undrawn_ + (error || after < before ? 0 : after - before);
     if (undrawn > 0) report(undrawnNote(undrawn));

@@ -11,11 +11,11 @@
 #include "common/deadline.h"
 #include "common/poll_source.h"
 
-#include <array>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotanix {
 
@@ -58,31 +58,33 @@ class EventLoop {
 
     // Waits and dispatches until the activity is done: 0. When the program
     // is to end first, the signal that ends it (SIGHUP when the keyboard's
-    // terminal has gone).
-    int run(Activity& activity);
+    // terminal has gone). pastEnding: an activity of the ending itself,
+    // run to its end whatever signal has come.
+    int run(Activity& activity, bool pastEnding = false);
     // Drops the keys typed ahead.
     void discardKeys();
     // Called when SIGWINCH has come (the signal watch must catch it): the
     // terminal has a new size, and the screen of the moment is drawn anew.
     void onResize(std::function<void()> resized) { resized_ = std::move(resized); }
-    // One more source waited on alongside the others, whatever the
-    // activity (nullptr: none); its turns come between the activity's.
-    void watch(PollSource* source) { sources_[0] = source; }
-    // The print jobs' source, waited on the same way.
-    void watchPrints(PollSource* source) { sources_[1] = source; }
+    // Sources waited on alongside the others, whatever the activity (the
+    // web view's server, a print job): as many as are added (nullptr is
+    // none), each taking its turn between the activity's when its
+    // descriptor is readable or its moment has come.
+    void watch(PollSource* source);
+    void unwatch(PollSource* source);
 
   private:
     bool takeKeys(Activity& activity);
     void takeSignals();
-    void lineReady(Activity& activity, short events);
+    void lineReady(Activity& activity, short events, Clock::time_point now);
 
     SignalWatch& signals_;
     Keyboard* keyboard_;
     LineWatch* line_;
     PageWindow* window_;
     std::function<void()> resized_;
-    std::array<PollSource*, 2> sources_{}; // the web view's, the print jobs'
-    int emptyWakes_ = 0;                   // the keyboard readable, yet no key came
+    std::vector<PollSource*> sources_;
+    int emptyWakes_ = 0; // the keyboard readable, yet no key came
 };
 
 } // namespace plotanix
