@@ -76,12 +76,14 @@ constexpr int32_t unset = INT32_MIN; // the column of an edge not yet reached
 
 void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     if (clip.empty() || path.points.empty()) return;
-    // Only the rows the path reaches are looked at: a small area costs its
-    // own rows, not the clip's.
-    double top = INFINITY, bottom = -INFINITY;
+    // Only the rows and columns the path reaches are looked at: a small
+    // area (a wide line's piece) costs its own box, not the clip's.
+    double top = INFINITY, bottom = -INFINITY, leftmost = INFINITY, rightmost = -INFINITY;
     for (const PathPoint& p : path.points) {
         if (p.y < top) top = p.y;
         if (p.y > bottom) bottom = p.y;
+        if (p.x < leftmost) leftmost = p.x;
+        if (p.x > rightmost) rightmost = p.x;
     }
     if (!(top <= bottom)) return;
     const auto row = [](double y, int32_t lo, int32_t hi) {
@@ -90,6 +92,14 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     clip.top = row(top, clip.top, clip.bottom);
     clip.bottom = row(bottom, clip.top, clip.bottom);
     if (clip.top >= clip.bottom) return;
+    // Every crossing lies between the path's extreme columns (a column more
+    // each side for rounding), so held to them it lands where the clip
+    // would hold it.
+    const int32_t clipRight = clip.right;
+    if (leftmost <= rightmost) {
+        clip.left = row(leftmost - 1, clip.left, clip.right);
+        clip.right = row(rightmost + 1, clip.left, clip.right);
+    }
     // An edge crosses a row's centre line at the first column whose pixel
     // centre lies right of the crossing (held within the clip). Along an
     // edge that column moves one way only, so the rows where it changes are
@@ -198,7 +208,7 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
             }
         }
         // A crossing held at the clip's right edge: the run ends there.
-        if (runStart >= 0) sink.span(r, runStart, clip.right);
+        if (runStart >= 0) sink.span(r, runStart, clipRight);
     }
 }
 
