@@ -4,9 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <set>
-#include <sys/stat.h>
 
 namespace plotanix::web {
 
@@ -36,34 +33,64 @@ std::string statusText(const WebStatus& status) {
     return text;
 }
 
-std::vector<SavedPage> savedPages(const std::string& folder, size_t most) {
-    std::vector<SavedPage> pages;
-    std::set<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        if (!servedName(name) || name == "PLOTTER.TXT") continue;
-        struct stat info {};
-        if (::lstat(entry->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        names.insert(name);
-        if (name.ends_with(".PNG")) pages.push_back({name, info.st_mtime, {}});
-    }
-    std::sort(pages.begin(), pages.end(), [](const SavedPage& a, const SavedPage& b) {
-        return a.time != b.time ? a.time > b.time : a.name > b.name;
-    });
-    if (pages.size() > most) pages.resize(most);
-    for (SavedPage& page : pages) {
-        for (const char* kind : {".SVG", ".PDF"}) {
-            const std::string copy = page.name.substr(0, 13) + kind;
-            if (names.contains(copy)) page.copies.push_back(copy);
-        }
-    }
-    return pages;
+namespace {
+
+std::string pageItem(const SavedPage& page) {
+    const std::string href = "/files/" + page.name;
+    std::string html = "\n<li><a href=\"" + href + "\"><img src=\"" + href + "\" alt=\"" +
+                       page.name + "\" width=\"200\" height=\"150\" loading=\"lazy\"></a><p>" +
+                       page.name.substr(0, 13) + "<br><time>" + timeText(page.time) +
+                       "</time><br><a href=\"" + href + "\">PNG</a>";
+    for (const std::string& copy : page.copies)
+        html += " <a href=\"/files/" + copy + "\">" + copyKind(copy) + "</a>";
+    return html + "</p></li>";
 }
 
-std::string frontPage(const WebStatus& status, uint64_t pageVersion,
-                      const std::vector<SavedPage>& saved) {
+// The page on the plotter while it has drawing not yet saved; otherwise
+// the page saved last, named as such.
+std::string currentPanel(const FrontPage& shown) {
+    const bool live = shown.pageVersion != 0 && (shown.drawing || shown.lastSaved == nullptr);
+    if (!live && shown.lastSaved != nullptr) {
+        const std::string href = "/files/" + shown.lastSaved->name;
+        return "<section id=\"current\" class=\"saved\"><h2>Last saved</h2><a href=\"" + href +
+               "\"><img id=\"page\" src=\"" + href + "\" width=\"800\" height=\"600\" alt=\"" +
+               shown.lastSaved->name + "\"></a><p>" + shown.lastSaved->name + ", <time>" +
+               timeText(shown.lastSaved->time) + "</time></p></section>";
+    }
+    std::string html = "<section id=\"current\" class=\"drawing\"><h2>Now drawing</h2>";
+    if (!live) return html + "<p>No page yet.</p></section>";
+    return html + "<img id=\"page\" src=\"/page.png?v=" + std::to_string(shown.pageVersion) +
+           "\" width=\"800\" height=\"600\" alt=\"The page as it is drawn\"></section>";
+}
+
+std::string savedPanel(const FrontPage& shown) {
+    std::string html = "<section id=\"saved\"><h2>Saved pages</h2>";
+    if (shown.reading) return html + "<p>Reading the folder.</p></section>";
+    if (shown.total == 0) return html + "<p>None yet.</p></section>";
+    const size_t last = shown.skip + shown.saved.size();
+    html += "<p>" + std::to_string(shown.skip + 1) + " to " + std::to_string(last) + " of " +
+            std::to_string(shown.total) +
+            ", newest first. <a href=\"/pages.tar\" download>All saved pages in one file</a> "
+            "(tar)</p><ul id=\"pages\">";
+    for (const SavedPage& page : shown.saved)
+        html += pageItem(page);
+    html += "</ul>";
+    if (shown.skip > 0 || last < shown.total) {
+        html += "<nav>";
+        if (shown.skip > 0)
+            html += "<a href=\"/?from=" +
+                    std::to_string(shown.skip - std::min(shown.skip, pagesShown)) +
+                    "\">Newer pages</a> ";
+        if (last < shown.total)
+            html += "<a href=\"/?from=" + std::to_string(last) + "\">Older pages</a>";
+        html += "</nav>";
+    }
+    return html + "</section>";
+}
+
+} // namespace
+
+std::string frontPage(const WebStatus& status, const FrontPage& shown) {
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
                        "<title>Plotanix</title><link rel=\"stylesheet\" href=\"/style.css\">"
@@ -74,28 +101,8 @@ std::string frontPage(const WebStatus& status, uint64_t pageVersion,
             escapeHtml(statusText(status)) + "</p>";
     for (const std::string& said : status.adapter)
         html += "<p class=\"adapter\">" + escapeHtml(said) + "</p>";
-    html += "</header>\n<main>\n<section id=\"current\"><h2>The page</h2>";
-    if (pageVersion == 0) {
-        html += "<p>No page yet.</p>";
-    } else {
-        html += "<img id=\"page\" src=\"/page.png?v=" + std::to_string(pageVersion) +
-                "\" width=\"800\" height=\"600\" alt=\"The page as it is drawn\">";
-    }
-    html += "</section>\n<section id=\"saved\"><h2>Saved pages</h2>";
-    if (saved.empty()) html += "<p>None yet.</p>";
-    html += "<ul id=\"pages\">";
-    for (const SavedPage& page : saved) {
-        const std::string href = "/files/" + page.name;
-        html += "\n<li><a href=\"" + href + "\"><img src=\"" + href + "\" alt=\"" + page.name +
-                "\" width=\"200\" height=\"150\" loading=\"lazy\"></a><p>" +
-                page.name.substr(0, 13) + "<br><time>" + timeText(page.time) +
-                "</time><br><a href=\"" + href + "\">PNG</a>";
-        for (const std::string& copy : page.copies)
-            html += " <a href=\"/files/" + copy + "\">" + copyKind(copy) + "</a>";
-        html += "</p></li>";
-    }
-    html += "</ul></section>\n<p><a href=\"/files/PLOTTER.TXT\">The transcript</a></p>\n"
-            "</main>\n</body></html>\n";
+    html += "</header>\n<main>\n" + currentPanel(shown) + "\n" + savedPanel(shown) +
+            "\n<p><a href=\"/files/PLOTTER.TXT\">The transcript</a></p>\n</main>\n</body></html>\n";
     return html;
 }
 
@@ -110,6 +117,7 @@ h2 { font-size: 1.1em; }
 #pages li { width: 200px; }
 #pages img { width: 200px; height: auto; border: 1px solid #888; background: #fff; }
 #pages p { margin: .2em 0; font-size: .9em; }
+nav a { margin-right: 1em; }
 )";
 
 // Without a script the page is whole as loaded; with one it follows the
@@ -123,14 +131,16 @@ const char liveScript[] = R"("use strict";
     if (now && next) now.replaceWith(document.importNode(next, true));
   };
   var refresh = function () {
-    fetch("/", { cache: "no-store" }).then(function (r) { return r.text(); }).then(function (text) {
+    fetch(location.pathname + location.search, { cache: "no-store" }).then(function (r) {
+      return r.text();
+    }).then(function (text) {
       var fresh = new DOMParser().parseFromString(text, "text/html");
       ["state", "current", "saved"].forEach(function (id) { replaceFrom(fresh, id); });
     }).catch(function () {});
   };
   var events = new EventSource("/events");
   events.addEventListener("page", function (e) {
-    var img = document.getElementById("page");
+    var img = document.querySelector("#current.drawing #page");
     if (img) img.src = "/page.png?v=" + encodeURIComponent(e.data); else refresh();
   });
   events.addEventListener("state", function (e) {

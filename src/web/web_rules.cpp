@@ -84,8 +84,12 @@ bool sameToken(std::string_view given, std::string_view token) {
     return differ == 0;
 }
 
-std::string tokenInCookie(std::string_view cookieHeader) {
-    constexpr std::string_view key = "plotanix_token=";
+std::string cookieName(uint16_t port) {
+    return "plotanix_token_" + std::to_string(port);
+}
+
+std::string tokenInCookie(std::string_view cookieHeader, std::string_view name) {
+    const std::string key = std::string(name) + "=";
     size_t at = 0;
     while (at < cookieHeader.size()) {
         size_t end = cookieHeader.find(';', at);

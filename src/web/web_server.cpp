@@ -3,6 +3,8 @@
 #include "common/unique_fd.h"
 #include "output/png_writer.h"
 #include "page/page_image.h"
+#include "page_archive.h"
+#include "saved_list.h"
 #include "web/web_rules.h"
 #include "web_pages.h"
 
@@ -29,8 +31,11 @@ namespace plotanix::web {
 
 namespace {
 
-constexpr size_t mostSavedShown = 200;
 constexpr size_t requestMemory = 32 * 1024; // headers and URL: more is refused
+constexpr size_t archivePiece = 16 * 1024;  // the archive's bytes made at one turn
+// Newcomers are taken in beyond the places, so that one waiting for a place
+// may be chosen to leave (at once) rather than the newcomer.
+constexpr unsigned acceptedAtMost = 2 * WebServer::maxConnections;
 
 std::string numericAddress(const sockaddr_storage& address) {
     std::array<char, INET6_ADDRSTRLEN> text{};
@@ -87,6 +92,16 @@ struct WebServer::Impl {
         size_t taken = 0;
     };
 
+    // A connection's place: who holds it and how it uses it.
+    struct Place {
+        int fd = -1;
+        std::string address;
+        bool answering = false; // a request's header is whole; until its answer ends
+        bool leaving = false;   // told to go
+        std::optional<Clock::time_point> begun; // a header is coming (or the connection opened)
+        Clock::time_point since{};              // opened, or its last answer ended
+    };
+
     Options options;
     MHD_Daemon* daemon = nullptr;
     UniqueFd poller;                 // level-triggered, over the server's sockets
@@ -94,7 +109,10 @@ struct WebServer::Impl {
     UniqueFd folder;
     uint16_t port = 0;
     std::string machineName;
-    unsigned connections = 0;
+    std::string cookie; // the token's cookie's name
+    std::map<MHD_Connection*, Place> places;
+    std::map<int, MHD_Connection*> placeOf; // by descriptor
+    Clock::time_point turn{};               // the time of the turn under way
     bool closing = false;
     // Work the server has to do at its next run (connections resumed, a
     // place freed for one waiting to be taken), which no descriptor shows.
@@ -113,6 +131,10 @@ struct WebServer::Impl {
     std::string savedName;
     WebStatus status;
     std::list<Watcher> watchers;
+    std::unique_ptr<SavedList> saved;
+    bool savedDirty = false; // the folder changed otherwise than by a page saved here
+    bool drawing = false;    // the page was drawn on since it was last saved
+    std::string lastSaved;   // the page saved last by this program
 
     ~Impl() {
         closing = true;
@@ -151,6 +173,13 @@ struct WebServer::Impl {
                                     (FD_ISSET(fd, &writes) ? uint32_t{EPOLLOUT} : 0);
             if (events != 0) wanted[fd] = events;
         }
+        // A live channel waiting for news is not MHD's to watch: its
+        // browser leaving (closing the tab) is watched here, so that its
+        // place is freed at once.
+        for (const Watcher& watcher : watchers) {
+            const auto held = places.find(watcher.connection);
+            if (watcher.suspended && held != places.end()) wanted[held->second.fd] = EPOLLRDHUP;
+        }
         for (const auto& [fd, events] : watched) {
             if (!wanted.contains(fd)) ::epoll_ctl(poller.get(), EPOLL_CTL_DEL, fd, nullptr);
         }
@@ -178,14 +207,79 @@ struct WebServer::Impl {
         FD_ZERO(&errors);
         for (int i = 0; i < n; ++i) {
             const int fd = ready[static_cast<size_t>(i)].data.fd;
-            if (fd < 0 || fd >= FD_SETSIZE) continue;
-            if ((ready[static_cast<size_t>(i)].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0)
+            if (fd < 0 || fd >= FD_SETSIZE || fd == saved->descriptor()) continue;
+            for (Watcher& watcher : watchers) {
+                const auto held = places.find(watcher.connection);
+                if (watcher.suspended && held != places.end() && held->second.fd == fd) {
+                    wake(watcher);
+                    FD_SET(fd, &errors); // gone: MHD closes it
+                }
+            }
+            if ((ready[static_cast<size_t>(i)].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0) {
                 FD_SET(fd, &reads);
+                // The first bytes of a request start its header's deadline.
+                const auto held = placeOf.find(fd);
+                if (held != placeOf.end()) {
+                    Place& place = places.at(held->second);
+                    if (!place.answering && !place.begun) place.begun = turn;
+                }
+            }
             if ((ready[static_cast<size_t>(i)].events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) != 0)
                 FD_SET(fd, &writes);
         }
         MHD_run_from_select(daemon, &reads, &writes, &errors);
         watchSockets();
+    }
+
+    // Tells the connection to go: its end is read at the server's next run.
+    void leave(Place& place) {
+        place.leaving = true;
+        ::shutdown(place.fd, SHUT_RDWR);
+        runAgain = true;
+    }
+
+    // Places beyond the limits are given up by the connections that kept
+    // them longest without a request under way; a newcomer is last of those.
+    void admit(const std::string& address) {
+        const auto heldBy = [&](const std::string* from) {
+            return std::count_if(places.begin(), places.end(), [&](const auto& held) {
+                return !held.second.leaving && (from == nullptr || held.second.address == *from);
+            });
+        };
+        const auto giveUp = [&](const std::string* from) {
+            Place* longest = nullptr;
+            for (auto& [connection, place] : places) {
+                if (place.leaving || place.answering || (from && place.address != *from)) continue;
+                const Clock::time_point kept = place.begun.value_or(place.since);
+                if (longest == nullptr || kept < longest->begun.value_or(longest->since))
+                    longest = &place;
+            }
+            if (longest == nullptr) return false;
+            leave(*longest);
+            return true;
+        };
+        while (heldBy(&address) > static_cast<long>(maxPerAddress) && giveUp(&address)) {
+        }
+        while (heldBy(nullptr) > static_cast<long>(maxConnections) && giveUp(nullptr)) {
+        }
+    }
+
+    // Headers that have not come whole in time.
+    void closeLate() {
+        for (auto& [connection, place] : places) {
+            if (!place.leaving && !place.answering && place.begun &&
+                turn - *place.begun >= headerDeadline)
+                leave(place);
+        }
+    }
+
+    std::optional<Clock::time_point> nextLate() const {
+        std::optional<Clock::time_point> when;
+        for (const auto& [connection, place] : places) {
+            if (!place.leaving && !place.answering && place.begun)
+                when = earlier(when, *place.begun + headerDeadline);
+        }
+        return when;
     }
 
     void dropPng() {
@@ -306,9 +400,56 @@ struct WebServer::Impl {
         return send(connection, MHD_HTTP_OK, response);
     }
 
+    static ssize_t readArchive(void* cls, uint64_t, char* buffer, size_t most) {
+        const size_t n = static_cast<PageArchive*>(cls)->read(buffer, std::min(most, archivePiece));
+        return n == 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(n);
+    }
+
+    // Every saved page at once: the archive is made as it is sent.
+    MHD_Result archive(MHD_Connection* connection) {
+        if (saved->reading()) {
+            MHD_Response* response = nullptr;
+            const std::string text = "The folder is still being read: ask again in a moment.\n";
+            response = MHD_create_response_from_buffer(text.size(), const_cast<char*>(text.data()),
+                                                       MHD_RESPMEM_MUST_COPY);
+            if (response == nullptr) return MHD_NO;
+            secure(response, "text/plain; charset=utf-8");
+            MHD_add_response_header(response, "Retry-After", "1");
+            return send(connection, MHD_HTTP_SERVICE_UNAVAILABLE, response);
+        }
+        auto* made = new PageArchive(folder.get(), saved->files());
+        MHD_Response* response = MHD_create_response_from_callback(
+            MHD_SIZE_UNKNOWN, archivePiece, readArchive, made,
+            [](void* cls) { delete static_cast<PageArchive*>(cls); });
+        if (response == nullptr) {
+            delete made;
+            return MHD_NO;
+        }
+        secure(response, "application/x-tar");
+        MHD_add_response_header(response, "Content-Disposition",
+                                "attachment; filename=\"plotter-pages.tar\"");
+        MHD_add_response_header(response, "Cache-Control", "no-store");
+        return send(connection, MHD_HTTP_OK, response);
+    }
+
     MHD_Result front(MHD_Connection* connection) {
-        const std::string html = frontPage(status, page != nullptr ? pageVersion : 0,
-                                           savedPages(options.folder, mostSavedShown));
+        FrontPage shown;
+        shown.pageVersion = page != nullptr ? pageVersion : 0;
+        shown.drawing = drawing;
+        shown.total = saved->size();
+        shown.reading = saved->reading();
+        const char* from = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "from");
+        if (from != nullptr && shown.total > 0) {
+            const size_t asked = std::strtoul(from, nullptr, 10);
+            shown.skip = std::min(asked, (shown.total - 1) / pagesShown * pagesShown);
+        }
+        shown.saved = saved->newest(shown.skip, pagesShown);
+        SavedPage last;
+        if ((!lastSaved.empty() && saved->find(lastSaved, last)) || saved->size() > 0) {
+            if (last.name.empty()) last = saved->newest(0, 1).front();
+            shown.lastSaved = &last;
+        }
+        const std::string html = frontPage(status, shown);
         MHD_Response* response = MHD_create_response_from_buffer(
             html.size(), const_cast<char*>(html.data()), MHD_RESPMEM_MUST_COPY);
         if (response == nullptr) return MHD_NO;
@@ -344,13 +485,13 @@ struct WebServer::Impl {
             secure(response, "text/plain; charset=utf-8");
             MHD_add_response_header(response, "Location", "/");
             MHD_add_response_header(response, "Cache-Control", "no-store");
-            const std::string cookie =
-                "plotanix_token=" + options.token + "; Path=/; HttpOnly; SameSite=Strict";
-            MHD_add_response_header(response, "Set-Cookie", cookie.c_str());
+            const std::string set =
+                cookie + "=" + options.token + "; Path=/; HttpOnly; SameSite=Strict";
+            MHD_add_response_header(response, "Set-Cookie", set.c_str());
             return send(connection, MHD_HTTP_SEE_OTHER, response);
         }
-        const char* cookie = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Cookie");
-        if (cookie != nullptr && sameToken(tokenInCookie(cookie), options.token))
+        const char* kept = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Cookie");
+        if (kept != nullptr && sameToken(tokenInCookie(kept, cookie), options.token))
             return std::nullopt;
         return sendText(connection, MHD_HTTP_FORBIDDEN,
                         "A token is needed: open the address the plotter gave, with ?token=...\n");
@@ -376,6 +517,7 @@ struct WebServer::Impl {
             return staticText(connection, liveScript, "text/javascript; charset=utf-8");
         if (url == "/events") return live(connection);
         if (url == "/page.png") return pageImage(connection);
+        if (url == "/pages.tar") return archive(connection);
         if (url.starts_with("/files/")) return file(connection, url.substr(7));
         return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
     }
@@ -387,6 +529,12 @@ struct WebServer::Impl {
         // earlier closes the connection instead of keeping it for the next
         // request. Anything else is refused at once, its body unread.
         static char seen;
+        Impl& server = *static_cast<Impl*>(cls);
+        const auto held = server.places.find(connection);
+        if (held != server.places.end()) {
+            held->second.answering = true;
+            held->second.begun.reset();
+        }
         const std::string_view asked(method);
         if (*state == nullptr && (asked == "GET" || asked == "HEAD")) {
             *state = &seen;
@@ -394,16 +542,49 @@ struct WebServer::Impl {
         }
         if (*uploadSize != 0)
             return sendText(connection, MHD_HTTP_BAD_REQUEST, "A request here has no body.\n");
-        return static_cast<Impl*>(cls)->answer(connection, url, method);
+        return server.answer(connection, url, method);
     }
 
-    static void onConnection(void* cls, MHD_Connection*, void**,
+    static void onConnection(void* cls, MHD_Connection* connection, void**,
                              MHD_ConnectionNotificationCode code) {
         Impl& server = *static_cast<Impl*>(cls);
-        if (code == MHD_CONNECTION_NOTIFY_STARTED) ++server.connections;
-        if (code == MHD_CONNECTION_NOTIFY_CLOSED && server.connections > 0) {
-            if (server.connections-- == maxConnections) server.runAgain = true;
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo* fd =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            const MHD_ConnectionInfo* from =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            Place place;
+            place.fd = fd != nullptr ? fd->connect_fd : -1;
+            if (from != nullptr && from->client_addr != nullptr) {
+                sockaddr_storage address{};
+                std::memcpy(&address, from->client_addr,
+                            from->client_addr->sa_family == AF_INET6 ? sizeof(sockaddr_in6)
+                                                                     : sizeof(sockaddr_in));
+                place.address = numericAddress(address);
+            }
+            place.begun = place.since = server.turn;
+            server.placeOf[place.fd] = connection;
+            server.places[connection] = place;
+            server.admit(place.address);
         }
+        if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+            const auto held = server.places.find(connection);
+            if (held == server.places.end()) return;
+            server.placeOf.erase(held->second.fd);
+            server.places.erase(held);
+            // Past its own limit MHD takes no one: a place is free again.
+            if (server.places.size() + 1 == acceptedAtMost) server.runAgain = true;
+        }
+    }
+
+    // An answer has ended: the connection waits for its next request.
+    static void onCompleted(void* cls, MHD_Connection* connection, void**,
+                            MHD_RequestTerminationCode) {
+        Impl& server = *static_cast<Impl*>(cls);
+        const auto held = server.places.find(connection);
+        if (held == server.places.end()) return;
+        held->second.answering = false;
+        held->second.since = server.turn;
     }
 };
 
@@ -470,14 +651,23 @@ std::unique_ptr<WebServer> WebServer::start(const Options& options, std::string&
     Impl* raw = impl.get();
     impl->daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &Impl::onRequest, raw, MHD_OPTION_LISTEN_SOCKET, listener.get(),
-        MHD_OPTION_CONNECTION_LIMIT, maxConnections, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
+        MHD_OPTION_CONNECTION_LIMIT, acceptedAtMost, MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory, MHD_OPTION_NOTIFY_CONNECTION,
-        &Impl::onConnection, raw, MHD_OPTION_END);
+        &Impl::onConnection, raw, MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, raw,
+        MHD_OPTION_END);
     if (impl->daemon == nullptr) {
         why = "cannot start the web view at " + where;
         return nullptr;
     }
     (void)listener.release(); // the server closes it
+    impl->cookie = cookieName(impl->port);
+    impl->saved = std::make_unique<SavedList>(impl->folder.get());
+    if (impl->saved->descriptor() >= 0) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = impl->saved->descriptor();
+        ::epoll_ctl(impl->poller.get(), EPOLL_CTL_ADD, event.data.fd, &event);
+    }
     impl->watchSockets();
     return std::unique_ptr<WebServer>(new WebServer(std::move(impl)));
 }
@@ -535,7 +725,7 @@ std::string WebServer::url() const {
 }
 
 unsigned WebServer::connections() const {
-    return impl_->connections;
+    return static_cast<unsigned>(impl_->places.size());
 }
 
 int WebServer::descriptor() const {
@@ -544,9 +734,9 @@ int WebServer::descriptor() const {
 
 std::optional<Clock::time_point> WebServer::due() const {
     const Impl& s = *impl_;
-    if (s.runAgain) return Clock::now();
-    std::optional<Clock::time_point> when;
-    if (s.pageDirty || s.stateDirty) when = s.lastSent + livePace;
+    if (s.runAgain || s.saved->reading()) return Clock::now();
+    std::optional<Clock::time_point> when = s.nextLate();
+    if (s.pageDirty || s.stateDirty || s.savedDirty) when = earlier(when, s.lastSent + livePace);
     if (!s.watchers.empty()) when = earlier(when, s.lastKeepAlive + keepAlive);
     MHD_UNSIGNED_LONG_LONG ms = 0;
     if (MHD_get_timeout(s.daemon, &ms) == MHD_YES)
@@ -556,13 +746,22 @@ std::optional<Clock::time_point> WebServer::due() const {
 
 void WebServer::service(Clock::time_point now) {
     Impl& s = *impl_;
+    s.turn = now;
     s.runAgain = false;
+    // The folder's changes first: a request answered in this turn sees them.
+    if (s.saved->service()) s.savedDirty = true;
     s.run();
+    s.closeLate();
     bool told = false;
-    if ((s.pageDirty || s.stateDirty) && now >= s.lastSent + livePace) {
+    if ((s.pageDirty || s.stateDirty || s.savedDirty) && now >= s.lastSent + livePace) {
         if (s.pageDirty && s.page != nullptr) ++s.pageVersion;
         if (s.stateDirty) ++s.stateVersion;
-        s.pageDirty = s.stateDirty = false;
+        if (s.savedDirty) {
+            // Changed in the folder by someone else, or read whole: no name to tell.
+            ++s.savedVersion;
+            s.savedName.clear();
+        }
+        s.pageDirty = s.stateDirty = s.savedDirty = false;
         s.lastSent = now;
         told = true;
     }
@@ -581,6 +780,7 @@ void WebServer::showPage(const PageImage* page) {
     Impl& s = *impl_;
     if (page == s.page) return;
     s.page = page;
+    s.drawing = false;
     s.dropPng();
     if (page == nullptr) return;
     ++s.pageVersion;
@@ -589,11 +789,16 @@ void WebServer::showPage(const PageImage* page) {
 
 void WebServer::pageChanged() {
     impl_->dropPng();
-    if (impl_->page != nullptr) impl_->pageDirty = true;
+    if (impl_->page != nullptr) impl_->pageDirty = impl_->drawing = true;
 }
 
 void WebServer::pageSaved(const std::string& name) {
     Impl& s = *impl_;
+    s.saved->look(name);
+    for (const char* copy : {".SVG", ".PDF"})
+        s.saved->look(name.substr(0, 13) + copy);
+    s.drawing = false;
+    s.lastSaved = name;
     s.savedName = name;
     ++s.savedVersion;
     s.wakeAll();

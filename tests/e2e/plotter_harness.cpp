@@ -296,7 +296,8 @@ pid_t startedWithoutTerminal(const std::string& command) {
 }
 
 Reaped::~Reaped() {
-    if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
+    // No process (-1 would name every child, and kill(-1) every process).
+    if (pid <= 0 || ::waitpid(pid, nullptr, WNOHANG) != 0) return;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
 }

@@ -37,8 +37,8 @@ std::string whenShown(const std::string& check) {
            "  attempt(); })";
 }
 
-// The thumbnails loaded, newest first, and the page drawn, once the first
-// thumbnail is the named one.
+// The thumbnails loaded, newest first, and the page saved last, once the
+// first thumbnail is the named one.
 std::string shownPages(const std::string& newest) {
     return whenShown("if (location.protocol !== 'http:') return null;"
                      "const thumbs = [...document.querySelectorAll('#pages img')];"
@@ -46,20 +46,28 @@ std::string shownPages(const std::string& newest) {
                      "if (!page || thumbs.length === 0 || thumbs[0].alt !== '" +
                      newest +
                      "') return null;"
+                     "if (document.querySelector('#current h2').textContent !== 'Last saved')"
+                     "  return null;"
                      "if (!thumbs.every(i => i.complete && i.naturalWidth === 800)) return null;"
                      "if (!page.complete || page.naturalWidth !== 800) return null;"
                      "return thumbs.map(i => i.alt).join(' ') + '|' + Date.now();");
 }
 
-// The body of a GET over loopback, read to the connection's end; empty on
-// any failure.
-std::string httpGet(int port, const std::string& path) {
+// A connection to the port on 127.0.0.1; invalid when refused.
+UniqueFd connectedTo(int port) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
+    return fd;
+}
+
+// The body of a GET over loopback, read to the connection's end; empty on
+// any failure.
+std::string httpGet(int port, const std::string& path) {
+    const UniqueFd fd = connectedTo(port);
     const std::string ask =
         "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
     if (::send(fd.get(), ask.data(), ask.size(), MSG_NOSIGNAL) != ssize_t(ask.size())) return {};
@@ -83,35 +91,50 @@ int64_t modifiedMs(const std::string& path) {
     return int64_t(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
 }
 
-TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
+// The unattended program with --web on any free port, its pages in a
+// folder of the test's.
+struct WebPlotter {
     TempDir pages, logs;
     PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const std::string out = logs.file("out"), err = logs.file("err");
-    const pid_t pid = startedWithoutTerminal(
-        std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() + " --dir " +
-        pages.path().string() + " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
-    std::smatch found;
-    std::string journal;
-    const std::regex address(" web view: (http://127\\.0\\.0\\.1:[0-9]+/)\n");
-    ASSERT_TRUE(waitUntil([&] {
-        journal = readFile(out);
-        return std::regex_search(journal, found, address);
-    })) << journal
-        << readFile(err);
-    const std::string url = found[1];
+    std::string out = logs.file("out"), err = logs.file("err");
+    pid_t pid = -1;
+    std::string url;
+    int port = 0;
+
+    // Before the program starts, the folder is the test's to fill.
+    void start() {
+        ASSERT_TRUE(line.ok()) << line.error();
+        pid = startedWithoutTerminal(std::string(PLOTANIX_BINARY) + " --unattended --port " +
+                                     line.slavePath() + " --dir " + pages.path().string() +
+                                     " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
+        ASSERT_GT(pid, 0);
+        std::smatch found;
+        std::string journal;
+        const std::regex address(" web view: (http://127\\.0\\.0\\.1:([0-9]+)/)\n");
+        ASSERT_TRUE(waitUntil([&] {
+            journal = readFile(out);
+            return std::regex_search(journal, found, address);
+        })) << journal
+            << readFile(err);
+        url = found[1];
+        port = std::stoi(found[2]);
+    }
+    ~WebPlotter() { const Reaped reaped{pid}; }
+};
+
+TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
+    WebPlotter plotter;
+    ASSERT_NO_FATAL_FAILURE(plotter.start());
 
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
                                             "SP2;PA100,500;PD700,100;PU400,0;PD400,600;"};
-    ASSERT_TRUE(line.writeMaster(plots[0]));
-    const std::string firstPage = pages.file(savedPageName(1));
+    ASSERT_TRUE(plotter.line.writeMaster(plots[0]));
+    const std::string firstPage = plotter.pages.file(savedPageName(1));
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(firstPage); }, 15s))
-        << readFile(out);
+        << readFile(plotter.out);
 
     HeadlessBrowser browser;
-    ASSERT_TRUE(browser.open(url)) << browser.failure() << browser.log();
+    ASSERT_TRUE(browser.open(plotter.url)) << browser.failure() << browser.log();
     const auto first = browser.evaluate(shownPages(savedPageName(1)), 60s);
     ASSERT_TRUE(first) << browser.failure() << browser.log();
     EXPECT_TRUE(first->starts_with(savedPageName(1) + "|")) << *first;
@@ -120,15 +143,16 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
     ASSERT_TRUE(marked) << browser.failure();
 
     // The second plot: the page changes while it is drawn, then it is saved.
-    ASSERT_TRUE(line.writeMaster(plots[1]));
-    const auto drawing =
-        browser.evaluate(whenShown("const src = document.getElementById('page').src;"
-                                   "return src !== " +
-                                   jsonString(*marked) + " ? src : null;"),
-                         30s);
+    ASSERT_TRUE(plotter.line.writeMaster(plots[1]));
+    const auto drawing = browser.evaluate(
+        whenShown("const src = document.getElementById('page').src;"
+                  "const heading = document.querySelector('#current h2');"
+                  "return src !== " +
+                  jsonString(*marked) + " && heading.textContent === 'Now drawing' ? src : null;"),
+        30s);
     EXPECT_TRUE(drawing) << browser.failure();
     const auto second = browser.evaluate(shownPages(savedPageName(2)), 30s);
-    ASSERT_TRUE(second) << browser.failure() << readFile(out);
+    ASSERT_TRUE(second) << browser.failure() << readFile(plotter.out);
     const std::string shown = second->substr(0, second->find('|'));
     EXPECT_EQ(shown, savedPageName(2) + " " + savedPageName(1));
     EXPECT_EQ(browser.evaluate("Promise.resolve(window.notReloaded)", 10s), "yes");
@@ -138,16 +162,58 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
 
     // The figure for the record: from the file written to the browser showing it.
     const int64_t at = std::stoll(second->substr(second->find('|') + 1));
-    const int64_t written = modifiedMs(pages.file(savedPageName(2)));
+    const int64_t written = modifiedMs(plotter.pages.file(savedPageName(2)));
     std::printf("[ figure ] page saved to shown in the browser: %lld ms\n",
                 static_cast<long long>(at - written));
     EXPECT_GE(at - written, 0);
 
-    ::kill(pid, SIGTERM);
+    ::kill(plotter.pid, SIGTERM);
     int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-    EXPECT_EQ(status, 0) << readFile(err);
-    EXPECT_EQ(readFile(err), "");
+    waitUntil([&] { return ::waitpid(plotter.pid, &status, WNOHANG) == plotter.pid; }, 10s);
+    EXPECT_EQ(status, 0) << readFile(plotter.err);
+    EXPECT_EQ(readFile(plotter.err), "");
+}
+
+// A folder of many pages is read once and then followed: the newest
+// first, the older a link away, a new page at the top at once.
+TEST(WebView, LargeFolderIsListedNewestFirst) {
+    WebPlotter plotter;
+    for (int n = 1; n <= 250; ++n)
+        writeFile(plotter.pages.file(savedPageName(n)), "page");
+    ASSERT_NO_FATAL_FAILURE(plotter.start());
+    std::string front;
+    ASSERT_TRUE(waitUntil([&] {
+        front = httpGet(plotter.port, "/");
+        return front.find("1 to 100 of 250,") != std::string::npos;
+    })) << front;
+    EXPECT_NE(front.find("<a href=\"/?from=100\">Older pages</a>"), std::string::npos);
+    ASSERT_TRUE(plotter.line.writeMaster("SP1;PA100,100;PD700,500;"));
+    // The page numbers go on after the pages that are there.
+    ASSERT_TRUE(waitUntil(
+        [&] { return std::filesystem::exists(plotter.pages.file(savedPageName(251))); }, 15s));
+    front = httpGet(plotter.port, "/");
+    EXPECT_NE(front.find("1 to 100 of 251,"), std::string::npos) << front;
+    EXPECT_LT(front.find("alt=\"" + savedPageName(251)), front.find("alt=\"" + savedPageName(250)));
+}
+
+// Clients that send their request a byte at a time from one address do
+// not keep a browser out, and are closed when their time is up.
+TEST(WebView, SlowClientsDoNotKeepBrowsersOut) {
+    WebPlotter plotter;
+    ASSERT_NO_FATAL_FAILURE(plotter.start());
+    std::vector<UniqueFd> slow;
+    for (int i = 0; i < 16; ++i) {
+        slow.push_back(connectedTo(plotter.port));
+        ASSERT_EQ(::send(slow.back().get(), "GET / HT", 8, MSG_NOSIGNAL), 8);
+    }
+    EXPECT_NE(httpGet(plotter.port, "/").find("<h1>Plotanix</h1>"), std::string::npos);
+    // Each is closed by its header's deadline (or gave way to the browser).
+    for (const UniqueFd& client : slow) {
+        pollfd in{client.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&in, 1, 15000), 1);
+        char byte = 0;
+        EXPECT_LE(::recv(client.get(), &byte, 1, 0), 0);
+    }
 }
 
 // The interactive program says where on its start screen, and the view

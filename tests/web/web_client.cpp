@@ -10,9 +10,14 @@
 
 namespace plotanix::testing {
 
-UniqueFd connectTo(uint16_t port) {
+UniqueFd connectTo(uint16_t port, const char* from) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
+    if (from != nullptr) {
+        address.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &address.sin_addr);
+        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -41,6 +46,27 @@ bool pump(web::WebServer& server, int client, std::string& got,
     return true;
 }
 
+UniqueFd sentFrom(uint16_t port, const std::string& bytes, const char* from) {
+    UniqueFd client = connectTo(port, from);
+    pollfd out{client.get(), POLLOUT, 0};
+    ::poll(&out, 1, 1000);
+    ::send(client.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return client;
+}
+
+std::string drained(web::WebServer& server, int client, std::chrono::milliseconds timeout) {
+    std::string got;
+    pump(
+        server, client, got, [](const std::string&) { return false; }, timeout);
+    return got;
+}
+
+bool closedUnanswered(web::WebServer& server, int client) {
+    const bool silent = drained(server, client, std::chrono::seconds(2)).empty();
+    char byte = 0;
+    return silent && ::recv(client, &byte, 1, MSG_DONTWAIT) <= 0 && errno != EAGAIN;
+}
+
 bool pumpUntilConnections(web::WebServer& server, unsigned count) {
     std::string none;
     return pump(server, -1, none,
@@ -67,6 +93,20 @@ Answer parseAnswer(const std::string& bytes) {
     answer.body = bytes.substr(end + 4);
     // Chunked bodies (the live channel) are left as they came.
     return answer;
+}
+
+std::string unchunked(const std::string& body) {
+    std::string whole;
+    size_t at = 0;
+    while (at < body.size()) {
+        const size_t line = body.find("\r\n", at);
+        if (line == std::string::npos) break;
+        const size_t size = std::stoul(body.substr(at, line - at), nullptr, 16);
+        if (size == 0) break;
+        whole += body.substr(line + 2, size);
+        at = line + 2 + size + 2;
+    }
+    return whole;
 }
 
 Answer exchangeRaw(web::WebServer& server, const std::string& request) {

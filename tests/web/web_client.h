@@ -23,13 +23,23 @@ struct Answer {
     }
 };
 
-UniqueFd connectTo(uint16_t port);
+// From 127.0.0.1, or from another loopback address when named.
+UniqueFd connectTo(uint16_t port, const char* from = nullptr);
+
+// A connection that has sent these (small) bytes.
+UniqueFd sentFrom(uint16_t port, const std::string& bytes, const char* from = nullptr);
 
 // Serves and reads until done(bytes read) holds, the client's end is closed,
 // or the time is up; false only then.
 bool pump(web::WebServer& server, int client, std::string& got,
           const std::function<bool(const std::string&)>& done,
           std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// What the server sends on the connection until it closes it or the time is up.
+std::string drained(web::WebServer& server, int client,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// The server closed the connection without a word.
+bool closedUnanswered(web::WebServer& server, int client);
 
 // Serves until the server has this many connections open.
 bool pumpUntilConnections(web::WebServer& server, unsigned count);
@@ -43,5 +53,7 @@ Answer request(web::WebServer& server, const std::string& target,
                const std::string& extraHeaders = "", const std::string& method = "GET");
 
 Answer parseAnswer(const std::string& bytes);
+// A chunked body as sent.
+std::string unchunked(const std::string& body);
 
 } // namespace plotanix::testing

@@ -2,6 +2,7 @@
 // The web view's rules for what a request may name and who may ask: pure
 // functions, so that each rule is tested apart from the server.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,8 +25,11 @@ bool servedName(std::string_view name);
 bool usableToken(std::string_view token);
 // Compares in a time that does not depend on where they differ.
 bool sameToken(std::string_view given, std::string_view token);
-// plotanix_token=... from a Cookie header; empty when absent.
-std::string tokenInCookie(std::string_view cookieHeader);
+// The token's cookie is named for the view's port (cookies do not tell
+// ports apart: two views on one machine would overwrite each other's).
+std::string cookieName(uint16_t port);
+// The named cookie's value from a Cookie header; empty when absent.
+std::string tokenInCookie(std::string_view cookieHeader, std::string_view name);
 
 // Text for HTML: & < > " ' escaped.
 std::string escapeHtml(std::string_view text);

@@ -9,8 +9,14 @@
 // Who may ask: the address it listens on (loopback unless named), a Host
 // header naming that address, localhost or this machine (against DNS
 // rebinding), and, when a token is set, the token (given once as
-// ?token=..., then kept as a cookie). At most 16 connections; one silent
-// for 30 s is closed.
+// ?token=..., then kept as a cookie named for the port).
+//
+// Places: at most 16 connections, at most 12 from one address. A request's
+// header must be whole within 5 s of its first byte (or of the connection's
+// opening), and one silent for 30 s is closed. When a newcomer finds no
+// place, the connection that has kept its place longest without a request
+// under way (a header trickling in, a browser's idle connection) gives it
+// up; when every place is answering, the newcomer is closed.
 
 #include "common/poll_source.h"
 
@@ -39,6 +45,8 @@ struct WebStatus {
 class WebServer : public PollSource {
   public:
     static constexpr unsigned maxConnections = 16;
+    static constexpr unsigned maxPerAddress = 12;
+    static constexpr auto headerDeadline = std::chrono::seconds(5);
     static constexpr unsigned idleSeconds = 30;
     static constexpr auto livePace = std::chrono::milliseconds(250); // 4 messages a second
     static constexpr auto keepAlive = std::chrono::seconds(25);      // finds watchers that are gone
