@@ -69,115 +69,6 @@ std::optional<size_t> versionAt(std::string_view text) {
     return std::nullopt;
 }
 
-// The set-up's reading: the port's bytes cut into lines and each line told
-// apart, within the set-up's bounds. Whatever is no answer of the adapter's
-// is the bus's and goes into the result's data, in order.
-class SetUpReader {
-  public:
-    enum class Stage { asking, between, closing, done };
-
-    SetUpReader(AdapterPort& port, GpibSetUp& result)
-        : port_(port), result_(result), deadline_(AdapterPort::Clock::now() + setUpDeadline) {}
-
-    // Reads and sorts lines until the stage moves on from the one it was,
-    // until (or the set-up's deadline), or the port ends. False when the
-    // port failed, the wait was cut short or the bounds were reached.
-    bool readUntil(AdapterPort::Clock::time_point until, Stage stage) {
-        until = std::min(until, deadline_);
-        stage_ = stage;
-        sortLines();
-        while (stage_ == stage) {
-            if (received_.size() >= setUpReadLimit) return false;
-            const std::optional<std::string> bytes =
-                port_.read(until, setUpReadLimit - received_.size());
-            if (!bytes) return false;
-            if (bytes->empty()) return waitOver();
-            received_ += *bytes;
-            pending_ += *bytes;
-            sortLines();
-            // A port that keeps talking does not hold the wait open.
-            if (stage_ == stage && AdapterPort::Clock::now() >= until) return waitOver();
-        }
-        return true;
-    }
-    Stage stage() const { return stage_; }
-    bool heardOthers() const { return heardOthers_; }
-    // Nothing answered like an adapter: every byte read is the line's.
-    void giveAllBack() { result_.data = received_; }
-    // The set-up is over: bytes not yet on a line of their own are the bus's.
-    void finish() { result_.data += std::exchange(pending_, {}); }
-
-  private:
-    bool waitOver() {
-        // An adapter's answer comes whole: bytes still without a line end
-        // when the wait for it is over are a host's (unless they are a
-        // prompt, or the start of an echo).
-        if (stage_ == Stage::asking && !isEcho(pending_ + "++")) heardOthers_ = true;
-        return AdapterPort::Clock::now() < deadline_;
-    }
-
-    void sortLines() {
-        size_t end = 0;
-        while (stage_ != Stage::done && (end = pending_.find('\n')) != std::string::npos) {
-            const std::string line = pending_.substr(0, end + 1);
-            pending_.erase(0, end + 1);
-            sort(line);
-        }
-    }
-
-    void sort(const std::string& line) {
-        std::string_view text = line;
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.remove_suffix(1);
-        if (text.empty()) return keep(line); // a computer's empty line
-        if (isEcho(text)) return;
-        while (text.starts_with("> ")) // a verbose adapter's prompt
-            text.remove_prefix(2);
-        if (stage_ == Stage::closing && text.ends_with(result_.version)) {
-            keep(text.substr(0, text.size() - result_.version.size()));
-            stage_ = Stage::done;
-            return;
-        }
-        if (const auto at = stage_ != Stage::closing ? versionAt(text) : std::nullopt) {
-            keep(text.substr(0, *at));
-            if (stage_ == Stage::asking) {
-                result_.answered = true;
-                result_.version = std::string(text.substr(*at));
-                stage_ = Stage::between;
-            }
-            return;
-        }
-        if (const auto form = complaintIn(text)) {
-            keep(text.substr(0, text.size() - form->size()));
-            // Before the set-up's commands it was said to none of them.
-            if (stage_ == Stage::closing) complain(std::string(*form));
-            return;
-        }
-        heardOthers_ = true;
-        keep(line);
-    }
-
-    void keep(std::string_view bytes) { result_.data += bytes; }
-
-    void complain(const std::string& text) {
-        if (complaintBytes_ + text.size() > complaintMemory) {
-            ++result_.moreComplaints;
-            return;
-        }
-        complaintBytes_ += text.size();
-        result_.complaints.push_back(text);
-    }
-
-    AdapterPort& port_;
-    GpibSetUp& result_;
-    AdapterPort::Clock::time_point deadline_;
-    Stage stage_ = Stage::asking;
-    std::string received_; // every byte read, for a port that is no adapter
-    std::string pending_;  // bytes not yet on a whole line
-    size_t complaintBytes_ = 0;
-    bool heardOthers_ = false;
-};
-
 } // namespace
 
 bool looksLikeAdapterVersion(std::string_view line) {
@@ -220,33 +111,139 @@ GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings) {
         port, [&](std::string_view version) { return gpibSetUpCommands(settings, version); });
 }
 
+AdapterSetUp::AdapterSetUp(SetUpCommands commands, Clock::time_point now)
+    : commands_(std::move(commands)), deadline_(now + setUpDeadline) {
+    ask(now);
+}
+
+void AdapterSetUp::ask(Clock::time_point now) {
+    lines_.push_back("++ver");
+    ++asks_;
+    until_ = std::min(now + versionWait, deadline_);
+}
+
+void AdapterSetUp::onBytes(std::string_view bytes, Clock::time_point now) {
+    if (done()) return;
+    bytes = bytes.substr(0, room());
+    received_ += bytes;
+    pending_ += bytes;
+    sortLines();
+    // The adapter answered: the set-up goes out, closed by one more "++ver"
+    // whose answer ends it (what a restarting board said before is no
+    // command's).
+    if (stage_ == Stage::between) {
+        for (std::string& command : commands_(result_.version))
+            lines_.push_back(std::move(command));
+        lines_.push_back("++ver");
+        stage_ = Stage::closing;
+        until_ = std::min(now + fenceWait, deadline_);
+    }
+    if (stage_ == Stage::fenced || room() == 0) return finish();
+    // A port that keeps talking does not hold the wait open.
+    onTime(now);
+}
+
+void AdapterSetUp::onTime(Clock::time_point now) {
+    if (done() || now < until_) return;
+    if (stage_ == Stage::closing) return finish();
+    // An adapter's answer comes whole: bytes still without a line end when
+    // the wait for it is over are a host's (unless they are a prompt, or the
+    // start of an echo).
+    if (!isEcho(pending_ + "++")) heardOthers_ = true;
+    // Something other than an adapter answered: a plain line, asked no more.
+    if (heardOthers_ || asks_ >= versionAttempts || now >= deadline_) return finish();
+    ask(now);
+}
+
+void AdapterSetUp::finish() {
+    if (!result_.answered) {
+        result_.data = received_; // no adapter: every byte read is the line's
+    } else {
+        result_.unfinished = stage_ != Stage::fenced;
+        result_.data += std::exchange(pending_, {});
+    }
+    stage_ = Stage::finished;
+    lines_.clear();
+}
+
+std::optional<Clock::time_point> AdapterSetUp::deadline() const {
+    if (done()) return std::nullopt;
+    return until_;
+}
+
+void AdapterSetUp::sortLines() {
+    size_t end = 0;
+    while (stage_ != Stage::fenced && (end = pending_.find('\n')) != std::string::npos) {
+        const std::string line = pending_.substr(0, end + 1);
+        pending_.erase(0, end + 1);
+        sort(line);
+    }
+}
+
+void AdapterSetUp::sort(const std::string& line) {
+    std::string_view text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    if (text.empty()) return keep(line); // a computer's empty line
+    if (isEcho(text)) return;
+    while (text.starts_with("> ")) // a verbose adapter's prompt
+        text.remove_prefix(2);
+    if (stage_ == Stage::closing && text.ends_with(result_.version)) {
+        keep(text.substr(0, text.size() - result_.version.size()));
+        stage_ = Stage::fenced;
+        return;
+    }
+    if (const auto at = stage_ != Stage::closing ? versionAt(text) : std::nullopt) {
+        keep(text.substr(0, *at));
+        if (stage_ == Stage::asking) {
+            result_.answered = true;
+            result_.version = std::string(text.substr(*at));
+            stage_ = Stage::between;
+        }
+        return;
+    }
+    if (const auto form = complaintIn(text)) {
+        keep(text.substr(0, text.size() - form->size()));
+        // Before the set-up's commands it was said to none of them.
+        if (stage_ == Stage::closing) complain(std::string(*form));
+        return;
+    }
+    heardOthers_ = true;
+    keep(line);
+}
+
+void AdapterSetUp::complain(const std::string& text) {
+    if (complaintBytes_ + text.size() > complaintMemory) {
+        ++result_.moreComplaints;
+        return;
+    }
+    complaintBytes_ += text.size();
+    result_.complaints.push_back(text);
+}
+
+// The same exchange on a port that waits: each read waits until the
+// set-up's next moment, and a read that brings nothing is that moment.
 GpibSetUp setUpGpibAdapterWith(AdapterPort& port, const SetUpCommands& commands) {
-    using Stage = SetUpReader::Stage;
-    using Clock = AdapterPort::Clock;
-    GpibSetUp result;
-    SetUpReader reader(port, result);
-    bool going = true;
-    for (int attempt = 0; going && attempt < versionAttempts && !result.answered; ++attempt) {
-        going =
-            port.writeLine("++ver") && reader.readUntil(Clock::now() + versionWait, Stage::asking);
-        // Something other than an adapter answered: a plain line, asked no more.
-        if (reader.heardOthers()) break;
+    AdapterSetUp setUp(commands, Clock::now());
+    while (!setUp.done()) {
+        for (const std::string& line : setUp.takeLines()) {
+            if (!port.writeLine(line)) {
+                setUp.stop();
+                break;
+            }
+        }
+        if (setUp.done()) break;
+        const Clock::time_point until = *setUp.deadline();
+        const std::optional<std::string> bytes = port.read(until, setUp.room());
+        if (!bytes) { // the port failed, or the wait was cut short
+            setUp.stop();
+        } else if (bytes->empty()) {
+            setUp.onTime(std::max(Clock::now(), until));
+        } else {
+            setUp.onBytes(*bytes, Clock::now());
+        }
     }
-    if (!result.answered) {
-        reader.giveAllBack();
-        return result;
-    }
-    // What else a restarting board said (more answers) belongs to no command.
-    going = going && reader.readUntil(Clock::now(), Stage::between);
-    for (const std::string& command : commands(result.version))
-        going = going && port.writeLine(command);
-    // An adapter says nothing to a command it takes: its complaints before
-    // the answer to this "++ver" are about the set-up.
-    going = going && port.writeLine("++ver");
-    if (going) reader.readUntil(Clock::now() + fenceWait, Stage::closing);
-    result.unfinished = reader.stage() != Stage::done;
-    reader.finish();
-    return result;
+    return setUp.result();
 }
 
 FdAdapterPort::FdAdapterPort(int fd, int interruptFd) : fd_(fd), interruptFd_(interruptFd) {

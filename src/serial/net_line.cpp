@@ -4,11 +4,12 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -17,8 +18,8 @@ namespace plotanix {
 namespace {
 
 constexpr std::string_view prefixes[] = {"tcp:", "tcp-listen:", "telnet:", "telnet-listen:"};
-// Hosts taken from the listener's queue at one wake-up: a flood of
-// connections is worked off in turns with everything else the loop serves.
+// Hosts turned away at one time: a flood of connections is worked off in
+// turns with everything else the loop serves.
 constexpr int admitsPerTurn = 64;
 
 bool validPort(std::string_view text, bool listen) {
@@ -86,27 +87,6 @@ int resolve(const NetAddress& address, AddrInfo& found) {
     return failed != 0 ? resolveErrorBase + failed : 0;
 }
 
-// One connection attempt, cut short by the interrupt descriptor: 0, or why
-// it failed.
-int connectOnce(int fd, const addrinfo& target, int interruptFd) {
-    if (::connect(fd, target.ai_addr, target.ai_addrlen) == 0) return 0;
-    if (errno != EINPROGRESS) return errno;
-    const auto deadline = Clock::now() + NetLine::connectWait;
-    pollfd fds[2] = {{fd, POLLOUT, 0}, {interruptFd, POLLIN, 0}};
-    for (int waitMs = msUntil(deadline); waitMs > 0; waitMs = msUntil(deadline)) {
-        const int ready = ::poll(fds, 2, waitMs);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return errno;
-        if (fds[1].revents != 0) return EINTR;
-        if (fds[0].revents == 0) continue;
-        int failure = 0;
-        socklen_t length = sizeof failure;
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length);
-        return failure;
-    }
-    return ETIMEDOUT;
-}
-
 } // namespace
 
 bool isNetworkName(std::string_view name) {
@@ -136,33 +116,86 @@ NetLine::NetLine(NetAddress address, Note note)
 
 NetLine::~NetLine() = default;
 
-bool NetLine::open(int interruptFd) {
-    error_ = 0;
-    return address_.listen ? listenOn() : connectTo(interruptFd);
-}
-
 void NetLine::say(const std::string& text) const {
     if (note_) note_(text);
 }
 
-bool NetLine::connectTo(int interruptFd) {
+bool NetLine::open(Clock::time_point now) {
+    error_ = 0;
+    events_.reset(epoll_create1(EPOLL_CLOEXEC));
+    wake_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!events_ || !wake_) {
+        error_ = errno;
+        return false;
+    }
+    watch(wake_.get(), EPOLLIN);
+    if (address_.listen) return listenOn();
     AddrInfo found;
     error_ = resolve(address_, found);
     if (error_ != 0) return false;
-    error_ = ECONNREFUSED;
     for (const addrinfo* target = found.list; target != nullptr; target = target->ai_next) {
-        UniqueFd fd(::socket(target->ai_family, target->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                             target->ai_protocol));
-        if (!fd) {
+        sockaddr_storage place{};
+        std::memcpy(&place, target->ai_addr, std::min<size_t>(target->ai_addrlen, sizeof place));
+        targets_.push_back(place);
+        targetLengths_.push_back(target->ai_addrlen);
+    }
+    error_ = ECONNREFUSED;
+    return connectNext(now);
+}
+
+// The next address, without waiting: a connection the kernel settles at once
+// (loopback) is made or refused here; any other is waited for by the loop.
+bool NetLine::connectNext(Clock::time_point now) {
+    while (!targets_.empty()) {
+        const sockaddr_storage target = targets_.front();
+        const socklen_t length = targetLengths_.front();
+        targets_.erase(targets_.begin());
+        targetLengths_.erase(targetLengths_.begin());
+        UniqueFd fd(::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        const auto* place = reinterpret_cast<const sockaddr*>(&target);
+        if (!fd || (::connect(fd.get(), place, length) != 0 && errno != EINPROGRESS)) {
             error_ = errno;
             continue;
         }
-        error_ = connectOnce(fd.get(), *target, interruptFd);
-        if (error_ != 0) continue;
-        startConnection(std::move(fd), address_.host + ":" + address_.port);
+        int failure = 0;
+        socklen_t size = sizeof failure;
+        getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &failure, &size);
+        if (failure != 0) {
+            error_ = failure;
+            continue;
+        }
+        sockaddr_storage peer{};
+        socklen_t peerLength = sizeof peer;
+        const bool made =
+            getpeername(fd.get(), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0;
+        if (made) {
+            startConnection(std::move(fd), address_.host + ":" + address_.port);
+            return true;
+        }
+        connection_ = std::move(fd);
+        connecting_ = true;
+        connectDeadline_ = now + connectWait;
+        updateInterest();
         return true;
     }
     return false;
+}
+
+// A connection attempt has ended: the line is made, or the next address is
+// tried, or the connection made by this end is gone (the loop sees it).
+void NetLine::connectSettled(int failure, Clock::time_point now) {
+    connecting_ = false;
+    if (failure == 0) {
+        UniqueFd socket = std::move(connection_);
+        startConnection(std::move(socket), address_.host + ":" + address_.port);
+        say("Connected to " + peer_ + ".");
+        return;
+    }
+    epoll_ctl(events_.get(), EPOLL_CTL_DEL, connection_.get(), nullptr);
+    connection_.reset();
+    error_ = failure;
+    if (connectNext(now)) return;
+    signalGone();
 }
 
 // The operator names the address to listen on; without one, only this
@@ -180,23 +213,38 @@ bool NetLine::listenOn() {
             error_ = errno;
             continue;
         }
-        events_.reset(epoll_create1(EPOLL_CLOEXEC));
-        epoll_event interest{};
-        interest.events = EPOLLIN;
-        interest.data.fd = fd.get();
-        if (!events_ || epoll_ctl(events_.get(), EPOLL_CTL_ADD, fd.get(), &interest) != 0) {
-            error_ = errno;
-            return false;
-        }
         listener_ = std::move(fd);
+        updateInterest();
         error_ = 0;
         return true;
     }
     return false;
 }
 
-int NetLine::pollDescriptor() const {
-    return address_.listen ? events_.get() : connection_.get();
+// Level-triggered interest, changed as the line's state changes: the loop
+// is woken only by what someone will act on.
+void NetLine::watch(int fd, uint32_t events) {
+    epoll_event interest{};
+    interest.events = events;
+    interest.data.fd = fd;
+    if (epoll_ctl(events_.get(), EPOLL_CTL_MOD, fd, &interest) != 0 && errno == ENOENT)
+        epoll_ctl(events_.get(), EPOLL_CTL_ADD, fd, &interest);
+}
+
+// The listener is not watched while a host waits its grace (it stays in
+// the queue); the connection is watched for its bytes until its input
+// ends, and while connecting for the connection's outcome.
+void NetLine::updateInterest() {
+    if (listener_) watch(listener_.get(), knockSince_ ? 0 : EPOLLIN);
+    if (!connection_) return;
+    if (connecting_) return watch(connection_.get(), EPOLLOUT);
+    watch(connection_.get(), ended_ ? 0 : EPOLLIN | EPOLLRDHUP);
+}
+
+void NetLine::signalGone() {
+    gone_ = true;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t put = ::write(wake_.get(), &one, sizeof one);
 }
 
 int NetLine::localPort() const {
@@ -212,77 +260,185 @@ void NetLine::startConnection(UniqueFd socket, const std::string& peer) {
     tuneConnection(socket.get());
     connection_ = std::move(socket);
     peer_ = peer;
-    gone_ = false;
-    turnedAway_ = false;
+    gone_ = ended_ = connecting_ = false;
     telnet_ = TelnetFilter();
-    if (address_.telnet) sendWire(telnet_.opening(), Clock::now() + std::chrono::seconds(1));
-    if (!events_) return;
-    epoll_event interest{};
-    interest.events = EPOLLIN | EPOLLRDHUP;
-    interest.data.fd = connection_.get();
-    epoll_ctl(events_.get(), EPOLL_CTL_ADD, connection_.get(), &interest);
-    say("A computer connected from " + peer_ + ".");
+    // What was written while connecting goes after the protocol's opening.
+    if (address_.telnet) unsent_.insert(0, telnet_.opening());
+    updateInterest();
+    flush();
+    if (listener_) say("A computer connected from " + peer_ + ".");
 }
 
-// The first host in is the plotter's; any other is told so and closed at
-// once, and the first goes on undisturbed.
-void NetLine::admitHosts() {
-    for (int turn = 0; turn < admitsPerTurn && listener_; ++turn) {
+// The first host in is the plotter's. Another that comes meanwhile waits in
+// the listen queue: the connected host may be about to leave (a host
+// sending one file after another). Past its grace it is told the plotter is
+// busy and closed, and the first goes on undisturbed.
+void NetLine::admitHosts(Clock::time_point now) {
+    if (!listener_) return;
+    if (connection_) {
+        if (knockSince_) return;
+        epoll_event ready[4];
+        const int count = epoll_wait(events_.get(), ready, 4, 0);
+        for (int i = 0; i < count; ++i)
+            if (ready[i].data.fd == listener_.get()) knockSince_ = now;
+        if (knockSince_) updateInterest();
+        return;
+    }
+    const bool waited = knockSince_.has_value();
+    knockSince_.reset();
+    if (waited) updateInterest();
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    UniqueFd host(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer), &length,
+                            SOCK_NONBLOCK | SOCK_CLOEXEC));
+    // EAGAIN: none waiting; anything else: the host gave up
+    if (host) startConnection(std::move(host), describePeer(peer));
+}
+
+// The hosts in the listen queue are told, their bytes counted as refused
+// (they were never the plot's), and closed.
+void NetLine::turnAway(Clock::time_point now) {
+    knockSince_.reset();
+    int hosts = 0;
+    int64_t bytes = 0;
+    std::string first;
+    for (; hosts < admitsPerTurn; ++hosts) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         UniqueFd host(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer), &length,
                                 SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!host) return; // EAGAIN: none left; anything else: the host gave up
-        if (!connection_) {
-            startConnection(std::move(host), describePeer(peer));
-            continue;
-        }
+        if (!host) break;
+        if (first.empty()) first = describePeer(peer);
         ::send(host.get(), busyLine.data(), busyLine.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (!std::exchange(turnedAway_, true))
-            say("The computer at " + describePeer(peer) + " was turned away: the plotter is busy.");
+        char chunk[4096];
+        for (ssize_t got = 0; (got = ::recv(host.get(), chunk, sizeof chunk, MSG_DONTWAIT)) > 0;)
+            bytes += got;
     }
+    refusedBytes_ += bytes;
+    updateInterest();
+    if (hosts == 0) return;
+    const std::string who =
+        hosts == 1 ? "The computer at " + first + " was"
+                   : std::to_string(hosts) + " computers (the first at " + first + ") were";
+    say(who + " turned away: the plotter is busy (" + std::to_string(bytes) +
+        " bytes refused, not plotted).");
+    (void)now;
 }
 
-// Takes what the connection has, up to the read-ahead limit; the end of
-// the connection is seen here.
-void NetLine::readConnection() {
+// Takes what the connection has, up to the read-ahead limit and a turn's
+// share; the end of the connection's input is seen here. Telnet answers go
+// out with the plotter's own bytes, never waited for here.
+void NetLine::readConnection(Clock::time_point now) {
     uint8_t chunk[16384];
-    while (connection_ && !gone_ && pending_.size() < maxPending) {
+    size_t taken = 0;
+    while (connection_ && !connecting_ && !ended_ && pending_.size() < maxPending &&
+           taken < readPerTurn) {
         const size_t room = std::min(sizeof chunk, maxPending - pending_.size());
         const ssize_t got = ::recv(connection_.get(), chunk, room, MSG_DONTWAIT);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        if (got <= 0) return hostGone();
+        if (got < 0) return closeConnection(""); // reset: nothing can reach the host
+        if (got == 0) return inputEnded(now);
+        taken += static_cast<size_t>(got);
         size_t count = static_cast<size_t>(got);
         if (address_.telnet) {
             count = telnet_.decode(chunk, count);
-            const std::string answers = telnet_.takeAnswers();
-            if (!answers.empty()) sendWire(answers, Clock::now() + std::chrono::seconds(1));
+            unsent_ += telnet_.takeAnswers();
         }
+        // The data first: whatever happens to the connection next, its bytes
+        // are the line's.
         pending_.append(reinterpret_cast<const char*>(chunk), count);
+        flush();
+        if (unsent_.size() > maxUnsent + maxUnreadAnswers)
+            return closeConnection("it sent telnet requests without reading the answers");
     }
+}
+
+// End of file from the host ends its input, not its output: what the
+// plotter owes it is still sent (see onTime).
+void NetLine::inputEnded(Clock::time_point now) {
+    ended_ = true;
+    lastProgress_ = now;
+    updateInterest();
 }
 
 // Every byte the connection brought has been read; what is still pending is
-// handed out before the loss is seen. A connection this end made stays open
-// (and readable) until the line is closed, so the loop sees the loss.
-void NetLine::hostGone() {
-    if (!address_.listen) {
-        gone_ = true;
-        return;
-    }
-    epoll_ctl(events_.get(), EPOLL_CTL_DEL, connection_.get(), nullptr);
+// handed out before the loss is seen. A listener waits for its next host.
+void NetLine::closeConnection(const std::string& why) {
+    unsent_.clear();
+    ended_ = false;
+    if (connection_) epoll_ctl(events_.get(), EPOLL_CTL_DEL, connection_.get(), nullptr);
     connection_.reset();
-    say("The computer at " + peer_ + " disconnected; waiting for the next.");
+    const std::string reason = why.empty() ? "" : ": " + why;
+    if (!listener_) {
+        if (!why.empty()) say("The connection to " + peer_ + " was closed" + reason + ".");
+        return signalGone();
+    }
+    if (why.empty()) {
+        say("The computer at " + peer_ + " disconnected; waiting for the next.");
+    } else {
+        say("The computer at " + peer_ + " was disconnected" + reason + "; waiting for the next.");
+    }
 }
 
-void NetLine::service() {
-    if (listener_) admitHosts();
-    readConnection();
+void NetLine::service(Clock::time_point now) {
+    if (connecting_) {
+        int failure = 0;
+        socklen_t size = sizeof failure;
+        getsockopt(connection_.get(), SOL_SOCKET, SO_ERROR, &failure, &size);
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (failure != 0 ||
+            getpeername(connection_.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0)
+            connectSettled(failure, now);
+        if (connecting_) return;
+    }
+    flush();
+    readConnection(now);
+    if (ended_ && connection_) { // a host that reset the connection reads nothing more
+        int failure = 0;
+        socklen_t size = sizeof failure;
+        getsockopt(connection_.get(), SOL_SOCKET, SO_ERROR, &failure, &size);
+        if (failure != 0) closeConnection("");
+    }
+    admitHosts(now);
+}
+
+void NetLine::onTime(Clock::time_point now, bool repliesWaiting) {
+    if (connecting_ && now >= connectDeadline_) connectSettled(ETIMEDOUT, now);
+    if (knockSince_ && now >= *knockSince_ + knockGrace) {
+        if (connection_) {
+            turnAway(now);
+        } else {
+            admitHosts(now);
+        }
+    }
+    flush();
+    if (!ended_ || !connection_) return;
+    // The host is owed nothing once every byte it sent was read and
+    // answered: then the connection is closed, and a listener takes the
+    // next host at once.
+    if (!repliesWaiting && unsent_.empty() && pending_.empty()) {
+        closeConnection("");
+    } else if (now >= lastProgress_ + replyLinger) {
+        closeConnection("it took none of its replies for " +
+                        std::to_string(replyLinger.count() / 1000) + " s");
+    } else {
+        return;
+    }
+    admitHosts(now);
+}
+
+std::optional<Clock::time_point> NetLine::due() const {
+    std::optional<Clock::time_point> at;
+    if (connecting_) at = connectDeadline_;
+    if (knockSince_) at = earlier(at, *knockSince_ + knockGrace);
+    if (ended_ && connection_) at = earlier(at, lastProgress_ + replyLinger);
+    return at;
 }
 
 int NetLine::take(uint8_t* buffer, int room) {
-    if (pending_.empty()) service();
+    if (pending_.empty()) service(Clock::now());
     if (pending_.empty()) return gone_ ? -1 : 0;
     const size_t n = std::min(pending_.size(), static_cast<size_t>(std::max(room, 0)));
     std::copy_n(pending_.data(), n, buffer);
@@ -291,53 +447,51 @@ int NetLine::take(uint8_t* buffer, int room) {
 }
 
 int NetLine::inputWaiting() {
-    service();
+    service(Clock::now());
     return static_cast<int>(pending_.size());
 }
 
 int NetLine::outputWaiting() const {
     int count = 0;
-    if (!connection_ || ioctl(connection_.get(), TIOCOUTQ, &count) != 0) return 0;
-    return std::max(count, 0);
+    if (!connection_ || connecting_ || ioctl(connection_.get(), TIOCOUTQ, &count) != 0) count = 0;
+    return static_cast<int>(std::max(count, 0) + unsent_.size());
 }
 
 bool NetLine::probe() {
-    service();
+    service(Clock::now());
     return !gone_ || !pending_.empty();
 }
 
 void NetLine::discardInput() {
-    service();
+    service(Clock::now());
     pending_.clear();
 }
 
-int NetLine::write(std::string_view bytes, Clock::time_point deadline) {
+int NetLine::write(std::string_view bytes) {
+    // Bytes for a connection being made (an adapter's set-up) wait for it.
     if (!connection_ || gone_) return static_cast<int>(bytes.size());
-    if (!address_.telnet) return static_cast<int>(sendWire(bytes, deadline));
-    const std::string wire = telnet_.encode(bytes);
-    // The count is of the plotter's bytes, not of the protocol's doubling.
-    const size_t sent = sendWire(wire, deadline);
-    return sent == wire.size() ? static_cast<int>(bytes.size())
-                               : static_cast<int>(std::min(sent, bytes.size()));
+    if (unsent_.size() >= maxUnsent) return 0;
+    unsent_ += address_.telnet ? telnet_.encode(bytes) : std::string(bytes);
+    flush();
+    return static_cast<int>(bytes.size());
 }
 
-size_t NetLine::sendWire(std::string_view wire, Clock::time_point deadline) {
-    size_t sent = 0;
-    while (sent < wire.size() && connection_ && !gone_) {
-        const ssize_t put = ::send(connection_.get(), wire.data() + sent, wire.size() - sent,
-                                   MSG_NOSIGNAL | MSG_DONTWAIT);
+void NetLine::flush() {
+    while (!unsent_.empty() && connection_ && !connecting_) {
+        const ssize_t put =
+            ::send(connection_.get(), unsent_.data(), unsent_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (put > 0) {
-            sent += static_cast<size_t>(put);
+            unsent_.erase(0, static_cast<size_t>(put));
+            lastProgress_ = Clock::now();
             continue;
         }
         if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break; // the read sees the end
-        pollfd out = {connection_.get(), POLLOUT, 0};
-        const int waitMs = msUntil(deadline);
-        if (waitMs == 0 || (::poll(&out, 1, waitMs) < 0 && errno != EINTR)) break;
-        if ((out.revents & (POLLHUP | POLLERR)) != 0) break;
+        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        // The host is gone: the read sees the end, or has seen it.
+        unsent_.clear();
+        if (ended_) closeConnection("");
+        return;
     }
-    return sent;
 }
 
 } // namespace plotanix

@@ -27,13 +27,6 @@ using std::chrono::milliseconds;
 constexpr int64_t readIntervalMs = 100;
 constexpr int64_t readTotalPerByteMs = 10;
 constexpr int64_t readTotalConstantMs = 100;
-// A reply waits at most this long for the line to send what it holds: a
-// line that cannot send one byte in a second is held by the host, and the
-// driver keeps the reply's bytes until the host lets them go.
-constexpr milliseconds drainLimit{1000};
-// Replies a host never reads are not kept without bound: past this many
-// bytes queued, a new reply is dropped whole.
-constexpr size_t maxQueuedReplyBytes = 64 * 1024;
 
 speed_t speedConstant(int32_t speed) {
     static constexpr struct {
@@ -290,8 +283,8 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
 bool SerialLink::openNetwork(const std::string& name) {
     const std::optional<NetAddress> address = parseNetAddress(name);
     if (!address) return false;
-    auto line = std::make_unique<NetLine>(*address, netNote_);
-    openError_ = line->open(interruptFd_) ? 0 : line->error();
+    auto line = std::make_unique<NetLine>(*address, note_);
+    openError_ = line->open(Clock::now()) ? 0 : line->error();
     if (openError_ != 0) return false;
     net_ = std::move(line);
     lineLost_ = false;
@@ -345,6 +338,7 @@ void SerialLink::applyFlow() {
 
 void SerialLink::closeSerialPort() {
     dropReplies();
+    readerHolds_ = false;
     net_.reset();
     if (!fd_) return;
     ioctl(fd_.get(), TIOCNXCL);
@@ -375,6 +369,7 @@ int SerialLink::readAvailable(std::span<uint8_t> buffer, bool* arrived) {
     const int got = room > 0 ? takeBytes(buffer.data(), room) : 0;
     if (arrived != nullptr) *arrived = got > 0;
     if (got < 0) lineLost_ = true;
+    if (got > 0) readerHolds_ = true;
     if (got <= 0) return got;
     // Bytes that came with an error are counted and dropped here.
     return static_cast<int>(decode(buffer.data(), static_cast<size_t>(got)));
@@ -390,7 +385,8 @@ bool SerialLink::probeLine() {
     return !lineLost_;
 }
 
-Clock::duration SerialLink::wireTime(int bytes) const {
+Clock::duration SerialLink::Wire::wireTime(int bytes) const {
+    const LineSettings& settings_ = link_.settings_;
     const int bitsPerCharacter =
         1 + settings_.dataBits + (settings_.parity != Parity::none) + settings_.stopBits;
     const int64_t baud = std::max<int32_t>(settings_.baud, 1);
@@ -415,90 +411,40 @@ int SerialLink::writeSerial(std::string_view bytes) {
 
 void SerialLink::replyComplete() {
     if (!reply_.empty()) queue(gpibReplyLine(std::exchange(reply_, {})), 0);
-    replyStarted_ = false;
+    replies_.replyComplete();
 }
 
-// A reply is queued whole or not at all: a host that reads none of them
-// must not grow the queue without bound, nor get a reply cut short.
 void SerialLink::queue(std::string_view bytes, int32_t delayMs) {
-    if (!replyStarted_) {
-        replyStarted_ = true;
-        droppingReply_ = outgoingBytes_ >= maxQueuedReplyBytes;
-        if (droppingReply_) ++repliesDropped_;
-    }
-    const bool afterDrain = std::exchange(drainFirst_, false);
-    if (droppingReply_ || bytes.empty()) return;
-    if (outgoing_.empty()) { // looked at on the loop's next turn
-        nextLook_.reset();
-        waitsForRoom_ = false;
-    }
-    Outgoing piece;
-    piece.bytes = bytes;
-    piece.queuedAt = Clock::now();
-    piece.delayMs = std::max(delayMs, 0);
-    piece.afterDrain = afterDrain;
-    outgoing_.push_back(std::move(piece));
-    outgoingBytes_ += bytes.size();
+    if (replies_.add(bytes, delayMs, Clock::now()) && note_)
+        note_("The computer read none of the plotter's replies for a while: further replies are "
+              "dropped while " +
+              std::to_string(ReplyQueue::maxBytes / 1024) + " KB wait.");
+}
+
+void SerialLink::sendToAdapter(std::string_view line) {
+    if (!isOpen()) return;
+    queue(std::string(line) + "\r\n", 0);
+    replies_.replyComplete();
 }
 
 void SerialLink::dropReplies() {
-    outgoing_.clear();
-    outgoingBytes_ = 0;
+    replies_.drop();
     reply_.clear();
-    drainFirst_ = replyStarted_ = droppingReply_ = waitsForRoom_ = false;
-    nextLook_.reset();
 }
 
 std::optional<Clock::time_point> SerialLink::replyDue() const {
-    if (outgoing_.empty() || waitsForRoom_) return std::nullopt;
-    return nextLook_ ? *nextLook_ : Clock::time_point{}; // not looked at yet: at once
+    return earlier(net_ ? net_->due() : std::nullopt, replies_.due());
 }
 
-// Each piece waits for the line to drain (if asked), then for its delay
-// counted from then, then for the driver to take its bytes; the next piece
-// starts from when this one went.
 void SerialLink::sendReplies(Clock::time_point now) {
-    waitsForRoom_ = false;
-    nextLook_.reset();
-    while (!outgoing_.empty() && isOpen() && !lineLost_) {
-        Outgoing& head = outgoing_.front();
-        if (!head.clearAt) {
-            const int waiting = head.afterDrain ? serialOutputWaiting() : 0;
-            if (waiting > 0) {
-                if (!head.drainUntil) head.drainUntil = now + drainLimit;
-                if (now < *head.drainUntil) {
-                    nextLook_ = std::min(*head.drainUntil, now + wireTime(waiting));
-                    return;
-                }
-            }
-            head.clearAt = head.drainUntil ? now : std::max(head.queuedAt, lastSent_);
-        }
-        const Clock::time_point due = *head.clearAt + milliseconds(head.delayMs);
-        if (now < due) {
-            nextLook_ = due;
-            return;
-        }
-        const std::string_view rest = std::string_view(head.bytes).substr(head.sent);
-        // A network line takes what its socket has room for now.
-        const ssize_t put =
-            net_ ? net_->write(rest, now) : ::write(fd_.get(), rest.data(), rest.size());
-        if (put > 0) {
-            head.sent += static_cast<size_t>(put);
-            if (head.sent < head.bytes.size()) continue;
-            outgoingBytes_ -= head.bytes.size();
-            outgoing_.pop_front();
-            lastSent_ = now;
-            continue;
-        }
-        if (put < 0 && errno == EINTR) continue;
-        if (put == 0 || net_ || errno == EAGAIN || errno == EWOULDBLOCK) {
-            waitsForRoom_ = true; // the host holds the line, or its buffer is full
-            return;
-        }
-        if (errno == EIO) lineLost_ = true;
-        dropReplies(); // nobody is left to read them
-        return;
-    }
+    if (isOpen() && !lineLost_ && replies_.send(wire_, now) == EIO) lineLost_ = true;
+    if (net_) net_->onTime(now, !replies_.empty() || !reply_.empty() || readerHolds_);
+}
+
+// A network line takes what its socket has room for now.
+ssize_t SerialLink::Wire::put(std::string_view bytes) {
+    if (link_.net_) return link_.net_->write(bytes);
+    return ::write(link_.fd_.get(), bytes.data(), bytes.size());
 }
 
 } // namespace plotanix

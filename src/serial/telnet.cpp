@@ -16,7 +16,7 @@ std::string TelnetFilter::opening() {
     using namespace telnet;
     std::string bytes;
     for (const uint8_t option : {binary, suppressGoAhead}) {
-        ours_[option] = theirs_[option] = true;
+        ours_[option] = theirs_[option] = Side::wantYes;
         bytes += {static_cast<char>(iac), static_cast<char>(will), static_cast<char>(option),
                   static_cast<char>(iac), static_cast<char>(do_),  static_cast<char>(option)};
     }
@@ -34,30 +34,36 @@ void TelnetFilter::answer(uint8_t verb, uint8_t option) {
         {static_cast<char>(telnet::iac), static_cast<char>(verb), static_cast<char>(option)};
 }
 
-// Only a change is answered, so two ends agreeing never loop; a refusal is
-// answered every time it is asked.
+// Only a change of state is answered, so two ends never loop and a peer
+// repeating a request makes no more answers than asking once.
+void TelnetFilter::request(Side& side, bool on, bool wanted, uint8_t agree, uint8_t refuse,
+                           uint8_t option) {
+    switch (side) {
+    case Side::no:
+        if (!on) return;
+        side = wanted ? Side::yes : Side::refused;
+        return answer(wanted ? agree : refuse, option);
+    case Side::yes:
+        if (on) return;
+        side = Side::no;
+        return answer(refuse, option);
+    case Side::wantYes: // the answer to this end's request
+        side = on ? Side::yes : Side::no;
+        return;
+    case Side::wantNo:
+        side = Side::no;
+        return;
+    case Side::refused:
+        return;
+    }
+}
+
 void TelnetFilter::negotiate(uint8_t verb, uint8_t option) {
     using namespace telnet;
-    switch (verb) {
-    case do_:
-        if (!wanted(option)) return answer(wont, option);
-        if (!ours_[option]) answer(will, option);
-        ours_[option] = true;
-        break;
-    case dont:
-        if (ours_[option]) answer(wont, option);
-        ours_[option] = false;
-        break;
-    case will:
-        if (!wanted(option)) return answer(dont, option);
-        if (!theirs_[option]) answer(do_, option);
-        theirs_[option] = true;
-        break;
-    default: // wont
-        if (theirs_[option]) answer(dont, option);
-        theirs_[option] = false;
-        break;
-    }
+    const bool take = wanted(option);
+    if (verb == do_ || verb == dont)
+        return request(ours_[option], verb == do_, take, will, wont, option);
+    request(theirs_[option], verb == will, take, do_, dont, option);
 }
 
 size_t TelnetFilter::decode(uint8_t* bytes, size_t count) {
@@ -75,7 +81,7 @@ size_t TelnetFilter::decode(uint8_t* bytes, size_t count) {
                 state_ = State::command;
             } else {
                 bytes[out++] = byte;
-                if (byte == '\r' && !theirs_[binary]) state_ = State::afterCr;
+                if (byte == '\r' && !receivesBinary()) state_ = State::afterCr;
             }
             break;
         case State::command:
@@ -119,7 +125,7 @@ std::string TelnetFilter::encode(std::string_view bytes) const {
         wire.push_back(c);
         if (static_cast<uint8_t>(c) == telnet::iac) wire.push_back(c);
         const bool lineFeedNext = i + 1 < bytes.size() && bytes[i + 1] == '\n';
-        if (c == '\r' && !ours_[telnet::binary] && !lineFeedNext) wire.push_back('\0');
+        if (c == '\r' && !sendsBinary() && !lineFeedNext) wire.push_back('\0');
     }
     return wire;
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <poll.h>
 
 namespace plotanix {
 
@@ -26,8 +25,7 @@ bool LineWatch::openDevice() {
     serial_.setReplyPath(!gpib_                            ? ReplyPath::direct
                          : gpib_->role == Role::listenOnly ? ReplyPath::none
                                                            : ReplyPath::adapterLines);
-    serial_.setInterruptDescriptor(interruptFd_);
-    serial_.onNetworkNote([this](const std::string& text) {
+    serial_.onNote([this](const std::string& text) {
         if (events_ != nullptr) events_->lineNote(text);
     });
     if (!serial_.openSerialPort(device_, settings_)) return false;
@@ -36,49 +34,92 @@ bool LineWatch::openDevice() {
 }
 
 // The adapter is asked from an empty line: what it held from before is
-// stale. The bus's bytes that came during the set-up are the computer's
-// first; a port with no adapter behind it gets back every byte the set-up
-// read, and is a plain line.
+// stale. The exchange runs in the loop's turns (serviceSetUp).
 void LineWatch::setUpAdapter() {
     serial_.discardInput();
-    FdAdapterPort port(serial_.fileDescriptor(), interruptFd_);
     GpibSettings settings = *gpib_;
-    settings.save = settings.save && !saved_;
-    adapter_ = setUpGpibAdapter(port, settings);
+    settings.save = savesNow_ = settings.save && !saved_;
+    setUp_.emplace(
+        [settings](std::string_view version) { return gpibSetUpCommands(settings, version); },
+        Clock::now());
+    for (const std::string& line : setUp_->takeLines())
+        serial_.sendToAdapter(line);
+}
+
+void LineWatch::serviceSetUp(Clock::time_point now) {
+    if (!setUp_) return;
+    std::array<uint8_t, 4096> buffer{};
+    bool gone = false;
+    while (!setUp_->done()) {
+        const int got = serial_.readAvailable(std::span(buffer).first(setUp_->room()));
+        if (got <= 0) {
+            gone = got < 0;
+            break;
+        }
+        setUp_->onBytes(
+            std::string_view(reinterpret_cast<char*>(buffer.data()), static_cast<size_t>(got)),
+            now);
+    }
+    serial_.inputHandled();
+    if (gone) setUp_->stop();
+    setUp_->onTime(now);
+    for (const std::string& line : setUp_->takeLines())
+        serial_.sendToAdapter(line);
+    if (setUp_->done()) finishSetUp();
+    if (gone) lose();
+}
+
+// The bus's bytes that came during the set-up are the computer's first; a
+// port with no adapter behind it gets back every byte the set-up read, and
+// is a plain line.
+void LineWatch::finishSetUp() {
+    adapter_ = setUp_->result();
+    setUp_.reset();
     if (adapter_->answered) {
-        saved_ = saved_ || settings.save;
+        saved_ = saved_ || savesNow_;
     } else {
         serial_.setReplyPath(ReplyPath::direct);
     }
     serial_.unread(adapter_->data);
     if (events_ != nullptr) events_->adapterSetUp(*adapter_);
+    if (std::exchange(backAfterSetUp_, false) && events_ != nullptr) events_->lineBack();
 }
 
 void LineWatch::discardStaleInput() {
-    if (throughAdapter()) return;
+    if (settingUp() || throughAdapter()) return;
     std::array<uint8_t, 256> stale{};
     while (bytesWaiting() > 0 && take(stale) > 0) {
     }
+    serial_.inputHandled();
 }
 
 void LineWatch::waitForDevice() {
+    setUp_.reset();
+    backAfterSetUp_ = false;
     serial_.closeSerialPort();
     lost_ = true;
     nextTry_ = Clock::now() + retryInterval;
 }
 
 void LineWatch::close() {
+    setUp_.reset();
+    backAfterSetUp_ = false;
     serial_.closeSerialPort();
     lost_ = false;
     backDue_.reset();
 }
 
 std::optional<Clock::time_point> LineWatch::retryAt() const {
-    if (!lost_) return backDue_;
+    if (!lost_) return earlier(backDue_, setUp_ ? setUp_->deadline() : std::nullopt);
     return nextTry_;
 }
 
 void LineWatch::retryIfDue(Clock::time_point now) {
+    if (setUp_) serviceSetUp(now);
+    // A connection still being made has not held yet.
+    const NetLine* net = serial_.network();
+    if (backDue_ && now >= *backDue_ && net != nullptr && net->connecting())
+        backDue_ = now + networkProven;
     if (backDue_ && now >= *backDue_) {
         backDue_.reset();
         retryWait_ = retryInterval;
@@ -102,6 +143,11 @@ void LineWatch::retryIfDue(Clock::time_point now) {
         return;
     }
     retryWait_ = retryInterval;
+    // Through an adapter, the line is back once it is set up again.
+    if (settingUp()) {
+        backAfterSetUp_ = true;
+        return;
+    }
     if (events_ != nullptr) events_->lineBack();
 }
 
@@ -124,35 +170,66 @@ void LineWatch::lose() {
 }
 
 int LineWatch::take(std::span<uint8_t> buffer, bool* arrived) {
+    if (settingUp()) return 0;
     const int got = lost_ ? -1 : serial_.readAvailable(buffer, arrived);
     if (got < 0) lose();
     return got;
 }
 
+namespace {
+
 // The kernel moves a line's bytes to the read queue in its own time: an
 // empty queue does not mean an empty line. Only a settle time with nothing
 // arriving does.
-void LineWatch::keepQueuedBytes(LogFile& log) {
-    if (!log.isOpen()) return;
-    std::array<uint8_t, transcript::chunkSize> buffer{};
-    const auto deadline = Clock::now() + keepingBudget;
-    auto quietUntil = Clock::now() + settleTime;
-    while (!lost_ && serial_.isOpen()) {
-        bool arrived = false;
-        const int got = serial_.readAvailable(buffer, &arrived);
-        if (got < 0) break;
-        if (got > 0) log.writeLogBytes(buffer.data(), static_cast<size_t>(got));
-        const auto now = Clock::now();
-        if (now >= deadline) break;
-        if (arrived) {
-            quietUntil = now + settleTime;
-            continue;
+class KeepingBytes : public Activity {
+  public:
+    KeepingBytes(SerialLink& link, LogFile& log, Clock::time_point now)
+        : link_(link), log_(log), budgetEnd_(now + LineWatch::keepingBudget),
+          quietUntil_(now + LineWatch::settleTime) {}
+    bool done() const override { return done_; }
+    bool readsLine() const override { return true; }
+    void onLineData() override { take(Clock::now()); }
+    void onLineLost() override { done_ = true; }
+    std::optional<Clock::time_point> deadline() const override {
+        if (done_) return std::nullopt;
+        return std::min(quietUntil_, budgetEnd_);
+    }
+    void onTime(Clock::time_point now) override {
+        take(now);
+        if (now >= quietUntil_ || now >= budgetEnd_) done_ = true;
+    }
+
+  private:
+    void take(Clock::time_point now) {
+        std::array<uint8_t, transcript::chunkSize> buffer{};
+        while (!done_) {
+            bool arrived = false;
+            const int got = link_.readAvailable(buffer, &arrived);
+            if (got < 0) done_ = true;
+            if (got > 0) log_.writeLogBytes(buffer.data(), static_cast<size_t>(got));
+            if (!arrived) return;
+            quietUntil_ = now + LineWatch::settleTime;
+            if (now >= budgetEnd_) done_ = true;
         }
-        if (now >= quietUntil) break;
-        pollfd device{serial_.fileDescriptor(), POLLIN, 0};
-        if (::poll(&device, 1, msUntil(std::min(quietUntil, deadline))) < 0 && errno != EINTR)
-            break;
-        if (device.revents != 0 && (device.revents & POLLIN) == 0) break; // hung up
+    }
+
+    SerialLink& link_;
+    LogFile& log_;
+    Clock::time_point budgetEnd_;
+    Clock::time_point quietUntil_;
+    bool done_ = false;
+};
+
+} // namespace
+
+// The line's news is no one's at an ending: a hang-up now only ends the read.
+void LineWatch::keepQueuedBytes(EventLoop& loop, LogFile& log) {
+    if (!log.isOpen()) return;
+    if (!lost_ && serial_.isOpen() && !settingUp()) {
+        Events* const events = std::exchange(events_, nullptr);
+        KeepingBytes keeping(serial_, log, Clock::now());
+        loop.run(keeping, true);
+        events_ = events;
     }
     log.flushLog();
 }

@@ -50,6 +50,7 @@ void PlotRun::feedSlices() {
     if (!feedUntil(Clock::now() + turnBudget)) return;
     handedOver_ = false;
     held_ = fed_ = 0;
+    line_.link().inputHandled();
     if (plotted_) plotted_();
     if (!ended_) startRead(Clock::now());
 }
@@ -113,6 +114,7 @@ RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     held_ = fed_ = 0;
     handedOver_ = false;
     result_ = session_.endRun();
+    line_.link().inputHandled();
     return result_;
 }
 

@@ -346,5 +346,44 @@ TEST(GpibAdapter, RepliesReachTheBusExactly) {
     }
 }
 
+// The set-up as the loop drives it, on a clock of the test's own: it asks,
+// says when it must act next and never waits. A silent port is asked eight
+// times, half a second apart; an adapter that answers gets its set-up at
+// once, closed by its answer, or found unfinished a second later.
+TEST(GpibAdapter, TheSetUpIsAnExchangeWithDeadlines) {
+    using std::chrono::milliseconds;
+    const std::string version(sim::SimulatedAdapter::defaultVersion);
+    const Clock::time_point start{};
+    const auto commands = [](std::string_view v) { return gpibSetUpCommands({}, v); };
+    {
+        SCOPED_TRACE("silent");
+        AdapterSetUp setUp(commands, start);
+        int asks = 0;
+        for (Clock::time_point now = start; !setUp.done(); now = *setUp.deadline()) {
+            setUp.onTime(now);
+            asks += static_cast<int>(setUp.takeLines().size());
+            if (!setUp.done()) EXPECT_EQ(*setUp.deadline() - now, milliseconds(500));
+        }
+        EXPECT_EQ(asks, 8);
+        EXPECT_FALSE(setUp.result().answered);
+    }
+    for (const bool fenced : {true, false}) {
+        SCOPED_TRACE(fenced ? "answers" : "answers once");
+        AdapterSetUp setUp(commands, start);
+        EXPECT_EQ(setUp.takeLines(), Commands{"++ver"});
+        setUp.onBytes(version + "\r\n", start + milliseconds(100));
+        Commands expected = gpibSetUpCommands({}, version);
+        expected.push_back("++ver");
+        EXPECT_EQ(setUp.takeLines(), expected);
+        ASSERT_TRUE(setUp.deadline());
+        EXPECT_EQ(*setUp.deadline(), start + milliseconds(1100));
+        if (fenced) setUp.onBytes(version + "\r\n", start + milliseconds(150));
+        setUp.onTime(start + milliseconds(1100));
+        EXPECT_TRUE(setUp.done());
+        EXPECT_TRUE(setUp.result().answered);
+        EXPECT_EQ(setUp.result().unfinished, !fenced);
+    }
+}
+
 } // namespace
 } // namespace plotanix

@@ -10,8 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <netinet/in.h>
+#include <poll.h>
+#include <thread>
 
 namespace plotanix {
 namespace {
@@ -92,6 +96,13 @@ TEST(Telnet, TheProtocolIsTakenOffTheData) {
          bytes({IAC, WONT, 200, IAC, DONT, 201})},
         {"DONT or WONT of what is off: no answer", bytes({IAC, DONT, ECHO_, IAC, WONT, TTYPE}), "",
          ""},
+        {"a refusal said once however often asked",
+         bytes({IAC, DO, 99, IAC, DO, 99, IAC, WILL, 99, IAC, WILL, 99, IAC, DO, 99}), "",
+         bytes({IAC, WONT, 99, IAC, DONT, 99})},
+        {"an agreement said once", bytes({IAC, DO, BINARY, IAC, DO, BINARY}), "",
+         bytes({IAC, WILL, BINARY})},
+        {"each change answered", bytes({IAC, DO, SGA, IAC, DONT, SGA, IAC, DO, SGA}), "",
+         bytes({IAC, WILL, SGA, IAC, WONT, SGA, IAC, WILL, SGA})},
         {"subnegotiation dropped", bytes({'A', IAC, SB, COMPORT, 1, IAC, IAC, 2, IAC, SE, 'B'}),
          "AB", ""},
         {"command inside a subnegotiation ends it",
@@ -114,48 +125,99 @@ TEST(Telnet, TheProtocolIsTakenOffTheData) {
     }
 }
 
-// Once binary is agreed, asking again is not answered (no loop between two
-// agreeing ends), and turning it off is.
-TEST(Telnet, OnlyAChangeIsAnswered) {
+std::string decoded(TelnetFilter& filter, std::string in) {
+    return in.substr(0, filter.decode(reinterpret_cast<uint8_t*>(in.data()), in.size()));
+}
+
+// This end's own requests: their answers are not answered again (no loop
+// between two agreeing ends), and binary holds only once the other end has
+// agreed; till then its CR NUL is a bare CR.
+TEST(Telnet, OwnRequestsAreSettledByTheAnswer) {
     TelnetFilter filter;
     EXPECT_EQ(filter.opening(),
               bytes({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, SGA, IAC, DO, SGA}));
-    std::string in = bytes({IAC, DO, BINARY, IAC, WILL, BINARY, IAC, DONT, BINARY});
-    filter.decode(reinterpret_cast<uint8_t*>(in.data()), in.size());
+    EXPECT_EQ(decoded(filter, bytes({'A', '\r', 0})), "A\r") << "binary asked, not agreed";
+    EXPECT_EQ(decoded(filter, bytes({IAC, DO, BINARY, IAC, WILL, BINARY})), "");
+    EXPECT_EQ(filter.takeAnswers(), "");
+    EXPECT_EQ(decoded(filter, bytes({'A', '\r', 0})), bytes({'A', '\r', 0}));
+    EXPECT_TRUE(filter.sendsBinary());
+    EXPECT_EQ(decoded(filter, bytes({IAC, DONT, BINARY})), "");
     EXPECT_EQ(filter.takeAnswers(), bytes({IAC, WONT, BINARY}));
-    EXPECT_FALSE(filter.ours(BINARY));
-    EXPECT_TRUE(filter.theirs(BINARY));
+    EXPECT_FALSE(filter.sendsBinary());
+    EXPECT_TRUE(filter.receivesBinary());
 }
 
 TEST(Telnet, ThePlottersBytesAreNeverReadAsCommands) {
     TelnetFilter binary;
     binary.opening();
+    decoded(binary, bytes({IAC, DO, BINARY}));
     EXPECT_EQ(binary.encode(bytes({'1', 255, '\r'})), bytes({'1', 255, 255, '\r'}));
     const TelnetFilter text; // binary not agreed: a bare CR is CR NUL
     EXPECT_EQ(text.encode("1,2\r"), bytes({'1', ',', '2', '\r', 0}));
     EXPECT_EQ(text.encode("1\r\n"), "1\r\n");
 }
 
+// The program's loop in small, as it drives a line: bytes taken and handed
+// on (answered by onBytes, as a model would), replies written and the line's
+// deadlines kept, until done or the line is lost.
+struct Served {
+    std::string bytes;
+    bool lost = false;
+};
+using OnBytes = std::function<void(SerialLink&, std::string_view)>;
+Served serve(SerialLink& line, const std::function<bool(const Served&)>& done,
+             const OnBytes& onBytes = {}, std::chrono::milliseconds within = 20s) {
+    Served served;
+    const auto deadline = Clock::now() + within;
+    while (!done(served) && Clock::now() < deadline) {
+        uint8_t chunk[4096];
+        const int got = line.readAvailable(chunk);
+        if (got < 0) {
+            served.lost = true;
+            break;
+        }
+        const std::string_view taken(reinterpret_cast<char*>(chunk), static_cast<size_t>(got));
+        served.bytes += taken;
+        if (got > 0 && onBytes) onBytes(line, taken);
+        line.inputHandled();
+        line.sendReplies(Clock::now());
+        if (got > 0 || done(served)) continue;
+        pollfd fds[2] = {{line.fileDescriptor(), POLLIN, 0},
+                         {line.replyWaitsForRoom() ? line.replyDescriptor() : -1, POLLOUT, 0}};
+        const int due = pollTimeout(line.replyDue());
+        ::poll(fds, 2, due < 0 ? 1000 : std::min(due, 1000));
+    }
+    return served;
+}
+
 // A listener the tests open: on loopback at a free port.
 struct Listening {
     explicit Listening(const std::string& name = "tcp-listen:0") {
-        line.onNetworkNote([this](const std::string& text) { notes.push_back(text); });
+        line.onNote([this](const std::string& text) { notes.push_back(text); });
         opened = line.openSerialPort(name);
         port = opened ? line.network()->localPort() : 0;
     }
-    // What the line has taken so far, until it holds want bytes.
-    std::string takeUntil(size_t want) {
-        std::string got;
-        waitUntil([&] {
-            uint8_t chunk[4096];
-            const int n = line.readAvailable(chunk);
-            if (n > 0) got.append(reinterpret_cast<char*>(chunk), static_cast<size_t>(n));
-            return got.size() >= want;
-        });
-        return got;
+    // Served until the line has taken want bytes in all.
+    std::string serveUntil(size_t want, const OnBytes& onBytes = {}) {
+        taken += serve(
+                     line, [&](const Served& s) { return taken.size() + s.bytes.size() >= want; },
+                     onBytes)
+                     .bytes;
+        return taken;
+    }
+    // Served until a note containing the text has been said.
+    bool serveUntilSaid(std::string_view text) {
+        const auto said = [&] {
+            return std::any_of(notes.begin(), notes.end(), [&](const std::string& note) {
+                return note.find(text) != std::string::npos;
+            });
+        };
+        taken += serve(line, [&](const Served&) { return said(); }).bytes;
+        return said();
     }
     SerialLink line;
     std::vector<std::string> notes;
+    std::string taken;
     bool opened = false;
     int port = 0;
 };
@@ -180,40 +242,33 @@ TEST(Listener, ListensOnLoopbackUnlessAnAddressIsNamed) {
     EXPECT_EQ(ntohl(here.sin_addr.s_addr), INADDR_LOOPBACK);
 }
 
-// The first host is the plotter's; a second is told it is busy and closed at
-// once, and the first goes on undisturbed; after the first leaves, the next
-// is taken.
+// The first host is the plotter's; a second waits its grace, then is told
+// the plotter is busy, its bytes refused and counted; the first goes on
+// undisturbed; after the first leaves, the next is taken.
 TEST(Listener, OneHostAtATime) {
     Listening plotter;
     ASSERT_TRUE(plotter.opened);
     const UniqueFd first = connectTo(plotter.port);
     ASSERT_TRUE(sendAll(first.get(), "IN;PA10,10;"));
-    EXPECT_EQ(plotter.takeUntil(11), "IN;PA10,10;");
+    EXPECT_EQ(plotter.serveUntil(11), "IN;PA10,10;");
 
     const UniqueFd second = connectTo(plotter.port);
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(second);
     ASSERT_TRUE(sendAll(second.get(), "SP2;"));
-    // The line is read (and the second host turned away) while it is probed.
-    ASSERT_TRUE(waitUntil([&] {
-        if (!plotter.line.probeLine()) return false;
-        return plotter.notes.size() >= 2;
-    }));
+    ASSERT_TRUE(plotter.serveUntilSaid("turned away"));
     EXPECT_EQ(receive(second.get()), NetLine::busyLine);
-    EXPECT_NE(plotter.notes.back().find("was turned away"), std::string::npos);
+    EXPECT_NE(plotter.notes.back().find("(4 bytes refused"), std::string::npos);
 
     ASSERT_TRUE(sendAll(first.get(), "PD20,20;"));
-    EXPECT_EQ(plotter.takeUntil(8), "PD20,20;");
+    EXPECT_EQ(plotter.serveUntil(19), "IN;PA10,10;PD20,20;") << "the refused bytes are no plot's";
     EXPECT_EQ(plotter.line.writeSerial("7470A\r"), 6);
     plotter.line.sendReplies(Clock::now()); // as the loop does
     EXPECT_EQ(receive(first.get(), 6), "7470A\r");
 
     ::shutdown(first.get(), SHUT_WR);
-    ASSERT_TRUE(waitUntil(
-        [&] { return plotter.line.probeLine() && !plotter.line.network()->hostConnected(); }));
+    ASSERT_TRUE(plotter.serveUntilSaid("disconnected"));
     const UniqueFd third = connectTo(plotter.port);
     ASSERT_TRUE(sendAll(third.get(), "PU;"));
-    EXPECT_EQ(plotter.takeUntil(3), "PU;");
+    EXPECT_EQ(plotter.serveUntil(22), "IN;PA10,10;PD20,20;PU;");
     EXPECT_TRUE(plotter.line.probeLine()) << "a host leaving is no lost line";
 }
 
@@ -222,25 +277,139 @@ size_t openDescriptors() {
                                              std::filesystem::directory_iterator()));
 }
 
-// Hosts knocking without end are each turned away, and no descriptor stays
-// behind; the one connected keeps its line.
-TEST(Listener, AFloodOfHostsLeaksNothing) {
+// Hosts knocking while one is connected are each turned away once their
+// grace is over, and no descriptor stays behind; the one connected keeps
+// its line.
+TEST(Listener, KnockingHostsLeakNothing) {
     Listening plotter;
     const UniqueFd host = connectTo(plotter.port);
-    ASSERT_TRUE(waitUntil(
-        [&] { return plotter.line.probeLine() && plotter.line.network()->hostConnected(); }));
+    ASSERT_TRUE(plotter.serveUntilSaid("connected from"));
     const size_t before = openDescriptors();
-    for (int i = 0; i < 300; ++i) {
-        const UniqueFd knock = connectTo(plotter.port);
-        plotter.line.probeLine();
-    }
-    EXPECT_TRUE(waitUntil([&] {
-        plotter.line.probeLine();
-        return openDescriptors() == before;
-    }));
-    EXPECT_EQ(plotter.notes.size(), 2u) << "the turning away is said once while a host is on";
+    for (int i = 0; i < 12; ++i)
+        connectTo(plotter.port);
+    ASSERT_TRUE(plotter.serveUntilSaid("turned away"));
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_NE(plotter.notes.back().find("12 computers"), std::string::npos) << plotter.notes.back();
     ASSERT_TRUE(sendAll(host.get(), "PA;"));
-    EXPECT_EQ(plotter.takeUntil(3), "PA;");
+    EXPECT_EQ(plotter.serveUntil(3), "PA;");
+}
+
+// Hosts that each send a small plot and close, the next connecting as soon
+// as the last has closed (a DOS box copying files to its serial port): the
+// end of each is read before the next is taken, and every plot is kept.
+TEST(Listener, HostsInARowKeepEveryByte) {
+    Listening plotter;
+    constexpr int hosts = 300;
+    std::string plots;
+    for (int i = 0; i < hosts; ++i)
+        plots += "P" + std::to_string(10000 + i).substr(1) + ";";
+    std::thread computers([&] {
+        for (int i = 0; i < hosts; ++i) {
+            const UniqueFd host = connectTo(plotter.port);
+            sendAll(host.get(), plots.substr(static_cast<size_t>(i) * 6, 6));
+        }
+    });
+    EXPECT_EQ(plotter.serveUntil(plots.size()), plots);
+    computers.join();
+    for (const std::string& note : plotter.notes)
+        EXPECT_EQ(note.find("turned away"), std::string::npos) << note;
+}
+
+// A host that half-closes after a query (nc -N) is still answered: its end
+// of file ends its input, not its output. The connection closes once the
+// reply is out; a connection this end made is then lost (and made again).
+TEST(NetworkLine, AHalfClosedHostIsAnswered) {
+    const OnBytes model = [](SerialLink& line, std::string_view bytes) {
+        if (bytes.find("OI;") == std::string_view::npos) return;
+        line.writeSerialAfter(50, "7470A\r");
+        line.replyComplete();
+    };
+    for (const bool listen : {true, false}) {
+        SCOPED_TRACE(listen ? "listening" : "connecting");
+        testing::LoopbackServer server;
+        Listening plotter(listen ? "tcp-listen:0" : server.name());
+        ASSERT_TRUE(plotter.opened);
+        const UniqueFd host = listen ? connectTo(plotter.port) : server.accept();
+        ASSERT_TRUE(sendAll(host.get(), "IN;OI;"));
+        ::shutdown(host.get(), SHUT_WR);
+        const auto closed = [&](const Served&) {
+            return !plotter.notes.empty() &&
+                   plotter.notes.back().find("disconnected") != std::string::npos;
+        };
+        const Served served = serve(plotter.line, closed, model);
+        EXPECT_EQ(served.bytes, "IN;OI;");
+        EXPECT_EQ(served.lost, !listen);
+        EXPECT_EQ(receive(host.get()), "7470A\r") << "answered, then closed";
+    }
+}
+
+constexpr std::string_view floodData = "IN;PA0,0;PD100,100;";
+
+// A telnet host that asks for the same option without end, never reading:
+// one refusal, its data kept, and every turn of the line short.
+TEST(TelnetListener, ARepeatedRequestIsAnsweredOnceAndTheDataKept) {
+    Listening plotter("telnet-listen:0");
+    const UniqueFd host = connectTo(plotter.port);
+    std::atomic<bool> flooded = false;
+    std::thread flood([&] {
+        std::string requests(floodData);
+        for (int i = 0; i < 20000; ++i)
+            requests += bytes({IAC, DO, 99});
+        for (int round = 0; round < 30; ++round)
+            sendAll(host.get(), round == 0 ? requests : requests.substr(floodData.size()));
+        flooded = true;
+    });
+    const Served served =
+        serve(plotter.line, [&](const Served& s) { return flooded && s.bytes.size() >= 19; });
+    flood.join();
+    EXPECT_EQ(served.bytes, floodData);
+    EXPECT_EQ(
+        receive(host.get(), SIZE_MAX, 500ms),
+        bytes({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, SGA, IAC, DO, SGA, IAC, WONT, 99}));
+}
+
+// A telnet host turning binary on and off without reading the answers:
+// past the bound the connection is closed and the journal says why; the
+// data it sent first is the line's.
+TEST(TelnetListener, UnreadAnswersAreBounded) {
+    Listening plotter("telnet-listen:0");
+    UniqueFd host(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int small = 4096;
+    setsockopt(host.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const sockaddr_in address = testing::loopbackAt(plotter.port);
+    ASSERT_EQ(::connect(host.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address),
+              0);
+    std::thread flood([&] {
+        std::string toggles(floodData);
+        for (int i = 0; i < 1000000; ++i)
+            toggles += bytes({IAC, DONT, BINARY, IAC, DO, BINARY});
+        sendAll(host.get(), toggles);
+    });
+    EXPECT_TRUE(plotter.serveUntilSaid("without reading the answers"));
+    ::shutdown(host.get(), SHUT_RDWR);
+    flood.join();
+    EXPECT_EQ(plotter.taken, floodData);
+}
+
+// A host whose listen queue is full never answers the handshake: the line
+// opens at once, connecting, and the attempt ends at its deadline with the
+// line lost, the loop never held.
+TEST(NetworkLine, AConnectionThatHangsIsWaitedForByTheLoop) {
+    testing::LoopbackServer full;
+    ::listen(full.listener.get(), 0);
+    std::vector<UniqueFd> queued;
+    for (int i = 0; i < 8; ++i) {
+        queued.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        const sockaddr_in address = testing::loopbackAt(full.port);
+        ::connect(queued.back().get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    SerialLink line;
+    ASSERT_TRUE(line.openSerialPort(full.name()));
+    EXPECT_TRUE(line.network()->connecting());
+    ASSERT_TRUE(line.replyDue());
+    EXPECT_LE(*line.replyDue(), Clock::now() + NetLine::connectWait);
+    EXPECT_TRUE(serve(line, [](const Served&) { return false; }).lost);
+    EXPECT_EQ(line.openError(), 0) << "opened; the loss is the line's";
 }
 
 TEST(NetworkLine, OpenErrorsSayWhy) {

@@ -68,7 +68,7 @@ TEST(GpibLine, TheBusCarriesThePlotAndTheRepliesAsRs232Does) {
             path = adapter->path();
         }
         plotter.line.useAdapter(c.gpib);
-        ASSERT_TRUE(plotter.line.open(path, adapterLine));
+        ASSERT_TRUE(plotter.open(path, adapterLine));
         EXPECT_EQ(plotter.line.throughAdapter(), c.gpib.has_value());
         std::string bus;
         std::thread computer([&] {
@@ -119,7 +119,7 @@ TEST(GpibLine, APortThatComesBackIsSetUpAgain) {
     AdapterOnUsb adapter(200ms);
     Plotter plotter(PlotterModel::hp7470a);
     plotter.line.useAdapter(GpibSettings{Role::device, 7, true});
-    ASSERT_TRUE(plotter.line.open(adapter.path(), adapterLine));
+    ASSERT_TRUE(plotter.open(adapter.path(), adapterLine));
     const Commands first =
         adapter.look([](const sim::SimulatedAdapter& a) { return a.commands(); });
     EXPECT_EQ(first.at(first.size() - 2), "++savecfg");
@@ -161,7 +161,7 @@ TEST(GpibLine, TheReplyIsWaitingBeforeTheComputerAsks) {
     AdapterOnUsb adapter;
     Plotter plotter(PlotterModel::hp7470a);
     plotter.line.useAdapter(GpibSettings{Role::device, 5});
-    ASSERT_TRUE(plotter.line.open(adapter.path(), adapterLine));
+    ASSERT_TRUE(plotter.open(adapter.path(), adapterLine));
     struct UntilAnswered : Activity {
         UntilAnswered(PlotRun& run, AdapterOnUsb& adapter) : run(run), adapter(adapter) {}
         bool done() const override { return !bus.empty() || Clock::now() >= giveUp; }
@@ -219,7 +219,7 @@ TEST(GpibLine, APortThatIsNoAdapterIsAPlainLineAndLosesNothing) {
             while (!opened)
                 if (asked(100ms)) plain.writeMaster(c.answer);
         });
-        ASSERT_TRUE(plotter.line.open(plain.slavePath(), adapterLine));
+        ASSERT_TRUE(plotter.open(plain.slavePath(), adapterLine));
         opened = true;
         far.join();
         // Whatever it sent, a port that is no adapter is asked once.

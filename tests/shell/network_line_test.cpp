@@ -46,7 +46,7 @@ TEST(NetworkLine, BytesBeforeAndAfterADropAreKept) {
         SCOPED_TRACE(listen ? "listening" : "connecting");
         Plotter plotter(PlotterModel::hp7470a);
         LoopbackServer server;
-        ASSERT_TRUE(plotter.line.open(listen ? "tcp-listen:0" : server.name(), {}));
+        ASSERT_TRUE(plotter.open(listen ? "tcp-listen:0" : server.name(), {}));
         const int port = listen ? plotter.line.link().network()->localPort() : 0;
         UniqueFd host = listen ? connectTo(port) : server.accept();
         ASSERT_TRUE(sendAll(host.get(), before));
@@ -79,7 +79,7 @@ TEST(NetworkLine, BytesBeforeAndAfterADropAreKept) {
 TEST(NetworkLine, AServerThatHangsUpAtOnceIsOneOutage) {
     Plotter plotter;
     LoopbackServer server;
-    ASSERT_TRUE(plotter.line.open(server.name(), {}));
+    ASSERT_TRUE(plotter.open(server.name(), {}));
     std::vector<Clock::time_point> attempts;
     std::thread refusing([&] {
         for (int i = 0; i < 4; ++i) {
@@ -106,7 +106,7 @@ TEST(NetworkLine, AServerThatHangsUpAtOnceIsOneOutage) {
 // ahead only so far and TCP holds the host back.
 TEST(NetworkLine, AFloodOfBytesLosesNone) {
     Plotter plotter(PlotterModel::hp86b);
-    ASSERT_TRUE(plotter.line.open("tcp-listen:0", {}));
+    ASSERT_TRUE(plotter.open("tcp-listen:0", {}));
     std::string plot;
     for (int i = 0; plot.size() < 2'000'000; ++i)
         plot += "PA" + std::to_string(i % 4000) + "," + std::to_string(i % 3000) + ";";
@@ -125,9 +125,9 @@ TEST(NetworkLine, AFloodOfBytesLosesNone) {
 // other end is answered, and the reply goes back with 255 doubled.
 TEST(NetworkLine, TelnetIsTakenOffBothWays) {
     const std::string sent =
-        "\xff\xfd\x18IN;SP1;\xff\xfb\x00PA10,10;\xff\xfa\x2c\x01\xff\xf0OI;\xff\xf1"s;
+        "\xff\xfd\x18IN;SP1;\xff\xfb\x00\xff\xfd\x00PA10,10;\xff\xfa\x2c\x01\xff\xf0OI;\xff\xf1"s;
     Plotter plotter(PlotterModel::hp7470a);
-    ASSERT_TRUE(plotter.line.open("telnet-listen:0", {}));
+    ASSERT_TRUE(plotter.open("telnet-listen:0", {}));
     const UniqueFd host = connectTo(plotter.line.link().network()->localPort());
     ASSERT_TRUE(sendAll(host.get(), sent));
     plotter.plot();
@@ -161,7 +161,7 @@ TEST(NetworkLine, AGpibAdapterIsSetUpOverTcp) {
     });
     Plotter plotter(PlotterModel::hp7470a);
     plotter.line.useAdapter(GpibSettings{GpibSettings::Role::device, 5});
-    ASSERT_TRUE(plotter.line.open(server.name(), {}));
+    ASSERT_TRUE(plotter.open(server.name(), {}));
     EXPECT_TRUE(plotter.line.throughAdapter());
     {
         const std::lock_guard lock(mutex);

@@ -181,6 +181,48 @@ TEST(EventLoop, DeadlinesAreMetOnceNeverEarlyAndASignalEndsTheLoop) {
     EXPECT_EQ(::poll(&ended, 1, 0), 1) << "waits elsewhere are not cut short";
 }
 
+// A pipe the loop watches, or a moment it keeps: each source takes its turn
+// when its own descriptor is readable or its own moment has come, however
+// many there are; one removed takes no turn after.
+struct PipeSource : PollSource {
+    PipeSource() { EXPECT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0); }
+    ~PipeSource() override {
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+    int descriptor() const override { return ends[0]; }
+    std::optional<Clock::time_point> due() const override { return at; }
+    void service(Clock::time_point) override {
+        char byte = 0;
+        while (::read(ends[0], &byte, 1) == 1)
+            read += byte;
+        ++turns;
+        at.reset();
+    }
+    int ends[2] = {-1, -1};
+    std::optional<Clock::time_point> at;
+    std::string read;
+    int turns = 0;
+};
+
+TEST(EventLoop, EverySourceAddedTakesItsOwnTurns) {
+    LoopRig rig;
+    rig.activity.keys = false;
+    PipeSource first, second, timed, removed;
+    for (PollSource* source : {&first, &second, &timed, &removed})
+        rig.loop.watch(source);
+    rig.loop.unwatch(&removed);
+    ASSERT_EQ(::write(second.ends[1], "b", 1), 1);
+    ASSERT_EQ(::write(removed.ends[1], "r", 1), 1);
+    timed.at = Clock::now() + 30ms;
+    rig.activity.deadlines = {Clock::now() + 80ms};
+    EXPECT_EQ(rig.loop.run(rig.activity), 0);
+    EXPECT_EQ(first.turns, 0);
+    EXPECT_EQ(second.read, "b");
+    EXPECT_EQ(timed.turns, 1);
+    EXPECT_EQ(removed.turns, 0);
+}
+
 struct LineRig : testing::PlotterOnLine {
     explicit LineRig(PlotterModel model = PlotterModel::hp86b, const LineSettings& settings = {})
         : PlotterOnLine(model) {
@@ -348,7 +390,7 @@ TEST(Endings, ASignalInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
             EXPECT_EQ(rig.loop.run(run), SIGTERM);
             host.join();
             run.end();
-            rig.line.keepQueuedBytes(rig.log);
+            rig.line.keepQueuedBytes(rig.loop, rig.log);
             EXPECT_EQ(rig.transcript.size(), moment);
             EXPECT_TRUE(rig.transcript == plot.substr(0, moment));
         }

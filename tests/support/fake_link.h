@@ -11,7 +11,6 @@ namespace plotanix::testing {
 
 class FakeLink : public ByteLink {
   public:
-    int serialOutputWaiting() override { return 0; }
     void waitOutputDrained() override { ++drains; }
     int writeSerial(std::string_view bytes) override {
         written += bytes;

@@ -42,7 +42,7 @@ struct WaitForLine : Activity {
 // Until a lost line is open again.
 struct UntilBack : WaitForLine {
     explicit UntilBack(LineWatch& line) : line(line) {}
-    bool done() const override { return !line.lost(); }
+    bool done() const override { return !line.lost() && !line.settingUp(); }
     LineWatch& line;
 };
 
@@ -52,6 +52,14 @@ struct PlotterOnLine {
         log.openMemory(transcript);
         session.createPage();
         session.useFont(labelFont());
+    }
+    // Opened as the programs open it: an adapter is set up before the
+    // first run.
+    bool open(const std::string& device, const LineSettings& settings) {
+        if (!line.open(device, settings)) return false;
+        UntilSetUp setUp(line);
+        if (line.settingUp()) loop.run(setUp);
+        return true;
     }
     // One run, until the line falls silent or is lost.
     RunResult plot() {

@@ -63,7 +63,6 @@ std::string describeEnd(const InstrumentRecipe& recipe) {
 // the first few times, and counted.
 class NoReplies : public ByteLink {
   public:
-    int serialOutputWaiting() override { return 0; }
     int writeSerial(std::string_view bytes) override {
         reply_ += bytes;
         return static_cast<int>(bytes.size());

@@ -304,9 +304,12 @@ bool PlotterApp::openLine(std::vector<std::string>& failure) {
     line.useAdapter(gpibOf(settings));
     const bool network = isNetworkName(device);
     if (line.open(device, lineSettings)) {
+        // The adapter's set-up runs in the loop; its outcome is on the screen.
+        UntilSetUp setUp(line);
+        if (line.settingUp()) loop.run(setUp);
         if (network) {
-            const NetLine* net = line.link().network();
-            console.printLine(printable(networkOpened(device, net ? net->localPort() : 0)));
+            if (const NetLine* net = line.link().network())
+                console.printLine(printable(networkOpened(*net, device)));
         } else {
             console.printLine("SerialPort " + printable(settings.port) + " opened with success");
             console.printLine("Speed is set to " + std::to_string(lineSettings.baud));
@@ -442,7 +445,7 @@ void PlotterApp::showRunHeader() {
 // screen), the page given up.
 void PlotterApp::leavePlotting() {
     window.close();
-    line.keepQueuedBytes(log);
+    line.keepQueuedBytes(loop, log);
     line.close();
     log.truncateLog();
     std::optional<LogFile::Trouble> unwritten = log.trouble();
@@ -562,7 +565,7 @@ int PlotterApp::shutdown() {
 // Hang-up, Ctrl+C or termination: whatever the line still holds goes into
 // the transcript; the destructors release the rest and restore the terminal.
 int PlotterApp::endOnSignal(int signalNumber) {
-    line.keepQueuedBytes(log);
+    line.keepQueuedBytes(loop, log);
     return 128 + signalNumber;
 }
 

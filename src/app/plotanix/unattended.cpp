@@ -291,8 +291,9 @@ bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
     if (line_.open(device_, lineSettingsOf(settings_))) {
         lineSeen_ = true;
-        if (const NetLine* net = line_.link().network())
-            lineNote(networkOpened(device_, net->localPort()));
+        UntilSetUp setUp(line_);
+        if (line_.settingUp()) loop_.run(setUp);
+        if (const NetLine* net = line_.link().network()) lineNote(networkOpened(*net, device_));
         return true;
     }
     const std::string reason = openErrorReason(line_.openError());
@@ -358,7 +359,7 @@ int UnattendedApp::finish() {
     log_.flushLog();
     std::error_code error;
     const uintmax_t before = std::filesystem::file_size(transcript, error);
-    line_.keepQueuedBytes(log_);
+    line_.keepQueuedBytes(loop_, log_);
     const uintmax_t after = error ? before : std::filesystem::file_size(transcript, error);
     const uintmax_t undrawn = undrawn_ + (error || after < before ? 0 : after - before);
     if (undrawn > 0) report(undrawnNote(undrawn));

@@ -22,7 +22,6 @@ namespace plotanix {
 // (Outside the anonymous namespace: Renderer::Core holds one.)
 class RendererNoLine : public ByteLink {
   public:
-    int serialOutputWaiting() override { return 0; }
     int writeSerial(std::string_view bytes) override { return static_cast<int>(bytes.size()); }
 };
 

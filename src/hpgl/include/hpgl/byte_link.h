@@ -17,8 +17,6 @@ enum class FlowControl { none, xonxoff, rtscts };
 class ByteLink {
   public:
     virtual ~ByteLink() = default;
-    // Bytes handed to the driver and not yet transmitted.
-    virtual int serialOutputWaiting() = 0;
     // The reply bytes written after this go only once the line has sent
     // what it holds (a plotter sends its replies a byte at a time). Never
     // waits: the wait is the line's, kept with the bytes.

@@ -97,7 +97,10 @@ bool looksLikeAdapterVersion(std::string_view line);
 // set-up and off after it.
 std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::string_view version);
 
-// Asks "++ver" until the adapter answers (opening the port restarts some
+using SetUpCommands = std::function<std::vector<std::string>(std::string_view version)>;
+
+// The adapter's set-up as an exchange the loop drives, never waiting:
+// asks "++ver" until the adapter answers (opening the port restarts some
 // boards, which then take a second or two), then sends the set-up and asks
 // "++ver" once more: the adapter's known complaints before that answer are
 // about a set-up command. Every other byte is the bus's (a computer already
@@ -105,10 +108,53 @@ std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::st
 // anything else and no answer to the first ask is no adapter: it is asked
 // no more. A line starting "++" is an adapter's echo of a command (verbose
 // mode) and passed over. Bounded by setUpDeadline and setUpReadLimit.
+class AdapterSetUp {
+  public:
+    using Clock = std::chrono::steady_clock;
+    // commands: the set-up for the adapter, made once its version is known.
+    AdapterSetUp(SetUpCommands commands, Clock::time_point now);
+    // The lines to write to the adapter now, in order (the CR LF is the
+    // writer's).
+    std::vector<std::string> takeLines() { return std::exchange(lines_, {}); }
+    // What the port sent.
+    void onBytes(std::string_view bytes, Clock::time_point now);
+    // The moment deadline() named has come.
+    void onTime(Clock::time_point now);
+    std::optional<Clock::time_point> deadline() const;
+    // The port failed or the wait was cut short: the set-up ends as it stands.
+    void stop() { finish(); }
+    bool done() const { return stage_ == Stage::finished; }
+    // Bytes the set-up will still read at most.
+    size_t room() const { return setUpReadLimit - std::min(received_.size(), setUpReadLimit); }
+    const GpibSetUp& result() const { return result_; }
+
+  private:
+    enum class Stage { asking, between, closing, fenced, finished };
+    void ask(Clock::time_point now);
+    void finish();
+    void sortLines();
+    void sort(const std::string& line);
+    void keep(std::string_view bytes) { result_.data += bytes; }
+    void complain(const std::string& text);
+
+    SetUpCommands commands_;
+    Clock::time_point deadline_;
+    Clock::time_point until_{};
+    Stage stage_ = Stage::asking;
+    int asks_ = 0;
+    std::vector<std::string> lines_;
+    GpibSetUp result_;
+    std::string received_; // every byte read, for a port that is no adapter
+    std::string pending_;  // bytes not yet on a whole line
+    size_t complaintBytes_ = 0;
+    bool heardOthers_ = false;
+};
+
+// The set-up on a port that waits (a tool's, a test's): the exchange above,
+// each read waiting until its next moment.
 GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings);
 // The same with other commands for the adapter, made once its version is
 // known (controller mode, to ask an instrument for its plot).
-using SetUpCommands = std::function<std::vector<std::string>(std::string_view version)>;
 GpibSetUp setUpGpibAdapterWith(AdapterPort& port, const SetUpCommands& commands);
 
 // A reply to the computer as the adapter must be given it: the reply's own

@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
+#include <vector>
 
 namespace plotanix {
 
@@ -42,11 +44,26 @@ bool isResolveError(int error);
 class NetLine {
   public:
     using Note = std::function<void(const std::string&)>;
-    // How long a connection is waited for before the attempt counts as failed.
+    // How long one connection attempt is given before it counts as failed.
     static constexpr std::chrono::milliseconds connectWait{2000};
     // Bytes read ahead of the plotter at most: beyond it the host waits (TCP's
     // own flow control), as a tty's driver buffer would make it.
     static constexpr size_t maxPending = 64 * 1024;
+    // Bytes taken off the socket in one turn: a host sending without end
+    // (data or telnet requests) leaves the loop its turn with the rest.
+    static constexpr size_t readPerTurn = 64 * 1024;
+    // The plotter's bytes held for a host that does not take them: past
+    // this the replies wait in the link's queue.
+    static constexpr size_t maxUnsent = 16 * 1024;
+    // Telnet answers the host leaves unread past the plotter's own bytes:
+    // beyond this the host is not listening, and the connection is closed.
+    static constexpr size_t maxUnreadAnswers = 16 * 1024;
+    // A host that comes while another is connected waits this long in the
+    // listen queue for its turn before it is turned away.
+    static constexpr std::chrono::milliseconds knockGrace{2000};
+    // A host that ended its input gets its replies; if it takes none for
+    // this long, the connection is closed without them.
+    static constexpr std::chrono::milliseconds replyLinger{10000};
     // What a host that finds the plotter busy is told before it is closed.
     static constexpr std::string_view busyLine =
         "Plotanix: the plotter is busy with another computer; try again later.\r\n";
@@ -56,17 +73,19 @@ class NetLine {
     NetLine(const NetLine&) = delete;
     NetLine& operator=(const NetLine&) = delete;
 
-    // Connects (waiting at most connectWait, cut short by the interrupt
-    // descriptor) or starts listening. False: error() says why (an errno
-    // value, or a resolver error).
-    bool open(int interruptFd);
+    // Starts listening, or starts connecting without waiting (a connection
+    // the kernel settles at once, as on loopback, is made or refused here).
+    // False: error() says why (an errno value, or a resolver error).
+    bool open(Clock::time_point now);
     int error() const { return error_; }
+    // A connection is being made: the loop waits for it (see due()).
+    bool connecting() const { return connecting_; }
 
-    // Readable when there is data, a host at the door or a hang-up.
-    int pollDescriptor() const;
-    // The connection's own socket; -1 while no host is connected.
+    // Readable when there is data, a host at the door, a connection made or
+    // failed, room for held bytes, or the end of a connection.
+    int pollDescriptor() const { return events_.get(); }
+    // The connection's own socket, to wait for room on; -1 without one.
     int dataDescriptor() const { return connection_.get(); }
-    bool hostConnected() const { return connection_.valid(); }
     // The port listened on (for a listener asked for port 0), or 0.
     int localPort() const;
 
@@ -78,40 +97,69 @@ class NetLine {
     int inputWaiting();
     // Data already read from the socket: poll() would not show it.
     bool holdsBytes() const { return !pending_.empty(); }
-    // Sent but not yet acknowledged by the other end.
+    // Sent but not yet acknowledged by the other end, or not yet sent.
     int outputWaiting() const;
-    // Sends the plotter's bytes, waiting at most until the deadline for room;
-    // the count of its bytes sent. With no host connected they go nowhere.
-    int write(std::string_view bytes, Clock::time_point deadline);
+    // Takes the plotter's bytes whole (sending what the socket has room for
+    // now, holding the rest; while connecting, holding them all), or none
+    // (0) while maxUnsent are held. With no host connected they go nowhere.
+    int write(std::string_view bytes);
+    // Bytes held for the host: wait for room on dataDescriptor().
+    bool waitsForRoom() const { return !unsent_.empty(); }
     // Takes what the sockets have without waiting (hosts at the door,
     // bytes, a hang-up): false once a connection made by this end is gone.
     bool probe();
     // What has arrived and was not taken is dropped.
     void discardInput();
 
+    // The loop's turn for what is due (a connection attempt's end, a host
+    // waiting its grace, a finished connection's close). repliesWaiting:
+    // the plotter still owes the host bytes, or has not yet read all it
+    // took; a host that ended its input is closed only once it is owed
+    // nothing.
+    void onTime(Clock::time_point now, bool repliesWaiting);
+    std::optional<Clock::time_point> due() const;
+    // Bytes hosts turned away had sent (never plotted).
+    int64_t refusedBytes() const { return refusedBytes_; }
+
   private:
-    bool connectTo(int interruptFd);
     bool listenOn();
-    void service();
-    void admitHosts();
-    void readConnection();
-    void hostGone();
+    bool connectNext(Clock::time_point now);
+    void connectSettled(int failure, Clock::time_point now);
+    void service(Clock::time_point now);
+    void admitHosts(Clock::time_point now);
+    void turnAway(Clock::time_point now);
+    void readConnection(Clock::time_point now);
+    void inputEnded(Clock::time_point now);
+    void closeConnection(const std::string& why);
     void startConnection(UniqueFd socket, const std::string& peer);
     void say(const std::string& text) const;
-    // Bytes as they go on the wire (the protocol's own, or data encoded).
-    size_t sendWire(std::string_view wire, Clock::time_point deadline);
+    // Sends what the socket takes now of the held bytes.
+    void flush();
+    void watch(int fd, uint32_t events);
+    void updateInterest();
+    void signalGone();
 
     NetAddress address_;
     Note note_;
     int error_ = 0;
     UniqueFd listener_;
-    UniqueFd events_; // epoll: the listener and the connection, as one descriptor
+    UniqueFd events_; // epoll: the listener, the connection and the wake-up, as one descriptor
+    UniqueFd wake_;   // an eventfd: readable once a connection made by this end is gone
     UniqueFd connection_;
     std::string peer_;
-    bool gone_ = false;       // the connection made by this end has closed
-    bool turnedAway_ = false; // said once while a host is connected
+    bool connecting_ = false;
+    Clock::time_point connectDeadline_{};
+    std::vector<sockaddr_storage> targets_; // addresses not yet tried
+    std::vector<socklen_t> targetLengths_;
+    bool gone_ = false;                           // the connection made by this end has closed
+    bool ended_ = false;                          // the host ended its input (it may still read)
+    Clock::time_point lastProgress_{};            // since the input ended: the last byte sent
+    bool listenerOn_ = false;                     // the listener is watched
+    std::optional<Clock::time_point> knockSince_; // a host waits in the listen queue
+    int64_t refusedBytes_ = 0;
     TelnetFilter telnet_;
     std::string pending_;
+    std::string unsent_; // on the wire's terms: answers and the plotter's bytes
 };
 
 } // namespace plotanix

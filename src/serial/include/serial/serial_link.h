@@ -7,10 +7,10 @@
 #include "hpgl/byte_link.h"
 #include "serial/line_settings.h"
 #include "serial/net_line.h"
+#include "serial/reply_queue.h"
 
 #include <cerrno>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,8 +91,9 @@ class SerialLink : public ByteLink {
     bool isOpen() const { return fd_.valid() || net_ != nullptr; }
     // The network line, while one is open; null on a tty.
     const NetLine* network() const { return net_.get(); }
-    // What a network line has to say (hosts coming, going, turned away).
-    void onNetworkNote(NetLine::Note note) { netNote_ = std::move(note); }
+    // What the line has to say: a network line's hosts coming, going or
+    // turned away; replies dropped because the computer read none of them.
+    void onNote(NetLine::Note note) { note_ = std::move(note); }
     int openError() const { return openError_; }
 
     int serialInputWaiting();
@@ -101,12 +102,13 @@ class SerialLink : public ByteLink {
     // gone (it is then lost). arrived: whether anything came at all, data
     // or bytes with an error.
     int readAvailable(std::span<uint8_t> buffer, bool* arrived = nullptr);
-    int serialOutputWaiting() override;
+    // Bytes handed to the driver (or the connection) and not yet sent.
+    int serialOutputWaiting();
     // The replies are queued, never written while a model has its turn:
     // the loop writes them with sendReplies, when their time has come and
     // the line can take them. Through an adapter there is no delay: the
     // computer reads when it will.
-    void waitOutputDrained() override { drainFirst_ = true; }
+    void waitOutputDrained() override { replies_.waitDrained(); }
     int writeSerial(std::string_view bytes) override;
     int writeSerialAfter(int32_t delayMs, std::string_view bytes) override;
     void replyComplete() override;
@@ -120,14 +122,18 @@ class SerialLink : public ByteLink {
     // reply waits for time (nothing queued, or waiting for room).
     std::optional<Clock::time_point> replyDue() const;
     // A reply waits for the driver to take bytes (poll for POLLOUT).
-    bool replyWaitsForRoom() const { return !outgoing_.empty() && waitsForRoom_; }
-    bool repliesQueued() const { return !outgoing_.empty(); }
+    bool replyWaitsForRoom() const {
+        return replies_.waitsForRoom() || (net_ && net_->waitsForRoom());
+    }
     // Replies nobody will read (the line is gone) are dropped.
     void dropReplies();
-    // Replies dropped because the host read none of them and the queue
-    // was full.
-    int64_t repliesDropped() const { return repliesDropped_; }
+    // The reader has handed on every byte it took (a network host that
+    // ended its input is closed only once its replies can no longer come).
+    void inputHandled() { readerHolds_ = false; }
     void setReplyPath(ReplyPath path);
+    // A line for the USB-GPIB adapter itself (its set-up), queued ahead of
+    // any reply, CR LF added, whatever the reply path.
+    void sendToAdapter(std::string_view line);
     ReplyPath replyPath() const { return replyPath_; }
 
     // Bytes someone else read from the device (the adapter's set-up) that
@@ -139,9 +145,6 @@ class SerialLink : public ByteLink {
 
     // The device's descriptor for poll(), or -1.
     int fileDescriptor() const { return net_ ? net_->pollDescriptor() : fd_.get(); }
-    // A descriptor (the signal pipe) whose readiness cuts a network line's
-    // connecting short.
-    void setInterruptDescriptor(int fd) { interruptFd_ = fd; }
     // Where the replies are written, for poll(): the device, or a network
     // line's connection.
     int replyDescriptor() const { return net_ ? net_->dataDescriptor() : fd_.get(); }
@@ -162,22 +165,18 @@ class SerialLink : public ByteLink {
     FlowControl flowControl() const;
 
   private:
-    // A reply's bytes as the model wrote them, with the line's terms for
-    // sending them.
-    struct Outgoing {
-        std::string bytes;
-        Clock::time_point queuedAt;
-        int32_t delayMs = 0;
-        bool afterDrain = false;
-        size_t sent = 0;
-        // Once the line had sent what it held (or gave up): the delay runs
-        // from here.
-        std::optional<Clock::time_point> clearAt;
-        std::optional<Clock::time_point> drainUntil; // the drain's limit
+    // The line as the reply queue writes to it.
+    class Wire : public ReplyQueue::Line {
+      public:
+        explicit Wire(SerialLink& link) : link_(link) {}
+        ssize_t put(std::string_view bytes) override;
+        int waiting() override { return link_.serialOutputWaiting(); }
+        Clock::duration wireTime(int bytes) const override;
+
+      private:
+        SerialLink& link_;
     };
     void queue(std::string_view bytes, int32_t delayMs);
-    // How long the bytes the driver holds take on the wire.
-    Clock::duration wireTime(int bytes) const;
     bool openNetwork(const std::string& name);
     void applyFlow();
     // The held bytes first, then the driver's (see takeFromDriver).
@@ -185,7 +184,6 @@ class SerialLink : public ByteLink {
     size_t decode(uint8_t* bytes, size_t count);
 
     UniqueFd fd_;
-    int interruptFd_ = -1;
     int openError_ = 0;
     bool lineLost_ = false;
     MarkedInput marks_;
@@ -194,18 +192,12 @@ class SerialLink : public ByteLink {
     FlowControl requested_ = FlowControl::none;
     ReplyPath replyPath_ = ReplyPath::direct;
     std::string reply_; // the reply being written, for the adapter
-    std::deque<Outgoing> outgoing_;
-    size_t outgoingBytes_ = 0;
-    bool drainFirst_ = false;   // the next piece waits for the line to drain
-    bool waitsForRoom_ = false; // the driver took no more of the head piece
-    bool replyStarted_ = false; // bytes of a reply not yet complete queued
-    bool droppingReply_ = false;
-    Clock::time_point lastSent_{};
-    std::optional<Clock::time_point> nextLook_; // a drain looked at again
-    int64_t repliesDropped_ = 0;
-    std::string held_; // as read from the device, marks and all
+    ReplyQueue replies_;
+    Wire wire_{*this};
+    bool readerHolds_ = false; // bytes read and not yet handed on
+    std::string held_;         // as read from the device, marks and all
     std::unique_ptr<NetLine> net_;
-    NetLine::Note netNote_;
+    NetLine::Note note_;
 };
 
 } // namespace plotanix

@@ -36,19 +36,27 @@ class TelnetFilter {
     // CR NUL (a bare CR in the network's text form).
     std::string encode(std::string_view bytes) const;
 
-    // Whether the option stands for this end's sending, and the other's.
-    bool ours(uint8_t option) const { return ours_[option]; }
-    bool theirs(uint8_t option) const { return theirs_[option]; }
+    // Whether binary transmission stands for this end's sending, and for
+    // the other end's: agreed by both, not merely asked for.
+    bool sendsBinary() const { return ours_[telnet::binary] == Side::yes; }
+    bool receivesBinary() const { return theirs_[telnet::binary] == Side::yes; }
 
   private:
+    // One side of an option, after RFC 1143: asked for and not yet
+    // answered (wantYes, wantNo), or settled. An option refused once is
+    // not refused again: a peer that keeps asking gets no more answers.
+    enum class Side : uint8_t { no, yes, wantNo, wantYes, refused };
     enum class State { data, command, option, sub, subCommand, afterCr };
     void negotiate(uint8_t verb, uint8_t option);
+    // A request for the side (DO for ours, WILL for theirs) or its refusal
+    // (DONT, WONT); agree/refuse are the verbs this end answers with.
+    void request(Side& side, bool on, bool wanted, uint8_t agree, uint8_t refuse, uint8_t option);
     void answer(uint8_t verb, uint8_t option);
 
     State state_ = State::data;
     uint8_t verb_ = 0;
-    std::array<bool, 256> ours_{};   // we will (or have offered to)
-    std::array<bool, 256> theirs_{}; // they will (or we have asked them to)
+    std::array<Side, 256> ours_{};   // this end's sending of the option
+    std::array<Side, 256> theirs_{}; // the other end's
     std::string answers_;
 };
 

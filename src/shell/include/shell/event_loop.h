@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotanix {
 
@@ -57,28 +58,32 @@ class EventLoop {
 
     // Waits and dispatches until the activity is done: 0. When the program
     // is to end first, the signal that ends it (SIGHUP when the keyboard's
-    // terminal has gone).
-    int run(Activity& activity);
+    // terminal has gone). pastEnding: an activity of the ending itself,
+    // run to its end whatever signal has come.
+    int run(Activity& activity, bool pastEnding = false);
     // Drops the keys typed ahead.
     void discardKeys();
     // Called when SIGWINCH has come (the signal watch must catch it): the
     // terminal has a new size, and the screen of the moment is drawn anew.
     void onResize(std::function<void()> resized) { resized_ = std::move(resized); }
-    // One more source waited on alongside the others, whatever the
-    // activity (nullptr: none); its turns come between the activity's.
-    void watch(PollSource* source) { source_ = source; }
+    // Sources waited on alongside the others, whatever the activity (the
+    // web view's server, a print job): as many as are added (nullptr is
+    // none), each taking its turn between the activity's when its
+    // descriptor is readable or its moment has come.
+    void watch(PollSource* source);
+    void unwatch(PollSource* source);
 
   private:
     bool takeKeys(Activity& activity);
     void takeSignals();
-    void lineReady(Activity& activity, short events);
+    void lineReady(Activity& activity, short events, Clock::time_point now);
 
     SignalWatch& signals_;
     Keyboard* keyboard_;
     LineWatch* line_;
     PageWindow* window_;
     std::function<void()> resized_;
-    PollSource* source_ = nullptr;
+    std::vector<PollSource*> sources_;
     int emptyWakes_ = 0; // the keyboard readable, yet no key came
 };
 

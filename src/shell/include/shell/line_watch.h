@@ -9,6 +9,7 @@
 #include "common/deadline.h"
 #include "serial/gpib_adapter.h"
 #include "serial/serial_link.h"
+#include "shell/event_loop.h"
 
 #include <optional>
 #include <span>
@@ -47,6 +48,11 @@ class LineWatch {
     // The line is a USB-GPIB adapter's serial side, set up at every opening
     // (save is honoured at the first set-up only); none: a plain line.
     void useAdapter(std::optional<GpibSettings> gpib) { gpib_ = std::move(gpib); }
+    // The adapter is being set up (the loop drives the exchange): the
+    // line's bytes are the set-up's until it ends.
+    bool settingUp() const { return setUp_.has_value(); }
+    // The set-up's turn: what the line brought, and what is due by now.
+    void serviceSetUp(Clock::time_point now);
     // The last set-up's outcome; none without an adapter.
     const std::optional<GpibSetUp>& adapter() const { return adapter_; }
     // The adapter answered at the last opening: the computer is on HP-IB.
@@ -75,7 +81,7 @@ class LineWatch {
     int bytesWaiting() { return serial_.serialInputWaiting(); }
     // Bytes already taken from the device and not yet handed out: poll()
     // would not show them.
-    bool holdsBytes() const { return serial_.holdsBytes(); }
+    bool holdsBytes() const { return !setUp_ && serial_.holdsBytes(); }
     // Stale input from before the operator was ready: dropped. An adapter's
     // set-up began from an empty line, and what came after it is the
     // computer's.
@@ -94,14 +100,16 @@ class LineWatch {
     // At an ending: every byte the line holds goes into the transcript,
     // read until nothing more has come for the settle time, however the
     // kernel holds them, for at most keepingBudget if the computer keeps
-    // sending; then the transcript's held bytes are written.
+    // sending; then the transcript's held bytes are written. The loop
+    // waits, past the program's ending, and serves the rest meanwhile.
     static constexpr std::chrono::milliseconds keepingBudget{1000};
     static constexpr std::chrono::milliseconds settleTime{50};
-    void keepQueuedBytes(LogFile& log);
+    void keepQueuedBytes(EventLoop& loop, LogFile& log);
 
   private:
     bool openDevice();
     void setUpAdapter();
+    void finishSetUp();
 
     SerialLink serial_;
     int interruptFd_;
@@ -115,6 +123,21 @@ class LineWatch {
     std::optional<GpibSettings> gpib_;
     std::optional<GpibSetUp> adapter_;
     bool saved_ = false; // the adapter's memory has been written once
+    std::optional<AdapterSetUp> setUp_;
+    bool savesNow_ = false;       // the set-up under way writes the adapter's memory
+    bool backAfterSetUp_ = false; // the line is said to be back once set up
+};
+
+// Until the line's adapter is set up: what the program does with a line
+// before its first bytes are read, in the loop's time.
+class UntilSetUp : public Activity {
+  public:
+    explicit UntilSetUp(LineWatch& line) : line_(line) {}
+    bool done() const override { return !line_.settingUp(); }
+    bool readsLine() const override { return true; }
+
+  private:
+    LineWatch& line_;
 };
 
 } // namespace plotanix
