@@ -76,12 +76,14 @@ constexpr int32_t unset = INT32_MIN; // the column of an edge not yet reached
 
 void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     if (clip.empty() || path.points.empty()) return;
-    // Only the rows the path reaches are looked at: a small area costs its
-    // own rows, not the clip's.
-    double top = INFINITY, bottom = -INFINITY;
+    // Only the rows and columns the path reaches are looked at: a small
+    // area (a wide line's piece) costs its own box, not the clip's.
+    double top = INFINITY, bottom = -INFINITY, leftmost = INFINITY, rightmost = -INFINITY;
     for (const PathPoint& p : path.points) {
         if (p.y < top) top = p.y;
         if (p.y > bottom) bottom = p.y;
+        if (p.x < leftmost) leftmost = p.x;
+        if (p.x > rightmost) rightmost = p.x;
     }
     if (!(top <= bottom)) return;
     const auto row = [](double y, int32_t lo, int32_t hi) {
@@ -90,6 +92,14 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     clip.top = row(top, clip.top, clip.bottom);
     clip.bottom = row(bottom, clip.top, clip.bottom);
     if (clip.top >= clip.bottom) return;
+    // Every crossing lies between the path's extreme columns (a column more
+    // each side for rounding), so held to them it lands where the clip
+    // would hold it.
+    const int32_t clipRight = clip.right;
+    if (leftmost <= rightmost) {
+        clip.left = row(leftmost - 1, clip.left, clip.right);
+        clip.right = row(rightmost + 1, clip.left, clip.right);
+    }
     // An edge crosses a row's centre line at the first column whose pixel
     // centre lies right of the crossing (held within the clip). Along an
     // edge that column moves one way only, so the rows where it changes are
@@ -138,8 +148,12 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     // by row: its crossings go straight into a grid of the rows' cells.
     const auto width = static_cast<size_t>(clip.right - clip.left) + 1;
     std::vector<int32_t>& grid = work.grid;
+    std::vector<int32_t>& gridFirst = work.gridFirst;
+    std::vector<int32_t>& gridLast = work.gridLast;
     grid.clear();
-    int32_t left = clip.right, right = clip.left; // the columns any edge has crossed
+    // The columns the bucketed edges have crossed; the grid's are kept by
+    // row, so a row of a long slanting area sweeps its own columns only.
+    int32_t left = clip.right, right = clip.left;
     size_t first = 0;
     for (const uint32_t count : path.rings) {
         if (count > path.points.size() - first) break;
@@ -160,12 +174,17 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
                 due(static_cast<uint32_t>(edges.size() - 1), from);
                 continue;
             }
-            if (grid.empty()) grid.assign(rows * width, 0);
+            if (grid.empty()) {
+                grid.assign(rows * width, 0);
+                gridFirst.assign(rows, clip.right);
+                gridLast.assign(rows, clip.left);
+            }
             for (int32_t r = from; r < to; ++r) {
                 const int32_t column = columnAt(e, r);
-                grid[static_cast<size_t>(r - clip.top) * width +
-                     static_cast<size_t>(column - clip.left)] += e.direction;
-                left = std::min(left, column), right = std::max(right, column);
+                const auto at = static_cast<size_t>(r - clip.top);
+                grid[at * width + static_cast<size_t>(column - clip.left)] += e.direction;
+                gridFirst[at] = std::min(gridFirst[at], column);
+                gridLast[at] = std::max(gridLast[at], column);
             }
         }
     }
@@ -184,10 +203,16 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
             left = std::min(left, e.column), right = std::max(right, e.column);
             due(static_cast<uint32_t>(&e - edges.data()), nextChange(e, r));
         }
-        const int32_t* crossed =
-            grid.empty() ? nullptr : grid.data() + static_cast<size_t>(r - clip.top) * width;
+        const auto at = static_cast<size_t>(r - clip.top);
+        const int32_t* crossed = grid.empty() ? nullptr : grid.data() + at * width;
+        // Every column with a crossing, and no more: the winding is 0 outside.
+        int32_t sweepFrom = left, sweepTo = right;
+        if (crossed != nullptr) {
+            sweepFrom = std::min(sweepFrom, gridFirst[at]);
+            sweepTo = std::max(sweepTo, gridLast[at]);
+        }
         int32_t winding = 0, runStart = -1;
-        for (int32_t column = left; column <= right; ++column) {
+        for (int32_t column = sweepFrom; column <= sweepTo; ++column) {
             const auto c = static_cast<size_t>(column - clip.left);
             winding += cells[c] + (crossed != nullptr ? crossed[c] : 0);
             const bool inside = path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
@@ -198,7 +223,7 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
             }
         }
         // A crossing held at the clip's right edge: the run ends there.
-        if (runStart >= 0) sink.span(r, runStart, clip.right);
+        if (runStart >= 0) sink.span(r, runStart, clipRight);
     }
 }
 

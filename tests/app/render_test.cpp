@@ -127,7 +127,9 @@ std::vector<std::string> recordSession(const TempDir& dir) {
     session.session.newPage(); // the operator's "Insert new page"
     session.store.markNewPage();
     saved.push_back(session.save()); // the page is cleared only by the next run
-    session.run({"PU10,10;PD600,400;\r\n", "PU50,50;", "\r\nPD60,450;"});
+    // Ended inside an unknown instruction (CR LF): after the new page, on
+    // the plotter as in the replay of its marker, SP3 is carried out.
+    session.run({"PU10,10;PD600,400;\r\n", "PU50,50;", "\r\nPD60,450;\r\n"});
     session.session.newPage();
     session.store.markNewPage();
     session.run({"SP3;PD", "600,0;"});
@@ -181,45 +183,6 @@ TEST(RenderProgram, RegeneratesTheSavedPagesOfASession) {
     EXPECT_EQ(runRender(dir, "in.txt").status, 0);
     EXPECT_TRUE(fs::exists(dir.file("in-23456.png")));
     EXPECT_TRUE(fs::exists(dir.file("in.png")));
-}
-
-// "Insert new page" after a plot that ended inside an unknown instruction:
-// the plotter starts the next page afresh, and so does the replay of the
-// transcript's NEW PAGE marker, so the first instruction (SP3) is carried out.
-TEST(RenderProgram, ANewPageAfterAnOpenInstructionIsDrawnAsThePlotterDrewIt) {
-    TempDir dir;
-    Session session(dir);
-    session.run({"SP2;PA100,100;\r\n"});
-    session.session.newPage();
-    session.store.markNewPage();
-    session.run({"SP3;PU;PA10,10;PD600,10;"});
-    EXPECT_EQ(session.page().pixel(300, 530), penColours[3]);
-    const std::string saved = session.save();
-    writeFile(dir.file("PLOTTER.TXT"), session.transcript());
-    const Outcome outcome = runRender(dir, "--plotter-bytes PLOTTER.TXT -o out.png");
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_TRUE(readFile(dir.file("out-00001.png")) == readFile(saved));
-}
-
-// A 7470A transcript: a record follows the chunk that held its instruction
-// (here within parameters and a label), and is dropped where the model logged it.
-TEST(RenderProgram, RegeneratesASavedPageOfThe7470AModel) {
-    TempDir dir;
-    testing::FakeLink link;
-    LogFile log;
-    std::string transcript;
-    log.openMemory(transcript);
-    PlotSession session(link, log, nullptr, PlotterModel::hp7470a);
-    ASSERT_TRUE(session.createPage());
-    testing::runReads(session,
-                      {"IN;SP1;PA100,100;XY1;PD2000,", "3000;QQ;LBab", "cd\x03;SP2;PD50,99;"});
-    ASSERT_TRUE(PageStore(dir.path().string(), log, pngWriter).savePage(session.page()).ok);
-    log.flushLog();
-    ASSERT_NE(transcript.find("PD2000,****XY***3000;QQ;LBab****QQ***cd"), std::string::npos);
-    writeFile(dir.file("PLOTTER.TXT"), transcript);
-    const Outcome outcome = runRender(dir, "--model 7470a --plotter-bytes PLOTTER.TXT -o out.png");
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_TRUE(readFile(dir.file("out-00001.png")) == readFile(dir.file("PLOTTER_00001.PNG")));
 }
 
 // Each model's transcript as the program writes it (the assembled session,

@@ -129,17 +129,17 @@ class PageChoice : public Activity {
 // before the line is read again (when the computer may pause), and the
 // final counts when the run ends.
 void PlotterApp::ConsoleStatus::showStatus(int32_t instructions, int32_t ignored) {
-    held_.instructions = instructions;
-    held_.ignored = ignored;
+    latest_.instructions = instructions;
+    latest_.ignored = ignored;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastShown_ >= std::chrono::milliseconds(20)) showHeld();
 }
 
 void PlotterApp::ConsoleStatus::showHeld() {
-    held_.lineErrors = lineErrors_();
-    held_.hint = hint_();
-    if (held_ == shown_) return;
-    show(held_);
+    latest_.lineErrors = lineErrors_();
+    latest_.hint = hint_();
+    if (latest_ == shown_) return;
+    show(latest_);
 }
 
 void PlotterApp::ConsoleStatus::show(int32_t instructions, int32_t ignored) {
@@ -147,7 +147,7 @@ void PlotterApp::ConsoleStatus::show(int32_t instructions, int32_t ignored) {
 }
 
 void PlotterApp::ConsoleStatus::show(Shown what) {
-    held_ = shown_ = std::move(what);
+    latest_ = shown_ = std::move(what);
     lastShown_ = std::chrono::steady_clock::now();
     console_.moveCursor(0, statusRow);
     for (const std::string& row :
@@ -156,14 +156,14 @@ void PlotterApp::ConsoleStatus::show(Shown what) {
 }
 
 void PlotterApp::ConsoleStatus::redraw() {
-    if (held_.instructions >= 0) return show(held_.instructions, held_.ignored);
+    if (latest_.instructions >= 0) return show(latest_.instructions, latest_.ignored);
     console_.moveCursor(0, statusRow);
     console_.printLine("Waiting...");
 }
 
 void PlotterApp::ConsoleStatus::reset() {
     lastShown_ = {};
-    held_ = shown_ = {};
+    latest_ = shown_ = {};
 }
 
 PlotterApp::PlotterApp(Startup startup)

@@ -72,7 +72,7 @@ class PlotterApp : private LineWatch::Events {
         std::function<std::string()> lineErrors_;
         std::function<std::string()> hint_;
         std::chrono::steady_clock::time_point lastShown_{};
-        Shown held_;
+        Shown latest_; // the counts as they stand, perhaps not shown yet
         Shown shown_;
     };
     // Set when the program is to end: the exit status.

@@ -243,7 +243,7 @@ class JobWriter {
     // The held page into the target written in place.
     bool finish() {
         if (!gathered_.empty() && !failure_) writeGathered();
-        if (!held_ || failure_) return !failure_;
+        if (!holdsPage_ || failure_) return !failure_;
         const std::string name = shownName(job_.output, "standard output");
         std::string reason;
         errno = 0;
@@ -311,7 +311,7 @@ class JobWriter {
             if (memory != nullptr) encoded = std::fclose(memory) == 0 && encoded;
             if (encoded) bytes_.assign(data, size);
             std::free(data);
-            held_ = encoded;
+            holdsPage_ = encoded;
             if (!encoded) fail(shownName(job_.output, "standard output"), reason, error);
             return;
         }
@@ -323,7 +323,7 @@ class JobWriter {
     }
     bool hold(const PageView& page) {
         const std::string name = shownName(job_.output, "standard output");
-        if (held_) {
+        if (holdsPage_) {
             fail(name,
                  "it takes one page, and " + shownName(job_.input, "standard input") +
                      " gives more; name a file or folder",
@@ -340,7 +340,7 @@ class JobWriter {
         if (memory != nullptr) encoded = std::fclose(memory) == 0 && encoded;
         if (encoded) bytes_.assign(data, size);
         std::free(data);
-        held_ = encoded;
+        holdsPage_ = encoded;
         if (!encoded) fail(name, reason, error);
         return encoded;
     }
@@ -382,7 +382,7 @@ class JobWriter {
     Shared& shared_;
     std::vector<Gathered> gathered_; // PDF pages, written together at the end
     std::string bytes_;              // the page held for a target written in place
-    bool held_ = false;
+    bool holdsPage_ = false;         // bytes_ holds an encoded page
     bool failure_ = false;
     bool blank_ = false;
 };

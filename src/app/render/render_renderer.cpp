@@ -76,16 +76,16 @@ class PageAdvances {
     // The file is drawn: the pages still to write. False when a page was refused.
     bool finish() {
         if (refused_) return false;
-        if (!held_) return writeCurrent(std::nullopt);
+        if (!ended_) return writeCurrent(std::nullopt);
         const bool more = drawnOn(session_);
-        if (!more && numbered_ == 0) return writeHeld(std::nullopt);
-        if (!writeHeld(++numbered_)) return false;
+        if (!more && numbered_ == 0) return writeEnded(std::nullopt);
+        if (!writeEnded(++numbered_)) return false;
         return !more || writeCurrent(++numbered_);
     }
     int64_t written() const { return written_; }
 
   private:
-    struct Held {
+    struct EndedPage {
         PageImage image;
         std::optional<DisplayList> list;
         std::optional<PageExtent> extent;
@@ -98,17 +98,17 @@ class PageAdvances {
     void advance() {
         // A PG on blank paper makes no page.
         if (refused_ || !drawnOn(session_)) return;
-        if (held_ && !writeHeld(++numbered_)) return;
+        if (ended_ && !writeEnded(++numbered_)) return;
         const PageView now = current_(true);
-        held_ = Held{now.image,        now.list ? std::optional(*now.list) : std::nullopt,
-                     now.extent,       now.paper,
-                     now.nothingDrawn, now.drawn,
-                     now.cutAtPaper};
+        ended_ = EndedPage{now.image,        now.list ? std::optional(*now.list) : std::nullopt,
+                           now.extent,       now.paper,
+                           now.nothingDrawn, now.drawn,
+                           now.cutAtPaper};
         session_.blankPage();
         if (starting_) starting_(++started_);
     }
-    bool writeHeld(std::optional<int64_t> number) {
-        const Held& page = *held_;
+    bool writeEnded(std::optional<int64_t> number) {
+        const EndedPage& page = *ended_;
         return written(write_({page.image, page.list ? &*page.list : nullptr, page.extent,
                                page.paper, page.nothingDrawn, page.drawn, page.cutAtPaper},
                               number));
@@ -126,7 +126,7 @@ class PageAdvances {
     const PageSink& write_;
     std::function<PageView(bool)> current_;
     std::function<void(size_t)> starting_;
-    std::optional<Held> held_;
+    std::optional<EndedPage> ended_; // the page the last PG ended, not yet written
     size_t started_ = 0;
     int64_t numbered_ = 0;
     int64_t written_ = 0;

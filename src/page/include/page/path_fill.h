@@ -66,6 +66,7 @@ struct FillWork {
     std::vector<FillEdge> edges;
     std::vector<uint32_t> buckets;
     std::vector<int32_t> cells, grid;
+    std::vector<int32_t> gridFirst, gridLast; // each row's grid columns
 };
 
 // Cuts every ring of in to the pixels of clip (their outer edges); inside
