@@ -119,6 +119,9 @@ class PageMenu {
     Next onKey(std::string_view key);
     // A page is being written apart: the computer's next run waits for it.
     bool saving() const { return saving_; }
+    // A reply that comes later (how a saved page's print went), with the
+    // key it answers.
+    void lateReply(std::string line) { reply({std::move(line)}); }
 
   private:
     void save();
