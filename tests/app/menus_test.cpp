@@ -9,6 +9,7 @@
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "settings/settings.h"
+#include "shell/page_write_thread.h"
 #include "support/fake_screen.h"
 #include "support/in_process_plot.h"
 #include "support/started_settings.h"
@@ -16,7 +17,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <poll.h>
 
 namespace plotanix {
 namespace {
@@ -299,6 +302,55 @@ TEST_F(PageMenuTest, TheRowUnderOkNamesTheCopyToo) {
     screen.clearConsole();
     EXPECT_EQ(menu.onKey("1"), PageMenu::Next::stay);
     EXPECT_EQ(screen.lines.at(1), written("PLOTTER_00001.PNG and PLOTTER_00001.SVG"));
+}
+
+// "1" with the page written by a thread: nothing is said or marked, and
+// keys and the line wait, until the file is whole; the eventfd then wakes
+// the loop, whose turn prints "1  Ok.". A failed write says why.
+TEST_F(PageTest, APageWrittenApartIsOkOnlyOnceItsFileIsWhole) {
+    std::promise<void> go;
+    std::shared_future<void> gate = go.get_future().share();
+    PageWriteThread writer([&](const PageImage& page, const std::string& path) {
+        gate.wait();
+        return store.writer()(page, path);
+    });
+    PageMenu menu(screen, plot.session, store,
+                  [&writer](std::shared_ptr<const PageImage> page, const std::string& path,
+                            PageMenu::Written written) {
+                      writer.start(std::move(page), path, [written](auto outcome) {
+                          written(outcome.written, outcome.error);
+                      });
+                  });
+    const auto writtenTurn = [&writer] {
+        pollfd wake{writer.descriptor(), POLLIN, 0};
+        ASSERT_EQ(::poll(&wake, 1, 10'000), 1);
+        writer.service(Clock::now());
+    };
+    screen.clearConsole();
+    EXPECT_EQ(menu.onKey("1"), PageMenu::Next::stay);
+    EXPECT_EQ(menu.onKey("4"), PageMenu::Next::stay);
+    EXPECT_TRUE(menu.saving());
+    EXPECT_FALSE(writer.due());
+    plot.run("PD300,300;"); // the page changes; the file is of the page as it was
+    EXPECT_EQ(screen.lines, std::vector<std::string>{""});
+    EXPECT_FALSE(saved(1));
+    EXPECT_EQ(plot.transcript(), "SP2;PU100,100;PD300,100;PD300,300;");
+    go.set_value();
+    writtenTurn();
+    EXPECT_FALSE(menu.saving());
+    EXPECT_EQ(screen.lines,
+              (std::vector<std::string>{"1  Ok.", written("PLOTTER_00001.PNG"), "Command : "}));
+    EXPECT_EQ(plot.transcript(),
+              "SP2;PU100,100;PD300,100;PD300,300;" + transcript::savePageMarker(1));
+    EXPECT_FALSE(store.isSaved(plot.page()));
+
+    failSaves = true;
+    screen.clearConsole();
+    menu.onKey("1");
+    writtenTurn();
+    EXPECT_EQ(screen.lines.front(),
+              "1  Error, can't save PLOTTER_00002.PNG: No space left on device");
+    EXPECT_FALSE(saved(2));
 }
 
 class BlankPageTest : public PageTest {

@@ -10,6 +10,7 @@
 #include "output/plot_window.h"
 #include "plot_setup.h"
 #include "settings/config_file.h"
+#include "shell/page_write_thread.h"
 #include "shell/plot_run.h"
 #include "shell/typed_line.h"
 
@@ -114,7 +115,9 @@ class PageChoice : public Activity {
         next = menu_.onKey(key);
         return true;
     }
-    bool readsLine() const override { return true; }
+    // The page being saved is marked in the transcript before the next
+    // run's bytes.
+    bool readsLine() const override { return !menu_.saving(); }
     void onLineData() override { next = PageMenu::Next::plot; }
     PageMenu::Next next = PageMenu::Next::stay;
 
@@ -421,7 +424,17 @@ PlotterApp::Ending PlotterApp::plotCycle() {
             windowOffSaid = true;
             showWindowNotice("The page window is off: " + printable(displayUnavailable()) + ".");
         }
-        PageMenu menu(console, session, plotting->store);
+        // "1" writes the page apart, so the loop goes on answering.
+        PageWriteThread writer(plotting->store.writer());
+        loop.watch(&writer);
+        PageMenu menu(console, session, plotting->store,
+                      [&writer](std::shared_ptr<const PageImage> page, const std::string& path,
+                                PageMenu::Written written) {
+                          writer.start(std::move(page), path,
+                                       [written](PageWriteThread::Outcome outcome) {
+                                           written(outcome.written, outcome.error);
+                                       });
+                      });
         menu.show();
         drawScreen = [this, &menu] {
             showRunHeader();
@@ -431,6 +444,9 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         web.activity("The plot has ended; the page menu is open");
         openMenu = &menu;
         const int closing = loop.run(choosing);
+        // At a signal, a page under way is written whole and marked.
+        writer.finish();
+        loop.unwatch(&writer);
         openMenu = nullptr;
         // Live, the window stays with the page while the computer is awaited.
         if (!live || closing != 0 || choosing.next == PageMenu::Next::quit) window.close();

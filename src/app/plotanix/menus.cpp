@@ -52,8 +52,10 @@ bool pageUnsaved(const PlotSession& session, const PageStore& store) {
     return !nothingDrawn(session.page());
 }
 
-std::vector<std::string> savePage(PlotSession& session, PageStore& store) {
-    const PageStore::Saved saved = store.savePage(session.page());
+namespace {
+
+// "1  Ok." and the files written and their folder, or why the page is not saved.
+std::vector<std::string> savedLines(const PageStore::Saved& saved, const PageStore& store) {
     if (!saved.ok) return {"1  Error, can't save " + saved.name + ": " + printable(saved.error)};
     // Which files, and where: the folder may not be the one the operator
     // started in.
@@ -66,6 +68,12 @@ std::vector<std::string> savePage(PlotSession& session, PageStore& store) {
     return {"1  Ok.", written,
             "1  Error, can't save the vector copy: " + saved.copyName + ": " +
                 printable(saved.copyError)};
+}
+
+} // namespace
+
+std::vector<std::string> savePage(PlotSession& session, PageStore& store) {
+    return savedLines(store.savePage(session.page()), store);
 }
 
 // ---------------------------------------------------------------- start menu
@@ -158,6 +166,7 @@ void PageMenu::show() {
 }
 
 PageMenu::Next PageMenu::onKey(std::string_view key) {
+    if (saving_) return Next::stay;
     if (key == "1") save();
     if (key == "2") newPage();
     if (key == "3") return Next::plot;
@@ -168,8 +177,18 @@ PageMenu::Next PageMenu::onKey(std::string_view key) {
     return Next::stay;
 }
 
+// Written apart, the file is written from a copy of the page, and "1  Ok."
+// comes once it is whole, with the transcript's mark.
 void PageMenu::save() {
-    reply(savePage(session_, store_));
+    if (!writeApart_) return reply(savePage(session_, store_));
+    PageStore::Saved begun = store_.beginSave();
+    if (!begun.error.empty()) return reply(savedLines(begun, store_));
+    auto page = std::make_shared<const PageImage>(session_.page());
+    saving_ = true;
+    writeApart_(page, store_.pathOf(begun.name), [this, begun, page](bool written, int error) {
+        saving_ = false;
+        reply(savedLines(store_.endSave(begun, *page, written, error), store_));
+    });
 }
 
 // Marked at once: the drawing goes only when the next run starts, and "1"

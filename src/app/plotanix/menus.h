@@ -8,6 +8,7 @@
 #include "console/screen.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,15 +99,26 @@ class WaitingScreen {
 class PageMenu {
   public:
     enum class Next { stay, plot, quit };
+    // Writes the page to the path apart from the menu (a thread of its own),
+    // then calls written, on the menu's side, with whether the file is whole
+    // and errno when it is not.
+    using Written = std::function<void(bool written, int error)>;
+    using WriteApart = std::function<void(std::shared_ptr<const PageImage> page,
+                                          const std::string& path, Written written)>;
 
-    PageMenu(Screen& screen, PlotSession& session, PageStore& store)
-        : screen_(screen), session_(session), store_(store) {}
+    // Without writeApart, "1" writes the page itself before it answers.
+    PageMenu(Screen& screen, PlotSession& session, PageStore& store, WriteApart writeApart = {})
+        : screen_(screen), session_(session), store_(store), writeApart_(std::move(writeApart)) {}
 
     // The menu and prompt from the cursor on, with the replies given so far.
     void show();
     // "1" saves the page, "2" asks for a new page, "3" plots on, "4" quits;
-    // with a drawing that is not saved, the first "4" asks instead.
+    // with a drawing that is not saved, the first "4" asks instead. Keys
+    // that come while a page is being written are passed over, as they are
+    // while "1" writes it itself.
     Next onKey(std::string_view key);
+    // A page is being written apart: the computer's next run waits for it.
+    bool saving() const { return saving_; }
     // A reply that comes later (how a saved page's print went), with the
     // key it answers.
     void lateReply(std::string line) { reply({std::move(line)}); }
@@ -120,8 +132,10 @@ class PageMenu {
     Screen& screen_;
     PlotSession& session_;
     PageStore& store_;
+    WriteApart writeApart_;
     std::vector<std::vector<std::string>> replies_; // as shown after "Command : "
     bool asked_ = false;
+    bool saving_ = false;
 };
 
 // "1" of the page menu: the page saved, and the reply lines that say how it

@@ -104,35 +104,26 @@ class JournalEvents : public CaptureEvents {
 };
 
 // The wait between runs: for the computer, for the save point and for the
-// line errors' next report.
-// While a page is being written apart, the line waits: the next run would
-// draw on the page that is cleared once it is saved.
+// line errors' next report. While a page is being written apart, the line
+// waits: the next run would draw on the page that is cleared once it is
+// saved. The write's end is the writer's own turn in the loop.
 class GapWait : public Activity {
   public:
-    GapWait(Capture& capture, LineErrorReport& errors, PageWriteThread& writer)
-        : capture_(capture), errors_(errors), writer_(writer) {}
+    GapWait(Capture& capture, LineErrorReport& errors) : capture_(capture), errors_(errors) {}
     bool done() const override { return sending_; }
     bool readsLine() const override { return !capture_.saving(); }
     void onLineData() override { sending_ = true; }
     std::optional<Clock::time_point> deadline() const override {
-        if (capture_.saving()) return nextLook_;
         return earlier(capture_.savePoint(), errors_.due(Clock::now()));
     }
     void onTime(Clock::time_point now) override {
-        if (capture_.saving() && writer_.ended()) {
-            const PageWriteThread::Outcome outcome = writer_.take();
-            capture_.saveWritten(outcome.written, outcome.error);
-        }
         capture_.timePassed();
         errors_.check(now);
-        nextLook_ = now + PageWriteThread::writeCheck;
     }
 
   private:
     Capture& capture_;
     LineErrorReport& errors_;
-    PageWriteThread& writer_;
-    Clock::time_point nextLook_{}; // while a page is being written
     bool sending_ = false;
 };
 
@@ -203,7 +194,7 @@ int UnattendedApp::run() {
     if (!openLineAtStart()) return 1;
     while (true) {
         web_.activity("Waiting for the computer");
-        GapWait waiting(capture_, lineErrors_, writer_);
+        GapWait waiting(capture_, lineErrors_);
         if (loop_.run(waiting) != 0) break;
         capture_.runBegins();
         web_.activity("Plotting");
@@ -249,8 +240,11 @@ std::string UnattendedApp::folderName() const {
 bool UnattendedApp::prepare() {
     // A page is written apart from the loop, which goes on answering.
     capture_.writeApart([this](std::shared_ptr<const PageImage> page, const std::string& path) {
-        writer_.start(std::move(page), path);
+        writer_.start(std::move(page), path, [this](PageWriteThread::Outcome outcome) {
+            capture_.saveWritten(outcome.written, outcome.error);
+        });
     });
+    loop_.watch(&writer_);
     const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
     log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
         using Kind = LogFile::Trouble::Kind;
@@ -363,10 +357,7 @@ void UnattendedApp::lineBack() {
 // (after the page's markers: it was not drawn).
 int UnattendedApp::finish() {
     const int signalNumber = SignalWatch::ending();
-    if (capture_.saving()) {
-        const PageWriteThread::Outcome outcome = writer_.take();
-        capture_.saveWritten(outcome.written, outcome.error);
-    }
+    writer_.finish();
     const bool saved = capture_.endRequested();
     // The last page's print is sent before the program says it stopped.
     printer_.finish();
