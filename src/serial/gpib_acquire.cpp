@@ -8,7 +8,7 @@ namespace plotanix {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = AdapterPort::Clock;
+using Clock = std::chrono::steady_clock;
 
 // From the instrument facts gathered for each family; an address nobody
 // has confirmed is the one the working scripts use, and said to be so.
@@ -266,34 +266,6 @@ void AcquireExchange::readEnded(Clock::time_point now) {
     for (std::string_view command : recipe_.after)
         lines_.push_back(gpibDataLine(command));
     lines_.push_back("++loc");
-}
-
-AcquireResult acquirePlot(AdapterPort& port, const InstrumentRecipe& recipe,
-                          const AcquireOptions& options,
-                          const std::function<void(std::string_view)>& take) {
-    AcquireExchange exchange(recipe, options, take, Clock::now());
-    while (!exchange.done()) {
-        for (const std::string& line : exchange.takeLines()) {
-            if (!port.writeLine(line)) {
-                exchange.stop(port.failed());
-                break;
-            }
-        }
-        if (exchange.done()) break;
-        const Clock::time_point until = *exchange.deadline();
-        const std::optional<std::string> bytes = port.read(until, exchange.room());
-        if (!bytes) {
-            exchange.stop(port.failed());
-        } else if (bytes->empty()) {
-            exchange.onTime(std::max(Clock::now(), until));
-        } else {
-            exchange.onBytes(*bytes, Clock::now());
-        }
-    }
-    // The closing lines: a port that fails now has the plot already.
-    for (const std::string& line : exchange.takeLines())
-        if (!port.writeLine(line)) break;
-    return exchange.result();
 }
 
 std::string acquireFailure(const AcquireResult& result, const InstrumentRecipe& recipe,

@@ -5,6 +5,7 @@
 #include "serial/gpib_adapter.h"
 #include "simulated_adapter.h"
 #include "support/pty_pair.h"
+#include "support/waiting_adapter_port.h"
 
 #include <gtest/gtest.h>
 

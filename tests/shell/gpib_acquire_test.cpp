@@ -7,6 +7,7 @@
 #include "serial/serial_link.h"
 #include "support/adapter_on_usb.h"
 #include "support/in_process_plot.h"
+#include "support/waiting_adapter_port.h"
 
 #include <gtest/gtest.h>
 

@@ -95,7 +95,7 @@ struct AcquireResult {
 // taken as over once nothing has come for the time-out and readMargin.
 class AcquireExchange {
   public:
-    using Clock = AdapterPort::Clock;
+    using Clock = std::chrono::steady_clock;
     using Take = std::function<void(std::string_view)>;
     AcquireExchange(const InstrumentRecipe& recipe, const AcquireOptions& options, Take take,
                     Clock::time_point now);
@@ -144,12 +144,6 @@ class AcquireExchange {
     std::vector<std::string> lines_;
     AcquireResult result_;
 };
-
-// The same on a port that waits (a test's): each read waits until the
-// exchange's next moment.
-AcquireResult acquirePlot(AdapterPort& port, const InstrumentRecipe& recipe,
-                          const AcquireOptions& options,
-                          const std::function<void(std::string_view)>& take);
 
 // The line the operator reads when the acquisition did not give a whole
 // plot; empty for a plot that came whole.
