@@ -221,8 +221,6 @@ TEST(GpibAcquire, FailuresAreOneLineAndKeepWhatCame) {
     }
 }
 
-// A signal ends the acquisition at once, the bytes that came handed over,
-// and the instrument is not sent anything more.
 // The exchange alone on a fake clock, the bus's bytes coming when the
 // script says: what it sends, when it ends and why. It never names a
 // moment already past (a loop driving it would spin), asks again each
@@ -230,50 +228,27 @@ TEST(GpibAcquire, FailuresAreOneLineAndKeepWhatCame) {
 // ends it at once with the bytes kept and nothing more sent.
 TEST(GpibAcquire, TheExchangeIsDrivenByItsDeadlines) {
     using std::chrono::milliseconds;
+    using Lines = std::vector<std::string>;
+    const Lines sweep = {"++addr 18", "++read_tmo_ms 150", "SNGLS;TS;", "PLOT 550,279,9750,7479;"};
+    const Lines message = {"++addr 18", "++read_tmo_ms 3000", "PLOT 0,0,40000,40000"};
     const struct {
         const char* what;
         std::string_view recipe;
         std::vector<std::pair<int, std::string>> bus; // ms from the start, bytes
         std::optional<int> stopAt;                    // ms: the program is to end
         Outcome outcome;
-        int endsAt; // ms
-        int reads;
-        std::vector<std::string> sent; // reads taken out
+        int endsAt, reads; // ms; "++read eoi" sent
+        const Lines& opening;
+        Lines closing;
     } cases[] = {
-        {"records till quiet",
-         "hp8560e",
-         {{100, "IN;PA0,0;"}, {2000, "PD1,1;"}},
-         {},
-         Outcome::plot,
-         5000,
-         19,
-         {"++addr 18", "++read_tmo_ms 150", "SNGLS;TS;", "PLOT 550,279,9750,7479;", "CONTS;",
-          "++loc"}},
-        {"one message, ended by EOI",
-         "hp8566b",
-         {{200, "IN;PA0,0;"}},
-         {},
-         Outcome::plot,
-         3300,
-         1,
-         {"++addr 18", "++read_tmo_ms 3000", "PLOT 0,0,40000,40000", "++loc"}},
-        {"nothing answers",
-         "hp8560e",
-         {},
-         {},
-         Outcome::nothing,
-         3000,
-         12,
-         {"++addr 18", "++read_tmo_ms 150", "SNGLS;TS;", "PLOT 550,279,9750,7479;", "CONTS;",
-          "++loc"}},
-        {"a signal mid-plot",
-         "hp8566b",
-         {{200, "IN;PA0,0;"}},
-         1000,
-         Outcome::stopped,
-         1000,
-         1,
-         {"++addr 18", "++read_tmo_ms 3000", "PLOT 0,0,40000,40000"}},
+        // clang-format off
+        {"records till quiet", "hp8560e", {{100, "IN;PA0,0;"}, {2000, "PD1,1;"}}, {},
+         Outcome::plot, 5000, 19, sweep, {"CONTS;", "++loc"}},
+        {"one message, ended by EOI", "hp8566b", {{200, "IN;PA0,0;"}}, {},
+         Outcome::plot, 3300, 1, message, {"++loc"}},
+        {"nothing answers", "hp8560e", {}, {}, Outcome::nothing, 3000, 12, sweep, {"CONTS;", "++loc"}},
+        {"a signal mid-plot", "hp8566b", {{200, "IN;PA0,0;"}}, 1000, Outcome::stopped, 1000, 1, message, {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -309,7 +284,9 @@ TEST(GpibAcquire, TheExchangeIsDrivenByItsDeadlines) {
         EXPECT_EQ(handed, script);
         EXPECT_EQ(exchange.result().bytes, script.size());
         EXPECT_EQ(std::erase(sent, "++read eoi"), static_cast<size_t>(c.reads));
-        EXPECT_EQ(sent, c.sent);
+        Lines expected = c.opening;
+        expected.insert(expected.end(), c.closing.begin(), c.closing.end());
+        EXPECT_EQ(sent, expected);
     }
 }
 
