@@ -18,10 +18,12 @@ PACKAGES := \
 	hershey-fonts-data \
 	libcairo2-dev \
 	libcli11-dev \
-	libmicrohttpd-dev
+	libmicrohttpd-dev \
+	libcups2-dev
 # The tests (make test), beside those: the sanitizing compiler, the test
 # libraries, the terminal, display and file checkers the tests drive, and
-# the tools the install test uses.
+# the tools the install test uses, and the CUPS scheduler and its
+# administration tools for the printing tests' private scheduler.
 TEST_PACKAGES := \
 	clang \
 	libclang-rt-14-dev \
@@ -37,7 +39,9 @@ TEST_PACKAGES := \
 	man-db \
 	systemd \
 	lintian \
-	chromium
+	chromium \
+	cups-daemon \
+	cups-client
 # The benchmarks (make bench).
 BENCH_PACKAGES := \
 	libbenchmark-dev \

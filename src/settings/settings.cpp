@@ -2,6 +2,7 @@
 
 #include "common/printable.h"
 #include "models/models.h"
+#include "print/cups_print.h"
 #include "serial/gpib_acquire.h"
 #include "serial/net_line.h"
 #include "settings/config_file.h"
@@ -225,6 +226,26 @@ std::string takeTokenFile(Settings& settings, std::string value) {
     return {};
 }
 
+// Off, the default queue ("on", or no name after --print) or a queue's
+// name; whether the queue is there is the scheduler's to say, at a print.
+std::string takePrint(Settings& settings, std::string value) {
+    if (value == "off") {
+        settings.print.reset();
+    } else if (value.empty() || value == "on" || value == "default") {
+        settings.print = "";
+    } else if (std::string why = queueNameProblem(value); !why.empty()) {
+        return why;
+    } else {
+        settings.print = std::move(value);
+    }
+    return {};
+}
+
+std::string printText(const Settings& settings) {
+    if (!settings.print) return "off";
+    return settings.print->empty() ? "default" : *settings.print;
+}
+
 constexpr SettingRow rows[] = {
     {"port", "", "DEVICE", "Serial device",
      "serial device path (/dev/ttyUSB0), port name (COM1 is /dev/ttyS0) or network line "
@@ -306,6 +327,10 @@ constexpr SettingRow rows[] = {
     {"web-token-file", "", "FILE", "",
      "the web view's token, from this file (default: a new one at each start)", true,
      [](const Settings& s) { return s.webTokenFile; }, takeTokenFile},
+    {"print", "", "[QUEUE]", "Print on",
+     "print each saved page through CUPS on this queue (none named: the default queue); "
+     "default off",
+     true, printText, takePrint},
     {"acquire", "", "INSTRUMENT", "",
      "ask the instrument on HP-IB behind the USB-GPIB adapter for its plot, save it and end "
      "(hp8753, hp8566b, hp8568b, hp8560e, hp3577a, tek-tds or custom; --list-instruments)",
@@ -463,6 +488,9 @@ std::optional<int> applyCommandLine(Startup& startup, int argc, const char* cons
         options[i] = app.add_option(optionNames(row), given[i], std::string(row.help))
                          ->type_name(std::string(row.valueName))
                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        // A value name wholly in brackets may be left out (--print alone).
+        if (row.valueName.starts_with('[') && row.valueName.ends_with(']'))
+            options[i]->expected(0, 1);
     }
     // The port may also be named as the one plain argument, as picocom and
     // minicom take it.

@@ -75,6 +75,19 @@ std::string savedPanel(const FrontPage& shown) {
     for (const SavedPage& page : shown.saved)
         html += pageItem(page);
     html += "</ul>";
+    // Two of the pages shown laid over each other, drawn on request: the
+    // older under, the newer over it in shifted colours.
+    if (shown.saved.size() >= 2) {
+        const auto choices = [&](const char* name, size_t chosen) {
+            std::string select = "<select name=\"" + std::string(name) + "\">";
+            for (size_t i = 0; i < shown.saved.size(); ++i)
+                select += "<option" + std::string(i == chosen ? " selected" : "") + ">" +
+                          escapeHtml(shown.saved[i].name) + "</option>";
+            return select + "</select>";
+        };
+        html += "<form id=\"overlay\" action=\"/overlay.png\" method=\"get\">Lay " +
+                choices("a", 1) + " under " + choices("b", 0) + " <button>Overlay</button></form>";
+    }
     if (shown.skip > 0 || last < shown.total) {
         html += "<nav>";
         if (shown.skip > 0)

@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include "common/unique_fd.h"
+#include "output/ink_overlay.h"
 #include "output/png_writer.h"
 #include "page/page_image.h"
 #include "page_archive.h"
@@ -374,6 +375,52 @@ struct WebServer::Impl {
         return MHD_queue_response(connection, MHD_HTTP_OK, pagePng);
     }
 
+    // Two saved pages of the folder laid over each other (?a=...&b=...),
+    // drawn for this request alone: nothing is written.
+    MHD_Result overlay(MHD_Connection* connection) {
+        std::unique_ptr<PageImage> pages[2];
+        std::string why = "Not found.";
+        for (const int i : {0, 1}) {
+            const char* name =
+                MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, i == 0 ? "a" : "b");
+            if (name == nullptr || !servedName(name) || !std::string_view(name).ends_with(".PNG"))
+                return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
+            UniqueFd fd(::openat(folder.get(), name,
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+            struct stat info {};
+            FILE* file = fd && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)
+                             ? ::fdopen(fd.get(), "rb")
+                             : nullptr;
+            if (file == nullptr) return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
+            (void)fd.release(); // the file closes it
+            pages[i] = readPagePng(file, why);
+            std::fclose(file);
+            if (!pages[i])
+                return sendText(connection, MHD_HTTP_UNPROCESSABLE_CONTENT,
+                                std::string(name) + ": " + why + "\n");
+        }
+        layInk(*pages[0], *pages[1], [](Colour ink) { return shiftedInk(1, ink); });
+        char* bytes = nullptr;
+        size_t size = 0;
+        FILE* memory = ::open_memstream(&bytes, &size);
+        if (memory == nullptr) return MHD_NO;
+        const bool written = writePng(memory, *pages[0], PngCompression::fast);
+        if (std::fclose(memory) != 0 || !written) {
+            std::free(bytes);
+            return sendText(connection, MHD_HTTP_INTERNAL_SERVER_ERROR,
+                            "The overlay could not be encoded.\n");
+        }
+        MHD_Response* response =
+            MHD_create_response_from_buffer(size, bytes, MHD_RESPMEM_MUST_FREE);
+        if (response == nullptr) {
+            std::free(bytes);
+            return MHD_NO;
+        }
+        secure(response, "image/png");
+        MHD_add_response_header(response, "Cache-Control", "no-store");
+        return send(connection, MHD_HTTP_OK, response);
+    }
+
     // By its name in the folder only, and only a plain file there.
     MHD_Result file(MHD_Connection* connection, const std::string& name) {
         if (!servedName(name)) return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
@@ -518,6 +565,7 @@ struct WebServer::Impl {
         if (url == "/events") return live(connection);
         if (url == "/page.png") return pageImage(connection);
         if (url == "/pages.tar") return archive(connection);
+        if (url == "/overlay.png") return overlay(connection);
         if (url.starts_with("/files/")) return file(connection, url.substr(7));
         return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
     }

@@ -162,7 +162,7 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
     EXPECT_NE(screen.lines[5].find("config file"), std::string::npos);
     // Past the ninth entry, letters.
     EXPECT_EQ(screen.lines[4 + 10].substr(0, 16), " b: Vector copy ");
-    for (const std::string ignored : {"0", "f", "x", "A", "\b"})
+    for (const std::string ignored : {"0", "g", "x", "A", "\b"})
         EXPECT_EQ(options.onKey(ignored), Next::stay);
     EXPECT_EQ(options.onKey("\r"), Next::leave);
     EXPECT_EQ(options.onKey("\x1b"), Next::leave);

@@ -46,7 +46,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
                                      dir +
                                      " --model 7470A --paper a4 --vector SVG --page-gap 2.5 "
                                      "--unattended --window --live --web 0.0.0.0:8470 "
-                                     "--web-token-file /etc/plotanix/token"));
+                                     "--web-token-file /etc/plotanix/token --print plotter-a4"));
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -55,8 +55,9 @@ TEST(Settings, EachOptionAndEachBadValue) {
         values += setting.text(settings) + " ";
         EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
-    EXPECT_EQ(values, "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir +
-                          " 7470a a4 svg 2.5 on on on 0.0.0.0:8470 /etc/plotanix/token ");
+    EXPECT_EQ(values,
+              "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir +
+                  " 7470a a4 svg 2.5 on on on 0.0.0.0:8470 /etc/plotanix/token plotter-a4 ");
     EXPECT_EQ(describeLine(settings.line), "300 8E2 rtscts");
     EXPECT_EQ(settings.model, PlotterModel::hp7470a);
     EXPECT_EQ(settings.paper, Paper::a4);
@@ -98,7 +99,8 @@ TEST(Settings, EachOptionAndEachBadValue) {
                                   "--flow r",
                                   "--live --unattended",
                                   "--web 70000",
-                                  "--web-token-file"}) {
+                                  "--web-token-file",
+                                  "--print /dev/ttyUSB0"}) {
         const Started run = start(words(bad));
         const std::string key = bad.substr(0, bad.find(' ')).substr(bad.find_first_not_of('-'));
         EXPECT_EQ(run.startup.exitStatus, 2) << bad;
@@ -239,6 +241,30 @@ TEST(Settings, WebAddresses) {
 }
 
 // picocom's way: the port as the one plain argument, of any length.
+// --print takes a queue or none (the default queue), before the port too;
+// the config file and the environment name one, "on" or "off".
+TEST(Settings, PrintQueues) {
+    struct Case {
+        Args args;
+        Env environment;
+        std::string config, expected, port;
+    };
+    for (const Case& c :
+         {Case{{}, {}, "", "off", "COM1"}, Case{{"--print"}, {}, "", "default", "COM1"},
+          Case{{"--print", "--dir", "."}, {}, "", "default", "COM1"},
+          Case{{"--print=plotter", "/dev/ttyUSB0"}, {}, "", "plotter", "/dev/ttyUSB0"},
+          Case{{"/dev/ttyUSB0", "--print"}, {}, "", "default", "/dev/ttyUSB0"},
+          Case{{}, {{"PLOTANIX_PRINT", "lab"}}, "", "lab", "COM1"},
+          Case{{}, {}, "print = on\n", "default", "COM1"},
+          Case{{"--print", "off"}, {}, "print = lab\n", "off", "COM1"}}) {
+        const Started run = start(c.args, c.environment, c.config);
+        SCOPED_TRACE(run.err);
+        ASSERT_FALSE(run.startup.exitStatus);
+        EXPECT_EQ(row("print").text(run.startup.settings), c.expected);
+        EXPECT_EQ(run.startup.settings.port, c.port);
+    }
+}
+
 TEST(Settings, ThePortAsTheArgument) {
     const std::string byId =
         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" + std::string(100, 'x');

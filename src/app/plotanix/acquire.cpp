@@ -7,6 +7,7 @@
 #include "line_errors.h"
 #include "logfile/log_file.h"
 #include "output/png_writer.h"
+#include "page_printer.h"
 #include "plot_setup.h"
 #include "serial/gpib_acquire.h"
 #include "shell/event_loop.h"
@@ -156,9 +157,19 @@ class Acquisition : public Activity, public PollSource {
     std::optional<Clock::time_point> blockedSince_; // since it took nothing
     long long taken_ = 0;
     Clock::time_point first_{};
+    // A print not sent is said as a failure is, and leaves the status alone:
+    // the page is saved.
+    PagePrinter printer_{[](const std::string& said) {
+        if (said.starts_with("not printed")) {
+            failure(said);
+        } else {
+            report(said);
+        }
+    }};
 };
 
 int Acquisition::prepare() {
+    printer_.follow(settings_.print);
     const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
     log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
         report(LogFile::describe(trouble, transcript));
@@ -336,9 +347,12 @@ int Acquisition::takeOne(const AcquireResult& result) {
         if (!saved.copyError.empty())
             report("cannot save the vector copy " + plotting_.store.pathOf(saved.copyName) + ": " +
                    saved.copyError);
+        printer_.pageSaved(plotting_.session, saved.name);
         plotting_.store.markNewPage();
         plotting_.session.newPage();
     }
+    // The earlier plots' prints that have gone, said between plots.
+    printer_.source()->service(Clock::now());
     if (result.outcome == AcquireResult::Outcome::stopped) return ended(1);
     const std::string failed = acquireFailure(result, recipe_, options_);
     if (!failed.empty()) return failure(failed);
@@ -382,6 +396,7 @@ int Acquisition::run() {
         setUp_.emplace([](std::string_view) { return controllerSetUpCommands(); }, Clock::now());
         EventLoop loop(signals_, nullptr, nullptr, nullptr);
         loop.watch(this);
+        loop.watch(printer_.source()); // the prints said as they go
         step(Clock::now());
         loop.run(*this);
         status = status_ ? *status_ : stop();
@@ -390,6 +405,7 @@ int Acquisition::run() {
         report("the instrument asked the plotter for output " + countText(link_.asked()) +
                " times in all");
     serial_.closeSerialPort();
+    printer_.finish();
     log_.truncateLog();
     log_.closeLog();
     return status;

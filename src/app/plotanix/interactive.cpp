@@ -294,7 +294,12 @@ bool PlotterApp::prepare(std::vector<std::string>& failure) {
     imageErrorFlag = !plotting->preparePage();
     if (imageErrorFlag) return false;
     web.showPage(&plotting->session.page());
-    plotting->store.onSaved([this](const PageStore::Saved& saved) { web.pageSaved(saved.name); });
+    printer.follow(settings.print);
+    loop.watch(printer.source());
+    plotting->store.onSaved([this](const PageStore::Saved& saved) {
+        web.pageSaved(saved.name);
+        printer.pageSaved(plotting->session, saved.name);
+    });
     return true;
 }
 
@@ -424,7 +429,9 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         };
         PageChoice choosing(menu);
         web.activity("The plot has ended; the page menu is open");
+        openMenu = &menu;
         const int closing = loop.run(choosing);
+        openMenu = nullptr;
         // Live, the window stays with the page while the computer is awaited.
         if (!live || closing != 0 || choosing.next == PageMenu::Next::quit) window.close();
         if (closing) return endOnSignal(closing);

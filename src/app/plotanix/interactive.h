@@ -8,8 +8,11 @@
 // an exit status and the members' destructors give everything back, the
 // terminal last.
 
+#include "common/printable.h"
 #include "console/console.h"
 #include "logfile/log_file.h"
+#include "menus.h"
+#include "page_printer.h"
 #include "settings/settings.h"
 #include "shell/event_loop.h"
 #include "shell/line_watch.h"
@@ -137,6 +140,13 @@ class PlotterApp : private LineWatch::Events {
     std::unique_ptr<PlotAssembly> plotting; // made with the settings chosen by the start
     WebView web;
     std::string webNotice; // on every start screen while the web view is on
+    // How each saved page's print went: a reply row of the page menu while
+    // it is open, the notice row otherwise.
+    PageMenu* openMenu = nullptr;
+    PagePrinter printer{[this](const std::string& said) {
+        if (openMenu != nullptr) return openMenu->lateReply("1  " + printable(said));
+        showLineNotice(printable(said));
+    }};
 };
 
 } // namespace plotanix

@@ -72,8 +72,11 @@ std::string startedLine(const Settings& settings, const std::string& folder,
                                            : secondsText(least) + " (" + secondsText(asked) +
                                                  " asked: a plot run ends that long after the "
                                                  "last byte)";
+    const std::string printed = !settings.print           ? ""
+                                : settings.print->empty() ? ", printed on the default queue"
+                                                          : ", printed on " + *settings.print;
     return "started: " + describeLineOf(settings).text() + ", " + model + ", pages in " + folder +
-           " as PNG" + copy + ", page gap " + gap + ", " +
+           " as PNG" + copy + printed + ", page gap " + gap + ", " +
            (webUrl.empty() ? "no web view" : "web view: " + webUrl);
 }
 

@@ -107,6 +107,9 @@ class PageMenu {
     // "1" saves the page, "2" asks for a new page, "3" plots on, "4" quits;
     // with a drawing that is not saved, the first "4" asks instead.
     Next onKey(std::string_view key);
+    // A reply that comes later (how a saved page's print went), with the
+    // key it answers.
+    void lateReply(std::string line) { reply({std::move(line)}); }
 
   private:
     void save();

@@ -11,7 +11,8 @@ inline PlotSetup plotSetupOf(const Settings& settings) {
     std::optional<CopyFormat> vector;
     if (settings.vector == VectorCopy::svg) vector = CopyFormat::svg;
     if (settings.vector == VectorCopy::pdf) vector = CopyFormat::pdf;
-    return {settings.model, settings.paper, vector, settings.dir};
+    // A printed page is drawn again from what is kept of its drawing.
+    return {settings.model, settings.paper, vector, settings.dir, settings.print.has_value()};
 }
 
 inline LineSettings lineSettingsOf(const Settings& settings) {

@@ -8,6 +8,7 @@
 #include "network_notice.h"
 #include "output/plot_window.h"
 #include "output/png_writer.h"
+#include "page_printer.h"
 #include "plot_setup.h"
 #include "session/capture.h"
 #include "shell/event_loop.h"
@@ -170,6 +171,14 @@ class UnattendedApp : private LineWatch::Events {
     PageWindow window_;
     EventLoop loop_;
     WebView web_;
+    // Outcomes go to the journal: a failed print is an error, the page is saved.
+    PagePrinter printer_{[](const std::string& said) {
+        if (said.starts_with("not printed")) {
+            reportError(said);
+        } else {
+            report(said);
+        }
+    }};
 };
 
 UnattendedApp::UnattendedApp(const Settings& settings)
@@ -268,6 +277,12 @@ bool UnattendedApp::prepare() {
         reportError("cannot make the page image: not enough memory");
         return false;
     }
+    printer_.follow(settings_.print);
+    loop_.watch(printer_.source());
+    plotting_.store.onSaved([this](const PageStore::Saved& saved) {
+        web_.pageSaved(saved.name);
+        printer_.pageSaved(plotting_.session, saved.name);
+    });
     return true;
 }
 
@@ -283,7 +298,6 @@ bool UnattendedApp::startWeb() {
     loop_.watch(web_.source());
     web_.line(describeLineOf(settings_).text());
     web_.showPage(&plotting_.session.page());
-    plotting_.store.onSaved([this](const PageStore::Saved& saved) { web_.pageSaved(saved.name); });
     return true;
 }
 
@@ -354,6 +368,8 @@ int UnattendedApp::finish() {
         capture_.saveWritten(outcome.written, outcome.error);
     }
     const bool saved = capture_.endRequested();
+    // The last page's print is sent before the program says it stopped.
+    printer_.finish();
     // What the line still held is in the transcript, undrawn too.
     const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
     log_.flushLog();

@@ -26,26 +26,14 @@ std::string programFolder() {
     return program.substr(0, program.rfind('/'));
 }
 
-// Beside the program (a build tree), else where it is installed, found from
-// the program's own place so that a staged or moved install works too.
 CopyModule loadModule() {
     CopyModule module;
-    const std::string folder = programFolder();
-    for (const std::string& place : {folder, folder + "/" + PLOTANIX_COPIES_FROM_PROGRAM}) {
-        const std::string path = place + "/" PLOTANIX_COPIES_MODULE;
-        if (::access(path.c_str(), F_OK) != 0) continue;
-        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            module.error = ::dlerror();
-            return module;
-        }
-        module.entry = reinterpret_cast<CopyEntry>(::dlsym(handle, "plotanixWritePageCopyTo"));
-        module.pages = reinterpret_cast<PagesEntry>(::dlsym(handle, "plotanixWritePdfPagesTo"));
-        if (module.entry == nullptr || module.pages == nullptr)
-            module.error = path + " is not the copy module";
-        return module;
-    }
-    module.error = "the copy module " PLOTANIX_COPIES_MODULE " is not installed";
+    void* handle = openModule(PLOTANIX_COPIES_MODULE, module.error);
+    if (handle == nullptr) return module;
+    module.entry = reinterpret_cast<CopyEntry>(::dlsym(handle, "plotanixWritePageCopyTo"));
+    module.pages = reinterpret_cast<PagesEntry>(::dlsym(handle, "plotanixWritePdfPagesTo"));
+    if (module.entry == nullptr || module.pages == nullptr)
+        module.error = PLOTANIX_COPIES_MODULE " is not the copy module";
     return module;
 }
 
@@ -55,6 +43,21 @@ const CopyModule& copyModule() {
 }
 
 } // namespace
+
+// Beside the program (a build tree), else where it is installed, found from
+// the program's own place so that a staged or moved install works too.
+void* openModule(const char* name, std::string& error) {
+    const std::string folder = programFolder();
+    for (const std::string& place : {folder, folder + "/" + PLOTANIX_COPIES_FROM_PROGRAM}) {
+        const std::string path = place + "/" + name;
+        if (::access(path.c_str(), F_OK) != 0) continue;
+        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) error = ::dlerror();
+        return handle;
+    }
+    error = "the module " + std::string(name) + " is not installed";
+    return nullptr;
+}
 
 bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,
                std::string& reason) {

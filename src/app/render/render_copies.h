@@ -12,6 +12,10 @@
 
 namespace plotanix {
 
+// A module of the renderer's, beside the program or in its library folder;
+// nullptr with error saying why when it cannot be loaded.
+void* openModule(const char* name, std::string& error);
+
 // writePageCopyTo, through the module; false with reason saying why when
 // the module cannot be loaded.
 bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,

@@ -7,8 +7,10 @@
 #include "models/models.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
+#include "print/cups_print.h"
 #include "render_batch.h"
 #include "render_copies.h"
+#include "render_extras.h"
 #include "shell/signal_watch.h"
 
 #include <CLI/CLI.hpp>
@@ -352,11 +354,73 @@ int usageError(const std::string& text) {
     return badUsage;
 }
 
+// Printing and overlays: their options, and their runs apart from the
+// batch's.
+struct ExtraOptions {
+    CLI::Option* print = nullptr;
+    std::string queue;
+    bool overlay = false;
+    std::string colours;
+    bool noLegend = false;
+};
+
+void configureExtras(CLI::App& app, ExtraOptions& extras) {
+    extras.print =
+        app.add_option("--print", extras.queue,
+                       "print every page of every input through CUPS on QUEUE (none named: the "
+                       "default queue), besides any -o output")
+            ->type_name("[QUEUE]")
+            ->expected(0, 1);
+    app.add_flag("--overlay", extras.overlay,
+                 "draw the inputs on one page (-o FILE), each after the first in its own "
+                 "colours, with a legend naming them");
+    app.add_option("--overlay-colours", extras.colours,
+                   "with --overlay: the colour of each input after the first (black, red, "
+                   "blue, green, magenta, cyan, grey, yellow or #RRGGBB, by commas); by default "
+                   "its pens are shifted along that list")
+        ->type_name("LIST");
+    app.add_flag("--no-legend", extras.noLegend, "with --overlay: no legend");
+}
+
+RenderSetup setupOf(const Options& options, bool keepList) {
+    return {modelNamed(options.model), options.paper == "a4" ? Paper::a4 : Paper::letter, keepList,
+            options.fit};
+}
+
+// --overlay: one page of every input, written to -o.
+int runOverlay(const Options& options, const ExtraOptions& extras) {
+    if (options.inputs.size() < 2) throw UsageError("--overlay draws two inputs or more");
+    if (options.output.empty() ||
+        (options.output != "-" &&
+         (options.output.back() == '/' || std::filesystem::is_directory(options.output))))
+        throw UsageError("--overlay writes one file: name it with -o");
+    if (std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end())
+        throw UsageError("--overlay takes files, not standard input");
+    OverlayRequest request;
+    request.inputs = options.inputs;
+    request.output = options.output;
+    Options one = options;
+    one.inputs.resize(1);
+    request.format =
+        chooseFormat(one, options.output == "-" ? Target::standardOutput : Target::file);
+    if (request.format != "png" && options.scale != 1)
+        throw UsageError("--scale applies to PNG only");
+    request.scale = options.scale;
+    request.setup = setupOf(options, true);
+    request.legend = !extras.noLegend;
+    std::string why;
+    if (!extras.colours.empty() && !parseColours(extras.colours, request.colours, why))
+        throw UsageError(why);
+    return drawOverlay(request);
+}
+
 int runProgram(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     CLI::App app{"", programName};
     Options options;
     configure(app, options);
+    ExtraOptions extras;
+    configureExtras(app, extras);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -366,6 +430,26 @@ int runProgram(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return usageError(e.what());
     }
+    // --print's value, when it is no queue's name but an input's.
+    if (extras.print->count() != 0 && !extras.queue.empty() &&
+        (!queueNameProblem(extras.queue).empty() || std::filesystem::exists(extras.queue))) {
+        options.inputs.insert(options.inputs.begin(), extras.queue);
+        extras.queue.clear();
+    }
+    const bool printing = extras.print->count() != 0;
+    try {
+        if (extras.overlay) return runOverlay(options, extras);
+        if (!extras.colours.empty() || extras.noLegend)
+            throw UsageError("--overlay-colours and --no-legend go with --overlay");
+        if (printing &&
+            std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end())
+            throw UsageError("--print takes files, not standard input");
+    } catch (const UsageError& e) {
+        return usageError(e.what());
+    }
+    // Printed only, unless -o names where the pages are written too.
+    if (printing && options.output.empty())
+        return printInputs(options.inputs, extras.queue, setupOf(options, true), options.quiet);
     std::vector<RenderJob> jobs;
     OutputFormat format;
     try {
@@ -379,11 +463,9 @@ int runProgram(int argc, char** argv) {
     } catch (const UsageError& e) {
         return usageError(e.what());
     }
-    const std::optional<PlotterModel> model = modelNamed(options.model);
     BatchOptions batch;
     batch.workers = options.workers > 0 ? options.workers : workersByDefault();
-    batch.setup = {model, options.paper == "a4" ? Paper::a4 : Paper::letter,
-                   format.needsDisplayList, options.fit};
+    batch.setup = setupOf(options, format.needsDisplayList);
     batch.encode = format.encode;
     // The progress line is for a terminal watching many inputs, and never
     // shares it with a page written to standard output.
@@ -408,6 +490,11 @@ int runProgram(int argc, char** argv) {
         printSummary(
             result,
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    if (printing && result.notBegun == 0) {
+        const int printed =
+            printInputs(options.inputs, extras.queue, setupOf(options, true), options.quiet);
+        if (result.status == rendered) return printed;
     }
     return result.status;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A source the one wait watches besides the keyboard, the line and the
-// window (the web view's server, --acquire's adapter): a descriptor to wait on, a moment it must
-// act by, and the turn it takes when either has come.
+// window (the web view's server, a print job, --acquire's adapter): a
+// descriptor to wait on, a moment it must act by, and the turn it takes
+// when either has come.
 
 #include "common/deadline.h"
 

@@ -31,7 +31,7 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 25;
+inline constexpr std::size_t settingCount = 26;
 
 // Where the web view listens: a numeric address (127.0.0.1, ::1, 0.0.0.0)
 // and a port (0: any free one).
@@ -62,6 +62,9 @@ struct Settings {
     bool live = false;             // the window opens when a run starts and follows the drawing
     std::optional<WebAddress> web; // the pages in a browser; none: no server
     std::string webTokenFile;      // the web view's token; empty: one made at each start
+    // Each saved page printed through CUPS on this queue (empty: the
+    // default queue); none: not printed.
+    std::optional<std::string> print;
     // Asking an instrument for its plot through the adapter: a recipe's
     // name, or empty (the program is the plotter). 0 in the fields below
     // stands for the recipe's own value.

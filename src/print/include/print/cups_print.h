@@ -1,0 +1,57 @@
+#pragma once
+// A document printed through CUPS: the queue is found (the default one when
+// none is named), its paper asked for, the document made for that paper and
+// sent, and the job followed until the scheduler has taken it. Every call
+// blocks on the scheduler: the programs make them on the spooler's thread,
+// the renderer between its files.
+
+#include "hpgl/plotter.h"
+#include "output/vector_copy.h"
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace plotanix {
+
+// The paper a queue prints on: its default, as letter or A4 (the plotter's
+// own papers), landscape.
+struct PrintSheet {
+    bool a4 = false;
+    double widthMm() const { return a4 ? 297.0 : 279.4; }
+    double heightMm() const { return a4 ? 210.0 : 215.9; }
+};
+
+// Where the picture goes on the sheet: the plotter's page (area) at its
+// true size, centred, shrunk only when it is larger than the sheet (an
+// HP-GL/2 page of its own size); without one (the HP-86B's page is the
+// picture) the picture fills the sheet within a margin, its aspect kept.
+PaperPlacement placeOnSheet(const std::optional<PageExtent>& area, PrintSheet sheet);
+
+// Makes the document (a PDF) for the sheet into pdf; false with why in one
+// line when it cannot.
+using PdfMaker = std::function<bool(PrintSheet sheet, std::string& pdf, std::string& why)>;
+
+struct PrintOutcome {
+    bool sent = false; // the scheduler took the job
+    int job = 0;
+    std::string queue; // as named, or the default queue's name once found
+    // One line for the operator: "printed on QUEUE (job N)", or why not,
+    // naming the queue and the scheduler's reason.
+    std::string said;
+};
+
+// queue empty: the default queue. title names the job in the queue's list.
+PrintOutcome printDocument(const std::string& queue, const std::string& title,
+                           const PdfMaker& make);
+
+// The document write puts into an open file, kept in pdf: the way a PdfMaker
+// makes it.
+bool documentInMemory(const std::function<bool(FILE* file, std::string& why)>& write,
+                      std::string& pdf, std::string& why);
+
+// A queue name CUPS can take: empty when it is one, else why not.
+std::string queueNameProblem(const std::string& name);
+
+} // namespace plotanix
