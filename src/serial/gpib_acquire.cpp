@@ -8,7 +8,7 @@ namespace plotanix {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = AdapterPort::Clock;
+using Clock = std::chrono::steady_clock;
 
 // From the instrument facts gathered for each family; an address nobody
 // has confirmed is the one the working scripts use, and said to be so.
@@ -99,93 +99,6 @@ std::string lowerCase(std::string_view text) {
     return lower;
 }
 
-// The adapter's reads, as the PC sees them: a read ends at EOI or at the
-// adapter's time-out, and neither shows on the serial side, so a read is
-// taken as over once nothing has come for readOver.
-class BusReader {
-  public:
-    BusReader(AdapterPort& port, AcquireOptions options, std::chrono::milliseconds readTimeout,
-              std::function<void(std::string_view)> take)
-        : port_(port), options_(options), readTimeout_(readTimeout), take_(std::move(take)) {}
-
-    // Reads until the end rule holds, the bus is quiet for the quiet period
-    // or something fails.
-    AcquireResult read(PlotEnd end, std::string_view pattern) {
-        using Outcome = AcquireResult::Outcome;
-        AcquireResult result;
-        const std::chrono::milliseconds readOver = readTimeout_ + readMargin;
-        // One message is over with its read, which may outlast the quiet.
-        const std::chrono::milliseconds quiet =
-            end == PlotEnd::eoi ? std::max(options_.quiet, readOver) : options_.quiet;
-        Clock::time_point lastByte = Clock::now();
-        bool readBrought = false; // the read in progress brought bytes
-        bool patternLast = false; // the bytes so far end with the pattern
-        std::string tail;         // the last bytes, as long as the pattern
-        if (!startRead()) return stopped(result);
-        for (;;) {
-            const Clock::time_point quietEnd = lastByte + quiet;
-            const Clock::time_point over = std::max(readStart_, lastByte) + readOver;
-            const std::optional<std::string> bytes =
-                port_.read(std::min(quietEnd, over), options_.limit - result.bytes);
-            if (!bytes) return stopped(result);
-            const auto now = Clock::now();
-            if (!bytes->empty()) {
-                take_(*bytes);
-                result.bytes += bytes->size();
-                lastByte = now;
-                readBrought = true;
-                if (result.bytes >= options_.limit) {
-                    result.outcome = Outcome::tooLong;
-                    return result;
-                }
-                tail += *bytes;
-                if (tail.size() > pattern.size()) tail.erase(0, tail.size() - pattern.size());
-                patternLast = end == PlotEnd::pattern && tail == pattern;
-                continue;
-            }
-            // The pattern ends a message when nothing follows it in its read.
-            if (patternLast && (now >= over || now >= quietEnd)) return ended(result, end);
-            if (now >= over) {
-                // The read is over: for one message, at its EOI.
-                if (end == PlotEnd::eoi && readBrought) return ended(result, end);
-                readBrought = false;
-                if (now < quietEnd) {
-                    if (!startRead()) return stopped(result);
-                    continue;
-                }
-            }
-            if (now < quietEnd) continue;
-            if (result.bytes == 0) return result; // nothing answered
-            if (end == PlotEnd::quiet) return ended(result, end);
-            // The closing pattern was due; quiet came first.
-            result.outcome = Outcome::cutShort;
-            return result;
-        }
-    }
-
-  private:
-    bool startRead() {
-        readStart_ = Clock::now();
-        return port_.writeLine("++read eoi");
-    }
-    AcquireResult stopped(AcquireResult result) const {
-        result.outcome =
-            port_.failed() ? AcquireResult::Outcome::portLost : AcquireResult::Outcome::stopped;
-        return result;
-    }
-    static AcquireResult ended(AcquireResult result, PlotEnd end) {
-        result.outcome = AcquireResult::Outcome::plot;
-        result.endedBy = end;
-        return result;
-    }
-
-    AdapterPort& port_;
-    AcquireOptions options_;
-    std::chrono::milliseconds readTimeout_;
-    std::function<void(std::string_view)> take_;
-    Clock::time_point readStart_{};
-};
-
 std::string secondsText(std::chrono::milliseconds time) {
     const auto tenths = (time.count() + 50) / 100;
     return std::to_string(tenths / 10) +
@@ -225,53 +138,134 @@ std::vector<std::string> controllerSetUpCommands() {
     return {"++mode 1", "++ifc", "++auto 0", "++eoi 1", "++eos 2", "++eot_enable 0"};
 }
 
-AcquireResult acquirePlot(AdapterPort& port, const InstrumentRecipe& recipe,
-                          const AcquireOptions& options,
-                          const std::function<void(std::string_view)>& take) {
-    const std::chrono::milliseconds readTimeout = adapterReadTimeout(recipe, options.quiet);
-    BusReader reader(port, options, readTimeout, take);
-    AcquireResult result;
-    const auto failed = [&] {
-        result.outcome =
-            port.failed() ? AcquireResult::Outcome::portLost : AcquireResult::Outcome::stopped;
-        return result;
+AcquireExchange::AcquireExchange(const InstrumentRecipe& recipe, const AcquireOptions& options,
+                                 Take take, Clock::time_point now)
+    : recipe_(recipe), options_(options), take_(std::move(take)),
+      readOver_(adapterReadTimeout(recipe, options.quiet) + readMargin) {
+    lines_ = {"++addr " + std::to_string(options.address),
+              "++read_tmo_ms " + std::to_string(adapterReadTimeout(recipe, options.quiet).count())};
+    if (recipe_.query.empty()) {
+        sendCommands(now);
+        return;
+    }
+    // Its answer is one short line, read as a message of its own.
+    lines_.push_back(gpibDataLine(recipe_.query));
+    begin(PlotEnd::pattern, "\n", 256, now);
+}
+
+void AcquireExchange::sendCommands(Clock::time_point now) {
+    phase_ = Phase::plotting;
+    for (std::string_view command : recipe_.commands)
+        lines_.push_back(gpibDataLine(command));
+    begin(recipe_.end, recipe_.pattern, options_.limit, now);
+}
+
+void AcquireExchange::begin(PlotEnd end, std::string_view pattern, size_t limit,
+                            Clock::time_point now) {
+    read_ = Reading{};
+    read_.end = end;
+    read_.pattern = pattern;
+    read_.limit = limit;
+    // One message is over with its read, which may outlast the quiet.
+    read_.quiet = end == PlotEnd::eoi ? std::max(options_.quiet, readOver_) : options_.quiet;
+    read_.lastByte = now;
+    startRead(now);
+}
+
+void AcquireExchange::startRead(Clock::time_point now) {
+    read_.readStart = now;
+    lines_.push_back("++read eoi");
+}
+
+std::optional<AcquireExchange::Clock::time_point> AcquireExchange::deadline() const {
+    if (done()) return std::nullopt;
+    return std::min(read_.lastByte + read_.quiet,
+                    std::max(read_.readStart, read_.lastByte) + readOver_);
+}
+
+void AcquireExchange::onBytes(std::string_view bytes, Clock::time_point now) {
+    if (done() || bytes.empty()) return;
+    bytes = bytes.substr(0, room());
+    if (phase_ == Phase::asking) {
+        answer_ += bytes;
+    } else {
+        take_(bytes);
+    }
+    read_.result.bytes += bytes.size();
+    read_.lastByte = now;
+    read_.readBrought = true;
+    if (room() == 0) {
+        read_.result.outcome = AcquireResult::Outcome::tooLong;
+        return readEnded(now);
+    }
+    std::string& tail = read_.tail;
+    tail += bytes;
+    if (tail.size() > read_.pattern.size()) tail.erase(0, tail.size() - read_.pattern.size());
+    read_.patternLast = read_.end == PlotEnd::pattern && tail == read_.pattern;
+}
+
+void AcquireExchange::onTime(Clock::time_point now) {
+    using Outcome = AcquireResult::Outcome;
+    if (done()) return;
+    Reading& r = read_;
+    const Clock::time_point quietEnd = r.lastByte + r.quiet;
+    const Clock::time_point over = std::max(r.readStart, r.lastByte) + readOver_;
+    if (now < std::min(quietEnd, over)) return;
+    const auto ended = [&] {
+        r.result.outcome = Outcome::plot;
+        r.result.endedBy = r.end;
+        readEnded(now);
     };
-    if (!port.writeLine("++addr " + std::to_string(options.address)) ||
-        !port.writeLine("++read_tmo_ms " + std::to_string(readTimeout.count())))
-        return failed();
-    if (!recipe.query.empty()) {
-        // Its answer is one short line, read as a message of its own.
-        std::string answer;
-        AcquireOptions line = options;
-        line.limit = 256;
-        BusReader answerReader(port, line, readTimeout,
-                               [&](std::string_view bytes) { answer += bytes; });
-        if (!port.writeLine(gpibDataLine(recipe.query))) return failed();
-        result = answerReader.read(PlotEnd::pattern, "\n");
-        while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
-            answer.pop_back();
-        if (result.bytes == 0 || result.outcome == AcquireResult::Outcome::stopped ||
-            result.outcome == AcquireResult::Outcome::portLost) {
-            result.bytes = 0;
-            return result;
+    // The pattern ends a message when nothing follows it in its read.
+    if (r.patternLast) return ended();
+    if (now >= over) {
+        // The read is over: for one message, at its EOI.
+        if (r.end == PlotEnd::eoi && r.readBrought) return ended();
+        r.readBrought = false;
+        if (now < quietEnd) return startRead(now);
+    }
+    if (now < quietEnd) return;
+    if (r.result.bytes == 0) return readEnded(now); // nothing answered
+    if (r.end == PlotEnd::quiet) return ended();
+    // The closing pattern was due; quiet came first.
+    r.result.outcome = Outcome::cutShort;
+    readEnded(now);
+}
+
+void AcquireExchange::stop(bool portFailed) {
+    if (done()) return;
+    lines_.clear();
+    read_.result.outcome =
+        portFailed ? AcquireResult::Outcome::portLost : AcquireResult::Outcome::stopped;
+    readEnded({});
+}
+
+void AcquireExchange::readEnded(Clock::time_point now) {
+    using Outcome = AcquireResult::Outcome;
+    const Outcome outcome = read_.result.outcome;
+    const bool broken = outcome == Outcome::stopped || outcome == Outcome::portLost;
+    if (phase_ == Phase::asking) {
+        result_ = read_.result;
+        if (result_.bytes == 0 || broken) {
+            result_.bytes = 0;
+            phase_ = Phase::finished;
+            return;
         }
-        result.answers.push_back(answer);
+        while (!answer_.empty() && (answer_.back() == '\n' || answer_.back() == '\r'))
+            answer_.pop_back();
+        result_.answers.push_back(answer_);
+        return sendCommands(now);
     }
-    for (std::string_view command : recipe.commands) {
-        if (!port.writeLine(gpibDataLine(command))) return failed();
-    }
-    std::vector<std::string> answers = std::move(result.answers);
-    result = reader.read(recipe.end, recipe.pattern);
-    result.answers = std::move(answers);
+    std::vector<std::string> answers = std::move(result_.answers);
+    result_ = read_.result;
+    result_.answers = std::move(answers);
+    phase_ = Phase::finished;
     // The instrument goes on as it was and back to its front panel, unless
     // the port is gone (or the program is to end: then at once).
-    if (result.outcome != AcquireResult::Outcome::stopped &&
-        result.outcome != AcquireResult::Outcome::portLost) {
-        for (std::string_view command : recipe.after)
-            port.writeLine(gpibDataLine(command));
-        port.writeLine("++loc");
-    }
-    return result;
+    if (broken) return;
+    for (std::string_view command : recipe_.after)
+        lines_.push_back(gpibDataLine(command));
+    lines_.push_back("++loc");
 }
 
 std::string acquireFailure(const AcquireResult& result, const InstrumentRecipe& recipe,

@@ -1,13 +1,7 @@
 #include "serial/gpib_adapter.h"
 
-#include "common/deadline.h"
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace plotanix {
 
@@ -104,11 +98,6 @@ std::vector<std::string> gpibSetUpCommands(const GpibSettings& settings, std::st
         commands.push_back("++savecfg 0");
     }
     return commands;
-}
-
-GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings) {
-    return setUpGpibAdapterWith(
-        port, [&](std::string_view version) { return gpibSetUpCommands(settings, version); });
 }
 
 AdapterSetUp::AdapterSetUp(SetUpCommands commands, Clock::time_point now)
@@ -219,85 +208,6 @@ void AdapterSetUp::complain(const std::string& text) {
     }
     complaintBytes_ += text.size();
     result_.complaints.push_back(text);
-}
-
-// The same exchange on a port that waits: each read waits until the
-// set-up's next moment, and a read that brings nothing is that moment.
-GpibSetUp setUpGpibAdapterWith(AdapterPort& port, const SetUpCommands& commands) {
-    AdapterSetUp setUp(commands, Clock::now());
-    while (!setUp.done()) {
-        for (const std::string& line : setUp.takeLines()) {
-            if (!port.writeLine(line)) {
-                setUp.stop();
-                break;
-            }
-        }
-        if (setUp.done()) break;
-        const Clock::time_point until = *setUp.deadline();
-        const std::optional<std::string> bytes = port.read(until, setUp.room());
-        if (!bytes) { // the port failed, or the wait was cut short
-            setUp.stop();
-        } else if (bytes->empty()) {
-            setUp.onTime(std::max(Clock::now(), until));
-        } else {
-            setUp.onBytes(*bytes, Clock::now());
-        }
-    }
-    return setUp.result();
-}
-
-FdAdapterPort::FdAdapterPort(int fd, int interruptFd) : fd_(fd), interruptFd_(interruptFd) {
-    termios tio{};
-    if (::tcgetattr(fd, &tio) == 0 && (tio.c_iflag & PARMRK) != 0) marks_.emplace();
-}
-
-bool FdAdapterPort::writeLine(std::string_view line) {
-    std::string bytes = std::string(line) + "\r\n";
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd_, rest.data(), rest.size());
-        if (n > 0) {
-            rest.remove_prefix(static_cast<size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            failed_ = true;
-            return false;
-        }
-        pollfd fds[2] = {{fd_, POLLOUT, 0}, {interruptFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, 1000);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready > 0 && fds[1].revents != 0) return false;
-        // A port that takes nothing for a second is as good as gone.
-        if (ready <= 0 || (fds[0].revents & (POLLERR | POLLHUP)) != 0) {
-            failed_ = true;
-            return false;
-        }
-    }
-    return true;
-}
-
-std::optional<std::string> FdAdapterPort::read(Clock::time_point until, size_t most) {
-    for (;;) {
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {interruptFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, msUntil(until));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready > 0 && fds[1].revents != 0) return std::nullopt;
-        if (ready == 0) return std::string();
-        std::string bytes(std::min<size_t>(most, 4096), '\0');
-        const ssize_t n = ready < 0 ? -1 : ::read(fd_, bytes.data(), bytes.size());
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (n <= 0) { // hung up: the adapter is gone
-            failed_ = true;
-            return std::nullopt;
-        }
-        size_t kept = static_cast<size_t>(n);
-        if (marks_) kept = marks_->decode(reinterpret_cast<uint8_t*>(bytes.data()), kept);
-        // Nothing but marks: nothing came yet.
-        if (kept == 0) continue;
-        bytes.resize(kept);
-        return bytes;
-    }
 }
 
 std::string gpibDataLine(std::string_view text) {

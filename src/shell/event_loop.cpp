@@ -85,7 +85,7 @@ int EventLoop::run(Activity& activity, bool pastEnding) {
         const std::vector<PollSource*> sources = sources_;
         std::vector<std::optional<Clock::time_point>> sourceDue(sources.size());
         for (size_t i = 0; i < sources.size(); ++i) {
-            fds[slotCount + i] = {sources[i]->descriptor(), POLLIN, 0};
+            fds[slotCount + i] = {sources[i]->descriptor(), sources[i]->events(), 0};
             sourceDue[i] = sources[i]->due();
             deadline = earlier(deadline, sourceDue[i]);
         }

@@ -5,6 +5,7 @@
 #include "serial/gpib_adapter.h"
 #include "simulated_adapter.h"
 #include "support/pty_pair.h"
+#include "support/waiting_adapter_port.h"
 
 #include <gtest/gtest.h>
 
@@ -271,31 +272,6 @@ TEST(GpibAdapter, ATalkingPortIsBounded) {
     }
 }
 
-// An adapter that answers slowly and without end ends the set-up by its
-// time bound, not by the bytes.
-TEST(GpibAdapter, ASlowTalkerEndsTheSetUpInTime) {
-    struct TricklingPort : AdapterPort {
-        bool writeLine(std::string_view line) override {
-            if (line == "++ver") answer = true;
-            return true;
-        }
-        std::optional<std::string> read(Clock::time_point until, size_t) override {
-            std::this_thread::sleep_until(std::min(until, Clock::now() + 5ms));
-            if (std::exchange(answer, false) && !answered++)
-                return std::string(sim::SimulatedAdapter::defaultVersion) + "\r\n";
-            return std::string("Unrecognized command\r\n");
-        }
-        bool answer = false;
-        int answered = 0;
-    };
-    TricklingPort port;
-    const auto started = Clock::now();
-    const GpibSetUp result = setUpGpibAdapter(port, {});
-    EXPECT_TRUE(result.answered);
-    EXPECT_TRUE(result.unfinished);
-    EXPECT_LE(Clock::now() - started, setUpDeadline);
-}
-
 // Opening the port restarts an Uno or a Nano: it hears nothing for a while.
 TEST(GpibAdapter, SetUpWaitsForABoardThatRestarts) {
     AdapterRig rig;
@@ -349,7 +325,8 @@ TEST(GpibAdapter, RepliesReachTheBusExactly) {
 // The set-up as the loop drives it, on a clock of the test's own: it asks,
 // says when it must act next and never waits. A silent port is asked eight
 // times, half a second apart; an adapter that answers gets its set-up at
-// once, closed by its answer, or found unfinished a second later.
+// once, closed by its answer, or found unfinished a second later, however
+// much it says meanwhile.
 TEST(GpibAdapter, TheSetUpIsAnExchangeWithDeadlines) {
     using std::chrono::milliseconds;
     const std::string version(sim::SimulatedAdapter::defaultVersion);
@@ -382,6 +359,16 @@ TEST(GpibAdapter, TheSetUpIsAnExchangeWithDeadlines) {
         EXPECT_TRUE(setUp.done());
         EXPECT_TRUE(setUp.result().answered);
         EXPECT_EQ(setUp.result().unfinished, !fenced);
+    }
+    {
+        SCOPED_TRACE("answers once, then complains without end");
+        AdapterSetUp setUp(commands, start);
+        setUp.onBytes(version + "\r\n", start);
+        Clock::time_point now = start;
+        while (!setUp.done() && now - start <= setUpDeadline)
+            setUp.onBytes("Unrecognized command\r\n", now += milliseconds(5));
+        EXPECT_TRUE(setUp.result().unfinished);
+        EXPECT_EQ(now - start, milliseconds(1000)) << "ended by its time, not by the bytes";
     }
 }
 

@@ -7,6 +7,7 @@
 #include "serial/serial_link.h"
 #include "support/adapter_on_usb.h"
 #include "support/in_process_plot.h"
+#include "support/waiting_adapter_port.h"
 
 #include <gtest/gtest.h>
 
@@ -34,12 +35,11 @@ std::string lines(const std::vector<std::string>& commands, std::string_view end
 
 // The adapter on its port, set up as the controller, with an instrument.
 struct Bus {
-    explicit Bus(SimulatedInstrument& instrument, const std::string& version = ar488,
-                 int interruptFd = -1)
+    explicit Bus(SimulatedInstrument& instrument, const std::string& version = ar488)
         : adapter(0ms, version) {
         adapter.look([&](sim::SimulatedAdapter& a) { a.attach(instrument); });
         EXPECT_TRUE(link.openSerialPort(adapter.path(), adapterLine));
-        port.emplace(link.fileDescriptor(), interruptFd);
+        port.emplace(link.fileDescriptor(), -1);
         const GpibSetUp setUp =
             setUpGpibAdapterWith(*port, [](std::string_view) { return controllerSetUpCommands(); });
         EXPECT_TRUE(setUp.answered);
@@ -221,29 +221,73 @@ TEST(GpibAcquire, FailuresAreOneLineAndKeepWhatCame) {
     }
 }
 
-// A signal ends the acquisition at once, the bytes that came handed over,
-// and the instrument is not sent anything more.
-TEST(GpibAcquire, ASignalEndsItAtOnce) {
-    int ending[2];
-    ASSERT_EQ(::pipe(ending), 0);
-    SimulatedInstrument instrument(16);
-    instrument.neverStops("PA1,1;PD2,2;");
-    Bus bus(instrument, ar488, ending[0]);
-    std::thread signal([&] {
-        testing::waitUntil([&] { return bus.handed > 0; });
-        EXPECT_EQ(::write(ending[1], "x", 1), 1);
-    });
-    const auto started = Clock::now();
-    const AcquireResult result = bus.acquire(customRecipe("OUTPPLOT;"), {16, 3000ms});
-    const auto took = Clock::now() - started;
-    signal.join();
-    EXPECT_EQ(result.outcome, Outcome::stopped);
-    EXPECT_LT(took, 1s);
-    EXPECT_GT(result.bytes, 0u);
-    EXPECT_EQ(result.bytes, bus.bytes.size());
-    EXPECT_EQ(instrument.locals(), 0) << "more was sent after the signal";
-    ::close(ending[0]);
-    ::close(ending[1]);
+// The exchange alone on a fake clock, the bus's bytes coming when the
+// script says: what it sends, when it ends and why. It never names a
+// moment already past (a loop driving it would spin), asks again each
+// time a read is over (the read time-out and the margin), and a signal
+// ends it at once with the bytes kept and nothing more sent.
+TEST(GpibAcquire, TheExchangeIsDrivenByItsDeadlines) {
+    using std::chrono::milliseconds;
+    using Lines = std::vector<std::string>;
+    const Lines sweep = {"++addr 18", "++read_tmo_ms 150", "SNGLS;TS;", "PLOT 550,279,9750,7479;"};
+    const Lines message = {"++addr 18", "++read_tmo_ms 3000", "PLOT 0,0,40000,40000"};
+    const struct {
+        const char* what;
+        std::string_view recipe;
+        std::vector<std::pair<int, std::string>> bus; // ms from the start, bytes
+        std::optional<int> stopAt;                    // ms: the program is to end
+        Outcome outcome;
+        int endsAt, reads; // ms; "++read eoi" sent
+        const Lines& opening;
+        Lines closing;
+    } cases[] = {
+        // clang-format off
+        {"records till quiet", "hp8560e", {{100, "IN;PA0,0;"}, {2000, "PD1,1;"}}, {},
+         Outcome::plot, 5000, 19, sweep, {"CONTS;", "++loc"}},
+        {"one message, ended by EOI", "hp8566b", {{200, "IN;PA0,0;"}}, {},
+         Outcome::plot, 3300, 1, message, {"++loc"}},
+        {"nothing answers", "hp8560e", {}, {}, Outcome::nothing, 3000, 12, sweep, {"CONTS;", "++loc"}},
+        {"a signal mid-plot", "hp8566b", {{200, "IN;PA0,0;"}}, 1000, Outcome::stopped, 1000, 1, message, {}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Clock::time_point start{};
+        std::string handed;
+        AcquireExchange exchange(
+            *findRecipe(c.recipe), {18, 3000ms}, [&](std::string_view bytes) { handed += bytes; },
+            start);
+        std::vector<std::string> sent = exchange.takeLines();
+        Clock::time_point now = start;
+        size_t next = 0;
+        std::optional<int> stopAt = c.stopAt;
+        while (!exchange.done()) {
+            const Clock::time_point due = *exchange.deadline();
+            ASSERT_GT(due, now);
+            if (next < c.bus.size() && start + milliseconds(c.bus[next].first) <= due) {
+                now = start + milliseconds(c.bus[next].first);
+                exchange.onBytes(c.bus[next++].second, now);
+            } else if (stopAt && start + milliseconds(*stopAt) <= due) {
+                now = start + milliseconds(*std::exchange(stopAt, std::nullopt));
+                exchange.stop(false);
+            } else {
+                exchange.onTime(now = due);
+            }
+            for (std::string& line : exchange.takeLines())
+                sent.push_back(std::move(line));
+        }
+        EXPECT_EQ(exchange.result().outcome, c.outcome);
+        EXPECT_EQ(now - start, milliseconds(c.endsAt));
+        std::string script;
+        for (const auto& [at, bytes] : c.bus)
+            script += bytes;
+        EXPECT_EQ(handed, script);
+        EXPECT_EQ(exchange.result().bytes, script.size());
+        EXPECT_EQ(std::erase(sent, "++read eoi"), static_cast<size_t>(c.reads));
+        Lines expected = c.opening;
+        expected.insert(expected.end(), c.closing.begin(), c.closing.end());
+        EXPECT_EQ(sent, expected);
+    }
 }
 
 // The adapter's read time-out: short between records, so they follow each

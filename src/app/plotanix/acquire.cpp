@@ -10,6 +10,7 @@
 #include "page_printer.h"
 #include "plot_setup.h"
 #include "serial/gpib_acquire.h"
+#include "shell/event_loop.h"
 #include "shell/plot_assembly.h"
 #include "shell/signal_watch.h"
 
@@ -19,6 +20,8 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace plotanix {
 
@@ -87,18 +90,12 @@ class NoReplies : public ByteLink {
     long long asked_ = 0;
 };
 
-// Waits until the time or the ending signal; false at the signal.
-bool waitUntil(Clock::time_point when, int endingFd) {
-    for (;;) {
-        const int left = msUntil(when);
-        if (left <= 0) return true;
-        pollfd ending{endingFd, POLLIN, 0};
-        const int ready = ::poll(&ending, 1, std::min(left, 60000));
-        if (ready > 0) return false;
-    }
-}
-
-class Acquisition {
+// The adapter's set-up, then each plot, as exchanges the one loop drives:
+// the port is a source of the loop (its lines written as it takes them,
+// its bytes read as they come) and the acquisition the loop's activity,
+// whose deadlines are the exchange's, the next plot of a series and a
+// port that takes nothing.
+class Acquisition : public Activity, public PollSource {
   public:
     Acquisition(const Settings& settings, const InstrumentRecipe& recipe)
         : settings_(settings), recipe_(recipe), device_(devicePath(settings)),
@@ -112,7 +109,16 @@ class Acquisition {
 
     int run();
 
+    int descriptor() const override;
+    short events() const override;
+    std::optional<Clock::time_point> due() const override { return std::nullopt; }
+    void service(Clock::time_point now) override;
+    bool done() const override { return status_.has_value(); }
+    std::optional<Clock::time_point> deadline() const override;
+    void onTime(Clock::time_point now) override;
+
   private:
+    enum class Stage { settingUp, waiting, taking };
     static PlotSetup setupOf(const Settings& settings) {
         PlotSetup setup = plotSetupOf(settings);
         // The instruments plot for a 7470A (or a plotter that takes its HP-GL).
@@ -120,10 +126,18 @@ class Acquisition {
         return setup;
     }
     int prepare();
-    int setUpAdapter(AdapterPort& port);
-    int takeOne(AdapterPort& port);
+    bool reading() const { return stage_ != Stage::waiting; }
+    void step(Clock::time_point now);
+    void flush(Clock::time_point now);
+    void portFailed();
+    int setUpAdapter(const GpibSetUp& setUp, Clock::time_point now);
+    int takeOne(const AcquireResult& result);
+    int stop();
     int ended(int status);
     std::string defaultPortNote() const;
+    std::chrono::milliseconds every() const {
+        return std::chrono::milliseconds(std::llround(settings_.everySeconds * 1000));
+    }
 
     const Settings& settings_;
     InstrumentRecipe recipe_;
@@ -134,6 +148,15 @@ class Acquisition {
     NoReplies link_;
     LogFile log_;
     PlotAssembly plotting_;
+    Stage stage_ = Stage::settingUp;
+    std::optional<AdapterSetUp> setUp_;
+    std::optional<AcquireExchange> exchange_;
+    std::optional<int> status_;
+    std::optional<MarkedInput> marks_;
+    std::string out_;                               // lines the port has not taken yet
+    std::optional<Clock::time_point> blockedSince_; // since it took nothing
+    long long taken_ = 0;
+    Clock::time_point first_{};
     // A print not sent is said as a failure is, and leaves the status alone:
     // the page is saved.
     PagePrinter printer_{[](const std::string& said) {
@@ -175,10 +198,115 @@ std::string Acquisition::defaultPortNote() const {
            " /dev/ttyACM0 (ls /dev/serial/by-id/ lists the USB ones)";
 }
 
-int Acquisition::setUpAdapter(AdapterPort& port) {
-    serial_.discardInput();
-    const GpibSetUp setUp =
-        setUpGpibAdapterWith(port, [](std::string_view) { return controllerSetUpCommands(); });
+// A port that takes nothing for a second is as good as gone.
+constexpr auto writeGiveUp = std::chrono::seconds(1);
+
+int Acquisition::descriptor() const {
+    return events() != 0 ? serial_.fileDescriptor() : -1;
+}
+
+short Acquisition::events() const {
+    if (done()) return 0;
+    return static_cast<short>((reading() ? POLLIN : 0) | (out_.empty() ? 0 : POLLOUT));
+}
+
+std::optional<Clock::time_point> Acquisition::deadline() const {
+    std::optional<Clock::time_point> when;
+    if (stage_ == Stage::settingUp) when = setUp_->deadline();
+    if (stage_ == Stage::taking && !exchange_->done()) when = exchange_->deadline();
+    if (stage_ == Stage::waiting) when = first_ + every() * taken_;
+    if (blockedSince_) when = earlier(when, *blockedSince_ + writeGiveUp);
+    return when;
+}
+
+void Acquisition::service(Clock::time_point now) {
+    flush(now);
+    if (done() || !reading()) return step(now);
+    const size_t room = stage_ == Stage::settingUp ? setUp_->room() : exchange_->room();
+    std::string bytes(std::min<size_t>(room, 4096), '\0');
+    const ssize_t n =
+        bytes.empty() ? 0 : ::read(serial_.fileDescriptor(), bytes.data(), bytes.size());
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        portFailed(); // hung up: the adapter is gone
+    } else if (n > 0) {
+        size_t kept = static_cast<size_t>(n);
+        if (marks_) kept = marks_->decode(reinterpret_cast<uint8_t*>(bytes.data()), kept);
+        bytes.resize(kept);
+        if (stage_ == Stage::settingUp) setUp_->onBytes(bytes, now);
+        if (stage_ == Stage::taking) exchange_->onBytes(bytes, now);
+    }
+    step(now);
+}
+
+void Acquisition::onTime(Clock::time_point now) {
+    if (blockedSince_ && now >= *blockedSince_ + writeGiveUp) portFailed();
+    if (stage_ == Stage::settingUp) setUp_->onTime(now);
+    if (stage_ == Stage::taking) exchange_->onTime(now);
+    step(now);
+}
+
+// What the exchange of the moment has to send goes out; an exchange that is
+// over gives way to the next.
+void Acquisition::step(Clock::time_point now) {
+    while (!done()) {
+        std::vector<std::string> lines;
+        if (stage_ == Stage::settingUp) lines = setUp_->takeLines();
+        if (stage_ == Stage::taking) lines = exchange_->takeLines();
+        for (const std::string& line : lines)
+            out_ += line + "\r\n";
+        flush(now);
+        if (stage_ == Stage::settingUp && setUp_->done()) {
+            const int status = setUpAdapter(setUp_->result(), now);
+            if (status != 0 || settings_.count <= 0) status_ = status;
+            stage_ = Stage::waiting;
+        } else if (stage_ == Stage::waiting && now >= first_ + every() * taken_) {
+            plotting_.session.beginRun();
+            exchange_.emplace(
+                recipe_, options_,
+                [this](std::string_view bytes) {
+                    plotting_.session.feed(
+                        std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+                },
+                now);
+            stage_ = Stage::taking;
+        } else if (stage_ == Stage::taking && exchange_->done() && out_.empty()) {
+            // The closing lines have gone too: the plot is in.
+            const int status = takeOne(exchange_->result());
+            exchange_.reset();
+            stage_ = Stage::waiting;
+            if (status != 0 || ++taken_ >= settings_.count) status_ = status;
+        } else {
+            return;
+        }
+    }
+}
+
+void Acquisition::flush(Clock::time_point now) {
+    while (!out_.empty()) {
+        const ssize_t n = ::write(serial_.fileDescriptor(), out_.data(), out_.size());
+        if (n > 0) {
+            out_.erase(0, static_cast<size_t>(n));
+            blockedSince_.reset();
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!blockedSince_) blockedSince_ = now;
+            return;
+        }
+        return portFailed();
+    }
+}
+
+void Acquisition::portFailed() {
+    out_.clear();
+    blockedSince_.reset();
+    if (stage_ == Stage::settingUp) setUp_->stop();
+    // The closing lines lost with the port: the plot is in all the same.
+    if (stage_ == Stage::taking) exchange_->stop(true);
+}
+
+int Acquisition::setUpAdapter(const GpibSetUp& setUp, Clock::time_point now) {
+    first_ = now;
     // Nothing the port sent is lost, adapter or not.
     if (!setUp.data.empty()) {
         log_.writeLogBytes(reinterpret_cast<const uint8_t*>(setUp.data.data()), setUp.data.size());
@@ -200,13 +328,7 @@ int Acquisition::setUpAdapter(AdapterPort& port) {
     return 0;
 }
 
-int Acquisition::takeOne(AdapterPort& port) {
-    plotting_.session.beginRun();
-    const AcquireResult result =
-        acquirePlot(port, recipe_, options_, [this](std::string_view bytes) {
-            plotting_.session.feed(
-                std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        });
+int Acquisition::takeOne(const AcquireResult& result) {
     const RunResult counts = plotting_.session.endRun();
     log_.flushLog();
     const std::string address = "address " + std::to_string(options_.address);
@@ -240,6 +362,23 @@ int Acquisition::takeOne(AdapterPort& port) {
     return 0;
 }
 
+// The program is to end: at once, with what came kept (the plot of the
+// moment saved as far as it came).
+int Acquisition::stop() {
+    if (stage_ == Stage::settingUp) {
+        setUp_->stop();
+        return setUpAdapter(setUp_->result(), Clock::now());
+    }
+    if (stage_ == Stage::taking) {
+        // A plot whose closing lines were going out is whole; the series
+        // after it is not taken.
+        exchange_->stop(false);
+        const int status = takeOne(exchange_->result());
+        return status == 0 && taken_ + 1 < settings_.count ? ended(1) : status;
+    }
+    return ended(1);
+}
+
 int Acquisition::ended(int status) {
     const int signalNumber = SignalWatch::ending();
     const char* name = signalNumber != 0 ? sigabbrev_np(signalNumber) : nullptr;
@@ -250,17 +389,17 @@ int Acquisition::ended(int status) {
 int Acquisition::run() {
     int status = prepare();
     if (status == 0) {
-        FdAdapterPort port(serial_.fileDescriptor(), signals_.endingDescriptor());
-        status = setUpAdapter(port);
-        const auto first = Clock::now();
-        const auto every = std::chrono::milliseconds(std::llround(settings_.everySeconds * 1000));
-        for (long long i = 0; status == 0 && i < settings_.count; ++i) {
-            if (!waitUntil(first + every * i, signals_.endingDescriptor())) {
-                status = ended(1);
-                break;
-            }
-            status = takeOne(port);
-        }
+        termios tio{};
+        if (::tcgetattr(serial_.fileDescriptor(), &tio) == 0 && (tio.c_iflag & PARMRK) != 0)
+            marks_.emplace();
+        serial_.discardInput();
+        setUp_.emplace([](std::string_view) { return controllerSetUpCommands(); }, Clock::now());
+        EventLoop loop(signals_, nullptr, nullptr, nullptr);
+        loop.watch(this);
+        loop.watch(printer_.source()); // the prints said as they go
+        step(Clock::now());
+        loop.run(*this);
+        status = status_ ? *status_ : stop();
     }
     if (link_.asked() > NoReplies::sayAtMost)
         report("the instrument asked the plotter for output " + countText(link_.asked()) +

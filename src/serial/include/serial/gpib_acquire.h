@@ -86,13 +86,64 @@ struct AcquireResult {
     std::vector<std::string> answers; // the query's answer, if one was asked
 };
 
-// Sends the recipe to the instrument at options.address (already set up:
-// controller mode) and reads its plot, handing each piece to take as it
+// Asking the instrument at options.address (the adapter already the
+// controller) for its plot, as an exchange the loop drives, never waiting:
+// the recipe is sent and the plot read, each piece handed to take as it
 // comes; then the instrument is returned to local. No device clear is ever
-// sent (an 8560 presets itself on one).
-AcquireResult acquirePlot(AdapterPort& port, const InstrumentRecipe& recipe,
-                          const AcquireOptions& options,
-                          const std::function<void(std::string_view)>& take);
+// sent (an 8560 presets itself on one). The adapter's reads end at EOI or
+// at its time-out, and neither shows on the serial side, so a read is
+// taken as over once nothing has come for the time-out and readMargin.
+class AcquireExchange {
+  public:
+    using Clock = std::chrono::steady_clock;
+    using Take = std::function<void(std::string_view)>;
+    AcquireExchange(const InstrumentRecipe& recipe, const AcquireOptions& options, Take take,
+                    Clock::time_point now);
+    // The lines to write to the adapter now, in order (the CR LF is the
+    // writer's). The closing ones may still be here once it is done.
+    std::vector<std::string> takeLines() { return std::exchange(lines_, {}); }
+    // What the adapter handed on from the bus: at most room() bytes.
+    void onBytes(std::string_view bytes, Clock::time_point now);
+    // The moment deadline() named has come.
+    void onTime(Clock::time_point now);
+    std::optional<Clock::time_point> deadline() const;
+    // The port failed (portFailed) or the program is to end: at once, with
+    // what came kept and nothing more sent.
+    void stop(bool portFailed);
+    bool done() const { return phase_ == Phase::finished; }
+    size_t room() const { return read_.limit - read_.result.bytes; }
+    const AcquireResult& result() const { return result_; }
+
+  private:
+    enum class Phase { asking, plotting, finished };
+    // One reading: until its end holds, the bus is quiet or it is stopped.
+    struct Reading {
+        PlotEnd end = PlotEnd::quiet;
+        std::string_view pattern;
+        size_t limit = 0;
+        std::chrono::milliseconds quiet{};
+        Clock::time_point lastByte{};
+        Clock::time_point readStart{};
+        bool readBrought = false; // the read in progress brought bytes
+        bool patternLast = false; // the bytes so far end with the pattern
+        std::string tail;         // the last bytes, as long as the pattern
+        AcquireResult result;
+    };
+    void begin(PlotEnd end, std::string_view pattern, size_t limit, Clock::time_point now);
+    void startRead(Clock::time_point now);
+    void sendCommands(Clock::time_point now);
+    void readEnded(Clock::time_point now);
+
+    InstrumentRecipe recipe_;
+    AcquireOptions options_;
+    Take take_;
+    std::chrono::milliseconds readOver_;
+    Phase phase_ = Phase::asking;
+    Reading read_;
+    std::string answer_;
+    std::vector<std::string> lines_;
+    AcquireResult result_;
+};
 
 // The line the operator reads when the acquisition did not give a whole
 // plot; empty for a plot that came whole.

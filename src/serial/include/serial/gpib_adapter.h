@@ -27,21 +27,6 @@ struct GpibSettings {
     bool save = false;
 };
 
-// The adapter's serial side, as the set-up talks to it.
-class AdapterPort {
-  public:
-    using Clock = std::chrono::steady_clock;
-    virtual ~AdapterPort() = default;
-    // Writes one line (the CR LF is added); false when the port failed.
-    virtual bool writeLine(std::string_view line) = 0;
-    // What the adapter sent, at most most bytes, waiting until until for
-    // the first: empty when nothing came by then; nullopt when the port
-    // failed or the wait was cut short (the program is to end).
-    virtual std::optional<std::string> read(Clock::time_point until, size_t most) = 0;
-    // The port itself failed (unplugged), rather than the wait cut short.
-    virtual bool failed() const { return false; }
-};
-
 struct GpibSetUp {
     // False: nothing answered "++ver" like an adapter; the port is used as a
     // plain line.
@@ -65,24 +50,6 @@ struct GpibSetUp {
 inline constexpr size_t setUpReadLimit = 64 * 1024;
 inline constexpr size_t complaintMemory = 4 * 1024;
 inline constexpr std::chrono::milliseconds setUpDeadline{6000};
-
-// The adapter's serial side on a descriptor: reads with a time-out that a
-// readable interrupt descriptor (the signal wake-up) cuts short. On a line
-// set up to mark bytes with errors (as the serial link sets it), the marks
-// are taken out and a 0xFF is one byte again, as the link reads them.
-class FdAdapterPort : public AdapterPort {
-  public:
-    FdAdapterPort(int fd, int interruptFd);
-    bool writeLine(std::string_view line) override;
-    std::optional<std::string> read(Clock::time_point until, size_t most) override;
-    bool failed() const override { return failed_; }
-
-  private:
-    int fd_;
-    int interruptFd_;
-    bool failed_ = false;
-    std::optional<MarkedInput> marks_;
-};
 
 // An answer to "++ver" as an adapter gives it: a short line of text naming
 // the adapter (Prologix, AR488, GPIB) or a version number after "ver". A
@@ -149,13 +116,6 @@ class AdapterSetUp {
     size_t complaintBytes_ = 0;
     bool heardOthers_ = false;
 };
-
-// The set-up on a port that waits (a tool's, a test's): the exchange above,
-// each read waiting until its next moment.
-GpibSetUp setUpGpibAdapter(AdapterPort& port, const GpibSettings& settings);
-// The same with other commands for the adapter, made once its version is
-// known (controller mode, to ask an instrument for its plot).
-GpibSetUp setUpGpibAdapterWith(AdapterPort& port, const SetUpCommands& commands);
 
 // A reply to the computer as the adapter must be given it: the reply's own
 // line end taken off, CR, LF, ESC and '+' escaped, then CR LF, so the bus
