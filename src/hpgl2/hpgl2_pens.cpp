@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
+#include <span>
+#include <vector>
 
 namespace plotanix {
 
@@ -62,6 +65,7 @@ Colour Hpgl2::penColour() const {
 }
 
 void Hpgl2::selectColour() {
+    flushPieces(); // in the colour they were drawn in, wherever a read ended
     drawing_.setFrontColour(penColour());
 }
 
@@ -134,25 +138,61 @@ void Hpgl2::noteOffPaper(PathView area) {
     if (!within) countOffPaper();
 }
 
+namespace {
+
+// Whether a ring goes once round a convex area: every turn the same way and
+// one whole turn in all. Only such rings may share one nonzero fill with the
+// others, turned the same way round: their windings then add up to the
+// union of their areas, however the pieces are grouped.
+bool goesOnceRound(std::span<const PathPoint> ring) {
+    std::vector<PathPoint> edges;
+    edges.reserve(ring.size());
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
+        if (a != b) edges.push_back({b.x - a.x, b.y - a.y});
+    }
+    if (edges.size() < 3) return false;
+    double turning = 0;
+    int side = 0;
+    for (size_t i = 0; i < edges.size(); ++i) {
+        const PathPoint in = edges[i], out = edges[(i + 1) % edges.size()];
+        const double cross = in.x * out.y - in.y * out.x;
+        const double dot = in.x * out.x + in.y * out.y;
+        if (cross == 0 && dot < 0) return false; // doubles back
+        const int turn = (cross > 0) - (cross < 0);
+        if (turn != 0 && side != 0 && turn != side) return false;
+        if (turn != 0) side = turn;
+        turning += std::atan2(cross, dot);
+    }
+    return side != 0 && std::fabs(std::fabs(turning) - 2 * std::numbers::pi) < 0.5;
+}
+
+} // namespace
+
 void Hpgl2::addPiece(PathView area) {
     noteOffPaper(area);
-    size_t first = 0;
-    for (const uint32_t count : area.rings) {
-        if (count > area.points.size() - first) break;
-        const auto ring = area.points.subspan(first, count);
-        first += count;
-        double twiceArea = 0;
-        for (size_t i = 0; i < ring.size(); ++i) {
-            const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
-            twiceArea += a.x * b.y - b.x * a.y;
-        }
-        if (twiceArea < 0) {
-            pieces_.points.insert(pieces_.points.end(), ring.rbegin(), ring.rend());
-        } else {
-            pieces_.points.insert(pieces_.points.end(), ring.begin(), ring.end());
-        }
-        pieces_.rings.push_back(count);
+    const bool shares = area.rings.size() == 1 && area.rings[0] >= 3 &&
+                        area.rings[0] <= area.points.size() &&
+                        goesOnceRound(area.points.first(area.rings[0]));
+    if (!shares) {
+        // A ring that crosses itself or an area of several rings is filled
+        // on its own, by its own rule, as it would be alone.
+        flushPieces();
+        drawing_.fillPath(area, windowPixels_);
+        return;
     }
+    const auto ring = area.points.first(area.rings[0]);
+    double twiceArea = 0;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const PathPoint a = ring[i], b = ring[(i + 1) % ring.size()];
+        twiceArea += a.x * b.y - b.x * a.y;
+    }
+    if (twiceArea < 0) {
+        pieces_.points.insert(pieces_.points.end(), ring.rbegin(), ring.rend());
+    } else {
+        pieces_.points.insert(pieces_.points.end(), ring.begin(), ring.end());
+    }
+    pieces_.rings.push_back(static_cast<uint32_t>(ring.size()));
     // A long path is filled in parts: the pieces' memory stays small.
     if (pieces_.points.size() >= maxPieces) flushPieces();
 }
