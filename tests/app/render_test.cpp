@@ -434,6 +434,20 @@ TEST(RenderProgram, APageWithNothingDrawnSaysWhy) {
               "plotanix-render: in.txt, page 7: nothing draw");
 }
 
+// The inked pixels' bounds: left, top, right, bottom. Any pixel but white
+// is ink, or with darkOnly only the dark ones (a printer's smoothed edges).
+std::array<int, 4> inkedBounds(const testing::DecodedPng& png, bool darkOnly = false) {
+    std::array<int, 4> bounds{INT32_MAX, INT32_MAX, -1, -1};
+    for (uint32_t y = 0; y < png.height; ++y)
+        for (uint32_t x = 0; x < png.width; ++x)
+            if (darkOnly ? (png.pixel(x, y) & 0xFF) < 0x80
+                         : (png.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
+                bounds = {std::min<int>(bounds[0], x), std::min<int>(bounds[1], y),
+                          std::max<int>(bounds[2], x), std::max<int>(bounds[3], y)};
+            }
+    return bounds;
+}
+
 // The SVG and PDF of the 7470A and HP-GL/2 models are their paper, the
 // drawing where the plotter puts it: a 10000-unit line along the plotting
 // area's foot is 250 mm long. HP-GL/2's PS makes the page the sheet.
@@ -479,14 +493,8 @@ TEST(RenderProgram, VectorPagesAreThePaperAtTrueSize) {
                                          "-singlefile printed.pdf printed")
                       .status,
                   0);
-        const testing::DecodedPng printed = testing::readPng(dir.file("printed.png"));
-        int left = INT32_MAX, right = -1, top = INT32_MAX, bottom = -1;
-        for (uint32_t y = 0; y < printed.height; ++y)
-            for (uint32_t x = 0; x < printed.width; ++x)
-                if ((printed.pixel(x, y) & 0xFF) < 0x80) {
-                    left = std::min<int>(left, x), right = std::max<int>(right, x);
-                    top = std::min<int>(top, y), bottom = std::max<int>(bottom, y);
-                }
+        const auto [left, top, right, bottom] =
+            inkedBounds(testing::readPng(dir.file("printed.png")), true);
         EXPECT_NEAR(left, first, 1) << words;
         EXPECT_NEAR(right, last, 1) << words;
         EXPECT_NEAR(top, row, 1) << words;
@@ -495,18 +503,6 @@ TEST(RenderProgram, VectorPagesAreThePaperAtTrueSize) {
     EXPECT_EQ(runRender(dir, "--scale 4 line.hpgl -o 4.png").status, 0); // PNGs keep the picture
     const testing::DecodedPng big = testing::readPng(dir.file("4.png"));
     EXPECT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u));
-}
-
-// The inked pixels' bounds: left, top, right, bottom.
-std::array<int, 4> inkedBounds(const testing::DecodedPng& png) {
-    std::array<int, 4> bounds{INT32_MAX, INT32_MAX, -1, -1};
-    for (uint32_t y = 0; y < png.height; ++y)
-        for (uint32_t x = 0; x < png.width; ++x)
-            if ((png.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
-                bounds = {std::min<int>(bounds[0], x), std::min<int>(bounds[1], y),
-                          std::max<int>(bounds[2], x), std::max<int>(bounds[3], y)};
-            }
-    return bounds;
 }
 
 // --fit scales each page's drawing to touch two sides of the picture and
