@@ -295,6 +295,13 @@ pid_t startedWithoutTerminal(const std::string& command) {
                                                                                               : -1;
 }
 
+int statusAfterTerm(pid_t pid, std::chrono::milliseconds timeout) {
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout);
+    return status;
+}
+
 Reaped::~Reaped() {
     // No process (-1 would name every child, and kill(-1) every process).
     if (pid <= 0 || ::waitpid(pid, nullptr, WNOHANG) != 0) return;

@@ -31,6 +31,10 @@ using namespace std::chrono_literals;
 // terminal and no display; exec keeps the process id. -1 when it failed.
 pid_t startedWithoutTerminal(const std::string& command);
 
+// Sends SIGTERM and reaps the program: its wait status, -1 when it has not
+// ended within the timeout.
+int statusAfterTerm(pid_t pid, std::chrono::milliseconds timeout = 10s);
+
 // Whatever becomes of the test, the program does not outlive it.
 struct Reaped {
     pid_t pid;

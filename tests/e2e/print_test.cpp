@@ -106,10 +106,7 @@ TEST_F(Printing, UnattendedCapturePrintsEachSavedPage) {
         ASSERT_EQ(expected.error, "");
         EXPECT_EQ(differing(picture(job), expected), 0) << page;
     }
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-    EXPECT_EQ(status, 0) << readFile(out);
+    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(out);
 }
 
 // The interactive program: the page menu's reply rows say where the saved
@@ -157,10 +154,7 @@ TEST_F(Printing, AFailedPrintIsOneLineAndThePageIsSaved) {
         ASSERT_TRUE(waitUntil([&] { return readFile(out).find(c.said) != std::string::npos; }, 20s))
             << readFile(out);
         EXPECT_TRUE(std::filesystem::exists(pages.file(savedPageName(1))));
-        ::kill(pid, SIGTERM);
-        int status = -1;
-        waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-        EXPECT_EQ(status, 0) << readFile(out);
+        EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(out);
     }
 }
 

@@ -42,10 +42,7 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
     // The third plot is cut short; the query's answer shows it has been read.
     ASSERT_TRUE(line.writeMaster(plots[2]));
     EXPECT_EQ(line.readMasterUntil("\r\n", 10s), "7470A\r\n");
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-    EXPECT_EQ(status, 0) << readFile(err);
+    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(err);
 
     std::string transcript;
     for (int page = 1; page <= 3; ++page) {
@@ -105,10 +102,7 @@ TEST(Unattended, ThePageGapCountsFromTheLastByteAndABlankPageIsNotSaved) {
     // later than the gap.
     EXPECT_GE(after, 2900ms);
     EXPECT_LT(after, 4600ms);
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(statusAfterTerm(pid), 0);
     const std::string lines = readFile(out);
     EXPECT_EQ(lines.rfind("<4>plotanix: PLOTANIX_VECTOR: ", 0), 0u) << lines;
     const std::regex prioritised("(<[346]>[a-zA-Z].*\n)+");
@@ -140,10 +134,7 @@ TEST(Unattended, ATerminationInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt
         ASSERT_TRUE(waitUntil(
             [&] { return readFile(logs.file("out")).find(" started: ") != std::string::npos; }));
         ASSERT_TRUE(line.writeMaster(std::string_view(plot).substr(0, moment), 30s));
-        ::kill(pid, SIGTERM);
-        int status = -1;
-        waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-        EXPECT_EQ(status, 0) << readFile(logs.file("err"));
+        EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(logs.file("err"));
         std::string transcript = readFile(pages.file("PLOTTER.TXT"));
         for (const std::string& line : {marker("SAVE PAGE #1"), marker("NEW PAGE")})
             if (const size_t at = transcript.find(line); at != std::string::npos)
@@ -171,9 +162,7 @@ TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
     ASSERT_TRUE(
         waitUntil([&] { return readFile(pages.file("PLOTTER.TXT")).ends_with(asked); }, 15s));
     const auto terminated = std::chrono::steady_clock::now();
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+    const int status = statusAfterTerm(pid);
     EXPECT_LT(std::chrono::steady_clock::now() - terminated, 1s);
     EXPECT_EQ(status, 0) << readFile(logs.file("err"));
     EXPECT_EQ(line.masterInputWaiting(), 0);
@@ -247,10 +236,7 @@ TEST(Unattended, WithAWindowTheJournalSaysWhenTheDisplayIsLost) {
                    std::string::npos;
         })) << readFile(out);
     }
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
+    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(logs.file("err"));
 }
 
 // A talk-only instrument plotting through a USB-GPIB adapter listening only:
@@ -301,10 +287,7 @@ TEST(Unattended, ListensToTheBusThroughAnAdapterThatComesAndGoes) {
         journal.find(" started: HP-IB, listening only via " + adapter.path() + " at 115200 8N1"),
         std::string::npos)
         << journal;
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-    EXPECT_EQ(status, 0) << readFile(err);
+    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(err);
 }
 
 } // namespace
