@@ -167,10 +167,7 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
                 static_cast<long long>(at - written));
     EXPECT_GE(at - written, 0);
 
-    ::kill(plotter.pid, SIGTERM);
-    int status = -1;
-    waitUntil([&] { return ::waitpid(plotter.pid, &status, WNOHANG) == plotter.pid; }, 10s);
-    EXPECT_EQ(status, 0) << readFile(plotter.err);
+    EXPECT_EQ(statusAfterTerm(plotter.pid), 0) << readFile(plotter.err);
     EXPECT_EQ(readFile(plotter.err), "");
 }
 
