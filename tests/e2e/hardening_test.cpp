@@ -4,6 +4,7 @@
 #include "plotter_harness.h"
 
 #include "support/process.h"
+#include "support/switchable_line.h"
 #include "support/wait_until.h"
 
 #include <cstdio>
@@ -126,41 +127,6 @@ TEST(HostileStreams, MemoryStaysBoundedAndThePlotterStillAnswers) {
     for (int number = 1; number <= page; ++number)
         EXPECT_TRUE(plotter.hasFile(savedPageName(number))) << number;
 }
-
-// A device path that comes and goes, as a USB serial adapter's does: a
-// symbolic link (what PLOTANIX_COM1 names) to the slave of the pty of the
-// moment, which the plotter alone holds open and so sees the hang-up.
-class SwitchableLine {
-  public:
-    SwitchableLine() : link_(directory_.file("ttyPLOT")) { plugIn(); }
-    const std::string& path() const { return link_; }
-    PtyPair& pair() { return *pair_; }
-    bool ok() const { return pair_ && pair_->ok() && pointed_; }
-    void pullOut() {
-        pointTo(directory_.file("absent"));
-        pair_->closeMaster();
-    }
-    bool plugIn() { // a new device under the same path
-        pair_ = std::make_unique<PtyPair>(false);
-        pointed_ = pair_->ok() && pointTo(pair_->slavePath());
-        return ok();
-    }
-
-  private:
-    // Replaced in one step, so the plotter never finds the path half made.
-    bool pointTo(const std::string& target) {
-        const std::string fresh = link_ + ".new";
-        std::error_code error;
-        std::filesystem::remove(fresh, error);
-        std::filesystem::create_symlink(target, fresh, error);
-        return !error && std::rename(fresh.c_str(), link_.c_str()) == 0;
-    }
-
-    TempDir directory_;
-    std::string link_;
-    std::unique_ptr<PtyPair> pair_;
-    bool pointed_ = false;
-};
 
 const std::string runA = "SP1;PU100,100;PD300,100;OI;";
 const std::string runB = "OI;SP2;PU100,200;PD300,200;";

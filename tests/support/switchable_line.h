@@ -19,29 +19,36 @@ class SwitchableLine {
     SwitchableLine() : link_(directory_.file("ttyPLOT")) { plugIn(); }
     const std::string& path() const { return link_; }
     PtyPair& pair() { return *pair_; }
+    bool ok() const { return pair_ && pair_->ok() && pointed_; }
     void pullOut() {
         pointTo(directory_.file("absent"));
         pair_->closeMaster();
     }
     // A new pseudo-terminal; ready (the device's firmware started, say) runs
     // before the link points to it, so nothing opens it earlier.
-    void plugIn(const std::function<void(PtyPair&)>& ready = {}) {
+    bool plugIn(const std::function<void(PtyPair&)>& ready = {}) {
         pair_ = std::make_unique<PtyPair>(false);
         if (ready) ready(*pair_);
-        pointTo(pair_->slavePath());
+        pointed_ = pair_->ok() && pointTo(pair_->slavePath());
+        return ok();
     }
 
   private:
-    void pointTo(const std::string& target) {
+    // Replaced in one step, so the code under test never finds the path
+    // half made.
+    bool pointTo(const std::string& target) {
         const std::string fresh = link_ + ".new";
-        std::filesystem::remove(fresh);
-        std::filesystem::create_symlink(target, fresh);
-        std::filesystem::rename(fresh, link_);
+        std::error_code error;
+        std::filesystem::remove(fresh, error);
+        std::filesystem::create_symlink(target, fresh, error);
+        if (!error) std::filesystem::rename(fresh, link_, error);
+        return !error;
     }
 
     TempDir directory_;
     std::string link_;
     std::unique_ptr<PtyPair> pair_;
+    bool pointed_ = false;
 };
 
 } // namespace plotanix::testing
