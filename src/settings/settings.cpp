@@ -542,6 +542,10 @@ std::string acquireConflict(const Settings& settings) {
     if (sourceOf(settings, *findRow("gpib")) == Source::commandLine)
         return "--acquire makes the adapter the bus's controller: leave out --gpib "
                "(--gpib-address names the instrument's address)";
+    // A web view from the config file serves the plotter's modes, not this.
+    if (sourceOf(settings, *findRow("web")) == Source::commandLine)
+        return "--acquire saves its plots and ends: leave out --web (the web view is the "
+               "plotter's, interactive or --unattended)";
     const InstrumentRecipe& recipe = *findRecipe(settings.acquire);
     if (recipe.name == "custom" && settings.command.empty())
         return "--acquire custom needs --command 'TEXT', the command that makes it plot";
