@@ -304,9 +304,10 @@ TEST_F(PageMenuTest, TheRowUnderOkNamesTheCopyToo) {
     EXPECT_EQ(screen.lines.at(1), written("PLOTTER_00001.PNG and PLOTTER_00001.SVG"));
 }
 
-// "1" with the page written by a thread: nothing is said or marked, and
-// keys and the line wait, until the file is whole; the eventfd then wakes
-// the loop, whose turn prints "1  Ok.". A failed write says why.
+// "1" with the page written by a thread, at the page menu and at
+// "Waiting...": nothing is said or marked, and keys and the line wait,
+// until the file is whole; the eventfd then wakes the loop, whose turn
+// prints "1  Ok.". A failed write says why.
 TEST_F(PageTest, APageWrittenApartIsOkOnlyOnceItsFileIsWhole) {
     std::promise<void> go;
     std::shared_future<void> gate = go.get_future().share();
@@ -314,13 +315,12 @@ TEST_F(PageTest, APageWrittenApartIsOkOnlyOnceItsFileIsWhole) {
         gate.wait();
         return store.writer()(page, path);
     });
-    PageMenu menu(screen, plot.session, store,
-                  [&writer](std::shared_ptr<const PageImage> page, const std::string& path,
-                            PageMenu::Written written) {
-                      writer.start(std::move(page), path, [written](auto outcome) {
-                          written(outcome.written, outcome.error);
-                      });
-                  });
+    const PageWriteApart writeApart = [&writer](std::shared_ptr<const PageImage> page,
+                                                const std::string& path, PageWritten written) {
+        writer.start(std::move(page), path,
+                     [written](auto outcome) { written(outcome.written, outcome.error); });
+    };
+    PageMenu menu(screen, plot.session, store, writeApart);
     const auto writtenTurn = [&writer] {
         pollfd wake{writer.descriptor(), POLLIN, 0};
         ASSERT_EQ(::poll(&wake, 1, 10'000), 1);
@@ -351,6 +351,26 @@ TEST_F(PageTest, APageWrittenApartIsOkOnlyOnceItsFileIsWhole) {
     EXPECT_EQ(screen.lines.front(),
               "1  Error, can't save PLOTTER_00002.PNG: No space left on device");
     EXPECT_FALSE(saved(2));
+
+    failSaves = false;
+    std::promise<void> goAgain;
+    gate = goAgain.get_future().share();
+    plot.run("PD100,300;");
+    std::vector<std::string> notices;
+    WaitingScreen waiting(
+        screen, plot.session, store, [&](const std::string& text) { notices.push_back(text); },
+        writeApart);
+    EXPECT_EQ(waiting.onKey("\x1b"), WaitingScreen::Next::stay);
+    EXPECT_EQ(waiting.onKey("1"), WaitingScreen::Next::stay);
+    EXPECT_TRUE(waiting.saving());
+    EXPECT_EQ(waiting.onKey("\x1b"), WaitingScreen::Next::stay) << "passed over while saving";
+    EXPECT_EQ(notices.size(), 1u);
+    EXPECT_FALSE(saved(2));
+    goAgain.set_value();
+    writtenTurn();
+    EXPECT_FALSE(waiting.saving());
+    EXPECT_EQ(notices.back(), "1  Ok.  " + written("PLOTTER_00002.PNG").substr(3));
+    EXPECT_TRUE(plot.transcript().ends_with(transcript::savePageMarker(2)));
 }
 
 class BlankPageTest : public PageTest {

@@ -70,6 +70,23 @@ std::vector<std::string> savedLines(const PageStore::Saved& saved, const PageSto
                 printable(saved.copyError)};
 }
 
+// "1": the page saved and the lines that say how, told at once, or, written
+// apart, once the file is whole (saving stands meanwhile). The file is of a
+// copy of the page as it was at the key.
+void saveThePage(PlotSession& session, PageStore& store, const PageWriteApart& writeApart,
+                 bool& saving, std::function<void(std::vector<std::string>)> told) {
+    if (!writeApart) return told(savedLines(store.savePage(session.page()), store));
+    PageStore::Saved begun = store.beginSave();
+    if (!begun.error.empty()) return told(savedLines(begun, store));
+    auto page = std::make_shared<const PageImage>(session.page());
+    saving = true;
+    writeApart(page, store.pathOf(begun.name),
+               [&store, &saving, begun, page, told = std::move(told)](bool written, int error) {
+                   saving = false;
+                   told(savedLines(store.endSave(begun, *page, written, error), store));
+               });
+}
+
 } // namespace
 
 std::vector<std::string> savePage(PlotSession& session, PageStore& store) {
@@ -135,11 +152,14 @@ void WaitingScreen::show() {
 }
 
 WaitingScreen::Next WaitingScreen::onKey(std::string_view key) {
+    if (saving_) return Next::stay;
     if (key == "1" && asked_) {
-        std::string said;
-        for (const std::string& line : savePage(session_, store_))
-            said += (said.empty() ? "" : "  ") + line.substr(line.find_first_not_of(' '));
-        notice_(said);
+        saveThePage(session_, store_, writeApart_, saving_, [this](std::vector<std::string> lines) {
+            std::string said;
+            for (const std::string& line : lines)
+                said += (said.empty() ? "" : "  ") + line.substr(line.find_first_not_of(' '));
+            notice_(said);
+        });
         return Next::stay;
     }
     if (key != "\x1b") return Next::stay;
@@ -180,15 +200,8 @@ PageMenu::Next PageMenu::onKey(std::string_view key) {
 // Written apart, the file is written from a copy of the page, and "1  Ok."
 // comes once it is whole, with the transcript's mark.
 void PageMenu::save() {
-    if (!writeApart_) return reply(savePage(session_, store_));
-    PageStore::Saved begun = store_.beginSave();
-    if (!begun.error.empty()) return reply(savedLines(begun, store_));
-    auto page = std::make_shared<const PageImage>(session_.page());
-    saving_ = true;
-    writeApart_(page, store_.pathOf(begun.name), [this, begun, page](bool written, int error) {
-        saving_ = false;
-        reply(savedLines(store_.endSave(begun, *page, written, error), store_));
-    });
+    saveThePage(session_, store_, writeApart_, saving_,
+                [this](std::vector<std::string> lines) { reply(std::move(lines)); });
 }
 
 // Marked at once: the drawing goes only when the next run starts, and "1"

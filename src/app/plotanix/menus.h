@@ -72,39 +72,50 @@ class StartFailure {
     std::vector<std::string> lines_;
 };
 
+// Writes the page to the path apart from the screen (a thread of its own),
+// then calls written, on the screen's side, with whether the file is whole
+// and errno when it is not.
+using PageWritten = std::function<void(bool written, int error)>;
+using PageWriteApart = std::function<void(std::shared_ptr<const PageImage> page,
+                                          const std::string& path, PageWritten written)>;
+
 // "Waiting..." for the computer. Esc goes back to the start menu; with a
 // drawing on the page that is not saved, the first Esc says so on the
-// notice row, and then Esc leaves and "1" saves the page.
+// notice row, and then Esc leaves and "1" saves the page: written apart
+// when writeApart is given, "1  Ok." said once the file is whole, the keys
+// passed over meanwhile.
 class WaitingScreen {
   public:
     enum class Next { stay, leave };
     // Shows one line on the notice row.
     using Notice = std::function<void(const std::string& text)>;
 
-    WaitingScreen(Screen& screen, PlotSession& session, PageStore& store, Notice notice)
-        : screen_(screen), session_(session), store_(store), notice_(std::move(notice)) {}
+    WaitingScreen(Screen& screen, PlotSession& session, PageStore& store, Notice notice,
+                  PageWriteApart writeApart = {})
+        : screen_(screen), session_(session), store_(store), notice_(std::move(notice)),
+          writeApart_(std::move(writeApart)) {}
 
     // "Plotter ON LINE", an empty line and "Waiting...", on a clear screen.
     void show();
     Next onKey(std::string_view key);
+    // A page is being written apart: the computer's next run waits for it.
+    bool saving() const { return saving_; }
 
   private:
     Screen& screen_;
     PlotSession& session_;
     PageStore& store_;
     Notice notice_;
+    PageWriteApart writeApart_;
     bool asked_ = false;
+    bool saving_ = false;
 };
 
 class PageMenu {
   public:
     enum class Next { stay, plot, quit };
-    // Writes the page to the path apart from the menu (a thread of its own),
-    // then calls written, on the menu's side, with whether the file is whole
-    // and errno when it is not.
-    using Written = std::function<void(bool written, int error)>;
-    using WriteApart = std::function<void(std::shared_ptr<const PageImage> page,
-                                          const std::string& path, Written written)>;
+    using Written = PageWritten;
+    using WriteApart = PageWriteApart;
 
     // Without writeApart, "1" writes the page itself before it answers.
     PageMenu(Screen& screen, PlotSession& session, PageStore& store, WriteApart writeApart = {})
