@@ -6,9 +6,11 @@ the probe of its loop (tools/loop_probe.py); its line is a second pty. The
 computer draws random lines, the run ends, and at the page menu "1" saves
 the page: the longest a web request waited around the save, and the time
 from the key to "1  Ok.". Then a second "1" and SIGTERM at once: the time
-to exit, and whether the page's file is whole or not there.
+to exit, and whether the page's file is whole or not there. With
+--waiting, the page is saved by "1" at "Waiting..." instead (after "3",
+then Esc, which asks about the page not saved).
 
-    tools/menu_save_figures.py build/plotanix [LINES]     (LINES: 4000)
+    tools/menu_save_figures.py build/plotanix [LINES] [--waiting]   (LINES: 4000)
 """
 import glob
 import os
@@ -61,7 +63,9 @@ class Terminal:
 
 
 def main():
-    binary, lines = sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 4000
+    waiting = "--waiting" in sys.argv
+    args = [a for a in sys.argv[1:] if a != "--waiting"]
+    binary, lines = args[0], int(args[1]) if len(args) > 1 else 4000
     folder = tempfile.mkdtemp(prefix="menu-save-")
     line, slave = pty.openpty()
     web = free_port()
@@ -75,14 +79,25 @@ def main():
         f"PD{rnd.randint(0, 10000)},{rnd.randint(0, 7000)};" for _ in range(lines))
     os.write(line, plot.encode())
     term.wait_for(b"Command : ", seconds=120)
+    where = "the page menu"
+    if waiting:
+        where = "\"Waiting...\" after Esc"
+        term.key(b"3")
+        term.wait_for(b"Waiting...", count=2)
+        term.key(b"\x1b")
+        term.wait_for(b"Esc again to leave it")
     with loop_probe.Probe(port=web, timeout=30) as probe:
         time.sleep(0.5)
         pressed = time.monotonic()
         term.key(b"1")
         ok = term.wait_for(b"1  Ok.")
         time.sleep(0.5)
-    print(f"save from the page menu: \"1  Ok.\" {ok - pressed:.2f} s after the key; "
+    print(f"save from {where}: \"1  Ok.\" {ok - pressed:.2f} s after the key; "
           f"longest web wait {probe.result.longest:.3f} s ({probe.result.requests} requests)")
+    if waiting:
+        term.process.send_signal(signal.SIGTERM)
+        term.process.wait(timeout=60)
+        return
     term.key(b"1")
     time.sleep(0.05)
     start = time.monotonic()

@@ -1,12 +1,9 @@
 #include "shell/event_loop.h"
 
 #include "console/screen.h"
-#include "shell/line_watch.h"
-#include "shell/page_window.h"
 #include "shell/signal_watch.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
@@ -15,15 +12,35 @@ namespace plotanix {
 
 namespace {
 
-constexpr short closedEvents = POLLHUP | POLLERR | POLLNVAL;
 // A terminal that stays readable but yields no key this many times in a
 // row has gone.
 constexpr int maxEmptyWakes = 100;
 
-// The loop's own descriptors first, then the sources added.
-enum Slot { signalSlot, keySlot, lineSlot, windowSlot, replySlot, slotCount };
-
 } // namespace
+
+// The signals' self-pipe. A terminal that changed its size is drawn anew
+// once, however many SIGWINCH came meanwhile.
+class EventLoop::Signals : public PollSource {
+  public:
+    Signals(SignalWatch& watch, EventLoop& loop) : watch_(watch), loop_(loop) {}
+    int descriptor() const override { return watch_.descriptor(); }
+    std::optional<Clock::time_point> due() const override { return std::nullopt; }
+    void service(Clock::time_point) override {
+        const std::vector<int> taken = watch_.take();
+        const bool resized = std::find(taken.begin(), taken.end(), SIGWINCH) != taken.end();
+        if (resized && loop_.resized_) loop_.resized_();
+    }
+
+  private:
+    SignalWatch& watch_;
+    EventLoop& loop_;
+};
+
+EventLoop::EventLoop(SignalWatch& signals) : signals_(std::make_unique<Signals>(signals, *this)) {
+    watch(signals_.get());
+}
+
+EventLoop::~EventLoop() = default;
 
 void EventLoop::watch(PollSource* source) {
     if (source != nullptr && std::find(sources_.begin(), sources_.end(), source) == sources_.end())
@@ -34,117 +51,108 @@ void EventLoop::unwatch(PollSource* source) {
     sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
 }
 
-void EventLoop::discardKeys() {
+int EventLoop::run(Activity& activity, bool pastEnding) {
+    Activity* const outer = std::exchange(activity_, &activity);
+    ended_ = 0;
+    // Whatever the reason the run ends for, the loop is left between runs.
+    const auto result = [&](int code) {
+        activity_ = outer;
+        ended_ = 0;
+        return code;
+    };
+    const auto stopping = [&] { return ended_ != 0 || (SignalWatch::ending() && !pastEnding); };
+    const auto watched = [this](PollSource* source) {
+        return std::find(sources_.begin(), sources_.end(), source) != sources_.end();
+    };
+    std::vector<pollfd> fds;
+    std::vector<std::optional<Clock::time_point>> due;
+    while (true) {
+        if (const int ending = SignalWatch::ending(); ending != 0 && !pastEnding)
+            return result(ending);
+        if (ended_ != 0) return result(ended_);
+        // The sources as they were when the turn began: one may add or
+        // remove another in its turn.
+        const std::vector<PollSource*> sources = sources_;
+        Clock::time_point now = Clock::now();
+        for (PollSource* source : sources) {
+            if (stopping() || activity.done()) break;
+            if (watched(source)) source->beforeWait(now);
+        }
+        if (stopping()) continue;
+        if (activity.done()) return result(0);
+
+        fds.assign(sources.size(), pollfd{-1, 0, 0});
+        due.assign(sources.size(), std::nullopt);
+        std::optional<Clock::time_point> deadline = activity.deadline();
+        for (size_t i = 0; i < sources.size(); ++i) {
+            if (!watched(sources[i])) continue;
+            fds[i] = {sources[i]->descriptor(), sources[i]->events(), 0};
+            due[i] = sources[i]->due();
+            deadline = earlier(deadline, due[i]);
+        }
+        if (::poll(fds.data(), fds.size(), pollTimeout(deadline)) < 0) {
+            if (errno == EINTR) continue;
+            return result(SIGHUP); // nothing can be waited for any more
+        }
+        now = Clock::now();
+
+        for (size_t i = 0; i < sources.size() && !stopping(); ++i) {
+            PollSource* const source = sources[i];
+            if (!watched(source)) continue;
+            // What poll() said belongs to the descriptor it was asked about:
+            // one closed or replaced in an earlier turn says nothing now.
+            const short revents = source->descriptor() == fds[i].fd ? fds[i].revents : 0;
+            if (revents != 0 || (due[i] && now >= *due[i])) source->handle(revents, now);
+        }
+        if (stopping() || activity.done()) continue;
+        const std::optional<Clock::time_point> at = activity.deadline();
+        if (at && now >= *at) activity.onTime(now);
+    }
+}
+
+KeySource::KeySource(EventLoop& loop, Keyboard& keyboard) : loop_(loop), keyboard_(keyboard) {
+    loop_.watch(this);
+}
+
+KeySource::~KeySource() {
+    loop_.unwatch(this);
+}
+
+bool KeySource::reading() const {
+    const Activity* const activity = loop_.activity();
+    return activity != nullptr && !activity->done() && activity->readsKeys();
+}
+
+int KeySource::descriptor() const {
+    return reading() ? keyboard_.inputDescriptor() : -1;
+}
+
+void KeySource::discardKeys() {
     std::string key;
-    while (keyboard_ != nullptr && keyboard_->nextKey(key)) {
+    while (keyboard_.nextKey(key)) {
     }
 }
 
 // The keys already waiting, one at a time, while the activity wants them.
-bool EventLoop::takeKeys(Activity& activity) {
+bool KeySource::takeKeys(Activity& activity) {
     bool any = false;
     std::string key;
-    while (!activity.done() && activity.readsKeys() && keyboard_->nextKey(key)) {
+    while (!activity.done() && activity.readsKeys() && keyboard_.nextKey(key)) {
         any = true;
         if (activity.onKey(key)) discardKeys();
     }
     return any;
 }
 
-int EventLoop::run(Activity& activity, bool pastEnding) {
-    while (true) {
-        if (const int ending = SignalWatch::ending(); ending != 0 && !pastEnding) return ending;
-        const bool keys = keyboard_ != nullptr && activity.readsKeys();
-        if (keys) takeKeys(activity);
-        // The window's events already read from its connection.
-        if (window_ != nullptr) window_->service();
-        if (activity.done()) return 0;
-
-        const bool line = line_ != nullptr && activity.readsLine();
-        // Bytes the line already holds (an adapter's set-up read them).
-        if (line && line_->holdsBytes()) {
-            activity.onLineData();
-            continue;
-        }
-        // The replies go out whatever the activity, when their time has come.
-        SerialLink* replies = line_ != nullptr ? &line_->link() : nullptr;
-        if (replies != nullptr) replies->sendReplies(Clock::now());
-        const bool room = replies != nullptr && replies->replyWaitsForRoom();
-        std::vector<pollfd> fds(slotCount + sources_.size());
-        fds[signalSlot] = {signals_.descriptor(), POLLIN, 0};
-        fds[keySlot] = {keys ? keyboard_->inputDescriptor() : -1, POLLIN, 0};
-        fds[lineSlot] = {line ? line_->descriptor() : -1, POLLIN, 0};
-        fds[replySlot] = {room ? replies->replyDescriptor() : -1, POLLOUT, 0};
-        fds[windowSlot] = {window_ != nullptr ? window_->descriptor() : -1, POLLIN, 0};
-        std::optional<Clock::time_point> deadline =
-            earlier(earlier(activity.deadline(), line ? line_->retryAt() : std::nullopt),
-                    earlier(window_ != nullptr ? window_->frameDue() : std::nullopt,
-                            replies != nullptr ? replies->replyDue() : std::nullopt));
-        // The sources as they were when the wait began: one may add or
-        // remove another in its turn.
-        const std::vector<PollSource*> sources = sources_;
-        std::vector<std::optional<Clock::time_point>> sourceDue(sources.size());
-        for (size_t i = 0; i < sources.size(); ++i) {
-            fds[slotCount + i] = {sources[i]->descriptor(), sources[i]->events(), 0};
-            sourceDue[i] = sources[i]->due();
-            deadline = earlier(deadline, sourceDue[i]);
-        }
-        if (::poll(fds.data(), fds.size(), pollTimeout(deadline)) < 0) {
-            if (errno == EINTR) continue;
-            return SIGHUP; // nothing can be waited for any more
-        }
-        const Clock::time_point now = Clock::now();
-
-        if (fds[signalSlot].revents != 0) takeSignals();
-        if (SignalWatch::ending() && !pastEnding) continue;
-        const short keyEvents = fds[keySlot].revents;
-        if ((keyEvents & closedEvents) != 0) return SIGHUP;
-        if (keyEvents != 0) emptyWakes_ = takeKeys(activity) ? 0 : emptyWakes_ + 1;
-        if (emptyWakes_ > maxEmptyWakes) return SIGHUP;
-        if (fds[windowSlot].revents != 0) window_->service();
-        if (window_ != nullptr) window_->frameIfDue(now);
-        for (size_t i = 0; i < sources.size(); ++i) {
-            const bool still =
-                std::find(sources_.begin(), sources_.end(), sources[i]) != sources_.end();
-            if (still &&
-                (fds[slotCount + i].revents != 0 || (sourceDue[i] && now >= *sourceDue[i])))
-                sources[i]->service(now);
-        }
-        if (fds[lineSlot].revents != 0 && !activity.done())
-            lineReady(activity, fds[lineSlot].revents, now);
-        // A line nobody reads that hangs up takes its replies with it; the
-        // next activity that reads it sees the hang-up.
-        if (!line && (fds[replySlot].revents & closedEvents) != 0) replies->dropReplies();
-        if (line && !activity.done()) line_->retryIfDue(now);
-        const std::optional<Clock::time_point> due = activity.deadline();
-        if (due && now >= *due && !activity.done()) activity.onTime(now);
-    }
+void KeySource::beforeWait(Clock::time_point) {
+    if (reading()) takeKeys(*loop_.activity());
 }
 
-// A terminal that changed its size is drawn anew once, however many
-// SIGWINCH came meanwhile.
-void EventLoop::takeSignals() {
-    const std::vector<int> taken = signals_.take();
-    const bool resized = std::find(taken.begin(), taken.end(), SIGWINCH) != taken.end();
-    if (resized && resized_) resized_();
-}
-
-// Bytes to take, or a device that has hung up.
-void EventLoop::lineReady(Activity& activity, short events, Clock::time_point now) {
-    if (line_->settingUp()) { // the adapter's bytes, not the activity's
-        line_->serviceSetUp(now);
-        if (!line_->lost() && ((events & closedEvents) == 0 || line_->probe())) return;
-        line_->lose();
-        activity.onLineLost();
-        return;
-    }
-    if (line_->bytesWaiting() > 0) {
-        activity.onLineData();
-        return;
-    }
-    if ((events & closedEvents) == 0 && line_->probe()) return;
-    line_->lose();
-    activity.onLineLost();
+void KeySource::handle(short revents, Clock::time_point) {
+    if ((revents & closedEvents) != 0) return loop_.end(SIGHUP);
+    if (!reading()) return;
+    emptyWakes_ = takeKeys(*loop_.activity()) ? 0 : emptyWakes_ + 1;
+    if (emptyWakes_ > maxEmptyWakes) loop_.end(SIGHUP);
 }
 
 } // namespace plotanix

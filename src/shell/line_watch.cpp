@@ -9,6 +9,66 @@
 
 namespace plotanix {
 
+namespace {} // namespace
+
+// The line as the loop watches it, for the activity that reads it.
+class LineWatch::Source : public PollSource {
+  public:
+    Source(LineWatch& line, EventLoop& loop) : line_(line), loop_(loop) {}
+    int descriptor() const override { return reader() != nullptr ? line_.descriptor() : -1; }
+    std::optional<Clock::time_point> due() const override {
+        if (reader() == nullptr) return std::nullopt;
+        // Bytes already taken from the device: poll() would not show them.
+        if (line_.holdsBytes()) return Clock::time_point{};
+        return line_.retryAt();
+    }
+    void service(Clock::time_point now) override { handle(0, now); }
+    void handle(short revents, Clock::time_point now) override {
+        Activity* const activity = reader();
+        if (activity == nullptr) return;
+        if (line_.holdsBytes()) return activity->onLineData(now);
+        if (revents != 0) line_.ready(*activity, revents, now);
+        if (!activity->done()) line_.retryIfDue(now);
+    }
+
+  private:
+    Activity* reader() const {
+        Activity* const activity = loop_.activity();
+        return activity != nullptr && !activity->done() && activity->readsLine() ? activity
+                                                                                 : nullptr;
+    }
+
+    LineWatch& line_;
+    EventLoop& loop_;
+};
+
+LineWatch::LineWatch(Events* events) : events_(events) {}
+
+LineWatch::~LineWatch() = default;
+
+void LineWatch::watchIn(EventLoop& loop) {
+    source_ = std::make_unique<Source>(*this, loop);
+    loop.watch(source_.get());
+    loop.watch(&serial_.replySource());
+}
+
+void LineWatch::ready(Activity& activity, short revents, Clock::time_point now) {
+    if (settingUp()) { // the adapter's bytes, not the activity's
+        serviceSetUp(now);
+        if (!lost_ && ((revents & closedEvents) == 0 || probe())) return;
+        lose();
+        activity.onLineLost();
+        return;
+    }
+    if (bytesWaiting() > 0) {
+        activity.onLineData(now);
+        return;
+    }
+    if ((revents & closedEvents) == 0 && probe()) return;
+    lose();
+    activity.onLineLost();
+}
+
 bool LineWatch::open(const std::string& device, const LineSettings& settings) {
     device_ = device;
     settings_ = settings;
@@ -29,24 +89,25 @@ bool LineWatch::openDevice() {
         if (events_ != nullptr) events_->lineNote(text);
     });
     if (!serial_.openSerialPort(device_, settings_)) return false;
-    if (gpib_) setUpAdapter();
+    setUpWanted_ = gpib_.has_value();
     return true;
 }
 
 // The adapter is asked from an empty line: what it held from before is
 // stale. The exchange runs in the loop's turns (serviceSetUp).
-void LineWatch::setUpAdapter() {
+void LineWatch::startSetUp(Clock::time_point now) {
+    setUpWanted_ = false;
     serial_.discardInput();
     GpibSettings settings = *gpib_;
     settings.save = savesNow_ = settings.save && !saved_;
     setUp_.emplace(
-        [settings](std::string_view version) { return gpibSetUpCommands(settings, version); },
-        Clock::now());
+        [settings](std::string_view version) { return gpibSetUpCommands(settings, version); }, now);
     for (const std::string& line : setUp_->takeLines())
         serial_.sendToAdapter(line);
 }
 
 void LineWatch::serviceSetUp(Clock::time_point now) {
+    if (setUpWanted_) startSetUp(now);
     if (!setUp_) return;
     std::array<uint8_t, 4096> buffer{};
     bool gone = false;
@@ -95,14 +156,16 @@ void LineWatch::discardStaleInput() {
 
 void LineWatch::waitForDevice() {
     setUp_.reset();
+    setUpWanted_ = false;
     backAfterSetUp_ = false;
     serial_.closeSerialPort();
     lost_ = true;
-    nextTry_ = Clock::now() + retryInterval;
+    nextTry_.reset();
 }
 
 void LineWatch::close() {
     setUp_.reset();
+    setUpWanted_ = false;
     backAfterSetUp_ = false;
     serial_.closeSerialPort();
     lost_ = false;
@@ -110,12 +173,13 @@ void LineWatch::close() {
 }
 
 std::optional<Clock::time_point> LineWatch::retryAt() const {
+    if (setUpWanted_) return Clock::time_point{};
     if (!lost_) return earlier(backDue_, setUp_ ? setUp_->deadline() : std::nullopt);
-    return nextTry_;
+    return nextTry_.value_or(Clock::time_point{});
 }
 
 void LineWatch::retryIfDue(Clock::time_point now) {
-    if (setUp_) serviceSetUp(now);
+    if (settingUp()) serviceSetUp(now);
     // A connection still being made has not held yet.
     const NetLine* net = serial_.network();
     if (backDue_ && now >= *backDue_ && net != nullptr && net->connecting())
@@ -125,7 +189,10 @@ void LineWatch::retryIfDue(Clock::time_point now) {
         retryWait_ = retryInterval;
         if (events_ != nullptr) events_->lineBack();
     }
-    if (!lost_ || now < nextTry_) return;
+    if (!lost_) return;
+    // Lost since the last turn: looked for again a while from now.
+    if (!nextTry_) nextTry_ = now + retryWait_;
+    if (now < *nextTry_) return;
     const bool network = isNetworkName(device_);
     if (!openDevice()) {
         // A host on the network that is not there is asked less and less
@@ -163,7 +230,6 @@ void LineWatch::lose() {
     waitForDevice();
     if (sameOutage) {
         retryWait_ = std::min(retryWait_ * 2, maxNetworkRetry);
-        nextTry_ = Clock::now() + retryWait_;
         return;
     }
     if (events_ != nullptr) events_->lineLost();
@@ -183,24 +249,28 @@ namespace {
 // arriving does.
 class KeepingBytes : public Activity {
   public:
-    KeepingBytes(SerialLink& link, LogFile& log, Clock::time_point now)
-        : link_(link), log_(log), budgetEnd_(now + LineWatch::keepingBudget),
-          quietUntil_(now + LineWatch::settleTime) {}
+    KeepingBytes(SerialLink& link, LogFile& log) : link_(link), log_(log) {}
     bool done() const override { return done_; }
     bool readsLine() const override { return true; }
-    void onLineData() override { take(Clock::now()); }
+    void onLineData(Clock::time_point now) override { take(now); }
     void onLineLost() override { done_ = true; }
+    // The budget and the settle time run from the loop's first turn.
     std::optional<Clock::time_point> deadline() const override {
         if (done_) return std::nullopt;
-        return std::min(quietUntil_, budgetEnd_);
+        if (!budgetEnd_) return Clock::time_point{};
+        return std::min(quietUntil_, *budgetEnd_);
     }
     void onTime(Clock::time_point now) override {
         take(now);
-        if (now >= quietUntil_ || now >= budgetEnd_) done_ = true;
+        if (now >= quietUntil_ || now >= *budgetEnd_) done_ = true;
     }
 
   private:
     void take(Clock::time_point now) {
+        if (!budgetEnd_) {
+            budgetEnd_ = now + LineWatch::keepingBudget;
+            quietUntil_ = now + LineWatch::settleTime;
+        }
         std::array<uint8_t, transcript::chunkSize> buffer{};
         while (!done_) {
             bool arrived = false;
@@ -209,14 +279,14 @@ class KeepingBytes : public Activity {
             if (got > 0) log_.writeLogBytes(buffer.data(), static_cast<size_t>(got));
             if (!arrived) return;
             quietUntil_ = now + LineWatch::settleTime;
-            if (now >= budgetEnd_) done_ = true;
+            if (now >= *budgetEnd_) done_ = true;
         }
     }
 
     SerialLink& link_;
     LogFile& log_;
-    Clock::time_point budgetEnd_;
-    Clock::time_point quietUntil_;
+    std::optional<Clock::time_point> budgetEnd_;
+    Clock::time_point quietUntil_{};
     bool done_ = false;
 };
 
@@ -227,7 +297,7 @@ void LineWatch::keepQueuedBytes(EventLoop& loop, LogFile& log) {
     if (!log.isOpen()) return;
     if (!lost_ && serial_.isOpen() && !settingUp()) {
         Events* const events = std::exchange(events_, nullptr);
-        KeepingBytes keeping(serial_, log, Clock::now());
+        KeepingBytes keeping(serial_, log);
         loop.run(keeping, true);
         events_ = events;
     }

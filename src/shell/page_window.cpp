@@ -42,6 +42,11 @@ void PageWindow::service() {
     if (displayLost_) displayLost_();
 }
 
+void PageWindow::service(Clock::time_point now) {
+    service();
+    frameIfDue(now);
+}
+
 std::optional<Clock::time_point> PageWindow::frameDue() const {
     if (page_ == nullptr || !window_.isOpen()) return std::nullopt;
     return pacer_.due();
@@ -49,7 +54,9 @@ std::optional<Clock::time_point> PageWindow::frameDue() const {
 
 void PageWindow::frameIfDue(Clock::time_point now) {
     const std::optional<Clock::time_point> due = frameDue();
-    if (due && now >= *due) redraw();
+    if (!due || now < *due) return;
+    if (page_ != nullptr && window_.isOpen()) window_.showImage(*page_);
+    pacer_.painted(now);
 }
 
 } // namespace plotanix

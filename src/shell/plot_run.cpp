@@ -3,39 +3,42 @@
 #include "shell/line_watch.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace plotanix {
 
-PlotRun::PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead,
+PlotRun::PlotRun(PlotSession& session, LineWatch& line,
+                 std::function<void(Clock::time_point now)> beforeRead,
                  std::function<void()> plotted)
     : session_(session), line_(line), beforeRead_(std::move(beforeRead)),
-      plotted_(std::move(plotted)), timing_(Clock::now(), static_cast<int>(transcript::chunkSize)) {
+      plotted_(std::move(plotted)) {
     session_.beginRun();
-    startRead(Clock::now());
 }
 
 void PlotRun::startRead(Clock::time_point now) {
-    if (beforeRead_) beforeRead_();
+    if (beforeRead_) beforeRead_(now);
     held_ = 0;
     timing_ = ReadTiming(now, static_cast<int>(chunk_.size()));
 }
 
-void PlotRun::handOver() {
+void PlotRun::handOver(Clock::time_point now) {
     session_.logChunk(std::span(chunk_).first(held_));
     handedOver_ = true;
     fed_ = 0;
-    feedSlices();
+    feedSlices(now);
 }
 
-bool PlotRun::feedUntil(Clock::time_point until) {
+// The slices' own clock: a turn's budget is of work done, measured as it
+// goes. now ends as the time the feeding stopped.
+bool PlotRun::feedUntil(Clock::time_point until, Clock::time_point& now) {
+    Clock::time_point start = feeding() ? Clock::now() : now;
     while (feeding()) {
         const size_t count = std::min(slice_, held_ - fed_);
-        const Clock::time_point start = Clock::now();
         session_.feedModel(std::span(chunk_).subspan(fed_, count));
         fed_ += count;
-        const Clock::time_point now = Clock::now();
+        now = Clock::now();
         // Slices are sized so that one takes a fraction of the turn.
-        const Clock::duration took = now - start;
+        const Clock::duration took = now - std::exchange(start, now);
         if (took > Clock::duration(turnBudget) / 4) {
             slice_ = 1;
         } else if (took < Clock::duration(turnBudget) / 64) {
@@ -46,17 +49,19 @@ bool PlotRun::feedUntil(Clock::time_point until) {
     return !feeding();
 }
 
-void PlotRun::feedSlices() {
-    if (!feedUntil(Clock::now() + turnBudget)) return;
+void PlotRun::feedSlices(Clock::time_point now) {
+    if (!feedUntil(now + turnBudget, now)) return;
     handedOver_ = false;
     held_ = fed_ = 0;
     line_.link().inputHandled();
     if (plotted_) plotted_();
-    if (!ended_) startRead(Clock::now());
+    if (!ended_) startRead(now);
 }
 
-void PlotRun::onLineData() {
-    if (feeding()) return feedSlices(); // the line waits until the chunk is fed
+void PlotRun::onLineData(Clock::time_point now) {
+    if (!reading_) startRead(now);
+    reading_ = true;
+    if (feeding()) return feedSlices(now); // the line waits until the chunk is fed
     bool arrived = false;
     const int got = line_.take(std::span(chunk_).subspan(held_), &arrived);
     if (got < 0) {
@@ -65,8 +70,8 @@ void PlotRun::onLineData() {
     }
     // A byte that came with an error is dropped, yet it was the line's.
     if (arrived) {
-        lastByte_ = Clock::now();
-        timing_.byteArrived(*lastByte_);
+        lastByte_ = now;
+        timing_.byteArrived(now);
     }
     held_ += static_cast<size_t>(got);
     // Through a USB-GPIB adapter the computer asks for a reply right after
@@ -74,12 +79,13 @@ void PlotRun::onLineData() {
     // came is plotted at once, not after the line's pause.
     const bool answerNow = held_ > 0 && line_.repliesOnTheBus();
     if (held_ < chunk_.size() && !answerNow) return;
-    handOver();
+    handOver(now);
 }
 
+// The first read's time runs from the loop's first turn.
 std::optional<Clock::time_point> PlotRun::deadline() const {
     if (ended_) return std::nullopt;
-    if (feeding()) return Clock::time_point{}; // the rest of the chunk, at once
+    if (!reading_ || feeding()) return Clock::time_point{}; // the rest of the chunk, at once
     return timing_.deadline();
 }
 
@@ -87,13 +93,17 @@ std::optional<Clock::time_point> PlotRun::deadline() const {
 // silence that ends the run.
 void PlotRun::onTime(Clock::time_point now) {
     if (ended_) return;
-    if (feeding()) return feedSlices();
+    if (!reading_) {
+        reading_ = true;
+        return startRead(now);
+    }
+    if (feeding()) return feedSlices(now);
     if (now < timing_.deadline()) return;
     if (held_ == 0) {
         end();
         return;
     }
-    handOver();
+    handOver(now);
 }
 
 // Every byte read goes into the transcript; the model draws them all, or
@@ -103,12 +113,15 @@ RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     ended_ = true;
     if (!handedOver_) session_.logChunk(std::span(chunk_).first(held_));
     handedOver_ = true;
+    Clock::time_point now{};
     if (budget) {
-        // A byte at a time: the clock is looked at after every instruction.
+        // The ending's budget is of work done, measured from here, a byte at
+        // a time: the clock is looked at after every instruction.
+        now = Clock::now();
         slice_ = 1;
-        feedUntil(Clock::now() + *budget);
+        feedUntil(now + *budget, now);
     } else {
-        feedUntil(Clock::time_point::max());
+        feedUntil(Clock::time_point::max(), now);
     }
     undrawn_ = held_ - fed_;
     held_ = fed_ = 0;

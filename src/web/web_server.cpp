@@ -782,13 +782,13 @@ int WebServer::descriptor() const {
 
 std::optional<Clock::time_point> WebServer::due() const {
     const Impl& s = *impl_;
-    if (s.runAgain || s.saved->reading()) return Clock::now();
+    if (s.runAgain || s.saved->reading()) return Clock::time_point{}; // at once
     std::optional<Clock::time_point> when = s.nextLate();
     if (s.pageDirty || s.stateDirty || s.savedDirty) when = earlier(when, s.lastSent + livePace);
     if (!s.watchers.empty()) when = earlier(when, s.lastKeepAlive + keepAlive);
     MHD_UNSIGNED_LONG_LONG ms = 0;
     if (MHD_get_timeout(s.daemon, &ms) == MHD_YES)
-        when = earlier(when, Clock::now() + std::chrono::milliseconds(ms));
+        when = earlier(when, s.turn + std::chrono::milliseconds(ms)); // as of the last turn
     return when;
 }
 

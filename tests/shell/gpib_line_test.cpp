@@ -166,7 +166,7 @@ TEST(GpibLine, TheReplyIsWaitingBeforeTheComputerAsks) {
         UntilAnswered(PlotRun& run, AdapterOnUsb& adapter) : run(run), adapter(adapter) {}
         bool done() const override { return !bus.empty() || Clock::now() >= giveUp; }
         bool readsLine() const override { return true; }
-        void onLineData() override { run.onLineData(); }
+        void onLineData(Clock::time_point now) override { run.onLineData(now); }
         std::optional<Clock::time_point> deadline() const override { return nextLook; }
         // ENTER 705, every 10 ms.
         void onTime(Clock::time_point now) override {

@@ -104,9 +104,10 @@ struct FakeActivity : Activity {
 };
 
 struct LoopRig {
-    SignalWatch signals;
+    SignalWatch signals{SIGWINCH};
     FakeKeyboard keyboard;
-    EventLoop loop{signals, &keyboard, nullptr, nullptr};
+    EventLoop loop{signals};
+    KeySource keys{loop, keyboard};
     FakeActivity activity;
 };
 
@@ -157,13 +158,20 @@ TEST(EventLoop, KeysWaitForAnActivityThatReadsThemAndAClosedKeyboardEnds) {
 }
 
 // Each deadline is met once, never early, and the waits between them do not
-// spin; a terminating signal ends the loop with its number.
-TEST(EventLoop, DeadlinesAreMetOnceNeverEarlyAndASignalEndsTheLoop) {
+// spin; however many SIGWINCH come during a wait, the screen is drawn anew
+// once; a terminating signal ends the loop with its number.
+TEST(EventLoop, DeadlinesAreMetOnceNeverEarlyAndSignalsAreTakenInTheWait) {
     LoopRig rig;
     rig.activity.keys = false;
+    int drawn = 0;
+    rig.loop.onResize([&] { ++drawn; });
     const auto start = Clock::now();
     rig.activity.deadlines = {start + 20ms, start + 20ms + 500us, start + 60ms};
+    std::raise(SIGWINCH);
+    std::raise(SIGWINCH);
     EXPECT_EQ(rig.loop.run(rig.activity), 0);
+    EXPECT_EQ(drawn, 1);
+    EXPECT_EQ(SignalWatch::ending(), 0) << "a resize is not an ending";
     ASSERT_EQ(rig.activity.late.size(), 3u);
     for (const Clock::duration late : rig.activity.late) {
         EXPECT_GE(late, Clock::duration::zero());
@@ -303,7 +311,8 @@ TEST(Replies, ATurnaroundDelayHoldsTheReplyWhileKeysGoOnAndASignalEndsAtOnce) {
     LineRig rig(PlotterModel::hp7470a);
     testing::PtyPair& computer = rig.device.pair();
     FakeKeyboard keyboard;
-    EventLoop loop{rig.signals, &keyboard, &rig.line, nullptr};
+    EventLoop& loop = rig.loop;
+    KeySource keySource{loop, keyboard};
     // 4,100 asks for about 4 s (4,057 ms), 54,612 for the longest, 54 s.
     ASSERT_TRUE(computer.writeMaster("\x1b.M4100:OI;"));
     const auto asked = Clock::now();
@@ -460,23 +469,6 @@ TEST(TypedLine, EchoesWrapsTakesBackAndEndsAtEnterOrEsc) {
     EXPECT_TRUE(escaped.cancelled());
     escaped.onKey("z");
     EXPECT_EQ(escaped.text(), "q") << "typed after the end";
-}
-
-// However many SIGWINCH come during a wait, the screen is drawn anew once.
-TEST(EventLoop, ATerminalResizedDuringAWaitIsDrawnAnewOnce) {
-    SignalWatch signals{SIGWINCH};
-    FakeKeyboard keyboard;
-    EventLoop loop{signals, &keyboard, nullptr, nullptr};
-    int drawn = 0;
-    loop.onResize([&] { ++drawn; });
-    FakeActivity activity;
-    activity.keys = false;
-    activity.deadlines = {Clock::now() + 100ms};
-    std::raise(SIGWINCH);
-    std::raise(SIGWINCH);
-    EXPECT_EQ(loop.run(activity), 0);
-    EXPECT_EQ(drawn, 1);
-    EXPECT_EQ(SignalWatch::ending(), 0) << "not an ending";
 }
 
 // A picture that keeps changing is painted at once after a quiet spell,

@@ -34,7 +34,7 @@ struct LineEvents : LineWatch::Events {
 struct WaitForLine : Activity {
     bool done() const override { return sending || lost; }
     bool readsLine() const override { return true; }
-    void onLineData() override { sending = true; }
+    void onLineData(Clock::time_point) override { sending = true; }
     void onLineLost() override { lost = true; }
     bool sending = false, lost = false;
 };
@@ -49,6 +49,7 @@ struct UntilBack : WaitForLine {
 struct PlotterOnLine {
     explicit PlotterOnLine(PlotterModel model = PlotterModel::hp86b)
         : session(line.link(), log, nullptr, model) {
+        line.watchIn(loop);
         log.openMemory(transcript);
         session.createPage();
         session.useFont(labelFont());
@@ -72,8 +73,8 @@ struct PlotterOnLine {
 
     SignalWatch signals;
     LineEvents events;
-    LineWatch line{signals.endingDescriptor(), &events};
-    EventLoop loop{signals, nullptr, &line, nullptr};
+    LineWatch line{&events};
+    EventLoop loop{signals};
     std::string transcript;
     LogFile log;
     PlotSession session;

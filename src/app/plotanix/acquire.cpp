@@ -394,7 +394,7 @@ int Acquisition::run() {
             marks_.emplace();
         serial_.discardInput();
         setUp_.emplace([](std::string_view) { return controllerSetUpCommands(); }, Clock::now());
-        EventLoop loop(signals_, nullptr, nullptr, nullptr);
+        EventLoop loop(signals_);
         loop.watch(this);
         loop.watch(printer_.source()); // the prints said as they go
         step(Clock::now());

@@ -95,8 +95,10 @@ class WaitForData : public Activity {
         left_ = screen_.onKey(key) == WaitingScreen::Next::leave;
         return left_;
     }
-    bool readsLine() const override { return true; }
-    void onLineData() override { sending_ = true; }
+    // The page being saved is marked in the transcript before the next
+    // run's bytes.
+    bool readsLine() const override { return !screen_.saving(); }
+    void onLineData(Clock::time_point) override { sending_ = true; }
 
   private:
     WaitingScreen& screen_;
@@ -118,7 +120,7 @@ class PageChoice : public Activity {
     // The page being saved is marked in the transcript before the next
     // run's bytes.
     bool readsLine() const override { return !menu_.saving(); }
-    void onLineData() override { next = PageMenu::Next::plot; }
+    void onLineData(Clock::time_point) override { next = PageMenu::Next::plot; }
     PageMenu::Next next = PageMenu::Next::stay;
 
   private:
@@ -171,14 +173,16 @@ void PlotterApp::ConsoleStatus::reset() {
 
 PlotterApp::PlotterApp(Startup startup)
     : settings(std::move(startup.settings)), configPath(std::move(startup.configPath)),
-      notices(std::move(startup.notices)), line(signals.endingDescriptor(), this),
+      notices(std::move(startup.notices)), line(this),
       status(
           console,
           [this] { return lineErrorsText(line.link().lineErrors(), lineSettingsOf(settings)); },
           [this] { return plotting ? std::string(plotting->session.hint()) : std::string(); }),
       window([this] { showWindowNotice("The display is lost; the page stays in memory."); },
-             [this] { showWindowNotice(""); }),
-      loop(signals, &console, &line, &window) {}
+             [this] { showWindowNotice(""); }) {
+    loop.watch(&window);
+    line.watchIn(loop);
+}
 
 PlotterApp::~PlotterApp() = default;
 
@@ -373,9 +377,20 @@ void PlotterApp::reportNoLog() {
 
 PlotterApp::Ending PlotterApp::plotCycle() {
     PlotSession& session = plotting->session;
+    // "1" writes the page apart, at the page menu and at "Waiting...", so
+    // the loop goes on answering.
+    PageWriteThread writer(plotting->store.writer());
+    const WatchedSource watched(loop, &writer);
+    const PageWriteApart writeApart = [&writer](std::shared_ptr<const PageImage> page,
+                                                const std::string& path, PageWritten written) {
+        writer.start(std::move(page), path, [written](PageWriteThread::Outcome outcome) {
+            written(outcome.written, outcome.error);
+        });
+    };
     while (true) {
-        WaitingScreen screen(console, session, plotting->store,
-                             [this](const std::string& text) { showLineNotice(text); });
+        WaitingScreen screen(
+            console, session, plotting->store,
+            [this](const std::string& text) { showLineNotice(text); }, writeApart);
         const DrawnBy drawn(drawScreen, [this, &screen] {
             screen.show();
             for (const std::string& row : lineAndFolder())
@@ -387,7 +402,10 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         if (line.lost()) showLineNotice(lostNotice);
         WaitForData waiting(screen);
         web.activity("Waiting for the computer");
-        if (const int ending = loop.run(waiting)) return endOnSignal(ending);
+        const int waited = loop.run(waiting);
+        // At a signal, a page under way is written whole and marked.
+        writer.finish();
+        if (waited) return endOnSignal(waited);
         if (waiting.left()) return std::nullopt;
         // "The line ... is back" has served its purpose once plotting resumes.
         showLineNotice("");
@@ -399,7 +417,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         const bool live = settings.live;
         web.activity("Plotting");
         PlotRun run(
-            session, line, [this] { status.showHeld(); },
+            session, line, [this](Clock::time_point) { status.showHeld(); },
             [this, live, &session] {
                 if (live) window.pageChanged();
                 const RunResult counts = session.counts();
@@ -424,17 +442,7 @@ PlotterApp::Ending PlotterApp::plotCycle() {
             windowOffSaid = true;
             showWindowNotice("The page window is off: " + printable(displayUnavailable()) + ".");
         }
-        // "1" writes the page apart, so the loop goes on answering.
-        PageWriteThread writer(plotting->store.writer());
-        loop.watch(&writer);
-        PageMenu menu(console, session, plotting->store,
-                      [&writer](std::shared_ptr<const PageImage> page, const std::string& path,
-                                PageMenu::Written written) {
-                          writer.start(std::move(page), path,
-                                       [written](PageWriteThread::Outcome outcome) {
-                                           written(outcome.written, outcome.error);
-                                       });
-                      });
+        PageMenu menu(console, session, plotting->store, writeApart);
         menu.show();
         drawScreen = [this, &menu] {
             showRunHeader();
@@ -446,7 +454,6 @@ PlotterApp::Ending PlotterApp::plotCycle() {
         const int closing = loop.run(choosing);
         // At a signal, a page under way is written whole and marked.
         writer.finish();
-        loop.unwatch(&writer);
         openMenu = nullptr;
         // Live, the window stays with the page while the computer is awaited.
         if (!live || closing != 0 || choosing.next == PageMenu::Next::quit) window.close();

@@ -136,7 +136,8 @@ class PlotterApp : private LineWatch::Events {
     LogFile log;
     ConsoleStatus status;
     PageWindow window;
-    EventLoop loop;
+    EventLoop loop{signals};
+    KeySource keys{loop, console};
     std::unique_ptr<PlotAssembly> plotting; // made with the settings chosen by the start
     WebView web;
     std::string webNotice; // on every start screen while the web view is on

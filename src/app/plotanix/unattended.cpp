@@ -112,9 +112,10 @@ class GapWait : public Activity {
     GapWait(Capture& capture, LineErrorReport& errors) : capture_(capture), errors_(errors) {}
     bool done() const override { return sending_; }
     bool readsLine() const override { return !capture_.saving(); }
-    void onLineData() override { sending_ = true; }
+    void onLineData(Clock::time_point) override { sending_ = true; }
     std::optional<Clock::time_point> deadline() const override {
-        return earlier(capture_.savePoint(), errors_.due(Clock::now()));
+        // A count not yet said is due at once: any moment passed will do.
+        return earlier(capture_.savePoint(), errors_.due(Clock::time_point{}));
     }
     void onTime(Clock::time_point now) override {
         capture_.timePassed();
@@ -173,7 +174,7 @@ class UnattendedApp : private LineWatch::Events {
 };
 
 UnattendedApp::UnattendedApp(const Settings& settings)
-    : settings_(settings), device_(devicePath(settings)), line_(signals_.endingDescriptor(), this),
+    : settings_(settings), device_(devicePath(settings)), line_(this),
       plotting_(plotSetupOf(settings), line_.link(), log_, nullptr,
                 [](const PageImage& page, const std::string& path) { return savePng(page, path); }),
       events_(plotting_.store),
@@ -182,7 +183,10 @@ UnattendedApp::UnattendedApp(const Settings& settings)
       lineErrors_([this] { return line_.link().lineErrors(); }, lineSettingsOf(settings), report),
       window_([] { report("display lost: the pages are still saved"); },
               [] { report("display back"); }),
-      loop_(signals_, nullptr, &line_, &window_) {}
+      loop_(signals_) {
+    loop_.watch(&window_);
+    line_.watchIn(loop_);
+}
 
 // Runs until a signal; between runs the only timed wake-ups are the save
 // point and the search for a lost line. A signal in the middle of a run
@@ -200,7 +204,7 @@ int UnattendedApp::run() {
         web_.activity("Plotting");
         const bool live = settings_.window && settings_.live;
         PlotRun plot(
-            plotting_.session, line_, [this] { lineErrors_.check(Clock::now()); },
+            plotting_.session, line_, [this](Clock::time_point now) { lineErrors_.check(now); },
             [this, live] {
                 if (live) window_.pageChanged();
                 const RunResult counts = plotting_.session.counts();

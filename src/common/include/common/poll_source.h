@@ -1,8 +1,8 @@
 #pragma once
-// A source the one wait watches besides the keyboard, the line and the
-// window (the web view's server, a print job, --acquire's adapter): a
-// descriptor to wait on, a moment it must act by, and the turn it takes
-// when either has come.
+// A source the one wait watches (the signals, the keyboard, the window, the
+// line and its replies, the web view's server, a print job, --acquire's
+// adapter): a descriptor to wait on, a moment it must act by, and the turn
+// it takes when either has come. The loop hands it the time it read.
 
 #include "common/deadline.h"
 
@@ -10,6 +10,9 @@
 #include <poll.h>
 
 namespace plotanix {
+
+// What poll() says of a descriptor that has hung up or failed.
+inline constexpr short closedEvents = POLLHUP | POLLERR | POLLNVAL;
 
 class PollSource {
   public:
@@ -22,6 +25,16 @@ class PollSource {
     virtual std::optional<Clock::time_point> due() const = 0;
     // Its turn: what the descriptor holds, and what is due by now.
     virtual void service(Clock::time_point now) = 0;
+    // The same, with what poll() said of the descriptor (0 when only its
+    // moment has come): for a source that must tell a hang-up from input.
+    virtual void handle(short revents, Clock::time_point now) {
+        (void)revents;
+        service(now);
+    }
+    // Before each wait: what it has already taken in, which poll() would
+    // not show (keys a library read ahead, a window's queued events,
+    // replies whose time came during the turn), is dealt with now.
+    virtual void beforeWait(Clock::time_point now) { (void)now; }
 };
 
 } // namespace plotanix

@@ -1,17 +1,18 @@
 #pragma once
-// The one wait of the programs: a single poll() over the keyboard, the
-// line, the window's connection, the signals and the timers, dispatching
-// what comes to the activity of the moment (a menu, a typed line, the wait
-// for the computer, a plot run). Activities are small state machines: they
-// say what they wait for and take what comes; the loop never spins and
-// never sleeps past anything an activity waits for. The plotter's replies
-// are the loop's too: queued by the model, written whatever the activity
-// when their time has come and the line takes them.
+// The one wait of the programs: a single poll() over every source watched
+// (the signals, the keyboard, the window's connection, the line and its
+// replies, the web view, a print job, a page being written), dispatching
+// what comes to the sources and to the activity of the moment (a menu, a
+// typed line, the wait for the computer, a plot run). Activities are small
+// state machines: they say what they wait for and take what comes; the
+// loop never spins and never sleeps past anything an activity or a source
+// waits for. The loop reads the clock and hands its reading on.
 
 #include "common/deadline.h"
 #include "common/poll_source.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +21,6 @@
 namespace plotanix {
 
 class Keyboard;
-class LineWatch;
-class PageWindow;
 class SignalWatch;
 
 class Activity {
@@ -40,7 +39,7 @@ class Activity {
     // activity that reads it.
     virtual bool readsLine() const { return false; }
     // The line has bytes waiting.
-    virtual void onLineData() {}
+    virtual void onLineData(Clock::time_point now) { (void)now; }
     // The line hung up: it is closed and looked for again.
     virtual void onLineLost() {}
 
@@ -52,38 +51,84 @@ class Activity {
 
 class EventLoop {
   public:
-    // The keyboard, the line and the window may be absent.
-    EventLoop(SignalWatch& signals, Keyboard* keyboard, LineWatch* line, PageWindow* window)
-        : signals_(signals), keyboard_(keyboard), line_(line), window_(window) {}
+    // The signals are the first source: a terminating one ends every run
+    // but one of the ending itself.
+    explicit EventLoop(SignalWatch& signals);
+    ~EventLoop();
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
 
     // Waits and dispatches until the activity is done: 0. When the program
     // is to end first, the signal that ends it (SIGHUP when the keyboard's
     // terminal has gone). pastEnding: an activity of the ending itself,
     // run to its end whatever signal has come.
     int run(Activity& activity, bool pastEnding = false);
-    // Drops the keys typed ahead.
-    void discardKeys();
     // Called when SIGWINCH has come (the signal watch must catch it): the
     // terminal has a new size, and the screen of the moment is drawn anew.
     void onResize(std::function<void()> resized) { resized_ = std::move(resized); }
-    // Sources waited on alongside the others, whatever the activity (the
-    // web view's server, a print job): as many as are added (nullptr is
-    // none), each taking its turn between the activity's when its
-    // descriptor is readable or its moment has come.
+    // Sources waited on, whatever the activity: as many as are added
+    // (nullptr is none), each taking its turn, in the order added, when its
+    // descriptor is ready or its moment has come. A source may add or
+    // remove another in its turn.
     void watch(PollSource* source);
     void unwatch(PollSource* source);
 
-  private:
-    bool takeKeys(Activity& activity);
-    void takeSignals();
-    void lineReady(Activity& activity, short events, Clock::time_point now);
+    // For the sources that serve the activity (the keys, the line): the
+    // activity being run, or null between runs.
+    Activity* activity() const { return activity_; }
+    // A source's finding that ends the run under way with this result (the
+    // keyboard's terminal has gone: SIGHUP).
+    void end(int result) { ended_ = result; }
 
-    SignalWatch& signals_;
-    Keyboard* keyboard_;
-    LineWatch* line_;
-    PageWindow* window_;
+  private:
+    class Signals;
+
+    std::unique_ptr<Signals> signals_;
     std::function<void()> resized_;
     std::vector<PollSource*> sources_;
+    Activity* activity_ = nullptr;
+    int ended_ = 0;
+};
+
+// A source watched while this lives.
+class WatchedSource {
+  public:
+    WatchedSource(EventLoop& loop, PollSource* source) : loop_(loop), source_(source) {
+        loop_.watch(source_);
+    }
+    ~WatchedSource() { loop_.unwatch(source_); }
+    WatchedSource(const WatchedSource&) = delete;
+    WatchedSource& operator=(const WatchedSource&) = delete;
+
+  private:
+    EventLoop& loop_;
+    PollSource* source_;
+};
+
+// The keyboard as a source of the loop: its keys go to the activity that
+// reads them, one at a time; a terminal that hangs up, or stays readable
+// without a key, ends the run with SIGHUP. Watched from its making on.
+class KeySource : public PollSource {
+  public:
+    KeySource(EventLoop& loop, Keyboard& keyboard);
+    ~KeySource() override;
+    KeySource(const KeySource&) = delete;
+    KeySource& operator=(const KeySource&) = delete;
+
+    int descriptor() const override;
+    std::optional<Clock::time_point> due() const override { return std::nullopt; }
+    void service(Clock::time_point now) override { handle(POLLIN, now); }
+    void handle(short revents, Clock::time_point now) override;
+    // Keys already taken in from the terminal: poll() would not show them.
+    void beforeWait(Clock::time_point now) override;
+
+  private:
+    bool reading() const;
+    bool takeKeys(Activity& activity);
+    void discardKeys();
+
+    EventLoop& loop_;
+    Keyboard& keyboard_;
     int emptyWakes_ = 0; // the keyboard readable, yet no key came
 };
 

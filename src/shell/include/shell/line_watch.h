@@ -11,6 +11,7 @@
 #include "serial/serial_link.h"
 #include "shell/event_loop.h"
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,18 +40,18 @@ class LineWatch {
     // A network connection that holds this long is the line back.
     static constexpr std::chrono::milliseconds networkProven{2000};
 
-    // interruptFd (the signals' ending descriptor) cuts the adapter's set-up
-    // short once the program is to end.
-    explicit LineWatch(int interruptFd, Events* events = nullptr)
-        : interruptFd_(interruptFd), events_(events) {}
+    explicit LineWatch(Events* events = nullptr);
+    ~LineWatch();
+    LineWatch(const LineWatch&) = delete;
+    LineWatch& operator=(const LineWatch&) = delete;
     void tellEvents(Events* events) { events_ = events; }
 
     // The line is a USB-GPIB adapter's serial side, set up at every opening
     // (save is honoured at the first set-up only); none: a plain line.
     void useAdapter(std::optional<GpibSettings> gpib) { gpib_ = std::move(gpib); }
-    // The adapter is being set up (the loop drives the exchange): the
-    // line's bytes are the set-up's until it ends.
-    bool settingUp() const { return setUp_.has_value(); }
+    // The adapter is being set up (the loop drives the exchange, from its
+    // next turn on): the line's bytes are the set-up's until it ends.
+    bool settingUp() const { return setUp_.has_value() || setUpWanted_; }
     // The set-up's turn: what the line brought, and what is due by now.
     void serviceSetUp(Clock::time_point now);
     // The last set-up's outcome; none without an adapter.
@@ -71,6 +72,11 @@ class LineWatch {
     int openError() const { return serial_.openError(); }
     const std::string& device() const { return device_; }
 
+    // The line and its replies become sources of the loop: the line is
+    // watched (and looked for while it is lost) for an activity that reads
+    // it, the replies go whatever the activity.
+    void watchIn(EventLoop& loop);
+
     // The descriptor to wait on, or -1 while the line is not open.
     int descriptor() const { return serial_.fileDescriptor(); }
     // When a lost line is looked for next, or a reconnected network line is
@@ -81,7 +87,7 @@ class LineWatch {
     int bytesWaiting() { return serial_.serialInputWaiting(); }
     // Bytes already taken from the device and not yet handed out: poll()
     // would not show them.
-    bool holdsBytes() const { return !setUp_ && serial_.holdsBytes(); }
+    bool holdsBytes() const { return !settingUp() && serial_.holdsBytes(); }
     // Stale input from before the operator was ready: dropped. An adapter's
     // set-up began from an empty line, and what came after it is the
     // computer's.
@@ -107,25 +113,30 @@ class LineWatch {
     void keepQueuedBytes(EventLoop& loop, LogFile& log);
 
   private:
+    class Source;
+
     bool openDevice();
-    void setUpAdapter();
+    void startSetUp(Clock::time_point now);
     void finishSetUp();
+    // Bytes to take, or a device that has hung up.
+    void ready(Activity& activity, short revents, Clock::time_point now);
 
     SerialLink serial_;
-    int interruptFd_;
     Events* events_;
     std::string device_;
     LineSettings settings_;
     bool lost_ = false;
-    Clock::time_point nextTry_{};
+    std::optional<Clock::time_point> nextTry_; // none: timed at the loop's next turn
     std::chrono::milliseconds retryWait_ = retryInterval;
     std::optional<Clock::time_point> backDue_; // a network line reconnected, not yet proven
     std::optional<GpibSettings> gpib_;
     std::optional<GpibSetUp> adapter_;
     bool saved_ = false; // the adapter's memory has been written once
     std::optional<AdapterSetUp> setUp_;
+    bool setUpWanted_ = false;    // opened: set up at the loop's next turn
     bool savesNow_ = false;       // the set-up under way writes the adapter's memory
     bool backAfterSetUp_ = false; // the line is said to be back once set up
+    std::unique_ptr<Source> source_;
 };
 
 // Until the line's adapter is set up: what the program does with a line

@@ -8,6 +8,7 @@
 // next show if the display can be reached again.
 
 #include "common/deadline.h"
+#include "common/poll_source.h"
 #include "output/desktops.h"
 #include "output/plot_window.h"
 
@@ -40,7 +41,8 @@ class FramePacer {
     Clock::time_point painted_{};
 };
 
-class PageWindow {
+// A source of the loop (watch it) while the program has a window.
+class PageWindow : public PollSource {
   public:
     // displayLost, when given, is told once each time the display goes away;
     // displayBack once a window opens on it again.
@@ -61,13 +63,19 @@ class PageWindow {
     bool isOpen() const { return window_.isOpen(); }
 
     // The display connection to wait on, or -1.
-    int descriptor() const { return window_.eventDescriptor(); }
+    int descriptor() const override { return window_.eventDescriptor(); }
     // Handles the window's waiting events.
     void service();
     // When the next frame of a changing page is due, if one is.
     std::optional<Clock::time_point> frameDue() const;
     // Paints that frame once it is due.
     void frameIfDue(Clock::time_point now);
+
+    // The loop's turns: the connection's events, and the frame once due.
+    std::optional<Clock::time_point> due() const override { return frameDue(); }
+    void service(Clock::time_point now) override;
+    // The events already read from the connection: poll() would not show them.
+    void beforeWait(Clock::time_point) override { service(); }
 
   private:
     std::function<void()> displayLost_;

@@ -30,16 +30,18 @@ class LineWatch;
 
 class PlotRun : public Activity {
   public:
-    // The run begins at once. beforeRead is called as each read of the
-    // line begins (the status line shows the counts held back), plotted
+    // The run begins at once, its first read at the loop's first turn.
+    // beforeRead is called as each read of the line begins, with the loop's
+    // time (the status line shows the counts held back), plotted
     // after each chunk has been plotted (the page may have changed; the
     // model waits for the next chunk, so the page may be read).
-    PlotRun(PlotSession& session, LineWatch& line, std::function<void()> beforeRead = {},
+    PlotRun(PlotSession& session, LineWatch& line,
+            std::function<void(Clock::time_point now)> beforeRead = {},
             std::function<void()> plotted = {});
 
     bool done() const override { return ended_; }
     bool readsLine() const override { return true; }
-    void onLineData() override;
+    void onLineData(Clock::time_point now) override;
     void onLineLost() override { end(); }
     std::optional<Clock::time_point> deadline() const override;
     void onTime(Clock::time_point now) override;
@@ -60,17 +62,17 @@ class PlotRun : public Activity {
 
   private:
     void startRead(Clock::time_point now);
-    void handOver();
+    void handOver(Clock::time_point now);
     // Feeds slices of the chunk until it is all fed or the turn is over;
     // once it is all fed, the next read begins.
-    void feedSlices();
+    void feedSlices(Clock::time_point now);
     // Feeds slices until the chunk is fed (true) or the time has come.
-    bool feedUntil(Clock::time_point until);
+    bool feedUntil(Clock::time_point until, Clock::time_point& now);
     bool feeding() const { return handedOver_ && fed_ < held_; }
 
     PlotSession& session_;
     LineWatch& line_;
-    std::function<void()> beforeRead_;
+    std::function<void(Clock::time_point now)> beforeRead_;
     std::function<void()> plotted_;
     std::array<uint8_t, transcript::chunkSize> chunk_{};
     size_t held_ = 0;
@@ -80,7 +82,8 @@ class PlotRun : public Activity {
     // each up to a tenth of a second) must not hold the loop long.
     static constexpr size_t maxSlice = 32;
     size_t slice_ = maxSlice;
-    ReadTiming timing_;
+    bool reading_ = false; // the first read has begun
+    ReadTiming timing_{Clock::time_point{}, static_cast<int>(transcript::chunkSize)};
     bool ended_ = false;
     size_t undrawn_ = 0;
     RunResult result_;

@@ -4,8 +4,8 @@
 // with everything else; nothing is done inside the handler, so the
 // clean-up never races a transcript write or a read of the line. The first
 // terminating signal (hang-up, Ctrl+C, Ctrl+\, termination) is also kept,
-// and a second pipe becomes readable for good: every wait elsewhere (the
-// USB-GPIB adapter's set-up) polls it and is cut short.
+// and a second pipe becomes readable for good: a wait outside the loop (the
+// tests' step-by-step adapter driver) polls it and is cut short.
 
 #include "common/unique_fd.h"
 
