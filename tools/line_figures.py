@@ -11,11 +11,13 @@ Cases: flood (a telnet host asking for an option without end), row (300
 hosts in a row, each a six-byte plot), half (3 hosts that half-close after
 a query, listening and connecting), hanging (a connection whose listen
 queue is full), silent (an adapter that never answers), reconnecting (a
-silent adapter pulled out and plugged in again). Loopback only; every wait
-bounded.
+silent adapter pulled out and plugged in again), busy (a host that sends a
+900 KB HP-GL/2 plot at once, so the line always holds bytes to plot).
+Loopback only; every wait bounded.
 """
 import os
 import pty
+import random
 import signal
 import socket
 import subprocess
@@ -236,8 +238,31 @@ def reconnecting(binary):
     print(f"reconnecting adapter: longest wait {longest:.3f} s, SIGTERM to exit {ending:.2f} s")
 
 
+def busy(binary):
+    rnd = random.Random(1)
+    plot = "IN;SP1;PW1;" + "".join(
+        f"PU{rnd.randint(0, 10000)},{rnd.randint(0, 7000)};"
+        f"PD{rnd.randint(0, 10000)},{rnd.randint(0, 7000)};" for _ in range(40000)) + "OI;"
+    port = free_port()
+    answered = []
+
+    def send(_):
+        with socket.create_connection(("127.0.0.1", port), timeout=60) as s:
+            start = time.monotonic()
+            s.sendall(plot.encode())
+            got = b""
+            while b"\r" not in got:
+                got += s.recv(100) or b"\r"
+            answered.append(time.monotonic() - start)
+
+    longest, ending, _ = probed(binary, f"tcp-listen:127.0.0.1:{port}", send,
+                                ["--model", "hpgl2"])
+    print(f"busy ({len(plot)} bytes at once): answered after {answered[0]:.2f} s, "
+          f"longest wait {longest:.3f} s, SIGTERM to exit {ending:.2f} s")
+
+
 CASES = {"flood": flood, "row": row, "half": half, "hanging": hanging, "silent": silent,
-         "reconnecting": reconnecting}
+         "reconnecting": reconnecting, "busy": busy}
 
 if __name__ == "__main__":
     binary = sys.argv[1]

@@ -54,7 +54,7 @@ class Terminal:
         end = time.monotonic() + seconds
         while self.shown.count(text) < count:
             if time.monotonic() > end:
-                raise RuntimeError(f"no {text!r} on the screen")
+                raise RuntimeError(f"no {text!r} on the screen: {self.shown[-400:]!r}")
             time.sleep(0.01)
         return time.monotonic()
 
@@ -82,8 +82,9 @@ def main():
     where = "the page menu"
     if waiting:
         where = "\"Waiting...\" after Esc"
+        shown = term.shown.count(b"Waiting...")
         term.key(b"3")
-        term.wait_for(b"Waiting...", count=2)
+        term.wait_for(b"Waiting...", count=shown + 1)
         term.key(b"\x1b")
         term.wait_for(b"Esc again to leave it")
     with loop_probe.Probe(port=web, timeout=30) as probe:

@@ -61,7 +61,9 @@ void PlotRun::feedSlices(Clock::time_point now) {
 void PlotRun::onLineData(Clock::time_point now) {
     if (!reading_) startRead(now);
     reading_ = true;
-    if (feeding()) return feedSlices(now); // the line waits until the chunk is fed
+    // The line waits until the chunk is fed, which is the run's own turn
+    // (onTime): one slice of work a turn, whoever is woken.
+    if (feeding()) return;
     bool arrived = false;
     const int got = line_.take(std::span(chunk_).subspan(held_), &arrived);
     if (got < 0) {
