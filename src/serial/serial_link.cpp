@@ -441,12 +441,6 @@ void SerialLink::sendReplies(Clock::time_point now) {
     if (net_) net_->onTime(now, !replies_.empty() || !reply_.empty() || readerHolds_);
 }
 
-// A line that hangs up takes its replies with it.
-void SerialLink::Replies::handle(short revents, Clock::time_point now) {
-    if ((revents & closedEvents) != 0) return link_.dropReplies();
-    service(now);
-}
-
 // A network line takes what its socket has room for now.
 ssize_t SerialLink::Wire::put(std::string_view bytes) {
     if (link_.net_) return link_.net_->write(bytes);

@@ -42,14 +42,38 @@ class LineWatch::Source : public PollSource {
     EventLoop& loop_;
 };
 
+// The plotter's replies as the loop writes them: before each wait, when
+// their time has come, or when the line has room; a line that hangs up
+// takes them with it. Whatever the activity: a reply is owed even to a
+// line nobody reads now.
+class LineWatch::Replies : public PollSource {
+  public:
+    explicit Replies(SerialLink& link) : link_(link) {}
+    int descriptor() const override {
+        return link_.replyWaitsForRoom() ? link_.replyDescriptor() : -1;
+    }
+    short events() const override { return POLLOUT; }
+    std::optional<Clock::time_point> due() const override { return link_.replyDue(); }
+    void service(Clock::time_point now) override { link_.sendReplies(now); }
+    void handle(short revents, Clock::time_point now) override {
+        if ((revents & closedEvents) != 0) return link_.dropReplies();
+        service(now);
+    }
+    void beforeWait(Clock::time_point now) override { link_.sendReplies(now); }
+
+  private:
+    SerialLink& link_;
+};
+
 LineWatch::LineWatch(Events* events) : events_(events) {}
 
 LineWatch::~LineWatch() = default;
 
 void LineWatch::watchIn(EventLoop& loop) {
     source_ = std::make_unique<Source>(*this, loop);
+    replies_ = std::make_unique<Replies>(serial_);
     loop.watch(source_.get());
-    loop.watch(&serial_.replySource());
+    loop.watch(replies_.get());
 }
 
 void LineWatch::ready(Activity& activity, short revents, Clock::time_point now) {

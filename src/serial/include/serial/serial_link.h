@@ -3,7 +3,6 @@
 // is open does nothing and returns 0.
 
 #include "common/deadline.h"
-#include "common/poll_source.h"
 #include "common/unique_fd.h"
 #include "hpgl/byte_link.h"
 #include "serial/line_settings.h"
@@ -128,10 +127,6 @@ class SerialLink : public ByteLink {
     }
     // Replies nobody will read (the line is gone) are dropped.
     void dropReplies();
-    // The replies as a source of the loop: written before each wait and
-    // when their time has come or the line has room; dropped when the line
-    // hangs up.
-    PollSource& replySource() { return replySource_; }
     // The reader has handed on every byte it took (a network host that
     // ended its input is closed only once its replies can no longer come).
     void inputHandled() { readerHolds_ = false; }
@@ -181,21 +176,6 @@ class SerialLink : public ByteLink {
       private:
         SerialLink& link_;
     };
-    class Replies : public PollSource {
-      public:
-        explicit Replies(SerialLink& link) : link_(link) {}
-        int descriptor() const override {
-            return link_.replyWaitsForRoom() ? link_.replyDescriptor() : -1;
-        }
-        short events() const override { return POLLOUT; }
-        std::optional<Clock::time_point> due() const override { return link_.replyDue(); }
-        void service(Clock::time_point now) override { link_.sendReplies(now); }
-        void handle(short revents, Clock::time_point now) override;
-        void beforeWait(Clock::time_point now) override { link_.sendReplies(now); }
-
-      private:
-        SerialLink& link_;
-    };
     void queue(std::string_view bytes, int32_t delayMs);
     bool openNetwork(const std::string& name);
     void applyFlow();
@@ -214,7 +194,6 @@ class SerialLink : public ByteLink {
     std::string reply_; // the reply being written, for the adapter
     ReplyQueue replies_;
     Wire wire_{*this};
-    Replies replySource_{*this};
     bool readerHolds_ = false; // bytes read and not yet handed on
     std::string held_;         // as read from the device, marks and all
     std::unique_ptr<NetLine> net_;

@@ -114,6 +114,7 @@ class LineWatch {
 
   private:
     class Source;
+    class Replies;
 
     bool openDevice();
     void startSetUp(Clock::time_point now);
@@ -137,6 +138,7 @@ class LineWatch {
     bool savesNow_ = false;       // the set-up under way writes the adapter's memory
     bool backAfterSetUp_ = false; // the line is said to be back once set up
     std::unique_ptr<Source> source_;
+    std::unique_ptr<Replies> replies_;
 };
 
 // Until the line's adapter is set up: what the program does with a line
