@@ -121,6 +121,33 @@ TEST(NetworkLine, AFloodOfBytesLosesNone) {
     EXPECT_TRUE(plotter.transcript == plot);
 }
 
+// Bytes a network line has read ahead do not keep the loop from its other
+// sources: while the run still has circles to draw, they take their turns.
+TEST(NetworkLine, BytesReadAheadLeaveTheOtherSourcesTheirTurns) {
+    Plotter plotter(PlotterModel::hpgl2);
+    ASSERT_TRUE(plotter.open("tcp-listen:0", {}));
+    std::string plot = "IN;SP1;PW2;PA5000,3500;";
+    for (int i = 0; i < 200; ++i)
+        plot += "CI2000;";
+    struct Ticker : PollSource {
+        explicit Ticker(PlotSession& session) : session(session) {}
+        int descriptor() const override { return -1; }
+        std::optional<Clock::time_point> due() const override { return Clock::time_point{}; }
+        void service(Clock::time_point) override {
+            const int32_t drawn = session.counts().instructions;
+            midRun = midRun || (drawn > 0 && drawn < 204);
+        }
+        PlotSession& session;
+        bool midRun = false;
+    } ticker(plotter.session);
+    const UniqueFd host = connectTo(plotter.line.link().network()->localPort());
+    ASSERT_TRUE(sendAll(host.get(), plot));
+    plotter.loop.watch(&ticker);
+    EXPECT_EQ(plotter.plot().instructions, 204);
+    plotter.loop.unwatch(&ticker);
+    EXPECT_TRUE(ticker.midRun) << "the loop served nothing else while the line held bytes";
+}
+
 // Nothing of telnet's protocol reaches the plotter or the transcript, the
 // other end is answered, and the reply goes back with 255 doubled.
 TEST(NetworkLine, TelnetIsTakenOffBothWays) {
