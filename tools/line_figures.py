@@ -11,13 +11,12 @@ Cases: flood (a telnet host asking for an option without end), row (300
 hosts in a row, each a six-byte plot), half (3 hosts that half-close after
 a query, listening and connecting), hanging (a connection whose listen
 queue is full), silent (an adapter that never answers), reconnecting (a
-silent adapter pulled out and plugged in again), busy (a host that sends a
-900 KB HP-GL/2 plot at once, so the line always holds bytes to plot).
+silent adapter pulled out and plugged in again), busy (a host that sends
+56 KB of wide HP-GL/2 circles at once, so the line holds bytes to plot).
 Loopback only; every wait bounded.
 """
 import os
 import pty
-import random
 import signal
 import socket
 import subprocess
@@ -239,10 +238,8 @@ def reconnecting(binary):
 
 
 def busy(binary):
-    rnd = random.Random(1)
-    plot = "IN;SP1;PW1;" + "".join(
-        f"PU{rnd.randint(0, 10000)},{rnd.randint(0, 7000)};"
-        f"PD{rnd.randint(0, 10000)},{rnd.randint(0, 7000)};" for _ in range(40000)) + "OI;"
+    # Wide circles: each a little work, 56 KB of them read ahead at once.
+    plot = "IN;SP1;PW2;PA5000,3500;" + "CI2000;" * 8000 + "OI;"
     port = free_port()
     answered = []
 
