@@ -87,12 +87,15 @@ generateLines 10000 >"$lines"
 generateLines 640 >"$lines86"
 
 # The HP-86B's page is drawn by its model, whatever the other options say.
-modelFor() { [[ $1 == "$lines86" ]] && echo --model=hp86b || true; }
-renderOne() { "$render" "${extra[@]}" $(modelFor "$1") -o "$work/render.png" "$1"; }
+# Set without a subshell: the timed runs hold nothing but the program's.
+model=()
+modelFor() { model=(); [[ $1 != "$lines86" ]] || model=(--model=hp86b); }
+renderOne() { modelFor "$1"; "$render" "${extra[@]}" "${model[@]}" -o "$work/render.png" "$1"; }
 otherCommand=(hp2xx -q -m png -f "$work/other.png")
 [[ -n $against ]] && otherCommand=("$against" "${extra[@]}" -o "$work/other.png")
 otherOne() {
-    if [[ -n $against ]]; then "${otherCommand[@]}" $(modelFor "$1") "$1"; else "${otherCommand[@]}" "$1"; fi
+    modelFor "$1"
+    if [[ -n $against ]]; then "${otherCommand[@]}" "${model[@]}" "$1"; else "${otherCommand[@]}" "$1"; fi
 }
 
 # One run: "wall-µs cpu-µs" (CPU time is user + system of the process, which
@@ -190,7 +193,8 @@ fi
 # each line-heavy page.
 if command -v strace >/dev/null; then
     futexes() {
-        strace -f -c -e trace=futex -o "$work/strace" "$render" "${extra[@]}" $(modelFor "$1") \
+        modelFor "$1"
+        strace -f -c -e trace=futex -o "$work/strace" "$render" "${extra[@]}" "${model[@]}" \
             -o "$work/render.png" "$1" >/dev/null 2>&1 || true
         awk '$NF == "futex" { calls = $4 } END { print calls + 0 }' "$work/strace"
     }
