@@ -42,11 +42,6 @@ void Hp7470a::drawLabelText(std::string_view text) {
     settleLabelPen(writer_.label(state.label, text, state.pen, pen_), before);
 }
 
-void Hp7470a::drawSymbol(Point at) {
-    writer_.symbol(state.label, static_cast<unsigned char>(state.symbol), at, pen_);
-    pattern_.reset();
-}
-
 ByteStep Hp7470a::doLB(int byte) {
     // The text runs to the label terminator, whatever it holds; the end of
     // the stream or ESC.K ends it too. The terminator goes with the text: a

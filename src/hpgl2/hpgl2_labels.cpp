@@ -72,11 +72,6 @@ void Hpgl2::drawLabel(std::string_view text) {
     }
 }
 
-void Hpgl2::drawSymbol(Point at) {
-    writer_.symbol(state.label, static_cast<unsigned char>(state.symbol), at, sinks_);
-    pattern_.reset();
-}
-
 void Hpgl2::startLabel() {
     label_.clear();
 }

@@ -72,15 +72,13 @@ class Hp7470a : public HpglCore {
     ByteStep byte(int event) override { return (this->*current_->bytes)(event); }
 
     // Moving and drawing.
-    Point unit() const;
-    bool takeTarget(double x, double y, Point& target);
-    void moveTo(Point target);
+    void moveTo(Point target) override;
     // Every pen-down vector goes through here: clipped to the window, laid
     // out in the line type, mapped to the picture.
-    void plotLine(Point from, Point to);
+    void plotLine(Point from, Point to) override;
     // A vector drawn solid: clipped to the window and mapped to the picture.
     void drawSolid(Point from, Point to);
-    void arc(Point centre, double sweep, double chord);
+    StrokeSink& strokes() override { return pen_; }
     void tick(bool vertical);
     void selectColour();
 
@@ -91,7 +89,6 @@ class Hp7470a : public HpglCore {
     Window paperWindow() const;
     bool windowIsPaper() const;
     void drawLabelText(std::string_view text);
-    void drawSymbol(Point at);
 
     // Label strokes are drawn solid; line-type pieces come here too.
     struct PenSink : StrokeSink, PieceSink {
@@ -104,18 +101,15 @@ class Hp7470a : public HpglCore {
     void reply(std::string_view text) override { serial_.sendReply(text); }
     void setDefaults();
     void initialise();
+    void defaultScalingPoints() override;
+    Point followingP2(Point p2) const override;
+    void scalingPointsMoved() override;
 
     // Instructions.
     void doIN(const Numbers& p);
     void doDF(const Numbers& p);
-    void doIP(const Numbers& p);
     void doSC(const Numbers& p);
     void doIW(const Numbers& p);
-    void plotPair(double y);
-    void doCI(const Numbers& p);
-    void doAA(const Numbers& p);
-    void doAR(const Numbers& p);
-    void doArc(const Numbers& p, bool absolute);
     void doXT(const Numbers& p);
     void doYT(const Numbers& p);
     void doTL(const Numbers& p);

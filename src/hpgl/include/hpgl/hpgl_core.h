@@ -2,10 +2,11 @@
 // The HP-GL core the 7470A and HP-GL/2 models share: the instruction table
 // and its look-up, the state both keep (pen, scaling points, window, label
 // layout, error and status), and the instructions both carry out alike
-// (pen moves' modes, label size, direction, slant, character sets, symbol
-// mode, cursor moves by cells, and the replies OC, OE, OF, OI, OP, OS, OW).
-// Where the two differ it is data: a Dialect with each one's ranges and
-// defaults. Each model keeps what only it does.
+// (pen moves, P1/P2, circles and arcs, pen selection, labels and their
+// size, direction, slant, character sets, symbol mode, cursor moves by
+// cells, and the replies OC, OE, OF, OI, OP, OS, OW). Where the two differ
+// it is data, a Dialect with each one's ranges, rules and defaults, or a
+// small hook a model overrides. Each model keeps what only it does.
 
 #include "hpgl/byte_link.h"
 #include "hpgl/geometry.h"
@@ -54,6 +55,17 @@ struct Dialect {
     // What follows a query's mnemonic: passed over between instructions,
     // or read as its numbers and dropped.
     Body afterQuery = Body::none;
+    // 16-bit numbers: every number of a move, circle or arc must be within
+    // reach, and plotter units are whole, truncated toward minus infinity.
+    // Otherwise numbers are any, and an arc's centre must be within reach.
+    bool sixteenBit = true;
+    // The chord angle of CI, AA and AR for the one asked for, and the sweep
+    // AA and AR draw for the one given.
+    double (*chord)(double requested) = chordAngle;
+    double (*sweep)(double given) = wholeDegrees;
+    // A symbol (SM) marks the points pairs give; HP-GL/2's model marks
+    // every point its pen moves to itself.
+    bool symbolsAtPairs = true;
 };
 
 // The state both dialects keep; each model's state adds its own.
@@ -155,7 +167,48 @@ class HpglCore : public Plotter, protected TokenizerClient {
     void doPD();
     // The pen is lifted (PU): what a model finishes then.
     virtual void penLifted() {}
+    void plotPair(double value);
     void pairsEnd(bool illegal, bool aborted);
+    // Plotter units per current unit; the plotter-unit point of a position
+    // given in the current units, or relative to the pen.
+    Point unit() const;
+    Point targetOf(double x, double y, bool relative) const;
+    // The target, unless a number or the point is out of reach: then the
+    // error, and false.
+    bool takeTarget(double x, double y, bool relative, Point& target);
+    // The model's pen: to a point (drawing when down), a vector drawn in
+    // the line type, the sink label and symbol strokes go to.
+    virtual void moveTo(Point target) = 0;
+    virtual void plotLine(Point from, Point to) = 0;
+    virtual StrokeSink& strokes() = 0;
+    void drawSymbol(Point at);
+
+    // P1 and P2. IP gives plotter units; HP-GL/2's IR percentages of the
+    // page, each number times unitOfValue.
+    void doIP(const Numbers& p);
+    void setScalingPoints(const Numbers& p, Point unitOfValue);
+    virtual void defaultScalingPoints() = 0;
+    // Where P2 goes when IP moves P1 alone and P2 follows.
+    virtual Point followingP2(Point p2) const { return p2; }
+    // What follows P1 and P2 (user units, label sizes, line types).
+    virtual void scalingPointsMoved() = 0;
+
+    // Circles and arcs.
+    struct Circle {
+        Point centre, unit;
+        double radius, start;
+        int64_t chords;
+        Point at(int64_t i) const;
+    };
+    void doCI(const Numbers& p);
+    void doAA(const Numbers& p);
+    void doAR(const Numbers& p);
+    void arcTo(Point centre, double sweep, double chord);
+    // Where a circle goes instead of the page (HP-GL/2's polygon buffer):
+    // true when it was taken.
+    virtual bool circleStored(const Circle&) { return false; }
+    // A circle drawn: what a model finishes then.
+    virtual void circleDrawn() {}
 
     // Labels.
     void doSI(const Numbers& p);
@@ -191,6 +244,9 @@ class HpglCore : public Plotter, protected TokenizerClient {
     void setSize(const Numbers& p, bool relative);
     void setDirection(const Numbers& p, bool relative);
     void selectSet(const Numbers& p, bool alternate);
+    void doArc(const Numbers& p, bool absolute);
+    bool numbersInReach(const Numbers& p, int from, int to) const;
+    Point plotterUnits(Point p) const;
 
     HpglState& core_;
 };

@@ -73,15 +73,19 @@ struct Hpgl2State : HpglState {
 class Hpgl2 : public HpglCore {
   public:
     // Coordinates reach far; label sizes and directions are any numbers.
-    static constexpr Dialect dialect{hpgl2Reach,
-                                     hpgl2Reach,
-                                     1e6,
-                                     std::numeric_limits<double>::infinity(),
-                                     std::numeric_limits<double>::denorm_min(),
-                                     -std::numeric_limits<double>::infinity(),
-                                     std::numeric_limits<double>::infinity(),
-                                     false,
-                                     Body::numbers};
+    static constexpr Dialect dialect{.reach = hpgl2Reach,
+                                     .replyHighest = hpgl2Reach,
+                                     .labelLimit = 1e6,
+                                     .directionLimit = std::numeric_limits<double>::infinity(),
+                                     .leastDirection = std::numeric_limits<double>::denorm_min(),
+                                     .cellLowest = -std::numeric_limits<double>::infinity(),
+                                     .cellLimit = std::numeric_limits<double>::infinity(),
+                                     .bareDirectionRelative = false,
+                                     .afterQuery = Body::numbers,
+                                     .sixteenBit = false,
+                                     .chord = hpgl2Chord,
+                                     .sweep = turnAndRest,
+                                     .symbolsAtPairs = false};
 
     Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper);
 
@@ -122,23 +126,22 @@ class Hpgl2 : public HpglCore {
     void initialise();
     void setDefaults();
     void resetPage();
-    void defaultScalingPoints();
-    void scalingPointsMoved();
+    void defaultScalingPoints() override;
+    void scalingPointsMoved() override;
     void applyScale();
     void applyWindow();
     // An area filled within the window, counted when the paper cuts it.
     void fillArea(PathView area);
     // Counts an area that the paper cuts.
     void noteOffPaper(PathView area);
-    Point unit() const;
     Point toPlotter(Point user) const;
     double diagonal() const;
 
     // Moving and drawing.
-    bool takeTarget(double x, double y, bool relative, Point& target);
-    void moveTo(Point target);
+    void moveTo(Point target) override;
     void moveTo(Point target, bool down);
-    void plotLine(Point from, Point to);
+    void plotLine(Point from, Point to) override;
+    StrokeSink& strokes() override { return sinks_; }
     void drawPiece(Point from, Point to);
     void finishLine();
     void addPiece(PathView area);
@@ -149,8 +152,6 @@ class Hpgl2 : public HpglCore {
     void selectPen(double number);
     void resizePalette(size_t size);
     void applyPenStyle();
-    void arcTo(Point centre, double sweep, double chord);
-    void drawSymbol(Point at);
 
     // Areas.
     void fillBuffer();
@@ -182,6 +183,8 @@ class Hpgl2 : public HpglCore {
 
     void reply(std::string_view text) override;
     void penLifted() override { finishLine(); }
+    bool circleStored(const Circle& circle) override;
+    void circleDrawn() override;
     Point fontSize() const override;
 
     // Instructions.
@@ -189,18 +192,11 @@ class Hpgl2 : public HpglCore {
     void doDF(const Numbers& p);
     void doPS(const Numbers& p);
     void doRO(const Numbers& p);
-    void doIP(const Numbers& p);
     void doIR(const Numbers& p);
-    void setScalingPoints(const Numbers& p, Point unitOfValue);
     void doSC(const Numbers& p);
     void doIW(const Numbers& p);
-    void plotPair(double y);
     void startEncoded();
     ByteStep doPE(int byte);
-    void doCI(const Numbers& p);
-    void doAA(const Numbers& p);
-    void doAR(const Numbers& p);
-    void doArc(const Numbers& p, bool absolute);
     void doAT(const Numbers& p);
     void doRT(const Numbers& p);
     void threePointArc(const Numbers& p, bool absolute);
