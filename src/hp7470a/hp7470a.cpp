@@ -49,7 +49,7 @@ const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
     Instruction::answers("OP", &Hp7470a::doOP),
     Instruction::answers("OS", &Hp7470a::doOS),
     Instruction::answers("OW", &Hp7470a::doOW),
-    Instruction::reads("LB", &Hp7470a::doLB),
+    Instruction::reads("LB", &Hp7470a::doLB, false, &Hp7470a::startLabel),
     Instruction::reads("DT", &Hp7470a::doDT),
     Instruction::reads("SM", &Hp7470a::doSM),
     Instruction::takes("DI", &Hp7470a::doDI),
@@ -155,7 +155,10 @@ void Hp7470a::setDefaults() {
     state.lineType = -1;
     state.patternLength = 4.0;
     applyLineType();
-    state.labelTerminator = 3;
+    // The terminator goes with the text: a printing one is drawn, a control
+    // one does what it stands for.
+    state.terminator = 3;
+    state.terminatorPrinted = true;
     state.label = LabelState{};
     state.label.carriageReturn = state.pen;
     state.sizeFixed = state.sizeRelative = state.directionRelative = false;
@@ -331,10 +334,9 @@ void Hp7470a::doTL(const Numbers& p) {
     state.tickDown = p.count == 0 ? 0.5 : p.count == 2 ? p.v[1] : 0.0;
 }
 
-void Hp7470a::doSP(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count > 0 && !inReach(p.v[0])) return raiseError(badParameter);
-    const auto pen = p.count == 0 ? 0 : static_cast<int32_t>(std::trunc(p.v[0]));
+void Hp7470a::selectPen(double number) {
+    if (!inReach(number)) return raiseError(badParameter);
+    const auto pen = static_cast<int32_t>(std::trunc(number));
     // Pens 1-9 have colours of their own; beyond them, as in the
     // plotter's two stalls, odd numbers take pen 1 and even ones pen 2.
     state.selectedPen = (pen >= 0 && pen <= 9) ? pen : (pen % 2 != 0 ? 1 : 2);

@@ -194,7 +194,26 @@ void HpglCore::arcTo(Point centre, double sweep, double chord) {
     forEachArcPoint(core_.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
 }
 
+// ---- Pens
+
+void HpglCore::doSP(const Numbers& p) {
+    if (!rejected(p)) selectPen(p.count > 0 ? p.v[0] : 0);
+}
+
 // ---- Labels
+
+ByteStep HpglCore::doLB(int byte) {
+    // The text runs to the terminator; the end of the stream (or the
+    // 7470A's ESC.K) ends it too.
+    const bool ends = byte < 0 || byte == core_.terminator;
+    if (byte >= 0 && (ends ? core_.terminatorPrinted : label_.size() < maxLabelBytes))
+        label_.push_back(static_cast<char>(byte));
+    if (ends || (dialect_.labelPiece != 0 && label_.size() == dialect_.labelPiece)) {
+        drawLabel(label_);
+        label_.clear();
+    }
+    return ends ? ByteStep::done : ByteStep::more;
+}
 
 void HpglCore::applyLabelSize() {
     HpglState& s = core_;

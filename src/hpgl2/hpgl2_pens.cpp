@@ -224,7 +224,9 @@ void Hpgl2::resizePalette(size_t size) {
     state.selectedPen %= static_cast<int32_t>(size);
 }
 
-void Hpgl2::selectPen(double number) {
+void Hpgl2::selectPen(double given) {
+    // Past the palette the numbers wrap round it.
+    const double number = std::trunc(given);
     if (!(number >= 0 && number < 1e9)) return raiseError(badParameter);
     state.selectedPen = static_cast<int32_t>(static_cast<int64_t>(number) %
                                              static_cast<int64_t>(state.palette.size()));
@@ -255,11 +257,6 @@ void Hpgl2::applyDashScale() {
     dashShortest_ = std::max(1.0, endsCover ? style.width / 2 : 0.0) / page_.scale();
     // The window may reach as far as HP-GL/2's coordinates do.
     pattern_.setScale(dashShortest_, {-hpgl2Reach, -hpgl2Reach, hpgl2Reach, hpgl2Reach});
-}
-
-void Hpgl2::doSP(const Numbers& p) {
-    if (rejected(p)) return;
-    selectPen(p.count > 0 ? std::trunc(p.v[0]) : 0);
 }
 
 void Hpgl2::doNP(const Numbers& p) {

@@ -28,7 +28,6 @@ struct Hp7470aState : HpglState {
     int32_t serviceMask = 0;
     int32_t parallelMask = 0;
     bool digitizing = false;
-    int32_t labelTerminator = 3;
 };
 
 class Hp7470a : public HpglCore {
@@ -88,7 +87,7 @@ class Hp7470a : public HpglCore {
     // The window with no IW: the paper, or everywhere when it does not clip.
     Window paperWindow() const;
     bool windowIsPaper() const;
-    void drawLabelText(std::string_view text);
+    void drawLabel(std::string_view text) override;
 
     // Label strokes are drawn solid; line-type pieces come here too.
     struct PenSink : StrokeSink, PieceSink {
@@ -104,6 +103,7 @@ class Hp7470a : public HpglCore {
     void defaultScalingPoints() override;
     Point followingP2(Point p2) const override;
     void scalingPointsMoved() override;
+    void selectPen(double number) override;
 
     // Instructions.
     void doIN(const Numbers& p);
@@ -113,7 +113,6 @@ class Hp7470a : public HpglCore {
     void doXT(const Numbers& p);
     void doYT(const Numbers& p);
     void doTL(const Numbers& p);
-    void doSP(const Numbers& p);
     void doVS(const Numbers& p);
     void doIM(const Numbers& p);
     void doDP(const Numbers& p);
@@ -121,7 +120,6 @@ class Hp7470a : public HpglCore {
     void doOA();
     void doOD();
     void doOO();
-    ByteStep doLB(int byte);
     ByteStep doDT(int byte);
     void doCS(const Numbers& p);
     void doCA(const Numbers& p);
@@ -136,7 +134,6 @@ class Hp7470a : public HpglCore {
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
     Hp7470aInput input_;
     const Instruction* current_ = &unknown_;
-    std::string labelPiece_;
     PenSink pen_{*this};
     // A user character longer than this (the real plotter's buffer holds a
     // few hundred values) keeps its first values; the rest are read and

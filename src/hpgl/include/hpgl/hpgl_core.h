@@ -66,6 +66,11 @@ struct Dialect {
     // A symbol (SM) marks the points pairs give; HP-GL/2's model marks
     // every point its pen moves to itself.
     bool symbolsAtPairs = true;
+    // A label is handed on in pieces of this many bytes as it comes (its
+    // terminator, or the end of the stream, ends the last), so that one that
+    // never ends takes no more memory; 0: whole, at most maxLabelBytes of
+    // it, the rest read and dropped (HP-GL/2 places it by its first line).
+    size_t labelPiece = 256;
 };
 
 // The state both dialects keep; each model's state adds its own.
@@ -87,7 +92,9 @@ struct HpglState {
     Point sizeGiven{0.1875, 0.27};
     bool directionRelative = false;
     Point directionGiven{1, 0};
-    int32_t symbol = 0; // SM character, 0 when off
+    int32_t symbol = 0;            // SM character, 0 when off
+    int32_t terminator = 3;        // DT's
+    bool terminatorPrinted = true; // handed on with the text
     // Status, and the error OE reports; the error mask IM sets says which
     // errors set the status byte's error bit.
     int32_t error = noError;
@@ -210,6 +217,10 @@ class HpglCore : public Plotter, protected TokenizerClient {
     // A circle drawn: what a model finishes then.
     virtual void circleDrawn() {}
 
+    // Pens: SP hands the number to the model, whose pens they are.
+    void doSP(const Numbers& p);
+    virtual void selectPen(double number) = 0;
+
     // Labels.
     void doSI(const Numbers& p);
     void doSR(const Numbers& p);
@@ -220,6 +231,9 @@ class HpglCore : public Plotter, protected TokenizerClient {
     void doSS(const Numbers& p);
     void doSA(const Numbers& p);
     ByteStep doSM(int byte);
+    void startLabel() { label_.clear(); }
+    ByteStep doLB(int byte);
+    virtual void drawLabel(std::string_view text) = 0;
 
     // Replies.
     void doOC();
@@ -249,6 +263,7 @@ class HpglCore : public Plotter, protected TokenizerClient {
     Point plotterUnits(Point p) const;
 
     HpglState& core_;
+    std::string label_; // LB's text, or its piece
 };
 
 } // namespace plotanix

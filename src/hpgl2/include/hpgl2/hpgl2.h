@@ -64,8 +64,6 @@ struct Hpgl2State : HpglState {
     double shading = 100;
     Point anchor; // AC
     // Labels.
-    int32_t terminator = 3;
-    bool terminatorPrinted = false;
     std::array<LabelFont, 2> fonts; // SD, AD
     int32_t labelOrigin = 1;
 };
@@ -85,7 +83,8 @@ class Hpgl2 : public HpglCore {
                                      .sixteenBit = false,
                                      .chord = hpgl2Chord,
                                      .sweep = turnAndRest,
-                                     .symbolsAtPairs = false};
+                                     .symbolsAtPairs = false,
+                                     .labelPiece = 0};
 
     Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper);
 
@@ -149,7 +148,7 @@ class Hpgl2 : public HpglCore {
     bool penShows() const;
     Colour penColour() const;
     void selectColour();
-    void selectPen(double number);
+    void selectPen(double number) override;
     void resizePalette(size_t size);
     void applyPenStyle();
 
@@ -169,7 +168,7 @@ class Hpgl2 : public HpglCore {
     void applyLineType();
     void applyDashScale();
     void setClips();
-    void drawLabel(std::string_view text);
+    void drawLabel(std::string_view text) override;
     void setFont(const Numbers& p, int32_t which);
 
     struct Sinks : StrokeSink, PieceSink, AreaSink, HatchSink {
@@ -215,7 +214,6 @@ class Hpgl2 : public HpglCore {
     void doEW(const Numbers& p);
     void doFT(const Numbers& p);
     void doAC(const Numbers& p);
-    void doSP(const Numbers& p);
     void doNP(const Numbers& p);
     void doPC(const Numbers& p);
     void doCR(const Numbers& p);
@@ -225,8 +223,6 @@ class Hpgl2 : public HpglCore {
     void doLT(const Numbers& p);
     void doUL(const Numbers& p);
     void doTR(const Numbers& p);
-    void startLabel();
-    ByteStep doLB(int byte);
     void startTerminator();
     ByteStep doDT(int byte);
     void terminatorMode(const Numbers& p);
@@ -252,8 +248,7 @@ class Hpgl2 : public HpglCore {
     std::array<double, 6> curve_{}; // BZ, BR: one curve's numbers
     int curveTaken_ = 0;
     bool curveAbsolute_ = false;
-    bool quoted_ = false; // inside a quoted text
-    std::string label_;
+    bool quoted_ = false;    // inside a quoted text
     int terminatorStep_ = 0; // DT: 0 the terminator, 1 what follows it
     struct EncodedPath {     // PE
         enum class Next : uint8_t { coordinate, pen, fraction };
