@@ -230,25 +230,18 @@ void Hp7470a::doSC(const Numbers& p) {
     state.scale.on = allInRange && scale.xMin != scale.xMax && scale.yMin != scale.yMax;
 }
 
-void Hp7470a::doIW(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count == 0) {
-        state.window = paperWindow();
-        setClips();
-        return;
-    }
-    if (p.count != 4) return raiseError(wrongParameterCount);
-    for (int i = 0; i < 4; ++i) {
-        if (!inReach(p.v[i])) return raiseError(badParameter);
-    }
+void Hp7470a::setWindow(std::optional<Window> corners) {
+    // Held to the paper, corners as given: crossed ones leave no window.
     const Window paper = paperWindow();
-    auto clampX = [&](double v) { return std::clamp(std::floor(v), paper.xll, paper.xur); };
-    auto clampY = [&](double v) { return std::clamp(std::floor(v), paper.yll, paper.yur); };
-    state.window = {clampX(p.v[0]), clampY(p.v[1]), clampX(p.v[2]), clampY(p.v[3])};
+    if (corners) {
+        auto x = [&](double v) { return std::clamp(v, paper.xll, paper.xur); };
+        auto y = [&](double v) { return std::clamp(v, paper.yll, paper.yur); };
+        state.window = {x(corners->xll), y(corners->yll), x(corners->xur), y(corners->yur)};
+    } else {
+        state.window = paper;
+    }
     setClips();
 }
-
-// ---- Plotting
 
 void Hp7470a::moveTo(Point target) {
     if (state.penDown) plotLine(state.pen, target);

@@ -146,6 +146,22 @@ void HpglCore::setScalingPoints(const Numbers& p, Point unitOfValue) {
     scalingPointsMoved();
 }
 
+// ---- The window
+
+void HpglCore::doIW(const Numbers& p) {
+    if (rejected(p)) return;
+    if (p.count == 0) return setWindow(std::nullopt);
+    if (p.count != 4) return raiseError(wrongParameterCount);
+    if (dialect_.sixteenBit && !numbersInReach(p, 0, 4)) return raiseError(badParameter);
+    const auto corner = [&](double x, double y) {
+        return dialect_.windowInCurrentUnits ? toPlotter(core_.scale, core_.p1, core_.p2, {x, y})
+                                             : plotterUnits({x, y});
+    };
+    const Point a = corner(p.v[0], p.v[1]), b = corner(p.v[2], p.v[3]);
+    if (!inReach(a) || !inReach(b)) return raiseError(badParameter);
+    setWindow(Window{a.x, a.y, b.x, b.y});
+}
+
 // ---- Circles and arcs
 
 Point HpglCore::Circle::at(int64_t i) const {

@@ -399,18 +399,14 @@ void Hpgl2::doSC(const Numbers& p) {
     if (!state.scale.on) raiseError(badParameter);
 }
 
-void Hpgl2::doIW(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count == 0) {
-        state.windowSet = false;
-        return applyWindow();
+void Hpgl2::setWindow(std::optional<Window> corners) {
+    // Kept in plotter units, any two opposite corners.
+    state.windowSet = corners.has_value();
+    if (corners) {
+        const Window& w = *corners;
+        windowGiven_ = {std::min(w.xll, w.xur), std::min(w.yll, w.yur), std::max(w.xll, w.xur),
+                        std::max(w.yll, w.yur)};
     }
-    if (p.count != 4) return raiseError(wrongParameterCount);
-    // Given in the current units, kept in plotter units.
-    const Point a = toPlotter({p.v[0], p.v[1]}), b = toPlotter({p.v[2], p.v[3]});
-    if (!inReach(a) || !inReach(b)) return raiseError(badParameter);
-    windowGiven_ = {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
-    state.windowSet = true;
     applyWindow();
 }
 

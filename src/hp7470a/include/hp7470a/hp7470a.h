@@ -103,13 +103,13 @@ class Hp7470a : public HpglCore {
     void defaultScalingPoints() override;
     Point followingP2(Point p2) const override;
     void scalingPointsMoved() override;
+    void setWindow(std::optional<Window> corners) override;
     void selectPen(double number) override;
 
     // Instructions.
     void doIN(const Numbers& p);
     void doDF(const Numbers& p);
     void doSC(const Numbers& p);
-    void doIW(const Numbers& p);
     void doXT(const Numbers& p);
     void doYT(const Numbers& p);
     void doTL(const Numbers& p);

@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,8 @@ struct Dialect {
     // reach, and plotter units are whole, truncated toward minus infinity.
     // Otherwise numbers are any, and an arc's centre must be within reach.
     bool sixteenBit = true;
+    // IW's corners are given in plotter units, or in the current units.
+    bool windowInCurrentUnits = false;
     // The chord angle of CI, AA and AR for the one asked for, and the sweep
     // AA and AR draw for the one given.
     double (*chord)(double requested) = chordAngle;
@@ -199,6 +202,10 @@ class HpglCore : public Plotter, protected TokenizerClient {
     virtual Point followingP2(Point p2) const { return p2; }
     // What follows P1 and P2 (user units, label sizes, line types).
     virtual void scalingPointsMoved() = 0;
+
+    // The window: IW's corners in plotter units, or none given.
+    void doIW(const Numbers& p);
+    virtual void setWindow(std::optional<Window> corners) = 0;
 
     // Circles and arcs.
     struct Circle {

@@ -81,6 +81,7 @@ class Hpgl2 : public HpglCore {
                                      .bareDirectionRelative = false,
                                      .afterQuery = Body::numbers,
                                      .sixteenBit = false,
+                                     .windowInCurrentUnits = true,
                                      .chord = hpgl2Chord,
                                      .sweep = turnAndRest,
                                      .symbolsAtPairs = false,
@@ -129,6 +130,7 @@ class Hpgl2 : public HpglCore {
     void scalingPointsMoved() override;
     void applyScale();
     void applyWindow();
+    void setWindow(std::optional<Window> corners) override;
     // An area filled within the window, counted when the paper cuts it.
     void fillArea(PathView area);
     // Counts an area that the paper cuts.
@@ -193,7 +195,6 @@ class Hpgl2 : public HpglCore {
     void doRO(const Numbers& p);
     void doIR(const Numbers& p);
     void doSC(const Numbers& p);
-    void doIW(const Numbers& p);
     void startEncoded();
     ByteStep doPE(int byte);
     void doAT(const Numbers& p);
