@@ -272,23 +272,9 @@ void Hp7470a::clipAtPaper(bool clip) {
 
 void Hp7470a::plotLine(Point from, Point to) {
     if (state.selectedPen == 0) return; // no pen in the holder
-    Point a = from;
-    Point b = to;
     if (!(onPaper(state.window, from) && onPaper(state.window, to)) && windowIsPaper())
         countOffPaper();
-    if (!clipToWindow(state.window, a, b)) {
-        pattern_.reset();
-        return;
-    }
-    if (pattern_.pattern() == 0) {
-        // Dots only at the plotted points; the pattern keeps them in the window.
-        pattern_.stroke(from, to, pen_);
-    } else {
-        // The pen comes down at the window's edge: the dashes start afresh.
-        if (a != from) pattern_.reset();
-        pattern_.stroke(a, b, pen_);
-    }
-    if (b != to) pattern_.reset(); // lifted at the edge
+    strokeInWindow(from, to, pen_);
 }
 
 void Hp7470a::drawSolid(Point from, Point to) {

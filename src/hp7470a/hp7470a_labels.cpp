@@ -29,11 +29,6 @@ void Hp7470a::applyLineType() {
     pattern_.select(state.lineType, state.patternLength / 100.0 * diagonal);
 }
 
-void Hp7470a::setClips() {
-    writer_.setClip(state.window.box());
-    pattern_.setClip(state.window.box());
-}
-
 void Hp7470a::drawLabel(std::string_view text) {
     const LabelState before = state.label;
     settleLabelPen(writer_.label(state.label, text, state.pen, pen_), before);

@@ -123,6 +123,28 @@ void HpglCore::drawSymbol(Point at) {
     pattern_.reset();
 }
 
+void HpglCore::strokeInWindow(Point from, Point to, PieceSink& sink) {
+    Point a = from, b = to;
+    if (!clipToWindow(core_.window, a, b)) {
+        pattern_.reset();
+        return;
+    }
+    if (pattern_.pattern() == 0) {
+        // Dots only at the plotted points; the pattern keeps them in the window.
+        pattern_.stroke(from, to, sink);
+    } else {
+        // The pen comes down at the window's edge: the dashes start afresh.
+        if (a != from) pattern_.reset();
+        pattern_.stroke(a, b, sink);
+    }
+    if (b != to) pattern_.reset(); // lifted at the edge
+}
+
+void HpglCore::setClips() {
+    writer_.setClip(core_.window.box());
+    pattern_.setClip(core_.window.box());
+}
+
 // ---- P1 and P2
 
 void HpglCore::doIP(const Numbers& p) {

@@ -79,18 +79,7 @@ void Hpgl2::plotLine(Point from, Point to) {
         pattern_.stroke(from, to, sinks_);
         return;
     }
-    Point a = from, b = to;
-    if (!clipToWindow(state.window, a, b)) {
-        pattern_.reset();
-        return;
-    }
-    if (pattern_.pattern() == 0) {
-        pattern_.stroke(from, to, sinks_); // dots at the points, kept in the window
-    } else {
-        if (a != from) pattern_.reset();
-        pattern_.stroke(a, b, sinks_);
-    }
-    if (b != to) pattern_.reset();
+    strokeInWindow(from, to, sinks_);
 }
 
 void Hpgl2::drawPiece(Point from, Point to) {
@@ -422,11 +411,6 @@ void Hpgl2::doTR(const Numbers& p) {
     const double mode = p.count > 0 ? p.v[0] : 1;
     if (mode != 0 && mode != 1) return raiseError(badParameter);
     state.transparent = mode == 1;
-}
-
-void Hpgl2::setClips() {
-    writer_.setClip(state.window.box());
-    pattern_.setClip(state.window.box());
 }
 
 } // namespace plotanix

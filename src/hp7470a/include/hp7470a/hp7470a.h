@@ -83,7 +83,6 @@ class Hp7470a : public HpglCore {
 
     // Labels, symbols and line types.
     void applyLineType();
-    void setClips();
     // The window with no IW: the paper, or everywhere when it does not clip.
     Window paperWindow() const;
     bool windowIsPaper() const;

@@ -192,6 +192,11 @@ class HpglCore : public Plotter, protected TokenizerClient {
     virtual void plotLine(Point from, Point to) = 0;
     virtual StrokeSink& strokes() = 0;
     void drawSymbol(Point at);
+    // A pen-down vector clipped to the window and laid out in the line
+    // type, its pieces to sink.
+    void strokeInWindow(Point from, Point to, PieceSink& sink);
+    // The window clips labels and line types.
+    void setClips();
 
     // P1 and P2. IP gives plotter units; HP-GL/2's IR percentages of the
     // page, each number times unitOfValue.

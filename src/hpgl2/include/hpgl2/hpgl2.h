@@ -169,7 +169,6 @@ class Hpgl2 : public HpglCore {
     // Labels, line types.
     void applyLineType();
     void applyDashScale();
-    void setClips();
     void drawLabel(std::string_view text) override;
     void setFont(const Numbers& p, int32_t which);
 
