@@ -193,10 +193,6 @@ void Hp7470a::doIN(const Numbers& p) {
     initialise();
 }
 
-void Hp7470a::doDF(const Numbers& p) {
-    if (!p.aborted) setDefaults();
-}
-
 void Hp7470a::defaultScalingPoints() {
     state.p1 = hp7470aP1;
     state.p2 = hp7470aP2;

@@ -44,6 +44,10 @@ uint8_t HpglCore::statusByte() const {
                                 (s.initialised ? 8 : 0) | 16 | (s.errorBit ? 32 : 0));
 }
 
+void HpglCore::doDF(const Numbers& p) {
+    if (!p.aborted) setDefaults();
+}
+
 // ---- Pen moves
 
 void HpglCore::doPA() {

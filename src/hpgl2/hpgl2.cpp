@@ -339,10 +339,6 @@ void Hpgl2::doIN(const Numbers& p) {
     if (!p.aborted) initialise();
 }
 
-void Hpgl2::doDF(const Numbers& p) {
-    if (!p.aborted) setDefaults();
-}
-
 void Hpgl2::doPS(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 2) return raiseError(wrongParameterCount);

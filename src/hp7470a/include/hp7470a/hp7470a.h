@@ -46,8 +46,6 @@ class Hp7470a : public HpglCore {
         return PageExtent{limits_.x, limits_.y, false};
     }
     void clipAtPaper(bool clip) override;
-    // The hard-clip limits of the paper.
-    Point paperLimits() const { return limits_; }
 
     Hp7470aState state;
 
@@ -97,7 +95,7 @@ class Hp7470a : public HpglCore {
     };
 
     void reply(std::string_view text) override { serial_.sendReply(text); }
-    void setDefaults();
+    void setDefaults() override;
     void initialise();
     void defaultScalingPoints() override;
     Point followingP2(Point p2) const override;
@@ -107,7 +105,6 @@ class Hp7470a : public HpglCore {
 
     // Instructions.
     void doIN(const Numbers& p);
-    void doDF(const Numbers& p);
     void doSC(const Numbers& p);
     void doXT(const Numbers& p);
     void doYT(const Numbers& p);

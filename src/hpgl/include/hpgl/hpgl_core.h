@@ -170,6 +170,10 @@ class HpglCore : public Plotter, protected TokenizerClient {
     // error 6, and the pen and label state stay as before.
     void settleLabelPen(Point pen, const LabelState& before);
 
+    // DF: the model's defaults.
+    void doDF(const Numbers& p);
+    virtual void setDefaults() = 0;
+
     // Pen moves: the mode, then pairs as they come.
     void doPA();
     void doPR();

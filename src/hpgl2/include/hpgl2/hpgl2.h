@@ -124,8 +124,7 @@ class Hpgl2 : public HpglCore {
     // Setup.
     void showPage() { shown_ = {page_.paper().x, page_.paper().y, sized_}; }
     void initialise();
-    void setDefaults();
-    void resetPage();
+    void setDefaults() override;
     void defaultScalingPoints() override;
     void scalingPointsMoved() override;
     void applyScale();
@@ -189,7 +188,6 @@ class Hpgl2 : public HpglCore {
 
     // Instructions.
     void doIN(const Numbers& p);
-    void doDF(const Numbers& p);
     void doPS(const Numbers& p);
     void doRO(const Numbers& p);
     void doIR(const Numbers& p);
