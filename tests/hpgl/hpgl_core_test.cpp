@@ -5,7 +5,6 @@
 #include "hpgl/geometry.h"
 #include "models/models.h"
 #include "support/model_plot.h"
-#include "support/temp_dir.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -197,14 +196,12 @@ TEST(HpglCore, CountsAndRecordsOnlyUnknownInstructions) {
          "PG;****ZZ*******XX***", 6, "pe", "ZZ"},
     };
     for (const Case& c : cases) {
-        testing::TempDir dir;
         testing::ModelPlot p(c.model, Paper::letter);
-        p.log.openLog(dir.file("PLOTTER.TXT"));
+        p.keepTranscript();
         p.run(c.stream);
         EXPECT_EQ(p.result.instructions, c.instructions) << c.stream;
         EXPECT_EQ(p.result.ignored, 2) << c.stream;
-        p.log.closeLog();
-        EXPECT_TRUE(testing::readFile(dir.file("PLOTTER.TXT")).ends_with(c.transcriptEnd));
+        EXPECT_TRUE(p.transcript().ends_with(c.transcriptEnd)) << p.transcript();
         EXPECT_TRUE(plotterKnows(c.model, c.known)) << c.known;
         EXPECT_FALSE(plotterKnows(c.model, c.unknown)) << c.unknown;
     }
