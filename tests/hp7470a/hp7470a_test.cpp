@@ -44,6 +44,9 @@ TEST(Hp7470a, RepliesByteForByte) {
         // An unknown instruction ends at the next letter.
         {"RO90OI;ZZ OI;", "7470A\r7470A\r"},
         {"ZZ1.5\rPA100,100XX;OA", "100,100,0\r"},
+        // Its own instructions' errors.
+        {"SC0,0,0,0;OE;SC0,1;OE;IN5;OE;", "0\r2\r2\r"},
+        {"TL200;OE;CS9;OE;SC0,1,0,99999;OE;VS100;OE;", "3\r3\r3\r3\r"},
         // The output trigger holds a reply while plotting goes on, IN and DF
         // included; a second reply meanwhile is error 10. ESC.J drops it,
         // ESC.M without a trigger lets it go.
@@ -64,17 +67,6 @@ TEST(Hp7470a, RepliesByteForByte) {
     for (const auto& [stream, expected] : cases)
         EXPECT_EQ(replies(stream), expected) << stream;
     EXPECT_EQ(replies("OW;IW;OW;", Paper::a4), "0,0,10900,7650\r0,0,10900,7650\r");
-}
-
-TEST(Hp7470a, ErrorNumbers) {
-    const std::pair<char, std::vector<std::string>> cases[] = {
-        {'0', {"SC0,0,0,0;"}},
-        {'2', {"SC0,1;", "IN5;"}},
-        {'3', {"TL200;", "CS9;", "SC0,1,0,99999;", "VS100;"}},
-    };
-    for (const auto& [error, streams] : cases)
-        for (const std::string& stream : streams)
-            EXPECT_EQ(replies(stream + "OE;"), std::string(1, error) + "\r") << stream;
 }
 
 TEST(Hp7470a, UserScaling) {
