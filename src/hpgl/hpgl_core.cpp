@@ -204,7 +204,7 @@ void HpglCore::doCI(const Numbers& p) {
     const Circle circle{core_.pen, unit(), std::fabs(radius), radius < 0.0 ? 180.0 : 0.0,
                         chordCount(360.0, chord)};
     if (circleStored(circle)) return;
-    // Drawn whatever the pen state, the pen back at the centre.
+    // Drawn whatever the pen state; the pen stays at the centre.
     pattern_.reset();
     for (int64_t i = 1; i <= circle.chords; ++i)
         plotLine(circle.at(i - 1), circle.at(i));
@@ -222,6 +222,7 @@ void HpglCore::doAR(const Numbers& p) {
 void HpglCore::doArc(const Numbers& p, bool absolute) {
     if (rejected(p)) return;
     if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
+    // 16-bit numbers are checked as numbers; any others by the centre they give.
     if (dialect_.sixteenBit && !numbersInReach(p, 0, p.count)) return raiseError(badParameter);
     const Point centre = targetOf(p.v[0], p.v[1], !absolute);
     if (!dialect_.sixteenBit && !inReach(centre)) {
