@@ -187,12 +187,6 @@ void Hp7470a::selectColour() {
 
 // ---- Setup, scaling and window
 
-void Hp7470a::doIN(const Numbers& p) {
-    if (p.aborted) return;
-    if (p.count != 0 || p.illegal) return raiseError(wrongParameterCount);
-    initialise();
-}
-
 void Hp7470a::defaultScalingPoints() {
     state.p1 = hp7470aP1;
     state.p2 = hp7470aP2;

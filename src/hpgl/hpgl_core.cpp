@@ -44,6 +44,13 @@ uint8_t HpglCore::statusByte() const {
                                 (s.initialised ? 8 : 0) | 16 | (s.errorBit ? 32 : 0));
 }
 
+void HpglCore::doIN(const Numbers& p) {
+    if (p.aborted) return;
+    if (!dialect_.initialiseTakesNumbers && (p.count != 0 || p.illegal))
+        return raiseError(wrongParameterCount);
+    initialise();
+}
+
 void HpglCore::doDF(const Numbers& p) {
     if (!p.aborted) setDefaults();
 }

@@ -335,10 +335,6 @@ Point Hpgl2::toPlotter(Point user) const {
     return plotanix::toPlotter(state.scale, state.p1, state.p2, user);
 }
 
-void Hpgl2::doIN(const Numbers& p) {
-    if (!p.aborted) initialise();
-}
-
 void Hpgl2::doPS(const Numbers& p) {
     if (rejected(p)) return;
     if (p.count > 2) return raiseError(wrongParameterCount);

@@ -96,7 +96,7 @@ class Hp7470a : public HpglCore {
 
     void reply(std::string_view text) override { serial_.sendReply(text); }
     void setDefaults() override;
-    void initialise();
+    void initialise() override;
     void defaultScalingPoints() override;
     Point followingP2(Point p2) const override;
     void scalingPointsMoved() override;
@@ -104,7 +104,6 @@ class Hp7470a : public HpglCore {
     void selectPen(double number) override;
 
     // Instructions.
-    void doIN(const Numbers& p);
     void doSC(const Numbers& p);
     void doXT(const Numbers& p);
     void doYT(const Numbers& p);

@@ -56,6 +56,8 @@ struct Dialect {
     // What follows a query's mnemonic: passed over between instructions,
     // or read as its numbers and dropped.
     Body afterQuery = Body::none;
+    // IN takes numbers (passed over), or none (any is error 2).
+    bool initialiseTakesNumbers = false;
     // 16-bit numbers: every number of a move, circle or arc must be within
     // reach, and plotter units are whole, truncated toward minus infinity.
     // Otherwise numbers are any, and an arc's centre must be within reach.
@@ -170,8 +172,10 @@ class HpglCore : public Plotter, protected TokenizerClient {
     // error 6, and the pen and label state stay as before.
     void settleLabelPen(Point pen, const LabelState& before);
 
-    // DF: the model's defaults.
+    // IN and DF: the model's state after power-on, and its defaults.
+    void doIN(const Numbers& p);
     void doDF(const Numbers& p);
+    virtual void initialise() = 0;
     virtual void setDefaults() = 0;
 
     // Pen moves: the mode, then pairs as they come.

@@ -80,6 +80,7 @@ class Hpgl2 : public HpglCore {
                                      .cellLimit = std::numeric_limits<double>::infinity(),
                                      .bareDirectionRelative = false,
                                      .afterQuery = Body::numbers,
+                                     .initialiseTakesNumbers = true,
                                      .sixteenBit = false,
                                      .windowInCurrentUnits = true,
                                      .chord = hpgl2Chord,
@@ -123,7 +124,7 @@ class Hpgl2 : public HpglCore {
 
     // Setup.
     void showPage() { shown_ = {page_.paper().x, page_.paper().y, sized_}; }
-    void initialise();
+    void initialise() override;
     void setDefaults() override;
     void defaultScalingPoints() override;
     void scalingPointsMoved() override;
@@ -187,7 +188,6 @@ class Hpgl2 : public HpglCore {
     Point fontSize() const override;
 
     // Instructions.
-    void doIN(const Numbers& p);
     void doPS(const Numbers& p);
     void doRO(const Numbers& p);
     void doIR(const Numbers& p);
