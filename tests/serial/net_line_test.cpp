@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -418,14 +419,55 @@ TEST(NetworkLine, OpenErrorsSayWhy) {
     SerialLink second;
     EXPECT_FALSE(second.openSerialPort("tcp-listen:" + std::to_string(first.port)));
     EXPECT_EQ(second.openError(), EADDRINUSE);
-    EXPECT_FALSE(second.openSerialPort("tcp:no-such-host.invalid:5470"));
-    EXPECT_EQ(openErrorReason(second.openError()).rfind("unknown host (", 0), 0u);
     testing::LoopbackServer closed;
     closed.listener.reset();
     EXPECT_FALSE(second.openSerialPort(closed.name()));
     EXPECT_EQ(second.openError(), ECONNREFUSED);
     EXPECT_FALSE(second.openSerialPort("tcp-listen:192.0.2.1:5470"));
     EXPECT_EQ(second.openError(), EADDRNOTAVAIL);
+}
+
+// A host name is looked up by a helper while the loop goes on: the open
+// returns at once, and what it would have done follows the answer. A name
+// that does not resolve, or not in time, fails the open with its reason.
+TEST(NetworkLine, AHostNameIsLookedUpOffTheLoop) {
+    testing::LoopbackServer server;
+    SerialLink line;
+    ASSERT_TRUE(line.openSerialPort("tcp:localhost:" + std::to_string(server.port)));
+    EXPECT_TRUE(line.network()->lookingUp());
+    EXPECT_TRUE(line.network()->connecting());
+    ASSERT_TRUE(line.replyDue());
+    EXPECT_LE(*line.replyDue(), Clock::now() + NetLine::lookupWait);
+    line.writeSerial("7470A\r");
+    const Served served = serve(line, [&](const Served&) { return !line.network()->connecting(); });
+    EXPECT_FALSE(served.lost);
+    const UniqueFd host = server.accept();
+    ASSERT_TRUE(host);
+    line.sendReplies(Clock::now());
+    EXPECT_EQ(receive(host.get(), 6), "7470A\r") << "written while looking up";
+    ASSERT_TRUE(sendAll(host.get(), "IN;"));
+    EXPECT_EQ(serve(line, [](const Served& s) { return s.bytes.size() >= 3; }).bytes, "IN;");
+
+    SerialLink unknown;
+    ASSERT_TRUE(unknown.openSerialPort("tcp:no-such-host.invalid:5470"));
+    EXPECT_TRUE(serve(unknown, [](const Served&) { return false; }).lost);
+    EXPECT_TRUE(unknown.network()->openFailed());
+    EXPECT_TRUE(unknown.closeIfOpenFailed());
+    EXPECT_FALSE(unknown.isOpen());
+    EXPECT_EQ(openErrorReason(unknown.openError()).rfind("unknown host (", 0), 0u)
+        << openErrorReason(unknown.openError());
+
+    NetLine late(*parseNetAddress("tcp:localhost:5470"));
+    const auto now = Clock::now();
+    ASSERT_TRUE(late.open(now));
+    EXPECT_EQ(late.due(), now + NetLine::lookupWait);
+    late.onTime(now + NetLine::lookupWait, false);
+    EXPECT_TRUE(late.openFailed());
+    EXPECT_FALSE(late.lookingUp());
+    EXPECT_EQ(openErrorReason(late.error()), "unknown host (Temporary failure in name resolution)");
+    std::array<uint8_t, 16> buffer{};
+    bool arrived = false;
+    EXPECT_EQ(late.take(buffer, arrived), -1) << "the line is gone";
 }
 
 } // namespace
