@@ -82,9 +82,8 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
 }
 
 bool SerialLink::closeIfOpenFailed() {
-    const NetLine* net = network();
-    if (net == nullptr || !net->openFailed()) return false;
-    const int error = net->error();
+    const int error = line_ ? line_->lateOpenError() : 0;
+    if (error == 0) return false;
     closeSerialPort();
     openError_ = error;
     return true;

@@ -54,6 +54,10 @@ class Line {
         (void)owed;
     }
 
+    // Why the open failed, when it failed after it returned (a host name
+    // looked up meanwhile); 0 otherwise.
+    virtual int lateOpenError() const { return 0; }
+
     // The pacing in force changes (a tty's XON/XOFF or RTS/CTS).
     virtual void setFlowControl(FlowControl flow) { (void)flow; }
     // Bytes that came with a framing or parity error (dropped), since open.

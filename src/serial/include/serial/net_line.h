@@ -89,6 +89,7 @@ class NetLine : public Line {
     bool lookingUp() const { return lookup_ != nullptr; }
     // The open failed after the look-up (error() says why).
     bool openFailed() const { return openFailed_; }
+    int lateOpenError() const override { return openFailed_ ? error_ : 0; }
     // A connection is being made (or its address looked up): the loop
     // waits for it (see due()).
     bool connecting() const { return connecting_ || lookingUp(); }

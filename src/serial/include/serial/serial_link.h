@@ -73,8 +73,9 @@ class SerialLink : public ByteLink {
     // turned away; replies dropped because the computer read none of them.
     void onNote(NetLine::Note note) { note_ = std::move(note); }
     int openError() const { return openError_; }
-    // A network line named by a host name whose open failed once the name
-    // was looked up is closed here, its error the open's: true then.
+    // A line whose open failed after it returned (a network line's host
+    // name looked up meanwhile) is closed here, its error the open's: true
+    // then.
     bool closeIfOpenFailed();
 
     int serialInputWaiting();
