@@ -2,8 +2,8 @@
 // protocol taken off the data, the listener's one-host rule and its default
 // address, and the errors an operator is told.
 
+#include "line_served.h"
 #include "serial/net_line.h"
-#include "serial/serial_link.h"
 #include "support/loopback.h"
 #include "support/wait_until.h"
 
@@ -23,8 +23,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::connectTo;
+using testing::OnBytes;
 using testing::receive;
 using testing::sendAll;
+using testing::serve;
+using testing::Served;
 using testing::waitUntil;
 
 std::string bytes(std::initializer_list<int> values) {
@@ -156,39 +159,6 @@ TEST(Telnet, ThePlottersBytesAreNeverReadAsCommands) {
     const TelnetFilter text; // binary not agreed: a bare CR is CR NUL
     EXPECT_EQ(text.encode("1,2\r"), bytes({'1', ',', '2', '\r', 0}));
     EXPECT_EQ(text.encode("1\r\n"), "1\r\n");
-}
-
-// The program's loop in small, as it drives a line: bytes taken and handed
-// on (answered by onBytes, as a model would), replies written and the line's
-// deadlines kept, until done or the line is lost.
-struct Served {
-    std::string bytes;
-    bool lost = false;
-};
-using OnBytes = std::function<void(SerialLink&, std::string_view)>;
-Served serve(SerialLink& line, const std::function<bool(const Served&)>& done,
-             const OnBytes& onBytes = {}, std::chrono::milliseconds within = 20s) {
-    Served served;
-    const auto deadline = Clock::now() + within;
-    while (!done(served) && Clock::now() < deadline) {
-        uint8_t chunk[4096];
-        const int got = line.readAvailable(chunk);
-        if (got < 0) {
-            served.lost = true;
-            break;
-        }
-        const std::string_view taken(reinterpret_cast<char*>(chunk), static_cast<size_t>(got));
-        served.bytes += taken;
-        if (got > 0 && onBytes) onBytes(line, taken);
-        line.inputHandled();
-        line.sendReplies(Clock::now());
-        if (got > 0 || done(served)) continue;
-        pollfd fds[2] = {{line.fileDescriptor(), POLLIN, 0},
-                         {line.replyWaitsForRoom() ? line.replyDescriptor() : -1, POLLOUT, 0}};
-        const int due = pollTimeout(line.replyDue());
-        ::poll(fds, 2, due < 0 ? 1000 : std::min(due, 1000));
-    }
-    return served;
 }
 
 // A listener the tests open: on loopback at a free port.

@@ -2,6 +2,7 @@
 // computer on the master side. Timing bounds are generous: these run under
 // the sanitizers on a busy machine.
 
+#include "line_served.h"
 #include "serial/serial_link.h"
 #include "support/pty_pair.h"
 #include "support/wait_until.h"
@@ -24,6 +25,8 @@ namespace {
 using namespace plotanix;
 using namespace std::chrono_literals;
 using plotanix::testing::PtyPair;
+using plotanix::testing::serve;
+using plotanix::testing::Served;
 using plotanix::testing::waitUntil;
 using Clock = std::chrono::steady_clock;
 
@@ -144,36 +147,19 @@ TEST(LineFraming, MarkedErrorsAreCountedAndDropped) {
     }
 }
 
-// What the line delivers within the time, as the program takes it: when
-// the device is readable, without waiting in the read.
+// What the line delivers within the time, as the program takes it.
 std::string takeAvailable(SerialLink& link, size_t n, std::chrono::milliseconds within = 3s) {
-    std::string received;
-    const auto deadline = Clock::now() + within;
-    uint8_t buffer[256];
-    do {
-        const int got = link.readAvailable(buffer);
-        if (got < 0) break;
-        received.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(got));
-        pollfd in{link.fileDescriptor(), POLLIN, 0};
-        if (got == 0) ::poll(&in, 1, 10);
-    } while (received.size() < n && Clock::now() < deadline);
-    return received;
+    return serve(
+               link, [n](const Served& s) { return s.bytes.size() >= n; }, {}, within)
+        .bytes;
 }
 
-// The program's loop in small: the queued replies written when their time
-// has come and the line takes them, until none is left or the time is up.
+// The queued replies written when their time has come and the line takes
+// them: false when the time is up first.
 bool sendQueued(SerialLink& link, std::chrono::milliseconds within = 3s) {
-    const auto deadline = Clock::now() + within;
-    while (true) {
-        link.sendReplies(Clock::now());
-        if (!link.replyDue() && !link.replyWaitsForRoom()) return true;
-        const auto due = link.replyDue();
-        const auto until = due ? std::min(*due, deadline) : deadline;
-        if (Clock::now() >= deadline) return false;
-        pollfd out{link.fileDescriptor(),
-                   static_cast<short>(link.replyWaitsForRoom() ? POLLOUT : 0), 0};
-        ::poll(&out, 1, std::max(0, int((until - Clock::now()) / 1ms) + 1));
-    }
+    const auto sent = [&](const Served&) { return !link.replyDue() && !link.replyWaitsForRoom(); };
+    serve(link, sent, {}, within);
+    return sent({});
 }
 
 class SerialLinkTest : public ::testing::Test {
@@ -338,7 +324,7 @@ TEST(SerialLinkFlow, TheHostsRequestTakesHoldAtOnceAndOutlivesAReopening) {
         EXPECT_TRUE(pty.writeMaster(sent + "."));
         std::string received;
         waitUntil([&] {
-            received += takeAvailable(link, 1, 0ms);
+            received += takeAvailable(link, 1, 10ms);
             return received.ends_with('.');
         });
         return received.substr(0, received.find('.'));
