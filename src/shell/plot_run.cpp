@@ -16,12 +16,12 @@ PlotRun::PlotRun(PlotSession& session, LineWatch& line, std::function<void()> be
 
 void PlotRun::startRead(Clock::time_point now) {
     if (beforeRead_) beforeRead_();
-    held_ = 0;
+    inChunk_ = 0;
     timing_ = ReadTiming(now, static_cast<int>(chunk_.size()));
 }
 
 void PlotRun::handOver() {
-    session_.logChunk(std::span(chunk_).first(held_));
+    session_.logChunk(std::span(chunk_).first(inChunk_));
     handedOver_ = true;
     fed_ = 0;
     feedSlices();
@@ -29,7 +29,7 @@ void PlotRun::handOver() {
 
 bool PlotRun::feedUntil(Clock::time_point until) {
     while (feeding()) {
-        const size_t count = std::min(slice_, held_ - fed_);
+        const size_t count = std::min(slice_, inChunk_ - fed_);
         const Clock::time_point start = Clock::now();
         session_.feedModel(std::span(chunk_).subspan(fed_, count));
         fed_ += count;
@@ -49,7 +49,7 @@ bool PlotRun::feedUntil(Clock::time_point until) {
 void PlotRun::feedSlices() {
     if (!feedUntil(Clock::now() + turnBudget)) return;
     handedOver_ = false;
-    held_ = fed_ = 0;
+    inChunk_ = fed_ = 0;
     line_.link().inputHandled();
     if (plotted_) plotted_();
     if (!ended_) startRead(Clock::now());
@@ -58,7 +58,7 @@ void PlotRun::feedSlices() {
 void PlotRun::onLineData() {
     if (feeding()) return feedSlices(); // the line waits until the chunk is fed
     bool arrived = false;
-    const int got = line_.take(std::span(chunk_).subspan(held_), &arrived);
+    const int got = line_.take(std::span(chunk_).subspan(inChunk_), &arrived);
     if (got < 0) {
         end();
         return;
@@ -68,12 +68,12 @@ void PlotRun::onLineData() {
         lastByte_ = Clock::now();
         timing_.byteArrived(*lastByte_);
     }
-    held_ += static_cast<size_t>(got);
+    inChunk_ += static_cast<size_t>(got);
     // Through a USB-GPIB adapter the computer asks for a reply right after
     // its query, and an AR488 hands over only a reply already waiting: what
     // came is plotted at once, not after the line's pause.
-    const bool answerNow = held_ > 0 && line_.repliesOnTheBus();
-    if (held_ < chunk_.size() && !answerNow) return;
+    const bool answerNow = inChunk_ > 0 && line_.repliesOnTheBus();
+    if (inChunk_ < chunk_.size() && !answerNow) return;
     handOver();
 }
 
@@ -89,7 +89,7 @@ void PlotRun::onTime(Clock::time_point now) {
     if (ended_) return;
     if (feeding()) return feedSlices();
     if (now < timing_.deadline()) return;
-    if (held_ == 0) {
+    if (inChunk_ == 0) {
         end();
         return;
     }
@@ -101,7 +101,7 @@ void PlotRun::onTime(Clock::time_point now) {
 RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     if (ended_) return result_;
     ended_ = true;
-    if (!handedOver_) session_.logChunk(std::span(chunk_).first(held_));
+    if (!handedOver_) session_.logChunk(std::span(chunk_).first(inChunk_));
     handedOver_ = true;
     if (budget) {
         // A byte at a time: the clock is looked at after every instruction.
@@ -110,8 +110,8 @@ RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     } else {
         feedUntil(Clock::time_point::max());
     }
-    undrawn_ = held_ - fed_;
-    held_ = fed_ = 0;
+    undrawn_ = inChunk_ - fed_;
+    inChunk_ = fed_ = 0;
     handedOver_ = false;
     result_ = session_.endRun();
     line_.link().inputHandled();

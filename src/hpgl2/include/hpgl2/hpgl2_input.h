@@ -11,6 +11,7 @@
 #include "hpgl/tokenizer.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace plotanix {
@@ -23,6 +24,15 @@ class Hpgl2Input {
     // that the instruction being read is cut off there.
     void put(uint8_t byte) {
         while (step(byte)) {
+        }
+    }
+    // As put() for each byte; a run of numbers' bytes in HP-GL/2 goes on to
+    // the tokenizer whole.
+    void feed(std::span<const uint8_t> bytes) {
+        for (size_t next = 0; next < bytes.size();) {
+            if (escape_ == Escape::none && !foreign_)
+                next += tokenizer_.putNumbers(bytes.subspan(next));
+            if (next < bytes.size()) put(bytes[next++]);
         }
     }
     // The stream has ended: an escape read in part is dropped.
