@@ -28,13 +28,7 @@ class Hpgl2Input {
     }
     // As put() for each byte; a run of numbers' bytes in HP-GL/2 goes on to
     // the tokenizer whole.
-    void feed(std::span<const uint8_t> bytes) {
-        for (size_t next = 0; next < bytes.size();) {
-            if (escape_ == Escape::none && !foreign_)
-                next += tokenizer_.putNumbers(bytes.subspan(next));
-            if (next < bytes.size()) put(bytes[next++]);
-        }
-    }
+    void feed(std::span<const uint8_t> bytes);
     // The stream has ended: an escape read in part is dropped.
     void end();
 
