@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace plotanix {
 
@@ -73,12 +72,10 @@ namespace {
 constexpr uint32_t noEdge = UINT32_MAX;
 constexpr int32_t unset = INT32_MIN; // the column of an edge not yet reached
 
-// Whether a block of a row's cells holds no crossing: read as four words.
+// Whether a block of a row's cells holds no crossing.
 constexpr int32_t blockColumns = 8;
-[[gnu::always_inline]] inline bool noCrossing(const int32_t* cells) {
-    uint64_t words[4];
-    std::memcpy(words, cells, sizeof words);
-    return (words[0] | words[1] | words[2] | words[3]) == 0;
+[[gnu::always_inline]] inline bool noCrossing(const int32_t* c) {
+    return (c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0;
 }
 
 } // namespace
