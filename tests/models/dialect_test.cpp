@@ -22,15 +22,12 @@ class SevenReading {
     SevenReading() {
         plot_.session.watchUnknown([this](std::string_view m) { told_ = told_ || toldHpgl2(m); });
     }
-    // Whether the 7470A, drawing the bytes as one stream, met an
-    // instruction only HP-GL/2 has.
+    // Whether the 7470A, drawing the bytes as one run (as the renderer
+    // does before their end), met an instruction only HP-GL/2 has.
     bool tells(std::string_view bytes) {
         told_ = false;
         plot_.session.restartPlotter();
         plot_.run(bytes);
-        plot_.session.beginRun();
-        plot_.session.endStream();
-        plot_.session.endRun();
         return told_;
     }
 
