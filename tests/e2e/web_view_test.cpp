@@ -3,20 +3,14 @@
 
 #include "headless_browser.h"
 #include "plotter_harness.h"
+#include "support/loopback.h"
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <csignal>
 #include <filesystem>
-#include <netinet/in.h>
-#include <poll.h>
 #include <regex>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace plotanix::testing {
 namespace {
@@ -53,34 +47,14 @@ std::string shownPages(const std::string& newest) {
                      "return thumbs.map(i => i.alt).join(' ') + '|' + Date.now();");
 }
 
-// A connection to the port on 127.0.0.1; invalid when refused.
-UniqueFd connectedTo(int port) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
-    return fd;
-}
-
 // The body of a GET over loopback, read to the connection's end; empty on
 // any failure.
 std::string httpGet(int port, const std::string& path) {
-    const UniqueFd fd = connectedTo(port);
-    const std::string ask =
-        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
-    if (::send(fd.get(), ask.data(), ask.size(), MSG_NOSIGNAL) != ssize_t(ask.size())) return {};
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd in{fd.get(), POLLIN, 0};
-        if (::poll(&in, 1, 1000) <= 0) continue;
-        char buffer[65536];
-        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        got.append(buffer, static_cast<size_t>(n));
-    }
+    const UniqueFd fd = connectTo(port);
+    if (!sendAll(fd.get(),
+                 "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"))
+        return {};
+    const std::string got = receive(fd.get(), SIZE_MAX, 10s);
     const size_t body = got.find("\r\n\r\n");
     return body == std::string::npos ? std::string() : got.substr(body + 4);
 }
@@ -169,48 +143,6 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
 
     EXPECT_EQ(statusAfterTerm(plotter.pid), 0) << readFile(plotter.err);
     EXPECT_EQ(readFile(plotter.err), "");
-}
-
-// A folder of many pages is read once and then followed: the newest
-// first, the older a link away, a new page at the top at once.
-TEST(WebView, LargeFolderIsListedNewestFirst) {
-    WebPlotter plotter;
-    for (int n = 1; n <= 250; ++n)
-        writeFile(plotter.pages.file(savedPageName(n)), "page");
-    ASSERT_NO_FATAL_FAILURE(plotter.start());
-    std::string front;
-    ASSERT_TRUE(waitUntil([&] {
-        front = httpGet(plotter.port, "/");
-        return front.find("1 to 100 of 250,") != std::string::npos;
-    })) << front;
-    EXPECT_NE(front.find("<a href=\"/?from=100\">Older pages</a>"), std::string::npos);
-    ASSERT_TRUE(plotter.line.writeMaster("SP1;PA100,100;PD700,500;"));
-    // The page numbers go on after the pages that are there.
-    ASSERT_TRUE(waitUntil(
-        [&] { return std::filesystem::exists(plotter.pages.file(savedPageName(251))); }, 15s));
-    front = httpGet(plotter.port, "/");
-    EXPECT_NE(front.find("1 to 100 of 251,"), std::string::npos) << front;
-    EXPECT_LT(front.find("alt=\"" + savedPageName(251)), front.find("alt=\"" + savedPageName(250)));
-}
-
-// Clients that send their request a byte at a time from one address do
-// not keep a browser out, and are closed when their time is up.
-TEST(WebView, SlowClientsDoNotKeepBrowsersOut) {
-    WebPlotter plotter;
-    ASSERT_NO_FATAL_FAILURE(plotter.start());
-    std::vector<UniqueFd> slow;
-    for (int i = 0; i < 16; ++i) {
-        slow.push_back(connectedTo(plotter.port));
-        ASSERT_EQ(::send(slow.back().get(), "GET / HT", 8, MSG_NOSIGNAL), 8);
-    }
-    EXPECT_NE(httpGet(plotter.port, "/").find("<h1>Plotanix</h1>"), std::string::npos);
-    // Each is closed by its header's deadline (or gave way to the browser).
-    for (const UniqueFd& client : slow) {
-        pollfd in{client.get(), POLLIN, 0};
-        ASSERT_EQ(::poll(&in, 1, 15000), 1);
-        char byte = 0;
-        EXPECT_LE(::recv(client.get(), &byte, 1, 0), 0);
-    }
 }
 
 // The interactive program says where on its start screen, and the view
