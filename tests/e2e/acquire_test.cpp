@@ -5,14 +5,12 @@
 #include "logfile/transcript_format.h"
 #include "plotter_harness.h"
 #include "support/adapter_on_usb.h"
-#include "support/in_process_plot.h"
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
-#include <spawn.h>
 #include <sys/wait.h>
 
 namespace plotanix::testing {
@@ -29,46 +27,24 @@ struct Ran {
     std::string out, err;
 };
 
-// Started through the shell for its redirections, in folder; exec keeps
-// the process id. The program never outlives the test.
-class Program {
-  public:
+// Run in folder with no terminal; never outlives the test.
+struct Program {
     Program(const std::string& command, const std::string& folder)
-        : out_(logs_.file("out")), err_(logs_.file("err")) {
-        const std::string script = "cd " + folder + " && exec env -u TERM -u DISPLAY " + command +
-                                   " </dev/null >" + out_ + " 2>" + err_;
-        const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
-        if (posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-            pid_ = -1;
-    }
-    ~Program() {
-        if (pid_ <= 0 || ended_) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    pid_t pid() const { return pid_; }
-    std::string out() const { return readFile(out_); }
+        : pid(startedWithoutTerminal(command + " </dev/null >" + out + " 2>" + err, folder)) {}
     Ran wait(std::chrono::milliseconds timeout = 30s) {
         Ran ran;
-        ended_ = waitUntil([&] { return ::waitpid(pid_, &ran.status, WNOHANG) == pid_; }, timeout);
-        if (ended_ && WIFEXITED(ran.status)) ran.status = WEXITSTATUS(ran.status);
-        ran.out = readFile(out_);
-        ran.err = readFile(err_);
+        if (waitUntil([&] { return ::waitpid(pid, &ran.status, WNOHANG) == pid; }, timeout) &&
+            WIFEXITED(ran.status))
+            ran.status = WEXITSTATUS(ran.status);
+        ran.out = readFile(out);
+        ran.err = readFile(err);
         return ran;
     }
-
-  private:
-    TempDir logs_;
-    std::string out_, err_;
-    pid_t pid_ = -1;
-    bool ended_ = false;
+    TempDir logs;
+    const std::string out = logs.file("out"), err = logs.file("err");
+    const pid_t pid;
+    const Reaped reaped{pid};
 };
-
-std::unique_ptr<PageImage> pageOf(const std::string& plot) {
-    InProcessPlot drawn(nullptr, PlotterModel::hp7470a);
-    drawn.run(plot);
-    return std::make_unique<PageImage>(drawn.page());
-}
 
 // A series asked for is a page each, equal to the plot the instrument sent,
 // kept byte for byte in the transcript; the program ends with status 0 and
@@ -90,7 +66,7 @@ TEST(Acquire, AsksForThePlotSavesItAndEnds) {
     std::string transcript = modelLine;
     for (int page = 1; page <= 2; ++page) {
         const DecodedPng png = readPng(pages.file(savedPageName(page)));
-        EXPECT_EQ(differingPixels(png, *pageOf(plot)), 0) << page;
+        EXPECT_EQ(differingPixels(png, *expectedPage({plot}, PlotterModel::hp7470a)), 0) << page;
         transcript += plot + marker("SAVE PAGE #" + std::to_string(page)) + marker("NEW PAGE");
         EXPECT_NE(ran.out.find("page saved: " + pages.file(savedPageName(page)) + ", " +
                                std::to_string(plot.size()) + " bytes from address 18"),
@@ -128,7 +104,7 @@ TEST(Acquire, FailuresAreOneLineWithStatusOne) {
             std::error_code error;
             return std::filesystem::file_size(pages.file("PLOTTER.TXT"), error) > 0 && !error;
         }));
-        ::kill(plotanix.pid(), SIGTERM);
+        ::kill(plotanix.pid, SIGTERM);
         const auto signalled = Clock::now();
         const Ran ran = plotanix.wait();
         EXPECT_LT(Clock::now() - signalled, 2s);
@@ -199,7 +175,8 @@ TEST(Acquire, TheDemoSavesAPage) {
     const Ran ran = demo.wait(60s);
     EXPECT_EQ(ran.status, 0) << ran.err;
     const DecodedPng png = readPng(here.file(savedPageName(1)));
-    EXPECT_EQ(differingPixels(png, *pageOf(sim::plotOf("hp8753"))), 0);
+    EXPECT_EQ(differingPixels(png, *expectedPage({sim::plotOf("hp8753")}, PlotterModel::hp7470a)),
+              0);
 }
 
 } // namespace

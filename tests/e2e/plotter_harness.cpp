@@ -264,14 +264,15 @@ std::vector<std::string> keptTranscripts(const std::string& directory) {
     return kept;
 }
 
-std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs) {
-    InProcessPlot plot;
+std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs, PlotterModel model) {
+    InProcessPlot plot(nullptr, model);
     for (const auto& run : runs)
         plot.run(run);
     return std::make_unique<PageImage>(plot.page());
 }
 
-uint32_t colourAt(const DecodedPng& png, int x, int y) {
+// As a Colour value (red in the low byte).
+static uint32_t colourAt(const DecodedPng& png, int x, int y) {
     const uint32_t rgb = png.pixel(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
     return (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
 }
@@ -287,8 +288,9 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
     return differing;
 }
 
-pid_t startedWithoutTerminal(const std::string& command) {
-    const std::string script = "exec env -u TERM -u DISPLAY " + command;
+pid_t startedWithoutTerminal(const std::string& command, const std::string& folder) {
+    const std::string script = (folder.empty() ? "" : "cd " + shellQuote(folder) + " && ") +
+                               "exec env -u TERM -u DISPLAY " + command;
     const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
     pid_t pid = -1;
     return posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0 ? pid
