@@ -304,6 +304,34 @@ int statusAfterTerm(pid_t pid, std::chrono::milliseconds timeout) {
     return status;
 }
 
+bool UnattendedPlotter::start(const std::string& arguments, const std::string& variables,
+                              bool withoutPort) {
+    if (!line.ok()) return false;
+    pid = startedWithoutTerminal(variables + " " + PLOTANIX_BINARY + " --unattended " +
+                                 (withoutPort ? "" : "--port " + line.slavePath() + " ") +
+                                 arguments + " --dir " + pages.path().string() + " </dev/null >>" +
+                                 out + " 2>>" + err);
+    return pid > 0;
+}
+
+bool UnattendedPlotter::said(const std::string& text, size_t times,
+                             std::chrono::milliseconds timeout) const {
+    return waitUntil(
+        [&] {
+            const std::string all = journal() + errors();
+            size_t found = 0;
+            for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+                ++found;
+            return found >= times;
+        },
+        timeout);
+}
+
+bool UnattendedPlotter::saved(int number, std::chrono::milliseconds timeout) const {
+    const std::string name = pages.file(savedPageName(number));
+    return waitUntil([&] { return std::filesystem::exists(name); }, timeout);
+}
+
 Reaped::~Reaped() {
     // No process (-1 would name every child, and kill(-1) every process).
     if (pid <= 0 || ::waitpid(pid, nullptr, WNOHANG) != 0) return;

@@ -43,6 +43,37 @@ struct Reaped {
     ~Reaped();
 };
 
+// plotanix --unattended as a service runs it: no terminal, no display
+// unless named, standard input /dev/null, the pages in a folder of the
+// test's and the journal in files. Ended (SIGKILL) if it outlives the test.
+class UnattendedPlotter {
+  public:
+    UnattendedPlotter() = default;
+    ~UnattendedPlotter() { const Reaped reaped{pid}; }
+    UnattendedPlotter(const UnattendedPlotter&) = delete;
+    UnattendedPlotter& operator=(const UnattendedPlotter&) = delete;
+
+    // "--unattended --port <the pty> " and the arguments, with the variables
+    // ("NAME=value ...") before it; false when it could not be started.
+    // withoutPort: the arguments name the line themselves.
+    bool start(const std::string& arguments, const std::string& variables = "",
+               bool withoutPort = false);
+    // Until the journal (standard output or error) holds the text that many times.
+    bool said(const std::string& text, size_t times = 1,
+              std::chrono::milliseconds timeout = 15s) const;
+    // Until the numbered page is saved.
+    bool saved(int number, std::chrono::milliseconds timeout = 15s) const;
+    std::string journal() const { return readFile(out); }
+    std::string errors() const { return readFile(err); }
+    // SIGTERM: the wait status.
+    int end() { return statusAfterTerm(pid); }
+
+    TempDir pages, logs;
+    PtyPair line; // the computer's end: line.writeMaster
+    const std::string out = logs.file("out"), err = logs.file("err");
+    pid_t pid = -1;
+};
+
 struct PlotterOptions {
     std::string binary;           // empty: the test build's plotanix
     std::string workingDirectory; // empty: a fresh temporary directory, removed afterwards

@@ -65,50 +65,23 @@ int64_t modifiedMs(const std::string& path) {
     return int64_t(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
 }
 
-// The unattended program with --web on any free port, its pages in a
-// folder of the test's.
-struct WebPlotter {
-    TempDir pages, logs;
-    PtyPair line;
-    std::string out = logs.file("out"), err = logs.file("err");
-    pid_t pid = -1;
-    std::string url;
-    int port = 0;
-
-    // Before the program starts, the folder is the test's to fill.
-    void start() {
-        ASSERT_TRUE(line.ok()) << line.error();
-        pid = startedWithoutTerminal(std::string(PLOTANIX_BINARY) + " --unattended --port " +
-                                     line.slavePath() + " --dir " + pages.path().string() +
-                                     " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
-        ASSERT_GT(pid, 0);
-        std::smatch found;
-        std::string journal;
-        const std::regex address(" web view: (http://127\\.0\\.0\\.1:([0-9]+)/)\n");
-        ASSERT_TRUE(waitUntil([&] {
-            journal = readFile(out);
-            return std::regex_search(journal, found, address);
-        })) << journal
-            << readFile(err);
-        url = found[1];
-        port = std::stoi(found[2]);
-    }
-    ~WebPlotter() { const Reaped reaped{pid}; }
-};
-
 TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
-    WebPlotter plotter;
-    ASSERT_NO_FATAL_FAILURE(plotter.start());
+    UnattendedPlotter plotter;
+    ASSERT_TRUE(plotter.start("--page-gap 1 --web 0"));
+    std::smatch found;
+    const std::regex address(" web view: (http://127\\.0\\.0\\.1:[0-9]+/)\n");
+    ASSERT_TRUE(plotter.said(" web view: ")) << plotter.journal() << plotter.errors();
+    const std::string journal = plotter.journal();
+    ASSERT_TRUE(std::regex_search(journal, found, address)) << journal;
+    const std::string url = found[1];
 
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
                                             "SP2;PA100,500;PD700,100;PU400,0;PD400,600;"};
     ASSERT_TRUE(plotter.line.writeMaster(plots[0]));
-    const std::string firstPage = plotter.pages.file(savedPageName(1));
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(firstPage); }, 15s))
-        << readFile(plotter.out);
+    ASSERT_TRUE(plotter.saved(1)) << plotter.journal();
 
     HeadlessBrowser browser;
-    ASSERT_TRUE(browser.open(plotter.url)) << browser.failure() << browser.log();
+    ASSERT_TRUE(browser.open(url)) << browser.failure() << browser.log();
     const auto first = browser.evaluate(shownPages(savedPageName(1)), 60s);
     ASSERT_TRUE(first) << browser.failure() << browser.log();
     EXPECT_TRUE(first->starts_with(savedPageName(1) + "|")) << *first;
@@ -126,7 +99,7 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
         30s);
     EXPECT_TRUE(drawing) << browser.failure();
     const auto second = browser.evaluate(shownPages(savedPageName(2)), 30s);
-    ASSERT_TRUE(second) << browser.failure() << readFile(plotter.out);
+    ASSERT_TRUE(second) << browser.failure() << plotter.journal();
     const std::string shown = second->substr(0, second->find('|'));
     EXPECT_EQ(shown, savedPageName(2) + " " + savedPageName(1));
     EXPECT_EQ(browser.evaluate("Promise.resolve(window.notReloaded)", 10s), "yes");
@@ -141,8 +114,8 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
                 static_cast<long long>(at - written));
     EXPECT_GE(at - written, 0);
 
-    EXPECT_EQ(statusAfterTerm(plotter.pid), 0) << readFile(plotter.err);
-    EXPECT_EQ(readFile(plotter.err), "");
+    EXPECT_EQ(plotter.end(), 0) << plotter.errors();
+    EXPECT_EQ(plotter.errors(), "");
 }
 
 // The interactive program says where on its start screen, and the view
