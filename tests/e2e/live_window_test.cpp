@@ -93,18 +93,25 @@ TEST(LiveWindow, InkGrowsDuringTheRunAndTheResizedWindowFitsThePage) {
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     EXPECT_FALSE(findWindow("HP Plotter")) << "open before the run";
     SlowComputer computer(plotter);
+    // Looked for afresh each time: its place is whatever it is now.
     std::optional<WindowGeometry> window;
-    const bool opened =
-        waitUntil([&] { return (window = findWindow("HP Plotter")).has_value(); }, 60s);
+    const auto inkNow = [&] {
+        window = findWindow("HP Plotter");
+        return window ? inkIn(*window) : -1;
+    };
+    const bool opened = waitUntil([&] { return inkNow() >= 0; }, 60s);
     long ink = 0;
     int growths = 0;
-    while (opened && growths < 3 && waitUntil([&] { return inkIn(*window) > ink; }, 30s, 100ms)) {
-        ink = inkIn(*window);
+    while (opened && growths < 3 && waitUntil([&] { return inkNow() > ink; }, 30s, 100ms)) {
+        ink = inkNow();
         growths += computer.done() ? 0 : 1;
     }
+    const bool stoppedEarly = computer.done();
     const std::string stream = computer.stopAndJoin();
     ASSERT_TRUE(opened) << "no window during the run\n" << plotter.screen();
-    EXPECT_EQ(growths, 3) << "the ink did not grow while the computer drew";
+    EXPECT_EQ(growths, 3) << "the ink did not grow while the computer drew (ink " << ink << ", "
+                          << stream.size() << " bytes sent, "
+                          << (stoppedEarly ? "the computer stopped" : "still sending") << ")";
 
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();
     const auto page = expectedPage({stream});

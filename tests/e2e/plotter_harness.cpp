@@ -214,7 +214,9 @@ bool PlotterSession::sendLine(std::string_view bytes, int bytesPerSecond) {
     auto next = std::chrono::steady_clock::now();
     while (!bytes.empty()) {
         const std::size_t n = std::min(slice, bytes.size());
-        if (!line_.writeMaster(bytes.substr(0, n))) return false;
+        // A program busy elsewhere (opening its window on a loaded machine)
+        // may take a while to read: the computer waits as the unpaced one does.
+        if (!line_.writeMaster(bytes.substr(0, n), 2min)) return false;
         bytes.remove_prefix(n);
         next += std::chrono::milliseconds(1000 * n / static_cast<std::size_t>(bytesPerSecond));
         std::this_thread::sleep_until(next); // the computer's own timing
