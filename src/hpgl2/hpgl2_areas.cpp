@@ -44,6 +44,75 @@ bool Hpgl2::hatch(double spacing, double degrees) {
                     maxHatchWork, sinks_);
 }
 
+void Hpgl2::Sinks::hatch(const HatchLine& line) {
+    model.drawHatch(line);
+}
+
+void Hpgl2::drawHatch(const HatchLine& line) {
+    const std::span<const double> ends = line.ends;
+    const size_t parts = ends.size() / 2;
+    const auto draw = [&](size_t part) {
+        pattern_.reset(); // each part starts its line type afresh
+        plotLine(line.at(ends[2 * part]), line.at(ends[2 * part + 1]));
+        finishLine();
+    };
+    // A thin solid pen draws a part from the pixel of its start to that of
+    // its end. A part inside the window, the paper and the reach is drawn
+    // so straight away: nothing is cut or counted off the paper, and the
+    // solid line type has no pattern to restart. Parts narrower than a
+    // pixel (a dense area's) come in runs of the same dot: only the first
+    // and the last of a run are drawn, the others counted. Along the line
+    // every coordinate, and so every pixel, moves one way only, so a part
+    // between two in one pixel is in that pixel too, and inside every box
+    // they are both inside.
+    if (wideLines_ || !penShows() || pattern_.pattern() != LinePattern::solid ||
+        !drawing_.pixelsOnly()) {
+        for (size_t part = 0; part < parts; ++part)
+            draw(part);
+        return;
+    }
+    const bool paperCounts = paperClips_ && !state.windowSet;
+    const auto within = [&](Point p) {
+        return state.window.contains(p) && std::fabs(p.x) <= hpgl2Reach &&
+               std::fabs(p.y) <= hpgl2Reach && (!paperCounts || onPaper(state.window, p));
+    };
+    const auto pixel = [&](Point p) { return std::pair{page_.column(p), page_.row(p)}; };
+    const auto drawWithin = [&](Point from, Point to) {
+        const auto [c1, r1] = pixel(from);
+        const auto [c2, r2] = pixel(to);
+        drawing_.drawLine(c1, r1, c2, r2, page_.picture(from), page_.picture(to));
+    };
+    for (size_t part = 0; part < parts;) {
+        const Point from = line.at(ends[2 * part]), to = line.at(ends[2 * part + 1]);
+        if (!within(from) || !within(to)) {
+            draw(part++);
+            continue;
+        }
+        drawWithin(from, to);
+        const auto dot = pixel(from);
+        if (pixel(to) != dot) {
+            ++part;
+            continue;
+        }
+        const auto same = [&](size_t other) {
+            const Point end = line.at(ends[2 * other + 1]);
+            return within(end) && pixel(end) == dot;
+        };
+        // The run's last part: galloping, then halving.
+        size_t last = part, step = 1;
+        while (last + step < parts && same(last + step))
+            last += step, step *= 2;
+        for (size_t beyond = std::min(last + step, parts); beyond - last > 1;) {
+            const size_t middle = last + (beyond - last) / 2;
+            (same(middle) ? last : beyond) = middle;
+        }
+        if (last > part + 1) drawing_.repeatLastLine(static_cast<int64_t>(last - part - 1));
+        if (last > part) drawWithin(line.at(ends[2 * last]), line.at(ends[2 * last + 1]));
+        part = last + 1;
+    }
+    pattern_.reset();
+}
+
 void Hpgl2::fillBuffer() {
     if (buffer_.empty()) return;
     // An overflowed buffer is edged, as HP-GL/2 does.
