@@ -61,7 +61,7 @@ void Hpgl2::drawHatch(const HatchLine& line) {
     // so straight away: nothing is cut or counted off the paper, and the
     // solid line type has no pattern to restart. Parts narrower than a
     // pixel (a dense area's) come in runs of the same dot: only the first
-    // and the last of a run are drawn, the others counted. Along the line
+    // of a run is drawn, the others counted. Along the line
     // every coordinate, and so every pixel, moves one way only, so a part
     // between two in one pixel is in that pixel too, and inside every box
     // they are both inside.
@@ -82,6 +82,7 @@ void Hpgl2::drawHatch(const HatchLine& line) {
         const auto [c2, r2] = pixel(to);
         drawing_.drawLine(c1, r1, c2, r2, page_.picture(from), page_.picture(to));
     };
+    size_t run = 0; // the parts after the first of the last run
     for (size_t part = 0; part < parts;) {
         const Point from = line.at(ends[2 * part]), to = line.at(ends[2 * part + 1]);
         if (!within(from) || !within(to)) {
@@ -98,16 +99,38 @@ void Hpgl2::drawHatch(const HatchLine& line) {
             const Point end = line.at(ends[2 * other + 1]);
             return within(end) && pixel(end) == dot;
         };
-        // The run's last part: galloping, then halving.
-        size_t last = part, step = 1;
-        while (last + step < parts && same(last + step))
-            last += step, step *= 2;
-        for (size_t beyond = std::min(last + step, parts); beyond - last > 1;) {
+        // The run's last part: first where the run before ended (or one
+        // short of it), then galloping, then halving.
+        size_t last = part, beyond = parts;
+        const size_t guess = part + run;
+        if (run > 0 && guess < parts) {
+            if (same(guess)) {
+                last = guess;
+            } else if (guess - 1 > part && same(guess - 1)) {
+                last = guess - 1, beyond = guess;
+            } else {
+                beyond = guess - (guess - 1 > part ? 1 : 0);
+            }
+        }
+        if (beyond == parts) {
+            for (size_t step = 1; last + step < parts; step *= 2) {
+                if (!same(last + step)) {
+                    beyond = last + step;
+                    break;
+                }
+                last += step;
+            }
+        }
+        while (beyond - last > 1) {
             const size_t middle = last + (beyond - last) / 2;
             (same(middle) ? last : beyond) = middle;
         }
-        if (last > part + 1) drawing_.repeatLastLine(static_cast<int64_t>(last - part - 1));
-        if (last > part) drawWithin(line.at(ends[2 * last]), line.at(ends[2 * last + 1]));
+        // The parts after the first lie between its start and the last's end.
+        if (last > part) {
+            drawing_.repeatLastLine(static_cast<int64_t>(last - part),
+                                    page_.picture(line.at(ends[2 * last + 1])));
+        }
+        run = last - part;
         part = last + 1;
     }
     pattern_.reset();

@@ -304,8 +304,9 @@ void Drawing::placedLine(Ends e) {
     line(roundedColumn(e.x1), roundedRow(e.y1), roundedColumn(e.x2), roundedRow(e.y2), e);
 }
 
-void Drawing::repeatLastLine(int64_t times) {
+void Drawing::repeatLastLine(int64_t times, PathPoint farEnd) {
     marks_ += static_cast<uint64_t>(times);
+    extent_.add(farEnd.x - 0.5, farEnd.y - 0.5);
     tally_.asked += times;
     if (lastLanded_) tally_.onPage += times;
 }

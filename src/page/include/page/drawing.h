@@ -43,10 +43,11 @@ class Drawing {
     // Whether a line's pixels are all it leaves besides its count and the
     // extent: nothing is placed or recorded, where its exact ends matter.
     bool pixelsOnly() const { return state_ && !placed() && record_ == nullptr; }
-    // The last line, from the same pixel to the same pixel, asked for times
-    // more with ends within the extent it and the line after it give, while
-    // pixelsOnly(): counted as it was, its pixels already there.
-    void repeatLastLine(int64_t times);
+    // The last line asked for times more, each from the same pixel to the
+    // same pixel as it, with ends between its start and farEnd (picture
+    // coordinates), while pixelsOnly(): counted and measured as they would
+    // be, their pixels already there.
+    void repeatLastLine(int64_t times, PathPoint farEnd);
     // An area in the front colour (picture coordinates, see path_fill.h),
     // where it lies within clip and the image; recorded as a filled path.
     void fillPath(PathView path, PixelRect clip);
