@@ -105,7 +105,15 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
         const Point d = p - anchor;
         return Point{d.x * along.x + d.y * along.y, d.x * across.x + d.y * across.y};
     };
-    std::vector<Edge> edges;
+    // Kept from one hatch to the next, as a plot's fills come by the hundred.
+    thread_local struct {
+        std::vector<Edge> edges;
+        std::vector<uint32_t> at, order, starts;
+        std::vector<Crossing> crossings;
+        std::vector<double> ends;
+    } work;
+    std::vector<Edge>& edges = work.edges;
+    edges.clear();
     const auto& vertices = buffer.vertices();
     size_t first = 0;
     double low = INFINITY, high = -INFINITY;
@@ -134,20 +142,54 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
     if (!((lastLine - firstLine + 1) * static_cast<double>(edges.size()) <= maxWork)) return false;
     // A sweep across the lines: edges taken in by where they start, and kept
     // in the order they cross the line while the lines still cross them.
-    std::sort(edges.begin(), edges.end(),
-              [](const Edge& e, const Edge& f) { return e.low < f.low; });
-    std::vector<Crossing> crossings;
-    std::vector<double> ends;
-    size_t next = 0;
     const auto lines = static_cast<int64_t>(lastLine - firstLine + 1);
+    const auto offsetOf = [&](int64_t line) {
+        return (firstLine + static_cast<double>(line)) * spacing;
+    };
+    // Each edge goes in at the first line at or past its start (a guess
+    // from the division, made sure of with the lines' own offsets). They
+    // are counted into those lines, unless the lines far outnumber them.
+    std::vector<uint32_t>& at = work.at;
+    std::vector<uint32_t>& order = work.order;
+    at.resize(edges.size());
+    order.resize(edges.size());
+    for (size_t i = 0; i < edges.size(); ++i) {
+        const double start = edges[i].low;
+        const double guess = std::ceil(start / spacing) - firstLine;
+        int64_t line = guess < 0 ? 0 : guess > double(lines) ? lines : static_cast<int64_t>(guess);
+        while (line > 0 && start <= offsetOf(line - 1))
+            --line;
+        while (line < lines && start > offsetOf(line))
+            ++line;
+        at[i] = static_cast<uint32_t>(line);
+        order[i] = static_cast<uint32_t>(i);
+    }
+    if (static_cast<size_t>(lines) <= 4 * edges.size()) {
+        std::vector<uint32_t>& starts = work.starts;
+        starts.assign(static_cast<size_t>(lines) + 2, 0);
+        for (const uint32_t line : at)
+            ++starts[line + 1];
+        for (size_t line = 1; line < starts.size(); ++line)
+            starts[line] += starts[line - 1];
+        for (size_t i = 0; i < edges.size(); ++i)
+            order[starts[at[i]]++] = static_cast<uint32_t>(i);
+    } else {
+        std::sort(order.begin(), order.end(),
+                  [&](uint32_t e, uint32_t f) { return at[e] < at[f]; });
+    }
+    std::vector<Crossing>& crossings = work.crossings;
+    std::vector<double>& ends = work.ends;
+    crossings.clear();
+    size_t next = 0;
     for (int64_t line = 0; line < lines; ++line) {
-        const double offset = (firstLine + static_cast<double>(line)) * spacing;
+        const double offset = offsetOf(line);
         advance(crossings, offset);
         // The edges the sweep reaches at this line are sorted among
         // themselves, then merged in.
         const size_t kept = crossings.size();
-        for (; next < edges.size() && edges[next].low <= offset; ++next) {
-            if (edges[next].high > offset) crossings.emplace_back(edges[next], offset);
+        for (; next < order.size() && at[order[next]] <= line; ++next) {
+            const Edge& e = edges[order[next]];
+            if (e.high > offset) crossings.emplace_back(e, offset);
         }
         if (crossings.size() > kept) {
             const auto middle = crossings.begin() + static_cast<ptrdiff_t>(kept);
