@@ -65,12 +65,6 @@ def render_cpu(build, path):
     return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 def live(build, data):
     """(longest web wait, SIGTERM to exit, transcript whole) over a pty line."""
     master, slave = pty.openpty()
@@ -80,16 +74,15 @@ def live(build, data):
     def scenario(plotter):
         for at in range(0, len(data), 4096):
             os.write(master, data[at:at + 4096])
-        # Until the plotter has drawn it all: its CPU time stands still.
-        deadline, last, still = time.monotonic() + 600, -1.0, 0
-        while time.monotonic() < deadline and still < 4:
-            time.sleep(0.25)
-            now = cpu_seconds(plotter.process.pid)
-            still = still + 1 if now == last else 0
-            last = now
+        # Until the plotter has drawn it all: a second's silence on the
+        # line ends the page, which is saved once drawn.
+        deadline = time.monotonic() + 1200
+        while time.monotonic() < deadline and not any(
+                name.endswith(".PNG") for name in os.listdir(plotter.dir)):
+            time.sleep(0.1)
 
     longest, ending, plotter = line_figures.probed(
-        os.path.join(build, "plotanix"), line, scenario, ("--model", "hpgl2"))
+        os.path.join(build, "plotanix"), line, scenario, ("--model", "hpgl2", "--page-gap", "1"))
     os.close(master)
     os.close(slave)
     return longest, ending, data in plotter.transcript()
