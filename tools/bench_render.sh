@@ -13,6 +13,9 @@
 # is faster.
 #
 # usage: tools/bench_render.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 7)
+# PLOTANIX_BENCH_REPEAT runs each file that many times in a row within one
+# timing (default 5), the time given for one run: bash's clock counts whole
+# milliseconds, as long as a small file takes.
 # PLOTANIX_CORPUS names another folder of real files; PLOTANIX_BENCH_ARGS
 # adds options to every plotanix-render run (e.g. --model hp86b);
 # PLOTANIX_BENCH_AGAINST names another plotanix-render to run in hp2xx's
@@ -31,6 +34,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 corpus=${PLOTANIX_CORPUS:-$repo/../shared/hpgl-corpus}
 hp2xxTests=/usr/share/doc/hp2xx/hp-tests
 read -r -a extra <<<"${PLOTANIX_BENCH_ARGS:-}"
+repeat=${PLOTANIX_BENCH_REPEAT:-5}
 
 against=${PLOTANIX_BENCH_AGAINST:-}
 
@@ -87,12 +91,23 @@ generateLines 10000 >"$lines"
 generateLines 640 >"$lines86"
 
 # The HP-86B's page is drawn by its model, whatever the other options say.
-modelFor() { [[ $1 == "$lines86" ]] && echo --model=hp86b || true; }
-renderOne() { "$render" "${extra[@]}" $(modelFor "$1") -o "$work/render.png" "$1"; }
+# Set without a subshell: the timed runs hold nothing but the program's.
+model=()
+modelFor() { model=(); [[ $1 != "$lines86" ]] || model=(--model=hp86b); }
+renderOne() {
+    modelFor "$1"
+    for ((k = 0; k < repeat; ++k)); do
+        "$render" "${extra[@]}" "${model[@]}" -o "$work/render.png" "$1"
+    done
+}
 otherCommand=(hp2xx -q -m png -f "$work/other.png")
 [[ -n $against ]] && otherCommand=("$against" "${extra[@]}" -o "$work/other.png")
 otherOne() {
-    if [[ -n $against ]]; then "${otherCommand[@]}" $(modelFor "$1") "$1"; else "${otherCommand[@]}" "$1"; fi
+    modelFor "$1"
+    [[ -n $against ]] || model=()
+    for ((k = 0; k < repeat; ++k)); do
+        "${otherCommand[@]}" "${model[@]}" "$1"
+    done
 }
 
 # One run: "wall-µs cpu-µs" (CPU time is user + system of the process, which
@@ -104,7 +119,7 @@ timeRun() {
     end=$EPOCHREALTIME
     read -r user system <"$work/cpu"
     awk -v wall=$((${end/./} - ${start/./})) -v u="$user" -v s="$system" \
-        'BEGIN { printf "%d %.0f\n", wall, (u + s) * 1000000 }'
+        -v n="$repeat" 'BEGIN { printf "%d %.0f\n", wall / n, (u + s) * 1000000 / n }'
 }
 
 # Rounds of every file in turn, then the line-heavy page: each record is
@@ -190,7 +205,8 @@ fi
 # each line-heavy page.
 if command -v strace >/dev/null; then
     futexes() {
-        strace -f -c -e trace=futex -o "$work/strace" "$render" "${extra[@]}" $(modelFor "$1") \
+        modelFor "$1"
+        strace -f -c -e trace=futex -o "$work/strace" "$render" "${extra[@]}" "${model[@]}" \
             -o "$work/render.png" "$1" >/dev/null 2>&1 || true
         awk '$NF == "futex" { calls = $4 } END { print calls + 0 }' "$work/strace"
     }
@@ -201,8 +217,12 @@ fi
 # (its workers on the machine's cores) against a loop of the other, one
 # process a file; the medians of the rounds, wall clock and CPU time.
 mkdir -p "$work/many"
-manyRender() { "$render" "${extra[@]}" -q -o "$work/many" "${files[@]}"; }
-manyOther() {
+manyRender() {
+    for ((k = 0; k < repeat; ++k)); do
+        "$render" "${extra[@]}" -q -o "$work/many" "${files[@]}"
+    done
+}
+manyOther() { # otherOne runs each file repeat times
     local file
     for file in "${files[@]}"; do otherOne "$file" >/dev/null 2>&1 || true; done
 }

@@ -3,11 +3,13 @@
 #include "page/page_image.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <png.h>
+#include <utility>
 #include <vector>
 #include <zlib.h>
 
@@ -61,39 +63,77 @@ class Palette {
 // Eight pixels (24 bytes) as three words, to compare runs a word at a time.
 struct EightPixels {
     uint64_t words[3];
+    EightPixels() = default;
     explicit EightPixels(const uint8_t* p) { std::memcpy(words, p, sizeof words); }
     bool operator==(const EightPixels&) const = default;
 };
 
+uint32_t pixelKey(const uint8_t* p) {
+    return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+}
+
 // One row as palette indices, a byte each; false when the palette is full.
-// Pixels come in runs: eight at a time while they repeat the last colour.
+// A pixel like the one before takes its index without a look-up, and in a
+// run of one colour eight pixels at a time are compared with that colour;
+// a pixel like the one before the last colour change (two colours taking
+// turns, as in a hatched or dotted row) is not looked up either.
 bool indexRow(const uint8_t* row, int width, Palette& palette, uint8_t* out) {
-    int runIndex = -1;
-    EightPixels run(row);
-    for (int x = 0; x < width;) {
+    uint32_t key = pixelKey(row), otherKey = ~0u;
+    int index = palette.indexOf(row), otherIndex = -1;
+    if (index < 0) return false;
+    EightPixels run{}, otherRun{};
+    const auto eightOf = [&row](int x) {
+        uint8_t eight[24];
+        for (size_t i = 0; i < sizeof eight; i += 3)
+            std::memcpy(eight + i, row + 3 * x, 3);
+        return EightPixels(eight);
+    };
+    run = eightOf(0);
+    out[0] = static_cast<uint8_t>(index);
+    for (int x = 1; x < width;) {
         const uint8_t* p = row + 3 * x;
-        if (runIndex >= 0 && x + 8 <= width && EightPixels(p) == run) {
-            std::memset(out + x, runIndex, 8);
-            x += 8;
+        const uint32_t next = pixelKey(p);
+        if (next == key) {
+            if (x + 8 <= width && EightPixels(p) == run) {
+                std::memset(out + x, index, 8);
+                x += 8;
+                continue;
+            }
+            out[x++] = static_cast<uint8_t>(index);
             continue;
         }
-        if (x > 0 && std::memcmp(p, p - 3, 3) == 0) { // as the pixel before: no look-up
-            out[x] = out[x - 1];
-            ++x;
-            continue;
-        }
-        const int index = palette.indexOf(p);
-        if (index < 0) return false;
-        if (index != runIndex) {
-            runIndex = index;
-            uint8_t eight[24];
-            for (size_t i = 0; i < sizeof eight; i += 3)
-                std::memcpy(eight + i, p, 3);
-            run = EightPixels(eight);
+        std::swap(key, otherKey);
+        std::swap(index, otherIndex);
+        std::swap(run, otherRun);
+        if (next != key) {
+            key = next;
+            index = palette.indexOf(p);
+            if (index < 0) return false;
+            run = eightOf(x);
         }
         out[x++] = static_cast<uint8_t>(index);
     }
     return true;
+}
+
+// 8 / bits indices (each below 2^bits) as one byte, the first in the high
+// bits. On a little-endian machine one multiplication moves each index to
+// its place in the top byte: no two products share a bit, so none carries.
+template <int bits> uint8_t packByte(const uint8_t* from) {
+    if constexpr (std::endian::native == std::endian::little && bits == 1) {
+        uint64_t eight;
+        std::memcpy(&eight, from, sizeof eight);
+        return static_cast<uint8_t>((eight * 0x8040201008040201u) >> 56);
+    } else if constexpr (std::endian::native == std::endian::little && bits == 2) {
+        uint32_t four;
+        std::memcpy(&four, from, sizeof four);
+        return static_cast<uint8_t>((four * 0x40100401u) >> 24);
+    } else {
+        unsigned byte = 0;
+        for (int k = 0; k < 8 / bits; ++k)
+            byte = byte << bits | from[k];
+        return static_cast<uint8_t>(byte);
+    }
 }
 
 // The fast encoding's rows: palette indices at 1, 2, 4 or 8 bits a pixel,
@@ -154,12 +194,8 @@ struct IndexedRows {
     template <int bits> void pack(const uint8_t* from, int width) {
         constexpr int perByte = 8 / bits;
         const int whole = width / perByte;
-        for (int i = 0; i < whole; ++i, from += perByte) {
-            unsigned byte = 0;
-            for (int k = 0; k < perByte; ++k)
-                byte = byte << bits | from[k];
-            packed[i] = static_cast<uint8_t>(byte);
-        }
+        for (int i = 0; i < whole; ++i, from += perByte)
+            packed[i] = packByte<bits>(from);
         if (whole * perByte == width) return;
         unsigned byte = 0;
         for (int k = 0; k < perByte; ++k)

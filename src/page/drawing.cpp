@@ -1,7 +1,7 @@
 #include "page/drawing.h"
 
 #include "page/display_list.h"
-#include "page/font_engine.h"
+#include "page/label_font.h"
 
 #include <algorithm>
 #include <cmath>
@@ -368,7 +368,7 @@ void Drawing::selectFont(const PageFont* font) {
 int32_t Drawing::textWidth(std::string_view text) {
     if (!state_ || text.empty()) return 0;
     if (!state_->font) return saturated(int64_t(fallbackCellWidth) * int64_t(text.size()));
-    const auto& advances = state_->font->impl().advances;
+    const auto& advances = state_->font->metrics().advances;
     int64_t width = 0;
     for (unsigned char byte : text)
         width += advances[byte];
@@ -378,7 +378,7 @@ int32_t Drawing::textWidth(std::string_view text) {
 int32_t Drawing::textHeight(std::string_view text) {
     if (!state_ || text.empty()) return 0;
     if (!state_->font) return fallbackCellHeight;
-    const PageFont::Impl& font = state_->font->impl();
+    const PageFont::Metrics& font = state_->font->metrics();
     return font.ascent + font.descent;
 }
 
@@ -438,7 +438,7 @@ const RotatedFont* derivedFont(Drawing::State& s, float angle) {
         return kept.front().font.get();
     }
     const auto tenths = static_cast<int32_t>(reduced * 10.0f);
-    auto made = RotatedFont::make(*s.font, reduced, tenths);
+    auto made = s.font->rotated(reduced, tenths);
     if (!made) return nullptr;
     if (kept.size() == derivedFontsKept) kept.pop_back();
     kept.insert(kept.begin(), {reduced, std::move(made)});
@@ -450,7 +450,7 @@ const RotatedFont* derivedFont(Drawing::State& s, float angle) {
 // baseline, one ascent below the reference point (x, y).
 void renderMask(Drawing::State& s, const RotatedFont& rotated, const Rect& visible, int64_t x,
                 int64_t y, std::string_view text) {
-    const PageFont::Impl& font = s.font->impl();
+    const PageFont::Metrics& font = s.font->metrics();
     CoverageMask& mask = s.mask;
     mask.width = static_cast<int32_t>(visible.right - visible.left);
     mask.height = static_cast<int32_t>(visible.bottom - visible.top);
@@ -495,10 +495,10 @@ void blendMask(const Drawing::State& s, const Rect& visible) {
 // part of the cell), with the pen advance before the first of them.
 void recordLabel(DisplayList& list, Drawing::State& s, const RotatedFont& rotated,
                  const Rect& visible, int64_t x, int64_t y, std::string_view text) {
-    const PageFont::Impl& font = s.font->impl();
+    const PageFont::Metrics& font = s.font->metrics();
     if (!s.recordedFace) {
-        s.recordedFace = LabelFace{font.filePath, static_cast<int>(font.engine->faceIndex),
-                                   font.emHeight, font.ascent, font.advances};
+        s.recordedFace = LabelFace{font.filePath, static_cast<int>(font.faceIndex), font.emHeight,
+                                   font.ascent, font.advances};
     }
     const double cosine = rotated.cosine(), sine = rotated.sine();
     const double baseX = double(x) + font.ascent * sine;
@@ -537,7 +537,7 @@ void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float
     s.applyColour(s.frontColour);
     const RotatedFont* rotated = derivedFont(s, angle);
     if (!rotated) return;
-    const PageFont::Impl& font = s.font->impl();
+    const PageFont::Metrics& font = s.font->metrics();
     int64_t w = 0;
     for (unsigned char byte : text)
         w += font.advances[byte];

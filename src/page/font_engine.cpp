@@ -28,29 +28,31 @@ const unsigned char* bitmapRow(const FT_Bitmap& bitmap, unsigned row) {
 
 } // namespace
 
-std::unique_ptr<RotatedFont> RotatedFont::make(const PageFont& font, float angle, int32_t tenths) {
-    const PageFont::Impl& base = font.impl();
-    std::unique_ptr<RotatedFont> rotated(new RotatedFont);
-    rotated->engine_ = base.engine;
-    rotated->face_ = base.engine->openFace(base.emHeight);
-    if (!rotated->face_) return nullptr;
-    const double radians = tenths / 10.0 * std::numbers::pi / 180.0;
-    rotated->angle_ = angle;
-    rotated->cosine_ = std::cos(radians);
-    rotated->sine_ = std::sin(radians);
-    // Counter-clockwise in FreeType's upward y, which is counter-clockwise on the page too.
-    rotated->matrix_.xx = fixed16(rotated->cosine_);
-    rotated->matrix_.xy = fixed16(-rotated->sine_);
-    rotated->matrix_.yx = fixed16(rotated->sine_);
-    rotated->matrix_.yy = fixed16(rotated->cosine_);
-    return rotated;
+std::unique_ptr<RotatedFont> FreeTypeFont::rotated(float angle, int32_t tenths) const {
+    FT_Face face = engine_->openFace(metrics_.emHeight);
+    if (!face) return nullptr;
+    return std::make_unique<FreeTypeRotated>(engine_, face, angle, tenths);
 }
 
-RotatedFont::~RotatedFont() {
+FreeTypeRotated::FreeTypeRotated(std::shared_ptr<FontEngine> engine, FT_Face face, float angle,
+                                 int32_t tenths)
+    : engine_(std::move(engine)), face_(face) {
+    const double radians = tenths / 10.0 * std::numbers::pi / 180.0;
+    angle_ = angle;
+    cosine_ = std::cos(radians);
+    sine_ = std::sin(radians);
+    // Counter-clockwise in FreeType's upward y, which is counter-clockwise on the page too.
+    matrix_.xx = fixed16(cosine_);
+    matrix_.xy = fixed16(-sine_);
+    matrix_.yx = fixed16(sine_);
+    matrix_.yy = fixed16(cosine_);
+}
+
+FreeTypeRotated::~FreeTypeRotated() {
     if (face_) FT_Done_Face(face_);
 }
 
-const RotatedFont::Glyph* RotatedFont::glyph(uint8_t byte, FT_Vector delta) const {
+const FreeTypeRotated::Glyph* FreeTypeRotated::glyph(uint8_t byte, FT_Vector delta) const {
     const uint32_t key = byte | static_cast<uint32_t>(delta.x & 0x7F) << 8 |
                          static_cast<uint32_t>(delta.y & 0x7F) << 16;
     if (const auto found = glyphs_.find(key); found != glyphs_.end()) return &found->second;
@@ -77,7 +79,7 @@ const RotatedFont::Glyph* RotatedFont::glyph(uint8_t byte, FT_Vector delta) cons
     return &g;
 }
 
-void RotatedFont::drawGlyph(uint8_t byte, double ox, double oy, CoverageMask& mask) const {
+void FreeTypeRotated::drawGlyph(uint8_t byte, double ox, double oy, CoverageMask& mask) const {
     // The whole pixel goes to the placement, the fraction to FreeType so that
     // glyphs along a slanted baseline keep their true spacing.
     const double wholeX = std::floor(ox);

@@ -90,11 +90,11 @@ int32_t wholePixels(FT_Pos value) {
     return static_cast<int32_t>((value + 63) >> 6);
 }
 
-void measureAdvances(PageFont::Impl& impl) {
-    for (unsigned byte = 0; byte < impl.advances.size(); ++byte) {
-        const bool loaded = FT_Load_Char(impl.face, byte, FT_LOAD_NO_BITMAP) == 0;
-        impl.advances[byte] =
-            loaded ? static_cast<int32_t>((impl.face->glyph->advance.x + 32) >> 6) : 0;
+void measureAdvances(FT_Face face, PageFont::Metrics& metrics) {
+    for (unsigned byte = 0; byte < metrics.advances.size(); ++byte) {
+        const bool loaded = FT_Load_Char(face, byte, FT_LOAD_NO_BITMAP) == 0;
+        metrics.advances[byte] =
+            loaded ? static_cast<int32_t>((face->glyph->advance.x + 32) >> 6) : 0;
     }
 }
 
@@ -114,22 +114,26 @@ double inkRadius(FT_Face face) {
     return farthest + 2.0;
 }
 
-std::unique_ptr<PageFont::Impl> openFace(const std::shared_ptr<FontEngine>& engine,
-                                         const FaceChoice& choice, int emHeight) {
+std::unique_ptr<PageFont> openFace(const std::shared_ptr<FontEngine>& engine,
+                                   const FaceChoice& choice, int emHeight) {
     if (!readFile(choice.file, engine->fileBytes)) return nullptr;
     engine->faceIndex = choice.index;
-    auto impl = std::make_unique<PageFont::Impl>();
-    impl->engine = engine;
-    impl->face = engine->openFace(emHeight);
+    FT_Face face = engine->openFace(emHeight);
+    if (!face) return nullptr;
     // Rotated labels need an outline face.
-    if (!impl->face || !FT_IS_SCALABLE(impl->face)) return nullptr;
-    impl->filePath = choice.file;
-    impl->emHeight = emHeight;
-    impl->ascent = wholePixels(impl->face->size->metrics.ascender);
-    impl->descent = wholePixels(-impl->face->size->metrics.descender);
-    measureAdvances(*impl);
-    impl->inkRadius = inkRadius(impl->face);
-    return impl;
+    if (!FT_IS_SCALABLE(face)) {
+        FT_Done_Face(face);
+        return nullptr;
+    }
+    PageFont::Metrics metrics;
+    metrics.filePath = choice.file;
+    metrics.faceIndex = choice.index;
+    metrics.emHeight = emHeight;
+    metrics.ascent = wholePixels(face->size->metrics.ascender);
+    metrics.descent = wholePixels(-face->size->metrics.descender);
+    measureAdvances(face, metrics);
+    metrics.inkRadius = inkRadius(face);
+    return std::make_unique<FreeTypeFont>(engine, face, std::move(metrics));
 }
 
 } // namespace
@@ -152,18 +156,8 @@ FT_Face FontEngine::openFace(int emHeight) const {
     return face;
 }
 
-PageFont::Impl::~Impl() {
-    if (face) FT_Done_Face(face);
-}
-
-PageFont::PageFont(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-PageFont::~PageFont() = default;
-
-int PageFont::emHeight() const {
-    return impl_->emHeight;
-}
-const std::string& PageFont::filePath() const {
-    return impl_->filePath;
+FreeTypeFont::~FreeTypeFont() {
+    if (face_) FT_Done_Face(face_);
 }
 
 std::unique_ptr<PageFont> loadFont(const std::string& face, int points) {
@@ -176,9 +170,7 @@ std::unique_ptr<PageFont> loadFont(const std::string& face, int points) {
         return nullptr;
     }
     for (const FaceChoice& choice : faceChoices(face)) {
-        if (auto impl = openFace(engine, choice, static_cast<int>(emHeight))) {
-            return std::unique_ptr<PageFont>(new PageFont(std::move(impl)));
-        }
+        if (auto font = openFace(engine, choice, static_cast<int>(emHeight))) return font;
     }
     return nullptr;
 }

@@ -52,8 +52,10 @@ struct LabelWriter::Frame {
     PlotPoint line() const { return normal * (height * lineUp); }
 };
 
+// The font's longest stroke is not asked for here: a face read at its first
+// use is then read only by a file with labels. run_ grows to it once.
 LabelWriter::LabelWriter(const StrokeFont* font) : font_(font) {
-    run_.reserve(std::max(runChunk, font ? font->longestStroke() : 0));
+    run_.reserve(runChunk);
 }
 
 PlotPoint LabelWriter::label(LabelState& state, std::string_view text, PlotPoint pen,

@@ -35,7 +35,7 @@ std::span<const double> layout(int pattern) {
     }
 }
 
-bool finite(PlotPoint p) {
+bool finitePoint(PlotPoint p) {
     return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
@@ -80,7 +80,7 @@ void LinePattern::setClip(const PlotBox& box) {
 }
 
 void LinePattern::stroke(PlotPoint from, PlotPoint to, PieceSink& sink) {
-    if (!finite(from) || !finite(to)) return;
+    if (!finitePoint(from) || !finitePoint(to)) return;
     const bool startsPath = fresh_;
     fresh_ = false;
     if (pattern_ == solid) {

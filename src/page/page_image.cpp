@@ -6,25 +6,132 @@
 
 namespace plotanix {
 
-namespace {
+PixelRows::PixelRows(std::vector<uint8_t> bytes, int32_t width, int32_t stride)
+    : size_(bytes.size()), width_(width), stride_(stride),
+      rows_(stride > 0 ? static_cast<int32_t>(bytes.size() / static_cast<size_t>(stride)) : 0) {
+    bytes_ = std::make_unique_for_overwrite<uint8_t[]>(size_);
+    if (size_ > 0) std::memcpy(bytes_.get(), bytes.data(), size_);
+    low_ = 0;
+    high_ = rows_;
+    setPaper(0);
+}
 
-void paint(PageImage& image, int32_t top, int32_t bottom, Colour colour) {
-    const uint8_t blue = (colour >> 16) & 0xFF, green = (colour >> 8) & 0xFF, red = colour & 0xFF;
-    for (int32_t y = top; y < bottom; ++y) {
-        uint8_t* p = image.row(y);
-        if (blue == green && green == red) {
-            std::memset(p, red, 3 * static_cast<size_t>(image.width));
-            continue;
-        }
-        for (uint8_t* end = p + 3 * image.width; p < end; p += 3) {
-            p[0] = blue;
-            p[1] = green;
-            p[2] = red;
-        }
+PixelRows::PixelRows(const PixelRows& other)
+    : size_(other.size_), width_(other.width_), stride_(other.stride_), rows_(other.rows_),
+      low_(other.low_), high_(other.high_), paper_(other.paper_), paperRow_(other.paperRow_) {
+    bytes_ = std::make_unique_for_overwrite<uint8_t[]>(size_);
+    // Only the rows made hold anything.
+    if (low_ < high_)
+        std::memcpy(bytes_.get() + static_cast<size_t>(low_) * stride_,
+                    other.bytes_.get() + static_cast<size_t>(low_) * stride_,
+                    static_cast<size_t>(high_ - low_) * stride_);
+}
+
+PixelRows& PixelRows::operator=(const PixelRows& other) {
+    if (this != &other) *this = PixelRows(other);
+    return *this;
+}
+
+PixelRows& PixelRows::operator=(PixelRows&& other) noexcept {
+    bytes_ = std::move(other.bytes_);
+    size_ = std::exchange(other.size_, 0);
+    width_ = std::exchange(other.width_, 0);
+    stride_ = std::exchange(other.stride_, 0);
+    rows_ = std::exchange(other.rows_, 0);
+    low_ = std::exchange(other.low_, 0);
+    high_ = std::exchange(other.high_, 0);
+    paper_ = other.paper_;
+    paperRow_ = std::move(other.paperRow_);
+    return *this;
+}
+
+bool PixelRows::allocate(int32_t width, int32_t stride, int32_t rows, Colour paper) {
+    const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(rows);
+    // Not written here: the pages of memory no row is made in are never touched.
+    bytes_.reset(new (std::nothrow) uint8_t[size]);
+    if (!bytes_) return false;
+    size_ = size;
+    width_ = width;
+    stride_ = stride;
+    rows_ = rows;
+    try {
+        clear(paper);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void PixelRows::setPaper(Colour paper) {
+    if (paper == paper_ && paperRow_.size() == static_cast<size_t>(stride_)) return;
+    paper_ = paper;
+    paperRow_.assign(static_cast<size_t>(stride_), 0);
+    for (int32_t x = 0; x < width_; ++x) {
+        paperRow_[3 * x] = static_cast<uint8_t>(paper >> 16);
+        paperRow_[3 * x + 1] = static_cast<uint8_t>(paper >> 8);
+        paperRow_[3 * x + 2] = static_cast<uint8_t>(paper);
     }
 }
 
-} // namespace
+void PixelRows::paintRows(int32_t from, int32_t to) {
+    for (int32_t i = from; i < to; ++i)
+        std::memcpy(bytes_.get() + static_cast<size_t>(i) * stride_, paperRow_.data(),
+                    paperRow_.size());
+}
+
+void PixelRows::make(int32_t i) {
+    if (low_ >= high_) {
+        paintRows(i, i + 1);
+        low_ = i;
+        high_ = i + 1;
+    } else if (i < low_) {
+        paintRows(i, low_);
+        low_ = i;
+    } else {
+        paintRows(high_, i + 1);
+        high_ = i + 1;
+    }
+}
+
+uint8_t* PixelRows::data() {
+    if (rows_ > 0) {
+        at(0);
+        at(rows_ - 1);
+    }
+    return bytes_.get();
+}
+
+PixelRows::operator std::vector<uint8_t>() const {
+    std::vector<uint8_t> bytes(size_);
+    for (int32_t i = 0; i < rows_; ++i)
+        std::memcpy(bytes.data() + static_cast<size_t>(i) * stride_, at(i),
+                    static_cast<size_t>(stride_));
+    return bytes;
+}
+
+bool operator==(const PixelRows& a, const PixelRows& b) {
+    if (a.size_ != b.size_ || a.stride_ != b.stride_) return false;
+    // Rows neither made are paper on both when the papers are one.
+    int32_t from = 0, to = a.rows_;
+    if (a.paper_ == b.paper_) {
+        const bool aNone = a.low_ >= a.high_, bNone = b.low_ >= b.high_;
+        if (aNone && bNone) return true;
+        from = aNone ? b.low_ : bNone ? a.low_ : std::min(a.low_, b.low_);
+        to = aNone ? b.high_ : bNone ? a.high_ : std::max(a.high_, b.high_);
+    }
+    for (int32_t i = from; i < to; ++i)
+        if (std::memcmp(a.at(i), b.at(i), static_cast<size_t>(a.stride_)) != 0) return false;
+    return true;
+}
+
+bool operator==(const PixelRows& a, const std::vector<uint8_t>& b) {
+    if (a.size_ != b.size()) return false;
+    for (int32_t i = 0; i < a.rows_; ++i)
+        if (std::memcmp(a.at(i), b.data() + static_cast<size_t>(i) * a.stride_,
+                        static_cast<size_t>(a.stride_)) != 0)
+            return false;
+    return true;
+}
 
 std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_t depth,
                                            Colour paper) {
@@ -39,45 +146,12 @@ std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_
     image->height = static_cast<int16_t>(height);
     image->depth = static_cast<uint8_t>(depth);
     image->stride = 4 * ((3 * width + 3) / 4);
-    const uint8_t blue = (paper >> 16) & 0xFF, green = (paper >> 8) & 0xFF, red = paper & 0xFF;
-    const bool grey = blue == green && green == red;
-    try {
-        image->pixels.assign(static_cast<size_t>(image->stride) * static_cast<size_t>(height),
-                             grey ? red : 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    if (!grey) paint(*image, 0, height, paper);
-    image->paper_ = paper;
-    image->drawnTop_ = height;
-    image->drawnBottom_ = 0;
+    if (!image->pixels.allocate(width, image->stride, height, paper)) return nullptr;
     return image;
 }
 
-void PageImage::fill(Colour colour) {
-    const auto [top, bottom] =
-        colour == paper_ ? rowsDrawn() : std::pair<int32_t, int32_t>{0, height};
-    paint(*this, top, bottom, colour);
-    paper_ = colour;
-    drawnTop_ = height;
-    drawnBottom_ = 0;
-}
-
 bool samePixels(const PageImage& a, const PageImage& b) {
-    if (a.width != b.width || a.height != b.height || a.stride != b.stride ||
-        a.pixels.size() != b.pixels.size())
-        return false;
-    if (a.paper() != b.paper()) return a.pixels == b.pixels;
-    const auto [aTop, aBottom] = a.rowsDrawn();
-    const auto [bTop, bBottom] = b.rowsDrawn();
-    const bool aBlank = aTop >= aBottom, bBlank = bTop >= bBottom;
-    if (aBlank && bBlank) return true;
-    const int32_t top = aBlank ? bTop : bBlank ? aTop : std::min(aTop, bTop);
-    const int32_t bottom = aBlank ? bBottom : bBlank ? aBottom : std::max(aBottom, bBottom);
-    // Stored bottom row first: the picture rows top..bottom are one block.
-    const size_t from = static_cast<size_t>(a.height - bottom) * static_cast<size_t>(a.stride);
-    const size_t length = static_cast<size_t>(bottom - top) * static_cast<size_t>(a.stride);
-    return std::memcmp(a.pixels.data() + from, b.pixels.data() + from, length) == 0;
+    return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
 }
 
 } // namespace plotanix

@@ -42,8 +42,10 @@ bool validCoordinate(char c) {
 
 GlyphView StrokeFont::glyph(unsigned code) const {
     if (code < firstCode || code > lastCode) return {};
-    const Glyph& g = glyphs_[code - firstCode];
-    return {std::span(strokes_).subspan(g.firstStroke, g.strokeCount), points_.data(), g.bounds};
+    const StrokeFont& f = face();
+    const Glyph& g = f.glyphs_[code - firstCode];
+    return {std::span(f.strokes_).subspan(g.firstStroke, g.strokeCount), f.points_.data(),
+            g.bounds};
 }
 
 std::unique_ptr<StrokeFont> loadStrokeFont(const std::string& path, std::string& error) {
@@ -101,11 +103,41 @@ std::unique_ptr<StrokeFont> loadStrokeFont(const std::string& path, std::string&
     return font;
 }
 
+namespace {
+
+struct StandardFace {
+    std::string why;
+    std::unique_ptr<StrokeFont> font;
+};
+
+// Read once, on the first call from any thread.
+const StandardFace& standardFace() {
+    static const StandardFace face = [] {
+        StandardFace read;
+        read.font = loadStrokeFont(standardStrokeFontPath, read.why);
+        return read;
+    }();
+    return face;
+}
+
+} // namespace
+
 const StrokeFont* standardStrokeFont(std::string* error) {
-    static std::string why;
-    static const std::unique_ptr<StrokeFont> font = loadStrokeFont(standardStrokeFontPath, why);
-    if (error) *error = why;
-    return font.get();
+    if (error) {
+        const StandardFace& face = standardFace();
+        *error = face.why;
+        return face.font.get();
+    }
+    static const StrokeFont none;
+    static const StrokeFont deferred = [] {
+        StrokeFont font;
+        font.read_ = []() -> const StrokeFont& {
+            const StandardFace& face = standardFace();
+            return face.font ? *face.font : none;
+        };
+        return font;
+    }();
+    return &deferred;
 }
 
 } // namespace plotanix

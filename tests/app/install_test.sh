@@ -15,6 +15,7 @@ usr/bin/plotanix
 usr/bin/plotanix-render
 usr/lib/modules-load.d/plotanix.conf
 usr/lib/plotanix/plotanix-render-copies.so
+usr/lib/plotanix/plotanix-render-fonts.so
 usr/lib/plotanix/plotanix-render-print.so
 usr/lib/systemd/system/plotanix-net@.service
 usr/lib/systemd/system/plotanix@.service

@@ -101,6 +101,15 @@ TEST(PageImage, BlankingAndComparingSeeEveryRowDrawnOn) {
     drawing.fillBox(0, 0, 8, 6, 0xFFFFFF); // blank paper again
     EXPECT_EQ(a->pixel(1, 4), 0xFFFFFFu);
     EXPECT_TRUE(samePixels(*a, *b));
+    // Rows are made when drawn on: those between, drawn on before the
+    // blanking, come back as paper.
+    drawing.fillBox(6, 2, 1, 1, 0x0000FF);
+    drawing.fillBox(6, 5, 1, 1, 0x0000FF);
+    EXPECT_EQ(a->rowsDrawn(), std::pair(2, 6));
+    EXPECT_EQ(a->pixel(1, 4), 0xFFFFFFu);
+    const PageImage copy = *a;
+    EXPECT_TRUE(samePixels(copy, *a));
+    EXPECT_TRUE(copy.pixels == std::vector<uint8_t>(a->pixels));
     // Another paper colour repaints every row.
     drawing.fillBox(0, 0, 8, 6, 0x123456);
     for (int y = 0; y < 6; ++y)

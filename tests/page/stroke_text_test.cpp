@@ -25,8 +25,9 @@ LabelState sized(double w, double h, PlotPoint direction = {1, 0}, double slant 
 }
 
 const StrokeFont& font() {
-    const StrokeFont* f = standardStrokeFont();
-    EXPECT_TRUE(f) << "hershey-fonts-data is not installed";
+    std::string why;
+    const StrokeFont* f = standardStrokeFont(&why);
+    EXPECT_TRUE(f) << why;
     return *f;
 }
 

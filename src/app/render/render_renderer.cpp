@@ -40,10 +40,13 @@ bool holdsTranscript(const std::vector<TranscriptStep>& steps, std::string_view 
            steps[0].bytes.size() != input.size();
 }
 
-// Any pixel other than paper white.
+// Any pixel other than paper white. On white paper only the rows drawn on
+// can hold any.
 bool inked(const PageImage& page) {
     const std::vector<uint8_t> white(3 * static_cast<size_t>(page.width), 0xFF);
-    for (int y = 0; y < page.height; ++y) {
+    const auto [top, bottom] =
+        page.paper() == 0xFFFFFF ? page.rowsDrawn() : std::pair<int32_t, int32_t>{0, page.height};
+    for (int y = top; y < bottom; ++y) {
         if (std::memcmp(page.row(y), white.data(), white.size()) != 0) return true;
     }
     return false;

@@ -1,18 +1,15 @@
 #pragma once
-// Inside the page module only: the FreeType side of the label font. The
-// PageFont keeps an upright face for measuring; each text angle gets a
-// RotatedFont, a face of its own with the rotation set, that renders glyph
-// coverage into a work mask.
+// Inside the font library only: the FreeType side of the label font. The
+// FreeTypeFont keeps an upright face for measuring; each text angle gets a
+// FreeTypeRotated, a face of its own with the rotation set.
 
 #include "page/label_font.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
-#include <array>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -34,44 +31,28 @@ struct FontEngine {
     FT_Face openFace(int emHeight) const;
 };
 
-struct PageFont::Impl {
-    std::shared_ptr<FontEngine> engine;
-    FT_Face face = nullptr; // upright, for measuring
-    std::string filePath;
-    int emHeight = 0;
-    int ascent = 0;                      // whole pixels above the baseline
-    int descent = 0;                     // whole pixels below it
-    std::array<int32_t, 256> advances{}; // whole pixels, per byte value
-    double inkRadius = 0;                // no glyph's ink lies farther than this from its origin
-
-    Impl() = default;
-    Impl(const Impl&) = delete;
-    Impl& operator=(const Impl&) = delete;
-    ~Impl();
-};
-
-// Coverage, one byte per pixel, 0 = none.
-struct CoverageMask {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint8_t> coverage;
-};
-
-class RotatedFont {
+class FreeTypeFont final : public PageFont {
   public:
-    // A copy of the font turned counter-clockwise by tenths / 10 degrees.
-    static std::unique_ptr<RotatedFont> make(const PageFont& font, float angle, int32_t tenths);
-    ~RotatedFont();
-    RotatedFont(const RotatedFont&) = delete;
-    RotatedFont& operator=(const RotatedFont&) = delete;
+    // Takes the face over.
+    FreeTypeFont(std::shared_ptr<FontEngine> engine, FT_Face face, Metrics metrics)
+        : engine_(std::move(engine)), face_(face) {
+        metrics_ = std::move(metrics);
+    }
+    ~FreeTypeFont() override;
 
-    float angle() const { return angle_; }
-    double cosine() const { return cosine_; }
-    double sine() const { return sine_; }
+    std::unique_ptr<RotatedFont> rotated(float angle, int32_t tenths) const override;
 
-    // Renders the glyph for byte with its origin at (ox, oy) of the mask (y
-    // downward); the brighter coverage wins where glyphs overlap.
-    void drawGlyph(uint8_t byte, double ox, double oy, CoverageMask& mask) const;
+  private:
+    std::shared_ptr<FontEngine> engine_;
+    FT_Face face_ = nullptr; // upright, for measuring
+};
+
+class FreeTypeRotated final : public RotatedFont {
+  public:
+    FreeTypeRotated(std::shared_ptr<FontEngine> engine, FT_Face face, float angle, int32_t tenths);
+    ~FreeTypeRotated() override;
+
+    void drawGlyph(uint8_t byte, double ox, double oy, CoverageMask& mask) const override;
 
   private:
     // A glyph as FreeType rendered it at one sub-pixel offset: labels repeat
@@ -85,14 +66,10 @@ class RotatedFont {
     static constexpr size_t glyphsKept = 4096;
     const Glyph* glyph(uint8_t byte, FT_Vector delta) const;
 
-    RotatedFont() = default;
     mutable std::unordered_map<uint32_t, Glyph> glyphs_;
     std::shared_ptr<FontEngine> engine_;
     FT_Face face_ = nullptr;
     FT_Matrix matrix_{};
-    float angle_ = 0;
-    double cosine_ = 1;
-    double sine_ = 0;
 };
 
 } // namespace plotanix

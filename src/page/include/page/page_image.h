@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -14,29 +13,89 @@ namespace plotanix {
 // Red in bits 0-7, green 8-15, blue 16-23; bits 24-31 are ignored.
 using Colour = uint32_t;
 
+// An image's pixel bytes, stride bytes a row, stored bottom row first.
+// Rows are made lazily: making or filling the image writes no row, and a
+// row is painted in the paper colour when it is first written on, with the
+// rows between it and those already made (the rows made stay one block).
+// A row not made reads as paper without being touched, so a page drawn on
+// little costs neither a whole fill nor the memory pages of the rest.
+class PixelRows {
+  public:
+    PixelRows() = default;
+    // Bytes put together by hand: every row made, as given.
+    PixelRows(std::vector<uint8_t> bytes, int32_t width, int32_t stride);
+    PixelRows(const PixelRows& other);
+    PixelRows& operator=(const PixelRows& other);
+    PixelRows(PixelRows&& other) noexcept { *this = std::move(other); }
+    PixelRows& operator=(PixelRows&& other) noexcept;
+
+    // Bytes for rows of stride bytes, none made, the paper colour given;
+    // false when memory is short.
+    bool allocate(int32_t width, int32_t stride, int32_t rows, Colour paper);
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // The bytes as stored, every row made first: for writing or reading the
+    // whole at once.
+    uint8_t* data();
+    uint8_t* begin() { return data(); }
+    uint8_t* end() { return data() + size_; }
+    uint8_t& operator[](size_t i) { return data()[i]; }
+    // A copy of the bytes, rows not made as paper.
+    operator std::vector<uint8_t>() const;
+    friend bool operator==(const PixelRows& a, const PixelRows& b);
+    friend bool operator==(const PixelRows& a, const std::vector<uint8_t>& b);
+
+    // Stored row i (0 = the bottom picture row), made if it was not.
+    [[gnu::always_inline]] uint8_t* at(int32_t i) {
+        if (i < low_ || i >= high_) [[unlikely]]
+            make(i);
+        return bytes_.get() + static_cast<size_t>(i) * stride_;
+    }
+    // Stored row i for reading: a row not made reads as paper.
+    const uint8_t* at(int32_t i) const {
+        return i < low_ || i >= high_ ? paperRow_.data()
+                                      : bytes_.get() + static_cast<size_t>(i) * stride_;
+    }
+    // The stored rows made, low included, high not.
+    std::pair<int32_t, int32_t> made() const { return {low_, high_}; }
+    // Every row back to paper of this colour, no row made.
+    void clear(Colour paper) { setPaper(paper), low_ = high_ = 0; }
+    Colour paper() const { return paper_; }
+
+  private:
+    void make(int32_t i);
+    void paintRows(int32_t from, int32_t to);
+    void setPaper(Colour paper);
+
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0;
+    int32_t width_ = 0;
+    int32_t stride_ = 0;
+    int32_t rows_ = 0;
+    int32_t low_ = 0, high_ = 0;
+    Colour paper_ = 0;
+    std::vector<uint8_t> paperRow_; // one row of paper, padding zero
+};
+
 struct PageImage {
     PageImage() = default;
     // An image put together by hand: every row counts as drawn on.
     PageImage(int16_t width, int16_t height, uint8_t depth, int32_t stride,
               std::vector<uint8_t> pixels)
-        : width(width), height(height), depth(depth), stride(stride), pixels(std::move(pixels)) {}
+        : width(width), height(height), depth(depth), stride(stride),
+          pixels(std::move(pixels), width, stride) {}
 
     int16_t width = 0;
     int16_t height = 0;
     uint8_t depth = 0;
     int32_t stride = 0; // 3 * width rounded up to a multiple of 4
-    std::vector<uint8_t> pixels;
+    PixelRows pixels;
 
     // Start of picture row y (0 = top row as shown and saved). Writing goes
     // through here, so the row counts as drawn on.
-    [[gnu::always_inline]] uint8_t* row(int y) {
-        drawnTop_ = std::min(drawnTop_, y);
-        drawnBottom_ = std::max(drawnBottom_, y + 1);
-        return pixels.data() + static_cast<size_t>(height - 1 - y) * stride;
-    }
-    const uint8_t* row(int y) const {
-        return pixels.data() + static_cast<size_t>(height - 1 - y) * stride;
-    }
+    [[gnu::always_inline]] uint8_t* row(int y) { return pixels.at(height - 1 - y); }
+    const uint8_t* row(int y) const { return pixels.at(height - 1 - y); }
     // The colour at picture pixel (x, y), as a Colour value.
     Colour pixel(int x, int y) const {
         const uint8_t* p = row(y) + 3 * x;
@@ -44,23 +103,17 @@ struct PageImage {
                static_cast<Colour>(p[0]) << 16;
     }
 
-    // The whole image in one colour. Only the rows drawn on since the last
-    // fill are written when the colour is the same: a page that is blanked
-    // often and drawn on little (the fuzzer's) costs what was drawn.
-    void fill(Colour colour);
+    // The whole image in one colour: no row is written until drawn on.
+    void fill(Colour colour) { pixels.clear(colour); }
     // The picture rows written since the image was last filled whole, top
     // included, bottom not (empty when top >= bottom); outside them every
-    // pixel is paper(). Unknown for an image put together by hand: all.
+    // pixel is paper(). For an image put together by hand: all.
     std::pair<int32_t, int32_t> rowsDrawn() const {
-        return {std::max(drawnTop_, 0), std::min<int32_t>(drawnBottom_, height)};
+        const auto [low, high] = pixels.made();
+        if (low >= high) return {height, 0};
+        return {height - high, height - low};
     }
-    Colour paper() const { return paper_; }
-
-  private:
-    friend std::unique_ptr<PageImage> createPageImage(int32_t, int32_t, int32_t, Colour);
-    int32_t drawnTop_ = 0;
-    int32_t drawnBottom_ = std::numeric_limits<int32_t>::max();
-    Colour paper_ = 0;
+    Colour paper() const { return pixels.paper(); }
 };
 
 // An image all in the paper colour (black unless given), or nullptr when

@@ -40,13 +40,19 @@ class StrokeFont {
     // Codes outside 32..127 have no strokes; so has the space.
     GlyphView glyph(unsigned code) const;
     // The most points any one stroke has: a buffer this long holds any stroke.
-    size_t longestStroke() const { return longestStroke_; }
+    size_t longestStroke() const { return face().longestStroke_; }
     // The box every glyph fits in.
-    const GlyphBounds& bounds() const { return bounds_; }
+    const GlyphBounds& bounds() const { return face().bounds_; }
 
     friend std::unique_ptr<StrokeFont> loadStrokeFont(const std::string& path, std::string& error);
+    friend const StrokeFont* standardStrokeFont(std::string* error);
 
   private:
+    // The face that holds the glyphs: this one, or for a face read at its
+    // first use, the one read then.
+    const StrokeFont& face() const { return read_ ? read_() : *this; }
+    const StrokeFont& (*read_)() = nullptr;
+
     struct Glyph {
         uint32_t firstStroke = 0, strokeCount = 0;
         GlyphBounds bounds;
@@ -63,9 +69,11 @@ class StrokeFont {
 // malformed.
 std::unique_ptr<StrokeFont> loadStrokeFont(const std::string& path, std::string& error);
 
-// The Roman simplex face from hershey-fonts-data, loaded on the first call
-// and kept for the life of the program. nullptr when it cannot be loaded;
-// error (when given) then says why, on every call.
+// The Roman simplex face from hershey-fonts-data, kept for the life of the
+// program. With error given, it is read now: nullptr when it cannot be, and
+// error says why, on every call. Without, the file is read at the face's
+// first use (a file with no label never reads it), and a face that cannot
+// be read has no glyphs.
 const StrokeFont* standardStrokeFont(std::string* error = nullptr);
 
 inline constexpr const char* standardStrokeFontPath = "/usr/share/hershey-fonts/rowmans.jhf";
