@@ -156,11 +156,12 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
     for (size_t i = 0; i < edges.size(); ++i) {
         const double start = edges[i].low;
         const double guess = std::ceil(start / spacing) - firstLine;
-        int64_t line = guess < 0 ? 0 : guess > double(lines) ? lines : static_cast<int64_t>(guess);
+        int64_t line = guess >= 0 ? guess < double(lines) ? static_cast<int64_t>(guess) : lines : 0;
         while (line > 0 && start <= offsetOf(line - 1))
             --line;
         while (line < lines && start > offsetOf(line))
             ++line;
+        if (line < lines && !(start <= offsetOf(line))) line = lines; // not a number: never
         at[i] = static_cast<uint32_t>(line);
         order[i] = static_cast<uint32_t>(i);
     }
