@@ -10,10 +10,6 @@ namespace plotanix {
 
 namespace {
 
-// The numeric range of a parameter: -32768 up to (not including) 32768.
-bool inRange(double value) {
-    return value >= -32768.0 && value < 32768.0;
-}
 bool inRange(double value, double lo, double hi) {
     return value >= lo && value < hi;
 }
@@ -53,7 +49,7 @@ const std::array<Hp7470a::Instruction, 51> Hp7470a::instructions_ = {{
     Instruction::answers("OP", &Hp7470a::doOP),
     Instruction::answers("OS", &Hp7470a::doOS),
     Instruction::answers("OW", &Hp7470a::doOW),
-    Instruction::reads("LB", &Hp7470a::doLB),
+    Instruction::reads("LB", &Hp7470a::doLB, false, &Hp7470a::startLabel),
     Instruction::reads("DT", &Hp7470a::doDT),
     Instruction::reads("SM", &Hp7470a::doSM),
     Instruction::takes("DI", &Hp7470a::doDI),
@@ -159,7 +155,10 @@ void Hp7470a::setDefaults() {
     state.lineType = -1;
     state.patternLength = 4.0;
     applyLineType();
-    state.labelTerminator = 3;
+    // The terminator goes with the text: a printing one is drawn, a control
+    // one does what it stands for.
+    state.terminator = 3;
+    state.terminatorPrinted = true;
     state.label = LabelState{};
     state.label.carriageReturn = state.pen;
     state.sizeFixed = state.sizeRelative = state.directionRelative = false;
@@ -186,42 +185,19 @@ void Hp7470a::selectColour() {
     drawing_.setFrontColour(penColours[static_cast<size_t>(state.selectedPen)]);
 }
 
-Point Hp7470a::unit() const {
-    return unitSize(state.scale, state.p1, state.p2);
-}
-
 // ---- Setup, scaling and window
 
-void Hp7470a::doIN(const Numbers& p) {
-    if (p.aborted) return;
-    if (p.count != 0 || p.illegal) return raiseError(wrongParameterCount);
-    initialise();
+void Hp7470a::defaultScalingPoints() {
+    state.p1 = hp7470aP1;
+    state.p2 = hp7470aP2;
 }
 
-void Hp7470a::doDF(const Numbers& p) {
-    if (!p.aborted) setDefaults();
+Point Hp7470a::followingP2(Point p2) const {
+    // Held inside the paper, as the front panel holds it.
+    return {std::clamp(p2.x, 0.0, limits_.x), std::clamp(p2.y, 0.0, limits_.y)};
 }
 
-void Hp7470a::doIP(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(wrongParameterCount);
-    for (int i = 0; i < std::min(p.count, 4); ++i) {
-        if (!inRange(p.v[i])) return raiseError(badParameter);
-    }
-    if (p.count == 0) {
-        state.p1 = hp7470aP1;
-        state.p2 = hp7470aP2;
-    } else {
-        const Point size{state.p2.x - state.p1.x, state.p2.y - state.p1.y};
-        state.p1 = {std::floor(p.v[0]), std::floor(p.v[1])};
-        if (p.count == 4) {
-            state.p2 = {std::floor(p.v[2]), std::floor(p.v[3])};
-        } else {
-            // P2 follows P1, held inside the paper as the front panel holds it.
-            state.p2 = {std::clamp(state.p1.x + size.x, 0.0, limits_.x),
-                        std::clamp(state.p1.y + size.y, 0.0, limits_.y)};
-        }
-    }
+void Hp7470a::scalingPointsMoved() {
     state.scalingPointsChanged = true;
     applyLabelSize();
     applyLineType();
@@ -244,53 +220,17 @@ void Hp7470a::doSC(const Numbers& p) {
     state.scale.on = allInRange && scale.xMin != scale.xMax && scale.yMin != scale.yMax;
 }
 
-void Hp7470a::doIW(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count == 0) {
-        state.window = paperWindow();
-        setClips();
-        return;
-    }
-    if (p.count != 4) return raiseError(wrongParameterCount);
-    for (int i = 0; i < 4; ++i) {
-        if (!inRange(p.v[i])) return raiseError(badParameter);
-    }
+void Hp7470a::setWindow(std::optional<Window> corners) {
+    // Held to the paper, corners as given: crossed ones leave no window.
     const Window paper = paperWindow();
-    auto clampX = [&](double v) { return std::clamp(std::floor(v), paper.xll, paper.xur); };
-    auto clampY = [&](double v) { return std::clamp(std::floor(v), paper.yll, paper.yur); };
-    state.window = {clampX(p.v[0]), clampY(p.v[1]), clampX(p.v[2]), clampY(p.v[3])};
-    setClips();
-}
-
-// ---- Plotting
-
-// Pairs are plotted as they arrive.
-void Hp7470a::plotPair(double value) {
-    const auto pair = pairs_.take(value);
-    if (!pair) return;
-    Point target;
-    if (!takeTarget(pair->first, pair->second, target)) return;
-    moveTo(target);
-    if (state.symbol != 0) drawSymbol(target);
-}
-
-bool Hp7470a::takeTarget(double x, double y, Point& target) {
-    if (!inRange(x) || !inRange(y)) {
-        raiseError(badParameter);
-        return false;
-    }
-    // Plotter units are whole, truncated toward minus infinity; user units
-    // keep their fraction.
-    const Point value = state.scale.on ? Point{x, y} : Point{std::floor(x), std::floor(y)};
-    if (state.relative) {
-        const Point u = unit();
-        target = {state.pen.x + value.x * u.x, state.pen.y + value.y * u.y};
+    if (corners) {
+        auto x = [&](double v) { return std::clamp(v, paper.xll, paper.xur); };
+        auto y = [&](double v) { return std::clamp(v, paper.yll, paper.yur); };
+        state.window = {x(corners->xll), y(corners->yll), x(corners->xur), y(corners->yur)};
     } else {
-        target = toPlotter(state.scale, state.p1, state.p2, value);
+        state.window = paper;
     }
-    if (positionInRange(target)) return true;
-    raiseError(positionOverflow);
-    return false;
+    setClips();
 }
 
 void Hp7470a::moveTo(Point target) {
@@ -322,23 +262,9 @@ void Hp7470a::clipAtPaper(bool clip) {
 
 void Hp7470a::plotLine(Point from, Point to) {
     if (state.selectedPen == 0) return; // no pen in the holder
-    Point a = from;
-    Point b = to;
     if (!(onPaper(state.window, from) && onPaper(state.window, to)) && windowIsPaper())
         countOffPaper();
-    if (!clipToWindow(state.window, a, b)) {
-        pattern_.reset();
-        return;
-    }
-    if (pattern_.pattern() == 0) {
-        // Dots only at the plotted points; the pattern keeps them in the window.
-        pattern_.stroke(from, to, pen_);
-    } else {
-        // The pen comes down at the window's edge: the dashes start afresh.
-        if (a != from) pattern_.reset();
-        pattern_.stroke(a, b, pen_);
-    }
-    if (b != to) pattern_.reset(); // lifted at the edge
+    strokeInWindow(from, to, pen_);
 }
 
 void Hp7470a::drawSolid(Point from, Point to) {
@@ -346,54 +272,6 @@ void Hp7470a::drawSolid(Point from, Point to) {
     if (!clipToWindow(state.window, from, to)) return;
     drawing_.drawLine(map_.column(from.x), map_.row(from.y), map_.column(to.x), map_.row(to.y),
                       map_.picture(from.x, from.y), map_.picture(to.x, to.y));
-}
-
-void Hp7470a::doCI(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count < 1 || p.count > 2) return raiseError(wrongParameterCount);
-    if (!inRange(p.v[0]) || (p.count == 2 && !inRange(p.v[1]))) return raiseError(badParameter);
-    const double radius = state.scale.on ? p.v[0] : std::floor(p.v[0]);
-    const double chord = chordAngle(p.count == 2 ? p.v[1] : 5.0);
-    const int64_t chords = chordCount(360.0, chord);
-    const double start = radius < 0.0 ? 180.0 : 0.0;
-    // Pen up to the start, down round the circle, up back to the centre;
-    // the pen state from before is kept.
-    const Point centre = state.pen;
-    const Point u = unit();
-    Point from = circlePoint(centre, u, std::fabs(radius), start);
-    pattern_.reset();
-    for (int64_t i = 1; i <= chords; ++i) {
-        const double angle = start + 360.0 * static_cast<double>(i) / static_cast<double>(chords);
-        const Point to = circlePoint(centre, u, std::fabs(radius), angle);
-        plotLine(from, to);
-        from = to;
-    }
-    pattern_.reset();
-}
-
-void Hp7470a::doAA(const Numbers& p) {
-    doArc(p, true);
-}
-void Hp7470a::doAR(const Numbers& p) {
-    doArc(p, false);
-}
-
-void Hp7470a::doArc(const Numbers& p, bool absolute) {
-    if (rejected(p)) return;
-    if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
-    for (int i = 0; i < p.count; ++i) {
-        if (!inRange(p.v[i])) return raiseError(badParameter);
-    }
-    const Point value =
-        state.scale.on ? Point{p.v[0], p.v[1]} : Point{std::floor(p.v[0]), std::floor(p.v[1])};
-    const Point u = unit();
-    const Point centre = absolute ? toPlotter(state.scale, state.p1, state.p2, value)
-                                  : Point{state.pen.x + value.x * u.x, state.pen.y + value.y * u.y};
-    arc(centre, std::floor(p.v[2]), chordAngle(p.count == 4 ? p.v[3] : 5.0));
-}
-
-void Hp7470a::arc(Point centre, double sweep, double chord) {
-    forEachArcPoint(state.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
 }
 
 void Hp7470a::doXT(const Numbers&) {
@@ -425,10 +303,9 @@ void Hp7470a::doTL(const Numbers& p) {
     state.tickDown = p.count == 0 ? 0.5 : p.count == 2 ? p.v[1] : 0.0;
 }
 
-void Hp7470a::doSP(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count > 0 && !inRange(p.v[0])) return raiseError(badParameter);
-    const auto pen = p.count == 0 ? 0 : static_cast<int32_t>(std::trunc(p.v[0]));
+void Hp7470a::selectPen(double number) {
+    if (!inReach(number)) return raiseError(badParameter);
+    const auto pen = static_cast<int32_t>(std::trunc(number));
     // Pens 1-9 have colours of their own; beyond them, as in the
     // plotter's two stalls, odd numbers take pen 1 and even ones pen 2.
     state.selectedPen = (pen >= 0 && pen <= 9) ? pen : (pen % 2 != 0 ? 1 : 2);

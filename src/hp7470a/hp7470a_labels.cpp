@@ -11,9 +11,6 @@ namespace plotanix {
 namespace {
 
 constexpr int enquiry = 5;
-// Label text is handed on in pieces of this size, so a label that never
-// ends needs no more memory than that.
-constexpr size_t labelPiece = 256;
 
 } // namespace
 
@@ -32,37 +29,9 @@ void Hp7470a::applyLineType() {
     pattern_.select(state.lineType, state.patternLength / 100.0 * diagonal);
 }
 
-void Hp7470a::setClips() {
-    writer_.setClip(state.window.box());
-    pattern_.setClip(state.window.box());
-}
-
-void Hp7470a::drawLabelText(std::string_view text) {
+void Hp7470a::drawLabel(std::string_view text) {
     const LabelState before = state.label;
     settleLabelPen(writer_.label(state.label, text, state.pen, pen_), before);
-}
-
-void Hp7470a::drawSymbol(Point at) {
-    writer_.symbol(state.label, static_cast<unsigned char>(state.symbol), at, pen_);
-    pattern_.reset();
-}
-
-ByteStep Hp7470a::doLB(int byte) {
-    // The text runs to the label terminator, whatever it holds; the end of
-    // the stream or ESC.K ends it too. The terminator goes with the text: a
-    // printing one is drawn, a control one does what it stands for.
-    if (byte < 0) {
-        drawLabelText(labelPiece_);
-        labelPiece_.clear();
-        return ByteStep::done;
-    }
-    labelPiece_.push_back(static_cast<char>(byte));
-    if (byte == state.labelTerminator || labelPiece_.size() == labelPiece) {
-        drawLabelText(labelPiece_);
-        labelPiece_.clear();
-        if (byte == state.labelTerminator) return ByteStep::done;
-    }
-    return ByteStep::more;
 }
 
 ByteStep Hp7470a::doDT(int byte) {
@@ -71,7 +40,7 @@ ByteStep Hp7470a::doDT(int byte) {
     if (byte == enquiry) {
         raiseError(badParameter);
     } else {
-        state.labelTerminator = byte;
+        state.terminator = byte;
     }
     return ByteStep::done;
 }

@@ -20,11 +20,6 @@ int32_t toPixel(double value) {
 
 } // namespace
 
-bool positionInRange(Point p) {
-    return std::floor(p.x) >= -32768.0 && std::floor(p.x) <= 32767.0 &&
-           std::floor(p.y) >= -32768.0 && std::floor(p.y) <= 32767.0;
-}
-
 Point unitSize(const UserScale& scale, Point p1, Point p2) {
     if (!scale.on) return {1.0, 1.0};
     return {axisUnit(p1.x, p2.x, scale.xMin, scale.xMax),
@@ -77,6 +72,15 @@ double chordAngle(double requested) {
     const double whole = std::floor(std::fabs(requested));
     if (!(whole >= 1.0)) return 5.0; // 0, or not a number
     return std::min(whole, 180.0);
+}
+
+double wholeDegrees(double given) {
+    return std::floor(given);
+}
+
+double turnAndRest(double given) {
+    if (std::fabs(given) <= 360) return given;
+    return std::fmod(given, 360.0) + std::copysign(360.0, given);
 }
 
 int64_t chordCount(double sweepDegrees, double chordDegrees) {

@@ -44,6 +44,17 @@ uint8_t HpglCore::statusByte() const {
                                 (s.initialised ? 8 : 0) | 16 | (s.errorBit ? 32 : 0));
 }
 
+void HpglCore::doIN(const Numbers& p) {
+    if (p.aborted) return;
+    if (!dialect_.initialiseTakesNumbers && (p.count != 0 || p.illegal))
+        return raiseError(wrongParameterCount);
+    initialise();
+}
+
+void HpglCore::doDF(const Numbers& p) {
+    if (!p.aborted) setDefaults();
+}
+
 // ---- Pen moves
 
 void HpglCore::doPA() {
@@ -68,13 +79,191 @@ void HpglCore::doPD() {
     pairs_.clear();
 }
 
+// Pairs are plotted as they arrive.
+void HpglCore::plotPair(double value) {
+    const auto pair = pairs_.take(value);
+    if (!pair) return;
+    Point target;
+    if (!takeTarget(pair->first, pair->second, core_.relative, target)) return;
+    moveTo(target);
+    if (dialect_.symbolsAtPairs && core_.symbol != 0) drawSymbol(target);
+}
+
 void HpglCore::pairsEnd(bool illegal, bool aborted) {
     if (pairs_.halfTaken() && !illegal && !aborted) raiseError(wrongParameterCount);
     pairs_.clear();
     if (illegal) raiseError(badParameter);
 }
 
+Point HpglCore::unit() const {
+    return unitSize(core_.scale, core_.p1, core_.p2);
+}
+
+Point HpglCore::plotterUnits(Point p) const {
+    return dialect_.sixteenBit ? Point{std::floor(p.x), std::floor(p.y)} : p;
+}
+
+Point HpglCore::targetOf(double x, double y, bool relative) const {
+    // User units keep their fraction.
+    const Point value = core_.scale.on ? Point{x, y} : plotterUnits({x, y});
+    if (!relative) return toPlotter(core_.scale, core_.p1, core_.p2, value);
+    const Point u = unit();
+    return {core_.pen.x + value.x * u.x, core_.pen.y + value.y * u.y};
+}
+
+bool HpglCore::numbersInReach(const Numbers& p, int from, int to) const {
+    for (int i = from; i < to; ++i) {
+        if (!inReach(p.v[i])) return false;
+    }
+    return true;
+}
+
+bool HpglCore::takeTarget(double x, double y, bool relative, Point& target) {
+    if (dialect_.sixteenBit && !(inReach(x) && inReach(y))) {
+        raiseError(badParameter);
+        return false;
+    }
+    target = targetOf(x, y, relative);
+    if (inReach(target)) return true;
+    raiseError(positionOverflow);
+    return false;
+}
+
+void HpglCore::drawSymbol(Point at) {
+    writer_.symbol(core_.label, static_cast<unsigned char>(core_.symbol), at, strokes());
+    pattern_.reset();
+}
+
+void HpglCore::strokeInWindow(Point from, Point to, PieceSink& sink) {
+    Point a = from, b = to;
+    if (!clipToWindow(core_.window, a, b)) {
+        pattern_.reset();
+        return;
+    }
+    if (pattern_.pattern() == 0) {
+        // Dots only at the plotted points; the pattern keeps them in the window.
+        pattern_.stroke(from, to, sink);
+    } else {
+        // The pen comes down at the window's edge: the dashes start afresh.
+        if (a != from) pattern_.reset();
+        pattern_.stroke(a, b, sink);
+    }
+    if (b != to) pattern_.reset(); // lifted at the edge
+}
+
+void HpglCore::setClips() {
+    writer_.setClip(core_.window.box());
+    pattern_.setClip(core_.window.box());
+}
+
+// ---- P1 and P2
+
+void HpglCore::doIP(const Numbers& p) {
+    if (!rejected(p)) setScalingPoints(p, {1, 1});
+}
+
+void HpglCore::setScalingPoints(const Numbers& p, Point unitOfValue) {
+    if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(wrongParameterCount);
+    for (int i = 0; i < p.count; ++i) {
+        if (!inReach(p.v[i] * (i % 2 == 0 ? unitOfValue.x : unitOfValue.y)))
+            return raiseError(badParameter);
+    }
+    if (p.count == 0) {
+        defaultScalingPoints();
+    } else {
+        const Point size = core_.p2 - core_.p1;
+        core_.p1 = plotterUnits({p.v[0] * unitOfValue.x, p.v[1] * unitOfValue.y});
+        core_.p2 = p.count == 4 ? plotterUnits({p.v[2] * unitOfValue.x, p.v[3] * unitOfValue.y})
+                                : followingP2(core_.p1 + size);
+    }
+    scalingPointsMoved();
+}
+
+// ---- The window
+
+void HpglCore::doIW(const Numbers& p) {
+    if (rejected(p)) return;
+    if (p.count == 0) return setWindow(std::nullopt);
+    if (p.count != 4) return raiseError(wrongParameterCount);
+    if (dialect_.sixteenBit && !numbersInReach(p, 0, 4)) return raiseError(badParameter);
+    const auto corner = [&](double x, double y) {
+        return dialect_.windowInCurrentUnits ? toPlotter(core_.scale, core_.p1, core_.p2, {x, y})
+                                             : plotterUnits({x, y});
+    };
+    const Point a = corner(p.v[0], p.v[1]), b = corner(p.v[2], p.v[3]);
+    if (!inReach(a) || !inReach(b)) return raiseError(badParameter);
+    setWindow(Window{a.x, a.y, b.x, b.y});
+}
+
+// ---- Circles and arcs
+
+Point HpglCore::Circle::at(int64_t i) const {
+    return circlePoint(centre, unit, radius,
+                       start + 360.0 * static_cast<double>(i) / static_cast<double>(chords));
+}
+
+void HpglCore::doCI(const Numbers& p) {
+    if (rejected(p)) return;
+    if (p.count < 1 || p.count > 2) return raiseError(wrongParameterCount);
+    if (!numbersInReach(p, 0, dialect_.sixteenBit ? p.count : 1)) return raiseError(badParameter);
+    const double radius = core_.scale.on ? p.v[0] : plotterUnits({p.v[0], 0}).x;
+    const double chord = dialect_.chord(p.count == 2 ? p.v[1] : 5.0);
+    const Circle circle{core_.pen, unit(), std::fabs(radius), radius < 0.0 ? 180.0 : 0.0,
+                        chordCount(360.0, chord)};
+    if (circleStored(circle)) return;
+    // Drawn whatever the pen state; the pen stays at the centre.
+    pattern_.reset();
+    for (int64_t i = 1; i <= circle.chords; ++i)
+        plotLine(circle.at(i - 1), circle.at(i));
+    circleDrawn();
+    pattern_.reset();
+}
+
+void HpglCore::doAA(const Numbers& p) {
+    doArc(p, true);
+}
+void HpglCore::doAR(const Numbers& p) {
+    doArc(p, false);
+}
+
+void HpglCore::doArc(const Numbers& p, bool absolute) {
+    if (rejected(p)) return;
+    if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
+    // 16-bit numbers are checked as numbers; any others by the centre they give.
+    if (dialect_.sixteenBit && !numbersInReach(p, 0, p.count)) return raiseError(badParameter);
+    const Point centre = targetOf(p.v[0], p.v[1], !absolute);
+    if (!dialect_.sixteenBit && !inReach(centre)) {
+        raiseError(positionOverflow);
+        return raiseError(badParameter);
+    }
+    if (!std::isfinite(p.v[2])) return raiseError(badParameter);
+    arcTo(centre, dialect_.sweep(p.v[2]), dialect_.chord(p.count == 4 ? p.v[3] : 5.0));
+}
+
+void HpglCore::arcTo(Point centre, double sweep, double chord) {
+    forEachArcPoint(core_.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
+}
+
+// ---- Pens
+
+void HpglCore::doSP(const Numbers& p) {
+    if (!rejected(p)) selectPen(p.count > 0 ? p.v[0] : 0);
+}
+
 // ---- Labels
+
+ByteStep HpglCore::doLB(int byte) {
+    // The text runs to the terminator; the end of the stream (or the
+    // 7470A's ESC.K) ends it too.
+    const bool ends = byte < 0 || byte == core_.terminator;
+    if (byte >= 0 && (ends ? core_.terminatorPrinted : label_.size() < maxLabelBytes))
+        label_.push_back(static_cast<char>(byte));
+    if (ends || (dialect_.labelPiece != 0 && label_.size() == dialect_.labelPiece)) {
+        drawLabel(label_);
+        label_.clear();
+    }
+    return ends ? ByteStep::done : ByteStep::more;
+}
 
 void HpglCore::applyLabelSize() {
     HpglState& s = core_;

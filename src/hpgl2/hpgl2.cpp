@@ -10,17 +10,6 @@
 
 namespace plotanix {
 
-namespace {
-
-// More than a turn draws one turn and the rest, so that the arc ends where
-// it should while its chords stay few.
-double sweepOf(double sweep) {
-    if (std::fabs(sweep) <= 360) return sweep;
-    return std::fmod(sweep, 360.0) + std::copysign(360.0, sweep);
-}
-
-} // namespace
-
 const std::array<Hpgl2::Instruction, 74> Hpgl2::instructions_ = {{
     Instruction::takes("IN", &Hpgl2::doIN, true),
     Instruction::takes("DF", &Hpgl2::doDF, true),
@@ -276,6 +265,9 @@ void Hpgl2::defaultScalingPoints() {
 }
 
 void Hpgl2::scalingPointsMoved() {
+    // P1 and P2 never coincide on an axis.
+    if (state.p2.x == state.p1.x) state.p2.x += 1;
+    if (state.p2.y == state.p1.y) state.p2.y += 1;
     state.scalingPointsChanged = true;
     applyScale();
     applyLabelSize();
@@ -339,20 +331,8 @@ void Hpgl2::applyWindow() {
     windowPixels_ = w.empty() ? PixelRect{} : page_.pixels(w.box());
 }
 
-Point Hpgl2::unit() const {
-    return unitSize(state.scale, state.p1, state.p2);
-}
-
 Point Hpgl2::toPlotter(Point user) const {
     return plotanix::toPlotter(state.scale, state.p1, state.p2, user);
-}
-
-void Hpgl2::doIN(const Numbers& p) {
-    if (!p.aborted) initialise();
-}
-
-void Hpgl2::doDF(const Numbers& p) {
-    if (!p.aborted) setDefaults();
 }
 
 void Hpgl2::doPS(const Numbers& p) {
@@ -388,30 +368,6 @@ void Hpgl2::doRO(const Numbers& p) {
     applyLineType();
 }
 
-void Hpgl2::setScalingPoints(const Numbers& p, Point unitOfValue) {
-    if (p.count != 0 && p.count != 2 && p.count != 4) return raiseError(wrongParameterCount);
-    for (int i = 0; i < p.count; ++i) {
-        if (!withinReach(p.v[i] * (i % 2 == 0 ? unitOfValue.x : unitOfValue.y)))
-            return raiseError(badParameter);
-    }
-    if (p.count == 0) {
-        defaultScalingPoints();
-    } else {
-        const Point size = state.p2 - state.p1;
-        state.p1 = {p.v[0] * unitOfValue.x, p.v[1] * unitOfValue.y};
-        state.p2 =
-            p.count == 4 ? Point{p.v[2] * unitOfValue.x, p.v[3] * unitOfValue.y} : state.p1 + size;
-        // P1 and P2 never coincide on an axis.
-        if (state.p2.x == state.p1.x) state.p2.x += 1;
-        if (state.p2.y == state.p1.y) state.p2.y += 1;
-    }
-    scalingPointsMoved();
-}
-
-void Hpgl2::doIP(const Numbers& p) {
-    if (!rejected(p)) setScalingPoints(p, {1, 1});
-}
-
 void Hpgl2::doIR(const Numbers& p) {
     const Point frame = page_.frame();
     if (!rejected(p)) setScalingPoints(p, {frame.x / 100, frame.y / 100});
@@ -435,18 +391,14 @@ void Hpgl2::doSC(const Numbers& p) {
     if (!state.scale.on) raiseError(badParameter);
 }
 
-void Hpgl2::doIW(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count == 0) {
-        state.windowSet = false;
-        return applyWindow();
+void Hpgl2::setWindow(std::optional<Window> corners) {
+    // Kept in plotter units, any two opposite corners.
+    state.windowSet = corners.has_value();
+    if (corners) {
+        const Window& w = *corners;
+        windowGiven_ = {std::min(w.xll, w.xur), std::min(w.yll, w.yur), std::max(w.xll, w.xur),
+                        std::max(w.yll, w.yur)};
     }
-    if (p.count != 4) return raiseError(wrongParameterCount);
-    // Given in the current units, kept in plotter units.
-    const Point a = toPlotter({p.v[0], p.v[1]}), b = toPlotter({p.v[2], p.v[3]});
-    if (!inReach(a) || !inReach(b)) return raiseError(badParameter);
-    windowGiven_ = {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
-    state.windowSet = true;
     applyWindow();
 }
 
@@ -465,14 +417,6 @@ void Hpgl2::doPG(const Numbers&) {
 }
 
 // ---- Moving
-
-bool Hpgl2::takeTarget(double x, double y, bool relative, Point& target) {
-    const Point u = unit();
-    target = relative ? Point{state.pen.x + x * u.x, state.pen.y + y * u.y} : toPlotter({x, y});
-    if (inReach(target)) return true;
-    raiseError(positionOverflow);
-    return false;
-}
 
 void Hpgl2::moveTo(Point target) {
     moveTo(target, state.penDown);
@@ -498,65 +442,22 @@ void Hpgl2::moveTo(Point target, bool down) {
     if (state.symbol != 0 && !state.polygonMode) drawSymbol(target);
 }
 
-// Pairs are plotted as they arrive.
-void Hpgl2::plotPair(double value) {
-    const auto pair = pairs_.take(value);
-    if (!pair) return;
-    Point target;
-    if (takeTarget(pair->first, pair->second, state.relative, target)) moveTo(target);
-}
-
 // ---- Circles and arcs
 
-void Hpgl2::doCI(const Numbers& p) {
-    if (rejected(p)) return;
-    if (p.count < 1 || p.count > 2) return raiseError(wrongParameterCount);
-    if (!withinReach(p.v[0])) return raiseError(badParameter);
-    const double chord = hpgl2Chord(p.count == 2 ? p.v[1] : 5);
-    const int64_t chords = chordCount(360.0, chord);
-    const double start = p.v[0] < 0 ? 180.0 : 0.0;
-    const double radius = std::fabs(p.v[0]);
-    const Point centre = state.pen, u = unit();
-    const auto at = [&](int64_t i) {
-        return circlePoint(centre, u, radius, start + 360.0 * static_cast<double>(i) / chords);
-    };
-    if (state.polygonMode) {
-        // A closed subpath of its own; what follows starts another.
-        buffer_.close();
-        buffer_.start(at(0));
-        for (int64_t i = 1; i <= chords; ++i)
-            buffer_.lineTo(at(i), true);
-        buffer_.close();
-        if (buffer_.overflowed()) raiseError(bufferOverflow);
-        return;
-    }
-    // Drawn whatever the pen state; the pen comes back to the centre.
-    pattern_.reset();
-    for (int64_t i = 1; i <= chords; ++i)
-        plotLine(at(i - 1), at(i));
+bool Hpgl2::circleStored(const Circle& circle) {
+    if (!state.polygonMode) return false;
+    // A closed subpath of its own; what follows starts another.
+    buffer_.close();
+    buffer_.start(circle.at(0));
+    for (int64_t i = 1; i <= circle.chords; ++i)
+        buffer_.lineTo(circle.at(i), true);
+    buffer_.close();
+    if (buffer_.overflowed()) raiseError(bufferOverflow);
+    return true;
+}
+
+void Hpgl2::circleDrawn() {
     wide_.close(sinks_);
-    pattern_.reset();
-}
-
-void Hpgl2::doAA(const Numbers& p) {
-    doArc(p, true);
-}
-
-void Hpgl2::doAR(const Numbers& p) {
-    doArc(p, false);
-}
-
-void Hpgl2::doArc(const Numbers& p, bool absolute) {
-    if (rejected(p)) return;
-    if (p.count < 3 || p.count > 4) return raiseError(wrongParameterCount);
-    Point centre;
-    if (!takeTarget(p.v[0], p.v[1], !absolute, centre) || !std::isfinite(p.v[2]))
-        return raiseError(badParameter);
-    arcTo(centre, sweepOf(p.v[2]), hpgl2Chord(p.count == 4 ? p.v[3] : 5));
-}
-
-void Hpgl2::arcTo(Point centre, double sweep, double chord) {
-    forEachArcPoint(state.pen, centre, unit(), sweep, chord, [this](Point to) { moveTo(to); });
 }
 
 void Hpgl2::doAT(const Numbers& p) {

@@ -72,28 +72,6 @@ void Hpgl2::drawLabel(std::string_view text) {
     }
 }
 
-void Hpgl2::drawSymbol(Point at) {
-    writer_.symbol(state.label, static_cast<unsigned char>(state.symbol), at, sinks_);
-    pattern_.reset();
-}
-
-void Hpgl2::startLabel() {
-    label_.clear();
-}
-
-ByteStep Hpgl2::doLB(int byte) {
-    // The text runs to the terminator; past the cap the rest is read and
-    // dropped.
-    if (byte < 0 || byte == state.terminator) {
-        if (byte >= 0 && state.terminatorPrinted) label_.push_back(static_cast<char>(byte));
-        drawLabel(label_);
-        label_.clear();
-        return ByteStep::done;
-    }
-    if (label_.size() < maxLabelBytes) label_.push_back(static_cast<char>(byte));
-    return ByteStep::more;
-}
-
 void Hpgl2::startTerminator() {
     terminatorStep_ = 0;
 }

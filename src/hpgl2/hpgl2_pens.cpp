@@ -79,18 +79,7 @@ void Hpgl2::plotLine(Point from, Point to) {
         pattern_.stroke(from, to, sinks_);
         return;
     }
-    Point a = from, b = to;
-    if (!clipToWindow(state.window, a, b)) {
-        pattern_.reset();
-        return;
-    }
-    if (pattern_.pattern() == 0) {
-        pattern_.stroke(from, to, sinks_); // dots at the points, kept in the window
-    } else {
-        if (a != from) pattern_.reset();
-        pattern_.stroke(a, b, sinks_);
-    }
-    if (b != to) pattern_.reset();
+    strokeInWindow(from, to, sinks_);
 }
 
 void Hpgl2::drawPiece(Point from, Point to) {
@@ -218,7 +207,9 @@ void Hpgl2::resizePalette(size_t size) {
     state.selectedPen %= static_cast<int32_t>(size);
 }
 
-void Hpgl2::selectPen(double number) {
+void Hpgl2::selectPen(double given) {
+    // Past the palette the numbers wrap round it.
+    const double number = std::trunc(given);
     if (!(number >= 0 && number < 1e9)) return raiseError(badParameter);
     state.selectedPen = static_cast<int32_t>(static_cast<int64_t>(number) %
                                              static_cast<int64_t>(state.palette.size()));
@@ -249,11 +240,6 @@ void Hpgl2::applyDashScale() {
     dashShortest_ = std::max(1.0, endsCover ? style.width / 2 : 0.0) / page_.scale();
     // The window may reach as far as HP-GL/2's coordinates do.
     pattern_.setScale(dashShortest_, {-hpgl2Reach, -hpgl2Reach, hpgl2Reach, hpgl2Reach});
-}
-
-void Hpgl2::doSP(const Numbers& p) {
-    if (rejected(p)) return;
-    selectPen(p.count > 0 ? std::trunc(p.v[0]) : 0);
 }
 
 void Hpgl2::doNP(const Numbers& p) {
@@ -419,11 +405,6 @@ void Hpgl2::doTR(const Numbers& p) {
     const double mode = p.count > 0 ? p.v[0] : 1;
     if (mode != 0 && mode != 1) return raiseError(badParameter);
     state.transparent = mode == 1;
-}
-
-void Hpgl2::setClips() {
-    writer_.setClip(state.window.box());
-    pattern_.setClip(state.window.box());
 }
 
 } // namespace plotanix

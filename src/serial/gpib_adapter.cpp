@@ -229,4 +229,9 @@ std::string gpibReplyLine(std::string_view reply) {
     return gpibDataLine(reply) + "\r\n";
 }
 
+bool GpibReplyFraming::complete(Clock::time_point now) {
+    if (reply_.empty()) return false;
+    return queue_.add(gpibReplyLine(std::exchange(reply_, {})), 0, now);
+}
+
 } // namespace plotanix

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -12,6 +13,8 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 
 namespace plotanix {
 
@@ -68,23 +71,39 @@ void tuneConnection(int fd) {
     setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
 }
 
-struct AddrInfo {
-    addrinfo* list = nullptr;
-    ~AddrInfo() {
-        if (list != nullptr) freeaddrinfo(list);
-    }
+} // namespace
+
+// A host's addresses, asked of the resolver on a helper thread: shared with
+// the thread, which may outlive the line (a resolver cannot be called off).
+struct NetLine::Lookup {
+    UniqueFd done{eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)}; // readable once the answer is in
+    std::atomic<bool> finished = false;
+    int error = 0;
+    std::vector<Place> places;
 };
 
+namespace {
+
 // A host name or address to its addresses: 0, or the resolver's error as an
-// open error.
-int resolve(const NetAddress& address, AddrInfo& found) {
+// open error. numericOnly: a name is not looked up (EAI_NONAME).
+int lookUp(const NetAddress& address, bool numericOnly, std::vector<NetLine::Place>& places) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | (address.listen ? AI_PASSIVE : AI_ADDRCONFIG);
-    const int failed = getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found.list);
+    hints.ai_flags = AI_NUMERICSERV | (address.listen ? AI_PASSIVE : AI_ADDRCONFIG) |
+                     (numericOnly ? AI_NUMERICHOST : 0);
+    addrinfo* list = nullptr;
+    const int failed = getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &list);
     if (failed == EAI_SYSTEM) return errno;
-    return failed != 0 ? resolveErrorBase + failed : 0;
+    if (failed != 0) return resolveErrorBase + failed;
+    for (const addrinfo* found = list; found != nullptr; found = found->ai_next) {
+        NetLine::Place place{};
+        place.length = std::min<socklen_t>(found->ai_addrlen, sizeof place.address);
+        std::memcpy(&place.address, found->ai_addr, place.length);
+        places.push_back(place);
+    }
+    freeaddrinfo(list);
+    return 0;
 }
 
 } // namespace
@@ -122,6 +141,7 @@ void NetLine::say(const std::string& text) const {
 
 bool NetLine::open(Clock::time_point now) {
     error_ = 0;
+    openFailed_ = false;
     events_.reset(epoll_create1(EPOLL_CLOEXEC));
     wake_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!events_ || !wake_) {
@@ -129,28 +149,65 @@ bool NetLine::open(Clock::time_point now) {
         return false;
     }
     watch(wake_.get(), EPOLLIN);
-    if (address_.listen) return listenOn();
-    AddrInfo found;
-    error_ = resolve(address_, found);
-    if (error_ != 0) return false;
-    for (const addrinfo* target = found.list; target != nullptr; target = target->ai_next) {
-        sockaddr_storage place{};
-        std::memcpy(&place, target->ai_addr, std::min<size_t>(target->ai_addrlen, sizeof place));
-        targets_.push_back(place);
-        targetLengths_.push_back(target->ai_addrlen);
+    std::vector<Place> places;
+    error_ = lookUp(address_, true, places);
+    if (error_ == resolveErrorBase + EAI_NONAME) return startLookup(now);
+    return error_ == 0 && begin(std::move(places), now);
+}
+
+// A name is looked up off the loop: the helper wakes it through an eventfd
+// in the line's epoll, and the loop keeps the deadline (see onTime).
+bool NetLine::startLookup(Clock::time_point now) {
+    auto lookup = std::make_shared<Lookup>();
+    if (!lookup->done) {
+        error_ = errno;
+        return false;
     }
+    try {
+        std::thread([lookup, address = address_] {
+            lookup->error = lookUp(address, false, lookup->places);
+            lookup->finished.store(true, std::memory_order_release);
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t put = ::write(lookup->done.get(), &one, sizeof one);
+        }).detach();
+    } catch (const std::system_error& failure) {
+        error_ = failure.code().value();
+        return false;
+    }
+    error_ = 0;
+    lookup_ = std::move(lookup);
+    lookupDeadline_ = now + lookupWait;
+    watch(lookup_->done.get(), EPOLLIN);
+    return true;
+}
+
+// What open does with the addresses: listens on one, or connects to the
+// first that takes the connection.
+bool NetLine::begin(std::vector<Place> places, Clock::time_point now) {
+    if (address_.listen) return listenOn(places);
+    targets_ = std::move(places);
     error_ = ECONNREFUSED;
     return connectNext(now);
+}
+
+// The look-up's end (its answer, or its deadline): a failure from here on is
+// the open's, and the line is gone.
+void NetLine::lookedUp(int error, std::vector<Place> places, Clock::time_point now) {
+    epoll_ctl(events_.get(), EPOLL_CTL_DEL, lookup_->done.get(), nullptr);
+    lookup_.reset();
+    error_ = error;
+    if (error_ == 0 && begin(std::move(places), now)) return;
+    openFailed_ = true;
+    signalGone();
 }
 
 // The next address, without waiting: a connection the kernel settles at once
 // (loopback) is made or refused here; any other is waited for by the loop.
 bool NetLine::connectNext(Clock::time_point now) {
     while (!targets_.empty()) {
-        const sockaddr_storage target = targets_.front();
-        const socklen_t length = targetLengths_.front();
+        const sockaddr_storage target = targets_.front().address;
+        const socklen_t length = targets_.front().length;
         targets_.erase(targets_.begin());
-        targetLengths_.erase(targetLengths_.begin());
         UniqueFd fd(::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         const auto* place = reinterpret_cast<const sockaddr*>(&target);
         if (!fd || (::connect(fd.get(), place, length) != 0 && errno != EINPROGRESS)) {
@@ -200,16 +257,14 @@ void NetLine::connectSettled(int failure, Clock::time_point now) {
 
 // The operator names the address to listen on; without one, only this
 // machine can reach the plotter.
-bool NetLine::listenOn() {
-    AddrInfo found;
-    error_ = resolve(address_, found);
-    if (error_ != 0) return false;
-    for (const addrinfo* here = found.list; here != nullptr; here = here->ai_next) {
-        UniqueFd fd(::socket(here->ai_family, here->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                             here->ai_protocol));
+bool NetLine::listenOn(const std::vector<Place>& places) {
+    for (const Place& here : places) {
+        UniqueFd fd(
+            ::socket(here.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         const int on = 1;
+        const auto* place = reinterpret_cast<const sockaddr*>(&here.address);
         if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-            ::bind(fd.get(), here->ai_addr, here->ai_addrlen) != 0 || ::listen(fd.get(), 16) != 0) {
+            ::bind(fd.get(), place, here.length) != 0 || ::listen(fd.get(), 16) != 0) {
             error_ = errno;
             continue;
         }
@@ -235,7 +290,7 @@ void NetLine::watch(int fd, uint32_t events) {
 // the queue); the connection is watched for its bytes until its input
 // ends, and while connecting for the connection's outcome.
 void NetLine::updateInterest() {
-    if (listener_) watch(listener_.get(), knockSince_ ? 0 : EPOLLIN);
+    if (listener_) watch(listener_.get(), knockSince_ ? 0U : uint32_t{EPOLLIN});
     if (!connection_) return;
     if (connecting_) return watch(connection_.get(), EPOLLOUT);
     watch(connection_.get(), ended_ ? 0 : EPOLLIN | EPOLLRDHUP);
@@ -382,6 +437,8 @@ void NetLine::closeConnection(const std::string& why) {
 }
 
 void NetLine::service(Clock::time_point now) {
+    if (lookup_ && lookup_->finished.load(std::memory_order_acquire))
+        lookedUp(lookup_->error, std::move(lookup_->places), now);
     if (connecting_) {
         int failure = 0;
         socklen_t size = sizeof failure;
@@ -405,6 +462,7 @@ void NetLine::service(Clock::time_point now) {
 }
 
 void NetLine::onTime(Clock::time_point now, bool repliesWaiting) {
+    if (lookup_ && now >= lookupDeadline_) lookedUp(resolveErrorBase + EAI_AGAIN, {}, now);
     if (connecting_ && now >= connectDeadline_) connectSettled(ETIMEDOUT, now);
     if (knockSince_ && now >= *knockSince_ + knockGrace) {
         if (connection_) {
@@ -431,17 +489,19 @@ void NetLine::onTime(Clock::time_point now, bool repliesWaiting) {
 
 std::optional<Clock::time_point> NetLine::due() const {
     std::optional<Clock::time_point> at;
+    if (lookup_) at = lookupDeadline_;
     if (connecting_) at = connectDeadline_;
     if (knockSince_) at = earlier(at, *knockSince_ + knockGrace);
     if (ended_ && connection_) at = earlier(at, lastProgress_ + replyLinger);
     return at;
 }
 
-int NetLine::take(uint8_t* buffer, int room) {
+int NetLine::take(std::span<uint8_t> buffer, bool& arrived) {
     if (pending_.empty()) service(Clock::now());
+    arrived = !pending_.empty();
     if (pending_.empty()) return gone_ ? -1 : 0;
-    const size_t n = std::min(pending_.size(), static_cast<size_t>(std::max(room, 0)));
-    std::copy_n(pending_.data(), n, buffer);
+    const size_t n = std::min(pending_.size(), buffer.size());
+    std::copy_n(pending_.data(), n, buffer.data());
     pending_.erase(0, n);
     return static_cast<int>(n);
 }
@@ -451,7 +511,7 @@ int NetLine::inputWaiting() {
     return static_cast<int>(pending_.size());
 }
 
-int NetLine::outputWaiting() const {
+int NetLine::outputWaiting() {
     int count = 0;
     if (!connection_ || connecting_ || ioctl(connection_.get(), TIOCOUTQ, &count) != 0) count = 0;
     return static_cast<int>(std::max(count, 0) + unsent_.size());
@@ -467,13 +527,17 @@ void NetLine::discardInput() {
     pending_.clear();
 }
 
-int NetLine::write(std::string_view bytes) {
+ssize_t NetLine::put(std::string_view bytes) {
     // Bytes for a connection being made (an adapter's set-up) wait for it.
-    if (!connection_ || gone_) return static_cast<int>(bytes.size());
+    if ((!connection_ && !lookingUp()) || gone_) return static_cast<ssize_t>(bytes.size());
     if (unsent_.size() >= maxUnsent) return 0;
     unsent_ += address_.telnet ? telnet_.encode(bytes) : std::string(bytes);
     flush();
-    return static_cast<int>(bytes.size());
+    return static_cast<ssize_t>(bytes.size());
+}
+
+Clock::duration NetLine::wireTime(int bytes) const {
+    return std::chrono::milliseconds(int64_t{bytes} * 9 * 1000 / 9600 + 1);
 }
 
 void NetLine::flush() {

@@ -49,7 +49,7 @@ int ReplyQueue::send(Line& line, Clock::time_point now) {
     while (!pieces_.empty()) {
         Piece& head = pieces_.front();
         if (!head.clearAt) {
-            const int waiting = head.afterDrain ? line.waiting() : 0;
+            const int waiting = head.afterDrain ? line.outputWaiting() : 0;
             if (waiting > 0) {
                 if (!head.drainUntil) head.drainUntil = now + drainLimit;
                 if (now < *head.drainUntil) {

@@ -61,6 +61,7 @@ void LineWatch::serviceSetUp(Clock::time_point now) {
             now);
     }
     serial_.inputHandled();
+    if (gone && openFailedLate()) return;
     if (gone) setUp_->stop();
     setUp_->onTime(now);
     for (const std::string& line : setUp_->takeLines())
@@ -83,6 +84,16 @@ void LineWatch::finishSetUp() {
     serial_.unread(adapter_->data);
     if (events_ != nullptr) events_->adapterSetUp(*adapter_);
     if (std::exchange(backAfterSetUp_, false) && events_ != nullptr) events_->lineBack();
+}
+
+// A name looked up at the first open (not a reconnection's, which is proven
+// by backDue_): what failed after the look-up is the open's error, and the
+// line is closed, neither lost nor set up.
+bool LineWatch::openFailedLate() {
+    if (backDue_ || !serial_.closeIfOpenFailed()) return false;
+    setUp_.reset();
+    backAfterSetUp_ = false;
+    return true;
 }
 
 void LineWatch::discardStaleInput() {
@@ -157,7 +168,7 @@ bool LineWatch::probe() {
 }
 
 void LineWatch::lose() {
-    if (lost_) return;
+    if (lost_ || openFailedLate()) return;
     const bool sameOutage = backDue_.has_value();
     backDue_.reset();
     waitForDevice();

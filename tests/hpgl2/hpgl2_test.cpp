@@ -155,8 +155,6 @@ TEST(Hpgl2, Areas) {
          "PA1000,1000;PD;BZ1000,2000,3000,2000,3000,1000;",
          {{2000, 1750}},
          {{2000, 2000}}},
-        {"symbols", "SMH;SI1,1.5;PA2000,2000;", {{1825, 2200}}, {{2000, 1500}}},
-        {"label", "PA1000,1000;SI1,1.5;LBH\x03", {{1025, 1100}, {1375, 1500}}, {{1200, 1500}}},
         {"centred label", "PA1000,1000;SI1,1.5;LO5;LBH\x03", {{825, 800}}, {{1025, 1100}}},
     };
     for (const Case& c : cases) {
@@ -337,19 +335,6 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     Plot hatched;
     hatched.run("PW10;FT3,13,0;PA1000,1000;RA3000,3000;");
     plotanix::testing::expectInk(hatched, {{2000, 2000}, {2990, 2990}}, {{2000, 3150}}, "hatch");
-}
-
-TEST(Hpgl2, CountsAndRecordsUnknownInstructions) {
-    plotanix::testing::TempDir dir;
-    Plot p;
-    p.log.openLog(dir.file("PLOTTER.TXT"));
-    p.run("IN;ZZ;BP1,\"A PLOT\",5,1;XX\"IN;PD\"PA1,1;PG;");
-    EXPECT_EQ(p.result.instructions, 6);
-    EXPECT_EQ(p.result.ignored, 2);
-    p.log.closeLog();
-    EXPECT_TRUE(readFile(dir.file("PLOTTER.TXT")).ends_with("PG;****ZZ*******XX***"));
-    EXPECT_TRUE(hpgl2Knows("pe"));
-    EXPECT_FALSE(hpgl2Knows("ZZ"));
 }
 
 TEST(Hpgl2, DrawsAnEzdxfFileWhole) {

@@ -2,14 +2,15 @@
 // protocol taken off the data, the listener's one-host rule and its default
 // address, and the errors an operator is told.
 
+#include "line_served.h"
 #include "serial/net_line.h"
-#include "serial/serial_link.h"
 #include "support/loopback.h"
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -22,8 +23,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::connectTo;
+using testing::OnBytes;
 using testing::receive;
 using testing::sendAll;
+using testing::serve;
+using testing::Served;
 using testing::waitUntil;
 
 std::string bytes(std::initializer_list<int> values) {
@@ -155,39 +159,6 @@ TEST(Telnet, ThePlottersBytesAreNeverReadAsCommands) {
     const TelnetFilter text; // binary not agreed: a bare CR is CR NUL
     EXPECT_EQ(text.encode("1,2\r"), bytes({'1', ',', '2', '\r', 0}));
     EXPECT_EQ(text.encode("1\r\n"), "1\r\n");
-}
-
-// The program's loop in small, as it drives a line: bytes taken and handed
-// on (answered by onBytes, as a model would), replies written and the line's
-// deadlines kept, until done or the line is lost.
-struct Served {
-    std::string bytes;
-    bool lost = false;
-};
-using OnBytes = std::function<void(SerialLink&, std::string_view)>;
-Served serve(SerialLink& line, const std::function<bool(const Served&)>& done,
-             const OnBytes& onBytes = {}, std::chrono::milliseconds within = 20s) {
-    Served served;
-    const auto deadline = Clock::now() + within;
-    while (!done(served) && Clock::now() < deadline) {
-        uint8_t chunk[4096];
-        const int got = line.readAvailable(chunk);
-        if (got < 0) {
-            served.lost = true;
-            break;
-        }
-        const std::string_view taken(reinterpret_cast<char*>(chunk), static_cast<size_t>(got));
-        served.bytes += taken;
-        if (got > 0 && onBytes) onBytes(line, taken);
-        line.inputHandled();
-        line.sendReplies(Clock::now());
-        if (got > 0 || done(served)) continue;
-        pollfd fds[2] = {{line.fileDescriptor(), POLLIN, 0},
-                         {line.replyWaitsForRoom() ? line.replyDescriptor() : -1, POLLOUT, 0}};
-        const int due = pollTimeout(line.replyDue());
-        ::poll(fds, 2, due < 0 ? 1000 : std::min(due, 1000));
-    }
-    return served;
 }
 
 // A listener the tests open: on loopback at a free port.
@@ -418,14 +389,55 @@ TEST(NetworkLine, OpenErrorsSayWhy) {
     SerialLink second;
     EXPECT_FALSE(second.openSerialPort("tcp-listen:" + std::to_string(first.port)));
     EXPECT_EQ(second.openError(), EADDRINUSE);
-    EXPECT_FALSE(second.openSerialPort("tcp:no-such-host.invalid:5470"));
-    EXPECT_EQ(openErrorReason(second.openError()).rfind("unknown host (", 0), 0u);
     testing::LoopbackServer closed;
     closed.listener.reset();
     EXPECT_FALSE(second.openSerialPort(closed.name()));
     EXPECT_EQ(second.openError(), ECONNREFUSED);
     EXPECT_FALSE(second.openSerialPort("tcp-listen:192.0.2.1:5470"));
     EXPECT_EQ(second.openError(), EADDRNOTAVAIL);
+}
+
+// A host name is looked up by a helper while the loop goes on: the open
+// returns at once, and what it would have done follows the answer. A name
+// that does not resolve, or not in time, fails the open with its reason.
+TEST(NetworkLine, AHostNameIsLookedUpOffTheLoop) {
+    testing::LoopbackServer server;
+    SerialLink line;
+    ASSERT_TRUE(line.openSerialPort("tcp:localhost:" + std::to_string(server.port)));
+    EXPECT_TRUE(line.network()->lookingUp());
+    EXPECT_TRUE(line.network()->connecting());
+    ASSERT_TRUE(line.replyDue());
+    EXPECT_LE(*line.replyDue(), Clock::now() + NetLine::lookupWait);
+    line.writeSerial("7470A\r");
+    const Served served = serve(line, [&](const Served&) { return !line.network()->connecting(); });
+    EXPECT_FALSE(served.lost);
+    const UniqueFd host = server.accept();
+    ASSERT_TRUE(host);
+    line.sendReplies(Clock::now());
+    EXPECT_EQ(receive(host.get(), 6), "7470A\r") << "written while looking up";
+    ASSERT_TRUE(sendAll(host.get(), "IN;"));
+    EXPECT_EQ(serve(line, [](const Served& s) { return s.bytes.size() >= 3; }).bytes, "IN;");
+
+    SerialLink unknown;
+    ASSERT_TRUE(unknown.openSerialPort("tcp:no-such-host.invalid:5470"));
+    EXPECT_TRUE(serve(unknown, [](const Served&) { return false; }).lost);
+    EXPECT_TRUE(unknown.network()->openFailed());
+    EXPECT_TRUE(unknown.closeIfOpenFailed());
+    EXPECT_FALSE(unknown.isOpen());
+    EXPECT_EQ(openErrorReason(unknown.openError()).rfind("unknown host (", 0), 0u)
+        << openErrorReason(unknown.openError());
+
+    NetLine late(*parseNetAddress("tcp:localhost:5470"));
+    const auto now = Clock::now();
+    ASSERT_TRUE(late.open(now));
+    EXPECT_EQ(late.due(), now + NetLine::lookupWait);
+    late.onTime(now + NetLine::lookupWait, false);
+    EXPECT_TRUE(late.openFailed());
+    EXPECT_FALSE(late.lookingUp());
+    EXPECT_EQ(openErrorReason(late.error()), "unknown host (Temporary failure in name resolution)");
+    std::array<uint8_t, 16> buffer{};
+    bool arrived = false;
+    EXPECT_EQ(late.take(buffer, arrived), -1) << "the line is gone";
 }
 
 } // namespace

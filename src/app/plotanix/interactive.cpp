@@ -311,10 +311,15 @@ bool PlotterApp::openLine(std::vector<std::string>& failure) {
     const std::string device = devicePath(settings);
     line.useAdapter(gpibOf(settings));
     const bool network = isNetworkName(device);
-    if (line.open(device, lineSettings)) {
-        // The adapter's set-up runs in the loop; its outcome is on the screen.
+    bool opened = line.open(device, lineSettings);
+    if (opened) {
+        // A host name's look-up and the adapter's set-up run in the loop;
+        // their outcome is on the screen.
         UntilSetUp setUp(line);
-        if (line.settingUp()) loop.run(setUp);
+        if (!setUp.done()) loop.run(setUp);
+        opened = line.isOpen() || line.lost(); // not an open error when lost
+    }
+    if (opened) {
         if (network) {
             if (const NetLine* net = line.link().network())
                 console.printLine(printable(networkOpened(*net, device)));

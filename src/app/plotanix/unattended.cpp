@@ -297,10 +297,14 @@ bool UnattendedApp::startWeb() {
 
 bool UnattendedApp::openLineAtStart() {
     line_.useAdapter(gpibOf(settings_));
-    if (line_.open(device_, lineSettingsOf(settings_))) {
+    bool opened = line_.open(device_, lineSettingsOf(settings_));
+    if (opened) {
         lineSeen_ = true;
         UntilSetUp setUp(line_);
-        if (line_.settingUp()) loop_.run(setUp);
+        if (!setUp.done()) loop_.run(setUp);
+        opened = lineSeen_ = line_.isOpen() || line_.lost(); // not an open error when lost
+    }
+    if (opened) {
         if (const NetLine* net = line_.link().network()) lineNote(networkOpened(*net, device_));
         return true;
     }

@@ -28,7 +28,6 @@ struct Hp7470aState : HpglState {
     int32_t serviceMask = 0;
     int32_t parallelMask = 0;
     bool digitizing = false;
-    int32_t labelTerminator = 3;
 };
 
 class Hp7470a : public HpglCore {
@@ -47,8 +46,6 @@ class Hp7470a : public HpglCore {
         return PageExtent{limits_.x, limits_.y, false};
     }
     void clipAtPaper(bool clip) override;
-    // The hard-clip limits of the paper.
-    Point paperLimits() const { return limits_; }
 
     Hp7470aState state;
 
@@ -72,26 +69,22 @@ class Hp7470a : public HpglCore {
     ByteStep byte(int event) override { return (this->*current_->bytes)(event); }
 
     // Moving and drawing.
-    Point unit() const;
-    bool takeTarget(double x, double y, Point& target);
-    void moveTo(Point target);
+    void moveTo(Point target) override;
     // Every pen-down vector goes through here: clipped to the window, laid
     // out in the line type, mapped to the picture.
-    void plotLine(Point from, Point to);
+    void plotLine(Point from, Point to) override;
     // A vector drawn solid: clipped to the window and mapped to the picture.
     void drawSolid(Point from, Point to);
-    void arc(Point centre, double sweep, double chord);
+    StrokeSink& strokes() override { return pen_; }
     void tick(bool vertical);
     void selectColour();
 
     // Labels, symbols and line types.
     void applyLineType();
-    void setClips();
     // The window with no IW: the paper, or everywhere when it does not clip.
     Window paperWindow() const;
     bool windowIsPaper() const;
-    void drawLabelText(std::string_view text);
-    void drawSymbol(Point at);
+    void drawLabel(std::string_view text) override;
 
     // Label strokes are drawn solid; line-type pieces come here too.
     struct PenSink : StrokeSink, PieceSink {
@@ -102,24 +95,19 @@ class Hp7470a : public HpglCore {
     };
 
     void reply(std::string_view text) override { serial_.sendReply(text); }
-    void setDefaults();
-    void initialise();
+    void setDefaults() override;
+    void initialise() override;
+    void defaultScalingPoints() override;
+    Point followingP2(Point p2) const override;
+    void scalingPointsMoved() override;
+    void setWindow(std::optional<Window> corners) override;
+    void selectPen(double number) override;
 
     // Instructions.
-    void doIN(const Numbers& p);
-    void doDF(const Numbers& p);
-    void doIP(const Numbers& p);
     void doSC(const Numbers& p);
-    void doIW(const Numbers& p);
-    void plotPair(double y);
-    void doCI(const Numbers& p);
-    void doAA(const Numbers& p);
-    void doAR(const Numbers& p);
-    void doArc(const Numbers& p, bool absolute);
     void doXT(const Numbers& p);
     void doYT(const Numbers& p);
     void doTL(const Numbers& p);
-    void doSP(const Numbers& p);
     void doVS(const Numbers& p);
     void doIM(const Numbers& p);
     void doDP(const Numbers& p);
@@ -127,7 +115,6 @@ class Hp7470a : public HpglCore {
     void doOA();
     void doOD();
     void doOO();
-    ByteStep doLB(int byte);
     ByteStep doDT(int byte);
     void doCS(const Numbers& p);
     void doCA(const Numbers& p);
@@ -142,7 +129,6 @@ class Hp7470a : public HpglCore {
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
     Hp7470aInput input_;
     const Instruction* current_ = &unknown_;
-    std::string labelPiece_;
     PenSink pen_{*this};
     // A user character longer than this (the real plotter's buffer holds a
     // few hundred values) keeps its first values; the rest are read and

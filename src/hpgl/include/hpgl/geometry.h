@@ -28,9 +28,6 @@ struct UserScale {
 inline constexpr Point hp7470aP1{250, 279};
 inline constexpr Point hp7470aP2{10250, 7479};
 
-// Whether the pen can stand there: plotter units, truncated, fit 16 bits.
-bool positionInRange(Point p);
-
 // Plotter units per user unit on each axis (1, 1 with scaling off); negative
 // on a mirrored axis.
 Point unitSize(const UserScale& scale, Point p1, Point p2);
@@ -65,6 +62,12 @@ bool clipToWindow(const Window& window, Point& a, Point& b);
 // The chord angle a circle or arc uses: the sign dropped, whole degrees,
 // 0 meaning the default 5 and anything above 180 meaning 180.
 double chordAngle(double requested);
+// The sweep of an arc for the one given: whole degrees, truncated toward
+// minus infinity (the 7470A's); or more than a turn drawn as one turn and
+// the rest, so that the arc ends where it should while its chords stay few
+// (HP-GL/2's).
+double wholeDegrees(double given);
+double turnAndRest(double given);
 // Chords of equal angle covering the sweep: ceil(|sweep| / chord).
 int64_t chordCount(double sweepDegrees, double chordDegrees);
 // The point at angle degrees (counter-clockwise from +x in user units) on a

@@ -2,10 +2,11 @@
 // The HP-GL core the 7470A and HP-GL/2 models share: the instruction table
 // and its look-up, the state both keep (pen, scaling points, window, label
 // layout, error and status), and the instructions both carry out alike
-// (pen moves' modes, label size, direction, slant, character sets, symbol
-// mode, cursor moves by cells, and the replies OC, OE, OF, OI, OP, OS, OW).
-// Where the two differ it is data: a Dialect with each one's ranges and
-// defaults. Each model keeps what only it does.
+// (pen moves, P1/P2, circles and arcs, pen selection, labels and their
+// size, direction, slant, character sets, symbol mode, cursor moves by
+// cells, and the replies OC, OE, OF, OI, OP, OS, OW). Where the two differ
+// it is data, a Dialect with each one's ranges, rules and defaults, or a
+// small hook a model overrides. Each model keeps what only it does.
 
 #include "hpgl/byte_link.h"
 #include "hpgl/geometry.h"
@@ -18,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +56,26 @@ struct Dialect {
     // What follows a query's mnemonic: passed over between instructions,
     // or read as its numbers and dropped.
     Body afterQuery = Body::none;
+    // IN takes numbers (passed over), or none (any is error 2).
+    bool initialiseTakesNumbers = false;
+    // 16-bit numbers: every number of a move, circle or arc must be within
+    // reach, and plotter units are whole, truncated toward minus infinity.
+    // Otherwise numbers are any, and an arc's centre must be within reach.
+    bool sixteenBit = true;
+    // IW's corners are given in plotter units, or in the current units.
+    bool windowInCurrentUnits = false;
+    // The chord angle of CI, AA and AR for the one asked for, and the sweep
+    // AA and AR draw for the one given.
+    double (*chord)(double requested) = chordAngle;
+    double (*sweep)(double given) = wholeDegrees;
+    // A symbol (SM) marks the points pairs give; HP-GL/2's model marks
+    // every point its pen moves to itself.
+    bool symbolsAtPairs = true;
+    // A label is handed on in pieces of this many bytes as it comes (its
+    // terminator, or the end of the stream, ends the last), so that one that
+    // never ends takes no more memory; 0: whole, at most maxLabelBytes of
+    // it, the rest read and dropped (HP-GL/2 places it by its first line).
+    size_t labelPiece = 256;
 };
 
 // The state both dialects keep; each model's state adds its own.
@@ -75,7 +97,9 @@ struct HpglState {
     Point sizeGiven{0.1875, 0.27};
     bool directionRelative = false;
     Point directionGiven{1, 0};
-    int32_t symbol = 0; // SM character, 0 when off
+    int32_t symbol = 0;            // SM character, 0 when off
+    int32_t terminator = 3;        // DT's
+    bool terminatorPrinted = true; // handed on with the text
     // Status, and the error OE reports; the error mask IM sets says which
     // errors set the status byte's error bit.
     int32_t error = noError;
@@ -148,6 +172,12 @@ class HpglCore : public Plotter, protected TokenizerClient {
     // error 6, and the pen and label state stay as before.
     void settleLabelPen(Point pen, const LabelState& before);
 
+    // IN and DF: the model's state after power-on, and its defaults.
+    void doIN(const Numbers& p);
+    void doDF(const Numbers& p);
+    virtual void initialise() = 0;
+    virtual void setDefaults() = 0;
+
     // Pen moves: the mode, then pairs as they come.
     void doPA();
     void doPR();
@@ -155,7 +185,61 @@ class HpglCore : public Plotter, protected TokenizerClient {
     void doPD();
     // The pen is lifted (PU): what a model finishes then.
     virtual void penLifted() {}
+    void plotPair(double value);
     void pairsEnd(bool illegal, bool aborted);
+    // Plotter units per current unit; the plotter-unit point of a position
+    // given in the current units, or relative to the pen.
+    Point unit() const;
+    Point targetOf(double x, double y, bool relative) const;
+    // The target, unless a number or the point is out of reach: then the
+    // error, and false.
+    bool takeTarget(double x, double y, bool relative, Point& target);
+    // The model's pen: to a point (drawing when down), a vector drawn in
+    // the line type, the sink label and symbol strokes go to.
+    virtual void moveTo(Point target) = 0;
+    virtual void plotLine(Point from, Point to) = 0;
+    virtual StrokeSink& strokes() = 0;
+    void drawSymbol(Point at);
+    // A pen-down vector clipped to the window and laid out in the line
+    // type, its pieces to sink.
+    void strokeInWindow(Point from, Point to, PieceSink& sink);
+    // The window clips labels and line types.
+    void setClips();
+
+    // P1 and P2. IP gives plotter units; HP-GL/2's IR percentages of the
+    // page, each number times unitOfValue.
+    void doIP(const Numbers& p);
+    void setScalingPoints(const Numbers& p, Point unitOfValue);
+    virtual void defaultScalingPoints() = 0;
+    // Where P2 goes when IP moves P1 alone and P2 follows.
+    virtual Point followingP2(Point p2) const { return p2; }
+    // What follows P1 and P2 (user units, label sizes, line types).
+    virtual void scalingPointsMoved() = 0;
+
+    // The window: IW's corners in plotter units, or none given.
+    void doIW(const Numbers& p);
+    virtual void setWindow(std::optional<Window> corners) = 0;
+
+    // Circles and arcs.
+    struct Circle {
+        Point centre, unit;
+        double radius, start;
+        int64_t chords;
+        Point at(int64_t i) const;
+    };
+    void doCI(const Numbers& p);
+    void doAA(const Numbers& p);
+    void doAR(const Numbers& p);
+    void arcTo(Point centre, double sweep, double chord);
+    // Where a circle goes instead of the page (HP-GL/2's polygon buffer):
+    // true when it was taken.
+    virtual bool circleStored(const Circle&) { return false; }
+    // A circle drawn: what a model finishes then.
+    virtual void circleDrawn() {}
+
+    // Pens: SP hands the number to the model, whose pens they are.
+    void doSP(const Numbers& p);
+    virtual void selectPen(double number) = 0;
 
     // Labels.
     void doSI(const Numbers& p);
@@ -167,6 +251,9 @@ class HpglCore : public Plotter, protected TokenizerClient {
     void doSS(const Numbers& p);
     void doSA(const Numbers& p);
     ByteStep doSM(int byte);
+    void startLabel() { label_.clear(); }
+    ByteStep doLB(int byte);
+    virtual void drawLabel(std::string_view text) = 0;
 
     // Replies.
     void doOC();
@@ -191,8 +278,12 @@ class HpglCore : public Plotter, protected TokenizerClient {
     void setSize(const Numbers& p, bool relative);
     void setDirection(const Numbers& p, bool relative);
     void selectSet(const Numbers& p, bool alternate);
+    void doArc(const Numbers& p, bool absolute);
+    bool numbersInReach(const Numbers& p, int from, int to) const;
+    Point plotterUnits(Point p) const;
 
     HpglState& core_;
+    std::string label_; // LB's text, or its piece
 };
 
 } // namespace plotanix

@@ -64,8 +64,6 @@ struct Hpgl2State : HpglState {
     double shading = 100;
     Point anchor; // AC
     // Labels.
-    int32_t terminator = 3;
-    bool terminatorPrinted = false;
     std::array<LabelFont, 2> fonts; // SD, AD
     int32_t labelOrigin = 1;
 };
@@ -73,15 +71,22 @@ struct Hpgl2State : HpglState {
 class Hpgl2 : public HpglCore {
   public:
     // Coordinates reach far; label sizes and directions are any numbers.
-    static constexpr Dialect dialect{hpgl2Reach,
-                                     hpgl2Reach,
-                                     1e6,
-                                     std::numeric_limits<double>::infinity(),
-                                     std::numeric_limits<double>::denorm_min(),
-                                     -std::numeric_limits<double>::infinity(),
-                                     std::numeric_limits<double>::infinity(),
-                                     false,
-                                     Body::numbers};
+    static constexpr Dialect dialect{.reach = hpgl2Reach,
+                                     .replyHighest = hpgl2Reach,
+                                     .labelLimit = 1e6,
+                                     .directionLimit = std::numeric_limits<double>::infinity(),
+                                     .leastDirection = std::numeric_limits<double>::denorm_min(),
+                                     .cellLowest = -std::numeric_limits<double>::infinity(),
+                                     .cellLimit = std::numeric_limits<double>::infinity(),
+                                     .bareDirectionRelative = false,
+                                     .afterQuery = Body::numbers,
+                                     .initialiseTakesNumbers = true,
+                                     .sixteenBit = false,
+                                     .windowInCurrentUnits = true,
+                                     .chord = hpgl2Chord,
+                                     .sweep = turnAndRest,
+                                     .symbolsAtPairs = false,
+                                     .labelPiece = 0};
 
     Hpgl2(Drawing& drawing, ByteLink& link, StatusLine* status, Paper paper);
 
@@ -119,26 +124,25 @@ class Hpgl2 : public HpglCore {
 
     // Setup.
     void showPage() { shown_ = {page_.paper().x, page_.paper().y, sized_}; }
-    void initialise();
-    void setDefaults();
-    void resetPage();
-    void defaultScalingPoints();
-    void scalingPointsMoved();
+    void initialise() override;
+    void setDefaults() override;
+    void defaultScalingPoints() override;
+    void scalingPointsMoved() override;
     void applyScale();
     void applyWindow();
+    void setWindow(std::optional<Window> corners) override;
     // An area filled within the window, counted when the paper cuts it.
     void fillArea(PathView area);
     // Counts an area that the paper cuts.
     void noteOffPaper(PathView area);
-    Point unit() const;
     Point toPlotter(Point user) const;
     double diagonal() const;
 
     // Moving and drawing.
-    bool takeTarget(double x, double y, bool relative, Point& target);
-    void moveTo(Point target);
+    void moveTo(Point target) override;
     void moveTo(Point target, bool down);
-    void plotLine(Point from, Point to);
+    void plotLine(Point from, Point to) override;
+    StrokeSink& strokes() override { return sinks_; }
     void drawPiece(Point from, Point to);
     void finishLine();
     void addPiece(PathView area);
@@ -146,11 +150,9 @@ class Hpgl2 : public HpglCore {
     bool penShows() const;
     Colour penColour() const;
     void selectColour();
-    void selectPen(double number);
+    void selectPen(double number) override;
     void resizePalette(size_t size);
     void applyPenStyle();
-    void arcTo(Point centre, double sweep, double chord);
-    void drawSymbol(Point at);
 
     // Areas.
     void fillBuffer();
@@ -168,8 +170,7 @@ class Hpgl2 : public HpglCore {
     // Labels, line types.
     void applyLineType();
     void applyDashScale();
-    void setClips();
-    void drawLabel(std::string_view text);
+    void drawLabel(std::string_view text) override;
     void setFont(const Numbers& p, int32_t which);
 
     struct Sinks : StrokeSink, PieceSink, AreaSink, HatchSink {
@@ -183,25 +184,17 @@ class Hpgl2 : public HpglCore {
 
     void reply(std::string_view text) override;
     void penLifted() override { finishLine(); }
+    bool circleStored(const Circle& circle) override;
+    void circleDrawn() override;
     Point fontSize() const override;
 
     // Instructions.
-    void doIN(const Numbers& p);
-    void doDF(const Numbers& p);
     void doPS(const Numbers& p);
     void doRO(const Numbers& p);
-    void doIP(const Numbers& p);
     void doIR(const Numbers& p);
-    void setScalingPoints(const Numbers& p, Point unitOfValue);
     void doSC(const Numbers& p);
-    void doIW(const Numbers& p);
-    void plotPair(double y);
     void startEncoded();
     ByteStep doPE(int byte);
-    void doCI(const Numbers& p);
-    void doAA(const Numbers& p);
-    void doAR(const Numbers& p);
-    void doArc(const Numbers& p, bool absolute);
     void doAT(const Numbers& p);
     void doRT(const Numbers& p);
     void threePointArc(const Numbers& p, bool absolute);
@@ -220,7 +213,6 @@ class Hpgl2 : public HpglCore {
     void doEW(const Numbers& p);
     void doFT(const Numbers& p);
     void doAC(const Numbers& p);
-    void doSP(const Numbers& p);
     void doNP(const Numbers& p);
     void doPC(const Numbers& p);
     void doCR(const Numbers& p);
@@ -230,8 +222,6 @@ class Hpgl2 : public HpglCore {
     void doLT(const Numbers& p);
     void doUL(const Numbers& p);
     void doTR(const Numbers& p);
-    void startLabel();
-    ByteStep doLB(int byte);
     void startTerminator();
     ByteStep doDT(int byte);
     void terminatorMode(const Numbers& p);
@@ -257,8 +247,7 @@ class Hpgl2 : public HpglCore {
     std::array<double, 6> curve_{}; // BZ, BR: one curve's numbers
     int curveTaken_ = 0;
     bool curveAbsolute_ = false;
-    bool quoted_ = false; // inside a quoted text
-    std::string label_;
+    bool quoted_ = false;    // inside a quoted text
     int terminatorStep_ = 0; // DT: 0 the terminator, 1 what follows it
     struct EncodedPath {     // PE
         enum class Next : uint8_t { coordinate, pen, fraction };

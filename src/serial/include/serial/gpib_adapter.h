@@ -5,6 +5,7 @@
 // line is data for the bus, with CR, LF, ESC and '+' escaped by ESC.
 // What comes back is the bus's bytes, unchanged.
 
+#include "serial/gpib_replies.h"
 #include "serial/serial_link.h"
 
 #include <chrono>
@@ -116,12 +117,6 @@ class AdapterSetUp {
     size_t complaintBytes_ = 0;
     bool heardOthers_ = false;
 };
-
-// A reply to the computer as the adapter must be given it: the reply's own
-// line end taken off, CR, LF, ESC and '+' escaped, then CR LF, so the bus
-// carries exactly the reply and the adapter's terminator (CR LF, with EOI on
-// its last byte).
-std::string gpibReplyLine(std::string_view reply);
 
 // A data line for the bus as the adapter must be given it: CR, LF, ESC and
 // '+' escaped (the adapter adds its own terminator).

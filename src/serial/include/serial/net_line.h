@@ -2,15 +2,17 @@
 // A line that is a TCP connection rather than a tty: to a serial server, to
 // DOSBox's nullmodem port or to an Ethernet GPIB adapter (connecting), or
 // from one host at a time (listening). Optionally with the telnet protocol
-// taken off the data. The serial link keeps it behind its own face, so
-// everything above the line is the same as on a tty.
+// taken off the data. It is a Line like a tty, so everything above the
+// line is the same.
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
+#include "serial/line.h"
 #include "serial/telnet.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,11 +43,13 @@ inline constexpr const char* netNameForms =
 inline constexpr int resolveErrorBase = -1000;
 bool isResolveError(int error);
 
-class NetLine {
+class NetLine : public Line {
   public:
     using Note = std::function<void(const std::string&)>;
     // How long one connection attempt is given before it counts as failed.
     static constexpr std::chrono::milliseconds connectWait{2000};
+    // How long the resolver is given for a host name.
+    static constexpr std::chrono::milliseconds lookupWait{10000};
     // Bytes read ahead of the plotter at most: beyond it the host waits (TCP's
     // own flow control), as a tty's driver buffer would make it.
     static constexpr size_t maxPending = 64 * 1024;
@@ -69,60 +73,83 @@ class NetLine {
         "Plotanix: the plotter is busy with another computer; try again later.\r\n";
 
     explicit NetLine(NetAddress address, Note note = {});
-    ~NetLine();
+    ~NetLine() override;
     NetLine(const NetLine&) = delete;
     NetLine& operator=(const NetLine&) = delete;
 
     // Starts listening, or starts connecting without waiting (a connection
     // the kernel settles at once, as on loopback, is made or refused here).
-    // False: error() says why (an errno value, or a resolver error).
+    // False: error() says why (an errno value, or a resolver error). A host
+    // name is looked up by a helper thread meanwhile, with a deadline; what
+    // open would have done then follows when the answer comes, and if that
+    // fails, openFailed() says so and the line is gone.
     bool open(Clock::time_point now);
     int error() const { return error_; }
-    // A connection is being made: the loop waits for it (see due()).
-    bool connecting() const { return connecting_; }
+    // The host's name is being looked up.
+    bool lookingUp() const { return lookup_ != nullptr; }
+    // The open failed after the look-up (error() says why).
+    bool openFailed() const { return openFailed_; }
+    int lateOpenError() const override { return openFailed_ ? error_ : 0; }
+    // A connection is being made (or its address looked up): the loop
+    // waits for it (see due()).
+    bool connecting() const { return connecting_ || lookingUp(); }
 
     // Readable when there is data, a host at the door, a connection made or
     // failed, room for held bytes, or the end of a connection.
-    int pollDescriptor() const { return events_.get(); }
+    int pollDescriptor() const override { return events_.get(); }
     // The connection's own socket, to wait for room on; -1 without one.
-    int dataDescriptor() const { return connection_.get(); }
+    int dataDescriptor() const override { return connection_.get(); }
     // The port listened on (for a listener asked for port 0), or 0.
     int localPort() const;
 
-    // Data bytes (the telnet protocol taken off), up to room: > 0 taken, 0
-    // none now, -1 the connection is gone and every byte it brought has been
-    // handed out (connecting only: a listener waits for its next host).
-    int take(uint8_t* buffer, int room);
+    // Data bytes (the telnet protocol taken off), up to the buffer's size:
+    // > 0 taken, 0 none now, -1 the connection is gone and every byte it
+    // brought has been handed out (connecting only: a listener waits for
+    // its next host).
+    int take(std::span<uint8_t> buffer, bool& arrived) override;
     // Data bytes waiting to be taken, after taking what the socket has.
-    int inputWaiting();
+    int inputWaiting() override;
     // Data already read from the socket: poll() would not show it.
-    bool holdsBytes() const { return !pending_.empty(); }
+    bool holdsBytes() const override { return !pending_.empty(); }
     // Sent but not yet acknowledged by the other end, or not yet sent.
-    int outputWaiting() const;
+    int outputWaiting() override;
     // Takes the plotter's bytes whole (sending what the socket has room for
     // now, holding the rest; while connecting, holding them all), or none
     // (0) while maxUnsent are held. With no host connected they go nowhere.
-    int write(std::string_view bytes);
+    ssize_t put(std::string_view bytes) override;
+    // Paced as the default serial line would be: how long a drain is given
+    // before it is looked at again.
+    Clock::duration wireTime(int bytes) const override;
     // Bytes held for the host: wait for room on dataDescriptor().
-    bool waitsForRoom() const { return !unsent_.empty(); }
+    bool waitsForRoom() const override { return !unsent_.empty(); }
     // Takes what the sockets have without waiting (hosts at the door,
     // bytes, a hang-up): false once a connection made by this end is gone.
-    bool probe();
+    bool probe() override;
     // What has arrived and was not taken is dropped.
-    void discardInput();
+    void discardInput() override;
 
     // The loop's turn for what is due (a connection attempt's end, a host
     // waiting its grace, a finished connection's close). repliesWaiting:
     // the plotter still owes the host bytes, or has not yet read all it
     // took; a host that ended its input is closed only once it is owed
     // nothing.
-    void onTime(Clock::time_point now, bool repliesWaiting);
-    std::optional<Clock::time_point> due() const;
+    void onTime(Clock::time_point now, bool repliesWaiting) override;
+    std::optional<Clock::time_point> due() const override;
     // Bytes hosts turned away had sent (never plotted).
     int64_t refusedBytes() const { return refusedBytes_; }
 
+    // An address of the host (or to listen on).
+    struct Place {
+        sockaddr_storage address;
+        socklen_t length;
+    };
+
   private:
-    bool listenOn();
+    struct Lookup;
+    bool begin(std::vector<Place> places, Clock::time_point now);
+    bool startLookup(Clock::time_point now);
+    void lookedUp(int error, std::vector<Place> places, Clock::time_point now);
+    bool listenOn(const std::vector<Place>& places);
     bool connectNext(Clock::time_point now);
     void connectSettled(int failure, Clock::time_point now);
     void service(Clock::time_point now);
@@ -149,8 +176,10 @@ class NetLine {
     std::string peer_;
     bool connecting_ = false;
     Clock::time_point connectDeadline_{};
-    std::vector<sockaddr_storage> targets_; // addresses not yet tried
-    std::vector<socklen_t> targetLengths_;
+    std::vector<Place> targets_; // addresses not yet tried
+    std::shared_ptr<Lookup> lookup_;
+    Clock::time_point lookupDeadline_{};
+    bool openFailed_ = false;
     bool gone_ = false;                           // the connection made by this end has closed
     bool ended_ = false;                          // the host ended its input (it may still read)
     Clock::time_point lastProgress_{};            // since the input ended: the last byte sent

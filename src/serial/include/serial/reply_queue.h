@@ -4,6 +4,7 @@
 // come and the line takes them.
 
 #include "common/deadline.h"
+#include "serial/line.h"
 
 #include <cstdint>
 #include <deque>
@@ -16,19 +17,6 @@ namespace plotanix {
 
 class ReplyQueue {
   public:
-    // Where the replies go.
-    class Line {
-      public:
-        virtual ~Line() = default;
-        // Takes what it has room for now: the count (> 0), 0 for none now,
-        // -1 when it failed (errno says why).
-        virtual ssize_t put(std::string_view bytes) = 0;
-        // Bytes given to it and not yet on the wire.
-        virtual int waiting() = 0;
-        // How long that many bytes take on the wire.
-        virtual Clock::duration wireTime(int bytes) const = 0;
-    };
-
     // A reply waits at most this long for the line to send what it holds: a
     // line that cannot send one byte in a second is held by the host, and
     // the driver keeps the reply's bytes until the host lets them go.

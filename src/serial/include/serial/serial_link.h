@@ -1,13 +1,18 @@
 #pragma once
-// The serial line to the computer, on termios. Every operation while no port
-// is open does nothing and returns 0.
+// The plotter's end of the line to the computer: a Line (a tty, or a TCP
+// connection) with the reply queue, and the GPIB framing of the replies
+// when an adapter carries them. Every operation while no line is open does
+// nothing and returns 0.
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
 #include "hpgl/byte_link.h"
+#include "serial/gpib_replies.h"
+#include "serial/line.h"
 #include "serial/line_settings.h"
 #include "serial/net_line.h"
 #include "serial/reply_queue.h"
+#include "serial/tty_line.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -34,11 +39,6 @@ class ReadTiming {
     Clock::time_point deadline_;
 };
 
-// openError() when the device refuses the speed ("unsupported speed"), or
-// takes the speed but not the data bits, parity or stop bits.
-inline constexpr int unsupportedSpeed = EINVAL;
-inline constexpr int unsupportedFraming = EOPNOTSUPP;
-
 // The reason alone: "in use by another program", "unsupported speed", ...
 std::string openErrorReason(int error);
 
@@ -46,28 +46,6 @@ std::string openErrorReason(int error);
 // device and the system's reason (EBUSY: another program holds it), and for
 // EACCES one more with the usual remedy, naming the device's own group.
 std::vector<std::string> explainOpenError(const std::string& device, int error);
-
-// The terminal settings for the line: raw, with the framing asked for.
-// Bytes that arrived with a framing or parity error are marked (PARMRK), so
-// they can be told from data. False for a speed or size termios lacks.
-bool applyLineSettings(termios& tio, const LineSettings& settings);
-
-// Takes the error marks out of what the line delivers: a byte that came with
-// a framing or parity error (or a break) is dropped and counted; the byte
-// 0xFF, which the kernel doubles, is one byte again. Marks split between
-// reads are put together.
-class MarkedInput {
-  public:
-    // Decodes in place; returns the count of data bytes left at the front.
-    size_t decode(uint8_t* bytes, size_t count);
-    // Bytes received with a framing or parity error, or breaks, so far.
-    int64_t errors() const { return errors_; }
-
-  private:
-    enum class State { data, afterFF, afterFF00 };
-    State state_ = State::data;
-    int64_t errors_ = 0;
-};
 
 // Where the plotter's replies go: straight onto the line; as the escaped
 // lines a USB-GPIB adapter puts on the bus, one a reply; or nowhere (an
@@ -88,19 +66,23 @@ class SerialLink : public ByteLink {
     // apply, and a resolver's error is an open error too.
     bool openSerialPort(const std::string& devicePath, const LineSettings& settings = {});
     void closeSerialPort();
-    bool isOpen() const { return fd_.valid() || net_ != nullptr; }
+    bool isOpen() const { return line_ != nullptr; }
     // The network line, while one is open; null on a tty.
-    const NetLine* network() const { return net_.get(); }
+    const NetLine* network() const { return dynamic_cast<const NetLine*>(line_.get()); }
     // What the line has to say: a network line's hosts coming, going or
     // turned away; replies dropped because the computer read none of them.
     void onNote(NetLine::Note note) { note_ = std::move(note); }
     int openError() const { return openError_; }
+    // A line whose open failed after it returned (a network line's host
+    // name looked up meanwhile) is closed here, its error the open's: true
+    // then.
+    bool closeIfOpenFailed();
 
     int serialInputWaiting();
     // Takes what the driver holds, up to the buffer's size, without waiting:
     // the count of data bytes (0: nothing waiting), or -1 when the line is
-    // gone (it is then lost). arrived: whether anything came at all, data
-    // or bytes with an error.
+    // gone, a tty's hang-up included (it is then lost). arrived: whether
+    // anything came at all, data or bytes with an error.
     int readAvailable(std::span<uint8_t> buffer, bool* arrived = nullptr);
     // Bytes handed to the driver (or the connection) and not yet sent.
     int serialOutputWaiting();
@@ -123,7 +105,7 @@ class SerialLink : public ByteLink {
     std::optional<Clock::time_point> replyDue() const;
     // A reply waits for the driver to take bytes (poll for POLLOUT).
     bool replyWaitsForRoom() const {
-        return replies_.waitsForRoom() || (net_ && net_->waitsForRoom());
+        return replies_.waitsForRoom() || (line_ && line_->waitsForRoom());
     }
     // Replies nobody will read (the line is gone) are dropped.
     void dropReplies();
@@ -136,18 +118,18 @@ class SerialLink : public ByteLink {
     void sendToAdapter(std::string_view line);
     ReplyPath replyPath() const { return replyPath_; }
 
-    // Bytes someone else read from the device (the adapter's set-up) that
-    // belong to the data: handed out first, as the driver's would be.
-    void unread(std::string_view bytes) { held_.insert(0, bytes); }
-    bool holdsBytes() const { return !held_.empty() || (net_ && net_->holdsBytes()); }
+    // Data someone else read from the line (the adapter's set-up) that
+    // belongs to the computer: handed out first, as the line's would be.
+    void unread(std::string_view bytes) { unreadData_.insert(0, bytes); }
+    bool holdsBytes() const { return !unreadData_.empty() || (line_ && line_->holdsBytes()); }
     // What the driver has received and nobody has read is dropped.
     void discardInput();
 
     // The device's descriptor for poll(), or -1.
-    int fileDescriptor() const { return net_ ? net_->pollDescriptor() : fd_.get(); }
+    int fileDescriptor() const { return line_ ? line_->pollDescriptor() : -1; }
     // Where the replies are written, for poll(): the device, or a network
     // line's connection.
-    int replyDescriptor() const { return net_ ? net_->dataDescriptor() : fd_.get(); }
+    int replyDescriptor() const { return line_ ? line_->dataDescriptor() : -1; }
     // True once the device has reported a hang-up or an error (the cable or
     // USB adapter is gone); reads then return 0 at once.
     bool lineLost() const { return lineLost_; }
@@ -156,7 +138,7 @@ class SerialLink : public ByteLink {
     bool probeLine();
     // Bytes the line delivered with a framing or parity error (dropped),
     // since the link was made: every opening of the device counts.
-    int64_t lineErrors() const { return earlierErrors_ + marks_.errors(); }
+    int64_t lineErrors() const { return earlierErrors_ + (line_ ? line_->errors() : 0); }
     // The flow control the host asked for stands from now on, over the
     // line's own setting, and again when the device is opened anew.
     void requestFlowControl(FlowControl flow) override;
@@ -165,38 +147,21 @@ class SerialLink : public ByteLink {
     FlowControl flowControl() const;
 
   private:
-    // The line as the reply queue writes to it.
-    class Wire : public ReplyQueue::Line {
-      public:
-        explicit Wire(SerialLink& link) : link_(link) {}
-        ssize_t put(std::string_view bytes) override;
-        int waiting() override { return link_.serialOutputWaiting(); }
-        Clock::duration wireTime(int bytes) const override;
-
-      private:
-        SerialLink& link_;
-    };
     void queue(std::string_view bytes, int32_t delayMs);
-    bool openNetwork(const std::string& name);
+    void sayDropped(bool firstDropped);
     void applyFlow();
-    // The held bytes first, then the driver's (see takeFromDriver).
-    int takeBytes(uint8_t* buffer, int room);
-    size_t decode(uint8_t* bytes, size_t count);
 
-    UniqueFd fd_;
+    std::unique_ptr<Line> line_;
     int openError_ = 0;
     bool lineLost_ = false;
-    MarkedInput marks_;
-    int64_t earlierErrors_ = 0;
+    int64_t earlierErrors_ = 0; // of the lines opened before this one
     LineSettings settings_;
     FlowControl requested_ = FlowControl::none;
     ReplyPath replyPath_ = ReplyPath::direct;
-    std::string reply_; // the reply being written, for the adapter
     ReplyQueue replies_;
-    Wire wire_{*this};
-    bool readerHolds_ = false; // bytes read and not yet handed on
-    std::string held_;         // as read from the device, marks and all
-    std::unique_ptr<NetLine> net_;
+    GpibReplyFraming framed_{replies_}; // the replies through an adapter
+    bool readerHolds_ = false;          // bytes read and not yet handed on
+    std::string unreadData_;            // the computer's, read by someone else first
     NetLine::Note note_;
 };
 

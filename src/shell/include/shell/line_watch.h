@@ -59,6 +59,13 @@ class LineWatch {
     bool throughAdapter() const { return adapter_ && adapter_->answered; }
     // The plotter's replies go onto the bus (an adapter at an address).
     bool repliesOnTheBus() const { return serial_.replyPath() == ReplyPath::adapterLines; }
+    // A network line's host name is being looked up: not ready for data.
+    // Should what follows fail at the first open, the line is closed and
+    // openError() says why.
+    bool lookingUp() const {
+        const NetLine* net = serial_.network();
+        return net != nullptr && net->lookingUp();
+    }
 
     // False when the device cannot be opened now (openError() says why).
     bool open(const std::string& device, const LineSettings& settings);
@@ -110,6 +117,7 @@ class LineWatch {
     bool openDevice();
     void setUpAdapter();
     void finishSetUp();
+    bool openFailedLate();
 
     SerialLink serial_;
     int interruptFd_;
@@ -128,12 +136,13 @@ class LineWatch {
     bool backAfterSetUp_ = false; // the line is said to be back once set up
 };
 
-// Until the line's adapter is set up: what the program does with a line
-// before its first bytes are read, in the loop's time.
+// Until the line's host name is looked up and its adapter set up: what the
+// program does with a line before its first bytes are read, in the loop's
+// time. The line may be closed after it (an open error).
 class UntilSetUp : public Activity {
   public:
     explicit UntilSetUp(LineWatch& line) : line_(line) {}
-    bool done() const override { return !line_.settingUp(); }
+    bool done() const override { return !line_.settingUp() && !line_.lookingUp(); }
     bool readsLine() const override { return true; }
 
   private:
