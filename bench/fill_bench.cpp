@@ -1,11 +1,15 @@
 // One fill of a polygon of 262,000 edges on the page, the most the fills
 // of a plot take: a zigzag of full-height teeth, each tooth a fraction of
 // a pixel wide or a few pixels wide, and (what costs a fill the most) one
-// whose every edge crosses the page.
+// whose every edge crosses the page. And one hatch fill, through the
+// HP-GL/2 model, of the largest polygon its buffer holds.
 
 #include "page/path_fill.h"
+#include "support/in_process_plot.h"
 
 #include <benchmark/benchmark.h>
+
+#include <string>
 
 namespace plotanix {
 namespace {
@@ -48,6 +52,31 @@ BENCHMARK_CAPTURE(fillZigzag, 262000_edges_3_pixel_teeth, 262000, 3.0)
     ->Unit(benchmark::kMillisecond);
 // The polygon buffer's most, every edge across the page.
 BENCHMARK_CAPTURE(fillZigzag, 32768_edges_across_the_page, 32768, 800.0)
+    ->Unit(benchmark::kMillisecond);
+
+// The polygon buffer full: 32,767 full-height teeth a third of a plotter
+// unit apart (dozens to a pixel), closed. Each fill is at a new angle, so
+// that none repeats one before it (which would be passed over).
+void hatchZigzag(benchmark::State& state, int type, double angle) {
+    std::string plot = "IN;SP1;PA100,300;PM0;";
+    for (int i = 0; i < 32766; ++i) {
+        plot += i % 64 == 0 ? "PD" : ",";
+        plot += std::to_string(100 + i * 10000 / 32767) + (i % 2 ? ",300" : ",7300");
+    }
+    plot += ";PM2;";
+    testing::InProcessPlot model(nullptr, PlotterModel::hpgl2);
+    model.run(plot);
+    int fill = 0;
+    for (auto _ : state) {
+        const double at = angle + (++fill % 1000) * 1e-6;
+        model.run("FT" + std::to_string(type) + ",13," + std::to_string(at) + ";FP;");
+    }
+}
+
+BENCHMARK_CAPTURE(hatchZigzag, 32767_points_hatch_0_degrees, 3, 0.0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(hatchZigzag, 32767_points_hatch_30_degrees, 3, 30.0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(hatchZigzag, 32767_points_cross_hatch_45_degrees, 4, 45.0)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

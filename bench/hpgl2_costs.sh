@@ -11,6 +11,11 @@
 #   dashes     a 10 mm round pen with a 2-pixel line type over 16,000
 #              full-height PE vectors
 #   edges      EP; 20 times on a 16,000-point buffer with a 10 mm pen
+#   hatch32k   one FT3 hatch (lines a pixel apart, at 30 degrees) of the
+#              largest polygon the buffer holds: 32,767 full-height teeth,
+#              a third of a plotter unit apart
+#   angles     100 fills of a 1,000-point zigzag, each hatched at a new
+#              angle (none repeats one before, so none is passed over)
 #
 # usage: bench/hpgl2_costs.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 3)
 # PLOTANIX_BENCH_CPU (seconds, 600 by default) stops an input that takes
@@ -50,6 +55,15 @@ zigzag() {
             }
         }'
 }
+# A closed polygon of $1 full-height teeth across 10,000 plotter units, in PD.
+teeth() {
+    LC_ALL=C awk -v points="$1" 'BEGIN {
+        printf "PA100,300;PM0;";
+        for (i = 0; i < points - 1; ++i)
+            printf "%s%d,%d", (i % 64 ? "," : "PD"), 100 + int(i * 10000 / points), i % 2 ? 300 : 7300;
+        printf ";PM2;";
+    }'
+}
 repeat() {
     for ((i = 0; i < $2; ++i)); do printf '%s' "$1"; done
 }
@@ -59,9 +73,12 @@ repeat() {
 { printf 'IN;SP1;PW10;LA1,4,2,4;LT2,0.65,1;PA100,300;PE'; zigzag 16000; printf ';'; } >"$work/dashes.plt"
 { printf 'IN;SP1;PW10;PA100,300;PM0;PE'; zigzag 16000; printf ';PM2;'; repeat 'EP;' 20; } >"$work/edges.plt"
 
+{ printf 'IN;SP1;'; teeth 32767; printf 'FT3,13,30;FP;'; } >"$work/hatch32k.plt"
+{ printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 100; ++a)); do printf 'FT3,13,%d;FP;' $a; done; } >"$work/angles.plt"
+
 TIMEFORMAT='%U %S'
 printf '%-8s %9s %12s\n' input bytes "CPU seconds"
-for name in fill hatch dashes edges; do
+for name in fill hatch dashes edges hatch32k angles; do
     input=$work/$name.plt
     best=
     for ((round = 0; round < rounds; ++round)); do

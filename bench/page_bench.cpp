@@ -17,14 +17,14 @@
 namespace plotanix {
 namespace {
 
-struct Line {
+struct Stroke {
     int32_t x1, y1, x2, y2;
 };
 
 // Lines through points near the middle of the page in 64 directions, each
 // running past the page edges so that clipping takes part.
-std::array<Line, 64> pageSpanningLines() {
-    std::array<Line, 64> lines{};
+std::array<Stroke, 64> pageSpanningLines() {
+    std::array<Stroke, 64> lines{};
     for (size_t i = 0; i < lines.size(); ++i) {
         const double direction = static_cast<double>(i) * std::numbers::pi / 32.0 + 0.01;
         const double cx = 300 + 7.0 * (i % 29), cy = 200 + 11.0 * (i % 17);
@@ -48,7 +48,7 @@ void linesAcrossThePage(benchmark::State& state) {
     const auto lines = pageSpanningLines();
     size_t next = 0;
     for (auto _ : state) {
-        const Line& line = lines[next++ % lines.size()];
+        const Stroke& line = lines[next++ % lines.size()];
         drawing.setFrontColour(static_cast<Colour>(next) * 0x010203u);
         drawing.drawLine(line.x1, line.y1, line.x2, line.y2);
         if (list.recorded() == DisplayList::maxItems / 2) list.clear();
@@ -66,7 +66,7 @@ void plainBresenham(benchmark::State& state) {
     const auto lines = pageSpanningLines();
     size_t next = 0;
     for (auto _ : state) {
-        const Line& line = lines[next++ % lines.size()];
+        const Stroke& line = lines[next++ % lines.size()];
         int64_t x1 = line.x1, y1 = line.y1, x2 = line.x2, y2 = line.y2;
         if (!clipEnds(x1, y1, x2, y2, 0, 799) || !clipEnds(y1, x1, y2, x2, 0, 599)) continue;
         const auto colour = static_cast<uint8_t>(next);

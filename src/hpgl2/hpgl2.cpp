@@ -121,8 +121,7 @@ bool Hpgl2::knows(std::string_view mnemonic) const {
 }
 
 void Hpgl2::feed(std::span<const uint8_t> bytes) {
-    for (const uint8_t byte : bytes)
-        input_.put(byte);
+    input_.feed(bytes);
     flushPieces(); // the page may be looked at now
 }
 

@@ -44,6 +44,98 @@ bool Hpgl2::hatch(double spacing, double degrees) {
                     maxHatchWork, sinks_);
 }
 
+void Hpgl2::Sinks::hatch(const HatchLine& line) {
+    model.drawHatch(line);
+}
+
+void Hpgl2::drawHatch(const HatchLine& line) {
+    const std::span<const double> ends = line.ends;
+    const size_t parts = ends.size() / 2;
+    const auto draw = [&](size_t part) {
+        pattern_.reset(); // each part starts its line type afresh
+        plotLine(line.at(ends[2 * part]), line.at(ends[2 * part + 1]));
+        finishLine();
+    };
+    // A thin solid pen draws a part from the pixel of its start to that of
+    // its end. A part inside the window, the paper and the reach is drawn
+    // so straight away: nothing is cut or counted off the paper, and the
+    // solid line type has no pattern to restart. Parts narrower than a
+    // pixel (a dense area's) come in runs of the same dot: only the first
+    // of a run is drawn, the others counted. Along the line
+    // every coordinate, and so every pixel, moves one way only, so a part
+    // between two in one pixel is in that pixel too, and inside every box
+    // they are both inside.
+    if (wideLines_ || !penShows() || pattern_.pattern() != LinePattern::solid ||
+        !drawing_.pixelsOnly()) {
+        for (size_t part = 0; part < parts; ++part)
+            draw(part);
+        return;
+    }
+    const bool paperCounts = paperClips_ && !state.windowSet;
+    const auto within = [&](Point p) {
+        return state.window.contains(p) && std::fabs(p.x) <= hpgl2Reach &&
+               std::fabs(p.y) <= hpgl2Reach && (!paperCounts || onPaper(state.window, p));
+    };
+    const auto pixel = [&](Point p) { return std::pair{page_.column(p), page_.row(p)}; };
+    const auto drawWithin = [&](Point from, Point to) {
+        const auto [c1, r1] = pixel(from);
+        const auto [c2, r2] = pixel(to);
+        drawing_.drawLine(c1, r1, c2, r2, page_.picture(from), page_.picture(to));
+    };
+    size_t run = 0; // the parts after the first of the last run
+    for (size_t part = 0; part < parts;) {
+        const Point from = line.at(ends[2 * part]), to = line.at(ends[2 * part + 1]);
+        if (!within(from) || !within(to)) {
+            draw(part++);
+            continue;
+        }
+        drawWithin(from, to);
+        const auto dot = pixel(from);
+        if (pixel(to) != dot) {
+            ++part;
+            continue;
+        }
+        const auto same = [&](size_t other) {
+            const Point end = line.at(ends[2 * other + 1]);
+            return within(end) && pixel(end) == dot;
+        };
+        // The run's last part: first where the run before ended (or one
+        // short of it), then galloping, then halving.
+        size_t last = part, beyond = parts;
+        const size_t guess = part + run;
+        if (run > 0 && guess < parts) {
+            if (same(guess)) {
+                last = guess;
+            } else if (guess - 1 > part && same(guess - 1)) {
+                last = guess - 1, beyond = guess;
+            } else {
+                beyond = guess - (guess - 1 > part ? 1 : 0);
+            }
+        }
+        if (beyond == parts) {
+            for (size_t step = 1; last + step < parts; step *= 2) {
+                if (!same(last + step)) {
+                    beyond = last + step;
+                    break;
+                }
+                last += step;
+            }
+        }
+        while (beyond - last > 1) {
+            const size_t middle = last + (beyond - last) / 2;
+            (same(middle) ? last : beyond) = middle;
+        }
+        // The parts after the first lie between its start and the last's end.
+        if (last > part) {
+            drawing_.repeatLastLine(static_cast<int64_t>(last - part),
+                                    page_.picture(line.at(ends[2 * last + 1])));
+        }
+        run = last - part;
+        part = last + 1;
+    }
+    pattern_.reset();
+}
+
 void Hpgl2::fillBuffer() {
     if (buffer_.empty()) return;
     // An overflowed buffer is edged, as HP-GL/2 does.

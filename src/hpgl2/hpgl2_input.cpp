@@ -31,6 +31,14 @@ bool Hpgl2Input::takeReset() {
     return was;
 }
 
+void Hpgl2Input::feed(std::span<const uint8_t> bytes) {
+    for (size_t next = 0; next < bytes.size();) {
+        if (escape_ == Escape::none && !foreign_)
+            next += tokenizer_.putNumbers(bytes.subspan(next));
+        if (next < bytes.size()) put(bytes[next++]);
+    }
+}
+
 void Hpgl2Input::end() {
     escape_ = Escape::none;
     tokenizer_.put(endEvent);

@@ -193,12 +193,6 @@ void Hpgl2::flushPieces() {
     pieces_.clear();
 }
 
-void Hpgl2::Sinks::hatch(Point from, Point to) {
-    model.pattern_.reset();
-    model.plotLine(from, to);
-    model.finishLine();
-}
-
 // ---- Pens
 
 void Hpgl2::resizePalette(size_t size) {

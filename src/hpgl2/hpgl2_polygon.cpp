@@ -45,16 +45,54 @@ void PolygonBuffer::close() {
 
 namespace {
 
-struct Crossing {
-    double along;
-    int direction;
-    bool operator<(const Crossing& other) const { return along < other.along; }
+// An edge seen across the hatch lines, in (along, across) coordinates,
+// from (ax, ay) by (dx, dy): the lines with offsets from low up to (not
+// including) high cross it, upwards where dy > 0.
+struct Edge {
+    double ax, ay, dx, dy;
+    double low, high;
+    // Where the line at offset crosses it.
+    double along(double offset) const { return ax + (offset - ay) / dy * dx; }
 };
 
-// An edge seen across the hatch lines: its span of line offsets.
-struct Edge {
-    Point a, b; // in (along, across) coordinates
+// An edge the line at hand crosses, and where; kept with the edge's own
+// numbers, so that the sweep reads them in order.
+struct Crossing {
+    double along = 0;
+    double ax = 0, ay = 0, dx = 0, dy = 0, high = 0;
+    Crossing() = default;
+    Crossing(const Edge& e, double offset)
+        : along(e.along(offset)), ax(e.ax), ay(e.ay), dx(e.dx), dy(e.dy), high(e.high) {}
+    int direction() const { return dy > 0 ? 1 : -1; }
 };
+
+bool alongLess(const Crossing& x, const Crossing& y) {
+    return x.along < y.along;
+}
+
+// The crossings of the line at offset with the edges that crossed the line
+// before, in order along it. Between two lines only edges that cross each
+// other change places, so inserting each in turn costs about the list's
+// length. A list far out of order (a ring that crosses itself many times
+// over) is sorted outright.
+void advance(std::vector<Crossing>& crossings, double offset) {
+    size_t kept = 0, moved = 0;
+    const size_t budget = 8 * crossings.size() + 64;
+    for (size_t i = 0; i < crossings.size(); ++i) {
+        Crossing c = crossings[i];
+        if (!(c.high > offset)) continue;
+        c.along = c.ax + (offset - c.ay) / c.dy * c.dx; // as Edge::along
+        size_t j = kept++;
+        if (moved <= budget) {
+            for (; j > 0 && c.along < crossings[j - 1].along; --j)
+                crossings[j] = crossings[j - 1];
+            moved += kept - 1 - j;
+        }
+        crossings[j] = c;
+    }
+    crossings.resize(kept);
+    if (moved > budget) std::sort(crossings.begin(), crossings.end(), alongLess);
+}
 
 } // namespace
 
@@ -67,7 +105,15 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
         const Point d = p - anchor;
         return Point{d.x * along.x + d.y * along.y, d.x * across.x + d.y * across.y};
     };
-    std::vector<Edge> edges;
+    // Kept from one hatch to the next, as a plot's fills come by the hundred.
+    thread_local struct {
+        std::vector<Edge> edges;
+        std::vector<uint32_t> at, order, starts;
+        std::vector<Crossing> crossings;
+        std::vector<double> ends;
+    } work;
+    std::vector<Edge>& edges = work.edges;
+    edges.clear();
     const auto& vertices = buffer.vertices();
     size_t first = 0;
     double low = INFINITY, high = -INFINITY;
@@ -76,7 +122,10 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
             const Point a = project(vertices[first + i].at);
             const Point b = project(vertices[first + (i + 1) % count].at);
             low = std::min(low, a.y), high = std::max(high, a.y);
-            if (a.y != b.y) edges.push_back({a, b});
+            if (a.y != b.y) {
+                edges.push_back(
+                    {a.x, a.y, b.x - a.x, b.y - a.y, std::min(a.y, b.y), std::max(a.y, b.y)});
+            }
         }
         first += count;
     }
@@ -91,38 +140,75 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
     if (!(low <= high) || edges.empty()) return true;
     const double firstLine = std::ceil(low / spacing), lastLine = std::floor(high / spacing);
     if (!((lastLine - firstLine + 1) * static_cast<double>(edges.size()) <= maxWork)) return false;
-    // A sweep across the lines: edges sorted by where they start, kept while
-    // the lines still cross them.
-    std::sort(edges.begin(), edges.end(), [](const Edge& e, const Edge& f) {
-        return std::min(e.a.y, e.b.y) < std::min(f.a.y, f.b.y);
-    });
-    std::vector<const Edge*> active;
-    std::vector<Crossing> crossings;
-    size_t next = 0;
+    // A sweep across the lines: edges taken in by where they start, and kept
+    // in the order they cross the line while the lines still cross them.
     const auto lines = static_cast<int64_t>(lastLine - firstLine + 1);
+    const auto offsetOf = [&](int64_t line) {
+        return (firstLine + static_cast<double>(line)) * spacing;
+    };
+    // Each edge goes in at the first line at or past its start (a guess
+    // from the division, made sure of with the lines' own offsets). They
+    // are counted into those lines, unless the lines far outnumber them.
+    std::vector<uint32_t>& at = work.at;
+    std::vector<uint32_t>& order = work.order;
+    at.resize(edges.size());
+    order.resize(edges.size());
+    for (size_t i = 0; i < edges.size(); ++i) {
+        const double start = edges[i].low;
+        const double guess = std::ceil(start / spacing) - firstLine;
+        int64_t line = guess >= 0 ? guess < double(lines) ? static_cast<int64_t>(guess) : lines : 0;
+        while (line > 0 && start <= offsetOf(line - 1))
+            --line;
+        while (line < lines && start > offsetOf(line))
+            ++line;
+        if (line < lines && !(start <= offsetOf(line))) line = lines; // not a number: never
+        at[i] = static_cast<uint32_t>(line);
+        order[i] = static_cast<uint32_t>(i);
+    }
+    if (static_cast<size_t>(lines) <= 4 * edges.size()) {
+        std::vector<uint32_t>& starts = work.starts;
+        starts.assign(static_cast<size_t>(lines) + 2, 0);
+        for (const uint32_t line : at)
+            ++starts[line + 1];
+        for (size_t line = 1; line < starts.size(); ++line)
+            starts[line] += starts[line - 1];
+        for (size_t i = 0; i < edges.size(); ++i)
+            order[starts[at[i]]++] = static_cast<uint32_t>(i);
+    } else {
+        std::sort(order.begin(), order.end(),
+                  [&](uint32_t e, uint32_t f) { return at[e] < at[f]; });
+    }
+    std::vector<Crossing>& crossings = work.crossings;
+    std::vector<double>& ends = work.ends;
+    crossings.clear();
+    size_t next = 0;
     for (int64_t line = 0; line < lines; ++line) {
-        const double offset = (firstLine + static_cast<double>(line)) * spacing;
-        while (next < edges.size() && std::min(edges[next].a.y, edges[next].b.y) <= offset)
-            active.push_back(&edges[next++]);
-        std::erase_if(active, [&](const Edge* e) { return std::max(e->a.y, e->b.y) <= offset; });
-        crossings.clear();
-        for (const Edge* e : active) {
-            if (std::min(e->a.y, e->b.y) > offset) continue;
-            const double t = (offset - e->a.y) / (e->b.y - e->a.y);
-            crossings.push_back({e->a.x + t * (e->b.x - e->a.x), e->b.y > e->a.y ? 1 : -1});
+        const double offset = offsetOf(line);
+        advance(crossings, offset);
+        // The edges the sweep reaches at this line are sorted among
+        // themselves, then merged in.
+        const size_t kept = crossings.size();
+        for (; next < order.size() && at[order[next]] <= line; ++next) {
+            const Edge& e = edges[order[next]];
+            if (e.high > offset) crossings.emplace_back(e, offset);
         }
-        std::sort(crossings.begin(), crossings.end());
+        if (crossings.size() > kept) {
+            const auto middle = crossings.begin() + static_cast<ptrdiff_t>(kept);
+            std::sort(middle, crossings.end(), alongLess);
+            std::inplace_merge(crossings.begin(), middle, crossings.end(), alongLess);
+        }
+        // Between crossings at the same place nothing is drawn, so the order
+        // of those among themselves does not matter.
+        ends.clear();
         int winding = 0;
         for (size_t i = 0; i + 1 < crossings.size(); ++i) {
-            winding += crossings[i].direction;
+            winding += crossings[i].direction();
             const bool inside = rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
             if (!inside || crossings[i].along == crossings[i + 1].along) continue;
-            const auto point = [&](double s) {
-                return Point{anchor.x + s * along.x + offset * across.x,
-                             anchor.y + s * along.y + offset * across.y};
-            };
-            sink.hatch(point(crossings[i].along), point(crossings[i + 1].along));
+            ends.push_back(crossings[i].along);
+            ends.push_back(crossings[i + 1].along);
         }
+        if (!ends.empty()) sink.hatch({anchor, along, across, offset, ends});
     }
     return true;
 }

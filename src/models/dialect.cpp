@@ -3,6 +3,8 @@
 #include "hpgl2/hpgl2_mnemonics.h"
 #include "models/models.h"
 
+#include "hpgl/syntax.h"
+
 #include <array>
 
 namespace plotanix {
@@ -38,6 +40,26 @@ bool writtenForHpgl2(std::string_view bytes) {
         }
     }
     return false;
+}
+
+bool readingsAgree(std::string_view bytes) {
+    if (bytes.find('\x1b') != std::string_view::npos || bytes.find('"') != std::string_view::npos)
+        return false;
+    // NUL is dropped before either tokenizer, and separators may stand
+    // between a mnemonic's letters.
+    for (const char t : {'T', 't'}) {
+        for (size_t at = bytes.find(t); at != std::string_view::npos; at = bytes.find(t, at + 1)) {
+            size_t before = at;
+            while (before > 0 && (isSeparator(bytes[before - 1]) || bytes[before - 1] == 0))
+                --before;
+            if (before > 0 && (bytes[before - 1] == 'D' || bytes[before - 1] == 'd')) return false;
+        }
+    }
+    return true;
+}
+
+bool toldHpgl2(std::string_view mnemonic) {
+    return plotterKnows(PlotterModel::hpgl2, mnemonic);
 }
 
 } // namespace plotanix

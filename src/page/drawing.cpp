@@ -304,8 +304,16 @@ void Drawing::placedLine(Ends e) {
     line(roundedColumn(e.x1), roundedRow(e.y1), roundedColumn(e.x2), roundedRow(e.y2), e);
 }
 
+void Drawing::repeatLastLine(int64_t times, PathPoint farEnd) {
+    marks_ += static_cast<uint64_t>(times);
+    extent_.add(farEnd.x - 0.5, farEnd.y - 0.5);
+    tally_.asked += times;
+    if (lastLanded_) tally_.onPage += times;
+}
+
 void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& exact) {
     if (!state_) return;
+    lastLanded_ = false;
     ++marks_;
     State& s = *state_;
     s.applyColour(s.frontColour);
@@ -322,6 +330,7 @@ void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& e
     if (y1 == y2 || x1 == x2) {
         if (!drawRun(s, x1, y1, x2, y2)) return;
         ++tally_.onPage;
+        lastLanded_ = true;
         record();
         return;
     }
@@ -333,6 +342,7 @@ void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& e
     auto inside = [&](int64_t x, int64_t y) { return x >= 0 && x < width && y >= 0 && y < height; };
     if (!inside(ax, ay) || !inside(bx, by)) return;
     ++tally_.onPage;
+    lastLanded_ = true;
     record();
     // Both ends' rows are marked as drawn, so every row between is; the
     // pixels are then written through a pointer stepped with the line.

@@ -72,6 +72,12 @@ namespace {
 constexpr uint32_t noEdge = UINT32_MAX;
 constexpr int32_t unset = INT32_MIN; // the column of an edge not yet reached
 
+// Whether a block of a row's cells holds no crossing.
+constexpr int32_t blockColumns = 8;
+[[gnu::always_inline]] inline bool noCrossing(const int32_t* c) {
+    return (c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0;
+}
+
 } // namespace
 
 void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
@@ -147,10 +153,12 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
     // An edge whose column changes within a few rows is cheaper to take row
     // by row: its crossings go straight into a grid of the rows' cells.
     const auto width = static_cast<size_t>(clip.right - clip.left) + 1;
+    // All zero between fills: each row of a fill clears the cells it wrote
+    // once swept, so a fill costs the cells it writes, not its box.
     std::vector<int32_t>& grid = work.grid;
     std::vector<int32_t>& gridFirst = work.gridFirst;
     std::vector<int32_t>& gridLast = work.gridLast;
-    grid.clear();
+    bool gridded = false;
     // The columns the bucketed edges have crossed; the grid's are kept by
     // row, so a row of a long slanting area sweeps its own columns only.
     int32_t left = clip.right, right = clip.left;
@@ -174,8 +182,9 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
                 due(static_cast<uint32_t>(edges.size() - 1), from);
                 continue;
             }
-            if (grid.empty()) {
-                grid.assign(rows * width, 0);
+            if (!gridded) {
+                gridded = true;
+                if (grid.size() < rows * width) grid.resize(rows * width, 0);
                 gridFirst.assign(rows, clip.right);
                 gridLast.assign(rows, clip.left);
             }
@@ -204,26 +213,47 @@ void fillSpans(PathView path, PixelRect clip, FillWork& work, SpanSink& sink) {
             due(static_cast<uint32_t>(&e - edges.data()), nextChange(e, r));
         }
         const auto at = static_cast<size_t>(r - clip.top);
-        const int32_t* crossed = grid.empty() ? nullptr : grid.data() + at * width;
+        int32_t* const crossed = gridded ? grid.data() + at * width : nullptr;
         // Every column with a crossing, and no more: the winding is 0 outside.
         int32_t sweepFrom = left, sweepTo = right;
         if (crossed != nullptr) {
             sweepFrom = std::min(sweepFrom, gridFirst[at]);
             sweepTo = std::max(sweepTo, gridLast[at]);
         }
-        int32_t winding = 0, runStart = -1;
-        for (int32_t column = sweepFrom; column <= sweepTo; ++column) {
-            const auto c = static_cast<size_t>(column - clip.left);
-            winding += cells[c] + (crossed != nullptr ? crossed[c] : 0);
-            const bool inside = path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
-            if (inside && runStart < 0) runStart = column;
-            if (!inside && runStart >= 0) {
-                sink.span(r, runStart, column);
-                runStart = -1;
+        const auto sweep = [&](auto crossing, auto blockClear) {
+            int32_t winding = 0, runStart = -1;
+            for (int32_t column = sweepFrom; column <= sweepTo; ++column) {
+                auto c = static_cast<size_t>(column - clip.left);
+                // Between crossings the winding stays: a block with none
+                // is passed over whole.
+                while (column + blockColumns - 1 <= sweepTo && blockClear(c)) {
+                    column += blockColumns;
+                    c += blockColumns;
+                }
+                if (column > sweepTo) break;
+                winding += cells[c] + crossing(c);
+                const bool inside =
+                    path.rule == FillRule::evenOdd ? (winding & 1) != 0 : winding != 0;
+                if (inside && runStart < 0) runStart = column;
+                if (!inside && runStart >= 0) {
+                    sink.span(r, runStart, column);
+                    runStart = -1;
+                }
             }
+            // A crossing held at the clip's right edge: the run ends there.
+            if (runStart >= 0) sink.span(r, runStart, clipRight);
+        };
+        const int32_t* const cell = cells.data();
+        if (crossed == nullptr) {
+            sweep([](size_t) { return 0; }, [cell](size_t c) { return noCrossing(cell + c); });
+            continue;
         }
-        // A crossing held at the clip's right edge: the run ends there.
-        if (runStart >= 0) sink.span(r, runStart, clipRight);
+        sweep(
+            [crossed](size_t c) { return crossed[c]; },
+            [cell, crossed](size_t c) { return noCrossing(cell + c) && noCrossing(crossed + c); });
+        if (gridFirst[at] <= gridLast[at])
+            std::fill(crossed + (gridFirst[at] - clip.left),
+                      crossed + (gridLast[at] - clip.left) + 1, 0);
     }
 }
 

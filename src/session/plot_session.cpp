@@ -30,6 +30,7 @@ void PlotSession::makeModel() {
 }
 
 void PlotSession::recordUnknown(std::string_view mnemonic) {
+    if (unknownWatcher_) unknownWatcher_(mnemonic);
     std::string record = transcript::unknownRecord(mnemonic);
     if (replayDue_) {
         replayDue_->push_back({std::move(record), replayed_});

@@ -17,12 +17,12 @@ PlotRun::PlotRun(PlotSession& session, LineWatch& line,
 
 void PlotRun::startRead(Clock::time_point now) {
     if (beforeRead_) beforeRead_(now);
-    held_ = 0;
+    inChunk_ = 0;
     timing_ = ReadTiming(now, static_cast<int>(chunk_.size()));
 }
 
 void PlotRun::handOver(Clock::time_point now) {
-    session_.logChunk(std::span(chunk_).first(held_));
+    session_.logChunk(std::span(chunk_).first(inChunk_));
     handedOver_ = true;
     fed_ = 0;
     feedSlices(now);
@@ -33,7 +33,7 @@ void PlotRun::handOver(Clock::time_point now) {
 bool PlotRun::feedUntil(Clock::time_point until, Clock::time_point& now) {
     Clock::time_point start = feeding() ? Clock::now() : now;
     while (feeding()) {
-        const size_t count = std::min(slice_, held_ - fed_);
+        const size_t count = std::min(slice_, inChunk_ - fed_);
         session_.feedModel(std::span(chunk_).subspan(fed_, count));
         fed_ += count;
         now = Clock::now();
@@ -52,7 +52,7 @@ bool PlotRun::feedUntil(Clock::time_point until, Clock::time_point& now) {
 void PlotRun::feedSlices(Clock::time_point now) {
     if (!feedUntil(now + turnBudget, now)) return;
     handedOver_ = false;
-    held_ = fed_ = 0;
+    inChunk_ = fed_ = 0;
     line_.link().inputHandled();
     if (plotted_) plotted_();
     if (!ended_) startRead(now);
@@ -65,7 +65,7 @@ void PlotRun::onLineData(Clock::time_point now) {
     // (onTime): one slice of work a turn, whoever is woken.
     if (feeding()) return;
     bool arrived = false;
-    const int got = line_.take(std::span(chunk_).subspan(held_), &arrived);
+    const int got = line_.take(std::span(chunk_).subspan(inChunk_), &arrived);
     if (got < 0) {
         end();
         return;
@@ -75,12 +75,12 @@ void PlotRun::onLineData(Clock::time_point now) {
         lastByte_ = now;
         timing_.byteArrived(now);
     }
-    held_ += static_cast<size_t>(got);
+    inChunk_ += static_cast<size_t>(got);
     // Through a USB-GPIB adapter the computer asks for a reply right after
     // its query, and an AR488 hands over only a reply already waiting: what
     // came is plotted at once, not after the line's pause.
-    const bool answerNow = held_ > 0 && line_.repliesOnTheBus();
-    if (held_ < chunk_.size() && !answerNow) return;
+    const bool answerNow = inChunk_ > 0 && line_.repliesOnTheBus();
+    if (inChunk_ < chunk_.size() && !answerNow) return;
     handOver(now);
 }
 
@@ -101,7 +101,7 @@ void PlotRun::onTime(Clock::time_point now) {
     }
     if (feeding()) return feedSlices(now);
     if (now < timing_.deadline()) return;
-    if (held_ == 0) {
+    if (inChunk_ == 0) {
         end();
         return;
     }
@@ -113,7 +113,7 @@ void PlotRun::onTime(Clock::time_point now) {
 RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     if (ended_) return result_;
     ended_ = true;
-    if (!handedOver_) session_.logChunk(std::span(chunk_).first(held_));
+    if (!handedOver_) session_.logChunk(std::span(chunk_).first(inChunk_));
     handedOver_ = true;
     Clock::time_point now{};
     if (budget) {
@@ -125,8 +125,8 @@ RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     } else {
         feedUntil(Clock::time_point::max(), now);
     }
-    undrawn_ = held_ - fed_;
-    held_ = fed_ = 0;
+    undrawn_ = inChunk_ - fed_;
+    inChunk_ = fed_ = 0;
     handedOver_ = false;
     result_ = session_.endRun();
     line_.link().inputHandled();

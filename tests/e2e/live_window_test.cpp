@@ -41,17 +41,38 @@ std::vector<uint8_t> pageAsShown(const PageImage& page, int width, int height) {
     return expected;
 }
 
-// About eight seconds at 480 bytes a second (the window's own start takes
-// seconds on a loaded machine): rows of strokes, each one more ink.
-std::string slowDrawing() {
-    std::string stream = "SP1;";
-    for (int i = 0; stream.size() < 3800; ++i) {
-        const int y = 20 + 4 * (i % 120), x = 40 + 200 * (i / 120);
-        stream += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
-                  std::to_string(x + 150) + "," + std::to_string(y) + ";";
+// A stroke at a time, each one more ink, paced at 480 bytes a second until
+// told to stop (at most a minute): the run lasts as long as the test needs
+// to see the window open and its ink grow, however loaded the machine.
+class SlowComputer {
+  public:
+    explicit SlowComputer(PlotterSession& plotter)
+        : thread_([this, &plotter] {
+              std::string stroke = "SP1;";
+              for (int i = 0; !stop_ && i < 1200; ++i) {
+                  const int y = 20 + 4 * (i % 120), x = 40 + 200 * (i / 120);
+                  stroke += "PU" + std::to_string(x) + "," + std::to_string(y) + ";PD" +
+                            std::to_string(x + 150) + "," + std::to_string(y) + ";";
+                  if (!plotter.sendLine(stroke, 480)) break;
+                  sent_ += stroke;
+                  stroke.clear();
+              }
+              done_ = true;
+          }) {}
+    ~SlowComputer() { stopAndJoin(); }
+    bool done() const { return done_; }
+    // Ends the drawing; what was sent.
+    const std::string& stopAndJoin() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        return sent_;
     }
-    return stream;
-}
+
+  private:
+    std::atomic<bool> stop_ = false, done_ = false;
+    std::string sent_;
+    std::thread thread_;
+};
 
 TEST(LiveWindow, InkGrowsDuringTheRunAndTheResizedWindowFitsThePage) {
     PlotterOptions options;
@@ -71,30 +92,33 @@ TEST(LiveWindow, InkGrowsDuringTheRunAndTheResizedWindowFitsThePage) {
 
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     EXPECT_FALSE(findWindow("HP Plotter")) << "open before the run";
-    const std::string stream = slowDrawing();
-    std::atomic<bool> sent = false;
-    std::thread computer([&] {
-        plotter.sendLine(stream, 480);
-        sent = true;
-    });
+    SlowComputer computer(plotter);
+    // Looked for afresh each time: its place is whatever it is now.
     std::optional<WindowGeometry> window;
-    const bool opened = waitUntil([&] { return (window = findWindow("HP Plotter")).has_value(); });
+    const auto inkNow = [&] {
+        window = findWindow("HP Plotter");
+        return window ? inkIn(*window) : -1;
+    };
+    const bool opened = waitUntil([&] { return inkNow() >= 0; }, 60s);
     long ink = 0;
     int growths = 0;
-    while (opened && growths < 3 && waitUntil([&] { return inkIn(*window) > ink; }, 2s, 100ms)) {
-        ink = inkIn(*window);
-        growths += sent ? 0 : 1;
+    while (opened && growths < 3 && waitUntil([&] { return inkNow() > ink; }, 30s, 100ms)) {
+        ink = inkNow();
+        growths += computer.done() ? 0 : 1;
     }
-    const bool stillSending = !sent;
-    computer.join();
+    const bool stoppedEarly = computer.done();
+    const std::string stream = computer.stopAndJoin();
     ASSERT_TRUE(opened) << "no window during the run\n" << plotter.screen();
-    EXPECT_EQ(growths, 3) << "the ink did not grow while the computer drew";
-    EXPECT_TRUE(stillSending);
+    EXPECT_EQ(growths, 3) << "the ink did not grow while the computer drew (ink " << ink << ", "
+                          << stream.size() << " bytes sent, "
+                          << (stoppedEarly ? "the computer stopped" : "still sending") << ")";
 
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.screen();
     const auto page = expectedPage({stream});
     const WindowGeometry opening = *findWindow("HP Plotter");
-    EXPECT_EQ(screenshot(opening.x, opening.y, 800, 600), pageAsShown(*page, 800, 600));
+    const std::vector<uint8_t> whole = pageAsShown(*page, 800, 600);
+    EXPECT_TRUE(waitUntil([&] { return screenshot(opening.x, opening.y, 800, 600) == whole; }))
+        << "the window does not show the whole page";
 
     // Larger with the page's aspect, then wider than it.
     for (const auto& size : {std::pair(1000, 750), std::pair(1000, 600)}) {

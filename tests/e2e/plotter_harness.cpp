@@ -214,7 +214,9 @@ bool PlotterSession::sendLine(std::string_view bytes, int bytesPerSecond) {
     auto next = std::chrono::steady_clock::now();
     while (!bytes.empty()) {
         const std::size_t n = std::min(slice, bytes.size());
-        if (!line_.writeMaster(bytes.substr(0, n))) return false;
+        // A program busy elsewhere (opening its window on a loaded machine)
+        // may take a while to read: the computer waits as the unpaced one does.
+        if (!line_.writeMaster(bytes.substr(0, n), 2min)) return false;
         bytes.remove_prefix(n);
         next += std::chrono::milliseconds(1000 * n / static_cast<std::size_t>(bytesPerSecond));
         std::this_thread::sleep_until(next); // the computer's own timing
@@ -264,14 +266,15 @@ std::vector<std::string> keptTranscripts(const std::string& directory) {
     return kept;
 }
 
-std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs) {
-    InProcessPlot plot;
+std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs, PlotterModel model) {
+    InProcessPlot plot(nullptr, model);
     for (const auto& run : runs)
         plot.run(run);
     return std::make_unique<PageImage>(plot.page());
 }
 
-uint32_t colourAt(const DecodedPng& png, int x, int y) {
+// As a Colour value (red in the low byte).
+static uint32_t colourAt(const DecodedPng& png, int x, int y) {
     const uint32_t rgb = png.pixel(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
     return (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
 }
@@ -287,8 +290,9 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
     return differing;
 }
 
-pid_t startedWithoutTerminal(const std::string& command) {
-    const std::string script = "exec env -u TERM -u DISPLAY " + command;
+pid_t startedWithoutTerminal(const std::string& command, const std::string& folder) {
+    const std::string script = (folder.empty() ? "" : "cd " + shellQuote(folder) + " && ") +
+                               "exec env -u TERM -u DISPLAY " + command;
     const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
     pid_t pid = -1;
     return posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0 ? pid
@@ -300,6 +304,34 @@ int statusAfterTerm(pid_t pid, std::chrono::milliseconds timeout) {
     int status = -1;
     waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout);
     return status;
+}
+
+bool UnattendedPlotter::start(const std::string& arguments, const std::string& variables,
+                              bool withoutPort) {
+    if (!line.ok()) return false;
+    pid = startedWithoutTerminal(variables + " " + PLOTANIX_BINARY + " --unattended " +
+                                 (withoutPort ? "" : "--port " + line.slavePath() + " ") +
+                                 arguments + " --dir " + pages.path().string() + " </dev/null >>" +
+                                 out + " 2>>" + err);
+    return pid > 0;
+}
+
+bool UnattendedPlotter::said(const std::string& text, size_t times,
+                             std::chrono::milliseconds timeout) const {
+    return waitUntil(
+        [&] {
+            const std::string all = journal() + errors();
+            size_t found = 0;
+            for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+                ++found;
+            return found >= times;
+        },
+        timeout);
+}
+
+bool UnattendedPlotter::saved(int number, std::chrono::milliseconds timeout) const {
+    const std::string name = pages.file(savedPageName(number));
+    return waitUntil([&] { return std::filesystem::exists(name); }, timeout);
 }
 
 Reaped::~Reaped() {

@@ -5,6 +5,7 @@
 // directory. Every wait has a deadline; the session ends only what it
 // started (its tmux server, whose hang-up ends the program).
 
+#include "hpgl/plotter.h"
 #include "logfile/transcript_format.h"
 #include "page/page_image.h"
 #include "session/page_store.h"
@@ -28,8 +29,9 @@ namespace plotanix::testing {
 using namespace std::chrono_literals;
 
 // A program started through the shell for its redirections, with no
-// terminal and no display; exec keeps the process id. -1 when it failed.
-pid_t startedWithoutTerminal(const std::string& command);
+// terminal and no display, in folder if one is named; exec keeps the
+// process id. -1 when it failed.
+pid_t startedWithoutTerminal(const std::string& command, const std::string& folder = "");
 
 // Sends SIGTERM and reaps the program: its wait status, -1 when it has not
 // ended within the timeout.
@@ -39,6 +41,37 @@ int statusAfterTerm(pid_t pid, std::chrono::milliseconds timeout = 10s);
 struct Reaped {
     pid_t pid;
     ~Reaped();
+};
+
+// plotanix --unattended as a service runs it: no terminal, no display
+// unless named, standard input /dev/null, the pages in a folder of the
+// test's and the journal in files. Ended (SIGKILL) if it outlives the test.
+class UnattendedPlotter {
+  public:
+    UnattendedPlotter() = default;
+    ~UnattendedPlotter() { const Reaped reaped{pid}; }
+    UnattendedPlotter(const UnattendedPlotter&) = delete;
+    UnattendedPlotter& operator=(const UnattendedPlotter&) = delete;
+
+    // "--unattended --port <the pty> " and the arguments, with the variables
+    // ("NAME=value ...") before it; false when it could not be started.
+    // withoutPort: the arguments name the line themselves.
+    bool start(const std::string& arguments, const std::string& variables = "",
+               bool withoutPort = false);
+    // Until the journal (standard output or error) holds the text that many times.
+    bool said(const std::string& text, size_t times = 1,
+              std::chrono::milliseconds timeout = 15s) const;
+    // Until the numbered page is saved.
+    bool saved(int number, std::chrono::milliseconds timeout = 15s) const;
+    std::string journal() const { return readFile(out); }
+    std::string errors() const { return readFile(err); }
+    // SIGTERM: the wait status.
+    int end() { return statusAfterTerm(pid); }
+
+    TempDir pages, logs;
+    PtyPair line; // the computer's end: line.writeMaster
+    const std::string out = logs.file("out"), err = logs.file("err");
+    pid_t pid = -1;
 };
 
 struct PlotterOptions {
@@ -124,12 +157,10 @@ using transcript::marker; // "SAVE PAGE #1", "NEW PAGE"
 std::vector<std::string> keptTranscripts(const std::string& directory);
 
 // The page the plotter's own reader and model draw for these runs, from white.
-std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs);
+std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs,
+                                        PlotterModel model = PlotterModel::hp86b);
 
 // Pixels of a decoded 800 x 600 PNG that differ from the page; -1 for any other PNG.
 long differingPixels(const DecodedPng& png, const PageImage& page);
-
-// As a Colour value (red in the low byte).
-uint32_t colourAt(const DecodedPng& png, int x, int y);
 
 } // namespace plotanix::testing

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <regex>
 #include <sys/wait.h>
@@ -71,34 +70,19 @@ class Printing : public ::testing::Test {
 // Each saved page is printed as it is saved: the job is the renderer's PDF
 // of the same plot on the queue's A4 paper; the journal names the job.
 TEST_F(Printing, UnattendedCapturePrintsEachSavedPage) {
-    PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const std::string out = dir.file("out");
-    const pid_t pid = startedWithoutTerminal(
-        std::string(PLOTANIX_BINARY) +
-        " --unattended --model 7470a --paper a4 --print plotter --port " + line.slavePath() +
-        " --dir " + dir.path().string() + " --page-gap 1 </dev/null >" + out + " 2>&1");
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--model 7470a --paper a4 --print plotter --page-gap 1"));
     const std::vector<std::string> plots = {"IN;SP1;PA500,500;PD9800,7000;",
                                             "IN;SP2;PA500,7000;PD9800,500;"};
     for (size_t page = 0; page < plots.size(); ++page) {
-        ASSERT_TRUE(line.writeMaster(plots[page]));
-        const std::regex said("printed on plotter \\(job \\d+\\)\n");
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                const std::string journal = readFile(out);
-                return std::distance(std::sregex_iterator(journal.begin(), journal.end(), said),
-                                     std::sregex_iterator()) == long(page + 1);
-            },
-            20s))
-            << readFile(out);
+        ASSERT_TRUE(plotanix.line.writeMaster(plots[page]));
+        ASSERT_TRUE(plotanix.said("printed on plotter (job ", page + 1, 20s)) << plotanix.journal();
         writeFile(dir.file("plot.hpgl"), plots[page]);
         ASSERT_EQ(std::system(("cd " + shellQuote(dir.path()) +
                                " && " PLOTANIX_RENDER " -q --paper a4 -o rendered.pdf plot.hpgl")
                                   .c_str()),
                   0);
-        const std::string journal = readFile(out);
+        const std::string journal = plotanix.journal();
         const std::string job =
             jobFile(dir, cups, jobNumber(journal.substr(journal.rfind("printed on"))));
         EXPECT_EQ(pageSize(job), "841.89 x 595.276 pts (A4)\n") << page;
@@ -106,7 +90,7 @@ TEST_F(Printing, UnattendedCapturePrintsEachSavedPage) {
         ASSERT_EQ(expected.error, "");
         EXPECT_EQ(differing(picture(job), expected), 0) << page;
     }
-    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(out);
+    EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
 }
 
 // The interactive program: the page menu's reply rows say where the saved
@@ -139,22 +123,13 @@ TEST_F(Printing, AFailedPrintIsOneLineAndThePageIsSaved) {
          "error: not printed on plotter: the CUPS scheduler is not running (" + cups.socket()}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.queue);
-        TempDir pages;
         if (c.schedulerStopped) cups.stop();
-        PtyPair line;
-        ASSERT_TRUE(line.ok()) << line.error();
-        const std::string out = pages.file("out");
-        const pid_t pid = startedWithoutTerminal(
-            std::string(PLOTANIX_BINARY) + " --unattended --print " + c.queue + " --port " +
-            line.slavePath() + " --dir " + pages.path().string() + " --page-gap 1 </dev/null >" +
-            out + " 2>&1");
-        ASSERT_GT(pid, 0);
-        const Reaped reaped{pid};
-        ASSERT_TRUE(line.writeMaster("SP1;PA100,100;PD700,500;"));
-        ASSERT_TRUE(waitUntil([&] { return readFile(out).find(c.said) != std::string::npos; }, 20s))
-            << readFile(out);
-        EXPECT_TRUE(std::filesystem::exists(pages.file(savedPageName(1))));
-        EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(out);
+        UnattendedPlotter plotanix;
+        ASSERT_TRUE(plotanix.start(std::string("--print ") + c.queue + " --page-gap 1"));
+        ASSERT_TRUE(plotanix.line.writeMaster("SP1;PA100,100;PD700,500;"));
+        ASSERT_TRUE(plotanix.said(c.said, 1, 20s)) << plotanix.journal() << plotanix.errors();
+        EXPECT_TRUE(std::filesystem::exists(plotanix.pages.file(savedPageName(1))));
+        EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
     }
 }
 

@@ -1,70 +1,18 @@
 // The typical run, end to end: the computer sends two lines and a label and
-// falls silent; the operator sees the page, saves it and quits. And the
-// transcript of a session, byte for byte: chunks as the computer's pauses
-// cut them, the record of an unknown instruction behind the chunk that held
-// it, the operator's page markers, the OI reply kept out.
+// falls silent; the operator sees the page, saves it and quits. And a
+// computer that pauses mid-plot while the page menu waits.
 
 #include "plotter_harness.h"
 
 #include "support/wait_until.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace plotanix::testing {
 namespace {
 
 const std::string typicalStream = "SP1;PU100,100;PD200,100,200,200;LBHI\x03;";
-
-constexpr uint32_t white = 0xFFFFFF;
-constexpr uint32_t black = 0x000000;
-
-// Plotter (100,100)-(200,100)-(200,200) is picture (180,440)-(280,440)-(280,340).
-bool onLines(int x, int y) {
-    return (y == 440 && x >= 180 && x <= 280) || (x == 280 && y >= 340 && y <= 440);
-}
-
-// "HI" from pen (200,200): a 20 x 19 cell, left edge on column 280, its
-// vertical middle on row 340.
-bool inLabelCell(int x, int y) {
-    return x >= 280 && x < 300 && y >= 331 && y < 350;
-}
-
-void expectTypicalPage(const DecodedPng& png) {
-    ASSERT_EQ(png.error, "");
-    ASSERT_EQ(png.rgb.size(), 800u * 600u * 3u);
-
-    long wrong = 0;
-    int inkTop = 600, inkBottom = -1, inkLeft = 800, inkRight = -1;
-    bool inkLeftHalf = false, inkRightHalf = false;
-    for (int y = 0; y < 600; ++y) {
-        for (int x = 0; x < 800; ++x) {
-            const uint32_t colour = colourAt(png, x, y);
-            if (onLines(x, y)) {
-                wrong += colour != black;
-            } else if (inLabelCell(x, y)) {
-                if (colour == white) continue;
-                inkTop = std::min(inkTop, y), inkBottom = std::max(inkBottom, y);
-                inkLeft = std::min(inkLeft, x), inkRight = std::max(inkRight, x);
-                (x < 290 ? inkLeftHalf : inkRightHalf) = true;
-            } else {
-                wrong += colour != white;
-            }
-        }
-    }
-    EXPECT_EQ(wrong, 0) << "pixels off the two lines that are not white, or line pixels not black";
-    // Capitals sit inside the cell, clear of its top (ascent above them) and
-    // of its bottom (descent below the baseline), around row 340.
-    EXPECT_GT(inkTop, 331);
-    EXPECT_LT(inkBottom, 349);
-    EXPECT_NEAR((inkTop + inkBottom) / 2.0, 340, 3.0);
-    EXPECT_LE(inkLeft, 283) << "the H does not start at the pen";
-    EXPECT_GE(inkRight, 292);
-    EXPECT_TRUE(inkLeftHalf) << "the first letter is drawn";
-    EXPECT_TRUE(inkRightHalf) << "the second letter is drawn beside it";
-}
 
 TEST(TypicalRun, PlotsShowsSavesAndQuits) {
     PlotterSession plotter;
@@ -107,10 +55,8 @@ TEST(TypicalRun, PlotsShowsSavesAndQuits) {
                                         std::filesystem::canonical(folder).string()))
         << plotter.screen();
     ASSERT_TRUE(plotter.waitRow(13, "Command : ")) << plotter.screen();
-    const DecodedPng saved = plotter.savedPage(1);
-    expectTypicalPage(saved);
-    EXPECT_EQ(differingPixels(saved, *expectedPage({typicalStream})), 0)
-        << "not the page the HP-86B model draws";
+    // The pixels are the model's own (the model's tests check its drawing).
+    EXPECT_EQ(differingPixels(plotter.savedPage(1), *expectedPage({typicalStream})), 0);
 
     expectCleanQuit(plotter);
     EXPECT_TRUE(plotter.terminalRestored());
@@ -151,10 +97,10 @@ TEST(TypicalRun, PortLineAndFolderFromTheCommandLine) {
 }
 
 // The computer pauses mid-plot, with the pen down and inside a coordinate
-// pair, for longer than the silence that ends a run, then goes on: the page
-// is the uninterrupted stream's, and plotanix-render draws the saved page
-// again, pixel for pixel, from the transcript.
-TEST(TypicalRun, APauseMidPlotChangesNothingAndTheTranscriptDrawsThePageAgain) {
+// pair, for longer than the silence that ends a run, then goes on while the
+// page menu waits: plotting resumes and the page is the uninterrupted
+// stream's.
+TEST(TypicalRun, APauseMidPlotAtThePageMenuChangesNothing) {
     PlotterSession plotter;
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     const std::string first = "SP2;PU;PA100,100;PD200,200;PA300,";
@@ -167,14 +113,6 @@ TEST(TypicalRun, APauseMidPlotChangesNothingAndTheTranscriptDrawsThePageAgain) {
     const DecodedPng saved = plotter.savedPage(1);
     EXPECT_EQ(differingPixels(saved, *expectedPage({first + second})), 0);
     expectCleanQuit(plotter);
-
-    const std::string again = plotter.file("again.png");
-    const std::string command = std::string(PLOTANIX_RENDER) + " " + plotter.file("PLOTTER.TXT") +
-                                " -o " + again + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const DecodedPng rendered = readPng(plotter.file("again-00001.png"));
-    ASSERT_EQ(rendered.error, "");
-    EXPECT_EQ(rendered.rgb, saved.rgb);
 }
 
 } // namespace

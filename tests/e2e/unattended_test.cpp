@@ -9,40 +9,30 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <random>
 #include <regex>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace plotanix::testing {
 namespace {
 
 TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
-    TempDir pages, logs;
-    PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const std::string out = logs.file("out"), err = logs.file("err");
+    UnattendedPlotter plotanix;
+    const TempDir& pages = plotanix.pages;
     writeFile(pages.file("PLOTTER.TXT"), "an earlier capture");
-    const pid_t pid = startedWithoutTerminal(
-        std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() + " --dir " +
-        pages.path().string() + " --page-gap 1 </dev/null >" + out + " 2>" + err);
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
+    ASSERT_TRUE(plotanix.start("--page-gap 1"));
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
                                             "SP2;PA100,500;PD700,100;LBunattended\x03;",
                                             "SP3;PA400,0;PD400,600;OI;"};
     for (int page = 1; page <= 2; ++page) {
-        ASSERT_TRUE(line.writeMaster(plots[page - 1]));
-        const std::string name = pages.file(savedPageName(page));
-        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
+        ASSERT_TRUE(plotanix.line.writeMaster(plots[page - 1]));
+        ASSERT_TRUE(plotanix.saved(page)) << plotanix.journal();
     }
     // The third plot is cut short; the query's answer shows it has been read.
-    ASSERT_TRUE(line.writeMaster(plots[2]));
-    EXPECT_EQ(line.readMasterUntil("\r\n", 10s), "7470A\r\n");
-    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(err);
+    ASSERT_TRUE(plotanix.line.writeMaster(plots[2]));
+    EXPECT_EQ(plotanix.line.readMasterUntil("\r\n", 10s), "7470A\r\n");
+    EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
 
     std::string transcript;
     for (int page = 1; page <= 3; ++page) {
@@ -55,55 +45,33 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
     const std::vector<std::string> kept = keptTranscripts(pages.path());
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(readFile(kept[0]), "an earlier capture");
-    const std::string journal = readFile(out);
+    const std::string journal = plotanix.journal();
     EXPECT_NE(journal.find(" previous transcript kept: " + kept[0] + "\n"), std::string::npos)
         << journal;
     const std::regex stamped(
         "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){9}");
     EXPECT_TRUE(std::regex_match(journal, stamped)) << journal;
-    EXPECT_EQ(readFile(err), "");
+    EXPECT_EQ(plotanix.errors(), "");
 }
 
-// The page gap is the host's silence from its last byte, not added to the
-// silence that ends a run; a host that only asks questions leaves no page.
 // Under systemd (its journal stream named by JOURNAL_STREAM) the journal
 // stamps the lines itself: each carries its priority instead of a time.
-TEST(Unattended, ThePageGapCountsFromTheLastByteAndABlankPageIsNotSaved) {
-    TempDir pages, logs;
-    PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const std::string out = logs.file("out");
-    writeFile(out, "");
+TEST(Unattended, UnderSystemdEachJournalLineCarriesItsPriority) {
+    UnattendedPlotter plotanix;
+    writeFile(plotanix.out, "");
+    // Both streams are the journal's, as under systemd: one file.
+    std::filesystem::create_hard_link(plotanix.out, plotanix.err);
     struct stat journal {};
-    ASSERT_EQ(::stat(out.c_str(), &journal), 0);
-    const std::string stream =
-        std::to_string(journal.st_dev) + ":" + std::to_string(journal.st_ino);
-    const pid_t pid = startedWithoutTerminal(
-        "JOURNAL_STREAM=" + stream + " PLOTANIX_VECTOR=gif " + std::string(PLOTANIX_BINARY) +
-        " --unattended --port " + line.slavePath() + " --dir " + pages.path().string() +
-        " --page-gap 3 </dev/null >>" + out + " 2>&1");
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
-    const auto said = [&](const std::string& text) {
-        return waitUntil([&] { return readFile(out).find(text) != std::string::npos; }, 15s);
-    };
-    ASSERT_TRUE(said("<6>started: ")) << readFile(out);
-    ASSERT_TRUE(line.writeMaster("OI;OS;"));
-    EXPECT_EQ(line.readMasterUntil("\r\n", 10s), "7470A\r\n");
-    ASSERT_TRUE(said("<6>nothing drawn: no page saved\n")) << readFile(out);
-    EXPECT_FALSE(std::filesystem::exists(pages.file(savedPageName(1))));
-
-    ASSERT_TRUE(line.writeMaster("SP1;PA100,100;PD700,500;"));
-    const auto lastByte = std::chrono::steady_clock::now();
-    const std::string name = pages.file(savedPageName(1));
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
-    const auto after = std::chrono::steady_clock::now() - lastByte;
-    // Counted from the run's end it would come 2.66 s (the line's read time)
-    // later than the gap.
-    EXPECT_GE(after, 2900ms);
-    EXPECT_LT(after, 4600ms);
-    EXPECT_EQ(statusAfterTerm(pid), 0);
-    const std::string lines = readFile(out);
+    ASSERT_EQ(::stat(plotanix.out.c_str(), &journal), 0);
+    ASSERT_TRUE(plotanix.start("--page-gap 1", "JOURNAL_STREAM=" + std::to_string(journal.st_dev) +
+                                                   ":" + std::to_string(journal.st_ino) +
+                                                   " PLOTANIX_VECTOR=gif"));
+    ASSERT_TRUE(plotanix.said("<6>started: ")) << plotanix.journal();
+    ASSERT_TRUE(plotanix.line.writeMaster("OI;OS;"));
+    EXPECT_EQ(plotanix.line.readMasterUntil("\r\n", 10s), "7470A\r\n");
+    ASSERT_TRUE(plotanix.said("<6>nothing drawn: no page saved\n")) << plotanix.journal();
+    EXPECT_EQ(plotanix.end(), 0);
+    const std::string lines = plotanix.journal();
     EXPECT_EQ(lines.rfind("<4>plotanix: PLOTANIX_VECTOR: ", 0), 0u) << lines;
     const std::regex prioritised("(<[346]>[a-zA-Z].*\n)+");
     EXPECT_TRUE(std::regex_match(lines, prioritised)) << lines;
@@ -122,20 +90,13 @@ TEST(Unattended, ATerminationInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt
         const size_t moment = std::uniform_int_distribution<size_t>(5000, 120000)(random);
         SCOPED_TRACE("seed " + std::to_string(seed) + ", signal after " + std::to_string(moment) +
                      " bytes");
-        TempDir pages, logs;
-        PtyPair line;
-        ASSERT_TRUE(line.ok()) << line.error();
-        const pid_t pid = startedWithoutTerminal(
-            std::string(PLOTANIX_BINARY) + " --unattended --port " + line.slavePath() + " --dir " +
-            pages.path().string() + " </dev/null >" + logs.file("out") + " 2>" + logs.file("err"));
-        ASSERT_GT(pid, 0);
-        const Reaped reaped{pid};
+        UnattendedPlotter plotanix;
+        ASSERT_TRUE(plotanix.start(""));
         // Its signals are taken from then on.
-        ASSERT_TRUE(waitUntil(
-            [&] { return readFile(logs.file("out")).find(" started: ") != std::string::npos; }));
-        ASSERT_TRUE(line.writeMaster(std::string_view(plot).substr(0, moment), 30s));
-        EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(logs.file("err"));
-        std::string transcript = readFile(pages.file("PLOTTER.TXT"));
+        ASSERT_TRUE(plotanix.said(" started: "));
+        ASSERT_TRUE(plotanix.line.writeMaster(std::string_view(plot).substr(0, moment), 30s));
+        EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
+        std::string transcript = readFile(plotanix.pages.file("PLOTTER.TXT"));
         for (const std::string& line : {marker("SAVE PAGE #1"), marker("NEW PAGE")})
             if (const size_t at = transcript.find(line); at != std::string::npos)
                 transcript.erase(at, line.size());
@@ -144,62 +105,28 @@ TEST(Unattended, ATerminationInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt
     }
 }
 
-// The 7470A's longest turnaround delay (ESC . M) holds a reply in the
-// loop's queue: termination ends the program at once, the reply unsent.
-TEST(Unattended, TerminationDuringTheLongestTurnaroundDelayEndsAtOnce) {
-    TempDir pages, logs;
-    PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const pid_t pid = startedWithoutTerminal(
-        std::string(PLOTANIX_BINARY) + " --unattended --model 7470a --port " + line.slavePath() +
-        " --dir " + pages.path().string() + " </dev/null >" + logs.file("out") + " 2>" +
-        logs.file("err"));
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
-    const std::string asked = "\x1b.M54612:OI;";
-    ASSERT_TRUE(line.writeMaster(asked));
-    // The run has ended at the line's silence: its bytes are in the transcript.
-    ASSERT_TRUE(
-        waitUntil([&] { return readFile(pages.file("PLOTTER.TXT")).ends_with(asked); }, 15s));
-    const auto terminated = std::chrono::steady_clock::now();
-    const int status = statusAfterTerm(pid);
-    EXPECT_LT(std::chrono::steady_clock::now() - terminated, 1s);
-    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
-    EXPECT_EQ(line.masterInputWaiting(), 0);
-}
-
 // Terminated while the model has long work ahead (hatch fills at a new
 // angle each, on a big polygon): the model draws for a moment only, the
 // page is saved, the transcript has every byte, and the journal says how
 // many bytes were not drawn.
 TEST(Unattended, AnEndingDuringHeavyWorkSavesThePageAndSaysWhatWasNotDrawn) {
     const std::string plot = costlyHatches(400, "OI;");
-    TempDir pages, logs;
-    PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const std::string out = logs.file("out");
-    const pid_t pid = startedWithoutTerminal(
-        std::string(PLOTANIX_BINARY) + " --unattended --model hpgl2 --port " + line.slavePath() +
-        " --dir " + pages.path().string() + " </dev/null >" + out + " 2>" + logs.file("err"));
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
-    ASSERT_TRUE(waitUntil([&] { return readFile(out).find(" started: ") != std::string::npos; }));
-    ASSERT_TRUE(line.writeMaster(plot, 30s));
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--model hpgl2"));
+    ASSERT_TRUE(plotanix.said(" started: "));
+    ASSERT_TRUE(plotanix.line.writeMaster(plot, 30s));
     // The reply: the first hatch is drawn, the others are still to come.
-    ASSERT_EQ(line.readMasterUntil("\r", 60s), "7470A\r") << readFile(out);
-    ::kill(pid, SIGTERM);
-    int status = -1;
+    ASSERT_EQ(plotanix.line.readMasterUntil("\r", 60s), "7470A\r") << plotanix.journal();
     // Drawing the rest would take a minute.
-    ASSERT_TRUE(waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20s));
-    EXPECT_EQ(status, 0) << readFile(logs.file("err"));
-    EXPECT_TRUE(std::filesystem::exists(pages.file(savedPageName(1))));
-    std::string transcript = readFile(pages.file("PLOTTER.TXT"));
+    EXPECT_EQ(statusAfterTerm(plotanix.pid, 20s), 0) << plotanix.errors();
+    EXPECT_TRUE(std::filesystem::exists(plotanix.pages.file(savedPageName(1))));
+    std::string transcript = readFile(plotanix.pages.file("PLOTTER.TXT"));
     for (const std::string& mark : {marker("SAVE PAGE #1"), marker("NEW PAGE")})
         if (const size_t at = transcript.find(mark); at != std::string::npos)
             transcript.erase(at, mark.size());
     EXPECT_TRUE(transcript.ends_with(plot)) << transcript.size() << " bytes";
     std::smatch said;
-    const std::string journal = readFile(out);
+    const std::string journal = plotanix.journal();
     ASSERT_TRUE(std::regex_search(journal, said,
                                   std::regex(" (\\d+) bytes were left undrawn at the ending \\(the "
                                              "transcript has them\\): plotanix-render "
@@ -213,81 +140,53 @@ TEST(Unattended, AnEndingDuringHeavyWorkSavesThePageAndSaysWhatWasNotDrawn) {
 TEST(Unattended, WithAWindowTheJournalSaysWhenTheDisplayIsLost) {
     PrivateXvfb xvfb;
     ASSERT_FALSE(xvfb.name().empty()) << "no Xvfb";
-    TempDir pages, logs;
-    PtyPair line;
-    ASSERT_TRUE(line.ok()) << line.error();
-    const std::string out = logs.file("out");
-    const pid_t pid = startedWithoutTerminal("DISPLAY=" + xvfb.name() + " " + PLOTANIX_BINARY +
-                                             " --unattended --window --page-gap 1 --port " +
-                                             line.slavePath() + " --dir " + pages.path().string() +
-                                             " </dev/null >" + out + " 2>" + logs.file("err"));
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--window --page-gap 1", "DISPLAY=" + xvfb.name()));
     for (int page = 1; page <= 2; ++page) {
-        ASSERT_TRUE(line.writeMaster("SP1;PA100,100;PD700,500;"));
-        const std::string name = pages.file(savedPageName(page));
-        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
+        ASSERT_TRUE(plotanix.line.writeMaster("SP1;PA100,100;PD700,500;"));
+        ASSERT_TRUE(plotanix.saved(page)) << plotanix.journal();
         if (page == 2) break;
         ASSERT_TRUE(waitUntil([&] { return findWindow("HP Plotter", xvfb.name()).has_value(); }))
             << "no window";
         xvfb.stop();
-        EXPECT_TRUE(waitUntil([&] {
-            return readFile(out).find(" display lost: the pages are still saved\n") !=
-                   std::string::npos;
-        })) << readFile(out);
+        EXPECT_TRUE(plotanix.said(" display lost: the pages are still saved\n"))
+            << plotanix.journal();
     }
-    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(logs.file("err"));
+    EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
 }
 
 // A talk-only instrument plotting through a USB-GPIB adapter listening only:
 // the journal says what answered, each plot is a page, and the adapter is
 // set up again when it comes back after dropping off the USB.
 TEST(Unattended, ListensToTheBusThroughAnAdapterThatComesAndGoes) {
-    TempDir pages, logs;
     AdapterOnUsb adapter(std::chrono::milliseconds(300));
-    const std::string out = logs.file("out"), err = logs.file("err");
-    const pid_t pid = startedWithoutTerminal(
-        std::string(PLOTANIX_BINARY) + " --unattended --gpib listen " + adapter.path() + " --dir " +
-        pages.path().string() + " --page-gap 1 </dev/null >" + out + " 2>" + err);
-    ASSERT_GT(pid, 0);
-    const Reaped reaped{pid};
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--gpib listen " + adapter.path() + " --page-gap 1", "", true));
     const std::string answered =
         "On HP-IB, listening only: " + std::string(sim::SimulatedAdapter::defaultVersion) + "\n";
-    const auto said = [&](const std::string& text, size_t times) {
-        return waitUntil(
-            [&] {
-                const std::string journal = readFile(out);
-                size_t found = 0;
-                for (size_t at = journal.find(text); at != std::string::npos;
-                     at = journal.find(text, at + 1))
-                    ++found;
-                return found >= times;
-            },
-            15s);
-    };
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;", "SP2;PA100,500;PD700,100;"};
     for (int page = 1; page <= 2; ++page) {
-        ASSERT_TRUE(said(answered, size_t(page))) << readFile(out);
+        ASSERT_TRUE(plotanix.said(answered, size_t(page))) << plotanix.journal();
         adapter.look(
             [&](sim::SimulatedAdapter& a) { EXPECT_TRUE(a.computerSends(1, plots[page - 1])); });
-        const std::string name = pages.file(savedPageName(page));
-        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(name); }, 15s)) << readFile(out);
-        EXPECT_EQ(differingPixels(readPng(name), *expectedPage({plots[page - 1]})), 0) << page;
+        ASSERT_TRUE(plotanix.saved(page)) << plotanix.journal();
+        const DecodedPng png = readPng(plotanix.pages.file(savedPageName(page)));
+        EXPECT_EQ(differingPixels(png, *expectedPage({plots[page - 1]})), 0) << page;
         if (page == 2) break;
         adapter.pullOut();
-        ASSERT_TRUE(said("line lost: " + adapter.path(), 1)) << readFile(out);
+        ASSERT_TRUE(plotanix.said("line lost: " + adapter.path())) << plotanix.journal();
         adapter.plugIn();
-        ASSERT_TRUE(said("line back: " + adapter.path(), 1)) << readFile(out);
+        ASSERT_TRUE(plotanix.said("line back: " + adapter.path())) << plotanix.journal();
     }
     EXPECT_EQ(adapter.look([](const sim::SimulatedAdapter& a) { return a.fromHost(); }),
               "++ver\r\n++mode 0\r\n++lon 1\r\n++eoi 1\r\n++eos 0\r\n++eot_enable 0\r\n++ver\r\n")
         << "only the set-up: nothing is written to the bus";
-    const std::string journal = readFile(out);
+    const std::string journal = plotanix.journal();
     EXPECT_NE(
         journal.find(" started: HP-IB, listening only via " + adapter.path() + " at 115200 8N1"),
         std::string::npos)
         << journal;
-    EXPECT_EQ(statusAfterTerm(pid), 0) << readFile(err);
+    EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
 }
 
 } // namespace

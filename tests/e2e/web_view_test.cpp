@@ -3,20 +3,14 @@
 
 #include "headless_browser.h"
 #include "plotter_harness.h"
+#include "support/loopback.h"
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <csignal>
 #include <filesystem>
-#include <netinet/in.h>
-#include <poll.h>
 #include <regex>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace plotanix::testing {
 namespace {
@@ -53,34 +47,14 @@ std::string shownPages(const std::string& newest) {
                      "return thumbs.map(i => i.alt).join(' ') + '|' + Date.now();");
 }
 
-// A connection to the port on 127.0.0.1; invalid when refused.
-UniqueFd connectedTo(int port) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
-    return fd;
-}
-
 // The body of a GET over loopback, read to the connection's end; empty on
 // any failure.
 std::string httpGet(int port, const std::string& path) {
-    const UniqueFd fd = connectedTo(port);
-    const std::string ask =
-        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
-    if (::send(fd.get(), ask.data(), ask.size(), MSG_NOSIGNAL) != ssize_t(ask.size())) return {};
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd in{fd.get(), POLLIN, 0};
-        if (::poll(&in, 1, 1000) <= 0) continue;
-        char buffer[65536];
-        const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        got.append(buffer, static_cast<size_t>(n));
-    }
+    const UniqueFd fd = connectTo(port);
+    if (!sendAll(fd.get(),
+                 "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"))
+        return {};
+    const std::string got = receive(fd.get(), SIZE_MAX, 10s);
     const size_t body = got.find("\r\n\r\n");
     return body == std::string::npos ? std::string() : got.substr(body + 4);
 }
@@ -91,50 +65,23 @@ int64_t modifiedMs(const std::string& path) {
     return int64_t(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
 }
 
-// The unattended program with --web on any free port, its pages in a
-// folder of the test's.
-struct WebPlotter {
-    TempDir pages, logs;
-    PtyPair line;
-    std::string out = logs.file("out"), err = logs.file("err");
-    pid_t pid = -1;
-    std::string url;
-    int port = 0;
-
-    // Before the program starts, the folder is the test's to fill.
-    void start() {
-        ASSERT_TRUE(line.ok()) << line.error();
-        pid = startedWithoutTerminal(std::string(PLOTANIX_BINARY) + " --unattended --port " +
-                                     line.slavePath() + " --dir " + pages.path().string() +
-                                     " --page-gap 1 --web 0 </dev/null >" + out + " 2>" + err);
-        ASSERT_GT(pid, 0);
-        std::smatch found;
-        std::string journal;
-        const std::regex address(" web view: (http://127\\.0\\.0\\.1:([0-9]+)/)\n");
-        ASSERT_TRUE(waitUntil([&] {
-            journal = readFile(out);
-            return std::regex_search(journal, found, address);
-        })) << journal
-            << readFile(err);
-        url = found[1];
-        port = std::stoi(found[2]);
-    }
-    ~WebPlotter() { const Reaped reaped{pid}; }
-};
-
 TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
-    WebPlotter plotter;
-    ASSERT_NO_FATAL_FAILURE(plotter.start());
+    UnattendedPlotter plotter;
+    ASSERT_TRUE(plotter.start("--page-gap 1 --web 0"));
+    std::smatch found;
+    const std::regex address(" web view: (http://127\\.0\\.0\\.1:[0-9]+/)\n");
+    ASSERT_TRUE(plotter.said(" web view: ")) << plotter.journal() << plotter.errors();
+    const std::string journal = plotter.journal();
+    ASSERT_TRUE(std::regex_search(journal, found, address)) << journal;
+    const std::string url = found[1];
 
     const std::vector<std::string> plots = {"SP1;PA100,100;PD700,500;",
                                             "SP2;PA100,500;PD700,100;PU400,0;PD400,600;"};
     ASSERT_TRUE(plotter.line.writeMaster(plots[0]));
-    const std::string firstPage = plotter.pages.file(savedPageName(1));
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(firstPage); }, 15s))
-        << readFile(plotter.out);
+    ASSERT_TRUE(plotter.saved(1)) << plotter.journal();
 
     HeadlessBrowser browser;
-    ASSERT_TRUE(browser.open(plotter.url)) << browser.failure() << browser.log();
+    ASSERT_TRUE(browser.open(url)) << browser.failure() << browser.log();
     const auto first = browser.evaluate(shownPages(savedPageName(1)), 60s);
     ASSERT_TRUE(first) << browser.failure() << browser.log();
     EXPECT_TRUE(first->starts_with(savedPageName(1) + "|")) << *first;
@@ -152,7 +99,7 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
         30s);
     EXPECT_TRUE(drawing) << browser.failure();
     const auto second = browser.evaluate(shownPages(savedPageName(2)), 30s);
-    ASSERT_TRUE(second) << browser.failure() << readFile(plotter.out);
+    ASSERT_TRUE(second) << browser.failure() << plotter.journal();
     const std::string shown = second->substr(0, second->find('|'));
     EXPECT_EQ(shown, savedPageName(2) + " " + savedPageName(1));
     EXPECT_EQ(browser.evaluate("Promise.resolve(window.notReloaded)", 10s), "yes");
@@ -167,50 +114,8 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
                 static_cast<long long>(at - written));
     EXPECT_GE(at - written, 0);
 
-    EXPECT_EQ(statusAfterTerm(plotter.pid), 0) << readFile(plotter.err);
-    EXPECT_EQ(readFile(plotter.err), "");
-}
-
-// A folder of many pages is read once and then followed: the newest
-// first, the older a link away, a new page at the top at once.
-TEST(WebView, LargeFolderIsListedNewestFirst) {
-    WebPlotter plotter;
-    for (int n = 1; n <= 250; ++n)
-        writeFile(plotter.pages.file(savedPageName(n)), "page");
-    ASSERT_NO_FATAL_FAILURE(plotter.start());
-    std::string front;
-    ASSERT_TRUE(waitUntil([&] {
-        front = httpGet(plotter.port, "/");
-        return front.find("1 to 100 of 250,") != std::string::npos;
-    })) << front;
-    EXPECT_NE(front.find("<a href=\"/?from=100\">Older pages</a>"), std::string::npos);
-    ASSERT_TRUE(plotter.line.writeMaster("SP1;PA100,100;PD700,500;"));
-    // The page numbers go on after the pages that are there.
-    ASSERT_TRUE(waitUntil(
-        [&] { return std::filesystem::exists(plotter.pages.file(savedPageName(251))); }, 15s));
-    front = httpGet(plotter.port, "/");
-    EXPECT_NE(front.find("1 to 100 of 251,"), std::string::npos) << front;
-    EXPECT_LT(front.find("alt=\"" + savedPageName(251)), front.find("alt=\"" + savedPageName(250)));
-}
-
-// Clients that send their request a byte at a time from one address do
-// not keep a browser out, and are closed when their time is up.
-TEST(WebView, SlowClientsDoNotKeepBrowsersOut) {
-    WebPlotter plotter;
-    ASSERT_NO_FATAL_FAILURE(plotter.start());
-    std::vector<UniqueFd> slow;
-    for (int i = 0; i < 16; ++i) {
-        slow.push_back(connectedTo(plotter.port));
-        ASSERT_EQ(::send(slow.back().get(), "GET / HT", 8, MSG_NOSIGNAL), 8);
-    }
-    EXPECT_NE(httpGet(plotter.port, "/").find("<h1>Plotanix</h1>"), std::string::npos);
-    // Each is closed by its header's deadline (or gave way to the browser).
-    for (const UniqueFd& client : slow) {
-        pollfd in{client.get(), POLLIN, 0};
-        ASSERT_EQ(::poll(&in, 1, 15000), 1);
-        char byte = 0;
-        EXPECT_LE(::recv(client.get(), &byte, 1, 0), 0);
-    }
+    EXPECT_EQ(plotter.end(), 0) << plotter.errors();
+    EXPECT_EQ(plotter.errors(), "");
 }
 
 // The interactive program says where on its start screen, and the view

@@ -369,39 +369,3 @@ TEST(Hpgl2Dialect, TheInstructionsOnlyHpgl2Has) {
                     "PG PM PP PS PW QL RA RO RR RT SD TR UL WG WU ");
     EXPECT_TRUE(writtenForHpgl2("pe;"));
 }
-
-// A file is written for HP-GL/2 when it uses one of them or begins a PCL
-// job, read as the models read it: labels, symbols, comments and device
-// controls hold no instruction.
-TEST(Hpgl2Dialect, FilesWrittenForHpgl2) {
-    const std::pair<std::string, bool> files[] = {
-        {"", false},
-        {"IN;SP1;PA100,100;PD200,200;LBHI\x03"
-         "CI50;OI;",
-         false},
-        {"IN;PE<=" + pair(10, 10) + ";", true},
-        {"in;pm0;pd10,0,10,10;pm2;fp;", true},
-        {"BPINPS60000,33640;", true},
-        {"IN;SP1;P A0,0;R\r\nA10,10;", true},
-        {"\x1b"
-         "E\x1b%1BIN;PA0,0;",
-         true},
-        {"\x1b%-1BIN;PA0,0;", true},
-        {"\x1b%0BPA0,0;", true},
-        {"\x1b%-12345X@PJL JOB\r\n", true},
-        {"\x1b%-12345XIN;PA0,0;", false},
-        {"\x1b%12345X@PJL", false},
-        {"\x1b.I81;;17:\x1b.N;19:IN;PA0,0;", false},
-        {"\x1b.EPA0,0;", false},
-        {"LBSee PM and PE\x03PA0,0;", false},
-        {"LBunended PE", false},
-        {"DT*;LBFP\x03PM*PA0,0;", false},
-        {"DT*;DT;LBtext\x03PM;", true},
-        {"SMFPA0,0;PD10,10;", false},
-        {"SM;FP;", true},
-        {"CO\"EP; PM\";PA0,0;", false},
-        {"LBend\x03RA100,100;", true},
-    };
-    for (const auto& [bytes, hpgl2] : files)
-        EXPECT_EQ(writtenForHpgl2(bytes), hpgl2) << printable(bytes);
-}

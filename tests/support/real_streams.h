@@ -2,7 +2,7 @@
 // The plot files the tests run real streams from: the project's own seed
 // streams (tests/data/streams), and the corpus of other programs' files
 // when it stands beside the project (../shared/hpgl-corpus). Without the
-// corpus the tests run on the seeds alone and say so once.
+// corpus the tests run on the seeds alone, then end as skipped (corpusHere).
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +16,13 @@ namespace plotanix::testing {
 inline std::filesystem::path corpusDirectory() {
     const char* given = std::getenv("PLOTANIX_CORPUS_DIR");
     return given != nullptr && *given != '\0' ? given : PLOTANIX_CORPUS_DIR;
+}
+
+// Whether the corpus is here. A test over realStreamFiles() checks the seeds
+// and then, without it, ends with GTEST_SKIP so that the run shows what it
+// did not check.
+inline bool corpusHere() {
+    return std::filesystem::is_directory(corpusDirectory());
 }
 
 // A file of the corpus, or empty when the corpus is not here: the test

@@ -183,7 +183,11 @@ bool transcriptName(std::string_view path) {
 struct Renderer::Core {
     Core(PlotterModel model, const RenderSetup& setup)
         : plotting({model, setup.paper, std::nullopt, ".", setup.keepDisplayList}, link, log),
-          paper(setup.paper) {}
+          paper(setup.paper) {
+        session.watchUnknown([this](std::string_view mnemonic) {
+            if (tellingDialect && toldHpgl2(mnemonic)) metHpgl2 = true;
+        });
+    }
 
     RendererNoLine link;
     LogFile log;
@@ -196,6 +200,10 @@ struct Renderer::Core {
     int64_t instructions = 0, ignored = 0;
     Drawing::LineTally linesBefore;
     int64_t offPaperBefore = 0;
+    // The 7470A's reading tells the dialect: an instruction only HP-GL/2
+    // has ends the run, for the file to be drawn as HP-GL/2.
+    bool tellingDialect = false;
+    bool metHpgl2 = false;
 
     bool hp86b() const { return session.model() == PlotterModel::hp86b; }
     // The program is to end: the input is left undrawn.
@@ -233,7 +241,7 @@ struct Renderer::Core {
             // A few instructions at a time, with a look for a signal
             // between them (a flag: cheap).
             const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-            for (size_t at = 0; at < bytes.size() && !stopped(); at += stopSlice)
+            for (size_t at = 0; at < bytes.size() && !stopped() && !metHpgl2; at += stopSlice)
                 session.feed({data + at, std::min(stopSlice, bytes.size() - at)});
         }
         count(session.endRun(), counts);
@@ -311,14 +319,31 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
             chosen_ = {PlotterModel::hp86b, "a transcript that names no model"};
         } else if (namedAsTranscript) {
             chosen_ = {PlotterModel::hp86b, "named as a transcript"};
+        } else if (readingsAgree(input)) {
+            // Told as the 7470A draws it, by what it does not know.
+            const std::optional<Outcome> drawn =
+                drawChosen(input, marked, false, steps, true, write, inputRead);
+            if (drawn) return *drawn;
+            counts_ = {};
+            chosen_ = {PlotterModel::hpgl2, "written for HP-GL/2"};
         } else if (writtenForHpgl2(input)) {
             chosen_ = {PlotterModel::hpgl2, "written for HP-GL/2"};
         }
         transcriptOfModel = chosen_.model == PlotterModel::hp86b;
     }
+    return *drawChosen(input, marked, transcriptOfModel, steps, false, write, inputRead);
+}
+
+std::optional<Renderer::Outcome> Renderer::drawChosen(std::string_view input, bool marked,
+                                                      bool transcriptOfModel,
+                                                      std::vector<TranscriptStep>& steps,
+                                                      bool tellDialect, const PageSink& write,
+                                                      const std::function<void()>& inputRead) {
     const PlotterModel model = chosen_.model;
     Core* const c = core(model);
     if (c == nullptr) return Outcome::noPageImage;
+    c->tellingDialect = tellDialect;
+    c->metHpgl2 = false;
     // A transcript shows what the plotter drew, where it drew it.
     const bool plainFile = !marked || !transcriptOfModel;
     c->blank(!(plainFile && setup_.fit));
@@ -353,7 +378,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
                                                                       : Drawing::Placement{});
             });
             if (!empty) c->run(input, counts, false);
-            if (Core::stopped()) return false;
+            if (Core::stopped() || c->metHpgl2) return false;
             c->end(counts);
             if (last && inputRead) inputRead();
             const bool written = pages.finish();
@@ -368,6 +393,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
                     return true;
                 },
                 measured, false, false);
+            if (c->metHpgl2) return std::nullopt;
             c->blank(false);
         }
         const PageSink fittedWrite = [&](const PageView& page, std::optional<int64_t> number) {
@@ -379,6 +405,7 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
             return write(shown, number);
         };
         if (draw(fittedWrite, counts_, setup_.fit, true)) return Outcome::rendered;
+        if (c->metHpgl2) return std::nullopt;
         return Core::stopped() ? Outcome::stopped : Outcome::writeRefused;
     }
     if (!hp86b) {

@@ -7,6 +7,7 @@
 #include "output/vector_copy.h"
 #include "page/page_image.h"
 #include "session/plot_session.h"
+#include "session/transcript_splitter.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plotanix {
 
@@ -97,6 +99,13 @@ class Renderer {
   private:
     struct Core;
     Core* core(PlotterModel model);
+    // Draws the input as chosen_ says. tellDialect: the 7470A draws a
+    // plain file whose dialect its reading tells; nothing when it met an
+    // instruction only HP-GL/2 has (no page written).
+    std::optional<Outcome> drawChosen(std::string_view input, bool marked, bool transcriptOfModel,
+                                      std::vector<TranscriptStep>& steps, bool tellDialect,
+                                      const PageSink& write,
+                                      const std::function<void()>& inputRead);
 
     RenderSetup setup_;
     std::unique_ptr<Core> cores_[3]; // made when first needed, by model

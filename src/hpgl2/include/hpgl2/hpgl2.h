@@ -164,6 +164,7 @@ class Hpgl2 : public HpglCore {
     bool repeatsLastArea(const Numbers& p) const;
     void areaDrawn(const Numbers& p, uint64_t marksBefore);
     bool hatch(double spacing, double degrees);
+    void drawHatch(const HatchLine& line);
     void bufferWedge(const Numbers& p, bool fill);
 
     // Labels, line types.
@@ -177,7 +178,7 @@ class Hpgl2 : public HpglCore {
         void polyline(std::span<const PlotPoint> points) override;
         void piece(PlotPoint from, PlotPoint to) override;
         void fill(PathView area) override;
-        void hatch(Point from, Point to) override;
+        void hatch(const HatchLine& line) override;
         Hpgl2& model;
     };
 

@@ -11,6 +11,7 @@
 #include "hpgl/tokenizer.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace plotanix {
@@ -25,6 +26,9 @@ class Hpgl2Input {
         while (step(byte)) {
         }
     }
+    // As put() for each byte; a run of numbers' bytes in HP-GL/2 goes on to
+    // the tokenizer whole.
+    void feed(std::span<const uint8_t> bytes);
     // The stream has ended: an escape read in part is dropped.
     void end();
 

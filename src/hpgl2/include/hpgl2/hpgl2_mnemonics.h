@@ -32,8 +32,7 @@ Hpgl2Terminator takeTerminator(int event, int& step);
 class Hpgl2Mnemonics : private TokenizerClient {
   public:
     void feed(std::string_view bytes) {
-        for (const char byte : bytes)
-            input_.put(static_cast<uint8_t>(byte));
+        input_.feed({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
     }
     // How often a mnemonic of these letters (upper case, either case read) came.
     int64_t count(char first, char second) const {

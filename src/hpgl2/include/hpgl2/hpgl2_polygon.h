@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace plotanix {
@@ -51,10 +52,24 @@ class PolygonBuffer {
     bool overflowed_ = false;
 };
 
-// Receives the hatch segments, in plotter units.
+// One hatch line's parts inside the area: from ends[2k] to ends[2k + 1],
+// in order along the line, as distances along it.
+struct HatchLine {
+    Point anchor, along, across; // across: unit steps between the lines
+    double offset;               // of this line from the anchor
+    std::span<const double> ends;
+    // The point s along the line, in plotter units. Each coordinate moves one
+    // way only as s grows, rounding included.
+    Point at(double s) const {
+        return {anchor.x + s * along.x + offset * across.x,
+                anchor.y + s * along.y + offset * across.y};
+    }
+};
+
+// Receives the hatch lines' parts, line by line, in plotter units.
 class HatchSink {
   public:
-    virtual void hatch(Point from, Point to) = 0;
+    virtual void hatch(const HatchLine& line) = 0;
 
   protected:
     ~HatchSink() = default;

@@ -16,4 +16,18 @@ namespace plotanix {
 // SM's symbol, a quoted comment and an escape sequence are no instructions.
 bool writtenForHpgl2(std::string_view bytes);
 
+// Whether the 7470A model, drawing these bytes, reads the very mnemonics
+// the HP-GL/2 model's reading above counts, so that the instructions it
+// does not know tell the dialect (toldHpgl2) without a reading of its own.
+// The two readings part only at an escape (the 7470A's device control, a
+// PCL job's), at a quote (HP-GL/2 passes over a quoted text in an
+// instruction it does not know, the 7470A reads on) and after DT (the
+// label terminators it sets differ at DT; and DT LF, and again after IN):
+// bytes holding ESC, '"' or a D and T with only separators between them
+// are told by writtenForHpgl2.
+bool readingsAgree(std::string_view bytes);
+// Whether an instruction the 7470A model did not know is one of HP-GL/2's:
+// met in bytes whose readings agree, they are written for HP-GL/2.
+bool toldHpgl2(std::string_view mnemonic);
+
 } // namespace plotanix

@@ -40,6 +40,14 @@ class Drawing {
     // list, the extent and a placement take the exact ends, so that copies
     // keep the plotter's own coordinates.
     void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, PathPoint from, PathPoint to);
+    // Whether a line's pixels are all it leaves besides its count and the
+    // extent: nothing is placed or recorded, where its exact ends matter.
+    bool pixelsOnly() const { return state_ && !placed() && record_ == nullptr; }
+    // The last line asked for times more, each from the same pixel to the
+    // same pixel as it, with ends between its start and farEnd (picture
+    // coordinates), while pixelsOnly(): counted and measured as they would
+    // be, their pixels already there.
+    void repeatLastLine(int64_t times, PathPoint farEnd);
     // An area in the front colour (picture coordinates, see path_fill.h),
     // where it lies within clip and the image; recorded as a filled path.
     void fillPath(PathView path, PixelRect clip);
@@ -109,6 +117,7 @@ class Drawing {
     Placement placement_;
     Extent extent_;
     uint64_t marks_ = 0;
+    bool lastLanded_ = false; // whether the last line put a pixel on the image
 };
 
 // Clips one axis of a line to lo..hi: a is the axis clipped, b the other.

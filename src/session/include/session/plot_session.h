@@ -96,6 +96,11 @@ class PlotSession {
     void watchRecords(std::function<void(std::string_view)> watcher) {
         recordWatcher_ = std::move(watcher);
     }
+    // Told the mnemonic of each instruction the model did not know, where
+    // it stands in the stream (the renderer tells the dialect by it).
+    void watchUnknown(std::function<void(std::string_view)> watcher) {
+        unknownWatcher_ = std::move(watcher);
+    }
     // The stream is over (a file read to its end): the model finishes the
     // instruction it was reading as far as its bytes go. Nothing is taken
     // after this.
@@ -133,6 +138,7 @@ class PlotSession {
     std::function<void()> pageAdvance_;
     bool streamEnded_ = false;
     std::function<void(std::string_view)> recordWatcher_;
+    std::function<void(std::string_view)> unknownWatcher_;
     // While replaying: the records due, and the bytes fed when each was due.
     struct DueRecord {
         std::string text;

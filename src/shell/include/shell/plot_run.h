@@ -68,14 +68,14 @@ class PlotRun : public Activity {
     void feedSlices(Clock::time_point now);
     // Feeds slices until the chunk is fed (true) or the time has come.
     bool feedUntil(Clock::time_point until, Clock::time_point& now);
-    bool feeding() const { return handedOver_ && fed_ < held_; }
+    bool feeding() const { return handedOver_ && fed_ < inChunk_; }
 
     PlotSession& session_;
     LineWatch& line_;
     std::function<void(Clock::time_point now)> beforeRead_;
     std::function<void()> plotted_;
     std::array<uint8_t, transcript::chunkSize> chunk_{};
-    size_t held_ = 0;
+    size_t inChunk_ = 0;      // the bytes read into chunk_ so far
     bool handedOver_ = false; // the chunk is in the transcript, being fed
     size_t fed_ = 0;          // of the chunk handed over, the bytes the model has had
     // A few instructions at most: one slice of costly ones (HP-GL/2 fills,
