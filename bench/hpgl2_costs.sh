@@ -16,6 +16,11 @@
 #              a third of a plotter unit apart
 #   angles     100 fills of a 1,000-point zigzag, each hatched at a new
 #              angle (none repeats one before, so none is passed over)
+#   epalt      EP;SP2;EP;SP1; repeated to 100 KB on a 12,500-point zigzag
+#              with a 10 mm pen (each EP after the first paints again what
+#              the one before painted, in the other colour)
+#   fpalt      the same with FP;SP2;FP;SP1;
+#   hatchalt   the same with FT3,13,0;FP;SP2;FP;SP1; (a thin pen)
 #
 # usage: bench/hpgl2_costs.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 3)
 # PLOTANIX_BENCH_CPU (seconds, 600 by default) stops an input that takes
@@ -75,10 +80,18 @@ repeat() {
 
 { printf 'IN;SP1;'; teeth 32767; printf 'FT3,13,30;FP;'; } >"$work/hatch32k.plt"
 { printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 100; ++a)); do printf 'FT3,13,%d;FP;' $a; done; } >"$work/angles.plt"
+# 100 KB of $2 after a 12,500-point zigzag, the pen set by $1.
+alternating() {
+    printf 'IN;SP1;%sPA100,300;PM0;PE' "$1"; zigzag 12500; printf ';PM2;'
+    repeat "$2" $(( (100000 - 50000) / ${#2} ))
+}
+alternating 'PW10;' 'EP;SP2;EP;SP1;' >"$work/epalt.plt"
+alternating 'PW10;' 'FP;SP2;FP;SP1;' >"$work/fpalt.plt"
+alternating '' 'FT3,13,0;FP;SP2;FP;SP1;' >"$work/hatchalt.plt"
 
 TIMEFORMAT='%U %S'
 printf '%-8s %9s %12s\n' input bytes "CPU seconds"
-for name in fill hatch dashes edges hatch32k angles; do
+for name in fill hatch dashes edges hatch32k angles epalt fpalt hatchalt; do
     input=$work/$name.plt
     best=
     for ((round = 0; round < rounds; ++round)); do

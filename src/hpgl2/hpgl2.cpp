@@ -156,8 +156,10 @@ Body Hpgl2::instruction(std::string_view letters) {
                                                                "AR", "AT", "RT", "BZ", "BR"};
     if (std::find(moves.begin(), moves.end(), current_->mnemonic) == moves.end()) finishLine();
     flushPieces();
-    // A fill type set between fills is told apart by each fill's kind.
-    if (current_ != lastArea_.instruction && current_->mnemonic != "FT") lastArea_ = {};
+    // A fill type or pen set between fills is told apart by each fill's kind.
+    if (current_ != lastArea_.instruction && current_->mnemonic != "FT" &&
+        current_->mnemonic != "SP")
+        lastArea_ = {};
     if (state.polygonMode && !current_->inPolygon) {
         // HP-GL/2 passes it over in polygon mode.
         static const Instruction passOver = Instruction::takes("", &Hpgl2::doNothing);

@@ -51,6 +51,7 @@ void Hpgl2::Sinks::hatch(const HatchLine& line) {
 void Hpgl2::drawHatch(const HatchLine& line) {
     const std::span<const double> ends = line.ends;
     const size_t parts = ends.size() / 2;
+    patternUsed_ = true;
     const auto draw = [&](size_t part) {
         pattern_.reset(); // each part starts its line type afresh
         plotLine(line.at(ends[2 * part]), line.at(ends[2 * part + 1]));
@@ -181,6 +182,7 @@ std::string_view Hpgl2::hint() const {
 }
 
 void Hpgl2::edgeBuffer() {
+    patternUsed_ = true;
     const auto& vertices = buffer_.vertices();
     size_t first = 0;
     for (const uint32_t count : buffer_.subpaths()) {
@@ -218,10 +220,11 @@ void Hpgl2::doPM(const Numbers& p) {
 }
 
 // An FP or EP after a run of the same in one colour, nothing else drawn or
-// changed since but the fill type, with parameters and a fill type one of
-// them had, would draw the same pixels in that colour again: each paints
-// its pixels whole, so the run's pixels are already those. It is passed over,
-// so that alternating fills of a big buffer cost nothing more.
+// changed since but the fill type and the pen, with parameters, a fill type
+// and a pen width one of them had, would draw the same pixels: each paints
+// its pixels whole. In that colour it is passed over, so that alternating
+// fills of a big buffer cost nothing more; in another it paints the pixels
+// that one painted, kept as it drew, and counts what it counted.
 bool Hpgl2::AreaKind::operator==(const AreaKind& other) const {
     const Numbers& p = values;
     const Numbers& q = other.values;
@@ -230,7 +233,8 @@ bool Hpgl2::AreaKind::operator==(const AreaKind& other) const {
                       q.v.begin()) &&
            fillType == other.fillType && hatchSpacing == other.hatchSpacing &&
            hatchAngle == other.hatchAngle && hatchInUserUnits == other.hatchInUserUnits &&
-           shading == other.shading;
+           shading == other.shading && penWidth == other.penWidth &&
+           dashShortest == other.dashShortest;
 }
 
 Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
@@ -239,42 +243,91 @@ Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
             state.hatchSpacing,
             state.hatchAngle,
             state.hatchInUserUnits,
-            state.shading};
+            state.shading,
+            wideLines_ ? wide_.style().width : 0,
+            dashShortest_};
 }
 
 bool Hpgl2::repeatsLastArea(const Numbers& p) const {
     const AreaDrawn& run = lastArea_;
-    if (run.instruction != current_ || run.marks != drawing_.marks()) return false;
+    if (run.instruction != current_ || run.marks != drawing_.marks() || run.colour != areaColour())
+        return false;
     const AreaKind kind = areaKind(p);
     return std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) !=
            run.kinds.begin() + run.count;
 }
 
-void Hpgl2::areaDrawn(const Numbers& p, uint64_t marksBefore) {
+Colour Hpgl2::areaColour() const {
+    return current_->mnemonic == "EP" ? penColour() : fillColour();
+}
+
+// Transparent white paints nothing where the same area in another colour
+// would paint: the pixels are neither kept nor painted again then.
+bool Hpgl2::paintsWhole() const {
+    return !state.transparent ||
+           ((penColour() & 0xFFFFFF) != 0xFFFFFF && (fillColour() & 0xFFFFFF) != 0xFFFFFF);
+}
+
+bool Hpgl2::repaintsLastArea(const Numbers& p) {
     AreaDrawn& run = lastArea_;
-    const Colour colour = current_->mnemonic == "EP" ? penColour() : fillColour();
-    if (run.instruction != current_ || run.marks != marksBefore || run.colour != colour)
-        run = {current_, {}, 0, 0, colour};
-    if (run.count < run.kinds.size()) run.kinds[run.count++] = areaKind(p);
+    if (run.instruction != current_ || run.marks != drawing_.marks() || !paintsWhole())
+        return false;
+    const AreaKind kind = areaKind(p);
+    const size_t which = static_cast<size_t>(
+        std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) - run.kinds.begin());
+    if (which == run.count || !run.kept[which].kept || !drawing_.pixelsOnly()) return false;
+    Kept kept = std::move(run.kept[which]);
+    ++repainted_;
+    const Colour colour = areaColour();
+    drawing_.setFrontColour(colour);
+    drawing_.repaint(kept.painted);
+    selectColour();
+    countOffPaper(kept.offPaper);
+    if (kept.patternUsed) pattern_.setPhase(kept.pattern);
+    if (buffer_.overflowed()) bufferFilled_ = true;
+    run = {current_, {kind}, 1, drawing_.marks(), colour, {}};
+    run.kept[0] = std::move(kept);
+    return true;
+}
+
+// Draws an area, keeping what it painted while the page is the drawing's
+// only output.
+void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
+    const uint64_t marks = drawing_.marks();
+    const int64_t offPaperBefore = offPaper();
+    const bool keep = paintsWhole() && drawing_.pixelsOnly();
+    if (keep) drawing_.beginKeeping();
+    patternUsed_ = false;
+    (this->*draw)();
+    Kept kept;
+    if (keep) kept.kept = drawing_.endKeeping(kept.painted);
+    kept.offPaper = offPaper() - offPaperBefore;
+    kept.patternUsed = patternUsed_;
+    kept.pattern = pattern_.phase();
+
+    AreaDrawn& run = lastArea_;
+    const Colour colour = areaColour();
+    if (run.instruction != current_ || run.marks != marks || run.colour != colour)
+        run = {current_, {}, 0, 0, colour, {}};
+    if (run.count < run.kinds.size()) {
+        run.kept[run.count] = std::move(kept);
+        run.kinds[run.count++] = areaKind(p);
+    }
     run.marks = drawing_.marks();
 }
 
 void Hpgl2::doFP(const Numbers& p) {
-    if (repeatsLastArea(p)) return;
+    if (repeatsLastArea(p) || repaintsLastArea(p)) return;
     if (rejected(p)) return;
-    const uint64_t marks = drawing_.marks();
     const double rule = p.count > 0 ? p.v[0] : 0;
     if (rule != 0 && rule != 1) return raiseError(badParameter);
     fillRule_ = rule == 1 ? FillRule::nonzero : FillRule::evenOdd;
-    fillBuffer();
-    areaDrawn(p, marks);
+    drawArea(p, &Hpgl2::fillBuffer);
 }
 
 void Hpgl2::doEP(const Numbers& p) {
-    if (p.aborted || repeatsLastArea(p)) return;
-    const uint64_t marks = drawing_.marks();
-    edgeBuffer();
-    areaDrawn(p, marks);
+    if (p.aborted || repeatsLastArea(p) || repaintsLastArea(p)) return;
+    drawArea(p, &Hpgl2::edgeBuffer);
 }
 
 void Hpgl2::doRA(const Numbers& p) {

@@ -4,6 +4,7 @@
 #include "page/label_font.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,27 @@ struct Drawing::State {
     Path clippedPath;                      // fillPath's work, kept to spare the allocations
     Path placedPath;
     FillWork fillWork;
+    // Pixels written while keeping (see Drawing::beginKeeping): a bit each,
+    // picture row by row.
+    struct Keeper {
+        bool on = false, lost = false;
+        std::vector<uint64_t> bits;
+        int64_t width = 0, height = 0, stride = 0;
+        Drawing::Extent extentBefore;
+        Drawing::LineTally tallyBefore;
+        uint64_t marksBefore = 0;
+        void run(int64_t x, int64_t y, int64_t n) {
+            for (int64_t i = y * width + x, end = i + n; i < end; ++i)
+                bits[static_cast<size_t>(i) >> 6] |= uint64_t(1) << (i & 63);
+        }
+        // A pixel by its place in storage, from one whose place is known:
+        // stored rows run bottom up, 3 * width <= stride.
+        void pixel(const uint8_t* p, const uint8_t* known, int64_t knownX, int64_t knownY) {
+            const int64_t off = (p - known) + 3 * knownX;
+            const int64_t up = off >= 0 ? off / stride : -((-off + stride - 1) / stride);
+            run((off - up * stride) / 3, knownY - up, 1);
+        }
+    } keeper;
 
     void applyColour(Colour colour) {
         if (colour == appliedColour) return;
@@ -69,15 +91,10 @@ struct Drawing::State {
     uint8_t* at(int64_t x, int64_t y) const {
         return target->row(static_cast<int>(y)) + 3 * static_cast<size_t>(x);
     }
-    void writePixel(int64_t x, int64_t y) const {
-        uint8_t* p = at(x, y);
-        p[0] = blue;
-        p[1] = green;
-        p[2] = red;
-    }
     // n pixels from (x, y) rightward, already clipped. Grey (white paper
     // above all) is one byte repeated.
-    void writeRow(int64_t x, int64_t y, int64_t n) const {
+    void writeRow(int64_t x, int64_t y, int64_t n) {
+        if (keeper.on) keeper.run(x, y, n);
         if (red == green && green == blue) {
             std::memset(at(x, y), red, 3 * static_cast<size_t>(n));
             return;
@@ -88,7 +105,11 @@ struct Drawing::State {
             p[2] = red;
         }
     }
-    void writeColumn(int64_t x, int64_t y, int64_t n) const {
+    void writeColumn(int64_t x, int64_t y, int64_t n) {
+        if (keeper.on) {
+            for (int64_t i = 0; i < n; ++i)
+                keeper.run(x, y + i, 1);
+        }
         // Marks the column's rows as drawn once; going down the picture is
         // going back a row in storage.
         target->row(static_cast<int>(y + n - 1));
@@ -147,8 +168,10 @@ void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colou
     h = std::min<int64_t>(h, s.target->height - top);
     if (w <= 0 || h <= 0) return;
     const bool whole = left == 0 && top == 0 && w == s.target->width && h == s.target->height;
+    s.keeper.lost = true;
     if (whole) {
         extent_ = {};
+        s.keeper.extentBefore = {};
         s.target->fill(colour);
     } else {
         for (int64_t row = top; row < top + h; ++row)
@@ -191,14 +214,17 @@ namespace {
 // coordinate; a decision value of 0 takes the diagonal step, so both orders
 // of the ends give the same pixels. Each step moves majorStep bytes, and
 // minorStep more when the minor coordinate steps too.
-void stepLine(const Drawing::State& s, uint8_t* p, int64_t dMajor, int64_t dMinor,
+void stepLine(Drawing::State& s, int64_t x, int64_t y, int64_t dMajor, int64_t dMinor,
               ptrdiff_t majorStep, ptrdiff_t minorStep) {
     const uint8_t blue = s.blue, green = s.green, red = s.red;
+    uint8_t* const start = s.at(x, y);
+    uint8_t* p = start;
     int64_t d = 2 * dMinor - dMajor;
     for (int64_t n = dMajor;; --n) {
         p[0] = blue;
         p[1] = green;
         p[2] = red;
+        if (s.keeper.on) s.keeper.pixel(p, start, x, y);
         if (n == 0) return;
         p += majorStep;
         if (d < 0) {
@@ -212,7 +238,7 @@ void stepLine(const Drawing::State& s, uint8_t* p, int64_t dMajor, int64_t dMino
 
 // A horizontal (or single-point) or vertical line, clipped and written as a
 // run; false when none of it is on the page.
-bool drawRun(const Drawing::State& s, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+bool drawRun(Drawing::State& s, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     const bool horizontal = y1 == y2;
     const int64_t across = horizontal ? y1 : x1;
     const int64_t acrossLimit = horizontal ? s.target->height : s.target->width;
@@ -351,10 +377,10 @@ void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& e
     const ptrdiff_t down = -ptrdiff_t(s.target->stride); // a picture row further down
     if (std::abs(by - ay) <= std::abs(bx - ax)) {
         if (bx < ax) std::swap(ax, bx), std::swap(ay, by);
-        stepLine(s, s.at(ax, ay), bx - ax, std::abs(by - ay), 3, by >= ay ? down : -down);
+        stepLine(s, ax, ay, bx - ax, std::abs(by - ay), 3, by >= ay ? down : -down);
     } else {
         if (by < ay) std::swap(ax, bx), std::swap(ay, by);
-        stepLine(s, s.at(ax, ay), by - ay, std::abs(bx - ax), down, bx >= ax ? 3 : -3);
+        stepLine(s, ax, ay, by - ay, std::abs(bx - ax), down, bx >= ax ? 3 : -3);
     }
 }
 
@@ -530,6 +556,7 @@ void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float
     if (!state_ || text.empty()) return;
     ++marks_;
     State& s = *state_;
+    s.keeper.lost = true; // blended, not written whole
     if (placed()) {
         x = roundedColumn(x * placement_.scale + placement_.dx);
         y = roundedColumn(y * placement_.scale + placement_.dy);
@@ -556,11 +583,11 @@ void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float
 namespace {
 
 struct RowWriter : SpanSink {
-    explicit RowWriter(const Drawing::State& s) : s(s) {}
+    explicit RowWriter(Drawing::State& s) : s(s) {}
     void span(int32_t row, int32_t first, int32_t end) override {
         s.writeRow(first, row, end - first);
     }
-    const Drawing::State& s;
+    Drawing::State& s;
 };
 
 } // namespace
@@ -595,6 +622,87 @@ void Drawing::fillPath(PathView path, PixelRect clip) {
     RowWriter writer(s);
     fillSpans(s.clippedPath.view(), clip, s.fillWork, writer);
     if (record_) record_->addPath(s.clippedPath.view(), s.frontColour);
+}
+
+void Drawing::beginKeeping() {
+    if (!state_) return;
+    State::Keeper& k = state_->keeper;
+    const PageImage& image = *state_->target;
+    k.width = image.width, k.height = image.height, k.stride = image.stride;
+    k.lost = !pixelsOnly() || k.width * k.height > keptPixelsMost;
+    k.on = !k.lost;
+    if (k.on) k.bits.assign(static_cast<size_t>((k.width * k.height + 63) / 64), 0);
+    k.extentBefore = extent_;
+    k.tallyBefore = tally_;
+    k.marksBefore = marks_;
+    extent_ = {};
+}
+
+namespace {
+
+void addExtent(Drawing::Extent& to, const Drawing::Extent& from) {
+    if (from.empty) return;
+    to.add(from.left, from.top);
+    to.add(from.right, from.bottom);
+}
+
+} // namespace
+
+bool Drawing::endKeeping(Painted& painted) {
+    if (!state_) return false;
+    State::Keeper& k = state_->keeper;
+    painted.extent = extent_;
+    extent_ = k.extentBefore;
+    addExtent(extent_, painted.extent);
+    painted.tally = {tally_.asked - k.tallyBefore.asked, tally_.onPage - k.tallyBefore.onPage};
+    painted.marks = marks_ - k.marksBefore;
+    painted.lastLanded = lastLanded_;
+    painted.spans.clear();
+    const bool kept = k.on && !k.lost && pixelsOnly();
+    k.on = false;
+    for (int64_t y = 0; kept && y < k.height; ++y) {
+        // Runs of set bits along the row.
+        for (int64_t x = 0; x < k.width;) {
+            const int64_t i = y * k.width + x;
+            const uint64_t word = k.bits[static_cast<size_t>(i) >> 6] >> (i & 63);
+            if (word == 0) {
+                x += 64 - (i & 63);
+                continue;
+            }
+            if ((word & 1) == 0) {
+                x += std::countr_zero(word);
+                continue;
+            }
+            int64_t end = x + 1;
+            while (end < k.width) {
+                const int64_t j = y * k.width + end;
+                if (!(k.bits[static_cast<size_t>(j) >> 6] >> (j & 63) & 1)) break;
+                ++end;
+            }
+            if (painted.spans.size() == keptSpansMost) {
+                painted.spans.clear();
+                k.bits.clear();
+                return false;
+            }
+            painted.spans.push_back({int32_t(y), int32_t(x), int32_t(std::min(end, k.width))});
+            x = end;
+        }
+    }
+    k.bits.clear();
+    return kept;
+}
+
+void Drawing::repaint(const Painted& painted) {
+    if (!state_) return;
+    State& s = *state_;
+    s.applyColour(s.frontColour);
+    for (const Painted::Span& span : painted.spans)
+        s.writeRow(span.first, span.row, span.end - span.first);
+    marks_ += painted.marks;
+    tally_.asked += painted.tally.asked;
+    tally_.onPage += painted.tally.onPage;
+    addExtent(extent_, painted.extent);
+    lastLanded_ = painted.lastLanded;
 }
 
 } // namespace plotanix

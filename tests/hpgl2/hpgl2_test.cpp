@@ -315,16 +315,16 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     const std::tuple<std::string, std::string, size_t> cases[] = {
         {square + "FP;FP;FP;", square + "FP;", 1},
         {square + "FP;FP1;", square + "FP;", 2},
-        {square + "FP;FP1;FP;FP1;FP;", square + "FP;", 2}, // alternating: each kind once
-        {square + "FP;FP1;SP1;FP;FP1;", square + "FP;", 4},
+        {square + "FP;FP1;FP;FP1;FP;", square + "FP;", 2},  // alternating: each kind once
+        {square + "FP;FP1;SP1;FP;FP1;", square + "FP;", 2}, // the same pen again
         {square + "FT1;FP;FT2;FP;FT1;FP;FT2;FP;", square + "FP;", 2},
         {square + "FT10,50;FP;FT1;FP;FT10,50;FP;", square + "FP;", 3}, // the colours differ
-        {square + "FP;SP1;FP;", square + "FP;", 2},
+        {square + "FP;CR;FP;", square + "FP;", 2},
         {square + "FP;LBA\x03"
                   "FP;",
          square + "FP;LBA\x03", 2},
         {square + "PW10;EP;EP;", square + "PW10;EP;", 1},
-        {square + "PW10;EP;SP1;EP;", square + "PW10;EP;", 2},
+        {square + "PW10;EP;PW10;EP;", square + "PW10;EP;", 2},
         {"PW10;FT3,13,0;PA1000,1000;RA3000,3000;", "PA1000,1000;RA3000,3000;", 1},
         {"PW10;LA1,4;LT2,0.65,1;PA1000,1000;PD1000,5000;PU;",
          "PW10;LA1,4;PA1000,1000;PD1000,5000;PU;", 1},
@@ -335,6 +335,62 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     Plot hatched;
     hatched.run("PW10;FT3,13,0;PA1000,1000;RA3000,3000;");
     plotanix::testing::expectInk(hatched, {{2000, 2000}, {2990, 2990}}, {{2000, 3150}}, "hatch");
+}
+
+// An area repeated in another colour paints again the pixels the one before
+// painted: the page, the counts and the extent come out as when each is
+// drawn afresh (CR between, which draws nothing, makes each afresh).
+TEST(Hpgl2, RepaintedAreasMatchAreasDrawnAfresh) {
+    const std::string zigzag = "PA100,300;PM0;PD" + [] {
+        std::string points;
+        for (int i = 1; i < 60; ++i)
+            points += std::to_string(100 + 150 * i) + (i % 2 ? ",7000," : ",300,");
+        return points;
+    }() + "9000,300;PM2;";
+    const std::string offPaper = "PA9000,6000;PM0;PD13000,6000,13000,9000,9000,9000;PM2;";
+    // The stream, and how many areas are painted again.
+    const std::pair<std::string, int64_t> cases[] = {
+        {squareWithHole("FP;SP2;FP;SP3;FP;SP2;FP;"), 3},
+        {"FT3,50,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 2},
+        {"PW1;FT4,100,45;" + zigzag + "FP;SP2;FP;SP1;FP;", 2},
+        {"FT10,30;" + squareWithHole("FP;SP2;FP;"), 1},
+        {"PW10;" + zigzag + "EP;SP2;EP;SP1;EP;", 2},
+        {"LT2,5;" + zigzag + "EP;SP2;EP;SP3;EP;PA100,100;PD9000,100;", 2}, // the pattern goes on
+        {"PW3;" + offPaper + "EP;SP2;EP;SP1;FP;SP2;FP;", 2},
+        {offPaper + "EP;SP2;EP;", 1},
+        {zigzag + "FP;FP1;SP2;FP;SP1;FP1;", 1}, // FP1 drawn in pen 2 between: afresh
+        {zigzag + "FP;SP2;FP1;FP;", 0},
+        {zigzag + "FP;SP2;PA0,0;PD100,100;PU;FP;", 0},              // drawn between
+        {zigzag + "FP;SP2;" + squareWithHole("FP;"), 0},            // another buffer
+        {"PW10,2;" + zigzag + "EP;SP2;EP;SP1;EP;", 0},              // pen 2 is thinner
+        {"TR1;PC2,255,255,255;" + zigzag + "FP;SP2;FP;SP1;FP;", 0}, // transparent white
+    };
+    const auto afresh = [](std::string stream) {
+        for (size_t at = 0; (at = stream.find("SP", at)) != std::string::npos; at += 5)
+            stream.insert(at, "CR;");
+        return stream;
+    };
+    for (const auto& [stream, repainted] : cases) {
+        Plot once, each;
+        once.run(stream);
+        each.run(afresh(stream));
+        EXPECT_EQ(once.model().areasRepainted(), repainted) << printable(stream);
+        EXPECT_EQ(each.model().areasRepainted(), 0);
+        EXPECT_TRUE(once.page().pixels == each.page().pixels) << printable(stream);
+        EXPECT_EQ(once.model().offPaper(), each.model().offPaper()) << printable(stream);
+        const Drawing& a = once.session.drawing();
+        const Drawing& b = each.session.drawing();
+        EXPECT_EQ(std::tuple(a.lineTally().asked, a.lineTally().onPage, a.marks()),
+                  std::tuple(b.lineTally().asked, b.lineTally().onPage, b.marks()));
+        EXPECT_EQ(std::tie(a.extent().left, a.extent().top, a.extent().right, a.extent().bottom),
+                  std::tie(b.extent().left, b.extent().top, b.extent().right, b.extent().bottom))
+            << printable(stream);
+    }
+    // Kept for vector copies, the areas are drawn afresh.
+    Plot listed;
+    listed.session.keepDisplayList(true);
+    listed.run(squareWithHole("FP;SP2;FP;"));
+    EXPECT_EQ(listed.model().areasRepainted(), 0);
 }
 
 TEST(Hpgl2, DrawsAnEzdxfFileWhole) {

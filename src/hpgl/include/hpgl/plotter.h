@@ -119,7 +119,7 @@ class Plotter {
         ++counts_.ignored;
         if (unknown_) unknown_(mnemonic);
     }
-    void countOffPaper() { ++offPaper_; }
+    void countOffPaper(int64_t times = 1) { offPaper_ += times; }
 
   private:
     RunResult counts_;

@@ -10,6 +10,7 @@
 #include "hpgl2/hpgl2_input.h"
 #include "hpgl2/hpgl2_page.h"
 #include "hpgl2/hpgl2_polygon.h"
+#include "page/drawing.h"
 #include "page/wide_line.h"
 
 #include <array>
@@ -98,6 +99,9 @@ class Hpgl2 : public HpglCore {
     // the page back to the paper, but what was drawn keeps the page it was
     // drawn on (a PCL job ends with ESC E).
     std::optional<PageExtent> pageExtent() const override { return shown_; }
+    // Areas painted again from the pixels the same one painted in another
+    // colour, since the model was made.
+    int64_t areasRepainted() const { return repainted_; }
     std::string_view hint() const override;
     void clipAtPaper(bool clip) override;
     const Hpgl2Page& page() const { return page_; }
@@ -162,7 +166,10 @@ class Hpgl2 : public HpglCore {
     AreaKind areaKind(const Numbers& p) const;
     Colour fillColour() const; // of a solid fill of the fill type
     bool repeatsLastArea(const Numbers& p) const;
-    void areaDrawn(const Numbers& p, uint64_t marksBefore);
+    bool repaintsLastArea(const Numbers& p);
+    Colour areaColour() const;
+    bool paintsWhole() const;
+    void drawArea(const Numbers& p, void (Hpgl2::*draw)());
     bool hatch(double spacing, double degrees);
     void drawHatch(const HatchLine& line);
     void bufferWedge(const Numbers& p, bool fill);
@@ -258,15 +265,25 @@ class Hpgl2 : public HpglCore {
         uint64_t value = 0, place = 1;
     } encoded_;
     // The FPs (or EPs) drawn one after the other with nothing else drawn
-    // or changed between them but the fill type, their parameters and fill
-    // types (the first few kinds), and the drawing's marks after the last.
+    // or changed between them but the fill type and the pen, their
+    // parameters, fill types and pen widths (the first few kinds), what each
+    // painted and counted where it could be kept, and the drawing's marks
+    // after the last.
     struct AreaKind {
         Numbers values;
         int32_t fillType = 1;
         std::array<double, 2> hatchSpacing{}, hatchAngle{};
         std::array<bool, 2> hatchInUserUnits{};
         double shading = 0;
+        double penWidth = 0, dashShortest = 0; // pixels, plotter units
         bool operator==(const AreaKind& other) const;
+    };
+    struct Kept {
+        Drawing::Painted painted;
+        int64_t offPaper = 0;
+        LinePattern::Phase pattern; // after it, where it used the line type
+        bool patternUsed = false;
+        bool kept = false;
     };
     struct AreaDrawn {
         const Instruction* instruction = nullptr;
@@ -274,7 +291,10 @@ class Hpgl2 : public HpglCore {
         size_t count = 0;
         uint64_t marks = 0;
         Colour colour = 0;
+        std::array<Kept, 4> kept;
     } lastArea_;
+    bool patternUsed_ = false; // by the area being drawn
+    int64_t repainted_ = 0;
     double dashShortest_ = 0; // plotter units: shorter periods draw solid
     WideLine wide_;
     bool wideLines_ = false;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace plotanix {
 
@@ -98,6 +99,32 @@ class Drawing {
     // Drawing calls so far (boxes, lines, areas, texts): whether anything
     // was drawn between two looks.
     uint64_t marks() const { return marks_; }
+
+    // What a run of drawing calls painted, as row spans, and counted: kept
+    // so that the same calls in another colour paint it again without
+    // working it out (an area repeated in turn in two colours). Every write
+    // is opaque, so the pixels come out as if drawn afresh.
+    struct Painted {
+        struct Span {
+            int32_t row, first, end; // end exclusive
+        };
+        std::vector<Span> spans;
+        LineTally tally;
+        uint64_t marks = 0;
+        Extent extent;
+        bool lastLanded = false;
+    };
+    // Past these the pixels are not kept: the mask of an image of 16M
+    // pixels is 2 MB, and 131,072 spans 1.5 MB.
+    static constexpr int64_t keptPixelsMost = int64_t(1) << 24;
+    static constexpr size_t keptSpansMost = size_t(1) << 17;
+    // From beginKeeping to endKeeping the pixels written are kept.
+    // endKeeping is false when they could not be kept whole: not
+    // pixelsOnly(), a box or a label drawn, or past the sizes above.
+    void beginKeeping();
+    bool endKeeping(Painted& painted);
+    // Paints kept pixels in the front colour, counted as their calls were.
+    void repaint(const Painted& painted);
 
     struct State;
 

@@ -42,6 +42,13 @@ class LinePattern {
     void selectLayout(std::span<const double> parts, double period, bool adaptive);
     int pattern() const { return pattern_; }
     void reset() { phase_ = 0, fresh_ = true; }
+    // Where the next vector starts in the period, to be taken up again.
+    struct Phase {
+        double phase = 0;
+        bool fresh = true;
+    };
+    Phase phase() const { return {phase_, fresh_}; }
+    void setPhase(Phase p) { phase_ = p.phase, fresh_ = p.fresh; }
 
     // Pieces wholly outside the box (the soft-clip window) are not produced,
     // and the pattern only walks the part of a vector inside it.
