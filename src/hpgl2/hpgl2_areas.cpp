@@ -290,12 +290,18 @@ bool Hpgl2::repaintsLastArea(const Numbers& p) {
     return true;
 }
 
-// Draws an area, keeping what it painted while the page is the drawing's
-// only output.
+// Draws an area. One that repeats a kind of the run in another colour is
+// likely to come again: what it painted is kept, while the page is the
+// drawing's only output (keeping costs a little, spent only there).
 void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
+    AreaDrawn& run = lastArea_;
     const uint64_t marks = drawing_.marks();
     const int64_t offPaperBefore = offPaper();
-    const bool keep = paintsWhole() && drawing_.pixelsOnly();
+    const AreaKind kind = areaKind(p);
+    const bool again = run.instruction == current_ && run.marks == marks &&
+                       std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) !=
+                           run.kinds.begin() + run.count;
+    const bool keep = again && paintsWhole() && drawing_.pixelsOnly();
     if (keep) drawing_.beginKeeping();
     patternUsed_ = false;
     (this->*draw)();
@@ -305,13 +311,12 @@ void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
     kept.patternUsed = patternUsed_;
     kept.pattern = pattern_.phase();
 
-    AreaDrawn& run = lastArea_;
     const Colour colour = areaColour();
     if (run.instruction != current_ || run.marks != marks || run.colour != colour)
         run = {current_, {}, 0, 0, colour, {}};
     if (run.count < run.kinds.size()) {
         run.kept[run.count] = std::move(kept);
-        run.kinds[run.count++] = areaKind(p);
+        run.kinds[run.count++] = kind;
     }
     run.marks = drawing_.marks();
 }

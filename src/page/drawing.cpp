@@ -69,15 +69,15 @@ struct Drawing::State {
         Drawing::LineTally tallyBefore;
         uint64_t marksBefore = 0;
         void run(int64_t x, int64_t y, int64_t n) {
-            for (int64_t i = y * width + x, end = i + n; i < end; ++i)
-                bits[static_cast<size_t>(i) >> 6] |= uint64_t(1) << (i & 63);
-        }
-        // A pixel by its place in storage, from one whose place is known:
-        // stored rows run bottom up, 3 * width <= stride.
-        void pixel(const uint8_t* p, const uint8_t* known, int64_t knownX, int64_t knownY) {
-            const int64_t off = (p - known) + 3 * knownX;
-            const int64_t up = off >= 0 ? off / stride : -((-off + stride - 1) / stride);
-            run((off - up * stride) / 3, knownY - up, 1);
+            int64_t i = y * width + x;
+            const int64_t end = i + n;
+            const auto one = [&] { bits[static_cast<size_t>(i) >> 6] |= uint64_t(1) << (i & 63); };
+            for (; i < end && (i & 63) != 0; ++i)
+                one();
+            for (; end - i >= 64; i += 64) // whole words
+                bits[static_cast<size_t>(i) >> 6] = ~uint64_t(0);
+            for (; i < end; ++i)
+                one();
         }
     } keeper;
 
@@ -217,20 +217,31 @@ namespace {
 void stepLine(Drawing::State& s, int64_t x, int64_t y, int64_t dMajor, int64_t dMinor,
               ptrdiff_t majorStep, ptrdiff_t minorStep) {
     const uint8_t blue = s.blue, green = s.green, red = s.red;
-    uint8_t* const start = s.at(x, y);
-    uint8_t* p = start;
+    // The steps in picture coordinates, for keeping: a step of 3 bytes is
+    // a column, one of -stride a row down.
+    const auto along = [](ptrdiff_t step) -> int64_t {
+        return step == 3 ? 1 : step == -3 ? -1 : 0;
+    };
+    const auto down = [&](ptrdiff_t step) -> int64_t {
+        return step == -ptrdiff_t(s.target->stride)  ? 1
+               : step == ptrdiff_t(s.target->stride) ? -1
+                                                     : 0;
+    };
+    const int64_t majorX = along(majorStep), majorY = down(majorStep);
+    const int64_t minorX = along(minorStep), minorY = down(minorStep);
+    uint8_t* p = s.at(x, y);
     int64_t d = 2 * dMinor - dMajor;
     for (int64_t n = dMajor;; --n) {
         p[0] = blue;
         p[1] = green;
         p[2] = red;
-        if (s.keeper.on) s.keeper.pixel(p, start, x, y);
+        if (s.keeper.on) s.keeper.run(x, y, 1);
         if (n == 0) return;
-        p += majorStep;
+        p += majorStep, x += majorX, y += majorY;
         if (d < 0) {
             d += 2 * dMinor;
         } else {
-            p += minorStep;
+            p += minorStep, x += minorX, y += minorY;
             d += 2 * (dMinor - dMajor);
         }
     }

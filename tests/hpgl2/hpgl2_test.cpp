@@ -350,18 +350,18 @@ TEST(Hpgl2, RepaintedAreasMatchAreasDrawnAfresh) {
     const std::string offPaper = "PA9000,6000;PM0;PD13000,6000,13000,9000,9000,9000;PM2;";
     // The stream, and how many areas are painted again.
     const std::pair<std::string, int64_t> cases[] = {
-        {squareWithHole("FP;SP2;FP;SP3;FP;SP2;FP;"), 3},
-        {"FT3,50,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 2},
-        {"PW1;FT4,100,45;" + zigzag + "FP;SP2;FP;SP1;FP;", 2},
-        {"FT10,30;" + squareWithHole("FP;SP2;FP;"), 1},
-        {"PW10;" + zigzag + "EP;SP2;EP;SP1;EP;", 2},
-        {"LT2,5;" + zigzag + "EP;SP2;EP;SP3;EP;PA100,100;PD9000,100;", 2}, // the pattern goes on
-        {"PW3;" + offPaper + "EP;SP2;EP;SP1;FP;SP2;FP;", 2},
-        {offPaper + "EP;SP2;EP;", 1},
-        {zigzag + "FP;FP1;SP2;FP;SP1;FP1;", 1}, // FP1 drawn in pen 2 between: afresh
-        {zigzag + "FP;SP2;FP1;FP;", 0},
-        {zigzag + "FP;SP2;PA0,0;PD100,100;PU;FP;", 0},              // drawn between
-        {zigzag + "FP;SP2;" + squareWithHole("FP;"), 0},            // another buffer
+        {squareWithHole("FP;SP2;FP;SP3;FP;SP2;FP;"), 2}, // the second one kept
+        {"FT3,50,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 1},
+        {"PW1;FT4,100,45;" + zigzag + "FP;SP2;FP;SP1;FP;", 1},
+        {"FT10,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 1},
+        {"PW10;" + zigzag + "EP;SP2;EP;SP1;EP;", 1},
+        {"LT2,5;" + zigzag + "EP;SP2;EP;SP3;EP;PA100,100;PD9000,100;", 1}, // the pattern goes on
+        {"PW3;" + offPaper + "EP;SP2;EP;SP1;EP;SP2;FP;SP1;FP;SP2;FP;", 2},
+        {offPaper + "EP;SP2;EP;SP1;EP;", 1},
+        {zigzag + "FP;SP2;FP;FP1;SP1;FP;", 1}, // FP1 between: FP's own pixels again
+        {zigzag + "FP;SP2;FP;SP1;FP1;FP;", 0},
+        {zigzag + "FP;SP2;FP;PA0,0;PD100,100;PU;SP1;FP;", 0},       // drawn between
+        {zigzag + "FP;SP2;FP;SP1;" + squareWithHole("FP;"), 0},     // another buffer
         {"PW10,2;" + zigzag + "EP;SP2;EP;SP1;EP;", 0},              // pen 2 is thinner
         {"TR1;PC2,255,255,255;" + zigzag + "FP;SP2;FP;SP1;FP;", 0}, // transparent white
     };
@@ -389,7 +389,7 @@ TEST(Hpgl2, RepaintedAreasMatchAreasDrawnAfresh) {
     // Kept for vector copies, the areas are drawn afresh.
     Plot listed;
     listed.session.keepDisplayList(true);
-    listed.run(squareWithHole("FP;SP2;FP;"));
+    listed.run(squareWithHole("FP;SP2;FP;SP1;FP;"));
     EXPECT_EQ(listed.model().areasRepainted(), 0);
 }
 
