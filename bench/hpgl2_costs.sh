@@ -14,8 +14,11 @@
 #   hatch32k   one FT3 hatch (lines a pixel apart, at 30 degrees) of the
 #              largest polygon the buffer holds: 32,767 full-height teeth,
 #              a third of a plotter unit apart
-#   angles     100 fills of a 1,000-point zigzag, each hatched at a new
-#              angle (none repeats one before, so none is passed over)
+#   angles     100 KB of fills of a 1,000-point zigzag, each hatched at a
+#              new angle (none repeats one before, so none is passed over;
+#              hatching past the plot's allowance is filled solid)
+#   shades     100 KB of solid fills of the same zigzag, each in a new
+#              shade (FT10): the same pixels in a new colour each time
 #   epalt      EP;SP2;EP;SP1; repeated to 100 KB on a 12,500-point zigzag
 #              with a 10 mm pen (each EP after the first paints again what
 #              the one before painted, in the other colour)
@@ -79,7 +82,8 @@ repeat() {
 { printf 'IN;SP1;PW10;PA100,300;PM0;PE'; zigzag 16000; printf ';PM2;'; repeat 'EP;' 20; } >"$work/edges.plt"
 
 { printf 'IN;SP1;'; teeth 32767; printf 'FT3,13,30;FP;'; } >"$work/hatch32k.plt"
-{ printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 100; ++a)); do printf 'FT3,13,%d;FP;' $a; done; } >"$work/angles.plt"
+{ printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 7000; ++a)); do printf 'FT3,13,%d;FP;' $((a % 360)); done; } >"$work/angles.plt"
+{ printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 8200; ++a)); do printf 'FT10,%d;FP;' $((a % 100)); done; } >"$work/shades.plt"
 # 100 KB of $2 after a 12,500-point zigzag, the pen set by $1.
 alternating() {
     printf 'IN;SP1;%sPA100,300;PM0;PE' "$1"; zigzag 12500; printf ';PM2;'
@@ -91,7 +95,7 @@ alternating '' 'FT3,13,0;FP;SP2;FP;SP1;' >"$work/hatchalt.plt"
 
 TIMEFORMAT='%U %S'
 printf '%-8s %9s %12s\n' input bytes "CPU seconds"
-for name in fill hatch dashes edges hatch32k angles epalt fpalt hatchalt; do
+for name in fill hatch dashes edges hatch32k angles shades epalt fpalt hatchalt; do
     input=$work/$name.plt
     best=
     for ((round = 0; round < rounds; ++round)); do

@@ -122,13 +122,18 @@ bool Hpgl2::knows(std::string_view mnemonic) const {
 
 void Hpgl2::feed(std::span<const uint8_t> bytes) {
     input_.feed(bytes);
-    flushPieces(); // the page may be looked at now
+}
+
+void Hpgl2::settle() {
+    paintPending();
+    flushPieces();
 }
 
 void Hpgl2::endOfStream() {
     // The instruction being read is carried out as far as its bytes go; a
     // wide path ends there, its cap drawn.
     input_.end();
+    paintPending();
     finishLine();
     flushPieces();
 }
@@ -158,8 +163,10 @@ Body Hpgl2::instruction(std::string_view letters) {
     flushPieces();
     // A fill type or pen set between fills is told apart by each fill's kind.
     if (current_ != lastArea_.instruction && current_->mnemonic != "FT" &&
-        current_->mnemonic != "SP")
+        current_->mnemonic != "SP") {
+        paintPending();
         lastArea_ = {};
+    }
     if (state.polygonMode && !current_->inPolygon) {
         // HP-GL/2 passes it over in polygon mode.
         static const Instruction passOver = Instruction::takes("", &Hpgl2::doNothing);
@@ -234,6 +241,7 @@ void Hpgl2::setDefaults() {
 }
 
 void Hpgl2::initialise() {
+    paintPending();
     lastArea_ = {};
     page_.setRotation(0);
     defaultScalingPoints();

@@ -13,9 +13,19 @@ namespace plotanix {
 
 namespace {
 
-// Hatch lines times the area's edges: past this the area is filled solid
-// instead, so that a hatch of a huge polygon takes well under a second.
-constexpr double maxHatchWork = 1 << 25;
+// Hatching's cost, in about nanoseconds of a two-core machine of 2026
+// (bench/hpgl2_costs.sh): each crossing of a line with an edge, each part
+// of a line drawn (parts within one pixel are drawn once) and each pixel
+// the lines could draw across the area.
+constexpr double crossingCost = 8, partCost = 80, pixelCost = 1;
+// One hatched area at most: past it the area is filled solid, so that no
+// instruction holds the plot for more than about a tenth of a second.
+constexpr double mostHatchCost = 80e6;
+// All the hatching of a plot: this much at first and this much more for
+// each byte the plot has sent. A hatch past what is left is filled solid,
+// so that hatching costs a plot at most about a second for every 100 KB
+// however its fills are made; real plots never come near.
+constexpr double hatchAllowanceFirst = 300e6, hatchAllowancePerByte = 8'000;
 
 } // namespace
 
@@ -37,11 +47,47 @@ void Hpgl2::fillSolid(Colour colour) {
     selectColour();
 }
 
-bool Hpgl2::hatch(double spacing, double degrees) {
-    // Lines closer than a pixel would merge: the caller fills solid then.
-    if (!(spacing * page_.scale() >= 1)) return false;
-    return layHatch(buffer_, fillRule_, spacing, degrees, state.anchor, state.window.box(),
-                    maxHatchWork, sinks_);
+// Worked out once for the buffer and the fill type as they stand (an FP
+// looks before it draws, to know whether it repeats the one before).
+const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
+    HatchPlan& plan = hatchPlan_;
+    const int32_t type = state.fillType;
+    const size_t which = static_cast<size_t>(type == 4);
+    const double given = state.hatchSpacing[which];
+    const double spacing =
+        given == 0 ? diagonal() / 100
+                   : given * (state.hatchInUserUnits[which] ? std::fabs(unit().x) : 1.0);
+    const double angle = state.hatchAngle[which];
+    const PlotBox box = state.window.box();
+    const double scale = page_.scale();
+    const double width = wideLines_ ? wide_.style().width : 0;
+    const bool same = plan.buffer == buffer_.version() && plan.type == type &&
+                      plan.spacing == spacing && plan.angle == angle && plan.scale == scale &&
+                      plan.width == width && plan.anchor == state.anchor &&
+                      plan.box.left == box.left && plan.box.bottom == box.bottom &&
+                      plan.box.right == box.right && plan.box.top == box.top;
+    if (!same) {
+        plan = {buffer_.version(), type, spacing, angle, scale, width, state.anchor, box};
+        // Lines closer than a pixel would merge, and lines closer together
+        // than the pen is wide would cover the area whole: solid then.
+        const bool covered = !(spacing * scale >= 1) || spacing * scale < width;
+        if ((type == 3 || type == 4) && !buffer_.overflowed() && !covered) {
+            for (int set = 0; set < (type == 4 ? 2 : 1); ++set) {
+                const HatchLayout lines(buffer_, spacing, angle + 90 * set, state.anchor, box);
+                const double pixels = lines.reach() * scale;
+                plan.cost += crossingCost * lines.crossings() +
+                             partCost * std::min(lines.crossings() / 2, pixels) +
+                             pixelCost * pixels;
+            }
+            plan.tooCostly = !(plan.cost <= mostHatchCost);
+            plan.hatched = !plan.tooCostly;
+        }
+    }
+    // What the plot may still spend, as the bytes stand now.
+    const double left = hatchAllowanceFirst +
+                        hatchAllowancePerByte * static_cast<double>(input_.taken()) - hatchSpent_;
+    plan.drawn = plan.hatched && plan.cost <= left;
+    return plan;
 }
 
 void Hpgl2::Sinks::hatch(const HatchLine& line) {
@@ -144,20 +190,16 @@ void Hpgl2::fillBuffer() {
         bufferFilled_ = true;
         return edgeBuffer();
     }
-    const int32_t type = state.fillType;
-    if (type == 3 || type == 4) {
-        const size_t which = static_cast<size_t>(type - 3);
-        const double given = state.hatchSpacing[which];
-        const double spacing =
-            given == 0 ? diagonal() / 100
-                       : given * (state.hatchInUserUnits[which] ? std::fabs(unit().x) : 1.0);
-        const double angle = state.hatchAngle[which];
-        // Lines closer together than the pen is wide would cover the area
-        // whole: it is filled solid, sparing a wide stroke for every piece.
-        const bool covered = wideLines_ && spacing * page_.scale() < wide_.style().width;
-        if (!covered && hatch(spacing, angle) && (type == 3 || hatch(spacing, angle + 90)))
-            return flushPieces();
+    const HatchPlan& plan = planHatch();
+    if (plan.drawn) {
+        hatchSpent_ += plan.cost;
+        for (int set = 0; set < (plan.type == 4 ? 2 : 1); ++set) {
+            HatchLayout(buffer_, plan.spacing, plan.angle + 90 * set, plan.anchor, plan.box)
+                .lay(fillRule_, sinks_);
+        }
+        return flushPieces();
     }
+    if (plan.tooCostly || plan.hatched) hatchesSolid_ = true;
     fillSolid(fillColour());
 }
 
@@ -176,9 +218,16 @@ Colour Hpgl2::fillColour() const {
 
 std::string_view Hpgl2::hint() const {
     static_assert(PolygonBuffer::maxPoints == 32768, "the hint names the buffer's size");
-    if (!bufferFilled_) return {};
-    return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
-           "filled";
+    if (bufferFilled_ && hatchesSolid_) {
+        return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
+               "filled; and hatching that would have cost too much was filled solid";
+    }
+    if (bufferFilled_) {
+        return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
+               "filled";
+    }
+    if (hatchesSolid_) return "hatching that would have cost too much was filled solid";
+    return {};
 }
 
 void Hpgl2::edgeBuffer() {
@@ -238,6 +287,9 @@ bool Hpgl2::AreaKind::operator==(const AreaKind& other) const {
 }
 
 Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
+    // Every solid fill of the buffer paints the same pixels, whatever its
+    // fill type, shading or pen (its colour is the run's).
+    if (current_->mnemonic == "FP" && !buffer_.overflowed() && !planHatch().drawn) return {p};
     return {p,
             state.fillType,
             state.hatchSpacing,
@@ -276,12 +328,15 @@ bool Hpgl2::repaintsLastArea(const Numbers& p) {
     const size_t which = static_cast<size_t>(
         std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) - run.kinds.begin());
     if (which == run.count || !run.kept[which].kept || !drawing_.pixelsOnly()) return false;
+    if (which != 0) paintPending();
     Kept kept = std::move(run.kept[which]);
     ++repainted_;
     const Colour colour = areaColour();
-    drawing_.setFrontColour(colour);
-    drawing_.repaint(kept.painted);
-    selectColour();
+    // Counted now, painted when anything else comes: the same pixels in yet
+    // another colour before then need only be painted in the last.
+    drawing_.countAgain(kept.painted);
+    pendingColour_ = colour;
+    paintPending_ = true;
     countOffPaper(kept.offPaper);
     if (kept.patternUsed) pattern_.setPhase(kept.pattern);
     if (buffer_.overflowed()) bufferFilled_ = true;
@@ -290,10 +345,19 @@ bool Hpgl2::repaintsLastArea(const Numbers& p) {
     return true;
 }
 
+void Hpgl2::paintPending() {
+    if (!paintPending_) return;
+    paintPending_ = false;
+    drawing_.setFrontColour(pendingColour_);
+    drawing_.paintAgain(lastArea_.kept[0].painted);
+    selectColour();
+}
+
 // Draws an area. One that repeats a kind of the run in another colour is
 // likely to come again: what it painted is kept, while the page is the
 // drawing's only output (keeping costs a little, spent only there).
 void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
+    paintPending();
     AreaDrawn& run = lastArea_;
     const uint64_t marks = drawing_.marks();
     const int64_t offPaperBefore = offPaper();
@@ -314,10 +378,14 @@ void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
     const Colour colour = areaColour();
     if (run.instruction != current_ || run.marks != marks || run.colour != colour)
         run = {current_, {}, 0, 0, colour, {}};
-    if (run.count < run.kinds.size()) {
-        run.kept[run.count] = std::move(kept);
-        run.kinds[run.count++] = kind;
+    if (run.count == run.kinds.size()) {
+        // The oldest kind makes room: a kind that comes again comes soon.
+        std::move(run.kinds.begin() + 1, run.kinds.end(), run.kinds.begin());
+        std::move(run.kept.begin() + 1, run.kept.end(), run.kept.begin());
+        --run.count;
     }
+    run.kept[run.count] = std::move(kept);
+    run.kinds[run.count++] = kind;
     run.marks = drawing_.marks();
 }
 

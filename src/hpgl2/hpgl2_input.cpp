@@ -33,8 +33,12 @@ bool Hpgl2Input::takeReset() {
 
 void Hpgl2Input::feed(std::span<const uint8_t> bytes) {
     for (size_t next = 0; next < bytes.size();) {
-        if (escape_ == Escape::none && !foreign_)
-            next += tokenizer_.putNumbers(bytes.subspan(next));
+        if (escape_ == Escape::none && !foreign_) {
+            // A run of numbers' bytes ends no instruction: counted after it.
+            const size_t run = tokenizer_.putNumbers(bytes.subspan(next));
+            taken_ += run;
+            next += run;
+        }
         if (next < bytes.size()) put(bytes[next++]);
     }
 }

@@ -7,6 +7,7 @@
 namespace plotanix {
 
 void PolygonBuffer::clear() {
+    ++version_;
     vertices_.clear();
     subpaths_.clear();
     broken_ = true;
@@ -14,6 +15,7 @@ void PolygonBuffer::clear() {
 }
 
 bool PolygonBuffer::admit() {
+    ++version_;
     if (vertices_.size() < maxPoints) return true;
     overflowed_ = true;
     return false;
@@ -45,23 +47,13 @@ void PolygonBuffer::close() {
 
 namespace {
 
-// An edge seen across the hatch lines, in (along, across) coordinates,
-// from (ax, ay) by (dx, dy): the lines with offsets from low up to (not
-// including) high cross it, upwards where dy > 0.
-struct Edge {
-    double ax, ay, dx, dy;
-    double low, high;
-    // Where the line at offset crosses it.
-    double along(double offset) const { return ax + (offset - ay) / dy * dx; }
-};
-
 // An edge the line at hand crosses, and where; kept with the edge's own
 // numbers, so that the sweep reads them in order.
 struct Crossing {
     double along = 0;
     double ax = 0, ay = 0, dx = 0, dy = 0, high = 0;
     Crossing() = default;
-    Crossing(const Edge& e, double offset)
+    Crossing(const HatchEdge& e, double offset)
         : along(e.along(offset)), ax(e.ax), ay(e.ay), dx(e.dx), dy(e.dy), high(e.high) {}
     int direction() const { return dy > 0 ? 1 : -1; }
 };
@@ -81,7 +73,7 @@ void advance(std::vector<Crossing>& crossings, double offset) {
     for (size_t i = 0; i < crossings.size(); ++i) {
         Crossing c = crossings[i];
         if (!(c.high > offset)) continue;
-        c.along = c.ax + (offset - c.ay) / c.dy * c.dx; // as Edge::along
+        c.along = c.ax + (offset - c.ay) / c.dy * c.dx; // as HatchEdge::along
         size_t j = kept++;
         if (moved <= budget) {
             for (; j > 0 && c.along < crossings[j - 1].along; --j)
@@ -96,56 +88,72 @@ void advance(std::vector<Crossing>& crossings, double offset) {
 
 } // namespace
 
-bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double degrees,
-              Point anchor, const PlotBox& box, double maxWork, HatchSink& sink) {
-    if (!(spacing > 0) || !std::isfinite(degrees)) return false;
+HatchLayout::HatchLayout(const PolygonBuffer& buffer, double spacing, double degrees, Point anchor,
+                         const PlotBox& box)
+    : anchor_(anchor), spacing_(spacing) {
+    if (!(spacing > 0) || !std::isfinite(degrees)) return;
     const double radians = std::fmod(degrees, 360.0) * std::numbers::pi / 180.0;
-    const Point along{std::cos(radians), std::sin(radians)}, across{-along.y, along.x};
+    along_ = {std::cos(radians), std::sin(radians)};
+    across_ = {-along_.y, along_.x};
     const auto project = [&](Point p) {
-        const Point d = p - anchor;
-        return Point{d.x * along.x + d.y * along.y, d.x * across.x + d.y * across.y};
+        const Point d = p - anchor_;
+        return Point{d.x * along_.x + d.y * along_.y, d.x * across_.x + d.y * across_.y};
     };
-    // Kept from one hatch to the next, as a plot's fills come by the hundred.
-    thread_local struct {
-        std::vector<Edge> edges;
-        std::vector<uint32_t> at, order, starts;
-        std::vector<Crossing> crossings;
-        std::vector<double> ends;
-    } work;
-    std::vector<Edge>& edges = work.edges;
-    edges.clear();
     const auto& vertices = buffer.vertices();
     size_t first = 0;
-    double low = INFINITY, high = -INFINITY;
+    double low = INFINITY, high = -INFINITY, start = INFINITY, end = -INFINITY;
     for (const uint32_t count : buffer.subpaths()) {
         for (size_t i = 0; i < count; ++i) {
             const Point a = project(vertices[first + i].at);
             const Point b = project(vertices[first + (i + 1) % count].at);
             low = std::min(low, a.y), high = std::max(high, a.y);
+            start = std::min(start, a.x), end = std::max(end, a.x);
             if (a.y != b.y) {
-                edges.push_back(
+                edges_.push_back(
                     {a.x, a.y, b.x - a.x, b.y - a.y, std::min(a.y, b.y), std::max(a.y, b.y)});
             }
         }
         first += count;
     }
     // Only the lines that cross the box can show.
-    double boxLow = INFINITY, boxHigh = -INFINITY;
+    double boxLow = INFINITY, boxHigh = -INFINITY, boxStart = INFINITY, boxEnd = -INFINITY;
     for (const Point corner : {Point{box.left, box.bottom}, Point{box.right, box.bottom},
                                Point{box.left, box.top}, Point{box.right, box.top}}) {
-        const double offset = project(corner).y;
-        boxLow = std::min(boxLow, offset), boxHigh = std::max(boxHigh, offset);
+        const Point p = project(corner);
+        boxLow = std::min(boxLow, p.y), boxHigh = std::max(boxHigh, p.y);
+        boxStart = std::min(boxStart, p.x), boxEnd = std::max(boxEnd, p.x);
     }
     low = std::max(low, boxLow), high = std::min(high, boxHigh);
-    if (!(low <= high) || edges.empty()) return true;
-    const double firstLine = std::ceil(low / spacing), lastLine = std::floor(high / spacing);
-    if (!((lastLine - firstLine + 1) * static_cast<double>(edges.size()) <= maxWork)) return false;
+    if (!(low <= high) || edges_.empty()) return;
+    firstLine_ = std::ceil(low / spacing);
+    const double lines = std::floor(high / spacing) - firstLine_ + 1;
+    if (!(lines >= 1)) return;
+    // More lines than the sweep counts are too many to lay at any cost.
+    if (!(lines < 0x1p31)) {
+        crossings_ = reach_ = INFINITY;
+        return;
+    }
+    lines_ = static_cast<int64_t>(lines);
+    reach_ = lines * std::max(0.0, std::min(end, boxEnd) - std::max(start, boxStart));
+    for (const HatchEdge& e : edges_) {
+        const double from = std::max(std::ceil(e.low / spacing), firstLine_);
+        const double to = std::min(std::ceil(e.high / spacing) - 1, firstLine_ + lines - 1);
+        if (to >= from) crossings_ += to - from + 1;
+    }
+}
+
+void HatchLayout::lay(FillRule rule, HatchSink& sink) const {
+    if (lines_ == 0) return;
+    // Kept from one hatch to the next, as a plot's fills come by the hundred.
+    thread_local struct {
+        std::vector<uint32_t> at, order, starts;
+        std::vector<Crossing> crossings;
+        std::vector<double> ends;
+    } work;
+    const int64_t lines = lines_;
+    const std::vector<HatchEdge>& edges = edges_;
     // A sweep across the lines: edges taken in by where they start, and kept
     // in the order they cross the line while the lines still cross them.
-    const auto lines = static_cast<int64_t>(lastLine - firstLine + 1);
-    const auto offsetOf = [&](int64_t line) {
-        return (firstLine + static_cast<double>(line)) * spacing;
-    };
     // Each edge goes in at the first line at or past its start (a guess
     // from the division, made sure of with the lines' own offsets). They
     // are counted into those lines, unless the lines far outnumber them.
@@ -155,7 +163,7 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
     order.resize(edges.size());
     for (size_t i = 0; i < edges.size(); ++i) {
         const double start = edges[i].low;
-        const double guess = std::ceil(start / spacing) - firstLine;
+        const double guess = std::ceil(start / spacing_) - firstLine_;
         int64_t line = guess >= 0 ? guess < double(lines) ? static_cast<int64_t>(guess) : lines : 0;
         while (line > 0 && start <= offsetOf(line - 1))
             --line;
@@ -189,7 +197,7 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
         // themselves, then merged in.
         const size_t kept = crossings.size();
         for (; next < order.size() && at[order[next]] <= line; ++next) {
-            const Edge& e = edges[order[next]];
+            const HatchEdge& e = edges[order[next]];
             if (e.high > offset) crossings.emplace_back(e, offset);
         }
         if (crossings.size() > kept) {
@@ -208,9 +216,8 @@ bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double
             ends.push_back(crossings[i].along);
             ends.push_back(crossings[i + 1].along);
         }
-        if (!ends.empty()) sink.hatch({anchor, along, across, offset, ends});
+        if (!ends.empty()) sink.hatch({anchor_, along_, across_, offset, ends});
     }
-    return true;
 }
 
 } // namespace plotanix

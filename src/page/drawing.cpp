@@ -703,12 +703,38 @@ bool Drawing::endKeeping(Painted& painted) {
     return kept;
 }
 
-void Drawing::repaint(const Painted& painted) {
+void Drawing::paintAgain(const Painted& painted) {
     if (!state_) return;
     State& s = *state_;
     s.applyColour(s.frontColour);
-    for (const Painted::Span& span : painted.spans)
-        s.writeRow(span.first, span.row, span.end - span.first);
+    if (s.keeper.on) {
+        for (const Painted::Span& span : painted.spans)
+            s.writeRow(span.first, span.row, span.end - span.first);
+        return;
+    }
+    // A dense area's spans are a pixel or two each, row by row: each row
+    // looked up once, and short spans written without a call.
+    const uint8_t red = s.red, green = s.green, blue = s.blue;
+    int32_t rowAt = -1;
+    uint8_t* row = nullptr;
+    for (const Painted::Span& span : painted.spans) {
+        if (span.row != rowAt) row = s.at(0, rowAt = span.row);
+        uint8_t* p = row + 3 * static_cast<size_t>(span.first);
+        const int32_t n = span.end - span.first;
+        if (n > 8 && red == green && green == blue) {
+            std::memset(p, red, 3 * static_cast<size_t>(n));
+            continue;
+        }
+        for (int32_t i = 0; i < n; ++i, p += 3) {
+            p[0] = blue;
+            p[1] = green;
+            p[2] = red;
+        }
+    }
+}
+
+void Drawing::countAgain(const Painted& painted) {
+    if (!state_) return;
     marks_ += painted.marks;
     tally_.asked += painted.tally.asked;
     tally_.onPage += painted.tally.onPage;

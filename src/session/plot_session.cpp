@@ -91,7 +91,7 @@ void PlotSession::feed(std::span<const uint8_t> bytes) {
         const std::span<const uint8_t> chunk =
             bytes.first(std::min(bytes.size(), transcript::chunkSize));
         log_.writeLogBytes(chunk.data(), chunk.size());
-        feedModel(chunk);
+        if (page_ && !streamEnded_) plotter_->feed(chunk);
         bytes = bytes.subspan(chunk.size());
     }
 }
@@ -103,10 +103,12 @@ void PlotSession::logChunk(std::span<const uint8_t> chunk) {
 void PlotSession::feedModel(std::span<const uint8_t> bytes) {
     if (!page_ || streamEnded_ || bytes.empty()) return;
     plotter_->feed(bytes);
+    plotter_->settle();
 }
 
 RunResult PlotSession::endRun() {
     plotter_->lineSilent();
+    plotter_->settle();
     log_.flushLog();
     return plotter_->counts();
 }
@@ -137,15 +139,17 @@ void PlotSession::replay(std::string_view transcriptBytes) {
         }
         if (offset >= transcriptBytes.size()) break;
         ++offset;
-        feedModel({bytes + offset - 1, 1});
+        if (page_ && !streamEnded_) plotter_->feed({bytes + offset - 1, 1});
     }
     replayDue_ = nullptr;
+    if (page_) plotter_->settle();
 }
 
 void PlotSession::endStream() {
     if (!page_ || streamEnded_) return;
     streamEnded_ = true;
     plotter_->endOfStream();
+    plotter_->settle();
 }
 
 } // namespace plotanix

@@ -110,14 +110,14 @@ TEST(Unattended, ATerminationInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt
 // page is saved, the transcript has every byte, and the journal says how
 // many bytes were not drawn.
 TEST(Unattended, AnEndingDuringHeavyWorkSavesThePageAndSaysWhatWasNotDrawn) {
-    const std::string plot = costlyHatches(400, "OI;");
+    const std::string plot = costlyHatches(200, "OI;");
     UnattendedPlotter plotanix;
     ASSERT_TRUE(plotanix.start("--model hpgl2"));
     ASSERT_TRUE(plotanix.said(" started: "));
     ASSERT_TRUE(plotanix.line.writeMaster(plot, 30s));
     // The reply: the first hatch is drawn, the others are still to come.
     ASSERT_EQ(plotanix.line.readMasterUntil("\r", 60s), "7470A\r") << plotanix.journal();
-    // Drawing the rest would take a minute.
+    // Drawing the rest would take seconds.
     EXPECT_EQ(statusAfterTerm(plotanix.pid, 20s), 0) << plotanix.errors();
     EXPECT_TRUE(std::filesystem::exists(plotanix.pages.file(savedPageName(1))));
     std::string transcript = readFile(plotanix.pages.file("PLOTTER.TXT"));

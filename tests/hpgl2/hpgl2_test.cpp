@@ -315,9 +315,10 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     const std::tuple<std::string, std::string, size_t> cases[] = {
         {square + "FP;FP;FP;", square + "FP;", 1},
         {square + "FP;FP1;", square + "FP;", 2},
-        {square + "FP;FP1;FP;FP1;FP;", square + "FP;", 2},  // alternating: each kind once
-        {square + "FP;FP1;SP1;FP;FP1;", square + "FP;", 2}, // the same pen again
-        {square + "FT1;FP;FT2;FP;FT1;FP;FT2;FP;", square + "FP;", 2},
+        {square + "FP;FP1;FP;FP1;FP;", square + "FP;", 2},            // alternating: each kind once
+        {square + "FP;FP1;SP1;FP;FP1;", square + "FP;", 2},           // the same pen again
+        {square + "FT1;FP;FT2;FP;FT1;FP;FT2;FP;", square + "FP;", 1}, // every solid is one
+        {square + "FT10,20;FP;FT10,20;FP;FT11;FP;", square + "FP;", 2},
         {square + "FT10,50;FP;FT1;FP;FT10,50;FP;", square + "FP;", 3}, // the colours differ
         {square + "FP;CR;FP;", square + "FP;", 2},
         {square + "FP;LBA\x03"
@@ -337,6 +338,49 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
     plotanix::testing::expectInk(hatched, {{2000, 2000}, {2990, 2990}}, {{2000, 3150}}, "hatch");
 }
 
+// A polygon of full-height teeth, 10,000 plotter units across.
+std::string teeth(int points) {
+    std::string plot = "PA100,300;PM0;PD";
+    for (int i = 0; i < points; ++i)
+        plot += std::to_string(100 + i * 10000 / points) + (i % 2 ? ",300," : ",7300,");
+    return plot + "100,300;PM2;";
+}
+
+// Hatching is bounded by its cost: an area whose lines would hold the plot
+// past about a tenth of a second is filled solid, and the hatching of a
+// whole plot may cost so much more for each byte it sends. What is drawn
+// hangs on the bytes alone, however the line cut them into reads.
+TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
+    const std::string big = teeth(5000);
+    Plot solid, crossHatched, sparse;
+    solid.run(big + "FP;");
+    crossHatched.run(big + "FT4,13,45;FP;"); // lines a pixel apart, 4 million crossings
+    sparse.run(big + "FT4,130,45;FP;");
+    EXPECT_TRUE(crossHatched.page().pixels == solid.page().pixels);
+    EXPECT_EQ(crossHatched.model().hint(),
+              "hatching that would have cost too much was filled solid");
+    EXPECT_FALSE(sparse.page().pixels == solid.page().pixels);
+    EXPECT_EQ(sparse.model().hint(), "");
+
+    // Twelve hatches at new angles, each about 50 ms of work: the first
+    // few are hatched, the rest filled solid; with 20 KB more of the plot
+    // between them, all are hatched.
+    std::string costly = teeth(2000), padded = costly;
+    for (int angle = 0; angle < 12; ++angle) {
+        costly += "FT3,13," + std::to_string(angle) + ";FP;";
+        padded += "FT3,13," + std::to_string(angle) + ";FP;" + repeated("PA100,300;", 200);
+    }
+    Plot whole, byBytes, all;
+    whole.run(costly);
+    byBytes.feed(costly, 7);
+    byBytes.run();
+    all.run(padded);
+    EXPECT_EQ(whole.model().hint(), "hatching that would have cost too much was filled solid");
+    EXPECT_TRUE(whole.page().pixels == byBytes.page().pixels);
+    EXPECT_EQ(all.model().hint(), "");
+    EXPECT_FALSE(whole.page().pixels == all.page().pixels);
+}
+
 // An area repeated in another colour paints again the pixels the one before
 // painted: the page, the counts and the extent come out as when each is
 // drawn afresh (CR between, which draws nothing, makes each afresh).
@@ -354,6 +398,9 @@ TEST(Hpgl2, RepaintedAreasMatchAreasDrawnAfresh) {
         {"FT3,50,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 1},
         {"PW1;FT4,100,45;" + zigzag + "FP;SP2;FP;SP1;FP;", 1},
         {"FT10,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 1},
+        {squareWithHole("FT10,30;FP;SP2;FT10,70;FP;SP1;FT1;FP;"), 1}, // a shade is a colour
+        // Painted again and again, then drawn across: painted before the line.
+        {squareWithHole("FP;SP2;FP;SP3;FP;SP4;FP;SP2;FP;PA0,0;PD4000,4000;"), 3},
         {"PW10;" + zigzag + "EP;SP2;EP;SP1;EP;", 1},
         {"LT2,5;" + zigzag + "EP;SP2;EP;SP3;EP;PA100,100;PD9000,100;", 1}, // the pattern goes on
         {"PW3;" + offPaper + "EP;SP2;EP;SP1;EP;SP2;FP;SP1;FP;SP2;FP;", 2},

@@ -149,7 +149,7 @@ class UnattendedApp : private LineWatch::Events {
     const Settings& settings_;
     std::string device_;
     bool lineSeen_ = false;
-    bool hintSaid_ = false;
+    std::string hintSaid_;
     bool windowOffSaid_ = false;
     size_t undrawn_ = 0; // of the run a signal ended, the bytes the model did not draw
     SignalWatch signals_;
@@ -332,13 +332,14 @@ void UnattendedApp::lineNote(const std::string& text) {
     report(line);
 }
 
-// The model's word on how it reads the computer's stream, once: the remedy
-// stays the same for the rest of the service's life.
+// The model's word on how it reads the computer's stream, once each: the
+// remedy stays the same for the rest of the service's life, and a bound
+// reached stays reached.
 void UnattendedApp::sayHint() {
     const std::string_view hint = plotting_.session.hint();
-    if (hintSaid_ || hint.empty()) return;
-    report(std::string(hint));
-    hintSaid_ = true;
+    if (hint.empty() || hint == hintSaid_) return;
+    hintSaid_ = hint;
+    report(hintSaid_);
 }
 
 void UnattendedApp::lineLost() {

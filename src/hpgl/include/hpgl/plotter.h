@@ -72,6 +72,10 @@ class Plotter {
     // The line's next bytes, in order: the model takes every one and
     // returns; it never waits for more.
     virtual void feed(std::span<const uint8_t> bytes) = 0;
+    // The page is about to be looked at: work the model put off (to do it
+    // once for many instructions) is done now. Between two feeds without
+    // it, the page may lag what was fed.
+    virtual void settle() {}
     // The stream has ended (a file read to its end): the instruction being
     // read is carried out as far as its bytes go.
     virtual void endOfStream() {}

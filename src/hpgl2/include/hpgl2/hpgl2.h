@@ -93,6 +93,8 @@ class Hpgl2 : public HpglCore {
 
     void startPage() override;
     void feed(std::span<const uint8_t> bytes) override;
+    // A repaint put off and the wide lines' pieces gathered are drawn.
+    void settle() override;
     void endOfStream() override;
     bool knows(std::string_view mnemonic) const override;
     // The page in force when the page began or PS last set it: ESC E puts
@@ -167,10 +169,25 @@ class Hpgl2 : public HpglCore {
     Colour fillColour() const; // of a solid fill of the fill type
     bool repeatsLastArea(const Numbers& p) const;
     bool repaintsLastArea(const Numbers& p);
+    // Paints the last area repainted, in its colour, if it waits.
+    void paintPending();
     Colour areaColour() const;
     bool paintsWhole() const;
     void drawArea(const Numbers& p, void (Hpgl2::*draw)());
-    bool hatch(double spacing, double degrees);
+    // FT3's or FT4's lines over the buffer: what they would cost and
+    // whether they are drawn, or the area filled solid.
+    struct HatchPlan {
+        uint64_t buffer = 0; // the buffer's version it was worked out for
+        int32_t type = 0;
+        double spacing = 0, angle = 0, scale = 0, width = 0; // width: a wide pen's, pixels
+        Point anchor;
+        PlotBox box;
+        double cost = 0;        // about nanoseconds
+        bool tooCostly = false; // solid for its cost alone
+        bool hatched = false;   // its lines are drawn while the plot can afford them
+        bool drawn = false;     // and it can
+    };
+    const HatchPlan& planHatch() const;
     void drawHatch(const HatchLine& line);
     void bufferWedge(const Numbers& p, bool fill);
 
@@ -293,6 +310,9 @@ class Hpgl2 : public HpglCore {
         Colour colour = 0;
         std::array<Kept, 4> kept;
     } lastArea_;
+    // The first kind of the run is to be painted again in this colour.
+    bool paintPending_ = false;
+    Colour pendingColour_ = 0;
     bool patternUsed_ = false; // by the area being drawn
     int64_t repainted_ = 0;
     double dashShortest_ = 0; // plotter units: shorter periods draw solid
@@ -304,6 +324,9 @@ class Hpgl2 : public HpglCore {
     FillRule fillRule_ = FillRule::evenOdd;
     PolygonBuffer buffer_;
     bool bufferFilled_ = false; // a fill found the buffer overflowed
+    mutable HatchPlan hatchPlan_;
+    double hatchSpent_ = 0;     // of the allowance that grows with the bytes
+    bool hatchesSolid_ = false; // an area was filled solid for its hatch's cost
     Path area_;                 // a fill's rings on the picture, reused
     // The pieces of wide lines (bands, caps, joins) drawn since the last
     // flush, each turned the same way round: filled at once by the nonzero

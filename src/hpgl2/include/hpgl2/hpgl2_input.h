@@ -23,6 +23,7 @@ class Hpgl2Input {
     // Back in HP-GL/2 after PCL or PJL (or a reset), the tokenizer is told
     // that the instruction being read is cut off there.
     void put(uint8_t byte) {
+        ++taken_;
         while (step(byte)) {
         }
     }
@@ -35,6 +36,9 @@ class Hpgl2Input {
     // ESC E came since the last call: the model starts as after IN, on
     // the default page.
     bool takeReset();
+    // The bytes taken so far. While an instruction is carried out it counts
+    // up to the byte that ended it, however the stream was cut into feeds.
+    uint64_t taken() const { return taken_; }
     // Whether the bytes so far held the start of a PCL job's HP-GL/2: ESC E,
     // ESC%#B, or the universal exit followed by @PJL.
     bool pclJobSeen() const { return pclJobSeen_; }
@@ -59,6 +63,7 @@ class Hpgl2Input {
     }
 
     HpglTokenizer& tokenizer_;
+    uint64_t taken_ = 0;
     Language language_ = Language::hpgl2;
     bool foreign_ = false; // PCL or PJL is read until HP-GL/2 is entered again
     bool reset_ = false;

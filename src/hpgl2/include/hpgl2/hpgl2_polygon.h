@@ -38,6 +38,9 @@ class PolygonBuffer {
     void breakSubpath() { broken_ = true; }
     bool overflowed() const { return overflowed_; }
     bool empty() const { return vertices_.empty(); }
+    // Changes whenever the points do: what was worked out from them holds
+    // while it stays.
+    uint64_t version() const { return version_; }
 
     const std::vector<PolygonVertex>& vertices() const { return vertices_; }
     // Points in each subpath, in order.
@@ -50,6 +53,7 @@ class PolygonBuffer {
     std::vector<uint32_t> subpaths_;
     bool broken_ = true;
     bool overflowed_ = false;
+    uint64_t version_ = 0;
 };
 
 // One hatch line's parts inside the area: from ends[2k] to ends[2k + 1],
@@ -75,11 +79,44 @@ class HatchSink {
     ~HatchSink() = default;
 };
 
-// The parts inside the buffer's area (by the rule) of the lines at angle
-// degrees through anchor + n * spacing across them, for the n whose lines
-// cross the box. Returns false, with nothing laid out, when the lines times
-// the area's edges would pass maxWork.
-bool layHatch(const PolygonBuffer& buffer, FillRule rule, double spacing, double degrees,
-              Point anchor, const PlotBox& box, double maxWork, HatchSink& sink);
+// An edge seen across the hatch lines, in (along, across) coordinates,
+// from (ax, ay) by (dx, dy): the lines with offsets from low up to (not
+// including) high cross it, upwards where dy > 0.
+struct HatchEdge {
+    double ax, ay, dx, dy;
+    double low, high;
+    // Where the line at offset crosses it.
+    double along(double offset) const { return ax + (offset - ay) / dy * dx; }
+};
+
+// The lines at angle degrees through anchor + n * spacing across them, for
+// the n whose lines cross both the buffer's area and the box. What laying
+// them out would cost is known before it is done, so that the caller may
+// fill the area solid instead.
+class HatchLayout {
+  public:
+    HatchLayout(const PolygonBuffer& buffer, double spacing, double degrees, Point anchor,
+                const PlotBox& box);
+
+    // The lines' crossings with the area's edges: the sweep's work.
+    double crossings() const { return crossings_; }
+    // The lines times the area's extent along them, in plotter units: the
+    // most their parts could draw.
+    double reach() const { return reach_; }
+    // Hands the sink each line's parts inside the area by the rule.
+    void lay(FillRule rule, HatchSink& sink) const;
+
+  private:
+    double offsetOf(int64_t line) const {
+        return (firstLine_ + static_cast<double>(line)) * spacing_;
+    }
+
+    Point anchor_, along_, across_;
+    double spacing_ = 0;
+    double firstLine_ = 0;
+    int64_t lines_ = 0; // none when the spacing or angle is no number to lay lines by
+    std::vector<HatchEdge> edges_;
+    double crossings_ = 0, reach_ = 0;
+};
 
 } // namespace plotanix

@@ -123,8 +123,11 @@ class Drawing {
     // pixelsOnly(), a box or a label drawn, or past the sizes above.
     void beginKeeping();
     bool endKeeping(Painted& painted);
-    // Paints kept pixels in the front colour, counted as their calls were.
-    void repaint(const Painted& painted);
+    // Counts kept pixels as their calls were counted; paintAgain paints
+    // them in the front colour. A caller that paints the same pixels over
+    // and over may count each time and paint the last only.
+    void countAgain(const Painted& painted);
+    void paintAgain(const Painted& painted);
 
     struct State;
 

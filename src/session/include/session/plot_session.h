@@ -74,13 +74,14 @@ class PlotSession {
     // each read hands them over (each chunk of at most a transcript chunk
     // goes to the transcript, then to the model), endRun when the line has
     // fallen silent. The transcript's held bytes are written at endRun, so
-    // the file is complete between runs.
+    // the file is complete between runs, and the page is up to date then.
     void beginRun();
     void feed(std::span<const uint8_t> bytes);
     // feed in two steps, for a caller that hands the model a chunk in
     // slices between other work: the chunk into the transcript, then its
     // bytes to the model, in order, in pieces of any size.
     void logChunk(std::span<const uint8_t> chunk);
+    // The page is up to date when it returns.
     void feedModel(std::span<const uint8_t> bytes);
     RunResult endRun();
     // This run's counts so far.
