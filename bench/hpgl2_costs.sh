@@ -11,9 +11,10 @@
 #   dashes     a 10 mm round pen with a 2-pixel line type over 16,000
 #              full-height PE vectors
 #   edges      EP; 20 times on a 16,000-point buffer with a 10 mm pen
-#   hatch32k   one FT3 hatch (lines a pixel apart, at 30 degrees) of the
-#              largest polygon the buffer holds: 32,767 full-height teeth,
-#              a third of a plotter unit apart
+#   hatch32k   one FT4 cross-hatch (lines 12 pixels apart, at 45 degrees)
+#              of the largest polygon the buffer holds: 32,767 full-height
+#              teeth, a third of a plotter unit apart; the costliest hatch
+#              of it that is still drawn (denser ones are filled solid)
 #   angles     100 KB of fills of a 1,000-point zigzag, each hatched at a
 #              new angle (none repeats one before, so none is passed over;
 #              hatching past the plot's allowance is filled solid)
@@ -81,7 +82,7 @@ repeat() {
 { printf 'IN;SP1;PW10;LA1,4,2,4;LT2,0.65,1;PA100,300;PE'; zigzag 16000; printf ';'; } >"$work/dashes.plt"
 { printf 'IN;SP1;PW10;PA100,300;PM0;PE'; zigzag 16000; printf ';PM2;'; repeat 'EP;' 20; } >"$work/edges.plt"
 
-{ printf 'IN;SP1;'; teeth 32767; printf 'FT3,13,30;FP;'; } >"$work/hatch32k.plt"
+{ printf 'IN;SP1;'; teeth 32767; printf 'FT4,150,45;FP;'; } >"$work/hatch32k.plt"
 { printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 7000; ++a)); do printf 'FT3,13,%d;FP;' $((a % 360)); done; } >"$work/angles.plt"
 { printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 8200; ++a)); do printf 'FT10,%d;FP;' $((a % 100)); done; } >"$work/shades.plt"
 # 100 KB of $2 after a 12,500-point zigzag, the pen set by $1.

@@ -9,7 +9,7 @@ build/plotanix, unattended with its web view, which serves as the probe of
 its loop (tools/loop_probe.py): the longest a request waited while the
 plotter drew it, then SIGTERM and the time to exit.
 
-Cases: largest (one hatch and one cross-hatch of the largest polygon the
+Cases: largest (hatches and cross-hatches of the largest polygon the
 buffer holds, 32,767 full-height teeth), angles (100 KB: a 1,000-point
 zigzag hatched at a new angle each time), alternating (FT3,13,0;FP; and
 FT3,13,45;FP; 800 times on a 12,500-point zigzag). Loopback and ptys only;
@@ -39,7 +39,9 @@ def zigzag(points):
 
 
 def largest():
-    return zigzag(32767) + "FT3,13,30;FP;FT4,13,45;FP;"
+    # Lines a pixel apart (filled solid for their cost), then the costliest
+    # hatches of it still drawn.
+    return zigzag(32767) + "FT3,13,30;FP;FT4,13,45;FP;FT4,150,45;FP;FT3,70,30;FP;"
 
 
 def angles():
