@@ -363,12 +363,12 @@ TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
     EXPECT_EQ(sparse.model().hint(), "");
 
     // Twelve hatches at new angles, each about 50 ms of work: the first
-    // few are hatched, the rest filled solid; with 20 KB more of the plot
+    // few are hatched, the rest filled solid; with 48 KB more of the plot
     // between them, all are hatched.
     std::string costly = teeth(2000), padded = costly;
     for (int angle = 0; angle < 12; ++angle) {
         costly += "FT3,13," + std::to_string(angle) + ";FP;";
-        padded += "FT3,13," + std::to_string(angle) + ";FP;" + repeated("PA100,300;", 200);
+        padded += "FT3,13," + std::to_string(angle) + ";FP;" + repeated("PA100,300;", 400);
     }
     Plot whole, byBytes, all;
     whole.run(costly);
