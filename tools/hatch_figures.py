@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Hatch fills' figures on the real program and the renderer.
+"""Costly HP-GL/2 areas' figures on the real program and the renderer.
 
     tools/hatch_figures.py build [CASE ...]
 
@@ -12,8 +12,10 @@ plotter drew it, then SIGTERM and the time to exit.
 Cases: largest (hatches and cross-hatches of the largest polygon the
 buffer holds, 32,767 full-height teeth), angles (100 KB: a 1,000-point
 zigzag hatched at a new angle each time), alternating (FT3,13,0;FP; and
-FT3,13,45;FP; 800 times on a 12,500-point zigzag). Loopback and ptys only;
-every wait bounded.
+FT3,13,45;FP; 800 times on a 12,500-point zigzag), shades (100 KB: the
+1,000-point zigzag filled solid in a new shade each time), edges
+(EP;SP2;EP;SP1; 800 times with a 10 mm pen on the 12,500-point zigzag).
+Loopback and ptys only; every wait bounded.
 """
 import os
 import pty
@@ -56,7 +58,20 @@ def alternating():
     return zigzag(12500) + "FT3,13,0;FP;FT3,13,45;FP;" * 800
 
 
-CASES = {"largest": largest, "angles": angles, "alternating": alternating}
+def shades():
+    plot, level = zigzag(1000), 0
+    while len(plot) < 100_000:
+        plot += "FT10,%d;FP;" % (level % 100)
+        level += 1
+    return plot
+
+
+def edges():
+    return zigzag(12500).replace("SP1;", "SP1;PW10;", 1) + "EP;SP2;EP;SP1;" * 800
+
+
+CASES = {"largest": largest, "angles": angles, "alternating": alternating, "shades": shades,
+         "edges": edges}
 
 
 def render_cpu(build, path):
