@@ -73,15 +73,17 @@ const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
         // than the pen is wide would cover the area whole: solid then.
         const bool covered = !(spacing * scale >= 1) || spacing * scale < width;
         if ((type == 3 || type == 4) && !buffer_.overflowed() && !covered) {
+            bool layable = true;
             for (int set = 0; set < (type == 4 ? 2 : 1); ++set) {
                 const HatchLayout lines(buffer_, spacing, angle + 90 * set, state.anchor, box);
                 const double pixels = lines.reach() * scale;
+                layable = layable && lines.layable();
                 plan.cost += crossingCost * lines.crossings() +
                              partCost * std::min(lines.crossings() / 2, pixels) +
                              pixelCost * pixels;
             }
-            plan.tooCostly = !(plan.cost <= mostHatchCost);
-            plan.hatched = !plan.tooCostly;
+            plan.tooCostly = layable && !(plan.cost <= mostHatchCost);
+            plan.hatched = layable && !plan.tooCostly;
         }
     }
     // What the plot may still spend, as the bytes stand now.

@@ -92,6 +92,7 @@ HatchLayout::HatchLayout(const PolygonBuffer& buffer, double spacing, double deg
                          const PlotBox& box)
     : anchor_(anchor), spacing_(spacing) {
     if (!(spacing > 0) || !std::isfinite(degrees)) return;
+    layable_ = true;
     const double radians = std::fmod(degrees, 360.0) * std::numbers::pi / 180.0;
     along_ = {std::cos(radians), std::sin(radians)};
     across_ = {-along_.y, along_.x};

@@ -98,6 +98,8 @@ class HatchLayout {
     HatchLayout(const PolygonBuffer& buffer, double spacing, double degrees, Point anchor,
                 const PlotBox& box);
 
+    // Whether lines can be laid at that spacing and angle at all.
+    bool layable() const { return layable_; }
     // The lines' crossings with the area's edges: the sweep's work.
     double crossings() const { return crossings_; }
     // The lines times the area's extent along them, in plotter units: the
@@ -114,9 +116,10 @@ class HatchLayout {
     Point anchor_, along_, across_;
     double spacing_ = 0;
     double firstLine_ = 0;
-    int64_t lines_ = 0; // none when the spacing or angle is no number to lay lines by
+    int64_t lines_ = 0;
     std::vector<HatchEdge> edges_;
     double crossings_ = 0, reach_ = 0;
+    bool layable_ = false;
 };
 
 } // namespace plotanix
