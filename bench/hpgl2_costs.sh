@@ -20,6 +20,11 @@
 #              hatching past the plot's allowance is filled solid)
 #   shades     100 KB of solid fills of the same zigzag, each in a new
 #              shade (FT10): the same pixels in a new colour each time
+#   epdash     one EP with a 10 mm pen and line type 2 round the largest
+#              polygon (32,767 points): its dashes are drawn solid
+#   ltalt      LT1;EP;LT2;EP; repeated to 100 KB on a 12,500-point zigzag
+#              with a 10 mm pen (a new line type each time: never passed
+#              over; dashes past the plot's allowance are drawn solid)
 #   epalt      EP;SP2;EP;SP1; repeated to 100 KB on a 12,500-point zigzag
 #              with a 10 mm pen (each EP after the first paints again what
 #              the one before painted, in the other colour)
@@ -90,13 +95,15 @@ alternating() {
     printf 'IN;SP1;%sPA100,300;PM0;PE' "$1"; zigzag 12500; printf ';PM2;'
     repeat "$2" $(( (100000 - 50000) / ${#2} ))
 }
+{ printf 'IN;SP1;PW10;LT2;PA100,300;PM0;PE'; zigzag 32767; printf ';PM2;EP;'; } >"$work/epdash.plt"
+alternating 'PW10;' 'LT1;EP;LT2;EP;' >"$work/ltalt.plt"
 alternating 'PW10;' 'EP;SP2;EP;SP1;' >"$work/epalt.plt"
 alternating 'PW10;' 'FP;SP2;FP;SP1;' >"$work/fpalt.plt"
 alternating '' 'FT3,13,0;FP;SP2;FP;SP1;' >"$work/hatchalt.plt"
 
 TIMEFORMAT='%U %S'
 printf '%-8s %9s %12s\n' input bytes "CPU seconds"
-for name in fill hatch dashes edges hatch32k angles shades epalt fpalt hatchalt; do
+for name in fill hatch dashes edges hatch32k angles shades epdash ltalt epalt fpalt hatchalt; do
     input=$work/$name.plt
     best=
     for ((round = 0; round < rounds; ++round)); do

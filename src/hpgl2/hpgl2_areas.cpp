@@ -19,14 +19,17 @@ namespace {
 // when it falls within a pixel), each part drawn (at most one a pixel),
 // and each pixel the lines could draw across the area.
 constexpr double crossingCost = 23, partCost = 80, pixelCost = 1;
-// One hatched area at most: past it the area is filled solid, so that no
-// instruction holds the plot for more than about a tenth of a second.
-constexpr double mostHatchCost = 80e6;
-// All the hatching of a plot: this much at first and this much more for
-// each byte the plot has sent. A hatch past what is left is filled solid,
-// so that hatching costs a plot at most about a second for every 100 KB
-// however its fills are made; real plots never come near.
-constexpr double hatchAllowanceFirst = 300e6, hatchAllowancePerByte = 8'000;
+// And each piece of a wide pen's dashes (a band and its two ends, filled).
+constexpr double dashCost = 300;
+// One area at most: past it a hatch is filled solid and an outline's wide
+// dashes are drawn solid, so that no instruction holds the plot for more
+// than about a tenth of a second.
+constexpr double mostAreaCost = 80e6;
+// All the hatching and wide dashes of a plot: this much at first and this
+// much more for each byte the plot has sent. Past what is left they are
+// drawn solid, so that they cost a plot at most about a second for every
+// 100 KB however its areas are made; real plots never come near.
+constexpr double areaAllowanceFirst = 300e6, areaAllowancePerByte = 8'000;
 
 } // namespace
 
@@ -82,15 +85,18 @@ const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
                              partCost * std::min(lines.crossings() / 2, pixels) +
                              pixelCost * pixels;
             }
-            plan.tooCostly = layable && !(plan.cost <= mostHatchCost);
+            plan.tooCostly = layable && !(plan.cost <= mostAreaCost);
             plan.hatched = layable && !plan.tooCostly;
         }
     }
-    // What the plot may still spend, as the bytes stand now.
-    const double left = hatchAllowanceFirst +
-                        hatchAllowancePerByte * static_cast<double>(input_.taken()) - hatchSpent_;
-    plan.drawn = plan.hatched && plan.cost <= left;
+    plan.drawn = plan.hatched && plan.cost <= allowanceLeft();
     return plan;
+}
+
+// What the plot may still spend on costly areas, as the bytes stand now.
+double Hpgl2::allowanceLeft() const {
+    return areaAllowanceFirst + areaAllowancePerByte * static_cast<double>(input_.taken()) -
+           areaSpent_;
 }
 
 void Hpgl2::Sinks::hatch(const HatchLine& line) {
@@ -195,14 +201,14 @@ void Hpgl2::fillBuffer() {
     }
     const HatchPlan& plan = planHatch();
     if (plan.drawn) {
-        hatchSpent_ += plan.cost;
+        areaSpent_ += plan.cost;
         for (int set = 0; set < (plan.type == 4 ? 2 : 1); ++set) {
             HatchLayout(buffer_, plan.spacing, plan.angle + 90 * set, plan.anchor, plan.box)
                 .lay(fillRule_, sinks_);
         }
         return flushPieces();
     }
-    if (plan.tooCostly || plan.hatched) hatchesSolid_ = true;
+    if (plan.tooCostly || plan.hatched) drawnSolid_ = true;
     fillSolid(fillColour());
 }
 
@@ -221,21 +227,38 @@ Colour Hpgl2::fillColour() const {
 
 std::string_view Hpgl2::hint() const {
     static_assert(PolygonBuffer::maxPoints == 32768, "the hint names the buffer's size");
-    if (bufferFilled_ && hatchesSolid_) {
+    if (bufferFilled_ && drawnSolid_) {
         return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
-               "filled; and hatching that would have cost too much was filled solid";
+               "filled; and hatching or dashes that would have cost too much were drawn solid";
     }
     if (bufferFilled_) {
         return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
                "filled";
     }
-    if (hatchesSolid_) return "hatching that would have cost too much was filled solid";
+    if (drawnSolid_) return "hatching or dashes that would have cost too much were drawn solid";
     return {};
 }
 
 void Hpgl2::edgeBuffer() {
     patternUsed_ = true;
     const auto& vertices = buffer_.vertices();
+    // A wide pen's dashes round a buffer of long edges come by the hundred
+    // thousand: past what one instruction may cost, or what the plot may
+    // still spend, the outline is drawn solid, as when they are too short
+    // to show.
+    const LinePattern dashes = pattern_;
+    if (wideLines_ && penShows() && pattern_.pattern() != LinePattern::solid) {
+        double cost = 0;
+        for (size_t i = 1; i < vertices.size(); ++i)
+            if (vertices[i].drawn)
+                cost += dashCost * pattern_.pieces(vertices[i - 1].at, vertices[i].at);
+        if (cost <= mostAreaCost && cost <= allowanceLeft()) {
+            areaSpent_ += cost;
+        } else {
+            pattern_.select(LinePattern::solid, 0);
+            drawnSolid_ = true;
+        }
+    }
     size_t first = 0;
     for (const uint32_t count : buffer_.subpaths()) {
         pattern_.reset();
@@ -250,6 +273,7 @@ void Hpgl2::edgeBuffer() {
         wide_.close(sinks_); // a closed outline has a corner where it began, not ends
         first += count;
     }
+    if (pattern_.pattern() != dashes.pattern()) pattern_ = dashes;
     pattern_.reset();
     flushPieces();
 }

@@ -115,6 +115,15 @@ void LinePattern::stroke(PlotPoint from, PlotPoint to, PieceSink& sink) {
 // Emits the pen-down pieces of the visible stretch, length long, that begins
 // skipped into the vector at from. Distances count from there, so that they
 // stay small whatever the coordinates.
+double LinePattern::pieces(PlotPoint from, PlotPoint to) const {
+    if (pattern_ == solid) return 1;
+    if (pattern_ == 0) return 2;
+    const double length = std::hypot(to.x - from.x, to.y - from.y);
+    const double periods =
+        adaptive_ ? std::max(1.0, std::round(length / period_)) : length / period_;
+    return std::isfinite(periods) ? 1 + std::ceil(periods) * double((partCount_ + 1) / 2) : 1;
+}
+
 void LinePattern::walk(PlotPoint from, PlotPoint unit, double skipped, double length, double period,
                        PieceSink& sink) {
     const std::span<const double> parts(parts_.data(), partCount_);

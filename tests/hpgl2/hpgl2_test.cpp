@@ -346,8 +346,8 @@ std::string teeth(int points) {
     return plot + "100,300;PM2;";
 }
 
-// Hatching is bounded by its cost: an area whose lines would hold the plot
-// past about a tenth of a second is filled solid, and the hatching of a
+// Hatching and a wide pen's dashes round an area are bounded by their cost:
+// past about a tenth of a second they are drawn solid, and those of a
 // whole plot may cost so much more for each byte it sends. What is drawn
 // hangs on the bytes alone, however the line cut them into reads.
 TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
@@ -358,9 +358,16 @@ TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
     sparse.run(big + "FT4,130,45;FP;");
     EXPECT_TRUE(crossHatched.page().pixels == solid.page().pixels);
     EXPECT_EQ(crossHatched.model().hint(),
-              "hatching that would have cost too much was filled solid");
+              "hatching or dashes that would have cost too much were drawn solid");
     EXPECT_FALSE(sparse.page().pixels == solid.page().pixels);
     EXPECT_EQ(sparse.model().hint(), "");
+    // A wide pen's dashes round the same teeth, 280,000 of them: drawn solid.
+    Plot solidEdge, dashedEdge;
+    solidEdge.run("PW10;" + big + "EP;");
+    dashedEdge.run("PW10;LT2,1;" + big + "EP;");
+    EXPECT_TRUE(dashedEdge.page().pixels == solidEdge.page().pixels);
+    EXPECT_EQ(dashedEdge.model().hint(),
+              "hatching or dashes that would have cost too much were drawn solid");
 
     // Twelve hatches at new angles, each about 50 ms of work: the first
     // few are hatched, the rest filled solid; with 48 KB more of the plot
@@ -375,7 +382,8 @@ TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
     byBytes.feed(costly, 7);
     byBytes.run();
     all.run(padded);
-    EXPECT_EQ(whole.model().hint(), "hatching that would have cost too much was filled solid");
+    EXPECT_EQ(whole.model().hint(),
+              "hatching or dashes that would have cost too much were drawn solid");
     EXPECT_TRUE(whole.page().pixels == byBytes.page().pixels);
     EXPECT_EQ(all.model().hint(), "");
     EXPECT_FALSE(whole.page().pixels == all.page().pixels);

@@ -188,6 +188,7 @@ class Hpgl2 : public HpglCore {
         bool drawn = false;     // and it can
     };
     const HatchPlan& planHatch() const;
+    double allowanceLeft() const;
     void drawHatch(const HatchLine& line);
     void bufferWedge(const Numbers& p, bool fill);
 
@@ -325,9 +326,9 @@ class Hpgl2 : public HpglCore {
     PolygonBuffer buffer_;
     bool bufferFilled_ = false; // a fill found the buffer overflowed
     mutable HatchPlan hatchPlan_;
-    double hatchSpent_ = 0;     // of the allowance that grows with the bytes
-    bool hatchesSolid_ = false; // an area was filled solid for its hatch's cost
-    Path area_;                 // a fill's rings on the picture, reused
+    double areaSpent_ = 0;    // of the allowance that grows with the bytes
+    bool drawnSolid_ = false; // hatching or dashes were drawn solid for their cost
+    Path area_;               // a fill's rings on the picture, reused
     // The pieces of wide lines (bands, caps, joins) drawn since the last
     // flush, each turned the same way round: filled at once by the nonzero
     // rule, their union has the pixels they would have one by one, each

@@ -61,6 +61,9 @@ class LinePattern {
     void setScale(double shortest, const PlotBox& reach) { shortest_ = shortest, reach_ = reach; }
 
     void stroke(PlotPoint from, PlotPoint to, PieceSink& sink);
+    // About how many pieces stroke would hand over for this vector, clip
+    // aside: what drawing it costs a wide pen.
+    double pieces(PlotPoint from, PlotPoint to) const;
 
   private:
     void walk(PlotPoint from, PlotPoint unit, double skipped, double length, double period,
