@@ -161,9 +161,10 @@ Body Hpgl2::instruction(std::string_view letters) {
                                                                "AR", "AT", "RT", "BZ", "BR"};
     if (std::find(moves.begin(), moves.end(), current_->mnemonic) == moves.end()) finishLine();
     flushPieces();
-    // A fill type or pen set between fills is told apart by each fill's kind.
+    // A fill type, pen or line type set between areas is told apart by each
+    // area's kind.
     if (current_ != lastArea_.instruction && current_->mnemonic != "FT" &&
-        current_->mnemonic != "SP") {
+        current_->mnemonic != "SP" && current_->mnemonic != "LT") {
         paintPending();
         lastArea_ = {};
     }

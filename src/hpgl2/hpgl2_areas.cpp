@@ -93,6 +93,20 @@ const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
     return plan;
 }
 
+bool Hpgl2::dashesDrawn() const {
+    EdgePlan& plan = edgePlan_;
+    const double width = wide_.style().width;
+    if (plan.buffer != buffer_.version() || plan.width != width ||
+        !plan.pattern.sameLayout(pattern_)) {
+        plan = {buffer_.version(), width, pattern_, 0};
+        const auto& vertices = buffer_.vertices();
+        for (size_t i = 1; i < vertices.size(); ++i)
+            if (vertices[i].drawn)
+                plan.cost += dashCost * pattern_.pieces(vertices[i - 1].at, vertices[i].at);
+    }
+    return plan.cost <= mostAreaCost && plan.cost <= allowanceLeft();
+}
+
 // What the plot may still spend on costly areas, as the bytes stand now.
 double Hpgl2::allowanceLeft() const {
     return areaAllowanceFirst + areaAllowancePerByte * static_cast<double>(input_.taken()) -
@@ -248,12 +262,8 @@ void Hpgl2::edgeBuffer() {
     // to show.
     const LinePattern dashes = pattern_;
     if (wideLines_ && penShows() && pattern_.pattern() != LinePattern::solid) {
-        double cost = 0;
-        for (size_t i = 1; i < vertices.size(); ++i)
-            if (vertices[i].drawn)
-                cost += dashCost * pattern_.pieces(vertices[i - 1].at, vertices[i].at);
-        if (cost <= mostAreaCost && cost <= allowanceLeft()) {
-            areaSpent_ += cost;
+        if (dashesDrawn()) {
+            areaSpent_ += edgePlan_.cost;
         } else {
             pattern_.select(LinePattern::solid, 0);
             drawnSolid_ = true;
@@ -310,21 +320,42 @@ bool Hpgl2::AreaKind::operator==(const AreaKind& other) const {
            fillType == other.fillType && hatchSpacing == other.hatchSpacing &&
            hatchAngle == other.hatchAngle && hatchInUserUnits == other.hatchInUserUnits &&
            shading == other.shading && penWidth == other.penWidth &&
-           dashShortest == other.dashShortest;
+           dashShortest == other.dashShortest && lineType == other.lineType &&
+           lineTypeSet == other.lineTypeSet && patternMetric == other.patternMetric &&
+           patternLength == other.patternLength;
 }
 
 Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
+    const double width = wideLines_ ? wide_.style().width : 0;
+    AreaKind lineType;
+    lineType.lineType = state.lineType;
+    lineType.lineTypeSet = state.lineTypeSet;
+    lineType.patternMetric = state.patternMetric;
+    lineType.patternLength = state.patternLength;
+    if (current_->mnemonic == "EP") {
+        // An outline is drawn with the pen, its width and (unless it is
+        // drawn solid) its line type; the fill type plays no part.
+        const bool dashed = pattern_.pattern() != LinePattern::solid &&
+                            !(wideLines_ && penShows() && !dashesDrawn());
+        AreaKind kind = dashed ? lineType : AreaKind{};
+        kind.values = p;
+        kind.penWidth = width;
+        kind.dashShortest = dashShortest_;
+        return kind;
+    }
     // Every solid fill of the buffer paints the same pixels, whatever its
     // fill type, shading or pen (its colour is the run's).
-    if (current_->mnemonic == "FP" && !buffer_.overflowed() && !planHatch().drawn) return {p};
-    return {p,
-            state.fillType,
-            state.hatchSpacing,
-            state.hatchAngle,
-            state.hatchInUserUnits,
-            state.shading,
-            wideLines_ ? wide_.style().width : 0,
-            dashShortest_};
+    if (!buffer_.overflowed() && !planHatch().drawn) return {p};
+    AreaKind kind = lineType;
+    kind.values = p;
+    kind.fillType = state.fillType;
+    kind.hatchSpacing = state.hatchSpacing;
+    kind.hatchAngle = state.hatchAngle;
+    kind.hatchInUserUnits = state.hatchInUserUnits;
+    kind.shading = state.shading;
+    kind.penWidth = width;
+    kind.dashShortest = dashShortest_;
+    return kind;
 }
 
 bool Hpgl2::repeatsLastArea(const Numbers& p) const {

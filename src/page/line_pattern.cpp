@@ -115,6 +115,14 @@ void LinePattern::stroke(PlotPoint from, PlotPoint to, PieceSink& sink) {
 // Emits the pen-down pieces of the visible stretch, length long, that begins
 // skipped into the vector at from. Distances count from there, so that they
 // stay small whatever the coordinates.
+bool LinePattern::sameLayout(const LinePattern& other) const {
+    return pattern_ == other.pattern_ && period_ == other.period_ &&
+           partCount_ == other.partCount_ && adaptive_ == other.adaptive_ &&
+           std::equal(parts_.begin(), parts_.begin() + static_cast<ptrdiff_t>(partCount_),
+                      other.parts_.begin()) &&
+           shortest_ == other.shortest_;
+}
+
 double LinePattern::pieces(PlotPoint from, PlotPoint to) const {
     if (pattern_ == solid) return 1;
     if (pattern_ == 0) return 2;

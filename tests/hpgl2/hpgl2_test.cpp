@@ -326,6 +326,7 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
          square + "FP;LBA\x03", 2},
         {square + "PW10;EP;EP;", square + "PW10;EP;", 1},
         {square + "PW10;EP;PW10;EP;", square + "PW10;EP;", 2},
+        {square + "PW10;LT2,5;EP;LT;EP;LT2,5;EP;LT;EP;", square + "PW10;LT2,5;EP;LT;EP;", 1},
         {"PW10;FT3,13,0;PA1000,1000;RA3000,3000;", "PA1000,1000;RA3000,3000;", 1},
         {"PW10;LA1,4;LT2,0.65,1;PA1000,1000;PD1000,5000;PU;",
          "PW10;LA1,4;PA1000,1000;PD1000,5000;PU;", 1},
@@ -413,7 +414,10 @@ TEST(Hpgl2, RepaintedAreasMatchAreasDrawnAfresh) {
         {"LT2,5;" + zigzag + "EP;SP2;EP;SP3;EP;PA100,100;PD9000,100;", 1}, // the pattern goes on
         {"PW3;" + offPaper + "EP;SP2;EP;SP1;EP;SP2;FP;SP1;FP;SP2;FP;", 2},
         {offPaper + "EP;SP2;EP;SP1;EP;", 1},
-        {zigzag + "FP;SP2;FP;FP1;SP1;FP;", 1}, // FP1 between: FP's own pixels again
+        {zigzag + "FP;SP2;FP;FP1;SP1;FP;", 1},            // FP1 between: FP's own pixels again
+        {zigzag + "LT2,5;EP;SP2;EP;SP1;LT;EP;", 0},       // a new line type: drawn
+        {zigzag + "LT2,5;EP;SP2;EP;SP1;LT;LT2,5;EP;", 1}, // the same again: repainted
+        {"PW10;" + zigzag + "LT2,5;EP;SP2;LT3,5;EP;SP1;LT2,5;EP;", 0},
         {zigzag + "FP;SP2;FP;SP1;FP1;FP;", 0},
         {zigzag + "FP;SP2;FP;PA0,0;PD100,100;PU;SP1;FP;", 0},       // drawn between
         {zigzag + "FP;SP2;FP;SP1;" + squareWithHole("FP;"), 0},     // another buffer

@@ -188,6 +188,16 @@ class Hpgl2 : public HpglCore {
         bool drawn = false;     // and it can
     };
     const HatchPlan& planHatch() const;
+    // Whether an outline's wide dashes are drawn (else the outline is drawn
+    // solid), worked out once for the buffer, the pen and the line type.
+    bool dashesDrawn() const;
+    struct EdgePlan {
+        uint64_t buffer = ~uint64_t(0);
+        double width = -1;
+        LinePattern pattern;
+        double cost = 0; // about nanoseconds
+    };
+    mutable EdgePlan edgePlan_;
     double allowanceLeft() const;
     void drawHatch(const HatchLine& line);
     void bufferWedge(const Numbers& p, bool fill);
@@ -294,6 +304,10 @@ class Hpgl2 : public HpglCore {
         std::array<bool, 2> hatchInUserUnits{};
         double shading = 0;
         double penWidth = 0, dashShortest = 0; // pixels, plotter units
+        // The line type, where the area's lines are drawn in it.
+        int32_t lineType = 0;
+        bool lineTypeSet = false, patternMetric = false;
+        double patternLength = 0;
         bool operator==(const AreaKind& other) const;
     };
     struct Kept {

@@ -41,6 +41,8 @@ class LinePattern {
     // stretched or shrunk to fit, and starts its own pattern.
     void selectLayout(std::span<const double> parts, double period, bool adaptive);
     int pattern() const { return pattern_; }
+    // Whether the two lay the same pieces along a vector (phase aside).
+    bool sameLayout(const LinePattern& other) const;
     void reset() { phase_ = 0, fresh_ = true; }
     // Where the next vector starts in the period, to be taken up again.
     struct Phase {
