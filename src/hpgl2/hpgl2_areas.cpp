@@ -358,13 +358,23 @@ Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
     return kind;
 }
 
-bool Hpgl2::repeatsLastArea(const Numbers& p) const {
+bool Hpgl2::runGoesOn() const {
     const AreaDrawn& run = lastArea_;
-    if (run.instruction != current_ || run.marks != drawing_.marks() || run.colour != areaColour())
-        return false;
+    return run.instruction == current_ && run.marks == drawing_.marks() &&
+           run.buffer == buffer_.version();
+}
+
+// Passed over, the area leaves the line type where drawing it would: a
+// pen lifted since has started it afresh.
+bool Hpgl2::repeatsLastArea(const Numbers& p) {
+    const AreaDrawn& run = lastArea_;
+    if (!runGoesOn() || run.colour != areaColour()) return false;
     const AreaKind kind = areaKind(p);
-    return std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) !=
-           run.kinds.begin() + run.count;
+    const auto found = std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind);
+    if (found == run.kinds.begin() + run.count) return false;
+    const Kept& kept = run.kept[static_cast<size_t>(found - run.kinds.begin())];
+    if (kept.patternUsed) pattern_.setPhase(kept.pattern);
+    return true;
 }
 
 Colour Hpgl2::areaColour() const {
@@ -380,8 +390,7 @@ bool Hpgl2::paintsWhole() const {
 
 bool Hpgl2::repaintsLastArea(const Numbers& p) {
     AreaDrawn& run = lastArea_;
-    if (run.instruction != current_ || run.marks != drawing_.marks() || !paintsWhole())
-        return false;
+    if (!runGoesOn() || !paintsWhole()) return false;
     const AreaKind kind = areaKind(p);
     const size_t which = static_cast<size_t>(
         std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) - run.kinds.begin());
@@ -398,7 +407,7 @@ bool Hpgl2::repaintsLastArea(const Numbers& p) {
     countOffPaper(kept.offPaper);
     if (kept.patternUsed) pattern_.setPhase(kept.pattern);
     if (buffer_.overflowed()) bufferFilled_ = true;
-    run = {current_, {kind}, 1, drawing_.marks(), colour, {}};
+    run = {current_, {kind}, 1, drawing_.marks(), colour, {}, buffer_.version()};
     run.kept[0] = std::move(kept);
     return true;
 }
@@ -417,12 +426,11 @@ void Hpgl2::paintPending() {
 void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
     paintPending();
     AreaDrawn& run = lastArea_;
-    const uint64_t marks = drawing_.marks();
     const int64_t offPaperBefore = offPaper();
     const AreaKind kind = areaKind(p);
-    const bool again = run.instruction == current_ && run.marks == marks &&
-                       std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) !=
-                           run.kinds.begin() + run.count;
+    const bool goesOn = runGoesOn();
+    const bool again = goesOn && std::find(run.kinds.begin(), run.kinds.begin() + run.count,
+                                           kind) != run.kinds.begin() + run.count;
     const bool keep = again && paintsWhole() && drawing_.pixelsOnly();
     if (keep) drawing_.beginKeeping();
     patternUsed_ = false;
@@ -434,8 +442,7 @@ void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
     kept.pattern = pattern_.phase();
 
     const Colour colour = areaColour();
-    if (run.instruction != current_ || run.marks != marks || run.colour != colour)
-        run = {current_, {}, 0, 0, colour, {}};
+    if (!goesOn || run.colour != colour) run = {current_, {}, 0, 0, colour, {}, buffer_.version()};
     if (run.count == run.kinds.size()) {
         // The oldest kind makes room: a kind that comes again comes soon.
         std::move(run.kinds.begin() + 1, run.kinds.end(), run.kinds.begin());

@@ -327,6 +327,7 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
         {square + "PW10;EP;EP;", square + "PW10;EP;", 1},
         {square + "PW10;EP;PW10;EP;", square + "PW10;EP;", 2},
         {square + "PW10;LT2,5;EP;LT;EP;LT2,5;EP;LT;EP;", square + "PW10;LT2,5;EP;LT;EP;", 1},
+        {square + "EP;PU;EP;PA0,0;EP;OI;EP;", square + "EP;", 1}, // moves and queries between
         {"PW10;FT3,13,0;PA1000,1000;RA3000,3000;", "PA1000,1000;RA3000,3000;", 1},
         {"PW10;LA1,4;LT2,0.65,1;PA1000,1000;PD1000,5000;PU;",
          "PW10;LA1,4;PA1000,1000;PD1000,5000;PU;", 1},

@@ -167,7 +167,7 @@ class Hpgl2 : public HpglCore {
     struct AreaKind;
     AreaKind areaKind(const Numbers& p) const;
     Colour fillColour() const; // of a solid fill of the fill type
-    bool repeatsLastArea(const Numbers& p) const;
+    bool repeatsLastArea(const Numbers& p);
     bool repaintsLastArea(const Numbers& p);
     // Paints the last area repainted, in its colour, if it waits.
     void paintPending();
@@ -324,7 +324,11 @@ class Hpgl2 : public HpglCore {
         uint64_t marks = 0;
         Colour colour = 0;
         std::array<Kept, 4> kept;
+        uint64_t buffer = 0; // the polygon buffer's version
     } lastArea_;
+    // Whether the run of areas goes on to the instruction at hand: the same
+    // instruction, with nothing drawn and the buffer unchanged since.
+    bool runGoesOn() const;
     // The first kind of the run is to be painted again in this colour.
     bool paintPending_ = false;
     Colour pendingColour_ = 0;
