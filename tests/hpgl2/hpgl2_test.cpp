@@ -408,7 +408,8 @@ TEST(Hpgl2, RepaintedAreasMatchAreasDrawnAfresh) {
         {"FT3,50,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 1},
         {"PW1;FT4,100,45;" + zigzag + "FP;SP2;FP;SP1;FP;", 1},
         {"FT10,30;" + squareWithHole("FP;SP2;FP;SP1;FP;"), 1},
-        {squareWithHole("FT10,30;FP;SP2;FT10,70;FP;SP1;FT1;FP;"), 1}, // a shade is a colour
+        {squareWithHole("FT10,30;FP;SP2;FT10,70;FP;SP1;FT1;FP;"), 1},     // a shade is a colour
+        {squareWithHole("FP;PC1,255,0,0;SP1;FP;PC1,0,255,0;SP1;FP;"), 1}, // so is a pen's new one
         // Painted again and again, then drawn across: painted before the line.
         {squareWithHole("FP;SP2;FP;SP3;FP;SP4;FP;SP2;FP;PA0,0;PD4000,4000;"), 3},
         {"PW10;" + zigzag + "EP;SP2;EP;SP1;EP;", 1},
