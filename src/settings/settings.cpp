@@ -542,10 +542,6 @@ std::string acquireConflict(const Settings& settings) {
     if (sourceOf(settings, *findRow("gpib")) == Source::commandLine)
         return "--acquire makes the adapter the bus's controller: leave out --gpib "
                "(--gpib-address names the instrument's address)";
-    // A web view from the config file serves the plotter's modes, not this.
-    if (sourceOf(settings, *findRow("web")) == Source::commandLine)
-        return "--acquire saves its plots and ends: leave out --web (the web view is the "
-               "plotter's, interactive or --unattended)";
     const InstrumentRecipe& recipe = *findRecipe(settings.acquire);
     if (recipe.name == "custom" && settings.command.empty())
         return "--acquire custom needs --command 'TEXT', the command that makes it plot";
@@ -684,6 +680,10 @@ Startup readSettings(int argc, const char* const* argv, const Environment& envir
             startup.exitStatus = 2;
         }
     }
+    // A web view from the config file serves the plotter's modes (a service
+    // may hold its port); asking an instrument is watched only when asked.
+    if (!settings.acquire.empty() && sourceOf(settings, *findRow("web")) != Source::commandLine)
+        settings.web.reset();
     // Unattended, the live view is the window's: without one it would show
     // nothing. Asked for on this command line, that is a mistake; from the
     // config file (where it serves the interactive mode) it is said.

@@ -131,8 +131,6 @@ TEST(Settings, AcquireOptions) {
         {{"--acquire", "tek-tds"}, "--acquire tek-tds needs --gpib-address N"},
         {{"--acquire", "hp8753", "--gpib", "5"},
          "--acquire makes the adapter the bus's controller"},
-        {{"--acquire", "hp8753", "--web", "8086"},
-         "--acquire saves its plots and ends: leave out --web"},
         {{"--acquire", "hp8753", "--every", "5"}, "--every goes with --count"},
         {{"--count", "2"}, "--count goes with --acquire"},
         {{"--gpib-address", "2"}, "--gpib-address goes with --acquire"},

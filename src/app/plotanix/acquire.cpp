@@ -7,12 +7,9 @@
 #include "line_errors.h"
 #include "logfile/log_file.h"
 #include "output/png_writer.h"
-#include "page_printer.h"
-#include "plot_setup.h"
 #include "serial/gpib_acquire.h"
-#include "shell/event_loop.h"
-#include "shell/plot_assembly.h"
-#include "shell/signal_watch.h"
+#include "shell/plot_setup.h"
+#include "shell/station.h"
 
 #include <array>
 #include <cerrno>
@@ -95,13 +92,10 @@ class NoReplies : public ByteLink {
 // its bytes read as they come) and the acquisition the loop's activity,
 // whose deadlines are the exchange's, the next plot of a series and a
 // port that takes nothing.
-class Acquisition : public Activity, public PollSource {
+class Acquisition : public Activity, public PollSource, private StationEvents {
   public:
     Acquisition(const Settings& settings, const InstrumentRecipe& recipe)
-        : settings_(settings), recipe_(recipe), device_(devicePath(settings)),
-          plotting_(
-              setupOf(settings), link_, log_, nullptr,
-              [](const PageImage& page, const std::string& path) { return savePng(page, path); }) {
+        : settings_(settings), recipe_(recipe), device_(devicePath(settings)), station_(*this) {
         options_.address = settings.gpibAddress != 0 ? settings.gpibAddress : recipe.address;
         const double quiet = settings.quietAfter > 0 ? settings.quietAfter : recipe.quietSeconds;
         options_.quiet = std::chrono::milliseconds(std::llround(quiet * 1000));
@@ -113,18 +107,21 @@ class Acquisition : public Activity, public PollSource {
     short events() const override;
     std::optional<Clock::time_point> due() const override { return std::nullopt; }
     void service(Clock::time_point now) override;
-    bool done() const override { return status_.has_value(); }
+    // Once the status is known, the station's ending: the prints asked for
+    // are handed over (within a bound), the transcript closed.
+    bool done() const override {
+        return status_.has_value() && station_.ending.begun() && station_.ending.done();
+    }
     std::optional<Clock::time_point> deadline() const override;
     void onTime(Clock::time_point now) override;
+    bool takesEnding() const override { return true; }
+    void onEnding(int signalNumber) override;
+    void afterTurn(Clock::time_point now) override;
+    // A normal end waits this long at most for the prints asked for.
+    static constexpr std::chrono::seconds finishingBudget{30};
 
   private:
     enum class Stage { settingUp, waiting, taking };
-    static PlotSetup setupOf(const Settings& settings) {
-        PlotSetup setup = plotSetupOf(settings);
-        // The instruments plot for a 7470A (or a plotter that takes its HP-GL).
-        if (setup.model == PlotterModel::hp86b) setup.model = PlotterModel::hp7470a;
-        return setup;
-    }
     int prepare();
     bool reading() const { return stage_ != Stage::waiting; }
     void step(Clock::time_point now);
@@ -135,6 +132,20 @@ class Acquisition : public Activity, public PollSource {
     int stop();
     int ended(int status);
     std::string defaultPortNote() const;
+    PlotSession& session() { return station_.session(); }
+    PageStore& store() { return station_.store(); }
+    // Neither the instrument's port nor the computer's line: no events.
+    void lineLost() override {}
+    void lineBack() override {}
+    // A print not sent is said as a failure is, and leaves the status
+    // alone: the page is saved.
+    void printed(const std::string& said, bool failed) override {
+        if (failed) {
+            failure(said);
+        } else {
+            report(said);
+        }
+    }
     std::chrono::milliseconds every() const {
         return std::chrono::milliseconds(std::llround(settings_.everySeconds * 1000));
     }
@@ -143,11 +154,9 @@ class Acquisition : public Activity, public PollSource {
     InstrumentRecipe recipe_;
     std::string device_;
     AcquireOptions options_;
-    SignalWatch signals_;
     SerialLink serial_;
     NoReplies link_;
-    LogFile log_;
-    PlotAssembly plotting_;
+    Station station_;
     Stage stage_ = Stage::settingUp;
     std::optional<AdapterSetUp> setUp_;
     std::optional<AcquireExchange> exchange_;
@@ -157,32 +166,37 @@ class Acquisition : public Activity, public PollSource {
     std::optional<Clock::time_point> blockedSince_; // since it took nothing
     long long taken_ = 0;
     Clock::time_point first_{};
-    // A print not sent is said as a failure is, and leaves the status alone:
-    // the page is saved.
-    PagePrinter printer_{[](const std::string& said) {
-        if (said.starts_with("not printed")) {
-            failure(said);
-        } else {
-            report(said);
-        }
-    }};
 };
 
 int Acquisition::prepare() {
-    printer_.follow(settings_.print);
-    const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
-    log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
+    Settings settings = settings_;
+    // The instruments plot for a 7470A (or a plotter that takes its HP-GL).
+    if (settings.model == PlotterModel::hp86b) settings.model = PlotterModel::hp7470a;
+    if (!station_.assemble(
+            settings, link_, nullptr,
+            [](const PageImage& page, const std::string& path) { return savePng(page, path); }))
+        return failure("cannot make the page image: not enough memory");
+    LogFile& log = station_.log;
+    const std::string transcript = store().pathOf(LogFile::defaultName);
+    log.onTrouble([transcript](const LogFile::Trouble& trouble) {
         report(LogFile::describe(trouble, transcript));
     });
-    if (!log_.openLog(transcript)) {
+    if (!log.openLog(transcript)) {
         const int error = errno;
-        if (!log_.keepFailed())
+        if (!log.keepFailed())
             return failure("cannot write the transcript " + transcript + ": " +
                            (error == EWOULDBLOCK ? "another Plotanix is using this folder"
                                                  : std::strerror(error)));
-        report(log_.lastError() + "; running without a transcript");
+        report(log.lastError() + "; running without a transcript");
     }
-    if (!plotting_.preparePage()) return failure("cannot make the page image: not enough memory");
+    // Watched like any capture: the page as it comes, in a browser.
+    if (std::string why; !station_.followWeb(settings_, why)) return failure(why);
+    if (station_.web.running()) {
+        report("web view: " + station_.web.url());
+        station_.web.line("HP-IB address " + std::to_string(options_.address) + " through " +
+                          device_);
+        station_.web.activity("Asking the instrument for its plot");
+    }
     if (!serial_.openSerialPort(device_, lineSettingsOf(settings_)))
         return failure("cannot open " + device_ + ": " + openErrorReason(serial_.openError()) +
                        defaultPortNote());
@@ -206,11 +220,12 @@ int Acquisition::descriptor() const {
 }
 
 short Acquisition::events() const {
-    if (done()) return 0;
+    if (status_) return 0;
     return static_cast<short>((reading() ? POLLIN : 0) | (out_.empty() ? 0 : POLLOUT));
 }
 
 std::optional<Clock::time_point> Acquisition::deadline() const {
+    if (status_) return station_.ending.begun() ? station_.ending.deadline() : Clock::time_point{};
     std::optional<Clock::time_point> when;
     if (stage_ == Stage::settingUp) when = setUp_->deadline();
     if (stage_ == Stage::taking && !exchange_->done()) when = exchange_->deadline();
@@ -220,8 +235,9 @@ std::optional<Clock::time_point> Acquisition::deadline() const {
 }
 
 void Acquisition::service(Clock::time_point now) {
+    if (status_) return;
     flush(now);
-    if (done() || !reading()) return step(now);
+    if (!reading()) return step(now);
     const size_t room = stage_ == Stage::settingUp ? setUp_->room() : exchange_->room();
     std::string bytes(std::min<size_t>(room, 4096), '\0');
     const ssize_t n =
@@ -239,6 +255,7 @@ void Acquisition::service(Clock::time_point now) {
 }
 
 void Acquisition::onTime(Clock::time_point now) {
+    if (status_) return afterTurn(now);
     if (blockedSince_ && now >= *blockedSince_ + writeGiveUp) portFailed();
     if (stage_ == Stage::settingUp) setUp_->onTime(now);
     if (stage_ == Stage::taking) exchange_->onTime(now);
@@ -248,7 +265,7 @@ void Acquisition::onTime(Clock::time_point now) {
 // What the exchange of the moment has to send goes out; an exchange that is
 // over gives way to the next.
 void Acquisition::step(Clock::time_point now) {
-    while (!done()) {
+    while (!status_) {
         std::vector<std::string> lines;
         if (stage_ == Stage::settingUp) lines = setUp_->takeLines();
         if (stage_ == Stage::taking) lines = exchange_->takeLines();
@@ -260,12 +277,14 @@ void Acquisition::step(Clock::time_point now) {
             if (status != 0 || settings_.count <= 0) status_ = status;
             stage_ = Stage::waiting;
         } else if (stage_ == Stage::waiting && now >= first_ + every() * taken_) {
-            plotting_.session.beginRun();
+            session().beginRun();
             exchange_.emplace(
                 recipe_, options_,
                 [this](std::string_view bytes) {
-                    plotting_.session.feed(
+                    session().feed(
                         std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+                    const RunResult counts = session().counts();
+                    station_.web.pageChanged(counts.instructions, counts.ignored);
                 },
                 now);
             stage_ = Stage::taking;
@@ -309,8 +328,9 @@ int Acquisition::setUpAdapter(const GpibSetUp& setUp, Clock::time_point now) {
     first_ = now;
     // Nothing the port sent is lost, adapter or not.
     if (!setUp.data.empty()) {
-        log_.writeLogBytes(reinterpret_cast<const uint8_t*>(setUp.data.data()), setUp.data.size());
-        log_.flushLog();
+        station_.log.writeLogBytes(reinterpret_cast<const uint8_t*>(setUp.data.data()),
+                                   setUp.data.size());
+        station_.log.flushLog();
     }
     if (SignalWatch::ending() != 0) return ended(1);
     if (!setUp.answered)
@@ -329,30 +349,26 @@ int Acquisition::setUpAdapter(const GpibSetUp& setUp, Clock::time_point now) {
 }
 
 int Acquisition::takeOne(const AcquireResult& result) {
-    const RunResult counts = plotting_.session.endRun();
-    log_.flushLog();
+    const RunResult counts = session().endRun();
+    station_.log.flushLog();
     const std::string address = "address " + std::to_string(options_.address);
     if (result.bytes > 0) {
-        const PageStore::Saved saved = plotting_.store.savePage(plotting_.session.page());
+        const PageStore::Saved saved = store().savePage(session().page());
         if (!saved.ok)
-            return failure("cannot save " + plotting_.store.pathOf(saved.name) + ": " +
-                           saved.error);
-        report("page saved: " + plotting_.store.pathOf(saved.name) + ", " +
-               std::to_string(result.bytes) + " bytes from " + address +
+            return failure("cannot save " + store().pathOf(saved.name) + ": " + saved.error);
+        report("page saved: " + store().pathOf(saved.name) + ", " + std::to_string(result.bytes) +
+               " bytes from " + address +
                (result.outcome == AcquireResult::Outcome::plot
                     ? ", ended by " + endName(result.endedBy)
                     : std::string()) +
                ", " + std::to_string(counts.instructions) + " instructions, " +
                std::to_string(counts.ignored) + " ignored");
         if (!saved.copyError.empty())
-            report("cannot save the vector copy " + plotting_.store.pathOf(saved.copyName) + ": " +
+            report("cannot save the vector copy " + store().pathOf(saved.copyName) + ": " +
                    saved.copyError);
-        printer_.pageSaved(plotting_.session, saved.name);
-        plotting_.store.markNewPage();
-        plotting_.session.newPage();
+        store().markNewPage();
+        session().newPage();
     }
-    // The earlier plots' prints that have gone, said between plots.
-    printer_.source()->service(Clock::now());
     if (result.outcome == AcquireResult::Outcome::stopped) return ended(1);
     const std::string failed = acquireFailure(result, recipe_, options_);
     if (!failed.empty()) return failure(failed);
@@ -386,6 +402,17 @@ int Acquisition::ended(int status) {
     return status;
 }
 
+// The program is to end: the plot of the moment is kept, then the station
+// ends within its budget.
+void Acquisition::onEnding(int) {
+    if (!status_) status_ = stop();
+    if (!station_.ending.begun()) station_.ending.begin(Clock::now(), Station::endingBudget, false);
+}
+
+void Acquisition::afterTurn(Clock::time_point now) {
+    if (status_ && !station_.ending.begun()) station_.ending.begin(now, finishingBudget, false);
+}
+
 int Acquisition::run() {
     int status = prepare();
     if (status == 0) {
@@ -394,20 +421,16 @@ int Acquisition::run() {
             marks_.emplace();
         serial_.discardInput();
         setUp_.emplace([](std::string_view) { return controllerSetUpCommands(); }, Clock::now());
-        EventLoop loop(signals_);
-        loop.watch(this);
-        loop.watch(printer_.source()); // the prints said as they go
+        const WatchedSource port(station_.loop, this);
         step(Clock::now());
-        loop.run(*this);
-        status = status_ ? *status_ : stop();
+        station_.loop.run(*this);
+        status = *status_;
     }
     if (link_.asked() > NoReplies::sayAtMost)
         report("the instrument asked the plotter for output " + countText(link_.asked()) +
                " times in all");
     serial_.closeSerialPort();
-    printer_.finish();
-    log_.truncateLog();
-    log_.closeLog();
+    station_.closeTranscript();
     return status;
 }
 

@@ -1,4 +1,4 @@
-#include "web_view.h"
+#include "shell/web_view.h"
 
 #include "web/web_rules.h"
 
