@@ -131,8 +131,8 @@ MHD_Result Routes::pageImage(MHD_Connection* connection) {
 // By its name in the folder only, and only a plain file there.
 MHD_Result Routes::file(MHD_Connection* connection, const std::string& name) {
     if (!servedName(name)) return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
-    UniqueFd file(::openat(folder_, name.c_str(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    UniqueFd file(
+        ::openat(folder_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat info {};
     if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return sendText(connection, MHD_HTTP_NOT_FOUND, "Not found.\n");
@@ -151,9 +151,9 @@ MHD_Result Routes::archive(MHD_Connection* connection) {
     if (saved_.reading())
         return sendLater(connection, "The folder is still being read: ask again in a moment.\n");
     auto* made = new PageArchive(folder_, saved_.files());
-    MHD_Response* response = MHD_create_response_from_callback(
-        MHD_SIZE_UNKNOWN, archivePiece, readArchive, made,
-        [](void* cls) { delete static_cast<PageArchive*>(cls); });
+    MHD_Response* response =
+        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, archivePiece, readArchive, made,
+                                          [](void* cls) { delete static_cast<PageArchive*>(cls); });
     if (response == nullptr) {
         delete made;
         return MHD_NO;

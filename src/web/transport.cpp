@@ -126,8 +126,8 @@ std::unique_ptr<Transport> Transport::start(const WebServer::Options& options, A
         flags, 0, nullptr, nullptr, &onRequest, raw, MHD_OPTION_LISTEN_SOCKET, listener.get(),
         MHD_OPTION_CONNECTION_LIMIT, acceptedAtMost, MHD_OPTION_CONNECTION_TIMEOUT,
         WebServer::idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, requestMemory,
-        MHD_OPTION_NOTIFY_CONNECTION, &onConnection, raw, MHD_OPTION_NOTIFY_COMPLETED,
-        &onCompleted, raw, MHD_OPTION_END);
+        MHD_OPTION_NOTIFY_CONNECTION, &onConnection, raw, MHD_OPTION_NOTIFY_COMPLETED, &onCompleted,
+        raw, MHD_OPTION_END);
     if (t->daemon_ == nullptr) {
         why = "cannot start the web view at " + options.host + ":" + std::to_string(options.port);
         return nullptr;
@@ -330,7 +330,8 @@ std::optional<MHD_Result> Transport::tokenRefused(MHD_Connection* connection) co
     if (given != nullptr) {
         if (!sameToken(given, token))
             return sendText(connection, MHD_HTTP_FORBIDDEN, "The token is wrong.\n");
-        MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+        MHD_Response* response =
+            MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
         if (response == nullptr) return MHD_NO;
         secure(response, "text/plain; charset=utf-8");
         MHD_add_response_header(response, "Location", "/");
@@ -365,7 +366,8 @@ MHD_Result Transport::admitted(MHD_Connection* connection, const char* url, cons
     if (uploadSize != 0)
         return sendText(connection, MHD_HTTP_BAD_REQUEST, "A request here has no body.\n");
     if (!get) {
-        MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+        MHD_Response* response =
+            MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
         if (response == nullptr) return MHD_NO;
         secure(response, "text/plain; charset=utf-8");
         MHD_add_response_header(response, "Allow", "GET, HEAD");

@@ -34,10 +34,11 @@ std::vector<std::string> machineAddresses(int family) {
             continue;
         if (family != AF_UNSPEC && address->sa_family != family) continue;
         std::array<char, INET6_ADDRSTRLEN> text{};
-        const void* raw =
-            address->sa_family == AF_INET6
-                ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr)
-                : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
+        const void* raw = address->sa_family == AF_INET6
+                              ? static_cast<const void*>(
+                                    &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr)
+                              : static_cast<const void*>(
+                                    &reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
         if (::inet_ntop(address->sa_family, raw, text.data(), text.size()) != nullptr)
             found.emplace_back(text.data());
     }
@@ -81,8 +82,8 @@ std::unique_ptr<WebServer> WebServer::start(const Options& options, std::string&
         why);
     if (!impl->transport) return nullptr;
     impl->live = std::make_unique<LiveChannel>(*impl->transport, statusText(WebStatus{}));
-    impl->routes = std::make_unique<Routes>(impl->folder.get(), options.work, *impl->transport,
-                                            *impl->live);
+    impl->routes =
+        std::make_unique<Routes>(impl->folder.get(), options.work, *impl->transport, *impl->live);
     impl->transport->watchAlso(impl->routes->folderNotices());
     return std::unique_ptr<WebServer>(new WebServer(std::move(impl)));
 }
@@ -129,7 +130,8 @@ bool WebServer::writeTokenFile(const std::string& path, const std::string& token
     // Written whole under another name, then put in place: never a part.
     const std::string partial = path + ".new";
     ::unlink(partial.c_str());
-    UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd fd(
+        ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     std::string text = token + "\n";
     for (const std::string& address : addresses)
         text += address + "?token=" + token + "\n";
@@ -165,7 +167,8 @@ std::vector<std::string> WebServer::addresses() const {
     if (host != "0.0.0.0" && host != "::") return {address(host)};
     std::vector<std::string> shown;
     for (const std::string& numeric : machineAddresses(host == "::" ? AF_UNSPEC : AF_INET))
-        if (!isLoopback(numeric) && !numeric.starts_with("fe80:")) shown.push_back(address(numeric));
+        if (!isLoopback(numeric) && !numeric.starts_with("fe80:"))
+            shown.push_back(address(numeric));
     if (shown.empty()) shown.push_back("http://localhost:" + port + "/");
     return shown;
 }

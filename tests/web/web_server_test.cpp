@@ -2,14 +2,14 @@
 // will and will not serve, who may ask, how many at once, and the live
 // channel's messages.
 
+#include "live_channel.h"
 #include "output/png_writer.h"
 #include "page/page_image.h"
+#include "routes.h"
 #include "support/png_file.h"
 #include "support/temp_dir.h"
 #include "web/web_rules.h"
 #include "web/web_server.h"
-#include "live_channel.h"
-#include "routes.h"
 #include "web_client.h"
 #include "web_pages.h"
 
@@ -267,10 +267,12 @@ TEST(WebServer, PageReplacedUnderTheServer) {
         {"replaced, not told", [&] { s.page = createPageImage(800, 600, 24, 0x808080); }, 0},
         {"told", [&] { s.server->pageChanged(); }, 0x808080},
         {"gone, told", [&] { s.page.reset(), s.server->pageChanged(); }, -404},
-        {"back, shown", [&] {
+        {"back, shown",
+         [&] {
              s.page = createPageImage(800, 600, 24, 0xFFFFFF);
              s.server->showPage([&] { return s.page.get(); });
-         }, 0xFFFFFF},
+         },
+         0xFFFFFF},
     };
     for (const auto& step : steps) {
         step.act();
@@ -478,8 +480,7 @@ TEST(WebServer, LiveChannelsLeavePlacesForPages) {
         EXPECT_EQ(ended(got[i]), ends) << "channel " << i << ":\n" << got[i];
         EXPECT_EQ(hasEvent(got[i], farewell), ends) << "channel " << i;
     }
-    const std::string ask =
-        "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    const std::string ask = "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
     for (const char* from : {"127.0.0.2", "127.0.0.3", "127.0.0.1"}) {
         UniqueFd browser = sentFrom(port, ask, from);
         EXPECT_EQ(parseAnswer(drained(*s.server, browser.get())).status, 200) << from;
@@ -499,9 +500,9 @@ TEST(WebServer, LiveChannelsEndAfterTheirLifetime) {
     ASSERT_TRUE(due.has_value());
     EXPECT_LE(*due - Clock::now(), web::LiveChannel::lifetime);
     s.server->service(Clock::now() + web::LiveChannel::lifetime);
-    EXPECT_TRUE(pump(*s.server, browser.get(), got,
-                     [](const std::string& g) { return g.ends_with("\r\n0\r\n\r\n"); }))
-        << got;
+    EXPECT_TRUE(pump(*s.server, browser.get(), got, [](const std::string& g) {
+        return g.ends_with("\r\n0\r\n\r\n");
+    })) << got;
     EXPECT_FALSE(hasEvent(got, "retry:")) << "the browser's own delay";
     UniqueFd again = sentFrom(s.server->port(), live);
     std::string told;
@@ -526,9 +527,7 @@ TEST(WebServer, ChannelsGivingWay) {
         {"one address over its share", from({{9, "a"}}), {0}},
         {"over the total", from({{6, "a"}, {5, "b"}}), {0}},
         {"another address's share is its own", from({{1, "b"}, {8, "a"}, {1, "b"}}), {}},
-        {"the newcomer's address first, then all",
-         from({{1, "b"}, {2, "c"}, {9, "a"}}),
-         {0, 3}},
+        {"the newcomer's address first, then all", from({{1, "b"}, {2, "c"}, {9, "a"}}), {0, 3}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(web::channelsToEnd(c.open), c.ended) << c.what;
@@ -653,6 +652,44 @@ TEST(WebServer, TokenFileRules) {
     EXPECT_NE(made, WebServer::newToken());
 }
 
+// A new token in a file only its owner may read, made whole or not at
+// all, replacing what was there (a link itself, not what it names).
+TEST(WebServer, TokenKeptInTheOwnersFile) {
+    TempDir folder;
+    const std::string path = folder.file("web-token");
+    writeFile(folder.file("elsewhere"), "kept");
+    ASSERT_EQ(::symlink(folder.file("elsewhere").c_str(), path.c_str()), 0);
+    const std::string token = "0123456789abcdef";
+    std::string why;
+    ASSERT_TRUE(WebServer::writeTokenFile(path, token, {"http://192.168.1.10:8470/"}, why)) << why;
+    EXPECT_EQ(readFile(path), token + "\nhttp://192.168.1.10:8470/?token=" + token + "\n");
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(readFile(folder.file("elsewhere")), "kept");
+    EXPECT_EQ(WebServer::tokenFromFile(path, why), token) << "usable as --web-token-file";
+    EXPECT_FALSE(WebServer::writeTokenFile(folder.file("none/web-token"), token, {}, why));
+    EXPECT_TRUE(why.starts_with("cannot write the web token file ")) << why;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+}
+
+// For every network, the machine's own addresses: never the wildcard, and
+// no loopback address another machine cannot use.
+TEST(WebServer, AddressesForEveryNetworkAreTheMachines) {
+    TempDir folder;
+    std::string why;
+    const auto server = WebServer::start({"0.0.0.0", 0, {}, folder.path().string()}, why);
+    ASSERT_NE(server, nullptr) << why;
+    const std::vector<std::string> addresses = server->addresses();
+    ASSERT_FALSE(addresses.empty());
+    for (const std::string& address : addresses) {
+        EXPECT_EQ(address.find("0.0.0.0"), std::string::npos) << address;
+        EXPECT_EQ(address.find("//127."), std::string::npos) << address;
+        EXPECT_TRUE(address.ends_with(":" + std::to_string(server->port()) + "/")) << address;
+    }
+}
+
 TEST(WebServer, StartFailsClearly) {
     TempDir folder;
     std::string why;
@@ -665,6 +702,7 @@ TEST(WebServer, StartFailsClearly) {
     EXPECT_EQ(WebServer::start({"127.0.0.1", 0, {}, folder.file("missing")}, why), nullptr);
     EXPECT_TRUE(why.starts_with("cannot open the folder ")) << why;
     EXPECT_EQ(first->url(), "http://127.0.0.1:" + std::to_string(first->port()) + "/");
+    EXPECT_EQ(first->addresses(), std::vector<std::string>{first->url()});
 }
 
 TEST(WebRules, LoopbackAddresses) {

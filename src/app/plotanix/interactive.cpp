@@ -300,7 +300,7 @@ bool PlotterApp::prepare(std::vector<std::string>& failure) {
     reportNoLog();
     imageErrorFlag = !plotting->preparePage();
     if (imageErrorFlag) return false;
-    web.showPage(&plotting->session.page());
+    web.showPage([this] { return plotting ? &plotting->session.page() : nullptr; });
     printer.follow(settings.print);
     loop.watch(printer.source());
     plotting->store.onSaved([this](const PageStore::Saved& saved) {

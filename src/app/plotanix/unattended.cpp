@@ -295,7 +295,7 @@ bool UnattendedApp::startWeb() {
     if (!web_.running()) return true;
     loop_.watch(web_.source());
     web_.line(describeLineOf(settings_).text());
-    web_.showPage(&plotting_.session.page());
+    web_.showPage([this] { return &plotting_.session.page(); });
     return true;
 }
 
