@@ -350,7 +350,9 @@ TEST(WebServer, ServesSavedFilesByNameOnly) {
     for (const auto& c : cases) {
         const Answer answer = s.get(c.target);
         EXPECT_EQ(answer.status, c.status) << c.target;
-        if (c.status == 404) EXPECT_EQ(answer.body, "Not found.\n") << c.target;
+        if (c.status == 404) {
+            EXPECT_EQ(answer.body, "Not found.\n") << c.target;
+        }
     }
 }
 
