@@ -14,10 +14,11 @@ namespace plotanix {
 
 namespace {
 
-// The lanes whose queued work may be dropped at an ending: a page's file
-// never is.
+// The lanes whose queued work is dropped as the ending begins: a page's
+// file and a print are given the ending's budget to be done.
 constexpr bool mayDrop(size_t lane) {
-    return lane != static_cast<size_t>(BackgroundWork::Lane::pages);
+    return lane == static_cast<size_t>(BackgroundWork::Lane::lookups) ||
+           lane == static_cast<size_t>(BackgroundWork::Lane::overlays);
 }
 
 } // namespace
@@ -77,7 +78,8 @@ struct BackgroundWork::Queue {
             item.work = nullptr; // what it owned goes now, off the loop
             {
                 const std::lock_guard told(shared->mutex);
-                if (!shared->abandoned) shared->finished.push_back({item.id, lane, std::move(done)});
+                if (!shared->abandoned)
+                    shared->finished.push_back({item.id, lane, std::move(done)});
             }
             shared->tell();
             lock.lock();

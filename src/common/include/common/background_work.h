@@ -8,11 +8,12 @@
 // finished through an eventfd the loop waits on (this is a source of the
 // loop), so nothing wakes the loop while work is under way.
 //
-// The ending, one rule for every lane: at endWork() the work not yet begun
-// in the lanes that may drop it (prints, look-ups, overlays) is told undone
-// at once; page writes are waited for. What still runs when the ending's
-// budget is spent is abandoned: told undone, its worker left to finish on
-// its own (a work item owns what it uses), never joined without a bound.
+// The ending, one rule for every lane: at endWork() the look-ups and
+// overlays not yet begun are told undone at once (nobody will see them);
+// page files and prints are given the ending's budget. What has not been
+// handed back when the budget is spent is abandoned: told undone, its
+// worker left to finish on its own (a work item owns what it uses), never
+// joined without a bound.
 
 #include "common/poll_source.h"
 #include "common/unique_fd.h"
@@ -54,8 +55,8 @@ class BackgroundWork : public PollSource {
     size_t pending(Lane lane) const;
     bool idle() const;
 
-    // The ending begins: queued work of the lanes that may drop it is told
-    // undone now; no new work of those lanes is taken.
+    // The ending begins: queued look-ups and overlays are told undone now,
+    // and no new ones are taken.
     void endWork();
     // The ending's budget is spent: whatever has not been handed back is
     // told undone, and the workers are left to finish alone.
@@ -71,7 +72,6 @@ class BackgroundWork : public PollSource {
 
     void handBack();
 
-    UniqueFd wake_;
     std::shared_ptr<Shared> shared_;
     std::array<std::shared_ptr<Queue>, laneCount> lanes_;
     bool ending_ = false;
