@@ -63,7 +63,8 @@ class WebServer : public PollSource {
         uint16_t port = 0;              // 0: any free one
         std::string token;              // empty: none asked for
         std::string folder;             // where the pages and the transcript are
-        // Where overlays are drawn, off the loop; nullptr: on the loop.
+        // Where overlays are drawn, off the loop (it must outlive the
+        // server); nullptr: on the loop.
         BackgroundWork* work = nullptr;
     };
     // The page drawn on now, asked for when a request needs it; nullptr: none.
