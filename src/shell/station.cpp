@@ -25,7 +25,7 @@ bool Station::assemble(const Settings& settings, ByteLink& replies, StatusLine* 
     plotting_ = std::make_unique<PlotAssembly>(plotSetupOf(settings), replies, log, status,
                                                std::move(writer));
     if (!plotting_->preparePage()) return false;
-    web.showPage(&plotting_->session.page());
+    showPage();
     printer.follow(settings.print);
     // Every output a saved page goes to beside its files, in one place.
     plotting_->store.onSaved([this](const PageStore::Saved& saved) {
@@ -36,18 +36,25 @@ bool Station::assemble(const Settings& settings, ByteLink& replies, StatusLine* 
 }
 
 void Station::disassemble() {
-    web.showPage(nullptr);
+    web.showPage({});
     plotting_.reset();
+}
+
+// The web view asks for the page when a browser needs it: a snapshot is
+// made of the session's page as it is then.
+void Station::showPage() {
+    web.showPage(
+        [this]() -> const PageImage* { return plotting_ ? &plotting_->session.page() : nullptr; });
 }
 
 bool Station::followWeb(const Settings& settings, std::string& why) {
     PollSource* const before = web.source();
-    const bool following = web.follow(settings, why);
+    const bool following = web.follow(settings, why, &work);
     if (web.source() != before) {
         loop.unwatch(before);
         loop.watch(web.source());
         // A server started anew shows the page of the moment.
-        if (plotting_) web.showPage(&plotting_->session.page());
+        if (plotting_) showPage();
     }
     return following;
 }

@@ -105,6 +105,8 @@ class Station {
     std::optional<LogFile::Trouble> closeTranscript();
 
   private:
+    void showPage();
+
     StationEvents& events_;
 
   public:
