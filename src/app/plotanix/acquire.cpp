@@ -13,12 +13,14 @@
 #include "shell/event_loop.h"
 #include "shell/plot_assembly.h"
 #include "shell/signal_watch.h"
+#include "vxi11/vxi11_line.h"
 
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -103,6 +105,13 @@ class Acquisition : public Activity, public PollSource {
               setupOf(settings), link_, log_, nullptr,
               [](const PageImage& page, const std::string& path) { return savePng(page, path); }) {
         options_.address = settings.gpibAddress != 0 ? settings.gpibAddress : recipe.address;
+        // Through a VXI-11 gateway, or to a LAN instrument, the plot comes
+        // by RPC: the device names the address.
+        lan_ = parseVxi11Name(settings.port);
+        if (lan_) {
+            lanDevice_ = linkDevice(lan_->device, settings.gpibAddress, recipe.address);
+            options_.address = deviceAddress(lanDevice_).value_or(0);
+        }
         const double quiet = settings.quietAfter > 0 ? settings.quietAfter : recipe.quietSeconds;
         options_.quiet = std::chrono::milliseconds(std::llround(quiet * 1000));
     }
@@ -151,6 +160,9 @@ class Acquisition : public Activity, public PollSource {
     Stage stage_ = Stage::settingUp;
     std::optional<AdapterSetUp> setUp_;
     std::optional<AcquireExchange> exchange_;
+    std::optional<Vxi11Address> lan_;
+    std::string lanDevice_;
+    std::unique_ptr<Vxi11Exchange> lanExchange_;
     std::optional<int> status_;
     std::optional<MarkedInput> marks_;
     std::string out_;                               // lines the port has not taken yet
@@ -183,7 +195,7 @@ int Acquisition::prepare() {
         report(log_.lastError() + "; running without a transcript");
     }
     if (!plotting_.preparePage()) return failure("cannot make the page image: not enough memory");
-    if (!serial_.openSerialPort(device_, lineSettingsOf(settings_)))
+    if (!lan_ && !serial_.openSerialPort(device_, lineSettingsOf(settings_)))
         return failure("cannot open " + device_ + ": " + openErrorReason(serial_.openError()) +
                        defaultPortNote());
     return 0;
@@ -202,24 +214,31 @@ std::string Acquisition::defaultPortNote() const {
 constexpr auto writeGiveUp = std::chrono::seconds(1);
 
 int Acquisition::descriptor() const {
+    if (lan_) return lanExchange_ ? lanExchange_->descriptor() : -1;
     return events() != 0 ? serial_.fileDescriptor() : -1;
 }
 
 short Acquisition::events() const {
     if (done()) return 0;
+    if (lan_) return lanExchange_ ? lanExchange_->events() : short{0};
     return static_cast<short>((reading() ? POLLIN : 0) | (out_.empty() ? 0 : POLLOUT));
 }
 
 std::optional<Clock::time_point> Acquisition::deadline() const {
     std::optional<Clock::time_point> when;
     if (stage_ == Stage::settingUp) when = setUp_->deadline();
-    if (stage_ == Stage::taking && !exchange_->done()) when = exchange_->deadline();
+    if (stage_ == Stage::taking && exchange_ && !exchange_->done()) when = exchange_->deadline();
+    if (stage_ == Stage::taking && lanExchange_) when = lanExchange_->deadline();
     if (stage_ == Stage::waiting) when = first_ + every() * taken_;
     if (blockedSince_) when = earlier(when, *blockedSince_ + writeGiveUp);
     return when;
 }
 
 void Acquisition::service(Clock::time_point now) {
+    if (lanExchange_) {
+        lanExchange_->service(now);
+        return step(now);
+    }
     flush(now);
     if (done() || !reading()) return step(now);
     const size_t room = stage_ == Stage::settingUp ? setUp_->room() : exchange_->room();
@@ -241,7 +260,8 @@ void Acquisition::service(Clock::time_point now) {
 void Acquisition::onTime(Clock::time_point now) {
     if (blockedSince_ && now >= *blockedSince_ + writeGiveUp) portFailed();
     if (stage_ == Stage::settingUp) setUp_->onTime(now);
-    if (stage_ == Stage::taking) exchange_->onTime(now);
+    if (stage_ == Stage::taking && exchange_) exchange_->onTime(now);
+    if (stage_ == Stage::taking && lanExchange_) lanExchange_->onTime(now);
     step(now);
 }
 
@@ -251,7 +271,7 @@ void Acquisition::step(Clock::time_point now) {
     while (!done()) {
         std::vector<std::string> lines;
         if (stage_ == Stage::settingUp) lines = setUp_->takeLines();
-        if (stage_ == Stage::taking) lines = exchange_->takeLines();
+        if (stage_ == Stage::taking && exchange_) lines = exchange_->takeLines();
         for (const std::string& line : lines)
             out_ += line + "\r\n";
         flush(now);
@@ -261,15 +281,23 @@ void Acquisition::step(Clock::time_point now) {
             stage_ = Stage::waiting;
         } else if (stage_ == Stage::waiting && now >= first_ + every() * taken_) {
             plotting_.session.beginRun();
-            exchange_.emplace(
-                recipe_, options_,
-                [this](std::string_view bytes) {
-                    plotting_.session.feed(
-                        std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-                },
-                now);
+            const auto feed = [this](std::string_view bytes) {
+                plotting_.session.feed(
+                    std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+            };
+            if (lan_) {
+                lanExchange_ = std::make_unique<Vxi11Exchange>(*lan_, lanDevice_, recipe_, options_,
+                                                               feed, now);
+            } else {
+                exchange_.emplace(recipe_, options_, feed, now);
+            }
             stage_ = Stage::taking;
-        } else if (stage_ == Stage::taking && exchange_->done() && out_.empty()) {
+        } else if (stage_ == Stage::taking && lanExchange_ && lanExchange_->done()) {
+            const int status = takeOne(lanExchange_->result());
+            lanExchange_.reset();
+            stage_ = Stage::waiting;
+            if (status != 0 || ++taken_ >= settings_.count) status_ = status;
+        } else if (stage_ == Stage::taking && exchange_ && exchange_->done() && out_.empty()) {
             // The closing lines have gone too: the plot is in.
             const int status = takeOne(exchange_->result());
             exchange_.reset();
@@ -331,7 +359,8 @@ int Acquisition::setUpAdapter(const GpibSetUp& setUp, Clock::time_point now) {
 int Acquisition::takeOne(const AcquireResult& result) {
     const RunResult counts = plotting_.session.endRun();
     log_.flushLog();
-    const std::string address = "address " + std::to_string(options_.address);
+    const std::string address =
+        lanExchange_ ? lanExchange_->source() : "address " + std::to_string(options_.address);
     if (result.bytes > 0) {
         const PageStore::Saved saved = plotting_.store.savePage(plotting_.session.page());
         if (!saved.ok)
@@ -354,7 +383,8 @@ int Acquisition::takeOne(const AcquireResult& result) {
     // The earlier plots' prints that have gone, said between plots.
     printer_.source()->service(Clock::now());
     if (result.outcome == AcquireResult::Outcome::stopped) return ended(1);
-    const std::string failed = acquireFailure(result, recipe_, options_);
+    const std::string failed =
+        lanExchange_ ? lanExchange_->failure() : acquireFailure(result, recipe_, options_);
     if (!failed.empty()) return failure(failed);
     if (counts.instructions == 0)
         return failure("what came from " + address + " (" + std::to_string(result.bytes) +
@@ -372,8 +402,9 @@ int Acquisition::stop() {
     if (stage_ == Stage::taking) {
         // A plot whose closing lines were going out is whole; the series
         // after it is not taken.
-        exchange_->stop(false);
-        const int status = takeOne(exchange_->result());
+        if (lanExchange_) lanExchange_->stop();
+        if (exchange_) exchange_->stop(false);
+        const int status = takeOne(lanExchange_ ? lanExchange_->result() : exchange_->result());
         return status == 0 && taken_ + 1 < settings_.count ? ended(1) : status;
     }
     return ended(1);
@@ -388,7 +419,21 @@ int Acquisition::ended(int status) {
 
 int Acquisition::run() {
     int status = prepare();
-    if (status == 0) {
+    if (status == 0 && lan_) {
+        stage_ = Stage::waiting;
+        first_ = Clock::now();
+        report("asking the instrument at " +
+               (options_.address != 0 ? "HP-IB address " + std::to_string(options_.address)
+                                      : lanDevice_) +
+               " (" + std::string(recipe_.name) + ": " + std::string(recipe_.title) + ") through " +
+               settings_.port + " (" + lanDevice_ + ", VXI-11)");
+        EventLoop loop(signals_);
+        loop.watch(this);
+        loop.watch(printer_.source());
+        step(Clock::now());
+        loop.run(*this);
+        status = status_ ? *status_ : stop();
+    } else if (status == 0) {
         termios tio{};
         if (::tcgetattr(serial_.fileDescriptor(), &tio) == 0 && (tio.c_iflag & PARMRK) != 0)
             marks_.emplace();
