@@ -82,6 +82,7 @@ void Vxi11Exchange::service(Clock::time_point now) {
     std::array<uint8_t, 16 * 1024> buffer{};
     // What the line holds is taken whole (the reply bound keeps it finite):
     // a reply is acted on as soon as its last byte is in.
+    bool lookedAgain = false;
     while (!done()) {
         bool arrived = false;
         const int n = line_->take(buffer, arrived);
@@ -109,7 +110,11 @@ void Vxi11Exchange::service(Clock::time_point now) {
             }
             return fail(Trouble::dropped, now);
         }
-        return;
+        // The gateway's end of file ends the line only at its turn for
+        // what is due (it owes the gateway nothing): taken now.
+        if (lookedAgain) return;
+        lookedAgain = true;
+        line_->onTime(now, false);
     }
 }
 

@@ -45,8 +45,8 @@ struct SimulatedGateway::Connection {
 };
 
 SimulatedGateway::SimulatedGateway(Behaviour behaviour)
-    : behaviour_(std::move(behaviour)), portmapperPort_(0), corePort_(0), portmapper_(listenOnLoopback(portmapperPort_)),
-      core_(listenOnLoopback(corePort_)) {}
+    : behaviour_(std::move(behaviour)), portmapperPort_(0), corePort_(0),
+      portmapper_(listenOnLoopback(portmapperPort_)), core_(listenOnLoopback(corePort_)) {}
 
 SimulatedGateway::~SimulatedGateway() = default;
 
@@ -70,6 +70,11 @@ void SimulatedGateway::serve(std::chrono::milliseconds wait) {
         if (!connection.closed) advanceRead(connection, now);
         if (!connection.closed) sendSome(connection, now);
     }
+    // A link whose connection closes is let go, as the standard has it.
+    for (const auto& connection : connections_)
+        if (connection->closed)
+            std::erase_if(links_,
+                          [&](const auto& link) { return link.second.owner == connection.get(); });
     std::erase_if(connections_, [](const auto& connection) { return connection->closed; });
 }
 
@@ -86,7 +91,6 @@ void SimulatedGateway::readFrom(Connection& connection) {
     char buffer[4096];
     const ssize_t n = ::read(connection.fd.get(), buffer, sizeof buffer);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        // A link whose connection closes is let go, as the standard has it.
         connection.closed = true;
         return;
     }
@@ -148,7 +152,7 @@ void SimulatedGateway::handle(Connection& connection, const Call& call) {
             link.error = 3; // device not accessible
         if (link.error == 0) {
             link.lid = nextLid_++;
-            links_[link.lid] = {instrument};
+            links_[link.lid] = {instrument, &connection};
         }
         return reply(connection, call.xid, encode(link));
     }

@@ -64,6 +64,7 @@ class SimulatedGateway {
     struct Connection;
     struct Link {
         SimulatedInstrument* instrument = nullptr;
+        const Connection* owner = nullptr;
     };
     struct PendingRead {
         uint32_t xid = 0;
