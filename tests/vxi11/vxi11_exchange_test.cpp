@@ -109,8 +109,9 @@ TEST(Vxi11Exchange, EveryRecipeThroughPlainAndAwkwardGateways) {
             for (const auto command : recipe.after)
                 heard += std::string(command) + "\n";
             EXPECT_EQ(instrument.heard(), heard) << fact;
-            if (!recipe.query.empty())
+            if (!recipe.query.empty()) {
                 EXPECT_EQ(run.result.answers, std::vector<std::string>{"1"}) << fact;
+            }
             // The loop's turns stay short however the gateway answers.
             EXPECT_LT(run.longestTurn, 50ms) << fact;
             std::printf("%s: %d round trips, longest turn %.2f ms\n", fact.c_str(), run.roundTrips,

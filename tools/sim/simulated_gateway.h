@@ -28,10 +28,10 @@ struct GatewayBehaviour {
     size_t readPiece = 0;                // a read's most bytes (reason 0 then); 0: as asked
     size_t sendPiece = 0;                // replies go out this many bytes a turn; 0: whole
     uint32_t maxRecvSize = 1024;
-    std::map<uint32_t, int32_t> errors; // a procedure and the error code it answers
-    uint32_t silentAt = 0;              // a procedure never answered
-    int dropAtRead = 0;                 // the connection closes at this device_read (1 first)
-    bool noCoreChannel = false;         // the portmapper answers port 0
+    std::map<uint32_t, int32_t> errors{}; // a procedure and the error code it answers
+    uint32_t silentAt = 0;                // a procedure never answered
+    int dropAtRead = 0;                   // the connection closes at this device_read (1 first)
+    bool noCoreChannel = false;           // the portmapper answers port 0
 };
 
 class SimulatedGateway {
