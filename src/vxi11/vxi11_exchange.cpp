@@ -126,8 +126,11 @@ void Vxi11Exchange::onTime(Clock::time_point now) {
         if (phase_ == Phase::portmap) return fail(Trouble::noPortmapper, now, "no answer");
         // A gateway that does not answer destroy_link has let the link go
         // with the connection's close.
-        if (phase_ == Phase::closing && procedure_ == static_cast<uint32_t>(Procedure::destroyLink))
+        if (phase_ == Phase::closing &&
+            procedure_ == static_cast<uint32_t>(Procedure::destroyLink)) {
+            linked_ = false; // tried once
             return finish();
+        }
         return fail(Trouble::silent, now);
     }
     // A connection that failed on its way (its deadline, refused) is seen
@@ -139,6 +142,7 @@ void Vxi11Exchange::call(uint32_t program, uint32_t version, uint32_t procedure,
                          const std::string& arguments, std::chrono::milliseconds wait,
                          Clock::time_point now) {
     procedure_ = procedure;
+    callName_ = program == portmapperProgram ? "GETPORT" : procedureName(procedure);
     out_ += record(callMessage(++xid_, program, version, procedure, arguments));
     awaiting_ = true;
     answerBy_ = now + wait;
@@ -389,7 +393,7 @@ std::string Vxi11Exchange::failure() const {
     const std::string host = address_.host;
     const std::string at = source();
     const std::string count = std::to_string(result_.bytes) + " bytes";
-    const std::string procedure(procedureName(procedure_));
+    const std::string procedure(callName_);
     switch (trouble_) {
     case Trouble::none:
         break;

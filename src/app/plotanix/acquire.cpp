@@ -420,6 +420,7 @@ int Acquisition::ended(int status) {
 int Acquisition::run() {
     int status = prepare();
     if (status == 0 && lan_) {
+        // No adapter to set up: the plots are asked for at once.
         stage_ = Stage::waiting;
         first_ = Clock::now();
         report("asking the instrument at " +
@@ -427,18 +428,14 @@ int Acquisition::run() {
                                       : lanDevice_) +
                " (" + std::string(recipe_.name) + ": " + std::string(recipe_.title) + ") through " +
                settings_.port + " (" + lanDevice_ + ", VXI-11)");
-        EventLoop loop(signals_);
-        loop.watch(this);
-        loop.watch(printer_.source());
-        step(Clock::now());
-        loop.run(*this);
-        status = status_ ? *status_ : stop();
     } else if (status == 0) {
         termios tio{};
         if (::tcgetattr(serial_.fileDescriptor(), &tio) == 0 && (tio.c_iflag & PARMRK) != 0)
             marks_.emplace();
         serial_.discardInput();
         setUp_.emplace([](std::string_view) { return controllerSetUpCommands(); }, Clock::now());
+    }
+    if (status == 0) {
         EventLoop loop(signals_);
         loop.watch(this);
         loop.watch(printer_.source()); // the prints said as they go

@@ -133,6 +133,7 @@ class Vxi11Exchange : public PollSource {
     std::string out_; // the call the line has not taken yet
     uint32_t xid_ = 0;
     uint32_t procedure_ = 0;
+    std::string_view callName_; // the call of the moment, for the operator
     bool awaiting_ = false;
     Clock::time_point answerBy_{};
     int32_t lid_ = 0;
