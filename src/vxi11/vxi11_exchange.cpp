@@ -22,6 +22,12 @@ std::string secondsText(std::chrono::milliseconds time) {
            (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + " s";
 }
 
+// Why a connection failed: an errno value, or the resolver's for a name.
+std::string reasonOf(int error) {
+    if (error == 0) return {};
+    return isResolveError(error) ? gai_strerror(error - resolveErrorBase) : std::strerror(error);
+}
+
 uint32_t milliseconds(std::chrono::milliseconds time) {
     return static_cast<uint32_t>(std::clamp<int64_t>(time.count(), 0, UINT32_MAX));
 }
@@ -45,9 +51,8 @@ void Vxi11Exchange::connect(const std::string& port, Clock::time_point now) {
     line_ = std::make_unique<NetLine>(NetAddress{false, false, address_.host, port});
     reader_ = RecordReader(maxReply);
     if (line_->open(now)) return;
-    const int error = line_->error();
     fail(phase_ == Phase::portmap ? Trouble::noPortmapper : Trouble::noConnection, now,
-         isResolveError(error) ? gai_strerror(error - resolveErrorBase) : std::strerror(error));
+         reasonOf(line_->error()));
 }
 
 int Vxi11Exchange::descriptor() const {
@@ -98,8 +103,7 @@ void Vxi11Exchange::service(Clock::time_point now) {
             continue;
         }
         if (n < 0) {
-            const int error = line_->error();
-            const std::string why = error != 0 ? std::strerror(error) : "";
+            const std::string why = reasonOf(line_->error());
             if (phase_ == Phase::portmap) return fail(Trouble::noPortmapper, now, why);
             if (phase_ == Phase::linking && !linked_ && roundTrips_ == 1)
                 return fail(Trouble::noConnection, now, why);

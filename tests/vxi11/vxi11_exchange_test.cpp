@@ -211,6 +211,16 @@ TEST(Vxi11Exchange, EachFailureIsNamedAndTheLinkLetGo) {
         EXPECT_EQ(run.result.bytes > 0, c.bytesCame) << c.fact;
         EXPECT_TRUE(linksLetGo(gateway)) << c.fact;
     }
+    // A port that is not a portmapper's (here the core channel's): RPC's own
+    // refusal, named.
+    GatewayOnLan gateway;
+    gateway.start();
+    const std::string core =
+        "vxi11:127.0.0.1:" +
+        std::to_string(gateway.look([](const auto& g) { return g.corePort(); }));
+    const Exchanged run =
+        exchange(gateway, *findRecipe("hp8753"), "gpib0,16", quietAfter(300ms, 16), {}, core);
+    EXPECT_EQ(run.failure, "the gateway at 127.0.0.1 did not accept GETPORT: program unavailable");
 }
 
 // Nothing on the portmapper's port; a gateway that never answers a read
