@@ -19,7 +19,9 @@ PACKAGES := \
 	libcairo2-dev \
 	libcli11-dev \
 	libmicrohttpd-dev \
-	libcups2-dev
+	libcups2-dev \
+	rpcsvc-proto \
+	libtirpc-dev
 # The tests (make test), beside those: the sanitizing compiler, the test
 # libraries, the terminal, display and file checkers the tests drive, and
 # the tools the install test uses, and the CUPS scheduler and its

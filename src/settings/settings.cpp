@@ -6,6 +6,7 @@
 #include "serial/gpib_acquire.h"
 #include "serial/net_line.h"
 #include "settings/config_file.h"
+#include "vxi11/vxi11_line.h"
 
 #include <CLI/CLI.hpp>
 
@@ -79,6 +80,13 @@ template <typename Words, typename Value> std::string wordOf(const Words& words,
 
 // Any length: the stable names under /dev/serial/by-id are long.
 std::string takePort(Settings& settings, std::string value) {
+    if (isVxi11Name(value)) {
+        if (!parseVxi11Name(value))
+            return std::string("a VXI-11 line is ") + vxi11NameForm +
+                   " (DEVICE gpib0,ADDRESS through a gateway, inst0 on a LAN instrument)";
+        settings.port = std::move(value);
+        return {};
+    }
     if (isNetworkName(value)) {
         if (!parseNetAddress(value)) return std::string("a network line is ") + netNameForms;
         settings.port = std::move(value);
@@ -249,7 +257,8 @@ std::string printText(const Settings& settings) {
 constexpr SettingRow rows[] = {
     {"port", "", "DEVICE", "Serial device",
      "serial device path (/dev/ttyUSB0), port name (COM1 is /dev/ttyS0) or network line "
-     "(tcp:HOST:PORT, tcp-listen:[ADDRESS:]PORT, telnet:HOST:PORT, telnet-listen:[ADDRESS:]PORT)",
+     "(tcp:HOST:PORT, tcp-listen:[ADDRESS:]PORT, telnet:HOST:PORT, telnet-listen:[ADDRESS:]PORT); "
+     "with --acquire also a VXI-11 gateway or LAN instrument (vxi11:HOST[:PORT][/DEVICE])",
      true, [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
      "line speed: a standard rate from 75 to 230400 (the 7470A's own go to 9600); default 9600",
@@ -534,7 +543,13 @@ std::string acquireConflict(const Settings& settings) {
     const auto given = [&](std::string_view key) {
         return sourceOf(settings, *findRow(key)) != Source::defaults;
     };
+    const std::optional<Vxi11Address> lan = parseVxi11Name(settings.port);
     if (settings.acquire.empty()) {
+        // A gateway is the bus's controller: the plotter cannot listen there.
+        if (lan)
+            return settings.port +
+                   " is a VXI-11 line, for --acquire only: the plotter's own modes need a "
+                   "serial line or a USB-GPIB adapter on the bus";
         for (std::string_view key : {"gpib-address", "command", "quiet-after", "count", "every"})
             if (given(key)) return "--" + std::string(key) + " goes with --acquire";
         return {};
@@ -546,9 +561,19 @@ std::string acquireConflict(const Settings& settings) {
     if (recipe.name == "custom" && settings.command.empty())
         return "--acquire custom needs --command 'TEXT', the command that makes it plot";
     if (recipe.name != "custom" && given("command")) return "--command goes with --acquire custom";
-    if (recipe.address == 0 && settings.gpibAddress == 0)
+    // A LAN instrument, or a device named with its address, needs none.
+    const bool lanAddressed =
+        lan && (deviceAddress(lan->device) || !lan->device.starts_with("gpib"));
+    if (recipe.address == 0 && settings.gpibAddress == 0 && !lanAddressed)
         return "--acquire " + settings.acquire + " needs --gpib-address N: it has no usual address";
     if (given("every") && !given("count")) return "--every goes with --count";
+    if (lan && settings.gpibAddress != 0) {
+        const std::optional<int> named = deviceAddress(lan->device);
+        if (named && *named != settings.gpibAddress)
+            return "the VXI-11 device " + lan->device + " is at address " + std::to_string(*named) +
+                   ", --gpib-address says " + std::to_string(settings.gpibAddress) +
+                   ": leave one out";
+    }
     return {};
 }
 

@@ -10,12 +10,14 @@
 #include "serial/gpib_acquire.h"
 #include "shell/plot_setup.h"
 #include "shell/station.h"
+#include "vxi11/vxi11_line.h"
 
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -97,6 +99,13 @@ class Acquisition : public Activity, public PollSource, private StationEvents {
     Acquisition(const Settings& settings, const InstrumentRecipe& recipe)
         : settings_(settings), recipe_(recipe), device_(devicePath(settings)), station_(*this) {
         options_.address = settings.gpibAddress != 0 ? settings.gpibAddress : recipe.address;
+        // Through a VXI-11 gateway, or to a LAN instrument, the plot comes
+        // by RPC: the device names the address.
+        lan_ = parseVxi11Name(settings.port);
+        if (lan_) {
+            lanDevice_ = linkDevice(lan_->device, settings.gpibAddress, recipe.address);
+            options_.address = deviceAddress(lanDevice_).value_or(0);
+        }
         const double quiet = settings.quietAfter > 0 ? settings.quietAfter : recipe.quietSeconds;
         options_.quiet = std::chrono::milliseconds(std::llround(quiet * 1000));
     }
@@ -160,6 +169,9 @@ class Acquisition : public Activity, public PollSource, private StationEvents {
     Stage stage_ = Stage::settingUp;
     std::optional<AdapterSetUp> setUp_;
     std::optional<AcquireExchange> exchange_;
+    std::optional<Vxi11Address> lan_;
+    std::string lanDevice_;
+    std::unique_ptr<Vxi11Exchange> lanExchange_;
     std::optional<int> status_;
     std::optional<MarkedInput> marks_;
     std::string out_;                               // lines the port has not taken yet
@@ -197,7 +209,7 @@ int Acquisition::prepare() {
                           device_);
         station_.web.activity("Asking the instrument for its plot");
     }
-    if (!serial_.openSerialPort(device_, lineSettingsOf(settings_)))
+    if (!lan_ && !serial_.openSerialPort(device_, lineSettingsOf(settings_)))
         return failure("cannot open " + device_ + ": " + openErrorReason(serial_.openError()) +
                        defaultPortNote());
     return 0;
@@ -216,11 +228,13 @@ std::string Acquisition::defaultPortNote() const {
 constexpr auto writeGiveUp = std::chrono::seconds(1);
 
 int Acquisition::descriptor() const {
+    if (lan_) return lanExchange_ && !status_ ? lanExchange_->descriptor() : -1;
     return events() != 0 ? serial_.fileDescriptor() : -1;
 }
 
 short Acquisition::events() const {
     if (status_) return 0;
+    if (lan_) return lanExchange_ ? lanExchange_->events() : short{0};
     return static_cast<short>((reading() ? POLLIN : 0) | (out_.empty() ? 0 : POLLOUT));
 }
 
@@ -228,7 +242,8 @@ std::optional<Clock::time_point> Acquisition::deadline() const {
     if (status_) return station_.ending.begun() ? station_.ending.deadline() : Clock::time_point{};
     std::optional<Clock::time_point> when;
     if (stage_ == Stage::settingUp) when = setUp_->deadline();
-    if (stage_ == Stage::taking && !exchange_->done()) when = exchange_->deadline();
+    if (stage_ == Stage::taking && exchange_ && !exchange_->done()) when = exchange_->deadline();
+    if (stage_ == Stage::taking && lanExchange_) when = lanExchange_->deadline();
     if (stage_ == Stage::waiting) when = first_ + every() * taken_;
     if (blockedSince_) when = earlier(when, *blockedSince_ + writeGiveUp);
     return when;
@@ -236,6 +251,10 @@ std::optional<Clock::time_point> Acquisition::deadline() const {
 
 void Acquisition::service(Clock::time_point now) {
     if (status_) return;
+    if (lanExchange_) {
+        lanExchange_->service(now);
+        return step(now);
+    }
     flush(now);
     if (!reading()) return step(now);
     const size_t room = stage_ == Stage::settingUp ? setUp_->room() : exchange_->room();
@@ -258,7 +277,8 @@ void Acquisition::onTime(Clock::time_point now) {
     if (status_) return afterTurn(now);
     if (blockedSince_ && now >= *blockedSince_ + writeGiveUp) portFailed();
     if (stage_ == Stage::settingUp) setUp_->onTime(now);
-    if (stage_ == Stage::taking) exchange_->onTime(now);
+    if (stage_ == Stage::taking && exchange_) exchange_->onTime(now);
+    if (stage_ == Stage::taking && lanExchange_) lanExchange_->onTime(now);
     step(now);
 }
 
@@ -268,7 +288,7 @@ void Acquisition::step(Clock::time_point now) {
     while (!status_) {
         std::vector<std::string> lines;
         if (stage_ == Stage::settingUp) lines = setUp_->takeLines();
-        if (stage_ == Stage::taking) lines = exchange_->takeLines();
+        if (stage_ == Stage::taking && exchange_) lines = exchange_->takeLines();
         for (const std::string& line : lines)
             out_ += line + "\r\n";
         flush(now);
@@ -278,17 +298,25 @@ void Acquisition::step(Clock::time_point now) {
             stage_ = Stage::waiting;
         } else if (stage_ == Stage::waiting && now >= first_ + every() * taken_) {
             session().beginRun();
-            exchange_.emplace(
-                recipe_, options_,
-                [this](std::string_view bytes) {
-                    session().feed(
-                        std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-                    const RunResult counts = session().counts();
-                    station_.web.pageChanged(counts.instructions, counts.ignored);
-                },
-                now);
+            const auto feed = [this](std::string_view bytes) {
+                session().feed(
+                    std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+                const RunResult counts = session().counts();
+                station_.web.pageChanged(counts.instructions, counts.ignored);
+            };
+            if (lan_) {
+                lanExchange_ = std::make_unique<Vxi11Exchange>(*lan_, lanDevice_, recipe_, options_,
+                                                               feed, now, station_.work);
+            } else {
+                exchange_.emplace(recipe_, options_, feed, now);
+            }
             stage_ = Stage::taking;
-        } else if (stage_ == Stage::taking && exchange_->done() && out_.empty()) {
+        } else if (stage_ == Stage::taking && lanExchange_ && lanExchange_->done()) {
+            const int status = takeOne(lanExchange_->result());
+            lanExchange_.reset();
+            stage_ = Stage::waiting;
+            if (status != 0 || ++taken_ >= settings_.count) status_ = status;
+        } else if (stage_ == Stage::taking && exchange_ && exchange_->done() && out_.empty()) {
             // The closing lines have gone too: the plot is in.
             const int status = takeOne(exchange_->result());
             exchange_.reset();
@@ -351,7 +379,8 @@ int Acquisition::setUpAdapter(const GpibSetUp& setUp, Clock::time_point now) {
 int Acquisition::takeOne(const AcquireResult& result) {
     const RunResult counts = session().endRun();
     station_.log.flushLog();
-    const std::string address = "address " + std::to_string(options_.address);
+    const std::string address =
+        lanExchange_ ? lanExchange_->source() : "address " + std::to_string(options_.address);
     if (result.bytes > 0) {
         const PageStore::Saved saved = store().savePage(session().page());
         if (!saved.ok)
@@ -370,7 +399,8 @@ int Acquisition::takeOne(const AcquireResult& result) {
         session().newPage();
     }
     if (result.outcome == AcquireResult::Outcome::stopped) return ended(1);
-    const std::string failed = acquireFailure(result, recipe_, options_);
+    const std::string failed =
+        lanExchange_ ? lanExchange_->failure() : acquireFailure(result, recipe_, options_);
     if (!failed.empty()) return failure(failed);
     if (counts.instructions == 0)
         return failure("what came from " + address + " (" + std::to_string(result.bytes) +
@@ -388,8 +418,9 @@ int Acquisition::stop() {
     if (stage_ == Stage::taking) {
         // A plot whose closing lines were going out is whole; the series
         // after it is not taken.
-        exchange_->stop(false);
-        const int status = takeOne(exchange_->result());
+        if (lanExchange_) lanExchange_->stop();
+        if (exchange_) exchange_->stop(false);
+        const int status = takeOne(lanExchange_ ? lanExchange_->result() : exchange_->result());
         return status == 0 && taken_ + 1 < settings_.count ? ended(1) : status;
     }
     return ended(1);
@@ -415,12 +446,23 @@ void Acquisition::afterTurn(Clock::time_point now) {
 
 int Acquisition::run() {
     int status = prepare();
-    if (status == 0) {
+    if (status == 0 && lan_) {
+        // No adapter to set up: the plots are asked for at once.
+        stage_ = Stage::waiting;
+        first_ = Clock::now();
+        report("asking the instrument at " +
+               (options_.address != 0 ? "HP-IB address " + std::to_string(options_.address)
+                                      : lanDevice_) +
+               " (" + std::string(recipe_.name) + ": " + std::string(recipe_.title) + ") through " +
+               settings_.port + " (" + lanDevice_ + ", VXI-11)");
+    } else if (status == 0) {
         termios tio{};
         if (::tcgetattr(serial_.fileDescriptor(), &tio) == 0 && (tio.c_iflag & PARMRK) != 0)
             marks_.emplace();
         serial_.discardInput();
         setUp_.emplace([](std::string_view) { return controllerSetUpCommands(); }, Clock::now());
+    }
+    if (status == 0) {
         const WatchedSource port(station_.loop, this);
         step(Clock::now());
         station_.loop.run(*this);
