@@ -12,6 +12,8 @@ mkdir -p "$dir"
 cmake -S "$(dirname "$0")/.." -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=gcc \
     -DCMAKE_CXX_COMPILER=g++ -DCMAKE_UNITY_BUILD=OFF -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=ON \
     -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$dir/configure.log" 2>&1 || { cat "$dir/configure.log" >&2; exit 1; }
+# The sources rpcgen makes are the build's: made first.
+cmake --build "$dir" --target plotanix_vxi11_generated >/dev/null
 python3 - "$dir/compile_commands.json" "$jobs" <<'PY'
 import json, shlex, subprocess, sys
 from concurrent.futures import ThreadPoolExecutor

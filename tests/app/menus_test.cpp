@@ -152,7 +152,9 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
     for (const auto& [key, line, prompt, shown] : steps) {
         ASSERT_EQ(options.onKey(key), Next::readLine);
-        if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
+        if (!prompt.empty()) {
+            EXPECT_EQ(screen.lines.back(), prompt);
+        }
         EXPECT_EQ(typeValue(options, line), Next::stay);
         EXPECT_EQ(messageShown(screen), shown);
     }

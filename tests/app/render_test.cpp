@@ -213,7 +213,9 @@ TEST(RenderProgram, TranscriptsOfEachModelRenderBackToTheirPages) {
             EXPECT_TRUE(plotting.preparePage());
             for (const std::string& run : runs) {
                 testing::runReads(plotting.session, {run});
-                if (save) EXPECT_TRUE(plotting.store.savePage(plotting.session.page()).ok);
+                if (save) {
+                    EXPECT_TRUE(plotting.store.savePage(plotting.session.page()).ok);
+                }
                 save = false;
             }
             EXPECT_TRUE(savePng(plotting.session.page(), dir.file("last.png")));
@@ -313,7 +315,9 @@ TEST(RenderProgram, APdfHoldsAllThePagesOfItsInput) {
             runRender(dir, words + " && pdfinfo " + file + " | sed -n 's/^Pages: *//p'");
         EXPECT_EQ(outcome.status, 0) << words << outcome.err;
         EXPECT_EQ(outcome.out, pages + "\n") << words;
-        if (!absent.empty()) EXPECT_FALSE(fs::exists(dir.file(absent))) << words;
+        if (!absent.empty()) {
+            EXPECT_FALSE(fs::exists(dir.file(absent))) << words;
+        }
     }
 }
 
@@ -360,8 +364,9 @@ TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
         EXPECT_EQ(picture, drawnBy(model, drawn, dir)) << words << " " << input;
         for (const PlotterModel other :
              {PlotterModel::hp86b, PlotterModel::hp7470a, PlotterModel::hpgl2}) {
-            if (other != model)
+            if (other != model) {
                 EXPECT_NE(picture, drawnBy(other, drawn, dir)) << words << " " << input;
+            }
         }
         fs::remove_all(dir.file("case"));
     }

@@ -60,7 +60,9 @@ TEST(ScreenStates, EachEventLeadsToItsScreen) {
                      std::to_string(static_cast<int>(row.event)));
         const std::optional<ScreenState> next = nextScreen(row.state, row.event);
         EXPECT_EQ(next, row.next);
-        if (next) EXPECT_EQ(screenShown(*next), row.shown);
+        if (next) {
+            EXPECT_EQ(screenShown(*next), row.shown);
+        }
     }
 }
 

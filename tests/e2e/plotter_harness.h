@@ -75,13 +75,13 @@ class UnattendedPlotter {
 };
 
 struct PlotterOptions {
-    std::string binary;           // empty: the test build's plotanix
-    std::string workingDirectory; // empty: a fresh temporary directory, removed afterwards
-    bool withDisplay = true;      // false: no DISPLAY at all
-    std::string display;          // the X display; empty: the shared one
-    std::string portPath;         // what PLOTANIX_COM1 names; empty: the session's pty
+    std::string binary{};           // empty: the test build's plotanix
+    std::string workingDirectory{}; // empty: a fresh temporary directory, removed afterwards
+    bool withDisplay = true;        // false: no DISPLAY at all
+    std::string display{};          // the X display; empty: the shared one
+    std::string portPath{};         // what PLOTANIX_COM1 names; empty: the session's pty
     // The program's arguments ("@PTY@": the session's pty); PLOTANIX_COM1 then unset.
-    std::optional<std::vector<std::string>> arguments;
+    std::optional<std::vector<std::string>> arguments{};
 };
 
 class PlotterSession {

@@ -441,7 +441,9 @@ TEST(Settings, TheHelpAndTheManPageFollowTheTable) {
     for (const SettingRow& r : settingRows()) {
         const std::string key(r.key);
         keys.insert(key);
-        if (r.inConfig) configKeys.insert(key);
+        if (r.inConfig) {
+            configKeys.insert(key);
+        }
         EXPECT_NE(help.find("--" + key), std::string::npos) << "--help lacks --" << key;
         EXPECT_TRUE(tagOf.contains(key)) << "the man page lacks --" << key;
         if (!r.shortName.empty())

@@ -135,7 +135,9 @@ TEST_P(StationEnding, KeepsEveryByte) {
     std::string queued;
     for (int i = 0; i < 400; ++i)
         queued += "PD" + std::to_string(i) + "," + std::to_string(i) + ";";
-    if (GetParam().keepLine) ASSERT_TRUE(computer.writeMaster(queued));
+    if (GetParam().keepLine) {
+        ASSERT_TRUE(computer.writeMaster(queued));
+    }
 
     station.ending.begin(Clock::now(), Station::endingBudget, GetParam().keepLine);
     station.loop.run(station.ending, true);
