@@ -3,6 +3,8 @@
 #include "shell/page_writes.h"
 #include "shell/plot_setup.h"
 
+#include <algorithm>
+
 namespace plotanix {
 
 Station::Station(StationEvents& events, std::initializer_list<int> signals)
@@ -79,8 +81,11 @@ void Station::Ending::begin(Clock::time_point now, Clock::duration budget, bool 
     budgetEnd_ = now + budget;
     station_.work.endWork();
     if (keepLine) {
-        bytes_.emplace(station_.line, station_.log,
-                       std::chrono::duration_cast<std::chrono::milliseconds>(budget));
+        // What the line holds now, not what a peer that never falls quiet
+        // goes on sending: the budget is the page's and the prints'.
+        bytes_.emplace(
+            station_.line, station_.log,
+            std::min(keepingBudget, std::chrono::duration_cast<std::chrono::milliseconds>(budget)));
     } else if (station_.log.isOpen()) {
         station_.log.flushLog();
     }

@@ -71,6 +71,7 @@ class UnattendedPlotter {
     TempDir pages, logs;
     PtyPair line; // the computer's end: line.writeMaster
     const std::string out = logs.file("out"), err = logs.file("err");
+    std::string stdoutTo; // where standard output goes instead of out (a FIFO, say)
     pid_t pid = -1;
 };
 

@@ -446,9 +446,10 @@ TEST(Settings, TheHelpAndTheManPageFollowTheTable) {
         }
         EXPECT_NE(help.find("--" + key), std::string::npos) << "--help lacks --" << key;
         EXPECT_TRUE(tagOf.contains(key)) << "the man page lacks --" << key;
-        if (!r.shortName.empty())
+        if (!r.shortName.empty()) {
             EXPECT_NE(tagOf[key].find("-" + std::string(r.shortName) + " "), std::string::npos)
                 << "the man page lacks -" << r.shortName;
+        }
     }
     for (const auto& [name, line] : tagOf)
         EXPECT_TRUE(keys.contains(name)) << "the man page names --" << name << ", no setting";

@@ -9,6 +9,7 @@
 #include "output/plot_window.h"
 #include "output/png_writer.h"
 #include "session/capture.h"
+#include "shell/output_queue.h"
 #include "shell/plot_run.h"
 #include "shell/plot_setup.h"
 #include "shell/station.h"
@@ -34,9 +35,16 @@ namespace {
 bool stdoutToJournal = false;
 bool stderrToJournal = false;
 
-// Flushed at once: standard output may be a pipe or the journal.
+// The journal's lines go through queues the loop writes from, so that a
+// reader that stalls never holds the loop; before they exist (and after),
+// straight out.
+OutputQueue* journalOut = nullptr;
+OutputQueue* journalErr = nullptr;
+
 void say(std::FILE* to, bool toJournal, Priority priority, const std::string& text) {
-    std::fputs((toJournal ? journalLine(text, priority) : journalLine(text)).c_str(), to);
+    const std::string line = toJournal ? journalLine(text, priority) : journalLine(text);
+    if (OutputQueue* queue = to == stdout ? journalOut : journalErr) return queue->line(line);
+    std::fputs(line.c_str(), to);
     std::fflush(to);
 }
 
@@ -108,7 +116,12 @@ class UnattendedApp : private StationEvents, public Activity {
     explicit UnattendedApp(const Settings& settings);
     int run();
 
-    bool done() const override { return state_ == State::ending && station_.ending.done(); }
+    // Once the station's ending is over and its last lines said, the
+    // journal's queues are given a moment to drain.
+    bool done() const override {
+        return state_ == State::ending && finished_ &&
+               ((journalOut->empty() && journalErr->empty()) || Clock::now() >= drainUntil_);
+    }
     bool readsLine() const override;
     void onLineData(Clock::time_point now) override;
     void onLineLost() override;
@@ -137,7 +150,7 @@ class UnattendedApp : private StationEvents, public Activity {
     void printed(const std::string& said, bool failed) override;
     void displayLost() override { report("display lost: the pages are still saved"); }
     void displayBack() override { report("display back"); }
-    int finish();
+    void finish(Clock::time_point now);
     void sayHint();
     PageStore& store() { return station_.store(); }
 
@@ -148,6 +161,10 @@ class UnattendedApp : private StationEvents, public Activity {
     bool windowOffSaid_ = false;
     size_t undrawn_ = 0; // of the run a signal ended, the bytes the model did not draw
     State state_ = State::opening;
+    bool finished_ = false; // the last lines are said
+    Clock::time_point drainUntil_{};
+    int status_ = 1;
+    static constexpr std::chrono::milliseconds drainBudget{300};
     bool openFailed_ = false;
     bool saved_ = true;      // the last page was saved (or there was none)
     uintmax_t keptFrom_ = 0; // the transcript's size when the line's last bytes began to be kept
@@ -172,9 +189,11 @@ int UnattendedApp::run() {
     if (!station_.log.keptAs().empty())
         report("previous transcript kept: " + station_.log.keptAs());
     if (!openLineAtStart()) return 1;
+    const WatchedSource out(station_.loop, journalOut);
+    const WatchedSource err(station_.loop, journalErr);
     station_.loop.run(*this);
     if (openFailed_) return 1;
-    return finish();
+    return status_;
 }
 
 bool UnattendedApp::readsLine() const {
@@ -195,7 +214,11 @@ bool UnattendedApp::readsLine() const {
 
 void UnattendedApp::onLineData(Clock::time_point now) {
     if (state_ == State::waiting) return beginRun();
-    if (state_ == State::ending) return station_.ending.onLineData(now);
+    if (state_ == State::ending) {
+        station_.ending.onLineData(now);
+        if (!finished_ && station_.ending.done()) finish(now);
+        return;
+    }
     if (state_ != State::plotting) return;
     plot_->onLineData(now);
     if (plot_->done()) runEnded(std::nullopt);
@@ -216,7 +239,9 @@ std::optional<Clock::time_point> UnattendedApp::deadline() const {
     case State::plotting:
         return plot_->deadline();
     case State::ending:
-        return station_.ending.deadline();
+        if (finished_) return drainUntil_;
+        // An ending already over is finished at once.
+        return station_.ending.done() ? Clock::time_point{} : station_.ending.deadline();
     default:
         return std::nullopt;
     }
@@ -229,8 +254,9 @@ void UnattendedApp::onTime(Clock::time_point now) {
     } else if (state_ == State::plotting) {
         plot_->onTime(now);
         if (plot_->done()) runEnded(std::nullopt);
-    } else if (state_ == State::ending) {
+    } else if (state_ == State::ending && !finished_) {
         station_.ending.onTime(now);
+        if (station_.ending.done()) finish(now);
     }
 }
 
@@ -242,11 +268,14 @@ void UnattendedApp::afterTurn(Clock::time_point now) {
             openFailed_ = true;
             station_.ending.begin(now, Clock::duration::zero(), false);
             state_ = State::ending;
+            finished_ = true; // the error is said; nothing else is
+            drainUntil_ = now + drainBudget;
             return;
         }
         state_ = State::waiting;
     }
     if (state_ == State::writingLast && !capture_->saving()) endNow(now);
+    if (state_ == State::ending && !finished_ && station_.ending.done()) finish(now);
 }
 
 void UnattendedApp::beginRun() {
@@ -448,7 +477,9 @@ void UnattendedApp::lineBack() {
 }
 
 // The ending is over: what the line held is in the transcript, undrawn too.
-int UnattendedApp::finish() {
+void UnattendedApp::finish(Clock::time_point now) {
+    finished_ = true;
+    drainUntil_ = now + drainBudget;
     const int signalNumber = SignalWatch::ending();
     const std::string transcript = store().pathOf(LogFile::defaultName);
     std::error_code error;
@@ -459,7 +490,7 @@ int UnattendedApp::finish() {
     if (unwritten) reportError(LogFile::describe(*unwritten, transcript));
     const char* name = signalNumber != 0 ? sigabbrev_np(signalNumber) : nullptr;
     report(std::string("stopped on SIG") + (name != nullptr ? name : "?"));
-    return saved_ && !unwritten ? 0 : 1;
+    status_ = saved_ && !unwritten ? 0 : 1;
 }
 
 } // namespace
@@ -471,8 +502,13 @@ int runUnattended(const Settings& settings, const std::vector<std::string>& noti
     // the first event (escaped when they were read).
     for (const std::string& notice : notices)
         std::fprintf(stderr, "%splotanix: %s\n", stderrToJournal ? "<4>" : "", notice.c_str());
+    OutputQueue out(STDOUT_FILENO), err(STDERR_FILENO);
+    journalOut = &out;
+    journalErr = &err;
     UnattendedApp app(settings);
-    return app.run();
+    const int status = app.run();
+    journalOut = journalErr = nullptr;
+    return status;
 }
 
 } // namespace plotanix

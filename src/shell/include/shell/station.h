@@ -100,6 +100,8 @@ class Station {
         bool workSettled_ = false;
     };
     static constexpr std::chrono::milliseconds endingBudget{1000};
+    // Of it, how long the line's last bytes are read for at most.
+    static constexpr std::chrono::milliseconds keepingBudget{250};
     // The transcript truncated to what it holds and closed: the trouble that
     // kept bytes out of it, if any (as "unwritten").
     std::optional<LogFile::Trouble> closeTranscript();
