@@ -7,6 +7,7 @@
 #include "serial/gpib_acquire.h"
 #include "support/adapter_on_usb.h"
 #include "support/gateway_on_lan.h"
+#include "support/loopback.h"
 #include "support/wait_until.h"
 #include "vxi11/rpc_wire.h"
 
@@ -14,7 +15,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <sys/wait.h>
 
 namespace plotanix::testing {
@@ -272,6 +275,47 @@ TEST(AcquireOverLan, FailuresAreOneLineAndSigtermLetsTheLinkGo) {
         waitUntil([&] { return gateway.look([](const auto& g) { return g.linksOpen() == 0; }); }));
     EXPECT_EQ(gateway.look([](const auto& g) { return g.calls(vxi11::Procedure::destroyLink); }), 1)
         << "destroy_link tried once";
+}
+
+// Watched like any capture: with --web the page is in a browser, and the
+// view answers while the gateway keeps a read unanswered.
+TEST(AcquireOverLan, TheWebViewAnswersWhileTheGatewayIsSilent) {
+    TempDir pages;
+    SimulatedInstrument instrument(16);
+    GatewayOnLan gateway({.silentAt = static_cast<uint32_t>(vxi11::Procedure::deviceRead)});
+    gateway.attach(instrument);
+    gateway.start();
+    Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire custom --command 'PLOT;' " +
+                         "--quiet-after 5 --web 0 " + gateway.line("gpib0,16"),
+                     pages.path().string());
+    std::smatch found;
+    const std::regex address("web view: http://127\\.0\\.0\\.1:([0-9]+)/");
+    std::string out;
+    ASSERT_TRUE(waitUntil([&] {
+        out = readFile(plotanix.out);
+        return std::regex_search(out, found, address);
+    })) << out
+        << readFile(plotanix.err);
+    const int port = std::stoi(found[1]);
+    ASSERT_TRUE(waitUntil([&] {
+        return gateway.look([](const auto& g) { return g.calls(vxi11::Procedure::deviceRead); }) >
+               0;
+    }));
+    Clock::duration longest{};
+    for (int ask = 0; ask < 20; ++ask) {
+        const auto asked = Clock::now();
+        const UniqueFd socket = connectTo(port);
+        sendAll(socket.get(),
+                "GET /style.css HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        const std::string answer = receive(socket.get());
+        longest = std::max(longest, Clock::now() - asked);
+        ASSERT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    }
+    std::printf("[ figure ] longest answer of the web view while the gateway is silent: %.1f ms\n",
+                std::chrono::duration<double, std::milli>(longest).count());
+    EXPECT_LT(longest, 1s) << "the silent gateway held the loop";
+    ::kill(plotanix.pid, SIGTERM);
+    EXPECT_EQ(plotanix.wait().status, 1);
 }
 
 // The demo shows it without a gateway: its simulated one.
