@@ -70,6 +70,8 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
         const std::optional<NetAddress> address = parseNetAddress(devicePath);
         if (!address) return false;
         auto line = std::make_unique<NetLine>(*address, note_);
+        line->giveWayAfter(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(settings.giveWaySeconds)));
         openError_ = line->open(Clock::now()) ? 0 : line->error();
         if (openError_ == 0) line_ = std::move(line);
     } else {
