@@ -166,5 +166,23 @@ TEST(MendedFaults, CtrlCCtrlBackslashOrAHangUpInTheMiddleOfARunKeepEveryByte) {
     }
 }
 
+// Ctrl+S at the terminal is a key, not a stop of its output: a stopped
+// terminal would stop the screen's writes and with them the loop, and the
+// line's bytes would wait unread. The plot is read, shown and kept.
+TEST(MendedFaults, CtrlSStopsNeitherTheScreenNorTheLine) {
+    std::string stream;
+    for (int i = 0; stream.size() < 20000; ++i)
+        stream += "PA" + std::to_string(i % 700) + "," + std::to_string(i % 500) + ";";
+    const int instructions = static_cast<int>(std::count(stream.begin(), stream.end(), ';'));
+    PlotterSession plotter;
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    ASSERT_TRUE(plotter.pressNamed("C-s"));
+    ASSERT_TRUE(plotter.sendLine(stream));
+    EXPECT_TRUE(plotter.waitPageMenu(instructions)) << plotter.screen();
+    EXPECT_TRUE(plotter.transcript() == stream)
+        << plotter.transcript().size() << " bytes of " << stream.size();
+    expectCleanQuit(plotter);
+}
+
 } // namespace
 } // namespace plotanix::testing
