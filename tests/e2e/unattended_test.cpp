@@ -9,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <regex>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace plotanix::testing {
 namespace {
@@ -52,6 +55,33 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
         "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){9}");
     EXPECT_TRUE(std::regex_match(journal, stamped)) << journal;
     EXPECT_EQ(plotanix.errors(), "");
+}
+
+// What is planted under the transcript's name and is no file of its own
+// (a FIFO, a device) is refused with its real reason, not a stale one, and
+// the program ends with it.
+TEST(Unattended, ATranscriptPlantedAsAFifoOrADeviceIsRefusedWithItsReason) {
+    const std::pair<int (*)(const char*), std::string> plants[] = {
+        {[](const char* path) { return ::mkfifo(path, 0600); }, "is a FIFO"},
+        {[](const char* path) { return ::mknod(path, S_IFCHR | 0600, makedev(1, 3)); },
+         "is a device"},
+    };
+    std::string notRun;
+    for (const auto& [plant, reason] : plants) {
+        SCOPED_TRACE(reason);
+        UnattendedPlotter plotanix;
+        const std::string transcript = plotanix.pages.file("PLOTTER.TXT");
+        if (plant(transcript.c_str()) != 0) {
+            notRun += " " + reason + " (" + std::strerror(errno) + ")";
+            continue;
+        }
+        ASSERT_TRUE(plotanix.start(""));
+        EXPECT_TRUE(plotanix.said("cannot write the transcript: " + transcript + " " + reason))
+            << plotanix.errors();
+        EXPECT_EQ(plotanix.errors().find("No such file"), std::string::npos) << plotanix.errors();
+        plotanix.end();
+    }
+    if (!notRun.empty()) GTEST_SKIP() << "could not plant:" << notRun;
 }
 
 // Under systemd (its journal stream named by JOURNAL_STREAM) the journal

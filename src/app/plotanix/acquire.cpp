@@ -177,9 +177,10 @@ int Acquisition::prepare() {
     if (!log_.openLog(transcript)) {
         const int error = errno;
         if (!log_.keepFailed())
-            return failure("cannot write the transcript " + transcript + ": " +
-                           (error == EWOULDBLOCK ? "another Plotanix is using this folder"
-                                                 : std::strerror(error)));
+            return failure(error == EWOULDBLOCK
+                               ? "cannot write the transcript " + transcript +
+                                     ": another Plotanix is using this folder"
+                               : "cannot write the transcript: " + log_.lastError());
         report(log_.lastError() + "; running without a transcript");
     }
     if (!plotting_.preparePage()) return failure("cannot make the page image: not enough memory");

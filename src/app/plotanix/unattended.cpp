@@ -265,9 +265,9 @@ bool UnattendedApp::prepare() {
         if (log_.keepFailed()) {
             reportError(log_.lastError() + "; running without a transcript");
         } else {
-            reportError("cannot write the transcript " + transcript + ": " +
-                        (error == EWOULDBLOCK ? "another Plotanix is using this folder"
-                                              : std::strerror(error)));
+            reportError(error == EWOULDBLOCK ? "cannot write the transcript " + transcript +
+                                                   ": another Plotanix is using this folder"
+                                             : "cannot write the transcript: " + log_.lastError());
             return false;
         }
     }
