@@ -129,6 +129,7 @@ const Hpgl2::OutlinePlan& Hpgl2::planOutline() const {
         const double dy = std::fabs(b.y - a.y) * scale;
         const double length = std::hypot(b.x - a.x, b.y - a.y) * scale;
         const double pieces = dashed ? pattern_.pieces(vertices[i - 1].at, vertices[i].at) : 1;
+        plan.plainCost += perPixel * length;
         if (width > 0) {
             plan.solidCost += bandCost + perRow * std::min(dy + w, rows) + roundJoin;
             plan.dashedCost +=
@@ -160,13 +161,26 @@ Hpgl2::Outline Hpgl2::outlineChosen(double& cost) const {
         cost = plan.solidCost;
         return Outline::wide;
     }
+    // Past the bounds. An enlarged copy's thin strokes may cost cairo more
+    // than the wide pen's filled ones: the cheaper, while anything is left
+    // of the allowance (then the plain outline, whose repeats cost nothing).
+    if (wideLines_ && drawing_.copyScale() > 1 && plan.solidCost < plan.plainCost &&
+        allowanceLeft() > 0) {
+        cost = plan.solidCost;
+        return Outline::wide;
+    }
     return Outline::plain;
 }
 
 void Hpgl2::spendOnArea(double cost) {
     areaSpent_ += cost;
     costs_.spent = areaSpent_;
-    costs_.costliest = std::max(costs_.costliest, cost);
+    if (cost <= mostAreaCost) {
+        costs_.costliest = std::max(costs_.costliest, cost);
+    } else {
+        ++costs_.pastBound;
+        costs_.pastBoundSpent += cost;
+    }
 }
 
 // What the plot may still spend on costly areas, as the bytes stand now.

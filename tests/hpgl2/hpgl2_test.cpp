@@ -416,7 +416,7 @@ TEST(Hpgl2, CostlyOutlinesStayWithinTheirBounds) {
          true, true},
         {"wide dots", big + cycle({"PW5;LT1,1;"}, 200), true, true},
         {"five line types", big + cycle({"LT1;", "LT2;", "LT3;", "LT4;", "LT5;"}, 100), true, true},
-        {"round joins", "PW10;LA2,4;" + huge + "EP;", true, true},
+        {"round joins", "PW10;LA2,4;" + huge + "EP;", true, false}, // cheaper than thin
         {"thin and solid", huge + "EP;EP;", false, false},
     };
     for (const double scale : {1, 4}) {
@@ -430,7 +430,11 @@ TEST(Hpgl2, CostlyOutlinesStayWithinTheirBounds) {
             const Hpgl2::AreaCosts& costs = p.model().areaCosts();
             const std::string what = name + " at scale " + std::to_string(int(scale));
             EXPECT_LE(costs.costliest, 80e6) << what;
-            EXPECT_LE(costs.spent, 300e6 + 8000 * double(stream.size())) << what;
+            // Past the bound only where an enlarged copy's thin strokes
+            // would cost more, and then once: the allowance is spent.
+            EXPECT_LE(costs.pastBound, scale == 1 ? 0 : 1) << what;
+            EXPECT_LE(costs.spent - costs.pastBoundSpent, 300e6 + 8000 * double(stream.size()))
+                << what;
             EXPECT_EQ(costs.givenWay > 0, scale == 1 ? atOne : atFour) << what;
             EXPECT_EQ(p.model().hint().empty(), costs.givenWay == 0) << what;
         }

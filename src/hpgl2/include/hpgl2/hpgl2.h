@@ -106,12 +106,14 @@ class Hpgl2 : public HpglCore {
     int64_t areasRepainted() const { return repainted_; }
     std::string_view hint() const override;
     // What the costly areas (hatching, wide or dashed outlines) came to
-    // since the model was made: the costliest one drawn as asked and all of
-    // them (about nanoseconds), and how many gave way for their cost (a
+    // since the model was made: the costliest one drawn within the bound and
+    // all of them (about nanoseconds); those drawn past the bound (an
+    // enlarged copy's outline drawn solid, not plain, being cheaper there),
+    // how many and their cost; and how many gave way for their cost (a
     // hatch filled solid, an outline drawn solid or plain).
     struct AreaCosts {
-        double costliest = 0, spent = 0;
-        int64_t givenWay = 0;
+        double costliest = 0, spent = 0, pastBoundSpent = 0;
+        int64_t pastBound = 0, givenWay = 0;
     };
     const AreaCosts& areaCosts() const { return costs_; }
     void clipAtPaper(bool clip) override;
@@ -216,7 +218,7 @@ class Hpgl2 : public HpglCore {
         double width = -1, scale = 0, copyScale = 0;
         LineStyle ends;
         LinePattern pattern;
-        double dashedCost = 0, solidCost = 0; // about nanoseconds
+        double dashedCost = 0, solidCost = 0, plainCost = 0; // about nanoseconds
     };
     const OutlinePlan& planOutline() const;
     mutable OutlinePlan outlinePlan_;
@@ -370,7 +372,7 @@ class Hpgl2 : public HpglCore {
     PolygonBuffer buffer_;
     bool bufferFilled_ = false; // a fill found the buffer overflowed
     mutable HatchPlan hatchPlan_;
-    double areaSpent_ = 0;    // of the allowance that grows with the bytes
+    double areaSpent_ = 0; // of the allowance that grows with the bytes
     AreaCosts costs_;
     void spendOnArea(double cost);
     bool drawnSolid_ = false; // hatching or dashes were drawn solid for their cost
