@@ -402,20 +402,14 @@ TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
 // own reckoning is asserted, the times are the bench's.
 TEST(Hpgl2, CostlyOutlinesStayWithinTheirBounds) {
     const std::string big = teeth(5000), huge = teeth(16000);
-    const auto cycle = [](const std::vector<std::string>& changes, int times) {
-        std::string stream;
-        for (int i = 0; i < times; ++i)
-            stream += changes[static_cast<size_t>(i) % changes.size()] + "EP;";
-        return stream;
-    };
     // The stream, and whether outlines give way at the page's scale and in
     // a copy four times as large.
     const std::tuple<std::string, std::string, bool, bool> cases[] = {
-        {"two widths", "PW10;" + big + cycle({"PW9;", "PW10;"}, 200), false, true},
-        {"six widths", "PW10;" + big + cycle({"PW5;", "PW6;", "PW7;", "PW8;", "PW9;", "PW10;"}, 60),
+        {"two widths", "PW10;" + big + repeated("PW9;EP;PW10;EP;", 100), false, true},
+        {"six widths", "PW10;" + big + repeated("PW5;EP;PW6;EP;PW7;EP;PW8;EP;PW9;EP;PW10;EP;", 10),
          true, true},
-        {"wide dots", big + cycle({"PW5;LT1,1;"}, 200), true, true},
-        {"five line types", big + cycle({"LT1;", "LT2;", "LT3;", "LT4;", "LT5;"}, 100), true, true},
+        {"wide dots", big + repeated("PW5;LT1,1;EP;", 200), true, true},
+        {"five line types", big + repeated("LT1;EP;LT2;EP;LT3;EP;LT4;EP;LT5;EP;", 20), true, true},
         {"round joins", "PW10;LA2,4;" + huge + "EP;", true, false}, // cheaper than thin
         {"thin and solid", huge + "EP;EP;", false, false},
     };

@@ -112,13 +112,13 @@ TEST(PlotSession, AStreamSplitIntoRunsAnywhereGivesTheWholeStreamsPage) {
 
 // Fed a turn at a time, each turn stopping where an instruction begins (a
 // plot run's budget spent), the model draws the whole stream's page and
-// sends its replies; a turn that may go on takes every byte.
+// sends its replies.
 TEST(PlotSession, FeedingStopsWhereAnInstructionBeginsAndDrawsTheSame) {
     for (const Stream& s : streams) {
         const Outcome whole = plotInRuns(s.model, s.bytes, {});
         const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(s.bytes.data()),
                                              s.bytes.size());
-        InProcessPlot turns(nullptr, s.model), once(nullptr, s.model);
+        InProcessPlot turns(nullptr, s.model);
         turns.session.beginRun();
         for (std::span<const uint8_t> rest = bytes; !rest.empty();) {
             const int32_t before = turns.session.counts().instructions;
@@ -132,8 +132,6 @@ TEST(PlotSession, FeedingStopsWhereAnInstructionBeginsAndDrawsTheSame) {
         turns.session.endRun();
         EXPECT_EQ(turns.page().pixels, whole.pixels) << s.bytes;
         EXPECT_EQ(turns.link.written, whole.replies) << s.bytes;
-        once.session.beginRun();
-        EXPECT_EQ(once.session.feedModelWhile(bytes, [] { return true; }), bytes.size());
     }
 }
 
