@@ -412,32 +412,16 @@ bool Hpgl2::AreaKind::operator==(const AreaKind& other) const {
 }
 
 Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
+    if (current_->mnemonic == "EP") {
+        double cost = 0;
+        return outlineKind(p, outlineChosen(cost));
+    }
     const double width = wideLines_ ? wide_.style().width : 0;
     AreaKind lineType;
     lineType.lineType = state.lineType;
     lineType.lineTypeSet = state.lineTypeSet;
     lineType.patternMetric = state.patternMetric;
     lineType.patternLength = state.patternLength;
-    const LineStyle& style = wide_.style();
-    const auto widePen = [&](AreaKind& kind) {
-        kind.penWidth = width;
-        kind.cap = style.cap;
-        kind.join = style.join;
-        kind.mitreLimit = style.mitreLimit;
-    };
-    if (current_->mnemonic == "EP") {
-        // An outline is drawn with the pen, its width and its line type as
-        // far as they are drawn (the plain outline has neither); the fill
-        // type plays no part.
-        double cost = 0;
-        const Outline outline = outlineChosen(cost);
-        const bool dashed = outline == Outline::thinDashed || outline == Outline::wideDashed;
-        AreaKind kind = dashed ? lineType : AreaKind{};
-        kind.values = p;
-        if (dashed) kind.dashShortest = dashShortest_;
-        if (outline == Outline::wide || outline == Outline::wideDashed) widePen(kind);
-        return kind;
-    }
     // Every solid fill of the buffer paints the same pixels, whatever its
     // fill type, shading or pen (its colour is the run's).
     if (!buffer_.overflowed() && !planHatch().drawn) return {p};
@@ -448,8 +432,37 @@ Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
     kind.hatchAngle = state.hatchAngle;
     kind.hatchInUserUnits = state.hatchInUserUnits;
     kind.shading = state.shading;
-    if (wideLines_) widePen(kind);
+    if (wideLines_) {
+        const LineStyle& style = wide_.style();
+        kind.penWidth = width;
+        kind.cap = style.cap;
+        kind.join = style.join;
+        kind.mitreLimit = style.mitreLimit;
+    }
     kind.dashShortest = dashShortest_;
+    return kind;
+}
+
+// An outline is drawn with the pen, its width and its line type as far as
+// they are drawn (the plain outline has neither); the fill type plays no
+// part.
+Hpgl2::AreaKind Hpgl2::outlineKind(const Numbers& p, Outline outline) const {
+    AreaKind kind;
+    kind.values = p;
+    if (outline == Outline::thinDashed || outline == Outline::wideDashed) {
+        kind.lineType = state.lineType;
+        kind.lineTypeSet = state.lineTypeSet;
+        kind.patternMetric = state.patternMetric;
+        kind.patternLength = state.patternLength;
+        kind.dashShortest = dashShortest_;
+    }
+    if (outline == Outline::wide || outline == Outline::wideDashed) {
+        const LineStyle& style = wide_.style();
+        kind.penWidth = style.width;
+        kind.cap = style.cap;
+        kind.join = style.join;
+        kind.mitreLimit = style.mitreLimit;
+    }
     return kind;
 }
 
@@ -464,9 +477,15 @@ bool Hpgl2::runGoesOn() const {
 bool Hpgl2::repeatsLastArea(const Numbers& p) {
     const AreaDrawn& run = lastArea_;
     if (!runGoesOn() || run.colour != areaColour()) return false;
-    const AreaKind kind = areaKind(p);
-    const auto found = std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind);
-    if (found == run.kinds.begin() + run.count) return false;
+    const auto end = run.kinds.begin() + run.count;
+    auto found = std::find(run.kinds.begin(), end, areaKind(p));
+    // An outline the run drew as the pen asks, or solid, before the plot's
+    // allowance ran out would draw the same pixels: passed over too.
+    if (found == end && current_->mnemonic == "EP" && wideLines_) {
+        for (const Outline outline : {penOutline(), Outline::wide})
+            if (found == end) found = std::find(run.kinds.begin(), end, outlineKind(p, outline));
+    }
+    if (found == end) return false;
     const Kept& kept = run.kept[static_cast<size_t>(found - run.kinds.begin())];
     if (kept.patternUsed) pattern_.setPhase(kept.pattern);
     return true;

@@ -207,6 +207,7 @@ class Hpgl2 : public HpglCore {
     // is the same whatever the pen's width and line type, so that changing
     // them between outlines of one buffer costs nothing more.
     enum class Outline : uint8_t { plain, thinDashed, wide, wideDashed };
+    AreaKind outlineKind(const Numbers& p, Outline outline) const;
     // The outline the pen asks for.
     Outline penOutline() const;
     // The outline drawn now, and its cost (about nanoseconds).
