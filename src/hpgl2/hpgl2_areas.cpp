@@ -105,40 +105,45 @@ const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
     return plan;
 }
 
-const Hpgl2::OutlinePlan& Hpgl2::planOutline() const {
-    OutlinePlan& plan = outlinePlan_;
-    const LineStyle& style = wide_.style();
-    const double width = wideLines_ ? style.width : 0;
+Hpgl2::OutlineCosts Hpgl2::outlineCosts() const {
+    OutlineGeometry& g = outlineGeometry_;
     const double scale = drawing_.outputScale(), copy = drawing_.copyScale();
-    if (plan.buffer == buffer_.version() && plan.width == width && plan.scale == scale &&
-        plan.copyScale == copy && plan.ends.cap == style.cap && plan.ends.join == style.join &&
-        plan.pattern.sameLayout(pattern_))
-        return plan;
-    plan = {buffer_.version(), width, scale, copy, style, pattern_};
-    // In the pixels finally drawn: the placement's and an enlarged copy's.
-    const double rows = pictureRows * copy, w = width * scale;
-    const double perRow = rowCost + (copy > 1 ? copyRowCost : 0);
-    const double perPixel = thinPixelCost + (copy > 1 ? copyPixelCost : 0);
-    const double roundEnds = style.cap == LineCap::round ? roundRowCost * std::min(w, rows) : 0;
-    const double roundJoin = style.join == LineJoin::round ? roundRowCost * std::min(w, rows) : 0;
-    const bool dashed = pattern_.pattern() != LinePattern::solid;
-    const auto& vertices = buffer_.vertices();
-    for (size_t i = 1; i < vertices.size(); ++i) {
-        if (!vertices[i].drawn) continue;
-        const PathPoint a = page_.picture(vertices[i - 1].at), b = page_.picture(vertices[i].at);
-        const double dy = std::fabs(b.y - a.y) * scale;
-        const double length = std::hypot(b.x - a.x, b.y - a.y) * scale;
-        const double pieces = dashed ? pattern_.pieces(vertices[i - 1].at, vertices[i].at) : 1;
-        plan.plainCost += perPixel * length;
-        if (width > 0) {
-            plan.solidCost += bandCost + perRow * std::min(dy + w, rows) + roundJoin;
-            plan.dashedCost +=
-                (bandCost + roundEnds) * pieces + perRow * std::min(dy + pieces * w, pieces * rows);
-        } else {
-            plan.dashedCost += thinDashCost * pieces + perPixel * length;
+    if (g.buffer != buffer_.version() || g.scale != scale || g.copyScale != copy) {
+        g = {buffer_.version(), scale, copy};
+        const auto& vertices = buffer_.vertices();
+        for (size_t i = 1; i < vertices.size(); ++i) {
+            if (!vertices[i].drawn) continue;
+            const Point a = vertices[i - 1].at, b = vertices[i].at;
+            const PathPoint p = page_.picture(a), q = page_.picture(b);
+            g.edges += 1;
+            g.length += std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y));
+            g.pixels += std::sqrt((q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y)) * scale;
+            g.rows += std::fabs(q.y - p.y) * scale;
         }
     }
-    return plan;
+    // In the pixels finally drawn: the placement's and an enlarged copy's.
+    // Each edge's rows are at most the picture's; their sum is bounded so.
+    const LineStyle& style = wide_.style();
+    const double w = wideLines_ ? style.width * scale : 0, most = pictureRows * copy;
+    const double perRow = rowCost + (copy > 1 ? copyRowCost : 0);
+    const double perPixel = thinPixelCost + (copy > 1 ? copyPixelCost : 0);
+    const double round = roundRowCost * std::min(w, most);
+    // The line type's pieces along the edges: a few for each edge, and so
+    // many for each length of its period.
+    const double perEdge = pattern_.pieces({0, 0}, {1e-9, 0});
+    const double perUnit = (pattern_.pieces({0, 0}, {1e12, 0}) - 1) / 1e12;
+    const double pieces = g.edges * perEdge + g.length * perUnit;
+    OutlineCosts costs;
+    costs.plain = perPixel * g.pixels;
+    if (w > 0) {
+        costs.solid = bandCost * g.edges + perRow * std::min(g.rows + g.edges * w, g.edges * most) +
+                      (style.join == LineJoin::round ? round * g.edges : 0);
+        costs.dashed = (bandCost + (style.cap == LineCap::round ? round : 0)) * pieces +
+                       perRow * std::min(g.rows + pieces * w, pieces * most);
+    } else {
+        costs.dashed = thinDashCost * pieces + perPixel * g.pixels;
+    }
+    return costs;
 }
 
 Hpgl2::Outline Hpgl2::penOutline() const {
@@ -151,22 +156,21 @@ Hpgl2::Outline Hpgl2::outlineChosen(double& cost) const {
     cost = 0;
     const Outline asked = penOutline();
     if (asked == Outline::plain || !penShows()) return asked;
-    const OutlinePlan& plan = planOutline();
+    const OutlineCosts plan = outlineCosts();
     const auto affordable = [&](double c) { return c <= mostAreaCost && c <= allowanceLeft(); };
-    if (asked != Outline::wide && affordable(plan.dashedCost)) {
-        cost = plan.dashedCost;
+    if (asked != Outline::wide && affordable(plan.dashed)) {
+        cost = plan.dashed;
         return asked;
     }
-    if (wideLines_ && affordable(plan.solidCost)) {
-        cost = plan.solidCost;
+    if (wideLines_ && affordable(plan.solid)) {
+        cost = plan.solid;
         return Outline::wide;
     }
     // Past the bounds. An enlarged copy's thin strokes may cost cairo more
     // than the wide pen's filled ones: the cheaper, while anything is left
     // of the allowance (then the plain outline, whose repeats cost nothing).
-    if (wideLines_ && drawing_.copyScale() > 1 && plan.solidCost < plan.plainCost &&
-        allowanceLeft() > 0) {
-        cost = plan.solidCost;
+    if (wideLines_ && drawing_.copyScale() > 1 && plan.solid < plan.plain && allowanceLeft() > 0) {
+        cost = plan.solid;
         return Outline::wide;
     }
     return Outline::plain;

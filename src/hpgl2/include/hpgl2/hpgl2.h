@@ -212,17 +212,20 @@ class Hpgl2 : public HpglCore {
     Outline penOutline() const;
     // The outline drawn now, and its cost (about nanoseconds).
     Outline outlineChosen(double& cost) const;
-    // Worked out once for the buffer, the pen, its ends, the line type and
-    // the output's scale.
-    struct OutlinePlan {
+    // The buffer's drawn edges as finally drawn, worked out once for the
+    // buffer and the output's scale: from them an outline's costs in any
+    // width and line type come at once, however often they change.
+    struct OutlineGeometry {
         uint64_t buffer = ~uint64_t(0);
-        double width = -1, scale = 0, copyScale = 0;
-        LineStyle ends;
-        LinePattern pattern;
-        double dashedCost = 0, solidCost = 0, plainCost = 0; // about nanoseconds
+        double scale = 0, copyScale = 0;
+        double edges = 0, length = 0; // plotter units
+        double pixels = 0, rows = 0;  // the edges' length and height, output pixels
     };
-    const OutlinePlan& planOutline() const;
-    mutable OutlinePlan outlinePlan_;
+    mutable OutlineGeometry outlineGeometry_;
+    struct OutlineCosts {
+        double dashed = 0, solid = 0, plain = 0; // about nanoseconds
+    };
+    OutlineCosts outlineCosts() const;
     double allowanceLeft() const;
     void drawHatch(const HatchLine& line);
     void bufferWedge(const Numbers& p, bool fill);
