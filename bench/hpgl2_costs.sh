@@ -30,6 +30,17 @@
 #              the one before painted, in the other colour)
 #   fpalt      the same with FP;SP2;FP;SP1;
 #   hatchalt   the same with FT3,13,0;FP;SP2;FP;SP1; (a thin pen)
+#   widths     EP;PW9;EP;PW10; repeated to 78 KB on a 16,000-point zigzag
+#              with a 10 mm pen (a width change between outlines)
+#   widths6    EP; in six widths in turn, repeated to 100 KB on the same
+#   wdots      PW5;LT1,1;EP; 200 times round a circle of 3,600 chords
+#   ltcycle    EP; in five line types in turn, to 100 KB, on the zigzag
+#   roundjoin  one EP with a 10 mm pen and round joins round 32,000 points
+#              scattered over the page (outlined plain for its cost)
+#   hatch450   450 KB of hatches at new angles of a 1,000-point zigzag
+#
+# Each input is drawn at the page's size (scale 1) and as a PNG four times
+# as large (--scale 4, a copy drawn again from the kept list).
 #
 # usage: bench/hpgl2_costs.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 3)
 # PLOTANIX_BENCH_CPU (seconds, 600 by default) stops an input that takes
@@ -100,22 +111,44 @@ alternating 'PW10;' 'LT1;EP;LT2;EP;' >"$work/ltalt.plt"
 alternating 'PW10;' 'EP;SP2;EP;SP1;' >"$work/epalt.plt"
 alternating 'PW10;' 'FP;SP2;FP;SP1;' >"$work/fpalt.plt"
 alternating '' 'FT3,13,0;FP;SP2;FP;SP1;' >"$work/hatchalt.plt"
+# $2 after a 16,000-point zigzag with the pen set by $1, to $3 bytes.
+after16k() {
+    printf 'IN;SP1;%sPA100,300;PM0;PE' "$1"; zigzag 16000; printf ';PM2;'
+    repeat "$2" $(( ($3 - 64000) / ${#2} ))
+}
+after16k 'PW10;' 'EP;PW9;EP;PW10;' 78000 >"$work/widths.plt"
+after16k 'PW10;' 'PW5;EP;PW6;EP;PW7;EP;PW8;EP;PW9;EP;PW10;EP;' 100000 >"$work/widths6.plt"
+after16k '' 'LT1;EP;LT2;EP;LT3;EP;LT4;EP;LT5;EP;' 100000 >"$work/ltcycle.plt"
+{ printf 'IN;SP1;PA5000,4000;PM0;CI3000,0.1;PM2;'; repeat 'PW5;LT1,1;EP;' 200; } >"$work/wdots.plt"
+LC_ALL=C awk 'BEGIN {
+    srand(1); printf "IN;SP1;PW10;LA2,4;PA5000,4000;PM0;PD";
+    for (i = 0; i < 32000; ++i) printf "%s%d,%d", (i ? "," : ""), int(rand() * 10000), int(rand() * 7500);
+    printf ";PM2;EP;";
+}' >"$work/roundjoin.plt"
+{ printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 36000; ++a)); do printf 'FT3,13,%d;FP;' $((a % 360)); done; } >"$work/hatch450.plt"
 
 TIMEFORMAT='%U %S'
-printf '%-8s %9s %12s\n' input bytes "CPU seconds"
-for name in fill hatch dashes edges hatch32k angles shades epdash ltalt epalt fpalt hatchalt; do
-    input=$work/$name.plt
-    best=
+# The fastest round's CPU seconds of drawing $1 with the options after it.
+best_of() {
+    local input=$1 best= cpu times
+    shift
     for ((round = 0; round < rounds; ++round)); do
         if ! times=$( { time bash -c 'ulimit -t "$1" && shift && exec "$@"' limit "$limit" \
-            "$render" -q --model hpgl2 -o "$work/out.png" "$input" >/dev/null 2>&1; } 2>&1); then
-            best=">$limit"
-            break
+            "$render" -q --model hpgl2 "$@" -o "$work/out.png" "$input" >/dev/null 2>&1; } 2>&1); then
+            echo ">$limit"
+            return
         fi
         cpu=$(awk '{ printf "%.2f", $1 + $2 }' <<<"$times")
         if [[ -z $best ]] || awk -v a="$cpu" -v b="$best" 'BEGIN { exit !(a < b) }'; then
             best=$cpu
         fi
     done
-    printf '%-8s %9d %12s\n' "$name" "$(stat -c %s "$input")" "$best"
+    echo "$best"
+}
+printf '%-9s %9s %10s %10s\n' input bytes "CPU s, x1" "CPU s, x4"
+for name in fill hatch dashes edges hatch32k angles shades epdash ltalt epalt fpalt hatchalt \
+    widths widths6 wdots ltcycle roundjoin hatch450; do
+    input=$work/$name.plt
+    printf '%-9s %9d %10s %10s\n' "$name" "$(stat -c %s "$input")" "$(best_of "$input")" \
+        "$(best_of "$input" --scale 4)"
 done

@@ -14,7 +14,9 @@ buffer holds, 32,767 full-height teeth), angles (100 KB: a 1,000-point
 zigzag hatched at a new angle each time), alternating (FT3,13,0;FP; and
 FT3,13,45;FP; 800 times on a 12,500-point zigzag), shades (100 KB: the
 1,000-point zigzag filled solid in a new shade each time), edges
-(EP;SP2;EP;SP1; 800 times with a 10 mm pen on the 12,500-point zigzag).
+(EP;SP2;EP;SP1; 800 times with a 10 mm pen on the 12,500-point zigzag),
+widths (EP with the pen's width changed between outlines, 6,000 times, with
+a 10 mm pen round the largest polygon).
 Loopback and ptys only; every wait bounded.
 """
 import os
@@ -70,8 +72,14 @@ def edges():
     return zigzag(12500).replace("SP1;", "SP1;PW10;", 1) + "EP;SP2;EP;SP1;" * 800
 
 
+def widths():
+    # Outlines of the largest polygon with the pen's width changed between
+    # them, six to a 32-byte piece.
+    return zigzag(32767).replace("SP1;", "SP1;PW10;", 1) + "EPPW9EPPW10EPPW8" * 2000
+
+
 CASES = {"largest": largest, "angles": angles, "alternating": alternating, "shades": shades,
-         "edges": edges}
+         "edges": edges, "widths": widths}
 
 
 def render_cpu(build, path):

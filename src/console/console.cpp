@@ -6,6 +6,7 @@
 #include <cstring>
 #include <langinfo.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -109,6 +110,15 @@ bool Console::openConsole() {
     cbreak();
     noecho();
     nonl();
+    // Ctrl+S and Ctrl+Q are keys, not the terminal's flow control: a
+    // stopped terminal would stop the screen's writes, and with them the
+    // loop that reads the line. ncurses keeps the mode from here on.
+    termios modes{};
+    if (tcgetattr(STDIN_FILENO, &modes) == 0) {
+        modes.c_iflag &= ~static_cast<tcflag_t>(IXON);
+        tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+        def_prog_mode();
+    }
     intrflush(stdscr, FALSE);
     keypad(stdscr, TRUE);
     nodelay(stdscr, TRUE);

@@ -161,13 +161,14 @@ Body Hpgl2::instruction(std::string_view letters) {
                                                                "AR", "AT", "RT", "BZ", "BR"};
     if (std::find(moves.begin(), moves.end(), current_->mnemonic) == moves.end()) finishLine();
     flushPieces();
-    // A fill type, pen or line type set between areas is told apart by each
-    // area's kind, a pen's new colour by the run's, and a query changes
-    // nothing; a move may draw (the area waiting to be painted again goes
+    // A fill type, pen, pen width, line type or line ends set between areas
+    // is told apart by each area's kind, a pen's new colour by the run's,
+    // and a query changes nothing; a move may draw (the area waiting to be painted again goes
     // first), but what it draws, or puts in the buffer, ends the run by
     // itself.
-    static constexpr std::array<std::string_view, 14> keepRun = {
-        "FT", "SP", "LT", "PC", "OA", "OC", "OE", "OF", "OH", "OI", "OP", "OS", "OT", "OW"};
+    static constexpr std::array<std::string_view, 17> keepRun = {"FT", "SP", "LT", "PC", "PW", "WU",
+                                                                 "LA", "OA", "OC", "OE", "OF", "OH",
+                                                                 "OI", "OP", "OS", "OT", "OW"};
     static constexpr std::array<std::string_view, 4> movesOnly = {"PU", "PD", "PA", "PR"};
     const auto among = [&](const auto& list) {
         return std::find(list.begin(), list.end(), current_->mnemonic) != list.end();

@@ -19,8 +19,16 @@ namespace {
 // when it falls within a pixel), each part drawn (at most one a pixel),
 // and each pixel the lines could draw across the area.
 constexpr double crossingCost = 23, partCost = 80, pixelCost = 1;
-// And each piece of a wide pen's dashes (a band and its two ends, filled).
-constexpr double dashCost = 300;
+// A wide pen's strokes: each band, dash, cap or join filled, each row of the
+// output one of their edges crosses, and each row of a round end or join
+// (a ring of its own). A thin pen's dashes: each dash and each pixel.
+constexpr double bandCost = 300, rowCost = 10, roundRowCost = 150;
+constexpr double thinDashCost = 60, thinPixelCost = 2;
+// An enlarged copy is drawn again from the kept list by cairo, which costs
+// far more a pixel: each pixel of a thin line and each row of a filled edge.
+constexpr double copyPixelCost = 500, copyRowCost = 100;
+// The picture's rows: no edge crosses more.
+constexpr double pictureRows = 600;
 // One area at most: past it a hatch is filled solid and an outline's wide
 // dashes are drawn solid, so that no instruction holds the plot for more
 // than about a tenth of a second.
@@ -65,13 +73,15 @@ const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
     const PlotBox box = state.window.box();
     const double scale = page_.scale();
     const double width = wideLines_ ? wide_.style().width : 0;
-    const bool same = plan.buffer == buffer_.version() && plan.type == type &&
-                      plan.spacing == spacing && plan.angle == angle && plan.scale == scale &&
-                      plan.width == width && plan.anchor == state.anchor &&
-                      plan.box.left == box.left && plan.box.bottom == box.bottom &&
-                      plan.box.right == box.right && plan.box.top == box.top;
+    const double output = drawing_.outputScale(), copy = drawing_.copyScale();
+    const bool same =
+        plan.buffer == buffer_.version() && plan.type == type && plan.spacing == spacing &&
+        plan.angle == angle && plan.scale == scale && plan.output == output && plan.copy == copy &&
+        plan.width == width && plan.anchor == state.anchor && plan.box.left == box.left &&
+        plan.box.bottom == box.bottom && plan.box.right == box.right && plan.box.top == box.top;
     if (!same) {
-        plan = {buffer_.version(), type, spacing, angle, scale, width, state.anchor, box};
+        plan = {buffer_.version(), type, spacing, angle, scale, output, copy, width,
+                state.anchor,      box};
         // Lines closer than a pixel would merge, and lines closer together
         // than the pen is wide would cover the area whole: solid then.
         const bool covered = !(spacing * scale >= 1) || spacing * scale < width;
@@ -79,11 +89,13 @@ const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
             bool layable = true;
             for (int set = 0; set < (type == 4 ? 2 : 1); ++set) {
                 const HatchLayout lines(buffer_, spacing, angle + 90 * set, state.anchor, box);
-                const double pixels = lines.reach() * scale;
+                // The lines' pixels as finally drawn: placed, and in an
+                // enlarged copy drawn again.
+                const double pixels = lines.reach() * scale * output;
                 layable = layable && lines.layable();
                 plan.cost += crossingCost * lines.crossings() +
                              partCost * std::min(lines.crossings() / 2, pixels) +
-                             pixelCost * pixels;
+                             (pixelCost + (copy > 1 ? copyPixelCost : 0)) * pixels;
             }
             plan.tooCostly = layable && !(plan.cost <= mostAreaCost);
             plan.hatched = layable && !plan.tooCostly;
@@ -93,18 +105,86 @@ const Hpgl2::HatchPlan& Hpgl2::planHatch() const {
     return plan;
 }
 
-bool Hpgl2::dashesDrawn() const {
-    EdgePlan& plan = edgePlan_;
-    const double width = wide_.style().width;
-    if (plan.buffer != buffer_.version() || plan.width != width ||
-        !plan.pattern.sameLayout(pattern_)) {
-        plan = {buffer_.version(), width, pattern_, 0};
+Hpgl2::OutlineCosts Hpgl2::outlineCosts() const {
+    OutlineGeometry& g = outlineGeometry_;
+    const double scale = drawing_.outputScale(), copy = drawing_.copyScale();
+    if (g.buffer != buffer_.version() || g.scale != scale || g.copyScale != copy) {
+        g = {buffer_.version(), scale, copy};
         const auto& vertices = buffer_.vertices();
-        for (size_t i = 1; i < vertices.size(); ++i)
-            if (vertices[i].drawn)
-                plan.cost += dashCost * pattern_.pieces(vertices[i - 1].at, vertices[i].at);
+        for (size_t i = 1; i < vertices.size(); ++i) {
+            if (!vertices[i].drawn) continue;
+            const Point a = vertices[i - 1].at, b = vertices[i].at;
+            const PathPoint p = page_.picture(a), q = page_.picture(b);
+            g.edges += 1;
+            g.length += std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y));
+            g.pixels += std::sqrt((q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y)) * scale;
+            g.rows += std::fabs(q.y - p.y) * scale;
+        }
     }
-    return plan.cost <= mostAreaCost && plan.cost <= allowanceLeft();
+    // In the pixels finally drawn: the placement's and an enlarged copy's.
+    // Each edge's rows are at most the picture's; their sum is bounded so.
+    const LineStyle& style = wide_.style();
+    const double w = wideLines_ ? style.width * scale : 0, most = pictureRows * copy;
+    const double perRow = rowCost + (copy > 1 ? copyRowCost : 0);
+    const double perPixel = thinPixelCost + (copy > 1 ? copyPixelCost : 0);
+    const double round = roundRowCost * std::min(w, most);
+    // The line type's pieces along the edges: a few for each edge, and so
+    // many for each length of its period.
+    const double perEdge = pattern_.pieces({0, 0}, {1e-9, 0});
+    const double perUnit = (pattern_.pieces({0, 0}, {1e12, 0}) - 1) / 1e12;
+    const double pieces = g.edges * perEdge + g.length * perUnit;
+    OutlineCosts costs;
+    costs.plain = perPixel * g.pixels;
+    if (w > 0) {
+        costs.solid = bandCost * g.edges + perRow * std::min(g.rows + g.edges * w, g.edges * most) +
+                      (style.join == LineJoin::round ? round * g.edges : 0);
+        costs.dashed = (bandCost + (style.cap == LineCap::round ? round : 0)) * pieces +
+                       perRow * std::min(g.rows + pieces * w, pieces * most);
+    } else {
+        costs.dashed = thinDashCost * pieces + perPixel * g.pixels;
+    }
+    return costs;
+}
+
+Hpgl2::Outline Hpgl2::penOutline() const {
+    const bool dashed = pattern_.pattern() != LinePattern::solid;
+    if (wideLines_) return dashed ? Outline::wideDashed : Outline::wide;
+    return dashed ? Outline::thinDashed : Outline::plain;
+}
+
+Hpgl2::Outline Hpgl2::outlineChosen(double& cost) const {
+    cost = 0;
+    const Outline asked = penOutline();
+    if (asked == Outline::plain || !penShows()) return asked;
+    const OutlineCosts plan = outlineCosts();
+    const auto affordable = [&](double c) { return c <= mostAreaCost && c <= allowanceLeft(); };
+    if (asked != Outline::wide && affordable(plan.dashed)) {
+        cost = plan.dashed;
+        return asked;
+    }
+    if (wideLines_ && affordable(plan.solid)) {
+        cost = plan.solid;
+        return Outline::wide;
+    }
+    // Past the bounds. An enlarged copy's thin strokes may cost cairo more
+    // than the wide pen's filled ones: the cheaper, while anything is left
+    // of the allowance (then the plain outline, whose repeats cost nothing).
+    if (wideLines_ && drawing_.copyScale() > 1 && plan.solid < plan.plain && allowanceLeft() > 0) {
+        cost = plan.solid;
+        return Outline::wide;
+    }
+    return Outline::plain;
+}
+
+void Hpgl2::spendOnArea(double cost) {
+    areaSpent_ += cost;
+    costs_.spent = areaSpent_;
+    if (cost <= mostAreaCost) {
+        costs_.costliest = std::max(costs_.costliest, cost);
+    } else {
+        ++costs_.pastBound;
+        costs_.pastBoundSpent += cost;
+    }
 }
 
 // What the plot may still spend on costly areas, as the bytes stand now.
@@ -215,14 +295,17 @@ void Hpgl2::fillBuffer() {
     }
     const HatchPlan& plan = planHatch();
     if (plan.drawn) {
-        areaSpent_ += plan.cost;
+        spendOnArea(plan.cost);
         for (int set = 0; set < (plan.type == 4 ? 2 : 1); ++set) {
             HatchLayout(buffer_, plan.spacing, plan.angle + 90 * set, plan.anchor, plan.box)
                 .lay(fillRule_, sinks_);
         }
         return flushPieces();
     }
-    if (plan.tooCostly || plan.hatched) drawnSolid_ = true;
+    if (plan.tooCostly || plan.hatched) {
+        drawnSolid_ = true;
+        ++costs_.givenWay;
+    }
     fillSolid(fillColour());
 }
 
@@ -243,32 +326,37 @@ std::string_view Hpgl2::hint() const {
     static_assert(PolygonBuffer::maxPoints == 32768, "the hint names the buffer's size");
     if (bufferFilled_ && drawnSolid_) {
         return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
-               "filled; and hatching or dashes that would have cost too much were drawn solid";
+               "filled; and hatching or outlines that would have cost too much were drawn solid "
+               "or thin";
     }
     if (bufferFilled_) {
         return "a polygon passed the 32768 points the polygon buffer holds: it was outlined, not "
                "filled";
     }
-    if (drawnSolid_) return "hatching or dashes that would have cost too much were drawn solid";
+    if (drawnSolid_) {
+        return "hatching or outlines that would have cost too much were drawn solid or thin";
+    }
     return {};
 }
 
 void Hpgl2::edgeBuffer() {
     patternUsed_ = true;
     const auto& vertices = buffer_.vertices();
-    // A wide pen's dashes round a buffer of long edges come by the hundred
-    // thousand: past what one instruction may cost, or what the plot may
-    // still spend, the outline is drawn solid, as when they are too short
-    // to show.
+    // A wide pen's strokes round a buffer of long edges, and its dashes by
+    // the hundred thousand, may cost more than one instruction may, or the
+    // plot may still spend: the outline is then drawn solid, or plain.
     const LinePattern dashes = pattern_;
-    if (wideLines_ && penShows() && pattern_.pattern() != LinePattern::solid) {
-        if (dashesDrawn()) {
-            areaSpent_ += edgePlan_.cost;
-        } else {
-            pattern_.select(LinePattern::solid, 0);
-            drawnSolid_ = true;
-        }
+    const bool wide = wideLines_;
+    double cost = 0;
+    const Outline outline = outlineChosen(cost);
+    spendOnArea(cost);
+    if (outline != penOutline() && penShows()) {
+        drawnSolid_ = true;
+        ++costs_.givenWay;
     }
+    if (outline == Outline::plain || outline == Outline::wide)
+        pattern_.select(LinePattern::solid, 0);
+    wideLines_ = outline == Outline::wide || outline == Outline::wideDashed;
     size_t first = 0;
     for (const uint32_t count : buffer_.subpaths()) {
         pattern_.reset();
@@ -283,6 +371,7 @@ void Hpgl2::edgeBuffer() {
         wide_.close(sinks_); // a closed outline has a corner where it began, not ends
         first += count;
     }
+    wideLines_ = wide;
     if (pattern_.pattern() != dashes.pattern()) pattern_ = dashes;
     pattern_.reset();
     flushPieces();
@@ -319,30 +408,24 @@ bool Hpgl2::AreaKind::operator==(const AreaKind& other) const {
                       q.v.begin()) &&
            fillType == other.fillType && hatchSpacing == other.hatchSpacing &&
            hatchAngle == other.hatchAngle && hatchInUserUnits == other.hatchInUserUnits &&
-           shading == other.shading && penWidth == other.penWidth &&
+           shading == other.shading && penWidth == other.penWidth && cap == other.cap &&
+           join == other.join && mitreLimit == other.mitreLimit &&
            dashShortest == other.dashShortest && lineType == other.lineType &&
            lineTypeSet == other.lineTypeSet && patternMetric == other.patternMetric &&
            patternLength == other.patternLength;
 }
 
 Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
+    if (current_->mnemonic == "EP") {
+        double cost = 0;
+        return outlineKind(p, outlineChosen(cost));
+    }
     const double width = wideLines_ ? wide_.style().width : 0;
     AreaKind lineType;
     lineType.lineType = state.lineType;
     lineType.lineTypeSet = state.lineTypeSet;
     lineType.patternMetric = state.patternMetric;
     lineType.patternLength = state.patternLength;
-    if (current_->mnemonic == "EP") {
-        // An outline is drawn with the pen, its width and (unless it is
-        // drawn solid) its line type; the fill type plays no part.
-        const bool dashed = pattern_.pattern() != LinePattern::solid &&
-                            !(wideLines_ && penShows() && !dashesDrawn());
-        AreaKind kind = dashed ? lineType : AreaKind{};
-        kind.values = p;
-        kind.penWidth = width;
-        kind.dashShortest = dashShortest_;
-        return kind;
-    }
     // Every solid fill of the buffer paints the same pixels, whatever its
     // fill type, shading or pen (its colour is the run's).
     if (!buffer_.overflowed() && !planHatch().drawn) return {p};
@@ -353,8 +436,37 @@ Hpgl2::AreaKind Hpgl2::areaKind(const Numbers& p) const {
     kind.hatchAngle = state.hatchAngle;
     kind.hatchInUserUnits = state.hatchInUserUnits;
     kind.shading = state.shading;
-    kind.penWidth = width;
+    if (wideLines_) {
+        const LineStyle& style = wide_.style();
+        kind.penWidth = width;
+        kind.cap = style.cap;
+        kind.join = style.join;
+        kind.mitreLimit = style.mitreLimit;
+    }
     kind.dashShortest = dashShortest_;
+    return kind;
+}
+
+// An outline is drawn with the pen, its width and its line type as far as
+// they are drawn (the plain outline has neither); the fill type plays no
+// part.
+Hpgl2::AreaKind Hpgl2::outlineKind(const Numbers& p, Outline outline) const {
+    AreaKind kind;
+    kind.values = p;
+    if (outline == Outline::thinDashed || outline == Outline::wideDashed) {
+        kind.lineType = state.lineType;
+        kind.lineTypeSet = state.lineTypeSet;
+        kind.patternMetric = state.patternMetric;
+        kind.patternLength = state.patternLength;
+        kind.dashShortest = dashShortest_;
+    }
+    if (outline == Outline::wide || outline == Outline::wideDashed) {
+        const LineStyle& style = wide_.style();
+        kind.penWidth = style.width;
+        kind.cap = style.cap;
+        kind.join = style.join;
+        kind.mitreLimit = style.mitreLimit;
+    }
     return kind;
 }
 
@@ -369,9 +481,15 @@ bool Hpgl2::runGoesOn() const {
 bool Hpgl2::repeatsLastArea(const Numbers& p) {
     const AreaDrawn& run = lastArea_;
     if (!runGoesOn() || run.colour != areaColour()) return false;
-    const AreaKind kind = areaKind(p);
-    const auto found = std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind);
-    if (found == run.kinds.begin() + run.count) return false;
+    const auto end = run.kinds.begin() + run.count;
+    auto found = std::find(run.kinds.begin(), end, areaKind(p));
+    // An outline the run drew as the pen asks, or solid, before the plot's
+    // allowance ran out would draw the same pixels: passed over too.
+    if (found == end && current_->mnemonic == "EP" && wideLines_) {
+        for (const Outline outline : {penOutline(), Outline::wide})
+            if (found == end) found = std::find(run.kinds.begin(), end, outlineKind(p, outline));
+    }
+    if (found == end) return false;
     const Kept& kept = run.kept[static_cast<size_t>(found - run.kinds.begin())];
     if (kept.patternUsed) pattern_.setPhase(kept.pattern);
     return true;

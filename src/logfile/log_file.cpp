@@ -182,9 +182,16 @@ UniqueFd LogFile::openOwnFile(const std::string& path, int createFlags) {
     if (!fd) return refused(describeOpenError(errno));
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return refused(describeOpenError(errno));
-    if (!S_ISREG(info.st_mode)) return refused(describeType(info.st_mode));
+    // No call failed here: errno must not tell a stale reason ("No such file").
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return refused(describeType(info.st_mode));
+    }
     // Renaming or writing a file with another name would change that file too.
-    if (info.st_nlink > 1) return refused("has other names (hard links)");
+    if (info.st_nlink > 1) {
+        errno = EINVAL;
+        return refused("has other names (hard links)");
+    }
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         return refused(describeOpenError(errno));

@@ -313,6 +313,7 @@ void NetLine::startConnection(UniqueFd socket, const std::string& peer) {
     connection_ = std::move(socket);
     peer_ = peer;
     gone_ = ended_ = connecting_ = false;
+    lastData_ = Clock::now();
     telnet_ = TelnetFilter();
     // What was written while connecting goes after the protocol's opening.
     if (address_.telnet) unsent_.insert(0, telnet_.opening());
@@ -400,6 +401,7 @@ void NetLine::readConnection(Clock::time_point now) {
         // The data first: whatever happens to the connection next, its bytes
         // are the line's.
         pending_.append(reinterpret_cast<const char*>(chunk), count);
+        if (count > 0) lastData_ = now;
         flush();
         if (unsent_.size() > maxUnsent + maxUnreadAnswers)
             return closeConnection("it sent telnet requests without reading the answers");
@@ -461,13 +463,7 @@ void NetLine::service(Clock::time_point now) {
 void NetLine::onTime(Clock::time_point now, bool repliesWaiting) {
     if (lookup_ && now >= lookupDeadline_) lookedUp(resolveErrorBase + EAI_AGAIN, {}, now);
     if (connecting_ && now >= connectDeadline_) connectSettled(ETIMEDOUT, now);
-    if (knockSince_ && now >= *knockSince_ + knockGrace) {
-        if (connection_) {
-            turnAway(now);
-        } else {
-            admitHosts(now);
-        }
-    }
+    if (knockSince_ && now >= *knockSince_ + knockGrace) settleKnock(now, repliesWaiting);
     flush();
     if (!ended_ || !connection_) return;
     // The host is owed nothing once every byte it sent was read and
@@ -484,11 +480,37 @@ void NetLine::onTime(Clock::time_point now, bool repliesWaiting) {
     admitHosts(now);
 }
 
+// A host sending data keeps the line, and the one waiting is told so. One
+// that has sent nothing since the other knocked is waited on (the waiting
+// host stays in the queue, its bytes kept by the kernel) until it has been
+// silent for the give-way time and is owed nothing: then it is closed, said
+// in the journal, and the waiting host taken.
+void NetLine::settleKnock(Clock::time_point now, bool repliesWaiting) {
+    if (!connection_) return admitHosts(now);
+    if (lastData_ > *knockSince_) return turnAway(now);
+    if (now < lastData_ + giveWay_) return;
+    if (repliesWaiting || !pending_.empty()) {
+        owedUntil_ = now + std::chrono::seconds(1); // its plot is still being drawn
+        return;
+    }
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(giveWay_).count();
+    closeConnection("it sent nothing for " + std::to_string(seconds) +
+                    " s while another computer waited");
+    admitHosts(now);
+}
+
 std::optional<Clock::time_point> NetLine::due() const {
     std::optional<Clock::time_point> at;
     if (lookup_) at = lookupDeadline_;
     if (connecting_) at = connectDeadline_;
-    if (knockSince_) at = earlier(at, *knockSince_ + knockGrace);
+    if (knockSince_) {
+        const Clock::time_point graceEnds = *knockSince_ + knockGrace;
+        // Past the grace, the connected host's data turns the waiting host
+        // away at once, and its silence gives way when it is long enough.
+        const bool quiet = connection_ && lastData_ <= *knockSince_;
+        at = earlier(at,
+                     quiet ? std::max({graceEnds, lastData_ + giveWay_, owedUntil_}) : graceEnds);
+    }
     if (ended_ && connection_) at = earlier(at, lastProgress_ + replyLinger);
     return at;
 }

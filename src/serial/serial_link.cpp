@@ -74,6 +74,8 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
             work_ = ownWork_.get();
         }
         auto line = std::make_unique<NetLine>(*address, *work_, note_);
+        line->giveWayAfter(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(settings.giveWaySeconds)));
         openError_ = line->open(Clock::now()) ? 0 : line->error();
         if (openError_ == 0) line_ = std::move(line);
     } else {

@@ -106,6 +106,24 @@ void PlotSession::feedModel(std::span<const uint8_t> bytes) {
     plotter_->settle();
 }
 
+size_t PlotSession::feedModelWhile(std::span<const uint8_t> bytes,
+                                   const std::function<bool()>& goOn) {
+    if (!page_ || streamEnded_ || bytes.empty()) return bytes.size();
+    // A byte at a time, so that the model's instruction count tells where
+    // each instruction begins: one that costs a while is followed by a look
+    // at the clock, not by the rest of the bytes.
+    int32_t begun = plotter_->counts().instructions;
+    size_t fed = 0;
+    while (fed < bytes.size()) {
+        plotter_->feed(bytes.subspan(fed++, 1));
+        const int32_t now = plotter_->counts().instructions;
+        if (now != begun && fed < bytes.size() && !goOn()) break;
+        begun = now;
+    }
+    plotter_->settle();
+    return fed;
+}
+
 RunResult PlotSession::endRun() {
     plotter_->lineSilent();
     plotter_->settle();

@@ -287,6 +287,14 @@ constexpr SettingRow rows[] = {
          return oneOf(flows, v, s.line.flow,
                       "the flow control is none, xonxoff or rtscts (or n, x, h)");
      }},
+    {"give-way", "", "SECONDS", "",
+     "a listening network line: a computer that has sent nothing this long while another "
+     "waits gives way to it (default 30)",
+     true, [](const Settings& s) { return secondsText(s.line.giveWaySeconds); },
+     [](Settings& s, std::string v) {
+         return takeSeconds(v, s.line.giveWaySeconds, 1, 86400,
+                            "the give-way time is a number of seconds from 1 to 86400");
+     }},
     {"gpib", "", "ADDRESS", "HP-IB (gpib)",
      "the port is a USB-GPIB adapter: the plotter at HP-IB address 1-30, or listen (listen-only, "
      "for a talk-only instrument); default off",

@@ -2,7 +2,6 @@
 
 #include "shell/line_watch.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace plotanix {
@@ -28,24 +27,14 @@ void PlotRun::handOver(Clock::time_point now) {
     feedSlices(now);
 }
 
-// The slices' own clock: a turn's budget is of work done, measured as it
-// goes. now ends as the time the feeding stopped.
+// The turn's budget is of work done, measured as it goes: the clock is
+// looked at as each instruction begins. now ends as the time the feeding
+// stopped.
 bool PlotRun::feedUntil(Clock::time_point until, Clock::time_point& now) {
-    Clock::time_point start = feeding() ? Clock::now() : now;
-    while (feeding()) {
-        const size_t count = std::min(slice_, inChunk_ - fed_);
-        session_.feedModel(std::span(chunk_).subspan(fed_, count));
-        fed_ += count;
-        now = Clock::now();
-        // Slices are sized so that one takes a fraction of the turn.
-        const Clock::duration took = now - std::exchange(start, now);
-        if (took > Clock::duration(turnBudget) / 4) {
-            slice_ = 1;
-        } else if (took < Clock::duration(turnBudget) / 64) {
-            slice_ = std::min(slice_ * 2, maxSlice);
-        }
-        if (now >= until) break;
-    }
+    if (!feeding()) return true;
+    fed_ += session_.feedModelWhile(std::span(chunk_).subspan(fed_, inChunk_ - fed_),
+                                    [&] { return Clock::now() < until; });
+    now = Clock::now();
     return !feeding();
 }
 
@@ -117,10 +106,8 @@ RunResult PlotRun::end(std::optional<Clock::duration> budget) {
     handedOver_ = true;
     Clock::time_point now{};
     if (budget) {
-        // The ending's budget is of work done, measured from here, a byte at
-        // a time: the clock is looked at after every instruction.
+        // The ending's budget is of work done, measured from here.
         now = Clock::now();
-        slice_ = 1;
         feedUntil(now + *budget, now);
     } else {
         feedUntil(Clock::time_point::max(), now);

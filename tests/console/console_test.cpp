@@ -47,14 +47,16 @@ TEST(ConsoleTest, BoxDrawingColoursAndTextWrappedAtTheWidth) {
 
 // Each press, and the bytes of the readKey calls it brings (- for a wake-up
 // with nothing): an arrow gives nothing once and leaves nothing behind;
-// several keys at once come one per call, whatever the wake-ups.
+// several keys at once come one per call, whatever the wake-ups; Ctrl+S and
+// Ctrl+Q are keys, not a stop of the terminal's output.
 TEST(ConsoleTest, ReadKeyGivesOneCharacterPerCallAndNothingForOtherKeys) {
     TmuxSession tmux;
     ASSERT_TRUE(startDriver(tmux, {"keys"}));
     ASSERT_TRUE(tmux.waitForText("keys ready")) << tmux.lastScreen();
     const std::pair<std::vector<std::string>, std::string> presses[] = {
-        {{"a"}, "97"},  {{"Enter"}, "13"},  {{"BSpace"}, "8"},          {{"Up"}, "-"},
-        {{"x"}, "120"}, {{"Escape"}, "27"}, {{"-l", "abc"}, "97 98 99"}};
+        {{"a"}, "97"},  {{"Enter"}, "13"},  {{"BSpace"}, "8"},           {{"Up"}, "-"},
+        {{"x"}, "120"}, {{"Escape"}, "27"}, {{"-l", "abc"}, "97 98 99"}, {{"C-s"}, "19"},
+        {{"y"}, "121"}, {{"C-q"}, "17"}};
     const auto calls = [](const std::string& screen) {
         std::istringstream words(screen.substr(screen.find("keys ready") + 10));
         std::string all;

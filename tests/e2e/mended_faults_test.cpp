@@ -124,15 +124,21 @@ TEST(MendedFaults, AMissingPortLeadsBackToTheStartMenuWhereTheOptionsMendIt) {
     EXPECT_EQ(plotter.sanitizerReport(), "");
 }
 
+// Pen moves over the page, about size bytes of them.
+std::string moves(size_t size) {
+    std::string stream;
+    for (int i = 0; stream.size() < size; ++i)
+        stream += "PA" + std::to_string(i % 700) + "," + std::to_string(i % 500) + ";";
+    return stream;
+}
+
 // Ended in the middle of a run, while the plotter still waits for more:
 // every byte received is in the transcript, however little of it the
 // transcript's buffer had passed on, and an earlier, longer transcript
 // leaves nothing behind in it: it is kept under a name of its own, which
 // the waiting screen gives.
 TEST(MendedFaults, CtrlCCtrlBackslashOrAHangUpInTheMiddleOfARunKeepEveryByte) {
-    std::string stream;
-    for (int i = 0; stream.size() < 40000; ++i)
-        stream += "PA" + std::to_string(i % 700) + "," + std::to_string(i % 500) + ";";
+    const std::string stream = moves(40000);
     // The keys Ctrl+C and Ctrl+\, or none: the terminal hangs up.
     for (const std::string key : {"C-c", "C-\\", ""}) {
         SCOPED_TRACE(key.empty() ? "hang-up" : key);
@@ -164,6 +170,22 @@ TEST(MendedFaults, CtrlCCtrlBackslashOrAHangUpInTheMiddleOfARunKeepEveryByte) {
             << plotter.transcript().size() << " bytes of " << stream.size();
         EXPECT_EQ(plotter.sanitizerReport(), "");
     }
+}
+
+// Ctrl+S at the terminal is a key, not a stop of its output: a stopped
+// terminal would stop the screen's writes and with them the loop, and the
+// line's bytes would wait unread. The plot is read, shown and kept.
+TEST(MendedFaults, CtrlSStopsNeitherTheScreenNorTheLine) {
+    const std::string stream = moves(20000);
+    const int instructions = static_cast<int>(std::count(stream.begin(), stream.end(), ';'));
+    PlotterSession plotter;
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    ASSERT_TRUE(plotter.pressNamed("C-s"));
+    ASSERT_TRUE(plotter.sendLine(stream));
+    EXPECT_TRUE(plotter.waitPageMenu(instructions)) << plotter.screen();
+    EXPECT_TRUE(plotter.transcript() == stream)
+        << plotter.transcript().size() << " bytes of " << stream.size();
+    expectCleanQuit(plotter);
 }
 
 } // namespace

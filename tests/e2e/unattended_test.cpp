@@ -9,11 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <regex>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace plotanix::testing {
 namespace {
@@ -53,6 +56,21 @@ TEST(Unattended, SavesEachPlotAfterTheGapAndThePlotInProgressWhenTerminated) {
         "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d [a-z].*\n){9}");
     EXPECT_TRUE(std::regex_match(journal, stamped)) << journal;
     EXPECT_EQ(plotanix.errors(), "");
+}
+
+// What is planted under the transcript's name and is no file of its own
+// (a FIFO, a device) is refused with its real reason, not a stale one.
+TEST(Unattended, ATranscriptPlantedAsAFifoOrADeviceIsRefusedWithItsReason) {
+    for (const auto& [type, reason] : {std::pair{S_IFIFO, "is a FIFO"}, {S_IFCHR, "is a device"}}) {
+        UnattendedPlotter plotanix;
+        const std::string transcript = plotanix.pages.file("PLOTTER.TXT");
+        if (::mknod(transcript.c_str(), type | 0600, makedev(1, 3)) != 0)
+            GTEST_SKIP() << "cannot make a node that " << reason << ": " << std::strerror(errno);
+        ASSERT_TRUE(plotanix.start(""));
+        EXPECT_TRUE(plotanix.said("cannot write the transcript: " + transcript + " " + reason))
+            << plotanix.errors();
+        plotanix.end();
+    }
 }
 
 // Under systemd (its journal stream named by JOURNAL_STREAM) the journal

@@ -325,7 +325,9 @@ TEST(Hpgl2, CostlyWorkIsCapped) {
                   "FP;",
          square + "FP;LBA\x03", 2},
         {square + "PW10;EP;EP;", square + "PW10;EP;", 1},
-        {square + "PW10;EP;PW10;EP;", square + "PW10;EP;", 2},
+        {square + "PW10;EP;PW10;EP;", square + "PW10;EP;", 1},
+        {square + "PW10;EP;PW9;EP;PW10;EP;PW9;EP;", square + "PW10;EP;", 2},   // widths, ends:
+        {square + "PW10;EP;LA2,4;EP;LA;EP;LA2,4;EP;", square + "PW10;EP;", 2}, // each kind once
         {square + "PW10;LT2,5;EP;LT;EP;LT2,5;EP;LT;EP;", square + "PW10;LT2,5;EP;LT;EP;", 1},
         {square + "EP;PU;EP;PA0,0;EP;OI;EP;", square + "EP;", 1}, // moves and queries between
         {"PW10;FT3,13,0;PA1000,1000;RA3000,3000;", "PA1000,1000;RA3000,3000;", 1},
@@ -360,7 +362,7 @@ TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
     sparse.run(big + "FT4,130,45;FP;");
     EXPECT_TRUE(crossHatched.page().pixels == solid.page().pixels);
     EXPECT_EQ(crossHatched.model().hint(),
-              "hatching or dashes that would have cost too much were drawn solid");
+              "hatching or outlines that would have cost too much were drawn solid or thin");
     EXPECT_FALSE(sparse.page().pixels == solid.page().pixels);
     EXPECT_EQ(sparse.model().hint(), "");
     // A wide pen's dashes round the same teeth, 280,000 of them: drawn solid.
@@ -369,7 +371,7 @@ TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
     dashedEdge.run("PW10;LT2,1;" + big + "EP;");
     EXPECT_TRUE(dashedEdge.page().pixels == solidEdge.page().pixels);
     EXPECT_EQ(dashedEdge.model().hint(),
-              "hatching or dashes that would have cost too much were drawn solid");
+              "hatching or outlines that would have cost too much were drawn solid or thin");
 
     // Twelve hatches at new angles, each about 50 ms of work: the first
     // few are hatched, the rest filled solid; with 48 KB more of the plot
@@ -385,10 +387,57 @@ TEST(Hpgl2, CostlyHatchingIsFilledSolid) {
     byBytes.run();
     all.run(padded);
     EXPECT_EQ(whole.model().hint(),
-              "hatching or dashes that would have cost too much were drawn solid");
+              "hatching or outlines that would have cost too much were drawn solid or thin");
     EXPECT_TRUE(whole.page().pixels == byBytes.page().pixels);
     EXPECT_EQ(all.model().hint(), "");
     EXPECT_FALSE(whole.page().pixels == all.page().pixels);
+}
+
+// Wide and dashed outlines are bounded by their cost, reckoned in the pixels
+// finally drawn (an enlarged copy's too): none drawn as asked is reckoned
+// past what one instruction may cost, all of them stay within the plot's
+// allowance, and past either an outline is drawn solid, then plain (thin
+// and solid, whatever the pen's width and line type, so that changes
+// between outlines of one buffer cost nothing more). Not timed: the model's
+// own reckoning is asserted, the times are the bench's.
+TEST(Hpgl2, CostlyOutlinesStayWithinTheirBounds) {
+    const std::string big = teeth(5000), huge = teeth(16000);
+    // The stream, and whether outlines give way at the page's scale and in
+    // a copy four times as large.
+    const std::tuple<std::string, std::string, bool, bool> cases[] = {
+        {"two widths", "PW10;" + big + repeated("PW9;EP;PW10;EP;", 100), false, true},
+        {"six widths", "PW10;" + big + repeated("PW5;EP;PW6;EP;PW7;EP;PW8;EP;PW9;EP;PW10;EP;", 10),
+         true, true},
+        {"wide dots", big + repeated("PW5;LT1,1;EP;", 200), true, true},
+        {"five line types", big + repeated("LT1;EP;LT2;EP;LT3;EP;LT4;EP;LT5;EP;", 20), true, true},
+        {"round joins", "PW10;LA2,4;" + huge + "EP;", true, false}, // cheaper than thin
+        {"thin and solid", huge + "EP;EP;", false, false},
+    };
+    for (const double scale : {1, 4}) {
+        for (const auto& [name, stream, atOne, atFour] : cases) {
+            Plot p;
+            if (scale != 1) {
+                p.session.keepDisplayList(true);
+                p.session.drawing().setCopyScale(scale);
+            }
+            p.run(stream);
+            const Hpgl2::AreaCosts& costs = p.model().areaCosts();
+            const std::string what = name + " at scale " + std::to_string(int(scale));
+            EXPECT_LE(costs.costliest, 80e6) << what;
+            // Past the bound only where an enlarged copy's thin strokes
+            // would cost more, and then once: the allowance is spent.
+            EXPECT_LE(costs.pastBound, scale == 1 ? 0 : 1) << what;
+            EXPECT_LE(costs.spent - costs.pastBoundSpent, 300e6 + 8000 * double(stream.size()))
+                << what;
+            EXPECT_EQ(costs.givenWay > 0, scale == 1 ? atOne : atFour) << what;
+            EXPECT_EQ(p.model().hint().empty(), costs.givenWay == 0) << what;
+        }
+    }
+    // The plain outline is the thin pen's.
+    Plot plain, thin;
+    plain.run("PW10;LA2,4;" + huge + "EP;");
+    thin.run(huge + "EP;");
+    EXPECT_TRUE(plain.page().pixels == thin.page().pixels);
 }
 
 // An area repeated in another colour paints again the pixels the one before

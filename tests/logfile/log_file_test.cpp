@@ -4,6 +4,7 @@
 #include "support/without_root_override.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -236,8 +237,10 @@ TEST_F(Transcript, OpensOnlyAPlainFileOfItsOwn) {
         writeFile(other, "keep me");
         plant(path, other);
         LogFile fresh;
+        errno = ENOENT; // left by an earlier call: no reason for this refusal
         EXPECT_EQ(fresh.openLog(path), reason.empty());
         EXPECT_EQ(fresh.lastError(), reason.empty() ? "" : path + reason);
+        if (!reason.empty()) EXPECT_NE(errno, ENOENT) << "the refusal's errno is a stale one";
         write(fresh, "transcript");
         fresh.closeLog();
         EXPECT_EQ(readFile(other), "keep me");

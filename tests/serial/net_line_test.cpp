@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <atomic>
@@ -16,12 +17,14 @@
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stop_token>
 #include <thread>
 
 namespace plotanix {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::closedByPeer;
 using testing::connectTo;
 using testing::OnBytes;
 using testing::receive;
@@ -163,9 +166,10 @@ TEST(Telnet, ThePlottersBytesAreNeverReadAsCommands) {
 
 // A listener the tests open: on loopback at a free port.
 struct Listening {
-    explicit Listening(const std::string& name = "tcp-listen:0") {
+    explicit Listening(const std::string& name = "tcp-listen:0",
+                       const LineSettings& settings = {}) {
         line.onNote([this](const std::string& text) { notes.push_back(text); });
-        opened = line.openSerialPort(name);
+        opened = line.openSerialPort(name, settings);
         port = opened ? line.network()->localPort() : 0;
     }
     // Served until the line has taken want bytes in all.
@@ -178,13 +182,19 @@ struct Listening {
     }
     // Served until a note containing the text has been said.
     bool serveUntilSaid(std::string_view text) {
-        const auto said = [&] {
-            return std::any_of(notes.begin(), notes.end(), [&](const std::string& note) {
-                return note.find(text) != std::string::npos;
-            });
-        };
-        taken += serve(line, [&](const Served&) { return said(); }).bytes;
-        return said();
+        taken += serve(line, [&](const Served&) { return saidAny(text); }).bytes;
+        return saidAny(text);
+    }
+    // Served until the bytes taken end with the text.
+    bool serveUntilEnding(std::string_view text) {
+        taken +=
+            serve(line, [&](const Served& s) { return (taken + s.bytes).ends_with(text); }).bytes;
+        return taken.ends_with(text);
+    }
+    bool saidAny(std::string_view text) const {
+        return std::any_of(notes.begin(), notes.end(), [&](const std::string& note) {
+            return note.find(text) != std::string::npos;
+        });
     }
     SerialLink line;
     std::vector<std::string> notes;
@@ -192,6 +202,14 @@ struct Listening {
     bool opened = false;
     int port = 0;
 };
+
+// A connected host sending a few bytes now and then, until stopped.
+std::jthread keepsSending(int fd) {
+    return std::jthread([fd](const std::stop_token& stop) {
+        while (!stop.stop_requested() && sendAll(fd, "PA;"))
+            std::this_thread::sleep_for(50ms);
+    });
+}
 
 TEST(Listener, ListensOnLoopbackUnlessAnAddressIsNamed) {
     Listening plotter;
@@ -213,9 +231,10 @@ TEST(Listener, ListensOnLoopbackUnlessAnAddressIsNamed) {
     EXPECT_EQ(ntohl(here.sin_addr.s_addr), INADDR_LOOPBACK);
 }
 
-// The first host is the plotter's; a second waits its grace, then is told
-// the plotter is busy, its bytes refused and counted; the first goes on
-// undisturbed; after the first leaves, the next is taken.
+// The first host is the plotter's; a second waits its grace, then, the
+// first sending data meanwhile, is told the plotter is busy, its bytes
+// refused and counted; the first goes on undisturbed; after the first
+// leaves, the next is taken.
 TEST(Listener, OneHostAtATime) {
     Listening plotter;
     ASSERT_TRUE(plotter.opened);
@@ -225,12 +244,16 @@ TEST(Listener, OneHostAtATime) {
 
     const UniqueFd second = connectTo(plotter.port);
     ASSERT_TRUE(sendAll(second.get(), "SP2;"));
-    ASSERT_TRUE(plotter.serveUntilSaid("turned away"));
+    {
+        const std::jthread busy = keepsSending(first.get());
+        ASSERT_TRUE(plotter.serveUntilSaid("turned away"));
+    }
     EXPECT_EQ(receive(second.get()), NetLine::busyLine);
     EXPECT_NE(plotter.notes.back().find("(4 bytes refused"), std::string::npos);
 
     ASSERT_TRUE(sendAll(first.get(), "PD20,20;"));
-    EXPECT_EQ(plotter.serveUntil(19), "IN;PA10,10;PD20,20;") << "the refused bytes are no plot's";
+    ASSERT_TRUE(plotter.serveUntilEnding("PD20,20;"));
+    EXPECT_EQ(plotter.taken.find("SP2;"), std::string::npos) << "the refused bytes are no plot's";
     EXPECT_EQ(plotter.line.writeSerial("7470A\r"), 6);
     plotter.line.sendReplies(Clock::now()); // as the loop does
     EXPECT_EQ(receive(first.get(), 6), "7470A\r");
@@ -239,8 +262,26 @@ TEST(Listener, OneHostAtATime) {
     ASSERT_TRUE(plotter.serveUntilSaid("disconnected"));
     const UniqueFd third = connectTo(plotter.port);
     ASSERT_TRUE(sendAll(third.get(), "PU;"));
-    EXPECT_EQ(plotter.serveUntil(22), "IN;PA10,10;PD20,20;PU;");
+    EXPECT_TRUE(plotter.serveUntilEnding("PD20,20;PU;"));
     EXPECT_TRUE(plotter.line.probeLine()) << "a host leaving is no lost line";
+}
+
+// A host that connects and sends nothing gives way to one waiting its turn
+// once it has been silent for the give-way time (longer than the grace):
+// the waiting host is not turned away meanwhile and its bytes are plotted,
+// and the journal says why the first was disconnected.
+TEST(Listener, ASilentHostGivesWayToAWaitingOne) {
+    LineSettings settings;
+    settings.giveWaySeconds = 3;
+    Listening plotter("tcp-listen:0", settings);
+    const UniqueFd squatter = connectTo(plotter.port);
+    ASSERT_TRUE(plotter.serveUntilSaid("connected from"));
+    const UniqueFd waiting = connectTo(plotter.port);
+    ASSERT_TRUE(sendAll(waiting.get(), "IN;PA10,10;"));
+    ASSERT_TRUE(plotter.serveUntilSaid("sent nothing for 3 s while another computer waited"));
+    EXPECT_TRUE(closedByPeer(squatter.get()));
+    EXPECT_EQ(plotter.serveUntil(11), "IN;PA10,10;");
+    EXPECT_FALSE(plotter.saidAny("turned away"));
 }
 
 size_t openDescriptors() {
@@ -256,13 +297,16 @@ TEST(Listener, KnockingHostsLeakNothing) {
     const UniqueFd host = connectTo(plotter.port);
     ASSERT_TRUE(plotter.serveUntilSaid("connected from"));
     const size_t before = openDescriptors();
-    for (int i = 0; i < 12; ++i)
-        connectTo(plotter.port);
-    ASSERT_TRUE(plotter.serveUntilSaid("turned away"));
+    {
+        const std::jthread busy = keepsSending(host.get());
+        for (int i = 0; i < 12; ++i)
+            connectTo(plotter.port);
+        ASSERT_TRUE(plotter.serveUntilSaid("turned away"));
+    }
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_NE(plotter.notes.back().find("12 computers"), std::string::npos) << plotter.notes.back();
-    ASSERT_TRUE(sendAll(host.get(), "PA;"));
-    EXPECT_EQ(plotter.serveUntil(3), "PA;");
+    ASSERT_TRUE(sendAll(host.get(), "PU;"));
+    EXPECT_TRUE(plotter.serveUntilEnding("PU;"));
 }
 
 // Hosts that each send a small plot and close, the next connecting as soon
@@ -282,8 +326,7 @@ TEST(Listener, HostsInARowKeepEveryByte) {
     });
     EXPECT_EQ(plotter.serveUntil(plots.size()), plots);
     computers.join();
-    for (const std::string& note : plotter.notes)
-        EXPECT_EQ(note.find("turned away"), std::string::npos) << note;
+    EXPECT_FALSE(plotter.saidAny("turned away"));
 }
 
 // A host that half-closes after a query (nc -N) is still answered: its end

@@ -110,6 +110,31 @@ TEST(PlotSession, AStreamSplitIntoRunsAnywhereGivesTheWholeStreamsPage) {
     }
 }
 
+// Fed a turn at a time, each turn stopping where an instruction begins (a
+// plot run's budget spent), the model draws the whole stream's page and
+// sends its replies.
+TEST(PlotSession, FeedingStopsWhereAnInstructionBeginsAndDrawsTheSame) {
+    for (const Stream& s : streams) {
+        const Outcome whole = plotInRuns(s.model, s.bytes, {});
+        const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(s.bytes.data()),
+                                             s.bytes.size());
+        InProcessPlot turns(nullptr, s.model);
+        turns.session.beginRun();
+        for (std::span<const uint8_t> rest = bytes; !rest.empty();) {
+            const int32_t before = turns.session.counts().instructions;
+            int asked = 0;
+            rest = rest.subspan(turns.session.feedModelWhile(rest, [&] { return ++asked == 0; }));
+            if (rest.empty()) break;
+            EXPECT_EQ(asked, 1) << "asked once, where it stopped";
+            EXPECT_GT(turns.session.counts().instructions, before)
+                << "stopped where an instruction begins, before " << s.bytes.size() - rest.size();
+        }
+        turns.session.endRun();
+        EXPECT_EQ(turns.page().pixels, whole.pixels) << s.bytes;
+        EXPECT_EQ(turns.link.written, whole.replies) << s.bytes;
+    }
+}
+
 // The HP-86B model's defaults come with each new page, not with each run;
 // the 7470A keeps its state across new paper, as the plotter does.
 TEST(PlotSession, ANewPageStartsTheModelsPageAndARunDoesNot) {

@@ -42,7 +42,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
     const Started good = start(words("--port /dev/ttyUSB0 -b 300 --databits 8 --parity Even "
-                                     "--stopbits 2 --flow rtscts --gpib 7 --gpib-save --dir " +
+                                     "--stopbits 2 --flow rtscts --give-way 45 --gpib 7 --gpib-save --dir " +
                                      dir +
                                      " --model 7470A --paper a4 --vector SVG --page-gap 2.5 "
                                      "--unattended --window --live --web 0.0.0.0:8470 "
@@ -56,7 +56,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
         EXPECT_EQ(sourceOf(settings, setting), Source::commandLine) << setting.key;
     }
     EXPECT_EQ(values,
-              "/dev/ttyUSB0 300 8 even 2 rtscts 7 on " + dir +
+              "/dev/ttyUSB0 300 8 even 2 rtscts 45 7 on " + dir +
                   " 7470a a4 svg 2.5 on on on 0.0.0.0:8470 /etc/plotanix/token plotter-a4 ");
     EXPECT_EQ(describeLine(settings.line), "300 8E2 rtscts");
     // Refused: one line naming the setting, the usage line, status 2.
@@ -72,6 +72,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
                                   "--stopbits 0",
                                   "--flow hardware",
                                   "--flow on",
+                                  "--give-way 0.5",
                                   "--gpib 0",
                                   "--gpib 31",
                                   "--gpib 05",

@@ -408,9 +408,10 @@ TEST(Endings, ASignalInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
 }
 
 // A chunk whose instructions take long (HP-GL/2 fills, each some tens of
-// milliseconds) is fed in slices between the loop's turns: a signal is
-// seen at once, not when the chunk is done.
-TEST(PlotRun, LongWorkYieldsToTheLoopBetweenSlicesOfAChunk) {
+// milliseconds) is fed between the loop's turns, the clock looked at as
+// each instruction begins: a signal is seen at once, not when the chunk is
+// done.
+TEST(PlotRun, LongWorkYieldsToTheLoopWithinAChunk) {
     std::string plot = "IN;PA8000,4000;PM0;PD";
     for (int i = 1; i < 400; ++i) {
         const double angle = 2 * 3.14159265 * i / 400, radius = 3000 + 2000 * (i % 2);

@@ -196,9 +196,10 @@ int Acquisition::prepare() {
     if (!log.openLog(transcript)) {
         const int error = errno;
         if (!log.keepFailed())
-            return failure("cannot write the transcript " + transcript + ": " +
-                           (error == EWOULDBLOCK ? "another Plotanix is using this folder"
-                                                 : std::strerror(error)));
+            return failure(error == EWOULDBLOCK
+                               ? "cannot write the transcript " + transcript +
+                                     ": another Plotanix is using this folder"
+                               : "cannot write the transcript: " + log.lastError());
         report(log.lastError() + "; running without a transcript");
     }
     // Watched like any capture: the page as it comes, in a browser.

@@ -370,10 +370,9 @@ bool UnattendedApp::prepare() {
         if (log.keepFailed()) {
             reportError(log.lastError() + "; running without a transcript");
         } else {
-            reportError("cannot write the transcript " + store().pathOf(LogFile::defaultName) +
-                        ": " +
-                        (error == EWOULDBLOCK ? "another Plotanix is using this folder"
-                                              : std::strerror(error)));
+            reportError(error == EWOULDBLOCK ? "cannot write the transcript " + transcript +
+                                                   ": another Plotanix is using this folder"
+                                             : "cannot write the transcript: " + log.lastError());
             return false;
         }
     }

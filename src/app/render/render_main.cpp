@@ -384,7 +384,7 @@ void configureExtras(CLI::App& app, ExtraOptions& extras) {
 
 RenderSetup setupOf(const Options& options, bool keepList) {
     return {modelNamed(options.model), options.paper == "a4" ? Paper::a4 : Paper::letter, keepList,
-            options.fit};
+            options.fit, options.scale};
 }
 
 // --overlay: one page of every input, written to -o.

@@ -184,6 +184,7 @@ struct Renderer::Core {
     Core(PlotterModel model, const RenderSetup& setup)
         : plotting({model, setup.paper, std::nullopt, ".", setup.keepDisplayList}, link, log),
           paper(setup.paper) {
+        session.drawing().setCopyScale(setup.copyScale);
         session.watchUnknown([this](std::string_view mnemonic) {
             if (tellingDialect && toldHpgl2(mnemonic)) metHpgl2 = true;
         });

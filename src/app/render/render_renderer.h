@@ -28,6 +28,9 @@ struct RenderSetup {
     bool keepDisplayList = false;
     // A plain file's drawing scaled and centred on each of its pages.
     bool fit = false;
+    // The scale the kept list is drawn at (an enlarged PNG): the models
+    // reckon their costly work in the pixels finally drawn.
+    int copyScale = 1;
 };
 
 // A page as it stands: its pixels, what is drawn on it when kept, the

@@ -105,6 +105,17 @@ class Hpgl2 : public HpglCore {
     // colour, since the model was made.
     int64_t areasRepainted() const { return repainted_; }
     std::string_view hint() const override;
+    // What the costly areas (hatching, wide or dashed outlines) came to
+    // since the model was made: the costliest one drawn within the bound and
+    // all of them (about nanoseconds); those drawn past the bound (an
+    // enlarged copy's outline drawn solid, not plain, being cheaper there),
+    // how many and their cost; and how many gave way for their cost (a
+    // hatch filled solid, an outline drawn solid or plain).
+    struct AreaCosts {
+        double costliest = 0, spent = 0, pastBoundSpent = 0;
+        int64_t pastBound = 0, givenWay = 0;
+    };
+    const AreaCosts& areaCosts() const { return costs_; }
     void clipAtPaper(bool clip) override;
     const Hpgl2Page& page() const { return page_; }
     const PolygonBuffer& polygon() const { return buffer_; }
@@ -179,7 +190,9 @@ class Hpgl2 : public HpglCore {
     struct HatchPlan {
         uint64_t buffer = 0; // the buffer's version it was worked out for
         int32_t type = 0;
-        double spacing = 0, angle = 0, scale = 0, width = 0; // width: a wide pen's, pixels
+        double spacing = 0, angle = 0, scale = 0;
+        double output = 0, copy = 0; // the drawing's output and copy scales
+        double width = 0;            // a wide pen's, pixels
         Point anchor;
         PlotBox box;
         double cost = 0;        // about nanoseconds
@@ -188,16 +201,31 @@ class Hpgl2 : public HpglCore {
         bool drawn = false;     // and it can
     };
     const HatchPlan& planHatch() const;
-    // Whether an outline's wide dashes are drawn (else the outline is drawn
-    // solid), worked out once for the buffer, the pen and the line type.
-    bool dashesDrawn() const;
-    struct EdgePlan {
+    // How an outline (EP, EA, ER, EW) is drawn: in the pen's width and line
+    // type while that costs no more than an instruction may and the plot can
+    // afford; else solid, then as the plain outline (thin and solid), which
+    // is the same whatever the pen's width and line type, so that changing
+    // them between outlines of one buffer costs nothing more.
+    enum class Outline : uint8_t { plain, thinDashed, wide, wideDashed };
+    AreaKind outlineKind(const Numbers& p, Outline outline) const;
+    // The outline the pen asks for.
+    Outline penOutline() const;
+    // The outline drawn now, and its cost (about nanoseconds).
+    Outline outlineChosen(double& cost) const;
+    // The buffer's drawn edges as finally drawn, worked out once for the
+    // buffer and the output's scale: from them an outline's costs in any
+    // width and line type come at once, however often they change.
+    struct OutlineGeometry {
         uint64_t buffer = ~uint64_t(0);
-        double width = -1;
-        LinePattern pattern;
-        double cost = 0; // about nanoseconds
+        double scale = 0, copyScale = 0;
+        double edges = 0, length = 0; // plotter units
+        double pixels = 0, rows = 0;  // the edges' length and height, output pixels
     };
-    mutable EdgePlan edgePlan_;
+    mutable OutlineGeometry outlineGeometry_;
+    struct OutlineCosts {
+        double dashed = 0, solid = 0, plain = 0; // about nanoseconds
+    };
+    OutlineCosts outlineCosts() const;
     double allowanceLeft() const;
     void drawHatch(const HatchLine& line);
     void bufferWedge(const Numbers& p, bool fill);
@@ -304,6 +332,10 @@ class Hpgl2 : public HpglCore {
         std::array<bool, 2> hatchInUserUnits{};
         double shading = 0;
         double penWidth = 0, dashShortest = 0; // pixels, plotter units
+        // A wide pen's ends and joins, where the area's lines are wide.
+        LineCap cap = LineCap::butt;
+        LineJoin join = LineJoin::mitre;
+        double mitreLimit = 0;
         // The line type, where the area's lines are drawn in it.
         int32_t lineType = 0;
         bool lineTypeSet = false, patternMetric = false;
@@ -344,7 +376,9 @@ class Hpgl2 : public HpglCore {
     PolygonBuffer buffer_;
     bool bufferFilled_ = false; // a fill found the buffer overflowed
     mutable HatchPlan hatchPlan_;
-    double areaSpent_ = 0;    // of the allowance that grows with the bytes
+    double areaSpent_ = 0; // of the allowance that grows with the bytes
+    AreaCosts costs_;
+    void spendOnArea(double cost);
     bool drawnSolid_ = false; // hatching or dashes were drawn solid for their cost
     Path area_;               // a fill's rings on the picture, reused
     // The pieces of wide lines (bands, caps, joins) drawn since the last

@@ -72,7 +72,9 @@ class LogFile {
     // directory or a file with other hard links under that name is refused
     // and left untouched, so a link planted in a shared folder cannot turn
     // the transcript against another file. Returns false (and the program
-    // runs without a log) on failure, with errno telling why.
+    // runs without a log) on failure: lastError() says why, and errno is
+    // EWOULDBLOCK when another program holds the file (EINVAL when what is
+    // there is refused for its kind).
     bool openLog(const std::string& path = defaultName);
     // The plotter model whose transcripts this writes, by the name --model
     // takes; empty (the default) for the HP-86B's, whose transcripts carry

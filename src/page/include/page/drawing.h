@@ -71,6 +71,13 @@ class Drawing {
         double scale = 1, dx = 0, dy = 0;
     };
     void place(const Placement& placement) { placement_ = placement; }
+    // The scale a copy of the recorded list is drawn at (an enlarged PNG).
+    void setCopyScale(double scale) { copyScale_ = scale; }
+    // How many pixels of what is finally drawn a pixel of the picture
+    // becomes: the placement's scale, and a recorded copy's. Costs that grow
+    // with the pixels drawn grow with it.
+    double outputScale() const { return placement_.scale * copyScale(); }
+    double copyScale() const { return record_ ? copyScale_ : 1; }
 
     // The extent of the lines, areas and label cells asked for since the
     // page was last cleared (a box over the whole image) or resetExtent,
@@ -145,6 +152,7 @@ class Drawing {
     DisplayList* record_ = nullptr;
     LineTally tally_;
     Placement placement_;
+    double copyScale_ = 1;
     Extent extent_;
     uint64_t marks_ = 0;
     bool lastLanded_ = false; // whether the last line put a pixel on the image

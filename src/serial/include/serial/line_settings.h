@@ -22,6 +22,9 @@ struct LineSettings {
     // the plotter; rtscts: RTS is asserted while the plotter can take data
     // (without it RTS is held off).
     FlowControl flow = FlowControl::none;
+    // A listening network line: a connected computer that has sent nothing
+    // for this many seconds while another waits gives way to it.
+    double giveWaySeconds = 30;
 };
 
 // The framing alone, in the usual short form: "7N1", "8E2".

@@ -64,8 +64,13 @@ class NetLine : public Line {
     // beyond this the host is not listening, and the connection is closed.
     static constexpr size_t maxUnreadAnswers = 16 * 1024;
     // A host that comes while another is connected waits this long in the
-    // listen queue for its turn before it is turned away.
+    // listen queue for its turn; then it is turned away if the connected
+    // host has sent data meanwhile, and otherwise waits on (see giveWayAfter).
     static constexpr std::chrono::milliseconds knockGrace{2000};
+    // A connected host that has sent no data for this long while another
+    // waits gives way to it (a host that connects and says nothing would
+    // otherwise hold the line for ever); one sending data is never cut.
+    void giveWayAfter(Clock::duration idle) { giveWay_ = idle; }
     // A host that ended its input gets its replies; if it takes none for
     // this long, the connection is closed without them.
     static constexpr std::chrono::milliseconds replyLinger{10000};
@@ -188,6 +193,12 @@ class NetLine : public Line {
     Clock::time_point lastProgress_{};            // since the input ended: the last byte sent
     bool listenerOn_ = false;                     // the listener is watched
     std::optional<Clock::time_point> knockSince_; // a host waits in the listen queue
+    Clock::time_point lastData_{};                // the connected host's last data byte
+    Clock::duration giveWay_ = std::chrono::seconds(30);
+    Clock::time_point owedUntil_{}; // a silent host still owed replies: looked at again then
+    // The waiting host's grace is over: it is turned away, or the connected
+    // host gives way to it, or it waits on.
+    void settleKnock(Clock::time_point now, bool repliesWaiting);
     int64_t refusedBytes_ = 0;
     TelnetFilter telnet_;
     std::string pending_;

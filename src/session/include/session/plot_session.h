@@ -83,6 +83,10 @@ class PlotSession {
     void logChunk(std::span<const uint8_t> chunk);
     // The page is up to date when it returns.
     void feedModel(std::span<const uint8_t> bytes);
+    // The same, stopping where an instruction begins once goOn says so (it
+    // is asked there, and at no other byte): the bytes fed, at least one.
+    // Where it stops hangs on the time, what is drawn on the bytes alone.
+    size_t feedModelWhile(std::span<const uint8_t> bytes, const std::function<bool()>& goOn);
     RunResult endRun();
     // This run's counts so far.
     RunResult counts() const { return plotter_->counts(); }

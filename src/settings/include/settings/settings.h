@@ -31,7 +31,7 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 26;
+inline constexpr std::size_t settingCount = 27;
 
 // Where the web view listens: a numeric address (127.0.0.1, ::1, 0.0.0.0)
 // and a port (0: any free one).

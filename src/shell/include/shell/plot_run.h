@@ -8,11 +8,11 @@
 // the records in it and the counters are those of a run that reads the
 // line itself.
 //
-// A chunk goes into the transcript whole, then to the model in slices: when
-// the model's work takes long, the run gives the loop its turn between
-// slices (keys, the window, signals) and feeds the rest on the next turn,
-// in order, before it reads the line again. A slice that took long makes
-// the next ones a byte each.
+// A chunk goes into the transcript whole, then to the model: the run looks
+// at the clock as each instruction begins, and once the turn's work has
+// taken its budget it gives the loop its turn (keys, the window, signals)
+// and feeds the rest on the next turn, in order, before it reads the line
+// again. Where a turn ends hangs on the time; what is drawn does not.
 
 #include "logfile/transcript_format.h"
 #include "serial/serial_link.h"
@@ -63,10 +63,10 @@ class PlotRun : public Activity {
   private:
     void startRead(Clock::time_point now);
     void handOver(Clock::time_point now);
-    // Feeds slices of the chunk until it is all fed or the turn is over;
-    // once it is all fed, the next read begins.
+    // Feeds the chunk until it is all fed or the turn is over; once it is
+    // all fed, the next read begins.
     void feedSlices(Clock::time_point now);
-    // Feeds slices until the chunk is fed (true) or the time has come.
+    // Feeds until the chunk is fed (true) or the time has come.
     bool feedUntil(Clock::time_point until, Clock::time_point& now);
     bool feeding() const { return handedOver_ && fed_ < inChunk_; }
 
@@ -78,11 +78,7 @@ class PlotRun : public Activity {
     size_t inChunk_ = 0;      // the bytes read into chunk_ so far
     bool handedOver_ = false; // the chunk is in the transcript, being fed
     size_t fed_ = 0;          // of the chunk handed over, the bytes the model has had
-    // A few instructions at most: one slice of costly ones (HP-GL/2 fills,
-    // each up to a tenth of a second) must not hold the loop long.
-    static constexpr size_t maxSlice = 32;
-    size_t slice_ = maxSlice;
-    bool reading_ = false; // the first read has begun
+    bool reading_ = false;    // the first read has begun
     ReadTiming timing_{Clock::time_point{}, static_cast<int>(transcript::chunkSize)};
     bool ended_ = false;
     size_t undrawn_ = 0;
