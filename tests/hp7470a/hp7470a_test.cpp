@@ -14,8 +14,8 @@
 #include <random>
 
 using namespace plotanix;
-using plotanix::testing::readFile;
 using plotanix::testing::letterScale;
+using plotanix::testing::readFile;
 using plotanix::testing::repeated;
 
 namespace {
@@ -184,7 +184,8 @@ TEST(Hp7470a, OneCutDrawsWhatThreeDid) {
         drawing.setFrontColour(0);
         const auto pixel = [](double v) { return int64_t(std::floor(v * letterScale + 0.5)); };
         for (int i = 0; i < 3000; ++i) {
-            Point a{double(xs(random)), double(ys(random))}, b{double(xs(random)), double(ys(random))};
+            Point a{double(xs(random)), double(ys(random))},
+                b{double(xs(random)), double(ys(random))};
             stream += "PU" + std::to_string(int(a.x)) + "," + std::to_string(int(a.y)) + ";PD" +
                       std::to_string(int(b.x)) + "," + std::to_string(int(b.y)) + ";";
             if (!dividingCut(window, a, b) || !dividingCut(window, a, b)) continue;
