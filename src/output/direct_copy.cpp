@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace plotanix {
@@ -38,6 +40,10 @@ struct Sink {
 };
 
 constexpr double pointsPerMm = 72.0 / 25.4;
+
+// What the list spilled, handed to the copy's sink; false when it was not
+// kept (its file could not be written) or was kept for another format.
+bool spilledBytes(const ListSpill& spill, Sink& sink, CopyFormat format);
 
 bool stroked(const ListItem& item) {
     return item.kind == ItemKind::polyline || item.kind == ItemKind::segments;
@@ -75,6 +81,15 @@ class TextOut {
             }
         }
         text_.append(digits, end);
+        return spill();
+    }
+    // A picture coordinate in hundredths of a pixel, a whole number: the
+    // drawing's own units are set a hundredth of a pixel, so that every
+    // coordinate is written as an integer is (cairo keeps 1/256).
+    TextOut& hundredths(double value) {
+        char digits[24];
+        text_.append(digits,
+                     std::to_chars(digits, digits + sizeof digits, std::llround(value * 100)).ptr);
         return spill();
     }
     // A size or scale as exactly as a double holds it.
@@ -116,40 +131,17 @@ class TextOut {
 // outgrows what XML readers take by default.
 constexpr size_t pathDataBytes = size_t(1) << 20;
 
-// The SVG written as it is made: lines of one colour in a row as one path
-// (through the pixel centres, one pixel wide, round ends and joins), boxes
-// as rectangles, areas as filled paths, in drawing order on white paper.
-bool writeSvg(const DisplayList& list, const CopyOptions& options, Sink& sink) {
-    TextOut out(sink);
-    const std::optional<PaperPlacement>& paper = options.paper;
-    const double width = paper ? paper->widthMm : list.width();
-    const double height = paper ? paper->heightMm : list.height();
-    const std::string_view unit = paper ? "mm" : "";
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"";
-    out.exact(width) << unit << "\" height=\"";
-    out.exact(height) << unit << "\" viewBox=\"0 0 ";
-    out.exact(width) << ' ';
-    out.exact(height) << "\">\n<rect x=\"0\" y=\"0\" width=\"";
-    out.exact(width) << "\" height=\"";
-    out.exact(height) << "\" fill=\"#ffffff\"/>\n<g";
-    if (paper) {
-        out << " transform=\"matrix(";
-        out.exact(paper->pixelMm) << ",0,0,";
-        out.exact(paper->pixelMm) << ',';
-        out.exact(paper->leftMm) << ',';
-        out.exact(paper->topMm) << ")\"";
-    }
-    out << " fill=\"none\" stroke-width=\"1\" stroke-linecap=\"round\" "
-           "stroke-linejoin=\"round\">\n";
+// The list's items as SVG elements.
+void svgItems(TextOut& out, const DisplayList& list) {
     const std::vector<ListItem>& items = list.items();
     const auto point = [&](char command, const ListPoint& p) {
         out << command;
-        out.number(p.x + 0.5) << ' ';
-        out.number(p.y + 0.5);
+        out.hundredths(p.x + 0.5) << ' ';
+        out.hundredths(p.y + 0.5);
     };
     for (size_t i = 0; i < items.size() && !out.failed(); ++i) {
         const ListItem& item = items[i];
+        if (item.kind == ItemKind::polyline && item.count < 2) continue; // going on later
         switch (item.kind) {
         case ItemKind::polyline:
         case ItemKind::segments: {
@@ -174,10 +166,10 @@ bool writeSvg(const DisplayList& list, const CopyOptions& options, Sink& sink) {
         case ItemKind::box: {
             const ListBox& box = list.boxes()[item.first];
             out << "<rect x=\"";
-            out.number(box.topLeft.x) << "\" y=\"";
-            out.number(box.topLeft.y) << "\" width=\"";
-            out.number(box.width) << "\" height=\"";
-            out.number(box.height) << "\" fill=\"";
+            out.hundredths(box.topLeft.x) << "\" y=\"";
+            out.hundredths(box.topLeft.y) << "\" width=\"";
+            out.hundredths(box.width) << "\" height=\"";
+            out.hundredths(box.height) << "\" fill=\"";
             out.colour(item.colour) << "\"/>\n";
             break;
         }
@@ -192,8 +184,8 @@ bool writeSvg(const DisplayList& list, const CopyOptions& options, Sink& sink) {
                 const uint32_t count = list.rings()[path.firstRing + ring];
                 for (uint32_t k = 0; k < count; ++k, ++p) {
                     out << (k == 0 ? 'M' : 'L');
-                    out.number(p->x) << ' ';
-                    out.number(p->y);
+                    out.hundredths(p->x) << ' ';
+                    out.hundredths(p->y);
                 }
                 out << 'Z';
             }
@@ -204,6 +196,38 @@ bool writeSvg(const DisplayList& list, const CopyOptions& options, Sink& sink) {
             break;
         }
     }
+}
+
+// The SVG written as it is made: lines of one colour in a row as one path
+// (through the pixel centres, one pixel wide, round ends and joins), boxes
+// as rectangles, areas as filled paths, in drawing order on white paper.
+bool writeSvg(const DisplayList& list, const CopyOptions& options, Sink& sink) {
+    TextOut out(sink);
+    const std::optional<PaperPlacement>& paper = options.paper;
+    const double width = paper ? paper->widthMm : list.width();
+    const double height = paper ? paper->heightMm : list.height();
+    const std::string_view unit = paper ? "mm" : "";
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"";
+    out.exact(width) << unit << "\" height=\"";
+    out.exact(height) << unit << "\" viewBox=\"0 0 ";
+    out.exact(width) << ' ';
+    out.exact(height) << "\">\n<rect x=\"0\" y=\"0\" width=\"";
+    out.exact(width) << "\" height=\"";
+    out.exact(height) << "\" fill=\"#ffffff\"/>\n<g";
+    // Picture coordinates in hundredths of a pixel, laid on the paper.
+    const double pixel = paper ? paper->pixelMm : 1;
+    out << " transform=\"matrix(";
+    out.exact(pixel / 100) << ",0,0,";
+    out.exact(pixel / 100) << ',';
+    out.exact(paper ? paper->leftMm : 0) << ',';
+    out.exact(paper ? paper->topMm : 0) << ")\"";
+    out << " fill=\"none\" stroke-width=\"100\" stroke-linecap=\"round\" "
+           "stroke-linejoin=\"round\">\n";
+    if (const ListSpill* spill = list.spilled()) {
+        if (!out.flush() || !spilledBytes(*spill, sink, CopyFormat::svg)) return false;
+    }
+    svgItems(out, list);
     out << "</g>\n</svg>\n";
     return out.flush();
 }
@@ -212,15 +236,19 @@ bool writeSvg(const DisplayList& list, const CopyOptions& options, Sink& sink) {
 class Deflater {
   public:
     explicit Deflater(Sink& sink) : sink_(sink) {
-        // Fast: the pages are long runs of the same few operators, which
-        // compress well at any level.
-        ok_ = deflateInit(&z_, 3) == Z_OK;
+        // The fastest level: a page's operators are digits, spaces and a
+        // few letters, which any level shrinks to under half.
+        ok_ = deflateInit(&z_, 1) == Z_OK;
     }
     ~Deflater() { deflateEnd(&z_); }
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
     bool write(const char* data, size_t length) { return pass(data, length, Z_NO_FLUSH); }
     bool finish() { return pass(nullptr, 0, Z_FINISH); }
+    // What was given so far, deflated to a byte's end; the stream goes on.
+    bool flushed() { return pass(nullptr, 0, Z_SYNC_FLUSH); }
+    // The check of everything given so far.
+    uLong adler() const { return z_.adler; }
 
   private:
     bool pass(const char* data, size_t length, int flush) {
@@ -243,31 +271,36 @@ class Deflater {
     bool ok_ = false;
 };
 
-// One page's drawing as PDF operators: the picture laid on the sheet (y
-// down, a pixel pixelMm) on white paper; lines of one colour in a row one
-// stroked path, one unit wide with round ends and joins.
-void pdfContent(TextOut& out, const DisplayList& list, const std::optional<PaperPlacement>& paper,
-                double width, double height) {
+// A page's drawing begins on white paper, the picture laid on the sheet (y
+// down, a pixel pixelMm); lines one pixel wide with round ends and joins.
+void pdfPrologue(TextOut& out, const std::optional<PaperPlacement>& paper, double width,
+                 double height) {
     out << "1 1 1 rg 0 0 ";
     out.number(width) << ' ';
     out.number(height) << " re f\n";
-    const double scale = paper ? paper->pixelMm * pointsPerMm : 1;
+    // Picture coordinates in hundredths of a pixel, y down.
+    const double scale = (paper ? paper->pixelMm * pointsPerMm : 1) / 100;
     out.exact(scale) << " 0 0 ";
     out.exact(-scale) << ' ';
     out.exact(paper ? paper->leftMm * pointsPerMm : 0) << ' ';
-    out.exact(height - (paper ? paper->topMm * pointsPerMm : 0)) << " cm\n1 w 1 J 1 j\n";
+    out.exact(height - (paper ? paper->topMm * pointsPerMm : 0)) << " cm\n100 w 1 J 1 j\n";
+}
+
+// The list's items as PDF operators, in the picture's hundredths of a pixel.
+void pdfItems(TextOut& out, const DisplayList& list) {
     const auto colour = [&](Colour c, std::string_view op) {
         out.number((c & 0xFF) / 255.0) << ' ';
         out.number(((c >> 8) & 0xFF) / 255.0) << ' ';
         out.number(((c >> 16) & 0xFF) / 255.0) << op;
     };
     const auto at = [&](double x, double y, std::string_view op) {
-        out.number(x) << ' ';
-        out.number(y) << op;
+        out.hundredths(x) << ' ';
+        out.hundredths(y) << op;
     };
     const std::vector<ListItem>& items = list.items();
     for (size_t i = 0; i < items.size() && !out.failed(); ++i) {
         const ListItem& item = items[i];
+        if (item.kind == ItemKind::polyline && item.count < 2) continue; // going on later
         switch (item.kind) {
         case ItemKind::polyline:
         case ItemKind::segments:
@@ -311,15 +344,105 @@ void pdfContent(TextOut& out, const DisplayList& list, const std::optional<Paper
     }
 }
 
+// What a list spills, written at once as the copy's text into a file of
+// its own, gone with the spill; a PDF's compressed as it goes.
+class CopySpill : public ListSpill {
+  public:
+    explicit CopySpill(CopyFormat format) : format_(format), file_(std::tmpfile()) {
+        sink_.file = file_;
+        if (format_ == CopyFormat::pdf) deflater_ = std::make_unique<Deflater>(sink_);
+    }
+    ~CopySpill() override {
+        deflater_.reset();
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    CopySpill(const CopySpill&) = delete;
+    CopySpill& operator=(const CopySpill&) = delete;
+
+    void take(const DisplayList& part) override {
+        if (file_ == nullptr || failed_) {
+            failed_ = true;
+            return;
+        }
+        TextOut out([this](const char* data, size_t length) {
+            return deflater_ ? deflater_->write(data, length) : sink_.write(data, length);
+        });
+        if (format_ == CopyFormat::svg) {
+            svgItems(out, part);
+        } else {
+            pdfItems(out, part);
+        }
+        failed_ = !out.flush();
+    }
+    std::shared_ptr<ListSpill> fresh() const override {
+        return std::make_shared<CopySpill>(format_);
+    }
+    // The bytes kept: a PDF's as a whole zlib stream, ended by an empty last
+    // block and the check, while the one kept goes on for more.
+    bool copyTo(Sink& to, CopyFormat format) const {
+        if (failed_ || file_ == nullptr || format != format_) return false;
+        if ((deflater_ && !deflater_->flushed()) || std::fflush(file_) != 0) return false;
+        std::array<char, size_t(1) << 16> buffer;
+        for (size_t at = 0; at < sink_.written;) {
+            const ssize_t n = ::pread(fileno(file_), buffer.data(),
+                                      std::min(buffer.size(), sink_.written - at), off_t(at));
+            if (n <= 0 || !to.write(buffer.data(), size_t(n))) return false;
+            at += size_t(n);
+        }
+        if (!deflater_) return true;
+        const uLong check = deflater_->adler();
+        const uint8_t end[6] = {
+            0x03,          0x00, uint8_t(check >> 24), uint8_t(check >> 16), uint8_t(check >> 8),
+            uint8_t(check)};
+        return to.write(end, sizeof end);
+    }
+
+  private:
+    CopyFormat format_;
+    FILE* file_;
+    mutable Sink sink_;
+    mutable std::unique_ptr<Deflater> deflater_;
+    bool failed_ = false;
+};
+
+bool spilledBytes(const ListSpill& spill, Sink& sink, CopyFormat format) {
+    const auto* kept = dynamic_cast<const CopySpill*>(&spill);
+    return kept != nullptr && kept->copyTo(sink, format);
+}
+
 // The pages as one PDF, each content stream compressed as it is written,
 // its length an object after it; the cross-reference table at the end.
 bool writePdf(std::span<const PdfPage> pages, Sink& sink) {
+    // Each page: its object, then three streams, each with its length
+    // after it: the prologue, what the list spilled, and the list's items.
+    constexpr size_t perPage = 7;
     TextOut out(sink);
-    std::vector<size_t> offsets(3 + 3 * pages.size(), 0); // by object number
+    std::vector<size_t> offsets(3 + perPage * pages.size(), 0); // by object number
     const auto object = [&](size_t number) {
         out.flush();
         offsets[number] = sink.written;
         out << std::to_string(number) << " 0 obj\n";
+    };
+    // A stream of what write puts there; false when it could not be written.
+    const auto stream = [&](size_t number, bool deflated, const std::function<bool()>& write) {
+        object(number);
+        out << "<< /Length " << std::to_string(number + 1) << " 0 R"
+            << (deflated ? " /Filter /FlateDecode" : "") << " >>\nstream\n";
+        if (!out.flush()) return false;
+        const size_t start = sink.written;
+        if (!write()) return false;
+        const size_t length = sink.written - start;
+        out << "\nendstream\nendobj\n";
+        object(number + 1);
+        out << std::to_string(length) << "\nendobj\n";
+        return true;
+    };
+    const auto deflatedText = [&](const std::function<void(TextOut&)>& text) {
+        Deflater deflater(sink);
+        TextOut content(
+            [&](const char* data, size_t length) { return deflater.write(data, length); });
+        text(content);
+        return content.flush() && deflater.finish();
     };
     out << "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
     object(1);
@@ -327,35 +450,35 @@ bool writePdf(std::span<const PdfPage> pages, Sink& sink) {
     object(2);
     out << "<< /Type /Pages /Count " << std::to_string(pages.size()) << " /Kids [";
     for (size_t i = 0; i < pages.size(); ++i)
-        out << std::to_string(3 + 3 * i) << " 0 R ";
+        out << std::to_string(3 + perPage * i) << " 0 R ";
     out << "] >>\nendobj\n";
     for (size_t i = 0; i < pages.size() && !out.failed(); ++i) {
         const DisplayList& list = *pages[i].list;
         const std::optional<PaperPlacement>& paper = pages[i].paper;
         const double width = paper ? paper->widthMm * pointsPerMm : list.width();
         const double height = paper ? paper->heightMm * pointsPerMm : list.height();
-        const size_t page = 3 + 3 * i;
+        const size_t page = 3 + perPage * i;
         object(page);
         // To a thousandth of a point, as the sheet's size is given: 215.9 mm
         // is 612 points, not a hair more.
         out << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ";
         out.number(width) << ' ';
-        out.number(height) << "] /Resources << >> /Contents " << std::to_string(page + 1)
-                           << " 0 R >>\nendobj\n";
-        object(page + 1);
-        out << "<< /Length " << std::to_string(page + 2)
-            << " 0 R /Filter /FlateDecode >>\nstream\n";
-        if (!out.flush()) break;
-        const size_t start = sink.written;
-        Deflater deflater(sink);
-        TextOut content(
-            [&](const char* data, size_t length) { return deflater.write(data, length); });
-        pdfContent(content, list, paper, width, height);
-        if (!content.flush() || !deflater.finish()) return false;
-        const size_t length = sink.written - start;
-        out << "\nendstream\nendobj\n";
-        object(page + 2);
-        out << std::to_string(length) << "\nendobj\n";
+        out.number(height) << "] /Resources << >> /Contents [";
+        for (size_t k = 1; k < perPage; k += 2)
+            out << std::to_string(page + k) << " 0 R ";
+        out << "] >>\nendobj\n";
+        const ListSpill* spill = list.spilled();
+        if (!stream(page + 1, true,
+                    [&] {
+                        return deflatedText(
+                            [&](TextOut& text) { pdfPrologue(text, paper, width, height); });
+                    }) ||
+            !stream(
+                page + 3, spill != nullptr,
+                [&] { return spill == nullptr || spilledBytes(*spill, sink, CopyFormat::pdf); }) ||
+            !stream(page + 5, true,
+                    [&] { return deflatedText([&](TextOut& text) { pdfItems(text, list); }); }))
+            return false;
     }
     if (!out.flush()) return false;
     const size_t table = sink.written;
@@ -400,6 +523,10 @@ bool copyRefused(const DisplayList& list, const CopyOptions& options, std::strin
         return false;
     }
     return true;
+}
+
+std::shared_ptr<ListSpill> copySpill(CopyFormat format) {
+    return std::make_shared<CopySpill>(format);
 }
 
 bool directCopy(const DisplayList& list, const CopyOptions& options) {

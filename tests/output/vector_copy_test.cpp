@@ -1,6 +1,7 @@
 // Copies of the demo page in every format, rasterised by other programs and
 // laid over the page's own raster; refused and failed copies leave no file.
 
+#include "output/direct_copy.h"
 #include "output/vector_copy.h"
 #include "page/display_list.h"
 #include "support/in_process_plot.h"
@@ -224,6 +225,48 @@ TEST(DirectCopies, ShowWhatCairosCopiesShowed) {
                 EXPECT_EQ(strays(ink[0], ink[1], size[0]) + strays(ink[1], ink[0], size[0]), 0);
             }
         }
+    }
+}
+
+// A list that spilled most of what it held into its copy's own text gives
+// the copy the whole list gives, rasterised, within anti-aliasing.
+TEST(DirectCopies, SpilledListsShowWhatWholeListsShow) {
+    DisplayList whole;
+    const auto lines = [](DisplayList& list) {
+        for (int i = 0; i < 60000; ++i) { // polylines and separate lines in three colours
+            const float x = float(i * 37 % 780), y = float(i * 101 % 580);
+            const Colour colour = i / 7000 % 3 == 0 ? 0xFF0000 : i / 7000 % 3 == 1 ? 0xFF00 : 0;
+            list.addLine({x, y}, {x + 9, y + 4}, colour);
+            if (i % 5 == 0) list.addLine({x + 9, y + 4}, {x + 15, y}, colour);
+        }
+        list.addBox({{10, 10}, 30, 20}, 0xFF);
+    };
+    lines(whole);
+    for (const auto& [format, rasterise] :
+         {std::pair{CopyFormat::svg, std::string("rsvg-convert -o FILE.png FILE.svg")},
+          std::pair{CopyFormat::pdf,
+                    std::string("pdftoppm -r 72 -png -singlefile FILE.pdf FILE")}}) {
+        SCOPED_TRACE(rasterise.substr(0, 5));
+        DisplayList spilled;
+        spilled.spillInto(copySpill(format));
+        lines(spilled);
+        ASSERT_NE(spilled.spilled(), nullptr);
+        testing::TempDir dir;
+        Ink ink[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string name = i == 0 ? "whole" : "spilled";
+            std::string reason;
+            ASSERT_TRUE(writePageCopy(
+                i == 0 ? whole : spilled,
+                dir.file(name + (format == CopyFormat::svg ? ".svg" : ".pdf")), format, 1, reason))
+                << reason;
+            std::string command = rasterise;
+            for (size_t at; (at = command.find("FILE")) != std::string::npos;)
+                command.replace(at, 4, name);
+            ASSERT_EQ(std::system(("cd " + dir.path().string() + " && " + command).c_str()), 0);
+            ink[i] = inkOfPng(dir.file(name + ".png"), 1);
+        }
+        EXPECT_EQ(strays(ink[0], ink[1]) + strays(ink[1], ink[0]), 0);
     }
 }
 

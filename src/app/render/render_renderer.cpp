@@ -228,6 +228,11 @@ struct Renderer::Core {
         session.watchUnknown([this](std::string_view mnemonic) {
             if (tellingDialect && toldHpgl2(mnemonic)) metHpgl2 = true;
         });
+        // The HP-86B's labels in the label face are drawn by cairo, which
+        // reads the list whole.
+        DisplayList* list = session.drawing().recording();
+        if (setup.spill && list != nullptr && model != PlotterModel::hp86b)
+            list->spillInto(setup.spill());
     }
 
     RendererNoLine link;

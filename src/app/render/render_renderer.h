@@ -5,6 +5,7 @@
 // threads: each worker has its own.
 
 #include "output/vector_copy.h"
+#include "page/display_list.h"
 #include "page/page_image.h"
 #include "session/plot_session.h"
 #include "session/transcript_splitter.h"
@@ -28,6 +29,10 @@ struct RenderSetup {
     bool keepDisplayList = false;
     // A plain file's drawing scaled and centred on each of its pages.
     bool fit = false;
+    // When given (with keepDisplayList), the 7470A's and HP-GL/2's pages
+    // spill their display lists into what this makes as they grow: their
+    // copies are written as they are drawn.
+    std::function<std::shared_ptr<ListSpill>()> spill = {};
 };
 
 // A page as it stands: its pixels, what is drawn on it when kept, the

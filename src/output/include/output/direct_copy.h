@@ -8,13 +8,19 @@
 #include "output/vector_copy.h"
 
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 
 namespace plotanix {
 
 class DisplayList;
+class ListSpill;
 
+// A spill (see page/display_list.h) for a list whose copy in this format
+// is written here: what the list hands over is written at once, as the
+// copy's text, into a file of its own that goes with the spill.
+std::shared_ptr<ListSpill> copySpill(CopyFormat format);
 // Why no copy of the list can be made (reason set), or false.
 bool copyRefused(const DisplayList& list, const CopyOptions& options, std::string& reason);
 // Whether the copy is one of these.
