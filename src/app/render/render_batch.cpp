@@ -426,12 +426,12 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
     const PageSink write = [&](const PageView& page, auto number) {
         return writer.write(page, number);
     };
-    // A regular file is drawn in pieces where it can be; standard input,
-    // read once, is held whole.
+    // A regular file is drawn in pieces where it can be; standard input and
+    // a FIFO, read once (never opened twice), are held whole.
     Renderer::Outcome outcome = Renderer::Outcome::readWhole;
-    if (job.input != "-") {
+    struct stat info {};
+    if (job.input != "-" && ::stat(job.input.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         const UniqueFd fd(::open(job.input.c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat info {};
         if (!fd.valid()) return unreadable(false);
         if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
             FilePieces pieces(fd.get());
