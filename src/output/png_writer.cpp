@@ -219,19 +219,22 @@ struct IndexedRows {
 class Bits {
   public:
     explicit Bits(std::vector<uint8_t>& out) : out_(out) {}
+    // count at most 16 bits.
     void put(uint32_t value, int count) {
         held_ |= uint64_t(value) << count_;
         count_ += count;
-        while (count_ >= 8) {
-            out_.push_back(static_cast<uint8_t>(held_));
-            held_ >>= 8;
-            count_ -= 8;
-        }
+        if (count_ < 32) return;
+        const uint8_t four[4] = {uint8_t(held_), uint8_t(held_ >> 8), uint8_t(held_ >> 16),
+                                 uint8_t(held_ >> 24)};
+        out_.insert(out_.end(), four, four + 4);
+        held_ >>= 32;
+        count_ -= 32;
     }
     // A code from canonicalCodes, already reversed.
     void code(uint32_t code, int length) { put(code, length); }
     void finish() {
-        if (count_ > 0) out_.push_back(static_cast<uint8_t>(held_));
+        for (; count_ > 0; count_ -= 8, held_ >>= 8)
+            out_.push_back(static_cast<uint8_t>(held_));
         held_ = 0, count_ = 0;
     }
 
@@ -346,7 +349,8 @@ std::vector<uint16_t> runSymbols(const std::vector<uint8_t>& raw) {
     symbols.reserve(raw.size() / 64 + 64);
     const size_t size = raw.size();
     for (size_t i = 0; i < size;) {
-        if (i > 0) {
+        // A byte unlike the one before starts no copy: the busy rows' case.
+        if (i > 0 && raw[i] == raw[i - 1]) {
             // How far the byte before runs on, eight bytes at a time.
             const uint8_t byte = raw[i - 1];
             const uint64_t eight = 0x0101010101010101u * byte;
