@@ -192,6 +192,11 @@ row "${#files[@]} real files, one process each" "$total" $(sumMedians render) $(
 awk '{ w += log($3 / $1); if ($2 > 0 && $4 > 0) { c += log($4 / $2); n++ } }
      END { printf "%-36s %8s | %26.2fx | %26.2fx\n", "geometric mean of the files'"'"' ratios", "",
            exp(w / NR), (n ? exp(c / n) : 0) }' "$work/ratios"
+# The median file's ratio, which neither the fastest nor the slowest sway.
+medianRatio() { awk -v a="$1" -v b="$2" '$a > 0 && $b > 0 { print $b / $a }' "$work/ratios" | sort -g |
+    awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+printf '%-36s %8s | %26.2fx | %26.2fx\n' "median of the files' ratios" "" "$(medianRatio 1 3)" \
+    "$(medianRatio 2 4)"
 row "line-heavy page, 7470A" "$(stat -c %s "$lines")" $(fileMedians ${#files[@]} render) \
     $(fileMedians ${#files[@]} other)
 row "line-heavy page, HP-86B" "$(stat -c %s "$lines86")" $(fileMedians $((${#files[@]} + 1)) render) \
@@ -248,5 +253,101 @@ if command -v valgrind >/dev/null; then
     echo "IN; alone, instructions: plotanix-render" \
         "$(instructions "$render" "${extra[@]}" -q -o "$work/in.png" "$work/in.hpgl")," \
         "${against:-hp2xx}" "$(instructions "${otherCommand[@]}" "$work/in.hpgl")"
+fi
+
+# Line plots at the machine's limit, and the vector copies: each output of
+# plotanix-render against hp2xx's nearest (PNG, SVG; PDF against its EPS),
+# CPU time, the median of $bigRuns runs each (a shared machine's CPU times
+# vary by some 10-20%: compare medians, and instruction counts where it
+# matters), with the peak memory of one run. PLOTANIX_BENCH_BIG=0 leaves
+# them out; PLOTANIX_BENCH_HUGE=0 leaves out the 100 MB plot.
+if [[ ${PLOTANIX_BENCH_BIG:-1} != 0 ]]; then
+    bigRuns=${PLOTANIX_BENCH_BIG_RUNS:-3}
+    # The busy graph of 150 curves made longer: $1 curves, about 7.9 KB each.
+    generateCurves() {
+        awk -v w=10000 -v curves="$1" 'BEGIN {
+            h = w * 3 / 4; printf "IN;SP1;";
+            for (g = 0; g <= w; g += w / 16) printf "PU%d,0;PD%d,%d;", g, g, h;
+            for (g = 0; g <= h; g += w / 16) printf "PU0,%d;PD%d,%d;", g, w, g;
+            for (c = 0; c < curves; ++c) {
+                printf "SP%d;PU0,%d;", 2 + c % 3, h / 2;
+                for (i = 1; i <= 500; ++i) {
+                    x = i * w / 500;
+                    y = h / 2 + (0.4 - (c % 500) / 500) * h * sin(x / w * 6.2832 * (1 + c % 5)) * cos(x / w * 6.6 + c / 7);
+                    printf "PD%.1f,%.1f;", x, y;
+                }
+            }
+            printf "PU0,0;";
+        }'
+    }
+    # A pen wandering at random in small steps, 130,000 of them: 1.2 MB.
+    generateWalk() {
+        awk 'BEGIN { srand(59); x = 5000; y = 3800; printf "IN;SP1;PA%d,%d;PD", x, y;
+            for (i = 0; i < 130000; ++i) {
+                x += int(rand() * 241) - 120; y += int(rand() * 241) - 120;
+                x = x < 0 ? -x : x > 10300 ? 20600 - x : x;
+                y = y < 0 ? -y : y > 7650 ? 15300 - y : y;
+                printf "%d,%d%s", x, y, (i % 16 == 15 ? ";PD" : ",");
+            }
+            printf "0,0;PU;";
+        }'
+    }
+    generateWalk >"$work/walk-1.2MB.hpgl"
+    generateCurves 640 >"$work/lines-5MB.hpgl"
+    generateCurves 2600 >"$work/lines-20MB.hpgl"
+    big=("$work/walk-1.2MB.hpgl" "$work/lines-5MB.hpgl" "$work/lines-20MB.hpgl")
+    if [[ ${PLOTANIX_BENCH_HUGE:-1} != 0 ]]; then
+        generateCurves 13000 >"$work/lines-100MB.hpgl"
+        big+=("$work/lines-100MB.hpgl")
+    fi
+    # The median CPU time (ms, user + system) of $bigRuns runs of a command,
+    # each of $2 repeats in a row (bash's clock counts whole milliseconds),
+    # and the peak resident memory (KB) of one more run.
+    cpuAndPeak() {
+        local TIMEFORMAT='%3U %3S' k j times=() repeats=$1
+        shift
+        for ((k = 0; k < bigRuns; ++k)); do
+            { time for ((j = 0; j < repeats; ++j)); do "$@"; done >/dev/null 2>&1; } 2>"$work/cpu" || true
+            times+=("$(awk -v n="$repeats" '{ printf "%.1f", ($1 + $2) * 1000 / n }' "$work/cpu")")
+        done
+        /usr/bin/time -f '%M' -o "$work/usage" "$@" >/dev/null 2>&1 || true
+        echo "$(printf '%s\n' "${times[@]}" | median) $(tail -n 1 "$work/usage")"
+    }
+    echo
+    echo "line plots and copies: CPU ms (median of $bigRuns), peak memory MB; ratio hp2xx's CPU over ours"
+    printf '%-20s %6s | %-29s | %-29s | %-29s\n' "" "" "PNG (hp2xx png)" "SVG (hp2xx svg)" \
+        "PDF (hp2xx eps)"
+    printf '%-20s %6s |' "plot" "MB"
+    for format in png svg pdf; do printf ' %7s %5s %7s %7s |' ours MB hp2xx ratio; done
+    echo
+    memoryFailures=0 overBound=
+    for file in "${big[@]}"; do
+        printf '%-20s %6.1f |' "$(basename "$file" .hpgl)" "$(stat -c %s "$file" | awk '{ print $1 / 1048576 }')"
+        for format in png svg pdf; do
+            read -r ours peak < <(cpuAndPeak 1 "$render" "${extra[@]}" -q -o "$work/big.$format" "$file")
+            theirs=eps
+            [[ $format == pdf ]] || theirs=$format
+            read -r theirsCpu _ < <(cpuAndPeak 1 hp2xx -q -m "$theirs" -f "$work/big-hp2xx.$theirs" "$file")
+            printf ' %7.0f %5.1f %7.0f %6.2fx |' "$ours" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" \
+                "$theirsCpu" "$(awk -v a="$theirsCpu" -v b="$ours" 'BEGIN { print (b > 0 ? a / b : 0) }')"
+            # The memory bound: not a timing, so it holds on a busy machine too.
+            if [[ $file != *walk* ]] && ((peak > 32 * 1024)); then
+                memoryFailures=$((memoryFailures + 1))
+                overBound+="$(basename "$file" .hpgl) as $format: $((peak / 1024)) MB; "
+            fi
+        done
+        echo
+    done
+    # The vector copy of each real file, one process each, against hp2xx's SVG.
+    : >"$work/svg-ratios"
+    for file in "${files[@]}"; do
+        read -r ours _ < <(cpuAndPeak "$repeat" "$render" "${extra[@]}" -q -o "$work/real.svg" "$file")
+        read -r theirsCpu _ < <(cpuAndPeak "$repeat" hp2xx -q -m svg -f "$work/real-hp2xx.svg" "$file")
+        awk -v a="$theirsCpu" -v b="$ours" 'BEGIN { if (a > 0 && b > 0) print a / b }' >>"$work/svg-ratios"
+    done
+    echo "SVG copies of the ${#files[@]} real files, hp2xx's CPU over ours per file: median" \
+        "$(median <"$work/svg-ratios")x"
+    echo "memory bound (peak <= 32 MB for the generated line plots, any output):" \
+        "$( ((memoryFailures == 0)) && echo held || echo "broken $memoryFailures times ($overBound)")"
 fi
 echo "ratio: $other's time over plotanix-render's (above 1: plotanix-render is faster)"

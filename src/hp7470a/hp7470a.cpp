@@ -269,7 +269,10 @@ void Hp7470a::plotLine(Point from, Point to) {
 
 void Hp7470a::drawSolid(Point from, Point to) {
     if (state.selectedPen == 0) return;
-    if (!clipToWindow(state.window, from, to)) return;
+    if (clipToWindow(state.window, from, to)) drawInWindow(from, to);
+}
+
+void Hp7470a::drawInWindow(Point from, Point to) {
     drawing_.drawLine(map_.column(from.x), map_.row(from.y), map_.column(to.x), map_.row(to.y),
                       map_.picture(from.x, from.y), map_.picture(to.x, to.y));
 }

@@ -12,12 +12,6 @@ double axisUnit(double p1, double p2, double lo, double hi) {
     return (p2 - p1) / (hi - lo);
 }
 
-// Far beyond any page, yet safe to convert to a 32-bit integer.
-int32_t toPixel(double value) {
-    const double limited = std::clamp(std::floor(value + 0.5), -1.0e9, 1.0e9);
-    return static_cast<int32_t>(limited);
-}
-
 } // namespace
 
 Point unitSize(const UserScale& scale, Point p1, Point p2) {
@@ -42,6 +36,9 @@ Point toUser(const UserScale& scale, Point p1, Point p2, Point plotter) {
 
 bool clipToWindow(const Window& window, Point& a, Point& b) {
     if (window.empty()) return false;
+    // Most vectors lie wholly inside: taken as they are, without a division
+    // (the cut below would leave them so too).
+    if (window.contains(a) && window.contains(b)) return true;
     // Liang-Barsky: the part of a + t (b - a), 0 <= t <= 1, inside each edge.
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
@@ -109,13 +106,5 @@ Point circlePoint(Point centre, Point unit, double radius, double degrees) {
 }
 
 PictureMap::PictureMap(double xMax, double yMax) : k_(std::min(800.0 / xMax, 600.0 / yMax)) {}
-
-int32_t PictureMap::column(double x) const {
-    return toPixel(x * k_);
-}
-
-int32_t PictureMap::row(double y) const {
-    return 599 - toPixel(y * k_);
-}
 
 } // namespace plotanix

@@ -140,7 +140,11 @@ void HpglCore::strokeInWindow(Point from, Point to, PieceSink& sink) {
         pattern_.reset();
         return;
     }
-    if (pattern_.pattern() == 0) {
+    if (pattern_.pattern() == LinePattern::solid) {
+        // Straight to the drawer: the window's is the one cut.
+        if (a != from) pattern_.reset();
+        pattern_.strokeWindowed(a, b, sink);
+    } else if (pattern_.pattern() == 0) {
         // Dots only at the plotted points; the pattern keeps them in the window.
         pattern_.stroke(from, to, sink);
     } else {

@@ -1,5 +1,7 @@
 #include "output/vector_copy.h"
 
+#include "output/direct_copy.h"
+
 #include "page/display_list.h"
 
 #include <cairo-ft.h>
@@ -7,12 +9,22 @@
 #include <cairo-svg.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <numbers>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -295,25 +307,6 @@ std::string tooLargeReason(const std::string& what) {
     return what + " would be larger than " + std::to_string(maxCopyBytes >> 20) + " MB";
 }
 
-bool refused(const DisplayList& list, const CopyOptions& options, std::string& reason) {
-    if (list.overflowed()) {
-        reason = "the page holds more than " + std::to_string(DisplayList::maxItems) +
-                 " drawn items or " + std::to_string(DisplayList::maxTextBytes >> 20) +
-                 " MB of labels; no copy is written";
-    } else if (options.format == CopyFormat::png &&
-               (options.scale < 1 || options.scale > maxCopyScale)) {
-        reason = "the scale must be 1 to " + std::to_string(maxCopyScale);
-    } else if (list.width() <= 0 || list.height() <= 0) {
-        reason = "the page has no size";
-    } else if (options.paper && !(options.paper->widthMm > 0 && options.paper->heightMm > 0 &&
-                                  options.paper->pixelMm > 0)) {
-        reason = "the paper has no size";
-    } else {
-        return false;
-    }
-    return true;
-}
-
 // What is needed before anything is written: the faces, and a PNG's picture.
 struct Prepared {
     std::vector<CopyFace> faces;
@@ -323,7 +316,8 @@ struct Prepared {
 bool prepare(const DisplayList& list, const CopyOptions& options, Prepared& prepared,
              std::string& reason) {
     reason.clear();
-    if (refused(list, options, reason) || !openFaces(list, prepared.faces, reason)) return false;
+    if (copyRefused(list, options, reason) || !openFaces(list, prepared.faces, reason))
+        return false;
     if (options.format != CopyFormat::png) return true;
     prepared.image = paintImage(list, options.scale, prepared.faces);
     if (!prepared.image) {
@@ -350,6 +344,19 @@ bool writePageCopy(const DisplayList& list, const std::string& fileName, const C
         reason = "no file name for the copy";
         return false;
     }
+    if (directCopy(list, options)) {
+        if (copyRefused(list, options, reason)) return false;
+        int error = 0;
+        if (writeFileAtomically(fileName, durability, [&](FILE* file) {
+                const bool done = writeDirectCopyTo(file, list, options, reason);
+                error = errno;
+                return done;
+            }))
+            return true;
+        reason = "cannot write " + fileName +
+                 (error != 0 ? ": " + std::string(std::strerror(error)) : "");
+        return false;
+    }
     Prepared prepared;
     if (!prepare(list, options, prepared, reason)) return false;
     Sink sink;
@@ -370,6 +377,9 @@ bool writePageCopy(const DisplayList& list, const std::string& fileName, const C
 
 bool writePageCopyTo(FILE* file, const DisplayList& list, const CopyOptions& options,
                      std::string& reason) {
+    if (directCopy(list, options))
+        return !copyRefused(list, options, reason) &&
+               writeDirectCopyTo(file, list, options, reason);
     Prepared prepared;
     if (!prepare(list, options, prepared, reason)) return false;
     Sink sink;
@@ -388,6 +398,7 @@ bool writePageCopyTo(FILE* file, const DisplayList& list, const CopyOptions& opt
 bool writePdfPagesTo(FILE* file, std::span<const PdfPage> pages, std::string& reason) {
     reason.clear();
     if (pages.empty()) return true;
+    if (directPdf(pages)) return writeDirectPdfPagesTo(file, pages, reason);
     std::vector<Prepared> prepared(pages.size());
     for (size_t i = 0; i < pages.size(); ++i) {
         if (!prepare(*pages[i].list, {CopyFormat::pdf, 1, pages[i].paper}, prepared[i], reason))

@@ -1,8 +1,13 @@
 #include "page/display_list.h"
 
+#include <utility>
+
 namespace plotanix {
 
 void DisplayList::clear() {
+    // What was spilled stays with the copies of the list that hold it.
+    if (spilled_) spill_ = spill_->fresh();
+    spilled_ = false;
     overflowed_ = false;
     recorded_ = polylines_ = 0;
     items_.clear();
@@ -19,6 +24,42 @@ void DisplayList::clear() {
     points_.shrink_to_fit();
     text_.shrink_to_fit();
     pathPoints_.shrink_to_fit();
+}
+
+void DisplayList::spillInto(std::shared_ptr<ListSpill> spill) {
+    spill_ = std::move(spill);
+    spilled_ = false;
+}
+
+bool DisplayList::grown() {
+    if (!spill_ || points_.size() + pathPoints_.size() <= spillPoints) return true;
+    // The polyline the next line may go on from keeps its last point.
+    const ListItem* last = items_.empty() ? nullptr : &items_.back();
+    const bool goesOn = last != nullptr && last->kind == ItemKind::polyline;
+    const Colour colour = goesOn ? last->colour : 0;
+    const ListPoint end = goesOn ? points_.back() : ListPoint{};
+    DisplayList part;
+    part.width_ = width_, part.height_ = height_;
+    part.items_.swap(items_);
+    part.points_.swap(points_);
+    part.boxes_.swap(boxes_);
+    part.labels_.swap(labels_);
+    part.faces_ = faces_; // the labels still to come use them too
+    part.text_.swap(text_);
+    part.paths_.swap(paths_);
+    part.rings_.swap(rings_);
+    part.pathPoints_.swap(pathPoints_);
+    part.polylines_ = polylines_;
+    spill_->take(part);
+    spilled_ = true;
+    recorded_ = polylines_ = 0;
+    if (goesOn) {
+        // A polyline of one point so far: copies draw it once it has two.
+        items_.push_back({ItemKind::polyline, colour, 0, 1});
+        points_.push_back(end);
+        ++recorded_;
+    }
+    return true;
 }
 
 void DisplayList::setPageSize(int32_t width, int32_t height) {
@@ -56,7 +97,7 @@ bool DisplayList::addLine(ListPoint from, ListPoint to, Colour colour) {
         last->kind = ItemKind::polyline;
         points_.push_back(to);
         ++last->count;
-        return true;
+        return grown();
     }
     if (!admit(0)) return false;
     ++polylines_;
@@ -68,7 +109,7 @@ bool DisplayList::addLine(ListPoint from, ListPoint to, Colour colour) {
     }
     points_.push_back(from);
     points_.push_back(to);
-    return true;
+    return grown();
 }
 
 bool DisplayList::addBox(const ListBox& box, Colour colour) {
@@ -115,7 +156,7 @@ bool DisplayList::addPath(PathView path, Colour colour) {
     rings_.insert(rings_.end(), path.rings.begin(), path.rings.end());
     for (const PathPoint& p : path.points)
         pathPoints_.push_back({static_cast<float>(p.x), static_cast<float>(p.y)});
-    return true;
+    return grown();
 }
 
 } // namespace plotanix

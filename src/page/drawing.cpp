@@ -217,6 +217,25 @@ namespace {
 void stepLine(Drawing::State& s, int64_t x, int64_t y, int64_t dMajor, int64_t dMinor,
               ptrdiff_t majorStep, ptrdiff_t minorStep) {
     const uint8_t blue = s.blue, green = s.green, red = s.red;
+    if (!s.keeper.on) {
+        // The common case: only the pointer and the decision value step.
+        uint8_t* p = s.at(x, y);
+        const int64_t straight = 2 * dMinor, diagonal = 2 * (dMinor - dMajor);
+        int64_t d = straight - dMajor;
+        for (int64_t n = dMajor;; --n) {
+            p[0] = blue;
+            p[1] = green;
+            p[2] = red;
+            if (n == 0) return;
+            p += majorStep;
+            if (d < 0) {
+                d += straight;
+            } else {
+                p += minorStep;
+                d += diagonal;
+            }
+        }
+    }
     // The steps in picture coordinates, for keeping: a step of 3 bytes is
     // a column, one of -stride a row down.
     const auto along = [](ptrdiff_t step) -> int64_t {
@@ -373,11 +392,15 @@ void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& e
     }
     const int64_t width = s.target->width, height = s.target->height;
     int64_t ax = x1, ay = y1, bx = x2, by = y2;
-    if (!clipEnds(ax, ay, bx, by, 0, width - 1)) return;
-    if (!clipEnds(ay, ax, by, bx, 0, height - 1)) return;
-    // Clipping keeps the ends between the originals; this only guards the store.
     auto inside = [&](int64_t x, int64_t y) { return x >= 0 && x < width && y >= 0 && y < height; };
-    if (!inside(ax, ay) || !inside(bx, by)) return;
+    // Most lines lie on the page whole: they are not cut (which would leave
+    // them as they are).
+    if (!inside(ax, ay) || !inside(bx, by)) {
+        if (!clipEnds(ax, ay, bx, by, 0, width - 1)) return;
+        if (!clipEnds(ay, ax, by, bx, 0, height - 1)) return;
+        // Clipping keeps the ends between the originals; this only guards the store.
+        if (!inside(ax, ay) || !inside(bx, by)) return;
+    }
     ++tally_.onPage;
     lastLanded_ = true;
     record();

@@ -126,7 +126,7 @@ TEST_F(Overlay, EveryFormat) {
     ASSERT_EQ(render(dir, "--overlay -o overlay.svg before.hpgl after.plt"), 0);
     const std::string svg = readFile(dir.file("overlay.svg"));
     EXPECT_NE(svg.find("width=\"279.4mm\""), std::string::npos);
-    EXPECT_NE(svg.find("rgb(100%,0%,0%)"), std::string::npos); // the second input's red
+    EXPECT_NE(svg.find("stroke=\"#ff0000\""), std::string::npos); // the second input's red
 }
 
 TEST_F(Overlay, UsageErrorsAreOneLine) {

@@ -5,9 +5,16 @@
 #include "support/real_streams.h"
 #include "support/temp_dir.h"
 
+#include "hpgl/geometry.h"
+#include "page/drawing.h"
+
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace plotanix;
+using plotanix::testing::letterScale;
 using plotanix::testing::readFile;
 using plotanix::testing::repeated;
 
@@ -129,6 +136,73 @@ TEST(Hp7470a, Drawing) {
         Plot p;
         p.run(c.stream);
         plotanix::testing::expectInk(p, c.inked, c.clear, c.stream);
+    }
+}
+
+namespace {
+
+// The window's cut as it was, dividing for every vector (Liang-Barsky).
+bool dividingCut(const Window& w, Point& a, Point& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    double t0 = 0.0, t1 = 1.0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x - w.xll, w.xur - a.x, a.y - w.yll, w.yur - a.y};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        (p[i] < 0.0 ? t0 : t1) = p[i] < 0.0 ? std::max(t0, t) : std::min(t1, t);
+        if (t0 > t1) return false;
+    }
+    const Point start = a;
+    if (t0 > 0.0) a = {start.x + t0 * dx, start.y + t0 * dy};
+    if (t1 < 1.0) b = {start.x + t1 * dx, start.y + t1 * dy};
+    return true;
+}
+
+} // namespace
+
+// A solid vector is cut once, by the window, and drawn from there; it used
+// to be cut by the window twice and by the page a third time. Random
+// vectors inside, across and outside the window leave the same pixels as
+// the three cuts did.
+TEST(Hp7470a, OneCutDrawsWhatThreeDid) {
+    const std::pair<std::string, Window> windows[] = {
+        {"", {0, 0, 10300, 7650}},
+        {"IW1200,700,8800,6100;", {1200, 700, 8800, 6100}},
+    };
+    std::mt19937 random(59);
+    std::uniform_int_distribution<int> xs(-4000, 14000), ys(-4000, 11000);
+    for (const auto& [setWindow, window] : windows) {
+        std::string stream = setWindow;
+        const auto reference = createPageImage(800, 600, 24, 0xFFFFFF);
+        ASSERT_NE(reference, nullptr);
+        Drawing drawing;
+        drawing.beginDrawing(*reference);
+        drawing.setFrontColour(0);
+        const auto pixel = [](double v) { return int64_t(std::floor(v * letterScale + 0.5)); };
+        for (int i = 0; i < 3000; ++i) {
+            Point a{double(xs(random)), double(ys(random))},
+                b{double(xs(random)), double(ys(random))};
+            stream += "PU" + std::to_string(int(a.x)) + "," + std::to_string(int(a.y)) + ";PD" +
+                      std::to_string(int(b.x)) + "," + std::to_string(int(b.y)) + ";";
+            if (!dividingCut(window, a, b) || !dividingCut(window, a, b)) continue;
+            int64_t ax = pixel(a.x), ay = 599 - pixel(a.y), bx = pixel(b.x), by = 599 - pixel(b.y);
+            if (ax != bx && ay != by &&
+                (!clipEnds(ax, ay, bx, by, 0, 799) || !clipEnds(ay, ax, by, bx, 0, 599)))
+                continue;
+            drawing.drawLine(int32_t(ax), int32_t(ay), int32_t(bx), int32_t(by));
+        }
+        Plot p;
+        p.run(stream);
+        int differing = 0;
+        for (int row = 0; row < 600; ++row) {
+            for (int col = 0; col < 800; ++col)
+                differing += p.inkedPixel(col, row) != (reference->pixel(col, row) != 0xFFFFFF);
+        }
+        EXPECT_EQ(differing, 0) << "pixels the one cut draws otherwise, window " << setWindow;
     }
 }
 

@@ -12,6 +12,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,6 +28,24 @@ using namespace testing;
 
 long entries(const std::filesystem::path& directory) {
     return std::distance(std::filesystem::directory_iterator(directory), {});
+}
+
+// A PNG file's chunks: their types in order (runs of one type as one), the
+// header, and the image data joined.
+struct Chunks {
+    std::string types, header, data;
+};
+Chunks chunksOf(const std::string& file) {
+    Chunks chunks;
+    for (uint32_t at = 8, length = 0; at + 12 <= file.size(); at += 12 + length) {
+        std::memcpy(&length, file.data() + at, 4);
+        length = ntohl(length);
+        const std::string type = file.substr(at + 4, 4), body = file.substr(at + 8, length);
+        chunks.types += chunks.types.ends_with(type) ? "" : type;
+        chunks.header += type == "IHDR" ? body : "";
+        chunks.data += type == "IDAT" ? body : "";
+    }
+    return chunks;
 }
 
 // A page file's name planted as a link: the save replaces the link, and
@@ -50,15 +70,7 @@ TEST(PngWriterTest, SavedFileIsThePageAsUnfilteredEightBitRgb) {
 
     const std::string file = readFile(name);
     ASSERT_EQ(file.substr(0, 8), "\x89PNG\r\n\x1A\n");
-    std::string types, header, data; // runs of one chunk type as one
-    for (uint32_t at = 8, length = 0; at + 12 <= file.size(); at += 12 + length) {
-        std::memcpy(&length, file.data() + at, 4);
-        length = ntohl(length);
-        const std::string type = file.substr(at + 4, 4), body = file.substr(at + 8, length);
-        types += types.ends_with(type) ? "" : type;
-        header += type == "IHDR" ? body : "";
-        data += type == "IDAT" ? body : "";
-    }
+    const auto [types, header, data] = chunksOf(file);
     EXPECT_EQ(types, "IHDRIDATIEND");
     EXPECT_EQ(header, std::string("\0\0\x03\x20\0\0\x02\x58\x08\x02\0\0\0", 13)); // 8-bit RGB
     ASSERT_GE(data.size(), 2u);
@@ -105,6 +117,68 @@ TEST(PngWriterTest, FastFilesHoldTheSamePixelsInAPaletteWhenTheyFit) {
         EXPECT_EQ(static_cast<uint8_t>(file[24]), depth) << colours;
         EXPECT_EQ(static_cast<uint8_t>(file[25]), type) << colours;
         EXPECT_TRUE(readPng(name).rgb == rgbBytes(page)) << colours;
+    }
+}
+
+// The fast encoding deflates its rows itself: no more bytes than zlib's
+// run-length strategy at level 1 made of the same rows, blank, near blank,
+// drawn on or in many colours, and every pixel kept.
+TEST(PngWriterTest, FastFilesAreNoLargerThanZlibsRunLengthOnes) {
+    TempDir dir;
+    const auto paint = [](PageImage& page, int x, int y, uint8_t shade) {
+        uint8_t* p = page.row(y) + 3 * x;
+        p[0] = shade, p[1] = static_cast<uint8_t>(255 - shade), p[2] = 9;
+    };
+    const std::pair<const char*, std::function<void(PageImage&)>> pages[] = {
+        {"blank", [](PageImage&) {}},
+        {"near blank", [&](PageImage& page) { paint(page, 400, 300, 1), paint(page, 10, 20, 1); }},
+        {"lines in three colours",
+         [&](PageImage& page) {
+             for (int i = 0; i < 3000; ++i)
+                 paint(page, i % 800, (i * 7 / 5 + i / 800 * 90) % 600, uint8_t(i % 3));
+         }},
+        {"hatched",
+         [&](PageImage& page) {
+             for (int y = 0; y < 600; y += 4)
+                 for (int x = y % 8; x < 800; x += 8)
+                     paint(page, x, y, 2);
+         }},
+        {"changing down the page",
+         [&](PageImage& page) {
+             std::mt19937 random(7);
+             for (int y = 0; y < 600; ++y)
+                 for (int x = 0; x < 800; x += y < 200 ? 2 : y < 400 ? 37 : 400)
+                     paint(page, (x + int(random() % 3)) % 800, y, uint8_t(y / 200 + random() % 2));
+         }},
+        {"200 colours", [&](PageImage& page) {
+             std::mt19937 random(59);
+             for (int i = 0; i < 20000; ++i)
+                 paint(page, int(random() % 800), int(random() % 600), uint8_t(random() % 200));
+         }}};
+    for (const auto& [what, draw] : pages) {
+        PageImage page = makePage();
+        draw(page);
+        const std::string name = dir.file("fast.png");
+        ASSERT_TRUE(savePng(page, name, Durability::written, PngCompression::fast));
+        EXPECT_TRUE(readPng(name).rgb == rgbBytes(page)) << what;
+        const Chunks chunks = chunksOf(readFile(name));
+        std::string rows(600 * 801, '\0');
+        uLongf size = rows.size();
+        ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(rows.data()), &size,
+                             reinterpret_cast<const Bytef*>(chunks.data.data()),
+                             chunks.data.size()),
+                  Z_OK)
+            << what;
+        z_stream z{};
+        ASSERT_EQ(deflateInit2(&z, 1, Z_DEFLATED, 12, 4, Z_RLE), Z_OK);
+        std::string zlibs(deflateBound(&z, size), '\0');
+        z.next_in = reinterpret_cast<Bytef*>(rows.data());
+        z.avail_in = static_cast<uInt>(size);
+        z.next_out = reinterpret_cast<Bytef*>(zlibs.data());
+        z.avail_out = static_cast<uInt>(zlibs.size());
+        ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+        deflateEnd(&z);
+        EXPECT_LE(chunks.data.size(), z.total_out) << what;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 #include <vector>
 
 namespace plotanix {
@@ -80,6 +81,48 @@ TEST_F(Recording, ConnectedLinesOfOneColourShareAPolylineAndOffPageLinesAreDropp
     drawing.recordInto(nullptr);
     drawing.drawLine(0, 0, 5, 5);
     EXPECT_EQ(list.items().size(), 1u);
+}
+
+// A spill counting what it is handed, and the spills made from it.
+struct CountingSpill : ListSpill {
+    void take(const DisplayList& part) override {
+        for (const ListItem& item : part.items())
+            points += item.count;
+        ++parts;
+    }
+    std::shared_ptr<ListSpill> fresh() const override {
+        ++*made;
+        return std::make_shared<CountingSpill>();
+    }
+    uint32_t points = 0, parts = 0;
+    std::shared_ptr<int> made = std::make_shared<int>(0);
+};
+
+// A list that spills keeps only its tail: no bound on what is drawn, the
+// polyline going on kept going, and a copy made before a clear keeps what
+// was spilled while the list starts a spill of its own.
+TEST(Spilling, AListHandsOverWhatItHoldsAndKeepsItsTail) {
+    DisplayList list;
+    auto spill = std::make_shared<CountingSpill>();
+    list.spillInto(spill);
+    const uint32_t lines = 3 * DisplayList::maxItems; // past the bound of a list that keeps all
+    for (uint32_t i = 0; i < lines; ++i)
+        ASSERT_TRUE(list.addLine({float(i % 800), 5}, {float((i + 1) % 800), 5}, 0)) << i;
+    EXPECT_FALSE(list.overflowed());
+    EXPECT_EQ(list.spilled(), spill.get());
+    EXPECT_LE(list.points().size(), DisplayList::spillPoints + 1);
+    // One polyline throughout: each part after the first begins where the last ended.
+    EXPECT_EQ(spill->points + list.points().size(), lines + spill->parts + 1);
+    ASSERT_EQ(list.items().size(), 1u);
+    EXPECT_EQ(list.items()[0].kind, ItemKind::polyline);
+
+    const DisplayList kept = list;
+    list.clear();
+    EXPECT_EQ(kept.spilled(), spill.get());
+    EXPECT_EQ(list.spilled(), nullptr);
+    EXPECT_EQ(*spill->made, 1);
+    list.addLine({0, 0}, {1, 1}, 0);
+    EXPECT_EQ(spill->points + kept.points().size(), lines + spill->parts + 1); // untouched
 }
 
 TEST_F(Recording, AMegabyteLabelKeepsOnlyTheGlyphsNearThePage) {

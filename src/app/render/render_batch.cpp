@@ -1,6 +1,7 @@
 #include "render_batch.h"
 
 #include "common/printable.h"
+#include "common/unique_fd.h"
 #include "models/models.h"
 #include "output/atomic_file.h"
 #include "render_copies.h"
@@ -97,6 +98,28 @@ class InputBytes {
     size_t size_ = 0;
     size_t capacity_ = 0;
     bool tooLarge_ = false;
+};
+
+// A regular file read a piece at a time, from its start on each pass: a
+// plot of any size is drawn in the memory of one piece.
+class FilePieces : public InputPieces {
+  public:
+    static constexpr size_t pieceBytes = size_t(1) << 18;
+    explicit FilePieces(int fd) : fd_(fd) {}
+    bool each(const std::function<bool(std::string_view)>& take) override {
+        if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(pieceBytes);
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(fd_, buffer_.get(), pieceBytes, at);
+            if (n < 0 && errno == EINTR && !stopAsked()) continue;
+            if (n <= 0) return n == 0;
+            at += n;
+            if (!take({buffer_.get(), static_cast<size_t>(n)})) return true;
+        }
+    }
+
+  private:
+    int fd_;
+    std::unique_ptr<char[]> buffer_;
 };
 
 // The whole input; false (with errno set, or bytes.tooLarge()) when it cannot be read.
@@ -390,20 +413,37 @@ class JobWriter {
 // Draws one input with the worker's renderer; its failure, if any, told.
 JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
     const BatchOptions& options = shared.options;
-    InputBytes input;
-    if (!readInput(job.input, input)) {
+    const auto unreadable = [&](bool tooLarge) {
         const std::string what = "cannot read " + shownName(job.input, "standard input");
-        shared.reporter.say(input.tooLarge() ? what + ": larger than " +
-                                                   std::to_string(maxInputBytes >> 20) + " MB"
-                                             : shared.reporter.describe(what, errno));
+        shared.reporter.say(tooLarge ? what + ": larger than " +
+                                           std::to_string(maxInputBytes >> 20) + " MB"
+                                     : shared.reporter.describe(what, errno));
         shared.reporter.finished(true);
-        return {true, inputUnreadable, {}, std::nullopt};
-    }
+        return JobOutcome{true, inputUnreadable, {}, std::nullopt};
+    };
+    const bool namedAsTranscript = job.input != "-" && transcriptName(job.input);
     JobWriter writer(job, shared);
-    const Renderer::Outcome outcome = renderer.render(
-        input.view(), job.input != "-" && transcriptName(job.input),
-        [&](const PageView& page, auto number) { return writer.write(page, number); },
-        [&] { input.release(); });
+    const PageSink write = [&](const PageView& page, auto number) {
+        return writer.write(page, number);
+    };
+    // A regular file is drawn in pieces where it can be; standard input and
+    // a FIFO, read once (never opened twice), are held whole.
+    Renderer::Outcome outcome = Renderer::Outcome::readWhole;
+    struct stat info {};
+    if (job.input != "-" && ::stat(job.input.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        const UniqueFd fd(::open(job.input.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.valid()) return unreadable(false);
+        if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+            FilePieces pieces(fd.get());
+            outcome = renderer.render(pieces, namedAsTranscript, write);
+            if (outcome == Renderer::Outcome::unreadable) return unreadable(false);
+        }
+    }
+    InputBytes input;
+    if (outcome == Renderer::Outcome::readWhole) {
+        if (!readInput(job.input, input)) return unreadable(input.tooLarge());
+        outcome = renderer.render(input.view(), namedAsTranscript, write, [&] { input.release(); });
+    }
     if (outcome == Renderer::Outcome::stopped) {
         // Left undrawn at a signal, as the inputs not begun: no file of it.
         shared.reporter.finished(true);

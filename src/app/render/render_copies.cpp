@@ -1,5 +1,7 @@
 #include "render_copies.h"
 
+#include "output/direct_copy.h"
+
 #include <climits>
 #include <dlfcn.h>
 #include <string>
@@ -61,6 +63,8 @@ void* openModule(const char* name, std::string& error) {
 
 bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,
                std::string& reason) {
+    // Most pages' SVG and PDF need no cairo at all.
+    if (directCopy(list, options)) return writeDirectCopyTo(file, list, options, reason);
     const CopyModule& module = copyModule();
     if (!module.error.empty()) {
         reason = module.error;
@@ -70,6 +74,7 @@ bool writeCopy(FILE* file, const DisplayList& list, const CopyOptions& options,
 }
 
 bool writePdfPages(FILE* file, std::span<const PdfPage> pages, std::string& reason) {
+    if (directPdf(pages)) return writeDirectPdfPagesTo(file, pages, reason);
     const CopyModule& module = copyModule();
     if (!module.error.empty()) {
         reason = module.error;

@@ -5,6 +5,7 @@
 #include "common/printable.h"
 #include "logfile/transcript_format.h"
 #include "models/models.h"
+#include "output/direct_copy.h"
 #include "output/png_writer.h"
 #include "output/vector_copy.h"
 #include "print/cups_print.h"
@@ -148,6 +149,8 @@ struct OutputFormat {
     std::string extension;
     PageEncoder encode;
     bool needsDisplayList = false;
+    // SVG and PDF: pages' display lists spill into their copy's text.
+    std::function<std::shared_ptr<ListSpill>()> spill = {};
 };
 
 OutputFormat outputFormat(const std::string& format, int scale, bool plotterBytes) {
@@ -171,7 +174,8 @@ OutputFormat outputFormat(const std::string& format, int scale, bool plotterByte
                                           kind == CopyFormat::png ? std::nullopt : trueSize(page)};
                 return writeCopy(file, *page.list, options, reason);
             },
-            true};
+            true,
+            kind == CopyFormat::png ? nullptr : std::function([kind] { return copySpill(kind); })};
 }
 
 std::string inFolder(const std::string& folder, const std::string& path) {
@@ -466,6 +470,7 @@ int runProgram(int argc, char** argv) {
     BatchOptions batch;
     batch.workers = options.workers > 0 ? options.workers : workersByDefault();
     batch.setup = setupOf(options, format.needsDisplayList);
+    batch.setup.spill = format.spill;
     batch.encode = format.encode;
     // The progress line is for a terminal watching many inputs, and never
     // shares it with a page written to standard output.

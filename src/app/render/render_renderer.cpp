@@ -1,6 +1,7 @@
 #include "render_renderer.h"
 
 #include "hpgl/byte_link.h"
+#include "hpgl/syntax.h"
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "models/dialect.h"
@@ -56,6 +57,46 @@ bool inked(const PageImage& page) {
 bool drawnOn(PlotSession& session) {
     return !session.drawing().extent().empty || inked(session.page());
 }
+
+// What a first pass over a file's pieces tells, as a look at the whole
+// would: whether it holds a record or page marker, whether the 7470A's
+// reading tells its dialect (readingsAgree), and whether it is empty. The
+// joins between pieces are looked across: a marker split by one, a DT
+// whose letters stand on either side. take is false once the file is known
+// to need reading whole (a marker; a dialect to tell, unless told).
+class PieceScan {
+  public:
+    explicit PieceScan(bool dialectTold) : dialectTold_(dialectTold) {}
+    bool take(std::string_view piece) {
+        if (piece.empty()) return true;
+        empty = false;
+        const std::string join =
+            tail_ + std::string(piece.substr(0, transcript::recordStart.size() - 1));
+        if (join.find(transcript::recordStart) != std::string::npos ||
+            piece.find(transcript::recordStart) != std::string_view::npos)
+            marked = true;
+        if (agree && !dialectTold_) {
+            agree = readingsAgree(piece);
+            const auto between = [](char c) { return isSeparator(c) || c == 0; };
+            const size_t first =
+                std::find_if_not(piece.begin(), piece.end(), between) - piece.begin();
+            if (afterD_ && first < piece.size() && (piece[first] == 'T' || piece[first] == 't'))
+                agree = false;
+            const auto last = std::find_if_not(piece.rbegin(), piece.rend(), between);
+            if (last != piece.rend()) afterD_ = *last == 'D' || *last == 'd';
+        }
+        tail_ =
+            (tail_ + std::string(piece.substr(piece.size() - std::min(piece.size(), size_t(3)))));
+        tail_.erase(0, tail_.size() - std::min(tail_.size(), transcript::recordStart.size() - 1));
+        return !marked && (agree || dialectTold_);
+    }
+    bool marked = false, agree = true, empty = true;
+
+  private:
+    bool dialectTold_;
+    bool afterD_ = false; // the last byte but separators was a D
+    std::string tail_;    // the last bytes, for a marker across the join
+};
 
 // The pages HP-GL/2's PG ends in a plain file. Each one with something
 // drawn is held until the next shows whether the file has more than one
@@ -188,6 +229,11 @@ struct Renderer::Core {
         session.watchUnknown([this](std::string_view mnemonic) {
             if (tellingDialect && toldHpgl2(mnemonic)) metHpgl2 = true;
         });
+        // The HP-86B's labels in the label face are drawn by cairo, which
+        // reads the list whole.
+        DisplayList* list = session.drawing().recording();
+        if (setup.spill && list != nullptr && model != PlotterModel::hp86b)
+            list->spillInto(setup.spill());
     }
 
     RendererNoLine link;
@@ -246,6 +292,20 @@ struct Renderer::Core {
                 session.feed({data + at, std::min(stopSlice, bytes.size() - at)});
         }
         count(session.endRun(), counts);
+    }
+    // The same over every piece of the input, as one run. False when a
+    // piece could not be read.
+    bool run(InputPieces& input, RenderCounts& counts) {
+        if (clearPending) pageCleared();
+        session.beginRun();
+        const bool read = input.each([&](std::string_view bytes) {
+            const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+            for (size_t at = 0; at < bytes.size() && !stopped() && !metHpgl2; at += stopSlice)
+                session.feed({data + at, std::min(stopSlice, bytes.size() - at)});
+            return !stopped() && !metHpgl2;
+        });
+        count(session.endRun(), counts);
+        return read;
     }
     // The input is over: an instruction it ends is carried out as far as it goes.
     void end(RenderCounts& counts) {
@@ -322,8 +382,8 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
             chosen_ = {PlotterModel::hp86b, "named as a transcript"};
         } else if (readingsAgree(input)) {
             // Told as the 7470A draws it, by what it does not know.
-            const std::optional<Outcome> drawn =
-                drawChosen(input, marked, false, steps, true, write, inputRead);
+            const std::optional<Outcome> drawn = drawChosen(input, nullptr, input.empty(), marked,
+                                                            false, steps, true, write, inputRead);
             if (drawn) return *drawn;
             counts_ = {};
             chosen_ = {PlotterModel::hpgl2, "written for HP-GL/2"};
@@ -332,14 +392,39 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
         }
         transcriptOfModel = chosen_.model == PlotterModel::hp86b;
     }
-    return *drawChosen(input, marked, transcriptOfModel, steps, false, write, inputRead);
+    return *drawChosen(input, nullptr, input.empty(), marked, transcriptOfModel, steps, false,
+                       write, inputRead);
 }
 
-std::optional<Renderer::Outcome> Renderer::drawChosen(std::string_view input, bool marked,
-                                                      bool transcriptOfModel,
-                                                      std::vector<TranscriptStep>& steps,
-                                                      bool tellDialect, const PageSink& write,
-                                                      const std::function<void()>& inputRead) {
+Renderer::Outcome Renderer::render(InputPieces& input, bool namedAsTranscript,
+                                   const PageSink& write) {
+    counts_ = {};
+    // The HP-GL/2 model's own reading of the dialect, the HP-86B's look for
+    // labels and a transcript's splitting want the whole.
+    if ((namedAsTranscript && !setup_.model) || setup_.model == PlotterModel::hp86b)
+        return Outcome::readWhole;
+    PieceScan scan(setup_.model.has_value());
+    if (!input.each([&](std::string_view piece) { return scan.take(piece); }))
+        return Outcome::unreadable;
+    if (scan.marked || !(setup_.model || scan.agree)) return Outcome::readWhole;
+    std::vector<TranscriptStep> steps;
+    if (setup_.model) {
+        chosen_ = {*setup_.model, "as --model says"};
+        return *drawChosen({}, &input, scan.empty, false, true, steps, false, write, {});
+    }
+    chosen_ = {PlotterModel::hp7470a, "a plain HP-GL file"};
+    const std::optional<Outcome> drawn =
+        drawChosen({}, &input, scan.empty, false, false, steps, true, write, {});
+    if (drawn) return *drawn;
+    counts_ = {};
+    chosen_ = {PlotterModel::hpgl2, "written for HP-GL/2"};
+    return *drawChosen({}, &input, scan.empty, false, false, steps, false, write, {});
+}
+
+std::optional<Renderer::Outcome>
+Renderer::drawChosen(std::string_view input, InputPieces* pieces, bool emptyInput, bool marked,
+                     bool transcriptOfModel, std::vector<TranscriptStep>& steps, bool tellDialect,
+                     const PageSink& write, const std::function<void()>& inputRead) {
     const PlotterModel model = chosen_.model;
     Core* const c = core(model);
     if (c == nullptr) return Outcome::noPageImage;
@@ -351,7 +436,7 @@ std::optional<Renderer::Outcome> Renderer::drawChosen(std::string_view input, bo
     // A transcript shows what the plotter drew, where it drew it: how a
     // drawing sits on the page is told of plain files only.
     const auto hand = [&](std::optional<int64_t> number) {
-        PageView page = c->page(input.empty());
+        PageView page = c->page(emptyInput);
         page.drawn.reset();
         page.cutAtPaper = false;
         if (!write(page, number)) return false;
@@ -369,7 +454,8 @@ std::optional<Renderer::Outcome> Renderer::drawChosen(std::string_view input, bo
         }
         // Drawn once to learn each page's extent, then again fitted to it.
         std::vector<Drawing::Extent> extents;
-        const bool empty = input.empty();
+        const bool empty = emptyInput;
+        bool unreadable = false;
         const auto draw = [&](const PageSink& sink, RenderCounts& counts, bool fit, bool last) {
             const auto current = [&](bool midRun) { return c->page(empty, midRun); };
             PageAdvances pages(c->session, sink, current, [&](size_t index) {
@@ -378,8 +464,12 @@ std::optional<Renderer::Outcome> Renderer::drawChosen(std::string_view input, bo
                     c->session.drawing().place(index < extents.size() ? fitted(extents[index])
                                                                       : Drawing::Placement{});
             });
-            if (!empty) c->run(input, counts, false);
-            if (Core::stopped() || c->metHpgl2) return false;
+            if (!empty && pieces) {
+                unreadable = !c->run(*pieces, counts);
+            } else if (!empty) {
+                c->run(input, counts, false);
+            }
+            if (Core::stopped() || c->metHpgl2 || unreadable) return false;
             c->end(counts);
             if (last && inputRead) inputRead();
             const bool written = pages.finish();
@@ -395,6 +485,7 @@ std::optional<Renderer::Outcome> Renderer::drawChosen(std::string_view input, bo
                 },
                 measured, false, false);
             if (c->metHpgl2) return std::nullopt;
+            if (unreadable) return Outcome::unreadable;
             c->blank(false);
         }
         const PageSink fittedWrite = [&](const PageView& page, std::optional<int64_t> number) {
@@ -407,6 +498,7 @@ std::optional<Renderer::Outcome> Renderer::drawChosen(std::string_view input, bo
         };
         if (draw(fittedWrite, counts_, setup_.fit, true)) return Outcome::rendered;
         if (c->metHpgl2) return std::nullopt;
+        if (unreadable) return Outcome::unreadable;
         return Core::stopped() ? Outcome::stopped : Outcome::writeRefused;
     }
     if (!hp86b) {

@@ -5,6 +5,7 @@
 // threads: each worker has its own.
 
 #include "output/vector_copy.h"
+#include "page/display_list.h"
 #include "page/page_image.h"
 #include "session/plot_session.h"
 #include "session/transcript_splitter.h"
@@ -31,6 +32,10 @@ struct RenderSetup {
     // The scale the kept list is drawn at (an enlarged PNG): the models
     // reckon their costly work in the pixels finally drawn.
     int copyScale = 1;
+    // When given (with keepDisplayList), the 7470A's and HP-GL/2's pages
+    // spill their display lists into what this makes as they grow: their
+    // copies are written as they are drawn.
+    std::function<std::shared_ptr<ListSpill>()> spill = {};
 };
 
 // A page as it stands: its pixels, what is drawn on it when kept, the
@@ -74,6 +79,19 @@ std::optional<PaperPlacement> trueSize(const PageView& page);
 // (PLOTTER.TXT, or a kept PLOTTER-20261207-101530.TXT, in any case).
 bool transcriptName(std::string_view path);
 
+// An input handed over a piece at a time, from its start each time it is
+// asked: a large file is drawn without being held whole.
+class InputPieces {
+  public:
+    // Hands each piece in order to take, which ends the pass early by
+    // returning false. False when the input could not be read (errno
+    // says why).
+    virtual bool each(const std::function<bool(std::string_view)>& take) = 0;
+
+  protected:
+    ~InputPieces() = default;
+};
+
 class Renderer {
   public:
     explicit Renderer(const RenderSetup& setup = {});
@@ -83,7 +101,11 @@ class Renderer {
 
     // stopped: a signal came while the input was drawn; what was left of it
     // is not drawn, nor its page written.
-    enum class Outcome { rendered, noPageImage, writeRefused, stopped };
+    // From an input in pieces also: readWhole, nothing drawn, when the
+    // input must be read whole and given to render as one (a transcript,
+    // or a file whose dialect only a reading of its own tells); unreadable
+    // when a piece could not be read (errno says why).
+    enum class Outcome { rendered, noPageImage, writeRefused, stopped, readWhole, unreadable };
 
     // Draws the input and hands each page to write, in order; writeRefused
     // when write refused a page (nothing after it is drawn). A model left to
@@ -96,6 +118,9 @@ class Renderer {
     // before a plain file's last pages are written: the caller may free it.
     Outcome render(std::string_view input, bool namedAsTranscript, const PageSink& write,
                    const std::function<void()>& inputRead = {});
+    // A plain file a piece at a time, in as little memory as its pieces,
+    // drawn as the whole would be.
+    Outcome render(InputPieces& input, bool namedAsTranscript, const PageSink& write);
     const RenderCounts& counts() const { return counts_; }
     const ModelChoice& chosen() const { return chosen_; }
 
@@ -105,7 +130,10 @@ class Renderer {
     // Draws the input as chosen_ says. tellDialect: the 7470A draws a
     // plain file whose dialect its reading tells; nothing when it met an
     // instruction only HP-GL/2 has (no page written).
-    std::optional<Outcome> drawChosen(std::string_view input, bool marked, bool transcriptOfModel,
+    // pieces, when given, are the input of a plain file (input is then
+    // not read).
+    std::optional<Outcome> drawChosen(std::string_view input, InputPieces* pieces, bool emptyInput,
+                                      bool marked, bool transcriptOfModel,
                                       std::vector<TranscriptStep>& steps, bool tellDialect,
                                       const PageSink& write,
                                       const std::function<void()>& inputRead);

@@ -75,6 +75,8 @@ class Hp7470a : public HpglCore {
     void plotLine(Point from, Point to) override;
     // A vector drawn solid: clipped to the window and mapped to the picture.
     void drawSolid(Point from, Point to);
+    // The same, cut to the window already.
+    void drawInWindow(Point from, Point to);
     StrokeSink& strokes() override { return pen_; }
     void tick(bool vertical);
     void selectColour();
@@ -91,6 +93,7 @@ class Hp7470a : public HpglCore {
         explicit PenSink(Hp7470a& model) : model(model) {}
         void polyline(std::span<const PlotPoint> points) override;
         void piece(PlotPoint from, PlotPoint to) override;
+        void windowedPiece(PlotPoint from, PlotPoint to) override { model.drawInWindow(from, to); }
         Hp7470a& model;
     };
 

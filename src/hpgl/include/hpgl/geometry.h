@@ -7,6 +7,7 @@
 #include "page/path_fill.h"
 #include "page/plot_geometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -99,13 +100,21 @@ void forEachArcPoint(Point from, Point centre, Point unit, double sweep, double 
 class PictureMap {
   public:
     PictureMap(double xMax, double yMax);
-    int32_t column(double x) const;
-    int32_t row(double y) const;
+    int32_t column(double x) const { return pixel(x * k_); }
+    int32_t row(double y) const { return 599 - pixel(y * k_); }
     // Where the point lies on the picture before rounding (pixel centres at .5).
     PathPoint picture(double x, double y) const { return {x * k_ + 0.5, 599.5 - y * k_}; }
     double scale() const { return k_; }
 
   private:
+    // floor(v + 0.5), kept far beyond any page yet within 32 bits; rounded
+    // down by truncating and stepping back, a few instructions where
+    // std::floor is a call into the maths library.
+    static int32_t pixel(double v) {
+        const double limited = std::clamp(v + 0.5, -1.0e9, 1.0e9);
+        const auto whole = static_cast<int32_t>(limited);
+        return whole - (static_cast<double>(whole) > limited ? 1 : 0);
+    }
     double k_;
 };
 

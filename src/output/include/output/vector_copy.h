@@ -41,6 +41,10 @@ struct CopyOptions {
     int scale = 1;
     // SVG and PDF only; none gives the picture's own 800 x 600 page.
     std::optional<PaperPlacement> paper;
+    // SVG and PDF drawn through cairo whatever the page holds (a page with
+    // labels in the label face always is): the copies as they were made
+    // before they were written directly, to compare.
+    bool cairo = false;
 };
 
 // True when the file was written whole; otherwise no file is left and reason

@@ -8,7 +8,7 @@
 // row share one item (a plot of a million short strokes would otherwise
 // spend more on its items than on its points). Bounded: past maxItems (a path's every
 // point counts as one) or maxTextBytes of label text the list stops growing
-// and is marked overflowed.
+// and is marked overflowed, unless it spills what it holds (ListSpill).
 
 #include "page/page_image.h"
 #include "page/path_fill.h"
@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,22 @@ struct ListItem {
     uint32_t count = 0; // polyline: points (at least 2); segments: 2 a line; otherwise 1
 };
 
+class DisplayList;
+
+// Where a list puts what it holds once it grows past spillPoints points,
+// so that a copy written as the page is drawn keeps only the list's tail
+// in memory: the items are handed over in drawing order and leave the list
+// (a polyline going on keeps its last point).
+class ListSpill {
+  public:
+    virtual ~ListSpill() = default;
+    // part: the list's items so far.
+    virtual void take(const DisplayList& part) = 0;
+    // An empty spill of the same kind, for the list once it is cleared; this
+    // one stays with any copy of the list made before.
+    virtual std::shared_ptr<ListSpill> fresh() const = 0;
+};
+
 class DisplayList {
   public:
     static constexpr size_t maxItems = size_t{1} << 21; // lines, boxes and labels
@@ -89,6 +106,15 @@ class DisplayList {
     bool addLabel(const ListLabel& label, std::string_view text, const LabelFace& face,
                   Colour colour);
     bool addPath(PathView path, Colour colour);
+
+    // From now on the list hands what it holds to spill each time it grows
+    // past spillPoints points: no bound on what is drawn, and memory for
+    // the last part only. nullptr keeps everything.
+    static constexpr size_t spillPoints = size_t{1} << 16;
+    void spillInto(std::shared_ptr<ListSpill> spill);
+    // What went to the spill since the list was last cleared, if anything:
+    // a copy draws it first, then the items.
+    const ListSpill* spilled() const { return spilled_ ? spill_.get() : nullptr; }
 
     bool overflowed() const { return overflowed_; }
     size_t recorded() const { return recorded_; }   // items kept, a path's points each
@@ -109,6 +135,8 @@ class DisplayList {
 
   private:
     bool admit(size_t textBytes, size_t items = 1);
+    // Spills the list when it has grown past spillPoints; true as admit.
+    bool grown();
     uint32_t faceIndex(const LabelFace& face);
 
     int32_t width_ = 800, height_ = 600;
@@ -124,6 +152,8 @@ class DisplayList {
     std::vector<ListPath> paths_;
     std::vector<uint32_t> rings_;
     std::vector<ListPathPoint> pathPoints_;
+    std::shared_ptr<ListSpill> spill_;
+    bool spilled_ = false;
 };
 
 } // namespace plotanix

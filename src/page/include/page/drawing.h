@@ -95,6 +95,7 @@ class Drawing {
     // recorded), across every beginDrawing. A box covering the
     // whole image clears the list first. The list must outlive the recording.
     void recordInto(DisplayList* list);
+    DisplayList* recording() const { return record_; }
 
     // Lines asked for while open, and those of which any pixel landed on the
     // image, since the Drawing was made: why a page stayed blank.

@@ -16,6 +16,9 @@ namespace plotanix {
 class PieceSink {
   public:
     virtual void piece(PlotPoint from, PlotPoint to) = 0;
+    // A solid vector already cut to the soft-clip window: a sink that would
+    // cut it again takes it as it is.
+    virtual void windowedPiece(PlotPoint from, PlotPoint to) { piece(from, to); }
 
   protected:
     ~PieceSink() = default;
@@ -63,6 +66,9 @@ class LinePattern {
     void setScale(double shortest, const PlotBox& reach) { shortest_ = shortest, reach_ = reach; }
 
     void stroke(PlotPoint from, PlotPoint to, PieceSink& sink);
+    // While solid: a vector already cut to the box, handed to the sink's
+    // windowedPiece without another look at the box.
+    void strokeWindowed(PlotPoint from, PlotPoint to, PieceSink& sink);
     // About how many pieces stroke would hand over for this vector, clip
     // aside: what drawing it costs a wide pen.
     double pieces(PlotPoint from, PlotPoint to) const;
