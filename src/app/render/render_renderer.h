@@ -108,7 +108,7 @@ class Renderer {
                                       const std::function<void()>& inputRead);
 
     RenderSetup setup_;
-    std::unique_ptr<Core> cores_[3]; // made when first needed, by model
+    std::unique_ptr<Core> cores_[5]; // made when first needed, by model
     RenderCounts counts_;
     ModelChoice chosen_;
 };

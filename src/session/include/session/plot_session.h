@@ -120,6 +120,9 @@ class PlotSession {
 
   private:
     void makeModel();
+    // The page made again, blank, at a printer's size (the same object, so
+    // that those showing it keep it).
+    PageImage* remakePage(int32_t width, int32_t height);
     // The model did not know this instruction: its record goes into the
     // transcript (or, replaying, is looked for in the bytes ahead).
     void recordUnknown(std::string_view mnemonic);
