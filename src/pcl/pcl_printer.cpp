@@ -335,6 +335,7 @@ void PclPrinter::startRaster(int32_t mode) {
     block.dpiX = block.dpiY = raster_.dpi;
     block.planes = raster_.planes;
     block.palette = raster_.palette;
+    block.fixedWidth = std::min(raster_.width, printerPageWidth * raster_.dpi / sheetUnitsPerInch);
     sheet_.startBlock(block);
 }
 
@@ -358,7 +359,13 @@ void PclPrinter::transfer(bool lastPlane) {
     const size_t p = planes_.size();
     if (p < planes) {
         std::vector<uint8_t> row = decodeRow(raster_.method, data_, seed_[p], limit);
-        if (raster_.width > 0) row.resize(limit, 0); // short rows are zero-filled
+        if (raster_.width > 0) {
+            row.resize(limit, 0); // short rows are zero-filled
+            // and the dots past the width in the last byte are not printed
+            if (const int64_t over = raster_.width % 8;
+                over != 0 && limit * 8 == size_t((raster_.width + 7) / 8 * 8))
+                row.back() &= static_cast<uint8_t>(0xFF << (8 - over));
+        }
         seed_[p] = row;
         planes_.push_back(std::move(row));
     }

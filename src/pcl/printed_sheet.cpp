@@ -82,7 +82,10 @@ bool PrintedSheet::addRow(std::vector<uint8_t> row) {
     }
     RasterBlock& block = blocks_.back();
     const bool blank = std::all_of(row.begin(), row.end(), [](uint8_t b) { return b == 0; });
-    const int64_t dots = static_cast<int64_t>(row.size() / static_cast<size_t>(block.planes)) * 8;
+    const int64_t dots =
+        block.fixedWidth > 0
+            ? block.fixedWidth
+            : static_cast<int64_t>(row.size() / static_cast<size_t>(block.planes)) * 8;
     block.widthDots = std::max(block.widthDots, dots);
     if (blank) row.clear(); // a blank row costs nothing
     bytes_ += row.size() + sizeof(row);
@@ -134,8 +137,11 @@ PrintedSheet::Geometry PrintedSheet::geometry() const {
     }
     if (g.dpi == 0) g.dpi = 300; // text alone
     const auto sizeAt = [&](int32_t dpi) {
-        const int64_t w = (extent_.right - extent_.left) * dpi / sheetUnitsPerInch + 1;
-        const int64_t h = (extent_.bottom - extent_.top) * dpi / sheetUnitsPerInch + 1;
+        const auto pixels = [&](int64_t units) {
+            return (units * dpi + sheetUnitsPerInch - 1) / sheetUnitsPerInch;
+        };
+        const int64_t w = pixels(extent_.right - extent_.left);
+        const int64_t h = pixels(extent_.bottom - extent_.top);
         return std::pair{w + 2 * marginPixels, h + 2 * marginPixels};
     };
     for (auto [w, h] = sizeAt(g.dpi); w * h > picturePixelsMost && g.dpi > 1;

@@ -297,7 +297,8 @@ void configure(CLI::App& app, Options& options) {
                  "write exactly the bytes the plotter saves (slower to compress)");
     constexpr std::string_view modelHelp =
         "plotter model: auto (default: a transcript by hp86b, a file using HP-GL/2 "
-        "by hpgl2, other files by 7470a), hp86b, 7470a or hpgl2";
+        "by hpgl2, a PCL print by pcl, an Epson one by escp, other files by 7470a), "
+        "hp86b, 7470a, hpgl2, pcl or escp";
     static_assert(modelHelp.ends_with(modelChoices));
     std::vector<std::string> models{"auto"};
     for (const ModelName& m : modelNames)

@@ -33,7 +33,8 @@ struct RasterBlock {
     // Each row: its planes one after the other, each size() / planes bytes,
     // the leftmost dot in a byte's top bit; an empty row is all index 0.
     std::vector<std::vector<uint8_t>> rows;
-    int64_t widthDots = 0; // the longest row's
+    int64_t widthDots = 0;  // the longest row's
+    int64_t fixedWidth = 0; // the raster width given, in dots: rows are that wide
 };
 
 struct TextRun {
