@@ -312,6 +312,9 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     } else if (named) {
         chosen_ = {*named, "the model its transcript names"};
         transcriptOfModel = true;
+    } else if (const std::optional<PlotterModel> printer = printerLanguage(input)) {
+        // Told before the transcript's marks: raster data may hold "****".
+        chosen_ = {*printer, *printer == PlotterModel::pcl ? "a PCL print" : "an Epson print"};
     } else {
         chosen_ = {PlotterModel::hp7470a, "a plain HP-GL file"};
         if (marked) steps = splitTranscript(input);

@@ -4,6 +4,7 @@
 // white page exactly as the plotter would draw it. Not shared between
 // threads: each worker has its own.
 
+#include "models/models.h"
 #include "output/vector_copy.h"
 #include "page/page_image.h"
 #include "session/plot_session.h"
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -108,7 +110,7 @@ class Renderer {
                                       const std::function<void()>& inputRead);
 
     RenderSetup setup_;
-    std::unique_ptr<Core> cores_[5]; // made when first needed, by model
+    std::unique_ptr<Core> cores_[std::size(modelNames)]; // made when first needed, by model
     RenderCounts counts_;
     ModelChoice chosen_;
 };
