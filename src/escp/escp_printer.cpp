@@ -85,12 +85,20 @@ void EscpPrinter::feed(std::span<const uint8_t> bytes) {
 }
 
 void EscpPrinter::settle() {
-    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); });
+    draw(false);
+}
+
+void EscpPrinter::lineSilent() {
+    draw(true);
+}
+
+void EscpPrinter::draw(bool exact) {
+    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); }, exact);
 }
 
 void EscpPrinter::endOfStream() {
     if (at_ == At::data) imageDone();
-    settle();
+    draw(true);
 }
 
 bool EscpPrinter::knows(std::string_view mnemonic) const {
@@ -259,7 +267,7 @@ void EscpPrinter::lineFeed() {
 
 void EscpPrinter::pageEnd() {
     if (sheet_.empty()) return;
-    settle();
+    draw(true);
     advancePage();
     sheet_.clear();
 }

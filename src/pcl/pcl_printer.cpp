@@ -59,7 +59,15 @@ void PclPrinter::feed(std::span<const uint8_t> bytes) {
 }
 
 void PclPrinter::settle() {
-    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); });
+    draw(false);
+}
+
+void PclPrinter::lineSilent() {
+    draw(true);
+}
+
+void PclPrinter::draw(bool exact) {
+    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); }, exact);
 }
 
 void PclPrinter::endOfStream() {
@@ -68,7 +76,7 @@ void PclPrinter::endOfStream() {
         dataLeft_ = 0;
         dataDone();
     }
-    settle();
+    draw(true);
 }
 
 bool PclPrinter::knows(std::string_view mnemonic) const {
@@ -409,7 +417,7 @@ void PclPrinter::skipRows(int64_t rows) {
 void PclPrinter::pageEnd() {
     if (raster_.active) endRaster(true);
     if (sheet_.empty()) return;
-    settle();
+    draw(true);
     advancePage();
     sheet_.clear();
 }

@@ -1,6 +1,6 @@
 #include "pcl/printed_sheet.h"
 
-#include "page/label_font.h"
+#include "page/drawing.h"
 
 #include <algorithm>
 #include <map>
@@ -72,6 +72,7 @@ RasterBlock& PrintedSheet::startBlock(const RasterBlock& block) {
     blocks_.back().rows.clear();
     blocks_.back().widthDots = 0;
     items_.push_back({true, blocks_.size() - 1});
+    ++version_;
     return blocks_.back();
 }
 
@@ -90,6 +91,7 @@ bool PrintedSheet::addRow(std::vector<uint8_t> row) {
     if (blank) row.clear(); // a blank row costs nothing
     bytes_ += row.size() + sizeof(row);
     block.rows.push_back(std::move(row));
+    ++version_;
     const int64_t r = static_cast<int64_t>(block.rows.size());
     const int64_t dotWidth = sheetUnitsPerInch / block.dpiX;
     const int64_t dotHeight = sheetUnitsPerInch / block.dpiY;
@@ -105,6 +107,7 @@ void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
         return;
     }
     ++characters_;
+    ++version_;
     TextRun* last = items_.empty() || items_.back().block ? nullptr : &texts_[items_.back().index];
     if (last && last->baseline == baseline &&
         last->x + static_cast<int64_t>(last->text.size()) * textPitch == x) {
@@ -127,9 +130,10 @@ void PrintedSheet::clear() {
     drawn_ = {};
     picture_ = nullptr;
     itemsDrawn_ = rowsDrawn_ = 0;
+    glyphs_ = nullptr; // the next picture may be drawn on another thread
 }
 
-PrintedSheet::Geometry PrintedSheet::geometry() const {
+PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
     Geometry g;
     g.dpi = 0;
     for (const RasterBlock& block : blocks_) {
@@ -147,7 +151,11 @@ PrintedSheet::Geometry PrintedSheet::geometry() const {
     for (auto [w, h] = sizeAt(g.dpi); w * h > picturePixelsMost && g.dpi > 1;
          std::tie(w, h) = sizeAt(g.dpi))
         g.dpi /= 2;
-    const auto [w, h] = sizeAt(g.dpi);
+    auto [w, h] = sizeAt(g.dpi);
+    if (!exact) {
+        const auto step = [](int64_t n) { return (n + growPixels - 1) / growPixels * growPixels; };
+        if (step(w) * step(h) <= picturePixelsMost) w = step(w), h = step(h);
+    }
     const int64_t margin = marginPixels * sheetUnitsPerInch / g.dpi;
     g.originX = extent_.left - margin;
     g.originY = extent_.top - margin;
@@ -162,10 +170,16 @@ int64_t PrintedSheet::px(int64_t units, int64_t origin) const {
                        : -((-scaled + sheetUnitsPerInch - 1) / sheetUnitsPerInch);
 }
 
-void PrintedSheet::draw(const PictureSource& source) {
+void PrintedSheet::draw(const PictureSource& source, bool exact) {
     if (extent_.empty) return;
-    const Geometry g = geometry();
-    if (!picture_ || !(g == drawn_)) {
+    const Geometry g = geometry(exact);
+    const auto within = [&] {
+        return g.dpi == drawn_.dpi && g.originX == drawn_.originX && g.originY == drawn_.originY &&
+               g.width <= drawn_.width && g.height <= drawn_.height;
+    };
+    // Nothing new, or (growing) the new lies within the picture.
+    if (picture_ && (version_ == drawnVersion_ && (!exact || g == drawn_))) return;
+    if (!picture_ || !(g == drawn_ || (!exact && within()))) {
         drawn_ = g;
         picture_ = source(g.width, g.height);
         itemsDrawn_ = rowsDrawn_ = 0;
@@ -173,18 +187,20 @@ void PrintedSheet::draw(const PictureSource& source) {
             drawn_ = {};
             return;
         }
-        font_ = nullptr;
     }
+    drawnVersion_ = version_;
+    // Only the last item may still grow (rows to a block, characters to a
+    // run of text): what was drawn of it is kept.
     for (; itemsDrawn_ < items_.size(); ++itemsDrawn_, rowsDrawn_ = 0) {
         const Item item = items_[itemsDrawn_];
         if (item.block) {
             drawBlock(*picture_, blocks_[item.index], rowsDrawn_);
             rowsDrawn_ = blocks_[item.index].rows.size();
-            // Only the last block may still grow.
-            if (itemsDrawn_ + 1 == items_.size()) return;
         } else {
-            drawText(*picture_, texts_[item.index]);
+            drawText(*picture_, texts_[item.index], rowsDrawn_);
+            rowsDrawn_ = texts_[item.index].text.size();
         }
+        if (itemsDrawn_ + 1 == items_.size()) return;
     }
 }
 
@@ -231,19 +247,72 @@ void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t 
     }
 }
 
-void PrintedSheet::drawText(PageImage& image, const TextRun& run) {
-    if (!font_) {
-        font_ = fontFor(drawn_.dpi);
-        pen_.beginDrawing(image);
-        pen_.selectFont(font_);
-        pen_.setFrontColour(0x000000);
+struct PrintedSheet::Glyphs {
+    const PageFont* font = nullptr;
+    std::unique_ptr<RotatedFont> upright;
+    std::array<std::optional<Glyph>, 256> glyphs;
+};
+
+const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
+    if (glyphsDpi_ != drawn_.dpi || glyphs_ == nullptr) {
+        thread_local std::map<int32_t, Glyphs> kept;
+        glyphsDpi_ = drawn_.dpi;
+        auto [at, made] = kept.try_emplace(glyphsDpi_);
+        if (made) {
+            at->second.font = fontFor(glyphsDpi_);
+            if (at->second.font) at->second.upright = at->second.font->rotated(0, 0);
+        }
+        glyphs_ = &at->second;
     }
-    if (!font_) return;
-    const int64_t top = px(run.baseline, drawn_.originY) - font_->metrics().ascent;
-    for (size_t i = 0; i < run.text.size(); ++i) {
-        const int64_t x = px(run.x + static_cast<int64_t>(i) * textPitch, drawn_.originX);
-        pen_.drawRotatedText(static_cast<int32_t>(x), static_cast<int32_t>(top),
-                             std::string_view(&run.text[i], 1), 0);
+    if (!glyphs_->upright) return nullptr;
+    std::optional<Glyph>& glyph = glyphs_->glyphs[byte];
+    if (glyph) return &*glyph;
+    // Rendered with room all round for the ink, then cut to the ink.
+    const int32_t pad = static_cast<int32_t>(glyphs_->font->metrics().inkRadius) + 1;
+    CoverageMask whole{2 * pad, 2 * pad, std::vector<uint8_t>(size_t(4) * pad * pad, 0)};
+    glyphs_->upright->drawGlyph(byte, pad, pad, whole);
+    int32_t left = whole.width, top = whole.height, right = 0, bottom = 0;
+    for (int32_t y = 0; y < whole.height; ++y) {
+        for (int32_t x = 0; x < whole.width; ++x) {
+            if (whole.coverage[static_cast<size_t>(y) * whole.width + x] == 0) continue;
+            left = std::min(left, x), right = std::max(right, x + 1);
+            top = std::min(top, y), bottom = std::max(bottom, y + 1);
+        }
+    }
+    glyph = Glyph{};
+    if (left >= right) return &*glyph; // a blank
+    glyph->left = left - pad;
+    glyph->top = top - pad;
+    glyph->mask.width = right - left;
+    glyph->mask.height = bottom - top;
+    for (int32_t y = top; y < bottom; ++y) {
+        const auto from = whole.coverage.begin() + static_cast<std::ptrdiff_t>(y) * whole.width;
+        glyph->mask.coverage.insert(glyph->mask.coverage.end(), from + left, from + right);
+    }
+    return &*glyph;
+}
+
+void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
+    const int64_t baseline = px(run.baseline, drawn_.originY);
+    for (size_t i = from; i < run.text.size(); ++i) {
+        const Glyph* g = glyph(static_cast<uint8_t>(run.text[i]));
+        if (!g) return;
+        // Black ink over what is there, as much as the glyph covers.
+        const CoverageMask& mask = g->mask;
+        const int64_t left =
+            px(run.x + static_cast<int64_t>(i) * textPitch, drawn_.originX) + g->left;
+        const int64_t top = baseline + g->top;
+        const int64_t x0 = std::max<int64_t>(0, -left);
+        const int64_t x1 = std::min<int64_t>(mask.width, image.width - left);
+        for (int64_t y = std::max<int64_t>(0, -top); y < mask.height && top + y < image.height;
+             ++y) {
+            const uint8_t* coverage = mask.coverage.data() + y * mask.width;
+            uint8_t* row = image.row(static_cast<int>(top + y)) + 3 * left;
+            for (int64_t x = x0; x < x1; ++x) {
+                for (int c = 0; c < 3; ++c)
+                    row[3 * x + c] = blendCoverage(row[3 * x + c], 0, coverage[x]);
+            }
+        }
     }
 }
 

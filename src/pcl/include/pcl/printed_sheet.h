@@ -7,7 +7,7 @@
 // a page of one resolution has each dot one pixel. Bounded: a sheet keeps
 // at most sheetBytesMost of rows and textMost characters.
 
-#include "page/drawing.h"
+#include "page/label_font.h"
 #include "page/page_image.h"
 
 #include <array>
@@ -15,12 +15,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace plotanix {
-
-class PageFont;
 
 inline constexpr int64_t sheetUnitsPerInch = 7200;
 
@@ -73,11 +72,17 @@ class PrintedSheet {
     bool dropped() const { return dropped_; }
     void clear();
 
-    // The picture brought up to date with the sheet; asks for a picture
-    // of another size (blank) when the printed area has changed, and draws
-    // only what is new otherwise. Does nothing on an empty sheet.
+    // The picture brought up to date with the sheet, drawing only what is
+    // new while the printed area stays within the picture. exact: the
+    // picture is the printed area and its margin (the page is looked at as
+    // it stands: the line fell silent, the stream or the page ended);
+    // otherwise, while the sheet grows, it may reach up to a step of
+    // growPixels further right and down, so that a page arriving row by
+    // row is drawn again a few times, not at every row. Asks for a picture
+    // of another size (blank) when it changes; nothing on an empty sheet.
     using PictureSource = std::function<PageImage*(int32_t width, int32_t height)>;
-    void draw(const PictureSource& source);
+    static constexpr int32_t growPixels = 1024;
+    void draw(const PictureSource& source, bool exact);
     // The geometry the picture has: its resolution and where its first
     // pixel lies on the sheet.
     int32_t pictureDpi() const { return drawn_.dpi; }
@@ -93,9 +98,9 @@ class PrintedSheet {
         bool block; // else text
         size_t index;
     };
-    Geometry geometry() const;
+    Geometry geometry(bool exact) const;
     void drawBlock(PageImage& image, const RasterBlock& block, size_t fromRow);
-    void drawText(PageImage& image, const TextRun& run);
+    void drawText(PageImage& image, const TextRun& run, size_t from);
     int64_t px(int64_t units, int64_t origin) const;
 
     struct Extent {
@@ -108,14 +113,23 @@ class PrintedSheet {
     std::vector<TextRun> texts_;
     std::vector<Item> items_;
     size_t bytes_ = 0, characters_ = 0;
+    uint64_t version_ = 0, drawnVersion_ = 0; // what was added, and drawn
     bool dropped_ = false;
-    // What the picture holds: the geometry, the items drawn whole and the
-    // rows drawn of the next (a block still growing).
+    // What the picture holds: the geometry, the items drawn whole and what
+    // was drawn of the next (rows of a block, characters of a run of text).
     Geometry drawn_;
     PageImage* picture_ = nullptr;
     size_t itemsDrawn_ = 0, rowsDrawn_ = 0;
-    Drawing pen_; // the text's
-    const PageFont* font_ = nullptr;
+    // The text's font at the picture's resolution, each glyph rendered once
+    // for each thread.
+    struct Glyph {
+        CoverageMask mask;         // its ink alone
+        int32_t left = 0, top = 0; // from the glyph's origin
+    };
+    struct Glyphs;
+    const Glyph* glyph(uint8_t byte);
+    Glyphs* glyphs_ = nullptr; // at the picture's resolution
+    int32_t glyphsDpi_ = 0;
 };
 
 } // namespace plotanix
