@@ -49,6 +49,14 @@ int32_t parametersOf(uint8_t command) {
     }
 }
 
+// The record's name for a command: ESC and its byte, written in hex when
+// it is no printable character (the transcript's records are text).
+std::string mnemonic(uint8_t command) {
+    if (command > 32 && command < 127) return std::string("ESC") + static_cast<char>(command);
+    constexpr char hex[] = "0123456789ABCDEF";
+    return std::string("ESC#") + hex[command >> 4] + hex[command & 15];
+}
+
 } // namespace
 
 std::optional<BitImageMode> bitImageMode(int32_t m) {
@@ -164,7 +172,7 @@ void EscpPrinter::parametersDone() {
             return;
         }
     }
-    ignoreUnknown(std::string("ESC") + static_cast<char>(command_));
+    ignoreUnknown(mnemonic(command_));
 }
 
 void EscpPrinter::beginImage() {
@@ -182,7 +190,7 @@ void EscpPrinter::beginImage() {
     if (!modeKnown_) {
         // Its layout is not known: the header alone is read.
         at_ = At::text;
-        ignoreUnknown(std::string("ESC") + static_cast<char>(command_));
+        ignoreUnknown(mnemonic(command_));
         return;
     }
     countInstruction();
