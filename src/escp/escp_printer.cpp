@@ -80,7 +80,9 @@ std::optional<BitImageMode> bitImageMode(int32_t m) {
     }
 }
 
-EscpPrinter::EscpPrinter() = default;
+EscpPrinter::EscpPrinter(ByteLink& link) {
+    link.requestFlowControl(FlowControl::inboundXonxoff);
+}
 EscpPrinter::~EscpPrinter() = default;
 
 void EscpPrinter::startPage() {
@@ -110,6 +112,10 @@ void EscpPrinter::endOfStream() {
 }
 
 bool EscpPrinter::knows(std::string_view mnemonic) const {
+    return escpKnows(mnemonic);
+}
+
+bool escpKnows(std::string_view mnemonic) {
     static constexpr std::string_view known[] = {"ESC*", "ESCK", "ESCL", "ESCY",
                                                  "ESCZ", "ESC?", "ESC@"};
     return std::find(std::begin(known), std::end(known), mnemonic) != std::end(known);

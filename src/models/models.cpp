@@ -17,8 +17,8 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
         return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.status, paper);
     if (model == PlotterModel::hpgl2)
         return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.status, paper);
-    if (model == PlotterModel::pcl) return std::make_unique<PclPrinter>();
-    if (model == PlotterModel::escp) return std::make_unique<EscpPrinter>();
+    if (model == PlotterModel::pcl) return std::make_unique<PclPrinter>(parts.link);
+    if (model == PlotterModel::escp) return std::make_unique<EscpPrinter>(parts.link);
     return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status, hp7470aKnows);
 }
 
@@ -54,9 +54,9 @@ bool plotterKnows(PlotterModel model, std::string_view mnemonic) {
     case PlotterModel::hpgl2:
         return hpgl2Knows(mnemonic);
     case PlotterModel::pcl:
-        return PclPrinter().knows(mnemonic);
+        return pclKnows(mnemonic);
     case PlotterModel::escp:
-        return EscpPrinter().knows(mnemonic);
+        return escpKnows(mnemonic);
     default:
         return Hp86bPlotter::isKnown(mnemonic);
     }

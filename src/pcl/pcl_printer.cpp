@@ -27,7 +27,8 @@ bool validResolution(int64_t dpi) {
 
 } // namespace
 
-PclPrinter::PclPrinter() {
+PclPrinter::PclPrinter(ByteLink& link) {
+    link.requestFlowControl(FlowControl::inboundXonxoff);
     reset();
 }
 
@@ -80,6 +81,10 @@ void PclPrinter::endOfStream() {
 }
 
 bool PclPrinter::knows(std::string_view mnemonic) const {
+    return pclKnows(mnemonic);
+}
+
+bool pclKnows(std::string_view mnemonic) {
     static constexpr std::string_view known[] = {
         "ESCE",   "ESC*tR", "ESC*rS", "ESC*rT", "ESC*rA", "ESC*rB", "ESC*rC", "ESC*rU",
         "ESC*rF", "ESC*bM", "ESC*bY", "ESC*bW", "ESC*bV", "ESC*pX", "ESC*pY", "ESC&aH",

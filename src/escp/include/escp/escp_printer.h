@@ -5,6 +5,7 @@
 // apart, and text between them in the fixed-pitch font. Other commands
 // are read past and ignored. A push parser like the other models.
 
+#include "hpgl/byte_link.h"
 #include "hpgl/plotter.h"
 #include "pcl/printed_sheet.h"
 
@@ -29,7 +30,8 @@ std::optional<BitImageMode> bitImageMode(int32_t m);
 
 class EscpPrinter : public Plotter {
   public:
-    EscpPrinter();
+    // Asks the line to pace the host without taking XON and XOFF out of the data.
+    explicit EscpPrinter(ByteLink& link);
     ~EscpPrinter() override;
 
     void startPage() override;
@@ -74,5 +76,8 @@ class EscpPrinter : public Plotter {
     // The cursor, in sheet units; and the tallest band on this line.
     int64_t x_ = 0, y_ = 0, lineBand_ = 0;
 };
+
+// Whether the printer carries out this command ("ESC*bW"), without making one.
+bool escpKnows(std::string_view mnemonic);
 
 } // namespace plotanix

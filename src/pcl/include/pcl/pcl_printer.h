@@ -7,6 +7,7 @@
 // ignored. A push parser: fed any split of the stream, it keeps where it
 // stands in its members.
 
+#include "hpgl/byte_link.h"
 #include "hpgl/plotter.h"
 #include "pcl/printed_sheet.h"
 #include "pcl/raster_rows.h"
@@ -29,7 +30,8 @@ inline constexpr size_t transferBytesMost = 32767;
 
 class PclPrinter : public Plotter {
   public:
-    PclPrinter();
+    // Asks the line to pace the host without taking XON and XOFF out of the data.
+    explicit PclPrinter(ByteLink& link);
     ~PclPrinter() override;
 
     void startPage() override;
@@ -103,5 +105,8 @@ class PclPrinter : public Plotter {
     std::vector<std::vector<uint8_t>> planes_; // of the row being sent
     std::string pjl_;                          // the start of a PJL line
 };
+
+// Whether the printer carries out this command ("ESC*bW"), without making one.
+bool pclKnows(std::string_view mnemonic);
 
 } // namespace plotanix
