@@ -87,6 +87,7 @@ EscpPrinter::~EscpPrinter() = default;
 
 void EscpPrinter::startPage() {
     sheet_.clear();
+    pageTop_ = 0;
 }
 
 void EscpPrinter::feed(std::span<const uint8_t> bytes) {
@@ -234,7 +235,7 @@ void EscpPrinter::imageDone() {
     if (columnsKept_ > 0 && y_ + mode_.dotsDown * dotHeight <= printerPageLength) {
         RasterBlock block;
         block.left = x_;
-        block.top = y_;
+        block.top = pageTop_ + y_;
         block.dpiX = mode_.dpiX;
         block.dpiY = mode_.dpiY;
         sheet_.startBlock(block);
@@ -264,7 +265,7 @@ void EscpPrinter::text(uint8_t byte) {
         break;
     default:
         if (((byte > 32 && byte < 127) || byte >= 160) && x_ + textPitch <= printerPageWidth) {
-            sheet_.addText(x_, y_ + lineSpacing * 3 / 4, static_cast<char>(byte));
+            sheet_.addText(x_, pageTop_ + y_ + lineSpacing * 3 / 4, static_cast<char>(byte));
             x_ += textPitch;
         }
         break;
@@ -282,8 +283,13 @@ void EscpPrinter::lineFeed() {
 void EscpPrinter::pageEnd() {
     if (sheet_.empty()) return;
     draw(true);
-    advancePage();
-    sheet_.clear();
+    if (advancePage()) {
+        sheet_.clear();
+        pageTop_ = 0;
+    } else {
+        // Nobody takes the page: the next is printed below it.
+        pageTop_ = sheet_.bottom() + lineSpacing;
+    }
 }
 
 void EscpPrinter::reset() {

@@ -36,6 +36,7 @@ PclPrinter::~PclPrinter() = default;
 
 void PclPrinter::startPage() {
     sheet_.clear();
+    pageTop_ = 0;
 }
 
 void PclPrinter::feed(std::span<const uint8_t> bytes) {
@@ -344,7 +345,7 @@ void PclPrinter::startRaster(int32_t mode) {
     planes_.clear();
     RasterBlock block;
     block.left = raster_.left;
-    block.top = y_;
+    block.top = pageTop_ + y_;
     block.dpiX = block.dpiY = raster_.dpi;
     block.planes = raster_.planes;
     block.palette = raster_.palette;
@@ -423,8 +424,15 @@ void PclPrinter::pageEnd() {
     if (raster_.active) endRaster(true);
     if (sheet_.empty()) return;
     draw(true);
-    advancePage();
-    sheet_.clear();
+    y_ = 0;
+    if (advancePage()) {
+        sheet_.clear();
+        pageTop_ = 0;
+    } else {
+        // Nobody takes the page: the next is printed below it, as on a
+        // roll of paper, so that none is lost.
+        pageTop_ = sheet_.bottom() + lineSpacing;
+    }
 }
 
 void PclPrinter::unknown(char letter) {
@@ -466,7 +474,7 @@ void PclPrinter::text(uint8_t byte) {
 
 void PclPrinter::printable(uint8_t byte) {
     if (x_ + textPitch > printerPageWidth) return; // past the right edge: cut
-    sheet_.addText(x_, y_, static_cast<char>(byte));
+    sheet_.addText(x_, pageTop_ + y_, static_cast<char>(byte));
     x_ += textPitch;
 }
 

@@ -24,7 +24,9 @@ void PlotSession::makeModel() {
     link_.requestFlowControl(FlowControl::none);
     plotter_ = makePlotter(model_, paper_, {drawing_, link_, status_});
     plotter_->onPageAdvance([this] {
-        if (pageAdvance_) pageAdvance_();
+        if (!pageAdvance_) return false;
+        pageAdvance_();
+        return true;
     });
     plotter_->onUnknown([this](std::string_view mnemonic) { recordUnknown(mnemonic); });
     plotter_->onPicture(

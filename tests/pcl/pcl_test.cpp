@@ -155,6 +155,25 @@ TEST(PclPage, PagesEndAtFormFeedPaperSourceZeroAndResetAfterInk) {
     }
 }
 
+// Where nobody takes the pages (the live program saves at the line's
+// silence), a page's end prints the next below it: none is lost.
+TEST(PclPage, PagesNobodyTakesArePrintedBelowEachOther) {
+    PrinterPlot plot(PlotterModel::pcl, false);
+    plot.print(start + row({0x80}) + "\f" + start + row({0x40}) + "\f");
+    const PageImage& page = plot.page();
+    int inkedRows = 0;
+    for (int y = 0; y < page.height; ++y) {
+        for (int x = 0; x < page.width; ++x) {
+            if (page.pixel(x, y) != penColours[0]) {
+                ++inkedRows;
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(inkedRows, 2) << "both pages' rows are on the picture";
+    EXPECT_EQ(plot.rows(2, 1), std::vector<std::string>{"#."}) << "the first page on top";
+}
+
 TEST(PclBounds, RowsAndPagesAreCutAtWhatAPrinterTakes) {
     PrinterPlot wide(PlotterModel::pcl);
     wide.print(esc("*t75R") + esc("*r100000S") + esc("*r0A") +

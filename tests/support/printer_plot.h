@@ -12,8 +12,11 @@
 namespace plotanix::testing {
 
 struct PrinterPlot : InProcessPlot {
-    explicit PrinterPlot(PlotterModel model) : InProcessPlot(nullptr, model) {
-        session.onPageAdvance([this] { ++pagesEnded; });
+    // pagesTaken: the pages the printer ends are taken (counted), as the
+    // renderer takes them; otherwise nobody takes them.
+    explicit PrinterPlot(PlotterModel model, bool pagesTaken = true)
+        : InProcessPlot(nullptr, model) {
+        if (pagesTaken) session.onPageAdvance([this] { ++pagesEnded; });
     }
     PrinterPlot& print(std::string_view stream) {
         run(stream);

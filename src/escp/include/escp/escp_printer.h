@@ -75,6 +75,7 @@ class EscpPrinter : public Plotter {
     std::vector<std::vector<uint8_t>> bandRows_;
     // The cursor, in sheet units; and the tallest band on this line.
     int64_t x_ = 0, y_ = 0, lineBand_ = 0;
+    int64_t pageTop_ = 0; // where this page lies on the sheet (below the last when kept)
 };
 
 // Whether the printer carries out this command ("ESC*bW"), without making one.

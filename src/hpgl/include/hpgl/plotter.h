@@ -107,9 +107,11 @@ class Plotter {
     RunResult counts() const { return counts_; }
     void resetCounts() { counts_ = {}; }
 
-    // Called when the plotter advances the page itself (HP-GL/2's PG),
-    // where the instruction stands in the stream; nothing when unset.
-    void onPageAdvance(std::function<void()> hook) { pageAdvance_ = std::move(hook); }
+    // Called when the plotter advances the page itself (HP-GL/2's PG, a
+    // printer's form feed), where the instruction stands in the stream;
+    // nothing when unset. It says whether the page was taken (written
+    // somewhere): a printer whose page nobody takes prints on after it.
+    void onPageAdvance(std::function<bool()> hook) { pageAdvance_ = std::move(hook); }
     // Called with the mnemonic of each instruction the model does not know,
     // where it stands in the stream (the session records it).
     void onUnknown(std::function<void(std::string_view)> hook) { unknown_ = std::move(hook); }
@@ -122,9 +124,7 @@ class Plotter {
     }
 
   protected:
-    void advancePage() {
-        if (pageAdvance_) pageAdvance_();
-    }
+    bool advancePage() { return pageAdvance_ && pageAdvance_(); }
     void countInstruction() { ++counts_.instructions; }
     // An instruction the model does not know: counted and told.
     void ignoreUnknown(std::string_view mnemonic) {
@@ -139,7 +139,7 @@ class Plotter {
   private:
     RunResult counts_;
     int64_t offPaper_ = 0;
-    std::function<void()> pageAdvance_;
+    std::function<bool()> pageAdvance_;
     std::function<void(std::string_view)> unknown_;
     std::function<PageImage*(int32_t, int32_t)> picture_;
 };

@@ -99,6 +99,7 @@ class PclPrinter : public Plotter {
     std::vector<uint8_t> data_;
     // The cursor, in sheet units from the page's top left.
     int64_t x_ = 0, y_ = 0;
+    int64_t pageTop_ = 0; // where this page lies on the sheet (below the last when kept)
     int32_t lineTermination_ = 0;
     RasterState raster_;
     std::vector<std::vector<uint8_t>> seed_;   // by plane

@@ -62,6 +62,8 @@ class PrintedSheet {
     PrintedSheet& operator=(const PrintedSheet&) = delete;
 
     bool empty() const { return items_.empty(); }
+    // The lowest edge of what is printed, in sheet units (0 when empty).
+    int64_t bottom() const { return extent_.empty ? 0 : extent_.bottom; }
     // A new block; rows are added to the last one.
     RasterBlock& startBlock(const RasterBlock& block);
     // The row in the last block; false when the sheet is full (dropped).
