@@ -389,6 +389,22 @@ TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
     }
 }
 
+// A printed page is dots: its copies are PNG, and an SVG or PDF of it fails
+// in one line, leaving no file.
+TEST(RenderProgram, APrintedPageIsWrittenAsPngOnly) {
+    TempDir dir;
+    writeFile(dir.file("print.prn"), "\x1b*r0A\x1b*b1W\xF0\x1b*rB");
+    EXPECT_EQ(runRender(dir, "print.prn -o print.png").status, 0);
+    for (const std::string format : {"svg", "pdf"}) {
+        const Outcome outcome = runRender(dir, "print.prn -o print." + format);
+        EXPECT_EQ(outcome.status, 4) << format;
+        EXPECT_NE(outcome.err.find(": a printed page is dots, not a drawing: write it as PNG"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_FALSE(fs::exists(dir.file("print." + format))) << format;
+    }
+}
+
 // -o's extension names the format; a device, FIFO or standard output is
 // written into as it stands and never replaced.
 TEST(RenderProgram, OutputsFollowTheirNameAndKeepWhatIsNoFile) {

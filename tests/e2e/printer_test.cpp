@@ -38,10 +38,11 @@ void expectPrinted(const std::string& file, const std::string& print) {
     ASSERT_EQ(png.height, static_cast<uint32_t>(page.height)) << "the printed area's height";
     long differing = 0;
     for (int y = 0; y < page.height; ++y) {
-        for (int x = 0; x < page.width; ++x)
+        for (int x = 0; x < page.width; ++x) {
             const Colour c = page.pixel(x, y); // red in the low byte
-        const uint32_t rgb = (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
-        differing += png.pixel(static_cast<uint32_t>(x), static_cast<uint32_t>(y)) != rgb;
+            const uint32_t rgb = (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+            differing += png.pixel(static_cast<uint32_t>(x), static_cast<uint32_t>(y)) != rgb;
+        }
     }
     EXPECT_EQ(differing, 0) << "pixels unlike the model's page";
 }

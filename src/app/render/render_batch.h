@@ -29,6 +29,10 @@ enum RenderStatus : int {
     blankPage = 5, // with --strict: a page with nothing drawn on it
 };
 
+// Why a printer's page has no SVG, PDF or enlarged copy: it is dots.
+inline constexpr const char* printedPageAsPng =
+    "a printed page is dots, not a drawing: write it as PNG (-o NAME.png)";
+
 // No input is read past this: a larger one is refused, not cut short.
 inline constexpr size_t maxInputBytes = size_t{256} << 20;
 

@@ -163,6 +163,10 @@ OutputFormat outputFormat(const std::string& format, int scale, bool plotterByte
                                               : CopyFormat::png;
     return {"." + format,
             [kind, scale](const PageView& page, FILE* file, std::string& reason) {
+                if (page.printed) {
+                    reason = printedPageAsPng;
+                    return false;
+                }
                 if (page.list == nullptr) {
                     reason = "the drawing of the page was not kept";
                     return false;

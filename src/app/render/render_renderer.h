@@ -46,6 +46,8 @@ struct PageView {
     std::optional<Drawing::Extent> drawn;
     // Whether the plotter's paper cut off part of the drawing.
     bool cutAtPaper = false;
+    // A printer's page: its dots are all of it, no drawing is kept.
+    bool printed = false;
 };
 
 // A page to be written: the number of its SAVE PAGE marker, or none for the
