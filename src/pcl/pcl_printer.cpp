@@ -264,9 +264,11 @@ void PclPrinter::command(char letter, bool last) {
         endRaster(false);
     } else if (key('*', 'r', 'C')) {
         endRaster(false);
+        // and the left margin back to X = 0: a transfer after it starts there
         raster_.method = RasterMethod::unencoded;
         raster_.unsupportedMethod = false;
         raster_.left = 0;
+        raster_.startMode = 0;
     } else if (key('*', 'r', 'U')) {
         if (whole == 1) {
             raster_.planes = 1, raster_.palette = blackWhite;

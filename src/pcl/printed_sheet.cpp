@@ -139,7 +139,7 @@ PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
     for (const RasterBlock& block : blocks_) {
         if (!block.rows.empty()) g.dpi = std::max({g.dpi, block.dpiX, block.dpiY});
     }
-    if (g.dpi == 0) g.dpi = 300; // text alone
+    if (g.dpi == 0) g.dpi = 100; // text alone, about as a screen shows it
     const auto sizeAt = [&](int32_t dpi) {
         const auto pixels = [&](int64_t units) {
             return (units * dpi + sheetUnitsPerInch - 1) / sheetUnitsPerInch;
@@ -172,16 +172,17 @@ int64_t PrintedSheet::px(int64_t units, int64_t origin) const {
 
 void PrintedSheet::draw(const PictureSource& source, bool exact) {
     if (extent_.empty) return;
-    const Geometry g = geometry(exact);
-    const auto within = [&] {
-        return g.dpi == drawn_.dpi && g.originX == drawn_.originX && g.originY == drawn_.originY &&
-               g.width <= drawn_.width && g.height <= drawn_.height;
-    };
-    // Nothing new, or (growing) the new lies within the picture.
-    if (picture_ && (version_ == drawnVersion_ && (!exact || g == drawn_))) return;
-    if (!picture_ || !(g == drawn_ || (!exact && within()))) {
-        drawn_ = g;
-        picture_ = source(g.width, g.height);
+    // The picture is kept while the printed area fits it (growing), or is
+    // it (exact); otherwise it is made again and drawn afresh.
+    const Geometry tight = geometry(true);
+    const bool fits = tight.dpi == drawn_.dpi && tight.originX == drawn_.originX &&
+                      tight.originY == drawn_.originY && tight.width <= drawn_.width &&
+                      tight.height <= drawn_.height;
+    const bool keep = picture_ && (exact ? tight == drawn_ : fits);
+    if (keep && version_ == drawnVersion_) return;
+    if (!keep) {
+        drawn_ = exact ? tight : geometry(false);
+        picture_ = source(drawn_.width, drawn_.height);
         itemsDrawn_ = rowsDrawn_ = 0;
         if (!picture_) {
             drawn_ = {};
@@ -309,8 +310,15 @@ void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
             const uint8_t* coverage = mask.coverage.data() + y * mask.width;
             uint8_t* row = image.row(static_cast<int>(top + y)) + 3 * left;
             for (int64_t x = x0; x < x1; ++x) {
+                const unsigned cover = coverage[x];
+                if (cover == 0) continue;
+                uint8_t* pixel = row + 3 * x;
+                if (cover == 255) {
+                    pixel[0] = pixel[1] = pixel[2] = 0;
+                    continue;
+                }
                 for (int c = 0; c < 3; ++c)
-                    row[3 * x + c] = blendCoverage(row[3 * x + c], 0, coverage[x]);
+                    pixel[c] = blendCoverage(pixel[c], 0, cover);
             }
         }
     }

@@ -84,7 +84,7 @@ TEST(EscpText, TextAndImagesShareTheSheetAndPagesEndAtFormFeed) {
                "3A"
                "C");
     EXPECT_EQ(text.result.ignored, 1) << "ESC 3 is read with its parameter";
-    // Text alone is drawn at 300 dpi: three cells of 30 pixels, not four.
-    EXPECT_EQ(text.page().width, 3 * 30 + 2 * PrintedSheet::marginPixels)
+    // Text alone is drawn at 100 dpi: three cells of 10 pixels, not four.
+    EXPECT_EQ(text.page().width, 3 * 10 + 2 * PrintedSheet::marginPixels)
         << "ESC 3's parameter byte is no character";
 }

@@ -80,6 +80,10 @@ TEST(PclRaster, RowsInEachMethodAndMixedGiveTheirDots) {
          start + row({0x80}) + esc("*rB") + esc("*p8X") + esc("*r1A") + row({0xFF}) + esc("*rB") +
              esc("*p4X") + row({0xFF}),
          {"#...............", "........########", "....########...."}},
+        {"after ESC*rC a transfer without a start begins at X = 0",
+         esc("*p8X") + esc("*t300R") + esc("*r1A") + row({0x80}) + esc("*rC") + esc("*p8X") +
+             row({0xFF}),
+         {"........#.......", "########........"}},
         {"the resolution is locked out in raster graphics; mixed ones drawn at the finest",
          start + row({0x80}) + esc("*t150R") + row({0xFF}) + esc("*rB") + esc("*t150R") +
              esc("*r0A") + row({0x80}),
