@@ -1,6 +1,7 @@
 // An instrument printing to plotanix --model pcl on each kind of line: a
 // serial line at 8N1 with XON/XOFF (the raster holding 0x11 and 0x13), an
-// HP-IB adapter listening only, and a LAN printer's raw port. Each print is
+// HP-IB adapter listening only or at the printer's address, and a LAN
+// printer's raw port. Each print is
 // saved as the page the model draws in process, and the transcript keeps
 // its bytes exactly.
 
@@ -11,6 +12,7 @@
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace plotanix::testing {
 namespace {
@@ -60,17 +62,29 @@ TEST(Printing, OnASerialLineAt8N1WithXonXoffTheRasterKeepsItsXonAndXoffBytes) {
         << "every byte kept, binary data included";
 }
 
-TEST(Printing, ATalkOnlyInstrumentPrintsThroughAnAdapterListeningOnly) {
-    AdapterOnUsb adapter(std::chrono::milliseconds(300));
-    UnattendedPlotter plotanix;
-    ASSERT_TRUE(
-        plotanix.start("--gpib listen " + adapter.path() + " --model pcl --page-gap 1", "", true));
-    ASSERT_TRUE(plotanix.said("On HP-IB, listening only")) << plotanix.journal();
-    const std::string print = screenPrint();
-    adapter.look([&](sim::SimulatedAdapter& a) { EXPECT_TRUE(a.computerSends(1, print)); });
-    ASSERT_TRUE(plotanix.saved(1)) << plotanix.journal();
-    expectPrinted(plotanix.pages.file(savedPageName(1)), print);
-    EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
+// A talk-only instrument with the adapter listening only, and one that
+// addresses the printer with the adapter at the printer's address.
+TEST(Printing, AnInstrumentPrintsThroughTheAdapterListeningOnlyOrAtAnAddress) {
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"listen", 1, "On HP-IB, listening only"},
+        {"5", 5, "On HP-IB address 5"},
+    };
+    for (const auto& [gpib, at, answered] : cases) {
+        const int address = at; // a lambda takes no structured binding
+        const std::string bus = gpib;
+        AdapterOnUsb adapter(std::chrono::milliseconds(300));
+        UnattendedPlotter plotanix;
+        ASSERT_TRUE(plotanix.start(
+            "--gpib " + gpib + " " + adapter.path() + " --model pcl --page-gap 1", "", true));
+        ASSERT_TRUE(plotanix.said(answered)) << plotanix.journal();
+        const std::string print = screenPrint();
+        adapter.look([&](sim::SimulatedAdapter& a) {
+            EXPECT_TRUE(a.computerSends(address, print)) << bus;
+        });
+        ASSERT_TRUE(plotanix.saved(1)) << gpib << ": " << plotanix.journal();
+        expectPrinted(plotanix.pages.file(savedPageName(1)), print);
+        EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
+    }
 }
 
 TEST(Printing, AnInstrumentPrintsToTheRawPrinterPortOverTheLan) {
