@@ -19,7 +19,9 @@ PACKAGES := \
 	libcairo2-dev \
 	libcli11-dev \
 	libmicrohttpd-dev \
-	libcups2-dev
+	libcups2-dev \
+	rpcsvc-proto \
+	libtirpc-dev
 # The tests (make test), beside those: the sanitizing compiler, the test
 # libraries, the terminal, display and file checkers the tests drive, and
 # the tools the install test uses, and the CUPS scheduler and its
@@ -61,7 +63,7 @@ JOBS := $(shell nproc)
 BUILD := build
 TEST_BUILD := build-test
 
-.PHONY: run test test-announce build test-build deps deps-test deps-bench deps-deb demo bench fuzz format clean install deb
+.PHONY: run test test-announce build test-build compile-alone deps deps-test deps-bench deps-deb demo bench fuzz format clean install deb
 
 # Where `make install` puts the programs, man pages and README; DESTDIR
 # stages the whole tree elsewhere (for a package).
@@ -71,8 +73,10 @@ PREFIX ?= /usr/local
 run: build
 	@./$(BUILD)/plotanix $(ARGS)
 
-# Said at once: the first build of both takes minutes.
-test: test-announce deps-test build test-build
+# Said at once: the first build of both takes minutes. The builds are unity
+# builds, so every source is also compiled on its own (g++, syntax and
+# warnings only), where a missing include shows.
+test: test-announce deps-test build test-build compile-alone
 	@echo "Running the tests ($(TEST_BUILD), ctest; the slowest take a few minutes)"
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
 
@@ -167,6 +171,13 @@ test-build: deps-test
 		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
 	@cmake --build $(TEST_BUILD) -j$(JOBS)
 
+# Every source compiled on its own with g++ (build-alone/: the commands of a
+# build without unity).
+ALONE_BUILD := build-alone
+compile-alone: deps-test
+	@echo "Compiling every source on its own ($(ALONE_BUILD)/, g++, syntax and warnings)"
+	@tools/compile_alone.sh $(ALONE_BUILD) $(JOBS)
+
 # The programs stripped of their debug information; the service's unit names
 # the programs under PREFIX.
 install: build
@@ -180,4 +191,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(FUZZ_BUILD) $(ALONE_BUILD)

@@ -18,12 +18,17 @@
 // the simulated adapter is a simulated instrument (an HP 8753 sending its
 // plot as records with gaps between them, an 8568B as one message, ...),
 // and the plotter is started with --acquire to ask it for its plot.
+//
+// With --vxi11 INSTRUMENT the same instrument is behind a simulated VXI-11
+// LAN/GPIB gateway on the loopback instead, and the plotter asks through
+// it with --acquire INSTRUMENT vxi11:127.0.0.1:PORT/gpib0,ADDRESS.
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
 #include "serial/gpib_acquire.h"
 #include "shell/signal_watch.h"
 #include "simulated_adapter.h"
+#include "simulated_gateway.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -443,30 +448,75 @@ int SimulatedBench::run(const fs::path& plotter) {
     }
 }
 
+// The instrument behind a simulated VXI-11 gateway on the loopback, asked
+// for its plot through it; it ends when the plotter ends.
+int runLanBench(const plotanix::InstrumentRecipe& recipe, const fs::path& plotter) {
+    plotanix::SignalWatch signals{SIGCHLD};
+    if (!signals.ok()) return fail(std::string("can't watch signals: ") + strerror(errno));
+    const int address = recipe.address != 0 ? recipe.address : tdsAddress;
+    plotanix::sim::SimulatedInstrument instrument =
+        plotanix::sim::instrumentFor(recipe.name, address, recordGap);
+    plotanix::sim::SimulatedGateway gateway;
+    if (gateway.portmapperPort() == 0)
+        return fail(std::string("can't listen on the loopback: ") + strerror(errno));
+    gateway.attach(instrument);
+    const std::string line = "vxi11:127.0.0.1:" + std::to_string(gateway.portmapperPort()) +
+                             "/gpib0," + std::to_string(address);
+    std::printf("Plotanix demo: a simulated instrument (%s) is at HP-IB address %d, behind a "
+                "simulated VXI-11 LAN/GPIB gateway\n(its portmapper on 127.0.0.1 port %d); the "
+                "plotter asks it for its plot through %s.\n",
+                std::string(recipe.title).c_str(), address, gateway.portmapperPort(), line.c_str());
+    std::fflush(stdout);
+    std::vector<std::string> words = {plotter.string(), "--acquire", std::string(recipe.name),
+                                      line};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    if (posix_spawn(&child, words[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return fail("can't start the plotter: " + words[0]);
+    for (;;) {
+        gateway.serve(std::chrono::milliseconds(10));
+        for (const int signalNumber : signals.take())
+            if (signalNumber != SIGCHLD) kill(child, signalNumber);
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child) {
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) sayWhereFilesAre();
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const bool onBus = argc == 2 && std::string_view(argv[1]) == "--gpib";
     const bool overTcp = argc == 2 && std::string_view(argv[1]) == "--tcp";
-    const bool acquire = argc == 3 && std::string_view(argv[1]) == "--acquire";
+    const bool lan = argc == 3 && std::string_view(argv[1]) == "--vxi11";
+    const bool acquire = argc == 3 && (std::string_view(argv[1]) == "--acquire" || lan);
     const plotanix::InstrumentRecipe* recipe = acquire ? plotanix::findRecipe(argv[2]) : nullptr;
     if ((argc > 1 && !onBus && !overTcp && !acquire) || (argc > 2 && !acquire) ||
         (acquire && (recipe == nullptr || recipe->name == "custom"))) {
-        std::fprintf(stderr,
-                     "Usage: plotanix-demo [--gpib | --tcp | --acquire INSTRUMENT]\n"
-                     "  --gpib                 the HP-86B on HP-IB, through a simulated USB-GPIB "
-                     "adapter\n"
-                     "  --tcp                  the HP-86B as a TCP server on the loopback, the "
-                     "plotter connecting to it\n"
-                     "  --acquire INSTRUMENT   ask a simulated instrument for its plot: hp8753, "
-                     "hp8566b, hp8568b,\n"
-                     "                         hp8560e, hp3577a or tek-tds\n");
+        std::fprintf(
+            stderr,
+            "Usage: plotanix-demo [--gpib | --tcp | --acquire INSTRUMENT | --vxi11 INSTRUMENT]\n"
+            "  --gpib                 the HP-86B on HP-IB, through a simulated USB-GPIB "
+            "adapter\n"
+            "  --tcp                  the HP-86B as a TCP server on the loopback, the "
+            "plotter connecting to it\n"
+            "  --acquire INSTRUMENT   ask a simulated instrument for its plot: hp8753, "
+            "hp8566b, hp8568b,\n"
+            "                         hp8560e, hp3577a or tek-tds\n"
+            "  --vxi11 INSTRUMENT     the same, the instrument behind a simulated VXI-11 "
+            "LAN/GPIB gateway\n");
         return 2;
     }
     const fs::path programDir = programDirectory();
     const fs::path plotter = programDir / "plotanix";
     if (access(plotter.c_str(), X_OK) != 0)
         return fail("can't find the plotter: " + plotter.string());
+    if (lan) return runLanBench(*recipe, plotter);
     if (acquire) return SimulatedBench(argv[2]).run(plotter);
     const fs::path drawingFile = drawingPath(programDir);
     const std::optional<std::string> drawing = readWholeFile(drawingFile);

@@ -14,7 +14,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <system_error>
-#include <thread>
 
 namespace plotanix {
 
@@ -130,8 +129,8 @@ bool isResolveError(int error) {
     return error <= resolveErrorBase - 1 && error > resolveErrorBase - 1000;
 }
 
-NetLine::NetLine(NetAddress address, Note note)
-    : address_(std::move(address)), note_(std::move(note)) {}
+NetLine::NetLine(NetAddress address, BackgroundWork& work, Note note)
+    : address_(std::move(address)), note_(std::move(note)), work_(work) {}
 
 NetLine::~NetLine() = default;
 
@@ -155,25 +154,23 @@ bool NetLine::open(Clock::time_point now) {
     return error_ == 0 && begin(std::move(places), now);
 }
 
-// A name is looked up off the loop: the helper wakes it through an eventfd
-// in the line's epoll, and the loop keeps the deadline (see onTime).
+// A name is looked up off the loop, on the background work's look-up lane:
+// the worker wakes the line through an eventfd in its epoll, and the loop
+// keeps the deadline (see onTime). A resolver cannot be called off: the
+// look-up's state is shared with the work, which may outlive the line.
 bool NetLine::startLookup(Clock::time_point now) {
     auto lookup = std::make_shared<Lookup>();
     if (!lookup->done) {
         error_ = errno;
         return false;
     }
-    try {
-        std::thread([lookup, address = address_] {
-            lookup->error = lookUp(address, false, lookup->places);
-            lookup->finished.store(true, std::memory_order_release);
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t put = ::write(lookup->done.get(), &one, sizeof one);
-        }).detach();
-    } catch (const std::system_error& failure) {
-        error_ = failure.code().value();
-        return false;
-    }
+    work_.submit(BackgroundWork::Lane::lookups, [lookup, address = address_] {
+        lookup->error = lookUp(address, false, lookup->places);
+        lookup->finished.store(true, std::memory_order_release);
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t put = ::write(lookup->done.get(), &one, sizeof one);
+        return BackgroundWork::Done();
+    });
     error_ = 0;
     lookup_ = std::move(lookup);
     lookupDeadline_ = now + lookupWait;

@@ -69,7 +69,11 @@ bool SerialLink::openSerialPort(const std::string& devicePath, const LineSetting
     if (isNetworkName(devicePath)) {
         const std::optional<NetAddress> address = parseNetAddress(devicePath);
         if (!address) return false;
-        auto line = std::make_unique<NetLine>(*address, note_);
+        if (work_ == nullptr) {
+            if (!ownWork_) ownWork_ = std::make_unique<BackgroundWork>();
+            work_ = ownWork_.get();
+        }
+        auto line = std::make_unique<NetLine>(*address, *work_, note_);
         openError_ = line->open(Clock::now()) ? 0 : line->error();
         if (openError_ == 0) line_ = std::move(line);
     } else {

@@ -6,6 +6,7 @@
 #include "serial/gpib_acquire.h"
 #include "serial/net_line.h"
 #include "settings/config_file.h"
+#include "vxi11/vxi11_line.h"
 
 #include <CLI/CLI.hpp>
 
@@ -80,6 +81,13 @@ template <typename Words, typename Value> std::string wordOf(const Words& words,
 
 // Any length: the stable names under /dev/serial/by-id are long.
 std::string takePort(Settings& settings, std::string value) {
+    if (isVxi11Name(value)) {
+        if (!parseVxi11Name(value))
+            return std::string("a VXI-11 line is ") + vxi11NameForm +
+                   " (DEVICE gpib0,ADDRESS through a gateway, inst0 on a LAN instrument)";
+        settings.port = std::move(value);
+        return {};
+    }
     if (isNetworkName(value)) {
         if (!parseNetAddress(value)) return std::string("a network line is ") + netNameForms;
         settings.port = std::move(value);
@@ -250,7 +258,8 @@ std::string printText(const Settings& settings) {
 constexpr SettingRow rows[] = {
     {"port", "", "DEVICE", "Serial device",
      "serial device path (/dev/ttyUSB0), port name (COM1 is /dev/ttyS0) or network line "
-     "(tcp:HOST:PORT, tcp-listen:[ADDRESS:]PORT, telnet:HOST:PORT, telnet-listen:[ADDRESS:]PORT)",
+     "(tcp:HOST:PORT, tcp-listen:[ADDRESS:]PORT, telnet:HOST:PORT, telnet-listen:[ADDRESS:]PORT); "
+     "with --acquire also a VXI-11 gateway or LAN instrument (vxi11:HOST[:PORT][/DEVICE])",
      true, [](const Settings& s) { return s.port; }, takePort},
     {"baud", "b", "RATE", "Speed (baud)",
      "line speed: a standard rate from 75 to 230400 (the 7470A's own go to 9600); default 9600",
@@ -535,7 +544,13 @@ std::string acquireConflict(const Settings& settings) {
     const auto given = [&](std::string_view key) {
         return sourceOf(settings, *findRow(key)) != Source::defaults;
     };
+    const std::optional<Vxi11Address> lan = parseVxi11Name(settings.port);
     if (settings.acquire.empty()) {
+        // A gateway is the bus's controller: the plotter cannot listen there.
+        if (lan)
+            return settings.port +
+                   " is a VXI-11 line, for --acquire only: the plotter's own modes need a "
+                   "serial line or a USB-GPIB adapter on the bus";
         for (std::string_view key : {"gpib-address", "command", "quiet-after", "count", "every"})
             if (given(key)) return "--" + std::string(key) + " goes with --acquire";
         return {};
@@ -543,17 +558,23 @@ std::string acquireConflict(const Settings& settings) {
     if (sourceOf(settings, *findRow("gpib")) == Source::commandLine)
         return "--acquire makes the adapter the bus's controller: leave out --gpib "
                "(--gpib-address names the instrument's address)";
-    // A web view from the config file serves the plotter's modes, not this.
-    if (sourceOf(settings, *findRow("web")) == Source::commandLine)
-        return "--acquire saves its plots and ends: leave out --web (the web view is the "
-               "plotter's, interactive or --unattended)";
     const InstrumentRecipe& recipe = *findRecipe(settings.acquire);
     if (recipe.name == "custom" && settings.command.empty())
         return "--acquire custom needs --command 'TEXT', the command that makes it plot";
     if (recipe.name != "custom" && given("command")) return "--command goes with --acquire custom";
-    if (recipe.address == 0 && settings.gpibAddress == 0)
+    // A LAN instrument, or a device named with its address, needs none.
+    const bool lanAddressed =
+        lan && (deviceAddress(lan->device) || !lan->device.starts_with("gpib"));
+    if (recipe.address == 0 && settings.gpibAddress == 0 && !lanAddressed)
         return "--acquire " + settings.acquire + " needs --gpib-address N: it has no usual address";
     if (given("every") && !given("count")) return "--every goes with --count";
+    if (lan && settings.gpibAddress != 0) {
+        const std::optional<int> named = deviceAddress(lan->device);
+        if (named && *named != settings.gpibAddress)
+            return "the VXI-11 device " + lan->device + " is at address " + std::to_string(*named) +
+                   ", --gpib-address says " + std::to_string(settings.gpibAddress) +
+                   ": leave one out";
+    }
     return {};
 }
 
@@ -685,6 +706,10 @@ Startup readSettings(int argc, const char* const* argv, const Environment& envir
             startup.exitStatus = 2;
         }
     }
+    // A web view from the config file serves the plotter's modes (a service
+    // may hold its port); asking an instrument is watched only when asked.
+    if (!settings.acquire.empty() && sourceOf(settings, *findRow("web")) != Source::commandLine)
+        settings.web.reset();
     // Unattended, the live view is the window's: without one it would show
     // nothing. Asked for on this command line, that is a mistake; from the
     // config file (where it serves the interactive mode) it is said.

@@ -60,16 +60,24 @@ int EventLoop::run(Activity& activity, bool pastEnding) {
         ended_ = 0;
         return code;
     };
-    const auto stopping = [&] { return ended_ != 0 || (SignalWatch::ending() && !pastEnding); };
+    // An ending that has come: the run's end, or news for an activity that
+    // takes it (once; the run then goes on past it).
+    const auto stopping = [&] {
+        const int ending = ended_ != 0 ? ended_ : pastEnding ? 0 : SignalWatch::ending();
+        if (ending == 0) return false;
+        if (!activity.takesEnding()) return true;
+        ended_ = 0;
+        pastEnding = true;
+        activity.onEnding(ending);
+        return false;
+    };
     const auto watched = [this](PollSource* source) {
         return std::find(sources_.begin(), sources_.end(), source) != sources_.end();
     };
     std::vector<pollfd> fds;
     std::vector<std::optional<Clock::time_point>> due;
     while (true) {
-        if (const int ending = SignalWatch::ending(); ending != 0 && !pastEnding)
-            return result(ending);
-        if (ended_ != 0) return result(ended_);
+        if (stopping()) return result(ended_ != 0 ? ended_ : SignalWatch::ending());
         // The sources as they were when the turn began: one may add or
         // remove another in its turn.
         const std::vector<PollSource*> sources = sources_;
@@ -105,6 +113,8 @@ int EventLoop::run(Activity& activity, bool pastEnding) {
             if (revents != 0 || (due[i] && now >= *due[i])) source->handle(revents, now);
         }
         if (stopping() || activity.done()) continue;
+        activity.afterTurn(now);
+        if (activity.done()) continue;
         const std::optional<Clock::time_point> at = activity.deadline();
         if (at && now >= *at) activity.onTime(now);
     }

@@ -278,66 +278,50 @@ int LineWatch::take(std::span<uint8_t> buffer, bool* arrived) {
     return got;
 }
 
-namespace {
-
 // The kernel moves a line's bytes to the read queue in its own time: an
 // empty queue does not mean an empty line. Only a settle time with nothing
 // arriving does.
-class KeepingBytes : public Activity {
-  public:
-    KeepingBytes(SerialLink& link, LogFile& log) : link_(link), log_(log) {}
-    bool done() const override { return done_; }
-    bool readsLine() const override { return true; }
-    void onLineData(Clock::time_point now) override { take(now); }
-    void onLineLost() override { done_ = true; }
-    // The budget and the settle time run from the loop's first turn.
-    std::optional<Clock::time_point> deadline() const override {
-        if (done_) return std::nullopt;
-        if (!budgetEnd_) return Clock::time_point{};
-        return std::min(quietUntil_, *budgetEnd_);
-    }
-    void onTime(Clock::time_point now) override {
-        take(now);
-        if (now >= quietUntil_ || now >= *budgetEnd_) done_ = true;
-    }
+QueuedBytes::QueuedBytes(LineWatch& line, LogFile& log, std::chrono::milliseconds budget)
+    : line_(line), log_(log), events_(line.events()), budget_(budget) {
+    line_.tellEvents(nullptr);
+    if (!log_.isOpen() || line_.lost() || !line_.isOpen() || line_.settingUp()) finish();
+}
 
-  private:
-    void take(Clock::time_point now) {
-        if (!budgetEnd_) {
-            budgetEnd_ = now + LineWatch::keepingBudget;
-            quietUntil_ = now + LineWatch::settleTime;
-        }
-        std::array<uint8_t, transcript::chunkSize> buffer{};
-        while (!done_) {
-            bool arrived = false;
-            const int got = link_.readAvailable(buffer, &arrived);
-            if (got < 0) done_ = true;
-            if (got > 0) log_.writeLogBytes(buffer.data(), static_cast<size_t>(got));
-            if (!arrived) return;
-            quietUntil_ = now + LineWatch::settleTime;
-            if (now >= *budgetEnd_) done_ = true;
-        }
+QueuedBytes::~QueuedBytes() {
+    line_.tellEvents(events_);
+}
+
+std::optional<Clock::time_point> QueuedBytes::deadline() const {
+    if (done_) return std::nullopt;
+    if (!budgetEnd_) return Clock::time_point{};
+    return std::min(quietUntil_, *budgetEnd_);
+}
+
+void QueuedBytes::onTime(Clock::time_point now) {
+    take(now);
+    if (!done_ && (now >= quietUntil_ || now >= *budgetEnd_)) finish();
+}
+
+void QueuedBytes::take(Clock::time_point now) {
+    if (!budgetEnd_) {
+        budgetEnd_ = now + budget_;
+        quietUntil_ = now + LineWatch::settleTime;
     }
-
-    SerialLink& link_;
-    LogFile& log_;
-    std::optional<Clock::time_point> budgetEnd_;
-    Clock::time_point quietUntil_{};
-    bool done_ = false;
-};
-
-} // namespace
-
-// The line's news is no one's at an ending: a hang-up now only ends the read.
-void LineWatch::keepQueuedBytes(EventLoop& loop, LogFile& log) {
-    if (!log.isOpen()) return;
-    if (!lost_ && serial_.isOpen() && !settingUp()) {
-        Events* const events = std::exchange(events_, nullptr);
-        KeepingBytes keeping(serial_, log);
-        loop.run(keeping, true);
-        events_ = events;
+    std::array<uint8_t, transcript::chunkSize> buffer{};
+    while (!done_) {
+        bool arrived = false;
+        const int got = line_.link().readAvailable(buffer, &arrived);
+        if (got < 0) return finish();
+        if (got > 0) log_.writeLogBytes(buffer.data(), static_cast<size_t>(got));
+        if (!arrived) return;
+        quietUntil_ = now + LineWatch::settleTime;
+        if (now >= *budgetEnd_) return finish();
     }
-    log.flushLog();
+}
+
+void QueuedBytes::finish() {
+    done_ = true;
+    if (log_.isOpen()) log_.flushLog();
 }
 
 } // namespace plotanix

@@ -135,7 +135,7 @@ nav a { margin-right: 1em; }
 
 // Without a script the page is whole as loaded; with one it follows the
 // live channel: a new picture when the page changes, the state when it
-// changes, the list when a page is saved.
+// changes, the list when a page is saved or the channel is opened again.
 const char liveScript[] = R"("use strict";
 (function () {
   if (!window.EventSource) return;
@@ -152,6 +152,14 @@ const char liveScript[] = R"("use strict";
     }).catch(function () {});
   };
   var events = new EventSource("/events");
+  // A channel ends now and then (at the end of its lifetime, or giving way
+  // to another browser's) and the browser opens another: what was saved
+  // meanwhile is looked at again.
+  var opened = false;
+  events.addEventListener("open", function () {
+    if (opened) refresh();
+    opened = true;
+  });
   events.addEventListener("page", function (e) {
     var img = document.querySelector("#current.drawing #page");
     if (img) img.src = "/page.png?v=" + encodeURIComponent(e.data); else refresh();

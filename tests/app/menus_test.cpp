@@ -9,7 +9,7 @@
 #include "output/png_writer.h"
 #include "session/page_store.h"
 #include "settings/settings.h"
-#include "shell/page_write_thread.h"
+#include "shell/page_writes.h"
 #include "support/fake_screen.h"
 #include "support/in_process_plot.h"
 #include "support/started_settings.h"
@@ -152,7 +152,9 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
     for (const auto& [key, line, prompt, shown] : steps) {
         ASSERT_EQ(options.onKey(key), Next::readLine);
-        if (!prompt.empty()) EXPECT_EQ(screen.lines.back(), prompt);
+        if (!prompt.empty()) {
+            EXPECT_EQ(screen.lines.back(), prompt);
+        }
         EXPECT_EQ(typeValue(options, line), Next::stay);
         EXPECT_EQ(messageShown(screen), shown);
     }
@@ -304,33 +306,32 @@ TEST_F(PageMenuTest, TheRowUnderOkNamesTheCopyToo) {
     EXPECT_EQ(screen.lines.at(1), written("PLOTTER_00001.PNG and PLOTTER_00001.SVG"));
 }
 
-// "1" with the page written by a thread, at the page menu and at
-// "Waiting...": nothing is said or marked, and keys and the line wait,
+// "1" with the page written on the background work, at the page menu and
+// at "Waiting...": nothing is said or marked, and keys and the line wait,
 // until the file is whole; the eventfd then wakes the loop, whose turn
 // prints "1  Ok.". A failed write says why.
 TEST_F(PageTest, APageWrittenApartIsOkOnlyOnceItsFileIsWhole) {
     std::promise<void> go;
     std::shared_future<void> gate = go.get_future().share();
-    PageWriteThread writer([&](const PageImage& page, const std::string& path) {
+    BackgroundWork work;
+    const PageStore::Writer slowDisk = [&](const PageImage& page, const std::string& path) {
         gate.wait();
         return store.writer()(page, path);
-    });
-    const PageWriteApart writeApart = [&writer](std::shared_ptr<const PageImage> page,
-                                                const std::string& path, PageWritten written) {
-        writer.start(std::move(page), path,
-                     [written](auto outcome) { written(outcome.written, outcome.error); });
+    };
+    const PageWriteApart writeApart = [&](std::shared_ptr<const PageImage> page,
+                                          const std::string& path, PageWritten written) {
+        writePageApart(work, slowDisk, std::move(page), path, std::move(written));
     };
     PageMenu menu(screen, plot.session, store, writeApart);
-    const auto writtenTurn = [&writer] {
-        pollfd wake{writer.descriptor(), POLLIN, 0};
+    const auto writtenTurn = [&work] {
+        pollfd wake{work.descriptor(), POLLIN, 0};
         ASSERT_EQ(::poll(&wake, 1, 10'000), 1);
-        writer.service(Clock::now());
+        work.service(Clock::now());
     };
     screen.clearConsole();
     EXPECT_EQ(menu.onKey("1"), PageMenu::Next::stay);
     EXPECT_EQ(menu.onKey("4"), PageMenu::Next::stay);
     EXPECT_TRUE(menu.saving());
-    EXPECT_FALSE(writer.due());
     plot.run("PD300,300;"); // the page changes; the file is of the page as it was
     EXPECT_EQ(screen.lines, std::vector<std::string>{""});
     EXPECT_FALSE(saved(1));

@@ -221,7 +221,9 @@ TEST(RenderProgram, TranscriptsOfEachModelRenderBackToTheirPages) {
             EXPECT_TRUE(plotting.preparePage());
             for (const std::string& run : runs) {
                 testing::runReads(plotting.session, {run});
-                if (save) EXPECT_TRUE(plotting.store.savePage(plotting.session.page()).ok);
+                if (save) {
+                    EXPECT_TRUE(plotting.store.savePage(plotting.session.page()).ok);
+                }
                 save = false;
             }
             EXPECT_TRUE(savePng(plotting.session.page(), dir.file("last.png")));
@@ -321,7 +323,9 @@ TEST(RenderProgram, APdfHoldsAllThePagesOfItsInput) {
             runRender(dir, words + " && pdfinfo " + file + " | sed -n 's/^Pages: *//p'");
         EXPECT_EQ(outcome.status, 0) << words << outcome.err;
         EXPECT_EQ(outcome.out, pages + "\n") << words;
-        if (!absent.empty()) EXPECT_FALSE(fs::exists(dir.file(absent))) << words;
+        if (!absent.empty()) {
+            EXPECT_FALSE(fs::exists(dir.file(absent))) << words;
+        }
     }
 }
 
@@ -382,8 +386,9 @@ TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
         const std::vector<uint8_t> picture = testing::readPng(dir.file("case/" + page)).rgb;
         EXPECT_EQ(picture, drawnBy(model, drawn, dir)) << words << " " << input;
         for (const ModelName& other : modelNames) {
-            if (other.value != model)
+            if (other.value != model) {
                 EXPECT_NE(picture, drawnBy(other.value, drawn, dir)) << words << " " << input;
+            }
         }
         fs::remove_all(dir.file("case"));
     }

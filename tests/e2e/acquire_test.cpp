@@ -4,13 +4,20 @@
 
 #include "logfile/transcript_format.h"
 #include "plotter_harness.h"
+#include "serial/gpib_acquire.h"
 #include "support/adapter_on_usb.h"
+#include "support/gateway_on_lan.h"
+#include "support/loopback.h"
 #include "support/wait_until.h"
+#include "vxi11/rpc_wire.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <sys/wait.h>
 
 namespace plotanix::testing {
@@ -176,6 +183,149 @@ TEST(Acquire, TheDemoSavesAPage) {
     EXPECT_EQ(ran.status, 0) << ran.err;
     const DecodedPng png = readPng(here.file(savedPageName(1)));
     EXPECT_EQ(differingPixels(png, *expectedPage({sim::plotOf("hp8753")}, PlotterModel::hp7470a)),
+              0);
+}
+
+// Through a VXI-11 gateway, every recipe gives the page it gives through
+// the adapter, and says where it came from.
+TEST(AcquireOverLan, EveryRecipeThroughAGatewayGivesTheSamePage) {
+    for (const char* name : {"hp8753", "hp8566b", "hp8560e", "hp3577a", "tek-tds"}) {
+        TempDir pages;
+        const int address = std::string_view(name) == "tek-tds" ? 7 : findRecipe(name)->address;
+        SimulatedInstrument instrument = sim::instrumentFor(name, address, 10ms);
+        GatewayOnLan gateway;
+        gateway.attach(instrument);
+        gateway.start();
+        const std::string line = gateway.line("gpib0," + std::to_string(address));
+        Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire " + name +
+                             " --quiet-after 0.3 " + line,
+                         pages.path().string());
+        const Ran ran = plotanix.wait();
+        EXPECT_EQ(ran.status, 0) << name << ": " << ran.err;
+        const std::string plot = sim::plotOf(name);
+        const DecodedPng png = readPng(pages.file(savedPageName(1)));
+        EXPECT_EQ(differingPixels(png, *expectedPage({plot}, PlotterModel::hp7470a)), 0) << name;
+        EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")).substr(0, modelLine.size() + plot.size()),
+                  modelLine + plot)
+            << name;
+        EXPECT_NE(ran.out.find(std::to_string(plot.size()) + " bytes from address " +
+                               std::to_string(address) + " through " +
+                               line.substr(0, line.find('/'))),
+                  std::string::npos)
+            << ran.out;
+    }
+}
+
+// Each failure through a gateway is one line and status 1; SIGTERM ends a
+// plot without end within a second, its bytes kept and the link let go.
+TEST(AcquireOverLan, FailuresAreOneLineAndSigtermLetsTheLinkGo) {
+    const struct {
+        const char* fact;
+        sim::GatewayBehaviour behaviour;
+        bool portmapper;
+        std::string said;
+    } cases[] = {
+        {"no portmapper", {}, false, "plotanix: no portmapper answered at 127.0.0.1 port 1 ("},
+        {"device locked",
+         {.errors = {{static_cast<uint32_t>(vxi11::Procedure::createLink), 11}}},
+         true,
+         "plotanix: the gateway at 127.0.0.1 answered create_link for gpib0,16 with \"device "
+         "locked by another link\" (VXI-11 error 11)\n"},
+        {"nobody answering",
+         {},
+         true,
+         "plotanix: nothing answered at address 16 through vxi11:127.0.0.1:"},
+    };
+    for (const auto& c : cases) {
+        TempDir pages;
+        SimulatedInstrument silent(16);
+        GatewayOnLan gateway(c.behaviour);
+        gateway.attach(silent);
+        gateway.start();
+        const std::string line =
+            c.portmapper ? gateway.line("gpib0,16") : "vxi11:127.0.0.1:1/gpib0,16";
+        Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire custom --command 'PLOT;' " +
+                             "--quiet-after 0.3 " + line,
+                         pages.path().string());
+        const Ran ran = plotanix.wait();
+        EXPECT_EQ(ran.status, 1) << c.fact;
+        EXPECT_EQ(ran.err.rfind(c.said, 0), 0u) << c.fact << ": " << ran.err;
+        EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
+    }
+    TempDir pages;
+    SimulatedInstrument endless(16);
+    endless.neverStops("PA100,100;PD200,200;");
+    GatewayOnLan gateway;
+    gateway.attach(endless);
+    gateway.start();
+    Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire custom --command 'PLOT;' " +
+                         gateway.line("gpib0,16"),
+                     pages.path().string());
+    ASSERT_TRUE(waitUntil([&] {
+        std::error_code error;
+        return std::filesystem::file_size(pages.file("PLOTTER.TXT"), error) > 1000 && !error;
+    }));
+    ::kill(plotanix.pid, SIGTERM);
+    const auto signalled = Clock::now();
+    const Ran ran = plotanix.wait();
+    EXPECT_LT(Clock::now() - signalled, 1s);
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.out.find("stopped on SIGTERM"), std::string::npos) << ran.out;
+    EXPECT_TRUE(
+        waitUntil([&] { return gateway.look([](const auto& g) { return g.linksOpen() == 0; }); }));
+    EXPECT_EQ(gateway.look([](const auto& g) { return g.calls(vxi11::Procedure::destroyLink); }), 1)
+        << "destroy_link tried once";
+}
+
+// Watched like any capture: with --web the page is in a browser, and the
+// view answers while the gateway keeps a read unanswered.
+TEST(AcquireOverLan, TheWebViewAnswersWhileTheGatewayIsSilent) {
+    TempDir pages;
+    SimulatedInstrument instrument(16);
+    GatewayOnLan gateway({.silentAt = static_cast<uint32_t>(vxi11::Procedure::deviceRead)});
+    gateway.attach(instrument);
+    gateway.start();
+    Program plotanix(std::string(PLOTANIX_BINARY) + " --acquire custom --command 'PLOT;' " +
+                         "--quiet-after 5 --web 0 " + gateway.line("gpib0,16"),
+                     pages.path().string());
+    std::smatch found;
+    const std::regex address("web view: http://127\\.0\\.0\\.1:([0-9]+)/");
+    std::string out;
+    ASSERT_TRUE(waitUntil([&] {
+        out = readFile(plotanix.out);
+        return std::regex_search(out, found, address);
+    })) << out
+        << readFile(plotanix.err);
+    const int port = std::stoi(found[1]);
+    ASSERT_TRUE(waitUntil([&] {
+        return gateway.look([](const auto& g) { return g.calls(vxi11::Procedure::deviceRead); }) >
+               0;
+    }));
+    Clock::duration longest{};
+    for (int ask = 0; ask < 20; ++ask) {
+        const auto asked = Clock::now();
+        const UniqueFd socket = connectTo(port);
+        sendAll(socket.get(),
+                "GET /style.css HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        const std::string answer = receive(socket.get());
+        longest = std::max(longest, Clock::now() - asked);
+        ASSERT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    }
+    std::printf("[ figure ] longest answer of the web view while the gateway is silent: %.1f ms\n",
+                std::chrono::duration<double, std::milli>(longest).count());
+    EXPECT_LT(longest, 1s) << "the silent gateway held the loop";
+    ::kill(plotanix.pid, SIGTERM);
+    EXPECT_EQ(plotanix.wait().status, 1);
+}
+
+// The demo shows it without a gateway: its simulated one.
+TEST(AcquireOverLan, TheDemoSavesAPage) {
+    TempDir here;
+    Program demo(std::string(PLOTANIX_DEMO) + " --vxi11 hp8568b", here.path().string());
+    const Ran ran = demo.wait(60s);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    const DecodedPng png = readPng(here.file(savedPageName(1)));
+    EXPECT_EQ(differingPixels(png, *expectedPage({sim::plotOf("hp8568b")}, PlotterModel::hp7470a)),
               0);
 }
 

@@ -312,7 +312,7 @@ bool UnattendedPlotter::start(const std::string& arguments, const std::string& v
     pid = startedWithoutTerminal(variables + " " + PLOTANIX_BINARY + " --unattended " +
                                  (withoutPort ? "" : "--port " + line.slavePath() + " ") +
                                  arguments + " --dir " + pages.path().string() + " </dev/null >>" +
-                                 out + " 2>>" + err);
+                                 (stdoutTo.empty() ? out : stdoutTo) + " 2>>" + err);
     return pid > 0;
 }
 

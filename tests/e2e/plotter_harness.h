@@ -71,17 +71,18 @@ class UnattendedPlotter {
     TempDir pages, logs;
     PtyPair line; // the computer's end: line.writeMaster
     const std::string out = logs.file("out"), err = logs.file("err");
+    std::string stdoutTo; // where standard output goes instead of out (a FIFO, say)
     pid_t pid = -1;
 };
 
 struct PlotterOptions {
-    std::string binary;           // empty: the test build's plotanix
-    std::string workingDirectory; // empty: a fresh temporary directory, removed afterwards
-    bool withDisplay = true;      // false: no DISPLAY at all
-    std::string display;          // the X display; empty: the shared one
-    std::string portPath;         // what PLOTANIX_COM1 names; empty: the session's pty
+    std::string binary{};           // empty: the test build's plotanix
+    std::string workingDirectory{}; // empty: a fresh temporary directory, removed afterwards
+    bool withDisplay = true;        // false: no DISPLAY at all
+    std::string display{};          // the X display; empty: the shared one
+    std::string portPath{};         // what PLOTANIX_COM1 names; empty: the session's pty
     // The program's arguments ("@PTY@": the session's pty); PLOTANIX_COM1 then unset.
-    std::optional<std::vector<std::string>> arguments;
+    std::optional<std::vector<std::string>> arguments{};
 };
 
 class PlotterSession {

@@ -133,6 +133,28 @@ TEST_F(Printing, AFailedPrintIsOneLineAndThePageIsSaved) {
     }
 }
 
+// A print server that hangs holds no ending: SIGTERM ends the program
+// within its budget, every page saved, the prints not handed over named.
+TEST_F(Printing, AHungPrintServerHoldsNoEnding) {
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--print plotter --page-gap 1"));
+    cups.freeze();
+    for (int page = 1; page <= 3; ++page) {
+        ASSERT_TRUE(
+            plotanix.line.writeMaster("SP1;PA100,100;PD700," + std::to_string(100 * page) + ";"));
+        ASSERT_TRUE(plotanix.saved(page)) << plotanix.journal() << plotanix.errors();
+    }
+    const auto signalled = std::chrono::steady_clock::now();
+    EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 3s) << "the hung server held the end";
+    cups.thaw();
+    const std::string errors = plotanix.errors();
+    for (int page = 2; page <= 3; ++page)
+        EXPECT_NE(errors.find("not printed on plotter: " + savedPageName(page)), std::string::npos)
+            << errors;
+    EXPECT_TRUE(plotanix.said("stopped on SIGTERM")) << plotanix.journal();
+}
+
 // plotanix-render --print: each input's pages as one job on the queue's
 // paper, the default queue when none is named; a failure is one line and
 // status 4, the -o output written all the same.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -187,6 +188,40 @@ TEST(Unattended, ListensToTheBusThroughAnAdapterThatComesAndGoes) {
         std::string::npos)
         << journal;
     EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
+}
+
+} // namespace
+} // namespace plotanix::testing
+
+namespace plotanix::testing {
+namespace {
+
+// Standard output a pipe nobody reads (a stalled journal reader, `| less`
+// at its prompt): the line is still read and plotted, and SIGTERM still
+// ends the program at once; the lines are kept for the reader, in order.
+TEST(Unattended, AStalledReaderOfTheJournalHoldsNothing) {
+    UnattendedPlotter plotter;
+    plotter.stdoutTo = plotter.logs.file("journal.fifo");
+    ASSERT_EQ(::mkfifo(plotter.stdoutTo.c_str(), 0600), 0);
+    const UniqueFd reader(::open(plotter.stdoutTo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd filler(::open(plotter.stdoutTo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader && filler);
+    const std::string block(4096, '.');
+    size_t filled = 0;
+    while (::write(filler.get(), block.data(), block.size()) > 0)
+        filled += block.size();
+    ASSERT_TRUE(plotter.start("--page-gap 1"));
+    ASSERT_TRUE(plotter.line.writeMaster("SP1;PA100,100;PD700,500;"));
+    EXPECT_TRUE(plotter.saved(1)) << "the journal's full pipe held the loop";
+
+    const auto signalled = std::chrono::steady_clock::now();
+    EXPECT_EQ(plotter.end(), 0) << plotter.errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s) << "the full pipe held the end";
+    std::string journal;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(reader.get(), chunk, sizeof chunk)) > 0;)
+        journal.append(chunk, static_cast<size_t>(n));
+    EXPECT_EQ(journal.substr(0, filled), std::string(filled, '.'));
 }
 
 } // namespace

@@ -118,6 +118,44 @@ TEST(WebView, BrowserFollowsThePlotsWithoutAReload) {
     EXPECT_EQ(plotter.errors(), "");
 }
 
+// A browser whose live channel gives way to newer ones (eight more from
+// its address) opens another when the server asks it to come back, and
+// finds the page saved meanwhile without a reload.
+TEST(WebView, BrowserComesBackWhenItsChannelGivesWay) {
+    UnattendedPlotter plotter;
+    ASSERT_TRUE(plotter.start("--page-gap 1 --web 0"));
+    ASSERT_TRUE(plotter.said(" web view: ")) << plotter.journal() << plotter.errors();
+    std::smatch found;
+    const std::string journal = plotter.journal();
+    ASSERT_TRUE(std::regex_search(journal, found,
+                                  std::regex(" web view: (http://127\\.0\\.0\\.1:([0-9]+)/)\n")))
+        << journal;
+    const std::string url = found[1];
+    const int port = std::stoi(found[2]);
+    ASSERT_TRUE(plotter.line.writeMaster("SP1;PA100,100;PD700,500;"));
+    ASSERT_TRUE(plotter.saved(1)) << plotter.journal();
+    HeadlessBrowser browser;
+    ASSERT_TRUE(browser.open(url)) << browser.failure() << browser.log();
+    ASSERT_TRUE(browser.evaluate(shownPages(savedPageName(1)), 60s))
+        << browser.failure() << browser.log();
+    ASSERT_TRUE(browser.evaluate("Promise.resolve(window.notReloaded = 'yes')", 10s));
+
+    std::vector<UniqueFd> newer;
+    for (int i = 0; i < 8; ++i) {
+        newer.push_back(connectTo(port));
+        ASSERT_TRUE(sendAll(newer.back().get(), "GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+        ASSERT_NE(receive(newer.back().get(), 1, 10s), "") << "channel " << i;
+    }
+    ASSERT_TRUE(plotter.line.writeMaster("SP2;PA100,500;PD700,100;"));
+    ASSERT_TRUE(plotter.saved(2)) << plotter.journal();
+    const auto shown = browser.evaluate(shownPages(savedPageName(2)), 60s);
+    ASSERT_TRUE(shown) << browser.failure() << browser.log();
+    EXPECT_EQ(browser.evaluate("Promise.resolve(window.notReloaded)", 10s), "yes");
+    EXPECT_NE(receive(newer.front().get(), SIZE_MAX, 2s).find("retry: 15000"), std::string::npos)
+        << "the oldest newer channel gives way to the browser's next";
+    EXPECT_EQ(plotter.end(), 0) << plotter.errors();
+}
+
 // The interactive program says where on its start screen, and the view
 // follows the operator from the menus to the plot and the page saved.
 TEST(WebView, InteractiveProgramServesFromTheStartScreenOn) {

@@ -52,13 +52,16 @@ TEST(Hp86bPlotter, PenMovesAndLines) {
     for (const Case& c : cases) {
         InProcessPlot p;
         const PlotterState& state = p.run(c.stream).state();
-        if (c.inked >= 0) EXPECT_EQ(inkedPixels(p.page()), c.inked) << c.stream;
+        if (c.inked >= 0) {
+            EXPECT_EQ(inkedPixels(p.page()), c.inked) << c.stream;
+        }
         EXPECT_EQ(state.penX, c.penX) << c.stream;
         EXPECT_EQ(state.penY, c.penY) << c.stream;
         EXPECT_EQ(state.penDown, c.penDown) << c.stream;
-        if (c.inked < 0)
+        if (c.inked < 0) {
             for (int x = 80; x < 800; ++x) // plotter (0,0) is picture (80,540)
                 EXPECT_EQ(p.page().pixel(x, 540), black) << x;
+        }
     }
 }
 

@@ -89,7 +89,9 @@ TEST_F(Transcript, AnEarlierTranscriptIsKeptUnderANameOfItsOwn) {
         if (c.truncated) fresh.truncateLog();
         fresh.closeLog();
         EXPECT_EQ(readFile(path), "short");
-        if (!c.kept.empty()) EXPECT_EQ(readFile(dir.file(c.kept)), c.earlier);
+        if (!c.kept.empty()) {
+            EXPECT_EQ(readFile(dir.file(c.kept)), c.earlier);
+        }
         for (const std::string& name : c.taken)
             EXPECT_EQ(readFile(dir.file(name)), "taken " + name);
         const auto files = std::distance(std::filesystem::directory_iterator(dir.path()), {});
@@ -239,7 +241,9 @@ TEST_F(Transcript, OpensOnlyAPlainFileOfItsOwn) {
         write(fresh, "transcript");
         fresh.closeLog();
         EXPECT_EQ(readFile(other), "keep me");
-        if (reason.empty()) EXPECT_EQ(readFile(path), "transcript");
+        if (reason.empty()) {
+            EXPECT_EQ(readFile(path), "transcript");
+        }
     }
     fs::remove(path);
     const mode_t umask = ::umask(027);

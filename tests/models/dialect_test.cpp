@@ -69,7 +69,9 @@ TEST(Dialect, FilesWrittenForHpgl2) {
     for (const auto& [bytes, hpgl2, agree] : files) {
         EXPECT_EQ(writtenForHpgl2(bytes), hpgl2) << printable(bytes);
         EXPECT_EQ(readingsAgree(bytes), agree) << printable(bytes);
-        if (agree) EXPECT_EQ(sevenTells(bytes), hpgl2) << printable(bytes);
+        if (agree) {
+            EXPECT_EQ(sevenTells(bytes), hpgl2) << printable(bytes);
+        }
     }
 }
 
@@ -101,7 +103,9 @@ TEST(Dialect, TheSevenReadingTellsAsTheCountWhereTheyAgree) {
     for (const auto& path : testing::realStreamFiles()) {
         std::ifstream in(path, std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        if (readingsAgree(bytes)) EXPECT_EQ(sevenTells(bytes), writtenForHpgl2(bytes)) << path;
+        if (readingsAgree(bytes)) {
+            EXPECT_EQ(sevenTells(bytes), writtenForHpgl2(bytes)) << path;
+        }
     }
 }
 

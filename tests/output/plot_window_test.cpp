@@ -74,10 +74,11 @@ TEST(PlotWindowTest, CentredInFrontShowsThePageResizableAndOnlyClosePlotWindowCl
     window.serviceEvents();
     EXPECT_TRUE(shown());
 
-    XEvent close{.xclient = {.type = ClientMessage, // the close box
-                             .window = found->id,
-                             .message_type = XInternAtom(display, "WM_PROTOCOLS", False),
-                             .format = 32}};
+    XEvent close{}; // the close box
+    close.xclient.type = ClientMessage;
+    close.xclient.window = found->id;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
     close.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
     XSendEvent(display, found->id, False, NoEventMask, &close);
     XSync(display, False);

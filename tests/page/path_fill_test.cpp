@@ -117,7 +117,9 @@ TEST(PathFill, RulesClipsAndFarPoints) {
         for (int y = 0; y < 600; ++y)
             for (int x = 0; x < 800; ++x)
                 filled += image->pixel(x, y) == 0x0000FF;
-        if (c.filled >= 0) EXPECT_EQ(filled, c.filled);
+        if (c.filled >= 0) {
+            EXPECT_EQ(filled, c.filled);
+        }
         for (const auto& [x, y] : c.inked)
             EXPECT_EQ(image->pixel(x, y), 0x0000FFu) << x << "," << y;
         for (const auto& [x, y] : c.clear)

@@ -203,13 +203,16 @@ TEST(GpibAdapter, AnswersAreToldFromTheBussBytes) {
         port.echo = c.echo;
         const GpibSetUp result = setUpGpibAdapter(port, {});
         EXPECT_EQ(result.answered, c.answered);
-        if (c.answered)
+        if (c.answered) {
             EXPECT_EQ(result.version, c.script[0].find(prologix) == 0 ? prologix : version);
+        }
         EXPECT_EQ(result.data, c.data);
         EXPECT_EQ(result.complaints, c.complaints);
         EXPECT_EQ(std::count(port.written.begin(), port.written.end(), "++ver"), long(c.asks));
         // Nothing but "++ver" goes to a port that is no adapter.
-        if (!c.answered) EXPECT_EQ(port.written, Commands(c.asks, "++ver"));
+        if (!c.answered) {
+            EXPECT_EQ(port.written, Commands(c.asks, "++ver"));
+        }
     }
 }
 
@@ -268,7 +271,9 @@ TEST(GpibAdapter, ATalkingPortIsBounded) {
         EXPECT_EQ(result.moreComplaints > 0, c.complaintsCounted);
         EXPECT_EQ(result.unfinished, c.answered) << "the last answer was not missed";
         // No byte read is lost: what was not the adapter's is the line's.
-        if (!c.answered) EXPECT_EQ(result.data.size(), port.given);
+        if (!c.answered) {
+            EXPECT_EQ(result.data.size(), port.given);
+        }
     }
 }
 
@@ -339,7 +344,9 @@ TEST(GpibAdapter, TheSetUpIsAnExchangeWithDeadlines) {
         for (Clock::time_point now = start; !setUp.done(); now = *setUp.deadline()) {
             setUp.onTime(now);
             asks += static_cast<int>(setUp.takeLines().size());
-            if (!setUp.done()) EXPECT_EQ(*setUp.deadline() - now, milliseconds(500));
+            if (!setUp.done()) {
+                EXPECT_EQ(*setUp.deadline() - now, milliseconds(500));
+            }
         }
         EXPECT_EQ(asks, 8);
         EXPECT_FALSE(setUp.result().answered);

@@ -427,7 +427,8 @@ TEST(NetworkLine, AHostNameIsLookedUpOffTheLoop) {
     EXPECT_EQ(openErrorReason(unknown.openError()).rfind("unknown host (", 0), 0u)
         << openErrorReason(unknown.openError());
 
-    NetLine late(*parseNetAddress("tcp:localhost:5470"));
+    BackgroundWork work;
+    NetLine late(*parseNetAddress("tcp:localhost:5470"), work);
     const auto now = Clock::now();
     ASSERT_TRUE(late.open(now));
     EXPECT_EQ(late.due(), now + NetLine::lookupWait);

@@ -123,6 +123,14 @@ TEST(Settings, AcquireOptions) {
     EXPECT_FALSE(custom.startup.exitStatus) << custom.err;
     EXPECT_EQ(custom.startup.settings.command, "PLOT;");
     EXPECT_TRUE(start({"--list-instruments"}).startup.settings.listInstruments);
+    // A gateway's device names the address; a LAN instrument needs none.
+    for (const Args& lan : {Args{"--acquire", "tek-tds", "vxi11:[fe80::1]:1111/gpib0,7,3"},
+                            Args{"--acquire", "tek-tds", "vxi11:scope"},
+                            Args{"--acquire", "hp8753", "--port", "vxi11:gw:111/gpib1"}}) {
+        const Started run = start(lan);
+        EXPECT_FALSE(run.startup.exitStatus) << lan.back() << ": " << run.err;
+        EXPECT_EQ(run.startup.settings.port, lan.back());
+    }
     const std::pair<Args, std::string> refused[] = {
         {{"--acquire", "hp9999"},
          "unknown instrument hp9999: plotanix --list-instruments lists them"},
@@ -131,14 +139,18 @@ TEST(Settings, AcquireOptions) {
         {{"--acquire", "tek-tds"}, "--acquire tek-tds needs --gpib-address N"},
         {{"--acquire", "hp8753", "--gpib", "5"},
          "--acquire makes the adapter the bus's controller"},
-        {{"--acquire", "hp8753", "--web", "8086"},
-         "--acquire saves its plots and ends: leave out --web"},
         {{"--acquire", "hp8753", "--every", "5"}, "--every goes with --count"},
         {{"--count", "2"}, "--count goes with --acquire"},
         {{"--gpib-address", "2"}, "--gpib-address goes with --acquire"},
         {{"--acquire", "hp8753", "--gpib-address", "31"}, "the HP-IB address is from 1 to 30"},
         {{"--acquire", "hp8753", "--count", "0"}, "the count is from 1 to 1000000"},
         {{"--acquire", "hp8753", "--quiet-after", "0"}, "the quiet period is a number of seconds"},
+        {{"vxi11:lab-gw/gpib0,16"}, "vxi11:lab-gw/gpib0,16 is a VXI-11 line, for --acquire only"},
+        {{"--acquire", "hp8753", "vxi11:lab-gw/gpib0,31"}, "a VXI-11 line is vxi11:HOST"},
+        {{"--acquire", "hp8753", "vxi11:lab-gw:0"}, "a VXI-11 line is vxi11:HOST"},
+        {{"--acquire", "hp8753", "vxi11:/inst0"}, "a VXI-11 line is vxi11:HOST"},
+        {{"--acquire", "hp8753", "--gpib-address", "9", "vxi11:gw/gpib0,16"},
+         "the VXI-11 device gpib0,16 is at address 16, --gpib-address says 9"},
     };
     for (const auto& [arguments, why] : refused) {
         const Started run = start(arguments);
@@ -429,12 +441,15 @@ TEST(Settings, TheHelpAndTheManPageFollowTheTable) {
     for (const SettingRow& r : settingRows()) {
         const std::string key(r.key);
         keys.insert(key);
-        if (r.inConfig) configKeys.insert(key);
+        if (r.inConfig) {
+            configKeys.insert(key);
+        }
         EXPECT_NE(help.find("--" + key), std::string::npos) << "--help lacks --" << key;
         EXPECT_TRUE(tagOf.contains(key)) << "the man page lacks --" << key;
-        if (!r.shortName.empty())
+        if (!r.shortName.empty()) {
             EXPECT_NE(tagOf[key].find("-" + std::string(r.shortName) + " "), std::string::npos)
                 << "the man page lacks -" << r.shortName;
+        }
     }
     for (const auto& [name, line] : tagOf)
         EXPECT_TRUE(keys.contains(name)) << "the man page names --" << name << ", no setting";

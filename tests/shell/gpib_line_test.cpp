@@ -79,7 +79,9 @@ TEST(GpibLine, TheBusCarriesThePlotAndTheRepliesAsRs232Does) {
             waitUntil([&] {
                 const auto talk =
                     adapter->look([](sim::SimulatedAdapter& a) { return a.computerReads(5); });
-                if (!talk.bytes.empty()) EXPECT_TRUE(talk.eoiOnLast) << "no EOI";
+                if (!talk.bytes.empty()) {
+                    EXPECT_TRUE(talk.eoiOnLast) << "no EOI";
+                }
                 bus += talk.bytes;
                 return !bus.empty();
             });
@@ -102,7 +104,9 @@ TEST(GpibLine, TheBusCarriesThePlotAndTheRepliesAsRs232Does) {
             const std::string& fromHost = a.fromHost();
             const size_t fence = fromHost.rfind("++ver\r\n");
             EXPECT_EQ(fromHost.substr(fence + 7), c.written);
-            if (c.gpib->role == Role::device) EXPECT_EQ(a.address(), 5);
+            if (c.gpib->role == Role::device) {
+                EXPECT_EQ(a.address(), 5);
+            }
             EXPECT_EQ(a.listenOnly(), c.gpib->role == Role::listenOnly);
             EXPECT_EQ(a.savedCount(), 0) << "the adapter's memory was written";
         });
@@ -223,7 +227,9 @@ TEST(GpibLine, APortThatIsNoAdapterIsAPlainLineAndLosesNothing) {
         opened = true;
         far.join();
         // Whatever it sent, a port that is no adapter is asked once.
-        if (!c.sent.empty()) EXPECT_EQ(plain.readMaster(64, 200ms), "");
+        if (!c.sent.empty()) {
+            EXPECT_EQ(plain.readMaster(64, 200ms), "");
+        }
         EXPECT_FALSE(plotter.line.throughAdapter());
         EXPECT_EQ(plotter.events.said, Commands{"no adapter"});
         std::string data(64, '\0');

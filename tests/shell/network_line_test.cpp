@@ -59,7 +59,9 @@ TEST(NetworkLine, BytesBeforeAndAfterADropAreKept) {
         }
         host = listen ? connectTo(port) : server.accept();
         UntilSaidBack untilBack(plotter.events.said);
-        if (!listen) EXPECT_EQ(plotter.loop.run(untilBack), 0);
+        if (!listen) {
+            EXPECT_EQ(plotter.loop.run(untilBack), 0);
+        }
         ASSERT_TRUE(sendAll(host.get(), after));
         plotter.plot();
         EXPECT_EQ(plotter.transcript, before + after);

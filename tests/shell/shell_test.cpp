@@ -399,7 +399,8 @@ TEST(Endings, ASignalInTheMiddleOfALongPlotKeepsEveryByteWrittenBeforeIt) {
             EXPECT_EQ(rig.loop.run(run), SIGTERM);
             host.join();
             run.end();
-            rig.line.keepQueuedBytes(rig.loop, rig.log);
+            QueuedBytes keeping(rig.line, rig.log);
+            rig.loop.run(keeping, true);
             EXPECT_EQ(rig.transcript.size(), moment);
             EXPECT_TRUE(rig.transcript == plot.substr(0, moment));
         }

@@ -131,6 +131,7 @@ PrivateCups::~PrivateCups() {
 
 void PrivateCups::stop() {
     if (pid_ <= 0) return;
+    ::kill(pid_, SIGCONT); // a frozen scheduler takes its SIGTERM
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
@@ -172,6 +173,14 @@ int PrivateCups::jobCount() const {
     for (const auto& entry : fs::directory_iterator(dir_.path() / "jobs"))
         count += entry.path().extension() == ".pdf";
     return count;
+}
+
+void PrivateCups::freeze() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void PrivateCups::thaw() {
+    if (pid_ > 0) ::kill(pid_, SIGCONT);
 }
 
 } // namespace plotanix::testing

@@ -32,6 +32,10 @@ class PrivateCups {
     bool stopQueue(const std::string& name);
     // Ends the scheduler: its socket stays, nobody answers.
     void stop();
+    // Stops the scheduler where it is (SIGSTOP): connections are taken by
+    // the kernel and never answered, as by a hung print server; thaw goes on.
+    void freeze();
+    void thaw();
 
     // The job's file, once the backend has written it whole (empty after
     // the time-out).

@@ -29,7 +29,9 @@ inline Started start(const Args& arguments, Env environment = {}, const std::str
     static TempDir home;
     const std::string file = home.file("plotanix/plotanix.conf");
     std::filesystem::remove(file);
-    if (!config.empty()) EXPECT_EQ(writeFileAtomically(file, config), "");
+    if (!config.empty()) {
+        EXPECT_EQ(writeFileAtomically(file, config), "");
+    }
     environment.emplace("XDG_CONFIG_HOME", home.path().string());
     std::vector<const char*> argv = {"plotanix"};
     for (const std::string& argument : arguments)

@@ -10,6 +10,18 @@
 
 namespace plotanix::testing {
 
+namespace {
+PollSource* also = nullptr;
+} // namespace
+
+AlsoServed::AlsoServed(PollSource& source) {
+    also = &source;
+}
+
+AlsoServed::~AlsoServed() {
+    also = nullptr;
+}
+
 UniqueFd connectTo(uint16_t port, const char* from) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
@@ -31,12 +43,16 @@ bool pump(web::WebServer& server, int client, std::string& got,
     while (!done(got)) {
         const auto now = Clock::now();
         if (now >= deadline) return false;
-        pollfd fds[2] = {{server.descriptor(), POLLIN, 0}, {client, POLLIN, 0}};
+        pollfd fds[3] = {{server.descriptor(), POLLIN, 0},
+                         {also != nullptr ? also->descriptor() : -1, POLLIN, 0},
+                         {client, POLLIN, 0}};
         const auto due = server.due();
-        ::poll(fds, client >= 0 ? 2 : 1, pollTimeout(earlier(due, deadline), now));
+        ::poll(fds, client >= 0 ? 3 : 2, pollTimeout(earlier(due, deadline), now));
         const auto after = Clock::now();
-        if (fds[0].revents != 0 || (due && after >= *due)) server.service(after);
-        if (client >= 0 && fds[1].revents != 0) {
+        if (fds[1].revents != 0) also->service(after);
+        if (fds[0].revents != 0 || fds[1].revents != 0 || (due && after >= *due))
+            server.service(after);
+        if (client >= 0 && fds[2].revents != 0) {
             char buffer[65536];
             const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
             if (n > 0) got.append(buffer, static_cast<size_t>(n));

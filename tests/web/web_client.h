@@ -23,6 +23,16 @@ struct Answer {
     }
 };
 
+// Another source served with the server in every wait while this object
+// lives (the background work the server hands overlays to).
+class AlsoServed {
+  public:
+    explicit AlsoServed(PollSource& source);
+    ~AlsoServed();
+    AlsoServed(const AlsoServed&) = delete;
+    AlsoServed& operator=(const AlsoServed&) = delete;
+};
+
 // From 127.0.0.1, or from another loopback address when named.
 UniqueFd connectTo(uint16_t port, const char* from = nullptr);
 

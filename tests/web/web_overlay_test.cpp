@@ -1,5 +1,6 @@
 // Two saved pages laid over each other by the web view, drawn on request.
 
+#include "common/background_work.h"
 #include "output/png_writer.h"
 #include "page/page_image.h"
 #include "support/png_file.h"
@@ -10,9 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 
 namespace plotanix::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The older page's black row under the newer page's black and red rows:
 // the newer one's black becomes red and its red blue (shifted one place
@@ -60,6 +64,119 @@ TEST(WebOverlay, TwoSavedPagesOnOnePageInTheirOwnColours) {
         EXPECT_EQ(request(*server, target).status, 404) << target;
     // The front page offers it once two pages are saved.
     EXPECT_NE(request(*server, "/").body.find("action=\"/overlay.png\""), std::string::npos);
+}
+
+// Saved pages of one line each, at its own height.
+void savePages(const TempDir& folder, std::initializer_list<int> rows, int from = 1) {
+    for (const int y : rows) {
+        auto page = createPageImage(800, 600, 24, 0xFFFFFF);
+        for (int x = 100; x < 700; ++x)
+            page->row(y)[3 * x] = 0;
+        std::array<char, 32> name{};
+        std::snprintf(name.data(), name.size(), "PLOTTER_%05d.PNG", from++);
+        ASSERT_TRUE(savePng(*page, folder.file(name.data())));
+    }
+}
+
+std::string overlayOf(int a, int b) {
+    return "GET /overlay.png?a=PLOTTER_0000" + std::to_string(a) + ".PNG&b=PLOTTER_0000" +
+           std::to_string(b) + ".PNG HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+}
+
+// The overlay lane taken by a slow drawing until let go.
+class HeldLane {
+  public:
+    explicit HeldLane(BackgroundWork& work) {
+        work.submit(BackgroundWork::Lane::overlays, [going = going_.get_future().share()] {
+            going.wait();
+            return BackgroundWork::Done{};
+        });
+    }
+    ~HeldLane() { letGo(); }
+    void letGo() {
+        if (!gone_) going_.set_value();
+        gone_ = true;
+    }
+
+  private:
+    std::promise<void> going_;
+    bool gone_ = false;
+};
+
+struct OffTheLoop {
+    TempDir folder;
+    BackgroundWork work;
+    AlsoServed served{work};
+    std::unique_ptr<web::WebServer> server;
+    OffTheLoop() {
+        savePages(folder, {100, 200, 300});
+        std::string why;
+        server = web::WebServer::start({"127.0.0.1", 0, {}, folder.path().string(), &work}, why);
+        EXPECT_NE(server, nullptr) << why;
+    }
+    UniqueFd ask(int a, int b) { return sentFrom(server->port(), overlayOf(a, b)); }
+    // Nothing answered on the connection for a while; or, when it is
+    // expected not to wait, answered before the lane is let go.
+    bool waits(int client, std::string& got, bool expected = true) {
+        return !pump(
+            *server, client, got, [](const std::string& g) { return !g.empty(); },
+            expected ? 200ms : 5000ms);
+    }
+    Answer answered(int client, std::string& got) {
+        pump(*server, client, got, [](const std::string&) { return false; });
+        return parseAnswer(got);
+    }
+};
+
+// A slow overlay holds nothing else up, and is the overlay drawn on the
+// loop once its turn comes.
+TEST(WebOverlay, DrawnOffTheLoop) {
+    OffTheLoop s;
+    std::string why;
+    const auto onLoop = web::WebServer::start({"127.0.0.1", 0, {}, s.folder.path().string()}, why);
+    ASSERT_NE(onLoop, nullptr) << why;
+    HeldLane slow(s.work);
+    UniqueFd asking = s.ask(1, 2);
+    std::string got;
+    EXPECT_TRUE(s.waits(asking.get(), got)) << got;
+    EXPECT_EQ(request(*s.server, "/style.css").status, 200) << "answered meanwhile";
+    slow.letGo();
+    const Answer answer = s.answered(asking.get(), got);
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.body, exchangeRaw(*onLoop, overlayOf(1, 2)).body);
+}
+
+// A pair asked again is answered from what was kept, unless a page of it
+// was saved again; no more than Overlays::atOnce pairs are drawn at a
+// time, a pair being drawn taking in whoever asks for it meanwhile.
+TEST(WebOverlay, KeptPerPairAndBounded) {
+    OffTheLoop s;
+    const Answer first = exchangeRaw(*s.server, overlayOf(1, 2));
+    ASSERT_EQ(first.status, 200) << first.body;
+    HeldLane slow(s.work);
+    EXPECT_EQ(exchangeRaw(*s.server, overlayOf(1, 2)).body, first.body) << "kept";
+    savePages(s.folder, {400}, 2);
+    const struct {
+        int a, b;
+        bool waits; // else answered at once
+        int status; // in the end
+    } cases[] = {
+        {1, 2, true, 200}, // drawn again: the page was saved again
+        {2, 1, true, 200},
+        {1, 3, false, 503}, // beyond the pairs drawn at once
+        {2, 1, true, 200},  // with the pair being drawn
+    };
+    std::vector<UniqueFd> asking;
+    std::vector<std::string> got(std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        asking.push_back(s.ask(cases[i].a, cases[i].b));
+        EXPECT_EQ(s.waits(asking[i].get(), got[i], cases[i].waits), cases[i].waits)
+            << i << ": " << got[i];
+    }
+    slow.letGo();
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(s.answered(asking[i].get(), got[i]).status, cases[i].status) << i;
+    EXPECT_NE(parseAnswer(got[0]).body, first.body) << "the page saved again";
 }
 
 } // namespace

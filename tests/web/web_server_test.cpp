@@ -2,8 +2,10 @@
 // will and will not serve, who may ask, how many at once, and the live
 // channel's messages.
 
+#include "live_channel.h"
 #include "output/png_writer.h"
 #include "page/page_image.h"
+#include "routes.h"
 #include "support/png_file.h"
 #include "support/temp_dir.h"
 #include "web/web_rules.h"
@@ -34,7 +36,7 @@ struct Served {
         std::string why;
         server = WebServer::start({"127.0.0.1", 0, std::move(token), folder.path().string()}, why);
         EXPECT_NE(server, nullptr) << why;
-        server->showPage(page.get());
+        server->showPage([this] { return page.get(); });
     }
     Answer get(const std::string& target, const std::string& headers = "") {
         return request(*server, target, headers);
@@ -247,6 +249,60 @@ TEST(WebServer, PageImageIsThePageAsItStands) {
     EXPECT_EQ(after.rgb[(10 * 800 + 20) * 3 + 2], 0);
 }
 
+// The page replaced under the server (a new plot's page, the old one
+// freed): a request reads the page there is then, a snapshot of it stays
+// until the server is told of a change, and no page means none shown.
+TEST(WebServer, PageReplacedUnderTheServer) {
+    Served s;
+    const auto shown = [&] {
+        const Answer answer = s.get("/page.png");
+        return answer.status == 200 ? int64_t(decodePng(answer.body).pixel(5, 5)) : -answer.status;
+    };
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        int64_t colour; // -status when not a page
+    } steps[] = {
+        {"replaced before any request", [&] { s.page = createPageImage(800, 600, 24, 0); }, 0},
+        {"replaced, not told", [&] { s.page = createPageImage(800, 600, 24, 0x808080); }, 0},
+        {"told", [&] { s.server->pageChanged(); }, 0x808080},
+        {"gone, told", [&] { s.page.reset(), s.server->pageChanged(); }, -404},
+        {"back, shown",
+         [&] {
+             s.page = createPageImage(800, 600, 24, 0xFFFFFF);
+             s.server->showPage([&] { return s.page.get(); });
+         },
+         0xFFFFFF},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(shown(), step.colour) << step.step;
+    }
+}
+
+// Copied when a request needs the page, only when it changed since the
+// last copy, and whole after the page it came from is gone.
+TEST(PageSnapshots, CopiedOnDemandOnlyWhenChanged) {
+    auto page = createPageImage(8, 4, 24, 0xFFFFFF);
+    int asked = 0;
+    web::PageSnapshots snapshots;
+    EXPECT_EQ(snapshots.now().pixels, nullptr) << "nothing shown";
+    snapshots.show([&] { return ++asked, page.get(); });
+    for (int i = 0; i < 100; ++i)
+        snapshots.changed();
+    EXPECT_EQ(asked, 0) << "changes alone copy nothing";
+    const web::PageSnapshot first = snapshots.now();
+    EXPECT_EQ(snapshots.now().pixels, first.pixels) << "unchanged: the same copy";
+    EXPECT_EQ(asked, 1);
+    page = createPageImage(8, 4, 24, 0);
+    snapshots.changed();
+    const web::PageSnapshot second = snapshots.now();
+    EXPECT_EQ(asked, 2);
+    EXPECT_GT(second.version, first.version);
+    EXPECT_EQ(first.pixels->pixel(1, 1), 0xFFFFFFu) << "the old copy stays whole";
+    EXPECT_EQ(second.pixels->pixel(1, 1), 0u);
+}
+
 // Only the page folder's own files by their names: no path, no encoded
 // slash, no link, nothing outside.
 TEST(WebServer, ServesSavedFilesByNameOnly) {
@@ -294,7 +350,9 @@ TEST(WebServer, ServesSavedFilesByNameOnly) {
     for (const auto& c : cases) {
         const Answer answer = s.get(c.target);
         EXPECT_EQ(answer.status, c.status) << c.target;
-        if (c.status == 404) EXPECT_EQ(answer.body, "Not found.\n") << c.target;
+        if (c.status == 404) {
+            EXPECT_EQ(answer.body, "Not found.\n") << c.target;
+        }
     }
 }
 
@@ -398,24 +456,83 @@ TEST(WebServer, PlacesGoToThoseWhoAsk) {
         UniqueFd browser = sentFrom(port, ask, from);
         EXPECT_EQ(parseAnswer(drained(*s.server, browser.get())).status, 200) << from;
     }
+}
 
-    // Sixteen live channels: every place answering, a newcomer is closed.
-    slow.clear();
-    ASSERT_TRUE(pumpUntilConnections(*s.server, 0));
+// Sixteen live channels, twelve from one address and four from another:
+// the oldest give way (their browsers asked to come back later), no more
+// than their share stay, and a page request is still answered, from
+// either address.
+TEST(WebServer, LiveChannelsLeavePlacesForPages) {
+    Served s;
+    const uint16_t port = s.server->port();
     const std::string live = "GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n";
     std::vector<UniqueFd> watching;
-    for (unsigned i = 0; i < WebServer::maxConnections; ++i) {
-        watching.push_back(sentFrom(port, live, i % 2 ? "127.0.0.2" : "127.0.0.3"));
-        std::string got;
-        ASSERT_TRUE(pump(*s.server, watching.back().get(), got,
+    std::vector<std::string> got(16);
+    for (size_t i = 0; i < got.size(); ++i) {
+        watching.push_back(sentFrom(port, live, i < 12 ? "127.0.0.2" : "127.0.0.3"));
+        ASSERT_TRUE(pump(*s.server, watching.back().get(), got[i],
                          [](const std::string& g) { return hasEvent(g, "event: state"); }));
     }
-    UniqueFd extra = sentFrom(port, ask, "127.0.0.4");
-    EXPECT_TRUE(closedUnanswered(*s.server, extra.get()));
-    EXPECT_EQ(s.server->connections(), WebServer::maxConnections);
-    watching.pop_back();
-    ASSERT_TRUE(pumpUntilConnections(*s.server, WebServer::maxConnections - 1));
-    EXPECT_EQ(s.get("/").status, 200);
+    // Four of the first address over its share, then two more over the total.
+    const std::string farewell = "retry: 15000\n\n";
+    for (size_t i = 0; i < got.size(); ++i) {
+        const bool ends = i < 6;
+        const auto ended = [&](const std::string& g) { return g.ends_with("\r\n0\r\n\r\n"); };
+        pump(*s.server, watching[i].get(), got[i], ended, ends ? 5s : 100ms);
+        EXPECT_EQ(ended(got[i]), ends) << "channel " << i << ":\n" << got[i];
+        EXPECT_EQ(hasEvent(got[i], farewell), ends) << "channel " << i;
+    }
+    const std::string ask = "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    for (const char* from : {"127.0.0.2", "127.0.0.3", "127.0.0.1"}) {
+        UniqueFd browser = sentFrom(port, ask, from);
+        EXPECT_EQ(parseAnswer(drained(*s.server, browser.get())).status, 200) << from;
+    }
+}
+
+// Each channel ends after its lifetime, by the server's clock (the page's
+// script opens another), and a new one is told the state at once.
+TEST(WebServer, LiveChannelsEndAfterTheirLifetime) {
+    Served s;
+    const std::string live = "GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    UniqueFd browser = sentFrom(s.server->port(), live);
+    std::string got;
+    ASSERT_TRUE(pump(*s.server, browser.get(), got,
+                     [](const std::string& g) { return hasEvent(g, "event: state"); }));
+    const auto due = s.server->due();
+    ASSERT_TRUE(due.has_value());
+    EXPECT_LE(*due - Clock::now(), web::LiveChannel::lifetime);
+    s.server->service(Clock::now() + web::LiveChannel::lifetime);
+    EXPECT_TRUE(pump(*s.server, browser.get(), got, [](const std::string& g) {
+        return g.ends_with("\r\n0\r\n\r\n");
+    })) << got;
+    EXPECT_FALSE(hasEvent(got, "retry:")) << "the browser's own delay";
+    UniqueFd again = sentFrom(s.server->port(), live);
+    std::string told;
+    EXPECT_TRUE(pump(*s.server, again.get(), told,
+                     [](const std::string& g) { return hasEvent(g, "event: state"); }));
+}
+
+// Which channels give way to a newcomer (the last), oldest first.
+TEST(WebServer, ChannelsGivingWay) {
+    const auto from = [](std::initializer_list<std::pair<size_t, const char*>> runs) {
+        std::vector<std::string> addresses;
+        for (const auto& [count, address] : runs)
+            addresses.insert(addresses.end(), count, address);
+        return addresses;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> open;
+        std::vector<size_t> ended;
+    } cases[] = {
+        {"room for all", from({{7, "a"}, {3, "b"}}), {}},
+        {"one address over its share", from({{9, "a"}}), {0}},
+        {"over the total", from({{6, "a"}, {5, "b"}}), {0}},
+        {"another address's share is its own", from({{1, "b"}, {8, "a"}, {1, "b"}}), {}},
+        {"the newcomer's address first, then all", from({{1, "b"}, {2, "c"}, {9, "a"}}), {0, 3}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(web::channelsToEnd(c.open), c.ended) << c.what;
 }
 
 // A header must be whole in time from the connection's opening or its
@@ -537,6 +654,44 @@ TEST(WebServer, TokenFileRules) {
     EXPECT_NE(made, WebServer::newToken());
 }
 
+// A new token in a file only its owner may read, made whole or not at
+// all, replacing what was there (a link itself, not what it names).
+TEST(WebServer, TokenKeptInTheOwnersFile) {
+    TempDir folder;
+    const std::string path = folder.file("web-token");
+    writeFile(folder.file("elsewhere"), "kept");
+    ASSERT_EQ(::symlink(folder.file("elsewhere").c_str(), path.c_str()), 0);
+    const std::string token = "0123456789abcdef";
+    std::string why;
+    ASSERT_TRUE(WebServer::writeTokenFile(path, token, {"http://192.168.1.10:8470/"}, why)) << why;
+    EXPECT_EQ(readFile(path), token + "\nhttp://192.168.1.10:8470/?token=" + token + "\n");
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(readFile(folder.file("elsewhere")), "kept");
+    EXPECT_EQ(WebServer::tokenFromFile(path, why), token) << "usable as --web-token-file";
+    EXPECT_FALSE(WebServer::writeTokenFile(folder.file("none/web-token"), token, {}, why));
+    EXPECT_TRUE(why.starts_with("cannot write the web token file ")) << why;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);
+}
+
+// For every network, the machine's own addresses: never the wildcard, and
+// no loopback address another machine cannot use.
+TEST(WebServer, AddressesForEveryNetworkAreTheMachines) {
+    TempDir folder;
+    std::string why;
+    const auto server = WebServer::start({"0.0.0.0", 0, {}, folder.path().string()}, why);
+    ASSERT_NE(server, nullptr) << why;
+    const std::vector<std::string> addresses = server->addresses();
+    ASSERT_FALSE(addresses.empty());
+    for (const std::string& address : addresses) {
+        EXPECT_EQ(address.find("0.0.0.0"), std::string::npos) << address;
+        EXPECT_EQ(address.find("//127."), std::string::npos) << address;
+        EXPECT_TRUE(address.ends_with(":" + std::to_string(server->port()) + "/")) << address;
+    }
+}
+
 TEST(WebServer, StartFailsClearly) {
     TempDir folder;
     std::string why;
@@ -549,6 +704,7 @@ TEST(WebServer, StartFailsClearly) {
     EXPECT_EQ(WebServer::start({"127.0.0.1", 0, {}, folder.file("missing")}, why), nullptr);
     EXPECT_TRUE(why.starts_with("cannot open the folder ")) << why;
     EXPECT_EQ(first->url(), "http://127.0.0.1:" + std::to_string(first->port()) + "/");
+    EXPECT_EQ(first->addresses(), std::vector<std::string>{first->url()});
 }
 
 TEST(WebRules, LoopbackAddresses) {

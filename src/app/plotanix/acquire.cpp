@@ -7,18 +7,17 @@
 #include "line_errors.h"
 #include "logfile/log_file.h"
 #include "output/png_writer.h"
-#include "page_printer.h"
-#include "plot_setup.h"
 #include "serial/gpib_acquire.h"
-#include "shell/event_loop.h"
-#include "shell/plot_assembly.h"
-#include "shell/signal_watch.h"
+#include "shell/plot_setup.h"
+#include "shell/station.h"
+#include "vxi11/vxi11_line.h"
 
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -95,14 +94,18 @@ class NoReplies : public ByteLink {
 // its bytes read as they come) and the acquisition the loop's activity,
 // whose deadlines are the exchange's, the next plot of a series and a
 // port that takes nothing.
-class Acquisition : public Activity, public PollSource {
+class Acquisition : public Activity, public PollSource, private StationEvents {
   public:
     Acquisition(const Settings& settings, const InstrumentRecipe& recipe)
-        : settings_(settings), recipe_(recipe), device_(devicePath(settings)),
-          plotting_(
-              setupOf(settings), link_, log_, nullptr,
-              [](const PageImage& page, const std::string& path) { return savePng(page, path); }) {
+        : settings_(settings), recipe_(recipe), device_(devicePath(settings)), station_(*this) {
         options_.address = settings.gpibAddress != 0 ? settings.gpibAddress : recipe.address;
+        // Through a VXI-11 gateway, or to a LAN instrument, the plot comes
+        // by RPC: the device names the address.
+        lan_ = parseVxi11Name(settings.port);
+        if (lan_) {
+            lanDevice_ = linkDevice(lan_->device, settings.gpibAddress, recipe.address);
+            options_.address = deviceAddress(lanDevice_).value_or(0);
+        }
         const double quiet = settings.quietAfter > 0 ? settings.quietAfter : recipe.quietSeconds;
         options_.quiet = std::chrono::milliseconds(std::llround(quiet * 1000));
     }
@@ -113,18 +116,21 @@ class Acquisition : public Activity, public PollSource {
     short events() const override;
     std::optional<Clock::time_point> due() const override { return std::nullopt; }
     void service(Clock::time_point now) override;
-    bool done() const override { return status_.has_value(); }
+    // Once the status is known, the station's ending: the prints asked for
+    // are handed over (within a bound), the transcript closed.
+    bool done() const override {
+        return status_.has_value() && station_.ending.begun() && station_.ending.done();
+    }
     std::optional<Clock::time_point> deadline() const override;
     void onTime(Clock::time_point now) override;
+    bool takesEnding() const override { return true; }
+    void onEnding(int signalNumber) override;
+    void afterTurn(Clock::time_point now) override;
+    // A normal end waits this long at most for the prints asked for.
+    static constexpr std::chrono::seconds finishingBudget{30};
 
   private:
     enum class Stage { settingUp, waiting, taking };
-    static PlotSetup setupOf(const Settings& settings) {
-        PlotSetup setup = plotSetupOf(settings);
-        // The instruments plot for a 7470A (or a plotter that takes its HP-GL).
-        if (setup.model == PlotterModel::hp86b) setup.model = PlotterModel::hp7470a;
-        return setup;
-    }
     int prepare();
     bool reading() const { return stage_ != Stage::waiting; }
     void step(Clock::time_point now);
@@ -135,6 +141,20 @@ class Acquisition : public Activity, public PollSource {
     int stop();
     int ended(int status);
     std::string defaultPortNote() const;
+    PlotSession& session() { return station_.session(); }
+    PageStore& store() { return station_.store(); }
+    // Neither the instrument's port nor the computer's line: no events.
+    void lineLost() override {}
+    void lineBack() override {}
+    // A print not sent is said as a failure is, and leaves the status
+    // alone: the page is saved.
+    void printed(const std::string& said, bool failed) override {
+        if (failed) {
+            failure(said);
+        } else {
+            report(said);
+        }
+    }
     std::chrono::milliseconds every() const {
         return std::chrono::milliseconds(std::llround(settings_.everySeconds * 1000));
     }
@@ -143,47 +163,53 @@ class Acquisition : public Activity, public PollSource {
     InstrumentRecipe recipe_;
     std::string device_;
     AcquireOptions options_;
-    SignalWatch signals_;
     SerialLink serial_;
     NoReplies link_;
-    LogFile log_;
-    PlotAssembly plotting_;
+    Station station_;
     Stage stage_ = Stage::settingUp;
     std::optional<AdapterSetUp> setUp_;
     std::optional<AcquireExchange> exchange_;
+    std::optional<Vxi11Address> lan_;
+    std::string lanDevice_;
+    std::unique_ptr<Vxi11Exchange> lanExchange_;
     std::optional<int> status_;
     std::optional<MarkedInput> marks_;
     std::string out_;                               // lines the port has not taken yet
     std::optional<Clock::time_point> blockedSince_; // since it took nothing
     long long taken_ = 0;
     Clock::time_point first_{};
-    // A print not sent is said as a failure is, and leaves the status alone:
-    // the page is saved.
-    PagePrinter printer_{[](const std::string& said) {
-        if (said.starts_with("not printed")) {
-            failure(said);
-        } else {
-            report(said);
-        }
-    }};
 };
 
 int Acquisition::prepare() {
-    printer_.follow(settings_.print);
-    const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
-    log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
+    Settings settings = settings_;
+    // The instruments plot for a 7470A (or a plotter that takes its HP-GL).
+    if (settings.model == PlotterModel::hp86b) settings.model = PlotterModel::hp7470a;
+    if (!station_.assemble(
+            settings, link_, nullptr,
+            [](const PageImage& page, const std::string& path) { return savePng(page, path); }))
+        return failure("cannot make the page image: not enough memory");
+    LogFile& log = station_.log;
+    const std::string transcript = store().pathOf(LogFile::defaultName);
+    log.onTrouble([transcript](const LogFile::Trouble& trouble) {
         report(LogFile::describe(trouble, transcript));
     });
-    if (!log_.openLog(transcript)) {
+    if (!log.openLog(transcript)) {
         const int error = errno;
-        if (!log_.keepFailed())
+        if (!log.keepFailed())
             return failure("cannot write the transcript " + transcript + ": " +
                            (error == EWOULDBLOCK ? "another Plotanix is using this folder"
                                                  : std::strerror(error)));
-        report(log_.lastError() + "; running without a transcript");
+        report(log.lastError() + "; running without a transcript");
     }
-    if (!plotting_.preparePage()) return failure("cannot make the page image: not enough memory");
-    if (!serial_.openSerialPort(device_, lineSettingsOf(settings_)))
+    // Watched like any capture: the page as it comes, in a browser.
+    if (std::string why; !station_.followWeb(settings_, why)) return failure(why);
+    if (station_.web.running()) {
+        report("web view: " + station_.web.url());
+        station_.web.line("HP-IB address " + std::to_string(options_.address) + " through " +
+                          device_);
+        station_.web.activity("Asking the instrument for its plot");
+    }
+    if (!lan_ && !serial_.openSerialPort(device_, lineSettingsOf(settings_)))
         return failure("cannot open " + device_ + ": " + openErrorReason(serial_.openError()) +
                        defaultPortNote());
     return 0;
@@ -202,26 +228,35 @@ std::string Acquisition::defaultPortNote() const {
 constexpr auto writeGiveUp = std::chrono::seconds(1);
 
 int Acquisition::descriptor() const {
+    if (lan_) return lanExchange_ && !status_ ? lanExchange_->descriptor() : -1;
     return events() != 0 ? serial_.fileDescriptor() : -1;
 }
 
 short Acquisition::events() const {
-    if (done()) return 0;
+    if (status_) return 0;
+    if (lan_) return lanExchange_ ? lanExchange_->events() : short{0};
     return static_cast<short>((reading() ? POLLIN : 0) | (out_.empty() ? 0 : POLLOUT));
 }
 
 std::optional<Clock::time_point> Acquisition::deadline() const {
+    if (status_) return station_.ending.begun() ? station_.ending.deadline() : Clock::time_point{};
     std::optional<Clock::time_point> when;
     if (stage_ == Stage::settingUp) when = setUp_->deadline();
-    if (stage_ == Stage::taking && !exchange_->done()) when = exchange_->deadline();
+    if (stage_ == Stage::taking && exchange_ && !exchange_->done()) when = exchange_->deadline();
+    if (stage_ == Stage::taking && lanExchange_) when = lanExchange_->deadline();
     if (stage_ == Stage::waiting) when = first_ + every() * taken_;
     if (blockedSince_) when = earlier(when, *blockedSince_ + writeGiveUp);
     return when;
 }
 
 void Acquisition::service(Clock::time_point now) {
+    if (status_) return;
+    if (lanExchange_) {
+        lanExchange_->service(now);
+        return step(now);
+    }
     flush(now);
-    if (done() || !reading()) return step(now);
+    if (!reading()) return step(now);
     const size_t room = stage_ == Stage::settingUp ? setUp_->room() : exchange_->room();
     std::string bytes(std::min<size_t>(room, 4096), '\0');
     const ssize_t n =
@@ -239,19 +274,21 @@ void Acquisition::service(Clock::time_point now) {
 }
 
 void Acquisition::onTime(Clock::time_point now) {
+    if (status_) return afterTurn(now);
     if (blockedSince_ && now >= *blockedSince_ + writeGiveUp) portFailed();
     if (stage_ == Stage::settingUp) setUp_->onTime(now);
-    if (stage_ == Stage::taking) exchange_->onTime(now);
+    if (stage_ == Stage::taking && exchange_) exchange_->onTime(now);
+    if (stage_ == Stage::taking && lanExchange_) lanExchange_->onTime(now);
     step(now);
 }
 
 // What the exchange of the moment has to send goes out; an exchange that is
 // over gives way to the next.
 void Acquisition::step(Clock::time_point now) {
-    while (!done()) {
+    while (!status_) {
         std::vector<std::string> lines;
         if (stage_ == Stage::settingUp) lines = setUp_->takeLines();
-        if (stage_ == Stage::taking) lines = exchange_->takeLines();
+        if (stage_ == Stage::taking && exchange_) lines = exchange_->takeLines();
         for (const std::string& line : lines)
             out_ += line + "\r\n";
         flush(now);
@@ -260,16 +297,26 @@ void Acquisition::step(Clock::time_point now) {
             if (status != 0 || settings_.count <= 0) status_ = status;
             stage_ = Stage::waiting;
         } else if (stage_ == Stage::waiting && now >= first_ + every() * taken_) {
-            plotting_.session.beginRun();
-            exchange_.emplace(
-                recipe_, options_,
-                [this](std::string_view bytes) {
-                    plotting_.session.feed(
-                        std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-                },
-                now);
+            session().beginRun();
+            const auto feed = [this](std::string_view bytes) {
+                session().feed(
+                    std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+                const RunResult counts = session().counts();
+                station_.web.pageChanged(counts.instructions, counts.ignored);
+            };
+            if (lan_) {
+                lanExchange_ = std::make_unique<Vxi11Exchange>(*lan_, lanDevice_, recipe_, options_,
+                                                               feed, now, station_.work);
+            } else {
+                exchange_.emplace(recipe_, options_, feed, now);
+            }
             stage_ = Stage::taking;
-        } else if (stage_ == Stage::taking && exchange_->done() && out_.empty()) {
+        } else if (stage_ == Stage::taking && lanExchange_ && lanExchange_->done()) {
+            const int status = takeOne(lanExchange_->result());
+            lanExchange_.reset();
+            stage_ = Stage::waiting;
+            if (status != 0 || ++taken_ >= settings_.count) status_ = status;
+        } else if (stage_ == Stage::taking && exchange_ && exchange_->done() && out_.empty()) {
             // The closing lines have gone too: the plot is in.
             const int status = takeOne(exchange_->result());
             exchange_.reset();
@@ -309,8 +356,9 @@ int Acquisition::setUpAdapter(const GpibSetUp& setUp, Clock::time_point now) {
     first_ = now;
     // Nothing the port sent is lost, adapter or not.
     if (!setUp.data.empty()) {
-        log_.writeLogBytes(reinterpret_cast<const uint8_t*>(setUp.data.data()), setUp.data.size());
-        log_.flushLog();
+        station_.log.writeLogBytes(reinterpret_cast<const uint8_t*>(setUp.data.data()),
+                                   setUp.data.size());
+        station_.log.flushLog();
     }
     if (SignalWatch::ending() != 0) return ended(1);
     if (!setUp.answered)
@@ -329,32 +377,30 @@ int Acquisition::setUpAdapter(const GpibSetUp& setUp, Clock::time_point now) {
 }
 
 int Acquisition::takeOne(const AcquireResult& result) {
-    const RunResult counts = plotting_.session.endRun();
-    log_.flushLog();
-    const std::string address = "address " + std::to_string(options_.address);
+    const RunResult counts = session().endRun();
+    station_.log.flushLog();
+    const std::string address =
+        lanExchange_ ? lanExchange_->source() : "address " + std::to_string(options_.address);
     if (result.bytes > 0) {
-        const PageStore::Saved saved = plotting_.store.savePage(plotting_.session.page());
+        const PageStore::Saved saved = store().savePage(session().page());
         if (!saved.ok)
-            return failure("cannot save " + plotting_.store.pathOf(saved.name) + ": " +
-                           saved.error);
-        report("page saved: " + plotting_.store.pathOf(saved.name) + ", " +
-               std::to_string(result.bytes) + " bytes from " + address +
+            return failure("cannot save " + store().pathOf(saved.name) + ": " + saved.error);
+        report("page saved: " + store().pathOf(saved.name) + ", " + std::to_string(result.bytes) +
+               " bytes from " + address +
                (result.outcome == AcquireResult::Outcome::plot
                     ? ", ended by " + endName(result.endedBy)
                     : std::string()) +
                ", " + std::to_string(counts.instructions) + " instructions, " +
                std::to_string(counts.ignored) + " ignored");
         if (!saved.copyError.empty())
-            report("cannot save the vector copy " + plotting_.store.pathOf(saved.copyName) + ": " +
+            report("cannot save the vector copy " + store().pathOf(saved.copyName) + ": " +
                    saved.copyError);
-        printer_.pageSaved(plotting_.session, saved.name);
-        plotting_.store.markNewPage();
-        plotting_.session.newPage();
+        store().markNewPage();
+        session().newPage();
     }
-    // The earlier plots' prints that have gone, said between plots.
-    printer_.source()->service(Clock::now());
     if (result.outcome == AcquireResult::Outcome::stopped) return ended(1);
-    const std::string failed = acquireFailure(result, recipe_, options_);
+    const std::string failed =
+        lanExchange_ ? lanExchange_->failure() : acquireFailure(result, recipe_, options_);
     if (!failed.empty()) return failure(failed);
     if (counts.instructions == 0)
         return failure("what came from " + address + " (" + std::to_string(result.bytes) +
@@ -372,8 +418,9 @@ int Acquisition::stop() {
     if (stage_ == Stage::taking) {
         // A plot whose closing lines were going out is whole; the series
         // after it is not taken.
-        exchange_->stop(false);
-        const int status = takeOne(exchange_->result());
+        if (lanExchange_) lanExchange_->stop();
+        if (exchange_) exchange_->stop(false);
+        const int status = takeOne(lanExchange_ ? lanExchange_->result() : exchange_->result());
         return status == 0 && taken_ + 1 < settings_.count ? ended(1) : status;
     }
     return ended(1);
@@ -386,28 +433,46 @@ int Acquisition::ended(int status) {
     return status;
 }
 
+// The program is to end: the plot of the moment is kept, then the station
+// ends within its budget.
+void Acquisition::onEnding(int) {
+    if (!status_) status_ = stop();
+    if (!station_.ending.begun()) station_.ending.begin(Clock::now(), Station::endingBudget, false);
+}
+
+void Acquisition::afterTurn(Clock::time_point now) {
+    if (status_ && !station_.ending.begun()) station_.ending.begin(now, finishingBudget, false);
+}
+
 int Acquisition::run() {
     int status = prepare();
-    if (status == 0) {
+    if (status == 0 && lan_) {
+        // No adapter to set up: the plots are asked for at once.
+        stage_ = Stage::waiting;
+        first_ = Clock::now();
+        report("asking the instrument at " +
+               (options_.address != 0 ? "HP-IB address " + std::to_string(options_.address)
+                                      : lanDevice_) +
+               " (" + std::string(recipe_.name) + ": " + std::string(recipe_.title) + ") through " +
+               settings_.port + " (" + lanDevice_ + ", VXI-11)");
+    } else if (status == 0) {
         termios tio{};
         if (::tcgetattr(serial_.fileDescriptor(), &tio) == 0 && (tio.c_iflag & PARMRK) != 0)
             marks_.emplace();
         serial_.discardInput();
         setUp_.emplace([](std::string_view) { return controllerSetUpCommands(); }, Clock::now());
-        EventLoop loop(signals_);
-        loop.watch(this);
-        loop.watch(printer_.source()); // the prints said as they go
+    }
+    if (status == 0) {
+        const WatchedSource port(station_.loop, this);
         step(Clock::now());
-        loop.run(*this);
-        status = status_ ? *status_ : stop();
+        station_.loop.run(*this);
+        status = *status_;
     }
     if (link_.asked() > NoReplies::sayAtMost)
         report("the instrument asked the plotter for output " + countText(link_.asked()) +
                " times in all");
     serial_.closeSerialPort();
-    printer_.finish();
-    log_.truncateLog();
-    log_.closeLog();
+    station_.closeTranscript();
     return status;
 }
 

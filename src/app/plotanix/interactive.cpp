@@ -4,15 +4,10 @@
 #include "common/printable.h"
 #include "line_description.h"
 #include "line_errors.h"
-#include "menus.h"
 #include "network_notice.h"
-#include "options_screen.h"
 #include "output/plot_window.h"
-#include "plot_setup.h"
 #include "settings/config_file.h"
-#include "shell/page_write_thread.h"
-#include "shell/plot_run.h"
-#include "shell/typed_line.h"
+#include "shell/plot_setup.h"
 
 #include <array>
 #include <cstdio>
@@ -24,108 +19,6 @@ namespace {
 
 constexpr int statusRow = 2;
 const std::string lostNotice = "The line to the computer is lost; waiting for it to return.";
-
-// The screen of the moment, drawn anew when the terminal's size changes,
-// for as long as this lasts: the drawing refers to the screen's state.
-class DrawnBy {
-  public:
-    DrawnBy(std::function<void()>& slot, std::function<void()> draw) : slot_(slot) {
-        slot_ = std::move(draw);
-    }
-    ~DrawnBy() { slot_ = nullptr; }
-    DrawnBy(const DrawnBy&) = delete;
-    DrawnBy& operator=(const DrawnBy&) = delete;
-
-  private:
-    std::function<void()>& slot_;
-};
-
-// The start menu's keys until one of its entries is chosen.
-class StartChoice : public Activity {
-  public:
-    bool done() const override { return choice != StartMenu::Choice::none; }
-    bool readsKeys() const override { return true; }
-    bool onKey(std::string_view key) override {
-        choice = StartMenu::onKey(key);
-        return done();
-    }
-    StartMenu::Choice choice = StartMenu::Choice::none;
-};
-
-// The options screen's keys, the value typed at its prompt among them,
-// until Enter or Esc at the screen's own prompt.
-class OptionsChoice : public Activity {
-  public:
-    explicit OptionsChoice(OptionsScreen& options) : options_(options) {}
-    bool done() const override { return left_; }
-    bool readsKeys() const override { return true; }
-    bool onKey(std::string_view key) override {
-        const OptionsScreen::Next next = options_.onKey(key);
-        left_ = next == OptionsScreen::Next::leave;
-        return next == OptionsScreen::Next::readLine; // the value starts with what is typed now
-    }
-
-  private:
-    OptionsScreen& options_;
-    bool left_ = false;
-};
-
-// Enter (or Esc) under a start failure.
-class BackToStart : public Activity {
-  public:
-    bool done() const override { return back_; }
-    bool readsKeys() const override { return true; }
-    bool onKey(std::string_view key) override {
-        back_ = StartFailure::backToStart(key);
-        return back_;
-    }
-
-  private:
-    bool back_ = false;
-};
-
-// "Waiting..." until the computer sends, or the operator goes back.
-class WaitForData : public Activity {
-  public:
-    explicit WaitForData(WaitingScreen& screen) : screen_(screen) {}
-    bool done() const override { return sending_ || left_; }
-    bool left() const { return left_ && !sending_; }
-    bool readsKeys() const override { return true; }
-    bool onKey(std::string_view key) override {
-        left_ = screen_.onKey(key) == WaitingScreen::Next::leave;
-        return left_;
-    }
-    // The page being saved is marked in the transcript before the next
-    // run's bytes.
-    bool readsLine() const override { return !screen_.saving(); }
-    void onLineData(Clock::time_point) override { sending_ = true; }
-
-  private:
-    WaitingScreen& screen_;
-    bool sending_ = false;
-    bool left_ = false;
-};
-
-// The page menu until the operator continues or quits, or the computer
-// sends again (the run then starts at once on the same page).
-class PageChoice : public Activity {
-  public:
-    explicit PageChoice(PageMenu& menu) : menu_(menu) {}
-    bool done() const override { return next != PageMenu::Next::stay; }
-    bool readsKeys() const override { return true; }
-    bool onKey(std::string_view key) override {
-        next = menu_.onKey(key);
-        return true;
-    }
-    // The page being saved is marked in the transcript before the next
-    // run's bytes.
-    bool readsLine() const override { return !menu_.saving(); }
-    void onLineData(Clock::time_point) override { next = PageMenu::Next::plot; }
-    PageMenu::Next next = PageMenu::Next::stay;
-
-  private:
-    PageMenu& menu_;
-};
 
 } // namespace
 
@@ -173,16 +66,15 @@ void PlotterApp::ConsoleStatus::reset() {
 
 PlotterApp::PlotterApp(Startup startup)
     : settings(std::move(startup.settings)), configPath(std::move(startup.configPath)),
-      notices(std::move(startup.notices)), line(this),
+      notices(std::move(startup.notices)),
       status(
           console,
-          [this] { return lineErrorsText(line.link().lineErrors(), lineSettingsOf(settings)); },
-          [this] { return plotting ? std::string(plotting->session.hint()) : std::string(); }),
-      window([this] { showWindowNotice("The display is lost; the page stays in memory."); },
-             [this] { showWindowNotice(""); }) {
-    loop.watch(&window);
-    line.watchIn(loop);
-}
+          [this] {
+              return lineErrorsText(station.line.link().lineErrors(), lineSettingsOf(settings));
+          },
+          [this] {
+              return station.assembled() ? std::string(station.session().hint()) : std::string();
+          }) {}
 
 PlotterApp::~PlotterApp() = default;
 
@@ -194,40 +86,421 @@ int PlotterApp::run() {
     }
     console.enablePositionedOutput();
     console.setConsoleTitle("Plotanix");
-    loop.onResize([this] { redrawScreen(); });
+    station.loop.onResize([this] { redrawScreen(); });
     followWeb();
-    while (true) {
-        if (Ending end = startScreen()) return *end;
-        std::vector<std::string> failure;
-        if (!prepare(failure)) {
-            if (imageErrorFlag) return shutdown();
-            if (Ending end = showStartFailure(std::move(failure))) return *end;
-            continue;
-        }
-        if (Ending end = plotCycle()) return *end;
-        leavePlotting();
+    enter(ScreenState::start, Clock::now());
+    station.loop.run(*this);
+    return exitStatus_;
+}
+
+// ---------------------------------------------------------------- the states
+
+void PlotterApp::go(ScreenEvent event, Clock::time_point now) {
+    if (const std::optional<ScreenState> next = nextScreen(state_, event)) enter(*next, now);
+}
+
+void PlotterApp::enter(ScreenState state, Clock::time_point now) {
+    state_ = state;
+    switch (state) {
+    case ScreenState::start:
+        return enterStart();
+    case ScreenState::options:
+        return enterOptions();
+    case ScreenState::opening:
+        return enterOpening(now);
+    case ScreenState::failure:
+        station.disassemble();
+        return failure_->show();
+    case ScreenState::waiting:
+        return enterWaiting();
+    case ScreenState::plotting:
+        return enterPlotting();
+    case ScreenState::menu:
+        return enterMenu();
+    case ScreenState::leaving:
+        return enterLeaving();
+    case ScreenState::quitting:
+        return enterQuitting();
+    case ScreenState::ending:
+        return enterEnding(now);
+    case ScreenState::ended:
+        return;
     }
 }
 
-// ---------------------------------------------------------------- start screen
+void PlotterApp::enterStart() {
+    station.web.activity("At the start screen, not plotting");
+    startMenu_.emplace(console, information());
+    for (std::string& text : notices)
+        startMenu_->addNotice(std::move(text));
+    notices.clear();
+    if (!webNotice.empty()) startMenu_->addNotice(webNotice);
+    startMenu_->show();
+}
 
-// Returns only to start plotting, or with the ending chosen.
-PlotterApp::Ending PlotterApp::startScreen() {
-    while (true) {
-        web.activity("At the start screen, not plotting");
-        StartMenu menu(console, information());
-        for (std::string& text : notices)
-            menu.addNotice(std::move(text));
-        notices.clear();
-        if (!webNotice.empty()) menu.addNotice(webNotice);
-        menu.show();
-        const DrawnBy drawn(drawScreen, [&menu] { menu.show(); });
-        StartChoice choosing;
-        if (const int ending = loop.run(choosing)) return endOnSignal(ending);
-        if (choosing.choice == StartMenu::Choice::startPlotting) return std::nullopt;
-        if (choosing.choice == StartMenu::Choice::quit) return 0;
-        if (Ending end = optionsScreen()) return end;
-        followWeb();
+// Until Enter or Esc at its prompt; the start screen is then drawn anew. A
+// value cut short by a closed terminal is not taken.
+void PlotterApp::enterOptions() {
+    options_.emplace(console, settings, configPath,
+                     [this](std::string_view key, const std::string& value) {
+                         if (configPath.empty())
+                             return std::string("no home folder for the config file");
+                         return saveSetting(configPath, key, value);
+                     });
+    options_->show();
+}
+
+// The session, then the line: its host name looked up and its adapter set
+// up in the loop, before the rest is prepared (lineOpened).
+void PlotterApp::enterOpening(Clock::time_point now) {
+    plotted = false;
+    if (!station.assemble(settings, station.line.link(), &status)) {
+        imageErrorFlag = true;
+        return go(ScreenEvent::pageUnmade, now);
+    }
+    LineWatch& line = station.line;
+    line.useAdapter(gpibOf(settings));
+    if (line.open(devicePath(settings), lineSettingsOf(settings)) &&
+        (line.settingUp() || line.lookingUp()))
+        return;
+    lineOpened(now);
+}
+
+void PlotterApp::lineOpened(Clock::time_point now) {
+    std::vector<std::string> failure;
+    if (!openLine(failure)) {
+        failure_.emplace(console, std::move(failure));
+        return go(ScreenEvent::lineFailed, now);
+    }
+    // Stale input from before the operator was ready is not part of a plot.
+    station.line.discardStaleInput();
+    // A transcript that stops being written is said at once, on the last row.
+    LogFile& log = station.log;
+    log.onTrouble([this](const LogFile::Trouble& trouble) {
+        showLineNotice(LogFile::describe(trouble, LogFile::defaultName));
+    });
+    log.openLog(settings.dir + "/" + LogFile::defaultName);
+    reportNoLog();
+    go(ScreenEvent::lineReady, now);
+}
+
+// "1" writes the page apart, at the page menu and at "Waiting...", so the
+// loop goes on answering.
+void PlotterApp::enterWaiting() {
+    const auto writeApart = [this](std::shared_ptr<const PageImage> page, const std::string& path,
+                                   PageWritten written) {
+        station.writeApart(std::move(page), path, std::move(written));
+    };
+    waiting_.emplace(
+        console, station.session(), station.store(),
+        [this](const std::string& text) { showLineNotice(text); }, writeApart);
+    draw();
+    if (station.line.lost()) showLineNotice(lostNotice);
+    station.web.activity("Waiting for the computer");
+}
+
+void PlotterApp::enterPlotting() {
+    // "The line ... is back" has served its purpose once plotting resumes.
+    showLineNotice("");
+    status.reset();
+    plotted = true;
+    // The rows under "Waiting..." (the line, the folder) give way to the run's.
+    draw();
+    station.web.activity("Plotting");
+    const bool live = settings.live;
+    run_.emplace(
+        station.session(), station.line, [this](Clock::time_point) { status.showHeld(); },
+        [this, live] {
+            if (live) station.window.pageChanged();
+            const RunResult counts = station.session().counts();
+            station.web.pageChanged(counts.instructions, counts.ignored);
+        });
+    if (live) station.window.follow(station.session().page());
+}
+
+// The run is over (budget: at a signal, the moment the model may go on
+// drawing); at a signal the transcript has every byte all the same.
+void PlotterApp::runEnded(std::optional<Clock::duration> budget, Clock::time_point now) {
+    const RunResult result = run_->end(budget);
+    status.show(result.instructions, result.ignored);
+    if (run_->undrawn() > 0)
+        showLineNotice(std::to_string(run_->undrawn()) +
+                       " bytes were left undrawn at the ending (the transcript has them): "
+                       "plotanix-render " +
+                       LogFile::defaultName + " draws them whole.");
+    run_.reset();
+    if (budget) return;
+    station.window.show(station.session().page());
+    if (!station.window.isOpen() && !windowOffSaid) {
+        windowOffSaid = true;
+        showWindowNotice("The page window is off: " + printable(displayUnavailable()) + ".");
+    }
+    go(ScreenEvent::runEnded, now);
+}
+
+void PlotterApp::enterMenu() {
+    const auto writeApart = [this](std::shared_ptr<const PageImage> page, const std::string& path,
+                                   PageWritten written) {
+        station.writeApart(std::move(page), path, std::move(written));
+    };
+    menu_.emplace(console, station.session(), station.store(), writeApart);
+    menu_->show();
+    station.web.activity("The plot has ended; the page menu is open");
+}
+
+// Back to the start screen from the wait: what the line holds goes into
+// the transcript first.
+void PlotterApp::enterLeaving() {
+    station.window.close();
+    keeping_.emplace(station.line, station.log);
+}
+
+// The line closed, the transcript complete and closed (what it could not
+// write is said on the start screen), the page given up.
+void PlotterApp::leavingDone(Clock::time_point now) {
+    keeping_.reset();
+    station.line.close();
+    if (const std::optional<LogFile::Trouble> unwritten = station.closeTranscript())
+        notices.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
+    waiting_.reset();
+    menu_.reset();
+    station.disassemble();
+    lineNotice.clear();
+    windowNotice.clear();
+    noticeRows = 0;
+    go(ScreenEvent::leftPlotting, now);
+}
+
+// The operator's last Enter; a signal or a closed terminal ends it too.
+// The program could not plot when the page could not be made: status 1.
+void PlotterApp::enterQuitting() {
+    quitLines_ = {""};
+    if (const std::optional<LogFile::Trouble> unwritten = station.closeTranscript())
+        quitLines_.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
+    if (imageErrorFlag) quitLines_.push_back("Error creating image!");
+    quitLines_.push_back("ENTER to quit...");
+    for (const std::string& text : quitLines_)
+        console.printLine(text);
+    enter_.emplace(console);
+}
+
+// Hang-up, Ctrl+C or termination: whatever the line still holds goes into
+// the transcript, a page being written is finished and the prints asked for
+// handed over within the budget; the destructors release the rest and
+// restore the terminal.
+void PlotterApp::enterEnding(Clock::time_point now) {
+    station.ending.begin(now, Station::endingBudget);
+    if (station.ending.done()) go(ScreenEvent::endingDone, now);
+}
+
+void PlotterApp::onEnding(int signalNumber) {
+    signal_ = signalNumber;
+    const Clock::time_point now = Clock::now();
+    // At a signal the model draws what it can in a moment.
+    if (state_ == ScreenState::plotting) runEnded(Clock::duration(PlotRun::endingBudget), now);
+    if (state_ == ScreenState::leaving) keeping_.reset();
+    exitStatus_ = 128 + signalNumber;
+    go(ScreenEvent::signal, now);
+}
+
+// ---------------------------------------------------------------- dispatch
+
+bool PlotterApp::readsKeys() const {
+    switch (state_) {
+    case ScreenState::start:
+    case ScreenState::options:
+    case ScreenState::failure:
+    case ScreenState::waiting:
+    case ScreenState::menu:
+        return true;
+    case ScreenState::quitting:
+        return !enter_->done();
+    default:
+        return false;
+    }
+}
+
+bool PlotterApp::onKey(std::string_view key) {
+    const Clock::time_point now = Clock::now();
+    switch (state_) {
+    case ScreenState::start:
+        switch (StartMenu::onKey(key)) {
+        case StartMenu::Choice::startPlotting:
+            go(ScreenEvent::startChosen, now);
+            return true;
+        case StartMenu::Choice::options:
+            go(ScreenEvent::optionsChosen, now);
+            return true;
+        case StartMenu::Choice::quit:
+            exitStatus_ = 0;
+            go(ScreenEvent::quitChosen, now);
+            return true;
+        case StartMenu::Choice::none:
+            return false;
+        }
+        return false;
+    case ScreenState::options: {
+        const OptionsScreen::Next next = options_->onKey(key);
+        if (next == OptionsScreen::Next::leave) {
+            options_.reset();
+            followWeb();
+            go(ScreenEvent::optionsLeft, now);
+            return true;
+        }
+        return next == OptionsScreen::Next::readLine; // the value starts with what is typed now
+    }
+    case ScreenState::failure:
+        if (!StartFailure::backToStart(key)) return false;
+        failure_.reset();
+        go(ScreenEvent::backToStart, now);
+        return true;
+    case ScreenState::waiting:
+        if (waiting_->onKey(key) != WaitingScreen::Next::leave) return false;
+        go(ScreenEvent::waitLeft, now);
+        return true;
+    case ScreenState::menu:
+        switch (menu_->onKey(key)) {
+        case PageMenu::Next::stay:
+            return true;
+        case PageMenu::Next::plot:
+            // Live, the window stays with the page while the computer is awaited.
+            if (!settings.live) station.window.close();
+            go(ScreenEvent::plotOn, now);
+            return true;
+        case PageMenu::Next::quit:
+            station.window.close();
+            go(ScreenEvent::quit, now);
+            return true;
+        }
+        return true;
+    case ScreenState::quitting:
+        enter_->onKey(key);
+        if (enter_->done()) {
+            exitStatus_ = imageErrorFlag ? 1 : 0;
+            go(ScreenEvent::enterTyped, now);
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool PlotterApp::readsLine() const {
+    switch (state_) {
+    case ScreenState::opening:
+        return true;
+    case ScreenState::waiting:
+        // The page being saved is marked in the transcript before the next
+        // run's bytes.
+        return !waiting_->saving();
+    case ScreenState::plotting:
+        return run_->readsLine();
+    case ScreenState::menu:
+        return !menu_->saving();
+    case ScreenState::leaving:
+        return keeping_->readsLine();
+    case ScreenState::ending:
+        return station.ending.readsLine();
+    default:
+        return false;
+    }
+}
+
+void PlotterApp::onLineData(Clock::time_point now) {
+    switch (state_) {
+    case ScreenState::waiting:
+        return go(ScreenEvent::lineData, now);
+    case ScreenState::plotting:
+        run_->onLineData(now);
+        if (run_->done()) runEnded(std::nullopt, now);
+        return;
+    case ScreenState::menu:
+        // The computer sends again: the run starts at once, on the same page.
+        if (!settings.live) station.window.close();
+        return go(ScreenEvent::lineData, now);
+    case ScreenState::leaving:
+        return keeping_->onLineData(now);
+    case ScreenState::ending:
+        return station.ending.onLineData(now);
+    default:
+        return;
+    }
+}
+
+void PlotterApp::onLineLost() {
+    if (state_ == ScreenState::plotting) {
+        run_->onLineLost();
+        runEnded(std::nullopt, Clock::now());
+    } else if (state_ == ScreenState::leaving) {
+        keeping_->onLineLost();
+    } else if (state_ == ScreenState::ending) {
+        station.ending.onLineLost();
+    }
+}
+
+std::optional<Clock::time_point> PlotterApp::deadline() const {
+    switch (state_) {
+    case ScreenState::plotting:
+        return run_->deadline();
+    case ScreenState::leaving:
+        return keeping_->deadline();
+    case ScreenState::ending:
+        return station.ending.deadline();
+    default:
+        return std::nullopt;
+    }
+}
+
+void PlotterApp::onTime(Clock::time_point now) {
+    if (state_ == ScreenState::plotting) {
+        run_->onTime(now);
+        if (run_->done()) runEnded(std::nullopt, now);
+    } else if (state_ == ScreenState::leaving) {
+        keeping_->onTime(now);
+    } else if (state_ == ScreenState::ending) {
+        station.ending.onTime(now);
+    }
+    afterTurn(now);
+}
+
+// What the sources' turns have changed: the line set up, the transcript's
+// last bytes kept (and no page file still being written for the screens
+// about to go), the station's ending over.
+void PlotterApp::afterTurn(Clock::time_point now) {
+    if (state_ == ScreenState::opening && !station.line.settingUp() && !station.line.lookingUp())
+        return lineOpened(now);
+    if (state_ == ScreenState::leaving && keeping_->done() &&
+        station.work.pending(BackgroundWork::Lane::pages) == 0)
+        return leavingDone(now);
+    if (state_ == ScreenState::ending && station.ending.done()) go(ScreenEvent::endingDone, now);
+}
+
+// The screen of the moment on a clear terminal, as it stands.
+void PlotterApp::draw() {
+    switch (state_) {
+    case ScreenState::start:
+        return startMenu_->show();
+    case ScreenState::options:
+        return options_->show();
+    case ScreenState::failure:
+        return failure_->show();
+    case ScreenState::waiting:
+        waiting_->show();
+        for (const std::string& row : lineAndFolder())
+            console.printLine(row);
+        if (!adapterLines.empty()) console.printLine(adapterLines.front());
+        return reportNoLog();
+    case ScreenState::plotting:
+        return showRunHeader();
+    case ScreenState::menu:
+        showRunHeader();
+        return menu_->show();
+    case ScreenState::quitting:
+        for (const std::string& text : quitLines_)
+            console.printLine(text);
+        return;
+    default:
+        return;
     }
 }
 
@@ -235,19 +508,18 @@ PlotterApp::Ending PlotterApp::startScreen() {
 // sees this screen may know), or why there is no web view.
 void PlotterApp::followWeb() {
     std::string why;
-    if (!web.follow(settings, why)) {
+    if (!station.followWeb(settings, why)) {
         webNotice = "The web view cannot start: " + printable(why);
     } else {
-        webNotice = web.running() ? "Web view: " + web.url() : "";
+        webNotice = station.web.running() ? "Web view: " + station.web.url() : "";
     }
-    loop.watch(web.source());
-    web.line(describeLineOf(settings).text());
+    station.web.line(describeLineOf(settings).text());
 }
 
 // Under "Waiting...": where the computer is awaited and where its pages go.
 std::vector<std::string> PlotterApp::lineAndFolder() const {
     return {"Line: " + describeLineOf(settings).text(),
-            "Pages and PLOTTER.TXT go to " + printable(plotting->store.folder())};
+            "Pages and PLOTTER.TXT go to " + printable(station.store().folder())};
 }
 
 // The line's short form before the port, whose long names may not fit.
@@ -270,62 +542,16 @@ std::string PlotterApp::information() const {
     return std::string("HP 7470A plotter (real 7470A behaviour, ") + paper + " paper)" + line;
 }
 
-// Until Enter or Esc at its prompt; the start screen is then drawn anew. A
-// value cut short by a closed terminal is not taken.
-PlotterApp::Ending PlotterApp::optionsScreen() {
-    OptionsScreen screen(console, settings, configPath,
-                         [this](std::string_view key, const std::string& value) {
-                             if (configPath.empty())
-                                 return std::string("no home folder for the config file");
-                             return saveSetting(configPath, key, value);
-                         });
-    screen.show();
-    const DrawnBy drawn(drawScreen, [&screen] { screen.show(); });
-    OptionsChoice choosing(screen);
-    if (const int ending = loop.run(choosing)) return endOnSignal(ending);
-    return std::nullopt;
-}
-
 // ---------------------------------------------------------------- preparation
 
-bool PlotterApp::prepare(std::vector<std::string>& failure) {
-    plotted = false;
-    plotting = std::make_unique<PlotAssembly>(plotSetupOf(settings), line.link(), log, &status);
-    if (!openLine(failure)) return false;
-    // Stale input from before the operator was ready is not part of a plot.
-    line.discardStaleInput();
-    // A transcript that stops being written is said at once, on the last row.
-    log.onTrouble([this](const LogFile::Trouble& trouble) {
-        showLineNotice(LogFile::describe(trouble, LogFile::defaultName));
-    });
-    log.openLog(settings.dir + "/" + LogFile::defaultName);
-    reportNoLog();
-    imageErrorFlag = !plotting->preparePage();
-    if (imageErrorFlag) return false;
-    web.showPage(&plotting->session.page());
-    printer.follow(settings.print);
-    loop.watch(printer.source());
-    plotting->store.onSaved([this](const PageStore::Saved& saved) {
-        web.pageSaved(saved.name);
-        printer.pageSaved(plotting->session, saved.name);
-    });
-    return true;
-}
-
 bool PlotterApp::openLine(std::vector<std::string>& failure) {
+    LineWatch& line = station.line;
     const LineSettings lineSettings = lineSettingsOf(settings);
     const std::string device = devicePath(settings);
-    line.useAdapter(gpibOf(settings));
     const bool network = isNetworkName(device);
-    bool opened = line.open(device, lineSettings);
-    if (opened) {
-        // A host name's look-up and the adapter's set-up run in the loop;
-        // their outcome is on the screen.
-        UntilSetUp setUp(line);
-        if (!setUp.done()) loop.run(setUp);
-        opened = line.isOpen() || line.lost(); // not an open error when lost
-    }
-    if (opened) {
+    // A host name's look-up and the adapter's set-up have run in the loop
+    // (the opening state); their outcome is on the screen.
+    if (line.isOpen() || line.lost()) { // not an open error when lost
         if (network) {
             if (const NetLine* net = line.link().network())
                 console.printLine(printable(networkOpened(*net, device)));
@@ -357,20 +583,10 @@ bool PlotterApp::openLine(std::vector<std::string>& failure) {
     return false;
 }
 
-// The line could not be opened: why, then back to the start screen.
-PlotterApp::Ending PlotterApp::showStartFailure(std::vector<std::string> lines) {
-    plotting.reset();
-    StartFailure failure(console, std::move(lines));
-    failure.show();
-    const DrawnBy drawn(drawScreen, [&failure] { failure.show(); });
-    BackToStart back;
-    if (const int ending = loop.run(back)) return endOnSignal(ending);
-    return std::nullopt;
-}
-
 // A transcript that is not being kept is worth knowing at every wait; where
 // the previous one went, until the first plot.
 void PlotterApp::reportNoLog() {
+    const LogFile& log = station.log;
     if (!log.isOpen()) console.printLine("Running without a log: " + log.lastError());
     if (const auto trouble = log.trouble())
         console.printLine(LogFile::describe(*trouble, LogFile::defaultName));
@@ -382,93 +598,6 @@ void PlotterApp::reportNoLog() {
 
 // ---------------------------------------------------------------- plot runs
 
-PlotterApp::Ending PlotterApp::plotCycle() {
-    PlotSession& session = plotting->session;
-    // "1" writes the page apart, at the page menu and at "Waiting...", so
-    // the loop goes on answering.
-    PageWriteThread writer(plotting->store.writer());
-    const WatchedSource watched(loop, &writer);
-    const PageWriteApart writeApart = [&writer](std::shared_ptr<const PageImage> page,
-                                                const std::string& path, PageWritten written) {
-        writer.start(std::move(page), path, [written](PageWriteThread::Outcome outcome) {
-            written(outcome.written, outcome.error);
-        });
-    };
-    while (true) {
-        WaitingScreen screen(
-            console, session, plotting->store,
-            [this](const std::string& text) { showLineNotice(text); }, writeApart);
-        const DrawnBy drawn(drawScreen, [this, &screen] {
-            screen.show();
-            for (const std::string& row : lineAndFolder())
-                console.printLine(row);
-            if (!adapterLines.empty()) console.printLine(adapterLines.front());
-            reportNoLog();
-        });
-        drawScreen();
-        if (line.lost()) showLineNotice(lostNotice);
-        WaitForData waiting(screen);
-        web.activity("Waiting for the computer");
-        const int waited = loop.run(waiting);
-        // At a signal, a page under way is written whole and marked.
-        writer.finish();
-        if (waited) return endOnSignal(waited);
-        if (waiting.left()) return std::nullopt;
-        // "The line ... is back" has served its purpose once plotting resumes.
-        showLineNotice("");
-        status.reset();
-        plotted = true;
-        drawScreen = [this] { showRunHeader(); };
-        // The rows under "Waiting..." (the line, the folder) give way to the run's.
-        drawScreen();
-        const bool live = settings.live;
-        web.activity("Plotting");
-        PlotRun run(
-            session, line, [this](Clock::time_point) { status.showHeld(); },
-            [this, live, &session] {
-                if (live) window.pageChanged();
-                const RunResult counts = session.counts();
-                web.pageChanged(counts.instructions, counts.ignored);
-            });
-        if (live) window.follow(session.page());
-        const int ending = loop.run(run);
-        // At a signal the model draws what it can in a moment; the
-        // transcript has every byte.
-        const RunResult result =
-            run.end(ending ? std::optional(Clock::duration(PlotRun::endingBudget)) : std::nullopt);
-        status.show(result.instructions, result.ignored);
-        if (run.undrawn() > 0)
-            showLineNotice(std::to_string(run.undrawn()) +
-                           " bytes were left undrawn at the ending (the transcript has them): "
-                           "plotanix-render " +
-                           LogFile::defaultName + " draws them whole.");
-        if (ending) return endOnSignal(ending);
-
-        window.show(session.page());
-        if (!window.isOpen() && !windowOffSaid) {
-            windowOffSaid = true;
-            showWindowNotice("The page window is off: " + printable(displayUnavailable()) + ".");
-        }
-        PageMenu menu(console, session, plotting->store, writeApart);
-        menu.show();
-        drawScreen = [this, &menu] {
-            showRunHeader();
-            menu.show();
-        };
-        PageChoice choosing(menu);
-        web.activity("The plot has ended; the page menu is open");
-        openMenu = &menu;
-        const int closing = loop.run(choosing);
-        // At a signal, a page under way is written whole and marked.
-        writer.finish();
-        openMenu = nullptr;
-        // Live, the window stays with the page while the computer is awaited.
-        if (!live || closing != 0 || choosing.next == PageMenu::Next::quit) window.close();
-        if (closing) return endOnSignal(closing);
-        if (choosing.next == PageMenu::Next::quit) return shutdown();
-    }
-}
-
 // The rows a run shows: the status row under the header.
 void PlotterApp::showRunHeader() {
     console.clearConsole();
@@ -477,38 +606,17 @@ void PlotterApp::showRunHeader() {
     status.redraw();
 }
 
-// Back to the start screen from the wait: the line closed, the transcript
-// complete and closed (what it could not write is said on the start
-// screen), the page given up.
-void PlotterApp::leavePlotting() {
-    window.close();
-    line.keepQueuedBytes(loop, log);
-    line.close();
-    log.truncateLog();
-    std::optional<LogFile::Trouble> unwritten = log.trouble();
-    log.closeLog();
-    if (unwritten) {
-        unwritten->kind = LogFile::Trouble::Kind::unwritten;
-        notices.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
-    }
-    web.showPage(nullptr);
-    plotting.reset();
-    lineNotice.clear();
-    windowNotice.clear();
-    noticeRows = 0;
-}
-
 // ---------------------------------------------------------------- the line
 
 void PlotterApp::lineLost() {
     showLineNotice(lostNotice);
-    web.lineLost(true);
+    station.web.lineLost(true);
 }
 
 void PlotterApp::lineBack() {
-    web.lineLost(false);
-    if (!line.adapter()) return showLineNotice("The line to the computer is back.");
-    showLineNotice(line.throughAdapter()
+    station.web.lineLost(false);
+    if (!station.line.adapter()) return showLineNotice("The line to the computer is back.");
+    showLineNotice(station.line.throughAdapter()
                        ? "The line to the computer is back; the adapter is set up again."
                        : "The line to the computer is back, but no adapter answered on it.");
 }
@@ -522,7 +630,7 @@ void PlotterApp::adapterSetUp(const GpibSetUp& setUp) {
     adapterLines.clear();
     for (const std::string& notice : adapterNotice(setUp, *settings.gpib, settings.port))
         adapterLines.push_back(printable(notice));
-    web.adapter(adapterLines);
+    station.web.adapter(adapterLines);
 }
 
 void PlotterApp::showLineNotice(const std::string& text) {
@@ -569,41 +677,15 @@ void PlotterApp::showNotices() {
 void PlotterApp::redrawScreen() {
     console.resize();
     noticeRows = 0;
-    if (drawScreen) drawScreen();
+    draw();
     showNotices();
 }
 
-// ---------------------------------------------------------------- endings
-
-// The operator's last Enter; a signal or a closed terminal ends it too.
-// The program could not plot when the page could not be made: status 1.
-int PlotterApp::shutdown() {
-    log.truncateLog();
-    std::optional<LogFile::Trouble> unwritten = log.trouble();
-    log.closeLog();
-    std::vector<std::string> lines = {""};
-    if (unwritten) {
-        unwritten->kind = LogFile::Trouble::Kind::unwritten;
-        lines.push_back(LogFile::describe(*unwritten, LogFile::defaultName));
-    }
-    if (imageErrorFlag) lines.push_back("Error creating image!");
-    lines.push_back("ENTER to quit...");
-    for (const std::string& text : lines)
-        console.printLine(text);
-    const DrawnBy drawn(drawScreen, [this, lines] {
-        for (const std::string& text : lines)
-            console.printLine(text);
-    });
-    TypedLine enter(console);
-    if (const int ending = loop.run(enter)) return 128 + ending;
-    return imageErrorFlag ? 1 : 0;
-}
-
-// Hang-up, Ctrl+C or termination: whatever the line still holds goes into
-// the transcript; the destructors release the rest and restore the terminal.
-int PlotterApp::endOnSignal(int signalNumber) {
-    line.keepQueuedBytes(loop, log);
-    return 128 + signalNumber;
+// How each saved page's print went: a reply row of the page menu while it
+// is open, the notice row otherwise.
+void PlotterApp::printed(const std::string& said, bool) {
+    if (state_ == ScreenState::menu) return menu_->lateReply("1  " + printable(said));
+    showLineNotice(printable(said));
 }
 
 } // namespace plotanix

@@ -1,25 +1,25 @@
 #pragma once
 // The program as the operator meets it: the start screen and the options,
 // preparation of line, log, font and page, the cycle of waits, plot runs
-// and page menus, and the endings. Each screen is an activity of the one
-// event loop; the plotting is the session's, the menus' rules are the
-// menus'. A line that cannot be opened, or Esc while waiting for the
-// computer, leads back to the start screen. Every ending comes back here as
-// an exit status and the members' destructors give everything back, the
-// terminal last.
+// and page menus, and the endings. The program is one activity of the one
+// event loop, run once; each screen is a state of it (screen_states.h says
+// which follows which), with its keys and its drawing. The plotting is the
+// session's, the menus' rules are the menus', the line, the transcript, the
+// outputs and the ending the station's. A line that cannot be opened, or
+// Esc while waiting for the computer, leads back to the start screen. A
+// signal is an event like any other, acted on in one place. Every ending
+// comes back here as an exit status and the members' destructors give
+// everything back, the terminal last.
 
 #include "common/printable.h"
 #include "console/console.h"
-#include "logfile/log_file.h"
 #include "menus.h"
-#include "page_printer.h"
+#include "options_screen.h"
+#include "screen_states.h"
 #include "settings/settings.h"
-#include "shell/event_loop.h"
-#include "shell/line_watch.h"
-#include "shell/page_window.h"
-#include "shell/plot_assembly.h"
-#include "shell/signal_watch.h"
-#include "web_view.h"
+#include "shell/plot_run.h"
+#include "shell/station.h"
+#include "shell/typed_line.h"
 
 #include <chrono>
 #include <csignal>
@@ -31,13 +31,27 @@
 
 namespace plotanix {
 
-class PlotterApp : private LineWatch::Events {
+class PlotterApp : private StationEvents, public Activity {
   public:
     // The settings as read at start; the options screen may change them.
     explicit PlotterApp(Startup startup);
     ~PlotterApp() override;
     // Runs the whole program; returns the process's exit status.
     int run();
+
+    // The program as the loop's activity: each call goes to the screen of
+    // the moment.
+    bool done() const override { return state_ == ScreenState::ended; }
+    bool readsKeys() const override;
+    bool onKey(std::string_view key) override;
+    bool readsLine() const override;
+    void onLineData(Clock::time_point now) override;
+    void onLineLost() override;
+    std::optional<Clock::time_point> deadline() const override;
+    void onTime(Clock::time_point now) override;
+    bool takesEnding() const override { return true; }
+    void onEnding(int signalNumber) override;
+    void afterTurn(Clock::time_point now) override;
 
   private:
     // The instruction counters on the status row, redrawn at most every
@@ -75,27 +89,39 @@ class PlotterApp : private LineWatch::Events {
         Shown latest_; // the counts as they stand, perhaps not shown yet
         Shown shown_;
     };
-    // Set when the program is to end: the exit status.
-    using Ending = std::optional<int>;
 
-    Ending startScreen();
-    Ending optionsScreen();
+    // Goes to the state the event leads to, if any, and enters it.
+    void go(ScreenEvent event, Clock::time_point now);
+    void enter(ScreenState state, Clock::time_point now);
+    void enterStart();
+    void enterOptions();
+    void enterOpening(Clock::time_point now);
+    void enterWaiting();
+    void enterPlotting();
+    void enterMenu();
+    void enterLeaving();
+    void enterQuitting();
+    void enterEnding(Clock::time_point now);
+    // The screen of the moment, drawn on a clear terminal.
+    void draw();
 
-    // False when plotting cannot begin: failure then says why, unless the
-    // page could not be made (imageErrorFlag).
-    bool prepare(std::vector<std::string>& failure);
+    // The line is ready for data (or failed): the rest of the preparation.
+    void lineOpened(Clock::time_point now);
     bool openLine(std::vector<std::string>& failure);
-    Ending showStartFailure(std::vector<std::string> lines);
-    // Returns without an ending when the operator goes back to the start.
-    Ending plotCycle();
+    void runEnded(std::optional<Clock::duration> budget, Clock::time_point now);
+    void leavingDone(Clock::time_point now);
     void showRunHeader();
-    void leavePlotting();
     void reportNoLog();
 
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
     void lineNote(const std::string& text) override;
+    void printed(const std::string& said, bool failed) override;
+    void displayLost() override {
+        showWindowNotice("The display is lost; the page stays in memory.");
+    }
+    void displayBack() override { showWindowNotice(""); }
     // The line's state and the window's each keep a place among the notices.
     void showLineNotice(const std::string& text);
     void showWindowNotice(const std::string& text);
@@ -106,9 +132,6 @@ class PlotterApp : private LineWatch::Events {
     // The web view the settings ask for, started or stopped to match them.
     void followWeb();
 
-    int shutdown();
-    int endOnSignal(int signalNumber);
-
     // The line under the banner: which plotter is emulated, on which line.
     std::string information() const;
     // The rows under "Waiting...": the line awaited and the output folder.
@@ -116,38 +139,36 @@ class PlotterApp : private LineWatch::Events {
 
     Settings settings;
     std::string configPath;
-    std::vector<std::string> notices;      // shown on the first start screen
+    std::vector<std::string> notices;      // shown on the next start screen
     std::vector<std::string> adapterLines; // the USB-GPIB adapter's last set-up, said
     bool imageErrorFlag = false;
     bool plotted = false;       // a plot run has begun since plotting was chosen
     bool windowOffSaid = false; // why there is no page window, said once
-    // Draws the screen of the moment on a clear terminal; set before each
-    // wait, used while it lasts.
-    std::function<void()> drawScreen;
-    std::string lineNotice;   // on the notice rows at the bottom: the line's
-    std::string windowNotice; // above it: the page window's
-    int noticeRows = 0;       // how many rows they took
+    std::string lineNotice;     // on the notice rows at the bottom: the line's
+    std::string windowNotice;   // above it: the page window's
+    int noticeRows = 0;         // how many rows they took
+    std::string webNotice;      // on every start screen while the web view is on
+    ScreenState state_ = ScreenState::start;
+    int exitStatus_ = 0;
+    int signal_ = 0; // the signal the program ends on
 
     // Declared first, destroyed last: the terminal is given back after
     // everything else has been released.
     Console console;
-    SignalWatch signals{SIGWINCH}; // a terminal that changes its size is drawn anew
-    LineWatch line;
-    LogFile log;
+    Station station{*this, {SIGWINCH}}; // a terminal that changes its size is drawn anew
     ConsoleStatus status;
-    PageWindow window;
-    EventLoop loop{signals};
-    KeySource keys{loop, console};
-    std::unique_ptr<PlotAssembly> plotting; // made with the settings chosen by the start
-    WebView web;
-    std::string webNotice; // on every start screen while the web view is on
-    // How each saved page's print went: a reply row of the page menu while
-    // it is open, the notice row otherwise.
-    PageMenu* openMenu = nullptr;
-    PagePrinter printer{[this](const std::string& said) {
-        if (openMenu != nullptr) return openMenu->lateReply("1  " + printable(said));
-        showLineNotice(printable(said));
-    }};
+    KeySource keys{station.loop, console};
+    // The screens of the moment. The waiting screen and the page menu stay
+    // until the next of their kind: a page they write apart reports to them.
+    std::optional<StartMenu> startMenu_;
+    std::optional<OptionsScreen> options_;
+    std::optional<StartFailure> failure_;
+    std::optional<WaitingScreen> waiting_;
+    std::optional<PlotRun> run_;
+    std::optional<PageMenu> menu_;
+    std::optional<QueuedBytes> keeping_;
+    std::optional<TypedLine> enter_;
+    std::vector<std::string> quitLines_;
 };
 
 } // namespace plotanix

@@ -8,16 +8,11 @@
 #include "network_notice.h"
 #include "output/plot_window.h"
 #include "output/png_writer.h"
-#include "page_printer.h"
-#include "plot_setup.h"
 #include "session/capture.h"
-#include "shell/event_loop.h"
-#include "shell/line_watch.h"
-#include "shell/page_window.h"
-#include "shell/page_write_thread.h"
+#include "shell/output_queue.h"
 #include "shell/plot_run.h"
-#include "shell/signal_watch.h"
-#include "web_view.h"
+#include "shell/plot_setup.h"
+#include "shell/station.h"
 
 #include <algorithm>
 #include <array>
@@ -40,9 +35,16 @@ namespace {
 bool stdoutToJournal = false;
 bool stderrToJournal = false;
 
-// Flushed at once: standard output may be a pipe or the journal.
+// The journal's lines go through queues the loop writes from, so that a
+// reader that stalls never holds the loop; before they exist (and after),
+// straight out.
+OutputQueue* journalOut = nullptr;
+OutputQueue* journalErr = nullptr;
+
 void say(std::FILE* to, bool toJournal, Priority priority, const std::string& text) {
-    std::fputs((toJournal ? journalLine(text, priority) : journalLine(text)).c_str(), to);
+    const std::string line = toJournal ? journalLine(text, priority) : journalLine(text);
+    if (OutputQueue* queue = to == stdout ? journalOut : journalErr) return queue->line(line);
+    std::fputs(line.c_str(), to);
     std::fflush(to);
 }
 
@@ -75,76 +77,82 @@ bool lastingOpenError(int error) {
 // The journal lines for what the capture does.
 class JournalEvents : public CaptureEvents {
   public:
-    explicit JournalEvents(const PageStore& store) : store_(store) {}
+    explicit JournalEvents(const PageStore* store) : store_(store) {}
+    void follow(const PageStore& store) { store_ = &store; }
 
     void runBegan(bool continuing) override {
         report(continuing ? "run began, continuing the page" : "run began");
     }
     void pageSaved(const PageStore::Saved& saved, RunResult totals) override {
         const bool copied = !saved.copyName.empty() && saved.copyError.empty();
-        report("page saved: " + store_.pathOf(saved.name) +
-               (copied ? " and " + store_.pathOf(saved.copyName) : "") + ", " +
+        report("page saved: " + store_->pathOf(saved.name) +
+               (copied ? " and " + store_->pathOf(saved.copyName) : "") + ", " +
                std::to_string(totals.instructions) + " instructions, " +
                std::to_string(totals.ignored) + " ignored");
         if (!saved.copyError.empty())
-            reportError("cannot save the vector copy " + store_.pathOf(saved.copyName) + ": " +
+            reportError("cannot save the vector copy " + store_->pathOf(saved.copyName) + ": " +
                         saved.copyError);
     }
     void nothingDrawn(RunResult) override { report("nothing drawn: no page saved"); }
     void saveFailed(const PageStore::Saved& attempt,
                     std::optional<std::chrono::milliseconds> retryIn) override {
-        reportError("cannot save " + store_.pathOf(attempt.name) + ": " + attempt.error +
+        reportError("cannot save " + store_->pathOf(attempt.name) + ": " + attempt.error +
                     (retryIn ? "; the page is kept and tried again in " +
                                    secondsText(std::chrono::duration<double>(*retryIn).count())
                              : "; the page is lost"));
     }
 
   private:
-    const PageStore& store_;
+    const PageStore* store_;
 };
 
-// The wait between runs: for the computer, for the save point and for the
-// line errors' next report. While a page is being written apart, the line
-// waits: the next run would draw on the page that is cleared once it is
-// saved. The write's end is the writer's own turn in the loop.
-class GapWait : public Activity {
-  public:
-    GapWait(Capture& capture, LineErrorReport& errors) : capture_(capture), errors_(errors) {}
-    bool done() const override { return sending_; }
-    bool readsLine() const override { return !capture_.saving(); }
-    void onLineData(Clock::time_point) override { sending_ = true; }
-    std::optional<Clock::time_point> deadline() const override {
-        // A count not yet said is due at once: any moment passed will do.
-        return earlier(capture_.savePoint(), errors_.due(Clock::time_point{}));
-    }
-    void onTime(Clock::time_point now) override {
-        capture_.timePassed();
-        errors_.check(now);
-    }
-
-  private:
-    Capture& capture_;
-    LineErrorReport& errors_;
-    bool sending_ = false;
-};
-
-class UnattendedApp : private LineWatch::Events {
+// The program as one activity of the loop, from the line's opening to the
+// ending: the wait between runs (for the computer, for the save point and
+// for the line errors' next report), the runs, and the ending. While a page
+// is being written apart, the line waits: the next run would draw on the
+// page that is cleared once it is saved.
+class UnattendedApp : private StationEvents, public Activity {
   public:
     explicit UnattendedApp(const Settings& settings);
     int run();
 
+    // Once the station's ending is over and its last lines said, the
+    // journal's queues are given a moment to drain.
+    bool done() const override {
+        return state_ == State::ending && finished_ &&
+               ((journalOut->empty() && journalErr->empty()) || Clock::now() >= drainUntil_);
+    }
+    bool readsLine() const override;
+    void onLineData(Clock::time_point now) override;
+    void onLineLost() override;
+    std::optional<Clock::time_point> deadline() const override;
+    void onTime(Clock::time_point now) override;
+    bool takesEnding() const override { return true; }
+    void onEnding(int signalNumber) override;
+    void afterTurn(Clock::time_point now) override;
+
   private:
+    enum class State { opening, waiting, plotting, writingLast, ending };
+
     bool prepare();
     bool startWeb();
     std::string folderName() const;
     bool openLineAtStart();
+    bool opened();
+    void beginRun();
+    void runEnded(std::optional<Clock::duration> budget);
+    void endNow(Clock::time_point now);
     void showWindow();
     void lineLost() override;
     void lineBack() override;
     void adapterSetUp(const GpibSetUp& setUp) override;
     void lineNote(const std::string& text) override;
-    int finish();
+    void printed(const std::string& said, bool failed) override;
+    void displayLost() override { report("display lost: the pages are still saved"); }
+    void displayBack() override { report("display back"); }
+    void finish(Clock::time_point now);
     void sayHint();
+    PageStore& store() { return station_.store(); }
 
     const Settings& settings_;
     std::string device_;
@@ -152,85 +160,182 @@ class UnattendedApp : private LineWatch::Events {
     std::string hintSaid_;
     bool windowOffSaid_ = false;
     size_t undrawn_ = 0; // of the run a signal ended, the bytes the model did not draw
-    SignalWatch signals_;
-    LineWatch line_;
-    LogFile log_;
-    PlotAssembly plotting_;
+    State state_ = State::opening;
+    bool finished_ = false; // the last lines are said
+    Clock::time_point drainUntil_{};
+    int status_ = 1;
+    static constexpr std::chrono::milliseconds drainBudget{300};
+    bool openFailed_ = false;
+    bool saved_ = true;      // the last page was saved (or there was none)
+    uintmax_t keptFrom_ = 0; // the transcript's size when the line's last bytes began to be kept
+    Station station_;
     JournalEvents events_;
-    Capture capture_;
-    PageWriteThread writer_;
+    std::optional<Capture> capture_;
     LineErrorReport lineErrors_;
-    PageWindow window_;
-    EventLoop loop_;
-    WebView web_;
-    // Outcomes go to the journal: a failed print is an error, the page is saved.
-    PagePrinter printer_{[](const std::string& said) {
-        if (said.starts_with("not printed")) {
-            reportError(said);
-        } else {
-            report(said);
-        }
-    }};
+    std::optional<PlotRun> plot_;
 };
 
 UnattendedApp::UnattendedApp(const Settings& settings)
-    : settings_(settings), device_(devicePath(settings)), line_(this),
-      plotting_(plotSetupOf(settings), line_.link(), log_, nullptr,
-                [](const PageImage& page, const std::string& path) { return savePng(page, path); }),
-      events_(plotting_.store),
-      capture_(plotting_.session, plotting_.store, events_, gapOf(settings.pageGapSeconds)),
-      writer_(plotting_.store.writer()),
-      lineErrors_([this] { return line_.link().lineErrors(); }, lineSettingsOf(settings), report),
-      window_([] { report("display lost: the pages are still saved"); },
-              [] { report("display back"); }),
-      loop_(signals_) {
-    loop_.watch(&window_);
-    line_.watchIn(loop_);
-}
+    : settings_(settings), device_(devicePath(settings)), station_(*this), events_(nullptr),
+      lineErrors_([this] { return station_.line.link().lineErrors(); }, lineSettingsOf(settings),
+                  report) {}
 
 // Runs until a signal; between runs the only timed wake-ups are the save
 // point and the search for a lost line. A signal in the middle of a run
 // ends it as silence would.
 int UnattendedApp::run() {
     if (!prepare() || !startWeb()) return 1;
-    report(startedLine(settings_, folderName(), web_.url()));
-    if (!log_.keptAs().empty()) report("previous transcript kept: " + log_.keptAs());
+    report(startedLine(settings_, folderName(), station_.web.url()));
+    if (!station_.log.keptAs().empty())
+        report("previous transcript kept: " + station_.log.keptAs());
     if (!openLineAtStart()) return 1;
-    while (true) {
-        web_.activity("Waiting for the computer");
-        GapWait waiting(capture_, lineErrors_);
-        if (loop_.run(waiting) != 0) break;
-        capture_.runBegins();
-        web_.activity("Plotting");
-        const bool live = settings_.window && settings_.live;
-        PlotRun plot(
-            plotting_.session, line_, [this](Clock::time_point now) { lineErrors_.check(now); },
-            [this, live] {
-                if (live) window_.pageChanged();
-                const RunResult counts = plotting_.session.counts();
-                web_.pageChanged(counts.instructions, counts.ignored);
-            });
-        // Live, the window opens as the first run begins and follows the drawing.
-        if (live) window_.follow(plotting_.session.page());
-        const int ending = loop_.run(plot);
-        // At a signal the model draws what it can in a moment; the
-        // transcript has every byte.
-        capture_.runEnded(plot.end(ending != 0
-                                       ? std::optional(Clock::duration(PlotRun::endingBudget))
-                                       : std::nullopt),
-                          plot.lastByte());
-        undrawn_ = plot.undrawn();
-        sayHint();
-        if (settings_.window) showWindow();
-        if (ending != 0) break;
+    const WatchedSource out(station_.loop, journalOut);
+    const WatchedSource err(station_.loop, journalErr);
+    station_.loop.run(*this);
+    if (openFailed_) return 1;
+    return status_;
+}
+
+bool UnattendedApp::readsLine() const {
+    switch (state_) {
+    case State::opening:
+        return true;
+    case State::waiting:
+        return !capture_->saving();
+    case State::plotting:
+        return plot_->readsLine();
+    case State::writingLast:
+        return false;
+    case State::ending:
+        return station_.ending.readsLine();
     }
-    return finish();
+    return false;
+}
+
+void UnattendedApp::onLineData(Clock::time_point now) {
+    if (state_ == State::waiting) return beginRun();
+    if (state_ == State::ending) {
+        station_.ending.onLineData(now);
+        if (!finished_ && station_.ending.done()) finish(now);
+        return;
+    }
+    if (state_ != State::plotting) return;
+    plot_->onLineData(now);
+    if (plot_->done()) runEnded(std::nullopt);
+}
+
+void UnattendedApp::onLineLost() {
+    if (state_ == State::ending) return station_.ending.onLineLost();
+    if (state_ != State::plotting) return;
+    plot_->onLineLost();
+    runEnded(std::nullopt);
+}
+
+std::optional<Clock::time_point> UnattendedApp::deadline() const {
+    switch (state_) {
+    case State::waiting:
+        // A count not yet said is due at once: any moment passed will do.
+        return earlier(capture_->savePoint(), lineErrors_.due(Clock::time_point{}));
+    case State::plotting:
+        return plot_->deadline();
+    case State::ending:
+        if (finished_) return drainUntil_;
+        // An ending already over is finished at once.
+        return station_.ending.done() ? Clock::time_point{} : station_.ending.deadline();
+    default:
+        return std::nullopt;
+    }
+}
+
+void UnattendedApp::onTime(Clock::time_point now) {
+    if (state_ == State::waiting) {
+        capture_->timePassed();
+        lineErrors_.check(now);
+    } else if (state_ == State::plotting) {
+        plot_->onTime(now);
+        if (plot_->done()) runEnded(std::nullopt);
+    } else if (state_ == State::ending && !finished_) {
+        station_.ending.onTime(now);
+        if (station_.ending.done()) finish(now);
+    }
+}
+
+// The line opened at the start once its name is looked up and its adapter
+// set up; a page being written at the ending is waited for.
+void UnattendedApp::afterTurn(Clock::time_point now) {
+    if (state_ == State::opening && !station_.line.settingUp() && !station_.line.lookingUp()) {
+        if (!opened()) {
+            openFailed_ = true;
+            station_.ending.begin(now, Clock::duration::zero(), false);
+            state_ = State::ending;
+            finished_ = true; // the error is said; nothing else is
+            drainUntil_ = now + drainBudget;
+            return;
+        }
+        state_ = State::waiting;
+    }
+    if (state_ == State::writingLast && !capture_->saving()) endNow(now);
+    if (state_ == State::ending && !finished_ && station_.ending.done()) finish(now);
+}
+
+void UnattendedApp::beginRun() {
+    capture_->runBegins();
+    station_.web.activity("Plotting");
+    const bool live = settings_.window && settings_.live;
+    plot_.emplace(
+        station_.session(), station_.line,
+        [this](Clock::time_point now) { lineErrors_.check(now); },
+        [this, live] {
+            if (live) station_.window.pageChanged();
+            const RunResult counts = station_.session().counts();
+            station_.web.pageChanged(counts.instructions, counts.ignored);
+        });
+    // Live, the window opens as the first run begins and follows the drawing.
+    if (live) station_.window.follow(station_.session().page());
+    state_ = State::plotting;
+}
+
+// At a signal the model draws what it can in a moment; the transcript has
+// every byte.
+void UnattendedApp::runEnded(std::optional<Clock::duration> budget) {
+    capture_->runEnded(plot_->end(budget), plot_->lastByte());
+    undrawn_ = plot_->undrawn();
+    plot_.reset();
+    sayHint();
+    if (settings_.window) showWindow();
+    state_ = State::waiting;
+    station_.web.activity("Waiting for the computer");
+}
+
+// The page of a run in progress is ended as silence would end it; once a
+// page being written is whole, the last one is saved and the station ends.
+void UnattendedApp::onEnding(int) {
+    if (state_ == State::opening) {
+        station_.ending.begin(Clock::now(), Clock::duration::zero(), false);
+        state_ = State::ending;
+        return;
+    }
+    if (state_ == State::plotting) runEnded(Clock::duration(PlotRun::endingBudget));
+    state_ = State::writingLast;
+    if (!capture_->saving()) endNow(Clock::now());
+}
+
+void UnattendedApp::endNow(Clock::time_point now) {
+    saved_ = capture_->endRequested();
+    // What the line still holds goes into the transcript, after the page's
+    // markers: it was not drawn.
+    station_.log.flushLog();
+    std::error_code error;
+    keptFrom_ = std::filesystem::file_size(store().pathOf(LogFile::defaultName), error);
+    if (error) keptFrom_ = 0;
+    station_.ending.begin(now, Station::endingBudget);
+    state_ = State::ending;
 }
 
 // The page in its window; a window that cannot open is said once, with why.
 void UnattendedApp::showWindow() {
-    window_.show(plotting_.session.page());
-    if (window_.isOpen() || windowOffSaid_) return;
+    station_.window.show(station_.session().page());
+    if (station_.window.isOpen() || windowOffSaid_) return;
     windowOffSaid_ = true;
     report("the page window is off: " + displayUnavailable());
 }
@@ -242,15 +347,15 @@ std::string UnattendedApp::folderName() const {
 }
 
 bool UnattendedApp::prepare() {
-    // A page is written apart from the loop, which goes on answering.
-    capture_.writeApart([this](std::shared_ptr<const PageImage> page, const std::string& path) {
-        writer_.start(std::move(page), path, [this](PageWriteThread::Outcome outcome) {
-            capture_.saveWritten(outcome.written, outcome.error);
-        });
-    });
-    loop_.watch(&writer_);
-    const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
-    log_.onTrouble([transcript](const LogFile::Trouble& trouble) {
+    LogFile& log = station_.log;
+    if (!station_.assemble(
+            settings_, station_.line.link(), nullptr,
+            [](const PageImage& page, const std::string& path) { return savePng(page, path); })) {
+        reportError("cannot make the page image: not enough memory");
+        return false;
+    }
+    const std::string transcript = store().pathOf(LogFile::defaultName);
+    log.onTrouble([transcript](const LogFile::Trouble& trouble) {
         using Kind = LogFile::Trouble::Kind;
         const std::string text = LogFile::describe(trouble, transcript);
         if (trouble.kind == Kind::writtenAgain || trouble.kind == Kind::recreated) {
@@ -259,27 +364,26 @@ bool UnattendedApp::prepare() {
             reportError(text);
         }
     });
-    if (!log_.openLog(transcript)) {
+    if (!log.openLog(store().pathOf(LogFile::defaultName))) {
         const int error = errno;
         // Rather than lose the earlier transcript, this run keeps none.
-        if (log_.keepFailed()) {
-            reportError(log_.lastError() + "; running without a transcript");
+        if (log.keepFailed()) {
+            reportError(log.lastError() + "; running without a transcript");
         } else {
-            reportError("cannot write the transcript " + transcript + ": " +
+            reportError("cannot write the transcript " + store().pathOf(LogFile::defaultName) +
+                        ": " +
                         (error == EWOULDBLOCK ? "another Plotanix is using this folder"
                                               : std::strerror(error)));
             return false;
         }
     }
-    if (!plotting_.preparePage()) {
-        reportError("cannot make the page image: not enough memory");
-        return false;
-    }
-    printer_.follow(settings_.print);
-    loop_.watch(printer_.source());
-    plotting_.store.onSaved([this](const PageStore::Saved& saved) {
-        web_.pageSaved(saved.name);
-        printer_.pageSaved(plotting_.session, saved.name);
+    events_.follow(store());
+    capture_.emplace(station_.session(), store(), events_, gapOf(settings_.pageGapSeconds));
+    // A page is written apart from the loop, which goes on answering.
+    capture_->writeApart([this](std::shared_ptr<const PageImage> page, const std::string& path) {
+        station_.writeApart(std::move(page), path, [this](bool written, int error) {
+            capture_->saveWritten(written, error);
+        });
     });
     return true;
 }
@@ -288,38 +392,43 @@ bool UnattendedApp::prepare() {
 // whoever reads the journal may see the pages.
 bool UnattendedApp::startWeb() {
     std::string why;
-    if (!web_.follow(settings_, why)) {
+    if (!station_.followWeb(settings_, why)) {
         reportError(why);
         return false;
     }
-    if (!web_.running()) return true;
-    loop_.watch(web_.source());
-    web_.line(describeLineOf(settings_).text());
-    web_.showPage(&plotting_.session.page());
+    if (!station_.web.running()) return true;
+    station_.web.line(describeLineOf(settings_).text());
+    station_.web.activity("Waiting for the computer");
     return true;
 }
 
 bool UnattendedApp::openLineAtStart() {
-    line_.useAdapter(gpibOf(settings_));
-    bool opened = line_.open(device_, lineSettingsOf(settings_));
-    if (opened) {
-        lineSeen_ = true;
-        UntilSetUp setUp(line_);
-        if (!setUp.done()) loop_.run(setUp);
-        opened = lineSeen_ = line_.isOpen() || line_.lost(); // not an open error when lost
-    }
-    if (opened) {
-        if (const NetLine* net = line_.link().network()) lineNote(networkOpened(*net, device_));
+    LineWatch& line = station_.line;
+    line.useAdapter(gpibOf(settings_));
+    lineSeen_ = line.open(device_, lineSettingsOf(settings_));
+    // A host name is looked up and an adapter set up in the loop.
+    if (lineSeen_ && (line.settingUp() || line.lookingUp())) return true;
+    state_ = State::waiting;
+    return opened();
+}
+
+// Whether the line is open (or lost, which is no open error) once it is
+// ready for data; if not, it is waited for, or the error is said.
+bool UnattendedApp::opened() {
+    LineWatch& line = station_.line;
+    if (lineSeen_ && (line.isOpen() || line.lost())) {
+        if (const NetLine* net = line.link().network()) lineNote(networkOpened(*net, device_));
         return true;
     }
-    const std::string reason = openErrorReason(line_.openError());
-    if (lastingOpenError(line_.openError())) {
+    lineSeen_ = false;
+    const std::string reason = openErrorReason(line.openError());
+    if (lastingOpenError(line.openError())) {
         reportError("cannot open " + device_ + ": " + reason);
         return false;
     }
     report("waiting for " + device_ + " (" + reason + ")");
-    web_.lineLost(true);
-    line_.waitForDevice();
+    station_.web.lineLost(true);
+    line.waitForDevice();
     return true;
 }
 
@@ -332,11 +441,17 @@ void UnattendedApp::lineNote(const std::string& text) {
     report(line);
 }
 
+// A failed print is an error; the page is saved all the same.
+void UnattendedApp::printed(const std::string& said, bool failed) {
+    if (failed) return reportError(said);
+    report(said);
+}
+
 // The model's word on how it reads the computer's stream, once each: the
 // remedy stays the same for the rest of the service's life, and a bound
 // reached stays reached.
 void UnattendedApp::sayHint() {
-    const std::string_view hint = plotting_.session.hint();
+    const std::string_view hint = station_.session().hint();
     if (hint.empty() || hint == hintSaid_) return;
     hintSaid_ = hint;
     report(hintSaid_);
@@ -344,7 +459,7 @@ void UnattendedApp::sayHint() {
 
 void UnattendedApp::lineLost() {
     report("line lost: " + device_);
-    web_.lineLost(true);
+    station_.web.lineLost(true);
 }
 
 // At every opening of the adapter's port.
@@ -352,43 +467,30 @@ void UnattendedApp::adapterSetUp(const GpibSetUp& setUp) {
     const std::vector<std::string> said = adapterNotice(setUp, *settings_.gpib, device_);
     for (const std::string& notice : said)
         report(notice);
-    web_.adapter(said);
+    station_.web.adapter(said);
 }
 
 void UnattendedApp::lineBack() {
     report((lineSeen_ ? "line back: " : "line open: ") + device_);
     lineSeen_ = true;
-    web_.lineLost(false);
+    station_.web.lineLost(false);
 }
 
-// The page of a run in progress has been ended as silence would end it; it
-// is saved now, and what the line still holds goes into the transcript
-// (after the page's markers: it was not drawn).
-int UnattendedApp::finish() {
+// The ending is over: what the line held is in the transcript, undrawn too.
+void UnattendedApp::finish(Clock::time_point now) {
+    finished_ = true;
+    drainUntil_ = now + drainBudget;
     const int signalNumber = SignalWatch::ending();
-    writer_.finish();
-    const bool saved = capture_.endRequested();
-    // The last page's print is sent before the program says it stopped.
-    printer_.finish();
-    // What the line still held is in the transcript, undrawn too.
-    const std::string transcript = plotting_.store.pathOf(LogFile::defaultName);
-    log_.flushLog();
+    const std::string transcript = store().pathOf(LogFile::defaultName);
     std::error_code error;
-    const uintmax_t before = std::filesystem::file_size(transcript, error);
-    line_.keepQueuedBytes(loop_, log_);
-    const uintmax_t after = error ? before : std::filesystem::file_size(transcript, error);
-    const uintmax_t undrawn = undrawn_ + (error || after < before ? 0 : after - before);
+    const uintmax_t after = std::filesystem::file_size(transcript, error);
+    const uintmax_t undrawn = undrawn_ + (error || after < keptFrom_ ? 0 : after - keptFrom_);
     if (undrawn > 0) report(undrawnNote(undrawn));
-    log_.truncateLog();
-    std::optional<LogFile::Trouble> unwritten = log_.trouble();
-    log_.closeLog();
-    if (unwritten) {
-        unwritten->kind = LogFile::Trouble::Kind::unwritten;
-        reportError(LogFile::describe(*unwritten, plotting_.store.pathOf(LogFile::defaultName)));
-    }
+    const std::optional<LogFile::Trouble> unwritten = station_.closeTranscript();
+    if (unwritten) reportError(LogFile::describe(*unwritten, transcript));
     const char* name = signalNumber != 0 ? sigabbrev_np(signalNumber) : nullptr;
     report(std::string("stopped on SIG") + (name != nullptr ? name : "?"));
-    return saved && !unwritten ? 0 : 1;
+    status_ = saved_ && !unwritten ? 0 : 1;
 }
 
 } // namespace
@@ -400,8 +502,13 @@ int runUnattended(const Settings& settings, const std::vector<std::string>& noti
     // the first event (escaped when they were read).
     for (const std::string& notice : notices)
         std::fprintf(stderr, "%splotanix: %s\n", stderrToJournal ? "<4>" : "", notice.c_str());
+    OutputQueue out(STDOUT_FILENO), err(STDERR_FILENO);
+    journalOut = &out;
+    journalErr = &err;
     UnattendedApp app(settings);
-    return app.run();
+    const int status = app.run();
+    journalOut = journalErr = nullptr;
+    return status;
 }
 
 } // namespace plotanix

@@ -5,6 +5,7 @@
 // taken off the data. It is a Line like a tty, so everything above the
 // line is the same.
 
+#include "common/background_work.h"
 #include "common/deadline.h"
 #include "common/unique_fd.h"
 #include "serial/line.h"
@@ -72,7 +73,8 @@ class NetLine : public Line {
     static constexpr std::string_view busyLine =
         "Plotanix: the plotter is busy with another computer; try again later.\r\n";
 
-    explicit NetLine(NetAddress address, Note note = {});
+    // A host name is looked up on work's look-up lane.
+    NetLine(NetAddress address, BackgroundWork& work, Note note = {});
     ~NetLine() override;
     NetLine(const NetLine&) = delete;
     NetLine& operator=(const NetLine&) = delete;
@@ -177,6 +179,7 @@ class NetLine : public Line {
     bool connecting_ = false;
     Clock::time_point connectDeadline_{};
     std::vector<Place> targets_; // addresses not yet tried
+    BackgroundWork& work_;
     std::shared_ptr<Lookup> lookup_;
     Clock::time_point lookupDeadline_{};
     bool openFailed_ = false;

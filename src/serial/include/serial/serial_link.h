@@ -72,6 +72,10 @@ class SerialLink : public ByteLink {
     // What the line has to say: a network line's hosts coming, going or
     // turned away; replies dropped because the computer read none of them.
     void onNote(NetLine::Note note) { note_ = std::move(note); }
+    // Where a network line looks its host name up: the program's background
+    // work (watched by its loop). Without one the link keeps its own, whose
+    // results need no turn of a loop.
+    void useBackground(BackgroundWork* work) { work_ = work; }
     int openError() const { return openError_; }
     // A line whose open failed after it returned (a network line's host
     // name looked up meanwhile) is closed here, its error the open's: true
@@ -163,6 +167,8 @@ class SerialLink : public ByteLink {
     bool readerHolds_ = false;          // bytes read and not yet handed on
     std::string unreadData_;            // the computer's, read by someone else first
     NetLine::Note note_;
+    BackgroundWork* work_ = nullptr;
+    std::unique_ptr<BackgroundWork> ownWork_;
 };
 
 } // namespace plotanix

@@ -47,6 +47,16 @@ class Activity {
     // until it has passed (onTime is called once it has).
     virtual std::optional<Clock::time_point> deadline() const { return std::nullopt; }
     virtual void onTime(Clock::time_point now) { (void)now; }
+
+    // A program's one activity takes the ending itself: it is told once of
+    // the signal that ends the program (SIGHUP for a terminal that has
+    // gone), and its run goes on until it is done. Any other activity's run
+    // ends at the signal.
+    virtual bool takesEnding() const { return false; }
+    virtual void onEnding(int signalNumber) { (void)signalNumber; }
+    // After the sources' turns: state they changed (an adapter set up, work
+    // handed back) is the activity's to act on.
+    virtual void afterTurn(Clock::time_point now) { (void)now; }
 };
 
 class EventLoop {
@@ -60,8 +70,9 @@ class EventLoop {
 
     // Waits and dispatches until the activity is done: 0. When the program
     // is to end first, the signal that ends it (SIGHUP when the keyboard's
-    // terminal has gone). pastEnding: an activity of the ending itself,
-    // run to its end whatever signal has come.
+    // terminal has gone), unless the activity takes the ending itself.
+    // pastEnding: an activity of the ending itself, run to its end whatever
+    // signal has come.
     int run(Activity& activity, bool pastEnding = false);
     // Called when SIGWINCH has come (the signal watch must catch it): the
     // terminal has a new size, and the screen of the moment is drawn anew.

@@ -45,6 +45,7 @@ class LineWatch {
     LineWatch(const LineWatch&) = delete;
     LineWatch& operator=(const LineWatch&) = delete;
     void tellEvents(Events* events) { events_ = events; }
+    Events* events() const { return events_; }
 
     // The line is a USB-GPIB adapter's serial side, set up at every opening
     // (save is honoured at the first set-up only); none: a plain line.
@@ -110,14 +111,11 @@ class LineWatch {
     // The line as the plotter model answers on it.
     SerialLink& link() { return serial_; }
 
-    // At an ending: every byte the line holds goes into the transcript,
-    // read until nothing more has come for the settle time, however the
-    // kernel holds them, for at most keepingBudget if the computer keeps
-    // sending; then the transcript's held bytes are written. The loop
-    // waits, past the program's ending, and serves the rest meanwhile.
+    // At an ending: every byte the line holds goes into the transcript
+    // (QueuedBytes below), for at most keepingBudget if the computer keeps
+    // sending, until nothing more has come for the settle time.
     static constexpr std::chrono::milliseconds keepingBudget{1000};
     static constexpr std::chrono::milliseconds settleTime{50};
-    void keepQueuedBytes(EventLoop& loop, LogFile& log);
 
   private:
     class Source;
@@ -160,6 +158,40 @@ class UntilSetUp : public Activity {
 
   private:
     LineWatch& line_;
+};
+
+// At an ending: every byte the line holds goes into the transcript, read
+// until nothing more has come for the settle time, however the kernel holds
+// them, for at most the budget if the computer keeps sending; then the
+// transcript's held bytes are written. An activity of the ending, which
+// the loop drives past the signal; the line's news is no one's meanwhile.
+class QueuedBytes : public Activity {
+  public:
+    QueuedBytes(LineWatch& line, LogFile& log,
+                std::chrono::milliseconds budget = LineWatch::keepingBudget);
+    ~QueuedBytes() override;
+    QueuedBytes(const QueuedBytes&) = delete;
+    QueuedBytes& operator=(const QueuedBytes&) = delete;
+
+    bool done() const override { return done_; }
+    bool readsLine() const override { return !done_; }
+    void onLineData(Clock::time_point now) override { take(now); }
+    void onLineLost() override { finish(); }
+    // The budget and the settle time run from the loop's first turn.
+    std::optional<Clock::time_point> deadline() const override;
+    void onTime(Clock::time_point now) override;
+
+  private:
+    void take(Clock::time_point now);
+    void finish();
+
+    LineWatch& line_;
+    LogFile& log_;
+    LineWatch::Events* events_;
+    std::chrono::milliseconds budget_;
+    std::optional<Clock::time_point> budgetEnd_;
+    Clock::time_point quietUntil_{};
+    bool done_ = false;
 };
 
 } // namespace plotanix

@@ -3,8 +3,10 @@
 // program's one wait. It serves the plotter's state, the page as it is
 // drawn, the saved pages and the transcript, and tells browsers through a
 // live channel (Server-Sent Events) when the page changed and when one was
-// saved. Its turns come between the model's: the page is read only then.
-// Nothing a request does writes a file or sends a byte to the line.
+// saved. Its turns come between the model's: the page is read only then,
+// when a request needs it, and copied as a snapshot that stays whatever
+// becomes of the page drawn on. Nothing a request does writes a file or
+// sends a byte to the line.
 //
 // Who may ask: the address it listens on (loopback unless named), a Host
 // header naming that address, localhost or this machine (against DNS
@@ -16,17 +18,22 @@
 // opening), and one silent for 30 s is closed. When a newcomer finds no
 // place, the connection that has kept its place longest without a request
 // under way (a header trickling in, a browser's idle connection) gives it
-// up; when every place is answering, the newcomer is closed.
+// up; when every place is answering, the newcomer is closed. Live channels
+// are held to fewer places than that (see live_channel.h), so that page
+// requests always find one.
 
 #include "common/poll_source.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace plotanix {
 
+class BackgroundWork;
 struct PageImage;
 
 namespace web {
@@ -56,7 +63,13 @@ class WebServer : public PollSource {
         uint16_t port = 0;              // 0: any free one
         std::string token;              // empty: none asked for
         std::string folder;             // where the pages and the transcript are
+        // Where overlays are drawn, off the loop (it must outlive the
+        // server); nullptr: on the loop.
+        BackgroundWork* work = nullptr;
     };
+    // The page drawn on now, asked for when a request needs it; nullptr: none.
+    using PageProvider = std::function<const PageImage*()>;
+
     // Listening, or nullptr with why in one line.
     static std::unique_ptr<WebServer> start(const Options& options, std::string& why);
     ~WebServer() override;
@@ -72,6 +85,13 @@ class WebServer : public PollSource {
     uint16_t port() const;
     // Where a browser finds it: http://127.0.0.1:8470/, with ?token=... when asked for.
     std::string url() const;
+    // Where browsers find it, without the token: the address it listens on,
+    // or for every network (0.0.0.0, ::) each of the machine's own.
+    std::vector<std::string> addresses() const;
+    // The token, with the addresses that carry it, in a new file only its
+    // owner may read (replacing any there); false with why in one line.
+    static bool writeTokenFile(const std::string& path, const std::string& token,
+                               const std::vector<std::string>& addresses, std::string& why);
     // Connections open now.
     unsigned connections() const;
 
@@ -79,9 +99,9 @@ class WebServer : public PollSource {
     std::optional<Clock::time_point> due() const override;
     void service(Clock::time_point now) override;
 
-    // The page to show as it is drawn (nullptr: none). It must stay
-    // until another is shown.
-    void showPage(const PageImage* page);
+    // The page to show as it is drawn (empty: none): asked for when a
+    // request needs it, so it may come and go as it likes.
+    void showPage(PageProvider page);
     // The page shown has changed: browsers are told at the next pace.
     void pageChanged();
     // A page was saved under this name: browsers are told at once.

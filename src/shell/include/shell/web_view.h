@@ -13,7 +13,10 @@
 
 namespace plotanix {
 
-struct PageImage;
+class BackgroundWork;
+
+// The file in the page folder a new token is kept in.
+inline constexpr const char* webTokenName = "web-token";
 
 // The token for the address: from the file when one is named; otherwise a
 // new one for an address other than loopback, none for loopback. Empty
@@ -23,16 +26,21 @@ std::string webTokenFor(const Settings& settings, std::string& why);
 class WebView {
   public:
     // Starts (or starts again, when the address or the token file changed)
-    // the server the settings ask for, stops it when they ask for none.
-    // False with why in one line when it cannot listen.
-    bool follow(const Settings& settings, std::string& why);
+    // the server the settings ask for, stops it when they ask for none; a
+    // new token is kept in the page folder's web-token file, readable by
+    // its owner alone. Overlays are drawn on the background work when one
+    // is given. False with why in one line when it cannot listen.
+    bool follow(const Settings& settings, std::string& why, BackgroundWork* work = nullptr);
     bool running() const { return server_ != nullptr; }
-    // The address to give the operator ("web view: http://...").
-    std::string url() const { return server_ ? server_->url() : std::string(); }
+    // What to give the operator ("web view: ..."): the addresses (each of
+    // the machine's own for every network) and, when a token is asked
+    // for, the file it is in, never the token itself.
+    std::string url() const;
     // For the event loop; nullptr without a server.
     PollSource* source() { return server_.get(); }
 
-    void showPage(const PageImage* page);
+    // The page drawn on, asked for when a browser needs it (empty: none).
+    void showPage(web::WebServer::PageProvider page);
     void pageChanged(int32_t instructions, int32_t ignored);
     void pageSaved(const std::string& name);
     // What the plotter does, as a sentence; the run's counts are dropped.
@@ -47,6 +55,7 @@ class WebView {
     std::unique_ptr<web::WebServer> server_;
     std::optional<WebAddress> address_;
     std::string tokenFile_;
+    std::string tokenKept_; // where the token is, when one is asked for
     web::WebStatus status_;
 };
 

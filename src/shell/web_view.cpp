@@ -1,4 +1,4 @@
-#include "web_view.h"
+#include "shell/web_view.h"
 
 #include "web/web_rules.h"
 
@@ -11,22 +11,45 @@ std::string webTokenFor(const Settings& settings, std::string& why) {
     return web::WebServer::newToken();
 }
 
-bool WebView::follow(const Settings& settings, std::string& why) {
+bool WebView::follow(const Settings& settings, std::string& why, BackgroundWork* work) {
     if (server_ && address_ == settings.web && tokenFile_ == settings.webTokenFile) return true;
     server_.reset();
     address_ = settings.web;
     tokenFile_ = settings.webTokenFile;
+    tokenKept_.clear();
     if (!settings.web) return true;
     web::WebServer::Options options{settings.web->host, settings.web->port, {}, settings.dir};
+    options.work = work;
     options.token = webTokenFor(settings, why);
     if (!why.empty()) return false;
     server_ = web::WebServer::start(options, why);
-    if (server_) tell();
-    return server_ != nullptr;
+    if (!server_) return false;
+    if (!options.token.empty()) {
+        tokenKept_ = settings.webTokenFile;
+        if (tokenKept_.empty()) {
+            tokenKept_ = settings.dir + "/" + webTokenName;
+            if (!web::WebServer::writeTokenFile(tokenKept_, options.token, server_->addresses(),
+                                                why)) {
+                server_.reset();
+                return false;
+            }
+        }
+    }
+    tell();
+    return true;
 }
 
-void WebView::showPage(const PageImage* page) {
-    if (server_) server_->showPage(page);
+std::string WebView::url() const {
+    if (!server_) return {};
+    std::string shown;
+    for (const std::string& address : server_->addresses())
+        shown += (shown.empty() ? "" : " ") + address;
+    if (!tokenKept_.empty()) shown += " (its token in " + tokenKept_ + ")";
+    return shown;
+}
+
+void WebView::showPage(web::WebServer::PageProvider page) {
+    if (server_) server_->showPage(std::move(page));
 }
 
 void WebView::pageChanged(int32_t instructions, int32_t ignored) {

@@ -1,0 +1,60 @@
+#include "shell/page_printer.h"
+
+#include "output/vector_copy.h"
+#include "page/display_list.h"
+#include "print/cups_print.h"
+#include "session/plot_session.h"
+
+#include <memory>
+
+namespace plotanix {
+
+namespace {
+
+// The page's PDF for the sheet, at the plotter's true size.
+bool pdfFor(const DisplayList& list, const std::optional<PageExtent>& extent, PrintSheet sheet,
+            std::string& pdf, std::string& why) {
+    return documentInMemory(
+        [&](FILE* file, std::string& reason) {
+            return writePageCopyTo(file, list, {CopyFormat::pdf, 1, placeOnSheet(extent, sheet)},
+                                   reason);
+        },
+        pdf, why);
+}
+
+} // namespace
+
+PagePrinter::PagePrinter(BackgroundWork& work, Told told) : work_(work), told_(std::move(told)) {}
+
+std::string PagePrinter::queueName() const {
+    return queue_ && !queue_->empty() ? *queue_ : std::string("the default queue");
+}
+
+void PagePrinter::pageSaved(PlotSession& session, const std::string& name) {
+    if (!queue_) return;
+    const DisplayList* list = session.displayList();
+    if (list == nullptr) {
+        told_("not printed on " + queueName() + ": the drawing of the page was not kept", true);
+        return;
+    }
+    // The session draws on: the worker gets a copy of its own.
+    auto drawing = std::make_shared<const DisplayList>(*list);
+    const PdfMaker make = [drawing, extent = session.plotter().pageExtent()](
+                              PrintSheet sheet, std::string& pdf, std::string& why) {
+        return pdfFor(*drawing, extent, sheet, pdf, why);
+    };
+    work_.submit(
+        BackgroundWork::Lane::prints,
+        [queue = *queue_, name, make, told = told_] {
+            auto outcome = std::make_shared<PrintOutcome>(printDocument(queue, name, make));
+            return [outcome, told] { told(outcome->said, !outcome->sent); };
+        },
+        [told = told_, queue = queueName(), name](bool running) {
+            told("not printed on " + queue + ": " + name +
+                     (running ? " was still going to the print server when the program ended"
+                              : " was not handed to the print server before the program ended"),
+                 true);
+        });
+}
+
+} // namespace plotanix
