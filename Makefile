@@ -100,7 +100,7 @@ bench: deps-bench build
 # that rates compare; its work is left in <build>/fuzz-campaign.
 FUZZ_BUILD := build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_SEEDS = tests/fuzz/regressions tools/demo_drawing.hpgl tests/data/streams $(wildcard ../shared/hpgl-corpus)
+FUZZ_SEEDS = tests/fuzz/regressions tools/demo_drawing.hpgl tests/data/streams tests/fuzz/seeds $(wildcard ../shared/hpgl-corpus)
 fuzz: deps-test
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 		-DPLOTANIX_UBSAN=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=OFF -DCMAKE_UNITY_BUILD=ON \

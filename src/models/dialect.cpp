@@ -5,7 +5,11 @@
 
 #include "hpgl/syntax.h"
 
+#include "escp/escp_printer.h"
+
+#include <algorithm>
 #include <array>
+#include <cctype>
 
 namespace plotanix {
 
@@ -60,6 +64,54 @@ bool readingsAgree(std::string_view bytes) {
 
 bool toldHpgl2(std::string_view mnemonic) {
     return plotterKnows(PlotterModel::hpgl2, mnemonic);
+}
+
+namespace {
+
+// ESC%#B anywhere, or a PJL line entering HP-GL/2.
+bool entersHpgl2(std::string_view bytes) {
+    for (size_t at = bytes.find("\x1b%"); at != std::string_view::npos;
+         at = bytes.find("\x1b%", at + 1)) {
+        size_t next = at + 2;
+        if (next < bytes.size() && (bytes[next] == '-' || bytes[next] == '+')) ++next;
+        const size_t digits = next;
+        while (next < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[next])))
+            ++next;
+        if (next > digits && next < bytes.size() && bytes[next] == 'B') return true;
+    }
+    for (size_t at = bytes.find("LANGUAGE"); at != std::string_view::npos;
+         at = bytes.find("LANGUAGE", at + 1)) {
+        const std::string_view line = bytes.substr(at, bytes.find('\n', at) - at);
+        std::string upper(line.substr(0, 64));
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        if (upper.find("HPGL") != std::string::npos || upper.find("HP-GL") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<PlotterModel> printerLanguage(std::string_view bytes) {
+    constexpr std::string_view pclStarts[] = {"\x1b"
+                                              "E",
+                                              "\x1b*", "\x1b&", "\x1b%-12345X"};
+    for (const std::string_view start : pclStarts) {
+        // ESC* with a mode byte is Epson's: PCL's group is a letter.
+        if (bytes.starts_with(start) &&
+            !(start == "\x1b*" && bytes.size() > 2 && static_cast<uint8_t>(bytes[2]) < 96))
+            return entersHpgl2(bytes) ? std::nullopt : std::optional(PlotterModel::pcl);
+    }
+    const size_t first = bytes.find('\x1b');
+    if (first == std::string_view::npos || first + 1 >= bytes.size()) return std::nullopt;
+    const char command = bytes[first + 1];
+    if (command == '@' || command == 'K' || command == 'L' || command == 'Y' || command == 'Z')
+        return PlotterModel::escp;
+    if (command == '*' && first + 2 < bytes.size() &&
+        bitImageMode(static_cast<uint8_t>(bytes[first + 2])))
+        return PlotterModel::escp;
+    return std::nullopt;
 }
 
 } // namespace plotanix

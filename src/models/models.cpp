@@ -1,9 +1,11 @@
 #include "models/models.h"
 
+#include "escp/escp_printer.h"
 #include "hp7470a/hp7470a.h"
 #include "hp86b/hp86b_plotter.h"
 #include "hp86b/hp86b_reader.h"
 #include "hpgl2/hpgl2.h"
+#include "pcl/pcl_printer.h"
 
 #include <algorithm>
 #include <utility>
@@ -15,6 +17,8 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
         return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.status, paper);
     if (model == PlotterModel::hpgl2)
         return std::make_unique<Hpgl2>(parts.drawing, parts.link, parts.status, paper);
+    if (model == PlotterModel::pcl) return std::make_unique<PclPrinter>(parts.link);
+    if (model == PlotterModel::escp) return std::make_unique<EscpPrinter>(parts.link);
     return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status, hp7470aKnows);
 }
 
@@ -49,6 +53,10 @@ bool plotterKnows(PlotterModel model, std::string_view mnemonic) {
         return hp7470aKnows(mnemonic);
     case PlotterModel::hpgl2:
         return hpgl2Knows(mnemonic);
+    case PlotterModel::pcl:
+        return pclKnows(mnemonic);
+    case PlotterModel::escp:
+        return escpKnows(mnemonic);
     default:
         return Hp86bPlotter::isKnown(mnemonic);
     }

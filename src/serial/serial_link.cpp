@@ -96,6 +96,10 @@ bool SerialLink::closeIfOpenFailed() {
 }
 
 FlowControl SerialLink::flowControl() const {
+    // A printer keeps the flow control the line was set up with, its XON
+    // and XOFF only pacing the host.
+    if (requested_ == FlowControl::inboundXonxoff)
+        return settings_.flow == FlowControl::xonxoff ? requested_ : settings_.flow;
     if (requested_ == FlowControl::none || replyPath_ != ReplyPath::direct) return settings_.flow;
     return requested_;
 }

@@ -63,6 +63,7 @@ void setFlowFlags(termios& tio, FlowControl flow) {
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
     tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     if (flow == FlowControl::xonxoff) tio.c_iflag |= IXON | IXOFF;
+    if (flow == FlowControl::inboundXonxoff) tio.c_iflag |= IXOFF;
     if (flow == FlowControl::rtscts) tio.c_cflag |= CRTSCTS;
 }
 

@@ -24,9 +24,26 @@ void PlotSession::makeModel() {
     link_.requestFlowControl(FlowControl::none);
     plotter_ = makePlotter(model_, paper_, {drawing_, link_, status_});
     plotter_->onPageAdvance([this] {
-        if (pageAdvance_) pageAdvance_();
+        if (!pageAdvance_) return false;
+        pageAdvance_();
+        return true;
     });
     plotter_->onUnknown([this](std::string_view mnemonic) { recordUnknown(mnemonic); });
+    plotter_->onPicture(
+        [this](int32_t width, int32_t height) { return remakePage(width, height); });
+}
+
+PageImage* PlotSession::remakePage(int32_t width, int32_t height) {
+    if (!page_) return nullptr;
+    if (page_->width != width || page_->height != height) {
+        std::unique_ptr<PageImage> made = createPageImage(width, height, 24, penColours[0]);
+        if (!made) return nullptr;
+        *page_ = std::move(*made);
+        drawing_.beginDrawing(*page_);
+        drawing_.selectFont(font_);
+    }
+    drawing_.fillBox(0, 0, width, height, penColours[0]);
+    return page_.get();
 }
 
 void PlotSession::recordUnknown(std::string_view mnemonic) {
@@ -74,7 +91,7 @@ void PlotSession::keepDisplayList(bool on) {
 void PlotSession::blankPage() {
     newPagePending_ = false;
     pageStarted_ = false;
-    if (page_) drawing_.fillBox(0, 0, pageWidth, pageHeight, penColours[0]);
+    if (page_) drawing_.fillBox(0, 0, page_->width, page_->height, penColours[0]);
 }
 
 void PlotSession::beginRun() {

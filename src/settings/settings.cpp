@@ -37,8 +37,9 @@ template <typename Value> struct Word {
     Value value;
 };
 
-constexpr std::string_view modelHelp = "plotter model: hp86b, 7470a or hpgl2";
-constexpr std::string_view modelProblem = "the model is hp86b, 7470a or hpgl2";
+constexpr std::string_view modelHelp =
+    "plotter model, or the printer an instrument prints to: hp86b, 7470a, hpgl2, pcl or escp";
+constexpr std::string_view modelProblem = "the model is hp86b, 7470a, hpgl2, pcl or escp";
 static_assert(modelHelp.ends_with(modelChoices) && modelProblem.ends_with(modelChoices));
 constexpr Word<Paper> papers[] = {{"letter", Paper::letter}, {"a4", Paper::a4}};
 constexpr Word<VectorCopy> vectors[] = {

@@ -33,6 +33,7 @@
 namespace plotanix {
 namespace {
 
+using namespace std::string_literals;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
@@ -197,6 +198,13 @@ TEST(RenderProgram, TranscriptsOfEachModelRenderBackToTheirPages) {
          "SP2;PD9000,7000;LBab\x03;"},
         {PlotterModel::hpgl2, "IN;SP1;PA1000,1000;PD5000,1000;PM0;PD5000,5000;PM2;FP;",
          "SP2;PW1;PD9000,7000;"},
+        // Raster data holding the records' own "****", and a record.
+        {PlotterModel::pcl, "\x1b(s0P\x1b*r0A\x1b*b4W****\x1b*rB",
+         "\x1b*r0A\x1b*b2W\x2a\x2a\x1b*rB\r\nAB"},
+        {PlotterModel::escp,
+         "\x1b*\x05\x02\x00\x2a\x2a\x1b"
+         "3A\r\n"s,
+         "\x1b*\x05\x01\x00\xFF"s},
     };
     for (const auto& [made, saved, after] : cases) {
         const PlotterModel model = made; // a lambda takes no structured binding
@@ -323,8 +331,9 @@ TEST(RenderProgram, APdfHoldsAllThePagesOfItsInput) {
 
 // A transcript (its markers, its records, or its name alone) is drawn as
 // the HP-86B that made it, a file written for HP-GL/2 (its instructions or
-// a PCL job around it) as an HP-GL/2 device, any other file as a 7470A,
-// unless --model says. Each file draws differently by each model.
+// a PCL job around it) as an HP-GL/2 device, a print as the printer it was
+// sent to, any other file as a 7470A, unless --model says. Each file draws
+// differently by each model.
 TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
     TempDir dir;
     // The HP-86B's pen starts down; pen 2 is red in HP-GL/2's palette.
@@ -339,8 +348,22 @@ TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
                                 "E";
     const std::string job = "\x1b%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE = HPGL2\r\n"
                             "IN;PA0,0;RR2000,2000;\x1b%-12345X";
+    // A print begins as PCL (each of its beginnings) or sends Epson bit images.
+    const std::string raster = "\x1b*r0A\x1b*b2W\xF0\x0F\x1b*b2W\x0F\xF0\x1b*rB";
+    const std::string epson = "SCOPE\r\n\x1b*\x05\x03\x00\xFF\x81\xFF\r\n"s;
     const std::tuple<std::string, std::string, std::string, std::string, PlotterModel> cases[] = {
         // input, its bytes, words, the page written, the model that drew it
+        {"reset.prn",
+         "\x1b"
+         "E" +
+             raster + "\f",
+         "", "reset.png", PlotterModel::pcl},
+        {"raster.prn", raster, "", "raster.png", PlotterModel::pcl},
+        {"moved.prn", "\x1b&a0V" + raster, "", "moved.png", PlotterModel::pcl},
+        {"exit.prn", "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n" + raster, "", "exit.png",
+         PlotterModel::pcl},
+        {"epson.prn", epson, "", "epson.png", PlotterModel::escp},
+        {"epson.prn", epson, "--model pcl", "epson.png", PlotterModel::pcl},
         {"plot.hpgl", lines, "", "plot.png", PlotterModel::hp7470a},
         {"saved.txt", saved, "", "saved-00001.png", PlotterModel::hp86b},
         {"records.txt", lines + "XX;" + transcript::unknownRecord("XX"), "", "records.png",
@@ -362,13 +385,28 @@ TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
         const std::string drawn = bytes == saved ? lines : bytes;
         const std::vector<uint8_t> picture = testing::readPng(dir.file("case/" + page)).rgb;
         EXPECT_EQ(picture, drawnBy(model, drawn, dir)) << words << " " << input;
-        for (const PlotterModel other :
-             {PlotterModel::hp86b, PlotterModel::hp7470a, PlotterModel::hpgl2}) {
-            if (other != model) {
-                EXPECT_NE(picture, drawnBy(other, drawn, dir)) << words << " " << input;
+        for (const ModelName& other : modelNames) {
+            if (other.value != model) {
+                EXPECT_NE(picture, drawnBy(other.value, drawn, dir)) << words << " " << input;
             }
         }
         fs::remove_all(dir.file("case"));
+    }
+}
+
+// A printed page is dots: its copies are PNG, and an SVG or PDF of it fails
+// in one line, leaving no file.
+TEST(RenderProgram, APrintedPageIsWrittenAsPngOnly) {
+    TempDir dir;
+    writeFile(dir.file("print.prn"), "\x1b*r0A\x1b*b1W\xF0\x1b*rB");
+    EXPECT_EQ(runRender(dir, "print.prn -o print.png").status, 0);
+    for (const std::string format : {"svg", "pdf"}) {
+        const Outcome outcome = runRender(dir, "print.prn -o print." + format);
+        EXPECT_EQ(outcome.status, 4) << format;
+        EXPECT_NE(outcome.err.find(": a printed page is dots, not a drawing: write it as PNG"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_FALSE(fs::exists(dir.file("print." + format))) << format;
     }
 }
 

@@ -8,7 +8,7 @@ fuzzer=$1 work=$2 seconds=$3
 shift 3
 here=$(dirname "$0")
 mkdir -p "$work"
-for model in hp86b 7470a hpgl2; do
+for model in ${PLOTANIX_FUZZ_MODELS:-hp86b 7470a hpgl2 pcl escp}; do
     rm -rf "$work/$model"
     start=$(date +%s.%N)
     times=$( { PLOTANIX_FUZZ_MODEL=$model /usr/bin/time -f '%U %S' \

@@ -22,8 +22,9 @@ namespace plotanix::testing {
 
 // The models, in the order of PlotterModel; the fuzzer's first byte picks one.
 inline constexpr PlotterModel fuzzedModels[] = {PlotterModel::hp86b, PlotterModel::hp7470a,
-                                                PlotterModel::hpgl2};
-inline constexpr const char* fuzzedModelNames[] = {"hp86b", "7470a", "hpgl2"};
+                                                PlotterModel::hpgl2, PlotterModel::pcl,
+                                                PlotterModel::escp};
+inline constexpr const char* fuzzedModelNames[] = {"hp86b", "7470a", "hpgl2", "pcl", "escp"};
 
 // What one plotting of an input left, besides its page.
 struct Plotted {
@@ -108,7 +109,7 @@ inline std::string plotOneInput(PlotterModel model, std::string_view stream, siz
     return {};
 }
 
-// A fuzzer's input: the first byte picks the model (its remainder by three)
+// A fuzzer's input: the first byte picks the model (its remainder by five)
 // and the size of the line's reads, so that records land between chunks in
 // different places; the second the length of the runs the stream is split
 // into (1 to 256 bytes); the rest is the stream.

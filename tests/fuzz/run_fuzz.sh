@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A bounded fuzzing run over the whole in-process plotting path, every model.
 # usage: run_fuzz.sh FUZZER WORKDIR SECONDS SEED...
-# Each seed (a file, or the files of a folder) starts the corpus three times:
+# Each seed (a file, or the files of a folder) starts the corpus five times:
 # once for each model, as the fuzz target reads an input's first byte (its
 # second says where the stream is split). With
 # PLOTANIX_FUZZ_MODEL set the target runs that model alone.
@@ -12,11 +12,13 @@ mkdir -p "$work/corpus" "$work/artifacts"
 seed() {
     local name
     name=$(basename "$1")
-    # 0xFC: the HP-86B model, 0xFD: the 7470A, 0xFE: HP-GL/2; reads of 85
-    # bytes; then 0x3F: split into runs of 64 bytes.
-    { printf '\374?'; cat "$1"; } >"$work/corpus/hp86b-$name"
-    { printf '\375?'; cat "$1"; } >"$work/corpus/7470a-$name"
-    { printf '\376?'; cat "$1"; } >"$work/corpus/hpgl2-$name"
+    # 0xF5: the HP-86B model, 0xF6: the 7470A, 0xF7: HP-GL/2, 0xF8: PCL,
+    # 0xF9: Epson; reads of 82 or 84 bytes; then 0x3F: split into runs of 64 bytes.
+    { printf '\365?'; cat "$1"; } >"$work/corpus/hp86b-$name"
+    { printf '\366?'; cat "$1"; } >"$work/corpus/7470a-$name"
+    { printf '\367?'; cat "$1"; } >"$work/corpus/hpgl2-$name"
+    { printf '\370?'; cat "$1"; } >"$work/corpus/pcl-$name"
+    { printf '\371?'; cat "$1"; } >"$work/corpus/escp-$name"
 }
 for seeds in "$@"; do
     [ -e "$seeds" ] || { echo "missing seed corpus: $seeds"; exit 1; }
@@ -38,7 +40,7 @@ fi
 grep -E '^stat::|cov: ' "$work/fuzz.log" | tail -n 8
 # Every model must have run (unless one was pinned).
 if [ -z "${PLOTANIX_FUZZ_MODEL:-}" ]; then
-    for model in hp86b 7470a hpgl2; do
+    for model in hp86b 7470a hpgl2 pcl escp; do
         grep -Eq "^stat::executions_$model: [1-9]" "$work/fuzz.log" ||
             { echo "the $model model was never run"; exit 1; }
     done

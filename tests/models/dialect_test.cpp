@@ -111,3 +111,34 @@ TEST(Dialect, TheSevenReadingTellsAsTheCountWhereTheyAgree) {
 
 } // namespace
 } // namespace plotanix
+
+namespace plotanix {
+namespace {
+
+// A print is told by how it begins; a plot in a PCL job stays a plot.
+TEST(Dialect, PrintsAreToldFromPlots) {
+    using enum PlotterModel;
+    const std::pair<std::string, std::optional<PlotterModel>> streams[] = {
+        {"\x1b"
+         "E\x1b*rB",
+         pcl},
+        {"\x1b*t300R\x1b*r0A", pcl},
+        {"\x1b&l0O", pcl},
+        {"\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n", pcl},
+        {"\x1b"
+         "E\x1b%1BIN;PA0,0;",
+         std::nullopt},
+        {"\x1b%-12345X@PJL ENTER LANGUAGE = HPGL2\r\nIN;", std::nullopt},
+        {"\x1b*\x05\x01\x00\xFF"s, escp},
+        {"FREQ\r\n\x1bK\x01\x00\x80"s, escp},
+        {"\x1b@", escp},
+        {"\x1b*\x08\x01\x00\xFF"s, std::nullopt},
+        {"IN;PA0,0;", std::nullopt},
+        {"\x1b.I81;;17:IN;", std::nullopt},
+    };
+    for (const auto& [bytes, model] : streams)
+        EXPECT_EQ(printerLanguage(bytes), model) << printable(bytes);
+}
+
+} // namespace
+} // namespace plotanix

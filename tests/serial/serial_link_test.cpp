@@ -355,6 +355,33 @@ TEST(SerialLinkFlow, TheHostsRequestTakesHoldAtOnceAndOutlivesAReopening) {
               "B");
 }
 
+// A printer asks for XON and XOFF inbound only: on a line set up with them
+// the driver paces the host (IXOFF) but takes none out of the data (no
+// IXON): raster rows hold 0x11 and 0x13. A line set up without keeps none.
+TEST(SerialLinkFlow, APrinterPacesTheHostAndKeepsXonAndXoffInItsData) {
+    for (const FlowControl setUp : {FlowControl::xonxoff, FlowControl::none}) {
+        PtyPair pty;
+        SerialLink link;
+        ASSERT_TRUE(link.openSerialPort(pty.slavePath(), {9600, 8, Parity::none, 1, setUp}));
+        link.requestFlowControl(FlowControl::inboundXonxoff);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(pty.masterFd(), &tio), 0);
+        const bool xonxoff = setUp == FlowControl::xonxoff;
+        EXPECT_EQ((tio.c_iflag & IXOFF) != 0, xonxoff) << "the host is paced when set up so";
+        EXPECT_EQ(tio.c_iflag & IXON, 0u) << "no XON or XOFF is taken from the data";
+        EXPECT_TRUE(pty.writeMaster("A\x13\x11"
+                                    "B."));
+        std::string received;
+        waitUntil([&] {
+            received += takeAvailable(link, 1, 10ms);
+            return received.ends_with('.');
+        });
+        EXPECT_EQ(received, "A\x13\x11"
+                            "B.")
+            << "set up with xonxoff: " << xonxoff;
+    }
+}
+
 // The stable names under /dev/serial/by-id are long links to the device.
 TEST(SerialLinkFlow, APortOfAnyLengthIsFollowedToItsDevice) {
     PtyPair pty;

@@ -534,6 +534,8 @@ std::string PlotterApp::information() const {
         line = " at " + described.framing + " on serial line " + described.port;
     }
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
+    if (settings.model == PlotterModel::pcl) return "PCL printer (DeskJet, LaserJet, ...)" + line;
+    if (settings.model == PlotterModel::escp) return "Epson dot-matrix printer" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
     if (settings.model == PlotterModel::hpgl2)
         return std::string("HP-GL/2 plotter (") + paper + " paper)" + line;

@@ -61,7 +61,7 @@ std::string secondsText(double seconds) {
 std::string startedLine(const Settings& settings, const std::string& folder,
                         const std::string& webUrl) {
     std::string model = "model " + std::string(modelName(settings.model));
-    if (settings.model != PlotterModel::hp86b)
+    if (settings.model != PlotterModel::hp86b && !isPrinter(settings.model))
         model += settings.paper == Paper::a4 ? " on A4 paper" : " on letter paper";
     const char* copy = settings.vector == VectorCopy::svg   ? " and SVG"
                        : settings.vector == VectorCopy::pdf ? " and PDF"

@@ -307,6 +307,10 @@ class JobWriter {
         std::optional<int64_t> number;
     };
     bool gather(const PageView& page, std::optional<int64_t> number) {
+        if (page.printed) {
+            fail(shownName(job_.output, "standard output"), printedPageAsPng, 0);
+            return false;
+        }
         if (page.list == nullptr) {
             fail(shownName(job_.output, "standard output"), "the drawing of the page was not kept",
                  0);

@@ -3,6 +3,7 @@
 // Renderer, takes the inputs in turn; failures and warnings are told one
 // line each as they happen, with the progress on a terminal.
 
+#include "models/models.h"
 #include "render_renderer.h"
 
 #include <array>
@@ -27,6 +28,10 @@ enum RenderStatus : int {
     outputUnwritable = 4,
     blankPage = 5, // with --strict: a page with nothing drawn on it
 };
+
+// Why a printer's page has no SVG, PDF or enlarged copy: it is dots.
+inline constexpr const char* printedPageAsPng =
+    "a printed page is dots, not a drawing: write it as PNG (-o NAME.png)";
 
 // No input is read past this: a larger one is refused, not cut short.
 inline constexpr size_t maxInputBytes = size_t{256} << 20;
@@ -66,9 +71,9 @@ struct BatchResult {
     int64_t pages = 0;
     int64_t instructions = 0;
     int64_t ignored = 0;
-    int64_t notBegun = 0;             // left when asked to stop or when the output folder went
-    std::array<int64_t, 3> drawnBy{}; // inputs drawn, by model
-    int status = rendered;            // that of the first failed input, in the order given
+    int64_t notBegun = 0; // left when asked to stop or when the output folder went
+    std::array<int64_t, std::size(modelNames)> drawnBy{}; // inputs drawn, by model
+    int status = rendered; // that of the first failed input, in the order given
 };
 
 // Once a terminating signal has come (SignalWatch::ending()), inputs not yet

@@ -166,6 +166,10 @@ OutputFormat outputFormat(const std::string& format, int scale, bool plotterByte
                                               : CopyFormat::png;
     return {"." + format,
             [kind, scale](const PageView& page, FILE* file, std::string& reason) {
+                if (page.printed) {
+                    reason = printedPageAsPng;
+                    return false;
+                }
                 if (page.list == nullptr) {
                     reason = "the drawing of the page was not kept";
                     return false;
@@ -301,7 +305,8 @@ void configure(CLI::App& app, Options& options) {
                  "write exactly the bytes the plotter saves (slower to compress)");
     constexpr std::string_view modelHelp =
         "plotter model: auto (default: a transcript by hp86b, a file using HP-GL/2 "
-        "by hpgl2, other files by 7470a), hp86b, 7470a or hpgl2";
+        "by hpgl2, a PCL print by pcl, an Epson one by escp, other files by 7470a), "
+        "hp86b, 7470a, hpgl2, pcl or escp";
     static_assert(modelHelp.ends_with(modelChoices));
     std::vector<std::string> models{"auto"};
     for (const ModelName& m : modelNames)

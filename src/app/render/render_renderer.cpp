@@ -137,6 +137,7 @@ class PageAdvances {
         std::string nothingDrawn;
         std::optional<Drawing::Extent> drawn;
         bool cutAtPaper;
+        bool printed;
     };
 
     void advance() {
@@ -147,15 +148,16 @@ class PageAdvances {
         ended_ = EndedPage{now.image,        now.list ? std::optional(*now.list) : std::nullopt,
                            now.extent,       now.paper,
                            now.nothingDrawn, now.drawn,
-                           now.cutAtPaper};
+                           now.cutAtPaper,   now.printed};
         session_.blankPage();
         if (starting_) starting_(++started_);
     }
     bool writeEnded(std::optional<int64_t> number) {
         const EndedPage& page = *ended_;
-        return written(write_({page.image, page.list ? &*page.list : nullptr, page.extent,
-                               page.paper, page.nothingDrawn, page.drawn, page.cutAtPaper},
-                              number));
+        return written(
+            write_({page.image, page.list ? &*page.list : nullptr, page.extent, page.paper,
+                    page.nothingDrawn, page.drawn, page.cutAtPaper, page.printed},
+                   number));
     }
     bool writeCurrent(std::optional<int64_t> number) {
         return written(write_(current_(false), number));
@@ -328,7 +330,8 @@ struct Renderer::Core {
                 paper,
                 nothingDrawn(emptyInput, midRun),
                 session.drawing().extent(),
-                session.plotter().offPaper() > offPaperBefore};
+                session.plotter().offPaper() > offPaperBefore,
+                isPrinter(session.model())};
     }
     std::string nothingDrawn(bool emptyInput, bool midRun) {
         if (inked(session.page())) return {};
@@ -373,6 +376,9 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
     } else if (named) {
         chosen_ = {*named, "the model its transcript names"};
         transcriptOfModel = true;
+    } else if (const std::optional<PlotterModel> printer = printerLanguage(input)) {
+        // Told before the transcript's marks: raster data may hold "****".
+        chosen_ = {*printer, *printer == PlotterModel::pcl ? "a PCL print" : "an Epson print"};
     } else {
         chosen_ = {PlotterModel::hp7470a, "a plain HP-GL file"};
         if (marked) steps = splitTranscript(input);

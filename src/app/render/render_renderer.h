@@ -4,6 +4,7 @@
 // white page exactly as the plotter would draw it. Not shared between
 // threads: each worker has its own.
 
+#include "models/models.h"
 #include "output/vector_copy.h"
 #include "page/display_list.h"
 #include "page/page_image.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +54,8 @@ struct PageView {
     std::optional<Drawing::Extent> drawn;
     // Whether the plotter's paper cut off part of the drawing.
     bool cutAtPaper = false;
+    // A printer's page: its dots are all of it, no drawing is kept.
+    bool printed = false;
 };
 
 // A page to be written: the number of its SAVE PAGE marker, or none for the
@@ -139,7 +143,7 @@ class Renderer {
                                       const std::function<void()>& inputRead);
 
     RenderSetup setup_;
-    std::unique_ptr<Core> cores_[3]; // made when first needed, by model
+    std::unique_ptr<Core> cores_[std::size(modelNames)]; // made when first needed, by model
     RenderCounts counts_;
     ModelChoice chosen_;
 };

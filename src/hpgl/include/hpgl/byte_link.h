@@ -11,8 +11,10 @@
 namespace plotanix {
 
 // How the line paces the two ends: not at all, by the XON and XOFF bytes, or
-// by the RTS and CTS wires.
-enum class FlowControl { none, xonxoff, rtscts };
+// by the RTS and CTS wires. inboundXonxoff: a printer's request, when the
+// line is set up with XON and XOFF: it paces the host with them, but the
+// bytes it receives are all data (raster rows hold 0x11 and 0x13).
+enum class FlowControl { none, xonxoff, rtscts, inboundXonxoff };
 
 class ByteLink {
   public:

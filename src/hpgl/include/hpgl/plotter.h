@@ -24,8 +24,9 @@ class StatusLine;
 
 // Which plotter a session behaves as: the HP-86B's own plotter (thirteen
 // instructions, plotter units one to one on the page), a real HP 7470A for
-// any host, or an HP-GL/2 plotter for the files CAD programs write.
-enum class PlotterModel { hp86b, hp7470a, hpgl2 };
+// any host, an HP-GL/2 plotter for the files CAD programs write, or a
+// printer an instrument prints its screen to (PCL raster, Epson bit images).
+enum class PlotterModel { hp86b, hp7470a, hpgl2, pcl, escp };
 
 // The paper of the 7470A and HP-GL/2 models: it sets the plotter's page and
 // its mapping onto the picture.
@@ -106,17 +107,24 @@ class Plotter {
     RunResult counts() const { return counts_; }
     void resetCounts() { counts_ = {}; }
 
-    // Called when the plotter advances the page itself (HP-GL/2's PG),
-    // where the instruction stands in the stream; nothing when unset.
-    void onPageAdvance(std::function<void()> hook) { pageAdvance_ = std::move(hook); }
+    // Called when the plotter advances the page itself (HP-GL/2's PG, a
+    // printer's form feed), where the instruction stands in the stream;
+    // nothing when unset. It says whether the page was taken (written
+    // somewhere): a printer whose page nobody takes prints on after it.
+    void onPageAdvance(std::function<bool()> hook) { pageAdvance_ = std::move(hook); }
     // Called with the mnemonic of each instruction the model does not know,
     // where it stands in the stream (the session records it).
     void onUnknown(std::function<void(std::string_view)> hook) { unknown_ = std::move(hook); }
+    // Gives a printer its picture: the page made again blank at the size
+    // asked for (a printer's page is the area it printed, a dot a pixel),
+    // or nullptr when memory is short. The plotters draw through the
+    // Drawing on the page as it is and never ask.
+    void onPicture(std::function<PageImage*(int32_t width, int32_t height)> hook) {
+        picture_ = std::move(hook);
+    }
 
   protected:
-    void advancePage() {
-        if (pageAdvance_) pageAdvance_();
-    }
+    bool advancePage() { return pageAdvance_ && pageAdvance_(); }
     void countInstruction() { ++counts_.instructions; }
     // An instruction the model does not know: counted and told.
     void ignoreUnknown(std::string_view mnemonic) {
@@ -124,12 +132,16 @@ class Plotter {
         if (unknown_) unknown_(mnemonic);
     }
     void countOffPaper(int64_t times = 1) { offPaper_ += times; }
+    PageImage* picture(int32_t width, int32_t height) {
+        return picture_ ? picture_(width, height) : nullptr;
+    }
 
   private:
     RunResult counts_;
     int64_t offPaper_ = 0;
-    std::function<void()> pageAdvance_;
+    std::function<bool()> pageAdvance_;
     std::function<void(std::string_view)> unknown_;
+    std::function<PageImage*(int32_t, int32_t)> picture_;
 };
 
 // What a model works with: the page, the line for its replies and the

@@ -3,6 +3,9 @@
 // HP-GL/2 device when it uses an instruction only HP-GL/2 has, or comes
 // wrapped in a PCL job; otherwise a plain HP-GL plotter such as the 7470A.
 
+#include "hpgl/plotter.h"
+
+#include <optional>
 #include <string_view>
 
 namespace plotanix {
@@ -29,5 +32,12 @@ bool readingsAgree(std::string_view bytes);
 // Whether an instruction the 7470A model did not know is one of HP-GL/2's:
 // met in bytes whose readings agree, they are written for HP-GL/2.
 bool toldHpgl2(std::string_view mnemonic);
+
+// The printer a stream was sent to, told from how it begins: PCL from ESC E,
+// ESC*, ESC& or the universal exit ESC%-12345X, unless the job enters
+// HP-GL/2 (ESC%#B, or PJL's ENTER LANGUAGE naming HP-GL/2: a plot in a PCL
+// job); Epson from a first escape that is ESC @ or a bit image (ESC * with
+// a mode, ESC K, L, Y or Z). None for anything else: a plot.
+std::optional<PlotterModel> printerLanguage(std::string_view bytes);
 
 } // namespace plotanix

@@ -23,11 +23,19 @@ struct ModelName {
 };
 inline constexpr ModelName modelNames[] = {{"hp86b", PlotterModel::hp86b},
                                            {"7470a", PlotterModel::hp7470a},
-                                           {"hpgl2", PlotterModel::hpgl2}};
+                                           {"hpgl2", PlotterModel::hpgl2},
+                                           {"pcl", PlotterModel::pcl},
+                                           {"escp", PlotterModel::escp}};
 // The names as a help text lists them.
-inline constexpr std::string_view modelChoices = "hp86b, 7470a or hpgl2";
+inline constexpr std::string_view modelChoices = "hp86b, 7470a, hpgl2, pcl or escp";
 
-// A model's name as --model takes it (hp86b, 7470a, hpgl2), and back.
+// Whether the model is a printer (its page the area it printed) rather
+// than a plotter.
+inline constexpr bool isPrinter(PlotterModel model) {
+    return model == PlotterModel::pcl || model == PlotterModel::escp;
+}
+
+// A model's name as --model takes it (hp86b, 7470a, hpgl2, pcl, escp), and back.
 std::string_view modelName(PlotterModel model);
 std::optional<PlotterModel> modelNamed(std::string_view name);
 

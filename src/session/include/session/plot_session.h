@@ -61,8 +61,10 @@ class PlotSession {
     // "Insert new page": the page is cleared, and the model starts its new
     // page, when the next run starts.
     void newPage() { newPagePending_ = true; }
-    // Told when the model advances the page itself (HP-GL/2's PG), where
-    // that instruction stands in the stream; kept when the model restarts.
+    // Told when the model advances the page itself (HP-GL/2's PG, a
+    // printer's form feed), where that instruction stands in the stream;
+    // kept when the model restarts. Unset, a printer prints its next page
+    // on below the last, so that no page is lost.
     void onPageAdvance(std::function<void()> hook) { pageAdvance_ = std::move(hook); }
     // Blank paper now; the model starts its new page with the next run.
     void blankPage();
@@ -124,6 +126,9 @@ class PlotSession {
 
   private:
     void makeModel();
+    // The page made again, blank, at a printer's size (the same object, so
+    // that those showing it keep it).
+    PageImage* remakePage(int32_t width, int32_t height);
     // The model did not know this instruction: its record goes into the
     // transcript (or, replaying, is looked for in the bytes ahead).
     void recordUnknown(std::string_view mnemonic);

@@ -1,0 +1,327 @@
+#include "pcl/printed_sheet.h"
+
+#include "page/drawing.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace plotanix {
+
+namespace {
+
+constexpr Colour white = 0xFFFFFF;
+
+// The fixed-pitch font at the picture's resolution: 12 points (10
+// characters an inch) where the label font's points are pixels at 96 dpi.
+// Loaded once for each size, by whichever worker comes first.
+const PageFont* fontFor(int32_t dpi) {
+    static std::mutex loading;
+    static std::map<int32_t, std::unique_ptr<PageFont>> fonts;
+    const int32_t points = std::max(1, dpi / 8);
+    const std::lock_guard lock(loading);
+    auto [at, made] = fonts.try_emplace(points);
+    if (made) at->second = loadFont("Courier New", points);
+    return at->second.get();
+}
+
+void paint(uint8_t* pixel, Colour colour) {
+    pixel[0] = static_cast<uint8_t>(colour >> 16);
+    pixel[1] = static_cast<uint8_t>(colour >> 8);
+    pixel[2] = static_cast<uint8_t>(colour);
+}
+
+void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, Colour colour) {
+    x0 = std::max<int64_t>(x0, 0), y0 = std::max<int64_t>(y0, 0);
+    x1 = std::min<int64_t>(x1, image.width), y1 = std::min<int64_t>(y1, image.height);
+    for (int64_t y = y0; y < y1; ++y) {
+        uint8_t* row = image.row(static_cast<int>(y));
+        for (int64_t x = x0; x < x1; ++x)
+            paint(row + 3 * x, colour);
+    }
+}
+
+// The colour index of dot i of a row of planes.
+unsigned indexAt(const std::vector<uint8_t>& row, size_t planeBytes, int32_t planes, int64_t i) {
+    const size_t byte = static_cast<size_t>(i >> 3);
+    if (byte >= planeBytes) return 0;
+    const unsigned bit = 7u - static_cast<unsigned>(i & 7);
+    unsigned index = 0;
+    for (int32_t p = 0; p < planes; ++p)
+        index |= ((row[static_cast<size_t>(p) * planeBytes + byte] >> bit) & 1u) << p;
+    return index;
+}
+
+} // namespace
+
+void PrintedSheet::Extent::add(int64_t l, int64_t t, int64_t r, int64_t b) {
+    if (empty) {
+        *this = {l, t, r, b, false};
+        return;
+    }
+    left = std::min(left, l), top = std::min(top, t);
+    right = std::max(right, r), bottom = std::max(bottom, b);
+}
+
+PrintedSheet::PrintedSheet() = default;
+PrintedSheet::~PrintedSheet() = default;
+
+RasterBlock& PrintedSheet::startBlock(const RasterBlock& block) {
+    blocks_.push_back(block);
+    blocks_.back().rows.clear();
+    blocks_.back().widthDots = 0;
+    items_.push_back({true, blocks_.size() - 1});
+    ++version_;
+    return blocks_.back();
+}
+
+bool PrintedSheet::addRow(std::vector<uint8_t> row) {
+    if (blocks_.empty() || bytes_ + row.size() > sheetBytesMost) {
+        dropped_ = true;
+        return false;
+    }
+    RasterBlock& block = blocks_.back();
+    const bool blank = std::all_of(row.begin(), row.end(), [](uint8_t b) { return b == 0; });
+    const int64_t dots =
+        block.fixedWidth > 0
+            ? block.fixedWidth
+            : static_cast<int64_t>(row.size() / static_cast<size_t>(block.planes)) * 8;
+    block.widthDots = std::max(block.widthDots, dots);
+    if (blank) row.clear(); // a blank row costs nothing
+    bytes_ += row.size() + sizeof(row);
+    block.rows.push_back(std::move(row));
+    ++version_;
+    const int64_t r = static_cast<int64_t>(block.rows.size());
+    const int64_t dotWidth = sheetUnitsPerInch / block.dpiX;
+    const int64_t dotHeight = sheetUnitsPerInch / block.dpiY;
+    extent_.add(block.left, block.top + (r - 1) * dotHeight,
+                block.left + std::max<int64_t>(block.widthDots, 1) * dotWidth,
+                block.top + r * dotHeight);
+    return true;
+}
+
+void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
+    if (characters_ >= textMost) {
+        dropped_ = true;
+        return;
+    }
+    ++characters_;
+    ++version_;
+    TextRun* last = items_.empty() || items_.back().block ? nullptr : &texts_[items_.back().index];
+    if (last && last->baseline == baseline &&
+        last->x + static_cast<int64_t>(last->text.size()) * textPitch == x) {
+        last->text.push_back(byte);
+    } else {
+        texts_.push_back({x, baseline, std::string(1, byte)});
+        items_.push_back({false, texts_.size() - 1});
+    }
+    // The cell: three quarters of a line above the baseline, a quarter below.
+    extent_.add(x, baseline - lineSpacing * 3 / 4, x + textPitch, baseline + lineSpacing / 4);
+}
+
+void PrintedSheet::clear() {
+    blocks_.clear();
+    texts_.clear();
+    items_.clear();
+    bytes_ = characters_ = 0;
+    dropped_ = false;
+    extent_ = {};
+    drawn_ = {};
+    picture_ = nullptr;
+    itemsDrawn_ = rowsDrawn_ = 0;
+    glyphs_ = nullptr; // the next picture may be drawn on another thread
+}
+
+PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
+    Geometry g;
+    g.dpi = 0;
+    for (const RasterBlock& block : blocks_) {
+        if (!block.rows.empty()) g.dpi = std::max({g.dpi, block.dpiX, block.dpiY});
+    }
+    if (g.dpi == 0) g.dpi = 100; // text alone, about as a screen shows it
+    const auto sizeAt = [&](int32_t dpi) {
+        const auto pixels = [&](int64_t units) {
+            return (units * dpi + sheetUnitsPerInch - 1) / sheetUnitsPerInch;
+        };
+        const int64_t w = pixels(extent_.right - extent_.left);
+        const int64_t h = pixels(extent_.bottom - extent_.top);
+        return std::pair{w + 2 * marginPixels, h + 2 * marginPixels};
+    };
+    for (auto [w, h] = sizeAt(g.dpi); w * h > picturePixelsMost && g.dpi > 1;
+         std::tie(w, h) = sizeAt(g.dpi))
+        g.dpi /= 2;
+    auto [w, h] = sizeAt(g.dpi);
+    if (!exact) {
+        const auto step = [](int64_t n) { return (n + growPixels - 1) / growPixels * growPixels; };
+        if (step(w) * step(h) <= picturePixelsMost) w = step(w), h = step(h);
+    }
+    const int64_t margin = marginPixels * sheetUnitsPerInch / g.dpi;
+    g.originX = extent_.left - margin;
+    g.originY = extent_.top - margin;
+    g.width = static_cast<int32_t>(w);
+    g.height = static_cast<int32_t>(h);
+    return g;
+}
+
+int64_t PrintedSheet::px(int64_t units, int64_t origin) const {
+    const int64_t scaled = (units - origin) * drawn_.dpi;
+    return scaled >= 0 ? scaled / sheetUnitsPerInch
+                       : -((-scaled + sheetUnitsPerInch - 1) / sheetUnitsPerInch);
+}
+
+void PrintedSheet::draw(const PictureSource& source, bool exact) {
+    if (extent_.empty) return;
+    // The picture is kept while the printed area fits it (growing), or is
+    // it (exact); otherwise it is made again and drawn afresh.
+    const Geometry tight = geometry(true);
+    const bool fits = tight.dpi == drawn_.dpi && tight.originX == drawn_.originX &&
+                      tight.originY == drawn_.originY && tight.width <= drawn_.width &&
+                      tight.height <= drawn_.height;
+    const bool keep = picture_ && (exact ? tight == drawn_ : fits);
+    if (keep && version_ == drawnVersion_) return;
+    if (!keep) {
+        drawn_ = exact ? tight : geometry(false);
+        picture_ = source(drawn_.width, drawn_.height);
+        itemsDrawn_ = rowsDrawn_ = 0;
+        if (!picture_) {
+            drawn_ = {};
+            return;
+        }
+    }
+    drawnVersion_ = version_;
+    // Only the last item may still grow (rows to a block, characters to a
+    // run of text): what was drawn of it is kept.
+    for (; itemsDrawn_ < items_.size(); ++itemsDrawn_, rowsDrawn_ = 0) {
+        const Item item = items_[itemsDrawn_];
+        if (item.block) {
+            drawBlock(*picture_, blocks_[item.index], rowsDrawn_);
+            rowsDrawn_ = blocks_[item.index].rows.size();
+        } else {
+            drawText(*picture_, texts_[item.index], rowsDrawn_);
+            rowsDrawn_ = texts_[item.index].text.size();
+        }
+        if (itemsDrawn_ + 1 == items_.size()) return;
+    }
+}
+
+void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t fromRow) {
+    const int64_t dotWidth = sheetUnitsPerInch / block.dpiX;
+    const int64_t dotHeight = sheetUnitsPerInch / block.dpiY;
+    const bool oneToOne = block.dpiX == drawn_.dpi && block.dpiY == drawn_.dpi;
+    const bool monochrome = block.planes == 1 && block.palette[0] == white;
+    const int64_t x0 = px(block.left, drawn_.originX);
+    for (size_t r = fromRow; r < block.rows.size(); ++r) {
+        const std::vector<uint8_t>& row = block.rows[r];
+        const int64_t top = block.top + static_cast<int64_t>(r) * dotHeight;
+        const int64_t y0 = px(top, drawn_.originY), y1 = px(top + dotHeight, drawn_.originY);
+        if (y0 >= y1 || y0 < 0 || y0 >= image.height) continue;
+        if (oneToOne && monochrome) {
+            // The common page: black dots on white, one pixel each.
+            uint8_t* pixels = image.row(static_cast<int>(y0));
+            const int64_t last =
+                std::min<int64_t>(static_cast<int64_t>(row.size()) * 8, image.width - x0);
+            for (size_t byte = 0; byte < row.size(); ++byte) {
+                if (row[byte] == 0) continue;
+                for (int bit = 0; bit < 8; ++bit) {
+                    const int64_t i = static_cast<int64_t>(byte) * 8 + bit;
+                    if (i < last && (row[byte] & (0x80 >> bit)))
+                        paint(pixels + 3 * (x0 + i), block.palette[1]);
+                }
+            }
+            continue;
+        }
+        const size_t planeBytes = row.size() / static_cast<size_t>(block.planes);
+        const int64_t dots = row.empty() ? block.widthDots : static_cast<int64_t>(planeBytes) * 8;
+        for (int64_t i = 0; i < dots;) {
+            const unsigned index = indexAt(row, planeBytes, block.planes, i);
+            int64_t end = i + 1;
+            while (end < dots && indexAt(row, planeBytes, block.planes, end) == index)
+                ++end;
+            const Colour colour = block.palette[index];
+            if (colour != white) {
+                fillRect(image, px(block.left + i * dotWidth, drawn_.originX), y0,
+                         px(block.left + end * dotWidth, drawn_.originX), y1, colour);
+            }
+            i = end;
+        }
+    }
+}
+
+struct PrintedSheet::Glyphs {
+    const PageFont* font = nullptr;
+    std::unique_ptr<RotatedFont> upright;
+    std::array<std::optional<Glyph>, 256> glyphs;
+};
+
+const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
+    if (glyphsDpi_ != drawn_.dpi || glyphs_ == nullptr) {
+        thread_local std::map<int32_t, Glyphs> kept;
+        glyphsDpi_ = drawn_.dpi;
+        auto [at, made] = kept.try_emplace(glyphsDpi_);
+        if (made) {
+            at->second.font = fontFor(glyphsDpi_);
+            if (at->second.font) at->second.upright = at->second.font->rotated(0, 0);
+        }
+        glyphs_ = &at->second;
+    }
+    if (!glyphs_->upright) return nullptr;
+    std::optional<Glyph>& glyph = glyphs_->glyphs[byte];
+    if (glyph) return &*glyph;
+    // Rendered with room all round for the ink, then cut to the ink.
+    const int32_t pad = static_cast<int32_t>(glyphs_->font->metrics().inkRadius) + 1;
+    CoverageMask whole{2 * pad, 2 * pad, std::vector<uint8_t>(size_t(4) * pad * pad, 0)};
+    glyphs_->upright->drawGlyph(byte, pad, pad, whole);
+    int32_t left = whole.width, top = whole.height, right = 0, bottom = 0;
+    for (int32_t y = 0; y < whole.height; ++y) {
+        for (int32_t x = 0; x < whole.width; ++x) {
+            if (whole.coverage[static_cast<size_t>(y) * whole.width + x] == 0) continue;
+            left = std::min(left, x), right = std::max(right, x + 1);
+            top = std::min(top, y), bottom = std::max(bottom, y + 1);
+        }
+    }
+    glyph = Glyph{};
+    if (left >= right) return &*glyph; // a blank
+    glyph->left = left - pad;
+    glyph->top = top - pad;
+    glyph->mask.width = right - left;
+    glyph->mask.height = bottom - top;
+    for (int32_t y = top; y < bottom; ++y) {
+        const auto from = whole.coverage.begin() + static_cast<std::ptrdiff_t>(y) * whole.width;
+        glyph->mask.coverage.insert(glyph->mask.coverage.end(), from + left, from + right);
+    }
+    return &*glyph;
+}
+
+void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
+    const int64_t baseline = px(run.baseline, drawn_.originY);
+    for (size_t i = from; i < run.text.size(); ++i) {
+        const Glyph* g = glyph(static_cast<uint8_t>(run.text[i]));
+        if (!g) return;
+        // Black ink over what is there, as much as the glyph covers.
+        const CoverageMask& mask = g->mask;
+        const int64_t left =
+            px(run.x + static_cast<int64_t>(i) * textPitch, drawn_.originX) + g->left;
+        const int64_t top = baseline + g->top;
+        const int64_t x0 = std::max<int64_t>(0, -left);
+        const int64_t x1 = std::min<int64_t>(mask.width, image.width - left);
+        for (int64_t y = std::max<int64_t>(0, -top); y < mask.height && top + y < image.height;
+             ++y) {
+            const uint8_t* coverage = mask.coverage.data() + y * mask.width;
+            uint8_t* row = image.row(static_cast<int>(top + y)) + 3 * left;
+            for (int64_t x = x0; x < x1; ++x) {
+                const unsigned cover = coverage[x];
+                if (cover == 0) continue;
+                uint8_t* pixel = row + 3 * x;
+                if (cover == 255) {
+                    pixel[0] = pixel[1] = pixel[2] = 0;
+                    continue;
+                }
+                for (int c = 0; c < 3; ++c)
+                    pixel[c] = blendCoverage(pixel[c], 0, cover);
+            }
+        }
+    }
+}
+
+} // namespace plotanix

@@ -1,0 +1,192 @@
+// The PCL printer through the session: raster blocks and their edge cases,
+// colour planes, text between blocks, page ends, and what it reads past.
+
+#include "support/printer_plot.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace plotanix;
+using plotanix::testing::PrinterPlot;
+
+namespace {
+
+std::string esc(std::string_view sequence) {
+    return "\x1b" + std::string(sequence);
+}
+
+// One row's transfer: ESC*b#W and its bytes, the method first when given.
+std::string row(std::vector<uint8_t> bytes, int method = -1, char letter = 'W') {
+    std::string out = "\x1b*b";
+    if (method >= 0) out += std::to_string(method) + "m";
+    out += std::to_string(bytes.size()) + letter;
+    return out + std::string(bytes.begin(), bytes.end());
+}
+
+const std::string start = esc("*t300R") + esc("*r0A");
+const std::string twoFull = row({0xFF, 0xFF}, 0);
+
+struct Case {
+    const char* fact;
+    std::string stream;
+    std::vector<std::string> rows;
+};
+
+void expectRows(const Case& c) {
+    PrinterPlot plot(PlotterModel::pcl);
+    plot.print(c.stream);
+    const int columns = static_cast<int>(c.rows.front().size());
+    EXPECT_EQ(plot.rows(columns, static_cast<int>(c.rows.size())), c.rows) << c.fact;
+}
+
+} // namespace
+
+TEST(PclRaster, RowsInEachMethodAndMixedGiveTheirDots) {
+    const Case cases[] = {
+        {"methods 0 to 3 in one block, combined sequences",
+         start + row({0xF0}, 0) + row({0, 0x0F}, 1) + row({0, 0xAA}, 2) + row({0x00, 0x81}, 3) +
+             row({}) + esc("*rC"),
+         {"####....", "....####", "#.#.#.#.", "#......#", "#......#"}},
+        {"start raster zeroes the seed row",
+         start + twoFull + esc("*b3M") + esc("*rB") + esc("*r0A") + row({0x01, 0x0F}),
+         {"################", "............####"}},
+        {"ESC*rC sets method 0 again",
+         start + twoFull + esc("*b3M") + esc("*rC") + esc("*r0A") + row({0x01, 0x0F}),
+         {"################", ".......#....####"}},
+        {"ESC*rB keeps the method",
+         start + twoFull + esc("*b3M") + esc("*rB") + esc("*r0A") + row({0x01, 0x0F}),
+         {"################", "............####"}},
+        {"an implied end keeps the method, and a transfer starts raster again",
+         start + twoFull + esc("*b3M") + esc("&k0G") + row({0x01, 0x0F}),
+         {"################", "............####"}},
+        {"the Y offset skips zero rows and zeroes the seed row",
+         start + twoFull + esc("*b3M") + esc("*b2Y") + row({0x01, 0x0F}),
+         {"################", "................", "................", "............####"}},
+        {"the Y offset outside raster graphics is ignored",
+         esc("*b5Y") + start + twoFull,
+         {"################"}},
+        {"data past the raster width is ignored",
+         esc("*r8S") + start + twoFull,
+         {"########........"}},
+        {"short rows are zero-filled, and so is the seed row",
+         esc("*r16S") + start + twoFull + row({0xF0}) + esc("*b3M") + row({}),
+         {"################", "####............", "####............"}},
+        {"start raster 1 is at the cursor, other values at 0",
+         start + row({0x80}) + esc("*rB") + esc("*p8X") + esc("*r1A") + row({0xFF}) + esc("*rB") +
+             esc("*r5A") + row({0xFF}),
+         {"#...............", "........########", "########........"}},
+        {"a transfer without a start takes the last start's values",
+         start + row({0x80}) + esc("*rB") + esc("*p8X") + esc("*r1A") + row({0xFF}) + esc("*rB") +
+             esc("*p4X") + row({0xFF}),
+         {"#...............", "........########", "....########...."}},
+        {"after ESC*rC a transfer without a start begins at X = 0",
+         esc("*p8X") + esc("*t300R") + esc("*r1A") + row({0x80}) + esc("*rC") + esc("*p8X") +
+             row({0xFF}),
+         {"........#.......", "########........"}},
+        {"the resolution is locked out in raster graphics; mixed ones drawn at the finest",
+         start + row({0x80}) + esc("*t150R") + row({0xFF}) + esc("*rB") + esc("*t150R") +
+             esc("*r0A") + row({0x80}),
+         {"#.......", "########", "##......", "##......"}},
+        {"a PCL job's PJL is read past",
+         esc("%-12345X") + "@PJL JOB\r\n@PJL ENTER LANGUAGE=PCL\r\n" + start + row({0xC3}),
+         {"##....##"}},
+        {"an unknown command's data is read past",
+         start + row({0x80}) + esc(")s5W") +
+             "AB\x1b"
+             "EC" +
+             row({0x40}),
+         {"#.......", ".#......"}},
+    };
+    for (const Case& c : cases)
+        expectRows(c);
+}
+
+TEST(PclRaster, UnknownCommandsAreCountedAsIgnored) {
+    PrinterPlot plot(PlotterModel::pcl);
+    plot.print(esc("(s0p10h12V") + esc("&l1O") + esc("9") + start + row({0x80}));
+    EXPECT_EQ(plot.result.ignored, 5) << "(s0p10h12V is three commands, &l1O and ESC 9 one each";
+    EXPECT_EQ(plot.rows(1, 1), std::vector<std::string>{"#"}) << "the raster after them";
+}
+
+TEST(PclRaster, ColourPlanesIndexThePalette) {
+    // Dot i has index i: the first plane is the lowest bit.
+    const std::string planes = row({0x55}, -1, 'V') + row({0x33}, -1, 'V') + row({0x0F});
+    const std::pair<const char*, std::vector<Colour>> palettes[] = {
+        {"3", {0x000000, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF}},
+        {"-3", {0xFFFFFF, 0xFFFF00, 0xFF00FF, 0xFF0000, 0x00FFFF, 0x00FF00, 0x0000FF, 0x000000}},
+    };
+    for (const auto& [u, colours] : palettes) {
+        PrinterPlot plot(PlotterModel::pcl);
+        plot.print(esc("*r" + std::string(u) + "U") + start + planes);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(plot.dot(i, 0), colours[static_cast<size_t>(i)])
+                << "ESC*r" << u << "U index " << i;
+    }
+}
+
+TEST(PclText, TextBetweenRasterBlocksIsPrintedInTheFixedPitchFont) {
+    PrinterPlot plot(PlotterModel::pcl);
+    // At 300 dpi: a character cell 30 dots wide, a line 50 down.
+    plot.print(start + row({0xFF}) + "\r\nHI\r\n" + start + row({0xFF}));
+    const PageImage& page = plot.page();
+    int inkedBetween = 0, widest = 0;
+    for (int y = 0; y < page.height; ++y) {
+        for (int x = 0; x < page.width; ++x) {
+            if (page.pixel(x, y) == penColours[0]) continue;
+            if (y > PrintedSheet::marginPixels + 1) ++inkedBetween;
+            widest = std::max(widest, x);
+        }
+    }
+    EXPECT_GT(inkedBetween, 50) << "the text's glyphs lie between the two blocks";
+    EXPECT_GT(widest, 40) << "two characters at 10 an inch reach past the 8 raster dots";
+    EXPECT_LE(widest, 60 + PrintedSheet::marginPixels) << "and no further than two cells";
+}
+
+TEST(PclPage, PagesEndAtFormFeedPaperSourceZeroAndResetAfterInk) {
+    const std::pair<std::string, int> cases[] = {
+        {start + row({0x80}) + "\f", 1},
+        {start + row({0x80}) + esc("&l0H"), 1},
+        {start + row({0x80}) + esc("E"), 1},
+        {esc("E") + esc("E") + "\f", 0},
+        {start + row({0x80}) + esc("&l1H"), 0},
+        {start + row({0x80}) + "\f" + start + row({0x80}) + "\f", 2},
+    };
+    for (const auto& [stream, pages] : cases) {
+        PrinterPlot plot(PlotterModel::pcl);
+        plot.print(stream);
+        EXPECT_EQ(plot.pagesEnded, pages) << ::testing::PrintToString(stream);
+    }
+}
+
+// Where nobody takes the pages (the live program saves at the line's
+// silence), a page's end prints the next below it: none is lost.
+TEST(PclPage, PagesNobodyTakesArePrintedBelowEachOther) {
+    PrinterPlot plot(PlotterModel::pcl, false);
+    plot.print(start + row({0x80}) + "\f" + start + row({0x40}) + "\f");
+    const PageImage& page = plot.page();
+    int inkedRows = 0;
+    for (int y = 0; y < page.height; ++y) {
+        for (int x = 0; x < page.width; ++x) {
+            if (page.pixel(x, y) != penColours[0]) {
+                ++inkedRows;
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(inkedRows, 2) << "both pages' rows are on the picture";
+    EXPECT_EQ(plot.rows(2, 1), std::vector<std::string>{"#."}) << "the first page on top";
+}
+
+TEST(PclBounds, RowsAndPagesAreCutAtWhatAPrinterTakes) {
+    PrinterPlot wide(PlotterModel::pcl);
+    wide.print(esc("*t75R") + esc("*r100000S") + esc("*r0A") +
+               row(std::vector<uint8_t>(200, 0xFF), 0));
+    EXPECT_LE(wide.page().width, 640 + 2 * PrintedSheet::marginPixels + 1)
+        << "a row is cut at 8.5 inches";
+    PrinterPlot tall(PlotterModel::pcl);
+    tall.print(esc("*t75R") + esc("*r0A") + row({0x80}) + esc("*b32767Y") + esc("*b32767Y") +
+               row({0x80}));
+    EXPECT_LE(tall.page().height, 14 * 75 + 2 * PrintedSheet::marginPixels + 1)
+        << "a page is cut at 14 inches";
+}
