@@ -22,6 +22,8 @@
 namespace plotanix {
 
 namespace {
+// Named apart from the cairo copies' helpers: the two share a unity build.
+namespace direct {
 
 // The file, and how much of the copy went into it.
 struct Sink {
@@ -504,6 +506,7 @@ bool failed(const Sink& sink, FILE* file, std::string& reason) {
     return false;
 }
 
+} // namespace direct
 } // namespace
 
 bool copyRefused(const DisplayList& list, const CopyOptions& options, std::string& reason) {
@@ -526,7 +529,7 @@ bool copyRefused(const DisplayList& list, const CopyOptions& options, std::strin
 }
 
 std::shared_ptr<ListSpill> copySpill(CopyFormat format) {
-    return std::make_shared<CopySpill>(format);
+    return std::make_shared<direct::CopySpill>(format);
 }
 
 bool directCopy(const DisplayList& list, const CopyOptions& options) {
@@ -541,13 +544,13 @@ bool directPdf(std::span<const PdfPage> pages) {
 bool writeDirectCopyTo(FILE* file, const DisplayList& list, const CopyOptions& options,
                        std::string& reason) {
     if (copyRefused(list, options, reason)) return false;
-    Sink sink{file};
+    direct::Sink sink{file};
     errno = 0;
     const PdfPage page{&list, options.paper};
-    const bool written = options.format == CopyFormat::svg ? writeSvg(list, options, sink)
-                                                           : writePdf({&page, 1}, sink);
+    const bool written = options.format == CopyFormat::svg ? direct::writeSvg(list, options, sink)
+                                                           : direct::writePdf({&page, 1}, sink);
     if (written && std::fflush(file) == 0) return true;
-    return failed(sink, file, reason);
+    return direct::failed(sink, file, reason);
 }
 
 bool writeDirectPdfPagesTo(FILE* file, std::span<const PdfPage> pages, std::string& reason) {
@@ -555,10 +558,10 @@ bool writeDirectPdfPagesTo(FILE* file, std::span<const PdfPage> pages, std::stri
     for (const PdfPage& page : pages) {
         if (copyRefused(*page.list, {CopyFormat::pdf, 1, page.paper}, reason)) return false;
     }
-    Sink sink{file};
+    direct::Sink sink{file};
     errno = 0;
-    if (writePdf(pages, sink) && std::fflush(file) == 0) return true;
-    return failed(sink, file, reason);
+    if (direct::writePdf(pages, sink) && std::fflush(file) == 0) return true;
+    return direct::failed(sink, file, reason);
 }
 
 } // namespace plotanix
