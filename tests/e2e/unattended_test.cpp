@@ -223,7 +223,8 @@ TEST(Unattended, AStalledReaderOfTheJournalHoldsNothing) {
     ASSERT_EQ(::mkfifo(plotter.stdoutTo.c_str(), 0600), 0);
     const UniqueFd reader(::open(plotter.stdoutTo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     const UniqueFd filler(::open(plotter.stdoutTo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-    ASSERT_TRUE(reader && filler);
+    ASSERT_TRUE(reader) << "the journal's reader";
+    ASSERT_TRUE(filler) << "the filler of its pipe";
     const std::string block(4096, '.');
     size_t filled = 0;
     while (::write(filler.get(), block.data(), block.size()) > 0)
