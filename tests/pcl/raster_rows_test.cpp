@@ -13,7 +13,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Case {
+struct RowCase {
     const char* fact;
     RasterMethod method;
     Bytes data;
@@ -37,7 +37,7 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 
 TEST(RasterRows, EachMethodDecodesAsTheManualsSay) {
     using enum RasterMethod;
-    const Case cases[] = {
+    const RowCase cases[] = {
         {"unencoded bytes are the row", unencoded, {1, 2, 3}, {}, 100, {1, 2, 3}},
         {"bytes past the width are ignored", unencoded, {1, 2, 3}, {}, 2, {1, 2}},
         {"a run-length pair gives its byte count + 1 times",
@@ -102,6 +102,6 @@ TEST(RasterRows, EachMethodDecodesAsTheManualsSay) {
          1,
          {7}},
     };
-    for (const Case& c : cases)
+    for (const RowCase& c : cases)
         EXPECT_EQ(decodeRow(c.method, c.data, c.seed, c.limit), c.row) << c.fact;
 }
