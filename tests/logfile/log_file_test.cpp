@@ -240,7 +240,9 @@ TEST_F(Transcript, OpensOnlyAPlainFileOfItsOwn) {
         errno = ENOENT; // left by an earlier call: no reason for this refusal
         EXPECT_EQ(fresh.openLog(path), reason.empty());
         EXPECT_EQ(fresh.lastError(), reason.empty() ? "" : path + reason);
-        if (!reason.empty()) EXPECT_NE(errno, ENOENT) << "the refusal's errno is a stale one";
+        if (!reason.empty()) {
+            EXPECT_NE(errno, ENOENT) << "the refusal's errno is a stale one";
+        }
         write(fresh, "transcript");
         fresh.closeLog();
         EXPECT_EQ(readFile(other), "keep me");
