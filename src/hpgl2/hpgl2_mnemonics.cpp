@@ -36,6 +36,7 @@ Body Hpgl2Mnemonics::instruction(std::string_view letters) {
     const auto upper = [](char letter) { return (letter & ~0x20) - 'A'; };
     const std::string_view m = letters;
     ++counts_[static_cast<size_t>(upper(m[0]) * 26 + upper(m[1]))];
+    if (told_) told_(letters);
     const auto is = [&](std::string_view name) {
         return upper(m[0]) == name[0] - 'A' && upper(m[1]) == name[1] - 'A';
     };

@@ -1,5 +1,6 @@
 #include "models/dialect.h"
 
+#include "hp86b/hp86b_plotter.h"
 #include "hpgl2/hpgl2_mnemonics.h"
 #include "models/models.h"
 
@@ -112,6 +113,104 @@ std::optional<PlotterModel> printerLanguage(std::string_view bytes) {
         bitImageMode(static_cast<uint8_t>(bytes[first + 2])))
         return PlotterModel::escp;
     return std::nullopt;
+}
+
+struct StreamDialect::Reading {
+    Hpgl2Mnemonics mnemonics;
+};
+
+namespace {
+
+// The bytes that tell a print from a plot: the longest of PCL's starts (the
+// universal exit, nine bytes) and an escape's next byte.
+constexpr size_t printLook = 10;
+
+std::string upperPair(std::string_view letters) {
+    std::string pair(letters.substr(0, 2));
+    for (char& c : pair)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return pair;
+}
+
+} // namespace
+
+StreamDialect::StreamDialect() : reading_(std::make_unique<Reading>()) {
+    reading_->mnemonics.onMnemonic([this](std::string_view letters) { mnemonic(letters); });
+}
+StreamDialect::~StreamDialect() = default;
+
+bool StreamDialect::settled() const {
+    return told_ == PlotterModel::hpgl2 || told_ == PlotterModel::escp;
+}
+
+bool StreamDialect::take(uint8_t byte) {
+    if (settled()) return false;
+    const PlotterModel before = told_;
+    ++taken_;
+    if (print_ != Print::no) lookForPrint(byte);
+    if (!settled()) reading_->mnemonics.feed({reinterpret_cast<const char*>(&byte), 1});
+    return told_ != before;
+}
+
+void StreamDialect::take(std::string_view bytes) {
+    // A byte at a time only while the first bytes may be a print's.
+    while (!bytes.empty() && print_ != Print::no && !settled()) {
+        take(static_cast<uint8_t>(bytes.front()));
+        bytes.remove_prefix(1);
+    }
+    if (settled() || bytes.empty()) return;
+    taken_ += bytes.size();
+    reading_->mnemonics.feed(bytes);
+}
+
+void StreamDialect::lookForPrint(uint8_t byte) {
+    // A PCL job is a print at the first ink a printer puts down (a raster
+    // row, or a page end); a plot once it enters HP-GL/2 (its instructions
+    // tell).
+    tail_ = ((tail_ << 8) | byte) & 0xFFFFFF;
+    const bool ink = tail_ == 0x1b2a62 /* ESC * b */ || byte == '\f';
+    if (print_ == Print::maybePcl) {
+        if (ink) rise(PlotterModel::pcl, "the stream is a PCL print");
+        return;
+    }
+    if (taken_ == 1 && byte != 0x1b) {
+        print_ = Print::no;
+        return;
+    }
+    first_.push_back(static_cast<char>(byte));
+    inkSeen_ = inkSeen_ || ink;
+    if (first_.size() < printLook) return;
+    const std::optional<PlotterModel> printer = printerLanguage(first_);
+    if (printer == PlotterModel::escp)
+        return rise(PlotterModel::escp, "the stream is an Epson print");
+    print_ = printer ? Print::maybePcl : Print::no;
+    if (printer && inkSeen_) return rise(PlotterModel::pcl, "the stream is a PCL print");
+    // What was read meanwhile tells now, as it would have.
+    for (size_t at = 0; at + 2 <= pending_.size() && !settled(); at += 2)
+        mnemonic(std::string_view(pending_).substr(at, 2));
+    pending_.clear();
+}
+
+void StreamDialect::mnemonic(std::string_view letters) {
+    if (settled() || letters.size() < 2) return;
+    if (print_ == Print::unknown) {
+        pending_ += letters.substr(0, 2);
+        return;
+    }
+    const std::string pair = upperPair(letters);
+    if (print_ == Print::maybePcl || reading_->mnemonics.pclJobSeen())
+        return rise(PlotterModel::hpgl2, "the stream is HP-GL/2 in a PCL job");
+    if (!plotterKnows(PlotterModel::hp7470a, pair) && toldHpgl2(pair))
+        return rise(PlotterModel::hpgl2, "the stream uses HP-GL/2's " + pair);
+    if (told_ == PlotterModel::hp86b && !Hp86bPlotter::isKnown(letters.substr(0, 2)) &&
+        plotterKnows(PlotterModel::hp7470a, pair))
+        rise(PlotterModel::hp7470a, "the stream uses the 7470A's " + pair);
+}
+
+void StreamDialect::rise(PlotterModel model, std::string why) {
+    told_ = model;
+    why_ = std::move(why);
+    print_ = Print::no;
 }
 
 } // namespace plotanix

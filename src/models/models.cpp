@@ -5,6 +5,7 @@
 #include "hp86b/hp86b_plotter.h"
 #include "hp86b/hp86b_reader.h"
 #include "hpgl2/hpgl2.h"
+#include "models/told_plotter.h"
 #include "pcl/pcl_printer.h"
 
 #include <algorithm>
@@ -13,6 +14,15 @@
 namespace plotanix {
 
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts) {
+    if (model == PlotterModel::automatic)
+        return std::make_unique<ToldPlotter>(PlotterModel::hp86b, true, paper, parts);
+    if (model == PlotterModel::hp86b || model == PlotterModel::hp7470a)
+        return std::make_unique<ToldPlotter>(model, false, paper, parts);
+    return makeBarePlotter(model, paper, parts);
+}
+
+std::unique_ptr<Plotter> makeBarePlotter(PlotterModel model, Paper paper,
+                                         const PlotterParts& parts) {
     if (model == PlotterModel::hp7470a)
         return std::make_unique<Hp7470a>(parts.drawing, parts.link, parts.status, paper);
     if (model == PlotterModel::hpgl2)
@@ -21,6 +31,9 @@ std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const Plot
     if (model == PlotterModel::escp) return std::make_unique<EscpPrinter>(parts.link);
     return std::make_unique<Hp86bPlotter>(parts.drawing, parts.link, parts.status, hp7470aKnows);
 }
+
+// Tables by model have room for the automatic one after the five.
+static_assert(static_cast<size_t>(PlotterModel::automatic) == std::size(modelNames));
 
 // The help texts' list names every model, in order.
 static_assert([] {
@@ -33,7 +46,18 @@ static_assert([] {
     return rest.empty();
 }());
 
+PlotterModel modelInUse(const Plotter& plotter, PlotterModel made) {
+    const auto* told = dynamic_cast<const ToldPlotter*>(&plotter);
+    return told ? told->inUse() : made;
+}
+
+Plotter& drawingModel(Plotter& plotter) {
+    auto* told = dynamic_cast<ToldPlotter*>(&plotter);
+    return told ? told->model() : plotter;
+}
+
 std::string_view modelName(PlotterModel model) {
+    if (model == PlotterModel::automatic) return automaticName;
     for (const ModelName& m : modelNames) {
         if (m.value == model) return m.text;
     }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -38,9 +39,18 @@ template <typename Value> struct Word {
 };
 
 constexpr std::string_view modelHelp =
-    "plotter model, or the printer an instrument prints to: hp86b, 7470a, hpgl2, pcl or escp";
-constexpr std::string_view modelProblem = "the model is hp86b, 7470a, hpgl2, pcl or escp";
-static_assert(modelHelp.ends_with(modelChoices) && modelProblem.ends_with(modelChoices));
+    "plotter model, or the printer an instrument prints to: hp86b, 7470a, hpgl2, pcl or escp; "
+    "or auto: hp86b until the computer's stream shows another's instructions or a print, "
+    "then that one for the rest of the run";
+constexpr std::string_view modelProblem = "the model is hp86b, 7470a, hpgl2, pcl, escp or auto";
+// The models, and the one that follows the stream.
+constexpr auto liveModels = [] {
+    std::array<ModelName, std::size(modelNames) + 1> all{};
+    for (size_t i = 0; i < std::size(modelNames); ++i)
+        all[i] = modelNames[i];
+    all.back() = {automaticName, PlotterModel::automatic};
+    return all;
+}();
 constexpr Word<Paper> papers[] = {{"letter", Paper::letter}, {"a4", Paper::a4}};
 constexpr Word<VectorCopy> vectors[] = {
     {"off", VectorCopy::off}, {"svg", VectorCopy::svg}, {"pdf", VectorCopy::pdf}};
@@ -309,8 +319,8 @@ constexpr SettingRow rows[] = {
     {"dir", "", "DIR", "Output folder", "folder for PLOTTER.TXT and the saved pages", true,
      [](const Settings& s) { return s.dir; }, takeDir},
     {"model", "", "MODEL", "Plotter model", modelHelp, true,
-     [](const Settings& s) { return wordOf(modelNames, s.model); },
-     [](Settings& s, std::string v) { return oneOf(modelNames, v, s.model, modelProblem); }},
+     [](const Settings& s) { return wordOf(liveModels, s.model); },
+     [](Settings& s, std::string v) { return oneOf(liveModels, v, s.model, modelProblem); }},
     {"paper", "", "PAPER", "Paper", "paper of the 7470a and hpgl2 models: letter or a4", true,
      [](const Settings& s) { return wordOf(papers, s.paper); },
      [](Settings& s, std::string v) {

@@ -155,6 +155,29 @@ TEST(Unattended, AnEndingDuringHeavyWorkSavesThePageAndSaysWhatWasNotDrawn) {
     EXPECT_LT(std::stoul(said[1]), plot.size());
 }
 
+// --model auto with a CAD program's HP-GL/2 saves the page --model hpgl2
+// saves, and the journal names the choice and why.
+TEST(Unattended, AutoDrawsAnHpgl2PlotAsTheHpgl2ModelAndSaysSo) {
+    const std::string plot = "IN;\r\nSP1;\r\nPA1000,1000;\r\nPD6000,1000,6000,5000;\r\nPW1.2;\r\n"
+                             "PD1000,5000,1000,1000;\r\nPU;\r\n";
+    std::vector<uint8_t> pixels[2];
+    const char* models[] = {"hpgl2", "auto"};
+    for (int i = 0; i < 2; ++i) {
+        UnattendedPlotter plotanix;
+        ASSERT_TRUE(plotanix.start(std::string("--page-gap 1 --model ") + models[i]));
+        ASSERT_TRUE(plotanix.line.writeMaster(plot));
+        ASSERT_TRUE(plotanix.saved(1)) << plotanix.journal();
+        if (i == 1) {
+            EXPECT_TRUE(plotanix.said(" model: hpgl2 (the stream uses HP-GL/2's PW)\n"))
+                << plotanix.journal();
+        }
+        EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
+        pixels[i] = readPng(plotanix.pages.file(savedPageName(1))).rgb;
+    }
+    EXPECT_FALSE(pixels[0].empty());
+    EXPECT_TRUE(pixels[0] == pixels[1]);
+}
+
 // With --window, the journal says when the display goes away; saving goes on.
 TEST(Unattended, WithAWindowTheJournalSaysWhenTheDisplayIsLost) {
     PrivateXvfb xvfb;

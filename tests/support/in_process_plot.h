@@ -6,6 +6,7 @@
 
 #include "hp86b/hp86b_plotter.h"
 #include "logfile/log_file.h"
+#include "models/models.h"
 #include "page/drawing.h"
 #include "page/label_font.h"
 #include "session/plot_session.h"
@@ -81,7 +82,7 @@ class InProcessPlot {
     }
 
     const PageImage& page() const { return session.page(); }
-    Hp86bPlotter& hp86b() { return static_cast<Hp86bPlotter&>(session.plotter()); }
+    Hp86bPlotter& hp86b() { return static_cast<Hp86bPlotter&>(drawingModel(session.plotter())); }
     const PlotterState& state() { return hp86b().state; }
 
   private:

@@ -178,6 +178,7 @@ class Acquisition : public Activity, public PollSource, private StationEvents {
     std::optional<Clock::time_point> blockedSince_; // since it took nothing
     long long taken_ = 0;
     Clock::time_point first_{};
+    std::string hintSaid_; // the model's word on the stream, said once each
 };
 
 int Acquisition::prepare() {
@@ -396,6 +397,10 @@ int Acquisition::takeOne(const AcquireResult& result) {
         if (!saved.copyError.empty())
             report("cannot save the vector copy " + store().pathOf(saved.copyName) + ": " +
                    saved.copyError);
+        if (const std::string_view hint = session().hint(); !hint.empty() && hint != hintSaid_) {
+            hintSaid_ = hint;
+            report(hintSaid_);
+        }
         store().markNewPage();
         session().newPage();
     }

@@ -536,6 +536,8 @@ std::string PlotterApp::information() const {
     if (settings.model == PlotterModel::hp86b) return "HP 7470A plotter for the HP-86B" + line;
     if (settings.model == PlotterModel::pcl) return "PCL printer (DeskJet, LaserJet, ...)" + line;
     if (settings.model == PlotterModel::escp) return "Epson dot-matrix printer" + line;
+    if (settings.model == PlotterModel::automatic)
+        return "HP 7470A plotter for the HP-86B, or the model the stream shows" + line;
     const char* paper = settings.paper == Paper::a4 ? "A4" : "letter";
     if (settings.model == PlotterModel::hpgl2)
         return std::string("HP-GL/2 plotter (") + paper + " paper)" + line;

@@ -465,6 +465,8 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
                             std::string(modelName(chosen.model)) + " (" + std::string(chosen.why) +
                             ")");
     }
+    if (!renderer.hint().empty() && !options.quiet)
+        shared.reporter.say(shownName(job.input, "standard input") + ": " + renderer.hint());
     const bool written = outcome == Renderer::Outcome::rendered && writer.finish();
     const int status = !written                           ? outputUnwritable
                        : options.strict && writer.blank() ? blankPage

@@ -363,11 +363,15 @@ Renderer::Core* Renderer::core(PlotterModel model) {
 Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscript,
                                    const PageSink& write, const std::function<void()>& inputRead) {
     counts_ = {};
+    hint_.clear();
     // Every record and page marker holds "****": without it the input is
     // one run, drawn where it lies rather than copied by the splitter.
     const bool marked = input.find(transcript::recordStart) != std::string_view::npos;
     std::vector<TranscriptStep> steps;
-    const std::optional<PlotterModel> named = modelNamed(transcript::modelNamedAt(input));
+    const std::string_view namedText = transcript::modelNamedAt(input);
+    // A live run that chose its model as it went: the same choice again.
+    const std::optional<PlotterModel> named =
+        namedText == automaticName ? PlotterModel::automatic : modelNamed(namedText);
     // Whether the input is followed as a transcript of the chosen model.
     bool transcriptOfModel = false;
     if (setup_.model) {
@@ -398,13 +402,23 @@ Renderer::Outcome Renderer::render(std::string_view input, bool namedAsTranscrip
         }
         transcriptOfModel = chosen_.model == PlotterModel::hp86b;
     }
-    return *drawChosen(input, nullptr, input.empty(), marked, transcriptOfModel, steps, false,
-                       write, inputRead);
+    const Outcome drawn = *drawChosen(input, nullptr, input.empty(), marked, transcriptOfModel,
+                                      steps, false, write, inputRead);
+    told();
+    return drawn;
+}
+
+void Renderer::told() {
+    Core* const c = cores_[static_cast<size_t>(chosen_.model)].get();
+    if (c == nullptr) return;
+    hint_ = setup_.model ? std::string(c->session.hint()) : std::string();
+    chosen_.model = modelInUse(c->session.plotter(), chosen_.model);
 }
 
 Renderer::Outcome Renderer::render(InputPieces& input, bool namedAsTranscript,
                                    const PageSink& write) {
     counts_ = {};
+    hint_.clear();
     // The HP-GL/2 model's own reading of the dialect, the HP-86B's look for
     // labels and a transcript's splitting want the whole.
     if ((namedAsTranscript && !setup_.model) || setup_.model == PlotterModel::hp86b)
@@ -416,7 +430,10 @@ Renderer::Outcome Renderer::render(InputPieces& input, bool namedAsTranscript,
     std::vector<TranscriptStep> steps;
     if (setup_.model) {
         chosen_ = {*setup_.model, "as --model says"};
-        return *drawChosen({}, &input, scan.empty, false, true, steps, false, write, {});
+        const Outcome drawn =
+            *drawChosen({}, &input, scan.empty, false, true, steps, false, write, {});
+        told();
+        return drawn;
     }
     chosen_ = {PlotterModel::hp7470a, "a plain HP-GL file"};
     const std::optional<Outcome> drawn =

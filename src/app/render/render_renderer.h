@@ -127,6 +127,9 @@ class Renderer {
     Outcome render(InputPieces& input, bool namedAsTranscript, const PageSink& write);
     const RenderCounts& counts() const { return counts_; }
     const ModelChoice& chosen() const { return chosen_; }
+    // The model's word on the input when --model forced one (a hint naming
+    // the model that draws what it ignored); empty otherwise.
+    const std::string& hint() const { return hint_; }
 
   private:
     struct Core;
@@ -142,8 +145,13 @@ class Renderer {
                                       const PageSink& write,
                                       const std::function<void()>& inputRead);
 
+    // After drawing: the hint, and the model an automatic one chose.
+    void told();
+
     RenderSetup setup_;
-    std::unique_ptr<Core> cores_[std::size(modelNames)]; // made when first needed, by model
+    // Made when first needed, by model (automatic last: for a live run's transcript).
+    std::unique_ptr<Core> cores_[std::size(modelNames) + 1];
+    std::string hint_;
     RenderCounts counts_;
     ModelChoice chosen_;
 };

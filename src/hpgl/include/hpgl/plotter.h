@@ -25,8 +25,10 @@ class StatusLine;
 // Which plotter a session behaves as: the HP-86B's own plotter (thirteen
 // instructions, plotter units one to one on the page), a real HP 7470A for
 // any host, an HP-GL/2 plotter for the files CAD programs write, or a
-// printer an instrument prints its screen to (PCL raster, Epson bit images).
-enum class PlotterModel { hp86b, hp7470a, hpgl2, pcl, escp };
+// printer an instrument prints its screen to (PCL raster, Epson bit images);
+// or, automatic, the HP-86B's until the stream shows it was written for
+// another of them.
+enum class PlotterModel { hp86b, hp7470a, hpgl2, pcl, escp, automatic };
 
 // The paper of the 7470A and HP-GL/2 models: it sets the plotter's page and
 // its mapping onto the picture.
@@ -101,11 +103,13 @@ class Plotter {
     // Drawing cut at the paper's edge (not at a window the input set),
     // since the model was made: never reset, so that a caller compares
     // counts.
-    int64_t offPaper() const { return offPaper_; }
+    // (Virtual, as the counts: a model that hands its stream to another
+    // answers with that one's.)
+    virtual int64_t offPaper() const { return offPaper_; }
 
     // Counted from the last resetCounts().
-    RunResult counts() const { return counts_; }
-    void resetCounts() { counts_ = {}; }
+    virtual RunResult counts() const { return counts_; }
+    virtual void resetCounts() { counts_ = {}; }
 
     // Called when the plotter advances the page itself (HP-GL/2's PG, a
     // printer's form feed), where the instruction stands in the stream;
@@ -129,6 +133,10 @@ class Plotter {
     // An instruction the model does not know: counted and told.
     void ignoreUnknown(std::string_view mnemonic) {
         ++counts_.ignored;
+        tellUnknown(mnemonic);
+    }
+    // Told without being counted: another model counted it.
+    void tellUnknown(std::string_view mnemonic) {
         if (unknown_) unknown_(mnemonic);
     }
     void countOffPaper(int64_t times = 1) { offPaper_ += times; }

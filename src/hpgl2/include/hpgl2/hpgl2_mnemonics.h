@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -40,6 +41,10 @@ class Hpgl2Mnemonics : private TokenizerClient {
     }
     // Whether a PCL job began: ESC E, ESC%#B, or the universal exit and @PJL.
     bool pclJobSeen() const { return input_.pclJobSeen(); }
+    // Told each mnemonic counted, its letters as they came, where it stands
+    // in the stream: a reader that follows a live line needs no look at
+    // the counts.
+    void onMnemonic(std::function<void(std::string_view letters)> told) { told_ = std::move(told); }
 
   private:
     enum class Reading : uint8_t { label, terminator, symbol, quoted, unknown, encoded };
@@ -50,6 +55,7 @@ class Hpgl2Mnemonics : private TokenizerClient {
     HpglTokenizer tokenizer_{static_cast<TokenizerClient&>(*this)};
     Hpgl2Input input_{tokenizer_};
     std::array<int64_t, 26 * 26> counts_{};
+    std::function<void(std::string_view)> told_;
     Reading reading_ = Reading::unknown;
     bool quoted_ = false;
     int terminator_ = 3;

@@ -5,7 +5,10 @@
 
 #include "hpgl/plotter.h"
 
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace plotanix {
@@ -39,5 +42,53 @@ bool toldHpgl2(std::string_view mnemonic);
 // job); Epson from a first escape that is ESC @ or a bit image (ESC * with
 // a mode, ESC K, L, Y or Z). None for anything else: a plot.
 std::optional<PlotterModel> printerLanguage(std::string_view bytes);
+
+// The model a live stream was written for, told as its bytes come, in
+// pieces cut anywhere, by the rules above: the HP-GL/2 model's reading
+// (that of writtenForHpgl2) names each instruction, and the first that the
+// HP-86B's plotter does not know and the 7470A does tells the 7470A; one
+// only HP-GL/2 has (or any in a PCL job's HP-GL/2) tells HP-GL/2. A stream
+// that begins with an escape may be a print (printerLanguage over its
+// first bytes): Epson at once, PCL once its first raster row or page end
+// comes before the job enters HP-GL/2 (which it may still do: then it is
+// HP-GL/2's). What is told only rises (hp86b, 7470a, pcl, then hpgl2 or
+// escp), so the end is the same however the stream was cut.
+class StreamDialect {
+  public:
+    StreamDialect();
+    ~StreamDialect();
+    StreamDialect(const StreamDialect&) = delete;
+    StreamDialect& operator=(const StreamDialect&) = delete;
+
+    // The stream's next byte: true when what is told rose with it.
+    bool take(uint8_t byte);
+    // The next bytes, for a caller that needs no byte's place.
+    void take(std::string_view bytes);
+    // hp86b until the stream tells another.
+    PlotterModel told() const { return told_; }
+    // Why, for the operator: "the stream uses HP-GL/2's PS".
+    const std::string& why() const { return why_; }
+    // Nothing the stream may still show would change what is told.
+    bool settled() const;
+
+  private:
+    void mnemonic(std::string_view letters);
+    void rise(PlotterModel model, std::string why);
+    void lookForPrint(uint8_t byte);
+
+    struct Reading;
+    std::unique_ptr<Reading> reading_;
+    PlotterModel told_ = PlotterModel::hp86b;
+    std::string why_;
+    // The first bytes, while they may begin a print; pending: a mnemonic
+    // read before they told whether they do.
+    enum class Print : uint8_t { unknown, maybePcl, no };
+    Print print_ = Print::unknown;
+    std::string first_;
+    std::string pending_;
+    uint64_t taken_ = 0;
+    uint32_t tail_ = 0; // the last three bytes, for ESC*b
+    bool inkSeen_ = false;
+};
 
 } // namespace plotanix

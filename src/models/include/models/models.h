@@ -12,7 +12,17 @@
 
 namespace plotanix {
 
+// The HP-86B and 7470A models come with the stream's dialect told beside
+// them (a hint naming the model that draws what they ignore); automatic is
+// the HP-86B's until the stream tells another (told_plotter.h).
 std::unique_ptr<Plotter> makePlotter(PlotterModel model, Paper paper, const PlotterParts& parts);
+// The model alone, without the dialect told.
+std::unique_ptr<Plotter> makeBarePlotter(PlotterModel model, Paper paper,
+                                         const PlotterParts& parts);
+// The model drawing for a plotter makePlotter made as made (for automatic:
+// the one chosen so far), and that model itself.
+PlotterModel modelInUse(const Plotter& plotter, PlotterModel made);
+Plotter& drawingModel(Plotter& plotter);
 
 // The models by the names --model and the settings take, in the order of
 // PlotterModel: the one list the settings, the renderer and their help
@@ -28,6 +38,9 @@ inline constexpr ModelName modelNames[] = {{"hp86b", PlotterModel::hp86b},
                                            {"escp", PlotterModel::escp}};
 // The names as a help text lists them.
 inline constexpr std::string_view modelChoices = "hp86b, 7470a, hpgl2, pcl or escp";
+// PlotterModel::automatic's name, which the live program takes besides
+// those above (the renderer's own choice goes by the same word).
+inline constexpr std::string_view automaticName = "auto";
 
 // Whether the model is a printer (its page the area it printed) rather
 // than a plotter.
@@ -35,7 +48,8 @@ inline constexpr bool isPrinter(PlotterModel model) {
     return model == PlotterModel::pcl || model == PlotterModel::escp;
 }
 
-// A model's name as --model takes it (hp86b, 7470a, hpgl2, pcl, escp), and back.
+// A model's name as --model takes it (hp86b, 7470a, hpgl2, pcl, escp,
+// auto), and back (modelNamed knows the five models only).
 std::string_view modelName(PlotterModel model);
 std::optional<PlotterModel> modelNamed(std::string_view name);
 
