@@ -1,9 +1,11 @@
 #include "models/told_plotter.h"
 
+#include "models/dialect.h"
 #include "models/models.h"
 
 #include "page/drawing.h"
 
+#include <cctype>
 #include <utility>
 
 namespace plotanix {
@@ -59,6 +61,13 @@ void ToldPlotter::make(PlotterModel model) {
         // Drawn again, the page's instructions were told when they came.
         if (drawingAgain_) return;
         ignored_ = true;
+        if (!follows_ && inUse_ == PlotterModel::hp7470a && ignoredHpgl2_.empty() &&
+            mnemonic.size() >= 2) {
+            std::string pair(mnemonic.substr(0, 2));
+            for (char& c : pair)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (toldHpgl2(pair)) ignoredHpgl2_ = pair;
+        }
         tellUnknown(mnemonic);
     });
     model_->onPicture([this](int32_t width, int32_t height) { return picture(width, height); });
@@ -83,7 +92,11 @@ void ToldPlotter::clipAtPaper(bool clip) {
 
 void ToldPlotter::feed(std::span<const uint8_t> bytes) {
     if (!keeping_) {
-        if (!follows_ && !dialect_.settled())
+        // The 7470A model reads only a print's start beside it (its ignored
+        // instructions tell the rest); the HP-86B's reading parts from
+        // HP-GL/2's, so the whole stream is read beside that one.
+        if (!follows_ &&
+            (inUse_ == PlotterModel::hp86b ? !dialect_.settled() : dialect_.mayBePrint()))
             dialect_.take({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
         model_->feed(bytes);
         return;
@@ -148,12 +161,17 @@ std::string_view ToldPlotter::hint() const {
         hint_ = own.empty() ? choice_ : choice_ + "; " + std::string(own);
         return hint_;
     }
-    const PlotterModel told = dialect_.told();
+    PlotterModel told = dialect_.told();
+    std::string why = dialect_.why();
+    if (!ignoredHpgl2_.empty() && rank(told) < rank(PlotterModel::hpgl2)) {
+        told = PlotterModel::hpgl2;
+        why = "the stream uses HP-GL/2's " + ignoredHpgl2_;
+    }
     // Only where this model ignored what the computer sent: never on a
     // stream it draws whole.
     if (!ignored_ || rank(told) <= rank(inUse_) || (told == PlotterModel::hp7470a && !own.empty()))
         return own;
-    hint_ = dialect_.why() + ": " + std::string(described(told)) + " (--model " +
+    hint_ = why + ": " + std::string(described(told)) + " (--model " +
             std::string(modelName(told)) + ") " + (isPrinter(told) ? "prints it" : "reads it");
     return hint_;
 }

@@ -70,6 +70,8 @@ class StreamDialect {
     const std::string& why() const { return why_; }
     // Nothing the stream may still show would change what is told.
     bool settled() const;
+    // Whether the bytes taken may still be the start of a print.
+    bool mayBePrint() const { return print_ != Print::no && !settled(); }
 
   private:
     void mnemonic(std::string_view letters);

@@ -85,6 +85,9 @@ class ToldPlotter : public Plotter {
     std::unique_ptr<Plotter> model_;
     StreamDialect dialect_;
     bool ignored_ = false; // the model ignored an instruction
+    // The 7470A model's own ignored instructions tell HP-GL/2: the two read
+    // the same mnemonics, so a plot needs no second reading beside it.
+    std::string ignoredHpgl2_;
     bool clip_ = true;
     bool drawingAgain_ = false;
     int64_t offPaperBefore_ = 0; // counted by the models given up
