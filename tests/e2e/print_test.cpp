@@ -93,8 +93,8 @@ TEST_F(Printing, UnattendedCapturePrintsEachSavedPage) {
     EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
 }
 
-// The interactive program: the page menu's reply rows say where the saved
-// page was printed.
+// The interactive program: an outcome row of the page menu's own says
+// where the saved page was printed.
 TEST_F(Printing, ThePageMenuSaysThePrint) {
     PlotterOptions options;
     options.withDisplay = false;
@@ -104,7 +104,7 @@ TEST_F(Printing, ThePageMenuSaysThePrint) {
     ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;PD700,500;"));
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.failure();
     ASSERT_TRUE(plotter.pressKey("1"));
-    ASSERT_TRUE(plotter.waitScreen("1  printed on plotter (job ")) << plotter.failure();
+    ASSERT_TRUE(plotter.waitScreen("\n   printed on plotter (job ")) << plotter.failure();
     EXPECT_TRUE(plotter.hasFile(savedPageName(1)));
     expectCleanQuit(plotter);
 }

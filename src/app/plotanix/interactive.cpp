@@ -681,10 +681,10 @@ void PlotterApp::redrawScreen() {
     showNotices();
 }
 
-// How each saved page's print went: a reply row of the page menu while it
-// is open, the notice row otherwise.
+// How each saved page's print went: an outcome row of the page menu while
+// it is open, the notice row otherwise.
 void PlotterApp::printed(const std::string& said, bool) {
-    if (state_ == ScreenState::menu) return menu_->lateReply("1  " + printable(said));
+    if (state_ == ScreenState::menu) return menu_->lateReply(printable(said));
     showLineNotice(printable(said));
 }
 
