@@ -93,13 +93,16 @@ TEST_F(Printing, UnattendedCapturePrintsEachSavedPage) {
     EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
 }
 
-// The interactive program: an outcome row of the page menu's own says
-// where the saved page was printed.
+// The interactive program: the start screen names the queue, and an
+// outcome row of the page menu's own says where the saved page was printed.
 TEST_F(Printing, ThePageMenuSaysThePrint) {
     PlotterOptions options;
     options.withDisplay = false;
-    options.arguments = std::vector<std::string>{"@PTY@", "--print", "plotter"};
+    options.arguments = std::vector<std::string>{"@PTY@", "--print", "plotter", "--vector", "svg"};
     PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    EXPECT_TRUE(plotter.waitScreen("\nPages saved as PNG and SVG, printed on plotter\n"))
+        << plotter.failure();
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;PD700,500;"));
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.failure();

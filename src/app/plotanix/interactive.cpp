@@ -2,6 +2,7 @@
 
 #include "adapter_notice.h"
 #include "common/printable.h"
+#include "journal.h"
 #include "line_description.h"
 #include "line_errors.h"
 #include "network_notice.h"
@@ -131,6 +132,7 @@ void PlotterApp::enter(ScreenState state, Clock::time_point now) {
 void PlotterApp::enterStart() {
     station.web.activity("At the start screen, not plotting");
     startMenu_.emplace(console, information());
+    startMenu_->addNotice("Pages saved as " + pageOutputs(settings));
     for (std::string& text : notices)
         startMenu_->addNotice(std::move(text));
     notices.clear();
