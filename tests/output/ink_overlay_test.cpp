@@ -28,8 +28,9 @@ TEST(OverlayInks, EveryPageAColourOfItsOwn) {
         for (size_t count = 1; count <= 8; ++count) {
             const std::vector<Colour> inks = overlayInks(count, c.given);
             ASSERT_EQ(inks.size(), count);
-            if (count >= c.expectedStart.size())
+            if (count >= c.expectedStart.size()) {
                 EXPECT_EQ(std::vector(inks.begin(), inks.begin() + 3), c.expectedStart) << count;
+            }
             for (size_t k = 1; k < count && k - 1 < c.given.size(); ++k)
                 EXPECT_EQ(inks[k], c.given[k - 1]) << "page " << k << " keeps its colour";
             EXPECT_EQ(std::set<Colour>(inks.begin(), inks.end()).size(), count) << count;
