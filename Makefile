@@ -75,10 +75,14 @@ run: build
 
 # Said at once: the first build of both takes minutes. The builds are unity
 # builds, so every source is also compiled on its own (g++, syntax and
-# warnings only), where a missing include shows.
+# warnings only), where a missing include shows. As the builds, the run
+# shows one line of progress on a terminal and its summary; the whole
+# output is kept in $(TEST_BUILD)/test.log and shown, less the tests that
+# passed, when a test fails.
 test: test-announce deps-test build test-build compile-alone
-	@echo "Running the tests ($(TEST_BUILD), ctest; the slowest take a few minutes)"
-	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
+	@echo "Running the tests ($(TEST_BUILD), ctest; the slowest take a few minutes; the log in $(TEST_BUILD)/test.log)"
+	@tools/test_progress.sh $(TEST_BUILD)/test.log \
+		ctest --test-dir $(TEST_BUILD) --output-on-failure -j$(JOBS) --timeout 900
 
 test-announce:
 	@echo "make test: the packages the tests need, the programs ($(BUILD)), the tests ($(TEST_BUILD)), then every test"
@@ -164,12 +168,12 @@ build: deps
 		cmake --build $(BUILD) -j$(JOBS) --target plotanix plotanix-render plotanix-demo
 
 test-build: deps-test
-	@echo "Building the tests ($(TEST_BUILD)/: clang with AddressSanitizer and UndefinedBehaviorSanitizer)"
+	@echo "Building the tests ($(TEST_BUILD)/: clang with AddressSanitizer and UndefinedBehaviorSanitizer; its log in $(TEST_BUILD)/build.log)"
 	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 		-DPLOTANIX_SANITIZE=ON -DPLOTANIX_FUZZ=ON -DPLOTANIX_TESTS=ON -DPLOTANIX_BENCH=OFF -DCMAKE_UNITY_BUILD=ON \
 		"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1" \
 		-DPLOTANIX_RELEASE_DIR=$(CURDIR)/$(BUILD) >/dev/null
-	@cmake --build $(TEST_BUILD) -j$(JOBS)
+	@tools/build_progress.sh $(TEST_BUILD)/build.log cmake --build $(TEST_BUILD) -j$(JOBS)
 
 # Every source compiled on its own with g++ (build-alone/: the commands of a
 # build without unity).

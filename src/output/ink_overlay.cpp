@@ -1,6 +1,7 @@
 #include "output/ink_overlay.h"
 
 #include <algorithm>
+#include <optional>
 #include <png.h>
 
 namespace plotanix {
@@ -11,12 +12,27 @@ constexpr Colour paperColour = 0xFFFFFF;
 
 } // namespace
 
-Colour shiftedInk(size_t k, Colour colour) {
-    colour &= 0xFFFFFF;
-    if (k == 0) return colour;
-    const auto at = std::find(overlayPalette.begin(), overlayPalette.end(), colour);
-    const size_t from = at == overlayPalette.end() ? 0 : size_t(at - overlayPalette.begin());
-    return overlayPalette[(from + k) % overlayPalette.size()];
+std::vector<Colour> overlayInks(size_t count, std::span<const Colour> given) {
+    std::vector<std::optional<Colour>> chosen(count);
+    for (size_t k = 1; k < count && k - 1 < given.size(); ++k)
+        chosen[k] = given[k - 1] & 0xFFFFFF;
+    const auto taken = [&chosen](Colour c) {
+        return std::find(chosen.begin(), chosen.end(), c) != chosen.end();
+    };
+    size_t next = 0; // the palette's next colour to offer
+    for (std::optional<Colour>& ink : chosen) {
+        if (ink) continue;
+        // One already taken is passed over while the palette has others.
+        for (size_t tried = 0;
+             tried < overlayPalette.size() && taken(overlayPalette[next % overlayPalette.size()]);
+             ++tried)
+            ++next;
+        ink = overlayPalette[next++ % overlayPalette.size()];
+    }
+    std::vector<Colour> inks;
+    for (const std::optional<Colour>& ink : chosen)
+        inks.push_back(*ink);
+    return inks;
 }
 
 void layInk(PageImage& page, const PageImage& layer, const std::function<Colour(Colour)>& colour) {

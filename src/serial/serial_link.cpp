@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <grp.h>
 #include <netdb.h>
 #include <sys/stat.h>
@@ -46,8 +48,47 @@ std::string openErrorReason(int error) {
     }
 }
 
-std::vector<std::string> explainOpenError(const std::string& device, int error) {
+std::vector<std::string> serialDevicesPresent(const std::string& devRoot,
+                                              const std::string& sysRoot) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(devRoot) / "serial/by-id", error))
+        found.push_back("/dev/serial/by-id/" + entry.path().filename().string());
+    std::vector<std::string> ttys;
+    for (const auto& entry : fs::directory_iterator(devRoot, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("ttyUSB") || name.starts_with("ttyACM")) {
+            ttys.push_back(name);
+        } else if (name.starts_with("ttyS")) {
+            std::ifstream type(fs::path(sysRoot) / "class/tty" / name / "type");
+            int uart = 0;
+            if (type >> uart && uart != 0) ttys.push_back(name);
+        }
+    }
+    // In the order of their numbers: ttyUSB2 before ttyUSB10.
+    std::sort(ttys.begin(), ttys.end(), [](const std::string& a, const std::string& b) {
+        const size_t ad = a.find_first_of("0123456789"), bd = b.find_first_of("0123456789");
+        if (a.substr(0, ad) != b.substr(0, bd)) return a < b;
+        return std::make_pair(a.size(), a) < std::make_pair(b.size(), b);
+    });
+    std::sort(found.begin(), found.end());
+    for (const std::string& name : ttys)
+        found.push_back("/dev/" + name);
+    return found;
+}
+
+std::vector<std::string> explainOpenError(const std::string& device, int error,
+                                          const std::string& devRoot, const std::string& sysRoot) {
     std::vector<std::string> lines = {device + ": " + openErrorReason(error)};
+    if (error == ENOENT) {
+        const std::vector<std::string> present = serialDevicesPresent(devRoot, sysRoot);
+        std::string list;
+        for (const std::string& name : present)
+            list += (list.empty() ? "" : ", ") + name;
+        lines[0] +=
+            present.empty() ? "; no serial devices found" : "; serial devices here: " + list;
+    }
     struct stat info {};
     if (error != EACCES || ::stat(device.c_str(), &info) != 0) return lines;
     const group* owner = ::getgrgid(info.st_gid);

@@ -5,6 +5,7 @@
 #include "print/cups_print.h"
 #include "session/plot_session.h"
 
+#include <atomic>
 #include <memory>
 
 namespace plotanix {
@@ -43,13 +44,22 @@ void PagePrinter::pageSaved(PlotSession& session, const std::string& name) {
                               PrintSheet sheet, std::string& pdf, std::string& why) {
         return pdfFor(*drawing, extent, sheet, pdf, why);
     };
+    // The job's number once the scheduler has it, for the ending's word.
+    auto job = std::make_shared<std::atomic<int>>(0);
     work_.submit(
         BackgroundWork::Lane::prints,
-        [queue = *queue_, name, make, told = told_] {
+        [queue = *queue_, name, make, job, told = told_] {
             auto outcome = std::make_shared<PrintOutcome>(printDocument(queue, name, make));
-            return [outcome, told] { told(outcome->said, !outcome->sent); };
+            job->store(outcome->job);
+            followJob(*outcome);
+            return [outcome, told] { told(outcome->said, outcome->failed()); };
         },
-        [told = told_, queue = queueName(), name](bool running) {
+        [told = told_, queue = queueName(), name, job](bool running) {
+            if (const int number = job->load(); number != 0)
+                return told("not yet printed on " + queue + ": " + name + " (job " +
+                                std::to_string(number) +
+                                ") was with the print server when the program ended",
+                            true);
             told("not printed on " + queue + ": " + name +
                      (running ? " was still going to the print server when the program ended"
                               : " was not handed to the print server before the program ended"),

@@ -36,8 +36,9 @@ std::string versionOf(const struct stat& info) {
            std::to_string(info.st_mtim.tv_nsec);
 }
 
-// The second page's ink over the first's, in colours shifted one place:
-// the work itself, on whichever thread runs it. It owns what it reads.
+// The second page's ink over the first's, each page in a colour of its own
+// (black, then red): the work itself, on whichever thread runs it. It owns
+// what it reads.
 Result draw(std::array<UniqueFd, 2> files, std::array<std::string, 2> names) {
     std::unique_ptr<PageImage> pages[2];
     for (const size_t i : {0u, 1u}) {
@@ -50,7 +51,9 @@ Result draw(std::array<UniqueFd, 2> files, std::array<std::string, 2> names) {
         }
         if (!pages[i]) return {MHD_HTTP_UNPROCESSABLE_CONTENT, names[i] + ": " + why + "\n"};
     }
-    layInk(*pages[0], *pages[1], [](Colour ink) { return shiftedInk(1, ink); });
+    const std::vector<Colour> inks = overlayInks(2);
+    layInk(*pages[0], *pages[0], [&inks](Colour) { return inks[0]; });
+    layInk(*pages[0], *pages[1], [&inks](Colour) { return inks[1]; });
     char* bytes = nullptr;
     size_t size = 0;
     FILE* memory = ::open_memstream(&bytes, &size);

@@ -76,7 +76,7 @@ std::string savedPanel(const FrontPage& shown) {
         html += pageItem(page);
     html += "</ul>";
     // Two of the pages shown laid over each other, drawn on request: the
-    // older under, the newer over it in shifted colours.
+    // older under in black, the newer over it in red.
     if (shown.saved.size() >= 2) {
         const auto choices = [&](const char* name, size_t chosen) {
             std::string select = "<select name=\"" + std::string(name) + "\">";

@@ -5,6 +5,7 @@
 #include "line_errors.h"
 #include "logfile/transcript_format.h"
 #include "menus.h"
+#include "models/models.h"
 #include "options_screen.h"
 #include "output/png_writer.h"
 #include "session/page_store.h"
@@ -293,6 +294,33 @@ TEST_F(PageMenuTest, ANewPageIsMarkedAtOnceAndAPageNotSavedIsTold) {
     EXPECT_EQ(screen.lines, (std::vector<std::string>{"2  Ok.", "Command : "})) << "saved";
     plot.run("PU0,0;");
     EXPECT_EQ(testing::inkedPixels(plot.page()), 0);
+}
+
+// How a print went comes later, on a row of its own where the prompt
+// waited, never after "Command : " as though typed; shown anew the same.
+TEST_F(PageMenuTest, ALateOutcomeHasARowOfItsOwn) {
+    screen.clearConsole();
+    EXPECT_EQ(menu.onKey("1"), PageMenu::Next::stay);
+    menu.lateReply("printed on plotq (job 2)");
+    const std::vector<std::string> rows = {written("PLOTTER_00001.PNG"),
+                                           "   printed on plotq (job 2)", "Command : "};
+    EXPECT_EQ(std::vector(screen.lines.end() - 3, screen.lines.end()), rows);
+    screen.clearConsole();
+    menu.show();
+    EXPECT_EQ(std::vector(screen.lines.end() - 3, screen.lines.end()), rows);
+    EXPECT_EQ(*(screen.lines.end() - 4), "Command : 1  Ok.");
+}
+
+// The HP-86B is named; the other computers are not, and a printer is sent
+// no instructions.
+TEST(PageMenuTitle, NamesTheHostOnlyForTheHp86b) {
+    for (const auto& [model, said] :
+         {std::pair{PlotterModel::hp86b, "The HP has stopped sending instructions"},
+          {PlotterModel::hp7470a, "The computer has stopped sending instructions"},
+          {PlotterModel::hpgl2, "The computer has stopped sending instructions"},
+          {PlotterModel::pcl, "The computer has stopped sending"},
+          {PlotterModel::escp, "The computer has stopped sending"}})
+        EXPECT_EQ(stoppedSending(model), said) << modelName(model);
 }
 
 // With vector copies the row names both files.

@@ -135,6 +135,10 @@ TEST(Journal, TheStartedLineNamesWhatIsInForce) {
          "started: tcp-listen:5470 (network line; baud, parity and flow ignored), model hpgl2 on "
          "A4 paper" +
              tail + " and PDF, page gap 10 s, web view: http://127.0.0.1:8470/"},
+        {{"/dev/ttyUSB0", "--print", "lab"},
+         "",
+         "started: /dev/ttyUSB0 at 9600 7N1, model hp86b" + tail +
+             ", printed on lab, page gap 10 s, no web view"},
         // At an HP-IB address each read is plotted as it comes: no pause after it.
         {{"/dev/ttyACM0", "--gpib", "5", "--page-gap", "0"},
          "",

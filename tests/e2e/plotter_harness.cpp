@@ -47,7 +47,7 @@ int shownInstructions(const std::string& capture) {
 }
 
 bool pageMenuShown(const std::string& capture) {
-    if (capture.find("The HP has stopped sending instructions") == std::string::npos) return false;
+    if (capture.find(" has stopped sending") == std::string::npos) return false;
     const auto rows = screenRows(capture);
     // The bottom rows are not the menu's: the notices go there.
     auto row = rows.rbegin();

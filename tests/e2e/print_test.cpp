@@ -93,32 +93,39 @@ TEST_F(Printing, UnattendedCapturePrintsEachSavedPage) {
     EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
 }
 
-// The interactive program: the page menu's reply rows say where the saved
-// page was printed.
+// The interactive program: the start screen names the queue, and an
+// outcome row of the page menu's own says where the saved page was printed.
 TEST_F(Printing, ThePageMenuSaysThePrint) {
     PlotterOptions options;
     options.withDisplay = false;
-    options.arguments = std::vector<std::string>{"@PTY@", "--print", "plotter"};
+    options.arguments = std::vector<std::string>{"@PTY@", "--print", "plotter", "--vector", "svg"};
     PlotterSession plotter(options);
+    ASSERT_TRUE(plotter.start()) << plotter.failure();
+    EXPECT_TRUE(plotter.waitScreen("\nPages saved as PNG and SVG, printed on plotter\n"))
+        << plotter.failure();
     ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
     ASSERT_TRUE(plotter.sendLine("SP1;PA100,100;PD700,500;"));
     ASSERT_TRUE(plotter.waitPageMenu()) << plotter.failure();
     ASSERT_TRUE(plotter.pressKey("1"));
-    ASSERT_TRUE(plotter.waitScreen("1  printed on plotter (job ")) << plotter.failure();
+    ASSERT_TRUE(plotter.waitScreen("\n   printed on plotter (job ")) << plotter.failure();
     EXPECT_TRUE(plotter.hasFile(savedPageName(1)));
     expectCleanQuit(plotter);
 }
 
-// A queue that is not there, or a scheduler that has stopped: one line
-// naming the queue and why, the page saved all the same, the program running on.
+// A queue that is not there, a printer that fails the job, or a scheduler
+// that has stopped: one line naming the queue and why (the printer's own
+// word), the page saved all the same, the program running on.
 TEST_F(Printing, AFailedPrintIsOneLineAndThePageIsSaved) {
+    ASSERT_TRUE(cups.addQueue("failing", true, PrivateCups::Printer::failing)) << cups.error();
     struct Case {
         const char* queue;
         bool schedulerStopped;
-        std::string said;
+        std::string said, reason = {};
     };
     const Case cases[] = {
         {"absent", false, "error: not printed on absent: no such queue ("},
+        {"failing", false, "error: not printed on failing (job 1), ",
+         ": The test printer is out of paper\n"},
         {"plotter", true,
          "error: not printed on plotter: the CUPS scheduler is not running (" + cups.socket()}};
     for (const Case& c : cases) {
@@ -128,6 +135,7 @@ TEST_F(Printing, AFailedPrintIsOneLineAndThePageIsSaved) {
         ASSERT_TRUE(plotanix.start(std::string("--print ") + c.queue + " --page-gap 1"));
         ASSERT_TRUE(plotanix.line.writeMaster("SP1;PA100,100;PD700,500;"));
         ASSERT_TRUE(plotanix.said(c.said, 1, 20s)) << plotanix.journal() << plotanix.errors();
+        EXPECT_TRUE(plotanix.said(c.reason)) << plotanix.errors();
         EXPECT_TRUE(std::filesystem::exists(plotanix.pages.file(savedPageName(1))));
         EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
     }
@@ -153,6 +161,22 @@ TEST_F(Printing, AHungPrintServerHoldsNoEnding) {
         EXPECT_NE(errors.find("not printed on plotter: " + savedPageName(page)), std::string::npos)
             << errors;
     EXPECT_TRUE(plotanix.said("stopped on SIGTERM")) << plotanix.journal();
+}
+
+// A job the print server has taken but not yet printed holds no ending
+// either: it is named, with its job, as not yet printed.
+TEST_F(Printing, AJobUnderWayAtTheEndingIsNamed) {
+    ASSERT_TRUE(cups.addQueue("slow", true, PrivateCups::Printer::slow)) << cups.error();
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--print slow --page-gap 1"));
+    ASSERT_TRUE(plotanix.line.writeMaster("SP1;PA100,100;PD700,500;"));
+    ASSERT_TRUE(plotanix.saved(1)) << plotanix.journal() << plotanix.errors();
+    ASSERT_TRUE(cups.waitForStart(1));
+    EXPECT_EQ(plotanix.end(), 0) << plotanix.errors();
+    EXPECT_NE(plotanix.errors().find("not yet printed on slow: " + savedPageName(1) +
+                                     " (job 1) was with the print server when the program ended"),
+              std::string::npos)
+        << plotanix.errors();
 }
 
 // plotanix-render --print: each input's pages as one job on the queue's

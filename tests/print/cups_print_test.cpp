@@ -11,14 +11,17 @@ namespace {
 
 using testing::PrivateCups;
 
-// The document names the sheet it was made for, so that the job shows it.
-PrintOutcome printSheetName(const std::string& queue, PrintSheet* seen = nullptr) {
-    return printDocument(queue, "PLOTTER_00001.PNG",
-                         [seen](PrintSheet sheet, std::string& pdf, std::string&) {
-                             if (seen != nullptr) *seen = sheet;
-                             pdf = sheet.a4 ? "%PDF-1.4 a4" : "%PDF-1.4 letter";
-                             return true;
-                         });
+// The document names the sheet it was made for, so that the job shows it;
+// the job is followed for bound.
+PrintOutcome printSheetName(const std::string& queue,
+                            std::chrono::milliseconds bound = followingBound) {
+    PrintOutcome outcome = printDocument(queue, "PLOTTER_00001.PNG",
+                                         [](PrintSheet sheet, std::string& pdf, std::string&) {
+                                             pdf = sheet.a4 ? "%PDF-1.4 a4" : "%PDF-1.4 letter";
+                                             return true;
+                                         });
+    followJob(outcome, bound);
+    return outcome;
 }
 
 class PrintTest : public ::testing::Test {
@@ -45,7 +48,8 @@ TEST_F(PrintTest, AJobReachesTheQueueOnItsPaper) {
                           Case{"", "plotter-letter", "%PDF-1.4 letter"}}) {
         SCOPED_TRACE("queue '" + c.queue + "'");
         const PrintOutcome outcome = printSheetName(c.queue);
-        ASSERT_TRUE(outcome.sent) << outcome.said;
+        ASSERT_TRUE(outcome.printed) << outcome.said;
+        EXPECT_FALSE(outcome.failed());
         EXPECT_EQ(outcome.queue, c.expectedQueue);
         EXPECT_EQ(outcome.said,
                   "printed on " + c.expectedQueue + " (job " + std::to_string(outcome.job) + ")");
@@ -65,13 +69,33 @@ TEST_F(PrintTest, ADocumentNotMadeIsSaid) {
     EXPECT_EQ(refused.said, "not printed on plotter-a4: not enough memory for the copy");
 }
 
-TEST_F(PrintTest, AStoppedQueueHoldsTheJob) {
+// A job not printed is said with the scheduler's own reason; one held or
+// slower than the bound may yet print, and is no failure.
+TEST_F(PrintTest, AJobNotPrintedSaysWhy) {
     ASSERT_TRUE(cups->addQueue("plotter-stopped", true)) << cups->error();
     ASSERT_TRUE(cups->stopQueue("plotter-stopped")) << cups->error();
-    const PrintOutcome held = printSheetName("plotter-stopped");
-    EXPECT_TRUE(held.sent);
-    EXPECT_EQ(held.said.rfind("held on plotter-stopped (job ", 0), 0u) << held.said;
-    EXPECT_NE(held.said.find("the printer is stopped"), std::string::npos) << held.said;
+    ASSERT_TRUE(cups->addQueue("plotter-failing", true, PrivateCups::Printer::failing))
+        << cups->error();
+    ASSERT_TRUE(cups->addQueue("plotter-slow", true, PrivateCups::Printer::slow)) << cups->error();
+    struct Case {
+        std::string queue, start, reason;
+        bool failed;
+    };
+    for (const Case& c :
+         {Case{"plotter-stopped", "held on plotter-stopped (job ", "the printer is stopped", false},
+          Case{"plotter-failing", "not printed on plotter-failing (job ",
+               "The test printer is out of paper", true},
+          Case{"plotter-slow", "sent to plotter-slow (job ", "), not yet printed after 1 second",
+               false}}) {
+        SCOPED_TRACE(c.queue);
+        const PrintOutcome outcome = printSheetName(c.queue, std::chrono::seconds(1));
+        EXPECT_TRUE(outcome.sent);
+        EXPECT_FALSE(outcome.printed);
+        EXPECT_EQ(outcome.failed(), c.failed);
+        EXPECT_EQ(outcome.said.rfind(c.start, 0), 0u) << outcome.said;
+        EXPECT_NE(outcome.said.find(c.reason), std::string::npos) << outcome.said;
+        EXPECT_EQ(outcome.said.find('\n'), std::string::npos) << outcome.said;
+    }
 }
 
 // The plotting area keeps its size and is centred on the queue's paper; a

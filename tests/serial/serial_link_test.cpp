@@ -5,6 +5,7 @@
 #include "line_served.h"
 #include "serial/serial_link.h"
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -36,7 +38,8 @@ TEST(SerialDevicePath, OpenErrorsComeWithTheirReason) {
     using plotanix::explainOpenError;
     using Lines = std::vector<std::string>;
     EXPECT_EQ(explainOpenError("/dev/x", EBUSY), Lines{"/dev/x: in use by another program"});
-    EXPECT_EQ(explainOpenError("/dev/x", ENOENT), Lines{"/dev/x: No such file or directory"});
+    EXPECT_EQ(explainOpenError("/dev/x", ENOENT, "/nonexistent", "/nonexistent"),
+              Lines{"/dev/x: No such file or directory; no serial devices found"});
     EXPECT_EQ(explainOpenError("/dev/x", EACCES), Lines{"/dev/x: Permission denied"});
     EXPECT_EQ(explainOpenError("/dev/x", unsupportedSpeed), Lines{"/dev/x: unsupported speed"});
     EXPECT_EQ(openErrorReason(ENOTTY), "not a serial device");
@@ -52,6 +55,33 @@ TEST(SerialDevicePath, OpenErrorsComeWithTheirReason) {
                          "then log in again."}));
     }
     unlink(path);
+}
+
+// A device not there: the serial devices that are, from a /dev and a /sys
+// of the test's own: adapters, their names by id, and the ttyS ports with a
+// UART; not the consoles, nor the ttyS the kernel makes for every possible
+// port.
+TEST(SerialDevicePath, AMissingDeviceListsThoseThatAreThere) {
+    plotanix::testing::TempDir root;
+    const auto make = [&](const std::string& path, const std::string& text = "") {
+        std::filesystem::create_directories(std::filesystem::path(root.file(path)).parent_path());
+        plotanix::testing::writeFile(root.file(path), text);
+    };
+    for (const char* device :
+         {"dev/ttyUSB10", "dev/ttyUSB2", "dev/ttyACM0", "dev/ttyS0", "dev/ttyS1", "dev/ttyS2",
+          "dev/tty0", "dev/console", "dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"})
+        make(device);
+    for (const auto& [port, type] : {std::pair{"ttyS0", "4\n"}, {"ttyS1", "0\n"}})
+        make("sys/class/tty/" + std::string(port) + "/type", type);
+    const std::vector<std::string> present = {"/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0",
+                                              "/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyUSB2",
+                                              "/dev/ttyUSB10"};
+    EXPECT_EQ(serialDevicesPresent(root.file("dev"), root.file("sys")), present);
+    EXPECT_EQ(explainOpenError("/dev/ttyUSB0", ENOENT, root.file("dev"), root.file("sys")),
+              std::vector<std::string>{
+                  "/dev/ttyUSB0: No such file or directory; serial devices here: "
+                  "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0, /dev/ttyACM0, /dev/ttyS0, "
+                  "/dev/ttyUSB2, /dev/ttyUSB10"});
 }
 
 // The framing each setting asks for, as termios carries it to the driver (a

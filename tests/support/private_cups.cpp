@@ -30,6 +30,23 @@ if [ $# -ge 6 ]; then cat "$6" > "$out/job-$1.part"; else cat > "$out/job-$1.par
 mv "$out/job-$1.part" "$out/job-$1.pdf"
 )";
 
+// A printer that fails every job: the backend says why, as a backend
+// does, and exits with its failure status.
+constexpr const char* failingBackend = R"(#!/bin/sh
+if [ $# -eq 0 ]; then echo 'direct failing "Unknown" "A failing test queue"'; exit 0; fi
+echo 'ERROR: The test printer is out of paper' >&2
+exit 1
+)";
+
+// A printer that takes its time: three seconds before the job is taken,
+// its start marked in the jobs folder.
+constexpr const char* slowBackend = R"(#!/bin/sh
+if [ $# -eq 0 ]; then echo 'direct slow "Unknown" "A slow test queue"'; exit 0; fi
+touch "${DEVICE_URI#slow:}/job-$1.started"
+sleep 3
+if [ $# -ge 6 ]; then cat "$6" >/dev/null; else cat >/dev/null; fi
+)";
+
 bool answers(const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
@@ -69,6 +86,8 @@ PrivateCups::PrivateCups() {
     for (const char* part : {"filter", "daemon", "cgi-bin", "notifier", "monitor", "driver"})
         fs::create_symlink(fs::path("/usr/lib/cups") / part, root / "bin" / part);
     writeFile(dir_.file("bin/backend/capture"), backend);
+    writeFile(dir_.file("bin/backend/failing"), failingBackend);
+    writeFile(dir_.file("bin/backend/slow"), slowBackend);
 
     // As root the scheduler runs as lp, which must reach its folders; the
     // backend stays root's alone, or the scheduler will not run it.
@@ -86,7 +105,8 @@ PrivateCups::PrivateCups() {
     }
     fs::permissions(root, fs::perms(0755));
     fs::permissions(root / "jobs", fs::perms(0777));
-    fs::permissions(root / "bin/backend/capture", fs::perms(0700));
+    for (const char* name : {"capture", "failing", "slow"})
+        fs::permissions(root / "bin/backend" / name, fs::perms(0700));
     fs::permissions(root / "bin/backend", fs::perms(0755));
 
     writeFile(dir_.file("cupsd.conf"), "Listen " + socket() +
@@ -149,9 +169,12 @@ bool PrivateCups::run(const std::vector<std::string>& command) {
     return true;
 }
 
-bool PrivateCups::addQueue(const std::string& name, bool a4) {
-    return run({"lpadmin", "-p", name, "-E", "-v", "capture:" + dir_.file("jobs"), "-m", "raw",
-                "-o", a4 ? "media-default=iso_a4_210x297mm" : "media-default=na_letter_8.5x11in"});
+bool PrivateCups::addQueue(const std::string& name, bool a4, Printer printer) {
+    const std::string device = printer == Printer::failing ? "failing:/"
+                               : printer == Printer::slow  ? "slow:" + dir_.file("jobs")
+                                                           : "capture:" + dir_.file("jobs");
+    return run({"lpadmin", "-p", name, "-E", "-v", device, "-m", "raw", "-o",
+                a4 ? "media-default=iso_a4_210x297mm" : "media-default=na_letter_8.5x11in"});
 }
 
 bool PrivateCups::setDefault(const std::string& name) {
@@ -166,6 +189,11 @@ std::string PrivateCups::waitForJob(int job) const {
     const std::string path = dir_.file("jobs/job-" + std::to_string(job) + ".pdf");
     if (!waitUntil([&] { return fs::exists(path); }, std::chrono::seconds(20))) return {};
     return readFile(path);
+}
+
+bool PrivateCups::waitForStart(int job) const {
+    const std::string path = dir_.file("jobs/job-" + std::to_string(job) + ".started");
+    return waitUntil([&] { return fs::exists(path); }, std::chrono::seconds(20));
 }
 
 int PrivateCups::jobCount() const {

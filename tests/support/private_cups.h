@@ -24,9 +24,12 @@ class PrivateCups {
     const std::string& error() const { return error_; }
     std::string socket() const { return dir_.file("cups.sock"); }
 
+    // What a queue's backend does with a job: writes it to jobs/job-N.pdf,
+    // fails it (exit status 1, saying why), or takes three seconds.
+    enum class Printer { capture, failing, slow };
     // A queue printing on A4 or letter; false (error() says why) when lpadmin
     // refuses it.
-    bool addQueue(const std::string& name, bool a4 = false);
+    bool addQueue(const std::string& name, bool a4 = false, Printer printer = Printer::capture);
     bool setDefault(const std::string& name);
     // cupsdisable: the queue takes jobs and holds them.
     bool stopQueue(const std::string& name);
@@ -40,6 +43,9 @@ class PrivateCups {
     // The job's file, once the backend has written it whole (empty after
     // the time-out).
     std::string waitForJob(int job) const;
+    // Whether a slow queue's backend has begun the job (false after the
+    // time-out).
+    bool waitForStart(int job) const;
     // How many jobs the backend has written.
     int jobCount() const;
 

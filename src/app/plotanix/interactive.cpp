@@ -2,6 +2,7 @@
 
 #include "adapter_notice.h"
 #include "common/printable.h"
+#include "journal.h"
 #include "line_description.h"
 #include "line_errors.h"
 #include "network_notice.h"
@@ -131,6 +132,7 @@ void PlotterApp::enter(ScreenState state, Clock::time_point now) {
 void PlotterApp::enterStart() {
     station.web.activity("At the start screen, not plotting");
     startMenu_.emplace(console, information());
+    startMenu_->addNotice("Pages saved as " + pageOutputs(settings));
     for (std::string& text : notices)
         startMenu_->addNotice(std::move(text));
     notices.clear();
@@ -683,10 +685,10 @@ void PlotterApp::redrawScreen() {
     showNotices();
 }
 
-// How each saved page's print went: a reply row of the page menu while it
-// is open, the notice row otherwise.
+// How each saved page's print went: an outcome row of the page menu while
+// it is open, the notice row otherwise.
 void PlotterApp::printed(const std::string& said, bool) {
-    if (state_ == ScreenState::menu) return menu_->lateReply("1  " + printable(said));
+    if (state_ == ScreenState::menu) return menu_->lateReply(printable(said));
     showLineNotice(printable(said));
 }
 

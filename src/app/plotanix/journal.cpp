@@ -58,25 +58,29 @@ std::string secondsText(double seconds) {
     return text.data();
 }
 
+std::string pageOutputs(const Settings& settings) {
+    const char* copy = settings.vector == VectorCopy::svg   ? " and SVG"
+                       : settings.vector == VectorCopy::pdf ? " and PDF"
+                                                            : "";
+    const std::string printed = !settings.print           ? ""
+                                : settings.print->empty() ? ", printed on the default queue"
+                                                          : ", printed on " + *settings.print;
+    return "PNG" + std::string(copy) + printed;
+}
+
 std::string startedLine(const Settings& settings, const std::string& folder,
                         const std::string& webUrl) {
     std::string model = "model " + std::string(modelName(settings.model));
     if (settings.model != PlotterModel::hp86b && !isPrinter(settings.model))
         model += settings.paper == Paper::a4 ? " on A4 paper" : " on letter paper";
-    const char* copy = settings.vector == VectorCopy::svg   ? " and SVG"
-                       : settings.vector == VectorCopy::pdf ? " and PDF"
-                                                            : "";
     const double least = std::chrono::duration<double>(runEndsAfterLastByte(settings)).count();
     const double asked = settings.pageGapSeconds;
     const std::string gap = asked >= least ? secondsText(asked)
                                            : secondsText(least) + " (" + secondsText(asked) +
                                                  " asked: a plot run ends that long after the "
                                                  "last byte)";
-    const std::string printed = !settings.print           ? ""
-                                : settings.print->empty() ? ", printed on the default queue"
-                                                          : ", printed on " + *settings.print;
     return "started: " + describeLineOf(settings).text() + ", " + model + ", pages in " + folder +
-           " as PNG" + copy + printed + ", page gap " + gap + ", " +
+           " as " + pageOutputs(settings) + ", page gap " + gap + ", " +
            (webUrl.empty() ? "no web view" : "web view: " + webUrl);
 }
 

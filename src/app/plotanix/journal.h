@@ -27,6 +27,10 @@ bool isJournalStream(int fd, std::string_view journalStream);
 // "10 s", "2.76 s".
 std::string secondsText(double seconds);
 
+// What each saved page becomes: "PNG", "PNG and SVG", with ", printed on
+// lab" (or "on the default queue") when pages are printed.
+std::string pageOutputs(const Settings& settings);
+
 // The first event, naming what is in force: "started: /dev/ttyUSB0 at
 // 9600 8N1, model 7470a on letter paper, pages in /var/lib/plotanix/ttyUSB0
 // as PNG and SVG, page gap 10 s, web view: http://127.0.0.1:8470/". The

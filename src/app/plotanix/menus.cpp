@@ -1,7 +1,7 @@
 #include "menus.h"
 
 #include "common/printable.h"
-#include "hpgl/plotter.h"
+#include "models/models.h"
 #include "session/page_store.h"
 #include "session/plot_session.h"
 
@@ -171,18 +171,24 @@ WaitingScreen::Next WaitingScreen::onKey(std::string_view key) {
 
 // ---------------------------------------------------------------- page menu
 
+std::string_view stoppedSending(PlotterModel model) {
+    if (model == PlotterModel::hp86b) return "The HP has stopped sending instructions";
+    if (isPrinter(model)) return "The computer has stopped sending";
+    return "The computer has stopped sending instructions";
+}
+
 void PageMenu::show() {
     screen_.printLine("");
-    screen_.printLine("The HP has stopped sending instructions");
+    screen_.printLine(stoppedSending(session_.model()));
     screen_.printLine("");
     printMenu(screen_, pageEntries);
     screen_.printLine("");
-    screen_.printText("Command : ");
-    for (const std::vector<std::string>& lines : replies_) {
-        for (const std::string& line : lines)
+    for (const Reply& reply : replies_) {
+        if (!reply.late) screen_.printText("Command : ");
+        for (const std::string& line : reply.lines)
             screen_.printLine(line);
-        screen_.printText("Command : ");
     }
+    screen_.printText("Command : ");
 }
 
 PageMenu::Next PageMenu::onKey(std::string_view key) {
@@ -219,8 +225,18 @@ void PageMenu::reply(std::vector<std::string> lines) {
         screen_.printLine(line);
     screen_.printText("Command : ");
     // Enough to fill the screen again; older ones have scrolled away.
-    replies_.push_back(std::move(lines));
+    replies_.push_back({std::move(lines)});
     if (replies_.size() > 64) replies_.erase(replies_.begin());
+}
+
+void PageMenu::lateReply(std::string line) {
+    line = "   " + line;
+    // Over the prompt waiting on its row, which follows it anew.
+    const size_t prompt = std::string_view("Command : ").size();
+    if (line.size() < prompt) line.resize(prompt, ' ');
+    screen_.moveCursor(0, screen_.cursorRow());
+    reply({std::move(line)});
+    replies_.back().late = true;
 }
 
 } // namespace plotanix

@@ -6,6 +6,7 @@
 // process with a fake screen.
 
 #include "console/screen.h"
+#include "hpgl/plotter.h"
 
 #include <functional>
 #include <memory>
@@ -111,6 +112,10 @@ class WaitingScreen {
     bool saving_ = false;
 };
 
+// The page menu's first row: the HP-86B is named, other computers are not;
+// a printer is sent a print, not instructions.
+std::string_view stoppedSending(PlotterModel model);
+
 class PageMenu {
   public:
     enum class Next { stay, plot, quit };
@@ -130,9 +135,10 @@ class PageMenu {
     Next onKey(std::string_view key);
     // A page is being written apart: the computer's next run waits for it.
     bool saving() const { return saving_; }
-    // A reply that comes later (how a saved page's print went), with the
-    // key it answers.
-    void lateReply(std::string line) { reply({std::move(line)}); }
+    // An outcome that comes later (how a saved page's print went): a row
+    // of its own in the place of the waiting prompt, indented as the rows
+    // under a reply, never after "Command : " as a key typed would be.
+    void lateReply(std::string line);
 
   private:
     void save();
@@ -144,7 +150,11 @@ class PageMenu {
     PlotSession& session_;
     PageStore& store_;
     WriteApart writeApart_;
-    std::vector<std::vector<std::string>> replies_; // as shown after "Command : "
+    struct Reply {
+        std::vector<std::string> lines;
+        bool late = false; // on rows of its own, not after "Command : "
+    };
+    std::vector<Reply> replies_;
     bool asked_ = false;
     bool saving_ = false;
 };

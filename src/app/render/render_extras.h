@@ -38,8 +38,8 @@ struct OverlayRequest {
     std::string format; // png, svg or pdf
     int scale = 1;      // PNG only
     RenderSetup setup;
-    // The colour of each input after the first, all its pens in it; none:
-    // its pens shifted along the plotter's palette.
+    // The colour of each input after the first, all its pens in it; the
+    // others take the palette's colours not taken (the first input black).
     std::vector<Colour> colours;
     bool legend = true;
 };

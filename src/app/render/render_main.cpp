@@ -381,12 +381,12 @@ void configureExtras(CLI::App& app, ExtraOptions& extras) {
             ->type_name("[QUEUE]")
             ->expected(0, 1);
     app.add_flag("--overlay", extras.overlay,
-                 "draw the inputs on one page (-o FILE), each after the first in its own "
-                 "colours, with a legend naming them");
+                 "draw the inputs on one page (-o FILE), each wholly in a colour of its own, "
+                 "with a legend naming them");
     app.add_option("--overlay-colours", extras.colours,
                    "with --overlay: the colour of each input after the first (black, red, "
                    "blue, green, magenta, cyan, grey, yellow or #RRGGBB, by commas); by default "
-                   "its pens are shifted along that list")
+                   "the inputs take that list's colours in turn, the first black")
         ->type_name("LIST");
     app.add_flag("--no-legend", extras.noLegend, "with --overlay: no legend");
 }

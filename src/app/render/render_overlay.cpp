@@ -22,12 +22,6 @@ const std::map<std::string, Colour, std::less<>> colourNames = {
     {"grey", overlayPalette[6]},  {"yellow", overlayPalette[7]},
 };
 
-// Input k's colour for a colour it drew: its own given colour, else shifted.
-Colour recoloured(const OverlayRequest& request, size_t k, Colour colour) {
-    if (k >= 1 && k - 1 < request.colours.size()) return request.colours[k - 1];
-    return shiftedInk(k, colour);
-}
-
 constexpr Colour paperColour = 0xFFFFFF;
 
 // What the layer's list holds, added to the overlay's in the layer's colours.
@@ -120,6 +114,8 @@ int drawOverlay(const OverlayRequest& request) {
         std::fprintf(stderr, "%s: %s\n", programName, printable(text).c_str());
         return status;
     };
+    // One colour an input, all its pens and its legend's row in it.
+    const std::vector<Colour> inks = overlayInks(request.inputs.size(), request.colours);
     std::optional<DrawnPage> overlay;
     for (size_t k = 0; k < request.inputs.size(); ++k) {
         const std::string& input = request.inputs[k];
@@ -136,19 +132,18 @@ int drawOverlay(const OverlayRequest& request) {
         if (pages.size() > 1)
             std::fprintf(stderr, "%s: %s: %zu pages; the last with a drawing is overlaid\n",
                          programName, printable(input).c_str(), pages.size());
-        const auto colour = [&](Colour c) { return recoloured(request, k, c); };
-        if (!overlay) {
+        const auto colour = [ink = inks[k]](Colour) { return ink; };
+        if (!overlay) { // the first input's page, its drawing in its colour
             overlay = *last;
-        } else {
-            layInk(overlay->image, last->image, colour);
-            addList(*overlay->list, *last->list, colour);
+            overlay->list.emplace();
+            overlay->list->setPageSize(last->list->width(), last->list->height());
         }
-        // The legend's row is the input's first pen's colour.
+        layInk(overlay->image, last->image, colour);
+        addList(*overlay->list, *last->list, colour);
         if (request.legend && drawBytes(legendRenderer, legendRow(input, k), "", legend, why) &&
             !legend.empty() && legend.back().list) {
-            const auto legendColour = [&](Colour) { return colour(penColours[1]); };
-            layInk(overlay->image, legend.back().image, legendColour);
-            addList(*overlay->list, *legend.back().list, legendColour);
+            layInk(overlay->image, legend.back().image, colour);
+            addList(*overlay->list, *legend.back().list, colour);
         }
     }
     const PageView view{

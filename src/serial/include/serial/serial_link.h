@@ -42,10 +42,20 @@ class ReadTiming {
 // The reason alone: "in use by another program", "unsupported speed", ...
 std::string openErrorReason(int error);
 
+// The serial devices present, named as under /dev: /dev/serial/by-id/*,
+// ttyUSB*, ttyACM*, and the ttyS* ports that have a UART (the kernel makes
+// a ttyS for every possible port; /sys/class/tty/ttySN/type is 0 for one
+// without). devRoot and sysRoot stand for /dev and /sys.
+std::vector<std::string> serialDevicesPresent(const std::string& devRoot = "/dev",
+                                              const std::string& sysRoot = "/sys");
+
 // Why the device could not be opened, for the operator: one line with the
-// device and the system's reason (EBUSY: another program holds it), and for
-// EACCES one more with the usual remedy, naming the device's own group.
-std::vector<std::string> explainOpenError(const std::string& device, int error);
+// device and the system's reason (EBUSY: another program holds it; a device
+// not there: the serial devices that are, or that none is), and for EACCES
+// one more with the usual remedy, naming the device's own group.
+std::vector<std::string> explainOpenError(const std::string& device, int error,
+                                          const std::string& devRoot = "/dev",
+                                          const std::string& sysRoot = "/sys");
 
 // Where the plotter's replies go: straight onto the line; as the escaped
 // lines a USB-GPIB adapter puts on the bus, one a reply; or nowhere (an

@@ -1,9 +1,10 @@
 #pragma once
 // Each saved page printed, as every front keeps it: the page's drawing is
-// copied as it is saved, made into a PDF and sent on the background work's
-// print lane, and the outcome is told on the loop's turn. A hung print
-// server delays only the prints after it. At the ending the jobs not
-// handed over by the end of the budget are told unsent, page by page. A
+// copied as it is saved, made into a PDF, sent and followed until it is
+// printed (or why not) on the background work's print lane, and the
+// outcome is told on the loop's turn. A hung print server delays only the
+// prints after it. At the ending the jobs not printed by the end of the
+// budget are told, page by page: unsent, or sent and not yet printed. A
 // program without --print prints nothing, and every call here is then
 // nothing.
 
@@ -20,7 +21,7 @@ class PlotSession;
 class PagePrinter {
   public:
     // told gets each outcome's line, on the loop's turn; failed: the page
-    // did not go to the print server.
+    // did not go to the print server, or the job ended unprinted.
     using Told = std::function<void(const std::string& said, bool failed)>;
     PagePrinter(BackgroundWork& work, Told told);
 
