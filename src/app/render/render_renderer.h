@@ -62,6 +62,10 @@ struct PageView {
 // page as it stands at the end. False stops the rendering.
 using PageSink = std::function<bool(const PageView& page, std::optional<int64_t> number)>;
 
+// Told of a page HP-GL/2's PG ended with nothing of its drawing showing:
+// how many pages were written before it, and why (blankReason).
+using DroppedPage = std::function<void(int64_t pagesBefore, const std::string& why)>;
+
 struct RenderCounts {
     int64_t instructions = 0;
     int64_t ignored = 0;
@@ -127,6 +131,9 @@ class Renderer {
     Outcome render(InputPieces& input, bool namedAsTranscript, const PageSink& write);
     const RenderCounts& counts() const { return counts_; }
     const ModelChoice& chosen() const { return chosen_; }
+    // Told of each page dropped as a plain file is drawn (not while it is
+    // measured for --fit).
+    void onDropped(DroppedPage dropped) { dropped_ = std::move(dropped); }
 
   private:
     struct Core;
@@ -146,6 +153,7 @@ class Renderer {
     std::unique_ptr<Core> cores_[std::size(modelNames)]; // made when first needed, by model
     RenderCounts counts_;
     ModelChoice chosen_;
+    DroppedPage dropped_;
 };
 
 } // namespace plotanix
