@@ -234,7 +234,11 @@ void Hp7470a::setWindow(std::optional<Window> corners) {
 }
 
 void Hp7470a::moveTo(Point target) {
-    if (state.penDown) plotLine(state.pen, target);
+    if (state.penDown) {
+        plotLine(state.pen, target);
+    } else {
+        ++tally().moves;
+    }
     state.pen = target;
     state.label.carriageReturn = target;
 }
@@ -261,6 +265,7 @@ void Hp7470a::clipAtPaper(bool clip) {
 }
 
 void Hp7470a::plotLine(Point from, Point to) {
+    countStrokes(1);
     if (state.selectedPen == 0) return; // no pen in the holder
     if (!(onPaper(state.window, from) && onPaper(state.window, to)) && windowIsPaper())
         countOffPaper();
@@ -269,7 +274,10 @@ void Hp7470a::plotLine(Point from, Point to) {
 
 void Hp7470a::drawSolid(Point from, Point to) {
     if (state.selectedPen == 0) return;
-    if (clipToWindow(state.window, from, to)) drawInWindow(from, to);
+    Point a = from, b = to;
+    if (!clipToWindow(state.window, a, b)) return;
+    noteCut(from, to, a, b);
+    drawInWindow(a, b);
 }
 
 void Hp7470a::drawInWindow(Point from, Point to) {

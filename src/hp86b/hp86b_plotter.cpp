@@ -117,12 +117,19 @@ void Hp86bPlotter::instructionEnded() {
 }
 
 void Hp86bPlotter::plotTo(double x, double y) {
+    if (!state.penDown) ++tally().moves;
     if (state.penDown) {
+        countStroke();
         drawing_.drawLine(pictureX(state.penX), pictureY(state.penY), roundToInt32(x + marginX),
                           roundToInt32(baselineY - y));
     }
     state.penX = roundToInt32(x);
     state.penY = roundToInt32(y);
+}
+
+// Pen 0 is the paper's white: it leaves no more ink than no pen at all.
+void Hp86bPlotter::countStroke() {
+    ++(state.frontColour == penColours[0] ? tally().penless : tally().strokes);
 }
 
 void Hp86bPlotter::selectPen() {
@@ -158,6 +165,7 @@ void Hp86bPlotter::moveByCells() {
 // Drawn as soon as its ETX is read: what follows up to the ';' is skipped
 // and cannot change it, and the page shown at a pause has it.
 void Hp86bPlotter::label(std::string_view text) {
+    if (!text.empty()) countStroke();
     const int32_t height = drawing_.textHeight("X");
     const int32_t y = clampToInt32(int64_t{baselineY} - state.penY - height / 2);
     drawing_.drawRotatedText(pictureX(state.penX), y, text, static_cast<float>(state.labelAngle));

@@ -137,6 +137,7 @@ void HpglCore::drawSymbol(Point at) {
 void HpglCore::strokeInWindow(Point from, Point to, PieceSink& sink) {
     Point a = from, b = to;
     if (!clipToWindow(core_.window, a, b)) {
+        countOutside(1);
         pattern_.reset();
         return;
     }
@@ -153,6 +154,19 @@ void HpglCore::strokeInWindow(Point from, Point to, PieceSink& sink) {
         pattern_.stroke(a, b, sink);
     }
     if (b != to) pattern_.reset(); // lifted at the edge
+}
+
+void HpglCore::countStrokes(int64_t strokes) {
+    PenTally& t = tally();
+    (!penSelected() ? t.penless : !inkShows() ? t.inWhite : t.strokes) += strokes;
+}
+
+void HpglCore::countOutside(int64_t strokes) {
+    (windowIsPaper() ? tally().offPaper : tally().outsideWindow) += strokes;
+}
+
+void HpglCore::noteCut(Point from, Point to, Point keptFrom, Point keptTo) {
+    if ((keptFrom != from || keptTo != to) && windowIsPaper()) countOffPaper();
 }
 
 void HpglCore::setClips() {
@@ -263,8 +277,18 @@ ByteStep HpglCore::doLB(int byte) {
     if (byte >= 0 && (ends ? core_.terminatorPrinted : label_.size() < maxLabelBytes))
         label_.push_back(static_cast<char>(byte));
     if (ends || (dialect_.labelPiece != 0 && label_.size() == dialect_.labelPiece)) {
+        const LabelWriter::Tally before = writer_.tally();
         drawLabel(label_);
         label_.clear();
+        // A character wholly beyond the window is passed over before it is
+        // drawn: counted here, as the window's cut of the others is where
+        // they are drawn.
+        const LabelWriter::Tally after = writer_.tally();
+        countStrokes(after.drawn - before.drawn + after.skipped - before.skipped);
+        if (after.skipped != before.skipped && penSelected() && inkShows()) {
+            countOutside(after.skipped - before.skipped);
+            if (windowIsPaper()) countOffPaper();
+        }
     }
     return ends ? ByteStep::done : ByteStep::more;
 }

@@ -453,6 +453,7 @@ void Hpgl2::moveTo(Point target, bool down) {
     } else if (down) {
         plotLine(state.pen, target);
     } else {
+        ++tally().moves;
         finishLine();
         pattern_.reset();
     }

@@ -70,11 +70,14 @@ void Hpgl2::selectColour() {
 }
 
 void Hpgl2::plotLine(Point from, Point to) {
+    countStrokes(1);
     if (!penShows()) return;
     if (paperClips_ && !state.windowSet &&
         !(onPaper(state.window, from) && onPaper(state.window, to)))
         countOffPaper();
     if (wideLines_) {
+        Point a = from, b = to;
+        if (!clipToWindow(state.window, a, b)) countOutside(1);
         // The fill keeps a wide line within the window.
         pattern_.stroke(from, to, sinks_);
         return;
@@ -97,10 +100,10 @@ void Hpgl2::Sinks::polyline(std::span<const PlotPoint> points) {
     if (!model.penShows()) return;
     for (size_t i = 1; i < points.size(); ++i) {
         Point a = points[i - 1], b = points[i];
-        if (clipToWindow(model.state.window, a, b))
-            model.drawing_.drawLine(model.page_.column(a), model.page_.row(a),
-                                    model.page_.column(b), model.page_.row(b),
-                                    model.page_.picture(a), model.page_.picture(b));
+        if (!clipToWindow(model.state.window, a, b)) continue;
+        if (model.paperClips_) model.noteCut(points[i - 1], points[i], a, b);
+        model.drawing_.drawLine(model.page_.column(a), model.page_.row(a), model.page_.column(b),
+                                model.page_.row(b), model.page_.picture(a), model.page_.picture(b));
     }
 }
 
@@ -113,6 +116,7 @@ void Hpgl2::Sinks::fill(PathView area) {
 }
 
 void Hpgl2::fillArea(PathView area) {
+    countStrokes(1);
     noteOffPaper(area);
     drawing_.fillPath(area, windowPixels_);
 }

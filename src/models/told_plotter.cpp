@@ -76,6 +76,8 @@ void ToldPlotter::make(PlotterModel model) {
 
 void ToldPlotter::startPage() {
     model_->startPage();
+    pageOffPaper_ = offPaper();
+    pageTally_ = penTally();
     kept_.clear();
     runStart_ = 0;
 }
@@ -130,7 +132,8 @@ void ToldPlotter::keep(std::span<const uint8_t> bytes) {
 }
 
 void ToldPlotter::switchTo(PlotterModel model) {
-    offPaperBefore_ += model_->offPaper();
+    offPaperBefore_ = pageOffPaper_;
+    tallyBefore_ = pageTally_;
     model_.reset();
     // A plotter at power-on has asked for no handshake.
     link_.requestFlowControl(FlowControl::none);

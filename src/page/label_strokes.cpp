@@ -91,7 +91,11 @@ PlotPoint LabelWriter::label(LabelState& state, std::string_view text, PlotPoint
             if (code < 0x20) break;
             // The national sets 1-4 have no glyphs of their own in the Hershey
             // face, so every set draws the ASCII glyph for its codes.
-            if (nearClip(pen)) drawGlyph(frame, code, pen, sink);
+            if (nearClip(pen)) {
+                drawGlyph(frame, code, pen, sink);
+            } else if (font_ && !font_->glyph(code).strokes.empty()) {
+                ++tally_.skipped;
+            }
             pen = pen + frame.cell();
         }
     }
@@ -112,7 +116,11 @@ void LabelWriter::drawGlyph(const Frame& frame, unsigned code, PlotPoint origin,
     const PlotPoint corners[] = {frame.at(origin, b.uMin, b.vMin), frame.at(origin, b.uMax, b.vMin),
                                  frame.at(origin, b.uMin, b.vMax),
                                  frame.at(origin, b.uMax, b.vMax)};
-    if (!clip_.mayTouch(corners)) return;
+    if (!clip_.mayTouch(corners)) {
+        ++tally_.skipped;
+        return;
+    }
+    ++tally_.drawn;
     for (const GlyphStroke& stroke : glyph.strokes) {
         run_.clear();
         for (uint32_t i = 0; i < stroke.count; ++i) {

@@ -42,7 +42,7 @@ bool Capture::endRequested() {
 
 bool Capture::savePage(bool retrying) {
     if (plotanix::nothingDrawn(session_.page())) {
-        events_.nothingDrawn(totals_);
+        events_.nothingDrawn(totals_, session_.blankReason());
         pageWaiting_ = false;
         totals_ = {};
         return true;

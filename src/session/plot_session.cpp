@@ -3,6 +3,7 @@
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "models/models.h"
+#include "session/page_store.h"
 
 #include <algorithm>
 #include <deque>
@@ -19,6 +20,9 @@ PlotSession::~PlotSession() = default;
 
 void PlotSession::makeModel() {
     plotter_.reset();
+    // A new model counts from nothing.
+    tallyFrom_ = {};
+    offPaperFrom_ = 0;
     streamEnded_ = false;
     // A plotter at power-on has asked for no handshake.
     link_.requestFlowControl(FlowControl::none);
@@ -43,6 +47,7 @@ PageImage* PlotSession::remakePage(int32_t width, int32_t height) {
         drawing_.selectFont(font_);
     }
     drawing_.fillBox(0, 0, width, height, penColours[0]);
+    pageBegins();
     return page_.get();
 }
 
@@ -74,6 +79,7 @@ bool PlotSession::createPage() {
     newPagePending_ = false;
     pageStarted_ = false;
     if (list_) list_->clear();
+    pageBegins();
     return true;
 }
 
@@ -92,6 +98,49 @@ void PlotSession::blankPage() {
     newPagePending_ = false;
     pageStarted_ = false;
     if (page_) drawing_.fillBox(0, 0, page_->width, page_->height, penColours[0]);
+    pageBegins();
+}
+
+void PlotSession::pageBegins() {
+    tallyFrom_ = plotter_->penTally();
+    offPaperFrom_ = plotter_->offPaper();
+    linesFrom_ = drawing_.lineTally();
+}
+
+bool PlotSession::drawingAsked() const {
+    const PenTally pen = plotter_->penTally() - tallyFrom_;
+    return pen.strokes + pen.penless + pen.inWhite > 0 ||
+           drawing_.lineTally().asked > linesFrom_.asked;
+}
+
+bool PlotSession::ranOffPaper() const {
+    if (plotter_->offPaper() > offPaperFrom_) return true;
+    // Where the page is the picture, the picture's edge is the paper's.
+    const Drawing::Extent& drawn = drawing_.extent();
+    return !plotter_->pageExtent() && !isPrinter(modelInUse(*plotter_, model_)) && !drawn.empty &&
+           (drawn.left < -1 || drawn.top < -1 || drawn.right > pageWidth ||
+            drawn.bottom > pageHeight);
+}
+
+std::string PlotSession::blankReason() const {
+    if (!page_ || !nothingDrawn(*page_)) return {};
+    const PenTally pen = plotter_->penTally() - tallyFrom_;
+    const int64_t linesAsked = drawing_.lineTally().asked - linesFrom_.asked;
+    const int64_t linesLanded = drawing_.lineTally().onPage - linesFrom_.onPage;
+    if (isPrinter(modelInUse(*plotter_, model_))) return "nothing printed shows on it";
+    // The pen put away before the strokes, not after them: a closing SP0
+    // on a page drawn off the paper is no reason.
+    if (pen.penless > 0) return "no pen was selected (SP0 or no SP) while drawing";
+    if (pen.strokes == 0 && pen.inWhite == 0 && linesAsked == 0) {
+        return pen.moves > 0 ? "the pen only moved up (PU), it never drew"
+                             : "no line or label was asked for";
+    }
+    if (pen.strokes == 0 && linesAsked == 0)
+        return "everything was drawn in white, the paper's colour";
+    if (pen.outsideWindow > 0 && pen.offPaper == 0)
+        return "everything drawn lies outside the window IW set";
+    if (pen.offPaper > 0 || linesAsked > linesLanded) return "everything drawn lies off the paper";
+    return "nothing drawn lands on the paper";
 }
 
 void PlotSession::beginRun() {

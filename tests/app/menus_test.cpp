@@ -480,6 +480,24 @@ TEST(LineErrors, TheStatusSaysHowManyAndWhatFramingToTry) {
                     "37 framing errors: is the host sending 8N1? try --databits 8"}));
     EXPECT_EQ(statusRows(5, 4, "", "the model's hint"),
               (Rows{"Instructions : 5  Ignored : 4", "the model's hint"}));
+    EXPECT_EQ(statusRows(5, 4, "", "the model's hint", "the page's note"),
+              (Rows{"Instructions : 5  Ignored : 4", "the model's hint", "the page's note"}));
+}
+
+// Once a run has ended, the status row says why a blank page is blank, or
+// that the paper cut the drawing; a drawing on the paper says nothing.
+TEST(PageNote, SaysWhyNothingShowsOrThatThePaperCutTheDrawing) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"IN;SP0;PA100,100;PD1000,1000;",
+         "nothing drawn: no pen was selected (SP0 or no SP) while drawing"},
+        {"IN;SP1;PU0,0;PD20000,15000;", offPaperNote},
+        {"IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
+    };
+    for (const auto& [stream, note] : cases) {
+        testing::InProcessPlot plot(nullptr, PlotterModel::hp7470a);
+        plot.run(stream);
+        EXPECT_EQ(pageNote(plot.session), note) << stream;
+    }
 }
 
 // In the journal the count is said at once, then at most once a minute

@@ -454,10 +454,11 @@ TEST(RenderProgram, APageWithNothingDrawnSaysWhy) {
         // words, the input, why nothing shows
         {"", "", "the input is empty"},
         {"", "qqq, zzz", "no HP-GL instruction found"},
-        {"", "IN;SP0;PD1000,1000;", "no pen selected"},
-        {"", "IN;SP1;PU1000,1000;", "no line or label lands on the page"},
-        {"--model hp86b", "PU;PA5000,5000;PD6000,6000,7000,5000;", "all 2 lines fall off the page"},
-        {"--model hp86b", "PU;PA5000,5000;PD6000,6000;", "its one line falls off the page"},
+        {"", "IN;SP0;PD1000,1000;", "no pen was selected (SP0 or no SP) while drawing"},
+        {"", "IN;SP1;PU1000,1000;", "the pen only moved up (PU), it never drew"},
+        // A file's closing SP0 is no reason.
+        {"", "IN;SP1;PA100,-3000;PD200,-3000;SP0;", "everything drawn lies off the paper"},
+        {"--model hp86b", "PU;PA5000,5000;PD6000,6000;", "everything drawn lies off the paper"},
     };
     for (const auto& [words, bytes, why] : cases) {
         writeFile(dir.file("in.hpgl"), bytes);
@@ -558,6 +559,8 @@ TEST(RenderProgram, FitScalesAndCentresEachPage) {
     writeFile(dir.file("off.hpgl"), "SP1;PA-200,100;PD300,100,300,900;");
     // A level line, then a square's diagonal, on pages of their own.
     writeFile(dir.file("pages.plt"), "IN;SP1;PA1000,1000;PD5000,1000;PG;PU2000,2000;PD6000,6000;");
+    // Three lines of a label, the last two below the paper.
+    writeFile(dir.file("label.hpgl"), "IN;SP1;PA100,100;SI1,1.5;LBABC\r\nDEF\r\nGHI\x03;SP0;");
     // Triangles twice as wide as high beyond each edge of the paper (10300
     // x 7650), and one six times the paper's width.
     const std::pair<std::string, std::array<int, 4>> beyond[] = {
@@ -589,6 +592,8 @@ TEST(RenderProgram, FitScalesAndCentresEachPage) {
         {"huge.hpgl", "huge.png", {0, 100, 799, 499}, offPage},
         {"--model hpgl2 left.hpgl", "left.png", {0, 100, 799, 499}, offPage},
         {"--model hpgl2 huge.hpgl", "huge.png", {0, 100, 799, 499}, offPage},
+        {"label.hpgl", "label.png", {240, 0, 559, 599}, offPage},
+        {"--model hpgl2 label.hpgl", "label.png", {240, 0, 559, 599}, offPage},
     };
     for (const auto& [words, page, bounds, warning] : cases) {
         Outcome outcome = runRender(dir, "--fit " + words);
@@ -607,6 +612,34 @@ TEST(RenderProgram, FitScalesAndCentresEachPage) {
     EXPECT_EQ(runRender(dir, "--fit t.txt").status, 0);
     EXPECT_EQ(testing::readPng(dir.file("t-00001.png")).rgb,
               drawnBy(PlotterModel::hp86b, "SP1;PA10,10;PD20,20;", dir));
+}
+
+// A page PG ends with nothing of its drawing on the paper is dropped, and
+// told: named by the page written before it, with why nothing shows.
+TEST(RenderProgram, APageDroppedAtPGIsTold) {
+    TempDir dir;
+    const std::string offPaper = "PU100,-3000;PD200,-3000;PU;PG;";
+    const std::tuple<std::string, int, std::string> cases[] = {
+        // the input, the pages written, the line said
+        {"IN;SP1;PA100,100;PD200,200;PU;PG;" + offPaper + "PU100,100;PD300,300;PG;", 2,
+         "a page after page 1 dropped: everything drawn lies off the paper"},
+        {"IN;SP0;PA100,100;PD1000,1000;PG;SP1;PD2000,2000;", 1,
+         "the first page dropped: no pen was selected (SP0 or no SP) while drawing"},
+    };
+    for (const auto& [bytes, pages, said] : cases) {
+        writeFile(dir.file("in.plt"), bytes);
+        const Outcome outcome = runRender(dir, "--model hpgl2 in.plt");
+        EXPECT_EQ(outcome.status, 0) << said;
+        EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
+                  "plotanix-render: in.plt: " + said + "\n");
+        EXPECT_NE(outcome.err.find(std::to_string(pages) + " page"), std::string::npos)
+            << outcome.err;
+        EXPECT_EQ(runRender(dir, "--model hpgl2 --strict in.plt").status, 5) << said;
+    }
+    // A PG on blank paper is no page, and says nothing.
+    writeFile(dir.file("in.plt"), "IN;PG;SP1;PD100,100;");
+    EXPECT_EQ(runRender(dir, "--model hpgl2 -o in.png in.plt").err.find("dropped"),
+              std::string::npos);
 }
 
 // The SVG of the 7470A and HP-GL/2 models keeps the plotter's coordinates:

@@ -88,12 +88,32 @@ TEST(Unattended, UnderSystemdEachJournalLineCarriesItsPriority) {
     ASSERT_TRUE(plotanix.said("<6>started: ")) << plotanix.journal();
     ASSERT_TRUE(plotanix.line.writeMaster("OI;OS;"));
     EXPECT_EQ(plotanix.line.readMasterUntil("\r\n", 10s), "7470A\r\n");
-    ASSERT_TRUE(plotanix.said("<6>nothing drawn: no page saved\n")) << plotanix.journal();
+    ASSERT_TRUE(plotanix.said("<6>nothing drawn: no line or label was asked for: no page saved\n"))
+        << plotanix.journal();
     EXPECT_EQ(plotanix.end(), 0);
     const std::string lines = plotanix.journal();
     EXPECT_EQ(lines.rfind("<4>plotanix: PLOTANIX_VECTOR: ", 0), 0u) << lines;
     const std::regex prioritised("(<[346]>[a-zA-Z].*\n)+");
     EXPECT_TRUE(std::regex_match(lines, prioritised)) << lines;
+}
+
+// The journal says once a page that the paper cut the drawing, and why a
+// blank page is blank.
+TEST(Unattended, TheJournalSaysWhenThePaperCutTheDrawingAndWhyAPageIsBlank) {
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--model 7470a --page-gap 1"));
+    ASSERT_TRUE(plotanix.line.writeMaster("IN;SP1;PU0,0;PD20000,15000;"));
+    ASSERT_TRUE(plotanix.saved(1)) << plotanix.journal();
+    ASSERT_TRUE(plotanix.line.writeMaster("IN;SP0;PA100,100;PD1000,1000;"));
+    ASSERT_TRUE(plotanix.said("nothing drawn: no pen was selected (SP0 or no SP) while drawing: "
+                              "no page saved\n"))
+        << plotanix.journal();
+    EXPECT_EQ(plotanix.end(), 0);
+    const std::string journal = plotanix.journal();
+    const std::string cut = "the drawing runs off the paper, which cut part of it\n";
+    const size_t said = journal.find(cut);
+    EXPECT_LT(said, journal.find("page saved: ")) << journal;
+    EXPECT_EQ(journal.find(cut, said + 1), std::string::npos) << journal;
 }
 
 // Terminated at a random moment of a long plot: every byte the computer

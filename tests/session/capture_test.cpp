@@ -31,7 +31,7 @@ struct Rig : CaptureEvents {
     void pageSaved(const PageStore::Saved& saved, RunResult totals) override {
         lines.push_back(saved.name + " " + std::to_string(totals.instructions));
     }
-    void nothingDrawn(RunResult totals) override {
+    void nothingDrawn(RunResult totals, const std::string&) override {
         lines.push_back("nothing drawn " + std::to_string(totals.instructions));
     }
     void saveFailed(const PageStore::Saved& saved,

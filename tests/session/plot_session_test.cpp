@@ -4,9 +4,11 @@
 
 #include "session/plot_session.h"
 
+#include "models/models.h"
 #include "support/in_process_plot.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace plotanix {
 namespace {
@@ -205,6 +207,81 @@ TEST(PlotSession, StartingAfreshForgetsTheHalfReadInstruction) {
     p.run("OA;");
     EXPECT_EQ(p.link.written, "0,0,0\r");
     EXPECT_EQ(testing::inkedPixels(p.page()), 0);
+}
+
+// Why a blank page is blank, told by what the pen was asked to do on it,
+// on each model where the reason applies. A closing SP0 is no reason, and
+// a page with ink has none.
+TEST(PlotSession, ABlankPageSaysWhyByWhatThePenWasAskedToDo) {
+    const std::string noPen = "no pen was selected (SP0 or no SP) while drawing";
+    const std::string penUp = "the pen only moved up (PU), it never drew";
+    const std::string offPaper = "everything drawn lies off the paper";
+    const std::string window = "everything drawn lies outside the window IW set";
+    const std::string nothing = "no line or label was asked for";
+    const std::string offLine = "IN;SP1;PA100,-3000;PD200,-3000;SP0;";
+    const std::string inWindow = "IN;SP1;IW1000,1000,2000,2000;PA100,100;PD500,500;";
+    using enum PlotterModel;
+    const std::tuple<PlotterModel, std::string, std::string> cases[] = {
+        {hp86b, "SP0;PA100,100;", noPen},
+        {hp7470a, "IN;SP0;PA100,100;PD1000,1000;", noPen},
+        {hpgl2, "IN;SP0;PA100,100;PD1000,1000;", noPen},
+        {hp7470a, "IN;SP0;PA100,100;LBABC\x03;", noPen},
+        {hp86b, "PU;PA100,100,200,200;", penUp},
+        {hp7470a, "IN;SP1;PU100,100,2000,2000;SP0;", penUp},
+        {hpgl2, "IN;SP1;PU100,100,2000,2000;SP0;", penUp},
+        {hp86b, "PU;PA5000,5000;PD6000,6000;", offPaper},
+        {hp7470a, offLine, offPaper},
+        {hpgl2, offLine, offPaper},
+        {hp7470a, "IN;SP1;PA100,-3000;LBABC\x03;SP0;", offPaper},
+        {hpgl2, "IN;SP1;PA100,-3000;LBABC\x03;SP0;", offPaper},
+        {hp7470a, inWindow, window},
+        {hpgl2, inWindow, window},
+        {hp86b, "OI;", nothing},
+        {hp7470a, "IN;OI;", nothing},
+        {hpgl2, "IN;", nothing},
+        {hp86b, "PA100,100;SP0;", ""},
+        {hp7470a, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
+        {hpgl2, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
+        {hp7470a, "IN;SP1;PA100,100;LBABC\x03;SP0;", ""},
+    };
+    for (const auto& [model, stream, why] : cases) {
+        InProcessPlot plot(nullptr, model);
+        plot.run(stream);
+        EXPECT_EQ(plot.session.blankReason(), why) << modelName(model) << " " << stream;
+    }
+    // Each page is asked about its own strokes.
+    InProcessPlot twoPages(nullptr, hp7470a);
+    twoPages.run("IN;SP0;PD1000,1000;");
+    twoPages.session.newPage();
+    twoPages.run("SP1;PU100,-3000;PD200,-3000;");
+    EXPECT_EQ(twoPages.session.blankReason(), offPaper);
+}
+
+// A drawing the paper's edge cuts, a line's or a label's, is told; one
+// within the paper, or cut by the window IW set, is not; a new page starts
+// afresh.
+TEST(PlotSession, ADrawingCutAtThePapersEdgeIsTold) {
+    using enum PlotterModel;
+    const std::tuple<PlotterModel, std::string, bool> cases[] = {
+        {hp7470a, "IN;SP1;PU0,0;PD20000,15000;", true},
+        {hpgl2, "IN;SP1;PU0,0;PD20000,15000;", true},
+        {hp86b, "PA1000,100;", true},
+        {hp7470a, "IN;SP1;PA100,100;SI1,1.5;LBABC\r\nDEF\x03;", true},
+        {hpgl2, "IN;SP1;PA100,100;SI1,1.5;LBABC\r\nDEF\x03;", true},
+        {hp7470a, "IN;SP1;PA100,100;PD1000,1000;LBABC\x03;", false},
+        {hpgl2, "IN;SP1;PA100,100;PD1000,1000;LBABC\x03;", false},
+        {hp86b, "PA100,100;", false},
+        {hp7470a, "IN;SP1;IW0,0,500,500;PA100,100;PD1000,1000;", false},
+        {hpgl2, "IN;SP1;IW0,0,500,500;PA100,100;PD1000,1000;", false},
+    };
+    for (const auto& [model, stream, cut] : cases) {
+        InProcessPlot plot(nullptr, model);
+        plot.run(stream);
+        EXPECT_EQ(plot.session.ranOffPaper(), cut) << modelName(model) << " " << stream;
+        plot.session.newPage();
+        plot.run("PU100,100;");
+        EXPECT_FALSE(plot.session.ranOffPaper()) << modelName(model) << " " << stream;
+    }
 }
 
 } // namespace

@@ -42,15 +42,20 @@ void PlotterApp::ConsoleStatus::showHeld() {
 }
 
 void PlotterApp::ConsoleStatus::show(int32_t instructions, int32_t ignored) {
-    show({instructions, ignored, lineErrors_(), hint_()});
+    show({instructions, ignored, lineErrors_(), hint_(), latest_.note});
+}
+
+void PlotterApp::ConsoleStatus::note(std::string text) {
+    latest_.note = std::move(text);
+    show(latest_);
 }
 
 void PlotterApp::ConsoleStatus::show(Shown what) {
     latest_ = shown_ = std::move(what);
     lastShown_ = std::chrono::steady_clock::now();
     console_.moveCursor(0, statusRow);
-    for (const std::string& row :
-         statusRows(shown_.instructions, shown_.ignored, shown_.lineErrors, shown_.hint))
+    for (const std::string& row : statusRows(shown_.instructions, shown_.ignored, shown_.lineErrors,
+                                             shown_.hint, shown_.note))
         console_.printLine(row);
 }
 
@@ -225,6 +230,8 @@ void PlotterApp::enterPlotting() {
 void PlotterApp::runEnded(std::optional<Clock::duration> budget, Clock::time_point now) {
     const RunResult result = run_->end(budget);
     status.show(result.instructions, result.ignored);
+    // Why a blank page is blank, or that the paper cut the drawing.
+    if (!budget) status.note(pageNote(station.session()));
     if (run_->undrawn() > 0)
         showLineNotice(std::to_string(run_->undrawn()) +
                        " bytes were left undrawn at the ending (the transcript has them): "

@@ -68,6 +68,8 @@ class PlotterApp : private StationEvents, public Activity {
         // The counts held back, before the line is read again.
         void showHeld();
         void show(int32_t instructions, int32_t ignored);
+        // The page's note (pageNote) under the counts, until reset.
+        void note(std::string text);
         // The status row again: the latest counts, or "Waiting..." before any.
         void redraw();
         void reset();
@@ -78,6 +80,7 @@ class PlotterApp : private StationEvents, public Activity {
             int32_t ignored = -1;
             std::string lineErrors;
             std::string hint;
+            std::string note;
             bool operator==(const Shown&) const = default;
         };
         void show(Shown what);

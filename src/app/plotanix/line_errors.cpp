@@ -1,5 +1,7 @@
 #include "line_errors.h"
 
+#include "session/plot_session.h"
+
 #include <algorithm>
 
 namespace plotanix {
@@ -32,12 +34,20 @@ std::string lineErrorsText(int64_t errors, const LineSettings& line) {
 namespace plotanix {
 
 std::vector<std::string> statusRows(int32_t instructions, int32_t ignored,
-                                    const std::string& lineErrors, const std::string& hint) {
+                                    const std::string& lineErrors, const std::string& hint,
+                                    const std::string& pageNote) {
     std::vector<std::string> rows = {"Instructions : " + std::to_string(instructions) +
                                      "  Ignored : " + std::to_string(ignored)};
     if (!lineErrors.empty()) rows.push_back(lineErrors);
     if (!hint.empty()) rows.push_back(hint);
+    if (!pageNote.empty()) rows.push_back(pageNote);
     return rows;
+}
+
+std::string pageNote(const PlotSession& session) {
+    const std::string why = session.blankReason();
+    if (!why.empty()) return "nothing drawn: " + why;
+    return session.ranOffPaper() ? offPaperNote : std::string();
 }
 
 std::optional<LineErrorReport::Clock::time_point>

@@ -15,6 +15,8 @@
 
 namespace plotanix {
 
+class PlotSession;
+
 // "37 framing errors: is the host sending 8N1? try --databits 8"; empty
 // when there are none.
 std::string lineErrorsText(int64_t errors, const LineSettings& line);
@@ -23,7 +25,15 @@ std::string lineErrorsText(int64_t errors, const LineSettings& line);
 // there are any, then the model's hint on how it reads the computer's
 // stream when it has one.
 std::vector<std::string> statusRows(int32_t instructions, int32_t ignored,
-                                    const std::string& lineErrors, const std::string& hint = {});
+                                    const std::string& lineErrors, const std::string& hint = {},
+                                    const std::string& pageNote = {});
+
+// What the page tells the operator once a run has ended: why nothing shows
+// on it ("nothing drawn: no pen was selected (SP0 or no SP) while
+// drawing"), or that its drawing runs off the paper; empty for neither.
+std::string pageNote(const PlotSession& session);
+// The drawing ran off the paper, which cut it.
+inline const std::string offPaperNote = "the drawing runs off the paper, which cut part of it";
 
 // The line errors said in the journal once a minute at most while their
 // count grows: the first at once, the later ones at the minute's end.

@@ -93,7 +93,9 @@ class JournalEvents : public CaptureEvents {
             reportError("cannot save the vector copy " + store_->pathOf(saved.copyName) + ": " +
                         saved.copyError);
     }
-    void nothingDrawn(RunResult) override { report("nothing drawn: no page saved"); }
+    void nothingDrawn(RunResult, const std::string& why) override {
+        report("nothing drawn: " + (why.empty() ? "" : why + ": ") + "no page saved");
+    }
     void saveFailed(const PageStore::Saved& attempt,
                     std::optional<std::chrono::milliseconds> retryIn) override {
         reportError("cannot save " + store_->pathOf(attempt.name) + ": " + attempt.error +
@@ -158,6 +160,7 @@ class UnattendedApp : private StationEvents, public Activity {
     std::string device_;
     bool lineSeen_ = false;
     std::string hintSaid_;
+    bool offPaperSaid_ = false; // of the page the runs draw on
     bool windowOffSaid_ = false;
     size_t undrawn_ = 0; // of the run a signal ended, the bytes the model did not draw
     State state_ = State::opening;
@@ -279,6 +282,7 @@ void UnattendedApp::afterTurn(Clock::time_point now) {
 }
 
 void UnattendedApp::beginRun() {
+    if (!capture_->pageWaiting()) offPaperSaid_ = false; // a page of its own
     capture_->runBegins();
     station_.web.activity("Plotting");
     const bool live = settings_.window && settings_.live;
@@ -302,6 +306,11 @@ void UnattendedApp::runEnded(std::optional<Clock::duration> budget) {
     undrawn_ = plot_->undrawn();
     plot_.reset();
     sayHint();
+    // Once a page: the runs that go on with it cut no less.
+    if (!offPaperSaid_ && pageNote(station_.session()) == offPaperNote) {
+        offPaperSaid_ = true;
+        report(offPaperNote);
+    }
     if (settings_.window) showWindow();
     state_ = State::waiting;
     station_.web.activity("Waiting for the computer");

@@ -274,6 +274,16 @@ class JobWriter {
         return !failure_;
     }
     bool blank() const { return blank_; }
+    // A page PG ended is dropped: nothing of its drawing shows. It has no
+    // number of its own: it is named by the page written before it.
+    void dropped(int64_t pagesBefore, const std::string& why) {
+        blank_ = true;
+        if (shared_.options.quiet && !shared_.options.strict) return;
+        const std::string which =
+            pagesBefore == 0 ? "the first page dropped: "
+                             : "a page after page " + std::to_string(pagesBefore) + " dropped: ";
+        shared_.reporter.say(shownName(job_.input, "standard input") + ": " + which + why);
+    }
 
   private:
     void blank(const PageView& page, std::optional<int64_t> number) {
@@ -430,6 +440,8 @@ JobOutcome renderJob(Renderer& renderer, const RenderJob& job, Shared& shared) {
     const PageSink write = [&](const PageView& page, auto number) {
         return writer.write(page, number);
     };
+    renderer.onDropped(
+        [&](int64_t pagesBefore, const std::string& why) { writer.dropped(pagesBefore, why); });
     // A regular file is drawn in pieces where it can be; standard input and
     // a FIFO, read once (never opened twice), are held whole.
     Renderer::Outcome outcome = Renderer::Outcome::readWhole;

@@ -106,9 +106,13 @@ class PageAdvances {
   public:
     // current: the page as it stands (mid-run: within an instruction
     // stream); starting: told the index of each page as it begins.
+    // dropped, when given, is told each page dropped with something drawn
+    // on it off the paper (or without a pen): the pages written before it,
+    // and why nothing shows.
     PageAdvances(PlotSession& session, const PageSink& write,
-                 std::function<PageView(bool midRun)> current, std::function<void(size_t)> starting)
-        : session_(session), write_(write), current_(std::move(current)),
+                 std::function<PageView(bool midRun)> current, const DroppedPage* dropped,
+                 std::function<void(size_t)> starting)
+        : session_(session), write_(write), current_(std::move(current)), dropped_(dropped),
           starting_(std::move(starting)) {
         session_.onPageAdvance([this] { advance(); });
         if (starting_) starting_(0);
@@ -141,8 +145,15 @@ class PageAdvances {
     };
 
     void advance() {
-        // A PG on blank paper makes no page.
-        if (refused_ || !drawnOn(session_)) return;
+        if (refused_) return;
+        // A PG on blank paper makes no page; one whose drawing shows
+        // nowhere is dropped, and said to be.
+        if (!drawnOn(session_)) {
+            if (!session_.drawingAsked()) return;
+            if (dropped_ && *dropped_)
+                (*dropped_)(numbered_ + (ended_ ? 1 : 0), session_.blankReason());
+            return session_.blankPage();
+        }
         if (ended_ && !writeEnded(++numbered_)) return;
         const PageView now = current_(true);
         ended_ = EndedPage{now.image,        now.list ? std::optional(*now.list) : std::nullopt,
@@ -171,6 +182,7 @@ class PageAdvances {
     PlotSession& session_;
     const PageSink& write_;
     std::function<PageView(bool)> current_;
+    const DroppedPage* dropped_;
     std::function<void(size_t)> starting_;
     std::optional<EndedPage> ended_; // the page the last PG ended, not yet written
     size_t started_ = 0;
@@ -247,8 +259,6 @@ struct Renderer::Core {
     bool clearPending = false; // NEW PAGE: the next run clears the page
     // What went onto the page since it was last cleared.
     int64_t instructions = 0, ignored = 0;
-    Drawing::LineTally linesBefore;
-    int64_t offPaperBefore = 0;
     // The 7470A's reading tells the dialect: an instruction only HP-GL/2
     // has ends the run, for the file to be drawn as HP-GL/2.
     bool tellingDialect = false;
@@ -260,11 +270,8 @@ struct Renderer::Core {
     static constexpr size_t stopSlice = 16;
     void pageCleared() {
         instructions = ignored = 0;
-        linesBefore = session.drawing().lineTally();
-        pageBegins();
         clearPending = false;
     }
-    void pageBegins() { offPaperBefore = session.plotter().offPaper(); }
     // Each input is a drawing of its own, read from power-on: a session
     // just made is that already. Unclipped, the paper keeps all of the
     // drawing, to be fitted onto the page.
@@ -330,21 +337,17 @@ struct Renderer::Core {
                 paper,
                 nothingDrawn(emptyInput, midRun),
                 session.drawing().extent(),
-                session.plotter().offPaper() > offPaperBefore,
+                session.ranOffPaper(),
                 isPrinter(session.model())};
     }
     std::string nothingDrawn(bool emptyInput, bool midRun) {
         if (inked(session.page())) return {};
         if (emptyInput) return "the input is empty";
         if (!midRun && instructions == ignored) return "no HP-GL instruction found";
-        const Drawing::LineTally& lines = session.drawing().lineTally();
-        const int64_t asked = lines.asked - linesBefore.asked;
-        if (asked > 0 && lines.onPage == linesBefore.onPage) {
-            return asked == 1 ? "its one line falls off the page"
-                              : "all " + std::to_string(asked) + " lines fall off the page";
-        }
-        if (asked == 0 && !session.plotter().penSelected()) return "no pen selected";
-        return "no line or label lands on the page";
+        // Told by what the pen was asked to do, not by how it stands at
+        // the end: a closing SP0 is no reason.
+        const std::string why = session.blankReason();
+        return why.empty() ? "no line or label lands on the page" : why;
     }
 };
 
@@ -481,12 +484,12 @@ Renderer::drawChosen(std::string_view input, InputPieces* pieces, bool emptyInpu
         bool unreadable = false;
         const auto draw = [&](const PageSink& sink, RenderCounts& counts, bool fit, bool last) {
             const auto current = [&](bool midRun) { return c->page(empty, midRun); };
-            PageAdvances pages(c->session, sink, current, [&](size_t index) {
-                c->pageBegins();
-                if (fit)
-                    c->session.drawing().place(index < extents.size() ? fitted(extents[index])
-                                                                      : Drawing::Placement{});
-            });
+            PageAdvances pages(
+                c->session, sink, current, last ? &dropped_ : nullptr, [&](size_t index) {
+                    if (fit)
+                        c->session.drawing().place(index < extents.size() ? fitted(extents[index])
+                                                                          : Drawing::Placement{});
+                });
             if (!empty && pieces) {
                 unreadable = !c->run(*pieces, counts);
             } else if (!empty) {

@@ -62,6 +62,10 @@ struct PageView {
 // page as it stands at the end. False stops the rendering.
 using PageSink = std::function<bool(const PageView& page, std::optional<int64_t> number)>;
 
+// Told of a page HP-GL/2's PG ended with nothing of its drawing showing:
+// how many pages were written before it, and why (blankReason).
+using DroppedPage = std::function<void(int64_t pagesBefore, const std::string& why)>;
+
 struct RenderCounts {
     int64_t instructions = 0;
     int64_t ignored = 0;
@@ -130,6 +134,9 @@ class Renderer {
     // The model's word on the input when --model forced one (a hint naming
     // the model that draws what it ignored); empty otherwise.
     const std::string& hint() const { return hint_; }
+    // Told of each page dropped as a plain file is drawn (not while it is
+    // measured for --fit).
+    void onDropped(DroppedPage dropped) { dropped_ = std::move(dropped); }
 
   private:
     struct Core;
@@ -154,6 +161,7 @@ class Renderer {
     std::string hint_;
     RenderCounts counts_;
     ModelChoice chosen_;
+    DroppedPage dropped_;
 };
 
 } // namespace plotanix

@@ -85,7 +85,7 @@ class Hp7470a : public HpglCore {
     void applyLineType();
     // The window with no IW: the paper, or everywhere when it does not clip.
     Window paperWindow() const;
-    bool windowIsPaper() const;
+    bool windowIsPaper() const override;
     void drawLabel(std::string_view text) override;
 
     // Label strokes are drawn solid; line-type pieces come here too.

@@ -71,6 +71,8 @@ class Hp86bPlotter : public Plotter, private Hp86bReader::Listener {
     void showStatus();
 
     void plotTo(double x, double y);
+    // A line or label asked with the pen down, in the pen's colour.
+    void countStroke();
     void selectPen();
     void setDirection();
     void moveByCells();

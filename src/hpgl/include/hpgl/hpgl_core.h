@@ -203,6 +203,17 @@ class HpglCore : public Plotter, protected TokenizerClient {
     // A pen-down vector clipped to the window and laid out in the line
     // type, its pieces to sink.
     void strokeInWindow(Point from, Point to, PieceSink& sink);
+    // Strokes asked with the pen down: counted as drawn, without a pen or
+    // in white; and those of them wholly outside the window, off the
+    // paper when the window is the paper's.
+    void countStrokes(int64_t strokes);
+    void countOutside(int64_t strokes);
+    // Whether the window is the paper (no IW cuts within it).
+    virtual bool windowIsPaper() const = 0;
+    // Whether the pen leaves ink (HP-GL/2's white is transparent).
+    virtual bool inkShows() const { return true; }
+    // A stroke the window cut at the paper's edge: counted off the paper.
+    void noteCut(Point from, Point to, Point keptFrom, Point keptTo);
     // The window clips labels and line types.
     void setClips();
 

@@ -58,6 +58,27 @@ struct PageExtent {
     bool ownSheet = false;
 };
 
+// What the pen was asked to do, counted a stroke (a line, a label's
+// character, an area) at a time: why a page stayed blank.
+struct PenTally {
+    int64_t moves = 0;         // with the pen up
+    int64_t strokes = 0;       // with the pen down and a pen selected
+    int64_t penless = 0;       // with the pen down while no pen was selected
+    int64_t inWhite = 0;       // drawn in white, which leaves no ink on the paper
+    int64_t offPaper = 0;      // of the strokes, those wholly off the paper
+    int64_t outsideWindow = 0; // and those wholly outside the window IW set
+    PenTally operator-(const PenTally& from) const {
+        return {moves - from.moves,       strokes - from.strokes,
+                penless - from.penless,   inWhite - from.inWhite,
+                offPaper - from.offPaper, outsideWindow - from.outsideWindow};
+    }
+    PenTally operator+(const PenTally& more) const {
+        return {moves + more.moves,       strokes + more.strokes,
+                penless + more.penless,   inWhite + more.inWhite,
+                offPaper + more.offPaper, outsideWindow + more.outsideWindow};
+    }
+};
+
 // Instructions taken and those ignored (unknown to the model).
 struct RunResult {
     int32_t instructions = 0;
@@ -106,6 +127,8 @@ class Plotter {
     // (Virtual, as the counts: a model that hands its stream to another
     // answers with that one's.)
     virtual int64_t offPaper() const { return offPaper_; }
+    // The pen's work since the model was made, never reset either.
+    virtual PenTally penTally() const { return tally_; }
 
     // Counted from the last resetCounts().
     virtual RunResult counts() const { return counts_; }
@@ -140,6 +163,7 @@ class Plotter {
         if (unknown_) unknown_(mnemonic);
     }
     void countOffPaper(int64_t times = 1) { offPaper_ += times; }
+    PenTally& tally() { return tally_; }
     PageImage* picture(int32_t width, int32_t height) {
         return picture_ ? picture_(width, height) : nullptr;
     }
@@ -147,6 +171,7 @@ class Plotter {
   private:
     RunResult counts_;
     int64_t offPaper_ = 0;
+    PenTally tally_;
     std::function<bool()> pageAdvance_;
     std::function<void(std::string_view)> unknown_;
     std::function<PageImage*(int32_t, int32_t)> picture_;

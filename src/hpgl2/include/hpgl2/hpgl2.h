@@ -165,6 +165,8 @@ class Hpgl2 : public HpglCore {
     void addPiece(PathView area);
     void flushPieces();
     bool penShows() const;
+    bool inkShows() const override { return penShows(); }
+    bool windowIsPaper() const override { return !state.windowSet; }
     Colour penColour() const;
     void selectColour();
     void selectPen(double number) override;

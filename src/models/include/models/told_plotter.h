@@ -40,6 +40,7 @@ class ToldPlotter : public Plotter {
     std::string_view hint() const override;
     void clipAtPaper(bool clip) override;
     int64_t offPaper() const override { return offPaperBefore_ + model_->offPaper(); }
+    PenTally penTally() const override { return tallyBefore_ + model_->penTally(); }
     RunResult counts() const override { return model_->counts(); }
     void resetCounts() override;
 
@@ -90,7 +91,12 @@ class ToldPlotter : public Plotter {
     std::string ignoredHpgl2_;
     bool clip_ = true;
     bool drawingAgain_ = false;
-    int64_t offPaperBefore_ = 0; // counted by the models given up
+    // Counted by the models given up, up to the page's start: the page's
+    // own strokes are counted again as the page is drawn again.
+    int64_t offPaperBefore_ = 0;
+    PenTally tallyBefore_;
+    int64_t pageOffPaper_ = 0; // at the page's start
+    PenTally pageTally_;
     // The page's bytes while a choice may still come, and where this run
     // began among them.
     std::string kept_;

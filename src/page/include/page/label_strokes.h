@@ -43,6 +43,12 @@ class LabelWriter {
     // Strokes wholly outside the box (the soft-clip window) are skipped, a
     // character at a time, before they reach the sink.
     void setClip(const PlotBox& box) { clip_ = box; }
+    // Characters with strokes handed to a sink, and those passed over as
+    // wholly outside the box, since the writer was made.
+    struct Tally {
+        int64_t drawn = 0, skipped = 0;
+    };
+    const Tally& tally() const { return tally_; }
 
     // LB: the text from the pen; returns the pen after it. CR goes to the
     // carriage-return point; LF moves the pen and that point one line down;
@@ -69,6 +75,7 @@ class LabelWriter {
 
     const StrokeFont* font_;
     PlotBox clip_;
+    Tally tally_;
     std::vector<PlotPoint> run_; // reused for every stroke: no allocation per character
 };
 

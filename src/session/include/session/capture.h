@@ -31,8 +31,8 @@ class CaptureEvents {
     // The counts are the sums over every run on the page.
     virtual void pageSaved(const PageStore::Saved& saved, RunResult totals) = 0;
     // The gap is over and the page is blank: no file, no marker; the
-    // plotter reads on as it was.
-    virtual void nothingDrawn(RunResult totals) = 0;
+    // plotter reads on as it was. why: the session's blankReason.
+    virtual void nothingDrawn(RunResult totals, const std::string& why) = 0;
     // Once for each distinct reason (attempt.error) and not at every retry,
     // so a full disk does not flood the journal; retryIn: the page is kept
     // and saved again that much later (nullopt at the end of the program:

@@ -120,12 +120,24 @@ class PlotSession {
     // stream (the HP-86B model's remedy for CR LF line ends); empty for none.
     std::string_view hint() const { return plotter_->hint(); }
 
+    // Why nothing shows on the page, for the operator after "nothing drawn:
+    // " ("no pen was selected (SP0 or no SP) while drawing"); empty when
+    // something does. Asked of the page since it was last made blank.
+    std::string blankReason() const;
+    // Whether part of this page's drawing was cut at the paper's edge (on
+    // the HP-86B's page, ran off the picture).
+    bool ranOffPaper() const;
+    // Whether the pen was asked to draw anything on this page.
+    bool drawingAsked() const;
+
     Drawing& drawing() { return drawing_; }
     Plotter& plotter() { return *plotter_; }
     PlotterModel model() const { return model_; }
 
   private:
     void makeModel();
+    // The page is blank: what the pen does from now on is this page's.
+    void pageBegins();
     // The page made again, blank, at a printer's size (the same object, so
     // that those showing it keep it).
     PageImage* remakePage(int32_t width, int32_t height);
@@ -145,6 +157,10 @@ class PlotSession {
     const PageFont* font_ = nullptr;
     bool newPagePending_ = false;
     bool pageStarted_ = false;
+    // The counts as they stood when the page was last made blank.
+    PenTally tallyFrom_;
+    int64_t offPaperFrom_ = 0;
+    Drawing::LineTally linesFrom_;
     std::function<void()> pageAdvance_;
     bool streamEnded_ = false;
     std::function<void(std::string_view)> recordWatcher_;
