@@ -179,7 +179,7 @@ std::string_view stoppedSending(PlotterModel model) {
 
 void PageMenu::show() {
     screen_.printLine("");
-    screen_.printLine(stoppedSending(session_.model()));
+    screen_.printLine(stoppedSending(modelInUse(session_.plotter(), session_.model())));
     screen_.printLine("");
     printMenu(screen_, pageEntries);
     screen_.printLine("");

@@ -338,7 +338,7 @@ struct Renderer::Core {
                 nothingDrawn(emptyInput, midRun),
                 session.drawing().extent(),
                 session.ranOffPaper(),
-                isPrinter(session.model())};
+                isPrinter(modelInUse(session.plotter(), session.model()))};
     }
     std::string nothingDrawn(bool emptyInput, bool midRun) {
         if (inked(session.page())) return {};
