@@ -45,7 +45,8 @@
 # usage: bench/hpgl2_costs.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 3)
 # PLOTANIX_BENCH_CPU (seconds, 600 by default) stops an input that takes
 # more CPU time than that (a signal may wait for an instruction to end); it
-# is reported as more than that.
+# is reported as more than that, as is a run that wrote no page. Each
+# time comes with the peak resident memory of the rounds, in MB.
 set -euo pipefail
 
 if [[ $# -lt 1 || $# -gt 2 ]]; then
@@ -127,28 +128,36 @@ LC_ALL=C awk 'BEGIN {
 }' >"$work/roundjoin.plt"
 { printf 'IN;SP1;'; teeth 1000; for ((a = 0; a < 36000; ++a)); do printf 'FT3,13,%d;FP;' $((a % 360)); done; } >"$work/hatch450.plt"
 
-TIMEFORMAT='%U %S'
-# The fastest round's CPU seconds of drawing $1 with the options after it.
+# The fastest round's CPU seconds of drawing $1 with the options after it,
+# and the largest peak resident memory (MB) of the rounds.
 best_of() {
-    local input=$1 best= cpu times
+    local input=$1 best= peak=0 cpu times
     shift
     for ((round = 0; round < rounds; ++round)); do
-        if ! times=$( { time bash -c 'ulimit -t "$1" && shift && exec "$@"' limit "$limit" \
-            "$render" -q --model hpgl2 "$@" -o "$work/out.png" "$input" >/dev/null 2>&1; } 2>&1); then
-            echo ">$limit"
+        if ! bash -c 'ulimit -t "$1" && shift && exec "$@"' limit "$limit" \
+            /usr/bin/time -f '%U %S %M' -o "$work/usage" \
+            "$render" -q --model hpgl2 "$@" -o "$work/out.png" "$input" >/dev/null 2>&1; then
+            # Killed at the limit, or no page written: either is a failure.
+            echo ">$limit -"
             return
         fi
+        times=$(tail -n 1 "$work/usage")
         cpu=$(awk '{ printf "%.2f", $1 + $2 }' <<<"$times")
+        peak=$(awk -v p="$peak" '{ m = $3 / 1024; printf "%.0f", (m > p ? m : p) }' <<<"$times")
         if [[ -z $best ]] || awk -v a="$cpu" -v b="$best" 'BEGIN { exit !(a < b) }'; then
             best=$cpu
         fi
     done
-    echo "$best"
+    echo "$best $peak"
 }
-printf '%-9s %9s %10s %10s\n' input bytes "CPU s, x1" "CPU s, x4"
+printf '%-9s %9s %10s %6s %10s %6s\n' input bytes "CPU s, x1" MB "CPU s, x4" MB
 for name in fill hatch dashes edges hatch32k angles shades epdash ltalt epalt fpalt hatchalt \
     widths widths6 wdots ltcycle roundjoin hatch450; do
     input=$work/$name.plt
-    printf '%-9s %9d %10s %10s\n' "$name" "$(stat -c %s "$input")" "$(best_of "$input")" \
-        "$(best_of "$input" --scale 4)"
+    read -r one onePeak < <(best_of "$input")
+    read -r four fourPeak < <(best_of "$input" --scale 4)
+    printf '%-9s %9d %10s %6s %10s %6s\n' "$name" "$(stat -c %s "$input")" "$one" "$onePeak" \
+        "$four" "$fourPeak"
 done
+echo "bounds: no input of 100 KB or less over 2 s of CPU or 64 MB, at x1 and x4;" \
+    "'>$limit -' is a run killed at the CPU limit or one that wrote no page"

@@ -350,4 +350,23 @@ if [[ ${PLOTANIX_BENCH_BIG:-1} != 0 ]]; then
     echo "memory bound (peak <= 32 MB for the generated line plots, any output):" \
         "$( ((memoryFailures == 0)) && echo held || echo "broken $memoryFailures times ($overBound)")"
 fi
+# The enlarged PNG (a copy drawn again from the page's kept drawing): each
+# real file at --scale 4, and fitted to the page at --scale 4; the costliest
+# file's CPU time and the largest peak memory (PLOTANIX_BENCH_SCALED=0
+# leaves them out; bench/hpgl2_costs.sh has the inputs made to cost most).
+if [[ ${PLOTANIX_BENCH_SCALED:-1} != 0 && -x /usr/bin/time ]]; then
+    for fit in "" --fit; do
+        worst=0 worstFile= peak=0
+        for file in "${files[@]}"; do
+            /usr/bin/time -f '%U %S %M' -o "$work/usage" "$render" "${extra[@]}" $fit --scale 4 \
+                -q -o "$work/scaled.png" "$file" >/dev/null 2>&1 || true
+            read -r user system resident < <(tail -n 1 "$work/usage")
+            cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.0f", (u + s) * 1000 }')
+            ((cpu > worst)) && worst=$cpu worstFile=$(basename "$file")
+            ((resident > peak)) && peak=$resident
+        done
+        echo "--scale 4${fit:+ $fit}, each real file: costliest ${worst} ms of CPU ($worstFile)," \
+            "largest peak memory $((peak / 1024)) MB"
+    done
+fi
 echo "ratio: $other's time over plotanix-render's (above 1: plotanix-render is faster)"

@@ -68,12 +68,44 @@ bool HpglTokenizer::takeInNumber(int event) {
 }
 
 void HpglTokenizer::numberTaken() {
-    const double value = negative_ ? -(whole_ + fraction_) : whole_ + fraction_;
+    handOver(negative_ ? -(whole_ + fraction_) : whole_ + fraction_);
+}
+
+inline void HpglTokenizer::handOver(double value) {
     if (body_ == Body::stream) {
         client_.number(value);
     } else {
         collected_.add(value);
     }
+}
+
+const uint8_t* HpglTokenizer::quickNumber(const uint8_t* p, const uint8_t* end) {
+    // Whole digits of no more than quickDigits make an integer below the
+    // ceiling, exact in a double, as takeDigits would have made it; the
+    // fraction's digits are added in the same order to the same places.
+    constexpr int quickDigits = 12;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    const uint8_t* const wholeStart = p;
+    const uint8_t* const wholeLimit = p + std::min<ptrdiff_t>(quickDigits, end - p);
+    uint64_t whole = 0;
+    for (; p < wholeLimit && isDigit(*p); ++p)
+        whole = whole * 10 + uint64_t(*p - '0');
+    bool any = p != wholeStart;
+    double fraction = 0;
+    if (p < end && *p == '.') {
+        const uint8_t* const fractionStart = ++p;
+        for (int taken = 0; p < end && isDigit(*p); ++p, ++taken)
+            if (taken < fractionDigits) fraction += (*p - '0') * fractionPlaces.place[taken];
+        any = any || p != fractionStart;
+    }
+    // Left to takeDigits: no digits at all, a number running on past the
+    // bytes at hand, or one of too many digits. Whatever byte ends it is
+    // read next between numbers, as numberEnded would read it.
+    if (!any || p == end || isDigit(*p)) return nullptr;
+    const double value = double(whole) + fraction;
+    handOver(negative ? -value : value);
+    return p;
 }
 
 void HpglTokenizer::put(int event) {
@@ -159,10 +191,34 @@ bool HpglTokenizer::numberStep(int event) {
 }
 
 size_t HpglTokenizer::putNumbers(std::span<const uint8_t> bytes) {
-    // The steps of betweenStep and numberStep for the bytes that neither
-    // end the instruction nor leave its numbers, in one loop.
+    return static_cast<size_t>(takeNumbers(bytes.data(), bytes.data() + bytes.size()) -
+                               bytes.data());
+}
+
+size_t HpglTokenizer::putInstructions(std::span<const uint8_t> bytes) {
     const uint8_t* p = bytes.data();
     const uint8_t* const end = p + bytes.size();
+    if (state_ == State::idle) {
+        // A mnemonic of two letters; anything else between instructions is
+        // put() one byte at a time.
+        if (end - p < 2 || !isLetter(p[0]) || !isLetter(p[1])) return 0;
+        step(p[0]);
+        step(p[1]);
+        return 2;
+    }
+    p = takeNumbers(p, end);
+    // The ';' ending the numbers is taken as put() takes it; what the
+    // client does at the end may change how the next byte is read.
+    if (p < end && *p == ';' && (state_ == State::between || state_ == State::number)) {
+        step(';');
+        ++p;
+    }
+    return static_cast<size_t>(p - bytes.data());
+}
+
+const uint8_t* HpglTokenizer::takeNumbers(const uint8_t* p, const uint8_t* const end) {
+    // The steps of betweenStep and numberStep for the bytes that neither
+    // end the instruction nor leave its numbers, in one loop.
     while (p < end) {
         if (state_ == State::number) {
             p = takeDigits(p, end);
@@ -173,6 +229,11 @@ size_t HpglTokenizer::putNumbers(std::span<const uint8_t> bytes) {
         }
         if (state_ != State::between) break;
         if (startsNumber(*p)) {
+            // A whole number at hand is read in one go.
+            if (const uint8_t* next = quickNumber(p, end)) {
+                p = next;
+                continue;
+            }
             startNumber(*p);
             // A digit or point is read again as the number's first.
             if (*p == '+' || *p == '-') ++p;
@@ -182,7 +243,7 @@ size_t HpglTokenizer::putNumbers(std::span<const uint8_t> bytes) {
             break;
         }
     }
-    return static_cast<size_t>(p - bytes.data());
+    return p;
 }
 
 bool HpglTokenizer::numberEnded(int event) {

@@ -218,23 +218,25 @@ void stepLine(Drawing::State& s, int64_t x, int64_t y, int64_t dMajor, int64_t d
               ptrdiff_t majorStep, ptrdiff_t minorStep) {
     const uint8_t blue = s.blue, green = s.green, red = s.red;
     if (!s.keeper.on) {
-        // The common case: only the pointer and the decision value step.
+        // The common case: only the pointer and the decision value step,
+        // each by one of two amounts that the decision value's sign picks
+        // from a table, so no branch a pixel but the loop's own.
         uint8_t* p = s.at(x, y);
-        const int64_t straight = 2 * dMinor, diagonal = 2 * (dMinor - dMajor);
-        int64_t d = straight - dMajor;
-        for (int64_t n = dMajor;; --n) {
+        const ptrdiff_t moves[2] = {majorStep + minorStep, majorStep};
+        const int64_t changes[2] = {2 * (dMinor - dMajor), 2 * dMinor};
+        int64_t d = 2 * dMinor - dMajor;
+        for (int64_t n = dMajor; n > 0; --n) {
             p[0] = blue;
             p[1] = green;
             p[2] = red;
-            if (n == 0) return;
-            p += majorStep;
-            if (d < 0) {
-                d += straight;
-            } else {
-                p += minorStep;
-                d += diagonal;
-            }
+            const uint64_t straight = static_cast<uint64_t>(d) >> 63; // d < 0
+            p += moves[straight];
+            d += changes[straight];
         }
+        p[0] = blue;
+        p[1] = green;
+        p[2] = red;
+        return;
     }
     // The steps in picture coordinates, for keeping: a step of 3 bytes is
     // a column, one of -stride a row down.

@@ -18,7 +18,8 @@ struct Recorder : TokenizerClient {
                                        {"OI", Body::none},   {"LB", Body::bytes},
                                        {"DT", Body::bytes},  {"IN", Body::numbers}};
     std::string log;
-    Numbers last; // the numbers last handed over whole
+    Numbers last;       // the numbers last handed over whole
+    bool exact = false; // values written to the last bit
 
     Body instruction(std::string_view letters) override {
         log += letters;
@@ -52,24 +53,41 @@ struct Recorder : TokenizerClient {
     }
     void instructionDone() override { log += ";"; }
 
-    static std::string text(double value) {
+    std::string text(double value) const {
         char out[32];
-        std::snprintf(out, sizeof out, "%g", value);
+        std::snprintf(out, sizeof out, exact ? "%a" : "%g", value);
         return out;
     }
 };
 
+// How the bytes go in: one by one, or in runs where putNumbers or
+// putInstructions take them (each with put() for the bytes they leave).
+enum class Feed { bytes, numberRuns, instructionRuns };
+
 // The events of a stream: its bytes, '\x1f' standing for a cut-off, and
-// the end when asked for; in runs, numbers go in by putNumbers where it takes them.
-std::string tokens(std::string_view stream, bool end = true, bool runs = false) {
+// the end when asked for; the bytes handed over in two pieces, cut at
+// `cut`.
+std::string tokens(std::string_view stream, bool end = true, Feed feed = Feed::bytes,
+                   size_t cut = std::string_view::npos, bool exact = false) {
     Recorder client;
     client.log = " ";
+    client.exact = exact;
     HpglTokenizer tokenizer(client);
-    const std::span bytes(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (runs && (i += tokenizer.putNumbers(bytes.subspan(i))) == bytes.size()) break;
-        tokenizer.put(bytes[i] == '\x1f' ? abortEvent : bytes[i]);
-    }
+    const auto put = [&](std::string_view piece) {
+        const std::span bytes(reinterpret_cast<const uint8_t*>(piece.data()), piece.size());
+        for (size_t i = 0; i < bytes.size();) {
+            const auto rest = bytes.subspan(i);
+            const size_t run = feed == Feed::numberRuns        ? tokenizer.putNumbers(rest)
+                               : feed == Feed::instructionRuns ? tokenizer.putInstructions(rest)
+                                                               : 0;
+            i += run;
+            if (run > 0) continue;
+            tokenizer.put(bytes[i] == '\x1f' ? abortEvent : bytes[i]);
+            ++i;
+        }
+    };
+    put(stream.substr(0, cut));
+    if (cut < stream.size()) put(stream.substr(cut));
     if (end) tokenizer.put(endEvent);
     return client.log.substr(1);
 }
@@ -108,7 +126,9 @@ TEST(HpglTokenizer, ReadsInstructionsAsTheirBodiesSay) {
     };
     for (const auto& [stream, expected] : cases) {
         EXPECT_EQ(tokens(stream), expected) << stream;
-        EXPECT_EQ(tokens(stream, true, true), expected) << stream << " in runs";
+        EXPECT_EQ(tokens(stream, true, Feed::numberRuns), expected) << stream << " in number runs";
+        EXPECT_EQ(tokens(stream, true, Feed::instructionRuns), expected)
+            << stream << " in instruction runs";
     }
 }
 
@@ -126,7 +146,8 @@ TEST(HpglTokenizer, HostileNumbersStayBounded) {
     EXPECT_EQ(tokens("SC" + digits + ";"), "SC(1e+12);");
     EXPECT_EQ(tokens("SC0." + digits + "5;"), "SC(1);");
     EXPECT_EQ(tokens("SC-" + digits + ";"), "SC(-1e+12);");
-    EXPECT_EQ(tokens("SC0." + digits + ",-" + digits + ";", true, true), "SC(1,-1e+12);");
+    EXPECT_EQ(tokens("SC0." + digits + ",-" + digits + ";", true, Feed::numberRuns),
+              "SC(1,-1e+12);");
     std::string many = "SC";
     for (int i = 0; i < 5000; ++i)
         many += std::to_string(i) + ",";
@@ -137,4 +158,20 @@ TEST(HpglTokenizer, HostileNumbersStayBounded) {
         tokenizer.put(static_cast<unsigned char>(c));
     EXPECT_EQ(client.last.count, 1000) << "counted up to where every instruction has too many";
     EXPECT_EQ(client.last.v.back(), double(Numbers::kept - 1)) << "the first ones kept";
+}
+
+// Numbers are read whole where the bytes at hand hold them, digit by digit
+// where a piece ends within one or it has more digits than an integer
+// keeps exactly: every way of cutting the stream in two gives each value
+// to the last bit as the bytes one by one do.
+TEST(HpglTokenizer, EveryCutGivesTheSameValues) {
+    const std::string stream = "SP1;PA123456789012,-0.5;PD1234.5,3456.75,+.25,-7.,1234567890123,"
+                               "0.1234567890123456,1.2.3 4\r\n5;PU-0,99999999999999999;PA1,-;"
+                               "SC1,2\x1f;LBa;b\x03PA5,6PU;Z9;PA7";
+    const std::string expected = tokens(stream, true, Feed::bytes, std::string::npos, true);
+    for (size_t cut = 0; cut <= stream.size(); ++cut) {
+        for (const Feed feed : {Feed::numberRuns, Feed::instructionRuns})
+            EXPECT_EQ(tokens(stream, true, feed, cut, true), expected)
+                << "cut at " << cut << (feed == Feed::numberRuns ? " in number runs" : "");
+    }
 }

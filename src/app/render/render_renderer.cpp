@@ -267,7 +267,10 @@ struct Renderer::Core {
     bool hp86b() const { return session.model() == PlotterModel::hp86b; }
     // The program is to end: the input is left undrawn.
     static bool stopped() { return SignalWatch::ending() != 0; }
-    static constexpr size_t stopSlice = 16;
+    // A line's read at a time: the model reads a number whole only where
+    // its bytes are at hand. What the 7470A reads of a slice after an
+    // instruction only HP-GL/2 has is thrown away with its page.
+    static constexpr size_t stopSlice = transcript::chunkSize;
     void pageCleared() {
         instructions = ignored = 0;
         clearPending = false;

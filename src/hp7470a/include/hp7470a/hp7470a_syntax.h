@@ -28,9 +28,12 @@ class Hp7470aInput {
     // tokenizer whole while nothing between watches the bytes.
     void feed(std::span<const uint8_t> bytes) {
         for (size_t next = 0; next < bytes.size();) {
-            if (escape_ == Escape::none && !serial_.watching() && serial_.plotterOn())
-                next += tokenizer_.putNumbers(bytes.subspan(next));
-            if (next < bytes.size()) put(bytes[next++]);
+            if (escape_ == Escape::none && !serial_.watching() && serial_.plotterOn()) {
+                const size_t run = tokenizer_.putInstructions(bytes.subspan(next));
+                next += run;
+                if (run > 0) continue;
+            }
+            put(bytes[next++]);
         }
     }
     // The stream has ended: an escape sequence read in part is dropped.

@@ -79,6 +79,11 @@ class HpglTokenizer {
     // instruction's numbers (digits, points, signs, separators); stops at the
     // first byte it leaves for put() and says how many it took.
     size_t putNumbers(std::span<const uint8_t> bytes);
+    // As putNumbers, and on through the ';' ending the numbers; or, between
+    // instructions, a mnemonic of two letters. It stops after the client's
+    // hand-overs other than number() and betweenInstructions(), so the
+    // caller reads the next byte as what the client did says.
+    size_t putInstructions(std::span<const uint8_t> bytes);
     // Whether an instruction is being read (its mnemonic or its body).
     bool inInstruction() const { return state_ != State::idle; }
 
@@ -107,6 +112,13 @@ class HpglTokenizer {
     const uint8_t* takeDigits(const uint8_t* p, const uint8_t* end);
     // The number read, of at least one digit, handed over or collected.
     void numberTaken();
+    void handOver(double value);
+    // A number starting at p and ended before `end`, read and handed over at
+    // once, the tokenizer left between numbers: where it ends; nullptr when
+    // it is left to takeDigits.
+    const uint8_t* quickNumber(const uint8_t* p, const uint8_t* end);
+    // putNumbers' loop: where the run it took ends.
+    const uint8_t* takeNumbers(const uint8_t* p, const uint8_t* end);
     void endNumbers();
     void instructionOver() {
         state_ = State::idle;
