@@ -454,6 +454,7 @@ TEST(RenderProgram, APageWithNothingDrawnSaysWhy) {
         // words, the input, why nothing shows
         {"", "", "the input is empty"},
         {"", "qqq, zzz", "no HP-GL instruction found"},
+        {"--model 7470a", "BP;PW1;", "every instruction was one this model does not know"},
         {"", "IN;SP0;PD1000,1000;", "no pen was selected (SP0 or no SP) while drawing"},
         {"", "IN;SP1;PU1000,1000;", "the pen only moved up (PU), it never drew"},
         // A file's closing SP0 is no reason.

@@ -346,7 +346,11 @@ struct Renderer::Core {
     std::string nothingDrawn(bool emptyInput, bool midRun) {
         if (inked(session.page())) return {};
         if (emptyInput) return "the input is empty";
-        if (!midRun && instructions == ignored) return "no HP-GL instruction found";
+        // Instructions of another model, which the hint names, are HP-GL
+        // all the same.
+        if (!midRun && instructions == ignored)
+            return session.hint().empty() ? "no HP-GL instruction found"
+                                          : "every instruction was one this model does not know";
         // Told by what the pen was asked to do, not by how it stands at
         // the end: a closing SP0 is no reason.
         const std::string why = session.blankReason();
