@@ -90,6 +90,13 @@ int PlotterApp::run() {
     followWeb();
     enter(ScreenState::start, Clock::now());
     station.loop.run(*this);
+    // Said where it stays: on the terminal given back.
+    const std::string dropped =
+        station.ending.begun() ? droppedRepliesNote(station.ending.repliesDropped()) : "";
+    if (!dropped.empty()) {
+        console.closeConsole();
+        std::fprintf(stderr, "plotanix: %s\n", dropped.c_str());
+    }
     return exitStatus_;
 }
 
