@@ -87,16 +87,13 @@ int PlotterApp::run() {
     console.enablePositionedOutput();
     console.setConsoleTitle("Plotanix");
     station.loop.onResize([this] { redrawScreen(); });
+    station.loop.onSuspend([this] { console.suspend(); });
+    // The screen's bytes go out as the terminal takes them.
+    station.loop.watch(&console);
     followWeb();
     enter(ScreenState::start, Clock::now());
     station.loop.run(*this);
-    // Said where it stays: on the terminal given back.
-    const std::string dropped =
-        station.ending.begun() ? droppedRepliesNote(station.ending.repliesDropped()) : "";
-    if (!dropped.empty()) {
-        console.closeConsole();
-        std::fprintf(stderr, "plotanix: %s\n", dropped.c_str());
-    }
+    if (station.ending.begun()) lastWord_ = droppedRepliesNote(station.ending.repliesDropped());
     return exitStatus_;
 }
 
