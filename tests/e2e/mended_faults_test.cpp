@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <set>
 #include <sys/mount.h>
 
@@ -209,11 +210,20 @@ TEST(MendedFaults, AFullTerminalHoldsNeitherTheLineNorTheScreen) {
     };
     {
         const Stopped terminal(server);
-        // NULs, which a terminal shows as nothing, until it takes no more.
+        // NULs, which a terminal shows as nothing, until it takes no more
+        // (a write cut short says little: the next may still go).
         const std::string nothing(4096, '\0');
-        while (::write(pane.get(), nothing.data(), nothing.size()) > 0) {
+        for (int refused = 0; refused < 5;) {
+            pollfd room{pane.get(), POLLOUT, 0};
+            if (::write(pane.get(), nothing.data(), nothing.size()) > 0) {
+                refused = 0;
+            } else {
+                ++refused;
+                ::poll(&room, 1, 20);
+            }
         }
-        ASSERT_TRUE(plotter.sendLine(stream));
+        // Paced, so that the screen is written to between the line's reads.
+        EXPECT_TRUE(plotter.sendLine(stream, 10000)) << "the line was not read";
         EXPECT_TRUE(waitUntil([&] { return plotter.transcript() == stream; }))
             << plotter.transcript().size() << " bytes of " << stream.size()
             << " read while the terminal was full";
