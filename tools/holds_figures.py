@@ -17,16 +17,19 @@ Cases:
   print     a print server that hangs: a private cupsd frozen with SIGSTOP
             (a saved page is printed to it)
   journal   the journal's reader stalled: standard output a full pipe
-  widepen   a stream of wide-pen outlines (tools/hatch_figures.py's widths)
+  widepen   wide-pen outlines sent at once (tools/hatch_figures.py's edges:
+            a 10 mm pen round a 12,500-point zigzag, 1,600 times)
   overlays  16 browsers asking for overlays of saved pages without end
   squatter  a host on tcp-listen that connects and says nothing; the
             computer comes after it
   events    16 browsers holding the live /events channel
   telnet    the computer a telnet host flooding option requests between
             its plots (it reads only to find its answers)
-  render    plotanix-render on the costliest 100 KB inputs of
-            tools/hatch_figures.py at --scale 1 and --scale 4: CPU, peak
-            memory (no control: the inputs are the figure)
+  render    plotanix-render on the costliest 100 KB inputs (hatches at a
+            new angle each time, solid fills in a new shade each time, as
+            tools/hatch_figures.py makes them; outlines with a 10 mm pen)
+            at --scale 1 and --scale 4: CPU, peak memory (no control: the
+            inputs are the figure)
 
 Loopback and ptys only; everything it starts ends with it; every wait is
 bounded. A script, not a test.
@@ -155,14 +158,13 @@ class NetComputer:
 
 
 def ask_on(computer, stop, answers, stream=b""):
-    """The computer's side: a plot (and a piece of stream) and "OI;", twice a second."""
+    """The computer's side: the stream at once, then a plot and "OI;" twice a second."""
     computer.connect()
-    piece = 0
+    computer.send(stream)
+    step = 0
     while not stop.is_set():
-        if stream:
-            computer.send(stream[piece:piece + 8192])
-            piece = (piece + 8192) % len(stream)
-        computer.send(b"PA%d,%d;PD%d,%d;PU;OI;" % (piece % 900, 100, piece % 900 + 50, 400))
+        step += 1
+        computer.send(b"PA%d,100;PD%d,400;PU;OI;" % (step * 37 % 900, step * 37 % 900 + 50))
         answers.append(computer.answer(10))
         stop.wait(0.5)
 
@@ -227,7 +229,7 @@ class StalledJournal(Trouble):
 
 
 class WidePen(Trouble):
-    stream = hatch_figures.widths().encode()
+    stream = hatch_figures.edges().encode()
 
 
 class Overlays(Trouble):
@@ -469,8 +471,10 @@ def run(binary, trouble, control):
 def render(build):
     """The costliest 100 KB inputs, at --scale 1 and 4: CPU and peak memory."""
     work = tempfile.mkdtemp(prefix="holds-render-")
+    outlines = hatch_figures.zigzag(5000).replace("SP1;", "SP1;PW10;", 1)
+    outlines += "EP;SP2;EP;SP1;" * ((100_000 - len(outlines)) // 14)
     inputs = {"angles": hatch_figures.angles(), "shades": hatch_figures.shades(),
-              "widepen": hatch_figures.widths()[:100_000]}
+              "widepen": outlines}
     try:
         for name, data in inputs.items():
             path = os.path.join(work, name + ".plt")
@@ -483,13 +487,14 @@ def render(build):
                      scale, "-o", path + ".png", path], stdout=subprocess.DEVNULL)
                 try:
                     _, status, usage = os.wait4(process.pid, 0)
+                    status = os.waitstatus_to_exitcode(status)
                 except ChildProcessError:
                     status, usage = -1, None
                 wall = time.monotonic() - start
                 cpu = usage.ru_utime + usage.ru_stime if usage else float("nan")
                 peak = usage.ru_maxrss / 1024 if usage else float("nan")
                 print(f"render {name} ({len(data)} bytes) --scale {scale}: CPU {cpu:.2f} s, "
-                      f"wall {wall:.2f} s, peak memory {peak:.0f} MB, status {status}",
+                      f"wall {wall:.2f} s, peak memory {peak:.0f} MB, exit status {status}",
                       flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
