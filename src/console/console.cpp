@@ -1,13 +1,20 @@
 #include "console/console.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <clocale>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <curses.h>
@@ -79,14 +86,34 @@ bool terminalHasTitle() {
            std::strncmp(statusLine, "\033]", 2) == 0;
 }
 
-void writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const auto count = write(fd, bytes.data() + done, bytes.size() - done);
-        if (count <= 0) return;
-        done += static_cast<std::size_t>(count);
+// The terminal again, as an open file of our own that can be made
+// non-blocking without making it so for the shell and the other streams
+// that share the one the program was given. Failing that, that one, made
+// non-blocking until the end (sharedFlags: what to put back).
+int openTerminal(int fd, int& sharedFlags) {
+    sharedFlags = -1;
+    if (const char* name = ttyname(fd)) {
+        const int own = ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (own >= 0) return own;
     }
+    const int shared = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (shared < 0) return -1;
+    sharedFlags = fcntl(shared, F_GETFL);
+    if (sharedFlags >= 0) fcntl(shared, F_SETFL, sharedFlags | O_NONBLOCK);
+    return shared;
 }
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// CAN: ends an escape sequence the terminal may have been given half of
+// before bytes were dropped.
+constexpr char cancelSequence = '\x18';
+
+// How long the end waits for the terminal to take the screen's last bytes.
+constexpr std::chrono::milliseconds lastBytesWait{250};
 
 } // namespace
 
@@ -101,8 +128,30 @@ bool Console::openConsole() {
     std::setlocale(LC_CTYPE, "");
     unicode_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 
+    // Curses writes to standard output, which becomes memory for it here
+    // (bytes taken out by pass); it sets the terminal's modes through
+    // standard error, which it takes when standard output is no terminal,
+    // so that is the terminal for as long as the console is open.
+    terminal_ = openTerminal(STDOUT_FILENO, terminalFlags_);
+    savedOut_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    int memory = memfd_create("plotanix-screen", MFD_CLOEXEC);
+    if (terminal_ < 0 || savedOut_ < 0 || memory < 0) {
+        closeFd(memory);
+        restoreStreams();
+        return false;
+    }
+    if (!isatty(STDERR_FILENO)) {
+        savedErr_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        dup2(savedOut_, STDERR_FILENO);
+    }
+    std::fflush(stdout);
+    dup2(memory, STDOUT_FILENO);
+    closeFd(memory);
     SCREEN* screen = newterm(nullptr, stdout, stdin);
-    if (screen == nullptr) return false;
+    if (screen == nullptr) {
+        restoreStreams();
+        return false;
+    }
     set_term(screen);
     screen_ = screen;
     // Keys one by one, unechoed, Enter as CR, arrows as codes; Ctrl+C still
@@ -135,19 +184,119 @@ bool Console::openConsole() {
     pairs_.fill(0);
     nextPair_ = 1;
     applyColour();
-    wrefresh(stdscr);
+    show();
     return true;
 }
 
 void Console::closeConsole() {
     if (!open_) return;
     open_ = false;
+    // The bytes that put the terminal back go out even after a drop.
+    if (std::exchange(redrawOwed_, false)) unwritten_.assign(1, cancelSequence);
     endwin();
     delscreen(static_cast<SCREEN*>(screen_));
     screen_ = nullptr;
+    pass();
     // The title the terminal had before ours, from its title stack.
-    if (titlePushed_) writeAll(STDOUT_FILENO, "\033[23;0t");
+    if (titlePushed_) unwritten_ += "\033[23;0t";
     titlePushed_ = false;
+    // The end: the line is closed and the transcript written by now, and a
+    // moment is all a full terminal gets.
+    const auto until = std::chrono::steady_clock::now() + lastBytesWait;
+    for (writeUnwritten(); !unwritten_.empty() && terminal_ >= 0; writeUnwritten()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        pollfd room{terminal_, POLLOUT, 0};
+        if (left.count() <= 0 || ::poll(&room, 1, static_cast<int>(left.count())) <= 0) break;
+    }
+    unwritten_.clear();
+    restoreStreams();
+}
+
+void Console::restoreStreams() {
+    std::fflush(stdout);
+    if (savedOut_ >= 0) dup2(savedOut_, STDOUT_FILENO);
+    if (savedErr_ >= 0) dup2(savedErr_, STDERR_FILENO);
+    closeFd(savedOut_);
+    closeFd(savedErr_);
+    if (terminal_ >= 0 && terminalFlags_ >= 0) fcntl(terminal_, F_SETFL, terminalFlags_);
+    closeFd(terminal_);
+    terminalFlags_ = -1;
+}
+
+void Console::suspend() {
+    if (!open_) {
+        ::raise(SIGSTOP);
+        return;
+    }
+    if (std::exchange(redrawOwed_, false)) unwritten_.assign(1, cancelSequence);
+    endwin();
+    pass();
+    const auto until = std::chrono::steady_clock::now() + lastBytesWait;
+    for (writeUnwritten(); !unwritten_.empty(); writeUnwritten()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        pollfd room{terminal_, POLLOUT, 0};
+        if (left.count() <= 0 || ::poll(&room, 1, static_cast<int>(left.count())) <= 0) break;
+    }
+    ::raise(SIGSTOP);
+    // Going on: curses takes its modes back at the refresh.
+    clearok(curscr, TRUE);
+    show();
+}
+
+int Console::descriptor() const {
+    return !unwritten_.empty() || redrawOwed_ ? terminal_ : -1;
+}
+
+// Room at last: the bytes that wait, or, after a drop, the whole screen.
+void Console::service(Clock::time_point) {
+    writeUnwritten();
+    if (!redrawOwed_ || !unwritten_.empty() || !open_) return;
+    redrawOwed_ = false;
+    unwritten_.assign(1, cancelSequence);
+    clearok(curscr, TRUE);
+    show();
+}
+
+void Console::show() {
+    wrefresh(stdscr);
+    pass();
+}
+
+void Console::pass() {
+    if (savedOut_ < 0) return;
+    const off_t size = lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    if (size > 0) {
+        // While a drop is owed its redraw, what curses writes goes nowhere.
+        if (!redrawOwed_) {
+            const std::size_t before = unwritten_.size();
+            unwritten_.resize(before + static_cast<std::size_t>(size));
+            const ssize_t got =
+                pread(STDOUT_FILENO, unwritten_.data() + before, static_cast<std::size_t>(size), 0);
+            unwritten_.resize(before + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        }
+        if (ftruncate(STDOUT_FILENO, 0) == 0) lseek(STDOUT_FILENO, 0, SEEK_SET);
+    }
+    writeUnwritten();
+    if (unwritten_.size() <= maxUnwritten) return;
+    // The newest screen is kept, not the way there: drawn whole later.
+    unwritten_.clear();
+    redrawOwed_ = true;
+}
+
+void Console::writeUnwritten() {
+    while (!unwritten_.empty() && terminal_ >= 0) {
+        const ssize_t n = ::write(terminal_, unwritten_.data(), unwritten_.size());
+        if (n > 0) {
+            unwritten_.erase(0, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        unwritten_.clear(); // the terminal has gone: the keys see the hang-up
+        return;
+    }
 }
 
 void Console::enablePositionedOutput() {
@@ -161,18 +310,19 @@ void Console::setConsoleTitle(const std::string& text) {
         if (byte >= 0x20 && byte < 0x7F) escape += byte;
     }
     escape += '\a';
-    wrefresh(stdscr); // curses' own output first, then ours
+    show(); // curses' own output first, then ours
     // The terminal keeps the title it had, to be put back at the end.
     if (!titlePushed_) escape = "\033[22;0t" + escape;
     titlePushed_ = true;
-    writeAll(STDOUT_FILENO, escape);
+    if (!redrawOwed_) unwritten_ += escape;
+    writeUnwritten();
 }
 
 void Console::clearConsole() {
     if (!open_ || !positionedOutput_) return;
     werase(stdscr); // blanks in the background, which follows currentColour
     wmove(stdscr, 0, 0);
-    wrefresh(stdscr);
+    show();
 }
 
 void Console::setConsoleColour(int foreground, int background) {
@@ -187,13 +337,13 @@ void Console::moveCursor(int column, int row) {
     column = std::clamp(column, 0, getmaxx(stdscr) - 1);
     row = std::clamp(row, 0, getmaxy(stdscr) - 1);
     wmove(stdscr, row, column);
-    wrefresh(stdscr);
+    show();
 }
 
 void Console::resize() {
     if (!open_) return;
     winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
+    if (::ioctl(terminal_, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
         resizeterm(size.ws_row, size.ws_col);
     bufferWidth_ = getmaxx(stdscr);
     bufferHeight_ = getmaxy(stdscr);
@@ -269,7 +419,7 @@ void Console::putText(std::string_view text) {
     // wadd_wchnstr neither wraps nor moves the cursor: it is placed here.
     wadd_wchnstr(stdscr, cells.data(), count);
     wmove(stdscr, row, std::min(column + count, width - 1));
-    wrefresh(stdscr);
+    show();
 }
 
 void Console::newLine() {
@@ -283,7 +433,7 @@ void Console::newLine() {
         scrollok(stdscr, FALSE);
         wmove(stdscr, row, 0);
     }
-    wrefresh(stdscr);
+    show();
 }
 
 bool Console::nextKey(std::string& key) {
@@ -293,6 +443,7 @@ bool Console::nextKey(std::string& key) {
     do {
         kind = wget_wch(stdscr, &input);
     } while (kind == KEY_CODE_YES && input == KEY_RESIZE);
+    pass(); // curses may refresh before it reads
     if (kind == ERR) return false;
     key = kind == KEY_CODE_YES ? keyCodeText(input) : characterText(input);
     return true;

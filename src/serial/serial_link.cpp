@@ -253,6 +253,12 @@ void SerialLink::dropReplies() {
     framed_.drop();
 }
 
+size_t SerialLink::dropUnsent() {
+    const size_t queued = replies_.unsent() + framed_.size();
+    dropReplies();
+    return queued + (line_ ? line_->dropUnsent() : 0);
+}
+
 std::optional<Clock::time_point> SerialLink::replyDue() const {
     return earlier(line_ ? line_->due() : std::nullopt, replies_.due());
 }

@@ -249,6 +249,14 @@ int TtyLine::outputWaiting() {
     return std::max(count, 0);
 }
 
+size_t TtyLine::dropUnsent() {
+    // Only what the driver counts: a pseudo-terminal counts nothing, and
+    // its flush would take bytes already on their way to the other end.
+    const int waiting = outputWaiting();
+    if (waiting > 0) tcflush(fd_.get(), TCOFLUSH);
+    return static_cast<size_t>(waiting);
+}
+
 Clock::duration TtyLine::wireTime(int bytes) const {
     const int bitsPerCharacter =
         1 + settings_.dataBits + (settings_.parity != Parity::none) + settings_.stopBits;

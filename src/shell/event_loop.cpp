@@ -27,8 +27,11 @@ class EventLoop::Signals : public PollSource {
     std::optional<Clock::time_point> due() const override { return std::nullopt; }
     void service(Clock::time_point) override {
         const std::vector<int> taken = watch_.take();
-        const bool resized = std::find(taken.begin(), taken.end(), SIGWINCH) != taken.end();
-        if (resized && loop_.resized_) loop_.resized_();
+        const auto came = [&](int signalNumber) {
+            return std::find(taken.begin(), taken.end(), signalNumber) != taken.end();
+        };
+        if (came(SIGTSTP) && loop_.suspended_) loop_.suspended_();
+        if (came(SIGWINCH) && loop_.resized_) loop_.resized_();
     }
 
   private:

@@ -74,12 +74,23 @@ std::optional<LogFile::Trouble> Station::closeTranscript() {
     return unwritten;
 }
 
+std::string droppedRepliesNote(size_t bytes) {
+    if (bytes == 0) return "";
+    return std::to_string(bytes) +
+           (bytes == 1 ? " reply byte the computer had not taken was dropped at the end"
+                       : " reply bytes the computer had not taken were dropped at the end");
+}
+
 // ---------------------------------------------------------------- the ending
 
 void Station::Ending::begin(Clock::time_point now, Clock::duration budget, bool keepLine) {
     begun_ = true;
     budgetEnd_ = now + budget;
     station_.work.endWork();
+    // Replies a host is not reading (a telnet host flooding requests, a
+    // serial host holding its XOFF) are not waited for: the budget is the
+    // transcript's and the page's.
+    repliesDropped_ += station_.line.link().dropUnsent();
     if (keepLine) {
         // What the line holds now, not what a peer that never falls quiet
         // goes on sending: the budget is the page's and the prints'.
@@ -117,6 +128,11 @@ std::optional<Clock::time_point> Station::Ending::deadline() const {
 void Station::Ending::onTime(Clock::time_point now) {
     if (bytes_ && !bytes_->done()) bytes_->onTime(now);
     settle(now);
+}
+
+size_t Station::Ending::repliesDropped() {
+    repliesDropped_ += station_.line.link().dropUnsent();
+    return repliesDropped_;
 }
 
 // Page files and prints are waited for until the budget is spent; look-ups

@@ -7,6 +7,7 @@
 #include "support/wait_until.h"
 
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -72,6 +73,37 @@ TEST(ConsoleTest, ReadKeyGivesOneCharacterPerCallAndNothingForOtherKeys) {
             << expected << "\n"
             << tmux.lastScreen();
     }
+}
+
+// A terminal that takes nothing (its tmux server stopped) holds the
+// program for no write; once it takes bytes again, the screen is the
+// latest one, drawn whole (more was written meanwhile than is kept).
+TEST(ConsoleTest, AFullTerminalHoldsNothingAndIsDrawnWholeAfter) {
+    TempDir folder;
+    const std::string done = (folder.path() / "done").string();
+    TmuxSession tmux;
+    ASSERT_TRUE(startDriver(tmux, {"flood", done}));
+    ASSERT_TRUE(tmux.waitForText("flood ready")) << tmux.lastScreen();
+    const pid_t server = std::stoi(tmux.query("#{pid}"));
+    const pid_t driver = tmux.panePid();
+    struct Stopped {
+        explicit Stopped(pid_t pid) : pid(pid) { ::kill(pid, SIGSTOP); }
+        ~Stopped() { ::kill(pid, SIGCONT); }
+        pid_t pid;
+    };
+    {
+        const Stopped terminal(server);
+        ::kill(driver, SIGUSR1);
+        EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(done); }))
+            << "the full terminal held the program's writes";
+    }
+    const auto latest = [](const std::string& screen) {
+        for (int row = 1; row <= 20; ++row)
+            if (screen.find("row " + std::to_string(row) + ": 2000") == std::string::npos)
+                return false;
+        return screen.find("flood done") != std::string::npos;
+    };
+    EXPECT_TRUE(tmux.waitForScreen(latest)) << tmux.lastScreen();
 }
 
 } // namespace

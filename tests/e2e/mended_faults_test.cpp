@@ -7,8 +7,11 @@
 #include "support/wait_until.h"
 
 #include <algorithm>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <set>
 #include <sys/mount.h>
 
@@ -187,6 +190,47 @@ TEST(MendedFaults, CtrlSStopsNeitherTheScreenNorTheLine) {
     EXPECT_TRUE(plotter.waitPageMenu(instructions)) << plotter.screen();
     EXPECT_TRUE(plotter.transcript() == stream)
         << plotter.transcript().size() << " bytes of " << stream.size();
+    expectCleanQuit(plotter);
+}
+
+// A terminal that takes nothing (its tmux server stopped, the pane's
+// buffer full) delays the screen, never the line: the plot is read and
+// kept meanwhile, and the screen is right once the terminal goes on.
+TEST(MendedFaults, AFullTerminalHoldsNeitherTheLineNorTheScreen) {
+    const std::string stream = moves(20000);
+    const int instructions = static_cast<int>(std::count(stream.begin(), stream.end(), ';'));
+    PlotterSession plotter;
+    ASSERT_TRUE(plotter.startPlotting()) << plotter.failure();
+    const pid_t server = std::stoi(plotter.tmux().query("#{pid}"));
+    const UniqueFd pane(
+        ::open(plotter.tmux().query("#{pane_tty}").c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(pane.valid());
+    struct Stopped {
+        explicit Stopped(pid_t pid) : pid(pid) { ::kill(pid, SIGSTOP); }
+        ~Stopped() { ::kill(pid, SIGCONT); }
+        pid_t pid;
+    };
+    {
+        const Stopped terminal(server);
+        // NULs, which a terminal shows as nothing, until it takes no more
+        // (a write cut short says little: the next may still go).
+        const std::string nothing(4096, '\0');
+        for (int refused = 0; refused < 5;) {
+            pollfd room{pane.get(), POLLOUT, 0};
+            if (::write(pane.get(), nothing.data(), nothing.size()) > 0) {
+                refused = 0;
+            } else {
+                ++refused;
+                ::poll(&room, 1, 20);
+            }
+        }
+        // Paced, so that the screen is written to between the line's reads.
+        EXPECT_TRUE(plotter.sendLine(stream, 10000)) << "the line was not read";
+        EXPECT_TRUE(waitUntil([&] { return plotter.transcript() == stream; }))
+            << plotter.transcript().size() << " bytes of " << stream.size()
+            << " read while the terminal was full";
+    }
+    EXPECT_TRUE(plotter.waitPageMenu(instructions)) << plotter.screen();
     expectCleanQuit(plotter);
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@ namespace plotanix {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testing::PtyPair;
 using testing::TempDir;
 
@@ -151,6 +153,117 @@ INSTANTIATE_TEST_SUITE_P(EveryFront, StationEnding,
                          ::testing::Values(EndingRow{"interactive_and_unattended", true},
                                            EndingRow{"acquire", false}),
                          [](const auto& info) { return std::string(info.param.front); });
+
+// A computer that takes none of the plotter's replies: on a serial line
+// whose other end is never read, or as a telnet host that never reads. It
+// says "IN;" first, so that the line is seen to be its.
+struct DeafEnd {
+    std::function<std::string()> received; // what it had at last
+};
+
+struct DeafHost {
+    const char* name;
+    std::function<std::optional<DeafEnd>(LineWatch&)> connect;
+};
+
+std::optional<DeafEnd> deafSerialHost(LineWatch& line) {
+    auto computer = std::make_shared<PtyPair>();
+    if (!computer->ok() || !line.open(computer->slavePath(), {}) || !computer->writeMaster("IN;"))
+        return std::nullopt;
+    return DeafEnd{[computer] { return computer->readMaster(1 << 20, 300ms); }};
+}
+
+std::optional<DeafEnd> deafTelnetHost(LineWatch& line) {
+    if (!line.open("telnet-listen:0", {})) return std::nullopt;
+    auto host = std::make_shared<UniqueFd>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int small = 4096; // what a host that never reads leaves room for
+    ::setsockopt(host->get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const sockaddr_in address = testing::loopbackAt(line.link().network()->localPort());
+    if (::connect(host->get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        !testing::sendAll(host->get(), "IN;"))
+        return std::nullopt;
+    return DeafEnd{[host] {
+        std::string got;
+        char chunk[65536];
+        pollfd in{host->get(), POLLIN, 0};
+        while (::poll(&in, 1, 300) > 0) {
+            const ssize_t n = ::recv(host->get(), chunk, sizeof chunk, 0);
+            if (n <= 0) break;
+            got.append(chunk, static_cast<size_t>(n));
+        }
+        return got;
+    }};
+}
+
+// The loop's turns, reading the line, until want() holds.
+struct Reading : Until {
+    Reading(LineWatch& line, std::function<bool()> want) : Until(std::move(want)), line_(line) {}
+    bool readsLine() const override { return true; }
+    void onLineData(Clock::time_point) override {
+        std::array<uint8_t, 4096> bytes{};
+        for (int got = 0; (got = line_.link().readAvailable(bytes)) > 0;)
+            taken += static_cast<size_t>(got);
+    }
+    LineWatch& line_;
+    size_t taken = 0;
+};
+
+class StationDeafHost : public StationTest, public ::testing::WithParamInterface<DeafHost> {};
+
+// The replies a host has not taken are dropped at the signal and counted,
+// byte for byte; they hold neither the ending nor the transcript.
+TEST_P(StationDeafHost, RepliesItHasNotTakenAreDroppedAndCounted) {
+    ASSERT_TRUE(station.assemble(settings, station.line.link()));
+    ASSERT_TRUE(station.log.openLog(pages.file(LogFile::defaultName)));
+    const std::optional<DeafEnd> host = GetParam().connect(station.line);
+    ASSERT_TRUE(host) << "no line to the host";
+    Reading said(station.line, [&] { return said.taken >= 3; });
+    station.loop.run(said);
+    ASSERT_EQ(said.taken, 3u) << "the host's bytes did not come";
+    // Answers to "OI;" that the host never reads, until it has no room for
+    // them (a socket's buffers take a lot first); without the CR, which
+    // telnet sends as two bytes.
+    const std::string reply = "7470A";
+    size_t queued = 0;
+    Reading full(station.line, [&] {
+        SerialLink& link = station.line.link();
+        if (link.replyWaitsForRoom()) return true;
+        if (link.repliesQueued()) return false;
+        for (size_t i = 0; i < ReplyQueue::maxBytes / reply.size(); ++i, queued += reply.size()) {
+            link.writeSerial(reply);
+            link.replyComplete();
+        }
+        return false;
+    });
+    station.loop.run(full);
+    ASSERT_TRUE(station.line.link().replyWaitsForRoom()) << "the host took every reply";
+
+    const Clock::time_point signalled = Clock::now();
+    station.ending.begin(signalled, Station::endingBudget);
+    station.loop.run(station.ending, true);
+    EXPECT_LT(Clock::now() - signalled, Station::endingBudget) << "the replies held the ending";
+    const size_t dropped = station.ending.repliesDropped();
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(station.ending.repliesDropped(), dropped) << "counted twice";
+    std::string taken = host->received();
+    const std::string opening = "\xff\xfb\x00\xff\xfd\x00\xff\xfb\x03\xff\xfd\x03"s;
+    if (taken.starts_with(opening)) taken.erase(0, opening.size());
+    EXPECT_EQ(taken.size() + dropped, queued) << "the count is not what the host went without";
+    EXPECT_FALSE(station.closeTranscript().has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLine, StationDeafHost,
+                         ::testing::Values(DeafHost{"serial", deafSerialHost},
+                                           DeafHost{"telnet", deafTelnetHost}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DroppedRepliesNote, SaysTheCountInWords) {
+    EXPECT_EQ(droppedRepliesNote(0), "");
+    EXPECT_EQ(droppedRepliesNote(1),
+              "1 reply byte the computer had not taken was dropped at the end");
+    EXPECT_EQ(droppedRepliesNote(4096),
+              "4096 reply bytes the computer had not taken were dropped at the end");
+}
 
 TEST_F(StationTest, AnEndingFinishesAPageAndGivesUpOnAHungPrintServer) {
     ASSERT_TRUE(station.assemble(settings, station.line.link()));

@@ -93,9 +93,13 @@ int PlotterApp::run() {
     console.enablePositionedOutput();
     console.setConsoleTitle("Plotanix");
     station.loop.onResize([this] { redrawScreen(); });
+    station.loop.onSuspend([this] { console.suspend(); });
+    // The screen's bytes go out as the terminal takes them.
+    station.loop.watch(&console);
     followWeb();
     enter(ScreenState::start, Clock::now());
     station.loop.run(*this);
+    if (station.ending.begun()) lastWord_ = droppedRepliesNote(station.ending.repliesDropped());
     return exitStatus_;
 }
 

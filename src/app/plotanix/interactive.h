@@ -38,6 +38,9 @@ class PlotterApp : private StationEvents, public Activity {
     ~PlotterApp() override;
     // Runs the whole program; returns the process's exit status.
     int run();
+    // What the ending has to say once the terminal is given back (replies
+    // the computer had not taken), "" for nothing.
+    const std::string& lastWord() const { return lastWord_; }
 
     // The program as the loop's activity: each call goes to the screen of
     // the moment.
@@ -154,11 +157,14 @@ class PlotterApp : private StationEvents, public Activity {
     ScreenState state_ = ScreenState::start;
     int exitStatus_ = 0;
     int signal_ = 0; // the signal the program ends on
+    std::string lastWord_;
 
     // Declared first, destroyed last: the terminal is given back after
     // everything else has been released.
     Console console;
-    Station station{*this, {SIGWINCH}}; // a terminal that changes its size is drawn anew
+    // A terminal that changes its size is drawn anew; Ctrl+Z gives it back
+    // first (the screen's bytes wait in memory, not in curses' way).
+    Station station{*this, {SIGWINCH, SIGTSTP}};
     ConsoleStatus status;
     KeySource keys{station.loop, console};
     // The screens of the moment. The waiting screen and the page menu stay

@@ -29,6 +29,14 @@ int main(int argc, char** argv) {
     // Without a terminal the notices the start screen would show go to stderr.
     if (startup.settings.unattended)
         return plotanix::runUnattended(startup.settings, startup.notices);
-    plotanix::PlotterApp app(std::move(startup));
-    return app.run();
+    int status = 0;
+    std::string lastWord;
+    {
+        plotanix::PlotterApp app(std::move(startup));
+        status = app.run();
+        lastWord = app.lastWord();
+    }
+    // Where it stays: on the terminal given back.
+    if (!lastWord.empty()) std::cerr << "plotanix: " << lastWord << '\n';
+    return status;
 }

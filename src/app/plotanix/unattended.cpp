@@ -494,6 +494,8 @@ void UnattendedApp::finish(Clock::time_point now) {
     const uintmax_t after = std::filesystem::file_size(transcript, error);
     const uintmax_t undrawn = undrawn_ + (error || after < keptFrom_ ? 0 : after - keptFrom_);
     if (undrawn > 0) report(undrawnNote(undrawn));
+    const std::string dropped = droppedRepliesNote(station_.ending.repliesDropped());
+    if (!dropped.empty()) report(dropped);
     const std::optional<LogFile::Trouble> unwritten = station_.closeTranscript();
     if (unwritten) reportError(LogFile::describe(*unwritten, transcript));
     const char* name = signalNumber != 0 ? sigabbrev_np(signalNumber) : nullptr;

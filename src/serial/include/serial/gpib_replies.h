@@ -27,6 +27,7 @@ class GpibReplyFraming {
     bool complete(Clock::time_point now);
     void drop() { reply_.clear(); }
     bool empty() const { return reply_.empty(); }
+    size_t size() const { return reply_.size(); }
 
   private:
     ReplyQueue& queue_;

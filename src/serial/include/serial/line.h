@@ -6,6 +6,7 @@
 #include "common/deadline.h"
 #include "hpgl/byte_link.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -44,6 +45,10 @@ class Line {
     virtual Clock::duration wireTime(int bytes) const = 0;
     // Bytes held for the other end: wait for room on dataDescriptor().
     virtual bool waitsForRoom() const { return false; }
+    // The program is ending: bytes given to it that the other end has not
+    // taken are dropped, not waited for (a tty's driver would hold its
+    // close for them while the host keeps its XOFF). Their count.
+    virtual size_t dropUnsent() { return 0; }
 
     // The line's own moments (a connection's deadline), and its turn at
     // them. owed: the plotter still owes the other end bytes, or has not

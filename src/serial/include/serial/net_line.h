@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
+#include <utility>
 #include <vector>
 
 namespace plotanix {
@@ -129,6 +130,8 @@ class NetLine : public Line {
     Clock::duration wireTime(int bytes) const override;
     // Bytes held for the host: wait for room on dataDescriptor().
     bool waitsForRoom() const override { return !unsent_.empty(); }
+    // What the socket has already taken is left to the kernel.
+    size_t dropUnsent() override { return std::exchange(unsent_, {}).size(); }
     // Takes what the sockets have without waiting (hosts at the door,
     // bytes, a hang-up): false once a connection made by this end is gone.
     bool probe() override;

@@ -44,6 +44,8 @@ class ReplyQueue {
     // A reply waits for the line to take bytes (poll for POLLOUT).
     bool waitsForRoom() const { return !pieces_.empty() && waitsForRoom_; }
     bool empty() const { return pieces_.empty(); }
+    // Bytes queued and not yet taken by the line.
+    size_t unsent() const { return pieces_.empty() ? 0 : bytes_ - pieces_.front().sent; }
     // Replies nobody will read (the line is gone) are dropped.
     void drop();
 

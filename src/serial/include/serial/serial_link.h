@@ -121,8 +121,13 @@ class SerialLink : public ByteLink {
     bool replyWaitsForRoom() const {
         return replies_.waitsForRoom() || (line_ && line_->waitsForRoom());
     }
+    // Replies wait here for their time or for the line to take them.
+    bool repliesQueued() const { return !replies_.empty() || !framed_.empty(); }
     // Replies nobody will read (the line is gone) are dropped.
     void dropReplies();
+    // The program is ending: every reply byte the computer has not taken
+    // (queued here, or held by the line) is dropped at once. Their count.
+    size_t dropUnsent();
     // The reader has handed on every byte it took (a network host that
     // ended its input is closed only once its replies can no longer come).
     void inputHandled() { readerHolds_ = false; }

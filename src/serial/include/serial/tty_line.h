@@ -61,6 +61,7 @@ class TtyLine : public Line {
     bool probe() override;
     ssize_t put(std::string_view bytes) override;
     int outputWaiting() override;
+    size_t dropUnsent() override;
     Clock::duration wireTime(int bytes) const override;
     void setFlowControl(FlowControl flow) override;
     int64_t errors() const override { return marks_.errors(); }

@@ -77,6 +77,9 @@ class EventLoop {
     // Called when SIGWINCH has come (the signal watch must catch it): the
     // terminal has a new size, and the screen of the moment is drawn anew.
     void onResize(std::function<void()> resized) { resized_ = std::move(resized); }
+    // Called when SIGTSTP has come (Ctrl+Z; the signal watch must catch
+    // it): the program gives the terminal back and stops until it goes on.
+    void onSuspend(std::function<void()> suspended) { suspended_ = std::move(suspended); }
     // Sources waited on, whatever the activity: as many as are added
     // (nullptr is none), each taking its turn, in the order added, when its
     // descriptor is ready or its moment has come. A source may add or
@@ -96,6 +99,7 @@ class EventLoop {
 
     std::unique_ptr<Signals> signals_;
     std::function<void()> resized_;
+    std::function<void()> suspended_;
     std::vector<PollSource*> sources_;
     Activity* activity_ = nullptr;
     int ended_ = 0;

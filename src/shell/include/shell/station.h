@@ -20,6 +20,7 @@
 #include "shell/signal_watch.h"
 #include "shell/web_view.h"
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -37,6 +38,9 @@ class StationEvents : public LineWatch::Events {
     virtual void displayLost() {}
     virtual void displayBack() {}
 };
+
+// The ending's word on replies the computer did not take, "" for none.
+std::string droppedRepliesNote(size_t bytes);
 
 class Station {
   public:
@@ -89,6 +93,9 @@ class Station {
         void onLineLost() override;
         std::optional<Clock::time_point> deadline() const override;
         void onTime(Clock::time_point now) override;
+        // The reply bytes the computer had not taken, dropped at the signal
+        // and since (a telnet host's answers), counting those dropped now.
+        size_t repliesDropped();
 
       private:
         void settle(Clock::time_point now);
@@ -98,6 +105,7 @@ class Station {
         std::optional<QueuedBytes> bytes_;
         Clock::time_point budgetEnd_{};
         bool workSettled_ = false;
+        size_t repliesDropped_ = 0;
     };
     static constexpr std::chrono::milliseconds endingBudget{1000};
     // Of it, how long the line's last bytes are read for at most.
