@@ -102,7 +102,9 @@ const uint8_t* HpglTokenizer::quickNumber(const uint8_t* p, const uint8_t* end) 
     // Left to takeDigits: no digits at all, a number running on past the
     // bytes at hand, or one of too many digits. Whatever byte ends it is
     // read next between numbers, as numberEnded would read it.
-    if (!any || p == end || isDigit(*p)) return nullptr;
+    // A NUL or an escape is no end: the input drops NUL and carries out
+    // an escape sequence apart, and the number goes on after them.
+    if (!any || p == end || isDigit(*p) || *p == 0 || *p == 0x1b) return nullptr;
     const double value = double(whole) + fraction;
     handOver(negative ? -value : value);
     return p;
