@@ -34,9 +34,9 @@ long peakKb(int pid) {
     return -1;
 }
 
-// The page menu of a later run: row 11 is bare only until a menu key is pressed.
+// The page menu of a later run: its prompt is bare only until a menu key is pressed.
 bool waitFreshPageMenu(PlotterSession& plotter, int instructions) {
-    return plotter.waitRow(11, "Command :", 30s) && plotter.waitPageMenu(instructions, 5s);
+    return plotter.waitBarePrompt(30s) && plotter.waitPageMenu(instructions, 5s);
 }
 
 struct HostileStream {
@@ -102,19 +102,21 @@ TEST(HostileStreams, MemoryStaysBoundedAndThePlotterStillAnswers) {
         const std::string stream = hostile.make();
         const auto started = std::chrono::steady_clock::now();
         ASSERT_TRUE(plotter.sendLine(stream)) << "the plotter stopped reading";
-        ASSERT_TRUE(plotter.waitRow(11, "Command :", 60s)) << plotter.screen();
+        ASSERT_TRUE(plotter.waitBarePrompt(60s)) << plotter.screen();
         const auto took = std::chrono::steady_clock::now() - started;
         if (hostile.instructions >= 0) {
             EXPECT_TRUE(plotter.waitPageMenu(hostile.instructions, 5s)) << plotter.screen();
         }
         const long afterStream = peakKb(pid);
         // The page can be saved, and a new run is answered; then a new page.
-        ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+        ASSERT_TRUE(plotter.choose("1", plotter.commandRow(), "Command : 1  Ok."))
+            << plotter.screen();
         ++page;
         ASSERT_TRUE(plotter.sendLine("OI;"));
         EXPECT_EQ(plotter.readReply(), "7470A\r\n");
         ASSERT_TRUE(waitFreshPageMenu(plotter, 1)) << plotter.screen();
-        ASSERT_TRUE(plotter.choose("2", 11, "Command : 2  Ok.")) << plotter.screen();
+        ASSERT_TRUE(plotter.choose("2", plotter.commandRow(), "Command : 2  Ok."))
+            << plotter.screen();
         const long peak = peakKb(pid);
         std::cout << "[ figures  ] " << hostile.name << ": " << stream.size() << " bytes in "
                   << (took / 1ms) << " ms (with the 2.66 s silence), peak RSS MB "
@@ -152,7 +154,7 @@ TEST(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
     std::cout << "[ figures  ] CPU while the line is away: " << used << " s in 3 s\n";
     EXPECT_LT(used, 0.3) << "the plotter spins while the line is away";
 
-    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", plotter.commandRow(), "Command : 1  Ok.")) << plotter.screen();
     ASSERT_TRUE(plotter.choose("2", 13, "Command : 2  Ok.")) << plotter.screen();
     EXPECT_EQ(plotter.rows()[lastRow], lostNotice) << "the menu disturbed the notice";
     EXPECT_EQ(plotter.rows()[14], "Command :") << "the notice disturbed the menu";
@@ -165,7 +167,7 @@ TEST(LostLine, InTheMiddleOfARunTheMenuWorksAndPlottingGoesOnWhenItReturns) {
     ASSERT_NO_FATAL_FAILURE(sendAnswered(runB));
     ASSERT_TRUE(waitFreshPageMenu(plotter, runCount)) << plotter.screen();
     EXPECT_EQ(plotter.rows()[lastRow], "");
-    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", plotter.commandRow(), "Command : 1  Ok.")) << plotter.screen();
     // "Insert new page" before the line went: the run after it starts white.
     EXPECT_EQ(differingPixels(plotter.savedPage(2), *expectedPage({runB})), 0);
     expectCleanQuit(plotter);
@@ -189,7 +191,7 @@ TEST(LostLine, WithoutADisplayTheLostLineIsSaidBesideTheMissingWindow) {
     const std::string windowOff = "The page window is off: no display (DISPLAY is not set).";
     ASSERT_TRUE(plotter.waitRow(lastRow - 1, windowOff)) << plotter.screen();
     EXPECT_EQ(plotter.rows()[lastRow], lostNotice) << plotter.screen();
-    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", plotter.commandRow(), "Command : 1  Ok.")) << plotter.screen();
     EXPECT_EQ(differingPixels(plotter.savedPage(1), *expectedPage({cut})), 0);
     expectCleanQuit(plotter);
 }
@@ -209,7 +211,7 @@ TEST(LostDisplay, ThePageMenuGoesOnAndThePageIsSaved) {
     xvfb.stop();
     ASSERT_TRUE(plotter.waitRow(lastRow, "The display is lost; the page stays in memory."))
         << plotter.screen();
-    ASSERT_TRUE(plotter.choose("1", 11, "Command : 1  Ok.")) << plotter.screen();
+    ASSERT_TRUE(plotter.choose("1", plotter.commandRow(), "Command : 1  Ok.")) << plotter.screen();
     EXPECT_EQ(differingPixels(plotter.savedPage(1), *expectedPage({runA})), 0);
     expectCleanQuit(plotter);
     EXPECT_EQ(plotter.transcript(), runA + marker("SAVE PAGE #1"));

@@ -143,8 +143,26 @@ bool PlotterSession::choose(const std::string& key, int row, const std::string& 
     return pressKey(key) && waitRow(row, text);
 }
 
+int PlotterSession::commandRow() const {
+    const std::vector<std::string> shown = rows();
+    for (size_t row = 0; row < shown.size(); ++row)
+        if (shown[row].starts_with("Command :")) return static_cast<int>(row);
+    return -1;
+}
+
+bool PlotterSession::waitBarePrompt(std::chrono::milliseconds timeout) {
+    return tmux_.waitForScreen(
+               [&](const std::string& capture) {
+                   const std::vector<std::string> shown = screenRows(capture);
+                   return std::find(shown.begin(), shown.end(), "Command :") != shown.end();
+               },
+               timeout) ||
+           fail("no bare \"Command :\" row");
+}
+
 bool PlotterSession::waitRow(int row, const std::string& text, std::chrono::milliseconds timeout) {
     const std::string wanted = trimRight(text);
+    if (row < 0) return fail("no row to read \"" + wanted + "\" on");
     return tmux_.waitForScreen(
                [&](const std::string& capture) {
                    return screenRows(capture)[static_cast<std::size_t>(row)] == wanted;

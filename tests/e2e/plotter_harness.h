@@ -103,6 +103,11 @@ class PlotterSession {
     // Until the given row (0 = top) reads exactly text, trailing blanks ignored.
     bool waitRow(int row, const std::string& text, std::chrono::milliseconds timeout = 10s);
     bool choose(const std::string& key, int row, const std::string& text);
+    // The page menu's prompt row, which moves down a row for each note
+    // under the counts (a hint, the paper cutting the drawing); -1 if none.
+    int commandRow() const;
+    // A page menu with its prompt bare: no key pressed at it yet.
+    bool waitBarePrompt(std::chrono::milliseconds timeout);
     std::vector<std::string> rows() const; // 25, trailing blanks removed
     std::string screen() const;            // for failure messages
     // Starts the program if need be, "1", then until "Plotter ON LINE".
