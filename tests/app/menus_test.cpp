@@ -485,18 +485,31 @@ TEST(LineErrors, TheStatusSaysHowManyAndWhatFramingToTry) {
 }
 
 // Once a run has ended, the status row says why a blank page is blank, or
-// that the paper cut the drawing; a drawing on the paper says nothing.
+// that the paper cut the drawing and what --fit does for it where it
+// applies; a drawing on the paper says nothing.
 TEST(PageNote, SaysWhyNothingShowsOrThatThePaperCutTheDrawing) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"IN;SP0;PA100,100;PD1000,1000;",
+    const std::string offPaper = "IN;SP1;PU0,0;PD20000,15000;";
+    const struct {
+        PlotterModel model;
+        bool fit;
+        std::string stream, note;
+    } cases[] = {
+        {PlotterModel::hp7470a, false, "IN;SP0;PA100,100;PD1000,1000;",
          "nothing drawn: no pen was selected (SP0 or no SP) while drawing"},
-        {"IN;SP1;PU0,0;PD20000,15000;", offPaperNote},
-        {"IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
+        {PlotterModel::hp7470a, false, offPaper, offPaperNote + " (--fit fits it)"},
+        {PlotterModel::hpgl2, false, offPaper, offPaperNote + " (--fit fits it)"},
+        {PlotterModel::hp7470a, true, offPaper, offPaperNote + "; fitted onto the page"},
+        {PlotterModel::hpgl2, true, offPaper, offPaperNote + "; fitted onto the page"},
+        // The HP-86B's page is not fitted.
+        {PlotterModel::hp86b, true, "PA0,0;PD2000,2000;", offPaperNote},
+        {PlotterModel::hp7470a, false, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
+        {PlotterModel::hp7470a, true, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
     };
-    for (const auto& [stream, note] : cases) {
-        testing::InProcessPlot plot(nullptr, PlotterModel::hp7470a);
-        plot.run(stream);
-        EXPECT_EQ(pageNote(plot.session), note) << stream;
+    for (const auto& c : cases) {
+        testing::InProcessPlot plot(nullptr, c.model);
+        plot.session.fitCopies(c.fit);
+        plot.run(c.stream);
+        EXPECT_EQ(pageNote(plot.session), c.note) << c.stream << " fit " << c.fit;
     }
 }
 
