@@ -150,6 +150,8 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         {"d", "on", "Live window (Enter or Esc keeps off): ", "Live window set to on and saved."},
         {"e", "8470",
          "Web view (Enter or Esc keeps off): ", "Web view set to 127.0.0.1:8470 and saved."},
+        {"g", "on",
+         "Fit onto page (Enter or Esc keeps off): ", "Fit onto page set to on and saved."},
         {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
     for (const auto& [key, line, prompt, shown] : steps) {
         ASSERT_EQ(options.onKey(key), Next::readLine);
@@ -161,14 +163,14 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
     }
     EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "databits=8", "gpib=listen",
                                                "vector=pdf", "live=on", "web=127.0.0.1:8470",
-                                               "dir=" + folder.path().string()}));
+                                               "fit=on", "dir=" + folder.path().string()}));
     EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_TRUE(settings.live);
     EXPECT_NE(screen.lines[5].find("300"), std::string::npos);
     EXPECT_NE(screen.lines[5].find("config file"), std::string::npos);
     // Past the ninth entry, letters.
     EXPECT_EQ(screen.lines[4 + 10].substr(0, 16), " b: Vector copy ");
-    for (const std::string ignored : {"0", "g", "x", "A", "\b"})
+    for (const std::string ignored : {"0", "h", "x", "A", "\b"})
         EXPECT_EQ(options.onKey(ignored), Next::stay);
     EXPECT_EQ(options.onKey("\r"), Next::leave);
     EXPECT_EQ(options.onKey("\x1b"), Next::leave);
