@@ -255,6 +255,14 @@ bool Hp7470a::windowIsPaper() const {
     return w.xll == paper.xll && w.yll == paper.yll && w.xur == paper.xur && w.yur == paper.yur;
 }
 
+Window Hp7470a::toldWindow() const {
+    // Held to the paper as setWindow holds it when the paper clips.
+    const Window& w = state.window;
+    auto x = [&](double v) { return std::clamp(v, 0.0, limits_.x); };
+    auto y = [&](double v) { return std::clamp(v, 0.0, limits_.y); };
+    return {x(w.xll), y(w.yll), x(w.xur), y(w.yur)};
+}
+
 void Hp7470a::clipAtPaper(bool clip) {
     const bool wasPaper = windowIsPaper();
     paperClips_ = clip;

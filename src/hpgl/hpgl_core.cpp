@@ -444,7 +444,7 @@ void HpglCore::doOS() {
 }
 
 void HpglCore::doOW() {
-    const Window& w = core_.window;
+    const Window w = toldWindow();
     reply(joined({whole(w.xll), whole(w.yll), whole(w.xur), whole(w.yur)}));
 }
 

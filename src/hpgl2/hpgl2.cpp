@@ -334,16 +334,18 @@ void Hpgl2::clipAtPaper(bool clip) {
     applyWindow();
 }
 
-void Hpgl2::applyWindow() {
+Window Hpgl2::windowOnPaper(bool paperClips) const {
     const Point frame = page_.frame();
-    Window w{0, 0, frame.x, frame.y};
-    if (!paperClips_) {
-        w = state.windowSet ? windowGiven_
-                            : Window{-hpgl2Reach, -hpgl2Reach, hpgl2Reach, hpgl2Reach};
-    } else if (state.windowSet) {
-        w = {std::max(windowGiven_.xll, 0.0), std::max(windowGiven_.yll, 0.0),
-             std::min(windowGiven_.xur, frame.x), std::min(windowGiven_.yur, frame.y)};
-    }
+    if (!paperClips)
+        return state.windowSet ? windowGiven_
+                               : Window{-hpgl2Reach, -hpgl2Reach, hpgl2Reach, hpgl2Reach};
+    if (!state.windowSet) return {0, 0, frame.x, frame.y};
+    return {std::max(windowGiven_.xll, 0.0), std::max(windowGiven_.yll, 0.0),
+            std::min(windowGiven_.xur, frame.x), std::min(windowGiven_.yur, frame.y)};
+}
+
+void Hpgl2::applyWindow() {
+    const Window w = windowOnPaper(paperClips_);
     state.window = w;
     applyDashScale();
     setClips();

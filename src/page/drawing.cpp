@@ -58,6 +58,7 @@ struct Drawing::State {
     std::optional<LabelFace> recordedFace; // the selected font, for the display list
     Path clippedPath;                      // fillPath's work, kept to spare the allocations
     Path placedPath;
+    Path wholePath; // cut by its own clip only, for a list recorded whole
     FillWork fillWork;
     // Pixels written while keeping (see Drawing::beginKeeping): a bit each,
     // picture row by row.
@@ -378,8 +379,11 @@ void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& e
     ++tally_.asked;
     extent_.add(exact.x1, exact.y1);
     extent_.add(exact.x2, exact.y2);
+    if (recordWhole_ && record_)
+        record_->addLine({float(exact.x1), float(exact.y1)}, {float(exact.x2), float(exact.y2)},
+                         s.frontColour);
     const auto record = [&] {
-        if (!record_) return;
+        if (!record_ || recordWhole_) return;
         Ends kept = exact;
         if (clipExact(kept, 0, 0, s.target->width - 1, s.target->height - 1))
             record_->addLine({float(kept.x1), float(kept.y1)}, {float(kept.x2), float(kept.y2)},
@@ -650,6 +654,10 @@ void Drawing::fillPath(PathView path, PixelRect clip) {
                 int32_t(whole(std::ceil(at(clip.bottom, p.dy))))};
     }
     pathExtent(extent_, path, clip);
+    if (recordWhole_ && record_) {
+        clipPath(path, clip, s.wholePath, s.fillWork);
+        record_->addPath(s.wholePath.view(), s.frontColour);
+    }
     clip = {std::max(clip.left, 0), std::max(clip.top, 0),
             std::min<int32_t>(clip.right, s.target->width),
             std::min<int32_t>(clip.bottom, s.target->height)};
@@ -657,7 +665,7 @@ void Drawing::fillPath(PathView path, PixelRect clip) {
     if (s.clippedPath.rings.empty()) return;
     RowWriter writer(s);
     fillSpans(s.clippedPath.view(), clip, s.fillWork, writer);
-    if (record_) record_->addPath(s.clippedPath.view(), s.frontColour);
+    if (record_ && !recordWhole_) record_->addPath(s.clippedPath.view(), s.frontColour);
 }
 
 void Drawing::beginKeeping() {

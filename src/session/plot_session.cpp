@@ -3,6 +3,7 @@
 #include "logfile/log_file.h"
 #include "logfile/transcript_format.h"
 #include "models/models.h"
+#include "page/page_fit.h"
 #include "session/page_store.h"
 
 #include <algorithm>
@@ -35,6 +36,28 @@ void PlotSession::makeModel() {
     plotter_->onUnknown([this](std::string_view mnemonic) { recordUnknown(mnemonic); });
     plotter_->onPicture(
         [this](int32_t width, int32_t height) { return remakePage(width, height); });
+    if (fit_) plotter_->clipAtPaper(false);
+}
+
+// The HP-86B draws its labels in a face a list cannot place; its picture is
+// its paper, which it cuts as ever.
+void PlotSession::fitCopies(bool on) {
+    fit_ = on && model_ != PlotterModel::hp86b;
+    if (fit_) keepDisplayList(true);
+    drawing_.recordWhole(fit_);
+    plotter_->clipAtPaper(!fit_);
+}
+
+bool PlotSession::fitApplies() const {
+    const PlotterModel inUse = modelInUse(*plotter_, model_);
+    return inUse == PlotterModel::hp7470a || inUse == PlotterModel::hpgl2;
+}
+
+std::optional<Drawing::Placement> PlotSession::fitting() const {
+    if (!fit_ || !fitApplies() || !page_ || !list_ || list_->overflowed() || list_->spilled() ||
+        !ranOffPaper())
+        return std::nullopt;
+    return fitted(drawing_.extent(), page_->width, page_->height);
 }
 
 PageImage* PlotSession::remakePage(int32_t width, int32_t height) {
@@ -115,8 +138,20 @@ bool PlotSession::drawingAsked() const {
 
 bool PlotSession::ranOffPaper() const {
     if (plotter_->offPaper() > offPaperFrom_) return true;
-    // Where the page is the picture, the picture's edge is the paper's.
     const Drawing::Extent& drawn = drawing_.extent();
+    const std::optional<PageExtent> paper = plotter_->pageExtent();
+    if (fit_ && paper && !drawn.empty && paper->width > 0 && paper->height > 0) {
+        // Drawn on past the edge, nothing counts as cut: the drawing's
+        // extent tells. The paper lies landscape in the picture's lower
+        // left corner, as the models map it, give or take half a pixel.
+        const double along = std::max(paper->width, paper->height);
+        const double across = std::min(paper->width, paper->height);
+        const double k = std::min(pageWidth / along, pageHeight / across);
+        const double bottom = pageHeight - 1, slack = 0.5;
+        return drawn.left < -slack || drawn.right > along * k + slack ||
+               drawn.top < bottom - across * k - slack || drawn.bottom > bottom + slack;
+    }
+    // Where the page is the picture, the picture's edge is the paper's.
     return !plotter_->pageExtent() && !isPrinter(modelInUse(*plotter_, model_)) && !drawn.empty &&
            (drawn.left < -1 || drawn.top < -1 || drawn.right > pageWidth ||
             drawn.bottom > pageHeight);

@@ -359,6 +359,11 @@ constexpr SettingRow rows[] = {
      "print each saved page through CUPS on this queue (none named: the default queue); "
      "default off",
      true, printText, takePrint},
+    {"fit", "", "", "Fit onto page",
+     "7470a and hpgl2 models: a saved page whose drawing runs off the paper is scaled and "
+     "centred onto the page, whole (its PNG and vector copy)",
+     true, [](const Settings& s) { return wordOf(flags, s.fit); },
+     [](Settings& s, std::string v) { return oneOf(flags, v, s.fit, "the value is on or off"); }},
     {"acquire", "", "INSTRUMENT", "",
      "ask the instrument on HP-IB behind the USB-GPIB adapter for its plot, save it and end "
      "(hp8753, hp8566b, hp8568b, hp8560e, hp3577a, tek-tds or custom; --list-instruments)",

@@ -31,9 +31,10 @@ std::string PagePrinter::queueName() const {
     return queue_ && !queue_->empty() ? *queue_ : std::string("the default queue");
 }
 
-void PagePrinter::pageSaved(PlotSession& session, const std::string& name) {
+void PagePrinter::pageSaved(PlotSession& session, const std::string& name,
+                            const DisplayList* drawn) {
     if (!queue_) return;
-    const DisplayList* list = session.displayList();
+    const DisplayList* list = drawn != nullptr ? drawn : session.displayList();
     if (list == nullptr) {
         told_("not printed on " + queueName() + ": the drawing of the page was not kept", true);
         return;

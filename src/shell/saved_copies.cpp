@@ -14,7 +14,7 @@ bool PlotAssembly::preparePage() {
 void PlotAssembly::copySavedPages(CopyFormat format) {
     store.writeCopies(format == CopyFormat::svg ? ".SVG" : ".PDF",
                       [this, format](const std::string& path, std::string& reason) {
-                          const DisplayList* list = session.displayList();
+                          const DisplayList* list = savedDrawing();
                           if (list == nullptr) {
                               reason = "the drawing of the page was not kept";
                               return false;

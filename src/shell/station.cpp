@@ -32,7 +32,7 @@ bool Station::assemble(const Settings& settings, ByteLink& replies, StatusLine* 
     // Every output a saved page goes to beside its files, in one place.
     plotting_->store.onSaved([this](const PageStore::Saved& saved) {
         web.pageSaved(saved.name);
-        printer.pageSaved(plotting_->session, saved.name);
+        printer.pageSaved(plotting_->session, saved.name, plotting_->savedDrawing());
     });
     return true;
 }
@@ -63,7 +63,22 @@ bool Station::followWeb(const Settings& settings, std::string& why) {
 
 void Station::writeApart(std::shared_ptr<const PageImage> page, const std::string& path,
                          Written written) {
-    writePageApart(work, plotting_->store.writer(), std::move(page), path, std::move(written));
+    PlotAssembly& plotting = *plotting_;
+    plotting.useFitted(nullptr);
+    const std::optional<Drawing::Placement> fit = plotting.session.fitting();
+    if (!fit) {
+        writePageApart(work, plotting.fileWriter(), std::move(page), path, std::move(written));
+        return;
+    }
+    // --fit: the page drawn again fitted, from a copy of its list (the
+    // session draws on meanwhile).
+    auto whole = std::make_shared<const DisplayList>(*plotting.session.displayList());
+    writeFittedApart(work, plotting.fileWriter(), std::move(whole), *fit, path,
+                     [this, written = std::move(written)](
+                         bool ok, int error, std::shared_ptr<const DisplayList> fitted) {
+                         if (plotting_) plotting_->useFitted(std::move(fitted));
+                         written(ok, error);
+                     });
 }
 
 std::optional<LogFile::Trouble> Station::closeTranscript() {

@@ -150,6 +150,8 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
         {"d", "on", "Live window (Enter or Esc keeps off): ", "Live window set to on and saved."},
         {"e", "8470",
          "Web view (Enter or Esc keeps off): ", "Web view set to 127.0.0.1:8470 and saved."},
+        {"g", "on",
+         "Fit onto page (Enter or Esc keeps off): ", "Fit onto page set to on and saved."},
         {"8", folder.path(), "", "Output folder used now, but not saved: disk full"}};
     for (const auto& [key, line, prompt, shown] : steps) {
         ASSERT_EQ(options.onKey(key), Next::readLine);
@@ -161,14 +163,14 @@ TEST(OptionsScreen, PicksTypesChecksSavesAndLeaves) {
     }
     EXPECT_EQ(saved, (std::vector<std::string>{"baud=300", "databits=8", "gpib=listen",
                                                "vector=pdf", "live=on", "web=127.0.0.1:8470",
-                                               "dir=" + folder.path().string()}));
+                                               "fit=on", "dir=" + folder.path().string()}));
     EXPECT_EQ(sourceOf(settings, settingRows()[1]), Source::configFile);
     EXPECT_TRUE(settings.live);
     EXPECT_NE(screen.lines[5].find("300"), std::string::npos);
     EXPECT_NE(screen.lines[5].find("config file"), std::string::npos);
     // Past the ninth entry, letters.
     EXPECT_EQ(screen.lines[4 + 10].substr(0, 16), " b: Vector copy ");
-    for (const std::string ignored : {"0", "g", "x", "A", "\b"})
+    for (const std::string ignored : {"0", "h", "x", "A", "\b"})
         EXPECT_EQ(options.onKey(ignored), Next::stay);
     EXPECT_EQ(options.onKey("\r"), Next::leave);
     EXPECT_EQ(options.onKey("\x1b"), Next::leave);
@@ -485,18 +487,31 @@ TEST(LineErrors, TheStatusSaysHowManyAndWhatFramingToTry) {
 }
 
 // Once a run has ended, the status row says why a blank page is blank, or
-// that the paper cut the drawing; a drawing on the paper says nothing.
+// that the paper cut the drawing and what --fit does for it where it
+// applies; a drawing on the paper says nothing.
 TEST(PageNote, SaysWhyNothingShowsOrThatThePaperCutTheDrawing) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"IN;SP0;PA100,100;PD1000,1000;",
+    const std::string offPaper = "IN;SP1;PU0,0;PD20000,15000;";
+    const struct {
+        PlotterModel model;
+        bool fit;
+        std::string stream, note;
+    } cases[] = {
+        {PlotterModel::hp7470a, false, "IN;SP0;PA100,100;PD1000,1000;",
          "nothing drawn: no pen was selected (SP0 or no SP) while drawing"},
-        {"IN;SP1;PU0,0;PD20000,15000;", offPaperNote},
-        {"IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
+        {PlotterModel::hp7470a, false, offPaper, offPaperNote + " (--fit fits it)"},
+        {PlotterModel::hpgl2, false, offPaper, offPaperNote + " (--fit fits it)"},
+        {PlotterModel::hp7470a, true, offPaper, offPaperNote + "; fitted onto the page"},
+        {PlotterModel::hpgl2, true, offPaper, offPaperNote + "; fitted onto the page"},
+        // The HP-86B's page is not fitted.
+        {PlotterModel::hp86b, true, "PA0,0;PD2000,2000;", offPaperNote},
+        {PlotterModel::hp7470a, false, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
+        {PlotterModel::hp7470a, true, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
     };
-    for (const auto& [stream, note] : cases) {
-        testing::InProcessPlot plot(nullptr, PlotterModel::hp7470a);
-        plot.run(stream);
-        EXPECT_EQ(pageNote(plot.session), note) << stream;
+    for (const auto& c : cases) {
+        testing::InProcessPlot plot(nullptr, c.model);
+        plot.session.fitCopies(c.fit);
+        plot.run(c.stream);
+        EXPECT_EQ(pageNote(plot.session), c.note) << c.stream << " fit " << c.fit;
     }
 }
 

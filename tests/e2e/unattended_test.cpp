@@ -4,6 +4,7 @@
 #include "plotter_harness.h"
 #include "support/adapter_on_usb.h"
 #include "support/costly_plot.h"
+#include "support/png_file.h"
 #include "support/wait_until.h"
 #include "support/x_display.h"
 
@@ -117,10 +118,33 @@ TEST(Unattended, TheJournalSaysWhenThePaperCutTheDrawingAndWhyAPageIsBlank) {
         << plotanix.journal();
     EXPECT_EQ(plotanix.end(), 0);
     const std::string journal = plotanix.journal();
-    const std::string cut = "the drawing runs off the paper, which cut part of it\n";
+    const std::string cut =
+        "the drawing runs off the paper, which cut part of it (--fit fits it)\n";
     const size_t said = journal.find(cut);
     EXPECT_LT(said, journal.find("page saved: ")) << journal;
     EXPECT_EQ(journal.find(cut, said + 1), std::string::npos) << journal;
+}
+
+// With --fit the page whose drawing ran off the paper is saved whole,
+// fitted onto the page: its far end reaches the picture's top right corner,
+// and the journal says so.
+TEST(Unattended, FitSavesADrawingThatRanOffThePaperWhole) {
+    UnattendedPlotter plotanix;
+    ASSERT_TRUE(plotanix.start("--model 7470a --page-gap 1 --fit --vector svg"));
+    ASSERT_TRUE(plotanix.line.writeMaster("IN;SP1;PU0,0;PD20000,15000;"));
+    ASSERT_TRUE(plotanix.saved(1)) << plotanix.journal();
+    ASSERT_TRUE(plotanix.said("the drawing runs off the paper, which cut part of it; fitted onto "
+                              "the page\n"))
+        << plotanix.journal();
+    EXPECT_EQ(plotanix.end(), 0);
+    const testing::DecodedPng png = testing::readPng(plotanix.pages.file("PLOTTER_00001.PNG"));
+    ASSERT_EQ(png.error, "");
+    bool corner = false;
+    for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x = 796; x < 800; ++x)
+            corner = corner || png.pixel(x, y) != 0xFFFFFF;
+    EXPECT_TRUE(corner) << "the far end, fitted";
+    EXPECT_TRUE(std::filesystem::exists(plotanix.pages.file("PLOTTER_00001.SVG")));
 }
 
 // Terminated at a random moment of a long plot: every byte the computer

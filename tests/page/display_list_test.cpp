@@ -4,6 +4,7 @@
 #include "page/display_list.h"
 #include "page/drawing.h"
 #include "page/label_font.h"
+#include "page/page_fit.h"
 
 #include <gtest/gtest.h>
 
@@ -139,6 +140,67 @@ TEST_F(Recording, AMegabyteLabelKeepsOnlyTheGlyphsNearThePage) {
     const int64_t start = label.cell.x + label.penStart;
     EXPECT_GT(start, -40);
     EXPECT_LE(start, 0);
+}
+
+// A drawing's extent scaled to span the picture's centres one way and
+// centred the other; an empty one stays put.
+TEST(Fitted, ScalesAndCentresTheExtentWithItsAspectKept) {
+    const struct {
+        Drawing::Extent drawn;
+        Drawing::Placement placement;
+    } cases[] = {
+        {{0, 0, 1598, 1198, false}, {0.5, 0, 0}},     {{-799, 0, 0, 599, false}, {1, 799, 0}},
+        {{0, 0, 0, 299.5, false}, {2, 399.5, 0}},  // a vertical line: its height tells
+        {{0, 0, 1598, 0, false}, {0.5, 0, 299.5}}, // and a level one its width
+        {{0, 0, 799, 1198, false}, {0.5, 199.75, 0}}, {{}, {1, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        const Drawing::Placement p = fitted(c.drawn, 800, 600);
+        EXPECT_DOUBLE_EQ(p.scale, c.placement.scale) << c.drawn.right;
+        EXPECT_DOUBLE_EQ(p.dx, c.placement.dx) << c.drawn.right;
+        EXPECT_DOUBLE_EQ(p.dy, c.placement.dy) << c.drawn.right;
+    }
+}
+
+// A list recorded whole keeps what runs off the picture; drawn again fitted
+// it gives the page the same calls give drawn placed, and its own list is
+// cut to the picture.
+TEST_F(Recording, AListRecordedWholeDrawsTheFittedPageAsPlacedDrawingDoes) {
+    const auto draw = [](Drawing& d) {
+        d.fillBox(0, 0, 800, 600, 0xFFFFFF);
+        d.setFrontColour(0x0000FF);
+        d.drawLine(-400, -300, 1199, 899, {-399.5, -299.5}, {1199.5, 899.5});
+        d.drawLine(1199, 899, 1199, 0, {1199.5, 899.5}, {1199.5, 0.5});
+        d.setFrontColour(0xFF0000);
+        Path area;
+        area.points = {{1000, 100}, {1200, 100}, {1200, 300}, {1000, 300}};
+        area.rings = {4};
+        d.fillPath(area.view(), {-100000, -100000, 100000, 100000});
+    };
+    DisplayList whole;
+    drawing.recordInto(&whole);
+    drawing.recordWhole(true);
+    draw(drawing);
+    ASSERT_GT(whole.points().size(), 2u);
+    EXPECT_EQ(whole.points().front().x, -400) << "kept beyond the picture";
+    EXPECT_EQ(whole.paths().size(), 1u) << "an area wholly off the picture is kept";
+    const Drawing::Placement placement = fitted(drawing.extent(), 800, 600);
+
+    const FittedPage page = drawFitted(whole, placement);
+    ASSERT_NE(page.image, nullptr);
+    const std::unique_ptr<PageImage> placed = createPageImage(800, 600, 24);
+    Drawing direct;
+    ASSERT_TRUE(direct.beginDrawing(*placed));
+    direct.place(placement);
+    draw(direct);
+    EXPECT_EQ(page.image->pixels, placed->pixels);
+    EXPECT_EQ(page.list.paths().size(), 1u);
+    for (const ListPoint& p : page.list.points()) {
+        EXPECT_GE(p.x, 0);
+        EXPECT_LE(p.x, 799);
+        EXPECT_GE(p.y, 0);
+        EXPECT_LE(p.y, 599);
+    }
 }
 
 } // namespace

@@ -41,12 +41,13 @@ Args words(const std::string& line) {
 TEST(Settings, EachOptionAndEachBadValue) {
     TempDir folder;
     const std::string dir = folder.path().string();
-    const Started good = start(words("--port /dev/ttyUSB0 -b 300 --databits 8 --parity Even "
-                                     "--stopbits 2 --flow rtscts --give-way 45 --gpib 7 --gpib-save --dir " +
-                                     dir +
-                                     " --model 7470A --paper a4 --vector SVG --page-gap 2.5 "
-                                     "--unattended --window --live --web 0.0.0.0:8470 "
-                                     "--web-token-file /etc/plotanix/token --print plotter-a4"));
+    const Started good =
+        start(words("--port /dev/ttyUSB0 -b 300 --databits 8 --parity Even "
+                    "--stopbits 2 --flow rtscts --give-way 45 --gpib 7 --gpib-save --dir " +
+                    dir +
+                    " --model 7470A --paper a4 --vector SVG --page-gap 2.5 "
+                    "--unattended --window --live --web 0.0.0.0:8470 "
+                    "--web-token-file /etc/plotanix/token --print plotter-a4 --fit"));
     EXPECT_FALSE(good.startup.exitStatus) << good.err;
     const Settings& settings = good.startup.settings;
     std::string values;
@@ -57,7 +58,7 @@ TEST(Settings, EachOptionAndEachBadValue) {
     }
     EXPECT_EQ(values,
               "/dev/ttyUSB0 300 8 even 2 rtscts 45 7 on " + dir +
-                  " 7470a a4 svg 2.5 on on on 0.0.0.0:8470 /etc/plotanix/token plotter-a4 ");
+                  " 7470a a4 svg 2.5 on on on 0.0.0.0:8470 /etc/plotanix/token plotter-a4 on ");
     EXPECT_EQ(describeLine(settings.line), "300 8E2 rtscts");
     // Refused: one line naming the setting, the usage line, status 2.
     for (const std::string bad : {"--port ttyUSB0",

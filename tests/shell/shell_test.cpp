@@ -16,6 +16,7 @@
 #include "support/fake_screen.h"
 #include "support/in_process_plot.h"
 #include "support/plotter_on_line.h"
+#include "support/png_file.h"
 #include "support/pty_pair.h"
 #include "support/switchable_line.h"
 #include "support/temp_dir.h"
@@ -512,6 +513,81 @@ TEST(PlotAssembly, MakesTheSessionOfTheChosenModelAndKeepsItsDrawingForCopies) {
         EXPECT_TRUE(saved.ok);
         EXPECT_EQ(saved.copyName, vector ? "PLOTTER_00001.SVG" : "");
         EXPECT_EQ(std::filesystem::exists(dir.file("PLOTTER_00001.SVG")), vector.has_value());
+    }
+}
+
+// --fit: a 7470A or HP-GL/2 page whose drawing ran off the paper is saved
+// whole, fitted onto the page (PNG and vector copy alike); one on the paper
+// is saved as without it, to the pixel and the byte; and the computer's
+// queries are answered as the paper stands.
+struct FitSave {
+    testing::DecodedPng png;
+    std::string svg, replies;
+    bool fitted = false;                                 // the copy was made from a list of its own
+    ListPoint lowest{1e9f, 1e9f}, highest{-1e9f, -1e9f}; // over the copy's points
+};
+
+FitSave savedWith(PlotterModel model, const std::string& stream, bool fit) {
+    testing::FakeLink link;
+    LogFile log;
+    testing::TempDir dir;
+    PlotAssembly plotting({model, Paper::letter, CopyFormat::svg, dir.path().string(), false, fit},
+                          link, log);
+    EXPECT_TRUE(plotting.preparePage());
+    testing::runReads(plotting.session, {stream});
+    EXPECT_TRUE(plotting.store.savePage(plotting.session.page()).ok);
+    FitSave saved;
+    saved.png = testing::readPng(dir.file("PLOTTER_00001.PNG"));
+    saved.svg = testing::readFile(dir.file("PLOTTER_00001.SVG"));
+    saved.replies = link.written;
+    saved.fitted = plotting.savedDrawing() != plotting.session.displayList();
+    for (const ListPoint& p : plotting.savedDrawing()->points()) {
+        saved.lowest = {std::min(saved.lowest.x, p.x), std::min(saved.lowest.y, p.y)};
+        saved.highest = {std::max(saved.highest.x, p.x), std::max(saved.highest.y, p.y)};
+    }
+    return saved;
+}
+
+bool inkNear(const testing::DecodedPng& png, uint32_t left, uint32_t top, uint32_t size = 12) {
+    for (uint32_t y = top; y < top + size && y < png.height; ++y)
+        for (uint32_t x = left; x < left + size && x < png.width; ++x)
+            if (png.pixel(x, y) != 0xFFFFFF) return true;
+    return false;
+}
+
+TEST(PlotAssembly, FitSavesADrawingThatRanOffThePaperWholeAndOneOnItAsItIs) {
+    const PlotterModel models[] = {PlotterModel::hp7470a, PlotterModel::hpgl2};
+    const std::string offPaper = "IN;SP1;PU0,0;PD20000,15000;";
+    for (const PlotterModel model : models) {
+        SCOPED_TRACE(static_cast<int>(model));
+        const FitSave cut = savedWith(model, offPaper, false);
+        const FitSave whole = savedWith(model, offPaper, true);
+        ASSERT_EQ(whole.png.error, "");
+        // The far end, cut off at the paper's top edge (some pixels short of
+        // the picture's corner) without --fit, reaches the corner with it.
+        EXPECT_FALSE(inkNear(cut.png, 796, 0, 4));
+        EXPECT_TRUE(inkNear(whole.png, 796, 0, 4));
+        EXPECT_TRUE(inkNear(whole.png, 0, 596, 4)) << "the near end";
+        EXPECT_FALSE(cut.fitted);
+        EXPECT_TRUE(whole.fitted);
+        EXPECT_GT(whole.highest.x, 797);
+        EXPECT_LT(whole.lowest.y, 2);
+        EXPECT_LT(cut.highest.x, 797);
+        EXPECT_GE(whole.lowest.x, 0) << "the copy is cut to the picture";
+        EXPECT_LE(whole.highest.y, 599);
+        EXPECT_NE(whole.svg, cut.svg);
+
+        const std::string onPaper = "IN;SP1;PA100,100;PD1000,1000,3000,200;";
+        const FitSave plain = savedWith(model, onPaper, false);
+        const FitSave withFit = savedWith(model, onPaper, true);
+        ASSERT_EQ(plain.png.error, "");
+        EXPECT_EQ(withFit.png.rgb, plain.png.rgb);
+        EXPECT_EQ(withFit.svg, plain.svg);
+        EXPECT_FALSE(withFit.fitted);
+
+        // A window past the paper is held to it in the answer.
+        const std::string asked = "IN;IW-1000,-1000,30000,30000;OW;IW;OW;";
+        EXPECT_EQ(savedWith(model, asked, true).replies, savedWith(model, asked, false).replies);
     }
 }
 

@@ -47,7 +47,9 @@ std::vector<std::string> statusRows(int32_t instructions, int32_t ignored,
 std::string pageNote(const PlotSession& session) {
     const std::string why = session.blankReason();
     if (!why.empty()) return "nothing drawn: " + why;
-    return session.ranOffPaper() ? offPaperNote : std::string();
+    if (!session.ranOffPaper()) return {};
+    if (session.fitting()) return offPaperNote + fittedOntoPage;
+    return offPaperNote + (session.fitApplies() && !session.fitsCopies() ? fitWouldFitIt : "");
 }
 
 std::optional<LineErrorReport::Clock::time_point>

@@ -32,8 +32,11 @@ std::vector<std::string> statusRows(int32_t instructions, int32_t ignored,
 // on it ("nothing drawn: no pen was selected (SP0 or no SP) while
 // drawing"), or that its drawing runs off the paper; empty for neither.
 std::string pageNote(const PlotSession& session);
-// The drawing ran off the paper, which cut it.
+// The drawing ran off the paper, which cut it; followed by what --fit does
+// for it where it applies (the 7470A and HP-GL/2 models).
 inline const std::string offPaperNote = "the drawing runs off the paper, which cut part of it";
+inline const std::string fitWouldFitIt = " (--fit fits it)";
+inline const std::string fittedOntoPage = "; fitted onto the page";
 
 // The line errors said in the journal once a minute at most while their
 // count grows: the first at once, the later ones at the minute's end.

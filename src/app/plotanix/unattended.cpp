@@ -307,9 +307,10 @@ void UnattendedApp::runEnded(std::optional<Clock::duration> budget) {
     plot_.reset();
     sayHint();
     // Once a page: the runs that go on with it cut no less.
-    if (!offPaperSaid_ && pageNote(station_.session()) == offPaperNote) {
+    if (const std::string note = pageNote(station_.session());
+        !offPaperSaid_ && note.starts_with(offPaperNote)) {
         offPaperSaid_ = true;
-        report(offPaperNote);
+        report(note);
     }
     if (settings_.window) showWindow();
     state_ = State::waiting;

@@ -6,6 +6,7 @@
 #include "logfile/transcript_format.h"
 #include "models/dialect.h"
 #include "models/models.h"
+#include "page/page_fit.h"
 #include "session/transcript_splitter.h"
 #include "shell/plot_assembly.h"
 #include "shell/signal_watch.h"
@@ -190,18 +191,6 @@ class PageAdvances {
     int64_t written_ = 0;
     bool refused_ = false;
 };
-
-// Scales and centres a drawing's extent on the picture, its aspect kept.
-Drawing::Placement fitted(const Drawing::Extent& drawn) {
-    if (drawn.empty) return {};
-    const double width = PlotSession::pageWidth - 1, height = PlotSession::pageHeight - 1;
-    const double w = drawn.right - drawn.left, h = drawn.bottom - drawn.top;
-    double scale = 1;
-    if (w > 0 || h > 0)
-        scale = std::min(w > 0 ? width / w : HUGE_VAL, h > 0 ? height / h : HUGE_VAL);
-    return {scale, width / 2 - scale * (drawn.left + drawn.right) / 2,
-            height / 2 - scale * (drawn.top + drawn.bottom) / 2};
-}
 
 } // namespace
 
@@ -494,8 +483,10 @@ Renderer::drawChosen(std::string_view input, InputPieces* pieces, bool emptyInpu
             PageAdvances pages(
                 c->session, sink, current, last ? &dropped_ : nullptr, [&](size_t index) {
                     if (fit)
-                        c->session.drawing().place(index < extents.size() ? fitted(extents[index])
-                                                                          : Drawing::Placement{});
+                        c->session.drawing().place(
+                            index < extents.size() ? fitted(extents[index], PlotSession::pageWidth,
+                                                            PlotSession::pageHeight)
+                                                   : Drawing::Placement{});
                 });
             if (!empty && pieces) {
                 unreadable = !c->run(*pieces, counts);

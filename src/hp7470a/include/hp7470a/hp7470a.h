@@ -86,6 +86,7 @@ class Hp7470a : public HpglCore {
     // The window with no IW: the paper, or everywhere when it does not clip.
     Window paperWindow() const;
     bool windowIsPaper() const override;
+    Window toldWindow() const override;
     void drawLabel(std::string_view text) override;
 
     // Label strokes are drawn solid; line-type pieces come here too.

@@ -210,6 +210,9 @@ class HpglCore : public Plotter, protected TokenizerClient {
     void countOutside(int64_t strokes);
     // Whether the window is the paper (no IW cuts within it).
     virtual bool windowIsPaper() const = 0;
+    // The window OW tells: the paper's part of it, also while the model
+    // draws on past the paper's edge.
+    virtual Window toldWindow() const { return core_.window; }
     // Whether the pen leaves ink (HP-GL/2's white is transparent).
     virtual bool inkShows() const { return true; }
     // A stroke the window cut at the paper's edge: counted off the paper.

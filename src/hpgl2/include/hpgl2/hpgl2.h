@@ -167,6 +167,9 @@ class Hpgl2 : public HpglCore {
     bool penShows() const;
     bool inkShows() const override { return penShows(); }
     bool windowIsPaper() const override { return !state.windowSet; }
+    Window toldWindow() const override { return windowOnPaper(true); }
+    // The window as IW left it, cut at the frame when the paper clips.
+    Window windowOnPaper(bool paperClips) const;
     Colour penColour() const;
     void selectColour();
     void selectPen(double number) override;

@@ -96,6 +96,10 @@ class Drawing {
     // whole image clears the list first. The list must outlive the recording.
     void recordInto(DisplayList* list);
     DisplayList* recording() const { return record_; }
+    // Lines and areas go into the list whole, beyond the picture too (an
+    // area cut only by its own clip), so that the page can be drawn again
+    // fitted (page_fit.h); the raster is clipped as ever.
+    void recordWhole(bool whole) { recordWhole_ = whole; }
 
     // Lines asked for while open, and those of which any pixel landed on the
     // image, since the Drawing was made: why a page stayed blank.
@@ -151,6 +155,7 @@ class Drawing {
 
     std::unique_ptr<State> state_;
     DisplayList* record_ = nullptr;
+    bool recordWhole_ = false;
     LineTally tally_;
     Placement placement_;
     double copyScale_ = 1;

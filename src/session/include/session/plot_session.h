@@ -23,6 +23,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,6 +55,20 @@ class PlotSession {
     // since the page was last cleared, for vector copies. Off by default.
     void keepDisplayList(bool on);
     const DisplayList* displayList() const { return list_.get(); }
+
+    // --fit: the 7470A and HP-GL/2 models draw on past the paper's edge
+    // (the picture still cuts the raster; the queries answer as ever), the
+    // list keeps the whole drawing, and a page whose drawing ran off the
+    // paper has its saved copies drawn again fitted onto the page.
+    void fitCopies(bool on);
+    bool fitsCopies() const { return fit_; }
+    // Whether --fit fits this page's drawing: the model in use is the
+    // 7470A or HP-GL/2.
+    bool fitApplies() const;
+    // The placement this page's saved copies are drawn through (page_fit.h),
+    // when they are fitted: --fit, a 7470A or HP-GL/2 drawing that ran off
+    // the paper, and a list that holds all of it.
+    std::optional<Drawing::Placement> fitting() const;
 
     // Labels are drawn in this font (nullptr: labels are not drawn).
     void useFont(const PageFont* font);
@@ -157,6 +172,7 @@ class PlotSession {
     const PageFont* font_ = nullptr;
     bool newPagePending_ = false;
     bool pageStarted_ = false;
+    bool fit_ = false;
     // The counts as they stood when the page was last made blank.
     PenTally tallyFrom_;
     int64_t offPaperFrom_ = 0;

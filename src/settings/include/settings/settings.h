@@ -31,7 +31,7 @@ std::string_view sourceName(Source source);
 // A copy of each saved page in a vector format, or none.
 enum class VectorCopy { off, svg, pdf };
 
-inline constexpr std::size_t settingCount = 27;
+inline constexpr std::size_t settingCount = 28;
 
 // Where the web view listens: a numeric address (127.0.0.1, ::1, 0.0.0.0)
 // and a port (0: any free one).
@@ -56,6 +56,9 @@ struct Settings {
     PlotterModel model = PlotterModel::hp86b;
     Paper paper = Paper::letter;
     VectorCopy vector = VectorCopy::off;
+    // A saved page whose drawing ran off the paper fitted onto the page
+    // (the 7470A and HP-GL/2 models).
+    bool fit = false;
     double pageGapSeconds = 10; // unattended: the silence after a run that ends the page
     bool unattended = false;
     bool window = false;           // unattended: show the page in a window too

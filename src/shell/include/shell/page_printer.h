@@ -16,6 +16,7 @@
 
 namespace plotanix {
 
+class DisplayList;
 class PlotSession;
 
 class PagePrinter {
@@ -28,8 +29,10 @@ class PagePrinter {
     // The queue pages go to (empty: the default queue; none: not printed).
     void follow(const std::optional<std::string>& queue) { queue_ = queue; }
     bool on() const { return queue_.has_value(); }
-    // The page just saved under name, as the session holds it.
-    void pageSaved(PlotSession& session, const std::string& name);
+    // The page just saved under name, as the session holds it (drawn: what
+    // it was saved as, when that is another list, fitted).
+    void pageSaved(PlotSession& session, const std::string& name,
+                   const DisplayList* drawn = nullptr);
 
   private:
     std::string queueName() const;

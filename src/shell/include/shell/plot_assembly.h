@@ -28,6 +28,9 @@ struct PlotSetup {
     // What is drawn is kept for copies made elsewhere (the renderer's), as
     // it is for the saved pages' vector copies.
     bool keepDrawing = false;
+    // A page whose drawing ran off the paper is saved fitted onto the page
+    // (the 7470A and HP-GL/2 models).
+    bool fit = false;
 };
 
 class PlotAssembly {
@@ -47,10 +50,27 @@ class PlotAssembly {
     // on the first call: it takes longer than most files take to draw.
     void useLabelFont();
 
+    // Writes a page's file, whole or not at all, on any thread: the writer
+    // the assembly was given, without the fitting below.
+    const PageStore::Writer& fileWriter() const { return fileWriter_; }
+    // The fitted page's list, which the page being saved goes to its vector
+    // copy and the printer as (null: the session's own list). The store's
+    // own saves (on the loop) set it themselves; one written apart sets it
+    // before it ends.
+    void useFitted(std::shared_ptr<const DisplayList> list) { fitted_ = std::move(list); }
+    const DisplayList* savedDrawing() const {
+        return fitted_ ? fitted_.get() : session.displayList();
+    }
+
   private:
     void copySavedPages(CopyFormat format);
+    // The store's writer: the page, or with --fit the page drawn again
+    // fitted when its drawing ran off the paper. Called on the loop.
+    bool writePage(const PageImage& page, const std::string& path);
 
     std::optional<CopyFormat> vector_;
+    PageStore::Writer fileWriter_;
+    std::shared_ptr<const DisplayList> fitted_;
     std::unique_ptr<PageFont> font_; // outlives the session that draws with it
     bool fontTried_ = false;
 

@@ -12,7 +12,8 @@ inline PlotSetup plotSetupOf(const Settings& settings) {
     if (settings.vector == VectorCopy::svg) vector = CopyFormat::svg;
     if (settings.vector == VectorCopy::pdf) vector = CopyFormat::pdf;
     // A printed page is drawn again from what is kept of its drawing.
-    return {settings.model, settings.paper, vector, settings.dir, settings.print.has_value()};
+    return {settings.model, settings.paper, vector, settings.dir, settings.print.has_value(),
+            settings.fit};
 }
 
 inline LineSettings lineSettingsOf(const Settings& settings) {
