@@ -167,8 +167,12 @@ std::string PlotSession::blankReason() const {
     // on a page drawn off the paper is no reason.
     if (pen.penless > 0) return "no pen was selected (SP0 or no SP) while drawing";
     if (pen.strokes == 0 && pen.inWhite == 0 && linesAsked == 0) {
-        return pen.moves > 0 ? "the pen only moved up (PU), it never drew"
-                             : "no line or label was asked for";
+        if (pen.moves > 0) return "the pen only moved up (PU), it never drew";
+        // Another model's instructions, which the hint names.
+        const RunResult run = plotter_->counts();
+        return run.instructions > 0 && run.ignored == run.instructions
+                   ? "every instruction was one this model does not know"
+                   : "no line or label was asked for";
     }
     if (pen.strokes == 0 && linesAsked == 0)
         return "everything was drawn in white, the paper's colour";

@@ -239,6 +239,8 @@ TEST(PlotSession, ABlankPageSaysWhyByWhatThePenWasAskedToDo) {
         {hp86b, "OI;", nothing},
         {hp7470a, "IN;OI;", nothing},
         {hpgl2, "IN;", nothing},
+        {hp86b, "IN;PS1000;BP;", "every instruction was one this model does not know"},
+        {hp7470a, "BP;PW1;", "every instruction was one this model does not know"},
         {hp86b, "PA100,100;SP0;", ""},
         {hp7470a, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
         {hpgl2, "IN;SP1;PA100,100;PD1000,1000;SP0;", ""},
