@@ -104,7 +104,9 @@ void EscpPrinter::lineSilent() {
 }
 
 void EscpPrinter::draw(bool exact) {
-    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); }, exact);
+    sheet_.draw([this](int32_t width, int32_t height,
+                       int32_t depth) { return picture(width, height, depth); },
+                exact);
 }
 
 void EscpPrinter::endOfStream() {

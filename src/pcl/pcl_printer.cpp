@@ -69,7 +69,9 @@ void PclPrinter::lineSilent() {
 }
 
 void PclPrinter::draw(bool exact) {
-    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); }, exact);
+    sheet_.draw([this](int32_t width, int32_t height,
+                       int32_t depth) { return picture(width, height, depth); },
+                exact);
 }
 
 void PclPrinter::endOfStream() {

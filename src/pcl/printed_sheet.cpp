@@ -12,6 +12,7 @@ namespace plotanix {
 namespace {
 
 constexpr Colour white = 0xFFFFFF;
+constexpr Colour black = 0x000000;
 
 // The fixed-pitch font at the picture's resolution: 12 points (10
 // characters an inch) where the label font's points are pixels at 96 dpi.
@@ -26,19 +27,53 @@ const PageFont* fontFor(int32_t dpi) {
     return at->second.get();
 }
 
-void paint(uint8_t* pixel, Colour colour) {
-    pixel[0] = static_cast<uint8_t>(colour >> 16);
-    pixel[1] = static_cast<uint8_t>(colour >> 8);
-    pixel[2] = static_cast<uint8_t>(colour);
+bool monochrome(const RasterBlock& block) {
+    return block.planes == 1 && block.palette[0] == white && block.palette[1] == black;
 }
 
-void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, Colour colour) {
+// The picture's index of a colour: the primaries and black and white all
+// have one.
+unsigned indexOf(Colour colour) {
+    for (unsigned i = 0; i < firstGrey; ++i)
+        if (printPalette[i] == (colour & 0xFFFFFF)) return i;
+    return 1;
+}
+
+void putIndex(uint8_t* row, int64_t x, unsigned index, int depth) {
+    if (depth == 1) {
+        const auto bit = static_cast<uint8_t>(0x80u >> (x & 7));
+        row[x >> 3] = static_cast<uint8_t>(index != 0 ? row[x >> 3] | bit : row[x >> 3] & ~bit);
+        return;
+    }
+    uint8_t& byte = row[x >> 1];
+    byte = static_cast<uint8_t>((x & 1) ? (byte & 0xF0) | index : (byte & 0x0F) | index << 4);
+}
+
+void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, unsigned index) {
     x0 = std::max<int64_t>(x0, 0), y0 = std::max<int64_t>(y0, 0);
     x1 = std::min<int64_t>(x1, image.width), y1 = std::min<int64_t>(y1, image.height);
     for (int64_t y = y0; y < y1; ++y) {
         uint8_t* row = image.row(static_cast<int>(y));
         for (int64_t x = x0; x < x1; ++x)
-            paint(row + 3 * x, colour);
+            putIndex(row, x, index, image.depth);
+    }
+}
+
+// Black dots on white a pixel each, from pixel x0 of a picture row a bit a
+// pixel: the row's bytes shifted into place, cut at the picture's width.
+void orDots(uint8_t* out, const std::vector<uint8_t>& row, int64_t x0, int64_t width) {
+    const int64_t dots = std::min<int64_t>(static_cast<int64_t>(row.size()) * 8, width - x0);
+    if (dots <= 0) return;
+    const auto bytes = static_cast<size_t>((dots + 7) / 8);
+    const unsigned shift = static_cast<unsigned>(x0 & 7);
+    uint8_t* at = out + (x0 >> 3);
+    for (size_t i = 0; i < bytes; ++i) {
+        unsigned dot = row[i];
+        if (i + 1 == bytes && dots % 8 != 0) dot &= 0xFFu << (8 - dots % 8);
+        if (dot == 0) continue;
+        at[i] = static_cast<uint8_t>(at[i] | dot >> shift);
+        if (const auto spill = static_cast<uint8_t>(dot << (8 - shift)); shift != 0 && spill != 0)
+            at[i + 1] = static_cast<uint8_t>(at[i + 1] | spill);
     }
 }
 
@@ -88,6 +123,8 @@ bool PrintedSheet::addRow(std::vector<uint8_t> row) {
             ? block.fixedWidth
             : static_cast<int64_t>(row.size() / static_cast<size_t>(block.planes)) * 8;
     block.widthDots = std::max(block.widthDots, dots);
+    finest_ = std::max({finest_, block.dpiX, block.dpiY});
+    colour_ = colour_ || !monochrome(block);
     if (blank) row.clear(); // a blank row costs nothing
     bytes_ += row.size() + sizeof(row);
     block.rows.push_back(std::move(row));
@@ -127,6 +164,8 @@ void PrintedSheet::clear() {
     bytes_ = characters_ = 0;
     dropped_ = false;
     extent_ = {};
+    finest_ = 0;
+    colour_ = false;
     drawn_ = {};
     picture_ = nullptr;
     itemsDrawn_ = rowsDrawn_ = 0;
@@ -135,11 +174,10 @@ void PrintedSheet::clear() {
 
 PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
     Geometry g;
-    g.dpi = 0;
-    for (const RasterBlock& block : blocks_) {
-        if (!block.rows.empty()) g.dpi = std::max({g.dpi, block.dpiX, block.dpiY});
-    }
-    if (g.dpi == 0) g.dpi = 100; // text alone, about as a screen shows it
+    // Text alone is drawn at about the resolution a screen shows it, its
+    // edges grey; with raster, as sharp as the dots.
+    g.dpi = finest_ > 0 ? finest_ : 100;
+    g.depth = finest_ > 0 && !colour_ ? 1 : 4;
     const auto sizeAt = [&](int32_t dpi) {
         const auto pixels = [&](int64_t units) {
             return (units * dpi + sheetUnitsPerInch - 1) / sheetUnitsPerInch;
@@ -148,13 +186,14 @@ PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
         const int64_t h = pixels(extent_.bottom - extent_.top);
         return std::pair{w + 2 * marginPixels, h + 2 * marginPixels};
     };
-    for (auto [w, h] = sizeAt(g.dpi); w * h > picturePixelsMost && g.dpi > 1;
+    const auto bytes = [&](int64_t w, int64_t h) { return (w * g.depth + 31) / 32 * 4 * h; };
+    for (auto [w, h] = sizeAt(g.dpi); bytes(w, h) > pictureBytesMost && g.dpi > 1;
          std::tie(w, h) = sizeAt(g.dpi))
         g.dpi /= 2;
     auto [w, h] = sizeAt(g.dpi);
     if (!exact) {
         const auto step = [](int64_t n) { return (n + growPixels - 1) / growPixels * growPixels; };
-        if (step(w) * step(h) <= picturePixelsMost) w = step(w), h = step(h);
+        if (bytes(step(w), step(h)) <= pictureBytesMost) w = step(w), h = step(h);
     }
     const int64_t margin = marginPixels * sheetUnitsPerInch / g.dpi;
     g.originX = extent_.left - margin;
@@ -175,19 +214,20 @@ void PrintedSheet::draw(const PictureSource& source, bool exact) {
     // The picture is kept while the printed area fits it (growing), or is
     // it (exact); otherwise it is made again and drawn afresh.
     const Geometry tight = geometry(true);
-    const bool fits = tight.dpi == drawn_.dpi && tight.originX == drawn_.originX &&
-                      tight.originY == drawn_.originY && tight.width <= drawn_.width &&
-                      tight.height <= drawn_.height;
+    const bool fits = tight.dpi == drawn_.dpi && tight.depth == drawn_.depth &&
+                      tight.originX == drawn_.originX && tight.originY == drawn_.originY &&
+                      tight.width <= drawn_.width && tight.height <= drawn_.height;
     const bool keep = picture_ && (exact ? tight == drawn_ : fits);
     if (keep && version_ == drawnVersion_) return;
     if (!keep) {
         drawn_ = exact ? tight : geometry(false);
-        picture_ = source(drawn_.width, drawn_.height);
+        picture_ = source(drawn_.width, drawn_.height, drawn_.depth);
         itemsDrawn_ = rowsDrawn_ = 0;
         if (!picture_) {
             drawn_ = {};
             return;
         }
+        picture_->dpi = drawn_.dpi;
     }
     drawnVersion_ = version_;
     // Only the last item may still grow (rows to a block, characters to a
@@ -209,26 +249,19 @@ void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t 
     const int64_t dotWidth = sheetUnitsPerInch / block.dpiX;
     const int64_t dotHeight = sheetUnitsPerInch / block.dpiY;
     const bool oneToOne = block.dpiX == drawn_.dpi && block.dpiY == drawn_.dpi;
-    const bool monochrome = block.planes == 1 && block.palette[0] == white;
     const int64_t x0 = px(block.left, drawn_.originX);
+    const bool dotForPixel = oneToOne && monochrome(block) && image.depth == 1 && x0 >= 0;
     for (size_t r = fromRow; r < block.rows.size(); ++r) {
         const std::vector<uint8_t>& row = block.rows[r];
         const int64_t top = block.top + static_cast<int64_t>(r) * dotHeight;
-        const int64_t y0 = px(top, drawn_.originY), y1 = px(top + dotHeight, drawn_.originY);
-        if (y0 >= y1 || y0 < 0 || y0 >= image.height) continue;
-        if (oneToOne && monochrome) {
+        // Each row at least a pixel high: on a picture coarser than the
+        // dots, rows that share a pixel row all leave their ink in it.
+        const int64_t y0 = px(top, drawn_.originY);
+        const int64_t y1 = std::max(px(top + dotHeight, drawn_.originY), y0 + 1);
+        if (y0 < 0 || y0 >= image.height) continue;
+        if (dotForPixel) {
             // The common page: black dots on white, one pixel each.
-            uint8_t* pixels = image.row(static_cast<int>(y0));
-            const int64_t last =
-                std::min<int64_t>(static_cast<int64_t>(row.size()) * 8, image.width - x0);
-            for (size_t byte = 0; byte < row.size(); ++byte) {
-                if (row[byte] == 0) continue;
-                for (int bit = 0; bit < 8; ++bit) {
-                    const int64_t i = static_cast<int64_t>(byte) * 8 + bit;
-                    if (i < last && (row[byte] & (0x80 >> bit)))
-                        paint(pixels + 3 * (x0 + i), block.palette[1]);
-                }
-            }
+            if (!row.empty()) orDots(image.row(static_cast<int>(y0)), row, x0, image.width);
             continue;
         }
         const size_t planeBytes = row.size() / static_cast<size_t>(block.planes);
@@ -240,8 +273,9 @@ void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t 
                 ++end;
             const Colour colour = block.palette[index];
             if (colour != white) {
-                fillRect(image, px(block.left + i * dotWidth, drawn_.originX), y0,
-                         px(block.left + end * dotWidth, drawn_.originX), y1, colour);
+                const int64_t left = px(block.left + i * dotWidth, drawn_.originX);
+                const int64_t right = px(block.left + end * dotWidth, drawn_.originX);
+                fillRect(image, left, y0, std::max(right, left + 1), y1, indexOf(colour));
             }
             i = end;
         }
@@ -295,10 +329,13 @@ const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
 
 void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
     const int64_t baseline = px(run.baseline, drawn_.originY);
+    const int depth = image.depth;
     for (size_t i = from; i < run.text.size(); ++i) {
         const Glyph* g = glyph(static_cast<uint8_t>(run.text[i]));
         if (!g) return;
-        // Black ink over what is there, as much as the glyph covers.
+        // Black ink over what is there: on white (or grey) a grey by its
+        // coverage where the picture has greys, else black where the glyph
+        // covers half the pixel or more.
         const CoverageMask& mask = g->mask;
         const int64_t left =
             px(run.x + static_cast<int64_t>(i) * textPitch, drawn_.originX) + g->left;
@@ -308,17 +345,26 @@ void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
         for (int64_t y = std::max<int64_t>(0, -top); y < mask.height && top + y < image.height;
              ++y) {
             const uint8_t* coverage = mask.coverage.data() + y * mask.width;
-            uint8_t* row = image.row(static_cast<int>(top + y)) + 3 * left;
+            uint8_t* row = image.row(static_cast<int>(top + y));
             for (int64_t x = x0; x < x1; ++x) {
                 const unsigned cover = coverage[x];
                 if (cover == 0) continue;
-                uint8_t* pixel = row + 3 * x;
-                if (cover == 255) {
-                    pixel[0] = pixel[1] = pixel[2] = 0;
+                const int64_t at = left + x;
+                if (depth == 1) {
+                    if (cover >= 128) putIndex(row, at, 1, depth);
                     continue;
                 }
-                for (int c = 0; c < 3; ++c)
-                    pixel[c] = blendCoverage(pixel[c], 0, cover);
+                const unsigned was = PageImage::indexIn(row, static_cast<int>(at), depth);
+                unsigned ink = was;
+                if (was == 0 || was >= firstGrey) {
+                    // Levels 1 to 8 are the greys, 9 black: the darker stays.
+                    const unsigned before = was == 0 ? 0 : was - firstGrey + 1;
+                    const unsigned level = std::max((cover * 9 + 127) / 255, before);
+                    ink = level == 0 ? 0 : level == 9 ? 1 : firstGrey + level - 1;
+                } else if (cover >= 128) {
+                    ink = 1;
+                }
+                if (ink != was) putIndex(row, at, ink, depth);
             }
         }
     }

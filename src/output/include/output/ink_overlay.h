@@ -24,7 +24,8 @@ inline constexpr std::array<Colour, 8> overlayPalette = {
 // on along the palette (one not in it: the palette's k-th); page 0 keeps its own.
 Colour shiftedInk(size_t k, Colour colour);
 
-// Each inked pixel of layer onto page, in the colour colour gives it.
+// Each inked pixel of layer onto page, in the colour colour gives it; a
+// printer's page (palette indices) takes none.
 void layInk(PageImage& page, const PageImage& layer, const std::function<Colour(Colour)>& colour);
 
 // A page saved as PNG, read back; nullptr with why in one line.

@@ -4,8 +4,11 @@
 // runs of text, placed in 1/7200 inch, which every resolution the printers
 // here use divides. The picture is drawn from it: the printed area with a
 // small margin, at the finest resolution the sheet's raster uses, so that
-// a page of one resolution has each dot one pixel. Bounded: a sheet keeps
-// at most sheetBytesMost of rows and textMost characters.
+// a page of one resolution has each dot one pixel. The picture keeps
+// palette indices (printPalette), a bit a pixel when the raster is black
+// and white, four when it is in colour or the page is text alone (its
+// edges grey). Bounded: a sheet keeps at most sheetBytesMost of rows and
+// textMost characters, its picture at most pictureBytesMost.
 
 #include "page/label_font.h"
 #include "page/page_image.h"
@@ -51,9 +54,10 @@ class PrintedSheet {
     // Past these the sheet takes no more: rows and text beyond are dropped.
     static constexpr size_t sheetBytesMost = size_t(24) << 20;
     static constexpr size_t textMost = 1 << 18;
-    // The picture holds at most this many pixels (a Legal sheet at 300
-    // dpi): a finer sheet is drawn at half its resolution, or less.
-    static constexpr int64_t picturePixelsMost = int64_t(2550) * 4200;
+    // The picture's bytes at most: a Legal sheet at 600 dpi in black and
+    // white, or at 300 dpi in colour. A larger one is drawn at half its
+    // resolution, or less, each dot at least a pixel.
+    static constexpr int64_t pictureBytesMost = int64_t(6) << 20;
     static constexpr int32_t marginPixels = 8;
 
     PrintedSheet();
@@ -82,7 +86,7 @@ class PrintedSheet {
     // growPixels further right and down, so that a page arriving row by
     // row is drawn again a few times, not at every row. Asks for a picture
     // of another size (blank) when it changes; nothing on an empty sheet.
-    using PictureSource = std::function<PageImage*(int32_t width, int32_t height)>;
+    using PictureSource = std::function<PageImage*(int32_t width, int32_t height, int32_t depth)>;
     static constexpr int32_t growPixels = 1024;
     void draw(const PictureSource& source, bool exact);
     // The geometry the picture has: its resolution and where its first
@@ -91,7 +95,7 @@ class PrintedSheet {
 
   private:
     struct Geometry {
-        int32_t dpi = 0;
+        int32_t dpi = 0, depth = 1;
         int64_t originX = 0, originY = 0;
         int32_t width = 0, height = 0;
         bool operator==(const Geometry&) const = default;
@@ -111,6 +115,10 @@ class PrintedSheet {
         void add(int64_t l, int64_t t, int64_t r, int64_t b);
     };
     Extent extent_;
+    // The finest resolution of the blocks with rows, and whether any of
+    // them is in colour.
+    int32_t finest_ = 0;
+    bool colour_ = false;
     std::vector<RasterBlock> blocks_;
     std::vector<TextRun> texts_;
     std::vector<Item> items_;
