@@ -3,6 +3,9 @@
 #include "page/drawing.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -52,17 +55,32 @@ void putIndex(uint8_t* row, int64_t x, unsigned index, int depth) {
 void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, unsigned index) {
     x0 = std::max<int64_t>(x0, 0), y0 = std::max<int64_t>(y0, 0);
     x1 = std::min<int64_t>(x1, image.width), y1 = std::min<int64_t>(y1, image.height);
+    const int depth = image.depth;
+    const int perByte = 8 / depth;
+    // The pixels that share a byte with the run's ends one at a time, the
+    // whole bytes between at once: a run of a colour plane may be a page wide.
+    const int64_t first = (x0 + perByte - 1) / perByte, last = x1 / perByte;
+    const auto pattern = static_cast<uint8_t>(depth == 1 ? (index != 0 ? 0xFF : 0) : index * 0x11);
     for (int64_t y = y0; y < y1; ++y) {
         uint8_t* row = image.row(static_cast<int>(y));
-        for (int64_t x = x0; x < x1; ++x)
-            putIndex(row, x, index, image.depth);
+        if (first >= last) {
+            for (int64_t x = x0; x < x1; ++x)
+                putIndex(row, x, index, depth);
+            continue;
+        }
+        for (int64_t x = x0; x < first * perByte; ++x)
+            putIndex(row, x, index, depth);
+        std::memset(row + first, pattern, static_cast<size_t>(last - first));
+        for (int64_t x = last * perByte; x < x1; ++x)
+            putIndex(row, x, index, depth);
     }
 }
 
-// Black dots on white a pixel each, from pixel x0 of a picture row a bit a
-// pixel: the row's bytes shifted into place, cut at the picture's width.
-void orDots(uint8_t* out, const std::vector<uint8_t>& row, int64_t x0, int64_t width) {
-    const int64_t dots = std::min<int64_t>(static_cast<int64_t>(row.size()) * 8, width - x0);
+// Black dots on white a pixel each, count of them from pixel x0 of a
+// picture row a bit a pixel: the row's bytes shifted into place, cut at the
+// picture's width.
+void orDots(uint8_t* out, const uint8_t* row, int64_t count, int64_t x0, int64_t width) {
+    const int64_t dots = std::min<int64_t>(count, width - x0);
     if (dots <= 0) return;
     const auto bytes = static_cast<size_t>((dots + 7) / 8);
     const unsigned shift = static_cast<unsigned>(x0 & 7);
@@ -112,7 +130,7 @@ RasterBlock& PrintedSheet::startBlock(const RasterBlock& block) {
 }
 
 bool PrintedSheet::addRow(std::vector<uint8_t> row) {
-    if (blocks_.empty() || bytes_ + row.size() > sheetBytesMost) {
+    if (blocks_.empty()) {
         dropped_ = true;
         return false;
     }
@@ -122,10 +140,21 @@ bool PrintedSheet::addRow(std::vector<uint8_t> row) {
         block.fixedWidth > 0
             ? block.fixedWidth
             : static_cast<int64_t>(row.size() / static_cast<size_t>(block.planes)) * 8;
-    block.widthDots = std::max(block.widthDots, dots);
+    const int64_t widthDots = std::max(block.widthDots, dots);
+    if (blank && block.palette[0] == white) {
+        row.clear(); // a blank row costs nothing
+    } else if (blank) {
+        // Index 0 inks (black in RGB): the row is as wide as the block so
+        // far, whatever comes after it.
+        row.assign(static_cast<size_t>(block.planes) * static_cast<size_t>((widthDots + 7) / 8), 0);
+    }
+    if (bytes_ + row.size() > sheetBytesMost) {
+        dropped_ = true;
+        return false;
+    }
+    block.widthDots = widthDots;
     finest_ = std::max({finest_, block.dpiX, block.dpiY});
     colour_ = colour_ || !monochrome(block);
-    if (blank) row.clear(); // a blank row costs nothing
     bytes_ += row.size() + sizeof(row);
     block.rows.push_back(std::move(row));
     ++version_;
@@ -172,7 +201,7 @@ void PrintedSheet::clear() {
     glyphs_ = nullptr; // the next picture may be drawn on another thread
 }
 
-PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
+PrintedSheet::Geometry PrintedSheet::geometry(bool room) const {
     Geometry g;
     // Text alone is drawn at about the resolution a screen shows it, its
     // edges grey; with raster, as sharp as the dots.
@@ -186,14 +215,22 @@ PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
         const int64_t h = pixels(extent_.bottom - extent_.top);
         return std::pair{w + 2 * marginPixels, h + 2 * marginPixels};
     };
-    const auto bytes = [&](int64_t w, int64_t h) { return (w * g.depth + 31) / 32 * 4 * h; };
-    for (auto [w, h] = sizeAt(g.dpi); bytes(w, h) > pictureBytesMost && g.dpi > 1;
-         std::tie(w, h) = sizeAt(g.dpi))
+    // An image's sides are 16-bit: pages printed below each other reach it.
+    constexpr int64_t side = std::numeric_limits<int16_t>::max();
+    const auto rowBytes = [&](int64_t w) { return (w * g.depth + 31) / 32 * 4; };
+    const auto fits = [&](int64_t w, int64_t h) {
+        return rowBytes(w) * h <= pictureBytesMost && w <= side && h <= side;
+    };
+    for (auto [w, h] = sizeAt(g.dpi); !fits(w, h) && g.dpi > 1; std::tie(w, h) = sizeAt(g.dpi))
         g.dpi /= 2;
     auto [w, h] = sizeAt(g.dpi);
-    if (!exact) {
+    if (room) {
+        // A step across; down, half as much again, so that pages printed
+        // below each other are drawn again a few times in all. Rows not yet
+        // reached cost no memory.
         const auto step = [](int64_t n) { return (n + growPixels - 1) / growPixels * growPixels; };
-        if (bytes(step(w), step(h)) <= pictureBytesMost) w = step(w), h = step(h);
+        if (fits(step(w), h)) w = step(w);
+        h = std::max(h, std::min({step(h + h / 2), pictureBytesMost / rowBytes(w), side}));
     }
     const int64_t margin = marginPixels * sheetUnitsPerInch / g.dpi;
     g.originX = extent_.left - margin;
@@ -211,16 +248,18 @@ int64_t PrintedSheet::px(int64_t units, int64_t origin) const {
 
 void PrintedSheet::draw(const PictureSource& source, bool exact) {
     if (extent_.empty) return;
-    // The picture is kept while the printed area fits it (growing), or is
-    // it (exact); otherwise it is made again and drawn afresh.
-    const Geometry tight = geometry(true);
-    const bool fits = tight.dpi == drawn_.dpi && tight.depth == drawn_.depth &&
+    // The picture is the printed area and its margin, drawn into room that
+    // is kept while the area fits it; otherwise it is made again and drawn
+    // afresh. A page first looked at whole is given no more room than it
+    // needs; one that grows, room to grow, so that it is not drawn again at
+    // every look.
+    const Geometry tight = geometry(false);
+    const bool fits = picture_ && tight.dpi == drawn_.dpi && tight.depth == drawn_.depth &&
                       tight.originX == drawn_.originX && tight.originY == drawn_.originY &&
                       tight.width <= drawn_.width && tight.height <= drawn_.height;
-    const bool keep = picture_ && (exact ? tight == drawn_ : fits);
-    if (keep && version_ == drawnVersion_) return;
-    if (!keep) {
-        drawn_ = exact ? tight : geometry(false);
+    if (fits && version_ == drawnVersion_) return;
+    if (!fits) {
+        drawn_ = geometry(!(exact && picture_ == nullptr));
         picture_ = source(drawn_.width, drawn_.height, drawn_.depth);
         itemsDrawn_ = rowsDrawn_ = 0;
         if (!picture_) {
@@ -230,6 +269,10 @@ void PrintedSheet::draw(const PictureSource& source, bool exact) {
         picture_->dpi = drawn_.dpi;
     }
     drawnVersion_ = version_;
+    // Drawn into all the room: ink that strays past the printed area shows
+    // alike whenever the area grows over it.
+    picture_->width = static_cast<int16_t>(drawn_.width);
+    picture_->height = static_cast<int16_t>(drawn_.height);
     // Only the last item may still grow (rows to a block, characters to a
     // run of text): what was drawn of it is kept.
     for (; itemsDrawn_ < items_.size(); ++itemsDrawn_, rowsDrawn_ = 0) {
@@ -241,8 +284,10 @@ void PrintedSheet::draw(const PictureSource& source, bool exact) {
             drawText(*picture_, texts_[item.index], rowsDrawn_);
             rowsDrawn_ = texts_[item.index].text.size();
         }
-        if (itemsDrawn_ + 1 == items_.size()) return;
+        if (itemsDrawn_ + 1 == items_.size()) break;
     }
+    picture_->width = static_cast<int16_t>(tight.width);
+    picture_->height = static_cast<int16_t>(tight.height);
 }
 
 void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t fromRow) {
@@ -261,11 +306,13 @@ void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t 
         if (y0 < 0 || y0 >= image.height) continue;
         if (dotForPixel) {
             // The common page: black dots on white, one pixel each.
-            if (!row.empty()) orDots(image.row(static_cast<int>(y0)), row, x0, image.width);
+            if (!row.empty())
+                orDots(image.row(static_cast<int>(y0)), row.data(),
+                       static_cast<int64_t>(row.size()) * 8, x0, image.width);
             continue;
         }
         const size_t planeBytes = row.size() / static_cast<size_t>(block.planes);
-        const int64_t dots = row.empty() ? block.widthDots : static_cast<int64_t>(planeBytes) * 8;
+        const auto dots = static_cast<int64_t>(planeBytes) * 8;
         for (int64_t i = 0; i < dots;) {
             const unsigned index = indexAt(row, planeBytes, block.planes, i);
             int64_t end = i + 1;
@@ -324,6 +371,27 @@ const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
         const auto from = whole.coverage.begin() + static_cast<std::ptrdiff_t>(y) * whole.width;
         glyph->mask.coverage.insert(glyph->mask.coverage.end(), from + left, from + right);
     }
+    const CoverageMask& mask = glyph->mask;
+    const auto bytes = static_cast<size_t>((mask.width + 7) / 8);
+    const auto halves = static_cast<size_t>(mask.width / 2 + 1);
+    glyph->bits.assign(bytes * static_cast<size_t>(mask.height), 0);
+    for (std::vector<uint8_t>& packed : glyph->onWhite)
+        packed.assign(halves * static_cast<size_t>(mask.height), 0);
+    for (int32_t y = 0; y < mask.height; ++y) {
+        for (int32_t x = 0; x < mask.width; ++x) {
+            const unsigned cover = mask.coverage[static_cast<size_t>(y) * mask.width + x];
+            const unsigned level = (cover * 9 + 127) / 255;
+            glyph->levels.push_back(static_cast<uint8_t>(level));
+            if (cover >= 128)
+                glyph->bits[y * bytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            const unsigned index = level == 0 ? 0 : level == 9 ? 1 : firstGrey + level - 1;
+            for (unsigned phase = 0; phase < 2; ++phase) {
+                const unsigned at = phase + static_cast<unsigned>(x);
+                glyph->onWhite[phase][y * halves + at / 2] |=
+                    static_cast<uint8_t>(index << ((at & 1) ? 0 : 4));
+            }
+        }
+    }
     return &*glyph;
 }
 
@@ -342,29 +410,47 @@ void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
         const int64_t top = baseline + g->top;
         const int64_t x0 = std::max<int64_t>(0, -left);
         const int64_t x1 = std::min<int64_t>(mask.width, image.width - left);
+        const auto bytes = static_cast<size_t>((mask.width + 7) / 8);
         for (int64_t y = std::max<int64_t>(0, -top); y < mask.height && top + y < image.height;
              ++y) {
-            const uint8_t* coverage = mask.coverage.data() + y * mask.width;
             uint8_t* row = image.row(static_cast<int>(top + y));
+            if (depth == 1) {
+                if (x0 == 0) orDots(row, g->bits.data() + y * bytes, x1, left, image.width);
+                for (int64_t x = x0; x0 > 0 && x < x1; ++x) // cut at the left edge
+                    if (g->bits[y * bytes + x / 8] & (0x80 >> (x % 8)))
+                        putIndex(row, left + x, 1, 1);
+                continue;
+            }
+            // On white paper (most text) the glyph's indices as they are.
+            const auto phase = static_cast<size_t>(left & 1);
+            const auto halves = static_cast<size_t>(mask.width / 2 + 1);
+            const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
+            uint8_t* under = row + (left >> 1);
+            if (x0 == 0 && x1 == mask.width &&
+                std::all_of(under, under + span, [](uint8_t b) { return b == 0; })) {
+                const uint8_t* packed = g->onWhite[phase].data() + y * halves;
+                for (size_t k = 0; k < span; ++k)
+                    under[k] = static_cast<uint8_t>(under[k] | packed[k]);
+                continue;
+            }
+            const uint8_t* levels = g->levels.data() + y * mask.width;
             for (int64_t x = x0; x < x1; ++x) {
-                const unsigned cover = coverage[x];
-                if (cover == 0) continue;
+                const unsigned level = levels[x];
+                if (level == 0) continue;
                 const int64_t at = left + x;
-                if (depth == 1) {
-                    if (cover >= 128) putIndex(row, at, 1, depth);
-                    continue;
-                }
-                const unsigned was = PageImage::indexIn(row, static_cast<int>(at), depth);
+                uint8_t& byte = row[at >> 1];
+                const unsigned shift = (at & 1) ? 0 : 4;
+                const unsigned was = (byte >> shift) & 15u;
                 unsigned ink = was;
                 if (was == 0 || was >= firstGrey) {
                     // Levels 1 to 8 are the greys, 9 black: the darker stays.
-                    const unsigned before = was == 0 ? 0 : was - firstGrey + 1;
-                    const unsigned level = std::max((cover * 9 + 127) / 255, before);
-                    ink = level == 0 ? 0 : level == 9 ? 1 : firstGrey + level - 1;
-                } else if (cover >= 128) {
-                    ink = 1;
+                    const unsigned darker = std::max(level, was == 0 ? 0 : was - firstGrey + 1);
+                    ink = darker == 9 ? 1 : firstGrey + darker - 1;
+                } else if (level >= 5) {
+                    ink = 1; // black over a colour where the glyph covers half
                 }
-                if (ink != was) putIndex(row, at, ink, depth);
+                if (ink != was)
+                    byte = static_cast<uint8_t>((byte & ~(15u << shift)) | ink << shift);
             }
         }
     }

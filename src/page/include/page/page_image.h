@@ -73,6 +73,8 @@ class PixelRows {
     }
     // The stored rows made, low included, high not.
     std::pair<int32_t, int32_t> made() const { return {low_, high_}; }
+    // The rows there is room for.
+    int32_t rows() const { return rows_; }
     // Every row back to paper of this colour, no row made.
     void clear(Colour paper) { setPaper(paper), low_ = high_ = 0; }
     Colour paper() const { return paper_; }
@@ -101,6 +103,9 @@ struct PageImage {
         : width(width), height(height), depth(depth), stride(stride),
           pixels(std::move(pixels), width, stride) {}
 
+    // The picture: a printer's may be smaller than the room its rows have
+    // (stride, pixels.rows()), the picture growing into it; its top row is
+    // the last stored, wherever its bottom lies.
     int16_t width = 0;
     int16_t height = 0;
     uint8_t depth = 0;  // 24, or 1 or 4 for palette indices
@@ -118,8 +123,8 @@ struct PageImage {
 
     // Start of picture row y (0 = top row as shown and saved). Writing goes
     // through here, so the row counts as drawn on.
-    [[gnu::always_inline]] uint8_t* row(int y) { return pixels.at(height - 1 - y); }
-    const uint8_t* row(int y) const { return pixels.at(height - 1 - y); }
+    [[gnu::always_inline]] uint8_t* row(int y) { return pixels.at(pixels.rows() - 1 - y); }
+    const uint8_t* row(int y) const { return pixels.at(pixels.rows() - 1 - y); }
     // The colour at picture pixel (x, y), as a Colour value.
     Colour pixel(int x, int y) const {
         if (indexed()) return printPalette[indexIn(row(y), x, depth)];
@@ -138,8 +143,10 @@ struct PageImage {
     // pixel is paper(). For an image put together by hand: all.
     std::pair<int32_t, int32_t> rowsDrawn() const {
         const auto [low, high] = pixels.made();
-        if (low >= high) return {height, 0};
-        return {height - high, height - low};
+        const int32_t top = std::max(pixels.rows() - high, 0);
+        const int32_t bottom = std::min<int32_t>(pixels.rows() - low, height);
+        if (low >= high || top >= bottom) return {height, 0};
+        return {top, bottom};
     }
     Colour paper() const { return pixels.paper(); }
 };
@@ -152,7 +159,8 @@ std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_
                                            Colour paper = 0);
 
 // Whether two images have the same size and pixels; rows neither has drawn
-// on since a fill in the same colour are known alike and not compared.
+// on since a fill in the same colour are known alike and not compared, nor
+// is the room a picture has beyond its size.
 bool samePixels(const PageImage& a, const PageImage& b);
 
 } // namespace plotanix

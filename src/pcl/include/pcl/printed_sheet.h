@@ -33,7 +33,7 @@ struct RasterBlock {
     // Colour by index; the first plane holds the index's lowest bit.
     std::array<Colour, 8> palette{0xFFFFFF, 0x000000};
     // Each row: its planes one after the other, each size() / planes bytes,
-    // the leftmost dot in a byte's top bit; an empty row is all index 0.
+    // the leftmost dot in a byte's top bit; an empty row is blank white.
     std::vector<std::vector<uint8_t>> rows;
     int64_t widthDots = 0;  // the longest row's
     int64_t fixedWidth = 0; // the raster width given, in dots: rows are that wide
@@ -78,14 +78,15 @@ class PrintedSheet {
     bool dropped() const { return dropped_; }
     void clear();
 
-    // The picture brought up to date with the sheet, drawing only what is
-    // new while the printed area stays within the picture. exact: the
-    // picture is the printed area and its margin (the page is looked at as
-    // it stands: the line fell silent, the stream or the page ended);
-    // otherwise, while the sheet grows, it may reach up to a step of
-    // growPixels further right and down, so that a page arriving row by
-    // row is drawn again a few times, not at every row. Asks for a picture
-    // of another size (blank) when it changes; nothing on an empty sheet.
+    // The picture brought up to date with the sheet: the printed area and
+    // its margin, drawn into room that may reach up to a step of growPixels
+    // further right and down, so that a page arriving row by row, or looked
+    // at between runs, is drawn again a few times, not at every row or
+    // look; only what is new is drawn while the area fits the room. exact
+    // (the page is looked at as it stands: the line fell silent, the stream
+    // or the page ended): a first picture is given no room beyond the
+    // area. Asks for a picture of another size (blank) when it needs more
+    // room; nothing on an empty sheet.
     using PictureSource = std::function<PageImage*(int32_t width, int32_t height, int32_t depth)>;
     static constexpr int32_t growPixels = 1024;
     void draw(const PictureSource& source, bool exact);
@@ -104,7 +105,8 @@ class PrintedSheet {
         bool block; // else text
         size_t index;
     };
-    Geometry geometry(bool exact) const;
+    // The printed area and its margin, or with room to grow.
+    Geometry geometry(bool room) const;
     void drawBlock(PageImage& image, const RasterBlock& block, size_t fromRow);
     void drawText(PageImage& image, const TextRun& run, size_t from);
     int64_t px(int64_t units, int64_t origin) const;
@@ -135,6 +137,13 @@ class PrintedSheet {
     struct Glyph {
         CoverageMask mask;         // its ink alone
         int32_t left = 0, top = 0; // from the glyph's origin
+        // Its pixels as the picture takes them: a bit where it covers half
+        // or more (rows of (width + 7) / 8 bytes), and a level of ink from
+        // 0 (none) to 9 (black) each; and on white paper as indices of four
+        // bits, starting in a byte's high half or its low (rows of
+        // width / 2 + 1 bytes).
+        std::vector<uint8_t> bits, levels;
+        std::array<std::vector<uint8_t>, 2> onWhite;
     };
     struct Glyphs;
     const Glyph* glyph(uint8_t byte);
