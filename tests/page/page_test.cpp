@@ -160,6 +160,24 @@ TEST(PageImage, IndicesReadAsThePrintPalettesColours) {
     EXPECT_FALSE(createPageImage(8, 2, 8)) << "no other depth";
 }
 
+// A printer's picture may be smaller than the room its rows have, its top
+// row the last stored: it compares with a picture of its own size by its
+// own pixels, whatever lies beyond them.
+TEST(PageImage, APictureWithinItsRoomComparesItsOwnPixels) {
+    std::unique_ptr<PageImage> roomy = createPageImage(40, 9, 1), exact = createPageImage(10, 3, 1);
+    roomy->width = 10, roomy->height = 3;
+    for (PageImage* image : {roomy.get(), exact.get()})
+        image->row(2)[1] = 0x40; // pixel 9 of the bottom row
+    EXPECT_EQ(roomy->pixel(9, 2), 0x000000u);
+    EXPECT_TRUE(samePixels(*roomy, *exact));
+    roomy->row(2)[1] |= 0x20; // past the picture's width, in its last byte
+    roomy->row(3)[0] = 0xFF;  // below it
+    EXPECT_TRUE(samePixels(*roomy, *exact)) << "beyond the picture";
+    roomy->row(0)[0] = 0x01;
+    EXPECT_FALSE(samePixels(*roomy, *exact)) << "within it";
+    EXPECT_EQ(roomy->rowsDrawn(), std::pair(0, 3)) << "the rows drawn, cut at the picture";
+}
+
 TEST_F(Page, LinesAreTheWalkedPixelsWhicheverEndComesFirst) {
     const std::tuple<int, int, int, int, PixelSet> cases[] = {
         {0, 0, 3, 1, {{0, 0}, {1, 0}, {2, 1}, {3, 1}}},

@@ -240,3 +240,28 @@ TEST(PclBounds, ThePictureKeepsEveryDotInBoundedBytes) {
             greys += page.pixel(x, y) != penColours[0] && page.pixel(x, y) != penColours[1];
     EXPECT_GT(greys, 0) << "text alone has grey edges";
 }
+
+// The page depends on the bytes, not on how often it is looked at: split
+// into runs (each run's end a look at the picture, which then grows within
+// its room) it is the page drawn whole, pixel for pixel and in size.
+TEST(PclPage, LookingBetweenRunsChangesNoPixel) {
+    std::string tall = start;
+    for (int y = 0; y < 1500; ++y)
+        tall += row({static_cast<uint8_t>(y), 0x81});
+    const std::pair<const char*, std::string> streams[] = {
+        {"a block growing past its room", tall},
+        {"blank RGB rows before longer ones",
+         esc("*r3U") + start + row({}) + row({}, -1, 'V') + row({0xF0}, -1, 'V') + row({0, 0x0F})},
+        {"text, raster, then text above", "AB\r\n" + start + row({0xFF}) + esc("*p0Y") + "CD"},
+    };
+    for (const auto& [what, stream] : streams) {
+        PrinterPlot whole(PlotterModel::pcl, false), split(PlotterModel::pcl, false);
+        whole.print(stream);
+        for (size_t at = 0; at < stream.size(); at += 7)
+            split.run(stream.substr(at, 7));
+        split.end();
+        EXPECT_EQ(split.page().width, whole.page().width) << what;
+        EXPECT_EQ(split.page().height, whole.page().height) << what;
+        EXPECT_TRUE(samePixels(split.page(), whole.page())) << what;
+    }
+}
