@@ -76,6 +76,34 @@ void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, 
     }
 }
 
+// A four-bit index with a glyph's ink of this level (0 to 9) over it: on
+// white or grey the darker of the two (levels 1 to 8 the greys, 9 black),
+// over black or a colour black where the glyph covers half the pixel.
+constexpr unsigned inkedIndex(unsigned was, unsigned level) {
+    if (was == 0 || was >= firstGrey) {
+        const unsigned darker = std::max(level, was == 0 ? 0 : was - firstGrey + 1);
+        return darker == 0 ? 0 : darker == 9 ? 1 : firstGrey + darker - 1;
+    }
+    return level >= 5 ? 1 : was;
+}
+
+// A byte of two indices with a pair of levels over it (the high pixel's
+// level times 10 and the low one's): text is drawn two pixels at a time.
+struct InkedBytes {
+    std::array<std::array<uint8_t, 100>, 256> next{};
+    InkedBytes() {
+        for (unsigned byte = 0; byte < 256; ++byte)
+            for (unsigned pair = 0; pair < 100; ++pair)
+                next[byte][pair] = static_cast<uint8_t>(inkedIndex(byte >> 4, pair / 10) << 4 |
+                                                        inkedIndex(byte & 15, pair % 10));
+    }
+    const std::array<uint8_t, 100>& operator[](unsigned byte) const { return next[byte]; }
+};
+const InkedBytes& inkedBytes() {
+    static const InkedBytes table;
+    return table;
+}
+
 // Black dots on white a pixel each, count of them from pixel x0 of a
 // picture row a bit a pixel: the row's bytes shifted into place, cut at the
 // picture's width.
@@ -121,6 +149,7 @@ PrintedSheet::PrintedSheet() = default;
 PrintedSheet::~PrintedSheet() = default;
 
 RasterBlock& PrintedSheet::startBlock(const RasterBlock& block) {
+    printedCells_.fill(0); // text over raster may ink it otherwise
     blocks_.push_back(block);
     blocks_.back().rows.clear();
     blocks_.back().widthDots = 0;
@@ -173,6 +202,15 @@ void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
         return;
     }
     ++characters_;
+    // The same character where it was already printed (since the last
+    // raster) adds no ink: a line overprinted at the foot of the page, again
+    // and again, is drawn once. Remembered in a small table, by place.
+    const uint64_t key = static_cast<uint64_t>(x) << 48 ^
+                         (static_cast<uint64_t>(baseline) & 0xFFFFFFFFFF) << 8 ^
+                         static_cast<uint8_t>(byte);
+    uint64_t& seen = printedCells_[(key * 0x9E3779B97F4A7C15u) >> 52];
+    if (seen == key + 1) return;
+    seen = key + 1;
     ++version_;
     TextRun* last = items_.empty() || items_.back().block ? nullptr : &texts_[items_.back().index];
     if (last && last->baseline == baseline &&
@@ -187,6 +225,7 @@ void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
 }
 
 void PrintedSheet::clear() {
+    printedCells_.fill(0);
     blocks_.clear();
     texts_.clear();
     items_.clear();
@@ -225,12 +264,15 @@ PrintedSheet::Geometry PrintedSheet::geometry(bool room) const {
         g.dpi /= 2;
     auto [w, h] = sizeAt(g.dpi);
     if (room) {
-        // A step across; down, half as much again, so that pages printed
-        // below each other are drawn again a few times in all. Rows not yet
-        // reached cost no memory.
-        const auto step = [](int64_t n) { return (n + growPixels - 1) / growPixels * growPixels; };
+        // Half as much again each way, in steps of growPixels, so that a
+        // page that grows (row by row, or pages printed below each other)
+        // is drawn again a few times in all. Rows not yet reached cost no
+        // memory.
+        const auto step = [](int64_t n) {
+            return (n + n / 2 + growPixels - 1) / growPixels * growPixels;
+        };
         if (fits(step(w), h)) w = step(w);
-        h = std::max(h, std::min({step(h + h / 2), pictureBytesMost / rowBytes(w), side}));
+        h = std::max(h, std::min({step(h), pictureBytesMost / rowBytes(w), side}));
     }
     const int64_t margin = marginPixels * sheetUnitsPerInch / g.dpi;
     g.originX = extent_.left - margin;
@@ -375,8 +417,8 @@ const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
     const auto bytes = static_cast<size_t>((mask.width + 7) / 8);
     const auto halves = static_cast<size_t>(mask.width / 2 + 1);
     glyph->bits.assign(bytes * static_cast<size_t>(mask.height), 0);
-    for (std::vector<uint8_t>& packed : glyph->onWhite)
-        packed.assign(halves * static_cast<size_t>(mask.height), 0);
+    for (std::vector<uint8_t>& pairs : glyph->pairs)
+        pairs.assign(halves * static_cast<size_t>(mask.height), 0);
     for (int32_t y = 0; y < mask.height; ++y) {
         for (int32_t x = 0; x < mask.width; ++x) {
             const unsigned cover = mask.coverage[static_cast<size_t>(y) * mask.width + x];
@@ -384,11 +426,10 @@ const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
             glyph->levels.push_back(static_cast<uint8_t>(level));
             if (cover >= 128)
                 glyph->bits[y * bytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-            const unsigned index = level == 0 ? 0 : level == 9 ? 1 : firstGrey + level - 1;
             for (unsigned phase = 0; phase < 2; ++phase) {
                 const unsigned at = phase + static_cast<unsigned>(x);
-                glyph->onWhite[phase][y * halves + at / 2] |=
-                    static_cast<uint8_t>(index << ((at & 1) ? 0 : 4));
+                glyph->pairs[phase][y * halves + at / 2] +=
+                    static_cast<uint8_t>((at & 1) ? level : level * 10);
             }
         }
     }
@@ -421,36 +462,25 @@ void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
                         putIndex(row, left + x, 1, 1);
                 continue;
             }
-            // On white paper (most text) the glyph's indices as they are.
+            // Two pixels a byte, by the table; pixels cut at an edge one by one.
             const auto phase = static_cast<size_t>(left & 1);
             const auto halves = static_cast<size_t>(mask.width / 2 + 1);
-            const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
-            uint8_t* under = row + (left >> 1);
-            if (x0 == 0 && x1 == mask.width &&
-                std::all_of(under, under + span, [](uint8_t b) { return b == 0; })) {
-                const uint8_t* packed = g->onWhite[phase].data() + y * halves;
+            if (x0 == 0 && x1 == mask.width) {
+                const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
+                uint8_t* under = row + (left >> 1);
+                const uint8_t* pairs = g->pairs[phase].data() + y * halves;
+                const InkedBytes& inked = inkedBytes();
                 for (size_t k = 0; k < span; ++k)
-                    under[k] = static_cast<uint8_t>(under[k] | packed[k]);
+                    under[k] = inked[under[k]][pairs[k]];
                 continue;
             }
             const uint8_t* levels = g->levels.data() + y * mask.width;
             for (int64_t x = x0; x < x1; ++x) {
-                const unsigned level = levels[x];
-                if (level == 0) continue;
                 const int64_t at = left + x;
                 uint8_t& byte = row[at >> 1];
                 const unsigned shift = (at & 1) ? 0 : 4;
-                const unsigned was = (byte >> shift) & 15u;
-                unsigned ink = was;
-                if (was == 0 || was >= firstGrey) {
-                    // Levels 1 to 8 are the greys, 9 black: the darker stays.
-                    const unsigned darker = std::max(level, was == 0 ? 0 : was - firstGrey + 1);
-                    ink = darker == 9 ? 1 : firstGrey + darker - 1;
-                } else if (level >= 5) {
-                    ink = 1; // black over a colour where the glyph covers half
-                }
-                if (ink != was)
-                    byte = static_cast<uint8_t>((byte & ~(15u << shift)) | ink << shift);
+                const unsigned ink = inkedIndex((byte >> shift) & 15u, levels[x]);
+                byte = static_cast<uint8_t>((byte & ~(15u << shift)) | ink << shift);
             }
         }
     }

@@ -79,16 +79,14 @@ class PrintedSheet {
     void clear();
 
     // The picture brought up to date with the sheet: the printed area and
-    // its margin, drawn into room that may reach up to a step of growPixels
-    // further right and down, so that a page arriving row by row, or looked
-    // at between runs, is drawn again a few times, not at every row or
-    // look; only what is new is drawn while the area fits the room. exact
-    // (the page is looked at as it stands: the line fell silent, the stream
-    // or the page ended): a first picture is given no room beyond the
-    // area. Asks for a picture of another size (blank) when it needs more
-    // room; nothing on an empty sheet.
+    // its margin, drawn into room half as large again (in steps of
+    // growPixels), so that a page arriving row by row, or looked at between
+    // runs, is drawn again a few times, not at every row or look; only what is new is drawn while
+    // the area fits the room. exact (the page is looked at as it stands: the line fell silent, the
+    // stream or the page ended): a first picture is given no room beyond the area. Asks for a
+    // picture of another size (blank) when it needs more room; nothing on an empty sheet.
     using PictureSource = std::function<PageImage*(int32_t width, int32_t height, int32_t depth)>;
-    static constexpr int32_t growPixels = 1024;
+    static constexpr int32_t growPixels = 256;
     void draw(const PictureSource& source, bool exact);
     // The geometry the picture has: its resolution and where its first
     // pixel lies on the sheet.
@@ -125,6 +123,9 @@ class PrintedSheet {
     std::vector<TextRun> texts_;
     std::vector<Item> items_;
     size_t bytes_ = 0, characters_ = 0;
+    // Characters lately printed, each by its place and byte (plus one; 0
+    // for none), to pass over one printed again where it stands.
+    std::array<uint64_t, 4096> printedCells_{};
     uint64_t version_ = 0, drawnVersion_ = 0; // what was added, and drawn
     bool dropped_ = false;
     // What the picture holds: the geometry, the items drawn whole and what
@@ -139,11 +140,12 @@ class PrintedSheet {
         int32_t left = 0, top = 0; // from the glyph's origin
         // Its pixels as the picture takes them: a bit where it covers half
         // or more (rows of (width + 7) / 8 bytes), and a level of ink from
-        // 0 (none) to 9 (black) each; and on white paper as indices of four
-        // bits, starting in a byte's high half or its low (rows of
-        // width / 2 + 1 bytes).
+        // 0 (none) to 9 (black) each; and those levels two by two as a
+        // picture's byte of four-bit indices holds them, starting in the
+        // byte's high half or its low (rows of width / 2 + 1 bytes, each
+        // the high pixel's level times 10 and the low one's).
         std::vector<uint8_t> bits, levels;
-        std::array<std::vector<uint8_t>, 2> onWhite;
+        std::array<std::vector<uint8_t>, 2> pairs;
     };
     struct Glyphs;
     const Glyph* glyph(uint8_t byte);
