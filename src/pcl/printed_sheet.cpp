@@ -90,14 +90,13 @@ constexpr unsigned inkedIndex(unsigned was, unsigned level) {
 // A byte of two indices with a pair of levels over it (the high pixel's
 // level times 10 and the low one's): text is drawn two pixels at a time.
 struct InkedBytes {
-    std::array<std::array<uint8_t, 100>, 256> next{};
+    std::array<uint8_t, 256 * 100> next{}; // by byte * 100 + pair
     InkedBytes() {
         for (unsigned byte = 0; byte < 256; ++byte)
             for (unsigned pair = 0; pair < 100; ++pair)
-                next[byte][pair] = static_cast<uint8_t>(inkedIndex(byte >> 4, pair / 10) << 4 |
-                                                        inkedIndex(byte & 15, pair % 10));
+                next[byte * 100 + pair] = static_cast<uint8_t>(
+                    inkedIndex(byte >> 4, pair / 10) << 4 | inkedIndex(byte & 15, pair % 10));
     }
-    const std::array<uint8_t, 100>& operator[](unsigned byte) const { return next[byte]; }
 };
 const InkedBytes& inkedBytes() {
     static const InkedBytes table;
@@ -149,7 +148,7 @@ PrintedSheet::PrintedSheet() = default;
 PrintedSheet::~PrintedSheet() = default;
 
 RasterBlock& PrintedSheet::startBlock(const RasterBlock& block) {
-    printedCells_.fill(0); // text over raster may ink it otherwise
+    ++epoch_; // text over raster may ink it otherwise
     blocks_.push_back(block);
     blocks_.back().rows.clear();
     blocks_.back().widthDots = 0;
@@ -208,9 +207,10 @@ void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
     const uint64_t key = static_cast<uint64_t>(x) << 48 ^
                          (static_cast<uint64_t>(baseline) & 0xFFFFFFFFFF) << 8 ^
                          static_cast<uint8_t>(byte);
-    uint64_t& seen = printedCells_[(key * 0x9E3779B97F4A7C15u) >> 52];
-    if (seen == key + 1) return;
-    seen = key + 1;
+    const size_t slot = (key * 0x9E3779B97F4A7C15u) >> 52;
+    if (cellEpochs_[slot] == epoch_ && printedCells_[slot] == key) return;
+    cellEpochs_[slot] = epoch_;
+    printedCells_[slot] = key;
     ++version_;
     TextRun* last = items_.empty() || items_.back().block ? nullptr : &texts_[items_.back().index];
     if (last && last->baseline == baseline &&
@@ -225,7 +225,7 @@ void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
 }
 
 void PrintedSheet::clear() {
-    printedCells_.fill(0);
+    ++epoch_;
     blocks_.clear();
     texts_.clear();
     items_.clear();
@@ -288,20 +288,18 @@ int64_t PrintedSheet::px(int64_t units, int64_t origin) const {
                        : -((-scaled + sheetUnitsPerInch - 1) / sheetUnitsPerInch);
 }
 
-void PrintedSheet::draw(const PictureSource& source, bool exact) {
+void PrintedSheet::draw(const PictureSource& source) {
     if (extent_.empty) return;
     // The picture is the printed area and its margin, drawn into room that
     // is kept while the area fits it; otherwise it is made again and drawn
-    // afresh. A page first looked at whole is given no more room than it
-    // needs; one that grows, room to grow, so that it is not drawn again at
-    // every look.
+    // afresh.
     const Geometry tight = geometry(false);
     const bool fits = picture_ && tight.dpi == drawn_.dpi && tight.depth == drawn_.depth &&
                       tight.originX == drawn_.originX && tight.originY == drawn_.originY &&
                       tight.width <= drawn_.width && tight.height <= drawn_.height;
     if (fits && version_ == drawnVersion_) return;
     if (!fits) {
-        drawn_ = geometry(!(exact && picture_ == nullptr));
+        drawn_ = geometry(true);
         picture_ = source(drawn_.width, drawn_.height, drawn_.depth);
         itemsDrawn_ = rowsDrawn_ = 0;
         if (!picture_) {
@@ -469,9 +467,9 @@ void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
                 const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
                 uint8_t* under = row + (left >> 1);
                 const uint8_t* pairs = g->pairs[phase].data() + y * halves;
-                const InkedBytes& inked = inkedBytes();
+                const uint8_t* inked = inkedBytes().next.data();
                 for (size_t k = 0; k < span; ++k)
-                    under[k] = inked[under[k]][pairs[k]];
+                    under[k] = inked[under[k] * 100u + pairs[k]];
                 continue;
             }
             const uint8_t* levels = g->levels.data() + y * mask.width;

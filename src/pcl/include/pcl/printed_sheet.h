@@ -81,13 +81,13 @@ class PrintedSheet {
     // The picture brought up to date with the sheet: the printed area and
     // its margin, drawn into room half as large again (in steps of
     // growPixels), so that a page arriving row by row, or looked at between
-    // runs, is drawn again a few times, not at every row or look; only what is new is drawn while
-    // the area fits the room. exact (the page is looked at as it stands: the line fell silent, the
-    // stream or the page ended): a first picture is given no room beyond the area. Asks for a
-    // picture of another size (blank) when it needs more room; nothing on an empty sheet.
+    // runs, is drawn again a few times, not at every row or look; only what
+    // is new is drawn while the area fits the room, and the room not
+    // reached costs no memory. Asks for a picture of another size (blank)
+    // when it needs more room; nothing on an empty sheet.
     using PictureSource = std::function<PageImage*(int32_t width, int32_t height, int32_t depth)>;
     static constexpr int32_t growPixels = 256;
-    void draw(const PictureSource& source, bool exact);
+    void draw(const PictureSource& source);
     // The geometry the picture has: its resolution and where its first
     // pixel lies on the sheet.
     int32_t pictureDpi() const { return drawn_.dpi; }
@@ -123,9 +123,12 @@ class PrintedSheet {
     std::vector<TextRun> texts_;
     std::vector<Item> items_;
     size_t bytes_ = 0, characters_ = 0;
-    // Characters lately printed, each by its place and byte (plus one; 0
-    // for none), to pass over one printed again where it stands.
+    // Characters lately printed, each by its place and byte, to pass over
+    // one printed again where it stands; those of another epoch (before
+    // the last raster) are gone.
     std::array<uint64_t, 4096> printedCells_{};
+    std::array<uint32_t, 4096> cellEpochs_{};
+    uint32_t epoch_ = 1;
     uint64_t version_ = 0, drawnVersion_ = 0; // what was added, and drawn
     bool dropped_ = false;
     // What the picture holds: the geometry, the items drawn whole and what
