@@ -96,20 +96,22 @@ void EscpPrinter::feed(std::span<const uint8_t> bytes) {
 }
 
 void EscpPrinter::settle() {
-    draw(false);
+    draw();
 }
 
 void EscpPrinter::lineSilent() {
-    draw(true);
+    draw();
 }
 
-void EscpPrinter::draw(bool exact) {
-    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); }, exact);
+void EscpPrinter::draw() {
+    sheet_.draw([this](int32_t width, int32_t height, int32_t depth) {
+        return picture(width, height, depth);
+    });
 }
 
 void EscpPrinter::endOfStream() {
     if (at_ == At::data) imageDone();
-    draw(true);
+    draw();
 }
 
 bool EscpPrinter::knows(std::string_view mnemonic) const {
@@ -282,7 +284,7 @@ void EscpPrinter::lineFeed() {
 
 void EscpPrinter::pageEnd() {
     if (sheet_.empty()) return;
-    draw(true);
+    draw();
     if (advancePage()) {
         sheet_.clear();
         pageTop_ = 0;

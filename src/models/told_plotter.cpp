@@ -70,7 +70,9 @@ void ToldPlotter::make(PlotterModel model) {
         }
         tellUnknown(mnemonic);
     });
-    model_->onPicture([this](int32_t width, int32_t height) { return picture(width, height); });
+    model_->onPicture([this](int32_t width, int32_t height, int32_t depth) {
+        return picture(width, height, depth);
+    });
     model_->clipAtPaper(clip_);
 }
 
@@ -141,7 +143,8 @@ void ToldPlotter::switchTo(PlotterModel model) {
     choice_ = "model: " + std::string(modelName(model)) + " (" + dialect_.why() + ")";
     // Blank paper, and the page drawn again from its start with the host's
     // replies held back: it had them as the bytes came.
-    if (picture(800, 600) == nullptr) drawing_.fillBox(0, 0, 800, 600, penColours[0]);
+    // (A plotter's picture after a print's: the picture of a plot again.)
+    if (picture(800, 600, 24) == nullptr) drawing_.fillBox(0, 0, 800, 600, penColours[0]);
     model_->startPage();
     drawingAgain_ = true;
     link_.quiet = true;

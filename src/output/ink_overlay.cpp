@@ -36,6 +36,7 @@ std::vector<Colour> overlayInks(size_t count, std::span<const Colour> given) {
 }
 
 void layInk(PageImage& page, const PageImage& layer, const std::function<Colour(Colour)>& colour) {
+    if (page.indexed()) return; // a printer's indices hold no other colours
     const int width = std::min(page.width, layer.width);
     const int height = std::min(page.height, layer.height);
     for (int y = 0; y < height; ++y) {

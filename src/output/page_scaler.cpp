@@ -56,34 +56,40 @@ void PageScaler::prepare(Axis& axis, int from, int to) {
 }
 
 void PageScaler::scale(const PageImage& page, int width, int height, const RowSink& sink) {
-    if (width <= 0 || height <= 0 || page.width <= 0 || page.height <= 0 || page.depth != 24)
+    if (width <= 0 || height <= 0 || page.width <= 0 || page.height <= 0 ||
+        (page.depth != 24 && page.depth != 1 && page.depth != 4))
         return;
+    colours_.resize(3 * static_cast<std::size_t>(page.width));
     if (width == page.width && height == page.height) {
         for (int y = 0; y < height; ++y)
-            sink(y, page.row(y));
+            sink(y, page.colourRow(y, colours_.data()));
         return;
     }
     prepare(across_, page.width, width);
     prepare(down_, page.height, height);
     const auto rowBytes = static_cast<std::size_t>(width) * 3;
-    rows_.resize(rowBytes * static_cast<std::size_t>(page.height));
-    for (int y = 0; y < page.height; ++y)
-        scaleAcross(page.row(y), rows_.data() + rowBytes * static_cast<std::size_t>(y));
+    // Output rows take page rows in order, the next span starting at most
+    // at the last row of the one before: one slot more than the longest
+    // span keeps every row until no span needs it.
+    int longest = 0;
+    for (const Span& span : down_.spans)
+        longest = std::max(longest, span.count);
+    kept_.assign(static_cast<std::size_t>(longest) + 1, -1);
+    rows_.resize(rowBytes * kept_.size());
     out_.resize(rowBytes);
     sums_.resize(rowBytes);
     for (int y = 0; y < height; ++y) {
         const Span& span = down_.spans[static_cast<std::size_t>(y)];
-        const uint8_t* first = rows_.data() + rowBytes * static_cast<std::size_t>(span.first);
         // Within one page row (always so when enlarging by a whole
         // multiple): that row as it is.
         if (span.count == 1) {
-            sink(y, first);
+            sink(y, across(page, span.first));
             continue;
         }
         // Row by row rather than pixel by pixel: the compiler vectorises it.
         std::fill(sums_.begin(), sums_.end(), one / 2);
         for (int k = 0; k < span.count; ++k) {
-            const uint8_t* in = first + rowBytes * static_cast<std::size_t>(k);
+            const uint8_t* in = across(page, span.first + k);
             const uint32_t weight = down_.weights[span.weights + static_cast<std::size_t>(k)];
             for (std::size_t i = 0; i < rowBytes; ++i)
                 sums_[i] += in[i] * weight;
@@ -92,6 +98,16 @@ void PageScaler::scale(const PageImage& page, int width, int height, const RowSi
             out_[i] = static_cast<uint8_t>(sums_[i] >> 16);
         sink(y, out_.data());
     }
+}
+
+const uint8_t* PageScaler::across(const PageImage& page, int r) {
+    const std::size_t slot = static_cast<std::size_t>(r) % kept_.size();
+    uint8_t* out = rows_.data() + slot * (rows_.size() / kept_.size());
+    if (kept_[slot] != r) {
+        scaleAcross(page.colourRow(r, colours_.data()), out);
+        kept_[slot] = r;
+    }
+    return out;
 }
 
 void PageScaler::scaleAcross(const uint8_t* in, uint8_t* out) const {

@@ -108,7 +108,8 @@ bool initialiseVideo() {
 }
 
 bool usablePage(const PageImage& page) {
-    return page.depth == 24 && page.width > 0 && page.height > 0 && page.stride >= 3 * page.width &&
+    return (page.depth == 24 || page.depth == 1 || page.depth == 4) && page.width > 0 &&
+           page.height > 0 && static_cast<int64_t>(page.stride) * 8 >= page.depth * page.width &&
            page.pixels.size() >= static_cast<size_t>(page.stride) * page.height;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,8 +26,9 @@ namespace {
 void ignoreWarning(png_structp, png_const_charp) {}
 
 bool usableImage(const PageImage& image) {
-    return image.depth == 24 && image.width > 0 && image.height > 0 &&
-           image.stride >= 3 * image.width &&
+    return (image.depth == 24 || image.depth == 1 || image.depth == 4) && image.width > 0 &&
+           image.height > 0 &&
+           static_cast<int64_t>(image.stride) * 8 >= int64_t{image.depth} * image.width &&
            image.pixels.size() >= static_cast<size_t>(image.stride) * image.height;
 }
 
@@ -586,7 +588,14 @@ bool encodeImage(FILE* file, const PageImage& image, PngCompression compression,
     }
     png_init_io(png, file);
     png_set_filter(png, 0, PNG_FILTER_NONE);
-    if (compression == PngCompression::fast) {
+    // A printer's page is written as it is kept, its rows one after the
+    // other: palette indices, and its resolution, so that it shows at its
+    // true size. Its rows repeat the row above more than a byte the one
+    // before: zlib's own matching finds that.
+    const bool printed = image.indexed();
+    if (printed) {
+        png_set_compression_level(png, compression == PngCompression::fast ? 1 : 9);
+    } else if (compression == PngCompression::fast) {
         png_set_compression_level(png, 1);
         png_set_compression_strategy(png, Z_RLE);
         // Runs look one byte back: a small window and hash table are memory
@@ -596,18 +605,34 @@ bool encodeImage(FILE* file, const PageImage& image, PngCompression compression,
     } else {
         png_set_compression_level(png, 9);
     }
-    const bool palette = indexed != nullptr && indexed->depth != 0;
-    png_set_IHDR(png, info, image.width, image.height, palette ? indexed->depth : 8,
+    const bool palette = printed || (indexed != nullptr && indexed->depth != 0);
+    png_set_IHDR(png, info, image.width, image.height,
+                 printed   ? image.depth
+                 : palette ? indexed->depth
+                           : 8,
                  palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (palette) {
+    if (printed) {
+        png_color colours[16];
+        const int count = 1 << image.depth;
+        for (int i = 0; i < count; ++i)
+            colours[i] = {uint8_t(printPalette[i]), uint8_t(printPalette[i] >> 8),
+                          uint8_t(printPalette[i] >> 16)};
+        png_set_PLTE(png, info, colours, count);
+        if (image.dpi > 0) {
+            const auto perMetre = static_cast<png_uint_32>(std::lround(image.dpi / 0.0254));
+            png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+        }
+    } else if (palette) {
         png_set_PLTE(png, info, indexed->palette.colours(), indexed->palette.size());
         png_set_check_for_invalid_index(png, 0); // every index is in the palette
     }
     png_write_info(png, info);
     if (!palette) png_set_bgr(png);
     for (int y = 0; y < image.height; ++y)
-        png_write_row(png, palette ? indexed->row(image, y) : image.row(y));
+        png_write_row(png, printed   ? image.row(y)
+                           : palette ? indexed->row(image, y)
+                                     : image.row(y));
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -647,7 +672,8 @@ bool encodeIndexed(FILE* file, const PageImage& image, IndexedRows& indexed) {
 
 // The pixels: the page as it is, or as palette indices when fast.
 bool encode(FILE* file, const PageImage& image, PngCompression compression) {
-    if (compression != PngCompression::fast) return encodeImage(file, image, compression, nullptr);
+    if (compression != PngCompression::fast || image.indexed())
+        return encodeImage(file, image, compression, nullptr);
     IndexedRows indexed(image);
     if (indexed.depth != 0) return encodeIndexed(file, image, indexed);
     return encodeImage(file, image, compression, &indexed);

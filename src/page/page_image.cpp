@@ -18,7 +18,8 @@ PixelRows::PixelRows(std::vector<uint8_t> bytes, int32_t width, int32_t stride)
 
 PixelRows::PixelRows(const PixelRows& other)
     : size_(other.size_), width_(other.width_), stride_(other.stride_), rows_(other.rows_),
-      low_(other.low_), high_(other.high_), paper_(other.paper_), paperRow_(other.paperRow_) {
+      low_(other.low_), high_(other.high_), bits_(other.bits_), paper_(other.paper_),
+      paperRow_(other.paperRow_) {
     bytes_ = std::make_unique_for_overwrite<uint8_t[]>(size_);
     // Only the rows made hold anything.
     if (low_ < high_)
@@ -40,12 +41,13 @@ PixelRows& PixelRows::operator=(PixelRows&& other) noexcept {
     rows_ = std::exchange(other.rows_, 0);
     low_ = std::exchange(other.low_, 0);
     high_ = std::exchange(other.high_, 0);
+    bits_ = std::exchange(other.bits_, 24);
     paper_ = other.paper_;
     paperRow_ = std::move(other.paperRow_);
     return *this;
 }
 
-bool PixelRows::allocate(int32_t width, int32_t stride, int32_t rows, Colour paper) {
+bool PixelRows::allocate(int32_t width, int32_t stride, int32_t rows, Colour paper, int32_t bits) {
     const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(rows);
     // Not written here: the pages of memory no row is made in are never touched.
     bytes_.reset(new (std::nothrow) uint8_t[size]);
@@ -54,6 +56,8 @@ bool PixelRows::allocate(int32_t width, int32_t stride, int32_t rows, Colour pap
     width_ = width;
     stride_ = stride;
     rows_ = rows;
+    bits_ = bits;
+    paperRow_.clear();
     try {
         clear(paper);
     } catch (const std::bad_alloc&) {
@@ -66,6 +70,7 @@ void PixelRows::setPaper(Colour paper) {
     if (paper == paper_ && paperRow_.size() == static_cast<size_t>(stride_)) return;
     paper_ = paper;
     paperRow_.assign(static_cast<size_t>(stride_), 0);
+    if (bits_ != 24) return; // index 0 is the paper
     for (int32_t x = 0; x < width_; ++x) {
         paperRow_[3 * x] = static_cast<uint8_t>(paper >> 16);
         paperRow_[3 * x + 1] = static_cast<uint8_t>(paper >> 8);
@@ -135,23 +140,62 @@ bool operator==(const PixelRows& a, const std::vector<uint8_t>& b) {
 
 std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_t depth,
                                            Colour paper) {
-    // The fields are 16-bit, and only 24-bit pixels are ever drawn.
+    // The fields are 16-bit; pixels are colours or a printer's indices.
     constexpr int32_t largest = std::numeric_limits<int16_t>::max();
-    if (depth != 24 || width <= 0 || height <= 0 || width > largest || height > largest) {
+    if ((depth != 24 && depth != 1 && depth != 4) || width <= 0 || height <= 0 || width > largest ||
+        height > largest) {
         return nullptr;
     }
+    if (depth != 24) paper = printPalette[0];
     std::unique_ptr<PageImage> image(new (std::nothrow) PageImage);
     if (!image) return nullptr;
     image->width = static_cast<int16_t>(width);
     image->height = static_cast<int16_t>(height);
     image->depth = static_cast<uint8_t>(depth);
-    image->stride = 4 * ((3 * width + 3) / 4);
-    if (!image->pixels.allocate(width, image->stride, height, paper)) return nullptr;
+    const int32_t rowBytes = (width * depth + 7) / 8;
+    image->stride = 4 * ((rowBytes + 3) / 4);
+    if (!image->pixels.allocate(width, image->stride, height, paper, depth)) return nullptr;
     return image;
 }
 
+namespace {
+
+// The stride a row of the image's width and depth takes.
+int32_t strideFor(const PageImage& image) {
+    return 4 * (((image.width * image.depth + 7) / 8 + 3) / 4);
+}
+
+} // namespace
+
+const uint8_t* PageImage::colourRow(int y, uint8_t* out) const {
+    const uint8_t* from = row(y);
+    if (!indexed()) return from;
+    for (int x = 0; x < width; ++x) {
+        const Colour colour = printPalette[indexIn(from, x, depth)];
+        out[3 * x] = static_cast<uint8_t>(colour >> 16);
+        out[3 * x + 1] = static_cast<uint8_t>(colour >> 8);
+        out[3 * x + 2] = static_cast<uint8_t>(colour);
+    }
+    return out;
+}
+
 bool samePixels(const PageImage& a, const PageImage& b) {
-    return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
+    if (a.width != b.width || a.height != b.height || a.depth != b.depth) return false;
+    const auto fills = [](const PageImage& image) {
+        return image.pixels.rows() == image.height && image.stride == strideFor(image);
+    };
+    if (fills(a) && fills(b)) return a.pixels == b.pixels;
+    // A picture within the room of its rows: its own rows and pixels alone,
+    // the bits past its last pixel not.
+    const int bits = a.width * a.depth;
+    const auto whole = static_cast<size_t>(bits / 8);
+    const auto lastMask = static_cast<uint8_t>(0xFF00u >> (bits % 8));
+    for (int y = 0; y < a.height; ++y) {
+        const uint8_t *p = a.row(y), *q = b.row(y);
+        if (std::memcmp(p, q, whole) != 0) return false;
+        if (bits % 8 != 0 && ((p[whole] ^ q[whole]) & lastMask) != 0) return false;
+    }
+    return true;
 }
 
 } // namespace plotanix

@@ -61,15 +61,17 @@ void PclPrinter::feed(std::span<const uint8_t> bytes) {
 }
 
 void PclPrinter::settle() {
-    draw(false);
+    draw();
 }
 
 void PclPrinter::lineSilent() {
-    draw(true);
+    draw();
 }
 
-void PclPrinter::draw(bool exact) {
-    sheet_.draw([this](int32_t width, int32_t height) { return picture(width, height); }, exact);
+void PclPrinter::draw() {
+    sheet_.draw([this](int32_t width, int32_t height, int32_t depth) {
+        return picture(width, height, depth);
+    });
 }
 
 void PclPrinter::endOfStream() {
@@ -78,7 +80,7 @@ void PclPrinter::endOfStream() {
         dataLeft_ = 0;
         dataDone();
     }
-    draw(true);
+    draw();
 }
 
 bool PclPrinter::knows(std::string_view mnemonic) const {
@@ -425,7 +427,7 @@ void PclPrinter::skipRows(int64_t rows) {
 void PclPrinter::pageEnd() {
     if (raster_.active) endRaster(true);
     if (sheet_.empty()) return;
-    draw(true);
+    draw();
     y_ = 0;
     if (advancePage()) {
         sheet_.clear();

@@ -3,6 +3,9 @@
 #include "page/drawing.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -12,6 +15,7 @@ namespace plotanix {
 namespace {
 
 constexpr Colour white = 0xFFFFFF;
+constexpr Colour black = 0x000000;
 
 // The fixed-pitch font at the picture's resolution: 12 points (10
 // characters an inch) where the label font's points are pixels at 96 dpi.
@@ -26,19 +30,95 @@ const PageFont* fontFor(int32_t dpi) {
     return at->second.get();
 }
 
-void paint(uint8_t* pixel, Colour colour) {
-    pixel[0] = static_cast<uint8_t>(colour >> 16);
-    pixel[1] = static_cast<uint8_t>(colour >> 8);
-    pixel[2] = static_cast<uint8_t>(colour);
+bool monochrome(const RasterBlock& block) {
+    return block.planes == 1 && block.palette[0] == white && block.palette[1] == black;
 }
 
-void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, Colour colour) {
+// The picture's index of a colour: the primaries and black and white all
+// have one.
+unsigned indexOf(Colour colour) {
+    for (unsigned i = 0; i < firstGrey; ++i)
+        if (printPalette[i] == (colour & 0xFFFFFF)) return i;
+    return 1;
+}
+
+void putIndex(uint8_t* row, int64_t x, unsigned index, int depth) {
+    if (depth == 1) {
+        const auto bit = static_cast<uint8_t>(0x80u >> (x & 7));
+        row[x >> 3] = static_cast<uint8_t>(index != 0 ? row[x >> 3] | bit : row[x >> 3] & ~bit);
+        return;
+    }
+    uint8_t& byte = row[x >> 1];
+    byte = static_cast<uint8_t>((x & 1) ? (byte & 0xF0) | index : (byte & 0x0F) | index << 4);
+}
+
+void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, unsigned index) {
     x0 = std::max<int64_t>(x0, 0), y0 = std::max<int64_t>(y0, 0);
     x1 = std::min<int64_t>(x1, image.width), y1 = std::min<int64_t>(y1, image.height);
+    const int depth = image.depth;
+    const int perByte = 8 / depth;
+    // The pixels that share a byte with the run's ends one at a time, the
+    // whole bytes between at once: a run of a colour plane may be a page wide.
+    const int64_t first = (x0 + perByte - 1) / perByte, last = x1 / perByte;
+    const auto pattern = static_cast<uint8_t>(depth == 1 ? (index != 0 ? 0xFF : 0) : index * 0x11);
     for (int64_t y = y0; y < y1; ++y) {
         uint8_t* row = image.row(static_cast<int>(y));
-        for (int64_t x = x0; x < x1; ++x)
-            paint(row + 3 * x, colour);
+        if (first >= last) {
+            for (int64_t x = x0; x < x1; ++x)
+                putIndex(row, x, index, depth);
+            continue;
+        }
+        for (int64_t x = x0; x < first * perByte; ++x)
+            putIndex(row, x, index, depth);
+        std::memset(row + first, pattern, static_cast<size_t>(last - first));
+        for (int64_t x = last * perByte; x < x1; ++x)
+            putIndex(row, x, index, depth);
+    }
+}
+
+// A four-bit index with a glyph's ink of this level (0 to 9) over it: on
+// white or grey the darker of the two (levels 1 to 8 the greys, 9 black),
+// over black or a colour black where the glyph covers half the pixel.
+constexpr unsigned inkedIndex(unsigned was, unsigned level) {
+    if (was == 0 || was >= firstGrey) {
+        const unsigned darker = std::max(level, was == 0 ? 0 : was - firstGrey + 1);
+        return darker == 0 ? 0 : darker == 9 ? 1 : firstGrey + darker - 1;
+    }
+    return level >= 5 ? 1 : was;
+}
+
+// A byte of two indices with a pair of levels over it (the high pixel's
+// level times 10 and the low one's): text is drawn two pixels at a time.
+struct InkedBytes {
+    std::array<uint8_t, 256 * 100> next{}; // by byte * 100 + pair
+    InkedBytes() {
+        for (unsigned byte = 0; byte < 256; ++byte)
+            for (unsigned pair = 0; pair < 100; ++pair)
+                next[byte * 100 + pair] = static_cast<uint8_t>(
+                    inkedIndex(byte >> 4, pair / 10) << 4 | inkedIndex(byte & 15, pair % 10));
+    }
+};
+const InkedBytes& inkedBytes() {
+    static const InkedBytes table;
+    return table;
+}
+
+// Black dots on white a pixel each, count of them from pixel x0 of a
+// picture row a bit a pixel: the row's bytes shifted into place, cut at the
+// picture's width.
+void orDots(uint8_t* out, const uint8_t* row, int64_t count, int64_t x0, int64_t width) {
+    const int64_t dots = std::min<int64_t>(count, width - x0);
+    if (dots <= 0) return;
+    const auto bytes = static_cast<size_t>((dots + 7) / 8);
+    const unsigned shift = static_cast<unsigned>(x0 & 7);
+    uint8_t* at = out + (x0 >> 3);
+    for (size_t i = 0; i < bytes; ++i) {
+        unsigned dot = row[i];
+        if (i + 1 == bytes && dots % 8 != 0) dot &= 0xFFu << (8 - dots % 8);
+        if (dot == 0) continue;
+        at[i] = static_cast<uint8_t>(at[i] | dot >> shift);
+        if (const auto spill = static_cast<uint8_t>(dot << (8 - shift)); shift != 0 && spill != 0)
+            at[i + 1] = static_cast<uint8_t>(at[i + 1] | spill);
     }
 }
 
@@ -68,6 +148,7 @@ PrintedSheet::PrintedSheet() = default;
 PrintedSheet::~PrintedSheet() = default;
 
 RasterBlock& PrintedSheet::startBlock(const RasterBlock& block) {
+    ++epoch_; // text over raster may ink it otherwise
     blocks_.push_back(block);
     blocks_.back().rows.clear();
     blocks_.back().widthDots = 0;
@@ -77,7 +158,7 @@ RasterBlock& PrintedSheet::startBlock(const RasterBlock& block) {
 }
 
 bool PrintedSheet::addRow(std::vector<uint8_t> row) {
-    if (blocks_.empty() || bytes_ + row.size() > sheetBytesMost) {
+    if (blocks_.empty()) {
         dropped_ = true;
         return false;
     }
@@ -87,8 +168,21 @@ bool PrintedSheet::addRow(std::vector<uint8_t> row) {
         block.fixedWidth > 0
             ? block.fixedWidth
             : static_cast<int64_t>(row.size() / static_cast<size_t>(block.planes)) * 8;
-    block.widthDots = std::max(block.widthDots, dots);
-    if (blank) row.clear(); // a blank row costs nothing
+    const int64_t widthDots = std::max(block.widthDots, dots);
+    if (blank && block.palette[0] == white) {
+        row.clear(); // a blank row costs nothing
+    } else if (blank) {
+        // Index 0 inks (black in RGB): the row is as wide as the block so
+        // far, whatever comes after it.
+        row.assign(static_cast<size_t>(block.planes) * static_cast<size_t>((widthDots + 7) / 8), 0);
+    }
+    if (bytes_ + row.size() > sheetBytesMost) {
+        dropped_ = true;
+        return false;
+    }
+    block.widthDots = widthDots;
+    finest_ = std::max({finest_, block.dpiX, block.dpiY});
+    colour_ = colour_ || !monochrome(block);
     bytes_ += row.size() + sizeof(row);
     block.rows.push_back(std::move(row));
     ++version_;
@@ -107,6 +201,16 @@ void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
         return;
     }
     ++characters_;
+    // The same character where it was already printed (since the last
+    // raster) adds no ink: a line overprinted at the foot of the page, again
+    // and again, is drawn once. Remembered in a small table, by place.
+    const uint64_t key = static_cast<uint64_t>(x) << 48 ^
+                         (static_cast<uint64_t>(baseline) & 0xFFFFFFFFFF) << 8 ^
+                         static_cast<uint8_t>(byte);
+    const size_t slot = (key * 0x9E3779B97F4A7C15u) >> 52;
+    if (cellEpochs_[slot] == epoch_ && printedCells_[slot] == key) return;
+    cellEpochs_[slot] = epoch_;
+    printedCells_[slot] = key;
     ++version_;
     TextRun* last = items_.empty() || items_.back().block ? nullptr : &texts_[items_.back().index];
     if (last && last->baseline == baseline &&
@@ -121,25 +225,27 @@ void PrintedSheet::addText(int64_t x, int64_t baseline, char byte) {
 }
 
 void PrintedSheet::clear() {
+    ++epoch_;
     blocks_.clear();
     texts_.clear();
     items_.clear();
     bytes_ = characters_ = 0;
     dropped_ = false;
     extent_ = {};
+    finest_ = 0;
+    colour_ = false;
     drawn_ = {};
     picture_ = nullptr;
     itemsDrawn_ = rowsDrawn_ = 0;
     glyphs_ = nullptr; // the next picture may be drawn on another thread
 }
 
-PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
+PrintedSheet::Geometry PrintedSheet::geometry(bool room) const {
     Geometry g;
-    g.dpi = 0;
-    for (const RasterBlock& block : blocks_) {
-        if (!block.rows.empty()) g.dpi = std::max({g.dpi, block.dpiX, block.dpiY});
-    }
-    if (g.dpi == 0) g.dpi = 100; // text alone, about as a screen shows it
+    // Text alone is drawn at about the resolution a screen shows it, its
+    // edges grey; with raster, as sharp as the dots.
+    g.dpi = finest_ > 0 ? finest_ : 100;
+    g.depth = finest_ > 0 && !colour_ ? 1 : 4;
     const auto sizeAt = [&](int32_t dpi) {
         const auto pixels = [&](int64_t units) {
             return (units * dpi + sheetUnitsPerInch - 1) / sheetUnitsPerInch;
@@ -148,13 +254,25 @@ PrintedSheet::Geometry PrintedSheet::geometry(bool exact) const {
         const int64_t h = pixels(extent_.bottom - extent_.top);
         return std::pair{w + 2 * marginPixels, h + 2 * marginPixels};
     };
-    for (auto [w, h] = sizeAt(g.dpi); w * h > picturePixelsMost && g.dpi > 1;
-         std::tie(w, h) = sizeAt(g.dpi))
+    // An image's sides are 16-bit: pages printed below each other reach it.
+    constexpr int64_t side = std::numeric_limits<int16_t>::max();
+    const auto rowBytes = [&](int64_t w) { return (w * g.depth + 31) / 32 * 4; };
+    const auto fits = [&](int64_t w, int64_t h) {
+        return rowBytes(w) * h <= pictureBytesMost && w <= side && h <= side;
+    };
+    for (auto [w, h] = sizeAt(g.dpi); !fits(w, h) && g.dpi > 1; std::tie(w, h) = sizeAt(g.dpi))
         g.dpi /= 2;
     auto [w, h] = sizeAt(g.dpi);
-    if (!exact) {
-        const auto step = [](int64_t n) { return (n + growPixels - 1) / growPixels * growPixels; };
-        if (step(w) * step(h) <= picturePixelsMost) w = step(w), h = step(h);
+    if (room) {
+        // Half as much again each way, in steps of growPixels, so that a
+        // page that grows (row by row, or pages printed below each other)
+        // is drawn again a few times in all. Rows not yet reached cost no
+        // memory.
+        const auto step = [](int64_t n) {
+            return (n + n / 2 + growPixels - 1) / growPixels * growPixels;
+        };
+        if (fits(step(w), h)) w = step(w);
+        h = std::max(h, std::min({step(h), pictureBytesMost / rowBytes(w), side}));
     }
     const int64_t margin = marginPixels * sheetUnitsPerInch / g.dpi;
     g.originX = extent_.left - margin;
@@ -170,26 +288,31 @@ int64_t PrintedSheet::px(int64_t units, int64_t origin) const {
                        : -((-scaled + sheetUnitsPerInch - 1) / sheetUnitsPerInch);
 }
 
-void PrintedSheet::draw(const PictureSource& source, bool exact) {
+void PrintedSheet::draw(const PictureSource& source) {
     if (extent_.empty) return;
-    // The picture is kept while the printed area fits it (growing), or is
-    // it (exact); otherwise it is made again and drawn afresh.
-    const Geometry tight = geometry(true);
-    const bool fits = tight.dpi == drawn_.dpi && tight.originX == drawn_.originX &&
-                      tight.originY == drawn_.originY && tight.width <= drawn_.width &&
-                      tight.height <= drawn_.height;
-    const bool keep = picture_ && (exact ? tight == drawn_ : fits);
-    if (keep && version_ == drawnVersion_) return;
-    if (!keep) {
-        drawn_ = exact ? tight : geometry(false);
-        picture_ = source(drawn_.width, drawn_.height);
+    // The picture is the printed area and its margin, drawn into room that
+    // is kept while the area fits it; otherwise it is made again and drawn
+    // afresh.
+    const Geometry tight = geometry(false);
+    const bool fits = picture_ && tight.dpi == drawn_.dpi && tight.depth == drawn_.depth &&
+                      tight.originX == drawn_.originX && tight.originY == drawn_.originY &&
+                      tight.width <= drawn_.width && tight.height <= drawn_.height;
+    if (fits && version_ == drawnVersion_) return;
+    if (!fits) {
+        drawn_ = geometry(true);
+        picture_ = source(drawn_.width, drawn_.height, drawn_.depth);
         itemsDrawn_ = rowsDrawn_ = 0;
         if (!picture_) {
             drawn_ = {};
             return;
         }
+        picture_->dpi = drawn_.dpi;
     }
     drawnVersion_ = version_;
+    // Drawn into all the room: ink that strays past the printed area shows
+    // alike whenever the area grows over it.
+    picture_->width = static_cast<int16_t>(drawn_.width);
+    picture_->height = static_cast<int16_t>(drawn_.height);
     // Only the last item may still grow (rows to a block, characters to a
     // run of text): what was drawn of it is kept.
     for (; itemsDrawn_ < items_.size(); ++itemsDrawn_, rowsDrawn_ = 0) {
@@ -201,38 +324,35 @@ void PrintedSheet::draw(const PictureSource& source, bool exact) {
             drawText(*picture_, texts_[item.index], rowsDrawn_);
             rowsDrawn_ = texts_[item.index].text.size();
         }
-        if (itemsDrawn_ + 1 == items_.size()) return;
+        if (itemsDrawn_ + 1 == items_.size()) break;
     }
+    picture_->width = static_cast<int16_t>(tight.width);
+    picture_->height = static_cast<int16_t>(tight.height);
 }
 
 void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t fromRow) {
     const int64_t dotWidth = sheetUnitsPerInch / block.dpiX;
     const int64_t dotHeight = sheetUnitsPerInch / block.dpiY;
     const bool oneToOne = block.dpiX == drawn_.dpi && block.dpiY == drawn_.dpi;
-    const bool monochrome = block.planes == 1 && block.palette[0] == white;
     const int64_t x0 = px(block.left, drawn_.originX);
+    const bool dotForPixel = oneToOne && monochrome(block) && image.depth == 1 && x0 >= 0;
     for (size_t r = fromRow; r < block.rows.size(); ++r) {
         const std::vector<uint8_t>& row = block.rows[r];
         const int64_t top = block.top + static_cast<int64_t>(r) * dotHeight;
-        const int64_t y0 = px(top, drawn_.originY), y1 = px(top + dotHeight, drawn_.originY);
-        if (y0 >= y1 || y0 < 0 || y0 >= image.height) continue;
-        if (oneToOne && monochrome) {
+        // Each row at least a pixel high: on a picture coarser than the
+        // dots, rows that share a pixel row all leave their ink in it.
+        const int64_t y0 = px(top, drawn_.originY);
+        const int64_t y1 = std::max(px(top + dotHeight, drawn_.originY), y0 + 1);
+        if (y0 < 0 || y0 >= image.height) continue;
+        if (dotForPixel) {
             // The common page: black dots on white, one pixel each.
-            uint8_t* pixels = image.row(static_cast<int>(y0));
-            const int64_t last =
-                std::min<int64_t>(static_cast<int64_t>(row.size()) * 8, image.width - x0);
-            for (size_t byte = 0; byte < row.size(); ++byte) {
-                if (row[byte] == 0) continue;
-                for (int bit = 0; bit < 8; ++bit) {
-                    const int64_t i = static_cast<int64_t>(byte) * 8 + bit;
-                    if (i < last && (row[byte] & (0x80 >> bit)))
-                        paint(pixels + 3 * (x0 + i), block.palette[1]);
-                }
-            }
+            if (!row.empty())
+                orDots(image.row(static_cast<int>(y0)), row.data(),
+                       static_cast<int64_t>(row.size()) * 8, x0, image.width);
             continue;
         }
         const size_t planeBytes = row.size() / static_cast<size_t>(block.planes);
-        const int64_t dots = row.empty() ? block.widthDots : static_cast<int64_t>(planeBytes) * 8;
+        const auto dots = static_cast<int64_t>(planeBytes) * 8;
         for (int64_t i = 0; i < dots;) {
             const unsigned index = indexAt(row, planeBytes, block.planes, i);
             int64_t end = i + 1;
@@ -240,8 +360,9 @@ void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t 
                 ++end;
             const Colour colour = block.palette[index];
             if (colour != white) {
-                fillRect(image, px(block.left + i * dotWidth, drawn_.originX), y0,
-                         px(block.left + end * dotWidth, drawn_.originX), y1, colour);
+                const int64_t left = px(block.left + i * dotWidth, drawn_.originX);
+                const int64_t right = px(block.left + end * dotWidth, drawn_.originX);
+                fillRect(image, left, y0, std::max(right, left + 1), y1, indexOf(colour));
             }
             i = end;
         }
@@ -290,35 +411,74 @@ const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
         const auto from = whole.coverage.begin() + static_cast<std::ptrdiff_t>(y) * whole.width;
         glyph->mask.coverage.insert(glyph->mask.coverage.end(), from + left, from + right);
     }
+    const CoverageMask& mask = glyph->mask;
+    const auto bytes = static_cast<size_t>((mask.width + 7) / 8);
+    const auto halves = static_cast<size_t>(mask.width / 2 + 1);
+    glyph->bits.assign(bytes * static_cast<size_t>(mask.height), 0);
+    for (std::vector<uint8_t>& pairs : glyph->pairs)
+        pairs.assign(halves * static_cast<size_t>(mask.height), 0);
+    for (int32_t y = 0; y < mask.height; ++y) {
+        for (int32_t x = 0; x < mask.width; ++x) {
+            const unsigned cover = mask.coverage[static_cast<size_t>(y) * mask.width + x];
+            const unsigned level = (cover * 9 + 127) / 255;
+            glyph->levels.push_back(static_cast<uint8_t>(level));
+            if (cover >= 128)
+                glyph->bits[y * bytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            for (unsigned phase = 0; phase < 2; ++phase) {
+                const unsigned at = phase + static_cast<unsigned>(x);
+                glyph->pairs[phase][y * halves + at / 2] +=
+                    static_cast<uint8_t>((at & 1) ? level : level * 10);
+            }
+        }
+    }
     return &*glyph;
 }
 
 void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
     const int64_t baseline = px(run.baseline, drawn_.originY);
+    const int depth = image.depth;
     for (size_t i = from; i < run.text.size(); ++i) {
         const Glyph* g = glyph(static_cast<uint8_t>(run.text[i]));
         if (!g) return;
-        // Black ink over what is there, as much as the glyph covers.
+        // Black ink over what is there: on white (or grey) a grey by its
+        // coverage where the picture has greys, else black where the glyph
+        // covers half the pixel or more.
         const CoverageMask& mask = g->mask;
         const int64_t left =
             px(run.x + static_cast<int64_t>(i) * textPitch, drawn_.originX) + g->left;
         const int64_t top = baseline + g->top;
         const int64_t x0 = std::max<int64_t>(0, -left);
         const int64_t x1 = std::min<int64_t>(mask.width, image.width - left);
+        const auto bytes = static_cast<size_t>((mask.width + 7) / 8);
         for (int64_t y = std::max<int64_t>(0, -top); y < mask.height && top + y < image.height;
              ++y) {
-            const uint8_t* coverage = mask.coverage.data() + y * mask.width;
-            uint8_t* row = image.row(static_cast<int>(top + y)) + 3 * left;
+            uint8_t* row = image.row(static_cast<int>(top + y));
+            if (depth == 1) {
+                if (x0 == 0) orDots(row, g->bits.data() + y * bytes, x1, left, image.width);
+                for (int64_t x = x0; x0 > 0 && x < x1; ++x) // cut at the left edge
+                    if (g->bits[y * bytes + x / 8] & (0x80 >> (x % 8)))
+                        putIndex(row, left + x, 1, 1);
+                continue;
+            }
+            // Two pixels a byte, by the table; pixels cut at an edge one by one.
+            const auto phase = static_cast<size_t>(left & 1);
+            const auto halves = static_cast<size_t>(mask.width / 2 + 1);
+            if (x0 == 0 && x1 == mask.width) {
+                const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
+                uint8_t* under = row + (left >> 1);
+                const uint8_t* pairs = g->pairs[phase].data() + y * halves;
+                const uint8_t* inked = inkedBytes().next.data();
+                for (size_t k = 0; k < span; ++k)
+                    under[k] = inked[under[k] * 100u + pairs[k]];
+                continue;
+            }
+            const uint8_t* levels = g->levels.data() + y * mask.width;
             for (int64_t x = x0; x < x1; ++x) {
-                const unsigned cover = coverage[x];
-                if (cover == 0) continue;
-                uint8_t* pixel = row + 3 * x;
-                if (cover == 255) {
-                    pixel[0] = pixel[1] = pixel[2] = 0;
-                    continue;
-                }
-                for (int c = 0; c < 3; ++c)
-                    pixel[c] = blendCoverage(pixel[c], 0, cover);
+                const int64_t at = left + x;
+                uint8_t& byte = row[at >> 1];
+                const unsigned shift = (at & 1) ? 0 : 4;
+                const unsigned ink = inkedIndex((byte >> shift) & 15u, levels[x]);
+                byte = static_cast<uint8_t>((byte & ~(15u << shift)) | ink << shift);
             }
         }
     }

@@ -295,4 +295,52 @@ std::string acquireFailure(const AcquireResult& result, const InstrumentRecipe& 
     return {};
 }
 
+std::string BlockAnswer::take(std::string_view bytes) {
+    std::string data;
+    for (size_t at = 0; at < bytes.size();) {
+        const char c = bytes[at];
+        switch (at_) {
+        case At::first:
+            at_ = c == '#' ? At::count : At::raw;
+            at += c == '#' ? 1 : 0;
+            break;
+        case At::count:
+            ++at;
+            if (c >= '1' && c <= '9') {
+                digits_ = c - '0';
+                at_ = At::length;
+            } else {
+                // "#0" runs to the end; a "#" that starts no block is data.
+                if (c != '0') data += {'#', c};
+                at_ = At::raw;
+            }
+            break;
+        case At::length:
+            ++at;
+            if (c < '0' || c > '9') { // no length after all: the rest as it comes
+                at_ = At::raw;
+                data += c;
+                break;
+            }
+            left_ = std::min<size_t>(left_ * 10 + static_cast<size_t>(c - '0'), size_t(1) << 40);
+            if (--digits_ == 0) at_ = left_ > 0 ? At::data : At::after;
+            break;
+        case At::data: {
+            const size_t n = std::min(left_, bytes.size() - at);
+            data.append(bytes.substr(at, n));
+            at += n;
+            left_ -= n;
+            if (left_ == 0) at_ = At::after;
+            break;
+        }
+        case At::after: // the line end that ends the answer
+            return data;
+        case At::raw:
+            data.append(bytes.substr(at));
+            return data;
+        }
+    }
+    return data;
+}
+
 } // namespace plotanix

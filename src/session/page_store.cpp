@@ -28,6 +28,15 @@ std::string pageFileName(int64_t pageNumber, std::string_view extension) {
 }
 
 bool nothingDrawn(const PageImage& page) {
+    if (page.indexed()) {
+        // Index 0 is the paper; the bits past the last pixel are never set.
+        const auto bytes = static_cast<size_t>((page.width * page.depth + 7) / 8);
+        for (int y = 0; y < page.height; ++y) {
+            const uint8_t* row = page.row(y);
+            if (std::any_of(row, row + bytes, [](uint8_t b) { return b != 0; })) return false;
+        }
+        return true;
+    }
     const Colour paper = penColours[0];
     const uint8_t bytes[3] = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper)};
     for (int y = 0; y < page.height; ++y) {

@@ -34,8 +34,9 @@ void PlotSession::makeModel() {
         return true;
     });
     plotter_->onUnknown([this](std::string_view mnemonic) { recordUnknown(mnemonic); });
-    plotter_->onPicture(
-        [this](int32_t width, int32_t height) { return remakePage(width, height); });
+    plotter_->onPicture([this](int32_t width, int32_t height, int32_t depth) {
+        return remakePage(width, height, depth);
+    });
     if (fit_) plotter_->clipAtPaper(false);
 }
 
@@ -60,18 +61,28 @@ std::optional<Drawing::Placement> PlotSession::fitting() const {
     return fitted(drawing_.extent(), page_->width, page_->height);
 }
 
-PageImage* PlotSession::remakePage(int32_t width, int32_t height) {
+PageImage* PlotSession::remakePage(int32_t width, int32_t height, int32_t depth) {
     if (!page_) return nullptr;
-    if (page_->width != width || page_->height != height) {
-        std::unique_ptr<PageImage> made = createPageImage(width, height, 24, penColours[0]);
+    if (page_->width != width || page_->height != height || page_->depth != depth) {
+        std::unique_ptr<PageImage> made = createPageImage(width, height, depth, penColours[0]);
         if (!made) return nullptr;
         *page_ = std::move(*made);
+        // A page of palette indices is the printer's alone: the drawing
+        // takes no part in it.
         drawing_.beginDrawing(*page_);
         drawing_.selectFont(font_);
     }
-    drawing_.fillBox(0, 0, width, height, penColours[0]);
+    blankImage();
     pageBegins();
     return page_.get();
+}
+
+void PlotSession::blankImage() {
+    if (page_->indexed()) {
+        page_->fill(penColours[0]);
+    } else {
+        drawing_.fillBox(0, 0, page_->width, page_->height, penColours[0]);
+    }
 }
 
 void PlotSession::recordUnknown(std::string_view mnemonic) {
@@ -120,7 +131,7 @@ void PlotSession::keepDisplayList(bool on) {
 void PlotSession::blankPage() {
     newPagePending_ = false;
     pageStarted_ = false;
-    if (page_) drawing_.fillBox(0, 0, page_->width, page_->height, penColours[0]);
+    if (page_) blankImage();
     pageBegins();
 }
 

@@ -1,5 +1,6 @@
 #include "shell/page_printer.h"
 
+#include "output/printed_copy.h"
 #include "output/vector_copy.h"
 #include "page/display_list.h"
 #include "print/cups_print.h"
@@ -34,17 +35,31 @@ std::string PagePrinter::queueName() const {
 void PagePrinter::pageSaved(PlotSession& session, const std::string& name,
                             const DisplayList* drawn) {
     if (!queue_) return;
+    PdfMaker make;
     const DisplayList* list = drawn != nullptr ? drawn : session.displayList();
-    if (list == nullptr) {
+    if (printedPage(session.page())) {
+        // A printer's page goes as its dots at their true size; the session
+        // prints on, so the worker gets a copy of its own.
+        auto dots = std::make_shared<const PageImage>(session.page());
+        make = [dots](PrintSheet, std::string& pdf, std::string& why) {
+            return documentInMemory(
+                [&](FILE* file, std::string& reason) {
+                    const PageImage* pages[] = {dots.get()};
+                    return writePrintedPdfTo(file, pages, reason);
+                },
+                pdf, why);
+        };
+    } else if (list == nullptr) {
         told_("not printed on " + queueName() + ": the drawing of the page was not kept", true);
         return;
+    } else {
+        // The session draws on: the worker gets a copy of its own.
+        auto drawing = std::make_shared<const DisplayList>(*list);
+        make = [drawing, extent = session.plotter().pageExtent()](
+                   PrintSheet sheet, std::string& pdf, std::string& why) {
+            return pdfFor(*drawing, extent, sheet, pdf, why);
+        };
     }
-    // The session draws on: the worker gets a copy of its own.
-    auto drawing = std::make_shared<const DisplayList>(*list);
-    const PdfMaker make = [drawing, extent = session.plotter().pageExtent()](
-                              PrintSheet sheet, std::string& pdf, std::string& why) {
-        return pdfFor(*drawing, extent, sheet, pdf, why);
-    };
     // The job's number once the scheduler has it, for the ending's word.
     auto job = std::make_shared<std::atomic<int>>(0);
     work_.submit(

@@ -3,6 +3,8 @@
 
 #include "shell/plot_assembly.h"
 
+#include "output/printed_copy.h"
+
 namespace plotanix {
 
 bool PlotAssembly::preparePage() {
@@ -14,6 +16,9 @@ bool PlotAssembly::preparePage() {
 void PlotAssembly::copySavedPages(CopyFormat format) {
     store.writeCopies(format == CopyFormat::svg ? ".SVG" : ".PDF",
                       [this, format](const std::string& path, std::string& reason) {
+                          // A printer's page is its dots, at their true size.
+                          if (printedPage(session.page()))
+                              return writePrintedCopy(session.page(), path, format, reason);
                           const DisplayList* list = savedDrawing();
                           if (list == nullptr) {
                               reason = "the drawing of the page was not kept";

@@ -394,20 +394,30 @@ TEST(RenderProgram, ChoosesTheModelByWhatTheInputIs) {
     }
 }
 
-// A printed page is dots: its copies are PNG, and an SVG or PDF of it fails
-// in one line, leaving no file.
-TEST(RenderProgram, APrintedPageIsWrittenAsPngOnly) {
+// A printed page is dots: its SVG and PDF hold them at their true size, one
+// document for a file of several pages; an enlarged PNG fails in one line,
+// leaving no file.
+TEST(RenderProgram, APrintedPageIsCopiedAsItsDots) {
     TempDir dir;
-    writeFile(dir.file("print.prn"), "\x1b*r0A\x1b*b1W\xF0\x1b*rB");
-    EXPECT_EQ(runRender(dir, "print.prn -o print.png").status, 0);
-    for (const std::string format : {"svg", "pdf"}) {
-        const Outcome outcome = runRender(dir, "print.prn -o print." + format);
-        EXPECT_EQ(outcome.status, 4) << format;
-        EXPECT_NE(outcome.err.find(": a printed page is dots, not a drawing: write it as PNG"),
-                  std::string::npos)
-            << outcome.err;
-        EXPECT_FALSE(fs::exists(dir.file("print." + format))) << format;
+    const std::string page = "\x1b*r0A\x1b*b1W\xF0\x1b*rB";
+    writeFile(dir.file("print.prn"), page);
+    writeFile(dir.file("two.prn"), page + "\f" + page + "\f");
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"print.prn -o print.svg", "print.svg", "xmllint --noout print.svg"},
+        {"print.prn -o print.pdf", "print.pdf", "pdfinfo print.pdf | grep -q '^Pages: *1$'"},
+        {"two.prn -o two.pdf", "two.pdf", "pdfinfo two.pdf | grep -q '^Pages: *2$'"},
+    };
+    for (const auto& [words, file, check] : cases) {
+        EXPECT_EQ(runRender(dir, words).status, 0) << words;
+        EXPECT_EQ(std::system(("cd " + dir.path().string() + " && " + check).c_str()), 0) << words;
     }
+    const Outcome enlarged = runRender(dir, "print.prn --scale 2 -o big.png");
+    EXPECT_EQ(enlarged.status, 4);
+    EXPECT_NE(enlarged.err.find(": a printed page is dots at its printer's resolution: it is "
+                                "not enlarged (leave out --scale)"),
+              std::string::npos)
+        << enlarged.err;
+    EXPECT_FALSE(fs::exists(dir.file("big.png")));
 }
 
 // -o's extension names the format; a device, FIFO or standard output is

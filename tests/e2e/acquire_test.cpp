@@ -8,6 +8,7 @@
 #include "support/adapter_on_usb.h"
 #include "support/gateway_on_lan.h"
 #include "support/loopback.h"
+#include "support/printer_plot.h"
 #include "support/wait_until.h"
 #include "vxi11/rpc_wire.h"
 
@@ -156,6 +157,42 @@ TEST(Acquire, QueriesAreSaidAndGarbageIsNoPlot) {
                                " bytes) drew nothing: is it the instrument --acquire names?\n");
         EXPECT_EQ(readFile(pages.file("PLOTTER.TXT")).substr(modelLine.size(), garbage.size()),
                   garbage);
+    }
+}
+
+// A printer's data asked for by a query, with a printer model: the answer
+// (an IEEE 488.2 block, or the bare stream) is printed as the model prints
+// it, and the transcript keeps it as it came.
+TEST(Acquire, APrintAskedForIsSavedAsThePrintersPage) {
+    std::string print = "\x1b"
+                        "E\x1b*t100R\x1b*r0A";
+    for (int y = 0; y < 30; ++y)
+        print += "\x1b*b3W" + std::string{static_cast<char>(0xF0 ^ y), '\n', '\x1b'};
+    print += "\x1b*rB\f";
+    const std::string length = std::to_string(print.size());
+    const std::pair<const char*, std::string> answers[] = {
+        {"a block of definite length", "#" + std::to_string(length.size()) + length + print + "\n"},
+        {"a block of indefinite length", "#0" + print},
+        {"the bare stream", print},
+    };
+    PrinterPlot expected(PlotterModel::pcl);
+    expected.print(print);
+    for (const auto& [what, answer] : answers) {
+        TempDir pages;
+        SimulatedInstrument instrument(9);
+        instrument.answers(":PRINT?", {{answer, 10ms, true}});
+        AdapterOnUsb adapter;
+        adapter.look([&](sim::SimulatedAdapter& a) { a.attach(instrument); });
+        Program plotanix(std::string(PLOTANIX_BINARY) +
+                             " --acquire custom --command ':PRINT?' --model pcl --gpib-address 9 "
+                             "--quiet-after 0.3 " +
+                             adapter.path(),
+                         pages.path().string());
+        const Ran ran = plotanix.wait();
+        EXPECT_EQ(ran.status, 0) << what << ": " << ran.err;
+        EXPECT_EQ(pixelsUnlike(readPng(pages.file("PLOTTER_00001.PNG")), expected.page()), 0)
+            << what;
+        EXPECT_NE(readFile(pages.file("PLOTTER.TXT")).find(answer), std::string::npos) << what;
     }
 }
 

@@ -308,6 +308,17 @@ long differingPixels(const DecodedPng& png, const PageImage& page) {
     return differing;
 }
 
+long pixelsUnlike(const DecodedPng& png, const PageImage& page) {
+    if (!png.error.empty() || png.width != uint32_t(page.width) ||
+        png.height != uint32_t(page.height))
+        return -1;
+    long differing = 0;
+    for (int y = 0; y < page.height; ++y)
+        for (int x = 0; x < page.width; ++x)
+            differing += colourAt(png, x, y) != page.pixel(x, y);
+    return differing;
+}
+
 pid_t startedWithoutTerminal(const std::string& command, const std::string& folder) {
     const std::string script = (folder.empty() ? "" : "cd " + shellQuote(folder) + " && ") +
                                "exec env -u TERM -u DISPLAY " + command;

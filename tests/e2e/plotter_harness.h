@@ -168,5 +168,7 @@ std::unique_ptr<PageImage> expectedPage(const std::vector<std::string>& runs,
 
 // Pixels of a decoded 800 x 600 PNG that differ from the page; -1 for any other PNG.
 long differingPixels(const DecodedPng& png, const PageImage& page);
+// The same for a page of any size (a printer's): -1 when the sizes differ.
+long pixelsUnlike(const DecodedPng& png, const PageImage& page);
 
 } // namespace plotanix::testing

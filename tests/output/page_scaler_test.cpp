@@ -86,5 +86,23 @@ TEST(PageScaler, EnlargesPixelForPixelAtWholeMultiplesAndAveragesOtherwise) {
         EXPECT_EQ(scaled(page, width, height), levels) << name;
 }
 
+// A printer's page of indices shows as the same page in colours would,
+// however much taller than the window it is.
+TEST(PageScaler, APrintersIndicesShowAsTheirColours) {
+    PageImage dots = *createPageImage(37, 301, 1);
+    for (int y = 0; y < dots.height; ++y)
+        for (int x = (y * 7) % 5; x < dots.width; x += 3 + y % 4)
+            dots.row(y)[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    std::vector<uint8_t> levels;
+    for (int y = 0; y < dots.height; ++y)
+        for (int x = 0; x < dots.width; ++x)
+            levels.push_back(dots.pixel(x, y) == 0 ? 0 : 255);
+    const PageImage colours = greyPage(dots.width, dots.height, levels);
+    for (const auto& [width, height] :
+         {std::pair{37, 301}, {20, 60}, {74, 602}, {11, 7}, {50, 400}})
+        EXPECT_EQ(scaled(dots, width, height), scaled(colours, width, height))
+            << width << " x " << height;
+}
+
 } // namespace
 } // namespace plotanix

@@ -120,6 +120,37 @@ TEST(PngWriterTest, FastFilesHoldTheSamePixelsInAPaletteWhenTheyFit) {
     }
 }
 
+// A printer's page is written as it is kept, in either encoding: its
+// indices at their depth in its palette, and its resolution.
+TEST(PngWriterTest, APrintedPageKeepsItsIndicesAndResolution) {
+    TempDir dir;
+    for (const int depth : {1, 4}) {
+        PageImage page = *createPageImage(13, 5, depth);
+        page.dpi = 600;
+        for (int y = 0; y < page.height; ++y)
+            for (int i = 0; i < page.stride; ++i)
+                page.row(y)[i] = static_cast<uint8_t>(0x5A ^ (y * 31 + i * 7));
+        std::vector<uint8_t> rgb;
+        for (int y = 0; y < page.height; ++y)
+            for (int x = 0; x < page.width; ++x)
+                for (const int shift : {0, 8, 16})
+                    rgb.push_back(static_cast<uint8_t>(page.pixel(x, y) >> shift));
+        for (const PngCompression compression : {PngCompression::plotter, PngCompression::fast}) {
+            const std::string name = dir.file("printed.png");
+            ASSERT_TRUE(savePng(page, name, Durability::written, compression));
+            const std::string file = readFile(name);
+            const auto [types, header, data] = chunksOf(file);
+            EXPECT_EQ(types, "IHDRPLTEpHYsIDATIEND") << depth;
+            EXPECT_EQ(header.substr(8, 2), std::string({char(depth), 3})) << depth;
+            const auto at = file.find("pHYs");
+            ASSERT_NE(at, std::string::npos);
+            // 600 dpi in pixels a metre, across and down, the unit metres.
+            EXPECT_EQ(file.substr(at + 4, 9), std::string("\0\0\x5C\x46\0\0\x5C\x46\x01", 9));
+            EXPECT_TRUE(readPng(name).rgb == rgb) << depth;
+        }
+    }
+}
+
 // The fast encoding deflates its rows itself: no more bytes than zlib's
 // run-length strategy at level 1 made of the same rows, blank, near blank,
 // drawn on or in many colours, and every pixel kept.

@@ -123,6 +123,61 @@ TEST(PageImage, BlankingAndComparingSeeEveryRowDrawnOn) {
     EXPECT_FALSE(samePixels(changed, *b));
 }
 
+// A printer's page keeps palette indices packed from each byte's high
+// bits: read back as the palette's colours, born white, and never the
+// same pixels as a page of another depth holding the same bytes.
+TEST(PageImage, IndicesReadAsThePrintPalettesColours) {
+    const struct {
+        int depth;
+        std::vector<uint8_t> firstRow; // its bytes
+        std::vector<Colour> colours;   // of its first pixels
+    } cases[] = {
+        {1, {0xA0}, {0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF}},
+        {4, {0x12, 0x8F}, {0x000000, 0x0000FF, 0xE3E3E3, 0x1C1C1C}},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<PageImage> image = createPageImage(9, 2, c.depth);
+        ASSERT_TRUE(image) << c.depth;
+        EXPECT_EQ(image->stride, 4 * ((9 * c.depth + 31) / 32)) << c.depth;
+        for (int x = 0; x < 9; ++x)
+            EXPECT_EQ(image->pixel(x, 1), 0xFFFFFFu) << c.depth << ": born white at " << x;
+        std::copy(c.firstRow.begin(), c.firstRow.end(), image->row(0));
+        std::vector<uint8_t> expanded(3 * 9);
+        const uint8_t* colours = image->colourRow(0, expanded.data());
+        for (size_t x = 0; x < c.colours.size(); ++x) {
+            EXPECT_EQ(image->pixel(static_cast<int>(x), 0), c.colours[x]) << c.depth << ": " << x;
+            const Colour shown =
+                colours[3 * x + 2] | colours[3 * x + 1] << 8 | colours[3 * x] << 16;
+            EXPECT_EQ(shown, c.colours[x]) << c.depth << ": expanded " << x;
+        }
+        image->fill(0x000000); // the paper of a printer's page is index 0, white
+        EXPECT_EQ(image->pixel(0, 0), 0xFFFFFFu) << c.depth;
+    }
+    const std::unique_ptr<PageImage> one = createPageImage(32, 2, 1),
+                                     four = createPageImage(8, 2, 4);
+    EXPECT_EQ(one->stride, four->stride);
+    EXPECT_FALSE(samePixels(*one, *four)) << "same bytes, other pixels";
+    EXPECT_FALSE(createPageImage(8, 2, 8)) << "no other depth";
+}
+
+// A printer's picture may be smaller than the room its rows have, its top
+// row the last stored: it compares with a picture of its own size by its
+// own pixels, whatever lies beyond them.
+TEST(PageImage, APictureWithinItsRoomComparesItsOwnPixels) {
+    std::unique_ptr<PageImage> roomy = createPageImage(40, 9, 1), exact = createPageImage(10, 3, 1);
+    roomy->width = 10, roomy->height = 3;
+    for (PageImage* image : {roomy.get(), exact.get()})
+        image->row(2)[1] = 0x40; // pixel 9 of the bottom row
+    EXPECT_EQ(roomy->pixel(9, 2), 0x000000u);
+    EXPECT_TRUE(samePixels(*roomy, *exact));
+    roomy->row(2)[1] |= 0x20; // past the picture's width, in its last byte
+    roomy->row(3)[0] = 0xFF;  // below it
+    EXPECT_TRUE(samePixels(*roomy, *exact)) << "beyond the picture";
+    roomy->row(0)[0] = 0x01;
+    EXPECT_FALSE(samePixels(*roomy, *exact)) << "within it";
+    EXPECT_EQ(roomy->rowsDrawn(), std::pair(0, 3)) << "the rows drawn, cut at the picture";
+}
+
 TEST_F(Page, LinesAreTheWalkedPixelsWhicheverEndComesFirst) {
     const std::tuple<int, int, int, int, PixelSet> cases[] = {
         {0, 0, 3, 1, {{0, 0}, {1, 0}, {2, 1}, {3, 1}}},

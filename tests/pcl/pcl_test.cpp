@@ -190,3 +190,78 @@ TEST(PclBounds, RowsAndPagesAreCutAtWhatAPrinterTakes) {
     EXPECT_LE(tall.page().height, 14 * 75 + 2 * PrintedSheet::marginPixels + 1)
         << "a page is cut at 14 inches";
 }
+
+// The picture a page makes: a bit a dot in black and white, however fine;
+// four bits in colour or for text alone, whose edges are grey; a colour
+// page too large for the picture's bytes drawn coarser, losing no row.
+TEST(PclBounds, ThePictureKeepsEveryDotInBoundedBytes) {
+    const std::vector<uint8_t> fullRow(638, 0xFF); // 5,104 dots: cut at 8.5 inches
+    std::string letter600 = esc("*t600R") + esc("*r5100S") + esc("*r0A");
+    for (int y = 0; y < 6600; ++y)
+        letter600 += y % 2 == 0 ? row(fullRow, 0) : row({0x80});
+    std::string colour600 = esc("*t600R") + esc("*r-3U") + esc("*r0A");
+    for (int y = 0; y < 6600; ++y)
+        colour600 += row(std::vector<uint8_t>(638, y == 100 ? 0xFF : 0), -1, 'V') + row({});
+    const struct {
+        const char* what;
+        std::string stream;
+        int dpi, depth, width, height;
+    } cases[] = {
+        {"a Letter page at 600 dpi, a dot a pixel", letter600, 600, 1, 5100, 6600},
+        {"black and white raster with text", start + row({0xFF}) + "\r\nHI", 300, 1, 60, 64},
+        {"text alone, at a screen's resolution", "HI", 100, 4, 20, 17},
+        {"a Letter page in colour at 600 dpi, at half", colour600, 300, 4, 2552, 3300},
+    };
+    for (const auto& c : cases) {
+        PrinterPlot plot(PlotterModel::pcl);
+        plot.print(c.stream);
+        const PageImage& page = plot.page();
+        constexpr int margins = 2 * PrintedSheet::marginPixels;
+        EXPECT_EQ(page.dpi, c.dpi) << c.what;
+        EXPECT_EQ(page.depth, c.depth) << c.what;
+        EXPECT_EQ(page.width, c.width + margins) << c.what;
+        EXPECT_EQ(page.height, c.height + margins) << c.what;
+        EXPECT_LE(int64_t{page.stride} * page.height, PrintedSheet::pictureBytesMost) << c.what;
+    }
+    PrinterPlot fine(PlotterModel::pcl);
+    fine.print(letter600);
+    EXPECT_EQ(fine.rows(3, 3), (std::vector<std::string>{"###", "#..", "###"}));
+    EXPECT_EQ(fine.dot(5099, 6598), penColours[1]) << "the last dot of the last full row";
+    PrinterPlot halved(PlotterModel::pcl);
+    halved.print(colour600);
+    EXPECT_EQ(halved.dot(7, 50), 0xFFFF00u) << "row 100's cyan, in the pixel row it shares";
+    EXPECT_EQ(halved.dot(7, 49), penColours[0]) << "CMY's index 0 is white";
+    PrinterPlot text(PlotterModel::pcl);
+    text.print("HI");
+    const PageImage& page = text.page();
+    int greys = 0;
+    for (int y = 0; y < page.height; ++y)
+        for (int x = 0; x < page.width; ++x)
+            greys += page.pixel(x, y) != penColours[0] && page.pixel(x, y) != penColours[1];
+    EXPECT_GT(greys, 0) << "text alone has grey edges";
+}
+
+// The page depends on the bytes, not on how often it is looked at: split
+// into runs (each run's end a look at the picture, which then grows within
+// its room) it is the page drawn whole, pixel for pixel and in size.
+TEST(PclPage, LookingBetweenRunsChangesNoPixel) {
+    std::string tall = start;
+    for (int y = 0; y < 1500; ++y)
+        tall += row({static_cast<uint8_t>(y), 0x81});
+    const std::pair<const char*, std::string> streams[] = {
+        {"a block growing past its room", tall},
+        {"blank RGB rows before longer ones",
+         esc("*r3U") + start + row({}) + row({}, -1, 'V') + row({0xF0}, -1, 'V') + row({0, 0x0F})},
+        {"text, raster, then text above", "AB\r\n" + start + row({0xFF}) + esc("*p0Y") + "CD"},
+    };
+    for (const auto& [what, stream] : streams) {
+        PrinterPlot whole(PlotterModel::pcl, false), split(PlotterModel::pcl, false);
+        whole.print(stream);
+        for (size_t at = 0; at < stream.size(); at += 7)
+            split.run(stream.substr(at, 7));
+        split.end();
+        EXPECT_EQ(split.page().width, whole.page().width) << what;
+        EXPECT_EQ(split.page().height, whole.page().height) << what;
+        EXPECT_TRUE(samePixels(split.page(), whole.page())) << what;
+    }
+}

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace plotanix {
@@ -322,3 +323,27 @@ TEST(GpibAcquire, CommandsAreEscaped) {
 
 } // namespace
 } // namespace plotanix
+
+// An answer's data, however the reads cut it: a definite block's bytes
+// without its header or the line end after it, an indefinite block's to
+// the end, and anything else as it came.
+TEST(BlockAnswer, PassesOnTheDataAlone) {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"definite", "#15\x1b*rBX\n", "\x1b*rBX"},
+        {"definite, two length digits", "#210" + std::string("\0\n\x1b*b1W\xff\n\r", 10) + "\n",
+         std::string("\0\n\x1b*b1W\xff\n\r", 10)},
+        {"empty", "#10\n", ""},
+        {"indefinite", "#0\x1b*b1W\x80\n", "\x1b*b1W\x80\n"},
+        {"no block", "\033E#1", "\033E#1"},
+        {"a # that starts none", "#x9", "#x9"},
+    };
+    for (const auto& [what, answer, data] : cases) {
+        for (const size_t piece : {size_t(1), size_t(2), size_t(3), answer.size()}) {
+            plotanix::BlockAnswer block;
+            std::string got;
+            for (size_t at = 0; at < answer.size(); at += piece)
+                got += block.take(std::string_view(answer).substr(at, piece));
+            EXPECT_EQ(got, data) << what << ", in pieces of " << piece;
+        }
+    }
+}

@@ -6,6 +6,8 @@
 #include "journal.h"
 #include "line_errors.h"
 #include "logfile/log_file.h"
+#include "logfile/transcript_format.h"
+#include "models/models.h"
 #include "output/png_writer.h"
 #include "serial/gpib_acquire.h"
 #include "shell/plot_setup.h"
@@ -18,7 +20,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <poll.h>
+#include <string>
 #include <termios.h>
 #include <unistd.h>
 
@@ -174,6 +178,7 @@ class Acquisition : public Activity, public PollSource, private StationEvents {
     std::unique_ptr<Vxi11Exchange> lanExchange_;
     std::optional<int> status_;
     std::optional<MarkedInput> marks_;
+    std::optional<BlockAnswer> answer_;             // a printer's data, asked for by a query
     std::string out_;                               // lines the port has not taken yet
     std::optional<Clock::time_point> blockedSince_; // since it took nothing
     long long taken_ = 0;
@@ -300,9 +305,21 @@ void Acquisition::step(Clock::time_point now) {
             stage_ = Stage::waiting;
         } else if (stage_ == Stage::waiting && now >= first_ + every() * taken_) {
             session().beginRun();
+            // A printer's data asked for by a query comes as its answer,
+            // perhaps an IEEE 488.2 block: the model reads the data alone.
+            answer_.reset();
+            if (isPrinter(settings_.model) && recipe_.name == "custom") answer_.emplace();
             const auto feed = [this](std::string_view bytes) {
-                session().feed(
-                    std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+                const auto span = [](std::string_view text) {
+                    return std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+                };
+                if (!answer_) session().feed(span(bytes));
+                // The transcript keeps every byte that came; the model reads the data.
+                for (size_t at = 0; answer_ && at < bytes.size(); at += transcript::chunkSize) {
+                    const std::string_view piece = bytes.substr(at, transcript::chunkSize);
+                    session().logChunk(span(piece));
+                    session().feedModel(span(answer_->take(piece)));
+                }
                 const RunResult counts = session().counts();
                 station_.web.pageChanged(counts.instructions, counts.ignored);
             };

@@ -4,6 +4,7 @@
 #include "common/unique_fd.h"
 #include "models/models.h"
 #include "output/atomic_file.h"
+#include "output/printed_copy.h"
 #include "render_copies.h"
 #include "render_renderer.h"
 #include "session/page_store.h"
@@ -315,26 +316,36 @@ class JobWriter {
         DisplayList list;
         std::optional<PaperPlacement> paper;
         std::optional<int64_t> number;
+        std::optional<PageImage> printed; // a printer's page: its dots
     };
     bool gather(const PageView& page, std::optional<int64_t> number) {
-        if (page.printed) {
-            fail(shownName(job_.output, "standard output"), printedPageAsPng, 0);
-            return false;
+        if (page.printed && printedPage(page.image)) {
+            gathered_.push_back({DisplayList(), std::nullopt, number, page.image});
+            return true;
         }
         if (page.list == nullptr) {
             fail(shownName(job_.output, "standard output"), "the drawing of the page was not kept",
                  0);
             return false;
         }
-        gathered_.push_back({*page.list, trueSize(page), number});
+        gathered_.push_back({*page.list, trueSize(page), number, std::nullopt});
         return true;
     }
     // One page under its own name, as any format's; several as one document
     // under the output's.
     void writeGathered() {
         std::vector<PdfPage> pages;
-        for (const Gathered& page : gathered_)
+        std::vector<const PageImage*> printed;
+        for (const Gathered& page : gathered_) {
             pages.push_back({&page.list, page.paper});
+            if (page.printed) printed.push_back(&*page.printed);
+        }
+        // One input is drawn by one model: its pages are printed or drawn
+        // (a blank printed page among printed ones is left out).
+        const auto writePdf = [&](FILE* file, std::string& reason) {
+            return printed.empty() ? writePdfPages(file, pages, reason)
+                                   : writePrintedPdfTo(file, printed, reason);
+        };
         const bool numbered = gathered_.size() == 1 && gathered_[0].number.has_value();
         const int64_t number = numbered ? *gathered_[0].number : 0;
         std::string reason;
@@ -343,7 +354,7 @@ class JobWriter {
             char* data = nullptr;
             size_t size = 0;
             FILE* memory = ::open_memstream(&data, &size);
-            bool encoded = memory != nullptr && writePdfPages(memory, pages, reason);
+            bool encoded = memory != nullptr && writePdf(memory, reason);
             const int error = errno;
             if (memory != nullptr) encoded = std::fclose(memory) == 0 && encoded;
             if (encoded) bytes_.assign(data, size);
@@ -353,9 +364,8 @@ class JobWriter {
             return;
         }
         const std::string name = numbered ? numberedName(job_.output, number) : job_.output;
-        const bool written = writeFileAtomically(name, Durability::written, [&](FILE* file) {
-            return writePdfPages(file, pages, reason);
-        });
+        const bool written = writeFileAtomically(
+            name, Durability::written, [&](FILE* file) { return writePdf(file, reason); });
         if (!written) fail(name, reason, errno);
     }
     bool hold(const PageView& page) {

@@ -29,9 +29,9 @@ enum RenderStatus : int {
     blankPage = 5, // with --strict: a page with nothing drawn on it
 };
 
-// Why a printer's page has no SVG, PDF or enlarged copy: it is dots.
+// Why a printer's page has no enlarged copy: it is dots at their own size.
 inline constexpr const char* printedPageAsPng =
-    "a printed page is dots, not a drawing: write it as PNG (-o NAME.png)";
+    "a printed page is dots at its printer's resolution: it is not enlarged (leave out --scale)";
 
 // No input is read past this: a larger one is refused, not cut short.
 inline constexpr size_t maxInputBytes = size_t{256} << 20;

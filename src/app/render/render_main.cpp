@@ -7,6 +7,7 @@
 #include "models/models.h"
 #include "output/direct_copy.h"
 #include "output/png_writer.h"
+#include "output/printed_copy.h"
 #include "output/vector_copy.h"
 #include "print/cups_print.h"
 #include "render_batch.h"
@@ -166,7 +167,11 @@ OutputFormat outputFormat(const std::string& format, int scale, bool plotterByte
                                               : CopyFormat::png;
     return {"." + format,
             [kind, scale](const PageView& page, FILE* file, std::string& reason) {
-                if (page.printed) {
+                // A printed page with nothing on it is the blank page a plot's is.
+                const bool dots = page.printed && printedPage(page.image);
+                if (dots && kind != CopyFormat::png)
+                    return writePrintedCopyTo(file, page.image, kind, reason);
+                if (dots) {
                     reason = printedPageAsPng;
                     return false;
                 }

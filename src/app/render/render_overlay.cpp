@@ -129,6 +129,9 @@ int drawOverlay(const OverlayRequest& request) {
                                        [](const DrawnPage& p) { return p.nothingDrawn.empty(); });
         if (last == pages.rend() || !last->list)
             return fail(input + ": nothing is drawn on it", blankPage);
+        if (last->image.indexed())
+            return fail(input + ": a printed page is dots, not a drawing: it is not overlaid",
+                        inputUnreadable);
         if (pages.size() > 1)
             std::fprintf(stderr, "%s: %s: %zu pages; the last with a drawing is overlaid\n",
                          programName, printable(input).c_str(), pages.size());

@@ -3,6 +3,7 @@
 #include "render_copies.h"
 #include "render_extras.h"
 
+#include "output/printed_copy.h"
 #include "print/cups_print.h"
 
 #include <dlfcn.h>
@@ -20,11 +21,17 @@ using PrintEntry = bool (*)(const std::string*, const std::string*, const PdfMak
 bool pagesPdf(const std::vector<const DrawnPage*>& pages, PrintSheet sheet, std::string& pdf,
               std::string& why) {
     std::vector<PdfPage> placed;
-    for (const DrawnPage* page : pages)
+    std::vector<const PageImage*> printed; // a printer's pages: their dots at true size
+    for (const DrawnPage* page : pages) {
         placed.push_back({&*page->list, placeOnSheet(page->extent, sheet)});
+        if (printedPage(page->image)) printed.push_back(&page->image);
+    }
     return documentInMemory(
-        [&](FILE* file, std::string& reason) { return writePdfPages(file, placed, reason); }, pdf,
-        why);
+        [&](FILE* file, std::string& reason) {
+            return printed.empty() ? writePdfPages(file, placed, reason)
+                                   : writePrintedPdfTo(file, printed, reason);
+        },
+        pdf, why);
 }
 
 void say(const std::string& input, const std::string& text) {

@@ -45,7 +45,10 @@ bool holdsTranscript(const std::vector<TranscriptStep>& steps, std::string_view 
 // Any pixel other than paper white. On white paper only the rows drawn on
 // can hold any.
 bool inked(const PageImage& page) {
-    const std::vector<uint8_t> white(3 * static_cast<size_t>(page.width), 0xFF);
+    // A printer's paper is index 0, its rows' last bits never set.
+    const size_t bytes = page.indexed() ? static_cast<size_t>((page.width * page.depth + 7) / 8)
+                                        : 3 * static_cast<size_t>(page.width);
+    const std::vector<uint8_t> white(bytes, page.indexed() ? 0 : 0xFF);
     const auto [top, bottom] =
         page.paper() == 0xFFFFFF ? page.rowsDrawn() : std::pair<int32_t, int32_t>{0, page.height};
     for (int y = top; y < bottom; ++y) {

@@ -36,7 +36,7 @@ class EscpPrinter : public Plotter {
 
     void startPage() override;
     void feed(std::span<const uint8_t> bytes) override;
-    // The picture grows as the sheet does; it is the printed area exactly
+    // The picture is the printed area as it stands after each piece fed,
     // when the line falls silent, the stream ends or the page ends.
     void settle() override;
     void lineSilent() override;
@@ -48,7 +48,7 @@ class EscpPrinter : public Plotter {
     const PrintedSheet& sheet() const { return sheet_; }
 
   private:
-    void draw(bool exact);
+    void draw();
     enum class At : uint8_t { text, escape, parameters, header, data };
     void take(uint8_t byte);
     void text(uint8_t byte);

@@ -143,10 +143,10 @@ class Plotter {
     // where it stands in the stream (the session records it).
     void onUnknown(std::function<void(std::string_view)> hook) { unknown_ = std::move(hook); }
     // Gives a printer its picture: the page made again blank at the size
-    // asked for (a printer's page is the area it printed, a dot a pixel),
-    // or nullptr when memory is short. The plotters draw through the
-    // Drawing on the page as it is and never ask.
-    void onPicture(std::function<PageImage*(int32_t width, int32_t height)> hook) {
+    // and depth asked for (a printer's page is the area it printed, a dot
+    // a pixel, in palette indices), or nullptr when memory is short. The
+    // plotters draw through the Drawing on the page as it is and never ask.
+    void onPicture(std::function<PageImage*(int32_t width, int32_t height, int32_t depth)> hook) {
         picture_ = std::move(hook);
     }
 
@@ -164,8 +164,8 @@ class Plotter {
     }
     void countOffPaper(int64_t times = 1) { offPaper_ += times; }
     PenTally& tally() { return tally_; }
-    PageImage* picture(int32_t width, int32_t height) {
-        return picture_ ? picture_(width, height) : nullptr;
+    PageImage* picture(int32_t width, int32_t height, int32_t depth) {
+        return picture_ ? picture_(width, height, depth) : nullptr;
     }
 
   private:
@@ -174,7 +174,7 @@ class Plotter {
     PenTally tally_;
     std::function<bool()> pageAdvance_;
     std::function<void(std::string_view)> unknown_;
-    std::function<PageImage*(int32_t, int32_t)> picture_;
+    std::function<PageImage*(int32_t, int32_t, int32_t)> picture_;
 };
 
 // What a model works with: the page, the line for its replies and the

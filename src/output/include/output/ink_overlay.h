@@ -28,7 +28,8 @@ inline constexpr std::array<Colour, 8> overlayPalette = {
 // (the palette's eight go round again only past eight pages).
 std::vector<Colour> overlayInks(size_t count, std::span<const Colour> given = {});
 
-// Each inked pixel of layer onto page, in the colour colour gives it.
+// Each inked pixel of layer onto page, in the colour colour gives it; a
+// printer's page (palette indices) takes none.
 void layInk(PageImage& page, const PageImage& layer, const std::function<Colour(Colour)>& colour);
 
 // A page saved as PNG, read back; nullptr with why in one line.

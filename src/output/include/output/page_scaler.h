@@ -31,8 +31,9 @@ class PageScaler {
     // of blue, green, red bytes.
     using RowSink = std::function<void(int y, const uint8_t* bgr)>;
 
-    // The page (24 bits) resampled to width x height. The buffers are kept
-    // for the next call at the same size.
+    // The page (24 bits or a printer's indices) resampled to width x
+    // height. The buffers are kept for the next call at the same size; they
+    // hold a few rows, not the page, however tall a printed page is.
     void scale(const PageImage& page, int width, int height, const RowSink& sink);
 
   private:
@@ -52,8 +53,15 @@ class PageScaler {
     // One page row resampled across into out.
     void scaleAcross(const uint8_t* in, uint8_t* out) const;
 
+    // Page row r resampled across, from the rows kept when it is there.
+    const uint8_t* across(const PageImage& page, int r);
+
     Axis across_, down_;
-    std::vector<uint8_t> rows_;  // every page row resampled across
+    std::vector<uint8_t> colours_; // a page row as colours
+    // The page rows the last output rows needed, resampled across: row r
+    // in slot r % count, kept[slot] the row it holds.
+    std::vector<uint8_t> rows_;
+    std::vector<int> kept_;
     std::vector<uint32_t> sums_; // one output row being summed
     std::vector<uint8_t> out_;   // and as it is shown
 };

@@ -36,7 +36,7 @@ class PclPrinter : public Plotter {
 
     void startPage() override;
     void feed(std::span<const uint8_t> bytes) override;
-    // The picture grows as the sheet does; it is the printed area exactly
+    // The picture is the printed area as it stands after each piece fed,
     // when the line falls silent, the stream ends or the page ends.
     void settle() override;
     void lineSilent() override;
@@ -62,7 +62,7 @@ class PclPrinter : public Plotter {
     const PrintedSheet& sheet() const { return sheet_; }
 
   private:
-    void draw(bool exact);
+    void draw();
     enum class At : uint8_t { text, escape, group, value, data, pjlLine, pjlSkip };
     void take(uint8_t byte);
     void text(uint8_t byte);

@@ -4,8 +4,11 @@
 // runs of text, placed in 1/7200 inch, which every resolution the printers
 // here use divides. The picture is drawn from it: the printed area with a
 // small margin, at the finest resolution the sheet's raster uses, so that
-// a page of one resolution has each dot one pixel. Bounded: a sheet keeps
-// at most sheetBytesMost of rows and textMost characters.
+// a page of one resolution has each dot one pixel. The picture keeps
+// palette indices (printPalette), a bit a pixel when the raster is black
+// and white, four when it is in colour or the page is text alone (its
+// edges grey). Bounded: a sheet keeps at most sheetBytesMost of rows and
+// textMost characters, its picture at most pictureBytesMost.
 
 #include "page/label_font.h"
 #include "page/page_image.h"
@@ -30,7 +33,7 @@ struct RasterBlock {
     // Colour by index; the first plane holds the index's lowest bit.
     std::array<Colour, 8> palette{0xFFFFFF, 0x000000};
     // Each row: its planes one after the other, each size() / planes bytes,
-    // the leftmost dot in a byte's top bit; an empty row is all index 0.
+    // the leftmost dot in a byte's top bit; an empty row is blank white.
     std::vector<std::vector<uint8_t>> rows;
     int64_t widthDots = 0;  // the longest row's
     int64_t fixedWidth = 0; // the raster width given, in dots: rows are that wide
@@ -51,9 +54,10 @@ class PrintedSheet {
     // Past these the sheet takes no more: rows and text beyond are dropped.
     static constexpr size_t sheetBytesMost = size_t(24) << 20;
     static constexpr size_t textMost = 1 << 18;
-    // The picture holds at most this many pixels (a Legal sheet at 300
-    // dpi): a finer sheet is drawn at half its resolution, or less.
-    static constexpr int64_t picturePixelsMost = int64_t(2550) * 4200;
+    // The picture's bytes at most: a Legal sheet at 600 dpi in black and
+    // white, or at 300 dpi in colour. A larger one is drawn at half its
+    // resolution, or less, each dot at least a pixel.
+    static constexpr int64_t pictureBytesMost = int64_t(6) << 20;
     static constexpr int32_t marginPixels = 8;
 
     PrintedSheet();
@@ -74,24 +78,23 @@ class PrintedSheet {
     bool dropped() const { return dropped_; }
     void clear();
 
-    // The picture brought up to date with the sheet, drawing only what is
-    // new while the printed area stays within the picture. exact: the
-    // picture is the printed area and its margin (the page is looked at as
-    // it stands: the line fell silent, the stream or the page ended);
-    // otherwise, while the sheet grows, it may reach up to a step of
-    // growPixels further right and down, so that a page arriving row by
-    // row is drawn again a few times, not at every row. Asks for a picture
-    // of another size (blank) when it changes; nothing on an empty sheet.
-    using PictureSource = std::function<PageImage*(int32_t width, int32_t height)>;
-    static constexpr int32_t growPixels = 1024;
-    void draw(const PictureSource& source, bool exact);
+    // The picture brought up to date with the sheet: the printed area and
+    // its margin, drawn into room half as large again (in steps of
+    // growPixels), so that a page arriving row by row, or looked at between
+    // runs, is drawn again a few times, not at every row or look; only what
+    // is new is drawn while the area fits the room, and the room not
+    // reached costs no memory. Asks for a picture of another size (blank)
+    // when it needs more room; nothing on an empty sheet.
+    using PictureSource = std::function<PageImage*(int32_t width, int32_t height, int32_t depth)>;
+    static constexpr int32_t growPixels = 256;
+    void draw(const PictureSource& source);
     // The geometry the picture has: its resolution and where its first
     // pixel lies on the sheet.
     int32_t pictureDpi() const { return drawn_.dpi; }
 
   private:
     struct Geometry {
-        int32_t dpi = 0;
+        int32_t dpi = 0, depth = 1;
         int64_t originX = 0, originY = 0;
         int32_t width = 0, height = 0;
         bool operator==(const Geometry&) const = default;
@@ -100,7 +103,8 @@ class PrintedSheet {
         bool block; // else text
         size_t index;
     };
-    Geometry geometry(bool exact) const;
+    // The printed area and its margin, or with room to grow.
+    Geometry geometry(bool room) const;
     void drawBlock(PageImage& image, const RasterBlock& block, size_t fromRow);
     void drawText(PageImage& image, const TextRun& run, size_t from);
     int64_t px(int64_t units, int64_t origin) const;
@@ -111,10 +115,20 @@ class PrintedSheet {
         void add(int64_t l, int64_t t, int64_t r, int64_t b);
     };
     Extent extent_;
+    // The finest resolution of the blocks with rows, and whether any of
+    // them is in colour.
+    int32_t finest_ = 0;
+    bool colour_ = false;
     std::vector<RasterBlock> blocks_;
     std::vector<TextRun> texts_;
     std::vector<Item> items_;
     size_t bytes_ = 0, characters_ = 0;
+    // Characters lately printed, each by its place and byte, to pass over
+    // one printed again where it stands; those of another epoch (before
+    // the last raster) are gone.
+    std::array<uint64_t, 4096> printedCells_{};
+    std::array<uint32_t, 4096> cellEpochs_{};
+    uint32_t epoch_ = 1;
     uint64_t version_ = 0, drawnVersion_ = 0; // what was added, and drawn
     bool dropped_ = false;
     // What the picture holds: the geometry, the items drawn whole and what
@@ -127,6 +141,14 @@ class PrintedSheet {
     struct Glyph {
         CoverageMask mask;         // its ink alone
         int32_t left = 0, top = 0; // from the glyph's origin
+        // Its pixels as the picture takes them: a bit where it covers half
+        // or more (rows of (width + 7) / 8 bytes), and a level of ink from
+        // 0 (none) to 9 (black) each; and those levels two by two as a
+        // picture's byte of four-bit indices holds them, starting in the
+        // byte's high half or its low (rows of width / 2 + 1 bytes, each
+        // the high pixel's level times 10 and the low one's).
+        std::vector<uint8_t> bits, levels;
+        std::array<std::vector<uint8_t>, 2> pairs;
     };
     struct Glyphs;
     const Glyph* glyph(uint8_t byte);

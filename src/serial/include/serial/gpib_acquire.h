@@ -145,6 +145,23 @@ class AcquireExchange {
     AcquireResult result_;
 };
 
+// An answer to a query as IEEE 488.2 sends arbitrary data: a block of
+// definite length ("#", a digit n, n digits giving the length, the bytes)
+// or of indefinite length ("#0", the bytes to the end); anything else is
+// the bytes themselves. Its data alone is passed on, so that a printer
+// model reads the print, not the block's header or the line end after it.
+class BlockAnswer {
+  public:
+    // The data among the answer's next bytes.
+    std::string take(std::string_view bytes);
+
+  private:
+    enum class At { first, count, length, data, after, raw };
+    At at_ = At::first;
+    int digits_ = 0;
+    size_t left_ = 0;
+};
+
 // The line the operator reads when the acquisition did not give a whole
 // plot; empty for a plot that came whole.
 std::string acquireFailure(const AcquireResult& result, const InstrumentRecipe& recipe,

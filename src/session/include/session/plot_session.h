@@ -155,7 +155,9 @@ class PlotSession {
     void pageBegins();
     // The page made again, blank, at a printer's size (the same object, so
     // that those showing it keep it).
-    PageImage* remakePage(int32_t width, int32_t height);
+    PageImage* remakePage(int32_t width, int32_t height, int32_t depth);
+    // The page all paper, whatever it holds.
+    void blankImage();
     // The model did not know this instruction: its record goes into the
     // transcript (or, replaying, is looked for in the bytes ahead).
     void recordUnknown(std::string_view mnemonic);
