@@ -17,9 +17,12 @@ namespace plotanix {
 namespace {
 
 // cairo's costs on the image surface, anti-aliased, fitted to thin lines,
-// wide outlines and fills replayed at scales 2 to 8: each item begun, each
-// point traced, each row an edge crosses (two a stroke), each pixel covered.
-constexpr double itemCost = 500, pointCost = 100, rowCost = 15, pixelCost = 1.5;
+// wide outlines and fills replayed at scale 4: each item begun, each point
+// traced, each row an edge crosses (two a stroke), each pixel covered. The
+// rows cost most: a wide outline's bands, one path of thousands of rings,
+// cost some 50 ns each (scanlines crossed by every band at once), the
+// strokes of many thin lines less; reckoned at 40 throughout.
+constexpr double itemCost = 500, pointCost = 100, rowCost = 40, pixelCost = 1.5;
 // A label's glyph: its em square's pixels, as a box of them.
 constexpr double glyphPixels = 1;
 
