@@ -6,7 +6,6 @@
 #include "output/enlarged_copy.h"
 #include "render_renderer.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <string_view>
@@ -118,23 +117,17 @@ std::string teeth(int count, const std::string& then) {
     std::string plot = "IN;SP1;PA100,300;PM0;PD";
     for (int i = 0; i < count; ++i)
         plot += std::to_string(100 + i * 10000 / count) + (i % 2 ? ",300," : ",7300,");
-    plot += "100,300;PM2;";
-    return plot + then;
-}
-
-std::string repeated(const std::string& text, int times) {
-    std::string all;
-    for (int i = 0; i < times; ++i)
-        all += text;
-    return all;
+    return plot + "100,300;PM2;" + then;
 }
 
 // The enlarged copy of a plot that would cost cairo too much to draw again
 // is made from the page's pixels; others are drawn from the list. Areas
-// painted again in another colour cost neither the model nor the list more.
+// painted again in another colour are recorded once: no list overflows.
 TEST(RenderCosts, TheEnlargedCopyIsMadeTheWayItsCostSays) {
-    const std::string outlines = teeth(6000, "PW10;" + repeated("EP;SP2;EP;SP1;", 200));
-    const std::string lines = teeth(30000, "EP;");
+    std::string alternating = "PW10;";
+    for (int i = 0; i < 200; ++i)
+        alternating += "EP;SP2;EP;SP1;";
+    const std::string outlines = teeth(6000, alternating), lines = teeth(30000, "EP;");
     const std::string square = "IN;SP1;PA1000,1000;PD2000,1000,2000,2000,1000,2000,1000,1000;";
     const struct {
         const char* what;
@@ -144,39 +137,18 @@ TEST(RenderCosts, TheEnlargedCopyIsMadeTheWayItsCostSays) {
     } cases[] = {
         {"wide outlines in turn", outlines, 4, true},
         {"wide outlines in turn", outlines, 1, false},
-        {"full-height lines by the ten thousand", lines, 4, true},
-        {"full-height lines by the ten thousand", lines, 2, true},
-        {"full-height lines by the ten thousand", lines, 1, false},
+        {"long thin lines", lines, 2, true},
+        {"long thin lines", lines, 1, false},
         {"a square", square, 4, false},
     };
     for (const auto& c : cases) {
         const std::string where = std::string(c.what) + " x" + std::to_string(c.scale);
-        RenderSetup setup;
-        setup.model = PlotterModel::hpgl2;
-        setup.keepDisplayList = true;
-        setup.copyScale = c.scale;
-        Renderer renderer(setup);
+        Renderer renderer({PlotterModel::hpgl2, Paper::letter, true, false, c.scale});
         int pages = 0;
         const auto outcome = renderer.render(c.input, false, [&](const PageView& page, auto) {
             ++pages;
             EXPECT_EQ(enlargedFromPixels(*page.list, c.scale), c.fromPixels) << where;
-            // Repeats recorded once: the list never nears its bound.
             EXPECT_FALSE(page.list->overflowed()) << where;
-            if (!c.fromPixels) return true;
-            char* bytes = nullptr;
-            size_t size = 0;
-            FILE* memory = ::open_memstream(&bytes, &size);
-            std::string reason;
-            EXPECT_TRUE(writeEnlargedPixels(memory, page.image, c.scale, reason)) << reason;
-            std::fclose(memory);
-            // The PNG's header: width and height, big-endian, after the signature.
-            const auto at = [&](size_t i) { return uint32_t(uint8_t(bytes[i])); };
-            EXPECT_GT(size, 24u) << where;
-            if (size > 24) {
-                EXPECT_EQ(at(18) << 8 | at(19), 800u * c.scale) << where;
-                EXPECT_EQ(at(22) << 8 | at(23), 600u * c.scale) << where;
-            }
-            std::free(bytes);
             return true;
         });
         EXPECT_EQ(outcome, Renderer::Outcome::rendered) << where;
@@ -191,13 +163,10 @@ TEST(RenderCosts, FittedAreasPaintedAgainKeepTheirPixels) {
     std::string afresh = again;
     for (size_t at = 0; (at = afresh.find("SP", at + 5)) != std::string::npos;)
         afresh.insert(at, "CR;");
-    RenderSetup fitted;
-    fitted.fit = true;
-    fitted.model = PlotterModel::hpgl2;
+    const RenderSetup fitted{PlotterModel::hpgl2, Paper::letter, false, true};
     const Drawn once = draw(fitted, std::string_view(again));
     const Drawn each = draw(fitted, std::string_view(afresh));
-    ASSERT_EQ(once.pages.size(), 1u);
-    ASSERT_EQ(each.pages.size(), 1u);
+    ASSERT_EQ(std::make_pair(once.pages.size(), each.pages.size()), std::make_pair(1ul, 1ul));
     EXPECT_TRUE(samePixels(once.pages[0], each.pages[0]));
 }
 
