@@ -39,14 +39,16 @@
 #              scattered over the page (outlined plain for its cost)
 #   hatch450   450 KB of hatches at new angles of a 1,000-point zigzag
 #
-# Each input is drawn at the page's size (scale 1) and as a PNG four times
-# as large (--scale 4, a copy drawn again from the kept list).
+# Each input is drawn at the page's size (scale 1), as a PNG four times
+# as large (--scale 4: drawn again from the kept list, or enlarged from the
+# page's pixels where that would cost too much) and so fitted (--fit).
 #
 # usage: bench/hpgl2_costs.sh BUILD_DIR|PROGRAM [ROUNDS]   (ROUNDS: 3)
 # PLOTANIX_BENCH_CPU (seconds, 600 by default) stops an input that takes
 # more CPU time than that (a signal may wait for an instruction to end); it
 # is reported as more than that, as is a run that wrote no page. Each
 # time comes with the peak resident memory of the rounds, in MB.
+# PLOTANIX_BENCH_ONLY (names, by spaces) measures those inputs alone.
 set -euo pipefail
 
 if [[ $# -lt 1 || $# -gt 2 ]]; then
@@ -150,14 +152,17 @@ best_of() {
     done
     echo "$best $peak"
 }
-printf '%-9s %9s %10s %6s %10s %6s\n' input bytes "CPU s, x1" MB "CPU s, x4" MB
-for name in fill hatch dashes edges hatch32k angles shades epdash ltalt epalt fpalt hatchalt \
-    widths widths6 wdots ltcycle roundjoin hatch450; do
+printf '%-9s %9s %10s %6s %10s %6s %10s %6s\n' input bytes "CPU s, x1" MB "CPU s, x4" MB \
+    "fit, x4" MB
+names=${PLOTANIX_BENCH_ONLY:-fill hatch dashes edges hatch32k angles shades epdash ltalt epalt \
+fpalt hatchalt widths widths6 wdots ltcycle roundjoin hatch450}
+for name in $names; do
     input=$work/$name.plt
     read -r one onePeak < <(best_of "$input")
     read -r four fourPeak < <(best_of "$input" --scale 4)
-    printf '%-9s %9d %10s %6s %10s %6s\n' "$name" "$(stat -c %s "$input")" "$one" "$onePeak" \
-        "$four" "$fourPeak"
+    read -r fit fitPeak < <(best_of "$input" --fit --scale 4)
+    printf '%-9s %9d %10s %6s %10s %6s %10s %6s\n' "$name" "$(stat -c %s "$input")" "$one" \
+        "$onePeak" "$four" "$fourPeak" "$fit" "$fitPeak"
 done
-echo "bounds: no input of 100 KB or less over 2 s of CPU or 64 MB, at x1 and x4;" \
+echo "bounds: no input of 100 KB or less over 2 s of CPU or 64 MB, at x1 and x4 (fitted too);" \
     "'>$limit -' is a run killed at the CPU limit or one that wrote no page"

@@ -512,7 +512,9 @@ bool Hpgl2::repaintsLastArea(const Numbers& p) {
     const AreaKind kind = areaKind(p);
     const size_t which = static_cast<size_t>(
         std::find(run.kinds.begin(), run.kinds.begin() + run.count, kind) - run.kinds.begin());
-    if (which == run.count || !run.kept[which].kept || !drawing_.pixelsOnly()) return false;
+    if (which == run.count || !run.kept[which].kept || !drawing_.canKeep() ||
+        !drawing_.canPaintAgain(run.kept[which].painted))
+        return false;
     if (which != 0) paintPending();
     Kept kept = std::move(run.kept[which]);
     ++repainted_;
@@ -549,7 +551,7 @@ void Hpgl2::drawArea(const Numbers& p, void (Hpgl2::*draw)()) {
     const bool goesOn = runGoesOn();
     const bool again = goesOn && std::find(run.kinds.begin(), run.kinds.begin() + run.count,
                                            kind) != run.kinds.begin() + run.count;
-    const bool keep = again && paintsWhole() && drawing_.pixelsOnly();
+    const bool keep = again && paintsWhole() && drawing_.canKeep();
     if (keep) drawing_.beginKeeping();
     patternUsed_ = false;
     (this->*draw)();

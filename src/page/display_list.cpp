@@ -9,6 +9,7 @@ void DisplayList::clear() {
     if (spilled_) spill_ = spill_->fresh();
     spilled_ = false;
     overflowed_ = false;
+    ++generation_;
     recorded_ = polylines_ = 0;
     items_.clear();
     points_.clear();
@@ -52,6 +53,7 @@ bool DisplayList::grown() {
     part.polylines_ = polylines_;
     spill_->take(part);
     spilled_ = true;
+    ++generation_;
     recorded_ = polylines_ = 0;
     if (goesOn) {
         // A polyline of one point so far: copies draw it once it has two.
@@ -79,7 +81,8 @@ bool DisplayList::admit(size_t textBytes, size_t items) {
 
 bool DisplayList::addLine(ListPoint from, ListPoint to, Colour colour) {
     colour &= 0xFFFFFF; // the raster ignores the top byte; so must the merging
-    ListItem* last = items_.empty() ? nullptr : &items_.back();
+    ListItem* last = items_.empty() || sealed_ ? nullptr : &items_.back();
+    sealed_ = false;
     if (last != nullptr && last->colour != colour) last = nullptr;
     const bool lines = last != nullptr && (last->kind == ItemKind::segments ||
                                            (last->kind == ItemKind::polyline && last->count == 2));
@@ -110,6 +113,18 @@ bool DisplayList::addLine(ListPoint from, ListPoint to, Colour colour) {
     points_.push_back(from);
     points_.push_back(to);
     return grown();
+}
+
+size_t DisplayList::mark() {
+    sealed_ = true;
+    return items_.size();
+}
+
+bool DisplayList::recolour(size_t from, size_t to, uint64_t generation, Colour colour) {
+    if (generation != generation_ || to != items_.size() || from > to) return false;
+    for (size_t i = from; i < to; ++i)
+        items_[i].colour = colour & 0xFFFFFF;
+    return true;
 }
 
 bool DisplayList::addBox(const ListBox& box, Colour colour) {

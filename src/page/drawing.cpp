@@ -69,6 +69,8 @@ struct Drawing::State {
         Drawing::Extent extentBefore;
         Drawing::LineTally tallyBefore;
         uint64_t marksBefore = 0;
+        size_t listFrom = 0; // where the list's items of the calls begin
+        uint64_t listGeneration = 0;
         void run(int64_t x, int64_t y, int64_t n) {
             int64_t i = y * width + x;
             const int64_t end = i + n;
@@ -178,8 +180,8 @@ void Drawing::fillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colou
         for (int64_t row = top; row < top + h; ++row)
             s.writeRow(left, row, w);
     }
-    if (record_) {
-        if (whole) record_->clear();
+    if (record_ && whole) record_->clear();
+    if (recordingLive()) {
         record_->addBox({{float(left), float(top)}, int32_t(w), int32_t(h)}, colour);
     }
 }
@@ -379,11 +381,11 @@ void Drawing::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& e
     ++tally_.asked;
     extent_.add(exact.x1, exact.y1);
     extent_.add(exact.x2, exact.y2);
-    if (recordWhole_ && record_)
+    if (recordWhole_ && recordingLive())
         record_->addLine({float(exact.x1), float(exact.y1)}, {float(exact.x2), float(exact.y2)},
                          s.frontColour);
     const auto record = [&] {
-        if (!record_ || recordWhole_) return;
+        if (!recordingLive() || recordWhole_) return;
         Ends kept = exact;
         if (clipExact(kept, 0, 0, s.target->width - 1, s.target->height - 1))
             record_->addLine({float(kept.x1), float(kept.y1)}, {float(kept.x2), float(kept.y2)},
@@ -617,7 +619,7 @@ void Drawing::drawRotatedText(int32_t x, int32_t y, std::string_view text, float
     if (visible.empty()) return;
     renderMask(s, *rotated, visible, x, y, text);
     blendMask(s, visible);
-    if (record_) recordLabel(*record_, s, *rotated, visible, x, y, text);
+    if (recordingLive()) recordLabel(*record_, s, *rotated, visible, x, y, text);
 }
 
 namespace {
@@ -654,7 +656,7 @@ void Drawing::fillPath(PathView path, PixelRect clip) {
                 int32_t(whole(std::ceil(at(clip.bottom, p.dy))))};
     }
     pathExtent(extent_, path, clip);
-    if (recordWhole_ && record_) {
+    if (recordWhole_ && recordingLive()) {
         clipPath(path, clip, s.wholePath, s.fillWork);
         record_->addPath(s.wholePath.view(), s.frontColour);
     }
@@ -665,7 +667,7 @@ void Drawing::fillPath(PathView path, PixelRect clip) {
     if (s.clippedPath.rings.empty()) return;
     RowWriter writer(s);
     fillSpans(s.clippedPath.view(), clip, s.fillWork, writer);
-    if (record_ && !recordWhole_) record_->addPath(s.clippedPath.view(), s.frontColour);
+    if (recordingLive() && !recordWhole_) record_->addPath(s.clippedPath.view(), s.frontColour);
 }
 
 void Drawing::beginKeeping() {
@@ -673,13 +675,17 @@ void Drawing::beginKeeping() {
     State::Keeper& k = state_->keeper;
     const PageImage& image = *state_->target;
     k.width = image.width, k.height = image.height, k.stride = image.stride;
-    k.lost = !pixelsOnly() || k.width * k.height > keptPixelsMost;
+    k.lost = !canKeep() || k.width * k.height > keptPixelsMost;
     k.on = !k.lost;
     if (k.on) k.bits.assign(static_cast<size_t>((k.width * k.height + 63) / 64), 0);
     k.extentBefore = extent_;
     k.tallyBefore = tally_;
     k.marksBefore = marks_;
     extent_ = {};
+    if (k.on && recordingLive()) {
+        k.listFrom = record_->mark();
+        k.listGeneration = record_->generation();
+    }
 }
 
 namespace {
@@ -702,7 +708,12 @@ bool Drawing::endKeeping(Painted& painted) {
     painted.marks = marks_ - k.marksBefore;
     painted.lastLanded = lastLanded_;
     painted.spans.clear();
-    const bool kept = k.on && !k.lost && pixelsOnly();
+    // Recorded whole, or into a list past its bound (thrown away).
+    painted.listed = recordingLive() && record_->generation() == k.listGeneration;
+    painted.listFrom = k.listFrom;
+    painted.listTo = record_ ? record_->items().size() : 0;
+    painted.listGeneration = k.listGeneration;
+    const bool kept = k.on && !k.lost && canKeep() && (painted.listed || !recordingLive());
     k.on = false;
     for (int64_t y = 0; kept && y < k.height; ++y) {
         // Runs of set bits along the row.
@@ -736,10 +747,18 @@ bool Drawing::endKeeping(Painted& painted) {
     return kept;
 }
 
+bool Drawing::canPaintAgain(const Painted& painted) const {
+    return !recordingLive() || (painted.listed && record_->generation() == painted.listGeneration &&
+                                record_->items().size() == painted.listTo);
+}
+
 void Drawing::paintAgain(const Painted& painted) {
     if (!state_) return;
     State& s = *state_;
     s.applyColour(s.frontColour);
+    if (recordingLive() && painted.listed) {
+        record_->recolour(painted.listFrom, painted.listTo, painted.listGeneration, s.frontColour);
+    }
     if (s.keeper.on) {
         for (const Painted::Span& span : painted.spans)
             s.writeRow(span.first, span.row, span.end - span.first);

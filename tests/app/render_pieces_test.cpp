@@ -1,7 +1,9 @@
 // The renderer drawing a file a piece at a time against drawing it whole:
 // the same pages wherever the pieces part, and the files it must read whole
-// known as such wherever they part.
+// known as such wherever they part. And costly plots at the page's size and
+// enlarged: the copy made the way its cost says.
 
+#include "output/enlarged_copy.h"
 #include "render_renderer.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +110,64 @@ TEST(RenderPieces, FilesReadWholeAreKnownWhereverTheyPart) {
             EXPECT_TRUE(pieces.pages.empty()) << what;
         }
     }
+}
+
+// A polygon of full-height teeth, 10,000 plotter units across, then more.
+std::string teeth(int count, const std::string& then) {
+    std::string plot = "IN;SP1;PA100,300;PM0;PD";
+    for (int i = 0; i < count; ++i)
+        plot += std::to_string(100 + i * 10000 / count) + (i % 2 ? ",300," : ",7300,");
+    return plot + "100,300;PM2;" + then;
+}
+
+// The enlarged copy of a plot that would cost cairo too much to draw again
+// is made from the page's pixels; others are drawn from the list. Areas
+// painted again in another colour are recorded once: no list overflows.
+TEST(RenderCosts, TheEnlargedCopyIsMadeTheWayItsCostSays) {
+    std::string alternating = "PW10;";
+    for (int i = 0; i < 200; ++i)
+        alternating += "EP;SP2;EP;SP1;";
+    const std::string outlines = teeth(6000, alternating), lines = teeth(30000, "EP;");
+    const std::string square = "IN;SP1;PA1000,1000;PD2000,1000,2000,2000,1000,2000,1000,1000;";
+    const struct {
+        const char* what;
+        const std::string& input;
+        int scale;
+        bool fromPixels;
+    } cases[] = {
+        {"wide outlines in turn", outlines, 4, true},
+        {"wide outlines in turn", outlines, 1, false},
+        {"long thin lines", lines, 2, true},
+        {"long thin lines", lines, 1, false},
+        {"a square", square, 4, false},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.what) + " x" + std::to_string(c.scale);
+        Renderer renderer({PlotterModel::hpgl2, Paper::letter, true, false, c.scale});
+        int pages = 0;
+        const auto outcome = renderer.render(c.input, false, [&](const PageView& page, auto) {
+            ++pages;
+            EXPECT_EQ(enlargedFromPixels(*page.list, c.scale), c.fromPixels) << where;
+            EXPECT_FALSE(page.list->overflowed()) << where;
+            return true;
+        });
+        EXPECT_EQ(outcome, Renderer::Outcome::rendered) << where;
+        EXPECT_EQ(pages, 1) << where;
+    }
+}
+
+// Fitted, an area painted again in another colour is repainted as the page
+// alone repaints it: the pixels those drawn afresh (a CR between) have.
+TEST(RenderCosts, FittedAreasPaintedAgainKeepTheirPixels) {
+    const std::string again = teeth(500, "PW3;EP;SP2;EP;SP1;EP;SP2;FP;SP1;FP;SP2;FP;");
+    std::string afresh = again;
+    for (size_t at = 0; (at = afresh.find("SP", at + 5)) != std::string::npos;)
+        afresh.insert(at, "CR;");
+    const RenderSetup fitted{PlotterModel::hpgl2, Paper::letter, false, true};
+    const Drawn once = draw(fitted, std::string_view(again));
+    const Drawn each = draw(fitted, std::string_view(afresh));
+    ASSERT_EQ(std::make_pair(once.pages.size(), each.pages.size()), std::make_pair(1ul, 1ul));
+    EXPECT_TRUE(samePixels(once.pages[0], each.pages[0]));
 }
 
 } // namespace

@@ -558,6 +558,49 @@ TEST(RenderProgram, VectorPagesAreThePaperAtTrueSize) {
     EXPECT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u));
 }
 
+// An enlarged copy too costly to draw again from the list is the page's
+// pixels enlarged, each page of the input so, and told once for the input.
+TEST(RenderProgram, ACostlyEnlargedCopyIsThePagesPixelsToldOnce) {
+    TempDir dir;
+    std::string teeth = "SP1;PA100,300;PM0;PD";
+    for (int i = 0; i < 30000; ++i)
+        teeth += std::to_string(100 + i / 3) + (i % 2 ? ",300," : ",7300,");
+    teeth += "100,300;PM2;EP;";
+    writeFile(dir.file("lines.plt"), "IN;" + teeth + "PG;" + teeth);
+    writeFile(dir.file("square.plt"), "IN;SP1;PA1000,1000;PD2000,1000,2000,2000;");
+    const std::string note = "the enlarged copy was made from the page's pixels: drawing it anew "
+                             "would have cost too much";
+    const std::tuple<std::string, size_t> cases[] = {
+        {"--scale 4 lines.plt -o big.png", 1},
+        {"--fit --scale 2 lines.plt -o big.png", 1},
+        {"-q --scale 4 lines.plt -o big.png", 0},
+        {"--scale 4 square.plt -o big.png", 0},
+    };
+    for (const auto& [words, times] : cases) {
+        const Outcome outcome = runRender(dir, words);
+        EXPECT_EQ(outcome.status, 0) << words << outcome.err;
+        const size_t at = outcome.err.find("lines.plt: " + note);
+        EXPECT_EQ(at != std::string::npos, times == 1) << words << outcome.err;
+        const size_t after = at == std::string::npos ? 0 : at + note.size();
+        EXPECT_EQ(outcome.err.find(note, after + 1), std::string::npos) << words << outcome.err;
+    }
+    // Both pages, each its page at the scale, pixel for pixel.
+    ASSERT_EQ(runRender(dir, "--scale 4 lines.plt -o big.png").status, 0);
+    ASSERT_EQ(runRender(dir, "lines.plt -o small.png").status, 0);
+    for (const std::string page : {"-00001.png", "-00002.png"}) {
+        const testing::DecodedPng big = testing::readPng(dir.file("big" + page));
+        const testing::DecodedPng small = testing::readPng(dir.file("small" + page));
+        ASSERT_EQ(std::make_pair(big.width, big.height), std::make_pair(3200u, 2400u)) << page;
+        ASSERT_EQ(small.width, 800u) << page;
+        size_t differing = 0;
+        for (uint32_t y = 0; y < big.height; ++y) {
+            for (uint32_t x = 0; x < big.width; ++x)
+                differing += big.pixel(x, y) != small.pixel(x / 4, y / 4);
+        }
+        EXPECT_EQ(differing, 0u) << page;
+    }
+}
+
 // --fit scales each page's drawing to touch two sides of the picture and
 // centres it on the other axis, all of it, wherever it lies; without it, a
 // drawing that runs off the page (or off the plotter's paper, which cuts

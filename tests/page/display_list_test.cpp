@@ -126,6 +126,35 @@ TEST(Spilling, AListHandsOverWhatItHoldsAndKeepsItsTail) {
     EXPECT_EQ(spill->points + kept.points().size(), lines + spill->parts + 1); // untouched
 }
 
+// Past its bound the list is thrown away (its copy is made from the pixels):
+// the drawing stops recording and reckoning for it, and draws as a page
+// alone does, until a box over the whole image clears the list.
+TEST_F(Recording, AnOverflowedListIsNoLongerRecordedInto) {
+    DisplayList list;
+    drawing.recordInto(&list);
+    drawing.setCopyScale(4);
+    drawing.setFrontColour(0);
+    ASSERT_FALSE(drawing.pixelsOnly());
+    ASSERT_EQ(drawing.copyScale(), 4);
+    for (size_t i = 0; i <= DisplayList::maxItems; ++i)
+        drawing.drawLine(int32_t(i % 800), 10, int32_t((i + 1) % 800), 10);
+    ASSERT_TRUE(list.overflowed());
+    const size_t items = list.items().size();
+    EXPECT_TRUE(drawing.pixelsOnly());
+    EXPECT_EQ(drawing.copyScale(), 1);
+    drawing.drawLine(0, 20, 700, 20);
+    drawing.fillBox(5, 5, 10, 10, 0xFF);
+    EXPECT_EQ(list.items().size(), items);
+    EXPECT_EQ(image->pixel(350, 20), 0u) << "the page is drawn as before";
+    EXPECT_EQ(image->pixel(7, 7), 0xFFu);
+
+    drawing.fillBox(0, 0, 800, 600, 0xFFFFFF);
+    EXPECT_FALSE(list.overflowed());
+    EXPECT_FALSE(drawing.pixelsOnly());
+    EXPECT_EQ(drawing.copyScale(), 4);
+    EXPECT_EQ(list.items().size(), 1u) << "the clearing box";
+}
+
 TEST_F(Recording, AMegabyteLabelKeepsOnlyTheGlyphsNearThePage) {
     const auto font = loadFont("Courier New", 12);
     ASSERT_TRUE(font);

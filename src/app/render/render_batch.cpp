@@ -262,6 +262,7 @@ class JobWriter {
             return shared_.options.encode(page, file, reason);
         });
         if (!written) fail(name, reason, errno);
+        if (written) noted(page);
         return written;
     }
     // The held page into the target written in place.
@@ -368,6 +369,14 @@ class JobWriter {
             name, Durability::written, [&](FILE* file) { return writePdf(file, reason); });
         if (!written) fail(name, reason, errno);
     }
+    // Once an input, however many of its pages it concerns.
+    void noted(const PageView& page) {
+        if (noted_ || shared_.options.quiet || !shared_.options.note) return;
+        const std::string_view note = shared_.options.note(page);
+        if (note.empty()) return;
+        noted_ = true;
+        shared_.reporter.say(shownName(job_.input, "standard input") + ": " + std::string(note));
+    }
     bool hold(const PageView& page) {
         const std::string name = shownName(job_.output, "standard output");
         if (holdsPage_) {
@@ -389,6 +398,7 @@ class JobWriter {
         std::free(data);
         holdsPage_ = encoded;
         if (!encoded) fail(name, reason, error);
+        if (encoded) noted(page);
         return encoded;
     }
     bool writeInPlace(std::string& reason) {
@@ -432,6 +442,7 @@ class JobWriter {
     bool holdsPage_ = false;         // bytes_ holds an encoded page
     bool failure_ = false;
     bool blank_ = false;
+    bool noted_ = false; // the note on its copies said
 };
 
 // Draws one input with the worker's renderer; its failure, if any, told.

@@ -54,6 +54,9 @@ struct BatchOptions {
     int workers = 1;
     RenderSetup setup;
     PageEncoder encode;
+    // What to say of a page's copy, once an input (unless quiet): an
+    // enlarged copy made from the page's pixels. Empty: nothing.
+    std::function<std::string_view(const PageView& page)> note;
     bool showProgress = false; // standard error is a terminal
     bool quiet = false;        // no warning for a page with nothing drawn
     bool strict = false;       // a page with nothing drawn fails its input

@@ -6,6 +6,7 @@
 #include "logfile/transcript_format.h"
 #include "models/models.h"
 #include "output/direct_copy.h"
+#include "output/enlarged_copy.h"
 #include "output/png_writer.h"
 #include "output/printed_copy.h"
 #include "output/vector_copy.h"
@@ -26,6 +27,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -152,6 +154,9 @@ struct OutputFormat {
     bool needsDisplayList = false;
     // SVG and PDF: pages' display lists spill into their copy's text.
     std::function<std::shared_ptr<ListSpill>()> spill = {};
+    // An enlarged PNG: what is said of a page whose copy the encoder makes
+    // from its pixels.
+    std::function<std::string_view(const PageView&)> note = {};
 };
 
 OutputFormat outputFormat(const std::string& format, int scale, bool plotterBytes) {
@@ -179,12 +184,19 @@ OutputFormat outputFormat(const std::string& format, int scale, bool plotterByte
                     reason = "the drawing of the page was not kept";
                     return false;
                 }
+                if (kind == CopyFormat::png && enlargedFromPixels(*page.list, scale))
+                    return writeEnlargedPixels(file, page.image, scale, reason);
                 const CopyOptions options{kind, scale,
                                           kind == CopyFormat::png ? std::nullopt : trueSize(page)};
                 return writeCopy(file, *page.list, options, reason);
             },
             true,
-            kind == CopyFormat::png ? nullptr : std::function([kind] { return copySpill(kind); })};
+            kind == CopyFormat::png ? nullptr : std::function([kind] { return copySpill(kind); }),
+            [kind, scale](const PageView& page) {
+                const bool fromPixels = kind == CopyFormat::png && !page.printed && page.list &&
+                                        enlargedFromPixels(*page.list, scale);
+                return std::string_view(fromPixels ? enlargedFromPixelsNote : "");
+            }};
 }
 
 std::string inFolder(const std::string& folder, const std::string& path) {
@@ -482,6 +494,7 @@ int runProgram(int argc, char** argv) {
     batch.setup = setupOf(options, format.needsDisplayList);
     batch.setup.spill = format.spill;
     batch.encode = format.encode;
+    batch.note = format.note;
     // The progress line is for a terminal watching many inputs, and never
     // shares it with a page written to standard output.
     batch.showProgress = !options.quiet && jobs.size() > 1 && ::isatty(STDERR_FILENO) == 1;

@@ -1,4 +1,5 @@
 #include "common/printable.h"
+#include "output/enlarged_copy.h"
 #include "output/ink_overlay.h"
 #include "output/png_writer.h"
 #include "render_batch.h"
@@ -156,8 +157,11 @@ int drawOverlay(const OverlayRequest& request) {
                             : request.format == "pdf" ? CopyFormat::pdf
                                                       : CopyFormat::png;
     std::string reason;
+    const bool fromPixels =
+        kind == CopyFormat::png && enlargedFromPixels(*view.list, request.scale);
     const auto write = [&](FILE* file) {
         if (raster) return writePng(file, view.image, PngCompression::fast);
+        if (fromPixels) return writeEnlargedPixels(file, view.image, request.scale, reason);
         return writeCopy(
             file, *view.list,
             {kind, request.scale, kind == CopyFormat::png ? std::nullopt : trueSize(view)}, reason);
@@ -169,6 +173,7 @@ int drawOverlay(const OverlayRequest& request) {
         if (reason.empty()) reason = std::strerror(errno);
         return fail("cannot write " + request.output + ": " + reason, outputUnwritable);
     }
+    if (fromPixels) fail(enlargedFromPixelsNote, rendered);
     return rendered;
 }
 

@@ -116,6 +116,17 @@ class DisplayList {
     // a copy draws it first, then the items.
     const ListSpill* spilled() const { return spilled_ ? spill_.get() : nullptr; }
 
+    // An area drawn again in another colour, nothing drawn since, is
+    // recorded by recolouring what it recorded the first time: mark() ends
+    // the last item (what follows starts an item of its own) and tells
+    // where the area's items begin; recolour() paints the items from there
+    // to the end anew, true when they are still the list's last (nothing
+    // cleared, spilled or added since: the generation and size tell).
+    size_t mark();
+    bool recolour(size_t from, size_t to, uint64_t generation, Colour colour);
+    uint64_t generation() const { return generation_; }
+    bool spills() const { return spill_ != nullptr; }
+
     bool overflowed() const { return overflowed_; }
     size_t recorded() const { return recorded_; }   // items kept, a path's points each
     size_t polylines() const { return polylines_; } // a segments item's lines each
@@ -154,6 +165,8 @@ class DisplayList {
     std::vector<ListPathPoint> pathPoints_;
     std::shared_ptr<ListSpill> spill_;
     bool spilled_ = false;
+    bool sealed_ = false;     // the next line starts an item of its own
+    uint64_t generation_ = 0; // a clear or spill moves the items
 };
 
 } // namespace plotanix

@@ -3,6 +3,7 @@
 // boxes, and rotated label text. One Drawing object is owned by the main
 // flow; it is "open" from beginDrawing on.
 
+#include "page/display_list.h"
 #include "page/page_image.h"
 #include "page/path_fill.h"
 
@@ -14,7 +15,6 @@
 
 namespace plotanix {
 
-class DisplayList;
 class PageFont;
 
 class Drawing {
@@ -43,7 +43,7 @@ class Drawing {
     void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, PathPoint from, PathPoint to);
     // Whether a line's pixels are all it leaves besides its count and the
     // extent: nothing is placed or recorded, where its exact ends matter.
-    bool pixelsOnly() const { return state_ && !placed() && record_ == nullptr; }
+    bool pixelsOnly() const { return state_ && !placed() && !recordingLive(); }
     // The last line asked for times more, each from the same pixel to the
     // same pixel as it, with ends between its start and farEnd (picture
     // coordinates), while pixelsOnly(): counted and measured as they would
@@ -77,7 +77,9 @@ class Drawing {
     // becomes: the placement's scale, and a recorded copy's. Costs that grow
     // with the pixels drawn grow with it.
     double outputScale() const { return placement_.scale * copyScale(); }
-    double copyScale() const { return record_ ? copyScale_ : 1; }
+    // Once the list has overflowed no copy is drawn from it: the costs are
+    // the page's own.
+    double copyScale() const { return recordingLive() ? copyScale_ : 1; }
 
     // The extent of the lines, areas and label cells asked for since the
     // page was last cleared (a box over the whole image) or resetExtent,
@@ -100,6 +102,11 @@ class Drawing {
     // area cut only by its own clip), so that the page can be drawn again
     // fitted (page_fit.h); the raster is clipped as ever.
     void recordWhole(bool whole) { recordWhole_ = whole; }
+    // Whether what is drawn still goes into the list: past its bound it
+    // stops growing and its copy is made from the page's pixels, so
+    // nothing more is recorded (nor reckoned for it) until a box over the
+    // whole image clears it.
+    bool recordingLive() const { return record_ != nullptr && !record_->overflowed(); }
 
     // Lines asked for while open, and those of which any pixel landed on the
     // image, since the Drawing was made: why a page stayed blank.
@@ -125,14 +132,22 @@ class Drawing {
         uint64_t marks = 0;
         Extent extent;
         bool lastLanded = false;
+        // The list's items the calls recorded, when it recorded them.
+        bool listed = false;
+        size_t listFrom = 0, listTo = 0;
+        uint64_t listGeneration = 0;
     };
     // Past these the pixels are not kept: the mask of an image of 16M
     // pixels is 2 MB, and 131,072 spans 1.5 MB.
     static constexpr int64_t keptPixelsMost = int64_t(1) << 24;
     static constexpr size_t keptSpansMost = size_t(1) << 17;
+    // Whether the pixels drawn can be kept: a placement places the pixels
+    // kept as it places those painted, and a list that keeps its items
+    // (an enlarged copy's) has them recoloured when they are painted again.
+    bool canKeep() const { return state_ && !(recordingLive() && record_->spills()); }
     // From beginKeeping to endKeeping the pixels written are kept.
     // endKeeping is false when they could not be kept whole: not
-    // pixelsOnly(), a box or a label drawn, or past the sizes above.
+    // canKeep(), a box or a label drawn, or past the sizes above.
     void beginKeeping();
     bool endKeeping(Painted& painted);
     // Counts kept pixels as their calls were counted; paintAgain paints
@@ -140,6 +155,9 @@ class Drawing {
     // and over may count each time and paint the last only.
     void countAgain(const Painted& painted);
     void paintAgain(const Painted& painted);
+    // Whether what was kept can be painted again now: the list, if any,
+    // still ends with what it recorded.
+    bool canPaintAgain(const Painted& painted) const;
 
     struct State;
 
