@@ -152,5 +152,14 @@ TEST(ToldModel, AutoRecordsEachIgnoredInstructionOnce) {
     EXPECT_EQ(transcript.find("****IN***"), std::string::npos);
 }
 
+// A blank page's reason is the chosen model's, from the page drawn again:
+// the HP-86B's line from (0,0), drawn before the choice, counts no more.
+TEST(ToldModel, AutoTellsABlankPageByTheChosenModelsStrokes) {
+    InProcessPlot p(nullptr, PlotterModel::automatic);
+    p.run("PA100,100;PW1;");
+    EXPECT_EQ(modelInUse(p.session.plotter(), PlotterModel::automatic), PlotterModel::hpgl2);
+    EXPECT_EQ(p.session.blankReason(), "the pen only moved up (PU), it never drew");
+}
+
 } // namespace
 } // namespace plotanix
