@@ -284,8 +284,8 @@ void EscpPrinter::lineFeed() {
 
 void EscpPrinter::pageEnd() {
     if (sheet_.empty()) return;
-    draw();
-    if (advancePage()) {
+    // Drawn for whoever takes it; a page nobody takes is drawn with the next.
+    if (advancePage([this] { draw(); })) {
         sheet_.clear();
         pageTop_ = 0;
     } else {

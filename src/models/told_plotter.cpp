@@ -56,7 +56,7 @@ ToldPlotter::~ToldPlotter() = default;
 void ToldPlotter::make(PlotterModel model) {
     inUse_ = model;
     model_ = makeBarePlotter(model, paper_, {drawing_, link_, status_});
-    model_->onPageAdvance([this] { return advancePage(); });
+    model_->onPageAdvance([this](const PageReady& ready) { return advancePage(ready); });
     model_->onUnknown([this](std::string_view mnemonic) {
         // Drawn again, the page's instructions were told when they came.
         if (drawingAgain_) return;

@@ -427,9 +427,10 @@ void PclPrinter::skipRows(int64_t rows) {
 void PclPrinter::pageEnd() {
     if (raster_.active) endRaster(true);
     if (sheet_.empty()) return;
-    draw();
     y_ = 0;
-    if (advancePage()) {
+    // Drawn for whoever takes it; a page nobody takes is drawn with the
+    // next, at that page's resolution.
+    if (advancePage([this] { draw(); })) {
         sheet_.clear();
         pageTop_ = 0;
     } else {

@@ -246,12 +246,12 @@ PrintedSheet::Geometry PrintedSheet::geometry(bool room) const {
     // edges grey; with raster, as sharp as the dots.
     g.dpi = finest_ > 0 ? finest_ : 100;
     g.depth = finest_ > 0 && !colour_ ? 1 : 4;
+    const auto pixelsAt = [](int64_t units, int32_t dpi) {
+        return (units * dpi + sheetUnitsPerInch - 1) / sheetUnitsPerInch;
+    };
     const auto sizeAt = [&](int32_t dpi) {
-        const auto pixels = [&](int64_t units) {
-            return (units * dpi + sheetUnitsPerInch - 1) / sheetUnitsPerInch;
-        };
-        const int64_t w = pixels(extent_.right - extent_.left);
-        const int64_t h = pixels(extent_.bottom - extent_.top);
+        const int64_t w = pixelsAt(extent_.right - extent_.left, dpi);
+        const int64_t h = pixelsAt(extent_.bottom - extent_.top, dpi);
         return std::pair{w + 2 * marginPixels, h + 2 * marginPixels};
     };
     // An image's sides are 16-bit: pages printed below each other reach it.
@@ -264,15 +264,22 @@ PrintedSheet::Geometry PrintedSheet::geometry(bool room) const {
         g.dpi /= 2;
     auto [w, h] = sizeAt(g.dpi);
     if (room) {
-        // Half as much again each way, in steps of growPixels, so that a
-        // page that grows (row by row, or pages printed below each other)
-        // is drawn again a few times in all. Rows not yet reached cost no
-        // memory.
+        // Half as much again across, in steps of growPixels, so that a
+        // page that grows is drawn again a few times in all.
         const auto step = [](int64_t n) {
             return (n + n / 2 + growPixels - 1) / growPixels * growPixels;
         };
-        if (fits(step(w), h)) w = step(w);
-        h = std::max(h, std::min({step(h), pictureBytesMost / rowBytes(w), side}));
+        // As wide as a sheet of Letter from the first (a line of text
+        // reaches across it), if that fits; and every row the bytes allow:
+        // rows not reached cost no memory, and a page that grows row by
+        // row or line by line is not drawn again for it.
+        const int64_t sheetWide = pixelsAt(sheetUnitsPerInch * 17 / 2, g.dpi) + 2 * marginPixels;
+        if (const int64_t wide = std::max(step(w), sheetWide); fits(wide, h)) {
+            w = wide;
+        } else if (fits(step(w), h)) {
+            w = step(w);
+        }
+        h = std::max(h, std::min(pictureBytesMost / rowBytes(w), side));
     }
     const int64_t margin = marginPixels * sheetUnitsPerInch / g.dpi;
     g.originX = extent_.left - margin;

@@ -28,8 +28,9 @@ void PlotSession::makeModel() {
     // A plotter at power-on has asked for no handshake.
     link_.requestFlowControl(FlowControl::none);
     plotter_ = makePlotter(model_, paper_, {drawing_, link_, status_});
-    plotter_->onPageAdvance([this] {
+    plotter_->onPageAdvance([this](const Plotter::PageReady& ready) {
         if (!pageAdvance_) return false;
+        if (ready) ready();
         pageAdvance_();
         return true;
     });

@@ -79,6 +79,8 @@ TEST(EscpText, TextAndImagesShareTheSheetAndPagesEndAtFormFeed) {
     plot.print("FREQ 10 MHz\r\n" + image("*\x05", {0xFF, 0xFF}) + "\r\n\f" +
                image("*\x05", {0xFF}) + "\f");
     EXPECT_EQ(plot.pagesEnded, 2) << "each form feed after ink ends a page";
+    for (const int ink : plot.inkWhenTaken)
+        EXPECT_GT(ink, 0) << "each page is drawn when taken";
     PrinterPlot text(PlotterModel::escp);
     text.print("AB\x1b"
                "3A"

@@ -156,6 +156,8 @@ TEST(PclPage, PagesEndAtFormFeedPaperSourceZeroAndResetAfterInk) {
         PrinterPlot plot(PlotterModel::pcl);
         plot.print(stream);
         EXPECT_EQ(plot.pagesEnded, pages) << ::testing::PrintToString(stream);
+        for (const int ink : plot.inkWhenTaken)
+            EXPECT_GT(ink, 0) << "drawn when taken: " << ::testing::PrintToString(stream);
     }
 }
 

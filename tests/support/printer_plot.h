@@ -12,11 +12,16 @@
 namespace plotanix::testing {
 
 struct PrinterPlot : InProcessPlot {
-    // pagesTaken: the pages the printer ends are taken (counted), as the
-    // renderer takes them; otherwise nobody takes them.
+    // pagesTaken: the pages the printer ends are taken (counted, with the
+    // ink each has then), as the renderer takes them; otherwise nobody
+    // takes them.
     explicit PrinterPlot(PlotterModel model, bool pagesTaken = true)
         : InProcessPlot(nullptr, model) {
-        if (pagesTaken) session.onPageAdvance([this] { ++pagesEnded; });
+        if (pagesTaken)
+            session.onPageAdvance([this] {
+                ++pagesEnded;
+                inkWhenTaken.push_back(inkedPixels(page()));
+            });
     }
     PrinterPlot& print(std::string_view stream) {
         run(stream);
@@ -39,6 +44,7 @@ struct PrinterPlot : InProcessPlot {
         return page().pixel(x + PrintedSheet::marginPixels, y + PrintedSheet::marginPixels);
     }
     int pagesEnded = 0;
+    std::vector<int> inkWhenTaken;
 };
 
 } // namespace plotanix::testing

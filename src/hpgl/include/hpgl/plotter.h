@@ -138,7 +138,13 @@ class Plotter {
     // printer's form feed), where the instruction stands in the stream;
     // nothing when unset. It says whether the page was taken (written
     // somewhere): a printer whose page nobody takes prints on after it.
-    void onPageAdvance(std::function<bool()> hook) { pageAdvance_ = std::move(hook); }
+    // The hook calls the function it is given, when there is one, just
+    // before the page is taken, and only then: a printer finishes its
+    // picture there, not for a page nobody takes.
+    using PageReady = std::function<void()>;
+    void onPageAdvance(std::function<bool(const PageReady&)> hook) {
+        pageAdvance_ = std::move(hook);
+    }
     // Called with the mnemonic of each instruction the model does not know,
     // where it stands in the stream (the session records it).
     void onUnknown(std::function<void(std::string_view)> hook) { unknown_ = std::move(hook); }
@@ -151,7 +157,7 @@ class Plotter {
     }
 
   protected:
-    bool advancePage() { return pageAdvance_ && pageAdvance_(); }
+    bool advancePage(const PageReady& ready = {}) { return pageAdvance_ && pageAdvance_(ready); }
     void countInstruction() { ++counts_.instructions; }
     // An instruction the model does not know: counted and told.
     void ignoreUnknown(std::string_view mnemonic) {
@@ -172,7 +178,7 @@ class Plotter {
     RunResult counts_;
     int64_t offPaper_ = 0;
     PenTally tally_;
-    std::function<bool()> pageAdvance_;
+    std::function<bool(const PageReady&)> pageAdvance_;
     std::function<void(std::string_view)> unknown_;
     std::function<PageImage*(int32_t, int32_t, int32_t)> picture_;
 };

@@ -79,11 +79,12 @@ class PrintedSheet {
     void clear();
 
     // The picture brought up to date with the sheet: the printed area and
-    // its margin, drawn into room half as large again (in steps of
-    // growPixels), so that a page arriving row by row, or looked at between
-    // runs, is drawn again a few times, not at every row or look; only what
-    // is new is drawn while the area fits the room, and the room not
-    // reached costs no memory. Asks for a picture of another size (blank)
+    // its margin, drawn into room as wide as a sheet of Letter or half as
+    // wide again (in steps of growPixels), with every row the picture's
+    // bytes allow, so that a page arriving row by row, or looked at between
+    // runs, is seldom drawn again, not at every row or look; only what is
+    // new is drawn while the area fits the room, and the room not reached
+    // costs no memory. Asks for a picture of another size (blank)
     // when it needs more room; nothing on an empty sheet.
     using PictureSource = std::function<PageImage*(int32_t width, int32_t height, int32_t depth)>;
     static constexpr int32_t growPixels = 256;
