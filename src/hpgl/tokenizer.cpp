@@ -245,16 +245,21 @@ size_t HpglTokenizer::putInstructions(std::span<const uint8_t> bytes) {
         // A mnemonic of two letters; anything else between instructions is
         // put() one byte at a time.
         if (end - p < 2 || !isLetter(p[0]) || !isLetter(p[1])) return 0;
-        step(p[0]);
-        step(p[1]);
+        idleStep(p[0]);
+        mnemonicStep(p[1]);
         return 2;
     }
     p = takeNumbers(p, end);
     // The ';' ending the numbers is taken as put() takes it; what the
     // client does at the end may change how the next byte is read.
-    if (p < end && *p == ';' && (state_ == State::between || state_ == State::number)) {
-        step(';');
-        ++p;
+    if (p < end && *p == ';') {
+        if (state_ == State::between) {
+            betweenStep(';');
+            ++p;
+        } else if (state_ == State::number) {
+            numberStep(';');
+            ++p;
+        }
     }
     return static_cast<size_t>(p - bytes.data());
 }
