@@ -1,6 +1,8 @@
 #include "hpgl/tokenizer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace plotanix {
 
@@ -23,6 +25,33 @@ struct FractionPlaces {
     }
 };
 constexpr FractionPlaces fractionPlaces;
+
+// The leading digits of the eight bytes at p, read at once: how many there
+// are (8 when all are), and, when fewer than eight, their value.
+struct EightDigits {
+    int count;
+    uint64_t value;
+};
+inline EightDigits leadingDigits(const uint8_t* p) {
+    constexpr uint64_t ones = 0x0101010101010101;
+    uint64_t bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    if constexpr (std::endian::native == std::endian::big) bytes = __builtin_bswap64(bytes);
+    // A digit becomes 0-9; any other byte has its top bit set here, or
+    // gets it adding 0x76. A carry only reaches later bytes, so the first
+    // byte flagged is the first that is no digit.
+    const uint64_t x = bytes ^ (ones * '0');
+    const uint64_t flagged = ((x + ones * 0x76) | x) & (ones * 0x80);
+    const int count = std::countr_zero(flagged) / 8;
+    if (count == 0 || count == 8) return {count, 0};
+    // The digits moved to the top, the first most significant, and paired
+    // up: tens, then hundreds, then ten thousands.
+    uint64_t v = x << (8 * (8 - count));
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
+    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFF;
+    return {count, v};
+}
 
 } // namespace
 
@@ -89,6 +118,13 @@ const uint8_t* HpglTokenizer::quickNumber(const uint8_t* p, const uint8_t* end) 
     const uint8_t* const wholeStart = p;
     const uint8_t* const wholeLimit = p + std::min<ptrdiff_t>(quickDigits, end - p);
     uint64_t whole = 0;
+    if (end - p >= 8) {
+        const EightDigits first = leadingDigits(p);
+        if (first.count < 8) {
+            whole = first.value;
+            p += first.count;
+        }
+    }
     for (; p < wholeLimit && isDigit(*p); ++p)
         whole = whole * 10 + uint64_t(*p - '0');
     bool any = p != wholeStart;
@@ -163,8 +199,13 @@ void HpglTokenizer::startBody(Body body) {
         instructionOver();
         break;
     case Body::numbers:
-    case Body::stream:
         collected_ = Numbers{};
+        state_ = State::between;
+        break;
+    case Body::stream:
+        // The client takes each number as it comes; only the flags are told.
+        collected_.count = 0;
+        collected_.illegal = collected_.aborted = false;
         state_ = State::between;
         break;
     case Body::bytes:
@@ -204,16 +245,21 @@ size_t HpglTokenizer::putInstructions(std::span<const uint8_t> bytes) {
         // A mnemonic of two letters; anything else between instructions is
         // put() one byte at a time.
         if (end - p < 2 || !isLetter(p[0]) || !isLetter(p[1])) return 0;
-        step(p[0]);
-        step(p[1]);
+        idleStep(p[0]);
+        mnemonicStep(p[1]);
         return 2;
     }
     p = takeNumbers(p, end);
     // The ';' ending the numbers is taken as put() takes it; what the
     // client does at the end may change how the next byte is read.
-    if (p < end && *p == ';' && (state_ == State::between || state_ == State::number)) {
-        step(';');
-        ++p;
+    if (p < end && *p == ';') {
+        if (state_ == State::between) {
+            betweenStep(';');
+            ++p;
+        } else if (state_ == State::number) {
+            numberStep(';');
+            ++p;
+        }
     }
     return static_cast<size_t>(p - bytes.data());
 }

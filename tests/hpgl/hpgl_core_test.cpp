@@ -205,6 +205,18 @@ TEST(HpglCore, CountsAndRecordsOnlyUnknownInstructions) {
         EXPECT_TRUE(plotterKnows(c.model, c.known)) << c.known;
         EXPECT_FALSE(plotterKnows(c.model, c.unknown)) << c.unknown;
     }
+    // A mnemonic is its two letters in either case; the bytes next to the
+    // letters, and other lengths, name nothing.
+    for (const PlotterModel model : {PlotterModel::hp7470a, PlotterModel::hpgl2}) {
+        for (const std::string_view known : {"PA", "pa", "pA", "Pa", "SP", "sp"})
+            EXPECT_TRUE(plotterKnows(model, known)) << known;
+        for (const std::string_view unknown :
+             {"", "P", "PAA", "@A", "[A", "`A", "{A", "P@", "P[", "P`", "P{",
+              "\xd0"
+              "A",
+              "P\xc1"})
+            EXPECT_FALSE(plotterKnows(model, unknown)) << unknown;
+    }
 }
 
 } // namespace

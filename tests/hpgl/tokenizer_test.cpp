@@ -123,6 +123,8 @@ TEST(HpglTokenizer, ReadsInstructionsAsTheirBodiesSay) {
         {"PA1", "PA<1>;"},
         {"LBunended", "LB{unended};"},
         {"S", "S();"},
+        {"PA-;PA1;", "PA<!>;PA<1>;"}, // an illegal end is told once, not again for the next
+        {"SC-\x1f;PA1;", "SC(!^);PA<1>;"},
     };
     for (const auto& [stream, expected] : cases) {
         EXPECT_EQ(tokens(stream), expected) << stream;
@@ -173,5 +175,24 @@ TEST(HpglTokenizer, EveryCutGivesTheSameValues) {
         for (const Feed feed : {Feed::numberRuns, Feed::instructionRuns})
             EXPECT_EQ(tokens(stream, true, feed, cut, true), expected)
                 << "cut at " << cut << (feed == Feed::numberRuns ? " in number runs" : "");
+    }
+}
+
+// Digits read eight at a time: numbers of every length up to past eight
+// digits, ended by the bytes on either side of the digits, by one with the
+// top bit set and by a point, each give what the bytes one by one give.
+TEST(HpglTokenizer, NumbersOfEveryLengthGiveTheirValues) {
+    EXPECT_EQ(tokens("PA00012300,-000000456,0000001.5,98765;", true, Feed::instructionRuns),
+              "PA<12300 -456 1.5 98765>;");
+    for (size_t length = 1; length <= 14; ++length) {
+        std::string digits;
+        for (size_t i = 0; i < length; ++i)
+            digits += static_cast<char>('0' + (i * 7 + 3) % 10);
+        for (const std::string end : {";", ",", "/", ":", "\x80PA", "\xffPA", ".25;"}) {
+            const std::string stream = "PA" + digits + end + "9;PA-" + digits + "," + digits + end;
+            const std::string expected = tokens(stream, true, Feed::bytes, std::string::npos, true);
+            for (const Feed feed : {Feed::numberRuns, Feed::instructionRuns})
+                EXPECT_EQ(tokens(stream, true, feed, std::string::npos, true), expected) << stream;
+        }
     }
 }

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <malloc.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -532,5 +533,10 @@ int runProgram(int argc, char** argv) {
 } // namespace plotanix
 
 int main(int argc, char** argv) {
+    // Each input's page image, encoder buffers and display list are freed
+    // and made again for the next: kept in the heap rather than mapped
+    // afresh, their pages are touched once per worker, not once per input.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     return plotanix::runProgram(argc, argv);
 }

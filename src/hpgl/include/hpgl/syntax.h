@@ -15,14 +15,14 @@
 
 namespace plotanix {
 
-inline bool isLetter(int byte) {
+constexpr bool isLetter(int byte) {
     return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
 }
-inline bool isDigit(int byte) {
+constexpr bool isDigit(int byte) {
     return byte >= '0' && byte <= '9';
 }
 // Commas, spaces and line ends between parameters and mnemonic letters.
-inline bool isSeparator(int byte) {
+constexpr bool isSeparator(int byte) {
     return byte == ',' || byte == ' ' || byte == '\r' || byte == '\n' || byte == '\t';
 }
 
@@ -43,10 +43,20 @@ template <typename Instruction, size_t N> class InstructionIndex {
 
   private:
     static int pair(std::string_view m) {
-        if (m.size() != 2 || !isLetter(m[0]) || !isLetter(m[1])) return -1;
-        return (upper(m[0]) - 'A') * 26 + (upper(m[1]) - 'A');
+        if (m.size() != 2) return -1;
+        const int first = letters_[static_cast<uint8_t>(m[0])];
+        const int second = letters_[static_cast<uint8_t>(m[1])];
+        return (first | second) < 0 ? -1 : first * 26 + second;
     }
-    static int upper(char letter) { return letter >= 'a' ? letter - 'a' + 'A' : letter; }
+    // Each byte's place in the alphabet (either case), -1 for all but letters.
+    static constexpr std::array<int8_t, 256> letters_ = [] {
+        std::array<int8_t, 256> places{};
+        for (int byte = 0; byte < 256; ++byte)
+            places[static_cast<size_t>(byte)] = static_cast<int8_t>(!isLetter(byte) ? -1
+                                                                    : byte >= 'a'   ? byte - 'a'
+                                                                                    : byte - 'A');
+        return places;
+    }();
 
     std::array<const Instruction*, 26 * 26> byPair_{};
 };

@@ -70,7 +70,10 @@ class Drawing {
     struct Placement {
         double scale = 1, dx = 0, dy = 0;
     };
-    void place(const Placement& placement) { placement_ = placement; }
+    void place(const Placement& placement) {
+        placement_ = placement;
+        placed_ = placement.scale != 1 || placement.dx != 0 || placement.dy != 0;
+    }
     // The scale a copy of the recorded list is drawn at (an enlarged PNG).
     void setCopyScale(double scale) { copyScale_ = scale; }
     // How many pixels of what is finally drawn a pixel of the picture
@@ -165,9 +168,8 @@ class Drawing {
     struct Ends {
         double x1, y1, x2, y2;
     };
-    bool placed() const {
-        return placement_.scale != 1 || placement_.dx != 0 || placement_.dy != 0;
-    }
+    // Asked for every line drawn: worked out once, when placed.
+    bool placed() const { return placed_; }
     void placedLine(Ends exact);
     void line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Ends& exact);
 
@@ -176,6 +178,7 @@ class Drawing {
     bool recordWhole_ = false;
     LineTally tally_;
     Placement placement_;
+    bool placed_ = false;
     double copyScale_ = 1;
     Extent extent_;
     uint64_t marks_ = 0;
