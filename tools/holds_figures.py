@@ -410,14 +410,7 @@ class Plotter(line_figures.Plotter):
             [binary, "--unattended", "--model", "hpgl2", "--port", port, "--dir", self.dir,
              "--web", f"127.0.0.1:{self.web}", *extra],
             stdout=stdout, stderr=subprocess.DEVNULL, env=env)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.web), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("the web view did not come up")
+        line_figures.wait_for_web(self.web)
 
 
 def run(binary, trouble, control):

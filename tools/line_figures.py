@@ -37,6 +37,18 @@ def free_port():
         return s.getsockname()[1]
 
 
+def wait_for_web(port):
+    """Waits up to 10 s for the web view to take connections on the port."""
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("the web view did not come up")
+
+
 class Plotter:
     def __init__(self, binary, port, extra=()):
         self.dir = tempfile.mkdtemp(prefix="line-figures-")
@@ -45,14 +57,7 @@ class Plotter:
             [binary, "--unattended", "--port", port, "--dir", self.dir, "--web",
              f"127.0.0.1:{self.web}", *extra],
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.web), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("the web view did not come up")
+        wait_for_web(self.web)
 
     def end(self):
         start = time.monotonic()
