@@ -20,12 +20,6 @@ Point unitSize(const UserScale& scale, Point p1, Point p2) {
             axisUnit(p1.y, p2.y, scale.yMin, scale.yMax)};
 }
 
-Point toPlotter(const UserScale& scale, Point p1, Point p2, Point user) {
-    if (!scale.on) return user;
-    const Point unit = unitSize(scale, p1, p2);
-    return {p1.x + (user.x - scale.xMin) * unit.x, p1.y + (user.y - scale.yMin) * unit.y};
-}
-
 Point toUser(const UserScale& scale, Point p1, Point p2, Point plotter) {
     if (!scale.on) return plotter;
     const Point unit = unitSize(scale, p1, p2);
@@ -34,11 +28,8 @@ Point toUser(const UserScale& scale, Point p1, Point p2, Point plotter) {
     return {x, y};
 }
 
-bool clipToWindow(const Window& window, Point& a, Point& b) {
+bool cutToWindow(const Window& window, Point& a, Point& b) {
     if (window.empty()) return false;
-    // Most vectors lie wholly inside: taken as they are, without a division
-    // (the cut below would leave them so too).
-    if (window.contains(a) && window.contains(b)) return true;
     // Liang-Barsky: the part of a + t (b - a), 0 <= t <= 1, inside each edge.
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;

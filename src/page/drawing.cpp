@@ -330,27 +330,8 @@ bool clipExact(Ends& e, double left, double top, double right, double bottom) {
 
 } // namespace
 
-void Drawing::Extent::add(double x, double y) {
-    if (!std::isfinite(x) || !std::isfinite(y)) return;
-    if (empty) {
-        left = right = x;
-        top = bottom = y;
-        empty = false;
-        return;
-    }
-    left = std::min(left, x), right = std::max(right, x);
-    top = std::min(top, y), bottom = std::max(bottom, y);
-}
-
 void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     const Ends exact{double(x1), double(y1), double(x2), double(y2)};
-    if (placed()) return placedLine(exact);
-    line(x1, y1, x2, y2, exact);
-}
-
-void Drawing::drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, PathPoint from,
-                       PathPoint to) {
-    const Ends exact{from.x - 0.5, from.y - 0.5, to.x - 0.5, to.y - 0.5};
     if (placed()) return placedLine(exact);
     line(x1, y1, x2, y2, exact);
 }

@@ -112,12 +112,6 @@ void LinePattern::stroke(PlotPoint from, PlotPoint to, PieceSink& sink) {
     phase_ = std::fmod(phase_ + length, period);
 }
 
-void LinePattern::strokeWindowed(PlotPoint from, PlotPoint to, PieceSink& sink) {
-    if (!finitePoint(from) || !finitePoint(to)) return;
-    fresh_ = false;
-    sink.windowedPiece(from, to);
-}
-
 // Emits the pen-down pieces of the visible stretch, length long, that begins
 // skipped into the vector at from. Distances count from there, so that they
 // stay small whatever the coordinates.

@@ -90,7 +90,7 @@ class Hp7470a : public HpglCore {
     void drawLabel(std::string_view text) override;
 
     // Label strokes are drawn solid; line-type pieces come here too.
-    struct PenSink : StrokeSink, PieceSink {
+    struct PenSink final : StrokeSink, PieceSink {
         explicit PenSink(Hp7470a& model) : model(model) {}
         void polyline(std::span<const PlotPoint> points) override;
         void piece(PlotPoint from, PlotPoint to) override;

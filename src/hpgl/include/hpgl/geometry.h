@@ -32,8 +32,13 @@ inline constexpr Point hp7470aP2{10250, 7479};
 // Plotter units per user unit on each axis (1, 1 with scaling off); negative
 // on a mirrored axis.
 Point unitSize(const UserScale& scale, Point p1, Point p2);
-// The plotter-unit point of a position given in the current units.
-Point toPlotter(const UserScale& scale, Point p1, Point p2, Point user);
+// The plotter-unit point of a position given in the current units. Inline
+// for the common case, scaling off, taken for every pair a plot holds.
+inline Point toPlotter(const UserScale& scale, Point p1, Point p2, Point user) {
+    if (!scale.on) return user;
+    const Point unit = unitSize(scale, p1, p2);
+    return {p1.x + (user.x - scale.xMin) * unit.x, p1.y + (user.y - scale.yMin) * unit.y};
+}
 // The current-unit position of a plotter-unit point; an axis whose P1 and P2
 // coincide reads as its minimum.
 Point toUser(const UserScale& scale, Point p1, Point p2, Point plotter);
@@ -57,8 +62,14 @@ inline bool onPaper(const Window& paper, Point p) {
 // Shortens a -> b to its part inside the window; false when no part of it
 // lies inside. A vector from inside to outside ends at the edge, one from
 // outside to inside starts at the edge, one outside throughout is drawn
-// only where it crosses the window.
-bool clipToWindow(const Window& window, Point& a, Point& b);
+// only where it crosses the window. Most vectors lie wholly inside and are
+// taken as they are, inline and without a division; an empty window
+// contains no point, so that test also stands for its emptiness.
+bool cutToWindow(const Window& window, Point& a, Point& b);
+inline bool clipToWindow(const Window& window, Point& a, Point& b) {
+    if (window.contains(a) && window.contains(b)) return true;
+    return cutToWindow(window, a, b);
+}
 
 // The chord angle a circle or arc uses: the sign dropped, whole degrees,
 // 0 meaning the default 5 and anything above 180 meaning 180.
@@ -113,6 +124,8 @@ class PictureMap {
     static int32_t pixel(double v) {
         const double limited = std::clamp(v + 0.5, -1.0e9, 1.0e9);
         const auto whole = static_cast<int32_t>(limited);
+        // On the page truncating is rounding down.
+        if (limited >= 0) return whole;
         return whole - (static_cast<double>(whole) > limited ? 1 : 0);
     }
     double k_;

@@ -7,6 +7,8 @@
 #include "page/page_image.h"
 #include "page/path_fill.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,7 +42,12 @@ class Drawing {
     // raster has the pixels given, as the model rounded them; the display
     // list, the extent and a placement take the exact ends, so that copies
     // keep the plotter's own coordinates.
-    void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, PathPoint from, PathPoint to);
+    // Inline: a plot's every line comes this way.
+    void drawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, PathPoint from, PathPoint to) {
+        const Ends exact{from.x - 0.5, from.y - 0.5, to.x - 0.5, to.y - 0.5};
+        if (placed()) return placedLine(exact);
+        line(x1, y1, x2, y2, exact);
+    }
     // Whether a line's pixels are all it leaves besides its count and the
     // extent: nothing is placed or recorded, where its exact ends matter.
     bool pixelsOnly() const { return state_ && !placed() && !recordingLive(); }
@@ -91,7 +98,15 @@ class Drawing {
     struct Extent {
         double left = 0, top = 0, right = 0, bottom = 0;
         bool empty = true;
-        void add(double x, double y);
+        void add(double x, double y) {
+            if (!std::isfinite(x) || !std::isfinite(y)) return;
+            if (empty) {
+                left = right = x, top = bottom = y, empty = false;
+                return;
+            }
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
     };
     const Extent& extent() const { return extent_; }
     void resetExtent() { extent_ = {}; }

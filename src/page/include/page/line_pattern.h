@@ -7,6 +7,7 @@
 #include "page/plot_geometry.h"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <span>
 
@@ -68,7 +69,14 @@ class LinePattern {
     void stroke(PlotPoint from, PlotPoint to, PieceSink& sink);
     // While solid: a vector already cut to the box, handed to the sink's
     // windowedPiece without another look at the box.
-    void strokeWindowed(PlotPoint from, PlotPoint to, PieceSink& sink);
+    // Inline: a plot's every solid vector comes this way.
+    void strokeWindowed(PlotPoint from, PlotPoint to, PieceSink& sink) {
+        if (!std::isfinite(from.x) || !std::isfinite(from.y) || !std::isfinite(to.x) ||
+            !std::isfinite(to.y))
+            return;
+        fresh_ = false;
+        sink.windowedPiece(from, to);
+    }
     // About how many pieces stroke would hand over for this vector, clip
     // aside: what drawing it costs a wide pen.
     double pieces(PlotPoint from, PlotPoint to) const;
