@@ -1,5 +1,6 @@
 #include "page/page_image.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -7,7 +8,7 @@
 namespace plotanix {
 
 PixelRows::PixelRows(std::vector<uint8_t> bytes, int32_t width, int32_t stride)
-    : size_(bytes.size()), width_(width), stride_(stride),
+    : size_(bytes.size()), capacity_(bytes.size()), width_(width), stride_(stride),
       rows_(stride > 0 ? static_cast<int32_t>(bytes.size() / static_cast<size_t>(stride)) : 0) {
     bytes_ = std::make_unique_for_overwrite<uint8_t[]>(size_);
     if (size_ > 0) std::memcpy(bytes_.get(), bytes.data(), size_);
@@ -17,9 +18,9 @@ PixelRows::PixelRows(std::vector<uint8_t> bytes, int32_t width, int32_t stride)
 }
 
 PixelRows::PixelRows(const PixelRows& other)
-    : size_(other.size_), width_(other.width_), stride_(other.stride_), rows_(other.rows_),
-      low_(other.low_), high_(other.high_), bits_(other.bits_), paper_(other.paper_),
-      paperRow_(other.paperRow_) {
+    : size_(other.size_), capacity_(other.size_), width_(other.width_), stride_(other.stride_),
+      rows_(other.rows_), low_(other.low_), high_(other.high_), bits_(other.bits_),
+      paper_(other.paper_), paperRow_(other.paperRow_), paperUniform_(other.paperUniform_) {
     bytes_ = std::make_unique_for_overwrite<uint8_t[]>(size_);
     // Only the rows made hold anything.
     if (low_ < high_)
@@ -36,6 +37,7 @@ PixelRows& PixelRows::operator=(const PixelRows& other) {
 PixelRows& PixelRows::operator=(PixelRows&& other) noexcept {
     bytes_ = std::move(other.bytes_);
     size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
     width_ = std::exchange(other.width_, 0);
     stride_ = std::exchange(other.stride_, 0);
     rows_ = std::exchange(other.rows_, 0);
@@ -44,14 +46,21 @@ PixelRows& PixelRows::operator=(PixelRows&& other) noexcept {
     bits_ = std::exchange(other.bits_, 24);
     paper_ = other.paper_;
     paperRow_ = std::move(other.paperRow_);
+    paperUniform_ = other.paperUniform_;
     return *this;
 }
 
 bool PixelRows::allocate(int32_t width, int32_t stride, int32_t rows, Colour paper, int32_t bits) {
     const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(rows);
-    // Not written here: the pages of memory no row is made in are never touched.
-    bytes_.reset(new (std::nothrow) uint8_t[size]);
-    if (!bytes_) return false;
+    // Not written here: the pages of memory no row is made in are never
+    // touched. Bytes already had are kept when they are enough: a printer's
+    // pages change size, and memory had is not faulted in again.
+    if (!bytes_ || capacity_ < size) {
+        std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size]);
+        if (!bytes) return false;
+        bytes_ = std::move(bytes);
+        capacity_ = size;
+    }
     size_ = size;
     width_ = width;
     stride_ = stride;
@@ -70,15 +79,25 @@ void PixelRows::setPaper(Colour paper) {
     if (paper == paper_ && paperRow_.size() == static_cast<size_t>(stride_)) return;
     paper_ = paper;
     paperRow_.assign(static_cast<size_t>(stride_), 0);
+    paperUniform_ = true;
     if (bits_ != 24) return; // index 0 is the paper
     for (int32_t x = 0; x < width_; ++x) {
         paperRow_[3 * x] = static_cast<uint8_t>(paper >> 16);
         paperRow_[3 * x + 1] = static_cast<uint8_t>(paper >> 8);
         paperRow_[3 * x + 2] = static_cast<uint8_t>(paper);
     }
+    paperUniform_ = std::all_of(paperRow_.begin(), paperRow_.end(),
+                                [&](uint8_t b) { return b == paperRow_.front(); });
 }
 
 void PixelRows::paintRows(int32_t from, int32_t to) {
+    if (paperUniform_ && from < to) {
+        // The rows are one block: painted at once, nothing read.
+        std::memset(bytes_.get() + static_cast<size_t>(from) * stride_,
+                    paperRow_.empty() ? 0 : paperRow_.front(),
+                    static_cast<size_t>(to - from) * stride_);
+        return;
+    }
     for (int32_t i = from; i < to; ++i)
         std::memcpy(bytes_.get() + static_cast<size_t>(i) * stride_, paperRow_.data(),
                     paperRow_.size());
@@ -140,22 +159,28 @@ bool operator==(const PixelRows& a, const std::vector<uint8_t>& b) {
 
 std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_t depth,
                                            Colour paper) {
+    std::unique_ptr<PageImage> image(new (std::nothrow) PageImage);
+    if (!image || !remakePageImage(*image, width, height, depth, paper)) return nullptr;
+    return image;
+}
+
+bool remakePageImage(PageImage& image, int32_t width, int32_t height, int32_t depth, Colour paper) {
     // The fields are 16-bit; pixels are colours or a printer's indices.
     constexpr int32_t largest = std::numeric_limits<int16_t>::max();
     if ((depth != 24 && depth != 1 && depth != 4) || width <= 0 || height <= 0 || width > largest ||
         height > largest) {
-        return nullptr;
+        return false;
     }
     if (depth != 24) paper = printPalette[0];
-    std::unique_ptr<PageImage> image(new (std::nothrow) PageImage);
-    if (!image) return nullptr;
-    image->width = static_cast<int16_t>(width);
-    image->height = static_cast<int16_t>(height);
-    image->depth = static_cast<uint8_t>(depth);
     const int32_t rowBytes = (width * depth + 7) / 8;
-    image->stride = 4 * ((rowBytes + 3) / 4);
-    if (!image->pixels.allocate(width, image->stride, height, paper, depth)) return nullptr;
-    return image;
+    const int32_t stride = 4 * ((rowBytes + 3) / 4);
+    if (!image.pixels.allocate(width, stride, height, paper, depth)) return false;
+    image.width = static_cast<int16_t>(width);
+    image.height = static_cast<int16_t>(height);
+    image.depth = static_cast<uint8_t>(depth);
+    image.stride = stride;
+    image.dpi = 0;
+    return true;
 }
 
 namespace {

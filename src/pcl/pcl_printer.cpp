@@ -42,6 +42,13 @@ void PclPrinter::startPage() {
 void PclPrinter::feed(std::span<const uint8_t> bytes) {
     size_t i = 0;
     while (i < bytes.size()) {
+        if (at_ == At::text) {
+            // Text up to the next escape, without the reader's other states.
+            for (; i < bytes.size() && bytes[i] != esc; ++i)
+                text(bytes[i]);
+            if (i < bytes.size()) take(bytes[i++]);
+            continue;
+        }
         if (at_ != At::data) {
             take(bytes[i++]);
             continue;

@@ -10,6 +10,14 @@
 #include <mutex>
 #include <utility>
 
+// Loops over pixels alone: a fuzzer's edge counters in them would tell it
+// only the size of what is drawn, at a counter a pixel row.
+#if defined(__clang__)
+#define PLOTANIX_PIXEL_LOOP __attribute__((no_sanitize("coverage")))
+#else
+#define PLOTANIX_PIXEL_LOOP
+#endif
+
 namespace plotanix {
 
 namespace {
@@ -42,7 +50,7 @@ unsigned indexOf(Colour colour) {
     return 1;
 }
 
-void putIndex(uint8_t* row, int64_t x, unsigned index, int depth) {
+PLOTANIX_PIXEL_LOOP void putIndex(uint8_t* row, int64_t x, unsigned index, int depth) {
     if (depth == 1) {
         const auto bit = static_cast<uint8_t>(0x80u >> (x & 7));
         row[x >> 3] = static_cast<uint8_t>(index != 0 ? row[x >> 3] | bit : row[x >> 3] & ~bit);
@@ -52,7 +60,8 @@ void putIndex(uint8_t* row, int64_t x, unsigned index, int depth) {
     byte = static_cast<uint8_t>((x & 1) ? (byte & 0xF0) | index : (byte & 0x0F) | index << 4);
 }
 
-void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1, unsigned index) {
+PLOTANIX_PIXEL_LOOP void fillRect(PageImage& image, int64_t x0, int64_t y0, int64_t x1, int64_t y1,
+                                  unsigned index) {
     x0 = std::max<int64_t>(x0, 0), y0 = std::max<int64_t>(y0, 0);
     x1 = std::min<int64_t>(x1, image.width), y1 = std::min<int64_t>(y1, image.height);
     const int depth = image.depth;
@@ -103,10 +112,51 @@ const InkedBytes& inkedBytes() {
     return table;
 }
 
+// A glyph's row of pairs of levels inked over the span bytes at under.
+PLOTANIX_PIXEL_LOOP void inkOver(uint8_t* under, const uint8_t* pairs, size_t span) {
+    const uint8_t* inked = inkedBytes().next.data();
+    for (size_t k = 0; k < span; ++k)
+        under[k] = inked[under[k] * 100u + pairs[k]];
+}
+
+// A glyph's rows put down eight bytes at a time where everything under
+// them is white (index 0: the glyph's bytes on white are the bytes):
+// padded bytes of each of rows rows from under, a row further down next
+// bytes on; onWhite holds the bytes, spanned 0xFF for each byte the glyph
+// spans. False, and nothing written, when any byte it spans is not white.
+PLOTANIX_PIXEL_LOOP bool putOnWhite(uint8_t* under, ptrdiff_t next, int64_t rows,
+                                    const uint8_t* onWhite, const uint8_t* spanned, size_t padded) {
+    uint64_t inked = 0;
+    for (size_t k = 0; k < padded; k += 8) {
+        uint64_t mask;
+        std::memcpy(&mask, spanned + k, 8);
+        uint8_t* at = under + k;
+        for (int64_t y = 0; y < rows; ++y, at += next) {
+            uint64_t word;
+            std::memcpy(&word, at, 8);
+            inked |= word & mask;
+        }
+    }
+    if (inked != 0) return false;
+    for (size_t k = 0; k < padded; k += 8) {
+        const uint8_t* bytes = onWhite + k;
+        uint8_t* at = under + k;
+        for (int64_t y = 0; y < rows; ++y, at += next, bytes += padded) {
+            uint64_t word, glyph;
+            std::memcpy(&word, at, 8);
+            std::memcpy(&glyph, bytes, 8);
+            word |= glyph; // zero past the glyph's own bytes
+            std::memcpy(at, &word, 8);
+        }
+    }
+    return true;
+}
+
 // Black dots on white a pixel each, count of them from pixel x0 of a
 // picture row a bit a pixel: the row's bytes shifted into place, cut at the
 // picture's width.
-void orDots(uint8_t* out, const uint8_t* row, int64_t count, int64_t x0, int64_t width) {
+PLOTANIX_PIXEL_LOOP void orDots(uint8_t* out, const uint8_t* row, int64_t count, int64_t x0,
+                                int64_t width) {
     const int64_t dots = std::min<int64_t>(count, width - x0);
     if (dots <= 0) return;
     const auto bytes = static_cast<size_t>((dots + 7) / 8);
@@ -130,6 +180,21 @@ unsigned indexAt(const std::vector<uint8_t>& row, size_t planeBytes, int32_t pla
     unsigned index = 0;
     for (int32_t p = 0; p < planes; ++p)
         index |= ((row[static_cast<size_t>(p) * planeBytes + byte] >> bit) & 1u) << p;
+    return index;
+}
+
+// The colour index every dot of byte b of a row of planes has, or -1 when
+// they differ.
+int uniformIndex(const std::vector<uint8_t>& row, size_t planeBytes, int32_t planes, size_t b) {
+    int index = 0;
+    for (int32_t p = 0; p < planes; ++p) {
+        const uint8_t byte = row[static_cast<size_t>(p) * planeBytes + b];
+        if (byte == 0xFF) {
+            index |= 1 << p;
+        } else if (byte != 0) {
+            return -1;
+        }
+    }
     return index;
 }
 
@@ -363,8 +428,17 @@ void PrintedSheet::drawBlock(PageImage& image, const RasterBlock& block, size_t 
         for (int64_t i = 0; i < dots;) {
             const unsigned index = indexAt(row, planeBytes, block.planes, i);
             int64_t end = i + 1;
-            while (end < dots && indexAt(row, planeBytes, block.planes, end) == index)
+            while (end < dots) {
+                // Eight dots of one colour at once: a byte of 0 or 0xFF in
+                // every plane.
+                if ((end & 7) == 0 && end + 8 <= dots &&
+                    uniformIndex(row, planeBytes, block.planes, end >> 3) == int(index)) {
+                    end += 8;
+                    continue;
+                }
+                if (indexAt(row, planeBytes, block.planes, end) != index) break;
                 ++end;
+            }
             const Colour colour = block.palette[index];
             if (colour != white) {
                 const int64_t left = px(block.left + i * dotWidth, drawn_.originX);
@@ -438,12 +512,26 @@ const PrintedSheet::Glyph* PrintedSheet::glyph(uint8_t byte) {
             }
         }
     }
+    const uint8_t* inked = inkedBytes().next.data();
+    for (unsigned phase = 0; phase < 2; ++phase) {
+        const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
+        const size_t padded = (span + 7) / 8 * 8;
+        std::vector<uint8_t>& white = glyph->onWhite[phase];
+        white.assign(padded * static_cast<size_t>(mask.height), 0);
+        for (size_t y = 0; y < static_cast<size_t>(mask.height); ++y)
+            for (size_t k = 0; k < span; ++k)
+                white[y * padded + k] = inked[glyph->pairs[phase][y * halves + k]];
+        glyph->spanned[phase].assign(padded, 0);
+        std::fill_n(glyph->spanned[phase].begin(), span, uint8_t{0xFF});
+    }
     return &*glyph;
 }
 
 void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
     const int64_t baseline = px(run.baseline, drawn_.originY);
     const int depth = image.depth;
+    // Picture rows are stored bottom first: the next row down is a stride lower.
+    const auto next = -static_cast<ptrdiff_t>(image.stride);
     for (size_t i = from; i < run.text.size(); ++i) {
         const Glyph* g = glyph(static_cast<uint8_t>(run.text[i]));
         if (!g) return;
@@ -456,29 +544,53 @@ void PrintedSheet::drawText(PageImage& image, const TextRun& run, size_t from) {
         const int64_t top = baseline + g->top;
         const int64_t x0 = std::max<int64_t>(0, -left);
         const int64_t x1 = std::min<int64_t>(mask.width, image.width - left);
-        const auto bytes = static_cast<size_t>((mask.width + 7) / 8);
-        for (int64_t y = std::max<int64_t>(0, -top); y < mask.height && top + y < image.height;
-             ++y) {
-            uint8_t* row = image.row(static_cast<int>(top + y));
-            if (depth == 1) {
+        const int64_t y0 = std::max<int64_t>(0, -top);
+        const int64_t y1 = std::min<int64_t>(mask.height, image.height - top);
+        if (y0 >= y1 || x0 >= x1) continue;
+        // Both end rows made, so is every row between: the glyph's rows are
+        // then reached by stepping, not looked up one by one.
+        image.row(static_cast<int>(top + y1 - 1));
+        uint8_t* const firstRow = image.row(static_cast<int>(top + y0));
+        const auto rowAt = [&](int64_t y) { return firstRow + (y - y0) * next; };
+        if (depth == 1) {
+            const auto bytes = static_cast<size_t>((mask.width + 7) / 8);
+            for (int64_t y = y0; y < y1; ++y) {
+                uint8_t* row = rowAt(y);
                 if (x0 == 0) orDots(row, g->bits.data() + y * bytes, x1, left, image.width);
                 for (int64_t x = x0; x0 > 0 && x < x1; ++x) // cut at the left edge
                     if (g->bits[y * bytes + x / 8] & (0x80 >> (x % 8)))
                         putIndex(row, left + x, 1, 1);
-                continue;
             }
-            // Two pixels a byte, by the table; pixels cut at an edge one by one.
-            const auto phase = static_cast<size_t>(left & 1);
+            continue;
+        }
+        // Two pixels a byte; pixels cut at an edge one by one.
+        const auto phase = static_cast<size_t>(left & 1);
+        if (x0 == 0 && x1 == mask.width) {
+            // On white, whole words at a time where the picture's rows have
+            // room for them; otherwise by the table, over what is there,
+            // but for its rows that still lie on white.
+            const auto offset = static_cast<size_t>(left >> 1);
+            const size_t padded = g->spanned[phase].size();
+            const bool words = padded > 0 && static_cast<size_t>(image.stride) - offset >= padded;
+            const uint8_t* spanned = g->spanned[phase].data();
+            if (words &&
+                putOnWhite(firstRow + offset, next, y1 - y0,
+                           g->onWhite[phase].data() + y0 * int64_t(padded), spanned, padded))
+                continue;
+            const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
             const auto halves = static_cast<size_t>(mask.width / 2 + 1);
-            if (x0 == 0 && x1 == mask.width) {
-                const auto span = static_cast<size_t>((phase + mask.width + 1) / 2);
-                uint8_t* under = row + (left >> 1);
-                const uint8_t* pairs = g->pairs[phase].data() + y * halves;
-                const uint8_t* inked = inkedBytes().next.data();
-                for (size_t k = 0; k < span; ++k)
-                    under[k] = inked[under[k] * 100u + pairs[k]];
-                continue;
+            for (int64_t y = y0; y < y1; ++y) {
+                uint8_t* under = rowAt(y) + offset;
+                if (words &&
+                    putOnWhite(under, next, 1, g->onWhite[phase].data() + y * int64_t(padded),
+                               spanned, padded))
+                    continue;
+                inkOver(under, g->pairs[phase].data() + y * halves, span);
             }
+            continue;
+        }
+        for (int64_t y = y0; y < y1; ++y) {
+            uint8_t* row = rowAt(y);
             const uint8_t* levels = g->levels.data() + y * mask.width;
             for (int64_t x = x0; x < x1; ++x) {
                 const int64_t at = left + x;

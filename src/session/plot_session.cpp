@@ -65,9 +65,7 @@ std::optional<Drawing::Placement> PlotSession::fitting() const {
 PageImage* PlotSession::remakePage(int32_t width, int32_t height, int32_t depth) {
     if (!page_) return nullptr;
     if (page_->width != width || page_->height != height || page_->depth != depth) {
-        std::unique_ptr<PageImage> made = createPageImage(width, height, depth, penColours[0]);
-        if (!made) return nullptr;
-        *page_ = std::move(*made);
+        if (!remakePageImage(*page_, width, height, depth, penColours[0])) return nullptr;
         // A page of palette indices is the printer's alone: the drawing
         // takes no part in it.
         drawing_.beginDrawing(*page_);

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (pinned >= 0) input.model = plotanix::testing::fuzzedModels[pinned];
     ++executions.count[static_cast<size_t>(input.model)];
     const std::string disagreement = plotanix::testing::plotOneInput(
-        input.model, input.stream, input.chunkSize, input.runLength);
+        input.model, input.stream, input.chunkSize, input.runLength, input.takePages);
     if (!disagreement.empty()) {
         std::fprintf(stderr, "%s model: %s\n", fuzzedModelNames[static_cast<size_t>(input.model)],
                      disagreement.c_str());

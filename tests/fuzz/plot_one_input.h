@@ -4,14 +4,19 @@
 // line falling silent there), each through a session's model, page and
 // transcript kept in memory. The page depends on the bytes, never on their
 // timing, so the two must agree: the same pixels, records, replies and
-// counts; and each transcript holds every byte of the input besides the
-// records. Shared by the fuzzer and by the replay of the inputs it once
-// failed on.
+// counts, and the same pages taken where pages end; and each transcript
+// holds every byte of the input besides the records. Shared by the fuzzer
+// and by the replay of the inputs it once failed on.
+//
+// Pages end as the programs end them: taken at each page end (the
+// renderer's way, one file a page), or with nobody taking them (the live
+// program's, a printer printing its next page on below the last).
 
 #include "support/in_process_plot.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -26,9 +31,39 @@ inline constexpr PlotterModel fuzzedModels[] = {PlotterModel::hp86b, PlotterMode
                                                 PlotterModel::escp};
 inline constexpr const char* fuzzedModelNames[] = {"hp86b", "7470a", "hpgl2", "pcl", "escp"};
 
+// A page's size and pixels in a number, for comparing the pages taken at
+// page ends without keeping them: the bytes of each row within the
+// picture, eight at a time.
+inline uint64_t pageDigest(const PageImage& page) {
+    uint64_t h = 0x9E3779B97F4A7C15u ^ (uint64_t(uint16_t(page.width)) << 32) ^
+                 (uint64_t(uint16_t(page.height)) << 8) ^ page.depth;
+    const auto mix = [&h](uint64_t word) {
+        h = (h ^ word) * 0xFF51AFD7ED558CCDu;
+        h ^= h >> 29;
+    };
+    const int bits = page.width * page.depth;
+    const auto whole = static_cast<size_t>(bits / 8);
+    for (int y = 0; y < page.height; ++y) {
+        const uint8_t* row = page.row(y);
+        size_t k = 0;
+        for (; k + 8 <= whole; k += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + k, 8);
+            mix(word);
+        }
+        uint64_t rest = 0;
+        for (; k < whole; ++k)
+            rest = rest << 8 | row[k];
+        if (bits % 8 != 0) rest = rest << 8 | (row[whole] & (0xFF00u >> (bits % 8)));
+        mix(rest);
+    }
+    return h;
+}
+
 // What one plotting of an input left, besides its page.
 struct Plotted {
     std::vector<std::string> records; // in the order the model wrote them
+    std::vector<uint64_t> pages;      // those taken at page ends, as digests
     std::string replies;
     RunResult counts;
     bool everyByteKept = false; // the transcript is the input plus the records
@@ -46,8 +81,15 @@ class OracleSide {
     }
 
     // The stream in runs of runLength bytes, each handed over in reads of
-    // chunkSize bytes; then the end of the stream.
-    const Plotted& plot(std::string_view stream, size_t chunkSize, size_t runLength) {
+    // chunkSize bytes; then the end of the stream. Pages are taken at page
+    // ends or not.
+    const Plotted& plot(std::string_view stream, size_t chunkSize, size_t runLength,
+                        bool takePages) {
+        if (takePages) {
+            plot_.session.onPageAdvance([this] { out_.pages.push_back(pageDigest(plot_.page())); });
+        } else {
+            plot_.session.onPageAdvance({});
+        }
         plot_.session.startAfresh();
         plot_.link.written.clear();
         plot_.link.writes.clear();
@@ -88,7 +130,7 @@ class OracleSide {
 // The first way the split plotting differs from the whole one, or where a
 // transcript lost bytes; empty when the oracle holds.
 inline std::string plotOneInput(PlotterModel model, std::string_view stream, size_t chunkSize,
-                                size_t runLength) {
+                                size_t runLength, bool takePages = false) {
     struct Sides {
         explicit Sides(PlotterModel model) : whole(model), split(model) {}
         OracleSide whole, split;
@@ -96,12 +138,13 @@ inline std::string plotOneInput(PlotterModel model, std::string_view stream, siz
     static std::unique_ptr<Sides> sides[std::size(fuzzedModels)];
     std::unique_ptr<Sides>& s = sides[static_cast<size_t>(model)];
     if (!s) s = std::make_unique<Sides>(model);
-    const Plotted& whole = s->whole.plot(stream, chunkSize, stream.size() + 1);
-    const Plotted& split = s->split.plot(stream, chunkSize, runLength);
+    const Plotted& whole = s->whole.plot(stream, chunkSize, stream.size() + 1, takePages);
+    const Plotted& split = s->split.plot(stream, chunkSize, runLength, takePages);
     if (!whole.everyByteKept) return "the transcript lost bytes";
     if (!split.everyByteKept) return "the split transcript lost bytes";
     if (split.records != whole.records) return "split, the records differ";
     if (split.replies != whole.replies) return "split, the replies differ";
+    if (split.pages != whole.pages) return "split, the pages taken differ";
     if (split.counts.instructions != whole.counts.instructions)
         return "split, the instruction count differs";
     if (split.counts.ignored != whole.counts.ignored) return "split, the ignored count differs";
@@ -109,15 +152,17 @@ inline std::string plotOneInput(PlotterModel model, std::string_view stream, siz
     return {};
 }
 
-// A fuzzer's input: the first byte picks the model (its remainder by five)
-// and the size of the line's reads, so that records land between chunks in
-// different places; the second the length of the runs the stream is split
-// into (1 to 256 bytes); the rest is the stream.
+// A fuzzer's input: the first byte picks the model (its remainder by five),
+// the size of the line's reads, so that records land between chunks in
+// different places, and whether pages are taken (its fifth, odd or even);
+// the second the length of the runs the stream is split into (1 to 256
+// bytes); the rest is the stream.
 struct FuzzInput {
     PlotterModel model;
     size_t chunkSize;
     size_t runLength;
     std::string_view stream;
+    bool takePages = false;
 };
 
 inline FuzzInput decodeFuzzInput(const uint8_t* data, size_t size) {
@@ -126,7 +171,8 @@ inline FuzzInput decodeFuzzInput(const uint8_t* data, size_t size) {
     return {fuzzedModels[first % std::size(fuzzedModels)], size_t{1} + first / 3u,
             size_t{1} + second,
             std::string_view(reinterpret_cast<const char*>(data), size)
-                .substr(std::min<size_t>(size, 2))};
+                .substr(std::min<size_t>(size, 2)),
+            (first / 5u) % 2 == 1};
 }
 
 } // namespace plotanix::testing

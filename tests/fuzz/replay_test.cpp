@@ -1,7 +1,8 @@
 // Replays every input the fuzzer ever failed on, and the real streams it
 // starts from, as ordinary tests, through the fuzzer's oracle: each through
 // every model in runs of several lengths, and each as the fuzzer reads it
-// (its first two bytes picking the model, the reads and the runs).
+// (its first two bytes picking the model, the reads, the runs and whether
+// pages are taken).
 
 #include "fuzz/plot_one_input.h"
 #include "support/real_streams.h"
@@ -23,12 +24,16 @@ void replayAll(const std::vector<fs::path>& files) {
         SCOPED_TRACE(file.string());
         for (PlotterModel model : plotanix::testing::fuzzedModels) {
             for (size_t runLength : {size_t{1}, size_t{7}, size_t{256}})
-                EXPECT_EQ(plotOneInput(model, bytes, 256, runLength), "")
-                    << static_cast<int>(model) << " in runs of " << runLength;
+                for (bool takePages : {false, true})
+                    EXPECT_EQ(plotOneInput(model, bytes, 256, runLength, takePages), "")
+                        << static_cast<int>(model) << " in runs of " << runLength
+                        << (takePages ? ", pages taken" : "");
         }
         const auto input = plotanix::testing::decodeFuzzInput(
             reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        EXPECT_EQ(plotOneInput(input.model, input.stream, input.chunkSize, input.runLength), "");
+        EXPECT_EQ(plotOneInput(input.model, input.stream, input.chunkSize, input.runLength,
+                               input.takePages),
+                  "");
         ++replayed;
     }
     EXPECT_GT(replayed, 0);

@@ -3,6 +3,7 @@
 
 #include "support/printer_plot.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -141,6 +142,37 @@ TEST(PclText, TextBetweenRasterBlocksIsPrintedInTheFixedPitchFont) {
     EXPECT_GT(inkedBetween, 50) << "the text's glyphs lie between the two blocks";
     EXPECT_GT(widest, 40) << "two characters at 10 an inch reach past the 8 raster dots";
     EXPECT_LE(widest, 60 + PrintedSheet::marginPixels) << "and no further than two cells";
+}
+
+TEST(PclText, OverprintedCharactersLeaveTheDarkerInkOfEach) {
+    // Text alone is drawn in greys: a character printed over another leaves,
+    // at every pixel, the darker of the two, whichever came first; on white
+    // and over ink alike, in either phase of a byte's two pixels.
+    const std::pair<std::string, std::string> pairs[] = {
+        {"A", "V"}, {"_", "|"}, {"O", "X"}, {"M", "W"}, {"il", "li"}, {"#", "@"}};
+    for (const auto& [first, second] : pairs) {
+        PrinterPlot a(PlotterModel::pcl), b(PlotterModel::pcl), ab(PlotterModel::pcl),
+            ba(PlotterModel::pcl);
+        a.print(first);
+        b.print(second);
+        ab.print(first + "\r" + second);
+        ba.print(second + "\r" + first);
+        const PageImage& page = ab.page();
+        ASSERT_EQ(page.width, a.page().width);
+        ASSERT_EQ(page.height, b.page().height);
+        ASSERT_TRUE(samePixels(page, ba.page())) << first << " and " << second;
+        int differing = 0, inked = 0;
+        for (int y = 0; y < page.height; ++y) {
+            for (int x = 0; x < page.width; ++x) {
+                // Greys, black and white: the darker has the lower value.
+                const Colour darker = std::min(a.page().pixel(x, y), b.page().pixel(x, y));
+                differing += page.pixel(x, y) != darker;
+                inked += darker != penColours[0];
+            }
+        }
+        EXPECT_EQ(differing, 0) << first << " over " << second;
+        EXPECT_GT(inked, 20) << first << " over " << second;
+    }
 }
 
 TEST(PclPage, PagesEndAtFormFeedPaperSourceZeroAndResetAfterInk) {

@@ -43,8 +43,9 @@ class PixelRows {
     PixelRows& operator=(PixelRows&& other) noexcept;
 
     // Bytes for rows of stride bytes, none made, the paper colour given;
-    // false when memory is short. Rows of palette indices (bits 1 or 4)
-    // are paper as index 0.
+    // false when memory is short (the rows then as they were). Rows of
+    // palette indices (bits 1 or 4) are paper as index 0. The bytes it
+    // already has are used again when they are enough.
     bool allocate(int32_t width, int32_t stride, int32_t rows, Colour paper, int32_t bits = 24);
 
     size_t size() const { return size_; }
@@ -85,7 +86,7 @@ class PixelRows {
     void setPaper(Colour paper);
 
     std::unique_ptr<uint8_t[]> bytes_;
-    size_t size_ = 0;
+    size_t size_ = 0, capacity_ = 0;
     int32_t width_ = 0;
     int32_t stride_ = 0;
     int32_t rows_ = 0;
@@ -93,6 +94,7 @@ class PixelRows {
     int32_t bits_ = 24;
     Colour paper_ = 0;
     std::vector<uint8_t> paperRow_; // one row of paper, padding zero
+    bool paperUniform_ = true;      // every byte of paperRow_ the same
 };
 
 struct PageImage {
@@ -157,6 +159,10 @@ struct PageImage {
 // palette indices on white paper.
 std::unique_ptr<PageImage> createPageImage(int32_t width, int32_t height, int32_t depth,
                                            Colour paper = 0);
+// The same made again in image, in the bytes it has when they are enough;
+// false (the image as it was) when the sizes are unusable or memory short.
+bool remakePageImage(PageImage& image, int32_t width, int32_t height, int32_t depth,
+                     Colour paper = 0);
 
 // Whether two images have the same size and pixels; rows neither has drawn
 // on since a fill in the same colour are known alike and not compared, nor

@@ -150,6 +150,11 @@ class PrintedSheet {
         // the high pixel's level times 10 and the low one's).
         std::vector<uint8_t> bits, levels;
         std::array<std::vector<uint8_t>, 2> pairs;
+        // For each phase, the bytes the pairs give on white paper, each row
+        // padded to whole words of eight, and a word's worth of 0xFF for
+        // each byte the glyph spans (zero past it): text on a fresh page
+        // goes down eight bytes at a time.
+        std::array<std::vector<uint8_t>, 2> onWhite, spanned;
     };
     struct Glyphs;
     const Glyph* glyph(uint8_t byte);
