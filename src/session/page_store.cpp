@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
+#include <tuple>
+#include <vector>
 
 namespace plotanix {
 
@@ -28,23 +30,28 @@ std::string pageFileName(int64_t pageNumber, std::string_view extension) {
 }
 
 bool nothingDrawn(const PageImage& page) {
+    // Rows not drawn on since the page was blanked are its paper: when that
+    // is the paper asked about, only the rows drawn on are read.
+    int from = 0, to = page.height;
+    if (page.indexed() || page.paper() == penColours[0]) std::tie(from, to) = page.rowsDrawn();
     if (page.indexed()) {
         // Index 0 is the paper; the bits past the last pixel are never set.
         const auto bytes = static_cast<size_t>((page.width * page.depth + 7) / 8);
-        for (int y = 0; y < page.height; ++y) {
+        for (int y = from; y < to; ++y) {
             const uint8_t* row = page.row(y);
             if (std::any_of(row, row + bytes, [](uint8_t b) { return b != 0; })) return false;
         }
         return true;
     }
     const Colour paper = penColours[0];
-    const uint8_t bytes[3] = {uint8_t(paper >> 16), uint8_t(paper >> 8), uint8_t(paper)};
-    for (int y = 0; y < page.height; ++y) {
-        const uint8_t* row = page.row(y);
-        for (int x = 0; x < page.width; ++x) {
-            if (!std::equal(bytes, bytes + 3, row + 3 * x)) return false;
-        }
+    std::vector<uint8_t> paperRow(static_cast<size_t>(page.width) * 3);
+    for (size_t x = 0; x < paperRow.size(); x += 3) {
+        paperRow[x] = uint8_t(paper >> 16);
+        paperRow[x + 1] = uint8_t(paper >> 8);
+        paperRow[x + 2] = uint8_t(paper);
     }
+    for (int y = from; y < to; ++y)
+        if (std::memcmp(page.row(y), paperRow.data(), paperRow.size()) != 0) return false;
     return true;
 }
 

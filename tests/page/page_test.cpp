@@ -123,6 +123,37 @@ TEST(PageImage, BlankingAndComparingSeeEveryRowDrawnOn) {
     EXPECT_FALSE(samePixels(changed, *b));
 }
 
+// A page made again at another size and depth keeps its bytes when they
+// are enough: its rows, made as writing makes them, are still paper, not
+// what was drawn before.
+TEST(PageImage, MadeAgainAtAnotherSizeItIsBlank) {
+    const std::unique_ptr<PageImage> image = createPageImage(40, 30, 24, 0x123456);
+    ASSERT_TRUE(image);
+    const struct {
+        int width, height, depth;
+        Colour paper;
+    } sizes[] = {{64, 20, 4, 0xFFFFFF}, {17, 9, 1, 0xFFFFFF}, {40, 30, 24, 0x00FF00},
+                 {400, 300, 24, 0xFFFFFF}, {64, 20, 4, 0xFFFFFF}};
+    for (const auto& size : sizes) {
+        // Ink everywhere for the next size to find.
+        for (int y = 0; y < image->height; ++y)
+            std::memset(image->row(y), 0x5A, static_cast<size_t>(image->stride));
+        image->dpi = 300;
+        ASSERT_TRUE(remakePageImage(*image, size.width, size.height, size.depth, size.paper));
+        EXPECT_EQ(image->width, size.width);
+        EXPECT_EQ(image->dpi, 0);
+        int unlike = 0;
+        for (int y = 0; y < size.height; ++y)
+            (void)image->row(y); // made
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x)
+                unlike += image->pixel(x, y) != size.paper;
+        EXPECT_EQ(unlike, 0) << size.width << "x" << size.height << "x" << size.depth;
+    }
+    EXPECT_FALSE(remakePageImage(*image, 0, 10, 24));
+    EXPECT_EQ(image->width, 64) << "an unusable size leaves the image as it was";
+}
+
 // A printer's page keeps palette indices packed from each byte's high
 // bits: read back as the palette's colours, born white, and never the
 // same pixels as a page of another depth holding the same bytes.

@@ -4,6 +4,8 @@
 
 #include "common/deadline.h"
 #include "logfile/transcript_format.h"
+#include "page/drawing.h"
+#include "session/page_store.h"
 #include "support/in_process_plot.h"
 #include "support/temp_dir.h"
 #include "support/without_root_override.h"
@@ -217,6 +219,36 @@ TEST(Capture, AFailingSaveIsRetriedAtMostOnceASecondBackingOffToAMinute) {
 
 // A folder whose entries cannot be looked at fails at the first attempt
 // with the system's reason, not as a search through every page name.
+// Only the rows drawn on are read, so a dot anywhere must still count.
+TEST(PageStore, NothingDrawnSeesADotOnAnyRow) {
+    const struct {
+        int depth;
+        Colour paper;
+        int dotRow; // -1: none
+        bool nothing;
+    } cases[] = {
+        {24, penColours[0], -1, true},   {24, penColours[0], 0, false},
+        {24, penColours[0], 599, false}, {24, 0x123456, -1, false}, // another paper
+        {4, 0xFFFFFF, -1, true},         {4, 0xFFFFFF, 0, false},
+        {1, 0xFFFFFF, 599, false},
+    };
+    for (const auto& c : cases) {
+        const std::unique_ptr<PageImage> page = createPageImage(800, 600, c.depth, c.paper);
+        ASSERT_TRUE(page);
+        if (c.dotRow >= 0) page->row(c.dotRow)[c.depth == 24 ? 3 * 799 : 0] ^= 0x80;
+        EXPECT_EQ(nothingDrawn(*page), c.nothing)
+            << "depth " << c.depth << ", dot on row " << c.dotRow;
+    }
+    // Drawn on, then blanked in the paper again: nothing.
+    const std::unique_ptr<PageImage> page = createPageImage(800, 600, 24, penColours[0]);
+    Drawing drawing;
+    drawing.beginDrawing(*page);
+    drawing.fillBox(10, 300, 5, 5, 0);
+    EXPECT_FALSE(nothingDrawn(*page));
+    drawing.fillBox(10, 300, 5, 5, penColours[0]);
+    EXPECT_TRUE(nothingDrawn(*page));
+}
+
 TEST(PageStore, AFolderThatCannotBeSearchedIsReportedWithItsError) {
     Rig rig;
     std::filesystem::permissions(rig.dir.path(), std::filesystem::perms(0600));
