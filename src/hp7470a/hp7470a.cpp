@@ -275,14 +275,7 @@ void Hp7470a::clipAtPaper(bool clip) {
 void Hp7470a::plotLine(Point from, Point to) {
     countStrokes(1);
     if (state.selectedPen == 0) return; // no pen in the holder
-    // Most vectors of a plot: solid and wholly inside the window, so on the
-    // paper and uncut, straight to the picture as strokeInWindow would send
-    // them.
-    if (pattern_.pattern() == LinePattern::solid && state.window.contains(from) &&
-        state.window.contains(to)) {
-        pattern_.strokeWindowed(from, to, pen_);
-        return;
-    }
+    if (strokeWhollyInside(from, to, pen_)) return;
     if (!(onPaper(state.window, from) && onPaper(state.window, to)) && windowIsPaper())
         countOffPaper();
     strokeInWindow(from, to, pen_);
